@@ -1,0 +1,49 @@
+# Shared switches for every target of ours: warnings are errors in our code only.
+add_library(kolvex_warnings INTERFACE)
+target_compile_options(kolvex_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Werror
+  -Wno-missing-field-initializers
+  $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)
+
+if(KOLVEX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# kolvex_add_library(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...])
+# A static library built from every .cpp in the given folders.
+function(kolvex_add_library name)
+  cmake_parse_arguments(ARG "" "" "GLOB;SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
+  set(srcs ${ARG_SOURCES})
+  foreach(dir IN LISTS ARG_GLOB)
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+    list(APPEND srcs ${found})
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PRIVATE kolvex_warnings ${ARG_LIBS} PUBLIC ${ARG_PUBLIC_LIBS})
+endfunction()
+
+# kolvex_add_test(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...] [LABELS ...] [TIMEOUT s])
+# One GoogleTest program per test folder; CTest learns its cases at test time.
+function(kolvex_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "GLOB;SOURCES;LIBS;LABELS" ${ARGN})
+  set(srcs ${ARG_SOURCES})
+  foreach(dir IN LISTS ARG_GLOB)
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+    list(APPEND srcs ${found})
+  endforeach()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${srcs})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KOLVEX_STAGE_BIN})
+  target_link_libraries(${name} PRIVATE kolvex_warnings kolvex-testsupport ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES
+      LABELS "${ARG_LABELS}"
+      TIMEOUT ${ARG_TIMEOUT}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KOLVEX_LOG=capture;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+endfunction()

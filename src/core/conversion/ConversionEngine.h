@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <stop_token>
+#include <vector>
+
+#include "core/format/ConversionJob.h"
+
+namespace kolvex {
+
+// Reports the fraction done, 0…1. May be called from any thread.
+using ProgressCallback = std::function<void(double)>;
+
+// What every engine implements. Engines are shared by concurrent jobs: convert() must be
+// safe to call from several worker threads at once.
+class ConversionEngine {
+public:
+    virtual ~ConversionEngine() = default;
+
+    virtual EngineID id() const = 0;
+    // Whether this engine can carry out the job as planned.
+    virtual bool canHandle(const ConversionJob& job) const = 0;
+    // Runs on a worker thread and blocks. Writes at job.destination, reports progress, returns
+    // the files written in order. Throws ConversionError for what it can classify, and
+    // OperationCancelled when `stop` is requested; partial outputs are removed first.
+    virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                                       std::stop_token stop) const = 0;
+};
+
+}  // namespace kolvex

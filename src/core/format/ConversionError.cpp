@@ -1,0 +1,127 @@
+#include "core/format/ConversionError.h"
+
+#include <fmt/format.h>
+
+#include "core/services/ByteCountFormatter.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+ConversionError& ConversionError::finish() {
+    m_what = shortDescription();
+    return *this;
+}
+
+ConversionError ConversionError::unsupportedCodec(std::string codec) {
+    ConversionError e(Kind::unsupportedCodec);
+    e.m_text1 = std::move(codec);
+    return e.finish();
+}
+
+ConversionError ConversionError::corruptedInput(std::filesystem::path url) {
+    ConversionError e(Kind::corruptedInput);
+    e.m_url = std::move(url);
+    return e.finish();
+}
+
+ConversionError ConversionError::insufficientPermissions(std::filesystem::path url) {
+    ConversionError e(Kind::insufficientPermissions);
+    e.m_url = std::move(url);
+    return e.finish();
+}
+
+ConversionError ConversionError::insufficientDiskSpace(int64_t required, int64_t available) {
+    ConversionError e(Kind::insufficientDiskSpace);
+    e.m_required = required;
+    e.m_available = available;
+    return e.finish();
+}
+
+ConversionError ConversionError::backendFailure(std::string engine, int32_t exitCode, std::string stderrText) {
+    ConversionError e(Kind::backendFailure);
+    e.m_text1 = std::move(engine);
+    e.m_exitCode = exitCode;
+    e.m_text2 = std::move(stderrText);
+    return e.finish();
+}
+
+ConversionError ConversionError::unsupportedCombination(std::string from, std::string to) {
+    ConversionError e(Kind::unsupportedCombination);
+    e.m_text1 = std::move(from);
+    e.m_text2 = std::move(to);
+    return e.finish();
+}
+
+ConversionError ConversionError::outputNameUnavailable(std::filesystem::path url) {
+    ConversionError e(Kind::outputNameUnavailable);
+    e.m_url = std::move(url);
+    return e.finish();
+}
+
+ConversionError ConversionError::cancelled() {
+    ConversionError e(Kind::cancelled);
+    return e.finish();
+}
+
+std::string ConversionError::shortDescription() const {
+    switch (m_kind) {
+    case Kind::unsupportedCodec: return "Kolvex can't read the " + m_text1 + " codec";
+    case Kind::corruptedInput: return paths::lastComponent(m_url) + " appears to be damaged";
+    case Kind::insufficientPermissions:
+        return "No permission to write to " + paths::lastComponent(paths::deletingLastComponent(m_url));
+    case Kind::insufficientDiskSpace:
+        return "Needs " + ByteCountFormatter::file(m_required) + ", only " + ByteCountFormatter::file(m_available) +
+               " free";
+    case Kind::backendFailure: return "Conversion failed";
+    case Kind::unsupportedCombination: return "Can't convert " + m_text1 + " to " + m_text2;
+    case Kind::outputNameUnavailable: return "Couldn't find a free name near " + paths::lastComponent(m_url);
+    case Kind::cancelled: return "Cancelled";
+    }
+    return "Conversion failed";
+}
+
+std::optional<std::string> ConversionError::diagnosticDetail() const {
+    switch (m_kind) {
+    case Kind::corruptedInput:
+    case Kind::insufficientPermissions: return m_url.string();
+    case Kind::backendFailure: return fmt::format("{} exited {}\n\n{}", m_text1, m_exitCode, m_text2);
+    default: return std::nullopt;
+    }
+}
+
+bool ConversionError::isRetryable() const {
+    return m_kind == Kind::insufficientPermissions || m_kind == Kind::insufficientDiskSpace ||
+           m_kind == Kind::cancelled;
+}
+
+bool ConversionError::operator==(const ConversionError& other) const {
+    if (m_kind != other.m_kind) return false;
+    switch (m_kind) {
+    case Kind::unsupportedCodec: return m_text1 == other.m_text1;
+    case Kind::corruptedInput:
+    case Kind::insufficientPermissions:
+    case Kind::outputNameUnavailable: return m_url == other.m_url;
+    case Kind::insufficientDiskSpace: return m_required == other.m_required && m_available == other.m_available;
+    case Kind::backendFailure:
+        return m_text1 == other.m_text1 && m_exitCode == other.m_exitCode && m_text2 == other.m_text2;
+    case Kind::unsupportedCombination: return m_text1 == other.m_text1 && m_text2 == other.m_text2;
+    case Kind::cancelled: return true;
+    }
+    return false;
+}
+
+std::string toString(ConversionError::Kind kind) {
+    switch (kind) {
+    case ConversionError::Kind::unsupportedCodec: return "unsupportedCodec";
+    case ConversionError::Kind::corruptedInput: return "corruptedInput";
+    case ConversionError::Kind::insufficientPermissions: return "insufficientPermissions";
+    case ConversionError::Kind::insufficientDiskSpace: return "insufficientDiskSpace";
+    case ConversionError::Kind::backendFailure: return "backendFailure";
+    case ConversionError::Kind::unsupportedCombination: return "unsupportedCombination";
+    case ConversionError::Kind::outputNameUnavailable: return "outputNameUnavailable";
+    case ConversionError::Kind::cancelled: return "cancelled";
+    }
+    return "unknown";
+}
+
+}  // namespace kolvex

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/format/ConversionError.h"
+#include "core/format/ConversionOptions.h"
+#include "core/format/FormatManifest.h"
+#include "core/services/Uuid.h"
+
+namespace kolvex {
+
+// The six engines' ids.
+namespace engine_ids {
+inline const EngineID archive{"archive"};
+inline const EngineID audio{"audio"};
+inline const EngineID document{"document"};
+inline const EngineID ffmpeg{"ffmpeg"};
+inline const EngineID image{"image"};
+inline const EngineID pdf{"pdf"};
+}  // namespace engine_ids
+
+// One unit of work: a source (plus, for tools that fold inputs, further sources) to a destination.
+struct ConversionJob {
+    ConversionJob(std::filesystem::path source, std::vector<std::filesystem::path> additionalSources,
+                  std::filesystem::path destination, Format from, Format to, ConversionCapability capability,
+                  ConversionOptions options);
+
+    Uuid id;  // fresh for every job
+    std::filesystem::path source;
+    std::vector<std::filesystem::path> additionalSources;
+    std::filesystem::path destination;
+    Format from;
+    Format to;
+    ConversionCapability capability;
+    ConversionOptions options;
+
+    std::vector<std::filesystem::path> allSources() const;
+    // Streams may be copied: allowed by the capability and the options, and nothing re-encodes.
+    bool canPassthrough() const;
+    // The content itself changes (a re-encoding tool, or quality, size, rate settings).
+    bool changesContent() const;
+    bool isTrim() const;
+};
+
+// What one job produced.
+struct ConversionResult {
+    Uuid id;
+    std::filesystem::path source;
+    std::vector<std::filesystem::path> outputs;
+    std::optional<ConversionError> error;
+    double duration = 0;
+    bool usedPassthrough = false;
+    std::optional<std::string> note;
+
+    // No error and at least one output.
+    bool succeeded() const { return !error && !outputs.empty(); }
+    std::optional<std::filesystem::path> output() const;
+    bool producedMultipleFiles() const { return outputs.size() > 1; }
+};
+
+// Files to convert to one target format.
+struct ConversionIntent {
+    std::vector<std::filesystem::path> urls;
+    FormatID target;
+    ConversionOptions options;
+    std::optional<std::filesystem::path> outputDirectory;  // none: beside each source
+};
+
+// Files to put through one tool.
+struct ToolIntent {
+    std::vector<std::filesystem::path> urls;
+    std::string tool;
+    ConversionOptions options;
+    std::optional<std::filesystem::path> outputDirectory;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,63 @@
+#include "core/services/PathUtils.h"
+
+#include <system_error>
+
+namespace kolvex::paths {
+
+namespace {
+std::string stripTrailingSeparators(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+}  // namespace
+
+std::string lastComponent(const fs::path& path) {
+    std::string s = stripTrailingSeparators(path.string());
+    if (s == "/" || s.empty()) return s;
+    auto slash = s.rfind('/');
+    return slash == std::string::npos ? s : s.substr(slash + 1);
+}
+
+fs::path deletingLastComponent(const fs::path& path) {
+    std::string s = stripTrailingSeparators(path.string());
+    if (s == "/" || s.empty()) return fs::path(s);
+    auto slash = s.rfind('/');
+    if (slash == std::string::npos) return fs::path();
+    if (slash == 0) return fs::path("/");
+    return fs::path(s.substr(0, slash));
+}
+
+std::string extension(const fs::path& path) {
+    std::string name = lastComponent(path);
+    auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+    return name.substr(dot + 1);
+}
+
+std::string stem(const fs::path& path) {
+    std::string name = lastComponent(path);
+    std::string ext = extension(path);
+    if (ext.empty()) return name;
+    return name.substr(0, name.size() - ext.size() - 1);
+}
+
+bool isDirectory(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+fs::path absolute(const fs::path& path) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(path, ec);
+    if (ec) abs = path;
+    return abs.lexically_normal();
+}
+
+std::string asciiLower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+}  // namespace kolvex::paths

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Path helpers with the semantics of file URLs: trailing separators do not make an empty
+// last component, and extensions are whatever follows the last dot of the last component.
+namespace kolvex::paths {
+
+namespace fs = std::filesystem;
+
+// "/a/b/" → "b", "/a/b.txt" → "b.txt", "/" → "/", "" → "".
+std::string lastComponent(const fs::path& path);
+// The path without its last component: "/a/b/" → "/a", "/a" → "/".
+fs::path deletingLastComponent(const fs::path& path);
+// Text after the last dot of the last component, without the dot; "" when none
+// (a leading dot alone, as in ".bashrc", is not an extension).
+std::string extension(const fs::path& path);
+// The last component without its extension.
+std::string stem(const fs::path& path);
+// True when the path names an existing folder (following symlinks).
+bool isDirectory(const fs::path& path);
+// An absolute, lexically normal form: subprocesses are only ever handed these.
+fs::path absolute(const fs::path& path);
+// ASCII lower-casing (file extensions, ids).
+std::string asciiLower(std::string text);
+
+}  // namespace kolvex::paths

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kolvex {
+
+// Finds a resource bundle (a folder named "<Name>.bundle") wherever the build or the
+// installation put it. Any thread.
+class ResourceBundle {
+public:
+    // The folders searched, in order. A missing base is skipped.
+    struct SearchBases {
+        std::optional<std::filesystem::path> applicationResources;  // <prefix>/share/kolvex
+        std::optional<std::filesystem::path> applicationFolder;     // <prefix>
+        std::optional<std::filesystem::path> executableFolder;      // <prefix>/bin
+        std::optional<std::filesystem::path> coreResources;         // where the core library's resources were installed
+        std::optional<std::filesystem::path> coreFolder;            // where the core library's build laid them out
+
+        // The bases of this process: derived from /proc/self/exe and the configured prefix.
+        static SearchBases current();
+        std::vector<std::filesystem::path> ordered() const;
+    };
+
+    // The bundle folder of that name ("Kolvex_KolvexCore" or "Kolvex_KolvexCore.bundle"), or nothing.
+    static std::optional<std::filesystem::path> named(const std::string& name);
+    static std::optional<std::filesystem::path> named(const std::string& name, const SearchBases& bases);
+};
+
+}  // namespace kolvex
