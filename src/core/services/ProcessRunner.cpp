@@ -1,0 +1,438 @@
+#include "core/services/ProcessRunner.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "core/services/Cancellation.h"
+#include "core/services/Log.h"
+
+extern char** environ;
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// --- ProcessRunnerError ----------------------------------------------------------------------
+
+ProcessRunnerError::ProcessRunnerError(Kind kind, std::string what) : std::runtime_error(std::move(what)), m_kind(kind) {}
+
+ProcessRunnerError ProcessRunnerError::executableMissing(fs::path executable) {
+    ProcessRunnerError error(Kind::executableMissing, fmt::format("No executable program at {}", executable.string()));
+    error.m_executable = std::move(executable);
+    return error;
+}
+
+ProcessRunnerError ProcessRunnerError::launchFailed(std::string description) {
+    ProcessRunnerError error(Kind::launchFailed, fmt::format("The program could not be started: {}", description));
+    error.m_description = std::move(description);
+    return error;
+}
+
+ProcessRunnerError ProcessRunnerError::timedOut(double seconds) {
+    ProcessRunnerError error(Kind::timedOut, fmt::format("The program did not finish within {} seconds", seconds));
+    error.m_seconds = seconds;
+    return error;
+}
+
+bool ProcessRunnerError::operator==(const ProcessRunnerError& other) const {
+    return m_kind == other.m_kind && m_executable == other.m_executable && m_description == other.m_description &&
+           m_seconds == other.m_seconds;
+}
+
+namespace {
+
+// --- UTF-8 -------------------------------------------------------------------------------------
+
+// Length of the valid UTF-8 sequence starting at `i`, or 0 when the bytes there are not one.
+size_t validSequenceLength(std::string_view text, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;   // no overlong forms
+        if (c == 0xED) high = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        // Runs of ASCII (most program output) are checked eight bytes at a time.
+        while (i + 8 <= text.size()) {
+            uint64_t word;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if ((word & 0x8080808080808080ull) != 0) break;
+            i += 8;
+        }
+        if (i >= text.size()) break;
+        const size_t n = validSequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string ProcessResult::standardOutput() const { return isValidUtf8(standardOutputData) ? standardOutputData : std::string(); }
+
+std::string ProcessResult::standardError() const { return isValidUtf8(standardErrorData) ? standardErrorData : std::string(); }
+
+namespace {
+
+// The text with every invalid byte replaced by U+FFFD.
+std::string decodeLossy(std::string_view bytes) {
+    if (isValidUtf8(bytes)) return std::string(bytes);
+    std::string text;
+    text.reserve(bytes.size() + 8);
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t n = validSequenceLength(bytes, i);
+        if (n == 0) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return text;
+}
+
+// --- Pieces of one run ---------------------------------------------------------------------
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+std::pair<UniqueFd, UniqueFd> makePipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw ProcessRunnerError::launchFailed(std::strerror(errno));
+    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// Everything one stream wrote, cut into lines for its callback as the bytes arrive. Lines are
+// cut on raw bytes, so a multi-byte character split between two reads stays whole.
+class OutputSink {
+public:
+    explicit OutputSink(const ProcessRunner::LineCallback& onLine) : m_onLine(onLine ? &onLine : nullptr) {}
+
+    void append(const char* bytes, size_t count) {
+        const size_t start = m_buffer.size();
+        m_buffer.append(bytes, count);
+        if (!m_onLine) return;
+        for (size_t i = start; i < m_buffer.size(); ++i) {
+            const char c = m_buffer[i];
+            if (c != '\n' && c != '\r') continue;
+            deliver(m_lineStart, i);
+            m_lineStart = i + 1;
+        }
+    }
+
+    // Delivers a last line that the program did not end with a break.
+    void flush() {
+        if (!m_onLine) return;
+        deliver(m_lineStart, m_buffer.size());
+        m_lineStart = m_buffer.size();
+    }
+
+    std::string takeBytes() { return std::move(m_buffer); }
+
+private:
+    void deliver(size_t from, size_t to) {
+        if (to <= from) return;  // empty lines (CR LF, blank lines) carry nothing
+        (*m_onLine)(decodeLossy(std::string_view(m_buffer).substr(from, to - from)));
+    }
+
+    const ProcessRunner::LineCallback* m_onLine;
+    std::string m_buffer;
+    size_t m_lineStart = 0;
+};
+
+// The started child: killed (with everything in its session) and reaped on every path out.
+class Child {
+public:
+    explicit Child(pid_t pid) : m_pid(pid) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (m_reaped) return;
+        signalGroup(SIGKILL);
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+
+    pid_t pid() const { return m_pid; }
+    bool reaped() const { return m_reaped; }
+    int32_t exitCode() const { return m_exitCode; }
+
+    // The child leads its own session and process group, so the group holds whatever it started.
+    // Only signalled before the child is reaped, while its id cannot have been reused.
+    void signalGroup(int signal) const {
+        if (m_reaped) return;
+        if (::kill(-m_pid, signal) != 0) ::kill(m_pid, signal);
+    }
+
+    // Reaps the child when it has ended; true then.
+    bool tryReap() {
+        if (m_reaped) return true;
+        int status = 0;
+        pid_t r;
+        do {
+            r = ::waitpid(m_pid, &status, WNOHANG);
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) return false;
+        m_reaped = true;
+        if (r < 0)
+            m_exitCode = -1;  // reaped elsewhere; nothing to report
+        else if (WIFEXITED(status))
+            m_exitCode = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            m_exitCode = WTERMSIG(status);
+        else
+            m_exitCode = -1;
+        return true;
+    }
+
+private:
+    pid_t m_pid;
+    bool m_reaped = false;
+    int32_t m_exitCode = 0;
+};
+
+bool isExecutableFile(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return false;
+    return S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+    // Descriptors some library opened without close-on-exec must not reach the child either:
+    // a leaked pipe end of a parallel run would keep that run's stream open.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+
+    // Own session: no controlling terminal, and a process group we can signal as a whole.
+    // Signal dispositions and the mask of the calling thread are not passed on.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) throw ProcessRunnerError::launchFailed(std::strerror(error));
+    return pid;
+}
+
+int openPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#else
+    (void)pid;
+#endif
+    return -1;
+}
+
+int millisecondsUntil(Clock::time_point when, Clock::time_point now) {
+    if (when <= now) return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::min<int64_t>(ms, 1'000'000));
+}
+
+}  // namespace
+
+// --- run -----------------------------------------------------------------------------------
+
+ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<std::string>& arguments,
+                                 std::optional<Timeout> timeout, const LineCallback& onOutputLine,
+                                 const LineCallback& onErrorLine, std::stop_token stop) const {
+    if (!isExecutableFile(executable)) throw ProcessRunnerError::executableMissing(executable);
+    throwIfStopRequested(stop);  // nothing to stop yet: do not start it at all
+
+    auto [outRead, outWrite] = makePipe();
+    auto [errRead, errWrite] = makePipe();
+
+    // Wakes the wait below when a stop is requested from another thread.
+    UniqueFd wake;
+    if (stop.stop_possible()) {
+        wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!wake) throw ProcessRunnerError::launchFailed(std::strerror(errno));
+    }
+
+    const auto startedAt = Clock::now();
+    Child child(spawnChild(executable, arguments, outWrite.get(), errWrite.get()));
+    // From here only the program holds the write ends, so each stream ends when it (and whatever
+    // inherited them) closes its side.
+    outWrite.reset();
+    errWrite.reset();
+    Log::process().debug("Launched {} (pid {})", executable.string(), child.pid());
+
+    UniqueFd pidFd(openPidFd(child.pid()));
+    std::stop_callback onStop(stop, [fd = wake.get()] {
+        const uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(fd, &one, sizeof one);
+    });
+
+    OutputSink outSink(onOutputLine), errSink(onErrorLine);
+    const std::optional<Clock::time_point> deadline =
+        timeout ? std::optional(startedAt + std::chrono::duration_cast<Clock::duration>(*timeout)) : std::nullopt;
+
+    bool timedOut = false, cancelled = false;
+    std::optional<Clock::time_point> killAt;        // SIGKILL when still running then
+    std::optional<Clock::time_point> drainDeadline;  // after the exit: stop waiting for the streams then
+    std::array<char, 64 * 1024> chunk;
+
+    const auto stopTheProgram = [&](Clock::time_point now) {
+        if (killAt || child.reaped()) return;
+        child.signalGroup(SIGTERM);
+        killAt = now + terminationGrace;
+    };
+
+    for (;;) {
+        const bool streamsOpen = outRead || errRead;
+        if (child.reaped() && !streamsOpen) break;
+
+        std::array<pollfd, 4> fds{};
+        nfds_t count = 0;
+        int outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (outRead) { outIndex = static_cast<int>(count); fds[count++] = {outRead.get(), POLLIN, 0}; }
+        if (errRead) { errIndex = static_cast<int>(count); fds[count++] = {errRead.get(), POLLIN, 0}; }
+        if (!child.reaped() && pidFd) { pidIndex = static_cast<int>(count); fds[count++] = {pidFd.get(), POLLIN, 0}; }
+        if (wake && !cancelled) fds[count++] = {wake.get(), POLLIN, 0};  // stop_requested() is checked below
+
+        auto now = Clock::now();
+        int waitMs = -1;
+        const auto limit = [&](Clock::time_point when) {
+            const int ms = millisecondsUntil(when, now);
+            waitMs = waitMs < 0 ? ms : std::min(waitMs, ms);
+        };
+        if (deadline && !timedOut && !child.reaped()) limit(*deadline);
+        if (killAt && !child.reaped()) limit(*killAt);
+        if (drainDeadline) limit(*drainDeadline);
+        if (!child.reaped() && !pidFd) limit(now + std::chrono::milliseconds(5));  // no pidfd: look again soon
+
+        const int ready = ::poll(fds.data(), count, waitMs);
+        if (ready < 0 && errno != EINTR) throw ProcessRunnerError::launchFailed(std::strerror(errno));
+
+        const auto readInto = [&](UniqueFd& fd, int index, OutputSink& sink) {
+            if (index < 0 || ready <= 0 || fds[index].revents == 0) return;
+            const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
+            if (n > 0)
+                sink.append(chunk.data(), static_cast<size_t>(n));
+            else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                fd.reset();
+        };
+        readInto(outRead, outIndex, outSink);
+        readInto(errRead, errIndex, errSink);
+
+        now = Clock::now();
+        if (!child.reaped() && (!pidFd || (pidIndex >= 0 && ready > 0 && fds[pidIndex].revents != 0))) {
+            if (child.tryReap()) drainDeadline = now + terminationGrace;
+        }
+        if (!cancelled && stop.stop_requested()) {
+            cancelled = true;
+            stopTheProgram(now);
+            if (child.reaped() && !drainDeadline) drainDeadline = now;
+        }
+        if (deadline && !timedOut && !child.reaped() && now >= *deadline) {
+            timedOut = true;
+            stopTheProgram(now);
+        }
+        if (killAt && !child.reaped() && now >= *killAt) {
+            child.signalGroup(SIGKILL);
+            killAt = Clock::time_point::max();
+        }
+        // A process the program left behind may hold the streams open after it ended; what it
+        // writes later is not this run's output.
+        if (drainDeadline && now >= *drainDeadline) {
+            if (outRead || errRead) Log::process().debug("Streams of {} still open after it ended", executable.string());
+            break;
+        }
+        if (cancelled && child.reaped()) break;
+    }
+
+    outSink.flush();
+    errSink.flush();
+
+    if (timedOut) throw ProcessRunnerError::timedOut(timeout->count());
+    if (cancelled || stop.stop_requested()) throw OperationCancelled();
+
+    ProcessResult result;
+    result.exitCode = child.exitCode();
+    result.standardOutputData = outSink.takeBytes();
+    result.standardErrorData = errSink.takeBytes();
+    return result;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+
+namespace kolvex {
+
+// Private scratch folders for jobs that need intermediate files: each lives exactly as long as
+// the work that uses it, under one root that only this user can enter.
+//
+// A plain value with no mutable state; copies may be used from any thread at once. Concurrent
+// calls never share a folder (each is named by a fresh UUID).
+class TemporaryFileManager {
+public:
+    // `root` when given; otherwise $TMPDIR (else /tmp) followed by "Kolvex-<uid>". The root is
+    // created (mode 0700) by the first scratch folder, not before.
+    explicit TemporaryFileManager(std::optional<std::filesystem::path> root = std::nullopt);
+
+    // The process-wide instance, with the default root.
+    static const TemporaryFileManager& shared();
+
+    const std::filesystem::path& root() const { return m_root; }
+
+    // Creates a scratch folder (and the root when missing), runs `body` with its path on the
+    // calling thread and removes the folder with everything in it afterwards, whether the body
+    // returned or threw. Returns the body's value or rethrows its exception unchanged.
+    // Throws std::filesystem::filesystem_error, without running the body, when the folder cannot
+    // be made or the root is unsafe (a symlink, not a folder, or owned by another user).
+    template <class Body>
+    auto withScratchDirectory(Body&& body) const -> std::invoke_result_t<Body, const std::filesystem::path&> {
+        const ScratchDirectory scratch(makeScratchDirectory());
+        return std::forward<Body>(body)(scratch.path);
+    }
+
+    // Removes the folders directly under the root whose last modification is strictly older than
+    // `seconds` ago (leftovers of runs that ended before cleaning up); skips plain files, symlinks
+    // and hidden entries. Returns how many were removed; a missing root gives 0.
+    int reapOrphans(double seconds) const;
+
+private:
+    struct ScratchDirectory {
+        std::filesystem::path path;
+        explicit ScratchDirectory(std::filesystem::path p) : path(std::move(p)) {}
+        ScratchDirectory(const ScratchDirectory&) = delete;
+        ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+        ~ScratchDirectory() {
+            std::error_code ignored;  // a folder that cannot be removed now is reaped at a later launch
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+
+    std::filesystem::path makeScratchDirectory() const;
+    void ensureRoot() const;
+
+    std::filesystem::path m_root;
+};
+
+}  // namespace kolvex
