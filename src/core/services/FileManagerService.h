@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "core/services/Preferences.h"
+
+namespace kolvex {
+
+// The file-system questions planning, job execution and the engines ask: free output names,
+// whether a folder can be written, sizes and free space. Holds no state: every member may be
+// called from any thread at once. Tests derive from it to inject sizes, capacities or
+// permission answers; the coordinator and the engines use `shared()` unless given another.
+class FileManagerService {
+public:
+    virtual ~FileManagerService() = default;
+
+    // The value handed to the coordinator and the engines.
+    static const FileManagerService& shared();
+
+    // The output path for `source` with `extension` (in `directory`, else beside the source).
+    // `replace` gives the plain name without looking; `rename` and `ask` give the first free
+    // name. Throws ConversionError::outputNameUnavailable.
+    virtual std::filesystem::path destination(const std::filesystem::path& source, std::string_view extension,
+                                              const std::optional<std::filesystem::path>& directory,
+                                              Preferences::ConflictBehaviour onConflict) const;
+
+    // Creates the destination's folder (with parents) when missing — a failure there throws
+    // std::filesystem::filesystem_error — then throws ConversionError::insufficientPermissions
+    // naming `destination` when no file can be created in that folder.
+    virtual void ensureWritable(const std::filesystem::path& destination) const;
+
+    // Whether a file can be created in `folder`: creates and removes an empty probe
+    // ".kolvex-write-probe-<UUID>".
+    virtual bool canWrite(const std::filesystem::path& folder) const;
+
+    // The item's size in bytes (a folder's own size, not its contents); none when unreadable.
+    virtual std::optional<int64_t> size(const std::filesystem::path& path) const;
+
+    // Free bytes for an unprivileged writer on the volume of `path` (the path itself when it
+    // ends with "/", else its folder); none when unknown.
+    virtual std::optional<int64_t> availableCapacity(const std::filesystem::path& path) const;
+
+    // Throws ConversionError::insufficientDiskSpace when the known free space is below `required`.
+    void ensureCapacity(int64_t required, const std::filesystem::path& path) const;
+
+    // Moves `file` to `destination`, never over an existing item (throws
+    // ConversionError::outputNameUnavailable then). Across volumes: copy, then remove the
+    // original; a failed copy leaves no partial destination and throws filesystem_error.
+    void install(const std::filesystem::path& file, const std::filesystem::path& destination) const;
+
+    static constexpr std::string_view kWriteProbePrefix = ".kolvex-write-probe-";
+};
+
+}  // namespace kolvex

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace kolvex {
+
+// What an output file is called: the source's stem, an optional number, the target's
+// extension, within the file-name byte limit. Stateless; any thread.
+struct OutputNaming {
+    // Largest output name in UTF-8 bytes.
+    static constexpr std::size_t maxFilenameBytes = 255;
+    // Highest number tried for a free name (" 2" … " 999").
+    static constexpr int maxCollisionAttempts = 999;
+
+    // Extensions removed whole from a name: "tar.gz", "tar.bz2", "tar.xz", …
+    static const std::set<std::string>& compoundExtensions();
+
+    // The name without its extension, in composed (NFC) form. A compound extension goes whole
+    // ("Backup.TAR.GZ" → "Backup"); a leading dot starts no extension (".hidden" stays).
+    static std::string stem(std::string_view name);
+
+    // stem + " <suffix>" + "." + extension, the stem shortened by whole characters until the
+    // name fits in maxFilenameBytes; an empty stem becomes "file".
+    static std::string filename(std::string_view stem, std::optional<int> suffix, std::string_view extension);
+
+    // The extension without leading or trailing dots, lower-cased (".JPG" → "jpg").
+    static std::string cleanExtension(std::string_view extension);
+
+    using Exists = std::function<bool(const std::filesystem::path&)>;
+
+    // The first name not taken in `directory` (else the source's own folder): the plain name,
+    // then numbers 2 … 999. Throws ConversionError::outputNameUnavailable with the plain name.
+    static std::filesystem::path destination(const std::filesystem::path& source, std::string_view extension,
+                                             const std::optional<std::filesystem::path>& directory,
+                                             const Exists& exists);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,190 @@
+#include <cmath>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/services/Log.h"
+#include "core/services/Preferences.h"
+#include "core/services/TriggerModifier.h"
+#include "core/services/UserDefaults.h"
+
+namespace kolvex {
+namespace {
+
+using Json = nlohmann::json;
+
+void store(UserDefaults& defaults, const Json& document) {
+    defaults.set(PreferencesStore::kKey, DefaultsData::fromText(document.dump()));
+}
+
+TEST(Preferences, DefaultsEncodeWithoutOptionalKeysAndRoundTrip) {
+    const Preferences defaults;
+    const Json encoded = defaults.encode();
+    for (const char* key : {"customOutputPath", "ffmpegOverridePath", "temporaryDirectoryPath"})
+        EXPECT_FALSE(encoded.contains(key)) << key;
+    EXPECT_EQ(encoded.size(), 11u);
+    EXPECT_EQ(encoded["outputLocation"], "sameAsSource");
+    EXPECT_EQ(encoded["audioBitrate"], 192000);
+    EXPECT_EQ(encoded["triggerModifier"], "shift");
+    EXPECT_EQ(Preferences::decode(encoded), defaults);
+
+    InMemoryUserDefaults store;
+    Preferences custom;
+    custom.outputLocation = Preferences::OutputLocation::custom;
+    custom.customOutputPath = "/tmp/out put";
+    custom.appearance = Preferences::Appearance::dark;
+    custom.imageQuality = 0.3;
+    custom.parallelLimit = 4;
+    custom.ffmpegOverridePath = "/opt/ffmpeg";
+    custom.temporaryDirectoryPath = "/var/tmp";
+    custom.debugLogging = true;
+    custom.triggerModifier = "option";
+    PreferencesStore::save(custom, store);
+    EXPECT_EQ(PreferencesStore::load(store), custom);
+    PreferencesStore::reset(store);
+    EXPECT_FALSE(store.value(PreferencesStore::kKey));
+    EXPECT_EQ(PreferencesStore::load(store), Preferences());
+}
+
+TEST(Preferences, UnreadableRecordsFallBackToTheDefaultsAsAWhole) {
+    Json full = Preferences().encode();
+    full["debugLogging"] = true;
+    full["imageQuality"] = 0.4;
+
+    auto without = [&](const char* key) {
+        Json j = full;
+        j.erase(key);
+        return j;
+    };
+    auto with = [&](const char* key, Json value) {
+        Json j = full;
+        j[key] = std::move(value);
+        return j;
+    };
+    const std::pair<const char*, Json> rows[] = {
+        {"missing debugLogging", without("debugLogging")},
+        {"missing audioBitrate", without("audioBitrate")},
+        {"capitalised appearance", with("appearance", "Dark")},
+        {"unknown output location", with("outputLocation", "desktop")},
+        {"fractional bitrate", with("audioBitrate", 1.5)},
+        {"number as Boolean", with("preserveMetadata", 1)},
+        {"Boolean as number", with("imageQuality", true)},
+        {"null required", with("showNotifications", nullptr)},
+        {"path of the wrong type", with("customOutputPath", 3)},
+        {"not an object", Json::array({1, 2})},
+    };
+    for (const auto& [what, document] : rows) {
+        InMemoryUserDefaults defaults;
+        store(defaults, document);
+        LogCapture log;
+        EXPECT_EQ(PreferencesStore::load(defaults), Preferences()) << what;
+        EXPECT_TRUE(log.contains("app", "Preferences could not be decoded; using defaults")) << what;
+        EXPECT_TRUE(defaults.data(PreferencesStore::kKey)) << what;  // left as it was
+    }
+
+    InMemoryUserDefaults garbage;
+    garbage.set(PreferencesStore::kKey, DefaultsData::fromText("{\"outputLoc"));
+    EXPECT_EQ(PreferencesStore::load(garbage), Preferences());
+}
+
+TEST(Preferences, LenientWhereTheRecordAllowsIt) {
+    Json document = Preferences().encode();
+    document["customOutputPath"] = nullptr;
+    document["someFutureKey"] = {1, 2, 3};
+    document["triggerModifier"] = "hyper";
+    document["audioBitrate"] = 128000;
+    document["videoQuality"] = 1;  // a whole number is a number
+    InMemoryUserDefaults defaults;
+    store(defaults, document);
+    const Preferences loaded = PreferencesStore::load(defaults);
+    EXPECT_FALSE(loaded.customOutputPath);
+    EXPECT_EQ(loaded.triggerModifier, "hyper");
+    EXPECT_FALSE(triggerModifierFromString(loaded.triggerModifier));
+    EXPECT_EQ(loaded.audioBitrate, 128000);
+    EXPECT_EQ(loaded.videoQuality, 1.0);
+}
+
+TEST(Preferences, ValuesThatAreNotDataReadAsNothingStored) {
+    InMemoryUserDefaults defaults;
+    defaults.set(PreferencesStore::kKey, Preferences().encode().dump());  // text, not data
+    LogCapture log;
+    EXPECT_EQ(PreferencesStore::load(defaults), Preferences());
+    EXPECT_FALSE(log.contains("app", "Preferences could not be decoded"));
+}
+
+TEST(Preferences, SavingANonFiniteQualityKeepsThePreviousRecord) {
+    InMemoryUserDefaults defaults;
+    Preferences good;
+    good.imageQuality = 0.5;
+    PreferencesStore::save(good, defaults);
+    Preferences bad;
+    bad.videoQuality = std::nan("");
+    LogCapture log;
+    PreferencesStore::save(bad, defaults);
+    EXPECT_TRUE(log.contains("app", "Could not save preferences: "));
+    EXPECT_EQ(PreferencesStore::load(defaults), good);
+}
+
+TEST(Preferences, ConversionOptionsByCategory) {
+    Preferences p;
+    p.preserveMetadata = false;
+    struct Row {
+        FormatCategory category;
+        std::optional<double> quality;
+        std::optional<int64_t> bitrate;
+    };
+    const Row rows[] = {
+        {FormatCategory::image, 0.85, std::nullopt}, {FormatCategory::pdf, 0.85, std::nullopt},
+        {FormatCategory::video, 0.7, 192000},        {FormatCategory::audio, std::nullopt, 192000},
+        {FormatCategory::document, std::nullopt, std::nullopt}, {FormatCategory::archive, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        ConversionOptions expected = ConversionOptions::defaults();
+        expected.preserveMetadata = false;
+        expected.quality = row.quality;
+        expected.audioBitrate = row.bitrate;
+        EXPECT_EQ(p.conversionOptions(row.category), expected) << toString(row.category);
+    }
+}
+
+TEST(Preferences, ResolvedOutputDirectory) {
+    Preferences p;
+    p.customOutputPath = "~/Converted";
+    EXPECT_FALSE(p.resolvedOutputDirectory());  // same as source
+    p.outputLocation = Preferences::OutputLocation::ask;
+    EXPECT_FALSE(p.resolvedOutputDirectory());
+    p.outputLocation = Preferences::OutputLocation::custom;
+    EXPECT_EQ(p.resolvedOutputDirectory(), std::filesystem::path("~/Converted"));  // used as written
+    p.customOutputPath = "";
+    EXPECT_FALSE(p.resolvedOutputDirectory());
+    p.customOutputPath.reset();
+    EXPECT_FALSE(p.resolvedOutputDirectory());
+}
+
+TEST(Preferences, RawValuesAndLabels) {
+    EXPECT_EQ(label(Preferences::OutputLocation::sameAsSource), "Same folder as the original");
+    EXPECT_EQ(label(Preferences::OutputLocation::ask), "Ask each time");
+    EXPECT_EQ(label(Preferences::OutputLocation::custom), "A specific folder");
+    EXPECT_EQ(label(Preferences::ConflictBehaviour::rename), "Add a number to the new file");
+    EXPECT_EQ(label(Preferences::ConflictBehaviour::ask), "Ask what to do");
+    EXPECT_EQ(label(Preferences::ConflictBehaviour::replace), "Replace the existing file");
+    EXPECT_EQ(label(Preferences::Appearance::system), "System");
+    EXPECT_EQ(label(Preferences::Appearance::dark), "Dark");
+    EXPECT_EQ(appearanceFromString("light"), Preferences::Appearance::light);
+    EXPECT_FALSE(appearanceFromString("Light"));
+    EXPECT_EQ(conflictBehaviourFromString("replace"), Preferences::ConflictBehaviour::replace);
+    EXPECT_EQ(outputLocationFromString("sameAsSource"), Preferences::OutputLocation::sameAsSource);
+    EXPECT_FALSE(outputLocationFromString("sameassource"));
+}
+
+TEST(TriggerModifier, ExactRawValuesOnly) {
+    EXPECT_EQ(triggerModifierFromString("shift"), TriggerModifier::shift);
+    EXPECT_EQ(triggerModifierFromString("option"), TriggerModifier::option);
+    EXPECT_EQ(triggerModifierFromString("command"), TriggerModifier::command);
+    EXPECT_EQ(triggerModifierFromString("control"), TriggerModifier::control);
+    for (const char* raw : {"Shift", "alt", "", " shift", "super"}) EXPECT_FALSE(triggerModifierFromString(raw)) << raw;
+    for (TriggerModifier m : kAllTriggerModifiers) EXPECT_EQ(triggerModifierFromString(toString(m)), m);
+}
+
+}  // namespace
+}  // namespace kolvex
