@@ -1,0 +1,189 @@
+#include "core/engines/audio/AudioEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+#include "core/conversion/CompressionGuard.h"
+#include "core/engines/audio/AacBitrates.h"
+#include "core/engines/audio/AudioReader.h"
+#include "core/services/Cancellation.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kProgressEveryFrames = 65536;
+
+bool isOneOf(const FormatID& id, std::initializer_list<const char*> ids) {
+    return std::any_of(ids.begin(), ids.end(), [&](const char* candidate) { return id.rawValue == candidate; });
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+std::optional<int64_t> fileBitrate(const fs::path& file, std::optional<double> durationSeconds) {
+    if (!durationSeconds || !(*durationSeconds > 0)) return std::nullopt;
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || size < 1) return std::nullopt;
+    const double bits = double(size) * 8.0 / *durationSeconds;
+    if (!(bits < 9.0e18)) return std::nullopt;
+    return static_cast<int64_t>(bits);
+}
+
+int64_t compressedAudioBitrate(double quality, int64_t sourceAudioBitrate) {
+    const double factor = quality <= 0 ? 0.35 : 0.35 + 0.45 * std::min(quality, 1.0);
+    return std::max<int64_t>(static_cast<int64_t>(factor * double(sourceAudioBitrate)), 32000);
+}
+
+}  // namespace
+
+AudioEngine::AudioEngine() : m_id(engine_ids::audio) {
+    // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+const std::set<std::string>& AudioEngine::supportedTools() {
+    static const std::set<std::string> tools{"compress", "strip-metadata"};
+    return tools;
+}
+
+bool AudioEngine::canRead(const Format& format) {
+    return isOneOf(format.id, {"mp3", "m4a", "wav", "aiff", "flac", "aac"});
+}
+
+bool AudioEngine::canHandle(const ConversionJob& job) const {
+    const auto& options = job.options;
+    if (options.tool && !supportedTools().contains(*options.tool)) return false;
+    if (options.trimStart || options.trimEnd) return false;
+    if (job.from.category != FormatCategory::audio || job.to.category != FormatCategory::audio) return false;
+    if (!canRead(job.from)) return false;
+    return isOneOf(job.to.id, {"m4a", "wav", "aiff"});
+}
+
+int64_t AudioEngine::defaultBitrate(const ConversionJob& job, std::optional<int64_t> sourceBitrate) {
+    const auto& options = job.options;
+    if (!options.quality) return 192000;
+    if (options.tool == "compress" && sourceBitrate) return compressedAudioBitrate(*options.quality, *sourceBitrate);
+    return static_cast<int64_t>((*options.quality * 256 + 64) * 1000);
+}
+
+std::optional<int64_t> AudioEngine::nearestSupportedBitrate(int64_t requested, AudioOutputSettings::Encoding formatID,
+                                                            double sampleRate, int channels) {
+    if (formatID != AudioOutputSettings::Encoding::mpeg4AAC) return std::nullopt;
+    const auto candidates = AacBitrates::applicable(sampleRate, std::max(channels, 1));
+    std::optional<int64_t> best;
+    for (int64_t candidate : candidates) {
+        if (!best || std::llabs(candidate - requested) < std::llabs(*best - requested)) best = candidate;
+    }
+    return best;
+}
+
+std::optional<AudioOutputSettings> AudioEngine::settings(const ConversionJob& job, const SourceFormat& source,
+                                                         std::optional<int64_t> sourceBitrate) {
+    AudioOutputSettings out;
+    out.sampleRate = job.options.sampleRate.value_or(source.sampleRate);
+    out.channels = source.channels > 0 ? source.channels : 1;
+    const auto& target = job.to.id.rawValue;
+    if (target == "wav" || target == "aiff") {
+        out.format = AudioOutputSettings::Encoding::linearPCM;
+        out.bitDepth = 16;
+        out.isFloat = false;
+        out.isBigEndian = target == "aiff";
+        out.isNonInterleaved = false;
+        return out;
+    }
+    if (target == "m4a") {
+        out.format = AudioOutputSettings::Encoding::mpeg4AAC;
+        const int64_t requested = job.options.audioBitrate.value_or(defaultBitrate(job, sourceBitrate));
+        out.bitRate = nearestSupportedBitrate(requested, out.format, out.sampleRate, out.channels);
+        return out;
+    }
+    return std::nullopt;
+}
+
+std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
+                                           std::stop_token stop) const {
+    throwIfStopRequested(stop);
+    progress(0.02);
+
+    std::unique_ptr<AudioReader> reader;
+    try {
+        reader = std::make_unique<AudioReader>(job.source);
+    } catch (const AudioReadError&) {
+        throw ConversionError::corruptedInput(job.source);
+    }
+
+    const SourceFormat source{reader->sampleRate(), reader->channels()};
+    std::optional<double> duration;
+    if (auto frames = reader->lengthFrames(); frames && source.sampleRate > 0) {
+        duration = double(*frames) / source.sampleRate;
+    }
+    const auto outputSettings = settings(job, source, fileBitrate(job.source, duration));
+    if (!outputSettings) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+
+    std::unique_ptr<AudioWriter> writer;
+    try {
+        writer = std::make_unique<AudioWriter>(job.destination, *outputSettings);
+    } catch (const AudioFileExists&) {
+        throw ConversionError::outputNameUnavailable(job.destination);
+    } catch (const AudioWriteError& e) {
+        throw ConversionError::backendFailure(m_id.rawValue, -1,
+                                              "Core Audio would not open " + job.to.label + " for writing: " + e.what());
+    }
+
+    // From here on the destination is ours: every way out but success removes it.
+    auto fail = [&](const ConversionError& error) -> ConversionError {
+        writer.reset();
+        removeQuietly(job.destination);
+        return error;
+    };
+    try {
+        int64_t reportedAt = 0;
+        while (const AVFrame* frame = reader->next()) {
+            throwIfStopRequested(stop);
+            writer->write(*frame);
+            if (reader->framesRead() - reportedAt >= kProgressEveryFrames) {
+                reportedAt = reader->framesRead();
+                progress(std::min(0.98, reader->fractionRead()));
+            }
+        }
+        throwIfStopRequested(stop);
+        // A file cut short is damaged, not a shorter song.
+        if (reader->endedShort()) throw fail(ConversionError::corruptedInput(job.source));
+        writer->finish();
+    } catch (const OperationCancelled&) {
+        throw fail(ConversionError::cancelled());
+    } catch (const AudioReadError& e) {
+        throw fail(ConversionError::backendFailure(m_id.rawValue, -1, e.what()));
+    } catch (const AudioWriteError& e) {
+        throw fail(ConversionError::backendFailure(m_id.rawValue, -1, e.what()));
+    }
+    writer.reset();
+
+    std::error_code ec;
+    const auto written = fs::file_size(job.destination, ec);
+    if (ec || written < 1) {
+        removeQuietly(job.destination);
+        throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty file");
+    }
+    CompressionGuard::keepSmaller(job, job.destination);
+    progress(1.0);
+    return {job.destination};
+}
+
+}  // namespace kolvex

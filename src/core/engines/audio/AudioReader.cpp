@@ -1,0 +1,184 @@
+#include "core/engines/audio/AudioReader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+}
+
+namespace kolvex {
+
+namespace {
+
+std::string describe(int code) {
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    av_strerror(code, text.data(), text.size());
+    return text.data();
+}
+
+uint32_t readLE32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint32_t readBE32(const unsigned char* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+
+// WAV and AIFF state the size of their sample chunk up front. FFmpeg quietly reads a cut-off
+// file up to its end, so a header that promises more sample bytes than the file holds is
+// caught here. Sizes of 0 and 0xFFFFFFFF mean "until the end" (streamed files) and pass.
+bool pcmChunkPromisesMoreThanFileHolds(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<int64_t>(in.tellg());
+    in.seekg(0);
+    unsigned char head[12];
+    if (!in.read(reinterpret_cast<char*>(head), 12)) return false;
+    bool littleEndian;
+    const char* dataChunk;
+    if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
+        littleEndian = true;
+        dataChunk = "data";
+    } else if (std::memcmp(head, "FORM", 4) == 0 &&
+               (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0)) {
+        littleEndian = false;
+        dataChunk = "SSND";
+    } else {
+        return false;
+    }
+    int64_t offset = 12;
+    for (int chunks = 0; chunks < 64 && offset + 8 <= fileSize; ++chunks) {
+        unsigned char chunk[8];
+        in.seekg(offset);
+        if (!in.read(reinterpret_cast<char*>(chunk), 8)) return false;
+        const uint32_t size = littleEndian ? readLE32(chunk + 4) : readBE32(chunk + 4);
+        if (std::memcmp(chunk, dataChunk, 4) == 0) {
+            if (size == 0 || size == 0xFFFFFFFFu) return false;
+            return offset + 8 + static_cast<int64_t>(size) > fileSize;
+        }
+        offset += 8 + static_cast<int64_t>(size) + (size & 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+struct AudioReader::State {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int streamIndex = -1;
+    std::optional<int64_t> length;
+    bool lengthIsExact = false;
+    int64_t framesRead = 0;
+    int64_t fileSize = 0;
+    bool draining = false;  // the demuxer is done; the decoder is giving back what it holds
+    bool finished = false;
+
+    ~State() {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+};
+
+AudioReader::AudioReader(const std::filesystem::path& path) : m(std::make_unique<State>()) {
+    int rc = avformat_open_input(&m->format, path.c_str(), nullptr, nullptr);
+    if (rc < 0) throw AudioReadError("could not open the file: " + describe(rc));
+    rc = avformat_find_stream_info(m->format, nullptr);
+    if (rc < 0) throw AudioReadError("could not read the stream information: " + describe(rc));
+    const AVCodec* decoder = nullptr;
+    m->streamIndex = av_find_best_stream(m->format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (m->streamIndex < 0 || !decoder) throw AudioReadError("the file holds no audio stream that can be decoded");
+    AVStream* stream = m->format->streams[m->streamIndex];
+    if (stream->codecpar->sample_rate <= 0) throw AudioReadError("the audio stream has no sample rate");
+
+    m->codec = avcodec_alloc_context3(decoder);
+    m->packet = av_packet_alloc();
+    m->frame = av_frame_alloc();
+    if (!m->codec || !m->packet || !m->frame) throw AudioReadError("out of memory");
+    if ((rc = avcodec_parameters_to_context(m->codec, stream->codecpar)) < 0 ||
+        (rc = avcodec_open2(m->codec, decoder, nullptr)) < 0) {
+        throw AudioReadError("could not open the audio decoder: " + describe(rc));
+    }
+    if (pcmChunkPromisesMoreThanFileHolds(path)) throw AudioReadError("the file ends before its audio data does");
+
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        m->length = av_rescale_q(stream->duration, stream->time_base, AVRational{1, stream->codecpar->sample_rate});
+        // A length guessed from the bit rate is only good for progress.
+        m->lengthIsExact = m->format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+    } else if (m->format->duration != AV_NOPTS_VALUE && m->format->duration > 0) {
+        m->length = av_rescale(m->format->duration, stream->codecpar->sample_rate, AV_TIME_BASE);
+    }
+    m->fileSize = m->format->pb ? std::max<int64_t>(avio_size(m->format->pb), 0) : 0;
+}
+
+AudioReader::~AudioReader() = default;
+
+double AudioReader::sampleRate() const { return m->format->streams[m->streamIndex]->codecpar->sample_rate; }
+
+int AudioReader::channels() const { return m->format->streams[m->streamIndex]->codecpar->ch_layout.nb_channels; }
+
+std::optional<int64_t> AudioReader::lengthFrames() const { return m->length; }
+
+int64_t AudioReader::framesRead() const { return m->framesRead; }
+
+double AudioReader::fractionRead() const {
+    if (m->length && *m->length > 0) return std::min(1.0, double(m->framesRead) / double(*m->length));
+    if (m->fileSize > 0 && m->format->pb) {
+        return std::clamp(double(avio_tell(m->format->pb)) / double(m->fileSize), 0.0, 1.0);
+    }
+    return 0;
+}
+
+bool AudioReader::endedShort() const {
+    if (!m->finished || !m->length || !m->lengthIsExact) return false;
+    // Decoders drop priming and padding samples, so allow a few blocks and a hair of slack.
+    const int64_t slack = 8192 + *m->length / 100;
+    return m->framesRead + slack < *m->length;
+}
+
+const AVFrame* AudioReader::next() {
+    if (m->finished) return nullptr;
+    av_frame_unref(m->frame);
+    for (;;) {
+        int rc = avcodec_receive_frame(m->codec, m->frame);
+        if (rc == 0) {
+            m->framesRead += m->frame->nb_samples;
+            return m->frame;
+        }
+        if (rc == AVERROR_EOF) {
+            m->finished = true;
+            return nullptr;
+        }
+        if (rc != AVERROR(EAGAIN)) throw AudioReadError("could not decode the audio: " + describe(rc));
+        if (m->draining) {
+            m->finished = true;
+            return nullptr;
+        }
+        // The decoder wants more input.
+        for (;;) {
+            rc = av_read_frame(m->format, m->packet);
+            if (rc == AVERROR_EOF) {
+                m->draining = true;
+                rc = avcodec_send_packet(m->codec, nullptr);
+                if (rc < 0 && rc != AVERROR_EOF) throw AudioReadError("could not decode the audio: " + describe(rc));
+                break;
+            }
+            if (rc < 0) throw AudioReadError("could not read the file: " + describe(rc));
+            if (m->packet->stream_index != m->streamIndex) {
+                av_packet_unref(m->packet);
+                continue;
+            }
+            rc = avcodec_send_packet(m->codec, m->packet);
+            av_packet_unref(m->packet);
+            if (rc < 0) throw AudioReadError("could not decode the audio: " + describe(rc));
+            break;
+        }
+    }
+}
+
+}  // namespace kolvex

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+struct AVFrame;
+
+namespace kolvex {
+
+// How an audio file is written: the encoding and its parameters.
+struct AudioOutputSettings {
+    enum class Encoding { linearPCM, mpeg4AAC };
+
+    Encoding format = Encoding::linearPCM;
+    double sampleRate = 0;
+    int channels = 1;
+    // Linear PCM only.
+    int bitDepth = 0;
+    bool isFloat = false;
+    bool isBigEndian = false;
+    bool isNonInterleaved = false;
+    // AAC only; none lets the encoder choose.
+    std::optional<int64_t> bitRate;
+
+    bool operator==(const AudioOutputSettings&) const = default;
+};
+
+// A failure to open or write the output; what() is a short English description.
+class AudioWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown when the output path is already taken.
+class AudioFileExists : public AudioWriteError {
+public:
+    using AudioWriteError::AudioWriteError;
+};
+
+// Writes an audio file with FFmpeg's libraries: AAC in an MPEG-4 (.m4a) file, or 16-bit PCM in
+// WAV (little-endian) or AIFF (big-endian). Takes decoded frames of any layout, sample format
+// and rate and converts them. Writes no metadata and no encoder tag. One instance per job; not
+// shared between threads. The file is complete only after finish(); a writer destroyed before
+// that closes the file but leaves it incomplete (the caller removes it).
+class AudioWriter {
+public:
+    // Creates `path`, which must not exist (an existing file is never replaced: AudioFileExists).
+    // Throws AudioWriteError when the settings cannot be encoded or the file cannot be created.
+    AudioWriter(const std::filesystem::path& path, const AudioOutputSettings& settings);
+    ~AudioWriter();
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    // Converts and encodes one decoded frame. Throws AudioWriteError.
+    void write(const AVFrame& frame);
+    // Drains the converter and the encoder, writes the trailer and closes the file.
+    void finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+}  // namespace kolvex
