@@ -1,0 +1,117 @@
+#include "core/ffmpeg/BundledFFmpeg.h"
+
+#include <chrono>
+#include <exception>
+#include <string_view>
+
+#include <unistd.h>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include "core/services/Log.h"
+#include "core/services/ProcessRunner.h"
+
+#ifndef KOLVEX_INSTALL_LIBEXEC_DIR
+#define KOLVEX_INSTALL_LIBEXEC_DIR "/usr/local/libexec/kolvex"
+#endif
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isExecutableFile(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<std::string_view> splitAt(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+// A letter or number in the Unicode sense, "_" or "-", for every character.
+bool isEncoderName(std::string_view piece) {
+    int32_t characters = 0;
+    for (int32_t i = 0; i < static_cast<int32_t>(piece.size());) {
+        UChar32 c;
+        U8_NEXT(piece.data(), i, static_cast<int32_t>(piece.size()), c);
+        if (c < 0) return false;
+        if (!(u_isalnum(c) || c == '_' || c == '-')) return false;
+        ++characters;
+    }
+    return characters >= 2;
+}
+
+int32_t characterCount(std::string_view text) {
+    int32_t count = 0;
+    for (int32_t i = 0; i < static_cast<int32_t>(text.size());) {
+        UChar32 c;
+        U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+BundledFFmpeg::BundledFFmpeg(fs::path ffmpegPath, fs::path ffprobePath)
+    : ffmpeg(std::move(ffmpegPath)), ffprobe(std::move(ffprobePath)) {}
+
+std::vector<fs::path> BundledFFmpeg::bundleFolders() {
+    std::vector<fs::path> folders;
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (!error) folders.push_back(executable.parent_path().parent_path() / "libexec" / "kolvex");
+    folders.emplace_back(KOLVEX_INSTALL_LIBEXEC_DIR);
+    return folders;
+}
+
+BundledFFmpeg BundledFFmpeg::inBundle() { return inBundle(bundleFolders()); }
+
+BundledFFmpeg BundledFFmpeg::inBundle(const std::vector<fs::path>& libexecFolders) {
+    for (const auto& folder : libexecFolders) {
+        if (isExecutableFile(folder / "ffmpeg") && isExecutableFile(folder / "ffprobe"))
+            return BundledFFmpeg(folder / "ffmpeg", folder / "ffprobe");
+    }
+    throw NotBundled();
+}
+
+BundledFFmpeg BundledFFmpeg::locate(const std::optional<fs::path>& overridePath) {
+    if (overridePath && overridePath->is_absolute() && isExecutableFile(*overridePath))
+        return BundledFFmpeg(*overridePath, overridePath->parent_path() / "ffprobe");
+    return inBundle();
+}
+
+std::set<std::string> BundledFFmpeg::availableEncoders(std::stop_token stop) const {
+    try {
+        const auto result = ProcessRunner().run(ffmpeg, {"-hide_banner", "-loglevel", "quiet", "-encoders"},
+                                                std::chrono::seconds(10), nullptr, nullptr, stop);
+        // The exit status is not examined: whatever was listed is usable.
+        return parseEncoderListing(result.standardOutput());
+    } catch (const std::exception& error) {
+        Log::engine().error("Could not enumerate FFmpeg encoders: {}", error.what());
+        return {};
+    }
+}
+
+std::set<std::string> BundledFFmpeg::parseEncoderListing(const std::string& listing) {
+    // Encoder lines are " V....D name  description": a six-character flag column, then the name.
+    std::set<std::string> names;
+    for (const auto line : splitAt(listing, '\n')) {
+        const auto pieces = splitAt(line, ' ');
+        if (pieces.size() < 2 || characterCount(pieces[0]) != 6) continue;
+        if (isEncoderName(pieces[1])) names.emplace(pieces[1]);
+    }
+    return names;
+}
+
+}  // namespace kolvex

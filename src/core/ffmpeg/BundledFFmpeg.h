@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace kolvex {
+
+// Where the ffmpeg and ffprobe programs are. A plain value that never changes after creation;
+// copy and share it freely between threads.
+struct BundledFFmpeg {
+    std::filesystem::path ffmpeg;
+    std::filesystem::path ffprobe;
+
+    // Thrown when the programs that ship with the application cannot be found.
+    class NotBundled : public std::runtime_error {
+    public:
+        NotBundled() : std::runtime_error("FFmpeg is not bundled with the application") {}
+    };
+
+    // Stores the two paths as given, with no check (the settings' override path).
+    BundledFFmpeg(std::filesystem::path ffmpeg, std::filesystem::path ffprobe);
+
+    // The programs that ship with the application: <prefix>/libexec/kolvex/{ffmpeg,ffprobe}, next
+    // to the running executable's prefix first, then under the configured install prefix. Both must
+    // be executable files (links are followed). The PATH is never searched. Throws NotBundled.
+    static BundledFFmpeg inBundle();
+    // The same search over the given libexec folders, in order.
+    static BundledFFmpeg inBundle(const std::vector<std::filesystem::path>& libexecFolders);
+    // The folders inBundle() searches.
+    static std::vector<std::filesystem::path> bundleFolders();
+
+    // The override path of the settings when it names an executable file (ffprobe is then taken
+    // from the same folder), otherwise the bundled programs. Throws NotBundled.
+    static BundledFFmpeg locate(const std::optional<std::filesystem::path>& overridePath);
+
+    // Names of the encoders the located ffmpeg was built with ("libx264", "aac", …). Empty when the
+    // listing failed or said nothing; the failure is logged. Blocks for at most 10 seconds; runs on
+    // a worker thread.
+    std::set<std::string> availableEncoders(std::stop_token stop = {}) const;
+
+    // The encoder names found in the text of `ffmpeg -encoders`.
+    static std::set<std::string> parseEncoderListing(const std::string& listing);
+
+    bool operator==(const BundledFFmpeg&) const = default;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/format/Identifiers.h"
+
+namespace kolvex {
+
+// Which codecs each known container can store (ffmpeg codec names, lower-case). The table is
+// fixed; every function is pure and safe from any thread.
+class ContainerCompatibility {
+public:
+    // True when `container` (an exact, case-sensitive format id) has a row.
+    static bool isKnownContainer(const FormatID& container);
+    // True when the container has a row holding `codec` lower-cased.
+    static bool accepts(const std::string& codec, const FormatID& container);
+    // The first of m4a, mp3, flac, wav, aiff, opus, ogg that can hold `codec`, if any.
+    static std::optional<FormatID> audioContainer(const std::string& codec);
+};
+
+}  // namespace kolvex

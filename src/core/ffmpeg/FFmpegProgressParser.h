@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace kolvex {
+
+// Turns the key=value lines of ffmpeg's "-progress" stream into a completion fraction that only
+// grows. A mutable value: its owner serialises calls (lines arrive on the runner's thread).
+class FFmpegProgressParser {
+public:
+    // `durationSeconds`: the expected length of the output's time line, when known. `floor`: the
+    // fraction already reported; only larger ones are returned.
+    explicit FFmpegProgressParser(std::optional<double> durationSeconds, double floor = 0);
+
+    // A new fraction to report for this line, or nothing. "progress=end" always gives 1.
+    std::optional<double> consume(std::string_view line);
+
+    std::optional<double> durationSeconds() const { return m_durationSeconds; }
+    double lastFraction() const { return m_lastFraction; }
+
+private:
+    std::optional<double> m_durationSeconds;
+    double m_lastFraction;
+};
+
+}  // namespace kolvex

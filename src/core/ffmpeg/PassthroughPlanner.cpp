@@ -1,0 +1,33 @@
+#include "core/ffmpeg/PassthroughPlanner.h"
+
+#include "core/ffmpeg/ContainerCompatibility.h"
+
+namespace kolvex {
+
+PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job, const MediaProbe& probe) {
+    const auto& options = job.options;
+    const Format& target = job.to;
+    if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool))
+        return Decision::reencode("output content differs from the source");
+    if (options.maxDimension || options.quality || options.sampleRate || options.audioBitrate)
+        return Decision::reencode("output content differs from the source");
+    if (!options.allowPassthrough) return Decision::reencode("passthrough disabled by request");
+    if (!ContainerCompatibility::isKnownContainer(target.id))
+        return Decision::reencode(target.label + " container compatibility unknown");
+
+    if (target.category != FormatCategory::audio) {
+        if (!probe.videoCodec) return Decision::reencode("no video track");
+        if (!ContainerCompatibility::accepts(*probe.videoCodec, target.id))
+            return Decision::reencode(*probe.videoCodec + " cannot be stored in " + target.label);
+        if (probe.audioCodec && !ContainerCompatibility::accepts(*probe.audioCodec, target.id))
+            return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
+        return Decision::passthrough(false, "container rewrite \u2014 " + *probe.videoCodec + " copied without re-encoding");
+    }
+
+    if (!probe.audioCodec) return Decision::reencode("no audio track to extract");
+    if (ContainerCompatibility::accepts(*probe.audioCodec, target.id))
+        return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
+    return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
+}
+
+}  // namespace kolvex

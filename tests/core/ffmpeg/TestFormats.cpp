@@ -1,0 +1,46 @@
+#include "TestFormats.h"
+
+#include <map>
+#include <stdexcept>
+
+namespace kolvex::testing {
+
+Format mediaFormat(const std::string& id) {
+    using C = FormatCategory;
+    using K = FormatCapability;
+    struct Row {
+        C category;
+        std::set<K> capabilities;
+        std::string label;
+    };
+    static const std::map<std::string, Row> rows = {
+        {"mp4", {C::video, {K::lossy, K::metadata}, "MP4"}},     {"mov", {C::video, {K::lossy, K::metadata}, "QuickTime"}},
+        {"mkv", {C::video, {K::lossy, K::multiTrack}, "MKV"}},   {"webm", {C::video, {K::lossy}, "WebM"}},
+        {"m4v", {C::video, {K::lossy}, "M4V"}},                  {"avi", {C::video, {K::lossy}, "AVI"}},
+        {"mp3", {C::audio, {K::lossy}, "MP3"}},                  {"m4a", {C::audio, {K::lossy}, "M4A"}},
+        {"wav", {C::audio, {K::lossless}, "WAV"}},               {"flac", {C::audio, {K::lossless}, "FLAC"}},
+        {"aiff", {C::audio, {K::lossless}, "AIFF"}},             {"ogg", {C::audio, {K::lossy}, "Ogg"}},
+        {"opus", {C::audio, {K::lossy}, "Opus"}},                {"aac", {C::audio, {K::lossy}, "AAC"}},
+        {"gif", {C::image, {K::animation}, "GIF"}},              {"webp", {C::image, {K::lossy, K::alpha}, "WebP"}},
+        {"png", {C::image, {K::lossless, K::alpha}, "PNG"}},     {"jpg", {C::image, {K::lossy}, "JPEG"}},
+        {"avif", {C::image, {K::lossy, K::animation}, "AVIF"}},  {"ico", {C::image, {K::alpha}, "ICO"}},
+        {"pdf", {C::pdf, {K::pages}, "PDF"}},
+    };
+    const auto row = rows.find(id);
+    if (row == rows.end()) throw std::invalid_argument("no test format " + id);
+    Format format;
+    format.id = FormatID(id);
+    format.category = row->second.category;
+    format.extensions = {id};
+    format.capabilities = row->second.capabilities;
+    format.label = row->second.label;
+    return format;
+}
+
+ConversionJob mediaJob(const std::filesystem::path& source, const std::filesystem::path& destination,
+                       const std::string& from, const std::string& to, ConversionOptions options) {
+    ConversionCapability capability{FormatID(from), FormatID(to), engine_ids::ffmpeg, ConversionCost::subprocess, true};
+    return ConversionJob(source, {}, destination, mediaFormat(from), mediaFormat(to), capability, std::move(options));
+}
+
+}  // namespace kolvex::testing
