@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool itemExists(const fs::path& path) {
+bool lexists(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }
@@ -88,16 +88,21 @@ const FileManagerService& FileManagerService::shared() {
 
 fs::path FileManagerService::destination(const fs::path& source, std::string_view extension,
                                          const std::optional<fs::path>& directory,
-                                         Preferences::ConflictBehaviour onConflict) const {
+                                         Preferences::ConflictBehaviour onConflict,
+                                         const std::function<bool(const fs::path&)>& alsoTaken) const {
     if (onConflict == Preferences::ConflictBehaviour::replace) {
         return OutputNaming::destination(source, extension, directory, [](const fs::path&) { return false; });
     }
-    return OutputNaming::destination(source, extension, directory, itemExists);
+    return OutputNaming::destination(source, extension, directory, [&](const fs::path& candidate) {
+        return itemExists(candidate) || (alsoTaken && alsoTaken(candidate));
+    });
 }
+
+bool FileManagerService::itemExists(const fs::path& path) const { return lexists(path); }
 
 void FileManagerService::ensureWritable(const fs::path& destination) const {
     const fs::path folder = paths::deletingLastComponent(destination);
-    if (!folder.empty() && !itemExists(folder)) fs::create_directories(folder);
+    if (!folder.empty() && !lexists(folder)) fs::create_directories(folder);
     if (!canWrite(folder.empty() ? fs::path(".") : folder)) {
         throw ConversionError::insufficientPermissions(destination);
     }
@@ -138,7 +143,7 @@ void FileManagerService::ensureCapacity(int64_t required, const fs::path& path) 
 }
 
 void FileManagerService::install(const fs::path& file, const fs::path& destination) const {
-    if (itemExists(destination)) throw ConversionError::outputNameUnavailable(destination);
+    if (lexists(destination)) throw ConversionError::outputNameUnavailable(destination);
     // Never replace what appeared since the check: rename without replacing.
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return;
     int error = errno;
@@ -150,7 +155,7 @@ void FileManagerService::install(const fs::path& file, const fs::path& destinati
         }
         error = errno;
         if (error == EPERM || error == EOPNOTSUPP) {
-            if (itemExists(destination)) throw ConversionError::outputNameUnavailable(destination);
+            if (lexists(destination)) throw ConversionError::outputNameUnavailable(destination);
             if (::rename(file.c_str(), destination.c_str()) == 0) return;
             error = errno;
         }

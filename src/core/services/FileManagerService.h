@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -22,10 +23,15 @@ public:
 
     // The output path for `source` with `extension` (in `directory`, else beside the source).
     // `replace` gives the plain name without looking; `rename` and `ask` give the first free
-    // name. Throws ConversionError::outputNameUnavailable.
-    virtual std::filesystem::path destination(const std::filesystem::path& source, std::string_view extension,
-                                              const std::optional<std::filesystem::path>& directory,
-                                              Preferences::ConflictBehaviour onConflict) const;
+    // name, where a name is taken when an item exists there or `alsoTaken` says so (names
+    // promised to other jobs). Throws ConversionError::outputNameUnavailable.
+    std::filesystem::path destination(const std::filesystem::path& source, std::string_view extension,
+                                      const std::optional<std::filesystem::path>& directory,
+                                      Preferences::ConflictBehaviour onConflict,
+                                      const std::function<bool(const std::filesystem::path&)>& alsoTaken = {}) const;
+
+    // Whether any item (file, folder, even a dangling link) is at the path.
+    virtual bool itemExists(const std::filesystem::path& path) const;
 
     // Creates the destination's folder (with parents) when missing — a failure there throws
     // std::filesystem::filesystem_error — then throws ConversionError::insufficientPermissions

@@ -1,0 +1,176 @@
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "CoordinatorFixture.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Log.h"
+
+namespace kolvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+ConversionIntent toFormat(std::vector<fs::path> urls, const char* target) {
+    return ConversionIntent{std::move(urls), FormatID(target), ConversionOptions::defaults(), std::nullopt};
+}
+
+TEST_F(CoordinatorTest, SpaceCheckNeedsTheSourceSizeATenthAndAMegabyte) {
+    auto engine = FakeEngine::make("image");
+    auto coordinator = make({engine});
+    const auto source = file("big.png");
+    fs::resize_file(source, 10'000'000);  // sparse: costs no space
+
+    m_files->capacity = int64_t{12'048'575};
+    auto results = coordinator.submit(toFormat({source}, "jpg"));
+    EXPECT_EQ(results.at(0).error, ConversionError::insufficientDiskSpace(12'048'576, 12'048'575));
+    EXPECT_EQ(engine->started(), 0);
+
+    m_files->capacity = int64_t{12'048'576};
+    EXPECT_TRUE(coordinator.submit(toFormat({source}, "jpg")).at(0).succeeded());
+
+    // A 9-byte file needs 1,048,585 bytes.
+    m_files->capacity = int64_t{1'048'584};
+    EXPECT_EQ(coordinator.submit(toFormat({file("small.png", "123456789")}, "jpg")).at(0).error,
+              ConversionError::insufficientDiskSpace(1'048'585, 1'048'584));
+
+    // Unknown capacity, or an unreadable source size: no check.
+    m_files->capacity.emplace();
+    EXPECT_TRUE(coordinator.submit(toFormat({source}, "jpg")).at(0).succeeded());
+    m_files->capacity = int64_t{0};
+    m_files->sourceSize.emplace();
+    EXPECT_TRUE(coordinator.submit(toFormat({source}, "jpg")).at(0).succeeded());
+}
+
+TEST_F(CoordinatorTest, OutputFolderIsCreatedOrRefused) {
+    auto coordinator = make({FakeEngine::make("image")});
+    const auto source = file("photo.png");
+    const fs::path nested = m_dir / "out/deeper";
+    auto results = coordinator.submit(ConversionIntent{{source}, "jpg", ConversionOptions::defaults(), nested});
+    ASSERT_TRUE(results.at(0).succeeded());
+    EXPECT_TRUE(fs::exists(nested / "photo.jpg"));
+
+    m_files->writable = false;
+    results = coordinator.submit(toFormat({source}, "jpg"));
+    EXPECT_EQ(results.at(0).error, ConversionError::insufficientPermissions(m_dir / "photo.jpg"));
+    m_files->writable = true;
+
+    // A file where the folder should be: the platform error becomes a back-end failure.
+    file("blocker", "x");
+    results = coordinator.submit(ConversionIntent{{source}, "jpg", ConversionOptions::defaults(), m_dir / "blocker/sub"});
+    ASSERT_TRUE(results.at(0).error);
+    EXPECT_EQ(results.at(0).error->kind(), ConversionError::Kind::backendFailure);
+    EXPECT_EQ(results.at(0).error->engine(), "image");
+    EXPECT_EQ(results.at(0).error->exitCode(), -1);
+}
+
+TEST_F(CoordinatorTest, EngineFailuresBecomeConversionErrors) {
+    const auto damaged = ConversionError::corruptedInput("/x/a.png");
+    auto engine = FakeEngine::make(
+        "image", FakeEngine::bySourceName({
+                     {"classified.png", FakeEngine::fails(damaged)},
+                     {"cancelled.png", FakeEngine::throwsCancelled()},
+                     {"cancelled-error.png", FakeEngine::fails(ConversionError::cancelled())},
+                     {"foreign.png", FakeEngine::throwsForeign("vips said no")},
+                     {"nothing.png", FakeEngine::returnsNothing()},
+                     {"partial.png", FakeEngine::writesPartThenFails(damaged)},
+                 }));
+    auto coordinator = make({engine});
+    struct Row {
+        const char* name;
+        ConversionError expected;
+    };
+    const Row rows[] = {
+        {"classified.png", damaged},
+        {"cancelled.png", ConversionError::cancelled()},
+        {"cancelled-error.png", ConversionError::cancelled()},
+        {"foreign.png", ConversionError::backendFailure("image", -1, "vips said no")},
+        {"nothing.png", ConversionError::backendFailure("image", -1, "The conversion finished without writing a file")},
+        {"partial.png", damaged},
+    };
+    for (const auto& row : rows) {
+        const auto results = coordinator.submit(toFormat({file(row.name)}, "jpg"));
+        ASSERT_EQ(results.size(), 1u) << row.name;
+        EXPECT_EQ(results[0].error, row.expected) << row.name;
+        EXPECT_TRUE(results[0].outputs.empty()) << row.name;
+        EXPECT_FALSE(results[0].usedPassthrough) << row.name;
+        EXPECT_FALSE(results[0].note) << row.name;
+    }
+    // The partial output of the failed job is gone.
+    EXPECT_FALSE(fs::exists(m_dir / "partial.jpg"));
+}
+
+TEST_F(CoordinatorTest, PassthroughReflectsThePlanOnSuccessOnly) {
+    auto ffmpeg = FakeEngine::make("ffmpeg", FakeEngine::bySourceName({{"bad.mp4", FakeEngine::throwsForeign("boom")}}));
+    auto coordinator = make({ffmpeg});
+    const auto good = coordinator.submit(toFormat({file("good.mp4")}, "mov"));
+    ASSERT_TRUE(good.at(0).succeeded());
+    EXPECT_TRUE(good.at(0).usedPassthrough);
+    EXPECT_FALSE(coordinator.submit(toFormat({file("bad.mp4")}, "mov")).at(0).usedPassthrough);
+
+    ConversionIntent reencode = toFormat({m_dir / "good.mp4"}, "mov");
+    reencode.options.quality = 0.5;
+    EXPECT_FALSE(coordinator.submit(reencode).at(0).usedPassthrough);
+}
+
+TEST_F(CoordinatorTest, DecliningEngineIsReroutedToTheNextRegisteredOne) {
+    auto image = FakeEngine::make("image", FakeEngine::writesDestination(), FakeEngine::declinesAll());
+    auto vips2 = FakeEngine::make("vips2");
+    auto coordinator = make({image, vips2});
+    const auto jobs = coordinator.plan(toFormat({file("photo.png")}, "webp"));
+    ASSERT_EQ(jobs.at(0).capability.engine, EngineID("image"));
+
+    LogCapture log;
+    const auto results = coordinator.run(jobs);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].succeeded());
+    EXPECT_NE(results[0].id, jobs[0].id);
+    EXPECT_EQ(vips2->started(), 1);
+    EXPECT_EQ(image->started(), 0);
+    EXPECT_TRUE(log.contains("conversion", "Rerouting PNG\u2192WebP to vips2"));
+
+    // A declined folded job keeps all its sources when rerouted.
+    ConversionJob folded(jobs[0].source, {m_dir / "b.png", m_dir / "c.png"}, jobs[0].destination, jobs[0].from,
+                         jobs[0].to, jobs[0].capability, jobs[0].options);
+    coordinator.run({folded});
+    ASSERT_EQ(vips2->started(), 2);
+    EXPECT_EQ(vips2->convertedJobs()[1].additionalSources, folded.additionalSources);
+}
+
+TEST_F(CoordinatorTest, DeclinedWithNoOtherRegisteredEngineIsUnsupported) {
+    auto image = FakeEngine::make("image", FakeEngine::writesDestination(), FakeEngine::declinesAll());
+    auto coordinator = make({image});
+    // png→bmp: the only other engine ("ghost") is not registered.
+    const auto results = coordinator.submit(toFormat({file("photo.png")}, "bmp"));
+    EXPECT_EQ(results.at(0).error, ConversionError::unsupportedCombination("PNG", "BMP"));
+    EXPECT_EQ(image->started(), 0);
+}
+
+TEST_F(CoordinatorTest, CompressNoteWhenTheOriginalWasKept) {
+    // The engine writes outputs of a chosen size.
+    auto sized = [](size_t bytes) {
+        return FakeEngine::writesDestination(std::string(bytes, 'x'));
+    };
+    auto engine = FakeEngine::make("image", FakeEngine::bySourceName({
+                                                {"same.png", sized(100)},
+                                                {"smaller.png", sized(99)},
+                                                {"empty.png", sized(0)},
+                                                {"bad.png", FakeEngine::throwsForeign("no")},
+                                            },
+                                                                     sized(100)));
+    auto coordinator = make({engine});
+    auto compress = [&](const char* name, const char* target, size_t sourceBytes = 100) {
+        ConversionIntent intent = toFormat({file(name, std::string(sourceBytes, 's'))}, target);
+        intent.options.tool = "compress";
+        return coordinator.submit(intent).at(0);
+    };
+    EXPECT_EQ(compress("same.png", "png").note, "PNG was already as small as it gets \u2014 the original was kept.");
+    EXPECT_FALSE(compress("smaller.png", "png").note);
+    EXPECT_FALSE(compress("other.png", "jpg").note);
+    EXPECT_FALSE(compress("empty.png", "png", 0).note);
+    EXPECT_FALSE(compress("bad.png", "png").note);
+    EXPECT_FALSE(coordinator.submit(toFormat({file("plain.png", std::string(100, 's'))}, "png")).at(0).note);
+}
+
+}  // namespace
+}  // namespace kolvex::testing
