@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "core/conversion/ConversionEngine.h"
+
+namespace kolvex {
+
+// Converts one still image into another image format, and carries out the image tools
+// (compress, resize, crop, rotate, flip, strip-metadata) through the options a job carries.
+// Decoding and encoding run on libvips; the saver is chosen from the target format's content
+// types. Keeps no state between jobs: one engine may serve any number of threads at once.
+class ImageEngine final : public ConversionEngine {
+public:
+    ImageEngine() = default;
+
+    EngineID id() const override { return engine_ids::image; }
+
+    // Both formats are images, the tool (if any) is one of ours, and libvips here can read
+    // `from` and write `to`.
+    bool canHandle(const ConversionJob& job) const override;
+
+    // Writes exactly one file, at job.destination (which must not exist yet), and returns it.
+    // A same-format "compress" that did not shrink the file ends with a copy of the source there.
+    // Throws ConversionError (corruptedInput for a source that cannot be decoded) or
+    // OperationCancelled; a partly written output is removed first. Runs on a worker thread.
+    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const override;
+
+    static const std::set<std::string>& supportedTools();
+
+    // Whether libvips here reads (writes) one of the format's content types.
+    static bool canRead(const Format& format);
+    static bool canWrite(const Format& format);
+
+    // The bounding box of a width × height picture turned by `degrees`, each side rounded to the
+    // nearest pixel and at least 1. Used for the rotation canvas and by the rotate sheet.
+    static std::pair<int64_t, int64_t> rotatedSize(int64_t width, int64_t height, double degrees);
+
+    // Sources declaring more pixels than this are refused before anything is decoded.
+    static constexpr int64_t kMaxPixels = int64_t{1} << 28;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,89 @@
+#include "core/engines/image/ImageFormatTable.h"
+
+#include <array>
+#include <fstream>
+#include <string>
+
+#include <vips/vips8>
+
+#include "core/engines/image/VipsRuntime.h"
+
+namespace kolvex::image {
+
+namespace {
+
+bool operationExists(std::string_view nickname) {
+    if (nickname.empty()) return false;
+    ensureVipsStarted();
+    return vips_type_find("VipsOperation", std::string(nickname).c_str()) != 0;
+}
+
+bool canLoad(const ImageCodec& codec) { return operationExists(codec.loader); }
+bool canSave(const ImageCodec& codec) { return operationExists(codec.saver); }
+
+const ImageCodec* findByMime(const Format& format, bool (*available)(const ImageCodec&)) {
+    for (const auto& type : format.contentTypes) {
+        for (const auto& codec : ImageFormatTable::codecs()) {
+            for (auto mime : codec.mimeTypes) {
+                if (mime == type && available(codec)) return &codec;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// ImageMagick would decode almost anything (PostScript, SVG, raw camera data, …); only content
+// that starts like one of the formats it is needed for is handed to it.
+std::string_view magickFormatOf(const std::filesystem::path& file) {
+    std::array<unsigned char, 6> head{};
+    std::ifstream in(file, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), head.size());
+    if (in.gcount() < static_cast<std::streamsize>(head.size())) return {};
+    // ICONDIR: reserved 0, type 1 (icon), at least one image.
+    if (head[0] == 0 && head[1] == 0 && head[2] == 1 && head[3] == 0 && (head[4] != 0 || head[5] != 0)) return "ICO";
+    if (head[0] == 'B' && head[1] == 'M') return "BMP";
+    return {};
+}
+
+}  // namespace
+
+const std::vector<ImageCodec>& ImageFormatTable::codecs() {
+    static const std::vector<ImageCodec> table{
+        {"jpeg", {"image/jpeg", "image/jpg", "image/pjpeg"}, "jpegload", "jpegsave", true, true, {}, {}, 0},
+        {"png", {"image/png", "image/apng"}, "pngload", "pngsave", false, true, {}, {}, 0},
+        {"webp", {"image/webp"}, "webpload", "webpsave", true, true, {}, {}, 0},
+        {"gif", {"image/gif"}, "gifload", "gifsave", false, false, {}, {}, 0},
+        {"tiff", {"image/tiff", "image/tiff-fx"}, "tiffload", "tiffsave", false, true, {}, {}, 0},
+        {"heic", {"image/heic", "image/heif", "image/heic-sequence", "image/heif-sequence"}, "heifload", "heifsave",
+         true, false, {}, {}, 0},
+        {"avif", {"image/avif"}, "heifload", "heifsave", true, false, {}, "av1", 0},
+        {"ico", {"image/vnd.microsoft.icon", "image/x-icon", "image/ico"}, "magickload", "magicksave", false, false,
+         "ICO", {}, 256},
+        {"bmp", {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, "magickload", "magicksave", false, false, "BMP", {},
+         0},
+    };
+    return table;
+}
+
+const ImageCodec* ImageFormatTable::readable(const Format& format) { return findByMime(format, canLoad); }
+
+const ImageCodec* ImageFormatTable::writable(const Format& format) { return findByMime(format, canSave); }
+
+const ImageCodec* ImageFormatTable::sniff(const std::filesystem::path& file) {
+    ensureVipsStarted();
+    // Only the admitted loaders are asked, in table order: libvips' own search would also name
+    // loaders that are blocked here (and claim some plain TIFFs for OpenSlide).
+    for (const auto& codec : codecs()) {
+        if (!codec.magickFormat.empty() || !canLoad(codec)) continue;
+        if (vips_foreign_is_a(std::string(codec.loader).c_str(), file.c_str())) return &codec;
+    }
+    vips_error_clear();
+    const std::string_view magick = magickFormatOf(file);
+    if (magick.empty()) return nullptr;
+    for (const auto& codec : codecs()) {
+        if (codec.magickFormat == magick && canLoad(codec)) return &codec;
+    }
+    return nullptr;
+}
+
+}  // namespace kolvex::image

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include "core/format/FormatManifest.h"
+
+namespace kolvex::image {
+
+// One image type that libvips reads or writes here, keyed by the content types that name it.
+struct ImageCodec {
+    std::string_view name;                    // short name for messages: "jpeg", "ico"
+    std::vector<std::string_view> mimeTypes;  // every content type that means this codec
+    std::string_view loader;                  // nickname of libvips' file loader
+    std::string_view saver;                   // nickname of libvips' saver (its _buffer form is run)
+    bool takesQuality = false;                // the saver has a Q (1…100) option
+    bool streams = false;                     // the saver reads its input top to bottom only once
+    std::string_view magickFormat;            // ImageMagick coder when libvips has no native one
+    std::string_view heifCompression;         // "av1" for AVIF; HEIC uses the saver's default
+    int maxSide = 0;                          // largest side the saver accepts; 0: no limit
+};
+
+// The one table the engine reads and writes with: `canHandle` and `convert` both ask it, so an
+// offered conversion is one the engine can carry out. Savers are chosen from a format's content
+// types, never from a file name's suffix. Safe to call from any thread.
+class ImageFormatTable {
+public:
+    // Every codec known here, whether or not this build of libvips has it.
+    static const std::vector<ImageCodec>& codecs();
+
+    // The codec a format is read as: the first of its content types whose loader this build
+    // has; nullptr when none.
+    static const ImageCodec* readable(const Format& format);
+    // The codec a format is written as: the first of its content types whose saver this build
+    // has; nullptr when none.
+    static const ImageCodec* writable(const Format& format);
+
+    // The codec libvips would decode this file's content with, or nullptr when the content is
+    // none of the admitted types (unknown data, an empty file, a type whose loader is blocked,
+    // or anything but an icon or bitmap that only ImageMagick could read).
+    static const ImageCodec* sniff(const std::filesystem::path& file);
+};
+
+}  // namespace kolvex::image

@@ -1,0 +1,39 @@
+#include "core/engines/image/VipsRuntime.h"
+
+#include <mutex>
+
+#include <vips/vips8>
+
+#include "core/format/ConversionError.h"
+
+namespace kolvex::image {
+
+namespace {
+
+// libvips reports recoverable trouble (a damaged tile, a bad CRC) as GLib warnings before it
+// fails the operation; the failure itself reaches the caller as an error, so the warnings add
+// nothing but noise on stderr.
+void dropVipsWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+}  // namespace
+
+void ensureVipsStarted() {
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] {
+        if (VIPS_INIT("kolvex") != 0) {
+            vips_error_clear();
+            return;
+        }
+        vips_cache_set_max(0);
+        vips_block_untrusted_set(TRUE);
+        vips_operation_block_set("VipsForeignLoadMagick", FALSE);
+        vips_operation_block_set("VipsForeignSaveMagick", FALSE);
+        g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                          dropVipsWarning, nullptr);
+        started = true;
+    });
+    if (!started) throw ConversionError::backendFailure("image", -1, "libvips could not be started");
+}
+
+}  // namespace kolvex::image

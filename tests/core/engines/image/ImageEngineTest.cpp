@@ -1,0 +1,492 @@
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ImageFixtures.h"
+#include "core/engines/image/ImageEngine.h"
+#include "core/services/Cancellation.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kolvex::testing;
+using vips::VImage;
+
+std::vector<fs::path> run(const ConversionJob& job) { return ImageEngine().convert(job, {}, {}); }
+
+ConversionError failure(const ConversionJob& job) {
+    try {
+        run(job);
+    } catch (const ConversionError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "conversion of " << job.source << " did not fail";
+    return ConversionError::cancelled();
+}
+
+uint32_t crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+ConversionOptions withTool(std::string tool) {
+    ConversionOptions options;
+    options.tool = std::move(tool);
+    return options;
+}
+
+// Colour names for the quadrant fixture, tolerant of lossy encoders.
+std::string colourAt(const VImage& image, int x, int y) {
+    auto p = pixel(image, x, y);
+    auto on = [&](size_t band) { return p.size() > band && p[band] > 160; };
+    if (image.bands() == 4 && p[3] < 20) return "clear";
+    if (on(0) && on(1) && on(2)) return "white";
+    if (on(0) && on(1)) return "yellow";
+    if (on(0)) return "red";
+    if (on(1)) return "green";
+    if (on(2)) return "blue";
+    return "dark";
+}
+
+class ImageEngineTest : public ::testing::Test {
+protected:
+    fs::path pngSource(int width = 40, int height = 20, bool alpha = false) {
+        auto path = dir / "source.png";
+        save(quadrants(width, height, alpha), path, "pngsave");
+        return path;
+    }
+
+    TempDir dir;
+};
+
+TEST(ImageEngineRules, CanHandleAsksTheSameTableAsTheEngine) {
+    ImageEngine engine;
+    EXPECT_EQ(engine.id(), engine_ids::image);
+    struct Row {
+        const char* from;
+        const char* to;
+        std::optional<std::string> tool;
+        bool expected;
+    };
+    const Row rows[] = {
+        {"png", "jpg", std::nullopt, true},    {"jpg", "webp", "compress", true},
+        {"heic", "png", "rotate", true},       {"png", "ico", std::nullopt, true},
+        {"png", "jpg", "trim", false},         {"mp4", "png", std::nullopt, false},
+        {"png", "mp4", std::nullopt, false},   {"svg", "png", std::nullopt, false},
+        {"png", "svg", std::nullopt, false},   {"gif", "avif", "strip-metadata", true},
+    };
+    for (const auto& row : rows) {
+        ConversionOptions options;
+        options.tool = row.tool;
+        EXPECT_EQ(engine.canHandle(imageJob("/a", "/b", row.from, row.to, options)), row.expected)
+            << row.from << " → " << row.to << " " << row.tool.value_or("");
+    }
+    Format unknown = imageFormat("png");
+    unknown.contentTypes = {"image/x-kolvex-unknown", "image/png"};
+    EXPECT_TRUE(ImageEngine::canRead(unknown)) << "any listed content type may match";
+    unknown.contentTypes = {};
+    EXPECT_FALSE(ImageEngine::canRead(unknown));
+    EXPECT_FALSE(ImageEngine::canWrite(unknown));
+    EXPECT_EQ(ImageEngine::supportedTools(),
+              (std::set<std::string>{"compress", "resize", "crop", "rotate", "flip", "strip-metadata"}));
+}
+
+TEST(ImageEngineRules, RotatedSizeIsTheRoundedBoundingBox) {
+    struct Row {
+        int64_t w, h;
+        double degrees;
+        int64_t ew, eh;
+    };
+    const Row rows[] = {
+        {400, 200, 0, 400, 200},  {400, 200, 90, 200, 400},  {400, 200, 180, 400, 200}, {400, 200, 270, 200, 400},
+        {400, 200, 45, 424, 424}, {400, 200, -90, 200, 400}, {400, 200, 30, 446, 373},  {1, 1, 45, 1, 1},
+        {1, 1, 17, 1, 1},         {0, 0, 0, 1, 1},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ImageEngine::rotatedSize(row.w, row.h, row.degrees), std::make_pair(row.ew, row.eh))
+            << row.w << "×" << row.h << " @" << row.degrees;
+    }
+}
+
+TEST_F(ImageEngineTest, WritesEverySaverFormatAndReadsItBack) {
+    auto source = pngSource(64, 48, true);
+    for (std::string to : {"jpg", "png", "webp", "gif", "tiff", "heic", "avif", "ico", "bmp"}) {
+        SCOPED_TRACE(to);
+        auto out = dir / ("out." + to);
+        EXPECT_EQ(run(imageJob(source, out, "png", to)), std::vector<fs::path>{out});
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), 64);
+        EXPECT_EQ(back.height(), 48);
+        EXPECT_EQ(colourAt(back, 4, 4), "red");
+
+        // And back again: every written format is also read.
+        auto again = dir / ("again-from-" + to + ".png");
+        run(imageJob(out, again, to, "png"));
+        EXPECT_EQ(reload(again).width(), 64);
+    }
+}
+
+TEST_F(ImageEngineTest, PlainConversionKeepsMetadataAndTheOrientationTag) {
+    auto source = dir / "tagged.jpg";
+    save(withMetadata(quadrants(40, 20), 6), source, "jpegsave", true);
+    for (std::string to : {"jpg", "webp"}) {
+        SCOPED_TRACE(to);
+        auto out = dir / ("kept." + to);
+        run(imageJob(source, out, "jpg", to));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), 40) << "pixels are not turned, the tag says how";
+        ASSERT_TRUE(hasField(back, "orientation"));
+        EXPECT_EQ(back.get_int("orientation"), 6);
+        ASSERT_TRUE(hasField(back, "exif-ifd0-Make"));
+        EXPECT_NE(std::string(back.get_string("exif-ifd0-Make")).find(kCameraMake), std::string::npos);
+        EXPECT_TRUE(hasField(back, "xmp-data"));
+        EXPECT_TRUE(hasField(back, "icc-profile-data"));
+    }
+}
+
+TEST_F(ImageEngineTest, StrippingRemovesExifXmpButKeepsTheProfileAndTurnsUpright) {
+    auto source = dir / "tagged.jpg";
+    save(withMetadata(quadrants(40, 20), 6), source, "jpegsave", true);
+    ConversionOptions noMetadata;
+    noMetadata.preserveMetadata = false;
+    for (const auto& options : {noMetadata, withTool("strip-metadata")}) {
+        for (std::string to : {"jpg", "webp", "png", "tiff"}) {
+            SCOPED_TRACE(to + " " + options.tool.value_or("preserveMetadata=false"));
+            auto out = dir / ("stripped." + to);
+            fs::remove(out);
+            run(imageJob(source, out, "jpg", to, options));
+            VImage back = reload(out);
+            EXPECT_EQ(back.width(), 20) << "decoded upright";
+            EXPECT_EQ(back.height(), 40);
+            EXPECT_FALSE(hasField(back, "exif-data"));
+            EXPECT_FALSE(hasField(back, "exif-ifd0-Make"));
+            EXPECT_FALSE(hasField(back, "xmp-data"));
+            EXPECT_FALSE(hasField(back, "iptc-data"));
+            EXPECT_TRUE(hasField(back, "icc-profile-data")) << "the colour profile stays";
+            const std::string bytes = readFile(out);
+            EXPECT_EQ(bytes.find(kCameraMake), std::string::npos);
+            EXPECT_EQ(bytes.find("kolvex-test"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(ImageEngineTest, RotationsAndFlipsMakeExactCanvases) {
+    auto source = pngSource(40, 20);
+    struct Row {
+        double degrees;
+        bool flipH, flipV;
+        int w, h;
+        const char* topLeft;
+    };
+    const Row rows[] = {
+        {90, false, false, 20, 40, "blue"},   {-90, false, false, 20, 40, "green"}, {180, false, false, 40, 20, "yellow"},
+        {270, false, false, 20, 40, "green"}, {360, false, false, 40, 20, "red"},   {720, false, false, 40, 20, "red"},
+        {0, true, false, 40, 20, "green"},    {0, false, true, 40, 20, "blue"},     {90, true, false, 20, 40, "yellow"},
+        {45, false, false, 42, 42, "white"},  {30, false, false, 45, 37, "white"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.degrees << " h" << row.flipH << " v" << row.flipV);
+        ConversionOptions options = withTool("rotate");
+        options.rotation = row.degrees;
+        options.flipHorizontal = row.flipH;
+        options.flipVertical = row.flipV;
+        auto out = dir / "turned.jpg";
+        fs::remove(out);
+        run(imageJob(source, out, "png", "jpg", options));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), row.w);
+        EXPECT_EQ(back.height(), row.h);
+        EXPECT_EQ(colourAt(back, 1, 1), row.topLeft);
+    }
+}
+
+TEST_F(ImageEngineTest, OffAxisTurnUncoversTransparentCornersWhereAlphaIsKept) {
+    auto source = pngSource(40, 20);
+    ConversionOptions options = withTool("rotate");
+    options.rotation = 30;
+    run(imageJob(source, dir / "turned.png", "png", "png", options));
+    VImage back = reload(dir / "turned.png");
+    EXPECT_EQ(back.width(), 45);
+    EXPECT_EQ(back.height(), 37);
+    ASSERT_EQ(back.bands(), 4);
+    EXPECT_EQ(colourAt(back, 0, 0), "clear");
+    EXPECT_EQ(colourAt(back, 22, 18), colourAt(back, 22, 18)) << "centre is painted";
+    EXPECT_GT(pixel(back, 22, 18)[3], 250);
+}
+
+TEST_F(ImageEngineTest, CropTakesTheRectangleFromTheBottomLeft) {
+    auto source = pngSource(40, 20);
+    struct Row {
+        UnitRect rect;
+        int w, h;
+        const char* colour;
+    };
+    const Row rows[] = {
+        {{0, 0, 0.5, 0.5}, 20, 10, "blue"},     {{0.5, 0.5, 0.5, 0.5}, 20, 10, "green"},
+        {{0, 0.5, 0.5, 0.5}, 20, 10, "red"},    {{0.5, 0, 0.5, 0.5}, 20, 10, "yellow"},
+        {{-0.5, -0.5, 1, 1}, 20, 10, "blue"},   {{0.25, 0.5, 0.5, 0.5}, 20, 10, "red"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.rect.x << "," << row.rect.y << " " << row.rect.width);
+        ConversionOptions options = withTool("crop");
+        options.cropRect = row.rect;
+        auto out = dir / "cropped.png";
+        fs::remove(out);
+        run(imageJob(source, out, "png", "png", options));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), row.w);
+        EXPECT_EQ(back.height(), row.h);
+        EXPECT_EQ(colourAt(back, 1, back.height() - 2), row.colour);
+    }
+
+    for (UnitRect outside : {UnitRect{2, 2, 0.5, 0.5}, UnitRect{0, 0, 0, 1}, UnitRect{0, 0, NAN, 1}}) {
+        ConversionOptions options = withTool("crop");
+        options.cropRect = outside;
+        auto error = failure(imageJob(source, dir / "none.png", "png", "png", options));
+        EXPECT_EQ(error.kind(), ConversionError::Kind::unsupportedCombination);
+        EXPECT_EQ(error.from(), "crop region");
+        EXPECT_EQ(error.to(), "an image with area");
+        EXPECT_FALSE(fs::exists(dir / "none.png")) << "the partial output is removed";
+    }
+}
+
+TEST_F(ImageEngineTest, MaxDimensionShrinksButNeverEnlarges) {
+    auto png = pngSource(400, 200);
+    auto jpg = dir / "source.jpg";
+    save(quadrants(400, 200), jpg, "jpegsave");
+    struct Row {
+        fs::path source;
+        std::string from;
+        int64_t max;
+        int w, h;
+    };
+    const Row rows[] = {{png, "png", 100, 100, 50}, {jpg, "jpg", 100, 100, 50}, {png, "png", 4000, 400, 200},
+                        {jpg, "jpg", 400, 400, 200}, {jpg, "jpg", 0, 1, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.from + " " + std::to_string(row.max));
+        ConversionOptions options = withTool("resize");
+        options.maxDimension = row.max;
+        auto out = dir / "resized.webp";
+        fs::remove(out);
+        run(imageJob(row.source, out, row.from, "webp", options));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), row.w);
+        EXPECT_EQ(back.height(), row.h);
+    }
+}
+
+TEST_F(ImageEngineTest, AlphaIsFlattenedOntoWhiteOnlyForTargetsWithoutAlpha) {
+    auto source = pngSource(40, 20, true);
+    run(imageJob(source, dir / "flat.jpg", "png", "jpg"));
+    VImage flat = reload(dir / "flat.jpg");
+    EXPECT_EQ(flat.bands(), 3);
+    EXPECT_EQ(colourAt(flat, 30, 5), "white") << "transparent becomes white, not black";
+    EXPECT_EQ(colourAt(flat, 5, 5), "red");
+
+    run(imageJob(source, dir / "kept.webp", "png", "webp"));
+    VImage kept = reload(dir / "kept.webp");
+    EXPECT_EQ(kept.bands(), 4);
+    EXPECT_EQ(colourAt(kept, 30, 5), "clear");
+}
+
+TEST_F(ImageEngineTest, AnimationBecomesItsFirstFrame) {
+    std::vector<VImage> frames{quadrants(30, 20), quadrants(30, 20).flip(VIPS_DIRECTION_HORIZONTAL),
+                               quadrants(30, 20).flip(VIPS_DIRECTION_VERTICAL)};
+    VImage strip = VImage::arrayjoin(frames, VImage::option()->set("across", 1)).copy();
+    strip.set("page-height", 20);
+    strip.set("delay", std::vector<int>{100, 100, 100});
+    strip.set("loop", 0);
+    auto gif = dir / "anim.gif";
+    save(strip, gif, "gifsave");
+    auto webp = dir / "anim.webp";
+    save(strip, webp, "webpsave");
+    for (auto [source, from] : {std::pair{gif, "gif"}, std::pair{webp, "webp"}}) {
+        auto out = dir / (std::string("first-of-") + from + ".png");
+        run(imageJob(source, out, from, "png"));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), 30);
+        EXPECT_EQ(back.height(), 20);
+        EXPECT_EQ(colourAt(back, 2, 2), "red");
+    }
+}
+
+TEST_F(ImageEngineTest, QualityMattersOnlyForLossyTargets) {
+    auto source = dir / "noise.png";
+    save((VImage::gaussnoise(128, 128, VImage::option()->set("mean", 128)->set("sigma", 60)))
+             .bandjoin({VImage::gaussnoise(128, 128), VImage::gaussnoise(128, 128)})
+             .cast(VIPS_FORMAT_UCHAR)
+             .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)),
+         source, "pngsave");
+    auto sizeAt = [&](const std::string& to, double quality) {
+        ConversionOptions options;
+        options.quality = quality;
+        auto out = dir / ("q" + std::to_string(quality) + "." + to);
+        fs::remove(out);
+        run(imageJob(source, out, "png", to, options));
+        return fs::file_size(out);
+    };
+    EXPECT_LT(sizeAt("jpg", 0.1), sizeAt("jpg", 0.9));
+    EXPECT_LT(sizeAt("webp", 0.1), sizeAt("webp", 0.9));
+    EXPECT_EQ(sizeAt("png", 0.1), sizeAt("png", 0.9));
+    EXPECT_EQ(sizeAt("jpg", -3), sizeAt("jpg", 0.01)) << "clamped to Q 1";
+    EXPECT_EQ(sizeAt("jpg", 7), sizeAt("jpg", 1.0)) << "clamped to Q 100";
+}
+
+TEST_F(ImageEngineTest, CompressThatDoesNotShrinkKeepsTheOriginalBytes) {
+    auto source = dir / "small.jpg";
+    VImage noise = VImage::gaussnoise(64, 64, VImage::option()->set("mean", 128)->set("sigma", 40)).cast(VIPS_FORMAT_UCHAR);
+    noise.jpegsave(source.c_str(), VImage::option()->set("Q", 10));
+    ConversionOptions options = withTool("compress");
+    options.quality = 1.0;
+    auto out = dir / "small 2.jpg";
+    EXPECT_EQ(run(imageJob(source, out, "jpg", "jpg", options)), std::vector<fs::path>{out});
+    EXPECT_EQ(readFile(out), readFile(source));
+}
+
+TEST_F(ImageEngineTest, IconsAreCappedAt256Pixels) {
+    auto source = pngSource(600, 300, true);
+    run(imageJob(source, dir / "big.ico", "png", "ico"));
+    VImage icon = reload(dir / "big.ico");
+    EXPECT_EQ(icon.width(), 256);
+    EXPECT_EQ(icon.height(), 128);
+}
+
+TEST_F(ImageEngineTest, HostileInputsFailCleanlyAndQuickly) {
+    // Made from real files, then damaged.
+    auto jpg = dir / "whole.jpg";
+    save(VImage::gaussnoise(600, 400).cast(VIPS_FORMAT_UCHAR), jpg, "jpegsave");
+    auto png = dir / "whole.png";
+    save(VImage::gaussnoise(300, 200).cast(VIPS_FORMAT_UCHAR), png, "pngsave");
+    const std::string jpgBytes = readFile(jpg);
+    std::string pngBytes = readFile(png);
+    std::string badCrc = pngBytes;
+    const size_t idat = badCrc.find("IDAT");
+    const uint32_t idatLength = (uint8_t(badCrc[idat - 4]) << 24) | (uint8_t(badCrc[idat - 3]) << 16) |
+                                (uint8_t(badCrc[idat - 2]) << 8) | uint8_t(badCrc[idat - 1]);
+    badCrc[idat + 4 + idatLength] ^= 0x5A;
+
+    // A valid PNG header that declares 50 000 × 50 000 pixels, with almost no data behind it.
+    std::string bomb = pngBytes.substr(0, 16);
+    const std::string ihdr("IHDR\x00\x00\xC3\x50\x00\x00\xC3\x50\x08\x02\x00\x00\x00", 17);
+    bomb.resize(12);
+    bomb += ihdr;
+    const uint32_t crc = crc32(ihdr);
+    for (int shift : {24, 16, 8, 0}) bomb += static_cast<char>((crc >> shift) & 0xFF);
+    bomb += pngBytes.substr(33, 200);
+
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const char* from;
+        ConversionError::Kind kind;
+    };
+    const Row rows[] = {
+        {"truncated.jpg", jpgBytes.substr(0, jpgBytes.size() / 2), "jpg", ConversionError::Kind::corruptedInput},
+        {"truncated.png", pngBytes.substr(0, pngBytes.size() / 2), "png", ConversionError::Kind::corruptedInput},
+        {"bad-crc.png", badCrc, "png", ConversionError::Kind::corruptedInput},
+        {"text.png", std::string(400, 't'), "png", ConversionError::Kind::corruptedInput},
+        {"empty.png", "", "png", ConversionError::Kind::corruptedInput},
+        {"postscript.ico", "%!PS-Adobe-3.0\n0 0 moveto showpage\n", "ico", ConversionError::Kind::corruptedInput},
+        {"bomb.png", bomb, "png", ConversionError::Kind::backendFailure},
+    };
+    for (const auto& row : rows) {
+        for (std::string to : {"webp", "png"}) {
+            SCOPED_TRACE(std::string(row.name) + " → " + to);
+            auto source = dir.write(row.name, row.bytes);
+            auto out = dir / ("out." + to);
+            for (const auto& options : {ConversionOptions{}, withTool("rotate")}) {
+                ConversionOptions turned = options;
+                if (turned.tool) turned.rotation = 90;
+                const auto start = std::chrono::steady_clock::now();
+                auto error = failure(imageJob(source, out, row.from, to, turned));
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+                EXPECT_EQ(error.kind(), row.kind) << error.what();
+                EXPECT_FALSE(fs::exists(out)) << "no partial output is left";
+            }
+        }
+    }
+}
+
+TEST_F(ImageEngineTest, NeverOverwritesAndReportsUnwritablePlaces) {
+    auto source = pngSource();
+    auto taken = dir.write("taken.jpg", "someone else's file");
+    EXPECT_EQ(failure(imageJob(source, taken, "png", "jpg")).kind(), ConversionError::Kind::outputNameUnavailable);
+    EXPECT_EQ(readFile(taken), "someone else's file");
+
+    auto nowhere = dir / "missing-folder" / "out.jpg";
+    auto error = failure(imageJob(source, nowhere, "png", "jpg"));
+    EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions);
+    EXPECT_EQ(error.url(), nowhere);
+
+    EXPECT_EQ(failure(imageJob(dir / "absent.png", dir / "x.jpg", "png", "jpg")).kind(),
+              ConversionError::Kind::corruptedInput);
+    EXPECT_EQ(failure(imageJob(dir.path(), dir / "y.jpg", "png", "jpg")).kind(), ConversionError::Kind::corruptedInput);
+}
+
+TEST_F(ImageEngineTest, HandlesAwkwardFileNames) {
+    auto source = pngSource();
+    for (std::string name : {"-rf.png", "with space ü 写真.png", "--help.png"}) {
+        auto named = dir / name;
+        fs::copy_file(source, named);
+        auto out = dir / (name + ".jpg");
+        run(imageJob(named, out, "png", "jpg"));
+        EXPECT_EQ(reload(out).width(), 40) << name;
+    }
+}
+
+TEST_F(ImageEngineTest, ReportsRisingProgressAndHonoursCancellation) {
+    auto source = pngSource();
+    std::vector<double> seen;
+    ConversionOptions options = withTool("rotate");
+    options.rotation = 90;
+    ImageEngine().convert(imageJob(source, dir / "p.jpg", "png", "jpg", options),
+                          [&](double f) { seen.push_back(f); }, {});
+    EXPECT_EQ(seen, (std::vector<double>{0.05, 0.2, 0.6, 0.85, 1.0}));
+
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(ImageEngine().convert(imageJob(source, dir / "c.jpg", "png", "jpg"), {}, stop.get_token()),
+                 OperationCancelled);
+    EXPECT_FALSE(fs::exists(dir / "c.jpg"));
+
+    // Cancelled once the output exists: it is removed again.
+    std::stop_source late;
+    auto job = imageJob(source, dir / "late.jpg", "png", "jpg");
+    EXPECT_THROW(ImageEngine().convert(job, [&](double f) { if (f >= 0.2) late.request_stop(); }, late.get_token()),
+                 OperationCancelled);
+    EXPECT_FALSE(fs::exists(dir / "late.jpg"));
+}
+
+TEST_F(ImageEngineTest, ConvertsOnSeveralThreadsAtOnce) {
+    auto source = pngSource(200, 100);
+    std::atomic<int> done{0};
+    std::vector<std::jthread> threads;
+    for (int i = 0; i < 6; ++i) {
+        threads.emplace_back([&, i] {
+            ConversionOptions options = withTool("rotate");
+            options.rotation = 90.0 * i;
+            auto out = dir / ("t" + std::to_string(i) + ".webp");
+            ImageEngine().convert(imageJob(source, out, "png", "webp", options), {}, {});
+            ++done;
+        });
+    }
+    threads.clear();
+    EXPECT_EQ(done.load(), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(reload(dir / ("t" + std::to_string(i) + ".webp")).width(), i % 2 ? 100 : 200);
+}
+
+}  // namespace
+}  // namespace kolvex
