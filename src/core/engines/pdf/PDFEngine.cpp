@@ -1,0 +1,142 @@
+#include "core/engines/pdf/PDFEngine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "core/engines/pdf/ImageToPdf.h"
+#include "core/engines/pdf/PageFileNaming.h"
+#include "core/engines/pdf/PageImageWriter.h"
+#include "core/engines/pdf/PdfPageTools.h"
+#include "core/engines/pdf/PopplerDocument.h"
+#include "core/engines/pdf/QpdfDocument.h"
+#include "core/services/Cancellation.h"
+
+namespace kolvex {
+
+namespace {
+
+void removeAll(const std::vector<std::filesystem::path>& files) {
+    for (const auto& file : files) {
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+    }
+}
+
+}  // namespace
+
+const std::set<std::string>& PDFEngine::supportedTools() {
+    static const std::set<std::string> tools{"compress", "rotate", "split", "extract-pages", "merge", "strip-metadata"};
+    return tools;
+}
+
+const std::set<std::string>& PDFEngine::textTargets() {
+    static const std::set<std::string> targets{"txt", "docx", "html", "rtf", "md"};
+    return targets;
+}
+
+PDFEngine::PDFEngine(const FileManagerService& files, PdfTextDocumentWriter textWriter)
+    : m_files(&files), m_textWriter(std::move(textWriter)) {}
+
+bool PDFEngine::canHandle(const ConversionJob& job) const {
+    if (job.options.tool) return job.from.id.rawValue == "pdf" && supportedTools().contains(*job.options.tool);
+    if (job.from.category == FormatCategory::image) return job.to.id.rawValue == "pdf";
+    if (job.from.id.rawValue != "pdf") return false;
+    if (textTargets().contains(job.to.id.rawValue)) return static_cast<bool>(m_textWriter);
+    return job.to.category == FormatCategory::image && PageImageWriter::canWrite(job.to);
+}
+
+std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
+                                                      std::stop_token stop) const {
+    if (job.options.tool) return PdfPageTools::applyTool(*job.options.tool, job, progress, stop);
+    if (job.from.id.rawValue != "pdf") return {imageToPDF(job, progress, stop)};
+    if (textTargets().contains(job.to.id.rawValue)) return {extractDocument(job, progress, stop)};
+    return renderPages(job, progress, stop);
+}
+
+std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& job, const ProgressCallback& progress,
+                                                          std::stop_token stop) const {
+    {
+        // A first look with poppler itself: it tells damage and locks apart.
+        PopplerDocument original = PopplerDocument::load(job.source);
+        if (original.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
+        if (original.status() == PopplerDocument::Status::locked) {
+            throw ConversionError::insufficientPermissions(job.source);
+        }
+        if (original.pageCount() < 1) throw ConversionError::corruptedInput(job.source);
+    }
+    if (job.to.contentTypes.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+
+    const double scale = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0
+                                         : static_cast<double>(defaultDPI) / 72.0;
+
+    // Pages are drawn from a copy that shows each page's whole media box, unrotated.
+    PopplerDocument document = PopplerDocument::load(QpdfDocument::mediaBoxCopy(job.source));
+    if (document.status() != PopplerDocument::Status::opened) throw ConversionError::corruptedInput(job.source);
+    const int count = document.pageCount();
+
+    std::vector<std::filesystem::path> outputs;
+    try {
+        for (int index = 0; index < count; ++index) {
+            if (stop.stop_requested()) throw ConversionError::cancelled();
+            const auto box = document.mediaBox(index);
+            if (!box) continue;
+            const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
+
+            const double width = std::round(box->width * scale);
+            const double height = std::round(box->height * scale);
+            if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
+            if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
+                                                static_cast<int64_t>(std::min(height, 1e12)))) {
+                throw ConversionError::backendFailure(
+                    "pdf", -1,
+                    fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
+                                index + 1, width, height));
+            }
+            PageBitmap bitmap;
+            try {
+                bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
+            } catch (const std::runtime_error&) {
+                throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
+            }
+            PageImageWriter::save(bitmap, job.to, url, job.options.quality);
+            outputs.push_back(url);
+            if (progress) progress(static_cast<double>(index + 1) / count);
+        }
+    } catch (...) {
+        // A failure part-way leaves no page files behind, just as a cancel does.
+        removeAll(outputs);
+        throw;
+    }
+    if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
+    return outputs;
+}
+
+std::filesystem::path PDFEngine::imageToPDF(const ConversionJob& job, const ProgressCallback& progress,
+                                            std::stop_token stop) const {
+    throwIfStopRequested(stop);
+    if (progress) progress(0.1);
+    const double pointsPerPixel = job.options.dpi
+                                      ? 72.0 / static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
+                                      : 72.0 / static_cast<double>(defaultDPI);
+    ImageToPdf::write(job.source, job.destination, pointsPerPixel, progress, stop);
+    if (progress) progress(1.0);
+    std::error_code ec;
+    if (!std::filesystem::exists(job.destination, ec)) {
+        throw ConversionError::backendFailure("pdf", -1, "PDF context produced no file");
+    }
+    return job.destination;
+}
+
+std::filesystem::path PDFEngine::extractDocument(const ConversionJob& job, const ProgressCallback& progress,
+                                                 std::stop_token stop) const {
+    if (!m_textWriter) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+    const std::string text = PdfTextExtractor::extractTextContent(job, stop);
+    if (progress) progress(0.7);
+    std::filesystem::path written = m_textWriter(job, text, progress, stop);
+    if (progress) progress(1.0);
+    return written;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/engines/pdf/PopplerDocument.h"
+#include "core/format/FormatManifest.h"
+
+namespace kolvex {
+
+// Saves rendered pages with libvips. The saver is chosen by the format's first content type
+// from a fixed table, never guessed from a file name. Stateless; any thread.
+struct PageImageWriter {
+    // Whether pages can be saved as `format` on this build.
+    static bool canWrite(const Format& format);
+
+    // Saves `bitmap` as `format` at `destination`, never over an existing file, nothing left
+    // behind on failure. `quality` (0…1) sets the lossy quality of formats that have one.
+    // Throws ConversionError: insufficientPermissions(destination) when the file cannot be
+    // created, backendFailure("pdf", -1, "could not write page image") when saving fails,
+    // unsupportedCombination when no saver handles the format.
+    static void save(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
+                     std::optional<double> quality);
+
+    // The page as JPEG bytes at `quality` (0…1). Throws std::runtime_error when encoding fails.
+    static std::string encodeJpeg(const PageBitmap& bitmap, double quality);
+
+    // A 0…1 quality as the 1…100 scale of the encoders.
+    static int encoderQuality(double quality);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include <qpdf/QPDF.hh>
+
+#include "core/conversion/ConversionEngine.h"
+
+namespace kolvex {
+
+// The PDF page tools, each writing new PDFs with qpdf. Stateless; any thread; each call works
+// on its own documents.
+struct PdfPageTools {
+    // Opens `job.source`, reports 0.15 and runs the job's tool. Throws ConversionError (the
+    // errors of QpdfDocument::open and ::write among them), OperationCancelled when stopped.
+    static std::vector<std::filesystem::path> applyTool(const std::string& tool, const ConversionJob& job,
+                                                        const ProgressCallback& progress, std::stop_token stop);
+
+    // The angle a "rotate" applies for `rotation` degrees: quarter turns, halves away from zero.
+    static int rotationStep(double rotation);
+
+    // The page indices "extract-pages" keeps, ascending. Throws the two selection errors.
+    static std::vector<int> selectedPages(const ConversionJob& job, int pageCount);
+
+    // Joins the PDFs in the order given into `destination`. Throws unsupportedCombination for
+    // fewer than two files, corruptedInput/insufficientPermissions naming a bad input.
+    static std::filesystem::path mergeAll(const std::vector<std::filesystem::path>& sources,
+                                          const std::filesystem::path& destination, const ProgressCallback& progress,
+                                          std::stop_token stop);
+
+private:
+    static void rotate(QPDF& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
+    static void extractPages(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
+                             std::stop_token stop);
+    static std::vector<std::filesystem::path> splitPages(QPDF& document, const ConversionJob& job,
+                                                         const ProgressCallback& progress, std::stop_token stop);
+    static void compress(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
+                         std::stop_token stop);
+    static void stripMetadata(QPDF& document, const ConversionJob& job);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,168 @@
+#include "core/engines/pdf/PopplerDocument.h"
+
+#include <climits>
+#include <cstring>
+
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+namespace kolvex {
+
+namespace {
+
+std::recursive_mutex& popplerMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+// A document's own problems are reported to the user as errors of ours; poppler's running
+// commentary on them would only fill the log.
+void ignorePopplerMessage(const std::string&, void*) {}
+
+std::string withoutPageEnd(std::string text) {
+    if (!text.empty() && text.back() == '\f') text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::unique_lock<std::recursive_mutex> PopplerLock::acquire() {
+    std::unique_lock lock(popplerMutex());
+    static const bool silenced = [] {
+        poppler::set_debug_error_function(ignorePopplerMessage, nullptr);
+        return true;
+    }();
+    (void)silenced;
+    return lock;
+}
+
+PopplerDocument PopplerDocument::load(const std::filesystem::path& file) {
+    PopplerDocument result;
+    auto lock = PopplerLock::acquire();
+    result.m_document = poppler::document::load_from_file(file.string());
+    if (!result.m_document) {
+        result.m_status = Status::unreadable;
+    } else {
+        result.m_status = result.m_document->is_locked() ? Status::locked : Status::opened;
+    }
+    return result;
+}
+
+PopplerDocument PopplerDocument::load(std::shared_ptr<const std::string> data) {
+    PopplerDocument result;
+    result.m_data = std::move(data);
+    if (!result.m_data || result.m_data->size() > static_cast<size_t>(INT_MAX)) return result;
+    auto lock = PopplerLock::acquire();
+    result.m_document = poppler::document::load_from_raw_data(result.m_data->data(),
+                                                              static_cast<int>(result.m_data->size()));
+    if (!result.m_document) {
+        result.m_status = Status::unreadable;
+    } else {
+        result.m_status = result.m_document->is_locked() ? Status::locked : Status::opened;
+    }
+    return result;
+}
+
+PopplerDocument::PopplerDocument(PopplerDocument&& other) noexcept
+    : m_status(other.m_status), m_document(other.m_document), m_data(std::move(other.m_data)) {
+    other.m_document = nullptr;
+}
+
+PopplerDocument& PopplerDocument::operator=(PopplerDocument&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_status = other.m_status;
+        m_document = other.m_document;
+        m_data = std::move(other.m_data);
+        other.m_document = nullptr;
+    }
+    return *this;
+}
+
+PopplerDocument::~PopplerDocument() { release(); }
+
+void PopplerDocument::release() noexcept {
+    if (!m_document) return;
+    auto lock = PopplerLock::acquire();
+    delete m_document;
+    m_document = nullptr;
+}
+
+int PopplerDocument::pageCount() const {
+    if (m_status != Status::opened) return 0;
+    auto lock = PopplerLock::acquire();
+    return m_document->pages();
+}
+
+std::optional<PopplerDocument::Box> PopplerDocument::mediaBox(int index) const {
+    if (m_status != Status::opened) return std::nullopt;
+    auto lock = PopplerLock::acquire();
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return std::nullopt;
+    const poppler::rectf box = page->page_rect(poppler::media_box);
+    return Box{box.x(), box.y(), box.width(), box.height()};
+}
+
+std::string PopplerDocument::pageText(int index) const {
+    if (m_status != Status::opened) return {};
+    auto lock = PopplerLock::acquire();
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return {};
+    // Reading order, not the physical layout: columns come out one after the other and words
+    // are separated by single spaces, which is what paragraph rebuilding expects.
+    poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
+    return withoutPageEnd(std::string(utf8.begin(), utf8.end()));
+}
+
+bool PopplerDocument::fitsBitmapCap(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxPageSide && height <= kMaxPageSide &&
+           width * height <= kMaxPagePixels;
+}
+
+PageBitmap PopplerDocument::render(int index, double pixelsPerPoint, int width, int height) const {
+    if (!fitsBitmapCap(width, height)) {
+        throw PageTooLarge("page " + std::to_string(index + 1) + " is too large to render (" + std::to_string(width) +
+                           " × " + std::to_string(height) + " pixels); choose a lower resolution");
+    }
+    if (m_status != Status::opened) throw std::runtime_error("the document is not open");
+
+    poppler::image image;
+    {
+        auto lock = PopplerLock::acquire();
+        std::unique_ptr<poppler::page> page(m_document->create_page(index));
+        if (!page) throw std::runtime_error("page " + std::to_string(index + 1) + " could not be read");
+        poppler::page_renderer renderer;
+        renderer.set_render_hints(poppler::page_renderer::antialiasing | poppler::page_renderer::text_antialiasing);
+        renderer.set_image_format(poppler::image::format_rgb24);
+        renderer.set_paper_color(0xffffffff);
+        const double dpi = pixelsPerPoint * 72.0;
+        image = renderer.render_page(page.get(), dpi, dpi, 0, 0, width, height);
+    }
+    if (!image.is_valid() || image.width() != width || image.height() != height) {
+        throw std::runtime_error("page " + std::to_string(index + 1) + " could not be drawn");
+    }
+
+    // Poppler's 24-bit format is packed R, G, B; rows may be padded, so close them up in place.
+    auto storage = std::make_shared<poppler::image>(std::move(image));
+    char* rows = storage->data();
+    const size_t stride = static_cast<size_t>(storage->bytes_per_row());
+    const size_t packed = static_cast<size_t>(width) * 3;
+    if (stride < packed) throw std::runtime_error("page " + std::to_string(index + 1) + " could not be drawn");
+    if (stride != packed) {
+        for (int y = 1; y < height; ++y) {
+            std::memmove(rows + packed * static_cast<size_t>(y), rows + stride * static_cast<size_t>(y), packed);
+        }
+    }
+    PageBitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.pixels = reinterpret_cast<const uint8_t*>(rows);
+    bitmap.storage = std::move(storage);
+    return bitmap;
+}
+
+}  // namespace kolvex

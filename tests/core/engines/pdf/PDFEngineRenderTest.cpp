@@ -1,0 +1,285 @@
+#include <stop_token>
+
+#include <gtest/gtest.h>
+
+#include "PdfFixtures.h"
+#include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/PageFileNaming.h"
+#include "support/TempDir.h"
+
+namespace kolvex::testing {
+namespace {
+
+Format png() { return imageFormat("png", "image/png", "png"); }
+Format jpeg() { return imageFormat("jpg", "image/jpeg", "jpg"); }
+
+ConversionOptions withDpi(int64_t dpi) {
+    ConversionOptions options = ConversionOptions::defaults();
+    options.dpi = dpi;
+    return options;
+}
+
+PdfTextDocumentWriter fakeTextWriter() {
+    return [](const ConversionJob& job, const std::string&, const ProgressCallback&, std::stop_token) {
+        return job.destination;
+    };
+}
+
+TEST(PDFEngineAccepts, JobsByToolSourceAndTarget) {
+    const PDFEngine withText(FileManagerService::shared(), fakeTextWriter());
+    const PDFEngine withoutText;
+    Format heic = imageFormat("unknown", "image/x-unknown", "unk");
+    Format noType = imageFormat("png", "", "png");
+    Format docx = textFormat("docx");
+    Format csv = textFormat("csv");
+    ConversionOptions rotate = ConversionOptions::defaults();
+    rotate.tool = "rotate";
+    ConversionOptions crop = ConversionOptions::defaults();
+    crop.tool = "crop";
+
+    struct Case {
+        const char* name;
+        Format from;
+        Format to;
+        ConversionOptions options;
+        bool withWriter;
+        bool withoutWriter;
+    };
+    const std::vector<Case> cases{
+        {"pdf to png", pdfFormat(), png(), ConversionOptions::defaults(), true, true},
+        {"pdf to jpeg", pdfFormat(), jpeg(), ConversionOptions::defaults(), true, true},
+        {"pdf to an image format with no saver", pdfFormat(), heic, ConversionOptions::defaults(), false, false},
+        {"pdf to an image format with no content type", pdfFormat(), noType, ConversionOptions::defaults(), false, false},
+        {"pdf to docx", pdfFormat(), docx, ConversionOptions::defaults(), true, false},
+        {"pdf to csv", pdfFormat(), csv, ConversionOptions::defaults(), false, false},
+        {"png to pdf, readability untested", png(), pdfFormat(), ConversionOptions::defaults(), true, true},
+        {"png to jpeg", png(), jpeg(), ConversionOptions::defaults(), false, false},
+        {"docx to pdf", docx, pdfFormat(), ConversionOptions::defaults(), false, false},
+        {"rotate a pdf", pdfFormat(), pdfFormat(), rotate, true, true},
+        {"crop a pdf", pdfFormat(), pdfFormat(), crop, false, false},
+        {"rotate a png", png(), png(), rotate, false, false},
+    };
+    for (const Case& c : cases) {
+        ConversionJob job = makeJob("/in/a", "/out/b", c.from, c.to, c.options);
+        EXPECT_EQ(withText.canHandle(job), c.withWriter) << c.name;
+        EXPECT_EQ(withoutText.canHandle(job), c.withoutWriter) << c.name;
+    }
+    EXPECT_EQ(withText.id(), EngineID("pdf"));
+    EXPECT_EQ(PDFEngine::supportedTools().size(), 6u);
+}
+
+TEST(PageFileNaming, PadsPageNumbersAndSkipsTakenNames) {
+    TempDir dir;
+    ConversionJob job = makeJob(dir / "report.pdf", dir / "report.png", pdfFormat(), png());
+    EXPECT_EQ(PageFileNaming::pageURL(job, 1, 1, {}), dir / "report.png");
+    EXPECT_EQ(PageFileNaming::pageURL(job, 7, 120, {}), dir / "report-007.png");
+    EXPECT_EQ(PageFileNaming::pageURL(job, 3, 9, {}), dir / "report-3.png");
+    EXPECT_EQ(PageFileNaming::pageURL(job, 12, 12, {}), dir / "report-12.png");
+
+    dir.write("report-03.png", "taken");
+    EXPECT_EQ(PageFileNaming::pageURL(job, 3, 12, {}), dir / "report-03 2.png");
+    EXPECT_EQ(PageFileNaming::pageURL(job, 4, 12, {dir / "report-04.png"}), dir / "report-04 2.png");
+    EXPECT_EQ(PageFileNaming::splitURL(dir / "report.pdf", 7, 120), dir / "report-007.pdf");
+
+    for (int k = 2; k <= 999; ++k) dir.write("report-03 " + std::to_string(k) + ".png", "");
+    ConversionError error = conversionErrorOf([&] { PageFileNaming::pageURL(job, 3, 12, {}); });
+    EXPECT_EQ(error.kind(), ConversionError::Kind::outputNameUnavailable);
+    EXPECT_EQ(error.url(), dir / "report-03 999.png");
+}
+
+TEST(PageFileNaming, LongNamesStayWithinTheFileNameLimit) {
+    TempDir dir;
+    const std::string longStem(300, 'a');
+    ConversionJob job = makeJob(dir / "x.pdf", dir / (longStem.substr(0, 250) + ".png"), pdfFormat(), png());
+    const std::string name = PageFileNaming::pageURL(job, 7, 120, {}).filename().string();
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_TRUE(name.ends_with("-007.png")) << name;
+}
+
+TEST(PDFEngineRenderPages, WritesOneFilePerPageNamedByPage) {
+    TempDir dir;
+    writeTestPdf(dir / "report.pdf", numberedPages(12));
+    const PDFEngine engine;
+    std::vector<double> reported;
+    auto outputs = engine.convert(makeJob(dir / "report.pdf", dir / "report.png", pdfFormat(), png(), withDpi(36)),
+                                  [&](double f) { reported.push_back(f); }, {});
+    ASSERT_EQ(outputs.size(), 12u);
+    EXPECT_EQ(outputs.front(), dir / "report-01.png");
+    EXPECT_EQ(outputs.back(), dir / "report-12.png");
+    EXPECT_EQ(imageSize(outputs.front()), std::make_pair(100, 50));
+    EXPECT_DOUBLE_EQ(reported.back(), 1.0);
+
+    TempDir single;
+    writeTestPdf(single / "one.pdf", numberedPages(1));
+    outputs = engine.convert(makeJob(single / "one.pdf", single / "one.png", pdfFormat(), png(), withDpi(72)), {}, {});
+    EXPECT_EQ(outputs, std::vector<std::filesystem::path>{single / "one.png"});
+}
+
+TEST(PDFEngineRenderPages, KeepsNamesThatAreAlreadyTaken) {
+    TempDir dir;
+    writeTestPdf(dir / "report.pdf", numberedPages(3));
+    dir.write("report-2.png", "mine");
+    const PDFEngine engine;
+    auto outputs =
+        engine.convert(makeJob(dir / "report.pdf", dir / "report.png", pdfFormat(), png(), withDpi(18)), {}, {});
+    ASSERT_EQ(outputs.size(), 3u);
+    EXPECT_EQ(outputs[1], dir / "report-2 2.png");
+    EXPECT_EQ(readFile(dir / "report-2.png"), "mine");
+}
+
+TEST(PDFEngineRenderPages, SizesPagesByTheirMediaBoxAndResolution) {
+    TempDir dir;
+    TestPage letter;
+    letter.width = 612;
+    letter.height = 792;
+    writeTestPdf(dir / "letter.pdf", {letter});
+    const PDFEngine engine;
+    auto at150 = engine.convert(makeJob(dir / "letter.pdf", dir / "a.jpg", pdfFormat(), jpeg(), withDpi(150)), {}, {});
+    EXPECT_EQ(imageSize(at150.front()), std::make_pair(1275, 1650));
+    auto atDefault = engine.convert(makeJob(dir / "letter.pdf", dir / "b.jpg", pdfFormat(), jpeg()), {}, {});
+    EXPECT_EQ(imageSize(atDefault.front()), std::make_pair(2550, 3300));
+}
+
+TEST(PDFEngineRenderPages, DrawsTheWholeMediaBoxUnrotated) {
+    struct Case {
+        const char* name;
+        TestPage page;
+        bool inherit;
+    };
+    TestPage plain;
+    TestPage rotatedAndCropped;
+    rotatedAndCropped.rotate = 90;
+    rotatedAndCropped.cropBox = std::array<double, 4>{60, 20, 160, 80};
+    TestPage offset;
+    offset.originX = 100;
+    offset.originY = -50;
+    TestPage oddWidth;  // rows whose bytes are not a multiple of four
+    oddWidth.width = 201;
+    const std::vector<Case> cases{{"plain", plain, false},
+                                  {"odd width", oddWidth, false},
+                                  {"rotated and cropped", rotatedAndCropped, false},
+                                  {"media box away from the origin", offset, false},
+                                  {"inherited media box", plain, true}};
+    const PDFEngine engine;
+    for (const Case& c : cases) {
+        TempDir dir;
+        TestPdfOptions options;
+        options.inheritMediaBox = c.inherit;
+        writeTestPdf(dir / "in.pdf", {c.page}, options);
+        auto outputs = engine.convert(makeJob(dir / "in.pdf", dir / "out.png", pdfFormat(), png(), withDpi(72)), {}, {});
+        ASSERT_EQ(outputs.size(), 1u) << c.name;
+        const int width = static_cast<int>(c.page.width);
+        EXPECT_EQ(imageSize(outputs[0]), std::make_pair(width, 100)) << c.name;
+        // The red square fills the bottom-left corner; beside it and top-right stay white.
+        const std::vector<double> red{255, 0, 0};
+        const std::vector<double> white{255, 255, 255};
+        EXPECT_EQ(pixelAt(outputs[0], 5, 95), red) << c.name;
+        EXPECT_EQ(pixelAt(outputs[0], 35, 62), red) << c.name;
+        EXPECT_EQ(pixelAt(outputs[0], 45, 95), white) << c.name;
+        EXPECT_EQ(pixelAt(outputs[0], width - 5, 5), white) << c.name;
+    }
+}
+
+TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
+    TempDir dir;
+    writeTestPdf(dir / "good.pdf", numberedPages(3));
+    const std::string good = readFile(dir / "good.pdf");
+    dir.write("truncated.pdf", good.substr(0, good.size() / 3));
+    dir.write("text.pdf", "just some text, not a PDF\n");
+    dir.write("empty.pdf", "");
+    writeTestPdf(dir / "zero.pdf", {});
+    TestPdfOptions userLocked;
+    userLocked.userPassword = "open sesame";
+    userLocked.ownerPassword = "owner";
+    writeTestPdf(dir / "locked.pdf", numberedPages(2), userLocked);
+
+    struct Case {
+        const char* file;
+        ConversionError::Kind kind;
+    };
+    const std::vector<Case> cases{{"truncated.pdf", ConversionError::Kind::corruptedInput},
+                                  {"text.pdf", ConversionError::Kind::corruptedInput},
+                                  {"empty.pdf", ConversionError::Kind::corruptedInput},
+                                  {"zero.pdf", ConversionError::Kind::corruptedInput},
+                                  {"locked.pdf", ConversionError::Kind::insufficientPermissions},
+                                  {"missing.pdf", ConversionError::Kind::corruptedInput}};
+    const PDFEngine engine;
+    for (const Case& c : cases) {
+        TempDir out;
+        ConversionError error = conversionErrorOf([&] {
+            engine.convert(makeJob(dir / c.file, out / "page.png", pdfFormat(), png(), withDpi(36)), {}, {});
+        });
+        EXPECT_EQ(error.kind(), c.kind) << c.file;
+        EXPECT_EQ(error.url(), dir / c.file) << c.file;
+        EXPECT_TRUE(filesIn(out.path()).empty()) << c.file;
+    }
+}
+
+TEST(PDFEngineRenderPages, OpensDocumentsThatOnlyRestrictEditing) {
+    TempDir dir;
+    TestPdfOptions ownerOnly;
+    ownerOnly.ownerPassword = "owner";
+    writeTestPdf(dir / "restricted.pdf", numberedPages(2), ownerOnly);
+    const PDFEngine engine;
+    auto outputs =
+        engine.convert(makeJob(dir / "restricted.pdf", dir / "r.png", pdfFormat(), png(), withDpi(36)), {}, {});
+    EXPECT_EQ(outputs.size(), 2u);
+}
+
+TEST(PDFEngineRenderPages, RefusesPagesAboveTheBitmapCap) {
+    TempDir dir;
+    TestPage poster;  // 200 × 200 inches
+    poster.width = 14400;
+    poster.height = 14400;
+    writeTestPdf(dir / "poster.pdf", {poster});
+    const PDFEngine engine;
+    ConversionError error = conversionErrorOf(
+        [&] { engine.convert(makeJob(dir / "poster.pdf", dir / "poster.png", pdfFormat(), png()), {}, {}); });
+    EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
+    EXPECT_NE(error.stderrText().find("too large"), std::string::npos) << error.stderrText();
+    EXPECT_FALSE(std::filesystem::exists(dir / "poster.png"));
+}
+
+TEST(PDFEngineRenderPages, AFailurePartWayRemovesThePagesAlreadyWritten) {
+    TempDir dir;
+    auto pages = numberedPages(6);
+    pages[4].width = 14400;
+    pages[4].height = 14400;
+    writeTestPdf(dir / "mixed.pdf", pages);
+    const PDFEngine engine;
+    ConversionError error = conversionErrorOf(
+        [&] { engine.convert(makeJob(dir / "mixed.pdf", dir / "mixed.png", pdfFormat(), png(), withDpi(100)), {}, {}); });
+    EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"mixed.pdf"});
+}
+
+TEST(PDFEngineRenderPages, CancellingRemovesThePagesAlreadyWritten) {
+    TempDir dir;
+    writeTestPdf(dir / "ten.pdf", numberedPages(10));
+    const PDFEngine engine;
+    std::stop_source stop;
+    int pagesDone = 0;
+    ConversionError error = conversionErrorOf([&] {
+        engine.convert(makeJob(dir / "ten.pdf", dir / "ten.png", pdfFormat(), png(), withDpi(36)),
+                       [&](double) {
+                           if (++pagesDone == 3) stop.request_stop();
+                       },
+                       stop.get_token());
+    });
+    EXPECT_EQ(error.kind(), ConversionError::Kind::cancelled);
+    EXPECT_EQ(pagesDone, 3);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"ten.pdf"});
+}
+
+TEST(PDFEngineRenderPages, RendersAThousandPagesOneAtATime) {
+    TempDir dir;
+    writeTestPdf(dir / "long.pdf", numberedPages(1000, 72, 72));
+    const PDFEngine engine;
+    auto outputs = engine.convert(makeJob(dir / "long.pdf", dir / "long.png", pdfFormat(), png(), withDpi(8)), {}, {});
+    ASSERT_EQ(outputs.size(), 1000u);
+    EXPECT_EQ(outputs[6].filename(), "long-0007.png");
+    EXPECT_EQ(imageSize(outputs[999]), std::make_pair(8, 8));
+}
+
+}  // namespace
+}  // namespace kolvex::testing
