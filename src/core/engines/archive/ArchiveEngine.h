@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/conversion/ConversionEngine.h"
+#include "core/engines/archive/ExtractionGuard.h"
+#include "core/services/FileManagerService.h"
+#include "core/services/TemporaryFileManager.h"
+
+namespace kolvex {
+
+// Converts archives between formats and runs the archive tools "extract" (unpack into a new
+// folder beside the output) and "compress" (repack). All archive work is done by programs:
+// libarchive's bsdtar reads every archive format and writes ZIP, 7-Zip and tar-based formats;
+// gzip and bzip2 write single-file streams. Programs run with argument vectors, no terminal and
+// stdin from /dev/null, so an encrypted archive fails instead of waiting for a passphrase.
+// bsdtar's safe defaults stay on (never -P): entries with "..", absolute paths and paths through
+// symlinks are refused or kept inside the folder. Unpacking is watched so that an archive that
+// would fill the disk is stopped and its folder removed. Logs nothing.
+//
+// Stateless between jobs: convert() may run on several worker threads at once.
+class ArchiveEngine final : public ConversionEngine {
+public:
+    // Where the programs are and how long a tar run may take; tests point these elsewhere.
+    struct Settings {
+        std::filesystem::path tar = "/usr/bin/bsdtar";
+        std::filesystem::path gzip = "/usr/bin/gzip";
+        std::filesystem::path bzip2 = "/usr/bin/bzip2";
+        std::chrono::duration<double> tarTimeout{600};
+        ExtractionGuard::Limits limits;
+    };
+
+    ArchiveEngine(const FileManagerService& files, TemporaryFileManager temporary);
+    ArchiveEngine(const FileManagerService& files, TemporaryFileManager temporary, Settings settings);
+
+    static const std::set<std::string>& supportedTools();
+
+    EngineID id() const override { return m_id; }
+    // False when the tar program is missing. With a tool: an archive source and a supported tool.
+    // Without: archive to archive, with write flags for the target.
+    bool canHandle(const ConversionJob& job) const override;
+    // "extract" returns the new folder; anything else the written archive. Throws
+    // ConversionError, ProcessRunnerError (program missing, launch failure, time-out) unchanged,
+    // or OperationCancelled; a new folder or partial archive is removed first.
+    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const override;
+
+    // The tar options that select the output format; empty when the target cannot be written.
+    static std::vector<std::string> writeFlags(const Format& target);
+    // The stream program for a single-file target ("gzip" → gzip, "bz2" → bzip2) when it is an
+    // executable file at its standard place; none otherwise ("xz" always gives a tar stream).
+    static std::optional<std::filesystem::path> singleStreamTool(const Format& target);
+    // photos.gz → photos.tar.gz; a name already ending in .tar before its extension stays.
+    static std::filesystem::path taredName(const std::filesystem::path& destination);
+    // The regular files below a folder, in enumeration order: hidden entries, anything under a
+    // "__MACOSX" folder and symlinks are left out. None when the folder cannot be read.
+    static std::vector<std::filesystem::path> regularFiles(const std::filesystem::path& folder);
+    // The error for a failed tar run, from phrases in its standard error.
+    static ConversionError mapError(int exitCode, const std::string& standardError, const ConversionJob& job);
+
+private:
+    std::vector<std::filesystem::path> extract(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const;
+    std::vector<std::filesystem::path> repack(const ConversionJob& job, const ProgressCallback& progress,
+                                              std::stop_token stop) const;
+    // Unpacks the job's source into `folder` under the extraction guard.
+    void unpack(const ConversionJob& job, const std::filesystem::path& folder, std::stop_token stop) const;
+    // Compresses one file with gzip or bzip2 and installs the stream at the destination.
+    std::filesystem::path writeSingleStream(const ConversionJob& job, const std::filesystem::path& file,
+                                            const std::filesystem::path& program,
+                                            const std::filesystem::path& scratch, std::stop_token stop) const;
+    std::optional<std::filesystem::path> streamProgram(const Format& target) const;
+    // Runs tar; a nonzero exit throws mapError().
+    void run(const std::vector<std::string>& arguments, const ConversionJob& job, std::stop_token stop) const;
+
+    EngineID m_id;
+    const FileManagerService* m_files;
+    TemporaryFileManager m_temporary;
+    Settings m_settings;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,95 @@
+#include "core/engines/archive/ExtractionGuard.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<int64_t> freeBytes(const fs::path& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+}
+
+// Bytes the folder's entries occupy on disk (a sparse file counts only what it holds).
+int64_t occupiedBytes(const fs::path& folder) {
+    int64_t total = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) == 0) total += static_cast<int64_t>(info.st_blocks) * 512;
+    }
+    return total;
+}
+
+}  // namespace
+
+ExtractionGuard::ExtractionGuard(fs::path folder, Limits limits, std::stop_source stop)
+    : m_folder(std::move(folder)), m_limits(limits), m_stop(std::move(stop)), m_initialFree(freeBytes(m_folder)) {
+    if (m_initialFree) m_reserve = std::min(m_limits.minimumFreeBytes, *m_initialFree / 4);
+    m_watcher = std::jthread([this](std::stop_token token) { watch(std::move(token)); });
+}
+
+ExtractionGuard::~ExtractionGuard() {
+    m_watcher.request_stop();
+    m_wake.notify_all();
+}
+
+void ExtractionGuard::watch(std::stop_token token) {
+    std::unique_lock lock(m_mutex);
+    while (!token.stop_requested()) {
+        m_wake.wait_for(lock, token, m_limits.pollInterval, [] { return false; });
+        if (token.stop_requested()) return;
+        if (sample()) return;
+    }
+}
+
+bool ExtractionGuard::sample() {
+    if (m_tripped) return true;
+    if (!m_initialFree) return false;
+    const auto now = freeBytes(m_folder);
+    if (!now) return false;
+    const int64_t used = std::max<int64_t>(*m_initialFree - *now, 0);
+    if (*now < m_reserve || (m_limits.maxExtractedBytes && used > *m_limits.maxExtractedBytes)) {
+        trip(used);
+        return true;
+    }
+    return false;
+}
+
+void ExtractionGuard::trip(int64_t used) {
+    m_usedAtTrip = used;
+    m_tripped = true;
+    m_stop.request_stop();
+}
+
+bool ExtractionGuard::finalCheck() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (sample()) return true;
+    }
+    if (m_limits.maxExtractedBytes) {
+        const int64_t occupied = occupiedBytes(m_folder);
+        if (occupied > *m_limits.maxExtractedBytes) {
+            trip(occupied);
+            return true;
+        }
+    }
+    return false;
+}
+
+ConversionError ExtractionGuard::error() const {
+    int64_t allowed = m_initialFree ? std::max<int64_t>(*m_initialFree - m_reserve, 0) : 0;
+    if (m_limits.maxExtractedBytes) allowed = std::min(allowed, *m_limits.maxExtractedBytes);
+    return ConversionError::insufficientDiskSpace(std::max(m_usedAtTrip.load(), allowed + 1), allowed);
+}
+
+}  // namespace kolvex
