@@ -1,0 +1,222 @@
+#include "DesktopHarness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+extern char** environ;
+
+namespace kolvex::testing {
+
+namespace {
+
+// posix_spawn with stdout to a pipe; the child's stdin is /dev/null.
+int spawnWithPipe(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment, int& readEnd, int childFd = STDOUT_FILENO) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], childFd);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        return -1;
+    }
+    readEnd = fds[0];
+    fcntl(readEnd, F_SETFL, fcntl(readEnd, F_GETFL) | O_NONBLOCK);
+    return pid;
+}
+
+void stopChild(int pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+Display* dpy(void* p) { return static_cast<Display*>(p); }
+
+}  // namespace
+
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() >= timeout.count()) return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Wake at least every few milliseconds to look at pipes and the clock.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
+    }
+    return true;
+}
+
+std::unique_ptr<Xvfb> Xvfb::start(std::string& whyNot) {
+    const std::string program = "/usr/bin/Xvfb";
+    if (access(program.c_str(), X_OK) != 0) {
+        whyNot = "Xvfb is not installed (package xvfb)";
+        return nullptr;
+    }
+    // Xvfb picks a free display number itself and writes it to the descriptor we name.
+    int readEnd = -1;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    const int pid = spawnWithPipe(program, {"-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                                  env, readEnd, 3);
+    if (pid < 0) {
+        whyNot = "Xvfb could not be started";
+        return nullptr;
+    }
+    std::unique_ptr<Xvfb> server(new Xvfb);
+    server->m_pid = pid;
+    std::string number;
+    pollfd pfd{readEnd, POLLIN, 0};
+    for (int waited = 0; waited < 10000 && number.find('\n') == std::string::npos; waited += 50) {
+        if (poll(&pfd, 1, 50) > 0) {
+            char buffer[32];
+            const ssize_t n = read(readEnd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            number.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    close(readEnd);
+    if (number.find('\n') == std::string::npos) {
+        whyNot = "Xvfb did not report its display";
+        return nullptr;
+    }
+    server->m_display = ":" + number.substr(0, number.find('\n'));
+    return server;
+}
+
+Xvfb::~Xvfb() { stopChild(m_pid); }
+
+ChildProgram::ChildProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                           const std::map<std::string, std::string>& environment) {
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [k, v] : environment) merged[k] = v;
+    std::vector<std::string> env;
+    for (const auto& [k, v] : merged) env.push_back(k + "=" + v);
+    m_pid = spawnWithPipe(program.string(), arguments, env, m_stdout);
+}
+
+ChildProgram::~ChildProgram() {
+    stopChild(m_pid);
+    if (m_stdout >= 0) close(m_stdout);
+}
+
+void ChildProgram::readAvailable() {
+    if (m_stdout < 0) return;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(m_stdout, buffer, sizeof buffer);
+        if (n <= 0) break;
+        m_buffer.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::size_t nl;
+    while ((nl = m_buffer.find('\n')) != std::string::npos) {
+        m_lines.push_back(m_buffer.substr(0, nl));
+        m_buffer.erase(0, nl + 1);
+    }
+}
+
+bool ChildProgram::waitForLine(const std::string& line, std::chrono::milliseconds timeout) {
+    bool found = false;
+    pumpUntil(
+        [&] {
+            readAvailable();
+            for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
+                if (*it == line) {
+                    m_lines.erase(m_lines.begin(), it + 1);
+                    found = true;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+    return found;
+}
+
+std::vector<std::string> ChildProgram::lines() {
+    readAvailable();
+    return m_lines;
+}
+
+FakeInput::FakeInput(const std::string& display) {
+    Display* d = XOpenDisplay(display.c_str());
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (d && !XTestQueryExtension(d, &event, &error, &major, &minor)) {
+        XCloseDisplay(d);
+        d = nullptr;
+    }
+    m_display = d;
+}
+
+FakeInput::~FakeInput() {
+    if (m_display) XCloseDisplay(dpy(m_display));
+}
+
+void FakeInput::moveTo(int x, int y) {
+    XTestFakeMotionEvent(dpy(m_display), 0, x, y, CurrentTime);
+    sync();
+}
+
+void FakeInput::moveBy(int dx, int dy) {
+    XTestFakeRelativeMotionEvent(dpy(m_display), dx, dy, CurrentTime);
+    sync();
+}
+
+void FakeInput::button(int number, bool down) {
+    XTestFakeButtonEvent(dpy(m_display), static_cast<unsigned>(number), down ? True : False, CurrentTime);
+    sync();
+}
+
+void FakeInput::key(const std::string& keysym, bool down) {
+    const KeySym sym = XStringToKeysym(keysym.c_str());
+    const KeyCode code = XKeysymToKeycode(dpy(m_display), sym);
+    XTestFakeKeyEvent(dpy(m_display), code, down ? True : False, CurrentTime);
+    sync();
+}
+
+void FakeInput::sync() { XSync(dpy(m_display), False); }
+
+std::pair<int, int> FakeInput::pointer() {
+    Window root = 0, child = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(dpy(m_display), DefaultRootWindow(dpy(m_display)), &root, &child, &x, &y, &wx, &wy, &mask);
+    return {x, y};
+}
+
+}  // namespace kolvex::testing

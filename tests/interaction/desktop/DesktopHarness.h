@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A whole desktop for tests: an Xvfb of our own, child programs on it, and fake input
+// through XTest. No Xlib types leak from here.
+namespace kolvex::testing {
+
+// Runs the Qt event loop until `done` holds or the time is up; returns `done()`.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+// An Xvfb server on a display number it picks itself; stopped with the object.
+class Xvfb {
+public:
+    // None (with the reason) when Xvfb is missing or does not come up.
+    static std::unique_ptr<Xvfb> start(std::string& whyNot);
+    ~Xvfb();
+    const std::string& display() const { return m_display; }
+
+private:
+    Xvfb() = default;
+    int m_pid = -1;
+    std::string m_display;
+};
+
+// A child program whose standard output is read line by line. Killed with the object.
+class ChildProgram {
+public:
+    ChildProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment);
+    ~ChildProgram();
+    bool running() const { return m_pid > 0; }
+    // Pumps the Qt event loop until the program printed `line` (counting from the start);
+    // lines are consumed as they are matched.
+    bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);
+    // Lines printed so far and not consumed yet.
+    std::vector<std::string> lines();
+
+private:
+    void readAvailable();
+    int m_pid = -1;
+    int m_stdout = -1;
+    std::string m_buffer;
+    std::vector<std::string> m_lines;
+};
+
+// Fake keyboard and mouse through XTest on a connection of its own.
+class FakeInput {
+public:
+    explicit FakeInput(const std::string& display);
+    ~FakeInput();
+    bool ok() const { return m_display != nullptr; }
+    void moveTo(int x, int y);
+    // Relative motion: real device motion, as a hand makes it.
+    void moveBy(int dx, int dy);
+    void button(int number, bool down);
+    // A key by its symbol name ("Shift_L", "Alt_L", "Escape").
+    void key(const std::string& keysym, bool down);
+    void sync();
+    // The pointer in the root window's y-down coordinates.
+    std::pair<int, int> pointer();
+
+private:
+    void* m_display = nullptr;
+};
+
+}  // namespace kolvex::testing

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include "DesktopHarness.h"
+#include "core/services/Log.h"
+#include "interaction/x11/DragObserver.h"
+#include "interaction/x11/X11DragInputs.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProgram;
+using testing::FakeInput;
+using testing::Xvfb;
+
+enum class Toolkit { qt, gtk };
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "test-interaction-desktop";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+constexpr int kScreenHeight = 800;
+constexpr int kSourceX = 100, kSourceY = 100, kSourceSize = 200;
+
+class DesktopDrags : public ::testing::TestWithParam<Toolkit> {
+protected:
+    void SetUp() override {
+        app();
+        std::string whyNot;
+        server = Xvfb::start(whyNot);
+        if (!server) GTEST_SKIP() << whyNot;
+        input = std::make_unique<FakeInput>(server->display());
+        ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
+
+        files = {temp.write("plain.txt", "a"), temp.write("with space ä.png", "b")};
+        observer = std::make_unique<DragObserver>(TriggerModifier::shift,
+                                                  std::make_unique<X11DragInputs>(server->display()), &defaults);
+        observer->onSignal = [this](const DragObserver::Signal& signal) { received.push_back(signal); };
+        observer->start();
+        ASSERT_TRUE(observer->isListening());
+
+        const bool qt = GetParam() == Toolkit::qt;
+        std::vector<std::string> arguments{std::to_string(kSourceX), std::to_string(kSourceY),
+                                           std::to_string(kSourceSize), std::to_string(kSourceSize)};
+        for (const auto& f : files) arguments.push_back(f.string());
+        source = std::make_unique<ChildProgram>(qt ? KOLVEX_DRAG_SOURCE_QT : KOLVEX_DRAG_SOURCE_GTK, arguments,
+                                                std::map<std::string, std::string>{
+                                                    {"DISPLAY", server->display()},
+                                                    {"QT_QPA_PLATFORM", "xcb"},
+                                                    {"GDK_BACKEND", "x11"},
+                                                    {"NO_AT_BRIDGE", "1"},
+                                                    {"HOME", temp.path().string()},
+                                                    {"XDG_RUNTIME_DIR", temp.path().string()},
+                                                });
+        ASSERT_TRUE(source->waitForLine("ready", 10s)) << "the drag source did not come up";
+    }
+
+    void TearDown() override {
+        if (input && input->ok()) {
+            input->key("Shift_L", false);
+            input->key("Alt_L", false);
+            input->button(1, false);
+        }
+        if (observer) observer->stop();
+    }
+
+    // Presses on the source and moves until it has begun its drag.
+    void startDrag() {
+        input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
+        input->button(1, true);
+        bool begun = false;
+        for (int step = 0; step < 30 && !begun; ++step) {
+            input->moveBy(3, 2);
+            begun = source->waitForLine("drag-begin", 30ms);
+        }
+        ASSERT_TRUE(begun) << "the source never began its drag";
+        // A few more moves, as a hand keeps moving.
+        for (int step = 0; step < 3; ++step) {
+            input->moveBy(3, 0);
+            testing::pumpUntil([] { return false; }, 10ms);
+        }
+    }
+
+    void endDrag() {
+        input->button(1, false);
+        EXPECT_TRUE(source->waitForLine("drag-end", 5s));
+    }
+
+    bool waitForSignals(std::size_t count, std::chrono::milliseconds timeout = 3s) {
+        return testing::pumpUntil([&] { return received.size() >= count; }, timeout);
+    }
+
+    // Nothing arrives for a while (used only where nothing is the expected outcome).
+    void expectQuiet(std::chrono::milliseconds span = 150ms) {
+        testing::pumpUntil([] { return false; }, span);
+        EXPECT_TRUE(received.empty()) << received.size() << " unexpected signals";
+    }
+
+    template <typename T>
+    std::vector<T> all() const {
+        std::vector<T> out;
+        for (const auto& s : received)
+            if (auto* v = std::get_if<T>(&s)) out.push_back(*v);
+        return out;
+    }
+
+    kolvex::testing::TempDir temp;
+    InMemoryUserDefaults defaults;
+    std::vector<std::filesystem::path> files;
+    std::unique_ptr<Xvfb> server;
+    std::unique_ptr<FakeInput> input;
+    std::unique_ptr<DragObserver> observer;
+    std::unique_ptr<ChildProgram> source;
+    std::vector<DragObserver::Signal> received;
+    LogCapture log;
+};
+
+TEST_P(DesktopDrags, TriggerRevealsTracksAndReleaseCommits) {
+    startDrag();
+    ASSERT_TRUE(received.empty()) << "nothing before the trigger";
+    input->key("Shift_L", true);
+    ASSERT_TRUE(waitForSignals(1));
+    const auto* reveal = std::get_if<DragObserver::Reveal>(&received.front());
+    ASSERT_NE(reveal, nullptr);
+    EXPECT_EQ(reveal->mode, PortalMode::convert);
+    if (GetParam() == Toolkit::gtk || !reveal->payload.pending) {
+        // Qt sources answer only early in a slow drag; when they do, the files must be right.
+        EXPECT_FALSE(reveal->payload.pending);
+        EXPECT_EQ(reveal->payload.urls, files);
+    }
+    const auto [x, y] = input->pointer();
+    EXPECT_EQ(reveal->at, upwardFromTopDown(x, y, kScreenHeight));
+
+    // Moving is tracked, and Alt added makes the advanced ring.
+    const std::size_t before = received.size();
+    input->key("Alt_L", true);
+    for (int step = 0; step < 5; ++step) input->moveBy(-2, -3);
+    ASSERT_TRUE(testing::pumpUntil(
+        [&] {
+            const auto tracks = all<DragObserver::Track>();
+            return !tracks.empty() && tracks.back().mode == PortalMode::advanced &&
+                   tracks.back().at == upwardFromTopDown(input->pointer().first, input->pointer().second, kScreenHeight);
+        },
+        2s));
+    EXPECT_GT(received.size(), before);
+    input->key("Alt_L", false);
+
+    endDrag();
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    const auto dismisses = all<DragObserver::Dismiss>();
+    ASSERT_EQ(dismisses.size(), 1u);
+    EXPECT_TRUE(dismisses.front().mayCommit);
+    EXPECT_TRUE(std::holds_alternative<DragObserver::Dismiss>(received.back()));
+    EXPECT_EQ(all<DragObserver::Reveal>().size(), 1u);
+    EXPECT_FALSE(observer->isPolling());
+}
+
+TEST_P(DesktopDrags, LettingTheTriggerGoDismissesWithoutCommit) {
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(waitForSignals(1));
+    input->key("Shift_L", false);
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    EXPECT_FALSE(all<DragObserver::Dismiss>().front().mayCommit);
+    const std::size_t afterDismiss = received.size();
+    endDrag();
+    testing::pumpUntil([] { return false; }, 100ms);
+    EXPECT_EQ(received.size(), afterDismiss) << "the drag ended as an ordinary drag";
+    EXPECT_TRUE(log.contains("interaction", "DISMISS mayCommit=false"));
+}
+
+TEST_P(DesktopDrags, NothingWithoutTheTrigger) {
+    startDrag();
+    for (int step = 0; step < 5; ++step) input->moveBy(4, 4);
+    endDrag();
+    expectQuiet();
+}
+
+TEST_P(DesktopDrags, NothingForADragCancelledWithEscape) {
+    startDrag();
+    input->key("Escape", true);
+    input->key("Escape", false);
+    ASSERT_TRUE(source->waitForLine("drag-end", 5s)) << "the source did not cancel";
+    // The button is still down; the trigger now must not reveal a Portal for the dead drag.
+    input->key("Shift_L", true);
+    for (int step = 0; step < 5; ++step) input->moveBy(3, 3);
+    expectQuiet();
+    input->button(1, false);
+}
+
+TEST_P(DesktopDrags, NothingForAPlainShiftDragAfterAnEarlierDrag) {
+    startDrag();
+    endDrag();
+    // A rubber-band drag on the empty desktop with Shift held: the source may still own the
+    // drag selection from before, but this is no file drag.
+    input->moveTo(900, 600);
+    input->key("Shift_L", true);
+    input->button(1, true);
+    for (int step = 0; step < 10; ++step) input->moveBy(4, 3);
+    expectQuiet();
+    input->button(1, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DesktopDrags, ::testing::Values(Toolkit::qt, Toolkit::gtk),
+                         [](const auto& info) { return info.param == Toolkit::qt ? "Qt" : "Gtk"; });
+
+TEST(DesktopWithoutX11, LogsTheMonitorFailureAndStaysIdle) {
+    app();
+    LogCapture log;
+    InMemoryUserDefaults defaults;
+    DragObserver observer(TriggerModifier::shift, std::make_unique<X11DragInputs>(":65000"), &defaults);
+    int count = 0;
+    observer.onSignal = [&](const DragObserver::Signal&) { ++count; };
+    observer.start();
+    EXPECT_FALSE(observer.isListening());
+    EXPECT_TRUE(log.contains("interaction", "Failed to install global mouse monitor"));
+    observer.stop();
+    EXPECT_EQ(count, 0);
+}
+
+}  // namespace
+}  // namespace kolvex

@@ -1,0 +1,64 @@
+/* A window that starts a GTK 3 drag of the files named on its command line.
+ * Usage: drag-source-gtk X Y W H FILE...   Prints "ready", "drag-begin" and "drag-end". */
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <gtk/gtk.h>
+
+static gchar** uris;
+
+static void say(const char* line) {
+    printf("%s\n", line);
+    fflush(stdout);
+}
+
+static void on_data_get(GtkWidget* widget, GdkDragContext* context, GtkSelectionData* data, guint info, guint time,
+                        gpointer user) {
+    (void)widget, (void)context, (void)info, (void)time, (void)user;
+    gtk_selection_data_set_uris(data, uris);
+}
+
+static void on_begin(GtkWidget* widget, GdkDragContext* context, gpointer user) {
+    (void)widget, (void)context, (void)user;
+    say("drag-begin");
+}
+
+static void on_end(GtkWidget* widget, GdkDragContext* context, gpointer user) {
+    (void)widget, (void)context, (void)user;
+    say("drag-end");
+}
+
+static gboolean on_map(GtkWidget* widget, GdkEvent* event, gpointer user) {
+    (void)widget, (void)event, (void)user;
+    say("ready");
+    return FALSE;
+}
+
+int main(int argc, char** argv) {
+    gtk_init(&argc, &argv);
+    if (argc < 6) {
+        fprintf(stderr, "usage: drag-source-gtk X Y W H FILE...\n");
+        return 2;
+    }
+    uris = g_new0(gchar*, (gsize)(argc - 5 + 1));
+    for (int i = 5; i < argc; ++i) uris[i - 5] = g_filename_to_uri(argv[i], NULL, NULL);
+
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_POPUP);
+    gtk_window_move(GTK_WINDOW(window), atoi(argv[1]), atoi(argv[2]));
+    gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[3]), atoi(argv[4]));
+    GtkWidget* box = gtk_event_box_new();
+    gtk_container_add(GTK_CONTAINER(window), box);
+
+    static const GtkTargetEntry targets[] = {{(gchar*)"text/uri-list", 0, 0}};
+    gtk_drag_source_set(box, GDK_BUTTON1_MASK, targets, 1, GDK_ACTION_COPY);
+    g_signal_connect(box, "drag-data-get", G_CALLBACK(on_data_get), NULL);
+    g_signal_connect(box, "drag-begin", G_CALLBACK(on_begin), NULL);
+    g_signal_connect(box, "drag-end", G_CALLBACK(on_end), NULL);
+    g_signal_connect(window, "map-event", G_CALLBACK(on_map), NULL);
+    gtk_widget_add_events(window, GDK_STRUCTURE_MASK);
+    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
+    gtk_widget_show_all(window);
+    gtk_main();
+    g_strfreev(uris);
+    return 0;
+}
