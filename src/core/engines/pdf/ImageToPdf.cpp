@@ -71,6 +71,7 @@ void throwIfTooLarge(int64_t width, int64_t height, const std::filesystem::path&
 // A JPEG whose compressed data can go into the PDF as they are.
 std::optional<PdfImage> jpegImage(const std::filesystem::path& source, const std::string& bytes) {
     auto facts = ImageToPdf::readJpeg(bytes);
+    if (facts && facts->truncated) throw ConversionError::corruptedInput(source);
     if (!facts || facts->precision != 8 || (facts->components != 1 && facts->components != 3 && facts->components != 4)) {
         return std::nullopt;
     }
@@ -213,6 +214,8 @@ std::optional<ImageToPdf::JpegFacts> ImageToPdf::readJpeg(const std::string& byt
 
         if (marker == 0xDA) {  // start of scan: the entropy-coded data and the rest go as they are
             if (!sawFrame) return std::nullopt;
+            // Coded data never holds FF D9 except as the end marker: without it the file was cut.
+            if (bytes.find("\xFF\xD9", end) == std::string::npos) facts.truncated = true;
             out.append(bytes, markerAt, std::string::npos);
             return facts;
         }

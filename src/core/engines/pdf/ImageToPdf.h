@@ -22,6 +22,7 @@ struct ImageToPdf {
         int components = 0;     // 1 grey, 3 colour, 4 CMYK
         int precision = 0;      // bits per sample
         bool adobeCmyk = false; // Adobe's inverted CMYK
+        bool truncated = false; // the data stop before the end-of-image marker
         std::string strippedData;  // the file without its metadata segments
     };
 

@@ -106,6 +106,14 @@ PdfFacts readPdf(const std::filesystem::path& file) {
         for (auto& [name, image] : page.getImages()) {
             QPDFObjectHandle f = image.getDict().getKey("/Filter");
             filter = f.isName() ? f.getName() : "none";
+            if (facts.pages == 1) {
+                auto raw = image.getRawStreamData();
+                facts.firstImageData.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
+                QPDFObjectHandle space = image.getDict().getKey("/ColorSpace");
+                facts.firstImageColourSpace = space.isName() ? space.getName() : "";
+                facts.firstImageBits = static_cast<int>(image.getDict().getKey("/BitsPerComponent").getIntValue());
+                facts.firstImageHasSoftMask = image.getDict().hasKey("/SMask");
+            }
             break;
         }
         facts.imageFilters.push_back(filter);

@@ -47,6 +47,10 @@ struct PdfFacts {
     std::vector<std::array<double, 4>> mediaBoxes;
     std::vector<int> rotations;
     std::vector<std::string> imageFilters;  // per page: the filter of its first image, "" when none
+    std::string firstImageData;             // the first page's first image, as stored
+    std::string firstImageColourSpace;
+    int firstImageBits = 0;
+    bool firstImageHasSoftMask = false;
 };
 PdfFacts readPdf(const std::filesystem::path& file);
 

@@ -1,0 +1,66 @@
+#include <latch>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "PdfFixtures.h"
+#include "core/engines/pdf/PDFEngine.h"
+#include "support/TempDir.h"
+
+namespace kolvex::testing {
+namespace {
+
+// Eight jobs at once, as the coordinator runs them: renders, compresses and text reads all
+// enter poppler together.
+TEST(PDFEngineConcurrency, EightJobsAtOnceAllFinishCorrectly) {
+    TempDir dir;
+    constexpr int kJobs = 8;
+    for (int i = 0; i < kJobs; ++i) writeTestPdf(dir / ("in" + std::to_string(i) + ".pdf"), numberedPages(6));
+    const PDFEngine engine(FileManagerService::shared(),
+                           [](const ConversionJob& job, const std::string&, const ProgressCallback&, std::stop_token) {
+                               return job.destination;
+                           });
+    ConversionOptions lowDpi = ConversionOptions::defaults();
+    lowDpi.dpi = 72;
+
+    std::vector<std::vector<std::filesystem::path>> outputs(kJobs);
+    std::vector<std::string> errors(kJobs);
+    std::latch start(kJobs);
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < kJobs; ++i) {
+            threads.emplace_back([&, i] {
+                const auto source = dir / ("in" + std::to_string(i) + ".pdf");
+                const auto stem = "out" + std::to_string(i);
+                start.arrive_and_wait();
+                try {
+                    if (i % 4 == 3) {
+                        outputs[i] = engine.convert(toolJob("compress", source, dir / (stem + ".pdf"), lowDpi), {}, {});
+                    } else if (i % 4 == 2) {
+                        outputs[i] =
+                            engine.convert(makeJob(source, dir / (stem + ".txt"), pdfFormat(), textFormat("txt")), {}, {});
+                    } else {
+                        outputs[i] = engine.convert(
+                            makeJob(source, dir / (stem + ".png"), pdfFormat(), imageFormat("png", "image/png", "png"), lowDpi),
+                            {}, {});
+                    }
+                } catch (const std::exception& error) {
+                    errors[i] = error.what();
+                }
+            });
+        }
+    }
+    for (int i = 0; i < kJobs; ++i) {
+        EXPECT_EQ(errors[i], "") << i;
+        if (i % 4 == 0 || i % 4 == 1) {
+            ASSERT_EQ(outputs[i].size(), 6u) << i;
+            EXPECT_EQ(imageSize(outputs[i][5]), std::make_pair(200, 100));
+            EXPECT_EQ(pixelAt(outputs[i][5], 5, 95), (std::vector<double>{255, 0, 0}));
+        } else {
+            EXPECT_EQ(outputs[i].size(), 1u) << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kolvex::testing
