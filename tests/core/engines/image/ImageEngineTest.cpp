@@ -11,6 +11,7 @@
 
 #include "ImageFixtures.h"
 #include "core/engines/image/ImageEngine.h"
+#include "core/format/FormatRegistry.h"
 #include "core/services/Cancellation.h"
 #include "support/TempDir.h"
 
@@ -102,6 +103,21 @@ TEST(ImageEngineRules, CanHandleAsksTheSameTableAsTheEngine) {
     EXPECT_FALSE(ImageEngine::canWrite(unknown));
     EXPECT_EQ(ImageEngine::supportedTools(),
               (std::set<std::string>{"compress", "resize", "crop", "rotate", "flip", "strip-metadata"}));
+}
+
+TEST(ImageEngineRules, AcceptsEveryImageConversionTheShippedManifestOffers) {
+    const auto registry = FormatRegistry::loadBundled();
+    int checked = 0;
+    for (const auto& from : registry.allFormats()) {
+        for (const auto& to : registry.supportedOutputs(from.id)) {
+            auto capability = registry.bestCapability(from.id, to.id);
+            if (!capability || capability->engine != engine_ids::image) continue;
+            ConversionJob job("/in", {}, "/out", from, to, *capability, ConversionOptions{});
+            EXPECT_TRUE(ImageEngine().canHandle(job)) << from.id << " → " << to.id;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 0);
 }
 
 TEST(ImageEngineRules, RotatedSizeIsTheRoundedBoundingBox) {
