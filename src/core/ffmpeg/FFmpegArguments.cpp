@@ -1,0 +1,252 @@
+#include "core/ffmpeg/FFmpegArguments.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <set>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/services/FileManagerService.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+using Arguments = FFmpegArguments::Arguments;
+
+namespace {
+
+void append(Arguments& to, const Arguments& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+bool isTool(const ConversionJob& job, const char* tool) { return job.options.tool && *job.options.tool == tool; }
+
+int64_t truncated(double value) {
+    if (!std::isfinite(value)) return 0;
+    if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
+    if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
+const Arguments kMetadataStrip = {"-map_metadata", "-1", "-map_chapters", "-1"};
+
+Arguments metadataStrip(const ConversionJob& job) { return job.options.preserveMetadata ? Arguments{} : kMetadataStrip; }
+
+Arguments audioBitrateArguments(const ConversionJob& job) {
+    const int64_t kilobits = job.options.audioBitrate ? *job.options.audioBitrate / 1000 : 192;
+    return {"-b:a", fmt::format("{}k", kilobits)};
+}
+
+// Bit-rate arithmetic shared with the size estimates shown on the sheets.
+namespace rates {
+
+constexpr int64_t kVideoFloor = 120'000;
+
+std::optional<int64_t> sourceVideoBitrate(const std::filesystem::path& source, const MediaProbe& probe) {
+    if (!probe.durationSeconds || !(*probe.durationSeconds > 0)) return std::nullopt;
+    const auto size = FileManagerService::shared().size(source);
+    if (!size || *size < 1) return std::nullopt;
+    const int64_t total = truncated(static_cast<double>(*size) * 8 / *probe.durationSeconds);
+    return std::max(kVideoFloor, total - probe.audioBitrate.value_or(0));
+}
+
+int64_t compressedVideoBitrate(double quality, int64_t source) {
+    const double factor = quality <= 0 ? 0.28 : 0.28 + 0.47 * std::min(quality, 1.0);
+    return std::max(truncated(factor * static_cast<double>(source)), kVideoFloor);
+}
+
+int64_t pixels(int64_t side, int64_t width, int64_t height) {
+    const int64_t longest = std::max(width, height);
+    if (longest < 1) return side * side;
+    const double scale = std::min(static_cast<double>(side) / static_cast<double>(longest), 1.0);
+    return std::max<int64_t>(1, truncated(scale * (scale * static_cast<double>(width) * static_cast<double>(height))));
+}
+
+int64_t resizedVideoBitrate(double quality, int64_t outputPixels, std::optional<int64_t> source) {
+    const int64_t estimate = truncated((quality * 0.34 + 0.06) * static_cast<double>(outputPixels) * 30);
+    const int64_t chosen = (source && *source < estimate) ? *source : estimate;
+    return std::max(chosen, kVideoFloor);
+}
+
+}  // namespace rates
+
+Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo) {
+    Arguments args;
+    if (dropsVideo)
+        args = {"-vn", "-map", "0:a:0", "-c:a", "copy"};
+    else if (isTool(job, "remove-audio"))
+        args = {"-map", "0:v:0", "-an", "-c", "copy", "-sn", "-dn"};
+    else
+        args = {"-map", "0:v:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
+    append(args, metadataStrip(job));
+    return args;
+}
+
+Arguments gifArguments(const ConversionJob& job) {
+    const int64_t width = job.options.maxDimension.value_or(480);
+    return {"-an", "-filter_complex",
+            fmt::format("fps=12,scale={}:-1:flags=lanczos,split[a][b];"
+                        "[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
+                        width),
+            "-loop", "0"};
+}
+
+// Still images written by ffmpeg's image2 muxer, which would read "%d" in a file name as a
+// frame-number pattern unless told the name is just a name.
+bool writesThroughImage2(const Format& target) {
+    static const std::set<std::string> ids = {"png", "jpg", "jpeg", "bmp", "tiff"};
+    return ids.contains(target.id.rawValue);
+}
+
+Arguments imageArguments(const ConversionJob& job) {
+    Arguments args = {"-an", "-frames:v", "1", "-c:v", FFmpegArguments::imageEncoder(job.to)};
+    if (job.to.id.rawValue == "webp") {
+        const double quality = job.options.quality ? *job.options.quality * 100 : 85;
+        append(args, {"-quality", fmt::format("{:.0f}", quality), "-pix_fmt", "yuva420p"});
+    }
+    if (const auto filter = FFmpegArguments::videoFilter(job)) append(args, {"-vf", *filter});
+    if (writesThroughImage2(job.to)) append(args, {"-update", "1"});
+    return args;
+}
+
+Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    Arguments args = {"-vn", "-map", "0:a:0"};
+    if (isTool(job, "normalize"))
+        append(args, {"-af", FFmpegArguments::loudnessFilter(probe ? probe->audioSampleRate : std::nullopt)});
+    append(args, {"-c:a", FFmpegArguments::audioEncoder(job.to)});
+    if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
+    if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
+    append(args, metadataStrip(job));
+    return args;
+}
+
+Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    if (job.to.id.rawValue == "gif") return gifArguments(job);
+    if (job.to.category == FormatCategory::image) return imageArguments(job);
+    if (job.to.category == FormatCategory::audio) return audioOnlyArguments(job, probe);
+
+    const bool removeAudio = isTool(job, "remove-audio");
+    Arguments args = removeAudio ? Arguments{"-map", "0:v:0", "-an", "-sn", "-dn"}
+                                 : Arguments{"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn"};
+    append(args, {"-c:v", FFmpegArguments::videoEncoder(job.to)});
+    if (const auto bitrate = FFmpegArguments::videoBitrate(job, probe)) {
+        append(args, {"-b:v", *bitrate});
+        append(args, FFmpegArguments::rateCap(*bitrate));
+    }
+    if (const auto filter = FFmpegArguments::videoFilter(job)) append(args, {"-vf", *filter});
+    if (!removeAudio) append(args, FFmpegArguments::audioArguments(job, probe));
+    append(args, metadataStrip(job));
+    return args;
+}
+
+}  // namespace
+
+const Arguments& FFmpegArguments::common() {
+    static const Arguments preamble = {"-nostdin", "-hide_banner", "-loglevel", "error", "-progress",
+                                       "pipe:1",   "-stats_period", "0.2",     "-y"};
+    return preamble;
+}
+
+std::string FFmpegArguments::videoEncoder(const Format& target) { return FFmpegEncoders::videoEncoder(target); }
+std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegEncoders::audioEncoder(target); }
+std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
+
+Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
+                                 const std::optional<MediaProbe>& probe) {
+    const auto& options = job.options;
+    Arguments args = common();
+    if (options.trimStart && *options.trimStart > 0) append(args, {"-ss", timestamp(*options.trimStart)});
+    append(args, {"-i", paths::absolute(job.source).string()});
+    if (options.trimEnd) {
+        const double length = options.trimStart ? *options.trimEnd - *options.trimStart : *options.trimEnd;
+        if (length > 0) append(args, {"-t", timestamp(length)});
+    }
+    append(args, decision.isPassthrough() ? passthroughMapping(job, decision.dropsVideo) : encodeMapping(job, probe));
+    append(args, containerFlags(job.to));
+    args.push_back(paths::absolute(job.destination).string());
+    return args;
+}
+
+std::string FFmpegArguments::timestamp(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+    // Whole milliseconds first, so a value just below a minute carries into the minute.
+    const int64_t milliseconds = truncated(std::round(seconds * 1000));
+    const int64_t hours = milliseconds / 3'600'000;
+    const int64_t minutes = milliseconds / 60'000 % 60;
+    const int64_t wholeSeconds = milliseconds / 1000 % 60;
+    return fmt::format("{:02}:{:02}:{:02}.{:03}", hours, minutes, wholeSeconds, milliseconds % 1000);
+}
+
+Arguments FFmpegArguments::containerFlags(const Format& target) {
+    static const std::set<std::string> fastStart = {"mp4", "m4v", "mov", "m4a"};
+    if (fastStart.contains(target.id.rawValue)) return {"-movflags", "+faststart"};
+    return {};
+}
+
+Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    Arguments args;
+    if (isTool(job, "normalize")) {
+        args = {"-af", loudnessFilter(probe ? probe->audioSampleRate : std::nullopt), "-c:a", audioEncoder(job.to)};
+        append(args, audioBitrateArguments(job));
+        return args;
+    }
+    if (isTool(job, "compress") && !job.options.audioBitrate && probe && probe->audioCodec &&
+        ContainerCompatibility::accepts(*probe->audioCodec, job.to.id))
+        return {"-c:a", "copy"};
+    args = {"-c:a", audioEncoder(job.to)};
+    append(args, audioBitrateArguments(job));
+    return args;
+}
+
+std::string FFmpegArguments::loudnessFilter(std::optional<int64_t> sampleRate) {
+    std::string filter = "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp";
+    if (sampleRate) filter += fmt::format(",aresample={}", *sampleRate);
+    return filter;
+}
+
+std::optional<std::string> FFmpegArguments::videoFilter(const ConversionJob& job) {
+    std::vector<std::string> filters;
+    if (const auto& crop = job.options.cropRect) {
+        const auto term = [](const char* axis, double value) { return fmt::format("trunc({}*{:.6f}/2)*2", axis, value); };
+        filters.push_back(fmt::format("crop={}:{}:{}:{}", term("iw", crop->width), term("ih", crop->height),
+                                      term("iw", crop->minX()), term("ih", std::max(0.0, 1 - crop->maxY()))));
+    }
+    if (job.options.maxDimension) filters.push_back(fmt::format("scale='min({},iw)':-2", *job.options.maxDimension));
+    if (filters.empty()) return std::nullopt;
+    return fmt::format("{}", fmt::join(filters, ","));
+}
+
+std::optional<std::string> FFmpegArguments::videoBitrate(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    const auto& options = job.options;
+    if (!options.quality) return std::nullopt;
+    const double quality = *options.quality;
+    if (isTool(job, "compress") && probe) {
+        if (const auto source = rates::sourceVideoBitrate(job.source, *probe))
+            return fmt::format("{}k", rates::compressedVideoBitrate(quality, *source) / 1000);
+    }
+    if (options.maxDimension && probe && probe->width && probe->height) {
+        const int64_t outputPixels = rates::pixels(*options.maxDimension, *probe->width, *probe->height);
+        const auto source = rates::sourceVideoBitrate(job.source, *probe);
+        return fmt::format("{}k", rates::resizedVideoBitrate(quality, outputPixels, source) / 1000);
+    }
+    return fmt::format("{:.0f}k", (quality * 11 + 1) * 1000);
+}
+
+Arguments FFmpegArguments::rateCap(const std::string& bitrate) {
+    if (bitrate.empty()) return {};
+    const std::string_view number(bitrate.data(), bitrate.size() - 1);
+    if (number.empty()) return {};
+    const char* begin = number.data();
+    const char* end = begin + number.size();
+    if (*begin == '+') ++begin;
+    int64_t kilobits = 0;
+    const auto [ptr, error] = std::from_chars(begin, end, kilobits);
+    if (begin == end || error != std::errc() || ptr != end) return {};
+    if (kilobits > std::numeric_limits<int64_t>::max() / 11 || kilobits < std::numeric_limits<int64_t>::min() / 11) return {};
+    return {"-maxrate", fmt::format("{}k", kilobits * 11 / 10), "-bufsize", fmt::format("{}k", kilobits * 2)};
+}
+
+}  // namespace kolvex

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/conversion/ConversionEngine.h"
+#include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/MediaProbe.h"
+#include "core/services/FileManagerService.h"
+#include "core/services/TemporaryFileManager.h"
+
+namespace kolvex {
+
+// The engine with the id "ffmpeg": video, audio and animated formats through one run of the
+// ffmpeg program per job. Immutable; convert() may run on several worker threads at once.
+class FFmpegEngine : public ConversionEngine {
+public:
+    // Decodes an image ffmpeg cannot read (AVIF, ICO) into a PNG file at `png`; throws on failure.
+    // The image engine provides it; may run on any worker thread.
+    using ImageDecoder = std::function<void(const std::filesystem::path& source, const std::filesystem::path& png)>;
+
+    // `prober`: none means ffprobe over the same tools. `encoders`: what the located ffmpeg lists;
+    // empty imposes no restriction. `files` and `temporary` are shared services (tests inject their own).
+    FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
+                 ImageDecoder imageDecoder = {}, const FileManagerService& files = FileManagerService::shared(),
+                 TemporaryFileManager temporary = TemporaryFileManager::shared());
+
+    // The tools this engine carries out.
+    static const std::set<std::string>& supportedTools();
+    // Source formats decoded to PNG by the image engine before ffmpeg sees them: avif, ico.
+    static const std::set<std::string>& needsImageDecode();
+
+    EngineID id() const override { return engine_ids::ffmpeg; }
+    bool canHandle(const ConversionJob& job) const override;
+    // Runs on a worker thread and blocks until ffmpeg has ended. Reports 0.02 before probing,
+    // ffmpeg's progress (and, for a stream copy, the growing output's share) and 1.0 once the
+    // output is verified. On any failure or cancel the destination is removed before throwing.
+    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const override;
+
+    // One ffmpeg run for one job: probe, plan, run, check the output.
+    std::vector<std::filesystem::path> run(const ConversionJob& job, const ProgressCallback& progress,
+                                           std::stop_token stop) const;
+
+    // How large a stream copy's output should become: the source size scaled to the trimmed span.
+    // None when the source's size is unknown or zero.
+    static std::optional<int64_t> expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
+                                                           const FileManagerService& files = FileManagerService::shared());
+
+    // The length of the output's time line: the trimmed span when the options trim, else the
+    // source's duration. Progress is measured against it.
+    static std::optional<double> outputDuration(const ConversionJob& job, const MediaProbe& probe);
+
+    const BundledFFmpeg& tools() const { return m_tools; }
+    const MediaProbing& prober() const { return *m_prober; }
+
+private:
+    std::vector<std::filesystem::path> convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
+                                                           std::stop_token stop) const;
+
+    BundledFFmpeg m_tools;
+    std::shared_ptr<const MediaProbing> m_prober;
+    std::set<std::string> m_encoders;
+    ImageDecoder m_imageDecoder;
+    const FileManagerService* m_files;
+    TemporaryFileManager m_temporary;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,31 @@
+#include "core/ffmpeg/PassthroughProgressWatcher.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+namespace kolvex {
+
+std::optional<double> PassthroughProgressWatcher::fraction(int64_t written, int64_t expected) {
+    if (written < 1 || expected < 1) return std::nullopt;
+    return std::clamp(static_cast<double>(written) / static_cast<double>(expected), 0.02, 0.97);
+}
+
+PassthroughProgressWatcher::Handle PassthroughProgressWatcher::watch(std::filesystem::path destination, int64_t expectedBytes,
+                                                                     std::chrono::milliseconds period, ProgressCallback report,
+                                                                     const FileManagerService& files) {
+    return Handle(std::jthread([destination = std::move(destination), expectedBytes, period, report = std::move(report),
+                                &files](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any wakeUp;
+        while (!stop.stop_requested()) {
+            if (const auto size = files.size(destination)) {
+                if (const auto share = fraction(*size, expectedBytes); share && report) report(*share);
+            }
+            std::unique_lock lock(mutex);
+            wakeUp.wait_for(lock, stop, period, [] { return false; });
+        }
+    }));
+}
+
+}  // namespace kolvex

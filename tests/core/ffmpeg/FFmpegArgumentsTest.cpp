@@ -1,0 +1,170 @@
+#include "core/ffmpeg/FFmpegArguments.h"
+
+#include <clocale>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "TestFormats.h"
+
+namespace kolvex {
+namespace {
+
+using Args = FFmpegArguments::Arguments;
+using Decision = PassthroughPlanner::Decision;
+
+Args concat(std::initializer_list<Args> parts) {
+    Args all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const Args kStrip = {"-map_metadata", "-1", "-map_chapters", "-1"};
+
+ConversionOptions options(auto change) {
+    ConversionOptions o = ConversionOptions::defaults();
+    change(o);
+    return o;
+}
+
+// The arguments after the input (or after "-t"), up to but without the destination.
+Args mapping(const Args& args) {
+    auto it = std::find(args.begin(), args.end(), "-i");
+    it += 2;
+    if (it != args.end() && *it == "-t") it += 2;
+    return Args(it, args.end() - 1);
+}
+
+TEST(FFmpegArguments, TimestampsRoundToMillisecondsBeforeSplitting) {
+    const std::vector<std::pair<double, std::string>> rows = {
+        {3725.5, "01:02:05.500"}, {0.25, "00:00:00.250"},   {59.9996, "00:01:00.000"}, {3599.9999, "01:00:00.000"},
+        {0, "00:00:00.000"},      {-3, "00:00:00.000"},     {360000, "100:00:00.000"}, {59.75, "00:00:59.750"},
+        {0.0004, "00:00:00.000"}, {std::nan(""), "00:00:00.000"},
+    };
+    for (const auto& [seconds, text] : rows) EXPECT_EQ(FFmpegArguments::timestamp(seconds), text) << seconds;
+}
+
+TEST(FFmpegArguments, WorkedExamples) {
+    // A re-encode of mp4 to webm at quality 0.7, metadata not kept.
+    auto job = testing::mediaJob("/in/a.mp4", "/out/a.webm", "mp4", "webm", options([](auto& o) {
+                                     o.quality = 0.7;
+                                     o.preserveMetadata = false;
+                                 }));
+    EXPECT_EQ(FFmpegArguments::build(job, Decision::reencode("r"), std::nullopt),
+              concat({FFmpegArguments::common(),
+                      {"-i", "/in/a.mp4", "-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-b:v",
+                       "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-c:a", "libopus", "-b:a", "192k"},
+                      kStrip,
+                      {"/out/a.webm"}}));
+
+    // A stream copy of a trimmed span into mov.
+    job = testing::mediaJob("/in/-i.mp4", "/out/b.mov", "mp4", "mov", options([](auto& o) {
+                                o.trimStart = 5.25;
+                                o.trimEnd = 65;
+                                o.preserveMetadata = false;
+                            }));
+    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), std::nullopt),
+              concat({FFmpegArguments::common(),
+                      {"-ss", "00:00:05.250", "-i", "/in/-i.mp4", "-t", "00:00:59.750", "-map", "0:v:0", "-map", "0:a:0?",
+                       "-c", "copy", "-sn", "-dn"},
+                      kStrip,
+                      {"-movflags", "+faststart", "/out/b.mov"}}));
+}
+
+TEST(FFmpegArguments, MappingsPerTargetAndTool) {
+    MediaProbe probe;
+    probe.audioCodec = "aac";
+    probe.audioSampleRate = 44100;
+    struct Case {
+        const char* name;
+        std::string from, to;
+        ConversionOptions options;
+        Decision decision;
+        Args expected;
+    };
+    const auto keep = ConversionOptions::defaults();
+    const Case cases[] = {
+        {"trim start 0 gives no seek", "mp4", "mp4", options([](auto& o) { o.trimStart = 0; o.trimEnd = 10; }),
+         Decision::passthrough(false, ""), {"-map", "0:v:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn", "-movflags", "+faststart"}},
+        {"audio copied out", "mp4", "m4a", keep, Decision::passthrough(true, ""), {"-vn", "-map", "0:a:0", "-c:a", "copy", "-movflags", "+faststart"}},
+        {"remove-audio copy", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; }), Decision::passthrough(false, ""),
+         {"-map", "0:v:0", "-an", "-c", "copy", "-sn", "-dn"}},
+        {"remove-audio re-encode", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; o.preserveMetadata = false; }),
+         Decision::reencode(""), concat({{"-map", "0:v:0", "-an", "-sn", "-dn", "-c:v", "libx264"}, kStrip})},
+        {"compress copies audio the container takes", "mp4", "mp4", options([](auto& o) { o.tool = "compress"; }), Decision::reencode(""),
+         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-c:a", "copy", "-movflags", "+faststart"}},
+        {"lossless audio has no bit rate", "mp4", "flac", options([](auto& o) { o.sampleRate = 48000.7; }), Decision::reencode(""),
+         {"-vn", "-map", "0:a:0", "-c:a", "flac", "-ar", "48000"}},
+        {"lossy audio bit rate", "wav", "mp3", options([](auto& o) { o.audioBitrate = 320000; }), Decision::reencode(""),
+         {"-vn", "-map", "0:a:0", "-c:a", "libmp3lame", "-b:a", "320k"}},
+        {"normalize audio", "mp3", "mp3", options([](auto& o) { o.tool = "normalize"; }), Decision::reencode(""),
+         {"-vn", "-map", "0:a:0", "-af", "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a",
+          "libmp3lame", "-b:a", "192k"}},
+        {"normalize video", "mp4", "mov", options([](auto& o) { o.tool = "normalize"; }), Decision::reencode(""),
+         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-af",
+          "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a", "aac", "-b:a", "192k", "-movflags",
+          "+faststart"}},
+        {"gif", "mp4", "gif", options([](auto& o) { o.preserveMetadata = false; o.quality = 0.5; }), Decision::reencode(""),
+         {"-an", "-filter_complex",
+          "fps=12,scale=480:-1:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
+          "-loop", "0"}},
+        {"webp still", "mp4", "webp", options([](auto& o) { o.quality = 0.5; o.preserveMetadata = false; }), Decision::reencode(""),
+         {"-an", "-frames:v", "1", "-c:v", "libwebp", "-quality", "50", "-pix_fmt", "yuva420p"}},
+        {"png still is written as one named file", "mp4", "png", options([](auto& o) { o.maxDimension = 32; }), Decision::reencode(""),
+         {"-an", "-frames:v", "1", "-c:v", "png", "-vf", "scale='min(32,iw)':-2", "-update", "1"}},
+        {"crop and scale", "mp4", "mkv", options([](auto& o) {
+             o.tool = "crop";
+             o.cropRect = UnitRect{0.25, 0.5, 0.5, 0.5};
+             o.maxDimension = 1280;
+         }),
+         Decision::reencode(""),
+         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-vf",
+          "crop=trunc(iw*0.500000/2)*2:trunc(ih*0.500000/2)*2:trunc(iw*0.250000/2)*2:trunc(ih*0.000000/2)*2,scale='min(1280,iw)':-2",
+          "-c:a", "aac", "-b:a", "192k"}},
+    };
+    for (const auto& c : cases) {
+        const auto job = testing::mediaJob("/in/x." + c.from, "/out/y." + c.to, c.from, c.to, c.options);
+        EXPECT_EQ(mapping(FFmpegArguments::build(job, c.decision, probe)), c.expected) << c.name;
+    }
+}
+
+TEST(FFmpegArguments, BitRatesAndCaps) {
+    const auto job = [](double quality) {
+        return testing::mediaJob("/in/x.mp4", "/out/y.mp4", "mp4", "mp4", options([&](auto& o) { o.quality = quality; }));
+    };
+    EXPECT_EQ(FFmpegArguments::videoBitrate(job(0), std::nullopt), "1000k");
+    EXPECT_EQ(FFmpegArguments::videoBitrate(job(0.7), std::nullopt), "8700k");
+    EXPECT_EQ(FFmpegArguments::videoBitrate(job(1), std::nullopt), "12000k");
+    EXPECT_EQ(FFmpegArguments::videoBitrate(testing::mediaJob("/a.mp4", "/b.mp4", "mp4", "mp4"), std::nullopt), std::nullopt);
+
+    // Resize without a readable source: the estimate from the output's pixels (never below the floor).
+    MediaProbe probe;
+    probe.width = 1920;
+    probe.height = 1080;
+    const auto resize = testing::mediaJob("/missing/x.mp4", "/out/y.mp4", "mp4", "mp4", options([](auto& o) {
+                                              o.quality = 1;
+                                              o.maxDimension = 1280;
+                                          }));
+    EXPECT_EQ(FFmpegArguments::videoBitrate(resize, probe), "11059k");  // 921600 px × 0.4 × 30
+
+    EXPECT_EQ(FFmpegArguments::rateCap("8700k"), (Args{"-maxrate", "9570k", "-bufsize", "17400k"}));
+    for (const char* bad : {"", "k", "abck", "12.5k", "--1k"}) EXPECT_TRUE(FFmpegArguments::rateCap(bad).empty()) << bad;
+}
+
+TEST(FFmpegArguments, NumbersIgnoreTheLocale) {
+    const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+    if (!german) GTEST_SKIP() << "no German locale installed";
+    auto job = testing::mediaJob("/in/x.mp4", "/out/y.mp4", "mp4", "mp4", options([](auto& o) {
+                                     o.cropRect = UnitRect{0.1, 0.1, 0.5, 0.5};
+                                     o.trimStart = 1.5;
+                                 }));
+    const auto args = FFmpegArguments::build(job, Decision::reencode(""), std::nullopt);
+    std::setlocale(LC_ALL, "C");
+    const auto filter = std::find(args.begin(), args.end(), "-vf");
+    ASSERT_NE(filter, args.end());
+    EXPECT_NE(filter[1].find("iw*0.500000"), std::string::npos) << filter[1];
+    EXPECT_NE(std::find(args.begin(), args.end(), "00:00:01.500"), args.end());
+}
+
+}  // namespace
+}  // namespace kolvex
