@@ -9,9 +9,9 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "core/conversion/SizeEstimator.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
-#include "core/services/FileManagerService.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -40,39 +40,6 @@ Arguments audioBitrateArguments(const ConversionJob& job) {
     return {"-b:a", fmt::format("{}k", kilobits)};
 }
 
-// Bit-rate arithmetic shared with the size estimates shown on the sheets.
-namespace rates {
-
-constexpr int64_t kVideoFloor = 120'000;
-
-std::optional<int64_t> sourceVideoBitrate(const std::filesystem::path& source, const MediaProbe& probe) {
-    if (!probe.durationSeconds || !(*probe.durationSeconds > 0)) return std::nullopt;
-    const auto size = FileManagerService::shared().size(source);
-    if (!size || *size < 1) return std::nullopt;
-    const int64_t total = truncated(static_cast<double>(*size) * 8 / *probe.durationSeconds);
-    return std::max(kVideoFloor, total - probe.audioBitrate.value_or(0));
-}
-
-int64_t compressedVideoBitrate(double quality, int64_t source) {
-    const double factor = quality <= 0 ? 0.28 : 0.28 + 0.47 * std::min(quality, 1.0);
-    return std::max(truncated(factor * static_cast<double>(source)), kVideoFloor);
-}
-
-int64_t pixels(int64_t side, int64_t width, int64_t height) {
-    const int64_t longest = std::max(width, height);
-    if (longest < 1) return side * side;
-    const double scale = std::min(static_cast<double>(side) / static_cast<double>(longest), 1.0);
-    return std::max<int64_t>(1, truncated(scale * (scale * static_cast<double>(width) * static_cast<double>(height))));
-}
-
-int64_t resizedVideoBitrate(double quality, int64_t outputPixels, std::optional<int64_t> source) {
-    const int64_t estimate = truncated((quality * 0.34 + 0.06) * static_cast<double>(outputPixels) * 30);
-    const int64_t chosen = (source && *source < estimate) ? *source : estimate;
-    return std::max(chosen, kVideoFloor);
-}
-
-}  // namespace rates
-
 Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo) {
     Arguments args;
     if (dropsVideo)
@@ -85,12 +52,23 @@ Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo) {
     return args;
 }
 
+// A source of exactly one picture: a still image, or an AVIF or ICO whose first picture was
+// decoded for ffmpeg.
+bool isSingleStill(const ConversionJob& job) {
+    if (job.from.category != FormatCategory::image) return false;
+    const std::string& id = job.from.id.rawValue;
+    return id == "avif" || id == "ico" || !job.from.has(FormatCapability::animation);
+}
+
 Arguments gifArguments(const ConversionJob& job) {
     const int64_t width = job.options.maxDimension.value_or(480);
+    // The frame-rate filter drops the only frame of a still (it has no duration to fill), which
+    // would leave an empty GIF.
+    const char* rate = isSingleStill(job) ? "" : "fps=12,";
     return {"-an", "-filter_complex",
-            fmt::format("fps=12,scale={}:-1:flags=lanczos,split[a][b];"
+            fmt::format("{}scale={}:-1:flags=lanczos,split[a][b];"
                         "[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
-                        width),
+                        rate, width),
             "-loop", "0"};
 }
 
@@ -224,13 +202,13 @@ std::optional<std::string> FFmpegArguments::videoBitrate(const ConversionJob& jo
     if (!options.quality) return std::nullopt;
     const double quality = *options.quality;
     if (isTool(job, "compress") && probe) {
-        if (const auto source = rates::sourceVideoBitrate(job.source, *probe))
-            return fmt::format("{}k", rates::compressedVideoBitrate(quality, *source) / 1000);
+        if (const auto source = SizeEstimator::videoBitrate(job.source, *probe))
+            return fmt::format("{}k", SizeEstimator::compressedVideoBitrate(quality, *source) / 1000);
     }
     if (options.maxDimension && probe && probe->width && probe->height) {
-        const int64_t outputPixels = rates::pixels(*options.maxDimension, *probe->width, *probe->height);
-        const auto source = rates::sourceVideoBitrate(job.source, *probe);
-        return fmt::format("{}k", rates::resizedVideoBitrate(quality, outputPixels, source) / 1000);
+        const int64_t outputPixels = SizeEstimator::pixels(*options.maxDimension, *probe->width, *probe->height);
+        const auto source = SizeEstimator::videoBitrate(job.source, *probe);
+        return fmt::format("{}k", SizeEstimator::resizedVideoBitrate(quality, outputPixels, source) / 1000);
     }
     return fmt::format("{:.0f}k", (quality * 11 + 1) * 1000);
 }

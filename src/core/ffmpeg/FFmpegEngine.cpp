@@ -70,6 +70,22 @@ bool FFmpegEngine::canHandle(const ConversionJob& job) const {
     }
 }
 
+FFmpegEngine::ImageDecoder FFmpegEngine::decoderThrough(std::shared_ptr<const ConversionEngine> imageEngine) {
+    return [imageEngine = std::move(imageEngine)](const fs::path& source, const Format& from, const fs::path& png) {
+        Format pngFormat;
+        pngFormat.id = FormatID("png");
+        pngFormat.category = FormatCategory::image;
+        pngFormat.extensions = {"png"};
+        pngFormat.contentTypes = {"image/png"};
+        pngFormat.capabilities = {FormatCapability::lossless, FormatCapability::alpha};
+        pngFormat.label = "PNG";
+        const ConversionCapability capability{from.id, pngFormat.id, engine_ids::image, ConversionCost::inProcess, false};
+        const ConversionJob job(source, {}, png, from, pngFormat, capability, ConversionOptions::defaults());
+        if (!imageEngine || !imageEngine->canHandle(job)) throw ConversionError::unsupportedCombination(from.label, "PNG");
+        imageEngine->convert(job, nullptr, {});
+    };
+}
+
 std::vector<fs::path> FFmpegEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                             std::stop_token stop) const {
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
@@ -84,7 +100,7 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         const fs::path decoded = scratch / "decoded.png";
         try {
-            m_imageDecoder(job.source, decoded);
+            m_imageDecoder(job.source, job.from, decoded);
         } catch (const OperationCancelled&) {
             throw;
         } catch (const std::exception& error) {

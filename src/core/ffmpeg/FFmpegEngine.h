@@ -21,9 +21,13 @@ namespace kolvex {
 // ffmpeg program per job. Immutable; convert() may run on several worker threads at once.
 class FFmpegEngine : public ConversionEngine {
 public:
-    // Decodes an image ffmpeg cannot read (AVIF, ICO) into a PNG file at `png`; throws on failure.
-    // The image engine provides it; may run on any worker thread.
-    using ImageDecoder = std::function<void(const std::filesystem::path& source, const std::filesystem::path& png)>;
+    // Decodes an image ffmpeg cannot read (AVIF, ICO) of format `from` into a PNG file at `png`;
+    // throws on failure. May run on several worker threads at once.
+    using ImageDecoder =
+        std::function<void(const std::filesystem::path& source, const Format& from, const std::filesystem::path& png)>;
+
+    // The decoder that hands the image to `imageEngine` (the image engine) as a conversion to PNG.
+    static ImageDecoder decoderThrough(std::shared_ptr<const ConversionEngine> imageEngine);
 
     // `prober`: none means ffprobe over the same tools. `encoders`: what the located ffmpeg lists;
     // empty imposes no restriction. `files` and `temporary` are shared services (tests inject their own).

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/engines/image/ImageEngine.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
@@ -73,9 +74,9 @@ ConversionError conversionError(Call call) {
 TEST(FFmpegEngine, CanHandle) {
     const BundledFFmpeg tools("/x/ffmpeg", "/x/ffprobe");
     const auto prober = std::make_shared<FixedProber>(MediaProbe{});
-    const FFmpegEngine anything(tools, prober, {}, [](const fs::path&, const fs::path&) {});
+    const FFmpegEngine anything(tools, prober, {}, [](const fs::path&, const Format&, const fs::path&) {});
     const FFmpegEngine debian(tools, prober, {"libx264", "aac", "libvpx-vp9", "libmp3lame", "png"},
-                              [](const fs::path&, const fs::path&) {});
+                              [](const fs::path&, const Format&, const fs::path&) {});
     const FFmpegEngine noDecoder(tools, prober, {});
     struct Case {
         const FFmpegEngine* engine;
@@ -293,6 +294,29 @@ TEST_F(FFmpegEngineRun, StreamCopiesWhereThePlanSaysAndStripsMetadata) {
     EXPECT_EQ(testing::probeEntry(stripped, "stream=codec_name", "a"), "aac");
 }
 
+TEST_F(FFmpegEngineRun, IconsReachFFmpegThroughTheImageEngine) {
+    const auto icon = m_out / "favicon.ico";
+    testing::makeClip(icon, {.width = 32, .height = 32, .audio = false, .codecArguments = {"-frames:v", "1"}});
+    const TemporaryFileManager scratch(m_out / "scratch");
+    const FFmpegEngine ffmpeg(BundledFFmpeg::inBundle(), nullptr, {},
+                              FFmpegEngine::decoderThrough(std::make_shared<ImageEngine>()), FileManagerService::shared(), scratch);
+    const auto job = mediaJob(icon, m_out / "favicon.gif", "ico", "gif");
+    ASSERT_TRUE(ffmpeg.canHandle(job));
+    try {
+        ffmpeg.convert(job, nullptr, {});
+    } catch (const ConversionError& error) {
+        FAIL() << error.what() << ": " << error.diagnosticDetail().value_or("");
+    }
+    EXPECT_EQ(testing::probeEntry(m_out / "favicon.gif", "stream=codec_name,width", "v"), "gif,480");
+    EXPECT_TRUE(fs::is_empty(scratch.root()));
+
+    // A broken icon names the user's file and writes nothing.
+    const auto broken = m_out.write("broken.ico", std::string("\0\0\1\0garbage", 11));
+    EXPECT_EQ(conversionError([&] { ffmpeg.convert(mediaJob(broken, m_out / "broken.gif", "ico", "gif"), nullptr, {}); }),
+              ConversionError::corruptedInput(broken));
+    EXPECT_FALSE(fs::exists(m_out / "broken.gif"));
+}
+
 TEST_F(FFmpegEngineRun, BadInputFailsCleanlyAndLeavesNothing) {
     const auto ffmpeg = engine();
     const auto text = m_out.write("notes.mp4", "this is not a video\n");
@@ -406,7 +430,7 @@ TEST(FFmpegEngineFailures, ImageSourcesAreDecodedFirstInAScratchFolder) {
     MediaProbe still;
     still.videoCodec = "png";
     std::vector<std::pair<fs::path, fs::path>> calls;
-    const auto decoder = [&](const fs::path& source, const fs::path& png) {
+    const auto decoder = [&](const fs::path& source, const Format&, const fs::path& png) {
         calls.emplace_back(source, png);
         std::ofstream(png) << "png";
     };
@@ -425,7 +449,7 @@ TEST(FFmpegEngineFailures, ImageSourcesAreDecodedFirstInAScratchFolder) {
     // An image the decoder cannot read: the user's file is named and ffmpeg never starts.
     const auto ico = run.dir.write("broken.ico", "nope");
     const FFmpegEngine failing(BundledFFmpeg(run.fake.ffmpeg(), run.fake.ffprobe()), std::make_shared<FixedProber>(still), {},
-                               [](const fs::path&, const fs::path&) { throw std::runtime_error("bad ico"); },
+                               [](const fs::path&, const Format&, const fs::path&) { throw std::runtime_error("bad ico"); },
                                FileManagerService::shared(), scratch);
     const int runsBefore = run.fake.runCount("ffmpeg");
     EXPECT_EQ(conversionError([&] { failing.convert(mediaJob(ico, run.dir / "x.png", "ico", "png"), nullptr, {}); }),

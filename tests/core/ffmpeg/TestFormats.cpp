@@ -32,6 +32,11 @@ Format mediaFormat(const std::string& id) {
     format.id = FormatID(id);
     format.category = row->second.category;
     format.extensions = {id};
+    static const std::map<std::string, std::vector<std::string>> contentTypes = {
+        {"png", {"image/png"}},   {"jpg", {"image/jpeg"}}, {"gif", {"image/gif"}},
+        {"webp", {"image/webp"}}, {"avif", {"image/avif"}}, {"ico", {"image/vnd.microsoft.icon"}},
+    };
+    if (const auto types = contentTypes.find(id); types != contentTypes.end()) format.contentTypes = types->second;
     format.capabilities = row->second.capabilities;
     format.label = row->second.label;
     return format;
