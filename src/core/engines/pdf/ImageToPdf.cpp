@@ -8,9 +8,10 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <vips/vips8>
 
+#include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/VipsRuntime.h"
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/pdf/QpdfDocument.h"
-#include "core/engines/pdf/VipsRuntime.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 
@@ -106,6 +107,9 @@ std::optional<PdfImage> jpegImage(const std::filesystem::path& source, const std
 // Any other image, decoded upright and kept sample for sample.
 PdfImage decodedImage(const std::filesystem::path& source) {
     PdfImage result;
+    // Only content of an image type this program reads goes to libvips; anything else (and
+    // anything only ImageMagick would take) is refused before it is decoded.
+    if (!image::ImageFormatTable::sniff(source)) throw ConversionError::corruptedInput(source);
     try {
         VImage image = VImage::new_from_file(source.c_str(), VImage::option()
                                                                  ->set("access", VIPS_ACCESS_RANDOM)
@@ -255,11 +259,7 @@ std::array<double, 6> ImageToPdf::placement(int orientation, double w, double h)
 
 void ImageToPdf::write(const std::filesystem::path& source, const std::filesystem::path& destination,
                        double pointsPerPixel, const ProgressCallback& progress, std::stop_token stop) {
-    try {
-        ensureVipsStarted();
-    } catch (const std::exception& error) {
-        throw ConversionError::backendFailure("pdf", -1, error.what());
-    }
+    image::ensureVipsStarted();
     auto bytes = readWhole(source);
     if (!bytes) throw ConversionError::corruptedInput(source);
     std::optional<PdfImage> image = jpegImage(source, *bytes);

@@ -2,59 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <stdexcept>
 
 #include <vips/vips8>
 
 #include "core/engines/pdf/StagedOutput.h"
-#include "core/engines/pdf/VipsRuntime.h"
+#include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/VipsRuntime.h"
 #include "core/format/ConversionError.h"
 
 namespace kolvex {
 
 namespace {
-
-struct Saver {
-    const char* operation;   // the libvips saver
-    bool takesQuality;       // has a lossy "Q"
-    const char* heifCodec;   // heifsave's compression, when that is the saver
-    const char* magickName;  // magicksave's format, when that is the saver
-};
-
-const std::map<std::string, Saver, std::less<>>& saverTable() {
-    static const std::map<std::string, Saver, std::less<>> table{
-        {"image/png", {"pngsave", false, nullptr, nullptr}},
-        {"image/jpeg", {"jpegsave", true, nullptr, nullptr}},
-        {"image/webp", {"webpsave", true, nullptr, nullptr}},
-        {"image/tiff", {"tiffsave", false, nullptr, nullptr}},
-        {"image/gif", {"gifsave", false, nullptr, nullptr}},
-        {"image/heic", {"heifsave", true, "hevc", nullptr}},
-        {"image/heif", {"heifsave", true, "hevc", nullptr}},
-        {"image/avif", {"heifsave", true, "av1", nullptr}},
-        {"image/jxl", {"jxlsave", true, nullptr, nullptr}},
-        {"image/jp2", {"jp2ksave", true, nullptr, nullptr}},
-        {"image/bmp", {"magicksave", false, nullptr, "BMP"}},
-        {"image/x-portable-pixmap", {"ppmsave", false, nullptr, nullptr}},
-    };
-    return table;
-}
-
-const Saver* saverFor(const Format& format) {
-    if (format.contentTypes.empty()) return nullptr;
-    const auto& table = saverTable();
-    auto found = table.find(format.contentTypes.front());
-    return found == table.end() ? nullptr : &found->second;
-}
-
-bool saverAvailable(const Saver& saver) {
-    try {
-        ensureVipsStarted();
-    } catch (const std::exception&) {
-        return false;
-    }
-    return vips_type_find("VipsOperation", saver.operation) != 0;
-}
 
 vips::VImage wrap(const PageBitmap& bitmap) {
     return vips::VImage::new_from_memory(const_cast<uint8_t*>(bitmap.pixels),
@@ -70,27 +29,37 @@ int PageImageWriter::encoderQuality(double quality) {
 }
 
 bool PageImageWriter::canWrite(const Format& format) {
-    const Saver* saver = saverFor(format);
-    return saver && saverAvailable(*saver);
+    try {
+        return image::ImageFormatTable::writable(format) != nullptr;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void PageImageWriter::save(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
                            std::optional<double> quality) {
-    const Saver* saver = saverFor(format);
-    if (!saver || !saverAvailable(*saver)) throw ConversionError::unsupportedCombination("PDF", format.label);
+    const image::ImageCodec* codec = image::ImageFormatTable::writable(format);
+    if (!codec) throw ConversionError::unsupportedCombination("PDF", format.label);
 
     StagedOutput output(destination);
     try {
-        vips::VImage image = wrap(bitmap);
-        vips::VOption* options = vips::VImage::option();
-        if (saver->takesQuality && quality) options->set("Q", encoderQuality(*quality));
-        if (saver->heifCodec) {
-            options->set("compression", vips_enum_from_nick("kolvex", VIPS_TYPE_FOREIGN_HEIF_COMPRESSION, saver->heifCodec));
+        vips::VImage picture = wrap(bitmap);
+        if (codec->maxSide > 0 && std::max(picture.width(), picture.height()) > codec->maxSide) {
+            // Formats with a size limit (icons) get the page shrunk to fit.
+            picture = picture.thumbnail_image(codec->maxSide, vips::VImage::option()
+                                                                  ->set("height", codec->maxSide)
+                                                                  ->set("size", VIPS_SIZE_DOWN));
         }
-        if (saver->magickName) options->set("format", saver->magickName);
-        options->set("in", image);
+        vips::VOption* options = vips::VImage::option();
+        if (codec->takesQuality && quality) options->set("Q", encoderQuality(*quality));
+        if (!codec->heifCompression.empty()) {
+            options->set("compression", vips_enum_from_nick("kolvex", VIPS_TYPE_FOREIGN_HEIF_COMPRESSION,
+                                                            std::string(codec->heifCompression).c_str()));
+        }
+        if (!codec->magickFormat.empty()) options->set("format", std::string(codec->magickFormat).c_str());
+        options->set("in", picture);
         options->set("filename", output.temporaryPath().c_str());
-        vips::VImage::call(saver->operation, options);
+        vips::VImage::call(std::string(codec->saver).c_str(), options);
     } catch (const vips::VError&) {
         vips_error_clear();
         std::error_code ec;
@@ -106,7 +75,7 @@ void PageImageWriter::save(const PageBitmap& bitmap, const Format& format, const
 }
 
 std::string PageImageWriter::encodeJpeg(const PageBitmap& bitmap, double quality) {
-    ensureVipsStarted();
+    image::ensureVipsStarted();
     try {
         vips::VImage image = wrap(bitmap);
         VipsBlob* blob = image.jpegsave_buffer(vips::VImage::option()->set("Q", encoderQuality(quality)));

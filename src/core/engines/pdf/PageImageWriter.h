@@ -9,8 +9,8 @@
 
 namespace kolvex {
 
-// Saves rendered pages with libvips. The saver is chosen by the format's first content type
-// from a fixed table, never guessed from a file name. Stateless; any thread.
+// Saves rendered pages with libvips. The saver comes from the image engine's format table, by
+// the format's content types, never guessed from a file name. Stateless; any thread.
 struct PageImageWriter {
     // Whether pages can be saved as `format` on this build.
     static bool canWrite(const Format& format);

@@ -7,7 +7,7 @@
 #include "PdfFixtures.h"
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PDFEngine.h"
-#include "core/engines/pdf/VipsRuntime.h"
+#include "core/engines/image/VipsRuntime.h"
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
@@ -20,7 +20,7 @@ Format pngFormat() { return imageFormat("png", "image/png", "png"); }
 
 // A white picture with a red top-left quarter.
 VImage quarterRed(int width, int height, int bands = 3) {
-    ensureVipsStarted();
+    image::ensureVipsStarted();
     std::vector<double> white(static_cast<size_t>(bands), 255.0);
     VImage image =
         (VImage::black(width, height, VImage::option()->set("bands", bands)) + white).cast(VIPS_FORMAT_UCHAR).copy_memory();
@@ -88,7 +88,7 @@ TEST(ImageToPdf, TurnsAJpegUprightByItsOrientationTag) {
 
 TEST(ImageToPdf, EmbedsOtherImagesLosslessly) {
     TempDir dir;
-    ensureVipsStarted();
+    image::ensureVipsStarted();
     quarterRed(40, 20).pngsave((dir / "rgb.png").c_str());
     VImage alpha = quarterRed(40, 20, 4);
     alpha.draw_rect({0, 0, 0, 0}, 20, 10, 20, 10, VImage::option()->set("fill", true));

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "PdfFixtures.h"
+#include "core/conversion/ConversionCoordinator.h"
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/format/FormatRegistry.h"
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
@@ -59,6 +61,32 @@ TEST(PDFEngineConcurrency, EightJobsAtOnceAllFinishCorrectly) {
         } else {
             EXPECT_EQ(outputs[i].size(), 1u) << i;
         }
+    }
+}
+
+TEST(PDFEngineConcurrency, EightRendersThroughTheCoordinator) {
+    TempDir dir;
+    constexpr int kJobs = 8;
+    FormatManifest manifest;
+    manifest.formats = {pdfFormat(), imageFormat("png", "image/png", "png")};
+    ConversionCoordinator coordinator(FormatRegistry(manifest), {std::make_shared<PDFEngine>()},
+                                      ConversionCoordinator::sharedFiles(), kJobs);
+    ConversionOptions options = ConversionOptions::defaults();
+    options.dpi = 72;
+    std::vector<ConversionJob> jobs;
+    for (int i = 0; i < kJobs; ++i) {
+        const auto source = dir / ("doc" + std::to_string(i) + ".pdf");
+        writeTestPdf(source, numberedPages(4));
+        jobs.push_back(makeJob(source, dir / ("doc" + std::to_string(i) + ".png"), pdfFormat(),
+                               imageFormat("png", "image/png", "png"), options));
+    }
+    ASSERT_EQ(coordinator.concurrencyLimit(jobs), kJobs);
+    auto results = coordinator.run(jobs);
+    ASSERT_EQ(results.size(), static_cast<size_t>(kJobs));
+    for (const auto& result : results) {
+        EXPECT_TRUE(result.succeeded()) << (result.error ? result.error->shortDescription() : "");
+        ASSERT_EQ(result.outputs.size(), 4u);
+        EXPECT_EQ(pixelAt(result.outputs[3], 5, 95), (std::vector<double>{255, 0, 0}));
     }
 }
 

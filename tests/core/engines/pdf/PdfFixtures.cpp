@@ -10,7 +10,7 @@
 #include <vips/vips8>
 
 #include "core/engines/pdf/PopplerDocument.h"
-#include "core/engines/pdf/VipsRuntime.h"
+#include "core/engines/image/VipsRuntime.h"
 
 namespace kolvex::testing {
 
@@ -129,12 +129,12 @@ std::vector<std::string> pageTexts(const std::filesystem::path& file) {
 }
 
 std::vector<double> pixelAt(const std::filesystem::path& image, int x, int y) {
-    ensureVipsStarted();
+    image::ensureVipsStarted();
     return vips::VImage::new_from_file(image.c_str()).getpoint(x, y);
 }
 
 std::pair<int, int> imageSize(const std::filesystem::path& image) {
-    ensureVipsStarted();
+    image::ensureVipsStarted();
     vips::VImage loaded = vips::VImage::new_from_file(image.c_str());
     return {loaded.width(), loaded.height()};
 }
