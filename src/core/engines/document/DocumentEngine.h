@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/conversion/ConversionEngine.h"
+#include "core/engines/document/StyledText.h"
+
+namespace kolvex {
+
+// Converts text documents in process: reads plain text, RTF, HTML, DOCX, Markdown or CSV into
+// styled text and writes it as PDF, plain text, RTF, HTML, Markdown or DOCX at the job's
+// destination. Keeps no state between jobs; convert() may run on several worker threads at once.
+// Reading HTML and writing PDF need a QGuiApplication to exist (the application has one; tests
+// make one on the offscreen platform).
+class DocumentEngine final : public ConversionEngine {
+public:
+    // Sources larger than this are refused as damaged: a text this size is far beyond what the
+    // page cap of a PDF or any editor would take, and reading it must not exhaust memory.
+    static constexpr uintmax_t kMaxSourceBytes = 64ull << 20;
+
+    DocumentEngine() = default;
+
+    // The tool ids the engine accepts: "strip-metadata" (an ordinary rewrite).
+    static const std::set<std::string>& supportedTools();
+    // "pdf", "txt", "rtf", "html", "md", "docx".
+    static bool canWrite(const Format& format);
+
+    EngineID id() const override { return m_id; }
+    bool canHandle(const ConversionJob& job) const override;
+    // Reports 0.1, 0.45 and 1.0. Throws corruptedInput for a source it cannot read,
+    // backendFailure("document", -1, "wrote an empty document") for an empty output (removed),
+    // OperationCancelled before reading or writing, or between PDF pages.
+    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const override;
+
+    // The file as styled text, read the way its format's id asks. Throws corruptedInput(url).
+    static StyledText read(const std::filesystem::path& url, const Format& format);
+    // Letter pages with 72-point margins, at most 5000.
+    static void writePDF(const StyledText& text, const std::filesystem::path& url, std::stop_token stop = {});
+    // Markdown with bold and italic marks, written atomically as UTF-8.
+    static void writeMarkdown(const StyledText& text, const std::filesystem::path& url);
+
+private:
+    EngineID m_id{"document"};
+};
+
+}  // namespace kolvex

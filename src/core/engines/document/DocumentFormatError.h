@@ -1,0 +1,15 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kolvex {
+
+// A source document that a reader cannot make sense of (not the format it claims, damaged, or
+// beyond the reader's limits). The document engine reports it as corruptedInput of the source.
+class DocumentFormatError : public std::runtime_error {
+public:
+    explicit DocumentFormatError(const std::string& what) : std::runtime_error(what) {}
+};
+
+}  // namespace kolvex

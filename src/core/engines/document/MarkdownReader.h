@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/engines/document/StyledText.h"
+
+namespace kolvex {
+
+// Markdown parsed inline only, whitespace preserved: block syntax (headings, lists, quotes,
+// tables) stays literal text and line breaks and runs of spaces stay as they are; emphasis,
+// strong emphasis, code spans, links, autolinks, backslash escapes and character references are
+// parsed, their markup removed and their meaning kept as the runs' intent and link. No run gets a
+// font. Linear in the input; pure; safe from any thread.
+class MarkdownReader {
+public:
+    MarkdownReader() = delete;
+
+    // `text` must be valid UTF-8.
+    static StyledText parseInline(std::string_view text);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,112 @@
+#include "core/engines/document/PdfLayoutWriter.h"
+
+#include <algorithm>
+
+#include <QAbstractTextDocumentLayout>
+#include <QFont>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+
+#include "core/engines/document/HtmlReader.h"
+#include "core/engines/document/OutputFile.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+
+namespace kolvex {
+
+namespace {
+
+QString layoutText(const std::string& text) {
+    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Qt's cursor treats a lone carriage return as a paragraph end too; keep "\r\n" one break.
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return s;
+}
+
+QTextCharFormat formatOf(const TextAttributes& attributes) {
+    const TextFont font = attributes.font.value_or(TextFont::system());
+    QTextCharFormat format;
+    if (font.isMonospaced()) {
+        format.setFontFamilies(QStringList{QStringLiteral("monospace")});
+        format.setFontStyleHint(QFont::TypeWriter);
+        format.setFontFixedPitch(true);
+    } else {
+        format.setFontFamilies(QStringList{QStringLiteral("sans-serif")});
+        format.setFontStyleHint(QFont::SansSerif);
+    }
+    format.setFontPointSize(std::clamp(font.pointSize, 1.0, 1638.0));
+    format.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);
+    format.setFontItalic(font.italic);
+    if (attributes.link) {
+        format.setAnchor(true);
+        format.setAnchorHref(QString::fromStdString(*attributes.link));
+    }
+    return format;
+}
+
+}  // namespace
+
+void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path& destination, std::stop_token stop) {
+    requireTextSystem();
+    OutputFile output(destination);  // declared first: removed last, after the writer has closed it
+
+    // The runs go into a document that is never laid out, and from there in one piece into the
+    // paginated one: a single change is laid out at once, where a page size set on a filled
+    // document would start Qt's incremental layout, whose timer a worker thread cannot run.
+    QTextDocument content;
+    content.setUndoRedoEnabled(false);
+    {
+        QTextCursor cursor(&content);
+        for (const TextRun& run : text.runs()) cursor.insertText(layoutText(run.text), formatOf(run.attributes));
+    }
+
+    QPdfWriter writer(QString::fromStdString(output.temporaryPath().string()));
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
+    writer.setResolution(72);  // one device unit per point
+    writer.setCreator(QStringLiteral("Kolvex"));
+
+    const double frameWidth = kPageWidth - 2 * kMargin;
+    const double frameHeight = kPageHeight - 2 * kMargin;
+    QTextDocument document;
+    document.setUndoRedoEnabled(false);
+    document.setDocumentMargin(0);
+    document.setUseDesignMetrics(true);
+    QFont base(QStringLiteral("sans-serif"));
+    base.setStyleHint(QFont::SansSerif);
+    base.setPointSizeF(12);
+    document.setDefaultFont(base);
+    document.documentLayout()->setPaintDevice(&writer);
+    document.setPageSize(QSizeF(frameWidth, frameHeight));
+    if (!content.isEmpty()) QTextCursor(&document).insertFragment(QTextDocumentFragment(&content));
+
+    QPainter painter;
+    if (!painter.begin(&writer)) throw ConversionError::insufficientPermissions(destination);
+    const int pages = std::clamp(document.pageCount(), 1, kMaxPages);
+    for (int page = 0; page < pages; ++page) {
+        if (stop.stop_requested()) {
+            painter.end();
+            throw OperationCancelled();
+        }
+        if (page > 0) writer.newPage();
+        painter.fillRect(QRectF(0, 0, kPageWidth, kPageHeight), Qt::white);
+        painter.save();
+        const QRectF frame(0, page * frameHeight, frameWidth, frameHeight);
+        painter.translate(kMargin, kMargin - frame.top());
+        painter.setClipRect(frame);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = frame;
+        context.palette.setColor(QPalette::Text, Qt::black);
+        document.documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
+    if (!painter.end()) throw ConversionError::insufficientPermissions(destination);
+    output.commit();
+}
+
+}  // namespace kolvex

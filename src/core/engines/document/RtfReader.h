@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/engines/document/StyledText.h"
+
+namespace kolvex {
+
+// Reads RTF into styled text: groups, the declared code page (\ansicpg, \mac, \pc, font
+// charsets) for 8-bit text and \'hh escapes, \uN with \ucN fallbacks and surrogate pairs,
+// ignorable \* destinations and the other skipped destinations, \bin data, bold, italic, font
+// size, monospaced fonts from the font table, paragraphs, line breaks, tabs, table cells and
+// hyperlink fields. Nesting deeper than kMaxDepth, a \bin longer than the data, and data that is
+// not RTF throw DocumentFormatError. Linear in the input; pure; safe from any thread.
+class RtfReader {
+public:
+    static constexpr size_t kMaxDepth = 1000;
+
+    RtfReader() = delete;
+
+    static StyledText read(std::string_view bytes);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <sys/stat.h>
+
+#include "DocumentTestSupport.h"
+#include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/OOXMLWriter.h"
+#include "core/engines/document/TextWriters.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using testing::documentJob;
+using testing::TempDir;
+
+// One small document in every source format, all saying the same thing.
+struct Sample {
+    std::string id;
+    std::string name;
+    std::string content;
+    bool keepsBold;
+};
+
+std::vector<Sample> samples() {
+    return {
+        {"txt", "note.txt", "Title line\nSecond \xC3\xA9 line", false},
+        {"md", "note.md", "Title line\nSecond \xC3\xA9 **line**", false},
+        {"rtf", "note.rtf", R"({\rtf1\ansi Title line\par Second \'e9 {\b line}})", true},
+        {"html", "note.html", "<html><body><p>Title line</p><p>Second &eacute; <b>line</b></p></body></html>", true},
+        {"csv", "note.csv", "Title line\nSecond \xC3\xA9 line", false},
+        {"docx", "note.docx", "", true},
+    };
+}
+
+std::filesystem::path makeSource(const TempDir& dir, const Sample& sample) {
+    if (sample.id != "docx") return dir.write(sample.name, sample.content);
+    StyledText text("Title line\nSecond \xC3\xA9 ", testing::plainAttributes());
+    text.append("line", testing::boldAttributes());
+    const auto path = dir / sample.name;
+    OOXMLWriter::write(text, path);
+    return path;
+}
+
+// The text an output holds, read back the way the engine reads its sources.
+std::string readBack(const std::filesystem::path& output, const std::string& target) {
+    if (target == "pdf") return testing::pdfText(output).value_or("");
+    return DocumentEngine::read(output, testing::documentFormat(target)).plainText();
+}
+
+TEST(DocumentEngine, ConvertsEverySourceToEveryTarget) {
+    if (!std::filesystem::exists(OOXMLWriter::tarPath())) GTEST_SKIP() << "bsdtar is not installed";
+    TempDir dir;
+    const DocumentEngine engine;
+    for (const Sample& sample : samples()) {
+        const auto source = makeSource(dir, sample);
+        for (const std::string target : {"pdf", "txt", "rtf", "html", "md", "docx"}) {
+            SCOPED_TRACE(sample.id + " -> " + target);
+            const auto destination = dir / ("out-" + sample.id + "." + target);
+            const ConversionJob job = documentJob(source, destination, sample.id, target);
+            ASSERT_TRUE(engine.canHandle(job));
+            std::vector<double> progress;
+            const auto outputs = engine.convert(job, [&](double f) { progress.push_back(f); }, {});
+            ASSERT_EQ(outputs, std::vector<std::filesystem::path>{destination});
+            EXPECT_EQ(progress, (std::vector<double>{0.1, 0.45, 1.0}));
+
+            const std::string text = readBack(destination, target);
+            if (target == "md" && sample.id == "md") {
+                EXPECT_EQ(text, "Title line\nSecond \xC3\xA9 line");  // Markdown marks are meaning, not fonts
+            } else if (target == "pdf") {
+                if (!text.empty()) {
+                    EXPECT_NE(text.find("Title line"), std::string::npos);
+                }
+            } else {
+                EXPECT_NE(text.find("Title line"), std::string::npos) << text;
+                EXPECT_NE(text.find("Second \xC3\xA9"), std::string::npos) << text;
+            }
+            // Bold survives where both sides can hold it.
+            if (sample.keepsBold && (target == "rtf" || target == "html" || target == "docx")) {
+                const StyledText styled = DocumentEngine::read(destination, testing::documentFormat(target));
+                bool bold = false;
+                for (const TextRun& run : styled.runs()) bold = bold || (run.text.find("line") == 0 && run.attributes.bold());
+                EXPECT_TRUE(bold);
+            }
+            if (sample.keepsBold && target == "md") {
+                EXPECT_NE(testing::readFile(destination).find("**line**"), std::string::npos);
+            }
+        }
+    }
+}
+
+TEST(DocumentEngine, EmptySourcesAndTheEmptyOutputCheck) {
+    TempDir dir;
+    const DocumentEngine engine;
+    const auto source = dir.write("empty.txt", "");
+    for (const std::string target : {"rtf", "html", "docx", "pdf"}) {
+        if (target == "docx" && !std::filesystem::exists(OOXMLWriter::tarPath())) continue;
+        const auto destination = dir / ("empty." + target);
+        EXPECT_NO_THROW(engine.convert(documentJob(source, destination, "txt", target), {}, {})) << target;
+        EXPECT_GT(std::filesystem::file_size(destination), 0u) << target;
+    }
+    if (const auto pages = testing::pdfPageCount(dir / "empty.pdf")) {
+        EXPECT_EQ(*pages, 1);
+    }
+    for (const std::string target : {"txt", "md"}) {
+        const auto destination = dir / ("empty-out." + target);
+        try {
+            engine.convert(documentJob(source, destination, "txt", target), {}, {});
+            FAIL() << target;
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error, ConversionError::backendFailure("document", -1, "wrote an empty document"));
+        }
+        EXPECT_FALSE(std::filesystem::exists(destination));
+    }
+}
+
+TEST(DocumentEngine, HtmlOutputsCarryTheViewportAndTitle) {
+    TempDir dir;
+    const auto source = dir.write("My page.md", "Hello *there*");
+    const auto destination = dir / "My page.html";
+    DocumentEngine().convert(documentJob(source, destination, "md", "html"), {}, {});
+    const std::string page = testing::readFile(destination);
+    EXPECT_NE(page.find("<head>\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"), std::string::npos);
+    EXPECT_EQ(page.find("name=\"viewport\""), page.rfind("name=\"viewport\""));
+    EXPECT_NE(page.find("<title>My page</title>"), std::string::npos);
+}
+
+TEST(DocumentEngine, CsvBecomesAMonospacedTable) {
+    TempDir dir;
+    const auto source = dir.write("t.csv", "name,qty\n\xE6\x97\xA5\xE6\x9C\xAC,12\n\"a, b\",3\n");
+    const StyledText text = DocumentEngine::read(source, testing::documentFormat("csv"));
+    EXPECT_EQ(text.plainText(), "name  qty\n\xE6\x97\xA5\xE6\x9C\xAC    12\na, b  3");
+    ASSERT_EQ(text.runs().size(), 1u);
+    EXPECT_EQ(text.runs()[0].attributes, testing::monoAttributes(10));
+    const auto destination = dir / "t.html";
+    DocumentEngine().convert(documentJob(source, destination, "csv", "html"), {}, {});
+    EXPECT_NE(testing::readFile(destination).find("font-family: monospace; font-size: 10pt"), std::string::npos);
+}
+
+TEST(DocumentEngine, AcceptsOnlyItsToolsSourcesAndTargets) {
+    const DocumentEngine engine;
+    EXPECT_EQ(engine.id(), EngineID("document"));
+    EXPECT_TRUE(engine.canHandle(documentJob("/a.docx", "/b.docx", "docx", "docx", "strip-metadata")));
+    EXPECT_FALSE(engine.canHandle(documentJob("/a.docx", "/b.docx", "docx", "docx", "compress")));
+    EXPECT_FALSE(engine.canHandle(documentJob("/a.txt", "/b.csv", "txt", "csv")));
+    EXPECT_FALSE(engine.canHandle(documentJob("/a.pdf", "/b.txt", "pdf", "txt")));
+    EXPECT_FALSE(engine.canHandle(documentJob("/a.png", "/b.pdf", "png", "pdf")));
+    EXPECT_TRUE(engine.canHandle(documentJob("/a.csv", "/b.pdf", "csv", "pdf")));
+}
+
+TEST(DocumentEngine, BadSourcesAreDamagedInputInBoundedTime) {
+    TempDir dir;
+    const auto fifo = dir / "pipe.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::filesystem::path source;
+        std::string format;
+    } cases[] = {
+        {dir.write("bad.txt", "ok \xFF\xFE bad"), "txt"},
+        {dir.write("bad.md", "\xC0\xAF"), "md"},
+        {dir.write("bad.csv", "a,\xED\xA0\x80"), "csv"},
+        {dir.write("bad.rtf", "not rtf at all"), "rtf"},
+        {dir.write("deep.rtf", "{\\rtf1 " + std::string(100000, '{')), "rtf"},
+        {dir.write("bin.rtf", "{\\rtf1 \\bin99999999 x}"), "rtf"},
+        {dir.write("bad.docx", "PK but not really"), "docx"},
+        {fifo, "txt"},
+        {"/dev/zero", "txt"},
+        {dir / "missing.txt", "txt"},
+        {dir.path(), "html"},
+    };
+    const DocumentEngine engine;
+    for (const auto& c : cases) {
+        const auto destination = dir / "out.txt";
+        EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] {
+            try {
+                engine.convert(documentJob(c.source, destination, c.format, "txt"), {}, {});
+                ADD_FAILURE() << c.source << " converted";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error, ConversionError::corruptedInput(c.source));
+            }
+        })) << c.source;
+        EXPECT_FALSE(std::filesystem::exists(destination));
+    }
+    // An unclosed CSV quote is the reader's result, not an error.
+    const auto unclosed = dir.write("open.csv", "a,\"b\nc,d");
+    engine.convert(documentJob(unclosed, dir / "open.txt", "csv", "txt"), {}, {});
+    EXPECT_EQ(testing::readFile(dir / "open.txt"), "a  b\nc,d");
+}
+
+TEST(DocumentEngine, NeverOverwritesAndStopsWhenCancelled) {
+    TempDir dir;
+    const auto source = dir.write("a.txt", "text");
+    const auto taken = dir.write("taken.txt", "keep me");
+    EXPECT_THROW(DocumentEngine().convert(documentJob(source, taken, "txt", "txt"), {}, {}), ConversionError);
+    EXPECT_EQ(testing::readFile(taken), "keep me");
+
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(DocumentEngine().convert(documentJob(source, dir / "b.pdf", "txt", "pdf"), {}, stop.get_token()), OperationCancelled);
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.pdf"));
+}
+
+TEST(DocumentEngine, RunsConcurrentlyOnWorkerThreads) {
+    TempDir dir;
+    const DocumentEngine engine;
+    std::vector<std::future<void>> jobs;
+    for (int i = 0; i < 6; ++i) {
+        const auto source = dir.write("s" + std::to_string(i) + ".html", "<p>page <b>" + std::to_string(i) + "</b></p>");
+        jobs.push_back(std::async(std::launch::async, [&, source, i] {
+            engine.convert(documentJob(source, dir / ("o" + std::to_string(i) + ".pdf"), "html", "pdf"), {}, {});
+        }));
+    }
+    for (auto& job : jobs) job.get();
+    for (int i = 0; i < 6; ++i) EXPECT_GT(std::filesystem::file_size(dir / ("o" + std::to_string(i) + ".pdf")), 0u);
+}
+
+}  // namespace
+}  // namespace kolvex

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "DocumentTestSupport.h"
+#include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/DocxReader.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using testing::boldAttributes;
+using testing::italicAttributes;
+using testing::plainAttributes;
+
+const std::string kOpen =
+    R"(<?xml version="1.0" encoding="UTF-8"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" )"
+    R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships" xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"><w:body>)";
+const std::string kClose = "<w:sectPr/></w:body></w:document>";
+
+TEST(DocxReader, ReadsParagraphsRunsAndToggles) {
+    const std::string xml = kOpen +
+        R"(<w:p><w:r><w:t>plain </w:t></w:r><w:r><w:rPr><w:b/></w:rPr><w:t>bold</w:t></w:r>)"
+        R"(<w:r><w:rPr><w:b w:val="0"/><w:i w:val="true"/></w:rPr><w:t xml:space="preserve"> it</w:t></w:r>)"
+        R"(<w:r><w:rPr><w:b w:val="false"/><w:i w:val="off"/></w:rPr><w:t>x</w:t><w:tab/><w:t>y</w:t><w:br/><w:t>z</w:t></w:r></w:p>)"
+        R"(<w:p/>)"
+        R"(<w:p><w:del><w:r><w:delText>gone</w:delText></w:r></w:del><w:ins><w:r><w:t>kept</w:t></w:r></w:ins></w:p>)"
+        R"(<w:p><w:r><mc:AlternateContent><mc:Choice Requires="x"><w:t>choice</w:t></mc:Choice><mc:Fallback><w:t>fallback</w:t></mc:Fallback></mc:AlternateContent></w:r></w:p>)"
+        R"(<w:tbl><w:tr><w:tc><w:p><w:r><w:t>cell</w:t></w:r></w:p></w:tc></w:tr></w:tbl>)"
+        R"(<w:p><w:hyperlink r:id="rId5"><w:r><w:t>link</w:t></w:r></w:hyperlink></w:p>)" +
+        kClose;
+    const std::string rels =
+        R"(<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId5" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" Target="https://example.org" TargetMode="External"/></Relationships>)";
+    const StyledText text = DocxReader::readParts(xml, rels);
+    EXPECT_EQ(text.plainText(), "plain bold itx\ty\nz\n\nkept\nchoice\ncell\nlink");
+    EXPECT_EQ(text.runs()[0], (TextRun{"plain ", plainAttributes()}));
+    EXPECT_EQ(text.runs()[1], (TextRun{"bold", boldAttributes()}));
+    EXPECT_EQ(text.runs()[2], (TextRun{" it", italicAttributes()}));
+    TextAttributes link = plainAttributes();
+    link.link = "https://example.org";
+    EXPECT_EQ(text.runs().back(), (TextRun{"link", link}));
+}
+
+TEST(DocxReader, ExpandsNoEntities) {
+    const std::string laughs =
+        R"(<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;">)"
+        R"(<!ENTITY ext SYSTEM "file:///etc/passwd">]>)"
+        R"(<w:document xmlns:w="w"><w:body><w:p><w:r><w:t>a&lol2;b&ext;c&amp;</w:t></w:r></w:p></w:body></w:document>)";
+    const std::string text = DocxReader::readParts(laughs, "").plainText();
+    EXPECT_EQ(text.find("lollol"), std::string::npos);
+    EXPECT_EQ(text.find("root:"), std::string::npos);
+    EXPECT_NE(text.find("c&"), std::string::npos);
+}
+
+TEST(DocxReader, RefusesDamagedAndHostilePackages) {
+    testing::TempDir dir;
+    const auto notZip = dir.write("plain.docx", "just some text, not a zip");
+    const auto noDocument = dir / "empty.docx";
+    testing::writeZip(noDocument, {{"other.xml", "<a/>"}});
+    const auto brokenXml = dir / "broken.docx";
+    testing::writeZip(brokenXml, {{"word/document.xml", "<w:document><w:body><w:p>"}});
+    const auto deep = dir / "deep.docx";
+    std::string nested = kOpen;
+    for (int i = 0; i < 5000; ++i) nested += "<w:sdt>";
+    for (int i = 0; i < 5000; ++i) nested += "</w:sdt>";
+    testing::writeZip(deep, {{"word/document.xml", nested + kClose}});
+    // Far more than the cap once inflated; the reader stops at the cap.
+    const auto bomb = dir / "bomb.docx";
+    testing::writeZip(bomb, {{"word/document.xml", std::string(1 << 20, ' '), 100}});
+    const auto fifo = dir / "fifo.docx";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    for (const auto& path : {notZip, noDocument, brokenXml, deep, bomb, fifo, dir / "missing.docx"}) {
+        EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(20), [&] {
+            EXPECT_THROW(DocxReader::read(path), DocumentFormatError) << path;
+        })) << path;
+    }
+}
+
+}  // namespace
+}  // namespace kolvex

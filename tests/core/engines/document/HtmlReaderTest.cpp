@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "DocumentTestSupport.h"
+#include "core/engines/document/HtmlReader.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+TEST(HtmlReader, KeepsParagraphsStylesAndLinks) {
+    const StyledText text = HtmlReader::read(
+        "<html><head><title>T</title></head><body><h1>Head</h1><p>a <b>bold</b> <i>it</i> <code>mono</code> "
+        "<a href=\"https://example.org\">site</a></p><ul><li>one</li></ul><p>x<br>y</p></body></html>");
+    EXPECT_EQ(text.plainText(), "Head\na bold it mono site\n\xE2\x80\xA2\tone\nx\ny");
+    bool sawBold = false, sawItalic = false, sawMono = false, sawLink = false, sawLarge = false;
+    for (const TextRun& run : text.runs()) {
+        ASSERT_TRUE(run.attributes.font.has_value());
+        if (run.text == "bold") sawBold = run.attributes.font->bold;
+        if (run.text == "it") sawItalic = run.attributes.font->italic;
+        if (run.text == "mono") sawMono = run.attributes.font->isMonospaced();
+        if (run.text == "site") sawLink = run.attributes.link == "https://example.org";
+        if (run.text == "Head") sawLarge = run.attributes.font->pointSize > 12 && run.attributes.font->bold;
+    }
+    EXPECT_TRUE(sawBold);
+    EXPECT_TRUE(sawItalic);
+    EXPECT_TRUE(sawMono);
+    EXPECT_TRUE(sawLink);
+    EXPECT_TRUE(sawLarge);
+}
+
+TEST(HtmlReader, NeverLoadsExternalResources) {
+    testing::TempDir dir;
+    const auto fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto secret = dir.write("secret.css", "p { color: red }");
+    const std::string page = "<html><head><link rel=\"stylesheet\" href=\"file://" + secret.string() + "\">"
+                             "<link rel=\"stylesheet\" href=\"" + fifo.string() + "\"></head><body>"
+                             "<p>before<img src=\"" + fifo.string() + "\"><img src=\"/dev/zero\"><img src=\"file:///dev/zero\" width=\"10\">"
+                             "<img src=\"" + secret.string() + "\">after</p></body></html>";
+    std::string result;
+    // Reading a FIFO or /dev/zero would block or never end; refusing the loads returns at once.
+    ASSERT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] { result = HtmlReader::read(page).plainText(); }));
+    EXPECT_EQ(result, "beforeafter");
+}
+
+}  // namespace
+}  // namespace kolvex

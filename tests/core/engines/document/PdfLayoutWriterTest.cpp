@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "DocumentTestSupport.h"
+#include "core/engines/document/PdfLayoutWriter.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using testing::plainAttributes;
+
+TEST(PdfLayoutWriter, LaysOutLetterPagesFromWorkerThreads) {
+    testing::TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 120; ++i) lines += "Line " + std::to_string(i) + " of the text, long enough to matter.\n";
+    const StyledText texts[] = {StyledText(), StyledText("Hello \xE6\x97\xA5\xE6\x9C\xAC", plainAttributes()), StyledText(lines, plainAttributes())};
+    // Several documents at once, none on the GUI thread.
+    std::vector<std::future<void>> jobs;
+    for (size_t i = 0; i < std::size(texts); ++i)
+        jobs.push_back(std::async(std::launch::async, [&, i] { PdfLayoutWriter::write(texts[i], dir / ("out" + std::to_string(i) + ".pdf")); }));
+    for (auto& job : jobs) job.get();
+
+    const auto pages = testing::pdfPageCount(dir / "out0.pdf");
+    if (!pages) GTEST_SKIP() << "qpdf is not installed";
+    EXPECT_EQ(*pages, 1);  // an empty text still makes one blank page
+    EXPECT_EQ(testing::pdfPageCount(dir / "out1.pdf"), 1);
+    EXPECT_GE(*testing::pdfPageCount(dir / "out2.pdf"), 2);
+    if (const auto text = testing::pdfText(dir / "out2.pdf")) {
+        EXPECT_NE(text->find("Line 0 of the text"), std::string::npos);
+        EXPECT_NE(text->find("Line 119 of the text"), std::string::npos);
+    }
+    if (const auto text = testing::pdfText(dir / "out1.pdf")) {
+        EXPECT_NE(text->find("Hello"), std::string::npos);
+    }
+}
+
+TEST(PdfLayoutWriter, StopsAtTheCapAndOnCancel) {
+    testing::TempDir dir;
+    // Two lines a page at this size: 10 002 lines need more than 5000 pages.
+    std::string lines;
+    for (int i = 0; i < 10002; ++i) lines += "x\n";
+    const auto capped = dir / "capped.pdf";
+    PdfLayoutWriter::write(StyledText(lines, plainAttributes(300)), capped);
+    if (const auto pages = testing::pdfPageCount(capped)) {
+        EXPECT_EQ(*pages, PdfLayoutWriter::kMaxPages);
+    }
+
+    std::stop_source stop;
+    stop.request_stop();
+    const auto cancelled = dir / "cancelled.pdf";
+    EXPECT_THROW(PdfLayoutWriter::write(StyledText("x", plainAttributes()), cancelled, stop.get_token()), OperationCancelled);
+    EXPECT_FALSE(std::filesystem::exists(cancelled));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    try {
+        PdfLayoutWriter::write(StyledText("x", plainAttributes()), "/proc/kolvex-no-such/out.pdf");
+        FAIL() << "expected a failure";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions);
+        EXPECT_EQ(error.url(), "/proc/kolvex-no-such/out.pdf");
+    }
+}
+
+}  // namespace
+}  // namespace kolvex
