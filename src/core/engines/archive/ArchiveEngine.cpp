@@ -131,12 +131,12 @@ std::vector<std::string> ArchiveEngine::writeFlags(const Format& target) {
 }
 
 std::optional<fs::path> ArchiveEngine::singleStreamTool(const Format& target) {
-    return ArchiveEngine(FileManagerService::shared(), TemporaryFileManager::shared()).streamProgram(target);
+    return streamProgram(target, Settings{});
 }
 
-std::optional<fs::path> ArchiveEngine::streamProgram(const Format& target) const {
+std::optional<fs::path> ArchiveEngine::streamProgram(const Format& target, const Settings& settings) {
     const auto& id = target.id.rawValue;
-    const fs::path* program = id == "gzip" ? &m_settings.gzip : id == "bz2" ? &m_settings.bzip2 : nullptr;
+    const fs::path* program = id == "gzip" ? &settings.gzip : id == "bz2" ? &settings.bzip2 : nullptr;
     if (!program || !isExecutableFile(*program)) return std::nullopt;
     return *program;
 }
@@ -180,7 +180,8 @@ ConversionError ArchiveEngine::mapError(int exitCode, const std::string& standar
 void ArchiveEngine::run(const std::vector<std::string>& arguments, const ConversionJob& job,
                         std::stop_token stop) const {
     const auto result = ProcessRunner().run(m_settings.tar, arguments, m_settings.tarTimeout, {}, {}, std::move(stop));
-    if (result.exitCode != 0) throw mapError(result.exitCode, result.standardError(), job);
+    // Phrases are looked for in the raw bytes: a file name that is not UTF-8 must not hide them.
+    if (result.exitCode != 0) throw mapError(result.exitCode, result.standardErrorData, job);
 }
 
 std::vector<fs::path> ArchiveEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -252,7 +253,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Prog
 
         if (isSingleStreamTarget(job.to)) {
             const auto files = regularFiles(contents);
-            if (const auto program = streamProgram(job.to); files.size() == 1 && program) {
+            if (const auto program = streamProgram(job.to, m_settings); files.size() == 1 && program) {
                 auto written = writeSingleStream(job, files.front(), *program, scratch, stop);
                 progress(1.0);
                 return {written};
@@ -310,7 +311,7 @@ fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::pa
     const auto result = ProcessRunner().run(program, arguments, std::nullopt, {}, {}, std::move(stop));
     const auto size = m_files->size(stream);
     if (result.exitCode != 0 || !size || *size < 1) {
-        throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardError());
+        throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardErrorData);
     }
     m_files->install(stream, job.destination);
     return job.destination;

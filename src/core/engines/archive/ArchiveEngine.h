@@ -75,7 +75,7 @@ private:
     std::filesystem::path writeSingleStream(const ConversionJob& job, const std::filesystem::path& file,
                                             const std::filesystem::path& program,
                                             const std::filesystem::path& scratch, std::stop_token stop) const;
-    std::optional<std::filesystem::path> streamProgram(const Format& target) const;
+    static std::optional<std::filesystem::path> streamProgram(const Format& target, const Settings& settings);
     // Runs tar; a nonzero exit throws mapError().
     void run(const std::vector<std::string>& arguments, const ConversionJob& job, std::stop_token stop) const;
 
