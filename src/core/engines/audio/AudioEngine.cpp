@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/conversion/SizeEstimator.h"
 #include "core/engines/audio/AacBitrates.h"
 #include "core/engines/audio/AudioReader.h"
 #include "core/services/Cancellation.h"
@@ -32,21 +33,6 @@ bool isOneOf(const FormatID& id, std::initializer_list<const char*> ids) {
 void removeQuietly(const fs::path& path) {
     std::error_code ec;
     fs::remove(path, ec);
-}
-
-std::optional<int64_t> fileBitrate(const fs::path& file, std::optional<double> durationSeconds) {
-    if (!durationSeconds || !(*durationSeconds > 0)) return std::nullopt;
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec || size < 1) return std::nullopt;
-    const double bits = double(size) * 8.0 / *durationSeconds;
-    if (!(bits < 9.0e18)) return std::nullopt;
-    return static_cast<int64_t>(bits);
-}
-
-int64_t compressedAudioBitrate(double quality, int64_t sourceAudioBitrate) {
-    const double factor = quality <= 0 ? 0.35 : 0.35 + 0.45 * std::min(quality, 1.0);
-    return std::max<int64_t>(static_cast<int64_t>(factor * double(sourceAudioBitrate)), 32000);
 }
 
 }  // namespace
@@ -78,7 +64,7 @@ bool AudioEngine::canHandle(const ConversionJob& job) const {
 int64_t AudioEngine::defaultBitrate(const ConversionJob& job, std::optional<int64_t> sourceBitrate) {
     const auto& options = job.options;
     if (!options.quality) return 192000;
-    if (options.tool == "compress" && sourceBitrate) return compressedAudioBitrate(*options.quality, *sourceBitrate);
+    if (options.tool == "compress" && sourceBitrate) return SizeEstimator::compressedAudioBitrate(*options.quality, *sourceBitrate);
     return static_cast<int64_t>((*options.quality * 256 + 64) * 1000);
 }
 
@@ -133,7 +119,7 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
     if (auto frames = reader->lengthFrames(); frames && source.sampleRate > 0) {
         duration = double(*frames) / source.sampleRate;
     }
-    const auto outputSettings = settings(job, source, fileBitrate(job.source, duration));
+    const auto outputSettings = settings(job, source, SizeEstimator::bitrate(job.source, duration));
     if (!outputSettings) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
     std::unique_ptr<AudioWriter> writer;
