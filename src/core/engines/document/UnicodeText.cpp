@@ -131,6 +131,25 @@ std::vector<std::string_view> graphemes(std::string_view text) {
     return out;
 }
 
+std::string_view firstCharacter(std::string_view text) {
+    GraphemeWalker walker(text);
+    std::string_view character;
+    return walker.next(character) ? character : std::string_view();
+}
+
+std::string_view lastCharacter(std::string_view text) {
+    if (text.empty()) return {};
+    // A cluster is short: look at a bounded tail, starting on a scalar boundary.
+    size_t start = text.size() > 64 ? text.size() - 64 : 0;
+    while (start > 0 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80) --start;
+    const std::string_view tail = text.substr(start);
+    GraphemeWalker walker(tail);
+    std::string_view character;
+    std::string_view last;
+    while (walker.next(character)) last = character;
+    return last;
+}
+
 size_t characterCount(std::string_view text) {
     // ASCII without carriage returns is one character per byte; spare the iterator.
     bool simple = true;

@@ -34,6 +34,9 @@ private:
 
 // The text split into extended grapheme clusters, as views into `text`. Expects valid UTF-8.
 std::vector<std::string_view> graphemes(std::string_view text);
+// The first and the last extended grapheme cluster ("" for an empty text).
+std::string_view firstCharacter(std::string_view text);
+std::string_view lastCharacter(std::string_view text);
 // The number of extended grapheme clusters.
 size_t characterCount(std::string_view text);
 
