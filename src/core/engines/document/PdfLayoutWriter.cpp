@@ -41,6 +41,10 @@ QTextCharFormat formatOf(const TextAttributes& attributes) {
         format.setFontStyleHint(QFont::SansSerif);
     }
     format.setFontPointSize(std::clamp(font.pointSize, 1.0, 1638.0));
+    // Qt's PDF output maps a ligature glyph to the ligature character (U+FB01 for "fi"), so text
+    // copied or extracted from the page would not match what was written: lay Latin text out
+    // glyph by glyph.
+    format.setFontStyleStrategy(QFont::PreferNoShaping);
     format.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);
     format.setFontItalic(font.italic);
     if (attributes.link) {
