@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 }
 
@@ -86,7 +87,14 @@ struct AudioReader::State {
 };
 
 AudioReader::AudioReader(const std::filesystem::path& path) : m(std::make_unique<State>()) {
-    int rc = avformat_open_input(&m->format, path.c_str(), nullptr, nullptr);
+    // Only local files, and only the containers we read: a playlist or concat script dressed up
+    // as an .mp3 would otherwise make FFmpeg open whatever files or addresses it names.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", "mp3,mov,wav,aiff,flac,aac", 0);
+    const std::string url = "file:" + std::filesystem::absolute(path).string();
+    int rc = avformat_open_input(&m->format, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
     if (rc < 0) throw AudioReadError("could not open the file: " + describe(rc));
     rc = avformat_find_stream_info(m->format, nullptr);
     if (rc < 0) throw AudioReadError("could not read the stream information: " + describe(rc));

@@ -266,6 +266,9 @@ TEST_F(AudioEngineFiles, BadInputFailsCleanlyAndWritesNothing) {
     const std::vector<Row> rows{
         {"text.mp3", "mp3", "This is a shopping list, not a song.\nMilk\nEggs\n"},
         {"empty.wav", "wav", ""},
+        // A playlist posing as a song must not make the reader open what it lists.
+        {"playlist.mp3", "mp3", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + mp3.string() + "\n#EXT-X-ENDLIST\n"},
+        {"concat.mp3", "mp3", "ffconcat version 1.0\nfile '" + wav.string() + "'\n"},
         {"cut.wav", "wav", wavBytes.substr(0, wavBytes.size() / 3)},
         {"cut.flac", "flac", flacBytes.substr(0, flacBytes.size() / 2)},
         {"cut.mp3", "mp3", mp3Bytes.substr(0, mp3Bytes.size() / 2)},
