@@ -463,6 +463,7 @@ void X11DragInputs::State::takeData(const std::string& data) {
     char* name = XGetAtomName(display, target);
     const std::string type = name ? name : "";
     if (name) XFree(name);
+    Log::interaction().debug("drag data: {} bytes of {} stamped {}", data.size(), type, outstanding ? outstanding->time : 0);
     auto urls = drag_data::filesFrom(type, data);
     if (urls.empty()) {
         finishRead(Files::none);
@@ -476,6 +477,7 @@ void X11DragInputs::State::handleSelectionNotify(const XSelectionEvent& event) {
     if (event.property == 0) {
         // Refused. Only the answer to our latest request moves us on; an older one is stale.
         if (event.target != outstanding->target || event.time != outstanding->time) return;
+        Log::interaction().debug("drag data refused, stamped {}", outstanding->time);
         sendNextRequest();
         return;
     }

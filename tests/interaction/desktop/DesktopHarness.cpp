@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -68,11 +69,12 @@ Display* dpy(void* p) { return static_cast<Display*>(p); }
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer clock;
     clock.start();
+    // Blocks in the event loop, waking at least every 2 ms to look at pipes and the clock.
+    QTimer heartbeat;
+    heartbeat.start(2);
     while (!done()) {
         if (clock.elapsed() >= timeout.count()) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        // Wake at least every few milliseconds to look at pipes and the clock.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

@@ -46,11 +46,16 @@ protected:
         observer->start();
         ASSERT_TRUE(observer->isListening());
 
-        const bool qt = GetParam() == Toolkit::qt;
-        std::vector<std::string> arguments{std::to_string(kSourceX), std::to_string(kSourceY),
-                                           std::to_string(kSourceSize), std::to_string(kSourceSize)};
+        if (launchesDefaultSource())
+            launchSource(GetParam() == Toolkit::qt ? KOLVEX_DRAG_SOURCE_QT : KOLVEX_DRAG_SOURCE_GTK, {});
+    }
+
+    virtual bool launchesDefaultSource() const { return true; }
+
+    void launchSource(const char* program, std::vector<std::string> arguments) {
+        for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
         for (const auto& f : files) arguments.push_back(f.string());
-        source = std::make_unique<ChildProgram>(qt ? KOLVEX_DRAG_SOURCE_QT : KOLVEX_DRAG_SOURCE_GTK, arguments,
+        source = std::make_unique<ChildProgram>(program, arguments,
                                                 std::map<std::string, std::string>{
                                                     {"DISPLAY", server->display()},
                                                     {"QT_QPA_PLATFORM", "xcb"},
@@ -71,14 +76,18 @@ protected:
         if (observer) observer->stop();
     }
 
-    // Presses on the source and moves until it has begun its drag.
+    // Presses on the source and moves until it has begun its drag. GTK swallows the first
+    // press after one of its drags failed to drop, so a press that starts nothing is repeated.
     void startDrag() {
-        input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
-        input->button(1, true);
         bool begun = false;
-        for (int step = 0; step < 30 && !begun; ++step) {
-            input->moveBy(3, 2);
-            begun = source->waitForLine("drag-begin", 30ms);
+        for (int attempt = 0; attempt < 3 && !begun; ++attempt) {
+            input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
+            input->button(1, true);
+            for (int step = 0; step < 30 && !begun; ++step) {
+                input->moveBy(3, 2);
+                begun = source->waitForLine("drag-begin", 30ms);
+            }
+            if (!begun) input->button(1, false);
         }
         ASSERT_TRUE(begun) << "the source never began its drag";
         // A few more moves, as a hand keeps moving.
@@ -208,8 +217,54 @@ TEST_P(DesktopDrags, NothingForAPlainShiftDragAfterAnEarlierDrag) {
     input->button(1, false);
 }
 
+TEST_P(DesktopDrags, EveryNewDragRevealsAgain) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        received.clear();
+        startDrag();
+        input->key("Shift_L", true);
+        ASSERT_TRUE(waitForSignals(1));
+        EXPECT_TRUE(std::holds_alternative<DragObserver::Reveal>(received.front()));
+        input->key("Shift_L", false);
+        endDrag();
+        ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, 2s));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, DesktopDrags, ::testing::Values(Toolkit::qt, Toolkit::gtk),
                          [](const auto& info) { return info.param == Toolkit::qt ? "Qt" : "Gtk"; });
+
+// Sources that will not tell us their files, and drags that carry none.
+class UnreadableDrags : public DesktopDrags {
+protected:
+    bool launchesDefaultSource() const override { return false; }
+};
+
+TEST_P(UnreadableDrags, ASourceThatRefusesRevealsWithPendingFiles) {
+    launchSource(KOLVEX_DRAG_SOURCE_GTK, {"--refuse"});
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(waitForSignals(1));
+    const auto* reveal = std::get_if<DragObserver::Reveal>(&received.front());
+    ASSERT_NE(reveal, nullptr);
+    EXPECT_TRUE(reveal->payload.pending);
+    EXPECT_TRUE(reveal->payload.isEmpty());
+    EXPECT_TRUE(log.contains("interaction", "REVEAL  mode=convert targets-pending"));
+    endDrag();
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    EXPECT_TRUE(all<DragObserver::Dismiss>().front().mayCommit) << "the drop view may still receive the files";
+}
+
+TEST_P(UnreadableDrags, NothingForATextDrag) {
+    launchSource(KOLVEX_DRAG_SOURCE_GTK, {"--text"});
+    startDrag();
+    input->key("Shift_L", true);
+    for (int step = 0; step < 5; ++step) input->moveBy(3, 3);
+    expectQuiet(250ms);
+    endDrag();
+}
+
+INSTANTIATE_TEST_SUITE_P(Gtk, UnreadableDrags, ::testing::Values(Toolkit::gtk));
 
 TEST(DesktopWithoutX11, LogsTheMonitorFailureAndStaysIdle) {
     app();

@@ -1,11 +1,17 @@
 /* A window that starts a GTK 3 drag of the files named on its command line.
- * Usage: drag-source-gtk X Y W H FILE...   Prints "ready", "drag-begin" and "drag-end". */
+ * Usage: drag-source-gtk [--refuse|--text] X Y W H FILE...
+ * --refuse answers no request for the data (as a source that talks only to its drop target);
+ * --text drags the FILE arguments as plain text instead of files.
+ * Prints "ready", "drag-begin" and "drag-end". */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <gtk/gtk.h>
 
 static gchar** uris;
+static gboolean refuse = FALSE;
+static gboolean as_text = FALSE;
 
 static void say(const char* line) {
     printf("%s\n", line);
@@ -15,6 +21,13 @@ static void say(const char* line) {
 static void on_data_get(GtkWidget* widget, GdkDragContext* context, GtkSelectionData* data, guint info, guint time,
                         gpointer user) {
     (void)widget, (void)context, (void)info, (void)time, (void)user;
+    if (refuse) return;
+    if (as_text) {
+        gchar* text = g_strjoinv("\n", uris);
+        gtk_selection_data_set_text(data, text, -1);
+        g_free(text);
+        return;
+    }
     gtk_selection_data_set_uris(data, uris);
 }
 
@@ -36,12 +49,19 @@ static gboolean on_map(GtkWidget* widget, GdkEvent* event, gpointer user) {
 
 int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
+    if (argc > 1 && strcmp(argv[1], "--refuse") == 0) refuse = TRUE;
+    if (argc > 1 && strcmp(argv[1], "--text") == 0) as_text = TRUE;
+    if (refuse || as_text) {
+        argv[1] = argv[0];
+        ++argv;
+        --argc;
+    }
     if (argc < 6) {
         fprintf(stderr, "usage: drag-source-gtk X Y W H FILE...\n");
         return 2;
     }
     uris = g_new0(gchar*, (gsize)(argc - 5 + 1));
-    for (int i = 5; i < argc; ++i) uris[i - 5] = g_filename_to_uri(argv[i], NULL, NULL);
+    for (int i = 5; i < argc; ++i) uris[i - 5] = as_text ? g_strdup(argv[i]) : g_filename_to_uri(argv[i], NULL, NULL);
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_POPUP);
     gtk_window_move(GTK_WINDOW(window), atoi(argv[1]), atoi(argv[2]));
@@ -49,8 +69,12 @@ int main(int argc, char** argv) {
     GtkWidget* box = gtk_event_box_new();
     gtk_container_add(GTK_CONTAINER(window), box);
 
-    static const GtkTargetEntry targets[] = {{(gchar*)"text/uri-list", 0, 0}};
-    gtk_drag_source_set(box, GDK_BUTTON1_MASK, targets, 1, GDK_ACTION_COPY);
+    static const GtkTargetEntry file_targets[] = {{(gchar*)"text/uri-list", 0, 0}};
+    static const GtkTargetEntry text_targets[] = {{(gchar*)"text/plain", 0, 0}, {(gchar*)"UTF8_STRING", 0, 0}};
+    if (as_text)
+        gtk_drag_source_set(box, GDK_BUTTON1_MASK, text_targets, 2, GDK_ACTION_COPY);
+    else
+        gtk_drag_source_set(box, GDK_BUTTON1_MASK, file_targets, 1, GDK_ACTION_COPY);
     g_signal_connect(box, "drag-data-get", G_CALLBACK(on_data_get), NULL);
     g_signal_connect(box, "drag-begin", G_CALLBACK(on_begin), NULL);
     g_signal_connect(box, "drag-end", G_CALLBACK(on_end), NULL);
