@@ -121,6 +121,10 @@ bool decodesFully(const ImageCodec& codec, const fs::path& file) {
     }
 }
 
+int orientationOf(const VImage& image) {
+    return image.get_typeof(VIPS_META_ORIENTATION) != 0 ? image.get_int(VIPS_META_ORIENTATION) : 1;
+}
+
 // Opaque alpha, and white, in the image's own sample range.
 double maxAlpha(const VImage& image) {
     const VipsInterpretation interpretation = image.interpretation();
@@ -330,6 +334,16 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     VImage picture;
     if (straight) {
         picture = header;
+        // A saver that cannot carry the orientation tag gets the picture turned upright instead,
+        // or it would come out sideways; the rest of the metadata still goes along.
+        if (!plan.target->keepsOrientation && orientationOf(header) != 1) {
+            try {
+                picture = header.autorot();
+            } catch (const vips::VError& error) {
+                takeVipsError(error);
+                throw ConversionError::corruptedInput(job.source);
+            }
+        }
     } else {
         try {
             picture = decode(job, plan);

@@ -7,6 +7,7 @@
 #include <vips/vips8>
 
 #include "core/engines/image/VipsRuntime.h"
+#include "core/format/ConversionError.h"
 
 namespace kolvex::image {
 
@@ -14,7 +15,11 @@ namespace {
 
 bool operationExists(std::string_view nickname) {
     if (nickname.empty()) return false;
-    ensureVipsStarted();
+    try {
+        ensureVipsStarted();
+    } catch (const ConversionError&) {
+        return false;  // without libvips nothing can be read or written
+    }
     return vips_type_find("VipsOperation", std::string(nickname).c_str()) != 0;
 }
 
@@ -49,18 +54,18 @@ std::string_view magickFormatOf(const std::filesystem::path& file) {
 
 const std::vector<ImageCodec>& ImageFormatTable::codecs() {
     static const std::vector<ImageCodec> table{
-        {"jpeg", {"image/jpeg", "image/jpg", "image/pjpeg"}, "jpegload", "jpegsave", true, true, {}, {}, 0},
-        {"png", {"image/png", "image/apng"}, "pngload", "pngsave", false, true, {}, {}, 0},
-        {"webp", {"image/webp"}, "webpload", "webpsave", true, true, {}, {}, 0},
-        {"gif", {"image/gif"}, "gifload", "gifsave", false, false, {}, {}, 0},
-        {"tiff", {"image/tiff", "image/tiff-fx"}, "tiffload", "tiffsave", false, true, {}, {}, 0},
+        {"jpeg", {"image/jpeg", "image/jpg", "image/pjpeg"}, "jpegload", "jpegsave", true, true, true, {}, {}, 0},
+        {"png", {"image/png", "image/apng"}, "pngload", "pngsave", false, true, true, {}, {}, 0},
+        {"webp", {"image/webp"}, "webpload", "webpsave", true, true, true, {}, {}, 0},
+        {"gif", {"image/gif"}, "gifload", "gifsave", false, false, false, {}, {}, 0},
+        {"tiff", {"image/tiff", "image/tiff-fx"}, "tiffload", "tiffsave", false, true, true, {}, {}, 0},
         {"heic", {"image/heic", "image/heif", "image/heic-sequence", "image/heif-sequence"}, "heifload", "heifsave",
-         true, false, {}, {}, 0},
-        {"avif", {"image/avif"}, "heifload", "heifsave", true, false, {}, "av1", 0},
+         true, false, false, {}, {}, 0},
+        {"avif", {"image/avif"}, "heifload", "heifsave", true, false, false, {}, "av1", 0},
         {"ico", {"image/vnd.microsoft.icon", "image/x-icon", "image/ico"}, "magickload", "magicksave", false, false,
-         "ICO", {}, 256},
-        {"bmp", {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, "magickload", "magicksave", false, false, "BMP", {},
-         0},
+         false, "ICO", {}, 256},
+        {"bmp", {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, "magickload", "magicksave", false, false, false, "BMP",
+         {}, 0},
     };
     return table;
 }

@@ -16,6 +16,7 @@ struct ImageCodec {
     std::string_view saver;                   // nickname of libvips' saver (its _buffer form is run)
     bool takesQuality = false;                // the saver has a Q (1…100) option
     bool streams = false;                     // the saver reads its input top to bottom only once
+    bool keepsOrientation = false;            // the saver writes the EXIF orientation tag
     std::string_view magickFormat;            // ImageMagick coder when libvips has no native one
     std::string_view heifCompression;         // "av1" for AVIF; HEIC uses the saver's default
     int maxSide = 0;                          // largest side the saver accepts; 0: no limit

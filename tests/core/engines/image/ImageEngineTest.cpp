@@ -173,6 +173,22 @@ TEST_F(ImageEngineTest, PlainConversionKeepsMetadataAndTheOrientationTag) {
     }
 }
 
+TEST_F(ImageEngineTest, TargetsWithoutAnOrientationTagGetTheirPictureUpright) {
+    auto source = dir / "tagged.jpg";
+    save(withMetadata(quadrants(40, 20), 6), source, "jpegsave", true);
+    for (std::string to : {"gif", "heic", "bmp", "ico"}) {
+        SCOPED_TRACE(to);
+        auto out = dir / ("upright." + to);
+        run(imageJob(source, out, "jpg", to));
+        VImage back = reload(out);
+        EXPECT_EQ(back.width(), 20);
+        EXPECT_EQ(back.height(), 40);
+        EXPECT_EQ(colourAt(back, 18, 1), "red") << "turned clockwise, as the tag says";
+    }
+    VImage heic = reload(dir / "upright.heic");
+    ASSERT_TRUE(hasField(heic, "exif-ifd0-Make")) << "other metadata still goes along";
+}
+
 TEST_F(ImageEngineTest, StrippingRemovesExifXmpButKeepsTheProfileAndTurnsUpright) {
     auto source = dir / "tagged.jpg";
     save(withMetadata(quadrants(40, 20), 6), source, "jpegsave", true);
