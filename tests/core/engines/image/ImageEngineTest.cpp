@@ -419,6 +419,15 @@ TEST_F(ImageEngineTest, HostileInputsFailCleanlyAndQuickly) {
     for (int shift : {24, 16, 8, 0}) bomb += static_cast<char>((crc >> shift) & 0xFF);
     bomb += pngBytes.substr(33, 200);
 
+    // A real JPEG whose frame header is changed to declare 50 000 × 50 000 pixels.
+    std::string jpgBomb = jpgBytes;
+    const size_t frame = jpgBomb.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    for (size_t at : {frame + 5, frame + 7}) {
+        jpgBomb[at] = '\xC3';
+        jpgBomb[at + 1] = '\x50';
+    }
+
     struct Row {
         const char* name;
         std::string bytes;
@@ -433,6 +442,7 @@ TEST_F(ImageEngineTest, HostileInputsFailCleanlyAndQuickly) {
         {"empty.png", "", "png", ConversionError::Kind::corruptedInput},
         {"postscript.ico", "%!PS-Adobe-3.0\n0 0 moveto showpage\n", "ico", ConversionError::Kind::corruptedInput},
         {"bomb.png", bomb, "png", ConversionError::Kind::backendFailure},
+        {"bomb.jpg", jpgBomb, "jpg", ConversionError::Kind::backendFailure},
     };
     for (const auto& row : rows) {
         for (std::string to : {"webp", "png"}) {
