@@ -1,6 +1,13 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
 #include <mutex>
+
+#include <fmt/format.h>
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/FFmpegArguments.h"
@@ -11,6 +18,7 @@
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
+#include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
 
@@ -31,6 +39,29 @@ bool sameFile(const fs::path& a, const fs::path& b) {
     return paths::absolute(a) == paths::absolute(b);
 }
 
+// Claims "<name> part N.<ext>" beside the destination by creating it, so no file of the user's
+// is ever written over: a taken name moves on to "<name> part N 2.<ext>" and so on.
+fs::path reservePart(const fs::path& destination, int number) {
+    const fs::path folder = paths::deletingLastComponent(destination);
+    const std::string extension = paths::extension(destination);
+    const std::string base = paths::stem(destination) + " part " + std::to_string(number);
+    for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
+        const fs::path candidate =
+            folder / OutputNaming::filename(base, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno == EEXIST) continue;
+        if (errno == EACCES || errno == EPERM || errno == EROFS) throw ConversionError::insufficientPermissions(candidate);
+        throw fs::filesystem_error("Cannot create a part file", candidate, std::error_code(errno, std::generic_category()));
+    }
+    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(base, std::nullopt, extension));
+}
+
+bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
+
 }  // namespace
 
 FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
@@ -43,8 +74,8 @@ FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbi
       m_temporary(std::move(temporary)) {}
 
 const std::set<std::string>& FFmpegEngine::supportedTools() {
-    static const std::set<std::string> tools = {"compress",      "resize",       "crop",          "trim",
-                                                "normalize",     "extract-audio", "remove-audio", "strip-metadata"};
+    static const std::set<std::string> tools = {"compress",  "resize",        "crop",         "trim",          "split",
+                                                "merge",     "normalize",     "extract-audio", "remove-audio", "strip-metadata"};
     return tools;
 }
 
@@ -89,6 +120,8 @@ FFmpegEngine::ImageDecoder FFmpegEngine::decoderThrough(std::shared_ptr<const Co
 std::vector<fs::path> FFmpegEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                             std::stop_token stop) const {
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
+    if (job.options.tool == "split") return split(job, progress, stop);
+    if (job.options.tool == "merge") return merge(job, progress, stop);
     auto outputs = run(job, progress, stop);
     if (!outputs.empty()) CompressionGuard::keepSmaller(job, outputs.front());
     return outputs;
@@ -209,6 +242,170 @@ std::optional<double> FFmpegEngine::outputDuration(const ConversionJob& job, con
         if (length > 0) end = std::min(duration, start + length);
     }
     return end > start ? end - start : duration;
+}
+
+}  // namespace kolvex
+
+namespace kolvex {
+
+// --- Split -------------------------------------------------------------------------------------
+
+std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, double duration) {
+    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
+    std::sort(candidates.begin(), candidates.end());
+    std::vector<double> accepted;
+    for (const double point : candidates) {
+        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
+        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
+        accepted.push_back(point);
+    }
+    return accepted;
+}
+
+std::vector<fs::path> FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress,
+                                          std::stop_token stop) const {
+    const MediaProbe probe = m_prober->probe(job.source, stop);
+    if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
+        throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
+    const auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
+    if (points.empty())
+        throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
+
+    const size_t count = points.size() + 1;
+    std::vector<fs::path> parts;  // every file claimed so far: ours to remove when the split fails
+    try {
+        for (size_t i = 0; i < count; ++i) {
+            const fs::path part = reservePart(job.destination, static_cast<int>(i + 1));
+            parts.push_back(part);
+            ConversionOptions options = job.options;
+            options.splitPoints.clear();
+            options.tool = "trim";
+            options.allowPassthrough = true;
+            options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
+            options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
+            const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
+            const double share = 1.0 / static_cast<double>(count);
+            run(partJob, [&, i, share](double fraction) {
+                if (progress) progress(static_cast<double>(i) * share + fraction * share);
+            }, stop);
+        }
+    } catch (...) {
+        for (const auto& part : parts) removeQuietly(part);
+        throw;
+    }
+    if (progress) progress(1.0);
+    return parts;
+}
+
+// --- Merge -------------------------------------------------------------------------------------
+
+std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
+    std::string text;
+    for (const auto& source : sources) {
+        text += "file '";
+        for (const char c : paths::absolute(source).string()) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += "'\n";
+    }
+    return text;
+}
+
+std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
+    std::vector<std::string> args = FFmpegArguments::common();
+    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-c", "copy"});
+    const auto flags = FFmpegArguments::containerFlags(job.to);
+    args.insert(args.end(), flags.begin(), flags.end());
+    args.push_back(paths::absolute(job.destination).string());
+    return args;
+}
+
+std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
+                                                            const MergePlan& plan) {
+    std::vector<std::string> args = FFmpegArguments::common();
+    for (const auto& source : sources) args.insert(args.end(), {"-i", paths::absolute(source).string()});
+    std::string graph;
+    std::string inputs;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (plan.wantsVideo) {
+            graph += fmt::format("[{0}:v]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
+                                 i, plan.width, plan.height, plan.frameRate);
+            inputs += fmt::format("[v{}]", i);
+        }
+        if (plan.wantsAudio) {
+            graph += fmt::format("[{0}:a]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
+            inputs += fmt::format("[a{}]", i);
+        }
+    }
+    graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
+    if (plan.wantsVideo) graph += "[outv]";
+    if (plan.wantsAudio) graph += "[outa]";
+    args.insert(args.end(), {"-filter_complex", graph});
+    if (plan.wantsVideo) args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
+    if (plan.wantsAudio)
+        args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});
+    const auto flags = FFmpegArguments::containerFlags(job.to);
+    args.insert(args.end(), flags.begin(), flags.end());
+    args.push_back(paths::absolute(job.destination).string());
+    return args;
+}
+
+std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
+                                          std::stop_token stop) const {
+    const auto sources = job.allSources();
+    if (sources.size() < 2)
+        throw ConversionError::unsupportedCombination("a single file", "a merged file \u2014 select several");
+    for (const auto& source : sources)
+        if (sameFile(source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
+    std::vector<MediaProbe> probes;
+    for (const auto& source : sources) probes.push_back(m_prober->probe(source, stop));
+
+    const MergePlan plan(probes, job.to);
+    bool streamCopy = plan.canStreamCopy;
+    std::string reason = plan.reason;
+    // A line break in a name would end its playlist line early and let the rest read as an entry.
+    if (streamCopy && std::any_of(sources.begin(), sources.end(), holdsLineBreak)) {
+        streamCopy = false;
+        reason = "re-encoding: a file name holds a line break";
+    }
+    if (!streamCopy && !plan.wantsVideo && !plan.wantsAudio)
+        throw ConversionError::unsupportedCombination("files with no stream in common", job.to.label);
+    Log::engine().info("merge {} file(s): {}", sources.size(), reason);
+
+    std::mutex trackerLock;
+    FFmpegProgressParser parser(plan.totalDuration, 0);
+    const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
+        std::lock_guard lock(trackerLock);
+        if (const auto fraction = parser.consume(line); fraction && progress) progress(*fraction);
+    };
+    auto arguments = streamCopy ? streamCopyArguments(job) : normalisingArguments(job, sources, plan);
+
+    return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+        if (streamCopy) {
+            const fs::path list = scratch / "inputs.txt";
+            {
+                std::ofstream out(list, std::ios::binary | std::ios::trunc);
+                out << playlist(sources);
+                out.close();
+                if (!out) throw fs::filesystem_error("Cannot write the merge list", list, std::make_error_code(std::errc::io_error));
+            }
+            std::replace(arguments.begin(), arguments.end(), std::string(kPlaylistPlaceholder), list.string());
+        }
+        ProcessResult result;
+        try {
+            result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
+        } catch (...) {
+            // A cancelled or failed merge leaves no partial file behind.
+            removeQuietly(job.destination);
+            throw;
+        }
+        const auto size = m_files->size(job.destination);
+        if (result.exitCode == 0 && size && *size >= 1) {
+            if (progress) progress(1.0);
+            return std::vector<fs::path>{job.destination};
+        }
+        const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
+        removeQuietly(job.destination);
+        throw error;
+    });
 }
 
 }  // namespace kolvex

@@ -12,6 +12,7 @@
 #include "core/conversion/ConversionEngine.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
 #include "core/ffmpeg/MediaProbe.h"
+#include "core/ffmpeg/MergePlan.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/TemporaryFileManager.h"
 
@@ -61,10 +62,31 @@ public:
     // source's duration. Progress is measured against it.
     static std::optional<double> outputDuration(const ConversionJob& job, const MediaProbe& probe);
 
+    // Where a split cuts: the given points (or the middle when none), ascending, each strictly
+    // inside (0.1 s, duration − 0.1 s) and at least 0.1 s after the previous one.
+    static std::vector<double> splitPoints(const std::vector<double>& given, double duration);
+    // The concat playlist for a stream-copy merge: one "file '<path>'" line per input.
+    static std::string playlist(const std::vector<std::filesystem::path>& sources);
+    // The placeholder a stream-copy merge's argument list carries for the playlist's path.
+    static constexpr const char* kPlaylistPlaceholder = "@KOLVEX_PLAYLIST@";
+    // The argument lists of a merge by stream copy and by re-encode.
+    static std::vector<std::string> streamCopyArguments(const ConversionJob& job);
+    static std::vector<std::string> normalisingArguments(const ConversionJob& job,
+                                                         const std::vector<std::filesystem::path>& sources,
+                                                         const MergePlan& plan);
+
     const BundledFFmpeg& tools() const { return m_tools; }
     const MediaProbing& prober() const { return *m_prober; }
 
 private:
+    // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
+    // trim run each, one after another. A part never replaces an existing file; a failure removes
+    // the parts already written.
+    std::vector<std::filesystem::path> split(const ConversionJob& job, const ProgressCallback& progress,
+                                             std::stop_token stop) const;
+    // Joins the source and the additional sources, in order, into the destination in one run.
+    std::vector<std::filesystem::path> merge(const ConversionJob& job, const ProgressCallback& progress,
+                                             std::stop_token stop) const;
     std::vector<std::filesystem::path> convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
                                                            std::stop_token stop) const;
 

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string_view>
+#include <vector>
+
+#include "core/ffmpeg/BundledFFmpeg.h"
+
+namespace kolvex {
+
+// The keyframe times of a video, in seconds: sorted, never negative, always starting at 0 (a
+// keyframe at the very start is assumed). Lookups are binary searches: a long video has tens of
+// thousands of keyframes. A plain value; any thread.
+class KeyframeIndex {
+public:
+    // Keeps the finite values ≥ 0, sorts them and puts 0 in front when it is not the first.
+    explicit KeyframeIndex(std::vector<double> times = {});
+
+    // Reads ffprobe's "-show_entries frame=pts_time -of csv=p=0" text: one time per line, the last
+    // comma-separated piece of each; "N/A" and lines that are not numbers are skipped.
+    static KeyframeIndex parse(std::string_view text);
+
+    const std::vector<double>& times() const { return m_times; }
+    size_t count() const { return m_times.size(); }
+
+    // The stored time closest to `time`; on a tie the earlier one.
+    double nearest(double time) const;
+    // The last stored time ≤ `time`, or the first stored time when `time` lies before it.
+    double atOrBefore(double time) const;
+    // The first stored time ≥ `time`, if any.
+    std::optional<double> atOrAfter(double time) const;
+    // The longest stretch between consecutive keyframes; 0 with fewer than two.
+    double largestGap() const;
+    // Every frame is a keyframe.
+    bool isAllIntra(int64_t frameCount) const;
+
+    bool operator==(const KeyframeIndex&) const = default;
+
+private:
+    std::vector<double> m_times;
+};
+
+// Reads the keyframe times of a file's first video stream with ffprobe.
+class FFprobeKeyframeReader {
+public:
+    explicit FFprobeKeyframeReader(BundledFFmpeg tools) : m_tools(std::move(tools)) {}
+
+    // Blocks for at most 120 s; runs on a worker thread. Throws ConversionError::corruptedInput when
+    // ffprobe cannot read the file, the process runner's errors, or OperationCancelled.
+    KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
+
+private:
+    BundledFFmpeg m_tools;
+};
+
+// Whether a trim can be cut by stream copy where the user asked, and where handles snap to.
+struct TrimPlan {
+    static constexpr double tolerance = 0.02;  // seconds
+
+    // A copy starting at `start` starts there (within the tolerance of a keyframe, or at the very
+    // start, or when no keyframe beyond the first is known).
+    static bool copyIsExact(double start, const KeyframeIndex& keyframes);
+    static bool requiresReencode(double start, const KeyframeIndex& keyframes);
+    // `time` snapped to the nearest keyframe when that lies within `pullPoints` screen points,
+    // one point standing for `secondsPerPoint`.
+    static double magnetised(double time, const KeyframeIndex& keyframes, double secondsPerPoint, double pullPoints);
+    // Where a stream copy asked to start at `time` really starts.
+    static double copyWouldStart(double time, const KeyframeIndex& keyframes);
+};
+
+}  // namespace kolvex

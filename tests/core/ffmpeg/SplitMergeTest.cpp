@@ -1,0 +1,261 @@
+#include <latch>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/MergePlan.h"
+#include "core/services/Cancellation.h"
+#include "core/services/Log.h"
+#include "support/FakeFFmpeg.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+#include "TestFormats.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::mediaJob;
+using Points = std::vector<double>;
+
+class FixedProber : public MediaProbing {
+public:
+    explicit FixedProber(MediaProbe probe) : m_probe(std::move(probe)) {}
+    MediaProbe probe(const fs::path&, std::stop_token) const override { return m_probe; }
+
+private:
+    MediaProbe m_probe;
+};
+
+ConversionOptions tool(const char* name, auto change) {
+    ConversionOptions o = ConversionOptions::defaults();
+    o.tool = name;
+    change(o);
+    return o;
+}
+
+ConversionJob mergeJob(std::vector<fs::path> sources, const fs::path& destination, const std::string& to) {
+    ConversionJob job = mediaJob(sources.front(), destination, "mp4", to, tool("merge", [](auto&) {}));
+    job.additionalSources.assign(sources.begin() + 1, sources.end());
+    return job;
+}
+
+MediaProbe av(const char* video, const char* audio, int64_t width, int64_t height, int64_t rate, int64_t channels,
+              std::optional<double> duration = 1.0) {
+    MediaProbe p;
+    if (video) p.videoCodec = video;
+    if (audio) p.audioCodec = audio;
+    if (video) {
+        p.width = width;
+        p.height = height;
+    }
+    if (audio) {
+        p.audioSampleRate = rate;
+        p.audioChannels = channels;
+        p.audioTrackCount = 1;
+    }
+    p.durationSeconds = duration;
+    return p;
+}
+
+TEST(Split, AcceptsPointsInsideTheFileAndApart) {
+    EXPECT_EQ(FFmpegEngine::splitPoints({}, 10), Points{5});
+    EXPECT_EQ(FFmpegEngine::splitPoints({7, 3, 3.05, 0.05, 9.95}, 10), (Points{3, 7}));
+    EXPECT_EQ(FFmpegEngine::splitPoints({1.0, 1.1}, 10), (Points{1.0, 1.1}));
+    EXPECT_EQ(FFmpegEngine::splitPoints({1.0, 1.05}, 10), Points{1.0});
+    EXPECT_EQ(FFmpegEngine::splitPoints({0.1, 10 + -0.1}, 10), Points{});
+    EXPECT_EQ(FFmpegEngine::splitPoints({}, 0.21), Points{0.105});
+    EXPECT_EQ(FFmpegEngine::splitPoints({4, 4, 4}, 10), Points{4});
+}
+
+TEST(MergePlan, DecidesBetweenCopyAndReencode) {
+    const auto mp4 = testing::mediaFormat("mp4");
+    const std::string dash = "\u2014";
+    const MergePlan same({av("h264", "aac", 1280, 720, 44100, 2), av("h264", "aac", 1280, 720, 44100, 2, 2.5)}, mp4);
+    EXPECT_TRUE(same.canStreamCopy);
+    EXPECT_EQ(same.reason, "identical streams " + dash + " copying without re-encoding");
+    EXPECT_EQ(same.totalDuration, 3.5);
+
+    const MergePlan webm({av("h264", "aac", 1280, 720, 44100, 2), av("h264", "aac", 1280, 720, 44100, 2)}, testing::mediaFormat("webm"));
+    EXPECT_FALSE(webm.canStreamCopy);
+    EXPECT_EQ(webm.reason, "re-encoding: WebM cannot carry these codecs");
+    EXPECT_EQ(std::tie(webm.width, webm.height, webm.frameRate, webm.sampleRate), std::tuple(1280, 720, 30, 44100));
+
+    const MergePlan sizes({av("h264", "aac", 1920, 800, 44100, 2), av("h264", "aac", 1440, 1080, 44100, 2)}, mp4);
+    EXPECT_EQ(sizes.reason, "re-encoding to 1920\u00D71080: inputs differ in resolution");
+
+    const MergePlan audio({av(nullptr, "mp3", 0, 0, 44100, 2), av(nullptr, "mp3", 0, 0, 48000, 2, std::nullopt)},
+                          testing::mediaFormat("mp3"));
+    EXPECT_FALSE(audio.wantsVideo);
+    EXPECT_EQ(audio.sampleRate, 48000);
+    EXPECT_EQ(audio.reason, "re-encoding to 1920\u00D71080: inputs differ in sample rate");
+    EXPECT_EQ(audio.totalDuration, std::nullopt);
+
+    const MergePlan partly({av("h264", "aac", 64, 48, 8000, 1), av("h264", nullptr, 64, 48, 0, 0), av("h264", "aac", 64, 48, 8000, 1)}, mp4);
+    EXPECT_FALSE(partly.wantsAudio);
+    EXPECT_TRUE(partly.wantsVideo);
+    EXPECT_EQ(partly.reason, "re-encoding to 64\u00D748: inputs differ in some files have no audio");
+
+    const MergePlan toAudio({av("h264", "aac", 64, 48, 8000, 1), av("h264", "aac", 64, 48, 8000, 1)}, testing::mediaFormat("m4a"));
+    EXPECT_FALSE(toAudio.wantsVideo);
+}
+
+TEST(MergePlan, ArgumentsAndPlaylist) {
+    EXPECT_EQ(FFmpegEngine::playlist({"/m/It's.mp4", "/m/b.mp4"}), "file '/m/It'\\''s.mp4'\nfile '/m/b.mp4'\n");
+
+    const auto job = mergeJob({"/m/a.mov", "/m/b.mov"}, "/out/all.mp4", "mp4");
+    MergePlan plan({av("h264", "aac", 1920, 1080, 48000, 2), av("hevc", "aac", 1920, 1080, 48000, 2)}, testing::mediaFormat("mp4"));
+    auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.mov", "/m/b.mov"}, plan);
+    const std::vector<std::string> tail(args.begin() + 9, args.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "-i", "/m/a.mov", "-i", "/m/b.mov", "-filter_complex",
+                        "[0:v]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
+                        "[0:a]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
+                        "[1:v]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
+                        "[1:a]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
+                        "[v0][a0][v1][a1]concat=n=2:v=1:a=1[outv][outa]",
+                        "-map", "[outv]", "-c:v", "libx264", "-map", "[outa]", "-c:a", "aac", "-b:a", "192k", "-movflags",
+                        "+faststart", "/out/all.mp4"}));
+    args = FFmpegEngine::streamCopyArguments(job);
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
+              (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-c", "copy", "-movflags",
+                                        "+faststart", "/out/all.mp4"}));
+}
+
+// --- Real runs ---------------------------------------------------------------------------------
+
+class SplitMergeRun : public ::testing::Test {
+protected:
+    void SetUp() override { KOLVEX_REQUIRE_FFMPEG(); }
+    fs::path clip(const std::string& name, testing::ClipSpec spec) { return testing::makeClip(m_dir / name, spec); }
+    static testing::ClipSpec gop(double seconds, bool audio = true) {
+        return {.seconds = seconds, .audio = audio,
+                .codecArguments = {"-c:v", "libx264", "-g", "5", "-keyint_min", "5", "-sc_threshold", "0", "-c:a", "aac"}};
+    }
+    FFmpegEngine engine() const { return FFmpegEngine(BundledFFmpeg::inBundle(), nullptr, {}); }
+    // The first video stream's length when there is one (a stream copy cut ends on whole frames
+    // of the decoding order, and audio encoders add priming), else the file's.
+    double duration(const fs::path& file) const {
+        const auto video = testing::probeEntry(file, "stream=duration", "v:0");
+        return std::stod(video.empty() || video == "N/A" ? testing::probeEntry(file, "format=duration") : video);
+    }
+
+    testing::TempDir m_dir;
+};
+
+TEST_F(SplitMergeRun, SplitsAtKeyframesWithoutReplacingExistingFiles) {
+    const auto source = clip("clip.mp4", gop(2));
+    const auto existing = m_dir.write("clip part 1.mp4", "the user's own file");
+    std::mutex mutex;
+    std::vector<double> fractions;
+    const auto outputs = engine().convert(mediaJob(source, m_dir / "clip.mp4", "mp4", "mp4", tool("split", [](auto& o) {
+                                                       o.splitPoints = {1.0};
+                                                   })),
+                                          [&](double f) {
+                                              std::lock_guard lock(mutex);
+                                              fractions.push_back(f);
+                                          },
+                                          {});
+    ASSERT_EQ(outputs, (std::vector<fs::path>{m_dir / "clip part 1 2.mp4", m_dir / "clip part 2.mp4"}));
+    EXPECT_EQ(testing::readFile(existing), "the user's own file");
+    EXPECT_NEAR(duration(outputs[0]), 1.0, 0.25);
+    EXPECT_NEAR(duration(outputs[1]), 1.0, 0.25);
+    EXPECT_EQ(fractions.front(), 0.01);  // the first part's 0.02 in its half
+    EXPECT_EQ(fractions.back(), 1.0);
+    EXPECT_TRUE(std::find(fractions.begin(), fractions.end(), 0.5) != fractions.end());
+}
+
+TEST_F(SplitMergeRun, AFailedSplitRemovesThePartsItWrote) {
+    const auto source = clip("clip.mp4", gop(2));
+    std::stop_source stop;
+    const auto job = mediaJob(source, m_dir / "cut.mp4", "mp4", "mp4", tool("split", [](auto&) {}));
+    EXPECT_THROW(engine().convert(job, [&](double f) { if (f >= 0.5) stop.request_stop(); }, stop.get_token()), OperationCancelled);
+    EXPECT_FALSE(fs::exists(m_dir / "cut part 1.mp4"));
+    EXPECT_FALSE(fs::exists(m_dir / "cut part 2.mp4"));
+
+    const FFmpegEngine tooShort(BundledFFmpeg::inBundle(), std::make_shared<FixedProber>(av("h264", nullptr, 64, 48, 0, 0, 0.2)), {});
+    try {
+        tooShort.convert(job, nullptr, {});
+        ADD_FAILURE();
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.shortDescription(), "Can't convert MP4 this short to several parts");
+    }
+}
+
+TEST_F(SplitMergeRun, MergesByCopyOrReencode) {
+    const auto a = clip("a.mp4", gop(0.5));
+    const auto b = clip("b.mp4", gop(1.0));
+    const auto small = clip("small ü.mkv", {.seconds = 0.5, .width = 32, .height = 24, .codecArguments = {"-c:v", "mjpeg", "-c:a", "mp3"}});
+    const auto silent = clip("silent.mp4", gop(0.5, false));
+    const auto newline = clip("line\nbreak.mp4", gop(0.5));
+    struct Case {
+        const char* name;
+        std::vector<fs::path> sources;
+        std::string to;
+        const char* logged;
+        std::optional<std::string> videoCodec, audioCodec;
+        std::optional<int64_t> width, height;
+        double duration;
+    };
+    const std::nullopt_t none = std::nullopt;
+    const Case cases[] = {
+        {"same codecs", {a, b}, "mp4", "identical streams", "h264", "aac", 64, 48, 1.5},
+        {"mixed codecs and sizes", {a, small}, "mkv", "inputs differ in video codec, audio codec, resolution", "h264", "aac", 64, 48, 1.0},
+        {"one without audio", {a, silent, b}, "mp4", "some files have no audio", "h264", none, 64, 48, 2.0},
+        {"a name with a line break", {a, newline}, "mp4", "a file name holds a line break", "h264", "aac", 64, 48, 1.0},
+        {"audio out of videos", {a, b}, "m4a", "re-encoding", none, "aac", none, none, 1.5},
+    };
+    const auto ffmpeg = engine();
+    const FFprobeProber prober(BundledFFmpeg::inBundle());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        const fs::path out = m_dir / (std::string(c.name) + "." + c.to);
+        EXPECT_EQ(ffmpeg.convert(mergeJob(c.sources, out, c.to), nullptr, {}), std::vector<fs::path>{out});
+        EXPECT_TRUE(log.contains("engine", c.logged));
+        const auto probe = prober.probe(out);
+        EXPECT_EQ(probe.videoCodec, c.videoCodec);
+        EXPECT_EQ(probe.audioCodec, c.audioCodec);
+        EXPECT_EQ(probe.width, c.width);
+        EXPECT_EQ(probe.height, c.height);
+        ASSERT_TRUE(probe.durationSeconds);
+        EXPECT_NEAR(*probe.durationSeconds, c.duration, 0.3);  // audio priming of the re-encodes
+    }
+    EXPECT_THROW(ffmpeg.convert(mergeJob({a}, m_dir / "one.mp4", "mp4"), nullptr, {}), ConversionError);
+}
+
+TEST(MergeFailures, AFailedOrCancelledMergeLeavesNoOutput) {
+    testing::TempDir dir;
+    testing::FakeFFmpeg fake(dir / "bin");
+    const auto a = dir.write("a.mp4", "a"), b = dir.write("b.mp4", "b");
+    const FFmpegEngine engine(BundledFFmpeg(fake.ffmpeg(), fake.ffprobe()),
+                              std::make_shared<FixedProber>(av("h264", "aac", 64, 48, 8000, 1)), {});
+    const auto job = mergeJob({a, b}, dir / "all.mp4", "mp4");
+    fake.setWritesOutput("ffmpeg", "partial");
+    fake.setStandardError("ffmpeg", "Invalid data found when processing input\n");
+    fake.setExitCode("ffmpeg", 1);
+    EXPECT_THROW(engine.convert(job, nullptr, {}), ConversionError);
+    EXPECT_FALSE(fs::exists(dir / "all.mp4"));
+    // The playlist named both inputs and lived only during the run.
+    const auto args = fake.lastArguments("ffmpeg");
+    const auto list = std::find(args.begin(), args.end(), "-i");
+    ASSERT_NE(list, args.end());
+    EXPECT_EQ(fs::path(list[1]).filename(), "inputs.txt");
+    EXPECT_FALSE(fs::exists(list[1]));
+
+    fake.setStandardOutput("ffmpeg", "out_time_us=100000\n");
+    fake.setHangs("ffmpeg");
+    std::stop_source stop;
+    std::latch started(1);
+    std::jthread canceller([&] {
+        started.wait();
+        stop.request_stop();
+    });
+    EXPECT_THROW(engine.convert(job, [&](double) { started.count_down(); }, stop.get_token()), OperationCancelled);
+    EXPECT_FALSE(fs::exists(dir / "all.mp4"));
+}
+
+}  // namespace
+}  // namespace kolvex
