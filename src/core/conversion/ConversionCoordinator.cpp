@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -268,60 +267,42 @@ std::vector<ConversionResult> ConversionCoordinator::runBatch(const std::vector<
     BatchProgressTracker tracker(count, progress);
 
     // Workers take the next unstarted job when they finish one, so at most `limit` run at once;
-    // finished results come back through the completion queue in the order they finished.
-    struct Completion {
-        int index;
-        ConversionResult result;
-    };
-    std::mutex queueMutex;
-    std::condition_variable queueChanged;
-    std::deque<Completion> completed;
-    int nextToStart = 0;
+    // each appends its result as it finishes, which keeps the results in completion order. The
+    // calling thread is one of the workers: a one-file batch starts no thread at all.
+    std::mutex resultsMutex;
+    std::vector<ConversionResult> results;
+    results.reserve(jobs.size());
+    std::atomic<int> nextToStart{0};
 
     auto work = [&] {
         for (;;) {
-            int index;
-            {
-                std::lock_guard lock(queueMutex);
-                if (nextToStart >= count) return;
-                index = nextToStart++;
-            }
+            const int index = nextToStart.fetch_add(1);
+            if (index >= count) return;
             const ConversionJob& job = jobs[static_cast<size_t>(index)];
             ConversionResult result = execute(job, index, tracker, {}, stop);
             if (releaseReservations) release(job.destination);
             {
-                std::lock_guard lock(queueMutex);
-                completed.push_back({index, std::move(result)});
+                std::lock_guard lock(resultsMutex);
+                results.push_back(std::move(result));
             }
-            queueChanged.notify_one();
+            tracker.update(index, 1.0);
         }
     };
 
-    std::vector<ConversionResult> results;
-    results.reserve(jobs.size());
     {
-        std::vector<std::jthread> workers;
-        workers.reserve(static_cast<size_t>(limit));
-        for (int i = 0; i < limit; ++i) {
+        std::vector<std::jthread> helpers;
+        helpers.reserve(static_cast<size_t>(limit - 1));
+        for (int i = 1; i < limit; ++i) {
             try {
-                workers.emplace_back(work);
+                helpers.emplace_back(work);
             } catch (const std::system_error& error) {
+                // Fewer workers only make the batch slower.
                 Log::conversion().error("Could not start a conversion worker: {}", error.what());
                 break;
             }
         }
-        if (workers.empty()) work();  // no thread to spare: run the batch here
-
-        while (static_cast<int>(results.size()) < count) {
-            std::unique_lock lock(queueMutex);
-            queueChanged.wait(lock, [&] { return !completed.empty(); });
-            Completion next = std::move(completed.front());
-            completed.pop_front();
-            lock.unlock();
-            results.push_back(std::move(next.result));
-            tracker.update(next.index, 1.0);
-        }
-    }
+        work();
+    }  // joins the helpers
     tracker.finishAll();
     return results;
 }

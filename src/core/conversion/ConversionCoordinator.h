@@ -55,8 +55,9 @@ public:
     std::vector<ConversionResult> submit(const ToolIntent& intent, const BatchProgressCallback& progress = {},
                                          std::stop_token stop = {});
 
-    // Runs planned jobs as one batch on up to concurrencyLimit() worker threads. One result per
-    // job, in completion order; progress ends with one final (total, total, 1) report.
+    // Runs planned jobs as one batch on up to concurrencyLimit() threads, the caller's among
+    // them. One result per job, in completion order; progress ends with one final
+    // (total, total, 1) report.
     std::vector<ConversionResult> run(const std::vector<ConversionJob>& jobs, const BatchProgressCallback& progress = {},
                                       std::stop_token stop = {});
 

@@ -84,6 +84,15 @@ TEST(OutputNaming, LongNamesStayWithinTheByteLimitWithoutCuttingACharacter) {
     }
 }
 
+TEST(OutputNaming, NamesThatAreNotUtf8KeepTheirBytes) {
+    // Linux allows any bytes in a name; they are kept as they are, never replaced.
+    EXPECT_EQ(OutputNaming::stem("\xFF\xFEscan.TAR.GZ"), "\xFF\xFEscan");
+    EXPECT_EQ(OutputNaming::stem("caf\xE9.png"), "caf\xE9");
+    const std::string name = OutputNaming::filename(std::string(300, '\xE9'), 3, "jpg");
+    EXPECT_EQ(name.size(), 255u);
+    EXPECT_EQ(name.substr(name.size() - 6), " 3.jpg");
+}
+
 TEST(OutputNaming, DestinationTakesTheFirstFreeNumberedName) {
     TempDir dir;
     auto source = dir.write("photo.png", "x");
