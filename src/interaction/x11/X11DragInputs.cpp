@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -476,7 +476,9 @@ void X11DragInputs::State::handleSelectionNotify(const XSelectionEvent& event) {
     if (event.requestor != requestor || event.selection != xdndSelection || !outstanding) return;
     if (event.property == 0) {
         // Refused. Only the answer to our latest request moves us on; an older one is stale.
-        if (event.target != outstanding->target || event.time != outstanding->time) return;
+        // (Some owners leave the time out of a refusal.)
+        if (event.target != outstanding->target || (event.time != outstanding->time && event.time != CurrentTime))
+            return;
         Log::interaction().debug("drag data refused, stamped {}", outstanding->time);
         sendNextRequest();
         return;
