@@ -167,6 +167,9 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
     const MediaProbe probe = m_prober->probe(job.source, stop);
     if (job.to.category == FormatCategory::video && job.from.category != FormatCategory::image && !probe.videoCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
+    // A picture needs a picture to start from, whatever the source's kind.
+    if (job.to.category == FormatCategory::image && !probe.videoCodec)
+        throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
     if (job.to.category == FormatCategory::audio && !probe.audioCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no audio track", job.to.label);
 

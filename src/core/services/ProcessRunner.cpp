@@ -270,11 +270,16 @@ pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arg
 
     // Own session: no controlling terminal, and a process group we can signal as a whole.
     // Signal dispositions and the mask of the calling thread are not passed on.
-    sigset_t none, all;
+    // Caught signals fall back to their defaults on exec by themselves; ignored ones would stay
+    // ignored, so those a host may ignore are reset.
+    sigset_t none, reset;
     sigemptyset(&none);
-    sigfillset(&all);
+    sigemptyset(&reset);
+    for (int signal : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2, SIGALRM, SIGTSTP, SIGTTIN,
+                       SIGTTOU, SIGXFSZ})
+        sigaddset(&reset, signal);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigdefault(&attributes, &reset);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char*> argv;
@@ -294,10 +299,7 @@ pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arg
 int openPidFd(pid_t pid) {
 #ifdef SYS_pidfd_open
     const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-        return static_cast<int>(fd);
-    }
+    if (fd >= 0) return static_cast<int>(fd);  // pidfds are close-on-exec from the start
 #else
     (void)pid;
 #endif
@@ -397,7 +399,9 @@ ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<s
         readInto(errRead, errIndex, errSink);
 
         now = Clock::now();
-        if (!child.reaped() && (!pidFd || (pidIndex >= 0 && ready > 0 && fds[pidIndex].revents != 0))) {
+        // Both streams ending usually means the program is exiting: look before waiting again.
+        const bool streamsEnded = !outRead && !errRead;
+        if (!child.reaped() && (!pidFd || streamsEnded || (pidIndex >= 0 && ready > 0 && fds[pidIndex].revents != 0))) {
             if (child.tryReap()) drainDeadline = now + terminationGrace;
         }
         if (!cancelled && stop.stop_requested()) {

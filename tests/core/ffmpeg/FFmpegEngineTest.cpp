@@ -322,6 +322,11 @@ TEST_F(FFmpegEngineRun, BadInputFailsCleanlyAndLeavesNothing) {
     const auto text = m_out.write("notes.mp4", "this is not a video\n");
     const std::string whole = testing::readFile(source("-i clip ü.mp4"));
     const auto truncated = m_out.write("truncated.mp4", whole.substr(0, whole.size() / 2));  // the index sits at the end
+    // A file whose only stream is a subtitle.
+    const auto srt = m_out.write("words.srt", "1\n00:00:00,000 --> 00:00:01,000\nhello\n");
+    const auto subtitles = m_out / "subtitles only.mkv";
+    ASSERT_TRUE(ProcessRunner().run(testing::systemFFmpeg(), {"-v", "error", "-i", srt.string(), subtitles.string()}, {}, nullptr, nullptr)
+                    .succeeded());
     struct Case {
         fs::path source;
         std::string from, to;
@@ -334,6 +339,10 @@ TEST_F(FFmpegEngineRun, BadInputFailsCleanlyAndLeavesNothing) {
         {source("tone.wav"), "wav", "mp4", ConversionError::unsupportedCombination("WAV with no video track", "MP4")},
         {source("silent.mp4"), "mp4", "mp3", ConversionError::unsupportedCombination("MP4 with no audio track", "MP3")},
         {source("tone.wav"), "wav", "wav", ConversionError::outputNameUnavailable(source("tone.wav"))},
+        {subtitles, "mkv", "mp4", ConversionError::unsupportedCombination("MKV with no video track", "MP4")},
+        {subtitles, "mkv", "gif", ConversionError::unsupportedCombination("MKV with no video track", "GIF")},
+        {subtitles, "mkv", "mp3", ConversionError::unsupportedCombination("MKV with no audio track", "MP3")},
+        {source("tone.wav"), "wav", "png", ConversionError::unsupportedCombination("WAV with no video track", "PNG")},
     };
     for (const auto& c : cases) {
         const fs::path out = c.expected.kind() == ConversionError::Kind::outputNameUnavailable ? c.source : destination;
