@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "DocumentTestSupport.h"
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/HtmlReader.h"
 #include "support/TempDir.h"
 
@@ -43,6 +44,46 @@ TEST(HtmlReader, NeverLoadsExternalResources) {
     // Reading a FIFO or /dev/zero would block or never end; refusing the loads returns at once.
     ASSERT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] { result = HtmlReader::read(page).plainText(); }));
     EXPECT_EQ(result, "beforeafter");
+}
+
+}  // namespace
+}  // namespace kolvex
+
+namespace kolvex {
+namespace {
+
+std::string repeat(std::string_view piece, size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+TEST(HtmlReader, MeasuresNestingOfElementsThatNeedEndTags) {
+    const struct {
+        std::string html;
+        size_t depth;
+    } cases[] = {
+        {"<p>a<p>b<p>c", 0},
+        {"<div><div></div><div><b>x</b></div></div>", 3},
+        {"<ul><li>a<li>b</ul><br><img src=x><hr/>", 1},
+        {"<div title=\"<div><div>\"><!-- <div><div> --></div>", 1},
+        {"<script>if (a < b) { '<div><div>' }</script><div>", 1},
+        {"<span/><span/><span>", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HtmlReader::nestingDepth(c.html, 100), c.depth) << c.html;
+}
+
+TEST(HtmlReader, RefusesDeepOrHugePagesQuickly) {
+    const std::string deep[] = {repeat("<b>", 100000) + "x", repeat("<div>", 100000), repeat("<table><tr><td>", 20000)};
+    for (const std::string& html : deep) {
+        EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(5), [&] { EXPECT_THROW(HtmlReader::read(html), DocumentFormatError); }));
+    }
+    EXPECT_THROW(HtmlReader::read(std::string(HtmlReader::kMaxBytes + 1, ' ')), DocumentFormatError);
+    // Many siblings, and paragraphs that the next one closes, are fine.
+    EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] {
+        EXPECT_EQ(HtmlReader::read(repeat("<p>x", 20000)).plainText().size(), 20000u * 2 - 1);
+    }));
 }
 
 }  // namespace
