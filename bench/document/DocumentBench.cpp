@@ -1,0 +1,135 @@
+// 100-page documents to PDF: the document engine against LibreOffice headless on the same files.
+// Each LibreOffice benchmark reports "ratio" = its time / the engine's time on that file (the goal
+// is at least 10). Without LibreOffice those benchmarks are skipped with a message.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+
+#include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/MarkdownReader.h"
+#include "core/engines/document/OOXMLWriter.h"
+#include "core/format/ConversionJob.h"
+#include "core/services/ProcessRunner.h"
+
+namespace fs = std::filesystem;
+using namespace kolvex;
+
+namespace {
+
+const fs::path kSoffice = "/usr/bin/soffice";
+
+struct Workspace {
+    fs::path root;
+    fs::path markdown;
+    fs::path docx;
+
+    Workspace() {
+        root = fs::temp_directory_path() / ("kolvex-bench-document-" + std::to_string(::getpid()));
+        fs::create_directories(root);
+        // About 3800 characters a page at 12 points on Letter: 100 pages of paragraphs.
+        std::string text;
+        for (int i = 0; text.size() < 400000; ++i) {
+            text += "Paragraph " + std::to_string(i) + " has **bold words**, *italic words* and plain text that runs on ";
+            text += "long enough to wrap over several lines of the page, the way a report or a letter would, ";
+            text += "with a `code span` and a [link](https://example.org/" + std::to_string(i) + ") now and then.\n\n";
+        }
+        markdown = root / "report.md";
+        FILE* f = std::fopen(markdown.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+        docx = root / "report.docx";
+        OOXMLWriter::write(MarkdownReader::parseInline(text), docx);
+    }
+    ~Workspace() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
+
+Format format(const std::string& id) {
+    return Format{FormatID(id), id == "pdf" ? FormatCategory::pdf : FormatCategory::document, {id}, {}, {}, id};
+}
+
+std::map<std::string, double>& engineSeconds() {
+    static std::map<std::string, double> seconds;
+    return seconds;
+}
+
+void runEngine(benchmark::State& state, const fs::path& source, const std::string& from) {
+    const DocumentEngine engine;
+    const fs::path out = workspace().root / ("engine-" + from + ".pdf");
+    double total = 0;
+    for (auto _ : state) {
+        fs::remove(out);
+        const auto start = std::chrono::steady_clock::now();
+        ConversionJob job(source, {}, out, format(from), format("pdf"),
+                          ConversionCapability{FormatID(from), FormatID("pdf"), engine_ids::document}, ConversionOptions::defaults());
+        engine.convert(job, {}, {});
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    engineSeconds()[from] = total / static_cast<double>(state.iterations());
+    state.counters["bytes_out"] = static_cast<double>(fs::file_size(out));
+}
+
+void runLibreOffice(benchmark::State& state, const fs::path& source, const std::string& from) {
+    if (!fs::exists(kSoffice)) {
+        state.SkipWithError("LibreOffice is not installed (bench/document/run.sh installs it)");
+        return;
+    }
+    const fs::path outDir = workspace().root / ("lo-" + from);
+    const std::string profile = "-env:UserInstallation=file://" + (workspace().root / "lo-profile").string();
+    std::vector<std::string> arguments = {profile, "--headless", "--norestore", "--convert-to", "pdf", "--outdir", outDir.string()};
+    if (from == "md") arguments.push_back("--infilter=Text (encoded):UTF8,LF,,,");
+    arguments.push_back(source.string());
+    // The first start sets up the profile: not part of a conversion.
+    static bool warmed = false;
+    if (!warmed) {
+        ProcessRunner().run(kSoffice, arguments, ProcessRunner::Timeout(600), {}, {});
+        warmed = true;
+    }
+    double total = 0;
+    for (auto _ : state) {
+        fs::remove_all(outDir);
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult result = ProcessRunner().run(kSoffice, arguments, ProcessRunner::Timeout(600), {}, {});
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (result.exitCode != 0) {
+            state.SkipWithError(("soffice failed: " + result.standardErrorData).c_str());
+            return;
+        }
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    if (engineSeconds().contains(from)) state.counters["ratio"] = mean / engineSeconds()[from];
+}
+
+void BM_EngineMarkdownToPdf(benchmark::State& state) { runEngine(state, workspace().markdown, "md"); }
+void BM_LibreOfficeMarkdownToPdf(benchmark::State& state) { runLibreOffice(state, workspace().markdown, "md"); }
+void BM_EngineDocxToPdf(benchmark::State& state) { runEngine(state, workspace().docx, "docx"); }
+void BM_LibreOfficeDocxToPdf(benchmark::State& state) { runLibreOffice(state, workspace().docx, "docx"); }
+
+}  // namespace
+
+BENCHMARK(BM_EngineMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_LibreOfficeMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_EngineDocxToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_LibreOfficeDocxToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
