@@ -279,7 +279,7 @@ std::vector<ConversionResult> ConversionCoordinator::runBatch(const std::vector<
             const int index = nextToStart.fetch_add(1);
             if (index >= count) return;
             const ConversionJob& job = jobs[static_cast<size_t>(index)];
-            ConversionResult result = execute(job, index, tracker, {}, stop);
+            ConversionResult result = executeGuarded(job, index, tracker, stop);
             if (releaseReservations) release(job.destination);
             {
                 std::lock_guard lock(resultsMutex);
@@ -308,6 +308,24 @@ std::vector<ConversionResult> ConversionCoordinator::runBatch(const std::vector<
 }
 
 // ---- One job ---------------------------------------------------------------------------------
+
+ConversionResult ConversionCoordinator::executeGuarded(const ConversionJob& job, int index, BatchProgressTracker& tracker,
+                                                       const std::stop_token& stop) const {
+    // An engine whose canHandle throws must not take the worker thread (and the process) down.
+    std::optional<ConversionError> error;
+    try {
+        return execute(job, index, tracker, {}, stop);
+    } catch (const std::exception& thrown) {
+        error = ConversionError::backendFailure(job.capability.engine.rawValue, -1, thrown.what());
+    } catch (...) {
+        error = ConversionError::backendFailure(job.capability.engine.rawValue, -1, "Unknown error");
+    }
+    ConversionResult result;
+    result.id = job.id;
+    result.source = job.source;
+    result.error = std::move(error);
+    return result;
+}
 
 ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int index, BatchProgressTracker& tracker,
                                                 std::set<EngineID> attempted, const std::stop_token& stop) const {

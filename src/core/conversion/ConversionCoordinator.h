@@ -98,6 +98,9 @@ private:
     // Carries out one job and always yields exactly one result. Runs on a worker thread.
     ConversionResult execute(const ConversionJob& job, int index, BatchProgressTracker& tracker,
                              std::set<EngineID> attempted, const std::stop_token& stop) const;
+    // execute() with whatever escapes it (an engine's canHandle that throws) turned into a result.
+    ConversionResult executeGuarded(const ConversionJob& job, int index, BatchProgressTracker& tracker,
+                                    const std::stop_token& stop) const;
     const ConversionEngine* engine(const EngineID& id) const;
     void release(const std::filesystem::path& destination);
 

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -170,6 +171,29 @@ TEST_F(CoordinatorTest, CompressNoteWhenTheOriginalWasKept) {
     EXPECT_FALSE(compress("empty.png", "png", 0).note);
     EXPECT_FALSE(compress("bad.png", "png").note);
     EXPECT_FALSE(coordinator.submit(toFormat({file("plain.png", std::string(100, 's'))}, "png")).at(0).note);
+}
+
+}  // namespace
+}  // namespace kolvex::testing
+
+namespace kolvex::testing {
+namespace {
+
+TEST_F(CoordinatorTest, AnEngineThatThrowsWhenAskedFailsOnlyItsJob) {
+    auto image = FakeEngine::make("image", {}, [](const ConversionJob& job) -> bool {
+        if (job.source.filename() == "odd.png") throw std::runtime_error("canHandle broke");
+        return true;
+    });
+    auto coordinator = make({image});
+    const auto odd = file("odd.png");
+    const auto fine = file("fine.png");
+    auto jobs = coordinator.plan(ConversionIntent{{odd, fine}, "jpg", ConversionOptions::defaults(), {}});
+    const auto results = coordinator.run(jobs);
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& r : results) {
+        if (r.source == odd) EXPECT_EQ(r.error, ConversionError::backendFailure("image", -1, "canHandle broke"));
+        else EXPECT_TRUE(r.succeeded());
+    }
 }
 
 }  // namespace

@@ -114,6 +114,39 @@ TEST(OutputNaming, DestinationTakesTheFirstFreeNumberedName) {
     EXPECT_EQ(OutputNaming::destination(backup, "zip", std::nullopt, exists), dir / "backup.zip");
 }
 
+TEST(OutputNaming, LongAndUnicodeNamesInARealFolder) {
+    TempDir dir;
+    const auto& files = FileManagerService::shared();
+    auto rename = Preferences::ConflictBehaviour::rename;
+
+    // The longest name the file system allows, converted to a longer extension: the stem gives way.
+    const auto longSource = dir.write(std::string(251, 'a') + ".png", "x");
+    const auto first = files.destination(longSource, "jpeg", std::nullopt, rename);
+    EXPECT_EQ(first.filename().string().size(), 255u);
+    dir.write(first.filename().string(), "taken");  // the file system accepts it
+    const auto second = files.destination(longSource, "jpeg", std::nullopt, rename);
+    EXPECT_EQ(second.filename().string(), std::string(248, 'a') + " 2.jpeg");
+    dir.write(second.filename().string(), "taken");
+
+    // Multi-byte characters at the limit: 85 three-byte characters (255 bytes) plus ".png".
+    std::string wide;
+    for (int i = 0; i < 84; ++i) wide += "\xE5\x86\x99";
+    const auto wideSource = dir.write(wide + ".png", "x");
+    const auto wideOut = files.destination(wideSource, "webp", std::nullopt, rename);
+    EXPECT_LE(wideOut.filename().string().size(), 255u);
+    EXPECT_TRUE(validUtf8(wideOut.filename().string()));
+    dir.write(wideOut.filename().string(), "taken");
+    EXPECT_EQ(files.destination(wideSource, "webp", std::nullopt, rename).filename().string().substr(0, 3), "\xE5\x86\x99");
+
+    // Decomposed names come out composed; hidden and extension-less names keep their stem.
+    const auto decomposed = dir.write("Cafe\xCC\x81 menu.png", "x");
+    EXPECT_EQ(files.destination(decomposed, "jpg", std::nullopt, rename).filename(), "Caf\xC3\xA9 menu.jpg");
+    const auto hidden = dir.write(".hidden", "x");
+    EXPECT_EQ(files.destination(hidden, "txt", std::nullopt, rename).filename(), ".hidden.txt");
+    const auto hiddenPng = dir.write(".cover.png", "x");
+    EXPECT_EQ(files.destination(hiddenPng, "png", std::nullopt, rename).filename(), ".cover 2.png");
+}
+
 TEST(OutputNaming, AllNamesTakenReportsThePlainName) {
     std::set<std::string> asked;
     auto allTaken = [&](const fs::path& p) {
