@@ -37,8 +37,15 @@ struct Descriptor {
 }  // namespace
 
 OutputFile::OutputFile(fs::path destination) : m_destination(std::move(destination)) {
-    const std::string name = m_destination.filename().string();
-    m_temporary = m_destination.parent_path() / ("." + name.substr(0, 160) + ".kolvex-" + Uuid::random().toString());
+    // The hidden name must fit the 255-byte limit too: keep at most 160 bytes of the name, cut
+    // between characters.
+    std::string name = m_destination.filename().string();
+    if (name.size() > 160) {
+        size_t cut = 160;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+    }
+    m_temporary = m_destination.parent_path() / ("." + name + ".kolvex-" + Uuid::random().toString());
 }
 
 OutputFile::~OutputFile() {
