@@ -1,0 +1,234 @@
+// The PDF engine against the command-line programs doing the same work on the same files:
+//   a 50-page document to PNG pages at 150 dpi: the engine vs pdftoppm (poppler-utils);
+//   splitting a 200-page document and merging four 50-page ones: the engine vs qpdf.
+// Prints each engine/program time ratio at the end (below 1.0: the engine is faster).
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <unistd.h>
+
+#include "core/engines/pdf/PDFEngine.h"
+#include "core/services/ProcessRunner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kolvex;
+
+const fs::path kPdftoppm = "/usr/bin/pdftoppm";
+const fs::path kQpdf = "/usr/bin/qpdf";
+
+// A text-heavy page: forty lines of Helvetica, a few filled shapes.
+void writeDocument(const fs::path& file, int pages) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFObjectHandle font = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    QPDFPageDocumentHelper helper(pdf);
+    for (int n = 1; n <= pages; ++n) {
+        std::string contents = "0.2 0.4 0.8 rg 72 72 200 120 re f 0.9 0.3 0.2 rg 320 72 200 120 re f 0 g BT /F1 11 Tf 14 TL 72 740 Td\n";
+        for (int line = 0; line < 40; ++line) {
+            contents += fmt::format("(Page {} line {}: the quick brown fox jumps over the lazy dog, again and again.) Tj T*\n",
+                                    n, line);
+        }
+        contents += "ET\n";
+        QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>");
+        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        fonts.replaceKey("/F1", font);
+        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+        resources.replaceKey("/Font", fonts);
+        page.replaceKey("/Resources", resources);
+        page.replaceKey("/Contents", pdf.newStream(contents));
+        helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf, file.c_str());
+    writer.write();
+}
+
+struct Workspace {
+    fs::path dir;
+    fs::path fifty;
+    fs::path twoHundred;
+    std::vector<fs::path> quarters;
+
+    Workspace() {
+        std::string pattern = (fs::temp_directory_path() / "kolvex-bench-pdf-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) std::abort();
+        dir = pattern;
+        fifty = dir / "fifty.pdf";
+        twoHundred = dir / "two-hundred.pdf";
+        writeDocument(fifty, 50);
+        writeDocument(twoHundred, 200);
+        for (int i = 0; i < 4; ++i) {
+            quarters.push_back(dir / fmt::format("part{}.pdf", i));
+            writeDocument(quarters.back(), 50);
+        }
+    }
+    ~Workspace() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    // A fresh, empty output folder.
+    fs::path outputFolder(const std::string& name) const {
+        fs::path folder = dir / name;
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        fs::create_directories(folder);
+        return folder;
+    }
+};
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
+
+Format format(const std::string& id, FormatCategory category, const std::string& type) {
+    Format f;
+    f.id = FormatID(id);
+    f.category = category;
+    f.extensions = {id};
+    f.contentTypes = {type};
+    f.label = id;
+    return f;
+}
+
+ConversionJob job(const fs::path& source, const fs::path& destination, const std::string& to,
+                  ConversionOptions options, std::vector<fs::path> additional = {}) {
+    const Format pdf = format("pdf", FormatCategory::pdf, "application/pdf");
+    const Format target = to == "png" ? format("png", FormatCategory::image, "image/png") : pdf;
+    return ConversionJob(source, std::move(additional), destination, pdf, target,
+                         {FormatID("pdf"), target.id, engine_ids::pdf}, std::move(options));
+}
+
+bool runProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+    return ProcessRunner().run(program, arguments, std::nullopt, {}, {}).exitCode == 0;
+}
+
+void BM_EnginePagesToPng150(benchmark::State& state) {
+    auto& w = workspace();
+    ConversionOptions options = ConversionOptions::defaults();
+    options.dpi = 150;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("engine-png");
+        state.ResumeTiming();
+        auto pages = PDFEngine().convert(job(w.fifty, out / "page.png", "png", options), {}, {});
+        if (pages.size() != 50) return state.SkipWithError("wrong page count");
+    }
+}
+
+void BM_PdftoppmPagesToPng150(benchmark::State& state) {
+    auto& w = workspace();
+    if (!fs::exists(kPdftoppm)) return state.SkipWithError("pdftoppm is missing (poppler-utils)");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("pdftoppm-png");
+        state.ResumeTiming();
+        if (!runProgram(kPdftoppm, {"-r", "150", "-png", w.fifty.string(), (out / "page").string()})) {
+            return state.SkipWithError("pdftoppm failed");
+        }
+    }
+}
+
+void BM_EngineSplit200(benchmark::State& state) {
+    auto& w = workspace();
+    ConversionOptions options = ConversionOptions::defaults();
+    options.tool = "split";
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("engine-split");
+        state.ResumeTiming();
+        auto files = PDFEngine().convert(job(w.twoHundred, out / "page.pdf", "pdf", options), {}, {});
+        if (files.size() != 200) return state.SkipWithError("wrong file count");
+    }
+}
+
+void BM_QpdfSplit200(benchmark::State& state) {
+    auto& w = workspace();
+    if (!fs::exists(kQpdf)) return state.SkipWithError("qpdf is missing");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("qpdf-split");
+        state.ResumeTiming();
+        if (!runProgram(kQpdf, {"--split-pages", w.twoHundred.string(), (out / "page-%d.pdf").string()})) {
+            return state.SkipWithError("qpdf failed");
+        }
+    }
+}
+
+void BM_EngineMerge200(benchmark::State& state) {
+    auto& w = workspace();
+    ConversionOptions options = ConversionOptions::defaults();
+    options.tool = "merge";
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("engine-merge");
+        state.ResumeTiming();
+        PDFEngine().convert(job(w.quarters[0], out / "merged.pdf", "pdf", options,
+                                {w.quarters[1], w.quarters[2], w.quarters[3]}),
+                            {}, {});
+    }
+}
+
+void BM_QpdfMerge200(benchmark::State& state) {
+    auto& w = workspace();
+    if (!fs::exists(kQpdf)) return state.SkipWithError("qpdf is missing");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("qpdf-merge");
+        state.ResumeTiming();
+        std::vector<std::string> arguments{"--empty", "--pages"};
+        for (const auto& part : w.quarters) arguments.push_back(part.string());
+        arguments.insert(arguments.end(), {"--", (out / "merged.pdf").string()});
+        if (!runProgram(kQpdf, arguments)) return state.SkipWithError("qpdf failed");
+    }
+}
+
+BENCHMARK(BM_EnginePagesToPng150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PdftoppmPagesToPng150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EngineSplit200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QpdfSplit200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EngineMerge200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QpdfMerge200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Shows the usual table and keeps each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (!run.error_occurred && run.iterations > 0) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+    }
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::vector<std::pair<std::string, std::string>> pairs{
+        {"BM_EnginePagesToPng150/min_time:2.000/real_time", "BM_PdftoppmPagesToPng150/min_time:2.000/real_time"},
+        {"BM_EngineSplit200/real_time", "BM_QpdfSplit200/real_time"},
+        {"BM_EngineMerge200/real_time", "BM_QpdfMerge200/real_time"}};
+    for (const auto& [engine, program] : pairs) {
+        auto e = reporter.times.find(engine);
+        auto p = reporter.times.find(program);
+        if (e == reporter.times.end() || p == reporter.times.end() || p->second <= 0) continue;
+        fmt::print("{} / {} = {:.2f}\n", engine.substr(0, engine.find('/')), program.substr(0, program.find('/')),
+                   e->second / p->second);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
