@@ -112,9 +112,11 @@ void QpdfDocument::write(QPDF& document, const std::filesystem::path& destinatio
     FILE* file = std::fopen(output.temporaryPath().c_str(), "wb");
     if (!file) throw ConversionError::insufficientPermissions(destination);
     bool written = false;
+    // qpdf keeps the description's pointer for its messages while it writes.
+    const std::string description = destination.filename().string();
     try {
         QPDFWriter writer(document);
-        writer.setOutputFile(destination.filename().c_str(), file, false);
+        writer.setOutputFile(description.c_str(), file, false);
         writer.setPreserveEncryption(false);
         writer.write();
         written = true;
