@@ -9,12 +9,9 @@
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <unistd.h>
 
+#include "BenchDocuments.h"
 #include "core/engines/pdf/PDFEngine.h"
 #include "core/services/ProcessRunner.h"
 
@@ -25,33 +22,6 @@ using namespace kolvex;
 
 const fs::path kPdftoppm = "/usr/bin/pdftoppm";
 const fs::path kQpdf = "/usr/bin/qpdf";
-
-// A text-heavy page: forty lines of Helvetica, a few filled shapes.
-void writeDocument(const fs::path& file, int pages) {
-    QPDF pdf;
-    pdf.emptyPDF();
-    QPDFObjectHandle font = pdf.makeIndirectObject(
-        QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
-    QPDFPageDocumentHelper helper(pdf);
-    for (int n = 1; n <= pages; ++n) {
-        std::string contents = "0.2 0.4 0.8 rg 72 72 200 120 re f 0.9 0.3 0.2 rg 320 72 200 120 re f 0 g BT /F1 11 Tf 14 TL 72 740 Td\n";
-        for (int line = 0; line < 40; ++line) {
-            contents += fmt::format("(Page {} line {}: the quick brown fox jumps over the lazy dog, again and again.) Tj T*\n",
-                                    n, line);
-        }
-        contents += "ET\n";
-        QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>");
-        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-        fonts.replaceKey("/F1", font);
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        resources.replaceKey("/Font", fonts);
-        page.replaceKey("/Resources", resources);
-        page.replaceKey("/Contents", pdf.newStream(contents));
-        helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-    }
-    QPDFWriter writer(pdf, file.c_str());
-    writer.write();
-}
 
 struct Workspace {
     fs::path dir;
@@ -65,11 +35,11 @@ struct Workspace {
         dir = pattern;
         fifty = dir / "fifty.pdf";
         twoHundred = dir / "two-hundred.pdf";
-        writeDocument(fifty, 50);
-        writeDocument(twoHundred, 200);
+        writeBenchDocument(fifty, 50);
+        writeBenchDocument(twoHundred, 200);
         for (int i = 0; i < 4; ++i) {
             quarters.push_back(dir / fmt::format("part{}.pdf", i));
-            writeDocument(quarters.back(), 50);
+            writeBenchDocument(quarters.back(), 50);
         }
     }
     ~Workspace() {

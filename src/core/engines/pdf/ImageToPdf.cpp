@@ -4,8 +4,6 @@
 #include <sstream>
 
 #include <fmt/format.h>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
 #include <vips/vips8>
 
 #include "core/engines/image/ImageFormatTable.h"
@@ -154,39 +152,6 @@ PdfImage decodedImage(const std::filesystem::path& source) {
     return result;
 }
 
-QPDFObjectHandle imageXObject(QPDF& document, const PdfImage& image) {
-    QPDFObjectHandle stream = QpdfDocument::newStream(document, image.samples, image.filter);
-    QPDFObjectHandle dictionary = stream.getDict();
-    dictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dictionary.replaceKey("/Width", QPDFObjectHandle::newInteger(image.width));
-    dictionary.replaceKey("/Height", QPDFObjectHandle::newInteger(image.height));
-    dictionary.replaceKey("/ColorSpace", QPDFObjectHandle::newName(image.colourSpace));
-    dictionary.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(image.bitsPerComponent));
-    if (image.invertedCmyk) {
-        QPDFObjectHandle decode = QPDFObjectHandle::newArray();
-        for (int i = 0; i < 4; ++i) {
-            decode.appendItem(QPDFObjectHandle::newInteger(1));
-            decode.appendItem(QPDFObjectHandle::newInteger(0));
-        }
-        dictionary.replaceKey("/Decode", decode);
-    }
-    if (image.alpha) {
-        QPDFObjectHandle mask = QpdfDocument::newStream(document, image.alpha, "");
-        QPDFObjectHandle maskDictionary = mask.getDict();
-        maskDictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-        maskDictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-        maskDictionary.replaceKey("/Width", QPDFObjectHandle::newInteger(image.width));
-        maskDictionary.replaceKey("/Height", QPDFObjectHandle::newInteger(image.height));
-        maskDictionary.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
-        maskDictionary.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(image.bitsPerComponent));
-        dictionary.replaceKey("/SMask", mask);
-    }
-    return stream;
-}
-
-std::string number(double value) { return fmt::format("{:.6g}", value); }
-
 }  // namespace
 
 std::optional<ImageToPdf::JpegFacts> ImageToPdf::readJpeg(const std::string& bytes) {
@@ -273,24 +238,23 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     const double pageWidth = (turned ? image->height : image->width) * pointsPerPixel;
     const double pageHeight = (turned ? image->width : image->height) * pointsPerPixel;
 
+    qpdf_bridge::PicturePage page;
+    page.mediaBox = {0, 0, pageWidth, pageHeight};
+    page.placement = placement(image->orientation, pageWidth, pageHeight);
+    page.pixelWidth = image->width;
+    page.pixelHeight = image->height;
+    page.colourSpace = image->colourSpace;
+    page.bitsPerComponent = image->bitsPerComponent;
+    page.filter = image->filter;
+    page.invertedCmyk = image->invertedCmyk;
+    page.samples = image->samples;
+    page.alpha = image->alpha;
     auto document = QpdfDocument::makeEmpty();
-    QPDFObjectHandle xobject = imageXObject(*document, *image);
-    const auto m = placement(image->orientation, pageWidth, pageHeight);
-    auto contents = std::make_shared<const std::string>(
-        fmt::format("q {} {} {} {} {} {} cm /Im0 Do Q\n", number(m[0]), number(m[1]), number(m[2]), number(m[3]),
-                    number(m[4]), number(m[5])));
-
-    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, pageWidth, pageHeight)));
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", xobject);
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", QpdfDocument::newStream(*document, contents, ""));
-    QPDFPageDocumentHelper(*document).addPage(QPDFPageObjectHelper(document->makeIndirectObject(page)), false);
-
+    try {
+        qpdf_bridge::appendPicturePage(*document, page);
+    } catch (const std::exception&) {
+        throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
+    }
     QpdfDocument::write(*document, destination);
 }
 

@@ -4,9 +4,6 @@
 #include <cmath>
 #include <set>
 
-#include <fmt/format.h>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/engines/pdf/PageFileNaming.h"
@@ -23,60 +20,11 @@ void report(const ProgressCallback& progress, double fraction) {
     if (progress) progress(fraction);
 }
 
-std::vector<QPDFPageObjectHelper> pagesOf(QPDF& document) {
-    QPDFPageDocumentHelper helper(document);
-    // Pages copied into other documents must carry what they inherit from the page tree.
-    helper.pushInheritedAttributesToPage();
-    return helper.getAllPages();
-}
-
 void removeAll(const std::vector<std::filesystem::path>& files) {
     for (const auto& file : files) {
         std::error_code ec;
         std::filesystem::remove(file, ec);
     }
-}
-
-// The page's /Rotate as a multiple of 90 in 0…270.
-int rotationOf(QPDFPageObjectHelper& page) {
-    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
-    if (!rotate.isInteger()) return 0;
-    const long long value = rotate.getIntValue();
-    const long long folded = ((value % 360) + 360) % 360;
-    return static_cast<int>(folded - folded % 90);
-}
-
-std::string number(double value) { return fmt::format("{:.6g}", value); }
-
-// A page showing only `jpeg` stretched over the media box `box` of the page it replaces.
-QPDFObjectHandle picturePage(QPDF& document, const QPDFObjectHandle::Rectangle& box, int rotation,
-                             std::shared_ptr<const std::string> jpeg, int pixelWidth, int pixelHeight) {
-    QPDFObjectHandle image = QpdfDocument::newStream(document, std::move(jpeg), "/DCTDecode");
-    QPDFObjectHandle imageDictionary = image.getDict();
-    imageDictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    imageDictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    imageDictionary.replaceKey("/Width", QPDFObjectHandle::newInteger(pixelWidth));
-    imageDictionary.replaceKey("/Height", QPDFObjectHandle::newInteger(pixelHeight));
-    imageDictionary.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceRGB"));
-    imageDictionary.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-
-    const double width = box.urx - box.llx;
-    const double height = box.ury - box.lly;
-    auto contents = std::make_shared<const std::string>(fmt::format("q {} 0 0 {} {} {} cm /Im0 Do Q\n", number(width),
-                                                                    number(height), number(box.llx), number(box.lly)));
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", image);
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-
-    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(box));
-    // The picture is drawn unrotated, so the page keeps its turn to look as it did.
-    if (rotation != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(rotation));
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", QpdfDocument::newStream(document, std::move(contents), ""));
-    return document.makeIndirectObject(page);
 }
 
 }  // namespace
@@ -112,7 +60,7 @@ std::vector<int> PdfPageTools::selectedPages(const ConversionJob& job, int pageC
 
 std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& tool, const ConversionJob& job,
                                                            const ProgressCallback& progress, std::stop_token stop) {
-    std::shared_ptr<QPDF> document = QpdfDocument::open(job.source);
+    QpdfDocument::Handle document = QpdfDocument::open(job.source);
     report(progress, 0.15);
 
     try {
@@ -151,29 +99,25 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
     throw ConversionError::unsupportedCombination(job.from.label, tool);
 }
 
-void PdfPageTools::rotate(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
+void PdfPageTools::rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                           std::stop_token stop) {
     const int step = rotationStep(job.options.rotation.value_or(0.0));
-    auto pages = pagesOf(document);
-    const double count = static_cast<double>(pages.size());
-    for (size_t index = 0; index < pages.size(); ++index) {
+    const int count = qpdf_bridge::pageCount(document);
+    for (int index = 0; index < count; ++index) {
         throwIfStopRequested(stop);
-        if (step != 0) pages[index].rotatePage(step, true);
         report(progress, 0.15 + static_cast<double>(index + 1) * 0.7 / count);
     }
+    qpdf_bridge::rotatePages(document, step);
 }
 
-void PdfPageTools::extractPages(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
-                                std::stop_token stop) {
-    auto pages = pagesOf(document);
-    const std::vector<int> selection = selectedPages(job, static_cast<int>(pages.size()));
-
+void PdfPageTools::extractPages(qpdf_bridge::Document& document, const ConversionJob& job,
+                                const ProgressCallback& progress, std::stop_token stop) {
+    const std::vector<int> selection = selectedPages(job, qpdf_bridge::pageCount(document));
     auto extracted = QpdfDocument::makeEmpty();
-    QPDFPageDocumentHelper target(*extracted);
     size_t inserted = 0;
     for (int index : selection) {
         throwIfStopRequested(stop);
-        target.addPage(pages[static_cast<size_t>(index)], false);
+        qpdf_bridge::appendPage(*extracted, document, index);
         ++inserted;
         report(progress, 0.15 + static_cast<double>(inserted) * 0.7 / static_cast<double>(selection.size()));
     }
@@ -181,10 +125,9 @@ void PdfPageTools::extractPages(QPDF& document, const ConversionJob& job, const 
     report(progress, 1.0);
 }
 
-std::vector<std::filesystem::path> PdfPageTools::splitPages(QPDF& document, const ConversionJob& job,
+std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
                                                             const ProgressCallback& progress, std::stop_token stop) {
-    auto pages = pagesOf(document);
-    const int count = static_cast<int>(pages.size());
+    const int count = qpdf_bridge::pageCount(document);
     if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
 
     std::vector<std::filesystem::path> outputs;
@@ -192,7 +135,7 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(QPDF& document, cons
         for (int index = 0; index < count; ++index) {
             if (stop.stop_requested()) throw ConversionError::cancelled();
             auto single = QpdfDocument::makeEmpty();
-            QPDFPageDocumentHelper(*single).addPage(pages[static_cast<size_t>(index)], false);
+            qpdf_bridge::appendPage(*single, document, index);
             const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
             QpdfDocument::write(*single, url);
             outputs.push_back(url);
@@ -207,38 +150,39 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(QPDF& document, cons
     return outputs;
 }
 
-void PdfPageTools::compress(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
-                            std::stop_token stop) {
+void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob& job,
+                            const ProgressCallback& progress, std::stop_token stop) {
     const double quality = job.options.quality.value_or(0.5);
     const double scale =
         job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0 : 2.0;
 
-    auto pages = pagesOf(document);
-    const int count = static_cast<int>(pages.size());
+    const int count = qpdf_bridge::pageCount(document);
     PopplerDocument renderer = PopplerDocument::load(QpdfDocument::mediaBoxCopy(job.source));
-    const bool canRender =
-        renderer.status() == PopplerDocument::Status::opened && renderer.pageCount() == count;
+    const bool canRender = renderer.status() == PopplerDocument::Status::opened && renderer.pageCount() == count;
 
     auto compressed = QpdfDocument::makeEmpty();
-    QPDFPageDocumentHelper target(*compressed);
     for (int index = 0; index < count; ++index) {
         throwIfStopRequested(stop);
-        QPDFPageObjectHelper& page = pages[static_cast<size_t>(index)];
-        QPDFObjectHandle mediaBox = page.getMediaBox();
+        const auto box = qpdf_bridge::mediaBox(document, index);
         bool replaced = false;
-        if (canRender && mediaBox.isRectangle()) {
-            const QPDFObjectHandle::Rectangle box = mediaBox.getArrayAsRectangle();
-            const double width = std::max(1.0, std::round((box.urx - box.llx) * scale));
-            const double height = std::max(1.0, std::round((box.ury - box.lly) * scale));
+        if (canRender && box) {
+            const double width = std::max(1.0, std::round(((*box)[2] - (*box)[0]) * scale));
+            const double height = std::max(1.0, std::round(((*box)[3] - (*box)[1]) * scale));
             if (PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
                                                static_cast<int64_t>(std::min(height, 1e12)))) {
                 try {
-                    PageBitmap bitmap =
-                        renderer.render(index, scale, static_cast<int>(width), static_cast<int>(height));
-                    auto jpeg = std::make_shared<const std::string>(PageImageWriter::encodeJpeg(bitmap, quality));
-                    target.addPage(QPDFPageObjectHelper(picturePage(*compressed, box, rotationOf(page), std::move(jpeg),
-                                                                    bitmap.width, bitmap.height)),
-                                   false);
+                    PageBitmap bitmap = renderer.render(index, scale, static_cast<int>(width), static_cast<int>(height));
+                    qpdf_bridge::PicturePage page;
+                    page.mediaBox = *box;
+                    // The picture is drawn unrotated, so the page keeps its turn to look as it did.
+                    page.rotation = qpdf_bridge::rotation(document, index);
+                    page.placement = {(*box)[2] - (*box)[0], 0, 0, (*box)[3] - (*box)[1], (*box)[0], (*box)[1]};
+                    page.pixelWidth = bitmap.width;
+                    page.pixelHeight = bitmap.height;
+                    page.colourSpace = "/DeviceRGB";
+                    page.filter = "/DCTDecode";
+                    page.samples = std::make_shared<const std::string>(PageImageWriter::encodeJpeg(bitmap, quality));
+                    qpdf_bridge::appendPicturePage(*compressed, page);
                     replaced = true;
                 } catch (const std::runtime_error&) {
                     replaced = false;
@@ -246,10 +190,10 @@ void PdfPageTools::compress(QPDF& document, const ConversionJob& job, const Prog
             }
         }
         // A page that cannot be drawn stays in the output as it was, never dropped.
-        if (!replaced) target.addPage(page, false);
+        if (!replaced) qpdf_bridge::appendPage(*compressed, document, index);
         report(progress, 0.15 + static_cast<double>(index + 1) * 0.75 / count);
     }
-    if (QpdfDocument::pageCount(*compressed) == 0) {
+    if (qpdf_bridge::pageCount(*compressed) == 0) {
         throw ConversionError::backendFailure("pdf", -1, "no pages could be re-rendered");
     }
     QpdfDocument::write(*compressed, job.destination);
@@ -257,9 +201,8 @@ void PdfPageTools::compress(QPDF& document, const ConversionJob& job, const Prog
     report(progress, 1.0);
 }
 
-void PdfPageTools::stripMetadata(QPDF& document, const ConversionJob& job) {
-    document.getTrailer().removeKey("/Info");
-    document.getRoot().removeKey("/Metadata");
+void PdfPageTools::stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job) {
+    qpdf_bridge::stripMetadata(document);
     QpdfDocument::write(document, job.destination);
 }
 
@@ -269,14 +212,14 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
     if (sources.size() < 2) throw ConversionError::unsupportedCombination("one file", "a merged PDF");
 
     // The merged document refers to its sources' objects until it is written.
-    std::vector<std::shared_ptr<QPDF>> opened;
+    std::vector<QpdfDocument::Handle> opened;
     auto merged = QpdfDocument::makeEmpty();
-    QPDFPageDocumentHelper target(*merged);
     for (size_t position = 0; position < sources.size(); ++position) {
         throwIfStopRequested(stop);
         opened.push_back(QpdfDocument::open(sources[position]));
         try {
-            for (auto& page : pagesOf(*opened.back())) target.addPage(page, false);
+            const int pages = qpdf_bridge::pageCount(*opened.back());
+            for (int index = 0; index < pages; ++index) qpdf_bridge::appendPage(*merged, *opened.back(), index);
         } catch (const std::exception&) {
             throw ConversionError::corruptedInput(sources[position]);
         }

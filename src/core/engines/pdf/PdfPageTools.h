@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include <qpdf/QPDF.hh>
-
 #include "core/conversion/ConversionEngine.h"
+#include "core/engines/pdf/QpdfBridge.h"
 
 namespace kolvex {
 
@@ -33,14 +32,14 @@ struct PdfPageTools {
                                           std::stop_token stop);
 
 private:
-    static void rotate(QPDF& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
-    static void extractPages(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
+    static void rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
+    static void extractPages(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                              std::stop_token stop);
-    static std::vector<std::filesystem::path> splitPages(QPDF& document, const ConversionJob& job,
+    static std::vector<std::filesystem::path> splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
                                                          const ProgressCallback& progress, std::stop_token stop);
-    static void compress(QPDF& document, const ConversionJob& job, const ProgressCallback& progress,
+    static void compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                          std::stop_token stop);
-    static void stripMetadata(QPDF& document, const ConversionJob& job);
+    static void stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job);
 };
 
 }  // namespace kolvex

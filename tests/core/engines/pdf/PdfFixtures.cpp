@@ -2,124 +2,12 @@
 
 #include <algorithm>
 
-#include <fmt/format.h>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <vips/vips8>
 
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/image/VipsRuntime.h"
 
 namespace kolvex::testing {
-
-namespace {
-
-QPDFObjectHandle rectangle(double a, double b, double c, double d) {
-    return QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(a, b, c, d));
-}
-
-}  // namespace
-
-void writeTestPdf(const std::filesystem::path& file, const std::vector<TestPage>& pages,
-                  const TestPdfOptions& options) {
-    QPDF pdf;
-    pdf.emptyPDF();
-    QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
-    QPDFPageDocumentHelper helper(pdf);
-    for (const TestPage& spec : pages) {
-        std::string contents = fmt::format("1 0 0 rg {} {} 40 40 re f\n", spec.originX, spec.originY);
-        if (!spec.text.empty()) {
-            contents += fmt::format("0 g BT /F1 12 Tf {} {} Td ({}) Tj ET\n", spec.originX + 50,
-                                    spec.originY + spec.height / 2, spec.text);
-        }
-        QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page >>");
-        if (!options.inheritMediaBox) {
-            page.replaceKey("/MediaBox", rectangle(spec.originX, spec.originY, spec.originX + spec.width,
-                                                   spec.originY + spec.height));
-        }
-        if (spec.cropBox) {
-            const auto& c = *spec.cropBox;
-            page.replaceKey("/CropBox", rectangle(c[0], c[1], c[2], c[3]));
-        }
-        if (spec.rotate != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(spec.rotate));
-        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-        fonts.replaceKey("/F1", font);
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        resources.replaceKey("/Font", fonts);
-        page.replaceKey("/Resources", resources);
-        page.replaceKey("/Contents", pdf.newStream(contents));
-        helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-    }
-    if (options.inheritMediaBox && !pages.empty()) {
-        const TestPage& first = pages.front();
-        pdf.getRoot().getKey("/Pages").replaceKey(
-            "/MediaBox", rectangle(first.originX, first.originY, first.originX + first.width, first.originY + first.height));
-    }
-    if (options.withMetadata) {
-        pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(QPDFObjectHandle::parse(
-                                                 "<< /Title (Secret plans) /Author (Someone) >>")));
-        QPDFObjectHandle xmp = pdf.newStream(
-            "<?xpacket begin=''?><x:xmpmeta xmlns:x='adobe:ns:meta/'><dc:title>Secret plans</dc:title>"
-            "</x:xmpmeta><?xpacket end='w'?>");
-        xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
-        xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
-        pdf.getRoot().replaceKey("/Metadata", xmp);
-    }
-    QPDFWriter writer(pdf, file.c_str());
-    if (!options.userPassword.empty() || !options.ownerPassword.empty()) {
-        writer.setR6EncryptionParameters(options.userPassword.c_str(), options.ownerPassword.c_str(), true, false,
-                                         false, false, false, false, qpdf_r3p_full, true);
-    }
-    writer.write();
-}
-
-std::vector<TestPage> numberedPages(int count, double width, double height) {
-    std::vector<TestPage> pages;
-    for (int n = 1; n <= count; ++n) {
-        TestPage page;
-        page.width = width;
-        page.height = height;
-        page.text = fmt::format("Page {}", n);
-        pages.push_back(page);
-    }
-    return pages;
-}
-
-PdfFacts readPdf(const std::filesystem::path& file) {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processFile(file.c_str());
-    PdfFacts facts;
-    facts.encrypted = pdf.isEncrypted();
-    facts.hasInfo = pdf.getTrailer().hasKey("/Info");
-    facts.hasXmp = pdf.getRoot().hasKey("/Metadata");
-    for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-        ++facts.pages;
-        auto box = page.getMediaBox().getArrayAsRectangle();
-        facts.mediaBoxes.push_back({box.llx, box.lly, box.urx, box.ury});
-        QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
-        facts.rotations.push_back(rotate.isInteger() ? static_cast<int>(rotate.getIntValue()) : 0);
-        std::string filter;
-        for (auto& [name, image] : page.getImages()) {
-            QPDFObjectHandle f = image.getDict().getKey("/Filter");
-            filter = f.isName() ? f.getName() : "none";
-            if (facts.pages == 1) {
-                auto raw = image.getRawStreamData();
-                facts.firstImageData.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
-                QPDFObjectHandle space = image.getDict().getKey("/ColorSpace");
-                facts.firstImageColourSpace = space.isName() ? space.getName() : "";
-                facts.firstImageBits = static_cast<int>(image.getDict().getKey("/BitsPerComponent").getIntValue());
-                facts.firstImageHasSoftMask = image.getDict().hasKey("/SMask");
-            }
-            break;
-        }
-        facts.imageFilters.push_back(filter);
-    }
-    return facts;
-}
 
 std::vector<std::string> pageTexts(const std::filesystem::path& file) {
     PopplerDocument document = PopplerDocument::load(file);

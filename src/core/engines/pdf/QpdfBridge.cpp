@@ -1,0 +1,245 @@
+#include "core/engines/pdf/QpdfBridge.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include <qpdf/Pl_String.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+namespace kolvex::qpdf_bridge {
+
+struct Document {
+    QPDF pdf;
+    bool pushedInherited = false;
+};
+
+namespace {
+
+// Hands qpdf a stream's bytes when it writes them; the bytes stay shared, never copied.
+class SharedBytesProvider : public QPDFObjectHandle::StreamDataProvider {
+public:
+    explicit SharedBytesProvider(std::shared_ptr<const std::string> bytes) : m_bytes(std::move(bytes)) {}
+
+    void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
+        pipeline->write(reinterpret_cast<const unsigned char*>(m_bytes->data()), m_bytes->size());
+        pipeline->finish();
+    }
+
+private:
+    std::shared_ptr<const std::string> m_bytes;
+};
+
+DocumentPtr newDocument() {
+    auto document = std::make_shared<Document>();
+    // Damage is reported to the user as an error of ours; qpdf's warnings would go to stderr.
+    document->pdf.setSuppressWarnings(true);
+    return document;
+}
+
+// Pages copied elsewhere or inspected must carry what they inherit from the page tree.
+std::vector<QPDFPageObjectHelper> pagesOf(Document& document) {
+    QPDFPageDocumentHelper helper(document.pdf);
+    if (!document.pushedInherited) {
+        helper.pushInheritedAttributesToPage();
+        document.pushedInherited = true;
+    }
+    return helper.getAllPages();
+}
+
+QPDFObjectHandle streamOf(QPDF& pdf, std::shared_ptr<const std::string> bytes, const std::string& filter) {
+    QPDFObjectHandle stream = pdf.newStream();
+    stream.replaceStreamData(std::make_shared<SharedBytesProvider>(std::move(bytes)),
+                             filter.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::newName(filter),
+                             QPDFObjectHandle::newNull());
+    return stream;
+}
+
+QPDFObjectHandle imageStream(QPDF& pdf, std::shared_ptr<const std::string> samples, const std::string& filter,
+                             int width, int height, const std::string& colourSpace, int bits) {
+    QPDFObjectHandle stream = streamOf(pdf, std::move(samples), filter);
+    QPDFObjectHandle dictionary = stream.getDict();
+    dictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dictionary.replaceKey("/Width", QPDFObjectHandle::newInteger(width));
+    dictionary.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
+    dictionary.replaceKey("/ColorSpace", QPDFObjectHandle::newName(colourSpace));
+    dictionary.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bits));
+    return stream;
+}
+
+// A number for a content stream: C locale, no exponent for the sizes of pages.
+std::string number(double value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text.precision(6);
+    text << std::fixed << value;
+    std::string s = text.str();
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+}  // namespace
+
+Opened open(const std::filesystem::path& file) {
+    Opened result;
+    auto document = newDocument();
+    try {
+        document->pdf.processFile(file.c_str(), "");
+    } catch (const QPDFExc& error) {
+        result.status = error.getErrorCode() == qpdf_e_password ? OpenStatus::needsPassword : OpenStatus::unreadable;
+        return result;
+    } catch (const std::exception&) {
+        return result;
+    }
+    result.status = OpenStatus::opened;
+    result.document = std::move(document);
+    return result;
+}
+
+DocumentPtr makeEmpty() {
+    auto document = newDocument();
+    document->pdf.emptyPDF();
+    return document;
+}
+
+int pageCount(Document& document) {
+    try {
+        return static_cast<int>(document.pdf.getAllPages().size());
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+std::optional<std::array<double, 4>> mediaBox(Document& document, int index) {
+    try {
+        auto pages = pagesOf(document);
+        if (index < 0 || static_cast<size_t>(index) >= pages.size()) return std::nullopt;
+        QPDFObjectHandle box = pages[static_cast<size_t>(index)].getMediaBox();
+        if (!box.isRectangle()) return std::nullopt;
+        const auto r = box.getArrayAsRectangle();
+        return std::array<double, 4>{r.llx, r.lly, r.urx, r.ury};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+int rotation(Document& document, int index) {
+    try {
+        auto pages = pagesOf(document);
+        if (index < 0 || static_cast<size_t>(index) >= pages.size()) return 0;
+        QPDFObjectHandle rotate = pages[static_cast<size_t>(index)].getAttribute("/Rotate", false);
+        if (!rotate.isInteger()) return 0;
+        const long long folded = ((rotate.getIntValue() % 360) + 360) % 360;
+        return static_cast<int>(folded - folded % 90);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+void rotatePages(Document& document, int step) {
+    if (step % 360 == 0) return;
+    for (auto& page : pagesOf(document)) page.rotatePage(step, true);
+}
+
+void appendPage(Document& target, Document& source, int index) {
+    auto pages = pagesOf(source);
+    if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
+    QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
+}
+
+void stripMetadata(Document& document) {
+    document.pdf.getTrailer().removeKey("/Info");
+    document.pdf.getRoot().removeKey("/Metadata");
+}
+
+std::optional<std::string> mediaBoxCopy(const std::filesystem::path& file) {
+    Opened opened = open(file);
+    if (opened.status != OpenStatus::opened) return std::nullopt;
+    std::string copy;
+    try {
+        for (auto& page : pagesOf(*opened.document)) {
+            QPDFObjectHandle dictionary = page.getObjectHandle();
+            QPDFObjectHandle media = page.getMediaBox(true);
+            if (media.isRectangle()) {
+                dictionary.replaceKey("/CropBox", media.shallowCopy());
+            } else {
+                dictionary.removeKey("/CropBox");
+            }
+            dictionary.removeKey("/Rotate");
+        }
+        Pl_String sink("media box copy", nullptr, copy);
+        QPDFWriter writer(opened.document->pdf);
+        writer.setOutputPipeline(&sink);
+        writer.setPreserveEncryption(false);
+        // Streams pass through untouched: the copy only lives for the renderer.
+        writer.setCompressStreams(false);
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.write();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return copy;
+}
+
+void appendPicturePage(Document& target, const PicturePage& spec) {
+    QPDF& pdf = target.pdf;
+    QPDFObjectHandle image = imageStream(pdf, spec.samples, spec.filter, spec.pixelWidth, spec.pixelHeight,
+                                         spec.colourSpace, spec.bitsPerComponent);
+    if (spec.invertedCmyk) {
+        QPDFObjectHandle decode = QPDFObjectHandle::newArray();
+        for (int i = 0; i < 4; ++i) {
+            decode.appendItem(QPDFObjectHandle::newInteger(1));
+            decode.appendItem(QPDFObjectHandle::newInteger(0));
+        }
+        image.getDict().replaceKey("/Decode", decode);
+    }
+    if (spec.alpha) {
+        image.getDict().replaceKey("/SMask", imageStream(pdf, spec.alpha, "", spec.pixelWidth, spec.pixelHeight,
+                                                         "/DeviceGray", spec.bitsPerComponent));
+    }
+
+    const auto& m = spec.placement;
+    auto contents = std::make_shared<const std::string>("q " + number(m[0]) + " " + number(m[1]) + " " + number(m[2]) +
+                                                        " " + number(m[3]) + " " + number(m[4]) + " " + number(m[5]) +
+                                                        " cm /Im0 Do Q\n");
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/Im0", image);
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+
+    const auto& b = spec.mediaBox;
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(b[0], b[1], b[2], b[3])));
+    if (spec.rotation != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(spec.rotation));
+    page.replaceKey("/Resources", resources);
+    page.replaceKey("/Contents", streamOf(pdf, std::move(contents), ""));
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+}
+
+WriteStatus write(Document& document, const std::filesystem::path& file) {
+    FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) return WriteStatus::cannotCreate;
+    bool written = false;
+    // qpdf keeps the description's pointer for its messages while it writes.
+    const std::string description = file.filename().string();
+    try {
+        QPDFWriter writer(document.pdf);
+        writer.setOutputFile(description.c_str(), out, false);
+        writer.setPreserveEncryption(false);
+        writer.write();
+        written = true;
+    } catch (const std::exception&) {
+        written = false;
+    }
+    const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
+    const bool closed = std::fclose(out) == 0;
+    return written && flushed && closed ? WriteStatus::written : WriteStatus::failed;
+}
+
+}  // namespace kolvex::qpdf_bridge

@@ -1,0 +1,78 @@
+#pragma once
+
+// Everything that touches qpdf's headers lives behind this header. qpdf 11's headers do not
+// compile as C++20 with clang 14 (a nested type of its JSON class is destroyed before the class
+// is complete), so QpdfBridge.cpp is built as C++17 and this interface uses nothing newer.
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kolvex::qpdf_bridge {
+
+// A PDF held by qpdf. A document built from pages of other documents refers to them until it
+// is written: keep every source alive until `write` has returned. One thread at a time.
+struct Document;
+using DocumentPtr = std::shared_ptr<Document>;
+
+enum class OpenStatus { opened, needsPassword, unreadable };
+
+struct Opened {
+    OpenStatus status = OpenStatus::unreadable;
+    DocumentPtr document;  // set when opened
+};
+
+// Opens a file with an empty user password (documents that only restrict editing open).
+Opened open(const std::filesystem::path& file);
+
+// A document with no pages.
+DocumentPtr makeEmpty();
+
+// Page count; 0 when the page tree cannot be read.
+int pageCount(Document& document);
+
+// A page's media box (llx, lly, urx, ury) as it or its ancestors give it.
+std::optional<std::array<double, 4>> mediaBox(Document& document, int index);
+
+// A page's rotation, inherited or its own, as a multiple of 90 in 0…270.
+int rotation(Document& document, int index);
+
+// The following throw std::exception when qpdf meets damage.
+
+// Turns every page by `step` (a multiple of 90) on top of its own rotation.
+void rotatePages(Document& document, int step);
+
+// Appends a copy of page `index` of `source` (with what it inherits) to `target`.
+void appendPage(Document& target, Document& source, int index);
+
+// Removes the Info dictionary and the document's XMP metadata stream.
+void stripMetadata(Document& document);
+
+// A copy of the file in memory whose pages show their whole media box upright (crop box :=
+// media box, no rotation), streams left as they are; none when qpdf cannot read or write it.
+std::optional<std::string> mediaBoxCopy(const std::filesystem::path& file);
+
+// A page holding one picture. The samples are shared with the writer, never copied.
+struct PicturePage {
+    std::array<double, 4> mediaBox{};   // llx, lly, urx, ury
+    int rotation = 0;                   // /Rotate of the page
+    std::array<double, 6> placement{};  // the "cm" that maps the picture's unit square
+    int pixelWidth = 0;
+    int pixelHeight = 0;
+    std::string colourSpace;            // "/DeviceGray", "/DeviceRGB", "/DeviceCMYK"
+    int bitsPerComponent = 8;
+    std::string filter;                 // "/DCTDecode"; empty for raw samples, compressed on writing
+    bool invertedCmyk = false;          // Adobe CMYK JPEG: samples are stored inverted
+    std::shared_ptr<const std::string> samples;
+    std::shared_ptr<const std::string> alpha;  // raw soft mask samples, same depth; may be null
+};
+void appendPicturePage(Document& target, const PicturePage& page);
+
+enum class WriteStatus { written, cannotCreate, failed };
+
+// Writes the document, unencrypted, to `file` (created or truncated).
+WriteStatus write(Document& document, const std::filesystem::path& file);
+
+}  // namespace kolvex::qpdf_bridge
