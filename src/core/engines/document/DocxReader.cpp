@@ -57,9 +57,101 @@ struct RunStyle {
     double pointSize = 12;
 };
 
+// Run properties as one level of the style hierarchy states them; unset ones come from below.
+struct RunProperties {
+    std::optional<bool> bold;
+    std::optional<bool> italic;
+    std::optional<bool> monospaced;
+    std::optional<double> pointSize;
+
+    static RunProperties of(const pugi::xml_node& rPr) {
+        RunProperties p;
+        for (const pugi::xml_node& property : rPr.children()) {
+            const std::string_view name = localName(property.name());
+            if (name == "b") p.bold = toggleValue(property);
+            else if (name == "i") p.italic = toggleValue(property);
+            else if (name == "sz") {
+                const int halfPoints = std::atoi(std::string(attributeValue(property, "val")).c_str());
+                if (halfPoints >= 2 && halfPoints <= 3276) p.pointSize = halfPoints / 2.0;
+            } else if (name == "rFonts") {
+                p.monospaced = looksMonospaced(attributeValue(property, "ascii")) || looksMonospaced(attributeValue(property, "hAnsi"));
+            }
+        }
+        return p;
+    }
+
+    void applyTo(RunStyle& style) const {
+        if (bold) style.bold = *bold;
+        if (italic) style.italic = *italic;
+        if (monospaced) style.monospaced = *monospaced;
+        if (pointSize) style.pointSize = *pointSize;
+    }
+};
+
+pugi::xml_node childNamed(const pugi::xml_node& node, std::string_view name) {
+    for (const pugi::xml_node& child : node.children())
+        if (localName(child.name()) == name) return child;
+    return {};
+}
+
+// The paragraph and character styles of styles.xml: what each says of runs, and what it is based on.
+class StyleSheet {
+public:
+    StyleSheet() = default;
+
+    explicit StyleSheet(const pugi::xml_node& styles) {
+        for (const pugi::xml_node& child : styles.children()) {
+            const std::string_view name = localName(child.name());
+            if (name == "docDefaults") {
+                if (pugi::xml_node rPr = childNamed(childNamed(child, "rPrDefault"), "rPr")) m_defaults = RunProperties::of(rPr);
+            } else if (name == "style") {
+                const std::string_view type = attributeValue(child, "type");
+                if (type != "paragraph" && type != "character") continue;
+                Style style;
+                style.basedOn = std::string(attributeValue(childNamed(child, "basedOn"), "val"));
+                if (pugi::xml_node rPr = childNamed(child, "rPr")) style.properties = RunProperties::of(rPr);
+                const std::string id(attributeValue(child, "styleId"));
+                const std::string_view isDefault = attributeValue(child, "default");
+                if (type == "paragraph" && (isDefault == "1" || isDefault == "true")) m_defaultParagraph = id;
+                m_styles[id] = std::move(style);
+            }
+        }
+    }
+
+    // The style a run starts from: document defaults, then the paragraph's style chain.
+    RunStyle paragraphBase(std::string_view paragraphStyle) const {
+        RunStyle style;
+        m_defaults.applyTo(style);
+        apply(paragraphStyle.empty() ? std::string_view(m_defaultParagraph) : paragraphStyle, style);
+        return style;
+    }
+
+    // A style and the styles it is based on, the base first. Cycles and long chains stop.
+    void apply(std::string_view id, RunStyle& style) const {
+        std::vector<const RunProperties*> chain;
+        std::string current(id);
+        for (int depth = 0; depth < 32 && !current.empty(); ++depth) {
+            auto found = m_styles.find(current);
+            if (found == m_styles.end()) break;
+            chain.push_back(&found->second.properties);
+            current = found->second.basedOn;
+        }
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->applyTo(style);
+    }
+
+private:
+    struct Style {
+        std::string basedOn;
+        RunProperties properties;
+    };
+    RunProperties m_defaults;
+    std::string m_defaultParagraph;
+    std::map<std::string, Style> m_styles;
+};
+
 class BodyWalker {
 public:
-    BodyWalker(const std::map<std::string, std::string>& links) : m_links(links) {}
+    BodyWalker(const std::map<std::string, std::string>& links, const StyleSheet& styles) : m_links(links), m_styles(styles) {}
 
     StyledText take() { return std::move(m_out); }
 
@@ -82,6 +174,8 @@ public:
 
 private:
     const std::map<std::string, std::string>& m_links;
+    const StyleSheet& m_styles;
+    RunStyle m_paragraphBase;
     StyledText m_out;
     bool m_firstParagraph = true;
     std::optional<std::string> m_link;
@@ -89,7 +183,11 @@ private:
     void paragraph(const pugi::xml_node& p, size_t depth) {
         if (!m_firstParagraph) m_out.append("\n", TextAttributes{TextFont::system(), std::nullopt, kIntentNone});
         m_firstParagraph = false;
+        const std::string_view styleId = attributeValue(childNamed(childNamed(p, "pPr"), "pStyle"), "val");
+        const RunStyle outer = m_paragraphBase;
+        m_paragraphBase = m_styles.paragraphBase(styleId);
         inlineContent(p, depth);
+        m_paragraphBase = outer;
     }
 
     void inlineContent(const pugi::xml_node& node, size_t depth) {
@@ -121,20 +219,10 @@ private:
     }
 
     void run(const pugi::xml_node& r) {
-        RunStyle style;
-        for (const pugi::xml_node& properties : r.children()) {
-            if (localName(properties.name()) != "rPr") continue;
-            for (const pugi::xml_node& property : properties.children()) {
-                const std::string_view name = localName(property.name());
-                if (name == "b") style.bold = toggleValue(property);
-                else if (name == "i") style.italic = toggleValue(property);
-                else if (name == "sz") {
-                    const int halfPoints = std::atoi(std::string(attributeValue(property, "val")).c_str());
-                    if (halfPoints >= 2 && halfPoints <= 3276) style.pointSize = halfPoints / 2.0;
-                } else if (name == "rFonts") {
-                    style.monospaced = looksMonospaced(attributeValue(property, "ascii")) || looksMonospaced(attributeValue(property, "hAnsi"));
-                }
-            }
+        RunStyle style = m_paragraphBase;
+        if (pugi::xml_node rPr = childNamed(r, "rPr")) {
+            m_styles.apply(attributeValue(childNamed(rPr, "rStyle"), "val"), style);
+            RunProperties::of(rPr).applyTo(style);
         }
         TextAttributes attributes;
         TextFont font = TextFont::system(style.pointSize);
@@ -211,6 +299,7 @@ StyledText DocxReader::read(const std::filesystem::path& path) {
 
     std::optional<std::string> documentXml;
     std::string relationships;
+    std::string styles;
     archive_entry* entry = nullptr;
     for (size_t count = 0; count < kMaxEntries; ++count) {
         const int status = archive_read_next_header(a.get(), &entry);
@@ -220,13 +309,13 @@ StyledText DocxReader::read(const std::filesystem::path& path) {
         if (!name) continue;
         if (std::strcmp(name, "word/document.xml") == 0) documentXml = readEntry(a.get(), name);
         else if (std::strcmp(name, "word/_rels/document.xml.rels") == 0) relationships = readEntry(a.get(), name);
-        if (documentXml && !relationships.empty()) break;
+        else if (std::strcmp(name, "word/styles.xml") == 0) styles = readEntry(a.get(), name);
     }
     if (!documentXml) throw DocumentFormatError("the package has no word/document.xml");
-    return readParts(*documentXml, relationships);
+    return readParts(*documentXml, relationships, styles);
 }
 
-StyledText DocxReader::readParts(std::string_view documentXml, std::string_view relationshipsXml) {
+StyledText DocxReader::readParts(std::string_view documentXml, std::string_view relationshipsXml, std::string_view stylesXml) {
     std::map<std::string, std::string> links;
     if (!relationshipsXml.empty()) {
         const pugi::xml_document rels = parseXml(relationshipsXml, "relationships part");
@@ -236,13 +325,19 @@ StyledText DocxReader::readParts(std::string_view documentXml, std::string_view 
                 links[std::string(attributeValue(relationship, "Id"))] = std::string(attributeValue(relationship, "Target"));
         }
     }
+    StyleSheet styles;
+    pugi::xml_document stylesDocument;
+    if (!stylesXml.empty()) {
+        stylesDocument = parseXml(stylesXml, "styles part");
+        styles = StyleSheet(stylesDocument.document_element());
+    }
     const pugi::xml_document document = parseXml(documentXml, "document part");
     pugi::xml_node root = document.document_element();
     if (localName(root.name()) != "document") throw DocumentFormatError("the document part has no document element");
     pugi::xml_node body;
     for (const pugi::xml_node& child : root.children())
         if (localName(child.name()) == "body") body = child;
-    BodyWalker walker(links);
+    BodyWalker walker(links, styles);
     if (body) walker.block(body, 0);
     return walker.take();
 }

@@ -43,6 +43,33 @@ TEST(DocxReader, ReadsParagraphsRunsAndToggles) {
     EXPECT_EQ(text.runs().back(), (TextRun{"link", link}));
 }
 
+TEST(DocxReader, AppliesDefaultsAndStyles) {
+    const std::string styles =
+        R"(<?xml version="1.0"?><w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+        R"(<w:docDefaults><w:rPrDefault><w:rPr><w:sz w:val="22"/></w:rPr></w:rPrDefault></w:docDefaults>)"
+        R"(<w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:name w:val="Normal"/></w:style>)"
+        R"(<w:style w:type="paragraph" w:styleId="Title"><w:basedOn w:val="Heading1"/><w:rPr><w:i/></w:rPr></w:style>)"
+        R"(<w:style w:type="paragraph" w:styleId="Heading1"><w:basedOn w:val="Normal"/><w:rPr><w:b/><w:sz w:val="32"/></w:rPr></w:style>)"
+        R"(<w:style w:type="character" w:styleId="Code"><w:rPr><w:rFonts w:ascii="Courier New" w:hAnsi="Courier New"/></w:rPr></w:style>)"
+        R"(<w:style w:type="paragraph" w:styleId="Loop"><w:basedOn w:val="Loop"/><w:rPr><w:b/></w:rPr></w:style>)"
+        R"(</w:styles>)";
+    const std::string xml = kOpen +
+        R"(<w:p><w:pPr><w:pStyle w:val="Heading1"/></w:pPr><w:r><w:t>Head</w:t></w:r><w:r><w:rPr><w:b w:val="0"/></w:rPr><w:t>light</w:t></w:r></w:p>)"
+        R"(<w:p><w:pPr><w:pStyle w:val="Title"/></w:pPr><w:r><w:t>Title</w:t></w:r></w:p>)"
+        R"(<w:p><w:r><w:t>body </w:t></w:r><w:r><w:rPr><w:rStyle w:val="Code"/></w:rPr><w:t>code</w:t></w:r></w:p>)"
+        R"(<w:p><w:pPr><w:pStyle w:val="Loop"/></w:pPr><w:r><w:t>loop</w:t></w:r></w:p>)" +
+        kClose;
+    const StyledText text = DocxReader::readParts(xml, "", styles);
+    TextAttributes titleFont = boldAttributes(16);
+    titleFont.font->italic = true;
+    const std::vector<TextRun> expected = {
+        {"Head", boldAttributes(16)}, {"light", plainAttributes(16)}, {"\n", plainAttributes()}, {"Title", titleFont},
+        {"\n", plainAttributes()},   {"body ", plainAttributes(11)}, {"code", testing::monoAttributes(11)},
+        {"\n", plainAttributes()},   {"loop", boldAttributes(11)},
+    };
+    EXPECT_EQ(text.runs(), expected);
+}
+
 TEST(DocxReader, ExpandsNoEntities) {
     const std::string laughs =
         R"(<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;">)"
