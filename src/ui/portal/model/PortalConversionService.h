@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <stop_token>
+#include <vector>
+
+#include "core/conversion/BatchProgress.h"
+#include "core/format/ConversionJob.h"
+
+namespace kolvex {
+
+class ConversionCoordinator;
+
+// What the Portal needs of the conversion coordinator: its two blocking requests. The model
+// calls them on a worker thread. Tests put a scripted service in its place.
+class PortalConversionService {
+public:
+    virtual ~PortalConversionService() = default;
+    virtual std::vector<ConversionResult> submit(const ConversionIntent& intent, const BatchProgressCallback& progress,
+                                                 std::stop_token stop) = 0;
+    virtual std::vector<ConversionResult> submit(const ToolIntent& intent, const BatchProgressCallback& progress,
+                                                 std::stop_token stop) = 0;
+
+    // The coordinator itself behind this interface; nothing for nothing.
+    static std::shared_ptr<PortalConversionService> wrapping(std::shared_ptr<ConversionCoordinator> coordinator);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,78 @@
+#include "ui/portal/model/Thumbnailer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QIcon>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "core/engines/image/Thumbnailer.h"
+
+namespace kolvex {
+
+namespace {
+
+int pixelSide(QSizeF size, double scale) {
+    const double side = std::max(size.width(), size.height()) * (scale > 0 ? scale : 1);
+    return std::max(1, static_cast<int>(std::lround(side)));
+}
+
+// Drawn in code for a type the icon theme does not know (or without any icon theme).
+QImage plainDocument(int side) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double w = side * 0.7, h = side * 0.9;
+    const QRectF page((side - w) / 2, (side - h) / 2, w, h);
+    const double fold = w * 0.3;
+    QPainterPath path;
+    path.moveTo(page.topLeft());
+    path.lineTo(page.right() - fold, page.top());
+    path.lineTo(page.right(), page.top() + fold);
+    path.lineTo(page.bottomRight());
+    path.lineTo(page.bottomLeft());
+    path.closeSubpath();
+    p.fillPath(path, QColor(235, 235, 240));
+    p.setPen(QPen(QColor(150, 150, 160), std::max(1.0, side / 40.0)));
+    p.drawPath(path);
+    return image;
+}
+
+}  // namespace
+
+QImage Thumbnailer::image(const std::filesystem::path& file, QSizeF size, double scale) {
+    QImage found = picture(file, size, scale);
+    return found.isNull() ? icon(file, size, scale) : found;
+}
+
+QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, double scale) {
+    const int side = pixelSide(size, scale);
+    if (auto pixels = image::makeThumbnail(file, side)) {
+        QImage picture(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4,
+                       QImage::Format_RGBA8888);
+        QImage copy = picture.copy();  // detach from the pixel vector
+        copy.setDevicePixelRatio(scale > 0 ? scale : 1);
+        return copy;
+    }
+    return {};
+}
+
+QImage Thumbnailer::icon(const std::filesystem::path& file, QSizeF size, double scale) {
+    const int side = pixelSide(size, scale);
+    QImage result;
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string()));
+    QIcon themed = QIcon::fromTheme(type.iconName());
+    if (themed.isNull()) themed = QIcon::fromTheme(type.genericIconName());
+    if (!themed.isNull()) result = themed.pixmap(QSize(side, side)).toImage();
+    if (result.isNull()) result = plainDocument(side);
+    if (result.width() != side && result.height() != side) {
+        result = result.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    result.setDevicePixelRatio(scale > 0 ? scale : 1);
+    return result;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,310 @@
+// The model's state, gesture, ring, selection and keyboard path.
+
+#include <numbers>
+
+#include "PortalModelTestSupport.h"
+
+namespace kolvex::testing {
+namespace {
+
+using Kind = PortalPhase::Kind;
+
+TEST_F(PortalModelTest, NewModelIsIdleAndEmpty) {
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_FALSE(model->isBusy());
+    EXPECT_TRUE(model->targets().empty());
+    EXPECT_FALSE(model->selectedIndex());
+    EXPECT_FALSE(model->selectedTarget());
+    EXPECT_DOUBLE_EQ(model->commitAngle(), std::numbers::pi / 2);
+    EXPECT_EQ(model->formatQuery(), "");
+    EXPECT_EQ(model->activeCount(), 0);
+    EXPECT_FALSE(model->aggregateProgress());
+    EXPECT_EQ(model->motion(), PortalMotion{});
+}
+
+TEST_F(PortalModelTest, ToolsNeedingParametersAreExactlyTheNine) {
+    EXPECT_EQ(PortalModel::toolsNeedingParameters(),
+              (std::set<std::string>{"crop", "trim", "rotate", "flip", "resize", "compress", "extract-audio", "split",
+                                     "merge"}));
+}
+
+TEST_F(PortalModelTest, PhasesAreEqualOnlyByCaseAndPayload) {
+    EXPECT_EQ(PortalPhase::converting(0.5), PortalPhase::converting(0.5));
+    EXPECT_NE(PortalPhase::converting(0.5), PortalPhase::converting(0.51));
+    EXPECT_NE(PortalPhase::succeeded("a"), PortalPhase::succeeded("a", "n"));
+    EXPECT_NE(PortalPhase::failed("m"), PortalPhase::succeeded("m"));
+    EXPECT_EQ(PortalPhase::needsParameters(toolTarget("crop", "Crop")),
+              PortalPhase::needsParameters(toolTarget("crop", "Crop")));
+    EXPECT_EQ(PortalPhase::browsing(), PortalPhase{});
+}
+
+TEST_F(PortalModelTest, RingIsLoggedClockwiseFromTheTop) {
+    LogCapture log;
+    browse({"/tmp/a.heic"}, std::nullopt);
+    ASSERT_EQ(model->targets().size(), 4u);
+    bool found = false;
+    for (const auto& e : log.entries()) {
+        if (e.message.rfind("RING n=4 r=", 0) != 0) continue;
+        found = true;
+        EXPECT_NE(e.message.find("PNG@90°(+0,+"), std::string::npos) << e.message;
+        EXPECT_NE(e.message.find("JPEG@0°(+"), std::string::npos) << e.message;
+        EXPECT_NE(e.message.find("WebP@-90°(+0,-"), std::string::npos) << e.message;
+        EXPECT_NE(e.message.find("TIFF@-180°(-"), std::string::npos) << e.message;
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(PortalModelTest, EmptyRingIsAskedForAgainButAStandingRingIsKept) {
+    provider->rings.erase(PortalMode::convert);
+    LogCapture log;
+    browse({"/tmp/a.xyz"}, std::nullopt);
+    EXPECT_TRUE(model->targets().empty());
+    EXPECT_TRUE(log.contains("interaction", "RING n=0 r="));
+    EXPECT_FALSE(model->selectedIndex());
+    const int calls = provider->targetCalls;
+    model->apply(PortalMode::convert);
+    EXPECT_EQ(provider->targetCalls, calls + 1);
+
+    provider->rings[PortalMode::convert] = {formatTarget("png", "PNG")};
+    model->apply(PortalMode::convert);
+    pointAt(0);
+    ASSERT_EQ(model->selectedIndex(), 0);
+    log.clear();
+    const int before = provider->targetCalls;
+    model->apply(PortalMode::convert);
+    EXPECT_EQ(provider->targetCalls, before);
+    EXPECT_EQ(model->selectedIndex(), 0);
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST_F(PortalModelTest, PointerSelectsByDirectionAndLogsOnlyChanges) {
+    browse({"/tmp/a.heic"}, std::nullopt);
+    LogCapture log;
+    pointAt(1);
+    EXPECT_EQ(model->selectedIndex(), 1);
+    EXPECT_EQ(model->selectedTarget()->label, "JPEG");
+    EXPECT_TRUE(log.contains("interaction", "SELECT JPEG d=150 targets=4"));
+    log.clear();
+    model->updateCursor({2, 3});  // inside the dead zone
+    EXPECT_FALSE(model->selectedIndex());
+    model->updateCursor({3, 2});
+    int lines = 0;
+    for (const auto& e : log.entries()) lines += e.message.rfind("SELECT none", 0) == 0;
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{3, 2}));
+}
+
+TEST_F(PortalModelTest, RingAlreadySelectsWherePointerPoints) {
+    model->updateCursor({150, 0});  // before any ring: the vector is still kept
+    EXPECT_FALSE(model->selectedIndex());
+    model->setCursorVector({150, 0});
+    browse({"/tmp/a.heic"}, std::nullopt);
+    EXPECT_EQ(model->selectedIndex(), 1);
+}
+
+TEST_F(PortalModelTest, CursorIsIgnoredOutsideBrowsing) {
+    browse({"/tmp/a.heic"}, 0);
+    ASSERT_TRUE(model->commit());
+    const auto vector = model->cursorVector();
+    model->updateCursor({-150, 0});
+    EXPECT_EQ(model->cursorVector(), vector);
+    EXPECT_EQ(model->selectedIndex(), 0);
+}
+
+TEST_F(PortalModelTest, HidingResetsDetailsSearchAndInside) {
+    browse({"/tmp/a.heic"}, 0);
+    model->setRevealed(true);
+    EXPECT_TRUE(model->isRevealed());
+    model->setCursorInside(true);
+    model->setShowingDetails(true);
+    model->beginFormatSearch("p");
+    model->setRevealed(false);
+    EXPECT_FALSE(model->isCursorInside());
+    EXPECT_FALSE(model->showingDetails());
+    EXPECT_FALSE(model->isShowingFormatList());
+    EXPECT_EQ(model->formatQuery(), "");
+}
+
+TEST_F(PortalModelTest, RevealAnimatesWithSpringOrShortEaseOut) {
+    Animation seen;
+    QObject::connect(model.get(), &PortalModel::changed, [&](PortalModel::Field f) {
+        if (f == PortalModel::Field::isRevealed) seen = model->currentAnimation();
+    });
+    model->setRevealed(true);
+    EXPECT_EQ(seen, Animation::spring(0.26, 0.78));
+    reduce = true;
+    model->setRevealed(false);
+    EXPECT_EQ(seen, Animation::easeOut(0.12));
+    EXPECT_EQ(model->currentAnimation(), Animation::none());
+}
+
+TEST_F(PortalModelTest, ClearGestureOnlyWhileBrowsing) {
+    browse({"/tmp/a.heic"}, 0);
+    scheduler->runBackground();
+    EXPECT_FALSE(model->thumbnail().isNull());
+    model->clearGesture();
+    EXPECT_FALSE(model->payload());
+    EXPECT_TRUE(model->targets().empty());
+    EXPECT_FALSE(model->selectedIndex());
+    EXPECT_TRUE(model->thumbnail().isNull());
+
+    browse({"/tmp/b.heic"}, 0);
+    model->commit();
+    model->clearGesture();
+    EXPECT_TRUE(model->payload());
+}
+
+TEST_F(PortalModelTest, LateThumbnailOfAnEarlierGestureIsDropped) {
+    browse({"/tmp/a.heic"}, 0);
+    model->beginGesture(DragPayload({"/tmp/b.heic"}), PortalMode::convert);
+    // Both pictures arrive now; the first belongs to a file no longer shown.
+    int updates = 0;
+    QObject::connect(model.get(), &PortalModel::changed, [&](PortalModel::Field f) {
+        updates += f == PortalModel::Field::thumbnail && !model->thumbnail().isNull();
+    });
+    scheduler->runBackground();
+    EXPECT_EQ(updates, 1);
+    model->setPayload(DragPayload({"/tmp/c.heic"}));
+    model->beginGesture(DragPayload({"/tmp/d.heic"}), PortalMode::convert);
+    model->setPayload(DragPayload({"/tmp/e.heic"}));
+    scheduler->runBackground();
+    EXPECT_TRUE(model->thumbnail().isNull());
+}
+
+// --- Keyboard path ---
+
+TEST_F(PortalModelTest, ReturnWithoutSelectionStartsNothing) {
+    browse({"/tmp/a.heic"}, std::nullopt);
+    EXPECT_FALSE(model->commit());
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(scheduler->pendingBackground(), 1u);  // only the thumbnail
+}
+
+TEST_F(PortalModelTest, ArrowsWrapAroundTheRing) {
+    browse({"/tmp/a.heic"}, std::nullopt, PortalMode::tools);
+    model->moveSelection(-1);
+    EXPECT_EQ(model->selectedIndex(), 4);
+    model->moveSelection(1);
+    EXPECT_EQ(model->selectedIndex(), 0);
+    model->moveSelection(-1);
+    EXPECT_EQ(model->selectedIndex(), 4);
+    browse({"/tmp/a.heic"}, std::nullopt, PortalMode::tools);
+    model->moveSelection(1);
+    EXPECT_EQ(model->selectedIndex(), 1);
+}
+
+TEST_F(PortalModelTest, TypingSearchesTheRingLabels) {
+    provider->rings[PortalMode::convert] = {formatTarget("png", "PNG"), formatTarget("jpg", "JPEG"),
+                                            formatTarget("gif", "GIF"), formatTarget("webp", "WebP")};
+    browse({"/tmp/a.heic"}, std::nullopt);
+    model->beginFormatSearch("p");
+    ASSERT_TRUE(model->isShowingFormatList());
+    auto rows = model->filteredTargets();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].label, "PNG");
+    EXPECT_EQ(rows[1].label, "JPEG");
+    EXPECT_EQ(rows[2].label, "WebP");
+    EXPECT_EQ(model->listHighlight(), 0);
+    model->moveSelection(-1);
+    EXPECT_EQ(model->listHighlight(), 2);
+    model->moveSelection(1);
+    EXPECT_EQ(model->listHighlight(), 0);
+    model->moveSelection(1);
+    model->commitFromList();
+    EXPECT_FALSE(model->isShowingFormatList());
+    EXPECT_EQ(model->selectedIndex(), 1);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+}
+
+TEST_F(PortalModelTest, SearchWithoutMatchKeepsListUntilEscape) {
+    browse({"/tmp/a.heic"}, 0);
+    model->beginFormatSearch("zz");
+    EXPECT_TRUE(model->filteredTargets().empty());
+    model->commitFromList();
+    EXPECT_TRUE(model->isShowingFormatList());
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    model->dismissByKeyboard();
+    EXPECT_FALSE(model->isShowingFormatList());
+    EXPECT_EQ(finished, 0);
+    model->dismissByKeyboard();
+    EXPECT_EQ(finished, 1);
+    EXPECT_FALSE(model->isRevealed());
+}
+
+TEST_F(PortalModelTest, TabSwitchesBetweenConvertAndTools) {
+    browse({"/tmp/a.heic"}, std::nullopt, PortalMode::advanced);
+    model->cycleMode();
+    EXPECT_EQ(model->mode(), PortalMode::convert);
+    EXPECT_EQ(model->selectedIndex(), 0);
+    model->cycleMode();
+    EXPECT_EQ(model->mode(), PortalMode::tools);
+    EXPECT_EQ(model->targets().front().label, "Resize");
+}
+
+TEST_F(PortalModelTest, CommitOfAToolNeedingSettingsAsksForThem) {
+    browse({"/tmp/a.heic"}, 0, PortalMode::tools);
+    EXPECT_TRUE(model->commit());
+    EXPECT_EQ(model->phase(), PortalPhase::needsParameters(toolTarget("resize", "Resize")));
+    ASSERT_EQ(needs.size(), 1u);
+    EXPECT_EQ(needs[0].second.urls.front(), "/tmp/a.heic");
+    EXPECT_FALSE(model->commit());  // a second drop while the sheet is pending
+    EXPECT_EQ(needs.size(), 1u);
+    EXPECT_EQ(model->activeCount(), 0);
+
+    browse({"/tmp/a.heic"}, 1, PortalMode::tools);
+    EXPECT_TRUE(model->commit());
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    EXPECT_EQ(model->activeCount(), 1);
+}
+
+TEST_F(PortalModelTest, CommitRecordsTheChipAngle) {
+    browse({"/tmp/a.heic"}, 1);
+    model->commit();
+    EXPECT_NEAR(model->commitAngle(), 0, 1e-12);
+}
+
+TEST_F(PortalModelTest, EscapeWhileConvertingCancels) {
+    browse({"/tmp/a.heic"}, 0);
+    model->commit();
+    model->dismissByKeyboard();
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(model->activeCount(), 0);
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalModelTest, NothingToOfferTexts) {
+    provider->rings.clear();
+    browse({"/tmp/a.heic"}, std::nullopt);
+    EXPECT_TRUE(model->nothingToOffer());
+    EXPECT_EQ(model->nothingHeadline(), "Nothing to convert");
+    EXPECT_EQ(model->nothingDetail(), "a.heic");
+    provider->categories = 2;
+    browse({"/tmp/a.heic", "/tmp/b.mp4"}, std::nullopt);
+    EXPECT_EQ(model->nothingHeadline(), "Pick one kind of file");
+    EXPECT_EQ(model->nothingDetail(), "These are different kinds — drag videos with videos, images with images");
+    model->clearGesture();
+    EXPECT_FALSE(model->nothingToOffer());
+    EXPECT_EQ(model->nothingDetail(), "");
+}
+
+TEST_F(PortalModelTest, ProviderIsReplacedOnlyWhileHiddenAndBrowsing) {
+    auto other = std::make_shared<FakeProvider>();
+    other->rings[PortalMode::convert] = {formatTarget("bmp", "BMP")};
+    browse({"/tmp/a.heic"}, 0);
+    model->setRevealed(true);
+    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
+    model->setRevealed(false);
+    model->commit();
+    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
+    model->cancel();
+    browse({"/tmp/a.heic"}, 0);
+    EXPECT_EQ(model->targets().front().label, "PNG");  // refused for good
+
+    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
+    EXPECT_TRUE(model->targets().empty());
+    browse({"/tmp/a.heic"}, 0);
+    EXPECT_EQ(model->targets().front().label, "BMP");
+}
+
+}  // namespace
+}  // namespace kolvex::testing

@@ -1,0 +1,471 @@
+// The model's runs: requests, results, progress display, collapse, cancelling and batches.
+
+#include "PortalModelTestSupport.h"
+
+namespace kolvex::testing {
+namespace {
+
+using Kind = PortalPhase::Kind;
+
+class PortalRunTest : public PortalModelTest {
+protected:
+    // Drops the files on chip `index` of the mode's ring.
+    void drop(std::vector<std::filesystem::path> files, int index = 0, PortalMode mode = PortalMode::convert) {
+        browse(std::move(files), index, mode);
+        ASSERT_TRUE(model->commit());
+    }
+    // Lets the pending runs return and the display fill, stopping before any linger ends.
+    void finishRuns() {
+        scheduler->runBackground();
+        scheduler->advance(0.7);
+    }
+};
+
+TEST_F(PortalRunTest, FormatDropSendsPreferencesOptionsAndIgnoresSheetOptions) {
+    Preferences prefs;
+    prefs.imageQuality = 0.4;
+    prefs.outputLocation = Preferences::OutputLocation::custom;
+    prefs.customOutputPath = "/tmp/out";
+    model->preferencesProvider = [prefs] { return prefs; };
+    provider->oneCategory.reset();  // no category: image options
+    drop({"/tmp/a.heic", "/tmp/b.heic"}, 1);
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    const auto& intent = std::get<ConversionIntent>(service->requests[0]);
+    EXPECT_EQ(intent.target, FormatID("jpg"));
+    EXPECT_EQ(intent.urls.size(), 2u);
+    EXPECT_EQ(intent.options, prefs.conversionOptions(FormatCategory::image));
+    EXPECT_FALSE(intent.options.tool);
+    EXPECT_EQ(intent.outputDirectory, std::filesystem::path("/tmp/out"));
+}
+
+TEST_F(PortalRunTest, ToolOptionsDependOnTheTool) {
+    drop({"/tmp/a.png"}, 2, PortalMode::tools);  // extract
+    drop({"/tmp/a.png"}, 1, PortalMode::tools);  // strip-metadata
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 2u);
+    const auto& extract = std::get<ToolIntent>(service->requests[0]);
+    EXPECT_EQ(extract.tool, "extract");
+    ConversionOptions expected;
+    expected.tool = "extract";
+    EXPECT_EQ(extract.options, expected);
+    const auto& strip = std::get<ToolIntent>(service->requests[1]);
+    EXPECT_EQ(strip.tool, "strip-metadata");
+    EXPECT_EQ(strip.options, ConversionOptions::defaults());
+}
+
+TEST_F(PortalRunTest, TargetWithoutFormatOrToolIsNotReady) {
+    RingTarget odd;
+    odd.id = "format.none";
+    odd.label = "Odd";
+    provider->rings[PortalMode::convert] = {odd};
+    drop({"/tmp/a.png"}, 0);
+    finishRuns();
+    EXPECT_TRUE(service->requests.empty());
+    EXPECT_EQ(model->phase(), PortalPhase::failed("Odd isn't ready yet"));
+}
+
+struct ResultCase {
+    std::string name;
+    std::vector<ConversionResult> results;
+    PortalPhase expected;
+    size_t completedOutputs;
+};
+
+TEST_F(PortalRunTest, ResultsBecomeThePhase) {
+    const auto corrupt = ConversionError::corruptedInput("/tmp/c.png");
+    const std::vector<ResultCase> cases{
+        {"one output", {success("/tmp/a.png", {"/tmp/a.jpg"}, "kept")}, PortalPhase::succeeded("a.jpg", "kept"), 1},
+        {"three files",
+         {success("/a", {"/a.jpg"}), success("/b", {"/b.jpg"}, "n"), success("/c", {"/c.jpg"})},
+         PortalPhase::succeeded("3 files"), 3},
+        {"three noted",
+         {success("/a", {"/a.jpg"}, "first"), success("/b", {"/b.jpg"}, "n"), success("/c", {"/c.jpg"}, "x")},
+         PortalPhase::succeeded("3 files", "first"), 3},
+        {"split", {success("/a.pdf", {"/a-1.pdf", "/a-2.pdf"})}, PortalPhase::succeeded("2 files"), 2},
+        {"two of three",
+         {success("/a.png", {"/a.jpg"}), failure("/tmp/c.png", corrupt), success("/b.png", {"/b.jpg"})},
+         PortalPhase::failed("2 of 3 converted", "c.png: " + corrupt.shortDescription()), 2},
+        {"all failed, no error", {failure("/a", std::nullopt)}, PortalPhase::failed("Couldn't convert"), 0},
+        {"nothing at all", {}, PortalPhase::failed("Couldn't convert"), 0},
+        {"first error shown",
+         {failure("/tmp/c.png", corrupt), failure("/b", ConversionError::cancelled())},
+         PortalPhase::failed(corrupt.shortDescription(), corrupt.diagnosticDetail()), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        completed.clear();
+        service->scriptedResults.push_back(c.results);
+        drop({"/tmp/a.png"}, 0);
+        finishRuns();
+        EXPECT_EQ(model->phase(), c.expected);
+        if (c.completedOutputs == 0) {
+            EXPECT_TRUE(completed.empty());
+        } else {
+            ASSERT_EQ(completed.size(), 1u);
+            EXPECT_EQ(completed[0].first.size(), c.completedOutputs);
+        }
+        scheduler->advance(2);
+        model->cancelWork();
+    }
+}
+
+TEST_F(PortalRunTest, PartialSuccessReportsOnlyTheSuccesses) {
+    service->scriptedResults.push_back({success("/a.png", {"/a.jpg"}), failure("/c.png", ConversionError::cancelled()),
+                                        success("/b.png", {"/b.jpg"})});
+    drop({"/a.png", "/b.png", "/c.png"}, 0);
+    finishRuns();
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(completed[0].first, (std::vector<std::filesystem::path>{"/a.jpg", "/b.jpg"}));
+    EXPECT_EQ(completed[0].second, (std::vector<std::filesystem::path>{"/a.png", "/b.png"}));
+}
+
+TEST_F(PortalRunTest, SuccessLingersThenCloses) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->runBackground();
+    // 37 fill steps of 16 ms, one more tick, the 80 ms hold: the outcome shows at 0.672 s.
+    scheduler->advance(0.671);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    scheduler->advance(0.002);
+    EXPECT_TRUE(model->phase().is(Kind::succeeded));
+    EXPECT_EQ(finished, 0);
+    scheduler->advance(0.718);
+    EXPECT_EQ(finished, 0);
+    scheduler->advance(0.002);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(reports.back(), (std::pair<std::optional<double>, std::optional<std::string>>{}));
+}
+
+TEST_F(PortalRunTest, FailureLingersLonger) {
+    service->scriptedResults.push_back({failure("/a", std::nullopt)});
+    drop({"/tmp/a.png"}, 0);
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    ASSERT_TRUE(model->phase().is(Kind::failed));
+    scheduler->advance(1.7);
+    EXPECT_EQ(finished, 0);
+    scheduler->advance(0.2);
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, ProgressCreepsWhileTheEngineIsSilent) {
+    drop({"/tmp/a.png"}, 0);
+    EXPECT_EQ(model->phase(), PortalPhase::converting(0));
+    scheduler->advance(0.25);
+    EXPECT_NEAR(model->phase().fraction, 0.015, 0.002);
+    scheduler->advance(0.25);
+    EXPECT_NEAR(model->phase().fraction, 0.03, 0.002);
+    scheduler->advance(9.5);
+    EXPECT_NEAR(model->phase().fraction, 0.072, 0.002);
+    scheduler->advance(110);
+    EXPECT_LT(model->phase().fraction, 0.25);
+    EXPECT_GT(model->phase().fraction, 0.23);
+}
+
+TEST_F(PortalRunTest, RealProgressOvertakesAndNeverGoesBack) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(10);
+    ASSERT_NEAR(model->phase().fraction, 0.072, 0.002);
+    service->during = [&](size_t, const BatchProgressCallback& progress) {
+        progress({0, 1, 0.4});
+        scheduler->advance(0.02);
+        EXPECT_DOUBLE_EQ(model->phase().fraction, 0.4);
+        progress({0, 1, 0.3});
+        scheduler->advance(5);
+        EXPECT_DOUBLE_EQ(model->phase().fraction, 0.4);  // no creeping once the engine spoke
+        EXPECT_DOUBLE_EQ(model->activeConversions()[0].progress, 0.4);
+        progress({1, 1, 1.0});
+        scheduler->advance(1);
+        EXPECT_DOUBLE_EQ(model->phase().fraction, 0.99);  // never 100 % before the end
+    };
+    scheduler->runBackground();
+    scheduler->advance(0.2);
+    EXPECT_TRUE(model->phase().is(Kind::succeeded));
+}
+
+TEST_F(PortalRunTest, FillTakesWhatIsLeftOfTheMinimumDisplay) {
+    // A run that ends 0.1 s after it started: 31 steps of 16 ms, then the 80 ms hold.
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(0.1);
+    std::vector<double> shown;
+    QObject::connect(model.get(), &PortalModel::changed, [&](PortalModel::Field f) {
+        if (f == PortalModel::Field::phase) shown.push_back(model->phase().fraction);
+    });
+    const size_t before = shown.size();
+    scheduler->runBackground();
+    shown.erase(shown.begin(), shown.begin() + static_cast<long>(before));
+    scheduler->advance(0.016 * 31 - 0.001);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    EXPECT_EQ(shown.size(), 31u);
+    EXPECT_EQ(shown.back(), 1.0);
+    scheduler->advance(0.08);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    scheduler->advance(0.002);
+    EXPECT_TRUE(model->phase().is(Kind::succeeded));
+}
+
+TEST_F(PortalRunTest, LongRunFillsInSevenSteps) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(2);
+    scheduler->runBackground();
+    int steps = 0;
+    QObject::connect(model.get(), &PortalModel::changed, [&](PortalModel::Field f) {
+        steps += f == PortalModel::Field::phase && model->phase().is(Kind::converting);
+    });
+    scheduler->advance(0.016 * 7 + 0.08 + 0.001);
+    EXPECT_EQ(steps, 6);  // the first step was taken when the run ended
+    EXPECT_TRUE(model->phase().is(Kind::succeeded));
+}
+
+TEST_F(PortalRunTest, LongRunCollapsesIntoTheTray) {
+    LogCapture log;
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(6.9);
+    EXPECT_EQ(collapses, 0);
+    scheduler->advance(0.2);
+    EXPECT_EQ(collapses, 1);
+    EXPECT_TRUE(model->isCollapsed());
+    EXPECT_EQ(model->collapseProgress(), 1.0);
+    EXPECT_TRUE(log.contains("conversion", "Conversion exceeded 7.000000s; moving to the menu bar"));
+    bool labelled = false;
+    for (const auto& [p, l] : reports) labelled |= l == std::optional<std::string>("a.png \u2192 PNG");
+    EXPECT_TRUE(labelled);
+    // Ending while collapsed: the outcome without linger, and the Portal closes at once.
+    scheduler->runBackground();
+    scheduler->advance(0.2);
+    EXPECT_TRUE(model->phase().is(Kind::succeeded));
+    EXPECT_FALSE(model->isCollapsed());
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, NewGestureDisarmsTheCollapseAndKeepsTheRunGoing) {
+    LogCapture log;
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(5);
+    browse({"/tmp/b.png"}, std::nullopt);
+    EXPECT_TRUE(log.contains("conversion", "A conversion is still running; it continues in the background"));
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(model->activeCount(), 1);
+    EXPECT_FALSE(model->activeConversions()[0].isForeground);
+    scheduler->advance(5);
+    EXPECT_EQ(collapses, 0);
+    // The background run's end only tells the tray.
+    reports.clear();
+    scheduler->runBackground();
+    scheduler->advance(3);
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 0);
+    EXPECT_EQ(completed.size(), 1u);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_FALSE(reports.back().first);
+}
+
+TEST_F(PortalRunTest, GestureAfterTheRunEndedLogsNothing) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->runBackground();
+    // The run has left `running` and is filling; a new gesture now finds no record.
+    LogCapture log;
+    reports.clear();
+    browse({"/tmp/b.png"}, std::nullopt);
+    EXPECT_FALSE(log.contains("conversion", "still running"));
+    EXPECT_TRUE(reports.empty());
+    scheduler->advance(3);
+    // The old outcome never covers the new gesture, and nothing closes it.
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 0);
+}
+
+TEST_F(PortalRunTest, CommitDuringTheLingerKeepsTheNewRunShown) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    ASSERT_TRUE(model->phase().is(Kind::succeeded));
+    model->updateCursor({});  // ignored outside browsing; the selection stands
+    ASSERT_TRUE(model->commit());
+    scheduler->advance(1);
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+}
+
+TEST_F(PortalRunTest, TrayShowsMeanOfBackgroundRunsAndOldestLabel) {
+    drop({"/tmp/a.png"}, 0);
+    scheduler->advance(0.1);
+    drop({"/tmp/b.png"}, 1);
+    browse({"/tmp/c.png"}, std::nullopt);
+    auto rows = model->activeConversions();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].label, "a.png → PNG");
+    EXPECT_EQ(rows[1].label, "b.png → JPEG");
+    EXPECT_FALSE(rows[0].isForeground || rows[1].isForeground);
+    // Both runs report from the coordinator while both are under way.
+    bool checked = false;
+    service->during = [&](size_t index, const BatchProgressCallback& progress) {
+        if (index == 0) {
+            progress({0, 1, 0.2});
+            scheduler->runBackground();  // the second run, while the first still runs
+        } else {
+            progress({0, 1, 0.6});
+            scheduler->runPosted();
+            ASSERT_FALSE(reports.empty());
+            EXPECT_NEAR(*reports.back().first, 0.4, 1e-12);
+            EXPECT_EQ(reports.back().second, "a.png → PNG");
+            checked = true;
+        }
+    };
+    scheduler->runBackground();
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(model->activeCount(), 0);
+}
+
+TEST_F(PortalRunTest, CancelAllStopsEverythingOnce) {
+    LogCapture log;
+    model->cancelAll();
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(log.entries().empty());
+    drop({"/a.png"}, 0);
+    drop({"/b.png"}, 0);
+    drop({"/c.png"}, 0);
+    model->cancelAll();
+    EXPECT_TRUE(log.contains("conversion", "Cancelling 3 conversion(s)"));
+    EXPECT_EQ(model->activeCount(), 0);
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    scheduler->runBackground();
+    scheduler->advance(3);
+    EXPECT_EQ(service->sawStop, (std::vector<bool>{true, true, true}));
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, CancellingOneRun) {
+    drop({"/a.png"}, 0);
+    const Uuid background = model->activeConversions()[0].id;
+    drop({"/b.png"}, 0);
+    const Uuid shown = model->activeConversions()[1].id;
+    ASSERT_TRUE(model->activeConversions()[1].isForeground);
+
+    reports.clear();
+    model->cancel(background);
+    EXPECT_EQ(model->activeCount(), 1);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    EXPECT_EQ(finished, 0);
+    EXPECT_EQ(reports.size(), 1u);
+
+    model->cancel(Uuid::random());
+    EXPECT_EQ(model->activeCount(), 1);
+
+    model->cancel(shown);
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, CancelWhileBrowsingDoesNothing) {
+    LogCapture log;
+    model->cancel();
+    EXPECT_TRUE(log.entries().empty());
+    EXPECT_EQ(finished, 0);
+}
+
+TEST_F(PortalRunTest, SimulatedRunWithoutCoordinator) {
+    model = makeModel(false);
+    drop({"/tmp/a.png"}, 1);
+    finishRuns();
+    EXPECT_EQ(model->phase(), PortalPhase::succeeded("a.jpg"));
+    EXPECT_TRUE(completed.empty());
+}
+
+// --- Tool parameters ---
+
+TEST_F(PortalRunTest, ParametersOutsideTheirPhaseDoNothing) {
+    browse({"/a.png"}, 0, PortalMode::tools);
+    model->applyParameters(ConversionOptions{});
+    model->applyParameters(ConversionOptions{}, std::filesystem::path("/a.png"));
+    model->finishParameterRun({});
+    model->discardParameters();
+    EXPECT_EQ(model->activeCount(), 0);
+    EXPECT_EQ(finished, 0);
+}
+
+TEST_F(PortalRunTest, OneSetOfOptionsForTheWholeBatch) {
+    drop({"/a.png", "/b.png"}, 0, PortalMode::tools);  // resize
+    ConversionOptions options;
+    options.maxDimension = 100;
+    options.tool = "resize";
+    model->applyParameters(options);
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    const auto& intent = std::get<ToolIntent>(service->requests[0]);
+    EXPECT_EQ(intent.options, options);
+    EXPECT_EQ(intent.urls.size(), 2u);
+}
+
+TEST_F(PortalRunTest, OrderingIsUsedOnlyWhenItHoldsExactlyTheFiles) {
+    const std::vector<std::filesystem::path> files{"/a.pdf", "/b.pdf", "/c.pdf"};
+    const std::vector<std::vector<std::filesystem::path>> orderings{
+        {"/c.pdf", "/a.pdf", "/b.pdf"}, {"/c.pdf", "/a.pdf"}, {"/a.pdf", "/b.pdf", "/c.pdf", "/d.pdf"},
+        {"/a.pdf", "/a.pdf", "/b.pdf"}};
+    for (size_t i = 0; i < orderings.size(); ++i) {
+        drop(files, 0, PortalMode::tools);
+        model->applyParameters(ConversionOptions{}, orderings[i]);
+        scheduler->runBackground();
+        const auto& urls = std::get<ToolIntent>(service->requests.back()).urls;
+        EXPECT_EQ(urls, i == 0 ? orderings[0] : files) << i;
+        scheduler->advance(3);
+        model->cancelWork();
+    }
+}
+
+TEST_F(PortalRunTest, StartAsYouGoRunsEachFileInTheBackground) {
+    const std::vector<std::filesystem::path> files{"/a.png", "/b.png", "/c.png"};
+    drop(files, 3, PortalMode::tools);  // crop
+    const auto pending = model->phase();
+    for (const auto& f : files) {
+        model->applyParameters(ConversionOptions{}, f);
+        EXPECT_EQ(model->phase(), pending);
+    }
+    model->applyParameters(ConversionOptions{}, std::filesystem::path("/elsewhere.png"));
+    auto rows = model->activeConversions();
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& r : rows) EXPECT_FALSE(r.isForeground);
+    // The sheet is cancelled half way: the started files keep running, the Portal closes.
+    model->discardParameters();
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(model->activeCount(), 3);
+    scheduler->runBackground();
+    EXPECT_EQ(service->requests.size(), 3u);
+    EXPECT_EQ(model->activeCount(), 0);
+}
+
+TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnother) {
+    drop({"/a.png", "/b.png", "/c.png"}, 4, PortalMode::tools);  // rotate
+    std::vector<PortalModel::PendingFile> pending;
+    for (const char* f : {"/a.png", "/b.png", "/c.png"}) {
+        ConversionOptions o;
+        o.rotation = pending.size() * 90.0;
+        pending.push_back({f, o});
+    }
+    model->finishParameterRun(pending);
+    EXPECT_EQ(model->activeCount(), 1);
+    scheduler->runBackground();
+    ASSERT_EQ(service->requests.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& intent = std::get<ToolIntent>(service->requests[i]);
+        EXPECT_EQ(intent.urls, std::vector<std::filesystem::path>{pending[i].url});
+        EXPECT_EQ(intent.options.rotation, pending[i].options.rotation);
+    }
+    EXPECT_EQ(completed.size(), 3u);
+    scheduler->advance(0.7);
+    EXPECT_EQ(model->phase(), PortalPhase::succeeded("c.out"));
+    scheduler->advance(1);
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, EmptyPendingListClosesThePortal) {
+    drop({"/a.png"}, 0, PortalMode::tools);
+    model->finishParameterRun({});
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 1);
+}
+
+}  // namespace
+}  // namespace kolvex::testing

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+#include "PortalFakes.h"
+#include "core/services/Log.h"
+
+namespace kolvex::testing {
+
+// One QGuiApplication for the whole program (the offscreen platform).
+QGuiApplication& testApplication();
+
+// A model over a fake provider, a fake service (or none) and a hand-moved clock, with every
+// callback recorded.
+class PortalModelTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    std::unique_ptr<PortalModel> makeModel(bool withService = true);
+
+    // Begins a gesture with the files and points at chip `index` of the ring.
+    void browse(std::vector<std::filesystem::path> files, std::optional<int> index = 0,
+                PortalMode mode = PortalMode::convert);
+    void pointAt(int index);
+
+    std::shared_ptr<FakeScheduler> scheduler = std::make_shared<FakeScheduler>();
+    std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
+    std::shared_ptr<FakeService> service = std::make_shared<FakeService>();
+    std::unique_ptr<PortalModel> model;
+    bool reduce = false;
+
+    int finished = 0;
+    int collapses = 0;
+    std::vector<std::pair<std::vector<std::filesystem::path>, std::vector<std::filesystem::path>>> completed;
+    std::vector<std::pair<RingTarget, DragPayload>> needs;
+    std::vector<std::pair<std::optional<double>, std::optional<std::string>>> reports;
+};
+
+}  // namespace kolvex::testing
