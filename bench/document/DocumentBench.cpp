@@ -32,9 +32,9 @@ struct Workspace {
     Workspace() {
         root = fs::temp_directory_path() / ("kolvex-bench-document-" + std::to_string(::getpid()));
         fs::create_directories(root);
-        // About 3800 characters a page at 12 points on Letter: 100 pages of paragraphs.
+        // About 2700 characters a page at 12 points on Letter: 100 pages of paragraphs.
         std::string text;
-        for (int i = 0; text.size() < 400000; ++i) {
+        for (int i = 0; text.size() < 272000; ++i) {
             text += "Paragraph " + std::to_string(i) + " has **bold words**, *italic words* and plain text that runs on ";
             text += "long enough to wrap over several lines of the page, the way a report or a letter would, ";
             text += "with a `code span` and a [link](https://example.org/" + std::to_string(i) + ") now and then.\n\n";

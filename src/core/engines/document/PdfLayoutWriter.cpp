@@ -11,7 +11,6 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextDocumentFragment>
 
 #include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/OutputFile.h"
@@ -60,16 +59,6 @@ void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path&
     requireTextSystem();
     OutputFile output(destination);  // declared first: removed last, after the writer has closed it
 
-    // The runs go into a document that is never laid out, and from there in one piece into the
-    // paginated one: a single change is laid out at once, where a page size set on a filled
-    // document would start Qt's incremental layout, whose timer a worker thread cannot run.
-    QTextDocument content;
-    content.setUndoRedoEnabled(false);
-    {
-        QTextCursor cursor(&content);
-        for (const TextRun& run : text.runs()) cursor.insertText(layoutText(run.text), formatOf(run.attributes));
-    }
-
     QPdfWriter writer(QString::fromStdString(output.temporaryPath().string()));
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     writer.setResolution(72);  // one device unit per point
@@ -87,7 +76,26 @@ void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path&
     document.setDefaultFont(base);
     document.documentLayout()->setPaintDevice(&writer);
     document.setPageSize(QSizeF(frameWidth, frameHeight));
-    if (!content.isEmpty()) QTextCursor(&document).insertFragment(QTextDocumentFragment(&content));
+    {
+        // One edit block: the whole text is one change, laid out at once. (A page size set on a
+        // filled document would start Qt's incremental layout, whose timer a worker thread cannot
+        // run.) Neighbouring runs that look the same are inserted as one.
+        QTextCursor cursor(&document);
+        cursor.beginEditBlock();
+        QString pending;
+        QTextCharFormat pendingFormat;
+        for (const TextRun& run : text.runs()) {
+            const QTextCharFormat format = formatOf(run.attributes);
+            if (!pending.isEmpty() && format != pendingFormat) {
+                cursor.insertText(pending, pendingFormat);
+                pending.clear();
+            }
+            pendingFormat = format;
+            pending += layoutText(run.text);
+        }
+        if (!pending.isEmpty()) cursor.insertText(pending, pendingFormat);
+        cursor.endEditBlock();
+    }
 
     QPainter painter;
     if (!painter.begin(&writer)) throw ConversionError::insufficientPermissions(destination);
