@@ -146,10 +146,11 @@ struct X11DragInputs::State {
     }
 };
 
-X11DragInputs::X11DragInputs(std::string displayName) : d(std::make_unique<State>()) {
+X11DragInputs::X11DragInputs(std::string displayName, std::chrono::milliseconds readTimeout)
+    : d(std::make_unique<State>()) {
     d->displayName = std::move(displayName);
     d->readDeadline.setSingleShot(true);
-    d->readDeadline.setInterval(kReadTimeout);
+    d->readDeadline.setInterval(readTimeout);
     QObject::connect(&d->readDeadline, &QTimer::timeout, [state = d.get()] {
         if (state->files != Files::reading) return;
         // The source does not answer us now (some answer only the window they drop on):

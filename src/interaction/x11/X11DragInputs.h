@@ -23,8 +23,9 @@ class X11DragInputs final : public DragInputSource {
 public:
     static constexpr std::chrono::milliseconds kReadTimeout{100};
 
-    // An empty display name means $DISPLAY.
-    explicit X11DragInputs(std::string displayName = {});
+    // An empty display name means $DISPLAY. Tests on a loaded machine may wait longer for
+    // a drag source's answer.
+    explicit X11DragInputs(std::string displayName = {}, std::chrono::milliseconds readTimeout = kReadTimeout);
     ~X11DragInputs() override;
     X11DragInputs(const X11DragInputs&) = delete;
     X11DragInputs& operator=(const X11DragInputs&) = delete;
