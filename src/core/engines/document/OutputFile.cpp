@@ -88,6 +88,17 @@ void OutputFile::commit() {
             return;
         }
         error = errno;
+        if (error != EEXIST) {
+            // Some file systems (FAT, several FUSE ones) have neither: look, then rename. Only a
+            // file created in the instant between the two could be replaced.
+            struct stat existing {};
+            if (::lstat(m_destination.c_str(), &existing) == 0) throw ConversionError::outputNameUnavailable(m_destination);
+            if (::rename(m_temporary.c_str(), m_destination.c_str()) == 0) {
+                m_committed = true;
+                return;
+            }
+            error = errno;
+        }
     }
     if (error == EEXIST) throw ConversionError::outputNameUnavailable(m_destination);
     fail(error, m_destination, m_destination, "cannot move the output into place");
