@@ -4,9 +4,7 @@
 #include <cctype>
 #include <string>
 
-#include <QCoreApplication>
 #include <QFont>
-#include <QGuiApplication>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
@@ -17,8 +15,7 @@
 #include <QVariant>
 
 #include "core/engines/document/DocumentFormatError.h"
-#include "core/format/ConversionError.h"
-#include "core/format/ConversionJob.h"
+#include "core/engines/document/TextSystem.h"
 
 namespace kolvex {
 
@@ -133,11 +130,6 @@ size_t HtmlReader::nestingDepth(std::string_view html, size_t limit) {
         deepest = std::max(deepest, ++depth);
     }
     return deepest;
-}
-
-void requireTextSystem() {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        throw ConversionError::backendFailure(engine_ids::document.rawValue, -1, "text layout needs a running application");
 }
 
 StyledText HtmlReader::read(std::string_view html) {

@@ -9,7 +9,7 @@ namespace kolvex {
 // Reads HTML through Qt's rich-text importer into styled text: paragraphs, list markers, bold,
 // italic, monospaced text, font sizes and links. Every external resource (images, style sheets)
 // is refused without being opened, so a page cannot make us read a local file, a device or a
-// FIFO. Needs a QGuiApplication (see requireTextSystem); safe on worker threads.
+// FIFO. Needs a QGuiApplication (requireTextSystem); safe on worker threads.
 class HtmlReader {
 public:
     // Qt's importer takes time that grows with the square of the element nesting, and a large
@@ -25,8 +25,5 @@ public:
     // the next one closes does not count); stops counting past `limit`.
     static size_t nestingDepth(std::string_view html, size_t limit);
 };
-
-// Throws backendFailure when no QGuiApplication exists: Qt's fonts and text layout need one.
-void requireTextSystem();
 
 }  // namespace kolvex

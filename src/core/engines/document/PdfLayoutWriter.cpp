@@ -12,8 +12,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/OutputFile.h"
+#include "core/engines/document/TextSystem.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 

@@ -1,0 +1,16 @@
+#include "core/engines/document/TextSystem.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "core/format/ConversionError.h"
+#include "core/format/ConversionJob.h"
+
+namespace kolvex {
+
+void requireTextSystem() {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        throw ConversionError::backendFailure(engine_ids::document.rawValue, -1, "text layout needs a running application");
+}
+
+}  // namespace kolvex
