@@ -145,14 +145,25 @@ std::optional<Format> FormatRegistry::format(const FormatID& id) const {
 }
 
 std::optional<Format> FormatRegistry::formatFor(const fs::path& url) const {
-    const std::string name = lowercased(paths::lastComponent(url));
+    if (const Format* found = lookup(url)) return *found;
+    return std::nullopt;
+}
+
+const Format* FormatRegistry::lookup(const fs::path& url) const {
+    // The last component read in place (as paths::lastComponent does), copied once when folded.
+    std::string_view whole = url.native();
+    while (whole.size() > 1 && whole.back() == '/') whole.remove_suffix(1);
+    const auto slash = whole.rfind('/');
+    if (slash != std::string_view::npos && whole != "/") whole.remove_prefix(slash + 1);
+    const std::string name = lowercased(whole);
     // Longest first, so "x.tar.gz" is decided by "tar.gz" before "gz" is tried.
     for (const std::string& ext : m_extensionsByLength) {
         if (name.size() > ext.size() && endsWith(name, ext) && name[name.size() - ext.size() - 1] == '.') {
-            return format(m_idsByExtension.at(ext));
+            auto it = m_formatsByID.find(m_idsByExtension.at(ext));
+            return it == m_formatsByID.end() ? nullptr : &it->second;
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 std::optional<Format> FormatRegistry::formatForExtension(std::string_view fileExtension) const {
@@ -195,29 +206,29 @@ std::vector<Format> FormatRegistry::supportedOutputs(const FormatID& id) const {
     return out;
 }
 
-std::vector<Format> FormatRegistry::recognised(const std::vector<fs::path>& urls) const {
-    std::vector<Format> out;
-    out.reserve(urls.size());
+std::vector<const Format*> FormatRegistry::recognised(const std::vector<fs::path>& urls) const {
+    std::vector<const Format*> out;
     for (const fs::path& url : urls) {
-        if (auto f = formatFor(url)) out.push_back(std::move(*f));
+        const Format* f = lookup(url);
+        if (f && std::find(out.begin(), out.end(), f) == out.end()) out.push_back(f);
     }
     return out;
 }
 
 std::vector<Format> FormatRegistry::supportedOutputsForFiles(const std::vector<fs::path>& urls) const {
-    const std::vector<Format> formats = recognised(urls);
+    const std::vector<const Format*> formats = recognised(urls);
     std::set<FormatCategory> categories;
-    for (const Format& f : formats) categories.insert(f.category);
+    for (const Format* f : formats) categories.insert(f->category);
     if (categories.size() != 1) return {};
 
-    std::vector<Format> outputs = supportedOutputs(formats.front().id);
+    std::vector<Format> outputs = supportedOutputs(formats.front()->id);
     if (formats.size() == 1) return outputs;
 
     std::unordered_set<FormatID> common;
     for (const Format& f : outputs) common.insert(f.id);
     for (size_t i = 1; i < formats.size() && !common.empty(); ++i) {
         std::unordered_set<FormatID> theirs;
-        for (const Format& f : supportedOutputs(formats[i].id)) theirs.insert(f.id);
+        for (const Format& f : supportedOutputs(formats[i]->id)) theirs.insert(f.id);
         std::erase_if(common, [&](const FormatID& id) { return !theirs.contains(id); });
     }
     std::erase_if(outputs, [&](const Format& f) { return !common.contains(f.id); });
@@ -253,13 +264,13 @@ std::vector<ToolDefinition> FormatRegistry::toolsForFiles(const std::vector<fs::
 
 int FormatRegistry::categoryCount(const std::vector<fs::path>& urls) const {
     std::set<FormatCategory> categories;
-    for (const Format& f : recognised(urls)) categories.insert(f.category);
+    for (const Format* f : recognised(urls)) categories.insert(f->category);
     return static_cast<int>(categories.size());
 }
 
 std::optional<FormatCategory> FormatRegistry::category(const std::vector<fs::path>& urls) const {
     std::set<FormatCategory> categories;
-    for (const Format& f : recognised(urls)) categories.insert(f.category);
+    for (const Format* f : recognised(urls)) categories.insert(f->category);
     if (categories.size() != 1) return std::nullopt;
     return *categories.begin();
 }

@@ -130,7 +130,11 @@ public:
     const FormatManifest& manifest() const { return m_manifest; }
 
 private:
-    std::vector<Format> recognised(const std::vector<std::filesystem::path>& urls) const;
+    // The format a file name stands for, without copying it; null when none.
+    const Format* lookup(const std::filesystem::path& url) const;
+    // The distinct formats of the recognised files, in the order each is first met. A drag of
+    // thousands of files names only a few formats, so everything after this is cheap.
+    std::vector<const Format*> recognised(const std::vector<std::filesystem::path>& urls) const;
     std::vector<RingTarget> convertTargets(const std::vector<std::filesystem::path>& urls) const;
     std::vector<RingTarget> toolTargets(const std::vector<std::filesystem::path>& urls) const;
     std::vector<RingTarget> advancedTargets(const std::vector<std::filesystem::path>& urls) const;
