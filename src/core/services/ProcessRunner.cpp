@@ -215,8 +215,8 @@ public:
     bool reaped() const { return m_reaped; }
     int32_t exitCode() const { return m_exitCode; }
 
-    // The child leads its own session and process group, so the group holds whatever it started.
-    // Only signalled before the child is reaped, while its id cannot have been reused.
+    // The child leads its own process group, so the group holds whatever it started. Only
+    // signalled before the child is reaped, while its id cannot have been reused.
     void signalGroup(int signal) const {
         if (m_reaped) return;
         if (::kill(-m_pid, signal) != 0) ::kill(m_pid, signal);
@@ -255,6 +255,13 @@ bool isExecutableFile(const fs::path& path) {
     return S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
+bool haveControllingTerminal() {
+    const int fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -268,7 +275,11 @@ pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arg
     // a leaked pipe end of a parallel run would keep that run's stream open.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
-    // Own session: no controlling terminal, and a process group we can signal as a whole.
+    // The child leads a process group of its own, so everything it starts can be signalled as a
+    // whole. It must have no controlling terminal (a program asking for a passphrase fails
+    // instead of waiting): without one of ours it can never gain one, and with one it gets a
+    // session of its own. Only then, because a new session also makes a new scheduling group
+    // where the kernel groups by session, which costs milliseconds under load.
     // Signal dispositions and the mask of the calling thread are not passed on.
     // Caught signals fall back to their defaults on exec by themselves; ignored ones would stay
     // ignored, so those a host may ignore are reset.
@@ -280,7 +291,11 @@ pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arg
         sigaddset(&reset, signal);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &reset);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A new session is a new process group too (and refuses a second one).
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    flags |= haveControllingTerminal() ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, flags);
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -338,7 +353,6 @@ ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<s
     // inherited them) closes its side.
     outWrite.reset();
     errWrite.reset();
-    Log::process().debug("Launched {} (pid {})", executable.string(), child.pid());
 
     UniqueFd pidFd(openPidFd(child.pid()));
     std::stop_callback onStop(stop, [fd = wake.get()] {

@@ -60,9 +60,9 @@ private:
 };
 
 // Runs external programs: argument vectors only (never a shell), standard input from /dev/null,
-// the child in a session of its own with no controlling terminal (a program that asks for a
-// passphrase fails instead of waiting), both output streams drained as they arrive so a chatty
-// program never blocks on a full pipe.
+// the child without a controlling terminal (a program that asks for a passphrase fails instead of
+// waiting) and leading a process group of its own, both output streams drained as they arrive so
+// a chatty program never blocks on a full pipe.
 //
 // A plain value; create one where needed. run() blocks the calling thread (a worker thread,
 // never the GUI thread) and is safe to call from many threads at once.
@@ -86,7 +86,7 @@ public:
     // last line without a break is delivered after the program has ended.
     //
     // On time-out or when `stop` is requested, the program and everything it started in its
-    // session get SIGTERM and, when still running after `terminationGrace`, SIGKILL; the call
+    // process group get SIGTERM and, when still running after `terminationGrace`, SIGKILL; the call
     // then returns promptly with timedOut (tested first) or OperationCancelled, and the output
     // is discarded. A nonzero exit status is not an error: the result carries it.
     //
