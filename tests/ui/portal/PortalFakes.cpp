@@ -56,8 +56,9 @@ void FakeScheduler::advance(double seconds) {
     runPosted();
 }
 
-std::vector<RingTarget> FakeProvider::targets(const std::vector<std::filesystem::path>&, PortalMode mode) const {
+std::vector<RingTarget> FakeProvider::targets(const std::vector<std::filesystem::path>& urls, PortalMode mode) const {
     ++targetCalls;
+    if (urls.empty()) return {};
     auto it = rings.find(mode);
     return it == rings.end() ? std::vector<RingTarget>{} : it->second;
 }

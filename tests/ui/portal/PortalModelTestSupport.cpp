@@ -5,13 +5,13 @@
 
 namespace kolvex::testing {
 
-QGuiApplication& testApplication() {
+QApplication& testApplication() {
     static int argc = 1;
     static char name[] = "test-ui-portal";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = [] {
-        if (auto* existing = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return existing;
-        return new QGuiApplication(argc, argv);
+    static QApplication* app = [] {
+        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return existing;
+        return new QApplication(argc, argv);
     }();
     return *app;
 }

@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include "PortalFakes.h"
 #include "core/services/Log.h"
 
 namespace kolvex::testing {
 
-// One QGuiApplication for the whole program (the offscreen platform).
-QGuiApplication& testApplication();
+// One QApplication for the whole program (the offscreen platform).
+QApplication& testApplication();
 
 // A model over a fake provider, a fake service (or none) and a hand-moved clock, with every
 // callback recorded.

@@ -261,6 +261,16 @@ void PortalModel::clearGesture() {
     setPhase(Phase::browsing());
 }
 
+void PortalModel::completePendingPayload(const std::vector<std::filesystem::path>& files) {
+    if (!m_payload || !m_payload->pending || files.empty()) return;
+    DragPayload completed = *m_payload;
+    completed.complete(files);
+    setPayload(completed);
+    setTargets({}, Animation::none());
+    apply(m_mode);
+    loadThumbnail(completed);
+}
+
 void PortalModel::sendForegroundToBackground() {
     if (!m_foreground) return;
     const Uuid id = *m_foreground;
@@ -309,7 +319,7 @@ bool PortalModel::commit() {
     if (m_phase.is(Phase::Kind::needsParameters)) return false;
     const auto target = selectedTarget();
     if (!target) return false;
-    if (!m_payload) return false;
+    if (!m_payload || m_payload->isEmpty()) return false;  // a drag whose files never came
     if (m_selectedIndex) {
         const int n = m_layout.count;
         publish(m_commitAngle, n < 1 ? 0.0 : std::numbers::pi / 2 - *m_selectedIndex * 2 * std::numbers::pi / n,

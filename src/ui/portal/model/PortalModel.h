@@ -170,6 +170,10 @@ public:
     void updateCursor(PortalPlacement::CursorVector vector);
     void setRevealed(bool revealed);
     void clearGesture();
+    // The files of a drag whose source would not name them until its drop reached our window:
+    // completes a pending payload, builds the ring anew and loads the picture. Nothing for a
+    // payload that is not pending or for no files.
+    void completePendingPayload(const std::vector<std::filesystem::path>& files);
 
     // --- Keyboard path and commit ---
     bool commit();

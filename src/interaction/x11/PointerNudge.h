@@ -1,0 +1,11 @@
+#pragma once
+
+namespace kolvex {
+
+// Moves the pointer by (dx, dy) pixels as if the user had, through XTest, so that a drag
+// source re-picks its drop target under a window that just appeared beneath a still pointer.
+// Opens its own connection to $DISPLAY once. False when there is no X display or no XTest.
+// GUI thread.
+bool nudgePointer(int dx, int dy);
+
+}  // namespace kolvex

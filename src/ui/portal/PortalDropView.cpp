@@ -1,0 +1,110 @@
+#include "ui/portal/PortalDropView.h"
+
+#include <filesystem>
+#include <vector>
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "core/services/Log.h"
+#include "ui/portal/model/PortalModel.h"
+
+namespace kolvex {
+
+namespace {
+
+std::vector<std::filesystem::path> localFiles(const QMimeData* data) {
+    std::vector<std::filesystem::path> files;
+    if (!data) return files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) files.emplace_back(url.toLocalFile().toStdString());
+    }
+    return files;
+}
+
+std::string selectedLabel(const PortalModel& model) {
+    const auto target = model.selectedTarget();
+    return target ? target->label : std::string("none");
+}
+
+}  // namespace
+
+PortalDropView::PortalDropView(PortalModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void PortalDropView::dragEnterEvent(QDragEnterEvent* event) {
+    // Sources that would not name their files to the observer name them to their drop target.
+    m_model.completePendingPayload(localFiles(event->mimeData()));
+    m_model.setCursorInside(true);
+    Log::interaction().info("DROP-ENTER selection={}", selectedLabel(m_model));
+    if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void PortalDropView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void PortalDropView::dragLeaveEvent(QDragLeaveEvent* event) {
+    m_model.setCursorInside(false);
+    event->accept();
+}
+
+void PortalDropView::dropEvent(QDropEvent* event) {
+    m_model.completePendingPayload(localFiles(event->mimeData()));
+    const std::string label = selectedLabel(m_model);
+    const bool committed = m_model.commit();
+    Log::interaction().info("DROP target={} committed={}", label, committed);
+    // Only a copy is ever reported as taken: a source told "moved" would delete the user's
+    // files. When it offers no copy we convert all the same and report the drop as refused.
+    if (committed && (event->possibleActions() & Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void PortalDropView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (m_model.isShowingFormatList()) {
+            m_model.commitFromList();
+        } else {
+            m_model.commit();
+        }
+        return;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        m_model.cycleMode();
+        return;
+    case Qt::Key_Escape:
+        m_model.dismissByKeyboard();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        m_model.moveSelection(-1);
+        return;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        m_model.moveSelection(1);
+        return;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    if (!text.isEmpty() && text.front().isLetterOrNumber()) {
+        m_model.beginFormatSearch(text.toStdString());
+        return;
+    }
+    QWidget::keyPressEvent(event);  // passes it on
+}
+
+}  // namespace kolvex

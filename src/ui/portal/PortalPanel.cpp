@@ -1,0 +1,295 @@
+#include "ui/portal/PortalPanel.h"
+
+#include <cmath>
+
+#include <QGuiApplication>
+#include <QRegion>
+#include <QResizeEvent>
+#include <QScreen>
+
+#include "core/services/Log.h"
+#include "interaction/PortalPlacement.h"
+#include "interaction/x11/PointerNudge.h"
+#include "ui/anim/CubicBezier.h"
+#include "ui/anim/ReduceMotion.h"
+#include "ui/portal/PortalDropView.h"
+#include "ui/portal/PortalView.h"
+#include "ui/portal/model/PortalModel.h"
+
+namespace kolvex {
+
+namespace {
+
+double virtualHeight() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return 0;
+    const QRect all = screen->virtualGeometry();
+    return all.y() + all.height();
+}
+
+Rect upward(const QRect& r, double rootHeight) {
+    return Rect{Point{static_cast<double>(r.x()), rootHeight - (r.y() + r.height())},
+                Size{static_cast<double>(r.width()), static_cast<double>(r.height())}};
+}
+
+PortalScreen screenOf(const QScreen* s, double rootHeight) {
+    return PortalScreen{upward(s->geometry(), rootHeight), upward(s->availableGeometry(), rootHeight)};
+}
+
+PortalPanel::Environment completed(PortalPanel::Environment env) {
+    if (!env.scheduler) env.scheduler = std::make_shared<QtPortalScheduler>();
+    if (!env.reduceMotion) env.reduceMotion = [] { return ReduceMotion::system(); };
+    if (!env.rootHeight) env.rootHeight = &virtualHeight;
+    if (!env.screens) {
+        env.screens = [root = env.rootHeight] {
+            std::vector<PortalScreen> screens;
+            for (const QScreen* s : QGuiApplication::screens()) screens.push_back(screenOf(s, root()));
+            return screens;
+        };
+    }
+    if (!env.mainScreen) {
+        env.mainScreen = [root = env.rootHeight]() -> std::optional<PortalScreen> {
+            const QScreen* s = QGuiApplication::primaryScreen();
+            if (!s) return std::nullopt;
+            return screenOf(s, root());
+        };
+    }
+    if (!env.nudgePointer) env.nudgePointer = [](int dx, int dy) { nudgePointer(dx, dy); };
+    return env;
+}
+
+bool contains(const Rect& r, Point p) {
+    return p.x >= r.minX() && p.x < r.maxX() && p.y >= r.minY() && p.y < r.maxY();
+}
+
+constexpr Qt::WindowFlags kBaseFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                       Qt::X11BypassWindowManagerHint;
+
+}  // namespace
+
+PortalPanel::PortalPanel(PortalModel& model, Environment environment)
+    : QWidget(nullptr, kBaseFlags | Qt::WindowDoesNotAcceptFocus),
+      m_model(model),
+      m_env(completed(std::move(environment))) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setWindowTitle(QStringLiteral("Kolvex Portal"));
+    resize(static_cast<int>(kSide), static_cast<int>(kSide));
+
+    auto* drop = new PortalDropView(model, this);
+    drop->setGeometry(rect());
+    m_dropView = drop;
+    m_view = new PortalView(model, drop);
+    m_view->setGeometry(drop->rect());
+
+    auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::geometryChanged, this, &PortalPanel::handleScreenChange);
+        connect(screen, &QScreen::availableGeometryChanged, this, &PortalPanel::handleScreenChange);
+    };
+    for (QScreen* s : QGuiApplication::screens()) watch(s);
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::screenAdded, this, [this, watch](QScreen* s) {
+            watch(s);
+            handleScreenChange();
+        });
+        connect(app, &QGuiApplication::screenRemoved, this, [this] { handleScreenChange(); });
+    }
+}
+
+PortalPanel::~PortalPanel() { *m_alive = false; }
+
+void PortalPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_dropView) m_dropView->setGeometry(rect());
+    if (m_view) m_view->setGeometry(rect());
+    // A round window: drops outside the circle go to the window below.
+    setMask(QRegion(rect(), QRegion::Ellipse));
+}
+
+double PortalPanel::fadeOut() const { return m_env.reduceMotion() ? 0.1 : m_model.motion().dismissDuration; }
+
+Rect PortalPanel::frame() const {
+    const QRect g = geometry();
+    return upward(g, m_env.rootHeight());
+}
+
+void PortalPanel::setFrame(Rect r) {
+    const double top = m_env.rootHeight() - (r.origin.y + r.size.height);
+    setGeometry(static_cast<int>(std::lround(r.origin.x)), static_cast<int>(std::lround(top)),
+                static_cast<int>(std::lround(r.size.width)), static_cast<int>(std::lround(r.size.height)));
+}
+
+void PortalPanel::applyFlags(bool keyboardDriven) {
+    const Qt::WindowFlags wanted = keyboardDriven ? kBaseFlags : (kBaseFlags | Qt::WindowDoesNotAcceptFocus);
+    if (windowFlags() == wanted) return;
+    // Flags change only while hidden.
+    const bool wasVisible = isVisible();
+    if (wasVisible) hide();
+    setWindowFlags(wanted);
+    if (wasVisible) QWidget::show();
+}
+
+void PortalPanel::orderOut() {
+    ++m_collapseGeneration;
+    hide();
+}
+
+void PortalPanel::orderFrontRegardless() {
+    ++m_collapseGeneration;  // a collapse under way stops here
+    QWidget::show();
+    raise();
+}
+
+void PortalPanel::show(bool) { m_model.setRevealed(true); }
+
+void PortalPanel::hideContent() { m_model.setRevealed(false); }
+
+void PortalPanel::reveal(const DragPayload& payload, PortalMode mode, Point at) {
+    m_isKeyboardDriven = false;
+    m_model.setKeyboardDriven(false);
+    m_model.beginGesture(payload, mode);
+    applyFlags(false);
+    setAnchor(at);
+    orderFrontRegardless();
+    show(false);
+    // A drag source re-picks its target only when the pointer moves; two separate moves,
+    // since one flush of both is ignored.
+    m_env.nudgePointer(1, 0);
+    std::weak_ptr<bool> alive = m_alive;
+    m_env.scheduler->after(std::chrono::milliseconds(30), [this, alive] {
+        if (alive.expired()) return;
+        m_env.nudgePointer(-1, 0);
+    });
+}
+
+void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
+    m_isKeyboardDriven = true;
+    m_model.beginGesture(payload, mode);
+    m_model.setKeyboardDriven(true);
+    if (const auto screen = m_env.mainScreen()) {
+        const Rect& v = screen->visibleFrame;
+        const Point origin{v.origin.x + v.size.width / 2 - kSide / 2, v.origin.y + v.size.height / 2 - kSide / 2};
+        m_anchor = origin;
+        setFrame(Rect{origin, Size{kSide, kSide}});
+    }
+    m_model.selectFirstTarget();
+    applyFlags(true);
+    orderFrontRegardless();
+    activateWindow();
+    if (m_dropView) m_dropView->setFocus(Qt::ActiveWindowFocusReason);
+    show(true);
+}
+
+void PortalPanel::track(Point at, PortalMode mode) {
+    m_model.apply(mode);
+    m_model.updateCursor({at.x - (m_anchor.x + kSide / 2), at.y - (m_anchor.y + kSide / 2)});
+}
+
+void PortalPanel::setAnchor(Point at) {
+    std::optional<Rect> visible;
+    for (const auto& screen : m_env.screens()) {
+        if (contains(screen.frame, at)) {
+            visible = screen.visibleFrame;
+            break;
+        }
+    }
+    const Point origin = PortalPlacement::origin(at, Size{kSide, kSide}, visible);
+    if (!visible) {
+        Log::interaction().warn("Cursor at {},{} is not inside any screen frame; Portal left unclamped",
+                                static_cast<long>(at.x), static_cast<long>(at.y));
+    }
+    m_anchor = origin;
+    setFrame(Rect{origin, Size{kSide, kSide}});
+    m_model.setCursorVector({at.x - (origin.x + kSide / 2), at.y - (origin.y + kSide / 2)});
+}
+
+void PortalPanel::dismiss(bool mayCommit) {
+    if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
+    std::weak_ptr<bool> alive = m_alive;
+    const auto grace = mayCommit ? std::chrono::milliseconds(120) : std::chrono::milliseconds(0);
+    m_env.scheduler->after(grace, [this, alive] {
+        if (alive.expired()) return;
+        // A drop that committed during the grace keeps the Portal open.
+        if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
+        hideContent();
+        // A new reveal meanwhile keeps the window and the gesture.
+        m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive] {
+            if (alive.expired()) return;
+            if (!m_model.isRevealed() && m_model.phase().is(PortalPhase::Kind::browsing)) orderOut();
+        });
+        m_env.scheduler->after(PortalScheduler::seconds(0.45), [this, alive] {
+            if (alive.expired()) return;
+            if (!m_model.isRevealed() && m_model.phase().is(PortalPhase::Kind::browsing)) m_model.clearGesture();
+        });
+    });
+}
+
+void PortalPanel::finish() {
+    m_model.cancelWork();
+    hideContent();
+    std::weak_ptr<bool> alive = m_alive;
+    m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive] {
+        if (alive.expired()) return;
+        if (m_model.isRevealed()) return;
+        orderOut();
+        m_model.setPayload(std::nullopt);
+    });
+}
+
+void PortalPanel::collapse(std::optional<Rect> toward) {
+    std::weak_ptr<bool> alive = m_alive;
+    if (toward && !m_env.reduceMotion()) {
+        const Rect target{Point{toward->origin.x + toward->size.width / 2 - 24,
+                                toward->origin.y + toward->size.height / 2 - 24},
+                          Size{48, 48}};
+        ++m_collapseGeneration;
+        const double start = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
+        const Rect from = frame();
+        const double duration = m_model.motion().collapseDuration;
+        collapseStep(start, from, target, duration);
+        return;
+    }
+    m_env.scheduler->after(std::chrono::milliseconds(200), [this, alive] {
+        if (alive.expired()) return;
+        if (m_model.isCollapsed()) orderOut();
+    });
+}
+
+void PortalPanel::collapseStep(double start, Rect from, Rect to, double duration) {
+    const unsigned long generation = m_collapseGeneration;
+    const double now = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
+    const double t = duration > 0 ? std::min((now - start) / duration, 1.0) : 1.0;
+    const double k = CubicBezier(0.4, 0.0, 0.9, 0.4).value(t);
+    auto mix = [k](double a, double b) { return a + (b - a) * k; };
+    setFrame(Rect{Point{mix(from.origin.x, to.origin.x), mix(from.origin.y, to.origin.y)},
+                  Size{mix(from.size.width, to.size.width), mix(from.size.height, to.size.height)}});
+    if (t >= 1) {
+        orderOut();
+        setFrame(Rect{m_anchor, Size{kSide, kSide}});
+        return;
+    }
+    std::weak_ptr<bool> alive = m_alive;
+    m_env.scheduler->after(std::chrono::milliseconds(16), [this, alive, start, from, to, duration, generation] {
+        if (alive.expired()) return;
+        if (generation != m_collapseGeneration) {  // ordered out or shown anew meanwhile
+            setFrame(Rect{m_anchor, Size{kSide, kSide}});
+            return;
+        }
+        collapseStep(start, from, to, duration);
+    });
+}
+
+void PortalPanel::handleScreenChange() {
+    if (!isVisible()) return;
+    const Point centre{m_anchor.x + kSide / 2, m_anchor.y + kSide / 2};
+    for (const auto& screen : m_env.screens()) {
+        if (contains(screen.frame, centre)) return;
+    }
+    Log::interaction().info("Portal anchor left the display layout; dismissing");
+    m_model.cancelWork();
+    hideContent();
+    orderOut();
+}
+
+}  // namespace kolvex

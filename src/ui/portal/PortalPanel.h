@@ -1,0 +1,98 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "core/format/RingTarget.h"
+#include "interaction/DragPayload.h"
+#include "interaction/Geometry.h"
+#include "ui/portal/PortalDropView.h"
+#include "ui/portal/model/PortalScheduler.h"
+
+namespace kolvex {
+
+class PortalModel;
+class PortalView;
+
+// One screen as the Portal sees it, in global coordinates with y upwards.
+struct PortalScreen {
+    Rect frame;
+    Rect visibleFrame;  // the frame without panels and docks
+    bool operator==(const PortalScreen&) const = default;
+};
+
+// The Portal's window: a round, frameless, always-on-top, override-redirect tool window of
+// 480 × 480 that appears under the pointer during a drag without taking the focus from the
+// program dragged from, or centred on the main screen and focused when opened from the
+// keyboard. It decides when the window shows and goes: the reveal, the dismiss rules after
+// the drag (with a 0.12 s grace for a drop), the finish after a conversion, the collapse into
+// the tray and screen changes. All positions are global with y upwards. GUI thread.
+class PortalPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr double kSide = 480;
+
+    // What the panel takes from its surroundings; the defaults are the real ones.
+    struct Environment {
+        std::shared_ptr<PortalScheduler> scheduler;              // default: QtPortalScheduler
+        std::function<bool()> reduceMotion;                      // default: the desktop's setting
+        std::function<std::vector<PortalScreen>()> screens;      // default: Qt's screens, in its order
+        std::function<std::optional<PortalScreen>()> mainScreen; // default: the primary screen
+        std::function<double()> rootHeight;                      // default: the virtual desktop's height
+        std::function<void(int, int)> nudgePointer;              // default: XTest
+    };
+
+    explicit PortalPanel(PortalModel& model, Environment environment = {});
+    ~PortalPanel() override;
+
+    void reveal(const DragPayload& payload, PortalMode mode, Point at);
+    void present(const DragPayload& payload, PortalMode mode);
+    void track(Point at, PortalMode mode);
+    void dismiss(bool mayCommit);
+    void finish();
+    // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.
+    void collapse(std::optional<Rect> toward);
+
+    void orderOut();
+    void orderFrontRegardless();
+
+    bool isKeyboardDriven() const { return m_isKeyboardDriven; }
+    void setKeyboardDriven(bool keyboardDriven) { m_isKeyboardDriven = keyboardDriven; }
+    Point anchor() const { return m_anchor; }
+    // The window's frame, y upwards (it shrinks during a collapse).
+    Rect frame() const;
+    PortalDropView* dropView() const { return m_dropView; }
+    PortalView* portalView() const { return m_view; }
+
+    // Called when the screens change; public for the screen notifications and tests.
+    void handleScreenChange();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void setAnchor(Point at);
+    void setFrame(Rect frame);
+    void show(bool keyboardDriven);
+    void hideContent();
+    double fadeOut() const;
+    void applyFlags(bool keyboardDriven);
+    void collapseStep(double start, Rect from, Rect to, double duration);
+
+    PortalModel& m_model;
+    Environment m_env;
+    QPointer<PortalDropView> m_dropView;
+    PortalView* m_view = nullptr;
+    Point m_anchor;
+    bool m_isKeyboardDriven = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    unsigned long m_collapseGeneration = 0;
+};
+
+}  // namespace kolvex

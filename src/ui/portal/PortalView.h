@@ -1,0 +1,101 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include "ui/anim/AnimatedValue.h"
+#include "ui/portal/model/PortalModel.h"
+
+#include <QPlainTextEdit>
+
+namespace kolvex {
+
+// The round Portal drawn with QPainter: a halo, the ring of chips, the aperture with its
+// turning gradient ring and direction needle, the centre for the phase, the result bubble,
+// the hints and the type-to-search list. Every decision it shows comes from the model; it
+// keeps only its animations. The drop view beneath it receives the drags. GUI thread.
+class PortalView : public QWidget {
+    Q_OBJECT
+
+public:
+    PortalView(PortalModel& model, QWidget* parent = nullptr,
+               std::shared_ptr<AnimationClock> clock = AnimationClock::steady(),
+               std::function<bool()> reduceMotion = {});
+
+    // --- The geometry of the drawing (view coordinates about the centre, y down) ---
+    struct WholeTransform {
+        double scale = 1;
+        double rotationDegrees = 0;  // clockwise
+        double opacity = 1;
+    };
+    // `revealed` 0…1 (1 shown), `collapse` 0…1.
+    static WholeTransform wholeTransform(double revealed, double collapse, bool reduceMotion);
+    // Chip `index` of the ring: straight up for 0, then clockwise.
+    static QPointF chipOffset(const RingLayout& layout, int index);
+    // The needle's turn from straight up, clockwise, in radians.
+    static double needleAngle(int index, int count);
+    // Where the result bubble stands: opposite the committed chip, or on the centre under Reduce Motion.
+    static QPointF bubbleOffset(double commitAngle, bool reduceMotion);
+    // "42%" for 0.427.
+    static QString percentText(double progress);
+    // The hint under the file node, or nothing.
+    struct Hint {
+        QString headline;
+        QString detail;
+        enum class Kind { none, keyboard, nothingToOffer, modePrompt } kind = Kind::none;
+    };
+    static Hint modeHint(const PortalModel& model);
+
+    // Where the buttons were last drawn (empty when not shown); for clicks and tests.
+    QRectF cancelButtonRect() const { return m_cancelRect; }
+    QRectF detailsButtonRect() const { return m_detailsRect; }
+    QPlainTextEdit* detailView() const { return m_detailView; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void onChanged(PortalModel::Field field);
+    void syncChips(const Animation& animation);
+    void startFrames();
+    bool reduce() const;
+    bool anyAnimating() const;
+
+    void paintHalo(QPainter& p);
+    void paintRing(QPainter& p);
+    void paintAperture(QPainter& p);
+    void paintCentre(QPainter& p);
+    void paintBubble(QPainter& p);
+    void paintHint(QPainter& p, QPointF nodeCentre);
+    void paintFormatList(QPainter& p);
+    void placeDetailView();
+
+    PortalModel& m_model;
+    std::shared_ptr<AnimationClock> m_clock;
+    std::function<bool()> m_reduceMotion;
+    AnimatedValue m_revealed;
+    AnimatedValue m_collapse;
+    AnimatedValue m_swirl;
+    AnimatedValue m_ringOpacity;
+    AnimatedValue m_needle;
+    AnimatedValue m_leanX;
+    AnimatedValue m_leanY;
+    AnimatedValue m_centreFade;
+    std::map<std::string, AnimatedValue> m_chipArrival;  // by target id
+    std::vector<AnimatedValue> m_chipSelection;          // by ring index
+    QRectF m_cancelRect;
+    QRectF m_detailsRect;
+    QPointer<QPlainTextEdit> m_detailView;
+    QTimer m_frames;
+};
+
+}  // namespace kolvex

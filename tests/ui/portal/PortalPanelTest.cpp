@@ -1,0 +1,383 @@
+// The Portal window and its drop view, headless, on the hand-moved clock.
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "PortalModelTestSupport.h"
+#include "ui/portal/PortalController.h"
+#include "ui/portal/PortalDropView.h"
+#include "ui/portal/PortalPanel.h"
+#include "core/services/UserDefaults.h"
+
+namespace kolvex::testing {
+namespace {
+
+using Kind = PortalPhase::Kind;
+
+// One 1920 × 1080 screen (y upwards) with a 40-point panel at the bottom.
+class PortalPanelTest : public PortalModelTest {
+protected:
+    void SetUp() override {
+        PortalModelTest::SetUp();
+        PortalPanel::Environment env;
+        env.scheduler = scheduler;
+        env.reduceMotion = [this] { return reduce; };
+        env.rootHeight = [] { return 1080.0; };
+        env.screens = [this] { return screens; };
+        env.mainScreen = [this]() -> std::optional<PortalScreen> {
+            if (screens.empty()) return std::nullopt;
+            return screens.front();
+        };
+        env.nudgePointer = [this](int dx, int dy) { nudges.emplace_back(dx, dy); };
+        panel = std::make_unique<PortalPanel>(*model, env);
+    }
+    void TearDown() override { panel.reset(); }
+
+    std::vector<PortalScreen> screens{{Rect{{0, 0}, {1920, 1080}}, Rect{{0, 40}, {1920, 1040}}}};
+    std::vector<std::pair<int, int>> nudges;
+    std::unique_ptr<PortalPanel> panel;
+};
+
+TEST_F(PortalPanelTest, RevealAnchorsUnderThePointerAndNudgesIt) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {1900, 50});
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(model->isRevealed());
+    EXPECT_FALSE(panel->isKeyboardDriven());
+    EXPECT_FALSE(model->isKeyboardDriven());
+    // Clamped into the visible frame on both axes.
+    EXPECT_EQ(panel->anchor(), (Point{1440, 40}));
+    EXPECT_EQ(panel->frame(), (Rect{{1440, 40}, {480, 480}}));
+    EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{1900 - 1680, 50 - 280}));
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(panel->windowFlags() & Qt::X11BypassWindowManagerHint);
+    EXPECT_EQ(nudges, (std::vector<std::pair<int, int>>{{1, 0}}));
+    scheduler->advance(0.03);
+    EXPECT_EQ(nudges, (std::vector<std::pair<int, int>>{{1, 0}, {-1, 0}}));
+}
+
+TEST_F(PortalPanelTest, PointerOffEveryScreenIsLeftUnclamped) {
+    LogCapture log;
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {3000, 500});
+    EXPECT_EQ(panel->anchor(), (Point{2760, 260}));
+    EXPECT_TRUE(log.contains("interaction",
+                             "Cursor at 3000,500 is not inside any screen frame; Portal left unclamped"));
+}
+
+TEST_F(PortalPanelTest, TrackMeasuresFromTheCentre) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{150, 0}));
+    EXPECT_EQ(model->selectedIndex(), 1);
+    panel->track({960, 540 + 150}, PortalMode::tools);
+    EXPECT_EQ(model->mode(), PortalMode::tools);
+    EXPECT_EQ(model->selectedIndex(), 0);
+}
+
+TEST_F(PortalPanelTest, DismissHidesThenOrdersOutThenClears) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->dismiss(false);
+    EXPECT_TRUE(model->isRevealed());  // the next turn
+    scheduler->advance(0);
+    EXPECT_FALSE(model->isRevealed());
+    scheduler->advance(0.149);
+    EXPECT_TRUE(panel->isVisible());
+    scheduler->advance(0.002);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_TRUE(model->payload());
+    scheduler->advance(0.3);
+    EXPECT_FALSE(model->payload());
+}
+
+TEST_F(PortalPanelTest, DropWithinTheGraceKeepsThePortal) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    panel->dismiss(true);
+    scheduler->advance(0.1);
+    ASSERT_TRUE(model->commit());
+    scheduler->advance(0.5);
+    EXPECT_TRUE(model->isRevealed());
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    panel->dismiss(false);  // ignored while converting
+    scheduler->advance(0.5);
+    EXPECT_TRUE(model->isRevealed());
+}
+
+TEST_F(PortalPanelTest, RevealSoonAfterDismissKeepsWindowAndGesture) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->dismiss(false);
+    scheduler->advance(0.05);
+    panel->reveal(DragPayload({"/tmp/b.png"}), PortalMode::convert, {960, 540});
+    scheduler->advance(1);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(model->isRevealed());
+    EXPECT_EQ(model->payload()->urls.front(), "/tmp/b.png");
+}
+
+TEST_F(PortalPanelTest, FinishOrdersOutAndForgetsTheFiles) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->finish();
+    EXPECT_FALSE(model->isRevealed());
+    scheduler->advance(0.16);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(model->payload());
+}
+
+TEST_F(PortalPanelTest, CollapseShrinksIntoTheTrayIcon) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    const Rect start = panel->frame();
+    panel->collapse(Rect{{1000, 1000}, {30, 22}});
+    scheduler->advance(0.3);
+    const Rect mid = panel->frame();
+    EXPECT_LT(mid.size.width, start.size.width);
+    EXPECT_GT(mid.size.width, 48);
+    EXPECT_TRUE(panel->isVisible());
+    scheduler->advance(0.26);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(panel->frame(), (Rect{panel->anchor(), {480, 480}}));
+}
+
+TEST_F(PortalPanelTest, CollapseWithoutRectangleOnlyHidesWhenStillCollapsed) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->collapse(std::nullopt);
+    scheduler->advance(0.3);
+    EXPECT_TRUE(panel->isVisible());  // the model is not collapsed
+
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    model->commit();
+    scheduler->advance(7.1);  // the model collapses on its own timer
+    ASSERT_TRUE(model->isCollapsed());
+    reduce = true;
+    panel->collapse(Rect{{1000, 1000}, {30, 22}});
+    scheduler->advance(0.19);
+    EXPECT_TRUE(panel->isVisible());
+    scheduler->advance(0.02);
+    EXPECT_FALSE(panel->isVisible());
+}
+
+TEST_F(PortalPanelTest, PresentCentresOnTheMainScreenWithFocus) {
+    panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
+    EXPECT_TRUE(panel->isKeyboardDriven());
+    EXPECT_TRUE(model->isKeyboardDriven());
+    EXPECT_EQ(panel->anchor(), (Point{720, 320}));
+    EXPECT_EQ(model->selectedIndex(), 0);
+    EXPECT_FALSE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(nudges.empty());
+    // A drag reveal afterwards takes the focus-less flags back.
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+}
+
+TEST_F(PortalPanelTest, ScreenChangeAwayFromThePortalDismissesIt) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->handleScreenChange();
+    EXPECT_TRUE(panel->isVisible());
+    LogCapture log;
+    screens = {{Rect{{2000, 0}, {1000, 800}}, Rect{{2000, 0}, {1000, 800}}}};
+    panel->handleScreenChange();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(model->isRevealed());
+    EXPECT_TRUE(log.contains("interaction", "Portal anchor left the display layout; dismissing"));
+}
+
+// --- Drop view ---
+
+class DropViewTest : public PortalPanelTest {
+protected:
+    bool drop(Qt::DropActions offered) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.png"))});
+        QDragEnterEvent enter(QPoint(240, 240), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel->dropView(), &enter);
+        QDropEvent event(QPointF(240, 240), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel->dropView(), &event);
+        EXPECT_TRUE(event.isAccepted() == false || event.dropAction() == Qt::CopyAction);
+        return event.isAccepted();
+    }
+    void key(int code, const QString& text = {}) {
+        QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier, text);
+        QCoreApplication::sendEvent(panel->dropView(), &event);
+    }
+};
+
+TEST_F(DropViewTest, EntryIsAlwaysAcceptedAsCopyWhenOffered) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    LogCapture log;
+    QMimeData data;
+    for (Qt::DropActions offered : {Qt::DropActions(Qt::CopyAction | Qt::MoveAction), Qt::DropActions(Qt::MoveAction)}) {
+        QDragEnterEvent enter(QPoint(240, 240), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel->dropView(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        if (offered & Qt::CopyAction) {
+            EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+        }
+    }
+    EXPECT_TRUE(model->isCursorInside());
+    EXPECT_TRUE(log.contains("interaction", "DROP-ENTER selection=none"));
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(panel->dropView(), &leave);
+    EXPECT_FALSE(model->isCursorInside());
+}
+
+TEST_F(DropViewTest, DropCommitsAndIsTakenOnlyAsCopy) {
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    EXPECT_FALSE(drop(Qt::CopyAction));  // nothing selected: refused, nothing started
+    EXPECT_EQ(model->activeCount(), 0);
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    LogCapture log;
+    EXPECT_TRUE(drop(Qt::CopyAction | Qt::MoveAction));
+    EXPECT_TRUE(log.contains("interaction", "DROP target=JPEG committed=true"));
+    EXPECT_EQ(model->activeCount(), 1);
+    // A source that offers only a move: converted, but the drop is reported as not taken.
+    EXPECT_FALSE(drop(Qt::MoveAction));
+    EXPECT_EQ(model->activeCount(), 2);
+}
+
+TEST_F(DropViewTest, PendingPayloadIsCompletedFromTheDrop) {
+    panel->reveal(DragPayload::pendingFiles(), PortalMode::convert, {960, 540});
+    EXPECT_TRUE(model->targets().empty());
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/dropped.png"))});
+    QDragEnterEvent enter(QPoint(240, 240), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(panel->dropView(), &enter);
+    ASSERT_TRUE(model->payload());
+    EXPECT_FALSE(model->payload()->pending);
+    EXPECT_EQ(model->payload()->urls, std::vector<std::filesystem::path>{"/tmp/dropped.png"});
+    EXPECT_EQ(model->targets().size(), 4u);
+}
+
+TEST_F(DropViewTest, KeysDriveTheKeyboardPath) {
+    panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
+    key(Qt::Key_Right);
+    EXPECT_EQ(model->selectedIndex(), 1);
+    key(Qt::Key_Up);
+    EXPECT_EQ(model->selectedIndex(), 0);
+    key(Qt::Key_Tab);
+    EXPECT_EQ(model->mode(), PortalMode::tools);
+    key(Qt::Key_A, QStringLiteral("a"));
+    EXPECT_TRUE(model->isShowingFormatList());
+    EXPECT_EQ(model->formatQuery(), "a");
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(model->isShowingFormatList());
+    QKeyEvent hyphen(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier, QStringLiteral("-"));
+    QCoreApplication::sendEvent(panel->dropView(), &hyphen);
+    EXPECT_FALSE(model->isShowingFormatList());
+    EXPECT_FALSE(hyphen.isAccepted());  // passed on
+    key(Qt::Key_P, QStringLiteral("P"));
+    ASSERT_TRUE(model->isShowingFormatList());
+    key(Qt::Key_Return);  // "Strip" is the first tool row with a p
+    EXPECT_FALSE(model->isShowingFormatList());
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+}
+
+// --- Controller ---
+
+class NoInput final : public DragInputSource {
+public:
+    bool open(std::function<void(Wake)>) override { return false; }
+    void close() override {}
+    std::optional<Drag> currentDrag() override { return std::nullopt; }
+    bool lastDragCancelled() const override { return false; }
+    Sample sample() override { return {}; }
+};
+
+class PortalControllerTest : public PortalPanelTest {
+protected:
+    void SetUp() override {
+        PortalPanelTest::SetUp();
+        panel.reset();
+        PortalModel::Environment modelEnv;
+        modelEnv.scheduler = scheduler;
+        modelEnv.reduceMotion = [this] { return reduce; };
+        modelEnv.screenScale = [] { return 1.0; };
+        modelEnv.thumbnail = [](const std::filesystem::path&, QSizeF, double) { return QImage(); };
+        modelEnv.icon = modelEnv.thumbnail;
+        PortalPanel::Environment panelEnv;
+        panelEnv.scheduler = scheduler;
+        panelEnv.reduceMotion = [this] { return reduce; };
+        panelEnv.rootHeight = [] { return 1080.0; };
+        panelEnv.screens = [this] { return screens; };
+        panelEnv.mainScreen = [this]() -> std::optional<PortalScreen> { return screens.front(); };
+        panelEnv.nudgePointer = [](int, int) {};
+        controller = std::make_unique<PortalController>(TriggerModifier::shift, std::make_unique<NoInput>(), provider,
+                                                        service, modelEnv, panelEnv, &defaults);
+    }
+    void TearDown() override { controller.reset(); }
+
+    InMemoryUserDefaults defaults;
+    std::unique_ptr<PortalController> controller;
+};
+
+TEST_F(PortalControllerTest, SignalsReachWindowAndModel) {
+    auto& c = *controller;
+    c.start();
+    EXPECT_FALSE(c.panel().isVisible());
+    c.observer().onSignal(DragObserver::Reveal{DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540}});
+    EXPECT_TRUE(c.panel().isVisible());
+    EXPECT_TRUE(c.model().isRevealed());
+    c.observer().onSignal(DragObserver::Track{{960 + 150, 540}, PortalMode::convert});
+    EXPECT_EQ(c.model().selectedIndex(), 1);
+    c.observer().onSignal(DragObserver::Dismiss{false});
+    scheduler->advance(0.5);
+    EXPECT_FALSE(c.panel().isVisible());
+    QCoreApplication::processEvents();  // the deferred end of the reveal interval
+}
+
+TEST_F(PortalControllerTest, PresentNeedsFiles) {
+    controller->present({}, PortalMode::convert);
+    EXPECT_FALSE(controller->panel().isVisible());
+    controller->present({"/tmp/a.png"}, PortalMode::convert);
+    EXPECT_TRUE(controller->panel().isVisible());
+    EXPECT_TRUE(controller->panel().isKeyboardDriven());
+}
+
+TEST_F(PortalControllerTest, FinishedConversionClosesTheWindow) {
+    auto& c = *controller;
+    std::vector<std::filesystem::path> outputs;
+    c.setOnCompleted([&](const auto& out, const auto&) { outputs = out; });
+    c.present({"/tmp/a.png"}, PortalMode::convert);
+    c.model().commit();
+    EXPECT_EQ(c.activeConversionCount(), 1);
+    scheduler->runBackground();
+    scheduler->advance(3);
+    EXPECT_EQ(outputs.size(), 1u);
+    EXPECT_FALSE(c.panel().isVisible());
+    EXPECT_TRUE(c.model().phase().is(Kind::browsing));
+}
+
+TEST_F(PortalControllerTest, CollapseAsksForTheTrayRectangle) {
+    auto& c = *controller;
+    int asked = 0;
+    c.collapseTarget = [&]() -> std::optional<Rect> {
+        ++asked;
+        return std::nullopt;
+    };
+    c.present({"/tmp/a.png"}, PortalMode::convert);
+    c.model().commit();
+    scheduler->advance(7.1);
+    EXPECT_EQ(asked, 1);
+    scheduler->advance(0.21);
+    EXPECT_FALSE(c.panel().isVisible());  // no rectangle: it only hides
+    c.setPortalVisible(true);              // converting: shown again
+    EXPECT_TRUE(c.panel().isVisible());
+}
+
+TEST_F(PortalControllerTest, HiddenDismissedPortalStaysHidden) {
+    auto& c = *controller;
+    c.setPortalVisible(true);
+    EXPECT_FALSE(c.panel().isVisible());
+    c.present({"/tmp/a.png"}, PortalMode::convert);
+    c.setPortalVisible(false);
+    EXPECT_FALSE(c.panel().isVisible());
+    c.setPortalVisible(true);
+    EXPECT_TRUE(c.panel().isVisible());
+    c.stop();
+    EXPECT_FALSE(c.panel().isVisible());
+}
+
+}  // namespace
+}  // namespace kolvex::testing

@@ -1,0 +1,287 @@
+// The Portal's drawing: its geometry, its texts, and that every phase paints.
+
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "PortalModelTestSupport.h"
+#include "support/TempDir.h"
+#include "ui/portal/Branding.h"
+#include "ui/portal/FileNodeView.h"
+#include "ui/portal/PortalView.h"
+#include "ui/portal/RingTargetView.h"
+#include "ui/portal/model/Thumbnailer.h"
+
+namespace kolvex::testing {
+namespace {
+
+using Kind = PortalPhase::Kind;
+constexpr double kPi = std::numbers::pi;
+
+TEST(PortalViewGeometry, WholeViewTransforms) {
+    struct Case {
+        double revealed, collapse;
+        bool reduce;
+        PortalView::WholeTransform expected;
+    };
+    const std::vector<Case> cases{
+        {1, 0, false, {1, 0, 1}},
+        {0, 0, false, {0.78, 0, 0}},
+        {1, 1, false, {0.12, 90, 0}},
+        {1, 1, true, {0.12, 0, 0}},
+        {1, 0.5, false, {0.56, 45, 0.5}},
+    };
+    for (const auto& c : cases) {
+        const auto t = PortalView::wholeTransform(c.revealed, c.collapse, c.reduce);
+        EXPECT_NEAR(t.scale, c.expected.scale, 1e-9);
+        EXPECT_NEAR(t.rotationDegrees, c.expected.rotationDegrees, 1e-9);
+        EXPECT_NEAR(t.opacity, c.expected.opacity, 1e-9);
+    }
+}
+
+TEST(PortalViewGeometry, ChipsGoClockwiseFromTheTop) {
+    const RingLayout four(std::vector<std::string>{"A", "B", "C", "D"});
+    const double r = four.radius;
+    const std::vector<QPointF> expected{{0, -r}, {r, 0}, {0, r}, {-r, 0}};
+    for (int i = 0; i < 4; ++i) {
+        const QPointF at = PortalView::chipOffset(four, i);
+        EXPECT_NEAR(at.x(), expected[i].x(), 1e-9) << i;
+        EXPECT_NEAR(at.y(), expected[i].y(), 1e-9) << i;
+    }
+    const RingLayout one(std::vector<std::string>{"A"});
+    EXPECT_NEAR(PortalView::chipOffset(one, 0).y(), -one.radius, 1e-9);
+    EXPECT_NEAR(PortalView::needleAngle(1, 4), kPi / 2, 1e-12);
+    EXPECT_EQ(PortalView::needleAngle(0, 0), 0);
+}
+
+TEST(PortalViewGeometry, BubbleStandsOppositeTheCommittedChip) {
+    const QPointF fromTop = PortalView::bubbleOffset(kPi / 2, false);  // chip at the top: bubble below
+    EXPECT_NEAR(fromTop.x(), 0, 1e-9);
+    EXPECT_NEAR(fromTop.y(), 108, 1e-9);
+    const QPointF fromRight = PortalView::bubbleOffset(0, false);
+    EXPECT_NEAR(fromRight.x(), -108, 1e-9);
+    EXPECT_EQ(PortalView::bubbleOffset(1.0, true), QPointF(0, 0));
+}
+
+TEST(PortalViewGeometry, PercentTruncates) {
+    EXPECT_EQ(PortalView::percentText(0), "0%");
+    EXPECT_EQ(PortalView::percentText(0.427), "42%");
+    EXPECT_EQ(PortalView::percentText(0.999), "99%");
+    EXPECT_EQ(PortalView::percentText(1), "100%");
+}
+
+TEST(FileNodeGeometry, LeanFollowsThePointerUpToItsCap) {
+    PortalMotion motion;
+    EXPECT_EQ(FileNodeView::leanOffset({0, 0}, motion), QPointF(0, 0));
+    const QPointF far = FileNodeView::leanOffset({500, 0}, motion);
+    EXPECT_NEAR(far.x(), 30, 1e-9);
+    const QPointF near = FileNodeView::leanOffset({0, 100}, motion);  // up on screen
+    EXPECT_NEAR(near.x(), 0, 1e-9);
+    EXPECT_NEAR(near.y(), -22, 1e-9);
+    EXPECT_EQ(FileNodeView::leanOffset({500, 0}, motion.withReduceMotion(true)), QPointF(0, 0));
+    EXPECT_FALSE(FileNodeView::showsBadge(1));
+    EXPECT_TRUE(FileNodeView::showsBadge(2));
+}
+
+TEST(RingChipGeometry, SelectedChipIsLargerAndLongLabelsAreWide) {
+    testApplication();
+    const RingTarget shortOne{"format.png", "PNG"};
+    const RingTarget longOne{"format.x", "A very long label for a chip"};
+    EXPECT_GT(RingTargetView::size(shortOne, 1).width(), RingTargetView::size(shortOne, 0).width());
+    EXPECT_DOUBLE_EQ(RingTargetView::scale(1), 1.14);
+    EXPECT_GT(RingTargetView::size(longOne, 0).width(), 3 * RingTargetView::size(shortOne, 0).width());
+}
+
+TEST(PortalMotionValues, DerivedAnimations) {
+    const PortalMotion motion;
+    EXPECT_NEAR(motion.ringChip(7).delay - motion.ringChip(0).delay, 0.112, 1e-12);
+    EXPECT_NE(motion, motion.withReduceMotion(true));
+    EXPECT_EQ(motion.linger(false), 1.8);
+    EXPECT_EQ(motion.linger(true), 0.72);
+    EXPECT_EQ(motion.reveal(), Animation::spring(0.26, 0.78));
+    EXPECT_EQ(motion.withReduceMotion(true).reveal(), Animation::easeOut(0.12));
+    EXPECT_EQ(motion.withReduceMotion(true).ringChip(5), Animation::easeOut(0.12));
+    EXPECT_EQ(motion.withReduceMotion(true).hover(), Animation::easeOut(0.09));
+    EXPECT_EQ(motion.collapse(), Animation::timingCurve(0.4, 0, 0.9, 0.4, 0.55));
+    EXPECT_TRUE(motion.swirl().repeatsForever);
+    EXPECT_EQ(motion.dismiss(), Animation::easeOut(0.15));
+}
+
+class PortalViewTest : public PortalModelTest {
+protected:
+    void SetUp() override {
+        PortalModelTest::SetUp();
+        view = std::make_unique<PortalView>(*model, nullptr, clock, [this] { return reduce; });
+        view->resize(480, 480);
+    }
+    void TearDown() override { view.reset(); }
+
+    QImage render() {
+        clock->advance(2);
+        QImage image(480, 480, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        view->render(&image);
+        return image;
+    }
+    void click(QRectF at) {
+        const QPointF p = at.center();
+        QMouseEvent press(QEvent::MouseButtonPress, p, view->mapToGlobal(p), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view.get(), &press);
+    }
+
+    std::shared_ptr<ManualAnimationClock> clock = std::make_shared<ManualAnimationClock>();
+    std::unique_ptr<PortalView> view;
+};
+
+TEST_F(PortalViewTest, HiddenPortalDrawsNothingAndShownDrawsTheAperture) {
+    browse({"/tmp/a.png"}, 0);
+    QImage hidden = render();
+    EXPECT_EQ(qAlpha(hidden.pixel(240, 240)), 0);
+    model->setRevealed(true);
+    QImage shown = render();
+    EXPECT_GT(qAlpha(shown.pixel(240, 240 + 50)), 100);  // the aperture's disc
+    EXPECT_EQ(qAlpha(shown.pixel(2, 2)), 0);              // outside the circle
+}
+
+TEST_F(PortalViewTest, EveryPhasePaints) {
+    browse({"/tmp/a.png", "/tmp/b.png"}, 1);
+    model->setRevealed(true);
+    render();
+    model->commit();
+    render();
+    EXPECT_FALSE(view->cancelButtonRect().isEmpty());
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    ASSERT_TRUE(model->phase().is(Kind::succeeded));
+    render();
+    model->cancelWork();
+    browse({"/tmp/a.png"}, 0, PortalMode::tools);
+    model->setRevealed(true);
+    model->commit();
+    ASSERT_TRUE(model->phase().is(Kind::needsParameters));
+    render();
+    model->discardParameters();
+    model->beginFormatSearch("e");
+    render();
+    model->beginFormatSearch("zzz");
+    render();
+}
+
+TEST_F(PortalViewTest, CancelButtonCancelsTheShownRun) {
+    browse({"/tmp/a.png"}, 0);
+    model->setRevealed(true);
+    model->commit();
+    render();
+    click(view->cancelButtonRect());
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalViewTest, FailureDetailsOpenOnRequest) {
+    service->scriptedResults.push_back({failure("/tmp/a.png", ConversionError::backendFailure("image", -1, "boom"))});
+    browse({"/tmp/a.png"}, 0);
+    model->setRevealed(true);
+    model->commit();
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    ASSERT_TRUE(model->phase().is(Kind::failed));
+    ASSERT_TRUE(model->phase().detail);
+    render();
+    ASSERT_FALSE(view->detailsButtonRect().isEmpty());
+    click(view->detailsButtonRect());
+    EXPECT_TRUE(model->showingDetails());
+    render();
+    ASSERT_TRUE(view->detailView());
+    EXPECT_FALSE(view->detailView()->isHidden());
+    EXPECT_LE(view->detailView()->height(), 96);
+    EXPECT_EQ(view->detailView()->toPlainText().toStdString(), *model->phase().detail);
+    EXPECT_TRUE(view->detailView()->isReadOnly());
+}
+
+TEST_F(PortalViewTest, FailureWithoutDetailHasNoDetailsButton) {
+    service->scriptedResults.push_back({failure("/tmp/a.png", std::nullopt)});
+    browse({"/tmp/a.png"}, 0);
+    model->setRevealed(true);
+    model->commit();
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    render();
+    EXPECT_TRUE(view->detailsButtonRect().isEmpty());
+}
+
+TEST_F(PortalViewTest, HintsByCase) {
+    using HintKind = PortalView::Hint::Kind;
+    EXPECT_EQ(PortalView::modeHint(*model).kind, HintKind::none);  // no payload
+    provider->rings[PortalMode::advanced] = provider->rings[PortalMode::convert];
+    browse({"/tmp/a.png"}, std::nullopt, PortalMode::advanced);
+    auto hint = PortalView::modeHint(*model);
+    EXPECT_EQ(hint.kind, HintKind::modePrompt);
+    EXPECT_EQ(hint.headline, "Convert");
+    EXPECT_EQ(hint.detail, "a.png");
+    browse({"/tmp/a.png", "/tmp/b.png"}, std::nullopt, PortalMode::tools);
+    hint = PortalView::modeHint(*model);
+    EXPECT_EQ(hint.headline, "Tools");
+    EXPECT_EQ(hint.detail, "2 files");
+    pointAt(0);
+    EXPECT_EQ(PortalView::modeHint(*model).kind, HintKind::none);
+    model->setKeyboardDriven(true);
+    hint = PortalView::modeHint(*model);
+    EXPECT_EQ(hint.kind, HintKind::keyboard);
+    EXPECT_EQ(hint.headline, "← →  choose      ⏎  convert      ⇥  tools");
+    model->beginFormatSearch("r");
+    EXPECT_NE(PortalView::modeHint(*model).kind, HintKind::keyboard);
+    model->setKeyboardDriven(false);
+    provider->rings.clear();
+    provider->categories = 2;
+    browse({"/tmp/a.png", "/tmp/b.mp4"}, std::nullopt);
+    hint = PortalView::modeHint(*model);
+    EXPECT_EQ(hint.kind, HintKind::nothingToOffer);
+    EXPECT_EQ(hint.headline, "Pick one kind of file");
+}
+
+// --- Images ---
+
+TEST(Branding, MenuBarIconIsEighteenHighAndMarkLoads) {
+    testApplication();
+    const auto& icon = Branding::menuBarIcon();
+    ASSERT_TRUE(icon) << "the Kolvex_KolvexUI bundle was not found";
+    EXPECT_EQ(icon->height(), 18);
+    EXPECT_EQ(icon->width(), 22);
+    EXPECT_EQ(&Branding::menuBarIcon(), &icon);
+    ASSERT_TRUE(Branding::mark());
+    EXPECT_FALSE(Branding::mark()->isNull());
+    QImage wide(22, 20, QImage::Format_ARGB32);
+    EXPECT_EQ(Branding::menuBarForm(wide).size(), QSize(22, 18));
+    EXPECT_FALSE(Branding::load("Kolvex_NoSuchBundle", "Mark"));
+    EXPECT_FALSE(Branding::load("Kolvex_KolvexUI", "NoSuchImage"));
+}
+
+TEST(Thumbnails, PicturesForImagesIconsForTheRest) {
+    testApplication();
+    TempDir dir;
+    const auto png = dir.path() / "-wide picture é.png";
+    QImage source(200, 100, QImage::Format_RGB32);
+    source.fill(Qt::green);
+    ASSERT_TRUE(source.save(QString::fromStdString(png.string())));
+    const QImage picture = Thumbnailer::picture(png, QSizeF(56, 56), 2);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.width(), 112);
+    EXPECT_EQ(picture.height(), 56);
+    EXPECT_EQ(picture.devicePixelRatio(), 2);
+    EXPECT_EQ(QColor(picture.pixel(50, 20)).green(), 255);
+
+    const auto text = dir.path() / "notes.txt";
+    std::ofstream(text) << "hello";
+    EXPECT_TRUE(Thumbnailer::picture(text, QSizeF(56, 56), 1).isNull());
+    const QImage icon = Thumbnailer::image(text, QSizeF(56, 56), 1);
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(std::max(icon.width(), icon.height()), 56);
+    EXPECT_FALSE(Thumbnailer::image(dir.path() / "missing.png", QSizeF(56, 56), 1).isNull());
+}
+
+}  // namespace
+}  // namespace kolvex::testing
