@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/format/ConversionOptions.h"
+
+namespace kolvex {
+
+// What a tool sheet is told about a multi-file batch. A plain value; GUI thread.
+struct BatchPrompt {
+    int count = 1;                          // files in the batch (during a walk: the walk's count)
+    std::optional<std::string> position;    // "File 2 of 5" while the sheet asks for one file of a walk
+    bool offersIndividual = false;          // the sheet may offer "Set each file individually"
+    std::string advanceLabel;               // the confirm button's title while a walk step
+
+    bool isBatch() const { return count > 1; }
+    bool operator==(const BatchPrompt&) const = default;
+};
+
+// What the user chose in a sheet about the batch. A plain value.
+struct BatchChoice {
+    bool setEachIndividually = false;
+    bool startsImmediately = true;
+
+    bool operator==(const BatchChoice&) const = default;
+};
+
+// The confirm-button title of a sheet that takes an optional prompt, with the tool's word
+// ("Compress", "Resize"): the word alone for one file, the walk's label during a walk, "Next"
+// when the files are to be set one by one, else "Resize 4 files".
+std::string advanceTitle(const std::string& word, const std::optional<BatchPrompt>& prompt, const BatchChoice& choice);
+
+// Whether a sheet shows the batch checkbox row.
+bool showsBatchOptions(const std::optional<BatchPrompt>& prompt);
+
+// The walk over the dropped files one sheet at a time, collecting one set of options per file.
+// It only moves forward: each accept() advances by one file until every file is set.
+// A plain value, copied freely; GUI thread.
+class BatchParameterRun {
+public:
+    using Pair = std::pair<std::filesystem::path, ConversionOptions>;
+
+    BatchParameterRun(std::vector<std::filesystem::path> urls, bool startsImmediately);
+
+    const std::vector<std::filesystem::path>& urls() const { return m_urls; }
+    size_t index() const { return m_index; }
+    const std::vector<Pair>& collected() const { return m_collected; }
+    bool startsImmediately() const { return m_startsImmediately; }
+    void setStartsImmediately(bool value) { m_startsImmediately = value; }
+
+    // The file whose settings are asked next; none once the walk is over.
+    std::optional<std::filesystem::path> current() const;
+    bool isLast() const;
+    bool isComplete() const;
+    // "File k of n"; k stays n after the last file.
+    std::string position() const;
+    // `finish` on the last file, "Next" otherwise (also once the walk is over).
+    std::string advanceLabel(const std::string& finish) const;
+
+    // Records the options of the current file and moves on. Returns the pair when each file is
+    // to start at once; none otherwise, and none (changing nothing) once the walk is over.
+    std::optional<Pair> accept(const ConversionOptions& options);
+
+    // The pairs still to convert at the end: none when each file was started at once.
+    std::vector<Pair> pending() const;
+    // The files already handed back to be started.
+    std::vector<std::filesystem::path> alreadyStarted() const;
+
+    // Compares files, step and flag, and the collected files in order, not their options.
+    bool operator==(const BatchParameterRun& other) const;
+
+private:
+    std::vector<std::filesystem::path> m_urls;
+    size_t m_index = 0;
+    std::vector<Pair> m_collected;
+    bool m_startsImmediately;
+};
+
+}  // namespace kolvex

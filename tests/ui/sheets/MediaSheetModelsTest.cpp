@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "ui/sheets/MediaSheetModels.h"
+
+namespace kolvex {
+namespace {
+
+// A timeline whose track is exactly 100 points wide.
+const TimelineGeometry kTimeline{111, 10};
+
+TEST(TrimModelTest, DurationFloorAndInvariants) {
+    TrimModel zero(0, KeyframeIndex{});
+    EXPECT_DOUBLE_EQ(zero.duration, 0.1);
+    EXPECT_DOUBLE_EQ(zero.end, 0.1);
+    EXPECT_TRUE(zero.canApply());
+
+    TrimModel model(10, KeyframeIndex{});
+    TimelineGeometry timeline{111, model.duration};
+    model.commitEnd(5);
+    model.dragTo(TrimModel::Edge::start, 100, timeline);
+    EXPECT_DOUBLE_EQ(model.start, 5 - 0.1);
+    EXPECT_TRUE(model.canApply());  // 5 − 4.9 is a hair below 0.1 in binary
+    model.dragTo(TrimModel::Edge::end, -40, timeline);
+    EXPECT_DOUBLE_EQ(model.end, model.start + 0.1);
+
+    model.commitStart(20);
+    EXPECT_DOUBLE_EQ(model.start, model.end - 0.1);
+    model.wholeFile();
+    EXPECT_DOUBLE_EQ(model.start, 0);
+    EXPECT_DOUBLE_EQ(model.end, 10);
+}
+
+TEST(TrimModelTest, HandlesSnapToNearbyKeyframesAndTheExplanationFollows) {
+    TrimModel model(10, KeyframeIndex({0, 2, 4, 6}));
+    TimelineGeometry timeline{111, 10};
+    EXPECT_EQ(model.explanation(), "Starts on a keyframe, so this is a stream copy \u2014 instant, and the video is "
+                                   "not re-encoded.");
+    // 3.0 s is 10 points from either keyframe: not pulled.
+    model.dragTo(TrimModel::Edge::start, timeline.x(3.0), timeline);
+    EXPECT_NEAR(model.start, 3.0, 1e-9);
+    EXPECT_NE(model.explanation().find("re-encoding"), std::string::npos);
+    // 4.5 s lies 5 points from the keyframe at 4 s: it lands exactly on it.
+    model.dragTo(TrimModel::Edge::start, timeline.x(4.5), timeline);
+    EXPECT_DOUBLE_EQ(model.start, 4);
+    EXPECT_NE(model.explanation().find("stream copy"), std::string::npos);
+
+    TrimModel noKeyframes(10, KeyframeIndex{});
+    noKeyframes.dragTo(TrimModel::Edge::start, timeline.x(4.5), timeline);
+    EXPECT_NEAR(noKeyframes.start, 4.5, 1e-9);
+    EXPECT_EQ(noKeyframes.explanation(), "Trimmed to the exact times below, and losslessly.");
+}
+
+TEST(SplitModelTest, OpensWithTheCutInTheMiddle) {
+    SplitModel model(10, KeyframeIndex({0, 3, 7}));
+    EXPECT_DOUBLE_EQ(model.point, 5);  // not pulled to a keyframe until moved
+    const auto parts = model.outcome();
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_DOUBLE_EQ(parts[0].second, 5);
+    EXPECT_DOUBLE_EQ(parts[1].second, 10);
+
+    SplitModel tiny(0.1, KeyframeIndex{});
+    EXPECT_DOUBLE_EQ(tiny.duration, 0.2);
+    EXPECT_TRUE(tiny.points().empty());
+    EXPECT_FALSE(tiny.canApply());
+    EXPECT_EQ(tiny.outcome().size(), 1u);
+}
+
+TEST(SplitModelTest, DragsAndTypedTimesStayInsideTheMargins) {
+    SplitModel model(10, KeyframeIndex{});
+    EXPECT_DOUBLE_EQ(model.dragTo(-50, kTimeline), 0.1);
+    EXPECT_DOUBLE_EQ(model.dragTo(500, kTimeline), 9.9);
+    EXPECT_DOUBLE_EQ(model.commitTyped(60), 9.9);
+
+    SplitModel snapping(10, KeyframeIndex({0, 3, 7}));
+    EXPECT_DOUBLE_EQ(snapping.commitTyped(60), 7);
+    EXPECT_DOUBLE_EQ(snapping.dragTo(kTimeline.x(2), kTimeline), 3);
+}
+
+TEST(SplitModelTest, EqualPartsSnapAndMayRepeat) {
+    SplitModel plain(9, KeyframeIndex{});
+    plain.method = SplitModel::Method::equalParts;
+    plain.setParts(3);
+    EXPECT_EQ(plain.points(), (std::vector<double>{3, 6}));
+
+    SplitModel snapped(9, KeyframeIndex({0, 4, 7}));
+    snapped.method = SplitModel::Method::equalParts;
+    snapped.setParts(3);
+    EXPECT_EQ(snapped.points(), (std::vector<double>{4, 7}));
+
+    SplitModel sparse(12, KeyframeIndex({0, 10}));
+    sparse.method = SplitModel::Method::equalParts;
+    sparse.setParts(5);
+    const auto cuts = sparse.points();
+    EXPECT_EQ(cuts.size(), 4u);
+    bool zeroLength = false;
+    for (const auto& [from, to] : sparse.outcome()) zeroLength = zeroLength || from == to;
+    EXPECT_TRUE(zeroLength);
+
+    sparse.setParts(50);
+    EXPECT_EQ(sparse.parts, 20);
+    sparse.setParts(0);
+    EXPECT_EQ(sparse.parts, 2);
+}
+
+ExtractAudioOption row(const char* format, bool copy, bool lossy) {
+    return {FormatID(format), format, "", copy, lossy};
+}
+
+TEST(ExtractAudioModelTest, SelectionBitrateAndNote) {
+    ExtractAudioModel model({row("mp3", true, false), row("m4a", false, true), row("wav", false, false)});
+    EXPECT_EQ(model.selection, "mp3-copy");
+    EXPECT_EQ(model.note(), ExtractAudioModel::Note::copy);
+    model.selection = "m4a";
+    EXPECT_EQ(model.note(), ExtractAudioModel::Note::lossy);
+    model.bitrate = 320;
+    EXPECT_EQ(model.bitrateFor(*model.chosen()), 320000);
+    model.selection = "wav";
+    EXPECT_EQ(model.bitrateFor(*model.chosen()), std::nullopt);
+    EXPECT_EQ(model.note(), ExtractAudioModel::Note::lossless);
+    model.selection = "gone";
+    EXPECT_EQ(model.chosen()->id(), "mp3-copy");
+
+    ExtractAudioModel empty({});
+    EXPECT_EQ(empty.chosen(), nullptr);
+    EXPECT_EQ(empty.selection, "");
+    EXPECT_EQ(empty.note(), ExtractAudioModel::Note::lossless);
+}
+
+TEST(ExtractAudioModelTest, DescribesTheOriginalTrack) {
+    MediaProbe probe;
+    probe.audioSampleRate = 44100;
+    probe.audioChannels = 2;
+    probe.audioBitrate = 128000;
+    EXPECT_EQ(ExtractAudioModel::describe("aac", probe), "AAC \u00B7 44.1 kHz \u00B7 stereo \u00B7 128 kbps");
+    probe.audioChannels = 6;
+    probe.audioBitrate.reset();
+    EXPECT_EQ(ExtractAudioModel::describe("opus", probe), "OPUS \u00B7 44.1 kHz \u00B7 6 channels");
+    EXPECT_EQ(ExtractAudioModel::describe("mp3", MediaProbe{}), "MP3");
+}
+
+TEST(ExtractAudioModelTest, EstimatesSizes) {
+    MediaProbe probe;
+    probe.durationSeconds = 60;
+    probe.audioSampleRate = 48000;
+    probe.audioChannels = 2;
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("wav", false, false), std::nullopt, probe), 11520000);
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("flac", false, false), std::nullopt, probe), 6912000);
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("mp3", true, false), std::nullopt, probe), std::nullopt);
+    probe.durationSeconds = 180;
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("mp3", false, true), 192000, probe), 4406400);
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("mp3", false, true), std::nullopt, probe), std::nullopt);
+    MediaProbe bare;
+    bare.durationSeconds = 1;
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("wav", false, false), std::nullopt, bare), 176400);
+    bare.durationSeconds.reset();
+    EXPECT_EQ(ExtractAudioModel::estimateAudioSize(row("wav", false, false), std::nullopt, bare), std::nullopt);
+}
+
+TEST(MergeOrderTest, ArrowsAndDragsReorderTheFiles) {
+    MergeOrder order({"a", "b", "c"});
+    EXPECT_FALSE(order.canMove(-1));
+    EXPECT_FALSE(order.canMove(1));
+    order.selection = std::filesystem::path("b");
+    order.move(-1);
+    EXPECT_EQ(order.files, (std::vector<std::filesystem::path>{"b", "a", "c"}));
+    EXPECT_FALSE(order.canMove(-1));
+    order.move(-1);
+    EXPECT_EQ(order.files, (std::vector<std::filesystem::path>{"b", "a", "c"}));
+
+    MergeOrder down({"a", "b", "c"});
+    down.selection = std::filesystem::path("b");
+    down.move(1);
+    EXPECT_EQ(down.files, (std::vector<std::filesystem::path>{"a", "c", "b"}));
+    EXPECT_FALSE(down.canMove(1));
+
+    MergeOrder dragged({"a", "b", "c"});
+    dragged.moveRows({0}, 3);
+    EXPECT_EQ(dragged.files, (std::vector<std::filesystem::path>{"b", "c", "a"}));
+    dragged.moveRows({2}, 0);
+    EXPECT_EQ(dragged.files, (std::vector<std::filesystem::path>{"a", "b", "c"}));
+    dragged.moveRows({7}, 0);
+    EXPECT_EQ(dragged.files.size(), 3u);
+    EXPECT_EQ(MergeOrder({"a", "b"}).applyTitle(), "Merge 2 files");
+}
+
+}  // namespace
+}  // namespace kolvex
