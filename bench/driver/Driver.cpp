@@ -1,0 +1,228 @@
+// kolvex-drive: runs one conversion or tool request through the real coordinator and engines over
+// the files given, then prints one line per result and the wall time. For benchmarks and tests.
+//
+//   kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
+//                [--processors <n>] [--quiet] <file>...
+//
+// Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
+//   ok     <seconds>  copy|encode  <source>  <output>...
+//   error  <seconds>  <source>  <kind>  <message>
+//   wall   <seconds>  <succeeded>  <failed>
+// Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error.
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#ifdef KOLVEX_HAVE_DOCUMENT
+#include <QGuiApplication>
+#endif
+
+#include "RealEngines.h"
+#include "core/services/Log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kolvex;
+
+const char* const kUsage =
+    "usage: kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
+    "                    [--processors <n>] [--quiet] <file>...\n"
+    "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
+    "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
+    "  preserveMetadata, allowPassthrough, flipHorizontal, flipVertical, invertPageSelection (true/false)\n";
+
+struct UsageError {
+    std::string message;
+};
+
+// Numbers are read the way the command lines write them, whatever the locale.
+double number(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        throw UsageError{fmt::format("not a number: {}", text)};
+    }
+    return value;
+}
+
+bool flag(std::string_view text) {
+    if (text == "true" || text == "1") return true;
+    if (text == "false" || text == "0") return false;
+    throw UsageError{fmt::format("not true or false: {}", text)};
+}
+
+template <typename T>
+std::vector<T> list(std::string_view text) {
+    std::vector<T> values;
+    while (!text.empty()) {
+        const auto comma = text.find(',');
+        values.push_back(static_cast<T>(number(text.substr(0, comma))));
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    return values;
+}
+
+void setOption(ConversionOptions& options, std::string_view assignment) {
+    const auto equals = assignment.find('=');
+    if (equals == std::string_view::npos) throw UsageError{fmt::format("--set needs name=value: {}", assignment)};
+    const std::string_view name = assignment.substr(0, equals);
+    const std::string_view value = assignment.substr(equals + 1);
+    using Setter = std::function<void(ConversionOptions&, std::string_view)>;
+    static const std::map<std::string_view, Setter> setters{
+        {"quality", [](auto& o, auto v) { o.quality = number(v); }},
+        {"dpi", [](auto& o, auto v) { o.dpi = static_cast<int64_t>(number(v)); }},
+        {"maxDimension", [](auto& o, auto v) { o.maxDimension = static_cast<int64_t>(number(v)); }},
+        {"rotation", [](auto& o, auto v) { o.rotation = number(v); }},
+        {"trimStart", [](auto& o, auto v) { o.trimStart = number(v); }},
+        {"trimEnd", [](auto& o, auto v) { o.trimEnd = number(v); }},
+        {"audioBitrate", [](auto& o, auto v) { o.audioBitrate = static_cast<int64_t>(number(v)); }},
+        {"sampleRate", [](auto& o, auto v) { o.sampleRate = number(v); }},
+        {"outputFormat", [](auto& o, auto v) { o.outputFormat = FormatID(std::string(v)); }},
+        {"splitPoints", [](auto& o, auto v) { o.splitPoints = list<double>(v); }},
+        {"pageRange", [](auto& o, auto v) { o.pageRange = list<int64_t>(v); }},
+        {"preserveMetadata", [](auto& o, auto v) { o.preserveMetadata = flag(v); }},
+        {"allowPassthrough", [](auto& o, auto v) { o.allowPassthrough = flag(v); }},
+        {"flipHorizontal", [](auto& o, auto v) { o.flipHorizontal = flag(v); }},
+        {"flipVertical", [](auto& o, auto v) { o.flipVertical = flag(v); }},
+        {"invertPageSelection", [](auto& o, auto v) { o.invertPageSelection = flag(v); }},
+    };
+    auto setter = setters.find(name);
+    if (setter == setters.end()) throw UsageError{fmt::format("unknown option: {}", name)};
+    setter->second(options, value);
+}
+
+// A name on one line of a tab-separated report, whatever bytes it holds.
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\\') out += "\\\\";
+        else if (byte < 0x20 || byte == 0x7f) out += fmt::format("\\x{:02x}", byte);
+        else out += c;
+    }
+    return out;
+}
+
+struct Request {
+    std::optional<std::string> target;
+    std::optional<std::string> tool;
+    std::optional<fs::path> outputDirectory;
+    std::optional<int> processors;
+    ConversionOptions options = ConversionOptions::defaults();
+    std::vector<fs::path> files;
+    bool quiet = false;
+};
+
+Request parse(int argc, char** argv) {
+    Request request;
+    auto value = [&](int& i) -> std::string {
+        if (i + 1 >= argc) throw UsageError{fmt::format("{} needs a value", argv[i])};
+        return argv[++i];
+    };
+    bool filesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (filesOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+            // Absolute paths: a name such as "-i.mp4" must never read as an option further down.
+            request.files.push_back(fs::absolute(argv[i]));
+        } else if (arg == "--") {
+            filesOnly = true;
+        } else if (arg == "--to") {
+            request.target = value(i);
+        } else if (arg == "--tool") {
+            request.tool = value(i);
+        } else if (arg == "--out") {
+            request.outputDirectory = fs::absolute(value(i));
+        } else if (arg == "--set") {
+            setOption(request.options, value(i));
+        } else if (arg == "--processors") {
+            request.processors = static_cast<int>(number(value(i)));
+        } else if (arg == "--quiet") {
+            request.quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else {
+            throw UsageError{fmt::format("unknown argument: {}", arg)};
+        }
+    }
+    if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
+    if (request.files.empty()) throw UsageError{"no files given"};
+    return request;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Request request;
+    try {
+        request = parse(argc, argv);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "kolvex-drive: %s\n%s", error.message.c_str(), kUsage);
+        return 2;
+    }
+
+#ifdef KOLVEX_HAVE_DOCUMENT
+    // The document engine lays text out with Qt; no window is ever shown.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    int qtArgc = 1;
+    QGuiApplication application(qtArgc, argv);
+#endif
+
+    std::unique_ptr<ConversionCoordinator> coordinator;
+    try {
+        const RealEngines real = RealEngines::assemble();
+        for (const auto& missing : real.unavailable) std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());
+        coordinator = real.coordinator(request.processors);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kolvex-drive: %s\n", error.what());
+        return 2;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<ConversionResult> results;
+    if (request.target) {
+        results = coordinator->submit(
+            ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory});
+    } else {
+        results = coordinator->submit(ToolIntent{request.files, *request.tool, request.options, request.outputDirectory});
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    int succeeded = 0;
+    int failed = 0;
+    for (const auto& result : results) {
+        if (result.succeeded()) {
+            ++succeeded;
+            if (request.quiet) continue;
+            std::string line = fmt::format("ok\t{:.4f}\t{}\t{}", result.duration, result.usedPassthrough ? "copy" : "encode",
+                                           printable(result.source.string()));
+            for (const auto& output : result.outputs) line += "\t" + printable(output.string());
+            std::puts(line.c_str());
+        } else {
+            ++failed;
+            const std::string kind = result.error ? toString(result.error->kind()) : "none";
+            const std::string message = result.error ? result.error->shortDescription() : "no output";
+            std::puts(fmt::format("error\t{:.4f}\t{}\t{}\t{}", result.duration, printable(result.source.string()), kind,
+                                  printable(message))
+                          .c_str());
+        }
+    }
+    std::puts(fmt::format("wall\t{:.4f}\t{}\t{}", wall, succeeded, failed).c_str());
+    return failed == 0 ? 0 : 1;
+}

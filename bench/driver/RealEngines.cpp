@@ -1,0 +1,93 @@
+#include "RealEngines.h"
+
+#include <exception>
+
+#ifdef KOLVEX_HAVE_IMAGE
+#include "core/engines/image/ImageEngine.h"
+#endif
+#ifdef KOLVEX_HAVE_AUDIO
+#include "core/engines/audio/AudioEngine.h"
+#endif
+#ifdef KOLVEX_HAVE_PDF
+#include "core/engines/pdf/PDFEngine.h"
+#endif
+#ifdef KOLVEX_HAVE_ARCHIVE
+#include "core/engines/archive/ArchiveEngine.h"
+#endif
+#ifdef KOLVEX_HAVE_DOCUMENT
+#include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/PdfTextDocument.h"
+#endif
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/FFmpegEngine.h"
+#endif
+
+namespace kolvex {
+
+RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& temporary) {
+    RealEngines real{FormatRegistry::loadBundled(), {}, {}};
+    [[maybe_unused]] const FileManagerService& files = FileManagerService::shared();
+    [[maybe_unused]] std::shared_ptr<const ConversionEngine> image;
+
+#ifdef KOLVEX_HAVE_IMAGE
+    image = std::make_shared<ImageEngine>();
+    real.engines.push_back(image);
+#else
+    real.unavailable.push_back("image: not in this build");
+#endif
+#ifdef KOLVEX_HAVE_AUDIO
+    real.engines.push_back(std::make_shared<AudioEngine>());
+#else
+    real.unavailable.push_back("audio: not in this build");
+#endif
+#ifdef KOLVEX_HAVE_PDF
+#ifdef KOLVEX_HAVE_DOCUMENT
+    real.engines.push_back(std::make_shared<PDFEngine>(files, &PdfTextDocument::write));
+#else
+    real.engines.push_back(std::make_shared<PDFEngine>(files));
+#endif
+#else
+    real.unavailable.push_back("pdf: not in this build");
+#endif
+#ifdef KOLVEX_HAVE_ARCHIVE
+    real.engines.push_back(std::make_shared<ArchiveEngine>(files, temporary));
+#else
+    real.unavailable.push_back("archive: not in this build");
+#endif
+#ifdef KOLVEX_HAVE_DOCUMENT
+    real.engines.push_back(std::make_shared<DocumentEngine>());
+#else
+    real.unavailable.push_back("document: not in this build");
+#endif
+#ifdef KOLVEX_HAVE_FFMPEG
+    try {
+        BundledFFmpeg tools = BundledFFmpeg::inBundle();
+        std::set<std::string> encoders = tools.availableEncoders();
+        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+        real.engines.push_back(std::make_shared<FFmpegEngine>(std::move(tools), nullptr, std::move(encoders),
+                                                              image ? FFmpegEngine::decoderThrough(image)
+                                                                    : FFmpegEngine::ImageDecoder{},
+                                                              files, temporary));
+    } catch (const std::exception& error) {
+        real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
+    }
+#else
+    real.unavailable.push_back("ffmpeg: not in this build");
+#endif
+    return real;
+}
+
+std::unique_ptr<ConversionCoordinator> RealEngines::coordinator(std::optional<int> processorCount) const {
+    return std::make_unique<ConversionCoordinator>(registry, engines, ConversionCoordinator::sharedFiles(), processorCount);
+}
+
+bool RealEngines::has(const EngineID& id) const {
+    for (const auto& engine : engines) {
+        if (engine->id() == id) return true;
+    }
+    return false;
+}
+
+}  // namespace kolvex
