@@ -104,7 +104,8 @@ PortalModel::PortalModel(std::shared_ptr<const RingTargetProviding> provider,
 }
 
 PortalModel::~PortalModel() {
-    // Runs keep going on their own threads; what they hand back finds the model gone.
+    // Runs keep going on their own threads (until the scheduler, if this model held the last
+    // reference to it, asks them to stop); what they hand back finds the model gone.
     onFinished = nullptr;
     onCompleted = nullptr;
     onNeedsParameters = nullptr;
@@ -122,15 +123,6 @@ const std::set<std::string>& PortalModel::toolsNeedingParameters() {
 
 // ---------------------------------------------------------------------------------------------
 // Publishing
-
-template <typename T>
-void PortalModel::publish(T& field, T value, Field which, const Animation& animation) {
-    field = std::move(value);
-    const Animation previous = m_animation;
-    m_animation = animation;
-    emit changed(which);
-    m_animation = previous;
-}
 
 void PortalModel::setPhase(Phase phase, const Animation& animation) {
     publish(m_phase, std::move(phase), Field::phase, animation);

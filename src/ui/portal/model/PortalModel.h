@@ -308,4 +308,13 @@ private:
     Animation m_animation;
 };
 
+template <typename T>
+void PortalModel::publish(T& field, T value, Field which, const Animation& animation) {
+    field = std::move(value);
+    const Animation previous = m_animation;
+    m_animation = animation;
+    emit changed(which);
+    m_animation = previous;
+}
+
 }  // namespace kolvex

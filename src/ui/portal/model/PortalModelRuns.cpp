@@ -71,7 +71,8 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
     if (!m_service) {
         auto work = m_env.simulatedWork;
         const auto urls = payload.urls;
-        scheduler->background([=](std::stop_token) {
+        scheduler->background([=](std::stop_token quitting) {
+            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
             const auto progress = [=](double fraction) {
                 scheduler->post([=] {
                     if (weak) weak->progressReported(id, fraction, false);
@@ -106,7 +107,10 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
         ConversionOptions options = preferences.conversionOptions(category);
         options.tool.reset();
         ConversionIntent intent{payload.urls, *target.formatID, options, preferences.resolvedOutputDirectory()};
-        scheduler->background([=](std::stop_token) { finish(service->submit(intent, progress, stop->get_token())); });
+        scheduler->background([=](std::stop_token quitting) {
+            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
+            finish(service->submit(intent, progress, stop->get_token()));
+        });
     } else if (target.toolID) {
         ConversionOptions options;
         if (overriding) {
@@ -120,7 +124,10 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
             options = ConversionOptions::defaults();
         }
         ToolIntent intent{payload.urls, *target.toolID, options, preferences.resolvedOutputDirectory()};
-        scheduler->background([=](std::stop_token) { finish(service->submit(intent, progress, stop->get_token())); });
+        scheduler->background([=](std::stop_token quitting) {
+            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
+            finish(service->submit(intent, progress, stop->get_token()));
+        });
     } else {
         const Phase outcome = Phase::failed(target.label + " isn't ready yet");
         scheduler->post([=] {

@@ -1,0 +1,112 @@
+// The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
+// override-redirect Portal window, and the conversion the drop starts.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include "DesktopHarness.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProgram;
+using testing::FakeInput;
+using testing::Xvfb;
+
+enum class Toolkit { qt, gtk };
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "test-ui-portal-desktop";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+constexpr int kSourceX = 100, kSourceY = 100, kSourceSize = 200;
+
+class PortalDesktop : public ::testing::TestWithParam<Toolkit> {
+protected:
+    void SetUp() override {
+        app();
+        std::string whyNot;
+        server = Xvfb::start(whyNot);
+        if (!server) GTEST_SKIP() << whyNot;
+        input = std::make_unique<FakeInput>(server->display());
+        ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
+        file = temp.write("photo one.jpg", "not really a picture");
+        const std::map<std::string, std::string> env{
+            {"DISPLAY", server->display()},       {"QT_QPA_PLATFORM", "xcb"},
+            {"GDK_BACKEND", "x11"},               {"NO_AT_BRIDGE", "1"},
+            {"HOME", temp.path().string()},       {"XDG_RUNTIME_DIR", temp.path().string()},
+            {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
+        };
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
+        ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
+        std::vector<std::string> arguments;
+        for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
+        arguments.push_back(file.string());
+        source = std::make_unique<ChildProgram>(GetParam() == Toolkit::qt ? KOLVEX_DRAG_SOURCE_QT : KOLVEX_DRAG_SOURCE_GTK,
+                                                arguments, env);
+        ASSERT_TRUE(source->waitForLine("ready", 10s)) << "the drag source did not come up";
+    }
+
+    void TearDown() override {
+        if (input && input->ok()) {
+            input->key("Shift_L", false);
+            input->button(1, false);
+        }
+    }
+
+    void startDrag() {
+        bool begun = false;
+        for (int attempt = 0; attempt < 3 && !begun; ++attempt) {
+            input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
+            input->button(1, true);
+            for (int step = 0; step < 30 && !begun; ++step) {
+                input->moveBy(3, 2);
+                begun = source->waitForLine("drag-begin", 30ms);
+            }
+            if (!begun) input->button(1, false);
+        }
+        ASSERT_TRUE(begun) << "the source never began its drag";
+    }
+
+    kolvex::testing::TempDir temp;
+    std::filesystem::path file;
+    std::unique_ptr<Xvfb> server;
+    std::unique_ptr<FakeInput> input;
+    std::unique_ptr<ChildProgram> host;
+    std::unique_ptr<ChildProgram> source;
+};
+
+TEST_P(PortalDesktop, DropOnTheChosenChipConverts) {
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
+    // Let the window be mapped before the hand moves on (a busy machine maps it late).
+    testing::pumpUntil([] { return false; }, 200ms);
+    // Up toward the one chip, at the top of the ring, staying inside the round window.
+    for (int step = 0; step < 25; ++step) {
+        input->moveBy(0, -4);
+        testing::pumpUntil([] { return false; }, 8ms);
+    }
+    input->button(1, false);
+    ASSERT_TRUE(source->waitForLine("drag-end", 5s));
+    ASSERT_TRUE(host->waitForLine("selected PNG", 5s)) << [&] {
+        std::string seen;
+        for (const auto& line : host->lines()) seen += line + "; ";
+        return seen;
+    }();
+    ASSERT_TRUE(host->waitForLine("converting", 5s)) << "the drop did not reach the Portal";
+    EXPECT_TRUE(host->waitForLine("succeeded photo one.png", 5s));
+    EXPECT_TRUE(host->waitForLine("closed", 5s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),
+                         [](const auto& info) { return info.param == Toolkit::qt ? "qt" : "gtk"; });
+
+}  // namespace
+}  // namespace kolvex
