@@ -105,6 +105,32 @@ TEST_P(PortalDesktop, DropOnTheChosenChipConverts) {
     EXPECT_TRUE(host->waitForLine("closed", 5s));
 }
 
+TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
+    app();
+    std::string whyNot;
+    auto server = Xvfb::start(whyNot);
+    if (!server) GTEST_SKIP() << whyNot;
+    FakeInput input(server->display());
+    ASSERT_TRUE(input.ok());
+    kolvex::testing::TempDir temp;
+    const auto file = temp.write("-notes.txt", "x");
+    ChildProgram host(KOLVEX_PORTAL_HOST, {"--present", file.string()},
+                      {{"DISPLAY", server->display()},
+                       {"QT_QPA_PLATFORM", "xcb"},
+                       {"HOME", temp.path().string()},
+                       {"XDG_RUNTIME_DIR", temp.path().string()},
+                       {"XDG_CONFIG_HOME", (temp.path() / "config").string()}});
+    ASSERT_TRUE(host.waitForLine("ready", 10s));
+    // The first chip is chosen for the keyboard, then the Portal shows.
+    ASSERT_TRUE(host.waitForLine("selected PNG", 5s));
+    ASSERT_TRUE(host.waitForLine("revealed", 5s));
+    testing::pumpUntil([] { return false; }, 300ms);    // mapped and focused
+    input.key("Return", true);
+    input.key("Return", false);
+    ASSERT_TRUE(host.waitForLine("converting", 5s)) << "the keys did not reach the Portal";
+    EXPECT_TRUE(host.waitForLine("succeeded -notes.png", 5s));
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),
                          [](const auto& info) { return info.param == Toolkit::qt ? "qt" : "gtk"; });
 

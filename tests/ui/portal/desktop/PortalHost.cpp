@@ -1,6 +1,7 @@
 // The Portal on a real X display, with simulated conversions and a one-chip ring, for the
 // whole-desktop tests. Prints "ready", then a line for each step a test waits for:
 // "revealed", "selected <label>", "converting", "succeeded <name>", "failed <message>", "closed".
+// With "--present FILE" it opens the keyboard-driven Portal for that file at once.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -59,5 +60,9 @@ int main(int argc, char** argv) {
     });
     controller.start();
     say("ready");
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QStringLiteral("--present")) {
+        controller.present({std::filesystem::path(args[2].toStdString())}, PortalMode::convert);
+    }
     return app.exec();
 }
