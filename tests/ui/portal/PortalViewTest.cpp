@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include "PortalModelTestSupport.h"
+#include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 #include "ui/portal/Branding.h"
 #include "ui/portal/FileNodeView.h"
@@ -281,6 +282,16 @@ TEST(Thumbnails, PicturesForImagesIconsForTheRest) {
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(std::max(icon.width(), icon.height()), 56);
     EXPECT_FALSE(Thumbnailer::image(dir.path() / "missing.png", QSizeF(56, 56), 1).isNull());
+}
+
+TEST(Thumbnails, VideosShowAFrame) {
+    testApplication();
+    KOLVEX_REQUIRE_FFMPEG();
+    TempDir dir;
+    const auto clip = makeClip(dir.path() / "clip.mp4", ClipSpec{0.3, 64, 48, 10, true, false, {}});
+    const QImage picture = Thumbnailer::picture(clip, QSizeF(56, 56), 1);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(std::max(picture.width(), picture.height()), 56);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 
 #include "core/engines/image/Thumbnailer.h"
+#include "core/ffmpeg/preview/FrameScrubber.h"
 
 namespace kolvex {
 
@@ -50,12 +51,21 @@ QImage Thumbnailer::image(const std::filesystem::path& file, QSizeF size, double
 
 QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, double scale) {
     const int side = pixelSide(size, scale);
-    if (auto pixels = image::makeThumbnail(file, side)) {
-        QImage picture(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4,
-                       QImage::Format_RGBA8888);
+    const auto wrap = [scale](int width, int height, const std::vector<std::uint8_t>& rgba) {
+        QImage picture(rgba.data(), width, height, width * 4, QImage::Format_RGBA8888);
         QImage copy = picture.copy();  // detach from the pixel vector
         copy.setDevicePixelRatio(scale > 0 ? scale : 1);
         return copy;
+    };
+    // By content type, so that no other file reaches an image loader that might render it.
+    const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string())).name();
+    if (type.startsWith(QStringLiteral("image/")) || type == QStringLiteral("application/pdf")) {
+        if (auto pixels = image::makeThumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
+    } else if (type.startsWith(QStringLiteral("video/"))) {  // its first frame
+        FrameScrubber scrubber(file, side, side);
+        if (auto frame = scrubber.decode(0); frame && frame->width > 0 && frame->height > 0) {
+            return wrap(frame->width, frame->height, frame->rgba);
+        }
     }
     return {};
 }

@@ -8,7 +8,7 @@
 namespace kolvex {
 
 // The picture of a dragged file for the Portal's centre: a thumbnail of an image or a PDF's
-// first page, else the icon theme's icon for the file's type, else a plain document icon.
+// first page, or a video's first frame, else the icon theme's icon for the file's type, else a plain document icon.
 // `size` is in points; pictures have at most size × scale pixels and that device pixel ratio.
 struct Thumbnailer {
     // The picture, or the icon when there is none. Never fails. GUI thread (icons need it).
