@@ -100,6 +100,8 @@ struct X11DragInputs::State {
     std::array<Atom, kPropertyAtoms> properties{};
     X11ModifierMap modifiers;
     KeyCode escapeKey = 0;
+    // Raw events carry physical button numbers; a left-handed map makes another one button 1.
+    std::vector<unsigned char> buttonMap;
     double rootHeight = 0;
 
     std::unique_ptr<QSocketNotifier> notifier;
@@ -135,7 +137,8 @@ struct X11DragInputs::State {
     void handleOwnerChange(const XFixesSelectionNotifyEvent& event);
     void handleSelectionNotify(const XSelectionEvent& event);
     void handlePropertyNotify(const XPropertyEvent& event);
-    void loadKeyboardMap();
+    void loadInputMaps();
+    bool isLeftButton(int physical) const;
     void beginRead(std::int64_t session, Time selectionTime);
     bool ownedByThisProcess(Window window);
     void sendNextRequest();
@@ -218,7 +221,7 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
     XFixesSelectSelectionInput(dpy, d->root, d->xdndSelection,
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
-    d->loadKeyboardMap();
+    d->loadInputMaps();
     XSync(dpy, False);
     if (d->connectionLost) {
         close();
@@ -317,7 +320,7 @@ void X11DragInputs::State::handle(XEvent& event) {
         break;
     case MappingNotify:
         XRefreshKeyboardMapping(&event.xmapping);
-        loadKeyboardMap();
+        loadInputMaps();
         break;
     default: break;
     }
@@ -329,14 +332,14 @@ void X11DragInputs::State::handleRaw(const XIRawEvent& raw, int evtype) {
     switch (evtype) {
     case XI_RawButtonPress:
         latestPointerTime = raw.time;
-        if (raw.detail == 1) {
+        if (isLeftButton(raw.detail)) {
             buttonDown = true;
             tracker.buttonPressed(static_cast<DragSessionTracker::Time>(raw.time));
         }
         break;
     case XI_RawButtonRelease:
         latestPointerTime = raw.time;
-        if (raw.detail == 1) buttonDown = false;
+        if (isLeftButton(raw.detail)) buttonDown = false;
         break;
     case XI_RawMotion: latestPointerTime = raw.time; break;
     case XI_RawKeyPress:
@@ -358,8 +361,17 @@ void X11DragInputs::State::handleOwnerChange(const XFixesSelectionNotifyEvent& e
     notify(Wake::drag);
 }
 
-void X11DragInputs::State::loadKeyboardMap() {
+bool X11DragInputs::State::isLeftButton(int physical) const {
+    if (physical < 1) return false;
+    const auto index = static_cast<std::size_t>(physical - 1);
+    return index < buttonMap.size() ? buttonMap[index] == 1 : physical == 1;
+}
+
+void X11DragInputs::State::loadInputMaps() {
     escapeKey = XKeysymToKeycode(display, XK_Escape);
+    std::array<unsigned char, 256> buttons{};
+    const int count = XGetPointerMapping(display, buttons.data(), static_cast<int>(buttons.size()));
+    buttonMap.assign(buttons.begin(), buttons.begin() + std::clamp(count, 0, static_cast<int>(buttons.size())));
     XModifierKeymap* map = XGetModifierMapping(display);
     if (!map) return;
     std::array<std::vector<std::uint32_t>, 8> symbols;

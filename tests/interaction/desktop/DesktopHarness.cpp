@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,15 +23,12 @@ namespace kolvex::testing {
 
 namespace {
 
-// posix_spawn with stdout to a pipe; the child's stdin is /dev/null.
+// Starts a program with `childFd` writing to a pipe and stdin from /dev/null. The child is
+// killed when the test process dies, however it dies, so no server or window outlives it.
 int spawnWithPipe(const std::string& program, const std::vector<std::string>& arguments,
                   const std::vector<std::string>& environment, int& readEnd, int childFd = STDOUT_FILENO) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], childFd);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -38,11 +36,24 @@ int spawnWithPipe(const std::string& program, const std::vector<std::string>& ar
     std::vector<char*> envp;
     for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        const int devNull = open("/dev/null", O_RDONLY);
+        if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+        if (fds[1] == childFd) {
+            fcntl(childFd, F_SETFD, 0);  // dup2 onto itself would keep close-on-exec
+        } else {
+            dup2(fds[1], childFd);
+        }
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
     close(fds[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(fds[0]);
         return -1;
     }
@@ -212,6 +223,17 @@ void FakeInput::key(const std::string& keysym, bool down) {
 }
 
 void FakeInput::sync() { XSync(dpy(m_display), False); }
+
+void FakeInput::setLeftHanded(bool leftHanded) {
+    // The map must cover every button the device has.
+    unsigned char map[256];
+    const int count = XGetPointerMapping(dpy(m_display), map, 256);
+    if (count < 3) return;
+    for (int i = 0; i < count; ++i) map[i] = static_cast<unsigned char>(i + 1);
+    if (leftHanded) std::swap(map[0], map[2]);
+    XSetPointerMapping(dpy(m_display), map, count);
+    sync();
+}
 
 std::pair<int, int> FakeInput::pointer() {
     Window root = 0, child = 0;

@@ -63,6 +63,8 @@ public:
     // A key by its symbol name ("Shift_L", "Alt_L", "Escape").
     void key(const std::string& keysym, bool down);
     void sync();
+    // Swaps the first and third buttons (a left-handed mouse) or back.
+    void setLeftHanded(bool leftHanded);
     // The pointer in the root window's y-down coordinates.
     std::pair<int, int> pointer();
 

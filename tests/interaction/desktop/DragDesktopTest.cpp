@@ -74,7 +74,8 @@ protected:
         if (input && input->ok()) {
             input->key("Shift_L", false);
             input->key("Alt_L", false);
-            input->button(1, false);
+            input->button(leftButton, false);
+            input->setLeftHanded(false);
         }
         if (observer) observer->stop();
     }
@@ -85,12 +86,12 @@ protected:
         bool begun = false;
         for (int attempt = 0; attempt < 3 && !begun; ++attempt) {
             input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
-            input->button(1, true);
+            input->button(leftButton, true);
             for (int step = 0; step < 30 && !begun; ++step) {
                 input->moveBy(3, 2);
                 begun = source->waitForLine("drag-begin", 30ms);
             }
-            if (!begun) input->button(1, false);
+            if (!begun) input->button(leftButton, false);
         }
         ASSERT_TRUE(begun) << "the source never began its drag";
         // A few more moves, as a hand keeps moving.
@@ -105,7 +106,7 @@ protected:
     }
 
     void endDrag() {
-        input->button(1, false);
+        input->button(leftButton, false);
         EXPECT_TRUE(source->waitForLine("drag-end", 5s));
     }
 
@@ -136,6 +137,7 @@ protected:
     std::unique_ptr<ChildProgram> source;
     std::vector<DragObserver::Signal> received;
     LogCapture log;
+    int leftButton = 1;  // the physical button that acts as the left one
 };
 
 TEST_P(DesktopDrags, TriggerRevealsTracksAndReleaseCommits) {
@@ -240,6 +242,18 @@ TEST_P(DesktopDrags, EveryNewDragRevealsAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, DesktopDrags, ::testing::Values(Toolkit::qt, Toolkit::gtk),
                          [](const auto& info) { return info.param == Toolkit::qt ? "Qt" : "Gtk"; });
+
+TEST_P(DesktopDrags, ALeftHandedMouseDragsWithItsOtherButton) {
+    input->setLeftHanded(true);
+    leftButton = 3;
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(waitForSignals(1));
+    EXPECT_TRUE(std::holds_alternative<DragObserver::Reveal>(received.front()));
+    endDrag();
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    EXPECT_TRUE(all<DragObserver::Dismiss>().front().mayCommit);
+}
 
 // Sources that will not tell us their files, and drags that carry none.
 class UnreadableDrags : public DesktopDrags {
