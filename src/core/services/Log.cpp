@@ -1,6 +1,7 @@
 #include "core/services/Log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -65,15 +66,38 @@ std::vector<spdlog::sink_ptr> makeSinks() {
     return sinks;
 }
 
+std::atomic<bool> g_debugLogging{false};
+
+std::vector<std::shared_ptr<spdlog::logger>>& allLoggers() {
+    static std::vector<std::shared_ptr<spdlog::logger>> loggers;
+    return loggers;
+}
+std::mutex g_loggersMutex;
+
+spdlog::level::level_enum currentLevel() {
+    // Debug lines are kept from the system log unless the user asked for them; tests see everything.
+    const char* mode = std::getenv("KOLVEX_LOG");
+    if (g_debugLogging || (mode && std::strcmp(mode, "syslog") != 0)) return spdlog::level::debug;
+    return spdlog::level::info;
+}
+
 std::shared_ptr<spdlog::logger> makeLogger(const char* category) {
     static const std::vector<spdlog::sink_ptr> sinks = makeSinks();
     auto logger = std::make_shared<spdlog::logger>(category, sinks.begin(), sinks.end());
-    logger->set_level(spdlog::level::debug);
+    logger->set_level(currentLevel());
+    std::lock_guard lock(g_loggersMutex);
+    allLoggers().push_back(logger);
     logger->set_pattern("[%n] %l: %v");
     return logger;
 }
 
 }  // namespace
+
+void Log::setDebugLogging(bool enabled) {
+    g_debugLogging = enabled;
+    std::lock_guard lock(g_loggersMutex);
+    for (auto& logger : allLoggers()) logger->set_level(currentLevel());
+}
 
 const std::string& Log::subsystem() {
     static const std::string value = buildinfo::kBundleIdentifier;
@@ -95,7 +119,7 @@ KOLVEX_LOGGER(performance, "performance")
 #undef KOLVEX_LOGGER
 
 Log::Interval::Interval(std::string name) : m_name(std::move(name)), m_start(std::chrono::steady_clock::now()) {
-    Log::performance().debug("begin {}", m_name);
+    Log::performance().info("begin {}", m_name);
 }
 
 Log::Interval::~Interval() { end(); }

@@ -16,6 +16,8 @@ namespace kolvex {
 class Log {
 public:
     static const std::string& subsystem();  // the bundle identifier
+    // Debug messages reach the system log only while this is on (the "debug logging" setting).
+    static void setDebugLogging(bool enabled);
 
     static spdlog::logger& app();
     static spdlog::logger& interaction();
