@@ -1,0 +1,405 @@
+#include "app/AppDelegate.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+#include "app/FileReveal.h"
+#include "app/IssueReport.h"
+#include "app/SelfCheck.h"
+#include "core/BuildInfo.h"
+#include "core/conversion/ConversionCoordinator.h"
+#include "core/engines/archive/ArchiveEngine.h"
+#include "core/engines/audio/AudioEngine.h"
+#include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/PdfTextDocument.h"
+#include "core/engines/image/ImageEngine.h"
+#include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/sample/SampleFile.h"
+#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/MediaProbe.h"
+#include "core/services/FileManagerService.h"
+#include "core/services/Log.h"
+#include "core/services/RecentConversions.h"
+#include "core/services/TemporaryFileManager.h"
+#include "core/services/UserDefaults.h"
+#include "ui/windows/AboutView.h"
+#include "ui/windows/EditingMenu.h"
+#include "ui/windows/SettingsStore.h"
+#include "ui/windows/SettingsView.h"
+#include "ui/windows/WelcomeView.h"
+#include "ui/windows/WindowPlacement.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ConversionCoordinator::Engines inProcessEngines() {
+    return {
+        std::make_shared<ImageEngine>(),
+        std::make_shared<PDFEngine>(FileManagerService::shared(), &PdfTextDocument::write),
+        std::make_shared<AudioEngine>(),
+        std::make_shared<DocumentEngine>(),
+        std::make_shared<ArchiveEngine>(FileManagerService::shared(), TemporaryFileManager::shared()),
+    };
+}
+
+std::shared_ptr<ConversionCoordinator> coordinatorOver(const FormatRegistry& registry,
+                                                       const ConversionCoordinator::Engines& engines) {
+    return std::make_shared<ConversionCoordinator>(registry, engines);
+}
+
+}  // namespace
+
+AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalFactory) {
+    Environment environment;
+    environment.defaults = &UserDefaults::standard();
+    environment.settings = &SettingsStore::shared();
+    environment.notifier = &ConversionNotifier::shared();
+    environment.portalFactory = std::move(portalFactory);
+    environment.loadRegistry = [] { return FormatRegistry::loadBundled(); };
+    environment.makeMenuBar = [](MenuBarController::Commands commands) {
+        return std::make_unique<MenuBarController>(std::move(commands));
+    };
+    environment.loginStatus = [] { return LoginItem::status(); };
+    environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
+    environment.revealSample = [] {
+        try {
+            const fs::path sample = SampleFile::create("Kolvex Example.png", std::nullopt);
+            revealInFileManager(sample);
+            Log::app().info("Onboarding sample written");
+        } catch (const std::exception& error) {
+            Log::app().error("Could not create the onboarding sample: {}", error.what());
+        }
+    };
+    environment.locateFFmpeg = [](const std::optional<std::string>& overridePath)
+        -> std::optional<std::pair<BundledFFmpeg, std::set<std::string>>> {
+        std::optional<BundledFFmpeg> tools;
+        std::error_code error;
+        if (overridePath && !overridePath->empty() && fs::is_regular_file(*overridePath, error) &&
+            ::access(overridePath->c_str(), X_OK) == 0) {
+            const fs::path ffmpeg = *overridePath;
+            tools = BundledFFmpeg(ffmpeg, ffmpeg.parent_path() / "ffprobe");
+            Log::app().info("Using an FFmpeg override at {}", *overridePath);
+        } else {
+            try {
+                tools = BundledFFmpeg::inBundle();
+            } catch (const BundledFFmpeg::NotBundled&) {
+                Log::app().info("No bundled FFmpeg — video and audio conversions unavailable");
+                return std::nullopt;
+            }
+        }
+        return std::make_pair(*tools, tools->availableEncoders());
+    };
+    return environment;
+}
+
+AppDelegate::AppDelegate(Environment environment, QObject* parent)
+    : QObject(parent),
+      m_env(std::move(environment)),
+      m_updater(std::make_unique<NoOpUpdateChecker>()),
+      m_settings(*m_env.settings),
+      m_flow(nullptr) {}
+
+AppDelegate::~AppDelegate() {
+    m_settings.onChange = nullptr;
+    applicationWillTerminate();
+    for (QWidget* window : {m_settingsWindow.data(), m_tuningWindow.data(), m_welcomeWindow.data(), m_aboutWindow.data()})
+        delete window;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    if (m_launched) return;
+    m_launched = true;
+    Log::Interval interval("applicationDidFinishLaunching");
+    Log::app().info("Kolvex launched — build {}", *buildinfo::kVersion ? buildinfo::kVersion : "dev");
+    TemporaryFileManager::shared().reapOrphans(3600);
+    if (m_env.applyAppearance) applyAppearance(m_settings.preferences().appearance);
+
+    QPointer<AppDelegate> self(this);
+    m_settings.onChange = [self](const Preferences& preferences) {
+        if (self) self->settingsChanged(preferences);
+    };
+
+    try {
+        m_registry = m_env.loadRegistry();
+    } catch (const std::exception& error) {
+        Log::app().critical("Format manifest failed to load: {}", SelfCheck::describe(error));
+        return;
+    }
+    Log::app().info("Registry loaded — {} formats, {} conversions", m_registry->allFormats().size(),
+                    m_registry->conversionCount());
+
+    const TriggerModifier trigger =
+        triggerModifierFromString(m_settings.preferences().triggerModifier).value_or(TriggerModifier::shift);
+    auto registry = std::make_shared<const FormatRegistry>(*m_registry);
+    m_flow.setRegistry(registry);
+    if (!m_env.portalFactory) return;
+    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, inProcessEngines()));
+    if (!m_portal) return;
+    m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
+    m_portal->onCompleted = [self](const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
+        if (self) self->conversionsCompleted(outputs, sources);
+    };
+    m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
+        if (self) self->m_flow.collectParameters(target, payload, false);
+    };
+    m_portal->start();
+    m_flow.setPortal(m_portal.get());
+
+    MenuBarController::Commands commands;
+    commands.onConvertFiles = [self](const std::vector<fs::path>& files) {
+        if (self && self->m_portal) self->m_portal->present(files);
+    };
+    commands.onOpenSettings = [self] { if (self) self->showSettings(); };
+    commands.onOpenTuning = [self] { if (self) self->showTuning(); };
+    commands.onOpenAbout = [self] { if (self) self->showAbout(); };
+    commands.onOpenWelcome = [self] { if (self) self->presentWelcome(); };
+    UpdateChecking* updater = m_updater.get();
+    commands.onCheckForUpdates = [updater] {
+        // The checker may block; it must never stall the tray.
+        QThreadPool::globalInstance()->start([updater] { updater->checkForUpdates(); });
+    };
+    commands.onCancelConversion = [self] {
+        if (self && self->m_portal) self->m_portal->cancelAll();
+    };
+    if (m_env.makeMenuBar) m_menuBar = m_env.makeMenuBar(std::move(commands));
+
+    m_portal->setCollapseTarget([self]() -> std::optional<QRect> {
+        if (!self || !self->m_menuBar) return std::nullopt;
+        return self->m_menuBar->iconScreenFrame();
+    });
+    if (m_menuBar) {
+        m_menuBar->activeConversionCount = [self] { return self && self->m_portal ? self->m_portal->activeConversionCount() : 0; };
+        m_menuBar->activeConversions = [self] {
+            return self && self->m_portal ? self->m_portal->activeConversions() : std::vector<PortalConnection::Conversion>{};
+        };
+        m_menuBar->onCancelOneConversion = [self](const Uuid& id) {
+            if (self && self->m_portal) self->m_portal->cancel(id);
+        };
+    }
+    m_portal->onProgressChanged = [self](std::optional<double> progress, std::optional<std::string> description) {
+        if (self) self->progressChanged(progress, description);
+    };
+
+    presentWelcomeIfNeeded();
+    startFFmpegAttach();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (m_portal) m_portal->stop();
+    m_flow.setPortal(nullptr);
+    m_portal.reset();
+}
+
+void AppDelegate::settingsChanged(const Preferences& preferences) {
+    if (m_env.applyAppearance) applyAppearance(preferences.appearance);
+    if (auto trigger = triggerModifierFromString(preferences.triggerModifier); trigger && m_portal)
+        m_portal->updateTrigger(*trigger);
+}
+
+void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
+    static const QPalette systemPalette = QApplication::palette();
+    if (QStyle* fusion = QStyleFactory::create("Fusion"); fusion && appearance != Preferences::Appearance::system)
+        QApplication::setStyle(fusion);
+    switch (appearance) {
+    case Preferences::Appearance::system: QApplication::setPalette(systemPalette); break;
+    case Preferences::Appearance::light: QApplication::setPalette(QApplication::style()->standardPalette()); break;
+    case Preferences::Appearance::dark: {
+        QPalette dark;
+        const QColor window(45, 45, 48), base(30, 30, 32), text(235, 235, 235), disabled(128, 128, 128);
+        dark.setColor(QPalette::Window, window);
+        dark.setColor(QPalette::WindowText, text);
+        dark.setColor(QPalette::Base, base);
+        dark.setColor(QPalette::AlternateBase, window);
+        dark.setColor(QPalette::ToolTipBase, window);
+        dark.setColor(QPalette::ToolTipText, text);
+        dark.setColor(QPalette::Text, text);
+        dark.setColor(QPalette::PlaceholderText, QColor(160, 160, 165));
+        dark.setColor(QPalette::Button, window);
+        dark.setColor(QPalette::ButtonText, text);
+        dark.setColor(QPalette::Highlight, QColor(10, 132, 255));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::Link, QColor(64, 156, 255));
+        dark.setColor(QPalette::Disabled, QPalette::Text, disabled);
+        dark.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
+        dark.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
+        QApplication::setPalette(dark);
+        break;
+    }
+    }
+}
+
+void AppDelegate::conversionsCompleted(const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
+    if (!outputs.empty()) {
+        // A run that made several outputs from one source (a split) pairs each with that source.
+        std::vector<fs::path> padded = sources;
+        const fs::path filler = sources.empty() ? outputs.front() : sources.back();
+        while (padded.size() < outputs.size()) padded.push_back(filler);
+        std::vector<RecentConversion> records;
+        const auto now = RecentConversion::Clock::now();
+        for (std::size_t i = 0; i < outputs.size(); ++i) records.emplace_back(outputs[i], padded[i], now);
+        if (m_env.defaults) RecentConversionsStore::record(records, *m_env.defaults);
+    }
+    if (m_env.notifier) m_env.notifier->announce(outputs, sources, m_conversionIsBackgrounded);
+}
+
+void AppDelegate::progressChanged(std::optional<double> progress, const std::optional<std::string>& description) {
+    if (m_menuBar) m_menuBar->showProgress(progress, description);
+    if (!progress) {
+        m_conversionIsBackgrounded = false;
+    } else if (description) {
+        m_conversionIsBackgrounded = true;
+        if (m_env.notifier) m_env.notifier->requestAuthorisationIfNeeded();
+    }
+}
+
+void AppDelegate::startFFmpegAttach() {
+    if (!m_env.locateFFmpeg || !m_registry) return;
+    auto locate = m_env.locateFFmpeg;
+    const auto overridePath = m_settings.preferences().ffmpegOverridePath;
+    QPointer<AppDelegate> self(this);
+    QThreadPool::globalInstance()->start([self, locate, overridePath] {
+        auto located = locate(overridePath);
+        if (!located) return;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, located] {
+                if (self) self->attachFFmpeg(located->first, located->second);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::string>& encoders) {
+    if (encoders.empty()) {
+        Log::app().error("FFmpeg reported no encoders; not registering it");
+        return;
+    }
+    m_ffmpegTools = tools;
+    if (!m_registry) return;
+    std::optional<FormatRegistry> filtered;
+    try {
+        filtered = m_registry->excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+    } catch (const std::exception& error) {
+        Log::app().error("Could not filter registry: {}", SelfCheck::describe(error));
+        return;
+    }
+    Log::app().info("FFmpeg ready — {} encoders, {} conversions", encoders.size(), filtered->conversionCount());
+    auto engines = inProcessEngines();
+    auto imageEngine = engines.front();
+    engines.push_back(std::make_shared<FFmpegEngine>(tools, std::make_shared<FFprobeProber>(tools), encoders,
+                                                     FFmpegEngine::decoderThrough(imageEngine)));
+    auto registry = std::make_shared<const FormatRegistry>(*filtered);
+    if (m_portal) m_portal->replaceProvider(registry, coordinatorOver(*filtered, engines));
+}
+
+QWidget* AppDelegate::makeWindow(const QString& title, QWidget* content, bool resizable) {
+    auto* window = new QWidget(nullptr, Qt::Window);
+    window->setWindowTitle(title);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    if (!resizable) layout->setSizeConstraint(QLayout::SetFixedSize);
+    EditingMenu::install(window);
+    return window;
+}
+
+void AppDelegate::showSettings() {
+    if (m_settingsWindow) {
+        placement::showOnActiveScreen(m_settingsWindow);
+        return;
+    }
+    m_settingsWindow = makeWindow("Kolvex Settings", new SettingsView(m_settings));
+    placement::centerOnActiveScreen(m_settingsWindow);
+    placement::showOnActiveScreen(m_settingsWindow);
+}
+
+void AppDelegate::showTuning() {
+    if (!m_portal) return;
+    if (m_tuningWindow) {
+        placement::showOnActiveScreen(m_tuningWindow);
+        return;
+    }
+    QWidget* view = m_portal->makeTuningView();
+    if (!view) return;
+    m_tuningWindow = makeWindow("Portal Tuning", view, true);
+    m_tuningWindow->setWindowFlag(Qt::WindowStaysOnTopHint);
+    m_tuningWindow->resize(450, 620);
+    placement::centerOnActiveScreen(m_tuningWindow);
+    placement::showOnActiveScreen(m_tuningWindow);
+}
+
+void AppDelegate::showAbout() {
+    if (m_aboutWindow) {
+        placement::showOnActiveScreen(m_aboutWindow);
+        return;
+    }
+    m_aboutWindow = makeWindow("About Kolvex", new AboutView([] { IssueReport::compose(); }));
+    placement::showOnActiveScreen(m_aboutWindow);
+}
+
+void AppDelegate::presentWelcome() {
+    if (m_welcomeWindow) {
+        placement::showOnActiveScreen(m_welcomeWindow);
+        return;
+    }
+    const TriggerModifier trigger =
+        triggerModifierFromString(m_settings.preferences().triggerModifier).value_or(TriggerModifier::shift);
+    const bool enabled = m_env.loginStatus && m_env.loginStatus() == LoginItem::Status::enabled;
+    const bool offered = m_env.defaults && m_env.defaults->boolean(kLoginItemOfferedKey).value_or(false);
+    QPointer<AppDelegate> self(this);
+    auto* view = new WelcomeView(
+        trigger, [self] { if (self) self->revealSampleFile(); }, enabled || !offered,
+        [self](bool on) {
+            if (!self) return;
+            if (self->m_env.defaults) self->m_env.defaults->set(kLoginItemOfferedKey, true);
+            if (!self->m_env.setLoginItem) return;
+            if (auto error = self->m_env.setLoginItem(on)) Log::app().error("login item: {}", *error);
+        },
+        [self] {
+            if (!self || !self->m_welcomeWindow) return;
+            QWidget* window = self->m_welcomeWindow;
+            self->m_welcomeWindow.clear();
+            window->close();
+            window->deleteLater();
+        });
+    m_welcomeWindow = makeWindow("Welcome to Kolvex", view);
+    placement::centerOnActiveScreen(m_welcomeWindow);
+    placement::showOnActiveScreen(m_welcomeWindow);
+}
+
+void AppDelegate::presentWelcomeIfNeeded() {
+    if (!m_env.defaults || m_env.defaults->boolean(kDidShowWelcomeKey).value_or(false)) return;
+    m_env.defaults->set(kDidShowWelcomeKey, true);
+    presentWelcome();
+}
+
+void AppDelegate::revealSampleFile() {
+    if (m_env.revealSample) m_env.revealSample();
+}
+
+void AppDelegate::openFiles(const std::vector<fs::path>& files) {
+    if (m_portal && !files.empty()) m_portal->present(files);
+}
+
+bool AppDelegate::anyWindowVisible() const {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->isWindow() && !window->inherits("QMenu")) return true;
+    return false;
+}
+
+bool AppDelegate::handleReopen(bool hasVisibleWindows) {
+    if (!hasVisibleWindows && !anyWindowVisible()) presentWelcome();
+    return true;
+}
+
+}  // namespace kolvex

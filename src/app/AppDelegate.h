@@ -1,0 +1,123 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include "app/ConversionNotifier.h"
+#include "app/LoginItem.h"
+#include "app/MenuBarController.h"
+#include "app/PortalConnection.h"
+#include "app/ToolParameterFlow.h"
+#include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/format/FormatRegistry.h"
+#include "core/services/Preferences.h"
+#include "core/services/UpdateChecking.h"
+
+namespace kolvex {
+
+class ConversionCoordinator;
+class SettingsStore;
+class UserDefaults;
+
+// The application's hub: owns everything that lives for the whole run (the Portal, the tray
+// menu, the update checker, the settings store, the registry, the located FFmpeg and the
+// windows), wires them together at launch and stops the Portal at the end. GUI thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    // What the delegate builds on; `desktop()` gives the real ones, tests replace any of them.
+    struct Environment {
+        UserDefaults* defaults = nullptr;
+        SettingsStore* settings = nullptr;
+        ConversionNotifier* notifier = nullptr;
+        PortalFactory portalFactory;                       // none: no Portal, no tray
+        std::function<FormatRegistry()> loadRegistry;      // throws on failure
+        std::function<std::unique_ptr<MenuBarController>(MenuBarController::Commands)> makeMenuBar;
+        std::function<LoginItem::Status()> loginStatus;
+        std::function<std::optional<std::string>(bool)> setLoginItem;
+        std::function<void()> revealSample;                // writes and shows the example image
+        // Finds the FFmpeg pair (the override path first) and lists its encoders; runs on a
+        // worker thread. None: FFmpeg is never attached.
+        std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(
+            const std::optional<std::string>& overridePath)> locateFFmpeg;
+        bool applyAppearance = true;                       // restyle the application
+
+        static Environment desktop(PortalFactory portalFactory);
+    };
+
+    explicit AppDelegate(Environment environment, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch wiring; runs once, after the event loop can run.
+    void applicationDidFinishLaunching();
+    // Stops the Portal.
+    void applicationWillTerminate();
+    // Files opened with the application: the keyboard-driven Portal in convert mode.
+    void openFiles(const std::vector<std::filesystem::path>& files);
+    // The running application activated again: the welcome window when nothing is visible.
+    bool handleReopen(bool hasVisibleWindows);
+
+    void showSettings();
+    void showTuning();
+    void showAbout();
+    void presentWelcome();
+    void presentWelcomeIfNeeded();
+    void revealSampleFile();
+
+    static void applyAppearance(Preferences::Appearance appearance);
+
+    // A finished run: recorded among the recent conversions and announced.
+    void conversionsCompleted(const std::vector<std::filesystem::path>& outputs,
+                              const std::vector<std::filesystem::path>& sources);
+    void progressChanged(std::optional<double> progress, const std::optional<std::string>& description);
+
+    // The FFmpeg attach with a located pair and its encoders (GUI thread).
+    void attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::string>& encoders);
+
+    PortalConnection* portal() const { return m_portal.get(); }
+    MenuBarController* menuBar() const { return m_menuBar.get(); }
+    const std::optional<FormatRegistry>& registry() const { return m_registry; }
+    const std::optional<BundledFFmpeg>& ffmpegTools() const { return m_ffmpegTools; }
+    ToolParameterFlow& parameterFlow() { return m_flow; }
+    QWidget* settingsWindow() const { return m_settingsWindow; }
+    QWidget* tuningWindow() const { return m_tuningWindow; }
+    QWidget* welcomeWindow() const { return m_welcomeWindow; }
+    QWidget* aboutWindow() const { return m_aboutWindow; }
+    bool conversionIsBackgrounded() const { return m_conversionIsBackgrounded; }
+    UpdateChecking& updater() { return *m_updater; }
+
+    static constexpr const char* kDidShowWelcomeKey = "KolvexDidShowWelcome";
+    static constexpr const char* kLoginItemOfferedKey = "KolvexLoginItemOffered";
+
+private:
+    void settingsChanged(const Preferences& preferences);
+    void startFFmpegAttach();
+    QWidget* makeWindow(const QString& title, QWidget* content, bool resizable = false);
+    bool anyWindowVisible() const;
+
+    Environment m_env;
+    std::unique_ptr<PortalConnection> m_portal;
+    std::unique_ptr<MenuBarController> m_menuBar;
+    QPointer<QWidget> m_settingsWindow;
+    QPointer<QWidget> m_tuningWindow;
+    QPointer<QWidget> m_welcomeWindow;
+    QPointer<QWidget> m_aboutWindow;
+    std::optional<BundledFFmpeg> m_ffmpegTools;
+    std::optional<FormatRegistry> m_registry;
+    std::unique_ptr<UpdateChecking> m_updater;
+    bool m_conversionIsBackgrounded = false;
+    SettingsStore& m_settings;
+    ToolParameterFlow m_flow;
+    bool m_launched = false;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/NotificationSender.h"
+
+namespace kolvex {
+
+class UserDefaults;
+
+// Announces finished conversions in a desktop notification when the user left notifications
+// on. Asks the desktop first and stops asking once it said yes in this run. GUI thread only.
+class ConversionNotifier {
+public:
+    // `defaults` is read afresh at every announcement and must outlive the notifier.
+    ConversionNotifier(std::unique_ptr<NotificationSender> sender, UserDefaults& defaults);
+
+    // The process's notifier over the desktop's notification service and the standard defaults.
+    static ConversionNotifier& shared();
+
+    // Asks the desktop unless it already said yes; `done` (optional) runs once the answer is in.
+    void requestAuthorisationIfNeeded(std::function<void()> done = {});
+    // One notification for a finished run (see `content`), with the default sound when the
+    // conversion had gone on in the background; nothing when notifications are off or refused.
+    void announce(const std::vector<std::filesystem::path>& outputs, const std::vector<std::filesystem::path>& sources,
+                  bool wasBackground);
+
+    // Title and body for a run: one output names the file and its source; several give a count
+    // and the first three names.
+    static Notification content(const std::vector<std::filesystem::path>& outputs,
+                                const std::vector<std::filesystem::path>& sources, bool wasBackground);
+
+    bool isAuthorised() const { return m_authorised; }
+
+private:
+    std::unique_ptr<NotificationSender> m_sender;
+    UserDefaults& m_defaults;
+    bool m_authorised = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,40 @@
+#include "app/FileReveal.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QProcess>
+#include <QStringList>
+#include <QUrl>
+
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace {
+
+void openFolder(const std::filesystem::path& file) {
+    const QString folder = QString::fromStdString(paths::deletingLastComponent(file).string());
+    // An argument vector, no shell; the folder is a URL so a name starting with "-" is no option.
+    QProcess::startDetached("xdg-open", {QUrl::fromLocalFile(folder).toString()});
+}
+
+}  // namespace
+
+void revealInFileManager(const std::filesystem::path& file) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolder(file);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                                       "org.freedesktop.FileManager1", "ShowItems");
+    call << QStringList{QUrl::fromLocalFile(QString::fromStdString(file.string())).toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [file](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (w->isError()) openFolder(file);
+    });
+}
+
+}  // namespace kolvex

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QRect>
+
+#include "app/LoginItem.h"
+#include "app/PortalConnection.h"
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace kolvex {
+
+class UserDefaults;
+
+// The tray icon and its menu: the running conversions (each cancellable), "Convert Files…",
+// the recent conversions, the windows and commands. The icon shows the progress of running
+// conversions in its picture and tooltip. It knows nothing of the Portal, the settings or the
+// windows: the shell hands it one callback per command. GUI thread only.
+class MenuBarController : public QObject {
+    Q_OBJECT
+
+public:
+    using Conversion = PortalConnection::Conversion;
+
+    // The commands, fixed at construction.
+    struct Commands {
+        std::function<void(const std::vector<std::filesystem::path>&)> onConvertFiles;
+        std::function<void()> onOpenSettings;
+        std::function<void()> onOpenTuning;
+        std::function<void()> onOpenAbout;
+        std::function<void()> onOpenWelcome;
+        std::function<void()> onCheckForUpdates;
+        std::function<void()> onCancelConversion;
+    };
+
+    // What the menu reaches outside the application; the defaults are the desktop's.
+    struct Services {
+        UserDefaults* defaults = nullptr;                                           // recent conversions
+        std::function<LoginItem::Status()> loginStatus;
+        std::function<std::optional<std::string>(bool)> setLoginItem;              // error text
+        std::function<void(const std::filesystem::path&)> reveal;                  // in the file manager
+        std::function<std::vector<std::filesystem::path>()> chooseFiles;            // empty when cancelled
+        std::function<void()> reportIssue;
+        std::function<void()> quit;
+        std::function<void(const std::string& message, const std::string& detail)> warn;
+        bool showTrayIcon = true;
+
+        static Services desktop();
+    };
+
+    // A running conversion's row: the label, a ten-cell bar and the percentage.
+    struct RowTitle {
+        std::string label;    // two spaces, the label, two spaces
+        std::string bar;      // filled ▮ and empty ▯ cells
+        std::string percent;  // "  %3d%%"
+        bool accent = false;  // the bar in the accent colour (the conversion the Portal shows)
+        std::string text() const { return label + bar + percent; }
+    };
+
+    MenuBarController(Commands commands, Services services = Services::desktop(), QObject* parent = nullptr);
+    ~MenuBarController() override;
+
+    // Assigned after construction; empty ones count as nothing running.
+    std::function<void(const Uuid&)> onCancelOneConversion;
+    std::function<int()> activeConversionCount;
+    std::function<std::vector<Conversion>()> activeConversions;
+
+    // Mean progress (0…1) of the running conversions and the earliest one's label; none and
+    // none when nothing runs.
+    void showProgress(std::optional<double> progress, const std::optional<std::string>& description);
+    // " 45%", " 3 · 45%", or empty; the tray shows it in its picture and tooltip.
+    const std::string& title() const { return m_title; }
+    const std::string& toolTip() const { return m_toolTip; }
+    // The tray icon's rectangle on screen, when the tray reports one.
+    std::optional<QRect> iconScreenFrame() const;
+
+    static RowTitle progressTitle(const std::string& label, double progress, bool isForeground);
+
+    // The menu, rebuilt every time it opens.
+    QMenu* menu() const { return m_menu.get(); }
+    void rebuildMenu();
+
+    // Menu actions.
+    void convertFiles();
+    void toggleLoginItem();
+
+private:
+    void updateIcon(std::optional<int> percent);
+
+    Commands m_commands;
+    Services m_services;
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::optional<std::string> m_activeDescription;
+    std::string m_title;
+    std::string m_toolTip;
+};
+
+}  // namespace kolvex

@@ -1,0 +1,9 @@
+#include "app/PortalAdapter.h"
+
+namespace kolvex {
+
+PortalFactory portalFactory() {
+    return {};
+}
+
+}  // namespace kolvex

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/PortalConnection.h"
+
+namespace kolvex {
+
+// The Portal the application runs with.
+PortalFactory portalFactory();
+
+}  // namespace kolvex

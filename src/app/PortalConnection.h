@@ -1,0 +1,84 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QRect>
+
+#include "core/format/ConversionOptions.h"
+#include "core/format/RingTarget.h"
+#include "core/services/TriggerModifier.h"
+#include "core/services/Uuid.h"
+#include "interaction/DragPayload.h"
+
+class QWidget;
+
+namespace kolvex {
+
+class ConversionCoordinator;
+class FormatRegistry;
+
+// What the application shell uses of the Portal: its controller (start, stop, trigger key,
+// keyboard-driven opening, visibility) and its model (running conversions, tool parameters,
+// the callbacks the shell fills). The real one wraps the Portal controller; tests use a fake.
+// GUI thread only.
+class PortalConnection {
+public:
+    // One running conversion as the tray menu lists it.
+    struct Conversion {
+        Uuid id;
+        std::string label;
+        double progress = 0;
+        bool isForeground = false;
+        bool operator==(const Conversion&) const = default;
+    };
+    using PendingFile = std::pair<std::filesystem::path, ConversionOptions>;
+
+    virtual ~PortalConnection() = default;
+
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual void updateTrigger(TriggerModifier trigger) = 0;
+    // Opens the keyboard-driven Portal for the files in convert mode; nothing for no files.
+    virtual void present(const std::vector<std::filesystem::path>& files) = 0;
+    virtual void setPortalVisible(bool visible) = 0;
+    virtual void setDiagnosticsEnabled(bool enabled) = 0;
+    // Where a long conversion collapses to (the tray icon), when known.
+    virtual void setCollapseTarget(std::function<std::optional<QRect>()> target) = 0;
+
+    virtual int activeConversionCount() const = 0;
+    virtual std::vector<Conversion> activeConversions() const = 0;
+    virtual void cancel(const Uuid& id) = 0;
+    virtual void cancelAll() = 0;
+    // Taken only while the Portal is hidden and idle.
+    virtual void replaceProvider(std::shared_ptr<const FormatRegistry> registry,
+                                 std::shared_ptr<ConversionCoordinator> coordinator) = 0;
+
+    // Tool parameters, while the Portal waits for them.
+    virtual void applyParameters(const ConversionOptions& options) = 0;
+    virtual void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) = 0;
+    virtual void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) = 0;
+    virtual void finishParameterRun(const std::vector<PendingFile>& pending) = 0;
+    virtual void discardParameters() = 0;
+
+    // The tuning window's content over the live model; null when the Portal has none.
+    virtual QWidget* makeTuningView() = 0;
+
+    // Set by the shell at launch; called on the GUI thread.
+    std::function<void(const std::vector<std::filesystem::path>& outputs,
+                       const std::vector<std::filesystem::path>& sources)> onCompleted;
+    std::function<void(const RingTarget&, const DragPayload&)> onNeedsParameters;
+    std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
+};
+
+// Builds the Portal over a trigger key, the registry and the launch coordinator.
+using PortalFactory = std::function<std::unique_ptr<PortalConnection>(
+    TriggerModifier trigger, std::shared_ptr<const FormatRegistry> registry,
+    std::shared_ptr<ConversionCoordinator> coordinator)>;
+
+}  // namespace kolvex

@@ -1,0 +1,74 @@
+// The kolvex program: two self-check flags, otherwise the tray application.
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "app/AppDelegate.h"
+#include "app/LoginItem.h"
+#include "app/PortalAdapter.h"
+#include "app/SelfCheck.h"
+#include "core/BuildInfo.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so the Portal is stopped as on a normal quit.
+void quitOnSignals(QCoreApplication& app) {
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        while (::read(g_signalPipe[0], &byte, 1) > 0) {
+        }
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    switch (kolvex::SelfCheck::requestFor(arguments)) {
+    case kolvex::SelfCheck::Request::loginStatus:
+        return kolvex::SelfCheck::printLoginStatus(std::cout, kolvex::LoginItem::status());
+    case kolvex::SelfCheck::Request::verifyResources: {
+        QCoreApplication app(argc, argv);  // image plugins for the branding mark
+        return kolvex::SelfCheck::verifyResources(std::cout);
+    }
+    case kolvex::SelfCheck::Request::none: break;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Kolvex");
+    QApplication::setApplicationVersion(kolvex::buildinfo::kVersion);
+    QApplication::setDesktopFileName(kolvex::buildinfo::kBundleIdentifier);
+    // A tray application: closing its last window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    quitOnSignals(app);
+
+    kolvex::AppDelegate delegate(kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory()));
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    return QApplication::exec();
+}

@@ -1,0 +1,70 @@
+#include "ui/windows/ApplicationResources.h"
+
+#include <fstream>
+#include <iterator>
+
+#include <QString>
+#include <QStringDecoder>
+
+#include "core/services/ResourceBundle.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> ApplicationResources::resourceFolder() {
+    // The folder of the core bundle is where the build and the install lay out the rest.
+    if (auto core = ResourceBundle::named("Kolvex_KolvexCore")) return core->parent_path();
+    return std::nullopt;
+}
+
+namespace {
+
+QImage bundleImage(const char* name) {
+    const auto bundle = ResourceBundle::named("Kolvex_KolvexUI");
+    if (!bundle) return {};
+    for (const char* extension : {".png", ".svg"}) {
+        const fs::path file = *bundle / (std::string(name) + extension);
+        std::error_code error;
+        if (!fs::is_regular_file(file, error)) continue;
+        QImage image(QString::fromStdString(file.string()));
+        if (!image.isNull()) return image;
+    }
+    return {};
+}
+
+}  // namespace
+
+QImage ApplicationResources::mark() {
+    return bundleImage("Mark");
+}
+
+QImage ApplicationResources::menuBarIcon() {
+    return bundleImage("MenuBarIcon");
+}
+
+std::optional<fs::path> ApplicationResources::licencesFile() {
+    const auto folder = resourceFolder();
+    if (!folder) return std::nullopt;
+    const fs::path file = *folder / "LICENSES.md";
+    std::error_code error;
+    if (!fs::is_regular_file(file, error)) return std::nullopt;
+    return file;
+}
+
+std::string ApplicationResources::licenceText(const std::optional<fs::path>& file) {
+    const std::string fallback =
+        std::string("The full open-source licence notices could not be loaded from this copy of Kolvex. They are "
+                    "published at ") +
+        kLicencesPage + " and in LICENSES.md in the source repository.";
+    if (!file) return fallback;
+    std::ifstream in(*file, std::ios::binary);
+    if (!in) return fallback;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (decoder.hasError()) return fallback;
+    return text.toStdString();
+}
+
+}  // namespace kolvex

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <QImage>
+
+namespace kolvex {
+
+// Files the application's windows show: the branding images of the "Kolvex_KolvexUI" bundle
+// and the licence notices installed beside the bundles. Loaded on each call; GUI thread for
+// the images (a QGuiApplication must exist for SVG), any thread for the paths.
+class ApplicationResources {
+public:
+    // The folder holding the resource bundles and LICENSES.md (<prefix>/share/kolvex).
+    static std::optional<std::filesystem::path> resourceFolder();
+    // "Mark" of the UI bundle (Mark.png, else Mark.svg); null when it does not load.
+    static QImage mark();
+    // "MenuBarIcon" of the UI bundle; null when it does not load.
+    static QImage menuBarIcon();
+    // LICENSES.md when it is there.
+    static std::optional<std::filesystem::path> licencesFile();
+    // The notices as UTF-8 text; the fallback sentence when the file is missing or not UTF-8.
+    static std::string licenceText(const std::optional<std::filesystem::path>& file = licencesFile());
+
+    static constexpr const char* kLicencesPage = "https://kolvex.org/licences";
+};
+
+}  // namespace kolvex

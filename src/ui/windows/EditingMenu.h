@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <QKeySequence>
+
+class QMenu;
+class QWidget;
+
+namespace kolvex {
+
+// The editing and close shortcuts of the application's windows. A tray application shows no
+// menu bar, so the menu serves only through its shortcuts: `install` puts them on a window,
+// where each sends its action to the focused widget (or closes the window). GUI thread only.
+class EditingMenu {
+public:
+    struct Shortcut {
+        std::string title;
+        std::string action;  // the slot of the focused widget ("undo", "copy"…) or "close"
+        QKeySequence key;
+        bool operator==(const Shortcut&) const = default;
+    };
+
+    // Undo, Redo, Cut, Copy, Paste, Select All.
+    static std::vector<Shortcut> shortcuts();
+    // Close.
+    static std::vector<Shortcut> windowShortcuts();
+    // A menu of three submenus: "Kolvex" (empty), "Edit" and "Window". The caller owns it.
+    static QMenu* make();
+    // Adds the shortcuts to `window` as window-wide actions.
+    static void install(QWidget* window);
+};
+
+}  // namespace kolvex

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+
+namespace kolvex {
+
+class SettingsStore;
+
+// The settings window's content: four tabs whose controls edit the live preferences at once
+// (no OK or Cancel), plus the automatic-update switch kept under "SUEnableAutomaticChecks".
+// GUI thread only.
+class SettingsView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kAutomaticUpdatesKey = "SUEnableAutomaticChecks";
+    static constexpr const char* kUpdateHost = "updates.kolvex.org";
+
+    // A file or folder chooser: the chosen path, or none when cancelled.
+    using Chooser = std::function<std::optional<std::string>()>;
+
+    // `store` must outlive the view. Empty choosers use the desktop's file dialogs.
+    explicit SettingsView(SettingsStore& store, Chooser chooseFolder = {}, Chooser chooseFFmpeg = {},
+                          QWidget* parent = nullptr);
+
+    // "85%" for 0.85: the value times 100, truncated toward zero.
+    static std::string percentLabel(double quality);
+    static std::string bitrateLabel(int64_t bitsPerSecond);  // "192 kbps"
+    static std::string countLabel(int64_t count);            // "1 file", "2 files"
+    static std::string triggerRowLabel(int index);           // "⇧  Shift" … by TriggerModifier order
+
+    // Runs the choosers; a cancelled chooser changes nothing.
+    void chooseOutputFolder();
+    void chooseFFmpeg();
+
+    // The controls, for tests.
+    QTabWidget* tabs() const { return m_tabs; }
+    QComboBox* outputLocation() const { return m_outputLocation; }
+    QWidget* customFolderRow() const { return m_customRow; }
+    QLabel* customFolderText() const { return m_customText; }
+    QComboBox* conflictBehaviour() const { return m_conflict; }
+    QCheckBox* preserveMetadata() const { return m_metadata; }
+    QCheckBox* notifications() const { return m_notifications; }
+    QComboBox* trigger() const { return m_trigger; }
+    QSlider* imageQuality() const { return m_imageQuality; }
+    QLabel* imageQualityText() const { return m_imageQualityText; }
+    QSlider* videoQuality() const { return m_videoQuality; }
+    QLabel* videoQualityText() const { return m_videoQualityText; }
+    QComboBox* audioBitrate() const { return m_bitrate; }
+    QComboBox* parallelLimit() const { return m_parallel; }
+    QComboBox* appearance() const { return m_appearance; }
+    QLabel* ffmpegText() const { return m_ffmpegText; }
+    QPushButton* ffmpegReset() const { return m_ffmpegReset; }
+    QCheckBox* automaticUpdates() const { return m_updates; }
+    QCheckBox* debugLogs() const { return m_debug; }
+    QPushButton* resetAll() const { return m_resetAll; }
+    QLabel* updateCaption() const { return m_updateCaption; }
+    QLabel* logCaption() const { return m_logCaption; }
+
+private:
+    void refresh();
+
+    SettingsStore& m_store;
+    Chooser m_chooseFolder;
+    Chooser m_chooseFFmpeg;
+    bool m_refreshing = false;
+
+    QTabWidget* m_tabs = nullptr;
+    QComboBox* m_outputLocation = nullptr;
+    QWidget* m_customRow = nullptr;
+    QLabel* m_customText = nullptr;
+    QComboBox* m_conflict = nullptr;
+    QCheckBox* m_metadata = nullptr;
+    QCheckBox* m_notifications = nullptr;
+    QComboBox* m_trigger = nullptr;
+    QSlider* m_imageQuality = nullptr;
+    QLabel* m_imageQualityText = nullptr;
+    QSlider* m_videoQuality = nullptr;
+    QLabel* m_videoQualityText = nullptr;
+    QComboBox* m_bitrate = nullptr;
+    QComboBox* m_parallel = nullptr;
+    QComboBox* m_appearance = nullptr;
+    QLabel* m_ffmpegText = nullptr;
+    QPushButton* m_ffmpegReset = nullptr;
+    QCheckBox* m_updates = nullptr;
+    QCheckBox* m_debug = nullptr;
+    QPushButton* m_resetAll = nullptr;
+    QLabel* m_updateCaption = nullptr;
+    QLabel* m_logCaption = nullptr;
+};
+
+}  // namespace kolvex

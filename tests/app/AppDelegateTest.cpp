@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+
+#include "FakePortal.h"
+#include "app/AppDelegate.h"
+#include "core/format/ConversionJob.h"
+#include "core/services/Log.h"
+#include "core/services/RecentConversions.h"
+#include "core/services/UserDefaults.h"
+#include "support/TempDir.h"
+#include "ui/windows/SettingsStore.h"
+#include "ui/windows/WelcomeView.h"
+
+namespace kolvex {
+namespace {
+
+class CountingSender final : public NotificationSender {
+public:
+    int* requests;
+    std::vector<Notification>* posted;
+    CountingSender(int* r, std::vector<Notification>* p) : requests(r), posted(p) {}
+    void requestAuthorisation(std::function<void(std::optional<bool>)> done) override {
+        ++*requests;
+        done(true);
+    }
+    void post(const Notification& notification) override { posted->push_back(notification); }
+};
+
+struct Fixture {
+    InMemoryUserDefaults defaults;
+    SettingsStore settings{defaults};
+    int authorisationRequests = 0;
+    std::vector<Notification> posted;
+    ConversionNotifier notifier{std::make_unique<CountingSender>(&authorisationRequests, &posted), defaults};
+    testing::FakePortal* portal = nullptr;
+    bool portalDestroyed = false;
+    LoginItem::Status loginStatus = LoginItem::Status::notRegistered;
+    std::vector<bool> loginChoices;
+    int samples = 0;
+    std::unique_ptr<AppDelegate> delegate;
+
+    AppDelegate::Environment environment() {
+        AppDelegate::Environment env;
+        env.defaults = &defaults;
+        env.settings = &settings;
+        env.notifier = &notifier;
+        env.applyAppearance = false;
+        env.loadRegistry = [] { return FormatRegistry::loadBundled(); };
+        env.portalFactory = [this](TriggerModifier trigger, std::shared_ptr<const FormatRegistry>,
+                                   std::shared_ptr<ConversionCoordinator>) {
+            auto fake = std::make_unique<testing::FakePortal>();
+            fake->calls.push_back("created " + std::string(toString(trigger)));
+            fake->destroyed = &portalDestroyed;
+            portal = fake.get();
+            return fake;
+        };
+        env.makeMenuBar = [this](MenuBarController::Commands commands) {
+            MenuBarController::Services services;
+            services.defaults = &defaults;
+            services.loginStatus = [this] { return loginStatus; };
+            services.showTrayIcon = false;
+            return std::make_unique<MenuBarController>(std::move(commands), std::move(services));
+        };
+        env.loginStatus = [this] { return loginStatus; };
+        env.setLoginItem = [this](bool on) -> std::optional<std::string> {
+            loginChoices.push_back(on);
+            return std::nullopt;
+        };
+        env.revealSample = [this] { ++samples; };
+        return env;
+    }
+
+    void launch(AppDelegate::Environment env) {
+        delegate = std::make_unique<AppDelegate>(std::move(env));
+        delegate->applicationDidFinishLaunching();
+    }
+    void launch() { launch(environment()); }
+    ~Fixture() {
+        delegate.reset();
+        for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    }
+};
+
+TEST(AppDelegate, LaunchWiresThePortalAndTheTray) {
+    Fixture f;
+    f.settings.update([](Preferences& p) {
+        p.triggerModifier = "bogus";
+        p.debugLogging = true;
+    });
+    f.launch();
+    ASSERT_NE(f.portal, nullptr);
+    EXPECT_EQ(f.portal->calls, (std::vector<std::string>{"created shift", "diagnostics on", "start"}));
+    ASSERT_NE(f.delegate->menuBar(), nullptr);
+    ASSERT_TRUE(f.delegate->registry());
+    ASSERT_TRUE(f.portal->collapseTarget);
+    EXPECT_FALSE(f.portal->collapseTarget()) << "no tray frame is known";
+
+    f.portal->running = {{Uuid::random(), "a.mov", 0.5, true}};
+    EXPECT_EQ(f.delegate->menuBar()->activeConversionCount(), 1);
+    EXPECT_EQ(f.delegate->menuBar()->activeConversions().size(), 1u);
+    f.delegate->menuBar()->onCancelOneConversion(Uuid::random());
+    EXPECT_EQ(f.portal->calls.back(), "cancel one");
+}
+
+TEST(AppDelegate, WelcomeOnlyOnTheFirstLaunch) {
+    Fixture f;
+    f.launch();
+    ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
+    EXPECT_EQ(f.delegate->welcomeWindow()->windowTitle().toStdString(), "Welcome to Kolvex");
+    EXPECT_EQ(f.defaults.boolean(AppDelegate::kDidShowWelcomeKey), true);
+
+    Fixture second;
+    second.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    second.launch();
+    EXPECT_EQ(second.delegate->welcomeWindow(), nullptr);
+}
+
+TEST(AppDelegate, ManifestFailureLeavesOnlyTheProcess) {
+    Fixture f;
+    LogCapture log;
+    auto env = f.environment();
+    env.loadRegistry = []() -> FormatRegistry { throw FormatRegistry::LoadError::manifestMissing(); };
+    f.launch(std::move(env));
+    EXPECT_EQ(f.portal, nullptr);
+    EXPECT_EQ(f.delegate->menuBar(), nullptr);
+    EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(log.contains("app", "Kolvex launched — build "));
+    EXPECT_TRUE(log.contains("app", "Format manifest failed to load: manifestMissing"));
+    f.delegate->openFiles({"/a.png"});  // ignored without a message
+    f.delegate->showTuning();
+    EXPECT_EQ(f.delegate->tuningWindow(), nullptr);
+}
+
+TEST(AppDelegate, CompletedRunsAreRecordedAndAnnounced) {
+    Fixture f;
+    testing::TempDir dir;
+    f.launch();
+    std::vector<std::filesystem::path> outputs{dir.write("clip-1.mp4", "1"), dir.write("clip-2.mp4", "2"),
+                                               dir.write("clip-3.mp4", "3")};
+    f.portal->onCompleted(outputs, {dir / "clip.mp4"});
+    const auto recent = RecentConversionsStore::load(f.defaults);
+    ASSERT_EQ(recent.size(), 3u);
+    for (const auto& record : recent) EXPECT_EQ(record.sourceName, "clip.mp4");
+    ASSERT_EQ(f.posted.size(), 1u);
+    EXPECT_EQ(f.posted[0].title, "3 files converted");
+    EXPECT_FALSE(f.posted[0].playsSound);
+
+    f.portal->onCompleted({}, {});
+    EXPECT_EQ(RecentConversionsStore::load(f.defaults).size(), 3u) << "nothing to record";
+}
+
+TEST(AppDelegate, ProgressDrivesTheTrayAndTheBackgroundFlag) {
+    Fixture f;
+    f.launch();
+    f.portal->running = {{Uuid::random(), "clip.mov", 0.3, false}};
+    f.portal->onProgressChanged(0.3, std::nullopt);
+    EXPECT_FALSE(f.delegate->conversionIsBackgrounded()) << "progress without a description changes nothing";
+    EXPECT_EQ(f.delegate->menuBar()->title(), " 30%");
+    f.portal->onProgressChanged(0.4, std::string("clip.mov"));
+    EXPECT_TRUE(f.delegate->conversionIsBackgrounded());
+    EXPECT_EQ(f.authorisationRequests, 1);
+    f.portal->onCompleted({"/v/clip.webm"}, {"/v/clip.mov"});
+    ASSERT_EQ(f.posted.size(), 1u);
+    EXPECT_TRUE(f.posted[0].playsSound);
+    f.portal->onProgressChanged(std::nullopt, std::nullopt);
+    EXPECT_FALSE(f.delegate->conversionIsBackgrounded());
+    EXPECT_EQ(f.delegate->menuBar()->toolTip(), "Kolvex");
+}
+
+TEST(AppDelegate, SettingsChangesReachThePortal) {
+    Fixture f;
+    f.launch();
+    f.settings.update([](Preferences& p) { p.triggerModifier = "control"; });
+    EXPECT_EQ(f.portal->calls.back(), "trigger control");
+    const auto before = f.portal->calls.size();
+    f.settings.update([](Preferences& p) { p.triggerModifier = "hyper"; });
+    EXPECT_EQ(f.portal->calls.size(), before) << "a text that names no key changes nothing";
+}
+
+TEST(AppDelegate, TerminationStopsThePortal) {
+    Fixture f;
+    f.launch();
+    auto* portal = f.portal;
+    f.delegate->openFiles({"/a.png", "/b.png"});
+    EXPECT_EQ(portal->calls.back(), "present 2");
+    f.delegate->menuBar()->rebuildMenu();
+    f.delegate->applicationWillTerminate();
+    EXPECT_TRUE(f.portalDestroyed);
+    EXPECT_EQ(f.delegate->portal(), nullptr);
+}
+
+TEST(AppDelegate, WindowsAreReusedAndTheWelcomeDoneBuildsAFreshOne) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    f.launch();
+    f.delegate->showSettings();
+    QWidget* settings = f.delegate->settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->windowTitle().toStdString(), "Kolvex Settings");
+    settings->close();
+    f.delegate->showSettings();
+    EXPECT_EQ(f.delegate->settingsWindow(), settings);
+    EXPECT_TRUE(settings->isVisible());
+
+    f.delegate->showAbout();
+    EXPECT_EQ(f.delegate->aboutWindow()->windowTitle().toStdString(), "About Kolvex");
+
+    f.delegate->presentWelcome();
+    QWidget* welcome = f.delegate->welcomeWindow();
+    welcome->close();
+    f.delegate->presentWelcome();
+    EXPECT_EQ(f.delegate->welcomeWindow(), welcome) << "closed with the title bar: the same window";
+    auto* view = welcome->findChild<WelcomeView*>();
+    ASSERT_NE(view, nullptr);
+    view->doneButton()->click();
+    EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_EQ(f.loginChoices, std::vector<bool>{true}) << "first offer: the switch starts on";
+    EXPECT_EQ(f.defaults.boolean(AppDelegate::kLoginItemOfferedKey), true);
+
+    f.delegate->presentWelcome();
+    view = f.delegate->welcomeWindow()->findChild<WelcomeView*>();
+    EXPECT_FALSE(view->loginCheckBox()->isChecked()) << "offered before and not enabled";
+    view->sampleButton()->click();
+    EXPECT_EQ(f.samples, 1);
+}
+
+TEST(AppDelegate, WelcomeSwitchStartsOnWhenAlreadyEnabled) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    f.defaults.set(AppDelegate::kLoginItemOfferedKey, true);
+    f.loginStatus = LoginItem::Status::enabled;
+    f.launch();
+    f.delegate->presentWelcome();
+    EXPECT_TRUE(f.delegate->welcomeWindow()->findChild<WelcomeView*>()->loginCheckBox()->isChecked());
+}
+
+TEST(AppDelegate, ReopenShowsTheWelcomeOnlyWhenNothingIsVisible) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    f.launch();
+    f.delegate->showSettings();
+    EXPECT_TRUE(f.delegate->handleReopen(true));
+    EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
+    f.delegate->settingsWindow()->close();
+    EXPECT_TRUE(f.delegate->handleReopen(false));
+    ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
+}
+
+TEST(AppDelegate, FFmpegAttachFiltersTheRegistryByEncoders) {
+    Fixture f;
+    LogCapture log;
+    f.launch();
+    const BundledFFmpeg tools("/opt/ff/ffmpeg", "/opt/ff/ffprobe");
+
+    f.delegate->attachFFmpeg(tools, {});
+    EXPECT_FALSE(f.delegate->ffmpegTools());
+    EXPECT_TRUE(log.contains("app", "FFmpeg reported no encoders; not registering it"));
+
+    const std::set<std::string> noVP9{"libx264", "aac", "libmp3lame", "flac", "pcm_s16le", "pcm_s16be", "libopus",
+                                      "png", "mjpeg", "gif", "libwebp"};
+    f.delegate->attachFFmpeg(tools, noVP9);
+    EXPECT_EQ(f.delegate->ffmpegTools(), tools);
+    ASSERT_TRUE(f.portal->provider);
+    EXPECT_EQ(f.portal->calls.back(), "replace provider");
+    EXPECT_LT(f.portal->provider->conversionCount(), f.delegate->registry()->conversionCount());
+    for (const auto& [from, conversions] : f.portal->provider->outgoing())
+        for (const auto& conversion : conversions)
+            EXPECT_FALSE(conversion.engine == engine_ids::ffmpeg && conversion.to.rawValue == "webm");
+    EXPECT_TRUE(log.contains("app", "FFmpeg ready — 11 encoders"));
+}
+
+}  // namespace
+}  // namespace kolvex

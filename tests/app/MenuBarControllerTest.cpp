@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+
+#include "app/MenuBarController.h"
+#include "core/services/RecentConversions.h"
+#include "core/services/UserDefaults.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+struct Fixture {
+    InMemoryUserDefaults defaults;
+    std::vector<std::string> calls;
+    LoginItem::Status loginStatus = LoginItem::Status::notRegistered;
+    std::optional<std::string> loginError;
+    std::vector<std::filesystem::path> chosen;
+    std::vector<std::filesystem::path> revealed;
+    std::vector<std::pair<std::string, std::string>> warnings;
+    std::unique_ptr<MenuBarController> controller;
+
+    Fixture() {
+        MenuBarController::Commands commands;
+        commands.onConvertFiles = [this](const std::vector<std::filesystem::path>& files) {
+            calls.push_back("convert " + std::to_string(files.size()));
+        };
+        commands.onOpenSettings = [this] { calls.push_back("settings"); };
+        commands.onOpenTuning = [this] { calls.push_back("tuning"); };
+        commands.onOpenAbout = [this] { calls.push_back("about"); };
+        commands.onOpenWelcome = [this] { calls.push_back("welcome"); };
+        commands.onCheckForUpdates = [this] { calls.push_back("updates"); };
+        commands.onCancelConversion = [this] { calls.push_back("cancel all"); };
+        MenuBarController::Services services;
+        services.defaults = &defaults;
+        services.loginStatus = [this] { return loginStatus; };
+        services.setLoginItem = [this](bool on) -> std::optional<std::string> {
+            calls.push_back(on ? "login on" : "login off");
+            if (!loginError) loginStatus = on ? LoginItem::Status::enabled : LoginItem::Status::notRegistered;
+            return loginError;
+        };
+        services.reveal = [this](const std::filesystem::path& file) { revealed.push_back(file); };
+        services.chooseFiles = [this] { return chosen; };
+        services.reportIssue = [this] { calls.push_back("report"); };
+        services.quit = [this] { calls.push_back("quit"); };
+        services.warn = [this](const std::string& message, const std::string& detail) {
+            warnings.emplace_back(message, detail);
+        };
+        services.showTrayIcon = false;
+        controller = std::make_unique<MenuBarController>(std::move(commands), std::move(services));
+    }
+
+    std::vector<std::string> titles(QMenu* menu = nullptr) {
+        if (!menu) {
+            controller->rebuildMenu();
+            menu = controller->menu();
+        }
+        std::vector<std::string> result;
+        for (QAction* action : menu->actions())
+            result.push_back(action->isSeparator() ? "---" : action->text().toStdString());
+        return result;
+    }
+    QAction* item(const std::string& title, QMenu* menu = nullptr) {
+        for (QAction* action : (menu ? menu : controller->menu())->actions())
+            if (action->text().toStdString() == title) return action;
+        return nullptr;
+    }
+};
+
+TEST(MenuBarController, IdleMenu) {
+    Fixture f;
+    EXPECT_EQ(f.titles(), (std::vector<std::string>{"Kolvex", "---", "Convert Files…", "Recent", "---", "Settings…",
+                                                    "Portal Tuning…", "Open at Login", "Check for Updates…",
+                                                    "About Kolvex", "How to Use Kolvex", "Report an Issue…", "---",
+                                                    "Quit Kolvex"}));
+    EXPECT_FALSE(f.item("Kolvex")->isEnabled());
+    EXPECT_EQ(f.item("Convert Files…")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(f.item("Quit Kolvex")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QMenu* recent = f.item("Recent")->menu();
+    ASSERT_NE(recent, nullptr);
+    EXPECT_EQ(f.titles(recent), (std::vector<std::string>{"Nothing yet"}));
+    EXPECT_FALSE(f.item("Nothing yet", recent)->isEnabled());
+}
+
+TEST(MenuBarController, CommandsReachTheirCallbacks) {
+    Fixture f;
+    f.titles();
+    for (const char* title : {"Settings…", "Portal Tuning…", "Check for Updates…", "About Kolvex", "How to Use Kolvex",
+                              "Report an Issue…", "Quit Kolvex"})
+        f.item(title)->trigger();
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"settings", "tuning", "updates", "about", "welcome", "report", "quit"}));
+
+    f.calls.clear();
+    f.item("Convert Files…")->trigger();
+    EXPECT_TRUE(f.calls.empty()) << "a cancelled chooser calls nothing";
+    f.chosen = {"/a.png", "/b.png"};
+    f.item("Convert Files…")->trigger();
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"convert 2"}));
+}
+
+TEST(MenuBarController, RunningConversionsAreListedAndCancellable) {
+    Fixture f;
+    std::vector<PortalConnection::Conversion> running{{Uuid::random(), "clip.mov", 0.05, true}};
+    f.controller->activeConversions = [&] { return running; };
+    std::vector<Uuid> cancelled;
+    f.controller->onCancelOneConversion = [&](const Uuid& id) { cancelled.push_back(id); };
+
+    auto titles = f.titles();
+    ASSERT_GE(titles.size(), 6u);
+    EXPECT_EQ(titles[2], "Converting");
+    EXPECT_EQ(titles[3], "  clip.mov  ▮▯▯▯▯▯▯▯▯▯    5%");
+    EXPECT_EQ(titles[4], "---");
+    EXPECT_EQ(titles[5], "Convert Files…");
+    QMenu* row = f.controller->menu()->actions()[3]->menu();
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(f.controller->menu()->actions()[3]->isEnabled());
+    row->actions().front()->trigger();
+    ASSERT_EQ(cancelled.size(), 1u);
+    EXPECT_EQ(cancelled[0], running[0].id);
+
+    running.push_back({Uuid::random(), "b.wav", 0.5, false});
+    titles = f.titles();
+    EXPECT_EQ(titles[2], "Converting 2 files");
+    EXPECT_EQ(titles[5], "Cancel All Conversions");
+    EXPECT_EQ(titles[6], "---");
+    f.item("Cancel All Conversions")->trigger();
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"cancel all"}));
+}
+
+TEST(MenuBarController, RowTitleBarAndPercent) {
+    struct Case {
+        double progress;
+        int filled, empty;
+        std::string percent;
+    };
+    for (const Case& c : std::vector<Case>{{0.05, 1, 9, "    5%"}, {0.04, 0, 10, "    4%"}, {1.0, 10, 0, "  100%"},
+                                           {0.999, 10, 0, "   99%"}, {0.0, 0, 10, "    0%"}}) {
+        const auto title = MenuBarController::progressTitle("x", c.progress, false);
+        std::string bar;
+        for (int i = 0; i < c.filled; ++i) bar += "▮";
+        for (int i = 0; i < c.empty; ++i) bar += "▯";
+        EXPECT_EQ(title.bar, bar) << c.progress;
+        EXPECT_EQ(title.percent, c.percent) << c.progress;
+        EXPECT_EQ(title.label, "  x  ");
+    }
+    EXPECT_TRUE(MenuBarController::progressTitle("x", 0.5, true).accent);
+}
+
+TEST(MenuBarController, ProgressTitleAndTooltip) {
+    Fixture f;
+    int count = 1;
+    f.controller->activeConversionCount = [&] { return count; };
+    EXPECT_EQ(f.controller->title(), "");
+    f.controller->showProgress(0.456, std::string("clip.mov"));
+    EXPECT_EQ(f.controller->title(), " 45%");
+    EXPECT_EQ(f.controller->toolTip(), "Converting clip.mov");
+    count = 3;
+    f.controller->showProgress(0.456, std::nullopt);
+    EXPECT_EQ(f.controller->title(), " 3 · 45%");
+    EXPECT_EQ(f.controller->toolTip(), "Converting clip.mov") << "a report without a description keeps the last one";
+    f.controller->showProgress(std::nullopt, std::nullopt);
+    EXPECT_EQ(f.controller->title(), "");
+    EXPECT_EQ(f.controller->toolTip(), "Kolvex");
+    f.controller->showProgress(0.1, std::nullopt);
+    EXPECT_EQ(f.controller->toolTip(), "Converting");
+    EXPECT_FALSE(f.controller->iconScreenFrame()) << "no tray, no frame";
+}
+
+TEST(MenuBarController, RecentConversionsRevealAndClear) {
+    Fixture f;
+    testing::TempDir dir;
+    const auto output = dir.write("photo.webp", "x");
+    RecentConversionsStore::record({RecentConversion(output, dir / "photo.heic", RecentConversion::Clock::now())},
+                                   f.defaults);
+    f.titles();
+    QMenu* recent = f.item("Recent")->menu();
+    EXPECT_EQ(f.titles(recent), (std::vector<std::string>{"photo.webp", "---", "Clear Menu"}));
+    EXPECT_EQ(f.item("photo.webp", recent)->toolTip().toStdString(), "From photo.heic");
+    f.item("photo.webp", recent)->trigger();
+    EXPECT_EQ(f.revealed, (std::vector<std::filesystem::path>{output}));
+    f.item("Clear Menu", recent)->trigger();
+    EXPECT_TRUE(RecentConversionsStore::load(f.defaults).empty());
+}
+
+TEST(MenuBarController, OpenAtLoginFollowsTheRealState) {
+    Fixture f;
+    f.titles();
+    EXPECT_FALSE(f.item("Open at Login")->isChecked());
+    f.item("Open at Login")->trigger();
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"login on"}));
+    f.titles();
+    EXPECT_TRUE(f.item("Open at Login")->isChecked());
+
+    f.loginError = "read-only file system";
+    f.item("Open at Login")->trigger();
+    ASSERT_EQ(f.warnings.size(), 1u);
+    EXPECT_EQ(f.warnings[0].first, "Could not stop Kolvex opening at login.");
+    EXPECT_EQ(f.warnings[0].second,
+              "You can change this in your desktop's settings → General → Login Items, under \"Open at Login\".");
+    f.titles();
+    EXPECT_TRUE(f.item("Open at Login")->isChecked()) << "a failed change leaves the check mark";
+}
+
+}  // namespace
+}  // namespace kolvex
