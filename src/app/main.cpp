@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -17,6 +18,7 @@
 #include "app/PortalAdapter.h"
 #include "app/SelfCheck.h"
 #include "core/BuildInfo.h"
+#include "core/services/Log.h"
 
 namespace {
 
@@ -53,7 +55,14 @@ int main(int argc, char** argv) {
     case kolvex::SelfCheck::Request::loginStatus:
         return kolvex::SelfCheck::printLoginStatus(std::cout, kolvex::LoginItem::status());
     case kolvex::SelfCheck::Request::verifyResources: {
-        QCoreApplication app(argc, argv);  // image plugins for the branding mark
+        // The branding mark is drawn from SVG, which wants a GUI application; no display is
+        // needed or touched for that.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The report is the only output: Qt's own warnings go to the log instead of stderr.
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            kolvex::Log::app().debug("{}", message.toStdString());
+        });
+        QGuiApplication app(argc, argv);
         return kolvex::SelfCheck::verifyResources(std::cout);
     }
     case kolvex::SelfCheck::Request::none: break;

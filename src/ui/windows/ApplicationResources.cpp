@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 
 #include "core/services/ResourceBundle.h"
+#include "ui/portal/Branding.h"
 
 namespace kolvex {
 
@@ -18,29 +19,12 @@ std::optional<fs::path> ApplicationResources::resourceFolder() {
     return std::nullopt;
 }
 
-namespace {
-
-QImage bundleImage(const char* name) {
-    const auto bundle = ResourceBundle::named("Kolvex_KolvexUI");
-    if (!bundle) return {};
-    for (const char* extension : {".png", ".svg"}) {
-        const fs::path file = *bundle / (std::string(name) + extension);
-        std::error_code error;
-        if (!fs::is_regular_file(file, error)) continue;
-        QImage image(QString::fromStdString(file.string()));
-        if (!image.isNull()) return image;
-    }
-    return {};
-}
-
-}  // namespace
-
 QImage ApplicationResources::mark() {
-    return bundleImage("Mark");
+    return Branding::mark().value_or(QImage());
 }
 
 QImage ApplicationResources::menuBarIcon() {
-    return bundleImage("MenuBarIcon");
+    return Branding::menuBarIcon().value_or(QImage());
 }
 
 std::optional<fs::path> ApplicationResources::licencesFile() {

@@ -15,9 +15,9 @@ class ApplicationResources {
 public:
     // The folder holding the resource bundles and LICENSES.md (<prefix>/share/kolvex).
     static std::optional<std::filesystem::path> resourceFolder();
-    // "Mark" of the UI bundle (Mark.png, else Mark.svg); null when it does not load.
+    // The branding mark; null when it does not load.
     static QImage mark();
-    // "MenuBarIcon" of the UI bundle; null when it does not load.
+    // The tray icon's template image (18 pixels high); null when it does not load.
     static QImage menuBarIcon();
     // LICENSES.md when it is there.
     static std::optional<std::filesystem::path> licencesFile();
