@@ -42,6 +42,8 @@ protected:
             {"GDK_BACKEND", "x11"},               {"NO_AT_BRIDGE", "1"},
             {"HOME", temp.path().string()},       {"XDG_RUNTIME_DIR", temp.path().string()},
             {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
+            // No session bus here: Qt's accessibility bridge would wait for one.
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus"},
         };
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
@@ -119,11 +121,16 @@ TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
                        {"QT_QPA_PLATFORM", "xcb"},
                        {"HOME", temp.path().string()},
                        {"XDG_RUNTIME_DIR", temp.path().string()},
-                       {"XDG_CONFIG_HOME", (temp.path() / "config").string()}});
+                       {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
+                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus"}});
     ASSERT_TRUE(host.waitForLine("ready", 10s));
     // The first chip is chosen for the keyboard, then the Portal shows.
     ASSERT_TRUE(host.waitForLine("selected PNG", 5s));
-    ASSERT_TRUE(host.waitForLine("revealed", 5s));
+    ASSERT_TRUE(host.waitForLine("revealed", 5s)) << [&] {
+        std::string seen;
+        for (const auto& line : host.lines()) seen += line + "; ";
+        return seen;
+    }();
     testing::pumpUntil([] { return false; }, 300ms);    // mapped and focused
     input.key("Return", true);
     input.key("Return", false);
