@@ -1,9 +1,95 @@
 #include "app/PortalAdapter.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "core/conversion/ConversionCoordinator.h"
+#include "core/format/FormatRegistry.h"
+#include "ui/portal/PortalController.h"
+#include "ui/windows/TuningView.h"
+
 namespace kolvex {
 
+namespace {
+
+// The Portal controller behind the shell's interface.
+class PortalControllerConnection final : public PortalConnection {
+public:
+    PortalControllerConnection(TriggerModifier trigger, std::shared_ptr<const FormatRegistry> registry,
+                               std::shared_ptr<ConversionCoordinator> coordinator)
+        : m_controller(trigger, std::move(registry), std::move(coordinator)) {
+        PortalModel& model = m_controller.model();
+        model.onCompleted = [this](const std::vector<std::filesystem::path>& outputs,
+                                   const std::vector<std::filesystem::path>& sources) {
+            if (onCompleted) onCompleted(outputs, sources);
+        };
+        model.onNeedsParameters = [this](const RingTarget& target, const DragPayload& payload) {
+            if (onNeedsParameters) onNeedsParameters(target, payload);
+        };
+        model.onProgressChanged = [this](std::optional<double> progress, std::optional<std::string> description) {
+            if (onProgressChanged) onProgressChanged(progress, std::move(description));
+        };
+    }
+
+    void start() override { m_controller.start(); }
+    void stop() override { m_controller.stop(); }
+    void updateTrigger(TriggerModifier trigger) override { m_controller.updateTrigger(trigger); }
+    void present(const std::vector<std::filesystem::path>& files) override {
+        m_controller.present(files, PortalMode::convert);
+    }
+    void setPortalVisible(bool visible) override { m_controller.setPortalVisible(visible); }
+    void setDiagnosticsEnabled(bool enabled) override { m_controller.diagnosticsEnabled = enabled; }
+    void setCollapseTarget(std::function<std::optional<QRect>()> target) override {
+        // The tray reports its frame with y downwards; the Portal works with y upwards.
+        m_controller.collapseTarget = [target = std::move(target)]() -> std::optional<Rect> {
+            const auto frame = target ? target() : std::nullopt;
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            if (!frame || !screen) return std::nullopt;
+            const QRect all = screen->virtualGeometry();
+            const double rootHeight = all.y() + all.height();
+            return Rect{Point{static_cast<double>(frame->x()), rootHeight - (frame->y() + frame->height())},
+                        Size{static_cast<double>(frame->width()), static_cast<double>(frame->height())}};
+        };
+    }
+    int activeConversionCount() const override { return m_controller.activeConversionCount(); }
+    std::vector<Conversion> activeConversions() const override {
+        std::vector<Conversion> rows;
+        for (const auto& running : m_controller.activeConversions())
+            rows.push_back({running.id, running.label, running.progress, running.isForeground});
+        return rows;
+    }
+    void cancel(const Uuid& id) override { m_controller.cancelConversion(id); }
+    void cancelAll() override { m_controller.cancelAllWork(); }
+    void replaceProvider(std::shared_ptr<const FormatRegistry> registry,
+                         std::shared_ptr<ConversionCoordinator> coordinator) override {
+        m_controller.replaceEngines(std::move(registry), std::move(coordinator));
+    }
+    void applyParameters(const ConversionOptions& options) override { m_controller.model().applyParameters(options); }
+    void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) override {
+        m_controller.model().applyParameters(options, ordering);
+    }
+    void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) override {
+        m_controller.model().applyParameters(options, url);
+    }
+    void finishParameterRun(const std::vector<PendingFile>& pending) override {
+        std::vector<PortalModel::PendingFile> files;
+        for (const auto& [url, options] : pending) files.push_back({url, options});
+        m_controller.model().finishParameterRun(files);
+    }
+    void discardParameters() override { m_controller.model().discardParameters(); }
+    QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
+
+private:
+    PortalController m_controller;
+};
+
+}  // namespace
+
 PortalFactory portalFactory() {
-    return {};
+    return [](TriggerModifier trigger, std::shared_ptr<const FormatRegistry> registry,
+              std::shared_ptr<ConversionCoordinator> coordinator) -> std::unique_ptr<PortalConnection> {
+        return std::make_unique<PortalControllerConnection>(trigger, std::move(registry), std::move(coordinator));
+    };
 }
 
 }  // namespace kolvex

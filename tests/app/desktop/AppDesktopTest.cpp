@@ -48,7 +48,7 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
     ASSERT_TRUE(kolvex.waitForStarted(10000));
 
     std::string log;
-    ASSERT_TRUE(waitForLog(kolvex, log, "Registry loaded", 20s)) << log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s)) << log;
     // Still running once launching is done: a tray application has no window to close.
     EXPECT_FALSE(kolvex.waitForFinished(300)) << log;
     EXPECT_EQ(kolvex.state(), QProcess::Running);
@@ -59,6 +59,7 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
     EXPECT_EQ(kolvex.exitStatus(), QProcess::NormalExit) << log;
     EXPECT_EQ(kolvex.exitCode(), 0) << log;
     EXPECT_EQ(log.find("Format manifest failed"), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::exists(home / "config/kolvex/defaults.json")) << "the first-run guide was marked shown";
 }
 
 }  // namespace
