@@ -114,6 +114,8 @@ Rect PortalPanel::frame() const {
     return upward(g, m_env.rootHeight());
 }
 
+Rect PortalPanel::upwardRect(const QRect& topDown) const { return upward(topDown, m_env.rootHeight()); }
+
 void PortalPanel::setFrame(Rect r) {
     const double top = m_env.rootHeight() - (r.origin.y + r.size.height);
     setGeometry(static_cast<int>(std::lround(r.origin.x)), static_cast<int>(std::lround(top)),

@@ -67,6 +67,9 @@ public:
     Point anchor() const { return m_anchor; }
     // The window's frame, y upwards (it shrinks during a collapse).
     Rect frame() const;
+    // A rectangle in Qt's screen coordinates (y down, such as the tray icon's geometry) in
+    // the Portal's upward ones.
+    Rect upwardRect(const QRect& topDown) const;
     PortalDropView* dropView() const { return m_dropView; }
     PortalView* portalView() const { return m_view; }
 

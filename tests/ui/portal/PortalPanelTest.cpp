@@ -129,7 +129,9 @@ TEST_F(PortalPanelTest, FinishOrdersOutAndForgetsTheFiles) {
 TEST_F(PortalPanelTest, CollapseShrinksIntoTheTrayIcon) {
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
     const Rect start = panel->frame();
-    panel->collapse(Rect{{1000, 1000}, {30, 22}});
+    // The tray reports its icon y down: 58 px from the top of a 1080 px desktop.
+    EXPECT_EQ(panel->upwardRect(QRect(1000, 58, 30, 22)), (Rect{{1000, 1000}, {30, 22}}));
+    panel->collapse(panel->upwardRect(QRect(1000, 58, 30, 22)));
     scheduler->advance(0.3);
     const Rect mid = panel->frame();
     EXPECT_LT(mid.size.width, start.size.width);
