@@ -1,5 +1,6 @@
 // The kolvex program: two self-check flags, otherwise the tray application.
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "app/LoginItem.h"
 #include "app/PortalAdapter.h"
 #include "app/SelfCheck.h"
+#include "app/SingleInstance.h"
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
 
@@ -76,8 +78,20 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnSignals(app);
 
+    // Files named on the command line are opened as if handed over by the file manager; a
+    // second launch gives them (or a plain reopen) to the copy already running and ends.
+    std::error_code error;
+    const auto files = kolvex::SingleInstance::filesIn(arguments, std::filesystem::current_path(error));
+    kolvex::SingleInstance instance;
+    if (instance.claim(files) == kolvex::SingleInstance::Role::forwarded) return 0;
+
     kolvex::AppDelegate delegate(kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory()));
+    instance.onOpen = [&delegate](const std::vector<std::filesystem::path>& opened) { delegate.openFiles(opened); };
+    instance.onReopen = [&delegate] { delegate.handleReopen(false); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
-    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    QTimer::singleShot(0, &delegate, [&delegate, files] {
+        delegate.applicationDidFinishLaunching();
+        if (!files.empty()) delegate.openFiles(files);
+    });
     return QApplication::exec();
 }

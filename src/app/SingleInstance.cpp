@@ -1,0 +1,72 @@
+#include "app/SingleInstance.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+#include "core/BuildInfo.h"
+#include "core/services/Log.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPath = "/org/kolvex/Kolvex";
+
+}  // namespace
+
+std::vector<fs::path> SingleInstance::filesIn(const std::vector<std::string>& arguments, const fs::path& workingFolder) {
+    std::vector<fs::path> files;
+    for (const auto& argument : arguments) {
+        if (argument.empty() || argument == "--login-status" || argument == "--verify-resources") continue;
+        fs::path path = argument;
+        if (argument.rfind("file://", 0) == 0) continue;  // only plain paths: the launcher's %F
+        if (path.is_relative()) path = workingFolder / path;
+        std::error_code error;
+        if (fs::is_regular_file(path, error)) files.push_back(path.lexically_normal());
+    }
+    return files;
+}
+
+SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return Role::alone;
+    const QString service = QString::fromLatin1(buildinfo::kBundleIdentifier);
+    if (bus.registerService(service)) {
+        bus.registerObject(kPath, this, QDBusConnection::ExportScriptableSlots);
+        return Role::primary;
+    }
+    QDBusMessage call = files.empty()
+                            ? QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "Reopen")
+                            : QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "Open");
+    if (!files.empty()) {
+        QStringList paths;
+        for (const auto& file : files) paths << QString::fromStdString(file.string());
+        call << paths;
+    }
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        Log::app().info("The running Kolvex did not answer: {}", reply.errorMessage().toStdString());
+        return Role::alone;
+    }
+    return Role::forwarded;
+}
+
+void SingleInstance::Open(const QStringList& paths) {
+    std::vector<fs::path> files;
+    for (const QString& path : paths) {
+        const fs::path file = path.toStdString();
+        std::error_code error;
+        // Another process's word is checked like a command line: absolute, existing files only.
+        if (file.is_absolute() && fs::is_regular_file(file, error)) files.push_back(file);
+    }
+    if (!files.empty() && onOpen) onOpen(files);
+}
+
+void SingleInstance::Reopen() {
+    if (onReopen) onReopen();
+}
+
+}  // namespace kolvex
