@@ -39,11 +39,20 @@ function(kolvex_add_test name)
   add_executable(${name} ${srcs})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KOLVEX_STAGE_BIN})
   target_link_libraries(${name} PRIVATE kolvex_warnings kolvex-testsupport ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES
-      LABELS "${ARG_LABELS}"
-      TIMEOUT ${ARG_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KOLVEX_LOG=capture;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  # gtest_discover_tests flattens list-valued PROPERTIES (two labels, several environment
+  # variables) into one list of names and values, so they are set here instead, on the tests it
+  # found, by a script CTest reads after the discovered tests.
+  set(environment
+    "QT_QPA_PLATFORM=offscreen" "KOLVEX_LOG=capture"
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+  set(properties ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${properties}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+    "    LABELS \"${ARG_LABELS}\" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT \"${environment}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
 endfunction()
