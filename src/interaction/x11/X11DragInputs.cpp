@@ -111,8 +111,7 @@ struct X11DragInputs::State {
 
     DragSessionTracker tracker;
     bool buttonDown = false;
-    Time latestPointerTime = 0;  // last raw motion or button event
-    Time latestRawTime = 0;      // last raw event of any kind
+    Time latestPointerTime = 0;  // time of the last raw motion or button event
     Window owner = 0;
 
     // Reading the files of the current drag.
@@ -327,7 +326,6 @@ void X11DragInputs::State::handle(XEvent& event) {
 }
 
 void X11DragInputs::State::handleRaw(const XIRawEvent& raw, int evtype) {
-    latestRawTime = raw.time;
     Wake reason = Wake::pointer;
     switch (evtype) {
     case XI_RawButtonPress:
