@@ -59,8 +59,10 @@ std::shared_ptr<ConversionCoordinator> coordinatorOver(const FormatRegistry& reg
 
 }  // namespace
 
-AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalFactory) {
+AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalFactory,
+                                                          std::shared_ptr<ToolSheetPresenter> toolSheets) {
     Environment environment;
+    environment.toolSheets = std::move(toolSheets);
     environment.defaults = &UserDefaults::standard();
     environment.settings = &SettingsStore::shared();
     environment.notifier = &ConversionNotifier::shared();
@@ -107,7 +109,9 @@ AppDelegate::AppDelegate(Environment environment, QObject* parent)
       m_env(std::move(environment)),
       m_updater(std::make_unique<NoOpUpdateChecker>()),
       m_settings(*m_env.settings),
-      m_flow(nullptr) {}
+      m_flow(nullptr) {
+    m_flow.setPresenter(m_env.toolSheets);
+}
 
 AppDelegate::~AppDelegate() {
     m_settings.onChange = nullptr;

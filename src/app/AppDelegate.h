@@ -50,8 +50,10 @@ public:
         std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(
             const std::optional<std::string>& overridePath)> locateFFmpeg;
         bool applyAppearance = true;                       // restyle the application
+        std::shared_ptr<ToolSheetPresenter> toolSheets;    // none: tools that need settings are discarded
 
-        static Environment desktop(PortalFactory portalFactory);
+        static Environment desktop(PortalFactory portalFactory,
+                                   std::shared_ptr<ToolSheetPresenter> toolSheets = nullptr);
     };
 
     explicit AppDelegate(Environment environment, QObject* parent = nullptr);

@@ -1,8 +1,5 @@
 #include "app/PortalAdapter.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/format/FormatRegistry.h"
 #include "ui/portal/PortalController.h"
@@ -41,14 +38,10 @@ public:
     void setDiagnosticsEnabled(bool enabled) override { m_controller.diagnosticsEnabled = enabled; }
     void setCollapseTarget(std::function<std::optional<QRect>()> target) override {
         // The tray reports its frame with y downwards; the Portal works with y upwards.
-        m_controller.collapseTarget = [target = std::move(target)]() -> std::optional<Rect> {
+        m_controller.collapseTarget = [this, target = std::move(target)]() -> std::optional<Rect> {
             const auto frame = target ? target() : std::nullopt;
-            const QScreen* screen = QGuiApplication::primaryScreen();
-            if (!frame || !screen) return std::nullopt;
-            const QRect all = screen->virtualGeometry();
-            const double rootHeight = all.y() + all.height();
-            return Rect{Point{static_cast<double>(frame->x()), rootHeight - (frame->y() + frame->height())},
-                        Size{static_cast<double>(frame->width()), static_cast<double>(frame->height())}};
+            if (!frame) return std::nullopt;
+            return m_controller.panel().upwardRect(*frame);
         };
     }
     int activeConversionCount() const override { return m_controller.activeConversionCount(); }
@@ -90,6 +83,10 @@ PortalFactory portalFactory() {
               std::shared_ptr<ConversionCoordinator> coordinator) -> std::unique_ptr<PortalConnection> {
         return std::make_unique<PortalControllerConnection>(trigger, std::move(registry), std::move(coordinator));
     };
+}
+
+std::shared_ptr<ToolSheetPresenter> toolSheetPresenter() {
+    return nullptr;
 }
 
 }  // namespace kolvex

@@ -50,6 +50,9 @@ public:
     static ConversionOptions baseOptions();
 
     QWidget* parameterWindow() const { return m_window; }
+    // The Portal the sheets hand their options to (per-file walks call it directly); may be null.
+    PortalConnection* portal() const { return m_portal; }
+    const std::shared_ptr<const FormatRegistry>& registry() const { return m_registry; }
 
 private:
     void closeWindow();

@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
     kolvex::SingleInstance instance;
     if (instance.claim(files) == kolvex::SingleInstance::Role::forwarded) return 0;
 
-    kolvex::AppDelegate delegate(kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory()));
+    kolvex::AppDelegate delegate(
+        kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory(), kolvex::toolSheetPresenter()));
     instance.onOpen = [&delegate](const std::vector<std::filesystem::path>& opened) { delegate.openFiles(opened); };
     instance.onReopen = [&delegate] { delegate.handleReopen(false); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -276,3 +276,25 @@ TEST(AppDelegate, FFmpegAttachFiltersTheRegistryByEncoders) {
 
 }  // namespace
 }  // namespace kolvex
+
+namespace kolvex {
+namespace {
+
+TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    f.launch();
+    RingTarget crop;
+    crop.id = "tool.crop";
+    crop.label = "Crop";
+    crop.kind = RingTarget::Kind::tool;
+    crop.toolID = "crop";
+    f.portal->onNeedsParameters(crop, DragPayload({"/p/a.jpg"}));
+    EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheet is built for crop yet";
+    crop.toolID = "extract-audio";
+    f.portal->onNeedsParameters(crop, DragPayload({"/v/a.mp4"}));
+    EXPECT_EQ(f.portal->calls.back(), "apply");
+}
+
+}  // namespace
+}  // namespace kolvex
