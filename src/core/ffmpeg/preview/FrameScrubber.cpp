@@ -83,8 +83,9 @@ std::optional<VideoFrame> FrameScrubber::decodeLocked(double seconds, const std:
     MediaInput& in = *m_input;
     AVStream* stream = in.format->streams[in.streamIndex];
     const int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    const int64_t target =
-        origin + av_rescale_q(static_cast<int64_t>(std::llround(seconds * AV_TIME_BASE)), AV_TIME_BASE_Q, stream->time_base);
+    // AV_TIME_BASE_Q is a C compound literal, which C++ compilers other than GCC refuse.
+    const int64_t target = origin + av_rescale_q(static_cast<int64_t>(std::llround(seconds * AV_TIME_BASE)),
+                                                 AVRational{1, AV_TIME_BASE}, stream->time_base);
 
     if (seek && av_seek_frame(in.format, in.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0 &&
         av_seek_frame(in.format, in.streamIndex, origin, AVSEEK_FLAG_BACKWARD) < 0) {
