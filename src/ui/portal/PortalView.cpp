@@ -88,7 +88,12 @@ PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<Anim
     detail->setReadOnly(true);
     detail->setFrameShape(QFrame::NoFrame);
     detail->setFont(PortalStyle::font(9, QFont::Normal, true));
-    detail->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; color: rgba(255,255,255,184); }"));
+    detail->setStyleSheet(QStringLiteral(
+        "QPlainTextEdit { background: transparent; color: rgba(255,255,255,184); }"
+        "QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(255,255,255,90); border-radius: 3px; min-height: 16px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     detail->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     detail->hide();
     m_detailView = detail;
@@ -192,6 +197,7 @@ void PortalView::onChanged(PortalModel::Field field) {
     default:
         break;
     }
+    setAccessibleName(accessibleText(m_model));
     startFrames();
 }
 
@@ -238,6 +244,13 @@ PortalView::Hint PortalView::modeHint(const PortalModel& model) {
         hint.detail = qs(model.payload()->label());
     }
     return hint;
+}
+
+QString PortalView::accessibleText(const PortalModel& model) {
+    if (model.phase().is(Kind::succeeded)) return QStringLiteral("Created ") + qs(model.phase().name);
+    if (model.isShowingFormatList()) return QStringLiteral("Convert to");
+    if (const auto target = model.selectedTarget()) return qs(target->label);
+    return {};
 }
 
 // --- Painting ---

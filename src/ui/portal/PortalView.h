@@ -52,6 +52,9 @@ public:
         enum class Kind { none, keyboard, nothingToOffer, modePrompt } kind = Kind::none;
     };
     static Hint modeHint(const PortalModel& model);
+    // What assistive technology is told the Portal shows: "Created <name>" after a success,
+    // "Convert to" while the search list is open, else the selected chip's label.
+    static QString accessibleText(const PortalModel& model);
 
     // Where the buttons were last drawn (empty when not shown); for clicks and tests.
     QRectF cancelButtonRect() const { return m_cancelRect; }

@@ -172,6 +172,18 @@ TEST_F(PortalViewTest, EveryPhasePaints) {
     render();
 }
 
+TEST_F(PortalViewTest, TellsAssistiveTechnologyWhatItShows) {
+    browse({"/tmp/a.png"}, 1);
+    EXPECT_EQ(view->accessibleName(), "JPEG");
+    model->beginFormatSearch("p");
+    EXPECT_EQ(view->accessibleName(), "Convert to");
+    model->endFormatSearch();
+    model->commit();
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    EXPECT_EQ(view->accessibleName(), "Created a.out");
+}
+
 TEST_F(PortalViewTest, CancelButtonCancelsTheShownRun) {
     browse({"/tmp/a.png"}, 0);
     model->setRevealed(true);
