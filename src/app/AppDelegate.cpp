@@ -212,8 +212,10 @@ void AppDelegate::settingsChanged(const Preferences& preferences) {
 
 void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
     static const QPalette systemPalette = QApplication::palette();
-    if (QStyle* fusion = QStyleFactory::create("Fusion"); fusion && appearance != Preferences::Appearance::system)
-        QApplication::setStyle(fusion);
+    // The application takes the style it is given; one is made only when it is used.
+    if (appearance != Preferences::Appearance::system && !QApplication::style()->inherits("QFusionStyle")) {
+        if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+    }
     switch (appearance) {
     case Preferences::Appearance::system: QApplication::setPalette(systemPalette); break;
     case Preferences::Appearance::light: QApplication::setPalette(QApplication::style()->standardPalette()); break;
