@@ -1,0 +1,90 @@
+#include "ui/sheets/SheetKit.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+namespace kolvex::sheetkit {
+
+QLabel* label(const QString& text, double pointSize, QFont::Weight weight, bool secondaryStyle, bool monospaced) {
+    auto* l = new QLabel(text);
+    QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
+    font.setPointSizeF(pointSize);
+    font.setWeight(weight);
+    l->setFont(font);
+    if (secondaryStyle) {
+        QPalette palette = l->palette();
+        palette.setColor(QPalette::WindowText, secondary(l));
+        l->setPalette(palette);
+    }
+    return l;
+}
+
+QColor accent(const QWidget* widget) {
+    return (widget ? widget->palette() : QApplication::palette()).color(QPalette::Highlight);
+}
+
+QColor secondary(const QWidget* widget) {
+    QColor c = (widget ? widget->palette() : QApplication::palette()).color(QPalette::WindowText);
+    c.setAlphaF(0.6f);
+    return c;
+}
+
+void setTinted(QAbstractButton* button, bool tinted) {
+    button->setProperty("kolvexTinted", tinted);
+    QPalette palette = QApplication::palette(button);
+    if (tinted) {
+        palette.setColor(QPalette::Button, accent(button));
+        palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+    }
+    button->setPalette(palette);
+}
+
+bool isTinted(const QAbstractButton* button) {
+    return button->property("kolvexTinted").toBool();
+}
+
+void bindKeys(QWidget* sheet, QPushButton* cancel, QPushButton* confirm) {
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), sheet);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(escape, &QShortcut::activated, cancel, &QPushButton::click);
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), sheet);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, confirm, [confirm] {
+            if (confirm->isEnabled()) confirm->click();
+        });
+    }
+    confirm->setDefault(true);
+}
+
+Figure figure(const QString& caption, bool emphasised, bool withDetail) {
+    Figure f;
+    f.widget = new QWidget;
+    auto* column = new QVBoxLayout(f.widget);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(1);
+    column->addWidget(label(caption.toUpper(), 9, QFont::DemiBold, true));
+    f.value = label(QString(), 13, QFont::Medium, !emphasised, true);
+    column->addWidget(f.value);
+    if (withDetail) {
+        f.detail = label(QString(), 10, QFont::Normal, true);
+        column->addWidget(f.detail);
+    }
+    return f;
+}
+
+void postToGuiThread(std::function<void()> call) {
+    // The application object outlives every sheet; the call itself checks its owner.
+    if (auto* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+}
+
+void startOnWorker(std::function<void()> job) {
+    QThreadPool::globalInstance()->start(std::move(job));
+}
+
+}  // namespace kolvex::sheetkit

@@ -1,0 +1,131 @@
+#include "ui/sheets/TrimView.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "ui/sheets/MediaTime.h"
+#include "ui/sheets/SheetKit.h"
+
+namespace kolvex {
+
+TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filename, FrameProvider frame,
+                   std::optional<std::vector<float>> waveform, std::optional<BatchPrompt> prompt,
+                   std::function<void(double, double, BatchChoice)> onApply, std::function<void()> onCancel,
+                   QWidget* parent)
+    : QWidget(parent), m_model(duration, std::move(keyframes)), m_prompt(std::move(prompt)),
+      m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
+    setFixedWidth(560);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(3);
+    header->addWidget(sheetkit::label("Trim " + QString::fromStdString(filename), 14, QFont::DemiBold));
+    m_explanation = sheetkit::label(QString(), 11, QFont::Normal, true);
+    m_explanation->setWordWrap(true);
+    header->addWidget(m_explanation);
+    column->addLayout(header);
+
+    if (frame) {
+        m_pane = new FramePane(std::move(frame), 200);
+        column->addWidget(m_pane);
+    }
+    m_timeline = new TimelineView(m_model.duration, m_model.keyframes, std::move(waveform));
+    m_timeline->setFixedHeight(54);
+    m_timeline->onDrag = [this](size_t handle, double x) {
+        dragHandle(handle == 0 ? TrimModel::Edge::start : TrimModel::Edge::end, x);
+    };
+    column->addWidget(m_timeline);
+
+    auto* times = new QHBoxLayout;
+    times->setSpacing(14);
+    m_startField = new TimeField("Start", m_model.start, 0, m_model.startFieldMaximum(),
+                                 [this](double v) { commitStart(v); });
+    m_endField = new TimeField("End", m_model.end, m_model.endFieldMinimum(), m_model.duration,
+                               [this](double v) { commitEnd(v); });
+    times->addWidget(m_startField, 0, Qt::AlignBottom);
+    times->addWidget(m_endField, 0, Qt::AlignBottom);
+    auto kept = sheetkit::figure("Keeps", true, false);
+    m_kept = kept.value;
+    times->addWidget(kept.widget, 0, Qt::AlignBottom);
+    times->addStretch(1);
+    column->addLayout(times);
+
+    auto* buttons = new QHBoxLayout;
+    auto* whole = new QPushButton("Whole file");
+    whole->setAutoDefault(false);
+    connect(whole, &QPushButton::clicked, this, &TrimView::wholeFile);
+    buttons->addWidget(whole);
+    buttons->addStretch(1);
+    if (showsBatchOptions(m_prompt)) {
+        m_batch = new BatchSheetOptions(*m_prompt, &m_choice, nullptr);
+        buttons->addWidget(m_batch);
+    }
+    m_cancel = new QPushButton("Cancel");
+    m_cancel->setAutoDefault(false);
+    m_confirm = new QPushButton(showsBatchOptions(m_prompt) ? QString::fromStdString(m_prompt->advanceLabel) : "Trim");
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        if (m_onCancel) m_onCancel();
+    });
+    connect(m_confirm, &QPushButton::clicked, this, [this] {
+        if (m_onApply && m_model.canApply()) m_onApply(m_model.start, m_model.end, m_choice);
+    });
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_confirm);
+    column->addLayout(buttons);
+    sheetkit::bindKeys(this, m_cancel, m_confirm);
+    refresh();
+}
+
+void TrimView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        requestPreview(0, TrimModel::Edge::start);
+    }
+}
+
+void TrimView::dragHandle(TrimModel::Edge edge, double x) {
+    const double t = m_model.dragTo(edge, x, m_timeline->geometry());
+    requestPreview(t, edge);
+    refresh();
+}
+
+void TrimView::commitStart(double value) {
+    m_model.commitStart(value);
+    requestPreview(m_model.start, TrimModel::Edge::start);
+    refresh();
+}
+
+void TrimView::commitEnd(double value) {
+    m_model.commitEnd(value);
+    requestPreview(m_model.end, TrimModel::Edge::end);
+    refresh();
+}
+
+void TrimView::wholeFile() {
+    m_model.wholeFile();
+    requestPreview(0, TrimModel::Edge::start);
+    refresh();
+}
+
+void TrimView::requestPreview(double time, TrimModel::Edge edge) {
+    if (!m_pane) return;
+    m_pane->setCaption(edge == TrimModel::Edge::start ? "START" : "END");
+    m_pane->request(time);
+}
+
+void TrimView::refresh() {
+    m_explanation->setText(QString::fromStdString(m_model.explanation()));
+    m_timeline->setHandles({m_model.start, m_model.end});
+    m_timeline->setBand(m_model.start, m_model.end);
+    m_startField->setRange(0, m_model.startFieldMaximum());
+    m_endField->setRange(m_model.endFieldMinimum(), m_model.duration);
+    m_startField->setSeconds(m_model.start);
+    m_endField->setSeconds(m_model.end);
+    m_kept->setText(QString::fromStdString(MediaTime::format(m_model.kept())));
+    m_confirm->setEnabled(m_model.canApply());
+}
+
+}  // namespace kolvex

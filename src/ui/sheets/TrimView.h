@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include "core/ffmpeg/KeyframeIndex.h"
+#include "ui/sheets/BatchRun.h"
+#include "ui/sheets/BatchSheetOptions.h"
+#include "ui/sheets/MediaPreview.h"
+#include "ui/sheets/MediaSheetModels.h"
+#include "ui/sheets/TimeField.h"
+
+namespace kolvex {
+
+// The trim tool's sheet for one video or audio file: a frame preview (videos), a timeline with
+// the waveform (audio), keyframe marks and two handles, start and end fields, the kept length,
+// whether the cut is a stream copy, and the batch row. Hands (start, end, batch choice) to
+// `onApply`. GUI thread only.
+class TrimView : public QWidget {
+    Q_OBJECT
+
+public:
+    TrimView(double duration, KeyframeIndex keyframes, std::string filename, FrameProvider frame,
+             std::optional<std::vector<float>> waveform, std::optional<BatchPrompt> prompt,
+             std::function<void(double, double, BatchChoice)> onApply, std::function<void()> onCancel,
+             QWidget* parent = nullptr);
+
+    // A handle dragged to a pointer x on the timeline.
+    void dragHandle(TrimModel::Edge edge, double x);
+    void commitStart(double value);
+    void commitEnd(double value);
+    void wholeFile();
+
+    const TrimModel& model() const { return m_model; }
+    QString explanationText() const { return m_explanation->text(); }
+    QString keptText() const { return m_kept->text(); }
+    FramePane* previewPane() const { return m_pane; }
+    TimelineView* timeline() const { return m_timeline; }
+    TimeField* startField() const { return m_startField; }
+    TimeField* endField() const { return m_endField; }
+    QPushButton* confirmButton() const { return m_confirm; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    BatchSheetOptions* batchOptions() const { return m_batch; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void requestPreview(double time, TrimModel::Edge edge);
+    void refresh();
+
+    TrimModel m_model;
+    std::optional<BatchPrompt> m_prompt;
+    std::function<void(double, double, BatchChoice)> m_onApply;
+    std::function<void()> m_onCancel;
+    BatchChoice m_choice;
+    bool m_shown = false;
+
+    QLabel* m_explanation = nullptr;
+    FramePane* m_pane = nullptr;
+    TimelineView* m_timeline = nullptr;
+    TimeField* m_startField = nullptr;
+    TimeField* m_endField = nullptr;
+    QLabel* m_kept = nullptr;
+    QPushButton* m_confirm = nullptr;
+    QPushButton* m_cancel = nullptr;
+    BatchSheetOptions* m_batch = nullptr;
+};
+
+}  // namespace kolvex
