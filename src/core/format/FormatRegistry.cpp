@@ -43,10 +43,6 @@ size_t characterCount(const std::string& text) {
     }));
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
@@ -156,12 +152,13 @@ const Format* FormatRegistry::lookup(const fs::path& url) const {
     const auto slash = whole.rfind('/');
     if (slash != std::string_view::npos && whole != "/") whole.remove_prefix(slash + 1);
     const std::string name = lowercased(whole);
-    // Longest first, so "x.tar.gz" is decided by "tar.gz" before "gz" is tried.
-    for (const std::string& ext : m_extensionsByLength) {
-        if (name.size() > ext.size() && endsWith(name, ext) && name[name.size() - ext.size() - 1] == '.') {
-            auto it = m_formatsByID.find(m_idsByExtension.at(ext));
-            return it == m_formatsByID.end() ? nullptr : &it->second;
-        }
+    // An extension follows a dot. Trying the text after each dot from the left tries the longest
+    // candidates first, so "x.tar.gz" is decided by "tar.gz" before "gz" is tried.
+    for (size_t dot = name.find('.'); dot != std::string::npos; dot = name.find('.', dot + 1)) {
+        auto ext = m_idsByExtension.find(name.substr(dot + 1));
+        if (ext == m_idsByExtension.end()) continue;
+        auto it = m_formatsByID.find(ext->second);
+        return it == m_formatsByID.end() ? nullptr : &it->second;
     }
     return nullptr;
 }

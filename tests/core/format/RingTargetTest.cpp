@@ -170,3 +170,25 @@ TEST(RingTargets, FormatTargetsCarryTheCanonicalExtension) {
 
 }  // namespace
 }  // namespace kolvex
+
+namespace kolvex {
+namespace {
+
+// A drag of thousands of files is answered from its few distinct formats: the ring is the one
+// the distinct files alone would get, whatever the repeats, their spelling or unknown files between.
+TEST(RingTargets, ALargeDragGetsTheRingOfItsDistinctFormats) {
+    const auto registry = FormatRegistry::loadBundled();
+    const Paths few{"/p/a.jpg", "/p/b.png", "/p/notes.unknown"};
+    Paths many = few;
+    for (int i = 0; i < 3000; ++i) many.push_back(fmt::format("/p/{}/IMG_{}.{}", i % 7, i, i % 2 ? "JPEG" : "png"));
+    for (PortalMode mode : kAllPortalModes) {
+        EXPECT_EQ(ids(registry.targets(many, mode)), ids(registry.targets(few, mode))) << toString(mode);
+        EXPECT_FALSE(registry.targets(many, mode).empty()) << toString(mode);
+    }
+    many.emplace_back("/p/clip.mp4");
+    EXPECT_TRUE(registry.targets(many, PortalMode::convert).empty());
+    EXPECT_EQ(registry.categoryCount(many), 2);
+}
+
+}  // namespace
+}  // namespace kolvex
