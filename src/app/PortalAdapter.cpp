@@ -1,5 +1,6 @@
 #include "app/PortalAdapter.h"
 
+#include "app/ToolSheets.h"
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/format/FormatRegistry.h"
 #include "ui/portal/PortalController.h"
@@ -86,7 +87,7 @@ PortalFactory portalFactory() {
 }
 
 std::shared_ptr<ToolSheetPresenter> toolSheetPresenter() {
-    return nullptr;
+    return std::make_shared<ToolSheets>(ToolSheets::desktop());
 }
 
 }  // namespace kolvex

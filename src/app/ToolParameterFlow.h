@@ -45,6 +45,8 @@ public:
     void handBack(const ConversionOptions& options);
     // Cancel of a sheet: closes it and discards the pending tool.
     void cancelSheet();
+    // Closes the sheet without a word to the Portal (the end of a per-file walk).
+    void closeSheet() { closeWindow(); }
 
     // The options every sheet starts from.
     static ConversionOptions baseOptions();
