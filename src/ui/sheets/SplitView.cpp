@@ -129,6 +129,10 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
     refresh();
 }
 
+SplitView::~SplitView() {
+    m_field->detach();
+}
+
 void SplitView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!m_shown) {

@@ -32,6 +32,7 @@ public:
               std::optional<std::vector<float>> waveform, std::optional<BatchPrompt> prompt,
               std::function<void(std::vector<double>, BatchChoice)> onApply, std::function<void()> onCancel,
               QWidget* parent = nullptr);
+    ~SplitView() override;
 
     void setMethod(SplitModel::Method method);
     void setParts(int parts);

@@ -23,6 +23,8 @@ public:
     void setRange(double lower, double upper);
     // Applies the text: reverts it, or clamps, shows and reports it.
     void commit();
+    // Stops reporting: the owner is going away (losing focus while it is torn down commits).
+    void detach() { m_onCommit = nullptr; }
 
     QLineEdit* editor() const { return m_edit; }
     QString text() const { return m_edit->text(); }

@@ -78,6 +78,11 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
     refresh();
 }
 
+TrimView::~TrimView() {
+    m_startField->detach();
+    m_endField->detach();
+}
+
 void TrimView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!m_shown) {

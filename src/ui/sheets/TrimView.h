@@ -30,6 +30,7 @@ public:
              std::optional<std::vector<float>> waveform, std::optional<BatchPrompt> prompt,
              std::function<void(double, double, BatchChoice)> onApply, std::function<void()> onCancel,
              QWidget* parent = nullptr);
+    ~TrimView() override;
 
     // A handle dragged to a pointer x on the timeline.
     void dragHandle(TrimModel::Edge edge, double x);
