@@ -175,6 +175,14 @@ void ToolSheets::cancel() {
     if (m_flow) m_flow->cancelSheet();
 }
 
+void ToolSheets::cancelShowingPortal() {
+    if (m_flow) {
+        m_flow->closeSheet();
+        if (auto* portal = m_flow->portal()) portal->setPortalVisible(true);
+    }
+    cancel();
+}
+
 void ToolSheets::discard(const std::string& message, const fs::path& file) {
     if (!message.empty()) Log::app().error(fmt::runtime(message), nameOf(file));
     m_walk.reset();
@@ -234,7 +242,7 @@ void ToolSheets::presentRotate(const RingTarget& target, const fs::path& file) {
                     options.flipVertical = vertical;
                     if (m_flow) m_flow->handBack(options);
                 },
-                [this] { cancel(); });
+                [this] { cancelShowingPortal(); });
             m_flow->presentParameters(target.label + " " + nameOf(file), view);
         });
 }
@@ -494,7 +502,7 @@ void ToolSheets::presentMerge(const RingTarget& target, const DragPayload& paylo
                 portal->applyParameters(ToolParameterFlow::baseOptions(), ordered);
             }
         },
-        [this] { cancel(); });
+        [this] { cancelShowingPortal(); });
     m_flow->presentParameters("Merge " + std::to_string(payload.count()) + " files", view);
 }
 

@@ -51,6 +51,8 @@ private:
                   const DragPayload& payload, bool walksFileByFile);
     void advance(const ConversionOptions& options);
     void cancel();
+    // Cancel of the sheets that set every file at once: the Portal shows again as it closes.
+    void cancelShowingPortal();
     void discard(const std::string& message, const std::filesystem::path& file);
     bool current(uint64_t generation) const { return generation == m_generation && m_flow; }
 

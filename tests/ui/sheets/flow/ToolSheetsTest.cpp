@@ -5,6 +5,11 @@
 
 #include "app/FakePortal.h"
 #include "app/ToolSheets.h"
+#include "core/format/FormatRegistry.h"
+#include "support/MediaFixtures.h"
+#include "ui/sheets/ExtractAudioView.h"
+#include "ui/sheets/SplitView.h"
+#include "ui/sheets/TrimView.h"
 #include "support/TempDir.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/MergeOrderView.h"
@@ -137,6 +142,113 @@ TEST_F(ToolSheetsTest, PromptsFollowTheToolAndTheWalk) {
     walk.accept({});
     auto last = ToolSheets::prompt(walk, DragPayload({files[2]}), "Resize", true, false);
     EXPECT_EQ(last, (BatchPrompt{3, std::string("File 3 of 3"), false, "Resize"}));
+}
+
+}  // namespace
+}  // namespace kolvex
+
+namespace kolvex {
+namespace {
+
+// The media presenters over the installed ffmpeg and the bundled format manifest.
+class MediaToolSheetsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        if (!testing::haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+        flow.setRegistry(std::make_shared<const FormatRegistry>(FormatRegistry::loadBundled()));
+        ToolSheets::Sources sources;
+        sources.ffmpeg = [] {
+            return std::optional<BundledFFmpeg>(BundledFFmpeg(testing::systemFFmpeg(), testing::systemFFprobe()));
+        };
+        sheets = std::make_shared<ToolSheets>(sources);
+        flow.setPresenter(sheets);
+    }
+
+    template <typename View>
+    View* waitForSheet() {
+        View* found = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                found = flow.parameterWindow() ? flow.parameterWindow()->findChild<View*>() : nullptr;
+                return found != nullptr;
+            },
+            10000);
+        return found;
+    }
+
+    testing::TempDir dir;
+    testing::FakePortal portal;
+    ToolParameterFlow flow{&portal};
+    std::shared_ptr<ToolSheets> sheets;
+};
+
+TEST_F(MediaToolSheetsTest, TrimAnAudioFileWithItsWaveform) {
+    testing::ClipSpec spec;
+    spec.video = false;
+    spec.seconds = 1;
+    const auto song = testing::makeClip(dir.path() / "song one.wav", spec);
+    flow.collectParameters(tool("trim"), DragPayload({song}));
+    auto* view = waitForSheet<TrimView>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->previewPane(), nullptr);
+    EXPECT_NEAR(view->model().duration, 1.0, 0.05);
+    view->commitStart(0.25);
+    view->confirmButton()->click();
+    ASSERT_TRUE(portal.applied.has_value());
+    EXPECT_EQ(portal.calls.back(), "apply");
+    EXPECT_DOUBLE_EQ(*portal.applied->trimStart, 0.25);
+    EXPECT_TRUE(portal.applied->allowPassthrough);
+}
+
+TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
+    testing::ClipSpec spec;
+    spec.seconds = 2;
+    const auto clip = testing::makeClip(dir.path() / "clip.mp4", spec);
+    flow.collectParameters(tool("split"), DragPayload({clip}));
+    auto* view = waitForSheet<SplitView>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_NE(view->previewPane(), nullptr);
+    view->confirmButton()->click();
+    ASSERT_TRUE(portal.applied.has_value());
+    EXPECT_EQ(portal.applied->splitPoints.size(), 1u);
+
+    const auto short_ = testing::makeClip(dir.path() / "short.mp4", testing::ClipSpec{0.3});
+    portal.calls.clear();
+    flow.collectParameters(tool("split"), DragPayload({short_}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty(); }, 10000));
+    EXPECT_EQ(portal.calls.back(), "discard");
+
+    const auto notes = dir.write("notes.pdf", "%PDF-1.4");
+    portal.calls.clear();
+    flow.collectParameters(tool("split"), DragPayload({notes}));
+    EXPECT_EQ(portal.calls.back(), "apply");
+    EXPECT_TRUE(portal.applied->splitPoints.empty());
+}
+
+TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
+    testing::ClipSpec spec;
+    spec.codecArguments = {"-c:a", "libmp3lame"};
+    const auto clip = testing::makeClip(dir.path() / "film.mkv", spec);
+    flow.collectParameters(tool("extract-audio"), DragPayload({clip}));
+    auto* view = waitForSheet<ExtractAudioView>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_FALSE(view->model().options.empty());
+    EXPECT_TRUE(view->model().options.front().isCopy);
+    EXPECT_EQ(view->model().options.front().format, FormatID("mp3"));
+    for (size_t i = 1; i < view->model().options.size(); ++i)
+        EXPECT_NE(view->model().options[i].format, FormatID("mp3"));
+    view->extractButton()->click();
+    EXPECT_EQ(portal.applied->outputFormat, FormatID("mp3"));
+
+    testing::ClipSpec silent;
+    silent.audio = false;
+    const auto mute = testing::makeClip(dir.path() / "mute.mp4", silent);
+    portal.calls.clear();
+    flow.collectParameters(tool("extract-audio"), DragPayload({mute}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty(); }, 10000));
+    EXPECT_EQ(portal.calls.back(), "apply");
+    EXPECT_FALSE(portal.applied->outputFormat.has_value());
 }
 
 }  // namespace
