@@ -18,18 +18,18 @@ bool haveFFmpeg() {
     return ::access(systemFFmpeg().c_str(), X_OK) == 0 && ::access(systemFFprobe().c_str(), X_OK) == 0;
 }
 
-fs::path makeClip(const fs::path& destination, const ClipSpec& spec) {
+fs::path makeClip(const fs::path& destination, const ClipSpec& clipSpec) {
     std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
-    if (spec.video) {
+    if (clipSpec.video) {
         args.insert(args.end(), {"-f", "lavfi", "-i",
-                                 fmt::format("testsrc2=size={}x{}:rate={}:duration={}", spec.width, spec.height,
-                                             spec.framesPerSecond, spec.seconds)});
+                                 fmt::format("testsrc2=size={}x{}:rate={}:duration={}", clipSpec.width, clipSpec.height,
+                                             clipSpec.framesPerSecond, clipSpec.seconds)});
     }
-    if (spec.audio) {
+    if (clipSpec.audio) {
         args.insert(args.end(),
-                    {"-f", "lavfi", "-i", fmt::format("sine=frequency=440:sample_rate=8000:duration={}", spec.seconds)});
+                    {"-f", "lavfi", "-i", fmt::format("sine=frequency=440:sample_rate=8000:duration={}", clipSpec.seconds)});
     }
-    args.insert(args.end(), spec.codecArguments.begin(), spec.codecArguments.end());
+    args.insert(args.end(), clipSpec.codecArguments.begin(), clipSpec.codecArguments.end());
     args.push_back(destination.string());
     const auto result = ProcessRunner().run(systemFFmpeg(), args, std::chrono::seconds(60), nullptr, nullptr);
     if (!result.succeeded()) throw std::runtime_error("ffmpeg could not make " + destination.string() + ": " + result.standardError());

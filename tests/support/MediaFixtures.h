@@ -27,7 +27,7 @@ std::filesystem::path systemFFprobe();
 
 // Writes a clip to `destination` and returns it; throws std::runtime_error with ffmpeg's message
 // when ffmpeg fails.
-std::filesystem::path makeClip(const std::filesystem::path& destination, const ClipSpec& spec = {});
+std::filesystem::path makeClip(const std::filesystem::path& destination, const ClipSpec& clipSpec = {});
 
 // ffprobe's answer to one entry ("stream=codec_name", "format=duration", …) for a file, one value
 // per line as ffprobe prints them with "-of csv=p=0".

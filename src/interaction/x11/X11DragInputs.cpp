@@ -391,11 +391,11 @@ void X11DragInputs::State::loadInputMaps() {
 
 bool X11DragInputs::State::ownedByThisProcess(Window window) {
     if (!hasXRes || window == 0) return false;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
     bool ours = false;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
+    if (XResQueryClientIds(display, 1, &clientId, &count, &values) == Success) {
         for (long i = 0; i < count; ++i) {
             if (XResGetClientPid(&values[i]) == getpid()) ours = true;
         }

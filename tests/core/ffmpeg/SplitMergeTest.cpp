@@ -129,7 +129,7 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
 class SplitMergeRun : public ::testing::Test {
 protected:
     void SetUp() override { KOLVEX_REQUIRE_FFMPEG(); }
-    fs::path clip(const std::string& name, testing::ClipSpec spec) { return testing::makeClip(m_dir / name, spec); }
+    fs::path clip(const std::string& name, testing::ClipSpec clipSpec) { return testing::makeClip(m_dir / name, clipSpec); }
     static testing::ClipSpec gop(double seconds, bool audio = true) {
         return {.seconds = seconds, .audio = audio,
                 .codecArguments = {"-c:v", "libx264", "-g", "5", "-keyint_min", "5", "-sc_threshold", "0", "-c:a", "aac"}};

@@ -186,11 +186,11 @@ std::optional<std::string> mediaBoxCopy(const std::filesystem::path& file) {
     return copy;
 }
 
-void appendPicturePage(Document& target, const PicturePage& spec) {
+void appendPicturePage(Document& target, const PicturePage& picture) {
     QPDF& pdf = target.pdf;
-    QPDFObjectHandle image = imageStream(pdf, spec.samples, spec.filter, spec.pixelWidth, spec.pixelHeight,
-                                         spec.colourSpace, spec.bitsPerComponent);
-    if (spec.invertedCmyk) {
+    QPDFObjectHandle image = imageStream(pdf, picture.samples, picture.filter, picture.pixelWidth, picture.pixelHeight,
+                                         picture.colourSpace, picture.bitsPerComponent);
+    if (picture.invertedCmyk) {
         QPDFObjectHandle decode = QPDFObjectHandle::newArray();
         for (int i = 0; i < 4; ++i) {
             decode.appendItem(QPDFObjectHandle::newInteger(1));
@@ -198,12 +198,12 @@ void appendPicturePage(Document& target, const PicturePage& spec) {
         }
         image.getDict().replaceKey("/Decode", decode);
     }
-    if (spec.alpha) {
-        image.getDict().replaceKey("/SMask", imageStream(pdf, spec.alpha, "", spec.pixelWidth, spec.pixelHeight,
-                                                         "/DeviceGray", spec.bitsPerComponent));
+    if (picture.alpha) {
+        image.getDict().replaceKey("/SMask", imageStream(pdf, picture.alpha, "", picture.pixelWidth, picture.pixelHeight,
+                                                         "/DeviceGray", picture.bitsPerComponent));
     }
 
-    const auto& m = spec.placement;
+    const auto& m = picture.placement;
     auto contents = std::make_shared<const std::string>("q " + number(m[0]) + " " + number(m[1]) + " " + number(m[2]) +
                                                         " " + number(m[3]) + " " + number(m[4]) + " " + number(m[5]) +
                                                         " cm /Im0 Do Q\n");
@@ -212,11 +212,11 @@ void appendPicturePage(Document& target, const PicturePage& spec) {
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
     resources.replaceKey("/XObject", xobjects);
 
-    const auto& b = spec.mediaBox;
+    const auto& b = picture.mediaBox;
     QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
     page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
     page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(b[0], b[1], b[2], b[3])));
-    if (spec.rotation != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(spec.rotation));
+    if (picture.rotation != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(picture.rotation));
     page.replaceKey("/Resources", resources);
     page.replaceKey("/Contents", streamOf(pdf, std::move(contents), ""));
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);

@@ -23,22 +23,22 @@ void writeTestPdf(const std::filesystem::path& file, const std::vector<TestPage>
     QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse(
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
     QPDFPageDocumentHelper helper(pdf);
-    for (const TestPage& spec : pages) {
-        std::string contents = fmt::format("1 0 0 rg {} {} 40 40 re f\n", spec.originX, spec.originY);
-        if (!spec.text.empty()) {
-            contents += fmt::format("0 g BT /F1 12 Tf {} {} Td ({}) Tj ET\n", spec.originX + 50,
-                                    spec.originY + spec.height / 2, spec.text);
+    for (const TestPage& testPage : pages) {
+        std::string contents = fmt::format("1 0 0 rg {} {} 40 40 re f\n", testPage.originX, testPage.originY);
+        if (!testPage.text.empty()) {
+            contents += fmt::format("0 g BT /F1 12 Tf {} {} Td ({}) Tj ET\n", testPage.originX + 50,
+                                    testPage.originY + testPage.height / 2, testPage.text);
         }
         QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page >>");
         if (!options.inheritMediaBox) {
-            page.replaceKey("/MediaBox", rectangle(spec.originX, spec.originY, spec.originX + spec.width,
-                                                   spec.originY + spec.height));
+            page.replaceKey("/MediaBox", rectangle(testPage.originX, testPage.originY, testPage.originX + testPage.width,
+                                                   testPage.originY + testPage.height));
         }
-        if (spec.cropBox) {
-            const auto& c = *spec.cropBox;
+        if (testPage.cropBox) {
+            const auto& c = *testPage.cropBox;
             page.replaceKey("/CropBox", rectangle(c[0], c[1], c[2], c[3]));
         }
-        if (spec.rotate != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(spec.rotate));
+        if (testPage.rotate != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(testPage.rotate));
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
         fonts.replaceKey("/F1", font);
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();

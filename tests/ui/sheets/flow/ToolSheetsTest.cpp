@@ -184,10 +184,10 @@ protected:
 };
 
 TEST_F(MediaToolSheetsTest, TrimAnAudioFileWithItsWaveform) {
-    testing::ClipSpec spec;
-    spec.video = false;
-    spec.seconds = 1;
-    const auto song = testing::makeClip(dir.path() / "song one.wav", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.video = false;
+    clipSpec.seconds = 1;
+    const auto song = testing::makeClip(dir.path() / "song one.wav", clipSpec);
     flow.collectParameters(tool("trim"), DragPayload({song}));
     auto* view = waitForSheet<TrimView>();
     ASSERT_NE(view, nullptr);
@@ -202,9 +202,9 @@ TEST_F(MediaToolSheetsTest, TrimAnAudioFileWithItsWaveform) {
 }
 
 TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
-    testing::ClipSpec spec;
-    spec.seconds = 2;
-    const auto clip = testing::makeClip(dir.path() / "clip.mp4", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.seconds = 2;
+    const auto clip = testing::makeClip(dir.path() / "clip.mp4", clipSpec);
     flow.collectParameters(tool("split"), DragPayload({clip}));
     auto* view = waitForSheet<SplitView>();
     ASSERT_NE(view, nullptr);
@@ -227,9 +227,9 @@ TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
 }
 
 TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
-    testing::ClipSpec spec;
-    spec.codecArguments = {"-c:a", "libmp3lame"};
-    const auto clip = testing::makeClip(dir.path() / "film.mkv", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.codecArguments = {"-c:a", "libmp3lame"};
+    const auto clip = testing::makeClip(dir.path() / "film.mkv", clipSpec);
     flow.collectParameters(tool("extract-audio"), DragPayload({clip}));
     auto* view = waitForSheet<ExtractAudioView>();
     ASSERT_NE(view, nullptr);

@@ -77,9 +77,9 @@ TEST(WaveformSamplerTest, FilesWithoutAudioGiveNothing) {
     std::ofstream(text) << "not audio at all";
     EXPECT_FALSE(WaveformSampler::peaks(text, 500).has_value());
     EXPECT_FALSE(WaveformSampler::peaks(dir.path() / "missing.wav", 500).has_value());
-    testing::ClipSpec spec;
-    spec.audio = false;
-    const auto video = makeClip(dir.path() / "silent.mp4", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.audio = false;
+    const auto video = makeClip(dir.path() / "silent.mp4", clipSpec);
     EXPECT_FALSE(WaveformSampler::peaks(video, 500).has_value());
 }
 
@@ -94,11 +94,11 @@ double meanDifference(const VideoFrame& frame, const std::string& rgba) {
 TEST(FrameScrubberTest, DecodesTheFrameAtTheExactTime) {
     KOLVEX_REQUIRE_FFMPEG();
     TempDir dir;
-    testing::ClipSpec spec;
-    spec.seconds = 2;
-    spec.audio = false;
-    spec.codecArguments = {"-g", "10"};  // keyframes a second apart: seeks land before the time
-    const auto clip = makeClip(dir.path() / "-clip.mp4", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.seconds = 2;
+    clipSpec.audio = false;
+    clipSpec.codecArguments = {"-g", "10"};  // keyframes a second apart: seeks land before the time
+    const auto clip = makeClip(dir.path() / "-clip.mp4", clipSpec);
     FrameScrubber scrubber(clip, 900, 900);
 
     const auto late = scrubber.decode(1.5);
@@ -149,10 +149,10 @@ TEST(FrameScrubberTest, FitsLargeFramesAndTurnsThemUpright) {
 TEST(FrameScrubberTest, ProvidersAndStills) {
     KOLVEX_REQUIRE_FFMPEG();
     TempDir dir;
-    testing::ClipSpec spec;
-    spec.seconds = 3;
-    spec.framesPerSecond = 5;
-    const auto clip = makeClip(dir.path() / "clip with spaces.mkv", spec);
+    testing::ClipSpec clipSpec;
+    clipSpec.seconds = 3;
+    clipSpec.framesPerSecond = 5;
+    const auto clip = makeClip(dir.path() / "clip with spaces.mkv", clipSpec);
     EXPECT_EQ(FrameScrubber::provider(clip, false), nullptr);
     auto provider = FrameScrubber::provider(clip, true);
     ASSERT_TRUE(provider);
