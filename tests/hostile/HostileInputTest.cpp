@@ -12,15 +12,14 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#ifdef KOLVEX_HAVE_DOCUMENT
-#include <QGuiApplication>
-#endif
-
 #include "HostileCorpus.h"
 #include "RealEngines.h"
 #include "core/services/OutputNaming.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#ifdef KOLVEX_HAVE_DOCUMENT
+#include "support/qt/QtEnvironments.h"
+#endif
 
 namespace kolvex::testing {
 namespace {
@@ -29,22 +28,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 #ifdef KOLVEX_HAVE_DOCUMENT
-// The document engine lays text out with Qt; the runner sets the offscreen platform.
-class GuiEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "test-hostile";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QGuiApplication> m_app;
-};
-[[maybe_unused]] const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+// The document engine lays text out with Qt.
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new GuiEnvironment("test-hostile"));
 #endif
 
 // No batch of this corpus may take longer than this, even on a slow machine under sanitizers.

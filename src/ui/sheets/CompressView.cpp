@@ -28,11 +28,8 @@ CompressView::CompressView(std::string filename, int64_t originalBytes, bool isE
                            std::optional<BatchPrompt> prompt, std::function<void(double, BatchChoice)> onApply,
                            std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent), m_originalBytes(originalBytes), m_measure(std::move(measure)), m_prompt(std::move(prompt)),
-      m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    m_timer.setSingleShot(true);
-    m_timer.setInterval(180);
-    connect(&m_timer, &QTimer::timeout, this, &CompressView::runMeasure);
-
+      m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)),
+      m_debounce(this, 180, [this] { runMeasure(); }) {
     setFixedWidth(470);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
@@ -151,10 +148,7 @@ void CompressView::choosePreset(size_t index) {
 
 void CompressView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!m_measuredOnce) {
-        m_measuredOnce = true;
-        runMeasure();
-    }
+    m_debounce.shown();
 }
 
 void CompressView::hideEvent(QHideEvent* event) {
@@ -163,18 +157,14 @@ void CompressView::hideEvent(QHideEvent* event) {
 }
 
 void CompressView::cancelMeasure() {
-    m_timer.stop();
-    if (m_task) m_task->request_stop();
-    m_task.reset();
+    m_debounce.cancel();
 }
 
 void CompressView::scheduleMeasure() {
-    cancelMeasure();
-    m_timer.start();
+    m_debounce.schedule();
 }
 
 void CompressView::runMeasure() {
-    if (m_task) m_task->request_stop();
     m_measuring = true;
     refresh();
     if (!m_measure) {
@@ -185,8 +175,8 @@ void CompressView::runMeasure() {
     }
     const double asked = m_model.quality;
     auto measure = m_measure;
-    m_task = sheetkit::runInBackground<std::optional<int64_t>>(
-        this, [measure, asked](std::stop_token stop) { return measure(asked, stop); },
+    m_debounce.start(
+        [measure, asked](std::stop_token stop) { return measure(asked, stop); },
         [this, asked](std::optional<int64_t> result) {
             if (m_model.quality != asked) return;  // a newer measurement will answer
             m_estimate = result;

@@ -11,11 +11,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 #include <QWidget>
 
 #include "ui/sheets/BatchRun.h"
 #include "ui/sheets/BatchSheetOptions.h"
+#include "ui/sheets/DebouncedMeasure.h"
 #include "ui/sheets/ImageSheetModels.h"
 
 namespace kolvex {
@@ -39,7 +39,7 @@ public:
     // As the slider sets it (schedules a measurement).
     void setQuality(double quality);
     void choosePreset(size_t index);
-    void setDebounce(int milliseconds) { m_timer.setInterval(milliseconds); }
+    void setDebounce(int milliseconds) { m_debounce.setDelay(milliseconds); }
 
     double quality() const { return m_model.quality; }
     std::optional<int64_t> estimate() const { return m_estimate; }
@@ -71,9 +71,7 @@ private:
     BatchChoice m_choice;
     std::optional<int64_t> m_estimate;
     bool m_measuring = false;
-    bool m_measuredOnce = false;
-    QTimer m_timer;
-    std::shared_ptr<std::stop_source> m_task;
+    DebouncedMeasure m_debounce;
 
     QSlider* m_slider = nullptr;
     QLabel* m_percent = nullptr;

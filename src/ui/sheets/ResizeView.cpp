@@ -29,11 +29,8 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
                        QWidget* parent)
     : QWidget(parent), m_model(originalSize.width(), originalSize.height(), isVideo), m_originalBytes(originalBytes),
       m_isExact(isExact), m_measure(std::move(measure)), m_prompt(std::move(prompt)), m_onApply(std::move(onApply)),
-      m_onCancel(std::move(onCancel)) {
-    m_timer.setSingleShot(true);
-    m_timer.setInterval(200);
-    connect(&m_timer, &QTimer::timeout, this, &ResizeView::runMeasure);
-
+      m_onCancel(std::move(onCancel)),
+      m_debounce(this, 200, [this] { runMeasure(); }) {
     setFixedWidth(470);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
@@ -200,10 +197,7 @@ void ResizeView::changed(int64_t previousSide) {
 
 void ResizeView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!m_measuredOnce) {
-        m_measuredOnce = true;
-        runMeasure();
-    }
+    m_debounce.shown();
 }
 
 void ResizeView::hideEvent(QHideEvent* event) {
@@ -212,26 +206,22 @@ void ResizeView::hideEvent(QHideEvent* event) {
 }
 
 void ResizeView::cancelMeasure() {
-    m_timer.stop();
-    if (m_task) m_task->request_stop();
-    m_task.reset();
+    m_debounce.cancel();
 }
 
 void ResizeView::scheduleMeasure() {
     if (!m_measure) return;
-    cancelMeasure();
-    m_timer.start();
+    m_debounce.schedule();
 }
 
 void ResizeView::runMeasure() {
     if (!m_measure) return;
-    if (m_task) m_task->request_stop();
     m_measuring = true;
     refresh();
     const int64_t side = m_model.resolvedLongestSide();
     auto measure = m_measure;
-    m_task = sheetkit::runInBackground<std::optional<int64_t>>(
-        this, [measure, side](std::stop_token stop) { return measure(side, stop); },
+    m_debounce.start(
+        [measure, side](std::stop_token stop) { return measure(side, stop); },
         [this, side](std::optional<int64_t> result) {
             if (m_model.resolvedLongestSide() != side) return;
             m_estimate = result;

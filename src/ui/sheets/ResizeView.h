@@ -13,11 +13,11 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QTimer>
 #include <QWidget>
 
 #include "ui/sheets/BatchRun.h"
 #include "ui/sheets/BatchSheetOptions.h"
+#include "ui/sheets/DebouncedMeasure.h"
 #include "ui/sheets/ImageSheetModels.h"
 
 namespace kolvex {
@@ -41,7 +41,7 @@ public:
     void setMode(ResizeModel::Mode mode);
     void setPercentage(double value);
     void setLongestSide(double value);
-    void setDebounce(int milliseconds) { m_timer.setInterval(milliseconds); }
+    void setDebounce(int milliseconds) { m_debounce.setDelay(milliseconds); }
 
     const ResizeModel& model() const { return m_model; }
     std::optional<int64_t> estimate() const { return m_estimate; }
@@ -76,9 +76,7 @@ private:
     BatchChoice m_choice;
     std::optional<int64_t> m_estimate;
     bool m_measuring = false;
-    bool m_measuredOnce = false;
-    QTimer m_timer;
-    std::shared_ptr<std::stop_source> m_task;
+    DebouncedMeasure m_debounce;
 
     QPushButton* m_percentageMode = nullptr;
     QPushButton* m_sideMode = nullptr;

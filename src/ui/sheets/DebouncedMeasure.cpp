@@ -1,0 +1,42 @@
+#include "ui/sheets/DebouncedMeasure.h"
+
+#include <utility>
+
+#include "ui/sheets/SheetKit.h"
+
+namespace kolvex {
+
+DebouncedMeasure::DebouncedMeasure(QObject* owner, int milliseconds, std::function<void()> run)
+    : m_owner(owner), m_run(std::move(run)) {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(milliseconds);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { m_run(); });
+}
+
+DebouncedMeasure::~DebouncedMeasure() {
+    cancel();
+}
+
+void DebouncedMeasure::schedule() {
+    cancel();
+    m_timer.start();
+}
+
+void DebouncedMeasure::cancel() {
+    m_timer.stop();
+    if (m_task) m_task->request_stop();
+    m_task.reset();
+}
+
+void DebouncedMeasure::shown() {
+    if (m_shownOnce) return;
+    m_shownOnce = true;
+    m_run();
+}
+
+void DebouncedMeasure::start(std::function<Result(std::stop_token)> work, std::function<void(Result)> done) {
+    if (m_task) m_task->request_stop();
+    m_task = sheetkit::runInBackground<Result>(m_owner, std::move(work), std::move(done));
+}
+
+}  // namespace kolvex

@@ -1,0 +1,41 @@
+#include "support/qt/QtEnvironments.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+namespace kolvex::testing {
+
+GuiEnvironment::GuiEnvironment(std::string name) : m_name(std::move(name)) {
+    m_argv[0] = m_name.data();
+}
+
+void GuiEnvironment::SetUp() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
+}
+
+void GuiEnvironment::TearDown() {
+    m_app.reset();
+}
+
+WidgetEnvironment::WidgetEnvironment(std::string name, bool withoutSessionBus)
+    : m_name(std::move(name)), m_withoutSessionBus(withoutSessionBus) {
+    m_argv[0] = m_name.data();
+}
+
+void WidgetEnvironment::SetUp() {
+    m_home = std::make_unique<TempDir>();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("XDG_CONFIG_HOME", (m_home->path() / "config").c_str(), 1);
+    ::setenv("HOME", m_home->path().c_str(), 1);
+    if (m_withoutSessionBus) ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus", 1);
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+}
+
+void WidgetEnvironment::TearDown() {
+    m_app.reset();
+    m_home.reset();
+}
+
+}  // namespace kolvex::testing
