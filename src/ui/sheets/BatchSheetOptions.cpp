@@ -46,4 +46,30 @@ BatchSheetOptions::BatchSheetOptions(const BatchPrompt& prompt, BatchChoice* cho
     row->addStretch(1);
 }
 
+BatchSheetOptions* addBatchOptions(QBoxLayout* row, const std::optional<BatchPrompt>& prompt, BatchChoice* choice,
+                                   std::function<void()> onChange) {
+    if (!showsBatchOptions(prompt)) return nullptr;
+    auto* options = new BatchSheetOptions(*prompt, choice, std::move(onChange));
+    row->addWidget(options);
+    return options;
+}
+
+QString confirmTitle(const std::optional<BatchPrompt>& prompt, const QString& title) {
+    return showsBatchOptions(prompt) ? QString::fromStdString(prompt->advanceLabel) : title;
+}
+
+SheetButtons addSheetButtons(QBoxLayout* row, QObject* context, const QString& title, std::function<void()> onCancel) {
+    SheetButtons buttons;
+    buttons.cancel = new QPushButton("Cancel");
+    buttons.cancel->setAutoDefault(false);
+    buttons.confirm = new QPushButton(title);
+    QObject::connect(buttons.cancel, &QPushButton::clicked, context, [onCancel = std::move(onCancel)] {
+        if (onCancel) onCancel();
+    });
+    row->addWidget(buttons.cancel);
+    row->addWidget(buttons.confirm);
+    return buttons;
+}
+
 }  // namespace kolvex
+

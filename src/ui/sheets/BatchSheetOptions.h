@@ -1,12 +1,16 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 #include "ui/sheets/BatchRun.h"
+
+class QBoxLayout;
 
 namespace kolvex {
 
@@ -30,5 +34,19 @@ private:
     QCheckBox* m_startsImmediately = nullptr;
     QLabel* m_position = nullptr;
 };
+
+// The end of a sheet's button row, shared by every sheet with a batch prompt. GUI thread only.
+// Adds the batch checkboxes to `row` when the prompt shows them; nullptr otherwise.
+BatchSheetOptions* addBatchOptions(QBoxLayout* row, const std::optional<BatchPrompt>& prompt, BatchChoice* choice,
+                                   std::function<void()> onChange);
+// The confirming button's title: the walk's advance label while batch options show, else `title`.
+QString confirmTitle(const std::optional<BatchPrompt>& prompt, const QString& title);
+
+struct SheetButtons {
+    QPushButton* cancel = nullptr;
+    QPushButton* confirm = nullptr;
+};
+// Adds "Cancel" (calling `onCancel`, in `context`) and the confirming button titled `title`.
+SheetButtons addSheetButtons(QBoxLayout* row, QObject* context, const QString& title, std::function<void()> onCancel);
 
 }  // namespace kolvex

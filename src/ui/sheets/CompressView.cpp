@@ -105,22 +105,16 @@ CompressView::CompressView(std::string filename, int64_t originalBytes, bool isE
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
-    if (showsBatchOptions(m_prompt)) {
-        m_batch = new BatchSheetOptions(*m_prompt, &m_choice, [this] { refresh(); });
-        buttons->addWidget(m_batch);
-    }
+    m_batch = addBatchOptions(buttons, m_prompt, &m_choice, [this] { refresh(); });
     buttons->addStretch(1);
-    m_cancel = new QPushButton("Cancel");
-    m_cancel->setAutoDefault(false);
-    m_confirm = new QPushButton;
-    connect(m_cancel, &QPushButton::clicked, this, [this] {
+    const auto row = addSheetButtons(buttons, this, QString(), [this] {
         if (m_onCancel) m_onCancel();
     });
+    m_cancel = row.cancel;
+    m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
         if (m_onApply) m_onApply(m_model.quality, m_choice);
     });
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_confirm);
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
     refresh();

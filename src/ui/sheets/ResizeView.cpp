@@ -148,21 +148,15 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
     m_hint = sheetkit::label(QString(), 10);
     buttons->addWidget(m_hint);
     buttons->addStretch(1);
-    if (showsBatchOptions(m_prompt)) {
-        m_batch = new BatchSheetOptions(*m_prompt, &m_choice, [this] { refresh(); });
-        buttons->addWidget(m_batch);
-    }
-    m_cancel = new QPushButton("Cancel");
-    m_cancel->setAutoDefault(false);
-    m_confirm = new QPushButton;
-    connect(m_cancel, &QPushButton::clicked, this, [this] {
+    m_batch = addBatchOptions(buttons, m_prompt, &m_choice, [this] { refresh(); });
+    const auto row = addSheetButtons(buttons, this, QString(), [this] {
         if (m_onCancel) m_onCancel();
     });
+    m_cancel = row.cancel;
+    m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
         if (m_onApply && m_model.canApply()) m_onApply(m_model.resolvedLongestSide(), m_choice);
     });
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_confirm);
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
     refresh();

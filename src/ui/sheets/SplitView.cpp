@@ -108,22 +108,16 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    if (showsBatchOptions(m_prompt)) {
-        m_batch = new BatchSheetOptions(*m_prompt, &m_choice, nullptr);
-        buttons->addWidget(m_batch);
-    }
-    m_cancel = new QPushButton("Cancel");
-    m_cancel->setAutoDefault(false);
-    m_confirm = new QPushButton(showsBatchOptions(m_prompt) ? QString::fromStdString(m_prompt->advanceLabel) : "Split");
-    connect(m_cancel, &QPushButton::clicked, this, [this] {
+    m_batch = addBatchOptions(buttons, m_prompt, &m_choice, nullptr);
+    const auto row = addSheetButtons(buttons, this, confirmTitle(m_prompt, "Split"), [this] {
         if (m_onCancel) m_onCancel();
     });
+    m_cancel = row.cancel;
+    m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
         const auto points = m_model.points();
         if (m_onApply && !points.empty()) m_onApply(points, m_choice);
     });
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_confirm);
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
     refresh();

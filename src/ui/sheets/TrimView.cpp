@@ -58,21 +58,15 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
     connect(whole, &QPushButton::clicked, this, &TrimView::wholeFile);
     buttons->addWidget(whole);
     buttons->addStretch(1);
-    if (showsBatchOptions(m_prompt)) {
-        m_batch = new BatchSheetOptions(*m_prompt, &m_choice, nullptr);
-        buttons->addWidget(m_batch);
-    }
-    m_cancel = new QPushButton("Cancel");
-    m_cancel->setAutoDefault(false);
-    m_confirm = new QPushButton(showsBatchOptions(m_prompt) ? QString::fromStdString(m_prompt->advanceLabel) : "Trim");
-    connect(m_cancel, &QPushButton::clicked, this, [this] {
+    m_batch = addBatchOptions(buttons, m_prompt, &m_choice, nullptr);
+    const auto row = addSheetButtons(buttons, this, confirmTitle(m_prompt, "Trim"), [this] {
         if (m_onCancel) m_onCancel();
     });
+    m_cancel = row.cancel;
+    m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
         if (m_onApply && m_model.canApply()) m_onApply(m_model.start, m_model.end, m_choice);
     });
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_confirm);
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
     refresh();
