@@ -532,6 +532,13 @@ private:
             if (st > 0) attributes.intent |= kIntentStrong;
             if (item.kind == Item::Kind::code) attributes.intent |= kIntentCode;
             if (linkAt[k] && linkAt[k]->url) attributes.link = linkAt[k]->url;
+            if (attributes.intent != kIntentNone) {
+                // The look that carries the meaning to every writer.
+                TextFont font = (attributes.intent & kIntentCode) ? TextFont::monospacedSystem(12) : TextFont::system();
+                font.bold = (attributes.intent & kIntentStrong) != 0;
+                font.italic = (attributes.intent & kIntentEmphasis) != 0;
+                attributes.font = font;
+            }
             if (item.kind == Item::Kind::delimiter)
                 out.append(std::string(static_cast<size_t>(item.count), item.delimiter), attributes);
             else

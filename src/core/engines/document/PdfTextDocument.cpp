@@ -5,6 +5,7 @@
 
 #include "core/engines/document/OOXMLWriter.h"
 #include "core/engines/document/OutputFile.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/engines/document/StyledText.h"
 #include "core/engines/document/TextWriters.h"
 #include "core/engines/document/UnicodeText.h"
@@ -152,20 +153,20 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
     const std::string reflowed = reflow(pagesText);
     TextAttributes attributes;
     attributes.font = TextFont::system(11);
-    const StyledText document(reflowed, attributes);
+    const std::unique_ptr<RichDocument> document = richDocument(StyledText(reflowed, attributes));
 
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
         OutputFile::writeAtomically(job.destination, reflowed);
     } else if (target == "md") {
-        OutputFile::writeAtomically(job.destination, text_writers::markdown(document));
+        OutputFile::writeAtomically(job.destination, text_writers::markdown(*document));
     } else if (target == "docx") {
-        OOXMLWriter::write(document, job.destination, std::move(stop));
+        OOXMLWriter::write(*document, job.destination, std::move(stop));
     } else if (target == "html") {
-        const std::string page = text_writers::html(document, paths::stem(job.destination));
+        const std::string page = text_writers::html(*document, paths::stem(job.destination));
         OutputFile::writeAtomically(job.destination, text_writers::insertViewport(page, true));
     } else if (target == "rtf") {
-        OutputFile::writeAtomically(job.destination, text_writers::rtf(document));
+        OutputFile::writeAtomically(job.destination, text_writers::rtf(*document));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }
