@@ -77,7 +77,7 @@ std::unique_ptr<RichDocument> DocumentEngine::read(const fs::path& url, const Fo
         document = readDocument(url, format.id.rawValue);
     } catch (const DocumentFormatError&) {
         throw ConversionError::corruptedInput(url);
-    }
+
     for (const std::string& note : document->notes()) Log::engine().warn("{}: {}", paths::lastComponent(url), note);
     return document;
 }
@@ -97,7 +97,12 @@ std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const Pr
     };
     throwIfStopRequested(stop);
     report(0.1);
-    const std::unique_ptr<RichDocument> document = read(job.source, job.from);
+    std::unique_ptr<RichDocument> document;
+    try {
+        document = read(job.source, job.from);
+    } catch (const DocumentLimitError& limit) {
+        throw ConversionError::unsupportedCombination(limit.what(), job.to.label);
+    }
     throwIfStopRequested(stop);
     report(0.45);
 

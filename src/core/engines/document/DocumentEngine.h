@@ -33,6 +33,7 @@ public:
     EngineID id() const override { return m_id; }
     bool canHandle(const ConversionJob& job) const override;
     // Reports 0.1, 0.45 and 1.0. Throws corruptedInput for a source it cannot read,
+    // unsupportedCombination for one past a stated bound (too many paragraphs, marks or pages),
     // backendFailure("document", -1, "wrote an empty document") for an empty output (removed),
     // OperationCancelled before reading or writing, or between PDF pages.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -41,7 +42,8 @@ public:
     // The file as a rich document, read the way its format's id asks: plain text in any common
     // encoding, Markdown and CSV as UTF-8 (a byte-order mark accepted), RTF, HTML and DOCX with
     // their structure. What was left out (a picture that cannot be decoded) is logged. Throws
-    // corruptedInput(url). Needs a QGuiApplication; the document belongs to the calling thread.
+    // corruptedInput(url), or DocumentLimitError for a source past a stated bound. Needs a
+    // QGuiApplication; the document belongs to the calling thread.
     static std::unique_ptr<RichDocument> read(const std::filesystem::path& url, const Format& format);
     // Letter pages with 72-point margins; a document longer than the page cap is refused whole.
     static void writePDF(RichDocument& document, const std::filesystem::path& url, std::stop_token stop = {});

@@ -111,9 +111,11 @@ private:
     std::optional<std::string> m_link;
     std::map<std::pair<int, int>, QTextList*> m_lists;
     size_t m_tableCells = 0;
+    size_t m_paragraphs = 0;
     int m_droppedImages = 0;
 
     void startBlock(QTextBlockFormat format) {
+        if (++m_paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
         if (m_pageBreakPending) format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
         m_pageBreakPending = false;
         if (m_fresh) m_cursor.setBlockFormat(format);

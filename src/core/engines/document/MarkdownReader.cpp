@@ -10,6 +10,9 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <fmt/format.h>
+
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/UnicodeText.h"
 
 namespace kolvex {
@@ -79,6 +82,8 @@ public:
 
     StyledText run() {
         scan();
+        if (m_items.size() > 2 * MarkdownReader::kMaxMarkup + 1)
+            throw DocumentLimitError(fmt::format("Markdown with more than {} emphasis, code and link marks", MarkdownReader::kMaxMarkup));
         flushText();
         processEmphasis(-1);
         return emit();
@@ -118,6 +123,8 @@ private:
 
     void scan() {
         while (m_i < m_s.size()) {
+            // Every markup piece adds an item, and text adds one between two of them.
+            if (m_items.size() > 2 * MarkdownReader::kMaxMarkup + 1) return;
             const char c = m_s[m_i];
             switch (c) {
             case '\\':

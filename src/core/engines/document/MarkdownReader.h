@@ -16,7 +16,11 @@ class MarkdownReader {
 public:
     MarkdownReader() = delete;
 
-    // `text` must be valid UTF-8.
+    // Markup pieces (delimiter runs, brackets, code spans, links) beyond this are refused: each
+    // costs tens of bytes while it is matched, and ordinary documents hold far fewer.
+    static constexpr size_t kMaxMarkup = 1'000'000;
+
+    // `text` must be valid UTF-8. Throws DocumentLimitError past kMaxMarkup markup pieces.
     static StyledText parseInline(std::string_view text);
 };
 

@@ -1,8 +1,12 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QAbstractTextDocumentLayout>
+#include <QGlyphRun>
+#include <QImage>
+#include <QRawFont>
 #include <QFont>
 #include <QPageLayout>
 #include <QPageSize>
@@ -66,6 +70,77 @@ void drawLines(QPainter& painter, QTextBlock& first, double top, double bottom) 
     }
 }
 
+// Characters that colour fonts (emoji) may draw: beyond the Basic Multilingual Plane, and the
+// symbol blocks that emoji share with text.
+bool mayBeColourGlyph(char32_t c) {
+    return c >= 0x10000 || (c >= 0x2190 && c <= 0x2BFF) || c == 0x00A9 || c == 0x00AE || (c >= 0x3030 && c <= 0x303D) ||
+           c == 0x3297 || c == 0x3299;
+}
+
+// Glyphs of colour fonts are bitmaps without outlines, which Qt's PDF output cannot show (the
+// page would have a blank where an emoji was): such glyphs are painted as pictures over the page,
+// at four times the page's resolution.
+class ColourGlyphs {
+public:
+    explicit ColourGlyphs(QTextDocument& document) : m_layout(document.documentLayout()) {
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            const QString text = block.text();
+            bool candidate = false;
+            for (qsizetype i = 0; i < text.size() && !candidate; ++i)
+                candidate = text[i].isSurrogate() || mayBeColourGlyph(text[i].unicode());
+            if (!candidate) continue;
+            const QRectF rect = m_layout->blockBoundingRect(block);
+            m_blocks.push_back({block, rect});
+            m_tallest = std::max(m_tallest, rect.height());
+        }
+        std::sort(m_blocks.begin(), m_blocks.end(), [](const Candidate& a, const Candidate& b) { return a.rect.top() < b.rect.top(); });
+    }
+
+    void draw(QPainter& painter, double top, double bottom) const {
+        auto first = std::lower_bound(m_blocks.begin(), m_blocks.end(), top - m_tallest,
+                                      [](const Candidate& c, double y) { return c.rect.top() < y; });
+        for (auto it = first; it != m_blocks.end() && it->rect.top() < bottom; ++it) {
+            const QTextLayout* layout = it->block.layout();
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                const double y = it->rect.top() + line.y();
+                if (y >= top && y < bottom) drawLine(painter, it->rect.topLeft(), line);
+            }
+        }
+    }
+
+private:
+    struct Candidate {
+        QTextBlock block;
+        QRectF rect;
+    };
+    QAbstractTextDocumentLayout* m_layout;
+    std::vector<Candidate> m_blocks;
+    double m_tallest = 0;
+
+    static void drawLine(QPainter& painter, const QPointF& origin, const QTextLine& line) {
+        constexpr double kScale = 4;
+        for (const QGlyphRun& run : line.glyphRuns()) {
+            const QRawFont font = run.rawFont();
+            const QList<quint32> glyphs = run.glyphIndexes();
+            const bool bitmap = std::any_of(glyphs.begin(), glyphs.end(), [&](quint32 glyph) {
+                return font.pathForGlyph(glyph).isEmpty() && !font.boundingRect(glyph).isEmpty();
+            });
+            const QRectF box = run.boundingRect();
+            if (!bitmap || box.isEmpty()) continue;
+            QImage image((box.size() * kScale).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            {
+                QPainter picture(&image);
+                picture.scale(kScale, kScale);
+                picture.translate(-box.topLeft());
+                picture.drawGlyphRun(QPointF(0, 0), run);
+            }
+            painter.drawImage(QRectF(origin + box.topLeft(), QSizeF(image.size()) / kScale), image);
+        }
+    }
+};
+
 }  // namespace
 
 std::string PdfLayoutWriter::tooLongLabel() {
@@ -92,6 +167,7 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
     if (pageCount > kMaxPages) throw ConversionError::unsupportedCombination(tooLongLabel(), "PDF");
 
     const bool plainFlow = isPlainFlow(document);
+    const ColourGlyphs colourGlyphs(document);
     QTextBlock firstOnPage = document.begin();
     QPainter painter;
     if (!painter.begin(&writer)) throw ConversionError::insufficientPermissions(destination);
@@ -115,6 +191,7 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
             context.palette.setColor(QPalette::Text, Qt::black);
             document.documentLayout()->draw(&painter, context);
         }
+        colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
     }
     if (!painter.end()) throw ConversionError::insufficientPermissions(destination);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/OOXMLWriter.h"
 #include "core/engines/document/OutputFile.h"
 #include "core/engines/document/RichDocument.h"
@@ -151,14 +152,21 @@ std::string PdfTextDocument::reflow(std::string_view input) {
 
 fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pagesText, const ProgressCallback&, std::stop_token stop) {
     const std::string reflowed = reflow(pagesText);
-    TextAttributes attributes;
-    attributes.font = TextFont::system(11);
-    const std::unique_ptr<RichDocument> document = richDocument(StyledText(reflowed, attributes));
-
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
         OutputFile::writeAtomically(job.destination, reflowed);
-    } else if (target == "md") {
+        return job.destination;
+    }
+    TextAttributes attributes;
+    attributes.font = TextFont::system(11);
+    std::unique_ptr<RichDocument> document;
+    try {
+        document = richDocument(StyledText(reflowed, attributes));
+    } catch (const DocumentLimitError& limit) {
+        throw ConversionError::unsupportedCombination(limit.what(), job.to.label);
+    }
+
+    if (target == "md") {
         OutputFile::writeAtomically(job.destination, text_writers::markdown(*document));
     } else if (target == "docx") {
         OOXMLWriter::write(*document, job.destination, std::move(stop));

@@ -16,6 +16,7 @@
 #include <QTextTable>
 #include <QUrl>
 
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/TextSystem.h"
 
 namespace kolvex {
@@ -172,7 +173,16 @@ QTextCharFormat charFormatOf(const TextAttributes& attributes) {
     return format;
 }
 
+std::string RichDocument::tooManyParagraphs() {
+    return fmt::format("a document of more than {} paragraphs", kMaxParagraphs);
+}
+
 std::unique_ptr<RichDocument> richDocument(const StyledText& text) {
+    size_t breaks = 0;
+    for (const TextRun& run : text.runs()) breaks += static_cast<size_t>(std::count_if(run.text.begin(), run.text.end(), [](char c) {
+        return c == '\n' || c == '\r' || c == '\f';
+    }));
+    if (breaks >= RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
     auto document = std::make_unique<RichDocument>();
     QTextCursor cursor(document.get());
     cursor.beginEditBlock();

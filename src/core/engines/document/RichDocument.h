@@ -33,6 +33,10 @@ class RichDocument : public QTextDocument {
 public:
     // Pictures larger than this are left out rather than decoded.
     static constexpr qint64 kMaxImagePixels = 40'000'000;
+    // Each paragraph costs a few hundred bytes once laid out; more are refused (DocumentLimitError).
+    static constexpr size_t kMaxParagraphs = 2'000'000;
+    // "a document of more than 2000000 paragraphs"
+    static std::string tooManyParagraphs();
 
     // Throws backendFailure when there is no QGuiApplication (see requireTextSystem).
     RichDocument();
@@ -62,6 +66,7 @@ private:
 };
 
 // Styled text as a rich document: one paragraph per line feed; a form feed starts a new page.
+// Throws DocumentLimitError past RichDocument::kMaxParagraphs paragraphs.
 std::unique_ptr<RichDocument> richDocument(const StyledText& text);
 
 // The character format a run's attributes stand for.

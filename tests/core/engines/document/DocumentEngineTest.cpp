@@ -8,6 +8,7 @@
 
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/MarkdownReader.h"
 #include "core/engines/document/OOXMLWriter.h"
 #include "core/engines/document/RichDocument.h"
 #include "core/engines/document/TextWriters.h"
@@ -188,6 +189,36 @@ TEST(DocumentEngine, BadSourcesAreDamagedInputInBoundedTime) {
     EXPECT_EQ(testing::readFile(dir / "open.txt"), "a  b\nc,d");
 }
 
+// Valid sources past a stated bound are refused with the bound, never cut and never left to run
+// out of memory.
+TEST(DocumentEngine, RefusesSourcesPastTheirBounds) {
+    TempDir dir;
+    std::string marks;
+    for (size_t i = 0; i <= MarkdownReader::kMaxMarkup; ++i) marks += "*_";
+    const struct {
+        std::filesystem::path source;
+        std::string format;
+        std::string what;
+    } cases[] = {
+        {dir.write("marks.md", marks), "md", "Markdown with more than 1000000 emphasis, code and link marks"},
+        {dir.write("lines.txt", std::string(RichDocument::kMaxParagraphs, '\n')), "txt", "a document of more than 2000000 paragraphs"},
+    };
+    const DocumentEngine engine;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        const auto destination = dir / "out.pdf";
+        EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(30), [&] {
+            try {
+                engine.convert(documentJob(c.source, destination, c.format, "pdf"), {}, {});
+                ADD_FAILURE() << "converted";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error, ConversionError::unsupportedCombination(c.what, "PDF"));
+            }
+        }));
+        EXPECT_FALSE(std::filesystem::exists(destination));
+    }
+}
+
 TEST(DocumentEngine, NeverOverwritesAndStopsWhenCancelled) {
     TempDir dir;
     const auto source = dir.write("a.txt", "text");
@@ -248,14 +279,14 @@ TEST(DocumentEngine, OpensTextInEveryCommonEncoding) {
 }
 
 // Japanese, Arabic, Hebrew, Devanagari and emoji are laid out with fonts that have them: the PDF
-// embeds those fonts and its text reads back.
+// embeds those fonts and its text reads back; a colour emoji is drawn as a picture.
 TEST(DocumentEngine, EveryScriptRendersInPdf) {
     TempDir dir;
     const std::string text = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87 "  // 日本語の文
                              "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 "                       // مرحبا
                              "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D "                                 // שלום
                              "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 "  // नमस्ते
-                             "\xF0\x9F\x98\x80";                                                     // 😀
+                             "\xF0\x9F\x98\x80 \xE2\x9C\x85";                                     // 😀 ✅
     const DocumentEngine engine;
     for (const auto& [name, content, format] :
          {std::tuple{"scripts.txt", text, "txt"}, std::tuple{"scripts.md", "**" + text + "**", "md"},
@@ -271,6 +302,7 @@ TEST(DocumentEngine, EveryScriptRendersInPdf) {
         const std::string extracted = testing::pdfText(pdf).value_or("");
         for (const char* word : {"\xE6\x9C\xAC\xE8\xAA\x9E", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"})
             EXPECT_NE(extracted.find(word), std::string::npos) << word << "\n" << extracted;
+        EXPECT_EQ(testing::pdfImageCount(pdf), 1);
     }
 }
 
