@@ -8,16 +8,17 @@
 #include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/MarkdownReader.h"
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/engines/document/OutputFile.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RtfReader.h"
-#include "core/engines/document/TextWriters.h"
+#include "core/engines/document/SourceFile.h"
 #include "core/engines/document/TextDecoding.h"
 #include "core/engines/document/TextSystem.h"
+#include "core/engines/document/TextWriters.h"
 #include "core/services/Cancellation.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -77,7 +78,7 @@ std::unique_ptr<RichDocument> DocumentEngine::read(const fs::path& url, const Fo
         document = readDocument(url, format.id.rawValue);
     } catch (const DocumentFormatError&) {
         throw ConversionError::corruptedInput(url);
-
+    }
     for (const std::string& note : document->notes()) Log::engine().warn("{}: {}", paths::lastComponent(url), note);
     return document;
 }
@@ -87,7 +88,7 @@ void DocumentEngine::writePDF(RichDocument& document, const fs::path& url, std::
 }
 
 void DocumentEngine::writeMarkdown(const RichDocument& document, const fs::path& url) {
-    OutputFile::writeAtomically(url, text_writers::markdown(document));
+    StagedOutput::writeAtomically(url, text_writers::markdown(document));
 }
 
 std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -110,16 +111,16 @@ std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const Pr
     if (target == "pdf") {
         writePDF(*document, job.destination, stop);
     } else if (target == "txt") {
-        OutputFile::writeAtomically(job.destination, text_writers::plainText(*document));
+        StagedOutput::writeAtomically(job.destination, text_writers::plainText(*document));
     } else if (target == "md") {
         writeMarkdown(*document, job.destination);
     } else if (target == "docx") {
         OOXMLWriter::write(*document, job.destination, stop);
     } else if (target == "rtf") {
-        OutputFile::writeAtomically(job.destination, text_writers::rtf(*document));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
     } else if (target == "html") {
         const std::string page = text_writers::html(*document, paths::stem(job.source));
-        OutputFile::writeAtomically(job.destination, text_writers::insertViewport(page, false));
+        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, false));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }

@@ -3,12 +3,12 @@
 #include <fstream>
 #include <system_error>
 
-#include "core/engines/document/OutputFile.h"
 #include "core/engines/document/UnicodeText.h"
 #include "core/format/ConversionError.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
+#include "core/services/StagedOutput.h"
 #include "core/services/TemporaryFileManager.h"
 
 namespace kolvex {
@@ -96,10 +96,10 @@ void OOXMLWriter::write(const QTextDocument& document, const fs::path& destinati
 
         // The archiver writes beside the destination under a hidden name; the package appears at
         // the destination only when complete, and a failure, time-out or cancel leaves nothing.
-        OutputFile output(target);
+        StagedOutput output(target);
         const ProcessResult result = ProcessRunner().run(
             tarProgram,
-            {"--format=zip", "-cf", output.temporaryPath().string(), "-C", package.string(), "[Content_Types].xml", "_rels", "word"},
+            {"--format=zip", "-cf", output.path().string(), "-C", package.string(), "[Content_Types].xml", "_rels", "word"},
             ProcessRunner::Timeout(kTarTimeoutSeconds), {}, {}, stop);
         if (result.exitCode != 0)
             throw ConversionError::backendFailure(engine_ids::document.rawValue, result.exitCode,

@@ -1,6 +1,7 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include <QAbstractTextDocumentLayout>
@@ -11,6 +12,7 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfWriter>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -21,10 +23,10 @@
 
 #include <fmt/format.h>
 
-#include "core/engines/document/OutputFile.h"
 #include "core/engines/document/TextSystem.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -117,17 +119,30 @@ private:
     QAbstractTextDocumentLayout* m_layout;
     std::vector<Candidate> m_blocks;
     double m_tallest = 0;
+    mutable std::map<QString, bool> m_bitmapFonts;
 
-    static void drawLine(QPainter& painter, const QPointF& origin, const QTextLine& line) {
+    // Whether a font draws bitmaps (colour emoji fonts keep theirs in a CBDT or sbix table).
+    bool isBitmapFont(const QRawFont& font) const {
+        const QString key = font.familyName() + QLatin1Char('/') + font.styleName();
+        auto found = m_bitmapFonts.find(key);
+        if (found == m_bitmapFonts.end())
+            found = m_bitmapFonts.emplace(key, !font.fontTable("CBDT").isEmpty() || !font.fontTable("sbix").isEmpty()).first;
+        return found->second;
+    }
+
+    void drawLine(QPainter& painter, const QPointF& origin, const QTextLine& line) const {
         constexpr double kScale = 4;
         for (const QGlyphRun& run : line.glyphRuns()) {
             const QRawFont font = run.rawFont();
+            if (!isBitmapFont(font)) continue;
             const QList<quint32> glyphs = run.glyphIndexes();
-            const bool bitmap = std::any_of(glyphs.begin(), glyphs.end(), [&](quint32 glyph) {
-                return font.pathForGlyph(glyph).isEmpty() && !font.boundingRect(glyph).isEmpty();
-            });
-            const QRectF box = run.boundingRect();
-            if (!bitmap || box.isEmpty()) continue;
+            const QList<QPointF> positions = run.positions();
+            const QList<QPointF> advances = font.advancesForGlyphIndexes(glyphs);
+            // The box the glyphs fill: from the first pen position to the last advance, ascent to descent.
+            QRectF box;
+            for (qsizetype i = 0; i < glyphs.size() && i < positions.size() && i < advances.size(); ++i)
+                box |= QRectF(positions[i].x(), positions[i].y() - font.ascent(), advances[i].x(), font.ascent() + font.descent());
+            if (box.isEmpty()) continue;
             QImage image((box.size() * kScale).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
             image.fill(Qt::transparent);
             {
@@ -149,9 +164,9 @@ std::string PdfLayoutWriter::tooLongLabel() {
 
 void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
     requireTextSystem();
-    OutputFile output(destination);  // declared first: removed last, after the writer has closed it
+    StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
-    QPdfWriter writer(QString::fromStdString(output.temporaryPath().string()));
+    QPdfWriter writer(QString::fromStdString(output.path().string()));
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     writer.setResolution(72);  // one device unit per point
     writer.setCreator(QStringLiteral("Kolvex"));

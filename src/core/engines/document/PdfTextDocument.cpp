@@ -5,13 +5,13 @@
 
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/engines/document/OutputFile.h"
 #include "core/engines/document/RichDocument.h"
 #include "core/engines/document/StyledText.h"
 #include "core/engines/document/TextWriters.h"
 #include "core/engines/document/UnicodeText.h"
 #include "core/format/ConversionError.h"
 #include "core/services/PathUtils.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -154,7 +154,7 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
     const std::string reflowed = reflow(pagesText);
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
-        OutputFile::writeAtomically(job.destination, reflowed);
+        StagedOutput::writeAtomically(job.destination, reflowed);
         return job.destination;
     }
     TextAttributes attributes;
@@ -167,14 +167,14 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
     }
 
     if (target == "md") {
-        OutputFile::writeAtomically(job.destination, text_writers::markdown(*document));
+        StagedOutput::writeAtomically(job.destination, text_writers::markdown(*document));
     } else if (target == "docx") {
         OOXMLWriter::write(*document, job.destination, std::move(stop));
     } else if (target == "html") {
         const std::string page = text_writers::html(*document, paths::stem(job.destination));
-        OutputFile::writeAtomically(job.destination, text_writers::insertViewport(page, true));
+        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, true));
     } else if (target == "rtf") {
-        OutputFile::writeAtomically(job.destination, text_writers::rtf(*document));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }

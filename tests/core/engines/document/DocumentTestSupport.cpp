@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -145,8 +146,16 @@ std::optional<std::string> pdfFonts(const std::filesystem::path& pdf) {
 std::optional<int> pdfImageCount(const std::filesystem::path& pdf) {
     const auto out = runTool("/usr/bin/pdfimages", {"-list", pdf.string()});
     if (!out) return std::nullopt;
-    // Two heading lines, then one line per image.
-    return static_cast<int>(std::count(out->begin(), out->end(), '\n')) - 2;
+    // Two heading lines, then one line per image ("image") or transparency mask ("smask").
+    int images = 0;
+    std::istringstream lines(*out);
+    std::string page, number, type;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        if (fields >> page >> number >> type && type == "image") ++images;
+    }
+    return images;
 }
 
 namespace {

@@ -59,7 +59,7 @@ std::optional<DocxPackage> unpackDocx(const std::filesystem::path& docx, const s
 std::optional<int> pdfPageCount(const std::filesystem::path& pdf);
 // The text of a PDF (or of pages first…last) by pdftotext; none when the program is missing or fails.
 std::optional<std::string> pdfText(const std::filesystem::path& pdf, int first = 0, int last = 0);
-// pdffonts' and pdfimages -list's reports.
+// pdffonts' report, and how many pictures (not counting their masks) pdfimages lists.
 std::optional<std::string> pdfFonts(const std::filesystem::path& pdf);
 std::optional<int> pdfImageCount(const std::filesystem::path& pdf);
 
