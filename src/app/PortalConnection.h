@@ -73,6 +73,9 @@ public:
     std::function<void(const std::vector<std::filesystem::path>& outputs,
                        const std::vector<std::filesystem::path>& sources)> onCompleted;
     std::function<void(const RingTarget&, const DragPayload&)> onNeedsParameters;
+    // The Portal stopped waiting for the parameters it asked for (Escape, its Cancel, the
+    // tray's Cancel); not called for the shell's own answers (applyParameters…, discard).
+    std::function<void()> onParametersWithdrawn;
     std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
 };
 
