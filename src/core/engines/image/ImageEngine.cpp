@@ -223,13 +223,11 @@ VImage decode(const ConversionJob& job, const Plan& plan) {
 }
 
 std::string encode(const VImage& image, const ImageCodec& codec, const ConversionJob& job) {
-    auto* options = VImage::option();
-    if (job.options.quality && std::isfinite(*job.options.quality) && codec.takesQuality &&
-        job.to.has(FormatCapability::lossy)) {
-        options->set("Q", static_cast<int>(std::clamp(std::lround(*job.options.quality * 100), 1L, 100L)));
+    std::optional<double> quality;
+    if (job.options.quality && std::isfinite(*job.options.quality) && job.to.has(FormatCapability::lossy)) {
+        quality = job.options.quality;
     }
-    if (codec.heifCompression == "av1") options->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1);
-    if (!codec.magickFormat.empty()) options->set("format", std::string(codec.magickFormat).c_str());
+    auto* options = ImageFormatTable::saverOptions(codec, quality);
 
     VipsBlob* blob = nullptr;
     const std::string saver = std::string(codec.saver) + "_buffer";

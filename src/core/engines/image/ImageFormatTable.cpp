@@ -1,6 +1,8 @@
 #include "core/engines/image/ImageFormatTable.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <fstream>
 #include <string>
 
@@ -89,6 +91,23 @@ const ImageCodec* ImageFormatTable::sniff(const std::filesystem::path& file) {
         if (codec.magickFormat == magick && canLoad(codec)) return &codec;
     }
     return nullptr;
+}
+
+vips::VOption* ImageFormatTable::saverOptions(const ImageCodec& codec, std::optional<double> quality) {
+    vips::VOption* options = vips::VImage::option();
+    if (quality && codec.takesQuality) options->set("Q", encoderQuality(*quality));
+    if (codec.heifCompression == "av1") options->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1);
+    if (!codec.magickFormat.empty()) options->set("format", std::string(codec.magickFormat).c_str());
+    if (codec.saver == "tiffsave") {
+        options->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+            ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+    }
+    return options;
+}
+
+int ImageFormatTable::encoderQuality(double quality) {
+    if (!std::isfinite(quality)) return 75;
+    return std::clamp(static_cast<int>(std::lround(quality * 100.0)), 1, 100);
 }
 
 }  // namespace kolvex::image

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
+
+#include <vips/vips8>
 
 #include "core/format/FormatManifest.h"
 
@@ -41,6 +44,14 @@ public:
     // none of the admitted types (unknown data, an empty file, a type whose loader is blocked,
     // or anything but an icon or bitmap that only ImageMagick could read).
     static const ImageCodec* sniff(const std::filesystem::path& file);
+
+    // The options every save with this codec starts from: the quality (0…1, for savers that
+    // take one; none leaves the saver's own), the AV1 coder for AVIF, ImageMagick's coder, and
+    // deflate for TIFF, which libvips would otherwise write uncompressed.
+    static vips::VOption* saverOptions(const ImageCodec& codec, std::optional<double> quality);
+
+    // A 0…1 quality on the 1…100 scale of the encoders; not a number gives 75.
+    static int encoderQuality(double quality);
 };
 
 }  // namespace kolvex::image

@@ -255,7 +255,7 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     } catch (const std::exception&) {
         throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
     }
-    QpdfDocument::write(*document, destination);
+    QpdfDocument::write(*document, destination, {});
 }
 
 }  // namespace kolvex

@@ -22,12 +22,6 @@ struct PageImageWriter {
     // unsupportedCombination when no saver handles the format.
     static void save(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
                      std::optional<double> quality);
-
-    // The page as JPEG bytes at `quality` (0…1). Throws std::runtime_error when encoding fails.
-    static std::string encodeJpeg(const PageBitmap& bitmap, double quality);
-
-    // A 0…1 quality as the 1…100 scale of the encoders.
-    static int encoderQuality(double quality);
 };
 
 }  // namespace kolvex

@@ -21,6 +21,12 @@ struct TestPage {
     std::optional<std::array<double, 4>> cropBox;  // llx, lly, urx, ury
     double originX = 0;                          // media box origin
     double originY = 0;
+    // A photo-like RGB picture of photoWidth × photoHeight pixels (smooth colour with grain),
+    // stored flate-compressed and drawn over photoBox (llx, lly, urx, ury) in points.
+    int photoWidth = 0;
+    int photoHeight = 0;
+    std::array<double, 4> photoBox{};
+    bool damagedPhoto = false;  // its compressed data cut short: no reader can decode it
 };
 
 struct TestPdfOptions {

@@ -1,0 +1,79 @@
+#include "core/engines/pdf/ParallelPageWriter.h"
+
+#include <algorithm>
+
+#include <sched.h>
+
+namespace kolvex {
+
+ParallelPageWriter::ParallelPageWriter(Save save, int workers)
+    : m_save(std::move(save)), m_capacity(static_cast<size_t>(std::max(workers, 1)) + 1) {
+    const int count = std::max(workers, 1);
+    m_workers.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) m_workers.emplace_back([this] { work(); });
+}
+
+ParallelPageWriter::~ParallelPageWriter() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_waiting.clear();
+    }
+    m_changed.notify_all();
+    m_workers.clear();  // joins
+}
+
+int ParallelPageWriter::defaultWorkers() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int processors = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 1;
+    return std::clamp(processors - 1, 1, 4);
+}
+
+void ParallelPageWriter::rethrowFailure() {
+    if (m_failure) std::rethrow_exception(m_failure);
+}
+
+void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destination) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
+    rethrowFailure();
+    m_waiting.push_back({std::move(bitmap), std::move(destination)});
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+void ParallelPageWriter::finish() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_failure || (m_waiting.empty() && m_busy == 0); });
+    rethrowFailure();
+}
+
+void ParallelPageWriter::work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_closing || !m_waiting.empty(); });
+        if (m_waiting.empty()) return;  // closing
+        Task task = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_busy;
+        lock.unlock();
+        m_changed.notify_all();
+        std::exception_ptr failure;
+        try {
+            m_save(task.bitmap, task.destination);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        task = {};  // the bitmap's memory goes back before the next page is taken
+        lock.lock();
+        --m_busy;
+        if (failure && !m_failure) {
+            m_failure = failure;
+            m_waiting.clear();
+        }
+        m_changed.notify_all();
+    }
+}
+
+}  // namespace kolvex
