@@ -40,6 +40,10 @@ public:
     // and hidden entries. Returns how many were removed; a missing root gives 0.
     int reapOrphans(double seconds) const;
 
+    // Creates the root (mode 0700) when missing; throws std::filesystem::filesystem_error when
+    // it is unsafe (a symlink, not a folder, or owned by another user).
+    void ensureRoot() const;
+
 private:
     struct ScratchDirectory {
         std::filesystem::path path;
@@ -53,7 +57,6 @@ private:
     };
 
     std::filesystem::path makeScratchDirectory() const;
-    void ensureRoot() const;
 
     std::filesystem::path m_root;
 };

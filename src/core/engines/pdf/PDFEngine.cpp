@@ -16,17 +16,6 @@
 
 namespace kolvex {
 
-namespace {
-
-void removeAll(const std::vector<std::filesystem::path>& files) {
-    for (const auto& file : files) {
-        std::error_code ec;
-        std::filesystem::remove(file, ec);
-    }
-}
-
-}  // namespace
-
 const std::set<std::string>& PDFEngine::supportedTools() {
     static const std::set<std::string> tools{"compress", "rotate", "split", "extract-pages", "merge", "strip-metadata"};
     return tools;
@@ -68,12 +57,15 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
     const double scale = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0
                                          : static_cast<double>(defaultDPI) / 72.0;
 
+    // Pages are drawn one at a time under the poppler lock and encoded on other threads. Every
+    // page is staged first and the set committed at the end: a failure, a cancel or a kill
+    // part-way leaves no page under its final name.
     std::vector<std::filesystem::path> outputs;
-    try {
-        // Pages are drawn one at a time under the poppler lock and encoded on other threads.
+    std::vector<StagedOutput> staged;
+    {
         ParallelPageWriter writer(
             [&job](const PageBitmap& bitmap, const std::filesystem::path& url) {
-                PageImageWriter::save(bitmap, job.to, url, job.options.quality);
+                return PageImageWriter::stage(bitmap, job.to, url, job.options.quality);
             },
             ParallelPageWriter::defaultWorkers());
         for (int index = 0; index < count; ++index) {
@@ -103,14 +95,10 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
             writer.submit(std::move(bitmap), url);
             if (progress) progress(static_cast<double>(index + 1) / count);
         }
-        writer.finish();
-    } catch (...) {
-        // The writer has joined its threads by now: a failure part-way leaves no page files
-        // behind, just as a cancel does.
-        removeAll(outputs);
-        throw;
+        staged = writer.finish();
     }
     if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
+    StagedOutput::commitAll(staged);
     return outputs;
 }
 

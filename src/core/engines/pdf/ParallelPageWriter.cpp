@@ -38,15 +38,21 @@ void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destina
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
     rethrowFailure();
-    m_waiting.push_back({std::move(bitmap), std::move(destination)});
+    m_waiting.push_back({std::move(bitmap), std::move(destination), m_saved.size()});
+    m_saved.emplace_back();
     lock.unlock();
     m_changed.notify_all();
 }
 
-void ParallelPageWriter::finish() {
+std::vector<StagedOutput> ParallelPageWriter::finish() {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_failure || (m_waiting.empty() && m_busy == 0); });
     rethrowFailure();
+    std::vector<StagedOutput> saved;
+    saved.reserve(m_saved.size());
+    for (auto& output : m_saved) saved.push_back(std::move(*output));
+    m_saved.clear();
+    return saved;
 }
 
 void ParallelPageWriter::work() {
@@ -60,14 +66,16 @@ void ParallelPageWriter::work() {
         lock.unlock();
         m_changed.notify_all();
         std::exception_ptr failure;
+        std::optional<StagedOutput> saved;
         try {
-            m_save(task.bitmap, task.destination);
+            saved.emplace(m_save(task.bitmap, task.destination));
         } catch (...) {
             failure = std::current_exception();
         }
-        task = {};  // the bitmap's memory goes back before the next page is taken
+        task.bitmap = {};  // the bitmap's memory goes back before the next page is taken
         lock.lock();
         --m_busy;
+        if (saved) m_saved[task.position].emplace(std::move(*saved));
         if (failure && !m_failure) {
             m_failure = failure;
             m_waiting.clear();

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "core/engines/pdf/PopplerDocument.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -19,19 +21,22 @@ namespace kolvex {
 // One object belongs to the thread that made it; `save` runs on the workers.
 class ParallelPageWriter {
 public:
-    using Save = std::function<void(const PageBitmap&, const std::filesystem::path&)>;
+    // Encodes one page, staged for its destination (committed by the caller with the set).
+    using Save = std::function<StagedOutput(const PageBitmap&, const std::filesystem::path&)>;
 
     // `workers` threads (at least 1) call `save` for each submitted page.
     ParallelPageWriter(Save save, int workers);
-    // Lets the workers finish the page in hand, drops the pages still waiting, and joins.
+    // Lets the workers finish the page in hand, drops the pages still waiting, joins, and
+    // removes whatever was staged and not yet handed out by finish().
     ~ParallelPageWriter();
     ParallelPageWriter(const ParallelPageWriter&) = delete;
     ParallelPageWriter& operator=(const ParallelPageWriter&) = delete;
 
     // Hands a page over; blocks while the queue is full. Rethrows the first failure of a save.
     void submit(PageBitmap bitmap, std::filesystem::path destination);
-    // Waits until every submitted page is saved; rethrows the first failure of a save.
-    void finish();
+    // Waits until every submitted page is saved and returns them in the order submitted;
+    // rethrows the first failure of a save.
+    std::vector<StagedOutput> finish();
 
     // Workers for this machine: the processors beyond the rendering one, 1 to 4.
     static int defaultWorkers();
@@ -40,6 +45,7 @@ private:
     struct Task {
         PageBitmap bitmap;
         std::filesystem::path destination;
+        size_t position = 0;
     };
     void work();
     void rethrowFailure();  // with m_mutex held
@@ -52,6 +58,7 @@ private:
     int m_busy = 0;
     bool m_closing = false;
     std::exception_ptr m_failure;
+    std::vector<std::optional<StagedOutput>> m_saved;  // by position
     std::vector<std::jthread> m_workers;
 };
 

@@ -18,13 +18,6 @@ void report(const ProgressCallback& progress, double fraction) {
     if (progress) progress(fraction);
 }
 
-void removeAll(const std::vector<std::filesystem::path>& files) {
-    for (const auto& file : files) {
-        std::error_code ec;
-        std::filesystem::remove(file, ec);
-    }
-}
-
 }  // namespace
 
 int PdfPageTools::rotationStep(double rotation) {
@@ -128,22 +121,20 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Documen
     const int count = qpdf_bridge::pageCount(document);
     if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
 
+    // Every part is staged first and the set committed at the end: a failure, a cancel or a kill
+    // part-way leaves no part under its final name.
     std::vector<std::filesystem::path> outputs;
-    try {
-        for (int index = 0; index < count; ++index) {
-            if (stop.stop_requested()) throw ConversionError::cancelled();
-            auto single = QpdfDocument::makeEmpty();
-            qpdf_bridge::appendPage(*single, document, index);
-            const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-            QpdfDocument::write(*single, url, {.encryptionOf = &document});
-            outputs.push_back(url);
-            report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
-        }
-    } catch (...) {
-        // A split that fails part-way leaves no pages behind, just as a cancelled one.
-        removeAll(outputs);
-        throw;
+    std::vector<StagedOutput> staged;
+    for (int index = 0; index < count; ++index) {
+        if (stop.stop_requested()) throw ConversionError::cancelled();
+        auto single = QpdfDocument::makeEmpty();
+        qpdf_bridge::appendPage(*single, document, index);
+        const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
+        staged.push_back(QpdfDocument::stage(*single, url, {.encryptionOf = &document}));
+        outputs.push_back(url);
+        report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
     }
+    StagedOutput::commitAll(staged);
     report(progress, 1.0);
     return outputs;
 }
@@ -162,8 +153,9 @@ void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob
         },
         [&](int done, int total) { report(progress, 0.15 + 0.75 * done / std::max(total, 1)); });
     throwIfStopRequested(stop);
-    QpdfDocument::write(document, job.destination, {.encryptionOf = &document, .compact = true});
-    CompressionGuard::keepSmaller(job, job.destination);
+    StagedOutput output = QpdfDocument::stage(document, job.destination, {.encryptionOf = &document, .compact = true});
+    CompressionGuard::keepSmaller(job, output.path());
+    output.commit();
     report(progress, 1.0);
 }
 

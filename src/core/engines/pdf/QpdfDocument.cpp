@@ -1,6 +1,6 @@
 #include "core/engines/pdf/QpdfDocument.h"
 
-#include "core/engines/pdf/StagedOutput.h"
+#include "core/services/StagedOutput.h"
 #include "core/format/ConversionError.h"
 
 namespace kolvex {
@@ -20,8 +20,13 @@ ConversionError QpdfDocument::passwordProtected(const std::filesystem::path& fil
 
 void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
                          const qpdf_bridge::WriteOptions& options) {
+    stage(document, destination, options).commit();
+}
+
+StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                                 const qpdf_bridge::WriteOptions& options) {
     StagedOutput output(destination);
-    switch (qpdf_bridge::write(document, output.temporaryPath(), options)) {
+    switch (qpdf_bridge::write(document, output.path(), options)) {
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:
@@ -29,7 +34,7 @@ void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem:
         case qpdf_bridge::WriteStatus::written:
             break;
     }
-    output.commit();
+    return output;
 }
 
 }  // namespace kolvex

@@ -6,6 +6,7 @@
 
 #include "core/engines/pdf/QpdfBridge.h"
 #include "core/format/ConversionError.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -26,11 +27,15 @@ struct QpdfDocument {
     static ConversionError passwordProtected(const std::filesystem::path& file);
 
     // Writes `document` at `destination`, never over an existing file, with nothing left
-    // behind on failure. It carries the encryption and permissions of `options.encryptionOf`. Throws ConversionError::backendFailure("pdf", -1, …) when qpdf
-    // fails, outputNameUnavailable when the destination was taken meanwhile,
+    // behind on failure. It carries the encryption and permissions of `options.encryptionOf`.
+    // Throws ConversionError::backendFailure("pdf", -1, …) when qpdf fails,
+    // outputNameUnavailable when the destination was taken meanwhile,
     // insufficientPermissions(destination) when the folder refuses the file.
     static void write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
                       const qpdf_bridge::WriteOptions& options);
+    // The same, written and not yet committed: the caller commits it (with others of a set).
+    static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                              const qpdf_bridge::WriteOptions& options);
 };
 
 }  // namespace kolvex
