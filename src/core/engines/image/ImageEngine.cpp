@@ -1,17 +1,12 @@
 #include "core/engines/image/ImageEngine.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <fmt/format.h>
 #include <vips/vips8>
@@ -21,6 +16,7 @@
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
 #include "core/engines/image/JpegSegments.h"
+#include "core/engines/image/TiffExif.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
 #include "core/services/StagedOutput.h"
@@ -159,6 +155,15 @@ std::string encode(const VImage& image, const ImageCodec& codec, std::optional<d
     VImage::call(saver.c_str(), options->set("in", image)->set("buffer", &blob));
     std::unique_ptr<VipsArea, decltype(&vips_area_unref)> owned(VIPS_AREA(blob), vips_area_unref);
     return std::string(static_cast<const char*>(owned->data), owned->length);
+}
+
+// libvips' TIFF saver leaves the EXIF behind; it is put in afterwards.
+std::string withExif(std::string tiff, const VImage& picture) {
+    if (picture.get_typeof(VIPS_META_EXIF_NAME) == 0) return tiff;
+    size_t length = 0;
+    const void* exif = picture.get_blob(VIPS_META_EXIF_NAME, &length);
+    auto tagged = image::TiffExif::embed(tiff, std::string_view(static_cast<const char*>(exif), length));
+    return tagged ? std::move(*tagged) : std::move(tiff);
 }
 
 std::string withoutMetadata(std::string bytes, const ImageCodec& codec, const ConversionJob& job) {
@@ -333,6 +338,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         }
         throwIfStopRequested(stop);
         bytes = encode(picture, *plan.target, qualityFor(job, plan));
+        if (!plan.strip && plan.target->saver == "tiffsave") bytes = withExif(std::move(bytes), picture);
     } catch (const vips::VError& error) {
         std::string detail = takeVipsError(error);
         if (!decodesFully(*plan.source, job.source, plan)) throw ConversionError::corruptedInput(job.source);

@@ -158,6 +158,16 @@ void appendPicturePage(Document& target, const PicturePage& picture) {
     QPDF& pdf = target.pdf;
     QPDFObjectHandle image = imageStream(pdf, picture.samples, picture.filter, picture.pixelWidth, picture.pixelHeight,
                                          picture.colourSpace, picture.bitsPerComponent);
+    if (picture.iccProfile) {
+        const int components = picture.colourSpace == "/DeviceGray" ? 1 : picture.colourSpace == "/DeviceCMYK" ? 4 : 3;
+        QPDFObjectHandle profile = streamOf(pdf, picture.iccProfile, "");
+        profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(components));
+        profile.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(picture.colourSpace));
+        QPDFObjectHandle space = QPDFObjectHandle::newArray();
+        space.appendItem(QPDFObjectHandle::newName("/ICCBased"));
+        space.appendItem(profile);
+        image.getDict().replaceKey("/ColorSpace", space);
+    }
     if (picture.invertedCmyk) {
         QPDFObjectHandle decode = QPDFObjectHandle::newArray();
         for (int i = 0; i < 4; ++i) {

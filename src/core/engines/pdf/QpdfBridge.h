@@ -58,6 +58,9 @@ struct PicturePage {
     int pixelWidth = 0;
     int pixelHeight = 0;
     std::string colourSpace;            // "/DeviceGray", "/DeviceRGB", "/DeviceCMYK"
+    // The samples' own ICC profile, for as many components as colourSpace has; it then stands
+    // in for the device space (the device space stays as its /Alternate). May be null.
+    std::shared_ptr<const std::string> iccProfile;
     int bitsPerComponent = 8;
     std::string filter;                 // "/DCTDecode"; empty for raw samples, compressed on writing
     bool invertedCmyk = false;          // Adobe CMYK JPEG: samples are stored inverted

@@ -6,6 +6,7 @@
 
 #include "ImageFixtures.h"
 #include "core/engines/image/ImageEngine.h"
+#include "support/ExternalTool.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -110,6 +111,50 @@ TEST_F(ImageFidelityTest, TurningOrResizingAJpegKeepsItsQuality) {
             EXPECT_EQ(quantisationTables(out), quantisationTables(source)) << *options.tool;
         }
     }
+}
+
+// A tag as exiv2 reads it ("" when absent): an EXIF reader that is not libvips.
+std::string exifTag(const fs::path& file, const std::string& key) {
+    std::string value = programOutput("/usr/bin/exiv2", {"-q", "-K", key, "-Pv", file.string()}).value_or("");
+    while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
+    return value;
+}
+
+TEST_F(ImageFidelityTest, ExifAndGpsSurviveInEveryTargetThatHoldsThemWhenMetadataIsKept) {
+    if (!fs::exists("/usr/bin/exiv2")) GTEST_SKIP() << "exiv2 is not installed";
+    VImage tagged = withMetadata(quadrants(64, 48));
+    tagged.set("exif-ifd3-GPSLatitudeRef", "N");
+    tagged.set("exif-ifd2-ExposureTime", "1/250");
+    const fs::path source = dir / "photo.jpg";
+    save(tagged, source, "jpegsave", true);
+    ASSERT_EQ(exifTag(source, "Exif.Image.Make"), kCameraMake);
+    ASSERT_EQ(exifTag(source, "Exif.GPSInfo.GPSLatitudeRef"), "N");
+
+    ConversionOptions turned = tool("rotate");
+    turned.rotation = 90;
+    for (const auto& options : {ConversionOptions{}, turned}) {
+        for (std::string to : {"tiff", "png", "webp", "heic", "avif"}) {
+            SCOPED_TRACE(to + " " + options.tool.value_or("convert"));
+            const fs::path out = dir / ("kept-" + options.tool.value_or("convert") + "." + to);
+            ImageEngine().convert(imageJob(source, out, "jpg", to, options), {}, {});
+            if (to == "tiff") {
+                // libvips cannot read a TIFF's EXIF: exiv2 does.
+                EXPECT_EQ(exifTag(out, "Exif.Image.Make"), kCameraMake);
+                EXPECT_EQ(exifTag(out, "Exif.GPSInfo.GPSLatitudeRef"), "N");
+                EXPECT_EQ(exifTag(out, "Exif.Photo.ExposureTime"), "1/250");
+                EXPECT_EQ(headerField(out, "width"), options.tool ? "48" : "64") << "still a sound TIFF";
+            } else {
+                EXPECT_NE(headerField(out, "exif-ifd0-Make").find(kCameraMake), std::string::npos);
+                EXPECT_NE(headerField(out, "exif-ifd3-GPSLatitudeRef"), "");
+            }
+        }
+    }
+
+    ConversionOptions dropped;
+    dropped.preserveMetadata = false;
+    ImageEngine().convert(imageJob(source, dir / "dropped.tiff", "jpg", "tiff", dropped), {}, {});
+    EXPECT_EQ(exifTag(dir / "dropped.tiff", "Exif.Image.Make"), "");
+    EXPECT_EQ(exifTag(dir / "dropped.tiff", "Exif.GPSInfo.GPSLatitudeRef"), "");
 }
 
 TEST_F(ImageFidelityTest, IconsShowTheirLargestEntryWithItsTransparency) {

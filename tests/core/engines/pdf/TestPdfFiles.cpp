@@ -145,6 +145,7 @@ PdfFacts readPdf(const std::filesystem::path& file) {
                 auto raw = image.getRawStreamData();
                 facts.firstImageData.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
                 QPDFObjectHandle space = image.getDict().getKey("/ColorSpace");
+                if (space.isArray() && space.getArrayNItems() > 0) space = space.getArrayItem(0);
                 facts.firstImageColourSpace = space.isName() ? space.getName() : "";
                 facts.firstImageBits = static_cast<int>(image.getDict().getKey("/BitsPerComponent").getIntValue());
                 facts.firstImageHasSoftMask = image.getDict().hasKey("/SMask");

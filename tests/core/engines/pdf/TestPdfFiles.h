@@ -53,7 +53,7 @@ struct PdfFacts {
     std::vector<int> rotations;
     std::vector<std::string> imageFilters;  // per page: the filter of its first image, "" when none
     std::string firstImageData;             // the first page's first image, as stored
-    std::string firstImageColourSpace;
+    std::string firstImageColourSpace;      // "/DeviceRGB", "/ICCBased", …
     int firstImageBits = 0;
     bool firstImageHasSoftMask = false;
 };
