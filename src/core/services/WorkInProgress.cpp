@@ -51,10 +51,25 @@ std::optional<std::string> readRecord(const fs::path& file) {
 
 bool ownedByUs(const struct stat& info) { return info.st_uid == ::geteuid(); }
 
+// A scratch folder: named by an upper-case UUID, in a root that is ours and closed to others.
+bool isScratchFolder(const fs::path& item) {
+    const std::string name = item.filename().string();
+    if (name.size() != 36) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    struct stat root {};
+    return ::lstat(item.parent_path().c_str(), &root) == 0 && S_ISDIR(root.st_mode) && ownedByUs(root) &&
+           (root.st_mode & 077) == 0;
+}
+
 // Removes the item a dead process recorded, when it is still of our making. Returns whether
 // the record can go (the item is gone, or is not ours to remove).
 bool sweepItem(const fs::path& item, int& removed) {
-    if (!item.is_absolute() || !WorkInProgress::isStagingName(item.filename().string())) return true;
+    if (!item.is_absolute()) return true;
+    if (!WorkInProgress::isStagingName(item.filename().string()) && !isScratchFolder(item)) return true;
     struct stat info {};
     if (::lstat(item.c_str(), &info) != 0) {
         // A folder that is not there now (a drive not plugged in) may come back: keep the record.

@@ -42,7 +42,8 @@ public:
         std::filesystem::path m_file;
     };
 
-    // Records `item`, an absolute path whose last component is hidden and holds ".kolvex-".
+    // Records `item`, an absolute path: a hidden partial item (its name holds ".kolvex-") or a
+    // scratch folder (named by a UUID, in a root closed to others); the sweep removes nothing else.
     // Never throws: a record that cannot be written only means a kill could leave the item behind.
     Entry add(const std::filesystem::path& item);
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/services/StagedOutput.h"
+#include "core/services/Uuid.h"
 #include "core/services/WorkInProgress.h"
 #include "support/TempDir.h"
 
@@ -52,6 +53,10 @@ TEST(WorkInProgress, SweepsExactlyWhatAKilledRunLeft) {
         StagedOutput done(user / "done.txt", StagedOutput::Kind::file, FileManagerService::shared(), record);
         done.write("done");
         done.commit();
+        // A scratch folder under the root.
+        const fs::path scratchFolder = root / Uuid::random().toString();
+        const auto recorded = record.add(scratchFolder);
+        fs::create_directories(scratchFolder / "work");
         std::ofstream(user / "ready") << "1";
         ::raise(SIGKILL);  // before any destructor runs
     });
@@ -64,7 +69,10 @@ TEST(WorkInProgress, SweepsExactlyWhatAKilledRunLeft) {
     StagedOutput running(user / "running.txt", StagedOutput::Kind::file, FileManagerService::shared(), live);
     running.write("still going");
 
-    EXPECT_EQ(WorkInProgress(root).sweep(), 2);
+    EXPECT_EQ(WorkInProgress(root).sweep(), 3);
+    for (const auto& entry : fs::directory_iterator(root)) {
+        EXPECT_TRUE(entry.path().filename().string().starts_with(".")) << "scratch folder left: " << entry.path();
+    }
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(user.path())) left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
