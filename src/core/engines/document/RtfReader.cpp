@@ -13,6 +13,9 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
+#include <QTextCursor>
+#include <QTextTable>
+
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/UnicodeText.h"
 
@@ -79,6 +82,12 @@ const std::set<std::string_view>& skippedDestinations() {
     return names;
 }
 
+// Table structure, kept in the text as noncharacters (which no document holds) until the reader
+// turns it into tables, or into tabs and line feeds.
+constexpr std::string_view kCellEnd = "\uFDD0";
+constexpr std::string_view kRowEnd = "\uFDD1";
+constexpr std::string_view kCellParagraph = "\uFDD2";
+
 class Parser {
 public:
     explicit Parser(std::string_view bytes) : m_s(bytes) {}
@@ -139,6 +148,7 @@ private:
     int m_pendingSkip = 0;
     char16_t m_highSurrogate = 0;
     bool m_ignorableNext = false;  // "\*" seen: an unknown destination word is skipped
+    bool m_inTable = false;        // "\intbl" since the last "\pard"
 
     GroupState& state() { return m_stack.back(); }
 
@@ -220,7 +230,7 @@ private:
         if (skipping()) return;
         flushBytes();
         flushSurrogate();
-        emit(utf8);
+        output(utf8);
     }
 
     void controlWord() {
@@ -360,11 +370,21 @@ private:
             m_documentCodePage = 850;
         } else if (word == "deff") {
             m_defaultFont = static_cast<int>(parameter.value_or(-1));
-        } else if (word == "par" || word == "line" || word == "sect" || word == "row" || word == "nestrow") {
+        } else if (word == "intbl") {
+            m_inTable = true;
+        } else if (word == "pard") {
+            m_inTable = false;
+        } else if (word == "par") {
+            literal(m_inTable ? std::string(kCellParagraph) : std::string("\n"));
+        } else if (word == "cell") {
+            literal(std::string(kCellEnd));
+        } else if (word == "row") {
+            literal(std::string(kRowEnd));
+        } else if (word == "line" || word == "sect" || word == "nestrow") {
             literal("\n");
         } else if (word == "page" || word == "pagebb") {
             literal("\f");  // the styled text's page break
-        } else if (word == "tab" || word == "cell" || word == "nestcell") {
+        } else if (word == "tab" || word == "nestcell") {
             literal("\t");
         } else if (word == "emdash") {
             literal("\u2014");
@@ -513,7 +533,7 @@ private:
             }
         }
         m_bytes.clear();
-        emit(utf8);
+        output(utf8);
     }
 
     static std::string toUtf8(const std::u16string& units) {
@@ -535,7 +555,7 @@ private:
                 std::string utf8;
                 unicode::appendUtf8(utf8, 0x10000 + ((static_cast<char32_t>(m_highSurrogate) - 0xD800) << 10) + (unit - 0xDC00));
                 m_highSurrogate = 0;
-                emit(utf8);
+                output(utf8);
                 return;
             }
             flushSurrogate();
@@ -546,16 +566,16 @@ private:
         }
         std::string utf8;
         unicode::appendUtf8(utf8, unit);  // a lone low surrogate becomes U+FFFD
-        emit(utf8);
+        output(utf8);
     }
 
     void flushSurrogate() {
         if (m_highSurrogate == 0) return;
         m_highSurrogate = 0;
-        emit("\uFFFD");
+        output("\uFFFD");
     }
 
-    void emit(const std::string& utf8) {
+    void output(const std::string& utf8) {
         if (utf8.empty() || m_stack.empty()) return;
         GroupState& s = state();
         switch (s.destination) {
@@ -593,7 +613,94 @@ private:
 }  // namespace
 
 StyledText RtfReader::read(std::string_view bytes) {
-    return Parser(bytes).run();
+    StyledText marked = Parser(bytes).run();
+    StyledText out;
+    for (const TextRun& run : marked.runs()) {
+        std::string text = run.text;
+        for (const auto& [marker, plain] : {std::pair{kCellEnd, "\t"}, std::pair{kRowEnd, "\n"}, std::pair{kCellParagraph, "\n"}})
+            for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at)) text.replace(at, marker.size(), plain);
+        out.append(text, run.attributes);
+    }
+    return out;
+}
+
+std::unique_ptr<RichDocument> RtfReader::readDocument(std::string_view bytes) {
+    const StyledText marked = Parser(bytes).run();
+    // Split the text at paragraph ends and table markers: paragraphs outside tables go to the
+    // document as they come; a row is what lies between the last paragraph end (or row end) and
+    // its row-end marker, its cells split at the cell-end markers.
+    using Cell = StyledText;
+    using Row = std::vector<Cell>;
+    auto document = std::make_unique<RichDocument>();
+    QTextCursor cursor(document.get());
+    cursor.beginEditBlock();
+    StyledText pending;  // text since the last paragraph or row end
+    std::vector<Row> rows;
+    Row row;
+    Cell cell;
+    bool firstBlock = true;
+    auto flushTable = [&] {
+        if (rows.empty()) return;
+        size_t columns = 0;
+        for (const Row& r : rows) columns = std::max(columns, r.size());
+        if (!firstBlock) cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        QTextTableFormat format;
+        format.setBorder(1);
+        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        format.setBorderCollapse(true);
+        format.setCellPadding(4);
+        format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+        QTextTable* table = cursor.insertTable(static_cast<int>(rows.size()), static_cast<int>(std::max<size_t>(columns, 1)), format);
+        for (size_t r = 0; r < rows.size(); ++r)
+            for (size_t c = 0; c < rows[r].size(); ++c) {
+                QTextCursor inCell = table->cellAt(static_cast<int>(r), static_cast<int>(c)).firstCursorPosition();
+                insertStyled(inCell, rows[r][c]);
+            }
+        cursor.setPosition(table->lastPosition() + 1);
+        rows.clear();
+        firstBlock = true;  // the block after the table is there, empty
+    };
+    size_t paragraphs = 0;
+    auto paragraph = [&] {
+        if (++paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
+        flushTable();
+        if (!firstBlock) cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        firstBlock = false;
+        insertStyled(cursor, pending);
+        pending = StyledText();
+    };
+    for (const TextRun& run : marked.runs()) {
+        std::string_view text = run.text;
+        while (!text.empty()) {
+            const size_t next = std::min({text.find('\n'), text.find(kCellEnd), text.find(kRowEnd), text.find(kCellParagraph)});
+            pending.append(text.substr(0, next), run.attributes);
+            if (next == std::string_view::npos) break;
+            if (text[next] == '\n') {
+                paragraph();
+                text.remove_prefix(next + 1);
+                continue;
+            }
+            const std::string_view marker = text.substr(next, 3);
+            text.remove_prefix(next + 3);
+            if (marker == kCellParagraph) {
+                pending.append("\n", run.attributes);
+            } else if (marker == kCellEnd) {
+                if (++paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
+                row.push_back(std::move(pending));
+                pending = StyledText();
+            } else {
+                // A row: its cells; text after the last cell belongs to no cell.
+                rows.push_back(std::move(row));
+                row.clear();
+                pending = StyledText();
+            }
+        }
+    }
+    if (!row.empty()) rows.push_back(std::move(row));
+    if (!pending.empty() || rows.empty()) paragraph();
+    else flushTable();
+    cursor.endEditBlock();
+    return document;
 }
 
 }  // namespace kolvex
