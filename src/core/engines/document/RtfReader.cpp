@@ -13,17 +13,22 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
-#include <QTextCursor>
-#include <QTextTable>
-
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/RtfMarkup.h"
 #include "core/engines/document/UnicodeText.h"
 
 namespace kolvex {
 
 namespace {
 
-enum class Destination { text, skip, fontTable, colourTable, fieldInstruction };
+using rtf_markup::kCellEnd;
+using rtf_markup::kCellParagraph;
+using rtf_markup::kMaxPictureHex;
+using rtf_markup::kPicture;
+using rtf_markup::kRowEnd;
+using rtf_markup::RtfPicture;
+
+enum class Destination { text, skip, fontTable, colourTable, picture, fieldInstruction };
 
 struct GroupState {
     Destination destination = Destination::text;
@@ -76,17 +81,11 @@ const std::set<std::string_view>& skippedDestinations() {
         "comment",    "datastore", "doccomm", "filetbl",   "fldtype",  "footer",    "footerf",            "footerl",
         "footerr",    "footnote",  "generator", "header",  "headerf",  "headerl",   "headerr",            "info",
         "keywords",   "latentstyles", "listoverridetable", "listtable", "nonshppict", "object", "operator", "pgdsctbl",
-        "pict",       "private",   "revtbl",  "rsidtbl",   "shp",      "shpinst",   "stylesheet",         "subject",
+        "private",   "revtbl",  "rsidtbl",   "shp",      "shpinst",   "stylesheet",         "subject",
         "tc",         "tcn",       "template", "themedata", "title",   "xe",        "xmlnstbl",           "objdata",
     };
     return names;
 }
-
-// Table structure, kept in the text as noncharacters (which no document holds) until the reader
-// turns it into tables, or into tabs and line feeds.
-constexpr std::string_view kCellEnd = "\uFDD0";
-constexpr std::string_view kRowEnd = "\uFDD1";
-constexpr std::string_view kCellParagraph = "\uFDD2";
 
 class Parser {
 public:
@@ -149,6 +148,8 @@ private:
     char16_t m_highSurrogate = 0;
     bool m_ignorableNext = false;  // "\*" seen: an unknown destination word is skipped
     bool m_inTable = false;        // "\intbl" since the last "\pard"
+    std::vector<RtfPicture> m_pictures;
+    RtfPicture m_picture;  // the one being read
 
     GroupState& state() { return m_stack.back(); }
 
@@ -167,8 +168,20 @@ private:
         m_ignorableNext = false;
         if (m_stack.empty()) return;
         if (state().destination == Destination::fontTable) finishFontEntry();
+        const bool picture = state().destination == Destination::picture && (m_stack.size() < 2 || m_stack[m_stack.size() - 2].destination != Destination::picture);
         m_stack.pop_back();
+        if (picture) {
+            // The picture stands where its group was, in the text around it.
+            m_pictures.push_back(std::move(m_picture));
+            m_picture = RtfPicture{};
+            output(std::string(kPicture));
+        }
     }
+
+public:
+    std::vector<RtfPicture> takePictures() { return std::move(m_pictures); }
+
+private:
 
     bool skipping() const { return m_stack.empty() || m_stack.back().destination == Destination::skip; }
 
@@ -287,6 +300,21 @@ private:
             }
             return;
         }
+        if (s.destination == Destination::picture) {
+            // Groups inside a picture (its properties, its id) are not its data.
+            if (ignorable || word == "picprop" || word == "blipuid") s.destination = Destination::skip;
+            else if (word == "pngblip" || word == "jpegblip") m_picture.supported = true;
+            else if (word == "picwgoal") m_picture.widthTwips = parameter.value_or(0);
+            else if (word == "pichgoal") m_picture.heightTwips = parameter.value_or(0);
+            return;
+        }
+        if (word == "pict") {
+            flushBytes();
+            s.destination = Destination::picture;
+            m_picture = RtfPicture{};
+            return;
+        }
+        if (word == "shppict") return;  // the picture inside is the one to show (its "nonshppict" twin is skipped)
         if (word == "colortbl") {
             flushBytes();
             s.destination = Destination::colourTable;
@@ -472,6 +500,10 @@ private:
             return;
         }
         if (skipping()) return;
+        if (state().destination == Destination::picture) {
+            if (std::isxdigit(byte) && m_picture.hex.size() < kMaxPictureHex) m_picture.hex += static_cast<char>(byte);
+            return;
+        }
         if (state().destination == Destination::colourTable) {
             if (byte == ';') {
                 m_colours.push_back(m_colourEntrySet ? std::optional<uint32_t>(m_colourEntry) : std::nullopt);
@@ -604,6 +636,7 @@ private:
             break;
         case Destination::fontTable:
         case Destination::colourTable:
+        case Destination::picture:
         case Destination::skip:
             break;
         }
@@ -617,7 +650,8 @@ StyledText RtfReader::read(std::string_view bytes) {
     StyledText out;
     for (const TextRun& run : marked.runs()) {
         std::string text = run.text;
-        for (const auto& [marker, plain] : {std::pair{kCellEnd, "\t"}, std::pair{kRowEnd, "\n"}, std::pair{kCellParagraph, "\n"}})
+        for (const auto& [marker, plain] :
+             {std::pair{kCellEnd, "\t"}, std::pair{kRowEnd, "\n"}, std::pair{kCellParagraph, "\n"}, std::pair{kPicture, ""}})
             for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at)) text.replace(at, marker.size(), plain);
         out.append(text, run.attributes);
     }
@@ -625,82 +659,9 @@ StyledText RtfReader::read(std::string_view bytes) {
 }
 
 std::unique_ptr<RichDocument> RtfReader::readDocument(std::string_view bytes) {
-    const StyledText marked = Parser(bytes).run();
-    // Split the text at paragraph ends and table markers: paragraphs outside tables go to the
-    // document as they come; a row is what lies between the last paragraph end (or row end) and
-    // its row-end marker, its cells split at the cell-end markers.
-    using Cell = StyledText;
-    using Row = std::vector<Cell>;
-    auto document = std::make_unique<RichDocument>();
-    QTextCursor cursor(document.get());
-    cursor.beginEditBlock();
-    StyledText pending;  // text since the last paragraph or row end
-    std::vector<Row> rows;
-    Row row;
-    Cell cell;
-    bool firstBlock = true;
-    auto flushTable = [&] {
-        if (rows.empty()) return;
-        size_t columns = 0;
-        for (const Row& r : rows) columns = std::max(columns, r.size());
-        if (!firstBlock) cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-        QTextTableFormat format;
-        format.setBorder(1);
-        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-        format.setBorderCollapse(true);
-        format.setCellPadding(4);
-        format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-        QTextTable* table = cursor.insertTable(static_cast<int>(rows.size()), static_cast<int>(std::max<size_t>(columns, 1)), format);
-        for (size_t r = 0; r < rows.size(); ++r)
-            for (size_t c = 0; c < rows[r].size(); ++c) {
-                QTextCursor inCell = table->cellAt(static_cast<int>(r), static_cast<int>(c)).firstCursorPosition();
-                insertStyled(inCell, rows[r][c]);
-            }
-        cursor.setPosition(table->lastPosition() + 1);
-        rows.clear();
-        firstBlock = true;  // the block after the table is there, empty
-    };
-    size_t paragraphs = 0;
-    auto paragraph = [&] {
-        if (++paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
-        flushTable();
-        if (!firstBlock) cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-        firstBlock = false;
-        insertStyled(cursor, pending);
-        pending = StyledText();
-    };
-    for (const TextRun& run : marked.runs()) {
-        std::string_view text = run.text;
-        while (!text.empty()) {
-            const size_t next = std::min({text.find('\n'), text.find(kCellEnd), text.find(kRowEnd), text.find(kCellParagraph)});
-            pending.append(text.substr(0, next), run.attributes);
-            if (next == std::string_view::npos) break;
-            if (text[next] == '\n') {
-                paragraph();
-                text.remove_prefix(next + 1);
-                continue;
-            }
-            const std::string_view marker = text.substr(next, 3);
-            text.remove_prefix(next + 3);
-            if (marker == kCellParagraph) {
-                pending.append("\n", run.attributes);
-            } else if (marker == kCellEnd) {
-                if (++paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
-                row.push_back(std::move(pending));
-                pending = StyledText();
-            } else {
-                // A row: its cells; text after the last cell belongs to no cell.
-                rows.push_back(std::move(row));
-                row.clear();
-                pending = StyledText();
-            }
-        }
-    }
-    if (!row.empty()) rows.push_back(std::move(row));
-    if (!pending.empty() || rows.empty()) paragraph();
-    else flushTable();
-    cursor.endEditBlock();
-    return document;
+    Parser parser(bytes);
+    const StyledText marked = parser.run();
+    return rtf_markup::buildDocument(marked, parser.takePictures());
 }
 
 }  // namespace kolvex
