@@ -3,6 +3,7 @@
 //
 //   kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
 //                [--processors <n>] [--quiet] <file>...
+//   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //
 // Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
 //   ok     <seconds>  copy|encode  <source>  <output>...
@@ -31,6 +32,7 @@
 
 #include "RealEngines.h"
 #include "core/services/Log.h"
+#include "core/services/WorkInProgress.h"
 
 namespace {
 
@@ -40,6 +42,7 @@ using namespace kolvex;
 const char* const kUsage =
     "usage: kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
     "                    [--processors <n>] [--quiet] <file>...\n"
+    "       kolvex-drive --sweep\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
     "  preserveMetadata, allowPassthrough, flipHorizontal, flipVertical, invertPageSelection (true/false)\n";
@@ -127,6 +130,7 @@ struct Request {
     ConversionOptions options = ConversionOptions::defaults();
     std::vector<fs::path> files;
     bool quiet = false;
+    bool sweep = false;
 };
 
 Request parse(int argc, char** argv) {
@@ -155,12 +159,18 @@ Request parse(int argc, char** argv) {
             request.processors = static_cast<int>(number(value(i)));
         } else if (arg == "--quiet") {
             request.quiet = true;
+        } else if (arg == "--sweep") {
+            request.sweep = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else {
             throw UsageError{fmt::format("unknown argument: {}", arg)};
         }
+    }
+    if (request.sweep) {
+        if (request.target || request.tool || !request.files.empty()) throw UsageError{"--sweep takes nothing else"};
+        return request;
     }
     if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
     if (request.files.empty()) throw UsageError{"no files given"};
@@ -176,6 +186,11 @@ int main(int argc, char** argv) {
     } catch (const UsageError& error) {
         std::fprintf(stderr, "kolvex-drive: %s\n%s", error.message.c_str(), kUsage);
         return 2;
+    }
+
+    if (request.sweep) {
+        std::printf("swept\t%d\n", WorkInProgress::shared().sweep());
+        return 0;
     }
 
     // Qt and ffmpeg's encoder list cost a tenth of a second each: start them only for the
