@@ -12,11 +12,11 @@
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
-#include "core/ffmpeg/FFmpegErrorMapper.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
@@ -204,7 +204,7 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
     watcher.cancel();
 
     if (result.exitCode != 0) {
-        const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
+        const auto error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
         removeQuietly(job.destination);
         throw error;
     }
@@ -405,7 +405,7 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
             if (progress) progress(1.0);
             return std::vector<fs::path>{job.destination};
         }
-        const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
+        const auto error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
         removeQuietly(job.destination);
         throw error;
     });
