@@ -28,6 +28,7 @@
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/TemporaryFileManager.h"
+#include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
 #include "ui/windows/AboutView.h"
 #include "ui/windows/EditingMenu.h"
@@ -126,6 +127,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     Log::Interval interval("applicationDidFinishLaunching");
     Log::app().info("Kolvex launched — build {}", *buildinfo::kVersion ? buildinfo::kVersion : "dev");
     TemporaryFileManager::shared().reapOrphans(3600);
+    WorkInProgress::shared().sweep();  // partial outputs of a run that was killed
     if (m_env.applyAppearance) applyAppearance(m_settings.preferences().appearance);
 
     QPointer<AppDelegate> self(this);
@@ -150,8 +152,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, inProcessEngines()));
     if (!m_portal) return;
     m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
-    m_portal->onCompleted = [self](const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
-        if (self) self->conversionsCompleted(outputs, sources);
+    m_portal->onCompleted = [self](const RunReport& report) {
+        if (self) self->conversionsCompleted(report);
     };
     m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
         if (self) self->m_flow.collectParameters(target, payload, false);
@@ -173,7 +175,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         QThreadPool::globalInstance()->start([updater] { updater->checkForUpdates(); });
     };
     commands.onCancelConversion = [self] {
-        if (self && self->m_portal) self->m_portal->cancelAll();
+        if (self && self->m_portal) self->m_portal->cancelAllConversions();
     };
     if (m_env.makeMenuBar) m_menuBar = m_env.makeMenuBar(std::move(commands));
 
@@ -187,7 +189,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             return self && self->m_portal ? self->m_portal->activeConversions() : std::vector<PortalConnection::Conversion>{};
         };
         m_menuBar->onCancelOneConversion = [self](const Uuid& id) {
-            if (self && self->m_portal) self->m_portal->cancel(id);
+            if (self && self->m_portal) self->m_portal->cancelConversion(id);
         };
     }
     m_portal->onProgressChanged = [self](std::optional<double> progress, std::optional<std::string> description) {
@@ -244,7 +246,9 @@ void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
     }
 }
 
-void AppDelegate::conversionsCompleted(const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
+void AppDelegate::conversionsCompleted(const RunReport& report) {
+    const auto& outputs = report.outputs;
+    const auto& sources = report.sources;
     if (!outputs.empty()) {
         // A run that made several outputs from one source (a split) pairs each with that source.
         std::vector<fs::path> padded = sources;
@@ -255,7 +259,8 @@ void AppDelegate::conversionsCompleted(const std::vector<fs::path>& outputs, con
         for (std::size_t i = 0; i < outputs.size(); ++i) records.emplace_back(outputs[i], padded[i], now);
         if (m_env.defaults) RecentConversionsStore::record(records, *m_env.defaults);
     }
-    if (m_env.notifier) m_env.notifier->announce(outputs, sources, m_conversionIsBackgrounded);
+    if (m_menuBar && !report.failures.empty()) m_menuBar->showFailure(ConversionNotifier::failureLine(report));
+    if (m_env.notifier) m_env.notifier->announce(report);
 }
 
 void AppDelegate::progressChanged(std::optional<double> progress, const std::optional<std::string>& description) {

@@ -77,9 +77,9 @@ public:
 
     static void applyAppearance(Preferences::Appearance appearance);
 
-    // A finished run: recorded among the recent conversions and announced.
-    void conversionsCompleted(const std::vector<std::filesystem::path>& outputs,
-                              const std::vector<std::filesystem::path>& sources);
+    // A finished run: its outputs recorded among the recent conversions, its outputs and
+    // failures announced, its failures shown in the tray.
+    void conversionsCompleted(const RunReport& report);
     void progressChanged(std::optional<double> progress, const std::optional<std::string>& description);
 
     // The FFmpeg attach with a located pair and its encoders (GUI thread).

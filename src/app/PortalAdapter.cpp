@@ -17,9 +17,8 @@ public:
                                std::shared_ptr<ConversionCoordinator> coordinator)
         : m_controller(trigger, std::move(registry), std::move(coordinator)) {
         PortalModel& model = m_controller.model();
-        model.onCompleted = [this](const std::vector<std::filesystem::path>& outputs,
-                                   const std::vector<std::filesystem::path>& sources) {
-            if (onCompleted) onCompleted(outputs, sources);
+        model.onCompleted = [this](const RunReport& report) {
+            if (onCompleted) onCompleted(report);
         };
         model.onNeedsParameters = [this](const RingTarget& target, const DragPayload& payload) {
             if (onNeedsParameters) onNeedsParameters(target, payload);
@@ -52,8 +51,8 @@ public:
             rows.push_back({running.id, running.label, running.progress, running.isForeground});
         return rows;
     }
-    void cancel(const Uuid& id) override { m_controller.cancelConversion(id); }
-    void cancelAll() override { m_controller.cancelAllWork(); }
+    void cancelConversion(const Uuid& id) override { m_controller.cancelConversion(id); }
+    void cancelAllConversions() override { m_controller.cancelAllConversions(); }
     void replaceProvider(std::shared_ptr<const FormatRegistry> registry,
                          std::shared_ptr<ConversionCoordinator> coordinator) override {
         m_controller.replaceEngines(std::move(registry), std::move(coordinator));

@@ -28,36 +28,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 bool sameFile(const fs::path& a, const fs::path& b) {
     std::error_code error;
     if (fs::equivalent(a, b, error)) return true;
     return paths::absolute(a) == paths::absolute(b);
 }
 
-// Claims "<name> part N.<ext>" beside the destination by creating it, so no file of the user's
-// is ever written over: a taken name moves on to "<name> part N 2.<ext>" and so on.
-fs::path reservePart(const fs::path& destination, int number) {
+// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
+// taken). Only looked for: the part takes the name when the whole split is done.
+fs::path partName(const fs::path& destination, int number, const FileManagerService& files) {
     const fs::path folder = paths::deletingLastComponent(destination);
     const std::string extension = paths::extension(destination);
     const std::string base = paths::stem(destination) + " part " + std::to_string(number);
     for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
         const fs::path candidate =
             folder / OutputNaming::filename(base, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno == EEXIST) continue;
-        if (errno == EACCES || errno == EPERM || errno == EROFS) throw ConversionError::insufficientPermissions(candidate);
-        throw fs::filesystem_error("Cannot create a part file", candidate, std::error_code(errno, std::generic_category()));
+        if (!files.itemExists(candidate)) return candidate;
     }
     throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(base, std::nullopt, extension));
+}
+
+// The job as ffmpeg sees it: writing to the staged file instead of the destination.
+ConversionJob writingTo(const ConversionJob& job, const fs::path& staged) {
+    return ConversionJob(job.source, job.additionalSources, staged, job.from, job.to, job.capability, job.options);
 }
 
 bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
@@ -122,9 +115,7 @@ std::vector<fs::path> FFmpegEngine::convert(const ConversionJob& job, const Prog
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
-    auto outputs = run(job, progress, stop);
-    if (!outputs.empty()) CompressionGuard::keepSmaller(job, outputs.front());
-    return outputs;
+    return run(job, progress, stop);
 }
 
 std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
@@ -156,6 +147,13 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
 }
 
 std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
+    StagedOutput output = stage(job, progress, stop);
+    output.commit();
+    if (progress) progress(1.0);
+    return {job.destination};
+}
+
+StagedOutput FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -175,7 +173,8 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
 
     const auto decision = PassthroughPlanner::decide(job, probe);
     Log::engine().info("{}→{}: {}", job.from.label, job.to.label, decision.reason);
-    const auto arguments = FFmpegArguments::build(job, decision, probe);
+    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
+    const auto arguments = FFmpegArguments::build(writingTo(job, output.path()), decision, probe);
 
     // Lines arrive on the runner's thread while the watcher reports from its own: one lock keeps
     // the parser consistent, and the consumer keeps the highest fraction it sees.
@@ -189,7 +188,7 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
     PassthroughProgressWatcher::Handle watcher;
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files))
-            watcher = PassthroughProgressWatcher::watch(job.destination, *expected, PassthroughProgressWatcher::interval,
+            watcher = PassthroughProgressWatcher::watch(output.path(), *expected, PassthroughProgressWatcher::interval,
                                                         progress, *m_files);
     }
 
@@ -198,25 +197,20 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
         result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
     } catch (...) {
         watcher.cancel();
-        removeQuietly(job.destination);
         throw;
     }
     watcher.cancel();
 
-    if (result.exitCode != 0) {
-        const auto error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
-        removeQuietly(job.destination);
-        throw error;
-    }
-    const auto size = m_files->size(job.destination);
+    if (result.exitCode != 0)
+        throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
+    const auto size = m_files->size(output.path());
     if (!size || *size < 1) {
-        // A zero-byte file is no output: never leave it behind as if it were one.
-        removeQuietly(job.destination);
+        // A zero-byte file is no output: never put it in place as if it were one.
         throw ConversionError::backendFailure("ffmpeg", 0,
                                               "ffmpeg reported success but wrote no output\n" + result.standardError());
     }
-    report(1.0);
-    return {job.destination};
+    CompressionGuard::keepSmaller(job, output.path());
+    return output;
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
@@ -275,27 +269,24 @@ std::vector<fs::path> FFmpegEngine::split(const ConversionJob& job, const Progre
         throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
 
     const size_t count = points.size() + 1;
-    std::vector<fs::path> parts;  // every file claimed so far: ours to remove when the split fails
-    try {
-        for (size_t i = 0; i < count; ++i) {
-            const fs::path part = reservePart(job.destination, static_cast<int>(i + 1));
-            parts.push_back(part);
-            ConversionOptions options = job.options;
-            options.splitPoints.clear();
-            options.tool = "trim";
-            options.allowPassthrough = true;
-            options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
-            options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
-            const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
-            const double share = 1.0 / static_cast<double>(count);
-            run(partJob, [&, i, share](double fraction) {
-                if (progress) progress(static_cast<double>(i) * share + fraction * share);
-            }, stop);
-        }
-    } catch (...) {
-        for (const auto& part : parts) removeQuietly(part);
-        throw;
+    std::vector<fs::path> parts;
+    std::vector<StagedOutput> staged;
+    for (size_t i = 0; i < count; ++i) {
+        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
+        parts.push_back(part);
+        ConversionOptions options = job.options;
+        options.splitPoints.clear();
+        options.tool = "trim";
+        options.allowPassthrough = true;
+        options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
+        options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
+        const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
+        const double share = 1.0 / static_cast<double>(count);
+        staged.push_back(stage(partJob, [&, i, share](double fraction) {
+            if (progress) progress(static_cast<double>(i) * share + fraction * share);
+        }, stop));
     }
+    StagedOutput::commitAll(staged);
     if (progress) progress(1.0);
     return parts;
 }
@@ -379,7 +370,9 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
         std::lock_guard lock(trackerLock);
         if (const auto fraction = parser.consume(line); fraction && progress) progress(*fraction);
     };
-    auto arguments = streamCopy ? streamCopyArguments(job) : normalisingArguments(job, sources, plan);
+    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
+    const ConversionJob staged = writingTo(job, output.path());
+    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {
@@ -392,22 +385,14 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
             }
             std::replace(arguments.begin(), arguments.end(), std::string(kPlaylistPlaceholder), list.string());
         }
-        ProcessResult result;
-        try {
-            result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
-        } catch (...) {
-            // A cancelled or failed merge leaves no partial file behind.
-            removeQuietly(job.destination);
-            throw;
+        const ProcessResult result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
+        const auto size = m_files->size(output.path());
+        if (result.exitCode != 0 || !size || *size < 1) {
+            throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
         }
-        const auto size = m_files->size(job.destination);
-        if (result.exitCode == 0 && size && *size >= 1) {
-            if (progress) progress(1.0);
-            return std::vector<fs::path>{job.destination};
-        }
-        const auto error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
-        removeQuietly(job.destination);
-        throw error;
+        output.commit();
+        if (progress) progress(1.0);
+        return std::vector<fs::path>{job.destination};
     });
 }
 

@@ -14,6 +14,7 @@
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/services/FileManagerService.h"
+#include "core/services/StagedOutput.h"
 #include "core/services/TemporaryFileManager.h"
 
 namespace kolvex {
@@ -45,11 +46,12 @@ public:
     bool canHandle(const ConversionJob& job) const override;
     // Runs on a worker thread and blocks until ffmpeg has ended. Reports 0.02 before probing,
     // ffmpeg's progress (and, for a stream copy, the growing output's share) and 1.0 once the
-    // output is verified. On any failure or cancel the destination is removed before throwing.
+    // output is verified. ffmpeg writes under a hidden name beside the destination, which takes
+    // the final name only once complete; a failure or cancel leaves nothing.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 
-    // One ffmpeg run for one job: probe, plan, run, check the output.
+    // One ffmpeg run for one job: probe, plan, run, check the output, move it into place.
     std::vector<std::filesystem::path> run(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const;
 
@@ -79,9 +81,11 @@ public:
     const MediaProbing& prober() const { return *m_prober; }
 
 private:
+    // run() without the move into place: the checked output, staged.
+    StagedOutput stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
-    // trim run each, one after another. A part never replaces an existing file; a failure removes
-    // the parts already written.
+    // trim run each, one after another. The parts take their names together once all are
+    // written, never over an existing file; a failure or cancel leaves none.
     std::vector<std::filesystem::path> split(const ConversionJob& job, const ProgressCallback& progress,
                                              std::stop_token stop) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
