@@ -1,6 +1,7 @@
 #include "app/PortalAdapter.h"
 
-#include "app/ToolSheets.h"
+#include "app/ParameterWait.h"
+
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/format/FormatRegistry.h"
 #include "ui/portal/PortalController.h"
@@ -15,7 +16,10 @@ class PortalControllerConnection final : public PortalConnection {
 public:
     PortalControllerConnection(TriggerModifier trigger, std::shared_ptr<const FormatRegistry> registry,
                                std::shared_ptr<ConversionCoordinator> coordinator)
-        : m_controller(trigger, std::move(registry), std::move(coordinator)) {
+        : m_controller(trigger, std::move(registry), std::move(coordinator)),
+          m_wait(m_controller.model(), [this] {
+              if (onParametersWithdrawn) onParametersWithdrawn();
+          }) {
         PortalModel& model = m_controller.model();
         model.onCompleted = [this](const RunReport& report) {
             if (onCompleted) onCompleted(report);
@@ -57,23 +61,28 @@ public:
                          std::shared_ptr<ConversionCoordinator> coordinator) override {
         m_controller.replaceEngines(std::move(registry), std::move(coordinator));
     }
-    void applyParameters(const ConversionOptions& options) override { m_controller.model().applyParameters(options); }
+    void applyParameters(const ConversionOptions& options) override {
+        m_wait.answering([&] { m_controller.model().applyParameters(options); });
+    }
     void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) override {
-        m_controller.model().applyParameters(options, ordering);
+        m_wait.answering([&] { m_controller.model().applyParameters(options, ordering); });
     }
     void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) override {
-        m_controller.model().applyParameters(options, url);
+        m_wait.answering([&] { m_controller.model().applyParameters(options, url); });
     }
     void finishParameterRun(const std::vector<PendingFile>& pending) override {
         std::vector<PortalModel::PendingFile> files;
         for (const auto& [url, options] : pending) files.push_back({url, options});
-        m_controller.model().finishParameterRun(files);
+        m_wait.answering([&] { m_controller.model().finishParameterRun(files); });
     }
-    void discardParameters() override { m_controller.model().discardParameters(); }
+    void discardParameters() override {
+        m_wait.answering([&] { m_controller.model().discardParameters(); });
+    }
     QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
 
 private:
     PortalController m_controller;
+    ParameterWait m_wait;
 };
 
 }  // namespace
@@ -83,10 +92,6 @@ PortalFactory portalFactory() {
               std::shared_ptr<ConversionCoordinator> coordinator) -> std::unique_ptr<PortalConnection> {
         return std::make_unique<PortalControllerConnection>(trigger, std::move(registry), std::move(coordinator));
     };
-}
-
-std::shared_ptr<ToolSheetPresenter> toolSheetPresenter() {
-    return std::make_shared<ToolSheets>(ToolSheets::desktop());
 }
 
 }  // namespace kolvex

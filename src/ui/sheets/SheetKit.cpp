@@ -4,21 +4,41 @@
 #include <QFontDatabase>
 #include <QKeySequence>
 #include <QShortcut>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace kolvex::sheetkit {
 
+namespace {
+
+constexpr double kDesignedBodyPoints = 10;
+
+}  // namespace
+
+double points(double designed) {
+    const double body = QApplication::font().pointSizeF();
+    return body > 0 ? designed * body / kDesignedBodyPoints : designed;
+}
+
 QLabel* label(const QString& text, double pointSize, QFont::Weight weight, bool secondaryStyle, bool monospaced) {
     auto* l = new QLabel(text);
     QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
-    font.setPointSizeF(pointSize);
+    font.setPointSizeF(points(pointSize));
     font.setWeight(weight);
     l->setFont(font);
     if (secondaryStyle) {
         QPalette palette = l->palette();
         palette.setColor(QPalette::WindowText, secondary(l));
         l->setPalette(palette);
+    }
+    return l;
+}
+
+QLabel* title(const QString& text, int width) {
+    auto* l = label(text, 14, QFont::DemiBold);
+    const QString shown = l->fontMetrics().elidedText(text, Qt::ElideMiddle, width);
+    if (shown != text) {
+        l->setText(shown);
+        l->setToolTip(text);
     }
     return l;
 }
@@ -75,16 +95,6 @@ Figure figure(const QString& caption, bool emphasised, bool withDetail) {
         column->addWidget(f.detail);
     }
     return f;
-}
-
-void postToGuiThread(std::function<void()> call) {
-    // The application object outlives every sheet; the call itself checks its owner.
-    if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
-}
-
-void startOnWorker(std::function<void()> job) {
-    QThreadPool::globalInstance()->start(std::move(job));
 }
 
 }  // namespace kolvex::sheetkit
