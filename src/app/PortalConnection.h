@@ -74,6 +74,9 @@ public:
     // A run (or a batch) ended: what it made and what failed.
     std::function<void(const RunReport&)> onCompleted;
     std::function<void(const RingTarget&, const DragPayload&)> onNeedsParameters;
+    // The Portal stopped waiting for the parameters it asked for (Escape, its Cancel, the
+    // tray's Cancel); not called for the shell's own answers (applyParameters…, discard).
+    std::function<void()> onParametersWithdrawn;
     std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
 };
 

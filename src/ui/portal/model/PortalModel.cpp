@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTextBoundaryFinder>
 
+#include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 #include "ui/anim/ReduceMotion.h"
@@ -72,9 +73,7 @@ PortalModel::~PortalModel() {
 }
 
 const std::set<std::string>& PortalModel::toolsNeedingParameters() {
-    static const std::set<std::string> ids{"crop",   "trim",     "rotate",        "flip", "resize",
-                                           "compress", "extract-audio", "split", "merge"};
-    return ids;
+    return toolsWithSheets();
 }
 
 // ---------------------------------------------------------------------------------------------
