@@ -330,6 +330,7 @@ ConversionResult ConversionCoordinator::executeGuarded(const ConversionJob& job,
 ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int index, BatchProgressTracker& tracker,
                                                 std::set<EngineID> attempted, const std::stop_token& stop) const {
     const auto start = std::chrono::steady_clock::now();
+    bool copied = false;  // what the engine that ran says of its output
     auto finish = [&](std::vector<fs::path> outputs, std::optional<ConversionError> error) {
         ConversionResult result;
         result.id = job.id;
@@ -337,7 +338,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         result.error = std::move(error);
         if (!result.error) result.outputs = std::move(outputs);
         result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        result.usedPassthrough = !result.error && job.canPassthrough();
+        result.usedPassthrough = !result.error && copied;
         if (!result.error) result.note = notice(job, result.outputs, *m_files);
         return result;
     };
@@ -384,6 +385,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             if (available && *available < required) throw ConversionError::insufficientDiskSpace(required, *available);
         }
         outputs = planned->convert(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
+        copied = planned->copiedEncodedData(job);
         if (outputs.empty()) {
             error = ConversionError::backendFailure(planned->id().rawValue, -1, "The conversion finished without writing a file");
         }

@@ -26,6 +26,10 @@ public:
     // OperationCancelled when `stop` is requested; partial outputs are removed first.
     virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const = 0;
+    // Whether a job this engine carried out kept the source's encoded data as it was (a stream
+    // copy): what the result reports as passthrough. By default what the plan allowed; an
+    // engine that re-encodes some of those jobs anyway says so. Asked after a success only.
+    virtual bool copiedEncodedData(const ConversionJob& job) const { return job.canPassthrough(); }
 };
 
 }  // namespace kolvex

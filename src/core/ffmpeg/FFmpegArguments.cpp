@@ -10,6 +10,7 @@
 #include <fmt/ranges.h>
 
 #include "core/conversion/SizeEstimator.h"
+#include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/services/PathUtils.h"
@@ -40,11 +41,14 @@ Arguments audioBitrateArguments(const ConversionJob& job) {
     return {"-b:a", fmt::format("{}k", kilobits)};
 }
 
-Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo) {
+Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const std::optional<MediaProbe>& probe) {
     Arguments args;
-    if (dropsVideo)
-        args = {"-vn", "-map", "0:a:0", "-c:a", "copy"};
-    else if (isTool(job, "remove-audio"))
+    if (dropsVideo) {
+        args = AudioTagArguments::mapping(job, probe);
+        append(args, {"-c:a", "copy"});
+        return args;
+    }
+    if (isTool(job, "remove-audio"))
         args = {"-map", "0:v:0", "-an", "-c", "copy", "-sn", "-dn"};
     else
         args = {"-map", "0:v:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
@@ -91,13 +95,13 @@ Arguments imageArguments(const ConversionJob& job) {
 }
 
 Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
-    Arguments args = {"-vn", "-map", "0:a:0"};
+    Arguments args = AudioTagArguments::mapping(job, probe);
     if (isTool(job, "normalize"))
         append(args, {"-af", FFmpegArguments::loudnessFilter(probe ? probe->audioSampleRate : std::nullopt)});
-    append(args, {"-c:a", FFmpegArguments::audioEncoder(job.to)});
+    const auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
     if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
-    append(args, metadataStrip(job));
     return args;
 }
 
@@ -142,7 +146,7 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
         const double length = options.trimStart ? *options.trimEnd - *options.trimStart : *options.trimEnd;
         if (length > 0) append(args, {"-t", timestamp(length)});
     }
-    append(args, decision.isPassthrough() ? passthroughMapping(job, decision.dropsVideo) : encodeMapping(job, probe));
+    append(args, decision.isPassthrough() ? passthroughMapping(job, decision.dropsVideo, probe) : encodeMapping(job, probe));
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
     return args;

@@ -75,6 +75,11 @@ std::optional<int64_t> wholeNumberMember(const Json& object, const char* key) {
     return std::nullopt;
 }
 
+bool isAttachedPicture(const Json& stream) {
+    const Json* disposition = member(stream, "disposition");
+    return disposition && wholeNumberMember(*disposition, "attached_pic").value_or(0) == 1;
+}
+
 }  // namespace
 
 MediaProbe FFprobeProber::probe(const fs::path& url, std::stop_token stop) const {
@@ -111,6 +116,12 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
     for (const Json* stream : streams) {
         const auto type = stringMember(*stream, "codec_type");
         if (!type) continue;
+        if (*type == "video" && isAttachedPicture(*stream)) {
+            if (!probe.coverCodec) {
+                probe.coverCodec = stringMember(*stream, "codec_name");
+                probe.coverStreamIndex = wholeNumberMember(*stream, "index");
+            }
+        }
         if (*type == "video" && !video) video = stream;
         if (*type == "audio") {
             if (!audio) audio = stream;
@@ -135,6 +146,12 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
         probe.audioBitrate = integerTextMember(*audio, "bit_rate");
         probe.audioSampleRate = integerTextMember(*audio, "sample_rate");
         probe.audioChannels = wholeNumberMember(*audio, "channels");
+        // Lossless decoders state their depth as raw bits; PCM as its coded sample size.
+        probe.audioBitsPerSample = integerTextMember(*audio, "bits_per_raw_sample");
+        if (!probe.audioBitsPerSample || *probe.audioBitsPerSample <= 0) {
+            const auto coded = wholeNumberMember(*audio, "bits_per_sample");
+            probe.audioBitsPerSample = coded && *coded > 0 ? coded : std::nullopt;
+        }
     }
     return probe;
 }
