@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -177,17 +178,32 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Qt and ffmpeg's encoder list cost a tenth of a second each: start them only for the
+    // requests that need them.
+    RealEngines::Needs needs;
+    try {
+        needs = RealEngines::needs(FormatRegistry::loadBundled(), request.files,
+                                   request.target ? std::optional(FormatID(*request.target)) : std::nullopt);
+    } catch (const std::exception&) {
+        // The registry's own error is reported below.
+    }
 #ifdef KOLVEX_HAVE_DOCUMENT
     // The document engine lays text out with Qt; no window is ever shown.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::unique_ptr<QGuiApplication> application;
     int qtArgc = 1;
-    QGuiApplication application(qtArgc, argv);
+    if (needs.qt) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        application = std::make_unique<QGuiApplication>(qtArgc, argv);
+    }
 #endif
 
     std::unique_ptr<ConversionCoordinator> coordinator;
     try {
-        const RealEngines real = RealEngines::assemble();
-        for (const auto& missing : real.unavailable) std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());
+        const RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), needs.ffmpeg);
+        for (const auto& missing : real.unavailable) {
+            if (!needs.ffmpeg && missing.starts_with("ffmpeg:")) continue;
+            std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());
+        }
         coordinator = real.coordinator(request.processors);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kolvex-drive: %s\n", error.what());

@@ -46,6 +46,9 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
                                                                   ->set("size", VIPS_SIZE_DOWN));
         }
         vips::VOption* options = image::ImageFormatTable::saverOptions(*codec, quality);
+        // WebP's quickest search costs a page about what PNG's deflate does; its default one
+        // takes twice that for files about a fifth smaller (still a third smaller than PNG).
+        if (codec->saver == "webpsave") options->set("effort", 0);
         options->set("in", picture);
         options->set("filename", output.path().c_str());
         vips::VImage::call(std::string(codec->saver).c_str(), options);

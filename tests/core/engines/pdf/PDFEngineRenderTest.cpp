@@ -207,6 +207,25 @@ TEST(PDFEngineRenderPages, DrawPagesAsViewersShowThem) {
     }
 }
 
+TEST(PDFEngineRenderPages, WritesCompressedTiffAndWebpPages) {
+    TempDir dir;
+    writeTestPdf(dir / "letter.pdf", numberedPages(3, 612, 792));
+    const PDFEngine engine;
+    const int64_t raw = 1275 * 1650 * 3;  // one page at 150 dpi, uncompressed
+    for (const auto& [id, type] : {std::pair{"tiff", "image/tiff"}, std::pair{"webp", "image/webp"}}) {
+        SCOPED_TRACE(id);
+        auto pages = engine.convert(
+            makeJob(dir / "letter.pdf", dir / (std::string("page.") + id), pdfFormat(), imageFormat(id, type, id),
+                    withDpi(150)),
+            {}, {});
+        ASSERT_EQ(pages.size(), 3u);
+        for (const auto& page : pages) {
+            EXPECT_EQ(imageSize(page), std::make_pair(1275, 1650));
+            EXPECT_LT(static_cast<int64_t>(std::filesystem::file_size(page)), raw / 20) << page;
+        }
+    }
+}
+
 TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
     TempDir dir;
     writeTestPdf(dir / "good.pdf", numberedPages(3));
