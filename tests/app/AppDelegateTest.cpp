@@ -120,12 +120,15 @@ TEST(AppDelegate, WelcomeOnlyOnTheFirstLaunch) {
     EXPECT_EQ(second.delegate->welcomeWindow(), nullptr);
 }
 
-TEST(AppDelegate, ManifestFailureLeavesOnlyTheProcess) {
+TEST(AppDelegate, ManifestFailureIsToldAndEndsTheLaunch) {
     Fixture f;
     LogCapture log;
     auto env = f.environment();
     env.loadRegistry = []() -> FormatRegistry { throw FormatRegistry::LoadError::manifestMissing(); };
+    std::vector<std::string> aborted;
+    env.abortLaunch = [&aborted](const std::string& reason) { aborted.push_back(reason); };
     f.launch(std::move(env));
+    EXPECT_EQ(aborted, std::vector<std::string>{"manifestMissing"});
     EXPECT_EQ(f.portal, nullptr);
     EXPECT_EQ(f.delegate->menuBar(), nullptr);
     EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
@@ -266,12 +269,20 @@ TEST(AppDelegate, ReopenShowsTheWelcomeOnlyWhenNothingIsVisible) {
     Fixture f;
     f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
     f.launch();
-    f.delegate->showSettings();
-    EXPECT_TRUE(f.delegate->handleReopen(true));
-    EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
-    f.delegate->settingsWindow()->close();
+    // A tray keeps a visible top-level window of its own for the icon; it is none of ours.
+    QWidget trayIconWindow(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+    trayIconWindow.resize(22, 22);
+    trayIconWindow.show();
     EXPECT_TRUE(f.delegate->handleReopen(false));
     ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
+    f.delegate->welcomeWindow()->close();
+
+    f.delegate->showSettings();
+    EXPECT_TRUE(f.delegate->handleReopen(false));
+    EXPECT_FALSE(f.delegate->welcomeWindow()->isVisible()) << "the settings window is up";
+    f.delegate->settingsWindow()->close();
+    EXPECT_TRUE(f.delegate->handleReopen(false));
     EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
 }
 

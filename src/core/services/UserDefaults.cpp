@@ -80,6 +80,24 @@ std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
     return out;
 }
 
+// Data that is itself JSON (the preferences and recent-conversion records) is stored as that
+// JSON, so the file stays readable; only when it reads back byte for byte. Anything else is
+// base64 text, which every version reads.
+nlohmann::json encodeData(const DefaultsData& data) {
+    const std::string text = data.text();
+    nlohmann::json parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_discarded() && (parsed.is_object() || parsed.is_array())) {
+        std::string again;
+        try {
+            again = parsed.dump();
+        } catch (const nlohmann::json::exception&) {
+            again.clear();
+        }
+        if (again == text) return {{"type", "data"}, {"json", std::move(parsed)}};
+    }
+    return {{"type", "data"}, {"value", base64Encode(data.bytes)}};
+}
+
 nlohmann::json encodeValue(const UserDefaults::Value& value) {
     return std::visit(
         [](const auto& v) -> nlohmann::json {
@@ -88,12 +106,21 @@ nlohmann::json encodeValue(const UserDefaults::Value& value) {
             else if constexpr (std::is_same_v<T, int64_t>) return {{"type", "integer"}, {"value", v}};
             else if constexpr (std::is_same_v<T, double>) return {{"type", "double"}, {"value", v}};
             else if constexpr (std::is_same_v<T, std::string>) return {{"type", "string"}, {"value", v}};
-            else return {{"type", "data"}, {"value", base64Encode(v.bytes)}};
+            else return encodeData(v);
         },
         value);
 }
 
 std::optional<UserDefaults::Value> decodeValue(const nlohmann::json& entry) {
+    if (entry.is_object() && entry.contains("type") && entry["type"] == "data" && entry.contains("json")) {
+        const auto& json = entry["json"];
+        if (!json.is_object() && !json.is_array()) return std::nullopt;
+        try {
+            return UserDefaults::Value(DefaultsData::fromText(json.dump()));
+        } catch (const nlohmann::json::exception&) {
+            return std::nullopt;
+        }
+    }
     if (!entry.is_object() || !entry.contains("type") || !entry.contains("value")) return std::nullopt;
     const auto& type = entry["type"];
     const auto& value = entry["value"];

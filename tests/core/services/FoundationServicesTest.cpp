@@ -87,6 +87,17 @@ TEST(ResourceBundle, FindsTheCoreBundleFromTheBuildTree) {
     EXPECT_TRUE(fs::exists(*bundle / "FormatManifest.json"));
 }
 
+TEST(ResourceBundle, OnlyProgramsInsideTheBuildStageSearchIt) {
+    const auto here = ResourceBundle::SearchBases::current();
+    ASSERT_TRUE(here.executableFolder);
+    EXPECT_TRUE(here.coreFolder) << "this test runs from the build stage";
+    // The same program copied elsewhere looks only beside itself.
+    const auto copy = ResourceBundle::SearchBases::forExecutable("/opt/elsewhere/bin/kolvex");
+    for (const auto& base : copy.ordered())
+        EXPECT_EQ(base.string().rfind("/opt/elsewhere", 0), 0u) << base;
+    EXPECT_EQ(copy.coreResources, fs::path("/opt/elsewhere/share/kolvex"));
+}
+
 TEST(Log, CaptureSeesEveryCategory) {
     LogCapture capture;
     Log::conversion().info("Loaded {} formats", 3);
