@@ -421,8 +421,8 @@ TEST_F(ImageEngineTest, HostileInputsFailCleanlyAndQuickly) {
         {"text.png", std::string(400, 't'), "png", ConversionError::Kind::corruptedInput},
         {"empty.png", "", "png", ConversionError::Kind::corruptedInput},
         {"postscript.ico", "%!PS-Adobe-3.0\n0 0 moveto showpage\n", "ico", ConversionError::Kind::corruptedInput},
-        {"bomb.png", bomb, "png", ConversionError::Kind::backendFailure},
-        {"bomb.jpg", jpgBomb, "jpg", ConversionError::Kind::backendFailure},
+        {"bomb.png", bomb, "png", ConversionError::Kind::corruptedInput},
+        {"bomb.jpg", jpgBomb, "jpg", ConversionError::Kind::corruptedInput},
     };
     for (const auto& row : rows) {
         for (std::string to : {"webp", "png"}) {

@@ -212,7 +212,7 @@ TEST(ImageToPdf, RefusesImagesItCannotRead) {
                                   {"text.png", ConversionError::Kind::corruptedInput},
                                   {"empty.png", ConversionError::Kind::corruptedInput},
                                   {"missing.png", ConversionError::Kind::corruptedInput},
-                                  {"bomb.png", ConversionError::Kind::backendFailure}};
+                                  {"bomb.png", ConversionError::Kind::corruptedInput}};
     for (const Case& c : cases) {
         TempDir out;
         ConversionError error = conversionErrorOf(

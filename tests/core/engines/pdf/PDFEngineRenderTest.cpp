@@ -247,7 +247,7 @@ TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
                                   {"text.pdf", ConversionError::Kind::corruptedInput},
                                   {"empty.pdf", ConversionError::Kind::corruptedInput},
                                   {"zero.pdf", ConversionError::Kind::corruptedInput},
-                                  {"locked.pdf", ConversionError::Kind::insufficientPermissions},
+                                  {"locked.pdf", ConversionError::Kind::corruptedInput},
                                   {"missing.pdf", ConversionError::Kind::corruptedInput}};
     const PDFEngine engine;
     for (const Case& c : cases) {
