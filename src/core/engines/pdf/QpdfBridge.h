@@ -7,7 +7,6 @@
 #include <array>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace kolvex::qpdf_bridge {
