@@ -15,7 +15,7 @@ QpdfDocument::Handle QpdfDocument::open(const std::filesystem::path& file) {
 }
 
 ConversionError QpdfDocument::passwordProtected(const std::filesystem::path& file) {
-    return ConversionError::insufficientPermissions(file);
+    return ConversionError::passwordProtected(file);
 }
 
 void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
