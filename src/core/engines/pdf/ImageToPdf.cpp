@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <fmt/format.h>
 #include <vips/vips8>
 
 #include "core/engines/image/ImageFormatTable.h"

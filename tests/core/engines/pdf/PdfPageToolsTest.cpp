@@ -257,6 +257,7 @@ TEST(PdfTools, KeepARestrictedSourcesEncryptionAndRefuseOneThatNeedsAPassword) {
         ConversionError error = conversionErrorOf(
             [&] { engine.convert(toolJob(tool, dir / "locked.pdf", out / "x.pdf", options, more), {}, {}); });
         EXPECT_EQ(error, ConversionError::passwordProtected(dir / "locked.pdf"));
+        EXPECT_EQ(error.shortDescription(), "locked.pdf is password-protected");
         EXPECT_FALSE(std::filesystem::exists(out / "x.pdf"));
     }
 
