@@ -1,11 +1,16 @@
 // kolvex-drive: runs one conversion or tool request through the real coordinator and engines over
 // the files given, then prints one line per result and the wall time. For benchmarks and tests.
 //
-//   kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
+//   kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
 //                [--processors <n>] [--quiet] <file>...
+//
+// --ring builds the request as a drop on the Portal's format target does: options and output
+// folder from the stored preferences ($XDG_CONFIG_HOME/kolvex/defaults.json), through the same
+// code; --set and --out then change it further.
 //
 // Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
 //   ok     <seconds>  copy|encode  <source>  <output>...
+//   note   <source>  <the result's note>        (after its ok line, when the result has one)
 //   error  <seconds>  <source>  <kind>  <message>
 //   wall   <seconds>  <succeeded>  <failed>
 // Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error.
@@ -30,6 +35,8 @@
 
 #include "RealEngines.h"
 #include "core/services/Log.h"
+#include "core/services/Preferences.h"
+#include "core/services/UserDefaults.h"
 
 namespace {
 
@@ -37,7 +44,7 @@ namespace fs = std::filesystem;
 using namespace kolvex;
 
 const char* const kUsage =
-    "usage: kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
+    "usage: kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
     "                    [--processors <n>] [--quiet] <file>...\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
@@ -124,7 +131,9 @@ struct Request {
     std::optional<fs::path> outputDirectory;
     std::optional<int> processors;
     ConversionOptions options = ConversionOptions::defaults();
+    std::vector<std::string> assignments;  // the --set arguments, in order
     std::vector<fs::path> files;
+    bool ring = false;
     bool quiet = false;
 };
 
@@ -149,7 +158,10 @@ Request parse(int argc, char** argv) {
         } else if (arg == "--out") {
             request.outputDirectory = fs::absolute(value(i));
         } else if (arg == "--set") {
-            setOption(request.options, value(i));
+            request.assignments.push_back(value(i));
+            setOption(request.options, request.assignments.back());
+        } else if (arg == "--ring") {
+            request.ring = true;
         } else if (arg == "--processors") {
             request.processors = static_cast<int>(number(value(i)));
         } else if (arg == "--quiet") {
@@ -162,6 +174,7 @@ Request parse(int argc, char** argv) {
         }
     }
     if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
+    if (request.ring && !request.target) throw UsageError{"--ring goes with --to"};
     if (request.files.empty()) throw UsageError{"no files given"};
     return request;
 }
@@ -185,10 +198,17 @@ int main(int argc, char** argv) {
 #endif
 
     std::unique_ptr<ConversionCoordinator> coordinator;
+    std::optional<ConversionIntent> ringIntent;
     try {
         const RealEngines real = RealEngines::assemble();
         for (const auto& missing : real.unavailable) std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());
         coordinator = real.coordinator(request.processors);
+        if (request.ring) {
+            const Preferences preferences = PreferencesStore::load(UserDefaults::standard());
+            ringIntent = preferences.formatIntent(request.files, FormatID(*request.target), real.registry.category(request.files));
+            for (const auto& assignment : request.assignments) setOption(ringIntent->options, assignment);
+            if (request.outputDirectory) ringIntent->outputDirectory = request.outputDirectory;
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kolvex-drive: %s\n", error.what());
         return 2;
@@ -196,7 +216,9 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     std::vector<ConversionResult> results;
-    if (request.target) {
+    if (ringIntent) {
+        results = coordinator->submit(*ringIntent);
+    } else if (request.target) {
         results = coordinator->submit(
             ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory});
     } else {
@@ -214,6 +236,8 @@ int main(int argc, char** argv) {
                                            printable(result.source.string()));
             for (const auto& output : result.outputs) line += "\t" + printable(output.string());
             std::puts(line.c_str());
+            if (result.note)
+                std::puts(fmt::format("note\t{}\t{}", printable(result.source.string()), printable(*result.note)).c_str());
         } else {
             ++failed;
             const std::string kind = result.error ? toString(result.error->kind()) : "none";

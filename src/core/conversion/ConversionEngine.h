@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <stop_token>
 #include <vector>
 
@@ -11,6 +13,15 @@ namespace kolvex {
 
 // Reports the fraction done, 0…1. May be called from any thread.
 using ProgressCallback = std::function<void(double)>;
+
+// What one conversion produced, and how.
+struct ConversionOutcome {
+    std::vector<std::filesystem::path> outputs;
+    // Every output was made by copying the source's streams as they are, not by re-encoding.
+    bool usedPassthrough = false;
+    // One sentence for the user about the result (what the output does not carry), if any.
+    std::optional<std::string> note;
+};
 
 // What every engine implements. Engines are shared by concurrent jobs: convert() must be
 // safe to call from several worker threads at once.
@@ -26,6 +37,13 @@ public:
     // OperationCancelled when `stop` is requested; partial outputs are removed first.
     virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const = 0;
+    // convert(), also saying how the outputs were made. The coordinator calls this one. Engines
+    // that copy streams or leave something out override it; for the others every output is
+    // made anew and there is nothing to say.
+    virtual ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const {
+        return {convert(job, progress, std::move(stop)), false, std::nullopt};
+    }
 };
 
 }  // namespace kolvex
