@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <fstream>
 #include <mutex>
 
@@ -14,6 +15,8 @@
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegErrorMapper.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
+#include "core/ffmpeg/KeyframeIndex.h"
+#include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
@@ -44,10 +47,11 @@ bool sameFile(const fs::path& a, const fs::path& b) {
 fs::path reservePart(const fs::path& destination, int number) {
     const fs::path folder = paths::deletingLastComponent(destination);
     const std::string extension = paths::extension(destination);
-    const std::string base = paths::stem(destination) + " part " + std::to_string(number);
+    const std::string label = " part " + std::to_string(number);
     for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
-        const fs::path candidate =
-            folder / OutputNaming::filename(base, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
+        const std::optional<int> numbered = suffix == 1 ? std::nullopt : std::optional(suffix);
+        // A long name loses characters of its stem, never the part label that tells parts apart.
+        const fs::path candidate = folder / OutputNaming::filename(paths::stem(destination), label, numbered, extension);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);
@@ -57,7 +61,8 @@ fs::path reservePart(const fs::path& destination, int number) {
         if (errno == EACCES || errno == EPERM || errno == EROFS) throw ConversionError::insufficientPermissions(candidate);
         throw fs::filesystem_error("Cannot create a part file", candidate, std::error_code(errno, std::generic_category()));
     }
-    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(base, std::nullopt, extension));
+    throw ConversionError::outputNameUnavailable(
+        folder / OutputNaming::filename(paths::stem(destination), label, std::nullopt, extension));
 }
 
 bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
@@ -119,16 +124,24 @@ FFmpegEngine::ImageDecoder FFmpegEngine::decoderThrough(std::shared_ptr<const Co
 
 std::vector<fs::path> FFmpegEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                             std::stop_token stop) const {
+    return convertReporting(job, progress, std::move(stop)).outputs;
+}
+
+ConversionOutcome FFmpegEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                                 std::stop_token stop) const {
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
-    auto outputs = run(job, progress, stop);
-    if (!outputs.empty()) CompressionGuard::keepSmaller(job, outputs.front());
-    return outputs;
+    auto outcome = runReporting(job, progress, stop, nullptr);
+    if (!outcome.outputs.empty() && CompressionGuard::keepSmaller(job, outcome.outputs.front()).wasAlreadySmallest) {
+        // The output is now the source itself, every stream included.
+        outcome.note.reset();
+    }
+    return outcome;
 }
 
-std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
-                                                        std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
+                                                    std::stop_token stop) const {
     if (!m_imageDecoder) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         const fs::path decoded = scratch / "decoded.png";
@@ -146,7 +159,7 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
 
         const ConversionJob decodedJob(decoded, {}, job.destination, job.from, job.to, job.capability, job.options);
         try {
-            return run(decodedJob, progress, stop);
+            return runReporting(decodedJob, progress, stop, nullptr);
         } catch (const ConversionError& failure) {
             // The user knows the file they dropped, not the scratch copy.
             if (failure.kind() == ConversionError::Kind::corruptedInput) throw ConversionError::corruptedInput(job.source);
@@ -156,6 +169,11 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
 }
 
 std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
+    return runReporting(job, progress, std::move(stop), nullptr).outputs;
+}
+
+ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                                             const StreamCopyCuts* knownCuts) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -172,26 +190,64 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
     if (job.to.category == FormatCategory::audio && !probe.audioCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no audio track", job.to.label);
+    // A file named like audio that holds a film (Theora in ".ogg") is not made into a sound file
+    // that silently drops the picture.
+    if (job.from.category == FormatCategory::audio && job.to.category == FormatCategory::audio && probe.videoCodec)
+        throw ConversionError::unsupportedCombination(job.from.label + " with a video track", job.to.label);
 
-    const auto decision = PassthroughPlanner::decide(job, probe);
-    Log::engine().info("{}→{}: {}", job.from.label, job.to.label, decision.reason);
-    const auto arguments = FFmpegArguments::build(job, decision, probe);
+    auto decision = PassthroughPlanner::decide(job, probe);
+    // The job ffmpeg is given: a copied video trim ends early by the stream's decode delay.
+    ConversionJob cut = job;
+    if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
+        if (const auto end = copyEnd(job, knownCuts, stop))
+            cut.options.trimEnd = *end;
+        else
+            decision = PassthroughPlanner::Decision::reencode(fmt::format(
+                "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
+    }
+    Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
 
+    const auto duration = outputDuration(job, probe);
+    ProcessResult last;
+    if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
+        last = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path palette = scratch / "palette.png";
+            runFFmpeg(job, FFmpegArguments::gifPalette(job, palette), duration, [&](double f) { report(f * 0.5); }, {}, stop);
+            return runFFmpeg(job, FFmpegArguments::gifFrames(job, palette), duration, [&](double f) { report(0.5 + f * 0.5); },
+                             {}, stop);
+        });
+    } else {
+        std::optional<int64_t> expected;
+        if (decision.isPassthrough()) expected = expectedPassthroughBytes(job, probe, *m_files);
+        last = runFFmpeg(job, FFmpegArguments::build(cut, decision, probe), duration, report, expected, stop);
+    }
+
+    const auto size = m_files->size(job.destination);
+    if (!size || *size < 1) {
+        // A zero-byte file is no output: never leave it behind as if it were one.
+        removeQuietly(job.destination);
+        throw ConversionError::backendFailure("ffmpeg", 0, "ffmpeg reported success but wrote no output\n" + last.standardError());
+    }
+    report(1.0);
+    return {{job.destination}, decision.isPassthrough(), LeftOutStreams::of(job, probe).note()};
+}
+
+ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
+                                     std::optional<double> duration, const ProgressCallback& report,
+                                     std::optional<int64_t> expectedCopyBytes, std::stop_token stop) const {
     // Lines arrive on the runner's thread while the watcher reports from its own: one lock keeps
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
-    FFmpegProgressParser parser(outputDuration(job, probe), 0.02);
+    FFmpegProgressParser parser(duration, 0.02);
     const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
         std::lock_guard lock(trackerLock);
         if (const auto fraction = parser.consume(line)) report(*fraction);
     };
 
     PassthroughProgressWatcher::Handle watcher;
-    if (decision.isPassthrough()) {
-        if (const auto expected = expectedPassthroughBytes(job, probe, *m_files))
-            watcher = PassthroughProgressWatcher::watch(job.destination, *expected, PassthroughProgressWatcher::interval,
-                                                        progress, *m_files);
-    }
+    if (expectedCopyBytes)
+        watcher = PassthroughProgressWatcher::watch(job.destination, *expectedCopyBytes, PassthroughProgressWatcher::interval,
+                                                    report, *m_files);
 
     ProcessResult result;
     try {
@@ -208,15 +264,30 @@ std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const Progress
         removeQuietly(job.destination);
         throw error;
     }
-    const auto size = m_files->size(job.destination);
-    if (!size || *size < 1) {
-        // A zero-byte file is no output: never leave it behind as if it were one.
-        removeQuietly(job.destination);
-        throw ConversionError::backendFailure("ffmpeg", 0,
-                                              "ffmpeg reported success but wrote no output\n" + result.standardError());
+    return result;
+}
+
+std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
+                                                           std::stop_token stop) const {
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    StreamCopyCuts cuts;
+    if (knownCuts) {
+        cuts = *knownCuts;
+    } else {
+        try {
+            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop, std::pair(start - 1.0, start + 1.0));
+        } catch (const ConversionError&) {
+            return std::nullopt;
+        }
     }
-    report(1.0);
-    return {job.destination};
+    // A copy can only start on a keyframe: without one within the tolerance it would start
+    // earlier and carry more than was asked for.
+    if (start > TrimPlan::tolerance && !(std::abs(cuts.keyframes.nearest(start) - start) <= TrimPlan::tolerance))
+        return std::nullopt;
+    if (!job.options.trimEnd) return std::optional<double>();
+    const double end = *job.options.trimEnd - cuts.decodeDelay;
+    if (!(end - start > 0)) return std::nullopt;
+    return std::optional<double>(end);
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
@@ -265,17 +336,36 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
     return accepted;
 }
 
-std::vector<fs::path> FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress,
-                                          std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
     const MediaProbe probe = m_prober->probe(job.source, stop);
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
-    const auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
+    auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
     if (points.empty())
         throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
 
+    // A copied part runs from keyframe to keyframe. A point within the tolerance of one moves
+    // onto it, so the part before ends exactly where the next begins; the parts on either side of
+    // any other point are re-encoded to end and start there. Either way no moment is in two parts.
+    std::optional<StreamCopyCuts> cuts;
+    if (probe.videoCodec && job.to.category != FormatCategory::audio) {
+        try {
+            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop);
+        } catch (const ConversionError&) {
+            cuts = StreamCopyCuts();
+        }
+        for (double& point : points) {
+            const double nearest = cuts->keyframes.nearest(point);
+            if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
+        }
+    }
+    const auto onKeyframe = [&](size_t index) {
+        return !cuts || (index < points.size() && cuts->keyframes.nearest(points[index]) == points[index]);
+    };
+
     const size_t count = points.size() + 1;
     std::vector<fs::path> parts;  // every file claimed so far: ours to remove when the split fails
+    ConversionOutcome outcome{{}, true, std::nullopt};
     try {
         for (size_t i = 0; i < count; ++i) {
             const fs::path part = reservePart(job.destination, static_cast<int>(i + 1));
@@ -283,21 +373,24 @@ std::vector<fs::path> FFmpegEngine::split(const ConversionJob& job, const Progre
             ConversionOptions options = job.options;
             options.splitPoints.clear();
             options.tool = "trim";
-            options.allowPassthrough = true;
+            options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
             options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
             options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
             const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
             const double share = 1.0 / static_cast<double>(count);
-            run(partJob, [&, i, share](double fraction) {
+            const auto ran = runReporting(partJob, [&, i, share](double fraction) {
                 if (progress) progress(static_cast<double>(i) * share + fraction * share);
-            }, stop);
+            }, stop, cuts ? &*cuts : nullptr);
+            outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
+            outcome.note = ran.note;
         }
     } catch (...) {
         for (const auto& part : parts) removeQuietly(part);
         throw;
     }
     if (progress) progress(1.0);
-    return parts;
+    outcome.outputs = std::move(parts);
+    return outcome;
 }
 
 // --- Merge -------------------------------------------------------------------------------------
@@ -327,14 +420,17 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     for (const auto& source : sources) args.insert(args.end(), {"-i", paths::absolute(source).string()});
     std::string graph;
     std::string inputs;
+    // 4:2:0 pictures have even sides.
+    const int64_t width = (plan.width + 1) / 2 * 2;
+    const int64_t height = (plan.height + 1) / 2 * 2;
     for (size_t i = 0; i < sources.size(); ++i) {
         if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:v]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
-                                 i, plan.width, plan.height, plan.frameRate);
+            graph += fmt::format("[{0}:V:0]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
+                                 i, width, height, plan.frameRate);
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
-            graph += fmt::format("[{0}:a]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
+            graph += fmt::format("[{0}:a:0]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
             inputs += fmt::format("[a{}]", i);
         }
     }
@@ -342,7 +438,11 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     if (plan.wantsVideo) graph += "[outv]";
     if (plan.wantsAudio) graph += "[outa]";
     args.insert(args.end(), {"-filter_complex", graph});
-    if (plan.wantsVideo) args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
+    if (plan.wantsVideo) {
+        args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
+        const auto picture = FFmpegArguments::playablePicture(job.to);
+        args.insert(args.end(), picture.begin(), picture.end());
+    }
     if (plan.wantsAudio)
         args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});
     const auto flags = FFmpegArguments::containerFlags(job.to);
@@ -351,8 +451,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     return args;
 }
 
-std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
-                                          std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
+                                      std::stop_token stop) const {
     const auto sources = job.allSources();
     if (sources.size() < 2)
         throw ConversionError::unsupportedCombination("a single file", "a merged file \u2014 select several");
@@ -403,7 +503,7 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
         const auto size = m_files->size(job.destination);
         if (result.exitCode == 0 && size && *size >= 1) {
             if (progress) progress(1.0);
-            return std::vector<fs::path>{job.destination};
+            return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
         }
         const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
         removeQuietly(job.destination);

@@ -11,9 +11,11 @@
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/services/FileManagerService.h"
+#include "core/services/ProcessRunner.h"
 #include "core/services/TemporaryFileManager.h"
 
 namespace kolvex {
@@ -48,8 +50,12 @@ public:
     // output is verified. On any failure or cancel the destination is removed before throwing.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // The same, saying whether the streams were copied and naming the streams left out.
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
-    // One ffmpeg run for one job: probe, plan, run, check the output.
+    // One conversion of one job: probe, plan, run ffmpeg (twice for a GIF: palette, then frames),
+    // check the output.
     std::vector<std::filesystem::path> run(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const;
 
@@ -82,13 +88,25 @@ private:
     // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
     // trim run each, one after another. A part never replaces an existing file; a failure removes
     // the parts already written.
-    std::vector<std::filesystem::path> split(const ConversionJob& job, const ProgressCallback& progress,
-                                             std::stop_token stop) const;
+    ConversionOutcome split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
-    std::vector<std::filesystem::path> merge(const ConversionJob& job, const ProgressCallback& progress,
-                                             std::stop_token stop) const;
-    std::vector<std::filesystem::path> convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
-                                                           std::stop_token stop) const;
+    ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    ConversionOutcome convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
+                                          std::stop_token stop) const;
+    // run(), with where the source can be cut when the caller has read that already.
+    ConversionOutcome runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                                   const StreamCopyCuts* knownCuts) const;
+    // One ffmpeg run with progress against `duration` (and the growing output's share when
+    // `expectedCopyBytes` is given). On failure or cancel the destination is removed and the
+    // mapped error thrown.
+    ProcessResult runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
+                            std::optional<double> duration, const ProgressCallback& report,
+                            std::optional<int64_t> expectedCopyBytes, std::stop_token stop) const;
+    // Whether a video trim can be copied: its start is the very beginning or within the tolerance
+    // of a keyframe. If so, the end to hand ffmpeg (none for no end): the asked end less the
+    // stream's decode delay, so the copy carries no picture from after it.
+    std::optional<std::optional<double>> copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
+                                                 std::stop_token stop) const;
 
     BundledFFmpeg m_tools;
     std::shared_ptr<const MediaProbing> m_prober;
