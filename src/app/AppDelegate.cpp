@@ -28,6 +28,7 @@
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/TemporaryFileManager.h"
+#include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
 #include "ui/windows/AboutView.h"
 #include "ui/windows/EditingMenu.h"
@@ -126,6 +127,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     Log::Interval interval("applicationDidFinishLaunching");
     Log::app().info("Kolvex launched — build {}", *buildinfo::kVersion ? buildinfo::kVersion : "dev");
     TemporaryFileManager::shared().reapOrphans(3600);
+    WorkInProgress::shared().sweep();  // partial outputs of a run that was killed
     if (m_env.applyAppearance) applyAppearance(m_settings.preferences().appearance);
 
     QPointer<AppDelegate> self(this);

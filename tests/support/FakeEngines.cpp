@@ -100,10 +100,10 @@ FakeEngine::Convert FakeEngine::returnsNothing() {
     return [](const ConversionJob&, const ProgressCallback&, std::stop_token) { return std::vector<fs::path>{}; };
 }
 
-FakeEngine::Convert FakeEngine::writesPartThenFails(ConversionError error) {
-    return [error](const ConversionJob& job, const ProgressCallback&, std::stop_token) -> std::vector<fs::path> {
-        std::ofstream(job.destination, std::ios::binary) << "half a fi";
-        throw error;
+FakeEngine::Convert FakeEngine::nameTakenMeanwhile() {
+    return [](const ConversionJob& job, const ProgressCallback&, std::stop_token) -> std::vector<fs::path> {
+        std::ofstream(job.destination, std::ios::binary) << "someone else's";
+        throw ConversionError::outputNameUnavailable(job.destination);
     };
 }
 

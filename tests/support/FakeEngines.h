@@ -59,8 +59,9 @@ public:
     static Convert throwsCancelled();
     // Returns no files and throws nothing.
     static Convert returnsNothing();
-    // Writes part of the destination, then fails with `error`.
-    static Convert writesPartThenFails(ConversionError error);
+    // Plays another program taking the destination's name while the job ran: writes
+    // "someone else's" there, then fails with outputNameUnavailable.
+    static Convert nameTakenMeanwhile();
     // Reports each fraction, then does `then`.
     static Convert reports(std::vector<double> fractions, Convert then = {});
     // Blocks until `gate` opens (then does `then`) or the stop token fires (throws OperationCancelled).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "core/services/Log.h"
+#include "core/services/WorkInProgress.h"
 
 namespace kolvex {
 
@@ -84,6 +85,8 @@ bool replaceWithCopy(const fs::path& source, const fs::path& produced) {
     FileDescriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
     if (out.get() < 0) return false;
     const fs::path temporary = pattern;
+    // Recorded like every partial file of ours, so a kill during the copy leaves nothing behind.
+    const WorkInProgress::Entry recorded = WorkInProgress::shared().add(fs::absolute(temporary));
 
     bool ok = copyContents(in.get(), out.get()) && ::fchmod(out.get(), producedInfo.st_mode & 07777) == 0 &&
               ::fsync(out.get()) == 0;

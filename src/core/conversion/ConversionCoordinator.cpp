@@ -377,7 +377,6 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         return finish({}, ConversionError::unsupportedCombination(job.from.label, job.to.label));
     }
 
-    const bool destinationExisted = m_files->itemExists(job.destination);
     ConversionOutcome outcome;
     std::optional<ConversionError> error;
     try {
@@ -401,15 +400,6 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         error = ConversionError::backendFailure(planned->id().rawValue, -1, "Unknown error");
     }
 
-    if (error && !destinationExisted) {
-        // Whatever an engine left at a name that was free before it ran is a partial output.
-        std::error_code ec;
-        const auto status = fs::symlink_status(job.destination, ec);
-        if (!ec && fs::exists(status)) {
-            fs::remove(job.destination, ec);  // a folder the engine filled stays: never delete recursively here
-            if (!ec) Log::conversion().info("Removed the partial output {}", paths::lastComponent(job.destination));
-        }
-    }
     return finish(std::move(outcome), std::move(error));
 }
 

@@ -142,7 +142,7 @@ Arguments trimmedInput(const ConversionJob& job) {
 
 const Arguments& FFmpegArguments::common() {
     static const Arguments preamble = {"-nostdin", "-hide_banner", "-loglevel", "error", "-progress",
-                                       "pipe:1",   "-stats_period", "0.2",     "-y"};
+                                       "pipe:1",   "-stats_period", "0.2",     "-n"};
     return preamble;
 }
 

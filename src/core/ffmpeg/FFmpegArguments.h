@@ -20,7 +20,8 @@ public:
     using Arguments = std::vector<std::string>;
 
     // The preamble of every run: no standard input, errors only, the key=value progress stream
-    // on standard output every 0.2 s, overwrite the (freshly named) destination.
+    // on standard output every 0.2 s, never write over an existing file (the engine hands ffmpeg
+    // a fresh hidden name and moves the finished file into place itself).
     static const Arguments& common();
 
     // The whole argument list of a single conversion. Source and destination are passed as

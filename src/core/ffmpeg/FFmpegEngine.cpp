@@ -31,38 +31,31 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 bool sameFile(const fs::path& a, const fs::path& b) {
     std::error_code error;
     if (fs::equivalent(a, b, error)) return true;
     return paths::absolute(a) == paths::absolute(b);
 }
 
-// Claims "<name> part N.<ext>" beside the destination by creating it, so no file of the user's
-// is ever written over: a taken name moves on to "<name> part N 2.<ext>" and so on.
-fs::path reservePart(const fs::path& destination, int number) {
+// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
+// taken). Only looked for: the part takes the name when the whole split is done.
+fs::path partName(const fs::path& destination, int number, const FileManagerService& files) {
     const fs::path folder = paths::deletingLastComponent(destination);
     const std::string extension = paths::extension(destination);
+    const std::string stem = paths::stem(destination);
     const std::string label = " part " + std::to_string(number);
     for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
-        const std::optional<int> numbered = suffix == 1 ? std::nullopt : std::optional(suffix);
         // A long name loses characters of its stem, never the part label that tells parts apart.
-        const fs::path candidate = folder / OutputNaming::filename(paths::stem(destination), label, numbered, extension);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno == EEXIST) continue;
-        if (errno == EACCES || errno == EPERM || errno == EROFS) throw ConversionError::insufficientPermissions(candidate);
-        throw fs::filesystem_error("Cannot create a part file", candidate, std::error_code(errno, std::generic_category()));
+        const fs::path candidate =
+            folder / OutputNaming::filename(stem, label, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
+        if (!files.itemExists(candidate)) return candidate;
     }
-    throw ConversionError::outputNameUnavailable(
-        folder / OutputNaming::filename(paths::stem(destination), label, std::nullopt, extension));
+    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(stem, label, std::nullopt, extension));
+}
+
+// The job as ffmpeg sees it: writing to the staged file instead of the destination.
+ConversionJob writingTo(const ConversionJob& job, const fs::path& staged) {
+    return ConversionJob(job.source, job.additionalSources, staged, job.from, job.to, job.capability, job.options);
 }
 
 bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
@@ -132,12 +125,7 @@ ConversionOutcome FFmpegEngine::convertReporting(const ConversionJob& job, const
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
-    auto outcome = runReporting(job, progress, stop, nullptr);
-    if (!outcome.outputs.empty() && CompressionGuard::keepSmaller(job, outcome.outputs.front()).wasAlreadySmallest) {
-        // The output is now the source itself, every stream included.
-        outcome.note.reset();
-    }
-    return outcome;
+    return runReporting(job, progress, stop);
 }
 
 ConversionOutcome FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
@@ -159,7 +147,7 @@ ConversionOutcome FFmpegEngine::convertDecodedImage(const ConversionJob& job, co
 
         const ConversionJob decodedJob(decoded, {}, job.destination, job.from, job.to, job.capability, job.options);
         try {
-            return runReporting(decodedJob, progress, stop, nullptr);
+            return runReporting(decodedJob, progress, stop);
         } catch (const ConversionError& failure) {
             // The user knows the file they dropped, not the scratch copy.
             if (failure.kind() == ConversionError::Kind::corruptedInput) throw ConversionError::corruptedInput(job.source);
@@ -169,11 +157,19 @@ ConversionOutcome FFmpegEngine::convertDecodedImage(const ConversionJob& job, co
 }
 
 std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    return runReporting(job, progress, std::move(stop), nullptr).outputs;
+    return runReporting(job, progress, std::move(stop)).outputs;
 }
 
-ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                                             const StreamCopyCuts* knownCuts) const {
+ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                             std::stop_token stop) const {
+    Staged staged = stage(job, progress, stop, nullptr);
+    staged.output.commit();
+    if (progress) progress(1.0);
+    return {{job.destination}, staged.usedPassthrough, staged.note};
+}
+
+FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                                         const StreamCopyCuts* knownCuts) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -196,11 +192,13 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
         throw ConversionError::unsupportedCombination(job.from.label + " with a video track", job.to.label);
 
     auto decision = PassthroughPlanner::decide(job, probe);
-    // The job ffmpeg is given: a copied video trim ends early by the stream's decode delay.
-    ConversionJob cut = job;
+    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
+    // The job ffmpeg is given: writing to the staged file and, for a copied video trim, ending
+    // early by the stream's decode delay.
+    ConversionJob staged = writingTo(job, output.path());
     if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
         if (const auto end = copyEnd(job, knownCuts, stop))
-            cut.options.trimEnd = *end;
+            staged.options.trimEnd = *end;
         else
             decision = PassthroughPlanner::Decision::reencode(fmt::format(
                 "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
@@ -212,29 +210,32 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
     if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
         last = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path palette = scratch / "palette.png";
-            runFFmpeg(job, FFmpegArguments::gifPalette(job, palette), duration, [&](double f) { report(f * 0.5); }, {}, stop);
-            return runFFmpeg(job, FFmpegArguments::gifFrames(job, palette), duration, [&](double f) { report(0.5 + f * 0.5); },
-                             {}, stop);
+            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette), duration, [&](double f) { report(f * 0.5); }, {}, stop);
+            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette), duration,
+                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
         });
     } else {
-        std::optional<int64_t> expected;
-        if (decision.isPassthrough()) expected = expectedPassthroughBytes(job, probe, *m_files);
-        last = runFFmpeg(job, FFmpegArguments::build(cut, decision, probe), duration, report, expected, stop);
+        std::optional<std::pair<fs::path, int64_t>> watched;
+        if (decision.isPassthrough()) {
+            if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(output.path(), *expected);
+        }
+        last = runFFmpeg(job, FFmpegArguments::build(staged, decision, probe), duration, report, watched, stop);
     }
 
-    const auto size = m_files->size(job.destination);
+    const auto size = m_files->size(output.path());
     if (!size || *size < 1) {
-        // A zero-byte file is no output: never leave it behind as if it were one.
-        removeQuietly(job.destination);
+        // A zero-byte file is no output: never put it in place as if it were one.
         throw ConversionError::backendFailure("ffmpeg", 0, "ffmpeg reported success but wrote no output\n" + last.standardError());
     }
-    report(1.0);
-    return {{job.destination}, decision.isPassthrough(), LeftOutStreams::of(job, probe).note()};
+    std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
+    // Kept as the source itself, every stream included.
+    if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
+    return {std::move(output), decision.isPassthrough(), std::move(note)};
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
-                                     std::optional<double> duration, const ProgressCallback& report,
-                                     std::optional<int64_t> expectedCopyBytes, std::stop_token stop) const {
+                                      std::optional<double> duration, const ProgressCallback& report,
+                                      const std::optional<std::pair<fs::path, int64_t>>& watched, std::stop_token stop) const {
     // Lines arrive on the runner's thread while the watcher reports from its own: one lock keeps
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
@@ -245,8 +246,8 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     };
 
     PassthroughProgressWatcher::Handle watcher;
-    if (expectedCopyBytes)
-        watcher = PassthroughProgressWatcher::watch(job.destination, *expectedCopyBytes, PassthroughProgressWatcher::interval,
+    if (watched)
+        watcher = PassthroughProgressWatcher::watch(watched->first, watched->second, PassthroughProgressWatcher::interval,
                                                     report, *m_files);
 
     ProcessResult result;
@@ -254,16 +255,10 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
         result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
     } catch (...) {
         watcher.cancel();
-        removeQuietly(job.destination);
         throw;
     }
     watcher.cancel();
-
-    if (result.exitCode != 0) {
-        const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
-        removeQuietly(job.destination);
-        throw error;
-    }
+    if (result.exitCode != 0) throw FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
     return result;
 }
 
@@ -359,37 +354,31 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
             if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
         }
     }
-    const auto onKeyframe = [&](size_t index) {
-        return !cuts || (index < points.size() && cuts->keyframes.nearest(points[index]) == points[index]);
-    };
+    const auto onKeyframe = [&](size_t index) { return !cuts || cuts->keyframes.nearest(points[index]) == points[index]; };
 
     const size_t count = points.size() + 1;
-    std::vector<fs::path> parts;  // every file claimed so far: ours to remove when the split fails
     ConversionOutcome outcome{{}, true, std::nullopt};
-    try {
-        for (size_t i = 0; i < count; ++i) {
-            const fs::path part = reservePart(job.destination, static_cast<int>(i + 1));
-            parts.push_back(part);
-            ConversionOptions options = job.options;
-            options.splitPoints.clear();
-            options.tool = "trim";
-            options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
-            options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
-            options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
-            const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
-            const double share = 1.0 / static_cast<double>(count);
-            const auto ran = runReporting(partJob, [&, i, share](double fraction) {
-                if (progress) progress(static_cast<double>(i) * share + fraction * share);
-            }, stop, cuts ? &*cuts : nullptr);
-            outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
-            outcome.note = ran.note;
-        }
-    } catch (...) {
-        for (const auto& part : parts) removeQuietly(part);
-        throw;
+    std::vector<StagedOutput> staged;
+    for (size_t i = 0; i < count; ++i) {
+        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
+        outcome.outputs.push_back(part);
+        ConversionOptions options = job.options;
+        options.splitPoints.clear();
+        options.tool = "trim";
+        options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
+        options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
+        options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
+        const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
+        const double share = 1.0 / static_cast<double>(count);
+        Staged ran = stage(partJob, [&, i, share](double fraction) {
+            if (progress) progress(static_cast<double>(i) * share + fraction * share);
+        }, stop, cuts ? &*cuts : nullptr);
+        outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
+        outcome.note = ran.note;
+        staged.push_back(std::move(ran.output));
     }
+    StagedOutput::commitAll(staged);
     if (progress) progress(1.0);
-    outcome.outputs = std::move(parts);
     return outcome;
 }
 
@@ -479,7 +468,9 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         std::lock_guard lock(trackerLock);
         if (const auto fraction = parser.consume(line); fraction && progress) progress(*fraction);
     };
-    auto arguments = streamCopy ? streamCopyArguments(job) : normalisingArguments(job, sources, plan);
+    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
+    const ConversionJob staged = writingTo(job, output.path());
+    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {
@@ -492,22 +483,14 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
             }
             std::replace(arguments.begin(), arguments.end(), std::string(kPlaylistPlaceholder), list.string());
         }
-        ProcessResult result;
-        try {
-            result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
-        } catch (...) {
-            // A cancelled or failed merge leaves no partial file behind.
-            removeQuietly(job.destination);
-            throw;
+        const ProcessResult result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
+        const auto size = m_files->size(output.path());
+        if (result.exitCode != 0 || !size || *size < 1) {
+            throw FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
         }
-        const auto size = m_files->size(job.destination);
-        if (result.exitCode == 0 && size && *size >= 1) {
-            if (progress) progress(1.0);
-            return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
-        }
-        const auto error = FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
-        removeQuietly(job.destination);
-        throw error;
+        output.commit();
+        if (progress) progress(1.0);
+        return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
     });
 }
 

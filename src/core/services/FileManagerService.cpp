@@ -31,54 +31,6 @@ bool lexists(const fs::path& path) {
     throw fs::filesystem_error(what, a, b, std::error_code(error, std::generic_category()));
 }
 
-// Copies `from` to a file created for it at `to` (never an existing one). A failed copy
-// removes what it wrote.
-void copyExclusively(const fs::path& from, const fs::path& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) throwErrno("Could not read the file", from, to, errno);
-    struct stat info {};
-    if (::fstat(in, &info) != 0) {
-        const int error = errno;
-        ::close(in);
-        throwErrno("Could not read the file", from, to, error);
-    }
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 0777);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        if (error == EEXIST) throw ConversionError::outputNameUnavailable(to);
-        throwErrno("Could not create the file", from, to, error);
-    }
-    std::vector<char> buffer(1 << 20);
-    int error = 0;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        if (got == 0) break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                error = errno;
-                break;
-            }
-            done += put;
-        }
-        if (error) break;
-    }
-    if (!error && ::fsync(out) != 0) error = errno;
-    if (::close(out) != 0 && !error) error = errno;
-    ::close(in);
-    if (error) {
-        ::unlink(to.c_str());
-        throwErrno("Could not copy the file", from, to, error);
-    }
-}
-
 }  // namespace
 
 const FileManagerService& FileManagerService::shared() {
@@ -142,30 +94,49 @@ void FileManagerService::ensureCapacity(int64_t required, const fs::path& path) 
     if (available && *available < required) throw ConversionError::insufficientDiskSpace(required, *available);
 }
 
-void FileManagerService::install(const fs::path& file, const fs::path& destination) const {
-    if (lexists(destination)) throw ConversionError::outputNameUnavailable(destination);
-    // Never replace what appeared since the check: rename without replacing.
-    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return;
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-        // The file system cannot rename without replacing; a hard link refuses an existing name too.
-        if (::link(file.c_str(), destination.c_str()) == 0) {
-            ::unlink(file.c_str());
+int FileManagerService::renameNoReplace(const fs::path& from, const fs::path& to) const {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+int FileManagerService::hardLink(const fs::path& from, const fs::path& to) const {
+    return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+void FileManagerService::moveWithoutReplacing(const fs::path& from, const fs::path& to) const {
+    int error = renameNoReplace(from, to);
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        struct stat info {};
+        if (::lstat(from.c_str(), &info) != 0) throwErrno("Could not move the item", from, to, errno);
+        // A hard link refuses an existing name just as the rename would have.
+        error = S_ISDIR(info.st_mode) ? EPERM : hardLink(from, to);
+        if (error == 0) {
+            ::unlink(from.c_str());
             return;
         }
-        error = errno;
-        if (error == EPERM || error == EOPNOTSUPP) {
-            if (lexists(destination)) throw ConversionError::outputNameUnavailable(destination);
-            if (::rename(file.c_str(), destination.c_str()) == 0) return;
-            error = errno;
+        if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS) {
+            // No hard links either (FAT, some FUSE volumes, any folder): claim the name with an
+            // empty placeholder of the same kind, then rename over the placeholder, which is ours.
+            if (S_ISDIR(info.st_mode)) {
+                error = ::mkdir(to.c_str(), 0700) == 0 ? 0 : errno;
+            } else {
+                const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+                error = fd >= 0 ? 0 : errno;
+                if (fd >= 0) ::close(fd);
+            }
+            if (error == 0) {
+                if (::rename(from.c_str(), to.c_str()) == 0) return;
+                error = errno;
+                if (S_ISDIR(info.st_mode)) {
+                    ::rmdir(to.c_str());
+                } else {
+                    ::unlink(to.c_str());
+                }
+            }
         }
     }
-    if (error == EEXIST) throw ConversionError::outputNameUnavailable(destination);
-    if (error != EXDEV) throw fs::filesystem_error("Could not move the file", file, destination, std::error_code(error, std::generic_category()));
-
-    // Another volume: copy into a newly created file, then remove the original.
-    copyExclusively(file, destination);
-    fs::remove(file);
+    if (error == 0) return;
+    if (error == EEXIST || error == ENOTEMPTY) throw ConversionError::outputNameUnavailable(to);
+    throwErrno("Could not move the item into place", from, to, error);
 }
 
 }  // namespace kolvex

@@ -52,11 +52,21 @@ public:
     // Throws ConversionError::insufficientDiskSpace when the known free space is below `required`.
     void ensureCapacity(int64_t required, const std::filesystem::path& path) const;
 
-    // Moves `file` to `destination`, never over an existing item (throws
-    // ConversionError::outputNameUnavailable then). Across volumes: copy, then remove the
-    // original; a failed copy leaves no partial destination and throws filesystem_error.
-    void install(const std::filesystem::path& file, const std::filesystem::path& destination) const;
+    // Moves the file or folder `from` to `to` on the same volume, never over an existing item:
+    // throws ConversionError::outputNameUnavailable when `to` is taken, filesystem_error for
+    // other failures (EXDEV when the two are on different volumes). Where the file system
+    // cannot rename without replacing, a hard link takes the name; where it has no hard links
+    // either, an empty placeholder is created exclusively and the item renamed over it, so
+    // only a name this call claimed is ever replaced.
+    void moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) const;
 
+protected:
+    // The system calls under moveWithoutReplacing(), overridden by tests to play a file system
+    // that lacks them. Each returns 0 or an errno value.
+    virtual int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) const;
+    virtual int hardLink(const std::filesystem::path& from, const std::filesystem::path& to) const;
+
+public:
     static constexpr std::string_view kWriteProbePrefix = ".kolvex-write-probe-";
 };
 

@@ -50,11 +50,12 @@ void TemporaryFileManager::ensureRoot() const {
         fail("Cannot restrict the scratch root", m_root, errno);
 }
 
-fs::path TemporaryFileManager::makeScratchDirectory() const {
+TemporaryFileManager::ScratchDirectory TemporaryFileManager::makeScratchDirectory() const {
     ensureRoot();
     fs::path directory = m_root / Uuid::random().toString();
+    WorkInProgress::Entry recorded = WorkInProgress::shared().add(fs::absolute(directory));
     if (::mkdir(directory.c_str(), 0700) != 0) fail("Cannot create a scratch folder", directory, errno);
-    return directory;
+    return ScratchDirectory{std::move(directory), std::move(recorded)};
 }
 
 int TemporaryFileManager::reapOrphans(double seconds) const {

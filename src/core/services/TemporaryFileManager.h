@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/services/WorkInProgress.h"
+
 namespace kolvex {
 
 // Private scratch folders for jobs that need intermediate files: each lives exactly as long as
@@ -31,7 +33,7 @@ public:
     // be made or the root is unsafe (a symlink, not a folder, or owned by another user).
     template <class Body>
     auto withScratchDirectory(Body&& body) const -> std::invoke_result_t<Body, const std::filesystem::path&> {
-        const ScratchDirectory scratch(makeScratchDirectory());
+        const ScratchDirectory scratch = makeScratchDirectory();
         return std::forward<Body>(body)(scratch.path);
     }
 
@@ -40,10 +42,17 @@ public:
     // and hidden entries. Returns how many were removed; a missing root gives 0.
     int reapOrphans(double seconds) const;
 
+    // Creates the root (mode 0700) when missing; throws std::filesystem::filesystem_error when
+    // it is unsafe (a symlink, not a folder, or owned by another user).
+    void ensureRoot() const;
+
 private:
+    // A scratch folder, recorded as work in progress so a killed run's folder is swept at the
+    // next launch.
     struct ScratchDirectory {
         std::filesystem::path path;
-        explicit ScratchDirectory(std::filesystem::path p) : path(std::move(p)) {}
+        WorkInProgress::Entry recorded;
+        ScratchDirectory(std::filesystem::path p, WorkInProgress::Entry e) : path(std::move(p)), recorded(std::move(e)) {}
         ScratchDirectory(const ScratchDirectory&) = delete;
         ScratchDirectory& operator=(const ScratchDirectory&) = delete;
         ~ScratchDirectory() {
@@ -52,8 +61,7 @@ private:
         }
     };
 
-    std::filesystem::path makeScratchDirectory() const;
-    void ensureRoot() const;
+    ScratchDirectory makeScratchDirectory() const;
 
     std::filesystem::path m_root;
 };

@@ -7,6 +7,7 @@
 #include "CoordinatorFixture.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Log.h"
+#include "support/TempDir.h"
 
 namespace kolvex::testing {
 namespace {
@@ -75,7 +76,7 @@ TEST_F(CoordinatorTest, EngineFailuresBecomeConversionErrors) {
                      {"cancelled-error.png", FakeEngine::fails(ConversionError::cancelled())},
                      {"foreign.png", FakeEngine::throwsForeign("vips said no")},
                      {"nothing.png", FakeEngine::returnsNothing()},
-                     {"partial.png", FakeEngine::writesPartThenFails(damaged)},
+                     {"taken.png", FakeEngine::nameTakenMeanwhile()},
                  }));
     auto coordinator = make({engine});
     struct Row {
@@ -88,7 +89,7 @@ TEST_F(CoordinatorTest, EngineFailuresBecomeConversionErrors) {
         {"cancelled-error.png", ConversionError::cancelled()},
         {"foreign.png", ConversionError::backendFailure("image", -1, "vips said no")},
         {"nothing.png", ConversionError::backendFailure("image", -1, "The conversion finished without writing a file")},
-        {"partial.png", damaged},
+        {"taken.png", ConversionError::outputNameUnavailable(m_dir / "taken.jpg")},
     };
     for (const auto& row : rows) {
         const auto results = coordinator.submit(toFormat({file(row.name)}, "jpg"));
@@ -98,8 +99,9 @@ TEST_F(CoordinatorTest, EngineFailuresBecomeConversionErrors) {
         EXPECT_FALSE(results[0].usedPassthrough) << row.name;
         EXPECT_FALSE(results[0].note) << row.name;
     }
-    // The partial output of the failed job is gone.
-    EXPECT_FALSE(fs::exists(m_dir / "partial.jpg"));
+    // A name another program took while the job ran is never removed: the coordinator deletes
+    // nothing it did not make.
+    EXPECT_EQ(testing::readFile(m_dir / "taken.jpg"), "someone else's");
 }
 
 // Reports a stream copy for sources named "copy*" and a note for those named "*note*".

@@ -409,8 +409,17 @@ TEST(FFmpegEngineFailures, TrimProgressIsMeasuredAgainstTheTrimmedSpan) {
                               }));
     run.engine(FakeRun::video(10.0)).convert(job, progress.callback(), {});
     EXPECT_EQ(progress.fractions, (std::vector<double>{0.02, 0.5, 1.0}));
+    // ffmpeg writes a hidden name beside the destination and is told never to overwrite; the
+    // finished file then takes the final name.
     const auto args = run.fake.lastArguments("ffmpeg");
-    EXPECT_EQ(args.back(), run.destination.string());
+    const fs::path written = args.back();
+    EXPECT_EQ(written.parent_path(), run.destination.parent_path());
+    EXPECT_EQ(written.filename().string().front(), '.');
+    EXPECT_EQ(written.extension(), ".mp4");
+    EXPECT_NE(std::find(args.begin(), args.end(), "-n"), args.end());
+    EXPECT_EQ(std::find(args.begin(), args.end(), "-y"), args.end());
+    EXPECT_FALSE(fs::exists(written));
+    EXPECT_EQ(testing::readFile(run.destination), "data");
 }
 
 TEST(FFmpegEngineFailures, CancellingKillsFFmpegAndRemovesThePartialOutput) {

@@ -106,38 +106,5 @@ TEST(FileManagerService, EnsureCapacity) {
     }
 }
 
-TEST(FileManagerService, InstallNeverReplacesAnExistingItem) {
-    TempDir dir;
-    const auto& files = FileManagerService::shared();
-    auto produced = dir.write("scratch/out.png", "new");
-    files.install(produced, dir / "out.png");
-    EXPECT_EQ(testing::readFile(dir / "out.png"), "new");
-    EXPECT_FALSE(fs::exists(produced));
-
-    auto second = dir.write("scratch/again.png", "newer");
-    try {
-        files.install(second, dir / "out.png");
-        FAIL();
-    } catch (const ConversionError& error) {
-        EXPECT_EQ(error, ConversionError::outputNameUnavailable(dir / "out.png"));
-    }
-    EXPECT_EQ(testing::readFile(dir / "out.png"), "new");
-    EXPECT_EQ(testing::readFile(second), "newer");
-}
-
-TEST(FileManagerService, InstallAcrossVolumesCopiesThenRemoves) {
-    TempDir dir;
-    struct stat tmpInfo {}, shmInfo {};
-    if (::stat("/dev/shm", &shmInfo) != 0 || ::access("/dev/shm", W_OK) != 0 ||
-        ::stat(dir.path().c_str(), &tmpInfo) != 0 || tmpInfo.st_dev == shmInfo.st_dev) {
-        GTEST_SKIP() << "no second writable volume (/dev/shm) here";
-    }
-    const fs::path produced = "/dev/shm/kolvex-install-test-" + std::to_string(::getpid());
-    { std::ofstream(produced) << "moved"; }
-    FileManagerService::shared().install(produced, dir / "moved.txt");
-    EXPECT_EQ(testing::readFile(dir / "moved.txt"), "moved");
-    EXPECT_FALSE(fs::exists(produced));
-}
-
 }  // namespace
 }  // namespace kolvex

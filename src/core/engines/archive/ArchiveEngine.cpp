@@ -11,7 +11,7 @@
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
-#include "core/services/Uuid.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -29,44 +29,11 @@ bool isSingleStreamTarget(const Format& target) {
     return id == "gzip" || id == "bz2" || id == "xz";
 }
 
-// Removes a folder tree even when the archive made some of its folders read-only.
-void removeTree(const fs::path& folder) {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        if (it->symlink_status(ignored).type() == fs::file_type::directory) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-    }
-    std::error_code ignored;
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ignored);
-    fs::remove_all(folder, ignored);
-}
-
-// A file that is removed unless the work that writes it succeeds.
-class PartialOutput {
-public:
-    explicit PartialOutput(fs::path path) : m_path(std::move(path)) {}
-    ~PartialOutput() {
-        if (m_path.empty()) return;
-        std::error_code ignored;
-        fs::remove(m_path, ignored);
-    }
-    PartialOutput(const PartialOutput&) = delete;
-    PartialOutput& operator=(const PartialOutput&) = delete;
-    const fs::path& path() const { return m_path; }
-    void release() { m_path.clear(); }
-
-private:
-    fs::path m_path;
-};
-
 // Makes a folder's tree removable when the scratch folder around it is cleaned up.
 class RemovableTree {
 public:
     explicit RemovableTree(fs::path folder) : m_folder(std::move(folder)) {}
-    ~RemovableTree() { removeTree(m_folder); }
+    ~RemovableTree() { WorkInProgress::removeItem(m_folder); }
     RemovableTree(const RemovableTree&) = delete;
     RemovableTree& operator=(const RemovableTree&) = delete;
 
@@ -74,18 +41,18 @@ private:
     fs::path m_folder;
 };
 
-// Creates the first free folder among "<stem>", "<stem> 2" … "<stem> 999" in `parent`. Creating
-// is the test, so two jobs can never be handed the same folder.
-fs::path makeFreeFolder(const fs::path& parent, const std::string& stem) {
-    fs::create_directories(parent);
+// Moves a finished folder into place under the first free name among "<stem>", "<stem> 2" …
+// "<stem> 999" in `parent`; never over an existing item.
+fs::path commitToFreeName(StagedOutput& staged, const fs::path& parent, const std::string& stem) {
     fs::path candidate;
     for (int number = 1; number <= OutputNaming::maxCollisionAttempts; ++number) {
         const auto suffix = number == 1 ? std::nullopt : std::optional<int>(number);
         candidate = parent / OutputNaming::filename(stem, suffix, "");
-        if (::mkdir(candidate.c_str(), 0777) == 0) return candidate;
-        if (errno != EEXIST) {
-            throw fs::filesystem_error("Could not create the folder", candidate,
-                                       std::error_code(errno, std::generic_category()));
+        try {
+            staged.commit(candidate);
+            return candidate;
+        } catch (const ConversionError& error) {
+            if (error.kind() != ConversionError::Kind::outputNameUnavailable) throw;
         }
     }
     throw ConversionError::outputNameUnavailable(candidate);
@@ -212,19 +179,16 @@ void ArchiveEngine::unpack(const ConversionJob& job, const fs::path& folder, std
 
 std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ProgressCallback& progress,
                                              std::stop_token stop) const {
+    // The archive is unpacked into a hidden folder beside the final one, which takes its name
+    // only when everything is out: a failure, a cancel or a kill leaves no half-extracted folder.
     const fs::path parent = paths::deletingLastComponent(job.destination);
-    const fs::path folder = makeFreeFolder(parent, OutputNaming::stem(paths::lastComponent(job.source)));
+    const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
+    fs::create_directories(parent);
+    StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    try {
-        unpack(job, folder, stop);
-    } catch (...) {
-        removeTree(folder);
-        throw;
-    }
-    if (isEmptyFolder(folder)) {
-        removeTree(folder);
-        throw ConversionError::corruptedInput(job.source);
-    }
+    unpack(job, staged.path(), stop);
+    if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
+    const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
     return {folder};
 }
@@ -272,7 +236,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Prog
         }
 
         // tar writes beside the output under a hidden name; only a complete archive takes the name.
-        PartialOutput partial(paths::deletingLastComponent(output) / (".kolvex-partial-" + Uuid::random().toString()));
+        StagedOutput partial(output, StagedOutput::Kind::file, *m_files);
         std::vector<std::string> arguments = flags;
         arguments.insert(arguments.end(), {"-cf", paths::absolute(partial.path()).string(), "-C",
                                            paths::absolute(contents).string(), "."});
@@ -283,8 +247,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Prog
         if (!size || *size < 1) {
             throw ConversionError::backendFailure(m_id.rawValue, -1, "produced an empty archive");
         }
-        m_files->install(partial.path(), output);
-        partial.release();
+        partial.commit();
         progress(1.0);
         return {output};
     });
@@ -313,7 +276,9 @@ fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::pa
     if (result.exitCode != 0 || !size || *size < 1) {
         throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardErrorData);
     }
-    m_files->install(stream, job.destination);
+    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
+    output.adopt(stream);
+    output.commit();
     return job.destination;
 }
 

@@ -17,6 +17,7 @@ extern "C" {
 #include "core/engines/audio/AacBitrates.h"
 #include "core/engines/audio/AudioReader.h"
 #include "core/services/Cancellation.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -28,11 +29,6 @@ constexpr int64_t kProgressEveryFrames = 65536;
 
 bool isOneOf(const FormatID& id, std::initializer_list<const char*> ids) {
     return std::any_of(ids.begin(), ids.end(), [&](const char* candidate) { return id.rawValue == candidate; });
-}
-
-void removeQuietly(const fs::path& path) {
-    std::error_code ec;
-    fs::remove(path, ec);
 }
 
 }  // namespace
@@ -122,9 +118,11 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
     const auto outputSettings = settings(job, source, SizeEstimator::bitrate(job.source, duration));
     if (!outputSettings) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
+    // Declared before the writer: the staged file is removed only after the writer closed it.
+    StagedOutput output(job.destination);
     std::unique_ptr<AudioWriter> writer;
     try {
-        writer = std::make_unique<AudioWriter>(job.destination, *outputSettings);
+        writer = std::make_unique<AudioWriter>(output.path(), *outputSettings);
     } catch (const AudioFileExists&) {
         throw ConversionError::outputNameUnavailable(job.destination);
     } catch (const AudioWriteError& e) {
@@ -132,10 +130,8 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
                                               "Core Audio would not open " + job.to.label + " for writing: " + e.what());
     }
 
-    // From here on the destination is ours: every way out but success removes it.
     auto fail = [&](const ConversionError& error) -> ConversionError {
         writer.reset();
-        removeQuietly(job.destination);
         return error;
     };
     try {
@@ -162,12 +158,10 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
     writer.reset();
 
     std::error_code ec;
-    const auto written = fs::file_size(job.destination, ec);
-    if (ec || written < 1) {
-        removeQuietly(job.destination);
-        throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty file");
-    }
-    CompressionGuard::keepSmaller(job, job.destination);
+    const auto written = fs::file_size(output.path(), ec);
+    if (ec || written < 1) throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty file");
+    CompressionGuard::keepSmaller(job, output.path());
+    output.commit();
     progress(1.0);
     return {job.destination};
 }

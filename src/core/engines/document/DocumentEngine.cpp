@@ -8,7 +8,8 @@
 #include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/MarkdownReader.h"
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/engines/document/OutputFile.h"
+#include "core/engines/document/SourceFile.h"
+#include "core/services/StagedOutput.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RtfReader.h"
 #include "core/engines/document/TextWriters.h"
@@ -77,7 +78,7 @@ void DocumentEngine::writePDF(const StyledText& text, const fs::path& url, std::
 }
 
 void DocumentEngine::writeMarkdown(const StyledText& text, const fs::path& url) {
-    OutputFile::writeAtomically(url, text_writers::markdown(text));
+    StagedOutput::writeAtomically(url, text_writers::markdown(text));
 }
 
 std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -95,16 +96,16 @@ std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const Pr
     if (target == "pdf") {
         writePDF(text, job.destination, stop);
     } else if (target == "txt") {
-        OutputFile::writeAtomically(job.destination, text.plainText());
+        StagedOutput::writeAtomically(job.destination, text.plainText());
     } else if (target == "md") {
         writeMarkdown(text, job.destination);
     } else if (target == "docx") {
         OOXMLWriter::write(text, job.destination, stop);
     } else if (target == "rtf") {
-        OutputFile::writeAtomically(job.destination, text_writers::rtf(text));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(text));
     } else if (target == "html") {
         const std::string page = text_writers::html(text, paths::stem(job.source));
-        OutputFile::writeAtomically(job.destination, text_writers::insertViewport(page, false));
+        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, false));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "core/engines/document/OutputFile.h"
+#include "core/services/StagedOutput.h"
 #include "core/format/ConversionError.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/PathUtils.h"
@@ -123,10 +123,10 @@ void OOXMLWriter::write(const StyledText& text, const fs::path& destination, std
 
         // The archiver writes beside the destination under a hidden name; the package appears at
         // the destination only when complete, and a failure, time-out or cancel leaves nothing.
-        OutputFile output(target);
+        StagedOutput output(target);
         const ProcessResult result = ProcessRunner().run(
             tarProgram,
-            {"--format=zip", "-cf", output.temporaryPath().string(), "-C", package.string(), "[Content_Types].xml", "_rels", "word"},
+            {"--format=zip", "-cf", output.path().string(), "-C", package.string(), "[Content_Types].xml", "_rels", "word"},
             ProcessRunner::Timeout(kTarTimeoutSeconds), {}, {}, stop);
         if (result.exitCode != 0)
             throw ConversionError::backendFailure(engine_ids::document.rawValue, result.exitCode,

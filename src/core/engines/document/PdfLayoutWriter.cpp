@@ -12,7 +12,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "core/engines/document/OutputFile.h"
+#include "core/services/StagedOutput.h"
 #include "core/engines/document/TextSystem.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
@@ -57,9 +57,9 @@ QTextCharFormat formatOf(const TextAttributes& attributes) {
 
 void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path& destination, std::stop_token stop) {
     requireTextSystem();
-    OutputFile output(destination);  // declared first: removed last, after the writer has closed it
+    StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
-    QPdfWriter writer(QString::fromStdString(output.temporaryPath().string()));
+    QPdfWriter writer(QString::fromStdString(output.path().string()));
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     writer.setResolution(72);  // one device unit per point
     writer.setCreator(QStringLiteral("Kolvex"));

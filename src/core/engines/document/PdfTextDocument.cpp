@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/engines/document/OutputFile.h"
+#include "core/services/StagedOutput.h"
 #include "core/engines/document/StyledText.h"
 #include "core/engines/document/TextWriters.h"
 #include "core/engines/document/UnicodeText.h"
@@ -156,16 +156,16 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
 
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
-        OutputFile::writeAtomically(job.destination, reflowed);
+        StagedOutput::writeAtomically(job.destination, reflowed);
     } else if (target == "md") {
-        OutputFile::writeAtomically(job.destination, text_writers::markdown(document));
+        StagedOutput::writeAtomically(job.destination, text_writers::markdown(document));
     } else if (target == "docx") {
         OOXMLWriter::write(document, job.destination, std::move(stop));
     } else if (target == "html") {
         const std::string page = text_writers::html(document, paths::stem(job.destination));
-        OutputFile::writeAtomically(job.destination, text_writers::insertViewport(page, true));
+        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, true));
     } else if (target == "rtf") {
-        OutputFile::writeAtomically(job.destination, text_writers::rtf(document));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(document));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }

@@ -21,6 +21,7 @@
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -51,53 +52,6 @@ std::string takeVipsError(const vips::VError& error) {
     vips_error_clear();
     return text;
 }
-
-// The output file. It is created exclusively, so an existing file is never overwritten, and it
-// is removed again unless the conversion got to the end.
-class OutputFile {
-public:
-    explicit OutputFile(const ConversionJob& job) : m_path(job.destination), m_label(job.to.label) {
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd < 0) {
-            if (errno == EEXIST) throw ConversionError::outputNameUnavailable(m_path);
-            throw ConversionError::insufficientPermissions(m_path);
-        }
-    }
-    ~OutputFile() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (!m_committed) ::unlink(m_path.c_str());
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    void writeAndClose(std::string_view bytes) {
-        const char* data = bytes.data();
-        size_t left = bytes.size();
-        while (left > 0) {
-            ssize_t written = ::write(m_fd, data, left);
-            if (written < 0 && errno == EINTR) continue;
-            if (written < 0) fail(errno);
-            data += written;
-            left -= static_cast<size_t>(written);
-        }
-        int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) fail(errno);
-        m_committed = true;
-    }
-
-private:
-    [[noreturn]] void fail(int error) const {
-        throw ConversionError::backendFailure(kEngine, -1,
-                                              fmt::format("Could not write the {} file: {}", m_label,
-                                                          std::strerror(error)));
-    }
-
-    fs::path m_path;
-    std::string m_label;
-    int m_fd = -1;
-    bool m_committed = false;
-};
 
 VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access) {
     VImage out;
@@ -322,7 +276,6 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (job.options.maxDimension) plan.cap = std::clamp<int64_t>(*job.options.maxDimension, 1, plan.cap);
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
 
-    OutputFile output(job);
     report(progress, 0.2);
     throwIfStopRequested(stop);
 
@@ -377,9 +330,11 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (plan.strip) bytes = withoutMetadata(std::move(bytes), *plan.target, job);
     report(progress, 0.85);
 
-    output.writeAndClose(bytes);
+    StagedOutput output(job.destination);
+    output.write(bytes);
+    CompressionGuard::keepSmaller(job, output.path());
+    output.commit();
     report(progress, 1.0);
-    CompressionGuard::keepSmaller(job, job.destination);
     return {job.destination};
 }
 

@@ -15,17 +15,6 @@
 
 namespace kolvex {
 
-namespace {
-
-void removeAll(const std::vector<std::filesystem::path>& files) {
-    for (const auto& file : files) {
-        std::error_code ec;
-        std::filesystem::remove(file, ec);
-    }
-}
-
-}  // namespace
-
 const std::set<std::string>& PDFEngine::supportedTools() {
     static const std::set<std::string> tools{"compress", "rotate", "split", "extract-pages", "merge", "strip-metadata"};
     return tools;
@@ -76,40 +65,38 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
     if (document.status() != PopplerDocument::Status::opened) throw ConversionError::corruptedInput(job.source);
     const int count = document.pageCount();
 
+    // Every page is staged first and the set committed at the end: a failure, a cancel or a
+    // kill part-way leaves no page under its final name.
     std::vector<std::filesystem::path> outputs;
-    try {
-        for (int index = 0; index < count; ++index) {
-            if (stop.stop_requested()) throw ConversionError::cancelled();
-            const auto box = document.mediaBox(index);
-            if (!box) continue;
-            const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
+    std::vector<StagedOutput> staged;
+    for (int index = 0; index < count; ++index) {
+        if (stop.stop_requested()) throw ConversionError::cancelled();
+        const auto box = document.mediaBox(index);
+        if (!box) continue;
+        const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
 
-            const double width = std::round(box->width * scale);
-            const double height = std::round(box->height * scale);
-            if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
-            if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
-                                                static_cast<int64_t>(std::min(height, 1e12)))) {
-                throw ConversionError::backendFailure(
-                    "pdf", -1,
-                    fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
-                                index + 1, width, height));
-            }
-            PageBitmap bitmap;
-            try {
-                bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
-            } catch (const std::runtime_error&) {
-                throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
-            }
-            PageImageWriter::save(bitmap, job.to, url, job.options.quality);
-            outputs.push_back(url);
-            if (progress) progress(static_cast<double>(index + 1) / count);
+        const double width = std::round(box->width * scale);
+        const double height = std::round(box->height * scale);
+        if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
+        if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
+                                            static_cast<int64_t>(std::min(height, 1e12)))) {
+            throw ConversionError::backendFailure(
+                "pdf", -1,
+                fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
+                            index + 1, width, height));
         }
-    } catch (...) {
-        // A failure part-way leaves no page files behind, just as a cancel does.
-        removeAll(outputs);
-        throw;
+        PageBitmap bitmap;
+        try {
+            bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
+        } catch (const std::runtime_error&) {
+            throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
+        }
+        staged.push_back(PageImageWriter::stage(bitmap, job.to, url, job.options.quality));
+        outputs.push_back(url);
+        if (progress) progress(static_cast<double>(index + 1) / count);
     }
     if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
+    StagedOutput::commitAll(staged);
     return outputs;
 }
 

@@ -6,7 +6,7 @@
 
 #include <vips/vips8>
 
-#include "core/engines/pdf/StagedOutput.h"
+#include "core/services/StagedOutput.h"
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/format/ConversionError.h"
@@ -36,8 +36,8 @@ bool PageImageWriter::canWrite(const Format& format) {
     }
 }
 
-void PageImageWriter::save(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
-                           std::optional<double> quality) {
+StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& format,
+                                    const std::filesystem::path& destination, std::optional<double> quality) {
     const image::ImageCodec* codec = image::ImageFormatTable::writable(format);
     if (!codec) throw ConversionError::unsupportedCombination("PDF", format.label);
 
@@ -58,20 +58,20 @@ void PageImageWriter::save(const PageBitmap& bitmap, const Format& format, const
         }
         if (!codec->magickFormat.empty()) options->set("format", std::string(codec->magickFormat).c_str());
         options->set("in", picture);
-        options->set("filename", output.temporaryPath().c_str());
+        options->set("filename", output.path().c_str());
         vips::VImage::call(std::string(codec->saver).c_str(), options);
     } catch (const vips::VError&) {
         vips_error_clear();
         std::error_code ec;
-        if (!std::filesystem::exists(output.temporaryPath(), ec)) {
+        if (!std::filesystem::exists(output.path(), ec)) {
             // Nothing could be created at all: the folder refuses new files.
-            FILE* probe = std::fopen(output.temporaryPath().c_str(), "wb");
+            FILE* probe = std::fopen(output.path().c_str(), "wb");
             if (!probe) throw ConversionError::insufficientPermissions(destination);
             std::fclose(probe);
         }
         throw ConversionError::backendFailure("pdf", -1, "could not write page image");
     }
-    output.commit();
+    return output;
 }
 
 std::string PageImageWriter::encodeJpeg(const PageBitmap& bitmap, double quality) {

@@ -6,6 +6,7 @@
 
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/format/FormatManifest.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -15,13 +16,13 @@ struct PageImageWriter {
     // Whether pages can be saved as `format` on this build.
     static bool canWrite(const Format& format);
 
-    // Saves `bitmap` as `format` at `destination`, never over an existing file, nothing left
-    // behind on failure. `quality` (0…1) sets the lossy quality of formats that have one.
+    // Saves `bitmap` as `format` staged for `destination` (see StagedOutput): it takes the name
+    // only when the caller commits it, with the other pages of the set. `quality` (0…1) sets the lossy quality of formats that have one.
     // Throws ConversionError: insufficientPermissions(destination) when the file cannot be
     // created, backendFailure("pdf", -1, "could not write page image") when saving fails,
     // unsupportedCombination when no saver handles the format.
-    static void save(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
-                     std::optional<double> quality);
+    static StagedOutput stage(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
+                              std::optional<double> quality);
 
     // The page as JPEG bytes at `quality` (0…1). Throws std::runtime_error when encoding fails.
     static std::string encodeJpeg(const PageBitmap& bitmap, double quality);

@@ -20,13 +20,6 @@ void report(const ProgressCallback& progress, double fraction) {
     if (progress) progress(fraction);
 }
 
-void removeAll(const std::vector<std::filesystem::path>& files) {
-    for (const auto& file : files) {
-        std::error_code ec;
-        std::filesystem::remove(file, ec);
-    }
-}
-
 }  // namespace
 
 int PdfPageTools::rotationStep(double rotation) {
@@ -130,22 +123,20 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Documen
     const int count = qpdf_bridge::pageCount(document);
     if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
 
+    // Every part is staged first and the set committed at the end: a failure, a cancel or a kill
+    // part-way leaves no part under its final name.
     std::vector<std::filesystem::path> outputs;
-    try {
-        for (int index = 0; index < count; ++index) {
-            if (stop.stop_requested()) throw ConversionError::cancelled();
-            auto single = QpdfDocument::makeEmpty();
-            qpdf_bridge::appendPage(*single, document, index);
-            const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-            QpdfDocument::write(*single, url);
-            outputs.push_back(url);
-            report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
-        }
-    } catch (...) {
-        // A split that fails part-way leaves no pages behind, just as a cancelled one.
-        removeAll(outputs);
-        throw;
+    std::vector<StagedOutput> staged;
+    for (int index = 0; index < count; ++index) {
+        if (stop.stop_requested()) throw ConversionError::cancelled();
+        auto single = QpdfDocument::makeEmpty();
+        qpdf_bridge::appendPage(*single, document, index);
+        const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
+        staged.push_back(QpdfDocument::stage(*single, url));
+        outputs.push_back(url);
+        report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
     }
+    StagedOutput::commitAll(staged);
     report(progress, 1.0);
     return outputs;
 }
@@ -196,8 +187,9 @@ void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob
     if (qpdf_bridge::pageCount(*compressed) == 0) {
         throw ConversionError::backendFailure("pdf", -1, "no pages could be re-rendered");
     }
-    QpdfDocument::write(*compressed, job.destination);
-    CompressionGuard::keepSmaller(job, job.destination);
+    StagedOutput output = QpdfDocument::stage(*compressed, job.destination);
+    CompressionGuard::keepSmaller(job, output.path());
+    output.commit();
     report(progress, 1.0);
 }
 

@@ -1,6 +1,6 @@
 #include "core/engines/pdf/QpdfDocument.h"
 
-#include "core/engines/pdf/StagedOutput.h"
+#include "core/services/StagedOutput.h"
 #include "core/format/ConversionError.h"
 
 namespace kolvex {
@@ -22,8 +22,12 @@ std::shared_ptr<const std::string> QpdfDocument::mediaBoxCopy(const std::filesys
 }
 
 void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination) {
+    stage(document, destination).commit();
+}
+
+StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination) {
     StagedOutput output(destination);
-    switch (qpdf_bridge::write(document, output.temporaryPath())) {
+    switch (qpdf_bridge::write(document, output.path())) {
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:
@@ -31,7 +35,7 @@ void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem:
         case qpdf_bridge::WriteStatus::written:
             break;
     }
-    output.commit();
+    return output;
 }
 
 }  // namespace kolvex

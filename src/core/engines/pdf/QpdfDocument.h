@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/engines/pdf/QpdfBridge.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -29,6 +30,8 @@ struct QpdfDocument {
     // fails, outputNameUnavailable when the destination was taken meanwhile,
     // insufficientPermissions(destination) when the folder refuses the file.
     static void write(qpdf_bridge::Document& document, const std::filesystem::path& destination);
+    // The same, written and not yet committed: the caller commits it (with others of a set).
+    static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination);
 };
 
 }  // namespace kolvex

@@ -17,7 +17,8 @@
 #include <vips/vips8>
 
 #include "core/engines/image/VipsRuntime.h"
-#include "core/services/Uuid.h"
+#include "core/format/ConversionError.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -62,21 +63,6 @@ std::vector<uint8_t> drawPixels() {
     return pixels;
 }
 
-// Moves the finished file into place without ever replacing something that appeared there
-// meanwhile. True when it is in place; false when the target was taken.
-bool moveIntoPlace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno == EEXIST) return false;
-    if (errno != EINVAL && errno != ENOSYS) throw std::system_error(errno, std::generic_category());
-    // A file system without no-replace renames: a hard link refuses an existing name too.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        if (errno == EEXIST) return false;
-        throw std::system_error(errno, std::generic_category());
-    }
-    ::unlink(from.c_str());
-    return true;
-}
-
 bool somethingAt(const fs::path& path) {
     std::error_code ec;
     return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
@@ -99,19 +85,19 @@ void writePNG(const fs::path& target) {
         throw SampleFile::Failure::couldNotDraw();
     }
 
-    // Written under a hidden temporary name beside the target, then moved into place, so a
-    // failed write never leaves a half file that later calls would take for the sample.
-    const fs::path partial = target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().toString() + ".part");
-    std::error_code ec;
+    // Staged beside the target and moved into place, so a failed write never leaves a half file
+    // that later calls would take for the sample.
     try {
-        picture.pngsave(partial.c_str());
-        if (!moveIntoPlace(partial, target)) fs::remove(partial, ec);  // someone else wrote it first
+        StagedOutput partial(target);
+        picture.pngsave(partial.path().c_str());
+        partial.commit();
     } catch (const vips::VError&) {
         vips_error_clear();
-        fs::remove(partial, ec);
         throw SampleFile::Failure::couldNotWrite(target);
-    } catch (const std::system_error&) {
-        fs::remove(partial, ec);
+    } catch (const ConversionError& error) {
+        if (error.kind() == ConversionError::Kind::outputNameUnavailable) return;  // someone else wrote it first
+        throw SampleFile::Failure::couldNotWrite(target);
+    } catch (const std::exception&) {
         throw SampleFile::Failure::couldNotWrite(target);
     }
 }

@@ -1,0 +1,212 @@
+#include "core/services/StagedOutput.h"
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/format/ConversionError.h"
+#include "core/services/PathUtils.h"
+#include "core/services/Uuid.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name's bytes up to `limit`, never cut inside a UTF-8 character.
+std::string cut(std::string text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text;
+}
+
+fs::path stagedName(const fs::path& destination) {
+    // The whole hidden name must fit the 255-byte limit of a name.
+    const std::string extension = cut(paths::extension(destination), 32);
+    const std::string suffix = ".kolvex-" + Uuid::random().toString() + (extension.empty() ? "" : "." + extension);
+    std::string stem = paths::stem(destination);
+    if (stem.empty() || stem.front() == '.') stem.insert(stem.begin(), '_');
+    return paths::deletingLastComponent(destination) / ("." + cut(stem, 160) + suffix);
+}
+
+// A folder that refuses new files, or is not there (any more), cannot take the output.
+bool isPermissionError(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    int close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
+
+int writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int copyAll(int from, int to) {
+    std::string buffer(1 << 20, '\0');
+    for (;;) {
+        const ssize_t got = ::read(from, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (got == 0) return 0;
+        if (const int error = writeAll(to, buffer.data(), static_cast<size_t>(got))) return error;
+    }
+}
+
+}  // namespace
+
+StagedOutput::StagedOutput(fs::path destination, Kind kind, const FileManagerService& files, WorkInProgress& record)
+    : m_destination(std::move(destination)), m_staged(stagedName(m_destination)), m_files(&files) {
+    // Recorded before it exists, so a kill at any moment leaves nothing the next launch misses.
+    m_entry = record.add(paths::absolute(m_staged));
+    if (kind == Kind::folder && ::mkdir(m_staged.c_str(), 0777) != 0) {
+        const int error = errno;
+        if (isPermissionError(error)) throw ConversionError::insufficientPermissions(m_destination);
+        throw fs::filesystem_error("Could not create the folder", m_staged, std::error_code(error, std::generic_category()));
+    }
+}
+
+StagedOutput::StagedOutput(StagedOutput&& other) noexcept
+    : m_destination(std::move(other.m_destination)),
+      m_staged(std::move(other.m_staged)),
+      m_files(other.m_files),
+      m_entry(std::move(other.m_entry)),
+      m_committed(other.m_committed),
+      m_device(other.m_device),
+      m_inode(other.m_inode) {
+    other.m_staged.clear();
+    other.m_committed = true;
+}
+
+StagedOutput::~StagedOutput() {
+    if (!m_committed && !m_staged.empty()) WorkInProgress::removeItem(m_staged);
+    m_entry.drop();
+}
+
+void StagedOutput::write(std::string_view bytes) {
+    Descriptor file(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    int error = file.get() < 0 ? errno : writeAll(file.get(), bytes.data(), bytes.size());
+    if (file.get() >= 0) {
+        const int closing = file.close();
+        if (!error) error = closing;
+    }
+    if (!error) return;
+    if (isPermissionError(error)) throw ConversionError::insufficientPermissions(m_destination);
+    if (error == ENOSPC) {
+        const auto available = m_files->availableCapacity(m_staged);
+        throw ConversionError::insufficientDiskSpace(static_cast<int64_t>(bytes.size()), available.value_or(0));
+    }
+    throw fs::filesystem_error("Could not write the output", m_staged, std::error_code(error, std::generic_category()));
+}
+
+void StagedOutput::adopt(const fs::path& file) {
+    if (::rename(file.c_str(), m_staged.c_str()) == 0) return;
+    if (errno != EXDEV) {
+        const int error = errno;
+        if (isPermissionError(error)) throw ConversionError::insufficientPermissions(m_destination);
+        throw fs::filesystem_error("Could not move the output", file, m_staged, std::error_code(error, std::generic_category()));
+    }
+    // Another volume: copy into the staged file, then let the original go.
+    Descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        throw fs::filesystem_error("Could not read the output", file, std::error_code(errno, std::generic_category()));
+    }
+    Descriptor out(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    int error = out.get() < 0 ? errno : copyAll(in.get(), out.get());
+    if (out.get() >= 0) {
+        const int closing = out.close();
+        if (!error) error = closing;
+    }
+    if (error) {
+        if (isPermissionError(error)) throw ConversionError::insufficientPermissions(m_destination);
+        if (error == ENOSPC) {
+            const auto size = m_files->size(file);
+            throw ConversionError::insufficientDiskSpace(size.value_or(0), m_files->availableCapacity(m_staged).value_or(0));
+        }
+        throw fs::filesystem_error("Could not copy the output", file, m_staged, std::error_code(error, std::generic_category()));
+    }
+    ::unlink(file.c_str());
+}
+
+void StagedOutput::commit(const fs::path& destination) {
+    m_destination = destination;
+    commit();
+}
+
+void StagedOutput::commit() {
+    struct stat info {};
+    if (::lstat(m_staged.c_str(), &info) != 0) {
+        throw fs::filesystem_error("The output was not written", m_staged, std::error_code(errno, std::generic_category()));
+    }
+    try {
+        m_files->moveWithoutReplacing(m_staged, m_destination);
+    } catch (const fs::filesystem_error& error) {
+        if (isPermissionError(error.code().value())) throw ConversionError::insufficientPermissions(m_destination);
+        throw;
+    }
+    m_committed = true;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    m_entry.drop();
+}
+
+void StagedOutput::withdraw() noexcept {
+    if (!m_committed || m_staged.empty()) return;
+    struct stat info {};
+    if (::lstat(m_destination.c_str(), &info) != 0 || info.st_dev != m_device || info.st_ino != m_inode) return;
+    WorkInProgress::removeItem(m_destination);
+    m_committed = false;
+    m_staged.clear();
+}
+
+void StagedOutput::writeAtomically(const fs::path& destination, std::string_view bytes, const FileManagerService& files) {
+    StagedOutput output(destination, Kind::file, files);
+    output.write(bytes);
+    output.commit();
+}
+
+void StagedOutput::commitAll(std::vector<StagedOutput>& outputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        try {
+            outputs[i].commit();
+        } catch (...) {
+            for (size_t j = 0; j < i; ++j) outputs[j].withdraw();
+            throw;
+        }
+    }
+}
+
+}  // namespace kolvex

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include "core/services/FileManagerService.h"
+#include "core/services/WorkInProgress.h"
+
+namespace kolvex {
+
+// An output that appears under its final name only when it is complete. It is written under a
+// hidden name in the destination's own folder (".<name>.kolvex-<UUID>.<extension>": the same
+// volume, the extension kept for writers that choose a format by it), recorded as work in
+// progress, and moved into place by commit() without ever replacing an item that is there.
+// Dropped uncommitted, it removes what was staged; it never touches the final name.
+// One owner; not shared between threads.
+class StagedOutput {
+public:
+    enum class Kind {
+        file,    // nothing is created: the writer creates path() itself (or calls write/adopt)
+        folder,  // path() is created as an empty folder to fill
+    };
+
+    explicit StagedOutput(std::filesystem::path destination, Kind kind = Kind::file,
+                          const FileManagerService& files = FileManagerService::shared(),
+                          WorkInProgress& record = WorkInProgress::shared());
+    ~StagedOutput();
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+    StagedOutput(StagedOutput&&) noexcept;
+    StagedOutput& operator=(StagedOutput&&) = delete;
+
+    // Where to write.
+    const std::filesystem::path& path() const { return m_staged; }
+    const std::filesystem::path& destination() const { return m_destination; }
+    bool committed() const { return m_committed; }
+
+    // Creates path() exclusively and writes `bytes` to it. Throws insufficientPermissions
+    // (naming the destination) when the folder refuses new files, filesystem_error otherwise.
+    void write(std::string_view bytes);
+    // Moves a finished file made elsewhere (a scratch folder) to path(); across volumes it is
+    // copied and the original removed. Throws as write().
+    void adopt(const std::filesystem::path& file);
+
+    // Moves path() to the destination without replacing anything. Throws
+    // outputNameUnavailable(destination) when the name was taken meanwhile, insufficientPermissions
+    // when the folder refuses the move, filesystem_error otherwise; what was staged is then
+    // removed when the object goes.
+    void commit();
+    // commit() under another name (a folder's next free name, when the first was taken).
+    void commit(const std::filesystem::path& destination);
+    // After commit(): removes the committed item again, but only while it is still the item this
+    // object put there (same file, not one that took its name since). Never throws.
+    void withdraw() noexcept;
+
+    // write() then commit().
+    static void writeAtomically(const std::filesystem::path& destination, std::string_view bytes,
+                                const FileManagerService& files = FileManagerService::shared());
+
+    // Commits every output in order; when one fails, withdraws those already committed and
+    // rethrows, so the set appears whole or not at all.
+    static void commitAll(std::vector<StagedOutput>& outputs);
+
+private:
+    std::filesystem::path m_destination;
+    std::filesystem::path m_staged;
+    const FileManagerService* m_files;
+    WorkInProgress::Entry m_entry;
+    bool m_committed = false;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+};
+
+}  // namespace kolvex

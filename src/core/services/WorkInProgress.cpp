@@ -1,0 +1,233 @@
+#include "core/services/WorkInProgress.h"
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/services/Log.h"
+#include "core/services/TemporaryFileManager.h"
+#include "core/services/Uuid.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxRecord = 8192;
+
+bool writeWhole(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> readRecord(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::string text(kMaxRecord, '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (done == 0 || done == text.size()) return std::nullopt;
+    text.resize(done);
+    return text;
+}
+
+bool ownedByUs(const struct stat& info) { return info.st_uid == ::geteuid(); }
+
+// A scratch folder: named by an upper-case UUID, in a root that is ours and closed to others.
+bool isScratchFolder(const fs::path& item) {
+    const std::string name = item.filename().string();
+    if (name.size() != 36) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    struct stat root {};
+    return ::lstat(item.parent_path().c_str(), &root) == 0 && S_ISDIR(root.st_mode) && ownedByUs(root) &&
+           (root.st_mode & 077) == 0;
+}
+
+// Removes the item a dead process recorded, when it is still of our making. Returns whether
+// the record can go (the item is gone, or is not ours to remove).
+bool sweepItem(const fs::path& item, int& removed) {
+    if (!item.is_absolute()) return true;
+    if (!WorkInProgress::isStagingName(item.filename().string()) && !isScratchFolder(item)) return true;
+    struct stat info {};
+    if (::lstat(item.c_str(), &info) != 0) {
+        // A folder that is not there now (a drive not plugged in) may come back: keep the record.
+        struct stat parent {};
+        return errno == ENOENT && ::stat(item.parent_path().c_str(), &parent) == 0;
+    }
+    if (!ownedByUs(info) || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) return true;
+    WorkInProgress::removeItem(item);
+    ++removed;
+    return true;
+}
+
+}  // namespace
+
+WorkInProgress::WorkInProgress(fs::path root) : m_records(std::move(root) / ".in-progress") {}
+
+WorkInProgress::~WorkInProgress() {
+    if (m_own.empty()) return;
+    // Entries still open belong to work torn down with us: the folder stays, unlocked, and the
+    // next sweep takes care of their items. Otherwise the folder goes.
+    bool empty = true;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_own, ec)) {
+        if (entry.path().filename() != "lock") empty = false;
+    }
+    if (empty && !ec) {
+        ::unlink((m_own / "lock").c_str());
+        ::rmdir(m_own.c_str());
+    }
+    ::close(m_lock);
+}
+
+WorkInProgress& WorkInProgress::shared() {
+    static WorkInProgress instance(TemporaryFileManager::shared().root());
+    return instance;
+}
+
+bool WorkInProgress::isStagingName(const std::string& name) {
+    return name.size() > 1 && name.front() == '.' && name.find(".kolvex-") != std::string::npos;
+}
+
+std::optional<fs::path> WorkInProgress::ensureOwnFolder() {
+    if (!m_own.empty()) return m_own;
+    try {
+        TemporaryFileManager(m_records.parent_path()).ensureRoot();
+    } catch (const fs::filesystem_error& error) {
+        Log::files().error("Cannot keep a record of work in progress: {}", error.what());
+        return std::nullopt;
+    }
+    if (::mkdir(m_records.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+    // Made under a hidden name and renamed once locked, so a sweep never sees it unlocked.
+    const std::string id = Uuid::random().toString();
+    const fs::path making = m_records / ("." + id);
+    const fs::path done = m_records / id;
+    if (::mkdir(making.c_str(), 0700) != 0) return std::nullopt;
+    const int lock = ::open((making / "lock").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::rename(making.c_str(), done.c_str()) != 0) {
+        if (lock >= 0) ::close(lock);
+        std::error_code ignored;
+        fs::remove_all(making, ignored);
+        return std::nullopt;
+    }
+    m_lock = lock;
+    m_own = done;
+    return m_own;
+}
+
+WorkInProgress::Entry WorkInProgress::add(const fs::path& item) {
+    std::optional<fs::path> folder;
+    {
+        std::lock_guard lock(m_mutex);
+        folder = ensureOwnFolder();
+    }
+    if (!folder) return {};
+    const fs::path file = *folder / Uuid::random().toString();
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return {};
+    const bool written = writeWhole(fd, item.string());
+    ::close(fd);
+    if (!written) {
+        ::unlink(file.c_str());
+        return {};
+    }
+    return Entry(file);
+}
+
+WorkInProgress::Entry::Entry(Entry&& other) noexcept : m_file(std::move(other.m_file)) { other.m_file.clear(); }
+
+WorkInProgress::Entry& WorkInProgress::Entry::operator=(Entry&& other) noexcept {
+    if (this != &other) {
+        drop();
+        m_file = std::move(other.m_file);
+        other.m_file.clear();
+    }
+    return *this;
+}
+
+void WorkInProgress::Entry::drop() {
+    if (m_file.empty()) return;
+    ::unlink(m_file.c_str());
+    m_file.clear();
+}
+
+void WorkInProgress::removeItem(const fs::path& item) {
+    struct stat info {};
+    if (::lstat(item.c_str(), &info) != 0) return;
+    if (S_ISDIR(info.st_mode)) {
+        // An archive may have made some of its folders read-only: open them up first. Links are
+        // removed, never followed.
+        ::chmod(item.c_str(), 0700);
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(item, ec)) removeItem(entry.path());
+        ::rmdir(item.c_str());
+    } else {
+        ::unlink(item.c_str());
+    }
+}
+
+int WorkInProgress::sweep() const {
+    fs::path own;
+    {
+        std::lock_guard lock(m_mutex);
+        own = m_own;
+    }
+    int removed = 0;
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator(m_records, ec)) {
+        const std::string name = process.path().filename().string();
+        if (name.empty() || name.front() == '.' || process.path() == own) continue;
+        struct stat info {};
+        if (::lstat(process.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || !ownedByUs(info)) continue;
+        // A folder is renamed into view only once its lock is held, so a missing lock means
+        // its process took the lock away on the way out.
+        const int lock = ::open((process.path() / "lock").c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (lock < 0 && errno != ENOENT) continue;
+        if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            ::close(lock);  // its process is alive
+            continue;
+        }
+        bool keep = false;
+        std::error_code entriesError;
+        for (const auto& record : fs::directory_iterator(process.path(), entriesError)) {
+            if (record.path().filename() == "lock") continue;
+            const auto item = readRecord(record.path());
+            if (item && !sweepItem(fs::path(*item), removed)) {
+                keep = true;
+                continue;
+            }
+            ::unlink(record.path().c_str());
+        }
+        if (!keep) {
+            ::unlink((process.path() / "lock").c_str());
+            ::rmdir(process.path().c_str());
+        }
+        if (lock >= 0) ::close(lock);
+    }
+    if (removed > 0) Log::files().info("Removed {} partial outputs left by an earlier run", removed);
+    return removed;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace kolvex {
+
+// A small record, under the scratch root, of the hidden partial items this process has made in
+// the user's folders (staged outputs, staging folders) and not yet moved into place or removed.
+// When the process is killed the record stays, and the next launch removes exactly the items
+// it names: nothing in a user's folder is ever removed because its name looks like ours.
+//
+// Each process keeps its entries in a folder of its own, "<root>/.in-progress/<UUID>", holding
+// a lock file locked for as long as the process lives; a folder whose lock can be taken belongs
+// to a process that is gone. Every member may be called from any thread at once.
+class WorkInProgress {
+public:
+    // `root` is the scratch root (see TemporaryFileManager).
+    explicit WorkInProgress(std::filesystem::path root);
+    ~WorkInProgress();
+    WorkInProgress(const WorkInProgress&) = delete;
+    WorkInProgress& operator=(const WorkInProgress&) = delete;
+
+    // The process-wide record under TemporaryFileManager::shared()'s root.
+    static WorkInProgress& shared();
+
+    // One item in the record, from before it is created until after it is committed or removed.
+    class Entry {
+    public:
+        Entry() = default;
+        ~Entry() { drop(); }
+        Entry(Entry&& other) noexcept;
+        Entry& operator=(Entry&& other) noexcept;
+        // Takes the item out of the record (it was moved into place, or removed).
+        void drop();
+
+    private:
+        friend class WorkInProgress;
+        explicit Entry(std::filesystem::path file) : m_file(std::move(file)) {}
+        std::filesystem::path m_file;
+    };
+
+    // Records `item`, an absolute path: a hidden partial item (its name holds ".kolvex-") or a
+    // scratch folder (named by a UUID, in a root closed to others); the sweep removes nothing else.
+    // Never throws: a record that cannot be written only means a kill could leave the item behind.
+    Entry add(const std::filesystem::path& item);
+
+    // Removes every item recorded by processes that are gone, then their records. Items that
+    // are not ours (another owner, a name that is not of our making) are left alone; a folder
+    // is removed without following links out of it. Returns how many items were removed.
+    int sweep() const;
+
+    // Whether `name` is a name we give hidden partial items.
+    static bool isStagingName(const std::string& name);
+
+    // Removes a file, or a folder with everything in it (read-only subfolders included),
+    // removing links rather than following them. Failures leave what could not be removed.
+    static void removeItem(const std::filesystem::path& item);
+
+private:
+    std::optional<std::filesystem::path> ensureOwnFolder();
+
+    std::filesystem::path m_records;  // "<root>/.in-progress"
+    mutable std::mutex m_mutex;       // guards the fields below
+    std::filesystem::path m_own;      // this process's folder, once made
+    int m_lock = -1;                  // held for the process's lifetime
+};
+
+}  // namespace kolvex

@@ -1,0 +1,184 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <algorithm>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/format/ConversionError.h"
+#include "core/services/StagedOutput.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+std::vector<std::string> names(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// File systems that lack the calls a no-replace move prefers: one with no RENAME_NOREPLACE
+// (older network and FUSE volumes), one with no hard links either (FAT).
+class NoRenameNoReplace : public FileManagerService {
+protected:
+    int renameNoReplace(const fs::path&, const fs::path&) const override { return EINVAL; }
+};
+
+class NoRenameNoReplaceNoLinks : public NoRenameNoReplace {
+protected:
+    int hardLink(const fs::path&, const fs::path&) const override { return EPERM; }
+};
+
+struct FileSystemCase {
+    const char* name;
+    std::shared_ptr<const FileManagerService> files;
+};
+
+void PrintTo(const FileSystemCase& value, std::ostream* out) { *out << value.name; }
+
+class StagedOutputOn : public ::testing::TestWithParam<FileSystemCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, StagedOutputOn,
+    ::testing::Values(FileSystemCase{"native", std::make_shared<FileManagerService>()},
+                      FileSystemCase{"noRenameNoReplace", std::make_shared<NoRenameNoReplace>()},
+                      FileSystemCase{"noRenameNoReplaceNoLinks", std::make_shared<NoRenameNoReplaceNoLinks>()}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(StagedOutputOn, AppearsWholeAndNeverReplaces) {
+    const FileManagerService& files = *GetParam().files;
+    TempDir dir;
+    // A file: nothing under the final name until committed, then exactly what was written.
+    {
+        StagedOutput output(dir / "out.txt", StagedOutput::Kind::file, files);
+        output.write("whole");
+        EXPECT_EQ(names(dir.path()), std::vector<std::string>{output.path().filename().string()});
+        output.commit();
+    }
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.txt"});
+    EXPECT_EQ(testing::readFile(dir / "out.txt"), "whole");
+
+    // A name taken meanwhile keeps what is there, and the staged file goes.
+    {
+        StagedOutput output(dir / "out.txt", StagedOutput::Kind::file, files);
+        output.write("newer");
+        try {
+            output.commit();
+            FAIL() << "replaced an existing file";
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error, ConversionError::outputNameUnavailable(dir / "out.txt"));
+        }
+    }
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.txt"});
+    EXPECT_EQ(testing::readFile(dir / "out.txt"), "whole");
+
+    // A folder likewise, with whatever was put in it; a taken name (even an empty folder) stays.
+    {
+        StagedOutput folder(dir / "unpacked", StagedOutput::Kind::folder, files);
+        std::ofstream(folder.path() / "inside.txt") << "x";
+        folder.commit();
+    }
+    EXPECT_EQ(testing::readFile(dir / "unpacked" / "inside.txt"), "x");
+    fs::create_directory(dir / "empty");
+    {
+        StagedOutput folder(dir / "empty", StagedOutput::Kind::folder, files);
+        std::ofstream(folder.path() / "inside.txt") << "y";
+        EXPECT_THROW(folder.commit(), ConversionError);
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "empty"));
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"empty", "out.txt", "unpacked"}));
+}
+
+TEST(StagedOutput, HiddenNamesFitAndUncommittedWorkLeavesNothing) {
+    TempDir dir;
+    std::string longName;
+    while (longName.size() + 2 <= 250) longName += "\xC3\xA9";
+    longName += ".txt";
+    for (const std::string& name : {std::string("plain.mp4"), std::string("-starts with dash.txt"), longName,
+                                    std::string(".hidden"), std::string("no extension")}) {
+        {
+            StagedOutput output(dir / name);
+            const std::string staged = output.path().filename().string();
+            EXPECT_EQ(output.path().parent_path(), dir.path());
+            EXPECT_LE(staged.size(), 255u) << name;
+            EXPECT_EQ(staged.front(), '.') << name;
+            EXPECT_TRUE(WorkInProgress::isStagingName(staged)) << name;
+            // Writers that pick a format by the name's extension still find it.
+            if (fs::path(name).has_extension() && name.front() != '.') {
+                EXPECT_EQ(output.path().extension(), fs::path(name).extension()) << name;
+            }
+            output.write("partial");
+        }
+        EXPECT_TRUE(fs::is_empty(dir.path())) << name;
+        StagedOutput::writeAtomically(dir / name, "whole");
+        EXPECT_EQ(testing::readFile(dir / name), "whole");
+        fs::remove(dir / name);
+    }
+}
+
+TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
+    TempDir dir;
+    dir.write("page-3.txt", "someone else's");
+    std::vector<StagedOutput> pages;
+    for (int page = 1; page <= 3; ++page) {
+        pages.emplace_back(dir / ("page-" + std::to_string(page) + ".txt"));
+        pages.back().write("page");
+    }
+    EXPECT_THROW(StagedOutput::commitAll(pages), ConversionError);
+    pages.clear();
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"page-3.txt"});
+    EXPECT_EQ(testing::readFile(dir / "page-3.txt"), "someone else's");
+
+    // Withdrawing spares a file that took the name after ours went in.
+    StagedOutput output(dir / "mine.txt");
+    output.write("mine");
+    output.commit();
+    fs::remove(dir / "mine.txt");
+    dir.write("mine.txt", "theirs");
+    output.withdraw();
+    EXPECT_EQ(testing::readFile(dir / "mine.txt"), "theirs");
+}
+
+TEST(StagedOutput, AdoptsAFileFromAnotherVolume) {
+    TempDir dir;
+    struct stat tmpInfo {}, shmInfo {};
+    if (::stat("/dev/shm", &shmInfo) != 0 || ::access("/dev/shm", W_OK) != 0 ||
+        ::stat(dir.path().c_str(), &tmpInfo) != 0 || tmpInfo.st_dev == shmInfo.st_dev) {
+        GTEST_SKIP() << "no second writable volume (/dev/shm) here";
+    }
+    const fs::path produced = "/dev/shm/kolvex-adopt-test-" + std::to_string(::getpid());
+    { std::ofstream(produced) << "moved"; }
+    StagedOutput output(dir / "moved.txt");
+    output.adopt(produced);
+    EXPECT_FALSE(fs::exists(dir / "moved.txt"));
+    output.commit();
+    EXPECT_EQ(testing::readFile(dir / "moved.txt"), "moved");
+    EXPECT_FALSE(fs::exists(produced));
+}
+
+TEST(StagedOutput, RefusedFolderNamesTheDestination) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    fs::create_directory(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    try {
+        StagedOutput::writeAtomically(dir / "locked" / "out.txt", "x");
+        FAIL();
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error, ConversionError::insufficientPermissions(dir / "locked" / "out.txt"));
+    }
+}
+
+}  // namespace
+}  // namespace kolvex
