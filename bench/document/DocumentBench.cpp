@@ -1,4 +1,6 @@
 // 100-page documents to PDF: the document engine against LibreOffice headless on the same files.
+// The single-paragraph benchmarks lay out one paragraph of 1, 4 and 16 MB (plain text, Markdown
+// and HTML): their time must grow in proportion to the size.
 // Each LibreOffice benchmark reports "ratio" = its time / the engine's time on that file (the goal
 // is at least 10). Without LibreOffice those benchmarks are skipped with a message.
 #include <chrono>
@@ -14,6 +16,7 @@
 #include "core/engines/document/DocumentEngine.h"
 #include "core/engines/document/MarkdownReader.h"
 #include "core/engines/document/OOXMLWriter.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/ProcessRunner.h"
 
@@ -44,7 +47,7 @@ struct Workspace {
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
         docx = root / "report.docx";
-        OOXMLWriter::write(MarkdownReader::parseInline(text), docx);
+        OOXMLWriter::write(*richDocument(MarkdownReader::parseInline(text)), docx);
     }
     ~Workspace() {
         std::error_code ignored;
@@ -66,9 +69,9 @@ std::map<std::string, double>& engineSeconds() {
     return seconds;
 }
 
-void runEngine(benchmark::State& state, const fs::path& source, const std::string& from) {
+void runEngine(benchmark::State& state, const fs::path& source, const std::string& from, const std::string& key = {}) {
     const DocumentEngine engine;
-    const fs::path out = workspace().root / ("engine-" + from + ".pdf");
+    const fs::path out = workspace().root / ("engine-" + from + key + ".pdf");
     auto job = [&] {
         return ConversionJob(source, {}, out, format(from), format("pdf"),
                              ConversionCapability{FormatID(from), FormatID("pdf"), engine_ids::document}, ConversionOptions::defaults());
@@ -86,7 +89,7 @@ void runEngine(benchmark::State& state, const fs::path& source, const std::strin
         engine.convert(job(), {}, {});
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    engineSeconds()[from] = total / static_cast<double>(state.iterations());
+    engineSeconds()[from + key] = total / static_cast<double>(state.iterations());
     state.counters["bytes_out"] = static_cast<double>(fs::file_size(out));
 }
 
@@ -121,6 +124,29 @@ void runLibreOffice(benchmark::State& state, const fs::path& source, const std::
     if (engineSeconds().contains(from)) state.counters["ratio"] = mean / engineSeconds()[from];
 }
 
+// One paragraph of `megabytes` MB of words, written once per size and format.
+fs::path singleParagraph(int megabytes, const std::string& format) {
+    const fs::path path = workspace().root / ("paragraph-" + std::to_string(megabytes) + "." + format);
+    if (fs::exists(path)) return path;
+    const std::string words = "lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor ";
+    std::string text = format == "html" ? "<html><body><p>" : "";
+    const size_t size = static_cast<size_t>(megabytes) << 20;
+    while (text.size() < size) text += words;
+    if (format == "html") text += "</p></body></html>";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+void BM_SingleParagraphToPdf(benchmark::State& state, const std::string& format) {
+    runEngine(state, singleParagraph(static_cast<int>(state.range(0)), format), format, std::to_string(state.range(0)));
+    state.counters["MB"] = static_cast<double>(state.range(0));
+}
+void BM_TextParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(state, "txt"); }
+void BM_MarkdownParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(state, "md"); }
+void BM_HtmlParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(state, "html"); }
+
 void BM_EngineMarkdownToPdf(benchmark::State& state) { runEngine(state, workspace().markdown, "md"); }
 void BM_LibreOfficeMarkdownToPdf(benchmark::State& state) { runLibreOffice(state, workspace().markdown, "md"); }
 void BM_EngineDocxToPdf(benchmark::State& state) { runEngine(state, workspace().docx, "docx"); }
@@ -128,6 +154,9 @@ void BM_LibreOfficeDocxToPdf(benchmark::State& state) { runLibreOffice(state, wo
 
 }  // namespace
 
+BENCHMARK(BM_TextParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_MarkdownParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_HtmlParagraphToPdf)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_EngineMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_LibreOfficeMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_EngineDocxToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

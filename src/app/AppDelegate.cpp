@@ -6,7 +6,6 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include "app/FileReveal.h"
@@ -30,6 +29,7 @@
 #include "core/services/TemporaryFileManager.h"
 #include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
+#include "ui/async/AsyncTask.h"
 #include "ui/windows/AboutView.h"
 #include "ui/windows/EditingMenu.h"
 #include "ui/windows/SettingsStore.h"
@@ -61,7 +61,7 @@ std::shared_ptr<ConversionCoordinator> coordinatorOver(const FormatRegistry& reg
 }  // namespace
 
 AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalFactory,
-                                                          std::shared_ptr<ToolSheetPresenter> toolSheets) {
+                                                          std::shared_ptr<const ToolSheetFactory> toolSheets) {
     Environment environment;
     environment.toolSheets = std::move(toolSheets);
     environment.defaults = &UserDefaults::standard();
@@ -111,7 +111,13 @@ AppDelegate::AppDelegate(Environment environment, QObject* parent)
       m_updater(std::make_unique<NoOpUpdateChecker>()),
       m_settings(*m_env.settings),
       m_flow(nullptr) {
-    m_flow.setPresenter(m_env.toolSheets);
+    m_flow.setSheets(m_env.toolSheets);
+    m_flow.setTaskRunner(m_env.tasks);
+    m_flow.setPreferences([this] { return m_settings.preferences(); });
+}
+
+TaskRunner& AppDelegate::tasks() const {
+    return m_env.tasks ? *m_env.tasks : *QtTaskRunner::shared();
 }
 
 AppDelegate::~AppDelegate() {
@@ -152,11 +158,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, inProcessEngines()));
     if (!m_portal) return;
     m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
-    m_portal->onCompleted = [self](const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
-        if (self) self->conversionsCompleted(outputs, sources);
+    m_portal->onCompleted = [self](const RunReport& report) {
+        if (self) self->conversionsCompleted(report);
     };
     m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
-        if (self) self->m_flow.collectParameters(target, payload, false);
+        if (self) self->m_flow.collectParameters(target, payload);
     };
     m_portal->start();
     m_flow.setPortal(m_portal.get());
@@ -170,12 +176,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     commands.onOpenAbout = [self] { if (self) self->showAbout(); };
     commands.onOpenWelcome = [self] { if (self) self->presentWelcome(); };
     UpdateChecking* updater = m_updater.get();
-    commands.onCheckForUpdates = [updater] {
+    commands.onCheckForUpdates = [self, updater] {
         // The checker may block; it must never stall the tray.
-        QThreadPool::globalInstance()->start([updater] { updater->checkForUpdates(); });
+        if (self) AsyncTask::run(self->tasks(), self, [updater](std::stop_token) { updater->checkForUpdates(); });
     };
     commands.onCancelConversion = [self] {
-        if (self && self->m_portal) self->m_portal->cancelAll();
+        if (self && self->m_portal) self->m_portal->cancelAllConversions();
     };
     if (m_env.makeMenuBar) m_menuBar = m_env.makeMenuBar(std::move(commands));
 
@@ -189,7 +195,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             return self && self->m_portal ? self->m_portal->activeConversions() : std::vector<PortalConnection::Conversion>{};
         };
         m_menuBar->onCancelOneConversion = [self](const Uuid& id) {
-            if (self && self->m_portal) self->m_portal->cancel(id);
+            if (self && self->m_portal) self->m_portal->cancelConversion(id);
         };
     }
     m_portal->onProgressChanged = [self](std::optional<double> progress, std::optional<std::string> description) {
@@ -246,7 +252,9 @@ void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
     }
 }
 
-void AppDelegate::conversionsCompleted(const std::vector<fs::path>& outputs, const std::vector<fs::path>& sources) {
+void AppDelegate::conversionsCompleted(const RunReport& report) {
+    const auto& outputs = report.outputs;
+    const auto& sources = report.sources;
     if (!outputs.empty()) {
         // A run that made several outputs from one source (a split) pairs each with that source.
         std::vector<fs::path> padded = sources;
@@ -257,7 +265,8 @@ void AppDelegate::conversionsCompleted(const std::vector<fs::path>& outputs, con
         for (std::size_t i = 0; i < outputs.size(); ++i) records.emplace_back(outputs[i], padded[i], now);
         if (m_env.defaults) RecentConversionsStore::record(records, *m_env.defaults);
     }
-    if (m_env.notifier) m_env.notifier->announce(outputs, sources, m_conversionIsBackgrounded);
+    if (m_menuBar && !report.failures.empty()) m_menuBar->showFailure(ConversionNotifier::failureLine(report));
+    if (m_env.notifier) m_env.notifier->announce(report);
 }
 
 void AppDelegate::progressChanged(std::optional<double> progress, const std::optional<std::string>& description) {
@@ -274,17 +283,12 @@ void AppDelegate::startFFmpegAttach() {
     if (!m_env.locateFFmpeg || !m_registry) return;
     auto locate = m_env.locateFFmpeg;
     const auto overridePath = m_settings.preferences().ffmpegOverridePath;
-    QPointer<AppDelegate> self(this);
-    QThreadPool::globalInstance()->start([self, locate, overridePath] {
-        auto located = locate(overridePath);
-        if (!located) return;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, located] {
-                if (self) self->attachFFmpeg(located->first, located->second);
-            },
-            Qt::QueuedConnection);
-    });
+    using Located = std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>;
+    AsyncTask::start<Located>(
+        tasks(), this, [locate, overridePath](std::stop_token) { return locate(overridePath); },
+        [this](Located located) {
+            if (located) attachFFmpeg(located->first, located->second);
+        });
 }
 
 void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::string>& encoders) {
@@ -293,6 +297,7 @@ void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::s
         return;
     }
     m_ffmpegTools = tools;
+    m_flow.setFFmpeg(tools);
     if (!m_registry) return;
     std::optional<FormatRegistry> filtered;
     try {

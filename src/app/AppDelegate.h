@@ -20,6 +20,7 @@
 #include "core/format/FormatRegistry.h"
 #include "core/services/Preferences.h"
 #include "core/services/UpdateChecking.h"
+#include "ui/async/TaskRunner.h"
 
 namespace kolvex {
 
@@ -50,10 +51,11 @@ public:
         std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(
             const std::optional<std::string>& overridePath)> locateFFmpeg;
         bool applyAppearance = true;                       // restyle the application
-        std::shared_ptr<ToolSheetPresenter> toolSheets;    // none: tools that need settings are discarded
+        std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
+        std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner
 
         static Environment desktop(PortalFactory portalFactory,
-                                   std::shared_ptr<ToolSheetPresenter> toolSheets = nullptr);
+                                   std::shared_ptr<const ToolSheetFactory> toolSheets = nullptr);
     };
 
     explicit AppDelegate(Environment environment, QObject* parent = nullptr);
@@ -77,9 +79,9 @@ public:
 
     static void applyAppearance(Preferences::Appearance appearance);
 
-    // A finished run: recorded among the recent conversions and announced.
-    void conversionsCompleted(const std::vector<std::filesystem::path>& outputs,
-                              const std::vector<std::filesystem::path>& sources);
+    // A finished run: its outputs recorded among the recent conversions, its outputs and
+    // failures announced, its failures shown in the tray.
+    void conversionsCompleted(const RunReport& report);
     void progressChanged(std::optional<double> progress, const std::optional<std::string>& description);
 
     // The FFmpeg attach with a located pair and its encoders (GUI thread).
@@ -105,6 +107,7 @@ private:
     void startFFmpegAttach();
     QWidget* makeWindow(const QString& title, QWidget* content, bool resizable = false);
     bool anyWindowVisible() const;
+    TaskRunner& tasks() const;
 
     Environment m_env;
     std::unique_ptr<PortalConnection> m_portal;

@@ -44,14 +44,38 @@ std::string nameOf(const std::filesystem::path& url) {
 
 }  // namespace
 
-Notification ConversionNotifier::content(const std::vector<std::filesystem::path>& outputs,
-                                         const std::vector<std::filesystem::path>& sources, bool wasBackground) {
+namespace {
+
+std::string failureTitle(const RunReport& report) {
+    const std::size_t total = report.sources.size() + report.failures.size();
+    if (report.failures.size() == 1 && report.sources.empty())
+        return "Couldn't convert " + nameOf(report.failures.front().source);
+    if (report.sources.empty()) return "Couldn't convert " + std::to_string(total) + " files";
+    return std::to_string(report.sources.size()) + " of " + std::to_string(total) + " converted";
+}
+
+}  // namespace
+
+Notification ConversionNotifier::content(const RunReport& report) {
     Notification notification;
     notification.identifier = Uuid::random().toString();
-    notification.playsSound = wasBackground;
-    if (outputs.size() == 1) {
+    notification.playsSound = report.wentToTray;
+    const auto& outputs = report.outputs;
+    if (!report.failures.empty()) {
+        notification.title = failureTitle(report);
+        if (report.failures.size() == 1 && report.sources.empty()) {
+            notification.body = report.failures.front().reason;
+        } else {
+            const std::size_t shown = std::min<std::size_t>(report.failures.size(), 3);
+            for (std::size_t i = 0; i < shown; ++i) {
+                if (i > 0) notification.body += "\n";
+                notification.body += nameOf(report.failures[i].source) + ": " + report.failures[i].reason;
+            }
+        }
+    } else if (outputs.size() == 1) {
         notification.title = nameOf(outputs.front());
-        notification.body = "Saved next to " + (sources.empty() ? std::string("the original") : nameOf(sources.front()));
+        notification.body =
+            "Saved next to " + (report.sources.empty() ? std::string("the original") : nameOf(report.sources.front()));
     } else {
         notification.title = std::to_string(outputs.size()) + " files converted";
         const std::size_t shown = std::min<std::size_t>(outputs.size(), 3);
@@ -63,13 +87,18 @@ Notification ConversionNotifier::content(const std::vector<std::filesystem::path
     return notification;
 }
 
-void ConversionNotifier::announce(const std::vector<std::filesystem::path>& outputs,
-                                  const std::vector<std::filesystem::path>& sources, bool wasBackground) {
-    if (!PreferencesStore::load(m_defaults).showNotifications) return;
+std::string ConversionNotifier::failureLine(const RunReport& report) {
+    if (report.failures.size() == 1 && report.sources.empty())
+        return failureTitle(report) + ": " + report.failures.front().reason;
+    return failureTitle(report);
+}
+
+void ConversionNotifier::announce(const RunReport& report) {
+    if (report.isEmpty() || !PreferencesStore::load(m_defaults).showNotifications) return;
     std::weak_ptr<bool> alive = m_alive;
-    requestAuthorisationIfNeeded([this, alive, outputs, sources, wasBackground] {
+    requestAuthorisationIfNeeded([this, alive, report] {
         if (alive.expired() || !m_authorised) return;
-        m_sender->post(content(outputs, sources, wasBackground));
+        m_sender->post(content(report));
     });
 }
 

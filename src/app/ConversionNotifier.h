@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "app/NotificationSender.h"
+#include "ui/portal/model/PortalPhase.h"
 
 namespace kolvex {
 
 class UserDefaults;
 
-// Announces finished conversions in a desktop notification when the user left notifications
-// on. Asks the desktop first and stops asking once it said yes in this run. GUI thread only.
+// Announces finished conversions, and failed ones with their reasons, in a desktop
+// notification when the user left notifications on. Asks the desktop first and stops asking
+// once it said yes in this run. GUI thread only.
 class ConversionNotifier {
 public:
     // `defaults` is read afresh at every announcement and must outlive the notifier.
@@ -22,15 +24,17 @@ public:
 
     // Asks the desktop unless it already said yes; `done` (optional) runs once the answer is in.
     void requestAuthorisationIfNeeded(std::function<void()> done = {});
-    // One notification for a finished run (see `content`), with the default sound when the
-    // conversion had gone on in the background; nothing when notifications are off or refused.
-    void announce(const std::vector<std::filesystem::path>& outputs, const std::vector<std::filesystem::path>& sources,
-                  bool wasBackground);
+    // One notification for a finished run (see `content`), with the default sound only when
+    // the work had gone on in the tray; nothing when notifications are off or refused.
+    void announce(const RunReport& report);
 
-    // Title and body for a run: one output names the file and its source; several give a count
-    // and the first three names.
-    static Notification content(const std::vector<std::filesystem::path>& outputs,
-                                const std::vector<std::filesystem::path>& sources, bool wasBackground);
+    // Title and body for a run. Without failures: one output names the file and its source;
+    // several give a count and the first three names. With failures: "Couldn't convert <file>"
+    // and the reason for one file; "K of N converted" (or "Couldn't convert N files") and a
+    // line per failed file, the first three, for several.
+    static Notification content(const RunReport& report);
+    // One line for the tray: the failed file and its reason, or the count converted.
+    static std::string failureLine(const RunReport& report);
 
     bool isAuthorised() const { return m_authorised; }
 

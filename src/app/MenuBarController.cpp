@@ -86,19 +86,29 @@ MenuBarController::RowTitle MenuBarController::progressTitle(const std::string& 
     return title;
 }
 
+void MenuBarController::showFailure(const std::string& line) {
+    m_failure = line;
+    if (!m_activeDescription) {
+        m_toolTip = "Kolvex — " + line;
+        if (m_tray) m_tray->setToolTip(QString::fromStdString(m_toolTip));
+    }
+}
+
 void MenuBarController::showProgress(std::optional<double> progress, const std::optional<std::string>& description) {
     if (description) m_activeDescription = description;
     if (progress) {
         const int percent = static_cast<int>(std::trunc(*progress * 100));
         const int count = activeConversionCount ? activeConversionCount() : 0;
-        m_title = " ";
-        if (count >= 2) m_title += std::to_string(count) + " · ";
-        m_title += std::to_string(percent) + "%";
+        std::string title(1, ' ');
+        if (count >= 2) title += std::to_string(count) + " · ";
+        title += std::to_string(percent) + "%";
+        m_title = std::move(title);
         m_toolTip = m_activeDescription ? "Converting " + *m_activeDescription : std::string("Converting");
         updateIcon(percent);
+        m_failure.reset();  // a new conversion: the last failure has been told
     } else {
         m_title.clear();
-        m_toolTip = "Kolvex";
+        m_toolTip = m_failure ? "Kolvex — " + *m_failure : std::string("Kolvex");
         m_activeDescription.reset();
         updateIcon(std::nullopt);
     }
@@ -150,6 +160,7 @@ void MenuBarController::rebuildMenu() {
     QMenu* menu = m_menu.get();
     menu->clear();
     menu->addAction("Kolvex")->setEnabled(false);
+    if (m_failure) menu->addAction(QString::fromStdString(*m_failure))->setEnabled(false);
     menu->addSeparator();
 
     const std::vector<Conversion> running = activeConversions ? activeConversions() : std::vector<Conversion>{};

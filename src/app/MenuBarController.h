@@ -77,6 +77,10 @@ public:
     // Mean progress (0…1) of the running conversions and the earliest one's label; none and
     // none when nothing runs.
     void showProgress(std::optional<double> progress, const std::optional<std::string>& description);
+    // A conversion that failed out of sight: the line heads the menu and ends the tooltip
+    // until the next conversion starts.
+    void showFailure(const std::string& line);
+    const std::optional<std::string>& failure() const { return m_failure; }
     // " 45%", " 3 · 45%", or empty; the tray shows it in its picture and tooltip.
     const std::string& title() const { return m_title; }
     const std::string& toolTip() const { return m_toolTip; }
@@ -101,6 +105,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::optional<std::string> m_activeDescription;
+    std::optional<std::string> m_failure;
     std::string m_title;
     std::string m_toolTip;
 };

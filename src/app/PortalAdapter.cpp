@@ -1,6 +1,5 @@
 #include "app/PortalAdapter.h"
 
-#include "app/ToolSheets.h"
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/format/FormatRegistry.h"
 #include "ui/portal/PortalController.h"
@@ -17,9 +16,8 @@ public:
                                std::shared_ptr<ConversionCoordinator> coordinator)
         : m_controller(trigger, std::move(registry), std::move(coordinator)) {
         PortalModel& model = m_controller.model();
-        model.onCompleted = [this](const std::vector<std::filesystem::path>& outputs,
-                                   const std::vector<std::filesystem::path>& sources) {
-            if (onCompleted) onCompleted(outputs, sources);
+        model.onCompleted = [this](const RunReport& report) {
+            if (onCompleted) onCompleted(report);
         };
         model.onNeedsParameters = [this](const RingTarget& target, const DragPayload& payload) {
             if (onNeedsParameters) onNeedsParameters(target, payload);
@@ -27,6 +25,15 @@ public:
         model.onProgressChanged = [this](std::optional<double> progress, std::optional<std::string> description) {
             if (onProgressChanged) onProgressChanged(progress, std::move(description));
         };
+        // The Portal leaving its wait for parameters on its own (Escape, Cancel, the tray's
+        // Cancel) withdraws the request; the shell's own answers below do not.
+        QObject::connect(&model, &PortalModel::changed, &model, [this](PortalModel::Field field) {
+            if (field != PortalModel::Field::phase) return;
+            const bool waiting = m_controller.model().phase().is(PortalPhase::Kind::needsParameters);
+            const bool left = m_waiting && !waiting;
+            m_waiting = waiting;
+            if (left && !m_answering && onParametersWithdrawn) onParametersWithdrawn();
+        });
     }
 
     void start() override { m_controller.start(); }
@@ -52,29 +59,43 @@ public:
             rows.push_back({running.id, running.label, running.progress, running.isForeground});
         return rows;
     }
-    void cancel(const Uuid& id) override { m_controller.cancelConversion(id); }
-    void cancelAll() override { m_controller.cancelAllWork(); }
+    void cancelConversion(const Uuid& id) override { m_controller.cancelConversion(id); }
+    void cancelAllConversions() override { m_controller.cancelAllConversions(); }
     void replaceProvider(std::shared_ptr<const FormatRegistry> registry,
                          std::shared_ptr<ConversionCoordinator> coordinator) override {
         m_controller.replaceEngines(std::move(registry), std::move(coordinator));
     }
-    void applyParameters(const ConversionOptions& options) override { m_controller.model().applyParameters(options); }
+    void applyParameters(const ConversionOptions& options) override {
+        answering([&] { m_controller.model().applyParameters(options); });
+    }
     void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) override {
-        m_controller.model().applyParameters(options, ordering);
+        answering([&] { m_controller.model().applyParameters(options, ordering); });
     }
     void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) override {
-        m_controller.model().applyParameters(options, url);
+        answering([&] { m_controller.model().applyParameters(options, url); });
     }
     void finishParameterRun(const std::vector<PendingFile>& pending) override {
         std::vector<PortalModel::PendingFile> files;
         for (const auto& [url, options] : pending) files.push_back({url, options});
-        m_controller.model().finishParameterRun(files);
+        answering([&] { m_controller.model().finishParameterRun(files); });
     }
-    void discardParameters() override { m_controller.model().discardParameters(); }
+    void discardParameters() override {
+        answering([&] { m_controller.model().discardParameters(); });
+    }
     QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
 
 private:
+    template <typename Call>
+    void answering(Call call) {
+        const bool before = m_answering;
+        m_answering = true;
+        call();
+        m_answering = before;
+    }
+
     PortalController m_controller;
+    bool m_waiting = false;    // the Portal waits for parameters
+    bool m_answering = false;  // inside one of the shell's answers
 };
 
 }  // namespace
@@ -84,10 +105,6 @@ PortalFactory portalFactory() {
               std::shared_ptr<ConversionCoordinator> coordinator) -> std::unique_ptr<PortalConnection> {
         return std::make_unique<PortalControllerConnection>(trigger, std::move(registry), std::move(coordinator));
     };
-}
-
-std::shared_ptr<ToolSheetPresenter> toolSheetPresenter() {
-    return std::make_shared<ToolSheets>(ToolSheets::desktop());
 }
 
 }  // namespace kolvex

@@ -15,6 +15,7 @@
 #include "core/services/TriggerModifier.h"
 #include "core/services/Uuid.h"
 #include "interaction/DragPayload.h"
+#include "ui/portal/model/PortalPhase.h"
 
 class QWidget;
 
@@ -53,8 +54,8 @@ public:
 
     virtual int activeConversionCount() const = 0;
     virtual std::vector<Conversion> activeConversions() const = 0;
-    virtual void cancel(const Uuid& id) = 0;
-    virtual void cancelAll() = 0;
+    virtual void cancelConversion(const Uuid& id) = 0;
+    virtual void cancelAllConversions() = 0;
     // Taken only while the Portal is hidden and idle.
     virtual void replaceProvider(std::shared_ptr<const FormatRegistry> registry,
                                  std::shared_ptr<ConversionCoordinator> coordinator) = 0;
@@ -70,9 +71,12 @@ public:
     virtual QWidget* makeTuningView() = 0;
 
     // Set by the shell at launch; called on the GUI thread.
-    std::function<void(const std::vector<std::filesystem::path>& outputs,
-                       const std::vector<std::filesystem::path>& sources)> onCompleted;
+    // A run (or a batch) ended: what it made and what failed.
+    std::function<void(const RunReport&)> onCompleted;
     std::function<void(const RingTarget&, const DragPayload&)> onNeedsParameters;
+    // The Portal stopped waiting for the parameters it asked for (Escape, its Cancel, the
+    // tray's Cancel); not called for the shell's own answers (applyParameters…, discard).
+    std::function<void()> onParametersWithdrawn;
     std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
 };
 

@@ -1,24 +1,20 @@
 #pragma once
 
-#include <filesystem>
-
-#include "core/format/RingTarget.h"
-#include "interaction/DragPayload.h"
+#include <memory>
 
 namespace kolvex {
 
-class ToolParameterFlow;
+class SheetRequest;
 
-// Shows the settings sheet of one tool. The sheet ends through the flow: `flow.presentParameters`
-// to show it, then `flow.handBack`/`flow.applyToOne`… on Apply and `flow.cancelSheet()` on Cancel.
+// The sheet of one tool, chosen by ToolSheetFactory by tool id. A presenter keeps nothing of
+// its own: everything about one request, and every way it can end, is in the request.
 // GUI thread only.
 class ToolSheetPresenter {
 public:
     virtual ~ToolSheetPresenter() = default;
-    // Starts the sheet of `target.toolID` for `file` (the payload's first file, or the walk's
-    // current one). False when this presenter has no sheet for the tool; the flow then decides.
-    virtual bool present(ToolParameterFlow& flow, const RingTarget& target, const DragPayload& payload,
-                         const std::filesystem::path& file) = 0;
+    // Reads what the sheet needs (off the GUI thread, through the request), shows it, and ends
+    // the request from the sheet's buttons.
+    virtual void present(const std::shared_ptr<SheetRequest>& request) const = 0;
 };
 
 }  // namespace kolvex

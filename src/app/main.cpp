@@ -19,6 +19,7 @@
 #include "app/PortalAdapter.h"
 #include "app/SelfCheck.h"
 #include "app/SingleInstance.h"
+#include "app/ToolSheetFactory.h"
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
 
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
     if (instance.claim(files) == kolvex::SingleInstance::Role::forwarded) return 0;
 
     kolvex::AppDelegate delegate(
-        kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory(), kolvex::toolSheetPresenter()));
+        kolvex::AppDelegate::Environment::desktop(kolvex::portalFactory(), kolvex::ToolSheetFactory::standard()));
     instance.onOpen = [&delegate](const std::vector<std::filesystem::path>& opened) { delegate.openFiles(opened); };
     instance.onReopen = [&delegate] { delegate.handleReopen(false); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -141,7 +141,7 @@ TEST(AppDelegate, CompletedRunsAreRecordedAndAnnounced) {
     f.launch();
     std::vector<std::filesystem::path> outputs{dir.write("clip-1.mp4", "1"), dir.write("clip-2.mp4", "2"),
                                                dir.write("clip-3.mp4", "3")};
-    f.portal->onCompleted(outputs, {dir / "clip.mp4"});
+    f.portal->onCompleted(RunReport{outputs, {dir / "clip.mp4"}, {}, false});
     const auto recent = RecentConversionsStore::load(f.defaults);
     ASSERT_EQ(recent.size(), 3u);
     for (const auto& record : recent) EXPECT_EQ(record.sourceName, "clip.mp4");
@@ -149,8 +149,17 @@ TEST(AppDelegate, CompletedRunsAreRecordedAndAnnounced) {
     EXPECT_EQ(f.posted[0].title, "3 files converted");
     EXPECT_FALSE(f.posted[0].playsSound);
 
-    f.portal->onCompleted({}, {});
+    // A failure out of sight: nothing recorded, the tray and a notification name file and reason.
+    f.portal->onCompleted(RunReport{{}, {}, {{"/v/long.mov", "Conversion failed"}}, true});
     EXPECT_EQ(RecentConversionsStore::load(f.defaults).size(), 3u) << "nothing to record";
+    ASSERT_EQ(f.posted.size(), 2u);
+    EXPECT_EQ(f.posted[1].title, "Couldn't convert long.mov");
+    EXPECT_EQ(f.posted[1].body, "Conversion failed");
+    EXPECT_TRUE(f.posted[1].playsSound);
+    EXPECT_EQ(f.delegate->menuBar()->failure(), "Couldn't convert long.mov: Conversion failed");
+    EXPECT_EQ(f.delegate->menuBar()->toolTip(), "Kolvex — Couldn't convert long.mov: Conversion failed");
+    f.portal->onProgressChanged(0.1, std::string("next.mov"));
+    EXPECT_FALSE(f.delegate->menuBar()->failure()) << "the next conversion clears it";
 }
 
 TEST(AppDelegate, ProgressDrivesTheTrayAndTheBackgroundFlag) {
@@ -163,9 +172,10 @@ TEST(AppDelegate, ProgressDrivesTheTrayAndTheBackgroundFlag) {
     f.portal->onProgressChanged(0.4, std::string("clip.mov"));
     EXPECT_TRUE(f.delegate->conversionIsBackgrounded());
     EXPECT_EQ(f.authorisationRequests, 1);
-    f.portal->onCompleted({"/v/clip.webm"}, {"/v/clip.mov"});
+    // The sound follows the run's own story, not whether anything was running.
+    f.portal->onCompleted(RunReport{{"/v/clip.webm"}, {"/v/clip.mov"}, {}, false});
     ASSERT_EQ(f.posted.size(), 1u);
-    EXPECT_TRUE(f.posted[0].playsSound);
+    EXPECT_FALSE(f.posted[0].playsSound);
     f.portal->onProgressChanged(std::nullopt, std::nullopt);
     EXPECT_FALSE(f.delegate->conversionIsBackgrounded());
     EXPECT_EQ(f.delegate->menuBar()->toolTip(), "Kolvex");
@@ -290,10 +300,10 @@ TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {
     crop.kind = RingTarget::Kind::tool;
     crop.toolID = "crop";
     f.portal->onNeedsParameters(crop, DragPayload({"/p/a.jpg"}));
-    EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheet is built for crop yet";
-    crop.toolID = "extract-audio";
+    EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheets were given";
+    crop.toolID = "strip-metadata";
     f.portal->onNeedsParameters(crop, DragPayload({"/v/a.mp4"}));
-    EXPECT_EQ(f.portal->calls.back(), "apply");
+    EXPECT_EQ(f.portal->calls.back(), "apply") << "a tool without settings runs";
 }
 
 }  // namespace

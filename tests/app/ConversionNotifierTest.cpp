@@ -34,36 +34,54 @@ struct Fixture {
     ConversionNotifier notifier{std::make_unique<FakeSender>(state), defaults};
 };
 
-TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThem) {
+RunReport made(std::vector<std::filesystem::path> outputs, std::vector<std::filesystem::path> sources,
+              std::vector<RunReport::Failure> failures = {}, bool wentToTray = false) {
+    return RunReport{std::move(outputs), std::move(sources), std::move(failures), wentToTray};
+}
+
+TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThemAndEveryFailureWithItsReason) {
     struct Case {
-        std::vector<std::filesystem::path> outputs, sources;
-        std::string title, body;
+        RunReport report;
+        std::string title, body, trayLine;
     };
     const std::vector<Case> cases{
-        {{"/v/clip.webm"}, {"/v/clip.mov"}, "clip.webm", "Saved next to clip.mov"},
-        {{"/v/clip.webm"}, {}, "clip.webm", "Saved next to the original"},
-        {{"/p/a.png", "/p/b.png"}, {"/p/a.heic", "/p/b.heic"}, "2 files converted", "a.png, b.png"},
-        {{"/1", "/2", "/3", "/4", "/5"}, {"/s"}, "5 files converted", "1, 2, 3"},
-        {{}, {}, "0 files converted", ""},
+        {made({"/v/clip.webm"}, {"/v/clip.mov"}), "clip.webm", "Saved next to clip.mov", ""},
+        {made({"/v/clip.webm"}, {}), "clip.webm", "Saved next to the original", ""},
+        {made({"/p/a.png", "/p/b.png"}, {"/p/a.heic", "/p/b.heic"}), "2 files converted", "a.png, b.png", ""},
+        {made({"/1", "/2", "/3", "/4", "/5"}, {"/s"}), "5 files converted", "1, 2, 3", ""},
+        {made({}, {}, {{"/v/clip.mov", "Conversion failed"}}), "Couldn't convert clip.mov", "Conversion failed",
+         "Couldn't convert clip.mov: Conversion failed"},
+        {made({"/p/a.jpg"}, {"/p/a.png"}, {{"/p/b.png", "b.png appears to be damaged"}, {"/p/c.png", "Cancelled"}}),
+         "1 of 3 converted", "b.png: b.png appears to be damaged\nc.png: Cancelled", "1 of 3 converted"},
+        {made({}, {}, {{"/a", "x"}, {"/b", "y"}, {"/c", "z"}, {"/d", "w"}}), "Couldn't convert 4 files",
+         "a: x\nb: y\nc: z", "Couldn't convert 4 files"},
     };
     for (const auto& c : cases) {
-        const Notification n = ConversionNotifier::content(c.outputs, c.sources, false);
+        SCOPED_TRACE(c.title);
+        const Notification n = ConversionNotifier::content(c.report);
         EXPECT_EQ(n.title, c.title);
         EXPECT_EQ(n.body, c.body);
         EXPECT_EQ(n.identifier.size(), 36u);
+        if (!c.trayLine.empty()) {
+            EXPECT_EQ(ConversionNotifier::failureLine(c.report), c.trayLine);
+        }
     }
-    EXPECT_NE(ConversionNotifier::content({"/a"}, {}, false).identifier,
-              ConversionNotifier::content({"/a"}, {}, false).identifier);
+    EXPECT_NE(ConversionNotifier::content(made({"/a"}, {})).identifier,
+              ConversionNotifier::content(made({"/a"}, {})).identifier);
 }
 
-TEST(ConversionNotifier, SoundOnlyForBackgroundRuns) {
+TEST(ConversionNotifier, SoundOnlyForWorkThatWentToTheTray) {
     Fixture f;
     f.state->answers = {true};
-    f.notifier.announce({"/a.png"}, {"/a.heic"}, false);
-    f.notifier.announce({"/b.png"}, {"/b.heic"}, true);
-    ASSERT_EQ(f.state->posted.size(), 2u);
+    f.notifier.announce(made({"/a.png"}, {"/a.heic"}));
+    f.notifier.announce(made({"/b.png"}, {"/b.heic"}, {}, true));
+    f.notifier.announce(made({}, {}, {{"/c.mov", "Conversion failed"}}, true));
+    f.notifier.announce(made({}, {}));  // nothing to tell
+    ASSERT_EQ(f.state->posted.size(), 3u);
     EXPECT_FALSE(f.state->posted[0].playsSound);
     EXPECT_TRUE(f.state->posted[1].playsSound);
+    EXPECT_TRUE(f.state->posted[2].playsSound);
+    EXPECT_EQ(f.state->posted[2].title, "Couldn't convert c.mov");
     EXPECT_EQ(f.state->requests, 1) << "a granted permission is not asked for again";
 }
 
@@ -73,7 +91,7 @@ TEST(ConversionNotifier, SwitchedOffAsksNothingAndPostsNothing) {
     Preferences off;
     off.showNotifications = false;
     PreferencesStore::save(off, f.defaults);
-    f.notifier.announce({"/a.png"}, {"/a.heic"}, true);
+    f.notifier.announce(made({"/a.png"}, {"/a.heic"}, {}, true));
     EXPECT_EQ(f.state->requests, 0);
     EXPECT_TRUE(f.state->posted.empty());
 }
@@ -82,15 +100,15 @@ TEST(ConversionNotifier, RefusalAndFailureAskAgainNextTime) {
     Fixture f;
     LogCapture log;
     f.state->answers = {false, std::nullopt, true};
-    f.notifier.announce({"/a.png"}, {}, false);
+    f.notifier.announce(made({"/a.png"}, {}));
     EXPECT_TRUE(f.state->posted.empty());
-    f.notifier.announce({"/a.png"}, {}, false);
+    f.notifier.announce(made({"/a.png"}, {}));
     EXPECT_TRUE(f.state->posted.empty());
     EXPECT_TRUE(log.contains("app", "Notification authorisation unavailable"));
     EXPECT_FALSE(f.notifier.isAuthorised());
     f.notifier.requestAuthorisationIfNeeded();
     EXPECT_TRUE(f.notifier.isAuthorised());
-    f.notifier.announce({"/a.png"}, {}, false);
+    f.notifier.announce(made({"/a.png"}, {}));
     EXPECT_EQ(f.state->posted.size(), 1u);
     EXPECT_EQ(f.state->requests, 3);
 }

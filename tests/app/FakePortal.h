@@ -32,8 +32,8 @@ public:
     void setCollapseTarget(std::function<std::optional<QRect>()> target) override { collapseTarget = std::move(target); }
     int activeConversionCount() const override { return static_cast<int>(running.size()); }
     std::vector<Conversion> activeConversions() const override { return running; }
-    void cancel(const Uuid&) override { calls.push_back("cancel one"); }
-    void cancelAll() override { calls.push_back("cancel all"); }
+    void cancelConversion(const Uuid&) override { calls.push_back("cancel one"); }
+    void cancelAllConversions() override { calls.push_back("cancel all"); }
     void replaceProvider(std::shared_ptr<const FormatRegistry> registry, std::shared_ptr<ConversionCoordinator>) override {
         provider = std::move(registry);
         calls.push_back("replace provider");

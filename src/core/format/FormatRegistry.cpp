@@ -72,11 +72,6 @@ FormatRegistry::LoadError FormatRegistry::LoadError::manifestMissing() { return 
 
 // --- Loading ---
 
-const std::set<std::string>& FormatRegistry::perFileParameterTools() {
-    static const std::set<std::string> tools{"crop", "trim", "split"};
-    return tools;
-}
-
 FormatRegistry FormatRegistry::loadBundled() {
     auto bundle = ResourceBundle::named(kCoreBundleName);
     if (!bundle) throw LoadError::manifestMissing();

@@ -59,8 +59,6 @@ public:
 
     // The length to which the convert and tools rings are cut.
     static constexpr int maxRingTargets = 8;
-    // Tools whose settings are asked for file by file: crop, trim, split.
-    static const std::set<std::string>& perFileParameterTools();
 
     // The registry of the manifest shipped in the "Kolvex_KolvexCore" resource bundle.
     // Throws LoadError. May block on file reads.

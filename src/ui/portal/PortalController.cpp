@@ -71,7 +71,7 @@ void PortalController::start() {
 
 void PortalController::stop() {
     m_observer->stop();
-    m_model->cancelWork();
+    m_model->resetToBrowsing();
     m_panel->orderOut();
 }
 

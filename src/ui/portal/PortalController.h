@@ -69,9 +69,9 @@ public:
     // Hides the Portal while a tool sheet is up and shows it again afterwards (only when it
     // still has something to show).
     void setPortalVisible(bool visible);
-    void cancelAllWork() { m_model->cancelAll(); }
-    void cancelConversion(const Uuid& id) { m_model->cancel(id); }
-    void cancelCurrentWork() { m_model->cancel(); }
+    void cancelAllConversions() { m_model->cancelAllConversions(); }
+    void cancelConversion(const Uuid& id) { m_model->cancelConversion(id); }
+    void cancelShownConversion() { m_model->cancelShownConversion(); }
 
 private:
     void wire();

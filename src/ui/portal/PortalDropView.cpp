@@ -57,9 +57,17 @@ void PortalDropView::dragLeaveEvent(QDragLeaveEvent* event) {
 }
 
 void PortalDropView::dropEvent(QDropEvent* event) {
-    m_model.completePendingPayload(localFiles(event->mimeData()));
+    // A Portal that has gone (the trigger was let go) never takes a drop: it belongs to the
+    // window under the pointer.
+    if (!m_model.isRevealed()) {
+        Log::interaction().info("DROP on a hidden Portal refused");
+        event->ignore();
+        return;
+    }
+    const auto files = localFiles(event->mimeData());
+    m_model.completePendingPayload(files);
     const std::string label = selectedLabel(m_model);
-    const bool committed = m_model.commit();
+    const bool committed = m_model.commitDrop(files);
     Log::interaction().info("DROP target={} committed={}", label, committed);
     // Only a copy is ever reported as taken: a source told "moved" would delete the user's
     // files. When it offers no copy we convert all the same and report the drop as refused.
@@ -88,6 +96,12 @@ void PortalDropView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
         m_model.dismissByKeyboard();
         return;
+    case Qt::Key_Backspace:
+        if (m_model.isShowingFormatList()) {
+            m_model.deleteSearchCharacter();
+            return;
+        }
+        break;
     case Qt::Key_Left:
     case Qt::Key_Up:
         m_model.moveSelection(-1);

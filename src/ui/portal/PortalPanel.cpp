@@ -9,6 +9,7 @@
 
 #include "core/services/Log.h"
 #include "interaction/PortalPlacement.h"
+#include "interaction/x11/Compositor.h"
 #include "interaction/x11/PointerNudge.h"
 #include "ui/anim/CubicBezier.h"
 #include "ui/anim/ReduceMotion.h"
@@ -55,6 +56,7 @@ PortalPanel::Environment completed(PortalPanel::Environment env) {
         };
     }
     if (!env.nudgePointer) env.nudgePointer = [](int dx, int dy) { nudgePointer(dx, dy); };
+    if (!env.compositing) env.compositing = &compositingManagerRunning;
     return env;
 }
 
@@ -143,7 +145,11 @@ void PortalPanel::orderFrontRegardless() {
     raise();
 }
 
-void PortalPanel::show(bool) { m_model.setRevealed(true); }
+void PortalPanel::show(bool) {
+    // Without a compositor nothing is translucent: the disc is painted opaque instead.
+    if (m_view) m_view->setOpaque(!m_env.compositing());
+    m_model.setRevealed(true);
+}
 
 void PortalPanel::hideContent() { m_model.setRevealed(false); }
 
@@ -155,6 +161,10 @@ void PortalPanel::reveal(const DragPayload& payload, PortalMode mode, Point at) 
     setAnchor(at);
     orderFrontRegardless();
     show(false);
+    nudge();
+}
+
+void PortalPanel::nudge() {
     // A drag source re-picks its target only when the pointer moves; two separate moves,
     // since one flush of both is ignored.
     m_env.nudgePointer(1, 0);
@@ -203,22 +213,26 @@ void PortalPanel::setAnchor(Point at) {
     }
     m_anchor = origin;
     setFrame(Rect{origin, Size{kSide, kSide}});
-    m_model.setCursorVector({at.x - (origin.x + kSide / 2), at.y - (origin.y + kSide / 2)});
+    m_model.anchorGesture({at.x - (origin.x + kSide / 2), at.y - (origin.y + kSide / 2)});
 }
 
 void PortalPanel::dismiss(bool mayCommit) {
     if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
     std::weak_ptr<bool> alive = m_alive;
     const auto grace = mayCommit ? std::chrono::milliseconds(120) : std::chrono::milliseconds(0);
-    m_env.scheduler->after(grace, [this, alive] {
+    m_env.scheduler->after(grace, [this, alive, mayCommit] {
         if (alive.expired()) return;
         // A drop that committed during the grace keeps the Portal open.
         if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
         hideContent();
         // A new reveal meanwhile keeps the window and the gesture.
-        m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive] {
+        m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive, mayCommit] {
             if (alive.expired()) return;
-            if (!m_model.isRevealed() && m_model.phase().is(PortalPhase::Kind::browsing)) orderOut();
+            if (m_model.isRevealed() || !m_model.phase().is(PortalPhase::Kind::browsing)) return;
+            orderOut();
+            // The drag goes on without us: its source still takes our window for its target
+            // until the pointer moves, and would drop on it. Make it look again.
+            if (!mayCommit) nudge();
         });
         m_env.scheduler->after(PortalScheduler::seconds(0.45), [this, alive] {
             if (alive.expired()) return;
@@ -228,7 +242,7 @@ void PortalPanel::dismiss(bool mayCommit) {
 }
 
 void PortalPanel::finish() {
-    m_model.cancelWork();
+    m_model.resetToBrowsing();
     hideContent();
     std::weak_ptr<bool> alive = m_alive;
     m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive] {
@@ -289,7 +303,7 @@ void PortalPanel::handleScreenChange() {
         if (contains(screen.frame, centre)) return;
     }
     Log::interaction().info("Portal anchor left the display layout; dismissing");
-    m_model.cancelWork();
+    m_model.resetToBrowsing();
     hideContent();
     orderOut();
 }

@@ -46,6 +46,7 @@ public:
         std::function<std::optional<PortalScreen>()> mainScreen; // default: the primary screen
         std::function<double()> rootHeight;                      // default: the virtual desktop's height
         std::function<void(int, int)> nudgePointer;              // default: XTest
+        std::function<bool()> compositing;                       // default: a compositing manager runs
     };
 
     explicit PortalPanel(PortalModel& model, Environment environment = {});
@@ -81,6 +82,7 @@ protected:
 
 private:
     void setAnchor(Point at);
+    void nudge();
     void setFrame(Rect frame);
     void show(bool keyboardDriven);
     void hideContent();

@@ -1,6 +1,9 @@
 #include "ui/portal/PortalStyle.h"
 
+#include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QTextLayout>
 #include <QPalette>
 
 namespace kolvex {
@@ -18,6 +21,21 @@ QFont PortalStyle::font(double pointSize, QFont::Weight weight, bool monospaced)
     f.setPixelSize(std::max(1, static_cast<int>(pointSize + 0.5)));
     f.setWeight(weight);
     return f;
+}
+
+QStringList PortalStyle::wrappedLines(const QString& text, const QFont& font, double width) {
+    QTextLayout layout(text, font);
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
 }
 
 QPainterPath PortalStyle::symbol(Symbol symbol, double size) {
@@ -58,6 +76,37 @@ QPainterPath PortalStyle::symbol(Symbol symbol, double size) {
         break;
     }
     return path;
+}
+
+// Draws `text` centred on (0, y) within `width`, wrapping; returns its height.
+double PortalStyle::drawWrapped(QPainter& p, const QString& text, double y, double width, const QFont& font, const QColor& color) {
+    const QFontMetricsF metrics(font);
+    const QRectF bounds = metrics.boundingRect(QRectF(-width / 2, y, width, 1000), Qt::AlignHCenter | Qt::TextWordWrap,
+                                               text);
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(QRectF(-width / 2, y, width, bounds.height()), Qt::AlignHCenter | Qt::TextWordWrap, text);
+    return bounds.height();
+}
+
+void PortalStyle::drawLine(QPainter& p, const QString& text, double y, const QFont& font, const QColor& color, double maxWidth) {
+    const QFontMetricsF metrics(font);
+    const QString shown = maxWidth > 0 ? metrics.elidedText(text, Qt::ElideMiddle, maxWidth) : text;
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(QRectF(-300, y, 600, metrics.height()), Qt::AlignHCenter | Qt::AlignTop, shown);
+}
+
+void PortalStyle::strokeSymbol(QPainter& p, Symbol symbol, QPointF at, double size, double width, const QColor& color) {
+    p.save();
+    p.translate(at);
+    QPen pen(color, width);
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(PortalStyle::symbol(symbol, size));
+    p.restore();
 }
 
 }  // namespace kolvex

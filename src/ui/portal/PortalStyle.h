@@ -5,6 +5,9 @@
 #include <QPainterPath>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
+
+class QPainter;
 
 namespace kolvex {
 
@@ -21,6 +24,17 @@ struct PortalStyle {
     enum class Symbol { checkmark, xmark, crop, scissors, magnifier };
     // The symbol's outline for a glyph of `size` points centred on the origin; stroked, not filled.
     static QPainterPath symbol(Symbol symbol, double size);
+    // Strokes the symbol centred on `at`.
+    static void strokeSymbol(QPainter& p, Symbol symbol, QPointF at, double size, double width, const QColor& color);
+    // `text` broken between words into lines at most `width` wide (a word longer than that is
+    // broken where it must); nothing is left out.
+    static QStringList wrappedLines(const QString& text, const QFont& font, double width);
+    // Draws `text` centred on (0, y) within `width`, wrapping between words; returns its height.
+    static double drawWrapped(QPainter& p, const QString& text, double y, double width, const QFont& font,
+                              const QColor& color);
+    // Draws one line centred on (0, y), elided in the middle beyond `maxWidth` when it is set.
+    static void drawLine(QPainter& p, const QString& text, double y, const QFont& font, const QColor& color,
+                         double maxWidth = 0);
 };
 
 }  // namespace kolvex

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include <QAccessible>
 #include <QConicalGradient>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -13,6 +14,7 @@
 #include <QRadialGradient>
 
 #include "ui/anim/ReduceMotion.h"
+#include "ui/portal/PortalAccessible.h"
 #include "ui/portal/FileNodeView.h"
 #include "ui/portal/PortalStyle.h"
 #include "ui/portal/RingTargetView.h"
@@ -25,37 +27,6 @@ using Kind = PortalPhase::Kind;
 constexpr double kPi = std::numbers::pi;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
-
-// Draws `text` centred on (0, y) within `width`, wrapping; returns its height.
-double drawWrapped(QPainter& p, const QString& text, double y, double width, const QFont& font, const QColor& color) {
-    const QFontMetricsF metrics(font);
-    const QRectF bounds = metrics.boundingRect(QRectF(-width / 2, y, width, 1000), Qt::AlignHCenter | Qt::TextWordWrap,
-                                               text);
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(QRectF(-width / 2, y, width, bounds.height()), Qt::AlignHCenter | Qt::TextWordWrap, text);
-    return bounds.height();
-}
-
-void drawLine(QPainter& p, const QString& text, double y, const QFont& font, const QColor& color, double maxWidth = 0) {
-    const QFontMetricsF metrics(font);
-    const QString shown = maxWidth > 0 ? metrics.elidedText(text, Qt::ElideMiddle, maxWidth) : text;
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(QRectF(-300, y, 600, metrics.height()), Qt::AlignHCenter | Qt::AlignTop, shown);
-}
-
-void strokeSymbol(QPainter& p, PortalStyle::Symbol symbol, QPointF at, double size, double width, const QColor& color) {
-    p.save();
-    p.translate(at);
-    QPen pen(color, width);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(PortalStyle::symbol(symbol, size));
-    p.restore();
-}
 
 }  // namespace
 
@@ -73,6 +44,11 @@ PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<Anim
       m_leanX(0, m_clock),
       m_leanY(0, m_clock),
       m_centreFade(1, m_clock) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&PortalAccessible::factory);
+        return true;
+    }();
+    (void)accessible;
     setAttribute(Qt::WA_TranslucentBackground);
     setAcceptDrops(false);  // drags go to the drop view beneath
     m_frames.setInterval(16);
@@ -165,6 +141,11 @@ void PortalView::onChanged(PortalModel::Field field) {
         break;
     case F::selectedIndex: {
         const auto index = m_model.selectedIndex();
+        if (index && QAccessible::isActive()) {
+            QAccessibleEvent event(this, QAccessible::Selection);
+            event.setChild(*index);
+            QAccessible::updateAccessibility(&event);
+        }
         for (size_t i = 0; i < m_chipSelection.size(); ++i) {
             m_chipSelection[i].animateTo(index && *index == static_cast<int>(i) ? 1 : 0, motion.hover());
         }
@@ -211,40 +192,22 @@ PortalView::WholeTransform PortalView::wholeTransform(double revealed, double co
     return t;
 }
 
+QRectF PortalView::chipRect(int index) const {
+    const auto& targets = m_model.targets();
+    if (index < 0 || index >= static_cast<int>(targets.size())) return {};
+    const bool selected = m_model.selectedIndex() == index;
+    const QSizeF size = RingTargetView::size(targets[static_cast<std::size_t>(index)], selected ? 1 : 0) *
+                        RingTargetView::scale(selected ? 1 : 0);
+    const QPointF centre = QRectF(rect()).center() + chipOffset(m_model.layout(), index);
+    return {centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height()};
+}
+
 QPointF PortalView::chipOffset(const RingLayout& layout, int index) {
     const double theta = layout.count < 1 ? 0 : kPi / 2 - 2 * kPi * index / layout.count;
     return {layout.radius * std::cos(theta), -layout.radius * std::sin(theta)};
 }
 
 double PortalView::needleAngle(int index, int count) { return count < 1 ? 0 : 2 * kPi * index / count; }
-
-QPointF PortalView::bubbleOffset(double commitAngle, bool reduceMotion) {
-    const double phi = commitAngle + kPi;
-    const double d = reduceMotion ? 0 : 108;
-    return {d * std::cos(phi), -d * std::sin(phi)};
-}
-
-QString PortalView::percentText(double progress) {
-    return QString::number(static_cast<long long>(std::trunc(progress * 100))) + QStringLiteral("%");
-}
-
-PortalView::Hint PortalView::modeHint(const PortalModel& model) {
-    Hint hint;
-    if (model.isKeyboardDriven() && model.phase().is(Kind::browsing) && !model.isShowingFormatList()) {
-        hint.kind = Hint::Kind::keyboard;
-        hint.headline = QStringLiteral("← →  choose      ⏎  convert      ⇥  tools");
-        hint.detail = QStringLiteral("or type to search");
-    } else if (model.nothingToOffer()) {
-        hint.kind = Hint::Kind::nothingToOffer;
-        hint.headline = qs(model.nothingHeadline());
-        hint.detail = qs(model.nothingDetail());
-    } else if (!model.selectedTarget() && model.payload()) {
-        hint.kind = Hint::Kind::modePrompt;
-        hint.headline = model.mode() == PortalMode::tools ? QStringLiteral("Tools") : QStringLiteral("Convert");
-        hint.detail = qs(model.payload()->label());
-    }
-    return hint;
-}
 
 QString PortalView::accessibleText(const PortalModel& model) {
     if (model.phase().is(Kind::succeeded)) return QStringLiteral("Created ") + qs(model.phase().name);
@@ -268,6 +231,7 @@ void PortalView::paintEvent(QPaintEvent*) {
     m_detailsRect = {};
     const bool reduced = reduce();
     const WholeTransform whole = wholeTransform(m_revealed.value(), m_collapse.value(), reduced);
+    if (m_opaque) paintOpaqueDisc(p);
     if (whole.opacity <= 0.001) {
         if (m_detailView) m_detailView->hide();
         return;
@@ -292,6 +256,23 @@ void PortalView::paintEvent(QPaintEvent*) {
     m_cancelRect = toWidget.mapRect(m_cancelRect);
     m_detailsRect = toWidget.mapRect(m_detailsRect);
     placeDetailView();
+}
+
+void PortalView::setOpaque(bool opaque) {
+    if (m_opaque == opaque) return;
+    m_opaque = opaque;
+    update();
+}
+
+void PortalView::paintOpaqueDisc(QPainter& p) {
+    // The window's shape is a one-bit circle: fill all of it, then draw the rim just inside
+    // its edge with anti-aliasing, so the edge reads as a finished border rather than steps.
+    p.fillRect(rect(), opaqueDiscColor());
+    const QPointF centre = QRectF(rect()).center();
+    const double radius = std::min(width(), height()) / 2.0 - 2.5;
+    p.setPen(QPen(PortalStyle::white(0.22), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(centre, radius, radius);
 }
 
 void PortalView::paintHalo(QPainter& p) {
@@ -356,250 +337,11 @@ void PortalView::paintAperture(QPainter& p) {
     }
 }
 
-void PortalView::paintCentre(QPainter& p) {
-    const PortalPhase& phase = m_model.phase();
-    switch (phase.kind) {
-    case Kind::browsing: {
-        const QPointF lean(m_leanX.value(), m_leanY.value());
-        const auto selected = m_model.selectedTarget();
-        std::optional<std::string> caption;
-        if (selected && selected->kind == RingTarget::Kind::format) caption = selected->label;
-        const int count = m_model.payload() ? static_cast<int>(m_model.payload()->count()) : 1;
-        FileNodeView::paint(p, lean, m_model.thumbnail(), count, caption);
-        paintHint(p, lean);
-        break;
-    }
-    case Kind::converting: {
-        const QFont big = PortalStyle::font(20, QFont::DemiBold);
-        const QFont small = PortalStyle::font(10, QFont::Medium);
-        const QFont button = PortalStyle::font(9.5, QFont::Medium);
-        const double h1 = QFontMetricsF(big).height();
-        const double h2 = QFontMetricsF(small).height();
-        const double h3 = QFontMetricsF(button).height() + 6;
-        double y = -(h1 + 5 + h2 + 5 + 2 + h3) / 2;
-        drawLine(p, percentText(phase.fraction), y, big, PortalStyle::white(1));
-        y += h1 + 5;
-        drawLine(p, QStringLiteral("Converting"), y, small, PortalStyle::white(0.65));
-        y += h2 + 5 + 2;
-        const double w = QFontMetricsF(button).horizontalAdvance(QStringLiteral("Cancel")) + 16;
-        m_cancelRect = QRectF(-w / 2, y, w, h3);
-        p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::white(0.14));
-        p.drawRoundedRect(m_cancelRect, h3 / 2, h3 / 2);
-        p.setFont(button);
-        p.setPen(PortalStyle::white(0.75));
-        p.drawText(m_cancelRect, Qt::AlignCenter, QStringLiteral("Cancel"));
-        break;
-    }
-    case Kind::succeeded:
-        strokeSymbol(p, PortalStyle::Symbol::checkmark, {0, 0}, 30, 4, PortalStyle::accent());
-        break;
-    case Kind::failed: {
-        const QFont messageFont = PortalStyle::font(10.5, QFont::Medium);
-        const bool hasDetail = phase.detail && !phase.detail->empty();
-        double y = hasDetail && m_model.showingDetails() ? -62 : -34;
-        strokeSymbol(p, PortalStyle::Symbol::xmark, {0, y + 11}, 22, 3.5, QColor(255, 69, 58));
-        y += 22 + 6;
-        y += drawWrapped(p, qs(phase.message), y, 190, messageFont, PortalStyle::white(0.85)) + 6;
-        if (hasDetail && !m_model.showingDetails()) {
-            const QFont button = PortalStyle::font(9.5, QFont::Medium);
-            const QFontMetricsF metrics(button);
-            const double w = metrics.horizontalAdvance(QStringLiteral("Show details")) + 8;
-            m_detailsRect = QRectF(-w / 2, y, w, metrics.height() + 2);
-            p.setFont(button);
-            p.setPen(PortalStyle::accent());
-            p.drawText(m_detailsRect, Qt::AlignCenter, QStringLiteral("Show details"));
-        } else if (hasDetail) {
-            const QRectF box(-115, y, 230, 96);
-            p.setPen(Qt::NoPen);
-            p.setBrush(PortalStyle::black(0.45));
-            p.drawRoundedRect(box, 6, 6);
-            m_detailsRect = box;  // where the selectable text goes (placed after painting)
-        }
-        break;
-    }
-    case Kind::needsParameters: {
-        const bool crop = phase.target && phase.target->toolID == std::optional<std::string>("crop");
-        strokeSymbol(p, crop ? PortalStyle::Symbol::crop : PortalStyle::Symbol::scissors, {0, -22}, 22, 2.5,
-                     PortalStyle::accent());
-        drawLine(p, qs(phase.target ? phase.target->label : std::string()), -3, PortalStyle::font(11, QFont::DemiBold),
-                 PortalStyle::white(0.9));
-        drawLine(p, QStringLiteral("Choose what to keep"), 14, PortalStyle::font(9.5), PortalStyle::white(0.55));
-        break;
-    }
-    }
-}
-
-void PortalView::placeDetailView() {
-    if (!m_detailView) return;
-    const PortalPhase& phase = m_model.phase();
-    const bool show = phase.is(Kind::failed) && phase.detail && !phase.detail->empty() && m_model.showingDetails() &&
-                      m_model.isRevealed() && !m_detailsRect.isEmpty();
-    if (!show) {
-        m_detailView->hide();
-        return;
-    }
-    const QString text = qs(*phase.detail);
-    if (m_detailView->toPlainText() != text) m_detailView->setPlainText(text);
-    m_detailView->setGeometry(m_detailsRect.adjusted(7, 7, -7, -7).toRect());
-    m_detailView->show();
-}
-
-void PortalView::paintBubble(QPainter& p) {
-    const PortalPhase& phase = m_model.phase();
-    if (!phase.is(Kind::succeeded)) return;
-    const bool reduced = reduce();
-    const QPointF at = bubbleOffset(m_model.commitAngle(), reduced);
-    const double grow = reduced ? 1 : 0.4 + 0.6 * std::clamp(m_centreFade.value(), 0.0, 1.2);
-    p.save();
-    p.translate(at);
-    p.scale(grow, grow);
-    const QFont nameFont = PortalStyle::font(11, QFont::DemiBold);
-    const QFontMetricsF nameMetrics(nameFont);
-    const QString name = nameMetrics.elidedText(qs(phase.name), Qt::ElideMiddle, 150);
-    const QSizeF capsule(nameMetrics.horizontalAdvance(name) + 22, nameMetrics.height() + 12);
-    double noteHeight = 0;
-    QRectF noteBox;
-    const QFont noteFont = PortalStyle::font(9.5);
-    if (phase.note) {
-        const QRectF bounds = QFontMetricsF(noteFont).boundingRect(QRectF(0, 0, 172, 1000),
-                                                                   Qt::AlignHCenter | Qt::TextWordWrap, qs(*phase.note));
-        noteBox = QRectF(-(bounds.width() + 20) / 2, 0, bounds.width() + 20, bounds.height() + 10);
-        noteHeight = noteBox.height() + 5;
-    }
-    const double top = -(capsule.height() + noteHeight) / 2;
-    const QRectF nameRect(-capsule.width() / 2, top, capsule.width(), capsule.height());
-    p.setPen(Qt::NoPen);
-    p.setBrush(PortalStyle::black(0.2));
-    p.drawRoundedRect(nameRect.translated(0, 3).adjusted(-2, -2, 2, 2), capsule.height() / 2 + 2, capsule.height() / 2 + 2);
-    p.setBrush(PortalStyle::accent(0.92));
-    p.drawRoundedRect(nameRect, capsule.height() / 2, capsule.height() / 2);
-    p.setFont(nameFont);
-    p.setPen(PortalStyle::white(1));
-    p.drawText(nameRect, Qt::AlignCenter, name);
-    if (phase.note) {
-        noteBox.translate(0, nameRect.bottom() + 5);
-        p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::black(0.55));
-        p.drawRoundedRect(noteBox, 8, 8);
-        p.setFont(noteFont);
-        p.setPen(PortalStyle::white(0.8));
-        p.drawText(noteBox.adjusted(10, 5, -10, -5), Qt::AlignHCenter | Qt::TextWordWrap, qs(*phase.note));
-    }
-    p.restore();
-}
-
-void PortalView::paintHint(QPainter& p, QPointF node) {
-    const Hint hint = modeHint(m_model);
-    if (hint.kind == Hint::Kind::none) return;
-    p.save();
-    p.translate(node);
-    const double down = hint.kind == Hint::Kind::keyboard ? 48 : 44;
-    // Aligned to the node's bottom edge (28 below its centre), then moved down.
-    double y = 28 + down - 28;
-    switch (hint.kind) {
-    case Hint::Kind::keyboard:
-        drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::Medium), PortalStyle::white(0.55));
-        y += QFontMetricsF(PortalStyle::font(9)).height() + 2;
-        drawLine(p, hint.detail, y, PortalStyle::font(8.5), PortalStyle::white(0.35));
-        break;
-    case Hint::Kind::nothingToOffer:
-        drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::DemiBold), PortalStyle::white(0.7));
-        y += QFontMetricsF(PortalStyle::font(9)).height() + 2;
-        drawLine(p, hint.detail, y, PortalStyle::font(9.5, QFont::Medium), PortalStyle::white(0.5), 130);
-        break;
-    case Hint::Kind::modePrompt:
-        drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::DemiBold), PortalStyle::accent());
-        y += QFontMetricsF(PortalStyle::font(9)).height() + 2;
-        drawLine(p, hint.detail, y, PortalStyle::font(9.5, QFont::Medium), PortalStyle::white(0.75), 130);
-        break;
-    case Hint::Kind::none: break;
-    }
-    p.restore();
-}
-
-void PortalView::paintFormatList(QPainter& p) {
-    if (!m_model.isShowingFormatList()) return;
-    const auto rows = m_model.filteredTargets();
-    const QFont headerFont = PortalStyle::font(12, QFont::Medium);
-    const QFont rowFont = PortalStyle::font(11.5, QFont::Medium);
-    const QFont tagFont = PortalStyle::font(8.5, QFont::DemiBold);
-    const double headerHeight = QFontMetricsF(headerFont).height() + 16;
-    const double rowHeight = QFontMetricsF(rowFont).height() + 10;
-    const double rowsHeight = rows.size() * rowHeight + (rows.empty() ? 0 : (rows.size() - 1) * 1.0) + 10;
-    const double emptyHeight = QFontMetricsF(PortalStyle::font(11)).height() + 22;
-    const double bodyHeight = rows.empty() ? emptyHeight : std::min(rowsHeight, 168.0);
-    const double width = 224;
-    const double height = headerHeight + 1 + bodyHeight;
-    const QRectF box(-width / 2, -height / 2, width, height);
-
-    p.save();
-    p.setPen(Qt::NoPen);
-    p.setBrush(PortalStyle::black(0.2));
-    p.drawRoundedRect(box.translated(0, 8).adjusted(-4, -4, 4, 4), 14, 14);
-    p.setBrush(PortalStyle::black(0.72));
-    p.drawRoundedRect(box, 10, 10);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(PortalStyle::white(0.14), 1));
-    p.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 9.5, 9.5);
-
-    // Header
-    strokeSymbol(p, PortalStyle::Symbol::magnifier, {box.left() + 11 + 5, box.top() + headerHeight / 2}, 10, 1.5,
-                 PortalStyle::white(0.5));
-    p.setFont(headerFont);
-    const bool empty = m_model.formatQuery().empty();
-    p.setPen(empty ? PortalStyle::white(0.45) : PortalStyle::white(1));
-    p.drawText(QRectF(box.left() + 11 + 16, box.top(), width - 38, headerHeight), Qt::AlignVCenter | Qt::AlignLeft,
-               empty ? QStringLiteral("Convert to…") : qs(m_model.formatQuery()));
-    p.setPen(QPen(PortalStyle::white(0.12), 1));
-    p.drawLine(QPointF(box.left(), box.top() + headerHeight + 0.5), QPointF(box.right(), box.top() + headerHeight + 0.5));
-
-    const QRectF body(box.left(), box.top() + headerHeight + 1, width, bodyHeight);
-    if (rows.empty()) {
-        p.setFont(PortalStyle::font(11));
-        p.setPen(PortalStyle::white(0.5));
-        p.drawText(body.adjusted(11, 11, -11, -11), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Nothing matches"));
-        p.restore();
-        return;
-    }
-    // The highlighted row is kept in view.
-    const int highlight = m_model.listHighlight();
-    const double rowTop = 5 + highlight * (rowHeight + 1);
-    const double scroll = std::clamp(rowTop + rowHeight + 5 - bodyHeight, 0.0, std::max(0.0, rowsHeight - bodyHeight));
-    p.setClipRect(body);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const QRectF row(body.left() + 5, body.top() + 5 + i * (rowHeight + 1) - scroll, width - 10, rowHeight);
-        const bool lit = static_cast<int>(i) == highlight;
-        if (lit) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(PortalStyle::accent());
-            p.drawRoundedRect(row, 5, 5);
-        }
-        p.setFont(rowFont);
-        p.setPen(lit ? PortalStyle::black(1) : PortalStyle::white(0.85));
-        p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, qs(rows[i].label));
-        if (rows[i].kind == RingTarget::Kind::tool) {
-            p.setFont(tagFont);
-            p.setPen(PortalStyle::white(0.4));
-            p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("tool"));
-        }
-    }
-    if (rowsHeight > bodyHeight) {  // the scroll indicator
-        const double fraction = bodyHeight / rowsHeight;
-        const double barHeight = bodyHeight * fraction;
-        const double barTop = body.top() + (bodyHeight - barHeight) * (scroll / (rowsHeight - bodyHeight));
-        p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::white(0.35));
-        p.drawRoundedRect(QRectF(body.right() - 4, barTop + 2, 3, barHeight - 4), 1.5, 1.5);
-    }
-    p.restore();
-}
-
 void PortalView::mousePressEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     const PortalPhase& phase = m_model.phase();
     if (phase.is(Kind::converting) && m_cancelRect.contains(at)) {
-        m_model.cancel();
+        m_model.cancelShownConversion();
         event->accept();
         return;
     }

@@ -52,9 +52,26 @@ public:
         enum class Kind { none, keyboard, nothingToOffer, modePrompt } kind = Kind::none;
     };
     static Hint modeHint(const PortalModel& model);
+    static constexpr const char* kKeyboardHint = "← →  choose      ⏎  convert      ⇥  tools";
+    // Where the keyboard hint stands: below the ring, clear of every chip.
+    static QRectF keyboardHintRect(const RingLayout& layout, const std::vector<RingTarget>& targets);
+    // The lines the nothing-to-offer detail is wrapped into (at most kNothingWidth wide).
+    static constexpr double kNothingWidth = 200;
+    static QStringList nothingDetailLines(const QString& detail);
     // What assistive technology is told the Portal shows: "Created <name>" after a success,
     // "Convert to" while the search list is open, else the selected chip's label.
     static QString accessibleText(const PortalModel& model);
+
+    // Without a compositor: an opaque disc in the Portal's own colours with an anti-aliased
+    // rim, drawn inside the window's one-bit round shape.
+    void setOpaque(bool opaque);
+    bool isOpaque() const { return m_opaque; }
+    static QColor opaqueDiscColor() { return QColor(30, 30, 35); }
+
+    PortalModel& model() const { return m_model; }
+    // Chip `index` of the ring as drawn at full size, in the view's coordinates (empty beyond
+    // the ring).
+    QRectF chipRect(int index) const;
 
     // Where the buttons were last drawn (empty when not shown); for clicks and tests.
     QRectF cancelButtonRect() const { return m_cancelRect; }
@@ -73,6 +90,7 @@ private:
     bool reduce() const;
     bool anyAnimating() const;
 
+    void paintOpaqueDisc(QPainter& p);
     void paintHalo(QPainter& p);
     void paintRing(QPainter& p);
     void paintAperture(QPainter& p);
@@ -99,6 +117,7 @@ private:
     QRectF m_detailsRect;
     QPointer<QPlainTextEdit> m_detailView;
     QTimer m_frames;
+    bool m_opaque = false;
 };
 
 }  // namespace kolvex

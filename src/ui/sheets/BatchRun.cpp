@@ -46,20 +46,23 @@ std::optional<BatchParameterRun::Pair> BatchParameterRun::accept(const Conversio
     if (m_index >= m_urls.size()) return std::nullopt;
     Pair pair{m_urls[m_index], options};
     m_collected.push_back(pair);
+    m_started.push_back(m_startsImmediately);
     ++m_index;
     if (m_startsImmediately) return pair;
     return std::nullopt;
 }
 
 std::vector<BatchParameterRun::Pair> BatchParameterRun::pending() const {
-    if (m_startsImmediately) return {};
-    return m_collected;
+    std::vector<Pair> waiting;
+    for (size_t i = 0; i < m_collected.size(); ++i)
+        if (!m_started[i]) waiting.push_back(m_collected[i]);
+    return waiting;
 }
 
 std::vector<std::filesystem::path> BatchParameterRun::alreadyStarted() const {
     std::vector<std::filesystem::path> started;
-    if (!m_startsImmediately) return started;
-    for (const auto& pair : m_collected) started.push_back(pair.first);
+    for (size_t i = 0; i < m_collected.size(); ++i)
+        if (m_started[i]) started.push_back(m_collected[i].first);
     return started;
 }
 

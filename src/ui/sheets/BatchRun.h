@@ -17,6 +17,7 @@ struct BatchPrompt {
     std::optional<std::string> position;    // "File 2 of 5" while the sheet asks for one file of a walk
     bool offersIndividual = false;          // the sheet may offer "Set each file individually"
     std::string advanceLabel;               // the confirm button's title while a walk step
+    bool startsImmediately = true;          // "Start converting as I go" as the walk last had it
 
     bool isBatch() const { return count > 1; }
     bool operator==(const BatchPrompt&) const = default;
@@ -50,6 +51,7 @@ public:
     const std::vector<std::filesystem::path>& urls() const { return m_urls; }
     size_t index() const { return m_index; }
     const std::vector<Pair>& collected() const { return m_collected; }
+    // Whether the next accepted file starts at once: the latest "Start converting as I go".
     bool startsImmediately() const { return m_startsImmediately; }
     void setStartsImmediately(bool value) { m_startsImmediately = value; }
 
@@ -62,11 +64,12 @@ public:
     // `finish` on the last file, "Next" otherwise (also once the walk is over).
     std::string advanceLabel(const std::string& finish) const;
 
-    // Records the options of the current file and moves on. Returns the pair when each file is
-    // to start at once; none otherwise, and none (changing nothing) once the walk is over.
+    // Records the options of the current file and moves on. Returns the pair when the file is
+    // to start at once (decided now, for this file, and remembered with it); none otherwise,
+    // and none (changing nothing) once the walk is over.
     std::optional<Pair> accept(const ConversionOptions& options);
 
-    // The pairs still to convert at the end: none when each file was started at once.
+    // The pairs still to convert at the end: those not started when they were accepted.
     std::vector<Pair> pending() const;
     // The files already handed back to be started.
     std::vector<std::filesystem::path> alreadyStarted() const;
@@ -78,6 +81,7 @@ private:
     std::vector<std::filesystem::path> m_urls;
     size_t m_index = 0;
     std::vector<Pair> m_collected;
+    std::vector<bool> m_started;  // per collected pair: handed back to start when accepted
     bool m_startsImmediately;
 };
 

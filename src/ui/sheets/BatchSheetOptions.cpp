@@ -36,6 +36,7 @@ BatchSheetOptions::BatchSheetOptions(const BatchPrompt& prompt, BatchChoice* cho
         m_startsImmediately->setToolTip(
             "Each file converts as soon as you finish with it, so the batch is nearly done by the time you reach the "
             "last one.");
+        choice->startsImmediately = prompt.startsImmediately;
         m_startsImmediately->setChecked(choice->startsImmediately);
         connect(m_startsImmediately, &QCheckBox::toggled, this, [choice, onChange](bool on) {
             choice->startsImmediately = on;

@@ -30,14 +30,14 @@ CompressView::CompressView(std::string filename, int64_t originalBytes, bool isE
     : QWidget(parent), m_originalBytes(originalBytes), m_measure(std::move(measure)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)),
       m_debounce(this, 180, [this] { runMeasure(); }) {
-    setFixedWidth(470);
+    setMinimumWidth(470);  // wider when a larger font needs it
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(18);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);
-    header->addWidget(sheetkit::label("Compress " + QString::fromStdString(filename), 14, QFont::DemiBold));
+    header->addWidget(sheetkit::title("Compress " + QString::fromStdString(filename), 430));
     header->addWidget(sheetkit::label(isExact ? "The size below is measured, not estimated."
                                               : "Sizes are estimated; a real encode varies with content.",
                                       11, QFont::Normal, true));

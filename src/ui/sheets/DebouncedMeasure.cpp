@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "ui/sheets/SheetKit.h"
 
 namespace kolvex {
 
@@ -24,8 +23,7 @@ void DebouncedMeasure::schedule() {
 
 void DebouncedMeasure::cancel() {
     m_timer.stop();
-    if (m_task) m_task->request_stop();
-    m_task.reset();
+    m_task.stop();
 }
 
 void DebouncedMeasure::shown() {
@@ -35,8 +33,8 @@ void DebouncedMeasure::shown() {
 }
 
 void DebouncedMeasure::start(std::function<Result(std::stop_token)> work, std::function<void(Result)> done) {
-    if (m_task) m_task->request_stop();
-    m_task = sheetkit::runInBackground<Result>(m_owner, std::move(work), std::move(done));
+    m_task.stop();
+    m_task = AsyncTask::start<Result>(*QtTaskRunner::shared(), m_owner, std::move(work), std::move(done));
 }
 
 }  // namespace kolvex

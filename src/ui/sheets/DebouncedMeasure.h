@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include "ui/async/AsyncTask.h"
+
 namespace kolvex {
 
 // The debounced background measurement a sheet shows beside its controls: `schedule` asks for a
@@ -43,7 +45,7 @@ private:
     std::function<void()> m_run;
     bool m_shownOnce = false;
     QTimer m_timer;
-    std::shared_ptr<std::stop_source> m_task;
+    AsyncTask m_task;
 };
 
 }  // namespace kolvex

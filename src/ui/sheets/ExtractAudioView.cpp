@@ -16,14 +16,14 @@ ExtractAudioView::ExtractAudioView(std::string filename, std::vector<ExtractAudi
                                    std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent), m_model(std::move(options)), m_measure(std::move(measure)), m_onApply(std::move(onApply)),
       m_onCancel(std::move(onCancel)) {
-    setFixedWidth(460);
+    setMinimumWidth(460);  // wider when a larger font needs it
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);
-    header->addWidget(sheetkit::label("Extract audio from " + QString::fromStdString(filename), 14, QFont::DemiBold));
+    header->addWidget(sheetkit::title("Extract audio from " + QString::fromStdString(filename), 420));
     m_subheading = sheetkit::label(
         durationSeconds ? QString::fromStdString(MediaTime::clock(*durationSeconds)) + " of audio."
                         : QString("Choose what to write."),

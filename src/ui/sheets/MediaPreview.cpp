@@ -123,8 +123,7 @@ FramePane::~FramePane() {
 
 void FramePane::cancel() {
     m_timer.stop();
-    if (m_task) m_task->request_stop();
-    m_task.reset();
+    m_task.stop();
 }
 
 void FramePane::request(double seconds) {
@@ -138,8 +137,8 @@ void FramePane::request(double seconds) {
 void FramePane::decode() {
     const double asked = m_time;
     auto provider = m_provider;
-    m_task = sheetkit::runInBackground<std::optional<QImage>>(
-        this, [provider, asked](std::stop_token stop) { return provider(asked, stop); },
+    m_task = AsyncTask::start<std::optional<QImage>>(
+        *QtTaskRunner::shared(), this, [provider, asked](std::stop_token stop) { return provider(asked, stop); },
         [this, asked](std::optional<QImage> image) {
             if (m_time != asked) return;
             m_image = std::move(image);

@@ -13,6 +13,7 @@
 
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/preview/FrameScrubber.h"
+#include "ui/async/AsyncTask.h"
 #include "ui/sheets/MediaSheetModels.h"
 
 namespace kolvex {
@@ -43,6 +44,16 @@ public:
         m_band = {from, to};
         update();
     }
+    // Facts that arrive after the sheet opened.
+    void setKeyframes(KeyframeIndex keyframes) {
+        m_keyframes = std::move(keyframes);
+        update();
+    }
+    void setWaveform(std::optional<std::vector<float>> waveform) {
+        m_waveform = std::move(waveform);
+        update();
+    }
+    bool hasWaveform() const { return m_waveform && !m_waveform->empty(); }
     // Called with the handle's index and the pointer's x on every change of a drag.
     std::function<void(size_t handle, double x)> onDrag;
 
@@ -95,7 +106,7 @@ private:
 
     FrameProvider m_provider;
     QTimer m_timer;
-    std::shared_ptr<std::stop_source> m_task;
+    AsyncTask m_task;
     std::optional<QImage> m_image;
     double m_time = 0;
     int m_delivered = 0;

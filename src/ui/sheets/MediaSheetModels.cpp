@@ -101,7 +101,16 @@ std::vector<double> SplitModel::points() const {
         return cuts;
     }
     if (parts < 2) return cuts;
-    for (int i = 1; i < parts; ++i) cuts.push_back(snapped(duration * i / parts));
+    // Cuts pulled onto the same keyframe, or to an end, would make parts of no length that
+    // are never written: each cut keeps the margin from the one before and from the end.
+    double previous = 0;
+    for (int i = 1; i < parts; ++i) {
+        const double cut = snapped(duration * i / parts);
+        if (cut > previous + kMargin && cut < duration - kMargin) {
+            cuts.push_back(cut);
+            previous = cut;
+        }
+    }
     return cuts;
 }
 

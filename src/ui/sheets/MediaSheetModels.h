@@ -72,7 +72,8 @@ struct SplitModel {
     double point;
     int parts = 2;
 
-    // The cut times the sheet would hand over now.
+    // The cut times the sheet would hand over now: increasing, each more than the margin after
+    // the one before and before the end.
     std::vector<double> points() const;
     // (start, end) of each resulting part.
     std::vector<std::pair<double, double>> outcome() const;

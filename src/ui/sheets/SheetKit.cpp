@@ -4,7 +4,6 @@
 #include <QFontDatabase>
 #include <QKeySequence>
 #include <QShortcut>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace kolvex::sheetkit {
@@ -19,6 +18,16 @@ QLabel* label(const QString& text, double pointSize, QFont::Weight weight, bool 
         QPalette palette = l->palette();
         palette.setColor(QPalette::WindowText, secondary(l));
         l->setPalette(palette);
+    }
+    return l;
+}
+
+QLabel* title(const QString& text, int width) {
+    auto* l = label(text, 14, QFont::DemiBold);
+    const QString shown = l->fontMetrics().elidedText(text, Qt::ElideMiddle, width);
+    if (shown != text) {
+        l->setText(shown);
+        l->setToolTip(text);
     }
     return l;
 }
@@ -75,16 +84,6 @@ Figure figure(const QString& caption, bool emphasised, bool withDetail) {
         column->addWidget(f.detail);
     }
     return f;
-}
-
-void postToGuiThread(std::function<void()> call) {
-    // The application object outlives every sheet; the call itself checks its owner.
-    if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
-}
-
-void startOnWorker(std::function<void()> job) {
-    QThreadPool::globalInstance()->start(std::move(job));
 }
 
 }  // namespace kolvex::sheetkit

@@ -23,14 +23,14 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
                      QWidget* parent)
     : QWidget(parent), m_model(duration, std::move(keyframes)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setFixedWidth(560);
+    setMinimumWidth(560);  // wider when a larger font needs it
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);
-    header->addWidget(sheetkit::label("Split " + QString::fromStdString(filename), 14, QFont::DemiBold));
+    header->addWidget(sheetkit::title("Split " + QString::fromStdString(filename), 520));
     auto* subtitle = sheetkit::label(
         "Every part is a stream copy, so this is instant and lossless however long the file is.", 11, QFont::Normal,
         true);
@@ -46,7 +46,7 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
     for (auto* b : {m_atPoint, m_equal}) {
         b->setCheckable(true);
         b->setAutoDefault(false);
-        b->setFixedWidth(120);
+        b->setMinimumWidth(120);
         group->addButton(b);
         picker->addWidget(b);
     }
@@ -115,6 +115,7 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
     m_cancel = row.cancel;
     m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
+        if (m_model.method == SplitModel::Method::atPoint) m_field->commit();
         const auto points = m_model.points();
         if (m_onApply && !points.empty()) m_onApply(points, m_choice);
     });
@@ -157,6 +158,18 @@ void SplitView::commitTyped(double value) {
     refresh();
 }
 
+void SplitView::setKeyframes(KeyframeIndex keyframes) {
+    m_model.keyframes = std::move(keyframes);
+    m_timeline->setKeyframes(m_model.keyframes);
+    m_model.commitTyped(m_model.point);
+    refresh();
+}
+
+void SplitView::setWaveform(std::optional<std::vector<float>> waveform) {
+    m_timeline->setWaveform(std::move(waveform));
+    m_timeline->setFixedHeight(m_timeline->hasWaveform() ? 64 : 46);
+}
+
 std::vector<QString> SplitView::outcomeRows() const {
     return m_rows;
 }
@@ -165,7 +178,14 @@ void SplitView::refresh() {
     const bool atPoint = m_model.method == SplitModel::Method::atPoint;
     m_atPoint->setChecked(atPoint);
     m_equal->setChecked(!atPoint);
+    sheetkit::setTinted(m_atPoint, atPoint);
+    sheetkit::setTinted(m_equal, !atPoint);
     m_methods->setCurrentIndex(atPoint ? 0 : 1);
+    // The sheet is as tall as the page it shows, not as the tallest page.
+    for (int i = 0; i < m_methods->count(); ++i)
+        m_methods->widget(i)->setSizePolicy(QSizePolicy::Preferred,
+                                            i == m_methods->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    m_methods->updateGeometry();
     m_timeline->setHandles({m_model.point});
     m_timeline->setBand(0, m_model.point);
     m_field->setSeconds(m_model.point);
@@ -191,7 +211,7 @@ void SplitView::refresh() {
         auto* row = new QHBoxLayout;
         row->setSpacing(8);
         auto* part = sheetkit::label(QString("Part %1").arg(number), 10, QFont::DemiBold, true);
-        part->setFixedWidth(46);
+        part->setMinimumWidth(46);
         auto* span = sheetkit::label(timeText(from) + " \u2192 " + timeText(to), 11, QFont::Normal, false, true);
         auto* length = sheetkit::label("(" + timeText(to - from) + ")", 10, QFont::Normal, true, true);
         row->addWidget(part);

@@ -38,6 +38,9 @@ public:
     void setParts(int parts);
     void dragCut(double x);
     void commitTyped(double value);
+    // Facts read after the sheet opened: the cut moves to the nearest keyframe.
+    void setKeyframes(KeyframeIndex keyframes);
+    void setWaveform(std::optional<std::vector<float>> waveform);
 
     const SplitModel& model() const { return m_model; }
     std::vector<QString> outcomeRows() const;

@@ -14,14 +14,14 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
                    QWidget* parent)
     : QWidget(parent), m_model(duration, std::move(keyframes)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setFixedWidth(560);
+    setMinimumWidth(560);  // wider when a larger font needs it
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);
-    header->addWidget(sheetkit::label("Trim " + QString::fromStdString(filename), 14, QFont::DemiBold));
+    header->addWidget(sheetkit::title("Trim " + QString::fromStdString(filename), 520));
     m_explanation = sheetkit::label(QString(), 11, QFont::Normal, true);
     m_explanation->setWordWrap(true);
     header->addWidget(m_explanation);
@@ -65,6 +65,9 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
     m_cancel = row.cancel;
     m_confirm = row.confirm;
     connect(m_confirm, &QPushButton::clicked, this, [this] {
+        // Return while typing a time takes the typed time and trims.
+        m_startField->commit();
+        m_endField->commit();
         if (m_onApply && m_model.canApply()) m_onApply(m_model.start, m_model.end, m_choice);
     });
     column->addLayout(buttons);
@@ -109,6 +112,22 @@ void TrimView::wholeFile() {
     refresh();
 }
 
+void TrimView::awaitKeyframes() {
+    m_keyframesKnown = false;
+    refresh();
+}
+
+void TrimView::setKeyframes(KeyframeIndex keyframes) {
+    m_model.keyframes = std::move(keyframes);
+    m_keyframesKnown = true;
+    m_timeline->setKeyframes(m_model.keyframes);
+    refresh();
+}
+
+void TrimView::setWaveform(std::optional<std::vector<float>> waveform) {
+    m_timeline->setWaveform(std::move(waveform));
+}
+
 void TrimView::requestPreview(double time, TrimModel::Edge edge) {
     if (!m_pane) return;
     m_pane->setCaption(edge == TrimModel::Edge::start ? "START" : "END");
@@ -116,7 +135,8 @@ void TrimView::requestPreview(double time, TrimModel::Edge edge) {
 }
 
 void TrimView::refresh() {
-    m_explanation->setText(QString::fromStdString(m_model.explanation()));
+    m_explanation->setText(m_keyframesKnown ? QString::fromStdString(m_model.explanation())
+                                            : QStringLiteral("Reading the keyframes\u2026"));
     m_timeline->setHandles({m_model.start, m_model.end});
     m_timeline->setBand(m_model.start, m_model.end);
     m_startField->setRange(0, m_model.startFieldMaximum());

@@ -37,6 +37,12 @@ public:
     void commitStart(double value);
     void commitEnd(double value);
     void wholeFile();
+    // Facts read after the sheet opened. Until the keyframes of a video are in, the sheet says
+    // so, and keyframesKnown() is false.
+    void awaitKeyframes();
+    void setKeyframes(KeyframeIndex keyframes);
+    void setWaveform(std::optional<std::vector<float>> waveform);
+    bool keyframesKnown() const { return m_keyframesKnown; }
 
     const TrimModel& model() const { return m_model; }
     QString explanationText() const { return m_explanation->text(); }
@@ -62,6 +68,7 @@ private:
     std::function<void()> m_onCancel;
     BatchChoice m_choice;
     bool m_shown = false;
+    bool m_keyframesKnown = true;
 
     QLabel* m_explanation = nullptr;
     FramePane* m_pane = nullptr;

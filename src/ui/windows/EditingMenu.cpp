@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMenu>
 #include <QWidget>
 
 namespace kolvex {
@@ -19,32 +18,10 @@ std::vector<EditingMenu::Shortcut> EditingMenu::shortcuts() {
 }
 
 std::vector<EditingMenu::Shortcut> EditingMenu::windowShortcuts() {
-    return {{"Close", "close", QKeySequence(Qt::CTRL | Qt::Key_W)}};
+    return {{"Close", "close", QKeySequence(Qt::CTRL | Qt::Key_W)}, {"Close", "close", QKeySequence(Qt::Key_Escape)}};
 }
 
-namespace {
-
-QMenu* submenu(QMenu* parent, const QString& title, const std::vector<EditingMenu::Shortcut>& items) {
-    QMenu* menu = parent->addMenu(title);
-    for (const auto& item : items) {
-        QAction* action = menu->addAction(QString::fromStdString(item.title));
-        action->setShortcut(item.key);
-        action->setData(QString::fromStdString(item.action));
-    }
-    return menu;
-}
-
-}  // namespace
-
-QMenu* EditingMenu::make() {
-    auto* menu = new QMenu();
-    submenu(menu, "Kolvex", {});
-    submenu(menu, "Edit", shortcuts());
-    submenu(menu, "Window", windowShortcuts());
-    return menu;
-}
-
-void EditingMenu::install(QWidget* window) {
+void EditingMenu::install(QWidget* window, bool escapeCloses) {
     for (const auto& item : shortcuts()) {
         auto* action = new QAction(QString::fromStdString(item.title), window);
         action->setShortcut(item.key);
@@ -60,6 +37,7 @@ void EditingMenu::install(QWidget* window) {
         window->addAction(action);
     }
     for (const auto& item : windowShortcuts()) {
+        if (!escapeCloses && item.key == QKeySequence(Qt::Key_Escape)) continue;
         auto* action = new QAction(QString::fromStdString(item.title), window);
         action->setShortcut(item.key);
         action->setShortcutContext(Qt::WindowShortcut);

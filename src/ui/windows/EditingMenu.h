@@ -5,7 +5,6 @@
 
 #include <QKeySequence>
 
-class QMenu;
 class QWidget;
 
 namespace kolvex {
@@ -24,12 +23,11 @@ public:
 
     // Undo, Redo, Cut, Copy, Paste, Select All.
     static std::vector<Shortcut> shortcuts();
-    // Close.
+    // Close: Ctrl+W and Escape.
     static std::vector<Shortcut> windowShortcuts();
-    // A menu of three submenus: "Kolvex" (empty), "Edit" and "Window". The caller owns it.
-    static QMenu* make();
-    // Adds the shortcuts to `window` as window-wide actions.
-    static void install(QWidget* window);
+    // Adds the shortcuts to `window` as window-wide actions. A window whose content answers
+    // Escape itself (a sheet's Cancel) leaves Escape out.
+    static void install(QWidget* window, bool escapeCloses = true);
 };
 
 }  // namespace kolvex

@@ -210,7 +210,6 @@ TEST(FormatRegistry, ToolLookupsAndListings) {
     EXPECT_EQ(ids(registry.allFormats()),
               (std::vector<std::string>{"gif", "gzip", "heic", "jpg", "mov", "mp4", "png", "raw", "targz", "webp", "zip"}));
     EXPECT_EQ(FormatRegistry::maxRingTargets, 8);
-    EXPECT_EQ(FormatRegistry::perFileParameterTools(), (std::set<std::string>{"crop", "split", "trim"}));
 }
 
 TEST(FormatRegistry, RefusesDanglingConversions) {

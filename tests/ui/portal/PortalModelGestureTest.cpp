@@ -54,7 +54,8 @@ TEST_F(PortalModelTest, RingIsLoggedClockwiseFromTheTop) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(PortalModelTest, EmptyRingIsAskedForAgainButAStandingRingIsKept) {
+TEST_F(PortalModelTest, RingIsAskedForOncePerModeEvenWhenEmpty) {
+    // A dead end stays quiet: track samples 120 times a second neither ask nor log again.
     provider->rings.erase(PortalMode::convert);
     LogCapture log;
     browse({"/tmp/a.xyz"}, std::nullopt);
@@ -62,10 +63,16 @@ TEST_F(PortalModelTest, EmptyRingIsAskedForAgainButAStandingRingIsKept) {
     EXPECT_TRUE(log.contains("interaction", "RING n=0 r="));
     EXPECT_FALSE(model->selectedIndex());
     const int calls = provider->targetCalls;
-    model->apply(PortalMode::convert);
-    EXPECT_EQ(provider->targetCalls, calls + 1);
+    log.clear();
+    for (int i = 0; i < 120; ++i) {
+        model->apply(PortalMode::convert);
+        model->updateCursor({10, 10});
+    }
+    EXPECT_EQ(provider->targetCalls, calls);
+    EXPECT_TRUE(log.entries().empty());
 
     provider->rings[PortalMode::convert] = {formatTarget("png", "PNG")};
+    model->apply(PortalMode::tools);
     model->apply(PortalMode::convert);
     pointAt(0);
     ASSERT_EQ(model->selectedIndex(), 0);
@@ -94,12 +101,25 @@ TEST_F(PortalModelTest, PointerSelectsByDirectionAndLogsOnlyChanges) {
     EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{3, 2}));
 }
 
-TEST_F(PortalModelTest, RingAlreadySelectsWherePointerPoints) {
-    model->updateCursor({150, 0});  // before any ring: the vector is still kept
-    EXPECT_FALSE(model->selectedIndex());
-    model->setCursorVector({150, 0});
+TEST_F(PortalModelTest, OnlyTheUsersMovementChoosesAChip) {
+    // Revealed 180 points right of the centre (the panel was pushed back on screen near an
+    // edge): nothing is chosen until the pointer moves, and then by the movement's direction.
     browse({"/tmp/a.heic"}, std::nullopt);
-    EXPECT_EQ(model->selectedIndex(), 1);
+    model->anchorGesture({180, 0});
+    EXPECT_FALSE(model->selectedIndex());
+    model->updateCursor({180, 0});
+    EXPECT_FALSE(model->selectedIndex()) << "a still pointer picks nothing";
+    model->updateCursor({180, 100});  // moving up
+    EXPECT_EQ(model->selectedTarget()->label, "PNG");
+    model->updateCursor({80, 0});  // moving left from where it started
+    EXPECT_EQ(model->selectedTarget()->label, "TIFF");
+    // Beyond the disc the pointer is over someone else's window: no chip stays lit.
+    model->updateCursor({-500, 0});
+    EXPECT_FALSE(model->selectedIndex());
+    // A new gesture starts from the centre again.
+    browse({"/tmp/a.heic"}, std::nullopt);
+    model->updateCursor({0, 150});
+    EXPECT_EQ(model->selectedTarget()->label, "PNG");
 }
 
 TEST_F(PortalModelTest, CursorIsIgnoredOutsideBrowsing) {
@@ -193,6 +213,26 @@ TEST_F(PortalModelTest, ArrowsWrapAroundTheRing) {
     EXPECT_EQ(model->selectedIndex(), 1);
 }
 
+TEST_F(PortalModelTest, TypedLettersAddUpAndBackspaceTakesThemAway) {
+    provider->rings[PortalMode::convert] = {formatTarget("webm", "WebM"), formatTarget("mp4", "MP4"),
+                                            formatTarget("mkv", "MKV"), formatTarget("m4v", "M4V")};
+    browse({"/tmp/a.mov"}, std::nullopt);
+    model->beginFormatSearch("w");
+    model->beginFormatSearch("e");
+    EXPECT_EQ(model->formatQuery(), "we");
+    ASSERT_EQ(model->filteredTargets().size(), 1u);
+    EXPECT_EQ(model->filteredTargets()[0].label, "WebM");
+    model->deleteSearchCharacter();
+    EXPECT_EQ(model->formatQuery(), "w");
+    model->deleteSearchCharacter();
+    EXPECT_FALSE(model->isShowingFormatList()) << "an empty query closes the list";
+    model->deleteSearchCharacter();  // nothing to delete
+    EXPECT_FALSE(model->isShowingFormatList());
+    model->beginFormatSearch("m");
+    EXPECT_EQ(model->formatQuery(), "m") << "a closed list starts a new query";
+    EXPECT_EQ(model->filteredTargets().size(), 4u);
+}
+
 TEST_F(PortalModelTest, TypingSearchesTheRingLabels) {
     provider->rings[PortalMode::convert] = {formatTarget("png", "PNG"), formatTarget("jpg", "JPEG"),
                                             formatTarget("gif", "GIF"), formatTarget("webp", "WebP")};
@@ -263,6 +303,36 @@ TEST_F(PortalModelTest, CommitRecordsTheChipAngle) {
     EXPECT_NEAR(model->commitAngle(), 0, 1e-12);
 }
 
+TEST_F(PortalModelTest, ACommitStartsSomethingOnlyWhileBrowsing) {
+    browse({"/tmp/clip.heic"}, 0);
+    ASSERT_TRUE(model->commit());
+    EXPECT_FALSE(model->commit()) << "Return, Return";
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    ASSERT_TRUE(model->phase().is(Kind::succeeded));
+    EXPECT_FALSE(model->commit()) << "while the result shows";
+    EXPECT_FALSE(model->commitDrop({"/tmp/clip.heic"}));
+    EXPECT_EQ(service->requests.size(), 1u);
+}
+
+TEST_F(PortalModelTest, ADropConvertsTheFilesItCarries) {
+    // Opened for old.png, dropped new.png on PNG: new.png converts.
+    browse({"/tmp/old.png"}, 0);
+    ASSERT_TRUE(model->commitDrop({"/tmp/new.png"}));
+    scheduler->runBackground();
+    ASSERT_EQ(service->requests.size(), 1u);
+    EXPECT_EQ(std::get<ConversionIntent>(service->requests[0]).urls,
+              std::vector<std::filesystem::path>{"/tmp/new.png"});
+    // When the chosen target is not on the ring of the dropped files, the drop is refused.
+    scheduler->advance(3);
+    model->resetToBrowsing();
+    browse({"/tmp/old.png"}, 0);
+    provider->rings[PortalMode::convert] = {formatTarget("mp4", "MP4")};
+    EXPECT_FALSE(model->commitDrop({"/tmp/new.mov"}));
+    EXPECT_EQ(service->requests.size(), 1u);
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+}
+
 TEST_F(PortalModelTest, EscapeWhileConvertingCancels) {
     browse({"/tmp/a.heic"}, 0);
     model->commit();
@@ -287,23 +357,33 @@ TEST_F(PortalModelTest, NothingToOfferTexts) {
     EXPECT_EQ(model->nothingDetail(), "");
 }
 
-TEST_F(PortalModelTest, ProviderIsReplacedOnlyWhileHiddenAndBrowsing) {
+TEST_F(PortalModelTest, NewSourcesAreNeverDropped) {
     auto other = std::make_shared<FakeProvider>();
-    other->rings[PortalMode::convert] = {formatTarget("bmp", "BMP")};
-    browse({"/tmp/a.heic"}, 0);
-    model->setRevealed(true);
-    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
-    model->setRevealed(false);
-    model->commit();
-    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
-    model->cancel();
-    browse({"/tmp/a.heic"}, 0);
-    EXPECT_EQ(model->targets().front().label, "PNG");  // refused for good
+    other->rings[PortalMode::convert] = {formatTarget("bmp", "BMP"), formatTarget("png", "PNG")};
+    auto otherService = std::make_shared<FakeService>();
 
-    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(service));
-    EXPECT_TRUE(model->targets().empty());
-    browse({"/tmp/a.heic"}, 0);
+    // Arriving while a revealed Portal browses (a file opened at launch): the ring on screen
+    // is built from them at once and a commit goes to the new service.
+    browse({"/tmp/a.heic"}, std::nullopt);
+    model->setRevealed(true);
+    model->replaceProvider(other, std::shared_ptr<PortalConversionService>(otherService));
     EXPECT_EQ(model->targets().front().label, "BMP");
+    pointAt(1);
+    ASSERT_TRUE(model->commit());
+    scheduler->runBackground();
+    EXPECT_EQ(otherService->requests.size(), 1u);
+    EXPECT_TRUE(service->requests.empty());
+
+    // Arriving while a conversion shows: kept, and taken when the Portal browses again.
+    auto third = std::make_shared<FakeProvider>();
+    third->rings[PortalMode::convert] = {formatTarget("gif", "GIF")};
+    browse({"/tmp/b.heic"}, 0);
+    ASSERT_TRUE(model->commit());
+    model->replaceProvider(third, std::shared_ptr<PortalConversionService>(service));
+    EXPECT_EQ(model->targets().front().label, "BMP");
+    model->cancelShownConversion();
+    browse({"/tmp/c.heic"}, 0);
+    EXPECT_EQ(model->targets().front().label, "GIF");
 }
 
 }  // namespace

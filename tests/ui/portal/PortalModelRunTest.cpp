@@ -88,9 +88,14 @@ TEST_F(PortalRunTest, ResultsBecomeThePhase) {
          PortalPhase::failed("2 of 3 converted", "c.png: " + corrupt.shortDescription()), 2},
         {"all failed, no error", {failure("/a", std::nullopt)}, PortalPhase::failed("Couldn't convert"), 0},
         {"nothing at all", {}, PortalPhase::failed("Couldn't convert"), 0},
-        {"first error shown",
-         {failure("/tmp/c.png", corrupt), failure("/b", ConversionError::cancelled())},
+        {"one failure with its detail", {failure("/tmp/c.png", corrupt)},
          PortalPhase::failed(corrupt.shortDescription(), corrupt.diagnosticDetail()), 0},
+        {"every failure named",
+         {failure("/tmp/c.png", corrupt), failure("/b", ConversionError::cancelled())},
+         PortalPhase::failed(corrupt.shortDescription(), "c.png: " + corrupt.shortDescription() + "\nb: Cancelled"), 0},
+        {"what the program said",
+         {success("/a.png", {"/a.mp4"}), failure("/b.mov", ConversionError::backendFailure("ffmpeg", 1, "moov atom not found"))},
+         PortalPhase::failed("1 of 2 converted", "b.mov: Conversion failed\n    ffmpeg exited 1\n\nmoov atom not found"), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,14 +104,11 @@ TEST_F(PortalRunTest, ResultsBecomeThePhase) {
         drop({"/tmp/a.png"}, 0);
         finishRuns();
         EXPECT_EQ(model->phase(), c.expected);
-        if (c.completedOutputs == 0) {
-            EXPECT_TRUE(completed.empty());
-        } else {
-            ASSERT_EQ(completed.size(), 1u);
-            EXPECT_EQ(completed[0].first.size(), c.completedOutputs);
-        }
+        size_t outputs = 0;
+        for (const auto& report : completed) outputs += report.outputs.size();
+        EXPECT_EQ(outputs, c.completedOutputs);
         scheduler->advance(2);
-        model->cancelWork();
+        model->resetToBrowsing();
     }
 }
 
@@ -116,8 +118,10 @@ TEST_F(PortalRunTest, PartialSuccessReportsOnlyTheSuccesses) {
     drop({"/a.png", "/b.png", "/c.png"}, 0);
     finishRuns();
     ASSERT_EQ(completed.size(), 1u);
-    EXPECT_EQ(completed[0].first, (std::vector<std::filesystem::path>{"/a.jpg", "/b.jpg"}));
-    EXPECT_EQ(completed[0].second, (std::vector<std::filesystem::path>{"/a.png", "/b.png"}));
+    EXPECT_EQ(completed[0].outputs, (std::vector<std::filesystem::path>{"/a.jpg", "/b.jpg"}));
+    EXPECT_EQ(completed[0].sources, (std::vector<std::filesystem::path>{"/a.png", "/b.png"}));
+    EXPECT_TRUE(completed[0].failures.empty()) << "a cancelled file is no failure to report";
+    EXPECT_FALSE(completed[0].wentToTray);
 }
 
 TEST_F(PortalRunTest, SuccessLingersThenCloses) {
@@ -275,16 +279,25 @@ TEST_F(PortalRunTest, GestureAfterTheRunEndedLogsNothing) {
     EXPECT_EQ(finished, 0);
 }
 
-TEST_F(PortalRunTest, CommitDuringTheLingerKeepsTheNewRunShown) {
-    drop({"/tmp/a.png"}, 0);
+TEST_F(PortalRunTest, ACollapsedFailureStillReachesTheTray) {
+    service->scriptedResults.push_back({failure("/v/long.mov", ConversionError::backendFailure("ffmpeg", 1, "x"))});
+    drop({"/v/long.mov"}, 0);
+    scheduler->advance(7.1);
+    ASSERT_TRUE(model->isCollapsed());
     scheduler->runBackground();
-    scheduler->advance(0.7);
-    ASSERT_TRUE(model->phase().is(Kind::succeeded));
-    model->updateCursor({});  // ignored outside browsing; the selection stands
-    ASSERT_TRUE(model->commit());
-    scheduler->advance(1);
-    EXPECT_EQ(finished, 0);
-    EXPECT_TRUE(model->phase().is(Kind::converting));
+    scheduler->advance(0.2);
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_TRUE(completed[0].outputs.empty());
+    EXPECT_EQ(completed[0].failures, (std::vector<RunReport::Failure>{{"/v/long.mov", "Conversion failed"}}));
+    EXPECT_TRUE(completed[0].wentToTray);
+    // And a run the Portal no longer shows (a new gesture took it) too.
+    service->scriptedResults.push_back({failure("/v/b.mov", ConversionError::corruptedInput("/v/b.mov"))});
+    drop({"/v/b.mov"}, 0);
+    browse({"/v/c.mov"}, std::nullopt);
+    scheduler->runBackground();
+    ASSERT_EQ(completed.size(), 2u);
+    EXPECT_EQ(completed[1].failures.size(), 1u);
+    EXPECT_TRUE(completed[1].wentToTray);
 }
 
 TEST_F(PortalRunTest, TrayShowsMeanOfBackgroundRunsAndOldestLabel) {
@@ -319,13 +332,13 @@ TEST_F(PortalRunTest, TrayShowsMeanOfBackgroundRunsAndOldestLabel) {
 
 TEST_F(PortalRunTest, CancelAllStopsEverythingOnce) {
     LogCapture log;
-    model->cancelAll();
+    model->cancelAllConversions();
     EXPECT_EQ(finished, 0);
     EXPECT_TRUE(log.entries().empty());
     drop({"/a.png"}, 0);
     drop({"/b.png"}, 0);
     drop({"/c.png"}, 0);
-    model->cancelAll();
+    model->cancelAllConversions();
     EXPECT_TRUE(log.contains("conversion", "Cancelling 3 conversion(s)"));
     EXPECT_EQ(model->activeCount(), 0);
     EXPECT_EQ(finished, 1);
@@ -335,6 +348,30 @@ TEST_F(PortalRunTest, CancelAllStopsEverythingOnce) {
     EXPECT_EQ(service->sawStop, (std::vector<bool>{true, true, true}));
     EXPECT_TRUE(model->phase().is(Kind::browsing));
     EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(completed.empty()) << "cancelled work is not reported";
+}
+
+TEST_F(PortalRunTest, CancelStopsTheQueueOfItsBatch) {
+    for (const bool all : {true, false}) {
+        SCOPED_TRACE(all ? "Cancel All" : "Cancel");
+        service->requests.clear();
+        finished = 0;
+        drop({"/a.png", "/b.png", "/c.png"}, 4, PortalMode::tools);  // rotate
+        model->finishParameterRun({{"/a.png", {}}, {"/b.png", {}}, {"/c.png", {}}});
+        ASSERT_EQ(model->activeCount(), 1);
+        if (all) {
+            model->cancelAllConversions();
+        } else {
+            model->cancelShownConversion();
+        }
+        scheduler->runBackground();
+        scheduler->advance(3);
+        EXPECT_EQ(service->requests.size(), 1u) << "the end of the cancelled run starts no queued file";
+        EXPECT_EQ(model->activeCount(), 0);
+        EXPECT_TRUE(model->phase().is(Kind::browsing));
+        EXPECT_EQ(finished, 1);
+        EXPECT_TRUE(completed.empty());
+    }
 }
 
 TEST_F(PortalRunTest, CancellingOneRun) {
@@ -345,23 +382,23 @@ TEST_F(PortalRunTest, CancellingOneRun) {
     ASSERT_TRUE(model->activeConversions()[1].isForeground);
 
     reports.clear();
-    model->cancel(background);
+    model->cancelConversion(background);
     EXPECT_EQ(model->activeCount(), 1);
     EXPECT_TRUE(model->phase().is(Kind::converting));
     EXPECT_EQ(finished, 0);
     EXPECT_EQ(reports.size(), 1u);
 
-    model->cancel(Uuid::random());
+    model->cancelConversion(Uuid::random());
     EXPECT_EQ(model->activeCount(), 1);
 
-    model->cancel(shown);
+    model->cancelConversion(shown);
     EXPECT_TRUE(model->phase().is(Kind::browsing));
     EXPECT_EQ(finished, 1);
 }
 
 TEST_F(PortalRunTest, CancelWhileBrowsingDoesNothing) {
     LogCapture log;
-    model->cancel();
+    model->cancelShownConversion();
     EXPECT_TRUE(log.entries().empty());
     EXPECT_EQ(finished, 0);
 }
@@ -411,7 +448,7 @@ TEST_F(PortalRunTest, OrderingIsUsedOnlyWhenItHoldsExactlyTheFiles) {
         const auto& urls = std::get<ToolIntent>(service->requests.back()).urls;
         EXPECT_EQ(urls, i == 0 ? orderings[0] : files) << i;
         scheduler->advance(3);
-        model->cancelWork();
+        model->resetToBrowsing();
     }
 }
 
@@ -434,6 +471,26 @@ TEST_F(PortalRunTest, StartAsYouGoRunsEachFileInTheBackground) {
     scheduler->runBackground();
     EXPECT_EQ(service->requests.size(), 3u);
     EXPECT_EQ(model->activeCount(), 0);
+    ASSERT_EQ(completed.size(), 1u) << "one report for the batch";
+    EXPECT_EQ(completed[0].outputs.size(), 3u);
+    EXPECT_TRUE(completed[0].wentToTray);
+}
+
+TEST_F(PortalRunTest, StartAsYouGoBatchEndsWithItsResultShown) {
+    service->scriptedResults = {{success("/a.png", {"/a.out"})}, {failure("/b.png", ConversionError::corruptedInput("/b.png"))}};
+    drop({"/a.png", "/b.png"}, 3, PortalMode::tools);  // crop
+    model->applyParameters(ConversionOptions{}, std::filesystem::path("/a.png"));
+    model->applyParameters(ConversionOptions{}, std::filesystem::path("/b.png"));
+    model->finishParameterRun({});  // every file already started
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    EXPECT_EQ(finished, 0);
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    EXPECT_EQ(model->phase(), PortalPhase::failed("1 of 2 converted", "b.png: b.png appears to be damaged"));
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(completed[0].failures.size(), 1u);
+    scheduler->advance(2);
+    EXPECT_EQ(finished, 1);
 }
 
 TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnother) {
@@ -453,11 +510,27 @@ TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnother) {
         EXPECT_EQ(intent.urls, std::vector<std::filesystem::path>{pending[i].url});
         EXPECT_EQ(intent.options.rotation, pending[i].options.rotation);
     }
-    EXPECT_EQ(completed.size(), 3u);
+    ASSERT_EQ(completed.size(), 1u) << "one report for the batch";
+    EXPECT_EQ(completed[0].outputs.size(), 3u);
     scheduler->advance(0.7);
-    EXPECT_EQ(model->phase(), PortalPhase::succeeded("c.out"));
+    EXPECT_EQ(model->phase(), PortalPhase::succeeded("3 files"));
     scheduler->advance(1);
     EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalRunTest, AFailingFileInAQueueIsShownWithTheOthers) {
+    service->scriptedResults = {{success("/a.png", {"/a.out"})},
+                                {failure("/b.png", ConversionError::backendFailure("image", -1, "bad header"))},
+                                {success("/c.png", {"/c.out"})}};
+    drop({"/a.png", "/b.png", "/c.png"}, 4, PortalMode::tools);  // rotate
+    model->finishParameterRun({{"/a.png", {}}, {"/b.png", {}}, {"/c.png", {}}});
+    scheduler->runBackground();
+    scheduler->advance(0.7);
+    EXPECT_EQ(model->phase(),
+              PortalPhase::failed("2 of 3 converted", "b.png: Conversion failed\n    image exited -1\n\nbad header"));
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(completed[0].outputs.size(), 2u);
+    EXPECT_EQ(completed[0].failures, (std::vector<RunReport::Failure>{{"/b.png", "Conversion failed"}}));
 }
 
 TEST_F(PortalRunTest, EmptyPendingListClosesThePortal) {

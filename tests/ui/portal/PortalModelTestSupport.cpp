@@ -46,7 +46,7 @@ std::unique_ptr<PortalModel> PortalModelTest::makeModel(bool withService) {
     m->preferencesProvider = [] { return Preferences{}; };
     m->onFinished = [this] { ++finished; };
     m->onCollapse = [this] { ++collapses; };
-    m->onCompleted = [this](const auto& outputs, const auto& sources) { completed.emplace_back(outputs, sources); };
+    m->onCompleted = [this](const RunReport& report) { completed.push_back(report); };
     m->onNeedsParameters = [this](const RingTarget& t, const DragPayload& p) { needs.emplace_back(t, p); };
     m->onProgressChanged = [this](std::optional<double> p, std::optional<std::string> l) { reports.emplace_back(p, l); };
     return m;

@@ -32,7 +32,7 @@ protected:
 
     int finished = 0;
     int collapses = 0;
-    std::vector<std::pair<std::vector<std::filesystem::path>, std::vector<std::filesystem::path>>> completed;
+    std::vector<RunReport> completed;
     std::vector<std::pair<RingTarget, DragPayload>> needs;
     std::vector<std::pair<std::optional<double>, std::optional<std::string>>> reports;
 };

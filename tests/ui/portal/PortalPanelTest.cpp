@@ -78,14 +78,20 @@ TEST_F(PortalPanelTest, TrackMeasuresFromTheCentre) {
 
 TEST_F(PortalPanelTest, DismissHidesThenOrdersOutThenClears) {
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    scheduler->advance(0.05);
+    nudges.clear();
     panel->dismiss(false);
     EXPECT_TRUE(model->isRevealed());  // the next turn
     scheduler->advance(0);
     EXPECT_FALSE(model->isRevealed());
     scheduler->advance(0.149);
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(nudges.empty());
     scheduler->advance(0.002);
     EXPECT_FALSE(panel->isVisible());
+    // The drag goes on: its source is made to look again for the window under the pointer.
+    scheduler->advance(0.03);
+    EXPECT_EQ(nudges, (std::vector<std::pair<int, int>>{{1, 0}, {-1, 0}}));
     EXPECT_TRUE(model->payload());
     scheduler->advance(0.3);
     EXPECT_FALSE(model->payload());
@@ -234,8 +240,20 @@ TEST_F(DropViewTest, DropCommitsAndIsTakenOnlyAsCopy) {
     EXPECT_TRUE(drop(Qt::CopyAction | Qt::MoveAction));
     EXPECT_TRUE(log.contains("interaction", "DROP target=JPEG committed=true"));
     EXPECT_EQ(model->activeCount(), 1);
+    EXPECT_FALSE(drop(Qt::CopyAction)) << "a second drop while converting starts nothing";
+    EXPECT_EQ(model->activeCount(), 1);
     // A source that offers only a move: converted, but the drop is reported as not taken.
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->track({960 + 150, 540}, PortalMode::convert);
     EXPECT_FALSE(drop(Qt::MoveAction));
+    EXPECT_EQ(model->activeCount(), 2);
+    // A Portal that has gone takes no drop: it belongs to the window under the pointer.
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    panel->dismiss(false);
+    scheduler->advance(0.01);
+    ASSERT_FALSE(model->isRevealed());
+    EXPECT_FALSE(drop(Qt::CopyAction));
     EXPECT_EQ(model->activeCount(), 2);
 }
 
@@ -340,7 +358,7 @@ TEST_F(PortalControllerTest, PresentNeedsFiles) {
 TEST_F(PortalControllerTest, FinishedConversionClosesTheWindow) {
     auto& c = *controller;
     std::vector<std::filesystem::path> outputs;
-    c.setOnCompleted([&](const auto& out, const auto&) { outputs = out; });
+    c.setOnCompleted([&](const RunReport& report) { outputs = report.outputs; });
     c.present({"/tmp/a.png"}, PortalMode::convert);
     c.model().commit();
     EXPECT_EQ(c.activeConversionCount(), 1);

@@ -4,6 +4,9 @@
 #include <fstream>
 #include <numbers>
 
+#include <set>
+
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -12,6 +15,7 @@
 #include "support/TempDir.h"
 #include "ui/portal/Branding.h"
 #include "ui/portal/FileNodeView.h"
+#include "ui/portal/PortalStyle.h"
 #include "ui/portal/PortalView.h"
 #include "ui/portal/RingTargetView.h"
 #include "ui/portal/model/Thumbnailer.h"
@@ -159,7 +163,7 @@ TEST_F(PortalViewTest, EveryPhasePaints) {
     scheduler->advance(0.7);
     ASSERT_TRUE(model->phase().is(Kind::succeeded));
     render();
-    model->cancelWork();
+    model->resetToBrowsing();
     browse({"/tmp/a.png"}, 0, PortalMode::tools);
     model->setRevealed(true);
     model->commit();
@@ -226,6 +230,91 @@ TEST_F(PortalViewTest, FailureWithoutDetailHasNoDetailsButton) {
     EXPECT_TRUE(view->detailsButtonRect().isEmpty());
 }
 
+TEST_F(PortalViewTest, EachChipTellsAssistiveTechnologyItsNameAndWhetherItIsChosen) {
+    browse({"/tmp/a.png"}, 1);
+    QAccessibleInterface* portal = QAccessible::queryAccessibleInterface(view.get());
+    ASSERT_TRUE(portal);
+    ASSERT_EQ(portal->childCount(), 4);
+    const std::vector<QString> names{"PNG", "JPEG", "WebP", "TIFF"};
+    for (int i = 0; i < 4; ++i) {
+        QAccessibleInterface* chip = portal->child(i);
+        ASSERT_TRUE(chip);
+        EXPECT_EQ(chip->text(QAccessible::Name), names[static_cast<size_t>(i)]);
+        EXPECT_EQ(chip->state().selected, i == 1);
+        EXPECT_EQ(portal->indexOfChild(chip), i);
+        EXPECT_FALSE(chip->rect().isEmpty());
+    }
+    EXPECT_EQ(portal->child(3)->text(QAccessible::Description), "Format");
+    browse({"/tmp/a.png"}, 0, PortalMode::tools);
+    ASSERT_EQ(portal->childCount(), 5);
+    EXPECT_EQ(portal->child(4)->text(QAccessible::Name), "Rotate");
+    EXPECT_EQ(portal->child(4)->text(QAccessible::Description), "Tool");
+    EXPECT_TRUE(portal->child(0)->state().selected);
+    EXPECT_FALSE(portal->child(4)->state().selected);
+}
+
+TEST_F(PortalViewTest, KeyboardHintNeverCoversAChip) {
+    const std::vector<std::string> labels{"PNG", "JPEG 2000", "WebP", "TIFF", "Animated GIF", "HEIC", "AVIF", "ICO"};
+    for (size_t n = 1; n <= labels.size(); ++n) {
+        std::vector<RingTarget> ring;
+        for (size_t i = 0; i < n; ++i) ring.push_back(formatTarget("f" + std::to_string(i), labels[i]));
+        provider->rings[PortalMode::convert] = ring;
+        browse({"/tmp/a.png"}, std::nullopt);
+        model->setKeyboardDriven(true);
+        view->resize(480, 480);
+        const QRectF hint = PortalView::keyboardHintRect(model->layout(), model->targets());
+        for (int i = 0; i < static_cast<int>(n); ++i) {
+            model->moveSelection(1);  // every chip at its selected size in turn
+            const QRectF chip = view->chipRect(i).translated(-240, -240);
+            EXPECT_FALSE(hint.intersects(chip)) << n << " chips, chip " << i;
+        }
+        for (const QPointF corner : {hint.bottomLeft(), hint.bottomRight()}) {
+            EXPECT_LT(std::hypot(corner.x(), corner.y()), 240) << n << " chips: the hint leaves the disc";
+        }
+    }
+}
+
+TEST_F(PortalViewTest, DeadEndsExplainThemselvesInWholeWords) {
+    // Mixed kinds: the message is wrapped, never cut; on the keyboard path too.
+    provider->rings.clear();
+    provider->categories = 2;
+    browse({"/tmp/a.png", "/tmp/b.mp4"}, std::nullopt);
+    model->setKeyboardDriven(true);
+    const auto hint = PortalView::modeHint(*model);
+    ASSERT_EQ(hint.kind, PortalView::Hint::Kind::nothingToOffer);
+    const QString text = QString::fromStdString(model->nothingDetail());
+    for (const double scale : {1.0, 1.25}) {
+        QFont font = QApplication::font();
+        const QFont original = font;
+        font.setPointSizeF(original.pointSizeF() * scale);
+        QApplication::setFont(font);
+        const QStringList lines = PortalView::nothingDetailLines(hint.detail);
+        EXPECT_GE(lines.size(), 2);
+        EXPECT_EQ(lines.join(' '), text);
+        const QFontMetricsF metrics(PortalStyle::font(9.5, QFont::Medium));
+        for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), PortalView::kNothingWidth) << line.toStdString();
+        QApplication::setFont(original);
+    }
+    render();
+}
+
+TEST_F(PortalViewTest, WithoutACompositorTheDiscIsOpaqueWithAnAntialiasedRim) {
+    browse({"/tmp/a.png"}, 0);
+    model->setRevealed(true);
+    view->setOpaque(true);
+    const QImage image = render();
+    const QColor fill = PortalView::opaqueDiscColor();
+    EXPECT_EQ(qAlpha(image.pixel(240, 8)), 255);
+    EXPECT_NE(image.pixel(240, 8) & 0xFFFFFF, 0u) << "not a black disc";
+    EXPECT_EQ(QColor(image.pixel(120, 30)).rgb(), fill.rgb()) << "the disc in the Portal's own colour";
+    // Across the rim at the top the grey steps through values between fill and rim colour.
+    std::set<int> greys;
+    for (int y = 0; y < 6; ++y) greys.insert(qGray(image.pixel(240, y)));
+    EXPECT_GE(greys.size(), 3u);
+    view->setOpaque(false);
+    EXPECT_EQ(qAlpha(render().pixel(2, 2)), 0);
+}
+
 TEST_F(PortalViewTest, HintsByCase) {
     using HintKind = PortalView::Hint::Kind;
     EXPECT_EQ(PortalView::modeHint(*model).kind, HintKind::none);  // no payload
@@ -245,6 +334,7 @@ TEST_F(PortalViewTest, HintsByCase) {
     hint = PortalView::modeHint(*model);
     EXPECT_EQ(hint.kind, HintKind::keyboard);
     EXPECT_EQ(hint.headline, "← →  choose      ⏎  convert      ⇥  tools");
+    EXPECT_EQ(hint.detail, "or type to search");
     model->beginFormatSearch("r");
     EXPECT_NE(PortalView::modeHint(*model).kind, HintKind::keyboard);
     model->setKeyboardDriven(false);

@@ -59,6 +59,19 @@ TEST(BatchParameterRunTest, HandsEachPairBackWhenStartingAsItGoes) {
     EXPECT_EQ(run.alreadyStarted(), kThree);
 }
 
+TEST(BatchParameterRunTest, EachFileKeepsTheChoiceMadeWhenItWasAccepted) {
+    // Started, then held back, then started again: nothing converts twice, nothing is left out.
+    BatchParameterRun run(kThree, true);
+    EXPECT_TRUE(run.accept(withQuality(0.1)).has_value());
+    run.setStartsImmediately(false);
+    EXPECT_FALSE(run.accept(withQuality(0.2)).has_value());
+    run.setStartsImmediately(true);
+    EXPECT_TRUE(run.accept(withQuality(0.3)).has_value());
+    ASSERT_EQ(run.pending().size(), 1u);
+    EXPECT_EQ(run.pending().front().first, kThree[1]);
+    EXPECT_EQ(run.alreadyStarted(), (std::vector<std::filesystem::path>{kThree[0], kThree[2]}));
+}
+
 TEST(BatchParameterRunTest, EqualityIgnoresTheCollectedOptions) {
     BatchParameterRun a(kThree, false), b(kThree, false);
     a.accept(withQuality(0.2));

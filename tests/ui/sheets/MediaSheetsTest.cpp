@@ -166,7 +166,9 @@ TEST_F(MediaSheetsTest, SplitListsThePartsAndHandsBackTheCuts) {
     view.cutField()->editor()->setText("99");
     view.cutField()->commit();
     EXPECT_DOUBLE_EQ(view.model().point, 7);
+    const int pointHeight = view.sizeHint().height();
     view.setMethod(SplitModel::Method::equalParts);
+    EXPECT_LT(view.sizeHint().height(), pointHeight - 150) << "no room is kept for the frame preview";
     view.setParts(3);
     EXPECT_EQ(view.eachPartText(), "Each part runs about 0:03.33.");
     QTest::keyClick(&view, Qt::Key_Return);

@@ -20,15 +20,6 @@ namespace kolvex {
 namespace {
 
 TEST(EditingMenu, HoldsTheEditAndCloseShortcuts) {
-    std::unique_ptr<QMenu> menu(EditingMenu::make());
-    const auto items = menu->actions();
-    ASSERT_EQ(items.size(), 3);
-    const std::vector<std::pair<QString, int>> expected{{"Kolvex", 0}, {"Edit", 6}, {"Window", 1}};
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_NE(items[i]->menu(), nullptr);
-        EXPECT_EQ(items[i]->menu()->title(), expected[i].first);
-        EXPECT_EQ(items[i]->menu()->actions().size(), expected[i].second);
-    }
     const auto edit = EditingMenu::shortcuts();
     EXPECT_EQ(edit[0].title, "Undo");
     EXPECT_EQ(edit[1].key, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
@@ -46,6 +37,11 @@ TEST(EditingMenu, CloseShortcutClosesTheWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(window.isVisible());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible()) << "Escape closes a window too";
 }
 
 TEST(WelcomeView, StepsNameTheTriggerAndTipsNameAlt) {

@@ -61,7 +61,10 @@ std::vector<CSVFormatter::Row> CSVFormatter::parse(std::string_view text) {
 }
 
 std::string CSVFormatter::asPlainTable(std::string_view text) {
-    const std::vector<Row> rows = parse(text);
+    return alignRows(parse(text));
+}
+
+std::string CSVFormatter::alignRows(const std::vector<Row>& rows) {
     if (rows.empty()) return {};
 
     size_t columns = 0;

@@ -24,6 +24,8 @@ public:
     // characters, cells joined by two spaces, each line trimmed of spaces and tabs at both ends,
     // lines joined by a line feed with none at the end. "" when there are no rows.
     static std::string asPlainTable(std::string_view text);
+    // The same layout for rows that are already cells.
+    static std::string alignRows(const std::vector<Row>& rows);
 };
 
 }  // namespace kolvex

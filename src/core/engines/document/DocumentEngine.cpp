@@ -8,15 +8,17 @@
 #include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/MarkdownReader.h"
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/engines/document/SourceFile.h"
-#include "core/services/StagedOutput.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RtfReader.h"
+#include "core/engines/document/SourceFile.h"
+#include "core/engines/document/TextDecoding.h"
+#include "core/engines/document/TextSystem.h"
 #include "core/engines/document/TextWriters.h"
-#include "core/engines/document/UnicodeText.h"
 #include "core/services/Cancellation.h"
 #include "core/services/FileManagerService.h"
+#include "core/services/Log.h"
 #include "core/services/PathUtils.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -26,12 +28,28 @@ namespace {
 
 const char* const kWritable[] = {"pdf", "txt", "rtf", "html", "md", "docx"};
 
-// The source decoded as UTF-8 (a byte-order mark dropped); anything else is damaged.
+// Markdown and CSV are UTF-8 by definition (a byte-order mark is accepted); anything else is damaged.
 std::string readUtf8(const fs::path& url) {
-    std::string bytes = readSourceFile(url, DocumentEngine::kMaxSourceBytes);
-    if (!unicode::isValidUtf8(bytes)) throw ConversionError::corruptedInput(url);
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-    return bytes;
+    std::optional<std::string> text = text_decoding::utf8WithoutBom(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
+    if (!text) throw ConversionError::corruptedInput(url);
+    return std::move(*text);
+}
+
+std::unique_ptr<RichDocument> readDocument(const fs::path& url, const std::string& id) {
+    if (id == "md") return richDocument(MarkdownReader::parseInline(readUtf8(url)));
+    if (id == "csv") {
+        TextAttributes attributes;
+        attributes.font = TextFont::monospacedSystem(10);
+        return richDocument(StyledText(CSVFormatter::asPlainTable(readUtf8(url)), attributes));
+    }
+    if (id == "docx") return DocxReader::read(url);
+    if (id == "rtf") return richDocument(RtfReader::read(readSourceFile(url, DocumentEngine::kMaxSourceBytes)));
+    if (id == "html") return HtmlReader::read(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
+    std::optional<std::string> text = text_decoding::anyToUtf8(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
+    if (!text) throw ConversionError::corruptedInput(url);
+    TextAttributes attributes;
+    attributes.font = TextFont::system();
+    return richDocument(StyledText(std::move(*text), attributes));
 }
 
 }  // namespace
@@ -53,32 +71,24 @@ bool DocumentEngine::canHandle(const ConversionJob& job) const {
     return canWrite(job.to);
 }
 
-StyledText DocumentEngine::read(const fs::path& url, const Format& format) {
-    const std::string& id = format.id.rawValue;
+std::unique_ptr<RichDocument> DocumentEngine::read(const fs::path& url, const Format& format) {
+    requireTextSystem();
+    std::unique_ptr<RichDocument> document;
     try {
-        if (id == "md") return MarkdownReader::parseInline(readUtf8(url));
-        if (id == "csv") {
-            TextAttributes attributes;
-            attributes.font = TextFont::monospacedSystem(10);
-            return StyledText(CSVFormatter::asPlainTable(readUtf8(url)), attributes);
-        }
-        if (id == "docx") return DocxReader::read(url);
-        if (id == "rtf") return RtfReader::read(readSourceFile(url, kMaxSourceBytes));
-        if (id == "html") return HtmlReader::read(readSourceFile(url, kMaxSourceBytes));
-        TextAttributes attributes;
-        attributes.font = TextFont::system();
-        return StyledText(readUtf8(url), attributes);
+        document = readDocument(url, format.id.rawValue);
     } catch (const DocumentFormatError&) {
         throw ConversionError::corruptedInput(url);
     }
+    for (const std::string& note : document->notes()) Log::engine().warn("{}: {}", paths::lastComponent(url), note);
+    return document;
 }
 
-void DocumentEngine::writePDF(const StyledText& text, const fs::path& url, std::stop_token stop) {
-    PdfLayoutWriter::write(text, url, std::move(stop));
+void DocumentEngine::writePDF(RichDocument& document, const fs::path& url, std::stop_token stop) {
+    PdfLayoutWriter::write(document, url, std::move(stop));
 }
 
-void DocumentEngine::writeMarkdown(const StyledText& text, const fs::path& url) {
-    StagedOutput::writeAtomically(url, text_writers::markdown(text));
+void DocumentEngine::writeMarkdown(const RichDocument& document, const fs::path& url) {
+    StagedOutput::writeAtomically(url, text_writers::markdown(document));
 }
 
 std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -88,23 +98,28 @@ std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const Pr
     };
     throwIfStopRequested(stop);
     report(0.1);
-    const StyledText text = read(job.source, job.from);
+    std::unique_ptr<RichDocument> document;
+    try {
+        document = read(job.source, job.from);
+    } catch (const DocumentLimitError& limit) {
+        throw ConversionError::unsupportedCombination(limit.what(), job.to.label);
+    }
     throwIfStopRequested(stop);
     report(0.45);
 
     const std::string& target = job.to.id.rawValue;
     if (target == "pdf") {
-        writePDF(text, job.destination, stop);
+        writePDF(*document, job.destination, stop);
     } else if (target == "txt") {
-        StagedOutput::writeAtomically(job.destination, text.plainText());
+        StagedOutput::writeAtomically(job.destination, text_writers::plainText(*document));
     } else if (target == "md") {
-        writeMarkdown(text, job.destination);
+        writeMarkdown(*document, job.destination);
     } else if (target == "docx") {
-        OOXMLWriter::write(text, job.destination, stop);
+        OOXMLWriter::write(*document, job.destination, stop);
     } else if (target == "rtf") {
-        StagedOutput::writeAtomically(job.destination, text_writers::rtf(text));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
     } else if (target == "html") {
-        const std::string page = text_writers::html(text, paths::stem(job.source));
+        const std::string page = text_writers::html(*document, paths::stem(job.source));
         StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, false));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);

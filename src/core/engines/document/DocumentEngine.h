@@ -1,13 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "core/conversion/ConversionEngine.h"
-#include "core/engines/document/StyledText.h"
+#include "core/engines/document/RichDocument.h"
 
 namespace kolvex {
 
@@ -32,17 +33,22 @@ public:
     EngineID id() const override { return m_id; }
     bool canHandle(const ConversionJob& job) const override;
     // Reports 0.1, 0.45 and 1.0. Throws corruptedInput for a source it cannot read,
+    // unsupportedCombination for one past a stated bound (too many paragraphs, marks or pages),
     // backendFailure("document", -1, "wrote an empty document") for an empty output (removed),
     // OperationCancelled before reading or writing, or between PDF pages.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 
-    // The file as styled text, read the way its format's id asks. Throws corruptedInput(url).
-    static StyledText read(const std::filesystem::path& url, const Format& format);
-    // Letter pages with 72-point margins, at most 5000.
-    static void writePDF(const StyledText& text, const std::filesystem::path& url, std::stop_token stop = {});
-    // Markdown with bold and italic marks, written atomically as UTF-8.
-    static void writeMarkdown(const StyledText& text, const std::filesystem::path& url);
+    // The file as a rich document, read the way its format's id asks: plain text in any common
+    // encoding, Markdown and CSV as UTF-8 (a byte-order mark accepted), RTF, HTML and DOCX with
+    // their structure. What was left out (a picture that cannot be decoded) is logged. Throws
+    // corruptedInput(url), or DocumentLimitError for a source past a stated bound. Needs a
+    // QGuiApplication; the document belongs to the calling thread.
+    static std::unique_ptr<RichDocument> read(const std::filesystem::path& url, const Format& format);
+    // Letter pages with 72-point margins; a document longer than the page cap is refused whole.
+    static void writePDF(RichDocument& document, const std::filesystem::path& url, std::stop_token stop = {});
+    // Markdown with inline marks, headings, list markers and pipe tables, written atomically as UTF-8.
+    static void writeMarkdown(const RichDocument& document, const std::filesystem::path& url);
 
 private:
     EngineID m_id{"document"};

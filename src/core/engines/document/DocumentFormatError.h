@@ -12,4 +12,11 @@ public:
     explicit DocumentFormatError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// A source that is valid but larger than a stated bound. `what()` names it the way the user sees
+// it in "Can't convert <what> to <target>" (the engine reports unsupportedCombination).
+class DocumentLimitError : public std::runtime_error {
+public:
+    explicit DocumentLimitError(const std::string& what) : std::runtime_error(what) {}
+};
+
 }  // namespace kolvex

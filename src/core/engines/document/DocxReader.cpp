@@ -1,159 +1,81 @@
 #include "core/engines/document/DocxReader.h"
 
+#include <algorithm>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <pugixml.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTextCursor>
+#include <QTextImageFormat>
+#include <QTextList>
+#include <QTextTable>
+
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/DocxStyles.h"
 
 namespace kolvex {
 
 namespace {
 
+using namespace docx;
+
 constexpr size_t kMaxEntries = 100000;
+constexpr double kMaxImageWidth = 468;  // the text width of a Letter page with one-inch margins
+constexpr double kMaxImageHeight = 648;
+constexpr double kEmuPerPoint = 12700;
 
-std::string_view localName(const char* qualified) {
-    std::string_view name(qualified);
-    const size_t colon = name.find(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-// "w:val" absent or anything but a false word means on.
-bool toggleValue(const pugi::xml_node& property) {
-    for (const pugi::xml_attribute& attribute : property.attributes()) {
-        if (localName(attribute.name()) != "val") continue;
-        const std::string_view value = attribute.value();
-        return !(value == "0" || value == "false" || value == "off" || value == "none");
-    }
-    return true;
-}
-
-std::string_view attributeValue(const pugi::xml_node& node, std::string_view name) {
-    for (const pugi::xml_attribute& attribute : node.attributes())
-        if (localName(attribute.name()) == name) return attribute.value();
-    return {};
-}
-
-bool looksMonospaced(std::string_view family) {
-    static const char* const kMarks[] = {"Courier", "Mono", "Menlo", "Monaco", "Consolas", "Code", "Fixed"};
-    for (const char* mark : kMarks)
-        if (family.find(mark) != std::string_view::npos) return true;
-    return false;
-}
-
-struct RunStyle {
-    bool bold = false;
-    bool italic = false;
-    bool monospaced = false;
-    double pointSize = 12;
+struct Relationships {
+    std::map<std::string, std::string> links;   // id → URL
+    std::map<std::string, std::string> images;  // id → part name ("word/media/image1.png")
 };
 
-// Run properties as one level of the style hierarchy states them; unset ones come from below.
-struct RunProperties {
-    std::optional<bool> bold;
-    std::optional<bool> italic;
-    std::optional<bool> monospaced;
-    std::optional<double> pointSize;
-
-    static RunProperties of(const pugi::xml_node& rPr) {
-        RunProperties p;
-        for (const pugi::xml_node& property : rPr.children()) {
-            const std::string_view name = localName(property.name());
-            if (name == "b") p.bold = toggleValue(property);
-            else if (name == "i") p.italic = toggleValue(property);
-            else if (name == "sz") {
-                const int halfPoints = std::atoi(std::string(attributeValue(property, "val")).c_str());
-                if (halfPoints >= 2 && halfPoints <= 3276) p.pointSize = halfPoints / 2.0;
-            } else if (name == "rFonts") {
-                p.monospaced = looksMonospaced(attributeValue(property, "ascii")) || looksMonospaced(attributeValue(property, "hAnsi"));
-            }
-        }
-        return p;
+// The part a relationship of word/document.xml points at: relative to "word/", or absolute.
+std::string partName(std::string_view target) {
+    if (target.starts_with('/')) return std::string(target.substr(1));
+    std::string path = "word/" + std::string(target);
+    // "../media/x.png" from word/ is "media/x.png".
+    while (true) {
+        const size_t up = path.find("/../");
+        if (up == std::string::npos) break;
+        const size_t parent = path.rfind('/', up == 0 ? 0 : up - 1);
+        path.erase(parent == std::string::npos ? 0 : parent + 1, up + 4 - (parent == std::string::npos ? 0 : parent + 1));
     }
-
-    void applyTo(RunStyle& style) const {
-        if (bold) style.bold = *bold;
-        if (italic) style.italic = *italic;
-        if (monospaced) style.monospaced = *monospaced;
-        if (pointSize) style.pointSize = *pointSize;
-    }
-};
-
-pugi::xml_node childNamed(const pugi::xml_node& node, std::string_view name) {
-    for (const pugi::xml_node& child : node.children())
-        if (localName(child.name()) == name) return child;
-    return {};
+    return path;
 }
 
-// The paragraph and character styles of styles.xml: what each says of runs, and what it is based on.
-class StyleSheet {
-public:
-    StyleSheet() = default;
+QTextCharFormat charFormatOf(const RunStyle& style, const std::optional<std::string>& link) {
+    TextAttributes attributes;
+    TextFont font = TextFont::system(style.pointSize);
+    if (style.monospaced) font.design = TextFont::Design::monospaced;
+    font.family = style.family;
+    font.bold = style.bold;
+    font.italic = style.italic;
+    attributes.font = font;
+    attributes.link = link;
+    attributes.underline = style.underline;
+    attributes.strike = style.strike;
+    attributes.colour = style.colour;
+    return kolvex::charFormatOf(attributes);
+}
 
-    explicit StyleSheet(const pugi::xml_node& styles) {
-        for (const pugi::xml_node& child : styles.children()) {
-            const std::string_view name = localName(child.name());
-            if (name == "docDefaults") {
-                if (pugi::xml_node rPr = childNamed(childNamed(child, "rPrDefault"), "rPr")) m_defaults = RunProperties::of(rPr);
-            } else if (name == "style") {
-                const std::string_view type = attributeValue(child, "type");
-                if (type != "paragraph" && type != "character") continue;
-                Style style;
-                style.basedOn = std::string(attributeValue(childNamed(child, "basedOn"), "val"));
-                if (pugi::xml_node rPr = childNamed(child, "rPr")) style.properties = RunProperties::of(rPr);
-                const std::string id(attributeValue(child, "styleId"));
-                const std::string_view isDefault = attributeValue(child, "default");
-                if (type == "paragraph" && (isDefault == "1" || isDefault == "true")) m_defaultParagraph = id;
-                m_styles[id] = std::move(style);
-            }
-        }
-    }
-
-    // The style a run starts from: document defaults, then the paragraph's style chain.
-    RunStyle paragraphBase(std::string_view paragraphStyle) const {
-        RunStyle style;
-        m_defaults.applyTo(style);
-        apply(paragraphStyle.empty() ? std::string_view(m_defaultParagraph) : paragraphStyle, style);
-        return style;
-    }
-
-    // A style and the styles it is based on, the base first. Cycles and long chains stop.
-    void apply(std::string_view id, RunStyle& style) const {
-        std::vector<const RunProperties*> chain;
-        std::string current(id);
-        for (int depth = 0; depth < 32 && !current.empty(); ++depth) {
-            auto found = m_styles.find(current);
-            if (found == m_styles.end()) break;
-            chain.push_back(&found->second.properties);
-            current = found->second.basedOn;
-        }
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->applyTo(style);
-    }
-
-private:
-    struct Style {
-        std::string basedOn;
-        RunProperties properties;
-    };
-    RunProperties m_defaults;
-    std::string m_defaultParagraph;
-    std::map<std::string, Style> m_styles;
-};
-
+// Walks the body into the document through one cursor. A "fresh" block is an empty one the
+// document already has (its first, the one after a table, a new cell's): the next paragraph goes
+// into it instead of opening another.
 class BodyWalker {
 public:
-    BodyWalker(const std::map<std::string, std::string>& links, const StyleSheet& styles) : m_links(links), m_styles(styles) {}
-
-    StyledText take() { return std::move(m_out); }
+    BodyWalker(RichDocument& document, const DocxReader::Parts& parts, const Relationships& relationships, const StyleSheet& styles,
+               const Numbering& numbering)
+        : m_document(document), m_parts(parts), m_relationships(relationships), m_styles(styles), m_numbering(numbering),
+          m_cursor(&document) {}
 
     void block(const pugi::xml_node& node, size_t depth) {
         if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
@@ -162,32 +84,89 @@ public:
             const std::string_view name = localName(child.name());
             if (name == "p") {
                 paragraph(child, depth + 1);
-            } else if (name == "del" || name == "moveFrom" || name == "Fallback" || name == "sectPr" || name == "tblPr" ||
-                       name == "tblGrid" || name == "trPr" || name == "tcPr" || name == "sdtPr" || name == "sdtEndPr") {
+            } else if (name == "tbl") {
+                table(child, depth + 1);
+            } else if (name == "del" || name == "moveFrom" || name == "Fallback" || name == "sectPr" || name == "sdtPr" ||
+                       name == "sdtEndPr") {
                 continue;
             } else {
-                // Tables, rows, cells, content controls, custom XML, inserted text: their paragraphs.
+                // Content controls, custom XML, inserted text: their paragraphs and tables.
                 block(child, depth + 1);
             }
         }
     }
 
+    int droppedImages() const { return m_droppedImages; }
+
 private:
-    const std::map<std::string, std::string>& m_links;
+    RichDocument& m_document;
+    const DocxReader::Parts& m_parts;
+    const Relationships& m_relationships;
     const StyleSheet& m_styles;
+    const Numbering& m_numbering;
+    QTextCursor m_cursor;
+    bool m_fresh = true;
+    bool m_pageBreakPending = false;
     RunStyle m_paragraphBase;
-    StyledText m_out;
-    bool m_firstParagraph = true;
     std::optional<std::string> m_link;
+    std::map<std::pair<int, int>, QTextList*> m_lists;
+    size_t m_tableCells = 0;
+    size_t m_paragraphs = 0;
+    int m_droppedImages = 0;
+
+    void startBlock(QTextBlockFormat format) {
+        if (++m_paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
+        if (m_pageBreakPending) format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        m_pageBreakPending = false;
+        if (m_fresh) m_cursor.setBlockFormat(format);
+        else m_cursor.insertBlock(format, QTextCharFormat());
+        m_fresh = false;
+    }
 
     void paragraph(const pugi::xml_node& p, size_t depth) {
-        if (!m_firstParagraph) m_out.append("\n", TextAttributes{TextFont::system(), std::nullopt, kIntentNone});
-        m_firstParagraph = false;
-        const std::string_view styleId = attributeValue(childNamed(childNamed(p, "pPr"), "pStyle"), "val");
+        const pugi::xml_node pPr = childNamed(p, "pPr");
+        const std::string_view styleId = attributeValue(childNamed(pPr, "pStyle"), "val");
+        const ParagraphStyle paragraphStyle = m_styles.paragraph(styleId);
+        QTextBlockFormat format;
+        if (paragraphStyle.headingLevel > 0) format.setHeadingLevel(paragraphStyle.headingLevel);
+        if (const pugi::xml_node outline = childNamed(pPr, "outlineLvl")) {
+            const int level = std::atoi(std::string(attributeValue(outline, "val")).c_str());
+            if (level >= 0 && level < 6) format.setHeadingLevel(level + 1);
+        }
+        if (const pugi::xml_node breakBefore = childNamed(pPr, "pageBreakBefore")) {
+            const std::string_view value = attributeValue(breakBefore, "val");
+            if (value != "0" && value != "false" && value != "off") format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        }
+        startBlock(format);
+
+        std::optional<ListReference> list = paragraphStyle.list;
+        if (const pugi::xml_node numPr = childNamed(pPr, "numPr")) {
+            ListReference reference;
+            reference.numId = std::atoi(std::string(attributeValue(childNamed(numPr, "numId"), "val")).c_str());
+            reference.level = std::clamp(std::atoi(std::string(attributeValue(childNamed(numPr, "ilvl"), "val")).c_str()), 0, 8);
+            list = reference;
+        }
+        if (list) joinList(*list);
+
         const RunStyle outer = m_paragraphBase;
         m_paragraphBase = m_styles.paragraphBase(styleId);
         inlineContent(p, depth);
         m_paragraphBase = outer;
+    }
+
+    void joinList(const ListReference& reference) {
+        const std::optional<QTextListFormat::Style> style = m_numbering.style(reference);
+        if (!style) return;
+        const std::pair<int, int> key{reference.numId, reference.level};
+        auto found = m_lists.find(key);
+        if (found != m_lists.end()) {
+            found->second->add(m_cursor.block());
+            return;
+        }
+        QTextListFormat format;
+        format.setStyle(*style);
+        format.setIndent(reference.level + 1);
+        m_lists[key] = m_cursor.createList(format);
     }
 
     void inlineContent(const pugi::xml_node& node, size_t depth) {
@@ -196,18 +175,17 @@ private:
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
             if (name == "r") {
-                run(child);
+                run(child, depth + 1);
             } else if (name == "hyperlink") {
                 const std::optional<std::string> outer = m_link;
-                const std::string_view id = attributeValue(child, "id");
                 const std::string_view anchor = attributeValue(child, "anchor");
-                auto found = m_links.find(std::string(id));
-                if (found != m_links.end()) m_link = found->second;
+                auto found = m_relationships.links.find(std::string(attributeValue(child, "id")));
+                if (found != m_relationships.links.end()) m_link = found->second;
                 else if (!anchor.empty()) m_link = "#" + std::string(anchor);
                 inlineContent(child, depth + 1);
                 m_link = outer;
-            } else if (name == "del" || name == "moveFrom" || name == "Fallback" || name == "pPr" || name == "rPr" ||
-                       name == "sdtPr" || name == "sdtEndPr" || name == "drawing" || name == "pict" || name == "object") {
+            } else if (name == "del" || name == "moveFrom" || name == "Fallback" || name == "pPr" || name == "rPr" || name == "sdtPr" ||
+                       name == "sdtEndPr") {
                 continue;
             } else if (name == "p") {
                 // A paragraph nested where runs were expected (malformed, or a text box): keep its text.
@@ -218,43 +196,182 @@ private:
         }
     }
 
-    void run(const pugi::xml_node& r) {
+    void insertText(const QString& text, const QTextCharFormat& format) {
+        if (m_pageBreakPending) {
+            // Text after a page break inside a paragraph: the rest of the paragraph starts the page.
+            if (m_cursor.block().length() > 1) {
+                QTextBlockFormat rest = m_cursor.blockFormat();
+                rest.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                m_cursor.insertBlock(rest);
+            } else {
+                QTextBlockFormat here = m_cursor.blockFormat();
+                here.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                m_cursor.setBlockFormat(here);
+            }
+            m_pageBreakPending = false;
+        }
+        m_cursor.insertText(text, format);
+    }
+
+    void run(const pugi::xml_node& r, size_t depth) {
         RunStyle style = m_paragraphBase;
         if (pugi::xml_node rPr = childNamed(r, "rPr")) {
             m_styles.apply(attributeValue(childNamed(rPr, "rStyle"), "val"), style);
             RunProperties::of(rPr).applyTo(style);
         }
-        TextAttributes attributes;
-        TextFont font = TextFont::system(style.pointSize);
-        if (style.monospaced) font.design = TextFont::Design::monospaced;
-        font.bold = style.bold;
-        font.italic = style.italic;
-        attributes.font = font;
-        attributes.link = m_link;
+        const QTextCharFormat format = charFormatOf(style, m_link);
         for (const pugi::xml_node& child : r.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
-            if (name == "t") m_out.append(child.text().get(), attributes);
-            else if (name == "tab" || name == "ptab") m_out.append("\t", attributes);
-            else if (name == "br" || name == "cr") m_out.append("\n", attributes);
-            else if (name == "noBreakHyphen") m_out.append("\u2011", attributes);
-            else if (name == "AlternateContent") {
+            if (name == "t") {
+                insertText(QString::fromUtf8(child.text().get()), format);
+            } else if (name == "tab" || name == "ptab") {
+                insertText(QStringLiteral("\t"), format);
+            } else if (name == "br" || name == "cr") {
+                if (attributeValue(child, "type") == "page") m_pageBreakPending = true;
+                else insertText(QString(QChar::LineSeparator), format);
+            } else if (name == "noBreakHyphen") {
+                insertText(QStringLiteral("\u2011"), format);
+            } else if (name == "drawing" || name == "pict" || name == "object") {
+                picture(child, depth + 1);
+            } else if (name == "AlternateContent") {
                 for (const pugi::xml_node& choice : child.children())
                     if (localName(choice.name()) == "Choice") {
-                        for (const pugi::xml_node& t : choice.children())
-                            if (localName(t.name()) == "t") m_out.append(t.text().get(), attributes);
+                        for (const pugi::xml_node& t : choice.children()) {
+                            if (localName(t.name()) == "t") insertText(QString::fromUtf8(t.text().get()), format);
+                            else if (localName(t.name()) == "drawing") picture(t, depth + 1);
+                        }
                         break;
                     }
             }
-            // delText, instrText, drawings, footnote references and the like carry no visible text.
+            // delText, instrText, footnote references and the like carry no visible text.
         }
+    }
+
+    // The first picture reference below a drawing (DrawingML's blip, or VML's imagedata) and its size.
+    void findPicture(const pugi::xml_node& node, size_t depth, std::string& id, double& width, double& height) const {
+        if (depth > DocxReader::kMaxDepth || !id.empty()) return;
+        for (const pugi::xml_node& child : node.children()) {
+            const std::string_view name = localName(child.name());
+            if (name == "extent" && width <= 0) {
+                width = std::atof(std::string(attributeValue(child, "cx")).c_str()) / kEmuPerPoint;
+                height = std::atof(std::string(attributeValue(child, "cy")).c_str()) / kEmuPerPoint;
+            } else if (name == "blip") {
+                id = std::string(attributeValue(child, "embed"));
+            } else if (name == "imagedata") {
+                id = std::string(attributeValue(child, "id"));
+            } else if (name == "txbxContent" || name == "Fallback") {
+                continue;
+            }
+            if (!id.empty()) return;
+            findPicture(child, depth + 1, id, width, height);
+        }
+    }
+
+    void picture(const pugi::xml_node& drawing, size_t depth) {
+        std::string id;
+        double width = 0;
+        double height = 0;
+        findPicture(drawing, depth, id, width, height);
+        if (id.empty()) return;
+        std::optional<QImage> image;
+        if (auto target = m_relationships.images.find(id); target != m_relationships.images.end())
+            if (auto bytes = m_parts.media.find(target->second); bytes != m_parts.media.end()) image = RichDocument::decodeImage(bytes->second);
+        if (!image) {
+            ++m_droppedImages;
+            return;
+        }
+        if (width <= 0 || height <= 0) {
+            width = image->width() * 0.75;  // 96 pixels an inch
+            height = image->height() * 0.75;
+        }
+        const double scale = std::min({1.0, kMaxImageWidth / width, kMaxImageHeight / height});
+        QTextImageFormat format;
+        format.setName(m_document.addImage(*image));
+        format.setWidth(width * scale);
+        format.setHeight(height * scale);
+        if (m_pageBreakPending) insertText(QString(), QTextCharFormat());
+        m_cursor.insertImage(format);
+    }
+
+    void table(const pugi::xml_node& tbl, size_t depth) {
+        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        struct Cell {
+            pugi::xml_node node;
+            int column = 0;
+            int span = 1;
+            bool continuesAbove = false;
+        };
+        std::vector<std::vector<Cell>> rows;
+        int columns = 0;
+        int headerRows = 0;
+        bool inHeader = true;
+        for (const pugi::xml_node& tr : tbl.children()) {
+            if (localName(tr.name()) != "tr") continue;
+            std::vector<Cell> row;
+            int column = 0;
+            for (const pugi::xml_node& tc : tr.children()) {
+                if (localName(tc.name()) != "tc") continue;
+                const pugi::xml_node tcPr = childNamed(tc, "tcPr");
+                Cell cell{tc, column, std::clamp(std::atoi(std::string(attributeValue(childNamed(tcPr, "gridSpan"), "val")).c_str()), 1, 1000)};
+                if (const pugi::xml_node merge = childNamed(tcPr, "vMerge")) cell.continuesAbove = attributeValue(merge, "val") != "restart";
+                column += cell.span;
+                row.push_back(cell);
+            }
+            const bool header = static_cast<bool>(childNamed(childNamed(tr, "trPr"), "tblHeader"));
+            if (inHeader && header) ++headerRows;
+            else inHeader = false;
+            columns = std::max(columns, column);
+            rows.push_back(std::move(row));
+        }
+        if (rows.empty() || columns == 0) return;
+        m_tableCells += rows.size() * static_cast<size_t>(columns);
+        if (m_tableCells > DocxReader::kMaxTableCells) throw DocumentFormatError("the document's tables are too large");
+
+        QTextTableFormat format;
+        if (m_pageBreakPending) format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        m_pageBreakPending = false;
+        format.setBorder(1);
+        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        format.setBorderCollapse(true);
+        format.setCellPadding(4);
+        format.setHeaderRowCount(headerRows);
+        format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+        QTextTable* table = m_cursor.insertTable(static_cast<int>(rows.size()), columns, format);
+
+        const QTextCursor outerCursor = m_cursor;
+        std::vector<std::pair<int, int>> mergeStarts(static_cast<size_t>(columns), {-1, 1});  // per column: start row, span
+        std::vector<std::tuple<int, int, int, int>> merges;  // row, column, rows, columns
+        for (size_t r = 0; r < rows.size(); ++r) {
+            for (const Cell& cell : rows[r]) {
+                const int row = static_cast<int>(r);
+                auto& start = mergeStarts[static_cast<size_t>(cell.column)];
+                if (cell.continuesAbove && start.first >= 0) {
+                    std::get<2>(merges[static_cast<size_t>(start.second)]) = row - start.first + 1;
+                    continue;
+                }
+                merges.emplace_back(row, cell.column, 1, cell.span);
+                start = {row, static_cast<int>(merges.size()) - 1};
+                m_cursor = table->cellAt(row, cell.column).firstCursorPosition();
+                m_fresh = true;
+                block(cell.node, depth + 1);
+            }
+        }
+        for (const auto& [row, column, rowSpan, columnSpan] : merges)
+            if (rowSpan > 1 || columnSpan > 1) table->mergeCells(row, column, rowSpan, columnSpan);
+
+        // Back out of the table, into the block Qt keeps after it.
+        m_cursor = outerCursor;
+        m_cursor.setPosition(table->lastPosition() + 1);
+        m_fresh = true;
     }
 };
 
 pugi::xml_document parseXml(std::string_view xml, const char* what) {
     pugi::xml_document document;
     // No parse_doctype: a DTD is skipped, never read, and no entity beyond XML's own is expanded.
-    const unsigned options = pugi::parse_default & ~pugi::parse_doctype;
+    // A run's text that is only white space (a space between two styled words) is text.
+    const unsigned options = (pugi::parse_default & ~pugi::parse_doctype) | pugi::parse_ws_pcdata_single;
     const pugi::xml_parse_result result = document.load_buffer(xml.data(), xml.size(), options, pugi::encoding_auto);
     if (!result) throw DocumentFormatError(std::string("the ") + what + " is not well-formed XML: " + result.description());
     return document;
@@ -271,14 +388,14 @@ struct FdCloser {
     }
 };
 
-std::string readEntry(archive* a, const char* name) {
+std::string readEntry(archive* a, const char* name, uint64_t limit) {
     std::string data;
     char buffer[65536];
     for (;;) {
         const la_ssize_t n = archive_read_data(a, buffer, sizeof buffer);
         if (n < 0) throw DocumentFormatError(std::string("cannot decompress ") + name + ": " + (archive_error_string(a) ? archive_error_string(a) : "damaged"));
         if (n == 0) break;
-        if (data.size() + static_cast<size_t>(n) > DocxReader::kMaxPartBytes) throw DocumentFormatError(std::string(name) + " is too large");
+        if (data.size() + static_cast<size_t>(n) > limit) throw DocumentFormatError(std::string(name) + " is too large");
         data.append(buffer, static_cast<size_t>(n));
     }
     return data;
@@ -286,7 +403,7 @@ std::string readEntry(archive* a, const char* name) {
 
 }  // namespace
 
-StyledText DocxReader::read(const std::filesystem::path& path) {
+std::unique_ptr<RichDocument> DocxReader::read(const std::filesystem::path& path) {
     FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) throw DocumentFormatError("cannot open the document");
     struct stat info {};
@@ -297,9 +414,9 @@ StyledText DocxReader::read(const std::filesystem::path& path) {
     archive_read_support_format_zip(a.get());
     if (archive_read_open_fd(a.get(), file.fd, 65536) != ARCHIVE_OK) throw DocumentFormatError("not a ZIP package");
 
-    std::optional<std::string> documentXml;
-    std::string relationships;
-    std::string styles;
+    Parts parts;
+    bool hasDocument = false;
+    uint64_t mediaBytes = 0;
     archive_entry* entry = nullptr;
     for (size_t count = 0; count < kMaxEntries; ++count) {
         const int status = archive_read_next_header(a.get(), &entry);
@@ -307,39 +424,69 @@ StyledText DocxReader::read(const std::filesystem::path& path) {
         if (status < ARCHIVE_WARN) throw DocumentFormatError("not a ZIP package");
         const char* name = archive_entry_pathname(entry);
         if (!name) continue;
-        if (std::strcmp(name, "word/document.xml") == 0) documentXml = readEntry(a.get(), name);
-        else if (std::strcmp(name, "word/_rels/document.xml.rels") == 0) relationships = readEntry(a.get(), name);
-        else if (std::strcmp(name, "word/styles.xml") == 0) styles = readEntry(a.get(), name);
+        if (std::strcmp(name, "word/document.xml") == 0) {
+            parts.document = readEntry(a.get(), name, kMaxPartBytes);
+            hasDocument = true;
+        } else if (std::strcmp(name, "word/_rels/document.xml.rels") == 0) {
+            parts.relationships = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/styles.xml") == 0) {
+            parts.styles = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/numbering.xml") == 0) {
+            parts.numbering = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strncmp(name, "word/media/", 11) == 0) {
+            // Pictures beyond the budget are left out (and noted), not a reason to refuse the text.
+            if (mediaBytes >= kMaxMediaBytes) continue;
+            std::string bytes = readEntry(a.get(), name, kMaxMediaBytes - mediaBytes);
+            mediaBytes += bytes.size();
+            parts.media[name] = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        }
     }
-    if (!documentXml) throw DocumentFormatError("the package has no word/document.xml");
-    return readParts(*documentXml, relationships, styles);
+    if (!hasDocument) throw DocumentFormatError("the package has no word/document.xml");
+    return readParts(parts);
 }
 
-StyledText DocxReader::readParts(std::string_view documentXml, std::string_view relationshipsXml, std::string_view stylesXml) {
-    std::map<std::string, std::string> links;
-    if (!relationshipsXml.empty()) {
-        const pugi::xml_document rels = parseXml(relationshipsXml, "relationships part");
+std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
+    Relationships relationships;
+    if (!parts.relationships.empty()) {
+        const pugi::xml_document rels = parseXml(parts.relationships, "relationships part");
         for (const pugi::xml_node& relationship : rels.first_child().children()) {
             const std::string_view type = attributeValue(relationship, "Type");
-            if (type.size() >= 10 && type.substr(type.size() - 10) == "/hyperlink")
-                links[std::string(attributeValue(relationship, "Id"))] = std::string(attributeValue(relationship, "Target"));
+            const std::string id(attributeValue(relationship, "Id"));
+            const std::string_view target = attributeValue(relationship, "Target");
+            if (type.ends_with("/hyperlink")) relationships.links[id] = std::string(target);
+            else if (type.ends_with("/image")) relationships.images[id] = partName(target);
         }
     }
     StyleSheet styles;
     pugi::xml_document stylesDocument;
-    if (!stylesXml.empty()) {
-        stylesDocument = parseXml(stylesXml, "styles part");
+    if (!parts.styles.empty()) {
+        stylesDocument = parseXml(parts.styles, "styles part");
         styles = StyleSheet(stylesDocument.document_element());
     }
-    const pugi::xml_document document = parseXml(documentXml, "document part");
+    Numbering numbering;
+    pugi::xml_document numberingDocument;
+    if (!parts.numbering.empty()) {
+        numberingDocument = parseXml(parts.numbering, "numbering part");
+        numbering = Numbering(numberingDocument.document_element());
+    }
+    const pugi::xml_document document = parseXml(parts.document, "document part");
     pugi::xml_node root = document.document_element();
     if (localName(root.name()) != "document") throw DocumentFormatError("the document part has no document element");
     pugi::xml_node body;
     for (const pugi::xml_node& child : root.children())
         if (localName(child.name()) == "body") body = child;
-    BodyWalker walker(links, styles);
-    if (body) walker.block(body, 0);
-    return walker.take();
+
+    auto out = std::make_unique<RichDocument>();
+    BodyWalker walker(*out, parts, relationships, styles, numbering);
+    {
+        QTextCursor edit(out.get());
+        edit.beginEditBlock();
+        if (body) walker.block(body, 0);
+        edit.endEditBlock();
+    }
+    if (walker.droppedImages() == 1) out->addNote("A picture could not be read and was left out.");
+    else if (walker.droppedImages() > 1) out->addNote(fmt::format("{} pictures could not be read and were left out.", walker.droppedImages()));
+    return out;
 }
 
 }  // namespace kolvex

@@ -2,30 +2,48 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
 
-#include "core/engines/document/StyledText.h"
+#include <QByteArray>
+
+#include "core/engines/document/RichDocument.h"
 
 namespace kolvex {
 
-// Reads the main text of a word-processing package (.docx): paragraphs (also inside tables,
-// content controls and inserted revisions), runs with bold and italic in all their w:val forms,
-// font sizes and monospaced fonts (from the run, its character style, its paragraph's style
-// and the document defaults), tabs, breaks and hyperlinks. Deleted text, drawings and the
-// fallback branches of alternate content are skipped. Only the ZIP container is accepted; each
-// part read is capped at kMaxPartBytes decompressed; XML is parsed without a DTD, so no entity
-// is ever expanded. Failures throw DocumentFormatError. Runs on any thread; no shared state.
+// Reads a word-processing package (.docx) into a rich document: paragraphs with their heading
+// level, page breaks, bulleted and numbered lists (from the numbering part), tables with merged
+// cells and header rows, pictures (from the media parts), hyperlinks, and runs with family, size,
+// bold, italic, underline, strike-through and colour, resolved through the run, its character
+// style, its paragraph's style and the document defaults. Text inside content controls and
+// inserted revisions is kept; deleted text and the fallback branches of alternate content are
+// skipped. A picture that does not decode is left out with a note. Only the ZIP container is
+// accepted; each part read is capped at kMaxPartBytes decompressed and all pictures together at
+// kMaxMediaBytes; XML is parsed without a DTD, so no entity is ever expanded. Failures throw
+// DocumentFormatError. Needs a QGuiApplication; runs on any thread; no shared state.
 class DocxReader {
 public:
     static constexpr uint64_t kMaxPartBytes = 64ull << 20;
+    static constexpr uint64_t kMaxMediaBytes = 128ull << 20;
     static constexpr size_t kMaxDepth = 512;
+    static constexpr size_t kMaxTableCells = 500'000;
+
+    // The parts the reader uses, by their names in the package ("word/document.xml", …).
+    struct Parts {
+        std::string document;
+        std::string relationships;
+        std::string styles;
+        std::string numbering;
+        std::map<std::string, QByteArray> media;  // "word/media/image1.png" → bytes
+    };
 
     DocxReader() = delete;
 
-    static StyledText read(const std::filesystem::path& path);
-    // The same, from the bytes of word/document.xml and (possibly empty) its relationships and
-    // styles parts.
-    static StyledText readParts(std::string_view documentXml, std::string_view relationshipsXml,
-                                std::string_view stylesXml = {});
+    static std::unique_ptr<RichDocument> read(const std::filesystem::path& path);
+    // The same, from the parts themselves.
+    static std::unique_ptr<RichDocument> readParts(const Parts& parts);
 };
 
 }  // namespace kolvex

@@ -2,14 +2,15 @@
 
 #include <string_view>
 
-#include "core/engines/document/StyledText.h"
+#include "core/engines/document/RichDocument.h"
 
 namespace kolvex {
 
-// Reads HTML through Qt's rich-text importer into styled text: paragraphs, list markers, bold,
-// italic, monospaced text, font sizes and links. Every external resource (images, style sheets)
-// is refused without being opened, so a page cannot make us read a local file, a device or a
-// FIFO. Needs a QGuiApplication (requireTextSystem); safe on worker threads.
+// Reads HTML through Qt's rich-text importer into a rich document: headings, paragraphs, lists,
+// tables, pictures carried as data: URLs, page breaks and character formats. Every external
+// resource (linked images, style sheets) is refused without being opened, so a page cannot make
+// us read a local file, a device or a FIFO; a picture that cannot be shown is left out with a
+// note. Needs a QGuiApplication (requireTextSystem); safe on worker threads.
 class HtmlReader {
 public:
     // Qt's importer takes time that grows with the square of the element nesting, and a large
@@ -20,7 +21,7 @@ public:
     HtmlReader() = delete;
 
     // `html` is decoded as UTF-8; malformed sequences become U+FFFD.
-    static StyledText read(std::string_view html);
+    static std::unique_ptr<RichDocument> read(std::string_view html);
     // How deeply elements nest, counting only elements that need an end tag (a <p> or <li> that
     // the next one closes does not count); stops counting past `limit`.
     static size_t nestingDepth(std::string_view html, size_t limit);

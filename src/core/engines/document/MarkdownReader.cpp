@@ -10,6 +10,9 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <fmt/format.h>
+
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/UnicodeText.h"
 
 namespace kolvex {
@@ -79,6 +82,8 @@ public:
 
     StyledText run() {
         scan();
+        if (m_items.size() > 2 * MarkdownReader::kMaxMarkup + 1)
+            throw DocumentLimitError(fmt::format("Markdown with more than {} emphasis, code and link marks", MarkdownReader::kMaxMarkup));
         flushText();
         processEmphasis(-1);
         return emit();
@@ -118,6 +123,8 @@ private:
 
     void scan() {
         while (m_i < m_s.size()) {
+            // Every markup piece adds an item, and text adds one between two of them.
+            if (m_items.size() > 2 * MarkdownReader::kMaxMarkup + 1) return;
             const char c = m_s[m_i];
             switch (c) {
             case '\\':
@@ -532,6 +539,13 @@ private:
             if (st > 0) attributes.intent |= kIntentStrong;
             if (item.kind == Item::Kind::code) attributes.intent |= kIntentCode;
             if (linkAt[k] && linkAt[k]->url) attributes.link = linkAt[k]->url;
+            if (attributes.intent != kIntentNone) {
+                // The look that carries the meaning to every writer.
+                TextFont font = (attributes.intent & kIntentCode) ? TextFont::monospacedSystem(12) : TextFont::system();
+                font.bold = (attributes.intent & kIntentStrong) != 0;
+                font.italic = (attributes.intent & kIntentEmphasis) != 0;
+                attributes.font = font;
+            }
             if (item.kind == Item::Kind::delimiter)
                 out.append(std::string(static_cast<size_t>(item.count), item.delimiter), attributes);
             else

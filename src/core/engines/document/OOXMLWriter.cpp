@@ -3,11 +3,12 @@
 #include <fstream>
 #include <system_error>
 
-#include "core/services/StagedOutput.h"
+#include "core/engines/document/UnicodeText.h"
 #include "core/format/ConversionError.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
+#include "core/services/StagedOutput.h"
 #include "core/services/TemporaryFileManager.h"
 
 namespace kolvex {
@@ -32,7 +33,10 @@ const std::string& OOXMLWriter::contentTypes() {
         R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)" "\n"
         R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)" "\n"
         R"(<Default Extension="xml" ContentType="application/xml"/>)" "\n"
+        R"(<Default Extension="png" ContentType="image/png"/>)" "\n"
         R"(<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)" "\n"
+        R"(<Override PartName="/word/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"/>)" "\n"
+        R"(<Override PartName="/word/numbering.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml"/>)" "\n"
         "</Types>";
     return text;
 }
@@ -51,75 +55,44 @@ const fs::path& OOXMLWriter::tarPath() {
     return path;
 }
 
-std::vector<OOXMLWriter::Paragraph> OOXMLWriter::paragraphs(const StyledText& text) {
-    std::vector<Paragraph> out;
-    for (const std::vector<TextRun>& paragraph : text.paragraphs()) {
-        Paragraph runs;
-        runs.reserve(paragraph.size());
-        for (const TextRun& run : paragraph) runs.push_back(Run{run.text, run.attributes.bold(), run.attributes.italic()});
-        out.push_back(std::move(runs));
-    }
-    return out;
-}
-
 std::string OOXMLWriter::escape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (ch) {
+    for (char32_t c : unicode::scalars(text)) {
+        switch (c) {
         case '\'': out += "&apos;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         case '&': out += "&amp;"; break;
         default:
-            // Control characters other than tab, line feed and carriage return are not XML.
-            if (c < 32 && c != 9 && c != 10 && c != 13) break;
-            out += ch;  // UTF-8 sequences are copied byte by byte
+            // What XML 1.0 does not allow, or a broken sequence (decoded as U+FFFD, which stays).
+            if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) break;
+            unicode::appendUtf8(out, c);
         }
     }
     return out;
 }
 
-std::string OOXMLWriter::document(const StyledText& text) {
-    std::string out = std::string(kDeclaration) + "\n" +
-        R"(<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)" "\n<w:body>";
-    const std::vector<Paragraph> all = paragraphs(text);
-    if (all.empty()) out += "<w:p/>";
-    for (const Paragraph& paragraph : all) {
-        out += "<w:p>";
-        for (const Run& run : paragraph) {
-            out += "<w:r>";
-            if (run.bold || run.italic) {
-                out += "<w:rPr>";
-                if (run.bold) out += "<w:b/>";
-                if (run.italic) out += "<w:i/>";
-                out += "</w:rPr>";
-            }
-            out += R"(<w:t xml:space="preserve">)";
-            out += escape(run.text);
-            out += "</w:t></w:r>";
-        }
-        out += "</w:p>";
-    }
-    out += R"(<w:sectPr><w:pgSz w:w="12240" w:h="15840"/><w:pgMar w:top="1440" w:right="1440" w:bottom="1440" w:left="1440"/></w:sectPr></w:body></w:document>)";
-    return out;
+void OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop) {
+    write(document, destination, std::move(stop), tarPath());
 }
 
-void OOXMLWriter::write(const StyledText& text, const fs::path& destination, std::stop_token stop) {
-    write(text, destination, std::move(stop), tarPath());
-}
-
-void OOXMLWriter::write(const StyledText& text, const fs::path& destination, std::stop_token stop, const fs::path& tarProgram) {
+void OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop, const fs::path& tarProgram) {
     const fs::path target = paths::absolute(destination);
     TemporaryFileManager::shared().withScratchDirectory([&](const fs::path& scratch) {
         const fs::path package = scratch / "docx";
         fs::create_directories(package / "_rels");
-        fs::create_directories(package / "word");
+        fs::create_directories(package / "word" / "_rels");
+        const Package parts = OOXMLWriter::package(document);
         writePart(package / "[Content_Types].xml", contentTypes());
         writePart(package / "_rels" / ".rels", packageRelationships());
-        writePart(package / "word" / "document.xml", document(text));
+        writePart(package / "word" / "document.xml", parts.document);
+        writePart(package / "word" / "_rels" / "document.xml.rels", parts.documentRelationships);
+        writePart(package / "word" / "styles.xml", parts.styles);
+        writePart(package / "word" / "numbering.xml", parts.numbering);
+        if (!parts.media.empty()) fs::create_directories(package / "word" / "media");
+        for (const auto& [name, bytes] : parts.media) writePart(package / "word" / name, std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
 
         // The archiver writes beside the destination under a hidden name; the package appears at
         // the destination only when complete, and a failure, time-out or cancel leaves nothing.

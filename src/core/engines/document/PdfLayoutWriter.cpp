@@ -1,61 +1,168 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <map>
+#include <vector>
 
 #include <QAbstractTextDocumentLayout>
+#include <QGlyphRun>
+#include <QImage>
+#include <QRawFont>
 #include <QFont>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfWriter>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextFrame>
+#include <QTextLayout>
 
-#include "core/services/StagedOutput.h"
+#include <fmt/format.h>
+
 #include "core/engines/document/TextSystem.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
 namespace {
 
-QString layoutText(const std::string& text) {
-    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    // Qt's cursor treats a lone carriage return as a paragraph end too; keep "\r\n" one break.
-    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return s;
+// Whether every page can be drawn line by line: the document is paragraphs only, without lists,
+// tables, rules or paragraph backgrounds (which only Qt's own drawing knows how to paint).
+bool isPlainFlow(QTextDocument& document) {
+    for (QTextFrame::iterator it = document.rootFrame()->begin(); !it.atEnd(); ++it) {
+        if (it.currentFrame()) return false;
+        const QTextBlock block = it.currentBlock();
+        const QTextBlockFormat format = block.blockFormat();
+        if (block.textList() || format.hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth) ||
+            format.background().style() != Qt::NoBrush)
+            return false;
+    }
+    return true;
 }
 
-QTextCharFormat formatOf(const TextAttributes& attributes) {
-    const TextFont font = attributes.font.value_or(TextFont::system());
-    QTextCharFormat format;
-    if (font.isMonospaced()) {
-        format.setFontFamilies(QStringList{QStringLiteral("monospace")});
-        format.setFontStyleHint(QFont::TypeWriter);
-        format.setFontFixedPitch(true);
-    } else {
-        format.setFontFamilies(QStringList{QStringLiteral("sans-serif")});
-        format.setFontStyleHint(QFont::SansSerif);
+// Draws the lines whose tops fall on one page. Qt's own drawing walks every paragraph before the
+// page, and every line of a paragraph on it, so a long document costs pages × its length; here
+// `first` moves forward page by page and the lines of a long paragraph are found by bisection,
+// which keeps the whole document linear.
+void drawLines(QPainter& painter, QTextBlock& first, double top, double bottom) {
+    auto lineTop = [](const QTextLayout* layout, int i) { return layout->position().y() + layout->lineAt(i).y(); };
+    for (; first.isValid(); first = first.next()) {
+        const QTextLayout* layout = first.layout();
+        if (layout->lineCount() > 0 && lineTop(layout, layout->lineCount() - 1) >= top) break;
     }
-    format.setFontPointSize(std::clamp(font.pointSize, 1.0, 1638.0));
-    // Qt's PDF output maps a ligature glyph to the ligature character (U+FB01 for "fi"), so text
-    // copied or extracted from the page would not match what was written: lay Latin text out
-    // glyph by glyph.
-    format.setFontStyleStrategy(QFont::PreferNoShaping);
-    format.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);
-    format.setFontItalic(font.italic);
-    if (attributes.link) {
-        format.setAnchor(true);
-        format.setAnchorHref(QString::fromStdString(*attributes.link));
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        const int lines = layout->lineCount();
+        if (lines == 0) continue;
+        if (lineTop(layout, 0) >= bottom) break;
+        int from = 0;
+        int to = lines;
+        while (from < to) {
+            const int middle = (from + to) / 2;
+            if (lineTop(layout, middle) < top) from = middle + 1;
+            else to = middle;
+        }
+        for (int i = from; i < lines && lineTop(layout, i) < bottom; ++i) layout->lineAt(i).draw(&painter, layout->position());
     }
-    return format;
 }
+
+// Characters that colour fonts (emoji) may draw: beyond the Basic Multilingual Plane, and the
+// symbol blocks that emoji share with text.
+bool mayBeColourGlyph(char32_t c) {
+    return c >= 0x10000 || (c >= 0x2190 && c <= 0x2BFF) || c == 0x00A9 || c == 0x00AE || (c >= 0x3030 && c <= 0x303D) ||
+           c == 0x3297 || c == 0x3299;
+}
+
+// Glyphs of colour fonts are bitmaps without outlines, which Qt's PDF output cannot show (the
+// page would have a blank where an emoji was): such glyphs are painted as pictures over the page,
+// at four times the page's resolution.
+class ColourGlyphs {
+public:
+    explicit ColourGlyphs(QTextDocument& document) : m_layout(document.documentLayout()) {
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            const QString text = block.text();
+            bool candidate = false;
+            for (qsizetype i = 0; i < text.size() && !candidate; ++i)
+                candidate = text[i].isSurrogate() || mayBeColourGlyph(text[i].unicode());
+            if (!candidate) continue;
+            const QRectF rect = m_layout->blockBoundingRect(block);
+            m_blocks.push_back({block, rect});
+            m_tallest = std::max(m_tallest, rect.height());
+        }
+        std::sort(m_blocks.begin(), m_blocks.end(), [](const Candidate& a, const Candidate& b) { return a.rect.top() < b.rect.top(); });
+    }
+
+    void draw(QPainter& painter, double top, double bottom) const {
+        auto first = std::lower_bound(m_blocks.begin(), m_blocks.end(), top - m_tallest,
+                                      [](const Candidate& c, double y) { return c.rect.top() < y; });
+        for (auto it = first; it != m_blocks.end() && it->rect.top() < bottom; ++it) {
+            const QTextLayout* layout = it->block.layout();
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                const double y = it->rect.top() + line.y();
+                if (y >= top && y < bottom) drawLine(painter, it->rect.topLeft(), line);
+            }
+        }
+    }
+
+private:
+    struct Candidate {
+        QTextBlock block;
+        QRectF rect;
+    };
+    QAbstractTextDocumentLayout* m_layout;
+    std::vector<Candidate> m_blocks;
+    double m_tallest = 0;
+    mutable std::map<QString, bool> m_bitmapFonts;
+
+    // Whether a font draws bitmaps (colour emoji fonts keep theirs in a CBDT or sbix table).
+    bool isBitmapFont(const QRawFont& font) const {
+        const QString key = font.familyName() + QLatin1Char('/') + font.styleName();
+        auto found = m_bitmapFonts.find(key);
+        if (found == m_bitmapFonts.end())
+            found = m_bitmapFonts.emplace(key, !font.fontTable("CBDT").isEmpty() || !font.fontTable("sbix").isEmpty()).first;
+        return found->second;
+    }
+
+    void drawLine(QPainter& painter, const QPointF& origin, const QTextLine& line) const {
+        constexpr double kScale = 4;
+        for (const QGlyphRun& run : line.glyphRuns()) {
+            const QRawFont font = run.rawFont();
+            if (!isBitmapFont(font)) continue;
+            const QList<quint32> glyphs = run.glyphIndexes();
+            const QList<QPointF> positions = run.positions();
+            const QList<QPointF> advances = font.advancesForGlyphIndexes(glyphs);
+            // The box the glyphs fill: from the first pen position to the last advance, ascent to descent.
+            QRectF box;
+            for (qsizetype i = 0; i < glyphs.size() && i < positions.size() && i < advances.size(); ++i)
+                box |= QRectF(positions[i].x(), positions[i].y() - font.ascent(), advances[i].x(), font.ascent() + font.descent());
+            if (box.isEmpty()) continue;
+            QImage image((box.size() * kScale).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            {
+                QPainter picture(&image);
+                picture.scale(kScale, kScale);
+                picture.translate(-box.topLeft());
+                picture.drawGlyphRun(QPointF(0, 0), run);
+            }
+            painter.drawImage(QRectF(origin + box.topLeft(), QSizeF(image.size()) / kScale), image);
+        }
+    }
+};
 
 }  // namespace
 
-void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path& destination, std::stop_token stop) {
+std::string PdfLayoutWriter::tooLongLabel() {
+    return fmt::format("a document longer than {} pages", kMaxPages);
+}
+
+void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
     requireTextSystem();
     StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
@@ -66,41 +173,20 @@ void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path&
 
     const double frameWidth = kPageWidth - 2 * kMargin;
     const double frameHeight = kPageHeight - 2 * kMargin;
-    QTextDocument document;
-    document.setUndoRedoEnabled(false);
     document.setDocumentMargin(0);
     document.setUseDesignMetrics(true);
-    QFont base(QStringLiteral("sans-serif"));
-    base.setStyleHint(QFont::SansSerif);
-    base.setPointSizeF(12);
-    document.setDefaultFont(base);
     document.documentLayout()->setPaintDevice(&writer);
     document.setPageSize(QSizeF(frameWidth, frameHeight));
-    {
-        // One edit block: the whole text is one change, laid out at once. (A page size set on a
-        // filled document would start Qt's incremental layout, whose timer a worker thread cannot
-        // run.) Neighbouring runs that look the same are inserted as one.
-        QTextCursor cursor(&document);
-        cursor.beginEditBlock();
-        QString pending;
-        QTextCharFormat pendingFormat;
-        for (const TextRun& run : text.runs()) {
-            const QTextCharFormat format = formatOf(run.attributes);
-            if (!pending.isEmpty() && format != pendingFormat) {
-                cursor.insertText(pending, pendingFormat);
-                pending.clear();
-            }
-            pendingFormat = format;
-            pending += layoutText(run.text);
-        }
-        if (!pending.isEmpty()) cursor.insertText(pending, pendingFormat);
-        cursor.endEditBlock();
-    }
+    // Laid out whole before anything is drawn: nothing is cut, however long the document.
+    const int pageCount = std::max(1, document.pageCount());
+    if (pageCount > kMaxPages) throw ConversionError::unsupportedCombination(tooLongLabel(), "PDF");
 
+    const bool plainFlow = isPlainFlow(document);
+    const ColourGlyphs colourGlyphs(document);
+    QTextBlock firstOnPage = document.begin();
     QPainter painter;
     if (!painter.begin(&writer)) throw ConversionError::insufficientPermissions(destination);
-    const int pages = std::clamp(document.pageCount(), 1, kMaxPages);
-    for (int page = 0; page < pages; ++page) {
+    for (int page = 0; page < pageCount; ++page) {
         if (stop.stop_requested()) {
             painter.end();
             throw OperationCancelled();
@@ -111,10 +197,16 @@ void PdfLayoutWriter::write(const StyledText& text, const std::filesystem::path&
         const QRectF frame(0, page * frameHeight, frameWidth, frameHeight);
         painter.translate(kMargin, kMargin - frame.top());
         painter.setClipRect(frame);
-        QAbstractTextDocumentLayout::PaintContext context;
-        context.clip = frame;
-        context.palette.setColor(QPalette::Text, Qt::black);
-        document.documentLayout()->draw(&painter, context);
+        if (plainFlow) {
+            painter.setPen(Qt::black);
+            drawLines(painter, firstOnPage, frame.top(), frame.bottom());
+        } else {
+            QAbstractTextDocumentLayout::PaintContext context;
+            context.clip = frame;
+            context.palette.setColor(QPalette::Text, Qt::black);
+            document.documentLayout()->draw(&painter, context);
+        }
+        colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
     }
     if (!painter.end()) throw ConversionError::insufficientPermissions(destination);

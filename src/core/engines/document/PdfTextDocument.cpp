@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/OOXMLWriter.h"
-#include "core/services/StagedOutput.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/engines/document/StyledText.h"
 #include "core/engines/document/TextWriters.h"
 #include "core/engines/document/UnicodeText.h"
 #include "core/format/ConversionError.h"
 #include "core/services/PathUtils.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -150,22 +152,29 @@ std::string PdfTextDocument::reflow(std::string_view input) {
 
 fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pagesText, const ProgressCallback&, std::stop_token stop) {
     const std::string reflowed = reflow(pagesText);
-    TextAttributes attributes;
-    attributes.font = TextFont::system(11);
-    const StyledText document(reflowed, attributes);
-
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
         StagedOutput::writeAtomically(job.destination, reflowed);
-    } else if (target == "md") {
-        StagedOutput::writeAtomically(job.destination, text_writers::markdown(document));
+        return job.destination;
+    }
+    TextAttributes attributes;
+    attributes.font = TextFont::system(11);
+    std::unique_ptr<RichDocument> document;
+    try {
+        document = richDocument(StyledText(reflowed, attributes));
+    } catch (const DocumentLimitError& limit) {
+        throw ConversionError::unsupportedCombination(limit.what(), job.to.label);
+    }
+
+    if (target == "md") {
+        StagedOutput::writeAtomically(job.destination, text_writers::markdown(*document));
     } else if (target == "docx") {
-        OOXMLWriter::write(document, job.destination, std::move(stop));
+        OOXMLWriter::write(*document, job.destination, std::move(stop));
     } else if (target == "html") {
-        const std::string page = text_writers::html(document, paths::stem(job.destination));
+        const std::string page = text_writers::html(*document, paths::stem(job.destination));
         StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, true));
     } else if (target == "rtf") {
-        StagedOutput::writeAtomically(job.destination, text_writers::rtf(document));
+        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }

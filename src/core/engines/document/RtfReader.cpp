@@ -20,12 +20,15 @@ namespace kolvex {
 
 namespace {
 
-enum class Destination { text, skip, fontTable, fieldInstruction };
+enum class Destination { text, skip, fontTable, colourTable, fieldInstruction };
 
 struct GroupState {
     Destination destination = Destination::text;
     bool bold = false;
     bool italic = false;
+    bool underline = false;
+    bool strike = false;
+    int colour = 0;  // an index into the colour table; 0: the default colour
     int font = -1;  // -1: the document's default font
     int halfPoints = 24;
     int unicodeSkip = 1;
@@ -66,7 +69,7 @@ bool looksMonospaced(const std::string& name) {
 
 const std::set<std::string_view>& skippedDestinations() {
     static const std::set<std::string_view> names = {
-        "annotation", "atnauthor", "atnid",   "author",    "bkmkend",  "bkmkstart", "colorschememapping", "colortbl",
+        "annotation", "atnauthor", "atnid",   "author",    "bkmkend",  "bkmkstart", "colorschememapping",
         "comment",    "datastore", "doccomm", "filetbl",   "fldtype",  "footer",    "footerf",            "footerl",
         "footerr",    "footnote",  "generator", "header",  "headerf",  "headerl",   "headerr",            "info",
         "keywords",   "latentstyles", "listoverridetable", "listtable", "nonshppict", "object", "operator", "pgdsctbl",
@@ -128,6 +131,9 @@ private:
     int m_defaultFont = -1;
     std::map<int, FontEntry> m_fonts;
     int m_fontEntry = -1;  // the font table entry being read
+    std::vector<std::optional<uint32_t>> m_colours{std::nullopt};  // entry 0 until the table says otherwise
+    uint32_t m_colourEntry = 0;
+    bool m_colourEntrySet = false;
     std::vector<std::string> m_fieldInstructions;
     std::map<int, UConverter*> m_converters;
     int m_pendingSkip = 0;
@@ -262,6 +268,23 @@ private:
             m_pendingSkip = s.unicodeSkip;
             return;
         }
+        if (s.destination == Destination::colourTable) {
+            const long value = std::clamp<long>(parameter.value_or(0), 0, 255);
+            const int shift = word == "red" ? 16 : word == "green" ? 8 : word == "blue" ? 0 : -1;
+            if (shift >= 0) {
+                m_colourEntry = (m_colourEntry & ~(0xFFu << shift)) | (static_cast<uint32_t>(value) << shift);
+                m_colourEntrySet = true;
+            }
+            return;
+        }
+        if (word == "colortbl") {
+            flushBytes();
+            s.destination = Destination::colourTable;
+            m_colours.clear();
+            m_colourEntry = 0;
+            m_colourEntrySet = false;
+            return;
+        }
         if (word == "fonttbl") {
             flushBytes();
             s.destination = Destination::fontTable;
@@ -299,9 +322,22 @@ private:
         } else if (word == "i") {
             flushBytes();
             s.italic = on();
+        } else if (word == "ul" || word == "uldb" || word == "ulth" || word == "uld" || word == "ulw") {
+            flushBytes();
+            s.underline = on();
+        } else if (word == "ulnone") {
+            flushBytes();
+            s.underline = false;
+        } else if (word == "strike" || word == "striked") {
+            flushBytes();
+            s.strike = on();
+        } else if (word == "cf") {
+            flushBytes();
+            s.colour = static_cast<int>(std::clamp<long>(parameter.value_or(0), 0, 1 << 16));
         } else if (word == "plain") {
             flushBytes();
-            s.bold = s.italic = false;
+            s.bold = s.italic = s.underline = s.strike = false;
+            s.colour = 0;
             s.halfPoints = 24;
             s.font = -1;
         } else if (word == "f") {
@@ -324,8 +360,10 @@ private:
             m_documentCodePage = 850;
         } else if (word == "deff") {
             m_defaultFont = static_cast<int>(parameter.value_or(-1));
-        } else if (word == "par" || word == "line" || word == "sect" || word == "page" || word == "row" || word == "nestrow") {
+        } else if (word == "par" || word == "line" || word == "sect" || word == "row" || word == "nestrow") {
             literal("\n");
+        } else if (word == "page" || word == "pagebb") {
+            literal("\f");  // the styled text's page break
         } else if (word == "tab" || word == "cell" || word == "nestcell") {
             literal("\t");
         } else if (word == "emdash") {
@@ -414,6 +452,14 @@ private:
             return;
         }
         if (skipping()) return;
+        if (state().destination == Destination::colourTable) {
+            if (byte == ';') {
+                m_colours.push_back(m_colourEntrySet ? std::optional<uint32_t>(m_colourEntry) : std::nullopt);
+                m_colourEntry = 0;
+                m_colourEntrySet = false;
+            }
+            return;
+        }
         if (state().destination == Destination::fontTable) {
             if (m_fontEntry >= 0 || m_fonts.contains(m_fontEntry)) {
                 std::string& name = m_fonts[m_fontEntry].name;
@@ -519,10 +565,14 @@ private:
             auto font = m_fonts.find(fontIndex);
             TextFont f = TextFont::system(s.halfPoints / 2.0);
             if (font != m_fonts.end() && font->second.monospaced) f.design = TextFont::Design::monospaced;
+            else if (font != m_fonts.end() && font->second.name != "Helvetica") f.family = font->second.name;
             f.bold = s.bold;
             f.italic = s.italic;
             attributes.font = f;
             attributes.link = s.link;
+            attributes.underline = s.underline;
+            attributes.strike = s.strike;
+            if (s.colour > 0 && static_cast<size_t>(s.colour) < m_colours.size()) attributes.colour = m_colours[static_cast<size_t>(s.colour)];
             m_out.append(utf8, attributes);
             break;
         }
@@ -533,6 +583,7 @@ private:
             }
             break;
         case Destination::fontTable:
+        case Destination::colourTable:
         case Destination::skip:
             break;
         }

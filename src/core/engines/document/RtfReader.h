@@ -8,9 +8,11 @@ namespace kolvex {
 
 // Reads RTF into styled text: groups, the declared code page (\ansicpg, \mac, \pc, font
 // charsets) for 8-bit text and \'hh escapes, \uN with \ucN fallbacks and surrogate pairs,
-// ignorable \* destinations and the other skipped destinations, \bin data, bold, italic, font
-// size, monospaced fonts from the font table, paragraphs, line breaks, tabs, table cells and
-// hyperlink fields. Nesting deeper than kMaxDepth, a \bin longer than the data, and data that is
+// ignorable \* destinations and the other skipped destinations, \bin data, bold, italic,
+// underline, strike-through, colours from the colour table, font size and family (monospaced ones
+// recognised), paragraphs, page breaks (as form feeds), line breaks, tabs, table cells (as tabs)
+// and hyperlink fields. List markers stay the text they are (\listtext); pictures are skipped.
+// Nesting deeper than kMaxDepth, a \bin longer than the data, and data that is
 // not RTF throw DocumentFormatError. Linear in the input; pure; safe from any thread.
 class RtfReader {
 public:

@@ -24,8 +24,8 @@ struct TextFont {
     bool operator==(const TextFont&) const = default;
 };
 
-// Meaning that inline Markdown gives a run. It does not change how a run looks: writers take
-// bold and italic from the font only.
+// Meaning that inline Markdown gives a run. The Markdown reader also gives such runs the font
+// that shows it (bold, italic, monospaced), which is what the writers use.
 enum InlineIntent : uint8_t {
     kIntentNone = 0,
     kIntentEmphasis = 1,
@@ -38,6 +38,9 @@ struct TextAttributes {
     std::optional<TextFont> font;  // none: the reader gave no font (Markdown), writers use the default
     std::optional<std::string> link;
     uint8_t intent = kIntentNone;
+    bool underline = false;
+    bool strike = false;
+    std::optional<uint32_t> colour;  // 0xRRGGBB; none: the text's default colour
 
     bool bold() const { return font && font->bold; }
     bool italic() const { return font && font->italic; }

@@ -3,24 +3,33 @@
 #include <string>
 #include <string_view>
 
-#include "core/engines/document/StyledText.h"
+class QTextDocument;
 
-// The text formats written from styled text. Pure functions over the text; safe from any thread.
+// The text formats written from a rich document. Pure functions over the document; call them on
+// the thread that owns it.
 namespace kolvex::text_writers {
 
-// RTF: a Helvetica/Courier font table, each run with its size, bold, italic and link field;
-// characters beyond ASCII as \uN with a "?" fallback. Never empty.
-std::string rtf(const StyledText& text);
+// RTF: a font table (Helvetica, Courier, then the named families), a colour table, headings'
+// outline levels, list items with their markers and hanging indents, tables row by row (header
+// rows repeated on each page), pictures as PNG, page breaks, and each run with its size, bold,
+// italic, underline, strike-through, colour and link field; characters beyond ASCII as \uN with a
+// "?" fallback. Never empty.
+std::string rtf(const QTextDocument& document);
 
-// An HTML page with the given title: one <p> per paragraph (empty ones hold a <br>), spaces kept
-// (white-space: pre-wrap), bold, italic, monospaced text, sizes and links. Its head starts with
-// "<head>" on a line of its own. Never empty.
-std::string html(const StyledText& text, std::string_view title);
+// An HTML page with Qt's rich-text markup: headings, lists, tables, page breaks and character
+// styles, with pictures inside the page as data: URLs, titled `title` when the document has no
+// title of its own. Its head starts with "<head>". Never empty.
+std::string html(const QTextDocument& document, std::string_view title);
 
-// Markdown: a run with a bold font becomes "**" + the run trimmed of line breaks + "**", an
-// italic one "*" + … + "*" (bold wins when both), followed by one line feed when the run ended
-// with one; runs without a font, or with a regular one, are copied unchanged.
-std::string markdown(const StyledText& text);
+// Markdown: one line per paragraph; headings as "#" lines, list items as "-" or "1." with three
+// spaces per level, tables as pipe tables; bold, italic, strike-through, code spans and links
+// marked inline, and Markdown's own markup characters escaped where they are text. Pictures and
+// page breaks have no Markdown form and are left out.
+std::string markdown(const QTextDocument& document);
+
+// Plain text: one line per paragraph, list items with their markers, tables as aligned rows
+// (cells padded to their column, two spaces apart), a form feed where a page break was.
+std::string plainText(const QTextDocument& document);
 
 // Adds a viewport declaration on a new line directly after the first "<head>" of a page, unless
 // the page already names a viewport or has no such tag. With `ignoreCase` the tag is found

@@ -10,58 +10,15 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QTextBoundaryFinder>
 
+#include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 #include "ui/anim/ReduceMotion.h"
 #include "ui/portal/model/Thumbnailer.h"
 
 namespace kolvex {
-
-// ---------------------------------------------------------------------------------------------
-// Phase
-
-PortalPhase PortalPhase::converting(double fraction) {
-    PortalPhase p;
-    p.kind = Kind::converting;
-    p.fraction = fraction;
-    return p;
-}
-
-PortalPhase PortalPhase::succeeded(std::string name, std::optional<std::string> note) {
-    PortalPhase p;
-    p.kind = Kind::succeeded;
-    p.name = std::move(name);
-    p.note = std::move(note);
-    return p;
-}
-
-PortalPhase PortalPhase::failed(std::string message, std::optional<std::string> detail) {
-    PortalPhase p;
-    p.kind = Kind::failed;
-    p.message = std::move(message);
-    p.detail = std::move(detail);
-    return p;
-}
-
-PortalPhase PortalPhase::needsParameters(RingTarget target) {
-    PortalPhase p;
-    p.kind = Kind::needsParameters;
-    p.target = std::move(target);
-    return p;
-}
-
-bool PortalPhase::operator==(const PortalPhase& other) const {
-    if (kind != other.kind) return false;
-    switch (kind) {
-    case Kind::converting: return fraction == other.fraction;
-    case Kind::succeeded: return name == other.name && note == other.note;
-    case Kind::failed: return message == other.message && detail == other.detail;
-    case Kind::needsParameters: return target == other.target;
-    case Kind::browsing: return true;
-    }
-    return false;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction
@@ -99,7 +56,8 @@ PortalModel::PortalModel(std::shared_ptr<const RingTargetProviding> provider,
       m_provider(std::move(provider)),
       m_service(std::move(service)),
       m_env(completed(std::move(environment))),
-      m_layout(std::vector<std::string>{}, m_metrics) {
+      m_layout(std::vector<std::string>{}, m_metrics),
+      m_runs(m_env.scheduler) {
     preferencesProvider = [] { return PreferencesStore::load(UserDefaults::standard()); };
 }
 
@@ -111,14 +69,11 @@ PortalModel::~PortalModel() {
     onNeedsParameters = nullptr;
     onCollapse = nullptr;
     onProgressChanged = nullptr;
-    if (m_progressTicker) m_progressTicker->cancel();
     if (m_collapseTask) m_collapseTask->cancel();
 }
 
 const std::set<std::string>& PortalModel::toolsNeedingParameters() {
-    static const std::set<std::string> ids{"crop",   "trim",     "rotate",        "flip", "resize",
-                                           "compress", "extract-audio", "split", "merge"};
-    return ids;
+    return toolsWithSheets();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,6 +110,8 @@ void PortalModel::setPayload(std::optional<DragPayload> payload) {
     publish(m_payload, std::move(payload), Field::payload);
 }
 void PortalModel::setCursorVector(PortalPlacement::CursorVector vector) {
+    // Track samples arrive 120 times a second whether or not the pointer moved.
+    if (vector == m_cursorVector) return;
     publish(m_cursorVector, vector, Field::cursorVector);
 }
 void PortalModel::setMetrics(const RingMetrics& metrics) {
@@ -180,10 +137,6 @@ Animation PortalModel::revealAnimation() const {
     return reduceMotion() ? Animation::easeOut(0.12) : Animation::spring(m_motion.revealResponse, m_motion.revealDamping);
 }
 
-double PortalModel::elapsedSince(Clock::time_point start) const {
-    return std::chrono::duration<double>(m_env.scheduler->now() - start).count();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Gesture, ring and selection
 
@@ -193,10 +146,15 @@ void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
         m_work->cancel();
         m_work.reset();
     }
+    m_parameterBatch.reset();
     setPayload(payload);
     setPhase(Phase::browsing());
+    takePendingSources();
+    m_revealOffset = {};
+    setCursorVector({});
     m_selector.reset();
     setSelectedIndex(std::nullopt);
+    m_ringAsked = false;
     setTargets({}, Animation::none());
     apply(mode);
     loadThumbnail(payload);
@@ -204,9 +162,17 @@ void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
 
 void PortalModel::apply(PortalMode mode) {
     if (!m_payload) return;
-    if (mode == m_mode && !m_targets.empty()) return;
+    // The ring stands while the mode does, also when it is empty: the same files in the same
+    // mode give the same ring, and asking 120 times a second only burns the processor.
+    if (mode == m_mode && m_ringAsked) return;
     publish(m_mode, mode, Field::mode);
-    setTargets(m_provider->targets(m_payload->urls, mode), revealAnimation());
+    rebuildRing();
+}
+
+void PortalModel::rebuildRing() {
+    m_ringAsked = true;
+    const std::optional<RingTarget> previous = selectedTarget();
+    setTargets(m_provider->targets(m_payload->urls, m_mode), revealAnimation());
 
     const int n = m_layout.count;
     std::string entries;
@@ -220,13 +186,34 @@ void PortalModel::apply(PortalMode mode) {
     Log::interaction().info("RING n={} r={} {}", n, truncatedInt(m_layout.radius), entries);
 
     m_selector.reset();
-    setSelectedIndex(m_selector.update(m_cursorVector, m_layout));
+    std::optional<int> index = m_selector.update(selectionVector(m_cursorVector), m_layout);
+    // A choice made from the keyboard survives a ring built anew when its target is still there.
+    if (!index && previous && m_isKeyboardDriven) {
+        for (size_t i = 0; i < m_targets.size(); ++i) {
+            if (m_targets[i].id == previous->id) index = static_cast<int>(i);
+        }
+    }
+    setSelectedIndex(index);
+}
+
+PortalPlacement::CursorVector PortalModel::selectionVector(PortalPlacement::CursorVector vector) const {
+    // Outside the disc the pointer is over someone else's window: nothing is chosen.
+    if (vector.distance() > kDiscRadius) return {};
+    return {vector.dx - m_revealOffset.dx, vector.dy - m_revealOffset.dy};
+}
+
+void PortalModel::anchorGesture(PortalPlacement::CursorVector offset) {
+    m_revealOffset = offset;
+    setCursorVector(offset);
+    if (!m_phase.is(Phase::Kind::browsing) || m_isKeyboardDriven) return;
+    m_selector.reset();
+    setSelectedIndex(m_selector.update(selectionVector(offset), m_layout));
 }
 
 void PortalModel::updateCursor(PortalPlacement::CursorVector vector) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
     setCursorVector(vector);
-    const std::optional<int> next = m_selector.update(vector, m_layout);
+    const std::optional<int> next = m_selector.update(selectionVector(vector), m_layout);
     if (next == m_selectedIndex) return;
     setSelectedIndex(next);
     const auto target = selectedTarget();
@@ -246,6 +233,7 @@ void PortalModel::setRevealed(bool revealed) {
 void PortalModel::clearGesture() {
     if (!m_phase.is(Phase::Kind::browsing)) return;
     setPayload(std::nullopt);
+    m_ringAsked = false;
     setTargets({}, Animation::none());
     m_selector.reset();
     setSelectedIndex(std::nullopt);
@@ -258,29 +246,19 @@ void PortalModel::completePendingPayload(const std::vector<std::filesystem::path
     DragPayload completed = *m_payload;
     completed.complete(files);
     setPayload(completed);
-    setTargets({}, Animation::none());
-    apply(m_mode);
+    rebuildRing();
     loadThumbnail(completed);
 }
 
 void PortalModel::sendForegroundToBackground() {
-    if (!m_foreground) return;
-    const Uuid id = *m_foreground;
-    m_foreground.reset();
-    if (!m_running.contains(id)) return;
+    if (!m_runs.sendForegroundToBackground()) return;
     Log::conversion().info("A conversion is still running; it continues in the background");
-    if (m_progressTicker) {
-        m_progressTicker->cancel();
-        m_progressTicker.reset();
-    }
     if (m_collapseTask) {
         m_collapseTask->cancel();
         m_collapseTask.reset();
     }
     publish(m_isCollapsed, false, Field::isCollapsed);
     publish(m_collapseProgress, 0.0, Field::collapseProgress);
-    m_realProgress = 0;
-    m_progressStarted.reset();
     reportToMenuBar();
 }
 
@@ -308,7 +286,9 @@ void PortalModel::loadThumbnail(const DragPayload& payload) {
 // Keyboard path and commit
 
 bool PortalModel::commit() {
-    if (m_phase.is(Phase::Kind::needsParameters)) return false;
+    // Only a choice made while browsing starts anything: a second Return or drop while a run
+    // or its result is shown, or while a sheet is pending, does nothing.
+    if (!m_phase.is(Phase::Kind::browsing)) return false;
     const auto target = selectedTarget();
     if (!target) return false;
     if (!m_payload || m_payload->isEmpty()) return false;  // a drag whose files never came
@@ -324,6 +304,26 @@ bool PortalModel::commit() {
     }
     run(*target, *m_payload, std::nullopt);
     return true;
+}
+
+bool PortalModel::commitDrop(const std::vector<std::filesystem::path>& files) {
+    if (!m_phase.is(Phase::Kind::browsing) || !m_payload) return false;
+    if (!files.empty() && files != m_payload->urls) {
+        const auto chosen = selectedTarget();
+        if (!chosen) return false;
+        Log::interaction().info("DROP carries other files than the drag; the ring is built for them");
+        DragPayload dropped(files);
+        setPayload(dropped);
+        rebuildRing();
+        loadThumbnail(dropped);
+        std::optional<int> index;
+        for (size_t i = 0; i < m_targets.size(); ++i) {
+            if (m_targets[i].id == chosen->id) index = static_cast<int>(i);
+        }
+        setSelectedIndex(index);
+        if (!index) return false;
+    }
+    return commit();
 }
 
 void PortalModel::commitFromList() {
@@ -366,9 +366,25 @@ void PortalModel::moveSelection(int delta) {
 
 void PortalModel::beginFormatSearch(const std::string& text) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
-    publish(m_formatQuery, text, Field::formatQuery);
+    publish(m_formatQuery, m_isShowingFormatList ? m_formatQuery + text : text, Field::formatQuery);
     publish(m_listHighlight, 0, Field::listHighlight);
     publish(m_isShowingFormatList, true, Field::isShowingFormatList);
+}
+
+void PortalModel::deleteSearchCharacter() {
+    if (!m_isShowingFormatList) return;
+    QString query = QString::fromStdString(m_formatQuery);
+    // One character as the user sees it, never half of one.
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, query);
+    boundaries.toEnd();
+    const qsizetype cut = boundaries.toPreviousBoundary();
+    query.truncate(std::max<qsizetype>(cut, 0));
+    if (query.isEmpty()) {
+        endFormatSearch();
+        return;
+    }
+    publish(m_formatQuery, query.toStdString(), Field::formatQuery);
+    publish(m_listHighlight, 0, Field::listHighlight);
 }
 
 void PortalModel::endFormatSearch() {
@@ -387,7 +403,7 @@ void PortalModel::dismissByKeyboard() {
         if (onFinished) onFinished();
         return;
     }
-    cancel();
+    cancelShownConversion();
 }
 
 std::vector<RingTarget> PortalModel::filteredTargets() const {
@@ -416,75 +432,7 @@ std::string PortalModel::nothingDetail() const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Cancelling and replacing the sources
-
-void PortalModel::cancelWork() {
-    if (m_work) {
-        m_work->cancel();
-        m_work.reset();
-    }
-    if (m_progressTicker) {
-        m_progressTicker->cancel();
-        m_progressTicker.reset();
-    }
-    m_realProgress = 0;
-    m_progressStarted.reset();
-    endCollapse();
-    setPhase(Phase::browsing());
-}
-
-void PortalModel::cancelAll() {
-    if (m_running.empty()) return;
-    Log::conversion().info("Cancelling {} conversion(s)", m_running.size());
-    for (auto& [id, record] : m_running) {
-        if (record.task) record.task->cancel();
-    }
-    m_running.clear();
-    m_foreground.reset();
-    cancelWork();
-    if (onFinished) onFinished();
-}
-
-void PortalModel::cancel(const Uuid& id) {
-    auto it = m_running.find(id);
-    if (it == m_running.end()) return;
-    Log::conversion().info("Cancelling {}", it->second.label);
-    if (it->second.task) it->second.task->cancel();
-    m_running.erase(it);
-    if (m_foreground == id) {
-        m_foreground.reset();
-        cancelWork();
-        if (onFinished) onFinished();
-    }
-    reportToMenuBar();
-}
-
-void PortalModel::cancel() {
-    if (m_phase.is(Phase::Kind::browsing)) return;
-    Log::conversion().info("Conversion cancelled by the user");
-    if (m_foreground) {
-        auto it = m_running.find(*m_foreground);
-        if (it != m_running.end()) {
-            if (it->second.task) it->second.task->cancel();
-            m_running.erase(it);
-        }
-        m_foreground.reset();
-    }
-    cancelWork();
-    if (onFinished) onFinished();
-}
-
-std::vector<PortalModel::ActiveConversion> PortalModel::activeConversions() const {
-    std::vector<const Running*> records;
-    for (const auto& [id, record] : m_running) records.push_back(&record);
-    std::stable_sort(records.begin(), records.end(),
-                     [](const Running* a, const Running* b) {
-                         return std::tie(a->started, a->sequence) < std::tie(b->started, b->sequence);
-                     });
-    std::vector<ActiveConversion> rows;
-    for (const Running* r : records) rows.push_back({r->id, r->label, r->progress, m_foreground == r->id});
-    return rows;
-}
+// Replacing the sources
 
 void PortalModel::replaceProvider(std::shared_ptr<const RingTargetProviding> provider,
                                   std::shared_ptr<ConversionCoordinator> coordinator) {
@@ -493,72 +441,22 @@ void PortalModel::replaceProvider(std::shared_ptr<const RingTargetProviding> pro
 
 void PortalModel::replaceProvider(std::shared_ptr<const RingTargetProviding> provider,
                                   std::shared_ptr<PortalConversionService> service) {
-    if (m_isRevealed) return;
-    if (!m_phase.is(Phase::Kind::browsing)) return;
     if (!provider) return;  // a missing provider would leave the ring without a source
-    m_provider = std::move(provider);
-    m_service = std::move(service);
-    setTargets({}, Animation::none());
-}
-
-// ---------------------------------------------------------------------------------------------
-// Tool parameters
-
-bool PortalModel::pendingParameters(RingTarget& target) const {
-    if (!m_phase.is(Phase::Kind::needsParameters) || !m_phase.target || !m_payload) return false;
-    target = *m_phase.target;
-    return true;
-}
-
-void PortalModel::applyParameters(const ConversionOptions& options) {
-    RingTarget target;
-    if (!pendingParameters(target)) return;
-    run(target, *m_payload, options);
-}
-
-void PortalModel::applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) {
-    RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m_payload->urls;
-    auto sortedOrdering = ordering;
-    auto sortedUrls = urls;
-    std::sort(sortedOrdering.begin(), sortedOrdering.end());
-    std::sort(sortedUrls.begin(), sortedUrls.end());
-    // Same count and same members, repeats included, or the drop order stands.
-    if (ordering.size() == urls.size() && sortedOrdering == sortedUrls) {
-        run(target, DragPayload(ordering), options);
-    } else {
-        run(target, *m_payload, options);
-    }
-}
-
-void PortalModel::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
-    RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m_payload->urls;
-    if (std::find(urls.begin(), urls.end(), toOne) == urls.end()) return;
-    run(target, DragPayload(std::vector<std::filesystem::path>{toOne}), options);
-    sendForegroundToBackground();
-    setPhase(Phase::needsParameters(target));
-}
-
-void PortalModel::finishParameterRun(const std::vector<PendingFile>& pending) {
-    RingTarget target;
-    if (!pendingParameters(target)) return;
-    if (pending.empty()) {
-        setPhase(Phase::browsing());
-        if (onFinished) onFinished();
+    m_pendingSources = Sources{std::move(provider), std::move(service)};
+    if (!m_phase.is(Phase::Kind::browsing)) {
+        Log::conversion().info("New conversion engines wait until the Portal is free");
         return;
     }
-    m_queuedPerFile.assign(pending.begin() + 1, pending.end());
-    m_queuedTarget = target;
-    run(target, DragPayload(std::vector<std::filesystem::path>{pending.front().url}), pending.front().options);
+    takePendingSources();
+    // A ring on screen was built from the old sources: build it from the new ones.
+    if (m_payload && m_ringAsked) rebuildRing();
 }
 
-void PortalModel::discardParameters() {
-    if (!m_phase.is(Phase::Kind::needsParameters)) return;
-    setPhase(Phase::browsing());
-    if (onFinished) onFinished();
+void PortalModel::takePendingSources() {
+    if (!m_pendingSources) return;
+    m_provider = std::move(m_pendingSources->provider);
+    m_service = std::move(m_pendingSources->service);
+    m_pendingSources.reset();
 }
 
 }  // namespace kolvex

@@ -16,7 +16,7 @@
 #include <QObject>
 #include <QSizeF>
 
-#include "core/conversion/SimulatedPortalWork.h"
+#include "core/conversion/FakePortalWork.h"
 #include "core/format/ConversionJob.h"
 #include "core/format/RingTarget.h"
 #include "core/services/Preferences.h"
@@ -28,34 +28,13 @@
 #include "ui/anim/Animation.h"
 #include "ui/portal/model/PortalConversionService.h"
 #include "ui/portal/model/PortalMotion.h"
+#include "ui/portal/model/PortalPhase.h"
+#include "ui/portal/model/PortalRuns.h"
 #include "ui/portal/model/PortalScheduler.h"
 
 namespace kolvex {
 
 class ConversionCoordinator;
-
-// What the Portal shows in its middle.
-struct PortalPhase {
-    enum class Kind { converting, succeeded, failed, needsParameters, browsing };
-
-    Kind kind = Kind::browsing;
-    double fraction = 0;                  // converting: the shown fraction 0…1
-    std::string name;                     // succeeded: the output's name, or "N files"
-    std::optional<std::string> note;      // succeeded
-    std::string message;                  // failed
-    std::optional<std::string> detail;    // failed
-    std::optional<RingTarget> target;     // needsParameters
-
-    static PortalPhase browsing() { return {}; }
-    static PortalPhase converting(double fraction);
-    static PortalPhase succeeded(std::string name, std::optional<std::string> note = std::nullopt);
-    static PortalPhase failed(std::string message, std::optional<std::string> detail = std::nullopt);
-    static PortalPhase needsParameters(RingTarget target);
-
-    bool is(Kind k) const { return kind == k; }
-    // Equal when the case and that case's payload are equal.
-    bool operator==(const PortalPhase& other) const;
-};
 
 // The one object that holds what the Portal shows and does: the gesture's files, the ring and
 // its selection, the keyboard search, the phase, the running conversions with their progress,
@@ -70,20 +49,10 @@ public:
     using Phase = PortalPhase;
     using Clock = PortalScheduler::Clock;
 
-    // The tray menu's row for one running conversion.
-    struct ActiveConversion {
-        Uuid id;
-        std::string label;
-        double progress = 0;
-        bool isForeground = false;
-        bool operator==(const ActiveConversion&) const = default;
-    };
-
-    // One file of a batch with its own options.
-    struct PendingFile {
-        std::filesystem::path url;
-        ConversionOptions options;
-    };
+    using ActiveConversion = PortalRuns::ActiveConversion;
+    // The Portal's disc: beyond this distance from its centre the pointer is outside it.
+    static constexpr double kDiscRadius = 240;
+    using PendingFile = PortalRuns::PendingFile;
 
     // Everything the model takes from its surroundings; the defaults are the real ones.
     struct Environment {
@@ -146,15 +115,14 @@ public:
     void setShowingDetails(bool showing);           // the failure view's "Show details"
     void setKeyboardDriven(bool keyboardDriven);    // the panel, at each opening
     void setPayload(std::optional<DragPayload> payload);  // the panel's finish clears it
-    void setCursorVector(PortalPlacement::CursorVector vector);  // the panel, when it anchors
     void setMetrics(const RingMetrics& metrics);    // the tuning window
     void setMotion(const PortalMotion& motion);     // the tuning window
 
     // --- Derived ---
     bool isBusy() const { return !m_phase.is(Phase::Kind::browsing); }
-    int activeCount() const { return static_cast<int>(m_running.size()); }
-    std::vector<ActiveConversion> activeConversions() const;
-    std::optional<double> aggregateProgress() const;
+    int activeCount() const { return m_runs.count(); }
+    std::vector<ActiveConversion> activeConversions() const { return m_runs.activeConversions(); }
+    std::optional<double> aggregateProgress() const { return m_runs.aggregateProgress(); }
     const RingLayout& layout() const { return m_layout; }
     std::optional<RingTarget> selectedTarget() const;
     bool reduceMotion() const;
@@ -167,6 +135,11 @@ public:
     // --- Gesture, ring and selection ---
     void beginGesture(const DragPayload& payload, PortalMode mode);
     void apply(PortalMode mode);
+    // Where the pointer was, from the Portal's centre, when the Portal appeared under it (away
+    // from the centre when the Portal was pushed back on screen). The chip chosen follows the
+    // pointer's movement from there, so nothing is chosen until the user moves.
+    void anchorGesture(PortalPlacement::CursorVector offset);
+    // The pointer's offset from the Portal's centre. Outside the disc nothing is chosen.
     void updateCursor(PortalPlacement::CursorVector vector);
     void setRevealed(bool revealed);
     void clearGesture();
@@ -176,21 +149,36 @@ public:
     void completePendingPayload(const std::vector<std::filesystem::path>& files);
 
     // --- Keyboard path and commit ---
+    // Starts the selected target for the gesture's files; only while browsing with a target
+    // selected. True when a run started or a parameter sheet was asked for.
     bool commit();
+    // A drop of `files` on the Portal. The dropped files are what converts: when they differ
+    // from the gesture's, the ring is built for them and the drop goes on only when the
+    // selected target is still on it. True when something started.
+    bool commitDrop(const std::vector<std::filesystem::path>& files);
     void commitFromList();
     void selectFirstTarget();
     void cycleMode();
     void moveSelection(int delta);
+    // Typed text: opens the search list, or adds to the query when it is open.
     void beginFormatSearch(const std::string& text);
+    // Backspace: removes the query's last character; an empty query closes the list.
+    void deleteSearchCharacter();
     void endFormatSearch();
     void dismissByKeyboard();
 
     // --- Cancelling and replacing the sources ---
-    void cancelWork();
-    void cancelAll();
-    void cancel(const Uuid& id);
-    void cancel();
-    // Taken only while the Portal is hidden and browsing; dropped otherwise.
+    // Stops the Portal's own display work (ticker, collapse) and returns it to browsing;
+    // conversions go on.
+    void resetToBrowsing();
+    // Stops every conversion and every queued file, and closes the Portal.
+    void cancelAllConversions();
+    // Stops one conversion (with the rest of its batch); the Portal closes when it showed it.
+    void cancelConversion(const Uuid& id);
+    // Stops the conversion the Portal shows (with the rest of its batch) and closes it.
+    void cancelShownConversion();
+    // New sources: taken at once while browsing (the ring is built anew from them), else kept
+    // and taken when the Portal next browses.
     void replaceProvider(std::shared_ptr<const RingTargetProviding> provider,
                          std::shared_ptr<ConversionCoordinator> coordinator);
     void replaceProvider(std::shared_ptr<const RingTargetProviding> provider,
@@ -206,8 +194,9 @@ public:
     // --- Callbacks: set after construction; called on the GUI thread, only when set ---
     std::function<void()> onFinished;
     // (outputs of every successful job, the source of each successful job)
-    std::function<void(const std::vector<std::filesystem::path>&, const std::vector<std::filesystem::path>&)>
-        onCompleted;
+    // What a run (or a whole batch) produced and what failed, once it ended; not for work the
+    // user cancelled.
+    std::function<void(const RunReport&)> onCompleted;
     std::function<void(const RingTarget&, const DragPayload&)> onNeedsParameters;
     std::function<void()> onCollapse;
     // (progress, label) for the tray; (none, none) when nothing runs.
@@ -220,53 +209,53 @@ signals:
     void changed(kolvex::PortalModel::Field field);
 
 private:
-    // A piece of model work that can be asked to stop: checked after every wait.
-    struct Task {
-        std::shared_ptr<std::stop_source> stop = std::make_shared<std::stop_source>();
-        void cancel() const { stop->request_stop(); }
-        bool isCancelled() const { return stop->stop_requested(); }
+    using Task = PortalTask;
+    // What a run's work returned: the coordinator's results, or (for stand-in work and targets
+    // that cannot run) the outcome to show.
+    struct RunEnd {
+        std::vector<ConversionResult> results;
+        std::optional<PortalPhase> outcome;
     };
-
-    struct Running {
-        Uuid id;
-        std::string label;
-        Clock::time_point started;
-        double progress = 0;
-        std::optional<Task> task;
-        unsigned long sequence = 0;  // start order, for runs started within one clock tick
+    struct Sources {
+        std::shared_ptr<const RingTargetProviding> provider;
+        std::shared_ptr<PortalConversionService> service;
     };
 
     template <typename T>
     void publish(T& field, T value, Field which, const Animation& animation = Animation::none());
 
     void setPhase(Phase phase, const Animation& animation = Animation::none());
+    void setCursorVector(PortalPlacement::CursorVector vector);
     void setSelectedIndex(std::optional<int> index);
     void setTargets(std::vector<RingTarget> targets, const Animation& animation);
     void relayout();
 
     void sendForegroundToBackground();
     void loadThumbnail(const DragPayload& payload);
+    void takePendingSources();
+    void rebuildRing();
+    // The vector the ring selects by: the pointer's movement since the reveal, or none
+    // outside the disc.
+    PortalPlacement::CursorVector selectionVector(PortalPlacement::CursorVector vector) const;
 
-    void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding);
+    // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
+    void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
+             std::optional<PortalRuns::BatchID> batch = std::nullopt, bool foreground = true);
     void perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
-                 const std::optional<ConversionOptions>& overriding, const Task& task,
-                 std::function<void(Phase)> done);
-    Phase outcomeOf(const std::vector<ConversionResult>& results);
+                 const std::optional<ConversionOptions>& overriding, const Task& task, std::function<void(RunEnd)> done);
     void progressReported(const Uuid& id, double fraction, bool fromCoordinator);
-    void endRun(const Uuid& id, const Task& task, const Phase& outcome);
-    void showOutcome(const Uuid& id, const Task& task, const Phase& outcome);
-    void startNextQueued();
+    void endRun(const Uuid& id, const RunEnd& end);
+    void finishShownRun(const Task& task, Clock::time_point started, const Phase& outcome);
+    void showOutcome(const Task& task, const Phase& outcome);
+    void report(const std::vector<ConversionResult>& results, bool wentToTray);
 
     void startProgressDisplay();
-    void tick(const Task& ticker, Clock::time_point start);
-    void finishProgressDisplay(const Task& run, std::function<void()> done);
-    void fillStep(const Task& run, double start, int step, int steps, std::function<void()> done);
     void scheduleCollapse(const std::string& label);
     void endCollapse();
     void reportToMenuBar();
+    void closeParameterBatch();
 
     bool pendingParameters(RingTarget& target) const;
-    double elapsedSince(Clock::time_point start) const;
 
     // Published
     std::optional<DragPayload> m_payload;
@@ -292,18 +281,16 @@ private:
     // Private
     std::shared_ptr<const RingTargetProviding> m_provider;
     std::shared_ptr<PortalConversionService> m_service;
+    std::optional<Sources> m_pendingSources;  // arrived while busy; taken when browsing again
     Environment m_env;
     RingSelector m_selector;
     RingLayout m_layout;
+    bool m_ringAsked = false;  // the provider was asked for this payload and mode
+    PortalPlacement::CursorVector m_revealOffset;  // pointer offset at the reveal
     std::optional<Task> m_work;
-    std::map<Uuid, Running> m_running;
-    std::optional<Uuid> m_foreground;
-    unsigned long m_runsStarted = 0;
-    double m_realProgress = 0;
-    std::vector<PendingFile> m_queuedPerFile;
-    std::optional<RingTarget> m_queuedTarget;
-    std::optional<Task> m_progressTicker;
-    std::optional<Clock::time_point> m_progressStarted;
+    PortalRuns m_runs;
+    // The batch that the pending parameter sheet's files start in, one by one or at its end.
+    std::optional<PortalRuns::BatchID> m_parameterBatch;
     std::optional<Task> m_collapseTask;
     Animation m_animation;
 };

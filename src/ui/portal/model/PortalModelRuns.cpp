@@ -1,11 +1,8 @@
-// The job side of the Portal model: runs, their progress, their results, the progress display,
-// the collapse into the tray and the tray report.
+// The job side of the Portal model: runs and batches, their progress and results, the
+// collapse into the tray, the tray report, cancelling, and the tool parameters from the sheets.
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
-
-#include <fmt/format.h>
 
 #include <QPointer>
 
@@ -16,15 +13,7 @@ namespace kolvex {
 
 namespace {
 
-constexpr auto kTick = std::chrono::milliseconds(16);
-constexpr auto kHold = std::chrono::milliseconds(80);
 const char* const kArrow = " \u2192 ";
-
-std::string lastComponent(const std::filesystem::path& p) {
-    auto name = p.filename();
-    if (name.empty()) name = p.parent_path().filename();
-    return name.string();
-}
 
 }  // namespace
 
@@ -32,43 +21,41 @@ std::string lastComponent(const std::filesystem::path& p) {
 // Runs
 
 void PortalModel::run(const RingTarget& target, const DragPayload& payload,
-                      const std::optional<ConversionOptions>& overriding) {
+                      const std::optional<ConversionOptions>& overriding, std::optional<PortalRuns::BatchID> batch,
+                      bool foreground) {
     Log::conversion().info("Commit {} file(s) \u2192 {}", payload.count(), target.label);
-    sendForegroundToBackground();
-
-    const Uuid id = Uuid::random();
-    Running record{id, payload.label() + kArrow + target.label, m_env.scheduler->now(), 0, std::nullopt,
-                   ++m_runsStarted};
-    m_running.emplace(id, record);
-    m_foreground = id;
-
-    m_realProgress = 0;
-    m_progressStarted = m_env.scheduler->now();
-    publish(m_isCollapsed, false, Field::isCollapsed);
-    publish(m_collapseProgress, 0.0, Field::collapseProgress);
-    setPhase(Phase::converting(0));
-
-    startProgressDisplay();
-    scheduleCollapse(target.label);
+    if (foreground) sendForegroundToBackground();
+    const PortalRuns::Record& record = m_runs.begin(payload.label() + kArrow + target.label, batch, foreground);
+    const Uuid id = record.id;
+    const Task task = record.task;
+    if (foreground) {
+        publish(m_isCollapsed, false, Field::isCollapsed);
+        publish(m_collapseProgress, 0.0, Field::collapseProgress);
+        setPhase(Phase::converting(0));
+        startProgressDisplay();
+        scheduleCollapse(target.label);
+    }
     reportToMenuBar();
-
-    Task task;
-    if (auto it = m_running.find(id); it != m_running.end()) it->second.task = task;
     QPointer<PortalModel> weak(this);
-    perform(id, target, payload, overriding, task, [weak, id, task](Phase outcome) {
-        if (!weak) return;
-        weak->endRun(id, task, outcome);
+    perform(id, target, payload, overriding, task, [weak, id](RunEnd end) {
+        if (weak) weak->endRun(id, end);
     });
 }
 
 void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
                           const std::optional<ConversionOptions>& overriding, const Task& task,
-                          std::function<void(Phase)> done) {
+                          std::function<void(RunEnd)> done) {
     QPointer<PortalModel> weak(this);
     PortalScheduler* scheduler = m_env.scheduler.get();
     auto stop = task.stop;
+    const auto finish = [=](RunEnd end) {
+        scheduler->post([=, end = std::move(end)] {
+            if (weak) done(end);
+        });
+    };
 
     if (!m_service) {
+        // Simulated work names an output but writes none.
         auto work = m_env.simulatedWork;
         const auto urls = payload.urls;
         scheduler->background([=](std::stop_token quitting) {
@@ -79,10 +66,7 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
                 });
             };
             const FakePortalWork::Outcome outcome = work->run(urls, target, progress, stop->get_token());
-            scheduler->post([=] {
-                if (!weak) return;
-                done(outcome.failed ? Phase::failed("Couldn't convert") : Phase::succeeded(outcome.outputName));
-            });
+            finish({{}, outcome.failed ? Phase::failed("Couldn't convert") : Phase::succeeded(outcome.outputName)});
         });
         return;
     }
@@ -95,19 +79,13 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
             if (weak) weak->progressReported(id, fraction, true);
         });
     };
-    const auto finish = [=](std::vector<ConversionResult> results) {
-        scheduler->post([=, results = std::move(results)] {
-            if (!weak) return;
-            done(weak->outcomeOf(results));
-        });
-    };
 
     if (target.formatID) {
         const ConversionIntent intent =
             preferences.formatIntent(payload.urls, *target.formatID, m_provider->category(payload.urls));
         scheduler->background([=](std::stop_token quitting) {
             const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
-            finish(service->submit(intent, progress, stop->get_token()));
+            finish({service->submit(intent, progress, stop->get_token()), std::nullopt});
         });
     } else if (target.toolID) {
         ConversionOptions options;
@@ -124,88 +102,86 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
         ToolIntent intent{payload.urls, *target.toolID, options, preferences.resolvedOutputDirectory()};
         scheduler->background([=](std::stop_token quitting) {
             const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
-            finish(service->submit(intent, progress, stop->get_token()));
+            finish({service->submit(intent, progress, stop->get_token()), std::nullopt});
         });
     } else {
-        const Phase outcome = Phase::failed(target.label + " isn't ready yet");
-        scheduler->post([=] {
-            if (weak) done(outcome);
-        });
+        finish({{}, Phase::failed(target.label + " isn't ready yet")});
     }
-}
-
-PortalPhase PortalModel::outcomeOf(const std::vector<ConversionResult>& results) {
-    std::vector<const ConversionResult*> successes;
-    for (const auto& r : results) {
-        if (r.succeeded()) successes.push_back(&r);
-    }
-    if (!successes.empty() && onCompleted) {
-        std::vector<std::filesystem::path> outputs;
-        std::vector<std::filesystem::path> sources;
-        for (const auto* s : successes) {
-            outputs.insert(outputs.end(), s->outputs.begin(), s->outputs.end());
-            sources.push_back(s->source);
-        }
-        onCompleted(outputs, sources);
-    }
-    if (!successes.empty() && successes.size() == results.size()) {
-        size_t n = 0;
-        for (const auto* s : successes) n += s->outputs.size();
-        if (n == 1) {
-            const auto* only = *std::find_if(successes.begin(), successes.end(),
-                                             [](const ConversionResult* s) { return !s->outputs.empty(); });
-            return Phase::succeeded(lastComponent(only->outputs.front()), only->note);
-        }
-        const bool allNoted =
-            std::all_of(successes.begin(), successes.end(), [](const ConversionResult* s) { return s->note.has_value(); });
-        return Phase::succeeded(fmt::format("{} files", n), allNoted ? successes.front()->note : std::nullopt);
-    }
-    if (successes.empty()) {
-        Log::conversion().error("All {} job(s) failed", results.size());
-        if (!results.empty() && results.front().error) {
-            return Phase::failed(results.front().error->shortDescription(), results.front().error->diagnosticDetail());
-        }
-        return Phase::failed("Couldn't convert");
-    }
-    std::string detail;
-    for (const auto& r : results) {
-        if (!r.error) continue;
-        if (!detail.empty()) detail += '\n';
-        detail += lastComponent(r.source) + ": " + r.error->shortDescription();
-    }
-    return Phase::failed(fmt::format("{} of {} converted", successes.size(), results.size()), detail);
 }
 
 void PortalModel::progressReported(const Uuid& id, double fraction, bool fromCoordinator) {
-    if (!std::isfinite(fraction)) return;
-    if (auto it = m_running.find(id); it != m_running.end()) {
-        it->second.progress = std::max(it->second.progress, fraction);
-    }
+    m_runs.reportProgress(id, fraction);
     if (fromCoordinator) reportToMenuBar();
-    if (m_foreground == id && m_phase.is(Phase::Kind::converting)) m_realProgress = std::max(m_realProgress, fraction);
 }
 
-void PortalModel::endRun(const Uuid& id, const Task& task, const Phase& outcome) {
-    m_running.erase(id);
-    startNextQueued();
-    if (m_foreground != id) {
+void PortalModel::endRun(const Uuid& id, const RunEnd& end) {
+    const auto& results = end.results;
+    const bool wasShown = m_runs.foreground() == id;
+    auto record = m_runs.end(id);
+    if (!record) {  // cancelled: nothing of it is shown or told, and its batch is gone with it
         reportToMenuBar();
         return;
     }
-    m_foreground.reset();
-    if (task.isCancelled()) return;
-    m_realProgress = 1;
-    QPointer<PortalModel> weak(this);
-    finishProgressDisplay(task, [weak, id, task, outcome] {
-        if (weak) weak->showOutcome(id, task, outcome);
-    });
+    if (wasShown) m_runs.clearForeground();
+
+    std::vector<ConversionResult> all = results;
+    bool wentToTray = record->wentToTray;
+    if (record->batch) {
+        const auto batch = *record->batch;
+        if (auto next = m_runs.takeQueued(batch)) {
+            // The next file takes the Portal when this one had it, else it runs in the tray too.
+            run(*m_runs.batchTarget(batch), DragPayload(std::vector<std::filesystem::path>{next->url}), next->options,
+                batch, wasShown);
+        }
+        auto finished = m_runs.memberEnded(batch, results, record->wentToTray);
+        if (!finished) {
+            // The batch goes on; a file still running takes over the Portal's display.
+            if (wasShown && !m_runs.foreground()) {
+                if (const auto member = m_runs.runningMember(batch, id)) m_runs.setForeground(*member);
+            }
+            reportToMenuBar();
+            return;
+        }
+        all = std::move(finished->results);
+        wentToTray = finished->wentToTray;
+    }
+    report(all, wentToTray);
+    if (!wasShown) {
+        reportToMenuBar();
+        return;
+    }
+    // A stand-in run, or a target that is not ready, says what it is in its own words.
+    finishShownRun(record->task, record->started, all.empty() && end.outcome ? *end.outcome : Phase::outcome(all));
 }
 
-void PortalModel::showOutcome(const Uuid&, const Task& task, const Phase& outcome) {
+void PortalModel::report(const std::vector<ConversionResult>& results, bool wentToTray) {
+    if (!m_service || !onCompleted) return;  // stand-in runs make nothing
+    const RunReport report = RunReport::of(results, wentToTray);
+    if (!report.isEmpty()) onCompleted(report);
+}
+
+void PortalModel::finishShownRun(const Task& task, Clock::time_point started, const Phase& outcome) {
+    if (task.isCancelled()) return;
+    QPointer<PortalModel> weak(this);
+    const double from = m_phase.is(Phase::Kind::converting) ? m_phase.fraction : 1.0;
+    const double remaining =
+        m_motion.minimumProgressDisplay - std::chrono::duration<double>(m_env.scheduler->now() - started).count();
+    m_runs.finishProgressDisplay(
+        task, from, remaining,
+        // Someone cancelled, began a new gesture or started a newer run meanwhile: that owns
+        // the phase now.
+        [weak] { return weak && weak->m_phase.is(Phase::Kind::converting) && !weak->m_runs.foreground(); },
+        [weak](double fraction) {
+            if (weak) weak->setPhase(Phase::converting(fraction));
+        },
+        [weak, task, outcome] {
+            if (weak) weak->showOutcome(task, outcome);
+        });
+}
+
+void PortalModel::showOutcome(const Task& task, const Phase& outcome) {
     reportToMenuBar();
-    // Cancelled, or a new gesture took the Portal, while the display was filling: the outcome
-    // would cover what the Portal shows now.
-    if (!m_phase.is(Phase::Kind::converting) || m_foreground) return;
+    if (task.isCancelled() || !m_phase.is(Phase::Kind::converting) || m_runs.foreground()) return;
     if (m_isCollapsed) {
         endCollapse();
         setPhase(outcome);
@@ -214,108 +190,33 @@ void PortalModel::showOutcome(const Uuid&, const Task& task, const Phase& outcom
     }
     setPhase(outcome, reduceMotion() ? Animation::easeOut(0.14)
                                      : Animation::spring(m_motion.commitResponse, m_motion.commitDamping));
-    const bool succeeded = outcome.is(Phase::Kind::succeeded);
-    const double linger = succeeded ? m_motion.successLinger : m_motion.failureLinger;
+    const double linger = outcome.is(Phase::Kind::succeeded) ? m_motion.successLinger : m_motion.failureLinger;
     const auto ms = std::chrono::milliseconds(static_cast<long long>(linger * 1000));
     QPointer<PortalModel> weak(this);
     m_env.scheduler->after(ms, [weak, task, outcome] {
         if (!weak || task.isCancelled()) return;
         // A new run or gesture that took the Portal meanwhile keeps it open.
-        if (weak->m_foreground || !(weak->m_phase == outcome)) return;
+        if (weak->m_runs.foreground() || !(weak->m_phase == outcome)) return;
         if (weak->onFinished) weak->onFinished();
     });
 }
 
-void PortalModel::startNextQueued() {
-    if (m_queuedPerFile.empty() || !m_queuedTarget) return;
-    const PendingFile next = m_queuedPerFile.front();
-    m_queuedPerFile.erase(m_queuedPerFile.begin());
-    const RingTarget target = *m_queuedTarget;
-    if (m_queuedPerFile.empty()) m_queuedTarget.reset();
-    run(target, DragPayload(std::vector<std::filesystem::path>{next.url}), next.options);
-}
-
 // ---------------------------------------------------------------------------------------------
-// Progress display
+// Progress display, collapse and tray report
 
 void PortalModel::startProgressDisplay() {
-    if (m_progressTicker) m_progressTicker->cancel();
-    const Clock::time_point start = m_progressStarted.value_or(m_env.scheduler->now());
-    Task ticker;
-    m_progressTicker = ticker;
-    tick(ticker, start);
-}
-
-void PortalModel::tick(const Task& ticker, Clock::time_point start) {
-    if (ticker.isCancelled()) return;
-    if (!m_phase.is(Phase::Kind::converting)) return;
-    const double shown = m_phase.fraction;
-    double real = m_realProgress;
-    if (m_foreground) {
-        if (auto it = m_running.find(*m_foreground); it != m_running.end()) real = it->second.progress;
-    }
-    const double elapsed = elapsedSince(start);
-    double synthetic = 0;
-    if (real <= 0) {
-        const double ramp = elapsed < 0 ? 0 : 0.03 * std::min(2 * elapsed, 1.0);
-        const double creep = elapsed >= 0.5 ? 0.22 * (1 - std::exp(-(elapsed - 0.5) / 45)) : 0;
-        synthetic = ramp + creep;
-    }
-    const double capped = std::min(real, 0.99);
-    const double next = std::max({shown, capped, synthetic});
-    if (shown + 0.001 < next) {
-        setPhase(Phase::converting(next));
-        if (m_isCollapsed && onProgressChanged) onProgressChanged(next, std::nullopt);
-    }
     QPointer<PortalModel> weak(this);
-    m_env.scheduler->after(kTick, [weak, ticker, start] {
-        if (weak) weak->tick(ticker, start);
-    });
-}
-
-void PortalModel::finishProgressDisplay(const Task& run, std::function<void()> done) {
-    if (m_progressTicker) {
-        m_progressTicker->cancel();
-        m_progressTicker.reset();
-    }
-    if (!m_phase.is(Phase::Kind::converting)) {
-        done();
-        return;
-    }
-    const double start = m_phase.fraction;
-    const double elapsed = m_progressStarted ? elapsedSince(*m_progressStarted) : 0;
-    const double remaining = m_motion.minimumProgressDisplay - elapsed;
-    int steps = remaining >= 0.12 ? static_cast<int>(remaining / 0.016) : 7;
-    steps = std::max(steps, 6);
-    fillStep(run, start, 1, steps, std::move(done));
-}
-
-void PortalModel::fillStep(const Task& run, double start, int step, int steps, std::function<void()> done) {
-    if (run.isCancelled()) {
-        done();
-        return;
-    }
-    QPointer<PortalModel> weak(this);
-    if (step > steps) {
-        m_env.scheduler->after(kHold, [weak, done] {
-            if (weak) done();
+    m_runs.startProgressDisplay(
+        [weak]() -> std::optional<double> {
+            if (!weak || !weak->m_phase.is(Phase::Kind::converting)) return std::nullopt;
+            return weak->m_phase.fraction;
+        },
+        [weak](double fraction) {
+            if (!weak) return;
+            weak->setPhase(Phase::converting(fraction));
+            if (weak->m_isCollapsed && weak->onProgressChanged) weak->onProgressChanged(fraction, std::nullopt);
         });
-        return;
-    }
-    // Someone cancelled, began a new gesture or started a newer run while the display
-    // filled: that owns the phase now.
-    if (!m_phase.is(Phase::Kind::converting) || m_foreground) {
-        done();
-        return;
-    }
-    setPhase(Phase::converting(std::min(start + (1 - start) * step / steps, 1.0)));
-    m_env.scheduler->after(kTick, [weak, run, start, step, steps, done] {
-        if (weak) weak->fillStep(run, start, step + 1, steps, done);
-    });
 }
-
-// ---------------------------------------------------------------------------------------------
-// Collapse and tray report
 
 void PortalModel::scheduleCollapse(const std::string& label) {
     if (m_collapseTask) m_collapseTask->cancel();
@@ -329,6 +230,7 @@ void PortalModel::scheduleCollapse(const std::string& label) {
         PortalModel& m = *weak;
         if (!m.m_phase.is(Phase::Kind::converting)) return;
         Log::conversion().info("Conversion exceeded {:f}s; moving to the menu bar", delay);
+        m.m_runs.markForegroundInTray();
         m.publish(m.m_isCollapsed, true, Field::isCollapsed);
         m.publish(m.m_collapseProgress, 1.0, Field::collapseProgress,
                   m.reduceMotion() ? Animation::easeOut(0.14)
@@ -350,28 +252,158 @@ void PortalModel::endCollapse() {
     reportToMenuBar();
 }
 
-std::optional<double> PortalModel::aggregateProgress() const {
-    if (m_running.empty()) return std::nullopt;
-    double sum = 0;
-    for (const auto& [id, record] : m_running) sum += record.progress;
-    return sum / static_cast<double>(m_running.size());
-}
-
 void PortalModel::reportToMenuBar() {
     if (!onProgressChanged) return;
-    if (m_running.empty()) {
+    if (m_runs.empty()) {
         onProgressChanged(std::nullopt, std::nullopt);
         return;
     }
-    const Running* oldest = nullptr;
-    for (const auto& [id, record] : m_running) {
-        if (!oldest || std::tie(record.started, record.sequence) < std::tie(oldest->started, oldest->sequence)) {
-            oldest = &record;
-        }
+    const std::optional<double> progress = m_phase.is(Phase::Kind::converting)
+                                               ? std::optional<double>(m_phase.fraction)
+                                               : m_runs.aggregateProgress();
+    onProgressChanged(progress, m_runs.oldestLabel());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cancelling
+
+void PortalModel::resetToBrowsing() {
+    if (m_work) {
+        m_work->cancel();
+        m_work.reset();
     }
-    const std::optional<double> progress =
-        m_phase.is(Phase::Kind::converting) ? std::optional<double>(m_phase.fraction) : aggregateProgress();
-    onProgressChanged(progress, oldest->label);
+    closeParameterBatch();
+    m_runs.stopProgressDisplay();
+    endCollapse();
+    setPhase(Phase::browsing());
+    takePendingSources();
+}
+
+void PortalModel::cancelAllConversions() {
+    if (m_runs.empty()) return;
+    Log::conversion().info("Cancelling {} conversion(s)", m_runs.count());
+    m_runs.cancelAllConversions();
+    m_parameterBatch.reset();
+    resetToBrowsing();
+    if (onFinished) onFinished();
+}
+
+void PortalModel::cancelConversion(const Uuid& id) {
+    // The rest of its batch goes with it: the Portal closes when it showed any of them.
+    bool shown = false;
+    if (const auto fg = m_runs.foreground()) {
+        const auto* named = m_runs.find(id);
+        const auto* front = m_runs.find(*fg);
+        shown = *fg == id || (named && front && named->batch && named->batch == front->batch);
+    }
+    const auto label = m_runs.cancelConversion(id);
+    if (!label) return;
+    Log::conversion().info("Cancelling {}", *label);
+    if (shown) {
+        resetToBrowsing();
+        if (onFinished) onFinished();
+    }
+    reportToMenuBar();
+}
+
+void PortalModel::cancelShownConversion() {
+    if (m_phase.is(Phase::Kind::browsing)) return;
+    Log::conversion().info("Conversion cancelled by the user");
+    m_runs.cancelForeground();
+    resetToBrowsing();
+    if (onFinished) onFinished();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tool parameters
+
+bool PortalModel::pendingParameters(RingTarget& target) const {
+    if (!m_phase.is(Phase::Kind::needsParameters) || !m_phase.target || !m_payload) return false;
+    target = *m_phase.target;
+    return true;
+}
+
+void PortalModel::closeParameterBatch() {
+    if (!m_parameterBatch) return;
+    const auto batch = *m_parameterBatch;
+    m_parameterBatch.reset();
+    // Files already handed over go on; when they are all done, what they made is told.
+    if (auto finished = m_runs.closeBatch(batch)) report(finished->results, true);
+}
+
+void PortalModel::applyParameters(const ConversionOptions& options) {
+    RingTarget target;
+    if (!pendingParameters(target)) return;
+    run(target, *m_payload, options);
+}
+
+void PortalModel::applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) {
+    RingTarget target;
+    if (!pendingParameters(target)) return;
+    const auto& urls = m_payload->urls;
+    auto sortedOrdering = ordering;
+    auto sortedUrls = urls;
+    std::sort(sortedOrdering.begin(), sortedOrdering.end());
+    std::sort(sortedUrls.begin(), sortedUrls.end());
+    // Same count and same members, repeats included, or the drop order stands.
+    if (ordering.size() == urls.size() && sortedOrdering == sortedUrls) {
+        run(target, DragPayload(ordering), options);
+    } else {
+        run(target, *m_payload, options);
+    }
+}
+
+void PortalModel::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
+    RingTarget target;
+    if (!pendingParameters(target)) return;
+    const auto& urls = m_payload->urls;
+    if (std::find(urls.begin(), urls.end(), toOne) == urls.end()) return;
+    if (!m_parameterBatch || !m_runs.hasBatch(*m_parameterBatch)) m_parameterBatch = m_runs.openBatch(target);
+    // The file goes on in the tray while the sheet asks about the next one.
+    run(target, DragPayload(std::vector<std::filesystem::path>{toOne}), options, m_parameterBatch, false);
+}
+
+void PortalModel::finishParameterRun(const std::vector<PendingFile>& pending) {
+    RingTarget target;
+    if (!pendingParameters(target)) return;
+    const auto batch = m_parameterBatch && m_runs.hasBatch(*m_parameterBatch) ? *m_parameterBatch
+                                                                               : m_runs.openBatch(target);
+    m_parameterBatch.reset();
+    if (!pending.empty()) {
+        m_runs.enqueue(batch, std::vector<PendingFile>(pending.begin() + 1, pending.end()));
+        run(target, DragPayload(std::vector<std::filesystem::path>{pending.front().url}), pending.front().options,
+            batch, true);
+        m_runs.closeBatch(batch);
+        return;
+    }
+    auto finished = m_runs.closeBatch(batch);
+    if (!finished) {
+        // Every file was started as the sheet went; the Portal shows them to their end.
+        if (const auto member = m_runs.runningMember(batch, Uuid())) {
+            m_runs.setForeground(*member);
+            setPhase(Phase::converting(0));
+            startProgressDisplay();
+            scheduleCollapse(target.label);
+            reportToMenuBar();
+        }
+        return;
+    }
+    if (finished->results.empty()) {
+        setPhase(Phase::browsing());
+        if (onFinished) onFinished();
+        return;
+    }
+    // They are all done already: their result is shown as any run's is.
+    report(finished->results, finished->wentToTray);
+    setPhase(Phase::converting(1));
+    showOutcome(Task{}, Phase::outcome(finished->results));
+}
+
+void PortalModel::discardParameters() {
+    if (!m_phase.is(Phase::Kind::needsParameters)) return;
+    closeParameterBatch();
+    setPhase(Phase::browsing());
+    if (onFinished) onFinished();
 }
 
 }  // namespace kolvex

@@ -12,6 +12,14 @@
 
 namespace kolvex {
 
+// A piece of the Portal's own work (a run, a timer chain) that can be asked to stop; whoever
+// runs it checks after every wait. Copies share the one request.
+struct PortalTask {
+    std::shared_ptr<std::stop_source> stop = std::make_shared<std::stop_source>();
+    void cancel() const { stop->request_stop(); }
+    bool isCancelled() const { return stop->stop_requested(); }
+};
+
 // Where the Portal model's timed and background work happens. The model never sleeps and
 // never blocks: it asks for a call later on the GUI thread, or for blocking work on a worker
 // thread. Tests install a scheduler of their own whose clock they move by hand.

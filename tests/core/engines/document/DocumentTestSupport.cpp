@@ -1,6 +1,9 @@
 #include "DocumentTestSupport.h"
 
+#include <algorithm>
+#include <cmath>
 #include <future>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -8,6 +11,13 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <QTextBlock>
+#include <QTextFragment>
+#include <QTextImageFormat>
+#include <QTextList>
+#include <QTextTable>
+
+#include "core/engines/document/RichDocument.h"
 #include "core/services/ProcessRunner.h"
 
 namespace kolvex::testing {
@@ -84,8 +94,6 @@ void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
     archive_write_free(a);
 }
 
-namespace {
-
 std::optional<std::string> runTool(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
     if (!std::filesystem::exists(program)) return std::nullopt;
     try {
@@ -97,7 +105,26 @@ std::optional<std::string> runTool(const std::filesystem::path& program, const s
     }
 }
 
-}  // namespace
+int DocxPackage::count(const std::string& part, const std::string& localName) const {
+    const auto out = runTool("/usr/bin/xmllint", {"--xpath", "count(//*[local-name()='" + localName + "'])", (folder / part).string()});
+    return out ? std::stoi(*out) : -1;
+}
+
+std::optional<DocxPackage> unpackDocx(const std::filesystem::path& docx, const std::filesystem::path& folder) {
+    if (!std::filesystem::exists("/usr/bin/xmllint") || !std::filesystem::exists("/usr/bin/bsdtar")) return std::nullopt;
+    std::filesystem::create_directories(folder);
+    if (!runTool("/usr/bin/bsdtar", {"-xf", docx.string(), "-C", folder.string()})) return DocxPackage{folder, {}, {"(not a zip)"}};
+    DocxPackage package{folder, {}, {}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = std::filesystem::relative(entry.path(), folder).string();
+        package.parts.push_back(name);
+        if (name.ends_with(".xml") || name.ends_with(".rels"))
+            if (!runTool("/usr/bin/xmllint", {"--noout", entry.path().string()})) package.malformed.push_back(name);
+    }
+    std::sort(package.parts.begin(), package.parts.end());
+    return package;
+}
 
 std::optional<int> pdfPageCount(const std::filesystem::path& pdf) {
     const auto out = runTool("/usr/bin/qpdf", {"--show-npages", pdf.string()});
@@ -105,8 +132,88 @@ std::optional<int> pdfPageCount(const std::filesystem::path& pdf) {
     return std::stoi(*out);
 }
 
-std::optional<std::string> pdfText(const std::filesystem::path& pdf) {
-    return runTool("/usr/bin/pdftotext", {"-enc", "UTF-8", pdf.string(), "-"});
+std::optional<std::string> pdfText(const std::filesystem::path& pdf, int first, int last) {
+    std::vector<std::string> arguments = {"-enc", "UTF-8"};
+    if (first > 0) arguments.insert(arguments.end(), {"-f", std::to_string(first), "-l", std::to_string(last)});
+    arguments.insert(arguments.end(), {pdf.string(), "-"});
+    return runTool("/usr/bin/pdftotext", arguments);
+}
+
+std::optional<std::string> pdfFonts(const std::filesystem::path& pdf) {
+    return runTool("/usr/bin/pdffonts", {pdf.string()});
+}
+
+std::optional<int> pdfImageCount(const std::filesystem::path& pdf) {
+    const auto out = runTool("/usr/bin/pdfimages", {"-list", pdf.string()});
+    if (!out) return std::nullopt;
+    // Two heading lines, then one line per image ("image") or transparency mask ("smask").
+    int images = 0;
+    std::istringstream lines(*out);
+    std::string page, number, type;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        if (fields >> page >> number >> type && type == "image") ++images;
+    }
+    return images;
+}
+
+namespace {
+
+std::string marks(const QTextCharFormat& format) {
+    const CharStyle style = CharStyle::of(format);
+    std::string out;
+    if (style.bold) out += "b";
+    if (style.italic) out += "i";
+    if (style.underline) out += "u";
+    if (style.strike) out += "s";
+    if (style.monospaced) out += "m";
+    if (style.colour) out += " " + style.colour->name().toStdString();
+    if (!style.family.isEmpty()) out += " " + style.family.toStdString();
+    if (!style.link.isEmpty()) out += " ->" + style.link.toStdString();
+    return out.empty() ? "" : "[" + out + "]";
+}
+
+void describeBlock(std::string& out, const QTextBlock& block, const std::string& where) {
+    const QTextBlockFormat format = block.blockFormat();
+    std::string head = where;
+    if (format.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore) head += "break ";
+    if (format.headingLevel() > 0) head += "h" + std::to_string(format.headingLevel()) + " ";
+    if (const QTextList* list = block.textList())
+        head += std::string(list->format().style() == QTextListFormat::ListDecimal ? "list decimal " : "list bullet ") +
+                std::to_string(list->format().indent()) + " ";
+    out += head + "|";
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        if (fragment.charFormat().isImageFormat()) {
+            const QTextImageFormat image = fragment.charFormat().toImageFormat();
+            out += "<image " + std::to_string(std::lround(image.width())) + "x" + std::to_string(std::lround(image.height())) + ">";
+            continue;
+        }
+        out += fragmentText(fragment.text()).toStdString() + marks(fragment.charFormat());
+    }
+    out += "\n";
+}
+
+}  // namespace
+
+std::string describe(const QTextDocument& document) {
+    std::string out;
+    forEachItem(
+        document.rootFrame()->begin(), document.rootFrame()->end(), [&](const QTextBlock& block) { describeBlock(out, block, ""); },
+        [&](QTextTable& table) {
+            out += "table " + std::to_string(table.rows()) + "x" + std::to_string(table.columns()) + " header " +
+                   std::to_string(table.format().headerRowCount()) + "\n";
+            for (int r = 0; r < table.rows(); ++r)
+                for (int c = 0; c < table.columns(); ++c) {
+                    const QTextTableCell cell = table.cellAt(r, c);
+                    if (cell.row() != r || cell.column() != c) continue;
+                    const std::string where = "cell " + std::to_string(r) + "," + std::to_string(c) + " ";
+                    for (QTextFrame::iterator it = cell.begin(); it != cell.end(); ++it)
+                        if (it.currentBlock().isValid()) describeBlock(out, it.currentBlock(), where);
+                }
+        });
+    return out;
 }
 
 }  // namespace kolvex::testing

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/engines/document/StyledText.h"
+
+class QTextDocument;
 #include "core/format/ConversionJob.h"
 
 namespace kolvex::testing {
@@ -39,10 +41,32 @@ struct ZipEntry {
 };
 void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries);
 
+// A program's standard output; none when it is missing or fails.
+std::optional<std::string> runTool(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+
+// A .docx unpacked by bsdtar, every XML part checked by xmllint.
+struct DocxPackage {
+    std::filesystem::path folder;          // where it was unpacked
+    std::vector<std::string> parts;        // every entry, by name
+    std::vector<std::string> malformed;    // XML parts xmllint refused
+    // How many elements with this local name a part holds, by xmllint's XPath.
+    int count(const std::string& part, const std::string& localName) const;
+};
+// None when bsdtar or xmllint is missing.
+std::optional<DocxPackage> unpackDocx(const std::filesystem::path& docx, const std::filesystem::path& folder);
+
 // The page count of a PDF by qpdf; none when qpdf is missing or fails.
 std::optional<int> pdfPageCount(const std::filesystem::path& pdf);
-// The text of a PDF by pdftotext; none when the program is missing or fails.
-std::optional<std::string> pdfText(const std::filesystem::path& pdf);
+// The text of a PDF (or of pages first…last) by pdftotext; none when the program is missing or fails.
+std::optional<std::string> pdfText(const std::filesystem::path& pdf, int first = 0, int last = 0);
+// pdffonts' report, and how many pictures (not counting their masks) pdfimages lists.
+std::optional<std::string> pdfFonts(const std::filesystem::path& pdf);
+std::optional<int> pdfImageCount(const std::filesystem::path& pdf);
+
+// A document's structure, one line per paragraph or table cell, for reader tests:
+// "h1|", "list disc 1|", "table 3x2 header 1", "cell 0,1|", "break|", then the runs, each as
+// its text followed by its marks in brackets ("strong[b]"), and "<image 40x20>" for a picture.
+std::string describe(const QTextDocument& document);
 
 }  // namespace kolvex::testing
 

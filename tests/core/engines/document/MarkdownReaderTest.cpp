@@ -6,8 +6,16 @@
 namespace kolvex {
 namespace {
 
+// A run's meaning, and the font that shows it to every writer.
 TextAttributes intent(uint8_t bits, std::optional<std::string> link = std::nullopt) {
-    return TextAttributes{std::nullopt, std::move(link), bits};
+    TextAttributes attributes{std::nullopt, std::move(link), bits};
+    if (bits != kIntentNone) {
+        TextFont font = (bits & kIntentCode) ? TextFont::monospacedSystem(12) : TextFont::system();
+        font.bold = (bits & kIntentStrong) != 0;
+        font.italic = (bits & kIntentEmphasis) != 0;
+        attributes.font = font;
+    }
+    return attributes;
 }
 
 TEST(MarkdownReader, ParsesInlineMarksOnly) {

@@ -5,6 +5,7 @@
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocxReader.h"
 #include "core/engines/document/OOXMLWriter.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "support/TempDir.h"
@@ -17,7 +18,7 @@ using testing::italicAttributes;
 using testing::plainAttributes;
 
 std::string body(const StyledText& text) {
-    const std::string doc = OOXMLWriter::document(text);
+    const std::string doc = OOXMLWriter::package(*richDocument(text)).document;
     const size_t begin = doc.find("<w:body>") + 8;
     return doc.substr(begin, doc.find("<w:sectPr>") - begin);
 }
@@ -29,37 +30,47 @@ TEST(OOXMLWriter, BuildsParagraphsAndRunProperties) {
     styled.append("a", plainAttributes());
     styled.append("b", both);
     styled.append("c\n", italicAttributes());
+    const std::string t = R"(<w:t xml:space="preserve">)";
     const struct {
         StyledText text;
         std::string body;
     } cases[] = {
-        {StyledText(), "<w:p/>"},
-        {StyledText("\n", plainAttributes()), "<w:p></w:p>"},
-        {StyledText("one\n\ntwo", plainAttributes()),
-         R"(<w:p><w:r><w:t xml:space="preserve">one</w:t></w:r></w:p><w:p></w:p><w:p><w:r><w:t xml:space="preserve">two</w:t></w:r></w:p>)"},
-        {styled, R"(<w:p><w:r><w:t xml:space="preserve">a</w:t></w:r><w:r><w:rPr><w:b/><w:i/></w:rPr><w:t xml:space="preserve">b</w:t></w:r>)"
-                 R"(<w:r><w:rPr><w:i/></w:rPr><w:t xml:space="preserve">c</w:t></w:r></w:p>)"},
-        {StyledText("a&<\"'\f\x01\tz\r\n", plainAttributes()),
-         "<w:p><w:r><w:t xml:space=\"preserve\">a&amp;&lt;&quot;&apos;\tz\r</w:t></w:r></w:p>"},
+        {StyledText(), "<w:p></w:p>"},
+        {StyledText("one\n\ntwo", plainAttributes()), "<w:p><w:r>" + t + "one</w:t></w:r></w:p><w:p></w:p><w:p><w:r>" + t + "two</w:t></w:r></w:p>"},
+        {styled, "<w:p><w:r>" + t + "a</w:t></w:r><w:r><w:rPr><w:b/><w:i/></w:rPr>" + t + "b</w:t></w:r><w:r><w:rPr><w:i/></w:rPr>" + t +
+                     "c</w:t></w:r></w:p><w:p></w:p>"},
+        // What XML forbids never reaches the part: C0 controls, U+FFFE, U+FFFF.
+        {StyledText("a&<\"'\x01\x02\tz\xEF\xBF\xBF\xEF\xBF\xBEy", plainAttributes()),
+         "<w:p><w:r>" + t + "a&amp;&lt;&quot;&apos;</w:t><w:tab/>" + t + "zy</w:t></w:r></w:p>"},
     };
     for (const auto& c : cases) EXPECT_EQ(body(c.text), c.body);
-    const std::string doc = OOXMLWriter::document(StyledText());
+    const std::string doc = OOXMLWriter::package(*richDocument(StyledText())).document;
     EXPECT_TRUE(doc.ends_with(R"(<w:pgSz w:w="12240" w:h="15840"/><w:pgMar w:top="1440" w:right="1440" w:bottom="1440" w:left="1440"/></w:sectPr></w:body></w:document>)"));
 }
 
-TEST(OOXMLWriter, PackagesThreeEntriesThatReadBack) {
+TEST(OOXMLWriter, PackagesWellFormedPartsThatReadBack) {
     if (!std::filesystem::exists(OOXMLWriter::tarPath())) GTEST_SKIP() << "bsdtar is not installed";
     testing::TempDir dir;
     StyledText text;
     text.append("Hello ", plainAttributes());
     text.append("bold", boldAttributes());
-    text.append("\n\xE6\x97\xA5\xE6\x9C\xAC & more", italicAttributes());
+    text.append("\n\xE6\x97\xA5\xE6\x9C\xAC & more \xEF\xBF\xBF", italicAttributes());
+    TextAttributes link = plainAttributes();
+    link.link = "https://example.org/?a=1&b=\"2\"";
+    text.append(" site", link);
+    const auto document = richDocument(text);
     const auto out = dir / "-dash name.docx";
-    OOXMLWriter::write(text, out);
+    OOXMLWriter::write(*document, out);
     ASSERT_TRUE(std::filesystem::exists(out));
-    const StyledText back = DocxReader::read(out);
-    EXPECT_EQ(back.plainText(), text.plainText());
-    EXPECT_EQ(back.runs()[1], (TextRun{"bold", boldAttributes()}));
+    EXPECT_EQ(testing::describe(*DocxReader::read(out)),
+              "|Hello bold[b]\n|\xE6\x97\xA5\xE6\x9C\xAC & more [i] site[ ->https://example.org/?a=1&b=\"2\"]\n");
+    const auto package = testing::unpackDocx(out, dir / "unpacked");
+    if (package) {
+        EXPECT_EQ(package->parts, (std::vector<std::string>{"[Content_Types].xml", "_rels/.rels", "word/_rels/document.xml.rels",
+                                                            "word/document.xml", "word/numbering.xml", "word/styles.xml"}));
+        EXPECT_TRUE(package->malformed.empty());
+        std::filesystem::remove_all(dir / "unpacked");
+    }
     // Nothing but the package is left beside it.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
@@ -70,7 +81,7 @@ TEST(OOXMLWriter, FailureAndCancelLeaveNothing) {
     std::filesystem::permissions(failing, std::filesystem::perms::owner_all);
     const auto out = dir / "out.docx";
     try {
-        OOXMLWriter::write(StyledText("x", plainAttributes()), out, {}, failing);
+        OOXMLWriter::write(*richDocument(StyledText("x", plainAttributes())), out, {}, failing);
         FAIL() << "expected a failure";
     } catch (const ConversionError& error) {
         EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
@@ -94,7 +105,8 @@ TEST(OOXMLWriter, FailureAndCancelLeaveNothing) {
         while (!started() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         stop.request_stop();
     });
-    EXPECT_THROW(OOXMLWriter::write(StyledText("x", plainAttributes()), out, stop.get_token(), slow), OperationCancelled);
+    const auto small = richDocument(StyledText("x", plainAttributes()));
+    EXPECT_THROW(OOXMLWriter::write(*small, out, stop.get_token(), slow), OperationCancelled);
     canceller.join();
     EXPECT_FALSE(std::filesystem::exists(out));
     // Only the two fake programs remain: no partial package under any name.

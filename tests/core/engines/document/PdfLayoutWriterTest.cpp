@@ -4,6 +4,7 @@
 
 #include "DocumentTestSupport.h"
 #include "core/engines/document/PdfLayoutWriter.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "support/TempDir.h"
@@ -21,7 +22,7 @@ TEST(PdfLayoutWriter, LaysOutLetterPagesFromWorkerThreads) {
     // Several documents at once, none on the GUI thread.
     std::vector<std::future<void>> jobs;
     for (size_t i = 0; i < std::size(texts); ++i)
-        jobs.push_back(std::async(std::launch::async, [&, i] { PdfLayoutWriter::write(texts[i], dir / ("out" + std::to_string(i) + ".pdf")); }));
+        jobs.push_back(std::async(std::launch::async, [&, i] { PdfLayoutWriter::write(*richDocument(texts[i]), dir / ("out" + std::to_string(i) + ".pdf")); }));
     for (auto& job : jobs) job.get();
 
     const auto pages = testing::pdfPageCount(dir / "out0.pdf");
@@ -38,26 +39,31 @@ TEST(PdfLayoutWriter, LaysOutLetterPagesFromWorkerThreads) {
     }
 }
 
-TEST(PdfLayoutWriter, StopsAtTheCapAndOnCancel) {
+// A document past the page cap is refused whole, never cut; nothing is written.
+TEST(PdfLayoutWriter, RefusesPastTheCapAndStopsOnCancel) {
     testing::TempDir dir;
-    // Two lines a page at this size: 10 002 lines need more than 5000 pages.
+    // Two lines a page at this size.
     std::string lines;
-    for (int i = 0; i < 10002; ++i) lines += "x\n";
+    for (int i = 0; i < 2 * PdfLayoutWriter::kMaxPages + 2; ++i) lines += "x\n";
     const auto capped = dir / "capped.pdf";
-    PdfLayoutWriter::write(StyledText(lines, plainAttributes(300)), capped);
-    if (const auto pages = testing::pdfPageCount(capped)) {
-        EXPECT_EQ(*pages, PdfLayoutWriter::kMaxPages);
+    try {
+        PdfLayoutWriter::write(*richDocument(StyledText(lines, plainAttributes(300))), capped);
+        FAIL() << "expected a refusal";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error, ConversionError::unsupportedCombination("a document longer than 20000 pages", "PDF"));
+        EXPECT_EQ(error.shortDescription(), "Can't convert a document longer than 20000 pages to PDF");
     }
+    EXPECT_FALSE(std::filesystem::exists(capped));
 
     std::stop_source stop;
     stop.request_stop();
     const auto cancelled = dir / "cancelled.pdf";
-    EXPECT_THROW(PdfLayoutWriter::write(StyledText("x", plainAttributes()), cancelled, stop.get_token()), OperationCancelled);
+    EXPECT_THROW(PdfLayoutWriter::write(*richDocument(StyledText("x", plainAttributes())), cancelled, stop.get_token()), OperationCancelled);
     EXPECT_FALSE(std::filesystem::exists(cancelled));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);  // no partial file of either
 
     try {
-        PdfLayoutWriter::write(StyledText("x", plainAttributes()), "/proc/kolvex-no-such/out.pdf");
+        PdfLayoutWriter::write(*richDocument(StyledText("x", plainAttributes())), "/proc/kolvex-no-such/out.pdf");
         FAIL() << "expected a failure";
     } catch (const ConversionError& error) {
         EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions);

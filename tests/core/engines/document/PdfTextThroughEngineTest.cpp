@@ -9,6 +9,7 @@
 #include "core/engines/document/DocxReader.h"
 #include "core/engines/document/OOXMLWriter.h"
 #include "core/engines/document/PdfLayoutWriter.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/engines/document/PdfTextDocument.h"
 #include "core/engines/pdf/PDFEngine.h"
 #include "core/format/ConversionError.h"
@@ -33,7 +34,7 @@ TEST(PdfTextThroughEngine, WritesEveryTextTargetFromAPdf) {
     for (int i = 0; i < 6; ++i) body += "This sentence number " + std::to_string(i) + " runs on\nacross the printed lines of the page and ";
     body += "ends here.\n\n\xE2\x80\xA2 first point\n\xE2\x80\xA2 second point";
     const auto source = dir / "report.pdf";
-    PdfLayoutWriter::write(StyledText(body, testing::plainAttributes()), source);
+    PdfLayoutWriter::write(*richDocument(StyledText(body, testing::plainAttributes())), source);
 
     const PDFEngine engine(FileManagerService::shared(), &PdfTextDocument::write);
     for (const std::string target : {"txt", "md", "html", "rtf", "docx"}) {
@@ -45,7 +46,7 @@ TEST(PdfTextThroughEngine, WritesEveryTextTargetFromAPdf) {
         std::vector<double> progress;
         EXPECT_EQ(engine.convert(job, [&](double f) { progress.push_back(f); }, {}), std::vector<std::filesystem::path>{destination});
         EXPECT_EQ(progress.back(), 1.0);
-        const std::string text = target == "docx" ? DocxReader::read(destination).plainText() : testing::readFile(destination);
+        const std::string text = target == "docx" ? DocxReader::read(destination)->toPlainText().toStdString() : testing::readFile(destination);
         EXPECT_NE(text.find("number 1 runs on across the printed lines"), std::string::npos) << text;
         EXPECT_NE(text.find("first point"), std::string::npos);
     }

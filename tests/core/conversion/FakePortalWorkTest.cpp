@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/conversion/SimulatedPortalWork.h"
+#include "core/conversion/FakePortalWork.h"
 
 namespace kolvex {
 namespace {

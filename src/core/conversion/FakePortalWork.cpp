@@ -1,4 +1,4 @@
-#include "core/conversion/SimulatedPortalWork.h"
+#include "core/conversion/FakePortalWork.h"
 
 #include <condition_variable>
 #include <mutex>

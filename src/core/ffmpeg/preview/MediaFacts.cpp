@@ -1,0 +1,31 @@
+#include "core/ffmpeg/preview/MediaFacts.h"
+
+#include "core/format/ConversionError.h"
+#include "core/ffmpeg/preview/WaveformSampler.h"
+#include "core/services/Cancellation.h"
+#include "core/services/Log.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+MediaProbe FFmpegMediaFacts::probe(const std::filesystem::path& file, std::stop_token stop) const {
+    return FFprobeProber(m_tools).probe(file, stop);
+}
+
+KeyframeIndex FFmpegMediaFacts::keyframes(const std::filesystem::path& file, std::stop_token stop) const {
+    try {
+        return FFprobeKeyframeReader(m_tools).index(file, stop);
+    } catch (const ConversionError& error) {
+        Log::app().info("No keyframes read from {}: {}", paths::lastComponent(file), error.shortDescription());
+        return KeyframeIndex{};
+    }
+}
+
+std::optional<std::vector<float>> FFmpegMediaFacts::waveform(const std::filesystem::path& file,
+                                                               std::stop_token stop) const {
+    auto peaks = WaveformSampler::peaks(file, kWaveformBuckets, stop);
+    throwIfStopRequested(stop);
+    return peaks;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,102 @@
+#include "ui/portal/model/PortalPhase.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "core/services/Log.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+PortalPhase PortalPhase::converting(double fraction) {
+    PortalPhase p;
+    p.kind = Kind::converting;
+    p.fraction = fraction;
+    return p;
+}
+
+PortalPhase PortalPhase::succeeded(std::string name, std::optional<std::string> note) {
+    PortalPhase p;
+    p.kind = Kind::succeeded;
+    p.name = std::move(name);
+    p.note = std::move(note);
+    return p;
+}
+
+PortalPhase PortalPhase::failed(std::string message, std::optional<std::string> detail) {
+    PortalPhase p;
+    p.kind = Kind::failed;
+    p.message = std::move(message);
+    p.detail = std::move(detail);
+    return p;
+}
+
+PortalPhase PortalPhase::needsParameters(RingTarget target) {
+    PortalPhase p;
+    p.kind = Kind::needsParameters;
+    p.target = std::move(target);
+    return p;
+}
+
+bool PortalPhase::operator==(const PortalPhase& other) const {
+    if (kind != other.kind) return false;
+    switch (kind) {
+    case Kind::converting: return fraction == other.fraction;
+    case Kind::succeeded: return name == other.name && note == other.note;
+    case Kind::failed: return message == other.message && detail == other.detail;
+    case Kind::needsParameters: return target == other.target;
+    case Kind::browsing: return true;
+    }
+    return false;
+}
+
+PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& results) {
+    std::vector<const ConversionResult*> successes;
+    for (const auto& r : results) {
+        if (r.succeeded()) successes.push_back(&r);
+    }
+    if (!successes.empty() && successes.size() == results.size()) {
+        size_t n = 0;
+        for (const auto* s : successes) n += s->outputs.size();
+        if (n == 1) return succeeded(paths::lastComponent(successes.front()->outputs.front()), successes.front()->note);
+        const bool allNoted =
+            std::all_of(successes.begin(), successes.end(), [](const ConversionResult* s) { return s->note.has_value(); });
+        return succeeded(fmt::format("{} files", n), allNoted ? successes.front()->note : std::nullopt);
+    }
+    if (successes.empty()) {
+        Log::conversion().error("All {} job(s) failed", results.size());
+        if (results.size() == 1 && results.front().error) {
+            return failed(results.front().error->shortDescription(), results.front().error->diagnosticDetail());
+        }
+        if (results.empty() || !results.front().error) return failed("Couldn't convert");
+    }
+    // Several files, not all converted: every failure is named with its reason, and with what
+    // its error knows beyond the file's own path.
+    std::string detail;
+    for (const auto& r : results) {
+        if (!r.error) continue;
+        if (!detail.empty()) detail += '\n';
+        detail += paths::lastComponent(r.source) + ": " + r.error->shortDescription();
+        const auto more = r.error->diagnosticDetail();
+        if (more && !more->empty() && *more != r.source.string()) detail += "\n    " + *more;
+    }
+    if (successes.empty()) return failed(results.front().error->shortDescription(), detail);
+    return failed(fmt::format("{} of {} converted", successes.size(), results.size()), detail);
+}
+
+RunReport RunReport::of(const std::vector<ConversionResult>& results, bool wentToTray) {
+    RunReport report;
+    report.wentToTray = wentToTray;
+    for (const auto& r : results) {
+        if (r.succeeded()) {
+            report.outputs.insert(report.outputs.end(), r.outputs.begin(), r.outputs.end());
+            report.sources.push_back(r.source);
+        } else if (!r.error || r.error->kind() != ConversionError::Kind::cancelled) {
+            report.failures.push_back({r.source, r.error ? r.error->shortDescription() : std::string("Couldn't convert")});
+        }
+    }
+    return report;
+}
+
+}  // namespace kolvex

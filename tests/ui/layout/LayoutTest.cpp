@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QStyleOptionButton>
+#include <QVBoxLayout>
+
+#include "core/format/FormatRegistry.h"
+#include "core/services/UserDefaults.h"
+#include "support/qt/QtEnvironments.h"
+#include "ui/portal/model/PortalModel.h"
+#include "ui/sheets/CompressView.h"
+#include "ui/sheets/CropView.h"
+#include "ui/sheets/ExtractAudioView.h"
+#include "ui/sheets/MergeOrderView.h"
+#include "ui/sheets/PreparingView.h"
+#include "ui/sheets/ResizeView.h"
+#include "ui/sheets/RotateView.h"
+#include "ui/sheets/SplitView.h"
+#include "ui/sheets/TrimView.h"
+#include "ui/windows/AboutView.h"
+#include "ui/windows/SettingsStore.h"
+#include "ui/windows/SettingsView.h"
+#include "ui/windows/TuningView.h"
+#include "ui/windows/WelcomeView.h"
+
+namespace kolvex {
+namespace {
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new testing::WidgetEnvironment("test-ui-layout", true));
+
+// The width a text needs in a widget's font, every line of it.
+int textWidth(const QWidget* widget, const QString& text) {
+    return widget->fontMetrics().size(Qt::TextShowMnemonic, text).width();
+}
+
+// Names every visible label, button and check box under `root` that is narrower (or, for a
+// wrapped label, shorter) than its text needs.
+std::vector<std::string> clippedTexts(const QWidget* root) {
+    std::vector<std::string> found;
+    auto report = [&](const QWidget* widget, const QString& text, int has, int needs) {
+        found.push_back(std::string(widget->metaObject()->className()) + " \"" + text.toStdString() + "\" has " +
+                        std::to_string(has) + " px, needs " + std::to_string(needs));
+    };
+    for (const QWidget* widget : root->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(root)) continue;
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            const QString text = label->text();
+            if (text.isEmpty()) continue;
+            const int frame = 2 * (label->margin() + label->frameWidth());
+            if (label->wordWrap()) {
+                const int needs = label->heightForWidth(label->width());
+                if (label->height() < needs) report(label, text, label->height(), needs);
+            } else if (Qt::mightBeRichText(text) || label->textFormat() == Qt::RichText) {
+                const int needs = label->sizeHint().width();
+                if (label->width() < needs) report(label, text, label->width(), needs);
+            } else {
+                const int needs = textWidth(label, text) + frame + std::max(label->indent(), 0);
+                if (label->contentsRect().width() + 2 * label->frameWidth() < needs)
+                    report(label, text, label->width(), needs);
+            }
+        } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+            const QString text = button->text();
+            if (text.isEmpty()) continue;
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = text;
+            const bool check = button->inherits("QCheckBox") || button->inherits("QRadioButton");
+            const auto element = check ? (button->inherits("QCheckBox") ? QStyle::SE_CheckBoxContents
+                                                                         : QStyle::SE_RadioButtonContents)
+                                       : QStyle::SE_PushButtonContents;
+            const int room = button->style()->subElementRect(element, &option, button).width();
+            int needs = textWidth(button, text);
+            if (!button->icon().isNull()) needs += button->iconSize().width() + 4;
+            if (room < needs) report(button, text, room, needs);
+        }
+    }
+    return found;
+}
+
+// A sheet or window as the application hosts it: a window sized to what its content asks.
+struct Hosted {
+    std::string name;
+    std::unique_ptr<QWidget> window;
+};
+
+Hosted host(std::string name, QWidget* content, bool fixed = true) {
+    auto window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    if (fixed) layout->setSizeConstraint(QLayout::SetFixedSize);
+    window->show();
+    QApplication::processEvents();
+    return {std::move(name), std::move(window)};
+}
+
+QImage picture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return image;
+}
+
+std::vector<Hosted> everySheet() {
+    const BatchPrompt walk{2, std::string("File 1 of 2"), false, "Next"};
+    const BatchPrompt batch{2, std::nullopt, true, "Resize"};
+    const std::string name = "Holiday video from the family reunion 2024.mp4";
+    std::vector<Hosted> sheets;
+    sheets.push_back(host("compress", new CompressView(name, 123456789, false,
+                                                       [](double, std::stop_token) { return std::optional<int64_t>(98765432); },
+                                                       batch, nullptr, nullptr)));
+    sheets.push_back(host("resize", new ResizeView(QSizeF(1200, 1600), picture(120, 160), false, 2400000, true, nullptr,
+                                                   batch, nullptr, nullptr)));
+    sheets.push_back(host("crop", new CropView(picture(320, 200), walk, nullptr, nullptr)));
+    sheets.push_back(host("rotate", new RotateView(picture(1200, 1600), false, nullptr, nullptr)));
+    sheets.push_back(host("flip", new RotateView(picture(1200, 1600), true, nullptr, nullptr)));
+    const KeyframeIndex keyframes({0, 2, 4, 6, 8});
+    const std::vector<float> waveform(500, 0.5f);
+    sheets.push_back(host("trim", new TrimView(3 * 3600 + 59 * 60, keyframes, name, nullptr, waveform, walk, nullptr, nullptr)));
+    auto* split = new SplitView(3 * 3600 + 59 * 60, keyframes, name, nullptr, waveform, walk, nullptr, nullptr);
+    sheets.push_back(host("split at a point", split));
+    auto* parts = new SplitView(3 * 3600 + 59 * 60, keyframes, name, nullptr, waveform, walk, nullptr, nullptr);
+    parts->setMethod(SplitModel::Method::equalParts);
+    parts->setParts(12);
+    sheets.push_back(host("split in equal parts", parts));
+    MediaProbe probe;
+    probe.durationSeconds = 3 * 3600;
+    probe.audioBitrate = 128000;
+    auto* extract = new ExtractAudioView(
+        name,
+        {{FormatID("mp3"), "MP3 \u2014 keep the original track", "MP3 \u00b7 44.1 kHz \u00b7 stereo \u00b7 128 kbps", true, false},
+         {FormatID("m4a"), "M4A", "Smaller than MP3 at the same quality", false, true},
+         {FormatID("flac"), "FLAC", "Compressed, and still lossless", false, false}},
+        probe.durationSeconds,
+        [probe](const ExtractAudioOption& o, std::optional<int64_t> b) { return ExtractAudioModel::estimateAudioSize(o, b, probe); },
+        nullptr, nullptr);
+    sheets.push_back(host("extract audio", extract));
+    sheets.push_back(host("merge order", new MergeOrderView({"/m/" + name, "/m/b.mp4", "/m/c.mp4"}, "Merge", nullptr, nullptr)));
+    sheets.push_back(host("preparing", new PreparingView(name, nullptr)));
+    return sheets;
+}
+
+struct Windows {
+    InMemoryUserDefaults defaults;
+    SettingsStore settings{defaults};
+    std::shared_ptr<const FormatRegistry> registry = std::make_shared<const FormatRegistry>(FormatRegistry::loadBundled());
+    PortalModel model{registry, std::shared_ptr<PortalConversionService>{}, PortalModel::Environment{}};
+    std::vector<Hosted> hosted;
+
+    Windows() {
+        hosted.push_back(host("settings", new SettingsView(settings)));
+        hosted.push_back(host("welcome", new WelcomeView(TriggerModifier::shift, [] {}, true, [](bool) {}, [] {})));
+        hosted.push_back(host("about", new AboutView([] {})));
+        hosted.push_back(host("tuning", new TuningView(model), false));
+    }
+};
+
+class LayoutTest : public ::testing::TestWithParam<double> {
+protected:
+    void SetUp() override {
+        m_font = QApplication::font();
+        QFont scaled = m_font;
+        scaled.setPointSizeF(m_font.pointSizeF() * GetParam());
+        QApplication::setFont(scaled);
+    }
+    void TearDown() override { QApplication::setFont(m_font); }
+
+    static void expectNothingClipped(const std::vector<Hosted>& hosted) {
+        for (const auto& [name, window] : hosted) {
+            for (const auto& clipped : clippedTexts(window.get())) ADD_FAILURE() << name << ": " << clipped;
+        }
+    }
+
+private:
+    QFont m_font;
+};
+
+TEST_P(LayoutTest, EverySheetFitsItsTexts) {
+    expectNothingClipped(everySheet());
+}
+
+TEST_P(LayoutTest, EveryWindowFitsItsTexts) {
+    Windows windows;
+    expectNothingClipped(windows.hosted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, LayoutTest, ::testing::Values(1.0, 1.25), [](const auto& info) {
+    return info.param == 1.0 ? std::string("DefaultFont") : std::string("LargerFont");
+});
+
+}  // namespace
+}  // namespace kolvex
