@@ -1,7 +1,10 @@
 // The PDF engine against the command-line programs doing the same work on the same files:
-//   a 50-page document to PNG pages at 150 dpi: the engine vs pdftoppm (poppler-utils);
-//   splitting a 200-page document and merging four 50-page ones: the engine vs qpdf.
-// Prints each engine/program time ratio at the end (below 1.0: the engine is faster).
+//   a 50-page document to PNG pages at 150 dpi: the engine vs pdftoppm (poppler-utils), and
+//   the same pages to WebP and to TIFF, which must cost no more per page than PNG;
+//   splitting a 200-page document and merging four 50-page ones: the engine vs qpdf;
+//   compressing the 200-page text document: the engine vs qpdf --recompress-flate
+//   --compression-level=9 (time, and the output's size as the "bytes" counter).
+// Prints each time ratio at the end (below 1.0: the first is faster).
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -74,7 +77,7 @@ Format format(const std::string& id, FormatCategory category, const std::string&
 ConversionJob job(const fs::path& source, const fs::path& destination, const std::string& to,
                   ConversionOptions options, std::vector<fs::path> additional = {}) {
     const Format pdf = format("pdf", FormatCategory::pdf, "application/pdf");
-    const Format target = to == "png" ? format("png", FormatCategory::image, "image/png") : pdf;
+    const Format target = to == "pdf" ? pdf : format(to, FormatCategory::image, "image/" + to);
     return ConversionJob(source, std::move(additional), destination, pdf, target,
                          {FormatID("pdf"), target.id, engine_ids::pdf}, std::move(options));
 }
@@ -83,18 +86,23 @@ bool runProgram(const fs::path& program, const std::vector<std::string>& argumen
     return ProcessRunner().run(program, arguments, std::nullopt, {}, {}).exitCode == 0;
 }
 
-void BM_EnginePagesToPng150(benchmark::State& state) {
+// The 50 pages at 150 dpi to image files of the format named by the benchmark's argument.
+void enginePages(benchmark::State& state, const std::string& to) {
     auto& w = workspace();
     ConversionOptions options = ConversionOptions::defaults();
     options.dpi = 150;
     for (auto _ : state) {
         state.PauseTiming();
-        const fs::path out = w.outputFolder("engine-png");
+        const fs::path out = w.outputFolder("engine-" + to);
         state.ResumeTiming();
-        auto pages = PDFEngine().convert(job(w.fifty, out / "page.png", "png", options), {}, {});
+        auto pages = PDFEngine().convert(job(w.fifty, out / ("page." + to), to, options), {}, {});
         if (pages.size() != 50) return state.SkipWithError("wrong page count");
     }
 }
+
+void BM_EnginePagesToPng150(benchmark::State& state) { enginePages(state, "png"); }
+void BM_EnginePagesToWebp150(benchmark::State& state) { enginePages(state, "webp"); }
+void BM_EnginePagesToTiff150(benchmark::State& state) { enginePages(state, "tiff"); }
 
 void BM_PdftoppmPagesToPng150(benchmark::State& state) {
     auto& w = workspace();
@@ -163,12 +171,49 @@ void BM_QpdfMerge200(benchmark::State& state) {
     }
 }
 
+void BM_EngineCompressText200(benchmark::State& state) {
+    auto& w = workspace();
+    ConversionOptions options = ConversionOptions::defaults();
+    options.tool = "compress";
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("engine-compress");
+        state.ResumeTiming();
+        PDFEngine().convert(job(w.twoHundred, out / "small.pdf", "pdf", options), {}, {});
+        state.PauseTiming();
+        state.counters["bytes"] = static_cast<double>(fs::file_size(out / "small.pdf"));
+        state.ResumeTiming();
+    }
+    state.counters["source"] = static_cast<double>(fs::file_size(w.twoHundred));
+}
+
+void BM_QpdfCompressText200(benchmark::State& state) {
+    auto& w = workspace();
+    if (!fs::exists(kQpdf)) return state.SkipWithError("qpdf is missing");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path out = w.outputFolder("qpdf-compress");
+        state.ResumeTiming();
+        if (!runProgram(kQpdf, {"--recompress-flate", "--compression-level=9", w.twoHundred.string(),
+                                (out / "small.pdf").string()})) {
+            return state.SkipWithError("qpdf failed");
+        }
+        state.PauseTiming();
+        state.counters["bytes"] = static_cast<double>(fs::file_size(out / "small.pdf"));
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK(BM_EnginePagesToPng150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EnginePagesToWebp150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EnginePagesToTiff150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_PdftoppmPagesToPng150)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EngineSplit200)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QpdfSplit200)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EngineMerge200)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QpdfMerge200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EngineCompressText200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QpdfCompressText200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Shows the usual table and keeps each benchmark's time per iteration for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -190,8 +235,11 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const std::vector<std::pair<std::string, std::string>> pairs{
         {"BM_EnginePagesToPng150/min_time:2.000/real_time", "BM_PdftoppmPagesToPng150/min_time:2.000/real_time"},
+        {"BM_EnginePagesToWebp150/min_time:2.000/real_time", "BM_EnginePagesToPng150/min_time:2.000/real_time"},
+        {"BM_EnginePagesToTiff150/min_time:2.000/real_time", "BM_EnginePagesToPng150/min_time:2.000/real_time"},
         {"BM_EngineSplit200/real_time", "BM_QpdfSplit200/real_time"},
-        {"BM_EngineMerge200/real_time", "BM_QpdfMerge200/real_time"}};
+        {"BM_EngineMerge200/real_time", "BM_QpdfMerge200/real_time"},
+        {"BM_EngineCompressText200/real_time", "BM_QpdfCompressText200/real_time"}};
     for (const auto& [engine, program] : pairs) {
         auto e = reporter.times.find(engine);
         auto p = reporter.times.find(program);

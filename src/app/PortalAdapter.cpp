@@ -1,5 +1,7 @@
 #include "app/PortalAdapter.h"
 
+#include "app/ParameterWait.h"
+
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/format/FormatRegistry.h"
 #include "ui/portal/PortalController.h"
@@ -14,7 +16,10 @@ class PortalControllerConnection final : public PortalConnection {
 public:
     PortalControllerConnection(TriggerModifier trigger, std::shared_ptr<const FormatRegistry> registry,
                                std::shared_ptr<ConversionCoordinator> coordinator)
-        : m_controller(trigger, std::move(registry), std::move(coordinator)) {
+        : m_controller(trigger, std::move(registry), std::move(coordinator)),
+          m_wait(m_controller.model(), [this] {
+              if (onParametersWithdrawn) onParametersWithdrawn();
+          }) {
         PortalModel& model = m_controller.model();
         model.onCompleted = [this](const RunReport& report) {
             if (onCompleted) onCompleted(report);
@@ -25,15 +30,6 @@ public:
         model.onProgressChanged = [this](std::optional<double> progress, std::optional<std::string> description) {
             if (onProgressChanged) onProgressChanged(progress, std::move(description));
         };
-        // The Portal leaving its wait for parameters on its own (Escape, Cancel, the tray's
-        // Cancel) withdraws the request; the shell's own answers below do not.
-        QObject::connect(&model, &PortalModel::changed, &model, [this](PortalModel::Field field) {
-            if (field != PortalModel::Field::phase) return;
-            const bool waiting = m_controller.model().phase().is(PortalPhase::Kind::needsParameters);
-            const bool left = m_waiting && !waiting;
-            m_waiting = waiting;
-            if (left && !m_answering && onParametersWithdrawn) onParametersWithdrawn();
-        });
     }
 
     void start() override { m_controller.start(); }
@@ -66,36 +62,27 @@ public:
         m_controller.replaceEngines(std::move(registry), std::move(coordinator));
     }
     void applyParameters(const ConversionOptions& options) override {
-        answering([&] { m_controller.model().applyParameters(options); });
+        m_wait.answering([&] { m_controller.model().applyParameters(options); });
     }
     void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) override {
-        answering([&] { m_controller.model().applyParameters(options, ordering); });
+        m_wait.answering([&] { m_controller.model().applyParameters(options, ordering); });
     }
     void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) override {
-        answering([&] { m_controller.model().applyParameters(options, url); });
+        m_wait.answering([&] { m_controller.model().applyParameters(options, url); });
     }
     void finishParameterRun(const std::vector<PendingFile>& pending) override {
         std::vector<PortalModel::PendingFile> files;
         for (const auto& [url, options] : pending) files.push_back({url, options});
-        answering([&] { m_controller.model().finishParameterRun(files); });
+        m_wait.answering([&] { m_controller.model().finishParameterRun(files); });
     }
     void discardParameters() override {
-        answering([&] { m_controller.model().discardParameters(); });
+        m_wait.answering([&] { m_controller.model().discardParameters(); });
     }
     QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
 
 private:
-    template <typename Call>
-    void answering(Call call) {
-        const bool before = m_answering;
-        m_answering = true;
-        call();
-        m_answering = before;
-    }
-
     PortalController m_controller;
-    bool m_waiting = false;    // the Portal waits for parameters
-    bool m_answering = false;  // inside one of the shell's answers
+    ParameterWait m_wait;
 };
 
 }  // namespace

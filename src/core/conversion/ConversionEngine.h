@@ -37,12 +37,16 @@ public:
     // OperationCancelled when `stop` is requested; partial outputs are removed first.
     virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const = 0;
+    // Whether a job this engine carried out kept the source's encoded data as it was (a stream
+    // copy). By default what the plan allowed; an engine that re-encodes some of those jobs anyway
+    // says so. Asked after a success only, by the default convertReporting().
+    virtual bool copiedEncodedData(const ConversionJob& job) const { return job.canPassthrough(); }
     // convert(), also saying how the outputs were made. The coordinator calls this one. Engines
-    // that copy streams or leave something out override it; for the others every output is
-    // made anew and there is nothing to say.
+    // that leave something out, or learn only while converting whether they copied, override it.
     virtual ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const {
-        return {convert(job, progress, std::move(stop)), false, std::nullopt};
+        auto outputs = convert(job, progress, std::move(stop));
+        return {std::move(outputs), copiedEncodedData(job), std::nullopt};
     }
 };
 

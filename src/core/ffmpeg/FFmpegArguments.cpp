@@ -11,6 +11,7 @@
 #include <fmt/ranges.h>
 
 #include "core/conversion/SizeEstimator.h"
+#include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/services/PathUtils.h"
@@ -51,14 +52,17 @@ Arguments hevcTag(const ConversionJob& job, const std::optional<std::string>& vi
 
 Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const std::optional<MediaProbe>& probe) {
     Arguments args;
+    if (dropsVideo) {
+        args = AudioTagArguments::mapping(job, probe);
+        append(args, {"-c:a", "copy"});
+        return args;
+    }
     // "V" passes over cover pictures: the first moving picture is the video.
-    if (dropsVideo)
-        args = {"-vn", "-map", "0:a:0", "-c:a", "copy"};
-    else if (isTool(job, "remove-audio"))
+    if (isTool(job, "remove-audio"))
         args = {"-map", "0:V:0", "-an", "-c", "copy", "-sn", "-dn"};
     else
         args = {"-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
-    if (!dropsVideo) append(args, hevcTag(job, probe ? probe->videoCodec : std::nullopt));
+    append(args, hevcTag(job, probe ? probe->videoCodec : std::nullopt));
     append(args, metadataStrip(job));
     return args;
 }
@@ -97,13 +101,13 @@ Arguments imageArguments(const ConversionJob& job) {
 }
 
 Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
-    Arguments args = {"-vn", "-map", "0:a:0"};
+    Arguments args = AudioTagArguments::mapping(job, probe);
     if (isTool(job, "normalize"))
         append(args, {"-af", FFmpegArguments::loudnessFilter(probe ? probe->audioSampleRate : std::nullopt)});
-    append(args, {"-c:a", FFmpegArguments::audioEncoder(job.to)});
+    const auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
     if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
-    append(args, metadataStrip(job));
     return args;
 }
 

@@ -77,8 +77,7 @@ std::optional<int64_t> wholeNumberMember(const Json& object, const char* key) {
 
 bool isAttachedPicture(const Json& stream) {
     const Json* disposition = member(stream, "disposition");
-    const Json* attached = disposition ? member(*disposition, "attached_pic") : nullptr;
-    return attached && attached->is_number_integer() && attached->get<int64_t>() == 1;
+    return disposition && wholeNumberMember(*disposition, "attached_pic").value_or(0) == 1;
 }
 
 // The display matrix's rotation (ffprobe writes it as a number, older files as a "rotate" tag),
@@ -137,6 +136,10 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
         if (!type) continue;
         if (*type == "video") {
             if (isAttachedPicture(*stream)) {
+                if (!probe.coverCodec) {
+                    probe.coverCodec = stringMember(*stream, "codec_name");
+                    probe.coverStreamIndex = wholeNumberMember(*stream, "index");
+                }
                 ++probe.coverPictureCount;
                 continue;
             }
@@ -170,6 +173,12 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
         probe.audioBitrate = integerTextMember(*audio, "bit_rate");
         probe.audioSampleRate = integerTextMember(*audio, "sample_rate");
         probe.audioChannels = wholeNumberMember(*audio, "channels");
+        // Lossless decoders state their depth as raw bits; PCM as its coded sample size.
+        probe.audioBitsPerSample = integerTextMember(*audio, "bits_per_raw_sample");
+        if (!probe.audioBitsPerSample || *probe.audioBitsPerSample <= 0) {
+            const auto coded = wholeNumberMember(*audio, "bits_per_sample");
+            probe.audioBitsPerSample = coded && *coded > 0 ? coded : std::nullopt;
+        }
     }
     return probe;
 }

@@ -32,6 +32,11 @@ struct MediaProbe {
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;
+    std::optional<int64_t> audioBitsPerSample;  // significant bits of a lossless first audio stream
+    // An embedded cover picture (a video stream marked as attached picture): its codec and its
+    // index among all the file's streams.
+    std::optional<std::string> coverCodec;
+    std::optional<int64_t> coverStreamIndex;
 
     bool operator==(const MediaProbe&) const = default;
 };

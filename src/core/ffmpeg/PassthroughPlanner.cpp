@@ -43,9 +43,11 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     }
 
     if (!probe.audioCodec) return Decision::reencode("no audio track to extract");
-    // A copied FLAC keeps the whole file's length in its header (and a start time that is not 0).
-    if (job.isTrim() && paths::asciiLower(*probe.audioCodec) == "flac")
-        return Decision::reencode("a FLAC trim is re-encoded so its header states the trimmed length");
+    // A copied FLAC stream keeps its source's header, sample count included: a part, or the
+    // copy of a file cut short, would claim more audio than it holds. FLAC is re-encoded,
+    // losslessly, so the header states what the file holds.
+    if (*probe.audioCodec == "flac" && (job.isTrim() || target.id.rawValue == "flac"))
+        return Decision::reencode("FLAC is re-encoded losslessly so its header states its own length");
     if (ContainerCompatibility::accepts(*probe.audioCodec, target.id))
         return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
     return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);

@@ -14,7 +14,7 @@ BatchSheetOptions::BatchSheetOptions(const BatchPrompt& prompt, BatchChoice* cho
     row->setSpacing(14);
     auto smallFont = [](QWidget* w) {
         QFont f = w->font();
-        f.setPointSizeF(11);
+        f.setPointSizeF(sheetkit::points(11));
         w->setFont(f);
     };
     if (!prompt.position) {

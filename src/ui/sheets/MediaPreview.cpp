@@ -172,7 +172,7 @@ void FramePane::paintEvent(QPaintEvent*) {
         p.drawText(rect(), Qt::AlignCenter, "\u2026");
     }
     QFont font = p.font();
-    font.setPointSizeF(10);
+    font.setPointSizeF(sheetkit::points(10));
     p.setFont(font);
     auto badge = [&](const QString& text, bool right) {
         const QSizeF textSize = p.fontMetrics().size(0, text);

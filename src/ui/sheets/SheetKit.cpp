@@ -8,10 +8,21 @@
 
 namespace kolvex::sheetkit {
 
+namespace {
+
+constexpr double kDesignedBodyPoints = 10;
+
+}  // namespace
+
+double points(double designed) {
+    const double body = QApplication::font().pointSizeF();
+    return body > 0 ? designed * body / kDesignedBodyPoints : designed;
+}
+
 QLabel* label(const QString& text, double pointSize, QFont::Weight weight, bool secondaryStyle, bool monospaced) {
     auto* l = new QLabel(text);
     QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
-    font.setPointSizeF(pointSize);
+    font.setPointSizeF(points(pointSize));
     font.setWeight(weight);
     l->setFont(font);
     if (secondaryStyle) {

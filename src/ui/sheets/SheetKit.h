@@ -18,7 +18,11 @@ namespace kolvex {
 // actions of the button row. GUI thread only.
 namespace sheetkit {
 
-// A label in the system font at `pointSize`; `secondary` greys it as secondary text.
+// A point size of the sheets' design, which is drawn for a desktop whose text is 10 points,
+// at the text size the application runs with: the sheets follow a larger desktop font.
+double points(double designed);
+// A label in the system font at `pointSize` (scaled by points()); `secondary` greys it as
+// secondary text.
 QLabel* label(const QString& text, double pointSize, QFont::Weight weight = QFont::Normal, bool secondary = false,
               bool monospaced = false);
 // A sheet's title: 14-point semibold, shortened in the middle to `width` (a file name can be

@@ -43,9 +43,10 @@ TimeField::TimeField(const QString& label, double seconds, double lower, double 
     column->setSpacing(1);
     column->addWidget(sheetkit::label(label.toUpper(), 9, QFont::DemiBold, true));
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(12);
+    font.setPointSizeF(sheetkit::points(12));
     m_edit->setFont(font);
-    m_edit->setFixedWidth(92);
+    // Room for the longest time it shows, in the font it shows it in.
+    m_edit->setFixedWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00.00")) + 16);
     column->addWidget(m_edit);
     show(QString::fromStdString(MediaTime::format(seconds)));
     connect(m_edit, &QLineEdit::returnPressed, this, &TimeField::commit);

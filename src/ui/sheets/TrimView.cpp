@@ -72,6 +72,11 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
     });
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
+    // The fields take Return themselves: it commits the typed time (first), then trims.
+    for (auto* field : {m_startField, m_endField})
+        connect(field->editor(), &QLineEdit::returnPressed, m_confirm, [this] {
+            if (m_confirm->isEnabled()) m_confirm->click();
+        });
     refresh();
 }
 

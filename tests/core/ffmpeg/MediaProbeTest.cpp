@@ -56,6 +56,7 @@ TEST(MediaProbe, ReadsEveryFieldWithItsFallbacks) {
     // The cover picture is not the video, and is counted on its own.
     expected.videoTrackCount = 2;
     expected.coverPictureCount = 1;
+    expected.coverCodec = "png";
     expected.attachmentCount = 1;
     expected.dataTrackCount = 1;
     expected.pixelFormat = "yuv420p";

@@ -96,7 +96,7 @@ TEST(PassthroughPlanner, DecidesInTheOrderOfItsRules) {
         {"rotation lost", "mp4", "mkv", rotated(probeOf("h264", "aac")), defaults,
          Decision::reencode("the picture's rotation cannot be stored in MKV")},
         {"flac trim", "flac", "flac", probeOf(std::nullopt, "flac"), with([](auto& o) { o.tool = "trim"; o.trimEnd = 2; }),
-         Decision::reencode("a FLAC trim is re-encoded so its header states the trimmed length")},
+         Decision::reencode("FLAC is re-encoded losslessly so its header states its own length")},
     };
     for (const auto& c : cases) {
         const auto job = testing::mediaJob("/in." + c.from, "/out." + c.to, c.from, c.to, c.options);

@@ -117,22 +117,23 @@ TEST_F(MediaSheetsTest, TrimPreviewsTheLatestRequestOnly) {
     EXPECT_FALSE(std::get<2>(*applied).startsImmediately);
 }
 
-TEST_F(MediaSheetsTest, TrimWithoutFramesAndReturnInAFieldCommitsOnly) {
-    int applies = 0;
-    TrimView view(0, KeyframeIndex{}, "song.mp3", nullptr, std::vector<float>(500, 0.5f), std::nullopt,
-                  [&](double, double, BatchChoice) { ++applies; }, nullptr);
+TEST_F(MediaSheetsTest, TrimWithoutFramesAndReturnInAFieldTrimsAtTheTypedTime) {
+    std::vector<std::pair<double, double>> applied;
+    TrimView view(10, KeyframeIndex{}, "song.mp3", nullptr, std::vector<float>(500, 0.5f), std::nullopt,
+                  [&](double start, double end, BatchChoice) { applied.emplace_back(start, end); }, nullptr);
     showActive(view);
     EXPECT_EQ(view.previewPane(), nullptr);
-    EXPECT_EQ(view.model().duration, 0.1);
     EXPECT_EQ(view.confirmButton()->text(), "Trim");
+    EXPECT_TRUE(view.confirmButton()->isDefault());
     EXPECT_EQ(view.explanationText(), "Trimmed to the exact times below, and losslessly.");
     view.endField()->editor()->setFocus();
-    view.endField()->editor()->setText("0.05");
+    view.endField()->editor()->setText("6");
     QTest::keyClick(view.endField()->editor(), Qt::Key_Return);
-    EXPECT_EQ(applies, 0);
-    view.wholeFile();
-    view.confirmButton()->click();
-    EXPECT_EQ(applies, 1);
+    ASSERT_EQ(applied.size(), 1u) << "Return trims, once";
+    EXPECT_EQ(applied[0], (std::pair<double, double>{0, 6}));
+
+    TrimView tiny(0, KeyframeIndex{}, "blip.mp3", nullptr, std::nullopt, std::nullopt, nullptr, nullptr);
+    EXPECT_EQ(tiny.model().duration, 0.1);
 }
 
 TEST_F(MediaSheetsTest, TrimHandlesDragOnTheTimeline) {

@@ -83,7 +83,8 @@ std::optional<AudioOutputSettings> AudioEngine::settings(const ConversionJob& jo
     const auto& target = job.to.id.rawValue;
     if (target == "wav" || target == "aiff") {
         out.format = AudioOutputSettings::Encoding::linearPCM;
-        out.bitDepth = 16;
+        // A 24- or 32-bit master stays 24-bit; everything else is CD depth.
+        out.bitDepth = source.bitsPerSample > 16 ? 24 : 16;
         out.isFloat = false;
         out.isBigEndian = target == "aiff";
         out.isNonInterleaved = false;
@@ -110,7 +111,7 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
         throw ConversionError::corruptedInput(job.source);
     }
 
-    const SourceFormat source{reader->sampleRate(), reader->channels()};
+    const SourceFormat source{reader->sampleRate(), reader->channels(), reader->bitsPerSample()};
     std::optional<double> duration;
     if (auto frames = reader->lengthFrames(); frames && source.sampleRate > 0) {
         duration = double(*frames) / source.sampleRate;
@@ -122,7 +123,10 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
     StagedOutput output(job.destination);
     std::unique_ptr<AudioWriter> writer;
     try {
-        writer = std::make_unique<AudioWriter>(output.path(), *outputSettings);
+        const bool keepTags = job.options.preserveMetadata && job.options.tool != "strip-metadata";
+        AudioMetadata metadata;
+        if (keepTags) metadata = {reader->tags(), reader->cover()};
+        writer = std::make_unique<AudioWriter>(output.path(), *outputSettings, metadata);
     } catch (const AudioFileExists&) {
         throw ConversionError::outputNameUnavailable(job.destination);
     } catch (const AudioWriteError& e) {

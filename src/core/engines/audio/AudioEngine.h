@@ -13,8 +13,9 @@
 namespace kolvex {
 
 // Converts audio in process with FFmpeg's libraries: reads MP3, M4A, WAV, AIFF, FLAC and AAC;
-// writes AAC in M4A, or 16-bit WAV or AIFF; runs the tools "compress" and "strip-metadata".
-// No metadata is ever written. Trimming is not offered here. Logs nothing.
+// writes AAC in M4A, or WAV or AIFF at 16 bits (24 bits for deeper sources); runs the tools
+// "compress" and "strip-metadata". Tags and the cover picture are carried when the job keeps
+// metadata. Trimming is not offered here. Logs nothing.
 //
 // Stateless: convert() may run on several worker threads at once; each call streams the audio
 // through one buffer, so memory does not grow with the file's length.
@@ -24,6 +25,7 @@ public:
     struct SourceFormat {
         double sampleRate = 0;
         int channels = 0;
+        int bitsPerSample = 0;  // of a lossless source; 0 when lossy or unknown
     };
 
     AudioEngine();

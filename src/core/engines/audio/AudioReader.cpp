@@ -70,6 +70,7 @@ struct AudioReader::State {
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
+    AVDictionary* tags = nullptr;
     int streamIndex = -1;
     std::optional<int64_t> length;
     bool lengthIsExact = false;
@@ -79,6 +80,7 @@ struct AudioReader::State {
     bool finished = false;
 
     ~State() {
+        av_dict_free(&tags);
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -122,6 +124,11 @@ AudioReader::AudioReader(const std::filesystem::path& path) : m(std::make_unique
         m->length = av_rescale(m->format->duration, stream->codecpar->sample_rate, AV_TIME_BASE);
     }
     m->fileSize = m->format->pb ? std::max<int64_t>(avio_size(m->format->pb), 0) : 0;
+    // Tags that only describe the container they were read from are not the recording's.
+    av_dict_copy(&m->tags, m->format->metadata, 0);
+    av_dict_copy(&m->tags, stream->metadata, AV_DICT_DONT_OVERWRITE);
+    for (const char* key : {"major_brand", "minor_version", "compatible_brands", "encoder", "handler_name", "vendor_id"})
+        av_dict_set(&m->tags, key, nullptr, 0);
 }
 
 AudioReader::~AudioReader() = default;
@@ -129,6 +136,24 @@ AudioReader::~AudioReader() = default;
 double AudioReader::sampleRate() const { return m->format->streams[m->streamIndex]->codecpar->sample_rate; }
 
 int AudioReader::channels() const { return m->format->streams[m->streamIndex]->codecpar->ch_layout.nb_channels; }
+
+int AudioReader::bitsPerSample() const {
+    const AVCodecParameters* parameters = m->format->streams[m->streamIndex]->codecpar;
+    if (parameters->bits_per_raw_sample > 0) return parameters->bits_per_raw_sample;
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(parameters->codec_id);
+    const bool pcm = codec && codec->name && std::strncmp(codec->name, "pcm_", 4) == 0;
+    return pcm ? std::max(parameters->bits_per_coded_sample, 0) : 0;
+}
+
+const AVDictionary* AudioReader::tags() const { return m->tags; }
+
+const AVStream* AudioReader::cover() const {
+    for (unsigned i = 0; i < m->format->nb_streams; ++i) {
+        const AVStream* stream = m->format->streams[i];
+        if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && stream->attached_pic.size > 0) return stream;
+    }
+    return nullptr;
+}
 
 std::optional<int64_t> AudioReader::lengthFrames() const { return m->length; }
 

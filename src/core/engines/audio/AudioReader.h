@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+struct AVDictionary;
 struct AVFrame;
+struct AVStream;
 
 namespace kolvex {
 
@@ -32,6 +34,15 @@ public:
     // The stream's sample rate (always above 0) and channel count (may be 0 when unknown).
     double sampleRate() const;
     int channels() const;
+
+    // Significant bits per sample of a lossless stream (16, 24, 32); 0 for lossy streams and
+    // when unknown.
+    int bitsPerSample() const;
+    // The file's tags (title, artist, album, track…): the container's, completed by the audio
+    // stream's own. Never null; may be empty.
+    const AVDictionary* tags() const;
+    // The embedded cover picture (a stream marked as attached picture), or nullptr.
+    const AVStream* cover() const;
 
     // The stream's length in frames as the container states it; none when unknown.
     std::optional<int64_t> lengthFrames() const;

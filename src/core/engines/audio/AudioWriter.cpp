@@ -70,6 +70,8 @@ struct AudioWriter::State {
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     AVStream* stream = nullptr;
+    AVStream* coverStream = nullptr;
+    bool droppedCover = false;
     SwrContext* swr = nullptr;
     AVAudioFifo* fifo = nullptr;
     AVFrame* chunk = nullptr;
@@ -173,6 +175,34 @@ struct AudioWriter::State {
         }
     }
 
+    void addMetadata(const AudioMetadata& metadata, const char* muxer) {
+        if (metadata.tags) check(av_dict_copy(&format->metadata, metadata.tags, 0), "could not copy the tags");
+        if (!metadata.cover) return;
+        const AVCodecID codec = metadata.cover->codecpar->codec_id;
+        const bool holdsPicture = std::strcmp(muxer, "wav") != 0;
+        if (!holdsPicture || (codec != AV_CODEC_ID_MJPEG && codec != AV_CODEC_ID_PNG)) {
+            droppedCover = true;
+            return;
+        }
+        coverStream = avformat_new_stream(format, nullptr);
+        if (!coverStream) throw AudioWriteError("out of memory");
+        check(avcodec_parameters_copy(coverStream->codecpar, metadata.cover->codecpar), "could not copy the cover");
+        coverStream->codecpar->codec_tag = 0;
+        coverStream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+        coverStream->time_base = AVRational{1, 90000};
+    }
+
+    int writeCover(const AVStream& source) {
+        AVPacket* picture = av_packet_clone(&source.attached_pic);
+        if (!picture) return AVERROR(ENOMEM);
+        picture->stream_index = coverStream->index;
+        picture->pts = picture->dts = 0;
+        picture->flags |= AV_PKT_FLAG_KEY;
+        const int rc = av_interleaved_write_frame(format, picture);
+        av_packet_free(&picture);
+        return rc;
+    }
+
     void drainEncoder() {
         for (;;) {
             int rc = avcodec_receive_packet(codec, packet);
@@ -187,17 +217,21 @@ struct AudioWriter::State {
     }
 };
 
-AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSettings& settings)
+AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSettings& settings,
+                         const AudioMetadata& metadata)
     : m(std::make_unique<State>()) {
     const bool aac = settings.format == AudioOutputSettings::Encoding::mpeg4AAC;
     const char* muxer = aac ? "ipod" : (settings.isBigEndian ? "aiff" : "wav");
     AVCodecID codecID = AV_CODEC_ID_AAC;
     if (!aac) {
-        if (settings.isFloat || settings.bitDepth != 16) {
+        if (settings.isFloat || (settings.bitDepth != 16 && settings.bitDepth != 24)) {
             throw AudioWriteError(fmt::format("{}-bit {} samples are not written", settings.bitDepth,
                                               settings.isFloat ? "float" : "integer"));
         }
-        codecID = settings.isBigEndian ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+        if (settings.bitDepth == 24)
+            codecID = settings.isBigEndian ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+        else
+            codecID = settings.isBigEndian ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
     }
     const long rate = std::lround(settings.sampleRate);
     if (rate <= 0 || rate > 768000) throw AudioWriteError(fmt::format("a sample rate of {} Hz is not written", rate));
@@ -219,6 +253,7 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSet
     m->codec->sample_fmt = encoder->sample_fmts ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     m->codec->time_base = AVRational{1, static_cast<int>(rate)};
     m->codec->flags |= AV_CODEC_FLAG_BITEXACT;
+    if (!aac) m->codec->bits_per_raw_sample = settings.bitDepth;
     if (aac && settings.bitRate) m->codec->bit_rate = *settings.bitRate;
 
     check(avformat_alloc_output_context2(&m->format, nullptr, muxer, nullptr), "could not set up the container");
@@ -232,6 +267,7 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSet
     if (!m->stream) throw AudioWriteError("out of memory");
     check(avcodec_parameters_from_context(m->stream->codecpar, m->codec), "could not set up the stream");
     m->stream->time_base = m->codec->time_base;
+    m->addMetadata(metadata, muxer);
 
     m->fifo = av_audio_fifo_alloc(m->codec->sample_fmt, settings.channels, m->frameSize * 2);
     if (!m->fifo) throw AudioWriteError("out of memory");
@@ -259,13 +295,20 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSet
     m->io->seekable = AVIO_SEEKABLE_NORMAL;
     m->format->pb = m->io;
     m->format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const int rc = avformat_write_header(m->format, nullptr);
+    AVDictionary* muxerOptions = nullptr;
+    // AIFF carries tags and a cover only in an ID3v2 chunk, written when asked for.
+    if (!aac && settings.isBigEndian && (metadata.tags || m->coverStream)) av_dict_set(&muxerOptions, "write_id3v2", "1", 0);
+    int rc = avformat_write_header(m->format, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (rc >= 0 && m->coverStream) rc = m->writeCover(*metadata.cover);
     if (rc < 0) {
         // The file is ours and holds nothing useful.
         ::unlink(path.c_str());
         check(rc, "could not write the header");
     }
 }
+
+bool AudioWriter::droppedCover() const { return m->droppedCover; }
 
 AudioWriter::~AudioWriter() = default;
 

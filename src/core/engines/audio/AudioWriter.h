@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+struct AVDictionary;
 struct AVFrame;
+struct AVStream;
 
 namespace kolvex {
 
@@ -29,6 +31,12 @@ struct AudioOutputSettings {
     bool operator==(const AudioOutputSettings&) const = default;
 };
 
+// What an output keeps of its source besides the sound. Both may be absent.
+struct AudioMetadata {
+    const AVDictionary* tags = nullptr;  // written as the file's tags (M4A, AIFF as ID3v2, WAV as INFO)
+    const AVStream* cover = nullptr;     // an attached JPEG or PNG picture (M4A and AIFF hold one)
+};
+
 // A failure to open or write the output; what() is a short English description.
 class AudioWriteError : public std::runtime_error {
 public:
@@ -41,16 +49,17 @@ public:
     using AudioWriteError::AudioWriteError;
 };
 
-// Writes an audio file with FFmpeg's libraries: AAC in an MPEG-4 (.m4a) file, or 16-bit PCM in
-// WAV (little-endian) or AIFF (big-endian). Takes decoded frames of any layout, sample format
-// and rate and converts them. Writes no metadata and no encoder tag. One instance per job; not
+// Writes an audio file with FFmpeg's libraries: AAC in an MPEG-4 (.m4a) file, or 16- or 24-bit
+// PCM in WAV (little-endian) or AIFF (big-endian). Takes decoded frames of any layout, sample
+// format and rate and converts them. Writes the tags and cover it is given, no encoder tag. One instance per job; not
 // shared between threads. The file is complete only after finish(); a writer destroyed before
 // that closes the file but leaves it incomplete (the caller removes it).
 class AudioWriter {
 public:
     // Creates `path`, which must not exist (an existing file is never replaced: AudioFileExists).
     // Throws AudioWriteError when the settings cannot be encoded or the file cannot be created.
-    AudioWriter(const std::filesystem::path& path, const AudioOutputSettings& settings);
+    AudioWriter(const std::filesystem::path& path, const AudioOutputSettings& settings,
+                const AudioMetadata& metadata = {});
     ~AudioWriter();
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
@@ -59,6 +68,8 @@ public:
     void write(const AVFrame& frame);
     // Drains the converter and the encoder, writes the trailer and closes the file.
     void finish();
+    // True when a cover was given that this file cannot hold, so it was left out.
+    bool droppedCover() const;
 
 private:
     struct State;

@@ -1,17 +1,12 @@
 #include "core/engines/image/ImageEngine.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <fstream>
 #include <memory>
-#include <numbers>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <fmt/format.h>
 #include <vips/vips8>
@@ -19,6 +14,9 @@
 #include "core/conversion/CompressionGuard.h"
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/ImageMetadata.h"
+#include "core/engines/image/ImageTransforms.h"
+#include "core/engines/image/JpegSegments.h"
+#include "core/engines/image/TiffExif.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
 #include "core/services/StagedOutput.h"
@@ -31,9 +29,12 @@ namespace fs = std::filesystem;
 using image::ImageCodec;
 using image::ImageFormatTable;
 using image::ImageMetadata;
+using image::ImageTransforms;
 using vips::VImage;
 
 constexpr const char* kEngine = "image";
+// A JPEG written from a JPEG whose quality cannot be told keeps this much.
+constexpr double kUnknownJpegQuality = 0.92;
 
 void report(const ProgressCallback& progress, double fraction) {
     if (progress) progress(fraction);
@@ -53,21 +54,45 @@ std::string takeVipsError(const vips::VError& error) {
     return text;
 }
 
-VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access) {
+std::string readWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int orientationOf(const VImage& image) {
+    return image.get_typeof(VIPS_META_ORIENTATION) != 0 ? image.get_int(VIPS_META_ORIENTATION) : 1;
+}
+
+int pagesIn(const VImage& image) { return image.get_typeof(VIPS_META_N_PAGES) != 0 ? image.get_int(VIPS_META_N_PAGES) : 1; }
+
+struct Plan {
+    const ImageCodec* source = nullptr;
+    const ImageCodec* target = nullptr;
+    int page = 0;           // the source's picture: the largest entry of an icon, else the first
+    bool animated = false;  // every frame goes to the output
+    int64_t longest = 1;    // longest side of the upright source (of one frame)
+    int64_t cap = 1;        // longest side wanted
+    double degrees = 0;
+    bool strip = false;
+};
+
+VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access, const Plan& plan) {
     VImage out;
-    VImage::call(std::string(codec.loader).c_str(), VImage::option()
-                                                        ->set("filename", file.c_str())
-                                                        ->set("access", access)
-                                                        ->set("fail_on", VIPS_FAIL_ON_ERROR)
-                                                        ->set("out", &out));
+    auto* options = VImage::option()
+                        ->set("filename", file.c_str())
+                        ->set("access", access)
+                        ->set("fail_on", VIPS_FAIL_ON_ERROR);
+    if (plan.page > 0) options->set("page", plan.page);
+    if (plan.animated) options->set("n", -1);
+    VImage::call(std::string(codec.loader).c_str(), options->set("out", &out));
     return out;
 }
 
 // Whether the source decodes from start to end. Asked only after an encode failed, to tell a
-// damaged source from a saver that gave up.
-bool decodesFully(const ImageCodec& codec, const fs::path& file) {
+// damaged source from a saver that gave up, and before a JPEG is copied without decoding.
+bool decodesFully(const ImageCodec& codec, const fs::path& file, const Plan& plan) {
     try {
-        (void)load(codec, file, VIPS_ACCESS_SEQUENTIAL).avg();
+        (void)load(codec, file, VIPS_ACCESS_SEQUENTIAL, plan).avg();
         return true;
     } catch (const vips::VError& error) {
         takeVipsError(error);
@@ -75,116 +100,56 @@ bool decodesFully(const ImageCodec& codec, const fs::path& file) {
     }
 }
 
-int orientationOf(const VImage& image) {
-    return image.get_typeof(VIPS_META_ORIENTATION) != 0 ? image.get_int(VIPS_META_ORIENTATION) : 1;
-}
-
-// Opaque alpha, and white, in the image's own sample range.
-double maxAlpha(const VImage& image) {
-    const VipsInterpretation interpretation = image.interpretation();
-    return interpretation == VIPS_INTERPRETATION_RGB16 || interpretation == VIPS_INTERPRETATION_GREY16 ? 65535 : 255;
-}
-
-VImage cropped(const VImage& image, const UnitRect& rect) {
-    const ConversionError noArea = ConversionError::unsupportedCombination("crop region", "an image with area");
-    if (!std::isfinite(rect.x) || !std::isfinite(rect.y) || !std::isfinite(rect.width) ||
-        !std::isfinite(rect.height)) {
-        throw noArea;
+// Every frame through the same pixel work, joined again with the source's timing and loop.
+VImage decodeAnimation(const ConversionJob& job, const Plan& plan) {
+    VImage all = load(*plan.source, job.source, VIPS_ACCESS_RANDOM, plan);
+    const int frames = pagesIn(all);
+    const int frameHeight = all.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? all.get_int(VIPS_META_PAGE_HEIGHT)
+                                                                       : all.height() / std::max(frames, 1);
+    if (frameHeight < 1 || frameHeight * frames != all.height()) throw ConversionError::corruptedInput(job.source);
+    std::vector<VImage> done;
+    done.reserve(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        done.push_back(ImageTransforms::apply(all.extract_area(0, i * frameHeight, all.width(), frameHeight), job,
+                                              plan.cap, plan.degrees));
     }
-    const double width = image.width();
-    const double height = image.height();
-    // Unit coordinates grow upward from the bottom-left; pixel rows grow downward from the top.
-    const double x = std::floor(rect.minX() * width);
-    const double y = std::floor((1 - rect.maxY()) * height);
-    const double w = std::round(rect.width * width);
-    const double h = std::round(rect.height * height);
-    const double left = std::max(x, 0.0);
-    const double top = std::max(y, 0.0);
-    const double right = std::min(x + w, width);
-    const double bottom = std::min(y + h, height);
-    if (!(right - left >= 1) || !(bottom - top >= 1)) throw noArea;
-    return image.extract_area(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                              static_cast<int>(bottom - top));
+    VImage joined = VImage::arrayjoin(done, VImage::option()->set("across", 1)).copy();
+    joined.set(VIPS_META_PAGE_HEIGHT, done.front().height());
+    joined.set(VIPS_META_N_PAGES, frames);
+    if (all.get_typeof("delay") != 0) joined.set("delay", all.get_array_int("delay"));
+    if (all.get_typeof("loop") != 0) joined.set("loop", all.get_int("loop"));
+    return joined;
 }
-
-// Turns the picture clockwise by `degrees` onto a canvas of exactly rotatedSize(); the corners
-// it uncovers are transparent (flattened onto white later when the target has no alpha).
-VImage turned(VImage image, double degrees) {
-    if (degrees == 90) return image.rot(VIPS_ANGLE_D90);
-    if (degrees == 180) return image.rot(VIPS_ANGLE_D180);
-    if (degrees == 270) return image.rot(VIPS_ANGLE_D270);
-
-    if (image.interpretation() == VIPS_INTERPRETATION_CMYK) image = image.colourspace(VIPS_INTERPRETATION_sRGB);
-    const VipsBandFormat format = image.format();
-    const double alphaMax = maxAlpha(image);
-    if (!image.has_alpha()) image = image.bandjoin_const({alphaMax});
-
-    const auto [canvasWidth, canvasHeight] =
-        ImageEngine::rotatedSize(image.width(), image.height(), degrees);
-    const double radians = degrees * std::numbers::pi / 180;
-    const double c = std::cos(radians);
-    const double s = std::sin(radians);
-    // Pixel rows grow downward, so this matrix turns clockwise as seen.
-    VImage out = image.premultiply(VImage::option()->set("max_alpha", alphaMax))
-                     .affine({c, -s, s, c}, VImage::option()
-                                                ->set("interpolate", vips::VInterpolate::new_from_name("bicubic"))
-                                                ->set("oarea", std::vector<int>{0, 0, static_cast<int>(canvasWidth),
-                                                                                static_cast<int>(canvasHeight)})
-                                                ->set("idx", -image.width() / 2.0)
-                                                ->set("idy", -image.height() / 2.0)
-                                                ->set("odx", canvasWidth / 2.0)
-                                                ->set("ody", canvasHeight / 2.0)
-                                                ->set("background", std::vector<double>{0}));
-    return out.unpremultiply(VImage::option()->set("max_alpha", alphaMax)).cast(format);
-}
-
-struct Plan {
-    const ImageCodec* source = nullptr;
-    const ImageCodec* target = nullptr;
-    int64_t longest = 1;  // longest side of the upright source
-    int64_t cap = 1;      // longest side wanted
-    double degrees = 0;
-    bool strip = false;
-};
 
 // Orientation and size cap in one decode, then crop, then flips and the turn.
 VImage decode(const ConversionJob& job, const Plan& plan) {
-    VImage image;
+    if (plan.animated) return decodeAnimation(job, plan);
     const std::string_view loader = plan.source->loader;
     if (plan.cap < plan.longest && (loader == "jpegload" || loader == "webpload" || loader == "heifload")) {
         // These loaders can shrink while decoding, so a large source is never held at full size.
         const int cap = static_cast<int>(plan.cap);
-        image = VImage::thumbnail(job.source.c_str(), cap, VImage::option()
-                                                               ->set("height", cap)
-                                                               ->set("size", VIPS_SIZE_DOWN)
-                                                               ->set("fail_on", VIPS_FAIL_ON_ERROR));
-    } else {
-        image = load(*plan.source, job.source, VIPS_ACCESS_RANDOM).autorot();
-        if (plan.cap < plan.longest) {
-            const int cap = static_cast<int>(plan.cap);
-            image = image.thumbnail_image(
-                cap, VImage::option()->set("height", cap)->set("size", VIPS_SIZE_DOWN)->set("no_rotate", true));
-        }
+        VImage image = VImage::thumbnail(job.source.c_str(), cap,
+                                         VImage::option()
+                                             ->set("height", cap)
+                                             ->set("size", VIPS_SIZE_DOWN)
+                                             ->set("fail_on", VIPS_FAIL_ON_ERROR));
+        return ImageTransforms::apply(image, job, plan.cap, plan.degrees);
     }
-
-    if (job.options.cropRect) image = cropped(image, *job.options.cropRect);
-
-    // Flips act on the picture before it is turned.
-    if (job.options.flipHorizontal) image = image.flip(VIPS_DIRECTION_HORIZONTAL);
-    if (job.options.flipVertical) image = image.flip(VIPS_DIRECTION_VERTICAL);
-    if (plan.degrees != 0) image = turned(image, plan.degrees);
-    return image;
+    VImage image = load(*plan.source, job.source, VIPS_ACCESS_RANDOM, plan).autorot();
+    return ImageTransforms::apply(image, job, plan.cap, plan.degrees);
 }
 
-std::string encode(const VImage& image, const ImageCodec& codec, const ConversionJob& job) {
-    auto* options = VImage::option();
-    if (job.options.quality && std::isfinite(*job.options.quality) && codec.takesQuality &&
-        job.to.has(FormatCapability::lossy)) {
-        options->set("Q", static_cast<int>(std::clamp(std::lround(*job.options.quality * 100), 1L, 100L)));
-    }
-    if (codec.heifCompression == "av1") options->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1);
-    if (!codec.magickFormat.empty()) options->set("format", std::string(codec.magickFormat).c_str());
+// The quality a lossy target is written at: the one asked for; for a JPEG made from a JPEG
+// without one, the source's own (so a turn or a resize does not lower it); else the saver's.
+std::optional<double> qualityFor(const ConversionJob& job, const Plan& plan) {
+    if (!job.to.has(FormatCapability::lossy)) return std::nullopt;
+    if (job.options.quality && std::isfinite(*job.options.quality)) return job.options.quality;
+    if (plan.source->saver != "jpegsave" || plan.target->saver != "jpegsave") return std::nullopt;
+    return image::JpegSegments::estimatedQuality(readWhole(job.source)).value_or(kUnknownJpegQuality);
+}
 
+std::string encode(const VImage& image, const ImageCodec& codec, std::optional<double> quality) {
+    auto* options = ImageFormatTable::saverOptions(codec, quality);
     VipsBlob* blob = nullptr;
     const std::string saver = std::string(codec.saver) + "_buffer";
     VImage::call(saver.c_str(), options->set("in", image)->set("buffer", &blob));
@@ -192,10 +157,19 @@ std::string encode(const VImage& image, const ImageCodec& codec, const Conversio
     return std::string(static_cast<const char*>(owned->data), owned->length);
 }
 
+// libvips' TIFF saver leaves the EXIF behind; it is put in afterwards.
+std::string withExif(std::string tiff, const VImage& picture) {
+    if (picture.get_typeof(VIPS_META_EXIF_NAME) == 0) return tiff;
+    size_t length = 0;
+    const void* exif = picture.get_blob(VIPS_META_EXIF_NAME, &length);
+    auto tagged = image::TiffExif::embed(tiff, std::string_view(static_cast<const char*>(exif), length));
+    return tagged ? std::move(*tagged) : std::move(tiff);
+}
+
 std::string withoutMetadata(std::string bytes, const ImageCodec& codec, const ConversionJob& job) {
     std::optional<std::string> stripped;
     if (codec.saver == "jpegsave") {
-        stripped = ImageMetadata::withoutJpegMetadata(bytes);
+        stripped = image::JpegSegments::withoutMetadata(bytes);
     } else if (codec.saver == "webpsave") {
         stripped = ImageMetadata::withoutWebpMetadata(bytes);
     } else {
@@ -236,6 +210,31 @@ std::pair<int64_t, int64_t> ImageEngine::rotatedSize(int64_t width, int64_t heig
     return {side(c * w + s * h), side(s * w + c * h)};
 }
 
+namespace {
+
+// Removing a JPEG's metadata needs no decoding: its segments go and the compressed picture is
+// copied byte for byte. Only when nothing else is asked of the pixels.
+bool isLosslessJpegStrip(const ConversionJob& job, const ImageCodec& source, const ImageCodec& target) {
+    const bool strip = !job.options.preserveMetadata || job.options.tool == "strip-metadata";
+    return strip && source.saver == "jpegsave" && target.saver == "jpegsave" && !job.options.quality &&
+           !job.options.maxDimension && !job.options.cropRect && job.options.rotationDegrees() == 0 &&
+           !job.options.flipHorizontal && !job.options.flipVertical;
+}
+
+}  // namespace
+
+bool ImageEngine::copiedEncodedData(const ConversionJob& job) const {
+    if (!job.canPassthrough()) return false;
+    try {
+        image::ensureVipsStarted();
+        const ImageCodec* source = ImageFormatTable::sniff(job.source);
+        const ImageCodec* target = ImageFormatTable::writable(job.to);
+        return source && target && isLosslessJpegStrip(job, *source, *target);
+    } catch (const ConversionError&) {
+        return false;
+    }
+}
+
 std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const {
     throwIfStopRequested(stop);
@@ -251,17 +250,22 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (job.to.contentTypes.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     plan.target = ImageFormatTable::writable(job.to);
     if (!plan.target) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+    // An icon holds several pictures: the one a reader would show is the largest.
+    if (plan.source->name == "ico") plan.page = ImageFormatTable::largestIconEntry(job.source);
 
     // Only the header is read here: the pixel count is checked before anything is decoded.
     VImage header;
     try {
-        header = load(*plan.source, job.source, plan.target->streams ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM);
+        header = load(*plan.source, job.source, plan.target->streams ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM, plan);
+        plan.animated = plan.source->animates && plan.target->animates && job.to.has(FormatCapability::animation) &&
+                        pagesIn(header) > 1;
+        if (plan.animated) header = load(*plan.source, job.source, VIPS_ACCESS_RANDOM, plan);
     } catch (const vips::VError& error) {
         takeVipsError(error);
         throw ConversionError::corruptedInput(job.source);
     }
     const int64_t width = header.width();
-    const int64_t height = header.height();
+    const int64_t height = header.height();  // every frame, for an animation
     if (width * height > kMaxPixels) {
         throw ConversionError::backendFailure(
             kEngine, -1, fmt::format("The image is too large to convert ({} × {} pixels)", width, height));
@@ -271,13 +275,26 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (!std::isfinite(degrees)) throw ConversionError::backendFailure(kEngine, -1, "The rotation angle is not a number");
     plan.degrees = degrees;
     plan.strip = !job.options.preserveMetadata || job.options.tool == "strip-metadata";
-    plan.longest = std::max<int64_t>(1, std::max(width, height));
+    const int64_t frameHeight =
+        plan.animated && header.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? header.get_int(VIPS_META_PAGE_HEIGHT) : height;
+    plan.longest = std::max<int64_t>(1, std::max(width, frameHeight));
     plan.cap = plan.longest;
     if (job.options.maxDimension) plan.cap = std::clamp<int64_t>(*job.options.maxDimension, 1, plan.cap);
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
 
     report(progress, 0.2);
     throwIfStopRequested(stop);
+
+    if (isLosslessJpegStrip(job, *plan.source, *plan.target)) {
+        // A damaged source is refused, never copied on as if it were whole.
+        if (!decodesFully(*plan.source, job.source, plan)) throw ConversionError::corruptedInput(job.source);
+        auto stripped = image::JpegSegments::withoutMetadata(readWhole(job.source), orientationOf(header));
+        if (!stripped) throw ConversionError::corruptedInput(job.source);
+        report(progress, 0.85);
+        StagedOutput::writeAtomically(job.destination, *stripped);
+        report(progress, 1.0);
+        return {job.destination};
+    }
 
     // Nothing changes the pixels: the source goes straight to the saver with its metadata,
     // orientation tag included.
@@ -311,19 +328,20 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     try {
         // A target without alpha gets the picture on white, never on libvips' default black.
         if (picture.has_alpha() && !job.to.has(FormatCapability::alpha)) {
-            picture = picture.flatten(VImage::option()
-                                          ->set("background", std::vector<double>{maxAlpha(picture)})
-                                          ->set("max_alpha", maxAlpha(picture)));
+            const double opaque = ImageTransforms::maxAlpha(picture);
+            picture = picture.flatten(
+                VImage::option()->set("background", std::vector<double>{opaque})->set("max_alpha", opaque));
         }
         if (plan.strip) {
             picture = picture.copy();
             ImageMetadata::removePersonalFields(picture);
         }
         throwIfStopRequested(stop);
-        bytes = encode(picture, *plan.target, job);
+        bytes = encode(picture, *plan.target, qualityFor(job, plan));
+        if (!plan.strip && plan.target->saver == "tiffsave") bytes = withExif(std::move(bytes), picture);
     } catch (const vips::VError& error) {
         std::string detail = takeVipsError(error);
-        if (!decodesFully(*plan.source, job.source)) throw ConversionError::corruptedInput(job.source);
+        if (!decodesFully(*plan.source, job.source, plan)) throw ConversionError::corruptedInput(job.source);
         throw ConversionError::backendFailure(kEngine, -1,
                                               fmt::format("Encoding failed for {}: {}", job.to.label, detail));
     }

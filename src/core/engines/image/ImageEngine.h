@@ -30,6 +30,10 @@ public:
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 
+    // True only for the jobs whose output keeps the source's compressed picture byte for byte:
+    // metadata removed from a JPEG with nothing else asked of it. Every other job re-encodes.
+    bool copiedEncodedData(const ConversionJob& job) const override;
+
     static const std::set<std::string>& supportedTools();
 
     // Whether libvips here reads (writes) one of the format's content types.

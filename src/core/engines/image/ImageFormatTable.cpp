@@ -1,6 +1,8 @@
 #include "core/engines/image/ImageFormatTable.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <fstream>
 #include <string>
 
@@ -56,8 +58,8 @@ const std::vector<ImageCodec>& ImageFormatTable::codecs() {
     static const std::vector<ImageCodec> table{
         {"jpeg", {"image/jpeg", "image/jpg", "image/pjpeg"}, "jpegload", "jpegsave", true, true, true, {}, {}, 0},
         {"png", {"image/png", "image/apng"}, "pngload", "pngsave", false, true, true, {}, {}, 0},
-        {"webp", {"image/webp"}, "webpload", "webpsave", true, true, true, {}, {}, 0},
-        {"gif", {"image/gif"}, "gifload", "gifsave", false, false, false, {}, {}, 0},
+        {"webp", {"image/webp"}, "webpload", "webpsave", true, true, true, {}, {}, 0, true},
+        {"gif", {"image/gif"}, "gifload", "gifsave", false, false, false, {}, {}, 0, true},
         {"tiff", {"image/tiff", "image/tiff-fx"}, "tiffload", "tiffsave", false, true, true, {}, {}, 0},
         {"heic", {"image/heic", "image/heif", "image/heic-sequence", "image/heif-sequence"}, "heifload", "heifsave",
          true, false, false, {}, {}, 0},
@@ -89,6 +91,49 @@ const ImageCodec* ImageFormatTable::sniff(const std::filesystem::path& file) {
         if (codec.magickFormat == magick && canLoad(codec)) return &codec;
     }
     return nullptr;
+}
+
+int ImageFormatTable::largestIconEntry(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::array<unsigned char, 6> head{};
+    in.read(reinterpret_cast<char*>(head.data()), head.size());
+    if (in.gcount() < 6 || head[0] != 0 || head[1] != 0 || head[2] != 1 || head[3] != 0) return 0;
+    const int count = head[4] | (head[5] << 8);
+    int best = 0;
+    long bestPixels = -1;
+    int bestBits = -1;
+    for (int index = 0; index < count; ++index) {
+        // ICONDIRENTRY: width, height (0 means 256), colours, reserved, planes, bit count, …
+        std::array<unsigned char, 16> entry{};
+        in.read(reinterpret_cast<char*>(entry.data()), entry.size());
+        if (in.gcount() < 16) break;
+        const long width = entry[0] == 0 ? 256 : entry[0];
+        const long height = entry[1] == 0 ? 256 : entry[1];
+        const int bits = entry[6] | (entry[7] << 8);
+        if (width * height > bestPixels || (width * height == bestPixels && bits > bestBits)) {
+            best = index;
+            bestPixels = width * height;
+            bestBits = bits;
+        }
+    }
+    return best;
+}
+
+vips::VOption* ImageFormatTable::saverOptions(const ImageCodec& codec, std::optional<double> quality) {
+    vips::VOption* options = vips::VImage::option();
+    if (quality && codec.takesQuality) options->set("Q", encoderQuality(*quality));
+    if (codec.heifCompression == "av1") options->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1);
+    if (!codec.magickFormat.empty()) options->set("format", std::string(codec.magickFormat).c_str());
+    if (codec.saver == "tiffsave") {
+        options->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+            ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+    }
+    return options;
+}
+
+int ImageFormatTable::encoderQuality(double quality) {
+    if (!std::isfinite(quality)) return 75;
+    return std::clamp(static_cast<int>(std::lround(quality * 100.0)), 1, 100);
 }
 
 }  // namespace kolvex::image

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
+
+#include <vips/vips8>
 
 #include "core/format/FormatManifest.h"
 
@@ -20,6 +23,7 @@ struct ImageCodec {
     std::string_view magickFormat;            // ImageMagick coder when libvips has no native one
     std::string_view heifCompression;         // "av1" for AVIF; HEIC uses the saver's default
     int maxSide = 0;                          // largest side the saver accepts; 0: no limit
+    bool animates = false;                    // loader and saver keep every frame, delay and loop
 };
 
 // The one table the engine reads and writes with: `canHandle` and `convert` both ask it, so an
@@ -41,6 +45,18 @@ public:
     // none of the admitted types (unknown data, an empty file, a type whose loader is blocked,
     // or anything but an icon or bitmap that only ImageMagick could read).
     static const ImageCodec* sniff(const std::filesystem::path& file);
+
+    // The entry of an icon file a reader should show: the largest (most pixels, then most
+    // colour bits), as a page index for ImageMagick's loader; 0 when the directory is unreadable.
+    static int largestIconEntry(const std::filesystem::path& file);
+
+    // The options every save with this codec starts from: the quality (0…1, for savers that
+    // take one; none leaves the saver's own), the AV1 coder for AVIF, ImageMagick's coder, and
+    // deflate for TIFF, which libvips would otherwise write uncompressed.
+    static vips::VOption* saverOptions(const ImageCodec& codec, std::optional<double> quality);
+
+    // A 0…1 quality on the 1…100 scale of the encoders; not a number gives 75.
+    static int encoderQuality(double quality);
 };
 
 }  // namespace kolvex::image

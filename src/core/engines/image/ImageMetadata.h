@@ -14,9 +14,6 @@ namespace kolvex::image {
 struct ImageMetadata {
     // Removes the EXIF, XMP and IPTC fields and text comments from the image's header.
     static void removePersonalFields(vips::VImage& image);
-    // JPEG bytes without their EXIF and XMP (APP1) and IPTC (APP13) segments; libvips writes a
-    // small EXIF block of its own into every JPEG. nullopt when the bytes are not a JPEG.
-    static std::optional<std::string> withoutJpegMetadata(std::string_view jpeg);
     // WebP bytes without their EXIF and XMP chunks; nullopt when the bytes are not a WebP file.
     static std::optional<std::string> withoutWebpMetadata(std::string_view webp);
 };

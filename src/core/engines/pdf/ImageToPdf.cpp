@@ -29,6 +29,7 @@ struct PdfImage {
     bool invertedCmyk = false;
     std::shared_ptr<const std::string> samples;
     std::shared_ptr<const std::string> alpha;  // 8- or 16-bit grey, same depth; none when opaque
+    std::shared_ptr<const std::string> iccProfile;  // the samples' colour profile; none: device colour
     int orientation = 1;
 };
 
@@ -39,6 +40,21 @@ std::optional<std::string> readWhole(const std::filesystem::path& file) {
     bytes << in.rdbuf();
     if (in.bad()) return std::nullopt;
     return std::move(bytes).str();
+}
+
+// The image's embedded ICC profile when it describes samples of `components` components (its
+// header names the colour space: grey, RGB or CMYK); none otherwise. A PDF reader then shows
+// the colours the profile means (a Display P3 photo stays Display P3), not the raw numbers.
+std::shared_ptr<const std::string> profileOf(const VImage& image, int components) {
+    if (image.get_typeof(VIPS_META_ICC_NAME) == 0) return nullptr;
+    size_t length = 0;
+    const void* data = image.get_blob(VIPS_META_ICC_NAME, &length);
+    if (!data || length < 128) return nullptr;
+    const std::string profile(static_cast<const char*>(data), length);
+    const std::string space = profile.substr(16, 4);
+    const int described = space == "GRAY" ? 1 : space == "RGB " ? 3 : space == "CMYK" ? 4 : 0;
+    if (described != components) return nullptr;
+    return std::make_shared<const std::string>(profile);
 }
 
 int orientationOf(const VImage& image) {
@@ -81,6 +97,7 @@ std::optional<PdfImage> jpegImage(const std::filesystem::path& source, const std
         // The orientation lives in the metadata left out of the page; read it from the file.
         VImage header = VImage::new_from_file(source.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
         image.orientation = orientationOf(header);
+        image.iccProfile = profileOf(header, facts->components);
         // Decode what goes into the page once, at an eighth of the size, so that a truncated or
         // damaged file is refused here rather than shown broken by every reader.
         VImage check = VImage::new_from_buffer(stripped->data(), stripped->size(), "",
@@ -125,10 +142,16 @@ PdfImage decodedImage(const std::filesystem::path& source) {
                              (interpretation == VIPS_INTERPRETATION_GREY16 || interpretation == VIPS_INTERPRETATION_RGB16);
         if (interpretation == VIPS_INTERPRETATION_CMYK && colour.bands() == 4) {
             result.colourSpace = "/DeviceCMYK";
+            result.iccProfile = profileOf(image, 4);
         } else if (colour.bands() == 1 &&
                    (interpretation == VIPS_INTERPRETATION_B_W || interpretation == VIPS_INTERPRETATION_GREY16)) {
             result.colourSpace = "/DeviceGray";
+            result.iccProfile = profileOf(image, 1);
         } else {
+            // Samples already in RGB keep their profile; anything converted here is sRGB.
+            const bool rgb = colour.bands() == 3 && (interpretation == VIPS_INTERPRETATION_sRGB ||
+                                                     interpretation == VIPS_INTERPRETATION_RGB16);
+            if (rgb) result.iccProfile = profileOf(image, 3);
             colour = colour.colourspace(sixteen ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB);
             result.colourSpace = "/DeviceRGB";
         }
@@ -244,6 +267,7 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     page.pixelWidth = image->width;
     page.pixelHeight = image->height;
     page.colourSpace = image->colourSpace;
+    page.iccProfile = image->iccProfile;
     page.bitsPerComponent = image->bitsPerComponent;
     page.filter = image->filter;
     page.invertedCmyk = image->invertedCmyk;
@@ -255,7 +279,7 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     } catch (const std::exception&) {
         throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
     }
-    QpdfDocument::write(*document, destination);
+    QpdfDocument::write(*document, destination, {});
 }
 
 }  // namespace kolvex

@@ -8,6 +8,7 @@
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/PageImageWriter.h"
+#include "core/engines/pdf/ParallelPageWriter.h"
 #include "core/engines/pdf/PdfPageTools.h"
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/pdf/QpdfDocument.h"
@@ -46,54 +47,55 @@ std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, 
 
 std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& job, const ProgressCallback& progress,
                                                           std::stop_token stop) const {
-    {
-        // A first look with poppler itself: it tells damage and locks apart.
-        PopplerDocument original = PopplerDocument::load(job.source);
-        if (original.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
-        if (original.status() == PopplerDocument::Status::locked) {
-            throw ConversionError::insufficientPermissions(job.source);
-        }
-        if (original.pageCount() < 1) throw ConversionError::corruptedInput(job.source);
-    }
+    PopplerDocument document = PopplerDocument::load(job.source);
+    if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
+    if (document.status() == PopplerDocument::Status::locked) throw QpdfDocument::passwordProtected(job.source);
+    const int count = document.pageCount();
+    if (count < 1) throw ConversionError::corruptedInput(job.source);
     if (job.to.contentTypes.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
     const double scale = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0
                                          : static_cast<double>(defaultDPI) / 72.0;
 
-    // Pages are drawn from a copy that shows each page's whole media box, unrotated.
-    PopplerDocument document = PopplerDocument::load(QpdfDocument::mediaBoxCopy(job.source));
-    if (document.status() != PopplerDocument::Status::opened) throw ConversionError::corruptedInput(job.source);
-    const int count = document.pageCount();
-
-    // Every page is staged first and the set committed at the end: a failure, a cancel or a
-    // kill part-way leaves no page under its final name.
+    // Pages are drawn one at a time under the poppler lock and encoded on other threads. Every
+    // page is staged first and the set committed at the end: a failure, a cancel or a kill
+    // part-way leaves no page under its final name.
     std::vector<std::filesystem::path> outputs;
     std::vector<StagedOutput> staged;
-    for (int index = 0; index < count; ++index) {
-        if (stop.stop_requested()) throw ConversionError::cancelled();
-        const auto box = document.mediaBox(index);
-        if (!box) continue;
-        const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
+    {
+        ParallelPageWriter writer(
+            [&job](const PageBitmap& bitmap, const std::filesystem::path& url) {
+                return PageImageWriter::stage(bitmap, job.to, url, job.options.quality);
+            },
+            ParallelPageWriter::defaultWorkers());
+        for (int index = 0; index < count; ++index) {
+            if (stop.stop_requested()) throw ConversionError::cancelled();
+            // Each page as viewers show it: its crop box, turned by its /Rotate.
+            const auto size = document.shownSize(index);
+            if (!size) continue;
+            const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
 
-        const double width = std::round(box->width * scale);
-        const double height = std::round(box->height * scale);
-        if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
-        if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
-                                            static_cast<int64_t>(std::min(height, 1e12)))) {
-            throw ConversionError::backendFailure(
-                "pdf", -1,
-                fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
-                            index + 1, width, height));
+            const double width = std::round(size->width * scale);
+            const double height = std::round(size->height * scale);
+            if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
+            if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
+                                                static_cast<int64_t>(std::min(height, 1e12)))) {
+                throw ConversionError::backendFailure(
+                    "pdf", -1,
+                    fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
+                                index + 1, width, height));
+            }
+            PageBitmap bitmap;
+            try {
+                bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
+            } catch (const std::runtime_error&) {
+                throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
+            }
+            outputs.push_back(url);
+            writer.submit(std::move(bitmap), url);
+            if (progress) progress(static_cast<double>(index + 1) / count);
         }
-        PageBitmap bitmap;
-        try {
-            bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
-        } catch (const std::runtime_error&) {
-            throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
-        }
-        staged.push_back(PageImageWriter::stage(bitmap, job.to, url, job.options.quality));
-        outputs.push_back(url);
-        if (progress) progress(static_cast<double>(index + 1) / count);
+        staged = writer.finish();
     }
     if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
     StagedOutput::commitAll(staged);

@@ -16,7 +16,8 @@ namespace kolvex {
 // the text layer to text documents (written by the document engine's writer), and the page
 // tools (rotate, extract-pages, split, merge, strip-metadata, compress).
 // Reading and rendering go through poppler under its process-wide lock, every PDF is written by
-// qpdf, unencrypted, and page images are saved by libvips. Holds no mutable state: `convert`
+// qpdf (keeping the owner password and permissions of a restricted source; a PDF that needs a
+// password to open is refused before any work), and page images are saved by libvips. Holds no mutable state: `convert`
 // may run on several worker threads at once; each call blocks its thread.
 class PDFEngine final : public ConversionEngine {
 public:

@@ -23,11 +23,6 @@ vips::VImage wrap(const PageBitmap& bitmap) {
 
 }  // namespace
 
-int PageImageWriter::encoderQuality(double quality) {
-    if (!std::isfinite(quality)) return 75;
-    return std::clamp(static_cast<int>(std::lround(quality * 100.0)), 1, 100);
-}
-
 bool PageImageWriter::canWrite(const Format& format) {
     try {
         return image::ImageFormatTable::writable(format) != nullptr;
@@ -50,13 +45,10 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
                                                                   ->set("height", codec->maxSide)
                                                                   ->set("size", VIPS_SIZE_DOWN));
         }
-        vips::VOption* options = vips::VImage::option();
-        if (codec->takesQuality && quality) options->set("Q", encoderQuality(*quality));
-        if (!codec->heifCompression.empty()) {
-            options->set("compression", vips_enum_from_nick("kolvex", VIPS_TYPE_FOREIGN_HEIF_COMPRESSION,
-                                                            std::string(codec->heifCompression).c_str()));
-        }
-        if (!codec->magickFormat.empty()) options->set("format", std::string(codec->magickFormat).c_str());
+        vips::VOption* options = image::ImageFormatTable::saverOptions(*codec, quality);
+        // WebP's quickest search costs a page about what PNG's deflate does; its default one
+        // takes twice that for files about a fifth smaller (still a third smaller than PNG).
+        if (codec->saver == "webpsave") options->set("effort", 0);
         options->set("in", picture);
         options->set("filename", output.path().c_str());
         vips::VImage::call(std::string(codec->saver).c_str(), options);
@@ -72,22 +64,6 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
         throw ConversionError::backendFailure("pdf", -1, "could not write page image");
     }
     return output;
-}
-
-std::string PageImageWriter::encodeJpeg(const PageBitmap& bitmap, double quality) {
-    image::ensureVipsStarted();
-    try {
-        vips::VImage image = wrap(bitmap);
-        VipsBlob* blob = image.jpegsave_buffer(vips::VImage::option()->set("Q", encoderQuality(quality)));
-        size_t length = 0;
-        const void* data = vips_blob_get(blob, &length);
-        std::string bytes(static_cast<const char*>(data), length);
-        vips_area_unref(VIPS_AREA(blob));
-        return bytes;
-    } catch (const vips::VError& error) {
-        vips_error_clear();
-        throw std::runtime_error(error.what());
-    }
 }
 
 }  // namespace kolvex

@@ -17,18 +17,13 @@ struct PageImageWriter {
     static bool canWrite(const Format& format);
 
     // Saves `bitmap` as `format` staged for `destination` (see StagedOutput): it takes the name
-    // only when the caller commits it, with the other pages of the set. `quality` (0…1) sets the lossy quality of formats that have one.
+    // only when the caller commits it, with the other pages of the set. `quality` (0…1) sets
+    // the lossy quality of formats that have one. Safe on several threads at once.
     // Throws ConversionError: insufficientPermissions(destination) when the file cannot be
     // created, backendFailure("pdf", -1, "could not write page image") when saving fails,
     // unsupportedCombination when no saver handles the format.
     static StagedOutput stage(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
                               std::optional<double> quality);
-
-    // The page as JPEG bytes at `quality` (0…1). Throws std::runtime_error when encoding fails.
-    static std::string encodeJpeg(const PageBitmap& bitmap, double quality);
-
-    // A 0…1 quality as the 1…100 scale of the encoders.
-    static int encoderQuality(double quality);
 };
 
 }  // namespace kolvex

@@ -4,11 +4,9 @@
 #include <cmath>
 #include <set>
 
-
 #include "core/conversion/CompressionGuard.h"
 #include "core/engines/pdf/PageFileNaming.h"
-#include "core/engines/pdf/PageImageWriter.h"
-#include "core/engines/pdf/PopplerDocument.h"
+#include "core/engines/pdf/PdfCompressor.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
 
@@ -59,7 +57,7 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
     try {
         if (tool == "rotate") {
             rotate(*document, job, progress, stop);
-            QpdfDocument::write(*document, job.destination);
+            QpdfDocument::write(*document, job.destination, {.encryptionOf = document.get()});
             report(progress, 1.0);
             return {job.destination};
         }
@@ -114,7 +112,7 @@ void PdfPageTools::extractPages(qpdf_bridge::Document& document, const Conversio
         ++inserted;
         report(progress, 0.15 + static_cast<double>(inserted) * 0.7 / static_cast<double>(selection.size()));
     }
-    QpdfDocument::write(*extracted, job.destination);
+    QpdfDocument::write(*extracted, job.destination, {.encryptionOf = &document});
     report(progress, 1.0);
 }
 
@@ -132,7 +130,7 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Documen
         auto single = QpdfDocument::makeEmpty();
         qpdf_bridge::appendPage(*single, document, index);
         const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-        staged.push_back(QpdfDocument::stage(*single, url));
+        staged.push_back(QpdfDocument::stage(*single, url, {.encryptionOf = &document}));
         outputs.push_back(url);
         report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
     }
@@ -144,50 +142,18 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Documen
 void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob& job,
                             const ProgressCallback& progress, std::stop_token stop) {
     const double quality = job.options.quality.value_or(0.5);
-    const double scale =
-        job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0 : 2.0;
-
-    const int count = qpdf_bridge::pageCount(document);
-    PopplerDocument renderer = PopplerDocument::load(QpdfDocument::mediaBoxCopy(job.source));
-    const bool canRender = renderer.status() == PopplerDocument::Status::opened && renderer.pageCount() == count;
-
-    auto compressed = QpdfDocument::makeEmpty();
-    for (int index = 0; index < count; ++index) {
-        throwIfStopRequested(stop);
-        const auto box = qpdf_bridge::mediaBox(document, index);
-        bool replaced = false;
-        if (canRender && box) {
-            const double width = std::max(1.0, std::round(((*box)[2] - (*box)[0]) * scale));
-            const double height = std::max(1.0, std::round(((*box)[3] - (*box)[1]) * scale));
-            if (PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
-                                               static_cast<int64_t>(std::min(height, 1e12)))) {
-                try {
-                    PageBitmap bitmap = renderer.render(index, scale, static_cast<int>(width), static_cast<int>(height));
-                    qpdf_bridge::PicturePage page;
-                    page.mediaBox = *box;
-                    // The picture is drawn unrotated, so the page keeps its turn to look as it did.
-                    page.rotation = qpdf_bridge::rotation(document, index);
-                    page.placement = {(*box)[2] - (*box)[0], 0, 0, (*box)[3] - (*box)[1], (*box)[0], (*box)[1]};
-                    page.pixelWidth = bitmap.width;
-                    page.pixelHeight = bitmap.height;
-                    page.colourSpace = "/DeviceRGB";
-                    page.filter = "/DCTDecode";
-                    page.samples = std::make_shared<const std::string>(PageImageWriter::encodeJpeg(bitmap, quality));
-                    qpdf_bridge::appendPicturePage(*compressed, page);
-                    replaced = true;
-                } catch (const std::runtime_error&) {
-                    replaced = false;
-                }
-            }
-        }
-        // A page that cannot be drawn stays in the output as it was, never dropped.
-        if (!replaced) qpdf_bridge::appendPage(*compressed, document, index);
-        report(progress, 0.15 + static_cast<double>(index + 1) * 0.75 / count);
-    }
-    if (qpdf_bridge::pageCount(*compressed) == 0) {
-        throw ConversionError::backendFailure("pdf", -1, "no pages could be re-rendered");
-    }
-    StagedOutput output = QpdfDocument::stage(*compressed, job.destination);
+    const double pixelsPerInch = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
+                                                 : PdfCompressor::kDefaultPixelsPerInch;
+    // Pages are never redrawn as pictures: only the images on them are made smaller.
+    qpdf_bridge::recompressImages(
+        document,
+        [&](const qpdf_bridge::DecodedImage& image) {
+            throwIfStopRequested(stop);
+            return PdfCompressor::shrink(image, quality, pixelsPerInch);
+        },
+        [&](int done, int total) { report(progress, 0.15 + 0.75 * done / std::max(total, 1)); });
+    throwIfStopRequested(stop);
+    StagedOutput output = QpdfDocument::stage(document, job.destination, {.encryptionOf = &document, .compact = true});
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();
     report(progress, 1.0);
@@ -195,7 +161,7 @@ void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob
 
 void PdfPageTools::stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job) {
     qpdf_bridge::stripMetadata(document);
-    QpdfDocument::write(document, job.destination);
+    QpdfDocument::write(document, job.destination, {.encryptionOf = &document});
 }
 
 std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::path>& sources,
@@ -203,12 +169,16 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
                                              const ProgressCallback& progress, std::stop_token stop) {
     if (sources.size() < 2) throw ConversionError::unsupportedCombination("one file", "a merged PDF");
 
-    // The merged document refers to its sources' objects until it is written.
+    // The merged document refers to its sources' objects until it is written. It carries the
+    // encryption and permissions of the first source that has any: a restriction on one part
+    // is never lifted by merging it.
     std::vector<QpdfDocument::Handle> opened;
+    qpdf_bridge::Document* encrypted = nullptr;
     auto merged = QpdfDocument::makeEmpty();
     for (size_t position = 0; position < sources.size(); ++position) {
         throwIfStopRequested(stop);
         opened.push_back(QpdfDocument::open(sources[position]));
+        if (!encrypted && qpdf_bridge::isEncrypted(*opened.back())) encrypted = opened.back().get();
         try {
             const int pages = qpdf_bridge::pageCount(*opened.back());
             for (int index = 0; index < pages; ++index) qpdf_bridge::appendPage(*merged, *opened.back(), index);
@@ -217,7 +187,7 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
         }
         report(progress, static_cast<double>(position + 1) / static_cast<double>(sources.size()));
     }
-    QpdfDocument::write(*merged, destination);
+    QpdfDocument::write(*merged, destination, {.encryptionOf = encrypted});
     return destination;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/engines/pdf/PopplerDocument.h"
+#include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
 
 namespace kolvex {
@@ -20,9 +21,7 @@ bool isBlank(const std::string& text) {
 std::string PdfTextExtractor::extractTextContent(const ConversionJob& job, std::stop_token stop) {
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
-    if (document.status() == PopplerDocument::Status::locked) {
-        throw ConversionError::insufficientPermissions(job.source);
-    }
+    if (document.status() == PopplerDocument::Status::locked) throw QpdfDocument::passwordProtected(job.source);
 
     std::string text;
     const int count = document.pageCount();

@@ -98,13 +98,16 @@ int PopplerDocument::pageCount() const {
     return m_document->pages();
 }
 
-std::optional<PopplerDocument::Box> PopplerDocument::mediaBox(int index) const {
+std::optional<PopplerDocument::Size> PopplerDocument::shownSize(int index) const {
     if (m_status != Status::opened) return std::nullopt;
     auto lock = PopplerLock::acquire();
     std::unique_ptr<poppler::page> page(m_document->create_page(index));
     if (!page) return std::nullopt;
-    const poppler::rectf box = page->page_rect(poppler::media_box);
-    return Box{box.x(), box.y(), box.width(), box.height()};
+    // The crop box as poppler keeps it: already clipped to the media box, never turned.
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    const auto turn = page->orientation();
+    if (turn == poppler::page::landscape || turn == poppler::page::seascape) return Size{box.height(), box.width()};
+    return Size{box.width(), box.height()};
 }
 
 std::string PopplerDocument::pageText(int index) const {

@@ -57,21 +57,22 @@ public:
     Status status() const { return m_status; }
     int pageCount() const;
 
-    // A page's media box in points; none when the page cannot be read.
-    struct Box {
-        double x = 0;
-        double y = 0;
+    // A page as viewers show it: the width and height in points of its crop box, turned by
+    // the page's /Rotate (a landscape-turned portrait page is wider than high). None when the
+    // page cannot be read.
+    struct Size {
         double width = 0;
         double height = 0;
     };
-    std::optional<Box> mediaBox(int index) const;
+    std::optional<Size> shownSize(int index) const;
 
     // The page's text in reading order, one line per printed line, without the trailing
     // line breaks and form feed poppler ends a page with; "" when the page has none.
     std::string pageText(int index) const;
 
-    // Draws the page's crop box at `pixelsPerPoint` onto an opaque white `width` × `height`
-    // bitmap. Throws PageTooLarge above the bitmap cap, std::runtime_error when poppler fails.
+    // Draws the page as viewers show it (crop box, turned by /Rotate) at `pixelsPerPoint` onto
+    // an opaque white `width` × `height` bitmap, `width` × `height` being shownSize() × scale.
+    // Throws PageTooLarge above the bitmap cap, std::runtime_error when poppler fails.
     PageBitmap render(int index, double pixelsPerPoint, int width, int height) const;
 
     // Whether a bitmap of that size stays within the cap.

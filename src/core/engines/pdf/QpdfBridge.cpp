@@ -1,21 +1,19 @@
 #include "core/engines/pdf/QpdfBridge.h"
 
 #include <cstdio>
+#include <mutex>
 #include <sstream>
 
-#include <qpdf/Pl_String.hh>
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-namespace kolvex::qpdf_bridge {
+#include "core/engines/pdf/QpdfDocumentData.h"
 
-struct Document {
-    QPDF pdf;
-    bool pushedInherited = false;
-};
+namespace kolvex::qpdf_bridge {
 
 namespace {
 
@@ -38,16 +36,6 @@ DocumentPtr newDocument() {
     // Damage is reported to the user as an error of ours; qpdf's warnings would go to stderr.
     document->pdf.setSuppressWarnings(true);
     return document;
-}
-
-// Pages copied elsewhere or inspected must carry what they inherit from the page tree.
-std::vector<QPDFPageObjectHelper> pagesOf(Document& document) {
-    QPDFPageDocumentHelper helper(document.pdf);
-    if (!document.pushedInherited) {
-        helper.pushInheritedAttributesToPage();
-        document.pushedInherited = true;
-    }
-    return helper.getAllPages();
 }
 
 QPDFObjectHandle streamOf(QPDF& pdf, std::shared_ptr<const std::string> bytes, const std::string& filter) {
@@ -84,6 +72,15 @@ std::string number(double value) {
 }
 
 }  // namespace
+
+std::vector<QPDFPageObjectHelper> pagesOf(Document& document) {
+    QPDFPageDocumentHelper helper(document.pdf);
+    if (!document.pushedInherited) {
+        helper.pushInheritedAttributesToPage();
+        document.pushedInherited = true;
+    }
+    return helper.getAllPages();
+}
 
 Opened open(const std::filesystem::path& file) {
     Opened result;
@@ -157,39 +154,20 @@ void stripMetadata(Document& document) {
     document.pdf.getRoot().removeKey("/Metadata");
 }
 
-std::optional<std::string> mediaBoxCopy(const std::filesystem::path& file) {
-    Opened opened = open(file);
-    if (opened.status != OpenStatus::opened) return std::nullopt;
-    std::string copy;
-    try {
-        for (auto& page : pagesOf(*opened.document)) {
-            QPDFObjectHandle dictionary = page.getObjectHandle();
-            QPDFObjectHandle media = page.getMediaBox(true);
-            if (media.isRectangle()) {
-                dictionary.replaceKey("/CropBox", media.shallowCopy());
-            } else {
-                dictionary.removeKey("/CropBox");
-            }
-            dictionary.removeKey("/Rotate");
-        }
-        Pl_String sink("media box copy", nullptr, copy);
-        QPDFWriter writer(opened.document->pdf);
-        writer.setOutputPipeline(&sink);
-        writer.setPreserveEncryption(false);
-        // Streams pass through untouched: the copy only lives for the renderer.
-        writer.setCompressStreams(false);
-        writer.setDecodeLevel(qpdf_dl_none);
-        writer.write();
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    return copy;
-}
-
 void appendPicturePage(Document& target, const PicturePage& picture) {
     QPDF& pdf = target.pdf;
     QPDFObjectHandle image = imageStream(pdf, picture.samples, picture.filter, picture.pixelWidth, picture.pixelHeight,
                                          picture.colourSpace, picture.bitsPerComponent);
+    if (picture.iccProfile) {
+        const int components = picture.colourSpace == "/DeviceGray" ? 1 : picture.colourSpace == "/DeviceCMYK" ? 4 : 3;
+        QPDFObjectHandle profile = streamOf(pdf, picture.iccProfile, "");
+        profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(components));
+        profile.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(picture.colourSpace));
+        QPDFObjectHandle space = QPDFObjectHandle::newArray();
+        space.appendItem(QPDFObjectHandle::newName("/ICCBased"));
+        space.appendItem(profile);
+        image.getDict().replaceKey("/ColorSpace", space);
+    }
     if (picture.invertedCmyk) {
         QPDFObjectHandle decode = QPDFObjectHandle::newArray();
         for (int i = 0; i < 4; ++i) {
@@ -222,7 +200,9 @@ void appendPicturePage(Document& target, const PicturePage& picture) {
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
 }
 
-WriteStatus write(Document& document, const std::filesystem::path& file) {
+bool isEncrypted(Document& document) { return document.pdf.isEncrypted(); }
+
+WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options) {
     FILE* out = std::fopen(file.c_str(), "wb");
     if (!out) return WriteStatus::cannotCreate;
     bool written = false;
@@ -231,7 +211,23 @@ WriteStatus write(Document& document, const std::filesystem::path& file) {
     try {
         QPDFWriter writer(document.pdf);
         writer.setOutputFile(description.c_str(), out, false);
-        writer.setPreserveEncryption(false);
+        // A document that opened without a password keeps its owner password and permissions
+        // in whatever is made from it; QPDFWriter would otherwise keep only its own source's.
+        Document* keep = options.encryptionOf;
+        if (keep && keep->pdf.isEncrypted()) {
+            writer.copyEncryptionParameters(keep->pdf);
+        } else {
+            writer.setPreserveEncryption(false);
+        }
+        if (options.compact) {
+            static std::once_flag level;
+            // A process-wide setting in qpdf: the best level for every stream it compresses.
+            std::call_once(level, [] { Pl_Flate::setCompressionLevel(9); });
+            writer.setCompressStreams(true);
+            writer.setDecodeLevel(qpdf_dl_generalized);
+            writer.setRecompressFlate(true);
+            writer.setObjectStreamMode(qpdf_o_generate);
+        }
         writer.write();
         written = true;
     } catch (const std::exception&) {

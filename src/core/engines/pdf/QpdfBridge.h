@@ -50,10 +50,6 @@ void appendPage(Document& target, Document& source, int index);
 // Removes the Info dictionary and the document's XMP metadata stream.
 void stripMetadata(Document& document);
 
-// A copy of the file in memory whose pages show their whole media box upright (crop box :=
-// media box, no rotation), streams left as they are; none when qpdf cannot read or write it.
-std::optional<std::string> mediaBoxCopy(const std::filesystem::path& file);
-
 // A page holding one picture. The samples are shared with the writer, never copied.
 struct PicturePage {
     std::array<double, 4> mediaBox{};   // llx, lly, urx, ury
@@ -62,6 +58,9 @@ struct PicturePage {
     int pixelWidth = 0;
     int pixelHeight = 0;
     std::string colourSpace;            // "/DeviceGray", "/DeviceRGB", "/DeviceCMYK"
+    // The samples' own ICC profile, for as many components as colourSpace has; it then stands
+    // in for the device space (the device space stays as its /Alternate). May be null.
+    std::shared_ptr<const std::string> iccProfile;
     int bitsPerComponent = 8;
     std::string filter;                 // "/DCTDecode"; empty for raw samples, compressed on writing
     bool invertedCmyk = false;          // Adobe CMYK JPEG: samples are stored inverted
@@ -70,9 +69,22 @@ struct PicturePage {
 };
 void appendPicturePage(Document& target, const PicturePage& page);
 
+// Whether the document is encrypted (it opened without a password, so only its owner
+// password and permissions restrict it).
+bool isEncrypted(Document& document);
+
 enum class WriteStatus { written, cannotCreate, failed };
 
-// Writes the document, unencrypted, to `file` (created or truncated).
-WriteStatus write(Document& document, const std::filesystem::path& file);
+struct WriteOptions {
+    // The document whose encryption and permissions the output carries; unencrypted when null
+    // or when that document is not encrypted. May be the written document itself.
+    Document* encryptionOf = nullptr;
+    // Every stream that can be decoded is compressed again at flate's best level, and small
+    // objects are packed into object streams.
+    bool compact = false;
+};
+
+// Writes the document to `file` (created or truncated).
+WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options);
 
 }  // namespace kolvex::qpdf_bridge

@@ -7,27 +7,26 @@ namespace kolvex {
 
 QpdfDocument::Handle QpdfDocument::open(const std::filesystem::path& file) {
     qpdf_bridge::Opened opened = qpdf_bridge::open(file);
-    if (opened.status == qpdf_bridge::OpenStatus::needsPassword) throw ConversionError::insufficientPermissions(file);
+    if (opened.status == qpdf_bridge::OpenStatus::needsPassword) throw passwordProtected(file);
     if (opened.status != qpdf_bridge::OpenStatus::opened || qpdf_bridge::pageCount(*opened.document) == 0) {
         throw ConversionError::corruptedInput(file);
     }
     return opened.document;
 }
 
-std::shared_ptr<const std::string> QpdfDocument::mediaBoxCopy(const std::filesystem::path& file) {
-    open(file);  // the same errors as every other reader of the file
-    auto copy = qpdf_bridge::mediaBoxCopy(file);
-    if (!copy) throw ConversionError::corruptedInput(file);
-    return std::make_shared<const std::string>(std::move(*copy));
+ConversionError QpdfDocument::passwordProtected(const std::filesystem::path& file) {
+    return ConversionError::insufficientPermissions(file);
 }
 
-void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination) {
-    stage(document, destination).commit();
+void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                         const qpdf_bridge::WriteOptions& options) {
+    stage(document, destination, options).commit();
 }
 
-StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination) {
+StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                                 const qpdf_bridge::WriteOptions& options) {
     StagedOutput output(destination);
-    switch (qpdf_bridge::write(document, output.path())) {
+    switch (qpdf_bridge::write(document, output.path(), options)) {
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:

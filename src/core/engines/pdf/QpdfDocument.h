@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/engines/pdf/QpdfBridge.h"
+#include "core/format/ConversionError.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -15,23 +16,26 @@ struct QpdfDocument {
     using Handle = qpdf_bridge::DocumentPtr;
 
     // Opens `file`. Throws ConversionError::corruptedInput(file) when it is no readable PDF or
-    // has no pages, insufficientPermissions(file) when a password is needed.
+    // has no pages, passwordProtected(file) when it needs a password to open.
     static Handle open(const std::filesystem::path& file);
 
     // A document with no pages, to add pages to.
     static Handle makeEmpty() { return qpdf_bridge::makeEmpty(); }
 
-    // A copy of `file` in memory whose pages show their whole media box upright, for the
-    // renderer. Errors as `open`.
-    static std::shared_ptr<const std::string> mediaBoxCopy(const std::filesystem::path& file);
+    // The one error for a PDF that opens only with a user password, whatever reads it: it is
+    // refused before any work is done.
+    static ConversionError passwordProtected(const std::filesystem::path& file);
 
-    // Writes `document` unencrypted at `destination`, never over an existing file, with nothing
-    // left behind on failure. Throws ConversionError::backendFailure("pdf", -1, …) when qpdf
-    // fails, outputNameUnavailable when the destination was taken meanwhile,
+    // Writes `document` at `destination`, never over an existing file, with nothing left
+    // behind on failure. It carries the encryption and permissions of `options.encryptionOf`.
+    // Throws ConversionError::backendFailure("pdf", -1, …) when qpdf fails,
+    // outputNameUnavailable when the destination was taken meanwhile,
     // insufficientPermissions(destination) when the folder refuses the file.
-    static void write(qpdf_bridge::Document& document, const std::filesystem::path& destination);
+    static void write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                      const qpdf_bridge::WriteOptions& options);
     // The same, written and not yet committed: the caller commits it (with others of a set).
-    static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination);
+    static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                              const qpdf_bridge::WriteOptions& options);
 };
 
 }  // namespace kolvex

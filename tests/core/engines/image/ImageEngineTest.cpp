@@ -195,7 +195,8 @@ TEST_F(ImageEngineTest, StrippingRemovesExifXmpButKeepsTheProfileAndTurnsUpright
     ConversionOptions noMetadata;
     noMetadata.preserveMetadata = false;
     for (const auto& options : {noMetadata, withTool("strip-metadata")}) {
-        for (std::string to : {"jpg", "webp", "png", "tiff"}) {
+        // (A JPEG kept as JPEG loses its metadata without being decoded at all: tested apart.)
+        for (std::string to : {"webp", "png", "tiff"}) {
             SCOPED_TRACE(to + " " + options.tool.value_or("preserveMetadata=false"));
             auto out = dir / ("stripped." + to);
             fs::remove(out);
@@ -332,27 +333,6 @@ TEST_F(ImageEngineTest, AlphaIsFlattenedOntoWhiteOnlyForTargetsWithoutAlpha) {
     VImage kept = reload(dir / "kept.webp");
     EXPECT_EQ(kept.bands(), 4);
     EXPECT_EQ(colourAt(kept, 30, 5), "clear");
-}
-
-TEST_F(ImageEngineTest, AnimationBecomesItsFirstFrame) {
-    std::vector<VImage> frames{quadrants(30, 20), quadrants(30, 20).flip(VIPS_DIRECTION_HORIZONTAL),
-                               quadrants(30, 20).flip(VIPS_DIRECTION_VERTICAL)};
-    VImage strip = VImage::arrayjoin(frames, VImage::option()->set("across", 1)).copy();
-    strip.set("page-height", 20);
-    strip.set("delay", std::vector<int>{100, 100, 100});
-    strip.set("loop", 0);
-    auto gif = dir / "anim.gif";
-    save(strip, gif, "gifsave");
-    auto webp = dir / "anim.webp";
-    save(strip, webp, "webpsave");
-    for (auto [source, from] : {std::pair{gif, "gif"}, std::pair{webp, "webp"}}) {
-        auto out = dir / (std::string("first-of-") + from + ".png");
-        run(imageJob(source, out, from, "png"));
-        VImage back = reload(out);
-        EXPECT_EQ(back.width(), 30);
-        EXPECT_EQ(back.height(), 20);
-        EXPECT_EQ(colourAt(back, 2, 2), "red");
-    }
 }
 
 TEST_F(ImageEngineTest, QualityMattersOnlyForLossyTargets) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/engines/image/VipsRuntime.h"
+#include "support/ExternalTool.h"
 
 namespace kolvex::testing {
 
@@ -89,5 +90,20 @@ VImage reload(const fs::path& file) {
 std::vector<double> pixel(const VImage& image, int x, int y) { return const_cast<VImage&>(image)(x, y); }
 
 bool hasField(const VImage& image, const char* name) { return image.get_typeof(name) != 0; }
+
+std::string headerField(const fs::path& file, const std::string& field) {
+    std::string text = programOutput("/usr/bin/vipsheader", {"-f", field, file.string()}).value_or("");
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+void saveAnimation(const std::vector<VImage>& frames, const std::vector<int>& delays, int loop, const fs::path& file,
+                   const std::string& saver) {
+    VImage strip = VImage::arrayjoin(frames, VImage::option()->set("across", 1)).copy();
+    strip.set("page-height", frames.front().height());
+    strip.set("delay", delays);
+    strip.set("loop", loop);
+    VImage::call(saver.c_str(), VImage::option()->set("in", strip)->set("filename", file.c_str()));
+}
 
 }  // namespace kolvex::testing

@@ -42,4 +42,13 @@ std::vector<double> pixel(const vips::VImage& image, int x, int y);
 
 bool hasField(const vips::VImage& image, const char* name);
 
+// One header field of a file as the vipsheader program prints it ("" when it has none or
+// the program fails): the reader that is not the engine's own.
+std::string headerField(const std::filesystem::path& file, const std::string& field);
+
+// Saves an animation: `frames` (all the same size) stacked, with per-frame delays in ms and
+// the loop count, through the saver named ("gifsave", "webpsave").
+void saveAnimation(const std::vector<vips::VImage>& frames, const std::vector<int>& delays, int loop,
+                   const std::filesystem::path& file, const std::string& saver);
+
 }  // namespace kolvex::testing

@@ -1,4 +1,5 @@
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include <gtest/gtest.h>
@@ -125,6 +126,39 @@ TEST(ImageToPdf, EmbedsOtherImagesLosslessly) {
         if (std::string(c.file) != "grey.png") {
             EXPECT_EQ(pixelAt(png, 5, 5), (std::vector<double>{255, 0, 0})) << c.file;
         }
+    }
+}
+
+TEST(ImageToPdf, KeepsTheColoursOfAPictureWithItsOwnProfile) {
+    // A Display P3 picture of one colour, as phones take them: its numbers mean other colours
+    // than the same numbers in sRGB.
+    TempDir dir;
+    image::ensureVipsStarted();
+    VImage srgb = (VImage::black(64, 64, VImage::option()->set("bands", 3)) + std::vector<double>{200, 40, 60})
+                      .cast(VIPS_FORMAT_UCHAR)
+                      .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    VImage p3 = srgb.icc_transform("p3", VImage::option()->set("input_profile", "srgb")->set("embedded", false));
+    p3.jpegsave((dir / "phone.jpg").c_str(), VImage::option()->set("Q", 95));
+    p3.pngsave((dir / "phone.png").c_str());
+
+    ConversionOptions onePointPerPixel = ConversionOptions::defaults();
+    onePointPerPixel.dpi = 72;
+    for (const char* file : {"phone.jpg", "phone.png"}) {
+        SCOPED_TRACE(file);
+        const auto source = dir / file;
+        const auto expected = VImage::new_from_file(source.c_str()).icc_transform("srgb").getpoint(32, 32);
+        const auto raw = VImage::new_from_file(source.c_str()).getpoint(32, 32);
+        ASSERT_GT(std::abs(raw[0] - expected[0]) + std::abs(raw[1] - expected[1]) + std::abs(raw[2] - expected[2]), 20)
+            << "the profile must matter for this test to mean anything";
+
+        const auto pdf = dir / (std::string(file) + ".pdf");
+        PDFEngine().convert(makeJob(source, pdf, std::string(file).ends_with("jpg") ? jpegFormat() : pngFormat(),
+                                    pdfFormat(), onePointPerPixel),
+                            {}, {});
+        EXPECT_EQ(readPdf(pdf).firstImageColourSpace, "/ICCBased");
+        TempDir rendered;
+        const auto shown = pixelAt(popplerRender(pdf, 72, rendered.path()), 32, 32);
+        for (size_t band = 0; band < 3; ++band) EXPECT_NEAR(shown[band], expected[band], 4) << "band " << band;
     }
 }
 

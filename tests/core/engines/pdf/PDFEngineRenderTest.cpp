@@ -140,43 +140,89 @@ TEST(PDFEngineRenderPages, SizesPagesByTheirMediaBoxAndResolution) {
     EXPECT_EQ(imageSize(atDefault.front()), std::make_pair(2550, 3300));
 }
 
-TEST(PDFEngineRenderPages, DrawsTheWholeMediaBoxUnrotated) {
+// "red", "white" or "" (an antialiased edge or anything else).
+std::string colourName(const std::vector<double>& pixel) {
+    if (pixel.size() < 3) return "";
+    if (pixel[0] > 230 && pixel[1] < 25 && pixel[2] < 25) return "red";
+    if (pixel[0] > 230 && pixel[1] > 230 && pixel[2] > 230) return "white";
+    return "";
+}
+
+TEST(PDFEngineRenderPages, DrawPagesAsViewersShowThem) {
+    // A 200 × 100 point page with a red 40-point square in its media box's bottom-left corner.
     struct Case {
         const char* name;
         TestPage page;
         bool inherit;
+        std::pair<int, int> size;            // at 72 dpi
+        std::optional<std::pair<int, int>> red;  // a pixel that must be red
     };
-    TestPage plain;
-    TestPage rotatedAndCropped;
-    rotatedAndCropped.rotate = 90;
-    rotatedAndCropped.cropBox = std::array<double, 4>{60, 20, 160, 80};
+    auto page = [](int rotate, std::optional<std::array<double, 4>> crop = std::nullopt, double width = 200) {
+        TestPage p;
+        p.width = width;
+        p.rotate = rotate;
+        p.cropBox = crop;
+        return p;
+    };
     TestPage offset;
     offset.originX = 100;
     offset.originY = -50;
-    TestPage oddWidth;  // rows whose bytes are not a multiple of four
-    oddWidth.width = 201;
-    const std::vector<Case> cases{{"plain", plain, false},
-                                  {"odd width", oddWidth, false},
-                                  {"rotated and cropped", rotatedAndCropped, false},
-                                  {"media box away from the origin", offset, false},
-                                  {"inherited media box", plain, true}};
+    const std::array<double, 4> crop{20, 10, 120, 90};
+    const std::vector<Case> cases{
+        {"plain", page(0), false, {200, 100}, std::pair{5, 95}},
+        {"odd width", page(0, std::nullopt, 201), false, {201, 100}, std::pair{5, 95}},
+        {"turned a quarter: landscape becomes portrait, the corner goes top-left", page(90), false, {100, 200},
+         std::pair{5, 5}},
+        {"upside down", page(180), false, {200, 100}, std::pair{195, 5}},
+        {"turned three quarters", page(270), false, {100, 200}, std::pair{95, 195}},
+        {"cropped to the crop box", page(0, crop), false, {100, 80}, std::pair{5, 75}},
+        {"cropped and turned", page(90, crop), false, {80, 100}, std::pair{5, 5}},
+        {"media box away from the origin", offset, false, {200, 100}, std::pair{5, 95}},
+        {"inherited media box", page(0), true, {200, 100}, std::pair{5, 95}},
+    };
     const PDFEngine engine;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         TempDir dir;
-        TestPdfOptions options;
-        options.inheritMediaBox = c.inherit;
-        writeTestPdf(dir / "in.pdf", {c.page}, options);
+        writeTestPdf(dir / "in.pdf", {c.page}, {.inheritMediaBox = c.inherit});
         auto outputs = engine.convert(makeJob(dir / "in.pdf", dir / "out.png", pdfFormat(), png(), withDpi(72)), {}, {});
-        ASSERT_EQ(outputs.size(), 1u) << c.name;
-        const int width = static_cast<int>(c.page.width);
-        EXPECT_EQ(imageSize(outputs[0]), std::make_pair(width, 100)) << c.name;
-        // The red square fills the bottom-left corner; beside it and top-right stay white.
-        const std::vector<double> red{255, 0, 0};
-        const std::vector<double> white{255, 255, 255};
-        EXPECT_EQ(pixelAt(outputs[0], 5, 95), red) << c.name;
-        EXPECT_EQ(pixelAt(outputs[0], 35, 62), red) << c.name;
-        EXPECT_EQ(pixelAt(outputs[0], 45, 95), white) << c.name;
-        EXPECT_EQ(pixelAt(outputs[0], width - 5, 5), white) << c.name;
+        ASSERT_EQ(outputs.size(), 1u);
+        EXPECT_EQ(imageSize(outputs[0]), c.size);
+        if (c.red) {
+            EXPECT_EQ(colourName(pixelAt(outputs[0], c.red->first, c.red->second)), "red");
+        }
+
+        // Poppler's own pdftoppm, as a viewer shows the page: the same size, the same picture.
+        const auto reference = popplerRender(dir / "in.pdf", 72, dir.path());
+        ASSERT_TRUE(std::filesystem::exists(reference)) << "pdftoppm failed";
+        ASSERT_EQ(imageSize(reference), c.size);
+        for (int y = 2; y < c.size.second; y += 7) {
+            for (int x = 2; x < c.size.first; x += 7) {
+                const std::string expected = colourName(pixelAt(reference, x, y));
+                if (!expected.empty()) {
+                    ASSERT_EQ(colourName(pixelAt(outputs[0], x, y)), expected) << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+TEST(PDFEngineRenderPages, WritesCompressedTiffAndWebpPages) {
+    TempDir dir;
+    writeTestPdf(dir / "letter.pdf", numberedPages(3, 612, 792));
+    const PDFEngine engine;
+    const int64_t raw = 1275 * 1650 * 3;  // one page at 150 dpi, uncompressed
+    for (const auto& [id, type] : {std::pair{"tiff", "image/tiff"}, std::pair{"webp", "image/webp"}}) {
+        SCOPED_TRACE(id);
+        auto pages = engine.convert(
+            makeJob(dir / "letter.pdf", dir / (std::string("page.") + id), pdfFormat(), imageFormat(id, type, id),
+                    withDpi(150)),
+            {}, {});
+        ASSERT_EQ(pages.size(), 3u);
+        for (const auto& page : pages) {
+            EXPECT_EQ(imageSize(page), std::make_pair(1275, 1650));
+            EXPECT_LT(static_cast<int64_t>(std::filesystem::file_size(page)), raw / 20) << page;
+        }
     }
 }
 

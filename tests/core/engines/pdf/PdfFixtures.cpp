@@ -1,11 +1,13 @@
 #include "PdfFixtures.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include <vips/vips8>
 
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/image/VipsRuntime.h"
+#include "support/ExternalTool.h"
 
 namespace kolvex::testing {
 
@@ -32,6 +34,67 @@ std::vector<std::string> filesIn(const std::filesystem::path& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string popplerWords(const std::filesystem::path& pdf) {
+    std::istringstream text(programOutput("/usr/bin/pdftotext", {pdf.string(), "-"}).value_or(""));
+    std::string words;
+    for (std::string word; text >> word;) words += (words.empty() ? "" : " ") + word;
+    return words;
+}
+
+std::string pdfInfoField(const std::filesystem::path& pdf, const std::string& field, bool pages) {
+    std::vector<std::string> arguments;
+    if (pages) arguments = {"-f", "1", "-l", "9999"};
+    arguments.push_back(pdf.string());
+    std::istringstream report(programOutput("/usr/bin/pdfinfo", arguments).value_or(""));
+    for (std::string line; std::getline(report, line);) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || line.substr(0, colon) != field) continue;
+        const size_t start = line.find_first_not_of(' ', colon + 1);
+        return start == std::string::npos ? "" : line.substr(start);
+    }
+    return "";
+}
+
+std::vector<std::string> pdfFontNames(const std::filesystem::path& pdf) {
+    std::istringstream report(programOutput("/usr/bin/pdffonts", {pdf.string()}).value_or(""));
+    std::vector<std::string> names;
+    int line = 0;
+    for (std::string text; std::getline(report, text);) {
+        if (++line <= 2) continue;  // heading and rule
+        std::istringstream fields(text);
+        std::string name;
+        if (fields >> name) names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<ListedImage> pdfImages(const std::filesystem::path& pdf) {
+    std::istringstream report(programOutput("/usr/bin/pdfimages", {"-list", pdf.string()}).value_or(""));
+    std::vector<ListedImage> images;
+    int line = 0;
+    for (std::string text; std::getline(report, text);) {
+        if (++line <= 2) continue;
+        // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+        std::istringstream fields(text);
+        ListedImage image;
+        std::string num, type, color, comp, bpc, interp, object, id;
+        double xppi = 0, yppi = 0;
+        fields >> image.page >> num >> type >> image.width >> image.height >> color >> comp >> bpc >> image.encoding >>
+            interp >> object >> id >> xppi >> yppi;
+        if (type != "image") continue;
+        image.ppi = std::min(xppi, yppi);
+        images.push_back(image);
+    }
+    return images;
+}
+
+std::filesystem::path popplerRender(const std::filesystem::path& pdf, int dpi, const std::filesystem::path& folder) {
+    const std::filesystem::path stem = folder / "poppler";
+    programOutput("/usr/bin/pdftoppm",
+                  {"-r", std::to_string(dpi), "-cropbox", "-png", "-singlefile", "-f", "1", "-l", "1", pdf.string(), stem.string()});
+    return stem.string() + ".png";
 }
 
 Format pdfFormat() {

@@ -53,4 +53,24 @@ ConversionError conversionErrorOf(Action&& action) {
 // The files in `folder`, by name.
 std::vector<std::string> filesIn(const std::filesystem::path& folder);
 
+// Readers that are not ours: poppler's command-line tools. Each gives "" when the tool fails.
+// pdftotext's text of the whole document, words separated by single spaces.
+std::string popplerWords(const std::filesystem::path& pdf);
+// One line of pdfinfo's report ("Encrypted", "Pages", "Page    2 rot"…): the text after the
+// colon, trimmed. `pages` asks for the per-page lines.
+std::string pdfInfoField(const std::filesystem::path& pdf, const std::string& field, bool pages = false);
+// The font names pdffonts lists.
+std::vector<std::string> pdfFontNames(const std::filesystem::path& pdf);
+// One image as `pdfimages -list` describes it.
+struct ListedImage {
+    int page = 0;
+    int width = 0;
+    int height = 0;
+    std::string encoding;  // "jpeg", "image", …
+    double ppi = 0;        // the lower of the two axes
+};
+std::vector<ListedImage> pdfImages(const std::filesystem::path& pdf);
+// The first page rendered by pdftoppm at `dpi` into `folder`, as a PNG file.
+std::filesystem::path popplerRender(const std::filesystem::path& pdf, int dpi, const std::filesystem::path& folder);
+
 }  // namespace kolvex::testing

@@ -220,23 +220,55 @@ TEST(PdfStripMetadata, RemovesTheInfoDictionaryAndXmp) {
     EXPECT_EQ(readFile(dir / "out.pdf").find("Secret plans"), std::string::npos);
 }
 
-TEST(PdfTools, WriteUnencryptedAndRefuseLockedSources) {
+TEST(PdfTools, KeepARestrictedSourcesEncryptionAndRefuseOneThatNeedsAPassword) {
     TempDir dir;
-    writeTestPdf(dir / "restricted.pdf", numberedPages(2), {.ownerPassword = "owner"});
+    // Opens without a password; copying text and changing it need the owner's.
+    std::vector<TestPage> pages = numberedPages(3, 612, 792);
+    pages[0].photoWidth = 1200;
+    pages[0].photoHeight = 900;
+    pages[0].photoBox = {50, 400, 250, 550};
+    writeTestPdf(dir / "restricted.pdf", pages, {.ownerPassword = "owner"});
+    writeTestPdf(dir / "plain.pdf", numberedPages(1));
     writeTestPdf(dir / "locked.pdf", numberedPages(2), {.userPassword = "pw", .ownerPassword = "owner"});
+    const std::string restriction = pdfInfoField(dir / "restricted.pdf", "Encrypted");
+    ASSERT_TRUE(restriction.starts_with("yes")) << restriction;
+    ASSERT_NE(restriction.find("copy:no"), std::string::npos) << restriction;
+
     const PDFEngine engine;
-    for (const char* tool : {"rotate", "extract-pages", "strip-metadata", "compress"}) {
-        const auto out = dir / (std::string(tool) + ".pdf");
-        engine.convert(toolJob(tool, dir / "restricted.pdf", out), {}, {});
-        // A compress that gains nothing keeps an exact copy of the original, encryption and all.
-        if (std::string(tool) != "compress") {
-            EXPECT_FALSE(readPdf(out).encrypted) << tool;
+    for (const char* tool : {"rotate", "extract-pages", "split", "strip-metadata", "compress", "merge"}) {
+        SCOPED_TRACE(tool);
+        TempDir out;
+        const std::vector<std::filesystem::path> more =
+            std::string(tool) == "merge" ? std::vector<std::filesystem::path>{dir / "plain.pdf"}
+                                         : std::vector<std::filesystem::path>{};
+        ConversionOptions options = ConversionOptions::defaults();
+        options.rotation = 90;
+        auto outputs = engine.convert(toolJob(tool, dir / "restricted.pdf", out / "out.pdf", options, more), {}, {});
+        ASSERT_FALSE(outputs.empty());
+        for (const auto& output : outputs) {
+            // Still opens without a password, with the same restrictions.
+            EXPECT_EQ(pdfInfoField(output, "Encrypted"), restriction) << output;
+            EXPECT_FALSE(popplerWords(output).empty()) << output;
         }
-        ConversionError error =
-            conversionErrorOf([&] { engine.convert(toolJob(tool, dir / "locked.pdf", dir / "x.pdf"), {}, {}); });
-        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions) << tool;
-        EXPECT_EQ(error.url(), dir / "locked.pdf") << tool;
+        if (std::string(tool) == "compress") {
+            EXPECT_LT(std::filesystem::file_size(outputs[0]), std::filesystem::file_size(dir / "restricted.pdf"));
+        }
+
+        ConversionError error = conversionErrorOf(
+            [&] { engine.convert(toolJob(tool, dir / "locked.pdf", out / "x.pdf", options, more), {}, {}); });
+        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions);
+        EXPECT_EQ(error.url(), dir / "locked.pdf");
+        EXPECT_FALSE(std::filesystem::exists(out / "x.pdf"));
     }
+
+    // Merging a restricted document into a plain one does not lift the restriction either.
+    engine.convert(toolJob("merge", dir / "plain.pdf", dir / "merged.pdf", ConversionOptions::defaults(),
+                           {dir / "restricted.pdf"}),
+                   {}, {});
+    EXPECT_EQ(pdfInfoField(dir / "merged.pdf", "Encrypted"), restriction);
+    engine.convert(toolJob("rotate", dir / "plain.pdf", dir / "plain-turned.pdf"), {}, {});
+    EXPECT_EQ(pdfInfoField(dir / "plain-turned.pdf", "Encrypted"), "no");
+
     ConversionError unknown =
         conversionErrorOf([&] { engine.convert(toolJob("crop", dir / "restricted.pdf", dir / "c.pdf"), {}, {}); });
     EXPECT_EQ(unknown.kind(), ConversionError::Kind::unsupportedCombination);
@@ -253,59 +285,6 @@ TEST(PdfTools, NeverWriteOverAFileThatAppearedAtTheDestination) {
     EXPECT_EQ(error.kind(), ConversionError::Kind::outputNameUnavailable);
     EXPECT_EQ(readFile(dir / "out.pdf"), "someone else's");
     EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"in.pdf", "out.pdf"}));
-}
-
-TEST(PdfCompress, ReplacesEachPageByAPictureOfItsMediaBox) {
-    TempDir dir;
-    auto pages = numberedPages(3, 300, 400);
-    pages[1].rotate = 90;
-    pages[2].originX = 10;
-    pages[2].originY = 20;
-    writeTestPdf(dir / "in.pdf", pages);
-    const PDFEngine engine;
-    ConversionOptions options = ConversionOptions::defaults();
-    options.quality = 0.3;
-    engine.convert(makeJob(dir / "in.pdf", dir / "out.pdf", pdfFormat(), imageFormat("x", "", "x"), [&] {
-                       options.tool = "compress";
-                       return options;
-                   }()),
-                   {}, {});
-    PdfFacts facts = readPdf(dir / "out.pdf");
-    EXPECT_EQ(facts.pages, 3);
-    EXPECT_EQ(facts.imageFilters, (std::vector<std::string>{"/DCTDecode", "/DCTDecode", "/DCTDecode"}));
-    EXPECT_EQ(facts.mediaBoxes[2], (std::array<double, 4>{10, 20, 310, 420}));
-    // The picture is drawn upright in the media box; the page keeps its turn.
-    EXPECT_EQ(facts.rotations, (std::vector<int>{0, 90, 0}));
-    // Nothing of the text layer is left.
-    EXPECT_EQ(pageTexts(dir / "out.pdf"), (std::vector<std::string>{"", "", ""}));
-}
-
-TEST(PdfCompress, KeepsAPageItCannotDrawInsteadOfDroppingIt) {
-    TempDir dir;
-    auto pages = numberedPages(3);
-    pages[1].width = 14400;
-    pages[1].height = 14400;
-    writeTestPdf(dir / "in.pdf", pages);
-    const PDFEngine engine;
-    ConversionJob job = makeJob(dir / "in.pdf", dir / "out.pdf", pdfFormat(), imageFormat("x", "", "x"), [] {
-        ConversionOptions options = ConversionOptions::defaults();
-        options.tool = "compress";
-        return options;
-    }());
-    engine.convert(job, {}, {});
-    PdfFacts facts = readPdf(dir / "out.pdf");
-    ASSERT_EQ(facts.pages, 3);
-    EXPECT_EQ(facts.imageFilters, (std::vector<std::string>{"/DCTDecode", "", "/DCTDecode"}));
-    EXPECT_EQ(pageTexts(dir / "out.pdf")[1], "Page 2");
-}
-
-TEST(PdfCompress, KeepsTheOriginalWhenNothingIsGained) {
-    TempDir dir;
-    writeTestPdf(dir / "tiny.pdf", numberedPages(2));
-    const PDFEngine engine;
-    auto outputs = engine.convert(toolJob("compress", dir / "tiny.pdf", dir / "tiny 2.pdf"), {}, {});
-    ASSERT_EQ(outputs, std::vector<std::filesystem::path>{dir / "tiny 2.pdf"});
-    EXPECT_EQ(readFile(dir / "tiny 2.pdf"), readFile(dir / "tiny.pdf"));
 }
 
 }  // namespace

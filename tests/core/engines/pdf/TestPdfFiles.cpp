@@ -1,5 +1,8 @@
 #include "TestPdfFiles.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <fmt/format.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -12,6 +15,37 @@ namespace {
 
 QPDFObjectHandle rectangle(double a, double b, double c, double d) {
     return QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(a, b, c, d));
+}
+
+std::string photoSamples(int width, int height) {
+    std::string samples(static_cast<size_t>(width) * static_cast<size_t>(height) * 3, '\0');
+    uint32_t seed = 12345;
+    size_t at = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = static_cast<int>((seed >> 24) % 24) - 12;
+            const int base[3] = {255 * x / width, 255 * y / height, 255 - 255 * (x + y) / (width + height)};
+            for (int c = 0; c < 3; ++c) samples[at++] = static_cast<char>(std::clamp(base[c] + grain, 0, 255));
+        }
+    }
+    return samples;
+}
+
+QPDFObjectHandle photo(QPDF& pdf, const TestPage& page) {
+    QPDFObjectHandle image = pdf.newStream(photoSamples(page.photoWidth, page.photoHeight));
+    QPDFObjectHandle dictionary = image.getDict();
+    dictionary.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dictionary.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dictionary.replaceKey("/Width", QPDFObjectHandle::newInteger(page.photoWidth));
+    dictionary.replaceKey("/Height", QPDFObjectHandle::newInteger(page.photoHeight));
+    dictionary.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceRGB"));
+    dictionary.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    if (page.damagedPhoto) {
+        image.replaceStreamData("x\x9c\x01\xff\x00\x00 this is not deflate data", QPDFObjectHandle::newName("/FlateDecode"),
+                                QPDFObjectHandle::newNull());
+    }
+    return image;
 }
 
 }  // namespace
@@ -43,6 +77,13 @@ void writeTestPdf(const std::filesystem::path& file, const std::vector<TestPage>
         fonts.replaceKey("/F1", font);
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
         resources.replaceKey("/Font", fonts);
+        if (testPage.photoWidth > 0) {
+            const auto& b = testPage.photoBox;
+            contents += fmt::format("q {} 0 0 {} {} {} cm /Im1 Do Q\n", b[2] - b[0], b[3] - b[1], b[0], b[1]);
+            QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+            xobjects.replaceKey("/Im1", photo(pdf, testPage));
+            resources.replaceKey("/XObject", xobjects);
+        }
         page.replaceKey("/Resources", resources);
         page.replaceKey("/Contents", pdf.newStream(contents));
         helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
@@ -104,6 +145,7 @@ PdfFacts readPdf(const std::filesystem::path& file) {
                 auto raw = image.getRawStreamData();
                 facts.firstImageData.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
                 QPDFObjectHandle space = image.getDict().getKey("/ColorSpace");
+                if (space.isArray() && space.getArrayNItems() > 0) space = space.getArrayItem(0);
                 facts.firstImageColourSpace = space.isName() ? space.getName() : "";
                 facts.firstImageBits = static_cast<int>(image.getDict().getKey("/BitsPerComponent").getIntValue());
                 facts.firstImageHasSoftMask = image.getDict().hasKey("/SMask");

@@ -21,6 +21,12 @@ struct TestPage {
     std::optional<std::array<double, 4>> cropBox;  // llx, lly, urx, ury
     double originX = 0;                          // media box origin
     double originY = 0;
+    // A photo-like RGB picture of photoWidth × photoHeight pixels (smooth colour with grain),
+    // stored flate-compressed and drawn over photoBox (llx, lly, urx, ury) in points.
+    int photoWidth = 0;
+    int photoHeight = 0;
+    std::array<double, 4> photoBox{};
+    bool damagedPhoto = false;  // its compressed data cut short: no reader can decode it
 };
 
 struct TestPdfOptions {
@@ -47,7 +53,7 @@ struct PdfFacts {
     std::vector<int> rotations;
     std::vector<std::string> imageFilters;  // per page: the filter of its first image, "" when none
     std::string firstImageData;             // the first page's first image, as stored
-    std::string firstImageColourSpace;
+    std::string firstImageColourSpace;      // "/DeviceRGB", "/ICCBased", …
     int firstImageBits = 0;
     bool firstImageHasSoftMask = false;
 };

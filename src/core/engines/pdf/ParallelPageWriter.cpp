@@ -1,0 +1,87 @@
+#include "core/engines/pdf/ParallelPageWriter.h"
+
+#include <algorithm>
+
+#include <sched.h>
+
+namespace kolvex {
+
+ParallelPageWriter::ParallelPageWriter(Save save, int workers)
+    : m_save(std::move(save)), m_capacity(static_cast<size_t>(std::max(workers, 1)) + 1) {
+    const int count = std::max(workers, 1);
+    m_workers.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) m_workers.emplace_back([this] { work(); });
+}
+
+ParallelPageWriter::~ParallelPageWriter() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_waiting.clear();
+    }
+    m_changed.notify_all();
+    m_workers.clear();  // joins
+}
+
+int ParallelPageWriter::defaultWorkers() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int processors = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 1;
+    return std::clamp(processors - 1, 1, 4);
+}
+
+void ParallelPageWriter::rethrowFailure() {
+    if (m_failure) std::rethrow_exception(m_failure);
+}
+
+void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destination) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
+    rethrowFailure();
+    m_waiting.push_back({std::move(bitmap), std::move(destination), m_saved.size()});
+    m_saved.emplace_back();
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+std::vector<StagedOutput> ParallelPageWriter::finish() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_failure || (m_waiting.empty() && m_busy == 0); });
+    rethrowFailure();
+    std::vector<StagedOutput> saved;
+    saved.reserve(m_saved.size());
+    for (auto& output : m_saved) saved.push_back(std::move(*output));
+    m_saved.clear();
+    return saved;
+}
+
+void ParallelPageWriter::work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_closing || !m_waiting.empty(); });
+        if (m_waiting.empty()) return;  // closing
+        Task task = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_busy;
+        lock.unlock();
+        m_changed.notify_all();
+        std::exception_ptr failure;
+        std::optional<StagedOutput> saved;
+        try {
+            saved.emplace(m_save(task.bitmap, task.destination));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        task.bitmap = {};  // the bitmap's memory goes back before the next page is taken
+        lock.lock();
+        --m_busy;
+        if (saved) m_saved[task.position].emplace(std::move(*saved));
+        if (failure && !m_failure) {
+            m_failure = failure;
+            m_waiting.clear();
+        }
+        m_changed.notify_all();
+    }
+}
+
+}  // namespace kolvex
