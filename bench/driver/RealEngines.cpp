@@ -26,7 +26,24 @@
 
 namespace kolvex {
 
-RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& temporary) {
+RealEngines::Needs RealEngines::needs(const FormatRegistry& registry, const std::vector<std::filesystem::path>& files,
+                                      const std::optional<FormatID>& target) {
+    Needs needs{false, false};
+    const auto count = [&](const std::optional<Format>& format) {
+        if (!format) {
+            needs = Needs{};
+            return;
+        }
+        if (format->category == FormatCategory::audio || format->category == FormatCategory::video) needs.ffmpeg = true;
+        if (format->category == FormatCategory::document) needs.qt = true;
+    };
+    for (const auto& file : files) count(registry.formatFor(file));
+    if (target) count(registry.format(*target));
+    return needs;
+}
+
+RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& temporary,
+                                  [[maybe_unused]] bool withFFmpeg) {
     RealEngines real{FormatRegistry::loadBundled(), {}, {}};
     [[maybe_unused]] const FileManagerService& files = FileManagerService::shared();
     [[maybe_unused]] std::shared_ptr<const ConversionEngine> image;
@@ -62,6 +79,10 @@ RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& t
     real.unavailable.push_back("document: not in this build");
 #endif
 #ifdef KOLVEX_HAVE_FFMPEG
+    if (!withFFmpeg) {
+        real.unavailable.push_back("ffmpeg: not started for this request");
+        return real;
+    }
     try {
         BundledFFmpeg tools = BundledFFmpeg::inBundle();
         std::set<std::string> encoders = tools.availableEncoders();

@@ -21,10 +21,23 @@ struct RealEngines {
     // "<engine>: <why>" for each engine missing from this build or unable to start here.
     std::vector<std::string> unavailable;
 
+    // What a request needs started before it runs.
+    struct Needs {
+        bool ffmpeg = true;  // the ffmpeg engine, whose encoder list costs a run of ffmpeg
+        bool qt = true;      // a QGuiApplication, for the document engine's HTML reading and PDF layout
+    };
+
     // Loads the registry (throws FormatRegistry::LoadError) and starts the engines. Scratch
-    // folders of the engines that need them go under `temporary`. Blocks while ffmpeg lists its
-    // encoders. Reading HTML and writing PDF documents need a QGuiApplication to exist.
-    static RealEngines assemble(const TemporaryFileManager& temporary = TemporaryFileManager::shared());
+    // folders of the engines that need them go under `temporary`. With `withFFmpeg`, blocks
+    // while ffmpeg lists its encoders. Reading HTML and writing PDF documents need a
+    // QGuiApplication to exist.
+    static RealEngines assemble(const TemporaryFileManager& temporary = TemporaryFileManager::shared(),
+                                bool withFFmpeg = true);
+
+    // What converting `files` (to `target`, or through a tool when none) needs: ffmpeg for any
+    // audio or video on either side, Qt for any document; both for a file of unknown kind.
+    static Needs needs(const FormatRegistry& registry, const std::vector<std::filesystem::path>& files,
+                       const std::optional<FormatID>& target);
 
     // A coordinator over them; `processorCount` as ConversionCoordinator takes it.
     std::unique_ptr<ConversionCoordinator> coordinator(std::optional<int> processorCount = std::nullopt) const;

@@ -1,8 +1,13 @@
 #include "app/AppDelegate.h"
 
+#include <iostream>
+
 #include <unistd.h>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
@@ -83,6 +88,20 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
             Log::app().error("Could not create the onboarding sample: {}", error.what());
         }
     };
+    environment.abortLaunch = [](const std::string& reason) {
+        const QString detail =
+            QString("Its list of formats could not be loaded (%1). Reinstalling Kolvex should repair it; "
+                    "\"kolvex --verify-resources\" shows what is missing.")
+                .arg(QString::fromStdString(reason));
+        std::cerr << "kolvex: cannot start: " << detail.toStdString() << std::endl;
+        if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal") {
+            QMessageBox box(QMessageBox::Critical, "Kolvex", "Kolvex cannot start.");
+            box.setInformativeText(detail);
+            box.setWindowIcon(QIcon::fromTheme(buildinfo::kBundleIdentifier));
+            box.exec();
+        }
+        QCoreApplication::exit(1);
+    };
     environment.locateFFmpeg = [](const std::optional<std::string>& overridePath)
         -> std::optional<std::pair<BundledFFmpeg, std::set<std::string>>> {
         std::optional<BundledFFmpeg> tools;
@@ -144,7 +163,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     try {
         m_registry = m_env.loadRegistry();
     } catch (const std::exception& error) {
-        Log::app().critical("Format manifest failed to load: {}", SelfCheck::describe(error));
+        const std::string reason = SelfCheck::describe(error);
+        Log::app().critical("Format manifest failed to load: {}", reason);
+        // Without its formats Kolvex has no Portal and no tray icon: staying up would leave an
+        // invisible process with no way to quit it.
+        if (m_env.abortLaunch) m_env.abortLaunch(reason);
         return;
     }
     Log::app().info("Registry loaded — {} formats, {} conversions", m_registry->allFormats().size(),
@@ -175,11 +198,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     commands.onOpenTuning = [self] { if (self) self->showTuning(); };
     commands.onOpenAbout = [self] { if (self) self->showAbout(); };
     commands.onOpenWelcome = [self] { if (self) self->presentWelcome(); };
-    UpdateChecking* updater = m_updater.get();
-    commands.onCheckForUpdates = [self, updater] {
-        // The checker may block; it must never stall the tray.
-        if (self) AsyncTask::run(self->tasks(), self, [updater](std::stop_token) { updater->checkForUpdates(); });
-    };
     commands.onCancelConversion = [self] {
         if (self && self->m_portal) self->m_portal->cancelAllConversions();
     };
@@ -405,8 +423,13 @@ void AppDelegate::openFiles(const std::vector<fs::path>& files) {
 }
 
 bool AppDelegate::anyWindowVisible() const {
+    // Only the application's own windows and dialogs count: the tray icon keeps a top-level
+    // window of its own, and the Portal panel and menus are not windows a user returns to.
+    for (QWidget* window : {m_settingsWindow.data(), m_tuningWindow.data(), m_welcomeWindow.data(),
+                            m_aboutWindow.data(), m_flow.parameterWindow()})
+        if (window && window->isVisible()) return true;
     for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->isVisible() && window->isWindow() && !window->inherits("QMenu")) return true;
+        if (window->isVisible() && window->inherits("QDialog")) return true;
     return false;
 }
 

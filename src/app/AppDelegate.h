@@ -46,6 +46,8 @@ public:
         std::function<LoginItem::Status()> loginStatus;
         std::function<std::optional<std::string>(bool)> setLoginItem;
         std::function<void()> revealSample;                // writes and shows the example image
+        // The manifest did not load: tells the user why and ends the process with a failure.
+        std::function<void(const std::string& reason)> abortLaunch;
         // Finds the FFmpeg pair (the override path first) and lists its encoders; runs on a
         // worker thread. None: FFmpeg is never attached.
         std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(

@@ -83,7 +83,7 @@ std::string LoginItem::statusText(Status status) {
     switch (status) {
     case Status::notRegistered: return "not registered — Kolvex will not open at login";
     case Status::enabled: return "enabled — your desktop will open Kolvex at login";
-    case Status::requiresApproval: return "needs approval in your desktop's settings → General → Login Items";
+    case Status::requiresApproval: return "needs approval in your desktop's settings for startup applications";
     case Status::notFound: return "not found — your desktop cannot see this copy of the app";
     }
     return "unknown";

@@ -1,10 +1,15 @@
 #include "app/MenuBarController.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
 #include <QFileDialog>
 #include <QFont>
 #include <QIcon>
@@ -69,21 +74,48 @@ MenuBarController::~MenuBarController() {
     if (m_tray) m_tray->hide();
 }
 
+MenuBarController::BarCells MenuBarController::barCellsFor(const QFont& font) {
+    const QFontMetrics metrics(font);
+    for (const auto& [filled, empty] : {std::pair{U'▮', U'▯'}, std::pair{U'■', U'□'}, std::pair{U'█', U'░'}}) {
+        if (metrics.inFontUcs4(filled) && metrics.inFontUcs4(empty))
+            return {QString::fromUcs4(&filled, 1).toStdString(), QString::fromUcs4(&empty, 1).toStdString()};
+    }
+    return {"#", "-"};
+}
+
 MenuBarController::RowTitle MenuBarController::progressTitle(const std::string& label, double progress,
-                                                             bool isForeground) {
+                                                             bool isForeground, const BarCells& cells) {
     RowTitle title;
     title.label = "  " + label + "  ";
     const long rounded = std::lround(progress * 10);
     const long filled = std::clamp(rounded, 0L, 10L);
     const long empty = std::max(10L - rounded, 0L);
-    for (long i = 0; i < filled; ++i) title.bar += "▮";
-    for (long i = 0; i < empty; ++i) title.bar += "▯";
+    for (long i = 0; i < filled; ++i) title.bar += cells.filled;
+    for (long i = 0; i < empty; ++i) title.bar += cells.empty;
     const int percent = static_cast<int>(std::trunc(progress * 100));
     std::string number = std::to_string(percent);
     if (number.size() < 3) number.insert(0, 3 - number.size(), ' ');
     title.percent = "  " + number + "%";
     title.accent = isForeground;
     return title;
+}
+
+MenuBarController::RowTitle MenuBarController::progressTitle(const std::string& label, double progress,
+                                                             bool isForeground) {
+    return progressTitle(label, progress, isForeground, BarCells());
+}
+
+QString MenuBarController::recentItemText(const std::filesystem::path& output, const std::filesystem::path& home) {
+    const std::filesystem::path folder = paths::deletingLastComponent(output);
+    QString shown = QFile::decodeName(QByteArray::fromStdString(folder.string()));
+    const QString homeText = QFile::decodeName(QByteArray::fromStdString(home.string()));
+    if (!homeText.isEmpty() && homeText != "/" && (shown == homeText || shown.startsWith(homeText + "/")))
+        shown = "~" + shown.mid(homeText.size());
+    // Long folders are cut in the middle, where the least telling part of a path usually is.
+    constexpr int kMaxFolder = 48;
+    if (shown.size() > kMaxFolder) shown = shown.left(kMaxFolder / 2 - 1) + "…" + shown.right(kMaxFolder / 2);
+    const QString name = QFile::decodeName(QByteArray::fromStdString(paths::lastComponent(output)));
+    return name + "\t" + shown;
 }
 
 void MenuBarController::showFailure(const std::string& line) {
@@ -121,38 +153,47 @@ std::optional<QRect> MenuBarController::iconScreenFrame() const {
     return frame;
 }
 
-void MenuBarController::updateIcon(std::optional<int> percent) {
-    if (!m_tray) return;
-    // A tray icon has no title text: the percentage is drawn into the picture instead.
+QImage MenuBarController::trayIcon(std::optional<int> percent) {
     constexpr int kSize = 44;
     QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = QApplication::palette().color(QPalette::WindowText);
-    const QImage brand = ApplicationResources::menuBarIcon();
+    const QImage mark = ApplicationResources::mark();
+    if (!percent && !mark.isNull()) {
+        painter.drawImage(QRect(0, 0, kSize, kSize), mark.scaled(kSize, kSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        return image;
+    }
+    // Colours of our own, not the theme's or the tray's: the tray's background is unknown, so
+    // the badge brings its own.
+    const QColor disc(22, 23, 28), ring(Qt::white), accent(61, 123, 253);
+    const QRectF outer(2, 2, kSize - 4, kSize - 4);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ring);
+    painter.drawEllipse(outer);
+    painter.setBrush(disc);
+    painter.drawEllipse(outer.adjusted(2.5, 2.5, -2.5, -2.5));
     if (percent) {
-        painter.setPen(QPen(ink, 4));
-        painter.drawEllipse(QRectF(4, 4, kSize - 8, kSize - 8));
-        QPen arc(QApplication::palette().color(QPalette::Highlight), 5);
-        painter.setPen(arc);
-        painter.drawArc(QRectF(4, 4, kSize - 8, kSize - 8), 90 * 16, -static_cast<int>(*percent * 360 * 16 / 100));
-        QFont font = painter.font();
-        font.setPixelSize(15);
+        painter.setPen(QPen(accent, 4, Qt::SolidLine, Qt::FlatCap));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawArc(outer.adjusted(4.5, 4.5, -4.5, -4.5), 90 * 16, -static_cast<int>(*percent * 360 * 16 / 100));
+        QFont font;
+        font.setPixelSize(*percent >= 100 ? 13 : 16);
         font.setBold(true);
         painter.setFont(font);
-        painter.setPen(ink);
+        painter.setPen(ring);
         painter.drawText(QRect(0, 0, kSize, kSize), Qt::AlignCenter, QString::number(*percent));
-    } else if (!brand.isNull()) {
-        painter.drawImage(QRect(0, 0, kSize, kSize), brand.scaled(kSize, kSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     } else {
-        painter.setPen(QPen(ink, 4));
-        painter.drawEllipse(QRectF(4, 4, kSize - 8, kSize - 8));
-        painter.setBrush(ink);
-        painter.drawEllipse(QRectF(kSize / 2.0 - 6, kSize / 2.0 - 6, 12, 12));
+        painter.setBrush(accent);
+        painter.drawEllipse(QRectF(kSize / 2.0 - 7, kSize / 2.0 - 7, 14, 14));
     }
-    painter.end();
-    m_tray->setIcon(QIcon(QPixmap::fromImage(image)));
+    return image;
+}
+
+void MenuBarController::updateIcon(std::optional<int> percent) {
+    if (!m_tray) return;
+    // A tray icon has no title text: the percentage is drawn into the picture instead.
+    m_tray->setIcon(QIcon(QPixmap::fromImage(trayIcon(percent))));
     m_tray->setToolTip(QString::fromStdString(m_toolTip));
 }
 
@@ -165,11 +206,12 @@ void MenuBarController::rebuildMenu() {
 
     const std::vector<Conversion> running = activeConversions ? activeConversions() : std::vector<Conversion>{};
     if (!running.empty()) {
+        const BarCells cells = barCellsFor(menu->font());
         const QString header = running.size() == 1 ? QString("Converting")
                                                    : QString("Converting %1 files").arg(running.size());
         menu->addAction(header)->setEnabled(false);
         for (const auto& conversion : running) {
-            const RowTitle row = progressTitle(conversion.label, conversion.progress, conversion.isForeground);
+            const RowTitle row = progressTitle(conversion.label, conversion.progress, conversion.isForeground, cells);
             QMenu* submenu = menu->addMenu(QString::fromStdString(row.text()));
             QAction* cancel = submenu->addAction("Cancel This Conversion");
             cancel->setData(QString::fromStdString(conversion.id.toString()));
@@ -198,7 +240,7 @@ void MenuBarController::rebuildMenu() {
         recent->addAction("Nothing yet")->setEnabled(false);
     } else {
         for (const auto& record : records) {
-            QAction* item = recent->addAction(QString::fromStdString(paths::lastComponent(record.outputPath)));
+            QAction* item = recent->addAction(recentItemText(record.outputPath, QDir::homePath().toStdString()));
             item->setData(QString::fromStdString(record.outputPath));
             item->setToolTip(QString::fromStdString("From " + record.sourceName));
             const std::filesystem::path path = record.outputPath;
@@ -228,9 +270,8 @@ void MenuBarController::rebuildMenu() {
     const LoginItem::Status status = m_services.loginStatus ? m_services.loginStatus() : LoginItem::Status::notFound;
     login->setChecked(status == LoginItem::Status::enabled);
     if (status == LoginItem::Status::requiresApproval)
-        login->setToolTip("Allow Kolvex in your desktop's settings → General → Login Items.");
+        login->setToolTip("Allow Kolvex among the startup applications in your desktop's settings.");
     connect(login, &QAction::triggered, this, &MenuBarController::toggleLoginItem);
-    add("Check for Updates…", m_commands.onCheckForUpdates);
     add("About Kolvex", m_commands.onOpenAbout);
     add("How to Use Kolvex", m_commands.onOpenWelcome);
     add("Report an Issue…", m_services.reportIssue);
@@ -255,8 +296,8 @@ void MenuBarController::toggleLoginItem() {
         Log::app().error("login item: {}", *error);
         if (m_services.warn) {
             m_services.warn(wasOn ? "Could not stop Kolvex opening at login." : "Could not set Kolvex to open at login.",
-                            "You can change this in your desktop's settings → General → Login Items, under \"Open at "
-                            "Login\".");
+                            *error + ". You can also change this in your desktop's settings for startup "
+                                     "applications.");
         }
     }
     // The check mark follows the real state, read again each time the menu opens.

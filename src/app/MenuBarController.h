@@ -14,6 +14,9 @@
 #include "app/PortalConnection.h"
 
 class QAction;
+class QFont;
+class QImage;
+class QString;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -38,7 +41,6 @@ public:
         std::function<void()> onOpenTuning;
         std::function<void()> onOpenAbout;
         std::function<void()> onOpenWelcome;
-        std::function<void()> onCheckForUpdates;
         std::function<void()> onCancelConversion;
     };
 
@@ -87,7 +89,25 @@ public:
     // The tray icon's rectangle on screen, when the tray reports one.
     std::optional<QRect> iconScreenFrame() const;
 
+    // The cells of the row's bar: the filled and the empty one.
+    struct BarCells {
+        std::string filled = "▮";
+        std::string empty = "▯";
+    };
+    // The first pair of cells that `font` (with its fallbacks) can draw: ▮▯, then ■□, then █░,
+    // then "#" and "-", which every font has.
+    static BarCells barCellsFor(const QFont& font);
+    static RowTitle progressTitle(const std::string& label, double progress, bool isForeground,
+                                  const BarCells& cells);
     static RowTitle progressTitle(const std::string& label, double progress, bool isForeground);
+    // A Recent item: the output's name, then (in the menu's second column) its folder, with the
+    // home folder written "~".
+    static QString recentItemText(const std::filesystem::path& output, const std::filesystem::path& home);
+
+    // The tray icon's picture. While something runs: the percentage in white on a dark disc
+    // ringed in white, with the progress arc around it, so it reads on light and dark trays
+    // alike whatever theme the application uses. Otherwise the application's mark.
+    static QImage trayIcon(std::optional<int> percent);
 
     // The menu, rebuilt every time it opens.
     QMenu* menu() const { return m_menu.get(); }

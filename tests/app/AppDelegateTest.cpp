@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 
 #include "FakePortal.h"
@@ -119,12 +120,15 @@ TEST(AppDelegate, WelcomeOnlyOnTheFirstLaunch) {
     EXPECT_EQ(second.delegate->welcomeWindow(), nullptr);
 }
 
-TEST(AppDelegate, ManifestFailureLeavesOnlyTheProcess) {
+TEST(AppDelegate, ManifestFailureIsToldAndEndsTheLaunch) {
     Fixture f;
     LogCapture log;
     auto env = f.environment();
     env.loadRegistry = []() -> FormatRegistry { throw FormatRegistry::LoadError::manifestMissing(); };
+    std::vector<std::string> aborted;
+    env.abortLaunch = [&aborted](const std::string& reason) { aborted.push_back(reason); };
     f.launch(std::move(env));
+    EXPECT_EQ(aborted, std::vector<std::string>{"manifestMissing"});
     EXPECT_EQ(f.portal, nullptr);
     EXPECT_EQ(f.delegate->menuBar(), nullptr);
     EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
@@ -189,6 +193,19 @@ TEST(AppDelegate, SettingsChangesReachThePortal) {
     const auto before = f.portal->calls.size();
     f.settings.update([](Preferences& p) { p.triggerModifier = "hyper"; });
     EXPECT_EQ(f.portal->calls.size(), before) << "a text that names no key changes nothing";
+
+    // Chosen in the Settings window, the key reaches the running Portal at once.
+    f.delegate->showSettings();
+    QComboBox* trigger = nullptr;
+    for (QComboBox* combo : f.delegate->settingsWindow()->findChildren<QComboBox*>()) {
+        if (combo->findText("Alt", Qt::MatchContains) >= 0 && combo->findText("Shift", Qt::MatchContains) >= 0)
+            trigger = combo;
+    }
+    ASSERT_TRUE(trigger);
+    const int alt = trigger->findText("Alt", Qt::MatchContains);
+    trigger->setCurrentIndex(alt);
+    emit trigger->activated(alt);
+    EXPECT_EQ(f.portal->calls.back(), "trigger option");
 }
 
 TEST(AppDelegate, TerminationStopsThePortal) {
@@ -252,12 +269,20 @@ TEST(AppDelegate, ReopenShowsTheWelcomeOnlyWhenNothingIsVisible) {
     Fixture f;
     f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
     f.launch();
-    f.delegate->showSettings();
-    EXPECT_TRUE(f.delegate->handleReopen(true));
-    EXPECT_EQ(f.delegate->welcomeWindow(), nullptr);
-    f.delegate->settingsWindow()->close();
+    // A tray keeps a visible top-level window of its own for the icon; it is none of ours.
+    QWidget trayIconWindow(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+    trayIconWindow.resize(22, 22);
+    trayIconWindow.show();
     EXPECT_TRUE(f.delegate->handleReopen(false));
     ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
+    f.delegate->welcomeWindow()->close();
+
+    f.delegate->showSettings();
+    EXPECT_TRUE(f.delegate->handleReopen(false));
+    EXPECT_FALSE(f.delegate->welcomeWindow()->isVisible()) << "the settings window is up";
+    f.delegate->settingsWindow()->close();
+    EXPECT_TRUE(f.delegate->handleReopen(false));
     EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
 }
 

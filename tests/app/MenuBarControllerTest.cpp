@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QMenu>
+#include <QPainter>
 
 #include "app/MenuBarController.h"
 #include "core/services/RecentConversions.h"
@@ -30,7 +32,6 @@ struct Fixture {
         commands.onOpenTuning = [this] { calls.push_back("tuning"); };
         commands.onOpenAbout = [this] { calls.push_back("about"); };
         commands.onOpenWelcome = [this] { calls.push_back("welcome"); };
-        commands.onCheckForUpdates = [this] { calls.push_back("updates"); };
         commands.onCancelConversion = [this] { calls.push_back("cancel all"); };
         MenuBarController::Services services;
         services.defaults = &defaults;
@@ -71,8 +72,7 @@ struct Fixture {
 TEST(MenuBarController, IdleMenu) {
     Fixture f;
     EXPECT_EQ(f.titles(), (std::vector<std::string>{"Kolvex", "---", "Convert Files…", "Recent", "---", "Settings…",
-                                                    "Portal Tuning…", "Open at Login", "Check for Updates…",
-                                                    "About Kolvex", "How to Use Kolvex", "Report an Issue…", "---",
+                                                    "Portal Tuning…", "Open at Login", "About Kolvex", "How to Use Kolvex", "Report an Issue…", "---",
                                                     "Quit Kolvex"}));
     EXPECT_FALSE(f.item("Kolvex")->isEnabled());
     EXPECT_EQ(f.item("Convert Files…")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -86,10 +86,10 @@ TEST(MenuBarController, IdleMenu) {
 TEST(MenuBarController, CommandsReachTheirCallbacks) {
     Fixture f;
     f.titles();
-    for (const char* title : {"Settings…", "Portal Tuning…", "Check for Updates…", "About Kolvex", "How to Use Kolvex",
-                              "Report an Issue…", "Quit Kolvex"})
+    for (const char* title :
+         {"Settings…", "Portal Tuning…", "About Kolvex", "How to Use Kolvex", "Report an Issue…", "Quit Kolvex"})
         f.item(title)->trigger();
-    EXPECT_EQ(f.calls, (std::vector<std::string>{"settings", "tuning", "updates", "about", "welcome", "report", "quit"}));
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"settings", "tuning", "about", "welcome", "report", "quit"}));
 
     f.calls.clear();
     f.item("Convert Files…")->trigger();
@@ -145,6 +145,39 @@ TEST(MenuBarController, RowTitleBarAndPercent) {
         EXPECT_EQ(title.label, "  x  ");
     }
     EXPECT_TRUE(MenuBarController::progressTitle("x", 0.5, true).accent);
+
+    // The bar's cells are ones the menu's font can draw.
+    const QFont font = QMenu().font();
+    const auto cells = MenuBarController::barCellsFor(font);
+    for (const auto& cell : {cells.filled, cells.empty})
+        EXPECT_TRUE(QFontMetrics(font).inFontUcs4(QString::fromStdString(cell).toUcs4().front())) << cell;
+    EXPECT_EQ(MenuBarController::progressTitle("x", 0.3, false, {"#", "-"}).bar, "###-------");
+}
+
+// The percentage reads on a light tray, a dark one and a grey one, in a light or a dark theme.
+TEST(MenuBarController, TrayPercentageIsLegibleOnAnyTray) {
+    const auto luminance = [](QRgb pixel) {
+        return (0.2126 * qRed(pixel) + 0.7152 * qGreen(pixel) + 0.0722 * qBlue(pixel)) / 255.0;
+    };
+    const QImage icon = MenuBarController::trayIcon(45);
+    for (const QColor tray : {QColor(Qt::white), QColor(Qt::black), QColor(128, 128, 128), QColor(46, 52, 64)}) {
+        QImage shown(icon.size(), QImage::Format_ARGB32);
+        shown.fill(tray);
+        QPainter(&shown).drawImage(0, 0, icon);
+        // The digits against their own backdrop, in the middle of the icon.
+        double darkest = 1, lightest = 0;
+        for (int y = icon.height() * 3 / 10; y < icon.height() * 7 / 10; ++y)
+            for (int x = icon.width() * 3 / 10; x < icon.width() * 7 / 10; ++x) {
+                darkest = std::min(darkest, luminance(shown.pixel(x, y)));
+                lightest = std::max(lightest, luminance(shown.pixel(x, y)));
+            }
+        EXPECT_GT(lightest - darkest, 0.7) << tray.name().toStdString();
+        // The badge's rim stands apart from the tray.
+        const double rim = luminance(shown.pixel(icon.width() / 2, 3));
+        const double centre = luminance(shown.pixel(icon.width() / 2 - 9, icon.height() / 2 + 9));
+        EXPECT_GT(std::max(std::abs(rim - luminance(tray.rgb())), std::abs(centre - luminance(tray.rgb()))), 0.4)
+            << tray.name().toStdString();
+    }
 }
 
 TEST(MenuBarController, ProgressTitleAndTooltip) {
@@ -167,7 +200,7 @@ TEST(MenuBarController, ProgressTitleAndTooltip) {
     EXPECT_FALSE(f.controller->iconScreenFrame()) << "no tray, no frame";
 }
 
-TEST(MenuBarController, RecentConversionsRevealAndClear) {
+TEST(MenuBarController, RecentConversionsShowTheirFolderRevealAndClear) {
     Fixture f;
     testing::TempDir dir;
     const auto output = dir.write("photo.webp", "x");
@@ -175,12 +208,18 @@ TEST(MenuBarController, RecentConversionsRevealAndClear) {
                                    f.defaults);
     f.titles();
     QMenu* recent = f.item("Recent")->menu();
-    EXPECT_EQ(f.titles(recent), (std::vector<std::string>{"photo.webp", "---", "Clear Menu"}));
-    EXPECT_EQ(f.item("photo.webp", recent)->toolTip().toStdString(), "From photo.heic");
-    f.item("photo.webp", recent)->trigger();
+    const std::string item = "photo.webp\t" + dir.path().string();
+    EXPECT_EQ(f.titles(recent), (std::vector<std::string>{item, "---", "Clear Menu"}));
+    EXPECT_EQ(f.item(item, recent)->toolTip().toStdString(), "From photo.heic");
+    f.item(item, recent)->trigger();
     EXPECT_EQ(f.revealed, (std::vector<std::filesystem::path>{output}));
     f.item("Clear Menu", recent)->trigger();
     EXPECT_TRUE(RecentConversionsStore::load(f.defaults).empty());
+
+    EXPECT_EQ(MenuBarController::recentItemText("/home/ann/Pictures/a.png", "/home/ann").toStdString(),
+              "a.png\t~/Pictures");
+    EXPECT_EQ(MenuBarController::recentItemText("/home/anna/a.png", "/home/ann").toStdString(), "a.png\t/home/anna");
+    EXPECT_EQ(MenuBarController::recentItemText("/home/ann/caf\xe9.png", "/home/ann").toStdString(), "caf\uFFFD.png\t~");
 }
 
 TEST(MenuBarController, OpenAtLoginFollowsTheRealState) {
@@ -197,7 +236,7 @@ TEST(MenuBarController, OpenAtLoginFollowsTheRealState) {
     ASSERT_EQ(f.warnings.size(), 1u);
     EXPECT_EQ(f.warnings[0].first, "Could not stop Kolvex opening at login.");
     EXPECT_EQ(f.warnings[0].second,
-              "You can change this in your desktop's settings → General → Login Items, under \"Open at Login\".");
+              "read-only file system. You can also change this in your desktop's settings for startup applications.");
     f.titles();
     EXPECT_TRUE(f.item("Open at Login")->isChecked()) << "a failed change leaves the check mark";
 }

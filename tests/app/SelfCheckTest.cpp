@@ -124,5 +124,35 @@ TEST(SelfCheck, ProgramAnswersTheFlagsWithoutAnInterface) {
     EXPECT_EQ(verify.err, "");
 }
 
+// A copy of the program with its resources checks its own, never the build tree's.
+TEST(SelfCheck, ACopyChecksItsOwnResources) {
+    namespace fs = std::filesystem;
+    testing::TempDir dir;
+    const fs::path stage = fs::path(KOLVEX_PROGRAM).parent_path().parent_path();
+    const fs::path copy = dir / "copy";
+    fs::create_directories(copy / "bin");
+    fs::copy_file(KOLVEX_PROGRAM, copy / "bin/kolvex");
+    fs::copy(stage / "share", copy / "share", fs::copy_options::recursive);
+    fs::copy(stage / "libexec", copy / "libexec", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const auto run = [&] {
+        QProcess process;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", QString::fromStdString((dir / "config").string()));
+        process.setProcessEnvironment(environment);
+        process.start(QString::fromStdString((copy / "bin/kolvex").string()), {"--verify-resources"});
+        process.waitForFinished(30000);
+        return ProgramRun{process.exitCode(), process.readAllStandardOutput().toStdString(), {}};
+    };
+
+    const ProgramRun whole = run();
+    EXPECT_EQ(whole.exitCode, 0) << whole.out;
+
+    fs::remove_all(copy / "share/kolvex/Kolvex_KolvexUI.bundle");
+    const ProgramRun broken = run();
+    EXPECT_EQ(broken.exitCode, 1) << broken.out;
+    EXPECT_NE(broken.out.find("error: Kolvex_KolvexUI.bundle not found\n"), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find("error: the branding mark did not load\n"), std::string::npos) << broken.out;
+}
+
 }  // namespace
 }  // namespace kolvex

@@ -12,8 +12,9 @@
 #include "core/services/Log.h"
 #include "core/services/ProcessRunner.h"
 
-#ifndef KOLVEX_INSTALL_LIBEXEC_DIR
-#define KOLVEX_INSTALL_LIBEXEC_DIR "/usr/local/libexec/kolvex"
+// Where the install puts the programs, relative to the installed executable's folder.
+#ifndef KOLVEX_BIN_TO_LIBEXEC
+#define KOLVEX_BIN_TO_LIBEXEC "../libexec/kolvex"
 #endif
 
 namespace kolvex {
@@ -70,8 +71,10 @@ std::vector<fs::path> BundledFFmpeg::bundleFolders() {
     std::vector<fs::path> folders;
     std::error_code error;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (!error) folders.push_back(executable.parent_path().parent_path() / "libexec" / "kolvex");
-    folders.emplace_back(KOLVEX_INSTALL_LIBEXEC_DIR);
+    if (error) return folders;
+    folders.push_back(executable.parent_path().parent_path() / "libexec" / "kolvex");
+    const fs::path configured = (executable.parent_path() / KOLVEX_BIN_TO_LIBEXEC).lexically_normal();
+    if (configured != folders.front()) folders.push_back(configured);
     return folders;
 }
 

@@ -32,9 +32,10 @@ struct BundledFFmpeg {
     // Stores the two paths as given, with no check (the settings' override path).
     BundledFFmpeg(std::filesystem::path ffmpeg, std::filesystem::path ffprobe);
 
-    // The programs that ship with the application: <prefix>/libexec/kolvex/{ffmpeg,ffprobe}, next
-    // to the running executable's prefix first, then under the configured install prefix. Both must
-    // be executable files (links are followed). The PATH is never searched. Throws NotBundled.
+    // The programs that ship with the application: <prefix>/libexec/kolvex/{ffmpeg,ffprobe} of
+    // the running executable's prefix, then the configured libexec folder relative to it. Both
+    // must be executable files (links are followed). Neither the PATH nor a fixed absolute folder
+    // is searched. Throws NotBundled.
     static BundledFFmpeg inBundle();
     // The same search over the given libexec folders, in order.
     static BundledFFmpeg inBundle(const std::vector<std::filesystem::path>& libexecFolders);

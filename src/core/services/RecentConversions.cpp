@@ -1,12 +1,15 @@
 #include "core/services/RecentConversions.h"
 
 #include <cmath>
+#include <optional>
+#include <string_view>
 #include <set>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "core/services/PathUtils.h"
+#include "core/services/ProcessRunner.h"
 #include "core/services/StrictJson.h"
 #include "core/services/UserDefaults.h"
 
@@ -17,6 +20,37 @@ namespace {
 // 2001-01-01 00:00:00 UTC in seconds since 1970.
 constexpr double kReferenceEpoch = 978307200.0;
 
+// A path that is not UTF-8 has no JSON text: its bytes are kept as hexadecimal beside a
+// readable form, so the menu can still show it and reveal the very file.
+constexpr const char* kPathBytesKey = "outputPathBytes";
+
+std::string hexOf(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0xF];
+    }
+    return out;
+}
+
+std::optional<std::string> bytesOfHex(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    const auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+    }
+    return out;
+}
+
 std::vector<RecentConversion> decodeList(const std::string& text) {
     const json::Json document = json::parse(text);
     const json::Json& array = json::requireArray(document, "recent conversions");
@@ -26,6 +60,9 @@ std::vector<RecentConversion> decodeList(const std::string& text) {
         json::requireObject(entry, "recent conversion");
         RecentConversion record;
         record.outputPath = json::requireString(entry, "outputPath", "");
+        if (entry.contains(kPathBytesKey) && entry[kPathBytesKey].is_string()) {
+            if (auto bytes = bytesOfHex(entry[kPathBytesKey].get<std::string>())) record.outputPath = *bytes;
+        }
         record.sourceName = json::requireString(entry, "sourceName", "");
         record.date = RecentConversion::fromReferenceSeconds(json::requireDouble(entry, "date", ""));
         records.push_back(std::move(record));
@@ -86,15 +123,13 @@ void RecentConversionsStore::record(const std::vector<RecentConversion>& records
         if (!seen.insert(record.outputPath).second) continue;
         const double date = RecentConversion::referenceSeconds(record.date);
         if (!std::isfinite(date)) return;  // no JSON form: keep what is stored
-        array.push_back({{"outputPath", record.outputPath}, {"sourceName", record.sourceName}, {"date", date}});
+        nlohmann::json entry{{"outputPath", record.outputPath}, {"sourceName", record.sourceName}, {"date", date}};
+        if (!isValidUtf8(record.outputPath)) entry[kPathBytesKey] = hexOf(record.outputPath);
+        array.push_back(std::move(entry));
     }
-    std::string text;
-    try {
-        text = array.dump();
-    } catch (const nlohmann::json::exception&) {
-        return;  // a path that is not UTF-8 cannot be written; keep what is stored
-    }
-    defaults.set(kKey, DefaultsData::fromText(text));
+    // Texts that are not UTF-8 are written with replacement characters (the exact output path
+    // is kept in its bytes field); one odd name never costs the rest of the batch.
+    defaults.set(kKey, DefaultsData::fromText(array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
 }
 
 void RecentConversionsStore::clear(UserDefaults& defaults) { defaults.remove(kKey); }

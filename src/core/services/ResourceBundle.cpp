@@ -4,8 +4,14 @@
 
 #include "core/services/PathUtils.h"
 
-#ifndef KOLVEX_INSTALL_SHARE_DIR
-#define KOLVEX_INSTALL_SHARE_DIR "/usr/local/share/kolvex"
+// Where the install puts the resources, relative to the installed executable's folder, so a
+// tree installed under any prefix (or unpacked anywhere) finds its own.
+#ifndef KOLVEX_BIN_TO_SHARE
+#define KOLVEX_BIN_TO_SHARE "../share/kolvex"
+#endif
+// The build tree's stage and its resources; searched only by programs that run from it.
+#ifndef KOLVEX_BUILD_STAGE_DIR
+#define KOLVEX_BUILD_STAGE_DIR ""
 #endif
 #ifndef KOLVEX_BUILD_SHARE_DIR
 #define KOLVEX_BUILD_SHARE_DIR ""
@@ -15,19 +21,35 @@ namespace kolvex {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool isInside(const fs::path& path, const fs::path& folder) {
+    const fs::path normalFolder = folder.lexically_normal();
+    const fs::path relative = path.lexically_normal().lexically_relative(normalFolder);
+    return !normalFolder.empty() && !relative.empty() && *relative.begin() != "..";
+}
+
+}  // namespace
+
 ResourceBundle::SearchBases ResourceBundle::SearchBases::current() {
-    SearchBases bases;
     std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && !exe.empty()) {
-        fs::path bin = exe.parent_path();
-        fs::path prefix = bin.parent_path();
-        bases.applicationResources = prefix / "share" / "kolvex";
-        bases.applicationFolder = prefix;
-        bases.executableFolder = bin;
-    }
-    bases.coreResources = fs::path(KOLVEX_INSTALL_SHARE_DIR);
-    if (std::string(KOLVEX_BUILD_SHARE_DIR).size() > 0) bases.coreFolder = fs::path(KOLVEX_BUILD_SHARE_DIR);
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return forExecutable(ec ? fs::path() : exe);
+}
+
+ResourceBundle::SearchBases ResourceBundle::SearchBases::forExecutable(const fs::path& executable) {
+    SearchBases bases;
+    if (executable.empty()) return bases;
+    const fs::path bin = executable.parent_path();
+    const fs::path prefix = bin.parent_path();
+    bases.applicationResources = prefix / "share" / "kolvex";
+    bases.applicationFolder = prefix;
+    bases.executableFolder = bin;
+    bases.coreResources = (bin / KOLVEX_BIN_TO_SHARE).lexically_normal();
+    // A copy of the program elsewhere must not borrow the build tree's resources.
+    const std::string stage = KOLVEX_BUILD_STAGE_DIR;
+    if (!stage.empty() && *KOLVEX_BUILD_SHARE_DIR && isInside(executable, stage))
+        bases.coreFolder = fs::path(KOLVEX_BUILD_SHARE_DIR);
     return bases;
 }
 

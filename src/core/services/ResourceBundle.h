@@ -16,11 +16,14 @@ public:
         std::optional<std::filesystem::path> applicationResources;  // <prefix>/share/kolvex
         std::optional<std::filesystem::path> applicationFolder;     // <prefix>
         std::optional<std::filesystem::path> executableFolder;      // <prefix>/bin
-        std::optional<std::filesystem::path> coreResources;         // where the core library's resources were installed
-        std::optional<std::filesystem::path> coreFolder;            // where the core library's build laid them out
+        std::optional<std::filesystem::path> coreResources;         // the configured install layout, beside <prefix>/bin
+        std::optional<std::filesystem::path> coreFolder;            // the build tree's stage, for programs run from it
 
-        // The bases of this process: derived from /proc/self/exe and the configured prefix.
+        // The bases of this process: derived from /proc/self/exe.
         static SearchBases current();
+        // The bases of a program at `executable`: its install tree, found relative to it, and
+        // the build tree's stage only when the program lies inside that stage.
+        static SearchBases forExecutable(const std::filesystem::path& executable);
         std::vector<std::filesystem::path> ordered() const;
     };
 

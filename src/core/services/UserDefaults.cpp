@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "core/services/Log.h"
+#include "core/services/StrictJson.h"
 
 namespace kolvex {
 
@@ -80,6 +81,24 @@ std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
     return out;
 }
 
+// Data that is itself JSON (the preferences and recent-conversion records) is stored as that
+// JSON, so the file stays readable; only when it reads back byte for byte. Anything else is
+// base64 text, which every version reads.
+nlohmann::json encodeData(const DefaultsData& data) {
+    const std::string text = data.text();
+    nlohmann::json parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_discarded() && (parsed.is_object() || parsed.is_array())) {
+        std::string again;
+        try {
+            again = parsed.dump();
+        } catch (const nlohmann::json::exception&) {
+            again.clear();
+        }
+        if (again == text) return {{"type", "data"}, {"json", std::move(parsed)}};
+    }
+    return {{"type", "data"}, {"value", base64Encode(data.bytes)}};
+}
+
 nlohmann::json encodeValue(const UserDefaults::Value& value) {
     return std::visit(
         [](const auto& v) -> nlohmann::json {
@@ -88,12 +107,21 @@ nlohmann::json encodeValue(const UserDefaults::Value& value) {
             else if constexpr (std::is_same_v<T, int64_t>) return {{"type", "integer"}, {"value", v}};
             else if constexpr (std::is_same_v<T, double>) return {{"type", "double"}, {"value", v}};
             else if constexpr (std::is_same_v<T, std::string>) return {{"type", "string"}, {"value", v}};
-            else return {{"type", "data"}, {"value", base64Encode(v.bytes)}};
+            else return encodeData(v);
         },
         value);
 }
 
 std::optional<UserDefaults::Value> decodeValue(const nlohmann::json& entry) {
+    if (entry.is_object() && entry.contains("type") && entry["type"] == "data" && entry.contains("json")) {
+        const auto& json = entry["json"];
+        if (!json.is_object() && !json.is_array()) return std::nullopt;
+        try {
+            return UserDefaults::Value(DefaultsData::fromText(json.dump()));
+        } catch (const nlohmann::json::exception&) {
+            return std::nullopt;
+        }
+    }
     if (!entry.is_object() || !entry.contains("type") || !entry.contains("value")) return std::nullopt;
     const auto& type = entry["type"];
     const auto& value = entry["value"];
@@ -214,7 +242,11 @@ void JsonFileUserDefaults::load() {
     std::ifstream in(m_file, std::ios::binary);
     std::ostringstream text;
     if (in) text << in.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+    // A file nested too deep is as unreadable as one that is not JSON: it must never stop launch.
+    const bool tooDeep = json::nestsDeeperThan(text.str(), json::kMaxNesting);
+    nlohmann::json document =
+        tooDeep ? nlohmann::json(nlohmann::json::value_t::discarded)
+                : nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
     if (!in || document.is_discarded() || !document.is_object()) {
         Log::app().error("The settings file {} could not be read; starting from defaults", m_file.string());
         m_setAsideCorruptFile = true;

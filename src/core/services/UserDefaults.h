@@ -62,7 +62,10 @@ private:
 };
 
 // One JSON file holding every key, each value tagged with its kind:
-//   {"KolvexPreferences": {"type": "data", "value": "<base64>"}, "X": {"type": "bool", "value": true}}
+//   {"KolvexPreferences": {"type": "data", "json": {"appearance": "system", …}},
+//    "Blob": {"type": "data", "value": "<base64>"}, "X": {"type": "bool", "value": true}}
+// Data that is compact JSON text is stored as readable JSON; other data as base64 (the form
+// earlier versions wrote for every data value, still read).
 // Read once when opened; every change rewrites the whole file atomically (temporary file in
 // the same folder, then rename). A file that is not JSON is kept aside as
 // "<name>.corrupt" before the first write; entries this version cannot read are written back

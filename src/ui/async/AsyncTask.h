@@ -67,22 +67,22 @@ AsyncTask AsyncTask::start(TaskRunner& runner, QObject* owner, std::function<T(s
     TaskRunner* poster = &runner;
     auto deliverable = [source, guarded, guard] { return !source->stop_requested() && (!guarded || guard); };
     runner.background([=, work = std::move(work), done = std::move(done), failed = std::move(failed)](
-                          std::stop_token quitting) {
+                          std::stop_token quitting) mutable {
         const std::stop_callback forward(quitting, [source] { source->request_stop(); });
+        std::shared_ptr<T> value;
+        std::string reason;
         try {
-            auto value = std::make_shared<T>(work(source->get_token()));
-            poster->post([deliverable, value, done] {
-                if (deliverable()) done(std::move(*value));
-            });
+            value = std::make_shared<T>(work(source->get_token()));
         } catch (...) {
-            if (source->stop_requested()) return;
-            const std::string reason = describeCurrentException();
-            poster->post([deliverable, reason, failed] {
-                if (!deliverable()) return;
-                if (failed) failed(reason);
-                else logUnheard(reason);
-            });
+            reason = describeCurrentException();
         }
+        // The callbacks always go back, so what they hold is let go of on the GUI thread.
+        poster->post([deliverable, value, reason, done = std::move(done), failed = std::move(failed)] {
+            if (!deliverable()) return;
+            if (value) done(std::move(*value));
+            else if (failed) failed(reason);
+            else logUnheard(reason);
+        });
     });
     return AsyncTask(std::move(source));
 }

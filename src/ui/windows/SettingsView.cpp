@@ -177,17 +177,13 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     auto* chooseFFmpegButton = new QPushButton("Choose…");
     ffmpegRow->addWidget(chooseFFmpegButton);
     advanced->addLayout(ffmpegRow);
-    advanced->addWidget(caption("Kolvex ships its own FFmpeg, so this is only needed for a build with codecs Kolvex "
-                                "does not include."));
-    m_updates = new QCheckBox("Check for updates automatically");
-    advanced->addWidget(m_updates);
-    m_updateCaption = caption(QString("Asks %1 once a day whether a newer version exists, sending the current version "
-                                      "and nothing else. PRIVACY.md promises this switch exists.")
-                                  .arg(kUpdateHost));
+    advanced->addWidget(caption("Kolvex runs the FFmpeg of your distribution. Choose another ffmpeg program only for "
+                                "a build with codecs that one lacks; its ffprobe must lie beside it."));
+    m_updateCaption = caption("Updates come with your distribution's packages.");
     advanced->addWidget(m_updateCaption);
     m_debug = new QCheckBox("Write debug logs");
     advanced->addWidget(m_debug);
-    m_logCaption = caption(QString("Logs go to the system journal under the subsystem %1.")
+    m_logCaption = caption(QString("Logs go to the system journal as %1 (journalctl -t %1).")
                                .arg(QString::fromLatin1(buildinfo::kBundleIdentifier)));
     advanced->addWidget(m_logCaption);
     m_resetAll = new QPushButton("Reset all settings");
@@ -233,9 +229,6 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     connect(m_ffmpegReset, &QPushButton::clicked, this,
             [edit] { edit([](Preferences& p) { p.ffmpegOverridePath.reset(); }); });
     connect(chooseFFmpegButton, &QPushButton::clicked, this, &SettingsView::chooseFFmpeg);
-    connect(m_updates, &QCheckBox::toggled, this, [this](bool on) {
-        if (!m_refreshing) m_store.defaults().set(kAutomaticUpdatesKey, on);
-    });
     connect(m_debug, &QCheckBox::toggled, this, [edit](bool on) { edit([on](Preferences& p) { p.debugLogging = on; }); });
     connect(m_resetAll, &QPushButton::clicked, this, [this] { m_store.reset(); });
     connect(&m_store, &SettingsStore::didChange, this, &SettingsView::refresh);
@@ -283,11 +276,10 @@ void SettingsView::refresh() {
     m_parallel->setCurrentIndex(indexOf(kParallelLimits, p.parallelLimit));
     m_appearance->setCurrentIndex(indexOf(kAllAppearances, p.appearance));
     const QString ffmpeg =
-        p.ffmpegOverridePath ? QString::fromStdString(*p.ffmpegOverridePath) : QString("Using the bundled FFmpeg");
+        p.ffmpegOverridePath ? QString::fromStdString(*p.ffmpegOverridePath) : QString("Using the FFmpeg installed with Kolvex");
     m_ffmpegText->setText(elidedPath(m_ffmpegText, ffmpeg));
     m_ffmpegText->setToolTip(ffmpeg);
     m_ffmpegReset->setVisible(p.ffmpegOverridePath.has_value());
-    m_updates->setChecked(m_store.defaults().boolean(kAutomaticUpdatesKey).value_or(true));
     m_debug->setChecked(p.debugLogging);
     m_refreshing = false;
 }

@@ -18,15 +18,12 @@ namespace kolvex {
 class SettingsStore;
 
 // The settings window's content: four tabs whose controls edit the live preferences at once
-// (no OK or Cancel), plus the automatic-update switch kept under "SUEnableAutomaticChecks".
-// GUI thread only.
+// (no OK or Cancel). Updates come with the distribution's packages, so there is no update
+// switch. GUI thread only.
 class SettingsView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr const char* kAutomaticUpdatesKey = "SUEnableAutomaticChecks";
-    static constexpr const char* kUpdateHost = "updates.kolvex.org";
-
     // A file or folder chooser: the chosen path, or none when cancelled.
     using Chooser = std::function<std::optional<std::string>()>;
 
@@ -62,7 +59,6 @@ public:
     QComboBox* appearance() const { return m_appearance; }
     QLabel* ffmpegText() const { return m_ffmpegText; }
     QPushButton* ffmpegReset() const { return m_ffmpegReset; }
-    QCheckBox* automaticUpdates() const { return m_updates; }
     QCheckBox* debugLogs() const { return m_debug; }
     QPushButton* resetAll() const { return m_resetAll; }
     QLabel* updateCaption() const { return m_updateCaption; }
@@ -93,7 +89,6 @@ private:
     QComboBox* m_appearance = nullptr;
     QLabel* m_ffmpegText = nullptr;
     QPushButton* m_ffmpegReset = nullptr;
-    QCheckBox* m_updates = nullptr;
     QCheckBox* m_debug = nullptr;
     QPushButton* m_resetAll = nullptr;
     QLabel* m_updateCaption = nullptr;

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -6,8 +7,11 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QThread>
 
 #include "DesktopHarness.h"
+#include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -25,6 +29,72 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
         log += process.readAllStandardError().toStdString();
     }
     return true;
+}
+
+// The program on `xvfb`, its home in `home`, its log on stderr.
+void startKolvex(QProcess& kolvex, const testing::Xvfb& xvfb, const testing::TempDir& home, const QStringList& arguments) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromStdString(xvfb.display()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("HOME", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus");
+    environment.insert("KOLVEX_LOG", "stderr");
+    kolvex.setProcessEnvironment(environment);
+    kolvex.setProcessChannelMode(QProcess::SeparateChannels);
+    kolvex.start(KOLVEX_PROGRAM, arguments);
+}
+
+TEST(KolvexOnADesktop, AVideoOpenedAtLaunchConvertsOnceFFmpegIsThere) {
+    KOLVEX_REQUIRE_FFMPEG();
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    const auto folder = home / "videos";
+    std::filesystem::create_directories(folder);
+    const auto clip = testing::makeClip(folder / "clip.mov", {});
+
+    // The Portal opens for the clip at launch, before FFmpeg is attached a moment later.
+    QProcess kolvex;
+    startKolvex(kolvex, *xvfb, home, {QString::fromStdString(clip.string())});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "FFmpeg ready", 30s)) << log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 10s)) << log;
+    testing::pumpUntil([] { return false; }, 500ms);  // mapped and focused
+
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    input.key("Return", true);
+    input.key("Return", false);
+    input.sync();
+    ASSERT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s)", 10s)) << "Return did not reach the Portal\n" << log;
+
+    // The output appears beside the clip, complete, and plays to its end.
+    std::filesystem::path output;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (output.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const auto name = entry.path().filename().string();
+            if (entry.path() != clip && !name.starts_with(".")) output = entry.path();
+        }
+        if (output.empty()) waitForLog(kolvex, log, "\x01never", 200ms);
+    }
+    ASSERT_FALSE(output.empty()) << log;
+    EXPECT_EQ(log.find("All 1 job(s) failed"), std::string::npos) << log;
+    QProcess decode;
+    decode.start(QString::fromStdString(testing::systemFFmpeg().string()),
+                 {"-v", "error", "-i", QString::fromStdString(output.string()), "-f", "null", "-"});
+    ASSERT_TRUE(decode.waitForFinished(60000));
+    EXPECT_EQ(decode.exitCode(), 0) << decode.readAllStandardError().toStdString();
+    EXPECT_TRUE(decode.readAllStandardError().isEmpty());
+    EXPECT_NE(testing::probeEntry(output, "stream=codec_type", "v"), "") << output;
+
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
 }
 
 TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
@@ -60,6 +130,86 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
     EXPECT_EQ(kolvex.exitCode(), 0) << log;
     EXPECT_EQ(log.find("Format manifest failed"), std::string::npos) << log;
     EXPECT_TRUE(std::filesystem::exists(home / "config/kolvex/defaults.json")) << "the first-run guide was marked shown";
+}
+
+// Runs a program to its end and gives its standard output; empty when it failed to run.
+std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                     int* exitCode = nullptr) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(15000)) return {};
+    if (exitCode) *exitCode = process.exitCode();
+    return process.readAllStandardOutput().toStdString();
+}
+
+bool windowIsViewable(const QProcessEnvironment& environment, const QString& title) {
+    int code = -1;
+    const std::string info = outputOf("xwininfo", {"-name", title}, environment, &code);
+    return code == 0 && info.find("Map State: IsViewable") != std::string::npos;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+// Launching Kolvex again with no files, while the first copy sits in a real tray with none of
+// its windows open, shows the welcome window: the tray icon's own window is no window of ours.
+TEST(KolvexOnADesktop, RelaunchShowsTheWelcomeWhileOnlyTheTrayIconIsUp) {
+    for (const char* program : {"trayer", "dbus-daemon", "xwininfo"})
+        if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    // The first-run guide was seen long ago.
+    home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
+
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromStdString(xvfb->display()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("HOME", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("KOLVEX_LOG", "stderr");
+
+    // A session bus of its own: the second launch finds the first through it.
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    ASSERT_FALSE(address.isEmpty());
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+
+    QProcess tray;
+    tray.setProcessEnvironment(environment);
+    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+    ASSERT_TRUE(tray.waitForStarted(10000));
+    QThread::msleep(500);
+
+    QProcess kolvex;
+    kolvex.setProcessEnvironment(environment);
+    kolvex.start(KOLVEX_PROGRAM, {});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s)) << log;
+    EXPECT_FALSE(windowIsViewable(environment, "Welcome to Kolvex")) << "not the first run";
+
+    int code = -1;
+    outputOf(KOLVEX_PROGRAM, {}, environment, &code);
+    EXPECT_EQ(code, 0) << "the second copy hands over and ends";
+    EXPECT_TRUE(waitFor([&] { return windowIsViewable(environment, "Welcome to Kolvex"); }, 10s)) << log;
+
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
+    tray.terminate();
+    tray.waitForFinished(5000);
+    bus.terminate();
+    bus.waitForFinished(5000);
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ TEST(StrictJson, RefusesLooseValues) {
     EXPECT_FALSE(json::optionalString(doc, "missing", ""));
     EXPECT_THROW(json::optionalString(doc, "n", ""), json::JsonError);
     EXPECT_THROW(json::parse("{"), json::JsonError);
+    // Deep nesting is refused before it is read; brackets inside strings do not count.
+    EXPECT_THROW(json::parse(std::string(100'000, '[') + std::string(100'000, ']')), json::JsonError);
+    EXPECT_NO_THROW(json::parse(std::string(json::kMaxNesting, '[') + std::string(json::kMaxNesting, ']')));
+    EXPECT_NO_THROW(json::parse("\"" + std::string(1000, '[') + "\\\"{\""));
 }
 
 TEST(ResourceBundle, SearchOrderAndSkips) {
@@ -85,6 +89,17 @@ TEST(ResourceBundle, FindsTheCoreBundleFromTheBuildTree) {
     auto bundle = ResourceBundle::named("Kolvex_KolvexCore");
     ASSERT_TRUE(bundle);
     EXPECT_TRUE(fs::exists(*bundle / "FormatManifest.json"));
+}
+
+TEST(ResourceBundle, OnlyProgramsInsideTheBuildStageSearchIt) {
+    const auto here = ResourceBundle::SearchBases::current();
+    ASSERT_TRUE(here.executableFolder);
+    EXPECT_TRUE(here.coreFolder) << "this test runs from the build stage";
+    // The same program copied elsewhere looks only beside itself.
+    const auto copy = ResourceBundle::SearchBases::forExecutable("/opt/elsewhere/bin/kolvex");
+    for (const auto& base : copy.ordered())
+        EXPECT_EQ(base.string().rfind("/opt/elsewhere", 0), 0u) << base;
+    EXPECT_EQ(copy.coreResources, fs::path("/opt/elsewhere/share/kolvex"));
 }
 
 TEST(Log, CaptureSeesEveryCategory) {

@@ -84,6 +84,19 @@ TEST_F(RecentConversionsTest, StoredFormUsesSecondsSince2001) {
     EXPECT_EQ(RecentConversionsStore::load(m_defaults).front().date, when);
 }
 
+// A batch in which one file's name is not UTF-8 is recorded whole, and that file can still be
+// found again by its exact bytes.
+TEST_F(RecentConversionsTest, ANameThatIsNotUtf8KeepsTheBatch) {
+    const std::string latin1 = "caf\xe9.png";  // "café" written by a Latin-1 program
+    RecentConversionsStore::record({made("plain.png", "plain.jpg"), made(latin1, "caf\xe9.jpg")}, m_defaults);
+    const auto list = RecentConversionsStore::load(m_defaults);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].outputPath, (m_dir / latin1).string());
+    EXPECT_TRUE(fs::exists(list[1].url()));
+    EXPECT_EQ(list[1].sourceName, "caf\uFFFD.jpg") << "the name shown; the source is not opened again";
+    EXPECT_TRUE(nlohmann::json::accept(stored()));
+}
+
 TEST_F(RecentConversionsTest, UnreadableStoredListsLoadAsEmpty) {
     const auto path = (m_dir.write("x.png", "x")).string();
     const std::string rows[] = {

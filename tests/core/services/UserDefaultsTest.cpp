@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 #include <vector>
@@ -70,11 +71,43 @@ TEST(UserDefaults, FileKeepsTypedValuesAcrossInstances) {
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// Records that are JSON read as JSON in the file; data written base64 by earlier versions,
+// and data that is not compact JSON, still reads back byte for byte.
+TEST(UserDefaults, JsonDataIsStoredReadablyAndOldFilesKeepReading) {
+    TempDir dir;
+    const auto file = dir.write("defaults.json",
+                                R"({"Old": {"type": "data", "value": "eyJhIjoxfQ=="}})");  // {"a":1}, base64
+    {
+        JsonFileUserDefaults store(file);
+        EXPECT_EQ(store.data("Old")->text(), "{\"a\":1}");
+        store.set("KolvexPreferences", DefaultsData::fromText(R"({"appearance":"dark","imageQuality":0.85})"));
+        store.set("Spaced", DefaultsData::fromText("{ \"a\": 1 }"));
+        store.set("Scalar", DefaultsData::fromText("42"));
+    }
+    std::ifstream in(file);
+    const auto document = nlohmann::json::parse(in);
+    EXPECT_EQ(document["KolvexPreferences"]["json"]["appearance"], "dark");
+    EXPECT_EQ(document["Old"]["json"]["a"], 1) << "rewritten readably";
+    EXPECT_TRUE(document["Spaced"].contains("value")) << "would not read back byte for byte";
+    EXPECT_TRUE(document["Scalar"].contains("value"));
+
+    JsonFileUserDefaults reopened(file);
+    EXPECT_EQ(reopened.data("KolvexPreferences")->text(), R"({"appearance":"dark","imageQuality":0.85})");
+    EXPECT_EQ(reopened.data("Spaced")->text(), "{ \"a\": 1 }");
+    EXPECT_EQ(reopened.data("Scalar")->text(), "42");
+    EXPECT_FALSE(reopened.string("KolvexPreferences")) << "data stays data";
+}
+
 TEST(UserDefaults, CorruptFileIsSetAsideNotOverwritten) {
-    const std::pair<const char*, const char*> rows[] = {
+    const std::string deep(100'000, '[');
+    const std::pair<const char*, std::string> rows[] = {
         {"truncated", R"({"KolvexPreferences": {"type": "data", "val)"},
         {"not an object", R"([1, 2, 3])"},
         {"empty", ""},
+        // Valid JSON a hundred thousand levels deep, whole and unfinished.
+        {"nested deep", R"({"KolvexPreferences": {"type": "data", "value": 1}, "x": )" + deep +
+                            std::string(100'000, ']') + "}"},
+        {"nested deep, unfinished", R"({"x": )" + deep},
     };
     for (auto [what, text] : rows) {
         TempDir dir;

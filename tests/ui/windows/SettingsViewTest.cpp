@@ -52,7 +52,7 @@ TEST(SettingsView, HasFourTabsInOrder) {
     EXPECT_EQ(f.view.size(), QSize(480, 340));
     EXPECT_EQ(f.view.outputLocation()->itemText(2).toStdString(), "A specific folder");
     EXPECT_EQ(f.view.parallelLimit()->itemText(0).toStdString(), "Decide automatically");
-    EXPECT_EQ(f.view.logCaption()->text().toStdString(), "Logs go to the system journal under the subsystem org.kolvex.Kolvex.");
+    EXPECT_EQ(f.view.logCaption()->text().toStdString(), "Logs go to the system journal as org.kolvex.Kolvex (journalctl -t org.kolvex.Kolvex).");
 }
 
 TEST(SettingsView, CustomFolderRowFollowsTheLocation) {
@@ -127,7 +127,7 @@ TEST(SettingsView, QualitySliderEditsTheFieldAndItsPercentage) {
 
 TEST(SettingsView, FFmpegOverrideRowAndReset) {
     Fixture f;
-    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the bundled FFmpeg");
+    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the FFmpeg installed with Kolvex");
     EXPECT_TRUE(f.view.ffmpegReset()->isHidden());
     f.nextFFmpeg = "/opt/ffmpeg/bin/ffmpeg";
     f.view.chooseFFmpeg();
@@ -136,14 +136,12 @@ TEST(SettingsView, FFmpegOverrideRowAndReset) {
     f.view.ffmpegReset()->click();
     EXPECT_FALSE(f.store.preferences().ffmpegOverridePath);
     EXPECT_TRUE(f.view.ffmpegReset()->isHidden());
-    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the bundled FFmpeg");
+    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the FFmpeg installed with Kolvex");
 }
 
-TEST(SettingsView, ResetAllLeavesTheUpdateSwitchAlone) {
+TEST(SettingsView, ResetAllRestoresTheDefaultsAndNoUpdatePromiseIsMade) {
     Fixture f;
-    EXPECT_TRUE(f.view.automaticUpdates()->isChecked()) << "on while the key is absent";
-    f.view.automaticUpdates()->setChecked(false);
-    EXPECT_EQ(f.defaults.boolean(SettingsView::kAutomaticUpdatesKey), false);
+    EXPECT_EQ(f.view.updateCaption()->text().toStdString(), "Updates come with your distribution's packages.");
     f.view.notifications()->setChecked(false);
     f.view.appearance()->activated(2);
     EXPECT_EQ(f.store.preferences().appearance, Preferences::Appearance::dark);
@@ -151,8 +149,6 @@ TEST(SettingsView, ResetAllLeavesTheUpdateSwitchAlone) {
     f.view.resetAll()->click();
     EXPECT_EQ(f.store.preferences(), Preferences());
     EXPECT_TRUE(f.view.notifications()->isChecked());
-    EXPECT_EQ(f.defaults.boolean(SettingsView::kAutomaticUpdatesKey), false);
-    EXPECT_FALSE(f.view.automaticUpdates()->isChecked());
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ std::unique_ptr<RichDocument> readDocument(const fs::path& url, const std::strin
         return richDocument(StyledText(CSVFormatter::asPlainTable(readUtf8(url)), attributes));
     }
     if (id == "docx") return DocxReader::read(url);
-    if (id == "rtf") return richDocument(RtfReader::read(readSourceFile(url, DocumentEngine::kMaxSourceBytes)));
+    if (id == "rtf") return RtfReader::readDocument(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
     if (id == "html") return HtmlReader::read(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
     std::optional<std::string> text = text_decoding::anyToUtf8(readSourceFile(url, DocumentEngine::kMaxSourceBytes));
     if (!text) throw ConversionError::corruptedInput(url);

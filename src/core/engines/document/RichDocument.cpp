@@ -177,15 +177,7 @@ std::string RichDocument::tooManyParagraphs() {
     return fmt::format("a document of more than {} paragraphs", kMaxParagraphs);
 }
 
-std::unique_ptr<RichDocument> richDocument(const StyledText& text) {
-    size_t breaks = 0;
-    for (const TextRun& run : text.runs()) breaks += static_cast<size_t>(std::count_if(run.text.begin(), run.text.end(), [](char c) {
-        return c == '\n' || c == '\r' || c == '\f';
-    }));
-    if (breaks >= RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
-    auto document = std::make_unique<RichDocument>();
-    QTextCursor cursor(document.get());
-    cursor.beginEditBlock();
+void insertStyled(QTextCursor& cursor, const StyledText& text) {
     // Neighbouring runs that look the same go in as one insertion.
     QString pending;
     QTextCharFormat pendingFormat;
@@ -225,6 +217,18 @@ std::unique_ptr<RichDocument> richDocument(const StyledText& text) {
         pending += QString::fromUtf8(run.text.data(), static_cast<qsizetype>(run.text.size()));
     }
     flush();
+}
+
+std::unique_ptr<RichDocument> richDocument(const StyledText& text) {
+    size_t breaks = 0;
+    for (const TextRun& run : text.runs()) breaks += static_cast<size_t>(std::count_if(run.text.begin(), run.text.end(), [](char c) {
+        return c == '\n' || c == '\r' || c == '\f';
+    }));
+    if (breaks >= RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
+    auto document = std::make_unique<RichDocument>();
+    QTextCursor cursor(document.get());
+    cursor.beginEditBlock();
+    insertStyled(cursor, text);
     cursor.endEditBlock();
     return document;
 }

@@ -69,6 +69,9 @@ private:
 // Throws DocumentLimitError past RichDocument::kMaxParagraphs paragraphs.
 std::unique_ptr<RichDocument> richDocument(const StyledText& text);
 
+// Inserts styled text at the cursor the same way (line feeds and form feeds as above).
+void insertStyled(QTextCursor& cursor, const StyledText& text);
+
 // The character format a run's attributes stand for.
 QTextCharFormat charFormatOf(const TextAttributes& attributes);
 

@@ -14,13 +14,21 @@
 #include <unicode/ustring.h>
 
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/RtfMarkup.h"
 #include "core/engines/document/UnicodeText.h"
 
 namespace kolvex {
 
 namespace {
 
-enum class Destination { text, skip, fontTable, colourTable, fieldInstruction };
+using rtf_markup::kCellEnd;
+using rtf_markup::kCellParagraph;
+using rtf_markup::kMaxPictureHex;
+using rtf_markup::kPicture;
+using rtf_markup::kRowEnd;
+using rtf_markup::RtfPicture;
+
+enum class Destination { text, skip, fontTable, colourTable, picture, fieldInstruction };
 
 struct GroupState {
     Destination destination = Destination::text;
@@ -73,7 +81,7 @@ const std::set<std::string_view>& skippedDestinations() {
         "comment",    "datastore", "doccomm", "filetbl",   "fldtype",  "footer",    "footerf",            "footerl",
         "footerr",    "footnote",  "generator", "header",  "headerf",  "headerl",   "headerr",            "info",
         "keywords",   "latentstyles", "listoverridetable", "listtable", "nonshppict", "object", "operator", "pgdsctbl",
-        "pict",       "private",   "revtbl",  "rsidtbl",   "shp",      "shpinst",   "stylesheet",         "subject",
+        "private",   "revtbl",  "rsidtbl",   "shp",      "shpinst",   "stylesheet",         "subject",
         "tc",         "tcn",       "template", "themedata", "title",   "xe",        "xmlnstbl",           "objdata",
     };
     return names;
@@ -139,6 +147,9 @@ private:
     int m_pendingSkip = 0;
     char16_t m_highSurrogate = 0;
     bool m_ignorableNext = false;  // "\*" seen: an unknown destination word is skipped
+    bool m_inTable = false;        // "\intbl" since the last "\pard"
+    std::vector<RtfPicture> m_pictures;
+    RtfPicture m_picture;  // the one being read
 
     GroupState& state() { return m_stack.back(); }
 
@@ -157,8 +168,20 @@ private:
         m_ignorableNext = false;
         if (m_stack.empty()) return;
         if (state().destination == Destination::fontTable) finishFontEntry();
+        const bool picture = state().destination == Destination::picture && (m_stack.size() < 2 || m_stack[m_stack.size() - 2].destination != Destination::picture);
         m_stack.pop_back();
+        if (picture) {
+            // The picture stands where its group was, in the text around it.
+            m_pictures.push_back(std::move(m_picture));
+            m_picture = RtfPicture{};
+            output(std::string(kPicture));
+        }
     }
+
+public:
+    std::vector<RtfPicture> takePictures() { return std::move(m_pictures); }
+
+private:
 
     bool skipping() const { return m_stack.empty() || m_stack.back().destination == Destination::skip; }
 
@@ -220,7 +243,7 @@ private:
         if (skipping()) return;
         flushBytes();
         flushSurrogate();
-        emit(utf8);
+        output(utf8);
     }
 
     void controlWord() {
@@ -277,6 +300,21 @@ private:
             }
             return;
         }
+        if (s.destination == Destination::picture) {
+            // Groups inside a picture (its properties, its id) are not its data.
+            if (ignorable || word == "picprop" || word == "blipuid") s.destination = Destination::skip;
+            else if (word == "pngblip" || word == "jpegblip") m_picture.supported = true;
+            else if (word == "picwgoal") m_picture.widthTwips = parameter.value_or(0);
+            else if (word == "pichgoal") m_picture.heightTwips = parameter.value_or(0);
+            return;
+        }
+        if (word == "pict") {
+            flushBytes();
+            s.destination = Destination::picture;
+            m_picture = RtfPicture{};
+            return;
+        }
+        if (word == "shppict") return;  // the picture inside is the one to show (its "nonshppict" twin is skipped)
         if (word == "colortbl") {
             flushBytes();
             s.destination = Destination::colourTable;
@@ -360,11 +398,21 @@ private:
             m_documentCodePage = 850;
         } else if (word == "deff") {
             m_defaultFont = static_cast<int>(parameter.value_or(-1));
-        } else if (word == "par" || word == "line" || word == "sect" || word == "row" || word == "nestrow") {
+        } else if (word == "intbl") {
+            m_inTable = true;
+        } else if (word == "pard") {
+            m_inTable = false;
+        } else if (word == "par") {
+            literal(m_inTable ? std::string(kCellParagraph) : std::string("\n"));
+        } else if (word == "cell") {
+            literal(std::string(kCellEnd));
+        } else if (word == "row") {
+            literal(std::string(kRowEnd));
+        } else if (word == "line" || word == "sect" || word == "nestrow") {
             literal("\n");
         } else if (word == "page" || word == "pagebb") {
             literal("\f");  // the styled text's page break
-        } else if (word == "tab" || word == "cell" || word == "nestcell") {
+        } else if (word == "tab" || word == "nestcell") {
             literal("\t");
         } else if (word == "emdash") {
             literal("\u2014");
@@ -452,6 +500,10 @@ private:
             return;
         }
         if (skipping()) return;
+        if (state().destination == Destination::picture) {
+            if (std::isxdigit(byte) && m_picture.hex.size() < kMaxPictureHex) m_picture.hex += static_cast<char>(byte);
+            return;
+        }
         if (state().destination == Destination::colourTable) {
             if (byte == ';') {
                 m_colours.push_back(m_colourEntrySet ? std::optional<uint32_t>(m_colourEntry) : std::nullopt);
@@ -513,7 +565,7 @@ private:
             }
         }
         m_bytes.clear();
-        emit(utf8);
+        output(utf8);
     }
 
     static std::string toUtf8(const std::u16string& units) {
@@ -535,7 +587,7 @@ private:
                 std::string utf8;
                 unicode::appendUtf8(utf8, 0x10000 + ((static_cast<char32_t>(m_highSurrogate) - 0xD800) << 10) + (unit - 0xDC00));
                 m_highSurrogate = 0;
-                emit(utf8);
+                output(utf8);
                 return;
             }
             flushSurrogate();
@@ -546,16 +598,16 @@ private:
         }
         std::string utf8;
         unicode::appendUtf8(utf8, unit);  // a lone low surrogate becomes U+FFFD
-        emit(utf8);
+        output(utf8);
     }
 
     void flushSurrogate() {
         if (m_highSurrogate == 0) return;
         m_highSurrogate = 0;
-        emit("\uFFFD");
+        output("\uFFFD");
     }
 
-    void emit(const std::string& utf8) {
+    void output(const std::string& utf8) {
         if (utf8.empty() || m_stack.empty()) return;
         GroupState& s = state();
         switch (s.destination) {
@@ -584,6 +636,7 @@ private:
             break;
         case Destination::fontTable:
         case Destination::colourTable:
+        case Destination::picture:
         case Destination::skip:
             break;
         }
@@ -593,7 +646,22 @@ private:
 }  // namespace
 
 StyledText RtfReader::read(std::string_view bytes) {
-    return Parser(bytes).run();
+    StyledText marked = Parser(bytes).run();
+    StyledText out;
+    for (const TextRun& run : marked.runs()) {
+        std::string text = run.text;
+        for (const auto& [marker, plain] :
+             {std::pair{kCellEnd, "\t"}, std::pair{kRowEnd, "\n"}, std::pair{kCellParagraph, "\n"}, std::pair{kPicture, ""}})
+            for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at)) text.replace(at, marker.size(), plain);
+        out.append(text, run.attributes);
+    }
+    return out;
+}
+
+std::unique_ptr<RichDocument> RtfReader::readDocument(std::string_view bytes) {
+    Parser parser(bytes);
+    const StyledText marked = parser.run();
+    return rtf_markup::buildDocument(marked, parser.takePictures());
 }
 
 }  // namespace kolvex

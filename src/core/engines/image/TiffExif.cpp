@@ -185,7 +185,7 @@ std::optional<std::string> TiffExif::embed(std::string_view tiff, std::string_vi
     if (present.contains(kExifPointer) || present.contains(kGpsPointer)) return std::nullopt;
 
     for (const Field& field : *first) {
-        if (field.tag == kExifPointer || field.tag == kGpsPointer) {
+        if ((field.tag == kExifPointer || field.tag == kGpsPointer) && field.value.size() == 4) {
             auto fields = readDirectory(*source, Reader(field.value, from).u32(0));
             if (!fields) continue;
             std::vector<std::string> inner;

@@ -112,13 +112,18 @@ std::string readText(const fs::path& path) {
 }  // namespace
 
 std::optional<fs::path> SampleFile::downloadsFolder(const std::string& userDirsText, const fs::path& home) {
+    return userFolder(userDirsText, "XDG_DOWNLOAD_DIR", home);
+}
+
+std::optional<fs::path> SampleFile::userFolder(const std::string& userDirsText, const std::string& name,
+                                               const fs::path& home) {
     std::istringstream lines(userDirsText);
     std::string line;
     std::optional<fs::path> found;
     while (std::getline(lines, line)) {
         const auto start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line[start] == '#') continue;
-        const std::string key = "XDG_DOWNLOAD_DIR=";
+        const std::string key = name + "=";
         if (line.compare(start, key.size(), key) != 0) continue;
         std::string value = line.substr(start + key.size());
         while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) value.pop_back();
@@ -134,7 +139,7 @@ std::optional<fs::path> SampleFile::downloadsFolder(const std::string& userDirsT
         }
         found = dir;  // the last entry wins, as in the XDG tools
     }
-    // A download folder equal to the home folder means "no Downloads folder".
+    // A folder equal to the home folder means "no such folder".
     if (found && found->lexically_normal() == (home / "").lexically_normal()) return std::nullopt;
     if (found && found->lexically_normal() == home.lexically_normal()) return std::nullopt;
     return found;
@@ -142,19 +147,27 @@ std::optional<fs::path> SampleFile::downloadsFolder(const std::string& userDirsT
 
 SampleFile::Places SampleFile::Places::system() {
     Places places;
-    places.downloads = []() -> std::optional<fs::path> {
+    const auto homeFolder = []() -> std::optional<fs::path> {
         const char* home = std::getenv("HOME");
-        if (!home || !*home) return std::nullopt;
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        fs::path configDir = (config && *config == '/') ? fs::path(config) : fs::path(home) / ".config";
-        return downloadsFolder(readText(configDir / "user-dirs.dirs"), home);
+        if (!home || *home != '/') return std::nullopt;
+        return fs::path(home);
     };
-    places.temporary = [] {
+    const auto userDir = [homeFolder](const char* key) {
+        return [homeFolder, key]() -> std::optional<fs::path> {
+            const auto home = homeFolder();
+            if (!home) return std::nullopt;
+            const char* config = std::getenv("XDG_CONFIG_HOME");
+            const fs::path configDir = (config && *config == '/') ? fs::path(config) : *home / ".config";
+            return userFolder(readText(configDir / "user-dirs.dirs"), key, *home);
+        };
+    };
+    places.downloads = userDir("XDG_DOWNLOAD_DIR");
+    places.pictures = userDir("XDG_PICTURES_DIR");
+    places.home = homeFolder;
+    places.isWritable = [](const fs::path& folder) {
         std::error_code ec;
-        fs::path dir = fs::temp_directory_path(ec);
-        return ec ? fs::path("/tmp") : dir;
+        return fs::is_directory(folder, ec) && ::access(folder.c_str(), W_OK) == 0;
     };
-    places.isWritable = [](const fs::path& folder) { return ::access(folder.c_str(), W_OK) == 0; };
     return places;
 }
 
@@ -163,16 +176,18 @@ fs::path SampleFile::create(const std::string& name, const std::optional<fs::pat
 }
 
 fs::path SampleFile::create(const std::string& name, const std::optional<fs::path>& folder, const Places& places) {
-    fs::path dir;
-    if (folder) {
-        dir = *folder;
-    } else if (auto downloads = places.downloads ? places.downloads() : std::nullopt) {
-        dir = *downloads;
-    } else {
-        dir = places.temporary();
+    std::vector<std::optional<fs::path>> candidates{folder};
+    for (const auto* place : {&places.downloads, &places.pictures, &places.home})
+        candidates.push_back(*place ? (*place)() : std::nullopt);
+    std::optional<fs::path> dir;
+    for (const auto& candidate : candidates) {
+        if (candidate && places.isWritable(*candidate)) {
+            dir = candidate;
+            break;
+        }
     }
-    fs::path target = dir / name;
-    if (!places.isWritable(dir)) target = places.temporary() / name;
+    if (!dir) throw Failure::couldNotWrite((folder ? *folder : fs::path()) / name);
+    const fs::path target = *dir / name;
     if (somethingAt(target)) return target;  // never drawn twice, never overwritten
     writePNG(target);
     return target;

@@ -60,6 +60,29 @@ TEST(DocxReader, AppliesDefaultsAndStyles) {
     EXPECT_DOUBLE_EQ(CharStyle::of(head.next().next().begin().fragment().charFormat()).pointSize, 11);
 }
 
+// A picture that does not decode, or whose part is missing, is left out with a note; the text stays.
+TEST(DocxReader, LeavesOutBrokenPicturesWithANote) {
+    const std::string picture =
+        R"(<w:r><w:drawing><wp:inline xmlns:wp="wp"><wp:extent cx="12700" cy="12700"/><a:blip xmlns:a="a" r:embed="{}"/></wp:inline></w:drawing></w:r>)";
+    std::string xml = kOpen + "<w:p><w:r><w:t>before</w:t></w:r>";
+    for (const char* id : {"rIdBroken", "rIdMissing"}) {
+        std::string run = picture;
+        run.replace(run.find("{}"), 2, id);
+        xml += run;
+    }
+    xml += "<w:r><w:t>after</w:t></w:r></w:p>" + kClose;
+    const std::string rels =
+        R"(<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rIdBroken" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/image" Target="media/broken.png"/>)"
+        R"(<Relationship Id="rIdMissing" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/image" Target="../media/none.png"/>)"
+        R"(</Relationships>)";
+    DocxReader::Parts parts{xml, rels};
+    parts.media["word/media/broken.png"] = QByteArray("\x89PNG not really");
+    const auto document = DocxReader::readParts(parts);
+    EXPECT_EQ(testing::describe(*document), "|beforeafter\n");
+    EXPECT_EQ(document->notes(), std::vector<std::string>{"2 pictures could not be read and were left out."});
+}
+
 TEST(DocxReader, ExpandsNoEntities) {
     const std::string laughs =
         R"(<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;">)"

@@ -5,6 +5,7 @@
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/HtmlReader.h"
+#include "core/engines/document/PdfLayoutWriter.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -42,6 +43,14 @@ TEST(HtmlReader, NeverLoadsExternalResources) {
     // Reading a FIFO or /dev/zero would block or never end; refusing the loads returns at once.
     ASSERT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] { result = HtmlReader::read(page)->toPlainText().toStdString(); }));
     EXPECT_EQ(result, "beforeafter");
+    // Nor do backgrounds load when the page is laid out and drawn.
+    const std::string backgrounds = "<html><body background=\"" + fifo.string() + "\"><table background=\"/dev/zero\" "
+                                    "style=\"background-image: url(" + fifo.string() + ")\"><tr><td background=\"" + fifo.string() +
+                                    "\">cell</td></tr></table><p style=\"background-image: url(/dev/zero)\">text</p></body></html>";
+    EXPECT_TRUE(testing::finishesWithin(std::chrono::seconds(10), [&] {
+        PdfLayoutWriter::write(*HtmlReader::read(backgrounds), dir / "backgrounds.pdf");
+    }));
+    EXPECT_NE(testing::pdfText(dir / "backgrounds.pdf").value_or("cell text").find("cell"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <future>
 
+#include <QImage>
+#include <QTextCursor>
+#include <QTextImageFormat>
+
 #include "DocumentTestSupport.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RichDocument.h"
@@ -37,6 +41,33 @@ TEST(PdfLayoutWriter, LaysOutLetterPagesFromWorkerThreads) {
     if (const auto text = testing::pdfText(dir / "out1.pdf")) {
         EXPECT_NE(text->find("Hello"), std::string::npos);
     }
+}
+
+// Paragraphs alone are drawn line by line: underline, colour and pictures show as they do when Qt
+// draws the page itself.
+TEST(PdfLayoutWriter, DrawsPicturesAndDecorationsInPlainParagraphs) {
+    testing::TempDir dir;
+    auto document = richDocument(StyledText("before ", plainAttributes()));
+    QImage image(20, 10, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QTextImageFormat picture;
+    picture.setName(document->addImage(image));
+    picture.setWidth(20);
+    picture.setHeight(10);
+    QTextCursor cursor(document.get());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertImage(picture);
+    TextAttributes underlined = plainAttributes();
+    underlined.underline = true;
+    underlined.colour = 0xFF0000;
+    cursor.insertText(" after", charFormatOf(underlined));
+    const auto pdf = dir / "picture.pdf";
+    PdfLayoutWriter::write(*document, pdf);
+    const auto images = testing::pdfImageCount(pdf);
+    if (!images) GTEST_SKIP() << "poppler-utils are not installed";
+    EXPECT_EQ(*images, 1);
+    EXPECT_NE(testing::pdfText(pdf)->find("before"), std::string::npos);
+    EXPECT_NE(testing::pdfText(pdf)->find("after"), std::string::npos);
 }
 
 // A document past the page cap is refused whole, never cut; nothing is written.

@@ -66,5 +66,16 @@ TEST(RtfReader, RefusesHostileInputQuickly) {
     EXPECT_EQ(RtfReader::read(R"({\rtf1 abc\'e)").plainText(), "abc");
 }
 
+// Tables become tables; a picture that cannot be shown (damaged, or a metafile) is left out with a
+// note, and the text around it stays.
+TEST(RtfReader, BuildsTablesAndLeavesOutPicturesItCannotShow) {
+    const auto document = RtfReader::readDocument(
+        R"({\rtf1 before\par\trowd\cellx1000\cellx2000\pard\intbl a\par b\cell c\cell\row\pard )"
+        R"(x{\pict\pngblip 0011}y{\pict\wmetafile8 0011}z\par})");
+    EXPECT_EQ(testing::describe(*document), "|before\ntable 1x2 header 0\ncell 0,0 |a\ncell 0,0 |b\ncell 0,1 |c\n|xyz\n|\n");
+    EXPECT_EQ(document->notes(), std::vector<std::string>{"2 pictures could not be read and were left out."});
+    EXPECT_EQ(RtfReader::read(R"({\rtf1 \trowd\pard\intbl a\cell b\cell\row x{\pict\pngblip 00}y})").plainText(), "a\tb\t\nxy");
+}
+
 }  // namespace
 }  // namespace kolvex

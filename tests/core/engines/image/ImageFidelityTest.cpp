@@ -6,6 +6,7 @@
 
 #include "ImageFixtures.h"
 #include "core/engines/image/ImageEngine.h"
+#include "core/engines/image/TiffExif.h"
 #include "support/ExternalTool.h"
 #include "support/TempDir.h"
 
@@ -149,6 +150,19 @@ TEST_F(ImageFidelityTest, ExifAndGpsSurviveInEveryTargetThatHoldsThemWhenMetadat
             }
         }
     }
+
+    // Damaged EXIF (every truncation of a real block, and garbage) never spoils the TIFF.
+    const std::string tiff = readFile(dir / "kept-convert.tiff");
+    const VImage original = VImage::new_from_file(source.c_str());
+    size_t length = 0;
+    const auto* exif = static_cast<const char*>(original.get_blob("exif-data", &length));
+    for (size_t cut = 0; cut <= length; ++cut) {
+        const auto tagged = image::TiffExif::embed(tiff, std::string_view(exif, cut));
+        if (tagged) {
+            ASSERT_EQ(tagged->substr(8, 16), tiff.substr(8, 16)) << cut;
+        }
+    }
+    EXPECT_FALSE(image::TiffExif::embed(tiff, std::string(300, '\xFF')));
 
     ConversionOptions dropped;
     dropped.preserveMetadata = false;

@@ -13,18 +13,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Places inside test folders only: a Downloads folder, a temporary folder and a list of
+// Places inside test folders only: Downloads, Pictures and a home folder, and a list of
 // folders that count as not writable (root can write anywhere, so modes cannot be used).
 struct TestPlaces {
     testing::TempDir root;
-    fs::path downloads = root / "Downloads";
-    fs::path temporary = root / "tmp";
+    fs::path home = root / "home";
+    fs::path downloads = home / "Downloads";
+    fs::path pictures = home / "Pictures";
     bool hasDownloads = true;
     std::vector<fs::path> unwritable;
 
     TestPlaces() {
         fs::create_directories(downloads);
-        fs::create_directories(temporary);
+        fs::create_directories(pictures);
     }
 
     SampleFile::Places places() const {
@@ -33,7 +34,8 @@ struct TestPlaces {
             if (!hasDownloads) return std::nullopt;
             return downloads;
         };
-        p.temporary = [this] { return temporary; };
+        p.pictures = [this]() -> std::optional<fs::path> { return pictures; };
+        p.home = [this]() -> std::optional<fs::path> { return home; };
         p.isWritable = [this](const fs::path& folder) {
             return std::find(unwritable.begin(), unwritable.end(), folder) == unwritable.end() && fs::is_directory(folder);
         };
@@ -82,7 +84,7 @@ TEST(SampleFile, DrawsTheGradientIntoDownloads) {
 TEST(SampleFile, ReusesWhateverIsAlreadyThere) {
     TestPlaces t;
     const fs::path existing = t.downloads / "Kolvex Example.png";
-    t.root.write("Downloads/Kolvex Example.png", "not a picture");
+    t.root.write("home/Downloads/Kolvex Example.png", "not a picture");
     EXPECT_EQ(SampleFile::create("Kolvex Example.png", std::nullopt, t.places()), existing);
     EXPECT_EQ(testing::readFile(existing), "not a picture");
 }
@@ -96,16 +98,20 @@ TEST(SampleFile, ChoosesAnotherPlaceWhenNeeded) {
         EXPECT_TRUE(fs::is_regular_file(chosen / "s.png"));
     }
     {
-        TestPlaces t;  // an unwritable folder sends the file to the temporary folder
+        TestPlaces t;  // an unwritable Downloads folder: Pictures, then home; never a shared temporary folder
         t.unwritable.push_back(t.downloads);
-        EXPECT_EQ(SampleFile::create("s.png", std::nullopt, t.places()), t.temporary / "s.png");
-        EXPECT_TRUE(fs::is_regular_file(t.temporary / "s.png"));
+        EXPECT_EQ(SampleFile::create("s.png", std::nullopt, t.places()), t.pictures / "s.png");
+        EXPECT_TRUE(fs::is_regular_file(t.pictures / "s.png"));
         EXPECT_TRUE(entries(t.downloads).empty());
+        t.unwritable.push_back(t.pictures);
+        EXPECT_EQ(SampleFile::create("s.png", std::nullopt, t.places()), t.home / "s.png");
+        t.unwritable.push_back(t.home);
+        EXPECT_THROW(SampleFile::create("t.png", std::nullopt, t.places()), SampleFile::Failure);
     }
     {
         TestPlaces t;  // no Downloads folder at all
         t.hasDownloads = false;
-        EXPECT_EQ(SampleFile::create("s.png", std::nullopt, t.places()), t.temporary / "s.png");
+        EXPECT_EQ(SampleFile::create("s.png", std::nullopt, t.places()), t.pictures / "s.png");
     }
 }
 
@@ -123,8 +129,8 @@ TEST(SampleFile, AFailedWriteLeavesNothingBehind) {
     }
     EXPECT_FALSE(fs::exists(missing));
     // A later call in a good place still works: nothing half-written is taken for the sample.
-    EXPECT_NO_THROW(SampleFile::create("s.png", t.temporary, places));
-    EXPECT_EQ(entries(t.temporary), std::vector<fs::path>{"s.png"});
+    EXPECT_NO_THROW(SampleFile::create("s.png", t.pictures, places));
+    EXPECT_EQ(entries(t.pictures), std::vector<fs::path>{"s.png"});
 }
 
 TEST(SampleFile, ReadsTheDownloadsFolderFromXdgUserDirs) {
@@ -141,6 +147,9 @@ TEST(SampleFile, ReadsTheDownloadsFolderFromXdgUserDirs) {
         {"", std::nullopt},
     };
     for (const auto& [text, expected] : rows) EXPECT_EQ(SampleFile::downloadsFolder(text, home), expected) << text;
+    EXPECT_EQ(SampleFile::userFolder("XDG_DOWNLOAD_DIR=\"$HOME/D\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n",
+                                     "XDG_PICTURES_DIR", home),
+              fs::path("/home/ann/Bilder"));
 }
 
 }  // namespace
