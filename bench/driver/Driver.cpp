@@ -3,12 +3,15 @@
 //
 //   kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
 //                [--processors <n>] [--quiet] <file>...
+//   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //
 // Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
 //   ok     <seconds>  copy|encode  <source>  <output>...
 //   error  <seconds>  <source>  <kind>  <message>
 //   wall   <seconds>  <succeeded>  <failed>
-// Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error.
+// Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error; after SIGTERM
+// or SIGINT, which cancel the work (and every program it started) first, 128 + the signal.
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -21,7 +24,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include <csignal>
+#include <pthread.h>
 
 #include <fmt/format.h>
 
@@ -31,6 +38,7 @@
 
 #include "RealEngines.h"
 #include "core/services/Log.h"
+#include "core/services/WorkInProgress.h"
 
 namespace {
 
@@ -40,6 +48,7 @@ using namespace kolvex;
 const char* const kUsage =
     "usage: kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
     "                    [--processors <n>] [--quiet] <file>...\n"
+    "       kolvex-drive --sweep\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
     "  preserveMetadata, allowPassthrough, flipHorizontal, flipVertical, invertPageSelection (true/false)\n";
@@ -127,6 +136,7 @@ struct Request {
     ConversionOptions options = ConversionOptions::defaults();
     std::vector<fs::path> files;
     bool quiet = false;
+    bool sweep = false;
 };
 
 Request parse(int argc, char** argv) {
@@ -155,6 +165,8 @@ Request parse(int argc, char** argv) {
             request.processors = static_cast<int>(number(value(i)));
         } else if (arg == "--quiet") {
             request.quiet = true;
+        } else if (arg == "--sweep") {
+            request.sweep = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -162,20 +174,67 @@ Request parse(int argc, char** argv) {
             throw UsageError{fmt::format("unknown argument: {}", arg)};
         }
     }
+    if (request.sweep) {
+        if (request.target || request.tool || !request.files.empty()) throw UsageError{"--sweep takes nothing else"};
+        return request;
+    }
     if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
     if (request.files.empty()) throw UsageError{"no files given"};
     return request;
 }
 
+// SIGTERM and SIGINT cancel the batch through its stop token, so engines stop their programs and
+// remove what they started; a second one ends the process at once. The signals are blocked in
+// every thread and taken by one waiting thread, where requesting a stop is safe.
+class TerminationSignals {
+public:
+    TerminationSignals() {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGINT);
+        ::pthread_sigmask(SIG_BLOCK, &m_set, nullptr);  // before any other thread exists
+        m_waiter = std::jthread([this](std::stop_token done) { wait(done); });
+    }
+
+    std::stop_token token() const { return m_source.get_token(); }
+    int received() const { return m_received.load(); }
+
+private:
+    void wait(const std::stop_token& done) {
+        const timespec interval{0, 100'000'000};
+        while (!done.stop_requested()) {
+            const int signal = ::sigtimedwait(&m_set, nullptr, &interval);
+            if (signal <= 0) continue;
+            if (m_received.exchange(signal) != 0) {
+                ::signal(signal, SIG_DFL);
+                ::pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
+                ::raise(signal);
+            }
+            m_source.request_stop();
+        }
+    }
+
+    sigset_t m_set{};
+    std::stop_source m_source;
+    std::atomic<int> m_received{0};
+    std::jthread m_waiter;  // last: starts once the rest is set up
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    TerminationSignals termination;
     Request request;
     try {
         request = parse(argc, argv);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "kolvex-drive: %s\n%s", error.message.c_str(), kUsage);
         return 2;
+    }
+
+    if (request.sweep) {
+        std::printf("swept\t%d\n", WorkInProgress::shared().sweep());
+        return 0;
     }
 
     // Qt and ffmpeg's encoder list cost a tenth of a second each: start them only for the
@@ -214,9 +273,11 @@ int main(int argc, char** argv) {
     std::vector<ConversionResult> results;
     if (request.target) {
         results = coordinator->submit(
-            ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory});
+            ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory}, {},
+            termination.token());
     } else {
-        results = coordinator->submit(ToolIntent{request.files, *request.tool, request.options, request.outputDirectory});
+        results = coordinator->submit(ToolIntent{request.files, *request.tool, request.options, request.outputDirectory},
+                                      {}, termination.token());
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
@@ -240,5 +301,6 @@ int main(int argc, char** argv) {
         }
     }
     std::puts(fmt::format("wall\t{:.4f}\t{}\t{}", wall, succeeded, failed).c_str());
+    if (const int signal = termination.received()) return 128 + signal;
     return failed == 0 ? 0 : 1;
 }

@@ -27,13 +27,23 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_signalled = 0;
 
-void onTerminationSignal(int) {
+// The first signal asks for an orderly quit; a second one, while that is under way, ends the
+// process at once (the programs it started die with it).
+void onTerminationSignal(int signal) {
+    if (g_signalled) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_signalled = 1;
     const char byte = 1;
     [[maybe_unused]] auto written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the event loop, so the Portal is stopped as on a normal quit.
+// SIGTERM and SIGINT end the event loop, so the Portal is stopped as on a normal quit: running
+// work is cancelled through its stop token and waited for, which stops and reaps its programs.
 void quitOnSignals(QCoreApplication& app) {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);

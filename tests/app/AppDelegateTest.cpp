@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 
 #include "FakePortal.h"
@@ -192,6 +193,19 @@ TEST(AppDelegate, SettingsChangesReachThePortal) {
     const auto before = f.portal->calls.size();
     f.settings.update([](Preferences& p) { p.triggerModifier = "hyper"; });
     EXPECT_EQ(f.portal->calls.size(), before) << "a text that names no key changes nothing";
+
+    // Chosen in the Settings window, the key reaches the running Portal at once.
+    f.delegate->showSettings();
+    QComboBox* trigger = nullptr;
+    for (QComboBox* combo : f.delegate->settingsWindow()->findChildren<QComboBox*>()) {
+        if (combo->findText("Alt", Qt::MatchContains) >= 0 && combo->findText("Shift", Qt::MatchContains) >= 0)
+            trigger = combo;
+    }
+    ASSERT_TRUE(trigger);
+    const int alt = trigger->findText("Alt", Qt::MatchContains);
+    trigger->setCurrentIndex(alt);
+    emit trigger->activated(alt);
+    EXPECT_EQ(f.portal->calls.back(), "trigger option");
 }
 
 TEST(AppDelegate, TerminationStopsThePortal) {

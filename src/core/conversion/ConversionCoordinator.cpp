@@ -11,6 +11,7 @@
 
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
 
@@ -378,6 +379,8 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
     std::vector<fs::path> outputs;
     std::optional<ConversionError> error;
     try {
+        // A source that cannot be opened is said to be unreadable here, before an engine calls it damaged.
+        if (auto unreadable = ErrorMapper::unreadableSource(job)) throw *unreadable;
         m_files->ensureWritable(job.destination);
         if (const auto size = m_files->size(job.source)) {
             const int64_t required = *size + *size / 10 + 1'048'576;
@@ -391,8 +394,14 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         }
     } catch (const ConversionError& thrown) {
         error = thrown;
+        // A source that went away while the engine read it is not damaged.
+        if (thrown.kind() == ConversionError::Kind::corruptedInput) error = ErrorMapper::unreadableSource(job).value_or(thrown);
     } catch (const OperationCancelled&) {
         error = ConversionError::cancelled();
+    } catch (const std::system_error& thrown) {
+        // A full disk, a refused write or a vanished folder reads the same from every engine.
+        error = ErrorMapper::fromSystemError(thrown.code(), job, *m_files)
+                    .value_or(ConversionError::backendFailure(planned->id().rawValue, -1, thrown.what()));
     } catch (const std::exception& thrown) {
         error = ConversionError::backendFailure(planned->id().rawValue, -1, thrown.what());
     } catch (...) {

@@ -12,11 +12,11 @@
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
-#include "core/ffmpeg/FFmpegErrorMapper.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
@@ -201,7 +201,8 @@ StagedOutput FFmpegEngine::stage(const ConversionJob& job, const ProgressCallbac
     }
     watcher.cancel();
 
-    if (result.exitCode != 0) throw FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
+    if (result.exitCode != 0)
+        throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
     const auto size = m_files->size(output.path());
     if (!size || *size < 1) {
         // A zero-byte file is no output: never put it in place as if it were one.
@@ -387,7 +388,7 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
         const ProcessResult result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
         const auto size = m_files->size(output.path());
         if (result.exitCode != 0 || !size || *size < 1) {
-            throw FFmpegErrorMapper::map(result.exitCode, result.standardError(), job);
+            throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
         }
         output.commit();
         if (progress) progress(1.0);

@@ -63,11 +63,46 @@ ConversionError ConversionError::cancelled() {
     return e.finish();
 }
 
+ConversionError ConversionError::withCircumstance(ConversionError error, Circumstance circumstance) {
+    error.m_circumstance = circumstance;
+    return error.finish();
+}
+
+ConversionError ConversionError::unreadableInput(std::filesystem::path url) {
+    return withCircumstance(corruptedInput(std::move(url)), Circumstance::unreadable);
+}
+
+ConversionError ConversionError::passwordProtected(std::filesystem::path url) {
+    return withCircumstance(corruptedInput(std::move(url)), Circumstance::passwordProtected);
+}
+
+ConversionError ConversionError::inputTooLarge(std::filesystem::path url) {
+    return withCircumstance(corruptedInput(std::move(url)), Circumstance::tooLarge);
+}
+
+ConversionError ConversionError::unsafeArchiveEntry(std::filesystem::path url) {
+    return withCircumstance(corruptedInput(std::move(url)), Circumstance::unsafeEntry);
+}
+
+ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
+    return withCircumstance(insufficientPermissions(std::move(url)), Circumstance::folderMissing);
+}
+
 std::string ConversionError::shortDescription() const {
+    const std::string name = paths::lastComponent(m_url);
     switch (m_kind) {
     case Kind::unsupportedCodec: return "Kolvex can't read the " + m_text1 + " codec";
-    case Kind::corruptedInput: return paths::lastComponent(m_url) + " appears to be damaged";
+    case Kind::corruptedInput:
+        switch (m_circumstance) {
+        case Circumstance::unreadable: return "Can't read " + name;
+        case Circumstance::passwordProtected: return name + " is password-protected";
+        case Circumstance::tooLarge: return name + " is too large to open";
+        case Circumstance::unsafeEntry: return name + " has an unsafe entry";
+        default: return name + " appears to be damaged";
+        }
     case Kind::insufficientPermissions:
+        if (m_circumstance == Circumstance::folderMissing)
+            return "The folder " + paths::lastComponent(paths::deletingLastComponent(m_url)) + " no longer exists";
         return "No permission to write to " + paths::lastComponent(paths::deletingLastComponent(m_url));
     case Kind::insufficientDiskSpace:
         return "Needs " + ByteCountFormatter::file(m_required) + ", only " + ByteCountFormatter::file(m_available) +
@@ -95,7 +130,7 @@ bool ConversionError::isRetryable() const {
 }
 
 bool ConversionError::operator==(const ConversionError& other) const {
-    if (m_kind != other.m_kind) return false;
+    if (m_kind != other.m_kind || m_circumstance != other.m_circumstance) return false;
     switch (m_kind) {
     case Kind::unsupportedCodec: return m_text1 == other.m_text1;
     case Kind::corruptedInput:

@@ -22,6 +22,22 @@ public:
         cancelled,
     };
 
+    // Which circumstance a case stands for, where one case covers several the user must tell
+    // apart; it only refines the text. `general` is the case's plain meaning.
+    enum class Circumstance {
+        general,
+        // corruptedInput: the file is missing or cannot be opened, rather than damaged.
+        unreadable,
+        // corruptedInput: the file is encrypted and no password can be given.
+        passwordProtected,
+        // corruptedInput: the image or page is larger than is safe to decode.
+        tooLarge,
+        // corruptedInput: an archive entry would land outside its folder, and was refused.
+        unsafeEntry,
+        // insufficientPermissions: the folder the output was going to is gone.
+        folderMissing,
+    };
+
     static ConversionError unsupportedCodec(std::string codec);
     static ConversionError corruptedInput(std::filesystem::path url);
     // `url` is the file that could not be written (or the locked input), never its folder.
@@ -31,8 +47,19 @@ public:
     static ConversionError unsupportedCombination(std::string from, std::string to);
     static ConversionError outputNameUnavailable(std::filesystem::path url);
     static ConversionError cancelled();
+    // corruptedInput of a source that is missing or cannot be opened.
+    static ConversionError unreadableInput(std::filesystem::path url);
+    // corruptedInput of an encrypted source (PDF, ZIP, 7-Zip…).
+    static ConversionError passwordProtected(std::filesystem::path url);
+    // corruptedInput of a source too large to decode safely.
+    static ConversionError inputTooLarge(std::filesystem::path url);
+    // corruptedInput of an archive holding an entry that would be written outside its folder.
+    static ConversionError unsafeArchiveEntry(std::filesystem::path url);
+    // insufficientPermissions of an output whose folder no longer exists; `url` is the output.
+    static ConversionError outputFolderMissing(std::filesystem::path url);
 
     Kind kind() const { return m_kind; }
+    Circumstance circumstance() const { return m_circumstance; }
 
     // Payload accessors; each is meaningful only for the cases that carry it.
     const std::string& codec() const { return m_text1; }
@@ -57,8 +84,10 @@ public:
 private:
     explicit ConversionError(Kind kind) : m_kind(kind) {}
     ConversionError& finish();
+    static ConversionError withCircumstance(ConversionError error, Circumstance circumstance);
 
     Kind m_kind;
+    Circumstance m_circumstance = Circumstance::general;
     std::string m_text1;
     std::string m_text2;
     std::filesystem::path m_url;

@@ -15,6 +15,7 @@
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/Uuid.h"
+#include "core/services/WorkInProgress.h"
 
 namespace kolvex {
 
@@ -61,11 +62,20 @@ void FileManagerService::ensureWritable(const fs::path& destination) const {
 }
 
 bool FileManagerService::canWrite(const fs::path& folder) const {
+    // An unnamed file first: nothing is ever left behind, whenever the process dies.
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    // File systems without unnamed files get a named probe, recorded so a kill leaves nothing.
     const fs::path probe = folder / (std::string(kWriteProbePrefix) + Uuid::random().toString());
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const WorkInProgress::Entry recorded = WorkInProgress::shared().add(paths::absolute(probe));
+    fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     ::close(fd);
-    ::unlink(probe.c_str());  // a probe left behind is an empty hidden file; nothing to do about it
+    ::unlink(probe.c_str());
     return true;
 }
 

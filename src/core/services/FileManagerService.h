@@ -38,7 +38,8 @@ public:
     // naming `destination` when no file can be created in that folder.
     virtual void ensureWritable(const std::filesystem::path& destination) const;
 
-    // Whether a file can be created in `folder`: creates and removes an empty probe
+    // Whether a file can be created in `folder`: creates an unnamed file there (O_TMPFILE), or
+    // where the file system has none, creates and removes an empty probe
     // ".kolvex-write-probe-<UUID>".
     virtual bool canWrite(const std::filesystem::path& folder) const;
 

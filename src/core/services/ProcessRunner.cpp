@@ -9,8 +9,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -204,7 +207,12 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() {
-        if (m_reaped) return;
+        if (m_reaped) {
+            // Whatever it left running in its group is not wanted once the run is over. The group
+            // keeps its id reserved while any member lives, so this reaches only those.
+            ::kill(-m_pid, SIGKILL);
+            return;
+        }
         signalGroup(SIGKILL);
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
@@ -262,52 +270,116 @@ bool haveControllingTerminal() {
     return true;
 }
 
-pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
+// Everything the child needs between clone and exec, prepared beforehand: the child shares our
+// memory and may only make system calls until it has exec'd.
+struct ChildSetup {
+    const char* path = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    int stdinFd = -1, outFd = -1, errFd = -1;
+    pid_t parent = 0;
+    bool newSession = false;
+    sigset_t defaults{};   // signals whose disposition goes back to the default
+    sigset_t none{};
+    struct sigaction byDefault {};
+    int error = 0;         // set by the child when it could not exec
+};
 
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
-    // Descriptors some library opened without close-on-exec must not reach the child either:
-    // a leaked pipe end of a parallel run would keep that run's stream open.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-
+// Runs in the child on a stack of its own, with every signal blocked.
+//
+// PR_SET_PDEATHSIG makes the kernel kill the child when the thread that started it ends. That
+// thread is the one in run(), which never returns before the child is reaped, so the signal
+// fires only when our whole process dies, however it dies (posix_spawn cannot ask for this).
+// The parent may have died before the request took effect: the parent id tells.
+__attribute__((no_sanitize("address"))) int childMain(void* argument) {
+    auto* setup = static_cast<ChildSetup*>(argument);
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) goto failed;
+    if (::getppid() != setup->parent) ::_exit(127);
     // The child leads a process group of its own, so everything it starts can be signalled as a
     // whole. It must have no controlling terminal (a program asking for a passphrase fails
     // instead of waiting): without one of ours it can never gain one, and with one it gets a
     // session of its own. Only then, because a new session also makes a new scheduling group
     // where the kernel groups by session, which costs milliseconds under load.
-    // Signal dispositions and the mask of the calling thread are not passed on.
+    if (setup->newSession ? ::setsid() < 0 : ::setpgid(0, 0) != 0) goto failed;
+    if (::dup2(setup->stdinFd, STDIN_FILENO) < 0 || ::dup2(setup->outFd, STDOUT_FILENO) < 0 ||
+        ::dup2(setup->errFd, STDERR_FILENO) < 0)
+        goto failed;
+    // Descriptors some library opened without close-on-exec must not reach the child either:
+    // a leaked pipe end of a parallel run would keep that run's stream open.
+    ::syscall(SYS_close_range, STDERR_FILENO + 1, ~0u, 0);
     // Caught signals fall back to their defaults on exec by themselves; ignored ones would stay
-    // ignored, so those a host may ignore are reset.
-    sigset_t none, reset;
-    sigemptyset(&none);
+    // ignored, so those a host may ignore are reset. Our handlers must not run in here at all.
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (sigismember(&setup->defaults, signal) == 1) ::sigaction(signal, &setup->byDefault, nullptr);
+    ::sigprocmask(SIG_SETMASK, &setup->none, nullptr);
+    ::execve(setup->path, setup->argv, setup->envp);
+failed:
+    setup->error = errno;
+    ::_exit(127);
+}
+
+// The signals that must be at their default disposition in the child: those a host may ignore,
+// and every one this process catches.
+sigset_t signalsToReset() {
+    sigset_t reset;
     sigemptyset(&reset);
     for (int signal : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2, SIGALRM, SIGTSTP, SIGTTIN,
                        SIGTTOU, SIGXFSZ})
         sigaddset(&reset, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &reset);
-    // A new session is a new process group too (and refuses a second one).
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    flags |= haveControllingTerminal() ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, flags);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (signal == SIGKILL || signal == SIGSTOP || ::sigaction(signal, nullptr, &current) != 0) continue;
+        if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) sigaddset(&reset, signal);
+    }
+    return reset;
+}
 
+pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd) {
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) throw ProcessRunnerError::launchFailed(std::strerror(error));
+    UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!devNull) throw ProcessRunnerError::launchFailed(std::strerror(errno));
+
+    ChildSetup setup;
+    setup.path = executable.c_str();
+    setup.argv = argv.data();
+    setup.envp = environ;
+    setup.stdinFd = devNull.get();
+    setup.outFd = outFd;
+    setup.errFd = errFd;
+    setup.parent = ::getpid();
+    setup.newSession = haveControllingTerminal();
+    setup.defaults = signalsToReset();
+    sigemptyset(&setup.none);
+    setup.byDefault.sa_handler = SIG_DFL;
+
+    // The child borrows our memory until it execs (as posix_spawn does), so starting it costs the
+    // same whatever our size; it gets a stack of its own.
+    constexpr size_t kStackSize = 64 * 1024;
+    void* stack = ::mmap(nullptr, kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) throw ProcessRunnerError::launchFailed(std::strerror(errno));
+
+    // No handler of ours may run in the child while it shares our memory.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::clone(childMain, static_cast<char*>(stack) + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+    const int cloneError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, kStackSize);
+
+    if (pid < 0) throw ProcessRunnerError::launchFailed(std::strerror(cloneError));
+    if (setup.error != 0) {
+        // It could not exec: collect it before saying why.
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        throw ProcessRunnerError::launchFailed(std::strerror(setup.error));
+    }
     return pid;
 }
 

@@ -62,7 +62,9 @@ private:
 // Runs external programs: argument vectors only (never a shell), standard input from /dev/null,
 // the child without a controlling terminal (a program that asks for a passphrase fails instead of
 // waiting) and leading a process group of its own, both output streams drained as they arrive so
-// a chatty program never blocks on a full pipe.
+// a chatty program never blocks on a full pipe. A program never outlives us: the kernel kills it
+// when this process dies, however it dies, and whatever it left running in its group is killed
+// when the run ends.
 //
 // A plain value; create one where needed. run() blocks the calling thread (a worker thread,
 // never the GUI thread) and is safe to call from many threads at once.

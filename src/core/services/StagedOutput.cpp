@@ -105,8 +105,7 @@ StagedOutput::StagedOutput(StagedOutput&& other) noexcept
       m_files(other.m_files),
       m_entry(std::move(other.m_entry)),
       m_committed(other.m_committed),
-      m_device(other.m_device),
-      m_inode(other.m_inode) {
+      m_placed(other.m_placed) {
     other.m_staged.clear();
     other.m_committed = true;
 }
@@ -171,6 +170,7 @@ void StagedOutput::commit() {
     if (::lstat(m_staged.c_str(), &info) != 0) {
         throw fs::filesystem_error("The output was not written", m_staged, std::error_code(errno, std::generic_category()));
     }
+    const auto mode = info.st_mode;
     try {
         m_files->moveWithoutReplacing(m_staged, m_destination);
     } catch (const fs::filesystem_error& error) {
@@ -178,15 +178,20 @@ void StagedOutput::commit() {
         throw;
     }
     m_committed = true;
-    m_device = info.st_dev;
-    m_inode = info.st_ino;
+    if (::lstat(m_destination.c_str(), &m_placed) != 0 || (m_placed.st_mode & S_IFMT) != (mode & S_IFMT)) m_placed = {};
     m_entry.drop();
 }
 
 void StagedOutput::withdraw() noexcept {
     if (!m_committed || m_staged.empty()) return;
+    // An inode number alone may be handed to a file made after ours went: its change time and
+    // size tell them apart.
     struct stat info {};
-    if (::lstat(m_destination.c_str(), &info) != 0 || info.st_dev != m_device || info.st_ino != m_inode) return;
+    if (m_placed.st_ino == 0 || ::lstat(m_destination.c_str(), &info) != 0 || info.st_dev != m_placed.st_dev ||
+        info.st_ino != m_placed.st_ino || info.st_ctim.tv_sec != m_placed.st_ctim.tv_sec ||
+        info.st_ctim.tv_nsec != m_placed.st_ctim.tv_nsec || info.st_size != m_placed.st_size) {
+        return;
+    }
     WorkInProgress::removeItem(m_destination);
     m_committed = false;
     m_staged.clear();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string_view>
@@ -70,8 +70,7 @@ private:
     const FileManagerService* m_files;
     WorkInProgress::Entry m_entry;
     bool m_committed = false;
-    dev_t m_device = 0;
-    ino_t m_inode = 0;
+    struct stat m_placed {};  // the committed item, to tell it from one that took its name since
 };
 
 }  // namespace kolvex

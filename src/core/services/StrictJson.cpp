@@ -34,7 +34,29 @@ std::string typeName(const Json& value) {
     return "an unknown value";
 }
 
+bool nestsDeeperThan(std::string_view text, int limit) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 Json parse(std::string_view text) {
+    // Reading, copying and freeing a value recurse once per level: a hostile file nested a
+    // hundred thousand deep would overflow the stack.
+    if (nestsDeeperThan(text, kMaxNesting)) throw JsonError(fmt::format("nested deeper than {} levels", kMaxNesting));
     try {
         return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& e) {

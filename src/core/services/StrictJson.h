@@ -20,7 +20,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Parses a whole document; throws JsonError naming the position when it is not JSON.
+// How deep arrays and objects may nest in a document we read: far beyond any of ours.
+inline constexpr int kMaxNesting = 64;
+
+// Whether arrays and objects in `text` nest deeper than `limit`; linear, and reads no further
+// than it must. Text that is not JSON may give either answer.
+bool nestsDeeperThan(std::string_view text, int limit);
+
+// Parses a whole document; throws JsonError naming the position when it is not JSON or when it
+// nests deeper than kMaxNesting.
 Json parse(std::string_view text);
 
 const Json& requireObject(const Json& value, std::string_view path);

@@ -3,8 +3,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,21 +64,94 @@ TemporaryFileManager::ScratchDirectory TemporaryFileManager::makeScratchDirector
     return ScratchDirectory{std::move(directory), std::move(recorded)};
 }
 
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The names in the folder open at `fd` (which stays open), without "." and "..".
+std::vector<std::string> namesIn(int fd) {
+    std::vector<std::string> names;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return names;
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(copy));
+    if (!dir) {
+        ::close(copy);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    return names;
+}
+
+// Removes the folder `name` in the folder open at `parentFd` with everything in it, without ever
+// following a symlink: a link inside is removed, never what it points to. Folders are opened
+// relative to their parent's descriptor, so nothing swapped in along the way leads elsewhere.
+bool removeTreeAt(int parentFd, const std::string& name, int depth) {
+    if (depth > 256) return false;
+    {
+        const Fd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) return false;
+        ::fchmod(fd.get(), 0700);  // a read-only folder an archive made must still be emptied
+        for (const auto& child : namesIn(fd.get())) {
+            struct stat info {};
+            if (::fstatat(fd.get(), child.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(info.st_mode))
+                removeTreeAt(fd.get(), child, depth + 1);
+            else
+                ::unlinkat(fd.get(), child.c_str(), 0);
+        }
+    }
+    return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+}  // namespace
+
 int TemporaryFileManager::reapOrphans(double seconds) const {
-    std::error_code error;
-    fs::directory_iterator entries(m_root, error);
-    if (error) return 0;
-    const auto cutoff = fs::file_time_type::clock::now() -
-                        std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(seconds));
+    // The same checks as when the root is made, on the folder actually opened: a root that is a
+    // symlink, belongs to someone else or is open to others is not ours to clean.
+    const Fd root(::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!root) {
+        if (errno != ENOENT) Log::files().error("Not reaping {}: {}", m_root.string(), std::strerror(errno));
+        return 0;
+    }
+    struct stat rootInfo {};
+    if (::fstat(root.get(), &rootInfo) != 0 || rootInfo.st_uid != ::geteuid() || (rootInfo.st_mode & 077) != 0) {
+        Log::files().error("Not reaping {}: it is not a private folder of this user", m_root.string());
+        return 0;
+    }
+
+    const auto cutoff = std::chrono::system_clock::now() -
+                        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds));
     int removed = 0;
-    for (const auto& entry : entries) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.front() == '.') continue;
-        std::error_code entryError;
-        if (!entry.is_directory(entryError) || entry.is_symlink(entryError) || entryError) continue;
-        const auto modified = fs::last_write_time(entry.path(), entryError);
-        if (entryError || !(modified < cutoff)) continue;
-        if (fs::remove_all(entry.path(), entryError) != static_cast<std::uintmax_t>(-1) && !entryError) ++removed;
+    for (const auto& name : namesIn(root.get())) {
+        if (name.front() == '.') continue;
+        struct stat info {};
+        if (::fstatat(root.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+        const auto modified = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(info.st_mtim.tv_sec) +
+                                                                            std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+        if (!(modified < cutoff)) continue;
+        if (removeTreeAt(root.get(), name, 0)) ++removed;
     }
     if (removed > 0) Log::files().info("Reaped {} orphaned scratch directories", removed);
     return removed;

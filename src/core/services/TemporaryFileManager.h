@@ -38,8 +38,11 @@ public:
     }
 
     // Removes the folders directly under the root whose last modification is strictly older than
-    // `seconds` ago (leftovers of runs that ended before cleaning up); skips plain files, symlinks
-    // and hidden entries. Returns how many were removed; a missing root gives 0.
+    // `seconds` ago (leftovers of runs that ended before cleaning up); skips plain files, symlinks,
+    // hidden entries and folders of other users. A root that is a symlink, belongs to another
+    // user or is open to others is left alone (and logged). Never follows a symlink: links inside
+    // a removed folder are removed, not what they point to. Returns how many were removed; a
+    // missing root gives 0.
     int reapOrphans(double seconds) const;
 
     // Creates the root (mode 0700) when missing; throws std::filesystem::filesystem_error when

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "core/services/Log.h"
+#include "core/services/StrictJson.h"
 
 namespace kolvex {
 
@@ -241,7 +242,11 @@ void JsonFileUserDefaults::load() {
     std::ifstream in(m_file, std::ios::binary);
     std::ostringstream text;
     if (in) text << in.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+    // A file nested too deep is as unreadable as one that is not JSON: it must never stop launch.
+    const bool tooDeep = json::nestsDeeperThan(text.str(), json::kMaxNesting);
+    nlohmann::json document =
+        tooDeep ? nlohmann::json(nlohmann::json::value_t::discarded)
+                : nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
     if (!in || document.is_discarded() || !document.is_object()) {
         Log::app().error("The settings file {} could not be read; starting from defaults", m_file.string());
         m_setAsideCorruptFile = true;

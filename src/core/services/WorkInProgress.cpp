@@ -77,7 +77,9 @@ bool sweepItem(const fs::path& item, int& removed) {
         return errno == ENOENT && ::stat(item.parent_path().c_str(), &parent) == 0;
     }
     if (!ownedByUs(info) || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) return true;
-    WorkInProgress::removeItem(item);
+    // What cannot be removed now (a program of the killed run still writing into it) is tried
+    // again at the next launch.
+    if (!WorkInProgress::removeItem(item)) return false;
     ++removed;
     return true;
 }
@@ -173,19 +175,18 @@ void WorkInProgress::Entry::drop() {
     m_file.clear();
 }
 
-void WorkInProgress::removeItem(const fs::path& item) {
+bool WorkInProgress::removeItem(const fs::path& item) {
     struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0) return;
+    if (::lstat(item.c_str(), &info) != 0) return errno == ENOENT;
     if (S_ISDIR(info.st_mode)) {
         // An archive may have made some of its folders read-only: open them up first. Links are
         // removed, never followed.
         ::chmod(item.c_str(), 0700);
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(item, ec)) removeItem(entry.path());
-        ::rmdir(item.c_str());
-    } else {
-        ::unlink(item.c_str());
+        return ::rmdir(item.c_str()) == 0 || errno == ENOENT;
     }
+    return ::unlink(item.c_str()) == 0 || errno == ENOENT;
 }
 
 int WorkInProgress::sweep() const {

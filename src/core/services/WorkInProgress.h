@@ -57,7 +57,8 @@ public:
 
     // Removes a file, or a folder with everything in it (read-only subfolders included),
     // removing links rather than following them. Failures leave what could not be removed.
-    static void removeItem(const std::filesystem::path& item);
+    // Returns whether the item is gone.
+    static bool removeItem(const std::filesystem::path& item);
 
 private:
     std::optional<std::filesystem::path> ensureOwnFolder();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <mutex>
 #include <vector>
 
 #include <QSocketNotifier>
@@ -25,6 +24,8 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/keysym.h>
 
+#include "interaction/x11/X11ErrorGuard.h"
+
 namespace kolvex {
 
 namespace {
@@ -33,55 +34,6 @@ namespace {
 // is not handing us files.
 constexpr std::size_t kMaxDataBytes = 16 * 1024 * 1024;
 constexpr int kPropertyAtoms = 4;
-
-// Xlib reports protocol errors through one process-wide handler. Ours ignores the errors of
-// our own connections (a drag source's window may vanish at any moment) and hands every
-// other to the handler that was there before.
-class ErrorHandlerGuard {
-public:
-    static void attach(Display* display) {
-        std::lock_guard lock(mutex());
-        if (displays().empty()) previous() = XSetErrorHandler(&handle);
-        displays().push_back(display);
-    }
-    static void detach(Display* display) {
-        std::lock_guard lock(mutex());
-        auto& list = displays();
-        list.erase(std::remove(list.begin(), list.end(), display), list.end());
-        if (list.empty()) {
-            XSetErrorHandler(previous());
-            previous() = nullptr;
-        }
-    }
-
-private:
-    static int handle(Display* display, XErrorEvent* event) {
-        XErrorHandler fallback = nullptr;
-        {
-            std::lock_guard lock(mutex());
-            const auto& list = displays();
-            if (std::find(list.begin(), list.end(), display) != list.end()) {
-                Log::interaction().debug("X error {} on request {}.{} ignored", static_cast<int>(event->error_code),
-                                         static_cast<int>(event->request_code), static_cast<int>(event->minor_code));
-                return 0;
-            }
-            fallback = previous();
-        }
-        return fallback ? fallback(display, event) : 0;
-    }
-    static std::mutex& mutex() {
-        static std::mutex value;
-        return value;
-    }
-    static std::vector<Display*>& displays() {
-        static std::vector<Display*> value;
-        return value;
-    }
-    static XErrorHandler& previous() {
-        static XErrorHandler value = nullptr;
-        return value;
-    }
-};
 
 }  // namespace
 
@@ -174,7 +126,7 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
         return false;
     }
     Display* dpy = d->display;
-    ErrorHandlerGuard::attach(dpy);
+    X11ErrorGuard::attach(dpy);
     XSetIOErrorExitHandler(
         dpy, [](Display*, void* data) { static_cast<State*>(data)->connectionLost = true; }, d.get());
 
@@ -245,7 +197,7 @@ void X11DragInputs::close() {
             XCloseDisplay(dpy);
         }
         // A lost connection is left as it is: Xlib must not be called on it again.
-        ErrorHandlerGuard::detach(dpy);
+        X11ErrorGuard::detach(dpy);
     }
     d->display = nullptr;
     d->requestor = 0;

@@ -82,7 +82,9 @@ bool PortalView::anyAnimating() const {
         m_needle.isAnimating() || m_leanX.isAnimating() || m_leanY.isAnimating() || m_centreFade.isAnimating()) {
         return true;
     }
-    if (m_swirl.isAnimating() && m_model.isRevealed()) return true;
+    // The swirl turns while there is something to choose; a dead end stands still, so the
+    // application is idle while its message shows.
+    if (m_swirl.isAnimating() && m_model.isRevealed() && !m_model.nothingToOffer()) return true;
     for (const auto& [id, v] : m_chipArrival) {
         if (v.isAnimating()) return true;
     }

@@ -69,6 +69,8 @@ public:
     static QColor opaqueDiscColor() { return QColor(30, 30, 35); }
 
     PortalModel& model() const { return m_model; }
+    // Something still moves, so the view draws frames.
+    bool needsFrames() const { return anyAnimating(); }
     // Chip `index` of the ring as drawn at full size, in the view's coordinates (empty beyond
     // the ring).
     QRectF chipRect(int index) const;

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include "DesktopHarness.h"
+#include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -28,6 +29,72 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
         log += process.readAllStandardError().toStdString();
     }
     return true;
+}
+
+// The program on `xvfb`, its home in `home`, its log on stderr.
+void startKolvex(QProcess& kolvex, const testing::Xvfb& xvfb, const testing::TempDir& home, const QStringList& arguments) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromStdString(xvfb.display()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("HOME", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus");
+    environment.insert("KOLVEX_LOG", "stderr");
+    kolvex.setProcessEnvironment(environment);
+    kolvex.setProcessChannelMode(QProcess::SeparateChannels);
+    kolvex.start(KOLVEX_PROGRAM, arguments);
+}
+
+TEST(KolvexOnADesktop, AVideoOpenedAtLaunchConvertsOnceFFmpegIsThere) {
+    KOLVEX_REQUIRE_FFMPEG();
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    const auto folder = home / "videos";
+    std::filesystem::create_directories(folder);
+    const auto clip = testing::makeClip(folder / "clip.mov", {});
+
+    // The Portal opens for the clip at launch, before FFmpeg is attached a moment later.
+    QProcess kolvex;
+    startKolvex(kolvex, *xvfb, home, {QString::fromStdString(clip.string())});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "FFmpeg ready", 30s)) << log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 10s)) << log;
+    testing::pumpUntil([] { return false; }, 500ms);  // mapped and focused
+
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    input.key("Return", true);
+    input.key("Return", false);
+    input.sync();
+    ASSERT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s)", 10s)) << "Return did not reach the Portal\n" << log;
+
+    // The output appears beside the clip, complete, and plays to its end.
+    std::filesystem::path output;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (output.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const auto name = entry.path().filename().string();
+            if (entry.path() != clip && !name.starts_with(".")) output = entry.path();
+        }
+        if (output.empty()) waitForLog(kolvex, log, "\x01never", 200ms);
+    }
+    ASSERT_FALSE(output.empty()) << log;
+    EXPECT_EQ(log.find("All 1 job(s) failed"), std::string::npos) << log;
+    QProcess decode;
+    decode.start(QString::fromStdString(testing::systemFFmpeg().string()),
+                 {"-v", "error", "-i", QString::fromStdString(output.string()), "-f", "null", "-"});
+    ASSERT_TRUE(decode.waitForFinished(60000));
+    EXPECT_EQ(decode.exitCode(), 0) << decode.readAllStandardError().toStdString();
+    EXPECT_TRUE(decode.readAllStandardError().isEmpty());
+    EXPECT_NE(testing::probeEntry(output, "stream=codec_type", "v"), "") << output;
+
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
 }
 
 TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {

@@ -133,7 +133,7 @@ TEST_F(CoordinatorTest, DecliningEngineIsReroutedToTheNextRegisteredOne) {
     EXPECT_TRUE(log.contains("conversion", "Rerouting PNG\u2192WebP to vips2"));
 
     // A declined folded job keeps all its sources when rerouted.
-    ConversionJob folded(jobs[0].source, {m_dir / "b.png", m_dir / "c.png"}, jobs[0].destination, jobs[0].from,
+    ConversionJob folded(jobs[0].source, {file("b.png"), file("c.png")}, jobs[0].destination, jobs[0].from,
                          jobs[0].to, jobs[0].capability, jobs[0].options);
     coordinator.run({folded});
     ASSERT_EQ(vips2->started(), 2);

@@ -27,6 +27,14 @@ TEST(ConversionError, TextsDetailsAndRetryFlags) {
         {ConversionError::outputNameUnavailable("/home/a/Out/photo.png"),
          "Couldn't find a free name near photo.png", std::nullopt, false},
         {ConversionError::cancelled(), "Cancelled", std::nullopt, true},
+        // Circumstances that share a case but not its text.
+        {ConversionError::unreadableInput("/home/a/clip.mov"), "Can't read clip.mov", "/home/a/clip.mov", false},
+        {ConversionError::passwordProtected("/home/a/doc.pdf"), "doc.pdf is password-protected", "/home/a/doc.pdf",
+         false},
+        {ConversionError::inputTooLarge("/home/a/huge.png"), "huge.png is too large to open", "/home/a/huge.png", false},
+        {ConversionError::unsafeArchiveEntry("/home/a/x.zip"), "x.zip has an unsafe entry", "/home/a/x.zip", false},
+        {ConversionError::outputFolderMissing("/home/a/Out/photo.png"), "The folder Out no longer exists",
+         "/home/a/Out/photo.png", true},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.error.shortDescription(), row.text);
@@ -42,6 +50,8 @@ TEST(ConversionError, EqualityComparesCaseAndPayload) {
     EXPECT_EQ(ConversionError::cancelled(), ConversionError::cancelled());
     EXPECT_NE(ConversionError::cancelled(), ConversionError::corruptedInput("/a"));
     EXPECT_NE(ConversionError::corruptedInput("/a"), ConversionError::outputNameUnavailable("/a"));
+    EXPECT_NE(ConversionError::corruptedInput("/a"), ConversionError::passwordProtected("/a"));
+    EXPECT_EQ(ConversionError::passwordProtected("/a").kind(), ConversionError::Kind::corruptedInput);
 }
 
 }  // namespace

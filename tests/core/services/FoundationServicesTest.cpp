@@ -60,6 +60,10 @@ TEST(StrictJson, RefusesLooseValues) {
     EXPECT_FALSE(json::optionalString(doc, "missing", ""));
     EXPECT_THROW(json::optionalString(doc, "n", ""), json::JsonError);
     EXPECT_THROW(json::parse("{"), json::JsonError);
+    // Deep nesting is refused before it is read; brackets inside strings do not count.
+    EXPECT_THROW(json::parse(std::string(100'000, '[') + std::string(100'000, ']')), json::JsonError);
+    EXPECT_NO_THROW(json::parse(std::string(json::kMaxNesting, '[') + std::string(json::kMaxNesting, ']')));
+    EXPECT_NO_THROW(json::parse("\"" + std::string(1000, '[') + "\\\"{\""));
 }
 
 TEST(ResourceBundle, SearchOrderAndSkips) {

@@ -3,13 +3,24 @@
 #include <atomic>
 #include <filesystem>
 #include <latch>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+#include <csignal>
+#include <cstdio>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "core/services/Cancellation.h"
+#include "support/ProcessTable.h"
 #include "support/TempDir.h"
+
+extern char** environ;
 
 namespace kolvex {
 namespace {
@@ -227,6 +238,39 @@ TEST(ProcessRunner, ManyRunsInParallelLeakNoDescriptors) {
     }
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(openDescriptorCount(), before);
+}
+
+TEST(ProcessRunner, ProgramsDieWithTheProcessThatStartedThem) {
+    const fs::path host = fs::read_symlink("/proc/self/exe").parent_path() / "long-child-host";
+    ASSERT_TRUE(fs::exists(host)) << host;
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        char* argv[] = {const_cast<char*>(host.c_str()), nullptr};
+        pid_t parent = -1;
+        ASSERT_EQ(::posix_spawn(&parent, host.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        const std::shared_ptr<void> reap(nullptr, [parent](void*) {
+            ::kill(parent, SIGKILL);
+            ::waitpid(parent, nullptr, 0);
+        });
+
+        // Each program prints its own id once it runs.
+        std::vector<pid_t> programs;
+        FILE* lines = ::fdopen(out[0], "r");
+        for (int pid = 0; programs.size() < 2 && std::fscanf(lines, "%d", &pid) == 1;) programs.push_back(pid);
+        ASSERT_EQ(programs.size(), 2u);
+        for (const pid_t pid : programs) EXPECT_TRUE(testing::process_table::isRunning(pid));
+
+        ::kill(parent, signal);
+        std::fclose(lines);
+        EXPECT_TRUE(testing::process_table::waitUntilEnded(programs, 5s)) << "signal " << signal;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -98,6 +100,49 @@ TEST(TemporaryFileManager, ReapsOnlyOldFolders) {
     log.clear();
     EXPECT_EQ(TemporaryFileManager(dir / "absent").reapOrphans(3600), 0);
     EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(TemporaryFileManager, ReapingNeverLeavesItsRootNorTouchesAnUnsafeOne) {
+    testing::TempDir dir;
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
+    dir.write("precious/keep.txt", "mine");
+    // An orphan holding a link out of the root and a folder made read-only.
+    const fs::path root = dir / "root";
+    fs::create_directories(root / "orphan" / "locked");
+    fs::permissions(root, fs::perms::owner_all);
+    dir.write("root/orphan/locked/f", "x");
+    fs::permissions(root / "orphan" / "locked", fs::perms(0555));
+    fs::create_directory_symlink(dir / "precious", root / "orphan" / "out");
+    fs::create_directory_symlink(dir / "precious", root / "linked");
+    fs::last_write_time(root / "orphan", old);
+    fs::last_write_time(dir / "precious", old);
+
+    EXPECT_EQ(TemporaryFileManager(root).reapOrphans(3600), 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "orphan")));
+    EXPECT_TRUE(fs::is_symlink(root / "linked"));
+    EXPECT_EQ(testing::readFile(dir / "precious" / "keep.txt"), "mine");
+
+    // Roots that are not a private folder of ours are left as they are.
+    const auto rootWithOrphan = [&](const std::string& name) {
+        fs::create_directories(dir / name / "orphan");
+        fs::permissions(dir / name, fs::perms::owner_all);
+        fs::last_write_time(dir / name / "orphan", old);
+        return dir / name;
+    };
+    const fs::path real = rootWithOrphan("real");
+    fs::create_directory_symlink(real, dir / "symlinked");
+    const fs::path open = rootWithOrphan("open");
+    fs::permissions(open, fs::perms(0755));
+    std::vector<fs::path> unsafe{dir / "symlinked", open};
+    if (::geteuid() == 0) {
+        const fs::path theirs = rootWithOrphan("theirs");
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+        unsafe.push_back(theirs);
+    }
+    for (const auto& candidate : unsafe) {
+        EXPECT_EQ(TemporaryFileManager(candidate).reapOrphans(3600), 0) << candidate;
+        EXPECT_TRUE(fs::exists(candidate / "orphan")) << candidate;
+    }
 }
 
 }  // namespace

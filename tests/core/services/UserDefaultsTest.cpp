@@ -99,10 +99,15 @@ TEST(UserDefaults, JsonDataIsStoredReadablyAndOldFilesKeepReading) {
 }
 
 TEST(UserDefaults, CorruptFileIsSetAsideNotOverwritten) {
-    const std::pair<const char*, const char*> rows[] = {
+    const std::string deep(100'000, '[');
+    const std::pair<const char*, std::string> rows[] = {
         {"truncated", R"({"KolvexPreferences": {"type": "data", "val)"},
         {"not an object", R"([1, 2, 3])"},
         {"empty", ""},
+        // Valid JSON a hundred thousand levels deep, whole and unfinished.
+        {"nested deep", R"({"KolvexPreferences": {"type": "data", "value": 1}, "x": )" + deep +
+                            std::string(100'000, ']') + "}"},
+        {"nested deep, unfinished", R"({"x": )" + deep},
     };
     for (auto [what, text] : rows) {
         TempDir dir;

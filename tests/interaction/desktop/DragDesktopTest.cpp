@@ -73,6 +73,7 @@ protected:
     void TearDown() override {
         if (input && input->ok()) {
             input->key("Shift_L", false);
+            input->key("Control_L", false);
             input->key("Alt_L", false);
             input->button(leftButton, false);
             input->setLeftHanded(false);
@@ -192,6 +193,30 @@ TEST_P(DesktopDrags, LettingTheTriggerGoDismissesWithoutCommit) {
     testing::pumpUntil([] { return false; }, 100ms);
     EXPECT_EQ(received.size(), afterDismiss) << "the drag ended as an ordinary drag";
     EXPECT_TRUE(log.contains("interaction", "DISMISS mayCommit=false"));
+}
+
+TEST_P(DesktopDrags, ANewTriggerKeyAppliesToTheNextDrag) {
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(waitForSignals(1));
+    input->key("Shift_L", false);
+    endDrag();
+    ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, 2s));
+
+    observer->updateTrigger(TriggerModifier::control);
+    received.clear();
+    startDrag();
+    input->key("Shift_L", true);
+    for (int step = 0; step < 3; ++step) input->moveBy(2, 2);
+    testing::pumpUntil([] { return false; }, 150ms);
+    EXPECT_TRUE(all<DragObserver::Reveal>().empty()) << "the old key no longer opens the Portal";
+    input->key("Shift_L", false);
+    input->key("Control_L", true);
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Reveal>().empty(); }, 3s))
+        << "the new key opens it on the very next drag";
+    EXPECT_EQ(all<DragObserver::Reveal>().front().mode, PortalMode::convert);
+    input->key("Control_L", false);
+    endDrag();
 }
 
 TEST_P(DesktopDrags, NothingWithoutTheTrigger) {

@@ -295,7 +295,14 @@ TEST_F(PortalViewTest, DeadEndsExplainThemselvesInWholeWords) {
         for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), PortalView::kNothingWidth) << line.toStdString();
         QApplication::setFont(original);
     }
+    // And while the message shows, nothing moves: no frames are drawn.
+    model->setRevealed(true);
     render();
+    EXPECT_FALSE(view->needsFrames());
+    provider->rings[PortalMode::convert] = {formatTarget("png", "PNG")};
+    browse({"/tmp/a.png"}, std::nullopt);
+    render();
+    EXPECT_TRUE(view->needsFrames()) << "the swirl turns while there is something to choose";
 }
 
 TEST_F(PortalViewTest, WithoutACompositorTheDiscIsOpaqueWithAnAntialiasedRim) {

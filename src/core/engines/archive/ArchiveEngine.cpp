@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
@@ -133,22 +134,12 @@ std::vector<fs::path> ArchiveEngine::regularFiles(const fs::path& folder) {
     return files;
 }
 
-ConversionError ArchiveEngine::mapError(int exitCode, const std::string& standardError, const ConversionJob& job) {
-    const std::string text = paths::asciiLower(standardError);
-    const auto has = [&](const char* phrase) { return text.find(phrase) != std::string::npos; };
-    if (has("unrecognized archive format")) return ConversionError::corruptedInput(job.source);
-    if (has("truncated")) return ConversionError::corruptedInput(job.source);
-    if (has("permission denied")) return ConversionError::insufficientPermissions(job.destination);
-    if (has("no space left")) return ConversionError::insufficientDiskSpace(0, 0);
-    if (has("passphrase") || has("encrypted")) return ConversionError::insufficientPermissions(job.source);
-    return ConversionError::backendFailure(engine_ids::archive.rawValue, exitCode, standardError);
-}
-
 void ArchiveEngine::run(const std::vector<std::string>& arguments, const ConversionJob& job,
                         std::stop_token stop) const {
     const auto result = ProcessRunner().run(m_settings.tar, arguments, m_settings.tarTimeout, {}, {}, std::move(stop));
     // Phrases are looked for in the raw bytes: a file name that is not UTF-8 must not hide them.
-    if (result.exitCode != 0) throw mapError(result.exitCode, result.standardErrorData, job);
+    if (result.exitCode != 0)
+        throw ErrorMapper::map(ErrorMapper::Program::bsdtar, result.exitCode, result.standardErrorData, job, *m_files);
 }
 
 std::vector<fs::path> ArchiveEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -273,9 +264,9 @@ fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::pa
     const fs::path stream = input.string() + (gzip ? kSuffix : ".bz2");
     const auto result = ProcessRunner().run(program, arguments, std::nullopt, {}, {}, std::move(stop));
     const auto size = m_files->size(stream);
-    if (result.exitCode != 0 || !size || *size < 1) {
-        throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardErrorData);
-    }
+    if (result.exitCode != 0)
+        throw ErrorMapper::map(ErrorMapper::Program::compressor, result.exitCode, result.standardErrorData, job, *m_files);
+    if (!size || *size < 1) throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardErrorData);
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     output.adopt(stream);
     output.commit();

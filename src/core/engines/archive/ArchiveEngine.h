@@ -61,8 +61,6 @@ public:
     // The regular files below a folder, in enumeration order: hidden entries, anything under a
     // "__MACOSX" folder and symlinks are left out. None when the folder cannot be read.
     static std::vector<std::filesystem::path> regularFiles(const std::filesystem::path& folder);
-    // The error for a failed tar run, from phrases in its standard error.
-    static ConversionError mapError(int exitCode, const std::string& standardError, const ConversionJob& job);
 
 private:
     std::vector<std::filesystem::path> extract(const ConversionJob& job, const ProgressCallback& progress,
@@ -76,7 +74,7 @@ private:
                                             const std::filesystem::path& program,
                                             const std::filesystem::path& scratch, std::stop_token stop) const;
     static std::optional<std::filesystem::path> streamProgram(const Format& target, const Settings& settings);
-    // Runs tar; a nonzero exit throws mapError().
+    // Runs tar; a nonzero exit throws what the error mapper makes of its standard error.
     void run(const std::vector<std::string>& arguments, const ConversionJob& job, std::stop_token stop) const;
 
     EngineID m_id;

@@ -1,7 +1,8 @@
 /* A window that starts a GTK 3 drag of the files named on its command line.
- * Usage: drag-source-gtk [--refuse|--text] X Y W H FILE...
+ * Usage: drag-source-gtk [--refuse|--text|--movable] X Y W H FILE...
  * --refuse answers no request for the data (as a source that talks only to its drop target);
- * --text drags the FILE arguments as plain text instead of files.
+ * --text drags the FILE arguments as plain text instead of files;
+ * --movable offers a move as well as a copy, as a file manager does (Shift then moves).
  * Prints "ready", "drag-begin" and "drag-end". */
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 static gchar** uris;
 static gboolean refuse = FALSE;
 static gboolean as_text = FALSE;
+static gboolean movable = FALSE;
 
 static void say(const char* line) {
     printf("%s\n", line);
@@ -51,7 +53,8 @@ int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
     if (argc > 1 && strcmp(argv[1], "--refuse") == 0) refuse = TRUE;
     if (argc > 1 && strcmp(argv[1], "--text") == 0) as_text = TRUE;
-    if (refuse || as_text) {
+    if (argc > 1 && strcmp(argv[1], "--movable") == 0) movable = TRUE;
+    if (refuse || as_text || movable) {
         argv[1] = argv[0];
         ++argv;
         --argc;
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
     if (as_text)
         gtk_drag_source_set(box, GDK_BUTTON1_MASK, text_targets, 2, GDK_ACTION_COPY);
     else
-        gtk_drag_source_set(box, GDK_BUTTON1_MASK, file_targets, 1, GDK_ACTION_COPY);
+        gtk_drag_source_set(box, GDK_BUTTON1_MASK, file_targets, 1,
+                            movable ? GDK_ACTION_COPY | GDK_ACTION_MOVE : GDK_ACTION_COPY);
     g_signal_connect(box, "drag-data-get", G_CALLBACK(on_data_get), NULL);
     g_signal_connect(box, "drag-begin", G_CALLBACK(on_begin), NULL);
     g_signal_connect(box, "drag-end", G_CALLBACK(on_end), NULL);

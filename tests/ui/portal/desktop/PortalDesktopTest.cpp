@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QUrl>
 
 #include "DesktopHarness.h"
 #include "support/TempDir.h"
@@ -47,13 +48,15 @@ protected:
         };
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
-        std::vector<std::string> arguments;
+        std::vector<std::string> arguments = sourceOptions();
         for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
         arguments.push_back(file.string());
         source = std::make_unique<ChildProgram>(GetParam() == Toolkit::qt ? KOLVEX_DRAG_SOURCE_QT : KOLVEX_DRAG_SOURCE_GTK,
                                                 arguments, env);
         ASSERT_TRUE(source->waitForLine("ready", 10s)) << "the drag source did not come up";
     }
+
+    virtual std::vector<std::string> sourceOptions() const { return {}; }
 
     void TearDown() override {
         if (input && input->ok()) {
@@ -106,6 +109,73 @@ TEST_P(PortalDesktop, DropOnTheChosenChipConverts) {
     EXPECT_TRUE(host->waitForLine("succeeded photo one.png", 5s));
     EXPECT_TRUE(host->waitForLine("closed", 5s));
 }
+
+// A folder window to the right of the Portal's place, as a file manager's would be.
+constexpr int kTargetX = 700, kTargetY = 150, kTargetSize = 500;
+
+class DropsElsewhere : public PortalDesktop {
+protected:
+    // A file manager's drag: Shift makes it a move.
+    std::vector<std::string> sourceOptions() const override { return {"--movable"}; }
+    void SetUp() override {
+        PortalDesktop::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        const std::map<std::string, std::string> env{{"DISPLAY", server->display()}, {"GDK_BACKEND", "x11"},
+                                                     {"NO_AT_BRIDGE", "1"}, {"HOME", temp.path().string()},
+                                                     {"XDG_RUNTIME_DIR", temp.path().string()}};
+        std::vector<std::string> arguments;
+        for (int value : {kTargetX, kTargetY, kTargetSize, kTargetSize}) arguments.push_back(std::to_string(value));
+        target = std::make_unique<ChildProgram>(KOLVEX_DROP_TARGET_GTK, arguments, env);
+        ASSERT_TRUE(target->waitForLine("ready", 10s)) << "the drop target did not come up";
+    }
+    void moveOverTheTarget() {
+        for (int step = 0; step < 35; ++step) {
+            input->moveBy(20, 0);
+            testing::pumpUntil([] { return false; }, 8ms);
+        }
+    }
+    void expectTheTargetGotTheDropAndNothingConverted() {
+        EXPECT_TRUE(target->waitForLine("dropped " + QUrl::fromLocalFile(QString::fromStdString(file.string()))
+                                                          .toString(QUrl::FullyEncoded)
+                                                          .toStdString(),
+                                        5s))
+            << "the drop did not reach the window under the pointer; the Portal saw: " << [&] {
+                   std::string seen;
+                   for (const auto& line : host->lines()) seen += line + "; ";
+                   return seen;
+               }();
+        testing::pumpUntil([] { return false; }, 500ms);
+        for (const auto& line : host->lines()) EXPECT_NE(line, "converting") << "the Portal converted a drop not made on it";
+    }
+    std::unique_ptr<ChildProgram> target;
+};
+
+TEST_P(DropsElsewhere, ReleasedOutsideThePortalTheDropGoesToTheWindowThere) {
+    startDrag();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
+    testing::pumpUntil([] { return false; }, 200ms);
+    moveOverTheTarget();  // off the disc, still holding Shift (a "move" to a file manager)
+    testing::pumpUntil([] { return false; }, 200ms);
+    input->button(1, false);
+    ASSERT_TRUE(source->waitForLine("drag-end", 5s));
+    expectTheTargetGotTheDropAndNothingConverted();
+}
+
+TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
+    startDrag();
+    moveOverTheTarget();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
+    testing::pumpUntil([] { return false; }, 300ms);
+    input->key("Shift_L", false);  // the Portal goes; the drag goes on over the folder
+    testing::pumpUntil([] { return false; }, 600ms);
+    input->button(1, false);  // released without moving the pointer again
+    ASSERT_TRUE(source->waitForLine("drag-end", 5s));
+    expectTheTargetGotTheDropAndNothingConverted();
+}
+
+INSTANTIATE_TEST_SUITE_P(Gtk, DropsElsewhere, ::testing::Values(Toolkit::gtk));
 
 TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
     app();

@@ -1,0 +1,203 @@
+#include "core/services/ErrorMapper.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+using Meaning = ErrorMapper::Meaning;
+
+namespace {
+
+// Tried in order: ffmpeg names the input before the output, so a damaged input that also fails
+// to write is reported as damaged.
+const std::vector<ErrorMapper::Phrase> kFFmpeg = {
+    {{"invalid data found"}, Meaning::damagedSource},
+    {{"moov atom not found"}, Meaning::damagedSource},
+    {{"permission denied"}, Meaning::permissionDenied},
+    {{"no space left"}, Meaning::diskFull},
+    {{"disk quota exceeded"}, Meaning::diskFull},
+    {{"unknown encoder"}, Meaning::unknownEncoder},
+    {{"encoder not found"}, Meaning::encoderNotFound},
+    {{"decoder", "not found"}, Meaning::decoderNotFound},
+    {{"could not find codec parameters"}, Meaning::damagedSource},
+    {{"does not contain any stream"}, Meaning::damagedSource},
+    {{"could not write header"}, Meaning::cannotWriteFormat},
+    {{"no such file or directory"}, Meaning::missingFile},
+};
+
+// libarchive's texts as bsdtar prints them. Encryption comes first: an encrypted entry also
+// reads as damaged data.
+const std::vector<ErrorMapper::Phrase> kBsdtar = {
+    {{"passphrase"}, Meaning::passwordProtected},
+    {{"encrypted"}, Meaning::passwordProtected},
+    {{"decryption"}, Meaning::passwordProtected},
+    {{"no space left"}, Meaning::diskFull},
+    {{"disk quota exceeded"}, Meaning::diskFull},
+    {{"path contains '..'"}, Meaning::unsafeEntry},
+    {{"path is absolute"}, Meaning::unsafeEntry},
+    {{"through symlink"}, Meaning::unsafeEntry},
+    {{"unrecognized archive format"}, Meaning::damagedSource},
+    {{"truncated"}, Meaning::damagedSource},
+    {{"damaged"}, Meaning::damagedSource},
+    {{"corrupt"}, Meaning::damagedSource},
+    {{"permission denied"}, Meaning::permissionDenied},
+    {{"no such file or directory"}, Meaning::missingFile},
+};
+
+// gzip, bzip2 and xz.
+const std::vector<ErrorMapper::Phrase> kCompressor = {
+    {{"no space left"}, Meaning::diskFull},
+    {{"disk quota exceeded"}, Meaning::diskFull},
+    {{"not in gzip format"}, Meaning::damagedSource},
+    {{"crc error"}, Meaning::damagedSource},
+    {{"invalid compressed data"}, Meaning::damagedSource},
+    {{"unexpected end of"}, Meaning::damagedSource},         // gzip: "file"; xz: "input"
+    {{"file ends unexpectedly"}, Meaning::damagedSource},    // bzip2
+    {{"data integrity error"}, Meaning::damagedSource},      // bzip2
+    {{"bad magic number"}, Meaning::damagedSource},          // bzip2
+    {{"file format not recognized"}, Meaning::damagedSource},  // xz
+    {{"compressed data is corrupt"}, Meaning::damagedSource},  // xz
+    {{"permission denied"}, Meaning::permissionDenied},
+    {{"no such file or directory"}, Meaning::missingFile},
+};
+
+bool canOpen(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool folderExists(const fs::path& file) {
+    std::error_code ec;
+    return fs::is_directory(paths::deletingLastComponent(file), ec);
+}
+
+const char* engineOf(ErrorMapper::Program program) {
+    return program == ErrorMapper::Program::ffmpeg ? "ffmpeg" : "archive";
+}
+
+}  // namespace
+
+ErrorMapper::Subject::Subject(const ConversionJob& job)
+    : sources(job.allSources()), destination(job.destination), fromLabel(job.from.label), toLabel(job.to.label) {}
+
+ErrorMapper::Subject::Subject(fs::path destination, std::string engine)
+    : destination(std::move(destination)), engine(std::move(engine)) {}
+
+const std::vector<ErrorMapper::Phrase>& ErrorMapper::phrases(Program program) {
+    switch (program) {
+    case Program::ffmpeg: return kFFmpeg;
+    case Program::bsdtar: return kBsdtar;
+    case Program::compressor: return kCompressor;
+    }
+    return kFFmpeg;
+}
+
+std::optional<std::string> ErrorMapper::extract(std::string_view marker, std::string_view text) {
+    const std::string lowered = paths::asciiLower(std::string(text));
+    const size_t at = lowered.find(paths::asciiLower(std::string(marker)));
+    if (at == std::string::npos) return std::nullopt;
+    const std::string_view rest = text.substr(at + marker.size());
+    static constexpr std::string_view kSeparators = " '\"\n";
+    const size_t start = rest.find_first_not_of(kSeparators);
+    if (start == std::string_view::npos) return std::nullopt;
+    const size_t end = rest.find_first_of(kSeparators, start);
+    return std::string(rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+}
+
+std::optional<ConversionError> ErrorMapper::unreadableSource(const Subject& subject) {
+    for (const auto& source : subject.sources)
+        if (!canOpen(source)) return ConversionError::unreadableInput(source);
+    return std::nullopt;
+}
+
+ConversionError ErrorMapper::diskFull(const Subject& subject, const FileManagerService& files,
+                                      std::optional<int64_t> required) {
+    int64_t need = 0;
+    if (required) {
+        need = *required;
+    } else {
+        for (const auto& source : subject.sources) need += files.size(source).value_or(0);
+    }
+    const int64_t available = std::max<int64_t>(files.availableCapacity(subject.destination).value_or(0), 0);
+    // The write failed, so it needed more than there was; a partial output already removed may
+    // have given the room back.
+    return ConversionError::insufficientDiskSpace(std::max(need, available + 1), available);
+}
+
+ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_view standardError,
+                                 const Subject& subject, const FileManagerService& files) {
+    const std::string text = paths::asciiLower(std::string(standardError));
+    const auto matches = [&text](const Phrase& phrase) {
+        return std::all_of(phrase.all.begin(), phrase.all.end(),
+                           [&text](std::string_view part) { return text.find(part) != std::string::npos; });
+    };
+    const auto& table = phrases(program);
+    const auto row = std::find_if(table.begin(), table.end(), matches);
+    const auto fallback = [&] {
+        return ConversionError::backendFailure(subject.engine.empty() ? engineOf(program) : subject.engine, exitCode,
+                                               std::string(standardError));
+    };
+    // Whatever the program calls it, a source that cannot be opened is the cause.
+    if (auto unreadable = unreadableSource(subject)) return *unreadable;
+    if (row == table.end()) return fallback();
+    // Only a job has a source to blame.
+    const bool hasSource = !subject.sources.empty();
+    const fs::path source = hasSource ? subject.sources.front() : fs::path();
+
+    switch (row->meaning) {
+    case Meaning::damagedSource: return hasSource ? ConversionError::corruptedInput(source) : fallback();
+    case Meaning::missingFile:
+        if (!folderExists(subject.destination)) return ConversionError::outputFolderMissing(subject.destination);
+        return fallback();
+    case Meaning::permissionDenied: return ConversionError::insufficientPermissions(subject.destination);
+    case Meaning::passwordProtected: return hasSource ? ConversionError::passwordProtected(source) : fallback();
+    case Meaning::unsafeEntry: return hasSource ? ConversionError::unsafeArchiveEntry(source) : fallback();
+    case Meaning::diskFull: return diskFull(subject, files);
+    case Meaning::unknownEncoder:
+        return ConversionError::unsupportedCodec(extract("unknown encoder", standardError).value_or(subject.toLabel));
+    case Meaning::encoderNotFound: return ConversionError::unsupportedCodec(subject.toLabel);
+    case Meaning::decoderNotFound: {
+        // "Decoder (codec av1) not found for input stream": the codec is the word after "(codec ".
+        if (auto name = extract("(codec ", standardError)) {
+            while (!name->empty() && name->back() == ')') name->pop_back();
+            if (!name->empty()) return ConversionError::unsupportedCodec(*name);
+        }
+        // "Decoder not found" names no codec at all.
+        auto name = extract("decoder", standardError);
+        if (name && paths::asciiLower(*name) == "not") name.reset();
+        return ConversionError::unsupportedCodec(name.value_or("this codec"));
+    }
+    case Meaning::cannotWriteFormat: return ConversionError::unsupportedCombination(subject.fromLabel, subject.toLabel);
+    }
+    return fallback();
+}
+
+std::optional<ConversionError> ErrorMapper::fromSystemError(const std::error_code& code, const Subject& subject,
+                                                            const FileManagerService& files) {
+    if (code.category() != std::generic_category() && code.category() != std::system_category()) return std::nullopt;
+    switch (code.value()) {
+    case ENOSPC:
+    case EDQUOT: return diskFull(subject, files);
+    case ENOENT:
+        if (auto unreadable = unreadableSource(subject)) return unreadable;
+        if (!folderExists(subject.destination)) return ConversionError::outputFolderMissing(subject.destination);
+        return std::nullopt;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        if (auto unreadable = unreadableSource(subject)) return unreadable;
+        return ConversionError::insufficientPermissions(subject.destination);
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace kolvex

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "core/format/ConversionJob.h"
+#include "core/services/FileManagerService.h"
+
+namespace kolvex {
+
+// Turns what went wrong outside our own code into the error the user sees: the standard error of
+// a failed external program, read through a table of fixed phrases kept per program, and the
+// system's error codes. One mapper, so a full disk, a missing file or a refused write reads the
+// same whichever program or engine met it. Disk figures are real ones, measured through the
+// given FileManagerService when the error is mapped.
+//
+// Pure apart from those measurements and a look at whether the job's sources can be opened;
+// any thread.
+class ErrorMapper {
+public:
+    enum class Program {
+        ffmpeg,      // ffmpeg and ffprobe
+        bsdtar,      // the archive program
+        compressor,  // gzip, bzip2 and xz
+    };
+
+    // What a phrase on standard error means; turned into an error for the job at hand.
+    enum class Meaning {
+        damagedSource,
+        missingFile,        // the source, or the output's folder, is not there
+        passwordProtected,
+        unsafeEntry,
+        permissionDenied,   // the source cannot be opened, or the output cannot be written
+        diskFull,
+        unknownEncoder,     // the codec is named after the phrase
+        encoderNotFound,
+        decoderNotFound,    // the codec is named after "decoder"
+        cannotWriteFormat,
+    };
+
+    // A row of a program's table: every phrase in `all` (lower-case) must occur.
+    struct Phrase {
+        std::vector<std::string_view> all;
+        Meaning meaning;
+    };
+
+    // What the failed work was about: the job's sources, its output and its formats' labels.
+    // Implicit from a job; work that is not a job (packaging a document) names its output.
+    struct Subject {
+        Subject(const ConversionJob& job);  // NOLINT: a job is the usual subject
+        Subject(std::filesystem::path destination, std::string engine);
+        std::vector<std::filesystem::path> sources;
+        std::filesystem::path destination;
+        std::string fromLabel, toLabel;
+        // The engine a back-end failure names; empty: the one that runs the program.
+        std::string engine;
+    };
+
+    // The program's rows, tried in order; the first that matches decides.
+    static const std::vector<Phrase>& phrases(Program program);
+
+    // The error for a failed run of `program`. A source that cannot be opened is the cause,
+    // whatever the text says. The text is searched ignoring ASCII case and on raw bytes, so a
+    // file name that is not UTF-8 never hides a phrase. Text that matches no row gives backendFailure with the exit code and the text unchanged, under the engine id
+    // that runs the program ("ffmpeg", "archive").
+    static ConversionError map(Program program, int32_t exitCode, std::string_view standardError,
+                               const Subject& subject, const FileManagerService& files);
+
+    // The error for a system error met while running `job`, when it says something the user
+    // can act on: a full disk or quota (with real figures), a refused write, a missing source or
+    // output folder. None for anything else.
+    static std::optional<ConversionError> fromSystemError(const std::error_code& code, const Subject& subject,
+                                                          const FileManagerService& files);
+
+    // insufficientDiskSpace for `job` with figures measured now: the sources' size as the need
+    // (or `required` when the caller knows better) and the free space of the output's volume.
+    // The need shown is never below what is free, since the failure says it did not fit.
+    static ConversionError diskFull(const Subject& subject, const FileManagerService& files,
+                                    std::optional<int64_t> required = std::nullopt);
+
+    // unreadableInput naming the first of the job's sources that cannot be opened for reading;
+    // none when they all can.
+    static std::optional<ConversionError> unreadableSource(const Subject& subject);
+
+    // The first word after `marker` (found ignoring case) in `text`, with blanks, quotes and
+    // line feeds as separators; none when the marker is absent or nothing follows it.
+    static std::optional<std::string> extract(std::string_view marker, std::string_view text);
+};
+
+}  // namespace kolvex

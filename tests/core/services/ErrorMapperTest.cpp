@@ -1,0 +1,150 @@
+#include "core/services/ErrorMapper.h"
+
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+using Program = ErrorMapper::Program;
+
+// A volume with a fixed amount free, whatever the real disk holds.
+class FixedDisk final : public FileManagerService {
+public:
+    explicit FixedDisk(int64_t free) : m_free(free) {}
+    std::optional<int64_t> availableCapacity(const fs::path&) const override { return m_free; }
+
+private:
+    int64_t m_free;
+};
+
+Format format(const std::string& id, const std::string& label) {
+    Format result;
+    result.id = FormatID(id);
+    result.label = label;
+    result.extensions = {id};
+    return result;
+}
+
+// A job whose source holds 5000 bytes and whose output folder exists.
+struct Job {
+    testing::TempDir dir;
+    ConversionJob job;
+    Job()
+        : job(dir.write("in.mkv", std::string(5000, 'x')), {}, dir / "out.mp4", format("mkv", "MKV"),
+              format("mp4", "MP4"), ConversionCapability{}, ConversionOptions::defaults()) {}
+};
+
+TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
+    Job fixture;
+    const auto& job = fixture.job;
+    const FixedDisk disk(1000);
+    const auto damaged = ConversionError::corruptedInput(job.source);
+    const auto refused = ConversionError::insufficientPermissions(job.destination);
+    const auto full = ConversionError::insufficientDiskSpace(5000, 1000);
+    struct Row {
+        Program program;
+        std::string text;
+        ConversionError expected;
+    };
+    const Row rows[] = {
+        // ffmpeg, in rule order.
+        {Program::ffmpeg, "in.mkv: Invalid data found when processing input", damaged},
+        {Program::ffmpeg, "moov atom not found", damaged},
+        {Program::ffmpeg, "Error: Permission denied", refused},
+        {Program::ffmpeg, "Invalid data found\npermission denied", damaged},
+        {Program::ffmpeg, "av_interleaved_write_frame(): No space left on device", full},
+        {Program::ffmpeg, "Unknown encoder 'libfoo'", ConversionError::unsupportedCodec("libfoo")},
+        {Program::ffmpeg, "Unknown encoder", ConversionError::unsupportedCodec("MP4")},
+        {Program::ffmpeg, "Encoder not found", ConversionError::unsupportedCodec("MP4")},
+        {Program::ffmpeg, "Decoder (codec av1) not found for input stream #0:0", ConversionError::unsupportedCodec("av1")},
+        {Program::ffmpeg, "Decoder 'xyz' not found", ConversionError::unsupportedCodec("xyz")},
+        {Program::ffmpeg, "decoder not found", ConversionError::unsupportedCodec("this codec")},
+        {Program::ffmpeg, "decoder trouble; could not find codec parameters", damaged},
+        {Program::ffmpeg, "Output file #0 does not contain any stream", damaged},
+        {Program::ffmpeg, "Could not write header for output file", ConversionError::unsupportedCombination("MKV", "MP4")},
+        {Program::ffmpeg, "Something Else Broke", ConversionError::backendFailure("ffmpeg", 1, "Something Else Broke")},
+        {Program::ffmpeg, "", ConversionError::backendFailure("ffmpeg", 1, "")},
+        // bsdtar
+        {Program::bsdtar, "bsdtar: Error opening archive: Unrecognized archive format", damaged},
+        {Program::bsdtar, "bsdtar: Truncated input file (needed 512 bytes, only 0 available)", damaged},
+        {Program::bsdtar, "x.txt: Passphrase required for this entry", ConversionError::passwordProtected(job.source)},
+        {Program::bsdtar, "Encrypted file is unsupported\nDamaged archive", ConversionError::passwordProtected(job.source)},
+        {Program::bsdtar, "../evil: Path contains '..'", ConversionError::unsafeArchiveEntry(job.source)},
+        {Program::bsdtar, "/etc/x: Path is absolute", ConversionError::unsafeArchiveEntry(job.source)},
+        {Program::bsdtar, "a/b: Cannot extract through symlink a", ConversionError::unsafeArchiveEntry(job.source)},
+        {Program::bsdtar, "big.bin: Write failed: No space left on device", full},
+        {Program::bsdtar, "x: Can't create 'x': Permission denied", refused},
+        {Program::bsdtar, "odd", ConversionError::backendFailure("archive", 1, "odd")},
+        // gzip, bzip2, xz
+        {Program::compressor, "gzip: stdin: not in gzip format", damaged},
+        {Program::compressor, "gzip: stdin: unexpected end of file", damaged},
+        {Program::compressor, "bzip2: Data integrity error when decompressing.", damaged},
+        {Program::compressor, "xz: (stdin): File format not recognized", damaged},
+        {Program::compressor, "xz: (stdin): Compressed data is corrupt", damaged},
+        {Program::compressor, "gzip: stdout: No space left on device", full},
+    };
+    for (const auto& row : rows) {
+        const auto error = ErrorMapper::map(row.program, 1, row.text, job, disk);
+        EXPECT_EQ(error, row.expected) << row.text << " gave " << error.what();
+    }
+}
+
+TEST(ErrorMapper, SaysWhichFileIsMissingOrUnreadable) {
+    Job fixture;
+    const FixedDisk disk(1000);
+    auto job = fixture.job;
+    // A source that went away is not damaged, whatever the program calls it.
+    job.source = fixture.dir / "gone.mkv";
+    for (const auto program : {Program::ffmpeg, Program::bsdtar, Program::compressor}) {
+        for (const char* text : {"gone.mkv: No such file or directory", "Invalid data found", "Permission denied",
+                                 "Unrecognized archive format", "not in gzip format"}) {
+            const auto error = ErrorMapper::map(program, 1, text, job, disk);
+            EXPECT_EQ(error, ConversionError::unreadableInput(job.source)) << text << " gave " << error.what();
+        }
+    }
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::make_error_code(std::errc::no_such_file_or_directory), job, disk),
+              ConversionError::unreadableInput(job.source));
+
+    // An output folder that went away.
+    job = fixture.job;
+    job.destination = fixture.dir / "vanished" / "out.mp4";
+    EXPECT_EQ(ErrorMapper::map(Program::ffmpeg, 1, "out.mp4: No such file or directory", job, disk),
+              ConversionError::outputFolderMissing(job.destination));
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(ENOENT, std::system_category()), job, disk),
+              ConversionError::outputFolderMissing(job.destination));
+}
+
+TEST(ErrorMapper, SystemErrorsReadLikeProgramErrors) {
+    Job fixture;
+    const auto& job = fixture.job;
+    const FixedDisk disk(1000);
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(ENOSPC, std::generic_category()), job, disk),
+              ErrorMapper::map(Program::bsdtar, 1, "No space left on device", job, disk));
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EDQUOT, std::system_category()), job, disk),
+              ConversionError::insufficientDiskSpace(5000, 1000));
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EACCES, std::system_category()), job, disk),
+              ConversionError::insufficientPermissions(job.destination));
+    EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EIO, std::system_category()), job, disk), std::nullopt);
+
+    // Room given back after the failure never reads as "needs less than is free".
+    const FixedDisk roomy(1'000'000);
+    const auto full = ErrorMapper::diskFull(job, roomy);
+    EXPECT_GT(full.required(), full.available());
+    EXPECT_EQ(full.available(), 1'000'000);
+    EXPECT_EQ(ErrorMapper::diskFull(job, disk, 123'456).required(), 123'456);
+}
+
+TEST(ErrorMapper, ExtractsTheWordAfterAMarker) {
+    EXPECT_EQ(ErrorMapper::extract("unknown encoder", "Unknown encoder 'libx265'\n"), "libx265");
+    EXPECT_EQ(ErrorMapper::extract("unknown encoder", "x UNKNOWN ENCODER \"a b\""), "a");
+    EXPECT_EQ(ErrorMapper::extract("unknown encoder", "Unknown encoder  ' \n"), std::nullopt);
+    EXPECT_EQ(ErrorMapper::extract("missing", "text"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kolvex

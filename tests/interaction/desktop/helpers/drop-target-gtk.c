@@ -1,0 +1,51 @@
+/* A window that takes dropped files, as a file manager's folder would (copy or move).
+ * Usage: drop-target-gtk X Y W H
+ * Prints "ready", then "dropped URI" for every file of every drop it receives. */
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <gtk/gtk.h>
+
+static void say(const char* prefix, const char* text) {
+    printf("%s%s\n", prefix, text);
+    fflush(stdout);
+}
+
+static void on_received(GtkWidget* widget, GdkDragContext* context, gint x, gint y, GtkSelectionData* data,
+                        guint info, guint time, gpointer user) {
+    (void)widget, (void)x, (void)y, (void)info, (void)user;
+    gchar** uris = gtk_selection_data_get_uris(data);
+    const gboolean taken = uris != NULL;
+    for (gchar** uri = uris; uri && *uri; ++uri) say("dropped ", *uri);
+    g_strfreev(uris);
+    /* Taken as a copy: the test's source file stays where it is. */
+    gtk_drag_finish(context, taken, FALSE, time);
+}
+
+static gboolean on_map(GtkWidget* widget, GdkEvent* event, gpointer user) {
+    (void)widget, (void)event, (void)user;
+    say("ready", "");
+    return FALSE;
+}
+
+int main(int argc, char** argv) {
+    gtk_init(&argc, &argv);
+    if (argc < 5) {
+        fprintf(stderr, "usage: drop-target-gtk X Y W H\n");
+        return 2;
+    }
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_POPUP);
+    gtk_window_move(GTK_WINDOW(window), atoi(argv[1]), atoi(argv[2]));
+    gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[3]), atoi(argv[4]));
+    GtkWidget* box = gtk_event_box_new();
+    gtk_container_add(GTK_CONTAINER(window), box);
+    static const GtkTargetEntry targets[] = {{(gchar*)"text/uri-list", 0, 0}};
+    gtk_drag_dest_set(box, GTK_DEST_DEFAULT_ALL, targets, 1, GDK_ACTION_COPY | GDK_ACTION_MOVE);
+    g_signal_connect(box, "drag-data-received", G_CALLBACK(on_received), NULL);
+    g_signal_connect(window, "map-event", G_CALLBACK(on_map), NULL);
+    gtk_widget_add_events(window, GDK_STRUCTURE_MASK);
+    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
+    gtk_widget_show_all(window);
+    gtk_main();
+    return 0;
+}

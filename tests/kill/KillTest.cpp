@@ -1,0 +1,312 @@
+// Long jobs in every engine, run through kolvex-drive and killed at several moments. Whenever the
+// kill lands, every file under a final name must be complete (read back by a program that is not
+// ours) and everything else must be a hidden item of our making, which the next launch's sweep
+// removes, along with the run's scratch folders.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "TestPdfFiles.h"
+#include "core/services/ProcessRunner.h"
+#include "core/services/WorkInProgress.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace kolvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kArchiveEntries = 16;
+constexpr size_t kArchiveEntryBytes = 4 << 20;
+
+ProcessResult runTool(const fs::path& program, const std::vector<std::string>& arguments) {
+    return ProcessRunner().run(program, arguments, std::chrono::seconds(120), nullptr, nullptr);
+}
+
+void mustRun(const fs::path& program, const std::vector<std::string>& arguments) {
+    const auto result = runTool(program, arguments);
+    if (!result.succeeded()) throw std::runtime_error(program.string() + " failed: " + result.standardError());
+}
+
+// Inputs, each made the first time a job asks for it, in one folder for the whole program; each
+// is long enough that a kill lands mid-work.
+const fs::path& inputFolder() {
+    static const TempDir folder;
+    return folder.path();
+}
+
+std::vector<std::string> quietFFmpeg(std::vector<std::string> rest) {
+    std::vector<std::string> all = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
+std::vector<fs::path> pictures() {
+    const fs::path folder = inputFolder() / "pictures";
+    if (!fs::exists(folder)) {
+        fs::create_directory(folder);
+        mustRun(systemFFmpeg(), quietFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=2000x1500:rate=1:duration=40",
+                                             (folder / "picture-%02d.png").string()}));
+    }
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    return files;
+}
+
+fs::path pdf() {
+    const fs::path file = inputFolder() / "pages.pdf";
+    if (!fs::exists(file)) writeTestPdf(file, numberedPages(24, 612, 792));
+    return file;
+}
+
+fs::path markdown() {
+    const fs::path file = inputFolder() / "long.md";
+    if (!fs::exists(file)) {
+        std::ofstream out(file);
+        for (int i = 0; i < 20000; ++i) out << "Paragraph " << i << " with *some* words that wrap across the line.\n\n";
+    }
+    return file;
+}
+
+fs::path archive() {
+    const fs::path file = inputFolder() / "bundle.zip";
+    if (fs::exists(file)) return file;
+    const fs::path payload = inputFolder() / "payload";
+    fs::create_directory(payload);
+    std::mt19937_64 random(42);
+    std::string bytes(kArchiveEntryBytes, '\0');
+    for (int i = 0; i < kArchiveEntries; ++i) {
+        for (auto& byte : bytes) byte = static_cast<char>(random());
+        std::ofstream(payload / fmt::format("entry-{:02d}.bin", i), std::ios::binary) << bytes;
+    }
+    mustRun("/usr/bin/bsdtar", {"--format=zip", "--options", "zip:compression=store", "-cf", file.string(), "-C",
+                                payload.string(), "."});
+    return file;
+}
+
+fs::path wave() {
+    const fs::path file = inputFolder() / "tone.wav";
+    if (!fs::exists(file)) {
+        mustRun(systemFFmpeg(),
+                quietFFmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=90", "-ac", "2", file.string()}));
+    }
+    return file;
+}
+
+std::vector<fs::path> clips(int count) {
+    const fs::path first = inputFolder() / "clip.mkv";
+    if (!fs::exists(first)) {
+        mustRun(systemFFmpeg(), quietFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=12", "-f", "lavfi",
+                                             "-i", "sine=duration=12", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le",
+                                             first.string()}));
+    }
+    std::vector<fs::path> files{first};
+    for (int i = 2; i <= count; ++i) {
+        files.push_back(inputFolder() / fmt::format("clip {}.mkv", i));
+        if (!fs::exists(files.back())) fs::copy_file(first, files.back());
+    }
+    return files;
+}
+
+struct Job {
+    const char* name;
+    std::vector<std::string> request;  // kolvex-drive's arguments before the files
+    std::vector<fs::path> (*files)();
+};
+
+const Job kJobs[] = {
+    {"imageBatch", {"--to", "jpg", "--processors", "2"}, pictures},
+    {"pdfPages", {"--to", "png", "--set", "dpi=200"}, [] { return std::vector{pdf()}; }},
+    {"document", {"--to", "pdf"}, [] { return std::vector{markdown()}; }},
+    {"archiveExtract", {"--tool", "extract"}, [] { return std::vector{archive()}; }},
+    {"archiveRepack", {"--to", "tar"}, [] { return std::vector{archive()}; }},
+    {"audio", {"--to", "m4a"}, [] { return std::vector{wave()}; }},
+    {"ffmpegConvert", {"--to", "mp4"}, [] { return clips(1); }},
+    {"ffmpegSplit", {"--tool", "split", "--set", "splitPoints=3,6,9", "--set", "allowPassthrough=false"},
+     [] { return clips(1); }},
+    {"ffmpegMerge", {"--tool", "merge"}, [] { return clips(2); }},
+};
+
+// When to stop the run: this long after the first item appeared in the output folder.
+struct Moment {
+    int signal;
+    int afterMilliseconds;
+};
+
+const Moment kMoments[] = {{SIGKILL, 0}, {SIGKILL, 150}, {SIGTERM, 60}};
+
+// Waits until the output folder holds something (the work is under way) or the run ended.
+void awaitWork(const fs::path& folder, pid_t drive) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!fs::is_empty(folder)) return;
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(drive), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == drive) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Starts kolvex-drive in a process group of its own, with its scratch root under `tmpdir`.
+pid_t startDrive(const std::vector<std::string>& arguments, const fs::path& tmpdir) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "TMPDIR=", 7) != 0) environment.emplace_back(*entry);
+    }
+    environment.push_back("TMPDIR=" + tmpdir.string());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args{KOLVEX_DRIVE};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setpgid(0, 0);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+// Kills and reaps the programs a killed run left running. They are re-parented to this process
+// (a subreaper), so none keeps writing while the sweep runs or slows the cases that follow.
+// Whether they should have died with the run is not this test's question.
+void reapOrphans() {
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream fields(line.substr(close + 2));
+            char state = 0;
+            pid_t parent = 0;
+            fields >> state >> parent;
+            if (parent != ::getpid()) continue;
+            const pid_t orphan = static_cast<pid_t>(std::stoi(name));
+            ::kill(orphan, SIGKILL);
+            ::waitpid(orphan, nullptr, 0);
+            found = true;
+        }
+    }
+}
+
+// Whether a file under a final name is whole, by a reader that is not ours.
+::testing::AssertionResult isComplete(const fs::path& output) {
+    const std::string extension = output.extension().string();
+    ProcessResult result;
+    if (fs::is_directory(output)) {
+        int entries = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(output)) {
+            if (!entry.is_regular_file()) continue;
+            ++entries;
+            if (entry.file_size() != kArchiveEntryBytes) return ::testing::AssertionFailure() << entry.path() << " is short";
+        }
+        if (entries != kArchiveEntries) return ::testing::AssertionFailure() << output << " holds " << entries << " files";
+        return ::testing::AssertionSuccess();
+    } else if (extension == ".pdf") {
+        result = runTool("/usr/bin/qpdf", {"--check", output.string()});
+    } else if (extension == ".tar") {
+        result = runTool("/usr/bin/bsdtar", {"-tvf", output.string()});
+        const std::string listing = result.standardOutput();
+        if (result.succeeded() && std::count(listing.begin(), listing.end(), '\n') < kArchiveEntries) {
+            return ::testing::AssertionFailure() << output << " lacks entries";
+        }
+    } else {
+        result = runTool(systemFFmpeg(), {"-nostdin", "-v", "error", "-xerror", "-i", output.string(), "-f", "null", "-"});
+        if (result.succeeded() && !result.standardError().empty()) result.exitCode = 1;
+    }
+    if (result.succeeded()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << output << " is incomplete: " << result.standardError();
+}
+
+class KilledRun : public ::testing::TestWithParam<int> {};
+
+TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemoves) {
+    if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the inputs are made with it";
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const Job& job = kJobs[GetParam()];
+    const std::vector<fs::path> files = job.files();
+    for (const Moment& moment : kMoments) {
+        SCOPED_TRACE(fmt::format("{} after {} ms", moment.signal == SIGKILL ? "SIGKILL" : "SIGTERM",
+                                 moment.afterMilliseconds));
+        TempDir out;
+        TempDir tmp;
+        std::vector<std::string> arguments = job.request;
+        arguments.insert(arguments.end(), {"--out", out.path().string(), "--quiet", "--"});
+        for (const auto& file : files) arguments.push_back(file.string());
+        const pid_t drive = startDrive(arguments, tmp.path());
+        ASSERT_GT(drive, 0);
+        awaitWork(out.path(), drive);
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment.afterMilliseconds));
+        ::kill(drive, moment.signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(drive, &status, 0), drive);
+        reapOrphans();
+
+        int hidden = 0, finals = 0;
+        for (const auto& entry : fs::directory_iterator(out.path())) {
+            const std::string name = entry.path().filename().string();
+            (name.front() == '.' ? hidden : finals)++;
+            if (name.front() == '.') {
+                EXPECT_TRUE(WorkInProgress::isStagingName(name)) << "a hidden item not of our making: " << name;
+            } else {
+                EXPECT_TRUE(isComplete(entry.path()));
+            }
+        }
+
+        if (std::getenv("KOLVEX_KILL_TEST_VERBOSE")) {
+            std::fprintf(stderr, "%s: %d hidden, %d under final names\n", job.name, hidden, finals);
+        }
+        // The next launch, with the same scratch root, sweeps what the run left.
+        const pid_t sweeper = startDrive({"--sweep"}, tmp.path());
+        int sweepStatus = 0;
+        ASSERT_EQ(::waitpid(sweeper, &sweepStatus, 0), sweeper);
+        EXPECT_TRUE(WIFEXITED(sweepStatus) && WEXITSTATUS(sweepStatus) == 0);
+        for (const auto& entry : fs::directory_iterator(out.path())) {
+            EXPECT_NE(entry.path().filename().string().front(), '.') << "left after the sweep: " << entry.path();
+        }
+        const fs::path root = tmp / ("Kolvex-" + std::to_string(::geteuid()));
+        if (fs::exists(root)) {
+            for (const auto& entry : fs::directory_iterator(root)) {
+                EXPECT_EQ(entry.path().filename(), ".in-progress") << "scratch left after the sweep: " << entry.path();
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEngine, KilledRun, ::testing::Range(0, static_cast<int>(std::size(kJobs))),
+                         [](const auto& info) { return std::string(kJobs[info.param].name); });
+
+}  // namespace
+}  // namespace kolvex::testing
