@@ -139,6 +139,7 @@ std::vector<Hosted> everySheet() {
     sheets.push_back(host("extract audio", extract));
     sheets.push_back(host("merge order", new MergeOrderView({"/m/" + name, "/m/b.mp4", "/m/c.mp4"}, "Merge", nullptr, nullptr)));
     sheets.push_back(host("preparing", new PreparingView(name, nullptr)));
+    sheets.push_back(host("preparing a long name", new PreparingView(std::string(120, 'x') + ".mp4", nullptr)));
     return sheets;
 }
 
