@@ -218,6 +218,8 @@ TEST(ImageToPdf, RefusesImagesItCannotRead) {
         ConversionError error = conversionErrorOf(
             [&] { PDFEngine().convert(makeJob(dir / c.file, out / "x.pdf", pngFormat(), pdfFormat()), {}, {}); });
         EXPECT_EQ(error.kind(), c.kind) << c.file;
+        EXPECT_EQ(error.circumstance() == ConversionError::Circumstance::tooLarge, std::string(c.file) == "bomb.png")
+            << c.file;
         EXPECT_TRUE(filesIn(out.path()).empty()) << c.file;
     }
 }

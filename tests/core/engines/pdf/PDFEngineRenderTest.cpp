@@ -257,6 +257,9 @@ TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
         });
         EXPECT_EQ(error.kind(), c.kind) << c.file;
         EXPECT_EQ(error.url(), dir / c.file) << c.file;
+        EXPECT_EQ(error.circumstance() == ConversionError::Circumstance::passwordProtected,
+                  std::string(c.file) == "locked.pdf")
+            << c.file;
         EXPECT_TRUE(filesIn(out.path()).empty()) << c.file;
     }
 }
