@@ -3,7 +3,7 @@
 # Exits 77 (skipped) when a tool it needs is missing; prints what failed otherwise.
 set -eu
 build=$1 cmake=$2 cpack=$3
-for tool in dpkg-deb desktop-file-validate appstreamcli update-desktop-database gio vipsheader; do
+for tool in dpkg-deb desktop-file-validate appstreamcli update-desktop-database gio vipsheader readelf; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -28,6 +28,31 @@ for size in 16 22 24 32 48 64 128 256; do
   png=$root/share/icons/hicolor/${size}x$size/apps/$id.png
   [ "$(vipsheader -f width "$png")x$(vipsheader -f height "$png")" = "${size}x$size" ] || fail "icon $png is not $size px"
 done
+
+# The notices cover every library the program links, and nothing it does not.
+notices=$root/share/kolvex/LICENSES.md
+for lib in $(readelf -d "$root/bin/kolvex" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+  case $lib in
+    libQt6*) name="Qt 6" ;;
+    libvips*) name=libvips ;;
+    libav*|libsw*) name=FFmpeg ;;
+    libpoppler*) name=poppler ;;
+    libglib*|libgobject*|libgio*) name=GLib ;;
+    libqpdf*) name=qpdf ;;
+    libarchive*) name=libarchive ;;
+    libwebp*) name=libwebp ;;
+    libuuid*) name=libuuid ;;
+    libicu*) name=ICU ;;
+    libfmt*) name=fmt ;;
+    libspdlog*) name=spdlog ;;
+    libpugixml*) name=pugixml ;;
+    libX*) name=${lib%%.so*} ;;
+    libc.so*|libm.so*|libstdc++*|libgcc_s*|ld-linux*) continue ;;  # the system's own
+    *) fail "LICENSES.md has no notice for $lib" ;;
+  esac
+  grep -q "$name" "$notices" || fail "LICENSES.md does not name $name ($lib)"
+done
+grep -qi md4c "$notices" && fail "LICENSES.md names md4c, which Kolvex does not use"
 
 # The installed copy checks its own resources (the build tree is not searched from there).
 XDG_CONFIG_HOME=$work/config "$root/bin/kolvex" --verify-resources >"$work/verify.log" || { cat "$work/verify.log"; fail "installed --verify-resources"; }
