@@ -81,10 +81,8 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
     };
 
     if (target.formatID) {
-        const FormatCategory category = m_provider->category(payload.urls).value_or(FormatCategory::image);
-        ConversionOptions options = preferences.conversionOptions(category);
-        options.tool.reset();
-        ConversionIntent intent{payload.urls, *target.formatID, options, preferences.resolvedOutputDirectory()};
+        const ConversionIntent intent =
+            preferences.formatIntent(payload.urls, *target.formatID, m_provider->category(payload.urls));
         scheduler->background([=](std::stop_token quitting) {
             const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
             finish({service->submit(intent, progress, stop->get_token()), std::nullopt});
