@@ -97,7 +97,6 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
         if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal") {
             QMessageBox box(QMessageBox::Critical, "Kolvex", "Kolvex cannot start.");
             box.setInformativeText(detail);
-            box.setWindowIcon(QIcon::fromTheme(buildinfo::kBundleIdentifier));
             box.exec();
         }
         QCoreApplication::exit(1);
