@@ -398,7 +398,9 @@ std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
 
 std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
     std::vector<std::string> args = FFmpegArguments::common();
-    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-c", "copy"});
+    // The same streams as any other conversion keeps: the first video and the first audio.
+    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-map", "0:V:0?", "-map", "0:a:0?",
+                             "-sn", "-dn", "-c", "copy"});
     const auto flags = FFmpegArguments::containerFlags(job.to);
     args.insert(args.end(), flags.begin(), flags.end());
     args.push_back(paths::absolute(job.destination).string());
@@ -492,7 +494,17 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         }
         output.commit();
         if (progress) progress(1.0);
-        return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
+        // What any input held beyond the streams kept.
+        LeftOutStreams left;
+        for (const auto& probe : probes) {
+            const auto of = LeftOutStreams::of(job, probe);
+            left.videoTracks = std::max(left.videoTracks, of.videoTracks);
+            left.audioTracks = std::max(left.audioTracks, of.audioTracks);
+            left.subtitleTracks = std::max(left.subtitleTracks, of.subtitleTracks);
+            left.attachments = std::max(left.attachments, of.attachments);
+            left.coverPictures = std::max(left.coverPictures, of.coverPictures);
+        }
+        return ConversionOutcome{{job.destination}, streamCopy, left.note()};
     });
 }
 
