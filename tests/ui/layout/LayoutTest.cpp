@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QStyleOptionButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "core/format/FormatRegistry.h"
@@ -171,6 +172,16 @@ protected:
     static void expectNothingClipped(const std::vector<Hosted>& hosted) {
         for (const auto& [name, window] : hosted) {
             for (const auto& clipped : clippedTexts(window.get())) ADD_FAILURE() << name << ": " << clipped;
+            // Every page of a tabbed window, not only the one that opens first.
+            for (auto* tabs : window->findChildren<QTabWidget*>()) {
+                for (int page = 0; page < tabs->count(); ++page) {
+                    tabs->setCurrentIndex(page);
+                    QApplication::processEvents();
+                    for (const auto& clipped : clippedTexts(window.get()))
+                        ADD_FAILURE() << name << ", " << tabs->tabText(page).toStdString() << ": " << clipped;
+                }
+                tabs->setCurrentIndex(0);
+            }
         }
     }
 

@@ -224,8 +224,9 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
         // A disk that filled up before the guard saw it fails the work with its own message.
         if (guard.tripped()) throw guard.error(job.source);
         throw;
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
         if (guard.tripped()) throw guard.error(job.source);
+        if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw *mapped;
         throw;
     }
     if (guard.finalCheck()) throw guard.error(job.source);
