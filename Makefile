@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test asan clang run bench clean
+.PHONY: deps configure build test asan clang run package bench clean
 
 deps:
 	scripts/install-deps
@@ -24,6 +24,10 @@ clang:
 
 run: build
 	./build/$(PRESET)/stage/bin/kolvex
+
+# A Debian package in build/$(PRESET): kolvex_<version>_<arch>.deb (apt install ./kolvex_*.deb).
+package: build
+	cd build/$(PRESET) && cpack -G DEB
 
 clean:
 	rm -rf build

@@ -1,7 +1,7 @@
 # Script mode: writes the launcher entry with MimeType= listing every type Kolvex can convert
-cmake_minimum_required(VERSION 3.25)
 # from, read from the format manifest, so "Open With" always matches what the build ships.
 #   cmake -DMANIFEST=<FormatManifest.json> -DTEMPLATE=<.desktop.in> -DOUTPUT=<.desktop> -P KolvexDesktopEntry.cmake
+cmake_minimum_required(VERSION 3.25)
 file(READ ${MANIFEST} manifest)
 
 # A format is a source when a conversion starts from it or a tool accepts its category.
@@ -53,7 +53,6 @@ if(NOT types)
   message(FATAL_ERROR "The format manifest names no source content types")
 endif()
 
-string(REPLACE ";" "\\;" KOLVEX_MIME_TYPES "${types}")
-set(KOLVEX_MIME_TYPES "${KOLVEX_MIME_TYPES}\\;")
-string(REPLACE "\\;" ";" KOLVEX_MIME_TYPES "${KOLVEX_MIME_TYPES}")
+# The list is already ";"-separated, as the desktop entry wants; the entry ends it with one more.
+set(KOLVEX_MIME_TYPES "${types};")
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include "core/engines/archive/ArchiveEngine.h"
 #include "core/services/ProcessRunner.h"
+#include "support/BenchFolder.h"
+#include "support/BenchFormat.h"
 
 namespace {
 
@@ -50,23 +51,18 @@ void writeTree(const fs::path& root, int64_t megabytes) {
 }
 
 struct Workspace {
-    fs::path dir;
+    BenchFolder folder{"archive"};
+    fs::path dir = folder.path();
     fs::path zip;
     bool ready = false;
 
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "kolvex-bench-archive-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) return;
-        dir = pattern;
+        if (!folder.made()) return;
         writeTree(dir / "tree", sizeInMegabytes());
         zip = dir / "tree.zip";
         ready = runTar({"--format=zip", "-cf", zip.string(), "-C", (dir / "tree").string(), "."});
         std::error_code ec;
         fs::remove_all(dir / "tree", ec);
-    }
-    ~Workspace() {
-        std::error_code ec;
-        if (!dir.empty()) fs::remove_all(dir, ec);
     }
 };
 
@@ -75,14 +71,7 @@ Workspace& workspace() {
     return w;
 }
 
-Format archiveFormat(const std::string& id) {
-    Format f;
-    f.id = FormatID(id);
-    f.category = FormatCategory::archive;
-    f.extensions = {id};
-    f.label = id;
-    return f;
-}
+Format archiveFormat(const std::string& id) { return benchFormat(id, FormatCategory::archive); }
 
 void BM_EngineZipToTarGz(benchmark::State& state) {
     auto& w = workspace();

@@ -5,10 +5,11 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include "core/engines/audio/AudioEngine.h"
 #include "core/services/ProcessRunner.h"
+#include "support/BenchFolder.h"
+#include "support/BenchFormat.h"
 
 namespace {
 
@@ -18,24 +19,19 @@ using namespace kolvex;
 const fs::path kFfmpeg = "/usr/bin/ffmpeg";
 
 struct Workspace {
-    fs::path dir;
+    BenchFolder folder{"audio"};
+    fs::path dir = folder.path();
     fs::path wav;
     bool ready = false;
 
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "kolvex-bench-audio-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) return;
-        dir = pattern;
+        if (!folder.made()) return;
         wav = dir / "source.wav";
         auto made = ProcessRunner().run(kFfmpeg,
                                         {"-v", "error", "-y", "-f", "lavfi", "-i",
                                          "sine=frequency=440:duration=60:sample_rate=44100", "-ac", "2", wav.string()},
                                         std::nullopt, {}, {});
         ready = made.exitCode == 0;
-    }
-    ~Workspace() {
-        std::error_code ec;
-        if (!dir.empty()) fs::remove_all(dir, ec);
     }
 };
 
@@ -44,14 +40,7 @@ Workspace& workspace() {
     return w;
 }
 
-Format audioFormat(const std::string& id) {
-    Format f;
-    f.id = FormatID(id);
-    f.category = FormatCategory::audio;
-    f.extensions = {id};
-    f.label = id;
-    return f;
-}
+Format audioFormat(const std::string& id) { return benchFormat(id, FormatCategory::audio); }
 
 void BM_EngineWavToM4a(benchmark::State& state) {
     auto& w = workspace();

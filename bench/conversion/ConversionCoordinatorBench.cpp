@@ -12,6 +12,7 @@
 #include "core/conversion/BatchProgress.h"
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/services/OutputNaming.h"
+#include "support/BenchFolder.h"
 
 namespace {
 
@@ -21,23 +22,16 @@ using namespace kolvex;
 class ScratchFolder {
 public:
     ScratchFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/kolvex-bench-XXXXXX";
-        if (!mkdtemp(pattern.data())) std::abort();
-        m_path = pattern;
+        if (!m_folder.made()) std::abort();
     }
-    ~ScratchFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
+    const fs::path& path() const { return m_folder.path(); }
     fs::path touch(const std::string& name) const {
-        std::ofstream(m_path / name) << "x";
-        return m_path / name;
+        std::ofstream(path() / name) << "x";
+        return path() / name;
     }
 
 private:
-    fs::path m_path;
+    BenchFolder m_folder{"conversion"};
 };
 
 // An engine that reports progress and returns the destination without writing anything.
@@ -92,13 +86,19 @@ void BM_LongUnicodeName(benchmark::State& state) {
 }
 BENCHMARK(BM_LongUnicodeName);
 
-// Planning a drop of N files into one folder (all with the same stem family).
-void BM_PlanLargeDrop(benchmark::State& state) {
-    ScratchFolder folder;
+// A drop of `count` PNG files, all in `folder`, to JPEG.
+ConversionIntent dropOfImages(const ScratchFolder& folder, int64_t count) {
     ConversionIntent intent;
     intent.target = FormatID("jpg");
     intent.options = ConversionOptions::defaults();
-    for (int64_t i = 0; i < state.range(0); ++i) intent.urls.push_back(folder.touch("img" + std::to_string(i) + ".png"));
+    for (int64_t i = 0; i < count; ++i) intent.urls.push_back(folder.touch("img" + std::to_string(i) + ".png"));
+    return intent;
+}
+
+// Planning a drop of N files into one folder (all with the same stem family).
+void BM_PlanLargeDrop(benchmark::State& state) {
+    ScratchFolder folder;
+    const ConversionIntent intent = dropOfImages(folder, state.range(0));
     ConversionCoordinator coordinator(imageRegistry(), {std::make_shared<IdleEngine>()});
     for (auto _ : state) benchmark::DoNotOptimize(coordinator.plan(intent));
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -109,10 +109,7 @@ BENCHMARK(BM_PlanLargeDrop)->Arg(10)->Arg(200);
 // checks, worker threads and progress.
 void BM_SubmitIdleBatch(benchmark::State& state) {
     ScratchFolder folder;
-    ConversionIntent intent;
-    intent.target = FormatID("jpg");
-    intent.options = ConversionOptions::defaults();
-    for (int64_t i = 0; i < state.range(0); ++i) intent.urls.push_back(folder.touch("img" + std::to_string(i) + ".png"));
+    const ConversionIntent intent = dropOfImages(folder, state.range(0));
     ConversionCoordinator coordinator(imageRegistry(), {std::make_shared<IdleEngine>()});
     int64_t reports = 0;
     for (auto _ : state) {

@@ -4,13 +4,7 @@
 # Usage: bench/document/run.sh [benchmark options]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ ! -x /usr/bin/soffice ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends libreoffice-writer-nogui >/dev/null ||
-    { $sudo apt-get update -q >/dev/null && $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends libreoffice-writer-nogui; }
-fi
+"$root/bench/ensure-reference.sh" /usr/bin/soffice libreoffice-writer-nogui
 cd "$root"
 cmake --preset default >/dev/null
 cmake --build --preset default --target bench-document

@@ -1,12 +1,17 @@
 // kolvex-drive: runs one conversion or tool request through the real coordinator and engines over
 // the files given, then prints one line per result and the wall time. For benchmarks and tests.
 //
-//   kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
+//   kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
 //                [--processors <n>] [--quiet] <file>...
 //   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //
+// --ring builds the request as a drop on the Portal's format target does: options and output
+// folder from the stored preferences ($XDG_CONFIG_HOME/kolvex/defaults.json), through the same
+// code; --set and --out then change it further.
+//
 // Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
 //   ok     <seconds>  copy|encode  <source>  <output>...
+//   note   <source>  <the result's note>        (after its ok line, when the result has one)
 //   error  <seconds>  <source>  <kind>  <message>
 //   wall   <seconds>  <succeeded>  <failed>
 // Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error; after SIGTERM
@@ -38,6 +43,8 @@
 
 #include "RealEngines.h"
 #include "core/services/Log.h"
+#include "core/services/Preferences.h"
+#include "core/services/UserDefaults.h"
 #include "core/services/WorkInProgress.h"
 
 namespace {
@@ -46,7 +53,7 @@ namespace fs = std::filesystem;
 using namespace kolvex;
 
 const char* const kUsage =
-    "usage: kolvex-drive (--to <format id> | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
+    "usage: kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
     "                    [--processors <n>] [--quiet] <file>...\n"
     "       kolvex-drive --sweep\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
@@ -134,7 +141,9 @@ struct Request {
     std::optional<fs::path> outputDirectory;
     std::optional<int> processors;
     ConversionOptions options = ConversionOptions::defaults();
+    std::vector<std::string> assignments;  // the --set arguments, in order
     std::vector<fs::path> files;
+    bool ring = false;
     bool quiet = false;
     bool sweep = false;
 };
@@ -160,7 +169,10 @@ Request parse(int argc, char** argv) {
         } else if (arg == "--out") {
             request.outputDirectory = fs::absolute(value(i));
         } else if (arg == "--set") {
-            setOption(request.options, value(i));
+            request.assignments.push_back(value(i));
+            setOption(request.options, request.assignments.back());
+        } else if (arg == "--ring") {
+            request.ring = true;
         } else if (arg == "--processors") {
             request.processors = static_cast<int>(number(value(i)));
         } else if (arg == "--quiet") {
@@ -179,6 +191,7 @@ Request parse(int argc, char** argv) {
         return request;
     }
     if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
+    if (request.ring && !request.target) throw UsageError{"--ring goes with --to"};
     if (request.files.empty()) throw UsageError{"no files given"};
     return request;
 }
@@ -257,6 +270,7 @@ int main(int argc, char** argv) {
 #endif
 
     std::unique_ptr<ConversionCoordinator> coordinator;
+    std::optional<ConversionIntent> ringIntent;
     try {
         const RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), needs.ffmpeg);
         for (const auto& missing : real.unavailable) {
@@ -264,6 +278,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());
         }
         coordinator = real.coordinator(request.processors);
+        if (request.ring) {
+            const Preferences preferences = PreferencesStore::load(UserDefaults::standard());
+            ringIntent = preferences.formatIntent(request.files, FormatID(*request.target), real.registry.category(request.files));
+            for (const auto& assignment : request.assignments) setOption(ringIntent->options, assignment);
+            if (request.outputDirectory) ringIntent->outputDirectory = request.outputDirectory;
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kolvex-drive: %s\n", error.what());
         return 2;
@@ -271,7 +291,9 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     std::vector<ConversionResult> results;
-    if (request.target) {
+    if (ringIntent) {
+        results = coordinator->submit(*ringIntent, {}, termination.token());
+    } else if (request.target) {
         results = coordinator->submit(
             ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory}, {},
             termination.token());
@@ -291,6 +313,8 @@ int main(int argc, char** argv) {
                                            printable(result.source.string()));
             for (const auto& output : result.outputs) line += "\t" + printable(output.string());
             std::puts(line.c_str());
+            if (result.note)
+                std::puts(fmt::format("note\t{}\t{}", printable(result.source.string()), printable(*result.note)).c_str());
         } else {
             ++failed;
             const std::string kind = result.error ? toString(result.error->kind()) : "none";

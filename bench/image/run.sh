@@ -4,13 +4,7 @@
 # Usage: bench/image/run.sh [benchmark options]; KOLVEX_BENCH_IMAGES sets the batch size (8).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ ! -x /usr/bin/mogrify ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends imagemagick >/dev/null ||
-    { $sudo apt-get update -q >/dev/null && $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends imagemagick; }
-fi
+"$root/bench/ensure-reference.sh" /usr/bin/mogrify imagemagick
 cd "$root"
 cmake --preset default >/dev/null
 cmake --build --preset default --target bench-image

@@ -97,7 +97,6 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
         if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal") {
             QMessageBox box(QMessageBox::Critical, "Kolvex", "Kolvex cannot start.");
             box.setInformativeText(detail);
-            box.setWindowIcon(QIcon::fromTheme(buildinfo::kBundleIdentifier));
             box.exec();
         }
         QCoreApplication::exit(1);
@@ -105,20 +104,20 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
     environment.locateFFmpeg = [](const std::optional<std::string>& overridePath)
         -> std::optional<std::pair<BundledFFmpeg, std::set<std::string>>> {
         std::optional<BundledFFmpeg> tools;
-        std::error_code error;
-        if (overridePath && !overridePath->empty() && fs::is_regular_file(*overridePath, error) &&
-            ::access(overridePath->c_str(), X_OK) == 0) {
-            const fs::path ffmpeg = *overridePath;
-            tools = BundledFFmpeg(ffmpeg, ffmpeg.parent_path() / "ffprobe");
-            Log::app().info("Using an FFmpeg override at {}", *overridePath);
-        } else {
+        const auto chosen = overridePath && !overridePath->empty() ? std::optional<fs::path>(*overridePath) : std::nullopt;
+        try {
             try {
+                tools = BundledFFmpeg::locate(chosen);
+            } catch (const BundledFFmpeg::IncompleteOverride& incomplete) {
+                // Said now, once, rather than as a failure of every media job later.
+                Log::app().error("{}; using the bundled FFmpeg instead", incomplete.what());
                 tools = BundledFFmpeg::inBundle();
-            } catch (const BundledFFmpeg::NotBundled&) {
-                Log::app().info("No bundled FFmpeg — video and audio conversions unavailable");
-                return std::nullopt;
             }
+        } catch (const BundledFFmpeg::NotBundled&) {
+            Log::app().info("No bundled FFmpeg \u2014 video and audio conversions unavailable");
+            return std::nullopt;
         }
+        if (chosen && tools->ffmpeg == *chosen) Log::app().info("Using an FFmpeg override at {}", chosen->string());
         return std::make_pair(*tools, tools->availableEncoders());
     };
     return environment;

@@ -46,7 +46,9 @@ public:
         if (notification.playsSound) hints.insert("sound-name", QString("message-new-instant"));
         else hints.insert("suppress-sound", true);
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
-        call << QString("Kolvex") << 0u << QString() << QString::fromStdString(notification.title)
+        // The installed theme icon, by name, as the launcher entry names it.
+        call << QString("Kolvex") << 0u << QString::fromLatin1(buildinfo::kBundleIdentifier)
+             << QString::fromStdString(notification.title)
              << escapedBody(notification.body) << QStringList() << hints << -1;
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished,

@@ -13,7 +13,10 @@ SheetRequest::SheetRequest(ToolParameterFlow& flow, RingTarget target, DragPaylo
       m_tool(m_target.toolID.value_or("")),
       m_payload(std::move(payload)),
       m_file(std::move(file)),
-      m_sources(std::move(sources)) {}
+      m_sources(std::move(sources)),
+      m_runner(m_sources.tasks) {
+    m_sources.tasks.reset();
+}
 
 void SheetRequest::stop() {
     m_stop.request_stop();

@@ -57,6 +57,7 @@ public:
     std::optional<Format> format() const;
     bool isMedia() const;
     bool isVideo() const;
+    // The registry, media facts and settings (where work runs is the request's own business).
     const SheetSources& sources() const { return m_sources; }
     Preferences preferences() const;
     // What the sheet says about the batch: the walk's step during a walk, else the payload's.
@@ -94,7 +95,8 @@ private:
     std::string m_tool;
     DragPayload m_payload;
     std::filesystem::path m_file;
-    SheetSources m_sources;
+    SheetSources m_sources;      // without the runner: work waiting in it holds this request
+    std::weak_ptr<TaskRunner> m_runner;
     std::stop_source m_stop;
     std::vector<AsyncTask> m_tasks;
     bool m_shown = false;
@@ -103,7 +105,8 @@ private:
 template <typename T>
 void SheetRequest::prepare(std::function<T(std::stop_token)> work, std::function<void(T)> done,
                            AsyncTask::Failed failed) {
-    if (!isCurrent() || !m_sources.tasks) return;
+    const auto runner = m_runner.lock();
+    if (!isCurrent() || !runner) return;
     auto token = stopToken();
     auto guarded = [work = std::move(work), token](std::stop_token taskStop) {
         // Either the task or the request stopping ends the work.
@@ -113,7 +116,7 @@ void SheetRequest::prepare(std::function<T(std::stop_token)> work, std::function
         return work(both.get_token());
     };
     if (!failed) failed = [this](const std::string& reason) { fail(reason); };
-    m_tasks.push_back(AsyncTask::start<T>(*m_sources.tasks, m_flow.data(), std::move(guarded),
+    m_tasks.push_back(AsyncTask::start<T>(*runner, m_flow.data(), std::move(guarded),
                                           [this, done = std::move(done)](T value) {
                                               if (isCurrent()) done(std::move(value));
                                           },

@@ -22,6 +22,7 @@
 #include "app/ToolSheetFactory.h"
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
+#include "ui/windows/ApplicationResources.h"
 
 namespace {
 
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Kolvex");
     QApplication::setApplicationVersion(kolvex::buildinfo::kVersion);
     QApplication::setDesktopFileName(kolvex::buildinfo::kBundleIdentifier);
+    // Every window carries the installed theme icon; a copy run from the build tree uses the mark.
+    QApplication::setWindowIcon(kolvex::ApplicationResources::applicationIcon());
     // A tray application: closing its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnSignals(app);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
@@ -253,6 +255,21 @@ TEST(AppDelegate, WindowsAreReusedAndTheWelcomeDoneBuildsAFreshOne) {
     EXPECT_FALSE(view->loginCheckBox()->isChecked()) << "offered before and not enabled";
     view->sampleButton()->click();
     EXPECT_EQ(f.samples, 1);
+}
+
+TEST(AppDelegate, HowToUseShowsTheWelcomeWindow) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    f.launch();
+    f.delegate->menuBar()->rebuildMenu();
+    QAction* howTo = nullptr;
+    for (QAction* action : f.delegate->menuBar()->menu()->actions())
+        if (action->text() == "How to Use Kolvex") howTo = action;
+    ASSERT_NE(howTo, nullptr);
+    howTo->trigger();
+    ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
+    EXPECT_EQ(f.delegate->welcomeWindow()->windowTitle().toStdString(), "Welcome to Kolvex");
 }
 
 TEST(AppDelegate, WelcomeSwitchStartsOnWhenAlreadyEnabled) {

@@ -1,20 +1,20 @@
 // Long jobs in every engine, run through kolvex-drive and killed at several moments. Whenever the
-// kill lands, every file under a final name must be complete (read back by a program that is not
-// ours) and everything else must be a hidden item of our making, which the next launch's sweep
-// removes, along with the run's scratch folders.
+// kill lands, no program the run started may outlive it, every file under a final name must be
+// complete (read back by a program that is not ours) and everything else must be a hidden item
+// of our making, which the next launch's sweep removes, along with the run's scratch folders.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +26,7 @@
 #include "core/services/ProcessRunner.h"
 #include "core/services/WorkInProgress.h"
 #include "support/MediaFixtures.h"
+#include "support/ProcessTable.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -194,30 +195,14 @@ pid_t startDrive(const std::vector<std::string>& arguments, const fs::path& tmpd
     return child;
 }
 
-// Kills and reaps the programs a killed run left running. They are re-parented to this process
-// (a subreaper), so none keeps writing while the sweep runs or slows the cases that follow.
-// Whether they should have died with the run is not this test's question.
+// Kills and reaps whatever a killed run left: programs re-parented to this process (a
+// subreaper), so none keeps writing while the sweep runs or slows the moments that follow.
 void reapOrphans() {
-    for (bool found = true; found;) {
-        found = false;
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::ifstream stat(entry.path() / "stat");
-            std::string line;
-            std::getline(stat, line);
-            const auto close = line.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream fields(line.substr(close + 2));
-            char state = 0;
-            pid_t parent = 0;
-            fields >> state >> parent;
-            if (parent != ::getpid()) continue;
-            const pid_t orphan = static_cast<pid_t>(std::stoi(name));
-            ::kill(orphan, SIGKILL);
-            ::waitpid(orphan, nullptr, 0);
-            found = true;
-        }
+    for (const pid_t orphan : process_table::childrenOf(::getpid())) {
+        ::kill(orphan, SIGKILL);
+        ::waitpid(orphan, nullptr, 0);
+    }
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
     }
 }
 
@@ -269,9 +254,12 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
         ASSERT_GT(drive, 0);
         awaitWork(out.path(), drive);
         std::this_thread::sleep_for(std::chrono::milliseconds(moment.afterMilliseconds));
+        const std::vector<pid_t> started = process_table::childrenOf(drive);
         ::kill(drive, moment.signal);
         int status = 0;
         ASSERT_EQ(::waitpid(drive, &status, 0), drive);
+        EXPECT_TRUE(process_table::waitUntilEnded(started, std::chrono::seconds(3)))
+            << "a program the run started outlived it";
         reapOrphans();
 
         int hidden = 0, finals = 0;
@@ -286,7 +274,8 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
         }
 
         if (std::getenv("KOLVEX_KILL_TEST_VERBOSE")) {
-            std::fprintf(stderr, "%s: %d hidden, %d under final names\n", job.name, hidden, finals);
+            std::fprintf(stderr, "%s: %zu programs running, %d hidden, %d under final names\n", job.name,
+                         started.size(), hidden, finals);
         }
         // The next launch, with the same scratch root, sweeps what the run left.
         const pid_t sweeper = startDrive({"--sweep"}, tmp.path());

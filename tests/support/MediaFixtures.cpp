@@ -36,6 +36,15 @@ fs::path makeClip(const fs::path& destination, const ClipSpec& clipSpec) {
     return destination;
 }
 
+fs::path makeMedia(const fs::path& destination, const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    args.push_back(destination.string());
+    const auto result = ProcessRunner().run(systemFFmpeg(), args, std::chrono::seconds(120), nullptr, nullptr);
+    if (!result.succeeded()) throw std::runtime_error("ffmpeg could not make " + destination.string() + ": " + result.standardError());
+    return destination;
+}
+
 std::string probeEntry(const fs::path& file, const std::string& entry, const std::string& streams) {
     std::vector<std::string> args = {"-v", "error"};
     if (!streams.empty()) args.insert(args.end(), {"-select_streams", streams});

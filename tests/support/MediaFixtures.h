@@ -29,6 +29,10 @@ std::filesystem::path systemFFprobe();
 // when ffmpeg fails.
 std::filesystem::path makeClip(const std::filesystem::path& destination, const ClipSpec& clipSpec = {});
 
+// Runs the system ffmpeg with `arguments` (after "-nostdin -loglevel error -y") and `destination`
+// last; throws std::runtime_error with ffmpeg's message when it fails.
+std::filesystem::path makeMedia(const std::filesystem::path& destination, const std::vector<std::string>& arguments);
+
 // ffprobe's answer to one entry ("stream=codec_name", "format=duration", …) for a file, one value
 // per line as ffprobe prints them with "-of csv=p=0".
 std::string probeEntry(const std::filesystem::path& file, const std::string& entry, const std::string& streams = "");

@@ -331,16 +331,18 @@ ConversionResult ConversionCoordinator::executeGuarded(const ConversionJob& job,
 ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int index, BatchProgressTracker& tracker,
                                                 std::set<EngineID> attempted, const std::stop_token& stop) const {
     const auto start = std::chrono::steady_clock::now();
-    bool copied = false;  // what the engine that ran says of its output
-    auto finish = [&](std::vector<fs::path> outputs, std::optional<ConversionError> error) {
+    auto finish = [&](ConversionOutcome outcome, std::optional<ConversionError> error) {
         ConversionResult result;
         result.id = job.id;
         result.source = job.source;
         result.error = std::move(error);
-        if (!result.error) result.outputs = std::move(outputs);
         result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        result.usedPassthrough = !result.error && copied;
-        if (!result.error) result.note = notice(job, result.outputs, *m_files);
+        if (result.error) return result;
+        result.outputs = std::move(outcome.outputs);
+        // What ran, as the engine reports it: a plan to copy may still have had to re-encode.
+        result.usedPassthrough = outcome.usedPassthrough;
+        result.note = notice(job, result.outputs, *m_files);
+        if (!result.note) result.note = std::move(outcome.note);
         return result;
     };
 
@@ -376,7 +378,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         return finish({}, ConversionError::unsupportedCombination(job.from.label, job.to.label));
     }
 
-    std::vector<fs::path> outputs;
+    ConversionOutcome outcome;
     std::optional<ConversionError> error;
     try {
         // A source that cannot be opened is said to be unreadable here, before an engine calls it damaged.
@@ -387,9 +389,8 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             const auto available = m_files->availableCapacity(job.destination);
             if (available && *available < required) throw ConversionError::insufficientDiskSpace(required, *available);
         }
-        outputs = planned->convert(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
-        copied = planned->copiedEncodedData(job);
-        if (outputs.empty()) {
+        outcome = planned->convertReporting(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
+        if (outcome.outputs.empty()) {
             error = ConversionError::backendFailure(planned->id().rawValue, -1, "The conversion finished without writing a file");
         }
     } catch (const ConversionError& thrown) {
@@ -408,7 +409,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         error = ConversionError::backendFailure(planned->id().rawValue, -1, "Unknown error");
     }
 
-    return finish(std::move(outputs), std::move(error));
+    return finish(std::move(outcome), std::move(error));
 }
 
 std::optional<std::string> ConversionCoordinator::notice(const ConversionJob& job, const std::vector<fs::path>& outputs,

@@ -88,9 +88,16 @@ BundledFFmpeg BundledFFmpeg::inBundle(const std::vector<fs::path>& libexecFolder
     throw NotBundled();
 }
 
+BundledFFmpeg::IncompleteOverride::IncompleteOverride(const fs::path& ffmpeg)
+    : std::runtime_error("The FFmpeg chosen in the settings (" + ffmpeg.string() + ") has no ffprobe program beside it in " +
+                         ffmpeg.parent_path().string() + "; put ffprobe in that folder or clear the choice") {}
+
 BundledFFmpeg BundledFFmpeg::locate(const std::optional<fs::path>& overridePath) {
-    if (overridePath && overridePath->is_absolute() && isExecutableFile(*overridePath))
-        return BundledFFmpeg(*overridePath, overridePath->parent_path() / "ffprobe");
+    if (overridePath && overridePath->is_absolute() && isExecutableFile(*overridePath)) {
+        const fs::path ffprobe = overridePath->parent_path() / "ffprobe";
+        if (!isExecutableFile(ffprobe)) throw IncompleteOverride(*overridePath);
+        return BundledFFmpeg(*overridePath, ffprobe);
+    }
     return inBundle();
 }
 

@@ -22,6 +22,13 @@ struct BundledFFmpeg {
         NotBundled() : std::runtime_error("FFmpeg is not bundled with the application") {}
     };
 
+    // Thrown when the settings' override names an ffmpeg with no ffprobe beside it: every media
+    // job probes first, so such a pair would fail them all.
+    class IncompleteOverride : public std::runtime_error {
+    public:
+        explicit IncompleteOverride(const std::filesystem::path& ffmpeg);
+    };
+
     // Stores the two paths as given, with no check (the settings' override path).
     BundledFFmpeg(std::filesystem::path ffmpeg, std::filesystem::path ffprobe);
 
@@ -36,7 +43,8 @@ struct BundledFFmpeg {
     static std::vector<std::filesystem::path> bundleFolders();
 
     // The override path of the settings when it names an executable file (ffprobe is then taken
-    // from the same folder), otherwise the bundled programs. Throws NotBundled.
+    // from the same folder and must be executable too: IncompleteOverride otherwise), else the
+    // bundled programs (NotBundled when there are none).
     static BundledFFmpeg locate(const std::optional<std::filesystem::path>& overridePath);
 
     // Names of the encoders the located ffmpeg was built with ("libx264", "aac", …). Empty when the

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <stdexcept>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -41,6 +42,14 @@ Arguments audioBitrateArguments(const ConversionJob& job) {
     return {"-b:a", fmt::format("{}k", kilobits)};
 }
 
+// MP4 and QuickTime players (Apple's above all) only play HEVC tagged "hvc1"; ffmpeg's default
+// "hev1" leaves them showing nothing.
+Arguments hevcTag(const ConversionJob& job, const std::optional<std::string>& videoCodec) {
+    static const std::set<std::string> appleContainers = {"mp4", "m4v", "mov"};
+    if (!videoCodec || paths::asciiLower(*videoCodec) != "hevc" || !appleContainers.contains(job.to.id.rawValue)) return {};
+    return {"-tag:v", "hvc1"};
+}
+
 Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const std::optional<MediaProbe>& probe) {
     Arguments args;
     if (dropsVideo) {
@@ -48,10 +57,12 @@ Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const st
         append(args, {"-c:a", "copy"});
         return args;
     }
+    // "V" passes over cover pictures: the first moving picture is the video.
     if (isTool(job, "remove-audio"))
-        args = {"-map", "0:v:0", "-an", "-c", "copy", "-sn", "-dn"};
+        args = {"-map", "0:V:0", "-an", "-c", "copy", "-sn", "-dn"};
     else
-        args = {"-map", "0:v:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
+        args = {"-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
+    append(args, hevcTag(job, probe ? probe->videoCodec : std::nullopt));
     append(args, metadataStrip(job));
     return args;
 }
@@ -64,16 +75,11 @@ bool isSingleStill(const ConversionJob& job) {
     return id == "avif" || id == "ico" || !job.from.has(FormatCapability::animation);
 }
 
-Arguments gifArguments(const ConversionJob& job) {
+// Frame rate and size of an animated GIF: 12 frames per second (none for a single still, whose
+// only frame the rate filter would drop), `maxDimension` or 480 pixels wide.
+std::string gifFramesFilter(const ConversionJob& job) {
     const int64_t width = job.options.maxDimension.value_or(480);
-    // The frame-rate filter drops the only frame of a still (it has no duration to fill), which
-    // would leave an empty GIF.
-    const char* rate = isSingleStill(job) ? "" : "fps=12,";
-    return {"-an", "-filter_complex",
-            fmt::format("{}scale={}:-1:flags=lanczos,split[a][b];"
-                        "[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
-                        rate, width),
-            "-loop", "0"};
+    return fmt::format("{}scale={}:-1:flags=lanczos", isSingleStill(job) ? "" : "fps=12,", width);
 }
 
 // Still images written by ffmpeg's image2 muxer, which would read "%d" in a file name as a
@@ -106,21 +112,33 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
 }
 
 Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
-    if (job.to.id.rawValue == "gif") return gifArguments(job);
     if (job.to.category == FormatCategory::image) return imageArguments(job);
     if (job.to.category == FormatCategory::audio) return audioOnlyArguments(job, probe);
 
     const bool removeAudio = isTool(job, "remove-audio");
-    Arguments args = removeAudio ? Arguments{"-map", "0:v:0", "-an", "-sn", "-dn"}
-                                 : Arguments{"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn"};
+    Arguments args = removeAudio ? Arguments{"-map", "0:V:0", "-an", "-sn", "-dn"}
+                                 : Arguments{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"};
     append(args, {"-c:v", FFmpegArguments::videoEncoder(job.to)});
+    append(args, FFmpegArguments::playablePicture(job.to));
     if (const auto bitrate = FFmpegArguments::videoBitrate(job, probe)) {
         append(args, {"-b:v", *bitrate});
         append(args, FFmpegArguments::rateCap(*bitrate));
     }
-    if (const auto filter = FFmpegArguments::videoFilter(job)) append(args, {"-vf", *filter});
+    // 4:2:0 needs even sides; cropping the odd line keeps every other pixel as it was.
+    std::string filter = FFmpegArguments::videoFilter(job).value_or("");
+    if (!job.options.maxDimension) filter += std::string(filter.empty() ? "" : ",") + "crop=trunc(iw/2)*2:trunc(ih/2)*2";
+    append(args, {"-vf", filter});
     if (!removeAudio) append(args, FFmpegArguments::audioArguments(job, probe));
     append(args, metadataStrip(job));
+    return args;
+}
+
+Arguments trimmedInput(const ConversionJob& job) {
+    const auto& options = job.options;
+    Arguments args;
+    if (options.trimStart && *options.trimStart > 0) append(args, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
+    if (const auto length = FFmpegArguments::trimLength(job)) append(args, {"-t", FFmpegArguments::timestamp(*length)});
+    append(args, {"-i", paths::absolute(job.source).string()});
     return args;
 }
 
@@ -138,17 +156,46 @@ std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegE
 
 Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
                                  const std::optional<MediaProbe>& probe) {
-    const auto& options = job.options;
+    if (isGif(job.to) && !decision.isPassthrough())
+        throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
     Arguments args = common();
-    if (options.trimStart && *options.trimStart > 0) append(args, {"-ss", timestamp(*options.trimStart)});
-    append(args, {"-i", paths::absolute(job.source).string()});
-    if (options.trimEnd) {
-        const double length = options.trimStart ? *options.trimEnd - *options.trimStart : *options.trimEnd;
-        if (length > 0) append(args, {"-t", timestamp(length)});
-    }
+    append(args, trimmedInput(job));
     append(args, decision.isPassthrough() ? passthroughMapping(job, decision.dropsVideo, probe) : encodeMapping(job, probe));
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
+    return args;
+}
+
+bool FFmpegArguments::isGif(const Format& target) { return target.id.rawValue == "gif"; }
+
+Arguments FFmpegArguments::gifPalette(const ConversionJob& job, const std::filesystem::path& palette) {
+    Arguments args = common();
+    append(args, trimmedInput(job));
+    append(args, {"-an", "-vf", gifFramesFilter(job) + ",palettegen=stats_mode=diff", "-update", "1",
+                  paths::absolute(palette).string()});
+    return args;
+}
+
+Arguments FFmpegArguments::gifFrames(const ConversionJob& job, const std::filesystem::path& palette) {
+    Arguments args = common();
+    append(args, trimmedInput(job));
+    append(args, {"-i", paths::absolute(palette).string(), "-an", "-filter_complex",
+                  "[0:v]" + gifFramesFilter(job) + "[x];[x][1:v]paletteuse=dither=bayer:bayer_scale=3", "-loop", "0",
+                  paths::absolute(job.destination).string()});
+    return args;
+}
+
+std::optional<double> FFmpegArguments::trimLength(const ConversionJob& job) {
+    const auto& options = job.options;
+    if (!options.trimEnd) return std::nullopt;
+    const double length = options.trimStart ? *options.trimEnd - *options.trimStart : *options.trimEnd;
+    if (!(length > 0)) return std::nullopt;
+    return length;
+}
+
+Arguments FFmpegArguments::playablePicture(const Format& target) {
+    Arguments args = {"-pix_fmt", "yuv420p"};
+    if (videoEncoder(target) == FFmpegEncoders::platformName("h264_videotoolbox")) append(args, {"-profile:v", "high"});
     return args;
 }
 
@@ -163,7 +210,9 @@ std::string FFmpegArguments::timestamp(double seconds) {
 }
 
 Arguments FFmpegArguments::containerFlags(const Format& target) {
-    static const std::set<std::string> fastStart = {"mp4", "m4v", "mov", "m4a"};
+    static const std::set<std::string> fastStart = {"mp4", "mov", "m4a"};
+    // ffmpeg's own muxer for ".m4v" (the iPod one) refuses HEVC; an M4V is an MP4 by another name.
+    if (target.id.rawValue == "m4v") return {"-f", "mp4", "-movflags", "+faststart"};
     if (fastStart.contains(target.id.rawValue)) return {"-movflags", "+faststart"};
     return {};
 }
@@ -196,7 +245,12 @@ std::optional<std::string> FFmpegArguments::videoFilter(const ConversionJob& job
         filters.push_back(fmt::format("crop={}:{}:{}:{}", term("iw", crop->width), term("ih", crop->height),
                                       term("iw", crop->minX()), term("ih", std::max(0.0, 1 - crop->maxY()))));
     }
-    if (job.options.maxDimension) filters.push_back(fmt::format("scale='min({},iw)':-2", *job.options.maxDimension));
+    // The longest side of the picture as shown (ffmpeg has already turned a rotated source upright),
+    // never enlarged, both sides even.
+    if (const auto longest = job.options.maxDimension) {
+        const std::string factor = fmt::format("min(1,{}/max(iw,ih))", *longest);
+        filters.push_back(fmt::format("scale='trunc({0}*iw/2)*2':'trunc({0}*ih/2)*2'", factor));
+    }
     if (filters.empty()) return std::nullopt;
     return fmt::format("{}", fmt::join(filters, ","));
 }

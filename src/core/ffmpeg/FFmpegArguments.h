@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,25 +25,43 @@ public:
     static const Arguments& common();
 
     // The whole argument list of a single conversion. Source and destination are passed as
-    // absolute paths, so a name starting with "-" is never read as an option.
+    // absolute paths, so a name starting with "-" is never read as an option. Not for a GIF
+    // re-encode, which takes the two passes below.
     static Arguments build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
                            const std::optional<MediaProbe>& probe);
+
+    // An animated GIF is made in two passes, so memory stays bounded however long the source:
+    // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every
+    // frame onto it. (One graph that splits the frames to both would hold every frame until the
+    // palette is done.)
+    static bool isGif(const Format& target);
+    static Arguments gifPalette(const ConversionJob& job, const std::filesystem::path& palette);
+    static Arguments gifFrames(const ConversionJob& job, const std::filesystem::path& palette);
+
+    // The length of a trim: end minus start (or the end alone); none when it is not positive.
+    static std::optional<double> trimLength(const ConversionJob& job);
 
     // Encoder choice per target; see FFmpegEncoders, the one place that knows the names.
     static std::string videoEncoder(const Format& target);
     static std::string audioEncoder(const Format& target);
     static std::string imageEncoder(const Format& target);
 
+    // The picture of a video deliverable: 8-bit 4:2:0 and, for H.264, the High profile. Left to
+    // itself the encoder keeps a GIF's, PNG's, ProRes' or 10-bit source's chroma and depth
+    // (High 4:4:4, High 10), which phones, browsers and most players refuse.
+    static Arguments playablePicture(const Format& target);
+
     // "HH:MM:SS.mmm", rounded to whole milliseconds first (59.9996 gives 00:01:00.000, never
     // 00:00:60.000); negative or non-finite values give 00:00:00.000.
     static std::string timestamp(double seconds);
-    // "-movflags +faststart" for mp4, m4v, mov and m4a; nothing otherwise.
+    // "-movflags +faststart" for mp4, m4v, mov and m4a (and the MP4 muxer for m4v); nothing otherwise.
     static Arguments containerFlags(const Format& target);
     // The audio-stream arguments of a video output.
     static Arguments audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe);
     // Loudness normalisation to -16 LUFS, planar float samples, then an optional resampling.
     static std::string loudnessFilter(std::optional<int64_t> sampleRate);
-    // Crop (even pixel counts, bottom-left origin turned into ffmpeg's top-left) then scale.
+    // Crop (even pixel counts, bottom-left origin turned into ffmpeg's top-left) then scale so the
+    // longest side is at most `maxDimension`.
     static std::optional<std::string> videoFilter(const ConversionJob& job);
     // A video bit rate text such as "8700k", when the options ask for a quality.
     static std::optional<std::string> videoBitrate(const ConversionJob& job, const std::optional<MediaProbe>& probe);

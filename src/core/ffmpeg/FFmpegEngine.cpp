@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <fstream>
 #include <mutex>
 
@@ -13,6 +14,8 @@
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
+#include "core/ffmpeg/KeyframeIndex.h"
+#include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
@@ -39,13 +42,15 @@ bool sameFile(const fs::path& a, const fs::path& b) {
 fs::path partName(const fs::path& destination, int number, const FileManagerService& files) {
     const fs::path folder = paths::deletingLastComponent(destination);
     const std::string extension = paths::extension(destination);
-    const std::string base = paths::stem(destination) + " part " + std::to_string(number);
+    const std::string stem = paths::stem(destination);
+    const std::string label = " part " + std::to_string(number);
     for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
+        // A long name loses characters of its stem, never the part label that tells parts apart.
         const fs::path candidate =
-            folder / OutputNaming::filename(base, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
+            folder / OutputNaming::filename(stem, label, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
         if (!files.itemExists(candidate)) return candidate;
     }
-    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(base, std::nullopt, extension));
+    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(stem, label, std::nullopt, extension));
 }
 
 // The job as ffmpeg sees it: writing to the staged file instead of the destination.
@@ -112,14 +117,19 @@ FFmpegEngine::ImageDecoder FFmpegEngine::decoderThrough(std::shared_ptr<const Co
 
 std::vector<fs::path> FFmpegEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                             std::stop_token stop) const {
+    return convertReporting(job, progress, std::move(stop)).outputs;
+}
+
+ConversionOutcome FFmpegEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                                 std::stop_token stop) const {
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
-    return run(job, progress, stop);
+    return runReporting(job, progress, stop);
 }
 
-std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
-                                                        std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
+                                                    std::stop_token stop) const {
     if (!m_imageDecoder) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         const fs::path decoded = scratch / "decoded.png";
@@ -137,7 +147,7 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
 
         const ConversionJob decodedJob(decoded, {}, job.destination, job.from, job.to, job.capability, job.options);
         try {
-            return run(decodedJob, progress, stop);
+            return runReporting(decodedJob, progress, stop);
         } catch (const ConversionError& failure) {
             // The user knows the file they dropped, not the scratch copy.
             if (failure.kind() == ConversionError::Kind::corruptedInput) throw ConversionError::corruptedInput(job.source);
@@ -147,13 +157,19 @@ std::vector<fs::path> FFmpegEngine::convertDecodedImage(const ConversionJob& job
 }
 
 std::vector<fs::path> FFmpegEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    StagedOutput output = stage(job, progress, stop);
-    output.commit();
-    if (progress) progress(1.0);
-    return {job.destination};
+    return runReporting(job, progress, std::move(stop)).outputs;
 }
 
-StagedOutput FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                             std::stop_token stop) const {
+    Staged staged = stage(job, progress, stop, nullptr);
+    staged.output.commit();
+    if (progress) progress(1.0);
+    return {{job.destination}, staged.usedPassthrough, staged.note};
+}
+
+FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                                         const StreamCopyCuts* knownCuts) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -170,27 +186,69 @@ StagedOutput FFmpegEngine::stage(const ConversionJob& job, const ProgressCallbac
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
     if (job.to.category == FormatCategory::audio && !probe.audioCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no audio track", job.to.label);
+    // A file named like audio that holds a film (Theora in ".ogg") is not made into a sound file
+    // that silently drops the picture.
+    if (job.from.category == FormatCategory::audio && job.to.category == FormatCategory::audio && probe.videoCodec)
+        throw ConversionError::unsupportedCombination(job.from.label + " with a video track", job.to.label);
 
-    const auto decision = PassthroughPlanner::decide(job, probe);
-    Log::engine().info("{}→{}: {}", job.from.label, job.to.label, decision.reason);
+    auto decision = PassthroughPlanner::decide(job, probe);
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
-    const auto arguments = FFmpegArguments::build(writingTo(job, output.path()), decision, probe);
+    // The job ffmpeg is given: writing to the staged file and, for a copied video trim, ending
+    // early by the stream's decode delay.
+    ConversionJob staged = writingTo(job, output.path());
+    if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
+        if (const auto end = copyEnd(job, knownCuts, stop))
+            staged.options.trimEnd = *end;
+        else
+            decision = PassthroughPlanner::Decision::reencode(fmt::format(
+                "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
+    }
+    Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
 
+    const auto duration = outputDuration(job, probe);
+    ProcessResult last;
+    if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
+        last = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path palette = scratch / "palette.png";
+            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette), duration, [&](double f) { report(f * 0.5); }, {}, stop);
+            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette), duration,
+                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
+        });
+    } else {
+        std::optional<std::pair<fs::path, int64_t>> watched;
+        if (decision.isPassthrough()) {
+            if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(output.path(), *expected);
+        }
+        last = runFFmpeg(job, FFmpegArguments::build(staged, decision, probe), duration, report, watched, stop);
+    }
+
+    const auto size = m_files->size(output.path());
+    if (!size || *size < 1) {
+        // A zero-byte file is no output: never put it in place as if it were one.
+        throw ConversionError::backendFailure("ffmpeg", 0, "ffmpeg reported success but wrote no output\n" + last.standardError());
+    }
+    std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
+    // Kept as the source itself, every stream included.
+    if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
+    return {std::move(output), decision.isPassthrough(), std::move(note)};
+}
+
+ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
+                                      std::optional<double> duration, const ProgressCallback& report,
+                                      const std::optional<std::pair<fs::path, int64_t>>& watched, std::stop_token stop) const {
     // Lines arrive on the runner's thread while the watcher reports from its own: one lock keeps
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
-    FFmpegProgressParser parser(outputDuration(job, probe), 0.02);
+    FFmpegProgressParser parser(duration, 0.02);
     const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
         std::lock_guard lock(trackerLock);
         if (const auto fraction = parser.consume(line)) report(*fraction);
     };
 
     PassthroughProgressWatcher::Handle watcher;
-    if (decision.isPassthrough()) {
-        if (const auto expected = expectedPassthroughBytes(job, probe, *m_files))
-            watcher = PassthroughProgressWatcher::watch(output.path(), *expected, PassthroughProgressWatcher::interval,
-                                                        progress, *m_files);
-    }
+    if (watched)
+        watcher = PassthroughProgressWatcher::watch(watched->first, watched->second, PassthroughProgressWatcher::interval,
+                                                    report, *m_files);
 
     ProcessResult result;
     try {
@@ -200,17 +258,32 @@ StagedOutput FFmpegEngine::stage(const ConversionJob& job, const ProgressCallbac
         throw;
     }
     watcher.cancel();
-
     if (result.exitCode != 0)
         throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
-    const auto size = m_files->size(output.path());
-    if (!size || *size < 1) {
-        // A zero-byte file is no output: never put it in place as if it were one.
-        throw ConversionError::backendFailure("ffmpeg", 0,
-                                              "ffmpeg reported success but wrote no output\n" + result.standardError());
+    return result;
+}
+
+std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
+                                                           std::stop_token stop) const {
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    StreamCopyCuts cuts;
+    if (knownCuts) {
+        cuts = *knownCuts;
+    } else {
+        try {
+            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop, std::pair(start - 1.0, start + 1.0));
+        } catch (const ConversionError&) {
+            return std::nullopt;
+        }
     }
-    CompressionGuard::keepSmaller(job, output.path());
-    return output;
+    // A copy can only start on a keyframe: without one within the tolerance it would start
+    // earlier and carry more than was asked for.
+    if (start > TrimPlan::tolerance && !(std::abs(cuts.keyframes.nearest(start) - start) <= TrimPlan::tolerance))
+        return std::nullopt;
+    if (!job.options.trimEnd) return std::optional<double>();
+    const double end = *job.options.trimEnd - cuts.decodeDelay;
+    if (!(end - start > 0)) return std::nullopt;
+    return std::optional<double>(end);
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
@@ -259,36 +332,55 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
     return accepted;
 }
 
-std::vector<fs::path> FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress,
-                                          std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
     const MediaProbe probe = m_prober->probe(job.source, stop);
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
-    const auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
+    auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
     if (points.empty())
         throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
 
+    // A copied part runs from keyframe to keyframe. A point within the tolerance of one moves
+    // onto it, so the part before ends exactly where the next begins; the parts on either side of
+    // any other point are re-encoded to end and start there. Either way no moment is in two parts.
+    std::optional<StreamCopyCuts> cuts;
+    if (probe.videoCodec && job.to.category != FormatCategory::audio) {
+        try {
+            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop);
+        } catch (const ConversionError&) {
+            cuts = StreamCopyCuts();
+        }
+        for (double& point : points) {
+            const double nearest = cuts->keyframes.nearest(point);
+            if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
+        }
+    }
+    const auto onKeyframe = [&](size_t index) { return !cuts || cuts->keyframes.nearest(points[index]) == points[index]; };
+
     const size_t count = points.size() + 1;
-    std::vector<fs::path> parts;
+    ConversionOutcome outcome{{}, true, std::nullopt};
     std::vector<StagedOutput> staged;
     for (size_t i = 0; i < count; ++i) {
         const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
-        parts.push_back(part);
+        outcome.outputs.push_back(part);
         ConversionOptions options = job.options;
         options.splitPoints.clear();
         options.tool = "trim";
-        options.allowPassthrough = true;
+        options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
         options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
         options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
         const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
         const double share = 1.0 / static_cast<double>(count);
-        staged.push_back(stage(partJob, [&, i, share](double fraction) {
+        Staged ran = stage(partJob, [&, i, share](double fraction) {
             if (progress) progress(static_cast<double>(i) * share + fraction * share);
-        }, stop));
+        }, stop, cuts ? &*cuts : nullptr);
+        outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
+        outcome.note = ran.note;
+        staged.push_back(std::move(ran.output));
     }
     StagedOutput::commitAll(staged);
     if (progress) progress(1.0);
-    return parts;
+    return outcome;
 }
 
 // --- Merge -------------------------------------------------------------------------------------
@@ -318,14 +410,17 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     for (const auto& source : sources) args.insert(args.end(), {"-i", paths::absolute(source).string()});
     std::string graph;
     std::string inputs;
+    // 4:2:0 pictures have even sides.
+    const int64_t width = (plan.width + 1) / 2 * 2;
+    const int64_t height = (plan.height + 1) / 2 * 2;
     for (size_t i = 0; i < sources.size(); ++i) {
         if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:v]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
-                                 i, plan.width, plan.height, plan.frameRate);
+            graph += fmt::format("[{0}:V:0]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
+                                 i, width, height, plan.frameRate);
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
-            graph += fmt::format("[{0}:a]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
+            graph += fmt::format("[{0}:a:0]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
             inputs += fmt::format("[a{}]", i);
         }
     }
@@ -333,7 +428,11 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     if (plan.wantsVideo) graph += "[outv]";
     if (plan.wantsAudio) graph += "[outa]";
     args.insert(args.end(), {"-filter_complex", graph});
-    if (plan.wantsVideo) args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
+    if (plan.wantsVideo) {
+        args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
+        const auto picture = FFmpegArguments::playablePicture(job.to);
+        args.insert(args.end(), picture.begin(), picture.end());
+    }
     if (plan.wantsAudio)
         args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});
     const auto flags = FFmpegArguments::containerFlags(job.to);
@@ -342,8 +441,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     return args;
 }
 
-std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
-                                          std::stop_token stop) const {
+ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
+                                      std::stop_token stop) const {
     const auto sources = job.allSources();
     if (sources.size() < 2)
         throw ConversionError::unsupportedCombination("a single file", "a merged file \u2014 select several");
@@ -392,7 +491,7 @@ std::vector<fs::path> FFmpegEngine::merge(const ConversionJob& job, const Progre
         }
         output.commit();
         if (progress) progress(1.0);
-        return std::vector<fs::path>{job.destination};
+        return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
     });
 }
 

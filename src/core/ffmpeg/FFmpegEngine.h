@@ -11,9 +11,11 @@
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/services/FileManagerService.h"
+#include "core/services/ProcessRunner.h"
 #include "core/services/StagedOutput.h"
 #include "core/services/TemporaryFileManager.h"
 
@@ -50,8 +52,12 @@ public:
     // the final name only once complete; a failure or cancel leaves nothing.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // The same, saying whether the streams were copied and naming the streams left out.
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
-    // One ffmpeg run for one job: probe, plan, run, check the output, move it into place.
+    // One conversion of one job: probe, plan, run ffmpeg (twice for a GIF: palette, then frames),
+    // check the output, move it into place.
     std::vector<std::filesystem::path> run(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const;
 
@@ -81,18 +87,36 @@ public:
     const MediaProbing& prober() const { return *m_prober; }
 
 private:
-    // run() without the move into place: the checked output, staged.
-    StagedOutput stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    // A checked output, staged, and how it was made.
+    struct Staged {
+        StagedOutput output;
+        bool usedPassthrough = false;
+        std::optional<std::string> note;
+    };
+    ConversionOutcome runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    // run() without the move into place. `knownCuts`: where the source can be cut, when the
+    // caller has read that already.
+    Staged stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                 const StreamCopyCuts* knownCuts) const;
+    // One ffmpeg run with progress against `duration` (and, when `watched` names a file and its
+    // expected size, the growing file's share). Throws the mapped error when ffmpeg fails.
+    ProcessResult runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
+                            std::optional<double> duration, const ProgressCallback& report,
+                            const std::optional<std::pair<std::filesystem::path, int64_t>>& watched,
+                            std::stop_token stop) const;
+    // Whether a video trim can be copied: its start is the very beginning or within the tolerance
+    // of a keyframe. If so, the end to hand ffmpeg (none for no end): the asked end less the
+    // stream's decode delay, so the copy carries no picture from after it.
+    std::optional<std::optional<double>> copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
+                                                 std::stop_token stop) const;
     // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
     // trim run each, one after another. The parts take their names together once all are
     // written, never over an existing file; a failure or cancel leaves none.
-    std::vector<std::filesystem::path> split(const ConversionJob& job, const ProgressCallback& progress,
-                                             std::stop_token stop) const;
+    ConversionOutcome split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
-    std::vector<std::filesystem::path> merge(const ConversionJob& job, const ProgressCallback& progress,
-                                             std::stop_token stop) const;
-    std::vector<std::filesystem::path> convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
-                                                           std::stop_token stop) const;
+    ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    ConversionOutcome convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
+                                          std::stop_token stop) const;
 
     BundledFFmpeg m_tools;
     std::shared_ptr<const MediaProbing> m_prober;

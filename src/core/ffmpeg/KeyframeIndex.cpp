@@ -9,6 +9,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <fmt/format.h>
+
 #include "core/format/ConversionError.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
@@ -160,6 +162,38 @@ KeyframeIndex FFprobeKeyframeReader::index(const fs::path& url, std::stop_token 
                                             std::chrono::seconds(120), nullptr, nullptr, stop);
     if (!result.succeeded()) throw ConversionError::corruptedInput(url);
     return KeyframeIndex::parse(result.standardOutputData);
+}
+
+StreamCopyCuts FFprobeKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
+                                           std::optional<std::pair<double, double>> window) const {
+    // Packets only: nothing is decoded, so even a whole film is read in moments.
+    std::vector<std::string> arguments = {"-v", "error", "-select_streams", "V:0", "-show_entries",
+                                          "packet=pts_time,dts_time,flags", "-of", "csv=p=0"};
+    if (window)
+        arguments.insert(arguments.end(),
+                         {"-read_intervals", fmt::format("{:.3f}%{:.3f}", std::max(0.0, window->first), window->second)});
+    arguments.push_back(paths::absolute(url).string());
+    const auto result = ProcessRunner().run(m_tools.ffprobe, arguments, std::chrono::seconds(120), nullptr, nullptr, stop);
+    if (!result.succeeded()) throw ConversionError::corruptedInput(url);
+    return StreamCopyCuts::parse(result.standardOutputData);
+}
+
+StreamCopyCuts StreamCopyCuts::parse(std::string_view text) {
+    std::vector<double> keyframes;
+    double delay = 0;
+    for (const auto line : lines(text)) {
+        // "pts,dts,flags": a keyframe's flags begin with "K".
+        const std::string_view rest = trimmed(line);
+        const size_t first = rest.find(',');
+        const size_t second = first == std::string_view::npos ? first : rest.find(',', first + 1);
+        if (second == std::string_view::npos || second + 1 >= rest.size() || rest[second + 1] != 'K') continue;
+        const auto pts = decimal(rest.substr(0, first));
+        const auto dts = decimal(rest.substr(first + 1, second - first - 1));
+        if (!pts) continue;
+        keyframes.push_back(*pts);
+        if (dts) delay = std::max(delay, *pts - *dts);
+    }
+    return {KeyframeIndex(std::move(keyframes)), delay};
 }
 
 bool TrimPlan::copyIsExact(double start, const KeyframeIndex& keyframes) {

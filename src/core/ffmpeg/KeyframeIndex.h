@@ -5,6 +5,7 @@
 #include <optional>
 #include <stop_token>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/ffmpeg/BundledFFmpeg.h"
@@ -43,6 +44,18 @@ private:
     std::vector<double> m_times;
 };
 
+// Where a stream copy can cut a video. ffmpeg ends a copy by decode order, which runs ahead of
+// the pictures' order by `decodeDelay` when the stream has B-frames: asked to stop at a time, a
+// copy would carry the pictures up to that much later. Ending it `decodeDelay` early at a
+// keyframe ends it exactly before that keyframe.
+struct StreamCopyCuts {
+    KeyframeIndex keyframes;
+    double decodeDelay = 0;  // seconds, the largest presentation-minus-decode time of a keyframe
+
+    // Reads ffprobe's "-show_entries packet=pts_time,dts_time,flags -of csv=p=0" text.
+    static StreamCopyCuts parse(std::string_view text);
+};
+
 // Reads the keyframe times of a file's first video stream with ffprobe.
 class FFprobeKeyframeReader {
 public:
@@ -51,6 +64,12 @@ public:
     // Blocks for at most 120 s; runs on a worker thread. Throws ConversionError::corruptedInput when
     // ffprobe cannot read the file, the process runner's errors, or OperationCancelled.
     KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
+
+    // Where a stream copy of the first video stream can be cut, from its packets alone. With
+    // `window`, only the packets from about its start to its end (seconds) are read. Same errors
+    // and limits as index().
+    StreamCopyCuts cuts(const std::filesystem::path& url, std::stop_token stop = {},
+                        std::optional<std::pair<double, double>> window = std::nullopt) const;
 
 private:
     BundledFFmpeg m_tools;

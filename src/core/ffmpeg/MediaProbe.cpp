@@ -80,6 +80,24 @@ bool isAttachedPicture(const Json& stream) {
     return disposition && wholeNumberMember(*disposition, "attached_pic").value_or(0) == 1;
 }
 
+// The display matrix's rotation (ffprobe writes it as a number, older files as a "rotate" tag),
+// folded into 0…270 in quarter turns.
+int rotationOf(const Json& stream) {
+    std::optional<double> degrees;
+    if (const Json* list = member(stream, "side_data_list"); list && list->is_array()) {
+        for (const auto& entry : *list) {
+            const Json* rotation = member(entry, "rotation");
+            if (rotation && rotation->is_number()) degrees = rotation->get<double>();
+        }
+    }
+    if (!degrees) {
+        if (const Json* tags = member(stream, "tags")) degrees = decimalMember(*tags, "rotate");
+    }
+    if (!degrees || !std::isfinite(*degrees)) return 0;
+    const long quarter = std::lround(*degrees / 90.0);
+    return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+}
+
 }  // namespace
 
 MediaProbe FFprobeProber::probe(const fs::path& url, std::stop_token stop) const {
@@ -116,18 +134,25 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
     for (const Json* stream : streams) {
         const auto type = stringMember(*stream, "codec_type");
         if (!type) continue;
-        if (*type == "video" && isAttachedPicture(*stream)) {
-            if (!probe.coverCodec) {
-                probe.coverCodec = stringMember(*stream, "codec_name");
-                probe.coverStreamIndex = wholeNumberMember(*stream, "index");
+        if (*type == "video") {
+            if (isAttachedPicture(*stream)) {
+                if (!probe.coverCodec) {
+                    probe.coverCodec = stringMember(*stream, "codec_name");
+                    probe.coverStreamIndex = wholeNumberMember(*stream, "index");
+                }
+                ++probe.coverPictureCount;
+                continue;
             }
+            if (!video) video = stream;
+            ++probe.videoTrackCount;
         }
-        if (*type == "video" && !video) video = stream;
         if (*type == "audio") {
             if (!audio) audio = stream;
             ++probe.audioTrackCount;
         }
         if (*type == "subtitle") ++probe.subtitleTrackCount;
+        if (*type == "attachment") ++probe.attachmentCount;
+        if (*type == "data") ++probe.dataTrackCount;
     }
 
     probe.durationSeconds = decimalMember(*format, "duration");
@@ -140,6 +165,8 @@ MediaProbe FFprobeProber::parseReport(const std::string& report, const fs::path&
         const auto average = stringMember(*video, "avg_frame_rate");
         const auto real = stringMember(*video, "r_frame_rate");
         probe.isVariableFrameRate = average != real;
+        probe.pixelFormat = stringMember(*video, "pix_fmt");
+        probe.rotation = rotationOf(*video);
     }
     if (audio) {
         probe.audioCodec = stringMember(*audio, "codec_name");

@@ -12,13 +12,22 @@ namespace kolvex {
 
 // What a media file holds, as far as conversions care. A plain value.
 struct MediaProbe {
-    std::optional<std::string> videoCodec;    // codec of the first video stream
+    // Codec of the first moving-picture stream; a cover picture (an attached picture) is not one.
+    std::optional<std::string> videoCodec;
     std::optional<std::string> audioCodec;    // codec of the first audio stream
     std::optional<double> durationSeconds;    // the container's, else the first video stream's
     std::optional<int64_t> width;             // pixels, first video stream
     std::optional<int64_t> height;
+    int64_t videoTrackCount = 0;              // moving-picture streams
     int64_t audioTrackCount = 0;
     int64_t subtitleTrackCount = 0;
+    int64_t attachmentCount = 0;              // fonts and files carried by Matroska
+    int64_t dataTrackCount = 0;               // time codes, telemetry
+    int64_t coverPictureCount = 0;            // attached pictures
+    std::optional<std::string> pixelFormat;   // first video stream, as ffmpeg names it ("yuv420p")
+    // Display-matrix rotation of the first video stream in degrees, folded into 0, 90, 180 or 270;
+    // 0 when the picture is shown as stored.
+    int rotation = 0;
     bool isVariableFrameRate = false;         // average and real frame rates differ as texts
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz

@@ -1,15 +1,25 @@
 #include "core/ffmpeg/PassthroughPlanner.h"
 
 #include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex {
+
+namespace {
+
+bool keepsRotation(const FormatID& container) {
+    return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
+}
+
+}  // namespace
 
 PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job, const MediaProbe& probe) {
     const auto& options = job.options;
     const Format& target = job.to;
     if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool))
         return Decision::reencode("output content differs from the source");
-    if (options.maxDimension || options.quality || options.sampleRate || options.audioBitrate)
+    const bool encodeSettingsAsked = !options.encodeSettingsFromPreferences && (options.quality || options.audioBitrate);
+    if (options.maxDimension || options.sampleRate || encodeSettingsAsked)
         return Decision::reencode("output content differs from the source");
     if (!options.allowPassthrough) return Decision::reencode("passthrough disabled by request");
     if (!ContainerCompatibility::isKnownContainer(target.id))
@@ -21,6 +31,14 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
             return Decision::reencode(*probe.videoCodec + " cannot be stored in " + target.label);
         if (probe.audioCodec && !ContainerCompatibility::accepts(*probe.audioCodec, target.id))
             return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
+        // MP4's MP3 is MPEG-1 or MPEG-2 audio: 16 kHz and up.
+        if (probe.audioCodec && paths::asciiLower(*probe.audioCodec) == "mp3" && probe.audioSampleRate &&
+            *probe.audioSampleRate < 16000 && target.id.rawValue != "mkv")
+            return Decision::reencode("mp3 at " + std::to_string(*probe.audioSampleRate) + " Hz cannot be stored in " + target.label);
+        // This FFmpeg's Matroska and WebM muxers drop the display matrix: a copied phone clip
+        // would play sideways there.
+        if (probe.rotation != 0 && !keepsRotation(target.id))
+            return Decision::reencode("the picture's rotation cannot be stored in " + target.label);
         return Decision::passthrough(false, "container rewrite \u2014 " + *probe.videoCodec + " copied without re-encoding");
     }
 

@@ -44,6 +44,10 @@ struct ConversionOptions {
     std::optional<UnitRect> cropRect;           // unit rectangle, origin bottom-left
     std::optional<std::vector<int64_t>> pageRange;  // zero-based pages; none = every page
     bool invertPageSelection = false;
+    // `quality` and `audioBitrate` are the preferences' settings for when the streams must be
+    // re-encoded, not a request to re-encode: a media conversion whose streams fit the target
+    // is still copied. A request that sets them itself leaves this false.
+    bool encodeSettingsFromPreferences = false;
 
     // Metadata kept and stream copy allowed; everything else at its default.
     static const ConversionOptions& defaults();

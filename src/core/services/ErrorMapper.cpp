@@ -45,6 +45,7 @@ const std::vector<ErrorMapper::Phrase> kBsdtar = {
     {{"through symlink"}, Meaning::unsafeEntry},
     {{"unrecognized archive format"}, Meaning::damagedSource},
     {{"truncated"}, Meaning::damagedSource},
+    {{"too much data"}, Meaning::damagedSource},  // an entry longer than its header says
     {{"damaged"}, Meaning::damagedSource},
     {{"corrupt"}, Meaning::damagedSource},
     {{"permission denied"}, Meaning::permissionDenied},

@@ -118,7 +118,12 @@ std::string OutputNaming::stem(std::string_view name) {
 }
 
 std::string OutputNaming::filename(std::string_view stem, std::optional<int> suffix, std::string_view extension) {
-    std::string tail;
+    return filename(stem, "", suffix, extension);
+}
+
+std::string OutputNaming::filename(std::string_view stem, std::string_view label, std::optional<int> suffix,
+                                   std::string_view extension) {
+    std::string tail(label);
     if (suffix) tail += " " + std::to_string(*suffix);
     if (!extension.empty()) {
         tail += ".";

@@ -28,6 +28,9 @@ struct OutputNaming {
     // stem + " <suffix>" + "." + extension, the stem shortened by whole characters until the
     // name fits in maxFilenameBytes; an empty stem becomes "file".
     static std::string filename(std::string_view stem, std::optional<int> suffix, std::string_view extension);
+    // The same with `label` (" part 2") after the stem, kept whole like the number and extension.
+    static std::string filename(std::string_view stem, std::string_view label, std::optional<int> suffix,
+                                std::string_view extension);
 
     // The extension without leading or trailing dots, lower-cased (".JPG" → "jpg").
     static std::string cleanExtension(std::string_view extension);

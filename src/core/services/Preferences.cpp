@@ -105,12 +105,23 @@ ConversionOptions Preferences::conversionOptions(FormatCategory category) const 
     case FormatCategory::video:
         options.quality = videoQuality;
         options.audioBitrate = audioBitrate;
+        options.encodeSettingsFromPreferences = true;
         break;
-    case FormatCategory::audio: options.audioBitrate = audioBitrate; break;
+    case FormatCategory::audio:
+        options.audioBitrate = audioBitrate;
+        options.encodeSettingsFromPreferences = true;
+        break;
     case FormatCategory::document:
     case FormatCategory::archive: break;
     }
     return options;
+}
+
+ConversionIntent Preferences::formatIntent(std::vector<std::filesystem::path> urls, FormatID target,
+                                          std::optional<FormatCategory> category) const {
+    ConversionOptions options = conversionOptions(category.value_or(FormatCategory::image));
+    options.tool.reset();
+    return ConversionIntent{std::move(urls), std::move(target), std::move(options), resolvedOutputDirectory()};
 }
 
 std::optional<std::filesystem::path> Preferences::resolvedOutputDirectory() const {

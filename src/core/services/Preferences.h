@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "core/format/ConversionJob.h"
 #include "core/format/ConversionOptions.h"
 #include "core/format/FormatKinds.h"
 
@@ -37,8 +39,14 @@ struct Preferences {
     bool debugLogging = false;
     std::string triggerModifier = "shift";  // a TriggerModifier raw value; any text is kept
 
-    // The starting options of a format conversion of that category.
+    // The starting options of a format conversion of that category. Media quality and bit rate
+    // are marked as settings for a re-encode, so streams that fit the target are still copied.
     ConversionOptions conversionOptions(FormatCategory category) const;
+    // The request a drop of `urls` on the format target `target` makes: the options of the files'
+    // category (image when the files have none in common), no tool, the output folder. The Portal
+    // and the command-line driver both build their requests here.
+    ConversionIntent formatIntent(std::vector<std::filesystem::path> urls, FormatID target,
+                                  std::optional<FormatCategory> category) const;
     // The custom folder when one is chosen and its path is not empty; none means beside the source.
     std::optional<std::filesystem::path> resolvedOutputDirectory() const;
 

@@ -15,9 +15,7 @@ PreparingView::PreparingView(const std::string& filename, std::function<void()> 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
-    auto* title = sheetkit::label("Reading " + QString::fromStdString(filename) + "\u2026", 13, QFont::DemiBold);
-    title->setWordWrap(true);
-    column->addWidget(title);
+    column->addWidget(sheetkit::title("Reading " + QString::fromStdString(filename) + "\u2026", 320));
     auto* busy = new QProgressBar;
     busy->setRange(0, 0);
     busy->setTextVisible(false);

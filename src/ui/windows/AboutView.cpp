@@ -1,12 +1,11 @@
 #include "ui/windows/AboutView.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QTextBrowser>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -111,13 +110,14 @@ AboutView::AboutView(std::function<void()> onReportIssue, BundleInfo info, std::
     titleFont.setBold(true);
     title->setFont(titleFont);
     notices->addWidget(title);
-    m_licences = new QPlainTextEdit;
-    m_licences->setReadOnly(true);
-    m_licences->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(11);
-    m_licences->setFont(mono);
-    m_licences->setPlainText(QString::fromStdString(licenceText ? *licenceText : ApplicationResources::licenceText()));
+    // The notices are Markdown: shown rendered, with their tables and links, and selectable.
+    m_licences = new QTextBrowser;
+    m_licences->setOpenExternalLinks(true);
+    m_licences->setTextInteractionFlags(Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard);
+    QFont small = m_licences->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    m_licences->setFont(small);
+    m_licences->setMarkdown(QString::fromStdString(licenceText ? *licenceText : ApplicationResources::licenceText()));
     notices->addWidget(m_licences, 1);
     layout->addLayout(notices, 1);
 }

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 class QLabel;
-class QPlainTextEdit;
+class QTextBrowser;
 class QPushButton;
 
 namespace kolvex {
@@ -42,14 +42,14 @@ public:
     QLabel* versionLabel() const { return m_version; }
     QLabel* copyrightLabel() const { return m_copyright; }
     QPushButton* reportButton() const { return m_report; }  // null when there is none
-    QPlainTextEdit* licences() const { return m_licences; }
+    QTextBrowser* licences() const { return m_licences; }
 
 private:
     std::function<void()> m_onReportIssue;
     QLabel* m_version = nullptr;
     QLabel* m_copyright = nullptr;
     QPushButton* m_report = nullptr;
-    QPlainTextEdit* m_licences = nullptr;
+    QTextBrowser* m_licences = nullptr;
 };
 
 }  // namespace kolvex

@@ -3,9 +3,11 @@
 #include <fstream>
 #include <iterator>
 
+#include <QPixmap>
 #include <QString>
 #include <QStringDecoder>
 
+#include "core/BuildInfo.h"
 #include "core/services/ResourceBundle.h"
 #include "ui/portal/Branding.h"
 
@@ -25,6 +27,12 @@ QImage ApplicationResources::mark() {
 
 QImage ApplicationResources::menuBarIcon() {
     return Branding::menuBarIcon().value_or(QImage());
+}
+
+QIcon ApplicationResources::applicationIcon() {
+    const QImage fallback = mark();
+    return QIcon::fromTheme(buildinfo::kBundleIdentifier,
+                            fallback.isNull() ? QIcon() : QIcon(QPixmap::fromImage(fallback)));
 }
 
 std::optional<fs::path> ApplicationResources::licencesFile() {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include <QIcon>
 #include <QImage>
 
 namespace kolvex {
@@ -19,6 +20,9 @@ public:
     static QImage mark();
     // The tray icon's template image (18 pixels high); null when it does not load.
     static QImage menuBarIcon();
+    // The application icon: "org.kolvex.Kolvex" from the icon theme (installed into hicolor),
+    // else the branding mark. GUI thread.
+    static QIcon applicationIcon();
     // LICENSES.md when it is there.
     static std::optional<std::filesystem::path> licencesFile();
     // The notices as UTF-8 text; the fallback sentence when the file is missing or not UTF-8.

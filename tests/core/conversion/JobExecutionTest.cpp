@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -103,17 +104,43 @@ TEST_F(CoordinatorTest, EngineFailuresBecomeConversionErrors) {
     EXPECT_EQ(testing::readFile(m_dir / "taken.jpg"), "someone else's");
 }
 
-TEST_F(CoordinatorTest, PassthroughReflectsThePlanOnSuccessOnly) {
-    auto ffmpeg = FakeEngine::make("ffmpeg", FakeEngine::bySourceName({{"bad.mp4", FakeEngine::throwsForeign("boom")}}));
-    auto coordinator = make({ffmpeg});
-    const auto good = coordinator.submit(toFormat({file("good.mp4")}, "mov"));
-    ASSERT_TRUE(good.at(0).succeeded());
-    EXPECT_TRUE(good.at(0).usedPassthrough);
-    EXPECT_FALSE(coordinator.submit(toFormat({file("bad.mp4")}, "mov")).at(0).usedPassthrough);
+// Reports a stream copy for sources named "copy*" and a note for those named "*note*".
+class ReportingEngine final : public ConversionEngine {
+public:
+    EngineID id() const override { return engine_ids::ffmpeg; }
+    bool canHandle(const ConversionJob&) const override { return true; }
+    std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const override {
+        return convertReporting(job, progress, stop).outputs;
+    }
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback&, std::stop_token) const override {
+        const std::string name = job.source.filename().string();
+        if (name.find("bad") != std::string::npos) throw std::runtime_error("boom");
+        std::ofstream(job.destination) << "converted";
+        std::optional<std::string> note;
+        if (name.find("note") != std::string::npos) note = "1 subtitle track was left out";
+        return {{job.destination}, name.starts_with("copy"), note};
+    }
+};
 
-    ConversionIntent reencode = toFormat({m_dir / "good.mp4"}, "mov");
-    reencode.options.quality = 0.5;
-    EXPECT_FALSE(coordinator.submit(reencode).at(0).usedPassthrough);
+TEST_F(CoordinatorTest, PassthroughAndNoteAreWhatTheEngineReports) {
+    auto coordinator = make({std::make_shared<ReportingEngine>()});
+    struct Row {
+        const char* name;
+        bool copied;
+        std::optional<std::string> note;
+    };
+    const Row rows[] = {
+        {"copy.mp4", true, std::nullopt},
+        {"copy note.mp4", true, "1 subtitle track was left out"},
+        // Planned as a copy (nothing asks to re-encode), yet the engine had to re-encode.
+        {"encoded.mp4", false, std::nullopt},
+        {"copy bad.mp4", false, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const auto result = coordinator.submit(toFormat({file(row.name)}, "mov")).at(0);
+        EXPECT_EQ(result.usedPassthrough, row.copied) << row.name;
+        EXPECT_EQ(result.note, row.note) << row.name;
+    }
 }
 
 TEST_F(CoordinatorTest, DecliningEngineIsReroutedToTheNextRegisteredOne) {

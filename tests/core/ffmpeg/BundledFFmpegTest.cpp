@@ -45,9 +45,26 @@ TEST(BundledFFmpeg, FindsBothProgramsInTheFirstFolderThatHasThem) {
 TEST(BundledFFmpeg, OverrideWinsWhenItIsAnExecutableFile) {
     testing::TempDir dir;
     makeProgram(dir / "custom" / "ffmpeg", true);
+    makeProgram(dir / "custom" / "ffprobe", true);
     makeProgram(dir / "plain" / "ffmpeg", false);
     const auto custom = BundledFFmpeg::locate(dir / "custom" / "ffmpeg");
     EXPECT_EQ(custom, BundledFFmpeg(dir / "custom" / "ffmpeg", dir / "custom" / "ffprobe"));
+
+    // An override whose folder lacks ffprobe (or holds one that cannot run) is refused at once,
+    // naming what is missing, rather than failing every media job later.
+    makeProgram(dir / "alone" / "ffmpeg", true);
+    makeProgram(dir / "stale" / "ffmpeg", true);
+    makeProgram(dir / "stale" / "ffprobe", false);
+    for (const fs::path& incomplete : {dir / "alone" / "ffmpeg", dir / "stale" / "ffmpeg"}) {
+        try {
+            BundledFFmpeg::locate(incomplete);
+            ADD_FAILURE() << incomplete;
+        } catch (const BundledFFmpeg::IncompleteOverride& error) {
+            EXPECT_NE(std::string(error.what()).find("no ffprobe program beside it in " + incomplete.parent_path().string()),
+                      std::string::npos)
+                << error.what();
+        }
+    }
 
     if (!testing::haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     // Not executable, missing or a folder: the programs that ship with the application.

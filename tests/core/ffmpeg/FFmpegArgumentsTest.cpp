@@ -20,6 +20,8 @@ Args concat(std::initializer_list<Args> parts) {
 }
 
 const Args kStrip = {"-map_metadata", "-1", "-map_chapters", "-1"};
+const std::string kEven = "crop=trunc(iw/2)*2:trunc(ih/2)*2";
+const Args kH264 = {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high"};
 
 ConversionOptions options(auto change) {
     ConversionOptions o = ConversionOptions::defaults();
@@ -52,8 +54,9 @@ TEST(FFmpegArguments, WorkedExamples) {
                                  }));
     EXPECT_EQ(FFmpegArguments::build(job, Decision::reencode("r"), std::nullopt),
               concat({FFmpegArguments::common(),
-                      {"-i", "/in/a.mp4", "-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-b:v",
-                       "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-c:a", "libopus", "-b:a", "192k"},
+                      {"-i", "/in/a.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
+                       "yuv420p", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-c:a", "libopus",
+                       "-b:a", "192k"},
                       kStrip,
                       {"/out/a.webm"}}));
 
@@ -65,7 +68,7 @@ TEST(FFmpegArguments, WorkedExamples) {
                             }));
     EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), std::nullopt),
               concat({FFmpegArguments::common(),
-                      {"-ss", "00:00:05.250", "-i", "/in/-i.mp4", "-t", "00:00:59.750", "-map", "0:v:0", "-map", "0:a:0?",
+                      {"-ss", "00:00:05.250", "-t", "00:00:59.750", "-i", "/in/-i.mp4", "-map", "0:V:0", "-map", "0:a:0?",
                        "-c", "copy", "-sn", "-dn"},
                       kStrip,
                       {"-movflags", "+faststart", "/out/b.mov"}}));
@@ -73,6 +76,7 @@ TEST(FFmpegArguments, WorkedExamples) {
 
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
     MediaProbe probe;
+    probe.videoCodec = "hevc";
     probe.audioCodec = "aac";
     probe.audioSampleRate = 44100;
     struct Case {
@@ -85,14 +89,18 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
     const auto keep = ConversionOptions::defaults();
     const Case cases[] = {
         {"trim start 0 gives no seek", "mp4", "mp4", options([](auto& o) { o.trimStart = 0; o.trimEnd = 10; }),
-         Decision::passthrough(false, ""), {"-map", "0:v:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn", "-movflags", "+faststart"}},
+         Decision::passthrough(false, ""),
+         {"-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn", "-tag:v", "hvc1", "-movflags", "+faststart"}},
+        {"hevc copied into an Apple container is tagged hvc1, an M4V is written as MP4", "mkv", "m4v", keep,
+         Decision::passthrough(false, ""),
+         {"-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn", "-tag:v", "hvc1", "-f", "mp4", "-movflags", "+faststart"}},
         {"audio copied out", "mp4", "m4a", keep, Decision::passthrough(true, ""), {"-vn", "-map", "0:a:0", "-c:a", "copy", "-movflags", "+faststart"}},
         {"remove-audio copy", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; }), Decision::passthrough(false, ""),
-         {"-map", "0:v:0", "-an", "-c", "copy", "-sn", "-dn"}},
+         {"-map", "0:V:0", "-an", "-c", "copy", "-sn", "-dn"}},
         {"remove-audio re-encode", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; o.preserveMetadata = false; }),
-         Decision::reencode(""), concat({{"-map", "0:v:0", "-an", "-sn", "-dn", "-c:v", "libx264"}, kStrip})},
+         Decision::reencode(""), concat({{"-map", "0:V:0", "-an", "-sn", "-dn"}, kH264, {"-vf", kEven}, kStrip})},
         {"compress copies audio the container takes", "mp4", "mp4", options([](auto& o) { o.tool = "compress"; }), Decision::reencode(""),
-         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-c:a", "copy", "-movflags", "+faststart"}},
+         concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264, {"-vf", kEven, "-c:a", "copy", "-movflags", "+faststart"}})},
         {"lossless audio has no bit rate", "mp4", "flac", options([](auto& o) { o.sampleRate = 48000.7; }), Decision::reencode(""),
          {"-vn", "-map", "0:a:0", "-c:a", "flac", "-ar", "48000"}},
         {"lossy audio bit rate", "wav", "mp3", options([](auto& o) { o.audioBitrate = 320000; }), Decision::reencode(""),
@@ -101,35 +109,55 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
          {"-vn", "-map", "0:a:0", "-id3v2_version", "3", "-af", "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a",
           "libmp3lame", "-b:a", "192k"}},
         {"normalize video", "mp4", "mov", options([](auto& o) { o.tool = "normalize"; }), Decision::reencode(""),
-         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-af",
-          "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a", "aac", "-b:a", "192k", "-movflags",
-          "+faststart"}},
-        {"gif", "mp4", "gif", options([](auto& o) { o.preserveMetadata = false; o.quality = 0.5; }), Decision::reencode(""),
-         {"-an", "-filter_complex",
-          "fps=12,scale=480:-1:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
-          "-loop", "0"}},
-        {"gif from a still keeps its only frame", "png", "gif", options([](auto& o) { o.maxDimension = 64; }), Decision::reencode(""),
-         {"-an", "-filter_complex",
-          "scale=64:-1:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=3",
-          "-loop", "0"}},
+         concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264,
+                 {"-vf", kEven, "-af", "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a", "aac",
+                  "-b:a", "192k", "-movflags", "+faststart"}})},
         {"webp still", "mp4", "webp", options([](auto& o) { o.quality = 0.5; o.preserveMetadata = false; }), Decision::reencode(""),
          {"-an", "-frames:v", "1", "-c:v", "libwebp", "-quality", "50", "-pix_fmt", "yuva420p"}},
         {"png still is written as one named file", "mp4", "png", options([](auto& o) { o.maxDimension = 32; }), Decision::reencode(""),
-         {"-an", "-frames:v", "1", "-c:v", "png", "-vf", "scale='min(32,iw)':-2", "-update", "1"}},
+         {"-an", "-frames:v", "1", "-c:v", "png", "-vf", "scale='trunc(min(1,32/max(iw,ih))*iw/2)*2':'trunc(min(1,32/max(iw,ih))*ih/2)*2'",
+          "-update", "1"}},
         {"crop and scale", "mp4", "mkv", options([](auto& o) {
              o.tool = "crop";
              o.cropRect = UnitRect{0.25, 0.5, 0.5, 0.5};
              o.maxDimension = 1280;
          }),
          Decision::reencode(""),
-         {"-map", "0:v:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libx264", "-vf",
-          "crop=trunc(iw*0.500000/2)*2:trunc(ih*0.500000/2)*2:trunc(iw*0.250000/2)*2:trunc(ih*0.000000/2)*2,scale='min(1280,iw)':-2",
-          "-c:a", "aac", "-b:a", "192k"}},
+         concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264,
+                 {"-vf",
+                  "crop=trunc(iw*0.500000/2)*2:trunc(ih*0.500000/2)*2:trunc(iw*0.250000/2)*2:trunc(ih*0.000000/2)*2,"
+                  "scale='trunc(min(1,1280/max(iw,ih))*iw/2)*2':'trunc(min(1,1280/max(iw,ih))*ih/2)*2'",
+                  "-c:a", "aac", "-b:a", "192k"}})},
     };
     for (const auto& c : cases) {
         const auto job = testing::mediaJob("/in/x." + c.from, "/out/y." + c.to, c.from, c.to, c.options);
         EXPECT_EQ(mapping(FFmpegArguments::build(job, c.decision, probe)), c.expected) << c.name;
     }
+}
+
+// A GIF is made in two runs, neither of which holds more than a frame or two: no graph splits
+// the frames between the palette and its use.
+TEST(FFmpegArguments, GifsTakeTwoBoundedPasses) {
+    const auto clip = testing::mediaJob("/in/x.mp4", "/out/y.gif", "mp4", "gif", options([](auto& o) {
+                                            o.trimStart = 2;
+                                            o.trimEnd = 4;
+                                            o.quality = 0.5;
+                                        }));
+    const Args trimmed = {"-ss", "00:00:02.000", "-t", "00:00:02.000", "-i", "/in/x.mp4"};
+    EXPECT_EQ(FFmpegArguments::gifPalette(clip, "/tmp/s/palette.png"),
+              concat({FFmpegArguments::common(), trimmed,
+                      {"-an", "-vf", "fps=12,scale=480:-1:flags=lanczos,palettegen=stats_mode=diff", "-update", "1",
+                       "/tmp/s/palette.png"}}));
+    EXPECT_EQ(FFmpegArguments::gifFrames(clip, "/tmp/s/palette.png"),
+              concat({FFmpegArguments::common(), trimmed,
+                      {"-i", "/tmp/s/palette.png", "-an", "-filter_complex",
+                       "[0:v]fps=12,scale=480:-1:flags=lanczos[x];[x][1:v]paletteuse=dither=bayer:bayer_scale=3", "-loop", "0",
+                       "/out/y.gif"}}));
+    // A still keeps its only frame (no rate filter to drop it).
+    const auto still = testing::mediaJob("/in/x.png", "/out/y.gif", "png", "gif", options([](auto& o) { o.maxDimension = 64; }));
+    EXPECT_EQ(FFmpegArguments::gifPalette(still, "/p.png")[FFmpegArguments::common().size() + 4],
+              "scale=64:-1:flags=lanczos,palettegen=stats_mode=diff");
+    EXPECT_THROW(FFmpegArguments::build(clip, Decision::reencode(""), std::nullopt), std::logic_error);
 }
 
 TEST(FFmpegArguments, BitRatesAndCaps) {

@@ -32,8 +32,12 @@ TEST(MediaProbe, RefusesReportsThatAreNotJsonObjects) {
 TEST(MediaProbe, ReadsEveryFieldWithItsFallbacks) {
     const auto full = parse(R"({
         "streams": [
-          {"codec_type": "video", "codec_name": "h264", "width": 64, "height": 48,
-           "avg_frame_rate": "30000/1001", "r_frame_rate": "60000/2002", "duration": "9.5"},
+          {"codec_type": "video", "codec_name": "png", "disposition": {"attached_pic": 1}},
+          {"codec_type": "video", "codec_name": "h264", "width": 64, "height": 48, "pix_fmt": "yuv420p",
+           "avg_frame_rate": "30000/1001", "r_frame_rate": "60000/2002", "duration": "9.5",
+           "side_data_list": [{"side_data_type": "Display Matrix", "rotation": -90}]},
+          {"codec_type": "attachment", "codec_name": "ttf"},
+          {"codec_type": "data", "codec_name": "bin_data"},
           {"codec_type": "audio", "codec_name": "aac", "bit_rate": "128000", "sample_rate": "+44100", "channels": 2},
           {"codec_type": "audio", "codec_name": "mp3", "bit_rate": "1", "sample_rate": "1", "channels": 1},
           {"codec_type": "subtitle", "codec_name": "mov_text"},
@@ -49,6 +53,14 @@ TEST(MediaProbe, ReadsEveryFieldWithItsFallbacks) {
     expected.height = 48;
     expected.audioTrackCount = 2;
     expected.subtitleTrackCount = 1;
+    // The cover picture is not the video, and is counted on its own.
+    expected.videoTrackCount = 2;
+    expected.coverPictureCount = 1;
+    expected.coverCodec = "png";
+    expected.attachmentCount = 1;
+    expected.dataTrackCount = 1;
+    expected.pixelFormat = "yuv420p";
+    expected.rotation = 270;
     expected.isVariableFrameRate = true;  // texts differ even though the rates are equal
     expected.audioBitrate = 128000;
     expected.audioSampleRate = 44100;
@@ -63,18 +75,22 @@ TEST(MediaProbe, ReadsEveryFieldWithItsFallbacks) {
     videoDuration.videoCodec = "vp9";
     videoDuration.durationSeconds = 3.5;
     videoDuration.isVariableFrameRate = true;  // 0/0 against 30/1
+    videoDuration.videoTrackCount = 1;
+    videoDuration.rotation = 180;  // an old-style tag
     MediaProbe audioOnly;
     audioOnly.audioCodec = "opus";
     audioOnly.audioTrackCount = 1;
     MediaProbe wrongTypes;
     wrongTypes.videoCodec = std::nullopt;
+    wrongTypes.videoTrackCount = 1;
     wrongTypes.audioTrackCount = 1;
     MediaProbe sameRates;
     sameRates.videoCodec = "h264";
     sameRates.width = 2;
+    sameRates.videoTrackCount = 1;
     const Case cases[] = {
         // The video stream's duration stands in for a missing container duration.
-        {R"({"streams": [{"codec_type": "video", "codec_name": "vp9", "duration": "3.5",
+        {R"({"streams": [{"codec_type": "video", "codec_name": "vp9", "duration": "3.5", "tags": {"rotate": "-180"},
              "avg_frame_rate": "0/0", "r_frame_rate": "30/1"}], "format": {"duration": "N/A"}})", videoDuration},
         // Never the audio stream's.
         {R"({"streams": [{"codec_type": "audio", "codec_name": "opus", "duration": "7", "bit_rate": "N/A"}]})", audioOnly},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/services/Preferences.h"
+
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "TestFormats.h"
 
@@ -34,6 +36,11 @@ TEST(ContainerCompatibility, AnswersByExactContainerAndLowerCasedCodec) {
         const auto found = ContainerCompatibility::audioContainer(codec);
         EXPECT_EQ(found ? std::optional(found->rawValue) : std::nullopt, container) << codec;
     }
+}
+
+MediaProbe rotated(MediaProbe probe) {
+    probe.rotation = 90;
+    return probe;
 }
 
 TEST(PassthroughPlanner, DecidesInTheOrderOfItsRules) {
@@ -77,6 +84,19 @@ TEST(PassthroughPlanner, DecidesInTheOrderOfItsRules) {
         {"gif", "mp4", "gif", probeOf("h264", "aac"), defaults, Decision::reencode("GIF container compatibility unknown")},
         {"no video", "mp3", "mp4", probeOf(std::nullopt, "mp3"), defaults, Decision::reencode("no video track")},
         {"no audio", "mp4", "m4a", probeOf("h264", std::nullopt), defaults, Decision::reencode("no audio track to extract")},
+        // The preferences' settings are for when a re-encode is needed; they do not ask for one.
+        {"ring remux", "mp4", "mkv", probeOf("h264", "aac"), Preferences{}.conversionOptions(FormatCategory::video),
+         Decision::passthrough(false, "container rewrite " + dash + " h264 copied without re-encoding")},
+        {"ring audio out", "mp4", "m4a", probeOf("h264", "aac"), Preferences{}.conversionOptions(FormatCategory::video),
+         Decision::passthrough(true, "copying the aac track out")},
+        {"ring re-encode", "mkv", "mp4", probeOf("h264", "ac3"), Preferences{}.conversionOptions(FormatCategory::video),
+         Decision::reencode("ac3 cannot be stored in MP4")},
+        {"rotation kept", "mp4", "mov", rotated(probeOf("h264", "aac")), defaults,
+         Decision::passthrough(false, "container rewrite " + dash + " h264 copied without re-encoding")},
+        {"rotation lost", "mp4", "mkv", rotated(probeOf("h264", "aac")), defaults,
+         Decision::reencode("the picture's rotation cannot be stored in MKV")},
+        {"flac trim", "flac", "flac", probeOf(std::nullopt, "flac"), with([](auto& o) { o.tool = "trim"; o.trimEnd = 2; }),
+         Decision::reencode("FLAC is re-encoded losslessly so its header states its own length")},
     };
     for (const auto& c : cases) {
         const auto job = testing::mediaJob("/in." + c.from, "/out." + c.to, c.from, c.to, c.options);

@@ -8,6 +8,7 @@
 #include "core/ffmpeg/MergePlan.h"
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
+#include "core/services/OutputNaming.h"
 #include "support/FakeFFmpeg.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -111,12 +112,13 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
     const std::vector<std::string> tail(args.begin() + 9, args.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "-i", "/m/a.mov", "-i", "/m/b.mov", "-filter_complex",
-                        "[0:v]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
-                        "[0:a]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
-                        "[1:v]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
-                        "[1:a]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
+                        "[0:V:0]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
+                        "[0:a:0]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
+                        "[1:V:0]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
+                        "[1:a:0]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
                         "[v0][a0][v1][a1]concat=n=2:v=1:a=1[outv][outa]",
-                        "-map", "[outv]", "-c:v", "libx264", "-map", "[outa]", "-c:a", "aac", "-b:a", "192k", "-movflags",
+                        "-map", "[outv]", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high", "-map", "[outa]",
+                        "-c:a", "aac", "-b:a", "192k", "-movflags",
                         "+faststart", "/out/all.mp4"}));
     args = FFmpegEngine::streamCopyArguments(job);
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
@@ -165,6 +167,30 @@ TEST_F(SplitMergeRun, SplitsAtKeyframesWithoutReplacingExistingFiles) {
     EXPECT_EQ(fractions.front(), 0.01);  // the first part's 0.02 in its half
     EXPECT_EQ(fractions.back(), 1.0);
     EXPECT_TRUE(std::find(fractions.begin(), fractions.end(), 0.5) != fractions.end());
+}
+
+// The file-name limit shortens the stem, never the part label (whole characters only).
+TEST_F(SplitMergeRun, LongNamesKeepThePartLabel) {
+    std::string stem;
+    while (stem.size() < 240) stem += "\u00e9t\u00e9 ";  // two-byte letters: a cut must not split one
+    const auto source = clip(stem + ".mp4", gop(1, false));
+    const auto existing = m_dir.write(OutputNaming::filename(stem, " part 1", std::nullopt, "mp4"), "taken");
+    const auto outputs = engine().convert(mediaJob(source, m_dir / (stem + ".mp4"), "mp4", "mp4", tool("split", [](auto&) {})),
+                                          nullptr, {});
+    ASSERT_EQ(outputs.size(), 2u);
+    const std::string first = outputs[0].filename().string();
+    const std::string second = outputs[1].filename().string();
+    EXPECT_TRUE(first.ends_with(" part 1 2.mp4")) << first;
+    EXPECT_TRUE(second.ends_with(" part 2.mp4")) << second;
+    for (const auto& name : {first, second}) {
+        EXPECT_LE(name.size(), OutputNaming::maxFilenameBytes);
+        const std::string kept = name.substr(0, name.rfind(" part "));
+        EXPECT_GT(kept.size(), 200u);
+        EXPECT_TRUE(stem.starts_with(kept));
+        const auto next = static_cast<unsigned char>(stem[kept.size()]);
+        EXPECT_FALSE(next >= 0x80 && next < 0xC0) << "cut inside a character";
+    }
+    EXPECT_EQ(testing::readFile(existing), "taken");
 }
 
 TEST_F(SplitMergeRun, AFailedSplitRemovesThePartsItWrote) {

@@ -143,8 +143,17 @@ TEST(Preferences, ConversionOptionsByCategory) {
         expected.preserveMetadata = false;
         expected.quality = row.quality;
         expected.audioBitrate = row.bitrate;
+        // Media settings apply when a re-encode is needed; they do not ask for one.
+        expected.encodeSettingsFromPreferences = row.bitrate.has_value();
         EXPECT_EQ(p.conversionOptions(row.category), expected) << toString(row.category);
     }
+    // A drop on a format target: those options, no tool, the chosen folder.
+    p.outputLocation = Preferences::OutputLocation::custom;
+    p.customOutputPath = "/out";
+    const auto intent = p.formatIntent({"/in/a.mp4"}, FormatID("mkv"), FormatCategory::video);
+    EXPECT_EQ(intent.options, p.conversionOptions(FormatCategory::video));
+    EXPECT_EQ(intent.outputDirectory, std::filesystem::path("/out"));
+    EXPECT_EQ(p.formatIntent({"/in/x"}, FormatID("png"), std::nullopt).options, p.conversionOptions(FormatCategory::image));
 }
 
 TEST(Preferences, ResolvedOutputDirectory) {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QStyleOptionButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "core/format/FormatRegistry.h"
@@ -139,6 +140,7 @@ std::vector<Hosted> everySheet() {
     sheets.push_back(host("extract audio", extract));
     sheets.push_back(host("merge order", new MergeOrderView({"/m/" + name, "/m/b.mp4", "/m/c.mp4"}, "Merge", nullptr, nullptr)));
     sheets.push_back(host("preparing", new PreparingView(name, nullptr)));
+    sheets.push_back(host("preparing a long name", new PreparingView(std::string(120, 'x') + ".mp4", nullptr)));
     return sheets;
 }
 
@@ -170,6 +172,16 @@ protected:
     static void expectNothingClipped(const std::vector<Hosted>& hosted) {
         for (const auto& [name, window] : hosted) {
             for (const auto& clipped : clippedTexts(window.get())) ADD_FAILURE() << name << ": " << clipped;
+            // Every page of a tabbed window, not only the one that opens first.
+            for (auto* tabs : window->findChildren<QTabWidget*>()) {
+                for (int page = 0; page < tabs->count(); ++page) {
+                    tabs->setCurrentIndex(page);
+                    QApplication::processEvents();
+                    for (const auto& clipped : clippedTexts(window.get()))
+                        ADD_FAILURE() << name << ", " << tabs->tabText(page).toStdString() << ": " << clipped;
+                }
+                tabs->setCurrentIndex(0);
+            }
         }
     }
 

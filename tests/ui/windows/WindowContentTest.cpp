@@ -5,7 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
+#include <QTextBrowser>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QTest>
 
@@ -89,11 +90,16 @@ TEST(AboutView, VersionLineAndOptionalParts) {
     EXPECT_EQ(AboutView::versionLine({}), "Version dev (—)");
 
     int reports = 0;
-    AboutView view([&] { ++reports; }, {"1.4", "212", "© Kolvex"}, std::string("notices"));
+    AboutView view([&] { ++reports; }, {"1.4", "212", "© Kolvex"},
+                   std::string("# Notices\n\n| Component | Licence |\n|---|---|\n| zlib | Zlib |\n"));
     EXPECT_EQ(view.versionLabel()->text().toStdString(), "Version 1.4 (212)");
     EXPECT_TRUE(view.versionLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_EQ(view.copyrightLabel()->text().toStdString(), "© Kolvex");
-    EXPECT_EQ(view.licences()->toPlainText().toStdString(), "notices");
+    // Rendered, not shown as Markdown source: a heading and a table, no "#" or "|".
+    const QString shown = view.licences()->toPlainText();
+    EXPECT_TRUE(shown.contains("Notices") && shown.contains("zlib")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains('#') || shown.contains('|')) << shown.toStdString();
+    EXPECT_NE(view.licences()->document()->toHtml().indexOf("<table"), -1);
     ASSERT_NE(view.reportButton(), nullptr);
     view.reportButton()->click();
     EXPECT_EQ(reports, 1);

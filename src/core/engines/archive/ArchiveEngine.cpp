@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <system_error>
 
+#include "core/engines/archive/ArchiveSurvey.h"
+#include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
+#include "core/services/Log.h"
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
@@ -42,13 +46,14 @@ private:
     fs::path m_folder;
 };
 
-// Moves a finished folder into place under the first free name among "<stem>", "<stem> 2" …
-// "<stem> 999" in `parent`; never over an existing item.
-fs::path commitToFreeName(StagedOutput& staged, const fs::path& parent, const std::string& stem) {
+// Moves a finished folder or file into place under the first free name among "<stem>",
+// "<stem> 2" … "<stem> 999" (with `extension`) in `parent`; never over an existing item.
+fs::path commitToFreeName(StagedOutput& staged, const fs::path& parent, const std::string& stem,
+                          const std::string& extension = {}) {
     fs::path candidate;
     for (int number = 1; number <= OutputNaming::maxCollisionAttempts; ++number) {
         const auto suffix = number == 1 ? std::nullopt : std::optional<int>(number);
-        candidate = parent / OutputNaming::filename(stem, suffix, "");
+        candidate = parent / OutputNaming::filename(stem, suffix, extension);
         try {
             staged.commit(candidate);
             return candidate;
@@ -63,6 +68,25 @@ bool isEmptyFolder(const fs::path& folder) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     return ec || it == fs::directory_iterator();
+}
+
+// Whether the symlink `link`, followed as the system would, stays inside `root` (a canonical
+// path). Its target is resolved from the link's folder: a dangling target is judged by where it
+// would be, not by the link's own place.
+bool resolvesInside(const fs::path& link, const fs::path& root) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(link, ec);
+    if (ec) return false;
+    const fs::path resolved = fs::weakly_canonical(target.is_absolute() ? target : link.parent_path() / target, ec);
+    if (ec) return false;  // a loop, or a path the system cannot resolve
+    const auto [rootEnd, unused] = std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end());
+    return rootEnd == root.end();
+}
+
+// The name a bare stream's file takes: the stream's name without its compression extension.
+std::string streamFileName(const fs::path& source) {
+    const std::string name = paths::stem(source);
+    return name.empty() || name == "." || name == ".." ? std::string("data") : name;
 }
 
 }  // namespace
@@ -145,47 +169,113 @@ void ArchiveEngine::run(const std::vector<std::string>& arguments, const Convers
 std::vector<fs::path> ArchiveEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                              std::stop_token stop) const {
     throwIfStopRequested(stop);
-    if (job.options.tool == "extract") return extract(job, progress, stop);
-    return repack(job, progress, stop);
+    // Read before anything is written: an encrypted archive is refused at once, and what it
+    // declares it holds is checked against the room there is.
+    const ArchiveSurvey survey = ArchiveSurvey::of(job.source, stop);
+    if (job.options.tool == "extract") return extract(job, survey, progress, stop);
+    return repack(job, survey, progress, stop);
 }
 
-void ArchiveEngine::unpack(const ConversionJob& job, const fs::path& folder, std::stop_token stop) const {
-    // The guard stops tar through a stop source of our own that also follows the job's.
+void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& folder) const {
+    if (!survey.sizesKnown) return;
+    const auto& cap = m_settings.limits.maxExtractedBytes;
+    if (cap && survey.declaredBytes > *cap) throw ConversionError::insufficientDiskSpace(survey.declaredBytes, *cap);
+    const auto free = m_files->availableCapacity(folder / "");
+    if (!free) return;
+    const int64_t needed = survey.declaredBytes + ExtractionGuard::reserve(*free, m_settings.limits);
+    if (needed > *free) throw ConversionError::insufficientDiskSpace(needed, *free);
+}
+
+int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path root = fs::canonical(folder, ec);
+    if (ec) return 0;
+    // Decided for every entry first: removing one link changes where others lead.
+    std::vector<fs::path> unsafe;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const auto type = it->symlink_status(ec).type();
+        if (ec) break;
+        const bool special = type == fs::file_type::fifo || type == fs::file_type::socket ||
+                             type == fs::file_type::block || type == fs::file_type::character;
+        if (special || (type == fs::file_type::symlink && !resolvesInside(it->path(), root))) unsafe.push_back(it->path());
+    }
+    int dropped = 0;
+    for (const auto& path : unsafe) {
+        if (::unlink(path.c_str()) == 0) ++dropped;
+    }
+    if (dropped > 0) Log::engine().info("Dropped {} links leading outside the archive and special files", dropped);
+    return dropped;
+}
+
+void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
+                            const std::function<void(std::stop_token)>& work, std::stop_token stop) const {
+    // The guard stops the work through a stop source of our own that also follows the job's.
     std::stop_source local;
     std::stop_callback forward(stop, [&local] { local.request_stop(); });
-    ExtractionGuard guard(folder, m_settings.limits, local);
+    ExtractionGuard guard(folder, m_settings.limits, local,
+                          survey.sizesKnown ? std::optional(survey.declaredBytes) : std::nullopt, survey.entries);
     try {
-        run({"-xf", paths::absolute(job.source).string(), "-C", paths::absolute(folder).string(), "--no-same-owner"},
-            job, local.get_token());
+        work(local.get_token());
     } catch (const OperationCancelled&) {
-        if (guard.tripped()) throw guard.error();
+        if (guard.tripped()) throw guard.error(job.source);
         throw;
     } catch (const ConversionError&) {
-        // A disk that filled up before the guard saw it fails tar with its own message.
-        if (guard.tripped()) throw guard.error();
+        // A disk that filled up before the guard saw it fails the work with its own message.
+        if (guard.tripped()) throw guard.error(job.source);
+        throw;
+    } catch (const std::system_error&) {
+        if (guard.tripped()) throw guard.error(job.source);
         throw;
     }
-    if (guard.finalCheck()) throw guard.error();
+    if (guard.finalCheck()) throw guard.error(job.source);
 }
 
-std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ProgressCallback& progress,
-                                             std::stop_token stop) const {
-    // The archive is unpacked into a hidden folder beside the final one, which takes its name
-    // only when everything is out: a failure, a cancel or a kill leaves no half-extracted folder.
+int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
+                          const std::vector<std::string>& extraFlags, std::stop_token stop) const {
+    guarded(job, survey, folder, [&](std::stop_token token) {
+        if (survey.singleStream) {
+            SingleStream::unpack(job.source, folder / streamFileName(job.source), token);
+            return;
+        }
+        std::vector<std::string> arguments{"-xf", paths::absolute(job.source).string(), "-C",
+                                           paths::absolute(folder).string(), "--no-same-owner"};
+        arguments.insert(arguments.end(), extraFlags.begin(), extraFlags.end());
+        run(arguments, job, token);
+    }, stop);
+    return dropUnsafeEntries(folder);
+}
+
+std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey,
+                                             const ProgressCallback& progress, std::stop_token stop) const {
+    // Unpacked under a hidden name beside the final one, which it takes only when everything is
+    // out: a failure, a cancel or a kill leaves nothing half-extracted.
     const fs::path parent = paths::deletingLastComponent(job.destination);
-    const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     fs::create_directories(parent);
+    ensureRoom(survey, parent);
+    if (survey.singleStream) {
+        // A bare stream is one file: it goes beside the stream, not into a folder of its own.
+        const std::string name = streamFileName(job.source);
+        StagedOutput staged(parent / name, StagedOutput::Kind::file, *m_files);
+        progress(0.1);
+        guarded(job, survey, parent, [&](std::stop_token token) { SingleStream::unpack(job.source, staged.path(), token); },
+                stop);
+        const fs::path file = commitToFreeName(staged, parent, paths::stem(name), paths::extension(name));
+        progress(1.0);
+        return {file};
+    }
+    const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    unpack(job, staged.path(), stop);
+    unpack(job, survey, staged.path(), {}, stop);
     if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
     const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
     return {folder};
 }
 
-std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ProgressCallback& progress,
-                                            std::stop_token stop) const {
+std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey,
+                                            const ProgressCallback& progress, std::stop_token stop) const {
     const auto flags = writeFlags(job.to);
     if (flags.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
@@ -199,9 +289,13 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Prog
         const fs::path contents = scratch / "contents";
         fs::create_directories(contents);
         const RemovableTree removable(contents);
+        ensureRoom(survey, contents);
         progress(0.1);
 
-        unpack(job, contents, stop);
+        // Modes as the archive has them, not as our umask would make them.
+        if (const int dropped = unpack(job, survey, contents, {"-p"}, stop); dropped > 0)
+            Log::engine().info("The repacked archive leaves out {} entries that are links outside it or special files",
+                               dropped);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
         progress(0.55);

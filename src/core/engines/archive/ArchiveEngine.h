@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <stop_token>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "core/conversion/ConversionEngine.h"
+#include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/ExtractionGuard.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/TemporaryFileManager.h"
@@ -16,13 +18,16 @@
 namespace kolvex {
 
 // Converts archives between formats and runs the archive tools "extract" (unpack into a new
-// folder beside the output) and "compress" (repack). All archive work is done by programs:
-// libarchive's bsdtar reads every archive format and writes ZIP, 7-Zip and tar-based formats;
-// gzip and bzip2 write single-file streams. Programs run with argument vectors, no terminal and
-// stdin from /dev/null, so an encrypted archive fails instead of waiting for a passphrase.
-// bsdtar's safe defaults stay on (never -P): entries with "..", absolute paths and paths through
-// symlinks are refused or kept inside the folder. Unpacking is watched so that an archive that
-// would fill the disk is stopped and its folder removed. Logs nothing.
+// folder beside the output) and "compress" (repack). libarchive first reads what the archive
+// declares: an encrypted archive is refused at once, and one that declares more than the volume
+// holds is refused before anything is written. bsdtar then reads every archive format and writes
+// ZIP, 7-Zip and tar-based formats; gzip and bzip2 write single-file streams; a bare stream of
+// one file (.gz, .bz2, .xz), which bsdtar cannot read, is decoded in process. Programs run with
+// argument vectors, no terminal and stdin from /dev/null. bsdtar's safe defaults stay on (never
+// -P): entries with "..", absolute paths and paths through symlinks are refused or kept inside
+// the folder; links that lead outside the unpacked tree and special files are dropped. Unpacking
+// is watched so that an archive that would fill the disk, or writes more than it declared, is
+// stopped and its folder removed.
 //
 // Stateless between jobs: convert() may run on several worker threads at once.
 class ArchiveEngine final : public ConversionEngine {
@@ -45,7 +50,8 @@ public:
     // False when the tar program is missing. With a tool: an archive source and a supported tool.
     // Without: archive to archive, with write flags for the target.
     bool canHandle(const ConversionJob& job) const override;
-    // "extract" returns the new folder; anything else the written archive. Throws
+    // "extract" returns the new folder (the one file, for a bare stream); anything else the
+    // written archive. Throws
     // ConversionError, ProcessRunnerError (program missing, launch failure, time-out) unchanged,
     // or OperationCancelled; a new folder or partial archive is removed first.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -61,14 +67,30 @@ public:
     // The regular files below a folder, in enumeration order: hidden entries, anything under a
     // "__MACOSX" folder and symlinks are left out. None when the folder cannot be read.
     static std::vector<std::filesystem::path> regularFiles(const std::filesystem::path& folder);
+    // Removes what an unpacked tree must not hold: links that lead outside it (followed as the
+    // system would) and special files (devices, FIFOs, sockets). Returns how many it removed.
+    static int dropUnsafeEntries(const std::filesystem::path& folder);
 
 private:
-    std::vector<std::filesystem::path> extract(const ConversionJob& job, const ProgressCallback& progress,
-                                               std::stop_token stop) const;
-    std::vector<std::filesystem::path> repack(const ConversionJob& job, const ProgressCallback& progress,
-                                              std::stop_token stop) const;
-    // Unpacks the job's source into `folder` under the extraction guard.
-    void unpack(const ConversionJob& job, const std::filesystem::path& folder, std::stop_token stop) const;
+    std::vector<std::filesystem::path> extract(const ConversionJob& job, const ArchiveSurvey& survey,
+                                               const ProgressCallback& progress, std::stop_token stop) const;
+    // A bare stream unpacks to one file beside the output, at the first free name.
+    std::filesystem::path extractStream(const ConversionJob& job, const ArchiveSurvey& survey,
+                                        const std::filesystem::path& parent, const ProgressCallback& progress,
+                                        std::stop_token stop) const;
+    std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
+                                              const ProgressCallback& progress, std::stop_token stop) const;
+    // Throws insufficientDiskSpace, with the figures, when what the archive declares and the
+    // reserve the guard keeps do not fit on the volume of `folder`.
+    void ensureRoom(const ArchiveSurvey& survey, const std::filesystem::path& folder) const;
+    // Runs `work` while the extraction guard watches the volume of `folder`; a trip stops it
+    // and throws the guard's error.
+    void guarded(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
+                 const std::function<void(std::stop_token)>& work, std::stop_token stop) const;
+    // Unpacks the job's source into `folder` under the extraction guard, then drops what must
+    // not stay; returns how many entries were dropped.
+    int unpack(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
+               const std::vector<std::string>& extraFlags, std::stop_token stop) const;
     // Compresses one file with gzip or bzip2 and installs the stream at the destination.
     std::filesystem::path writeSingleStream(const ConversionJob& job, const std::filesystem::path& file,
                                             const std::filesystem::path& program,

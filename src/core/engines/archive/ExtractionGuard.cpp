@@ -32,9 +32,23 @@ int64_t occupiedBytes(const fs::path& folder) {
 
 }  // namespace
 
-ExtractionGuard::ExtractionGuard(fs::path folder, Limits limits, std::stop_source stop)
-    : m_folder(std::move(folder)), m_limits(limits), m_stop(std::move(stop)), m_initialFree(freeBytes(m_folder)) {
-    if (m_initialFree) m_reserve = std::min(m_limits.minimumFreeBytes, *m_initialFree / 4);
+int64_t ExtractionGuard::reserve(int64_t free, const Limits& limits) {
+    return std::min(limits.minimumFreeBytes, std::max<int64_t>(free, 0) / 4);
+}
+
+int64_t ExtractionGuard::allowance(int64_t declaredBytes, int64_t entries) {
+    return declaredBytes + entries * (int64_t{16} << 10) + (int64_t{4} << 20);
+}
+
+ExtractionGuard::ExtractionGuard(fs::path folder, Limits limits, std::stop_source stop,
+                                 std::optional<int64_t> declaredBytes, int64_t entries)
+    : m_folder(std::move(folder)),
+      m_limits(limits),
+      m_stop(std::move(stop)),
+      m_initialFree(freeBytes(m_folder)),
+      m_declared(declaredBytes) {
+    if (m_initialFree) m_reserve = reserve(*m_initialFree, m_limits);
+    if (m_declared) m_allowance = allowance(*m_declared, entries);
     m_watcher = std::jthread([this](std::stop_token token) { watch(std::move(token)); });
 }
 
@@ -53,21 +67,30 @@ void ExtractionGuard::watch(std::stop_token token) {
 }
 
 bool ExtractionGuard::sample() {
-    if (m_tripped) return true;
+    if (tripped()) return true;
     if (!m_initialFree) return false;
     const auto now = freeBytes(m_folder);
     if (!now) return false;
     const int64_t used = std::max<int64_t>(*m_initialFree - *now, 0);
     if (*now < m_reserve || (m_limits.maxExtractedBytes && used > *m_limits.maxExtractedBytes)) {
-        trip(used);
+        trip(Trip::lowOnSpace, used);
         return true;
+    }
+    // The volume's free space also falls when other programs write: only what the folder
+    // itself holds counts against what the archive declared.
+    if (m_allowance && used > *m_allowance) {
+        const int64_t occupied = occupiedBytes(m_folder);
+        if (occupied > *m_allowance) {
+            trip(Trip::overDeclared, occupied);
+            return true;
+        }
     }
     return false;
 }
 
-void ExtractionGuard::trip(int64_t used) {
+void ExtractionGuard::trip(Trip why, int64_t used) {
     m_usedAtTrip = used;
-    m_tripped = true;
+    m_trip = why;
     m_stop.request_stop();
 }
 
@@ -76,20 +99,27 @@ bool ExtractionGuard::finalCheck() {
         std::lock_guard lock(m_mutex);
         if (sample()) return true;
     }
-    if (m_limits.maxExtractedBytes) {
+    if (m_limits.maxExtractedBytes || m_allowance) {
         const int64_t occupied = occupiedBytes(m_folder);
-        if (occupied > *m_limits.maxExtractedBytes) {
-            trip(occupied);
+        if (m_limits.maxExtractedBytes && occupied > *m_limits.maxExtractedBytes) {
+            trip(Trip::lowOnSpace, occupied);
+            return true;
+        }
+        if (m_allowance && occupied > *m_allowance) {
+            trip(Trip::overDeclared, occupied);
             return true;
         }
     }
     return false;
 }
 
-ConversionError ExtractionGuard::error() const {
-    int64_t allowed = m_initialFree ? std::max<int64_t>(*m_initialFree - m_reserve, 0) : 0;
+ConversionError ExtractionGuard::error(const fs::path& archive) const {
+    // More than it declared: its headers lie, whatever room there is.
+    if (m_trip.load() == Trip::overDeclared) return ConversionError::corruptedInput(archive);
+    int64_t allowed = std::max<int64_t>(m_initialFree.value_or(0) - m_reserve, 0);
     if (m_limits.maxExtractedBytes) allowed = std::min(allowed, *m_limits.maxExtractedBytes);
-    return ConversionError::insufficientDiskSpace(std::max(m_usedAtTrip.load(), allowed + 1), allowed);
+    const int64_t needed = m_declared ? *m_declared : m_usedAtTrip.load();
+    return ConversionError::insufficientDiskSpace(std::max(needed, allowed + 1), allowed);
 }
 
 }  // namespace kolvex

@@ -15,10 +15,11 @@
 namespace kolvex {
 
 // Keeps an archive that unpacks into a folder from filling that folder's volume: a zip bomb
-// of a few kilobytes can expand to more than any disk holds, and the archive's own size
-// fields cannot be trusted to say so beforehand. While it lives, a watcher thread samples the
-// volume's free space; when a limit is passed it requests a stop on the given source, which
-// stops the unpacking program. The caller then throws error() and removes the folder.
+// of a few kilobytes can expand to more than any disk holds, and an archive's own size fields
+// may lie. While it lives, a watcher thread samples the volume's free space; when unpacking
+// writes more than the archive declared, or the volume's free space falls below a reserve, it
+// requests a stop on the given source, which stops the unpacking. The caller then throws
+// error() and removes the folder.
 class ExtractionGuard {
 public:
     struct Limits {
@@ -30,33 +31,47 @@ public:
         std::chrono::milliseconds pollInterval{100};
     };
 
-    // Starts watching the volume of `folder` (which must exist). Thread-safe: the watcher
-    // thread only reads the file system and requests `stop`.
-    ExtractionGuard(std::filesystem::path folder, Limits limits, std::stop_source stop);
+    // The room to keep free on a volume that has `freeBytes` free.
+    static int64_t reserve(int64_t freeBytes, const Limits& limits);
+    // What unpacking `declaredBytes` in `entries` entries may occupy on disk: the data plus a
+    // block's rounding per entry and a little for folders.
+    static int64_t allowance(int64_t declaredBytes, int64_t entries);
+
+    // Starts watching the volume of `folder` (which must exist). `declaredBytes`: what the
+    // archive says it holds, when every entry said so; writing more than its allowance stops
+    // the unpacking as damaged. Thread-safe: the watcher only reads the file system and
+    // requests `stop`.
+    ExtractionGuard(std::filesystem::path folder, Limits limits, std::stop_source stop,
+                    std::optional<int64_t> declaredBytes = std::nullopt, int64_t entries = 0);
     // Stops and joins the watcher.
     ~ExtractionGuard();
     ExtractionGuard(const ExtractionGuard&) = delete;
     ExtractionGuard& operator=(const ExtractionGuard&) = delete;
 
-    // Checks once more after the program ended, since it may have finished between two samples;
-    // with a byte cap, the folder's contents are counted. True when a limit was passed.
+    // Checks once more after the unpacking ended, since it may have finished between two
+    // samples; with a cap, the folder's contents are counted. True when a limit was passed.
     bool finalCheck();
-    bool tripped() const { return m_tripped.load(); }
-    // insufficientDiskSpace: what had been written when unpacking stopped, against what it was allowed.
-    ConversionError error() const;
+    bool tripped() const { return m_trip.load() != Trip::none; }
+    // insufficientDiskSpace with what was needed and what was free when the volume ran low;
+    // corruptedInput of `archive` when it wrote more than it declared.
+    ConversionError error(const std::filesystem::path& archive) const;
 
 private:
+    enum class Trip { none, lowOnSpace, overDeclared };
+
     void watch(std::stop_token token);
     // Samples the volume; true (and records the trip) when a limit is passed.
     bool sample();
-    void trip(int64_t used);
+    void trip(Trip why, int64_t used);
 
     std::filesystem::path m_folder;
     Limits m_limits;
     std::stop_source m_stop;
     std::optional<int64_t> m_initialFree;
+    std::optional<int64_t> m_declared;
+    std::optional<int64_t> m_allowance;  // what the declared contents may occupy
     int64_t m_reserve = 0;
-    std::atomic<bool> m_tripped{false};
+    std::atomic<Trip> m_trip{Trip::none};
     std::atomic<int64_t> m_usedAtTrip{0};
     std::mutex m_mutex;
     std::condition_variable_any m_wake;

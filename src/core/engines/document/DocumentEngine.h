@@ -12,10 +12,10 @@
 
 namespace kolvex {
 
-// Converts text documents in process: reads plain text, RTF, HTML, DOCX, Markdown or CSV into
-// styled text and writes it as PDF, plain text, RTF, HTML, Markdown or DOCX at the job's
-// destination. Keeps no state between jobs; convert() may run on several worker threads at once.
-// Reading HTML and writing PDF need a QGuiApplication to exist (the application has one; tests
+// Converts text documents in process: reads plain text, RTF, HTML, DOCX, Markdown or CSV into a
+// rich document (structure and all) and writes it as PDF, plain text, RTF, HTML, Markdown or DOCX
+// at the job's destination. Keeps no state between jobs; convert() may run on several worker
+// threads at once. Documents need a QGuiApplication to exist (the application has one; tests
 // make one on the offscreen platform).
 class DocumentEngine final : public ConversionEngine {
 public:

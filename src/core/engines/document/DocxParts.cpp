@@ -159,6 +159,7 @@ private:
     void picture(std::string& out, const QTextImageFormat& format) {
         const QImage image = m_rich ? m_rich->image(format) : QImage();
         if (image.isNull()) return;
+        const RichDocument::EncodedPicture encoded = m_rich->encodedPicture(format);
         // Sizes are points; a picture without one shows at 96 pixels an inch. Never wider than the text.
         double width = format.width() > 0 ? format.width() : image.width() * 0.75;
         double height = format.height() > 0 ? format.height() : image.height() * 0.75;
@@ -167,14 +168,14 @@ private:
             width = kTextWidthPoints;
         }
         const int id = m_nextId++;
-        const std::string name = fmt::format("media/image{}.png", m_media.size() + 1);
-        m_media.emplace_back(name, pngBytes(image));
+        const std::string name = fmt::format("media/image{}.{}", m_media.size() + 1, encoded.format.toStdString());
+        m_media.emplace_back(name, encoded.bytes);
         const long cx = std::max(1L, std::lround(width * kEmuPerPoint));
         const long cy = std::max(1L, std::lround(height * kEmuPerPoint));
         out += fmt::format(
             R"(<w:r><w:drawing><wp:inline distT="0" distB="0" distL="0" distR="0"><wp:extent cx="{0}" cy="{1}"/>)"
             R"(<wp:docPr id="{2}" name="Picture {2}"/><a:graphic><a:graphicData uri="http://schemas.openxmlformats.org/drawingml/2006/picture">)"
-            R"(<pic:pic><pic:nvPicPr><pic:cNvPr id="{2}" name="image{2}.png"/><pic:cNvPicPr/></pic:nvPicPr>)"
+            R"(<pic:pic><pic:nvPicPr><pic:cNvPr id="{2}" name="Picture {2}"/><pic:cNvPicPr/></pic:nvPicPr>)"
             R"(<pic:blipFill><a:blip r:embed="rIdImage{3}"/><a:stretch><a:fillRect/></a:stretch></pic:blipFill>)"
             R"(<pic:spPr><a:xfrm><a:off x="0" y="0"/><a:ext cx="{0}" cy="{1}"/></a:xfrm><a:prstGeom prst="rect"><a:avLst/></a:prstGeom></pic:spPr>)"
             R"(</pic:pic></a:graphicData></a:graphic></wp:inline></w:drawing></w:r>)",

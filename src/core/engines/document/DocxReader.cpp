@@ -274,20 +274,20 @@ private:
         double height = 0;
         findPicture(drawing, depth, id, width, height);
         if (id.empty()) return;
-        std::optional<QImage> image;
+        std::optional<RichDocument::Picture> picture;
         if (auto target = m_relationships.images.find(id); target != m_relationships.images.end())
-            if (auto bytes = m_parts.media.find(target->second); bytes != m_parts.media.end()) image = RichDocument::decodeImage(bytes->second);
-        if (!image) {
+            if (auto bytes = m_parts.media.find(target->second); bytes != m_parts.media.end()) picture = m_document.addPicture(bytes->second);
+        if (!picture) {
             ++m_droppedImages;
             return;
         }
         if (width <= 0 || height <= 0) {
-            width = image->width() * 0.75;  // 96 pixels an inch
-            height = image->height() * 0.75;
+            width = picture->pixels.width() * 0.75;  // 96 pixels an inch
+            height = picture->pixels.height() * 0.75;
         }
         const double scale = std::min({1.0, kMaxImageWidth / width, kMaxImageHeight / height});
         QTextImageFormat format;
-        format.setName(m_document.addImage(*image));
+        format.setName(picture->name);
         format.setWidth(width * scale);
         format.setHeight(height * scale);
         if (m_pageBreakPending) insertText(QString(), QTextCharFormat());

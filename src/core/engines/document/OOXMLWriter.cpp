@@ -34,6 +34,7 @@ const std::string& OOXMLWriter::contentTypes() {
         R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)" "\n"
         R"(<Default Extension="xml" ContentType="application/xml"/>)" "\n"
         R"(<Default Extension="png" ContentType="image/png"/>)" "\n"
+        R"(<Default Extension="jpeg" ContentType="image/jpeg"/>)" "\n"
         R"(<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)" "\n"
         R"(<Override PartName="/word/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"/>)" "\n"
         R"(<Override PartName="/word/numbering.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml"/>)" "\n"

@@ -9,7 +9,7 @@ class QTextDocument;
 
 namespace kolvex {
 
-// Lays styled text out on US Letter pages (612 × 792 points) inside a 72-point margin on every
+// Lays a document out on US Letter pages (612 × 792 points) inside a 72-point margin on every
 // side with Qt's text layout, and writes them as a PDF. An empty document gives one blank page; a
 // document longer than kMaxPages pages is refused whole, never cut. The file appears at the
 // destination only when complete. Needs a QGuiApplication; runs on the thread that owns the

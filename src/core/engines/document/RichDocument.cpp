@@ -94,22 +94,49 @@ QString RichDocument::addImage(const QImage& image) {
     return name;
 }
 
-QImage RichDocument::image(const QTextImageFormat& format) const {
-    const QVariant data = const_cast<RichDocument*>(this)->resource(ImageResource, QUrl(format.name()));
-    if (data.userType() == QMetaType::QImage) return data.value<QImage>();
-    return {};
-}
-
-std::optional<QImage> RichDocument::decodeImage(const QByteArray& bytes) {
+std::optional<QImage> RichDocument::decode(const QByteArray& bytes, QByteArray& format) {
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
     QImageReader reader(&buffer);
     const QSize size = reader.size();
     if (!size.isValid() || static_cast<qint64>(size.width()) * size.height() > kMaxImagePixels) return std::nullopt;
+    const QSize kept = size.width() > kMaxImageSide || size.height() > kMaxImageSide ? size.scaled(kMaxImageSide, kMaxImageSide, Qt::KeepAspectRatio) : size;
+    if (m_pixels + static_cast<qint64>(kept.width()) * kept.height() > kMaxDocumentPixels) return std::nullopt;
+    format = reader.format();
+    if (kept != size) reader.setScaledSize(kept);
     QImage image = reader.read();
     if (image.isNull()) return std::nullopt;
+    m_pixels += static_cast<qint64>(image.width()) * image.height();
     return image;
+}
+
+std::optional<RichDocument::Picture> RichDocument::addPicture(const QByteArray& bytes) {
+    QByteArray format;
+    const std::optional<QImage> image = decode(bytes, format);
+    if (!image) return std::nullopt;
+    QSize pixels;
+    {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        pixels = QImageReader(&buffer).size();
+    }
+    const QString name = addImage(*image);
+    if (format == "png" || format == "jpeg" || format == "jpg") m_originals[QUrl(name).toString()] = EncodedPicture{bytes, format == "png" ? "png" : "jpeg"};
+    return Picture{name, pixels};
+}
+
+QImage RichDocument::image(const QTextImageFormat& format) const {
+    const QVariant data = const_cast<RichDocument*>(this)->resource(ImageResource, QUrl(format.name()));
+    if (data.userType() == QMetaType::QImage) return data.value<QImage>();
+    return {};
+}
+
+RichDocument::EncodedPicture RichDocument::encodedPicture(const QTextImageFormat& format) const {
+    auto original = m_originals.find(QUrl(format.name()).toString());
+    if (original != m_originals.end()) return original->second;
+    return EncodedPicture{pngBytes(image(format)), "png"};
 }
 
 QVariant RichDocument::loadResource(int type, const QUrl& name) {
@@ -122,9 +149,11 @@ QVariant RichDocument::loadResource(int type, const QUrl& name) {
     const QByteArray payload = url.mid(comma + 1);
     const QByteArray bytes = header.endsWith(";base64") ? QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload))
                                                         : QByteArray::fromPercentEncoding(payload);
-    const std::optional<QImage> image = decodeImage(bytes);
+    QByteArray format;
+    const std::optional<QImage> image = decode(bytes, format);
     if (!image) return {};
     addResource(ImageResource, name, *image);
+    if (format == "png" || format == "jpeg" || format == "jpg") m_originals[name.toString()] = EncodedPicture{bytes, format == "png" ? "png" : "jpeg"};
     return *image;
 }
 

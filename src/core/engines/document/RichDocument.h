@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QTextDocument>
 #include <QTextFrame>
@@ -33,6 +35,11 @@ class RichDocument : public QTextDocument {
 public:
     // Pictures larger than this are left out rather than decoded.
     static constexpr qint64 kMaxImagePixels = 40'000'000;
+    // Pictures are kept at most this many pixels on their long side (about 250 dots an inch
+    // across a page's text), and all of a document's together at most kMaxDocumentPixels; past
+    // that they are left out with a note, so pictures cannot exhaust memory.
+    static constexpr int kMaxImageSide = 1600;
+    static constexpr qint64 kMaxDocumentPixels = 128'000'000;
     // Each paragraph costs a few hundred bytes once laid out; more are refused (DocumentLimitError).
     static constexpr size_t kMaxParagraphs = 2'000'000;
     // "a document of more than 2000000 paragraphs"
@@ -41,10 +48,26 @@ public:
     // Throws backendFailure when there is no QGuiApplication (see requireTextSystem).
     RichDocument();
 
-    // Adds a picture and returns the name an image format refers to it by.
+    // A picture added from a file's bytes: the name an image format refers to it by, and its
+    // size in pixels as the file has it.
+    struct Picture {
+        QString name;
+        QSize pixels;
+    };
+    // Decodes and adds a picture (PNG, JPEG, GIF, BMP, …) within the limits above; none when it
+    // cannot be decoded or is past them.
+    std::optional<Picture> addPicture(const QByteArray& bytes);
+    // Adds a decoded picture and returns its name.
     QString addImage(const QImage& image);
     // The picture an image format shows; a null image when there is none.
     QImage image(const QTextImageFormat& format) const;
+
+    // A picture as a writer stores it: the file's own bytes when they are PNG or JPEG, else PNG.
+    struct EncodedPicture {
+        QByteArray bytes;
+        QByteArray format;  // "png" or "jpeg"
+    };
+    EncodedPicture encodedPicture(const QTextImageFormat& format) const;
 
     // Takes out every picture that has no image behind it (not decodable, refused, missing) and
     // notes how many were left out.
@@ -54,15 +77,16 @@ public:
     const std::vector<std::string>& notes() const { return m_notes; }
     void addNote(std::string note) { m_notes.push_back(std::move(note)); }
 
-    // Decodes a picture of at most kMaxImagePixels; none when the bytes are not a picture.
-    static std::optional<QImage> decodeImage(const QByteArray& bytes);
-
 protected:
     QVariant loadResource(int type, const QUrl& name) override;
 
 private:
     int m_images = 0;
+    qint64 m_pixels = 0;
+    std::map<QString, EncodedPicture> m_originals;
     std::vector<std::string> m_notes;
+
+    std::optional<QImage> decode(const QByteArray& bytes, QByteArray& format);
 };
 
 // Styled text as a rich document: one paragraph per line feed; a form feed starts a new page.

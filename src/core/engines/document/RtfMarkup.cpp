@@ -19,14 +19,14 @@ constexpr double kMaxHeight = 648;
 
 bool insertPicture(RichDocument& document, QTextCursor& cursor, const RtfPicture& picture) {
     if (!picture.supported) return false;
-    const std::optional<QImage> image = RichDocument::decodeImage(QByteArray::fromHex(QByteArray::fromStdString(picture.hex)));
-    if (!image) return false;
+    const std::optional<RichDocument::Picture> added = document.addPicture(QByteArray::fromHex(QByteArray::fromStdString(picture.hex)));
+    if (!added) return false;
     // Sizes are twentieths of a point; without them the picture shows at 96 pixels an inch.
-    double width = picture.widthTwips > 0 ? picture.widthTwips / 20.0 : image->width() * 0.75;
-    double height = picture.heightTwips > 0 ? picture.heightTwips / 20.0 : image->height() * 0.75;
+    double width = picture.widthTwips > 0 ? picture.widthTwips / 20.0 : added->pixels.width() * 0.75;
+    double height = picture.heightTwips > 0 ? picture.heightTwips / 20.0 : added->pixels.height() * 0.75;
     const double scale = std::min({1.0, kMaxWidth / width, kMaxHeight / height});
     QTextImageFormat format;
-    format.setName(document.addImage(*image));
+    format.setName(added->name);
     format.setWidth(width * scale);
     format.setHeight(height * scale);
     cursor.insertImage(format);

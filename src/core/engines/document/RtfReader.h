@@ -9,7 +9,7 @@
 
 namespace kolvex {
 
-// Reads RTF into styled text: groups, the declared code page (\ansicpg, \mac, \pc, font
+// Reads RTF into styled text or a rich document: groups, the declared code page (\ansicpg, \mac, \pc, font
 // charsets) for 8-bit text and \'hh escapes, \uN with \ucN fallbacks and surrogate pairs,
 // ignorable \* destinations and the other skipped destinations, \bin data, bold, italic,
 // underline, strike-through, colours from the colour table, font size and family (monospaced ones

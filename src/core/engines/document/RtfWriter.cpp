@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QTextBlock>
 #include <QTextFragment>
 #include <QTextImageFormat>
@@ -154,9 +156,14 @@ private:
         if (image.isNull()) return;
         const double width = format.width() > 0 ? format.width() : image.width();
         const double height = format.height() > 0 ? format.height() : image.height();
-        m_body += fmt::format("{{\\pict\\pngblip\\picw{}\\pich{}\\picwgoal{}\\pichgoal{}\n", image.width(), image.height(),
-                              std::lround(width * 20), std::lround(height * 20));
-        const QByteArray hex = pngBytes(image).toHex();
+        const RichDocument::EncodedPicture encoded = rich->encodedPicture(format);
+        QBuffer buffer;
+        buffer.setData(encoded.bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const QSize pixels = QImageReader(&buffer).size();
+        m_body += fmt::format("{{\\pict\\{}blip\\picw{}\\pich{}\\picwgoal{}\\pichgoal{}\n", encoded.format.toStdString(), pixels.width(),
+                              pixels.height(), std::lround(width * 20), std::lround(height * 20));
+        const QByteArray hex = encoded.bytes.toHex();
         for (qsizetype at = 0; at < hex.size(); at += 128) {
             m_body.append(hex.constData() + at, static_cast<size_t>(std::min<qsizetype>(128, hex.size() - at)));
             m_body += '\n';

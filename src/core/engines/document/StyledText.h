@@ -55,9 +55,10 @@ struct TextRun {
     bool operator==(const TextRun&) const = default;
 };
 
-// The styled text that every reader produces and every writer consumes: UTF-8 text in runs of
-// equal attributes, paragraphs separated by line feeds. Appending keeps runs maximal, so the
-// runs are exactly the attribute ranges a writer enumerates. A plain value; no thread affinity.
+// Flat styled text, as the text-only readers (plain text, Markdown, CSV, RTF's text, a PDF's text
+// layer) produce it before it becomes a rich document: UTF-8 text in runs of equal attributes,
+// paragraphs separated by line feeds. Appending keeps runs maximal. A plain value; no thread
+// affinity.
 class StyledText {
 public:
     StyledText() = default;

@@ -34,8 +34,9 @@ std::string html(const QTextDocument& document, std::string_view title) {
         if (nameEnd < 0) break;
         QTextImageFormat format;
         format.setName(page.mid(nameStart, nameEnd - nameStart));
-        const QImage image = rich->image(format);
-        const QString data = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(pngBytes(image).toBase64());
+        const RichDocument::EncodedPicture encoded = rich->encodedPicture(format);
+        const QString data = QStringLiteral("data:image/") + QString::fromLatin1(encoded.format) + QStringLiteral(";base64,") +
+                             QString::fromLatin1(encoded.bytes.toBase64());
         page.replace(nameStart, nameEnd - nameStart, data);
         at = nameStart + data.size();
     }

@@ -267,8 +267,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     const int64_t width = header.width();
     const int64_t height = header.height();  // every frame, for an animation
     if (width * height > kMaxPixels) {
-        throw ConversionError::backendFailure(
-            kEngine, -1, fmt::format("The image is too large to convert ({} × {} pixels)", width, height));
+        throw ConversionError::inputTooLarge(job.source);
     }
 
     const double degrees = job.options.rotationDegrees();

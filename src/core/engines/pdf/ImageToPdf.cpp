@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <fmt/format.h>
 #include <vips/vips8>
 
 #include "core/engines/image/ImageFormatTable.h"
@@ -77,10 +76,7 @@ std::shared_ptr<const std::string> samplesOf(const VImage& image) {
 
 void throwIfTooLarge(int64_t width, int64_t height, const std::filesystem::path& source) {
     if (width < 1 || height < 1) throw ConversionError::corruptedInput(source);
-    if (width * height > PopplerDocument::kMaxPagePixels) {
-        throw ConversionError::backendFailure(
-            "pdf", -1, fmt::format("the image is too large to place on a page ({} × {} pixels)", width, height));
-    }
+    if (width * height > PopplerDocument::kMaxPagePixels) throw ConversionError::inputTooLarge(source);
 }
 
 // A JPEG whose compressed data can go into the PDF as they are.

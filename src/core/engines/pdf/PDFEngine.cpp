@@ -49,7 +49,7 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
                                                           std::stop_token stop) const {
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
-    if (document.status() == PopplerDocument::Status::locked) throw QpdfDocument::passwordProtected(job.source);
+    if (document.status() == PopplerDocument::Status::locked) throw ConversionError::passwordProtected(job.source);
     const int count = document.pageCount();
     if (count < 1) throw ConversionError::corruptedInput(job.source);
     if (job.to.contentTypes.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);

@@ -27,17 +27,30 @@ int ParallelPageWriter::defaultWorkers() {
     cpu_set_t set;
     CPU_ZERO(&set);
     int processors = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 1;
-    return std::clamp(processors - 1, 1, 4);
+    return std::clamp(processors - 1, 1, 6);
 }
 
 void ParallelPageWriter::rethrowFailure() {
     if (m_failure) std::rethrow_exception(m_failure);
 }
 
+namespace {
+
+size_t bytesOf(const PageBitmap& bitmap) {
+    return static_cast<size_t>(bitmap.width) * static_cast<size_t>(bitmap.height) * 3;
+}
+
+}  // namespace
+
 void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destination) {
+    const size_t bytes = bytesOf(bitmap);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
+    m_changed.wait(lock, [&] {
+        const bool roomForBytes = m_bytesInFlight == 0 || m_bytesInFlight + bytes <= kMaxBytesInFlight;
+        return m_failure || (m_waiting.size() < m_capacity && roomForBytes);
+    });
     rethrowFailure();
+    m_bytesInFlight += bytes;
     m_waiting.push_back({std::move(bitmap), std::move(destination), m_saved.size()});
     m_saved.emplace_back();
     lock.unlock();
@@ -72,9 +85,11 @@ void ParallelPageWriter::work() {
         } catch (...) {
             failure = std::current_exception();
         }
+        const size_t bytes = bytesOf(task.bitmap);
         task.bitmap = {};  // the bitmap's memory goes back before the next page is taken
         lock.lock();
         --m_busy;
+        m_bytesInFlight -= bytes;
         if (saved) m_saved[task.position].emplace(std::move(*saved));
         if (failure && !m_failure) {
             m_failure = failure;

@@ -17,7 +17,8 @@ namespace kolvex {
 
 // Encodes rendered pages on a few worker threads while the caller renders the next page under
 // the poppler lock: rendering is serial, encoding (deflate, WebP, JPEG) need not be. At most
-// a few pages wait, so memory stays bounded whatever the page count.
+// a few pages, and kMaxBytesInFlight of bitmaps, are held at once (a single larger page still
+// goes through on its own), so memory stays bounded whatever the page count and size.
 // One object belongs to the thread that made it; `save` runs on the workers.
 class ParallelPageWriter {
 public:
@@ -38,8 +39,10 @@ public:
     // rethrows the first failure of a save.
     std::vector<StagedOutput> finish();
 
-    // Workers for this machine: the processors beyond the rendering one, 1 to 4.
+    // Workers for this machine: the processors beyond the rendering one, 1 to 6.
     static int defaultWorkers();
+
+    static constexpr size_t kMaxBytesInFlight = size_t{512} << 20;
 
 private:
     struct Task {
@@ -56,6 +59,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Task> m_waiting;
     int m_busy = 0;
+    size_t m_bytesInFlight = 0;  // bitmaps waiting or being encoded
     bool m_closing = false;
     std::exception_ptr m_failure;
     std::vector<std::optional<StagedOutput>> m_saved;  // by position

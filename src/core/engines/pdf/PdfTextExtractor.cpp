@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/engines/pdf/PopplerDocument.h"
-#include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
 
 namespace kolvex {
@@ -21,7 +20,7 @@ bool isBlank(const std::string& text) {
 std::string PdfTextExtractor::extractTextContent(const ConversionJob& job, std::stop_token stop) {
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
-    if (document.status() == PopplerDocument::Status::locked) throw QpdfDocument::passwordProtected(job.source);
+    if (document.status() == PopplerDocument::Status::locked) throw ConversionError::passwordProtected(job.source);
 
     std::string text;
     const int count = document.pageCount();

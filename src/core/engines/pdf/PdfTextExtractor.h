@@ -16,7 +16,7 @@ struct PdfTextExtractor {
     // The text of every page of `job.source` in reading order, a line break after each printed
     // line, pages joined by an empty line ("\n\n"); a page without text adds nothing, not even
     // the separator. Throws ConversionError::corruptedInput(source) when the file is no readable
-    // PDF, insufficientPermissions(source) when it is locked, unsupportedCombination(from:
+    // PDF, passwordProtected(source) when it is locked, unsupportedCombination(from:
     // "<from.label> with no text layer", to: to.label) when no page has text (a scan), and
     // OperationCancelled when `stop` is requested between pages.
     static std::string extractTextContent(const ConversionJob& job, std::stop_token stop);

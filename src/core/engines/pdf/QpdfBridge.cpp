@@ -112,32 +112,6 @@ int pageCount(Document& document) {
     }
 }
 
-std::optional<std::array<double, 4>> mediaBox(Document& document, int index) {
-    try {
-        auto pages = pagesOf(document);
-        if (index < 0 || static_cast<size_t>(index) >= pages.size()) return std::nullopt;
-        QPDFObjectHandle box = pages[static_cast<size_t>(index)].getMediaBox();
-        if (!box.isRectangle()) return std::nullopt;
-        const auto r = box.getArrayAsRectangle();
-        return std::array<double, 4>{r.llx, r.lly, r.urx, r.ury};
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-int rotation(Document& document, int index) {
-    try {
-        auto pages = pagesOf(document);
-        if (index < 0 || static_cast<size_t>(index) >= pages.size()) return 0;
-        QPDFObjectHandle rotate = pages[static_cast<size_t>(index)].getAttribute("/Rotate", false);
-        if (!rotate.isInteger()) return 0;
-        const long long folded = ((rotate.getIntValue() % 360) + 360) % 360;
-        return static_cast<int>(folded - folded % 90);
-    } catch (const std::exception&) {
-        return 0;
-    }
-}
-
 void rotatePages(Document& document, int step) {
     if (step % 360 == 0) return;
     for (auto& page : pagesOf(document)) page.rotatePage(step, true);
@@ -194,7 +168,6 @@ void appendPicturePage(Document& target, const PicturePage& picture) {
     QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
     page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
     page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(b[0], b[1], b[2], b[3])));
-    if (picture.rotation != 0) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(picture.rotation));
     page.replaceKey("/Resources", resources);
     page.replaceKey("/Contents", streamOf(pdf, std::move(contents), ""));
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);

@@ -7,7 +7,6 @@
 #include <array>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace kolvex::qpdf_bridge {
@@ -33,12 +32,6 @@ DocumentPtr makeEmpty();
 // Page count; 0 when the page tree cannot be read.
 int pageCount(Document& document);
 
-// A page's media box (llx, lly, urx, ury) as it or its ancestors give it.
-std::optional<std::array<double, 4>> mediaBox(Document& document, int index);
-
-// A page's rotation, inherited or its own, as a multiple of 90 in 0…270.
-int rotation(Document& document, int index);
-
 // The following throw std::exception when qpdf meets damage.
 
 // Turns every page by `step` (a multiple of 90) on top of its own rotation.
@@ -53,7 +46,6 @@ void stripMetadata(Document& document);
 // A page holding one picture. The samples are shared with the writer, never copied.
 struct PicturePage {
     std::array<double, 4> mediaBox{};   // llx, lly, urx, ury
-    int rotation = 0;                   // /Rotate of the page
     std::array<double, 6> placement{};  // the "cm" that maps the picture's unit square
     int pixelWidth = 0;
     int pixelHeight = 0;

@@ -7,15 +7,11 @@ namespace kolvex {
 
 QpdfDocument::Handle QpdfDocument::open(const std::filesystem::path& file) {
     qpdf_bridge::Opened opened = qpdf_bridge::open(file);
-    if (opened.status == qpdf_bridge::OpenStatus::needsPassword) throw passwordProtected(file);
+    if (opened.status == qpdf_bridge::OpenStatus::needsPassword) throw ConversionError::passwordProtected(file);
     if (opened.status != qpdf_bridge::OpenStatus::opened || qpdf_bridge::pageCount(*opened.document) == 0) {
         throw ConversionError::corruptedInput(file);
     }
     return opened.document;
-}
-
-ConversionError QpdfDocument::passwordProtected(const std::filesystem::path& file) {
-    return ConversionError::insufficientPermissions(file);
 }
 
 void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,

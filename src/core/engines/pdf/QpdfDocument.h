@@ -16,15 +16,12 @@ struct QpdfDocument {
     using Handle = qpdf_bridge::DocumentPtr;
 
     // Opens `file`. Throws ConversionError::corruptedInput(file) when it is no readable PDF or
-    // has no pages, passwordProtected(file) when it needs a password to open.
+    // has no pages, ConversionError::passwordProtected(file) when it needs a password to open
+    // (every reader of a PDF refuses such a file so, before any work is done).
     static Handle open(const std::filesystem::path& file);
 
     // A document with no pages, to add pages to.
     static Handle makeEmpty() { return qpdf_bridge::makeEmpty(); }
-
-    // The one error for a PDF that opens only with a user password, whatever reads it: it is
-    // refused before any work is done.
-    static ConversionError passwordProtected(const std::filesystem::path& file);
 
     // Writes `document` at `destination`, never over an existing file, with nothing left
     // behind on failure. It carries the encryption and permissions of `options.encryptionOf`.

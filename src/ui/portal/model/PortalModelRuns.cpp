@@ -88,10 +88,8 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
     };
 
     if (target.formatID) {
-        const FormatCategory category = m_provider->category(payload.urls).value_or(FormatCategory::image);
-        ConversionOptions options = preferences.conversionOptions(category);
-        options.tool.reset();
-        ConversionIntent intent{payload.urls, *target.formatID, options, preferences.resolvedOutputDirectory()};
+        const ConversionIntent intent =
+            preferences.formatIntent(payload.urls, *target.formatID, m_provider->category(payload.urls));
         start([=](std::stop_token token) -> RunEnd { return {service->submit(intent, progress, token), std::nullopt}; });
     } else if (target.toolID) {
         ConversionOptions options;

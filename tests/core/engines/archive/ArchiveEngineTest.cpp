@@ -22,66 +22,10 @@ using testing::TarBuilder;
 using testing::TempDir;
 using testing::ZipBuilder;
 
-// A volume that reports a fixed amount of free space.
-class SmallDisk : public FileManagerService {
-public:
-    explicit SmallDisk(int64_t free) : m_free(free) {}
-    std::optional<int64_t> availableCapacity(const fs::path&) const override { return m_free; }
-
-private:
-    int64_t m_free;
-};
-
-std::vector<std::string> sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-std::vector<std::string> entriesOf(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (auto& e : fs::recursive_directory_iterator(folder)) names.push_back(fs::relative(e.path(), folder).string());
-    return sorted(names);
-}
-
-class ArchiveEngineFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string why;
-        if (!ArchiveFixtures::available(&why)) GTEST_SKIP() << why;
-        fs::create_directories(work);
-    }
-
-    ArchiveEngine engine(ArchiveEngine::Settings settings = {}) const {
-        return ArchiveEngine(FileManagerService::shared(), TemporaryFileManager(scratchRoot), std::move(settings));
-    }
-
-    // An archive of the given files made by bsdtar with the given flags.
-    fs::path pack(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files,
-                  std::vector<std::string> flags) {
-        const fs::path content = dir / ("content-" + name);
-        for (const auto& [path, data] : files) dir.write(fs::relative(content / path, dir.path()).string(), data);
-        const fs::path archive = work / name;
-        flags.insert(flags.end(), {"-cf", archive.string(), "-C", content.string(), "."});
-        EXPECT_EQ(ArchiveFixtures::run(ArchiveFixtures::bsdtar, flags).exitCode, 0);
-        return archive;
-    }
-
-    std::optional<ConversionError> failure(const ArchiveEngine& e, const ConversionJob& job,
-                                           std::stop_token stop = {}, ProgressCallback progress = [](double) {}) {
-        try {
-            e.convert(job, progress, stop);
-        } catch (const ConversionError& error) {
-            return error;
-        }
-        return std::nullopt;
-    }
-
-    bool scratchIsClean() const { return !fs::exists(scratchRoot) || fs::is_empty(scratchRoot); }
-
-    TempDir dir;
-    fs::path work = dir / "work";
-    fs::path scratchRoot = dir / "scratch";
-};
+using testing::ArchiveEngineFiles;
+using testing::SmallDisk;
+using testing::entriesOf;
+using testing::sorted;
 
 TEST(ArchiveEngine, WriteFlagsAndStreamPrograms) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> rows{

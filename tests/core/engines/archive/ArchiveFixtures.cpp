@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -228,6 +229,53 @@ std::string rarWithStoredFile(std::string_view name, std::string_view data) {
     put16(end, 0x4000);
     put16(end, 7);
     return std::string("Rar!\x1a\x07\x00", 7) + block(archive) + block(file) + std::string(data) + block(end);
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(e.path().lexically_relative(folder).string());
+    return sorted(names);
+}
+
+void ArchiveEngineFiles::SetUp() {
+    std::string why;
+    if (!ArchiveFixtures::available(&why)) GTEST_SKIP() << why;
+    std::filesystem::create_directories(work);
+}
+
+ArchiveEngine ArchiveEngineFiles::engine(ArchiveEngine::Settings settings) const {
+    return ArchiveEngine(FileManagerService::shared(), TemporaryFileManager(scratchRoot), std::move(settings));
+}
+
+std::filesystem::path ArchiveEngineFiles::pack(const std::string& name,
+                                               const std::vector<std::pair<std::string, std::string>>& files,
+                                               std::vector<std::string> flags) {
+    const std::filesystem::path content = dir / ("content-" + name);
+    for (const auto& [path, data] : files) dir.write(std::filesystem::relative(content / path, dir.path()).string(), data);
+    const std::filesystem::path archive = work / name;
+    flags.insert(flags.end(), {"-cf", archive.string(), "-C", content.string(), "."});
+    EXPECT_EQ(ArchiveFixtures::run(ArchiveFixtures::bsdtar, flags).exitCode, 0);
+    return archive;
+}
+
+std::optional<ConversionError> ArchiveEngineFiles::failure(const ArchiveEngine& e, const ConversionJob& job,
+                                                           std::stop_token stop, ProgressCallback progress) {
+    try {
+        e.convert(job, progress, stop);
+    } catch (const ConversionError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+bool ArchiveEngineFiles::scratchIsClean() const {
+    return !std::filesystem::exists(scratchRoot) || std::filesystem::is_empty(scratchRoot);
 }
 
 }  // namespace kolvex::testing

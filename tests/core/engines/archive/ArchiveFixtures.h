@@ -6,8 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "core/engines/archive/ArchiveEngine.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/ProcessRunner.h"
+#include "support/TempDir.h"
 
 namespace kolvex::testing {
 
@@ -67,5 +71,38 @@ private:
 
 // A RAR 4 archive holding one stored file.
 std::string rarWithStoredFile(std::string_view name, std::string_view data);
+
+// A volume that reports a fixed amount of free space.
+class SmallDisk : public FileManagerService {
+public:
+    explicit SmallDisk(int64_t free) : m_free(free) {}
+    std::optional<int64_t> availableCapacity(const std::filesystem::path&) const override { return m_free; }
+
+private:
+    int64_t m_free;
+};
+
+std::vector<std::string> sorted(std::vector<std::string> v);
+// Every item below `folder`, relative to it, sorted.
+std::vector<std::string> entriesOf(const std::filesystem::path& folder);
+
+// Archive engine tests on real files: a work folder for archives and outputs, a scratch root.
+class ArchiveEngineFiles : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    ArchiveEngine engine(ArchiveEngine::Settings settings = {}) const;
+    // An archive of the given files made by bsdtar with the given flags.
+    std::filesystem::path pack(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files,
+                               std::vector<std::string> flags);
+    // The error the job ends in; none when it succeeded.
+    std::optional<ConversionError> failure(const ArchiveEngine& e, const ConversionJob& job, std::stop_token stop = {},
+                                           ProgressCallback progress = [](double) {});
+    bool scratchIsClean() const;
+
+    TempDir dir;
+    std::filesystem::path work = dir / "work";
+    std::filesystem::path scratchRoot = dir / "scratch";
+};
 
 }  // namespace kolvex::testing

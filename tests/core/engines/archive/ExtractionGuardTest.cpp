@@ -27,7 +27,7 @@ TEST(ExtractionGuard, StopsUnpackingPastTheCapAndSaysByHowMuch) {
     EXPECT_TRUE(guard.finalCheck());
     EXPECT_TRUE(guard.tripped());
     EXPECT_TRUE(stop.stop_requested()) << "the unpacking program is told to stop";
-    const ConversionError error = guard.error();
+    const ConversionError error = guard.error(dir / "bomb.zip");
     EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace);
     EXPECT_EQ(error.available(), 64 * 1024);
     EXPECT_GT(error.required(), error.available());

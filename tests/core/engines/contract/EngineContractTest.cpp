@@ -4,6 +4,7 @@
 // with nothing else left beside them.
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>

@@ -2,12 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <QBuffer>
+#include <QImage>
 #include <QTextBlock>
 #include <QTextFragment>
+#include <QTextImageFormat>
 
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/DocxReader.h"
+#include "core/engines/document/OOXMLWriter.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -81,6 +85,33 @@ TEST(DocxReader, LeavesOutBrokenPicturesWithANote) {
     const auto document = DocxReader::readParts(parts);
     EXPECT_EQ(testing::describe(*document), "|beforeafter\n");
     EXPECT_EQ(document->notes(), std::vector<std::string>{"2 pictures could not be read and were left out."});
+}
+
+// A large picture is kept at a printable size for the page, and whole for the writers.
+TEST(DocxReader, ScalesLargePicturesForThePageAndKeepsTheirBytes) {
+    QImage large(3000, 2000, QImage::Format_RGB32);
+    large.fill(Qt::darkGreen);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    large.save(&buffer, "PNG");
+    const std::string xml = kOpen +
+        R"(<w:p><w:r><w:drawing><wp:inline xmlns:wp="wp"><a:blip xmlns:a="a" r:embed="rIdBig"/></wp:inline></w:drawing></w:r></w:p>)" + kClose;
+    const std::string rels =
+        R"(<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rIdBig" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/image" Target="media/big.png"/>)"
+        R"(</Relationships>)";
+    DocxReader::Parts parts{xml, rels};
+    parts.media["word/media/big.png"] = png;
+    const auto document = DocxReader::readParts(parts);
+    // 3000 pixels at 96 an inch are 2250 points: shown at the text's width.
+    EXPECT_EQ(testing::describe(*document), "|<image 468x312>\n");
+    const QTextImageFormat format = document->begin().begin().fragment().charFormat().toImageFormat();
+    EXPECT_EQ(document->image(format).size(), QSize(RichDocument::kMaxImageSide, RichDocument::kMaxImageSide * 2 / 3));
+    const OOXMLWriter::Package package = OOXMLWriter::package(*document);
+    ASSERT_EQ(package.media.size(), 1u);
+    EXPECT_EQ(package.media[0].first, "media/image1.png");
+    EXPECT_EQ(package.media[0].second, png);
 }
 
 TEST(DocxReader, ExpandsNoEntities) {

@@ -212,12 +212,14 @@ TEST(ImageToPdf, RefusesImagesItCannotRead) {
                                   {"text.png", ConversionError::Kind::corruptedInput},
                                   {"empty.png", ConversionError::Kind::corruptedInput},
                                   {"missing.png", ConversionError::Kind::corruptedInput},
-                                  {"bomb.png", ConversionError::Kind::backendFailure}};
+                                  {"bomb.png", ConversionError::Kind::corruptedInput}};
     for (const Case& c : cases) {
         TempDir out;
         ConversionError error = conversionErrorOf(
             [&] { PDFEngine().convert(makeJob(dir / c.file, out / "x.pdf", pngFormat(), pdfFormat()), {}, {}); });
         EXPECT_EQ(error.kind(), c.kind) << c.file;
+        EXPECT_EQ(error.circumstance() == ConversionError::Circumstance::tooLarge, std::string(c.file) == "bomb.png")
+            << c.file;
         EXPECT_TRUE(filesIn(out.path()).empty()) << c.file;
     }
 }

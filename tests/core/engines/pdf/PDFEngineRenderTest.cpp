@@ -247,7 +247,7 @@ TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
                                   {"text.pdf", ConversionError::Kind::corruptedInput},
                                   {"empty.pdf", ConversionError::Kind::corruptedInput},
                                   {"zero.pdf", ConversionError::Kind::corruptedInput},
-                                  {"locked.pdf", ConversionError::Kind::insufficientPermissions},
+                                  {"locked.pdf", ConversionError::Kind::corruptedInput},
                                   {"missing.pdf", ConversionError::Kind::corruptedInput}};
     const PDFEngine engine;
     for (const Case& c : cases) {
@@ -257,6 +257,9 @@ TEST(PDFEngineRenderPages, RefusesBadDocumentsWithTheRightError) {
         });
         EXPECT_EQ(error.kind(), c.kind) << c.file;
         EXPECT_EQ(error.url(), dir / c.file) << c.file;
+        EXPECT_EQ(error.circumstance() == ConversionError::Circumstance::passwordProtected,
+                  std::string(c.file) == "locked.pdf")
+            << c.file;
         EXPECT_TRUE(filesIn(out.path()).empty()) << c.file;
     }
 }

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <latch>
 #include <thread>
 
@@ -6,6 +7,7 @@
 #include "PdfFixtures.h"
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/ParallelPageWriter.h"
 #include "core/format/FormatRegistry.h"
 #include "support/TempDir.h"
 
@@ -62,6 +64,41 @@ TEST(PDFEngineConcurrency, EightJobsAtOnceAllFinishCorrectly) {
             EXPECT_EQ(outputs[i].size(), 1u) << i;
         }
     }
+}
+
+TEST(ParallelPageWriter, HandsPagesBackInOrderAndStopsAtTheFirstFailure) {
+    TempDir dir;
+    PageBitmap page;
+    page.width = 10;
+    page.height = 10;
+    // Later pages finish first; page 7 cannot be written.
+    auto save = [](const PageBitmap&, const std::filesystem::path& url) {
+        const int n = std::stoi(url.stem().string());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 - 2 * n));
+        if (n == 7) throw ConversionError::backendFailure("pdf", -1, "could not write page image");
+        StagedOutput output(url);
+        output.write(url.filename().string());
+        return output;
+    };
+    {
+        ParallelPageWriter writer(save, 4);
+        for (int n = 1; n <= 6; ++n) writer.submit(page, dir / (std::to_string(n) + ".txt"));
+        std::vector<StagedOutput> saved = writer.finish();
+        ASSERT_EQ(saved.size(), 6u);
+        for (int n = 1; n <= 6; ++n) EXPECT_EQ(saved[static_cast<size_t>(n - 1)].destination(), dir / (std::to_string(n) + ".txt"));
+        StagedOutput::commitAll(saved);
+    }
+    EXPECT_EQ(filesIn(dir.path()).size(), 6u);
+
+    TempDir failing;
+    EXPECT_THROW(
+        {
+            ParallelPageWriter writer(save, 3);
+            for (int n = 1; n <= 9; ++n) writer.submit(page, failing / (std::to_string(n) + ".txt"));
+            writer.finish();
+        },
+        ConversionError);
+    EXPECT_TRUE(filesIn(failing.path()).empty()) << "nothing staged is left behind";
 }
 
 TEST(PDFEngineConcurrency, EightRendersThroughTheCoordinator) {

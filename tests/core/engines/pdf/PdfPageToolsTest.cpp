@@ -189,7 +189,7 @@ TEST(PdfMerge, NamesTheInputThatCannotBeRead) {
         const char* file;
         ConversionError::Kind kind;
     };
-    for (const Case& c : std::vector<Case>{{"locked.pdf", ConversionError::Kind::insufficientPermissions},
+    for (const Case& c : std::vector<Case>{{"locked.pdf", ConversionError::Kind::corruptedInput},
                                            {"broken.pdf", ConversionError::Kind::corruptedInput},
                                            {"empty.pdf", ConversionError::Kind::corruptedInput}}) {
         ConversionError error = conversionErrorOf([&] {
@@ -256,8 +256,8 @@ TEST(PdfTools, KeepARestrictedSourcesEncryptionAndRefuseOneThatNeedsAPassword) {
 
         ConversionError error = conversionErrorOf(
             [&] { engine.convert(toolJob(tool, dir / "locked.pdf", out / "x.pdf", options, more), {}, {}); });
-        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientPermissions);
-        EXPECT_EQ(error.url(), dir / "locked.pdf");
+        EXPECT_EQ(error, ConversionError::passwordProtected(dir / "locked.pdf"));
+        EXPECT_EQ(error.shortDescription(), "locked.pdf is password-protected");
         EXPECT_FALSE(std::filesystem::exists(out / "x.pdf"));
     }
 

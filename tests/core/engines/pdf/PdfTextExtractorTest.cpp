@@ -38,8 +38,7 @@ TEST(PdfTextExtractor, RefusesScansLockedAndBrokenDocuments) {
 
     ConversionError locked = conversionErrorOf(
         [&] { PdfTextExtractor::extractTextContent(textJob(dir / "locked.pdf", dir / "o.txt"), {}); });
-    EXPECT_EQ(locked.kind(), ConversionError::Kind::insufficientPermissions);
-    EXPECT_EQ(locked.url(), dir / "locked.pdf");
+    EXPECT_EQ(locked, ConversionError::passwordProtected(dir / "locked.pdf"));
 
     ConversionError broken =
         conversionErrorOf([&] { PdfTextExtractor::extractTextContent(textJob(dir / "text.pdf", dir / "o.txt"), {}); });

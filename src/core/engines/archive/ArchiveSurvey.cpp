@@ -1,0 +1,87 @@
+#include "core/engines/archive/ArchiveSurvey.h"
+
+#include <memory>
+#include <string>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/services/Cancellation.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ReaderCloser {
+    void operator()(archive* reader) const { archive_read_free(reader); }
+};
+
+bool mentionsEncryption(archive* reader) {
+    const char* text = archive_error_string(reader);
+    if (!text) return false;
+    const std::string lowered = paths::asciiLower(text);
+    return lowered.find("encrypt") != std::string::npos || lowered.find("passphrase") != std::string::npos ||
+           lowered.find("password") != std::string::npos;
+}
+
+}  // namespace
+
+ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
+    // Opened here first, so a missing or locked file reads as such and a FIFO cannot hang us.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw ConversionError::unreadableInput(path);
+    ::close(fd);
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) throw ConversionError::unreadableInput(path);
+
+    std::unique_ptr<archive, ReaderCloser> reader(archive_read_new());
+    archive_read_support_filter_all(reader.get());
+    archive_read_support_format_all(reader.get());
+    // Bids last: a compressed tar is still read as a tar.
+    archive_read_support_format_raw(reader.get());
+    if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK) {
+        if (mentionsEncryption(reader.get())) throw ConversionError::passwordProtected(path);
+        throw ConversionError::corruptedInput(path);
+    }
+
+    ArchiveSurvey survey;
+    for (;;) {
+        throwIfStopRequested(stop);
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF) break;
+        if (status < ARCHIVE_WARN) {
+            if (archive_read_has_encrypted_entries(reader.get()) > 0 || mentionsEncryption(reader.get()))
+                throw ConversionError::passwordProtected(path);
+            throw ConversionError::corruptedInput(path);
+        }
+        if (archive_entry_is_encrypted(entry)) throw ConversionError::passwordProtected(path);
+        if (archive_format(reader.get()) == ARCHIVE_FORMAT_RAW) {
+            // Anything reads as "raw" data; only a real compression filter makes it a stream.
+            if (archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE) throw ConversionError::corruptedInput(path);
+            survey.singleStream = true;
+            survey.sizesKnown = false;
+            survey.entries = 1;
+            break;
+        }
+        ++survey.entries;
+        if (archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG) {
+            survey.declaredBytes += archive_entry_size(entry);
+        } else if (archive_entry_filetype(entry) == AE_IFREG) {
+            survey.sizesKnown = false;
+        }
+        if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN) {
+            if (archive_read_has_encrypted_entries(reader.get()) > 0 || mentionsEncryption(reader.get()))
+                throw ConversionError::passwordProtected(path);
+            throw ConversionError::corruptedInput(path);
+        }
+    }
+    return survey;
+}
+
+}  // namespace kolvex

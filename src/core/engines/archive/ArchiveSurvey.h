@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stop_token>
+
+#include "core/format/ConversionError.h"
+
+namespace kolvex {
+
+// What an archive says about itself, read with libarchive before anything is unpacked: whether
+// it is encrypted (bsdtar would otherwise ask for a passphrase it can never get, and on AES zips
+// spins for minutes first), how much it declares it holds, and whether it is a bare compressed
+// stream of one file (.gz, .bz2, .xz), which bsdtar cannot unpack.
+struct ArchiveSurvey {
+    int64_t entries = 0;
+    // The sum of the sizes the entries declare; exact only when `sizesKnown`.
+    int64_t declaredBytes = 0;
+    bool sizesKnown = true;
+    bool singleStream = false;
+
+    // Reads every entry header of `archive` (data is skipped, which for a compressed tar still
+    // means decompressing it). Runs on a worker thread; may block. Throws
+    // ConversionError::passwordProtected when any entry (or the header itself) is encrypted,
+    // unreadableInput when the file cannot be opened, corruptedInput when it is no archive or
+    // is damaged, OperationCancelled when `stop` is requested.
+    static ArchiveSurvey of(const std::filesystem::path& archive, std::stop_token stop);
+};
+
+}  // namespace kolvex

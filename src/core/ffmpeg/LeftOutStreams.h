@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/ffmpeg/MediaProbe.h"
+#include "core/format/ConversionJob.h"
+
+namespace kolvex {
+
+// A media conversion keeps the first video and the first audio stream; this names, in one
+// sentence for the result's note, what else the source held and the output does not
+// ("1 audio track and 2 subtitle tracks were left out"). Pure; any thread.
+struct LeftOutStreams {
+    int64_t videoTracks = 0;
+    int64_t audioTracks = 0;
+    int64_t subtitleTracks = 0;
+    int64_t attachments = 0;
+    int64_t coverPictures = 0;
+
+    // What a single run of `job` over a source probed as `probe` leaves out. A still or a GIF
+    // is a picture by choice and an audio target drops the picture by choice: those say nothing
+    // of it; a "remove-audio" says nothing of the audio.
+    static LeftOutStreams of(const ConversionJob& job, const MediaProbe& probe);
+
+    // The sentence, or none when nothing was left out.
+    std::optional<std::string> note() const;
+
+    bool operator==(const LeftOutStreams&) const = default;
+};
+
+}  // namespace kolvex

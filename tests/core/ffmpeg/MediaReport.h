@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kolvex::testing {
+
+// A media file as ffprobe and a full decode with ffmpeg see it: the independent reader every
+// output-contract test judges by (never our own prober).
+struct MediaReport {
+    struct Stream {
+        std::string type;  // "video", "audio", "subtitle", "attachment", "data"
+        std::string codec;
+        std::string profile;
+        std::string pixelFormat;
+        std::string tag;  // codec_tag_string ("hvc1")
+        int64_t width = 0;
+        int64_t height = 0;
+        int rotation = 0;  // display matrix, degrees as ffprobe reports them
+        bool coverPicture = false;
+        std::optional<double> duration;
+        std::optional<int64_t> frames;  // counted by decoding
+        std::string language;
+    };
+    std::vector<Stream> streams;
+    std::optional<double> duration;  // the container's
+    int64_t chapters = 0;
+    std::string decodeErrors;        // what "ffmpeg -v error -i file -f null -" printed
+    bool indexFirst = false;         // an MP4/QuickTime "moov" before "mdat" (fast start)
+
+    // Probes (counting frames) and decodes the whole file. Throws std::runtime_error when
+    // ffprobe cannot read it at all.
+    static MediaReport of(const std::filesystem::path& file);
+
+    std::vector<Stream> ofType(const std::string& type) const;
+    const Stream& video() const;  // the first video stream that is no cover picture; throws when none
+};
+
+}  // namespace kolvex::testing

@@ -1,0 +1,88 @@
+#!/bin/sh
+# install-and-package.sh <build dir> <cmake> <cpack>
+# Exits 77 (skipped) when a tool it needs is missing; prints what failed otherwise.
+set -eu
+build=$1 cmake=$2 cpack=$3
+for tool in dpkg-deb desktop-file-validate appstreamcli update-desktop-database gio vipsheader readelf; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+id=org.kolvex.Kolvex
+
+# 1. Install under another prefix, below DESTDIR: everything lands there, nowhere else.
+DESTDIR=$work/dest "$cmake" --install "$build" --prefix /opt/kolvex >"$work/install.log"
+grep -E '^-- (Installing|Up-to-date):' "$work/install.log" | grep -v -- "-- [A-Za-z-]*: $work/dest/opt/kolvex/" \
+  && fail "files installed outside DESTDIR/prefix"
+root=$work/dest/opt/kolvex
+for file in bin/kolvex share/kolvex/LICENSES.md share/kolvex/Kolvex_KolvexCore.bundle/FormatManifest.json \
+            share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+            share/icons/hicolor/scalable/apps/$id.svg; do
+  [ -f "$root/$file" ] || fail "missing $file"
+done
+for tool in ffmpeg ffprobe; do
+  [ -x "$root/libexec/kolvex/$tool" ] || fail "libexec/kolvex/$tool does not run"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  png=$root/share/icons/hicolor/${size}x$size/apps/$id.png
+  [ "$(vipsheader -f width "$png")x$(vipsheader -f height "$png")" = "${size}x$size" ] || fail "icon $png is not $size px"
+done
+
+# The notices cover every library the program links, and nothing it does not.
+notices=$root/share/kolvex/LICENSES.md
+for lib in $(readelf -d "$root/bin/kolvex" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+  case $lib in
+    libQt6*) name="Qt 6" ;;
+    libvips*) name=libvips ;;
+    libav*|libsw*) name=FFmpeg ;;
+    libpoppler*) name=poppler ;;
+    libglib*|libgobject*|libgio*) name=GLib ;;
+    libqpdf*) name=qpdf ;;
+    libarchive*) name=libarchive ;;
+    libwebp*) name=libwebp ;;
+    libuuid*) name=libuuid ;;
+    libicu*) name=ICU ;;
+    libfmt*) name=fmt ;;
+    libspdlog*) name=spdlog ;;
+    libpugixml*) name=pugixml ;;
+    libX*) name=${lib%%.so*} ;;
+    libc.so*|libm.so*|libstdc++*|libgcc_s*|ld-linux*) continue ;;  # the system's own
+    *) fail "LICENSES.md has no notice for $lib" ;;
+  esac
+  grep -q "$name" "$notices" || fail "LICENSES.md does not name $name ($lib)"
+done
+grep -qi md4c "$notices" && fail "LICENSES.md names md4c, which Kolvex does not use"
+
+# The installed copy checks its own resources (the build tree is not searched from there).
+XDG_CONFIG_HOME=$work/config "$root/bin/kolvex" --verify-resources >"$work/verify.log" || { cat "$work/verify.log"; fail "installed --verify-resources"; }
+
+# The launcher entry and the AppStream data pass the desktop's validators.
+desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop-file-validate"
+grep -q '^Icon=org.kolvex.Kolvex$' "$root/share/applications/$id.desktop" || fail "the entry names another icon"
+appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >"$work/appstream.log" || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+
+# "Open With": the desktop's application database offers Kolvex for what it converts, and not
+# for what it cannot read.
+update-desktop-database "$root/share/applications"
+for type in image/png application/pdf video/mp4 audio/flac application/zip; do
+  PATH=$root/bin:$PATH XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$root/share gio mime "$type" 2>/dev/null \
+    | grep -q "$id.desktop" || fail "not offered for $type"
+done
+PATH=$root/bin:$PATH XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$root/share gio mime application/x-executable 2>/dev/null \
+  | grep -q "$id.desktop" && fail "offered for a type it cannot convert"
+
+# 2. The Debian package: built, unpacked and run from a temporary root.
+"$cpack" --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" || { cat "$work/cpack.log"; fail "cpack"; }
+set -- "$work"/package/kolvex_*_*.deb
+[ -f "$1" ] || fail "no kolvex_<version>_<arch>.deb"
+deb=$1
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in ffmpeg libarchive-tools fonts-dejavu-core libqt6widgets6 libvips42 libpoppler-cpp0v5; do
+  echo "$depends" | grep -q "$needed" || fail "Depends lacks $needed: $depends"
+done
+dpkg-deb -x "$deb" "$work/unpacked"
+XDG_CONFIG_HOME=$work/config "$work/unpacked/usr/bin/kolvex" --verify-resources >"$work/verify.log" || { cat "$work/verify.log"; fail "packaged --verify-resources"; }
+status=$(XDG_CONFIG_HOME=$work/config "$work/unpacked/usr/bin/kolvex" --login-status)
+[ "$status" = "  open at login: not registered — Kolvex will not open at login" ] || fail "packaged --login-status: $status"
+echo "installed, validated, packaged and run: $(basename "$deb")"
