@@ -14,6 +14,7 @@
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
@@ -65,7 +66,7 @@ bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("
 FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                            ImageDecoder imageDecoder, const FileManagerService& files, TemporaryFileManager temporary)
     : m_tools(std::move(tools)),
-      m_prober(prober ? std::move(prober) : std::make_shared<FFprobeProber>(m_tools)),
+      m_prober(prober ? std::move(prober) : std::make_shared<LibavProber>()),
       m_encoders(std::move(encoders)),
       m_imageDecoder(std::move(imageDecoder)),
       m_files(&files),
