@@ -25,13 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "bench-interaction-drag";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
+QCoreApplication& app() { return testing::coreApplication("bench-interaction-drag"); }
 
 double cpuSeconds() {
     rusage usage{};

@@ -27,6 +27,7 @@
 #include "core/engines/sample/SampleFile.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
@@ -326,7 +327,7 @@ void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::s
     Log::app().info("FFmpeg ready — {} encoders, {} conversions", encoders.size(), filtered->conversionCount());
     auto engines = inProcessEngines();
     auto imageEngine = engines.front();
-    engines.push_back(std::make_shared<FFmpegEngine>(tools, std::make_shared<FFprobeProber>(tools), encoders,
+    engines.push_back(std::make_shared<FFmpegEngine>(tools, std::make_shared<LibavProber>(), encoders,
                                                      FFmpegEngine::decoderThrough(imageEngine)));
     auto registry = std::make_shared<const FormatRegistry>(*filtered);
     if (m_portal) m_portal->replaceProvider(registry, coordinatorOver(*filtered, engines));

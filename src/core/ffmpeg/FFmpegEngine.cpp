@@ -14,6 +14,7 @@
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
@@ -65,7 +66,7 @@ bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("
 FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                            ImageDecoder imageDecoder, const FileManagerService& files, TemporaryFileManager temporary)
     : m_tools(std::move(tools)),
-      m_prober(prober ? std::move(prober) : std::make_shared<FFprobeProber>(m_tools)),
+      m_prober(prober ? std::move(prober) : std::make_shared<LibavProber>()),
       m_encoders(std::move(encoders)),
       m_imageDecoder(std::move(imageDecoder)),
       m_files(&files),
@@ -397,7 +398,9 @@ std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
 
 std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
     std::vector<std::string> args = FFmpegArguments::common();
-    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-c", "copy"});
+    // The same streams as any other conversion keeps: the first video and the first audio.
+    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-map", "0:V:0?", "-map", "0:a:0?",
+                             "-sn", "-dn", "-c", "copy"});
     const auto flags = FFmpegArguments::containerFlags(job.to);
     args.insert(args.end(), flags.begin(), flags.end());
     args.push_back(paths::absolute(job.destination).string());
@@ -491,7 +494,17 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         }
         output.commit();
         if (progress) progress(1.0);
-        return ConversionOutcome{{job.destination}, streamCopy, std::nullopt};
+        // What any input held beyond the streams kept.
+        LeftOutStreams left;
+        for (const auto& probe : probes) {
+            const auto of = LeftOutStreams::of(job, probe);
+            left.videoTracks = std::max(left.videoTracks, of.videoTracks);
+            left.audioTracks = std::max(left.audioTracks, of.audioTracks);
+            left.subtitleTracks = std::max(left.subtitleTracks, of.subtitleTracks);
+            left.attachments = std::max(left.attachments, of.attachments);
+            left.coverPictures = std::max(left.coverPictures, of.coverPictures);
+        }
+        return ConversionOutcome{{job.destination}, streamCopy, left.note()};
     });
 }
 

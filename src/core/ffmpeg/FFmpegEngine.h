@@ -33,7 +33,7 @@ public:
     // The decoder that hands the image to `imageEngine` (the image engine) as a conversion to PNG.
     static ImageDecoder decoderThrough(std::shared_ptr<const ConversionEngine> imageEngine);
 
-    // `prober`: none means ffprobe over the same tools. `encoders`: what the located ffmpeg lists;
+    // `prober`: none means probing in process (LibavProber). `encoders`: what the located ffmpeg lists;
     // empty imposes no restriction. `files` and `temporary` are shared services (tests inject their own).
     FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                  ImageDecoder imageDecoder = {}, const FileManagerService& files = FileManagerService::shared(),

@@ -5,13 +5,18 @@
 
 #include <fmt/format.h>
 
+#include "core/ffmpeg/AudioTagArguments.h"
+
 namespace kolvex {
 
 LeftOutStreams LeftOutStreams::of(const ConversionJob& job, const MediaProbe& probe) {
     LeftOutStreams left;
     const auto beyondFirst = [](int64_t count) { return std::max<int64_t>(0, count - 1); };
     switch (job.to.category) {
-    case FormatCategory::audio: left.audioTracks = beyondFirst(probe.audioTrackCount); break;
+    case FormatCategory::audio:
+        left.audioTracks = beyondFirst(probe.audioTrackCount);
+        if (AudioTagArguments::dropsCover(job, probe)) left.coverPictures = 1;
+        break;
     case FormatCategory::video:
         left.videoTracks = beyondFirst(probe.videoTrackCount);
         if (job.options.tool != "remove-audio") left.audioTracks = beyondFirst(probe.audioTrackCount);

@@ -24,13 +24,14 @@ std::vector<std::filesystem::path> ConversionJob::allSources() const {
 
 bool ConversionJob::canPassthrough() const {
     if (!capability.passthroughPossible || !options.allowPassthrough) return false;
-    if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool)) return false;
-    return !options.maxDimension && !options.quality && !options.sampleRate && !options.audioBitrate;
+    return !changesContent();
 }
 
 bool ConversionJob::changesContent() const {
     if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool)) return true;
-    return options.maxDimension || options.quality || options.sampleRate || options.audioBitrate;
+    // The preferences' quality and bit rate say how to re-encode if one is needed, not that one is.
+    const bool encodeSettingsAsked = !options.encodeSettingsFromPreferences && (options.quality || options.audioBitrate);
+    return options.maxDimension || options.sampleRate || encodeSettingsAsked;
 }
 
 bool ConversionJob::isTrim() const { return options.trimStart.has_value() || options.trimEnd.has_value(); }

@@ -40,6 +40,7 @@ const std::vector<ErrorMapper::Phrase> kBsdtar = {
     {{"decryption"}, Meaning::passwordProtected},
     {{"no space left"}, Meaning::diskFull},
     {{"disk quota exceeded"}, Meaning::diskFull},
+    {{"write error"}, Meaning::writeFailed},  // a ZIP or 7-Zip writer says no more than this
     {{"path contains '..'"}, Meaning::unsafeEntry},
     {{"path is absolute"}, Meaning::unsafeEntry},
     {{"through symlink"}, Meaning::unsafeEntry},
@@ -68,6 +69,9 @@ const std::vector<ErrorMapper::Phrase> kCompressor = {
     {{"permission denied"}, Meaning::permissionDenied},
     {{"no such file or directory"}, Meaning::missingFile},
 };
+
+// Less room than this left on the output's volume after a failed write: it was full.
+constexpr int64_t kNearlyFull = int64_t{1} << 20;
 
 bool canOpen(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -163,6 +167,10 @@ ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_
     case Meaning::passwordProtected: return hasSource ? ConversionError::passwordProtected(source) : fallback();
     case Meaning::unsafeEntry: return hasSource ? ConversionError::unsafeArchiveEntry(source) : fallback();
     case Meaning::diskFull: return diskFull(subject, files);
+    case Meaning::writeFailed: {
+        const auto free = files.availableCapacity(subject.destination);
+        return free && *free < kNearlyFull ? diskFull(subject, files) : fallback();
+    }
     case Meaning::unknownEncoder:
         return ConversionError::unsupportedCodec(extract("unknown encoder", standardError).value_or(subject.toLabel));
     case Meaning::encoderNotFound: return ConversionError::unsupportedCodec(subject.toLabel);

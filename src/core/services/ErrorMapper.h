@@ -37,6 +37,7 @@ public:
         unsafeEntry,
         permissionDenied,   // the source cannot be opened, or the output cannot be written
         diskFull,
+        writeFailed,        // no reason given: a full disk when the output's volume has no room
         unknownEncoder,     // the codec is named after the phrase
         encoderNotFound,
         decoderNotFound,    // the codec is named after "decoder"

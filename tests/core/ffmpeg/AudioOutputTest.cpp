@@ -213,6 +213,18 @@ TEST_F(AudioOutput, WithoutMetadataNoTagAndNoCoverIsWritten) {
     }
 }
 
+TEST_F(AudioOutput, ACoverTheTargetCannotHoldIsLeftOutWithANote) {
+    makeTagged(dir / "s.mp3", {"-c:a", "libmp3lame"}, true);
+    const FFmpegEngine ffmpeg(BundledFFmpeg::inBundle(), nullptr, {});
+    const auto toOpus = ffmpeg.convertReporting(testing::mediaJob(dir / "s.mp3", dir / "s.opus", "mp3", "opus"), [](double) {}, {});
+    EXPECT_EQ(toOpus.note, "1 cover picture was left out");
+    const auto toWav = AudioEngine().convertReporting(testing::mediaJob(dir / "s.mp3", dir / "s.wav", "mp3", "wav"), [](double) {}, {});
+    EXPECT_EQ(toWav.note, "1 cover picture was left out");
+    const auto toM4a = AudioEngine().convertReporting(testing::mediaJob(dir / "s.mp3", dir / "s.m4a", "mp3", "m4a"), [](double) {}, {});
+    EXPECT_EQ(toM4a.note, std::nullopt);
+    for (const auto* name : {"s.opus", "s.wav", "s.m4a"}) expectDecodesCleanly(dir / name);
+}
+
 TEST_F(AudioOutput, CoverATargetCannotHoldIsReportedNotFatal) {
     ConversionJob job = testing::mediaJob("/a.mp3", "/b.opus", "mp3", "opus");
     MediaProbe withCover;

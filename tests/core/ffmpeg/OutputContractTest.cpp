@@ -209,11 +209,13 @@ TEST_F(OutputContract, NamesWhatItLeavesOut) {
         {"without audio", "tracks.mkv", "mkv", "mkv", with([](auto& o) { o.tool = "remove-audio"; })},
         {"mp4 subtitles", "tracks.mp4", "mp4", "mov"},
         {"nothing left out", "clip.mp4", "mp4", "mkv"},
+        {"merged by copy", "tracks.mkv", "mkv", "mkv", with([](auto& o) { o.tool = "merge"; }), {"tracks.mkv"}},
+        {"merged by re-encode", "tracks.mkv", "mkv", "mp4", with([](auto& o) { o.tool = "merge"; }), {"odd 444.mp4"}},
     };
     const std::optional<std::string> notes[] = {
         "1 audio track and 2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
         "1 audio track was left out", "2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
-        std::nullopt,
+        std::nullopt, "1 audio track and 2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
     };
     const auto results = convert(cases);
     for (size_t i = 0; i < cases.size(); ++i) {

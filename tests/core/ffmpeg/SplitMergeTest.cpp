@@ -122,7 +122,8 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
                         "+faststart", "/out/all.mp4"}));
     args = FFmpegEngine::streamCopyArguments(job);
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
-              (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-c", "copy", "-movflags",
+              (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-map", "0:V:0?", "-map",
+                                        "0:a:0?", "-sn", "-dn", "-c", "copy", "-movflags",
                                         "+faststart", "/out/all.mp4"}));
 }
 

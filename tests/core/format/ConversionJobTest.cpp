@@ -47,6 +47,11 @@ TEST(ConversionJob, PassthroughAndContentRules) {
     plain.quality = 0.5;
     EXPECT_FALSE(makeJob(plain).canPassthrough());
     EXPECT_TRUE(makeJob(plain).changesContent());
+    // The same settings as the preferences' defaults for a re-encode do not ask for one.
+    plain.encodeSettingsFromPreferences = true;
+    plain.audioBitrate = 192000;
+    EXPECT_TRUE(makeJob(plain).canPassthrough());
+    EXPECT_FALSE(makeJob(plain).changesContent());
 
     ConversionOptions strip = ConversionOptions::defaults();
     strip.tool = "strip-metadata";

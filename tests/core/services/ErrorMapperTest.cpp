@@ -139,6 +139,25 @@ TEST(ErrorMapper, SystemErrorsReadLikeProgramErrors) {
     EXPECT_EQ(ErrorMapper::diskFull(job, disk, 123'456).required(), 123'456);
 }
 
+TEST(ErrorMapper, WorkThatIsNotAJobNamesItsOutputAndEngine) {
+    testing::TempDir dir;
+    const FixedDisk disk(1000);
+    const ErrorMapper::Subject packaging(dir / "letter.docx", "document");
+    EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 1, "Write failed: No space left on device", packaging, disk),
+              ConversionError::insufficientDiskSpace(1001, 1000));
+    EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 1, "Can't create: Permission denied", packaging, disk),
+              ConversionError::insufficientPermissions(dir / "letter.docx"));
+    // A bare "Write error" is a full disk only when the volume has no room left.
+    EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 1, "bsdtar: Write error", packaging, disk),
+              ConversionError::insufficientDiskSpace(1001, 1000));
+    EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 1, "bsdtar: Write error", packaging, FixedDisk(int64_t{1} << 30)),
+              ConversionError::backendFailure("document", 1, "bsdtar: Write error"));
+    // Nothing to call damaged or locked without a source.
+    for (const char* text : {"Truncated input", "Passphrase required", "odd"})
+        EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 2, text, packaging, disk),
+                  ConversionError::backendFailure("document", 2, text));
+}
+
 TEST(ErrorMapper, ExtractsTheWordAfterAMarker) {
     EXPECT_EQ(ErrorMapper::extract("unknown encoder", "Unknown encoder 'libx265'\n"), "libx265");
     EXPECT_EQ(ErrorMapper::extract("unknown encoder", "x UNKNOWN ENCODER \"a b\""), "a");

@@ -77,6 +77,14 @@ Display* dpy(void* p) { return static_cast<Display*>(p); }
 
 }  // namespace
 
+QCoreApplication& coreApplication(const char* programName) {
+    static int argc = 1;
+    static std::string name = programName;
+    static char* argv[] = {name.data(), nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer clock;
     clock.start();

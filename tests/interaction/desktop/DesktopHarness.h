@@ -10,7 +10,16 @@
 
 // A whole desktop for tests: an Xvfb of our own, child programs on it, and fake input
 // through XTest. No Xlib types leak from here.
+class QCoreApplication;
+
 namespace kolvex::testing {
+
+// Which toolkit a drag source program is written with.
+enum class Toolkit { qt, gtk };
+
+// The program's one QCoreApplication, made on first use under `programName`; later calls return
+// the same instance whatever name they pass.
+QCoreApplication& coreApplication(const char* programName);
 
 // Runs the Qt event loop until `done` holds or the time is up; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);

@@ -16,15 +16,9 @@ using testing::ChildProgram;
 using testing::FakeInput;
 using testing::Xvfb;
 
-enum class Toolkit { qt, gtk };
+using testing::Toolkit;
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "test-interaction-desktop";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
+QCoreApplication& app() { return testing::coreApplication("test-interaction-desktop"); }
 
 constexpr int kScreenHeight = 800;
 // A loaded test machine can keep a drag source from answering within the application's

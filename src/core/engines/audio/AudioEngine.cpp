@@ -101,6 +101,11 @@ std::optional<AudioOutputSettings> AudioEngine::settings(const ConversionJob& jo
 
 std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const {
+    return convertReporting(job, progress, std::move(stop)).outputs;
+}
+
+ConversionOutcome AudioEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                                std::stop_token stop) const {
     throwIfStopRequested(stop);
     progress(0.02);
 
@@ -159,15 +164,19 @@ std::vector<fs::path> AudioEngine::convert(const ConversionJob& job, const Progr
     } catch (const AudioWriteError& e) {
         throw fail(ConversionError::backendFailure(m_id.rawValue, -1, e.what()));
     }
+    const bool droppedCover = writer->droppedCover();
     writer.reset();
 
     std::error_code ec;
     const auto written = fs::file_size(output.path(), ec);
     if (ec || written < 1) throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty file");
-    CompressionGuard::keepSmaller(job, output.path());
+    // A source kept as it is keeps its cover too.
+    const bool keptSource = CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest;
     output.commit();
     progress(1.0);
-    return {job.destination};
+    std::optional<std::string> note;
+    if (droppedCover && !keptSource) note = "1 cover picture was left out";
+    return {{job.destination}, false, std::move(note)};
 }
 
 }  // namespace kolvex

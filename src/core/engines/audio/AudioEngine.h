@@ -41,6 +41,9 @@ public:
     // Returns the destination alone. The output is removed on every failure and on cancel.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // As convert(); the note says when the source's cover picture could not be carried.
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
     // The output settings of a job: the requested sample rate or the source's, the source's
     // channel count (1 when it reports none), and per target the encoding; none for a target

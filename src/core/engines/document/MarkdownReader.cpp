@@ -7,46 +7,17 @@
 #include <tuple>
 #include <vector>
 
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <fmt/format.h>
 
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/MarkdownSyntax.h"
 #include "core/engines/document/UnicodeText.h"
 
 namespace kolvex {
 
 namespace {
-
-bool isAsciiPunctuation(char c) {
-    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
-}
-
-bool isMarkdownWhitespace(char32_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r' || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR;
-}
-
-bool isMarkdownPunctuation(char32_t c) {
-    if (c < 0x80) return isAsciiPunctuation(static_cast<char>(c));
-    const int8_t type = u_charType(static_cast<UChar32>(c));
-    switch (type) {
-    case U_DASH_PUNCTUATION:
-    case U_START_PUNCTUATION:
-    case U_END_PUNCTUATION:
-    case U_CONNECTOR_PUNCTUATION:
-    case U_OTHER_PUNCTUATION:
-    case U_INITIAL_PUNCTUATION:
-    case U_FINAL_PUNCTUATION:
-    case U_MATH_SYMBOL:
-    case U_CURRENCY_SYMBOL:
-    case U_MODIFIER_SYMBOL:
-    case U_OTHER_SYMBOL:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // One piece of the inline list: literal text, a code span, or a run of * or _ delimiters.
 struct Item {
@@ -128,7 +99,7 @@ private:
             const char c = m_s[m_i];
             switch (c) {
             case '\\':
-                if (m_i + 1 < m_s.size() && isAsciiPunctuation(m_s[m_i + 1])) {
+                if (m_i + 1 < m_s.size() && markdown_syntax::isAsciiPunctuation(m_s[m_i + 1])) {
                     m_buffer += m_s[m_i + 1];
                     m_i += 2;
                 } else if (m_i + 1 < m_s.size() && m_s[m_i + 1] == '\n') {
@@ -224,10 +195,10 @@ private:
         while (m_i + run < m_s.size() && m_s[m_i + run] == c) ++run;
         const char32_t before = scalarBefore(m_i);
         const char32_t after = scalarAt(m_i + run);
-        const bool leftFlanking = !isMarkdownWhitespace(after) &&
-                                  (!isMarkdownPunctuation(after) || isMarkdownWhitespace(before) || isMarkdownPunctuation(before));
-        const bool rightFlanking = !isMarkdownWhitespace(before) &&
-                                   (!isMarkdownPunctuation(before) || isMarkdownWhitespace(after) || isMarkdownPunctuation(after));
+        const bool leftFlanking = !markdown_syntax::isMarkdownWhitespace(after) &&
+                                  (!markdown_syntax::isMarkdownPunctuation(after) || markdown_syntax::isMarkdownWhitespace(before) || markdown_syntax::isMarkdownPunctuation(before));
+        const bool rightFlanking = !markdown_syntax::isMarkdownWhitespace(before) &&
+                                   (!markdown_syntax::isMarkdownPunctuation(before) || markdown_syntax::isMarkdownWhitespace(after) || markdown_syntax::isMarkdownPunctuation(after));
         flushText();
         Item item;
         item.kind = Item::Kind::delimiter;
@@ -237,8 +208,8 @@ private:
             item.canOpen = leftFlanking;
             item.canClose = rightFlanking;
         } else {
-            item.canOpen = leftFlanking && (!rightFlanking || isMarkdownPunctuation(before));
-            item.canClose = rightFlanking && (!leftFlanking || isMarkdownPunctuation(after));
+            item.canOpen = leftFlanking && (!rightFlanking || markdown_syntax::isMarkdownPunctuation(before));
+            item.canClose = rightFlanking && (!leftFlanking || markdown_syntax::isMarkdownPunctuation(after));
         }
         if (run > static_cast<size_t>(item.count)) {
             // An absurdly long run: the excess is plain text.
@@ -277,7 +248,7 @@ private:
             return;
         }
         size_t end = 0;
-        std::optional<std::string> destination = parseInlineDestination(m_i + 1, end);
+        std::optional<std::string> destination = markdown_syntax::inlineDestination(m_s, m_i + 1, end);
         if (!destination) {
             m_brackets.pop_back();
             m_buffer += ']';
@@ -297,101 +268,10 @@ private:
         m_i = end;
     }
 
-    // "(destination "title")" at `pos`; the destination with escapes resolved, `end` after ")".
-    std::optional<std::string> parseInlineDestination(size_t pos, size_t& end) const {
-        if (pos >= m_s.size() || m_s[pos] != '(') return std::nullopt;
-        ++pos;
-        auto skipSpace = [&](size_t p) {
-            bool newline = false;
-            while (p < m_s.size() && (m_s[p] == ' ' || m_s[p] == '\t' || (m_s[p] == '\n' && !newline))) {
-                if (m_s[p] == '\n') newline = true;
-                ++p;
-            }
-            return p;
-        };
-        pos = skipSpace(pos);
-        std::string destination;
-        if (pos < m_s.size() && m_s[pos] == '<') {
-            ++pos;
-            while (pos < m_s.size() && m_s[pos] != '>') {
-                if (m_s[pos] == '\n' || m_s[pos] == '<') return std::nullopt;
-                if (m_s[pos] == '\\' && pos + 1 < m_s.size() && isAsciiPunctuation(m_s[pos + 1])) ++pos;
-                destination += m_s[pos++];
-            }
-            if (pos >= m_s.size()) return std::nullopt;
-            ++pos;
-        } else {
-            int depth = 0;
-            while (pos < m_s.size()) {
-                const auto ch = static_cast<unsigned char>(m_s[pos]);
-                if (ch <= ' ') break;
-                if (ch == '(') {
-                    if (++depth > 32) return std::nullopt;
-                } else if (ch == ')') {
-                    if (depth == 0) break;
-                    --depth;
-                } else if (ch == '\\' && pos + 1 < m_s.size() && isAsciiPunctuation(m_s[pos + 1])) {
-                    ++pos;
-                }
-                destination += m_s[pos++];
-            }
-            if (depth != 0) return std::nullopt;
-        }
-        const size_t afterDestination = pos;
-        pos = skipSpace(pos);
-        if (pos < m_s.size() && pos > afterDestination && (m_s[pos] == '"' || m_s[pos] == '\'' || m_s[pos] == '(')) {
-            const char close = m_s[pos] == '(' ? ')' : m_s[pos];
-            ++pos;
-            while (pos < m_s.size() && m_s[pos] != close) {
-                if (m_s[pos] == '\\' && pos + 1 < m_s.size()) ++pos;
-                ++pos;
-            }
-            if (pos >= m_s.size()) return std::nullopt;
-            pos = skipSpace(pos + 1);
-        }
-        if (pos >= m_s.size() || m_s[pos] != ')') return std::nullopt;
-        end = pos + 1;
-        return destination;
-    }
-
     bool scanAutolink() {
-        size_t p = m_i + 1;
-        size_t schemeLength = 0;
-        while (p < m_s.size() && (std::isalnum(static_cast<unsigned char>(m_s[p])) || m_s[p] == '+' || m_s[p] == '.' || m_s[p] == '-')) {
-            ++p;
-            ++schemeLength;
-        }
-        std::string url;
-        if (schemeLength >= 2 && schemeLength <= 32 && std::isalpha(static_cast<unsigned char>(m_s[m_i + 1])) &&
-            p < m_s.size() && m_s[p] == ':') {
-            while (p < m_s.size() && m_s[p] != '>') {
-                const auto ch = static_cast<unsigned char>(m_s[p]);
-                if (ch <= ' ' || ch == '<') return false;
-                ++p;
-            }
-            if (p >= m_s.size()) return false;
-            url = std::string(m_s.substr(m_i + 1, p - m_i - 1));
-            addAutolink(url, url, p + 1);
-            return true;
-        }
-        // An e-mail address.
-        p = m_i + 1;
-        size_t at = std::string_view::npos;
-        while (p < m_s.size() && m_s[p] != '>') {
-            const auto ch = static_cast<unsigned char>(m_s[p]);
-            if (ch == '@') {
-                if (at != std::string_view::npos) return false;
-                at = p;
-            } else if (!(std::isalnum(ch) || std::string_view(".!#$%&'*+/=?^_`{|}~-").find(static_cast<char>(ch)) != std::string_view::npos)) {
-                return false;
-            } else if (at != std::string_view::npos && !(std::isalnum(ch) || ch == '-' || ch == '.')) {
-                return false;
-            }
-            ++p;
-        }
-        if (p >= m_s.size() || at == std::string_view::npos || at == m_i + 1 || at + 1 == p) return false;
-        const std::string address(m_s.substr(m_i + 1, p - m_i - 1));
-        addAutolink(address, "mailto:" + address, p + 1);
+        const std::optional<markdown_syntax::Autolink> link = markdown_syntax::autolinkAt(m_s, m_i);
+        if (!link) return false;
+        addAutolink(link->text, link->url, link->end);
         return true;
     }
 
@@ -409,37 +289,11 @@ private:
     }
 
     bool scanEntity() {
-        const size_t semicolon = m_s.find(';', m_i + 1);
-        if (semicolon == std::string_view::npos || semicolon - m_i > 33) return false;
-        const std::string_view name = m_s.substr(m_i + 1, semicolon - m_i - 1);
-        if (name.size() >= 2 && name[0] == '#') {
-            const bool hex = name[1] == 'x' || name[1] == 'X';
-            const std::string_view digits = name.substr(hex ? 2 : 1);
-            if (digits.empty() || digits.size() > (hex ? 6u : 7u)) return false;
-            uint32_t value = 0;
-            for (char d : digits) {
-                int v;
-                if (d >= '0' && d <= '9') v = d - '0';
-                else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-                else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-                else return false;
-                value = value * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-            }
-            unicode::appendUtf8(m_buffer, value == 0 ? 0xFFFD : value);
-            m_i = semicolon + 1;
-            return true;
-        }
-        static const std::map<std::string_view, char32_t> named = {
-            {"amp", U'&'},     {"lt", U'<'},        {"gt", U'>'},       {"quot", U'"'},     {"apos", U'\''},
-            {"nbsp", 0xA0},    {"copy", 0xA9},      {"reg", 0xAE},      {"trade", 0x2122},  {"hellip", 0x2026},
-            {"mdash", 0x2014}, {"ndash", 0x2013},   {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"ldquo", 0x201C},
-            {"rdquo", 0x201D}, {"bull", 0x2022},    {"middot", 0xB7},   {"deg", 0xB0},      {"euro", 0x20AC},
-            {"times", 0xD7},   {"divide", 0xF7},    {"laquo", 0xAB},    {"raquo", 0xBB},    {"sect", 0xA7},
-        };
-        auto found = named.find(name);
-        if (found == named.end()) return false;
-        unicode::appendUtf8(m_buffer, found->second);
-        m_i = semicolon + 1;
+        size_t end = 0;
+        const std::optional<char32_t> character = markdown_syntax::entityAt(m_s, m_i, end);
+        if (!character) return false;
+        unicode::appendUtf8(m_buffer, *character);
+        m_i = end;
         return true;
     }
 

@@ -1,11 +1,13 @@
 #include "core/engines/document/OOXMLWriter.h"
 
+#include <cerrno>
 #include <fstream>
 #include <system_error>
 
 #include "core/engines/document/UnicodeText.h"
 #include "core/format/ConversionError.h"
 #include "core/format/ConversionJob.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
 #include "core/services/StagedOutput.h"
@@ -20,10 +22,15 @@ namespace {
 constexpr std::string_view kDeclaration = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)";
 
 void writePart(const fs::path& path, const std::string& text) {
+    errno = 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
-    if (!out) throw fs::filesystem_error("cannot write a package part", path, std::make_error_code(std::errc::io_error));
+    // The stream keeps no error code; errno still says why the last write failed (a full disk
+    // must read as one).
+    if (!out)
+        throw fs::filesystem_error("cannot write a package part", path,
+                                   std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
 }
 
 }  // namespace
@@ -102,9 +109,15 @@ void OOXMLWriter::write(const QTextDocument& document, const fs::path& destinati
             tarProgram,
             {"--format=zip", "-cf", output.path().string(), "-C", package.string(), "[Content_Types].xml", "_rels", "word"},
             ProcessRunner::Timeout(kTarTimeoutSeconds), {}, {}, stop);
-        if (result.exitCode != 0)
+        if (result.exitCode != 0) {
+            // A full disk or a refused write reads as it does from every other engine.
+            const ConversionError error = ErrorMapper::map(
+                ErrorMapper::Program::bsdtar, result.exitCode, result.standardErrorData,
+                ErrorMapper::Subject(target, engine_ids::document.rawValue), FileManagerService::shared());
+            if (error.kind() != ConversionError::Kind::backendFailure) throw error;
             throw ConversionError::backendFailure(engine_ids::document.rawValue, result.exitCode,
                                                   "could not package the .docx\n" + result.standardErrorData);
+        }
         output.commit();
     });
 }

@@ -6,14 +6,14 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include <unicode/ucnv.h>
-#include <unicode/ustring.h>
-
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/RtfCodePageDecoder.h"
+#include "core/engines/document/RtfDestinations.h"
+#include "core/engines/document/RtfFontTable.h"
+#include "core/engines/document/RtfSymbols.h"
 #include "core/engines/document/RtfMarkup.h"
 #include "core/engines/document/UnicodeText.h"
 
@@ -44,57 +44,9 @@ struct GroupState {
     std::optional<std::string> link;
 };
 
-struct FontEntry {
-    bool monospaced = false;
-    int codePage = 0;  // 0: the document's
-    std::string name;
-};
-
-int codePageForCharset(int charset) {
-    switch (charset) {
-    case 77: return 10000;
-    case 128: return 932;
-    case 129: return 949;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    default: return 0;  // ANSI, default, symbol: the document's code page
-    }
-}
-
-bool looksMonospaced(const std::string& name) {
-    static const char* const kMarks[] = {"Courier", "Mono", "Menlo", "Monaco", "Consolas", "Code", "Fixed"};
-    return std::any_of(std::begin(kMarks), std::end(kMarks), [&](const char* mark) { return name.find(mark) != std::string::npos; });
-}
-
-const std::set<std::string_view>& skippedDestinations() {
-    static const std::set<std::string_view> names = {
-        "annotation", "atnauthor", "atnid",   "author",    "bkmkend",  "bkmkstart", "colorschememapping",
-        "comment",    "datastore", "doccomm", "filetbl",   "fldtype",  "footer",    "footerf",            "footerl",
-        "footerr",    "footnote",  "generator", "header",  "headerf",  "headerl",   "headerr",            "info",
-        "keywords",   "latentstyles", "listoverridetable", "listtable", "nonshppict", "object", "operator", "pgdsctbl",
-        "private",   "revtbl",  "rsidtbl",   "shp",      "shpinst",   "stylesheet",         "subject",
-        "tc",         "tcn",       "template", "themedata", "title",   "xe",        "xmlnstbl",           "objdata",
-    };
-    return names;
-}
-
 class Parser {
 public:
     explicit Parser(std::string_view bytes) : m_s(bytes) {}
-
-    ~Parser() {
-        for (auto& [page, converter] : m_converters)
-            if (converter) ucnv_close(converter);
-    }
 
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
@@ -137,13 +89,12 @@ private:
     int m_bytesCodePage = 1252;
     int m_documentCodePage = 1252;
     int m_defaultFont = -1;
-    std::map<int, FontEntry> m_fonts;
-    int m_fontEntry = -1;  // the font table entry being read
+    RtfFontTable m_fonts;
     std::vector<std::optional<uint32_t>> m_colours{std::nullopt};  // entry 0 until the table says otherwise
     uint32_t m_colourEntry = 0;
     bool m_colourEntrySet = false;
     std::vector<std::string> m_fieldInstructions;
-    std::map<int, UConverter*> m_converters;
+    RtfCodePageDecoder m_decoder;
     int m_pendingSkip = 0;
     char16_t m_highSurrogate = 0;
     bool m_ignorableNext = false;  // "\*" seen: an unknown destination word is skipped
@@ -167,7 +118,7 @@ private:
         m_pendingSkip = 0;
         m_ignorableNext = false;
         if (m_stack.empty()) return;
-        if (state().destination == Destination::fontTable) finishFontEntry();
+        if (state().destination == Destination::fontTable) m_fonts.finishEntry();
         const bool picture = state().destination == Destination::picture && (m_stack.size() < 2 || m_stack[m_stack.size() - 2].destination != Destination::picture);
         m_stack.pop_back();
         if (picture) {
@@ -326,7 +277,7 @@ private:
         if (word == "fonttbl") {
             flushBytes();
             s.destination = Destination::fontTable;
-            m_fontEntry = -1;
+            m_fonts.begin();
             return;
         }
         if (word == "field") {
@@ -343,10 +294,10 @@ private:
         if (word == "fldrslt") {
             flushBytes();
             s.destination = Destination::text;
-            if (s.field >= 0) s.link = hyperlinkTarget(m_fieldInstructions[static_cast<size_t>(s.field)]);
+            if (s.field >= 0) s.link = rtf_destinations::hyperlinkTarget(m_fieldInstructions[static_cast<size_t>(s.field)]);
             return;
         }
-        if (ignorable || skippedDestinations().contains(word)) {
+        if (ignorable || rtf_destinations::isSkipped(word)) {
             flushBytes();
             s.destination = Destination::skip;
             return;
@@ -408,89 +359,25 @@ private:
             literal(std::string(kCellEnd));
         } else if (word == "row") {
             literal(std::string(kRowEnd));
-        } else if (word == "line" || word == "sect" || word == "nestrow") {
-            literal("\n");
-        } else if (word == "page" || word == "pagebb") {
-            literal("\f");  // the styled text's page break
-        } else if (word == "tab" || word == "nestcell") {
-            literal("\t");
-        } else if (word == "emdash") {
-            literal("\u2014");
-        } else if (word == "endash") {
-            literal("\u2013");
-        } else if (word == "bullet") {
-            literal("\u2022");
-        } else if (word == "lquote") {
-            literal("\u2018");
-        } else if (word == "rquote") {
-            literal("\u2019");
-        } else if (word == "ldblquote") {
-            literal("\u201C");
-        } else if (word == "rdblquote") {
-            literal("\u201D");
-        } else if (word == "emspace") {
-            literal("\u2003");
-        } else if (word == "enspace") {
-            literal("\u2002");
+        } else if (const std::optional<std::string_view> text = rtf_symbols::textOf(word)) {
+            literal(std::string(*text));
         }
         // Every other word changes nothing the styled text keeps.
     }
 
     void fontTableWord(std::string_view word, std::optional<long> parameter, bool ignorable) {
-        if (ignorable || skippedDestinations().contains(word) || word == "panose" || word == "falt") {
+        if (ignorable || rtf_destinations::isSkipped(word) || word == "panose" || word == "falt") {
             state().destination = Destination::skip;
             return;
         }
-        if (word == "f") {
-            finishFontEntry();
-            m_fontEntry = static_cast<int>(parameter.value_or(-1));
-            m_fonts[m_fontEntry] = FontEntry{};
-        } else if (m_fontEntry >= 0 || m_fonts.contains(m_fontEntry)) {
-            FontEntry& entry = m_fonts[m_fontEntry];
-            if (word == "fmodern") entry.monospaced = true;
-            else if (word == "fprq" && parameter.value_or(0) == 1) entry.monospaced = true;
-            else if (word == "fcharset") entry.codePage = codePageForCharset(static_cast<int>(parameter.value_or(0)));
-            else if (word == "cpg" && parameter.value_or(0) > 0) entry.codePage = static_cast<int>(*parameter);
-        }
-    }
-
-    void finishFontEntry() {
-        auto found = m_fonts.find(m_fontEntry);
-        if (found == m_fonts.end()) return;
-        std::string& name = found->second.name;
-        if (!name.empty() && name.back() == ';') name.pop_back();
-        if (looksMonospaced(name)) found->second.monospaced = true;
-    }
-
-    static std::optional<std::string> hyperlinkTarget(const std::string& instruction) {
-        const size_t keyword = instruction.find("HYPERLINK");
-        if (keyword == std::string::npos) return std::nullopt;
-        size_t p = keyword + 9;
-        while (p < instruction.size() && instruction[p] == ' ') ++p;
-        // Switches such as \l "anchor" may come first; take the first quoted or bare argument.
-        while (p < instruction.size() && instruction[p] == '\\') {
-            p += 2;
-            while (p < instruction.size() && instruction[p] == ' ') ++p;
-            if (p < instruction.size() && instruction[p] == '"') break;
-        }
-        if (p >= instruction.size()) return std::nullopt;
-        std::string target;
-        if (instruction[p] == '"') {
-            const size_t close = instruction.find('"', p + 1);
-            target = instruction.substr(p + 1, close == std::string::npos ? std::string::npos : close - p - 1);
-        } else {
-            const size_t end = instruction.find(' ', p);
-            target = instruction.substr(p, end == std::string::npos ? std::string::npos : end - p);
-        }
-        if (target.empty()) return std::nullopt;
-        return target;
+        m_fonts.word(word, parameter);
     }
 
     int currentCodePage() {
         if (m_stack.empty()) return m_documentCodePage;
         const int font = state().font >= 0 ? state().font : m_defaultFont;
-        auto found = m_fonts.find(font);
-        if (found != m_fonts.end() && found->second.codePage > 0) return found->second.codePage;
+        const RtfFont* found = m_fonts.find(font);
+        if (found && found->codePage > 0) return found->codePage;
         return m_documentCodePage;
     }
 
@@ -513,10 +400,7 @@ private:
             return;
         }
         if (state().destination == Destination::fontTable) {
-            if (m_fontEntry >= 0 || m_fonts.contains(m_fontEntry)) {
-                std::string& name = m_fonts[m_fontEntry].name;
-                if (name.size() < 256) name += static_cast<char>(byte);
-            }
+            m_fonts.nameByte(byte);
             return;
         }
         flushSurrogate();
@@ -526,59 +410,11 @@ private:
         m_bytes += static_cast<char>(byte);
     }
 
-    UConverter* converter(int page) {
-        auto found = m_converters.find(page);
-        if (found != m_converters.end()) return found->second;
-        UConverter* result = nullptr;
-        const std::string names[] = {page == 10000 ? "macintosh" : "windows-" + std::to_string(page), "cp" + std::to_string(page),
-                                     "ibm-" + std::to_string(page)};
-        for (const std::string& name : names) {
-            UErrorCode status = U_ZERO_ERROR;
-            result = ucnv_open(name.c_str(), &status);
-            if (U_SUCCESS(status) && result) break;
-            if (result) ucnv_close(result);
-            result = nullptr;
-        }
-        if (!result && page != 1252) result = converter(1252);
-        else m_converters[page] = result;
-        return result;
-    }
-
     void flushBytes() {
         if (m_bytes.empty()) return;
-        std::string utf8;
-        const bool ascii = std::all_of(m_bytes.begin(), m_bytes.end(), [](char b) { return static_cast<unsigned char>(b) < 0x80; });
-        UConverter* conv = ascii ? nullptr : converter(m_bytesCodePage);
-        if (!conv) {
-            for (char b : m_bytes) unicode::appendUtf8(utf8, static_cast<unsigned char>(b));
-        } else {
-            std::u16string units(m_bytes.size() * 2 + 4, u'\0');
-            UErrorCode status = U_ZERO_ERROR;
-            ucnv_reset(conv);
-            const int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(units.data()), static_cast<int32_t>(units.size()),
-                                            m_bytes.data(), static_cast<int32_t>(m_bytes.size()), &status);
-            if (U_FAILURE(status)) {
-                for (char b : m_bytes) unicode::appendUtf8(utf8, static_cast<unsigned char>(b));
-            } else {
-                units.resize(static_cast<size_t>(n));
-                utf8 = toUtf8(units);
-            }
-        }
+        const std::string utf8 = m_decoder.decode(m_bytes, m_bytesCodePage);
         m_bytes.clear();
         output(utf8);
-    }
-
-    static std::string toUtf8(const std::u16string& units) {
-        std::string out;
-        for (size_t k = 0; k < units.size(); ++k) {
-            char32_t c = units[k];
-            if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
-                ++k;
-            }
-            unicode::appendUtf8(out, c);
-        }
-        return out;
     }
 
     void unicodeUnit(char16_t unit) {
@@ -614,10 +450,10 @@ private:
         case Destination::text: {
             TextAttributes attributes;
             const int fontIndex = s.font >= 0 ? s.font : m_defaultFont;
-            auto font = m_fonts.find(fontIndex);
+            const RtfFont* font = m_fonts.find(fontIndex);
             TextFont f = TextFont::system(s.halfPoints / 2.0);
-            if (font != m_fonts.end() && font->second.monospaced) f.design = TextFont::Design::monospaced;
-            else if (font != m_fonts.end() && font->second.name != "Helvetica") f.family = font->second.name;
+            if (font && font->monospaced) f.design = TextFont::Design::monospaced;
+            else if (font && font->name != "Helvetica") f.family = font->name;
             f.bold = s.bold;
             f.italic = s.italic;
             attributes.font = f;

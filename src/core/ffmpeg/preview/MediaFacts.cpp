@@ -1,6 +1,7 @@
 #include "core/ffmpeg/preview/MediaFacts.h"
 
 #include "core/format/ConversionError.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/preview/WaveformSampler.h"
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
@@ -9,7 +10,7 @@
 namespace kolvex {
 
 MediaProbe FFmpegMediaFacts::probe(const std::filesystem::path& file, std::stop_token stop) const {
-    return FFprobeProber(m_tools).probe(file, stop);
+    return LibavProber().probe(file, stop);
 }
 
 KeyframeIndex FFmpegMediaFacts::keyframes(const std::filesystem::path& file, std::stop_token stop) const {

@@ -29,8 +29,8 @@ public:
                                                        std::stop_token stop) const = 0;
 };
 
-// The facts through the FFmpeg pair the application attached: ffprobe for the probe and the
-// keyframes, FFmpeg's libraries in process for the waveform.
+// The facts through FFmpeg: its libraries in process for the probe and the waveform, the
+// attached ffprobe for the keyframes.
 class FFmpegMediaFacts final : public MediaFacts {
 public:
     explicit FFmpegMediaFacts(BundledFFmpeg tools) : m_tools(std::move(tools)) {}

@@ -9,6 +9,7 @@
 
 #include "ArchiveFixtures.h"
 #include "core/services/PathUtils.h"
+#include "support/SmallVolume.h"
 
 namespace kolvex {
 namespace {
@@ -130,12 +131,44 @@ TEST_F(ArchiveEngineFiles, LinksLeadingOutOfTheTreeAreDropped) {
     EXPECT_TRUE(fs::is_symlink(folder[0] / "inside"));
 
     const auto repacked =
-        engine().convert(ArchiveFixtures::job(archive, "tar", work / "links.zip", "zip"), [](double) {}, {});
-    auto listed = ArchiveFixtures::list(repacked.at(0));
+        engine().convertReporting(ArchiveFixtures::job(archive, "tar", work / "links.zip", "zip"), [](double) {}, {});
+    EXPECT_EQ(repacked.note, "4 entries were left out: links leading outside the archive, or special files.");
+    auto listed = ArchiveFixtures::list(repacked.outputs.at(0));
     listed.erase(std::remove(listed.begin(), listed.end(), ""), listed.end());
     for (auto& name : listed)
         if (name.ends_with('/')) name.pop_back();
     EXPECT_EQ(testing::sorted(listed), (std::vector<std::string>{"a.txt", "inside", "sub", "sub/up-inside"}));
+}
+
+TEST_F(ArchiveEngineFiles, AFullDiskReadsAsOneWithRealFigures) {
+    testing::SmallVolume volume(2 << 20);
+    if (!volume.available()) GTEST_SKIP() << volume.whyNot();
+    std::string noise;
+    for (uint32_t i = 0, x = 12345; i < (8u << 20); ++i) {
+        x = x * 1103515245u + 12345u;
+        noise.push_back(static_cast<char>(x >> 24));
+    }
+    const fs::path plain = dir.write("noise/noise.bin", noise);
+    const fs::path zip = work / "noise.zip";
+    ASSERT_EQ(ArchiveFixtures::run(ArchiveFixtures::bsdtar,
+                                   {"--format=zip", "-cf", zip.string(), "-C", plain.parent_path().string(), "."})
+                  .exitCode,
+              0);
+    const auto gz = ArchiveFixtures::run(ArchiveFixtures::gzip, {"-c", plain.string()});
+    const fs::path stream = dir.write("work/noise.bin.gz", gz.standardOutputData);
+
+    // The ZIP says what it holds and is refused before anything is written; the bare stream
+    // says nothing and fills the disk first.
+    for (const auto& [source, from] : {std::pair{zip, "zip"}, std::pair{stream, "gzip"}}) {
+        SCOPED_TRACE(from);
+        const auto error = failure(engine(), ArchiveFixtures::job(source, from, volume.path() / "out.zip", "zip", "extract"));
+        ASSERT_TRUE(error);
+        ASSERT_EQ(error->kind(), ConversionError::Kind::insufficientDiskSpace) << error->what();
+        EXPECT_GT(error->required(), error->available()) << error->what();
+        EXPECT_GE(error->required(), int64_t{1} << 20) << error->what();
+        EXPECT_LE(error->available(), int64_t{2} << 20) << error->what();
+        EXPECT_TRUE(entriesOf(volume.path()).empty());
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "support/SmallVolume.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -111,6 +112,27 @@ TEST(OOXMLWriter, FailureAndCancelLeaveNothing) {
     EXPECT_FALSE(std::filesystem::exists(out));
     // Only the two fake programs remain: no partial package under any name.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST(OOXMLWriter, AFullDiskIsReportedAsOne) {
+    testing::SmallVolume volume(64 << 10);
+    if (!volume.available()) GTEST_SKIP() << volume.whyNot();
+    // Letters in no pattern deflate to far more than the volume holds.
+    std::string letters;
+    for (uint32_t i = 0, x = 7; i < 600'000; ++i) {
+        x = x * 1103515245u + 12345u;
+        letters.push_back(static_cast<char>('a' + (x >> 16) % 26));
+        if (i % 80 == 79) letters.push_back('\n');
+    }
+    const auto out = volume.path() / "long.docx";
+    try {
+        OOXMLWriter::write(*richDocument(StyledText(letters, plainAttributes())), out);
+        FAIL() << "the package fitted";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace) << error.what() << error.stderrText();
+        EXPECT_GT(error.required(), error.available());
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(volume.path()), {}), 0);
 }
 
 }  // namespace

@@ -16,15 +16,9 @@ using testing::ChildProgram;
 using testing::FakeInput;
 using testing::Xvfb;
 
-enum class Toolkit { qt, gtk };
+using testing::Toolkit;
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "test-ui-portal-desktop";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
+QCoreApplication& app() { return testing::coreApplication("test-ui-portal-desktop"); }
 
 constexpr int kSourceX = 100, kSourceY = 100, kSourceSize = 200;
 

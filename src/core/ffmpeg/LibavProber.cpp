@@ -1,0 +1,164 @@
+#include "core/ffmpeg/LibavProber.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include <fmt/format.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/display.h>
+#include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kTimeLimit = std::chrono::seconds(30);
+
+struct Interrupt {
+    std::stop_token stop;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+int interrupted(void* opaque) {
+    const auto* state = static_cast<const Interrupt*>(opaque);
+    return state->stop.stop_requested() || std::chrono::steady_clock::now() > state->deadline;
+}
+
+// A time in seconds as ffprobe prints it (six decimals), read back: the two probes agree to the bit.
+double printedSeconds(double seconds) {
+    const std::string text = fmt::format("{:.6f}", seconds);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+std::optional<std::string> codecName(const AVCodecParameters& parameters) {
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
+    if (!descriptor) return std::nullopt;
+    return std::string(descriptor->name);
+}
+
+// The display matrix's rotation (older files carry a "rotate" tag), folded into 0…270 in
+// quarter turns, as ffprobe's report reads.
+int rotationOf(const AVStream& stream) {
+    std::optional<double> degrees;
+    size_t size = 0;
+    if (const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        matrix && size >= 9 * sizeof(int32_t)) {
+        // ffprobe prints the angle as a whole number.
+        degrees = double(int(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix))));
+    } else if (const AVDictionaryEntry* tag = av_dict_get(stream.metadata, "rotate", nullptr, 0)) {
+        double value = 0;
+        const char* end = tag->value + std::strlen(tag->value);
+        if (std::from_chars(tag->value, end, value).ptr == end) degrees = value;
+    }
+    if (!degrees || !std::isfinite(*degrees)) return 0;
+    const long quarter = std::lround(*degrees / 90.0);
+    return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+}
+
+struct Input {
+    AVFormatContext* context = nullptr;
+    ~Input() { avformat_close_input(&context); }
+};
+
+}  // namespace
+
+LibavProber::LibavProber() {
+    // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
+    throwIfStopRequested(stop);
+    Interrupt interrupt{stop, std::chrono::steady_clock::now() + kTimeLimit};
+    Input input;
+    input.context = avformat_alloc_context();
+    if (!input.context) throw ConversionError::corruptedInput(url);
+    input.context->interrupt_callback = {&interrupted, &interrupt};
+    // Only local files: a playlist dressed up as a video must not make us open addresses.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string location = "file:" + paths::absolute(url).string();
+    int rc = avformat_open_input(&input.context, location.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc >= 0) rc = avformat_find_stream_info(input.context, nullptr);
+    throwIfStopRequested(stop);
+    if (rc < 0) throw ConversionError::corruptedInput(url);
+
+    const AVFormatContext& format = *input.context;
+    MediaProbe probe;
+    const AVStream* video = nullptr;
+    const AVStream* audio = nullptr;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        switch (stream->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+                ++probe.coverPictureCount;
+                if (!probe.coverCodec) {
+                    probe.coverCodec = codecName(*stream->codecpar);
+                    probe.coverStreamIndex = stream->index;
+                }
+                break;
+            }
+            if (!video) video = stream;
+            ++probe.videoTrackCount;
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            if (!audio) audio = stream;
+            ++probe.audioTrackCount;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE: ++probe.subtitleTrackCount; break;
+        case AVMEDIA_TYPE_ATTACHMENT: ++probe.attachmentCount; break;
+        case AVMEDIA_TYPE_DATA: ++probe.dataTrackCount; break;
+        default: break;
+        }
+    }
+
+    if (format.duration != AV_NOPTS_VALUE) probe.durationSeconds = printedSeconds(double(format.duration) / AV_TIME_BASE);
+    if (!probe.durationSeconds && video && video->duration != AV_NOPTS_VALUE)
+        probe.durationSeconds = printedSeconds(double(video->duration) * av_q2d(video->time_base));
+
+    if (video) {
+        const AVCodecParameters& parameters = *video->codecpar;
+        probe.videoCodec = codecName(parameters);
+        probe.width = parameters.width;
+        probe.height = parameters.height;
+        probe.isVariableFrameRate = video->avg_frame_rate.num != video->r_frame_rate.num ||
+                                    video->avg_frame_rate.den != video->r_frame_rate.den;
+        if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(parameters.format))) probe.pixelFormat = name;
+        probe.rotation = rotationOf(*video);
+    }
+    if (audio) {
+        const AVCodecParameters& parameters = *audio->codecpar;
+        probe.audioCodec = codecName(parameters);
+        if (parameters.bit_rate > 0) probe.audioBitrate = parameters.bit_rate;
+        probe.audioSampleRate = parameters.sample_rate;
+        probe.audioChannels = parameters.ch_layout.nb_channels;
+        // Lossless decoders state their depth as raw bits; PCM as its coded sample size.
+        if (parameters.bits_per_raw_sample > 0)
+            probe.audioBitsPerSample = parameters.bits_per_raw_sample;
+        else if (const int coded = av_get_bits_per_sample(parameters.codec_id); coded > 0)
+            probe.audioBitsPerSample = coded;
+    }
+    return probe;
+}
+
+}  // namespace kolvex

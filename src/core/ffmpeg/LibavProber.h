@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/ffmpeg/MediaProbe.h"
+
+namespace kolvex {
+
+// Probes with FFmpeg's libraries in this process: the same facts ffprobe reports, read the same
+// way, without starting a program for every file. Reads local files only. Shared between
+// threads; each probe() opens the file on its own.
+class LibavProber : public MediaProbing {
+public:
+    LibavProber();
+
+    // Blocks for as long as libavformat reads the file's headers, at most 30 seconds; a stop
+    // request ends it within one read. Throws ConversionError::corruptedInput for a file that
+    // cannot be read as media, OperationCancelled when stopped.
+    MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const override;
+};
+
+}  // namespace kolvex
