@@ -22,12 +22,6 @@ TEST_F(PortalModelTest, NewModelIsIdleAndEmpty) {
     EXPECT_EQ(model->motion(), PortalMotion{});
 }
 
-TEST_F(PortalModelTest, ToolsNeedingParametersAreExactlyTheNine) {
-    EXPECT_EQ(PortalModel::toolsNeedingParameters(),
-              (std::set<std::string>{"crop", "trim", "rotate", "flip", "resize", "compress", "extract-audio", "split",
-                                     "merge"}));
-}
-
 TEST_F(PortalModelTest, PhasesAreEqualOnlyByCaseAndPayload) {
     EXPECT_EQ(PortalPhase::converting(0.5), PortalPhase::converting(0.5));
     EXPECT_NE(PortalPhase::converting(0.5), PortalPhase::converting(0.51));

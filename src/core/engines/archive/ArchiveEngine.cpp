@@ -8,6 +8,8 @@
 #include <functional>
 #include <system_error>
 
+#include <fmt/format.h>
+
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
@@ -168,12 +170,23 @@ void ArchiveEngine::run(const std::vector<std::string>& arguments, const Convers
 
 std::vector<fs::path> ArchiveEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                              std::stop_token stop) const {
+    return convertReporting(job, progress, std::move(stop)).outputs;
+}
+
+ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                                  std::stop_token stop) const {
     throwIfStopRequested(stop);
     // Read before anything is written: an encrypted archive is refused at once, and what it
     // declares it holds is checked against the room there is.
     const ArchiveSurvey survey = ArchiveSurvey::of(job.source, stop);
-    if (job.options.tool == "extract") return extract(job, survey, progress, stop);
-    return repack(job, survey, progress, stop);
+    int dropped = 0;
+    ConversionOutcome outcome;
+    outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, dropped)
+                                                    : repack(job, survey, progress, stop, dropped);
+    if (dropped == 1) outcome.note = "One entry was left out: a link leading outside the archive, or a special file.";
+    if (dropped > 1)
+        outcome.note = fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped);
+    return outcome;
 }
 
 void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& folder) const {
@@ -248,7 +261,8 @@ int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey,
 }
 
 std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey,
-                                             const ProgressCallback& progress, std::stop_token stop) const {
+                                             const ProgressCallback& progress, std::stop_token stop,
+                                             int& dropped) const {
     // Unpacked under a hidden name beside the final one, which it takes only when everything is
     // out: a failure, a cancel or a kill leaves nothing half-extracted.
     const fs::path parent = paths::deletingLastComponent(job.destination);
@@ -268,7 +282,7 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    unpack(job, survey, staged.path(), {}, stop);
+    dropped = unpack(job, survey, staged.path(), {}, stop);
     if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
     const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
@@ -276,7 +290,8 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
 }
 
 std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey,
-                                            const ProgressCallback& progress, std::stop_token stop) const {
+                                            const ProgressCallback& progress, std::stop_token stop,
+                                            int& dropped) const {
     const auto flags = writeFlags(job.to);
     if (flags.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
@@ -294,9 +309,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         progress(0.1);
 
         // Modes as the archive has them, not as our umask would make them.
-        if (const int dropped = unpack(job, survey, contents, {"-p"}, stop); dropped > 0)
-            Log::engine().info("The repacked archive leaves out {} entries that are links outside it or special files",
-                               dropped);
+        dropped = unpack(job, survey, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
         progress(0.55);

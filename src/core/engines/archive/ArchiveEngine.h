@@ -56,6 +56,10 @@ public:
     // or OperationCancelled; a new folder or partial archive is removed first.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // convert(), with a note when entries had to be left out (links leading outside the
+    // archive, special files).
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
     // The tar options that select the output format; empty when the target cannot be written.
     static std::vector<std::string> writeFlags(const Format& target);
@@ -72,14 +76,17 @@ public:
     static int dropUnsafeEntries(const std::filesystem::path& folder);
 
 private:
+    // Both set `dropped` to the number of entries left out.
     std::vector<std::filesystem::path> extract(const ConversionJob& job, const ArchiveSurvey& survey,
-                                               const ProgressCallback& progress, std::stop_token stop) const;
+                                               const ProgressCallback& progress, std::stop_token stop,
+                                               int& dropped) const;
     // A bare stream unpacks to one file beside the output, at the first free name.
     std::filesystem::path extractStream(const ConversionJob& job, const ArchiveSurvey& survey,
                                         const std::filesystem::path& parent, const ProgressCallback& progress,
                                         std::stop_token stop) const;
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
-                                              const ProgressCallback& progress, std::stop_token stop) const;
+                                              const ProgressCallback& progress, std::stop_token stop,
+                                              int& dropped) const;
     // Throws insufficientDiskSpace, with the figures, when what the archive declares and the
     // reserve the guard keeps do not fit on the volume of `folder`.
     void ensureRoom(const ArchiveSurvey& survey, const std::filesystem::path& folder) const;

@@ -16,6 +16,7 @@
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 #include "ui/anim/ReduceMotion.h"
+#include "ui/async/AsyncTask.h"
 #include "ui/portal/model/Thumbnailer.h"
 
 namespace kolvex {
@@ -70,10 +71,6 @@ PortalModel::~PortalModel() {
     onCollapse = nullptr;
     onProgressChanged = nullptr;
     if (m_collapseTask) m_collapseTask->cancel();
-}
-
-const std::set<std::string>& PortalModel::toolsNeedingParameters() {
-    return toolsWithSheets();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -267,19 +264,16 @@ void PortalModel::loadThumbnail(const DragPayload& payload) {
     const auto primary = payload.primary();
     if (!primary) return;
     const double scale = m_env.screenScale();
-    QPointer<PortalModel> weak(this);
-    auto scheduler = m_env.scheduler.get();
     auto make = m_env.thumbnail;
-    auto icon = m_env.icon;
     const std::filesystem::path file = *primary;
-    scheduler->background([weak, scheduler, make, icon, file, scale](std::stop_token) {
-        QImage image = make(file, QSizeF(56, 56), scale);
-        scheduler->post([weak, icon, file, scale, image = std::move(image)]() mutable {
-            if (!weak || !weak->m_payload || weak->m_payload->primary() != file) return;
-            if (image.isNull()) image = icon(file, QSizeF(56, 56), scale);
-            weak->publish(weak->m_thumbnail, std::move(image), Field::thumbnail);
+    AsyncTask::start<QImage>(
+        m_env.scheduler->tasks(), this, [make, file, scale](std::stop_token) { return make(file, QSizeF(56, 56), scale); },
+        [this, file, scale](QImage image) {
+            // A picture of an earlier gesture's file is dropped.
+            if (!m_payload || m_payload->primary() != file) return;
+            if (image.isNull()) image = m_env.icon(file, QSizeF(56, 56), scale);
+            publish(m_thumbnail, std::move(image), Field::thumbnail);
         });
-    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -297,7 +291,7 @@ bool PortalModel::commit() {
         publish(m_commitAngle, n < 1 ? 0.0 : std::numbers::pi / 2 - *m_selectedIndex * 2 * std::numbers::pi / n,
                 Field::commitAngle);
     }
-    if (target->toolID && toolsNeedingParameters().contains(*target->toolID)) {
+    if (target->toolID && toolSettings(*target->toolID) != ToolSettings::defaults) {
         setPhase(Phase::needsParameters(*target));
         if (onNeedsParameters) onNeedsParameters(*target, *m_payload);
         return true;

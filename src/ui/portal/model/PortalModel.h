@@ -82,9 +82,6 @@ public:
                 Environment environment, QObject* parent = nullptr);
     ~PortalModel() override;
 
-    // Tool ids whose commit opens a parameter sheet instead of running at once.
-    static const std::set<std::string>& toolsNeedingParameters();
-
     // --- Published state (read) ---
     const std::optional<DragPayload>& payload() const { return m_payload; }
     bool isRevealed() const { return m_isRevealed; }

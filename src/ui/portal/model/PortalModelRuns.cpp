@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include "core/services/Log.h"
+#include "ui/async/AsyncTask.h"
 #include "ui/portal/model/PortalModel.h"
 
 namespace kolvex {
@@ -46,27 +47,33 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
                           const std::optional<ConversionOptions>& overriding, const Task& task,
                           std::function<void(RunEnd)> done) {
     QPointer<PortalModel> weak(this);
-    PortalScheduler* scheduler = m_env.scheduler.get();
+    // Work may outlive the model and its scheduler: it reports through the long-lived runner.
+    TaskRunner* scheduler = &m_env.scheduler->tasks();
     auto stop = task.stop;
-    const auto finish = [=](RunEnd end) {
-        scheduler->post([=, end = std::move(end)] {
-            if (weak) done(end);
-        });
+    // The work runs off the GUI thread; its end comes back here. Cancelling the run, or the
+    // application quitting, stops it through the one token it is handed.
+    const auto start = [this, scheduler, stop, done](std::function<RunEnd(std::stop_token)> work) {
+        AsyncTask::start<RunEnd>(
+            *scheduler, this,
+            [stop, work](std::stop_token quitting) {
+                const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
+                return work(stop->get_token());
+            },
+            done, [done](const std::string& reason) { done({{}, Phase::failed("Couldn't convert", reason)}); });
     };
 
     if (!m_service) {
         // Simulated work names an output but writes none.
         auto work = m_env.simulatedWork;
         const auto urls = payload.urls;
-        scheduler->background([=](std::stop_token quitting) {
-            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
+        start([=](std::stop_token token) -> RunEnd {
             const auto progress = [=](double fraction) {
                 scheduler->post([=] {
                     if (weak) weak->progressReported(id, fraction, false);
                 });
             };
-            const FakePortalWork::Outcome outcome = work->run(urls, target, progress, stop->get_token());
-            finish({{}, outcome.failed ? Phase::failed("Couldn't convert") : Phase::succeeded(outcome.outputName)});
+            const FakePortalWork::Outcome outcome = work->run(urls, target, progress, token);
+            return {{}, outcome.failed ? Phase::failed("Couldn't convert") : Phase::succeeded(outcome.outputName)};
         });
         return;
     }
@@ -83,10 +90,7 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
     if (target.formatID) {
         const ConversionIntent intent =
             preferences.formatIntent(payload.urls, *target.formatID, m_provider->category(payload.urls));
-        scheduler->background([=](std::stop_token quitting) {
-            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
-            finish({service->submit(intent, progress, stop->get_token()), std::nullopt});
-        });
+        start([=](std::stop_token token) -> RunEnd { return {service->submit(intent, progress, token), std::nullopt}; });
     } else if (target.toolID) {
         ConversionOptions options;
         if (overriding) {
@@ -100,12 +104,10 @@ void PortalModel::perform(const Uuid& id, const RingTarget& target, const DragPa
             options = ConversionOptions::defaults();
         }
         ToolIntent intent{payload.urls, *target.toolID, options, preferences.resolvedOutputDirectory()};
-        scheduler->background([=](std::stop_token quitting) {
-            const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
-            finish({service->submit(intent, progress, stop->get_token()), std::nullopt});
-        });
+        start([=](std::stop_token token) -> RunEnd { return {service->submit(intent, progress, token), std::nullopt}; });
     } else {
-        finish({{}, Phase::failed(target.label + " isn't ready yet")});
+        const Phase notReady = Phase::failed(target.label + " isn't ready yet");
+        start([notReady](std::stop_token) -> RunEnd { return {{}, notReady}; });
     }
 }
 

@@ -2,13 +2,12 @@
 
 #include <chrono>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <stop_token>
-#include <thread>
 
 #include <QObject>
+
+#include "ui/async/TaskRunner.h"
 
 namespace kolvex {
 
@@ -20,10 +19,11 @@ struct PortalTask {
     bool isCancelled() const { return stop->stop_requested(); }
 };
 
-// Where the Portal model's timed and background work happens. The model never sleeps and
-// never blocks: it asks for a call later on the GUI thread, or for blocking work on a worker
-// thread. Tests install a scheduler of their own whose clock they move by hand.
-class PortalScheduler {
+// Where the Portal's timed and background work happens: a task runner (background work goes
+// through AsyncTask on it) with a clock and timers. The model never sleeps and never blocks: it
+// asks for a call later on the GUI thread, or for blocking work on a worker thread. Tests
+// install a scheduler of their own whose clock they move by hand.
+class PortalScheduler : public TaskRunner {
 public:
     using Clock = std::chrono::steady_clock;  // continuous: unaffected by changes of the wall clock
     using Duration = std::chrono::nanoseconds;
@@ -34,42 +34,32 @@ public:
     virtual Clock::time_point now() const = 0;
     // Calls `fn` on the GUI thread once `delay` has passed (at once-ish for 0). GUI thread only.
     virtual void after(Duration delay, std::function<void()> fn) = 0;
-    // Calls `fn` on the GUI thread in a later turn of its event loop. Any thread.
-    virtual void post(std::function<void()> fn) = 0;
-    // Runs `work` on a worker thread; it may block. GUI thread only. The token is triggered
-    // when the scheduler goes away, so long work can stop early.
-    virtual void background(std::function<void(std::stop_token)> work) = 0;
+    // The runner that background work is handed to: it outlives the work, also when this
+    // scheduler (and the model that owns it) is gone before the work ends.
+    virtual TaskRunner& tasks() { return *this; }
 
     static Duration seconds(double s) {
         return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
     }
 };
 
-// The scheduler of the running application: Qt timers and queued calls on the GUI thread,
-// one thread per piece of background work. Destroying it asks the background work to stop
-// and waits for it.
+// The scheduler of the running application: Qt timers on the GUI thread, and the
+// application's task runner for background work and queued calls (it stops the work when the
+// application quits).
 class QtPortalScheduler final : public PortalScheduler {
 public:
-    QtPortalScheduler();
-    ~QtPortalScheduler() override;
-    QtPortalScheduler(const QtPortalScheduler&) = delete;
-    QtPortalScheduler& operator=(const QtPortalScheduler&) = delete;
+    // GUI thread only.
+    explicit QtPortalScheduler(std::shared_ptr<TaskRunner> runner = QtTaskRunner::shared());
 
     Clock::time_point now() const override { return Clock::now(); }
     void after(Duration delay, std::function<void()> fn) override;
-    void post(std::function<void()> fn) override;
-    void background(std::function<void(std::stop_token)> work) override;
+    void post(std::function<void()> fn) override { m_runner->post(std::move(fn)); }
+    void background(std::function<void(std::stop_token)> work) override { m_runner->background(std::move(work)); }
+    TaskRunner& tasks() override { return *m_runner; }
 
 private:
-    void reapFinished();
-
-    QObject m_context;  // lives on the GUI thread; queued calls go to it
-    std::mutex m_mutex;  // guards m_workers
-    struct Worker {
-        std::jthread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::list<Worker> m_workers;
+    std::shared_ptr<TaskRunner> m_runner;
+    QObject m_context;  // lives on the GUI thread; timers go to it
 };
 
 }  // namespace kolvex
