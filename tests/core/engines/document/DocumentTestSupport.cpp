@@ -11,6 +11,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <QBuffer>
+#include <QImage>
 #include <QTextBlock>
 #include <QTextFragment>
 #include <QTextImageFormat>
@@ -40,6 +42,16 @@ ConversionJob documentJob(const std::filesystem::path& source, const std::filesy
     options.tool = std::move(tool);
     ConversionCapability capability{FormatID(from), FormatID(to), engine_ids::document, ConversionCost::inProcess, false};
     return ConversionJob(source, {}, destination, documentFormat(from), documentFormat(to), capability, options);
+}
+
+QByteArray solidPng(int width, int height, Qt::GlobalColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
 TextAttributes plainAttributes(double size) {

@@ -10,6 +10,9 @@
 
 #include "core/engines/document/StyledText.h"
 
+#include <QByteArray>
+#include <QColor>
+
 class QTextDocument;
 #include "core/format/ConversionJob.h"
 #include "support/ExternalTool.h"
@@ -22,6 +25,9 @@ Format documentFormat(const std::string& id);
 // A job from `source` to `destination` between two formats of the given ids.
 ConversionJob documentJob(const std::filesystem::path& source, const std::filesystem::path& destination,
                           const std::string& from, const std::string& to, std::optional<std::string> tool = std::nullopt);
+
+// A PNG file of `width` × `height` pixels all of one colour.
+QByteArray solidPng(int width, int height, Qt::GlobalColor colour);
 
 // Attribute shorthands.
 TextAttributes plainAttributes(double size = 12);

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <QBuffer>
-#include <QImage>
 #include <QTextBlock>
 #include <QTextFragment>
 #include <QTextImageFormat>
@@ -89,12 +87,7 @@ TEST(DocxReader, LeavesOutBrokenPicturesWithANote) {
 
 // A large picture is kept at a printable size for the page, and whole for the writers.
 TEST(DocxReader, ScalesLargePicturesForThePageAndKeepsTheirBytes) {
-    QImage large(3000, 2000, QImage::Format_RGB32);
-    large.fill(Qt::darkGreen);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    large.save(&buffer, "PNG");
+    const QByteArray png = testing::solidPng(3000, 2000, Qt::darkGreen);
     const std::string xml = kOpen +
         R"(<w:p><w:r><w:drawing><wp:inline xmlns:wp="wp"><a:blip xmlns:a="a" r:embed="rIdBig"/></wp:inline></w:drawing></w:r></w:p>)" + kClose;
     const std::string rels =

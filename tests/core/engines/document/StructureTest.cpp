@@ -1,9 +1,6 @@
 // Structure carried from DOCX, HTML and RTF into every target, checked with readers that are not ours.
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QImage>
-
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocumentEngine.h"
 #include "core/engines/document/OOXMLWriter.h"
@@ -14,16 +11,6 @@ namespace {
 
 using testing::documentJob;
 using testing::TempDir;
-
-std::string redPng() {
-    QImage image(40, 20, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes.toStdString();
-}
 
 const std::string kW = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main")";
 
@@ -107,7 +94,7 @@ protected:
     std::vector<Source> sources;
 
     void SetUp() override {
-        const std::string picture = redPng();
+        const std::string picture = testing::solidPng(40, 20, Qt::red).toStdString();
         sources = {{"docx", makeDocx(dir, picture), true}, {"html", makeHtml(dir, picture), true}, {"rtf", makeRtf(dir, picture), false}};
     }
 
