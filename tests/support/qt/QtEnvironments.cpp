@@ -6,13 +6,11 @@
 
 namespace kolvex::testing {
 
-GuiEnvironment::GuiEnvironment(std::string name) : m_name(std::move(name)) {
-    m_argv[0] = m_name.data();
-}
+GuiEnvironment::GuiEnvironment(std::string name) : m_program(std::move(name)) {}
 
 void GuiEnvironment::SetUp() {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
+    m_app = std::make_unique<QGuiApplication>(m_program.argc, m_program.argv);
 }
 
 void GuiEnvironment::TearDown() {
@@ -20,9 +18,7 @@ void GuiEnvironment::TearDown() {
 }
 
 WidgetEnvironment::WidgetEnvironment(std::string name, bool withoutSessionBus)
-    : m_name(std::move(name)), m_withoutSessionBus(withoutSessionBus) {
-    m_argv[0] = m_name.data();
-}
+    : m_program(std::move(name)), m_withoutSessionBus(withoutSessionBus) {}
 
 void WidgetEnvironment::SetUp() {
     m_home = std::make_unique<TempDir>();
@@ -30,7 +26,7 @@ void WidgetEnvironment::SetUp() {
     ::setenv("XDG_CONFIG_HOME", (m_home->path() / "config").c_str(), 1);
     ::setenv("HOME", m_home->path().c_str(), 1);
     if (m_withoutSessionBus) ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus", 1);
-    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    m_app = std::make_unique<QApplication>(m_program.argc, m_program.argv);
 }
 
 void WidgetEnvironment::TearDown() {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,18 @@
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
+
+// The argc and argv an application is made with, naming the program `name`. Not copied: argv
+// points into it.
+struct ProgramArguments {
+    explicit ProgramArguments(std::string programName) : name(std::move(programName)) { argv[0] = name.data(); }
+    ProgramArguments(const ProgramArguments&) = delete;
+    ProgramArguments& operator=(const ProgramArguments&) = delete;
+
+    int argc = 1;
+    std::string name;
+    char* argv[2] = {nullptr, nullptr};
+};
 
 // Makes a QGuiApplication on the offscreen platform before any test runs (the test runner
 // normally sets the platform already) and drops it after the last.
@@ -23,9 +36,7 @@ public:
     void TearDown() override;
 
 private:
-    int m_argc = 1;
-    std::string m_name;
-    char* m_argv[2] = {nullptr, nullptr};
+    ProgramArguments m_program;
     std::unique_ptr<QGuiApplication> m_app;
 };
 
@@ -41,9 +52,7 @@ public:
     void TearDown() override;
 
 private:
-    int m_argc = 1;
-    std::string m_name;
-    char* m_argv[2] = {nullptr, nullptr};
+    ProgramArguments m_program;
     bool m_withoutSessionBus;
     std::unique_ptr<TempDir> m_home;
     std::unique_ptr<QApplication> m_app;

@@ -94,40 +94,29 @@ void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
     archive_write_free(a);
 }
 
-std::optional<std::string> runTool(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
-    if (!std::filesystem::exists(program)) return std::nullopt;
-    try {
-        const ProcessResult result = ProcessRunner().run(program, arguments, ProcessRunner::Timeout(30), {}, {});
-        if (result.exitCode != 0) return std::nullopt;
-        return result.standardOutputData;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
 int DocxPackage::count(const std::string& part, const std::string& localName) const {
-    const auto out = runTool("/usr/bin/xmllint", {"--xpath", "count(//*[local-name()='" + localName + "'])", (folder / part).string()});
+    const auto out = programOutput("/usr/bin/xmllint", {"--xpath", "count(//*[local-name()='" + localName + "'])", (folder / part).string()});
     return out ? std::stoi(*out) : -1;
 }
 
 std::optional<DocxPackage> unpackDocx(const std::filesystem::path& docx, const std::filesystem::path& folder) {
     if (!std::filesystem::exists("/usr/bin/xmllint") || !std::filesystem::exists("/usr/bin/bsdtar")) return std::nullopt;
     std::filesystem::create_directories(folder);
-    if (!runTool("/usr/bin/bsdtar", {"-xf", docx.string(), "-C", folder.string()})) return DocxPackage{folder, {}, {"(not a zip)"}};
+    if (!programOutput("/usr/bin/bsdtar", {"-xf", docx.string(), "-C", folder.string()})) return DocxPackage{folder, {}, {"(not a zip)"}};
     DocxPackage package{folder, {}, {}};
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         if (!entry.is_regular_file()) continue;
         const std::string name = std::filesystem::relative(entry.path(), folder).string();
         package.parts.push_back(name);
         if (name.ends_with(".xml") || name.ends_with(".rels"))
-            if (!runTool("/usr/bin/xmllint", {"--noout", entry.path().string()})) package.malformed.push_back(name);
+            if (!programOutput("/usr/bin/xmllint", {"--noout", entry.path().string()})) package.malformed.push_back(name);
     }
     std::sort(package.parts.begin(), package.parts.end());
     return package;
 }
 
 std::optional<int> pdfPageCount(const std::filesystem::path& pdf) {
-    const auto out = runTool("/usr/bin/qpdf", {"--show-npages", pdf.string()});
+    const auto out = programOutput("/usr/bin/qpdf", {"--show-npages", pdf.string()});
     if (!out) return std::nullopt;
     return std::stoi(*out);
 }
@@ -136,15 +125,15 @@ std::optional<std::string> pdfText(const std::filesystem::path& pdf, int first, 
     std::vector<std::string> arguments = {"-enc", "UTF-8"};
     if (first > 0) arguments.insert(arguments.end(), {"-f", std::to_string(first), "-l", std::to_string(last)});
     arguments.insert(arguments.end(), {pdf.string(), "-"});
-    return runTool("/usr/bin/pdftotext", arguments);
+    return programOutput("/usr/bin/pdftotext", arguments);
 }
 
 std::optional<std::string> pdfFonts(const std::filesystem::path& pdf) {
-    return runTool("/usr/bin/pdffonts", {pdf.string()});
+    return programOutput("/usr/bin/pdffonts", {pdf.string()});
 }
 
 std::optional<int> pdfImageCount(const std::filesystem::path& pdf) {
-    const auto out = runTool("/usr/bin/pdfimages", {"-list", pdf.string()});
+    const auto out = programOutput("/usr/bin/pdfimages", {"-list", pdf.string()});
     if (!out) return std::nullopt;
     // Two heading lines, then one line per image ("image") or transparency mask ("smask").
     int images = 0;

@@ -12,6 +12,7 @@
 
 class QTextDocument;
 #include "core/format/ConversionJob.h"
+#include "support/ExternalTool.h"
 
 namespace kolvex::testing {
 
@@ -40,9 +41,6 @@ struct ZipEntry {
     uint64_t repeat = 1;
 };
 void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries);
-
-// A program's standard output; none when it is missing or fails.
-std::optional<std::string> runTool(const std::filesystem::path& program, const std::vector<std::string>& arguments);
 
 // A .docx unpacked by bsdtar, every XML part checked by xmllint.
 struct DocxPackage {
