@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QColor>
 #include <QFont>
 #include <QPainterPath>
@@ -16,6 +18,8 @@ namespace kolvex {
 struct PortalStyle {
     static QColor accent(double opacity = 1);
     static QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, static_cast<float>(opacity)); }
+    // The model's UTF-8 text as Qt text.
+    static QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
     static QColor black(double opacity) { return QColor::fromRgbF(0, 0, 0, static_cast<float>(opacity)); }
     // The translucent backdrop standing in for the platform's ultra-thin material.
     static QColor material() { return QColor(38, 38, 44, 190); }

@@ -26,8 +26,6 @@ namespace {
 using Kind = PortalPhase::Kind;
 constexpr double kPi = std::numbers::pi;
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 }  // namespace
 
 PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<AnimationClock> clock,
@@ -212,9 +210,9 @@ QPointF PortalView::chipOffset(const RingLayout& layout, int index) {
 double PortalView::needleAngle(int index, int count) { return count < 1 ? 0 : 2 * kPi * index / count; }
 
 QString PortalView::accessibleText(const PortalModel& model) {
-    if (model.phase().is(Kind::succeeded)) return QStringLiteral("Created ") + qs(model.phase().name);
+    if (model.phase().is(Kind::succeeded)) return QStringLiteral("Created ") + PortalStyle::text(model.phase().name);
     if (model.isShowingFormatList()) return QStringLiteral("Convert to");
-    if (const auto target = model.selectedTarget()) return qs(target->label);
+    if (const auto target = model.selectedTarget()) return PortalStyle::text(target->label);
     return {};
 }
 

@@ -19,8 +19,6 @@ namespace {
 using Kind = PortalPhase::Kind;
 constexpr double kPi = std::numbers::pi;
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 }  // namespace
 
 QPointF PortalView::bubbleOffset(double commitAngle, bool reduceMotion) {
@@ -77,7 +75,7 @@ void PortalView::paintCentre(QPainter& p) {
         double y = hasDetail && m_model.showingDetails() ? -62 : -34;
         PortalStyle::strokeSymbol(p, PortalStyle::Symbol::xmark, {0, y + 11}, 22, 3.5, QColor(255, 69, 58));
         y += 22 + 6;
-        y += PortalStyle::drawWrapped(p, qs(phase.message), y, 190, messageFont, PortalStyle::white(0.85)) + 6;
+        y += PortalStyle::drawWrapped(p, PortalStyle::text(phase.message), y, 190, messageFont, PortalStyle::white(0.85)) + 6;
         if (hasDetail && !m_model.showingDetails()) {
             const QFont button = PortalStyle::font(9.5, QFont::Medium);
             const QFontMetricsF metrics(button);
@@ -99,7 +97,7 @@ void PortalView::paintCentre(QPainter& p) {
         const bool crop = phase.target && phase.target->toolID == std::optional<std::string>("crop");
         PortalStyle::strokeSymbol(p, crop ? PortalStyle::Symbol::crop : PortalStyle::Symbol::scissors, {0, -22}, 22, 2.5,
                      PortalStyle::accent());
-        PortalStyle::drawLine(p, qs(phase.target ? phase.target->label : std::string()), -3, PortalStyle::font(11, QFont::DemiBold),
+        PortalStyle::drawLine(p, PortalStyle::text(phase.target ? phase.target->label : std::string()), -3, PortalStyle::font(11, QFont::DemiBold),
                  PortalStyle::white(0.9));
         PortalStyle::drawLine(p, QStringLiteral("Choose what to keep"), 14, PortalStyle::font(9.5), PortalStyle::white(0.55));
         break;
@@ -116,7 +114,7 @@ void PortalView::placeDetailView() {
         m_detailView->hide();
         return;
     }
-    const QString text = qs(*phase.detail);
+    const QString text = PortalStyle::text(*phase.detail);
     if (m_detailView->toPlainText() != text) m_detailView->setPlainText(text);
     m_detailView->setGeometry(m_detailsRect.adjusted(7, 7, -7, -7).toRect());
     m_detailView->show();
@@ -133,14 +131,14 @@ void PortalView::paintBubble(QPainter& p) {
     p.scale(grow, grow);
     const QFont nameFont = PortalStyle::font(11, QFont::DemiBold);
     const QFontMetricsF nameMetrics(nameFont);
-    const QString name = nameMetrics.elidedText(qs(phase.name), Qt::ElideMiddle, 150);
+    const QString name = nameMetrics.elidedText(PortalStyle::text(phase.name), Qt::ElideMiddle, 150);
     const QSizeF capsule(nameMetrics.horizontalAdvance(name) + 22, nameMetrics.height() + 12);
     double noteHeight = 0;
     QRectF noteBox;
     const QFont noteFont = PortalStyle::font(9.5);
     if (phase.note) {
         const QRectF bounds = QFontMetricsF(noteFont).boundingRect(QRectF(0, 0, 172, 1000),
-                                                                   Qt::AlignHCenter | Qt::TextWordWrap, qs(*phase.note));
+                                                                   Qt::AlignHCenter | Qt::TextWordWrap, PortalStyle::text(*phase.note));
         noteBox = QRectF(-(bounds.width() + 20) / 2, 0, bounds.width() + 20, bounds.height() + 10);
         noteHeight = noteBox.height() + 5;
     }
@@ -161,7 +159,7 @@ void PortalView::paintBubble(QPainter& p) {
         p.drawRoundedRect(noteBox, 8, 8);
         p.setFont(noteFont);
         p.setPen(PortalStyle::white(0.8));
-        p.drawText(noteBox.adjusted(10, 5, -10, -5), Qt::AlignHCenter | Qt::TextWordWrap, qs(*phase.note));
+        p.drawText(noteBox.adjusted(10, 5, -10, -5), Qt::AlignHCenter | Qt::TextWordWrap, PortalStyle::text(*phase.note));
     }
     p.restore();
 }

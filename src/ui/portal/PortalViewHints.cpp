@@ -19,8 +19,6 @@ namespace {
 using Kind = PortalPhase::Kind;
 constexpr double kPi = std::numbers::pi;
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 }  // namespace
 
 PortalView::Hint PortalView::modeHint(const PortalModel& model) {
@@ -28,8 +26,8 @@ PortalView::Hint PortalView::modeHint(const PortalModel& model) {
     // A dead end says why, on the keyboard path too: its keys would have nothing to act on.
     if (model.nothingToOffer()) {
         hint.kind = Hint::Kind::nothingToOffer;
-        hint.headline = qs(model.nothingHeadline());
-        hint.detail = qs(model.nothingDetail());
+        hint.headline = PortalStyle::text(model.nothingHeadline());
+        hint.detail = PortalStyle::text(model.nothingDetail());
     } else if (model.isKeyboardDriven() && model.phase().is(Kind::browsing) && !model.isShowingFormatList()) {
         hint.kind = Hint::Kind::keyboard;
         hint.headline = QString::fromUtf8(kKeyboardHint);
@@ -37,7 +35,7 @@ PortalView::Hint PortalView::modeHint(const PortalModel& model) {
     } else if (!model.selectedTarget() && model.payload()) {
         hint.kind = Hint::Kind::modePrompt;
         hint.headline = model.mode() == PortalMode::tools ? QStringLiteral("Tools") : QStringLiteral("Convert");
-        hint.detail = qs(model.payload()->label());
+        hint.detail = PortalStyle::text(model.payload()->label());
     }
     return hint;
 }
@@ -129,7 +127,7 @@ void PortalView::paintFormatList(QPainter& p) {
     const bool empty = m_model.formatQuery().empty();
     p.setPen(empty ? PortalStyle::white(0.45) : PortalStyle::white(1));
     p.drawText(QRectF(box.left() + 11 + 16, box.top(), width - 38, headerHeight), Qt::AlignVCenter | Qt::AlignLeft,
-               empty ? QStringLiteral("Convert to…") : qs(m_model.formatQuery()));
+               empty ? QStringLiteral("Convert to…") : PortalStyle::text(m_model.formatQuery()));
     p.setPen(QPen(PortalStyle::white(0.12), 1));
     p.drawLine(QPointF(box.left(), box.top() + headerHeight + 0.5), QPointF(box.right(), box.top() + headerHeight + 0.5));
 
@@ -156,7 +154,7 @@ void PortalView::paintFormatList(QPainter& p) {
         }
         p.setFont(rowFont);
         p.setPen(lit ? PortalStyle::black(1) : PortalStyle::white(0.85));
-        p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, qs(rows[i].label));
+        p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, PortalStyle::text(rows[i].label));
         if (rows[i].kind == RingTarget::Kind::tool) {
             p.setFont(tagFont);
             p.setPen(PortalStyle::white(0.4));

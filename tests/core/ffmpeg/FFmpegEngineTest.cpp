@@ -16,6 +16,7 @@
 #include "support/FakeFFmpeg.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#include "FixedProber.h"
 #include "TestFormats.h"
 
 namespace kolvex {
@@ -40,14 +41,7 @@ public:
     }
 };
 
-class FixedProber : public MediaProbing {
-public:
-    explicit FixedProber(MediaProbe probe) : m_probe(std::move(probe)) {}
-    MediaProbe probe(const fs::path&, std::stop_token) const override { return m_probe; }
-
-private:
-    MediaProbe m_probe;
-};
+using testing::FixedProber;
 
 struct Progress {
     std::mutex mutex;

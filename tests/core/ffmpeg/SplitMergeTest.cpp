@@ -12,6 +12,7 @@
 #include "support/FakeFFmpeg.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#include "FixedProber.h"
 #include "TestFormats.h"
 
 namespace kolvex {
@@ -21,14 +22,7 @@ namespace fs = std::filesystem;
 using testing::mediaJob;
 using Points = std::vector<double>;
 
-class FixedProber : public MediaProbing {
-public:
-    explicit FixedProber(MediaProbe probe) : m_probe(std::move(probe)) {}
-    MediaProbe probe(const fs::path&, std::stop_token) const override { return m_probe; }
-
-private:
-    MediaProbe m_probe;
-};
+using testing::FixedProber;
 
 ConversionOptions tool(const char* name, auto change) {
     ConversionOptions o = ConversionOptions::defaults();

@@ -12,15 +12,12 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "core/engines/audio/AvError.h"
+
 namespace kolvex {
 
 namespace {
 
-std::string describe(int code) {
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    av_strerror(code, text.data(), text.size());
-    return text.data();
-}
 
 uint32_t readLE32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint32_t readBE32(const unsigned char* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
@@ -97,9 +94,9 @@ AudioReader::AudioReader(const std::filesystem::path& path) : m(std::make_unique
     const std::string url = "file:" + std::filesystem::absolute(path).string();
     int rc = avformat_open_input(&m->format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (rc < 0) throw AudioReadError("could not open the file: " + describe(rc));
+    if (rc < 0) throw AudioReadError("could not open the file: " + describeAvError(rc));
     rc = avformat_find_stream_info(m->format, nullptr);
-    if (rc < 0) throw AudioReadError("could not read the stream information: " + describe(rc));
+    if (rc < 0) throw AudioReadError("could not read the stream information: " + describeAvError(rc));
     const AVCodec* decoder = nullptr;
     m->streamIndex = av_find_best_stream(m->format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (m->streamIndex < 0 || !decoder) throw AudioReadError("the file holds no audio stream that can be decoded");
@@ -112,7 +109,7 @@ AudioReader::AudioReader(const std::filesystem::path& path) : m(std::make_unique
     if (!m->codec || !m->packet || !m->frame) throw AudioReadError("out of memory");
     if ((rc = avcodec_parameters_to_context(m->codec, stream->codecpar)) < 0 ||
         (rc = avcodec_open2(m->codec, decoder, nullptr)) < 0) {
-        throw AudioReadError("could not open the audio decoder: " + describe(rc));
+        throw AudioReadError("could not open the audio decoder: " + describeAvError(rc));
     }
     if (pcmChunkPromisesMoreThanFileHolds(path)) throw AudioReadError("the file ends before its audio data does");
 
@@ -187,7 +184,7 @@ const AVFrame* AudioReader::next() {
             m->finished = true;
             return nullptr;
         }
-        if (rc != AVERROR(EAGAIN)) throw AudioReadError("could not decode the audio: " + describe(rc));
+        if (rc != AVERROR(EAGAIN)) throw AudioReadError("could not decode the audio: " + describeAvError(rc));
         if (m->draining) {
             m->finished = true;
             return nullptr;
@@ -198,17 +195,17 @@ const AVFrame* AudioReader::next() {
             if (rc == AVERROR_EOF) {
                 m->draining = true;
                 rc = avcodec_send_packet(m->codec, nullptr);
-                if (rc < 0 && rc != AVERROR_EOF) throw AudioReadError("could not decode the audio: " + describe(rc));
+                if (rc < 0 && rc != AVERROR_EOF) throw AudioReadError("could not decode the audio: " + describeAvError(rc));
                 break;
             }
-            if (rc < 0) throw AudioReadError("could not read the file: " + describe(rc));
+            if (rc < 0) throw AudioReadError("could not read the file: " + describeAvError(rc));
             if (m->packet->stream_index != m->streamIndex) {
                 av_packet_unref(m->packet);
                 continue;
             }
             rc = avcodec_send_packet(m->codec, m->packet);
             av_packet_unref(m->packet);
-            if (rc < 0) throw AudioReadError("could not decode the audio: " + describe(rc));
+            if (rc < 0) throw AudioReadError("could not decode the audio: " + describeAvError(rc));
             break;
         }
     }

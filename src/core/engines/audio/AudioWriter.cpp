@@ -23,18 +23,15 @@ extern "C" {
 
 #include "core/engines/audio/AacBitrates.h"
 
+#include "core/engines/audio/AvError.h"
+
 namespace kolvex {
 
 namespace {
 
-std::string describe(int code) {
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    av_strerror(code, text.data(), text.size());
-    return text.data();
-}
 
 void check(int rc, const char* what) {
-    if (rc < 0) throw AudioWriteError(std::string(what) + ": " + describe(rc));
+    if (rc < 0) throw AudioWriteError(std::string(what) + ": " + describeAvError(rc));
 }
 
 // The output goes through our own file descriptor so the file can be created exclusively.
