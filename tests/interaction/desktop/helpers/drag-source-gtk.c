@@ -10,6 +10,8 @@
 
 #include <gtk/gtk.h>
 
+#include "gtk-popup.h"
+
 static gchar** uris;
 static gboolean refuse = FALSE;
 static gboolean as_text = FALSE;
@@ -66,11 +68,8 @@ int main(int argc, char** argv) {
     uris = g_new0(gchar*, (gsize)(argc - 5 + 1));
     for (int i = 5; i < argc; ++i) uris[i - 5] = as_text ? g_strdup(argv[i]) : g_filename_to_uri(argv[i], NULL, NULL);
 
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_POPUP);
-    gtk_window_move(GTK_WINDOW(window), atoi(argv[1]), atoi(argv[2]));
-    gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[3]), atoi(argv[4]));
-    GtkWidget* box = gtk_event_box_new();
-    gtk_container_add(GTK_CONTAINER(window), box);
+    GtkWidget* box = NULL;
+    GtkWidget* window = popup_with_box(argv, &box);
 
     static const GtkTargetEntry file_targets[] = {{(gchar*)"text/uri-list", 0, 0}};
     static const GtkTargetEntry text_targets[] = {{(gchar*)"text/plain", 0, 0}, {(gchar*)"UTF8_STRING", 0, 0}};
@@ -82,11 +81,7 @@ int main(int argc, char** argv) {
     g_signal_connect(box, "drag-data-get", G_CALLBACK(on_data_get), NULL);
     g_signal_connect(box, "drag-begin", G_CALLBACK(on_begin), NULL);
     g_signal_connect(box, "drag-end", G_CALLBACK(on_end), NULL);
-    g_signal_connect(window, "map-event", G_CALLBACK(on_map), NULL);
-    gtk_widget_add_events(window, GDK_STRUCTURE_MASK);
-    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
-    gtk_widget_show_all(window);
-    gtk_main();
+    show_and_run(window, G_CALLBACK(on_map));
     g_strfreev(uris);
     return 0;
 }

@@ -6,6 +6,8 @@
 
 #include <gtk/gtk.h>
 
+#include "gtk-popup.h"
+
 static void say(const char* prefix, const char* text) {
     printf("%s%s\n", prefix, text);
     fflush(stdout);
@@ -34,18 +36,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: drop-target-gtk X Y W H\n");
         return 2;
     }
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_POPUP);
-    gtk_window_move(GTK_WINDOW(window), atoi(argv[1]), atoi(argv[2]));
-    gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[3]), atoi(argv[4]));
-    GtkWidget* box = gtk_event_box_new();
-    gtk_container_add(GTK_CONTAINER(window), box);
+    GtkWidget* box = NULL;
+    GtkWidget* window = popup_with_box(argv, &box);
     static const GtkTargetEntry targets[] = {{(gchar*)"text/uri-list", 0, 0}};
     gtk_drag_dest_set(box, GTK_DEST_DEFAULT_ALL, targets, 1, GDK_ACTION_COPY | GDK_ACTION_MOVE);
     g_signal_connect(box, "drag-data-received", G_CALLBACK(on_received), NULL);
-    g_signal_connect(window, "map-event", G_CALLBACK(on_map), NULL);
-    gtk_widget_add_events(window, GDK_STRUCTURE_MASK);
-    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
-    gtk_widget_show_all(window);
-    gtk_main();
+    show_and_run(window, G_CALLBACK(on_map));
     return 0;
 }
