@@ -93,6 +93,11 @@ void DocumentEngine::writeMarkdown(const RichDocument& document, const fs::path&
 
 std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                               std::stop_token stop) const {
+    return convertReporting(job, progress, std::move(stop)).outputs;
+}
+
+ConversionOutcome DocumentEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                                   std::stop_token stop) const {
     auto report = [&](double fraction) {
         if (progress) progress(fraction);
     };
@@ -132,7 +137,9 @@ std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const Pr
         fs::remove(job.destination, ignored);
         throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty document");
     }
-    return {job.destination};
+    std::optional<std::string> note;
+    for (const std::string& line : document->notes()) note = note ? *note + " " + line : line;
+    return {{job.destination}, false, std::move(note)};
 }
 
 }  // namespace kolvex

@@ -38,6 +38,9 @@ public:
     // OperationCancelled before reading or writing, or between PDF pages.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // As convert(); the note says what the reader had to leave out (pictures it could not read).
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
     // The file as a rich document, read the way its format's id asks: plain text in any common
     // encoding, Markdown and CSV as UTF-8 (a byte-order mark accepted), RTF, HTML and DOCX with

@@ -129,6 +129,17 @@ TEST(DocumentEngine, HtmlOutputsCarryTheViewportAndTitle) {
     EXPECT_NE(page.find("<title>My page</title>"), std::string::npos);
 }
 
+// A picture the reader had to leave out is named in the result, not only in the log.
+TEST(DocumentEngine, ThePicturesLeftOutAreInTheResultsNote) {
+    TempDir dir;
+    const auto source = dir.write("page.html", "<p>a<img src=\"data:image/png;base64,AAAA\">b</p>");
+    const auto outcome = DocumentEngine().convertReporting(documentJob(source, dir / "page.txt", "html", "txt"), {}, {});
+    EXPECT_EQ(outcome.outputs, std::vector<std::filesystem::path>{dir / "page.txt"});
+    EXPECT_EQ(outcome.note, "A picture could not be read and was left out.");
+    const auto clean = dir.write("clean.md", "text");
+    EXPECT_EQ(DocumentEngine().convertReporting(documentJob(clean, dir / "clean.txt", "md", "txt"), {}, {}).note, std::nullopt);
+}
+
 TEST(DocumentEngine, CsvBecomesAMonospacedTable) {
     TempDir dir;
     const auto source = dir.write("t.csv", "name,qty\n\xE6\x97\xA5\xE6\x9C\xAC,12\n\"a, b\",3\n");
