@@ -1,0 +1,41 @@
+// The XML parts of a word-processing package, without the ZIP container around them: the
+// document, its relationships, styles and numbering, separated by lines of "====".
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "FuzzInput.h"
+
+#include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/DocxReader.h"
+#include "core/format/ConversionError.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kolvex::fuzz::startTextSystem();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace kolvex;
+    constexpr std::string_view separator = "\n====\n";
+    std::array<std::string, 4> pieces;
+    auto text = fuzz::text(data, size);
+    for (size_t i = 0; i < pieces.size() && !text.empty(); ++i) {
+        const auto end = i + 1 < pieces.size() ? text.find(separator) : text.npos;
+        pieces[i] = std::string(text.substr(0, end));
+        text = end == text.npos ? std::string_view() : text.substr(end + separator.size());
+    }
+    DocxReader::Parts parts;
+    parts.document = std::move(pieces[0]);
+    parts.relationships = std::move(pieces[1]);
+    parts.styles = std::move(pieces[2]);
+    parts.numbering = std::move(pieces[3]);
+    parts.media["word/media/image1.png"] = QByteArray("\x89PNG\r\n\x1a\n", 8);
+    try {
+        (void)DocxReader::readParts(parts);
+    } catch (const DocumentFormatError&) {
+    } catch (const DocumentLimitError&) {
+    } catch (const ConversionError&) {
+    }
+    return 0;
+}
