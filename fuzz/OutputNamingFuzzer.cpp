@@ -14,9 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The source name is the part before the first '|', the extension the rest.
     const auto bar = text.find('|');
     const auto name = text.substr(0, bar);
-    const auto extension = bar == text.npos ? std::string_view("png") : text.substr(bar + 1);
-    // Extensions come from the manifest and names from a directory listing: neither holds a
-    // slash or a NUL.
+    // Extensions are the manifest's own, a few characters long: a name only needs to fit when
+    // they leave room for it.
+    const auto extension = bar == text.npos ? std::string_view("png") : text.substr(bar + 1, 16);
+    // Names come from a directory listing: neither they nor extensions hold a slash or a NUL.
     if (text.find('\0') != text.npos || name.find('/') != name.npos || extension.find('/') != extension.npos) return 0;
 
     const auto stem = OutputNaming::stem(name);
