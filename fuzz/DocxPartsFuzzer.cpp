@@ -30,7 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parts.relationships = std::move(pieces[1]);
     parts.styles = std::move(pieces[2]);
     parts.numbering = std::move(pieces[3]);
-    parts.media["word/media/image1.png"] = QByteArray("\x89PNG\r\n\x1a\n", 8);
+    // A 1×1 grey PNG: pictures are placed, not decoded from fuzzed bytes.
+    static const QByteArray picture(
+        "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00"
+        "\x01\x08\x00\x00\x00\x00\x3a\x7e\x9b\x55\x00\x00\x00\x0a\x49\x44\x41\x54\x78\x9c\x63\x68\x00"
+        "\x00\x00\x82\x00\x81\x77\xcd\x72\xb6\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+        67);
+    parts.media["word/media/image1.png"] = picture;
     try {
         (void)DocxReader::readParts(parts);
     } catch (const DocumentFormatError&) {
