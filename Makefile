@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test asan clang run package bench clean
+.PHONY: deps configure build test asan clang fuzz run package bench clean
 
 deps:
 	scripts/install-deps
@@ -21,6 +21,21 @@ asan:
 
 clang:
 	$(MAKE) test PRESET=clang
+
+# Each libFuzzer harness for FUZZ_SECONDS on a copy of its seeds (build/fuzz/corpus/<name>);
+# crashes are written to build/fuzz/findings/<name>/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@set -e; for seeds in fuzz/corpus/*/; do \
+	  name=$$(basename $$seeds); \
+	  mkdir -p build/fuzz/corpus/$$name build/fuzz/findings/$$name; \
+	  cp -r $$seeds. build/fuzz/corpus/$$name/; \
+	  echo "== fuzz-$$name for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen KOLVEX_LOG=capture build/fuzz/fuzz/fuzz-$$name -max_total_time=$(FUZZ_SECONDS) \
+	    -artifact_prefix=build/fuzz/findings/$$name/ -print_final_stats=1 build/fuzz/corpus/$$name; \
+	done
 
 run: build
 	./build/$(PRESET)/stage/bin/kolvex

@@ -10,6 +10,12 @@ if(KOLVEX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Everything is instrumented for coverage; only the harnesses link libFuzzer's main.
+if(KOLVEX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # kolvex_collect_sources(<out> <sources> <dirs>)
 # The given sources plus every .cpp and .h in the given folders.
 function(kolvex_collect_sources out sources dirs)
