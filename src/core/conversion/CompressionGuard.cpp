@@ -12,6 +12,7 @@
 
 #include "core/services/Log.h"
 #include "core/services/WorkInProgress.h"
+#include "core/services/UniqueFd.h"
 
 namespace kolvex {
 
@@ -24,27 +25,6 @@ std::optional<int64_t> regularFileSize(const fs::path& path) {
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     return static_cast<int64_t>(info.st_size);
 }
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool close() {
-        int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -78,11 +58,11 @@ bool replaceWithCopy(const fs::path& source, const fs::path& produced) {
     struct stat producedInfo {};
     if (::stat(produced.c_str(), &producedInfo) != 0) return false;
 
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return false;
 
     std::string pattern = (produced.parent_path() / ".kolvex-keep-XXXXXX").string();
-    FileDescriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
+    UniqueFd out(::mkostemp(pattern.data(), O_CLOEXEC));
     if (out.get() < 0) return false;
     const fs::path temporary = pattern;
     // Recorded like every partial file of ours, so a kill during the copy leaves nothing behind.
@@ -90,7 +70,7 @@ bool replaceWithCopy(const fs::path& source, const fs::path& produced) {
 
     bool ok = copyContents(in.get(), out.get()) && ::fchmod(out.get(), producedInfo.st_mode & 07777) == 0 &&
               ::fsync(out.get()) == 0;
-    ok = out.close() && ok;
+    ok = out.close() == 0 && ok;
     if (ok) ok = ::rename(temporary.c_str(), produced.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
     return ok;

@@ -24,6 +24,7 @@
 
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
+#include "core/services/UniqueFd.h"
 
 extern char** environ;
 
@@ -134,27 +135,6 @@ std::string decodeLossy(std::string_view bytes) {
 }
 
 // --- Pieces of one run ---------------------------------------------------------------------
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 std::pair<UniqueFd, UniqueFd> makePipe() {
     int fds[2];

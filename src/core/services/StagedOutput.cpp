@@ -11,6 +11,7 @@
 #include "core/format/ConversionError.h"
 #include "core/services/PathUtils.h"
 #include "core/services/Uuid.h"
+#include "core/services/UniqueFd.h"
 
 namespace kolvex {
 
@@ -40,25 +41,6 @@ fs::path stagedName(const fs::path& destination) {
 bool isPermissionError(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
 
 int writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -116,7 +98,7 @@ StagedOutput::~StagedOutput() {
 }
 
 void StagedOutput::write(std::string_view bytes) {
-    Descriptor file(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    UniqueFd file(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     int error = file.get() < 0 ? errno : writeAll(file.get(), bytes.data(), bytes.size());
     if (file.get() >= 0) {
         const int closing = file.close();
@@ -139,11 +121,11 @@ void StagedOutput::adopt(const fs::path& file) {
         throw fs::filesystem_error("Could not move the output", file, m_staged, std::error_code(error, std::generic_category()));
     }
     // Another volume: copy into the staged file, then let the original go.
-    Descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         throw fs::filesystem_error("Could not read the output", file, std::error_code(errno, std::generic_category()));
     }
-    Descriptor out(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    UniqueFd out(::open(m_staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     int error = out.get() < 0 ? errno : copyAll(in.get(), out.get());
     if (out.get() >= 0) {
         const int closing = out.close();

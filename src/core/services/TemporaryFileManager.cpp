@@ -16,6 +16,7 @@
 
 #include "core/services/Log.h"
 #include "core/services/Uuid.h"
+#include "core/services/UniqueFd.h"
 
 namespace kolvex {
 
@@ -66,21 +67,6 @@ TemporaryFileManager::ScratchDirectory TemporaryFileManager::makeScratchDirector
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
@@ -108,7 +94,7 @@ std::vector<std::string> namesIn(int fd) {
 bool removeTreeAt(int parentFd, const std::string& name, int depth) {
     if (depth > 256) return false;
     {
-        const Fd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!fd) return false;
         ::fchmod(fd.get(), 0700);  // a read-only folder an archive made must still be emptied
         for (const auto& child : namesIn(fd.get())) {
@@ -128,7 +114,7 @@ bool removeTreeAt(int parentFd, const std::string& name, int depth) {
 int TemporaryFileManager::reapOrphans(double seconds) const {
     // The same checks as when the root is made, on the folder actually opened: a root that is a
     // symlink, belongs to someone else or is open to others is not ours to clean.
-    const Fd root(::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd root(::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root) {
         if (errno != ENOENT) Log::files().error("Not reaping {}: {}", m_root.string(), std::strerror(errno));
         return 0;

@@ -30,10 +30,7 @@ CompressView::CompressView(std::string filename, int64_t originalBytes, bool isE
     : QWidget(parent), m_originalBytes(originalBytes), m_measure(std::move(measure)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)),
       m_debounce(this, 180, [this] { runMeasure(); }) {
-    setMinimumWidth(470);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(18);
+    auto* column = sheetkit::column(this, 470, 18);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);

@@ -16,10 +16,7 @@ ExtractAudioView::ExtractAudioView(std::string filename, std::vector<ExtractAudi
                                    std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent), m_model(std::move(options)), m_measure(std::move(measure)), m_onApply(std::move(onApply)),
       m_onCancel(std::move(onCancel)) {
-    setMinimumWidth(460);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
+    auto* column = sheetkit::column(this, 460, 16);
 
     auto* header = new QVBoxLayout;
     header->setSpacing(3);

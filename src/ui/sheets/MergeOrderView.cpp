@@ -27,10 +27,7 @@ MergeOrderView::MergeOrderView(std::vector<std::filesystem::path> files, std::st
                                std::function<void(std::vector<std::filesystem::path>)> onApply,
                                std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent), m_order(std::move(files)), m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setMinimumWidth(460);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(14);
+    auto* column = sheetkit::column(this, 460, 14);
     auto* header = new QVBoxLayout;
     header->setSpacing(3);
     header->addWidget(sheetkit::label("Order for " + QString::fromStdString(label), 14, QFont::DemiBold));

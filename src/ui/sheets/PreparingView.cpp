@@ -11,10 +11,7 @@ namespace kolvex {
 
 PreparingView::PreparingView(const std::string& filename, std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent) {
-    setMinimumWidth(360);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(14);
+    auto* column = sheetkit::column(this, 360, 14);
     column->addWidget(sheetkit::title("Reading " + QString::fromStdString(filename) + "\u2026", 320));
     auto* busy = new QProgressBar;
     busy->setRange(0, 0);

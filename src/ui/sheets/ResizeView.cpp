@@ -31,10 +31,7 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
       m_isExact(isExact), m_measure(std::move(measure)), m_prompt(std::move(prompt)), m_onApply(std::move(onApply)),
       m_onCancel(std::move(onCancel)),
       m_debounce(this, 200, [this] { runMeasure(); }) {
-    setMinimumWidth(470);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
+    auto* column = sheetkit::column(this, 470, 16);
 
     if (preview && !preview->isNull()) {
         auto* picture = new QLabel;

@@ -59,10 +59,7 @@ RotateView::RotateView(QImage image, bool emphasisesFlip, std::function<void(dou
                        std::function<void()> onCancel, QWidget* parent)
     : QWidget(parent), m_image(std::move(image)), m_model(m_image.width(), m_image.height(), emphasisesFlip),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setMinimumWidth(470);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
+    auto* column = sheetkit::column(this, 470, 16);
     m_preview = new RotatePreview(&m_image, &m_model);
     column->addWidget(m_preview);
 

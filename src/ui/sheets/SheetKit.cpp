@@ -97,4 +97,21 @@ Figure figure(const QString& caption, bool emphasised, bool withDetail) {
     return f;
 }
 
+QVBoxLayout* column(QWidget* sheet, int minimumWidth, int spacing) {
+    sheet->setMinimumWidth(minimumWidth);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+void header(QVBoxLayout* column, QLabel* title, QLabel* subtitle) {
+    auto* header = new QVBoxLayout;
+    header->setSpacing(3);
+    header->addWidget(title);
+    subtitle->setWordWrap(true);
+    header->addWidget(subtitle);
+    column->addLayout(header);
+}
+
 }  // namespace kolvex::sheetkit

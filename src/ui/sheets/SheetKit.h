@@ -12,6 +12,8 @@
 
 class QBoxLayout;
 
+class QVBoxLayout;
+
 namespace kolvex {
 
 // Small pieces the tool sheets share: texts in the sheet fonts, tinted buttons, the keyboard
@@ -34,6 +36,12 @@ QColor secondary(const QWidget* widget);
 // A bordered button that shows whether it is the current choice.
 void setTinted(QAbstractButton* button, bool tinted);
 bool isTinted(const QAbstractButton* button);
+
+// The sheet's main column: 20-pixel margins and `spacing` between its parts. The sheet is at
+// least `minimumWidth` wide, wider when a larger font needs it.
+QVBoxLayout* column(QWidget* sheet, int minimumWidth, int spacing);
+// The title with a wrapping secondary line under it, added at the top of `column`.
+void header(QVBoxLayout* column, QLabel* title, QLabel* subtitle);
 
 // Escape clicks `cancel`; Return and Enter click `confirm` while it is enabled.
 void bindKeys(QWidget* sheet, QPushButton* cancel, QPushButton* confirm);

@@ -23,20 +23,12 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
                      QWidget* parent)
     : QWidget(parent), m_model(duration, std::move(keyframes)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setMinimumWidth(560);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(14);
+    auto* column = sheetkit::column(this, 560, 14);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(3);
-    header->addWidget(sheetkit::title("Split " + QString::fromStdString(filename), 520));
-    auto* subtitle = sheetkit::label(
-        "Every part is a stream copy, so this is instant and lossless however long the file is.", 11, QFont::Normal,
-        true);
-    subtitle->setWordWrap(true);
-    header->addWidget(subtitle);
-    column->addLayout(header);
+    sheetkit::header(column, sheetkit::title("Split " + QString::fromStdString(filename), 520),
+                     sheetkit::label("Every part is a stream copy, so this is instant and lossless however long the "
+                                     "file is.",
+                                     11, QFont::Normal, true));
 
     auto* picker = new QHBoxLayout;
     picker->setSpacing(0);

@@ -14,18 +14,10 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
                    QWidget* parent)
     : QWidget(parent), m_model(duration, std::move(keyframes)), m_prompt(std::move(prompt)),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
-    setMinimumWidth(560);  // wider when a larger font needs it
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(14);
+    auto* column = sheetkit::column(this, 560, 14);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(3);
-    header->addWidget(sheetkit::title("Trim " + QString::fromStdString(filename), 520));
     m_explanation = sheetkit::label(QString(), 11, QFont::Normal, true);
-    m_explanation->setWordWrap(true);
-    header->addWidget(m_explanation);
-    column->addLayout(header);
+    sheetkit::header(column, sheetkit::title("Trim " + QString::fromStdString(filename), 520), m_explanation);
 
     if (frame) {
         m_pane = new FramePane(std::move(frame), 200);

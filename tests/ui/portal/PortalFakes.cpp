@@ -8,35 +8,13 @@ void FakeScheduler::after(Duration delay, std::function<void()> fn) {
     m_timers.push_back({m_now + std::max(delay, Duration::zero()), m_seq++, std::move(fn)});
 }
 
-void FakeScheduler::post(std::function<void()> fn) {
-    std::lock_guard lock(m_mutex);
-    m_posted.push_back(std::move(fn));
-}
+void FakeScheduler::post(std::function<void()> fn) { m_tasks.post(std::move(fn)); }
 
-void FakeScheduler::background(std::function<void(std::stop_token)> work) { m_work.push_back(std::move(work)); }
+void FakeScheduler::background(std::function<void(std::stop_token)> work) { m_tasks.background(std::move(work)); }
 
-void FakeScheduler::runPosted() {
-    for (;;) {
-        std::function<void()> fn;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_posted.empty()) return;
-            fn = std::move(m_posted.front());
-            m_posted.pop_front();
-        }
-        fn();
-    }
-}
+void FakeScheduler::runPosted() { m_tasks.runPosted(); }
 
-void FakeScheduler::runBackground() {
-    runPosted();
-    while (!m_work.empty()) {
-        auto work = std::move(m_work.front());
-        m_work.pop_front();
-        work(m_stop.get_token());
-        runPosted();
-    }
-}
+void FakeScheduler::runBackground() { m_tasks.runAll(); }
 
 void FakeScheduler::advance(double seconds) {
     const auto target = m_now + PortalScheduler::seconds(seconds);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/format/ConversionError.h"
+#include "support/qt/ManualTaskRunner.h"
 #include "ui/portal/model/PortalModel.h"
 
 namespace kolvex::testing {
@@ -29,7 +30,7 @@ public:
     void runBackground();
     // Moves the clock forward, firing due timers in order of their time.
     void advance(double seconds);
-    size_t pendingBackground() const { return m_work.size(); }
+    size_t pendingBackground() const { return m_tasks.pending(); }
     size_t pendingTimers() const { return m_timers.size(); }
 
 private:
@@ -41,10 +42,7 @@ private:
     Clock::time_point m_now{};
     unsigned long m_seq = 0;
     std::vector<Timer> m_timers;
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_posted;
-    std::deque<std::function<void(std::stop_token)>> m_work;
-    std::stop_source m_stop;
+    ManualTaskRunner m_tasks;  // queued GUI calls and background work
 };
 
 // Ring targets by mode, with settable categories.

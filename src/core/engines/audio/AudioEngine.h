@@ -38,12 +38,12 @@ public:
     // A tool (if any) it supports, no trim, both formats audio, a readable source, and a target
     // of "m4a", "wav" or "aiff".
     bool canHandle(const ConversionJob& job) const override;
-    // Returns the destination alone. The output is removed on every failure and on cancel.
-    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
-                                               std::stop_token stop) const override;
-    // As convert(); the note says when the source's cover picture could not be carried.
+    // The destination alone, with a note when the source's cover picture could not be carried.
+    // The output is removed on every failure and on cancel.
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                        std::stop_token stop) const override;
+    std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const override;
 
     // The output settings of a job: the requested sample rate or the source's, the source's
     // channel count (1 when it reports none), and per target the encoding; none for a target

@@ -1,5 +1,6 @@
 #include "core/engines/image/ImageEngine.h"
 
+#include <regex>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -90,6 +91,11 @@ VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access, co
 
 // Whether the source decodes from start to end. Asked only after an encode failed, to tell a
 // damaged source from a saver that gave up, and before a JPEG is copied without decoding.
+bool failedInALoader(const std::string& vipsMessage) {
+    static const std::regex loader(R"((^|\s)[a-z0-9]+load(_[a-z]+)?: )");
+    return std::regex_search(vipsMessage, loader);
+}
+
 bool decodesFully(const ImageCodec& codec, const fs::path& file, const Plan& plan) {
     try {
         (void)load(codec, file, VIPS_ACCESS_SEQUENTIAL, plan).avg();
@@ -340,7 +346,10 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         if (!plan.strip && plan.target->saver == "tiffsave") bytes = withExif(std::move(bytes), picture);
     } catch (const vips::VError& error) {
         std::string detail = takeVipsError(error);
-        if (!decodesFully(*plan.source, job.source, plan)) throw ConversionError::corruptedInput(job.source);
+        // The saver pulls the pixels through the loader, so a damaged frame can fail here; the
+        // loader names itself in the message ("gifload: Invalid frame data").
+        if (failedInALoader(detail) || !decodesFully(*plan.source, job.source, plan))
+            throw ConversionError::corruptedInput(job.source);
         throw ConversionError::backendFailure(kEngine, -1,
                                               fmt::format("Encoding failed for {}: {}", job.to.label, detail));
     }
