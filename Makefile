@@ -28,14 +28,16 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
-	@set -e; for seeds in fuzz/corpus/*/; do \
+	@failed=""; for seeds in fuzz/corpus/*/; do \
 	  name=$$(basename $$seeds); \
 	  mkdir -p build/fuzz/corpus/$$name build/fuzz/findings/$$name; \
 	  cp -r $$seeds. build/fuzz/corpus/$$name/; \
 	  echo "== fuzz-$$name for $(FUZZ_SECONDS) s"; \
 	  QT_QPA_PLATFORM=offscreen KOLVEX_LOG=capture build/fuzz/fuzz/fuzz-$$name -max_total_time=$(FUZZ_SECONDS) \
-	    -artifact_prefix=build/fuzz/findings/$$name/ -print_final_stats=1 build/fuzz/corpus/$$name; \
-	done
+	    -artifact_prefix=build/fuzz/findings/$$name/ -print_final_stats=1 build/fuzz/corpus/$$name \
+	    || failed="$$failed $$name"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "fuzz: findings in build/fuzz/findings/ for:$$failed"; exit 1; fi
 
 run: build
 	./build/$(PRESET)/stage/bin/kolvex
