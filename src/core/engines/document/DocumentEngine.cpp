@@ -1,6 +1,5 @@
 #include "core/engines/document/DocumentEngine.h"
 
-#include <system_error>
 
 #include "core/engines/document/CSVFormatter.h"
 #include "core/engines/document/DocumentFormatError.h"
@@ -15,7 +14,6 @@
 #include "core/engines/document/TextSystem.h"
 #include "core/engines/document/TextWriters.h"
 #include "core/services/Cancellation.h"
-#include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
 #include "core/services/StagedOutput.h"
@@ -112,31 +110,30 @@ ConversionOutcome DocumentEngine::convertReporting(const ConversionJob& job, con
     throwIfStopRequested(stop);
     report(0.45);
 
+    // A text output with nothing in it is refused before anything is written, so an empty file
+    // never appears under the final name.
+    const auto writeText = [&](const std::string& bytes) {
+        if (bytes.empty()) throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty document");
+        StagedOutput::writeAtomically(job.destination, bytes);
+    };
     const std::string& target = job.to.id.rawValue;
     if (target == "pdf") {
         writePDF(*document, job.destination, stop);
     } else if (target == "txt") {
-        StagedOutput::writeAtomically(job.destination, text_writers::plainText(*document));
+        writeText(text_writers::plainText(*document));
     } else if (target == "md") {
-        writeMarkdown(*document, job.destination);
+        writeText(text_writers::markdown(*document));
     } else if (target == "docx") {
         OOXMLWriter::write(*document, job.destination, stop);
     } else if (target == "rtf") {
-        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
+        writeText(text_writers::rtf(*document));
     } else if (target == "html") {
-        const std::string page = text_writers::html(*document, paths::stem(job.source));
-        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, false));
+        writeText(text_writers::insertViewport(text_writers::html(*document, paths::stem(job.source)), false));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }
     report(1.0);
 
-    const std::optional<int64_t> size = FileManagerService::shared().size(job.destination);
-    if (!size || *size < 1) {
-        std::error_code ignored;
-        fs::remove(job.destination, ignored);
-        throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty document");
-    }
     std::optional<std::string> note;
     for (const std::string& line : document->notes()) note = note ? *note + " " + line : line;
     return {{job.destination}, false, std::move(note)};

@@ -34,7 +34,7 @@ public:
     bool canHandle(const ConversionJob& job) const override;
     // Reports 0.1, 0.45 and 1.0. Throws corruptedInput for a source it cannot read,
     // unsupportedCombination for one past a stated bound (too many paragraphs, marks or pages),
-    // backendFailure("document", -1, "wrote an empty document") for an empty output (removed),
+    // backendFailure("document", -1, "wrote an empty document") for an empty text output (nothing is written),
     // OperationCancelled before reading or writing, or between PDF pages.
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
