@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "ui/async/TaskRunner.h"
+
 namespace kolvex::testing {
 
 GuiEnvironment::GuiEnvironment(std::string name) : m_program(std::move(name)) {}
@@ -13,7 +15,11 @@ void GuiEnvironment::SetUp() {
     m_app = std::make_unique<QGuiApplication>(m_program.argc, m_program.argv);
 }
 
+// The application's background work (thumbnails, previews) is joined before the application
+// object goes, as it is when the application quits: a worker still starting a library while
+// Qt tears down its font database races it over the process environment.
 void GuiEnvironment::TearDown() {
+    QtTaskRunner::shared()->stop();
     m_app.reset();
 }
 
@@ -30,6 +36,7 @@ void WidgetEnvironment::SetUp() {
 }
 
 void WidgetEnvironment::TearDown() {
+    QtTaskRunner::shared()->stop();
     m_app.reset();
     m_home.reset();
 }
