@@ -45,6 +45,7 @@ class Pair:
     peer_times: list = field(default_factory=list)
     modes: set = field(default_factory=set)
     sizes: tuple = (0, 0)
+    failure: str = None  # why the pair stopped, when one of its runs failed
 
 
 def folder_bytes(folder: Path) -> int:
@@ -84,25 +85,38 @@ def run_peer(pair: Pair, out: Path) -> float:
     return seconds
 
 
+def measure_once(pair: Pair, drive: Path, out: Path, sides, record: bool):
+    try:
+        for side in sides:
+            if side == "kolvex":
+                seconds, internal = run_kolvex(drive, pair, out)
+                kolvex_bytes = folder_bytes(out)
+                if record:
+                    pair.kolvex_times.append(seconds)
+                    pair.internal_times.append(internal)
+            else:
+                seconds = run_peer(pair, out)
+                peer_bytes = folder_bytes(out)
+                if record:
+                    pair.peer_times.append(seconds)
+        pair.sizes = (kolvex_bytes, peer_bytes)
+    except Failure as failure:
+        # The other workloads still run; this one is reported as failed.
+        pair.failure = str(failure)
+        print(f"failed: {failure}", file=sys.stderr, flush=True)
+
+
 def measure(pairs, drive: Path, out: Path, runs: int, warmup: int):
     for pair in pairs:
         for _ in range(warmup):
-            run_kolvex(drive, pair, out)
-            run_peer(pair, out)
+            if not pair.failure:
+                measure_once(pair, drive, out, ("kolvex", "peer"), record=False)
     for round_ in range(runs):
         print(f"Round {round_ + 1} of {runs} ...", flush=True)
         for pair in pairs:
-            kolvex_first = round_ % 2 == 0
-            for side in ("kolvex", "peer") if kolvex_first else ("peer", "kolvex"):
-                if side == "kolvex":
-                    seconds, internal = run_kolvex(drive, pair, out)
-                    pair.kolvex_times.append(seconds)
-                    pair.internal_times.append(internal)
-                    kolvex_bytes = folder_bytes(out)
-                else:
-                    pair.peer_times.append(run_peer(pair, out))
-                    peer_bytes = folder_bytes(out)
-            pair.sizes = (kolvex_bytes, peer_bytes)
+            if not pair.failure:
+                sides = ("kolvex", "peer") if round_ % 2 == 0 else ("peer", "kolvex")
+                measure_once(pair, drive, out, sides, record=True)
 
 
 def spread(times) -> str:
@@ -110,6 +124,8 @@ def spread(times) -> str:
 
 
 def pair_row(pair: Pair) -> list:
+    if pair.failure:
+        return [pair.name, "FAILED: " + pair.failure.splitlines()[-1][:60], "", "", "", "", pair.goal_text, "failed"]
     ours = statistics.median(pair.kolvex_times)
     internal = statistics.median(pair.internal_times)
     theirs = statistics.median(pair.peer_times)
@@ -158,7 +174,8 @@ def pairs_for(selected, work: Path, drive: Path, out: Path) -> list:
         minutes = inputs.env_number("KOLVEX_COMPARE_TRIM_MINUTES", 60)
         print(f"Making a {minutes}-minute MP4 ...", flush=True)
         clip = inputs.long_clip(work, minutes)
-        start = (minutes * 60 // 2) // 2 * 2  # on a keyframe, half-way through
+        # Both cut at a keyframe half-way through, where a copy can start.
+        start = round(inputs.keyframe_near(clip, minutes * 60 / 2), 6)
         pairs.append(Pair(f"trim 30 s of {minutes} min", 1.2, "<= 1.2x",
                           ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 30}",
                            "--out", out, clip],
@@ -192,7 +209,7 @@ def pairs_for(selected, work: Path, drive: Path, out: Path) -> list:
                           peer_input=names))
         # A JPEG made from a JPEG keeps the source's quality; the photos were written at `quality`.
         pairs.append(Pair(f"{count} x {megapixels:g} MP jpg->jpg max 2048", 0.9, "<= 0.9x",
-                          ["--to", "jpg", "--set", "maxDimension=2048", "--out", out, *photos],
+                          ["--tool", "resize", "--set", "maxDimension=2048", "--out", out, *photos],
                           [*xargs, "sh", "-c",
                            f'exec vips thumbnail "$1" "{out}/$(basename "$1")[Q={quality}]" 2048 --height 2048 '
                            "--size down", "-", "{}"], peer_input=names))
@@ -255,9 +272,16 @@ def main():
         measure(pairs, args.drive, out, args.runs, inputs.env_number("KOLVEX_COMPARE_WARMUP", 1))
         rows += [pair_row(pair) for pair in pairs]
         if "tray" in selected:
-            rows += tray.measure(args.app, work / "tray", args.runs)
+            try:
+                rows += tray.measure(args.app, work / "tray", args.runs)
+            except (RuntimeError, subprocess.CalledProcessError) as error:
+                print(f"failed: {error}", file=sys.stderr)
+                rows.append(["tray", f"FAILED: {str(error)[:60]}", "", "", "", "", "", "failed"])
         if "gif" in selected:
-            rows.append(gif_row(args.drive, work, out))
+            try:
+                rows.append(gif_row(args.drive, work, out))
+            except Failure as failure:
+                rows.append(["gif 5 min 1080p", f"FAILED: {failure}", "", "", "", "", "", "failed"])
         end_load = load()
     except Failure as failure:
         sys.exit(f"failed: {failure}")
@@ -277,6 +301,8 @@ def main():
         print("Outputs of the last round:")
         print("\n".join(notes))
     print(f"Load average (1, 5, 15 min) at the start: {start_load}; at the end: {end_load}")
+    if any(row[-1] == "failed" for row in rows):
+        sys.exit(1)
 
 
 if __name__ == "__main__":

@@ -50,6 +50,18 @@ def long_clip(work: Path, minutes: int) -> Path:
     return clip
 
 
+def keyframe_near(clip: Path, seconds: float) -> float:
+    """The time of the first video keyframe at or after `seconds` (within ten seconds)."""
+    done = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",
+                           "-show_entries", "frame=pts_time", "-read_intervals", f"{seconds}%+10", "-of", "csv=p=0",
+                           str(clip)], check=True, capture_output=True, text=True)
+    times = [float(t) for t in done.stdout.replace(",", " ").split()]
+    times = [t for t in times if t >= seconds - 0.001]
+    if not times:
+        raise RuntimeError(f"no keyframe in {clip} after {seconds} s")
+    return min(times)
+
+
 WORDS = ("the river carried light timber past quiet towns while engineers measured every bridge and wrote "
          "careful notes about water level stone weight iron rails winter storms harvest schedules market "
          "prices ferry routes lantern oil signal flags northern valleys copper mines railway clerks").split()
