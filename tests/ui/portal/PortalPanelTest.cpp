@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <QWindow>
 
 #include "PortalModelTestSupport.h"
 #include "ui/portal/PortalController.h"
@@ -84,14 +85,15 @@ TEST_F(PortalPanelTest, DismissHidesThenOrdersOutThenClears) {
     EXPECT_TRUE(model->isRevealed());  // the next turn
     scheduler->advance(0);
     EXPECT_FALSE(model->isRevealed());
-    scheduler->advance(0.149);
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(nudges.empty());
-    scheduler->advance(0.002);
-    EXPECT_FALSE(panel->isVisible());
-    // The drag goes on: its source is made to look again for the window under the pointer.
+    // The drag goes on: while the Portal fades, input passes through it and the source is made
+    // to look again for the window under the pointer.
+    EXPECT_TRUE(panel->windowHandle()->flags() & Qt::WindowTransparentForInput);
     scheduler->advance(0.03);
     EXPECT_EQ(nudges, (std::vector<std::pair<int, int>>{{1, 0}, {-1, 0}}));
+    scheduler->advance(0.119);
+    EXPECT_TRUE(panel->isVisible());
+    scheduler->advance(0.002);
+    EXPECT_FALSE(panel->isVisible());
     EXPECT_TRUE(model->payload());
     scheduler->advance(0.3);
     EXPECT_FALSE(model->payload());
@@ -117,6 +119,7 @@ TEST_F(PortalPanelTest, RevealSoonAfterDismissKeepsWindowAndGesture) {
     panel->dismiss(false);
     scheduler->advance(0.05);
     panel->reveal(DragPayload({"/tmp/b.png"}), PortalMode::convert, {960, 540});
+    EXPECT_FALSE(panel->windowHandle()->flags() & Qt::WindowTransparentForInput);
     scheduler->advance(1);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_TRUE(model->isRevealed());

@@ -164,6 +164,10 @@ TEST_F(MediaSheetsTest, SplitListsThePartsAndHandsBackTheCuts) {
     EXPECT_EQ(rows[0], "Part 1 0:00.00 \u2192 0:05.00 (0:05.00)");
     EXPECT_EQ(rows[1], "Part 2 0:05.00 \u2192 0:10.00 (0:05.00)");
     EXPECT_EQ(view.confirmButton()->text(), "Split");
+    view.awaitKeyframes();
+    EXPECT_EQ(view.explanationText(), "Reading the keyframes\u2026");
+    view.setKeyframes(KeyframeIndex({0, 3, 7}));
+    EXPECT_NE(view.explanationText().toStdString().find("stream copy"), std::string::npos) << "the cut moved onto one";
     view.cutField()->editor()->setText("99");
     view.cutField()->commit();
     EXPECT_DOUBLE_EQ(view.model().point, 7);
