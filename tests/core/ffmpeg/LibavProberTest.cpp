@@ -1,5 +1,7 @@
 #include "core/ffmpeg/LibavProber.h"
 
+#include "core/ffmpeg/LibavKeyframeReader.h"
+
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -22,39 +24,68 @@ void ffmpeg(const std::vector<std::string>& arguments) {
     ASSERT_EQ(result.exitCode, 0) << result.standardError();
 }
 
-const std::vector<std::string> kPicture = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1"};
-const std::vector<std::string> kTone = {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+const std::vector<std::string> kPicture = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=3"};
+const std::vector<std::string> kTone = {"-f", "lavfi", "-i", "sine=frequency=440:duration=3"};
+// A keyframe every 4 pictures, B-frames between them.
+const std::vector<std::string> kGop = {"-g", "4", "-keyint_min", "4", "-sc_threshold", "0"};
 
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-// The in-process probe reads every file exactly as ffprobe's report does.
+// The in-process probe and keyframe reader read every file exactly as ffprobe does.
 TEST(LibavProber, AgreesWithFFprobeOnEveryKindOfSource) {
     KOLVEX_REQUIRE_FFMPEG();
     testing::TempDir dir;
-    const std::vector<std::pair<std::string, std::vector<std::string>>> sources = {
-        {"plain.mp4", kPicture + kTone + std::vector<std::string>{"-c:v", "libx264", "-c:a", "aac"}},
-        {"rotated.mp4", kPicture + std::vector<std::string>{"-c:v", "libx264", "-metadata:s:v", "rotate=90"}},
+    using Args = std::vector<std::string>;
+    const std::vector<std::pair<std::string, Args>> sources = {
+        {"plain.mp4", kPicture + kTone + Args{"-c:v", "libx264", "-c:a", "aac"} + kGop},
+        {"rotated.mp4", kPicture + Args{"-c:v", "libx264", "-metadata:s:v", "rotate=90"} + kGop},
         {"tracks.mkv", kPicture + kTone + kTone +
-                           std::vector<std::string>{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264",
-                                                    "-c:a", "libopus", "-pix_fmt", "yuv444p"}},
-        {"cover.mp3", kTone + kPicture + std::vector<std::string>{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v",
-                                                                  "mjpeg", "-disposition:v", "attached_pic"}},
-        {"deep.flac", kTone + std::vector<std::string>{"-c:a", "flac", "-sample_fmt", "s32"}},
-        {"pcm.wav", kTone + std::vector<std::string>{"-c:a", "pcm_s24le"}},
+                           Args{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264", "-c:a", "libopus", "-pix_fmt",
+                                "yuv444p", "-g", "7", "-sc_threshold", "0"}},
+        {"cover.mp3", kTone + kPicture + Args{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v",
+                                              "attached_pic"}},
+        {"cover.m4a", kTone + kPicture + Args{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:a", "aac", "-c:v", "png",
+                                              "-disposition:v", "attached_pic"}},
+        {"deep.flac", kTone + Args{"-c:a", "flac", "-sample_fmt", "s32"}},
+        {"pcm.wav", kTone + Args{"-c:a", "pcm_s24le"}},
         {"voice.opus", kTone},
         {"moving.gif", kPicture},
-        {"clip.webm", kPicture + kTone + std::vector<std::string>{"-c:v", "libvpx-vp9", "-c:a", "libopus"}},
+        {"clip.webm", kPicture + kTone + Args{"-c:v", "libvpx-vp9", "-c:a", "libopus", "-g", "5"}},
+        // MPEG-TS starts its clock later than 0; AVI states no presentation times of its own.
+        {"broadcast.ts", kPicture + kTone + Args{"-c:v", "libx264", "-c:a", "mp2"} + kGop},
+        {"old.avi", kPicture + kTone + Args{"-c:v", "mpeg4", "-bf", "2", "-g", "6", "-c:a", "pcm_s16le"}},
+        {"intra.mkv", kPicture + Args{"-c:v", "mjpeg"}},
+        {"intra.mov", kPicture + Args{"-c:v", "prores_ks"}},
     };
     const FFprobeProber reference(BundledFFmpeg::inBundle());
+    const FFprobeKeyframeReader referenceKeyframes(BundledFFmpeg::inBundle());
+    const LibavKeyframeReader keyframes;
     for (const auto& [name, args] : sources) {
         SCOPED_TRACE(name);
-        ffmpeg(args + std::vector<std::string>{(dir / name).string()});
-        const MediaProbe ours = LibavProber().probe(dir / name);
-        EXPECT_EQ(ours, reference.probe(dir / name));
+        const fs::path file = dir / name;
+        ffmpeg(args + Args{file.string()});
+        const MediaProbe ours = LibavProber().probe(file);
+        EXPECT_EQ(ours, reference.probe(file));
         EXPECT_TRUE(ours.audioCodec || ours.videoCodec);
+
+        const KeyframeIndex index = keyframes.index(file);
+        EXPECT_EQ(index.times(), referenceKeyframes.cuts(file).keyframes.times());
+        // Decoding only keyframes does not skip a thing in GIF and VP9: there that listing names every frame.
+        if (name != "moving.gif" && name != "clip.webm") {
+            EXPECT_EQ(index, referenceKeyframes.index(file));
+        }
+        EXPECT_EQ(index.count() > 1, ours.videoCodec && name != "moving.gif" && name != "old.avi") << index.count();
+        for (const auto& window : {std::optional<std::pair<double, double>>(), std::optional(std::pair(0.0, 1.0)),
+                                   std::optional(std::pair(0.3, 2.3)), std::optional(std::pair(1.6, 3.6))}) {
+            if (window && !ours.videoCodec) continue;
+            const StreamCopyCuts cuts = keyframes.cuts(file, {}, window);
+            const StreamCopyCuts expected = referenceKeyframes.cuts(file, {}, window);
+            EXPECT_EQ(cuts.keyframes.times(), expected.keyframes.times()) << (window ? window->first : -1);
+            EXPECT_EQ(cuts.decodeDelay, expected.decodeDelay) << (window ? window->first : -1);
+        }
     }
 }
 
