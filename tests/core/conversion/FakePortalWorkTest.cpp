@@ -43,12 +43,6 @@ TEST(FakePortalWork, NamesTheOutputAsARealConversionWould) {
     EXPECT_EQ(FakePortalWork::outputName(Paths{"/m/-my clip.mov"}, formatTarget("mp4")), "-my clip.mp4");
 }
 
-TEST(FakePortalWork, StepLengthsSpanWellUnderASecond) {
-    EXPECT_EQ(FakePortalWork::stepLength(0), 6ms);
-    EXPECT_EQ(FakePortalWork::stepLength(750), 37ms);
-    EXPECT_EQ(FakePortalWork::stepLength(90), 10ms);
-}
-
 TEST(FakePortalWork, ReportsTwentyFourRisingStepsThenTheName) {
     FakeClock clock;
     std::vector<double> reported;
