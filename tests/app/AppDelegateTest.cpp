@@ -13,6 +13,7 @@
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/UserDefaults.h"
+#include "support/RingTargets.h"
 #include "support/TempDir.h"
 #include "ui/windows/SettingsStore.h"
 #include "ui/windows/WelcomeView.h"
@@ -317,11 +318,7 @@ TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {
     Fixture f;
     f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
     f.launch();
-    RingTarget crop;
-    crop.id = "tool.crop";
-    crop.label = "Crop";
-    crop.kind = RingTarget::Kind::tool;
-    crop.toolID = "crop";
+    RingTarget crop = testing::toolTarget("crop", "Crop");
     f.portal->onNeedsParameters(crop, DragPayload({"/p/a.jpg"}));
     EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheets were given";
     crop.toolID = "strip-metadata";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/conversion/FakePortalWork.h"
+#include "support/RingTargets.h"
 
 namespace kolvex {
 namespace {
@@ -11,12 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 using Paths = std::vector<std::filesystem::path>;
 
-RingTarget formatTarget(const char* extension) {
-    return RingTarget{std::string("format.") + extension, extension, RingTarget::Kind::format, extension,
-                      FormatID(extension), std::nullopt};
-}
-
-const RingTarget kToolTarget{"tool.trim", "Trim", RingTarget::Kind::tool, std::nullopt, std::nullopt, "trim"};
+using testing::formatTarget;
+const RingTarget kToolTarget = testing::toolTarget("trim", "Trim");
 
 // A clock that never waits: it records each requested sleep and, at a chosen step, asks the
 // run to stop while it "sleeps".
