@@ -102,6 +102,7 @@ class Desktop:
             if process.poll() is not None:
                 raise RuntimeError(f"kolvex ended at launch; see {log.read_text()}")
             if time.monotonic() - start > 30:
+                stop(process)
                 raise RuntimeError("no tray icon after 30 s")
             time.sleep(0.005)
         return process, time.monotonic() - start
@@ -211,6 +212,6 @@ def measure(app: Path, work: Path, runs: int) -> list:
         [f"tray idle {idle} s", f"RSS {rss:.1f} MB, PSS {pss:.1f} MB", f"CPU {cpu:.2f} %", "", "", "", "RSS <= 45 MB",
          mark(rss <= 45)],
         [f"tray after {conversions} conversions", f"RSS {rss_after:.1f} MB, PSS {pss_after:.1f} MB",
-         f"{sum(times):.1f} s in all", "", f"{rss_after / rss:.2f}x idle", "", "<= 1.2x idle RSS",
+         f"{sum(times):.1f} s in all", "", f"{rss_after / rss:.2f}x the idle RSS", "", "<= 1.2x idle RSS",
          mark(rss_after <= 1.2 * rss)],
     ]
