@@ -81,7 +81,7 @@ void ToolParameterFlow::setPortal(PortalConnection* portal) {
 }
 
 void ToolParameterFlow::setFFmpeg(const std::optional<BundledFFmpeg>& tools) {
-    m_sources.media = tools ? std::make_shared<FFmpegMediaFacts>(*tools) : nullptr;
+    m_sources.media = tools ? std::make_shared<FFmpegMediaFacts>() : nullptr;
 }
 
 ConversionOptions ToolParameterFlow::baseOptions() {

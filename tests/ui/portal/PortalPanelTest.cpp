@@ -23,6 +23,9 @@ class PortalPanelTest : public PortalModelTest {
 protected:
     void SetUp() override {
         PortalModelTest::SetUp();
+        panel = std::make_unique<PortalPanel>(*model, panelEnvironment());
+    }
+    PortalPanel::Environment panelEnvironment() {
         PortalPanel::Environment env;
         env.scheduler = scheduler;
         env.reduceMotion = [this] { return reduce; };
@@ -33,7 +36,7 @@ protected:
             return screens.front();
         };
         env.nudgePointer = [this](int dx, int dy) { nudges.emplace_back(dx, dy); };
-        panel = std::make_unique<PortalPanel>(*model, env);
+        return env;
     }
     void TearDown() override { panel.reset(); }
 
@@ -313,21 +316,8 @@ protected:
     void SetUp() override {
         PortalPanelTest::SetUp();
         panel.reset();
-        PortalModel::Environment modelEnv;
-        modelEnv.scheduler = scheduler;
-        modelEnv.reduceMotion = [this] { return reduce; };
-        modelEnv.screenScale = [] { return 1.0; };
-        modelEnv.thumbnail = [](const std::filesystem::path&, QSizeF, double) { return QImage(); };
-        modelEnv.icon = modelEnv.thumbnail;
-        PortalPanel::Environment panelEnv;
-        panelEnv.scheduler = scheduler;
-        panelEnv.reduceMotion = [this] { return reduce; };
-        panelEnv.rootHeight = [] { return 1080.0; };
-        panelEnv.screens = [this] { return screens; };
-        panelEnv.mainScreen = [this]() -> std::optional<PortalScreen> { return screens.front(); };
-        panelEnv.nudgePointer = [](int, int) {};
         controller = std::make_unique<PortalController>(TriggerModifier::shift, std::make_unique<NoInput>(), provider,
-                                                        service, modelEnv, panelEnv, &defaults);
+                                                        service, modelEnvironment(), panelEnvironment(), &defaults);
     }
     void TearDown() override { controller.reset(); }
 

@@ -6,8 +6,8 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "SheetTestApp.h"
 #include "core/conversion/SizeEstimator.h"
+#include "support/qt/QtEnvironments.h"
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MergeOrderView.h"
 #include "ui/sheets/SheetKit.h"
@@ -50,7 +50,7 @@ struct FakeFrames {
 
 class MediaSheetsTest : public ::testing::Test {
 protected:
-    void SetUp() override { testing::sheetApplication(); }
+    void SetUp() override { testing::sharedApplication("test-ui-sheets"); }
 };
 
 TEST_F(MediaSheetsTest, TimeFieldCommitsClampsAndRevertsAndLeavesTypingAlone) {
