@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/format/ConversionError.h"
+#include "support/RingTargets.h"
 #include "support/qt/ManualTaskRunner.h"
 #include "ui/portal/model/PortalModel.h"
 
@@ -84,8 +85,6 @@ private:
                                          const BatchProgressCallback& progress, std::stop_token stop);
 };
 
-RingTarget formatTarget(const std::string& id, const std::string& label);
-RingTarget toolTarget(const std::string& id, const std::string& label);
 ConversionResult success(const std::filesystem::path& source, std::vector<std::filesystem::path> outputs,
                          std::optional<std::string> note = std::nullopt);
 ConversionResult failure(const std::filesystem::path& source, std::optional<ConversionError> error);
