@@ -47,11 +47,6 @@ std::vector<int> PdfPageTools::selectedPages(const ConversionJob& job, int pageC
     return kept;
 }
 
-const std::set<std::string>& PdfPageTools::tools() {
-    static const std::set<std::string> tools{"rotate", "extract-pages", "split", "merge", "strip-metadata"};
-    return tools;
-}
-
 std::vector<std::filesystem::path> PdfPageTools::withSource(const ConversionJob& job, const ProgressCallback& progress,
                                                             const Work& work) {
     QpdfDocument::Handle document = QpdfDocument::open(job.source);
