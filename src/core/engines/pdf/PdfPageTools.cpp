@@ -5,11 +5,10 @@
 #include <set>
 
 #include "core/conversion/CompressionGuard.h"
-#include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/PdfCompressor.h"
+#include "core/engines/pdf/PdfSplit.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
-#include "core/services/StagedOutputSet.h"
 
 namespace kolvex {
 
@@ -66,7 +65,7 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
             extractPages(*document, job, progress, stop);
             return {job.destination};
         }
-        if (tool == "split") return splitPages(*document, job, progress, stop);
+        if (tool == "split") return PdfSplit::write(*document, job, progress, stop);
         if (tool == "compress") {
             compress(*document, job, progress, stop);
             return {job.destination};
@@ -114,29 +113,6 @@ void PdfPageTools::extractPages(qpdf_bridge::Document& document, const Conversio
     }
     QpdfDocument::write(*extracted, job.destination, {.encryptionOf = &document});
     report(progress, 1.0);
-}
-
-std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
-                                                            const ProgressCallback& progress, std::stop_token stop) {
-    const int count = qpdf_bridge::pageCount(document);
-    if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
-
-    // Every part is staged first, in one hidden folder, and the set committed at the end: a
-    // failure, a cancel or a kill part-way leaves no part under its final name.
-    std::vector<std::filesystem::path> outputs;
-    StagedOutputSet parts(job.destination);
-    for (int index = 0; index < count; ++index) {
-        if (stop.stop_requested()) throw ConversionError::cancelled();
-        auto single = QpdfDocument::makeEmpty();
-        qpdf_bridge::appendPage(*single, document, index);
-        const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-        QpdfDocument::writeStaged(*single, parts.add(url), url, {.encryptionOf = &document});
-        outputs.push_back(url);
-        report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
-    }
-    parts.commit();
-    report(progress, 1.0);
-    return outputs;
 }
 
 void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob& job,

@@ -37,8 +37,6 @@ private:
     static void rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
     static void extractPages(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                              std::stop_token stop);
-    static std::vector<std::filesystem::path> splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
-                                                         const ProgressCallback& progress, std::stop_token stop);
     static void compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                          std::stop_token stop);
     static void stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job);
