@@ -32,7 +32,6 @@ public:
     // Moves the clock forward, firing due timers in order of their time.
     void advance(double seconds);
     size_t pendingBackground() const { return m_tasks.pending(); }
-    size_t pendingTimers() const { return m_timers.size(); }
 
 private:
     struct Timer {

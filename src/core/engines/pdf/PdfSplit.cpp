@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "core/engines/pdf/PageFileNaming.h"
-#include "core/engines/pdf/ParallelPageWriter.h"
+#include "core/engines/pdf/PageWorkers.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/StagedOutputSet.h"
 
@@ -81,7 +81,7 @@ private:
 }  // namespace
 
 int PdfSplit::helperThreads(int pages) {
-    return std::clamp((pages - 1) / kPagesPerThread, 0, ParallelPageWriter::defaultWorkers());
+    return std::clamp((pages - 1) / kPagesPerThread, 0, pageWorkers());
 }
 
 std::vector<fs::path> PdfSplit::write(qpdf_bridge::Document& document, const ConversionJob& job,

@@ -21,7 +21,7 @@ struct PdfSplit {
                                                     const ProgressCallback& progress, std::stop_token stop);
 
     // Helper threads for `pages` pages: none for a short document, at most one per
-    // kPagesPerThread and never more than the machine's page workers.
+    // kPagesPerThread and never more than pageWorkers().
     static int helperThreads(int pages);
     static constexpr int kPagesPerThread = 8;
 };
