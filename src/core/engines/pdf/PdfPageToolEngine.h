@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/conversion/ConversionEngine.h"
+#include "core/engines/pdf/PdfPageTools.h"
 
 namespace kolvex {
 
@@ -14,8 +15,13 @@ namespace kolvex {
 // may run on several worker threads at once.
 class PdfPageToolEngine final : public ConversionEngine {
 public:
+    // Whether `job` is one of these tools on a PDF; answered without loading anything.
+    static bool takes(const ConversionJob& job) {
+        return job.options.tool && job.from.id.rawValue == "pdf" && PdfPageTools::tools().contains(*job.options.tool);
+    }
+
     EngineID id() const override { return engine_ids::pdf; }
-    bool canHandle(const ConversionJob& job) const override;
+    bool canHandle(const ConversionJob& job) const override { return takes(job); }
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 };

@@ -17,8 +17,12 @@ namespace kolvex {
 // The PDF page tools that need qpdf alone, each writing new PDFs. Stateless; any thread; each
 // call works on its own documents.
 struct PdfPageTools {
-    // The tools here: rotate, extract-pages, split, merge, strip-metadata.
-    static const std::set<std::string>& tools();
+    // The tools here. Defined in this header, so that what decides where a job goes can ask
+    // without linking qpdf.
+    static const std::set<std::string>& tools() {
+        static const std::set<std::string> ids{"rotate", "extract-pages", "split", "merge", "strip-metadata"};
+        return ids;
+    }
 
     // Runs the job's tool through withSource. Throws ConversionError (the errors of
     // QpdfDocument::open and ::write among them; unsupportedCombination for a tool not here),
