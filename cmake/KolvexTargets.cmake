@@ -27,14 +27,43 @@ function(kolvex_collect_sources out sources dirs)
   set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
 
-# kolvex_add_library(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...])
-# A static library built from every .cpp in the given folders.
+# kolvex_add_library(<name> [SHARED] [GLOB <dir>...] [SOURCES ...] [LIBS ...])
+# A static library built from every .cpp in the given folders. SHARED: a shared library in the
+# folder of the engine modules (staged and installed there), for code with state that the
+# program and its modules must share.
 function(kolvex_add_library name)
-  cmake_parse_arguments(ARG "" "" "GLOB;SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "SHARED" "" "GLOB;SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
   kolvex_collect_sources(srcs "${ARG_SOURCES}" "${ARG_GLOB}")
-  add_library(${name} STATIC ${srcs})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${srcs})
+    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${KOLVEX_STAGE_LIB})
+    install(TARGETS ${name} LIBRARY DESTINATION ${KOLVEX_LIB_DESTINATION} NAMELINK_SKIP)
+  else()
+    add_library(${name} STATIC ${srcs})
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE kolvex_warnings ${ARG_LIBS} PUBLIC ${ARG_PUBLIC_LIBS})
+endfunction()
+
+# kolvex_add_module(<name> SOURCES ... LIBS ...)
+# An engine module: a library the program loads on first use (core/modules/ModuleLoader), named
+# kolvex-engine-<name>.so, staged and installed beside the shared core, which it finds through
+# its own folder.
+function(kolvex_add_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(kolvex-module-${name} MODULE ${ARG_SOURCES})
+  set_target_properties(kolvex-module-${name} PROPERTIES
+    PREFIX "" OUTPUT_NAME kolvex-engine-${name}
+    LIBRARY_OUTPUT_DIRECTORY ${KOLVEX_STAGE_LIB}
+    INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
+  # Every symbol resolved when it is linked, so a module that could not work is not built.
+  # (Sanitizer runtimes are resolved from the program instead.)
+  if(NOT KOLVEX_SANITIZE AND NOT KOLVEX_FUZZ)
+    target_link_options(kolvex-module-${name} PRIVATE LINKER:--no-undefined)
+  endif()
+  target_link_libraries(kolvex-module-${name} PRIVATE kolvex_warnings kolvex-core ${ARG_LIBS})
+  install(TARGETS kolvex-module-${name} LIBRARY DESTINATION ${KOLVEX_LIB_DESTINATION})
+  set_property(GLOBAL APPEND PROPERTY KOLVEX_MODULES kolvex-module-${name})
 endfunction()
 
 # kolvex_add_test(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...] [LABELS ...] [TIMEOUT s])
