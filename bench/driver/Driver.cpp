@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -198,7 +199,9 @@ Request parse(int argc, char** argv) {
 
 // SIGTERM and SIGINT cancel the batch through its stop token, so engines stop their programs and
 // remove what they started; a second one ends the process at once. The signals are blocked in
-// every thread and taken by one waiting thread, where requesting a stop is safe.
+// every thread and taken by one waiting thread, where requesting a stop is safe. At the end the
+// waiter is woken with a signal of its own set rather than left to notice a timeout: the process
+// exits as soon as its work is done.
 class TerminationSignals {
 public:
     TerminationSignals() {
@@ -206,18 +209,27 @@ public:
         sigaddset(&m_set, SIGTERM);
         sigaddset(&m_set, SIGINT);
         ::pthread_sigmask(SIG_BLOCK, &m_set, nullptr);  // before any other thread exists
-        m_waiter = std::jthread([this](std::stop_token done) { wait(done); });
+        m_waiter = std::thread([this] { wait(); });
     }
+
+    ~TerminationSignals() {
+        m_closing.store(true);
+        ::pthread_kill(m_waiter.native_handle(), SIGTERM);
+        m_waiter.join();
+    }
+
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
 
     std::stop_token token() const { return m_source.get_token(); }
     int received() const { return m_received.load(); }
 
 private:
-    void wait(const std::stop_token& done) {
-        const timespec interval{0, 100'000'000};
-        while (!done.stop_requested()) {
-            const int signal = ::sigtimedwait(&m_set, nullptr, &interval);
-            if (signal <= 0) continue;
+    void wait() {
+        for (;;) {
+            int signal = 0;
+            if (::sigwait(&m_set, &signal) != 0) continue;
+            if (m_closing.load()) return;
             if (m_received.exchange(signal) != 0) {
                 ::signal(signal, SIG_DFL);
                 ::pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
@@ -230,7 +242,8 @@ private:
     sigset_t m_set{};
     std::stop_source m_source;
     std::atomic<int> m_received{0};
-    std::jthread m_waiter;  // last: starts once the rest is set up
+    std::atomic<bool> m_closing{false};
+    std::thread m_waiter;  // last: starts once the rest is set up
 };
 
 }  // namespace

@@ -90,6 +90,7 @@ void TimelinePresenter::present(const std::shared_ptr<SheetRequest>& request) co
                         request->apply(options, choice);
                     },
                     [request] { request->cancel(); });
+                if (isVideo) view->awaitKeyframes();
                 request->show("Split " + request->fileName(), view);
                 fillIn(request, view, isVideo);
                 return;
@@ -101,8 +102,7 @@ void TimelinePresenter::present(const std::shared_ptr<SheetRequest>& request) co
                     const TrimView* trim = *shown;
                     auto options = ToolParameterFlow::baseOptions();
                     // A stream copy only where it starts where the user asked, as far as is known.
-                    options.allowPassthrough =
-                        trim && trim->keyframesKnown() && TrimPlan::copyIsExact(start, trim->model().keyframes);
+                    options.allowPassthrough = trim && trim->keyframesKnown() && trim->model().isStreamCopy();
                     options.trimStart = start;
                     options.trimEnd = end;
                     request->apply(options, choice);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/services/ProcessRunner.h"
+#include "support/BinaryFixtures.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
@@ -57,22 +58,8 @@ std::string onePagePdf() {
     return pdf;
 }
 
-uint32_t crc32(const std::string& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-std::string bigEndian(uint32_t value) {
-    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-            static_cast<char>(value)};
-}
-
 std::string pngChunk(const std::string& type, const std::string& data) {
-    return bigEndian(static_cast<uint32_t>(data.size())) + type + data + bigEndian(crc32(type + data));
+    return bigEndian32(static_cast<uint32_t>(data.size())) + type + data + bigEndian32(crc32(type + data));
 }
 
 // The target each kind of source is converted to, and the engine that needs to be present.
@@ -95,7 +82,7 @@ const std::vector<Kind>& kinds() {
 }  // namespace
 
 std::string pixelBombPng(uint32_t width, uint32_t height) {
-    std::string header = bigEndian(width) + bigEndian(height);
+    std::string header = bigEndian32(width) + bigEndian32(height);
     header += std::string{8, 2, 0, 0, 0};  // 8-bit RGB, no interlace
     // A deflate stream of a few empty rows: the body is tiny, only the header is enormous.
     const std::string body = {0x78, 0x01, 0x63, 0x60, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01};

@@ -248,12 +248,18 @@ TEST_F(DragObserverTest, PollsOnTheTimerUntilIdle) {
     script.sample.modifiers = shift;
     QElapsedTimer clock;
     clock.start();
+    // A loaded machine may fire several polls in one turn of the loop: tracks may follow the reveal.
+    const auto withoutTracks = [this] {
+        auto seen = take();
+        std::erase(seen, "track convert");
+        return seen;
+    };
     while (received.empty() && clock.elapsed() < 15000) app().processEvents(QEventLoop::WaitForMoreEvents, 20);
-    EXPECT_EQ(take(), std::vector<std::string>{"reveal a convert"});
+    EXPECT_EQ(withoutTracks(), std::vector<std::string>{"reveal a convert"});
     script.sample.leftButtonDown = false;
     while (observer->isPolling() && clock.elapsed() < 30000) app().processEvents(QEventLoop::WaitForMoreEvents, 20);
     EXPECT_FALSE(observer->isPolling());
-    EXPECT_EQ(take(), std::vector<std::string>{"dismiss commit"});
+    EXPECT_EQ(withoutTracks(), std::vector<std::string>{"dismiss commit"});
 }
 
 TEST(DragObserverFailure, WithoutAWindowSystemItLogsAndStaysIdle) {

@@ -137,6 +137,7 @@ struct Job {
 const Job kJobs[] = {
     {"imageBatch", {"--to", "jpg", "--processors", "2"}, pictures},
     {"pdfPages", {"--to", "png", "--set", "dpi=200"}, [] { return std::vector{pdf()}; }},
+    {"pdfSplit", {"--tool", "split"}, [] { return std::vector{pdf()}; }},
     {"document", {"--to", "pdf"}, [] { return std::vector{markdown()}; }},
     {"archiveExtract", {"--tool", "extract"}, [] { return std::vector{archive()}; }},
     {"archiveRepack", {"--to", "tar"}, [] { return std::vector{archive()}; }},

@@ -27,11 +27,6 @@ bool Gate::waitOrStop(const std::stop_token& stop) {
     return m_changed.wait(lock, stop, [&] { return m_open; });
 }
 
-bool Gate::isOpen() const {
-    std::lock_guard lock(m_mutex);
-    return m_open;
-}
-
 FakeEngine::FakeEngine(EngineID id, Convert convert, Accepts accepts)
     : m_id(std::move(id)),
       m_convert(convert ? std::move(convert) : writesDestination()),

@@ -20,7 +20,6 @@ public:
     void wait();
     // Blocks until open or until `stop` is requested; true when opened.
     bool waitOrStop(const std::stop_token& stop);
-    bool isOpen() const;
 
 private:
     mutable std::mutex m_mutex;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/services/Utf8.h"
+
 namespace kolvex {
 
 // What one run of an external program produced.
@@ -29,9 +31,6 @@ struct ProcessResult {
     std::string standardError() const;
     bool succeeded() const { return exitCode == 0; }
 };
-
-// True when `bytes` are valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
 
 // Why a run did not produce a result. Carries no user-facing text; the coordinator turns one
 // that reaches it into a back-end failure.

@@ -81,6 +81,9 @@ StagedOutput::StagedOutput(fs::path destination, Kind kind, const FileManagerSer
     }
 }
 
+StagedOutput::StagedOutput(fs::path destination, fs::path staged, const FileManagerService& files)
+    : m_destination(std::move(destination)), m_staged(std::move(staged)), m_files(&files) {}
+
 StagedOutput::StagedOutput(StagedOutput&& other) noexcept
     : m_destination(std::move(other.m_destination)),
       m_staged(std::move(other.m_staged)),

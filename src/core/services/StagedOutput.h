@@ -65,6 +65,11 @@ public:
     static void commitAll(std::vector<StagedOutput>& outputs);
 
 private:
+    friend class StagedOutputSet;
+    // A file at `staged`, inside a folder that is staged and recorded itself: nothing is recorded
+    // or created for it.
+    StagedOutput(std::filesystem::path destination, std::filesystem::path staged, const FileManagerService& files);
+
     std::filesystem::path m_destination;
     std::filesystem::path m_staged;
     const FileManagerService* m_files;

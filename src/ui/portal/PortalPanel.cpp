@@ -1,11 +1,14 @@
 #include "ui/portal/PortalPanel.h"
 
+#include <QWindow>
+
 #include <cmath>
 
 #include <QGuiApplication>
 #include <QRegion>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include "core/services/Log.h"
 #include "interaction/PortalPlacement.h"
@@ -142,7 +145,13 @@ void PortalPanel::orderOut() {
 void PortalPanel::orderFrontRegardless() {
     ++m_collapseGeneration;  // a collapse under way stops here
     QWidget::show();
+    letInputThrough(false);
     raise();
+}
+
+void PortalPanel::letInputThrough(bool through) {
+    // An empty input shape: drag sources look past the window for their target while it fades.
+    if (QWindow* window = windowHandle()) window->setFlag(Qt::WindowTransparentForInput, through);
 }
 
 void PortalPanel::show(bool) {
@@ -225,14 +234,18 @@ void PortalPanel::dismiss(bool mayCommit) {
         // A drop that committed during the grace keeps the Portal open.
         if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
         hideContent();
+        if (!mayCommit) {
+            // The drag goes on without us: its source still takes our window for its target
+            // until the pointer moves, and a release during the fade would drop on it. Let
+            // the input through at once and make the source look again.
+            letInputThrough(true);
+            nudge();
+        }
         // A new reveal meanwhile keeps the window and the gesture.
-        m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive, mayCommit] {
+        m_env.scheduler->after(PortalScheduler::seconds(fadeOut()), [this, alive] {
             if (alive.expired()) return;
             if (m_model.isRevealed() || !m_model.phase().is(PortalPhase::Kind::browsing)) return;
             orderOut();
-            // The drag goes on without us: its source still takes our window for its target
-            // until the pointer moves, and would drop on it. Make it look again.
-            if (!mayCommit) nudge();
         });
         m_env.scheduler->after(PortalScheduler::seconds(0.45), [this, alive] {
             if (alive.expired()) return;

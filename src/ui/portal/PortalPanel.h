@@ -83,6 +83,7 @@ protected:
 private:
     void setAnchor(Point at);
     void nudge();
+    void letInputThrough(bool through);
     void setFrame(Rect frame);
     void show(bool keyboardDriven);
     void hideContent();

@@ -73,10 +73,17 @@ bool TrimModel::canApply() const {
     return end - start >= kMinimumSpan - kSlack;
 }
 
+bool TrimModel::isStreamCopy() const {
+    if (video && keyframes.count() < 2) return start <= TrimPlan::tolerance;
+    return TrimPlan::copyIsExact(start, keyframes);
+}
+
 std::string TrimModel::explanation() const {
-    if (keyframes.count() < 2) return "Trimmed to the exact times below, and losslessly.";
-    if (TrimPlan::copyIsExact(start, keyframes))
+    if (!video && keyframes.count() < 2) return "Trimmed to the exact times below, and losslessly.";
+    if (isStreamCopy())
         return "Starts on a keyframe, so this is a stream copy \u2014 instant, and the video is not re-encoded.";
+    if (keyframes.count() < 2)
+        return "Cuts exactly where you put it, which means re-encoding this one: its only keyframe is at the start.";
     return "Cuts exactly where you put it, which means re-encoding this one. Snap to a nearby keyframe mark for an "
            "instant, lossless trim instead.";
 }
@@ -112,6 +119,17 @@ std::vector<double> SplitModel::points() const {
         }
     }
     return cuts;
+}
+
+std::string SplitModel::explanation() const {
+    if (!video) return "Every part keeps the original sound exactly, however long the file is.";
+    const auto cuts = points();
+    const bool onKeyframes = keyframes.count() >= 2 && std::all_of(cuts.begin(), cuts.end(), [&](double cut) {
+        return std::abs(keyframes.nearest(cut) - cut) <= TrimPlan::tolerance;
+    });
+    if (onKeyframes) return "Every cut is on a keyframe, so every part is a stream copy \u2014 instant and lossless.";
+    return "A part that does not start or end on a keyframe is re-encoded, so that it starts and ends exactly at "
+           "its cuts.";
 }
 
 std::vector<std::pair<double, double>> SplitModel::outcome() const {

@@ -40,6 +40,9 @@ struct TrimModel {
     KeyframeIndex keyframes;
     double start = 0;
     double end;
+    // A video: with fewer than two keyframes it is copied only from its very start. (Audio has
+    // no keyframes and is cut anywhere.)
+    bool video = false;
 
     // A typed start or end, clamped so that the span stays at least 0.1 s.
     void commitStart(double value);
@@ -52,6 +55,8 @@ struct TrimModel {
     double endFieldMinimum() const { return start + kMinimumSpan; }
     double kept() const { return end - start; }
     bool canApply() const;
+    // Whether the cut as it stands is a stream copy; otherwise the video is re-encoded.
+    bool isStreamCopy() const;
     std::string explanation() const;
 };
 
@@ -68,6 +73,7 @@ struct SplitModel {
 
     double duration;  // above 0.2
     KeyframeIndex keyframes;
+    bool video = false;  // as for the trim sheet
     Method method = Method::atPoint;
     double point;
     int parts = 2;
@@ -82,6 +88,8 @@ struct SplitModel {
     double commitTyped(double value);
     void setParts(int value);
     bool canApply() const { return !points().empty(); }
+    // What the parts will be: stream copies, or (for a video cut off its keyframes) re-encoded.
+    std::string explanation() const;
 
 private:
     double snapped(double time) const;

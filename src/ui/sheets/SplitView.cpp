@@ -25,10 +25,8 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
     auto* column = sheetkit::column(this, 560, 14);
 
-    sheetkit::header(column, sheetkit::title("Split " + QString::fromStdString(filename), 520),
-                     sheetkit::label("Every part is a stream copy, so this is instant and lossless however long the "
-                                     "file is.",
-                                     11, QFont::Normal, true));
+    m_explanation = sheetkit::label(QString(), 11, QFont::Normal, true);
+    sheetkit::header(column, sheetkit::title("Split " + QString::fromStdString(filename), 520), m_explanation);
 
     auto* picker = new QHBoxLayout;
     picker->setSpacing(0);
@@ -150,8 +148,15 @@ void SplitView::commitTyped(double value) {
     refresh();
 }
 
+void SplitView::awaitKeyframes() {
+    m_model.video = true;
+    m_keyframesKnown = false;
+    refresh();
+}
+
 void SplitView::setKeyframes(KeyframeIndex keyframes) {
     m_model.keyframes = std::move(keyframes);
+    m_keyframesKnown = true;
     m_timeline->setKeyframes(m_model.keyframes);
     m_model.commitTyped(m_model.point);
     refresh();
@@ -167,6 +172,8 @@ std::vector<QString> SplitView::outcomeRows() const {
 }
 
 void SplitView::refresh() {
+    m_explanation->setText(m_keyframesKnown ? QString::fromStdString(m_model.explanation())
+                                            : QStringLiteral("Reading the keyframes\u2026"));
     const bool atPoint = m_model.method == SplitModel::Method::atPoint;
     m_atPoint->setChecked(atPoint);
     m_equal->setChecked(!atPoint);

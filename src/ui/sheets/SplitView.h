@@ -38,13 +38,16 @@ public:
     void setParts(int parts);
     void dragCut(double x);
     void commitTyped(double value);
-    // Facts read after the sheet opened: the cut moves to the nearest keyframe.
+    // Facts read after the sheet opened. awaitKeyframes() marks the file a video; until its
+    // keyframes are in, the sheet says so. Once they are, the cut moves to the nearest one.
+    void awaitKeyframes();
     void setKeyframes(KeyframeIndex keyframes);
     void setWaveform(std::optional<std::vector<float>> waveform);
 
     const SplitModel& model() const { return m_model; }
     std::vector<QString> outcomeRows() const;
     QString eachPartText() const { return m_eachPart->text(); }
+    QString explanationText() const { return m_explanation->text(); }
     FramePane* previewPane() const { return m_pane; }
     TimelineView* timeline() const { return m_timeline; }
     TimeField* cutField() const { return m_field; }
@@ -64,6 +67,7 @@ private:
     std::function<void()> m_onCancel;
     BatchChoice m_choice;
     bool m_shown = false;
+    bool m_keyframesKnown = true;
 
     QPushButton* m_atPoint = nullptr;
     QPushButton* m_equal = nullptr;
@@ -73,6 +77,7 @@ private:
     TimeField* m_field = nullptr;
     QSpinBox* m_parts = nullptr;
     QLabel* m_eachPart = nullptr;
+    QLabel* m_explanation = nullptr;
     QVBoxLayout* m_outcome = nullptr;
     std::vector<QString> m_rows;
     QPushButton* m_confirm = nullptr;

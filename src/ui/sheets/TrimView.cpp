@@ -110,6 +110,7 @@ void TrimView::wholeFile() {
 }
 
 void TrimView::awaitKeyframes() {
+    m_model.video = true;
     m_keyframesKnown = false;
     refresh();
 }

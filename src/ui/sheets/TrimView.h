@@ -37,8 +37,8 @@ public:
     void commitStart(double value);
     void commitEnd(double value);
     void wholeFile();
-    // Facts read after the sheet opened. Until the keyframes of a video are in, the sheet says
-    // so, and keyframesKnown() is false.
+    // Facts read after the sheet opened. awaitKeyframes() marks the file a video; until its
+    // keyframes are in, the sheet says so, and keyframesKnown() is false.
     void awaitKeyframes();
     void setKeyframes(KeyframeIndex keyframes);
     void setWaveform(std::optional<std::vector<float>> waveform);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FixedCapacityFiles.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -12,15 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 using Program = ErrorMapper::Program;
 
-// A volume with a fixed amount free, whatever the real disk holds.
-class FixedDisk final : public FileManagerService {
-public:
-    explicit FixedDisk(int64_t free) : m_free(free) {}
-    std::optional<int64_t> availableCapacity(const fs::path&) const override { return m_free; }
-
-private:
-    int64_t m_free;
-};
+using FixedDisk = testing::FixedCapacityFiles;
 
 Format format(const std::string& id, const std::string& label) {
     Format result;

@@ -9,6 +9,7 @@
 
 #include "core/format/ConversionError.h"
 #include "core/services/FileManagerService.h"
+#include "support/FixedCapacityFiles.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -86,20 +87,11 @@ TEST(FileManagerService, AvailableCapacityLooksAtTheRightFolder) {
     EXPECT_FALSE(files.availableCapacity(dir / "missing/out.png"));
 }
 
-class FixedCapacity final : public FileManagerService {
-public:
-    explicit FixedCapacity(std::optional<int64_t> bytes) : m_bytes(bytes) {}
-    std::optional<int64_t> availableCapacity(const fs::path&) const override { return m_bytes; }
-
-private:
-    std::optional<int64_t> m_bytes;
-};
-
 TEST(FileManagerService, EnsureCapacity) {
-    EXPECT_NO_THROW(FixedCapacity(100).ensureCapacity(100, "/x/y"));
-    EXPECT_NO_THROW(FixedCapacity(std::nullopt).ensureCapacity(1'000'000, "/x/y"));
+    EXPECT_NO_THROW(testing::FixedCapacityFiles(100).ensureCapacity(100, "/x/y"));
+    EXPECT_NO_THROW(testing::FixedCapacityFiles(std::nullopt).ensureCapacity(1'000'000, "/x/y"));
     try {
-        FixedCapacity(99).ensureCapacity(100, "/x/y");
+        testing::FixedCapacityFiles(99).ensureCapacity(100, "/x/y");
         FAIL();
     } catch (const ConversionError& error) {
         EXPECT_EQ(error, ConversionError::insufficientDiskSpace(100, 99));

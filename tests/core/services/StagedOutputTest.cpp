@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <algorithm>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "core/format/ConversionError.h"
 #include "core/services/StagedOutput.h"
+#include "core/services/StagedOutputSet.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -139,6 +141,39 @@ TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
     pages.clear();
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"page-3.txt"});
     EXPECT_EQ(testing::readFile(dir / "page-3.txt"), "someone else's");
+
+    // A set staged in one folder: only that folder is recorded and shows while it is written.
+    TempDir root;
+    for (const bool clash : {true, false}) {
+        SCOPED_TRACE(clash ? "a name taken" : "every name free");
+        WorkInProgress record(root.path());
+        {
+            StagedOutputSet set(dir / "book.txt", FileManagerService::shared(), record);
+            const auto pageName = [&](int page) {
+                return dir / ("page-" + std::to_string(page + (clash ? 0 : 3)) + ".txt");
+            };
+            for (int page = 1; page <= 3; ++page) std::ofstream(set.add(pageName(page))) << "page " << page;
+            EXPECT_THROW(set.add(pageName(2)), std::invalid_argument);
+            EXPECT_THROW(set.add(root / "page-9.txt"), std::invalid_argument);
+            const std::vector<std::string> staging = names(dir.path());
+            ASSERT_EQ(staging.size(), 2u);
+            EXPECT_TRUE(staging[0].starts_with(".book.kolvex-")) << staging[0];
+            int recorded = 0;
+            for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+                recorded += entry.is_regular_file() && entry.path().filename() != "lock";
+            EXPECT_EQ(recorded, 1);
+            if (clash) {
+                EXPECT_THROW(set.commit(), ConversionError);
+            } else {
+                set.commit();
+            }
+        }
+        const std::vector<std::string> expected =
+            clash ? std::vector<std::string>{"page-3.txt"}
+                  : std::vector<std::string>{"page-3.txt", "page-4.txt", "page-5.txt", "page-6.txt"};
+        EXPECT_EQ(names(dir.path()), expected);
+    }
+    EXPECT_EQ(testing::readFile(dir / "page-5.txt"), "page 2");
 
     // Withdrawing spares a file that took the name after ours went in.
     StagedOutput output(dir / "mine.txt");

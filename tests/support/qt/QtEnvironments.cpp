@@ -8,6 +8,15 @@
 
 namespace kolvex::testing {
 
+QApplication& sharedApplication(const char* name) {
+    static ProgramArguments program(name);
+    static QApplication* app = [] {
+        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return existing;
+        return new QApplication(program.argc, program.argv);
+    }();
+    return *app;
+}
+
 GuiEnvironment::GuiEnvironment(std::string name) : m_program(std::move(name)) {}
 
 void GuiEnvironment::SetUp() {

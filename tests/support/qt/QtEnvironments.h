@@ -25,6 +25,10 @@ struct ProgramArguments {
     char* argv[2] = {nullptr, nullptr};
 };
 
+// The one QApplication of a test program that makes it on first use (the offscreen platform),
+// named `name`; an application that already exists is taken as it is. Never destroyed.
+QApplication& sharedApplication(const char* name);
+
 // Makes a QGuiApplication on the offscreen platform before any test runs (the test runner
 // normally sets the platform already) and drops it after the last.
 class GuiEnvironment : public ::testing::Environment {

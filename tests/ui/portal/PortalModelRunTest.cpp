@@ -124,46 +124,25 @@ TEST_F(PortalRunTest, PartialSuccessReportsOnlyTheSuccesses) {
     EXPECT_FALSE(completed[0].wentToTray);
 }
 
-TEST_F(PortalRunTest, SuccessLingersThenCloses) {
-    drop({"/tmp/a.png"}, 0);
-    scheduler->runBackground();
-    // 37 fill steps of 16 ms, one more tick, the 80 ms hold: the outcome shows at 0.672 s.
-    scheduler->advance(0.671);
-    EXPECT_TRUE(model->phase().is(Kind::converting));
-    scheduler->advance(0.002);
-    EXPECT_TRUE(model->phase().is(Kind::succeeded));
-    EXPECT_EQ(finished, 0);
-    scheduler->advance(0.718);
-    EXPECT_EQ(finished, 0);
-    scheduler->advance(0.002);
-    EXPECT_EQ(finished, 1);
-    EXPECT_EQ(reports.back(), (std::pair<std::optional<double>, std::optional<std::string>>{}));
-}
-
-TEST_F(PortalRunTest, FailureLingersLonger) {
-    service->scriptedResults.push_back({failure("/a", std::nullopt)});
-    drop({"/tmp/a.png"}, 0);
-    scheduler->runBackground();
-    scheduler->advance(0.7);
-    ASSERT_TRUE(model->phase().is(Kind::failed));
-    scheduler->advance(1.7);
-    EXPECT_EQ(finished, 0);
-    scheduler->advance(0.2);
-    EXPECT_EQ(finished, 1);
-}
-
-TEST_F(PortalRunTest, ProgressCreepsWhileTheEngineIsSilent) {
-    drop({"/tmp/a.png"}, 0);
-    EXPECT_EQ(model->phase(), PortalPhase::converting(0));
-    scheduler->advance(0.25);
-    EXPECT_NEAR(model->phase().fraction, 0.015, 0.002);
-    scheduler->advance(0.25);
-    EXPECT_NEAR(model->phase().fraction, 0.03, 0.002);
-    scheduler->advance(9.5);
-    EXPECT_NEAR(model->phase().fraction, 0.072, 0.002);
-    scheduler->advance(110);
-    EXPECT_LT(model->phase().fraction, 0.25);
-    EXPECT_GT(model->phase().fraction, 0.23);
+TEST_F(PortalRunTest, TheOutcomeLingersThenClosesAndAFailureLingersLonger) {
+    for (const bool failed : {false, true}) {
+        SCOPED_TRACE(failed ? "failure" : "success");
+        if (failed) service->scriptedResults.push_back({failure("/a", std::nullopt)});
+        finished = 0;
+        drop({"/tmp/a.png"}, 0);
+        scheduler->runBackground();
+        // 37 fill steps of 16 ms, one more tick, the 80 ms hold: the outcome shows at 0.672 s.
+        scheduler->advance(0.671);
+        EXPECT_TRUE(model->phase().is(Kind::converting));
+        scheduler->advance(0.002);
+        EXPECT_TRUE(model->phase().is(failed ? Kind::failed : Kind::succeeded));
+        const double linger = failed ? 1.8 : 0.72;
+        scheduler->advance(linger - 0.002);
+        EXPECT_EQ(finished, 0);
+        scheduler->advance(0.004);
+        EXPECT_EQ(finished, 1);
+        EXPECT_EQ(reports.back(), (std::pair<std::optional<double>, std::optional<std::string>>{}));
+    }
 }
 
 TEST_F(PortalRunTest, RealProgressOvertakesAndNeverGoesBack) {
@@ -184,27 +163,6 @@ TEST_F(PortalRunTest, RealProgressOvertakesAndNeverGoesBack) {
     };
     scheduler->runBackground();
     scheduler->advance(0.2);
-    EXPECT_TRUE(model->phase().is(Kind::succeeded));
-}
-
-TEST_F(PortalRunTest, FillTakesWhatIsLeftOfTheMinimumDisplay) {
-    // A run that ends 0.1 s after it started: 31 steps of 16 ms, then the 80 ms hold.
-    drop({"/tmp/a.png"}, 0);
-    scheduler->advance(0.1);
-    std::vector<double> shown;
-    QObject::connect(model.get(), &PortalModel::changed, [&](PortalModel::Field f) {
-        if (f == PortalModel::Field::phase) shown.push_back(model->phase().fraction);
-    });
-    const size_t before = shown.size();
-    scheduler->runBackground();
-    shown.erase(shown.begin(), shown.begin() + static_cast<long>(before));
-    scheduler->advance(0.016 * 31 - 0.001);
-    EXPECT_TRUE(model->phase().is(Kind::converting));
-    EXPECT_EQ(shown.size(), 31u);
-    EXPECT_EQ(shown.back(), 1.0);
-    scheduler->advance(0.08);
-    EXPECT_TRUE(model->phase().is(Kind::converting));
-    scheduler->advance(0.002);
     EXPECT_TRUE(model->phase().is(Kind::succeeded));
 }
 
@@ -333,6 +291,7 @@ TEST_F(PortalRunTest, TrayShowsMeanOfBackgroundRunsAndOldestLabel) {
 TEST_F(PortalRunTest, CancelAllStopsEverythingOnce) {
     LogCapture log;
     model->cancelAllConversions();
+    model->cancelShownConversion();
     EXPECT_EQ(finished, 0);
     EXPECT_TRUE(log.entries().empty());
     drop({"/a.png"}, 0);
@@ -394,13 +353,6 @@ TEST_F(PortalRunTest, CancellingOneRun) {
     model->cancelConversion(shown);
     EXPECT_TRUE(model->phase().is(Kind::browsing));
     EXPECT_EQ(finished, 1);
-}
-
-TEST_F(PortalRunTest, CancelWhileBrowsingDoesNothing) {
-    LogCapture log;
-    model->cancelShownConversion();
-    EXPECT_TRUE(log.entries().empty());
-    EXPECT_EQ(finished, 0);
 }
 
 TEST_F(PortalRunTest, SimulatedRunWithoutCoordinator) {
@@ -493,7 +445,10 @@ TEST_F(PortalRunTest, StartAsYouGoBatchEndsWithItsResultShown) {
     EXPECT_EQ(finished, 1);
 }
 
-TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnother) {
+TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnotherAndAreShownTogether) {
+    service->scriptedResults = {{success("/a.png", {"/a.out"})},
+                                {failure("/b.png", ConversionError::backendFailure("image", -1, "bad header"))},
+                                {success("/c.png", {"/c.out"})}};
     drop({"/a.png", "/b.png", "/c.png"}, 4, PortalMode::tools);  // rotate
     std::vector<PortalModel::PendingFile> pending;
     for (const char* f : {"/a.png", "/b.png", "/c.png"}) {
@@ -511,26 +466,13 @@ TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnother) {
         EXPECT_EQ(intent.options.rotation, pending[i].options.rotation);
     }
     ASSERT_EQ(completed.size(), 1u) << "one report for the batch";
-    EXPECT_EQ(completed[0].outputs.size(), 3u);
-    scheduler->advance(0.7);
-    EXPECT_EQ(model->phase(), PortalPhase::succeeded("3 files"));
-    scheduler->advance(1);
-    EXPECT_EQ(finished, 1);
-}
-
-TEST_F(PortalRunTest, AFailingFileInAQueueIsShownWithTheOthers) {
-    service->scriptedResults = {{success("/a.png", {"/a.out"})},
-                                {failure("/b.png", ConversionError::backendFailure("image", -1, "bad header"))},
-                                {success("/c.png", {"/c.out"})}};
-    drop({"/a.png", "/b.png", "/c.png"}, 4, PortalMode::tools);  // rotate
-    model->finishParameterRun({{"/a.png", {}}, {"/b.png", {}}, {"/c.png", {}}});
-    scheduler->runBackground();
+    EXPECT_EQ(completed[0].outputs.size(), 2u);
+    EXPECT_EQ(completed[0].failures, (std::vector<RunReport::Failure>{{"/b.png", "Conversion failed"}}));
     scheduler->advance(0.7);
     EXPECT_EQ(model->phase(),
               PortalPhase::failed("2 of 3 converted", "b.png: Conversion failed\n    image exited -1\n\nbad header"));
-    ASSERT_EQ(completed.size(), 1u);
-    EXPECT_EQ(completed[0].outputs.size(), 2u);
-    EXPECT_EQ(completed[0].failures, (std::vector<RunReport::Failure>{{"/b.png", "Conversion failed"}}));
+    scheduler->advance(2);
+    EXPECT_EQ(finished, 1);
 }
 
 TEST_F(PortalRunTest, EmptyPendingListClosesThePortal) {

@@ -5,16 +5,7 @@
 
 namespace kolvex::testing {
 
-QApplication& testApplication() {
-    static int argc = 1;
-    static char name[] = "test-ui-portal";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return existing;
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& testApplication() { return sharedApplication("test-ui-portal"); }
 
 void PortalModelTest::SetUp() {
     testApplication();
@@ -27,7 +18,7 @@ void PortalModelTest::SetUp() {
     model = makeModel();
 }
 
-std::unique_ptr<PortalModel> PortalModelTest::makeModel(bool withService) {
+PortalModel::Environment PortalModelTest::modelEnvironment() {
     PortalModel::Environment env;
     env.scheduler = scheduler;
     env.reduceMotion = [this] { return reduce; };
@@ -40,9 +31,13 @@ std::unique_ptr<PortalModel> PortalModelTest::makeModel(bool withService) {
     };
     env.simulatedWork = std::make_shared<FakePortalWork>([](std::chrono::milliseconds, std::stop_token) {},
                                                          [] { return 0; });
+    return env;
+}
+
+std::unique_ptr<PortalModel> PortalModelTest::makeModel(bool withService) {
     auto m = std::make_unique<PortalModel>(provider, withService ? std::shared_ptr<PortalConversionService>(service)
                                                                  : std::shared_ptr<PortalConversionService>(),
-                                           env);
+                                           modelEnvironment());
     m->preferencesProvider = [] { return Preferences{}; };
     m->onFinished = [this] { ++finished; };
     m->onCollapse = [this] { ++collapses; };

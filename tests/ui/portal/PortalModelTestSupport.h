@@ -6,6 +6,7 @@
 
 #include "PortalFakes.h"
 #include "core/services/Log.h"
+#include "support/qt/QtEnvironments.h"
 
 namespace kolvex::testing {
 
@@ -18,6 +19,8 @@ class PortalModelTest : public ::testing::Test {
 protected:
     void SetUp() override;
     std::unique_ptr<PortalModel> makeModel(bool withService = true);
+    // What the model runs on: the hand-moved scheduler, the test's reduce-motion switch, no pictures.
+    PortalModel::Environment modelEnvironment();
 
     // Begins a gesture with the files and points at chip `index` of the ring.
     void browse(std::vector<std::filesystem::path> files, std::optional<int> index = 0,

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <QWindow>
 
 #include "PortalModelTestSupport.h"
 #include "ui/portal/PortalController.h"
@@ -22,6 +23,9 @@ class PortalPanelTest : public PortalModelTest {
 protected:
     void SetUp() override {
         PortalModelTest::SetUp();
+        panel = std::make_unique<PortalPanel>(*model, panelEnvironment());
+    }
+    PortalPanel::Environment panelEnvironment() {
         PortalPanel::Environment env;
         env.scheduler = scheduler;
         env.reduceMotion = [this] { return reduce; };
@@ -32,7 +36,7 @@ protected:
             return screens.front();
         };
         env.nudgePointer = [this](int dx, int dy) { nudges.emplace_back(dx, dy); };
-        panel = std::make_unique<PortalPanel>(*model, env);
+        return env;
     }
     void TearDown() override { panel.reset(); }
 
@@ -84,14 +88,15 @@ TEST_F(PortalPanelTest, DismissHidesThenOrdersOutThenClears) {
     EXPECT_TRUE(model->isRevealed());  // the next turn
     scheduler->advance(0);
     EXPECT_FALSE(model->isRevealed());
-    scheduler->advance(0.149);
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(nudges.empty());
-    scheduler->advance(0.002);
-    EXPECT_FALSE(panel->isVisible());
-    // The drag goes on: its source is made to look again for the window under the pointer.
+    // The drag goes on: while the Portal fades, input passes through it and the source is made
+    // to look again for the window under the pointer.
+    EXPECT_TRUE(panel->windowHandle()->flags() & Qt::WindowTransparentForInput);
     scheduler->advance(0.03);
     EXPECT_EQ(nudges, (std::vector<std::pair<int, int>>{{1, 0}, {-1, 0}}));
+    scheduler->advance(0.119);
+    EXPECT_TRUE(panel->isVisible());
+    scheduler->advance(0.002);
+    EXPECT_FALSE(panel->isVisible());
     EXPECT_TRUE(model->payload());
     scheduler->advance(0.3);
     EXPECT_FALSE(model->payload());
@@ -117,6 +122,7 @@ TEST_F(PortalPanelTest, RevealSoonAfterDismissKeepsWindowAndGesture) {
     panel->dismiss(false);
     scheduler->advance(0.05);
     panel->reveal(DragPayload({"/tmp/b.png"}), PortalMode::convert, {960, 540});
+    EXPECT_FALSE(panel->windowHandle()->flags() & Qt::WindowTransparentForInput);
     scheduler->advance(1);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_TRUE(model->isRevealed());
@@ -310,21 +316,8 @@ protected:
     void SetUp() override {
         PortalPanelTest::SetUp();
         panel.reset();
-        PortalModel::Environment modelEnv;
-        modelEnv.scheduler = scheduler;
-        modelEnv.reduceMotion = [this] { return reduce; };
-        modelEnv.screenScale = [] { return 1.0; };
-        modelEnv.thumbnail = [](const std::filesystem::path&, QSizeF, double) { return QImage(); };
-        modelEnv.icon = modelEnv.thumbnail;
-        PortalPanel::Environment panelEnv;
-        panelEnv.scheduler = scheduler;
-        panelEnv.reduceMotion = [this] { return reduce; };
-        panelEnv.rootHeight = [] { return 1080.0; };
-        panelEnv.screens = [this] { return screens; };
-        panelEnv.mainScreen = [this]() -> std::optional<PortalScreen> { return screens.front(); };
-        panelEnv.nudgePointer = [](int, int) {};
         controller = std::make_unique<PortalController>(TriggerModifier::shift, std::make_unique<NoInput>(), provider,
-                                                        service, modelEnv, panelEnv, &defaults);
+                                                        service, modelEnvironment(), panelEnvironment(), &defaults);
     }
     void TearDown() override { controller.reset(); }
 

@@ -7,8 +7,8 @@
 #include <QSlider>
 #include <QTest>
 
-#include "SheetTestApp.h"
 #include "core/conversion/SizeEstimator.h"
+#include "support/qt/QtEnvironments.h"
 #include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/ResizeView.h"
@@ -37,7 +37,7 @@ void showActive(QWidget& w) {
 
 class ImageSheetsTest : public ::testing::Test {
 protected:
-    void SetUp() override { testing::sheetApplication(); }
+    void SetUp() override { testing::sharedApplication("test-ui-sheets"); }
 };
 
 TEST_F(ImageSheetsTest, CompressShowsTheMeasuredSizeAndSavings) {

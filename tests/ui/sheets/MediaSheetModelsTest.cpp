@@ -48,6 +48,31 @@ TEST(TrimModelTest, HandlesSnapToNearbyKeyframesAndTheExplanationFollows) {
     noKeyframes.dragTo(TrimModel::Edge::start, timeline.x(4.5), timeline);
     EXPECT_NEAR(noKeyframes.start, 4.5, 1e-9);
     EXPECT_EQ(noKeyframes.explanation(), "Trimmed to the exact times below, and losslessly.");
+
+    // A video whose only keyframe is its first frame is copied from its start, and re-encoded
+    // from anywhere else.
+    TrimModel oneKeyframe(10, KeyframeIndex{});
+    oneKeyframe.video = true;
+    EXPECT_TRUE(oneKeyframe.isStreamCopy());
+    oneKeyframe.commitStart(4.5);
+    EXPECT_FALSE(oneKeyframe.isStreamCopy());
+    EXPECT_NE(oneKeyframe.explanation().find("re-encoding"), std::string::npos);
+}
+
+TEST(SplitModelTest, ExplanationSaysWhetherThePartsAreCopied) {
+    struct Case {
+        bool video;
+        std::vector<double> keyframes;
+        double point;
+        const char* says;
+    };
+    for (const Case& c : {Case{false, {}, 4.5, "original sound"}, Case{true, {0, 3, 7}, 3, "stream copy"},
+                          Case{true, {0, 3, 7}, 4.5, "re-encoded"}, Case{true, {}, 4.5, "re-encoded"}}) {
+        SplitModel model(10, KeyframeIndex(c.keyframes));
+        model.video = c.video;
+        model.point = c.point;
+        EXPECT_NE(model.explanation().find(c.says), std::string::npos) << model.explanation();
+    }
 }
 
 TEST(SplitModelTest, OpensWithTheCutInTheMiddle) {

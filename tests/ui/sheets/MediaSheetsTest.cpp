@@ -6,8 +6,8 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "SheetTestApp.h"
 #include "core/conversion/SizeEstimator.h"
+#include "support/qt/QtEnvironments.h"
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MergeOrderView.h"
 #include "ui/sheets/SheetKit.h"
@@ -50,7 +50,7 @@ struct FakeFrames {
 
 class MediaSheetsTest : public ::testing::Test {
 protected:
-    void SetUp() override { testing::sheetApplication(); }
+    void SetUp() override { testing::sharedApplication("test-ui-sheets"); }
 };
 
 TEST_F(MediaSheetsTest, TimeFieldCommitsClampsAndRevertsAndLeavesTypingAlone) {
@@ -164,6 +164,10 @@ TEST_F(MediaSheetsTest, SplitListsThePartsAndHandsBackTheCuts) {
     EXPECT_EQ(rows[0], "Part 1 0:00.00 \u2192 0:05.00 (0:05.00)");
     EXPECT_EQ(rows[1], "Part 2 0:05.00 \u2192 0:10.00 (0:05.00)");
     EXPECT_EQ(view.confirmButton()->text(), "Split");
+    view.awaitKeyframes();
+    EXPECT_EQ(view.explanationText(), "Reading the keyframes\u2026");
+    view.setKeyframes(KeyframeIndex({0, 3, 7}));
+    EXPECT_NE(view.explanationText().toStdString().find("stream copy"), std::string::npos) << "the cut moved onto one";
     view.cutField()->editor()->setText("99");
     view.cutField()->commit();
     EXPECT_DOUBLE_EQ(view.model().point, 7);

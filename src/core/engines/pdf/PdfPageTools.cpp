@@ -9,6 +9,7 @@
 #include "core/engines/pdf/PdfCompressor.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
+#include "core/services/StagedOutputSet.h"
 
 namespace kolvex {
 
@@ -76,8 +77,7 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
             return {job.destination};
         }
         if (tool == "merge") {
-            std::vector<std::filesystem::path> sources = job.allSources();
-            return {mergeAll(sources, job.destination, progress, stop)};
+            return {mergeAll(job.allSources(), job.destination, progress, stop, std::move(document))};
         }
     } catch (const ConversionError&) {
         throw;
@@ -121,20 +121,20 @@ std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Documen
     const int count = qpdf_bridge::pageCount(document);
     if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
 
-    // Every part is staged first and the set committed at the end: a failure, a cancel or a kill
-    // part-way leaves no part under its final name.
+    // Every part is staged first, in one hidden folder, and the set committed at the end: a
+    // failure, a cancel or a kill part-way leaves no part under its final name.
     std::vector<std::filesystem::path> outputs;
-    std::vector<StagedOutput> staged;
+    StagedOutputSet parts(job.destination);
     for (int index = 0; index < count; ++index) {
         if (stop.stop_requested()) throw ConversionError::cancelled();
         auto single = QpdfDocument::makeEmpty();
         qpdf_bridge::appendPage(*single, document, index);
         const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-        staged.push_back(QpdfDocument::stage(*single, url, {.encryptionOf = &document}));
+        QpdfDocument::writeStaged(*single, parts.add(url), url, {.encryptionOf = &document});
         outputs.push_back(url);
         report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
     }
-    StagedOutput::commitAll(staged);
+    parts.commit();
     report(progress, 1.0);
     return outputs;
 }
@@ -166,7 +166,8 @@ void PdfPageTools::stripMetadata(qpdf_bridge::Document& document, const Conversi
 
 std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::path>& sources,
                                              const std::filesystem::path& destination,
-                                             const ProgressCallback& progress, std::stop_token stop) {
+                                             const ProgressCallback& progress, std::stop_token stop,
+                                             QpdfDocument::Handle first) {
     if (sources.size() < 2) throw ConversionError::unsupportedCombination("one file", "a merged PDF");
 
     // The merged document refers to its sources' objects until it is written. It carries the
@@ -177,11 +178,10 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
     auto merged = QpdfDocument::makeEmpty();
     for (size_t position = 0; position < sources.size(); ++position) {
         throwIfStopRequested(stop);
-        opened.push_back(QpdfDocument::open(sources[position]));
+        opened.push_back(position == 0 && first ? std::move(first) : QpdfDocument::open(sources[position]));
         if (!encrypted && qpdf_bridge::isEncrypted(*opened.back())) encrypted = opened.back().get();
         try {
-            const int pages = qpdf_bridge::pageCount(*opened.back());
-            for (int index = 0; index < pages; ++index) qpdf_bridge::appendPage(*merged, *opened.back(), index);
+            qpdf_bridge::appendAllPages(*merged, *opened.back());
         } catch (const std::exception&) {
             throw ConversionError::corruptedInput(sources[position]);
         }

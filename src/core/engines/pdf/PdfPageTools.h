@@ -8,6 +8,7 @@
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/engines/pdf/QpdfBridge.h"
+#include "core/engines/pdf/QpdfDocument.h"
 
 namespace kolvex {
 
@@ -26,10 +27,11 @@ struct PdfPageTools {
     static std::vector<int> selectedPages(const ConversionJob& job, int pageCount);
 
     // Joins the PDFs in the order given into `destination`. Throws unsupportedCombination for
-    // fewer than two files, corruptedInput/insufficientPermissions naming a bad input.
+    // fewer than two files, corruptedInput/insufficientPermissions naming a bad input. `first`,
+    // when given, is sources[0] already opened: no file is read twice.
     static std::filesystem::path mergeAll(const std::vector<std::filesystem::path>& sources,
                                           const std::filesystem::path& destination, const ProgressCallback& progress,
-                                          std::stop_token stop);
+                                          std::stop_token stop, QpdfDocument::Handle first = nullptr);
 
 private:
     static void rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);

@@ -73,13 +73,16 @@ std::string number(double value) {
 
 }  // namespace
 
-std::vector<QPDFPageObjectHelper> pagesOf(Document& document) {
+std::vector<QPDFPageObjectHelper>& pagesOf(Document& document) {
+    if (document.pagesKnown) return document.pages;
     QPDFPageDocumentHelper helper(document.pdf);
     if (!document.pushedInherited) {
         helper.pushInheritedAttributesToPage();
         document.pushedInherited = true;
     }
-    return helper.getAllPages();
+    document.pages = helper.getAllPages();
+    document.pagesKnown = true;
+    return document.pages;
 }
 
 Opened open(const std::filesystem::path& file) {
@@ -118,9 +121,16 @@ void rotatePages(Document& document, int step) {
 }
 
 void appendPage(Document& target, Document& source, int index) {
-    auto pages = pagesOf(source);
+    const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
+    target.pagesKnown = false;
     QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
+}
+
+void appendAllPages(Document& target, Document& source) {
+    target.pagesKnown = false;
+    QPDFPageDocumentHelper helper(target.pdf);
+    for (const auto& page : pagesOf(source)) helper.addPage(page, false);
 }
 
 void stripMetadata(Document& document) {
@@ -170,6 +180,7 @@ void appendPicturePage(Document& target, const PicturePage& picture) {
     page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(b[0], b[1], b[2], b[3])));
     page.replaceKey("/Resources", resources);
     page.replaceKey("/Contents", streamOf(pdf, std::move(contents), ""));
+    target.pagesKnown = false;
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
 }
 

@@ -39,6 +39,8 @@ void rotatePages(Document& document, int step);
 
 // Appends a copy of page `index` of `source` (with what it inherits) to `target`.
 void appendPage(Document& target, Document& source, int index);
+// Appends a copy of every page of `source`, in order, to `target`.
+void appendAllPages(Document& target, Document& source);
 
 // Removes the Info dictionary and the document's XMP metadata stream.
 void stripMetadata(Document& document);

@@ -22,7 +22,13 @@ void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem:
 StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
                                  const qpdf_bridge::WriteOptions& options) {
     StagedOutput output(destination);
-    switch (qpdf_bridge::write(document, output.path(), options)) {
+    writeStaged(document, output.path(), destination, options);
+    return output;
+}
+
+void QpdfDocument::writeStaged(qpdf_bridge::Document& document, const std::filesystem::path& file,
+                               const std::filesystem::path& destination, const qpdf_bridge::WriteOptions& options) {
+    switch (qpdf_bridge::write(document, file, options)) {
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:
@@ -30,7 +36,6 @@ StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::fil
         case qpdf_bridge::WriteStatus::written:
             break;
     }
-    return output;
 }
 
 }  // namespace kolvex

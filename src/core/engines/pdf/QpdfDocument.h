@@ -33,6 +33,10 @@ struct QpdfDocument {
     // The same, written and not yet committed: the caller commits it (with others of a set).
     static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
                               const qpdf_bridge::WriteOptions& options);
+    // The same, written at `file`, a staged name the caller owns (one of a StagedOutputSet);
+    // errors name `destination`.
+    static void writeStaged(qpdf_bridge::Document& document, const std::filesystem::path& file,
+                            const std::filesystem::path& destination, const qpdf_bridge::WriteOptions& options);
 };
 
 }  // namespace kolvex

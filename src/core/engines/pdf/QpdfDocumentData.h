@@ -15,10 +15,13 @@ namespace kolvex::qpdf_bridge {
 struct Document {
     QPDF pdf;
     bool pushedInherited = false;
+    // pagesOf's list, kept while the page tree is not changed by us (adding a page clears it).
+    std::vector<QPDFPageObjectHelper> pages;
+    bool pagesKnown = false;
 };
 
 // The document's pages, each carrying what it inherits from the page tree (so that pages can
-// be copied elsewhere or inspected on their own).
-std::vector<QPDFPageObjectHelper> pagesOf(Document& document);
+// be copied elsewhere or inspected on their own). Valid until a page is added to the document.
+std::vector<QPDFPageObjectHelper>& pagesOf(Document& document);
 
 }  // namespace kolvex::qpdf_bridge

@@ -23,28 +23,9 @@ using testing::TempDir;
 using testing::ZipBuilder;
 
 using testing::ArchiveEngineFiles;
-using testing::SmallDisk;
+using testing::FixedCapacityFiles;
 using testing::entriesOf;
 using testing::sorted;
-
-TEST(ArchiveEngine, WriteFlagsAndStreamPrograms) {
-    const std::vector<std::pair<std::string, std::vector<std::string>>> rows{
-        {"zip", {"--format=zip"}},
-        {"7z", {"--format=7zip"}},
-        {"tar", {"--format=pax"}},
-        {"targz", {"--format=pax", "-z"}},
-        {"gzip", {"--format=pax", "-z"}},
-        {"bz2", {"--format=pax", "-j"}},
-        {"xz", {"--format=pax", "-J"}},
-        {"rar", {}},
-        {"cpio", {}},
-    };
-    for (const auto& [id, flags] : rows) EXPECT_EQ(ArchiveEngine::writeFlags(ArchiveFixtures::format(id)), flags) << id;
-    EXPECT_EQ(ArchiveEngine::singleStreamTool(ArchiveFixtures::format("gzip")), fs::path("/usr/bin/gzip"));
-    EXPECT_EQ(ArchiveEngine::singleStreamTool(ArchiveFixtures::format("bz2")), fs::path("/usr/bin/bzip2"));
-    EXPECT_FALSE(ArchiveEngine::singleStreamTool(ArchiveFixtures::format("xz")));
-    EXPECT_FALSE(ArchiveEngine::singleStreamTool(ArchiveFixtures::format("zip")));
-}
 
 TEST(ArchiveEngine, TaredNames) {
     const std::vector<std::pair<fs::path, fs::path>> rows{
@@ -307,7 +288,7 @@ TEST_F(ArchiveEngineFiles, RarIsReadButNeverWritten) {
 TEST_F(ArchiveEngineFiles, RepackNeedsFourTimesTheSourceFree) {
     auto zip = pack("big.zip", {{"a.txt", std::string(1000, 'a')}}, {"--format=zip"});
     const auto size = static_cast<int64_t>(fs::file_size(zip));
-    SmallDisk disk(size * 4 - 1);
+    FixedCapacityFiles disk(size * 4 - 1);
     ArchiveEngine tight(disk, TemporaryFileManager(scratchRoot));
     auto error = failure(tight, ArchiveFixtures::job(zip, "zip", work / "big.tar", "tar"));
     ASSERT_TRUE(error);

@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "support/BinaryFixtures.h"
+
 namespace kolvex::testing {
 
 const std::filesystem::path ArchiveFixtures::bsdtar = "/usr/bin/bsdtar";
@@ -57,21 +59,6 @@ std::vector<std::string> ArchiveFixtures::list(const std::filesystem::path& arch
         start = end + 1;
     }
     return names;
-}
-
-uint32_t ArchiveFixtures::crc32(std::string_view bytes) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
 }
 
 Format ArchiveFixtures::format(const std::string& id) {
@@ -141,7 +128,7 @@ TarBuilder& TarBuilder::directory(std::string_view name) {
 std::string TarBuilder::bytes() const { return m_bytes + std::string(1024, '\0'); }
 
 ZipBuilder& ZipBuilder::file(std::string_view name, std::string_view data, bool encrypted) {
-    Entry e{std::string(name), ArchiveFixtures::crc32(data), uint32_t(data.size()), uint32_t(m_body.size()),
+    Entry e{std::string(name), crc32(data), uint32_t(data.size()), uint32_t(m_body.size()),
             uint16_t(encrypted ? 1 : 0)};
     put32(m_body, 0x04034b50);
     put16(m_body, 20);
@@ -199,7 +186,7 @@ std::string rarWithStoredFile(std::string_view name, std::string_view data) {
     // Every block starts with the low 16 bits of the CRC-32 of the rest of its header.
     const auto block = [](const std::string& body) {
         std::string out;
-        put16(out, ArchiveFixtures::crc32(body) & 0xFFFF);
+        put16(out, crc32(body) & 0xFFFF);
         return out + body;
     };
     std::string archive;
@@ -216,7 +203,7 @@ std::string rarWithStoredFile(std::string_view name, std::string_view data) {
     put32(file, uint32_t(data.size()));
     put32(file, uint32_t(data.size()));
     file.push_back(3);  // made on Unix
-    put32(file, ArchiveFixtures::crc32(data));
+    put32(file, crc32(data));
     put32(file, 0);
     file.push_back(20);
     file.push_back(0x30);  // stored

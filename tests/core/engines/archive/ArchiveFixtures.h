@@ -11,6 +11,7 @@
 #include "core/engines/archive/ArchiveEngine.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/ProcessRunner.h"
+#include "support/FixedCapacityFiles.h"
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
@@ -28,8 +29,6 @@ struct ArchiveFixtures {
     static ProcessResult run(const std::filesystem::path& program, const std::vector<std::string>& arguments);
     // The entry names bsdtar lists in an archive (without a leading "./").
     static std::vector<std::string> list(const std::filesystem::path& archive);
-
-    static uint32_t crc32(std::string_view bytes);
 
     static Format format(const std::string& id);
     static ConversionJob job(const std::filesystem::path& source, const std::string& from,
@@ -71,16 +70,6 @@ private:
 
 // A RAR 4 archive holding one stored file.
 std::string rarWithStoredFile(std::string_view name, std::string_view data);
-
-// A volume that reports a fixed amount of free space.
-class SmallDisk : public FileManagerService {
-public:
-    explicit SmallDisk(int64_t free) : m_free(free) {}
-    std::optional<int64_t> availableCapacity(const std::filesystem::path&) const override { return m_free; }
-
-private:
-    int64_t m_free;
-};
 
 std::vector<std::string> sorted(std::vector<std::string> v);
 // Every item below `folder`, relative to it, sorted.

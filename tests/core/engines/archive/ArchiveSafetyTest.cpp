@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using testing::ArchiveEngineFiles;
 using testing::ArchiveFixtures;
 using testing::entriesOf;
-using testing::SmallDisk;
+using testing::FixedCapacityFiles;
 using testing::TarBuilder;
 
 using Tool = std::optional<std::string>;
@@ -78,7 +78,7 @@ TEST_F(ArchiveEngineFiles, ArchiveDeclaringMoreThanFitsIsRefusedWithRealFigures)
     fs::remove_all(content);
     ASSERT_LT(fs::file_size(bomb), 64u << 10);
 
-    const SmallDisk disk(int64_t{1} << 30);
+    const FixedCapacityFiles disk(int64_t{1} << 30);
     const ArchiveEngine tight(disk, TemporaryFileManager(scratchRoot));
     for (const auto& tool : kExtractAndRepack) {
         const auto error = failure(tight, ArchiveFixtures::job(bomb, "targz", work / "bomb.zip", "zip", tool));

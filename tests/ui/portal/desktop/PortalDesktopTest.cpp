@@ -169,6 +169,19 @@ TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
     expectTheTargetGotTheDropAndNothingConverted();
 }
 
+TEST_P(DropsElsewhere, AReleaseWhileThePortalFadesGoesToTheWindowBelow) {
+    startDrag();
+    moveOverTheTarget();
+    input->key("Shift_L", true);
+    ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
+    testing::pumpUntil([] { return false; }, 300ms);
+    input->key("Shift_L", false);
+    testing::pumpUntil([] { return false; }, 60ms);  // the Portal is still on screen, fading
+    input->button(1, false);
+    ASSERT_TRUE(source->waitForLine("drag-end", 5s));
+    expectTheTargetGotTheDropAndNothingConverted();
+}
+
 INSTANTIATE_TEST_SUITE_P(Gtk, DropsElsewhere, ::testing::Values(Toolkit::gtk));
 
 TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {

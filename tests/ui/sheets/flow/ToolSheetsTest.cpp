@@ -13,6 +13,7 @@
 #include "core/services/Cancellation.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#include "support/qt/QtEnvironments.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MergeOrderView.h"
@@ -24,17 +25,6 @@ namespace kolvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "test-tool-sheets";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return existing;
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
 
 RingTarget tool(const std::string& id) {
     RingTarget target;
@@ -49,7 +39,7 @@ RingTarget tool(const std::string& id) {
 class ToolSheetsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        application();
+        testing::sharedApplication("test-tool-sheets");
         flow.setSheets(ToolSheetFactory::standard());
         flow.setRegistry(std::make_shared<const FormatRegistry>(FormatRegistry::loadBundled()));
         flow.setTaskRunner(tasks);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <set>
+#include <vector>
+
+#include "core/services/StagedOutput.h"
+
+namespace kolvex {
+
+// Many outputs made together (the pages of a split), staged in one hidden folder beside their
+// destinations: the folder alone is recorded as work in progress, however many files it holds,
+// which spares each file a record of its own. commit() moves every file into place, or none.
+// Dropped uncommitted, the folder goes with everything in it. One owner; not shared between
+// threads.
+class StagedOutputSet {
+public:
+    // The folder is made beside `destination` (the set's own final name, for the hidden name
+    // only). Throws as StagedOutput does for a folder.
+    explicit StagedOutputSet(const std::filesystem::path& destination,
+                             const FileManagerService& files = FileManagerService::shared(),
+                             WorkInProgress& record = WorkInProgress::shared());
+
+    // Where to write the file that becomes `destination`, a name in the same folder as the
+    // set's. The writer creates it. Throws std::invalid_argument for a name already in the set
+    // or in another folder.
+    std::filesystem::path add(const std::filesystem::path& destination);
+
+    // Moves every file to its destination without replacing anything, in the order added; when
+    // one fails, takes back those already moved and rethrows (see StagedOutput::commitAll).
+    void commit();
+
+private:
+    StagedOutput m_folder;  // first: removed last, after the files in it
+    std::vector<StagedOutput> m_files;
+    std::set<std::filesystem::path> m_names;
+    std::filesystem::path m_parent;  // where every output goes
+    const FileManagerService* m_fileManager;
+};
+
+}  // namespace kolvex
