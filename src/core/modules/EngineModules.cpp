@@ -167,7 +167,7 @@ std::vector<std::string> EngineModules::unavailable() {
     for (const char* name : {ImageModule::kName, PdfModule::kName, DocumentModule::kName, ArchiveModule::kName,
                              MediaModule::kName}) {
         try {
-            ModuleLoader::entry(name);
+            ModuleLoader::entry(name, true);
         } catch (const ModuleLoader::Unavailable& error) {
             reasons.emplace_back(error.what());
         }

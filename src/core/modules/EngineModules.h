@@ -52,7 +52,8 @@ struct EngineModules {
     // The first-run example image (SampleFile::create into the Downloads folder). Throws.
     static std::filesystem::path createSample(const std::string& name);
 
-    // Loads every module now: one "<why>" line for each that cannot be loaded. Blocks.
+    // Loads every module now, binding all it calls: one "<why>" line for each that cannot be
+    // loaded. For checking an installation. Blocks.
     static std::vector<std::string> unavailable();
 };
 

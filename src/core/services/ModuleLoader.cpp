@@ -22,15 +22,17 @@ struct Loaded {
 
 using ModuleEntry = const void* (*)(const char* version);
 
-Loaded open(const std::string& name) {
+Loaded open(const std::string& name, bool bindNow) {
     const fs::path path = ModuleLoader::file(name);
     const auto failed = [&](const std::string& why) {
         return Loaded{nullptr, fmt::format("Kolvex could not load its {} engine ({}): {}. Reinstalling Kolvex should "
                                            "repair it.",
                                            name, path.string(), why)};
     };
-    // Every symbol bound now: a module that cannot work fails here, with a reason, not later.
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Functions are bound when first called, as at a program's start: binding every function of
+    // libvips or FFmpeg and all they link up front takes longer than the first job itself. (The
+    // modules are linked with no undefined symbols of their own.)
+    void* handle = ::dlopen(path.c_str(), (bindNow ? RTLD_NOW : RTLD_LAZY) | RTLD_LOCAL);
     if (!handle) {
         const char* error = ::dlerror();
         return failed(error ? error : "unknown error");
@@ -44,14 +46,14 @@ Loaded open(const std::string& name) {
 
 }  // namespace
 
-const void* ModuleLoader::entry(const std::string& name) {
+const void* ModuleLoader::entry(const std::string& name, bool bindNow) {
     static std::mutex mutex;
     static std::map<std::string, Loaded> modules;
     std::lock_guard lock(mutex);
     auto found = modules.find(name);
     if (found == modules.end()) {
         Log::Interval interval("Loading the " + name + " engine");
-        found = modules.emplace(name, open(name)).first;
+        found = modules.emplace(name, open(name, bindNow)).first;
         if (found->second.table) Log::engine().info("Loaded the {} engine", name);
         else Log::engine().error("{}", found->second.failure);
     }

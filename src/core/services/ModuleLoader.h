@@ -24,8 +24,10 @@ public:
         return *static_cast<const Table*>(entry(Table::kName));
     }
 
-    // The table of module `name` (kolvex-engine-<name>.so). Throws Unavailable.
-    static const void* entry(const std::string& name);
+    // The table of module `name` (kolvex-engine-<name>.so). Throws Unavailable. With `bindNow`
+    // a module not loaded yet has every function of it and its libraries bound as it loads, so
+    // that one that could not run fails here, not at a call: for checking an installation.
+    static const void* entry(const std::string& name, bool bindNow = false);
     // The folder the modules are loaded from: that of the core library.
     static std::filesystem::path folder();
     static std::filesystem::path file(const std::string& name);
