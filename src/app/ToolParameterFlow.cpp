@@ -82,7 +82,7 @@ void ToolParameterFlow::setPortal(PortalConnection* portal) {
 }
 
 void ToolParameterFlow::setFFmpeg(const std::optional<BundledFFmpeg>& tools) {
-    m_sources.media = tools ? EngineModules::mediaFacts(*tools) : nullptr;
+    m_sources.media = tools ? EngineModules::mediaFacts() : nullptr;
 }
 
 ConversionOptions ToolParameterFlow::baseOptions() {

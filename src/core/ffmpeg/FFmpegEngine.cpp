@@ -16,6 +16,7 @@
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/KeyframeIndex.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
@@ -272,7 +273,7 @@ std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& 
         cuts = *knownCuts;
     } else {
         try {
-            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop, std::pair(start - 1.0, start + 1.0));
+            cuts = LibavKeyframeReader().cuts(job.source, stop, std::pair(start - 1.0, start + 1.0));
         } catch (const ConversionError&) {
             return std::nullopt;
         }
@@ -347,7 +348,7 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     std::optional<StreamCopyCuts> cuts;
     if (probe.videoCodec && job.to.category != FormatCategory::audio) {
         try {
-            cuts = FFprobeKeyframeReader(m_tools).cuts(job.source, stop);
+            cuts = LibavKeyframeReader().cuts(job.source, stop);
         } catch (const ConversionError&) {
             cuts = StreamCopyCuts();
         }

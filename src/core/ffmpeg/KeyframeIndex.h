@@ -1,14 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <stop_token>
-#include <string_view>
-#include <utility>
 #include <vector>
-
-#include "core/ffmpeg/BundledFFmpeg.h"
 
 namespace kolvex {
 
@@ -19,10 +13,6 @@ class KeyframeIndex {
 public:
     // Keeps the finite values ≥ 0, sorts them and puts 0 in front when it is not the first.
     explicit KeyframeIndex(std::vector<double> times = {});
-
-    // Reads ffprobe's "-show_entries frame=pts_time -of csv=p=0" text: one time per line, the last
-    // comma-separated piece of each; "N/A" and lines that are not numbers are skipped.
-    static KeyframeIndex parse(std::string_view text);
 
     const std::vector<double>& times() const { return m_times; }
     size_t count() const { return m_times.size(); }
@@ -51,28 +41,6 @@ private:
 struct StreamCopyCuts {
     KeyframeIndex keyframes;
     double decodeDelay = 0;  // seconds, the largest presentation-minus-decode time of a keyframe
-
-    // Reads ffprobe's "-show_entries packet=pts_time,dts_time,flags -of csv=p=0" text.
-    static StreamCopyCuts parse(std::string_view text);
-};
-
-// Reads the keyframe times of a file's first video stream with ffprobe.
-class FFprobeKeyframeReader {
-public:
-    explicit FFprobeKeyframeReader(BundledFFmpeg tools) : m_tools(std::move(tools)) {}
-
-    // Blocks for at most 120 s; runs on a worker thread. Throws ConversionError::corruptedInput when
-    // ffprobe cannot read the file, the process runner's errors, or OperationCancelled.
-    KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
-
-    // Where a stream copy of the first video stream can be cut, from its packets alone. With
-    // `window`, only the packets from about its start to its end (seconds) are read. Same errors
-    // and limits as index().
-    StreamCopyCuts cuts(const std::filesystem::path& url, std::stop_token stop = {},
-                        std::optional<std::pair<double, double>> window = std::nullopt) const;
-
-private:
-    BundledFFmpeg m_tools;
 };
 
 // Whether a trim can be cut by stream copy where the user asked, and where handles snap to.

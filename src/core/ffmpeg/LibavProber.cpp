@@ -4,22 +4,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <mutex>
-
-#include <fmt/format.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
-#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
 
-#include "core/format/ConversionError.h"
-#include "core/services/Cancellation.h"
-#include "core/services/PathUtils.h"
+#include "core/ffmpeg/LibavInput.h"
 
 namespace kolvex {
 
@@ -28,24 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto kTimeLimit = std::chrono::seconds(30);
-
-struct Interrupt {
-    std::stop_token stop;
-    std::chrono::steady_clock::time_point deadline;
-};
-
-int interrupted(void* opaque) {
-    const auto* state = static_cast<const Interrupt*>(opaque);
-    return state->stop.stop_requested() || std::chrono::steady_clock::now() > state->deadline;
-}
-
-// A time in seconds as ffprobe prints it (six decimals), read back: the two probes agree to the bit.
-double printedSeconds(double seconds) {
-    const std::string text = fmt::format("{:.6f}", seconds);
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
 
 std::optional<std::string> codecName(const AVCodecParameters& parameters) {
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
@@ -72,37 +48,13 @@ int rotationOf(const AVStream& stream) {
     return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
 
-struct Input {
-    AVFormatContext* context = nullptr;
-    ~Input() { avformat_close_input(&context); }
-};
-
 }  // namespace
 
-LibavProber::LibavProber() {
-    // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-}
+LibavProber::LibavProber() = default;
 
 MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
-    throwIfStopRequested(stop);
-    Interrupt interrupt{stop, std::chrono::steady_clock::now() + kTimeLimit};
-    Input input;
-    input.context = avformat_alloc_context();
-    if (!input.context) throw ConversionError::corruptedInput(url);
-    input.context->interrupt_callback = {&interrupted, &interrupt};
-    // Only local files: a playlist dressed up as a video must not make us open addresses.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string location = "file:" + paths::absolute(url).string();
-    int rc = avformat_open_input(&input.context, location.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (rc >= 0) rc = avformat_find_stream_info(input.context, nullptr);
-    throwIfStopRequested(stop);
-    if (rc < 0) throw ConversionError::corruptedInput(url);
-
-    const AVFormatContext& format = *input.context;
+    const LibavInput input(url, stop, kTimeLimit);
+    const AVFormatContext& format = input.format();
     MediaProbe probe;
     const AVStream* video = nullptr;
     const AVStream* audio = nullptr;
@@ -132,9 +84,9 @@ MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
         }
     }
 
-    if (format.duration != AV_NOPTS_VALUE) probe.durationSeconds = printedSeconds(double(format.duration) / AV_TIME_BASE);
+    if (format.duration != AV_NOPTS_VALUE) probe.durationSeconds = LibavInput::printedSeconds(double(format.duration) / AV_TIME_BASE);
     if (!probe.durationSeconds && video && video->duration != AV_NOPTS_VALUE)
-        probe.durationSeconds = printedSeconds(double(video->duration) * av_q2d(video->time_base));
+        probe.durationSeconds = LibavInput::printedSeconds(double(video->duration) * av_q2d(video->time_base));
 
     if (video) {
         const AVCodecParameters& parameters = *video->codecpar;

@@ -6,8 +6,6 @@
 #include <stop_token>
 #include <string>
 
-#include "core/ffmpeg/BundledFFmpeg.h"
-
 namespace kolvex {
 
 // What a media file holds, as far as conversions care. A plain value.
@@ -46,27 +44,8 @@ class MediaProbing {
 public:
     virtual ~MediaProbing() = default;
     // Blocks; runs on a worker thread. Throws ConversionError::corruptedInput for a file that
-    // cannot be read as media, the process runner's errors, or OperationCancelled.
+    // cannot be read as media, or OperationCancelled.
     virtual MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const = 0;
-};
-
-// Probes with the ffprobe program and reads its JSON report.
-class FFprobeProber : public MediaProbing {
-public:
-    explicit FFprobeProber(BundledFFmpeg tools) : m_tools(std::move(tools)) {}
-
-    // Runs ffprobe on the absolute form of `url` (so a name starting with "-" is never an option),
-    // with a time-out of 30 seconds.
-    MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const override;
-
-    // Reads ffprobe's JSON report. A report that is not a JSON object throws corruptedInput(url);
-    // fields of an unexpected type or text read as absent.
-    static MediaProbe parseReport(const std::string& report, const std::filesystem::path& url);
-
-    const BundledFFmpeg& tools() const { return m_tools; }
-
-private:
-    BundledFFmpeg m_tools;
 };
 
 }  // namespace kolvex

@@ -63,7 +63,7 @@ struct MediaModule {
     EnginePtr (*audioEngine)();
     EnginePtr (*ffmpegEngine)(const BundledFFmpeg& tools, const std::set<std::string>& encoders, EnginePtr imageEngine,
                               const FileManagerService& files, const TemporaryFileManager& temporary);
-    std::shared_ptr<const MediaFacts> (*facts)(const BundledFFmpeg& tools);
+    std::shared_ptr<const MediaFacts> (*facts)();
     FrameScrubber::Provider (*frames)(const std::filesystem::path& file, bool isVideo);
     // The still for the crop sheet (FrameScrubber::videoFrame).
     std::optional<VideoFrame> (*videoFrame)(const std::filesystem::path& file, std::stop_token stop);

@@ -48,7 +48,6 @@ const Table* tryTable() {
 // Media facts read through the media module, made on the first read.
 class ModuleMediaFacts final : public MediaFacts {
 public:
-    explicit ModuleMediaFacts(BundledFFmpeg tools) : m_tools(std::move(tools)) {}
 
     MediaProbe probe(const fs::path& file, std::stop_token stop) const override {
         const auto* made = facts();
@@ -69,7 +68,7 @@ private:
         std::lock_guard lock(m_mutex);
         if (!m_facts && !m_failure) {
             try {
-                m_facts = ModuleLoader::table<MediaModule>().facts(m_tools);
+                m_facts = ModuleLoader::table<MediaModule>().facts();
             } catch (const ModuleLoader::Unavailable& error) {
                 m_failure = error.what();
             }
@@ -77,7 +76,6 @@ private:
         return m_facts.get();
     }
 
-    BundledFFmpeg m_tools;
     mutable std::mutex m_mutex;
     mutable std::shared_ptr<const MediaFacts> m_facts;
     mutable std::optional<std::string> m_failure;
@@ -118,9 +116,7 @@ std::shared_ptr<const ConversionEngine> EngineModules::ffmpegEngine(BundledFFmpe
     });
 }
 
-std::shared_ptr<const MediaFacts> EngineModules::mediaFacts(BundledFFmpeg tools) {
-    return std::make_shared<ModuleMediaFacts>(std::move(tools));
-}
+std::shared_ptr<const MediaFacts> EngineModules::mediaFacts() { return std::make_shared<ModuleMediaFacts>(); }
 
 FrameScrubber::Provider EngineModules::frameProvider(const fs::path& file, bool isVideo) {
     if (!isVideo) return {};

@@ -37,9 +37,9 @@ struct EngineModules {
     // The image engine alone (for trial encodes of the size estimates).
     static std::shared_ptr<const ConversionEngine> imageEngine();
 
-    // What the tool sheets read of a media file, through `tools`. Its reads throw
-    // ConversionError when the module does not load.
-    static std::shared_ptr<const MediaFacts> mediaFacts(BundledFFmpeg tools);
+    // What the tool sheets read of a media file. Its reads throw ConversionError when the module
+    // does not load.
+    static std::shared_ptr<const MediaFacts> mediaFacts();
     // FrameScrubber::provider: none when `isVideo` is false; the provider gives no frames when the
     // module does not load.
     static FrameScrubber::Provider frameProvider(const std::filesystem::path& file, bool isVideo);

@@ -17,6 +17,7 @@
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 #include "FixedProber.h"
+#include "MediaReport.h"
 #include "TestFormats.h"
 
 namespace kolvex {
@@ -224,7 +225,6 @@ TEST_F(FFmpegEngineRun, ConvertsEveryTargetFamilyAndTool) {
     };
     std::vector<Outcome> outcomes(std::size(cases));
     const auto ffmpeg = engine();
-    const FFprobeProber prober(BundledFFmpeg::inBundle());
     {
         std::vector<std::jthread> workers;
         for (size_t i = 0; i < std::size(cases); ++i) {
@@ -235,7 +235,7 @@ TEST_F(FFmpegEngineRun, ConvertsEveryTargetFamilyAndTool) {
                 try {
                     outcomes[i].outputs = ffmpeg.convert(mediaJob(source(c.source), destination, c.from, c.to, c.options),
                                                          progress.callback(), {});
-                    outcomes[i].probe = prober.probe(destination);
+                    outcomes[i].probe = testing::ffprobeFacts(destination);
                 } catch (const std::exception& error) {
                     outcomes[i].error = error.what();
                 }

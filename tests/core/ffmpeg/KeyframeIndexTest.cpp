@@ -2,31 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "core/format/ConversionError.h"
-#include "support/MediaFixtures.h"
-#include "support/TempDir.h"
 
 namespace kolvex {
 namespace {
 
 using Times = std::vector<double>;
-
-TEST(KeyframeIndex, ParsesFFprobeOutput) {
-    const std::vector<std::pair<std::string, Times>> rows = {
-        {"0.000000\n2.002000\n4.004000\n", {0, 2.002, 4.004}},
-        {"2.5\n1.0\n", {0, 1, 2.5}},
-        {"0.033000,\n", {0, 0.033}},
-        {"N/A\n\n  \nwords here\n-1.5\n", {0}},
-        {"", {0}},
-        {"1.0, 2.0\n", {0}},  // the piece after the comma starts with a blank: not a number
-        {"1.0,2.0\n", {0, 2}},
-        {" \t3.5\t \r\n4.5\r5.5\x0b" "6.5\x0c" "7.5\xc2\x85" "8.5\xe2\x80\xa8" "9.5\xe2\x80\xa9", {0, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5, 9.5}},
-        {"\xc2\xa0" "1.25\xe2\x80\x83\n", {0, 1.25}},  // no-break and em spaces are trimmed too
-        {"+2\n1e1\nnan\ninf\n0x10\n2,N/A\n", {0, 2, 10}},
-        {"3\n3\n0\n", {0, 3, 3}},  // duplicates stay
-    };
-    for (const auto& [text, times] : rows) EXPECT_EQ(KeyframeIndex::parse(text).times(), times) << text;
-}
 
 TEST(KeyframeIndex, LooksUpNeighbours) {
     const KeyframeIndex two({0, 2});
@@ -76,22 +56,6 @@ TEST(TrimPlan, DecidesExactCopiesAndSnapping) {
     EXPECT_EQ(TrimPlan::magnetised(4.1, KeyframeIndex(), 1, 10), 4.1);
     EXPECT_EQ(TrimPlan::copyWouldStart(5, KeyframeIndex({0, 4, 8})), 4);
     EXPECT_EQ(TrimPlan::copyWouldStart(5, KeyframeIndex()), 5);
-}
-
-TEST(KeyframeIndex, ReadsKeyframesOfRealClips) {
-    KOLVEX_REQUIRE_FFMPEG();
-    testing::TempDir dir;
-    const auto tools = BundledFFmpeg::inBundle();
-    // 2 s at 10 fps with a keyframe every 5 frames, and an all-intra clip.
-    const auto gop = testing::makeClip(dir / "gop 5.mp4", {.seconds = 2, .audio = false,
-                                                           .codecArguments = {"-c:v", "libx264", "-g", "5", "-keyint_min", "5", "-sc_threshold", "0"}});
-    const auto intra = testing::makeClip(dir / "intra.mkv", {.seconds = 0.5, .audio = false, .codecArguments = {"-c:v", "mjpeg"}});
-    const FFprobeKeyframeReader reader(tools);
-    EXPECT_EQ(reader.index(gop).times(), (Times{0, 0.5, 1, 1.5}));
-    EXPECT_TRUE(reader.index(intra).isAllIntra(5));
-
-    const auto text = dir.write("text.mp4", "not a video");
-    EXPECT_THROW(reader.index(text), ConversionError);
 }
 
 }  // namespace

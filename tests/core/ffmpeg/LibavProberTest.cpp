@@ -1,6 +1,9 @@
 #include "core/ffmpeg/LibavProber.h"
 
+#include "core/ffmpeg/LibavKeyframeReader.h"
+
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,7 @@
 #include "core/services/ProcessRunner.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#include "MediaReport.h"
 
 namespace kolvex {
 namespace {
@@ -22,56 +26,96 @@ void ffmpeg(const std::vector<std::string>& arguments) {
     ASSERT_EQ(result.exitCode, 0) << result.standardError();
 }
 
-const std::vector<std::string> kPicture = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1"};
-const std::vector<std::string> kTone = {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+const std::vector<std::string> kPicture = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=3"};
+const std::vector<std::string> kTone = {"-f", "lavfi", "-i", "sine=frequency=440:duration=3"};
+// A keyframe every 4 pictures, B-frames between them.
+const std::vector<std::string> kGop = {"-g", "4", "-keyint_min", "4", "-sc_threshold", "0"};
 
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-// The in-process probe reads every file exactly as ffprobe's report does.
+// The in-process probe and keyframe reader read every file exactly as ffprobe does. (Decoding
+// only keyframes is no way to find them: GIF and VP9 decoders ignore the request and return
+// every frame.)
 TEST(LibavProber, AgreesWithFFprobeOnEveryKindOfSource) {
     KOLVEX_REQUIRE_FFMPEG();
     testing::TempDir dir;
-    const std::vector<std::pair<std::string, std::vector<std::string>>> sources = {
-        {"plain.mp4", kPicture + kTone + std::vector<std::string>{"-c:v", "libx264", "-c:a", "aac"}},
-        {"rotated.mp4", kPicture + std::vector<std::string>{"-c:v", "libx264", "-metadata:s:v", "rotate=90"}},
+    using Args = std::vector<std::string>;
+    const std::vector<std::pair<std::string, Args>> sources = {
+        {"plain.mp4", kPicture + kTone + Args{"-c:v", "libx264", "-c:a", "aac"} + kGop},
+        {"rotated.mp4", kPicture + Args{"-c:v", "libx264", "-metadata:s:v", "rotate=90"} + kGop},
         {"tracks.mkv", kPicture + kTone + kTone +
-                           std::vector<std::string>{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264",
-                                                    "-c:a", "libopus", "-pix_fmt", "yuv444p"}},
-        {"cover.mp3", kTone + kPicture + std::vector<std::string>{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v",
-                                                                  "mjpeg", "-disposition:v", "attached_pic"}},
-        {"deep.flac", kTone + std::vector<std::string>{"-c:a", "flac", "-sample_fmt", "s32"}},
-        {"pcm.wav", kTone + std::vector<std::string>{"-c:a", "pcm_s24le"}},
+                           Args{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264", "-c:a", "libopus", "-pix_fmt",
+                                "yuv444p", "-g", "7", "-sc_threshold", "0"}},
+        {"cover.mp3", kTone + kPicture + Args{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v",
+                                              "attached_pic"}},
+        {"cover.m4a", kTone + kPicture + Args{"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:a", "aac", "-c:v", "png",
+                                              "-disposition:v", "attached_pic"}},
+        {"deep.flac", kTone + Args{"-c:a", "flac", "-sample_fmt", "s32"}},
+        {"pcm.wav", kTone + Args{"-c:a", "pcm_s24le"}},
         {"voice.opus", kTone},
         {"moving.gif", kPicture},
-        {"clip.webm", kPicture + kTone + std::vector<std::string>{"-c:v", "libvpx-vp9", "-c:a", "libopus"}},
+        {"clip.webm", kPicture + kTone + Args{"-c:v", "libvpx-vp9", "-c:a", "libopus", "-g", "5"}},
+        // MPEG-TS starts its clock later than 0; AVI states no presentation times of its own.
+        {"broadcast.ts", kPicture + kTone + Args{"-c:v", "libx264", "-c:a", "mp2"} + kGop},
+        {"old.avi", kPicture + kTone + Args{"-c:v", "mpeg4", "-bf", "2", "-g", "6", "-c:a", "pcm_s16le"}},
+        {"intra.mkv", kPicture + Args{"-c:v", "mjpeg"}},
+        {"intra.mov", kPicture + Args{"-c:v", "prores_ks"}},
     };
-    const FFprobeProber reference(BundledFFmpeg::inBundle());
+    const LibavKeyframeReader keyframes;
     for (const auto& [name, args] : sources) {
         SCOPED_TRACE(name);
-        ffmpeg(args + std::vector<std::string>{(dir / name).string()});
-        const MediaProbe ours = LibavProber().probe(dir / name);
-        EXPECT_EQ(ours, reference.probe(dir / name));
+        const fs::path file = dir / name;
+        ffmpeg(args + Args{file.string()});
+        const MediaProbe ours = LibavProber().probe(file);
+        EXPECT_EQ(ours, testing::ffprobeFacts(file));
         EXPECT_TRUE(ours.audioCodec || ours.videoCodec);
+
+        const KeyframeIndex index = keyframes.index(file);
+        EXPECT_EQ(index.times(), testing::ffprobeCuts(file).keyframes.times());
+        EXPECT_EQ(index.count() > 1, ours.videoCodec && name != "moving.gif" && name != "old.avi") << index.count();
+        for (const auto& window : {std::optional<std::pair<double, double>>(), std::optional(std::pair(0.0, 1.0)),
+                                   std::optional(std::pair(0.3, 2.3)), std::optional(std::pair(1.6, 3.6))}) {
+            if (window && !ours.videoCodec) continue;
+            const StreamCopyCuts cuts = keyframes.cuts(file, {}, window);
+            const StreamCopyCuts expected = testing::ffprobeCuts(file, window);
+            EXPECT_EQ(cuts.keyframes.times(), expected.keyframes.times()) << (window ? window->first : -1);
+            EXPECT_EQ(cuts.decodeDelay, expected.decodeDelay) << (window ? window->first : -1);
+        }
     }
 }
 
-TEST(LibavProber, RefusesWhatIsNotMediaAndStopsWhenAsked) {
+TEST(LibavProber, ReadsAwkwardNamesAndRefusesWhatIsNotMedia) {
+    KOLVEX_REQUIRE_FFMPEG();
     testing::TempDir dir;
+    // A name that looks like an option or an address, with quotes and letters beyond ASCII.
+    const auto clip = testing::makeClip(dir / "-i ünï 'q\" http: clip.mp4", {.seconds = 1.0, .codecArguments = {"-c:v", "libx264", "-g", "5"}});
+    const MediaProbe probe = LibavProber().probe(clip);
+    const KeyframeIndex keyframes = LibavKeyframeReader().index(clip);
+    EXPECT_EQ(probe.videoCodec, "h264");
+    EXPECT_EQ(probe.audioSampleRate, 8000);
+    EXPECT_EQ(keyframes.times(), (std::vector<double>{0, 0.5}));
+
     std::ofstream(dir / "notes.mp4") << "just some text, not a movie";
-    for (const fs::path& file : {dir / "notes.mp4"}) {
-        try {
-            LibavProber().probe(file);
-            ADD_FAILURE() << "accepted " << file;
-        } catch (const ConversionError& error) {
-            EXPECT_EQ(error, ConversionError::corruptedInput(file));
+    for (const fs::path& file : {dir / "notes.mp4", dir / "missing.mp4"}) {
+        SCOPED_TRACE(file);
+        for (const auto& read : std::vector<std::function<void()>>{[&] { LibavProber().probe(file); },
+                                                                   [&] { LibavKeyframeReader().index(file); },
+                                                                   [&] { LibavKeyframeReader().cuts(file, {}, std::pair(1.0, 2.0)); }}) {
+            try {
+                read();
+                ADD_FAILURE() << "accepted";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error, ConversionError::corruptedInput(file));
+            }
         }
     }
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_THROW(LibavProber().probe(dir / "notes.mp4", stop.get_token()), OperationCancelled);
+    EXPECT_THROW(LibavProber().probe(clip, stop.get_token()), OperationCancelled);
+    EXPECT_THROW(LibavKeyframeReader().index(clip, stop.get_token()), OperationCancelled);
 }
 
 }  // namespace

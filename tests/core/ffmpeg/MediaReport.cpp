@@ -1,9 +1,12 @@
 #include "MediaReport.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "core/services/ProcessRunner.h"
@@ -22,21 +25,37 @@ std::string text(const Json& object, const char* key) {
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-std::optional<double> number(const Json& object, const char* key) {
+std::optional<double> decimal(const std::string& value) {
+    double number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
+    return number;
+}
+
+std::optional<double> number(const Json& object, const char* key) { return decimal(text(object, key)); }
+
+std::optional<std::string> optionalText(const Json& object, const char* key) {
     const std::string value = text(object, key);
-    if (value.empty() || value == "N/A") return std::nullopt;
-    return std::stod(value);
+    return value.empty() ? std::nullopt : std::optional(value);
+}
+
+std::optional<int64_t> whole(const Json& object, const char* key) {
+    const auto value = number(object, key);
+    return value ? std::optional(static_cast<int64_t>(*value)) : std::nullopt;
+}
+
+Json ffprobeReport(const fs::path& file, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-v", "error"});
+    arguments.insert(arguments.end(), {"-of", "json", file.string()});
+    const auto probe = ProcessRunner().run(systemFFprobe(), arguments, std::chrono::seconds(60), nullptr, nullptr);
+    if (!probe.succeeded()) throw std::runtime_error("ffprobe cannot read " + file.string() + ": " + probe.standardError());
+    return Json::parse(probe.standardOutput());
 }
 
 }  // namespace
 
 MediaReport MediaReport::of(const fs::path& file) {
-    const auto probe = ProcessRunner().run(systemFFprobe(),
-                                           {"-v", "error", "-count_frames", "-show_streams", "-show_format", "-show_chapters",
-                                            "-of", "json", file.string()},
-                                           std::chrono::seconds(60), nullptr, nullptr);
-    if (!probe.succeeded()) throw std::runtime_error("ffprobe cannot read " + file.string() + ": " + probe.standardError());
-    const Json document = Json::parse(probe.standardOutput());
+    const Json document = ffprobeReport(file, {"-count_frames", "-show_streams", "-show_format", "-show_chapters"});
     MediaReport report;
     for (const auto& entry : document.value("streams", Json::array())) {
         Stream stream;
@@ -93,6 +112,66 @@ const MediaReport::Stream& MediaReport::video() const {
     for (const auto& stream : streams)
         if (stream.type == "video" && !stream.coverPicture) return stream;
     throw std::runtime_error("no video stream");
+}
+
+MediaProbe ffprobeFacts(const fs::path& file) {
+    const Json document = ffprobeReport(file, {"-show_streams", "-show_format"});
+    MediaProbe probe;
+    const Json* video = nullptr;
+    const Json* audio = nullptr;
+    const Json streams = document.value("streams", Json::array());
+    for (const auto& stream : streams) {
+        const std::string type = text(stream, "codec_type");
+        if (type == "video" && stream.contains("disposition") && stream["disposition"].value("attached_pic", 0) == 1) {
+            if (!probe.coverPictureCount++) {
+                probe.coverCodec = optionalText(stream, "codec_name");
+                probe.coverStreamIndex = stream.value("index", int64_t{0});
+            }
+        } else if (type == "video") {
+            if (!probe.videoTrackCount++) video = &stream;
+        } else if (type == "audio") {
+            if (!probe.audioTrackCount++) audio = &stream;
+        }
+        probe.subtitleTrackCount += type == "subtitle";
+        probe.attachmentCount += type == "attachment";
+        probe.dataTrackCount += type == "data";
+    }
+    if (document.contains("format")) probe.durationSeconds = number(document["format"], "duration");
+    if (!probe.durationSeconds && video) probe.durationSeconds = number(*video, "duration");
+    if (video) {
+        probe.videoCodec = optionalText(*video, "codec_name");
+        if (video->contains("width")) probe.width = (*video)["width"].get<int64_t>();
+        if (video->contains("height")) probe.height = (*video)["height"].get<int64_t>();
+        probe.isVariableFrameRate = text(*video, "avg_frame_rate") != text(*video, "r_frame_rate");
+        probe.pixelFormat = optionalText(*video, "pix_fmt");
+        for (const auto& side : video->value("side_data_list", Json::array()))
+            if (side.contains("rotation")) probe.rotation = static_cast<int>((side["rotation"].get<int>() % 360 + 360) % 360);
+    }
+    if (audio) {
+        probe.audioCodec = optionalText(*audio, "codec_name");
+        probe.audioBitrate = whole(*audio, "bit_rate");
+        probe.audioSampleRate = whole(*audio, "sample_rate");
+        if (audio->contains("channels")) probe.audioChannels = (*audio)["channels"].get<int64_t>();
+        probe.audioBitsPerSample = whole(*audio, "bits_per_raw_sample");
+        if (!(probe.audioBitsPerSample > 0) && audio->value("bits_per_sample", 0) > 0)
+            probe.audioBitsPerSample = (*audio)["bits_per_sample"].get<int64_t>();
+        if (!(probe.audioBitsPerSample > 0)) probe.audioBitsPerSample.reset();
+    }
+    return probe;
+}
+
+StreamCopyCuts ffprobeCuts(const fs::path& file, std::optional<std::pair<double, double>> window) {
+    std::vector<std::string> arguments = {"-select_streams", "V:0", "-show_entries", "packet=pts_time,dts_time,flags"};
+    if (window) arguments.insert(arguments.end(), {"-read_intervals", fmt::format("{:.3f}%{:.3f}", window->first, window->second)});
+    std::vector<double> keyframes;
+    double delay = 0;
+    for (const auto& packet : ffprobeReport(file, arguments).value("packets", Json::array())) {
+        const auto pts = number(packet, "pts_time");
+        if (!pts || text(packet, "flags").rfind('K', 0) != 0) continue;
+        keyframes.push_back(*pts);
+        if (const auto dts = number(packet, "dts_time")) delay = std::max(delay, *pts - *dts);
+    }
+    return {KeyframeIndex(std::move(keyframes)), delay};
 }
 
 }  // namespace kolvex::testing

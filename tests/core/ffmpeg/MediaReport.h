@@ -4,7 +4,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "core/ffmpeg/KeyframeIndex.h"
+#include "core/ffmpeg/MediaProbe.h"
 
 namespace kolvex::testing {
 
@@ -38,5 +42,16 @@ struct MediaReport {
     std::vector<Stream> ofType(const std::string& type) const;
     const Stream& video() const;  // the first video stream that is no cover picture; throws when none
 };
+
+// The facts a MediaProbe holds, as ffprobe's report of streams and format states them. Throws
+// std::runtime_error when ffprobe cannot read the file.
+MediaProbe ffprobeFacts(const std::filesystem::path& file);
+
+// The keyframes (packets flagged "K") of the first moving-picture stream as ffprobe lists them,
+// with the largest presentation-minus-decode time among them; with `window`, ffprobe's
+// reading interval from its start to its end (seconds). Throws std::runtime_error when ffprobe
+// fails.
+StreamCopyCuts ffprobeCuts(const std::filesystem::path& file,
+                           std::optional<std::pair<double, double>> window = std::nullopt);
 
 }  // namespace kolvex::testing

@@ -13,6 +13,7 @@
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 #include "FixedProber.h"
+#include "MediaReport.h"
 #include "TestFormats.h"
 
 namespace kolvex {
@@ -229,14 +230,13 @@ TEST_F(SplitMergeRun, MergesByCopyOrReencode) {
         {"audio out of videos", {a, b}, "m4a", "re-encoding", none, "aac", none, none, 1.5},
     };
     const auto ffmpeg = engine();
-    const FFprobeProber prober(BundledFFmpeg::inBundle());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
         const fs::path out = m_dir / (std::string(c.name) + "." + c.to);
         EXPECT_EQ(ffmpeg.convert(mergeJob(c.sources, out, c.to), nullptr, {}), std::vector<fs::path>{out});
         EXPECT_TRUE(log.contains("engine", c.logged));
-        const auto probe = prober.probe(out);
+        const auto probe = testing::ffprobeFacts(out);
         EXPECT_EQ(probe.videoCodec, c.videoCodec);
         EXPECT_EQ(probe.audioCodec, c.audioCodec);
         EXPECT_EQ(probe.width, c.width);

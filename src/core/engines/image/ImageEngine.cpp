@@ -16,8 +16,8 @@
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
+#include "core/engines/image/ImageWriter.h"
 #include "core/engines/image/JpegSegments.h"
-#include "core/engines/image/TiffExif.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
 #include "core/services/StagedOutput.h"
@@ -71,6 +71,7 @@ struct Plan {
     const ImageCodec* target = nullptr;
     int page = 0;           // the source's picture: the largest entry of an icon, else the first
     bool animated = false;  // every frame goes to the output
+    int orientation = 1;    // the source's EXIF orientation
     int64_t longest = 1;    // longest side of the upright source (of one frame)
     int64_t cap = 1;        // longest side wanted
     double degrees = 0;
@@ -127,6 +128,14 @@ VImage decodeAnimation(const ConversionJob& job, const Plan& plan) {
     return joined;
 }
 
+// Whether the pixel work reads the source once from top to bottom, so the loader can stream it
+// instead of decoding the whole picture first. Not when the picture is turned or mirrored top to
+// bottom (by its orientation tag, a rotation or a vertical flip), nor for a saver that reads its
+// input more than once.
+bool readsInOrder(const ConversionJob& job, const Plan& plan) {
+    return plan.target->streams && plan.orientation == 1 && plan.degrees == 0 && !job.options.flipVertical;
+}
+
 // Orientation and size cap in one decode, then crop, then flips and the turn.
 VImage decode(const ConversionJob& job, const Plan& plan) {
     if (plan.animated) return decodeAnimation(job, plan);
@@ -141,8 +150,24 @@ VImage decode(const ConversionJob& job, const Plan& plan) {
                                              ->set("fail_on", VIPS_FAIL_ON_ERROR));
         return ImageTransforms::apply(image, job, plan.cap, plan.degrees);
     }
-    VImage image = load(*plan.source, job.source, VIPS_ACCESS_RANDOM, plan).autorot();
+    const VipsAccess access = readsInOrder(job, plan) ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM;
+    VImage image = load(*plan.source, job.source, access, plan).autorot();
     return ImageTransforms::apply(image, job, plan.cap, plan.degrees);
+}
+
+// A JPEG's headers, read up to its first scan (which is all the quality needs), or as much of
+// the file as there is when no scan is found.
+std::string jpegHeaders(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes;
+    for (size_t chunk = 64 * 1024; in; chunk *= 2) {
+        const size_t had = bytes.size();
+        bytes.resize(had + chunk);
+        in.read(bytes.data() + had, static_cast<std::streamsize>(chunk));
+        bytes.resize(had + static_cast<size_t>(in.gcount()));
+        if (auto layout = image::JpegSegments::read(bytes); layout && layout->scanStart > 0) break;
+    }
+    return bytes;
 }
 
 // The quality a lossy target is written at: the one asked for; for a JPEG made from a JPEG
@@ -151,41 +176,15 @@ std::optional<double> qualityFor(const ConversionJob& job, const Plan& plan) {
     if (!job.to.has(FormatCapability::lossy)) return std::nullopt;
     if (job.options.quality && std::isfinite(*job.options.quality)) return job.options.quality;
     if (plan.source->saver != "jpegsave" || plan.target->saver != "jpegsave") return std::nullopt;
-    return image::JpegSegments::estimatedQuality(readWhole(job.source)).value_or(kUnknownJpegQuality);
+    return image::JpegSegments::estimatedQuality(jpegHeaders(job.source)).value_or(kUnknownJpegQuality);
 }
 
-std::string encode(const VImage& image, const ImageCodec& codec, std::optional<double> quality) {
-    auto* options = ImageFormatTable::saverOptions(codec, quality);
-    VipsBlob* blob = nullptr;
-    const std::string saver = std::string(codec.saver) + "_buffer";
-    VImage::call(saver.c_str(), options->set("in", image)->set("buffer", &blob));
-    std::unique_ptr<VipsArea, decltype(&vips_area_unref)> owned(VIPS_AREA(blob), vips_area_unref);
-    return std::string(static_cast<const char*>(owned->data), owned->length);
-}
-
-// libvips' TIFF saver leaves the EXIF behind; it is put in afterwards.
-std::string withExif(std::string tiff, const VImage& picture) {
-    if (picture.get_typeof(VIPS_META_EXIF_NAME) == 0) return tiff;
+// The EXIF a TIFF is given: libvips' TIFF saver leaves it behind.
+std::string tiffExif(const VImage& picture, const Plan& plan) {
+    if (plan.strip || plan.target->saver != "tiffsave" || picture.get_typeof(VIPS_META_EXIF_NAME) == 0) return {};
     size_t length = 0;
     const void* exif = picture.get_blob(VIPS_META_EXIF_NAME, &length);
-    auto tagged = image::TiffExif::embed(tiff, std::string_view(static_cast<const char*>(exif), length));
-    return tagged ? std::move(*tagged) : std::move(tiff);
-}
-
-std::string withoutMetadata(std::string bytes, const ImageCodec& codec, const ConversionJob& job) {
-    std::optional<std::string> stripped;
-    if (codec.saver == "jpegsave") {
-        stripped = image::JpegSegments::withoutMetadata(bytes);
-    } else if (codec.saver == "webpsave") {
-        stripped = ImageMetadata::withoutWebpMetadata(bytes);
-    } else {
-        return bytes;
-    }
-    if (!stripped) {
-        throw ConversionError::backendFailure(kEngine, -1, "Could not remove the metadata from the " + job.to.label +
-                                                               " file");
-    }
-    return std::move(*stripped);
+    return std::string(static_cast<const char*>(exif), length);
 }
 
 }  // namespace
@@ -268,6 +267,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     const double degrees = job.options.rotationDegrees();
     if (!std::isfinite(degrees)) throw ConversionError::backendFailure(kEngine, -1, "The rotation angle is not a number");
     plan.degrees = degrees;
+    plan.orientation = orientationOf(header);
     plan.strip = !job.options.preserveMetadata || job.options.tool == "strip-metadata";
     const int64_t frameHeight =
         plan.animated && header.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? header.get_int(VIPS_META_PAGE_HEIGHT) : height;
@@ -318,7 +318,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         report(progress, 0.6);
     }
 
-    std::string bytes;
+    StagedOutput output(job.destination);
     try {
         // A target without alpha gets the picture on white, never on libvips' default black.
         if (picture.has_alpha() && !job.to.has(FormatCapability::alpha)) {
@@ -330,9 +330,9 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
             picture = picture.copy();
             ImageMetadata::removePersonalFields(picture);
         }
-        throwIfStopRequested(stop);
-        bytes = encode(picture, *plan.target, qualityFor(job, plan));
-        if (!plan.strip && plan.target->saver == "tiffsave") bytes = withExif(std::move(bytes), picture);
+        image::ImageWriter::save(picture, *plan.target,
+                                 {job.to.label, qualityFor(job, plan), plan.strip, tiffExif(picture, plan)}, output,
+                                 stop);
     } catch (const vips::VError& error) {
         std::string detail = takeVipsError(error);
         // The saver pulls the pixels through the loader, so a damaged frame can fail here; the
@@ -342,11 +342,8 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         throw ConversionError::backendFailure(kEngine, -1,
                                               fmt::format("Encoding failed for {}: {}", job.to.label, detail));
     }
-    if (plan.strip) bytes = withoutMetadata(std::move(bytes), *plan.target, job);
     report(progress, 0.85);
 
-    StagedOutput output(job.destination);
-    output.write(bytes);
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();
     report(progress, 1.0);

@@ -1,6 +1,7 @@
 #include "core/ffmpeg/preview/MediaFacts.h"
 
 #include "core/format/ConversionError.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/preview/WaveformSampler.h"
 #include "core/services/Cancellation.h"
@@ -15,7 +16,7 @@ MediaProbe FFmpegMediaFacts::probe(const std::filesystem::path& file, std::stop_
 
 KeyframeIndex FFmpegMediaFacts::keyframes(const std::filesystem::path& file, std::stop_token stop) const {
     try {
-        return FFprobeKeyframeReader(m_tools).index(file, stop);
+        return LibavKeyframeReader().index(file, stop);
     } catch (const ConversionError& error) {
         Log::app().info("No keyframes read from {}: {}", paths::lastComponent(file), error.shortDescription());
         return KeyframeIndex{};

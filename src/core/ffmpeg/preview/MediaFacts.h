@@ -5,7 +5,6 @@
 #include <stop_token>
 #include <vector>
 
-#include "core/ffmpeg/BundledFFmpeg.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 
@@ -29,18 +28,12 @@ public:
                                                        std::stop_token stop) const = 0;
 };
 
-// The facts through FFmpeg: its libraries in process for the probe and the waveform, the
-// attached ffprobe for the keyframes.
+// The facts through FFmpeg's libraries, in process.
 class FFmpegMediaFacts final : public MediaFacts {
 public:
-    explicit FFmpegMediaFacts(BundledFFmpeg tools) : m_tools(std::move(tools)) {}
-
     MediaProbe probe(const std::filesystem::path& file, std::stop_token stop) const override;
     KeyframeIndex keyframes(const std::filesystem::path& file, std::stop_token stop) const override;
     std::optional<std::vector<float>> waveform(const std::filesystem::path& file, std::stop_token stop) const override;
-
-private:
-    BundledFFmpeg m_tools;
 };
 
 }  // namespace kolvex

@@ -18,9 +18,7 @@ const MediaModule kTable{
                                                           : FFmpegEngine::ImageDecoder{},
                                               files, temporary);
     },
-    [](const BundledFFmpeg& tools) -> std::shared_ptr<const MediaFacts> {
-        return std::make_shared<FFmpegMediaFacts>(tools);
-    },
+    []() -> std::shared_ptr<const MediaFacts> { return std::make_shared<FFmpegMediaFacts>(); },
     &FrameScrubber::provider,
     [](const std::filesystem::path& file, std::stop_token stop) { return FrameScrubber::videoFrame(file, std::move(stop)); },
     [](const std::filesystem::path& file, int maxSide) {

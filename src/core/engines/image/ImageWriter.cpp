@@ -1,0 +1,236 @@
+#include "core/engines/image/ImageWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/engines/image/ImageMetadata.h"
+#include "core/engines/image/JpegSegments.h"
+#include "core/engines/image/TiffExif.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+#include "core/services/FileManagerService.h"
+#include "core/services/UniqueFd.h"
+
+namespace kolvex::image {
+
+namespace {
+
+// A JPEG's headers larger than this are not a JPEG libvips wrote.
+constexpr size_t kMaxJpegHeaders = size_t{16} << 20;
+
+// How the saver's bytes reach the file.
+enum class Route {
+    stream,       // as they come
+    jpegHeaders,  // the headers are held until the first scan, cleaned, then the rest streams
+    whole,        // gathered and reworked at the end (the WebP saver makes its file in memory anyway)
+};
+
+// The file end of a libvips custom target. Called from the saver's thread only.
+class Sink {
+public:
+    using Rework = std::function<std::optional<std::string>(std::string)>;
+
+    Sink(int fd, Route route, Rework rework, std::stop_token stop)
+        : m_fd(fd), m_route(route), m_rework(std::move(rework)), m_stop(std::move(stop)) {}
+
+    int error() const { return m_error; }
+    bool stopped() const { return m_stopped; }
+    bool reworkFailed() const { return m_reworkFailed; }
+    int64_t written() const { return m_written; }
+
+    gint64 write(const void* data, gint64 length) {
+        if (m_stop.stop_requested()) {
+            m_stopped = true;
+            return -1;
+        }
+        const std::string_view bytes(static_cast<const char*>(data), static_cast<size_t>(length));
+        switch (m_route) {
+            case Route::stream:
+                return put(bytes) ? length : -1;
+            case Route::whole:
+                m_held.replace(m_position, std::min(bytes.size(), m_held.size() - m_position), bytes);
+                m_position += bytes.size();
+                return length;
+            case Route::jpegHeaders:
+                m_held.append(bytes);
+                if (auto layout = JpegSegments::read(m_held); layout && layout->scanStart > 0) {
+                    auto clean = JpegSegments::withoutMetadata(m_held);
+                    m_held.clear();
+                    m_route = Route::stream;
+                    if (!clean) return fail();
+                    return put(*clean) ? length : -1;
+                }
+                return m_held.size() > kMaxJpegHeaders ? fail() : length;
+        }
+        return -1;
+    }
+
+    // libtiff reads back and seeks while it writes.
+    gint64 read(void* buffer, gint64 length) {
+        if (m_route == Route::whole) {
+            const size_t count = std::min(static_cast<size_t>(length), m_held.size() - std::min(m_position, m_held.size()));
+            m_held.copy(static_cast<char*>(buffer), count, m_position);
+            m_position += count;
+            return static_cast<gint64>(count);
+        }
+        if (m_route != Route::stream) return -1;
+        const ssize_t count = ::read(m_fd, buffer, static_cast<size_t>(length));
+        if (count < 0) m_error = errno;
+        return count;
+    }
+
+    gint64 seek(gint64 offset, int whence) {
+        if (m_route == Route::whole) {
+            const auto base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<gint64>(m_position)
+                                                                          : static_cast<gint64>(m_held.size());
+            if (base + offset < 0) return -1;
+            m_position = static_cast<size_t>(base + offset);
+            if (m_position > m_held.size()) m_held.resize(m_position, '\0');
+            return static_cast<gint64>(m_position);
+        }
+        if (m_route != Route::stream) return -1;
+        const off_t at = ::lseek(m_fd, offset, whence);
+        if (at < 0) m_error = errno;
+        return at;
+    }
+
+    int end() {
+        if (m_ended) return 0;
+        m_ended = true;
+        if (m_route == Route::jpegHeaders) return fail();  // no picture followed the headers
+        if (m_route == Route::whole) {
+            auto reworked = m_rework(std::move(m_held));
+            m_held.clear();
+            if (!reworked) return fail();
+            return put(*reworked) ? 0 : -1;
+        }
+        return 0;
+    }
+
+private:
+    bool put(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t count = ::write(m_fd, bytes.data(), bytes.size());
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) {
+                m_error = errno;
+                return false;
+            }
+            bytes.remove_prefix(static_cast<size_t>(count));
+            m_written += count;
+        }
+        return true;
+    }
+
+    int fail() {
+        m_reworkFailed = true;
+        return -1;
+    }
+
+    int m_fd;
+    Route m_route;
+    Rework m_rework;
+    std::stop_token m_stop;
+    std::string m_held;
+    size_t m_position = 0;
+    int64_t m_written = 0;
+    int m_error = 0;
+    bool m_stopped = false;
+    bool m_reworkFailed = false;
+    bool m_ended = false;
+};
+
+gint64 onWrite(VipsTargetCustom*, void* data, gint64 length, Sink* sink) { return sink->write(data, length); }
+gint64 onRead(VipsTargetCustom*, void* buffer, gint64 length, Sink* sink) { return sink->read(buffer, length); }
+gint64 onSeek(VipsTargetCustom*, gint64 offset, int whence, Sink* sink) { return sink->seek(offset, whence); }
+int onEnd(VipsTargetCustom*, Sink* sink) { return sink->end(); }
+
+bool isPermissionError(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR;
+}
+
+[[noreturn]] void throwWriteError(int error, int64_t written, const StagedOutput& output) {
+    if (isPermissionError(error)) throw ConversionError::insufficientPermissions(output.destination());
+    if (error == ENOSPC || error == EDQUOT) {
+        const auto available = FileManagerService::shared().availableCapacity(output.path());
+        throw ConversionError::insufficientDiskSpace(written, available.value_or(0));
+    }
+    throw std::filesystem::filesystem_error("Could not write the output", output.path(),
+                                            std::error_code(error, std::generic_category()));
+}
+
+bool hasTargetSaver(const ImageCodec& codec) {
+    const std::string name = std::string(codec.saver) + "_target";
+    return vips_type_find("VipsOperation", name.c_str()) != 0;
+}
+
+}  // namespace
+
+void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, const Request& request,
+                       StagedOutput& output, const std::stop_token& stop) {
+    throwIfStopRequested(stop);
+    output.write({});  // created exclusively, with the folder's refusals told apart
+    if (!hasTargetSaver(codec)) {
+        // ImageMagick's saver writes only by name.
+        vips::VImage::call(std::string(codec.saver).c_str(), ImageFormatTable::saverOptions(codec, request.quality)
+                                                                 ->set("in", picture)
+                                                                 ->set("filename", output.path().c_str()));
+        return;
+    }
+
+    Route route = Route::stream;
+    Sink::Rework rework;
+    if (request.strip && codec.saver == "jpegsave") {
+        route = Route::jpegHeaders;
+    } else if (request.strip && codec.saver == "webpsave") {
+        route = Route::whole;
+        rework = [](std::string webp) { return ImageMetadata::withoutWebpMetadata(webp); };
+    } else if (!request.strip && !request.tiffExif.empty() && codec.saver == "tiffsave") {
+        route = Route::whole;
+        // A TIFF whose EXIF cannot be placed is still a whole picture: it goes without.
+        rework = [exif = request.tiffExif](std::string tiff) -> std::optional<std::string> {
+            auto tagged = TiffExif::embed(tiff, exif);
+            return tagged ? std::move(*tagged) : std::move(tiff);
+        };
+    }
+
+    UniqueFd fd(::open(output.path().c_str(), O_RDWR | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) throwWriteError(errno, 0, output);
+    Sink sink(fd.get(), route, std::move(rework), stop);
+    {
+        vips::VTarget target(VIPS_TARGET(vips_target_custom_new()));
+        g_signal_connect(target.get_target(), "write", G_CALLBACK(onWrite), &sink);
+        g_signal_connect(target.get_target(), "read", G_CALLBACK(onRead), &sink);
+        g_signal_connect(target.get_target(), "seek", G_CALLBACK(onSeek), &sink);
+        g_signal_connect(target.get_target(), "end", G_CALLBACK(onEnd), &sink);
+        try {
+            vips::VImage::call((std::string(codec.saver) + "_target").c_str(),
+                               ImageFormatTable::saverOptions(codec, request.quality)
+                                   ->set("in", picture)
+                                   ->set("target", target));
+        } catch (const vips::VError&) {
+            if (sink.stopped()) {
+                vips_error_clear();
+                throw OperationCancelled();
+            }
+            if (sink.error()) {
+                vips_error_clear();
+                throwWriteError(sink.error(), sink.written(), output);
+            }
+            if (sink.reworkFailed()) {
+                vips_error_clear();
+                throw ConversionError::backendFailure("image", -1,
+                                                      "Could not remove the metadata from the " + request.label + " file");
+            }
+            throw;
+        }
+    }
+    if (const int error = fd.close()) throwWriteError(error, sink.written(), output);
+}
+
+}  // namespace kolvex::image

@@ -1,0 +1,65 @@
+#include "core/ffmpeg/LibavInput.h"
+
+#include <charconv>
+#include <mutex>
+#include <string>
+
+#include <fmt/format.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::seconds timeLimit)
+    : m_interrupt{stop, std::chrono::steady_clock::now() + timeLimit} {
+    // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+
+    throwIfStopRequested(stop);
+    m_context = avformat_alloc_context();
+    if (!m_context) throw ConversionError::corruptedInput(url);
+    m_context->interrupt_callback = {&interrupted, &m_interrupt};
+    // Only local files: a playlist dressed up as a video must not make us open addresses.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string location = "file:" + paths::absolute(url).string();
+    // On failure avformat_open_input frees the context and clears the pointer.
+    int rc = avformat_open_input(&m_context, location.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc >= 0) rc = avformat_find_stream_info(m_context, nullptr);
+    if (rc < 0) {
+        avformat_close_input(&m_context);
+        throwIfStopRequested(stop);
+        throw ConversionError::corruptedInput(url);
+    }
+    if (stop.stop_requested()) {
+        avformat_close_input(&m_context);
+        throw OperationCancelled();
+    }
+}
+
+LibavInput::~LibavInput() { avformat_close_input(&m_context); }
+
+int LibavInput::interrupted(void* opaque) {
+    const auto* state = static_cast<const Interrupt*>(opaque);
+    return state->stop.stop_requested() || std::chrono::steady_clock::now() > state->deadline;
+}
+
+double LibavInput::printedSeconds(double seconds) {
+    const std::string text = fmt::format("{:.6f}", seconds);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+}  // namespace kolvex

@@ -1,0 +1,105 @@
+#include "core/ffmpeg/LibavKeyframeReader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavformat/avformat.h>
+#include <libavutil/mathematics.h>
+}
+
+#include "core/ffmpeg/LibavInput.h"
+#include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kTimeLimit = std::chrono::seconds(120);
+
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+// The first video stream that moves: a cover picture is not one.
+const AVStream* movingPicture(const AVFormatContext& format) {
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return stream;
+    }
+    return nullptr;
+}
+
+int64_t microseconds(double seconds) {
+    return static_cast<int64_t>(std::llround(std::clamp(seconds, -9.2e12, 9.2e12) * double(AV_TIME_BASE)));
+}
+
+}  // namespace
+
+KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
+    return cuts(url, stop).keyframes;
+}
+
+StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
+                                         std::optional<std::pair<double, double>> window) const {
+    LibavInput input(url, stop, kTimeLimit);
+    AVFormatContext& format = input.format();
+    const AVStream* video = movingPicture(format);
+    if (!video) return {KeyframeIndex(), 0};
+    // Only the picture's packets are wanted: the demuxer skips the others' data unread.
+    for (unsigned i = 0; i < format.nb_streams; ++i)
+        if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
+
+    std::optional<int64_t> end;
+    if (window) {
+        // Back to the keyframe at or before the start, on whichever stream the demuxer seeks by.
+        const int64_t start = microseconds(std::max(0.0, window->first));
+        if (avformat_seek_file(&format, -1, -std::numeric_limits<int64_t>::max(), start,
+                               std::numeric_limits<int64_t>::max(), 0) < 0) {
+            throwIfStopRequested(stop);
+            throw ConversionError::corruptedInput(url);
+        }
+        end = microseconds(window->second);
+    }
+
+    const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!packet) throw ConversionError::corruptedInput(url);
+    const double timeBase = av_q2d(video->time_base);
+    std::vector<double> keyframes;
+    double delay = 0;
+    for (;;) {
+        throwIfStopRequested(stop);
+        const int rc = av_read_frame(&format, packet.get());
+        if (rc == AVERROR_EOF) break;
+        if (rc < 0) {
+            throwIfStopRequested(stop);
+            // A damaged stretch near the end leaves the keyframes before it; a time-out does not.
+            if (rc == AVERROR_EXIT) throw ConversionError::corruptedInput(url);
+            break;
+        }
+        const AVPacket& read = *packet;
+        if (read.stream_index == video->index && read.pts != AV_NOPTS_VALUE) {
+            if (end && av_rescale_q(read.pts, video->time_base, AV_TIME_BASE_Q) >= *end) break;
+            if (read.flags & AV_PKT_FLAG_KEY) {
+                const double pts = LibavInput::printedSeconds(double(read.pts) * timeBase);
+                keyframes.push_back(pts);
+                if (read.dts != AV_NOPTS_VALUE)
+                    delay = std::max(delay, pts - LibavInput::printedSeconds(double(read.dts) * timeBase));
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    return {KeyframeIndex(std::move(keyframes)), delay};
+}
+
+}  // namespace kolvex

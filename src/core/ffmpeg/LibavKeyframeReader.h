@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <utility>
+
+#include "core/ffmpeg/KeyframeIndex.h"
+
+namespace kolvex {
+
+// Reads where a file's first moving-picture stream has keyframes, with FFmpeg's libraries in
+// this process: from the packets alone, nothing decoded, the other streams skipped. Times are
+// the packets' presentation times in seconds, as the container states them (a container that
+// starts later than 0 gives times that start later too). Reads local files only; shared between
+// threads, each call opens the file on its own.
+class LibavKeyframeReader {
+public:
+    // Blocks for as long as the packets take to read, at most 120 s; runs on a worker thread. A
+    // stop request ends it within one packet. Throws ConversionError::corruptedInput when the file
+    // cannot be read as media or the time runs out, OperationCancelled when stopped. A file with
+    // no moving picture has no keyframe beyond the assumed one at 0.
+    KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
+
+    // Where a stream copy of that stream can be cut. With `window`, only the packets from the
+    // keyframe at or before its start (seconds) up to its end are read. Same errors and limits as
+    // index().
+    StreamCopyCuts cuts(const std::filesystem::path& url, std::stop_token stop = {},
+                        std::optional<std::pair<double, double>> window = std::nullopt) const;
+};
+
+}  // namespace kolvex
