@@ -10,7 +10,6 @@ function(kolvex_use_real_engines target)
     target_link_libraries(${target} PRIVATE kolvex-engine-modules)
     # Every engine is there; the document engine's wants a QGuiApplication.
     target_compile_definitions(${target} PRIVATE KOLVEX_ENGINE_MODULES=1 KOLVEX_HAVE_DOCUMENT=1)
-    target_link_options(${target} PRIVATE LINKER:--as-needed)
     add_dependencies(${target} kolvex-resources)
     return()
   endif()
