@@ -18,14 +18,15 @@
 #           conversions handed to it; how each is measured: bench/compare/tray.py
 #   gif     a 5-minute 1080p clip -> animated GIF, once, with the peak memory of the driver and
 #           every ffmpeg it starts; KOLVEX_COMPARE_GIF=0 leaves it out
-# Each pair runs once untimed, then RUNS rounds (default 5) with the contenders taking turns.
+# Each pair runs once untimed, then RUNS rounds (default 5) with the contenders taking turns
+# (who goes first flips every round).
 # The table shows, per workload, median/minimum seconds of Kolvex's whole command ("process"),
 # of the wall time the driver reports for the request ("internal"), and of the peer's whole
 # command, the ratios of Kolvex's medians to the peer's, the goal and whether the process ratio
 # meets it; with the machine and the load average at the start and the end.
 # The reference programs are installed here when missing, so the test suite never pulls them in.
 #
-# Usage: bench/compare.sh [--only remux,trim,pdf,images,docs,tray,gif] [runs]
+# Usage: bench/compare.sh [--only remux,trim,pdf,images,docs,tray,gif] [runs]   (or RUNS=n)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,7 +35,7 @@ if [ "${1:-}" = "--only" ]; then
   only=${2:?--only needs a list of workloads}
   shift 2
 fi
-runs=${1:-5}
+runs=${1:-${RUNS:-5}}
 
 wants() {
   case ",$only," in *",$1,"*) return 0 ;; esac
@@ -63,4 +64,4 @@ if wants tray; then targets="$targets kolvex"; fi
 # shellcheck disable=SC2086 # one word per target
 cmake --build --preset default --target $targets >/dev/null
 stage="$root/build/default/stage/bin"
-exec python3 "$root/bench/compare/compare.py" --drive "$stage/kolvex-drive" --app "$stage/kolvex" --only "$only" "$runs"
+exec python3 -B "$root/bench/compare/compare.py" --drive "$stage/kolvex-drive" --app "$stage/kolvex" --only "$only" "$runs"

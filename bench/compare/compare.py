@@ -11,6 +11,7 @@ it.
 import argparse
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -262,18 +263,23 @@ def main():
         selected.discard("gif")
 
     print(f"Machine: {machine()}")
+    # A termination ends the run as an interrupt does: the work folder and every program started
+    # for the tray are removed and stopped on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     start_load = load()
     print(f"Load average at the start: {start_load}", flush=True)
     work = Path(tempfile.mkdtemp(prefix="kolvex-compare-", dir=os.environ.get("TMPDIR", "/tmp")))
     try:
         out = work / "out"
         rows = []
+        tray_note = None
         pairs = pairs_for(selected, work, args.drive, out)
         measure(pairs, args.drive, out, args.runs, inputs.env_number("KOLVEX_COMPARE_WARMUP", 1))
         rows += [pair_row(pair) for pair in pairs]
         if "tray" in selected:
             try:
-                rows += tray.measure(args.app, work / "tray", args.runs)
+                tray_rows, tray_note = tray.measure(args.app, work / "tray", args.runs)
+                rows += tray_rows
             except (RuntimeError, subprocess.CalledProcessError) as error:
                 print(f"failed: {error}", file=sys.stderr)
                 rows.append(["tray", f"FAILED: {str(error)[:60]}", "", "", "", "", "", "failed"])
@@ -300,6 +306,8 @@ def main():
     if notes:
         print("Outputs of the last round:")
         print("\n".join(notes))
+    if tray_note:
+        print(tray_note)
     print(f"Load average (1, 5, 15 min) at the start: {start_load}; at the end: {end_load}")
     if any(row[-1] == "failed" for row in rows):
         sys.exit(1)

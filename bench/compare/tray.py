@@ -102,6 +102,7 @@ class Desktop:
             if process.poll() is not None:
                 raise RuntimeError(f"kolvex ended at launch; see {log.read_text()}")
             if time.monotonic() - start > 30:
+                stop(process)
                 raise RuntimeError("no tray icon after 30 s")
             time.sleep(0.005)
         return process, time.monotonic() - start
@@ -149,9 +150,10 @@ def sources(work: Path) -> list:
     return [photo, png, md, pdf, clip]
 
 
-def convert(app: Path, env: dict, source: Path, index: int, timeout: float = 120) -> float:
+def convert(app: Path, env: dict, source: Path, index: int, timeout: float = 120):
     """Hands a copy of `source` to the running program, chooses the first target and waits for its
-    output; returns the seconds from the hand-over to the output."""
+    output; returns the seconds from the hand-over to the output, and what was made
+    ("jpg->png")."""
     folder = source.parent.parent / f"run{index:02d}"
     folder.mkdir()
     file = folder / source.name
@@ -160,8 +162,9 @@ def convert(app: Path, env: dict, source: Path, index: int, timeout: float = 120
     subprocess.run([str(app), str(file)], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     press_at = start + 0.3
     while True:
-        if any(p.name != file.name and not p.name.startswith(".") for p in folder.iterdir()):
-            return time.monotonic() - start
+        outputs = [p for p in folder.iterdir() if p.name != file.name and not p.name.startswith(".")]
+        if outputs:
+            return time.monotonic() - start, f"{file.suffix[1:]}->{outputs[0].suffix[1:]}"
         now = time.monotonic()
         if now - start > timeout:
             raise RuntimeError(f"no output for {file} after {timeout:.0f} s")
@@ -173,7 +176,8 @@ def convert(app: Path, env: dict, source: Path, index: int, timeout: float = 120
         time.sleep(0.02)
 
 
-def measure(app: Path, work: Path, runs: int) -> list:
+def measure(app: Path, work: Path, runs: int):
+    """The table's rows and a line saying which conversions ran."""
     idle = env_number("KOLVEX_COMPARE_IDLE", 60)
     conversions = env_number("KOLVEX_COMPARE_CONVERSIONS", 20)
     settle = env_number("KOLVEX_COMPARE_SETTLE", 15)
@@ -196,8 +200,11 @@ def measure(app: Path, work: Path, runs: int) -> list:
             cpu = (cpu_seconds(process.pid) - cpu_start) / (time.monotonic() - clock) * 100
             rss, pss = memory(process.pid)
             times = []
+            kinds = {}
             for index in range(conversions):
-                times.append(convert(app, env, made[index % len(made)], index))
+                seconds, kind = convert(app, env, made[index % len(made)], index)
+                times.append(seconds)
+                kinds[kind] = kinds.get(kind, 0) + 1
             time.sleep(settle)
             rss_after, pss_after = memory(process.pid)
         finally:
@@ -205,12 +212,13 @@ def measure(app: Path, work: Path, runs: int) -> list:
     launches_ms = sorted(1000 * s for s in launches)
     median = launches_ms[len(launches_ms) // 2]
     mark = lambda ok: "met" if ok else "NOT met"  # noqa: E731
+    made = ", ".join(f"{count} x {kind}" for kind, count in kinds.items())
     return [
         ["tray launch -> icon (ms)", f"{median:.0f}/{launches_ms[0]:.0f}", "", "", "", "", "<= 150 ms",
          mark(median <= 150)],
         [f"tray idle {idle} s", f"RSS {rss:.1f} MB, PSS {pss:.1f} MB", f"CPU {cpu:.2f} %", "", "", "", "RSS <= 45 MB",
          mark(rss <= 45)],
         [f"tray after {conversions} conversions", f"RSS {rss_after:.1f} MB, PSS {pss_after:.1f} MB",
-         f"{sum(times):.1f} s in all", "", f"{rss_after / rss:.2f}x idle", "", "<= 1.2x idle RSS",
+         f"{sum(times):.1f} s in all", "", f"{rss_after / rss:.2f}x the idle RSS", "", "<= 1.2x idle RSS",
          mark(rss_after <= 1.2 * rss)],
-    ]
+    ], f"tray conversions (the Portal's first target for each): {made}"

@@ -13,6 +13,7 @@
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/UserDefaults.h"
+#include "support/RingTargets.h"
 #include "support/TempDir.h"
 #include "ui/windows/SettingsStore.h"
 #include "ui/windows/WelcomeView.h"
@@ -108,7 +109,7 @@ TEST(AppDelegate, LaunchWiresThePortalAndTheTray) {
     EXPECT_EQ(f.portal->calls.back(), "cancel one");
 }
 
-TEST(AppDelegate, WelcomeOnlyOnTheFirstLaunch) {
+TEST(AppDelegate, WelcomeOnTheFirstLaunchAndFromTheMenu) {
     Fixture f;
     f.launch();
     ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
@@ -118,8 +119,20 @@ TEST(AppDelegate, WelcomeOnlyOnTheFirstLaunch) {
 
     Fixture second;
     second.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    second.defaults.set(AppDelegate::kLoginItemOfferedKey, true);
+    second.loginStatus = LoginItem::Status::enabled;
     second.launch();
     EXPECT_EQ(second.delegate->welcomeWindow(), nullptr);
+    second.delegate->menuBar()->rebuildMenu();
+    QAction* howTo = nullptr;
+    for (QAction* action : second.delegate->menuBar()->menu()->actions())
+        if (action->text() == "How to Use Kolvex") howTo = action;
+    ASSERT_NE(howTo, nullptr);
+    howTo->trigger();
+    ASSERT_NE(second.delegate->welcomeWindow(), nullptr);
+    EXPECT_TRUE(second.delegate->welcomeWindow()->isVisible());
+    EXPECT_TRUE(second.delegate->welcomeWindow()->findChild<WelcomeView*>()->loginCheckBox()->isChecked())
+        << "the switch starts on when opening at login is already on";
 }
 
 TEST(AppDelegate, ManifestFailureIsToldAndEndsTheLaunch) {
@@ -257,31 +270,6 @@ TEST(AppDelegate, WindowsAreReusedAndTheWelcomeDoneBuildsAFreshOne) {
     EXPECT_EQ(f.samples, 1);
 }
 
-TEST(AppDelegate, HowToUseShowsTheWelcomeWindow) {
-    Fixture f;
-    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
-    f.launch();
-    f.delegate->menuBar()->rebuildMenu();
-    QAction* howTo = nullptr;
-    for (QAction* action : f.delegate->menuBar()->menu()->actions())
-        if (action->text() == "How to Use Kolvex") howTo = action;
-    ASSERT_NE(howTo, nullptr);
-    howTo->trigger();
-    ASSERT_NE(f.delegate->welcomeWindow(), nullptr);
-    EXPECT_TRUE(f.delegate->welcomeWindow()->isVisible());
-    EXPECT_EQ(f.delegate->welcomeWindow()->windowTitle().toStdString(), "Welcome to Kolvex");
-}
-
-TEST(AppDelegate, WelcomeSwitchStartsOnWhenAlreadyEnabled) {
-    Fixture f;
-    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
-    f.defaults.set(AppDelegate::kLoginItemOfferedKey, true);
-    f.loginStatus = LoginItem::Status::enabled;
-    f.launch();
-    f.delegate->presentWelcome();
-    EXPECT_TRUE(f.delegate->welcomeWindow()->findChild<WelcomeView*>()->loginCheckBox()->isChecked());
-}
-
 TEST(AppDelegate, ReopenShowsTheWelcomeOnlyWhenNothingIsVisible) {
     Fixture f;
     f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
@@ -326,21 +314,11 @@ TEST(AppDelegate, FFmpegAttachFiltersTheRegistryByEncoders) {
     EXPECT_TRUE(log.contains("app", "FFmpeg ready — 11 encoders"));
 }
 
-}  // namespace
-}  // namespace kolvex
-
-namespace kolvex {
-namespace {
-
 TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {
     Fixture f;
     f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
     f.launch();
-    RingTarget crop;
-    crop.id = "tool.crop";
-    crop.label = "Crop";
-    crop.kind = RingTarget::Kind::tool;
-    crop.toolID = "crop";
+    RingTarget crop = testing::toolTarget("crop", "Crop");
     f.portal->onNeedsParameters(crop, DragPayload({"/p/a.jpg"}));
     EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheets were given";
     crop.toolID = "strip-metadata";

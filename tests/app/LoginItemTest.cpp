@@ -10,13 +10,6 @@ LoginItem::Environment environmentIn(const testing::TempDir& dir) {
     return {dir / "config", std::filesystem::path("/opt/Kolvex Apps/bin/kolvex")};
 }
 
-TEST(LoginItem, StatusTexts) {
-    EXPECT_EQ(LoginItem::statusText(LoginItem::Status::notRegistered), "not registered — Kolvex will not open at login");
-    EXPECT_EQ(LoginItem::statusText(LoginItem::Status::enabled), "enabled — your desktop will open Kolvex at login");
-    EXPECT_EQ(LoginItem::statusText(LoginItem::Status::notFound), "not found — your desktop cannot see this copy of the app");
-    EXPECT_EQ(LoginItem::statusText(static_cast<LoginItem::Status>(17)), "unknown");
-}
-
 TEST(LoginItem, TurningOnWritesTheAutostartEntryAndOffRemovesIt) {
     testing::TempDir dir;
     const auto environment = environmentIn(dir);

@@ -43,13 +43,6 @@ TEST(SelfCheck, FlagsAreExactAndLoginStatusWins) {
     EXPECT_EQ(SelfCheck::requestFor({}), R::none);
 }
 
-TEST(SelfCheck, AllResourcesPresentGivesTwoLines) {
-    std::ostringstream out;
-    EXPECT_EQ(SelfCheck::verifyResources(out, allPresent()), 0);
-    const auto count = FormatRegistry::loadBundled().allFormats().size();
-    EXPECT_EQ(out.str(), "  format manifest: " + std::to_string(count) + " formats\n  every bundled resource loaded\n");
-}
-
 TEST(SelfCheck, EveryFailureGivesOneLineInOrder) {
     auto resources = allPresent();
     resources.bundle = [](const std::string&) { return std::nullopt; };

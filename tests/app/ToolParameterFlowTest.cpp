@@ -8,21 +8,14 @@
 #include "app/ToolParameterFlow.h"
 #include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
+#include "support/RingTargets.h"
 #include "support/qt/ManualTaskRunner.h"
 
 namespace kolvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-RingTarget tool(const std::string& id) {
-    RingTarget target;
-    target.id = "tool." + id;
-    target.label = id;
-    target.kind = RingTarget::Kind::tool;
-    target.toolID = id;
-    return target;
-}
+using testing::toolTarget;
 
 // A presenter that reads its file through the request's runner (which the test drains) and
 // then shows a sheet; files listed in `failing` cannot be read, files in `plain` have nothing
@@ -88,7 +81,7 @@ TEST(ToolParameterFlow, EveryToolWithASheetHasOneAndTheOthersDoNot) {
 
 TEST(ToolParameterFlow, SheetHidesThePortalAndHandsBackOnce) {
     Fixture f;
-    f.flow.collectParameters(tool("rotate"), DragPayload({"/p/photo.jpg", "/p/b.jpg"}));
+    f.flow.collectParameters(toolTarget("rotate"), DragPayload({"/p/photo.jpg", "/p/b.jpg"}));
     EXPECT_EQ(f.flow.parameterWindow(), nullptr) << "nothing shows before the file is read";
     f.tasks->runAll();
     ASSERT_NE(f.flow.parameterWindow(), nullptr);
@@ -109,22 +102,22 @@ TEST(ToolParameterFlow, AnOlderSheetNeverAnswersANewerRequest) {
     // Split opens for the clip; trim is asked for the song while the split sheet is up. The split
     // sheet goes at once, its Apply does nothing, and a late read for it shows nothing.
     Fixture f;
-    f.flow.collectParameters(tool("split"), DragPayload({"/v/clip.mp4"}));
+    f.flow.collectParameters(toolTarget("split"), DragPayload({"/v/clip.mp4"}));
     f.tasks->runAll();
     auto split = f.flow.request();
     QPointer<QWidget> splitWindow = f.flow.parameterWindow();
     ASSERT_TRUE(splitWindow);
 
-    f.flow.collectParameters(tool("trim"), DragPayload({"/a/long.mp3"}));
+    f.flow.collectParameters(toolTarget("trim"), DragPayload({"/a/long.mp3"}));
     EXPECT_TRUE(!splitWindow || !splitWindow->isVisible()) << "the older sheet closes when a newer request comes";
     ConversionOptions cut;
     cut.splitPoints = {1.0};
     split->apply(cut);
     EXPECT_EQ(f.count("apply"), 0u);
 
-    f.flow.collectParameters(tool("crop"), DragPayload({"/p/a.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg"}));
     auto crop = f.flow.request();
-    f.flow.collectParameters(tool("resize"), DragPayload({"/p/b.jpg"}));
+    f.flow.collectParameters(toolTarget("resize"), DragPayload({"/p/b.jpg"}));
     f.tasks->runAll();
     EXPECT_EQ(f.sheetText(), "b.jpg resize") << "the crop read arrived late and was dropped";
     EXPECT_FALSE(crop->isCurrent());
@@ -136,7 +129,7 @@ TEST(ToolParameterFlow, AnOlderSheetNeverAnswersANewerRequest) {
 
 TEST(ToolParameterFlow, PreparationIsStoppedWhenThePortalStopsWaiting) {
     Fixture f;
-    f.flow.collectParameters(tool("trim"), DragPayload({"/a/long.mp3"}));
+    f.flow.collectParameters(toolTarget("trim"), DragPayload({"/a/long.mp3"}));
     auto trim = f.flow.request();
     ASSERT_TRUE(f.portal.onParametersWithdrawn);
     f.portal.onParametersWithdrawn();  // Escape on the Portal, or the tray's Cancel
@@ -145,7 +138,7 @@ TEST(ToolParameterFlow, PreparationIsStoppedWhenThePortalStopsWaiting) {
     EXPECT_EQ(f.flow.parameterWindow(), nullptr);
     EXPECT_TRUE(f.portal.calls.empty()) << "the Portal already let go; nothing is discarded twice";
 
-    f.flow.collectParameters(tool("crop"), DragPayload({"/p/a.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg"}));
     f.tasks->runAll();
     ASSERT_NE(f.flow.parameterWindow(), nullptr);
     auto crop = f.flow.request();
@@ -158,7 +151,7 @@ TEST(ToolParameterFlow, PreparationIsStoppedWhenThePortalStopsWaiting) {
 TEST(ToolParameterFlow, ClosingTheWindowOrFailingToReadDiscards) {
     Fixture f;
     LogCapture log;
-    f.flow.collectParameters(tool("crop"), DragPayload({"/p/a.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg"}));
     f.tasks->runAll();
     ASSERT_NE(f.flow.parameterWindow(), nullptr);
     f.flow.parameterWindow()->close();
@@ -167,21 +160,21 @@ TEST(ToolParameterFlow, ClosingTheWindowOrFailingToReadDiscards) {
 
     f.presenter->failing = {"/p/broken.jpg"};
     f.portal.calls.clear();
-    f.flow.collectParameters(tool("crop"), DragPayload({"/p/broken.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/broken.jpg"}));
     f.tasks->runAll();
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"discard"}));
     EXPECT_TRUE(log.contains("app", "broken.jpg"));
 
     f.portal.calls.clear();
-    f.flow.collectParameters(tool("crop"), DragPayload());
-    f.flow.collectParameters(tool("sparkle"), DragPayload({"/p/a.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload());
+    f.flow.collectParameters(toolTarget("sparkle"), DragPayload({"/p/a.jpg"}));
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"discard", "show", "apply"})) << "a tool without a sheet runs";
 }
 
 TEST(ToolParameterFlow, AWalkRecordsEachFilesStartChoiceWhenItIsAccepted) {
     Fixture f;
     const std::vector<fs::path> files{"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"};
-    f.flow.collectParameters(tool("crop"), DragPayload(files));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload(files));
     f.tasks->runAll();
     EXPECT_EQ(f.sheetText(), "a.jpg Next");
     f.flow.request()->apply(rotated(1), BatchChoice{false, true});
@@ -201,7 +194,7 @@ TEST(ToolParameterFlow, AWalkRecordsEachFilesStartChoiceWhenItIsAccepted) {
 TEST(ToolParameterFlow, AWalkThatCannotReadALaterFileEnds) {
     Fixture f;
     f.presenter->failing = {"/p/b.jpg"};
-    f.flow.collectParameters(tool("crop"), DragPayload({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"}));
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"}));
     f.tasks->runAll();
     f.flow.request()->apply(rotated(1), BatchChoice{false, false});
     f.tasks->runAll();
@@ -214,7 +207,7 @@ TEST(ToolParameterFlow, AWalkThatCannotReadALaterFileEnds) {
 TEST(ToolParameterFlow, AFileWithNothingToAskAdvancesTheWalkWithDefaults) {
     Fixture f;
     f.presenter->plain = {"/d/notes.pdf"};
-    f.flow.collectParameters(tool("split"), DragPayload({"/v/clip.mp4", "/d/notes.pdf", "/v/more.mp4"}));
+    f.flow.collectParameters(toolTarget("split"), DragPayload({"/v/clip.mp4", "/d/notes.pdf", "/v/more.mp4"}));
     f.tasks->runAll();
     ConversionOptions cut;
     cut.splitPoints = {1.0};
@@ -227,20 +220,20 @@ TEST(ToolParameterFlow, AFileWithNothingToAskAdvancesTheWalkWithDefaults) {
 
     // The same file alone runs at once.
     f.portal.calls.clear();
-    f.flow.collectParameters(tool("split"), DragPayload({"/d/notes.pdf"}));
+    f.flow.collectParameters(toolTarget("split"), DragPayload({"/d/notes.pdf"}));
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"show", "apply"}));
 }
 
 TEST(ToolParameterFlow, ResizeWalksOnlyWhenAskedToSetEachFile) {
     Fixture f;
     const DragPayload two({"/p/a.jpg", "/p/b.jpg"});
-    f.flow.collectParameters(tool("resize"), two);
+    f.flow.collectParameters(toolTarget("resize"), two);
     f.tasks->runAll();
     EXPECT_TRUE(f.flow.request()->prompt("Resize").offersIndividual);
     f.flow.request()->apply(ConversionOptions{}, BatchChoice{false, true});
     EXPECT_EQ(f.portal.calls.back(), "apply");
 
-    f.flow.collectParameters(tool("resize"), two);
+    f.flow.collectParameters(toolTarget("resize"), two);
     f.tasks->runAll();
     f.flow.request()->apply(ConversionOptions{}, BatchChoice{true, true});
     EXPECT_TRUE(f.flow.walk());
@@ -249,7 +242,7 @@ TEST(ToolParameterFlow, ResizeWalksOnlyWhenAskedToSetEachFile) {
 
 TEST(ToolParameterFlow, WithoutAPortalNothingIsCalled) {
     ToolParameterFlow flow(nullptr);
-    flow.collectParameters(tool("crop"), DragPayload({"/p/a.jpg"}));
+    flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg"}));
     flow.withdraw();
     SUCCEED();
 }

@@ -1,10 +1,10 @@
 #include "HostileCorpus.h"
 
-#include <array>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
+#include "TestPdfFiles.h"
 #include "core/services/ProcessRunner.h"
 #include "support/BinaryFixtures.h"
 #include "support/MediaFixtures.h"
@@ -28,34 +28,7 @@ void runTool(const fs::path& program, const std::vector<std::string>& arguments)
 }
 
 void makePicture(const fs::path& destination) {
-    runTool(systemFFmpeg(), {"-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                             "testsrc2=size=64x48", "-frames:v", "1", destination.string()});
-}
-
-// One page with a line of text, written out by hand; the cross-reference offsets are exact.
-std::string onePagePdf() {
-    const std::array<std::string, 5> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R "
-        "/Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length 44 >>\nstream\nBT /F1 18 Tf 20 40 Td (Hostile page) Tj ET\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        std::string number = std::to_string(offset);
-        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
-    }
-    pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    makeMedia(destination, {"-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1"});
 }
 
 std::string pngChunk(const std::string& type, const std::string& data) {
@@ -104,7 +77,7 @@ std::map<std::string, fs::path> makeSeeds(const fs::path& folder, bool withFFmpe
     seeds["wav"] = makeClip(folder / "seed.wav", ClipSpec{.seconds = 0.3, .video = false});
     seeds["mp3"] = makeClip(folder / "seed.mp3", ClipSpec{.seconds = 0.3, .video = false, .codecArguments = {"-c:a", "libmp3lame"}});
     seeds["pdf"] = folder / "seed.pdf";
-    writeBytes(seeds["pdf"], onePagePdf());
+    writeTestPdf(seeds["pdf"], {TestPage{.text = "Hostile page"}});
     seeds["txt"] = folder / "seed.txt";
     writeBytes(seeds["txt"], "A short note.\n\nIt has two paragraphs, and \xC3\xBCnicode.\n");
     seeds["zip"] = folder / "seed.zip";

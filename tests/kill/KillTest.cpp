@@ -55,18 +55,11 @@ const fs::path& inputFolder() {
     return folder.path();
 }
 
-std::vector<std::string> quietFFmpeg(std::vector<std::string> rest) {
-    std::vector<std::string> all = {"-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
-    all.insert(all.end(), rest.begin(), rest.end());
-    return all;
-}
-
 std::vector<fs::path> pictures() {
     const fs::path folder = inputFolder() / "pictures";
     if (!fs::exists(folder)) {
         fs::create_directory(folder);
-        mustRun(systemFFmpeg(), quietFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=2000x1500:rate=1:duration=40",
-                                             (folder / "picture-%02d.png").string()}));
+        makeMedia(folder / "picture-%02d.png", {"-f", "lavfi", "-i", "testsrc2=size=2000x1500:rate=1:duration=40"});
     }
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
@@ -106,19 +99,15 @@ fs::path archive() {
 
 fs::path wave() {
     const fs::path file = inputFolder() / "tone.wav";
-    if (!fs::exists(file)) {
-        mustRun(systemFFmpeg(),
-                quietFFmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=90", "-ac", "2", file.string()}));
-    }
+    if (!fs::exists(file)) makeMedia(file, {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=90", "-ac", "2"});
     return file;
 }
 
 std::vector<fs::path> clips(int count) {
     const fs::path first = inputFolder() / "clip.mkv";
     if (!fs::exists(first)) {
-        mustRun(systemFFmpeg(), quietFFmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=12", "-f", "lavfi",
-                                             "-i", "sine=duration=12", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le",
-                                             first.string()}));
+        makeMedia(first, {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=12", "-f", "lavfi", "-i",
+                          "sine=duration=12", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le"});
     }
     std::vector<fs::path> files{first};
     for (int i = 2; i <= count; ++i) {

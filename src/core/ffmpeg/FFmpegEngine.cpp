@@ -33,6 +33,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The stretch whose keyframes decide whether a trim can be copied: a second either side of its start.
+std::pair<double, double> trimWindow(const ConversionJob& job) {
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    return {start - 1.0, start + 1.0};
+}
+
 bool sameFile(const fs::path& a, const fs::path& b) {
     std::error_code error;
     if (fs::equivalent(a, b, error)) return true;
@@ -180,7 +186,15 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     };
     report(0.02);
 
-    const MediaProbe probe = m_prober->probe(job.source, stop);
+    // A trim reads where it can be cut while the file is open for the probe anyway.
+    MediaProbe probe;
+    std::optional<StreamCopyCuts> cutsNearStart;
+    if (job.isTrim() && !knownCuts) {
+        std::tie(probe, cutsNearStart) = m_prober->probeWithCuts(job.source, trimWindow(job), stop);
+        if (cutsNearStart) knownCuts = &*cutsNearStart;
+    } else {
+        probe = m_prober->probe(job.source, stop);
+    }
     if (job.to.category == FormatCategory::video && job.from.category != FormatCategory::image && !probe.videoCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
     // A picture needs a picture to start from, whatever the source's kind.
@@ -273,7 +287,7 @@ std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& 
         cuts = *knownCuts;
     } else {
         try {
-            cuts = LibavKeyframeReader().cuts(job.source, stop, std::pair(start - 1.0, start + 1.0));
+            cuts = LibavKeyframeReader().cuts(job.source, stop, trimWindow(job));
         } catch (const ConversionError&) {
             return std::nullopt;
         }

@@ -20,7 +20,7 @@ namespace kolvex {
 namespace fs = std::filesystem;
 
 LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::seconds timeLimit)
-    : m_interrupt{stop, std::chrono::steady_clock::now() + timeLimit} {
+    : m_url(url), m_interrupt{stop, std::chrono::steady_clock::now() + timeLimit} {
     // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });

@@ -21,6 +21,7 @@ public:
     LibavInput& operator=(const LibavInput&) = delete;
 
     AVFormatContext& format() const { return *m_context; }
+    const std::filesystem::path& url() const { return m_url; }
     // A time in seconds as ffprobe prints it (six decimals), read back: our readings and the
     // program's agree to the bit.
     static double printedSeconds(double seconds);
@@ -32,6 +33,7 @@ private:
     };
     static int interrupted(void* opaque);
 
+    std::filesystem::path m_url;
     Interrupt m_interrupt;
     AVFormatContext* m_context = nullptr;
 };

@@ -53,6 +53,12 @@ KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token st
 StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
                                          std::optional<std::pair<double, double>> window) const {
     LibavInput input(url, stop, kTimeLimit);
+    return cuts(input, stop, window);
+}
+
+StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop,
+                                         std::optional<std::pair<double, double>> window) {
+    const fs::path& url = input.url();
     AVFormatContext& format = input.format();
     const AVStream* video = movingPicture(format);
     if (!video) return {KeyframeIndex(), 0};

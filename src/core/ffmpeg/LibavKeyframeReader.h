@@ -9,6 +9,8 @@
 
 namespace kolvex {
 
+class LibavInput;
+
 // Reads where a file's first moving-picture stream has keyframes, with FFmpeg's libraries in
 // this process: from the packets alone, nothing decoded, the other streams skipped. Times are
 // the packets' presentation times in seconds, as the container states them (a container that
@@ -27,6 +29,9 @@ public:
     // index().
     StreamCopyCuts cuts(const std::filesystem::path& url, std::stop_token stop = {},
                         std::optional<std::pair<double, double>> window = std::nullopt) const;
+
+    // The same from a file already open, nothing read yet beyond what opening it read.
+    static StreamCopyCuts cuts(LibavInput& input, std::stop_token stop, std::optional<std::pair<double, double>> window);
 };
 
 }  // namespace kolvex

@@ -14,6 +14,8 @@ extern "C" {
 }
 
 #include "core/ffmpeg/LibavInput.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
+#include "core/format/ConversionError.h"
 
 namespace kolvex {
 
@@ -48,13 +50,7 @@ int rotationOf(const AVStream& stream) {
     return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
 
-}  // namespace
-
-LibavProber::LibavProber() = default;
-
-MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
-    const LibavInput input(url, stop, kTimeLimit);
-    const AVFormatContext& format = input.format();
+MediaProbe facts(const AVFormatContext& format) {
     MediaProbe probe;
     const AVStream* video = nullptr;
     const AVStream* audio = nullptr;
@@ -111,6 +107,27 @@ MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
             probe.audioBitsPerSample = coded;
     }
     return probe;
+}
+
+}  // namespace
+
+LibavProber::LibavProber() = default;
+
+MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
+    const LibavInput input(url, stop, kTimeLimit);
+    return facts(input.format());
+}
+
+std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
+                                                                                 std::pair<double, double> window,
+                                                                                 std::stop_token stop) const {
+    LibavInput input(url, stop, kTimeLimit);
+    MediaProbe probe = facts(input.format());
+    try {
+        return {std::move(probe), LibavKeyframeReader::cuts(input, stop, window)};
+    } catch (const ConversionError&) {
+        return {std::move(probe), std::nullopt};
+    }
 }
 
 }  // namespace kolvex

@@ -5,6 +5,9 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <utility>
+
+#include "core/ffmpeg/KeyframeIndex.h"
 
 namespace kolvex {
 
@@ -46,6 +49,14 @@ public:
     // Blocks; runs on a worker thread. Throws ConversionError::corruptedInput for a file that
     // cannot be read as media, or OperationCancelled.
     virtual MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const = 0;
+    // The probe, and where a stream copy of the first moving-picture stream can be cut within
+    // `window` (seconds) as LibavKeyframeReader reads it, from one opening of the file; no cuts
+    // where an implementation cannot read them so. Same contract as probe().
+    virtual std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
+                                                                              std::pair<double, double> /*window*/,
+                                                                              std::stop_token stop = {}) const {
+        return {probe(url, stop), std::nullopt};
+    }
 };
 
 }  // namespace kolvex

@@ -1,6 +1,8 @@
 #include "core/services/StagedOutputSet.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "core/services/PathUtils.h"
 
@@ -8,19 +10,25 @@ namespace kolvex {
 
 namespace fs = std::filesystem;
 
-StagedOutputSet::StagedOutputSet(const fs::path& destination, const FileManagerService& files, WorkInProgress& record)
+StagedOutputSet::StagedOutputSet(const fs::path& destination, int shards, const FileManagerService& files,
+                                 WorkInProgress& record)
     : m_folder(paths::deletingLastComponent(destination) / paths::stem(destination), StagedOutput::Kind::folder, files,
                record),
       m_parent(paths::deletingLastComponent(destination)),
-      m_fileManager(&files) {}
+      m_shards(std::max(shards, 1)),
+      m_fileManager(&files) {
+    for (int shard = 1; shard < m_shards; ++shard) fs::create_directory(m_folder.path() / std::to_string(shard));
+}
 
-fs::path StagedOutputSet::add(const fs::path& destination) {
+fs::path StagedOutputSet::add(const fs::path& destination, int shard) {
+    if (shard < 0 || shard >= m_shards) throw std::invalid_argument("no such shard in a staged set");
     if (paths::deletingLastComponent(destination) != m_parent) {
         throw std::invalid_argument("a staged set's outputs share its folder");
     }
     const fs::path name = paths::lastComponent(destination);
     if (!m_names.insert(name).second) throw std::invalid_argument("a name twice in one staged set");
-    m_files.push_back(StagedOutput(destination, m_folder.path() / name, *m_fileManager));
+    const fs::path folder = shard == 0 ? m_folder.path() : m_folder.path() / std::to_string(shard);
+    m_files.push_back(StagedOutput(destination, folder / name, *m_fileManager));
     return m_files.back().path();
 }
 

@@ -16,15 +16,17 @@ namespace kolvex {
 class StagedOutputSet {
 public:
     // The folder is made beside `destination` (the set's own final name, for the hidden name
-    // only). Throws as StagedOutput does for a folder.
-    explicit StagedOutputSet(const std::filesystem::path& destination,
+    // only), with `shards` subfolders: writers on several threads each create their files in a
+    // shard of their own, so that they do not queue for one folder's lock. Throws as
+    // StagedOutput does for a folder.
+    explicit StagedOutputSet(const std::filesystem::path& destination, int shards = 1,
                              const FileManagerService& files = FileManagerService::shared(),
                              WorkInProgress& record = WorkInProgress::shared());
 
     // Where to write the file that becomes `destination`, a name in the same folder as the
-    // set's. The writer creates it. Throws std::invalid_argument for a name already in the set
-    // or in another folder.
-    std::filesystem::path add(const std::filesystem::path& destination);
+    // set's, in shard `shard` (0 up to the count, excluded). The writer creates it. Throws
+    // std::invalid_argument for a name already in the set, in another folder, or no such shard.
+    std::filesystem::path add(const std::filesystem::path& destination, int shard = 0);
 
     // Moves every file to its destination without replacing anything, in the order added; when
     // one fails, takes back those already moved and rethrows (see StagedOutput::commitAll).
@@ -35,6 +37,7 @@ private:
     std::vector<StagedOutput> m_files;
     std::set<std::filesystem::path> m_names;
     std::filesystem::path m_parent;  // where every output goes
+    int m_shards;
     const FileManagerService* m_fileManager;
 };
 

@@ -31,18 +31,18 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
     return true;
 }
 
-// The program on `xvfb`, its home in `home`, its log on stderr.
-void startKolvex(QProcess& kolvex, const testing::Xvfb& xvfb, const testing::TempDir& home, const QStringList& arguments) {
+// The environment of the program on `xvfb` with its home in `home` and its log on stderr.
+QProcessEnvironment kolvexEnvironment(const testing::Xvfb& xvfb, const testing::TempDir& home) {
     auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(xvfb.display()));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path().string()));
+    for (const auto& [name, value] : testing::desktopEnvironment(xvfb.display(), home.path()))
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
     environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus");
     environment.insert("KOLVEX_LOG", "stderr");
-    kolvex.setProcessEnvironment(environment);
+    return environment;
+}
+
+void startKolvex(QProcess& kolvex, const testing::Xvfb& xvfb, const testing::TempDir& home, const QStringList& arguments) {
+    kolvex.setProcessEnvironment(kolvexEnvironment(xvfb, home));
     kolvex.setProcessChannelMode(QProcess::SeparateChannels);
     kolvex.start(KOLVEX_PROGRAM, arguments);
 }
@@ -104,17 +104,7 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
     testing::TempDir home;
 
     QProcess kolvex;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(xvfb->display()));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus");
-    environment.insert("KOLVEX_LOG", "stderr");
-    kolvex.setProcessEnvironment(environment);
-    kolvex.setProcessChannelMode(QProcess::SeparateChannels);
-    kolvex.start(KOLVEX_PROGRAM, {});
+    startKolvex(kolvex, *xvfb, home, {});
     ASSERT_TRUE(kolvex.waitForStarted(10000));
 
     std::string log;
@@ -170,13 +160,7 @@ TEST(KolvexOnADesktop, RelaunchShowsTheWelcomeWhileOnlyTheTrayIconIsUp) {
     // The first-run guide was seen long ago.
     home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
 
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(xvfb->display()));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("KOLVEX_LOG", "stderr");
-
+    auto environment = kolvexEnvironment(*xvfb, home);
     // A session bus of its own: the second launch finds the first through it.
     QProcess bus;
     bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});

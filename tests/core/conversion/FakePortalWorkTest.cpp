@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/conversion/FakePortalWork.h"
+#include "support/RingTargets.h"
 
 namespace kolvex {
 namespace {
@@ -11,12 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 using Paths = std::vector<std::filesystem::path>;
 
-RingTarget formatTarget(const char* extension) {
-    return RingTarget{std::string("format.") + extension, extension, RingTarget::Kind::format, extension,
-                      FormatID(extension), std::nullopt};
-}
-
-const RingTarget kToolTarget{"tool.trim", "Trim", RingTarget::Kind::tool, std::nullopt, std::nullopt, "trim"};
+using testing::formatTarget;
+const RingTarget kToolTarget = testing::toolTarget("trim", "Trim");
 
 // A clock that never waits: it records each requested sleep and, at a chosen step, asks the
 // run to stop while it "sleeps".
@@ -41,12 +38,6 @@ TEST(FakePortalWork, NamesTheOutputAsARealConversionWould) {
     EXPECT_EQ(FakePortalWork::outputName(Paths{"/m/clip.mov"}, kToolTarget), "clip.mov");
     EXPECT_EQ(FakePortalWork::outputName(Paths{}, formatTarget("gif")), "output");
     EXPECT_EQ(FakePortalWork::outputName(Paths{"/m/-my clip.mov"}, formatTarget("mp4")), "-my clip.mp4");
-}
-
-TEST(FakePortalWork, StepLengthsSpanWellUnderASecond) {
-    EXPECT_EQ(FakePortalWork::stepLength(0), 6ms);
-    EXPECT_EQ(FakePortalWork::stepLength(750), 37ms);
-    EXPECT_EQ(FakePortalWork::stepLength(90), 10ms);
 }
 
 TEST(FakePortalWork, ReportsTwentyFourRisingStepsThenTheName) {

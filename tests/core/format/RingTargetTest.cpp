@@ -71,15 +71,6 @@ std::vector<std::string> join(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-TEST(PortalMode, RawValues) {
-    EXPECT_EQ(toString(PortalMode::convert), "convert");
-    EXPECT_EQ(toString(PortalMode::tools), "tools");
-    EXPECT_EQ(toString(PortalMode::advanced), "advanced");
-    for (PortalMode mode : kAllPortalModes) EXPECT_EQ(portalModeFromString(toString(mode)), mode);
-    EXPECT_FALSE(portalModeFromString("Convert"));
-    EXPECT_FALSE(portalModeFromString(""));
-}
-
 TEST(RingTarget, BuiltFromFormatsAndTools) {
     const Format targz{FormatID("targz"), FormatCategory::archive, {"tar.gz", "tgz"}, {}, {}, "TAR.GZ"};
     EXPECT_EQ(RingTarget::forFormat(targz),
@@ -167,12 +158,6 @@ TEST(RingTargets, FormatTargetsCarryTheCanonicalExtension) {
     EXPECT_EQ(provider.category(Paths{"/a/x.zip"}), FormatCategory::archive);
     EXPECT_EQ(provider.categoryCount(Paths{"/a/x.zip", "/a/y.tar.gz"}), 1);
 }
-
-}  // namespace
-}  // namespace kolvex
-
-namespace kolvex {
-namespace {
 
 // A drag of thousands of files is answered from its few distinct formats: the ring is the one
 // the distinct files alone would get, whatever the repeats, their spelling or unknown files between.

@@ -31,13 +31,6 @@ const FormatRegistry& shipped() {
 
 const Format& formatOf(const FormatID& id) { return shipped().formatsByID().at(id); }
 
-bool isOneOf(const std::string& value, std::initializer_list<const char*> options) {
-    for (const char* option : options) {
-        if (value == option) return true;
-    }
-    return false;
-}
-
 TEST(ShippedManifest, LoadsWithTheReservedIdentifiers) {
     const auto& registry = shipped();
     ASSERT_GE(registry.allFormats().size(), 2u);
@@ -91,9 +84,9 @@ TEST(ShippedManifest, FormatsAreWellFormed) {
     EXPECT_TRUE(formatOf("png").has(FormatCapability::alpha));
 }
 
-// Each row must pass the `canHandle` rules of the engine it names, so that planning never
-// hands a job to an engine that refuses it.
-TEST(ShippedManifest, EveryConversionSuitsItsEngine) {
+// Whether each row's engine takes it is checked against the engines themselves (the engine
+// contract tests); here, that the rows name known engines once each and make sense as data.
+TEST(ShippedManifest, ConversionsAreWellFormed) {
     const auto& manifest = shipped().manifest();
     ASSERT_FALSE(manifest.conversions.empty());
     const std::set<EngineID> engines{engine_ids::archive, engine_ids::audio,  engine_ids::document,
@@ -101,52 +94,16 @@ TEST(ShippedManifest, EveryConversionSuitsItsEngine) {
     std::set<std::pair<std::string, std::string>> engineRows;
     for (const ConversionCapability& c : manifest.conversions) {
         const std::string row = c.from.rawValue + "→" + c.to.rawValue + " (" + c.engine.rawValue + ")";
-        ASSERT_TRUE(engines.contains(c.engine)) << row;
+        EXPECT_TRUE(engines.contains(c.engine)) << row;
         EXPECT_NE(c.from, c.to) << row;
         EXPECT_TRUE(engineRows.insert({c.from.rawValue + ">" + c.to.rawValue, c.engine.rawValue}).second)
             << "repeated " << row;
-        const Format& from = formatOf(c.from);
-        const Format& to = formatOf(c.to);
-        const std::string& target = to.id.rawValue;
-
-        if (c.engine == engine_ids::image) {
-            EXPECT_EQ(from.category, FormatCategory::image) << row;
-            EXPECT_EQ(to.category, FormatCategory::image) << row;
-            EXPECT_EQ(c.cost, ConversionCost::inProcess) << row;
-        } else if (c.engine == engine_ids::pdf) {
-            if (from.id == FormatID("pdf")) {
-                EXPECT_TRUE(isOneOf(target, {"txt", "docx", "html", "rtf", "md"}) || to.category == FormatCategory::image)
-                    << row;
-            } else {
-                EXPECT_EQ(from.category, FormatCategory::image) << row;
-                EXPECT_EQ(target, "pdf") << row;
-            }
-        } else if (c.engine == engine_ids::document) {
-            EXPECT_EQ(from.category, FormatCategory::document) << row;
-            EXPECT_TRUE(isOneOf(target, {"pdf", "txt", "rtf", "html", "md", "docx"})) << row;
-        } else if (c.engine == engine_ids::archive) {
-            EXPECT_EQ(from.category, FormatCategory::archive) << row;
-            EXPECT_TRUE(isOneOf(target, {"zip", "7z", "tar", "targz", "gzip", "bz2", "xz"})) << row;
-            EXPECT_EQ(c.cost, ConversionCost::subprocess) << row;  // bsdtar runs as a program
-        } else if (c.engine == engine_ids::audio) {
-            EXPECT_TRUE(isOneOf(from.id.rawValue, {"mp3", "m4a", "wav", "aiff", "flac", "aac"})) << row;
-            EXPECT_TRUE(isOneOf(target, {"m4a", "wav", "aiff"})) << row;
-            EXPECT_EQ(from.category, FormatCategory::audio) << row;
-        } else if (c.engine == engine_ids::ffmpeg) {
-            EXPECT_TRUE(isOneOf(std::string(toString(from.category)), {"video", "audio", "image"})) << row;
+        // A video target needs a video track; programs run as subprocesses cost as much.
+        if (formatOf(c.to).category == FormatCategory::video) {
+            EXPECT_NE(formatOf(c.from).category, FormatCategory::audio) << row;
+        }
+        if (c.engine == engine_ids::ffmpeg || c.engine == engine_ids::archive) {
             EXPECT_EQ(c.cost, ConversionCost::subprocess) << row;
-            // FFmpeg 5.1 decodes neither animated WebP nor HEIC; still images go through the image engine.
-            if (from.category == FormatCategory::image) {
-                EXPECT_EQ(from.id, FormatID("gif")) << row;
-            }
-            // Still frames only in the formats ffmpeg's image encoders are chosen for.
-            if (to.category == FormatCategory::image) {
-                EXPECT_TRUE(isOneOf(target, {"jpg", "png", "webp", "gif"})) << row;
-            }
-            // A video target needs a video track.
-            if (to.category == FormatCategory::video) {
-                EXPECT_NE(from.category, FormatCategory::audio) << row;
-            }
         }
     }
 }

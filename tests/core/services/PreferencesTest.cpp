@@ -39,6 +39,7 @@ TEST(Preferences, DefaultsEncodeWithoutOptionalKeysAndRoundTrip) {
     custom.temporaryDirectoryPath = "/var/tmp";
     custom.debugLogging = true;
     custom.triggerModifier = "option";
+    custom.conflictBehaviour = Preferences::ConflictBehaviour::replace;
     PreferencesStore::save(custom, store);
     EXPECT_EQ(PreferencesStore::load(store), custom);
     PreferencesStore::reset(store);
@@ -168,31 +169,6 @@ TEST(Preferences, ResolvedOutputDirectory) {
     EXPECT_FALSE(p.resolvedOutputDirectory());
     p.customOutputPath.reset();
     EXPECT_FALSE(p.resolvedOutputDirectory());
-}
-
-TEST(Preferences, RawValuesAndLabels) {
-    EXPECT_EQ(label(Preferences::OutputLocation::sameAsSource), "Same folder as the original");
-    EXPECT_EQ(label(Preferences::OutputLocation::ask), "Ask each time");
-    EXPECT_EQ(label(Preferences::OutputLocation::custom), "A specific folder");
-    EXPECT_EQ(label(Preferences::ConflictBehaviour::rename), "Add a number to the new file");
-    EXPECT_EQ(label(Preferences::ConflictBehaviour::ask), "Ask what to do");
-    EXPECT_EQ(label(Preferences::ConflictBehaviour::replace), "Replace the existing file");
-    EXPECT_EQ(label(Preferences::Appearance::system), "System");
-    EXPECT_EQ(label(Preferences::Appearance::dark), "Dark");
-    EXPECT_EQ(appearanceFromString("light"), Preferences::Appearance::light);
-    EXPECT_FALSE(appearanceFromString("Light"));
-    EXPECT_EQ(conflictBehaviourFromString("replace"), Preferences::ConflictBehaviour::replace);
-    EXPECT_EQ(outputLocationFromString("sameAsSource"), Preferences::OutputLocation::sameAsSource);
-    EXPECT_FALSE(outputLocationFromString("sameassource"));
-}
-
-TEST(TriggerModifier, ExactRawValuesOnly) {
-    EXPECT_EQ(triggerModifierFromString("shift"), TriggerModifier::shift);
-    EXPECT_EQ(triggerModifierFromString("option"), TriggerModifier::option);
-    EXPECT_EQ(triggerModifierFromString("command"), TriggerModifier::command);
-    EXPECT_EQ(triggerModifierFromString("control"), TriggerModifier::control);
-    for (const char* raw : {"Shift", "alt", "", " shift", "super"}) EXPECT_FALSE(triggerModifierFromString(raw)) << raw;
-    for (TriggerModifier m : kAllTriggerModifiers) EXPECT_EQ(triggerModifierFromString(toString(m)), m);
 }
 
 }  // namespace

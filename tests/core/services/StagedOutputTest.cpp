@@ -148,13 +148,15 @@ TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
         SCOPED_TRACE(clash ? "a name taken" : "every name free");
         WorkInProgress record(root.path());
         {
-            StagedOutputSet set(dir / "book.txt", FileManagerService::shared(), record);
+            const int shards = clash ? 1 : 2;  // writers on two threads use a shard each
+            StagedOutputSet set(dir / "book.txt", shards, FileManagerService::shared(), record);
             const auto pageName = [&](int page) {
                 return dir / ("page-" + std::to_string(page + (clash ? 0 : 3)) + ".txt");
             };
-            for (int page = 1; page <= 3; ++page) std::ofstream(set.add(pageName(page))) << "page " << page;
+            for (int page = 1; page <= 3; ++page) std::ofstream(set.add(pageName(page), page % shards)) << "page " << page;
             EXPECT_THROW(set.add(pageName(2)), std::invalid_argument);
             EXPECT_THROW(set.add(root / "page-9.txt"), std::invalid_argument);
+            EXPECT_THROW(set.add(dir / "page-9.txt", shards), std::invalid_argument);
             const std::vector<std::string> staging = names(dir.path());
             ASSERT_EQ(staging.size(), 2u);
             EXPECT_TRUE(staging[0].starts_with(".book.kolvex-")) << staging[0];

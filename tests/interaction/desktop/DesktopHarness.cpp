@@ -77,6 +77,17 @@ Display* dpy(void* p) { return static_cast<Display*>(p); }
 
 }  // namespace
 
+std::map<std::string, std::string> desktopEnvironment(const std::string& display, const std::filesystem::path& home) {
+    return {{"DISPLAY", display},
+            {"QT_QPA_PLATFORM", "xcb"},
+            {"GDK_BACKEND", "x11"},
+            {"NO_AT_BRIDGE", "1"},
+            {"HOME", home.string()},
+            {"XDG_RUNTIME_DIR", home.string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus"}};
+}
+
 QCoreApplication& coreApplication(const char* programName) {
     static int argc = 1;
     static std::string name = programName;

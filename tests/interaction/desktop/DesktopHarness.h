@@ -21,6 +21,10 @@ enum class Toolkit { qt, gtk };
 // the same instance whatever name they pass.
 QCoreApplication& coreApplication(const char* programName);
 
+// The environment of a program on `display` whose home and runtime folder are `home`: X11 for
+// Qt and GTK, and no accessibility bridge or session bus for the toolkits to wait for.
+std::map<std::string, std::string> desktopEnvironment(const std::string& display, const std::filesystem::path& home);
+
 // Runs the Qt event loop until `done` holds or the time is up; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 

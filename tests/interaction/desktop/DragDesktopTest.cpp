@@ -53,14 +53,7 @@ protected:
         for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
         for (const auto& f : files) arguments.push_back(f.string());
         source = std::make_unique<ChildProgram>(program, arguments,
-                                                std::map<std::string, std::string>{
-                                                    {"DISPLAY", server->display()},
-                                                    {"QT_QPA_PLATFORM", "xcb"},
-                                                    {"GDK_BACKEND", "x11"},
-                                                    {"NO_AT_BRIDGE", "1"},
-                                                    {"HOME", temp.path().string()},
-                                                    {"XDG_RUNTIME_DIR", temp.path().string()},
-                                                });
+                                                testing::desktopEnvironment(server->display(), temp.path()));
         ASSERT_TRUE(source->waitForLine("ready", 10s)) << "the drag source did not come up";
     }
 

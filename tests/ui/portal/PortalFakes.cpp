@@ -74,25 +74,6 @@ std::vector<ConversionResult> FakeService::answer(const std::vector<std::filesys
     return results;
 }
 
-RingTarget formatTarget(const std::string& id, const std::string& label) {
-    RingTarget t;
-    t.id = "format." + id;
-    t.label = label;
-    t.kind = RingTarget::Kind::format;
-    t.formatID = FormatID(id);
-    t.fileExtension = id;
-    return t;
-}
-
-RingTarget toolTarget(const std::string& id, const std::string& label) {
-    RingTarget t;
-    t.id = "tool." + id;
-    t.label = label;
-    t.kind = RingTarget::Kind::tool;
-    t.toolID = id;
-    return t;
-}
-
 ConversionResult success(const std::filesystem::path& source, std::vector<std::filesystem::path> outputs,
                          std::optional<std::string> note) {
     ConversionResult r;

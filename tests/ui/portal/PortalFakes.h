@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/format/ConversionError.h"
+#include "support/RingTargets.h"
 #include "support/qt/ManualTaskRunner.h"
 #include "ui/portal/model/PortalModel.h"
 
@@ -31,7 +32,6 @@ public:
     // Moves the clock forward, firing due timers in order of their time.
     void advance(double seconds);
     size_t pendingBackground() const { return m_tasks.pending(); }
-    size_t pendingTimers() const { return m_timers.size(); }
 
 private:
     struct Timer {
@@ -84,8 +84,6 @@ private:
                                          const BatchProgressCallback& progress, std::stop_token stop);
 };
 
-RingTarget formatTarget(const std::string& id, const std::string& label);
-RingTarget toolTarget(const std::string& id, const std::string& label);
 ConversionResult success(const std::filesystem::path& source, std::vector<std::filesystem::path> outputs,
                          std::optional<std::string> note = std::nullopt);
 ConversionResult failure(const std::filesystem::path& source, std::optional<ConversionError> error);

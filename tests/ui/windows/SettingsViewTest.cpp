@@ -28,21 +28,6 @@ struct Fixture {
     }
 };
 
-TEST(SettingsView, LabelsFollowTheirValues) {
-    EXPECT_EQ(SettingsView::percentLabel(0.85), "85%");
-    EXPECT_EQ(SettingsView::percentLabel(0.29), "28%") << "truncates: 0.29 × 100 is just below 29";
-    EXPECT_EQ(SettingsView::percentLabel(0.57), "56%");
-    EXPECT_EQ(SettingsView::percentLabel(1.0), "100%");
-    EXPECT_EQ(SettingsView::bitrateLabel(96000), "96 kbps");
-    EXPECT_EQ(SettingsView::bitrateLabel(320000), "320 kbps");
-    EXPECT_EQ(SettingsView::countLabel(1), "1 file");
-    EXPECT_EQ(SettingsView::countLabel(8), "8 files");
-    EXPECT_EQ(SettingsView::triggerRowLabel(0), "⇧  Shift");
-    EXPECT_EQ(SettingsView::triggerRowLabel(1), "Alt");
-    EXPECT_EQ(SettingsView::triggerRowLabel(2), "Super");
-    EXPECT_EQ(SettingsView::triggerRowLabel(3), "⌃  Control");
-}
-
 TEST(SettingsView, HasFourTabsInOrder) {
     Fixture f;
     ASSERT_EQ(f.view.tabs()->count(), 4);
@@ -52,6 +37,8 @@ TEST(SettingsView, HasFourTabsInOrder) {
     EXPECT_EQ(f.view.size(), QSize(480, 340));
     EXPECT_EQ(f.view.outputLocation()->itemText(2).toStdString(), "A specific folder");
     EXPECT_EQ(f.view.parallelLimit()->itemText(0).toStdString(), "Decide automatically");
+    EXPECT_EQ(SettingsView::countLabel(1), "1 file");
+    EXPECT_EQ(SettingsView::countLabel(8), "8 files");
     EXPECT_EQ(f.view.logCaption()->text().toStdString(), "Logs go to the system journal as org.kolvex.Kolvex (journalctl -t org.kolvex.Kolvex).");
 }
 
@@ -120,7 +107,7 @@ TEST(SettingsView, QualitySliderEditsTheFieldAndItsPercentage) {
     EXPECT_EQ(f.view.imageQualityText()->text().toStdString(), "85%");
     f.view.imageQuality()->setValue(570);
     EXPECT_DOUBLE_EQ(f.store.preferences().imageQuality, 0.57);
-    EXPECT_EQ(f.view.imageQualityText()->text().toStdString(), "56%");
+    EXPECT_EQ(f.view.imageQualityText()->text().toStdString(), "56%") << "truncated: 0.57 × 100 is just below 57";
     f.view.videoQuality()->setValue(f.view.videoQuality()->minimum());
     EXPECT_DOUBLE_EQ(f.store.preferences().videoQuality, 0.1);
 }

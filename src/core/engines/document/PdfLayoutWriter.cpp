@@ -173,6 +173,10 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
 
     const double frameWidth = kPageWidth - 2 * kMargin;
     const double frameHeight = kPageHeight - 2 * kMargin;
+    // An empty page size first: the layout made for the writer starts nothing before it knows the
+    // writer and the real page size (a document's default size would have it lay out the first
+    // part unwrapped, for nothing).
+    document.setPageSize(QSizeF(0, 0));
     document.setDocumentMargin(0);
     document.setUseDesignMetrics(true);
     document.documentLayout()->setPaintDevice(&writer);

@@ -8,6 +8,7 @@
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/PageImageWriter.h"
+#include "core/engines/pdf/PdfCompressor.h"
 #include "core/engines/pdf/ParallelPageWriter.h"
 #include "core/engines/pdf/PdfPageTools.h"
 #include "core/engines/pdf/PopplerDocument.h"
@@ -39,6 +40,12 @@ bool PDFEngine::canHandle(const ConversionJob& job) const {
 
 std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                                       std::stop_token stop) const {
+    if (job.options.tool == "compress") {
+        return PdfPageTools::withSource(job, progress, [&](QpdfDocument::Handle& document) {
+            PdfCompressor::compress(*document, job, progress, stop);
+            return std::vector<std::filesystem::path>{job.destination};
+        });
+    }
     if (job.options.tool) return PdfPageTools::applyTool(*job.options.tool, job, progress, stop);
     if (job.from.id.rawValue != "pdf") return {imageToPDF(job, progress, stop)};
     if (textTargets().contains(job.to.id.rawValue)) return {extractDocument(job, progress, stop)};

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include <sched.h>
+#include "core/engines/pdf/PageWorkers.h"
 
 namespace kolvex {
 
@@ -23,12 +23,7 @@ ParallelPageWriter::~ParallelPageWriter() {
     m_workers.clear();  // joins
 }
 
-int ParallelPageWriter::defaultWorkers() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    int processors = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 1;
-    return std::clamp(processors - 1, 1, 6);
-}
+int ParallelPageWriter::defaultWorkers() { return pageWorkers(); }
 
 void ParallelPageWriter::rethrowFailure() {
     if (m_failure) std::rethrow_exception(m_failure);

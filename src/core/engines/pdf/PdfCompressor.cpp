@@ -5,7 +5,10 @@
 
 #include <vips/vips8>
 
+#include "core/conversion/CompressionGuard.h"
 #include "core/engines/image/VipsRuntime.h"
+#include "core/engines/pdf/QpdfDocument.h"
+#include "core/services/Cancellation.h"
 #include "core/engines/image/ImageFormatTable.h"
 
 namespace kolvex {
@@ -46,6 +49,28 @@ std::optional<qpdf_bridge::JpegReplacement> PdfCompressor::shrink(const qpdf_bri
         vips_error_clear();
         return std::nullopt;
     }
+}
+
+void PdfCompressor::compress(qpdf_bridge::Document& document, const ConversionJob& job,
+                             const ProgressCallback& progress, std::stop_token stop) {
+    const double quality = job.options.quality.value_or(0.5);
+    const double pixelsPerInch = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
+                                                 : kDefaultPixelsPerInch;
+    // Pages are never redrawn as pictures: only the images on them are made smaller.
+    qpdf_bridge::recompressImages(
+        document,
+        [&](const qpdf_bridge::DecodedImage& image) {
+            throwIfStopRequested(stop);
+            return shrink(image, quality, pixelsPerInch);
+        },
+        [&](int done, int total) {
+            if (progress) progress(0.15 + 0.75 * done / std::max(total, 1));
+        });
+    throwIfStopRequested(stop);
+    StagedOutput output = QpdfDocument::stage(document, job.destination, {.encryptionOf = &document, .compact = true});
+    CompressionGuard::keepSmaller(job, output.path());
+    output.commit();
+    if (progress) progress(1.0);
 }
 
 }  // namespace kolvex

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
+
+#include "core/conversion/ConversionEngine.h"
 
 #include "core/engines/pdf/QpdfImages.h"
 
@@ -22,6 +25,11 @@ struct PdfCompressor {
     // cannot encode it.
     static std::optional<qpdf_bridge::JpegReplacement> shrink(const qpdf_bridge::DecodedImage& image, double quality,
                                                               double pixelsPerInch);
+
+    // The compress tool on `document` (job.source, opened): writes job.destination, or keeps the
+    // original when nothing got smaller (CompressionGuard). Progress runs from 0.15 to 1.
+    static void compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
+                         std::stop_token stop);
 };
 
 }  // namespace kolvex

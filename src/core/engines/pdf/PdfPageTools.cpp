@@ -4,12 +4,9 @@
 #include <cmath>
 #include <set>
 
-#include "core/conversion/CompressionGuard.h"
-#include "core/engines/pdf/PageFileNaming.h"
-#include "core/engines/pdf/PdfCompressor.h"
+#include "core/engines/pdf/PdfSplit.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
-#include "core/services/StagedOutputSet.h"
 
 namespace kolvex {
 
@@ -50,12 +47,25 @@ std::vector<int> PdfPageTools::selectedPages(const ConversionJob& job, int pageC
     return kept;
 }
 
-std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& tool, const ConversionJob& job,
-                                                           const ProgressCallback& progress, std::stop_token stop) {
+std::vector<std::filesystem::path> PdfPageTools::withSource(const ConversionJob& job, const ProgressCallback& progress,
+                                                            const Work& work) {
     QpdfDocument::Handle document = QpdfDocument::open(job.source);
     report(progress, 0.15);
-
     try {
+        return work(document);
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const OperationCancelled&) {
+        throw;
+    } catch (const std::exception&) {
+        // qpdf meets some damage only while it copies or turns pages.
+        throw ConversionError::corruptedInput(job.source);
+    }
+}
+
+std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& tool, const ConversionJob& job,
+                                                           const ProgressCallback& progress, std::stop_token stop) {
+    return withSource(job, progress, [&](QpdfDocument::Handle& document) -> std::vector<std::filesystem::path> {
         if (tool == "rotate") {
             rotate(*document, job, progress, stop);
             QpdfDocument::write(*document, job.destination, {.encryptionOf = document.get()});
@@ -66,28 +76,15 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
             extractPages(*document, job, progress, stop);
             return {job.destination};
         }
-        if (tool == "split") return splitPages(*document, job, progress, stop);
-        if (tool == "compress") {
-            compress(*document, job, progress, stop);
-            return {job.destination};
-        }
+        if (tool == "split") return PdfSplit::write(*document, job, progress, stop);
         if (tool == "strip-metadata") {
             stripMetadata(*document, job);
             report(progress, 1.0);
             return {job.destination};
         }
-        if (tool == "merge") {
-            return {mergeAll(job.allSources(), job.destination, progress, stop, std::move(document))};
-        }
-    } catch (const ConversionError&) {
-        throw;
-    } catch (const OperationCancelled&) {
-        throw;
-    } catch (const std::exception&) {
-        // qpdf meets some damage only while it copies or turns pages.
-        throw ConversionError::corruptedInput(job.source);
-    }
-    throw ConversionError::unsupportedCombination(job.from.label, tool);
+        if (tool == "merge") return {mergeAll(job.allSources(), job.destination, progress, stop, std::move(document))};
+        throw ConversionError::unsupportedCombination(job.from.label, tool);
+    });
 }
 
 void PdfPageTools::rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
@@ -113,49 +110,6 @@ void PdfPageTools::extractPages(qpdf_bridge::Document& document, const Conversio
         report(progress, 0.15 + static_cast<double>(inserted) * 0.7 / static_cast<double>(selection.size()));
     }
     QpdfDocument::write(*extracted, job.destination, {.encryptionOf = &document});
-    report(progress, 1.0);
-}
-
-std::vector<std::filesystem::path> PdfPageTools::splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
-                                                            const ProgressCallback& progress, std::stop_token stop) {
-    const int count = qpdf_bridge::pageCount(document);
-    if (count < 2) throw ConversionError::unsupportedCombination("a one-page PDF", "several files");
-
-    // Every part is staged first, in one hidden folder, and the set committed at the end: a
-    // failure, a cancel or a kill part-way leaves no part under its final name.
-    std::vector<std::filesystem::path> outputs;
-    StagedOutputSet parts(job.destination);
-    for (int index = 0; index < count; ++index) {
-        if (stop.stop_requested()) throw ConversionError::cancelled();
-        auto single = QpdfDocument::makeEmpty();
-        qpdf_bridge::appendPage(*single, document, index);
-        const std::filesystem::path url = PageFileNaming::splitURL(job.destination, index + 1, count);
-        QpdfDocument::writeStaged(*single, parts.add(url), url, {.encryptionOf = &document});
-        outputs.push_back(url);
-        report(progress, 0.15 + static_cast<double>(index + 1) * 0.8 / count);
-    }
-    parts.commit();
-    report(progress, 1.0);
-    return outputs;
-}
-
-void PdfPageTools::compress(qpdf_bridge::Document& document, const ConversionJob& job,
-                            const ProgressCallback& progress, std::stop_token stop) {
-    const double quality = job.options.quality.value_or(0.5);
-    const double pixelsPerInch = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
-                                                 : PdfCompressor::kDefaultPixelsPerInch;
-    // Pages are never redrawn as pictures: only the images on them are made smaller.
-    qpdf_bridge::recompressImages(
-        document,
-        [&](const qpdf_bridge::DecodedImage& image) {
-            throwIfStopRequested(stop);
-            return PdfCompressor::shrink(image, quality, pixelsPerInch);
-        },
-        [&](int done, int total) { report(progress, 0.15 + 0.75 * done / std::max(total, 1)); });
-    throwIfStopRequested(stop);
-    StagedOutput output = QpdfDocument::stage(document, job.destination, {.encryptionOf = &document, .compact = true});
-    CompressionGuard::keepSmaller(job, output.path());
-    output.commit();
     report(progress, 1.0);
 }
 

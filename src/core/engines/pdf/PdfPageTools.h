@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -12,13 +14,27 @@
 
 namespace kolvex {
 
-// The PDF page tools, each writing new PDFs with qpdf. Stateless; any thread; each call works
-// on its own documents.
+// The PDF page tools that need qpdf alone, each writing new PDFs. Stateless; any thread; each
+// call works on its own documents.
 struct PdfPageTools {
-    // Opens `job.source`, reports 0.15 and runs the job's tool. Throws ConversionError (the
-    // errors of QpdfDocument::open and ::write among them), OperationCancelled when stopped.
+    // The tools here. Defined in this header, so that what decides where a job goes can ask
+    // without linking qpdf.
+    static const std::set<std::string>& tools() {
+        static const std::set<std::string> ids{"rotate", "extract-pages", "split", "merge", "strip-metadata"};
+        return ids;
+    }
+
+    // Runs the job's tool through withSource. Throws ConversionError (the errors of
+    // QpdfDocument::open and ::write among them; unsupportedCombination for a tool not here),
+    // OperationCancelled when stopped.
     static std::vector<std::filesystem::path> applyTool(const std::string& tool, const ConversionJob& job,
                                                         const ProgressCallback& progress, std::stop_token stop);
+
+    // Opens `job.source`, reports 0.15 and returns what `work` makes of it. Damage that qpdf meets
+    // only while it works becomes ConversionError::corruptedInput(job.source).
+    using Work = std::function<std::vector<std::filesystem::path>(QpdfDocument::Handle& document)>;
+    static std::vector<std::filesystem::path> withSource(const ConversionJob& job, const ProgressCallback& progress,
+                                                         const Work& work);
 
     // The angle a "rotate" applies for `rotation` degrees: quarter turns, halves away from zero.
     static int rotationStep(double rotation);
@@ -37,10 +53,6 @@ private:
     static void rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
     static void extractPages(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                              std::stop_token stop);
-    static std::vector<std::filesystem::path> splitPages(qpdf_bridge::Document& document, const ConversionJob& job,
-                                                         const ProgressCallback& progress, std::stop_token stop);
-    static void compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
-                         std::stop_token stop);
     static void stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job);
 };
 

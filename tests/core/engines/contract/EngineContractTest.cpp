@@ -239,5 +239,24 @@ TYPED_TEST(EngineContract, AnExistingFileIsNeverTouched) {
     EXPECT_EQ(this->folder(), present) << "the job left something beside the files that were there";
 }
 
+// Planning hands each conversion of the shipped manifest to the engine it names: that engine
+// must take the job, or the user is offered a target that can only fail.
+TEST(ShippedConversions, EachIsOneItsEngineTakes) {
+    const FormatRegistry& registry = real().registry;
+    ASSERT_FALSE(registry.manifest().conversions.empty());
+    for (const ConversionCapability& c : registry.manifest().conversions) {
+        const std::string row = c.from.rawValue + "\u2192" + c.to.rawValue + " (" + c.engine.rawValue + ")";
+        const auto engine = std::find_if(real().engines.begin(), real().engines.end(),
+                                         [&](const auto& e) { return e->id() == c.engine; });
+        if (engine == real().engines.end()) continue;  // not in this build
+        const auto from = registry.format(c.from);
+        const auto to = registry.format(c.to);
+        ASSERT_TRUE(from && to) << row;
+        const ConversionJob job("/in/source." + from->canonicalExtension(), {}, "/out/out." + to->canonicalExtension(),
+                                *from, *to, c, ConversionOptions::defaults());
+        EXPECT_TRUE((*engine)->canHandle(job)) << row;
+    }
+}
+
 }  // namespace
 }  // namespace kolvex::testing

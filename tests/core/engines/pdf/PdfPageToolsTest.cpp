@@ -4,6 +4,7 @@
 
 #include "PdfFixtures.h"
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/PdfPageToolEngine.h"
 #include "core/engines/pdf/PdfPageTools.h"
 #include "support/TempDir.h"
 
@@ -273,6 +274,42 @@ TEST(PdfTools, KeepARestrictedSourcesEncryptionAndRefuseOneThatNeedsAPassword) {
         conversionErrorOf([&] { engine.convert(toolJob("crop", dir / "restricted.pdf", dir / "c.pdf"), {}, {}); });
     EXPECT_EQ(unknown.kind(), ConversionError::Kind::unsupportedCombination);
     EXPECT_EQ(unknown.to(), "crop");
+}
+
+TEST(PdfPageToolEngine, CarriesOutEveryToolButCompressAsThePdfEngineDoes) {
+    TempDir dir;
+    auto pages = numberedPages(3);
+    pages[1].rotate = 90;
+    writeTestPdf(dir / "in.pdf", pages, {.withMetadata = true});
+    writeTestPdf(dir / "more.pdf", numberedPages(1));
+    const PDFEngine full;
+    const PdfPageToolEngine pageTools;
+    ConversionOptions options = ConversionOptions::defaults();
+    options.rotation = 90;
+    options.pageRange = std::vector<int64_t>{0, 2};
+    for (const std::string& tool : PDFEngine::supportedTools()) {
+        SCOPED_TRACE(tool);
+        TempDir a;
+        TempDir b;
+        const std::vector<std::filesystem::path> more{dir / "more.pdf"};
+        EXPECT_EQ(pageTools.canHandle(toolJob(tool, dir / "in.pdf", a / "out.pdf", options, more)), tool != "compress");
+        if (tool == "compress") continue;
+        const auto expected = full.convert(toolJob(tool, dir / "in.pdf", a / "out.pdf", options, more), {}, {});
+        const auto outputs = pageTools.convert(toolJob(tool, dir / "in.pdf", b / "out.pdf", options, more), {}, {});
+        ASSERT_EQ(outputs.size(), expected.size());
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            EXPECT_EQ(outputs[i].filename(), expected[i].filename());
+            EXPECT_EQ(pageTexts(outputs[i]), pageTexts(expected[i]));
+            const PdfFacts made = readPdf(outputs[i]);
+            const PdfFacts reference = readPdf(expected[i]);
+            EXPECT_EQ(made.rotations, reference.rotations);
+            EXPECT_EQ(made.hasInfo, reference.hasInfo);
+        }
+    }
+    // Nothing but the tools: pages to pictures and images to PDFs need poppler and libvips.
+    const Format png = imageFormat("png", "image/png", "png");
+    EXPECT_FALSE(pageTools.canHandle(makeJob(dir / "in.pdf", dir / "p.png", pdfFormat(), png)));
+    EXPECT_FALSE(pageTools.canHandle(makeJob(dir / "in.png", dir / "p.pdf", png, pdfFormat())));
 }
 
 TEST(PdfTools, NeverWriteOverAFileThatAppearedAtTheDestination) {

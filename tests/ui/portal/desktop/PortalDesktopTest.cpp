@@ -32,14 +32,7 @@ protected:
         input = std::make_unique<FakeInput>(server->display());
         ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
         file = temp.write("photo one.jpg", "not really a picture");
-        const std::map<std::string, std::string> env{
-            {"DISPLAY", server->display()},       {"QT_QPA_PLATFORM", "xcb"},
-            {"GDK_BACKEND", "x11"},               {"NO_AT_BRIDGE", "1"},
-            {"HOME", temp.path().string()},       {"XDG_RUNTIME_DIR", temp.path().string()},
-            {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
-            // No session bus here: Qt's accessibility bridge would wait for one.
-            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus"},
-        };
+        const auto env = testing::desktopEnvironment(server->display(), temp.path());
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
         std::vector<std::string> arguments = sourceOptions();
@@ -114,12 +107,10 @@ protected:
     void SetUp() override {
         PortalDesktop::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        const std::map<std::string, std::string> env{{"DISPLAY", server->display()}, {"GDK_BACKEND", "x11"},
-                                                     {"NO_AT_BRIDGE", "1"}, {"HOME", temp.path().string()},
-                                                     {"XDG_RUNTIME_DIR", temp.path().string()}};
         std::vector<std::string> arguments;
         for (int value : {kTargetX, kTargetY, kTargetSize, kTargetSize}) arguments.push_back(std::to_string(value));
-        target = std::make_unique<ChildProgram>(KOLVEX_DROP_TARGET_GTK, arguments, env);
+        target = std::make_unique<ChildProgram>(KOLVEX_DROP_TARGET_GTK, arguments,
+                                                testing::desktopEnvironment(server->display(), temp.path()));
         ASSERT_TRUE(target->waitForLine("ready", 10s)) << "the drop target did not come up";
     }
     void moveOverTheTarget() {
@@ -194,12 +185,7 @@ TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
     kolvex::testing::TempDir temp;
     const auto file = temp.write("-notes.txt", "x");
     ChildProgram host(KOLVEX_PORTAL_HOST, {"--present", file.string()},
-                      {{"DISPLAY", server->display()},
-                       {"QT_QPA_PLATFORM", "xcb"},
-                       {"HOME", temp.path().string()},
-                       {"XDG_RUNTIME_DIR", temp.path().string()},
-                       {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
-                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kolvex-test-bus"}});
+                      testing::desktopEnvironment(server->display(), temp.path()));
     ASSERT_TRUE(host.waitForLine("ready", 10s));
     // The first chip is chosen for the keyboard, then the Portal shows.
     ASSERT_TRUE(host.waitForLine("selected PNG", 5s));

@@ -13,6 +13,7 @@
 #include "core/services/Cancellation.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
+#include "support/RingTargets.h"
 #include "support/qt/QtEnvironments.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/ExtractAudioView.h"
@@ -25,15 +26,7 @@ namespace kolvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-RingTarget tool(const std::string& id) {
-    RingTarget target;
-    target.id = "tool." + id;
-    target.label = id;
-    target.kind = RingTarget::Kind::tool;
-    target.toolID = id;
-    return target;
-}
+using testing::toolTarget;
 
 // The application's sheets behind a flow that talks to a fake Portal.
 class ToolSheetsTest : public ::testing::Test {
@@ -78,7 +71,7 @@ protected:
 
 TEST_F(ToolSheetsTest, CropWalksEveryFileAndMergeHandsBackTheOrder) {
     const auto files = images(2);
-    flow.collectParameters(tool("crop"), DragPayload(files));
+    flow.collectParameters(toolTarget("crop"), DragPayload(files));
     auto* first = waitForSheet<CropView>();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->confirmButton()->text(), "Next");
@@ -91,7 +84,7 @@ TEST_F(ToolSheetsTest, CropWalksEveryFileAndMergeHandsBackTheOrder) {
     EXPECT_EQ(portal.calls, (std::vector<std::string>{"hide", "apply one", "apply one", "show", "finish 0"}));
     ASSERT_TRUE(portal.applied && portal.applied->cropRect);
 
-    flow.collectParameters(tool("merge"), DragPayload(files));
+    flow.collectParameters(toolTarget("merge"), DragPayload(files));
     auto* merge = waitForSheet<MergeOrderView>();
     ASSERT_NE(merge, nullptr);
     EXPECT_EQ(flow.parameterWindow()->windowTitle(), "Merge 2 files");
@@ -121,7 +114,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     auto facts = std::make_shared<SlowFacts>();
     flow.setMediaFacts(facts);
     flow.setPlaceholderDelay(0);
-    flow.collectParameters(tool("trim"), DragPayload({dir.path() / "long.mp3"}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
     auto* preparing = waitForSheet<PreparingView>(nullptr, 5000);
     ASSERT_NE(preparing, nullptr) << "the window opens while the file is still being read";
     EXPECT_EQ(flow.parameterWindow()->windowTitle(), "trim long.mp3");
@@ -131,7 +124,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->stopped == 1; }, 5000)) << "the read was told to stop";
 
     // Quitting stops a read under way the same way.
-    flow.collectParameters(tool("trim"), DragPayload({dir.path() / "long.mp3"}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->started == 2; }, 5000));
     tasks->stop();
     EXPECT_EQ(facts->stopped, 2);
@@ -154,7 +147,7 @@ TEST_F(MediaToolSheetsTest, TrimShowsTheWaveformOfAnAudioFile) {
     clipSpec.video = false;
     clipSpec.seconds = 1;
     const auto song = testing::makeClip(dir.path() / "song one.wav", clipSpec);
-    flow.collectParameters(tool("trim"), DragPayload({song}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
     auto* view = waitForSheet<TrimView>();
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->previewPane(), nullptr);
@@ -173,7 +166,7 @@ TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
     testing::ClipSpec clipSpec;
     clipSpec.seconds = 2;
     const auto clip = testing::makeClip(dir.path() / "clip.mp4", clipSpec);
-    flow.collectParameters(tool("split"), DragPayload({clip}));
+    flow.collectParameters(toolTarget("split"), DragPayload({clip}));
     auto* view = waitForSheet<SplitView>();
     ASSERT_NE(view, nullptr);
     EXPECT_NE(view->previewPane(), nullptr);
@@ -183,13 +176,13 @@ TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
 
     const auto short_ = testing::makeClip(dir.path() / "short.mp4", testing::ClipSpec{0.3});
     portal.calls.clear();
-    flow.collectParameters(tool("split"), DragPayload({short_}));
+    flow.collectParameters(toolTarget("split"), DragPayload({short_}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "discard"; }, 10000));
     EXPECT_EQ(flow.parameterWindow(), nullptr);
 
     const auto notes = dir.write("notes.pdf", "%PDF-1.4");
     portal.calls.clear();
-    flow.collectParameters(tool("split"), DragPayload({notes}));
+    flow.collectParameters(toolTarget("split"), DragPayload({notes}));
     EXPECT_EQ(portal.calls.back(), "apply");
     EXPECT_TRUE(portal.applied->splitPoints.empty());
 }
@@ -198,7 +191,7 @@ TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
     testing::ClipSpec clipSpec;
     clipSpec.codecArguments = {"-c:a", "libmp3lame"};
     const auto clip = testing::makeClip(dir.path() / "film.mkv", clipSpec);
-    flow.collectParameters(tool("extract-audio"), DragPayload({clip}));
+    flow.collectParameters(toolTarget("extract-audio"), DragPayload({clip}));
     auto* view = waitForSheet<ExtractAudioView>();
     ASSERT_NE(view, nullptr);
     ASSERT_FALSE(view->model().options.empty());
@@ -211,7 +204,7 @@ TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
     silent.audio = false;
     const auto mute = testing::makeClip(dir.path() / "mute.mp4", silent);
     portal.calls.clear();
-    flow.collectParameters(tool("extract-audio"), DragPayload({mute}));
+    flow.collectParameters(toolTarget("extract-audio"), DragPayload({mute}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "apply"; }, 10000));
     EXPECT_FALSE(portal.applied->outputFormat.has_value());
 }
