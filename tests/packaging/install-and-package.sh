@@ -27,7 +27,7 @@ done
 # The shared core and the engine modules, in one folder below the prefix.
 lib=$(dirname "$(find "$root" -name libkolvex-core.so)")
 [ -n "$lib" ] && [ "$lib" != . ] || fail "missing libkolvex-core.so"
-for module in image pdf document archive media; do
+for module in image pdf pdf-pages document archive media; do
   [ -f "$lib/kolvex-engine-$module.so" ] || fail "missing the $module engine module beside libkolvex-core.so"
 done
 for size in 16 22 24 32 48 64 128 256; do

@@ -42,6 +42,12 @@ struct PdfModule {
     EnginePtr (*engine)(const FileManagerService& files, PdfTextDocumentWriter textWriter);
 };
 
+// kolvex-engine-pdf-pages: the page tools that need qpdf alone (PdfPageToolEngine).
+struct PdfPagesModule {
+    static constexpr const char* kName = "pdf-pages";
+    EnginePtr (*engine)();
+};
+
 // kolvex-engine-document: the text document readers and writers (pugixml, libarchive for DOCX).
 struct DocumentModule {
     static constexpr const char* kName = "document";

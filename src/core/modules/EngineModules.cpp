@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/engines/pdf/PdfPageToolEngine.h"
 #include "core/format/ConversionError.h"
 #include "core/modules/EngineModule.h"
 #include "core/modules/LazyEngine.h"
@@ -30,6 +31,34 @@ bool archiveTakes(const ConversionJob& job) { return job.from.category == Format
 bool ffmpegTakes(const ConversionJob& job) {
     return job.from.category != FormatCategory::document && job.from.category != FormatCategory::archive;
 }
+
+// One engine id served by two modules: the jobs `takesFirst` picks go to `first`, every other
+// job to `second`. So the PDF page tools run without loading poppler and libvips.
+class RoutedEngine final : public ConversionEngine {
+public:
+    using Engine = std::shared_ptr<const ConversionEngine>;
+    RoutedEngine(std::function<bool(const ConversionJob&)> takesFirst, Engine first, Engine second)
+        : m_takesFirst(std::move(takesFirst)), m_first(std::move(first)), m_second(std::move(second)) {}
+
+    EngineID id() const override { return m_first->id(); }
+    bool canHandle(const ConversionJob& job) const override { return route(job).canHandle(job); }
+    std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress,
+                                  std::stop_token stop) const override {
+        return route(job).convert(job, progress, std::move(stop));
+    }
+    bool copiedEncodedData(const ConversionJob& job) const override { return route(job).copiedEncodedData(job); }
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override {
+        return route(job).convertReporting(job, progress, std::move(stop));
+    }
+
+private:
+    const ConversionEngine& route(const ConversionJob& job) const { return m_takesFirst(job) ? *m_first : *m_second; }
+
+    std::function<bool(const ConversionJob&)> m_takesFirst;
+    Engine m_first;
+    Engine m_second;
+};
 
 std::shared_ptr<const ConversionEngine> lazy(EngineID id, LazyEngine::Takes takes, LazyEngine::Make make) {
     return std::make_shared<LazyEngine>(std::move(id), std::move(takes), std::move(make));
@@ -91,10 +120,13 @@ ConversionCoordinator::Engines EngineModules::inProcessEngines(const FileManager
                                           const ProgressCallback& progress, std::stop_token stop) {
         return ModuleLoader::table<DocumentModule>().pdfTextWriter()(job, pagesText, progress, std::move(stop));
     };
+    auto pages = lazy(engine_ids::pdf, &PdfPageToolEngine::takes,
+                      [] { return ModuleLoader::table<PdfPagesModule>().engine(); });
+    auto pdf = lazy(engine_ids::pdf, &pdfTakes,
+                    [shared, textWriter] { return ModuleLoader::table<PdfModule>().engine(*shared, textWriter); });
     return {
         imageEngine(),
-        lazy(engine_ids::pdf, &pdfTakes,
-             [shared, textWriter] { return ModuleLoader::table<PdfModule>().engine(*shared, textWriter); }),
+        std::make_shared<RoutedEngine>(&PdfPageToolEngine::takes, std::move(pages), std::move(pdf)),
         lazy(engine_ids::audio, &audioTakes, [] { return ModuleLoader::table<MediaModule>().audioEngine(); }),
         lazy(engine_ids::document, &documentTakes, [] { return ModuleLoader::table<DocumentModule>().engine(); }),
         lazy(engine_ids::archive, &archiveTakes,
@@ -160,8 +192,8 @@ fs::path EngineModules::createSample(const std::string& name) { return ModuleLoa
 
 std::vector<std::string> EngineModules::unavailable() {
     std::vector<std::string> reasons;
-    for (const char* name : {ImageModule::kName, PdfModule::kName, DocumentModule::kName, ArchiveModule::kName,
-                             MediaModule::kName}) {
+    for (const char* name : {ImageModule::kName, PdfModule::kName, PdfPagesModule::kName, DocumentModule::kName,
+                             ArchiveModule::kName, MediaModule::kName}) {
         try {
             ModuleLoader::entry(name, true);
         } catch (const ModuleLoader::Unavailable& error) {

@@ -1,5 +1,6 @@
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,30 @@ bool mapped(const std::string& name) {
         if (slash != std::string::npos && line.find(name, slash) != std::string::npos) return true;
     }
     return false;
+}
+
+// A one-page PDF, 200 × 100 points, written out by hand with a correct cross-reference table.
+void writePdf(const fs::path& file) {
+    const std::vector<std::string> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] >>",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const auto offset : offsets) {
+        std::string number = std::to_string(offset);
+        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    std::ofstream(file, std::ios::binary) << pdf;
 }
 
 ConversionJob jobFor(const fs::path& source, const fs::path& destination, const char* from, const char* to,
@@ -73,6 +98,32 @@ TEST(EngineModules, AnEngineMapsItsLibrariesOnItsFirstJobOnly) {
     for (const char* library : {"kolvex-engine-pdf", "kolvex-engine-media", "kolvex-engine-archive",
                                 "kolvex-engine-document", "libqpdf", "libavformat"})
         EXPECT_FALSE(mapped(library)) << library << " is mapped after an image job";
+}
+
+TEST(EngineModules, APdfPageToolLoadsQpdfAlone) {
+    TempDir dir;
+    const fs::path source = dir / "source.pdf";
+    writePdf(source);
+    const fs::path output = dir / "out.pdf";
+    ConversionJob job = jobFor(source, output, "pdf", "pdf", engine_ids::pdf);
+    job.options.tool = "rotate";
+    job.options.rotation = 90;
+
+    const auto engines = EngineModules::inProcessEngines();
+    for (const auto& engine : engines) {
+        if (engine->id() != engine_ids::pdf) continue;
+        ASSERT_TRUE(engine->canHandle(job));
+        EXPECT_EQ(engine->convert(job, nullptr, {}), std::vector<fs::path>{output});
+    }
+    const auto info = programOutput("pdfinfo", {output.string()});
+    if (info) {
+        EXPECT_NE(info->find("Pages:          1\n"), std::string::npos) << *info;
+        EXPECT_NE(info->find("Page rot:       90\n"), std::string::npos) << *info;
+    }
+    EXPECT_TRUE(mapped("kolvex-engine-pdf-pages.so"));
+    EXPECT_TRUE(mapped("libqpdf"));
+    for (const char* library : {"kolvex-engine-pdf.so", "kolvex-engine-image", "libpoppler", "libvips"})
+        EXPECT_FALSE(mapped(library)) << library << " is mapped after a page tool";
 }
 
 TEST(EngineModules, AnEngineWhoseModuleDoesNotLoadFailsItsJobsWithTheReason) {
