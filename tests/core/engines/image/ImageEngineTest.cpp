@@ -13,6 +13,7 @@
 
 #include "ImageFixtures.h"
 #include "core/conversion/ConversionCoordinator.h"
+#include "core/conversion/RotatedSize.h"
 #include "core/engines/image/ImageEngine.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/format/FormatRegistry.h"
@@ -136,7 +137,7 @@ TEST(ImageEngineRules, RotatedSizeIsTheRoundedBoundingBox) {
         {1, 1, 17, 1, 1},         {0, 0, 0, 1, 1},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(ImageEngine::rotatedSize(row.w, row.h, row.degrees), std::make_pair(row.ew, row.eh))
+        EXPECT_EQ(rotatedSize(row.w, row.h, row.degrees), std::make_pair(row.ew, row.eh))
             << row.w << "×" << row.h << " @" << row.degrees;
     }
 }
