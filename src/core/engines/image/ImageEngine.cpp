@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -59,7 +59,10 @@ VipsThreadShare::~VipsThreadShare() {
 }
 
 int VipsThreadShare::threadsFor(int processors, int pictures) {
-    return std::max(1, std::max(processors, 1) / std::max(pictures, 1));
+    // Two threads let a picture's decoding and its pixel work overlap; more only wait on the
+    // decoder or the encoder, which run on one thread each.
+    processors = std::max(processors, 1);
+    return std::max(std::min(2, processors), processors / std::max(pictures, 1));
 }
 
 }  // namespace kolvex::image

@@ -11,8 +11,9 @@ void ensureVipsStarted();
 
 // The threads libvips gives each picture it computes, shared out among the pictures being
 // converted at once: the processors divided by the number of live VipsThreadShare objects, at
-// least one. A batch of images then keeps every processor busy with one image each instead of
-// crowding each with a thread per processor, and a single image still gets them all. Hold one
+// least two (one on a single processor). A batch of images then keeps every processor busy with
+// one image each instead of crowding each with a thread per processor, and a single image still
+// gets them all. Hold one
 // for the whole of a conversion; libvips reads the count when a picture's computation starts.
 // Thread-safe.
 class VipsThreadShare {
