@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "core/engines/pdf/PdfSplit.h"
 #include "core/engines/pdf/QpdfDocument.h"
@@ -126,13 +129,50 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
 
     // The merged document refers to its sources' objects until it is written. It carries the
     // encryption and permissions of the first source that has any: a restriction on one part
-    // is never lifted by merging it.
+    // is never lifted by merging it. While one source's pages are copied, a helper thread opens
+    // and reads the next ones (a qpdf document is one thread's at a time: each is handed over
+    // whole, through its future).
+    std::vector<std::future<QpdfDocument::Handle>> later;
+    std::vector<std::promise<QpdfDocument::Handle>> promised(sources.size());
+    for (size_t position = 1; position < sources.size(); ++position) later.push_back(promised[position].get_future());
+    std::atomic<bool> abandoned{false};
+    std::jthread reader([&] {
+        for (size_t position = 1; position < sources.size(); ++position) {
+            try {
+                if (abandoned || stop.stop_requested()) throw OperationCancelled();
+                QpdfDocument::Handle document = QpdfDocument::open(sources[position]);
+                qpdf_bridge::preload(*document);
+                promised[position].set_value(std::move(document));
+            } catch (...) {
+                promised[position].set_exception(std::current_exception());
+            }
+        }
+    });
+    struct Abandon {
+        std::atomic<bool>& abandoned;
+        ~Abandon() { abandoned = true; }
+    } abandon{abandoned};
+
     std::vector<QpdfDocument::Handle> opened;
     qpdf_bridge::Document* encrypted = nullptr;
     auto merged = QpdfDocument::makeEmpty();
     for (size_t position = 0; position < sources.size(); ++position) {
         throwIfStopRequested(stop);
-        opened.push_back(position == 0 && first ? std::move(first) : QpdfDocument::open(sources[position]));
+        if (position == 0) {
+            opened.push_back(first ? std::move(first) : QpdfDocument::open(sources[0]));
+        } else {
+            try {
+                opened.push_back(later[position - 1].get());
+            } catch (const ConversionError&) {
+                throw;
+            } catch (const OperationCancelled&) {
+                throw;
+            } catch (const std::exception&) {
+                // Damage met while reading ahead: the source is opened again and fails, or not,
+                // exactly where copying its pages would.
+                opened.push_back(QpdfDocument::open(sources[position]));
+            }
+        }
         if (!encrypted && qpdf_bridge::isEncrypted(*opened.back())) encrypted = opened.back().get();
         try {
             qpdf_bridge::appendAllPages(*merged, *opened.back());

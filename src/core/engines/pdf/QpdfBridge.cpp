@@ -133,6 +133,11 @@ void appendAllPages(Document& target, Document& source) {
     for (const auto& page : pagesOf(source)) helper.addPage(page, false);
 }
 
+void preload(Document& document) {
+    pagesOf(document);
+    for (QPDFObjectHandle& object : document.pdf.getAllObjects()) object.getTypeCode();
+}
+
 void stripMetadata(Document& document) {
     document.pdf.getTrailer().removeKey("/Info");
     document.pdf.getRoot().removeKey("/Metadata");

@@ -42,6 +42,10 @@ void appendPage(Document& target, Document& source, int index);
 // Appends a copy of every page of `source`, in order, to `target`.
 void appendAllPages(Document& target, Document& source);
 
+// Reads and parses every object of the document (and its page list) now, so that copying pages
+// from it later finds them ready. The same thread rules apply: one thread at a time.
+void preload(Document& document);
+
 // Removes the Info dictionary and the document's XMP metadata stream.
 void stripMetadata(Document& document);
 
