@@ -262,23 +262,5 @@ TEST_F(DragObserverTest, PollsOnTheTimerUntilIdle) {
     EXPECT_EQ(withoutTracks(), std::vector<std::string>{"dismiss commit"});
 }
 
-TEST(DragObserverFailure, WithoutAWindowSystemItLogsAndStaysIdle) {
-    app();
-    LogCapture log;
-    ScriptedSource::Script script;
-    script.opens = false;
-    InMemoryUserDefaults defaults;
-    DragObserver observer(TriggerModifier::shift, std::make_unique<ScriptedSource>(script), &defaults);
-    int signalCount = 0;
-    observer.onSignal = [&](const DragObserver::Signal&) { ++signalCount; };
-    observer.start();
-    EXPECT_FALSE(observer.isListening());
-    EXPECT_TRUE(log.contains("interaction", "Failed to install global mouse monitor"));
-    observer.updateTrigger(TriggerModifier::command);
-    EXPECT_EQ(defaults.string("PortalTriggerModifier"), "command");
-    observer.stop();
-    EXPECT_EQ(signalCount, 0);
-}
-
 }  // namespace
 }  // namespace kolvex

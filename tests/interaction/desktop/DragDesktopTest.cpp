@@ -309,6 +309,8 @@ TEST(DesktopWithoutX11, LogsTheMonitorFailureAndStaysIdle) {
     observer.start();
     EXPECT_FALSE(observer.isListening());
     EXPECT_TRUE(log.contains("interaction", "Failed to install global mouse monitor"));
+    observer.updateTrigger(TriggerModifier::command);
+    EXPECT_EQ(defaults.string("PortalTriggerModifier"), "command") << "the choice is kept for the next start";
     observer.stop();
     EXPECT_EQ(count, 0);
 }

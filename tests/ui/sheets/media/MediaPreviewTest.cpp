@@ -27,9 +27,7 @@ std::string ffmpeg(std::vector<std::string> args) {
 }
 
 fs::path audio(const TempDir& dir, const std::string& name, const std::string& source) {
-    const auto file = dir.path() / name;
-    ffmpeg({"-f", "lavfi", "-i", source, file.string()});
-    return file;
+    return testing::makeMedia(dir / name, {"-f", "lavfi", "-i", source});
 }
 
 TEST(WaveformSamplerTest, NormalisesPeaksToTheLoudestBucket) {
