@@ -27,14 +27,43 @@ function(kolvex_collect_sources out sources dirs)
   set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
 
-# kolvex_add_library(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...])
-# A static library built from every .cpp in the given folders.
+# kolvex_add_library(<name> [SHARED] [GLOB <dir>...] [SOURCES ...] [LIBS ...])
+# A static library built from every .cpp in the given folders. SHARED: a shared library in the
+# folder of the engine modules (staged and installed there), for code with state that the
+# program and its modules must share.
 function(kolvex_add_library name)
-  cmake_parse_arguments(ARG "" "" "GLOB;SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "SHARED" "" "GLOB;SOURCES;LIBS;PUBLIC_LIBS" ${ARGN})
   kolvex_collect_sources(srcs "${ARG_SOURCES}" "${ARG_GLOB}")
-  add_library(${name} STATIC ${srcs})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${srcs})
+    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${KOLVEX_STAGE_LIB})
+    install(TARGETS ${name} LIBRARY DESTINATION ${KOLVEX_LIB_DESTINATION} NAMELINK_SKIP)
+  else()
+    add_library(${name} STATIC ${srcs})
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE kolvex_warnings ${ARG_LIBS} PUBLIC ${ARG_PUBLIC_LIBS})
+endfunction()
+
+# kolvex_add_module(<name> SOURCES ... LIBS ...)
+# An engine module: a library the program loads on first use (core/modules/ModuleLoader), named
+# kolvex-engine-<name>.so, staged and installed beside the shared core, which it finds through
+# its own folder.
+function(kolvex_add_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(kolvex-module-${name} MODULE ${ARG_SOURCES})
+  set_target_properties(kolvex-module-${name} PROPERTIES
+    PREFIX "" OUTPUT_NAME kolvex-engine-${name}
+    LIBRARY_OUTPUT_DIRECTORY ${KOLVEX_STAGE_LIB}
+    INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
+  # Every symbol resolved when it is linked, so a module that could not work is not built.
+  # (Sanitizer runtimes are resolved from the program instead.)
+  if(NOT KOLVEX_SANITIZE AND NOT KOLVEX_FUZZ)
+    target_link_options(kolvex-module-${name} PRIVATE LINKER:--no-undefined)
+  endif()
+  target_link_libraries(kolvex-module-${name} PRIVATE kolvex_warnings kolvex-core ${ARG_LIBS})
+  install(TARGETS kolvex-module-${name} LIBRARY DESTINATION ${KOLVEX_LIB_DESTINATION})
+  set_property(GLOBAL APPEND PROPERTY KOLVEX_MODULES kolvex-module-${name})
 endfunction()
 
 # kolvex_add_test(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...] [LABELS ...] [TIMEOUT s])
@@ -52,9 +81,11 @@ function(kolvex_add_test name)
   # gtest_discover_tests flattens list-valued PROPERTIES (two labels, several environment
   # variables) into one list of names and values, so they are set here instead, on the tests it
   # found, by a script CTest reads after the discovered tests.
+  # The leak checker of GCC 12 crashes reading the thread-local storage of libraries loaded after
+  # start (the engine modules and theirs) unless it leaves that storage untracked.
   set(environment
     "QT_QPA_PLATFORM=offscreen" "KOLVEX_LOG=capture"
-    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
   set(properties ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)

@@ -2,6 +2,11 @@
 
 #include <exception>
 
+#ifdef KOLVEX_ENGINE_MODULES
+#include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/modules/EngineModules.h"
+#else
 #ifdef KOLVEX_HAVE_IMAGE
 #include "core/engines/image/ImageEngine.h"
 #endif
@@ -23,6 +28,7 @@
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegEngine.h"
 #endif
+#endif
 
 namespace kolvex {
 
@@ -41,6 +47,29 @@ RealEngines::Needs RealEngines::needs(const FormatRegistry& registry, const std:
     if (target) count(registry.format(*target));
     return needs;
 }
+
+#ifdef KOLVEX_ENGINE_MODULES
+
+RealEngines RealEngines::assemble(const TemporaryFileManager& temporary, bool withFFmpeg) {
+    RealEngines real{FormatRegistry::loadBundled(), EngineModules::inProcessEngines(FileManagerService::shared(), temporary),
+                     {}};
+    if (!withFFmpeg) {
+        real.unavailable.push_back("ffmpeg: not started for this request");
+        return real;
+    }
+    try {
+        BundledFFmpeg tools = BundledFFmpeg::inBundle();
+        std::set<std::string> encoders = tools.availableEncoders();
+        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+        real.engines.push_back(EngineModules::ffmpegEngine(std::move(tools), std::move(encoders), real.engines.front(),
+                                                           FileManagerService::shared(), temporary));
+    } catch (const std::exception& error) {
+        real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
+    }
+    return real;
+}
+
+#else
 
 RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& temporary,
                                   [[maybe_unused]] bool withFFmpeg) {
@@ -99,6 +128,8 @@ RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& t
 #endif
     return real;
 }
+
+#endif
 
 std::unique_ptr<ConversionCoordinator> RealEngines::coordinator(std::optional<int> processorCount) const {
     return std::make_unique<ConversionCoordinator>(registry, engines, ConversionCoordinator::sharedFiles(), processorCount);

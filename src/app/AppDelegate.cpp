@@ -18,17 +18,8 @@
 #include "app/SelfCheck.h"
 #include "core/BuildInfo.h"
 #include "core/conversion/ConversionCoordinator.h"
-#include "core/engines/archive/ArchiveEngine.h"
-#include "core/engines/audio/AudioEngine.h"
-#include "core/engines/document/DocumentEngine.h"
-#include "core/engines/document/PdfTextDocument.h"
-#include "core/engines/image/ImageEngine.h"
-#include "core/engines/pdf/PDFEngine.h"
-#include "core/engines/sample/SampleFile.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
-#include "core/ffmpeg/FFmpegEngine.h"
-#include "core/ffmpeg/LibavProber.h"
-#include "core/ffmpeg/MediaProbe.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
@@ -48,16 +39,6 @@ namespace kolvex {
 namespace fs = std::filesystem;
 
 namespace {
-
-ConversionCoordinator::Engines inProcessEngines() {
-    return {
-        std::make_shared<ImageEngine>(),
-        std::make_shared<PDFEngine>(FileManagerService::shared(), &PdfTextDocument::write),
-        std::make_shared<AudioEngine>(),
-        std::make_shared<DocumentEngine>(),
-        std::make_shared<ArchiveEngine>(FileManagerService::shared(), TemporaryFileManager::shared()),
-    };
-}
 
 std::shared_ptr<ConversionCoordinator> coordinatorOver(const FormatRegistry& registry,
                                                        const ConversionCoordinator::Engines& engines) {
@@ -82,7 +63,7 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {
         try {
-            const fs::path sample = SampleFile::create("Kolvex Example.png", std::nullopt);
+            const fs::path sample = EngineModules::createSample("Kolvex Example.png");
             revealInFileManager(sample);
             Log::app().info("Onboarding sample written");
         } catch (const std::exception& error) {
@@ -178,7 +159,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto registry = std::make_shared<const FormatRegistry>(*m_registry);
     m_flow.setRegistry(registry);
     if (!m_env.portalFactory) return;
-    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, inProcessEngines()));
+    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, EngineModules::inProcessEngines()));
     if (!m_portal) return;
     m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
     m_portal->onCompleted = [self](const RunReport& report) {
@@ -325,10 +306,8 @@ void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::s
         return;
     }
     Log::app().info("FFmpeg ready — {} encoders, {} conversions", encoders.size(), filtered->conversionCount());
-    auto engines = inProcessEngines();
-    auto imageEngine = engines.front();
-    engines.push_back(std::make_shared<FFmpegEngine>(tools, std::make_shared<LibavProber>(), encoders,
-                                                     FFmpegEngine::decoderThrough(imageEngine)));
+    auto engines = EngineModules::inProcessEngines();
+    engines.push_back(EngineModules::ffmpegEngine(tools, encoders, engines.front()));
     auto registry = std::make_shared<const FormatRegistry>(*filtered);
     if (m_portal) m_portal->replaceProvider(registry, coordinatorOver(*filtered, engines));
 }

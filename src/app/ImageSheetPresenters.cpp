@@ -6,11 +6,9 @@
 #include "app/SheetRequest.h"
 #include "app/ToolParameterFlow.h"
 #include "core/conversion/SizeEstimator.h"
-#include "core/engines/image/ImageEngine.h"
-#include "core/engines/image/Thumbnailer.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
-#include "core/ffmpeg/preview/FrameScrubber.h"
 #include "core/format/ConversionError.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
 #include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
@@ -31,7 +29,7 @@ QImage loadPicture(const fs::path& file) {
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (!image.isNull()) return image;
-    if (auto pixels = image::makeThumbnail(file, 1600)) {
+    if (auto pixels = EngineModules::thumbnail(file, 1600)) {
         QImage thumb(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4, QImage::Format_RGBA8888);
         if (!thumb.isNull()) return thumb.copy();
     }
@@ -50,16 +48,16 @@ std::optional<QSize> pictureSize(const fs::path& file) {
 
 // The first frame of a video as a picture. Throws corruptedInput when there is none.
 QImage videoPicture(const fs::path& file, std::stop_token stop) {
-    if (auto frame = FrameScrubber::videoFrame(file, stop)) {
+    if (auto frame = EngineModules::videoFrame(file, stop)) {
         QImage image = toImage(*frame);
         if (!image.isNull()) return image;
     }
     throw ConversionError::corruptedInput(file);
 }
 
-const ImageEngine& imageEngine() {
-    static const ImageEngine engine;
-    return engine;
+const ConversionEngine& imageEngine() {
+    static const auto engine = EngineModules::imageEngine();
+    return *engine;
 }
 
 }  // namespace

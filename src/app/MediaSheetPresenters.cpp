@@ -7,9 +7,9 @@
 #include "app/SheetRequest.h"
 #include "app/ToolParameterFlow.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
-#include "core/ffmpeg/preview/FrameScrubber.h"
 #include "core/format/ConversionError.h"
 #include "core/format/FormatRegistry.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MediaPreview.h"
@@ -80,7 +80,7 @@ void TimelinePresenter::present(const std::shared_ptr<SheetRequest>& request) co
             if (!probe.durationSeconds || !(*probe.durationSeconds > minimum))
                 return request->fail(split ? "it is too short to split" : "it has no duration");
             const double duration = *probe.durationSeconds;
-            FrameProvider frames = framePreview(FrameScrubber::provider(request->file(), isVideo));
+            FrameProvider frames = framePreview(EngineModules::frameProvider(request->file(), isVideo));
             if (split) {
                 auto* view = new SplitView(
                     duration, KeyframeIndex{}, request->fileName(), frames, std::nullopt, request->prompt("Split"),

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/format/FormatRegistry.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/ResourceBundle.h"
 #include "ui/windows/ApplicationResources.h"
 
@@ -27,6 +28,7 @@ SelfCheck::Resources SelfCheck::Resources::current() {
     resources.loadRegistry = [] { return FormatRegistry::loadBundled(); };
     resources.markLoads = [] { return !ApplicationResources::mark().isNull(); };
     resources.licencesPresent = [] { return ApplicationResources::licencesFile().has_value(); };
+    resources.unavailableEngines = [] { return EngineModules::unavailable(); };
     return resources;
 }
 
@@ -49,6 +51,9 @@ int SelfCheck::verifyResources(std::ostream& out, const Resources& resources) {
     }
     if (!resources.markLoads()) failures.push_back("the branding mark did not load");
     if (!resources.licencesPresent()) failures.push_back("LICENSES.md is missing — the About window would be empty");
+    if (resources.unavailableEngines) {
+        for (auto& reason : resources.unavailableEngines()) failures.push_back(std::move(reason));
+    }
 
     for (const auto& failure : failures) out << "error: " << failure << "\n";
     if (failures.empty()) out << "  every bundled resource loaded\n";

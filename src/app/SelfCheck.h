@@ -31,11 +31,13 @@ public:
         std::function<FormatRegistry()> loadRegistry;  // throws on failure
         std::function<bool()> markLoads;
         std::function<bool()> licencesPresent;
+        // Why each engine module that does not load fails (loads them all); none: not checked.
+        std::function<std::vector<std::string>()> unavailableEngines;
 
         static Resources current();
     };
-    // Checks the resource bundles, the format manifest, the branding mark and the licence
-    // notices; prints one "error: " line per failure. 0 when all passed, else 1.
+    // Checks the resource bundles, the format manifest, the branding mark, the licence notices
+    // and the engine modules; prints one "error: " line per failure. 0 when all passed, else 1.
     static int verifyResources(std::ostream& out, const Resources& resources = Resources::current());
 
     // How an error thrown by the manifest load reads in reports and logs.

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "core/format/ToolSettings.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
 #include "ui/sheets/PreparingView.h"
 #include "ui/windows/EditingMenu.h"
@@ -81,7 +82,7 @@ void ToolParameterFlow::setPortal(PortalConnection* portal) {
 }
 
 void ToolParameterFlow::setFFmpeg(const std::optional<BundledFFmpeg>& tools) {
-    m_sources.media = tools ? std::make_shared<FFmpegMediaFacts>() : nullptr;
+    m_sources.media = tools ? EngineModules::mediaFacts() : nullptr;
 }
 
 ConversionOptions ToolParameterFlow::baseOptions() {

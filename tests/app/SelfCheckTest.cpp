@@ -1,4 +1,5 @@
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,7 @@ TEST(SelfCheck, EveryFailureGivesOneLineInOrder) {
     resources.loadRegistry = []() -> FormatRegistry { throw FormatRegistry::LoadError::manifestMissing(); };
     resources.markLoads = [] { return false; };
     resources.licencesPresent = [] { return false; };
+    resources.unavailableEngines = [] { return std::vector<std::string>{"the pdf engine did not load"}; };
     std::ostringstream out;
     EXPECT_EQ(SelfCheck::verifyResources(out, resources), 1);
     EXPECT_EQ(out.str(),
@@ -55,7 +57,8 @@ TEST(SelfCheck, EveryFailureGivesOneLineInOrder) {
               "error: Kolvex_KolvexUI.bundle not found\n"
               "error: FormatRegistry.loadBundled failed: manifestMissing\n"
               "error: the branding mark did not load\n"
-              "error: LICENSES.md is missing — the About window would be empty\n");
+              "error: LICENSES.md is missing — the About window would be empty\n"
+              "error: the pdf engine did not load\n");
 }
 
 TEST(SelfCheck, ManifestProblemsAreDescribed) {
@@ -127,6 +130,7 @@ TEST(SelfCheck, ACopyChecksItsOwnResources) {
     fs::copy_file(KOLVEX_PROGRAM, copy / "bin/kolvex");
     fs::copy(stage / "share", copy / "share", fs::copy_options::recursive);
     fs::copy(stage / "libexec", copy / "libexec", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::copy(stage / "lib", copy / "lib", fs::copy_options::recursive);
     const auto run = [&] {
         QProcess process;
         auto environment = QProcessEnvironment::systemEnvironment();
@@ -141,10 +145,20 @@ TEST(SelfCheck, ACopyChecksItsOwnResources) {
     EXPECT_EQ(whole.exitCode, 0) << whole.out;
 
     fs::remove_all(copy / "share/kolvex/Kolvex_KolvexUI.bundle");
+    std::vector<fs::path> modules;
+    for (const auto& entry : fs::recursive_directory_iterator(copy / "lib"))
+        if (entry.path().filename() == "kolvex-engine-pdf.so") modules.push_back(entry.path());
+    ASSERT_EQ(modules.size(), 1u) << "the PDF engine's module is not staged";
+    fs::remove(modules.front());
     const ProgramRun broken = run();
     EXPECT_EQ(broken.exitCode, 1) << broken.out;
     EXPECT_NE(broken.out.find("error: Kolvex_KolvexUI.bundle not found\n"), std::string::npos) << broken.out;
     EXPECT_NE(broken.out.find("error: the branding mark did not load\n"), std::string::npos) << broken.out;
+    // The engine that cannot be loaded is named, with the file and the loader's reason.
+    EXPECT_NE(broken.out.find("error: Kolvex could not load its pdf engine (" + modules.front().string() +
+                              "): " + modules.front().string() + ": cannot open shared object file"),
+              std::string::npos)
+        << broken.out;
 }
 
 }  // namespace

@@ -24,16 +24,27 @@ done
 for tool in ffmpeg ffprobe; do
   [ -x "$root/libexec/kolvex/$tool" ] || fail "libexec/kolvex/$tool does not run"
 done
+# The shared core and the engine modules, in one folder below the prefix.
+lib=$(dirname "$(find "$root" -name libkolvex-core.so)")
+[ -n "$lib" ] && [ "$lib" != . ] || fail "missing libkolvex-core.so"
+for module in image pdf pdf-pages document archive media; do
+  [ -f "$lib/kolvex-engine-$module.so" ] || fail "missing the $module engine module beside libkolvex-core.so"
+done
 for size in 16 22 24 32 48 64 128 256; do
   png=$root/share/icons/hicolor/${size}x$size/apps/$id.png
   [ "$(vipsheader -f width "$png")x$(vipsheader -f height "$png")" = "${size}x$size" ] || fail "icon $png is not $size px"
 done
 
-# The notices cover every library the program links, and nothing it does not.
+needed() { readelf -d "$@" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u; }
+# The program maps the engines' libraries only when it loads their modules, on first use.
+heavy=$(needed "$root/bin/kolvex" | grep -E '^lib(vips|poppler|qpdf|av|sw|archive)' || true)
+[ -z "$heavy" ] || fail "the program links an engine's libraries itself: $heavy"
+
+# The notices cover every library the program and its modules link, and nothing they do not.
 # A sanitizer build links what no package ships (the sanitizer runtimes and what they pull in):
 # the check is for the program that is shipped.
 notices=$root/share/kolvex/LICENSES.md
-libraries=$(readelf -d "$root/bin/kolvex" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')
+libraries=$(needed "$root/bin/kolvex" "$lib"/*.so | grep -v '^libkolvex-core\.so$')
 case $libraries in *libasan*|*libubsan*) libraries="" ;; esac
 for lib in $libraries; do
   case $lib in

@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "core/conversion/SizeEstimator.h"
-#include "core/engines/image/ImageEngine.h"
+#include "core/conversion/RotatedSize.h"
 
 namespace kolvex {
 
@@ -330,7 +330,7 @@ void RotateModel::setSliderAngle(double degrees) {
 std::string RotateModel::resultLabel() const {
     const auto w = static_cast<int64_t>(std::round(imageWidth));
     const auto h = static_cast<int64_t>(std::round(imageHeight));
-    const auto [w2, h2] = ImageEngine::rotatedSize(w, h, angle);
+    const auto [w2, h2] = rotatedSize(w, h, angle);
     return sizeText(w, h) + "  \u2192  " + sizeText(w2, h2);
 }
 

@@ -40,10 +40,6 @@ public:
     static bool canRead(const Format& format);
     static bool canWrite(const Format& format);
 
-    // The bounding box of a width × height picture turned by `degrees`, each side rounded to the
-    // nearest pixel and at least 1. Used for the rotation canvas and by the rotate sheet.
-    static std::pair<int64_t, int64_t> rotatedSize(int64_t width, int64_t height, double degrees);
-
     // Sources declaring more pixels than this are refused before anything is decoded.
     static constexpr int64_t kMaxPixels = int64_t{1} << 28;
 };

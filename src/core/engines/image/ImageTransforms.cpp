@@ -5,6 +5,7 @@
 #include <numbers>
 #include <vector>
 
+#include "core/conversion/RotatedSize.h"
 #include "core/engines/image/ImageEngine.h"
 
 namespace kolvex::image {
@@ -48,7 +49,7 @@ VImage ImageTransforms::turned(VImage picture, double degrees) {
     const double alphaMax = maxAlpha(picture);
     if (!picture.has_alpha()) picture = picture.bandjoin_const({alphaMax});
 
-    const auto [canvasWidth, canvasHeight] = ImageEngine::rotatedSize(picture.width(), picture.height(), degrees);
+    const auto [canvasWidth, canvasHeight] = rotatedSize(picture.width(), picture.height(), degrees);
     const double radians = degrees * std::numbers::pi / 180;
     const double c = std::cos(radians);
     const double s = std::sin(radians);

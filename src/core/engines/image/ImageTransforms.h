@@ -20,7 +20,7 @@ struct ImageTransforms {
     // The crop rectangle (unit coordinates, origin bottom-left) cut out of the picture.
     static vips::VImage cropped(const vips::VImage& picture, const UnitRect& rect);
 
-    // Turned clockwise by `degrees` onto a canvas of exactly ImageEngine::rotatedSize(); right
+    // Turned clockwise by `degrees` onto a canvas of exactly rotatedSize() (core/conversion/RotatedSize.h); right
     // angles move pixels without resampling; other angles uncover transparent corners.
     static vips::VImage turned(vips::VImage picture, double degrees);
 

@@ -8,8 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "core/engines/image/Thumbnailer.h"
-#include "core/ffmpeg/preview/FrameScrubber.h"
+#include "core/modules/EngineModules.h"
 
 namespace kolvex {
 
@@ -60,10 +59,9 @@ QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, doub
     // By content type, so that no other file reaches an image loader that might render it.
     const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string())).name();
     if (type.startsWith(QStringLiteral("image/")) || type == QStringLiteral("application/pdf")) {
-        if (auto pixels = image::makeThumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
+        if (auto pixels = EngineModules::thumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
     } else if (type.startsWith(QStringLiteral("video/"))) {  // its first frame
-        FrameScrubber scrubber(file, side, side);
-        if (auto frame = scrubber.decode(0); frame && frame->width > 0 && frame->height > 0) {
+        if (auto frame = EngineModules::firstFrame(file, side); frame && frame->width > 0 && frame->height > 0) {
             return wrap(frame->width, frame->height, frame->rgba);
         }
     }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageFixtures.h"
+#include "core/conversion/RotatedSize.h"
 #include "core/engines/image/ImageEngine.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/Cancellation.h"
@@ -133,7 +134,7 @@ TEST(ImageEngineRules, RotatedSizeIsTheRoundedBoundingBox) {
         {1, 1, 17, 1, 1},         {0, 0, 0, 1, 1},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(ImageEngine::rotatedSize(row.w, row.h, row.degrees), std::make_pair(row.ew, row.eh))
+        EXPECT_EQ(rotatedSize(row.w, row.h, row.degrees), std::make_pair(row.ew, row.eh))
             << row.w << "×" << row.h << " @" << row.degrees;
     }
 }
