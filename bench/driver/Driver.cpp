@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <stop_token>
@@ -34,13 +35,11 @@
 #include <vector>
 
 #include <csignal>
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <fmt/format.h>
 
-#ifdef KOLVEX_HAVE_DOCUMENT
-#include <QGuiApplication>
-#endif
 
 #include "RealEngines.h"
 #include "core/services/Log.h"
@@ -246,6 +245,35 @@ private:
     std::thread m_waiter;  // last: starts once the rest is set up
 };
 
+// The QGuiApplication the document engine lays text out with; no window is ever shown. It comes
+// from a module beside the driver, loaded only for the requests that need it: Qt's GUI library
+// and what it links (X11, EGL, HarfBuzz, D-Bus…) would cost every other request milliseconds at
+// start. The module stays loaded: Qt is never unloaded.
+class GuiApplication {
+public:
+    explicit GuiApplication(char* program) : m_argv{program, nullptr} {
+        const fs::path module = fs::read_symlink("/proc/self/exe").parent_path() / "kolvex-drive-gui.so";
+        void* library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) throw std::runtime_error(fmt::format("cannot load {}", ::dlerror()));
+        using Start = void* (*)(int*, char**);
+        const auto start = reinterpret_cast<Start>(::dlsym(library, "kolvex_drive_start_gui"));
+        m_stop = reinterpret_cast<Stop>(::dlsym(library, "kolvex_drive_stop_gui"));
+        if (!start || !m_stop) throw std::runtime_error(fmt::format("{} is not the driver's module", module.string()));
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        m_application = start(&m_argc, m_argv);
+    }
+    ~GuiApplication() { m_stop(m_application); }
+    GuiApplication(const GuiApplication&) = delete;
+    GuiApplication& operator=(const GuiApplication&) = delete;
+
+private:
+    using Stop = void (*)(void*);
+    int m_argc = 1;  // QGuiApplication keeps both
+    char* m_argv[2];
+    Stop m_stop = nullptr;
+    void* m_application = nullptr;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,12 +301,12 @@ int main(int argc, char** argv) {
         // The registry's own error is reported below.
     }
 #ifdef KOLVEX_HAVE_DOCUMENT
-    // The document engine lays text out with Qt; no window is ever shown.
-    std::unique_ptr<QGuiApplication> application;
-    int qtArgc = 1;
-    if (needs.qt) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        application = std::make_unique<QGuiApplication>(qtArgc, argv);
+    std::optional<GuiApplication> application;
+    try {
+        if (needs.qt) application.emplace(argv[0]);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kolvex-drive: %s\n", error.what());
+        return 2;
     }
 #endif
 
