@@ -234,6 +234,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     throwIfStopRequested(stop);
     report(progress, 0.05);
     image::ensureVipsStarted();
+    const image::VipsThreadShare threads;
 
     Plan plan;
     std::error_code ec;

@@ -1,9 +1,11 @@
 #include "core/engines/image/VipsRuntime.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <vips/vips8>
 
+#include "core/conversion/ConversionCoordinator.h"
 #include "core/format/ConversionError.h"
 
 namespace kolvex::image {
@@ -14,6 +16,14 @@ namespace {
 // fails the operation; the failure itself reaches the caller as an error, so the warnings add
 // nothing but noise on stderr.
 void dropVipsWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+std::mutex shareMutex;
+int pictures = 0;  // live VipsThreadShare objects, guarded by shareMutex
+
+void shareThreads() {
+    static const int processors = ConversionCoordinator::activeProcessorCount();
+    vips_concurrency_set(VipsThreadShare::threadsFor(processors, pictures));
+}
 
 }  // namespace
 
@@ -34,6 +44,22 @@ void ensureVipsStarted() {
         started = true;
     });
     if (!started) throw ConversionError::backendFailure("image", -1, "libvips could not be started");
+}
+
+VipsThreadShare::VipsThreadShare() {
+    std::lock_guard lock(shareMutex);
+    ++pictures;
+    shareThreads();
+}
+
+VipsThreadShare::~VipsThreadShare() {
+    std::lock_guard lock(shareMutex);
+    --pictures;
+    shareThreads();
+}
+
+int VipsThreadShare::threadsFor(int processors, int pictures) {
+    return std::max(1, std::max(processors, 1) / std::max(pictures, 1));
 }
 
 }  // namespace kolvex::image

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -11,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "ImageFixtures.h"
+#include "core/conversion/ConversionCoordinator.h"
 #include "core/conversion/RotatedSize.h"
 #include "core/engines/image/ImageEngine.h"
+#include "core/engines/image/VipsRuntime.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/Cancellation.h"
 #include "support/TempDir.h"
@@ -516,6 +519,13 @@ TEST_F(ImageEngineTest, ConvertsOnSeveralThreadsAtOnce) {
     }
     threads.clear();
     EXPECT_EQ(done.load(), 6);
+    // Pictures converted at once share the processors among libvips' threads; one alone gets all.
+    const int processors = ConversionCoordinator::activeProcessorCount();
+    {
+        const image::VipsThreadShare first, second;
+        EXPECT_EQ(vips_concurrency_get(), std::max(1, processors / 2));
+    }
+    EXPECT_EQ(vips_concurrency_get(), processors);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(reload(dir / ("t" + std::to_string(i) + ".webp")).width(), i % 2 ? 100 : 200);
 }
 
