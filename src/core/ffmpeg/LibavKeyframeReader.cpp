@@ -95,7 +95,7 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
         }
         const AVPacket& read = *packet;
         if (read.stream_index == video->index && read.pts != AV_NOPTS_VALUE) {
-            if (end && av_rescale_q(read.pts, video->time_base, AV_TIME_BASE_Q) >= *end) break;
+            if (end && av_rescale_q(read.pts, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end) break;
             if (read.flags & AV_PKT_FLAG_KEY) {
                 const double pts = LibavInput::printedSeconds(double(read.pts) * timeBase);
                 keyframes.push_back(pts);
