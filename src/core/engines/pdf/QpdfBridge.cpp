@@ -165,11 +165,13 @@ void appendPage(Document& target, Document& source, int index) {
     const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
     target.pagesKnown = false;
+    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
     QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
 }
 
 void appendAllPages(Document& target, Document& source) {
     target.pagesKnown = false;
+    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
     QPDFPageDocumentHelper helper(target.pdf);
     for (const auto& page : pagesOf(source)) helper.addPage(page, false);
 }
@@ -240,6 +242,7 @@ WriteStatus write(Document& document, const std::filesystem::path& file, const W
     try {
         QPDFWriter writer(document.pdf);
         writer.setOutputPipeline(&sink);
+        writer.setMinimumPDFVersion(document.copiedVersion);
         // A document that opened without a password keeps its owner password and permissions
         // in whatever is made from it; QPDFWriter would otherwise keep only its own source's.
         Document* keep = options.encryptionOf;
