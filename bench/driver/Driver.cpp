@@ -37,6 +37,7 @@
 #include <csignal>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -291,29 +292,26 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Qt and ffmpeg's encoder list cost a tenth of a second each: start them only for the
-    // requests that need them.
-    RealEngines::Needs needs;
-    try {
-        needs = RealEngines::needs(FormatRegistry::loadBundled(), request.files,
-                                   request.target ? std::optional(FormatID(*request.target)) : std::nullopt);
-    } catch (const std::exception&) {
-        // The registry's own error is reported below.
-    }
-#ifdef KOLVEX_HAVE_DOCUMENT
-    std::optional<GuiApplication> application;
-    try {
-        if (needs.qt) application.emplace(argv[0]);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "kolvex-drive: %s\n", error.what());
-        return 2;
-    }
-#endif
+    // Results go out through a buffer of our own: one from the heap, taken after a job has freed
+    // its documents, would first have the allocator gather every block they freed.
+    static char output[BUFSIZ];
+    std::setvbuf(stdout, output, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof output);
 
+#ifdef KOLVEX_HAVE_DOCUMENT
+    std::optional<GuiApplication> application;  // outlives the engines
+#endif
     std::unique_ptr<ConversionCoordinator> coordinator;
     std::optional<ConversionIntent> ringIntent;
     try {
-        const RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), needs.ffmpeg);
+        // Qt and ffmpeg's encoder list cost a tenth of a second each: they are started only for
+        // the requests that need them, as the registry tells.
+        RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), false);
+        const RealEngines::Needs needs = RealEngines::needs(
+            real.registry, request.files, request.target ? std::optional(FormatID(*request.target)) : std::nullopt);
+        if (needs.ffmpeg) real = RealEngines::assemble(TemporaryFileManager::shared(), true);
+#ifdef KOLVEX_HAVE_DOCUMENT
+        if (needs.qt) application.emplace(argv[0]);
+#endif
         for (const auto& missing : real.unavailable) {
             if (!needs.ffmpeg && missing.starts_with("ffmpeg:")) continue;
             std::fprintf(stderr, "kolvex-drive: no engine %s\n", missing.c_str());

@@ -159,18 +159,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto registry = std::make_shared<const FormatRegistry>(*m_registry);
     m_flow.setRegistry(registry);
     if (!m_env.portalFactory) return;
-    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, EngineModules::inProcessEngines()));
-    if (!m_portal) return;
-    m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
-    m_portal->onCompleted = [self](const RunReport& report) {
-        if (self) self->conversionsCompleted(report);
-    };
-    m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
-        if (self) self->m_flow.collectParameters(target, payload);
-    };
-    m_portal->start();
-    m_flow.setPortal(m_portal.get());
 
+    // The tray icon first: building the Portal takes a while, and the menu reaches it only when
+    // used.
     MenuBarController::Commands commands;
     commands.onConvertFiles = [self](const std::vector<fs::path>& files) {
         if (self && self->m_portal) self->m_portal->present(files);
@@ -183,6 +174,22 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (self && self->m_portal) self->m_portal->cancelAllConversions();
     };
     if (m_env.makeMenuBar) m_menuBar = m_env.makeMenuBar(std::move(commands));
+    if (m_menuBar) Log::performance().info("Tray icon up");
+
+    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, EngineModules::inProcessEngines()));
+    if (!m_portal) {
+        m_menuBar.reset();  // no Portal, no tray
+        return;
+    }
+    m_portal->setDiagnosticsEnabled(m_settings.preferences().debugLogging);
+    m_portal->onCompleted = [self](const RunReport& report) {
+        if (self) self->conversionsCompleted(report);
+    };
+    m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
+        if (self) self->m_flow.collectParameters(target, payload);
+    };
+    m_portal->start();
+    m_flow.setPortal(m_portal.get());
 
     m_portal->setCollapseTarget([self]() -> std::optional<QRect> {
         if (!self || !self->m_menuBar) return std::nullopt;

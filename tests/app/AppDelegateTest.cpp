@@ -107,6 +107,14 @@ TEST(AppDelegate, LaunchWiresThePortalAndTheTray) {
     EXPECT_EQ(f.delegate->menuBar()->activeConversions().size(), 1u);
     f.delegate->menuBar()->onCancelOneConversion(Uuid::random());
     EXPECT_EQ(f.portal->calls.back(), "cancel one");
+
+    // The tray comes up before the Portal is built, and goes when no Portal can be.
+    Fixture none;
+    auto env = none.environment();
+    env.portalFactory = [](TriggerModifier, std::shared_ptr<const FormatRegistry>,
+                           std::shared_ptr<ConversionCoordinator>) -> std::unique_ptr<PortalConnection> { return nullptr; };
+    none.launch(std::move(env));
+    EXPECT_EQ(none.delegate->menuBar(), nullptr);
 }
 
 TEST(AppDelegate, WelcomeOnTheFirstLaunchAndFromTheMenu) {

@@ -66,16 +66,20 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
 
+    // Times count from the file's own start, as ffmpeg's -ss does: an MPEG-TS clock that starts
+    // at 1.4 s puts its first keyframe at 0.
+    const double origin =
+        format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
     std::optional<int64_t> end;
     if (window) {
         // Back to the keyframe at or before the start, on whichever stream the demuxer seeks by.
-        const int64_t start = microseconds(std::max(0.0, window->first));
+        const int64_t start = microseconds(origin + std::max(0.0, window->first));
         if (avformat_seek_file(&format, -1, -std::numeric_limits<int64_t>::max(), start,
                                std::numeric_limits<int64_t>::max(), 0) < 0) {
             throwIfStopRequested(stop);
             throw ConversionError::corruptedInput(url);
         }
-        end = microseconds(window->second);
+        end = microseconds(origin + window->second);
     }
 
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
@@ -95,10 +99,10 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
         }
         const AVPacket& read = *packet;
         if (read.stream_index == video->index && read.pts != AV_NOPTS_VALUE) {
-            if (end && av_rescale_q(read.pts, video->time_base, AV_TIME_BASE_Q) >= *end) break;
+            if (end && av_rescale_q(read.pts, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end) break;
             if (read.flags & AV_PKT_FLAG_KEY) {
                 const double pts = LibavInput::printedSeconds(double(read.pts) * timeBase);
-                keyframes.push_back(pts);
+                keyframes.push_back(LibavInput::printedSeconds(pts - origin));
                 if (read.dts != AV_NOPTS_VALUE)
                     delay = std::max(delay, pts - LibavInput::printedSeconds(double(read.dts) * timeBase));
             }

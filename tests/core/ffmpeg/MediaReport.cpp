@@ -34,6 +34,9 @@ std::optional<double> decimal(const std::string& value) {
 
 std::optional<double> number(const Json& object, const char* key) { return decimal(text(object, key)); }
 
+// A time as ffprobe prints one: six decimals.
+double roundedToMicroseconds(double seconds) { return decimal(fmt::format("{:.6f}", seconds)).value_or(seconds); }
+
 std::optional<std::string> optionalText(const Json& object, const char* key) {
     const std::string value = text(object, key);
     return value.empty() ? std::nullopt : std::optional(value);
@@ -161,14 +164,19 @@ MediaProbe ffprobeFacts(const fs::path& file) {
 }
 
 StreamCopyCuts ffprobeCuts(const fs::path& file, std::optional<std::pair<double, double>> window) {
+    const double start = number(ffprobeReport(file, {"-show_entries", "format=start_time"}).value("format", Json::object()),
+                                "start_time")
+                             .value_or(0);
     std::vector<std::string> arguments = {"-select_streams", "V:0", "-show_entries", "packet=pts_time,dts_time,flags"};
-    if (window) arguments.insert(arguments.end(), {"-read_intervals", fmt::format("{:.3f}%{:.3f}", window->first, window->second)});
+    if (window)
+        arguments.insert(arguments.end(), {"-read_intervals", fmt::format("{:.6f}%{:.6f}", start + window->first,
+                                                                          start + window->second)});
     std::vector<double> keyframes;
     double delay = 0;
     for (const auto& packet : ffprobeReport(file, arguments).value("packets", Json::array())) {
         const auto pts = number(packet, "pts_time");
         if (!pts || text(packet, "flags").rfind('K', 0) != 0) continue;
-        keyframes.push_back(*pts);
+        keyframes.push_back(roundedToMicroseconds(*pts - start));
         if (const auto dts = number(packet, "dts_time")) delay = std::max(delay, *pts - *dts);
     }
     return {KeyframeIndex(std::move(keyframes)), delay};

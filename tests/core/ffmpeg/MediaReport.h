@@ -48,8 +48,9 @@ struct MediaReport {
 MediaProbe ffprobeFacts(const std::filesystem::path& file);
 
 // The keyframes (packets flagged "K") of the first moving-picture stream as ffprobe lists them,
-// with the largest presentation-minus-decode time among them; with `window`, ffprobe's
-// reading interval from its start to its end (seconds). Throws std::runtime_error when ffprobe
+// counted from the file's start time as ffmpeg's -ss counts, with the largest
+// presentation-minus-decode time among them; with `window` (seconds from the start), ffprobe's
+// reading interval over it. Throws std::runtime_error when ffprobe
 // fails.
 StreamCopyCuts ffprobeCuts(const std::filesystem::path& file,
                            std::optional<std::pair<double, double>> window = std::nullopt);

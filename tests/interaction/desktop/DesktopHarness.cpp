@@ -205,6 +205,25 @@ std::vector<std::string> ChildProgram::lines() {
     return m_lines;
 }
 
+std::string ChildProgram::linesText() {
+    std::string text;
+    for (const auto& line : lines()) text += line + "; ";
+    return text;
+}
+
+bool beginDrag(FakeInput& input, ChildProgram& source, int x, int y, int button) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        input.moveTo(x, y);
+        input.button(button, true);
+        for (int step = 0; step < 30; ++step) {
+            input.moveBy(3, 2);
+            if (source.waitForLine("drag-begin", std::chrono::milliseconds(30))) return true;
+        }
+        input.button(button, false);
+    }
+    return false;
+}
+
 FakeInput::FakeInput(const std::string& display) {
     Display* d = XOpenDisplay(display.c_str());
     int event = 0, error = 0, major = 0, minor = 0;

@@ -54,6 +54,8 @@ public:
     bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);
     // Lines printed so far and not consumed yet.
     std::vector<std::string> lines();
+    // The same lines joined by "; ", for a failure message.
+    std::string linesText();
 
 private:
     void readAvailable();
@@ -84,5 +86,10 @@ public:
 private:
     void* m_display = nullptr;
 };
+
+// Presses `button` at (x, y) and moves on until `source` prints "drag-begin"; true once it has.
+// GTK swallows the first press after one of its drags failed to drop, so a press that starts
+// nothing is let go and repeated, three times at most.
+bool beginDrag(FakeInput& input, ChildProgram& source, int x, int y, int button = 1);
 
 }  // namespace kolvex::testing

@@ -68,20 +68,10 @@ protected:
         if (observer) observer->stop();
     }
 
-    // Presses on the source and moves until it has begun its drag. GTK swallows the first
-    // press after one of its drags failed to drop, so a press that starts nothing is repeated.
+    // Presses on the source and moves until it has begun its drag.
     void startDrag(bool carriesFiles = true) {
-        bool begun = false;
-        for (int attempt = 0; attempt < 3 && !begun; ++attempt) {
-            input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
-            input->button(leftButton, true);
-            for (int step = 0; step < 30 && !begun; ++step) {
-                input->moveBy(3, 2);
-                begun = source->waitForLine("drag-begin", 30ms);
-            }
-            if (!begun) input->button(leftButton, false);
-        }
-        ASSERT_TRUE(begun) << "the source never began its drag";
+        ASSERT_TRUE(testing::beginDrag(*input, *source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2, leftButton))
+            << "the source never began its drag";
         // A few more moves, as a hand keeps moving.
         for (int step = 0; step < 3; ++step) {
             input->moveBy(3, 0);

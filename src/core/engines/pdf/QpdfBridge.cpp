@@ -1,9 +1,13 @@
 #include "core/engines/pdf/QpdfBridge.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <mutex>
 #include <sstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <qpdf/Pipeline.hh>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -29,6 +33,43 @@ public:
 
 private:
     std::shared_ptr<const std::string> m_bytes;
+};
+
+// Takes what qpdf writes and hands it to the file in large pieces. qpdf finishes its output
+// pipeline after every object it writes; a file stream would make a system call each time.
+class FileSink final : public Pipeline {
+public:
+    explicit FileSink(int fd) : Pipeline("output file", nullptr), m_fd(fd) { m_pending.reserve(kChunkBytes); }
+
+    void write(unsigned char const* data, size_t length) override {
+        m_pending.append(reinterpret_cast<const char*>(data), length);
+        if (m_pending.size() >= kChunkBytes) flush();
+    }
+    void finish() override {}  // the whole file is flushed once qpdf is done
+
+    // Writes what is pending; false once any write has failed.
+    bool flush() {
+        const char* data = m_pending.data();
+        size_t left = m_pending.size();
+        while (m_ok && left > 0) {
+            const ssize_t n = ::write(m_fd, data, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                m_ok = false;
+                break;
+            }
+            data += n;
+            left -= static_cast<size_t>(n);
+        }
+        m_pending.clear();
+        return m_ok;
+    }
+
+private:
+    static constexpr size_t kChunkBytes = size_t{256} << 10;
+    int m_fd;
+    std::string m_pending;
+    bool m_ok = true;
 };
 
 DocumentPtr newDocument() {
@@ -124,11 +165,13 @@ void appendPage(Document& target, Document& source, int index) {
     const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
     target.pagesKnown = false;
+    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
     QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
 }
 
 void appendAllPages(Document& target, Document& source) {
     target.pagesKnown = false;
+    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
     QPDFPageDocumentHelper helper(target.pdf);
     for (const auto& page : pagesOf(source)) helper.addPage(page, false);
 }
@@ -192,14 +235,14 @@ void appendPicturePage(Document& target, const PicturePage& picture) {
 bool isEncrypted(Document& document) { return document.pdf.isEncrypted(); }
 
 WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options) {
-    FILE* out = std::fopen(file.c_str(), "wb");
-    if (!out) return WriteStatus::cannotCreate;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return WriteStatus::cannotCreate;
+    FileSink sink(fd);
     bool written = false;
-    // qpdf keeps the description's pointer for its messages while it writes.
-    const std::string description = file.filename().string();
     try {
         QPDFWriter writer(document.pdf);
-        writer.setOutputFile(description.c_str(), out, false);
+        writer.setOutputPipeline(&sink);
+        writer.setMinimumPDFVersion(document.copiedVersion);
         // A document that opened without a password keeps its owner password and permissions
         // in whatever is made from it; QPDFWriter would otherwise keep only its own source's.
         Document* keep = options.encryptionOf;
@@ -222,8 +265,8 @@ WriteStatus write(Document& document, const std::filesystem::path& file, const W
     } catch (const std::exception&) {
         written = false;
     }
-    const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
-    const bool closed = std::fclose(out) == 0;
+    const bool flushed = sink.flush();
+    const bool closed = ::close(fd) == 0;
     return written && flushed && closed ? WriteStatus::written : WriteStatus::failed;
 }
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include <qpdf/PDFVersion.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
@@ -18,6 +19,9 @@ struct Document {
     // pagesOf's list, kept while the page tree is not changed by us (adding a page clears it).
     std::vector<QPDFPageObjectHelper> pages;
     bool pagesKnown = false;
+    // The highest version among the documents whose pages were copied in: the output declares
+    // at least that, as the pages may use what it brought.
+    PDFVersion copiedVersion;
 };
 
 // The document's pages, each carrying what it inherits from the page tree (so that pages can

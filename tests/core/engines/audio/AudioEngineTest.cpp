@@ -8,6 +8,7 @@
 #include "AudioFixtures.h"
 #include "core/engines/audio/AacBitrates.h"
 #include "core/engines/audio/AudioEngine.h"
+#include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -40,15 +41,13 @@ std::optional<ConversionError> convertCatching(const ConversionJob& job) {
 
 class AudioEngineFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string why;
-        if (!AudioFixtures::available(&why)) GTEST_SKIP() << why;
-    }
-    fs::path sine(const std::string& name, std::vector<std::string> extra = {}, double seconds = 0.5,
-                  int rate = 44100) {
-        auto path = dir / name;
-        if (!AudioFixtures::makeSine(path, seconds, rate, extra)) ADD_FAILURE() << "ffmpeg could not make " << name;
-        return path;
+    void SetUp() override { KOLVEX_REQUIRE_FFMPEG(); }
+    // A 440 Hz tone made with ffmpeg, `extra` arguments placed before the file name.
+    fs::path sine(const std::string& name, std::vector<std::string> extra = {}, double seconds = 0.5) {
+        std::vector<std::string> arguments{"-f", "lavfi", "-i",
+                                           "sine=frequency=440:duration=" + std::to_string(seconds) + ":sample_rate=44100"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return testing::makeMedia(dir / name, arguments);
     }
     TempDir dir;
 };

@@ -112,7 +112,7 @@ TEST(PdfExtractPages, RefusesSelectionsWithoutPages) {
 
 TEST(PdfSplit, WritesOneDocumentPerPage) {
     TempDir dir;
-    writeTestPdf(dir / "report.pdf", numberedPages(12));
+    writeTestPdf(dir / "report.pdf", numberedPages(12), {.version = "1.7"});
     dir.write("report-07.pdf", "mine");
     const PDFEngine engine;
     auto outputs = engine.convert(toolJob("split", dir / "report.pdf", dir / "report split.pdf"), {}, {});
@@ -120,6 +120,7 @@ TEST(PdfSplit, WritesOneDocumentPerPage) {
     EXPECT_EQ(outputs[0], dir / "report split-01.pdf");
     EXPECT_EQ(outputs[11], dir / "report split-12.pdf");
     for (int i = 0; i < 12; ++i) EXPECT_EQ(pageTexts(outputs[static_cast<size_t>(i)]), numbered({i + 1}));
+    EXPECT_EQ(pdfInfoField(outputs[0], "PDF version"), "1.7") << "a page declares the version of its document";
 
     auto again = engine.convert(toolJob("split", dir / "report.pdf", dir / "report.pdf"), {}, {});
     EXPECT_EQ(again[6], dir / "report-07 2.pdf");
@@ -166,7 +167,7 @@ TEST(PdfSplit, AFailurePartWayRemovesTheFilesAlreadyWritten) {
 TEST(PdfMerge, JoinsSourcesInTheOrderSupplied) {
     TempDir dir;
     writeTestPdf(dir / "a.pdf", {TestPage{.text = "A1"}, TestPage{.text = "A2"}});
-    writeTestPdf(dir / "b.pdf", {TestPage{.text = "B1"}});
+    writeTestPdf(dir / "b.pdf", {TestPage{.text = "B1"}}, {.version = "1.6"});
     writeTestPdf(dir / "c.pdf", {TestPage{.text = "C1"}, TestPage{.text = "C2"}});
     const PDFEngine engine;
     std::vector<double> reported;
@@ -175,6 +176,7 @@ TEST(PdfMerge, JoinsSourcesInTheOrderSupplied) {
                                   [&](double f) { reported.push_back(f); }, {});
     ASSERT_EQ(outputs, std::vector<std::filesystem::path>{dir / "merged.pdf"});
     EXPECT_EQ(pageTexts(dir / "merged.pdf"), (std::vector<std::string>{"C1", "C2", "A1", "A2", "B1", "C1", "C2"}));
+    EXPECT_EQ(pdfInfoField(dir / "merged.pdf", "PDF version"), "1.6") << "the highest of its sources";
     // Merge reports its own fractions after the tool's opening 0.15.
     EXPECT_EQ(reported, (std::vector<double>{0.15, 0.25, 0.5, 0.75, 1.0}));
 }

@@ -104,6 +104,7 @@ void writeTestPdf(const std::filesystem::path& file, const std::vector<TestPage>
         pdf.getRoot().replaceKey("/Metadata", xmp);
     }
     QPDFWriter writer(pdf, file.c_str());
+    if (!options.version.empty()) writer.setMinimumPDFVersion(options.version);
     if (!options.userPassword.empty() || !options.ownerPassword.empty()) {
         writer.setR6EncryptionParameters(options.userPassword.c_str(), options.ownerPassword.c_str(), true, false,
                                          false, false, false, false, qpdf_r3p_full, true);

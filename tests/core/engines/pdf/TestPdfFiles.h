@@ -34,6 +34,7 @@ struct TestPdfOptions {
     std::string ownerPassword;  // set alone: encrypted, opens without a password
     bool withMetadata = false;  // an Info dictionary and an XMP stream
     bool inheritMediaBox = false;  // media boxes on the page tree, not on the pages
+    std::string version;           // set: the version the file declares at least ("1.7")
 };
 
 // Writes a PDF with qpdf.

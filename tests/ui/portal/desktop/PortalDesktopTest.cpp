@@ -53,17 +53,8 @@ protected:
     }
 
     void startDrag() {
-        bool begun = false;
-        for (int attempt = 0; attempt < 3 && !begun; ++attempt) {
-            input->moveTo(kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2);
-            input->button(1, true);
-            for (int step = 0; step < 30 && !begun; ++step) {
-                input->moveBy(3, 2);
-                begun = source->waitForLine("drag-begin", 30ms);
-            }
-            if (!begun) input->button(1, false);
-        }
-        ASSERT_TRUE(begun) << "the source never began its drag";
+        ASSERT_TRUE(testing::beginDrag(*input, *source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2))
+            << "the source never began its drag";
     }
 
     kolvex::testing::TempDir temp;
@@ -87,11 +78,7 @@ TEST_P(PortalDesktop, DropOnTheChosenChipConverts) {
     }
     input->button(1, false);
     ASSERT_TRUE(source->waitForLine("drag-end", 5s));
-    ASSERT_TRUE(host->waitForLine("selected PNG", 5s)) << [&] {
-        std::string seen;
-        for (const auto& line : host->lines()) seen += line + "; ";
-        return seen;
-    }();
+    ASSERT_TRUE(host->waitForLine("selected PNG", 5s)) << host->linesText();
     ASSERT_TRUE(host->waitForLine("converting", 5s)) << "the drop did not reach the Portal";
     EXPECT_TRUE(host->waitForLine("succeeded photo one.png", 5s));
     EXPECT_TRUE(host->waitForLine("closed", 5s));
@@ -124,11 +111,7 @@ protected:
                                                           .toString(QUrl::FullyEncoded)
                                                           .toStdString(),
                                         5s))
-            << "the drop did not reach the window under the pointer; the Portal saw: " << [&] {
-                   std::string seen;
-                   for (const auto& line : host->lines()) seen += line + "; ";
-                   return seen;
-               }();
+            << "the drop did not reach the window under the pointer; the Portal saw: " << host->linesText();
         testing::pumpUntil([] { return false; }, 500ms);
         for (const auto& line : host->lines()) EXPECT_NE(line, "converting") << "the Portal converted a drop not made on it";
     }
@@ -189,11 +172,7 @@ TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
     ASSERT_TRUE(host.waitForLine("ready", 10s));
     // The first chip is chosen for the keyboard, then the Portal shows.
     ASSERT_TRUE(host.waitForLine("selected PNG", 5s));
-    ASSERT_TRUE(host.waitForLine("revealed", 5s)) << [&] {
-        std::string seen;
-        for (const auto& line : host.lines()) seen += line + "; ";
-        return seen;
-    }();
+    ASSERT_TRUE(host.waitForLine("revealed", 5s)) << host.linesText();
     testing::pumpUntil([] { return false; }, 300ms);    // mapped and focused
     input.key("Return", true);
     input.key("Return", false);
