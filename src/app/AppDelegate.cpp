@@ -88,13 +88,7 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
         std::optional<BundledFFmpeg> tools;
         const auto chosen = overridePath && !overridePath->empty() ? std::optional<fs::path>(*overridePath) : std::nullopt;
         try {
-            try {
-                tools = BundledFFmpeg::locate(chosen);
-            } catch (const BundledFFmpeg::IncompleteOverride& incomplete) {
-                // Said now, once, rather than as a failure of every media job later.
-                Log::app().error("{}; using the bundled FFmpeg instead", incomplete.what());
-                tools = BundledFFmpeg::inBundle();
-            }
+            tools = BundledFFmpeg::locate(chosen);
         } catch (const BundledFFmpeg::NotBundled&) {
             Log::app().info("No bundled FFmpeg \u2014 video and audio conversions unavailable");
             return std::nullopt;

@@ -303,7 +303,7 @@ TEST(AppDelegate, FFmpegAttachFiltersTheRegistryByEncoders) {
     Fixture f;
     LogCapture log;
     f.launch();
-    const BundledFFmpeg tools("/opt/ff/ffmpeg", "/opt/ff/ffprobe");
+    const BundledFFmpeg tools("/opt/ff/ffmpeg");
 
     f.delegate->attachFFmpeg(tools, {});
     EXPECT_FALSE(f.delegate->ffmpegTools());

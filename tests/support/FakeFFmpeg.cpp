@@ -29,7 +29,7 @@ std::string quoted(const fs::path& path) {
 
 FakeFFmpeg::FakeFFmpeg(const fs::path& folder) : m_folder(folder) {
     fs::create_directories(folder);
-    for (const char* program : {"ffmpeg", "ffprobe"}) {
+    for (const char* program : {"ffmpeg"}) {
         const fs::path dir = state(program);
         fs::create_directories(dir);
         const std::string d = quoted(dir);

@@ -6,17 +6,16 @@
 
 namespace kolvex::testing {
 
-// Stand-ins for the ffmpeg and ffprobe programs: shell scripts written into `folder` that print
-// canned output, exit with a chosen status, optionally write the output file (their last
-// argument), and record the arguments they were given. For failure paths and argument checks.
+// A stand-in for the ffmpeg program: a shell script written into `folder` that prints
+// canned output, exits with a chosen status, optionally writes the output file (its last
+// argument), and records the arguments it was given. For failure paths and argument checks.
 class FakeFFmpeg {
 public:
     explicit FakeFFmpeg(const std::filesystem::path& folder);
 
     std::filesystem::path ffmpeg() const { return m_folder / "ffmpeg"; }
-    std::filesystem::path ffprobe() const { return m_folder / "ffprobe"; }
 
-    // What the named program ("ffmpeg" or "ffprobe") does on its next runs.
+    // What the named program ("ffmpeg") does on its next runs.
     void setStandardOutput(const std::string& program, const std::string& text) const;
     void setStandardError(const std::string& program, const std::string& text) const;
     void setExitCode(const std::string& program, int code) const;

@@ -64,8 +64,7 @@ int32_t characterCount(std::string_view text) {
 
 }  // namespace
 
-BundledFFmpeg::BundledFFmpeg(fs::path ffmpegPath, fs::path ffprobePath)
-    : ffmpeg(std::move(ffmpegPath)), ffprobe(std::move(ffprobePath)) {}
+BundledFFmpeg::BundledFFmpeg(fs::path ffmpegPath) : ffmpeg(std::move(ffmpegPath)) {}
 
 std::vector<fs::path> BundledFFmpeg::bundleFolders() {
     std::vector<fs::path> folders;
@@ -82,22 +81,13 @@ BundledFFmpeg BundledFFmpeg::inBundle() { return inBundle(bundleFolders()); }
 
 BundledFFmpeg BundledFFmpeg::inBundle(const std::vector<fs::path>& libexecFolders) {
     for (const auto& folder : libexecFolders) {
-        if (isExecutableFile(folder / "ffmpeg") && isExecutableFile(folder / "ffprobe"))
-            return BundledFFmpeg(folder / "ffmpeg", folder / "ffprobe");
+        if (isExecutableFile(folder / "ffmpeg")) return BundledFFmpeg(folder / "ffmpeg");
     }
     throw NotBundled();
 }
 
-BundledFFmpeg::IncompleteOverride::IncompleteOverride(const fs::path& ffmpeg)
-    : std::runtime_error("The FFmpeg chosen in the settings (" + ffmpeg.string() + ") has no ffprobe program beside it in " +
-                         ffmpeg.parent_path().string() + "; put ffprobe in that folder or clear the choice") {}
-
 BundledFFmpeg BundledFFmpeg::locate(const std::optional<fs::path>& overridePath) {
-    if (overridePath && overridePath->is_absolute() && isExecutableFile(*overridePath)) {
-        const fs::path ffprobe = overridePath->parent_path() / "ffprobe";
-        if (!isExecutableFile(ffprobe)) throw IncompleteOverride(*overridePath);
-        return BundledFFmpeg(*overridePath, ffprobe);
-    }
+    if (overridePath && overridePath->is_absolute() && isExecutableFile(*overridePath)) return BundledFFmpeg(*overridePath);
     return inBundle();
 }
 

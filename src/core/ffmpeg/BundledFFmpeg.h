@@ -10,11 +10,10 @@
 
 namespace kolvex {
 
-// Where the ffmpeg and ffprobe programs are. A plain value that never changes after creation;
-// copy and share it freely between threads.
+// Where the ffmpeg program is (media is probed in process, so ffprobe is not needed). A plain
+// value that never changes after creation; copy and share it freely between threads.
 struct BundledFFmpeg {
     std::filesystem::path ffmpeg;
-    std::filesystem::path ffprobe;
 
     // Thrown when the programs that ship with the application cannot be found.
     class NotBundled : public std::runtime_error {
@@ -22,19 +21,12 @@ struct BundledFFmpeg {
         NotBundled() : std::runtime_error("FFmpeg is not bundled with the application") {}
     };
 
-    // Thrown when the settings' override names an ffmpeg with no ffprobe beside it: every media
-    // job probes first, so such a pair would fail them all.
-    class IncompleteOverride : public std::runtime_error {
-    public:
-        explicit IncompleteOverride(const std::filesystem::path& ffmpeg);
-    };
+    // Stores the path as given, with no check (the settings' override path).
+    explicit BundledFFmpeg(std::filesystem::path ffmpeg);
 
-    // Stores the two paths as given, with no check (the settings' override path).
-    BundledFFmpeg(std::filesystem::path ffmpeg, std::filesystem::path ffprobe);
-
-    // The programs that ship with the application: <prefix>/libexec/kolvex/{ffmpeg,ffprobe} of
-    // the running executable's prefix, then the configured libexec folder relative to it. Both
-    // must be executable files (links are followed). Neither the PATH nor a fixed absolute folder
+    // The program that ships with the application: <prefix>/libexec/kolvex/ffmpeg of the running
+    // executable's prefix, then the configured libexec folder relative to it. It must be an
+    // executable file (links are followed). Neither the PATH nor a fixed absolute folder
     // is searched. Throws NotBundled.
     static BundledFFmpeg inBundle();
     // The same search over the given libexec folders, in order.
@@ -42,9 +34,8 @@ struct BundledFFmpeg {
     // The folders inBundle() searches.
     static std::vector<std::filesystem::path> bundleFolders();
 
-    // The override path of the settings when it names an executable file (ffprobe is then taken
-    // from the same folder and must be executable too: IncompleteOverride otherwise), else the
-    // bundled programs (NotBundled when there are none).
+    // The override path of the settings when it names an executable file, else the bundled
+    // program (NotBundled when there is none).
     static BundledFFmpeg locate(const std::optional<std::filesystem::path>& overridePath);
 
     // Names of the encoders the located ffmpeg was built with ("libx264", "aac", …). Empty when the

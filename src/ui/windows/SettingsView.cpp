@@ -178,7 +178,7 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     ffmpegRow->addWidget(chooseFFmpegButton);
     advanced->addLayout(ffmpegRow);
     advanced->addWidget(caption("Kolvex runs the FFmpeg of your distribution. Choose another ffmpeg program only for "
-                                "a build with codecs that one lacks; its ffprobe must lie beside it."));
+                                "a build with codecs that one lacks."));
     m_updateCaption = caption("Updates come with your distribution's packages.");
     advanced->addWidget(m_updateCaption);
     m_debug = new QCheckBox("Write debug logs");

@@ -22,49 +22,31 @@ void makeProgram(const fs::path& path, bool executable) {
     fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(BundledFFmpeg, FindsBothProgramsInTheFirstFolderThatHasThem) {
+TEST(BundledFFmpeg, FindsTheProgramInTheFirstFolderThatHasIt) {
     testing::TempDir dir;
-    const fs::path empty = dir / "empty", half = dir / "half", full = dir / "full";
+    const fs::path empty = dir / "empty", stale = dir / "stale", full = dir / "full";
     fs::create_directories(empty);
-    makeProgram(half / "ffmpeg", true);
-    makeProgram(half / "ffprobe", false);  // not executable: the folder does not count
-    makeProgram(full / "ffmpeg", true);
-    makeProgram(full / "ffprobe", true);
+    makeProgram(stale / "ffmpeg", false);  // not executable: the folder does not count
+    makeProgram(full / "ffmpeg", true);    // alone: ffprobe is not needed
 
-    EXPECT_EQ(BundledFFmpeg::inBundle({empty, half, full}), BundledFFmpeg(full / "ffmpeg", full / "ffprobe"));
-    EXPECT_THROW(BundledFFmpeg::inBundle({empty, half}), BundledFFmpeg::NotBundled);
+    EXPECT_EQ(BundledFFmpeg::inBundle({empty, stale, full}), BundledFFmpeg(full / "ffmpeg"));
+    EXPECT_THROW(BundledFFmpeg::inBundle({empty, stale}), BundledFFmpeg::NotBundled);
 
     // A link to an executable program counts, a dangling one does not.
-    const fs::path linked = dir / "linked";
+    const fs::path linked = dir / "linked", dangling = dir / "dangling";
     fs::create_directories(linked);
+    fs::create_directories(dangling);
     fs::create_symlink(full / "ffmpeg", linked / "ffmpeg");
-    fs::create_symlink(dir / "nowhere", linked / "ffprobe");
-    EXPECT_THROW(BundledFFmpeg::inBundle({linked}), BundledFFmpeg::NotBundled);
+    fs::create_symlink(dir / "nowhere", dangling / "ffmpeg");
+    EXPECT_EQ(BundledFFmpeg::inBundle({linked}), BundledFFmpeg(linked / "ffmpeg"));
+    EXPECT_THROW(BundledFFmpeg::inBundle({dangling}), BundledFFmpeg::NotBundled);
 }
 
 TEST(BundledFFmpeg, OverrideWinsWhenItIsAnExecutableFile) {
     testing::TempDir dir;
-    makeProgram(dir / "custom" / "ffmpeg", true);
-    makeProgram(dir / "custom" / "ffprobe", true);
+    makeProgram(dir / "custom" / "ffmpeg", true);  // with no ffprobe beside it
     makeProgram(dir / "plain" / "ffmpeg", false);
-    const auto custom = BundledFFmpeg::locate(dir / "custom" / "ffmpeg");
-    EXPECT_EQ(custom, BundledFFmpeg(dir / "custom" / "ffmpeg", dir / "custom" / "ffprobe"));
-
-    // An override whose folder lacks ffprobe (or holds one that cannot run) is refused at once,
-    // naming what is missing, rather than failing every media job later.
-    makeProgram(dir / "alone" / "ffmpeg", true);
-    makeProgram(dir / "stale" / "ffmpeg", true);
-    makeProgram(dir / "stale" / "ffprobe", false);
-    for (const fs::path& incomplete : {dir / "alone" / "ffmpeg", dir / "stale" / "ffmpeg"}) {
-        try {
-            BundledFFmpeg::locate(incomplete);
-            ADD_FAILURE() << incomplete;
-        } catch (const BundledFFmpeg::IncompleteOverride& error) {
-            EXPECT_NE(std::string(error.what()).find("no ffprobe program beside it in " + incomplete.parent_path().string()),
-                      std::string::npos)
-                << error.what();
-        }
-    }
+    EXPECT_EQ(BundledFFmpeg::locate(dir / "custom" / "ffmpeg"), BundledFFmpeg(dir / "custom" / "ffmpeg"));
 
     if (!testing::haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     // Not executable, missing or a folder: the programs that ship with the application.
@@ -81,7 +63,6 @@ TEST(BundledFFmpeg, TheBuildLaysOutLinksToTheSystemPrograms) {
     EXPECT_EQ(tools.ffmpeg.parent_path().filename(), "kolvex");
     EXPECT_EQ(tools.ffmpeg.parent_path().parent_path().filename(), "libexec");
     EXPECT_EQ(fs::canonical(tools.ffmpeg), fs::canonical(testing::systemFFmpeg()));
-    EXPECT_EQ(fs::canonical(tools.ffprobe), fs::canonical(testing::systemFFprobe()));
 }
 
 TEST(BundledFFmpeg, ParsesTheEncoderListing) {
@@ -112,11 +93,11 @@ TEST(BundledFFmpeg, ListsEncodersOfTheRealProgramAndSurvivesFailures) {
     testing::FakeFFmpeg fake(dir / "fake");
     fake.setStandardOutput("ffmpeg", " V....D libx264  H.264\n");
     fake.setExitCode("ffmpeg", 1);  // a failing exit status does not hide what was listed
-    EXPECT_EQ(BundledFFmpeg(fake.ffmpeg(), fake.ffprobe()).availableEncoders(), std::set<std::string>{"libx264"});
+    EXPECT_EQ(BundledFFmpeg(fake.ffmpeg()).availableEncoders(), std::set<std::string>{"libx264"});
     EXPECT_EQ(fake.lastArguments("ffmpeg"), (std::vector<std::string>{"-hide_banner", "-loglevel", "quiet", "-encoders"}));
 
     LogCapture log;
-    EXPECT_TRUE(BundledFFmpeg(dir / "absent", dir / "absent").availableEncoders().empty());
+    EXPECT_TRUE(BundledFFmpeg(dir / "absent").availableEncoders().empty());
     EXPECT_TRUE(log.contains("engine", "Could not enumerate FFmpeg encoders"));
 
     if (!testing::haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";

@@ -67,7 +67,7 @@ ConversionError conversionError(Call call) {
 }
 
 TEST(FFmpegEngine, CanHandle) {
-    const BundledFFmpeg tools("/x/ffmpeg", "/x/ffprobe");
+    const BundledFFmpeg tools("/x/ffmpeg");
     const auto prober = std::make_shared<FixedProber>(MediaProbe{});
     const FFmpegEngine anything(tools, prober, {}, [](const fs::path&, const Format&, const fs::path&) {});
     const FFmpegEngine debian(tools, prober, {"libx264", "aac", "libvpx-vp9", "libmp3lame", "png"},
@@ -357,7 +357,7 @@ struct FakeRun {
     fs::path destination = dir / "out.mp4";
 
     FFmpegEngine engine(MediaProbe probe) const {
-        return FFmpegEngine(BundledFFmpeg(fake.ffmpeg(), fake.ffprobe()), std::make_shared<FixedProber>(std::move(probe)), {});
+        return FFmpegEngine(BundledFFmpeg(fake.ffmpeg()), std::make_shared<FixedProber>(std::move(probe)), {});
     }
     static MediaProbe video(std::optional<double> duration = 1.0) {
         MediaProbe probe;
@@ -387,7 +387,7 @@ TEST(FFmpegEngineFailures, MapsErrorsAndRemovesWhatFFmpegLeft) {
     EXPECT_FALSE(fs::exists(run.destination));
 
     // A missing program is the runner's error, unchanged.
-    const FFmpegEngine missing(BundledFFmpeg(run.dir / "none", run.dir / "none"), std::make_shared<FixedProber>(FakeRun::video()), {});
+    const FFmpegEngine missing(BundledFFmpeg(run.dir / "none"), std::make_shared<FixedProber>(FakeRun::video()), {});
     EXPECT_THROW(missing.convert(job, nullptr, {}), ProcessRunnerError);
 }
 
@@ -447,7 +447,7 @@ TEST(FFmpegEngineFailures, ImageSourcesAreDecodedFirstInAScratchFolder) {
         std::ofstream(png) << "png";
     };
     const auto avif = run.dir.write("photo.avif", "avif bytes");
-    const FFmpegEngine engine(BundledFFmpeg(run.fake.ffmpeg(), run.fake.ffprobe()), std::make_shared<FixedProber>(still), {},
+    const FFmpegEngine engine(BundledFFmpeg(run.fake.ffmpeg()), std::make_shared<FixedProber>(still), {},
                               decoder, FileManagerService::shared(), scratch);
     const fs::path gif = run.dir / "photo.gif";
     EXPECT_EQ(engine.convert(mediaJob(avif, gif, "avif", "gif"), nullptr, {}), std::vector<fs::path>{gif});
@@ -460,7 +460,7 @@ TEST(FFmpegEngineFailures, ImageSourcesAreDecodedFirstInAScratchFolder) {
 
     // An image the decoder cannot read: the user's file is named and ffmpeg never starts.
     const auto ico = run.dir.write("broken.ico", "nope");
-    const FFmpegEngine failing(BundledFFmpeg(run.fake.ffmpeg(), run.fake.ffprobe()), std::make_shared<FixedProber>(still), {},
+    const FFmpegEngine failing(BundledFFmpeg(run.fake.ffmpeg()), std::make_shared<FixedProber>(still), {},
                                [](const fs::path&, const Format&, const fs::path&) { throw std::runtime_error("bad ico"); },
                                FileManagerService::shared(), scratch);
     const int runsBefore = run.fake.runCount("ffmpeg");

@@ -251,7 +251,7 @@ TEST(MergeFailures, AFailedOrCancelledMergeLeavesNoOutput) {
     testing::TempDir dir;
     testing::FakeFFmpeg fake(dir / "bin");
     const auto a = dir.write("a.mp4", "a"), b = dir.write("b.mp4", "b");
-    const FFmpegEngine engine(BundledFFmpeg(fake.ffmpeg(), fake.ffprobe()),
+    const FFmpegEngine engine(BundledFFmpeg(fake.ffmpeg()),
                               std::make_shared<FixedProber>(av("h264", "aac", 64, 48, 8000, 1)), {});
     const auto job = mergeJob({a, b}, dir / "all.mp4", "mp4");
     fake.setWritesOutput("ffmpeg", "partial");

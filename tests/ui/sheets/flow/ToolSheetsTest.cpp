@@ -138,7 +138,7 @@ protected:
     void SetUp() override {
         ToolSheetsTest::SetUp();
         KOLVEX_REQUIRE_FFMPEG();
-        flow.setFFmpeg(BundledFFmpeg(testing::systemFFmpeg(), testing::systemFFprobe()));
+        flow.setFFmpeg(BundledFFmpeg(testing::systemFFmpeg()));
     }
 };
 
