@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -267,6 +268,9 @@ void AppDelegate::conversionsCompleted(const RunReport& report) {
     }
     if (m_menuBar && !report.failures.empty()) m_menuBar->showFailure(ConversionNotifier::failureLine(report));
     if (m_env.notifier) m_env.notifier->announce(report);
+    // A run's pictures and documents leave the allocator holding freed memory in every
+    // worker's arena; the tray process gives it back while it waits for the next drop.
+    tasks().background([](std::stop_token) { malloc_trim(0); });
 }
 
 void AppDelegate::progressChanged(std::optional<double> progress, const std::optional<std::string>& description) {

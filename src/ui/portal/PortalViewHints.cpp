@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -17,7 +16,6 @@ namespace kolvex {
 namespace {
 
 using Kind = PortalPhase::Kind;
-constexpr double kPi = std::numbers::pi;
 
 }  // namespace
 
