@@ -32,6 +32,30 @@
 
 namespace kolvex {
 
+#if defined(KOLVEX_ENGINE_MODULES) || defined(KOLVEX_HAVE_FFMPEG)
+namespace {
+
+// Lists the bundled FFmpeg's encoders, leaves out of the registry what it cannot write and adds
+// the engine `make` builds for it; what kept it out is noted as unavailable.
+template <typename Make>
+void addFFmpeg(RealEngines& real, bool wanted, Make make) {
+    if (!wanted) {
+        real.unavailable.push_back("ffmpeg: not started for this request");
+        return;
+    }
+    try {
+        BundledFFmpeg tools = BundledFFmpeg::inBundle();
+        std::set<std::string> encoders = tools.availableEncoders();
+        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+        real.engines.push_back(make(std::move(tools), std::move(encoders)));
+    } catch (const std::exception& error) {
+        real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
+    }
+}
+
+}  // namespace
+#endif
+
 RealEngines::Needs RealEngines::needs(const FormatRegistry& registry, const std::vector<std::filesystem::path>& files,
                                       const std::optional<FormatID>& target) {
     Needs needs{false, false};
@@ -53,19 +77,11 @@ RealEngines::Needs RealEngines::needs(const FormatRegistry& registry, const std:
 RealEngines RealEngines::assemble(const TemporaryFileManager& temporary, bool withFFmpeg) {
     RealEngines real{FormatRegistry::loadBundled(), EngineModules::inProcessEngines(FileManagerService::shared(), temporary),
                      {}};
-    if (!withFFmpeg) {
-        real.unavailable.push_back("ffmpeg: not started for this request");
-        return real;
-    }
-    try {
-        BundledFFmpeg tools = BundledFFmpeg::inBundle();
-        std::set<std::string> encoders = tools.availableEncoders();
-        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
-        real.engines.push_back(EngineModules::ffmpegEngine(std::move(tools), std::move(encoders), real.engines.front(),
-                                                           FileManagerService::shared(), temporary));
-    } catch (const std::exception& error) {
-        real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
-    }
+    const auto image = real.engines.front();
+    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::set<std::string> encoders) {
+        return EngineModules::ffmpegEngine(std::move(tools), std::move(encoders), image, FileManagerService::shared(),
+                                           temporary);
+    });
     return real;
 }
 
@@ -108,21 +124,11 @@ RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& t
     real.unavailable.push_back("document: not in this build");
 #endif
 #ifdef KOLVEX_HAVE_FFMPEG
-    if (!withFFmpeg) {
-        real.unavailable.push_back("ffmpeg: not started for this request");
-        return real;
-    }
-    try {
-        BundledFFmpeg tools = BundledFFmpeg::inBundle();
-        std::set<std::string> encoders = tools.availableEncoders();
-        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
-        real.engines.push_back(std::make_shared<FFmpegEngine>(std::move(tools), nullptr, std::move(encoders),
-                                                              image ? FFmpegEngine::decoderThrough(image)
-                                                                    : FFmpegEngine::ImageDecoder{},
-                                                              files, temporary));
-    } catch (const std::exception& error) {
-        real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
-    }
+    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::set<std::string> encoders) {
+        return std::make_shared<FFmpegEngine>(std::move(tools), nullptr, std::move(encoders),
+                                              image ? FFmpegEngine::decoderThrough(image) : FFmpegEngine::ImageDecoder{},
+                                              files, temporary);
+    });
 #else
     real.unavailable.push_back("ffmpeg: not in this build");
 #endif
