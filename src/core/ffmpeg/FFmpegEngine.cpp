@@ -1,11 +1,6 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <mutex>
 
 #include <fmt/format.h>
@@ -13,6 +8,7 @@
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/FFmpegJobPaths.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/KeyframeIndex.h"
@@ -23,7 +19,6 @@
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
-#include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
 
@@ -33,40 +28,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using ffmpeg_paths::sameFile;
+using ffmpeg_paths::writingTo;
+
 // The stretch whose keyframes decide whether a trim can be copied: a second either side of its start.
 std::pair<double, double> trimWindow(const ConversionJob& job) {
     const double start = std::max(0.0, job.options.trimStart.value_or(0));
     return {start - 1.0, start + 1.0};
 }
-
-bool sameFile(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    if (fs::equivalent(a, b, error)) return true;
-    return paths::absolute(a) == paths::absolute(b);
-}
-
-// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
-// taken). Only looked for: the part takes the name when the whole split is done.
-fs::path partName(const fs::path& destination, int number, const FileManagerService& files) {
-    const fs::path folder = paths::deletingLastComponent(destination);
-    const std::string extension = paths::extension(destination);
-    const std::string stem = paths::stem(destination);
-    const std::string label = " part " + std::to_string(number);
-    for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
-        // A long name loses characters of its stem, never the part label that tells parts apart.
-        const fs::path candidate =
-            folder / OutputNaming::filename(stem, label, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
-        if (!files.itemExists(candidate)) return candidate;
-    }
-    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(stem, label, std::nullopt, extension));
-}
-
-// The job as ffmpeg sees it: writing to the staged file instead of the destination.
-ConversionJob writingTo(const ConversionJob& job, const fs::path& staged) {
-    return ConversionJob(job.source, job.additionalSources, staged, job.from, job.to, job.capability, job.options);
-}
-
-bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
 
 }  // namespace
 
@@ -328,199 +297,6 @@ std::optional<double> FFmpegEngine::outputDuration(const ConversionJob& job, con
         if (length > 0) end = std::min(duration, start + length);
     }
     return end > start ? end - start : duration;
-}
-
-}  // namespace kolvex
-
-namespace kolvex {
-
-// --- Split -------------------------------------------------------------------------------------
-
-std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, double duration) {
-    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<double> accepted;
-    for (const double point : candidates) {
-        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
-        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
-        accepted.push_back(point);
-    }
-    return accepted;
-}
-
-ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    const MediaProbe probe = m_prober->probe(job.source, stop);
-    if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
-        throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
-    auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
-    if (points.empty())
-        throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
-
-    // A copied part runs from keyframe to keyframe. A point within the tolerance of one moves
-    // onto it, so the part before ends exactly where the next begins; the parts on either side of
-    // any other point are re-encoded to end and start there. Either way no moment is in two parts.
-    std::optional<StreamCopyCuts> cuts;
-    if (probe.videoCodec && job.to.category != FormatCategory::audio) {
-        try {
-            cuts = LibavKeyframeReader().cuts(job.source, stop);
-        } catch (const ConversionError&) {
-            cuts = StreamCopyCuts();
-        }
-        for (double& point : points) {
-            const double nearest = cuts->keyframes.nearest(point);
-            if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
-        }
-    }
-    const auto onKeyframe = [&](size_t index) { return !cuts || cuts->keyframes.nearest(points[index]) == points[index]; };
-
-    const size_t count = points.size() + 1;
-    ConversionOutcome outcome{{}, true, std::nullopt};
-    std::vector<StagedOutput> staged;
-    for (size_t i = 0; i < count; ++i) {
-        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
-        outcome.outputs.push_back(part);
-        ConversionOptions options = job.options;
-        options.splitPoints.clear();
-        options.tool = "trim";
-        options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
-        options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
-        options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
-        const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
-        const double share = 1.0 / static_cast<double>(count);
-        Staged ran = stage(partJob, [&, i, share](double fraction) {
-            if (progress) progress(static_cast<double>(i) * share + fraction * share);
-        }, stop, cuts ? &*cuts : nullptr);
-        outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
-        outcome.note = ran.note;
-        staged.push_back(std::move(ran.output));
-    }
-    StagedOutput::commitAll(staged);
-    if (progress) progress(1.0);
-    return outcome;
-}
-
-// --- Merge -------------------------------------------------------------------------------------
-
-std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
-    std::string text;
-    for (const auto& source : sources) {
-        text += "file '";
-        for (const char c : paths::absolute(source).string()) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        text += "'\n";
-    }
-    return text;
-}
-
-std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
-    std::vector<std::string> args = FFmpegArguments::common();
-    // The same streams as any other conversion keeps: the first video and the first audio.
-    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-map", "0:V:0?", "-map", "0:a:0?",
-                             "-sn", "-dn", "-c", "copy"});
-    const auto flags = FFmpegArguments::containerFlags(job.to);
-    args.insert(args.end(), flags.begin(), flags.end());
-    args.push_back(paths::absolute(job.destination).string());
-    return args;
-}
-
-std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
-                                                            const MergePlan& plan) {
-    std::vector<std::string> args = FFmpegArguments::common();
-    for (const auto& source : sources) args.insert(args.end(), {"-i", paths::absolute(source).string()});
-    std::string graph;
-    std::string inputs;
-    // 4:2:0 pictures have even sides.
-    const int64_t width = (plan.width + 1) / 2 * 2;
-    const int64_t height = (plan.height + 1) / 2 * 2;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:V:0]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
-                                 i, width, height, plan.frameRate);
-            inputs += fmt::format("[v{}]", i);
-        }
-        if (plan.wantsAudio) {
-            graph += fmt::format("[{0}:a:0]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
-            inputs += fmt::format("[a{}]", i);
-        }
-    }
-    graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
-    if (plan.wantsVideo) graph += "[outv]";
-    if (plan.wantsAudio) graph += "[outa]";
-    args.insert(args.end(), {"-filter_complex", graph});
-    if (plan.wantsVideo) {
-        args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
-        const auto picture = FFmpegArguments::playablePicture(job.to);
-        args.insert(args.end(), picture.begin(), picture.end());
-    }
-    if (plan.wantsAudio)
-        args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});
-    const auto flags = FFmpegArguments::containerFlags(job.to);
-    args.insert(args.end(), flags.begin(), flags.end());
-    args.push_back(paths::absolute(job.destination).string());
-    return args;
-}
-
-ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCallback& progress,
-                                      std::stop_token stop) const {
-    const auto sources = job.allSources();
-    if (sources.size() < 2)
-        throw ConversionError::unsupportedCombination("a single file", "a merged file \u2014 select several");
-    for (const auto& source : sources)
-        if (sameFile(source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
-    std::vector<MediaProbe> probes;
-    for (const auto& source : sources) probes.push_back(m_prober->probe(source, stop));
-
-    const MergePlan plan(probes, job.to);
-    bool streamCopy = plan.canStreamCopy;
-    std::string reason = plan.reason;
-    // A line break in a name would end its playlist line early and let the rest read as an entry.
-    if (streamCopy && std::any_of(sources.begin(), sources.end(), holdsLineBreak)) {
-        streamCopy = false;
-        reason = "re-encoding: a file name holds a line break";
-    }
-    if (!streamCopy && !plan.wantsVideo && !plan.wantsAudio)
-        throw ConversionError::unsupportedCombination("files with no stream in common", job.to.label);
-    Log::engine().info("merge {} file(s): {}", sources.size(), reason);
-
-    std::mutex trackerLock;
-    FFmpegProgressParser parser(plan.totalDuration, 0);
-    const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
-        std::lock_guard lock(trackerLock);
-        if (const auto fraction = parser.consume(line); fraction && progress) progress(*fraction);
-    };
-    StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
-    const ConversionJob staged = writingTo(job, output.path());
-    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan);
-
-    return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
-        if (streamCopy) {
-            const fs::path list = scratch / "inputs.txt";
-            {
-                std::ofstream out(list, std::ios::binary | std::ios::trunc);
-                out << playlist(sources);
-                out.close();
-                if (!out) throw fs::filesystem_error("Cannot write the merge list", list, std::make_error_code(std::errc::io_error));
-            }
-            std::replace(arguments.begin(), arguments.end(), std::string(kPlaylistPlaceholder), list.string());
-        }
-        const ProcessResult result = ProcessRunner().run(m_tools.ffmpeg, arguments, std::nullopt, onLine, nullptr, stop);
-        const auto size = m_files->size(output.path());
-        if (result.exitCode != 0 || !size || *size < 1) {
-            throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
-        }
-        output.commit();
-        if (progress) progress(1.0);
-        // What any input held beyond the streams kept.
-        LeftOutStreams left;
-        for (const auto& probe : probes) {
-            const auto of = LeftOutStreams::of(job, probe);
-            left.videoTracks = std::max(left.videoTracks, of.videoTracks);
-            left.audioTracks = std::max(left.audioTracks, of.audioTracks);
-            left.subtitleTracks = std::max(left.subtitleTracks, of.subtitleTracks);
-            left.attachments = std::max(left.attachments, of.attachments);
-            left.coverPictures = std::max(left.coverPictures, of.coverPictures);
-        }
-        return ConversionOutcome{{job.destination}, streamCopy, left.note()};
-    });
 }
 
 }  // namespace kolvex

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+
+#include "core/format/ConversionJob.h"
+#include "core/services/FileManagerService.h"
+
+// Paths the FFmpeg engine's conversions, splits and merges share. Internal to the engine.
+namespace kolvex::ffmpeg_paths {
+
+// The same file, by identity or, when either does not exist, by absolute path.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
+// taken). Only looked for: the part takes the name when the whole split is done.
+std::filesystem::path partName(const std::filesystem::path& destination, int number, const FileManagerService& files);
+
+// The job as ffmpeg sees it: writing to the staged file instead of the destination.
+ConversionJob writingTo(const ConversionJob& job, const std::filesystem::path& staged);
+
+}  // namespace kolvex::ffmpeg_paths
