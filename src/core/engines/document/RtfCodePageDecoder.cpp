@@ -12,14 +12,9 @@ namespace {
 
 std::string toUtf8(const std::u16string& units) {
     std::string out;
-    for (size_t k = 0; k < units.size(); ++k) {
-        char32_t c = units[k];
-        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
-            ++k;
-        }
-        unicode::appendUtf8(out, c);
-    }
+    unicode::Utf16Joiner joiner;
+    for (const char16_t unit : units) joiner.push(out, unit);
+    joiner.flush(out);
     return out;
 }
 

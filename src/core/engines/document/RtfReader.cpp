@@ -96,7 +96,7 @@ private:
     std::vector<std::string> m_fieldInstructions;
     RtfCodePageDecoder m_decoder;
     int m_pendingSkip = 0;
-    char16_t m_highSurrogate = 0;
+    unicode::Utf16Joiner m_units;  // \u values, which may be halves of a surrogate pair
     bool m_ignorableNext = false;  // "\*" seen: an unknown destination word is skipped
     bool m_inTable = false;        // "\intbl" since the last "\pard"
     std::vector<RtfPicture> m_pictures;
@@ -418,29 +418,15 @@ private:
     }
 
     void unicodeUnit(char16_t unit) {
-        if (m_highSurrogate != 0) {
-            if (unit >= 0xDC00 && unit <= 0xDFFF) {
-                std::string utf8;
-                unicode::appendUtf8(utf8, 0x10000 + ((static_cast<char32_t>(m_highSurrogate) - 0xD800) << 10) + (unit - 0xDC00));
-                m_highSurrogate = 0;
-                output(utf8);
-                return;
-            }
-            flushSurrogate();
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            m_highSurrogate = unit;
-            return;
-        }
         std::string utf8;
-        unicode::appendUtf8(utf8, unit);  // a lone low surrogate becomes U+FFFD
+        m_units.push(utf8, unit);
         output(utf8);
     }
 
     void flushSurrogate() {
-        if (m_highSurrogate == 0) return;
-        m_highSurrogate = 0;
-        output("\uFFFD");
+        std::string utf8;
+        m_units.flush(utf8);
+        output(utf8);
     }
 
     void output(const std::string& utf8) {

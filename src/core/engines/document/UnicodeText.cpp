@@ -175,6 +175,26 @@ char32_t firstScalar(std::string_view text) {
     return c < 0 ? 0xFFFD : static_cast<char32_t>(c);
 }
 
+void Utf16Joiner::push(std::string& out, char16_t unit) {
+    if (m_high != 0 && unit >= 0xDC00 && unit <= 0xDFFF) {
+        appendUtf8(out, 0x10000 + ((static_cast<char32_t>(m_high) - 0xD800) << 10) + (unit - 0xDC00));
+        m_high = 0;
+        return;
+    }
+    flush(out);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        m_high = unit;
+        return;
+    }
+    appendUtf8(out, unit);  // a lone low surrogate becomes U+FFFD
+}
+
+void Utf16Joiner::flush(std::string& out) {
+    if (m_high == 0) return;
+    m_high = 0;
+    appendUtf8(out, 0xFFFD);
+}
+
 void appendUtf8(std::string& out, char32_t scalar) {
     if (scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) scalar = 0xFFFD;
     if (scalar < 0x80) {

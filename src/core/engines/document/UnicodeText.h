@@ -44,6 +44,19 @@ size_t characterCount(std::string_view text);
 char32_t firstScalar(std::string_view text);
 // Appends a code point as UTF-8 (a lone surrogate or an out-of-range value becomes U+FFFD).
 void appendUtf8(std::string& out, char32_t scalar);
+
+// Joins UTF-16 code units, given one at a time, into UTF-8: a high surrogate waits for the low
+// one after it; a surrogate without its partner becomes U+FFFD.
+class Utf16Joiner {
+public:
+    // Appends what `unit` completes to `out` (nothing while a high surrogate waits).
+    void push(std::string& out, char16_t unit);
+    // Appends U+FFFD for a high surrogate still waiting.
+    void flush(std::string& out);
+
+private:
+    char16_t m_high = 0;
+};
 // Decodes UTF-8 into code points; broken sequences become U+FFFD.
 std::vector<char32_t> scalars(std::string_view text);
 
