@@ -11,22 +11,11 @@
 
 #include "core/format/ConversionError.h"
 #include "core/services/PathUtils.h"
+#include "core/services/Utf8.h"
 
 namespace kolvex {
 
 namespace {
-
-bool isValidUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t i = 0;
-    while (i < length) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
 
 // Names that are not UTF-8 (Linux allows any bytes) are left as they are, byte for byte.
 std::string composed(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <unicode/ucsdet.h>
 
 #include "core/engines/document/UnicodeText.h"
+#include "core/services/Utf8.h"
 
 namespace kolvex::text_decoding {
 
@@ -54,7 +55,7 @@ const char* confidentLegacyEncoding(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> utf8WithoutBom(std::string_view bytes) {
-    if (!unicode::isValidUtf8(bytes)) return std::nullopt;
+    if (!isValidUtf8(bytes)) return std::nullopt;
     if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
     return std::string(bytes);
 }

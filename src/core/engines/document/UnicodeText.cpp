@@ -53,27 +53,6 @@ std::string_view trimBy(std::string_view text, Pred shouldTrim) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view bytes) {
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        // Plain ASCII in bulk: most text is.
-        if (data[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        if (n - i > static_cast<size_t>(INT32_MAX)) return false;
-        int32_t offset = 0;
-        const auto remaining = static_cast<int32_t>(std::min<size_t>(n - i, 4));
-        UChar32 c;
-        U8_NEXT(data + i, offset, remaining, c);
-        if (c < 0) return false;
-        i += static_cast<size_t>(offset);
-    }
-    return true;
-}
-
 struct GraphemeWalker::Impl {
     std::unique_ptr<icu::BreakIterator> iterator;
     UText* text = nullptr;

@@ -10,9 +10,6 @@
 // Pure functions; safe from any thread.
 namespace kolvex::unicode {
 
-// Whether the bytes are well-formed UTF-8 (no surrogates, no overlong forms).
-bool isValidUtf8(std::string_view bytes);
-
 // Walks a text one extended grapheme cluster at a time without copying it. The text must
 // outlive the walker; one walker per thread.
 class GraphemeWalker {
