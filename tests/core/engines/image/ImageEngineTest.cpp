@@ -18,6 +18,7 @@
 #include "core/engines/image/VipsRuntime.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/Cancellation.h"
+#include "support/BinaryFixtures.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -37,15 +38,6 @@ ConversionError failure(const ConversionJob& job) {
     }
     ADD_FAILURE() << "conversion of " << job.source << " did not fail";
     return ConversionError::cancelled();
-}
-
-uint32_t crc32(const std::string& bytes) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
 }
 
 ConversionOptions withTool(std::string tool) {
@@ -403,8 +395,7 @@ TEST_F(ImageEngineTest, HostileInputsFailCleanlyAndQuickly) {
     const std::string ihdr("IHDR\x00\x00\xC3\x50\x00\x00\xC3\x50\x08\x02\x00\x00\x00", 17);
     bomb.resize(12);
     bomb += ihdr;
-    const uint32_t crc = crc32(ihdr);
-    for (int shift : {24, 16, 8, 0}) bomb += static_cast<char>((crc >> shift) & 0xFF);
+    bomb += testing::bigEndian32(testing::crc32(ihdr));
     bomb += pngBytes.substr(33, 200);
 
     // A real JPEG whose frame header is changed to declare 50 000 × 50 000 pixels.

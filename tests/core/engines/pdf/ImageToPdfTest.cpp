@@ -9,6 +9,7 @@
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PDFEngine.h"
 #include "core/engines/image/VipsRuntime.h"
+#include "support/BinaryFixtures.h"
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
@@ -171,27 +172,16 @@ TEST(ImageToPdf, LaysThePictureOutAtTheChosenResolution) {
     EXPECT_EQ(readPdf(dir / "wide.pdf").mediaBoxes[0], (std::array<double, 4>{0, 0, 144, 72}));
 }
 
-uint32_t crc32(const std::string& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-std::string bigEndian(uint32_t value) {
-    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-            static_cast<char>(value)};
-}
+using testing::bigEndian32;
+using testing::crc32;
 
 // A few bytes that claim a 50 000 × 50 000 picture.
 std::string pixelBombPng() {
-    std::string ihdr = "IHDR" + bigEndian(50000) + bigEndian(50000) + std::string("\x08\x02\x00\x00\x00", 5);
+    std::string ihdr = "IHDR" + bigEndian32(50000) + bigEndian32(50000) + std::string("\x08\x02\x00\x00\x00", 5);
     std::string png = "\x89PNG\r\n\x1a\n";
-    png += bigEndian(13) + ihdr + bigEndian(crc32(ihdr));
+    png += bigEndian32(13) + ihdr + bigEndian32(crc32(ihdr));
     std::string idat = "IDAT" + std::string("\x78\x9c\x01\x00\x00\xff\xff", 7);
-    png += bigEndian(7) + idat + bigEndian(crc32(idat));
+    png += bigEndian32(7) + idat + bigEndian32(crc32(idat));
     return png;
 }
 
