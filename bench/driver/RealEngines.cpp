@@ -4,7 +4,7 @@
 
 #ifdef KOLVEX_ENGINE_MODULES
 #include "core/ffmpeg/BundledFFmpeg.h"
-#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/modules/EngineModules.h"
 #else
 #ifdef KOLVEX_HAVE_IMAGE
@@ -25,7 +25,7 @@
 #endif
 #ifdef KOLVEX_HAVE_FFMPEG
 #include "core/ffmpeg/BundledFFmpeg.h"
-#include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/ffmpeg/FFmpegEngine.h"
 #endif
 #endif
@@ -35,8 +35,10 @@ namespace kolvex {
 #if defined(KOLVEX_ENGINE_MODULES) || defined(KOLVEX_HAVE_FFMPEG)
 namespace {
 
-// Lists the bundled FFmpeg's encoders, leaves out of the registry what it cannot write and adds
-// the engine `make` builds for it; what kept it out is noted as unavailable.
+// Adds the engine `make` builds over the bundled FFmpeg; what kept it out is noted as
+// unavailable. Its encoder list is read (through the user's cache) only once a job turns out to
+// need an encoder, so the registry is not filtered by it: a conversion whose encoder is missing
+// is refused by the engine, with the same error the planner would give.
 template <typename Make>
 void addFFmpeg(RealEngines& real, bool wanted, Make make) {
     if (!wanted) {
@@ -45,8 +47,7 @@ void addFFmpeg(RealEngines& real, bool wanted, Make make) {
     }
     try {
         BundledFFmpeg tools = BundledFFmpeg::inBundle();
-        std::set<std::string> encoders = tools.availableEncoders();
-        real.registry = real.registry.excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+        auto encoders = FFmpegEncoderList::of(tools);
         real.engines.push_back(make(std::move(tools), std::move(encoders)));
     } catch (const std::exception& error) {
         real.unavailable.push_back(std::string("ffmpeg: ") + error.what());
@@ -78,7 +79,7 @@ RealEngines RealEngines::assemble(const TemporaryFileManager& temporary, bool wi
     RealEngines real{FormatRegistry::loadBundled(), EngineModules::inProcessEngines(FileManagerService::shared(), temporary),
                      {}};
     const auto image = real.engines.front();
-    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::set<std::string> encoders) {
+    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::shared_ptr<const FFmpegEncoderList> encoders) {
         return EngineModules::ffmpegEngine(std::move(tools), std::move(encoders), image, FileManagerService::shared(),
                                            temporary);
     });
@@ -124,10 +125,10 @@ RealEngines RealEngines::assemble([[maybe_unused]] const TemporaryFileManager& t
     real.unavailable.push_back("document: not in this build");
 #endif
 #ifdef KOLVEX_HAVE_FFMPEG
-    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::set<std::string> encoders) {
-        return std::make_shared<FFmpegEngine>(std::move(tools), nullptr, std::move(encoders),
-                                              image ? FFmpegEngine::decoderThrough(image) : FFmpegEngine::ImageDecoder{},
-                                              files, temporary);
+    addFFmpeg(real, withFFmpeg, [&](BundledFFmpeg tools, std::shared_ptr<const FFmpegEncoderList> encoders) {
+        return std::make_shared<FFmpegEngine>(FFmpegEngine::overList(
+            std::move(tools), nullptr, std::move(encoders),
+            image ? FFmpegEngine::decoderThrough(image) : FFmpegEngine::ImageDecoder{}, files, temporary));
     });
 #else
     real.unavailable.push_back("ffmpeg: not in this build");

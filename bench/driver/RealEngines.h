@@ -12,7 +12,7 @@
 namespace kolvex {
 
 // The shipped registry and every engine this build has, wired the way the application wires
-// them: the bundled ffmpeg (its encoder list filters the registry), the image engine decoding
+// them: the bundled ffmpeg (its encoders checked by the engine when a job needs one), the image engine decoding
 // for ffmpeg what it cannot read, the document engine writing the PDF engine's text. For the
 // driver and the hostile-input tests only.
 struct RealEngines {
@@ -23,13 +23,14 @@ struct RealEngines {
 
     // What a request needs started before it runs.
     struct Needs {
-        bool ffmpeg = true;  // the ffmpeg engine, whose encoder list costs a run of ffmpeg
+        bool ffmpeg = true;  // the ffmpeg engine
         bool qt = true;      // a QGuiApplication, for the document engine's HTML reading and PDF layout
     };
 
     // Loads the registry (throws FormatRegistry::LoadError) and starts the engines. Scratch
-    // folders of the engines that need them go under `temporary`. With `withFFmpeg`, blocks
-    // while ffmpeg lists its encoders. Reading HTML and writing PDF documents need a
+    // folders of the engines that need them go under `temporary`. With `withFFmpeg`, the
+    // bundled ffmpeg is located (its encoders are listed only when a job needs one). Reading
+    // HTML and writing PDF documents need a
     // QGuiApplication to exist.
     static RealEngines assemble(const TemporaryFileManager& temporary = TemporaryFileManager::shared(),
                                 bool withFFmpeg = true);

@@ -91,7 +91,14 @@ BundledFFmpeg BundledFFmpeg::locate(const std::optional<fs::path>& overridePath)
     return inBundle();
 }
 
-std::set<std::string> BundledFFmpeg::availableEncoders(std::stop_token stop) const {
+std::set<std::string> BundledFFmpeg::availableEncoders(std::stop_token stop, const EncoderListCache& cache) const {
+    if (auto known = cache.load(ffmpeg)) return std::move(*known);
+    std::set<std::string> names = listEncoders(std::move(stop));
+    cache.store(ffmpeg, names);
+    return names;
+}
+
+std::set<std::string> BundledFFmpeg::listEncoders(std::stop_token stop) const {
     try {
         const auto result = ProcessRunner().run(ffmpeg, {"-hide_banner", "-loglevel", "quiet", "-encoders"},
                                                 std::chrono::seconds(10), nullptr, nullptr, stop);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ffmpeg/EncoderListCache.h"
+
 namespace kolvex {
 
 // Where the ffmpeg program is (media is probed in process, so ffprobe is not needed). A plain
@@ -39,9 +41,13 @@ struct BundledFFmpeg {
     static BundledFFmpeg locate(const std::optional<std::filesystem::path>& overridePath);
 
     // Names of the encoders the located ffmpeg was built with ("libx264", "aac", …). Empty when the
-    // listing failed or said nothing; the failure is logged. Blocks for at most 10 seconds; runs on
-    // a worker thread.
-    std::set<std::string> availableEncoders(std::stop_token stop = {}) const;
+    // listing failed or said nothing; the failure is logged. What the program listed before is
+    // taken from `cache` while the program is unchanged; otherwise it is asked, for at most 10
+    // seconds, and its answer kept. Runs on a worker thread.
+    std::set<std::string> availableEncoders(std::stop_token stop = {},
+                                            const EncoderListCache& cache = EncoderListCache::shared()) const;
+    // The same, always asking the program.
+    std::set<std::string> listEncoders(std::stop_token stop = {}) const;
 
     // The encoder names found in the text of `ffmpeg -encoders`.
     static std::set<std::string> parseEncoderListing(const std::string& listing);

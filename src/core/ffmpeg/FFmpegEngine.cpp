@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
@@ -41,9 +42,22 @@ std::pair<double, double> trimWindow(const ConversionJob& job) {
 
 FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                            ImageDecoder imageDecoder, const FileManagerService& files, TemporaryFileManager temporary)
+    : FFmpegEngine(OverList{}, std::move(tools), std::move(prober), std::make_shared<const FFmpegEncoderList>(std::move(encoders)),
+                   std::move(imageDecoder), files, std::move(temporary)) {}
+
+FFmpegEngine FFmpegEngine::overList(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober,
+                                    std::shared_ptr<const FFmpegEncoderList> encoders, ImageDecoder imageDecoder,
+                                    const FileManagerService& files, TemporaryFileManager temporary) {
+    return FFmpegEngine(OverList{}, std::move(tools), std::move(prober), std::move(encoders), std::move(imageDecoder),
+                        files, std::move(temporary));
+}
+
+FFmpegEngine::FFmpegEngine(OverList, BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober,
+                           std::shared_ptr<const FFmpegEncoderList> encoders, ImageDecoder imageDecoder,
+                           const FileManagerService& files, TemporaryFileManager temporary)
     : m_tools(std::move(tools)),
       m_prober(prober ? std::move(prober) : std::make_shared<LibavProber>()),
-      m_encoders(std::move(encoders)),
+      m_encoders(encoders ? std::move(encoders) : std::make_shared<const FFmpegEncoderList>(std::set<std::string>{})),
       m_imageDecoder(std::move(imageDecoder)),
       m_files(&files),
       m_temporary(std::move(temporary)) {}
@@ -64,16 +78,32 @@ bool FFmpegEngine::canHandle(const ConversionJob& job) const {
     if (job.from.category == FormatCategory::document || job.from.category == FormatCategory::archive) return false;
     // Without the image engine's decoder these sources cannot reach ffmpeg at all.
     if (needsImageDecode().contains(job.from.id.rawValue) && !m_imageDecoder) return false;
-    if (m_encoders.empty()) return true;
-    if (job.to.id.rawValue == "gif") return m_encoders.contains("gif");
+    if (mayCopyStreams(job)) return true;
+    return hasEncodersFor(job);
+}
+
+bool FFmpegEngine::mayCopyStreams(const ConversionJob& job) {
+    if (needsImageDecode().contains(job.from.id.rawValue)) return false;
+    // A merge copies whenever its files' streams agree, whatever the options.
+    if (job.options.tool == "merge") return true;
+    return job.canPassthrough() && ContainerCompatibility::isKnownContainer(job.to.id);
+}
+
+bool FFmpegEngine::hasEncodersFor(const ConversionJob& job) const {
+    const std::set<std::string>& encoders = m_encoders->names();
+    if (encoders.empty()) return true;
+    if (job.to.id.rawValue == "gif") return encoders.contains("gif");
     switch (job.to.category) {
-    case FormatCategory::image: return m_encoders.contains(FFmpegEncoders::imageEncoder(job.to));
+    case FormatCategory::image: return encoders.contains(FFmpegEncoders::imageEncoder(job.to));
     case FormatCategory::video:
-        return m_encoders.contains(FFmpegEncoders::videoEncoder(job.to)) &&
-               m_encoders.contains(FFmpegEncoders::audioEncoder(job.to));
-    case FormatCategory::audio: return m_encoders.contains(FFmpegEncoders::audioEncoder(job.to));
+        return encoders.contains(FFmpegEncoders::videoEncoder(job.to)) && encoders.contains(FFmpegEncoders::audioEncoder(job.to));
+    case FormatCategory::audio: return encoders.contains(FFmpegEncoders::audioEncoder(job.to));
     default: return true;
     }
+}
+
+void FFmpegEngine::requireEncodersFor(const ConversionJob& job) const {
+    if (!hasEncodersFor(job)) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 }
 
 FFmpegEngine::ImageDecoder FFmpegEngine::decoderThrough(std::shared_ptr<const ConversionEngine> imageEngine) {
@@ -189,6 +219,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
                 "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
+    if (!decision.isPassthrough()) requireEncodersFor(job);
 
     const auto duration = outputDuration(job, probe);
     ProcessResult last;

@@ -11,6 +11,7 @@
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
@@ -38,13 +39,24 @@ public:
     FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                  ImageDecoder imageDecoder = {}, const FileManagerService& files = FileManagerService::shared(),
                  TemporaryFileManager temporary = TemporaryFileManager::shared());
+    // The same over an encoder list that is read only once a job needs an encoder.
+    static FFmpegEngine overList(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober,
+                                 std::shared_ptr<const FFmpegEncoderList> encoders, ImageDecoder imageDecoder = {},
+                                 const FileManagerService& files = FileManagerService::shared(),
+                                 TemporaryFileManager temporary = TemporaryFileManager::shared());
 
+    // Whether `job` may be done by copying streams, told before its source is probed: its
+    // conversion can be a copy, the options ask for no new content and the target is a
+    // container whose codecs are known; or the job is a merge.
+    static bool mayCopyStreams(const ConversionJob& job);
     // The tools this engine carries out.
     static const std::set<std::string>& supportedTools();
     // Source formats decoded to PNG by the image engine before ffmpeg sees them: avif, ico.
     static const std::set<std::string>& needsImageDecode();
 
     EngineID id() const override { return engine_ids::ffmpeg; }
+    // A job that may turn out to be a stream copy is taken without reading the encoder list: its
+    // encoders are checked once probing has shown that it must be re-encoded.
     bool canHandle(const ConversionJob& job) const override;
     // Runs on a worker thread and blocks until ffmpeg has ended. Reports 0.02 before probing,
     // ffmpeg's progress (and, for a stream copy, the growing output's share) and 1.0 once the
@@ -87,6 +99,11 @@ public:
     const MediaProbing& prober() const { return *m_prober; }
 
 private:
+    struct OverList {};
+    FFmpegEngine(OverList, BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober,
+                 std::shared_ptr<const FFmpegEncoderList> encoders, ImageDecoder imageDecoder,
+                 const FileManagerService& files, TemporaryFileManager temporary);
+
     // A checked output, staged, and how it was made.
     struct Staged {
         StagedOutput output;
@@ -115,12 +132,16 @@ private:
     ConversionOutcome split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
     ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    // Whether ffmpeg has the encoders a re-encode of `job` needs (yes when they are not known).
+    bool hasEncodersFor(const ConversionJob& job) const;
+    // Throws unsupportedCombination when it has not.
+    void requireEncodersFor(const ConversionJob& job) const;
     ConversionOutcome convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
                                           std::stop_token stop) const;
 
     BundledFFmpeg m_tools;
     std::shared_ptr<const MediaProbing> m_prober;
-    std::set<std::string> m_encoders;
+    std::shared_ptr<const FFmpegEncoderList> m_encoders;
     ImageDecoder m_imageDecoder;
     const FileManagerService* m_files;
     TemporaryFileManager m_temporary;

@@ -180,6 +180,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     }
     if (!streamCopy && !plan.wantsVideo && !plan.wantsAudio)
         throw ConversionError::unsupportedCombination("files with no stream in common", job.to.label);
+    if (!streamCopy) requireEncodersFor(job);
     Log::engine().info("merge {} file(s): {}", sources.size(), reason);
 
     std::mutex trackerLock;

@@ -11,6 +11,7 @@
 #include "core/engines/image/Thumbnailer.h"
 #include "core/engines/pdf/PdfTextExtractor.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/ffmpeg/preview/FrameScrubber.h"
 #include "core/ffmpeg/preview/MediaFacts.h"
 #include "core/services/FileManagerService.h"
@@ -67,7 +68,7 @@ struct ArchiveModule {
 struct MediaModule {
     static constexpr const char* kName = "media";
     EnginePtr (*audioEngine)();
-    EnginePtr (*ffmpegEngine)(const BundledFFmpeg& tools, const std::set<std::string>& encoders, EnginePtr imageEngine,
+    EnginePtr (*ffmpegEngine)(const BundledFFmpeg& tools, std::shared_ptr<const FFmpegEncoderList> encoders, EnginePtr imageEngine,
                               const FileManagerService& files, const TemporaryFileManager& temporary);
     std::shared_ptr<const MediaFacts> (*facts)();
     FrameScrubber::Provider (*frames)(const std::filesystem::path& file, bool isVideo);

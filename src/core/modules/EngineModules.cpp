@@ -142,6 +142,15 @@ std::shared_ptr<const ConversionEngine> EngineModules::ffmpegEngine(BundledFFmpe
                                                                      std::shared_ptr<const ConversionEngine> imageEngine,
                                                                      const FileManagerService& files,
                                                                      const TemporaryFileManager& temporary) {
+    return ffmpegEngine(std::move(tools), std::make_shared<const FFmpegEncoderList>(std::move(encoders)),
+                        std::move(imageEngine), files, temporary);
+}
+
+std::shared_ptr<const ConversionEngine> EngineModules::ffmpegEngine(BundledFFmpeg tools,
+                                                                     std::shared_ptr<const FFmpegEncoderList> encoders,
+                                                                     std::shared_ptr<const ConversionEngine> imageEngine,
+                                                                     const FileManagerService& files,
+                                                                     const TemporaryFileManager& temporary) {
     const FileManagerService* shared = &files;
     return lazy(engine_ids::ffmpeg, &ffmpegTakes, [=] {
         return ModuleLoader::table<MediaModule>().ffmpegEngine(tools, encoders, imageEngine, *shared, temporary);

@@ -11,6 +11,7 @@
 #include "core/conversion/ConversionCoordinator.h"
 #include "core/engines/image/Thumbnailer.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/ffmpeg/preview/FrameScrubber.h"
 #include "core/ffmpeg/preview/MediaFacts.h"
 #include "core/services/FileManagerService.h"
@@ -33,6 +34,11 @@ struct EngineModules {
     static std::shared_ptr<const ConversionEngine> ffmpegEngine(
         BundledFFmpeg tools, std::set<std::string> encoders, std::shared_ptr<const ConversionEngine> imageEngine,
         const FileManagerService& files = FileManagerService::shared(),
+        const TemporaryFileManager& temporary = TemporaryFileManager::shared());
+    // The same over a list read when a job first needs an encoder.
+    static std::shared_ptr<const ConversionEngine> ffmpegEngine(
+        BundledFFmpeg tools, std::shared_ptr<const FFmpegEncoderList> encoders,
+        std::shared_ptr<const ConversionEngine> imageEngine, const FileManagerService& files = FileManagerService::shared(),
         const TemporaryFileManager& temporary = TemporaryFileManager::shared());
     // The image engine alone (for trial encodes of the size estimates).
     static std::shared_ptr<const ConversionEngine> imageEngine();

@@ -83,8 +83,8 @@ TEST(FFmpegEngine, CanHandle) {
     const Case cases[] = {
         {&anything, "mp4", "mov", "rotate", false},   {&anything, "mp4", "mov", std::nullopt, true},
         {&anything, "mp4", "gif", std::nullopt, true}, {&debian, "mp4", "gif", std::nullopt, false},
-        {&debian, "mp4", "mov", std::nullopt, true},  {&debian, "mp4", "webm", std::nullopt, false},  // no libopus
-        {&debian, "wav", "mp3", std::nullopt, true},  {&debian, "wav", "flac", std::nullopt, false},
+        {&debian, "mp4", "mov", std::nullopt, true},  {&debian, "mp4", "webm", "compress", false},  // no libopus
+        {&debian, "wav", "mp3", std::nullopt, true},  {&debian, "wav", "flac", "normalize", false},
         {&debian, "pdf", "png", std::nullopt, true},  {&debian, "pdf", "jpg", std::nullopt, false},
         {&debian, "mp4", "mp4", "compress", true},    {&anything, "avif", "mp4", std::nullopt, true},
         {&noDecoder, "avif", "gif", std::nullopt, false}, {&noDecoder, "ico", "png", std::nullopt, false},

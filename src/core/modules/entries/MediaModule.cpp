@@ -10,13 +10,13 @@ namespace {
 
 const MediaModule kTable{
     []() -> EnginePtr { return std::make_shared<AudioEngine>(); },
-    [](const BundledFFmpeg& tools, const std::set<std::string>& encoders, EnginePtr imageEngine,
+    [](const BundledFFmpeg& tools, std::shared_ptr<const FFmpegEncoderList> encoders, EnginePtr imageEngine,
        const FileManagerService& files, const TemporaryFileManager& temporary) -> EnginePtr {
         // No prober given: the engine probes in process.
-        return std::make_shared<FFmpegEngine>(tools, nullptr, encoders,
-                                              imageEngine ? FFmpegEngine::decoderThrough(std::move(imageEngine))
-                                                          : FFmpegEngine::ImageDecoder{},
-                                              files, temporary);
+        return std::make_shared<FFmpegEngine>(FFmpegEngine::overList(
+            tools, nullptr, std::move(encoders),
+            imageEngine ? FFmpegEngine::decoderThrough(std::move(imageEngine)) : FFmpegEngine::ImageDecoder{}, files,
+            temporary));
     },
     []() -> std::shared_ptr<const MediaFacts> { return std::make_shared<FFmpegMediaFacts>(); },
     &FrameScrubber::provider,
