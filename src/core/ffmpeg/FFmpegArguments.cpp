@@ -120,6 +120,7 @@ Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe
                                  : Arguments{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"};
     append(args, {"-c:v", FFmpegArguments::videoEncoder(job.to)});
     append(args, FFmpegArguments::playablePicture(job.to));
+    append(args, FFmpegArguments::encoderThreading(job.to, FFmpegArguments::outputWidth(job, probe)));
     if (const auto bitrate = FFmpegArguments::videoBitrate(job, probe)) {
         append(args, {"-b:v", *bitrate});
         append(args, FFmpegArguments::rateCap(*bitrate));
@@ -197,6 +198,33 @@ Arguments FFmpegArguments::playablePicture(const Format& target) {
     Arguments args = {"-pix_fmt", "yuv420p"};
     if (videoEncoder(target) == FFmpegEncoders::platformName("h264_videotoolbox")) append(args, {"-profile:v", "high"});
     return args;
+}
+
+Arguments FFmpegArguments::encoderThreading(const Format& target, std::optional<int64_t> width) {
+    if (videoEncoder(target) != "libvpx-vp9") return {};
+    Arguments args = {"-row-mt", "1"};
+    if (width && *width > 0) {
+        // log2 of the column count: the most columns of at least 256 pixels, 64 at most.
+        int columns = 0;
+        while (columns < 6 && (*width >> (columns + 1)) >= 256) ++columns;
+        append(args, {"-tile-columns", fmt::format("{}", columns)});
+    }
+    return args;
+}
+
+std::optional<int64_t> FFmpegArguments::outputWidth(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    if (!probe || !probe->width || !probe->height || *probe->width <= 0 || *probe->height <= 0) return std::nullopt;
+    const bool quarterTurn = probe->rotation == 90 || probe->rotation == 270;
+    double width = static_cast<double>(quarterTurn ? *probe->height : *probe->width);
+    double height = static_cast<double>(quarterTurn ? *probe->width : *probe->height);
+    if (const auto& crop = job.options.cropRect) {
+        width *= std::clamp(crop->width, 0.0, 1.0);
+        height *= std::clamp(crop->height, 0.0, 1.0);
+    }
+    if (const auto longest = job.options.maxDimension; longest && *longest > 0)
+        width *= std::min(1.0, static_cast<double>(*longest) / std::max(width, height));
+    if (!(width >= 1)) return std::nullopt;
+    return static_cast<int64_t>(width);
 }
 
 std::string FFmpegArguments::timestamp(double seconds) {

@@ -51,6 +51,15 @@ public:
     // (High 4:4:4, High 10), which phones, browsers and most players refuse.
     static Arguments playablePicture(const Format& target);
 
+    // How the video encoder spreads its work over the processors. VP9 is given row
+    // multithreading and as many tile columns as a picture `width` pixels wide allows (a tile
+    // column is at least 256 pixels wide, at most 64 of them), which changes neither its rate
+    // control nor its quality settings; the H.264 encoder uses every core by itself.
+    static Arguments encoderThreading(const Format& target, std::optional<int64_t> width);
+    // The width of the picture a re-encode writes, as far as the probe tells: the upright
+    // source, cropped, then scaled to `maxDimension`.
+    static std::optional<int64_t> outputWidth(const ConversionJob& job, const std::optional<MediaProbe>& probe);
+
     // "HH:MM:SS.mmm", rounded to whole milliseconds first (59.9996 gives 00:01:00.000, never
     // 00:00:60.000); negative or non-finite values give 00:00:00.000.
     static std::string timestamp(double seconds);

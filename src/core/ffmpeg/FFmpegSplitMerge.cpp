@@ -151,6 +151,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
         const auto picture = FFmpegArguments::playablePicture(job.to);
         args.insert(args.end(), picture.begin(), picture.end());
+        const auto threading = FFmpegArguments::encoderThreading(job.to, width);
+        args.insert(args.end(), threading.begin(), threading.end());
     }
     if (plan.wantsAudio)
         args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});

@@ -55,7 +55,7 @@ TEST(FFmpegArguments, WorkedExamples) {
     EXPECT_EQ(FFmpegArguments::build(job, Decision::reencode("r"), std::nullopt),
               concat({FFmpegArguments::common(),
                       {"-i", "/in/a.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
-                       "yuv420p", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-c:a", "libopus",
+                       "yuv420p", "-row-mt", "1", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-c:a", "libopus",
                        "-b:a", "192k"},
                       kStrip,
                       {"/out/a.webm"}}));
@@ -72,6 +72,53 @@ TEST(FFmpegArguments, WorkedExamples) {
                        "-c", "copy", "-sn", "-dn"},
                       kStrip,
                       {"-movflags", "+faststart", "/out/b.mov"}}));
+}
+
+TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
+    const Format webm = testing::mediaFormat("webm");
+    struct Case {
+        int64_t width;
+        const char* columns;  // log2 of the tile columns
+    };
+    for (const auto& c : {Case{64, "0"}, Case{511, "0"}, Case{512, "1"}, Case{1280, "2"}, Case{1920, "2"},
+                          Case{3840, "3"}, Case{16384, "6"}, Case{100000, "6"}}) {
+        EXPECT_EQ(FFmpegArguments::encoderThreading(webm, c.width), (Args{"-row-mt", "1", "-tile-columns", c.columns}))
+            << c.width;
+    }
+    EXPECT_EQ(FFmpegArguments::encoderThreading(webm, std::nullopt), (Args{"-row-mt", "1"}));
+    EXPECT_TRUE(FFmpegArguments::encoderThreading(testing::mediaFormat("mp4"), 1920).empty());
+
+    // The width written: upright, cropped, then scaled.
+    MediaProbe probe;
+    probe.width = 1920;
+    probe.height = 1080;
+    auto job = testing::mediaJob("/in/a.mp4", "/out/a.webm", "mp4", "webm", options([](auto& o) {
+        o.quality = 0.5;
+        o.preserveMetadata = false;
+    }));
+    EXPECT_EQ(FFmpegArguments::outputWidth(job, probe), 1920);
+    EXPECT_EQ(FFmpegArguments::outputWidth(job, std::nullopt), std::nullopt);
+    probe.rotation = 90;
+    EXPECT_EQ(FFmpegArguments::outputWidth(job, probe), 1080);
+    probe.rotation = 0;
+    job.options.cropRect = UnitRect{0, 0, 0.5, 1};
+    EXPECT_EQ(FFmpegArguments::outputWidth(job, probe), 960);
+    job.options.cropRect.reset();
+    job.options.maxDimension = 640;
+    EXPECT_EQ(FFmpegArguments::outputWidth(job, probe), 640);
+
+    // Everything else on the line, rate control included, is what it was without them.
+    job.options.maxDimension.reset();
+    const Args line = FFmpegArguments::build(job, Decision::reencode("r"), probe);
+    const auto at = std::find(line.begin(), line.end(), "-row-mt");
+    ASSERT_NE(at, line.end());
+    EXPECT_EQ(Args(at, at + 4), (Args{"-row-mt", "1", "-tile-columns", "2"}));
+    Args without(line.begin(), at);
+    without.insert(without.end(), at + 4, line.end());
+    EXPECT_EQ(mapping(without), concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
+                                         "yuv420p", "-b:v", "6500k", "-maxrate", "7150k", "-bufsize", "13000k", "-vf", kEven,
+                                         "-c:a", "libopus", "-b:a", "192k"},
+                                        kStrip}));
 }
 
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
