@@ -2,7 +2,7 @@
 // the files given, then prints one line per result and the wall time. For benchmarks and tests.
 //
 //   kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
-//                [--processors <n>] [--quiet] <file>...
+//                [--processors <n>] [--repeat <n>] [--quiet] <file>...
 //   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //
 // --ring builds the request as a drop on the Portal's format target does: options and output
@@ -13,6 +13,7 @@
 //   ok     <seconds>  copy|encode  <source>  <output>...
 //   note   <source>  <the result's note>        (after its ok line, when the result has one)
 //   error  <seconds>  <source>  <kind>  <message>
+//   round  <n>  <seconds>  <CPU seconds>     (with --repeat: one per round, the results are the last round's)
 //   wall   <seconds>  <succeeded>  <failed>
 // Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error; after SIGTERM
 // or SIGINT, which cancel the work (and every program it started) first, 128 + the signal.
@@ -37,6 +38,7 @@
 #include <csignal>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -55,7 +57,7 @@ using namespace kolvex;
 
 const char* const kUsage =
     "usage: kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
-    "                    [--processors <n>] [--quiet] <file>...\n"
+    "                    [--processors <n>] [--repeat <n>] [--quiet] <file>...\n"
     "       kolvex-drive --sweep\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
@@ -141,6 +143,7 @@ struct Request {
     std::optional<std::string> tool;
     std::optional<fs::path> outputDirectory;
     std::optional<int> processors;
+    int repeat = 1;
     ConversionOptions options = ConversionOptions::defaults();
     std::vector<std::string> assignments;  // the --set arguments, in order
     std::vector<fs::path> files;
@@ -174,6 +177,9 @@ Request parse(int argc, char** argv) {
             setOption(request.options, request.assignments.back());
         } else if (arg == "--ring") {
             request.ring = true;
+        } else if (arg == "--repeat") {
+            request.repeat = static_cast<int>(number(value(i)));
+            if (request.repeat < 1) throw UsageError{"--repeat needs a count of at least 1"};
         } else if (arg == "--processors") {
             request.processors = static_cast<int>(number(value(i)));
         } else if (arg == "--quiet") {
@@ -275,6 +281,30 @@ private:
     void* m_application = nullptr;
 };
 
+// CPU time of this process and of every program it has waited for, in seconds.
+double cpuSeconds() {
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage usage {};
+        ::getrusage(who, &usage);
+        for (const auto& time : {usage.ru_utime, usage.ru_stime})
+            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+// Every output is in place and every job's scratch folder gone: what is left (engines, loaded
+// modules, registry, Qt, the allocator's free lists) the end of the process reclaims at once,
+// while tearing it down piece by piece would take time that grows with the job. Only what the
+// end of the process does not undo is settled first: the report is flushed and the record of
+// work in progress removed.
+[[noreturn]] void leave(int status) {
+    if (std::fflush(stdout) != 0 && status == 0) status = 1;
+    std::fflush(stderr);
+    WorkInProgress::shared().settle();
+    std::_Exit(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -303,12 +333,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<ConversionCoordinator> coordinator;
     std::optional<ConversionIntent> ringIntent;
     try {
-        // Qt and ffmpeg's encoder list cost a tenth of a second each: they are started only for
-        // the requests that need them, as the registry tells.
-        RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), false);
+        // Qt costs a tenth of a second to start: only the requests that need it start it, as the
+        // registry tells. The FFmpeg engine costs nothing until a job runs on it.
+        RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), true);
         const RealEngines::Needs needs = RealEngines::needs(
             real.registry, request.files, request.target ? std::optional(FormatID(*request.target)) : std::nullopt);
-        if (needs.ffmpeg) real = RealEngines::assemble(TemporaryFileManager::shared(), true);
 #ifdef KOLVEX_HAVE_DOCUMENT
         if (needs.qt) application.emplace(argv[0]);
 #endif
@@ -328,19 +357,32 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const auto start = std::chrono::steady_clock::now();
+    const auto submit = [&] {
+        if (ringIntent) return coordinator->submit(*ringIntent, {}, termination.token());
+        if (request.target)
+            return coordinator->submit(
+                ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory}, {},
+                termination.token());
+        return coordinator->submit(ToolIntent{request.files, *request.tool, request.options, request.outputDirectory}, {},
+                                   termination.token());
+    };
+    // The same request again and again in one process: from the second round on, the way the
+    // tray runs it, with the engines loaded and their programs known. Each round's outputs are
+    // removed before the next, so every round writes the same names.
     std::vector<ConversionResult> results;
-    if (ringIntent) {
-        results = coordinator->submit(*ringIntent, {}, termination.token());
-    } else if (request.target) {
-        results = coordinator->submit(
-            ConversionIntent{request.files, FormatID(*request.target), request.options, request.outputDirectory}, {},
-            termination.token());
-    } else {
-        results = coordinator->submit(ToolIntent{request.files, *request.tool, request.options, request.outputDirectory},
-                                      {}, termination.token());
+    double wall = 0;
+    for (int pass = 1; pass <= request.repeat; ++pass) {
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuBefore = cpuSeconds();
+        results = submit();
+        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (request.repeat > 1) std::printf("round\t%d\t%.4f\t%.4f\n", pass, wall, cpuSeconds() - cpuBefore);
+        if (pass == request.repeat || termination.received()) break;
+        for (const auto& result : results) {
+            std::error_code ignored;
+            for (const auto& output : result.outputs) fs::remove_all(output, ignored);
+        }
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     int succeeded = 0;
     int failed = 0;
@@ -364,6 +406,7 @@ int main(int argc, char** argv) {
         }
     }
     std::puts(fmt::format("wall\t{:.4f}\t{}\t{}", wall, succeeded, failed).c_str());
-    if (const int signal = termination.received()) return 128 + signal;
-    return failed == 0 ? 0 : 1;
+    int status = failed == 0 ? 0 : 1;
+    if (const int signal = termination.received()) status = 128 + signal;
+    leave(status);
 }

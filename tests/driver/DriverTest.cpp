@@ -1,4 +1,7 @@
 #include <cstdlib>
+#include <iterator>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +38,38 @@ TEST(Driver, RingRequestsAreBuiltAsThePortalBuildsThemAndPrintTheirNotes) {
     EXPECT_NE(out.find("note\t" + source.string() + "\t1 audio track and 1 subtitle track were left out\n"), std::string::npos)
         << out;
     EXPECT_EQ(testing::probeEntry(dir / "two voices.mp4", "stream=codec_type"), "video\naudio");
+}
+
+// A stream copy lists no encoders; a re-encode lists them once, into the user's cache. Either
+// run ends having settled its record of work in progress.
+TEST(Driver, ListsEncodersOnlyForWorkThatEncodesAndLeavesNoRecord) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const auto source = testing::makeClip(dir / "clip.mp4", {.codecArguments = {"-c:v", "libx264", "-c:a", "aac"}});
+    const fs::path cache = dir / "cache" / "kolvex" / "ffmpeg-encoders";
+    const fs::path records = dir / "tmp" / ("Kolvex-" + std::to_string(::geteuid())) / ".in-progress";
+    fs::create_directories(dir / "tmp");
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    const auto drive = [&](const std::string& target) {
+        return ProcessRunner().run(KOLVEX_DRIVE, {"--to", target, "--out", dir.path().string(), source.string()},
+                                   std::chrono::seconds(120), nullptr, nullptr);
+    };
+    const auto copy = drive("mkv");
+    const bool listedForCopy = fs::exists(cache);
+    const auto encode = drive("wav");
+    ::unsetenv("XDG_CACHE_HOME");
+    ::unsetenv("TMPDIR");
+
+    ASSERT_EQ(copy.exitCode, 0) << copy.standardOutput() << copy.standardError();
+    EXPECT_NE(copy.standardOutput().find("\tcopy\t"), std::string::npos) << copy.standardOutput();
+    EXPECT_FALSE(listedForCopy);
+    ASSERT_EQ(encode.exitCode, 0) << encode.standardOutput() << encode.standardError();
+    EXPECT_NE(encode.standardOutput().find("\tencode\t"), std::string::npos) << encode.standardOutput();
+    EXPECT_TRUE(fs::exists(cache));
+    EXPECT_EQ(testing::probeEntry(dir / "clip.wav", "stream=codec_name"), "pcm_s16le");
+    std::error_code ec;
+    EXPECT_EQ(std::distance(fs::directory_iterator(records, ec), {}), 0);
 }
 
 }  // namespace

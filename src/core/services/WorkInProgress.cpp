@@ -89,19 +89,30 @@ bool sweepItem(const fs::path& item, int& removed) {
 WorkInProgress::WorkInProgress(fs::path root) : m_records(std::move(root) / ".in-progress") {}
 
 WorkInProgress::~WorkInProgress() {
+    std::lock_guard lock(m_mutex);
+    release(false);
+}
+
+void WorkInProgress::settle() {
+    std::lock_guard lock(m_mutex);
+    release(true);
+}
+
+void WorkInProgress::release(bool keepLocked) {
     if (m_own.empty()) return;
     // Entries still open belong to work torn down with us: the folder stays, unlocked, and the
-    // next sweep takes care of their items. Otherwise the folder goes.
-    bool empty = true;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(m_own, ec)) {
-        if (entry.path().filename() != "lock") empty = false;
-    }
-    if (empty && !ec) {
+    // next sweep takes care of their items. Otherwise the folder goes. The count tells without
+    // reading the folder: at exit, a read's buffer would have the allocator gather whatever
+    // large documents just freed.
+    if (m_open->load() > 0) {
+        if (keepLocked) return;
+    } else {
         ::unlink((m_own / "lock").c_str());
         ::rmdir(m_own.c_str());
     }
     ::close(m_lock);
+    m_lock = -1;
+    m_own.clear();
 }
 
 WorkInProgress& WorkInProgress::shared() {
@@ -144,26 +155,32 @@ WorkInProgress::Entry WorkInProgress::add(const fs::path& item) {
     {
         std::lock_guard lock(m_mutex);
         folder = ensureOwnFolder();
+        // Counted before the folder is left, so settle() cannot remove it under this entry.
+        if (folder) ++*m_open;
     }
     if (!folder) return {};
     const fs::path file = *folder / Uuid::random().toString();
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return {};
-    const bool written = writeWhole(fd, item.string());
-    ::close(fd);
+    const bool written = fd >= 0 && writeWhole(fd, item.string());
+    if (fd >= 0) ::close(fd);
     if (!written) {
-        ::unlink(file.c_str());
+        if (fd >= 0) ::unlink(file.c_str());
+        --*m_open;
         return {};
     }
-    return Entry(file);
+    return Entry(file, m_open);
 }
 
-WorkInProgress::Entry::Entry(Entry&& other) noexcept : m_file(std::move(other.m_file)) { other.m_file.clear(); }
+WorkInProgress::Entry::Entry(Entry&& other) noexcept
+    : m_file(std::move(other.m_file)), m_open(std::move(other.m_open)) {
+    other.m_file.clear();
+}
 
 WorkInProgress::Entry& WorkInProgress::Entry::operator=(Entry&& other) noexcept {
     if (this != &other) {
         drop();
         m_file = std::move(other.m_file);
+        m_open = std::move(other.m_open);
         other.m_file.clear();
     }
     return *this;
@@ -173,6 +190,8 @@ void WorkInProgress::Entry::drop() {
     if (m_file.empty()) return;
     ::unlink(m_file.c_str());
     m_file.clear();
+    if (m_open) --*m_open;
+    m_open.reset();
 }
 
 bool WorkInProgress::removeItem(const fs::path& item) {

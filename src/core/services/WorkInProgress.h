@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -38,14 +40,21 @@ public:
 
     private:
         friend class WorkInProgress;
-        explicit Entry(std::filesystem::path file) : m_file(std::move(file)) {}
+        Entry(std::filesystem::path file, std::shared_ptr<std::atomic<int>> open)
+            : m_file(std::move(file)), m_open(std::move(open)) {}
         std::filesystem::path m_file;
+        std::shared_ptr<std::atomic<int>> m_open;  // the record's count of open entries
     };
 
     // Records `item`, an absolute path: a hidden partial item (its name holds ".kolvex-") or a
     // scratch folder (named by a UUID, in a root closed to others); the sweep removes nothing else.
     // Never throws: a record that cannot be written only means a kill could leave the item behind.
     Entry add(const std::filesystem::path& item);
+
+    // When no entry is open, removes this process's folder now rather than at exit, without
+    // reading it; a later add() makes a new one. For a process about to end without running
+    // its destructors. Never throws.
+    void settle();
 
     // Removes every item recorded by processes that are gone, then their records. Items that
     // are not ours (another owner, a name that is not of our making) are left alone; a folder
@@ -62,11 +71,16 @@ public:
 
 private:
     std::optional<std::filesystem::path> ensureOwnFolder();
+    // Removes this process's folder when no entry is open, else only lets go of its lock.
+    // Called with m_mutex held.
+    void release(bool keepLocked);
 
     std::filesystem::path m_records;  // "<root>/.in-progress"
     mutable std::mutex m_mutex;       // guards the fields below
     std::filesystem::path m_own;      // this process's folder, once made
     int m_lock = -1;                  // held for the process's lifetime
+    // Entries added and not yet dropped; shared with them, as an entry may outlive the record.
+    std::shared_ptr<std::atomic<int>> m_open = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace kolvex

@@ -84,5 +84,65 @@ TEST(WorkInProgress, SweepsExactlyWhatAKilledRunLeft) {
     EXPECT_EQ(WorkInProgress(root).sweep(), 0) << "the dead run's record went with its items";
 }
 
+// The record's folders under the root: one per process that has work in progress.
+std::vector<fs::path> recordFolders(const fs::path& root) {
+    std::vector<fs::path> folders;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root / ".in-progress", ec)) folders.push_back(entry.path());
+    return folders;
+}
+
+TEST(WorkInProgress, SettlesItsRecordOnceNothingIsOpen) {
+    TempDir user;
+    TempDir scratch;
+    const fs::path root = scratch / "Kolvex";
+    WorkInProgress record(root);
+    {
+        StagedOutput output(user / "a.txt", StagedOutput::Kind::file, FileManagerService::shared(), record);
+        output.write("a");
+        record.settle();  // open: the record stays, and stays this live process's
+        ASSERT_EQ(recordFolders(root).size(), 1u);
+        EXPECT_EQ(WorkInProgress(root).sweep(), 0);
+        EXPECT_TRUE(fs::exists(output.path()));
+        output.commit();
+    }
+    record.settle();
+    EXPECT_TRUE(recordFolders(root).empty());
+    EXPECT_EQ(testing::readFile(user / "a.txt"), "a");
+
+    // Work after a settle is recorded again, and a kill still leaves it to the next sweep.
+    inKilledProcess([&] {
+        StagedOutput output(user / "b.txt", StagedOutput::Kind::file, FileManagerService::shared(), record);
+        output.write("b");
+        ::raise(SIGKILL);
+    });
+    EXPECT_EQ(WorkInProgress(root).sweep(), 1);
+    EXPECT_FALSE(fs::exists(user / "b.txt"));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(user.path())) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"a.txt"});
+}
+
+// Ending with an entry open leaves it for the sweep; ending with none leaves nothing.
+TEST(WorkInProgress, EndsWithoutReadingItsRecord) {
+    TempDir scratch;
+    const fs::path root = scratch / "Kolvex";
+    {
+        WorkInProgress record(root);
+        auto entry = record.add(root / Uuid::random().toString());
+        entry.drop();
+    }
+    EXPECT_TRUE(recordFolders(root).empty());
+    WorkInProgress::Entry outlives;
+    {
+        WorkInProgress record(root);
+        outlives = record.add(root / Uuid::random().toString());
+    }
+    EXPECT_EQ(recordFolders(root).size(), 1u);
+    outlives.drop();  // after its record is gone: harmless
+    EXPECT_EQ(WorkInProgress(root).sweep(), 0);
+    EXPECT_TRUE(recordFolders(root).empty());
+}
+
 }  // namespace
 }  // namespace kolvex
