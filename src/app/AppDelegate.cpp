@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -25,6 +24,7 @@
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/TemporaryFileManager.h"
+#include "core/services/ProcessMemory.h"
 #include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
 #include "ui/async/AsyncTask.h"
@@ -270,7 +270,7 @@ void AppDelegate::conversionsCompleted(const RunReport& report) {
     if (m_env.notifier) m_env.notifier->announce(report);
     // A run's pictures and documents leave the allocator holding freed memory in every
     // worker's arena; the tray process gives it back while it waits for the next drop.
-    tasks().background([](std::stop_token) { malloc_trim(0); });
+    tasks().background([](std::stop_token) { ProcessMemory::giveBack(); });
 }
 
 void AppDelegate::progressChanged(std::optional<double> progress, const std::optional<std::string>& description) {

@@ -22,6 +22,7 @@
 #include "app/ToolSheetFactory.h"
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
+#include "core/services/ProcessMemory.h"
 #include "ui/windows/ApplicationResources.h"
 
 namespace {
@@ -64,6 +65,9 @@ void quitOnSignals(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread exists: jobs run on worker threads, and the tray keeps for its whole
+    // life every arena the allocator gives one.
+    kolvex::ProcessMemory::boundArenas();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     switch (kolvex::SelfCheck::requestFor(arguments)) {
     case kolvex::SelfCheck::Request::loginStatus:

@@ -1,0 +1,53 @@
+#include "core/services/ProcessMemory.h"
+
+#include <cstdlib>
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kolvex {
+namespace {
+
+// Threads that each allocate while all are alive: without a bound, every one gets an arena.
+int arenasAfterBusyThreads(int threads) {
+    std::latch allocated(threads);
+    std::latch done(1);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&] {
+            std::vector<void*> blocks;
+            for (int j = 0; j < 64; ++j) blocks.push_back(std::malloc(4096));
+            allocated.count_down();
+            done.wait();
+            for (void* block : blocks) std::free(block);
+        });
+    }
+    allocated.wait();
+    const int arenas = ProcessMemory::arenaCount();
+    done.count_down();
+    for (auto& worker : workers) worker.join();
+    return arenas;
+}
+
+// Each case runs in a fresh process: arenas, once made, last as long as the process.
+TEST(ProcessMemoryDeathTest, JobThreadsShareABoundedSetOfArenas) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ProcessMemory::boundArenas();
+            const int arenas = arenasAfterBusyThreads(8);
+            ProcessMemory::giveBack();
+            std::exit(arenas >= 1 && arenas <= ProcessMemory::kArenaLimit ? 0 : 10 + arenas);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // The count itself is read right: unbounded, eight busy threads hold more than the bound.
+    if (std::thread::hardware_concurrency() >= 2) {
+        EXPECT_EXIT(std::exit(arenasAfterBusyThreads(8) > ProcessMemory::kArenaLimit ? 0 : 1),
+                    ::testing::ExitedWithCode(0), "");
+    }
+}
+
+}  // namespace
+}  // namespace kolvex
