@@ -3,28 +3,35 @@
 # folder removed at the end). Workloads (defaults; sizes set by the variables named):
 #   remux   a 600 MB H.264/AAC MP4 -> MKV as a drop on the ring makes it (`kolvex-drive --ring`:
 #           options from the default preferences, through the Portal's code), which must be a
-#           stream copy, vs `ffmpeg -c copy`                          KOLVEX_COMPARE_REMUX_MB
+#           stream copy, vs `ffmpeg -c copy`; also warm             KOLVEX_COMPARE_REMUX_MB
 #   trim    30 s out of a 60-minute MP4, from the middle, with the trim tool vs
-#           `ffmpeg -ss ... -t 30 -c copy`                             KOLVEX_COMPARE_TRIM_MINUTES
+#           `ffmpeg -ss ... -t 30 -c copy`; also warm                 KOLVEX_COMPARE_TRIM_MINUTES
 #   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages`; merge 500 + 261 pages
 #           vs `qpdf --empty --pages a.pdf b.pdf --`                   KOLVEX_COMPARE_PDF_PAGES=500,261
+#           a 10-page PDF -> PNG pages at 300 dpi vs `pdftoppm -png -r 300`
+#                                           KOLVEX_COMPARE_PDF_PNG_PAGES, KOLVEX_COMPARE_PDF_PNG_DPI
 #   images  20 photos of 12 MP (JPEG q90) -> WebP q80, -> PNG, -> JPEG of at most 2048 pixels at
 #           the source's quality, vs the same `vips` savers through `xargs -P8`
 #                                                  KOLVEX_COMPARE_PHOTOS, KOLVEX_COMPARE_PHOTO_MP
 #   docs    DOCX, Markdown and HTML reports of a few pages -> PDF vs LibreOffice headless
 #           (installed here when missing); KOLVEX_COMPARE_DOCS=0 leaves them out
 #   tray    the real `kolvex` on its own Xvfb with a tray: launch -> tray icon, RSS/PSS and CPU
-#           after KOLVEX_COMPARE_IDLE (60) idle seconds, RSS after KOLVEX_COMPARE_CONVERSIONS (20)
-#           conversions handed to it; how each is measured: bench/compare/tray.py
-#   gif     a 5-minute 1080p clip -> animated GIF, once, with the peak memory of the driver and
-#           every ffmpeg it starts; KOLVEX_COMPARE_GIF=0 leaves it out
+#           after KOLVEX_COMPARE_IDLE (60) idle seconds, RSS and anonymous memory
+#           KOLVEX_COMPARE_SETTLE (60) seconds after KOLVEX_COMPARE_CONVERSIONS (20) conversions
+#           handed to it; how each is measured: bench/compare/tray.py
+#   gif     a 60-minute 1080p clip -> animated GIF, once, with the peak memory of the whole
+#           process tree (the driver and every ffmpeg it starts, summed); KOLVEX_COMPARE_GIF=0
+#           leaves it out                                               KOLVEX_COMPARE_GIF_MINUTES
 # Each pair runs once untimed, then RUNS rounds (default 5) with the contenders taking turns
 # (who goes first flips every round).
-# The table shows, per workload, median/minimum seconds of Kolvex's whole command ("process"),
-# of the wall time the driver reports for the request ("internal"), and of the peer's whole
-# command, the ratios of Kolvex's medians to the peer's, the goal and whether the process ratio
-# meets it; with the machine and the load average at the start and the end.
+# The table shows, per workload, median/minimum wall and CPU seconds of Kolvex's whole command
+# (the CPU of its whole process tree), of the same request run warm (rounds after the first
+# inside one driver: engines loaded, encoders known; trim and remux) and of the peer's whole
+# command, the ratios of Kolvex's medians to the peer's, the goal and whether the CPU ratio
+# meets it; with the machine and the load average at the start, through the run and at the end.
 # The reference programs are installed here when missing, so the test suite never pulls them in.
+# Kolvex is built in KOLVEX_COMPARE_BUILD (default: a folder under $TMPDIR, outside the source
+# tree, kept between runs), so a measurement never touches the developer's own build.
 #
 # Usage: bench/compare.sh [--only remux,trim,pdf,images,docs,tray,gif] [runs]   (or RUNS=n)
 set -eu
@@ -46,6 +53,7 @@ need() { "$root/bench/ensure-reference.sh" "$1" "$2"; }
 need /usr/bin/ffmpeg ffmpeg
 wants images && need /usr/bin/vips libvips-tools
 wants pdf && need /usr/bin/qpdf qpdf
+wants pdf && need /usr/bin/pdftoppm poppler-utils
 if wants docs && [ "${KOLVEX_COMPARE_DOCS:-1}" != 0 ]; then
   need /usr/bin/soffice libreoffice-writer-nogui
 fi
@@ -57,11 +65,15 @@ if wants tray; then
   need /usr/bin/dbus-daemon dbus
 fi
 
+build=${KOLVEX_COMPARE_BUILD:-${TMPDIR:-/tmp}/kolvex-compare-build-$(id -u)}
+case "$build" in
+  "$root"|"$root"/*) echo "compare.sh: build outside the source tree, not in $build" >&2; exit 2 ;;
+esac
 cd "$root"
-cmake --preset default >/dev/null
+cmake --preset default -B "$build" >/dev/null
 targets=kolvex-drive
 if wants tray; then targets="$targets kolvex"; fi
 # shellcheck disable=SC2086 # one word per target
-cmake --build --preset default --target $targets >/dev/null
-stage="$root/build/default/stage/bin"
+cmake --build "$build" --target $targets >/dev/null
+stage="$build/stage/bin"
 exec python3 -B "$root/bench/compare/compare.py" --drive "$stage/kolvex-drive" --app "$stage/kolvex" --only "$only" "$runs"

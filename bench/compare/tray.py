@@ -119,13 +119,20 @@ def stop(process):
 
 def memory(pid: int):
     """RSS and PSS in MB."""
+    values = memory_parts(pid)
+    return values["Rss"], values["Pss"]
+
+
+def memory_parts(pid: int) -> dict:
+    """Every field of smaps_rollup (Rss, Pss, Anonymous, ...) in MB."""
     values = {}
     with open(f"/proc/{pid}/smaps_rollup") as rollup:
         for line in rollup:
             key, _, rest = line.partition(":")
-            if key in ("Rss", "Pss"):
-                values[key] = int(rest.split()[0]) / 1024
-    return values["Rss"], values["Pss"]
+            fields = rest.split()
+            if len(fields) == 2 and fields[1] == "kB":
+                values[key] = int(fields[0]) / 1024
+    return values
 
 
 def cpu_seconds(pid: int) -> float:
@@ -180,7 +187,8 @@ def measure(app: Path, work: Path, runs: int):
     """The table's rows and a line saying which conversions ran."""
     idle = env_number("KOLVEX_COMPARE_IDLE", 60)
     conversions = env_number("KOLVEX_COMPARE_CONVERSIONS", 20)
-    settle = env_number("KOLVEX_COMPARE_SETTLE", 15)
+    # The memory goal holds a minute after the last job.
+    settle = env_number("KOLVEX_COMPARE_SETTLE", 60)
     work.mkdir(parents=True)
     made = sources(work)
     print(f"Tray: {runs} launches, {idle} s idle, {conversions} conversions ...", flush=True)
@@ -206,7 +214,8 @@ def measure(app: Path, work: Path, runs: int):
                 times.append(seconds)
                 kinds[kind] = kinds.get(kind, 0) + 1
             time.sleep(settle)
-            rss_after, pss_after = memory(process.pid)
+            parts = memory_parts(process.pid)
+            rss_after, pss_after, anon_after = parts["Rss"], parts["Pss"], parts.get("Anonymous", 0)
         finally:
             stop(process)
     launches_ms = sorted(1000 * s for s in launches)
@@ -214,11 +223,12 @@ def measure(app: Path, work: Path, runs: int):
     mark = lambda ok: "met" if ok else "NOT met"  # noqa: E731
     made = ", ".join(f"{count} x {kind}" for kind, count in kinds.items())
     return [
-        ["tray launch -> icon (ms)", f"{median:.0f}/{launches_ms[0]:.0f}", "", "", "", "", "<= 150 ms",
-         mark(median <= 150)],
+        ["tray launch -> icon (ms)", f"{median:.0f}/{launches_ms[0]:.0f}", "", "", "", "", "<= 120 ms quiet",
+         mark(median <= 120)],
         [f"tray idle {idle} s", f"RSS {rss:.1f} MB, PSS {pss:.1f} MB", f"CPU {cpu:.2f} %", "", "", "", "RSS <= 45 MB",
          mark(rss <= 45)],
-        [f"tray after {conversions} conversions", f"RSS {rss_after:.1f} MB, PSS {pss_after:.1f} MB",
-         f"{sum(times):.1f} s in all", "", f"{rss_after / rss:.2f}x the idle RSS", "", "<= 1.2x idle RSS",
-         mark(rss_after <= 1.2 * rss)],
+        [f"tray {settle} s after {conversions} conversions",
+         f"RSS {rss_after:.1f} MB, PSS {pss_after:.1f} MB, anon {anon_after:.1f} MB", f"{sum(times):.1f} s in all", "",
+         f"{rss_after / rss:.2f}x the idle RSS", "", "anon <= 25 MB, RSS <= 2x idle",
+         mark(anon_after <= 25 and rss_after <= 2 * rss)],
     ], f"tray conversions (the Portal's first target for each): {made}"
