@@ -12,9 +12,9 @@
 namespace kolvex {
 
 // The shipped registry and every engine this build has, wired the way the application wires
-// them: the bundled ffmpeg (its encoders checked by the engine when a job needs one), the image engine decoding
-// for ffmpeg what it cannot read, the document engine writing the PDF engine's text. For the
-// driver and the hostile-input tests only.
+// them: the bundled ffmpeg (its encoders checked by the engine once a job needs one), the image
+// engine decoding for ffmpeg what it cannot read, the document engine writing the PDF engine's
+// text. For the driver and the hostile-input tests only.
 struct RealEngines {
     FormatRegistry registry;
     ConversionCoordinator::Engines engines;

@@ -42,8 +42,9 @@ std::pair<double, double> trimWindow(const ConversionJob& job) {
 
 FFmpegEngine::FFmpegEngine(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober, std::set<std::string> encoders,
                            ImageDecoder imageDecoder, const FileManagerService& files, TemporaryFileManager temporary)
-    : FFmpegEngine(OverList{}, std::move(tools), std::move(prober), std::make_shared<const FFmpegEncoderList>(std::move(encoders)),
-                   std::move(imageDecoder), files, std::move(temporary)) {}
+    : FFmpegEngine(OverList{}, std::move(tools), std::move(prober),
+                   std::make_shared<const FFmpegEncoderList>(std::move(encoders)), std::move(imageDecoder), files,
+                   std::move(temporary)) {}
 
 FFmpegEngine FFmpegEngine::overList(BundledFFmpeg tools, std::shared_ptr<const MediaProbing> prober,
                                     std::shared_ptr<const FFmpegEncoderList> encoders, ImageDecoder imageDecoder,

@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
     ::testing::AddGlobalTestEnvironment(new GuiEnvironment("test-engine-contract"));
 #endif
 
-// The engines, assembled once: listing ffmpeg's encoders takes a moment.
+// The engines, assembled once.
 const RealEngines& real() {
     static const RealEngines engines = RealEngines::assemble();
     return engines;
