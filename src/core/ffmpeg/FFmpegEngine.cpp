@@ -184,11 +184,12 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<double> copiedVideoEnd;
     if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
-        if (const auto end = copyEnd(job, knownCuts, stop))
-            copiedVideoEnd = *end;
-        else
+        if (const auto end = copyEnd(job, knownCuts, stop)) {
+            if (*end && job.options.trimEnd && **end < *job.options.trimEnd) copiedVideoEnd = *end;
+        } else {
             decision = PassthroughPlanner::Decision::reencode(fmt::format(
                 "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
+        }
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
 

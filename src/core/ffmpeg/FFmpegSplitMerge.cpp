@@ -140,14 +140,14 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     // 4:2:0 pictures have even sides.
     const int64_t width = (plan.width + 1) / 2 * 2;
     const int64_t height = (plan.height + 1) / 2 * 2;
-    // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
-    // copy of an MP4 starts its pictures late).
     // A lossless target keeps the deepest input's samples whole; a lossy encoder takes floats.
     const std::string audioEncoder = FFmpegArguments::audioEncoder(job.to);
     std::string sampleFormat = "fltp";
     if (audioEncoder == "flac") sampleFormat = plan.audioBitsPerSample.value_or(16) > 16 ? "s32" : "s16";
     if (audioEncoder.rfind("pcm_s16", 0) == 0) sampleFormat = "s16";
     for (size_t i = 0; i < sources.size(); ++i) {
+        // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
+        // copy of an MP4 starts its pictures late).
         if (plan.wantsVideo) {
             graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
                                  i, width, height, plan.frameRate);

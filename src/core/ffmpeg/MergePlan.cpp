@@ -23,11 +23,6 @@ size_t variety(const std::vector<MediaProbe>& probes, Field field) {
     return values.size();
 }
 
-// Containers that keep a display-matrix rotation when they are written.
-bool keepsRotation(const FormatID& container) {
-    return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
-}
-
 }  // namespace
 
 MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target) {
@@ -114,7 +109,7 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         reason = "re-encoding: FLAC is joined losslessly so its header states the whole length";
         return;
     }
-    if (wantsVideo && probes.front().rotation != 0 && !keepsRotation(target.id)) {
+    if (wantsVideo && probes.front().rotation != 0 && !ContainerCompatibility::keepsRotation(target.id)) {
         reason = "re-encoding: the picture's rotation cannot be stored in " + target.label;
         return;
     }
