@@ -149,7 +149,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
         // copy of an MP4 starts its pictures late).
         if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
+            graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,"
+                                 "pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
                                  i, width, height, plan.frameRate);
             inputs += fmt::format("[v{}]", i);
         }
@@ -158,7 +159,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
             // only its own length.
             const auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
             const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
-            graph += fmt::format("[{0}:a:0]asetpts=PTS-STARTPTS,{3}aresample={1},aformat=sample_fmts={2}:channel_layouts=stereo[a{0}];",
+            graph += fmt::format("[{0}:a:0]asetpts=PTS-STARTPTS,{3}aresample={1},"
+                                 "aformat=sample_fmts={2}:channel_layouts=stereo[a{0}];",
                                  i, plan.sampleRate, sampleFormat, end);
             inputs += fmt::format("[a{}]", i);
         }

@@ -151,7 +151,8 @@ TEST(ConversionCoordinator, RepeatedEngineIdsAreRefused) {
 TEST_F(CoordinatorTest, MixedDropsTakeEachFilesOwnOptions) {
     auto coordinator = make({FakeEngine::make("ffmpeg")});
     const Preferences preferences;
-    const auto jobs = coordinator.plan(preferences.formatIntent({file("clip.mp4"), file("song.m4a")}, FormatID("m4a"), std::nullopt));
+    const auto jobs =
+        coordinator.plan(preferences.formatIntent({file("clip.mp4"), file("song.m4a")}, FormatID("m4a"), std::nullopt));
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[0].options, preferences.conversionOptions(FormatCategory::video));
     EXPECT_EQ(jobs[1].options, preferences.conversionOptions(FormatCategory::audio));

@@ -149,8 +149,8 @@ TEST(MergePlan, CopiesOnlyInputsAlikeInEveryRespect) {
     EXPECT_FALSE(lossless.canStreamCopy);
     EXPECT_EQ(MergePlan({flac, deep}, testing::mediaFormat("flac")).audioBitsPerSample, 24);
     const auto job = mergeJob({"/m/a.flac", "/m/b.flac"}, "/out/all.flac", "flac");
-    const auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.flac", "/m/b.flac"}, MergePlan({flac, deep}, testing::mediaFormat("flac")),
-                                                         {"flac", "flac"});
+    const MergePlan deeper({flac, deep}, testing::mediaFormat("flac"));
+    const auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.flac", "/m/b.flac"}, deeper, {"flac", "flac"});
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.begin() + 15),
               (std::vector<std::string>{"-f", "flac", "-i", "/m/a.flac", "-f", "flac"}));
     EXPECT_NE(args.at(18).find("aformat=sample_fmts=s32:"), std::string::npos) << args.at(18);
