@@ -110,7 +110,9 @@ std::vector<ConversionJob> ConversionCoordinator::planLocked(const ConversionInt
         const fs::path destination = m_files->destination(url, target->canonicalExtension(), intent.outputDirectory,
                                                           Preferences::ConflictBehaviour::rename, taken);
         planned.insert(nameKey(destination));
-        jobs.emplace_back(url, std::vector<fs::path>{}, destination, *from, *target, *capability, intent.options);
+        const auto own = intent.optionsByCategory.find(from->category);
+        jobs.emplace_back(url, std::vector<fs::path>{}, destination, *from, *target, *capability,
+                          own != intent.optionsByCategory.end() ? own->second : intent.options);
     }
     return jobs;
 }

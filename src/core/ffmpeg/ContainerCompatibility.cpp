@@ -47,4 +47,8 @@ std::optional<FormatID> ContainerCompatibility::audioContainer(const std::string
     return std::nullopt;
 }
 
+bool ContainerCompatibility::keepsRotation(const FormatID& container) {
+    return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
+}
+
 }  // namespace kolvex

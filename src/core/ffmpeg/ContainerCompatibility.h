@@ -15,6 +15,9 @@ public:
     static bool isKnownContainer(const FormatID& container);
     // True when the container has a row holding `codec` lower-cased.
     static bool accepts(const std::string& codec, const FormatID& container);
+    // True for the containers whose writers keep a display-matrix rotation (MP4, M4V, QuickTime);
+    // this FFmpeg's Matroska and WebM writers drop it.
+    static bool keepsRotation(const FormatID& container);
     // The first of m4a, mp3, flac, wav, aiff, opus, ogg that can hold `codec`, if any.
     static std::optional<FormatID> audioContainer(const std::string& codec);
 };

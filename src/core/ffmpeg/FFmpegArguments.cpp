@@ -50,7 +50,9 @@ Arguments hevcTag(const ConversionJob& job, const std::optional<std::string>& vi
     return {"-tag:v", "hvc1"};
 }
 
-Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const std::optional<MediaProbe>& probe) {
+// `audioInput`: the input whose sound is copied (a copied trim may read it from a second opening).
+Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const std::optional<MediaProbe>& probe,
+                             int audioInput = 0) {
     Arguments args;
     if (dropsVideo) {
         args = AudioTagArguments::mapping(job, probe);
@@ -61,7 +63,7 @@ Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const st
     if (isTool(job, "remove-audio"))
         args = {"-map", "0:V:0", "-an", "-c", "copy", "-sn", "-dn"};
     else
-        args = {"-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"};
+        args = {"-map", "0:V:0", "-map", fmt::format("{}:a:0?", audioInput), "-c", "copy", "-sn", "-dn"};
     append(args, hevcTag(job, probe ? probe->videoCodec : std::nullopt));
     append(args, metadataStrip(job));
     return args;
@@ -134,11 +136,19 @@ Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe
     return args;
 }
 
-Arguments trimmedInput(const ConversionJob& job) {
+// The demuxer the probe found, so ffmpeg reads the file as we did and cannot pick another. An
+// image sequence reader is left to ffmpeg's own choice, which reads a single picture.
+Arguments demuxerArguments(const std::optional<std::string>& demuxer) {
+    if (!demuxer || demuxer->empty() || *demuxer == "image2") return {};
+    return {"-f", *demuxer};
+}
+
+Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {
     const auto& options = job.options;
     Arguments args;
     if (options.trimStart && *options.trimStart > 0) append(args, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
     if (const auto length = FFmpegArguments::trimLength(job)) append(args, {"-t", FFmpegArguments::timestamp(*length)});
+    append(args, demuxerArguments(demuxer));
     append(args, {"-i", paths::absolute(job.source).string()});
     return args;
 }
@@ -156,12 +166,25 @@ std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegE
 std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
 
 Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                                 const std::optional<MediaProbe>& probe) {
+                                 const std::optional<MediaProbe>& probe, std::optional<double> copiedVideoEnd) {
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
+    const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
     Arguments args = common();
-    append(args, trimmedInput(job));
-    append(args, decision.isPassthrough() ? passthroughMapping(job, decision.dropsVideo, probe) : encodeMapping(job, probe));
+    // An input's -t ends every stream read from it: a picture that must end early takes its own
+    // opening of the file, so the sound still runs to the asked end.
+    const bool videoEndsEarly = copiedVideoEnd && decision.isPassthrough() && !decision.dropsVideo &&
+                                !isTool(job, "remove-audio");
+    if (videoEndsEarly) {
+        ConversionJob picture = job;
+        picture.options.trimEnd = copiedVideoEnd;
+        append(args, trimmedInput(picture, demuxer));
+    }
+    append(args, trimmedInput(job, demuxer));
+    if (decision.isPassthrough())
+        append(args, passthroughMapping(job, decision.dropsVideo, probe, videoEndsEarly ? 1 : 0));
+    else
+        append(args, encodeMapping(job, probe));
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
     return args;
@@ -169,17 +192,19 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
 
 bool FFmpegArguments::isGif(const Format& target) { return target.id.rawValue == "gif"; }
 
-Arguments FFmpegArguments::gifPalette(const ConversionJob& job, const std::filesystem::path& palette) {
+Arguments FFmpegArguments::gifPalette(const ConversionJob& job, const std::filesystem::path& palette,
+                                      const std::optional<std::string>& demuxer) {
     Arguments args = common();
-    append(args, trimmedInput(job));
+    append(args, trimmedInput(job, demuxer));
     append(args, {"-an", "-vf", gifFramesFilter(job) + ",palettegen=stats_mode=diff", "-update", "1",
                   paths::absolute(palette).string()});
     return args;
 }
 
-Arguments FFmpegArguments::gifFrames(const ConversionJob& job, const std::filesystem::path& palette) {
+Arguments FFmpegArguments::gifFrames(const ConversionJob& job, const std::filesystem::path& palette,
+                                     const std::optional<std::string>& demuxer) {
     Arguments args = common();
-    append(args, trimmedInput(job));
+    append(args, trimmedInput(job, demuxer));
     append(args, {"-i", paths::absolute(palette).string(), "-an", "-filter_complex",
                   "[0:v]" + gifFramesFilter(job) + "[x];[x][1:v]paletteuse=dither=bayer:bayer_scale=3", "-loop", "0",
                   paths::absolute(job.destination).string()});
@@ -298,6 +323,8 @@ std::optional<std::string> FFmpegArguments::videoBitrate(const ConversionJob& jo
     }
     return fmt::format("{:.0f}k", (quality * 11 + 1) * 1000);
 }
+
+Arguments FFmpegArguments::inputFormat(const std::optional<std::string>& demuxer) { return demuxerArguments(demuxer); }
 
 Arguments FFmpegArguments::rateCap(const std::string& bitrate) {
     if (bitrate.empty()) return {};

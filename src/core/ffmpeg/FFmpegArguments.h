@@ -27,16 +27,24 @@ public:
     // The whole argument list of a single conversion. Source and destination are passed as
     // absolute paths, so a name starting with "-" is never read as an option. Not for a GIF
     // re-encode, which takes the two passes below.
+    // The input is read with the demuxer the probe found ("-f"). `copiedVideoEnd`: for a copied
+    // trim whose pictures must end before the asked end (a stream with B-frames), where they end;
+    // the sound still runs to the asked end.
     static Arguments build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                           const std::optional<MediaProbe>& probe);
+                           const std::optional<MediaProbe>& probe, std::optional<double> copiedVideoEnd = std::nullopt);
 
     // An animated GIF is made in two passes, so memory stays bounded however long the source:
     // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every
     // frame onto it. (One graph that splits the frames to both would hold every frame until the
     // palette is done.)
     static bool isGif(const Format& target);
-    static Arguments gifPalette(const ConversionJob& job, const std::filesystem::path& palette);
-    static Arguments gifFrames(const ConversionJob& job, const std::filesystem::path& palette);
+    static Arguments gifPalette(const ConversionJob& job, const std::filesystem::path& palette,
+                                const std::optional<std::string>& demuxer = std::nullopt);
+    static Arguments gifFrames(const ConversionJob& job, const std::filesystem::path& palette,
+                               const std::optional<std::string>& demuxer = std::nullopt);
+    // "-f" and the demuxer a probe found, for an input ffmpeg must read as we did; nothing when
+    // none is known or it is the image sequence reader.
+    static Arguments inputFormat(const std::optional<std::string>& demuxer);
 
     // The length of a trim: end minus start (or the end alone); none when it is not positive.
     static std::optional<double> trimLength(const ConversionJob& job);

@@ -15,6 +15,7 @@
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/LeftOutStreams.h"
+#include "core/ffmpeg/OutputReadback.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Cancellation.h"
@@ -209,15 +210,17 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
 
     auto decision = PassthroughPlanner::decide(job, probe);
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
-    // The job ffmpeg is given: writing to the staged file and, for a copied video trim, ending
-    // early by the stream's decode delay.
-    ConversionJob staged = writingTo(job, output.path());
+    // The job ffmpeg is given: writing to the staged file. A copied video trim ends its pictures
+    // early by the stream's decode delay, its sound at the asked end.
+    const ConversionJob staged = writingTo(job, output.path());
+    std::optional<double> copiedVideoEnd;
     if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
-        if (const auto end = copyEnd(job, knownCuts, stop))
-            staged.options.trimEnd = *end;
-        else
+        if (const auto end = copyEnd(job, knownCuts, stop)) {
+            if (*end && job.options.trimEnd && **end < *job.options.trimEnd) copiedVideoEnd = *end;
+        } else {
             decision = PassthroughPlanner::Decision::reencode(fmt::format(
                 "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
+        }
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
@@ -227,8 +230,9 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
         last = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path palette = scratch / "palette.png";
-            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette), duration, [&](double f) { report(f * 0.5); }, {}, stop);
-            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette), duration,
+            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette, probe.demuxer), duration,
+                      [&](double f) { report(f * 0.5); }, {}, stop);
+            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette, probe.demuxer), duration,
                              [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
         });
     } else {
@@ -236,7 +240,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         if (decision.isPassthrough()) {
             if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(output.path(), *expected);
         }
-        last = runFFmpeg(job, FFmpegArguments::build(staged, decision, probe), duration, report, watched, stop);
+        last = runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, copiedVideoEnd), duration, report, watched, stop);
     }
 
     const auto size = m_files->size(output.path());
@@ -244,6 +248,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         // A zero-byte file is no output: never put it in place as if it were one.
         throw ConversionError::backendFailure("ffmpeg", 0, "ffmpeg reported success but wrote no output\n" + last.standardError());
     }
+    OutputReadback::check(output.path(), job.source, job.to, duration, stop);
     std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
     // Kept as the source itself, every stream included.
     if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();

@@ -91,9 +91,11 @@ public:
     static constexpr const char* kPlaylistPlaceholder = "@KOLVEX_PLAYLIST@";
     // The argument lists of a merge by stream copy and by re-encode.
     static std::vector<std::string> streamCopyArguments(const ConversionJob& job);
+    // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f").
     static std::vector<std::string> normalisingArguments(const ConversionJob& job,
                                                          const std::vector<std::filesystem::path>& sources,
-                                                         const MergePlan& plan);
+                                                         const MergePlan& plan,
+                                                         const std::vector<std::optional<std::string>>& demuxers = {});
 
     const BundledFFmpeg& tools() const { return m_tools; }
     const MediaProbing& prober() const { return *m_prober; }

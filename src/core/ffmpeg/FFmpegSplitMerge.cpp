@@ -15,6 +15,7 @@
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/MergePlan.h"
+#include "core/ffmpeg/OutputReadback.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
@@ -124,22 +125,43 @@ std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& 
 }
 
 std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
-                                                            const MergePlan& plan) {
+                                                            const MergePlan& plan,
+                                                            const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
-    for (const auto& source : sources) args.insert(args.end(), {"-i", paths::absolute(source).string()});
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (i < demuxers.size()) {
+            const auto format = FFmpegArguments::inputFormat(demuxers[i]);
+            args.insert(args.end(), format.begin(), format.end());
+        }
+        args.insert(args.end(), {"-i", paths::absolute(sources[i]).string()});
+    }
     std::string graph;
     std::string inputs;
     // 4:2:0 pictures have even sides.
     const int64_t width = (plan.width + 1) / 2 * 2;
     const int64_t height = (plan.height + 1) / 2 * 2;
+    // A lossless target keeps the deepest input's samples whole; a lossy encoder takes floats.
+    const std::string audioEncoder = FFmpegArguments::audioEncoder(job.to);
+    std::string sampleFormat = "fltp";
+    if (audioEncoder == "flac") sampleFormat = plan.audioBitsPerSample.value_or(16) > 16 ? "s32" : "s16";
+    if (audioEncoder.rfind("pcm_s16", 0) == 0) sampleFormat = "s16";
     for (size_t i = 0; i < sources.size(); ++i) {
+        // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
+        // copy of an MP4 starts its pictures late).
         if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:V:0]scale={1}:{2}:force_original_aspect_ratio=decrease,pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
+            graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,"
+                                 "pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
                                  i, width, height, plan.frameRate);
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
-            graph += fmt::format("[{0}:a:0]aresample={1},aformat=sample_fmts=fltp:channel_layouts=stereo[a{0}];", i, plan.sampleRate);
+            // A coded sound ends on a whole frame, past the file's stated end: each input adds
+            // only its own length.
+            const auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
+            const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
+            graph += fmt::format("[{0}:a:0]asetpts=PTS-STARTPTS,{3}aresample={1},"
+                                 "aformat=sample_fmts={2}:channel_layouts=stereo[a{0}];",
+                                 i, plan.sampleRate, sampleFormat, end);
             inputs += fmt::format("[a{}]", i);
         }
     }
@@ -155,7 +177,7 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         args.insert(args.end(), threading.begin(), threading.end());
     }
     if (plan.wantsAudio)
-        args.insert(args.end(), {"-map", "[outa]", "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", "192k"});
+        args.insert(args.end(), {"-map", "[outa]", "-c:a", audioEncoder, "-b:a", "192k"});
     const auto flags = FFmpegArguments::containerFlags(job.to);
     args.insert(args.end(), flags.begin(), flags.end());
     args.push_back(paths::absolute(job.destination).string());
@@ -173,6 +195,8 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     for (const auto& source : sources) probes.push_back(m_prober->probe(source, stop));
 
     const MergePlan plan(probes, job.to);
+    std::vector<std::optional<std::string>> demuxers;
+    for (const auto& probe : probes) demuxers.push_back(probe.demuxer);
     bool streamCopy = plan.canStreamCopy;
     std::string reason = plan.reason;
     // A line break in a name would end its playlist line early and let the rest read as an entry.
@@ -193,7 +217,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     };
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     const ConversionJob staged = writingTo(job, output.path());
-    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan);
+    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan, demuxers);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {
@@ -211,6 +235,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         if (result.exitCode != 0 || !size || *size < 1) {
             throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
         }
+        OutputReadback::check(output.path(), job.source, job.to, plan.totalDuration, stop);
         output.commit();
         if (progress) progress(1.0);
         // What any input held beyond the streams kept.

@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/log.h>
 }
 
@@ -18,6 +19,21 @@ extern "C" {
 namespace kolvex {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Readers of lists, manifests and session descriptions: they open other files or addresses than
+// the one given, so such a file is no media of its own.
+bool opensOtherFiles(const AVInputFormat* demuxer) {
+    static const char* const names[] = {"hls",      "concat",     "dash", "webm_dash_manifest", "imf", "sdp", "rtp",
+                                        "rtsp",     "ffmetadata", "data"};
+    if (!demuxer || !demuxer->name) return false;
+    for (const char* name : names)
+        if (av_match_name(name, demuxer->name)) return true;
+    return false;
+}
+
+}  // namespace
 
 LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::seconds timeLimit)
     : m_url(url), m_interrupt{stop, std::chrono::steady_clock::now() + timeLimit} {
@@ -33,8 +49,19 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const std::string location = "file:" + paths::absolute(url).string();
+    // The demuxer is found first and a reader of lists refused before it opens anything: its
+    // header alone would open what the list points to.
+    const AVInputFormat* demuxer = nullptr;
+    AVIOContext* io = nullptr;
+    AVDictionary* ioOptions = nullptr;
+    av_dict_set(&ioOptions, "protocol_whitelist", "file", 0);
+    int rc = avio_open2(&io, location.c_str(), AVIO_FLAG_READ, &m_context->interrupt_callback, &ioOptions);
+    av_dict_free(&ioOptions);
+    if (rc >= 0) rc = av_probe_input_buffer2(io, &demuxer, location.c_str(), nullptr, 0, 0);
+    avio_closep(&io);
+    if (rc >= 0 && opensOtherFiles(demuxer)) rc = AVERROR_INVALIDDATA;
     // On failure avformat_open_input frees the context and clears the pointer.
-    int rc = avformat_open_input(&m_context, location.c_str(), nullptr, &options);
+    if (rc >= 0) rc = avformat_open_input(&m_context, location.c_str(), demuxer, &options);
     av_dict_free(&options);
     if (rc >= 0) rc = avformat_find_stream_info(m_context, nullptr);
     if (rc < 0) {

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
+#include <libavutil/hash.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -50,8 +51,35 @@ int rotationOf(const AVStream& stream) {
     return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
 
+std::string rational(AVRational value) { return std::to_string(value.num) + "/" + std::to_string(value.den); }
+
+// The profile as ffprobe names it: by name, else by number, none when unknown.
+std::optional<std::string> profileOf(const AVCodecParameters& parameters) {
+    if (const char* name = avcodec_profile_name(parameters.codec_id, parameters.profile)) return std::string(name);
+    if (parameters.profile != FF_PROFILE_UNKNOWN) return std::to_string(parameters.profile);
+    return std::nullopt;
+}
+
+// "CRC32:" and the checksum of the decoder setup (extradata) in hexadecimal, as ffprobe prints
+// it; none for a stream without one.
+std::optional<std::string> setupOf(const AVCodecParameters& parameters) {
+    if (!parameters.extradata || parameters.extradata_size <= 0) return std::nullopt;
+    AVHashContext* hash = nullptr;
+    if (av_hash_alloc(&hash, "CRC32") < 0) return std::nullopt;
+    av_hash_init(hash);
+    av_hash_update(hash, parameters.extradata, static_cast<size_t>(parameters.extradata_size));
+    char hex[2 * AV_HASH_MAX_SIZE + 1] = {};
+    av_hash_final_hex(hash, reinterpret_cast<uint8_t*>(hex), sizeof(hex));
+    av_hash_freep(&hash);
+    return "CRC32:" + std::string(hex);
+}
+
 MediaProbe facts(const AVFormatContext& format) {
     MediaProbe probe;
+    if (format.iformat && format.iformat->name) {
+        const std::string names = format.iformat->name;
+        probe.demuxer = names.substr(0, names.find(','));
+    }
     const AVStream* video = nullptr;
     const AVStream* audio = nullptr;
     for (unsigned i = 0; i < format.nb_streams; ++i) {
@@ -93,6 +121,11 @@ MediaProbe facts(const AVFormatContext& format) {
                                     video->avg_frame_rate.den != video->r_frame_rate.den;
         if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(parameters.format))) probe.pixelFormat = name;
         probe.rotation = rotationOf(*video);
+        probe.videoTimeBase = rational(video->time_base);
+        probe.frameRate = rational(video->r_frame_rate);
+        probe.videoProfile = profileOf(parameters);
+        probe.videoLevel = parameters.level;
+        probe.videoSetup = setupOf(parameters);
     }
     if (audio) {
         const AVCodecParameters& parameters = *audio->codecpar;
@@ -105,6 +138,11 @@ MediaProbe facts(const AVFormatContext& format) {
             probe.audioBitsPerSample = parameters.bits_per_raw_sample;
         else if (const int coded = av_get_bits_per_sample(parameters.codec_id); coded > 0)
             probe.audioBitsPerSample = coded;
+        probe.audioTimeBase = rational(audio->time_base);
+        if (const char* name = av_get_sample_fmt_name(static_cast<AVSampleFormat>(parameters.format)))
+            probe.audioSampleFormat = name;
+        probe.audioProfile = profileOf(parameters);
+        probe.audioSetup = setupOf(parameters);
     }
     return probe;
 }

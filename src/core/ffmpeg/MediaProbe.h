@@ -13,6 +13,8 @@ namespace kolvex {
 
 // What a media file holds, as far as conversions care. A plain value.
 struct MediaProbe {
+    // The demuxer that read the file, by its first name ("mov", "matroska", "hls").
+    std::optional<std::string> demuxer;
     // Codec of the first moving-picture stream; a cover picture (an attached picture) is not one.
     std::optional<std::string> videoCodec;
     std::optional<std::string> audioCodec;    // codec of the first audio stream
@@ -30,10 +32,23 @@ struct MediaProbe {
     // 0 when the picture is shown as stored.
     int rotation = 0;
     bool isVariableFrameRate = false;         // average and real frame rates differ as texts
+    // What decides whether the first video stream's packets can follow another file's in one
+    // stream: its time base and real frame rate as texts ("1/12800", "25/1"), its profile as
+    // ffmpeg names it, its level, and a CRC-32 of its decoder setup ("CRC32:1a2b3c4d").
+    std::optional<std::string> videoTimeBase;
+    std::optional<std::string> frameRate;
+    std::optional<std::string> videoProfile;
+    std::optional<int64_t> videoLevel;
+    std::optional<std::string> videoSetup;
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;
     std::optional<int64_t> audioBitsPerSample;  // significant bits of a lossless first audio stream
+    // The same for the first audio stream, with its sample format ("fltp").
+    std::optional<std::string> audioTimeBase;
+    std::optional<std::string> audioSampleFormat;
+    std::optional<std::string> audioProfile;
+    std::optional<std::string> audioSetup;
     // An embedded cover picture (a video stream marked as attached picture): its codec and its
     // index among all the file's streams.
     std::optional<std::string> coverCodec;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -9,6 +12,18 @@
 #include "core/ffmpeg/ContainerCompatibility.h"
 
 namespace kolvex {
+
+namespace {
+
+// How many different values `field` takes over the probes, an unknown value counting as one.
+template <typename Field>
+size_t variety(const std::vector<MediaProbe>& probes, Field field) {
+    std::set<std::decay_t<decltype(field(probes.front()))>> values;
+    for (const auto& probe : probes) values.insert(field(probe));
+    return values.size();
+}
+
+}  // namespace
 
 MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target) {
     const size_t n = probes.size();
@@ -30,9 +45,17 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         resolutions.insert(fmt::format("{}x{}", probe.width.value_or(0), probe.height.value_or(0)));
         if (probe.audioSampleRate) sampleRates.insert(*probe.audioSampleRate);
         if (probe.audioChannels) channelCounts.insert(*probe.audioChannels);
-        if (probe.width) widest = std::max(widest.value_or(*probe.width), *probe.width);
-        if (probe.height) tallest = std::max(tallest.value_or(*probe.height), *probe.height);
+        // The frame is planned as the picture is shown: a portrait phone clip stores its
+        // picture on its side.
+        const bool sideways = probe.rotation == 90 || probe.rotation == 270;
+        const auto shownWidth = sideways ? probe.height : probe.width;
+        const auto shownHeight = sideways ? probe.width : probe.height;
+        if (shownWidth) widest = std::max(widest.value_or(*shownWidth), *shownWidth);
+        if (shownHeight) tallest = std::max(tallest.value_or(*shownHeight), *shownHeight);
+        if (probe.audioBitsPerSample)
+            audioBitsPerSample = std::max(audioBitsPerSample.value_or(*probe.audioBitsPerSample), *probe.audioBitsPerSample);
         if (probe.audioSampleRate) fastestRate = std::max(fastestRate.value_or(*probe.audioSampleRate), *probe.audioSampleRate);
+        durations.push_back(probe.durationSeconds);
         if (probe.durationSeconds)
             durationSum += *probe.durationSeconds;
         else
@@ -53,6 +76,21 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
     if (channelCounts.size() >= 2) differences.emplace_back("channel count");
     if (withVideo > 0 && withVideo < n) differences.emplace_back("some files have no video");
     if (withAudio > 0 && withAudio < n) differences.emplace_back("some files have no audio");
+    // Copied packets keep their own time stamps, rates and decoder setup: the joined stream is
+    // only right when every input's agree, container included.
+    if (n > 0) {
+        const auto differ = [&](const char* what, auto field) {
+            if (variety(probes, field) >= 2) differences.emplace_back(what);
+        };
+        differ("container", [](const MediaProbe& p) { return p.demuxer; });
+        differ("frame rate", [](const MediaProbe& p) { return p.frameRate; });
+        differ("time base", [](const MediaProbe& p) { return std::pair(p.videoTimeBase, p.audioTimeBase); });
+        differ("pixel format", [](const MediaProbe& p) { return p.pixelFormat; });
+        differ("profile", [](const MediaProbe& p) { return std::tuple(p.videoProfile, p.videoLevel, p.audioProfile); });
+        differ("bit depth", [](const MediaProbe& p) { return std::pair(p.audioBitsPerSample, p.audioSampleFormat); });
+        differ("codec parameters", [](const MediaProbe& p) { return std::pair(p.videoSetup, p.audioSetup); });
+        differ("rotation", [](const MediaProbe& p) { return p.rotation; });
+    }
 
     if (!differences.empty()) {
         reason = fmt::format("re-encoding to {}\u00D7{}: inputs differ in {}", width, height, fmt::join(differences, ", "));
@@ -64,6 +102,15 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
     };
     if (!fits(videoCodecs) || !fits(audioCodecs)) {
         reason = "re-encoding: " + target.label + " cannot carry these codecs";
+        return;
+    }
+    // A copied FLAC stream keeps the first file's header, which states its length alone.
+    if (audioCodecs.contains("flac")) {
+        reason = "re-encoding: FLAC is joined losslessly so its header states the whole length";
+        return;
+    }
+    if (wantsVideo && probes.front().rotation != 0 && !ContainerCompatibility::keepsRotation(target.id)) {
+        reason = "re-encoding: the picture's rotation cannot be stored in " + target.label;
         return;
     }
     canStreamCopy = true;

@@ -5,14 +5,6 @@
 
 namespace kolvex {
 
-namespace {
-
-bool keepsRotation(const FormatID& container) {
-    return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
-}
-
-}  // namespace
-
 PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job, const MediaProbe& probe) {
     const auto& options = job.options;
     const Format& target = job.to;
@@ -37,7 +29,7 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
             return Decision::reencode("mp3 at " + std::to_string(*probe.audioSampleRate) + " Hz cannot be stored in " + target.label);
         // This FFmpeg's Matroska and WebM muxers drop the display matrix: a copied phone clip
         // would play sideways there.
-        if (probe.rotation != 0 && !keepsRotation(target.id))
+        if (probe.rotation != 0 && !ContainerCompatibility::keepsRotation(target.id))
             return Decision::reencode("the picture's rotation cannot be stored in " + target.label);
         return Decision::passthrough(false, "container rewrite \u2014 " + *probe.videoCodec + " copied without re-encoding");
     }

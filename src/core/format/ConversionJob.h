@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ struct ConversionIntent {
     FormatID target;
     ConversionOptions options;
     std::optional<std::filesystem::path> outputDirectory;  // none: beside each source
+    // Options of their own for the files of a category (a drop of videos and sounds together);
+    // a file of a category not listed takes `options`.
+    std::map<FormatCategory, ConversionOptions> optionsByCategory;
 };
 
 // Files to put through one tool.

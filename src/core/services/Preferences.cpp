@@ -121,7 +121,17 @@ ConversionIntent Preferences::formatIntent(std::vector<std::filesystem::path> ur
                                           std::optional<FormatCategory> category) const {
     ConversionOptions options = conversionOptions(category.value_or(FormatCategory::image));
     options.tool.reset();
-    return ConversionIntent{std::move(urls), std::move(target), std::move(options), resolvedOutputDirectory()};
+    ConversionIntent intent{std::move(urls), std::move(target), std::move(options), resolvedOutputDirectory(), {}};
+    // Files of several kinds: each takes its own kind's options, so a video among pictures is
+    // not judged by the picture quality (which would re-encode streams that could be copied).
+    if (!category) {
+        for (const auto kind : {FormatCategory::image, FormatCategory::pdf, FormatCategory::video, FormatCategory::audio}) {
+            ConversionOptions own = conversionOptions(kind);
+            own.tool.reset();
+            intent.optionsByCategory.emplace(kind, std::move(own));
+        }
+    }
+    return intent;
 }
 
 std::optional<std::filesystem::path> Preferences::resolvedOutputDirectory() const {

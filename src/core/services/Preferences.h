@@ -43,7 +43,8 @@ struct Preferences {
     // are marked as settings for a re-encode, so streams that fit the target are still copied.
     ConversionOptions conversionOptions(FormatCategory category) const;
     // The request a drop of `urls` on the format target `target` makes: the options of the files'
-    // category (image when the files have none in common), no tool, the output folder. The Portal
+    // category (when they have none in common, each file's own category's, image for the rest),
+    // no tool, the output folder. The Portal
     // and the command-line driver both build their requests here.
     ConversionIntent formatIntent(std::vector<std::filesystem::path> urls, FormatID target,
                                   std::optional<FormatCategory> category) const;

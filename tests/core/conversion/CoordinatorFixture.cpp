@@ -46,6 +46,9 @@ FormatManifest coordinatorManifest() {
         c("png", "bmp", "image"),
         c("png", "bmp", "ghost", ConversionCost::subprocess),
         c("mp4", "mov", "ffmpeg", ConversionCost::subprocess, true),
+        // A video and a sound dropped together on one target.
+        c("mp4", "m4a", "ffmpeg", ConversionCost::subprocess, true),
+        c("m4a", "m4a", "ffmpeg", ConversionCost::subprocess, true),
         c("targz", "zip", "archive"),
         c("png", "mp4", "image"),
     };

@@ -5,6 +5,7 @@
 
 #include "CoordinatorFixture.h"
 #include "core/format/ConversionError.h"
+#include "core/services/Preferences.h"
 
 namespace kolvex::testing {
 namespace {
@@ -143,6 +144,19 @@ TEST(ConversionCoordinator, RepeatedEngineIdsAreRefused) {
     ConversionCoordinator b(FormatRegistry(coordinatorManifest()), {FakeEngine::make("pdf"), FakeEngine::make("image")});
     EXPECT_TRUE(a.hasEngine("image") && b.hasEngine("image") && a.hasEngine("pdf") && b.hasEngine("pdf"));
     EXPECT_FALSE(a.hasEngine("ffmpeg"));
+}
+
+// A drop of a video and a sound together: each file is planned with its own kind's options,
+// so neither is re-encoded by the picture quality.
+TEST_F(CoordinatorTest, MixedDropsTakeEachFilesOwnOptions) {
+    auto coordinator = make({FakeEngine::make("ffmpeg")});
+    const Preferences preferences;
+    const auto jobs =
+        coordinator.plan(preferences.formatIntent({file("clip.mp4"), file("song.m4a")}, FormatID("m4a"), std::nullopt));
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].options, preferences.conversionOptions(FormatCategory::video));
+    EXPECT_EQ(jobs[1].options, preferences.conversionOptions(FormatCategory::audio));
+    EXPECT_NE(jobs[0].options, preferences.conversionOptions(FormatCategory::image));
 }
 
 }  // namespace

@@ -121,6 +121,30 @@ TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
                                         kStrip}));
 }
 
+// A copied trim whose pictures end early (B-frames) reads the sound from a second opening that
+// runs to the asked end; every input is read with the demuxer the probe found.
+TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
+    const auto job = testing::mediaJob("/in/a.mp4", "/out/b.mp4", "mp4", "mp4", options([](auto& o) {
+                                           o.tool = "trim";
+                                           o.trimStart = 2;
+                                           o.trimEnd = 5;
+                                       }));
+    MediaProbe probe;
+    probe.demuxer = "mov";
+    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, 4.92),
+              concat({FFmpegArguments::common(),
+                      {"-ss", "00:00:02.000", "-t", "00:00:02.920", "-f", "mov", "-i", "/in/a.mp4", "-ss", "00:00:02.000", "-t",
+                       "00:00:03.000", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
+                       "-dn", "-movflags", "+faststart", "/out/b.mp4"}}));
+    // Nothing to keep apart when the sound is dropped or the stream is re-encoded.
+    auto silent = job;
+    silent.options.tool = "remove-audio";
+    const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, 4.92);
+    EXPECT_EQ(std::count(one.begin(), one.end(), "-i"), 1);
+    EXPECT_EQ(FFmpegArguments::inputFormat("image2"), Args{});
+    EXPECT_EQ(FFmpegArguments::inputFormat(std::nullopt), Args{});
+}
+
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
     MediaProbe probe;
     probe.videoCodec = "hevc";

@@ -359,6 +359,18 @@ struct FakeRun {
     FFmpegEngine engine(MediaProbe probe) const {
         return FFmpegEngine(BundledFFmpeg(fake.ffmpeg()), std::make_shared<FixedProber>(std::move(probe)), {});
     }
+    // What a fake run writes when it succeeds: a real (if tiny) media file, since the engine reads
+    // every output back — half a second of silent 8 kHz mono WAV.
+    static std::string media() {
+        const auto le = [](uint32_t value, int bytes) {
+            std::string out;
+            for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xff);
+            return out;
+        };
+        const uint32_t data = 8000;
+        return "RIFF" + le(36 + data, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(16000, 4) +
+               le(2, 2) + le(16, 2) + "data" + le(data, 4) + std::string(data, '\0');
+    }
     static MediaProbe video(std::optional<double> duration = 1.0) {
         MediaProbe probe;
         probe.videoCodec = "h264";
@@ -391,10 +403,22 @@ TEST(FFmpegEngineFailures, MapsErrorsAndRemovesWhatFFmpegLeft) {
     EXPECT_THROW(missing.convert(job, nullptr, {}), ProcessRunnerError);
 }
 
+// ffmpeg exiting 0 after writing a file with nothing in it (a cut past the data of a partly
+// downloaded source) is the source's fault, and nothing is left behind.
+TEST(FFmpegEngineFailures, AnOutputWithNothingInItIsAFailure) {
+    FakeRun run;
+    run.fake.setWritesOutput("ffmpeg", "not media at all");
+    const auto job = mediaJob(run.source, run.destination, "mkv", "mp4");
+    EXPECT_EQ(conversionError([&] { run.engine(FakeRun::video()).convert(job, nullptr, {}); }),
+              ConversionError::corruptedInput(run.source));
+    for (const auto& entry : fs::directory_iterator(run.dir.path()))
+        EXPECT_TRUE(entry.path() == run.source || entry.path().filename() == "bin") << "left behind: " << entry.path();
+}
+
 TEST(FFmpegEngineFailures, TrimProgressIsMeasuredAgainstTheTrimmedSpan) {
     FakeRun run;
     run.fake.setStandardOutput("ffmpeg", "out_time_us=1000000\nprogress=continue\n");
-    run.fake.setWritesOutput("ffmpeg", "data");
+    run.fake.setWritesOutput("ffmpeg", FakeRun::media());
     Progress progress;
     const auto job = mediaJob(run.source, run.destination, "mkv", "mp4", options([](auto& o) {
                                   o.tool = "trim";
@@ -413,7 +437,7 @@ TEST(FFmpegEngineFailures, TrimProgressIsMeasuredAgainstTheTrimmedSpan) {
     EXPECT_NE(std::find(args.begin(), args.end(), "-n"), args.end());
     EXPECT_EQ(std::find(args.begin(), args.end(), "-y"), args.end());
     EXPECT_FALSE(fs::exists(written));
-    EXPECT_EQ(testing::readFile(run.destination), "data");
+    EXPECT_EQ(testing::readFile(run.destination), FakeRun::media());
 }
 
 TEST(FFmpegEngineFailures, CancellingKillsFFmpegAndRemovesThePartialOutput) {
@@ -438,7 +462,7 @@ TEST(FFmpegEngineFailures, CancellingKillsFFmpegAndRemovesThePartialOutput) {
 TEST(FFmpegEngineFailures, ImageSourcesAreDecodedFirstInAScratchFolder) {
     FakeRun run;
     const TemporaryFileManager scratch(run.dir / "scratch");
-    run.fake.setWritesOutput("ffmpeg", "gifdata");
+    run.fake.setWritesOutput("ffmpeg", FakeRun::media());
     MediaProbe still;
     still.videoCodec = "png";
     std::vector<std::pair<fs::path, fs::path>> calls;

@@ -118,8 +118,12 @@ const MediaReport::Stream& MediaReport::video() const {
 }
 
 MediaProbe ffprobeFacts(const fs::path& file) {
-    const Json document = ffprobeReport(file, {"-show_streams", "-show_format"});
+    const Json document = ffprobeReport(file, {"-show_streams", "-show_format", "-show_data_hash", "CRC32"});
     MediaProbe probe;
+    if (document.contains("format")) {
+        const std::string names = text(document["format"], "format_name");
+        if (!names.empty()) probe.demuxer = names.substr(0, names.find(','));
+    }
     const Json* video = nullptr;
     const Json* audio = nullptr;
     const Json streams = document.value("streams", Json::array());
@@ -149,6 +153,11 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         probe.pixelFormat = optionalText(*video, "pix_fmt");
         for (const auto& side : video->value("side_data_list", Json::array()))
             if (side.contains("rotation")) probe.rotation = static_cast<int>((side["rotation"].get<int>() % 360 + 360) % 360);
+        probe.videoTimeBase = optionalText(*video, "time_base");
+        probe.frameRate = optionalText(*video, "r_frame_rate");
+        probe.videoProfile = optionalText(*video, "profile");
+        if (video->contains("level")) probe.videoLevel = (*video)["level"].get<int64_t>();
+        probe.videoSetup = optionalText(*video, "extradata_hash");
     }
     if (audio) {
         probe.audioCodec = optionalText(*audio, "codec_name");
@@ -159,8 +168,28 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         if (!(probe.audioBitsPerSample > 0) && audio->value("bits_per_sample", 0) > 0)
             probe.audioBitsPerSample = (*audio)["bits_per_sample"].get<int64_t>();
         if (!(probe.audioBitsPerSample > 0)) probe.audioBitsPerSample.reset();
+        probe.audioTimeBase = optionalText(*audio, "time_base");
+        probe.audioSampleFormat = optionalText(*audio, "sample_fmt");
+        probe.audioProfile = optionalText(*audio, "profile");
+        probe.audioSetup = optionalText(*audio, "extradata_hash");
     }
     return probe;
+}
+
+DecodedStream decodedStream(const fs::path& file, const std::string& streams) {
+    const Json report = ffprobeReport(file, {"-select_streams", streams, "-show_entries",
+                                            "frame=best_effort_timestamp_time,pkt_duration_time,nb_samples"});
+    DecodedStream decoded;
+    for (const auto& frame : report.value("frames", Json::array())) {
+        const auto at = number(frame, "best_effort_timestamp_time");
+        if (!at) continue;
+        const double end = *at + number(frame, "pkt_duration_time").value_or(0);
+        decoded.start = decoded.frames == 0 ? *at : std::min(decoded.start, *at);
+        decoded.end = decoded.frames == 0 ? end : std::max(decoded.end, end);
+        ++decoded.frames;
+        if (frame.contains("nb_samples") && frame["nb_samples"].is_number()) decoded.samples += frame["nb_samples"].get<int64_t>();
+    }
+    return decoded;
 }
 
 StreamCopyCuts ffprobeCuts(const fs::path& file, std::optional<std::pair<double, double>> window) {
@@ -183,3 +212,40 @@ StreamCopyCuts ffprobeCuts(const fs::path& file, std::optional<std::pair<double,
 }
 
 }  // namespace kolvex::testing
+
+namespace kolvex {
+
+void PrintTo(const MediaProbe& p, std::ostream* out) {
+    const auto show = [&](const char* name, const auto& value) {
+        *out << name << "=";
+        if (value) *out << *value; else *out << "-";
+        *out << " ";
+    };
+    show("demuxer", p.demuxer);
+    show("video", p.videoCodec);
+    show("audio", p.audioCodec);
+    show("duration", p.durationSeconds);
+    show("width", p.width);
+    show("height", p.height);
+    *out << "tracks=" << p.videoTrackCount << "/" << p.audioTrackCount << "/" << p.subtitleTrackCount << "/"
+         << p.attachmentCount << "/" << p.dataTrackCount << "/" << p.coverPictureCount << " ";
+    show("pix", p.pixelFormat);
+    *out << "rotation=" << p.rotation << " vfr=" << p.isVariableFrameRate << " ";
+    show("vtb", p.videoTimeBase);
+    show("rate", p.frameRate);
+    show("vprofile", p.videoProfile);
+    show("level", p.videoLevel);
+    show("vsetup", p.videoSetup);
+    show("abitrate", p.audioBitrate);
+    show("arate", p.audioSampleRate);
+    show("channels", p.audioChannels);
+    show("bits", p.audioBitsPerSample);
+    show("atb", p.audioTimeBase);
+    show("afmt", p.audioSampleFormat);
+    show("aprofile", p.audioProfile);
+    show("asetup", p.audioSetup);
+    show("cover", p.coverCodec);
+    show("coverIndex", p.coverStreamIndex);
+}
+
+}  // namespace kolvex

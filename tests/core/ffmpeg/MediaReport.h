@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,20 @@ struct MediaReport {
     const Stream& video() const;  // the first video stream that is no cover picture; throws when none
 };
 
+// One stream as a full decode meets it: the first frame's presentation time, the end of the
+// last frame, and how many frames (and, for sound, samples) came out.
+struct DecodedStream {
+    double start = 0;
+    double end = 0;
+    int64_t frames = 0;
+    int64_t samples = 0;
+    double seconds() const { return end - start; }
+};
+
+// Decodes the stream `streams` selects ("v:0", "a:0") with ffprobe. Throws std::runtime_error
+// when ffprobe fails; a file without such a stream gives an empty one.
+DecodedStream decodedStream(const std::filesystem::path& file, const std::string& streams);
+
 // The facts a MediaProbe holds, as ffprobe's report of streams and format states them. Throws
 // std::runtime_error when ffprobe cannot read the file.
 MediaProbe ffprobeFacts(const std::filesystem::path& file);
@@ -56,3 +71,8 @@ StreamCopyCuts ffprobeCuts(const std::filesystem::path& file,
                            std::optional<std::pair<double, double>> window = std::nullopt);
 
 }  // namespace kolvex::testing
+
+namespace kolvex {
+// Field by field, so a failed comparison of two probes says which facts differ.
+void PrintTo(const MediaProbe& probe, std::ostream* out);
+}  // namespace kolvex

@@ -98,6 +98,71 @@ TEST(MergePlan, DecidesBetweenCopyAndReencode) {
     EXPECT_FALSE(toAudio.wantsVideo);
 }
 
+// Copied packets keep their own clocks and decoder setup: any difference in them re-encodes,
+// FLAC always does (its header would state the first file's length), and portrait clips are
+// planned as they are shown.
+TEST(MergePlan, CopiesOnlyInputsAlikeInEveryRespect) {
+    const auto phone = [] {
+        MediaProbe p = av("h264", "aac", 64, 48, 44100, 2);
+        p.demuxer = "mov";
+        p.frameRate = "25/1";
+        p.videoTimeBase = "1/12800";
+        p.audioTimeBase = "1/44100";
+        p.pixelFormat = "yuv420p";
+        p.videoProfile = "High";
+        p.videoLevel = 10;
+        p.audioProfile = "LC";
+        p.audioSampleFormat = "fltp";
+        p.videoSetup = "CRC32:00000001";
+        p.audioSetup = "CRC32:00000002";
+        return p;
+    };
+    const auto mp4 = testing::mediaFormat("mp4");
+    EXPECT_TRUE(MergePlan({phone(), phone()}, mp4).canStreamCopy);
+    struct Case {
+        const char* difference;
+        void (*change)(MediaProbe&);
+    };
+    const Case cases[] = {
+        {"container", [](MediaProbe& p) { p.demuxer = "matroska"; }},
+        {"frame rate", [](MediaProbe& p) { p.frameRate = "30/1"; }},
+        {"time base", [](MediaProbe& p) { p.videoTimeBase = "1/15360"; }},
+        {"pixel format", [](MediaProbe& p) { p.pixelFormat = "yuv420p10le"; }},
+        {"profile", [](MediaProbe& p) { p.videoLevel = 30; }},
+        {"bit depth", [](MediaProbe& p) { p.audioBitsPerSample = 24; }},
+        {"codec parameters", [](MediaProbe& p) { p.videoSetup = "CRC32:00000003"; }},
+        {"rotation", [](MediaProbe& p) { p.rotation = 90; }},
+    };
+    for (const auto& c : cases) {
+        MediaProbe other = phone();
+        c.change(other);
+        const MergePlan plan({phone(), other}, mp4);
+        EXPECT_FALSE(plan.canStreamCopy) << c.difference;
+        EXPECT_NE(plan.reason.find(c.difference), std::string::npos) << plan.reason;
+    }
+
+    MediaProbe flac = av(nullptr, "flac", 0, 0, 44100, 2);
+    flac.audioBitsPerSample = 16;
+    MediaProbe deep = flac;
+    deep.audioBitsPerSample = 24;
+    const MergePlan lossless({flac, flac}, testing::mediaFormat("flac"));
+    EXPECT_FALSE(lossless.canStreamCopy);
+    EXPECT_EQ(MergePlan({flac, deep}, testing::mediaFormat("flac")).audioBitsPerSample, 24);
+    const auto job = mergeJob({"/m/a.flac", "/m/b.flac"}, "/out/all.flac", "flac");
+    const MergePlan deeper({flac, deep}, testing::mediaFormat("flac"));
+    const auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.flac", "/m/b.flac"}, deeper, {"flac", "flac"});
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.begin() + 15),
+              (std::vector<std::string>{"-f", "flac", "-i", "/m/a.flac", "-f", "flac"}));
+    EXPECT_NE(args.at(18).find("aformat=sample_fmts=s32:"), std::string::npos) << args.at(18);
+
+    MediaProbe portrait = phone();
+    portrait.rotation = 270;
+    const MergePlan upright({portrait, portrait}, testing::mediaFormat("mkv"));
+    EXPECT_FALSE(upright.canStreamCopy);
+    const std::pair<int64_t, int64_t> shown(48, 64);
+    EXPECT_EQ(std::pair(upright.width, upright.height), shown);
+}
+
 TEST(MergePlan, ArgumentsAndPlaylist) {
     EXPECT_EQ(FFmpegEngine::playlist({"/m/It's.mp4", "/m/b.mp4"}), "file '/m/It'\\''s.mp4'\nfile '/m/b.mp4'\n");
 
@@ -107,10 +172,10 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
     const std::vector<std::string> tail(args.begin() + 9, args.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "-i", "/m/a.mov", "-i", "/m/b.mov", "-filter_complex",
-                        "[0:V:0]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
-                        "[0:a:0]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
-                        "[1:V:0]scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
-                        "[1:a:0]aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
+                        "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
+                        "[0:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
+                        "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
+                        "[1:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
                         "[v0][a0][v1][a1]concat=n=2:v=1:a=1[outv][outa]",
                         "-map", "[outv]", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high", "-map", "[outa]",
                         "-c:a", "aac", "-b:a", "192k", "-movflags",
