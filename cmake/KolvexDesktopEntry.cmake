@@ -1,6 +1,8 @@
 # Script mode: writes the launcher entry with MimeType= listing every type Kolvex can convert
 # from, read from the format manifest, so "Open With" always matches what the build ships.
 #   cmake -DMANIFEST=<FormatManifest.json> -DTEMPLATE=<.desktop.in> -DOUTPUT=<.desktop> -P KolvexDesktopEntry.cmake
+# The program's path is known only when the tree is installed: without -DPROGRAM the entry keeps
+# the placeholder, which the install fills in (KolvexInstallDesktopEntry.cmake).
 cmake_minimum_required(VERSION 3.25)
 file(READ ${MANIFEST} manifest)
 
@@ -55,4 +57,9 @@ endif()
 
 # The list is already ";"-separated, as the desktop entry wants; the entry ends it with one more.
 set(KOLVEX_MIME_TYPES "${types};")
+if(DEFINED PROGRAM)
+  set(KOLVEX_PROGRAM "${PROGRAM}")
+else()
+  set(KOLVEX_PROGRAM "@KOLVEX_PROGRAM@")
+endif()
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

@@ -15,6 +15,7 @@
 
 #include "app/FileReveal.h"
 #include "app/IssueReport.h"
+#include "app/OutputPrompts.h"
 #include "app/SelfCheck.h"
 #include "core/BuildInfo.h"
 #include "core/conversion/ConversionCoordinator.h"
@@ -60,6 +61,11 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
     environment.makeMenuBar = [](MenuBarController::Commands commands) {
         return std::make_unique<MenuBarController>(std::move(commands));
     };
+    environment.chooseOutputFolder = [defaults = environment.defaults](
+                                         std::function<void(std::optional<fs::path>)> answer) {
+        OutputPrompts::chooseFolder(*defaults, std::move(answer));
+    };
+    environment.keepBothWhenTaken = [](const std::vector<fs::path>& names) { return OutputPrompts::keepBoth(names); };
     environment.loginStatus = [] { return LoginItem::status(); };
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {
@@ -183,6 +189,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_portal->onNeedsParameters = [self](const RingTarget& target, const DragPayload& payload) {
         if (self) self->m_flow.collectParameters(target, payload);
     };
+    m_portal->onChooseOutputFolder = m_env.chooseOutputFolder;
+    m_portal->onNamesTaken = m_env.keepBothWhenTaken;
     m_portal->start();
     m_flow.setPortal(m_portal.get());
 

@@ -52,6 +52,11 @@ public:
         // worker thread. None: FFmpeg is never attached.
         std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(
             const std::optional<std::string>& overridePath)> locateFFmpeg;
+        // "Ask each time": the folder of a run's outputs, answered through the continuation
+        // (none: cancelled). "Ask what to do": keep both (true) or skip the files whose names
+        // are taken. Default: dialogs; none: outputs beside their sources, numbered names.
+        std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
+        std::function<bool(const std::vector<std::filesystem::path>&)> keepBothWhenTaken;
         bool applyAppearance = true;                       // restyle the application
         std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
         std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner

@@ -30,6 +30,13 @@ public:
         model.onProgressChanged = [this](std::optional<double> progress, std::optional<std::string> description) {
             if (onProgressChanged) onProgressChanged(progress, std::move(description));
         };
+        model.onChooseOutputFolder = [this](std::function<void(std::optional<std::filesystem::path>)> answer) {
+            if (onChooseOutputFolder) onChooseOutputFolder(std::move(answer));
+            else answer(std::nullopt);
+        };
+        model.onNamesTaken = [this](const std::vector<std::filesystem::path>& names) {
+            return !onNamesTaken || onNamesTaken(names);
+        };
     }
 
     void start() override { m_controller.start(); }

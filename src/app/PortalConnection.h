@@ -78,6 +78,10 @@ public:
     // tray's Cancel); not called for the shell's own answers (applyParameters…, discard).
     std::function<void()> onParametersWithdrawn;
     std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
+    // "Ask each time": where a run's outputs go, answered through the continuation (none:
+    // cancelled). "Ask what to do": keep both (true) or skip the files whose names are taken.
+    std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
+    std::function<bool(const std::vector<std::filesystem::path>&)> onNamesTaken;
 };
 
 // Builds the Portal over a trigger key, the registry and the launch coordinator.

@@ -3,7 +3,7 @@
 # Exits 77 (skipped) when a tool it needs is missing; prints what failed otherwise.
 set -eu
 build=$1 cmake=$2 cpack=$3
-for tool in dpkg-deb desktop-file-validate appstreamcli update-desktop-database gio vipsheader readelf; do
+for tool in dpkg-deb desktop-file-validate appstreamcli update-desktop-database gio vipsheader readelf lintian; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -75,16 +75,23 @@ XDG_CONFIG_HOME=$work/config "$root/bin/kolvex" --verify-resources >"$work/verif
 # The launcher entry and the AppStream data pass the desktop's validators.
 desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop-file-validate"
 grep -q '^Icon=org.kolvex.Kolvex$' "$root/share/applications/$id.desktop" || fail "the entry names another icon"
+# "Open With" starts the installed program, wherever the tree went and whatever PATH says.
+grep -q "^Exec=/opt/kolvex/bin/kolvex %F\$" "$root/share/applications/$id.desktop" || fail "Exec= does not name the installed program"
+grep -q "^TryExec=/opt/kolvex/bin/kolvex\$" "$root/share/applications/$id.desktop" || fail "TryExec= does not name the installed program"
 appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >"$work/appstream.log" || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
 
 # "Open With": the desktop's application database offers Kolvex for what it converts, and not
-# for what it cannot read.
-update-desktop-database "$root/share/applications"
+# for what it cannot read, with the program's folder not on PATH. TryExec= must find the program,
+# so this copy is installed where it runs (the one above lives below DESTDIR).
+tree=$work/tree
+"$cmake" --install "$build" --prefix "$tree" >/dev/null
+grep -q "^TryExec=$tree/bin/kolvex\$" "$tree/share/applications/$id.desktop" || fail "TryExec= in $tree"
+update-desktop-database "$tree/share/applications"
 for type in image/png application/pdf video/mp4 audio/flac application/zip; do
-  PATH=$root/bin:$PATH XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$root/share gio mime "$type" 2>/dev/null \
+  XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$tree/share gio mime "$type" 2>/dev/null \
     | grep -q "$id.desktop" || fail "not offered for $type"
 done
-PATH=$root/bin:$PATH XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$root/share gio mime application/x-executable 2>/dev/null \
+XDG_DATA_HOME=$work/data XDG_DATA_DIRS=$tree/share gio mime application/x-executable 2>/dev/null \
   | grep -q "$id.desktop" && fail "offered for a type it cannot convert"
 
 # 2. The Debian package: built, unpacked and run from a temporary root.
@@ -96,7 +103,13 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for needed in ffmpeg libarchive-tools fonts-dejavu-core libqt6widgets6 libvips42 libpoppler-cpp0v5; do
   echo "$depends" | grep -q "$needed" || fail "Depends lacks $needed: $depends"
 done
+# Debian's own checks: no error and no warning but those overridden, each with its reason.
+lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 \
+  || { cat "$work/lintian.log"; fail "lintian"; }
+dpkg-deb -c "$deb" | grep -q '/usr/share/doc/kolvex/copyright$' || fail "no copyright file"
+dpkg-deb -c "$deb" | grep -q '/usr/share/doc/kolvex/changelog.gz$' || fail "no change log"
 dpkg-deb -x "$deb" "$work/unpacked"
+grep -q '^Exec=/usr/bin/kolvex %F$' "$work/unpacked/usr/share/applications/$id.desktop" || fail "packaged Exec="
 XDG_CONFIG_HOME=$work/config "$work/unpacked/usr/bin/kolvex" --verify-resources >"$work/verify.log" || { cat "$work/verify.log"; fail "packaged --verify-resources"; }
 status=$(XDG_CONFIG_HOME=$work/config "$work/unpacked/usr/bin/kolvex" --login-status)
 [ "$status" = "  open at login: not registered — Kolvex will not open at login" ] || fail "packaged --login-status: $status"

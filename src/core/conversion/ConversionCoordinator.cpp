@@ -223,7 +223,48 @@ std::vector<ConversionResult> ConversionCoordinator::submitIntent(const Intent& 
         // Until each job ends, later requests treat its name as taken.
         for (const auto& job : jobs) m_reserved.insert(nameKey(job.destination));
     }
-    return runBatch(jobs, progress, std::move(stop), true);
+    std::vector<ConversionResult> skipped = skipTakenNames(jobs, intent.rules, intent.outputDirectory);
+    std::vector<ConversionResult> results = runBatch(jobs, progress, std::move(stop), true, intent.rules.parallelLimit);
+    results.insert(results.end(), std::make_move_iterator(skipped.begin()), std::make_move_iterator(skipped.end()));
+    return results;
+}
+
+std::vector<ConversionResult> ConversionCoordinator::skipTakenNames(std::vector<ConversionJob>& jobs, const RunRules& rules,
+                                                                    const std::optional<fs::path>& outputDirectory) {
+    if (!rules.keepBothWhenTaken) return {};
+    std::vector<fs::path> plainNames;
+    std::vector<bool> taken(jobs.size(), false);
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const ConversionJob& job = jobs[i];
+        const fs::path plain = m_files->destination(job.source, job.to.canonicalExtension(), outputDirectory,
+                                                    Preferences::ConflictBehaviour::replace);
+        // A number given because another file of this request has the stem is no conflict.
+        if (nameKey(plain) == nameKey(job.destination) || !m_files->itemExists(plain)) continue;
+        taken[i] = true;
+        plainNames.push_back(plain);
+    }
+    // Asked without the planning lock held: the user may take a while, and the names are
+    // already reserved.
+    if (plainNames.empty() || rules.keepBothWhenTaken(plainNames)) return {};
+
+    std::vector<ConversionResult> skipped;
+    std::vector<ConversionJob> kept;
+    size_t next = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (!taken[i]) {
+            kept.push_back(std::move(jobs[i]));
+            continue;
+        }
+        release(jobs[i].destination);
+        ConversionResult result;
+        result.id = jobs[i].id;
+        result.source = jobs[i].source;
+        result.skipped = true;
+        result.note = paths::lastComponent(plainNames[next++]) + " already exists";
+        skipped.push_back(std::move(result));
+    }
+    jobs = std::move(kept);
+    return skipped;
 }
 
 void ConversionCoordinator::release(const fs::path& destination) {
@@ -263,10 +304,11 @@ std::vector<ConversionResult> ConversionCoordinator::run(const std::vector<Conve
 
 std::vector<ConversionResult> ConversionCoordinator::runBatch(const std::vector<ConversionJob>& jobs,
                                                               const BatchProgressCallback& progress,
-                                                              std::stop_token stop, bool releaseReservations) {
+                                                              std::stop_token stop, bool releaseReservations,
+                                                              int parallelLimit) {
     if (jobs.empty()) return {};
     const int count = static_cast<int>(jobs.size());
-    const int limit = std::min(concurrencyLimit(jobs), count);
+    const int limit = std::min(parallelLimit > 0 ? parallelLimit : concurrencyLimit(jobs), count);
     BatchProgressTracker tracker(count, progress);
 
     // Workers take the next unstarted job when they finish one, so at most `limit` run at once;
@@ -282,7 +324,18 @@ std::vector<ConversionResult> ConversionCoordinator::runBatch(const std::vector<
             const int index = nextToStart.fetch_add(1);
             if (index >= count) return;
             const ConversionJob& job = jobs[static_cast<size_t>(index)];
-            ConversionResult result = executeGuarded(job, index, tracker, stop);
+            ConversionResult result;
+            {
+                // The user's cap holds across requests: a job waits for a slot before it starts.
+                const JobSlots::Held slot(m_slots, parallelLimit, stop);
+                if (slot.taken()) {
+                    result = executeGuarded(job, index, tracker, stop);
+                } else {
+                    result.id = job.id;
+                    result.source = job.source;
+                    result.error = ConversionError::cancelled();
+                }
+            }
             if (releaseReservations) release(job.destination);
             {
                 std::lock_guard lock(resultsMutex);

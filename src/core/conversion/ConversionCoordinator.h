@@ -12,6 +12,7 @@
 
 #include "core/conversion/BatchProgress.h"
 #include "core/conversion/ConversionEngine.h"
+#include "core/conversion/JobSlots.h"
 #include "core/format/ConversionJob.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/FileManagerService.h"
@@ -48,7 +49,8 @@ public:
     std::vector<ConversionJob> plan(const ToolIntent& intent) const;
 
     // Plans and runs. A planning failure fails every file of the request with that error.
-    // Results come in the order the jobs finished. `stop` cancels the batch: running engines
+    // The request's rules set its concurrency and may skip files whose plain names are taken
+    // (each yields a `skipped` result). Results come in the order the jobs finished. `stop` cancels the batch: running engines
     // see it; jobs not started yet each yield a `cancelled` result.
     std::vector<ConversionResult> submit(const ConversionIntent& intent, const BatchProgressCallback& progress = {},
                                          std::stop_token stop = {});
@@ -93,7 +95,11 @@ private:
     std::vector<ConversionResult> submitIntent(const Intent& intent, const BatchProgressCallback& progress,
                                                std::stop_token stop);
     std::vector<ConversionResult> runBatch(const std::vector<ConversionJob>& jobs, const BatchProgressCallback& progress,
-                                           std::stop_token stop, bool releaseReservations);
+                                           std::stop_token stop, bool releaseReservations, int parallelLimit = 0);
+    // Asks the request's rules about the jobs whose plain names are taken; takes out the jobs the
+    // user skips (releasing their names) and returns their results.
+    std::vector<ConversionResult> skipTakenNames(std::vector<ConversionJob>& jobs, const RunRules& rules,
+                                                 const std::optional<std::filesystem::path>& outputDirectory);
 
     // Carries out one job and always yields exactly one result. Runs on a worker thread.
     ConversionResult execute(const ConversionJob& job, int index, BatchProgressTracker& tracker,
@@ -111,6 +117,7 @@ private:
 
     mutable std::mutex m_mutex;                     // serialises planning; guards m_reserved
     std::multiset<std::filesystem::path> m_reserved;  // destinations of jobs planned and not yet finished
+    mutable JobSlots m_slots;                       // the user's cap on jobs at once
 };
 
 }  // namespace kolvex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,11 +56,25 @@ struct ConversionResult {
     double duration = 0;
     bool usedPassthrough = false;
     std::optional<std::string> note;
+    // Not converted because the user chose to skip files whose names were taken; no error.
+    bool skipped = false;
 
     // No error and at least one output.
     bool succeeded() const { return !error && !outputs.empty(); }
     std::optional<std::filesystem::path> output() const;
     bool producedMultipleFiles() const { return outputs.size() > 1; }
+};
+
+// The user's say over how a request runs. The defaults are what a request without a user
+// gets: the automatic limit, numbered names.
+struct RunRules {
+    // How many conversions may run at once, across every request that sets a limit; 0 decides
+    // automatically.
+    int parallelLimit = 0;
+    // Asked once per request, on its worker thread, when planned outputs would have needed a
+    // number because their plain names are taken; gets those plain names. True keeps both (the
+    // numbered names), false skips those files. None: numbered names without asking.
+    std::function<bool(const std::vector<std::filesystem::path>&)> keepBothWhenTaken;
 };
 
 // Files to convert to one target format.
@@ -70,7 +85,8 @@ struct ConversionIntent {
     std::optional<std::filesystem::path> outputDirectory;  // none: beside each source
     // Options of their own for the files of a category (a drop of videos and sounds together);
     // a file of a category not listed takes `options`.
-    std::map<FormatCategory, ConversionOptions> optionsByCategory;
+    std::map<FormatCategory, ConversionOptions> optionsByCategory{};
+    RunRules rules{};
 };
 
 // Files to put through one tool.
@@ -79,6 +95,7 @@ struct ToolIntent {
     std::string tool;
     ConversionOptions options;
     std::optional<std::filesystem::path> outputDirectory;
+    RunRules rules{};
 };
 
 }  // namespace kolvex

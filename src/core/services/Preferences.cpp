@@ -1,5 +1,6 @@
 #include "core/services/Preferences.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -121,7 +122,7 @@ ConversionIntent Preferences::formatIntent(std::vector<std::filesystem::path> ur
                                           std::optional<FormatCategory> category) const {
     ConversionOptions options = conversionOptions(category.value_or(FormatCategory::image));
     options.tool.reset();
-    ConversionIntent intent{std::move(urls), std::move(target), std::move(options), resolvedOutputDirectory(), {}};
+    ConversionIntent intent{std::move(urls), std::move(target), std::move(options), resolvedOutputDirectory(), {}, runRules()};
     // Files of several kinds: each takes its own kind's options, so a video among pictures is
     // not judged by the picture quality (which would re-encode streams that could be copied).
     if (!category) {
@@ -132,6 +133,13 @@ ConversionIntent Preferences::formatIntent(std::vector<std::filesystem::path> ur
         }
     }
     return intent;
+}
+
+RunRules Preferences::runRules() const {
+    RunRules rules;
+    // Anything above the largest choice offered is still a cap; a negative one is automatic.
+    rules.parallelLimit = static_cast<int>(std::clamp<int64_t>(parallelLimit, 0, 64));
+    return rules;
 }
 
 std::optional<std::filesystem::path> Preferences::resolvedOutputDirectory() const {
@@ -165,6 +173,8 @@ Preferences Preferences::decode(const nlohmann::json& document) {
     p.outputLocation = requireEnum<OutputLocation>(document, "outputLocation", outputLocationFromString);
     p.customOutputPath = json::optionalString(document, "customOutputPath", "");
     p.conflictBehaviour = requireEnum<ConflictBehaviour>(document, "conflictBehaviour", conflictBehaviourFromString);
+    // Kolvex never replaces a file: a "replace" stored by an earlier version numbers new names.
+    if (p.conflictBehaviour == ConflictBehaviour::replace) p.conflictBehaviour = ConflictBehaviour::rename;
     p.preserveMetadata = json::requireBool(document, "preserveMetadata", "");
     p.showNotifications = json::requireBool(document, "showNotifications", "");
     p.imageQuality = json::requireDouble(document, "imageQuality", "");

@@ -32,7 +32,7 @@ struct Preferences {
     double imageQuality = 0.85;   // 0…1, images and PDFs
     double videoQuality = 0.7;    // 0…1
     int64_t audioBitrate = 192000;  // bits per second
-    int64_t parallelLimit = 0;    // 0: decided automatically (stored only)
+    int64_t parallelLimit = 0;    // conversions at once; 0: decided automatically
     Appearance appearance = Appearance::system;
     std::optional<std::string> ffmpegOverridePath;
     std::optional<std::string> temporaryDirectoryPath;  // stored only
@@ -48,6 +48,9 @@ struct Preferences {
     // and the command-line driver both build their requests here.
     ConversionIntent formatIntent(std::vector<std::filesystem::path> urls, FormatID target,
                                   std::optional<FormatCategory> category) const;
+    // The rules a request of these settings runs by: the concurrency the user chose. Asking about
+    // taken names needs a person, so the caller adds that.
+    RunRules runRules() const;
     // The custom folder when one is chosen and its path is not empty; none means beside the source.
     std::optional<std::filesystem::path> resolvedOutputDirectory() const;
 
@@ -66,6 +69,10 @@ inline constexpr std::array kAllOutputLocations{Preferences::OutputLocation::sam
 inline constexpr std::array kAllConflictBehaviours{Preferences::ConflictBehaviour::rename,
                                                    Preferences::ConflictBehaviour::ask,
                                                    Preferences::ConflictBehaviour::replace};
+// What the settings window offers: a file is never replaced, so "replace" (stored by earlier
+// versions) is read as "rename".
+inline constexpr std::array kOfferedConflictBehaviours{Preferences::ConflictBehaviour::rename,
+                                                       Preferences::ConflictBehaviour::ask};
 inline constexpr std::array kAllAppearances{Preferences::Appearance::system, Preferences::Appearance::light,
                                             Preferences::Appearance::dark};
 

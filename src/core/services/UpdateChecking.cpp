@@ -6,8 +6,7 @@ namespace kolvex {
 
 void NoOpUpdateChecker::checkForUpdates() {
     Log::app().info(
-        "Update check requested, but no updater is configured. Sparkle drops in here; the appcast URL is already "
-        "frozen in Info.plist.");
+        "Update check requested, but this build has no updater: updates come with the distribution's packages.");
 }
 
 }  // namespace kolvex

@@ -112,7 +112,7 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     customLayout->addWidget(chooseFolderButton);
     general->addRow(m_customRow);
     m_conflict = new QComboBox;
-    for (auto behaviour : kAllConflictBehaviours) m_conflict->addItem(QString::fromStdString(label(behaviour)));
+    for (auto behaviour : kOfferedConflictBehaviours) m_conflict->addItem(QString::fromStdString(label(behaviour)));
     general->addRow("If a file already exists", m_conflict);
     m_metadata = new QCheckBox("Keep metadata such as EXIF and GPS");
     general->addRow(m_metadata);
@@ -177,8 +177,7 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     auto* chooseFFmpegButton = new QPushButton("Choose…");
     ffmpegRow->addWidget(chooseFFmpegButton);
     advanced->addLayout(ffmpegRow);
-    advanced->addWidget(caption("Kolvex runs the FFmpeg of your distribution. Choose another ffmpeg program only for "
-                                "a build with codecs that one lacks."));
+    advanced->addWidget(caption("Choose another ffmpeg program only for a build with codecs that one lacks."));
     m_updateCaption = caption("Updates come with your distribution's packages.");
     advanced->addWidget(m_updateCaption);
     m_debug = new QCheckBox("Write debug logs");
@@ -201,7 +200,7 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     });
     connect(chooseFolderButton, &QPushButton::clicked, this, &SettingsView::chooseOutputFolder);
     connect(m_conflict, &QComboBox::activated, this, [edit](int index) {
-        edit([index](Preferences& p) { p.conflictBehaviour = kAllConflictBehaviours.at(static_cast<std::size_t>(index)); });
+        edit([index](Preferences& p) { p.conflictBehaviour = kOfferedConflictBehaviours.at(static_cast<std::size_t>(index)); });
     });
     connect(m_metadata, &QCheckBox::toggled, this, [edit](bool on) { edit([on](Preferences& p) { p.preserveMetadata = on; }); });
     connect(m_notifications, &QCheckBox::toggled, this,
@@ -263,7 +262,7 @@ void SettingsView::refresh() {
     const QString custom = p.customOutputPath ? QString::fromStdString(*p.customOutputPath) : QString("No folder chosen");
     m_customText->setText(elidedPath(m_customText, custom));
     m_customText->setToolTip(custom);
-    m_conflict->setCurrentIndex(indexOf(kAllConflictBehaviours, p.conflictBehaviour));
+    m_conflict->setCurrentIndex(indexOf(kOfferedConflictBehaviours, p.conflictBehaviour));
     m_metadata->setChecked(p.preserveMetadata);
     m_notifications->setChecked(p.showNotifications);
     m_trigger->setCurrentIndex(indexOf(kAllTriggerModifiers, triggerModifierFromString(p.triggerModifier)
@@ -276,7 +275,7 @@ void SettingsView::refresh() {
     m_parallel->setCurrentIndex(indexOf(kParallelLimits, p.parallelLimit));
     m_appearance->setCurrentIndex(indexOf(kAllAppearances, p.appearance));
     const QString ffmpeg =
-        p.ffmpegOverridePath ? QString::fromStdString(*p.ffmpegOverridePath) : QString("Using the FFmpeg installed with Kolvex");
+        p.ffmpegOverridePath ? QString::fromStdString(*p.ffmpegOverridePath) : QString("Using your distribution\u2019s FFmpeg");
     m_ffmpegText->setText(elidedPath(m_ffmpegText, ffmpeg));
     m_ffmpegText->setToolTip(ffmpeg);
     m_ffmpegReset->setVisible(p.ffmpegOverridePath.has_value());

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -39,12 +40,36 @@ TEST(Preferences, DefaultsEncodeWithoutOptionalKeysAndRoundTrip) {
     custom.temporaryDirectoryPath = "/var/tmp";
     custom.debugLogging = true;
     custom.triggerModifier = "option";
-    custom.conflictBehaviour = Preferences::ConflictBehaviour::replace;
+    custom.conflictBehaviour = Preferences::ConflictBehaviour::ask;
     PreferencesStore::save(custom, store);
     EXPECT_EQ(PreferencesStore::load(store), custom);
     PreferencesStore::reset(store);
     EXPECT_FALSE(store.value(PreferencesStore::kKey));
     EXPECT_EQ(PreferencesStore::load(store), Preferences());
+}
+
+TEST(Preferences, AStoredReplaceNumbersNewNamesAndIsNotOffered) {
+    InMemoryUserDefaults store;
+    Preferences earlier;
+    earlier.imageQuality = 0.5;
+    earlier.conflictBehaviour = Preferences::ConflictBehaviour::replace;  // as an earlier version stored it
+    PreferencesStore::save(earlier, store);
+    const Preferences loaded = PreferencesStore::load(store);
+    EXPECT_EQ(loaded.conflictBehaviour, Preferences::ConflictBehaviour::rename);
+    EXPECT_EQ(loaded.imageQuality, 0.5) << "the rest of the record is kept";
+    EXPECT_EQ(std::count(kOfferedConflictBehaviours.begin(), kOfferedConflictBehaviours.end(),
+                         Preferences::ConflictBehaviour::replace),
+              0);
+}
+
+TEST(Preferences, TheConcurrencyChosenReachesEveryRequest) {
+    for (const auto& [stored, limit] : std::vector<std::pair<int64_t, int>>{{0, 0}, {1, 1}, {4, 4}, {8, 8}, {-3, 0}}) {
+        Preferences p;
+        p.parallelLimit = stored;
+        EXPECT_EQ(p.runRules().parallelLimit, limit) << stored;
+        EXPECT_EQ(p.formatIntent({"/a.png"}, "jpg", FormatCategory::image).rules.parallelLimit, limit) << stored;
+        EXPECT_FALSE(p.runRules().keepBothWhenTaken) << "asking needs a person; the Portal adds it";
+    }
 }
 
 TEST(Preferences, UnreadableRecordsFallBackToTheDefaultsAsAWhole) {

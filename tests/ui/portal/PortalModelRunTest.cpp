@@ -188,7 +188,7 @@ TEST_F(PortalRunTest, LongRunCollapsesIntoTheTray) {
     EXPECT_EQ(collapses, 1);
     EXPECT_TRUE(model->isCollapsed());
     EXPECT_EQ(model->collapseProgress(), 1.0);
-    EXPECT_TRUE(log.contains("conversion", "Conversion exceeded 7.000000s; moving to the menu bar"));
+    EXPECT_TRUE(log.contains("conversion", "Conversion exceeded 7.000000s; moving to the tray"));
     bool labelled = false;
     for (const auto& [p, l] : reports) labelled |= l == std::optional<std::string>("a.png \u2192 PNG");
     EXPECT_TRUE(labelled);

@@ -114,7 +114,7 @@ TEST(SettingsView, QualitySliderEditsTheFieldAndItsPercentage) {
 
 TEST(SettingsView, FFmpegOverrideRowAndReset) {
     Fixture f;
-    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the FFmpeg installed with Kolvex");
+    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using your distribution\u2019s FFmpeg");
     EXPECT_TRUE(f.view.ffmpegReset()->isHidden());
     f.nextFFmpeg = "/opt/ffmpeg/bin/ffmpeg";
     f.view.chooseFFmpeg();
@@ -123,7 +123,7 @@ TEST(SettingsView, FFmpegOverrideRowAndReset) {
     f.view.ffmpegReset()->click();
     EXPECT_FALSE(f.store.preferences().ffmpegOverridePath);
     EXPECT_TRUE(f.view.ffmpegReset()->isHidden());
-    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using the FFmpeg installed with Kolvex");
+    EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using your distribution\u2019s FFmpeg");
 }
 
 TEST(SettingsView, ResetAllRestoresTheDefaultsAndNoUpdatePromiseIsMade) {

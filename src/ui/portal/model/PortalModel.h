@@ -201,6 +201,12 @@ public:
 
     // The settings, read once per run. Default: loaded from the standard user defaults.
     std::function<Preferences()> preferencesProvider;
+    // With "Ask each time": asks where a run's outputs go and answers through the continuation,
+    // with none when the user cancelled. Unset: beside the sources.
+    std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
+    // With "Ask what to do": asked once per run with the plain names already taken; true keeps
+    // both (numbered names), false skips those files. May block in a dialog. Unset: keep both.
+    std::function<bool(const std::vector<std::filesystem::path>&)> onNamesTaken;
 
 signals:
     void changed(kolvex::PortalModel::Field field);
@@ -238,6 +244,14 @@ private:
     // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
     void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
              std::optional<PortalRuns::BatchID> batch = std::nullopt, bool foreground = true);
+    // perform() once the output folder is known (asked for first when the settings say so).
+    void performIn(const Uuid& id, const RingTarget& target, const DragPayload& payload,
+                   const std::optional<ConversionOptions>& overriding, const Task& task, std::function<void(RunEnd)> done,
+                   const Preferences& preferences, std::optional<std::filesystem::path> outputDirectory);
+    // Runs `work` off the GUI thread under the run's stop token; `done` gets its end on the GUI thread.
+    void startWork(const Task& task, std::function<void(RunEnd)> done, std::function<RunEnd(std::stop_token)> work);
+    // The request's rules: the user's concurrency, and the question about taken names.
+    RunRules runRules(const Preferences& preferences, const Task& task);
     void perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
                  const std::optional<ConversionOptions>& overriding, const Task& task, std::function<void(RunEnd)> done);
     void progressReported(const Uuid& id, double fraction, bool fromCoordinator);

@@ -51,7 +51,29 @@ bool PortalPhase::operator==(const PortalPhase& other) const {
     return false;
 }
 
-PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& results) {
+PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
+    // Files the user chose to skip are said once, apart from what converted and what failed.
+    std::vector<ConversionResult> results;
+    std::vector<const ConversionResult*> skipped;
+    for (const auto& r : all) {
+        if (r.skipped) skipped.push_back(&r);
+        else results.push_back(r);
+    }
+    std::string skippedText;
+    if (skipped.size() == 1) {
+        skippedText = "Skipped " + paths::lastComponent(skipped.front()->source) + ": " + skipped.front()->note.value_or("");
+    } else if (!skipped.empty()) {
+        skippedText = fmt::format("Skipped {} files whose names were taken", skipped.size());
+    }
+    if (results.empty() && !skipped.empty()) {
+        std::string detail;
+        for (const auto* r : skipped) {
+            if (!detail.empty()) detail += '\n';
+            detail += paths::lastComponent(r->source) + ": skipped, " + r->note.value_or("its name was taken");
+        }
+        return failed("Nothing converted", detail);
+    }
+
     std::vector<const ConversionResult*> successes;
     for (const auto& r : results) {
         if (r.succeeded()) successes.push_back(&r);
@@ -59,14 +81,20 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& results) {
     if (!successes.empty() && successes.size() == results.size()) {
         size_t n = 0;
         for (const auto* s : successes) n += s->outputs.size();
-        if (n == 1) return succeeded(paths::lastComponent(successes.front()->outputs.front()), successes.front()->note);
-        const bool allNoted =
-            std::all_of(successes.begin(), successes.end(), [](const ConversionResult* s) { return s->note.has_value(); });
-        return succeeded(fmt::format("{} files", n), allNoted ? successes.front()->note : std::nullopt);
+        std::optional<std::string> note;
+        if (n == 1) {
+            note = successes.front()->note;
+        } else if (std::all_of(successes.begin(), successes.end(),
+                               [](const ConversionResult* s) { return s->note.has_value(); })) {
+            note = successes.front()->note;
+        }
+        if (!skippedText.empty()) note = note ? *note + "\n" + skippedText : skippedText;
+        if (n == 1) return succeeded(paths::lastComponent(successes.front()->outputs.front()), note);
+        return succeeded(fmt::format("{} files", n), note);
     }
     if (successes.empty()) {
         Log::conversion().error("All {} job(s) failed", results.size());
-        if (results.size() == 1 && results.front().error) {
+        if (results.size() == 1 && results.front().error && skipped.empty()) {
             return failed(results.front().error->shortDescription(), results.front().error->diagnosticDetail());
         }
         if (results.empty() || !results.front().error) return failed("Couldn't convert");
@@ -81,8 +109,9 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& results) {
         const auto more = r.error->diagnosticDetail();
         if (more && !more->empty() && *more != r.source.string()) detail += "\n    " + *more;
     }
+    if (!skippedText.empty()) detail += "\n" + skippedText;
     if (successes.empty()) return failed(results.front().error->shortDescription(), detail);
-    return failed(fmt::format("{} of {} converted", successes.size(), results.size()), detail);
+    return failed(fmt::format("{} of {} converted", successes.size(), all.size()), detail);
 }
 
 RunReport RunReport::of(const std::vector<ConversionResult>& results, bool wentToTray) {
@@ -92,6 +121,8 @@ RunReport RunReport::of(const std::vector<ConversionResult>& results, bool wentT
         if (r.succeeded()) {
             report.outputs.insert(report.outputs.end(), r.outputs.begin(), r.outputs.end());
             report.sources.push_back(r.source);
+        } else if (r.skipped) {
+            continue;  // the user's own choice, said in the Portal
         } else if (!r.error || r.error->kind() != ConversionError::Kind::cancelled) {
             report.failures.push_back({r.source, r.error ? r.error->shortDescription() : std::string("Couldn't convert")});
         }
