@@ -4,6 +4,7 @@
 //   kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
 //                [--processors <n>] [--repeat <n>] [--quiet] <file>...
 //   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
+//                             (every run does so first; this one only reports the count)
 //
 // --ring builds the request as a drop on the Portal's format target does: options and output
 // folder from the stored preferences ($XDG_CONFIG_HOME/kolvex/defaults.json), through the same
@@ -321,6 +322,9 @@ int main(int argc, char** argv) {
         std::printf("swept\t%d\n", WorkInProgress::shared().sweep());
         return 0;
     }
+    // Every run takes away what killed runs left, as a launch does: a look at the record folder
+    // when there is nothing to do.
+    WorkInProgress::shared().sweep();
 
     // Results go out through a buffer of our own: one from the heap, taken after a job has freed
     // its documents, would first have the allocator gather every block they freed.

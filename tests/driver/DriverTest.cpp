@@ -1,3 +1,7 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iterator>
 
@@ -6,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "core/services/ProcessRunner.h"
+#include "core/services/StagedOutput.h"
+#include "core/services/Uuid.h"
+#include "core/services/WorkInProgress.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
@@ -70,6 +77,43 @@ TEST(Driver, ListsEncodersOnlyForWorkThatEncodesAndLeavesNoRecord) {
     EXPECT_EQ(testing::probeEntry(dir / "clip.wav", "stream=codec_name"), "pcm_s16le");
     std::error_code ec;
     EXPECT_EQ(std::distance(fs::directory_iterator(records, ec), {}), 0);
+}
+
+// An ordinary run, not only one asked to sweep, first takes away what a killed run left: its
+// partial outputs and its scratch folders. A live run's work is not touched.
+TEST(Driver, EveryRunSweepsWhatADeadRunLeft) {
+    testing::TempDir dir;
+    testing::TempDir tmp;
+    const fs::path root = tmp / ("Kolvex-" + std::to_string(::geteuid()));
+    const fs::path scratch = root / Uuid::random().toString();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WorkInProgress record(root);
+        StagedOutput output(dir / "half.mp4", StagedOutput::Kind::file, FileManagerService::shared(), record);
+        output.write("half");
+        const auto recorded = record.add(scratch);
+        fs::create_directories(scratch / "work");
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    WorkInProgress live(root);
+    StagedOutput running(dir / "running.txt", StagedOutput::Kind::file, FileManagerService::shared(), live);
+    running.write("still going");
+    ASSERT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+    ASSERT_TRUE(fs::exists(scratch));
+
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    const auto result = ProcessRunner().run(KOLVEX_DRIVE, {"--to", "png", "--out", dir.path().string(), (dir / "missing.jpg").string()},
+                                            std::chrono::seconds(60), nullptr, nullptr);
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(result.exitCode, 1) << result.standardOutput() << result.standardError();
+    EXPECT_FALSE(fs::exists(scratch));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{running.path().filename().string()});
 }
 
 }  // namespace

@@ -156,13 +156,16 @@ void awaitWork(const fs::path& folder, pid_t drive) {
     }
 }
 
-// Starts kolvex-drive in a process group of its own, with its scratch root under `tmpdir`.
-pid_t startDrive(const std::vector<std::string>& arguments, const fs::path& tmpdir) {
+// Starts kolvex-drive in a process group of its own, with its scratch root under `tmpdir` and
+// `extra` variables ("NAME=value") in its environment.
+pid_t startDrive(const std::vector<std::string>& arguments, const fs::path& tmpdir,
+                 const std::vector<std::string>& extra = {}) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         if (std::strncmp(*entry, "TMPDIR=", 7) != 0) environment.emplace_back(*entry);
     }
     environment.push_back("TMPDIR=" + tmpdir.string());
+    environment.insert(environment.end(), extra.begin(), extra.end());
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -283,6 +286,66 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
         }
     }
 }
+
+// Jobs that put several outputs in place (or one folder of many files), killed right after
+// their `fatalMove`th move into place: the commit of the set is cut short.
+struct SetJob {
+    const char* name;
+    std::vector<std::string> request;
+    std::vector<fs::path> (*files)();
+    int fatalMove;
+};
+
+const SetJob kSetJobs[] = {
+    {"pdfPages", {"--to", "png", "--set", "dpi=36"}, [] { return std::vector{pdf()}; }, 5},
+    {"pdfSplit", {"--tool", "split"}, [] { return std::vector{pdf()}; }, 3},
+    {"ffmpegSplit", {"--tool", "split", "--set", "splitPoints=3,6,9"}, [] { return clips(1); }, 2},
+    {"archiveExtract", {"--tool", "extract"}, [] { return std::vector{archive()}; }, 1},
+};
+
+class KilledCommit : public ::testing::TestWithParam<int> {};
+
+TEST_P(KilledCommit, LeavesTheSetWholeOrTheSweepTakesItBack) {
+#ifndef KOLVEX_DIE_AFTER_MOVES
+    GTEST_SKIP() << "a sanitized build cannot preload the library that cuts the commit short";
+#else
+    if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the inputs are made with it";
+    const SetJob& job = kSetJobs[GetParam()];
+    TempDir out;
+    TempDir tmp;
+    std::vector<std::string> arguments = job.request;
+    arguments.insert(arguments.end(), {"--out", out.path().string(), "--quiet", "--"});
+    for (const auto& file : job.files()) arguments.push_back(file.string());
+    const pid_t drive = startDrive(arguments, tmp.path(),
+                                   {std::string("LD_PRELOAD=") + KOLVEX_DIE_AFTER_MOVES,
+                                    "KOLVEX_DIE_AFTER_MOVES=" + std::to_string(job.fatalMove)});
+    ASSERT_GT(drive, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(drive, &status, 0), drive);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run was not cut short in its commit";
+    reapOrphans();
+    std::vector<fs::path> placed;
+    for (const auto& entry : fs::directory_iterator(out.path())) {
+        if (entry.path().filename().string().front() != '.') placed.push_back(entry.path());
+    }
+    ASSERT_EQ(placed.size(), static_cast<size_t>(job.fatalMove)) << "outputs in place when the run was killed";
+
+    const pid_t sweeper = startDrive({"--sweep"}, tmp.path());
+    ASSERT_EQ(::waitpid(sweeper, &status, 0), sweeper);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(out.path())) left.push_back(entry.path());
+    if (job.fatalMove == 1 && left.size() == 1 && fs::is_directory(left.front())) {
+        // One folder moved in one step is the whole set.
+        EXPECT_TRUE(isComplete(left.front()));
+    } else {
+        EXPECT_TRUE(left.empty()) << "left of an unfinished set after the sweep: " << left.front();
+    }
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKindOfSet, KilledCommit, ::testing::Range(0, static_cast<int>(std::size(kSetJobs))),
+                         [](const auto& info) { return std::string(kSetJobs[info.param].name); });
 
 INSTANTIATE_TEST_SUITE_P(EveryEngine, KilledRun, ::testing::Range(0, static_cast<int>(std::size(kJobs))),
                          [](const auto& info) { return std::string(kJobs[info.param].name); });

@@ -1,5 +1,6 @@
 #include "core/ffmpeg/LibavInput.h"
 
+#include <cerrno>
 #include <charconv>
 #include <mutex>
 #include <string>
@@ -9,7 +10,9 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avstring.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include "core/format/ConversionError.h"
@@ -63,7 +66,11 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     // On failure avformat_open_input frees the context and clears the pointer.
     if (rc >= 0) rc = avformat_open_input(&m_context, location.c_str(), demuxer, &options);
     av_dict_free(&options);
-    if (rc >= 0) rc = avformat_find_stream_info(m_context, nullptr);
+    // What the container claims is checked before any decoder allocates a picture of that size;
+    // what a stream's own headers claim, by the decoders as they read them.
+    if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
+    if (rc >= 0) rc = findStreamInfo(*m_context);
+    if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
     if (rc < 0) {
         avformat_close_input(&m_context);
         throwIfStopRequested(stop);
@@ -80,6 +87,36 @@ LibavInput::~LibavInput() { avformat_close_input(&m_context); }
 int LibavInput::interrupted(void* opaque) {
     const auto* state = static_cast<const Interrupt*>(opaque);
     return state->stop.stop_requested() || std::chrono::steady_clock::now() > state->deadline;
+}
+
+bool LibavInput::claimsOversizedPictures(const AVFormatContext& format) {
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& parameters = *format.streams[i]->codecpar;
+        if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        const long long width = parameters.width;
+        const long long height = parameters.height;
+        if (width < 0 || height < 0 || width * height > maxFramePixels) return true;
+    }
+    return false;
+}
+
+int LibavInput::findStreamInfo(AVFormatContext& format) {
+    // Streams found during the call get no options: the count is the one before it.
+    const unsigned count = format.nb_streams;
+    AVDictionary** options = nullptr;
+    if (count > 0) {
+        options = static_cast<AVDictionary**>(av_calloc(count, sizeof(AVDictionary*)));
+        if (!options) return AVERROR(ENOMEM);
+    }
+    const std::string pixels = std::to_string(maxFramePixels);
+    for (unsigned i = 0; i < count; ++i) {
+        av_dict_set(&options[i], "max_pixels", pixels.c_str(), 0);
+        av_dict_set(&options[i], "threads", "1", 0);
+    }
+    const int rc = avformat_find_stream_info(&format, options);
+    for (unsigned i = 0; i < count; ++i) av_dict_free(&options[i]);
+    av_free(options);
+    return rc;
 }
 
 double LibavInput::printedSeconds(double seconds) {

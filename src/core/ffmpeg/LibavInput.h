@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <stop_token>
 
+struct AVDictionary;
 struct AVFormatContext;
 
 namespace kolvex {
@@ -14,7 +15,8 @@ namespace kolvex {
 class LibavInput {
 public:
     // Blocks while the headers are read. Throws ConversionError::corruptedInput for a file that
-    // cannot be read as media, OperationCancelled when stopped.
+    // cannot be read as media or whose pictures are larger than maxFramePixels, OperationCancelled
+    // when stopped.
     LibavInput(const std::filesystem::path& url, std::stop_token stop, std::chrono::seconds timeLimit);
     ~LibavInput();
     LibavInput(const LibavInput&) = delete;
@@ -22,6 +24,16 @@ public:
 
     AVFormatContext& format() const { return *m_context; }
     const std::filesystem::path& url() const { return m_url; }
+    // The largest picture read in process (twice 8K's area, in any shape): a header may claim any
+    // size, and a decoder allocates what it claims before the data proves it false.
+    static constexpr long long maxFramePixels = 8192LL * 8192;
+    // Whether some stream of an opened input claims pictures larger than maxFramePixels.
+    static bool claimsOversizedPictures(const AVFormatContext& format);
+    // Reads the streams' facts as avformat_find_stream_info does, with the decoders it runs
+    // refusing pictures over the limit and using one thread: what reading the headers costs does
+    // not grow with what a file claims, nor with the machine's cores. Returns its result.
+    static int findStreamInfo(AVFormatContext& format);
+
     // A time in seconds as ffprobe prints it (six decimals), read back: our readings and the
     // program's agree to the bit.
     static double printedSeconds(double seconds);

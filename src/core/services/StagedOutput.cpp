@@ -188,10 +188,18 @@ void StagedOutput::writeAtomically(const fs::path& destination, std::string_view
     output.commit();
 }
 
-void StagedOutput::commitAll(std::vector<StagedOutput>& outputs) {
+void StagedOutput::commitAll(std::vector<StagedOutput>& outputs, WorkInProgress& record) {
+    std::vector<std::pair<fs::path, fs::path>> moves;
+    moves.reserve(outputs.size());
+    for (const auto& output : outputs) {
+        moves.emplace_back(paths::absolute(output.m_staged), paths::absolute(output.m_destination));
+    }
+    // Dropped when the set is whole, or once those committed are taken back.
+    const WorkInProgress::Entry set = record.addSet(moves);
     for (size_t i = 0; i < outputs.size(); ++i) {
         try {
             outputs[i].commit();
+            if (paths::absolute(outputs[i].m_destination) != moves[i].second) set.movedTo(paths::absolute(outputs[i].m_destination));
         } catch (...) {
             for (size_t j = 0; j < i; ++j) outputs[j].withdraw();
             throw;

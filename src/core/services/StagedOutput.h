@@ -61,8 +61,9 @@ public:
                                 const FileManagerService& files = FileManagerService::shared());
 
     // Commits every output in order; when one fails, withdraws those already committed and
-    // rethrows, so the set appears whole or not at all.
-    static void commitAll(std::vector<StagedOutput>& outputs);
+    // rethrows, so the set appears whole or not at all. The set is recorded as work in progress
+    // before the first move, so that a kill part-way leaves its moved outputs to the next sweep.
+    static void commitAll(std::vector<StagedOutput>& outputs, WorkInProgress& record = WorkInProgress::shared());
 
 private:
     friend class StagedOutputSet;

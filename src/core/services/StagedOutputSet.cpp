@@ -16,7 +16,8 @@ StagedOutputSet::StagedOutputSet(const fs::path& destination, int shards, const 
                record),
       m_parent(paths::deletingLastComponent(destination)),
       m_shards(std::max(shards, 1)),
-      m_fileManager(&files) {
+      m_fileManager(&files),
+      m_record(&record) {
     for (int shard = 1; shard < m_shards; ++shard) fs::create_directory(m_folder.path() / std::to_string(shard));
 }
 
@@ -32,6 +33,6 @@ fs::path StagedOutputSet::add(const fs::path& destination, int shard) {
     return m_files.back().path();
 }
 
-void StagedOutputSet::commit() { StagedOutput::commitAll(m_files); }
+void StagedOutputSet::commit() { StagedOutput::commitAll(m_files, *m_record); }
 
 }  // namespace kolvex

@@ -39,6 +39,7 @@ private:
     std::filesystem::path m_parent;  // where every output goes
     int m_shards;
     const FileManagerService* m_fileManager;
+    WorkInProgress* m_record;
 };
 
 }  // namespace kolvex

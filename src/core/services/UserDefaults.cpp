@@ -236,18 +236,60 @@ fs::path JsonFileUserDefaults::defaultPath(const std::function<const char*(const
     return base / "kolvex" / "defaults.json";
 }
 
+namespace {
+
+enum class SettingsRead { read, unreadable, tooLarge };
+
+// The settings file's text, read only when it is a regular file of at most `limit` bytes: the
+// whole file is held in memory and parsed, so its size is checked before anything is read (and
+// a FIFO in its place never blocks the launch).
+SettingsRead readSettings(const fs::path& file, size_t limit, std::string& text) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return SettingsRead::unreadable;
+    struct stat info {};
+    SettingsRead outcome = SettingsRead::read;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        outcome = SettingsRead::unreadable;
+    } else if (static_cast<uint64_t>(info.st_size) > limit) {
+        outcome = SettingsRead::tooLarge;
+    } else {
+        // One byte more than allowed tells a file that grew since.
+        text.resize(limit + 1);
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) outcome = SettingsRead::unreadable;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        if (done > limit) outcome = SettingsRead::tooLarge;
+        text.resize(outcome == SettingsRead::read ? done : 0);
+    }
+    ::close(fd);
+    return outcome;
+}
+
+}  // namespace
+
 void JsonFileUserDefaults::load() {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(m_file, ec))) return;
-    std::ifstream in(m_file, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
+    std::string text;
+    const SettingsRead read = readSettings(m_file, maxFileSize, text);
+    if (read == SettingsRead::tooLarge) {
+        // Set aside at the first save, as an unreadable file is: never written over.
+        Log::app().error("The settings file {} is larger than {} bytes; starting from defaults", m_file.string(),
+                         maxFileSize);
+        m_setAsideCorruptFile = true;
+        return;
+    }
     // A file nested too deep is as unreadable as one that is not JSON: it must never stop launch.
-    const bool tooDeep = json::nestsDeeperThan(text.str(), json::kMaxNesting);
+    const bool tooDeep = json::nestsDeeperThan(text, json::kMaxNesting);
     nlohmann::json document =
         tooDeep ? nlohmann::json(nlohmann::json::value_t::discarded)
-                : nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-    if (!in || document.is_discarded() || !document.is_object()) {
+                : nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (read != SettingsRead::read || document.is_discarded() || !document.is_object()) {
         Log::app().error("The settings file {} could not be read; starting from defaults", m_file.string());
         m_setAsideCorruptFile = true;
         return;

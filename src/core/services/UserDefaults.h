@@ -74,6 +74,10 @@ class JsonFileUserDefaults final : public UserDefaults {
 public:
     explicit JsonFileUserDefaults(std::filesystem::path file);
 
+    // A settings file larger than this is not read: the defaults are used, it is logged, and the
+    // file is set aside (not written over) at the first save.
+    static constexpr size_t maxFileSize = size_t{1} << 20;
+
     // $XDG_CONFIG_HOME/kolvex/defaults.json, else ~/.config/kolvex/defaults.json.
     // `environment` reads a variable (std::getenv when not given).
     static std::filesystem::path defaultPath(

@@ -1,9 +1,13 @@
 #include "core/services/WorkInProgress.h"
 
 #include <cerrno>
+#include <charconv>
+#include <map>
+#include <set>
 #include <string>
 #include <system_error>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxRecord = 8192;
+// A set's record names every item of the set: a document of many thousand pages still fits.
+constexpr size_t kMaxSetRecord = size_t{64} << 20;
+const std::string kSetPrefix = "set-";
 
 bool writeWhole(int fd, const std::string& text) {
     size_t done = 0;
@@ -32,10 +39,15 @@ bool writeWhole(int fd, const std::string& text) {
     return true;
 }
 
-std::optional<std::string> readRecord(const fs::path& file) {
+std::optional<std::string> readRecord(const fs::path& file, size_t limit = kMaxRecord) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
-    std::string text(kMaxRecord, '\0');
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) >= limit) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string text(static_cast<size_t>(info.st_size) + 1, '\0');
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
@@ -50,6 +62,121 @@ std::optional<std::string> readRecord(const fs::path& file) {
 }
 
 bool ownedByUs(const struct stat& info) { return info.st_uid == ::geteuid(); }
+
+// What tells an item of a set from anything that took its name later: a move keeps all of it
+// (the change time is the one a move updates, so it is not part of it).
+struct Identity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t type = 0;
+    int64_t size = 0;
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
+
+    static Identity of(const struct stat& info) {
+        return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                static_cast<uint64_t>(info.st_mode & S_IFMT), static_cast<int64_t>(info.st_size),
+                static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)};
+    }
+    bool operator==(const Identity&) const = default;
+};
+
+// One line of a set's record: the identity, then the path with its length before it, so that
+// any name (a line break in it included) reads back whole.
+std::string setLine(const Identity& id, const fs::path& path) {
+    const std::string& name = path.native();
+    return std::to_string(id.device) + ' ' + std::to_string(id.inode) + ' ' + std::to_string(id.type) + ' ' +
+           std::to_string(id.size) + ' ' + std::to_string(id.seconds) + ' ' + std::to_string(id.nanoseconds) + ' ' +
+           std::to_string(name.size()) + ':' + name + '\n';
+}
+
+template <class Number>
+bool readNumber(const char*& at, const char* end, Number& value, char separator) {
+    const auto [next, error] = std::from_chars(at, end, value);
+    if (error != std::errc() || next == end || *next != separator) return false;
+    at = next + 1;
+    return true;
+}
+
+// The items of a set's record; a line cut short by the kill ends the list.
+std::vector<std::pair<Identity, fs::path>> parseSet(const std::string& text) {
+    std::vector<std::pair<Identity, fs::path>> items;
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    while (at < end) {
+        Identity id;
+        size_t length = 0;
+        if (!readNumber(at, end, id.device, ' ') || !readNumber(at, end, id.inode, ' ') ||
+            !readNumber(at, end, id.type, ' ') || !readNumber(at, end, id.size, ' ') ||
+            !readNumber(at, end, id.seconds, ' ') || !readNumber(at, end, id.nanoseconds, ' ') ||
+            !readNumber(at, end, length, ':') || static_cast<size_t>(end - at) < length + 1 || at[length] != '\n') {
+            break;
+        }
+        items.emplace_back(id, fs::path(std::string(at, length)));
+        at += length + 1;
+    }
+    return items;
+}
+
+// Whether `path` is still the item a set recorded: same identity, ours, a file or a folder.
+bool isRecordedItem(const fs::path& path, const Identity& id) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && ownedByUs(info) && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) &&
+           Identity::of(info) == id;
+}
+
+// Takes back what a dead process moved into place of a set whose commit did not finish. Items
+// are found under the name recorded, else (moved under a name the record did not get to) by
+// their inode in the same folder; anything else under those names is left alone. Returns
+// whether the record can go.
+bool sweepSet(const fs::path& record, int& removed) {
+    const auto text = readRecord(record, kMaxSetRecord);
+    if (!text) return true;
+    bool keep = false;
+    std::set<std::pair<uint64_t, uint64_t>> found;
+    std::map<fs::path, std::vector<Identity>> missing;  // by folder
+    const auto take = [&](const fs::path& path, const Identity& id) {
+        found.emplace(id.device, id.inode);
+        if (WorkInProgress::removeItem(path)) {
+            ++removed;
+        } else {
+            keep = true;
+        }
+    };
+    const auto items = parseSet(*text);
+    for (const auto& [id, path] : items) {
+        if (!path.is_absolute() || found.count({id.device, id.inode})) continue;
+        if (isRecordedItem(path, id)) {
+            take(path, id);
+            continue;
+        }
+        // A folder that is not there now (a drive not plugged in) may come back: keep the record.
+        struct stat parent {};
+        if (::stat(path.parent_path().c_str(), &parent) != 0) keep = true;
+    }
+    for (const auto& [id, path] : items) {
+        if (path.is_absolute() && !found.count({id.device, id.inode})) missing[path.parent_path()].push_back(id);
+    }
+    for (const auto& [folder, ids] : missing) {
+        // Listed once: the inodes of its entries come with the listing, without a look at each.
+        std::map<uint64_t, std::vector<std::string>> byInode;
+        if (DIR* listing = ::opendir(folder.c_str())) {
+            while (const dirent* entry = ::readdir(listing)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") byInode[static_cast<uint64_t>(entry->d_ino)].push_back(name);
+            }
+            ::closedir(listing);
+        }
+        for (const Identity& id : ids) {
+            const auto names = byInode.find(id.inode);
+            if (names == byInode.end()) continue;
+            for (const std::string& name : names->second) {
+                if (!found.count({id.device, id.inode}) && isRecordedItem(folder / name, id)) take(folder / name, id);
+            }
+        }
+    }
+    return !keep;
+}
 
 // A scratch folder: named by an upper-case UUID, in a root that is ours and closed to others.
 bool isScratchFolder(const fs::path& item) {
@@ -171,6 +298,43 @@ WorkInProgress::Entry WorkInProgress::add(const fs::path& item) {
     return Entry(file, m_open);
 }
 
+WorkInProgress::Entry WorkInProgress::addSet(const std::vector<std::pair<fs::path, fs::path>>& moves) {
+    std::string text;
+    for (const auto& [staged, destination] : moves) {
+        struct stat info {};
+        // An item that is not there cannot be moved: its commit fails and takes the set back.
+        if (::lstat(staged.c_str(), &info) == 0) text += setLine(Identity::of(info), destination);
+    }
+    std::optional<fs::path> folder;
+    {
+        std::lock_guard lock(m_mutex);
+        folder = ensureOwnFolder();
+        if (folder) ++*m_open;  // as in add()
+    }
+    if (!folder) return {};
+    const fs::path file = *folder / (kSetPrefix + Uuid::random().toString());
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const bool written = fd >= 0 && writeWhole(fd, text);
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+        if (fd >= 0) ::unlink(file.c_str());
+        --*m_open;
+        Log::files().error("Cannot keep a record of a set of outputs being moved into place");
+        return {};
+    }
+    return Entry(file, m_open);
+}
+
+void WorkInProgress::Entry::movedTo(const fs::path& destination) const {
+    struct stat info {};
+    if (m_file.empty() || ::lstat(destination.c_str(), &info) != 0) return;
+    const int fd = ::open(m_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    // One write: a kill never leaves half a line that reads as another item.
+    writeWhole(fd, setLine(Identity::of(info), destination));
+    ::close(fd);
+}
+
 WorkInProgress::Entry::Entry(Entry&& other) noexcept
     : m_file(std::move(other.m_file)), m_open(std::move(other.m_open)) {
     other.m_file.clear();
@@ -233,6 +397,14 @@ int WorkInProgress::sweep() const {
         std::error_code entriesError;
         for (const auto& record : fs::directory_iterator(process.path(), entriesError)) {
             if (record.path().filename() == "lock") continue;
+            if (record.path().filename().string().starts_with(kSetPrefix)) {
+                if (!sweepSet(record.path(), removed)) {
+                    keep = true;
+                    continue;
+                }
+                ::unlink(record.path().c_str());
+                continue;
+            }
             const auto item = readRecord(record.path());
             if (item && !sweepItem(fs::path(*item), removed)) {
                 keep = true;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kolvex {
 
@@ -37,6 +39,9 @@ public:
         Entry& operator=(Entry&& other) noexcept;
         // Takes the item out of the record (it was moved into place, or removed).
         void drop();
+        // For a set (see addSet): the item now at `destination` was moved there under another
+        // name than the one recorded.
+        void movedTo(const std::filesystem::path& destination) const;
 
     private:
         friend class WorkInProgress;
@@ -55,6 +60,14 @@ public:
     // reading it; a later add() makes a new one. For a process about to end without running
     // its destructors. Never throws.
     void settle();
+
+    // Records a set of finished items about to be moved into place together, before the first
+    // move: each staged item (its device, inode, type, size and modification time, which a move
+    // keeps) with the final name it goes to. The entry is dropped once the set is whole, or taken
+    // back. When the process dies in between, the sweep removes every item of the set that is
+    // still the one recorded, so that no part of an unfinished set stays under a final name.
+    // Never throws, as add().
+    Entry addSet(const std::vector<std::pair<std::filesystem::path, std::filesystem::path>>& moves);
 
     // Removes every item recorded by processes that are gone, then their records. Items that
     // are not ours (another owner, a name that is not of our making) are left alone; a folder

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 #include "support/TempDir.h"
 
@@ -117,6 +118,29 @@ TEST(UserDefaults, CorruptFileIsSetAsideNotOverwritten) {
         store.set("PortalTriggerModifier", std::string("option"));
         EXPECT_EQ(testing::readFile(dir / "defaults.json.corrupt"), text) << what;
         EXPECT_EQ(JsonFileUserDefaults(file).string("PortalTriggerModifier"), "option") << what;
+    }
+}
+
+// The file is read whole and parsed: one over the limit is not read at all, however valid.
+TEST(UserDefaults, SettingsFileOverTheLimitIsRefusedAndSetAside) {
+    const std::string entry = R"({"PortalTriggerModifier": {"type": "string", "value": "option"}, "pad": ")";
+    const auto fileOf = [&](size_t size) { return entry + std::string(size - entry.size() - 2, 'x') + "\"}"; };
+    for (const size_t size : {JsonFileUserDefaults::maxFileSize, JsonFileUserDefaults::maxFileSize + 1}) {
+        const bool refused = size > JsonFileUserDefaults::maxFileSize;
+        SCOPED_TRACE(size);
+        TempDir dir;
+        const std::string text = fileOf(size);
+        ASSERT_EQ(text.size(), size);
+        const auto file = dir.write("defaults.json", text);
+        LogCapture log;
+        JsonFileUserDefaults store(file);
+        EXPECT_EQ(store.string("PortalTriggerModifier"), refused ? std::nullopt : std::optional<std::string>("option"));
+        EXPECT_EQ(log.contains("app", "is larger than 1048576 bytes; starting from defaults"), refused);
+        store.set("KolvexPreferences", std::string("x"));
+        EXPECT_EQ(fs::exists(dir / "defaults.json.corrupt"), refused);
+        if (refused) {
+            EXPECT_EQ(testing::readFile(dir / "defaults.json.corrupt"), text);
+        }
     }
 }
 

@@ -2,12 +2,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/services/StagedOutput.h"
+#include "core/services/StagedOutputSet.h"
 #include "core/services/Uuid.h"
 #include "core/services/WorkInProgress.h"
 #include "support/TempDir.h"
@@ -142,6 +147,99 @@ TEST(WorkInProgress, EndsWithoutReadingItsRecord) {
     outlives.drop();  // after its record is gone: harmless
     EXPECT_EQ(WorkInProgress(root).sweep(), 0);
     EXPECT_TRUE(recordFolders(root).empty());
+}
+
+// Moves items as the system does, and dies right after the `fatal`th move into place: a kill in
+// the middle of a set's commit. With `elsewhere`, the last move goes under another name than
+// the one asked for, as when the first name was taken meanwhile.
+class DyingMover : public FileManagerService {
+public:
+    DyingMover(int fatal, bool elsewhere) : m_fatal(fatal), m_elsewhere(elsewhere) {}
+    int renameNoReplace(const fs::path& from, const fs::path& to) const override {
+        const fs::path target = m_elsewhere && m_moves + 1 == m_fatal ? to.parent_path() / ("moved " + to.filename().string()) : to;
+        const int error = FileManagerService::renameNoReplace(from, target);
+        if (error == 0 && ++m_moves == m_fatal) ::raise(SIGKILL);
+        return error;
+    }
+
+private:
+    int m_fatal;
+    bool m_elsewhere;
+    mutable int m_moves = 0;
+};
+
+std::vector<std::string> names(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+TEST(WorkInProgress, SweepTakesBackASetWhoseCommitAKillCutShort) {
+    enum class Staging { filesBesideTheirNames, oneFolder, folders };
+    struct Case {
+        const char* name;
+        Staging staging;
+        int fatalMove;
+        bool elsewhere;
+    };
+    const Case cases[] = {
+        {"pages staged beside their names", Staging::filesBesideTheirNames, 3, false},
+        {"parts staged in one folder", Staging::oneFolder, 4, false},
+        {"part moved under another name", Staging::oneFolder, 2, true},
+        {"extracted folders", Staging::folders, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir user;
+        TempDir scratch;
+        const fs::path root = scratch / "Kolvex";
+        user.write("book.pdf", "the source");
+        // A part that someone else replaces before the sweep stays theirs.
+        const fs::path theirs = user / "book-2.txt";
+        inKilledProcess([&] {
+            WorkInProgress record(root);
+            const DyingMover mover(c.fatalMove, c.elsewhere);
+            std::vector<StagedOutput> outputs;
+            std::optional<StagedOutputSet> set;
+            if (c.staging == Staging::oneFolder) set.emplace(user / "book.pdf", 1, mover, record);
+            for (int part = 1; part <= 6; ++part) {
+                const fs::path name = user / ("book-" + std::to_string(part) + (c.staging == Staging::folders ? "" : ".txt"));
+                if (c.staging == Staging::oneFolder) {
+                    std::ofstream(set->add(name)) << "part " << part;
+                } else if (c.staging == Staging::folders) {
+                    outputs.emplace_back(name, StagedOutput::Kind::folder, mover, record);
+                    std::ofstream(outputs.back().path() / "entry") << "entry " << part;
+                } else {
+                    outputs.emplace_back(name, StagedOutput::Kind::file, mover, record);
+                    outputs.back().write("page " + std::to_string(part));
+                }
+            }
+            if (set) {
+                set->commit();
+            } else {
+                StagedOutput::commitAll(outputs, record);
+            }
+        });
+        const auto moved = std::count_if(fs::directory_iterator(user.path()), {}, [](const auto& entry) {
+            return entry.path().filename().string().front() != '.' && entry.path().filename() != "book.pdf";
+        });
+        EXPECT_EQ(moved, c.fatalMove) << "parts under final names before the sweep";
+        if (c.staging != Staging::folders) {
+            fs::remove(theirs);
+            std::ofstream(theirs) << "theirs";
+        }
+
+        EXPECT_GE(WorkInProgress(root).sweep(), c.fatalMove);
+        std::vector<std::string> expected{"book.pdf"};
+        if (c.staging != Staging::folders) expected.insert(expected.begin(), "book-2.txt");
+        EXPECT_EQ(names(user.path()), expected);
+        EXPECT_EQ(testing::readFile(user / "book.pdf"), "the source");
+        if (c.staging != Staging::folders) {
+            EXPECT_EQ(testing::readFile(theirs), "theirs");
+        }
+        EXPECT_EQ(WorkInProgress(root).sweep(), 0) << "the set's record went with its items";
+    }
 }
 
 }  // namespace

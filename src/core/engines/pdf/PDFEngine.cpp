@@ -92,6 +92,8 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
                     fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
                                 index + 1, width, height));
             }
+            // Drawn only once the batch has room for the bitmap.
+            writer.reserve(static_cast<int>(width), static_cast<int>(height));
             PageBitmap bitmap;
             try {
                 bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));

@@ -13,14 +13,55 @@ ParallelPageWriter::ParallelPageWriter(Save save, int workers)
     for (int i = 0; i < count; ++i) m_workers.emplace_back([this] { work(); });
 }
 
+namespace {
+
+size_t bytesOf(int width, int height) {
+    return static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)) * 3;
+}
+
+// The bitmap bytes that every writer of the process holds together.
+struct Budget {
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t inFlight = 0;
+};
+
+Budget& budget() {
+    static Budget shared;
+    return shared;
+}
+
+}  // namespace
+
 ParallelPageWriter::~ParallelPageWriter() {
+    size_t dropped = 0;
     {
         std::lock_guard lock(m_mutex);
         m_closing = true;
+        for (const Task& task : m_waiting) dropped += bytesOf(task);
         m_waiting.clear();
+        dropped += m_reserved;
+        m_reserved = 0;
     }
+    release(dropped);
     m_changed.notify_all();
     m_workers.clear();  // joins
+}
+
+size_t ParallelPageWriter::bytesOf(const Task& task) { return kolvex::bytesOf(task.bitmap.width, task.bitmap.height); }
+
+size_t ParallelPageWriter::bytesInFlight() {
+    std::lock_guard lock(budget().mutex);
+    return budget().inFlight;
+}
+
+void ParallelPageWriter::release(size_t bytes) {
+    if (bytes == 0) return;
+    {
+        std::lock_guard lock(budget().mutex);
+        budget().inFlight -= bytes;
+    }
+    budget().changed.notify_all();
 }
 
 int ParallelPageWriter::defaultWorkers() { return pageWorkers(); }
@@ -29,23 +70,47 @@ void ParallelPageWriter::rethrowFailure() {
     if (m_failure) std::rethrow_exception(m_failure);
 }
 
-namespace {
-
-size_t bytesOf(const PageBitmap& bitmap) {
-    return static_cast<size_t>(bitmap.width) * static_cast<size_t>(bitmap.height) * 3;
+void ParallelPageWriter::reserve(int width, int height) {
+    {
+        std::lock_guard lock(m_mutex);
+        rethrowFailure();
+    }
+    const size_t bytes = kolvex::bytesOf(width, height);
+    {
+        // Only this writer's own thread reserves for it, so nothing else fills m_reserved meanwhile.
+        std::unique_lock lock(budget().mutex);
+        budget().changed.wait(lock, [&] {
+            return budget().inFlight == 0 || budget().inFlight + bytes <= kMaxBytesInFlight;
+        });
+        budget().inFlight += bytes;
+    }
+    std::lock_guard lock(m_mutex);
+    m_reserved += bytes;
 }
 
-}  // namespace
-
 void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destination) {
-    const size_t bytes = bytesOf(bitmap);
+    const size_t bytes = kolvex::bytesOf(bitmap.width, bitmap.height);
+    bool reserved = false;
+    {
+        std::lock_guard lock(m_mutex);
+        reserved = m_reserved > 0;
+    }
+    if (!reserved) reserve(bitmap.width, bitmap.height);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] {
-        const bool roomForBytes = m_bytesInFlight == 0 || m_bytesInFlight + bytes <= kMaxBytesInFlight;
-        return m_failure || (m_waiting.size() < m_capacity && roomForBytes);
-    });
-    rethrowFailure();
-    m_bytesInFlight += bytes;
+    // What was reserved covers the page as rendered, whatever its exact size.
+    const size_t reservedBytes = m_reserved;
+    m_reserved = 0;
+    if (bytes != reservedBytes) {
+        std::lock_guard budgetLock(budget().mutex);
+        budget().inFlight = budget().inFlight - reservedBytes + bytes;
+    }
+    m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
+    if (m_failure) {
+        lock.unlock();
+        release(bytes);
+        lock.lock();
+        rethrowFailure();
+    }
     m_waiting.push_back({std::move(bitmap), std::move(destination), m_saved.size()});
     m_saved.emplace_back();
     lock.unlock();
@@ -80,16 +145,19 @@ void ParallelPageWriter::work() {
         } catch (...) {
             failure = std::current_exception();
         }
-        const size_t bytes = bytesOf(task.bitmap);
+        size_t bytes = bytesOf(task);
         task.bitmap = {};  // the bitmap's memory goes back before the next page is taken
         lock.lock();
         --m_busy;
-        m_bytesInFlight -= bytes;
         if (saved) m_saved[task.position].emplace(std::move(*saved));
         if (failure && !m_failure) {
             m_failure = failure;
+            for (const Task& dropped : m_waiting) bytes += bytesOf(dropped);
             m_waiting.clear();
         }
+        lock.unlock();
+        release(bytes);
+        lock.lock();
         m_changed.notify_all();
     }
 }

@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
+#include "core/ffmpeg/LibavInput.h"
+
 namespace kolvex {
 
 std::unique_ptr<MediaInput> MediaInput::open(const std::filesystem::path& file, Kind kind) {
@@ -21,7 +23,10 @@ std::unique_ptr<MediaInput> MediaInput::open(const std::filesystem::path& file, 
     const int rc = avformat_open_input(&input->format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) return nullptr;
-    if (avformat_find_stream_info(input->format, nullptr) < 0) return nullptr;
+    if (LibavInput::claimsOversizedPictures(*input->format) || LibavInput::findStreamInfo(*input->format) < 0 ||
+        LibavInput::claimsOversizedPictures(*input->format)) {
+        return nullptr;
+    }
 
     const AVCodec* decoder = nullptr;
     const auto type = kind == Kind::video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
@@ -37,6 +42,7 @@ std::unique_ptr<MediaInput> MediaInput::open(const std::filesystem::path& file, 
     if (!input->codec || !input->packet || !input->frame) return nullptr;
     if (avcodec_parameters_to_context(input->codec, stream->codecpar) < 0) return nullptr;
     input->codec->pkt_timebase = stream->time_base;
+    input->codec->max_pixels = LibavInput::maxFramePixels;
     if (avcodec_open2(input->codec, decoder, nullptr) < 0) return nullptr;
     return input;
 }

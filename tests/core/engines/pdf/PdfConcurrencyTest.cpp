@@ -1,5 +1,8 @@
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <latch>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -99,6 +102,45 @@ TEST(ParallelPageWriter, HandsPagesBackInOrderAndStopsAtTheFirstFailure) {
         },
         ConversionError);
     EXPECT_TRUE(filesIn(failing.path()).empty()) << "nothing staged is left behind";
+}
+
+// Documents rendered at once in a batch share one budget of page bitmaps: a page of one waits,
+// before it is drawn, for the pages of another to be saved.
+TEST(ParallelPageWriter, WritersShareOneBudgetForTheWholeBatch) {
+    TempDir dir;
+    auto save = [](const PageBitmap&, const std::filesystem::path& url) {
+        StagedOutput output(url);
+        output.write("page");
+        return output;
+    };
+    // Half the budget each: two fit, a third waits.
+    const int side = static_cast<int>(std::sqrt(static_cast<double>(ParallelPageWriter::kMaxBytesInFlight / 6)));
+    const size_t half = static_cast<size_t>(side) * static_cast<size_t>(side) * 3;
+    ASSERT_EQ(ParallelPageWriter::bytesInFlight(), 0u);
+    std::optional<ParallelPageWriter> first(std::in_place, save, 1);
+    std::optional<ParallelPageWriter> second(std::in_place, save, 1);
+    first->reserve(side, side);
+    second->reserve(side, side);
+    EXPECT_EQ(ParallelPageWriter::bytesInFlight(), 2 * half);
+
+    std::atomic<bool> drawn = false;
+    std::thread third([&] {
+        ParallelPageWriter writer(save, 1);
+        writer.reserve(side, side);
+        drawn = true;
+        PageBitmap page;
+        page.width = page.height = side;
+        writer.submit(std::move(page), dir / "third.txt");
+        writer.finish();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(drawn) << "a page was drawn beyond the batch's budget";
+    // A page reserved and never drawn (the job failed) gives its share back with its writer.
+    second.reset();
+    third.join();
+    EXPECT_TRUE(drawn);
+    first.reset();
+    EXPECT_EQ(ParallelPageWriter::bytesInFlight(), 0u) << "every page gave its share back";
 }
 
 TEST(PDFEngineConcurrency, EightRendersThroughTheCoordinator) {

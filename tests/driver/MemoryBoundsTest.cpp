@@ -1,0 +1,94 @@
+// What a run costs in memory is bounded by the job, not by what a file's headers claim.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DriveRun {
+    int exitCode = -1;
+    long peakKilobytes = 0;  // the run's largest resident set, its children's included
+    std::string output;
+};
+
+// Runs kolvex-drive in a child process and reads its peak memory from the kernel.
+DriveRun runDrive(const std::vector<std::string>& arguments, const fs::path& outputFile) {
+    std::vector<std::string> args{KOLVEX_DRIVE};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(out, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    DriveRun run;
+    int status = 0;
+    struct rusage usage {};
+    if (child > 0 && ::wait4(child, &status, 0, &usage) == child && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    run.peakKilobytes = usage.ru_maxrss;
+    run.output = testing::readFile(outputFile);
+    return run;
+}
+
+// A tiny Matroska file whose container and picture headers both claim a 16000 × 16000 frame:
+// a PNG frame, which a decoder allocates (and clears) in full before its data proves short.
+fs::path headerBomb(const testing::TempDir& dir) {
+    const fs::path small = testing::makeMedia(
+        dir / "small.mkv", {"-f", "lavfi", "-i", "color=c=gray:size=256x256:rate=25", "-frames:v", "1", "-c:v", "png",
+                            "-write_crc32", "0"});
+    std::string bytes = testing::readFile(small);
+    const auto patch = [&](const std::string& from, const std::string& to) {
+        const auto at = bytes.find(from);
+        if (at == std::string::npos || bytes.find(from, at + 1) != std::string::npos) return false;
+        bytes.replace(at, from.size(), to);
+        return true;
+    };
+    using namespace std::string_literals;
+    // Matroska's PixelWidth and PixelHeight, 256 in two bytes, then the PNG header's.
+    const bool patched = patch("\xB0\x82\x01\x00"s, "\xB0\x82\x3E\x80"s) && patch("\xBA\x82\x01\x00"s, "\xBA\x82\x3E\x80"s) &&
+                         patch("IHDR\x00\x00\x01\x00\x00\x00\x01\x00"s, "IHDR\x00\x00\x3E\x80\x00\x00\x3E\x80"s);
+    if (!patched) return {};
+    return dir.write("claims 16000 squared.mkv", bytes);
+}
+
+TEST(DriveMemory, AHeaderClaimingAHugeFrameIsRefusedBeforeItIsAllocated) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const fs::path bomb = headerBomb(dir);
+    ASSERT_FALSE(bomb.empty()) << "the fixture's headers were not where they were expected";
+    ASSERT_LT(fs::file_size(bomb), 4096u);
+    const DriveRun run = runDrive({"--to", "mp4", "--out", dir.path().string(), bomb.string()}, dir / "out.txt");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_EQ(run.output.rfind("error\t", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("corruptedInput"), std::string::npos) << run.output;
+    // One 16000 × 16000 RGB frame alone is 768 MB; the run itself needs well under a tenth
+    // (a sanitized build, with its shadow memory, somewhat more).
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long kBoundMegabytes = 600;
+#else
+    constexpr long kBoundMegabytes = 300;
+#endif
+    EXPECT_LT(run.peakKilobytes, kBoundMegabytes * 1024) << "peak " << run.peakKilobytes / 1024 << " MB";
+}
+
+}  // namespace
+}  // namespace kolvex
