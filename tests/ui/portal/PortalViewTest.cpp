@@ -197,6 +197,7 @@ TEST_F(PortalViewTest, CancelIsGoneOnceTheJobEnded) {
 }
 
 TEST(PortalViewGeometry, FailureTextFitsTheCentre) {
+    testApplication();
     const QFont font = PortalStyle::font(10.5, QFont::Medium);
     const QFontMetricsF metrics(font);
     const QString shortText = "a.png appears to be damaged";
