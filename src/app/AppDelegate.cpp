@@ -9,6 +9,8 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QVBoxLayout>
@@ -33,6 +35,7 @@
 #include "ui/windows/EditingMenu.h"
 #include "ui/windows/SettingsStore.h"
 #include "ui/windows/SettingsView.h"
+#include "ui/windows/ScrollingWindow.h"
 #include "ui/windows/WelcomeView.h"
 #include "ui/windows/WindowPlacement.h"
 
@@ -395,7 +398,9 @@ void AppDelegate::presentWelcome() {
             window->close();
             window->deleteLater();
         });
-    m_welcomeWindow = makeWindow("Welcome to Kolvex", view);
+    // On a short or scaled screen the guide scrolls, and the user can make the window taller.
+    m_welcomeWindow = makeWindow("Welcome to Kolvex", scrolling::wrap(view), true);
+    if (QScreen* screen = placement::activeScreen()) scrolling::fit(m_welcomeWindow, screen->availableGeometry());
     placement::centerOnActiveScreen(m_welcomeWindow);
     placement::showOnActiveScreen(m_welcomeWindow);
 }

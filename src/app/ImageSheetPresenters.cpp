@@ -46,6 +46,15 @@ std::optional<QSize> pictureSize(const fs::path& file) {
     return size;
 }
 
+// The first page of a PDF, drawn by the PDF renderer. Throws corruptedInput when it cannot be.
+QImage pagePicture(const fs::path& file) {
+    if (auto pixels = EngineModules::pdfPage(file, 1200)) {
+        QImage page(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4, QImage::Format_RGBA8888);
+        if (!page.isNull()) return page.copy();
+    }
+    throw ConversionError::corruptedInput(file);
+}
+
 // The first frame of a video as a picture. Throws corruptedInput when there is none.
 QImage videoPicture(const fs::path& file, std::stop_token stop) {
     if (auto frame = EngineModules::videoFrame(file, stop)) {
@@ -83,10 +92,13 @@ void CropPresenter::present(const std::shared_ptr<SheetRequest>& request) const 
 void RotatePresenter::present(const std::shared_ptr<SheetRequest>& request) const {
     const fs::path file = request->file();
     const bool flip = request->tool() == "flip";
-    request->prepare<QImage>([file](std::stop_token) { return loadPicture(file); },
-                             [request, flip](QImage picture) {
+    const auto format = request->format();
+    // PDF pages turn by quarters only, and are shown as the PDF renderer draws them.
+    const bool pages = format && format->id.rawValue == "pdf";
+    request->prepare<QImage>([file, pages](std::stop_token) { return pages ? pagePicture(file) : loadPicture(file); },
+                             [request, flip, pages](QImage picture) {
                                  auto* view = new RotateView(
-                                     std::move(picture), flip,
+                                     std::move(picture), flip && !pages,
                                      [request](double angle, bool horizontal, bool vertical) {
                                          auto options = ToolParameterFlow::baseOptions();
                                          options.rotation = angle;
@@ -94,7 +106,8 @@ void RotatePresenter::present(const std::shared_ptr<SheetRequest>& request) cons
                                          options.flipVertical = vertical;
                                          request->apply(options);
                                      },
-                                     [request] { request->cancel(true); });
+                                     [request] { request->cancel(true); }, nullptr,
+                                     pages ? RotateView::Choices::quarterTurns : RotateView::Choices::any);
                                  request->show(request->target().label + " " + request->fileName(), view);
                              });
 }
@@ -147,10 +160,10 @@ void ResizePresenter::present(const std::shared_ptr<SheetRequest>& request) cons
                     return SizeEstimator::estimatedMediaSize(*probe.durationSeconds, video, probe.audioBitrate.value_or(0));
                 };
             } else if (!isVideo && format) {
-                const double quality = preferences.imageQuality;
+                // Measured as the resize itself will run, at the quality the engine picks for it.
                 const Format known = *format;
                 measure = [=](int64_t side, std::stop_token stop) {
-                    return SizeEstimator::measuredImageSize(imageEngine(), file, known, quality, side, true, stop);
+                    return SizeEstimator::measuredResizedImageSize(imageEngine(), file, known, side, stop);
                 };
                 exact = true;
             }
@@ -169,7 +182,7 @@ void ResizePresenter::present(const std::shared_ptr<SheetRequest>& request) cons
 void CompressPresenter::present(const std::shared_ptr<SheetRequest>& request) const {
     const fs::path file = request->file();
     const auto bytes = FileManagerService::shared().size(file);
-    if (!bytes || *bytes < 1) return request->fail("the file is empty or unreadable");
+    if (!bytes || *bytes < 1) return request->fail(request->fileName() + " is empty or unreadable");
     auto media = request->isMedia() ? request->sources().media : nullptr;
     auto open = [request, bytes](std::optional<MediaProbe> probe) {
         const fs::path file = request->file();

@@ -78,7 +78,7 @@ void TimelinePresenter::present(const std::shared_ptr<SheetRequest>& request) co
             // A split needs room for two parts of more than the sheet's margin each.
             const double minimum = split ? 4 * SplitModel::kMargin : 0.0;
             if (!probe.durationSeconds || !(*probe.durationSeconds > minimum))
-                return request->fail(split ? "it is too short to split" : "it has no duration");
+                return request->fail(request->fileName() + (split ? " is too short to split" : " has no duration"));
             const double duration = *probe.durationSeconds;
             FrameProvider frames = framePreview(EngineModules::frameProvider(request->file(), isVideo));
             if (split) {

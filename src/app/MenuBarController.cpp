@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QSystemTrayIcon>
 
+#include "app/ConvertFilesDialog.h"
 #include "app/FileReveal.h"
 #include "app/IssueReport.h"
 #include "core/services/Log.h"
@@ -35,13 +36,10 @@ MenuBarController::Services MenuBarController::Services::desktop() {
     services.setLoginItem = [](bool on) { return LoginItem::set(on); };
     services.reveal = [](const std::filesystem::path& file) { revealInFileManager(file); };
     services.chooseFiles = [] {
-        QFileDialog dialog;
-        dialog.setFileMode(QFileDialog::ExistingFiles);
-        dialog.setLabelText(QFileDialog::Accept, "Convert");
-        dialog.setWindowTitle("Choose files to send through the Portal");
+        const auto dialog = makeConvertFilesDialog();
         std::vector<std::filesystem::path> files;
-        if (dialog.exec() != QDialog::Accepted) return files;
-        for (const QString& file : dialog.selectedFiles()) files.emplace_back(file.toStdString());
+        if (dialog->exec() != QDialog::Accepted) return files;
+        for (const QString& file : dialog->selectedFiles()) files.emplace_back(file.toStdString());
         return files;
     };
     services.reportIssue = [] { IssueReport::compose(); };

@@ -85,6 +85,9 @@ public:
     void discardParameters() override {
         m_wait.answering([&] { m_controller.model().discardParameters(); });
     }
+    void failParameters(const std::string& reason) override {
+        m_wait.answering([&] { m_controller.model().failParameters(reason); });
+    }
     QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
 
 private:

@@ -66,6 +66,8 @@ public:
     virtual void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) = 0;
     virtual void finishParameterRun(const std::vector<PendingFile>& pending) = 0;
     virtual void discardParameters() = 0;
+    // The sheet for the parameters could not be prepared, for `reason` (one line).
+    virtual void failParameters(const std::string& reason) = 0;
 
     // The tuning window's content over the live model; null when the Portal has none.
     virtual QWidget* makeTuningView() = 0;

@@ -109,7 +109,7 @@ void ToolParameterFlow::begin(const RingTarget& target, const DragPayload& paylo
     const ToolSheetPresenter* presenter = m_sheets ? m_sheets->presenter(request->tool()) : nullptr;
     if (!presenter) {
         if (toolSettings(request->tool()) == ToolSettings::defaults) request->runWithDefaults();
-        else request->fail("no sheet is available");
+        else request->fail("No settings sheet for " + request->target().label);
         return;
     }
     presenter->present(request);
@@ -221,7 +221,11 @@ void ToolParameterFlow::fail(SheetRequest& request, const std::string& reason) {
     auto keep = m_request;
     Log::app().error("Could not open the {} settings for {}: {}", request.tool(), request.fileName(), reason);
     end();
-    discard();
+    // The user is told why, in the Portal and in a notification.
+    if (m_portal) {
+        m_portal->setPortalVisible(true);
+        m_portal->failParameters(reason);
+    }
 }
 
 void ToolParameterFlow::cancel(SheetRequest&, bool showPortal) {

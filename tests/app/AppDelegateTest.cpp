@@ -328,7 +328,8 @@ TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {
     f.launch();
     RingTarget crop = testing::toolTarget("crop", "Crop");
     f.portal->onNeedsParameters(crop, DragPayload({"/p/a.jpg"}));
-    EXPECT_EQ(f.portal->calls.back(), "discard") << "no sheets were given";
+    EXPECT_EQ(f.portal->calls.back(), "fail") << "no sheets were given: the Portal says so";
+    EXPECT_EQ(f.portal->failures.back(), "No settings sheet for Crop");
     crop.toolID = "strip-metadata";
     f.portal->onNeedsParameters(crop, DragPayload({"/v/a.mp4"}));
     EXPECT_EQ(f.portal->calls.back(), "apply") << "a tool without settings runs";

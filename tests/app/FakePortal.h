@@ -12,6 +12,7 @@ namespace kolvex::testing {
 class FakePortal final : public PortalConnection {
 public:
     std::vector<std::string> calls;
+    std::vector<std::string> failures;  // the reasons of failParameters
     std::vector<Conversion> running;
     std::function<std::optional<QRect>()> collapseTarget;
     std::shared_ptr<const FormatRegistry> provider;
@@ -54,6 +55,10 @@ public:
         calls.push_back("finish " + std::to_string(pending.size()));
     }
     void discardParameters() override { calls.push_back("discard"); }
+    void failParameters(const std::string& reason) override {
+        calls.push_back("fail");
+        failures.push_back(reason);
+    }
     QWidget* makeTuningView() override { return nullptr; }
 };
 

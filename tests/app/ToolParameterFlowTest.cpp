@@ -148,7 +148,7 @@ TEST(ToolParameterFlow, PreparationIsStoppedWhenThePortalStopsWaiting) {
     EXPECT_EQ(f.count("apply"), 0u);
 }
 
-TEST(ToolParameterFlow, ClosingTheWindowOrFailingToReadDiscards) {
+TEST(ToolParameterFlow, ClosingTheWindowDiscardsAndFailingToReadSaysWhy) {
     Fixture f;
     LogCapture log;
     f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg"}));
@@ -162,7 +162,8 @@ TEST(ToolParameterFlow, ClosingTheWindowOrFailingToReadDiscards) {
     f.portal.calls.clear();
     f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/broken.jpg"}));
     f.tasks->runAll();
-    EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"discard"}));
+    EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"show", "fail"})) << "the Portal comes back to say why";
+    EXPECT_EQ(f.portal.failures, (std::vector<std::string>{"unreadable"}));
     EXPECT_TRUE(log.contains("app", "broken.jpg"));
 
     f.portal.calls.clear();
@@ -201,7 +202,7 @@ TEST(ToolParameterFlow, AWalkThatCannotReadALaterFileEnds) {
     EXPECT_FALSE(f.flow.walk());
     EXPECT_EQ(f.flow.request(), nullptr);
     EXPECT_EQ(f.flow.parameterWindow(), nullptr) << "no sheet is left up for a dead walk";
-    EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"hide", "discard"}));
+    EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"hide", "show", "fail"}));
 }
 
 TEST(ToolParameterFlow, AFileWithNothingToAskAdvancesTheWalkWithDefaults) {

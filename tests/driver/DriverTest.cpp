@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <iterator>
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "core/services/ProcessRunner.h"

@@ -123,6 +123,24 @@ std::optional<int64_t> SizeEstimator::measuredImageSize(const ConversionEngine& 
     options.maxDimension = maxDimension;
     options.allowPassthrough = true;
     options.tool = "compress";
+    return trialSize(imageEngine, image, format, options, std::move(stop));
+}
+
+std::optional<int64_t> SizeEstimator::measuredResizedImageSize(const ConversionEngine& imageEngine,
+                                                               const std::filesystem::path& image,
+                                                               const Format& format, int64_t maxDimension,
+                                                               std::stop_token stop) {
+    ConversionOptions options;
+    options.preserveMetadata = true;
+    options.maxDimension = maxDimension;
+    options.allowPassthrough = true;
+    options.tool = "resize";
+    return trialSize(imageEngine, image, format, options, std::move(stop));
+}
+
+std::optional<int64_t> SizeEstimator::trialSize(const ConversionEngine& imageEngine, const std::filesystem::path& image,
+                                                const Format& format, const ConversionOptions& options,
+                                                std::stop_token stop) {
     try {
         return TemporaryFileManager::shared().withScratchDirectory(
             [&](const std::filesystem::path& scratch) -> std::optional<int64_t> {

@@ -71,6 +71,16 @@ struct SizeEstimator {
                                                     const std::filesystem::path& image, const Format& format,
                                                     double quality, std::optional<int64_t> maxDimension,
                                                     bool preserveMetadata, std::stop_token stop = {});
+    // The same trial as the resize tool runs it: a same-format "resize" to `maxDimension` at the
+    // quality the engine picks for it (a JPEG keeps its own), keeping the metadata.
+    static std::optional<int64_t> measuredResizedImageSize(const ConversionEngine& imageEngine,
+                                                           const std::filesystem::path& image, const Format& format,
+                                                           int64_t maxDimension, std::stop_token stop = {});
+
+private:
+    static std::optional<int64_t> trialSize(const ConversionEngine& imageEngine, const std::filesystem::path& image,
+                                            const Format& format, const ConversionOptions& options,
+                                            std::stop_token stop);
 };
 
 }  // namespace kolvex

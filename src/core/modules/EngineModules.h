@@ -51,6 +51,8 @@ struct EngineModules {
     static FrameScrubber::Provider frameProvider(const std::filesystem::path& file, bool isVideo);
     // FrameScrubber::videoFrame. Blocks.
     static std::optional<VideoFrame> videoFrame(const std::filesystem::path& file, std::stop_token stop = {});
+    // A PDF's first page, drawn by the PDF renderer, within `maxSide` on each side. Blocks.
+    static std::optional<image::ThumbnailPixels> pdfPage(const std::filesystem::path& file, int maxSide);
     // A video's first frame within `maxSide` on each side. Blocks.
     static std::optional<VideoFrame> firstFrame(const std::filesystem::path& file, int maxSide);
     // image::makeThumbnail. Blocks.

@@ -45,6 +45,11 @@ public:
     static QPointF bubbleOffset(double commitAngle, bool reduceMotion);
     // "42%" for 0.427.
     static QString percentText(double progress);
+    // A failure's message as drawn in the centre: wrapped to kFailureWidth in at most
+    // kFailureLines lines, the last elided when the message is longer.
+    static constexpr double kFailureWidth = 190;
+    static constexpr int kFailureLines = 3;
+    static QStringList failureLines(const QString& message, const QFont& font);
     // The hint under the file node, or nothing.
     struct Hint {
         QString headline;
@@ -83,6 +88,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QTextLayout>
 
 #include "ui/portal/FileNodeView.h"
 #include "ui/portal/PortalStyle.h"
@@ -25,6 +26,29 @@ QPointF PortalView::bubbleOffset(double commitAngle, bool reduceMotion) {
     const double phi = commitAngle + kPi;
     const double d = reduceMotion ? 0 : 108;
     return {d * std::cos(phi), -d * std::sin(phi)};
+}
+
+QStringList PortalView::failureLines(const QString& message, const QFont& font) {
+    // Word-wrapped to the width; what does not fit in the lines allowed ends in an ellipsis
+    // (the details hold the whole text).
+    QStringList lines;
+    QTextLayout layout(message, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(kFailureWidth);
+        lines << message.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (lines.size() > kFailureLines) {
+        const QFontMetricsF metrics(font);
+        QString rest = lines.mid(kFailureLines - 1).join(QLatin1Char(' '));
+        lines = lines.mid(0, kFailureLines - 1);
+        lines << metrics.elidedText(rest, Qt::ElideRight, kFailureWidth);
+    }
+    return lines;
 }
 
 QString PortalView::percentText(double progress) {
@@ -56,6 +80,7 @@ void PortalView::paintCentre(QPainter& p) {
         y += h1 + 5;
         PortalStyle::drawLine(p, QStringLiteral("Converting"), y, small, PortalStyle::white(0.65));
         y += h2 + 5 + 2;
+        if (phase.ended) break;  // the job is over: nothing is left to cancel
         const double w = QFontMetricsF(button).horizontalAdvance(QStringLiteral("Cancel")) + 16;
         m_cancelRect = QRectF(-w / 2, y, w, h3);
         p.setPen(Qt::NoPen);
@@ -75,7 +100,15 @@ void PortalView::paintCentre(QPainter& p) {
         double y = hasDetail && m_model.showingDetails() ? -62 : -34;
         PortalStyle::strokeSymbol(p, PortalStyle::Symbol::xmark, {0, y + 11}, 22, 3.5, QColor(255, 69, 58));
         y += 22 + 6;
-        y += PortalStyle::drawWrapped(p, PortalStyle::text(phase.message), y, 190, messageFont, PortalStyle::white(0.85)) + 6;
+        const QStringList lines = failureLines(PortalStyle::text(phase.message), messageFont);
+        const double lineHeight = QFontMetricsF(messageFont).lineSpacing();
+        p.setFont(messageFont);
+        p.setPen(PortalStyle::white(0.85));
+        for (const QString& line : lines) {
+            p.drawText(QRectF(-kFailureWidth / 2, y, kFailureWidth, lineHeight), Qt::AlignHCenter | Qt::AlignTop, line);
+            y += lineHeight;
+        }
+        y += 6;
         if (hasDetail && !m_model.showingDetails()) {
             const QFont button = PortalStyle::font(9.5, QFont::Medium);
             const QFontMetricsF metrics(button);

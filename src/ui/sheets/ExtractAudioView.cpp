@@ -10,6 +10,23 @@
 
 namespace kolvex {
 
+namespace {
+
+// A row that takes clicks as a whole: a flat button laid out by its own layout, as tall as that
+// layout needs (a button's own size leaves its children's descenders cut).
+class RowButton : public QPushButton {
+public:
+    QSize sizeHint() const override { return fitted(QPushButton::sizeHint(), layout() ? layout()->sizeHint() : QSize()); }
+    QSize minimumSizeHint() const override {
+        return fitted(QPushButton::minimumSizeHint(), layout() ? layout()->minimumSize() : QSize());
+    }
+
+private:
+    static QSize fitted(QSize own, QSize laidOut) { return own.expandedTo(laidOut).expandedTo(QSize(0, 44)); }
+};
+
+}  // namespace
+
 ExtractAudioView::ExtractAudioView(std::string filename, std::vector<ExtractAudioOption> options,
                                    std::optional<double> durationSeconds, Measure measure,
                                    std::function<void(FormatID, std::optional<int64_t>)> onApply,
@@ -41,10 +58,9 @@ ExtractAudioView::ExtractAudioView(std::string filename, std::vector<ExtractAudi
             divider->setFrameShape(QFrame::HLine);
             rows->addWidget(divider);
         }
-        auto* button = new QPushButton;
+        auto* button = new RowButton;
         button->setFlat(true);
         button->setAutoDefault(false);
-        button->setMinimumHeight(44);
         auto* row = new QHBoxLayout(button);
         row->setContentsMargins(12, 9, 12, 9);
         row->setSpacing(10);

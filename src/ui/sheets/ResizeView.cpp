@@ -182,7 +182,11 @@ void ResizeView::setLongestSide(double value) {
 }
 
 void ResizeView::changed(int64_t previousSide) {
-    if (m_model.resolvedLongestSide() != previousSide) scheduleMeasure();
+    if (m_model.resolvedLongestSide() != previousSide) {
+        // An estimate for another size says nothing about this one.
+        m_estimate.reset();
+        scheduleMeasure();
+    }
     refresh();
 }
 
@@ -239,10 +243,15 @@ void ResizeView::refresh() {
         sheetkit::setTinted(m_sidePresets[i], m_model.longestSide == static_cast<double>(m_model.presets()[i].side));
 
     m_after->setText(QString::fromStdString(m_model.resultLabel()));
-    const auto size = ResizeModel::sizeLabel(static_cast<bool>(m_measure), m_estimate, m_measuring, m_isExact);
+    // At the picture's own size nothing is written, so nothing is saved either.
+    const bool changes = m_model.canApply();
+    const std::optional<int64_t> estimate =
+        changes ? m_estimate : (m_originalBytes >= 1 ? std::optional<int64_t>(m_originalBytes) : std::nullopt);
+    const auto size =
+        ResizeModel::sizeLabel(static_cast<bool>(m_measure), estimate, changes && m_measuring, m_isExact || !changes);
     m_afterDetail->setVisible(size.has_value());
     if (size) m_afterDetail->setText(QString::fromStdString(*size));
-    const bool saves = m_originalBytes >= 1 && m_estimate && *m_estimate < m_originalBytes;
+    const bool saves = changes && m_originalBytes >= 1 && m_estimate && *m_estimate < m_originalBytes;
     m_savings->setVisible(saves);
     if (saves) {
         const double s = 1.0 - static_cast<double>(*m_estimate) / static_cast<double>(m_originalBytes);

@@ -56,7 +56,7 @@ private:
 }  // namespace
 
 RotateView::RotateView(QImage image, bool emphasisesFlip, std::function<void(double, bool, bool)> onApply,
-                       std::function<void()> onCancel, QWidget* parent)
+                       std::function<void()> onCancel, QWidget* parent, Choices choices)
     : QWidget(parent), m_image(std::move(image)), m_model(m_image.width(), m_image.height(), emphasisesFlip),
       m_onApply(std::move(onApply)), m_onCancel(std::move(onCancel)) {
     auto* column = sheetkit::column(this, 470, 16);
@@ -91,7 +91,9 @@ RotateView::RotateView(QImage image, bool emphasisesFlip, std::function<void(dou
     }
     controls->addLayout(quarterRow);
 
-    auto* fine = new QVBoxLayout;
+    m_fineBox = new QWidget;
+    auto* fine = new QVBoxLayout(m_fineBox);
+    fine->setContentsMargins(0, 0, 0, 0);
     fine->setSpacing(6);
     auto* fineHeader = new QHBoxLayout;
     fineHeader->addWidget(sheetkit::label("Any angle", 11, QFont::DemiBold, true));
@@ -133,9 +135,11 @@ RotateView::RotateView(QImage image, bool emphasisesFlip, std::function<void(dou
     m_note = sheetkit::label("\u24D8 resamples, and adds corners", 10, QFont::Normal, true);
     chips->addWidget(m_note);
     fine->addLayout(chips);
-    controls->addLayout(fine);
+    controls->addWidget(m_fineBox);
 
-    auto* flips = new QHBoxLayout;
+    m_flipBox = new QWidget;
+    auto* flips = new QHBoxLayout(m_flipBox);
+    flips->setContentsMargins(0, 0, 0, 0);
     flips->setSpacing(18);
     m_flipH = new QCheckBox("Flip horizontally");
     m_flipV = new QCheckBox("Flip vertically");
@@ -151,7 +155,15 @@ RotateView::RotateView(QImage image, bool emphasisesFlip, std::function<void(dou
     flips->addWidget(m_flipH);
     flips->addWidget(m_flipV);
     flips->addStretch(1);
-    controls->addLayout(flips);
+    controls->addWidget(m_flipBox);
+    if (choices == Choices::quarterTurns) {
+        // Pages turn by whole quarters and are never mirrored.
+        m_model.flipHorizontal = false;
+        m_model.flipVertical = false;
+        if (m_model.angle == 0) m_model.angle = 90;
+        m_fineBox->hide();
+        m_flipBox->hide();
+    }
     column->addLayout(controls);
 
     auto* divider = new QFrame;

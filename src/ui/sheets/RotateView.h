@@ -17,13 +17,16 @@ namespace kolvex {
 // The rotate and flip sheet: a live preview of the picture turned and mirrored as chosen,
 // quarter turns, fine angles, a stepper and a slider, two flips and the size before and after.
 // One setting serves every dropped file. Hands (degrees clockwise, flip across, flip down) to
-// `onApply`. GUI thread only.
+// `onApply`. For PDF pages (`Choices::quarterTurns`) only the quarter turns are offered: pages
+// turn by whole quarters and are never mirrored. GUI thread only.
 class RotateView : public QWidget {
     Q_OBJECT
 
 public:
+    enum class Choices { any, quarterTurns };
+
     RotateView(QImage image, bool emphasisesFlip, std::function<void(double, bool, bool)> onApply,
-               std::function<void()> onCancel, QWidget* parent = nullptr);
+               std::function<void()> onCancel, QWidget* parent = nullptr, Choices choices = Choices::any);
 
     RotateModel& model() { return m_model; }
     // After the model was changed directly.
@@ -40,6 +43,9 @@ public:
     QCheckBox* flipHorizontalBox() const { return m_flipH; }
     QCheckBox* flipVerticalBox() const { return m_flipV; }
     QSlider* slider() const { return m_slider; }
+    // Whether the fine angles and the flips are offered (not for PDF pages).
+    bool offersFineAngles() const { return !m_fineBox->isHidden(); }
+    bool offersFlips() const { return !m_flipBox->isHidden(); }
 
 private:
     QImage m_image;
@@ -54,6 +60,8 @@ private:
     QLabel* m_angle = nullptr;
     QSlider* m_slider = nullptr;
     QLabel* m_note = nullptr;
+    QWidget* m_fineBox = nullptr;
+    QWidget* m_flipBox = nullptr;
     QCheckBox* m_flipH = nullptr;
     QCheckBox* m_flipV = nullptr;
     QLabel* m_result = nullptr;

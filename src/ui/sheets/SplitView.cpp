@@ -158,7 +158,8 @@ void SplitView::setKeyframes(KeyframeIndex keyframes) {
     m_model.keyframes = std::move(keyframes);
     m_keyframesKnown = true;
     m_timeline->setKeyframes(m_model.keyframes);
-    m_model.commitTyped(m_model.point);
+    // The cut stays where it is: only the user's drags and typed times snap to keyframes, and
+    // a cut off the keyframes is re-encoded around, as the explanation says.
     refresh();
 }
 
@@ -187,6 +188,8 @@ void SplitView::refresh() {
     m_methods->updateGeometry();
     m_timeline->setHandles({m_model.point});
     m_timeline->setBand(0, m_model.point);
+    // The preview shows the frame at the cut, however the cut got there.
+    if (m_pane && m_shown && m_pane->requestedTime() != m_model.point) m_pane->request(m_model.point);
     m_field->setSeconds(m_model.point);
     {
         const QSignalBlocker block(m_parts);

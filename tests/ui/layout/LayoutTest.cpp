@@ -7,6 +7,14 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <QFile>
+#include <QFileDialog>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include "app/ConvertFilesDialog.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/UserDefaults.h"
 #include "support/qt/QtEnvironments.h"
@@ -23,6 +31,7 @@
 #include "ui/windows/AboutView.h"
 #include "ui/windows/SettingsStore.h"
 #include "ui/windows/SettingsView.h"
+#include "ui/windows/ScrollingWindow.h"
 #include "ui/windows/TuningView.h"
 #include "ui/windows/WelcomeView.h"
 
@@ -37,8 +46,13 @@ int textWidth(const QWidget* widget, const QString& text) {
     return widget->fontMetrics().size(Qt::TextShowMnemonic, text).width();
 }
 
-// Names every visible label, button and check box under `root` that is narrower (or, for a
-// wrapped label, shorter) than its text needs.
+// The height a text needs in a widget's font, every line of it.
+int textHeight(const QWidget* widget, const QString& text) {
+    return widget->fontMetrics().size(Qt::TextShowMnemonic, text).height();
+}
+
+// Names every visible label, button and check box under `root` that is narrower or shorter
+// than its text needs.
 std::vector<std::string> clippedTexts(const QWidget* root) {
     std::vector<std::string> found;
     auto report = [&](const QWidget* widget, const QString& text, int has, int needs) {
@@ -61,6 +75,10 @@ std::vector<std::string> clippedTexts(const QWidget* root) {
                 const int needs = textWidth(label, text) + frame + std::max(label->indent(), 0);
                 if (label->contentsRect().width() + 2 * label->frameWidth() < needs)
                     report(label, text, label->width(), needs);
+                // Descenders: a line cut at the bottom reads as another word ("g" as "a").
+                const int tall = textHeight(label, text) + frame;
+                if (label->contentsRect().height() + 2 * label->frameWidth() < tall)
+                    report(label, text + "\" (height)", label->height(), tall);
             }
         } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
             const QString text = button->text();
@@ -76,6 +94,8 @@ std::vector<std::string> clippedTexts(const QWidget* root) {
             int needs = textWidth(button, text);
             if (!button->icon().isNull()) needs += button->iconSize().width() + 4;
             if (room < needs) report(button, text, room, needs);
+            if (button->height() < textHeight(button, text))
+                report(button, text + "\" (height)", button->height(), textHeight(button, text));
         }
     }
     return found;
@@ -144,6 +164,25 @@ std::vector<Hosted> everySheet() {
     return sheets;
 }
 
+// The area a window may take on a 1280 × 800 screen with a 32-pixel panel, in logical pixels
+// at a display scale.
+QRect screen(double scale) {
+    return QRect(0, 0, static_cast<int>(1280 / scale), static_cast<int>(800 / scale) - 32);
+}
+
+// The welcome window as the application makes it: resizable, its guide scrolling.
+Hosted welcome(const QRect& available) {
+    auto window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scrolling::wrap(new WelcomeView(TriggerModifier::shift, [] {}, true, [](bool) {}, [] {})));
+    window->show();
+    QApplication::processEvents();
+    scrolling::fit(window.get(), available);
+    QApplication::processEvents();
+    return {"welcome", std::move(window)};
+}
+
 struct Windows {
     InMemoryUserDefaults defaults;
     SettingsStore settings{defaults};
@@ -151,9 +190,9 @@ struct Windows {
     PortalModel model{registry, std::shared_ptr<PortalConversionService>{}, PortalModel::Environment{}};
     std::vector<Hosted> hosted;
 
-    Windows() {
+    explicit Windows(const QRect& available = screen(1.0)) {
         hosted.push_back(host("settings", new SettingsView(settings)));
-        hosted.push_back(host("welcome", new WelcomeView(TriggerModifier::shift, [] {}, true, [](bool) {}, [] {})));
+        hosted.push_back(welcome(available));
         hosted.push_back(host("about", new AboutView([] {})));
         hosted.push_back(host("tuning", new TuningView(model), false));
     }
@@ -196,6 +235,63 @@ TEST_P(LayoutTest, EverySheetFitsItsTexts) {
 TEST_P(LayoutTest, EveryWindowFitsItsTexts) {
     Windows windows;
     expectNothingClipped(windows.hosted);
+}
+
+// Every window and sheet opens inside an 800-pixel screen, at 1.0 and at 1.25 times (the font
+// stands in for the scale: the screen is read as 800 ÷ scale logical pixels high).
+TEST_P(LayoutTest, EveryWindowFitsTheScreen) {
+    const QRect available = screen(GetParam());
+    const int tallest = available.height() - scrolling::kFrameAllowance;
+    Windows windows(available);
+    auto sheets = everySheet();
+    for (auto& sheet : sheets) windows.hosted.push_back(std::move(sheet));
+    for (const auto& [name, window] : windows.hosted) {
+        EXPECT_LE(window->height(), tallest) << name;
+        EXPECT_LE(window->width(), available.width()) << name;
+    }
+    QWidget* welcomeWindow = nullptr;
+    for (const auto& [name, window] : windows.hosted)
+        if (name == "welcome") welcomeWindow = window.get();
+    ASSERT_NE(welcomeWindow, nullptr);
+    EXPECT_LT(welcomeWindow->minimumHeight(), welcomeWindow->maximumHeight()) << "the welcome window can be resized";
+    auto* content = welcomeWindow->findChild<WelcomeView*>();
+    ASSERT_NE(content, nullptr);
+    auto* area = welcomeWindow->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_GE(area->viewport()->width(), content->width()) << "the guide is never cut sideways";
+    // Made taller, it shows the whole guide.
+    welcomeWindow->resize(welcomeWindow->width(), content->sizeHint().height() + 40);
+    QApplication::processEvents();
+    EXPECT_GE(content->height(), content->sizeHint().height());
+}
+
+// The "Convert Files…" chooser's columns show their whole texts.
+TEST_P(LayoutTest, TheConvertFilesColumnsFitTheirTexts) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& [name, bytes] : std::vector<std::pair<QString, int>>{{"small.png", 19968}, {"larger.jpeg", 1047552}}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(bytes, 'x'));
+    }
+    const auto dialog = makeConvertFilesDialog();
+    dialog->setDirectory(dir.path());
+    dialog->show();
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 5000));
+    QApplication::processEvents();
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 1; column <= 3; ++column) {
+            const QModelIndex index = view->model()->index(row, column, view->rootIndex());
+            const QString text = index.data().toString();
+            // The item's text is drawn inside the style's focus-frame margin on each side.
+            const int margin = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+            const int needs = view->fontMetrics().horizontalAdvance(text) + margin;
+            EXPECT_GE(view->columnWidth(column), needs) << text.toStdString() << " in column " << column;
+        }
+    }
+    dialog->close();
 }
 
 INSTANTIATE_TEST_SUITE_P(Fonts, LayoutTest, ::testing::Values(1.0, 1.25), [](const auto& info) {

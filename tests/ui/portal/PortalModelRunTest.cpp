@@ -85,14 +85,22 @@ TEST_F(PortalRunTest, ResultsBecomeThePhase) {
         {"split", {success("/a.pdf", {"/a-1.pdf", "/a-2.pdf"})}, PortalPhase::succeeded("2 files"), 2},
         {"two of three",
          {success("/a.png", {"/a.jpg"}), failure("/tmp/c.png", corrupt), success("/b.png", {"/b.jpg"})},
-         PortalPhase::failed("2 of 3 converted", "c.png: " + corrupt.shortDescription()), 2},
+         PortalPhase::failed("2 of 3 converted", "c.png appears to be damaged"), 2},
         {"all failed, no error", {failure("/a", std::nullopt)}, PortalPhase::failed("Couldn't convert"), 0},
         {"nothing at all", {}, PortalPhase::failed("Couldn't convert"), 0},
-        {"one failure with its detail", {failure("/tmp/c.png", corrupt)},
-         PortalPhase::failed(corrupt.shortDescription(), corrupt.diagnosticDetail()), 0},
-        {"every failure named",
+        // The details give the reason in full, never only the file's path.
+        {"one failure with its reason", {failure("/tmp/c.png", corrupt)},
+         PortalPhase::failed("c.png appears to be damaged", "c.png appears to be damaged"), 0},
+        {"one failure with what the program said",
+         {failure("/b.mov", ConversionError::backendFailure("ffmpeg", 1, "moov atom not found"))},
+         PortalPhase::failed("Conversion failed", "Conversion failed\n\nffmpeg exited 1\n\nmoov atom not found"), 0},
+        {"a reason that names no file",
+         {failure("/p/b.png", ConversionError::insufficientPermissions("/p/b.jpg")), failure("/p/c.png", corrupt)},
+         PortalPhase::failed("No permission to write to p",
+                             "b.png: No permission to write to p\nc.png appears to be damaged"), 0},
+        {"every failure named once",
          {failure("/tmp/c.png", corrupt), failure("/b", ConversionError::cancelled())},
-         PortalPhase::failed(corrupt.shortDescription(), "c.png: " + corrupt.shortDescription() + "\nb: Cancelled"), 0},
+         PortalPhase::failed(corrupt.shortDescription(), "c.png appears to be damaged\nb: Cancelled"), 0},
         {"what the program said",
          {success("/a.png", {"/a.mp4"}), failure("/b.mov", ConversionError::backendFailure("ffmpeg", 1, "moov atom not found"))},
          PortalPhase::failed("1 of 2 converted", "b.mov: Conversion failed\n    ffmpeg exited 1\n\nmoov atom not found"), 1},
@@ -438,7 +446,7 @@ TEST_F(PortalRunTest, StartAsYouGoBatchEndsWithItsResultShown) {
     EXPECT_EQ(finished, 0);
     scheduler->runBackground();
     scheduler->advance(0.7);
-    EXPECT_EQ(model->phase(), PortalPhase::failed("1 of 2 converted", "b.png: b.png appears to be damaged"));
+    EXPECT_EQ(model->phase(), PortalPhase::failed("1 of 2 converted", "b.png appears to be damaged"));
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(completed[0].failures.size(), 1u);
     scheduler->advance(2);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include <QAccessible>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -174,6 +175,39 @@ TEST_F(PortalViewTest, CancelButtonCancelsTheShownRun) {
     click(view->cancelButtonRect());
     EXPECT_TRUE(model->phase().is(Kind::browsing));
     EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PortalViewTest, CancelIsGoneOnceTheJobEnded) {
+    service->scriptedResults.push_back({failure("/tmp/a.png", ConversionError::corruptedInput("/tmp/a.png"))});
+    browse({"/tmp/a.png"}, 0);
+    model->setRevealed(true);
+    model->commit();
+    render();
+    const QRectF cancel = view->cancelButtonRect();
+    ASSERT_FALSE(cancel.isEmpty());
+    scheduler->runBackground();  // the job failed while the fill still runs
+    ASSERT_TRUE(model->phase().is(Kind::converting));
+    render();
+    EXPECT_TRUE(view->cancelButtonRect().isEmpty()) << "no Cancel is drawn for a job that is over";
+    click(cancel);
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    EXPECT_EQ(finished, 0);
+    scheduler->advance(0.7);
+    EXPECT_TRUE(model->phase().is(Kind::failed)) << "the failure is shown, not a cancellation";
+}
+
+TEST(PortalViewGeometry, FailureTextFitsTheCentre) {
+    testApplication();
+    const QFont font = PortalStyle::font(10.5, QFont::Medium);
+    const QFontMetricsF metrics(font);
+    const QString shortText = "a.png appears to be damaged";
+    EXPECT_EQ(PortalView::failureLines(shortText, font).join(' '), shortText);
+    const QString longText = "Couldn't find a free name near " + QString(60, 'x') +
+                             " because every name from one to nine hundred and ninety-nine is taken in that folder";
+    const QStringList lines = PortalView::failureLines(longText, font);
+    ASSERT_EQ(lines.size(), PortalView::kFailureLines);
+    for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), PortalView::kFailureWidth + 0.5);
+    EXPECT_TRUE(lines.back().endsWith(QChar(0x2026))) << "the rest is in the details";
 }
 
 TEST_F(PortalViewTest, FailureDetailsOpenOnRequestWhenThereAreAny) {

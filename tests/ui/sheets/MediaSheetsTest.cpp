@@ -167,7 +167,12 @@ TEST_F(MediaSheetsTest, SplitListsThePartsAndHandsBackTheCuts) {
     view.awaitKeyframes();
     EXPECT_EQ(view.explanationText(), "Reading the keyframes\u2026");
     view.setKeyframes(KeyframeIndex({0, 3, 7}));
-    EXPECT_NE(view.explanationText().toStdString().find("stream copy"), std::string::npos) << "the cut moved onto one";
+    EXPECT_DOUBLE_EQ(view.model().point, 5) << "the opening cut stays where it was shown";
+    EXPECT_DOUBLE_EQ(view.previewPane()->requestedTime(), 5);
+    EXPECT_EQ(view.explanationText().toStdString().find("stream copy"), std::string::npos) << "5 s is no keyframe";
+    view.dragCut(view.timeline()->geometry().x(4.1));
+    EXPECT_DOUBLE_EQ(view.model().point, 3) << "a drag snaps to the nearest keyframe";
+    EXPECT_DOUBLE_EQ(view.previewPane()->requestedTime(), 3) << "the preview follows the cut";
     view.cutField()->editor()->setText("99");
     view.cutField()->commit();
     EXPECT_DOUBLE_EQ(view.model().point, 7);

@@ -77,6 +77,11 @@ PortalModel::~PortalModel() {
 // Publishing
 
 void PortalModel::setPhase(Phase phase, const Animation& animation) {
+    // Details belong to the one failure they were opened for.
+    if (!(phase == m_phase)) {
+        m_heldOpen = false;
+        if (m_showingDetails) publish(m_showingDetails, false, Field::showingDetails);
+    }
     publish(m_phase, std::move(phase), Field::phase, animation);
 }
 

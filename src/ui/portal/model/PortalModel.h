@@ -187,6 +187,11 @@ public:
     void applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne);
     void finishParameterRun(const std::vector<PendingFile>& pending);
     void discardParameters();
+    // The sheet could not be prepared: the Portal shows `reason` as a failure, and it is
+    // reported as the tool's failure for the file.
+    void failParameters(const std::string& reason);
+    // The pointer moved away from the Portal: a failure kept up for its details closes now.
+    void pointerLeft();
 
     // --- Callbacks: set after construction; called on the GUI thread, only when set ---
     std::function<void()> onFinished;
@@ -282,6 +287,7 @@ private:
     PortalPlacement::CursorVector m_cursorVector;
     double m_commitAngle;
     bool m_showingDetails = false;
+    bool m_heldOpen = false;  // a failure outlived its linger while its details were read
     bool m_isKeyboardDriven = false;
     bool m_isShowingFormatList = false;
     std::string m_formatQuery;

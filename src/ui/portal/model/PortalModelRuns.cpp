@@ -228,6 +228,8 @@ void PortalModel::finishShownRun(const Task& task, Clock::time_point started, co
     if (task.isCancelled()) return;
     QPointer<PortalModel> weak(this);
     const double from = m_phase.is(Phase::Kind::converting) ? m_phase.fraction : 1.0;
+    // The job is over: the fill only finishes, and there is nothing left to cancel.
+    if (m_phase.is(Phase::Kind::converting) && !m_runs.foreground()) setPhase(Phase::converting(from, true));
     const double remaining =
         m_motion.minimumProgressDisplay - std::chrono::duration<double>(m_env.scheduler->now() - started).count();
     m_runs.finishProgressDisplay(
@@ -236,7 +238,7 @@ void PortalModel::finishShownRun(const Task& task, Clock::time_point started, co
         // the phase now.
         [weak] { return weak && weak->m_phase.is(Phase::Kind::converting) && !weak->m_runs.foreground(); },
         [weak](double fraction) {
-            if (weak) weak->setPhase(Phase::converting(fraction));
+            if (weak) weak->setPhase(Phase::converting(fraction, true));
         },
         [weak, task, outcome] {
             if (weak) weak->showOutcome(task, outcome);
@@ -261,8 +263,35 @@ void PortalModel::showOutcome(const Task& task, const Phase& outcome) {
         if (!weak || task.isCancelled()) return;
         // A new run or gesture that took the Portal meanwhile keeps it open.
         if (weak->m_runs.foreground() || !(weak->m_phase == outcome)) return;
+        // Details being read keep the failure up until the user dismisses it or moves away.
+        if (outcome.is(Phase::Kind::failed) && weak->m_showingDetails) {
+            weak->m_heldOpen = true;
+            return;
+        }
         if (weak->onFinished) weak->onFinished();
     });
+}
+
+void PortalModel::pointerLeft() {
+    if (!m_heldOpen) return;
+    m_heldOpen = false;
+    if (m_phase.is(Phase::Kind::failed) && onFinished) onFinished();
+}
+
+void PortalModel::failParameters(const std::string& reason) {
+    RingTarget target;
+    if (!pendingParameters(target)) return;
+    closeParameterBatch();
+    const std::string message = reason.empty() ? std::string("Couldn't open the settings") : reason;
+    Log::interaction().info("The {} settings could not be prepared: {}", target.label, reason);
+    if (onCompleted && m_payload) {
+        RunReport failure;
+        failure.failures.push_back({m_payload->urls.empty() ? std::filesystem::path() : m_payload->urls.front(),
+                                    target.label + ": " + message});
+        onCompleted(failure);
+    }
+    setPhase(Phase::converting(1, true));
+    showOutcome(Task{}, Phase::failed(message, message));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -372,6 +401,8 @@ void PortalModel::cancelConversion(const Uuid& id) {
 
 void PortalModel::cancelShownConversion() {
     if (m_phase.is(Phase::Kind::browsing)) return;
+    // A job that has ended keeps its outcome: a late click changes nothing.
+    if (m_phase.is(Phase::Kind::converting) && m_phase.ended) return;
     Log::conversion().info("Conversion cancelled by the user");
     m_runs.cancelForeground();
     resetToBrowsing();
@@ -459,7 +490,7 @@ void PortalModel::finishParameterRun(const std::vector<PendingFile>& pending) {
     }
     // They are all done already: their result is shown as any run's is.
     report(finished->results, finished->wentToTray);
-    setPhase(Phase::converting(1));
+    setPhase(Phase::converting(1, true));
     showOutcome(Task{}, Phase::outcome(finished->results));
 }
 

@@ -9,10 +9,22 @@
 
 namespace kolvex {
 
-PortalPhase PortalPhase::converting(double fraction) {
+namespace {
+
+// What an error knows beyond the file it names: nothing when its detail is only that path.
+std::optional<std::string> beyondPath(const ConversionError& error) {
+    auto detail = error.diagnosticDetail();
+    if (!detail || detail->empty() || *detail == error.url().string()) return std::nullopt;
+    return detail;
+}
+
+}  // namespace
+
+PortalPhase PortalPhase::converting(double fraction, bool ended) {
     PortalPhase p;
     p.kind = Kind::converting;
     p.fraction = fraction;
+    p.ended = ended;
     return p;
 }
 
@@ -42,7 +54,7 @@ PortalPhase PortalPhase::needsParameters(RingTarget target) {
 bool PortalPhase::operator==(const PortalPhase& other) const {
     if (kind != other.kind) return false;
     switch (kind) {
-    case Kind::converting: return fraction == other.fraction;
+    case Kind::converting: return fraction == other.fraction && ended == other.ended;
     case Kind::succeeded: return name == other.name && note == other.note;
     case Kind::failed: return message == other.message && detail == other.detail;
     case Kind::needsParameters: return target == other.target;
@@ -95,7 +107,10 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
     if (successes.empty()) {
         Log::conversion().error("All {} job(s) failed", results.size());
         if (results.size() == 1 && results.front().error && skipped.empty()) {
-            return failed(results.front().error->shortDescription(), results.front().error->diagnosticDetail());
+            const ConversionError& error = *results.front().error;
+            std::string detail = error.shortDescription();
+            if (const auto more = beyondPath(error)) detail += "\n\n" + *more;
+            return failed(error.shortDescription(), detail);
         }
         if (results.empty() || !results.front().error) return failed("Couldn't convert");
     }
@@ -105,9 +120,12 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
     for (const auto& r : results) {
         if (!r.error) continue;
         if (!detail.empty()) detail += '\n';
-        detail += paths::lastComponent(r.source) + ": " + r.error->shortDescription();
-        const auto more = r.error->diagnosticDetail();
-        if (more && !more->empty() && *more != r.source.string()) detail += "\n    " + *more;
+        const std::string name = paths::lastComponent(r.source);
+        const std::string reason = r.error->shortDescription();
+        // "b.png appears to be damaged" names its file already.
+        detail += reason.find(name) == std::string::npos ? name + ": " + reason : reason;
+        const auto more = beyondPath(*r.error);
+        if (more && *more != r.source.string()) detail += "\n    " + *more;
     }
     if (!skippedText.empty()) detail += "\n" + skippedText;
     if (successes.empty()) return failed(results.front().error->shortDescription(), detail);

@@ -16,6 +16,8 @@ struct PortalPhase {
 
     Kind kind = Kind::browsing;
     double fraction = 0;                  // converting: the shown fraction 0…1
+    // converting: the job is over and only the fill finishes; nothing is left to cancel.
+    bool ended = false;
     std::string name;                     // succeeded: the output's name, or "N files"
     std::optional<std::string> note;      // succeeded
     std::string message;                  // failed
@@ -23,14 +25,15 @@ struct PortalPhase {
     std::optional<RingTarget> target;     // needsParameters
 
     static PortalPhase browsing() { return {}; }
-    static PortalPhase converting(double fraction);
+    static PortalPhase converting(double fraction, bool ended = false);
     static PortalPhase succeeded(std::string name, std::optional<std::string> note = std::nullopt);
     static PortalPhase failed(std::string message, std::optional<std::string> detail = std::nullopt);
     static PortalPhase needsParameters(RingTarget target);
 
     // The outcome of finished jobs: one output by name, several as "N files"; when some
     // failed, "K of N converted" with a line per failed file naming its reason and what the
-    // error knows beyond it; when all failed, the first error's words.
+    // error knows beyond it; when all failed, the first error's words. The details hold the
+    // reason in full, never a bare path and never the file's name twice.
     static PortalPhase outcome(const std::vector<ConversionResult>& results);
 
     bool is(Kind k) const { return kind == k; }

@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 #include <chrono>
 #include <thread>
 
 #include <QApplication>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QTest>
 
 #include "app/FakePortal.h"
 #include "app/ToolParameterFlow.h"
+#include "core/conversion/SizeEstimator.h"
 #include "core/format/FormatRegistry.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/Cancellation.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -19,6 +26,8 @@
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MergeOrderView.h"
 #include "ui/sheets/PreparingView.h"
+#include "ui/sheets/ResizeView.h"
+#include "ui/sheets/RotateView.h"
 #include "ui/sheets/SplitView.h"
 #include "ui/sheets/TrimView.h"
 
@@ -110,6 +119,103 @@ public:
     std::optional<std::vector<float>> waveform(const fs::path&, std::stop_token) const override { return {}; }
 };
 
+TEST_F(ToolSheetsTest, RotateOnAPdfShowsItsPageAndOnlyQuarterTurns) {
+    const fs::path pdf = dir.path() / "two pages.pdf";
+    {
+        QPdfWriter writer(QString::fromStdString(pdf.string()));
+        writer.setPageSize(QPageSize(QPageSize::A5));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, 400, 200), Qt::black);
+        writer.newPage();
+        painter.drawText(QPoint(100, 100), "second");
+    }
+    flow.collectParameters(toolTarget("rotate"), DragPayload({pdf}));
+    auto* view = waitForSheet<RotateView>();
+    ASSERT_NE(view, nullptr) << "the sheet opens for a PDF";
+    EXPECT_TRUE(portal.calls.empty() || portal.calls.back() != "fail");
+    // The page as the PDF renderer draws it: A5 is portrait, and it is not blank.
+    EXPECT_GT(view->model().imageHeight, view->model().imageWidth);
+    EXPECT_FALSE(view->offersFineAngles()) << "pages turn by quarters only";
+    EXPECT_FALSE(view->offersFlips()) << "pages are never mirrored";
+    EXPECT_EQ(view->model().angle, 90);
+    view->turnRightButton()->click();
+    view->applyButton()->click();
+    ASSERT_TRUE(portal.applied.has_value());
+    EXPECT_EQ(portal.applied->rotation, 180);
+    EXPECT_FALSE(portal.applied->flipHorizontal);
+
+    // A file that cannot be read says why, in the Portal.
+    const fs::path broken = dir.write("broken.pdf", "%PDF-1.4 nothing more");
+    portal.calls.clear();
+    flow.collectParameters(toolTarget("rotate"), DragPayload({broken}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "fail"; }, 10000));
+    EXPECT_NE(portal.failures.back().find("broken.pdf"), std::string::npos) << portal.failures.back();
+    EXPECT_EQ(flow.parameterWindow(), nullptr);
+}
+
+// A photo-like picture: smooth light under fine grain, saved as a camera would (quality 95).
+fs::path photo(const fs::path& file, int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    std::mt19937 grain(7);
+    std::uniform_int_distribution<int> noise(-18, 18);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int r = 90 + 120 * x / width + noise(grain), g = 60 + 140 * y / height + noise(grain);
+            const int b = 140 + 60 * (x + y) / (width + height) + noise(grain);
+            image.setPixel(x, y, qRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255)));
+        }
+    }
+    EXPECT_TRUE(image.save(QString::fromStdString(file.string()), "JPEG", 95));
+    return file;
+}
+
+TEST_F(ToolSheetsTest, ResizeEstimatesAPhotoAsItWillBeWritten) {
+    const auto registry = std::make_shared<const FormatRegistry>(FormatRegistry::loadBundled());
+    for (const auto& [name, side] : std::vector<std::pair<std::string, int>>{{"wide.jpg", 480}, {"small.jpg", 200}}) {
+        SCOPED_TRACE(name);
+        const fs::path source = photo(dir.path() / name, 720, 540);
+        portal.applied.reset();
+        flow.collectParameters(toolTarget("resize"), DragPayload({source}));
+        auto* view = waitForSheet<ResizeView>();
+        ASSERT_NE(view, nullptr);
+        view->setDebounce(0);
+        view->setMode(ResizeModel::Mode::longestSide);
+        view->setLongestSide(side);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->estimate().has_value() && !view->measuring(); }, 10000));
+        const int64_t estimate = *view->estimate();
+        view->confirmButton()->click();
+        ASSERT_TRUE(portal.applied.has_value());
+
+        // The real resize, with the options the sheet handed over.
+        ConversionOptions options = *portal.applied;
+        options.tool = "resize";
+        const auto format = *registry->formatFor(source);
+        const fs::path output = dir.path() / ("resized " + name);
+        const ConversionJob job(source, {}, output, format, format,
+                                ConversionCapability{format.id, format.id, engine_ids::image, ConversionCost::inProcess,
+                                                     false},
+                                options);
+        EngineModules::imageEngine()->convert(job, [](double) {}, {});
+        const auto written = static_cast<double>(fs::file_size(output));
+        EXPECT_NEAR(static_cast<double>(estimate) / written, 1.0, 0.25) << estimate << " estimated, " << written << " written";
+    }
+
+    // At the picture's own size nothing changes, and no saving is claimed.
+    const fs::path same = photo(dir.path() / "same.jpg", 300, 200);
+    flow.collectParameters(toolTarget("resize"), DragPayload({same}));
+    auto* view = waitForSheet<ResizeView>();
+    ASSERT_NE(view, nullptr);
+    view->setDebounce(0);
+    view->setMode(ResizeModel::Mode::longestSide);
+    view->setLongestSide(150);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->estimate().has_value() && !view->measuring(); }, 10000));
+    EXPECT_FALSE(view->savingsText().isEmpty());
+    view->setLongestSide(300);
+    EXPECT_FALSE(view->confirmButton()->isEnabled());
+    EXPECT_TRUE(view->savingsText().isEmpty()) << "nothing is written, so nothing is saved";
+    EXPECT_EQ(view->sizeText().toStdString(), SizeEstimator::format(static_cast<int64_t>(fs::file_size(same))));
+}
+
 TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     auto facts = std::make_shared<SlowFacts>();
     flow.setMediaFacts(facts);
@@ -177,7 +283,8 @@ TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
     const auto short_ = testing::makeClip(dir.path() / "short.mp4", testing::ClipSpec{0.3});
     portal.calls.clear();
     flow.collectParameters(toolTarget("split"), DragPayload({short_}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "discard"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "fail"; }, 10000));
+    EXPECT_EQ(portal.failures.back(), "short.mp4 is too short to split");
     EXPECT_EQ(flow.parameterWindow(), nullptr);
 
     const auto notes = dir.write("notes.pdf", "%PDF-1.4");
