@@ -83,8 +83,9 @@ function(kolvex_add_test name)
   # found, by a script CTest reads after the discovered tests.
   # The leak checker of GCC 12 crashes reading the thread-local storage of libraries loaded after
   # start (the engine modules and theirs) unless it leaves that storage untracked.
+  # What tests cache (FFmpeg's encoder list) stays in the build tree, not the user's cache.
   set(environment
-    "QT_QPA_PLATFORM=offscreen" "KOLVEX_LOG=capture"
+    "QT_QPA_PLATFORM=offscreen" "KOLVEX_LOG=capture" "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
     "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
