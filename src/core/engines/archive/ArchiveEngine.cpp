@@ -348,7 +348,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         }
         partial.commit();
         progress(1.0);
-        return {output};
+        return {partial.destination()};
     });
 }
 
@@ -378,7 +378,7 @@ fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::pa
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     output.adopt(stream);
     output.commit();
-    return job.destination;
+    return output.destination();
 }
 
 }  // namespace kolvex

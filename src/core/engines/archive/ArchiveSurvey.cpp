@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/services/Cancellation.h"
+#include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -27,6 +28,19 @@ bool mentionsEncryption(archive* reader) {
     const std::string lowered = paths::asciiLower(text);
     return lowered.find("encrypt") != std::string::npos || lowered.find("passphrase") != std::string::npos ||
            lowered.find("password") != std::string::npos;
+}
+
+// "x.tar.gz", "x.tgz" and the like: a compressed tar, not a single stream.
+bool namedAsTar(const fs::path& path) {
+    const std::string name = paths::asciiLower(paths::lastComponent(path));
+    const auto endsWith = [&name](std::string_view tail) {
+        return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    for (const std::string& extension : OutputNaming::compoundExtensions())
+        if (endsWith("." + extension)) return true;
+    for (std::string_view extension : {".tgz", ".tbz", ".tbz2", ".txz", ".taz", ".tlz"})
+        if (endsWith(extension)) return true;
+    return false;
 }
 
 }  // namespace
@@ -80,6 +94,13 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
                 throw ConversionError::passwordProtected(path);
             throw ConversionError::corruptedInput(path);
         }
+    }
+    // A compressed run of zeros reads as an empty tar, whose end is two blocks of zeros. A
+    // compressed file not named as a tar that holds no entry is the single stream it looks like.
+    if (survey.entries == 0 && archive_filter_code(reader.get(), 0) != ARCHIVE_FILTER_NONE && !namedAsTar(path)) {
+        survey.singleStream = true;
+        survey.sizesKnown = false;
+        survey.entries = 1;
     }
     return survey;
 }

@@ -26,6 +26,7 @@
 #include "core/engines/document/TextSystem.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -162,7 +163,7 @@ std::string PdfLayoutWriter::tooLongLabel() {
     return fmt::format("a document longer than {} pages", kMaxPages);
 }
 
-void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
+std::filesystem::path PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
     requireTextSystem();
     StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
@@ -213,8 +214,16 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
         colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
     }
-    if (!painter.end()) throw ConversionError::insufficientPermissions(destination);
+    if (!painter.end()) {
+        // The writer does not say why; a full volume is one cause the user can act on.
+        if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "document"), output.path(),
+                                                FileManagerService::shared())) {
+            throw *full;
+        }
+        throw ConversionError::insufficientPermissions(destination);
+    }
     output.commit();
+    return output.destination();
 }
 
 }  // namespace kolvex

@@ -27,7 +27,7 @@ public:
     // unsupportedCombination(tooLongLabel(), "PDF") past kMaxPages pages,
     // insufficientPermissions(destination) when the PDF cannot be created there,
     // OperationCancelled (after removing what was written) when `stop` is requested between pages.
-    static void write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
+    static std::filesystem::path write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
     // "a document longer than 20000 pages"
     static std::string tooLongLabel();
 };

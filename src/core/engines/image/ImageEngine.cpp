@@ -285,9 +285,9 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         auto stripped = image::JpegSegments::withoutMetadata(readWhole(job.source), orientationOf(header));
         if (!stripped) throw ConversionError::corruptedInput(job.source);
         report(progress, 0.85);
-        StagedOutput::writeAtomically(job.destination, *stripped);
+        const auto written = StagedOutput::writeAtomically(job.destination, *stripped);
         report(progress, 1.0);
-        return {job.destination};
+        return {written};
     }
 
     // Nothing changes the pixels: the source goes straight to the saver with its metadata,
@@ -347,7 +347,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();
     report(progress, 1.0);
-    return {job.destination};
+    return {output.destination()};
 }
 
 }  // namespace kolvex

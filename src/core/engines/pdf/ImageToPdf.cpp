@@ -241,7 +241,7 @@ std::array<double, 6> ImageToPdf::placement(int orientation, double w, double h)
     }
 }
 
-void ImageToPdf::write(const std::filesystem::path& source, const std::filesystem::path& destination,
+std::filesystem::path ImageToPdf::write(const std::filesystem::path& source, const std::filesystem::path& destination,
                        double pointsPerPixel, const ProgressCallback& progress, std::stop_token stop) {
     image::ensureVipsStarted();
     auto bytes = readWhole(source);
@@ -275,7 +275,7 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     } catch (const std::exception&) {
         throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
     }
-    QpdfDocument::write(*document, destination, {});
+    return QpdfDocument::write(*document, destination, {});
 }
 
 }  // namespace kolvex
