@@ -1,7 +1,9 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
+#include <string>
 #include <vector>
 
 #include <QAbstractTextDocumentLayout>
@@ -24,6 +26,7 @@
 #include <fmt/format.h>
 
 #include "core/engines/document/TextSystem.h"
+#include "core/engines/document/ToUnicodeMap.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/StagedOutput.h"
@@ -214,6 +217,13 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
         painter.restore();
     }
     if (!painter.end()) throw ConversionError::insufficientPermissions(destination);
+    // Qt names the text behind each glyph from the font's cmap, which for CJK fonts gives the
+    // commonest ideographs as Kangxi radicals: the page would read back "⽇本語" for "日本語".
+    try {
+        to_unicode::mendFile(output.path(), document.toRawText());
+    } catch (const std::exception& error) {
+        throw ConversionError::backendFailure("document", -1, std::string("could not write the PDF's text layer: ") + error.what());
+    }
     output.commit();
 }
 
