@@ -139,6 +139,17 @@ TEST(DocumentEngine, ThePicturesLeftOutAreInTheResultsNote) {
     EXPECT_EQ(outcome.note, "A picture could not be read and was left out.");
     const auto clean = dir.write("clean.md", "text");
     EXPECT_EQ(DocumentEngine().convertReporting(documentJob(clean, dir / "clean.txt", "md", "txt"), {}, {}).note, std::nullopt);
+
+    // Markdown keeps the text only: the pictures it leaves out are counted, with those the reader dropped.
+    const std::string png = "<img src=\"data:image/png;base64," + testing::solidPng(4, 4, Qt::red).toBase64().toStdString() + "\">";
+    const auto pictures = dir.write("pictures.html", "<p>a" + png + "b</p><table><tr><td>" + png + "</td></tr></table>");
+    const auto markdown = DocumentEngine().convertReporting(documentJob(pictures, dir / "pictures.md", "html", "md"), {}, {});
+    EXPECT_EQ(markdown.note, "2 pictures were left out (Markdown keeps only the text).");
+    EXPECT_EQ(testing::readFile(dir / "pictures.md").find("data:"), std::string::npos);
+    const auto one = dir.write("one.html", "<p>a" + png + "<img src=\"data:image/png;base64,AAAA\">b</p>");
+    EXPECT_EQ(DocumentEngine().convertReporting(documentJob(one, dir / "one.md", "html", "md"), {}, {}).note,
+              "A picture could not be read and was left out. A picture was left out (Markdown keeps only the text).");
+    EXPECT_EQ(DocumentEngine().convertReporting(documentJob(pictures, dir / "pictures.pdf", "html", "pdf"), {}, {}).note, std::nullopt);
 }
 
 TEST(DocumentEngine, CsvBecomesAMonospacedTable) {
