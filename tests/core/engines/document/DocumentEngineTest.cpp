@@ -377,6 +377,9 @@ TEST(DocumentEngine, PdfTextReadsBackAsWritten) {
         const std::optional<std::string> extracted = testing::pdfText(pdf);
         if (!extracted) GTEST_SKIP() << "poppler-utils are not installed";
         const std::string ours = PopplerDocument::load(pdf).pageText(0);
+        if (std::filesystem::exists("/usr/bin/qpdf")) {
+            EXPECT_TRUE(testing::programOutput("/usr/bin/qpdf", {"--check", pdf.string()}));
+        }
         for (const std::string& word : words) {
             EXPECT_NE(extracted->find(word), std::string::npos) << word << "\n" << *extracted;
             EXPECT_NE(ours.find(word), std::string::npos) << word << "\n" << ours;
