@@ -1,5 +1,6 @@
 #include "core/engines/document/DocumentEngine.h"
 
+#include <fmt/format.h>
 
 #include "core/engines/document/CSVFormatter.h"
 #include "core/engines/document/DocumentFormatError.h"
@@ -124,6 +125,10 @@ ConversionOutcome DocumentEngine::convertReporting(const ConversionJob& job, con
         written = writeText(text_writers::plainText(*document));
     } else if (target == "md") {
         written = writeText(text_writers::markdown(*document));
+        // Markdown here keeps text only (a picture would need a file beside it to point at).
+        const int pictures = document->pictureCount();
+        if (pictures == 1) document->addNote("A picture was left out (Markdown keeps only the text).");
+        else if (pictures > 1) document->addNote(fmt::format("{} pictures were left out (Markdown keeps only the text).", pictures));
     } else if (target == "docx") {
         written = OOXMLWriter::write(*document, job.destination, stop);
     } else if (target == "rtf") {
