@@ -188,6 +188,11 @@ std::optional<image::ThumbnailPixels> EngineModules::thumbnail(const fs::path& f
     return images ? images->thumbnail(file, maxSide) : std::nullopt;
 }
 
+std::optional<image::ThumbnailPixels> EngineModules::pdfThumbnail(const fs::path& file, int maxSide) {
+    const auto* pdf = tryTable<PdfModule>();
+    return pdf ? pdf->thumbnail(file, maxSide) : std::nullopt;
+}
+
 fs::path EngineModules::createSample(const std::string& name) { return ModuleLoader::table<ImageModule>().createSample(name); }
 
 std::vector<std::string> EngineModules::unavailable() {

@@ -49,6 +49,8 @@ struct EngineModules {
     static std::optional<VideoFrame> firstFrame(const std::filesystem::path& file, int maxSide);
     // image::makeThumbnail. Blocks.
     static std::optional<image::ThumbnailPixels> thumbnail(const std::filesystem::path& file, int maxSide);
+    // pdfThumbnail: a PDF's first page, drawn by the PDF engine's renderer. Blocks.
+    static std::optional<image::ThumbnailPixels> pdfThumbnail(const std::filesystem::path& file, int maxSide);
     // The first-run example image (SampleFile::create into the Downloads folder). Throws.
     static std::filesystem::path createSample(const std::string& name);
 

@@ -1,5 +1,6 @@
-// kolvex-engine-pdf: the PDF engine, over poppler, qpdf and libvips.
+// kolvex-engine-pdf: the PDF engine and first-page thumbnails, over poppler, qpdf and libvips.
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/PdfThumbnail.h"
 #include "core/modules/EngineModule.h"
 #include "core/modules/entries/ModuleEntry.h"
 
@@ -10,6 +11,7 @@ const PdfModule kTable{
     [](const FileManagerService& files, PdfTextDocumentWriter textWriter) -> EnginePtr {
         return std::make_shared<PDFEngine>(files, std::move(textWriter));
     },
+    &pdfThumbnail,
 };
 
 }  // namespace
