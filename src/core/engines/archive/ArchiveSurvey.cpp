@@ -43,9 +43,27 @@ bool namedAsTar(const fs::path& path) {
     return false;
 }
 
+// Every archive format libarchive reads except mtree: an mtree "archive" is a text listing of
+// paths on the reading machine, and a plain word list or base64 text passes for one.
+void supportArchiveFormats(archive* reader) {
+    archive_read_support_format_7zip(reader);
+    archive_read_support_format_ar(reader);
+    archive_read_support_format_cab(reader);
+    archive_read_support_format_cpio(reader);
+    archive_read_support_format_empty(reader);
+    archive_read_support_format_iso9660(reader);
+    archive_read_support_format_lha(reader);
+    archive_read_support_format_rar(reader);
+    archive_read_support_format_rar5(reader);
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_warc(reader);
+    archive_read_support_format_xar(reader);
+    archive_read_support_format_zip(reader);
+}
+
 }  // namespace
 
-ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
+ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Source source) {
     // Opened here first, so a missing or locked file reads as such and a FIFO cannot hang us.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) throw ConversionError::unreadableInput(path);
@@ -55,7 +73,11 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
 
     std::unique_ptr<archive, ReaderCloser> reader(archive_read_new());
     archive_read_support_filter_all(reader.get());
-    archive_read_support_format_all(reader.get());
+    if (source == Source::compressedStream) {
+        archive_read_support_format_tar(reader.get());
+    } else {
+        supportArchiveFormats(reader.get());
+    }
     // Bids last: a compressed tar is still read as a tar.
     archive_read_support_format_raw(reader.get());
     if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK) {
