@@ -1,6 +1,7 @@
 // The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
 // override-redirect Portal window, and the conversion the drop starts.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <sstream>
 
@@ -299,9 +300,13 @@ TEST_P(ScaledPortal, ADropOnEachChipConvertsToIt) {
         const int x = device(640), y = device(400);
         moveTo(x, y);
         reveal();
-        testing::pumpUntil([] { return false; }, 150ms);  // mapped before the hand moves on
+        // The drag source takes the Portal for its target before the hand moves on.
+        ASSERT_TRUE(host->waitForLine("inside", 5s)) << "the drag never entered the Portal: " << host->linesText();
         // Toward the chip, past the dead zone, well inside the round window.
         moveTo(x + direction.first * device(130), y + direction.second * device(130));
+        std::string label = extension;
+        std::transform(label.begin(), label.end(), label.begin(), [](unsigned char c) { return std::toupper(c); });
+        ASSERT_TRUE(host->waitForLine("selected " + label, 5s)) << host->linesText();
         input->button(1, false);
         ASSERT_TRUE(source->waitForLine("drag-end", 5s));
         ASSERT_TRUE(host->waitForLine("converting", 5s)) << "the drop did not reach the Portal: " << host->linesText();
