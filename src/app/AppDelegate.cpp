@@ -131,7 +131,7 @@ AppDelegate::~AppDelegate() {
         delete window;
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& launchFiles) {
     if (m_launched) return;
     m_launched = true;
     Log::Interval interval("applicationDidFinishLaunching");
@@ -214,8 +214,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (self) self->progressChanged(progress, description);
     };
 
-    presentWelcomeIfNeeded();
+    presentWelcomeIfNeeded(launchFiles.empty());
     startFFmpegAttach();
+    openFiles(launchFiles);
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -373,7 +374,7 @@ void AppDelegate::showAbout() {
     placement::showOnActiveScreen(m_aboutWindow);
 }
 
-void AppDelegate::presentWelcome() {
+void AppDelegate::presentWelcome(bool activate) {
     if (m_welcomeWindow) {
         placement::showOnActiveScreen(m_welcomeWindow);
         return;
@@ -402,13 +403,20 @@ void AppDelegate::presentWelcome() {
     m_welcomeWindow = makeWindow("Welcome to Kolvex", scrolling::wrap(view), true);
     if (QScreen* screen = placement::activeScreen()) scrolling::fit(m_welcomeWindow, screen->availableGeometry());
     placement::centerOnActiveScreen(m_welcomeWindow);
-    placement::showOnActiveScreen(m_welcomeWindow);
+    if (activate) {
+        placement::showOnActiveScreen(m_welcomeWindow);
+        return;
+    }
+    // Shown without a claim on the focus: window managers leave such a window unfocused.
+    m_welcomeWindow->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    m_welcomeWindow->show();
+    m_welcomeWindow->setAttribute(Qt::WA_ShowWithoutActivating, false);
 }
 
-void AppDelegate::presentWelcomeIfNeeded() {
+void AppDelegate::presentWelcomeIfNeeded(bool activate) {
     if (!m_env.defaults || m_env.defaults->boolean(kDidShowWelcomeKey).value_or(false)) return;
     m_env.defaults->set(kDidShowWelcomeKey, true);
-    presentWelcome();
+    presentWelcome(activate);
 }
 
 void AppDelegate::revealSampleFile() {

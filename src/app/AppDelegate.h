@@ -68,8 +68,10 @@ public:
     explicit AppDelegate(Environment environment, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // The launch wiring; runs once, after the event loop can run.
-    void applicationDidFinishLaunching();
+    // The launch wiring; runs once, after the event loop can run. Files the application was
+    // launched with go to the Portal last; a first-run welcome then opens behind it without
+    // taking the keyboard from it.
+    void applicationDidFinishLaunching(const std::vector<std::filesystem::path>& launchFiles = {});
     // Stops the Portal.
     void applicationWillTerminate();
     // Files opened with the application: the keyboard-driven Portal in convert mode.
@@ -80,8 +82,9 @@ public:
     void showSettings();
     void showTuning();
     void showAbout();
-    void presentWelcome();
-    void presentWelcomeIfNeeded();
+    // `activate` false: the window opens without taking the keyboard (the Portal has it).
+    void presentWelcome(bool activate = true);
+    void presentWelcomeIfNeeded(bool activate = true);
     void revealSampleFile();
 
     static void applyAppearance(Preferences::Appearance appearance);

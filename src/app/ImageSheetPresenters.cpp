@@ -48,7 +48,7 @@ std::optional<QSize> pictureSize(const fs::path& file) {
 
 // The first page of a PDF, drawn by the PDF renderer. Throws corruptedInput when it cannot be.
 QImage pagePicture(const fs::path& file) {
-    if (auto pixels = EngineModules::pdfPage(file, 1200)) {
+    if (auto pixels = EngineModules::pdfThumbnail(file, 1200)) {
         QImage page(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4, QImage::Format_RGBA8888);
         if (!page.isNull()) return page.copy();
     }

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
@@ -31,6 +32,8 @@ std::vector<fs::path> SingleInstance::filesIn(const std::vector<std::string>& ar
 }
 
 SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
+    // A list of byte strings ("aay") travels only once QtDBus knows the type, on both sides.
+    qDBusRegisterMetaType<QByteArrayList>();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return Role::alone;
     const QString service = QString::fromLatin1(buildinfo::kBundleIdentifier);
@@ -40,11 +43,11 @@ SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
     }
     QDBusMessage call = files.empty()
                             ? QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "Reopen")
-                            : QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "Open");
+                            : QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "OpenPaths");
     if (!files.empty()) {
-        QStringList paths;
-        for (const auto& file : files) paths << QString::fromStdString(file.string());
-        call << paths;
+        QByteArrayList paths;
+        for (const auto& file : files) paths << QByteArray::fromStdString(file.native());
+        call << QVariant::fromValue(paths);
     }
     const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
     if (reply.type() == QDBusMessage::ErrorMessage) {
@@ -54,10 +57,21 @@ SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
     return Role::forwarded;
 }
 
+void SingleInstance::OpenPaths(const QByteArrayList& paths) {
+    std::vector<fs::path> files;
+    for (const QByteArray& path : paths) files.emplace_back(path.toStdString());
+    openChecked(files);
+}
+
 void SingleInstance::Open(const QStringList& paths) {
     std::vector<fs::path> files;
-    for (const QString& path : paths) {
-        const fs::path file = path.toStdString();
+    for (const QString& path : paths) files.emplace_back(path.toStdString());
+    openChecked(files);
+}
+
+void SingleInstance::openChecked(const std::vector<fs::path>& candidates) {
+    std::vector<fs::path> files;
+    for (const auto& file : candidates) {
         std::error_code error;
         // Another process's word is checked like a command line: absolute, existing files only.
         if (file.is_absolute() && fs::is_regular_file(file, error)) files.push_back(file);

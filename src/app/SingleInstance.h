@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <QByteArrayList>
 #include <QObject>
 #include <QStringList>
 
@@ -32,8 +33,15 @@ public:
     std::function<void()> onReopen;
 
 public slots:
+    // The paths as the file system spells them: bytes, so that a name that is not UTF-8
+    // arrives as it is.
+    Q_SCRIPTABLE void OpenPaths(const QByteArrayList& paths);
+    // Paths as text, from a copy that sends them so; names that are not UTF-8 cannot come this way.
     Q_SCRIPTABLE void Open(const QStringList& paths);
     Q_SCRIPTABLE void Reopen();
+
+private:
+    void openChecked(const std::vector<std::filesystem::path>& candidates);
 };
 
 }  // namespace kolvex

@@ -1,5 +1,6 @@
 #include "app/ToolParameterFlow.h"
 
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -13,6 +14,25 @@
 namespace kolvex {
 
 namespace {
+
+// The first control of `view` that takes the focus by Tab (its first field), else its default
+// button, else the view itself.
+void focusFirstField(QWidget* view) {
+    for (QWidget* w = view->nextInFocusChain(); w && w != view; w = w->nextInFocusChain()) {
+        if (!view->isAncestorOf(w)) continue;
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(view)) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+    for (auto* button : view->findChildren<QPushButton*>()) {
+        if (button->isDefault() && button->isVisibleTo(view)) {
+            button->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    view->setFocus(Qt::OtherFocusReason);
+}
 
 // The sheet's window: closing it with the title-bar button counts as the sheet's Cancel, so
 // the Portal never waits for parameters that will not come.
@@ -30,6 +50,9 @@ public:
     }
 
     // Shows `view` in place of the sheet before it (which goes once its own handlers are done).
+    // The new sheet takes the keyboard: its keys (Return, Escape) are bound to the sheet and
+    // answer only while something inside it has the focus, and hiding the sheet before took
+    // the focus with it.
     void setContent(QWidget* view) {
         if (m_content) {
             m_content->hide();
@@ -39,6 +62,7 @@ public:
         m_content = view;
         layout()->addWidget(view);
         view->show();
+        focusFirstField(view);
     }
     QWidget* content() const { return m_content; }
 

@@ -108,9 +108,6 @@ int main(int argc, char** argv) {
     instance.onOpen = [&delegate](const std::vector<std::filesystem::path>& opened) { delegate.openFiles(opened); };
     instance.onReopen = [&delegate] { delegate.handleReopen(false); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
-    QTimer::singleShot(0, &delegate, [&delegate, files] {
-        delegate.applicationDidFinishLaunching();
-        if (!files.empty()) delegate.openFiles(files);
-    });
+    QTimer::singleShot(0, &delegate, [&delegate, files] { delegate.applicationDidFinishLaunching(files); });
     return QApplication::exec();
 }

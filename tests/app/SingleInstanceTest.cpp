@@ -36,5 +36,22 @@ TEST(SingleInstance, OpenTakesOnlyAbsoluteExistingFiles) {
     EXPECT_EQ(instance.claim({}), SingleInstance::Role::alone) << "no session bus in tests";
 }
 
+// Names are bytes on Linux: one that is not UTF-8 reaches the running copy as it is.
+TEST(SingleInstance, PathsHandedOverAsBytesKeepNamesThatAreNotUtf8) {
+    testing::TempDir dir;
+    const std::string name = std::string("caf\xe9 \xff\xfe.png");  // Latin-1 and stray bytes
+    const auto odd = dir.write(name, "x");
+    ASSERT_TRUE(std::filesystem::is_regular_file(odd));
+    SingleInstance instance;
+    std::vector<std::filesystem::path> opened;
+    instance.onOpen = [&](const std::vector<std::filesystem::path>& files) { opened = files; };
+    instance.OpenPaths({QByteArray::fromStdString(odd.native()), QByteArray("relative.png")});
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened.front().native(), odd.native());
+    EXPECT_EQ(opened.front().filename().native(), name);
+    // The command line keeps it too.
+    EXPECT_EQ(SingleInstance::filesIn({name}, dir.path()), std::vector<std::filesystem::path>{odd});
+}
+
 }  // namespace
 }  // namespace kolvex

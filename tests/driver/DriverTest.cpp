@@ -3,7 +3,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <future>
 #include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +117,48 @@ TEST(Driver, EveryRunSweepsWhatADeadRunLeft) {
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{running.path().filename().string()});
+}
+
+// Runs started together on one folder all plan the same free names; each keeps its work under
+// a name of its own instead of discarding it when another run got there first.
+TEST(Driver, ConcurrentRunsOnOneFolderAllKeepTheirWork) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    std::vector<std::string> sources;
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        sources.push_back(
+            testing::makeMedia(dir / name, {"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1"}).string());
+    }
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    constexpr int kRuns = 8;
+    std::vector<std::future<ProcessResult>> runs;
+    for (int i = 0; i < kRuns; ++i) {
+        std::vector<std::string> arguments{"--to", "webp", "--out", out.string()};
+        arguments.insert(arguments.end(), sources.begin(), sources.end());
+        runs.push_back(std::async(std::launch::async, [arguments] {
+            return ProcessRunner().run(KOLVEX_DRIVE, arguments, std::chrono::seconds(120), nullptr, nullptr);
+        }));
+    }
+    std::set<std::string> outputs;
+    int lines = 0;
+    for (auto& run : runs) {
+        const ProcessResult result = run.get();
+        EXPECT_EQ(result.exitCode, 0) << result.standardOutput() << result.standardError();
+        std::istringstream text(result.standardOutput());
+        for (std::string line; std::getline(text, line);) {
+            if (!line.starts_with("ok\t")) continue;
+            ++lines;
+            outputs.insert(line.substr(line.rfind('\t') + 1));
+        }
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(lines, kRuns * 3);
+    EXPECT_EQ(outputs.size(), static_cast<size_t>(kRuns * 3)) << "two runs reported one output";
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(out)) files += entry.path().extension() == ".webp";
+    EXPECT_EQ(files, static_cast<size_t>(kRuns * 3));
 }
 
 }  // namespace

@@ -262,5 +262,29 @@ TEST_F(DragObserverTest, PollsOnTheTimerUntilIdle) {
     EXPECT_EQ(withoutTracks(), std::vector<std::string>{"dismiss commit"});
 }
 
+// Escape anywhere is told as it happens, drag or no drag, and also counts as a key change
+// for a drag under way; nothing is told once the observer stopped.
+TEST_F(DragObserverTest, EscapeAnywhereIsToldWhileListening) {
+    int escapes = 0;
+    observer->onEscape = [&] { ++escapes; };
+    observer->start();
+    wake(DragInputSource::Wake::escape);
+    EXPECT_EQ(escapes, 1);
+    EXPECT_TRUE(take().empty());
+    dragFiles(3, {"/tmp/a.png"});
+    script.sample.modifiers = shift;
+    wake(DragInputSource::Wake::pointer);
+    EXPECT_EQ(take(), (std::vector<std::string>{"reveal a.png convert"}));
+    script.drag.reset();
+    script.cancelled = true;
+    wake(DragInputSource::Wake::escape);
+    EXPECT_EQ(escapes, 2);
+    EXPECT_EQ(take(), (std::vector<std::string>{"dismiss no-commit"})) << "sampled at once";
+    auto wakeAfterStop = script.wake;
+    observer->stop();
+    wakeAfterStop(DragInputSource::Wake::escape);
+    EXPECT_EQ(escapes, 2);
+}
+
 }  // namespace
 }  // namespace kolvex

@@ -435,14 +435,16 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
 
     ConversionOutcome outcome;
     std::optional<ConversionError> error;
+    std::optional<int64_t> freeBefore;
     try {
-        // A source that cannot be opened is said to be unreadable here, before an engine calls it damaged.
+        // A source that cannot be opened, or is no regular file (a FIFO would hang its reader), is
+        // said to be unreadable here, before an engine opens it or calls it damaged.
         if (auto unreadable = ErrorMapper::unreadableSource(job)) throw *unreadable;
         m_files->ensureWritable(job.destination);
         if (const auto size = m_files->size(job.source)) {
             const int64_t required = *size + *size / 10 + 1'048'576;
-            const auto available = m_files->availableCapacity(job.destination);
-            if (available && *available < required) throw ConversionError::insufficientDiskSpace(required, *available);
+            freeBefore = m_files->availableCapacity(job.destination);
+            if (freeBefore && *freeBefore < required) throw ConversionError::insufficientDiskSpace(required, *freeBefore);
         }
         outcome = planned->convertReporting(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
         if (outcome.outputs.empty()) {
@@ -463,6 +465,8 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
     } catch (...) {
         error = ConversionError::backendFailure(planned->id().rawValue, -1, "Unknown error");
     }
+    // The engine has removed its partial output by now: the room it took is free again.
+    if (error) error = ErrorMapper::settleDiskFull(*error, job, *m_files, freeBefore);
 
     return finish(std::move(outcome), std::move(error));
 }

@@ -1,6 +1,8 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 
 #include <fmt/format.h>
@@ -174,7 +176,7 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
     Staged staged = stage(job, progress, stop, nullptr);
     staged.output.commit();
     if (progress) progress(1.0);
-    return {{job.destination}, staged.usedPassthrough, staged.note};
+    return {{staged.output.destination()}, staged.usedPassthrough, staged.note};
 }
 
 FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
@@ -262,8 +264,10 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
     FFmpegProgressParser parser(duration, 0.02);
+    double reachedSeconds = 0;  // of output written, as the progress stream last said
     const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
         std::lock_guard lock(trackerLock);
+        if (line.starts_with("out_time_us=")) reachedSeconds = std::max(reachedSeconds, std::atof(line.c_str() + 12) / 1e6);
         if (const auto fraction = parser.consume(line)) report(*fraction);
     };
 
@@ -280,8 +284,19 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
         throw;
     }
     watcher.cancel();
-    if (result.exitCode != 0)
-        throw ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
+    if (result.exitCode != 0) {
+        const ConversionError error =
+            ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
+        // A full disk: what was written before it filled, scaled by how far into the output it
+        // got, is what the whole output needs. The output is the last argument.
+        const auto written = arguments.empty() ? std::nullopt : m_files->size(arguments.back());
+        if (error.kind() == ConversionError::Kind::insufficientDiskSpace && written && duration &&
+            reachedSeconds > 0 && reachedSeconds < *duration) {
+            const auto need = static_cast<int64_t>(static_cast<double>(*written) * (*duration / reachedSeconds));
+            throw ConversionError::insufficientDiskSpace(std::max(error.required(), need), error.available());
+        }
+        throw error;
+    }
     return result;
 }
 

@@ -97,6 +97,9 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
         staged.push_back(std::move(ran.output));
     }
     StagedOutput::commitAll(staged);
+    // A part whose name was taken meanwhile went under the next free one.
+    outcome.outputs.clear();
+    for (const auto& part : staged) outcome.outputs.push_back(part.destination());
     if (progress) progress(1.0);
     return outcome;
 }
@@ -248,7 +251,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
             left.attachments = std::max(left.attachments, of.attachments);
             left.coverPictures = std::max(left.coverPictures, of.coverPictures);
         }
-        return ConversionOutcome{{job.destination}, streamCopy, left.note()};
+        return ConversionOutcome{{output.destination()}, streamCopy, left.note()};
     });
 }
 

@@ -41,8 +41,8 @@ struct ImageModule {
 struct PdfModule {
     static constexpr const char* kName = "pdf";
     EnginePtr (*engine)(const FileManagerService& files, PdfTextDocumentWriter textWriter);
-    // The first page as viewers show it, within `maxSide` pixels on each side.
-    std::optional<image::ThumbnailPixels> (*firstPage)(const std::filesystem::path& file, int maxSide);
+    // The first page drawn within `maxSide` on each side, for a thumbnail (pdfThumbnail).
+    std::optional<image::ThumbnailPixels> (*thumbnail)(const std::filesystem::path& file, int maxSide);
 };
 
 // kolvex-engine-pdf-pages: the page tools that need qpdf alone (PdfPageToolEngine).

@@ -197,9 +197,9 @@ std::optional<image::ThumbnailPixels> EngineModules::thumbnail(const fs::path& f
     return images ? images->thumbnail(file, maxSide) : std::nullopt;
 }
 
-std::optional<image::ThumbnailPixels> EngineModules::pdfPage(const fs::path& file, int maxSide) {
+std::optional<image::ThumbnailPixels> EngineModules::pdfThumbnail(const fs::path& file, int maxSide) {
     const auto* pdf = tryTable<PdfModule>();
-    return pdf ? pdf->firstPage(file, maxSide) : std::nullopt;
+    return pdf ? pdf->thumbnail(file, maxSide) : std::nullopt;
 }
 
 fs::path EngineModules::createSample(const std::string& name) { return ModuleLoader::table<ImageModule>().createSample(name); }

@@ -51,12 +51,13 @@ struct EngineModules {
     static FrameScrubber::Provider frameProvider(const std::filesystem::path& file, bool isVideo);
     // FrameScrubber::videoFrame. Blocks.
     static std::optional<VideoFrame> videoFrame(const std::filesystem::path& file, std::stop_token stop = {});
-    // A PDF's first page, drawn by the PDF renderer, within `maxSide` on each side. Blocks.
-    static std::optional<image::ThumbnailPixels> pdfPage(const std::filesystem::path& file, int maxSide);
     // A video's first frame within `maxSide` on each side. Blocks.
     static std::optional<VideoFrame> firstFrame(const std::filesystem::path& file, int maxSide);
     // image::makeThumbnail. Blocks.
     static std::optional<image::ThumbnailPixels> thumbnail(const std::filesystem::path& file, int maxSide);
+    // pdfThumbnail: a PDF's first page as viewers show it (crop box, rotation), drawn by the PDF
+    // engine's renderer within `maxSide` on each side; for thumbnails and sheet previews. Blocks.
+    static std::optional<image::ThumbnailPixels> pdfThumbnail(const std::filesystem::path& file, int maxSide);
     // The first-run example image (SampleFile::create into the Downloads folder). Throws.
     static std::filesystem::path createSample(const std::string& name);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/services/PathUtils.h"
@@ -44,6 +45,9 @@ const std::vector<ErrorMapper::Phrase> kBsdtar = {
     {{"path contains '..'"}, Meaning::unsafeEntry},
     {{"path is absolute"}, Meaning::unsafeEntry},
     {{"through symlink"}, Meaning::unsafeEntry},
+    // A hard link to a file that the archive does not hold: bsdtar strips a leading "/" and
+    // then finds nothing there. Extracted, it would have reached outside.
+    {{"hard-link target", "does not exist"}, Meaning::unsafeEntry},
     {{"unrecognized archive format"}, Meaning::damagedSource},
     {{"truncated"}, Meaning::damagedSource},
     {{"too much data"}, Meaning::damagedSource},  // an entry longer than its header says
@@ -73,11 +77,15 @@ const std::vector<ErrorMapper::Phrase> kCompressor = {
 // Less room than this left on the output's volume after a failed write: it was full.
 constexpr int64_t kNearlyFull = int64_t{1} << 20;
 
+// Opened without blocking, so a FIFO cannot hold the check; only a regular file passes. A FIFO,
+// a device (a link to /dev/zero) or a socket would hang a reader, or never end.
 bool canOpen(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
-    return true;
+    return regular;
 }
 
 bool folderExists(const fs::path& file) {
@@ -136,6 +144,45 @@ ConversionError ErrorMapper::diskFull(const Subject& subject, const FileManagerS
     // The write failed, so it needed more than there was; a partial output already removed may
     // have given the room back.
     return ConversionError::insufficientDiskSpace(std::max(need, available + 1), available);
+}
+
+std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& subject, const fs::path& partial,
+                                                      const FileManagerService& files,
+                                                      std::optional<int64_t> required) {
+    const auto free = files.availableCapacity(partial);
+    if (!free || *free >= kNearlyFull) return std::nullopt;
+    return diskFull(subject, files, required);
+}
+
+int64_t ErrorMapper::estimatedNeed(const ConversionJob& job, const FileManagerService& files) {
+    int64_t need = 0;
+    for (const auto& source : job.allSources()) need += files.size(source).value_or(0);
+    if (job.from.id.rawValue != "gzip" || !job.additionalSources.empty()) return need;
+    // A gzip member ends with its uncompressed size modulo 2^32, little-endian.
+    const int fd = ::open(job.source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return need;
+    unsigned char trailer[4] = {};
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    const bool read = end >= 18 && ::pread(fd, trailer, sizeof trailer, end - 4) == 4;
+    ::close(fd);
+    if (!read) return need;
+    const int64_t recorded = int64_t{trailer[0]} | int64_t{trailer[1]} << 8 | int64_t{trailer[2]} << 16 |
+                             int64_t{trailer[3]} << 24;
+    return std::max(need, recorded);
+}
+
+ConversionError ErrorMapper::settleDiskFull(const ConversionError& error, const ConversionJob& job,
+                                            const FileManagerService& files, std::optional<int64_t> freeBefore) {
+    if (error.kind() != ConversionError::Kind::insufficientDiskSpace) return error;
+    // Room measured before a write (a check, a limit) stands as it is; room read off a volume that
+    // had just filled up is measured again.
+    int64_t available = error.available();
+    if (available < kNearlyFull) {
+        const auto freeNow = files.availableCapacity(job.destination);
+        available = std::max<int64_t>(freeNow ? *freeNow : freeBefore.value_or(available), 0);
+    }
+    const int64_t need = std::max({error.required(), estimatedNeed(job, files), available + 1});
+    return ConversionError::insufficientDiskSpace(need, available);
 }
 
 ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_view standardError,

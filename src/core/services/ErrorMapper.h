@@ -84,8 +84,28 @@ public:
     static ConversionError diskFull(const Subject& subject, const FileManagerService& files,
                                     std::optional<int64_t> required = std::nullopt);
 
-    // unreadableInput naming the first of the job's sources that cannot be opened for reading;
-    // none when they all can.
+    // For a write that failed without saying why (a library that reports no errno): a full disk
+    // when the volume that holds `partial` has (almost) no room left, with `required` as the
+    // need when the caller can estimate it. None while the volume has room: the failure then had
+    // another cause. Call it before the partial file is removed.
+    static std::optional<ConversionError> fullVolume(const Subject& subject, const std::filesystem::path& partial,
+                                                     const FileManagerService& files,
+                                                     std::optional<int64_t> required = std::nullopt);
+
+    // The figures of a full disk told once the partial output is gone: a need no smaller than
+    // the error's own, than the job's estimate, or than what is free; and, when the error read
+    // the room off a volume that had just filled up (under a megabyte), the room free now (else
+    // `freeBefore`, measured before the write). Any other error is returned unchanged.
+    static ConversionError settleDiskFull(const ConversionError& error, const ConversionJob& job,
+                                          const FileManagerService& files,
+                                          std::optional<int64_t> freeBefore = std::nullopt);
+
+    // What the job's output may need: the uncompressed size that a single gzip stream records
+    // in its trailer, else the sources' size.
+    static int64_t estimatedNeed(const ConversionJob& job, const FileManagerService& files);
+
+    // unreadableInput naming the first of the job's sources that cannot be opened for reading
+    // or is not a regular file (a FIFO, a device); none when they all are readable files.
     static std::optional<ConversionError> unreadableSource(const Subject& subject);
 
     // The first word after `marker` (found ignoring case) in `text`, with blanks, quotes and

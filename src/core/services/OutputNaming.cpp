@@ -155,4 +155,37 @@ std::filesystem::path OutputNaming::destination(const std::filesystem::path& sou
     throw ConversionError::outputNameUnavailable(plain);
 }
 
+std::vector<std::filesystem::path> OutputNaming::successors(const std::filesystem::path& taken, bool withExtension,
+                                                            const Exists& exists) {
+    const std::filesystem::path folder = paths::deletingLastComponent(taken);
+    const std::string name = paths::lastComponent(taken);
+    std::string base = name;
+    std::string extension;
+    if (withExtension) {
+        const std::string cut = stem(name);
+        if (cut.size() < name.size() && name.compare(0, cut.size(), cut) == 0 && name[cut.size()] == '.') {
+            base = cut;
+            extension = name.substr(cut.size() + 1);
+        }
+    }
+    int first = 2;
+    // "photo 2" was numbered when "photo" is there as well: go on from its number.
+    const auto blank = base.rfind(' ');
+    if (blank != std::string::npos && blank > 0 && blank + 1 < base.size() && base[blank + 1] != '0' &&
+        base.size() - blank - 1 <= 3 && base.find_first_not_of("0123456789", blank + 1) == std::string::npos) {
+        const int number = std::stoi(base.substr(blank + 1));
+        const std::string plainStem = base.substr(0, blank);
+        if (number >= 2 && exists(folder / filename(plainStem, std::nullopt, extension))) {
+            base = plainStem;
+            first = number + 1;
+        }
+    }
+    std::vector<std::filesystem::path> names;
+    for (int suffix = first; suffix <= maxCollisionAttempts; ++suffix) {
+        std::filesystem::path candidate = folder / filename(base, suffix, extension);
+        if (candidate != taken) names.push_back(std::move(candidate));
+    }
+    return names;
+}
+
 }  // namespace kolvex

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kolvex {
 
@@ -42,6 +43,13 @@ struct OutputNaming {
     static std::filesystem::path destination(const std::filesystem::path& source, std::string_view extension,
                                              const std::optional<std::filesystem::path>& directory,
                                              const Exists& exists);
+
+    // The names to try, in order, when `taken` was free when chosen but another writer took it
+    // first: the numbers after its own (" 3" … after "photo 2.jpg", when "photo.jpg" is there
+    // too, as when the number was given to step round it), else " 2" … after the whole stem; up
+    // to maxCollisionAttempts. A folder's name (`withExtension` false) is numbered whole.
+    static std::vector<std::filesystem::path> successors(const std::filesystem::path& taken, bool withExtension,
+                                                         const Exists& exists);
 };
 
 }  // namespace kolvex

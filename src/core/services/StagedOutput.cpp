@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/format/ConversionError.h"
+#include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 #include "core/services/Uuid.h"
 #include "core/services/UniqueFd.h"
@@ -71,7 +72,8 @@ int copyAll(int from, int to) {
 }  // namespace
 
 StagedOutput::StagedOutput(fs::path destination, Kind kind, const FileManagerService& files, WorkInProgress& record)
-    : m_destination(std::move(destination)), m_staged(stagedName(m_destination)), m_files(&files) {
+    : m_destination(std::move(destination)), m_staged(stagedName(m_destination)), m_files(&files),
+      m_folder(kind == Kind::folder) {
     // Recorded before it exists, so a kill at any moment leaves nothing the next launch misses.
     m_entry = record.add(paths::absolute(m_staged));
     if (kind == Kind::folder && ::mkdir(m_staged.c_str(), 0777) != 0) {
@@ -88,6 +90,7 @@ StagedOutput::StagedOutput(StagedOutput&& other) noexcept
     : m_destination(std::move(other.m_destination)),
       m_staged(std::move(other.m_staged)),
       m_files(other.m_files),
+      m_folder(other.m_folder),
       m_entry(std::move(other.m_entry)),
       m_committed(other.m_committed),
       m_placed(other.m_placed) {
@@ -145,23 +148,43 @@ void StagedOutput::adopt(const fs::path& file) {
     ::unlink(file.c_str());
 }
 
-void StagedOutput::commit(const fs::path& destination) {
-    m_destination = destination;
-    commit();
-}
+void StagedOutput::commit(const fs::path& destination) { place(destination); }
 
 void StagedOutput::commit() {
+    try {
+        place(m_destination);
+        return;
+    } catch (const ConversionError& error) {
+        if (error.kind() != ConversionError::Kind::outputNameUnavailable) throw;
+    }
+    // Another program, or another job, took the name after it was chosen: the finished work is
+    // kept under the next free one rather than thrown away.
+    const fs::path wanted = m_destination;
+    const auto exists = [this](const fs::path& path) { return m_files->itemExists(path); };
+    for (const fs::path& candidate : OutputNaming::successors(wanted, !m_folder, exists)) {
+        try {
+            place(candidate);
+            return;
+        } catch (const ConversionError& error) {
+            if (error.kind() != ConversionError::Kind::outputNameUnavailable) throw;
+        }
+    }
+    throw ConversionError::outputNameUnavailable(wanted);
+}
+
+void StagedOutput::place(const fs::path& destination) {
     struct stat info {};
     if (::lstat(m_staged.c_str(), &info) != 0) {
         throw fs::filesystem_error("The output was not written", m_staged, std::error_code(errno, std::generic_category()));
     }
     const auto mode = info.st_mode;
     try {
-        m_files->moveWithoutReplacing(m_staged, m_destination);
+        m_files->moveWithoutReplacing(m_staged, destination);
     } catch (const fs::filesystem_error& error) {
-        if (isPermissionError(error.code().value())) throw ConversionError::insufficientPermissions(m_destination);
+        if (isPermissionError(error.code().value())) throw ConversionError::insufficientPermissions(destination);
         throw;
     }
+    m_destination = destination;
     m_committed = true;
     if (::lstat(m_destination.c_str(), &m_placed) != 0 || (m_placed.st_mode & S_IFMT) != (mode & S_IFMT)) m_placed = {};
     m_entry.drop();
@@ -182,10 +205,12 @@ void StagedOutput::withdraw() noexcept {
     m_staged.clear();
 }
 
-void StagedOutput::writeAtomically(const fs::path& destination, std::string_view bytes, const FileManagerService& files) {
+fs::path StagedOutput::writeAtomically(const fs::path& destination, std::string_view bytes,
+                                       const FileManagerService& files) {
     StagedOutput output(destination, Kind::file, files);
     output.write(bytes);
     output.commit();
+    return output.destination();
 }
 
 void StagedOutput::commitAll(std::vector<StagedOutput>& outputs, WorkInProgress& record) {

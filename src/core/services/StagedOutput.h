@@ -45,24 +45,28 @@ public:
     // copied and the original removed. Throws as write().
     void adopt(const std::filesystem::path& file);
 
-    // Moves path() to the destination without replacing anything. Throws
-    // outputNameUnavailable(destination) when the name was taken meanwhile, insufficientPermissions
-    // when the folder refuses the move, filesystem_error otherwise; what was staged is then
-    // removed when the object goes.
+    // Moves path() to the destination without replacing anything. When another writer took the
+    // name meanwhile, the work is kept under the next free name (OutputNaming::successors), which
+    // destination() then gives: callers report destination(), not the name they asked for.
+    // Throws outputNameUnavailable(the name asked for) when every name is taken,
+    // insufficientPermissions when the folder refuses the move, filesystem_error otherwise; what
+    // was staged is then removed when the object goes.
     void commit();
-    // commit() under another name (a folder's next free name, when the first was taken).
+    // Moves path() to exactly `destination`: throws outputNameUnavailable when it is taken.
     void commit(const std::filesystem::path& destination);
     // After commit(): removes the committed item again, but only while it is still the item this
     // object put there (same file, not one that took its name since). Never throws.
     void withdraw() noexcept;
 
-    // write() then commit().
-    static void writeAtomically(const std::filesystem::path& destination, std::string_view bytes,
+    // write() then commit(); returns where the bytes went.
+    static std::filesystem::path writeAtomically(const std::filesystem::path& destination, std::string_view bytes,
                                 const FileManagerService& files = FileManagerService::shared());
 
-    // Commits every output in order; when one fails, withdraws those already committed and
-    // rethrows, so the set appears whole or not at all. The set is recorded as work in progress
-    // before the first move, so that a kill part-way leaves its moved outputs to the next sweep.
+    // Commits every output in order, each as commit() does (a name taken meanwhile gives way to
+    // the next free one: read destination() after); when one fails, withdraws those already
+    // committed and rethrows, so the set appears whole or not at all. The set is recorded as work
+    // in progress before the first move, so that a kill part-way leaves its moved outputs to the
+    // next sweep.
     static void commitAll(std::vector<StagedOutput>& outputs, WorkInProgress& record = WorkInProgress::shared());
 
 private:
@@ -70,10 +74,13 @@ private:
     // A file at `staged`, inside a folder that is staged and recorded itself: nothing is recorded
     // or created for it.
     StagedOutput(std::filesystem::path destination, std::filesystem::path staged, const FileManagerService& files);
+    // Moves path() to `destination`, never over an item; records what was placed.
+    void place(const std::filesystem::path& destination);
 
     std::filesystem::path m_destination;
     std::filesystem::path m_staged;
     const FileManagerService* m_files;
+    bool m_folder = false;
     WorkInProgress::Entry m_entry;
     bool m_committed = false;
     struct stat m_placed {};  // the committed item, to tell it from one that took its name since

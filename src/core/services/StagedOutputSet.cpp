@@ -35,4 +35,11 @@ fs::path StagedOutputSet::add(const fs::path& destination, int shard) {
 
 void StagedOutputSet::commit() { StagedOutput::commitAll(m_files, *m_record); }
 
+std::vector<fs::path> StagedOutputSet::destinations() const {
+    std::vector<fs::path> placed;
+    placed.reserve(m_files.size());
+    for (const auto& file : m_files) placed.push_back(file.destination());
+    return placed;
+}
+
 }  // namespace kolvex

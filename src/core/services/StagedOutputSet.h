@@ -31,6 +31,9 @@ public:
     // Moves every file to its destination without replacing anything, in the order added; when
     // one fails, takes back those already moved and rethrows (see StagedOutput::commitAll).
     void commit();
+    // Where each file is, in the order added: after commit(), a name taken meanwhile has given
+    // way to the next free one.
+    std::vector<std::filesystem::path> destinations() const;
 
 private:
     StagedOutput m_folder;  // first: removed last, after the files in it

@@ -17,8 +17,9 @@ namespace kolvex {
 class DragInputSource {
 public:
     // What a wake-up was caused by. A key change while a drag is followed is worth a sample
-    // at once rather than at the next tick.
-    enum class Wake { pointer, key, drag };
+    // at once rather than at the next tick. `escape` is a key change too: Escape pressed,
+    // wherever the keyboard focus is.
+    enum class Wake { pointer, key, drag, escape };
 
     // How far reading the files of the drag under way has come.
     enum class Files {
@@ -37,7 +38,9 @@ public:
     struct Sample {
         ModifierFlags modifiers = 0;
         bool leftButtonDown = false;
-        Point pointer;  // global, y upwards
+        // The X root window's pixels, y down, as the window system reports them. Only the
+        // Portal's window knows the screens' scales that turn them into its own coordinates.
+        Point pointer;
     };
 
     virtual ~DragInputSource() = default;

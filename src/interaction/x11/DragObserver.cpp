@@ -55,6 +55,7 @@ void DragObserver::markPortalVisible() {
 }
 
 void DragObserver::onWake(DragInputSource::Wake wake) {
+    if (wake == DragInputSource::Wake::escape && m_listening && onEscape) onEscape();
     // A sample reads the devices itself; input seen while it runs needs no second one.
     if (m_inTick || !m_listening) return;
     if (m_pollTimer.isActive()) {

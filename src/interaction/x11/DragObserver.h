@@ -32,10 +32,10 @@ public:
     struct Reveal {
         DragPayload payload;  // may be pending: the files then come with the drop
         PortalMode mode;
-        Point at;  // global, y upwards
+        Point at;  // the X root window's pixels, y down (see DragInputSource::Sample)
     };
     struct Track {
-        Point at;
+        Point at;  // as Reveal::at
         PortalMode mode;
     };
     struct Dismiss {
@@ -55,6 +55,8 @@ public:
     DragObserver& operator=(const DragObserver&) = delete;
 
     std::function<void(const Signal&)> onSignal;
+    // Escape was pressed anywhere on the desktop, whatever window has the keyboard.
+    std::function<void()> onEscape;
 
     // Starts listening for input (once). Logs the failure and stays idle when the window
     // system cannot be reached.

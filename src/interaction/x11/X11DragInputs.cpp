@@ -48,7 +48,6 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
     d->hasXRes = XResQueryExtension(dpy, &resEvent, &resError);
 
     d->root = DefaultRootWindow(dpy);
-    d->rootHeight = DisplayHeight(dpy, DefaultScreen(dpy));
     d->xdndSelection = XInternAtom(dpy, "XdndSelection", False);
     d->incr = XInternAtom(dpy, "INCR", False);
     const std::array<std::string_view, 4> types{drag_data::kUriList, drag_data::kMozUrl, drag_data::kNetscapeUrl,
@@ -62,7 +61,6 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
     attributes.event_mask = PropertyChangeMask;
     d->requestor = XCreateWindow(dpy, d->root, -10, -10, 1, 1, 0, CopyFromParent, InputOnly, CopyFromParent,
                                  CWEventMask, &attributes);
-    XSelectInput(dpy, d->root, StructureNotifyMask);
 
     std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> mask{};
     XISetMask(mask.data(), XI_RawButtonPress);
@@ -129,7 +127,7 @@ DragInputSource::Sample X11DragInputs::sample() {
     if (XQueryPointer(d->display, d->root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) {
         sample.modifiers = d->modifiers.translate(mask);
         sample.leftButtonDown = (mask & Button1Mask) != 0;
-        sample.pointer = upwardFromTopDown(rootX, rootY, d->rootHeight);
+        sample.pointer = Point{static_cast<double>(rootX), static_cast<double>(rootY)};
         d->buttonDown = sample.leftButtonDown;
     }
     // The reply may have brought events along that the socket notifier will not announce.
@@ -170,9 +168,6 @@ void X11DragInputs::State::handle(XEvent& event) {
     switch (event.type) {
     case SelectionNotify: handleSelectionNotify(event.xselection); break;
     case PropertyNotify: handlePropertyNotify(event.xproperty); break;
-    case ConfigureNotify:
-        if (event.xconfigure.window == root) rootHeight = event.xconfigure.height;
-        break;
     case MappingNotify:
         XRefreshKeyboardMapping(&event.xmapping);
         loadInputMaps();
@@ -197,8 +192,11 @@ void X11DragInputs::State::handleRaw(const XIRawEvent& raw, int evtype) {
         break;
     case XI_RawMotion: latestPointerTime = raw.time; break;
     case XI_RawKeyPress:
-        if (escapeKey != 0 && raw.detail == escapeKey) tracker.escapePressed(static_cast<DragSessionTracker::Time>(raw.time));
         reason = Wake::key;
+        if (escapeKey != 0 && raw.detail == escapeKey) {
+            tracker.escapePressed(static_cast<DragSessionTracker::Time>(raw.time));
+            reason = Wake::escape;
+        }
         break;
     case XI_RawKeyRelease: reason = Wake::key; break;
     default: return;

@@ -55,7 +55,6 @@ struct X11DragInputs::State {
     KeyCode escapeKey = 0;
     // Raw events carry physical button numbers; a left-handed map makes another one button 1.
     std::vector<unsigned char> buttonMap;
-    double rootHeight = 0;
 
     std::unique_ptr<QSocketNotifier> notifier;
     QTimer readDeadline;

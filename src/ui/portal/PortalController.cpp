@@ -28,6 +28,7 @@ PortalController::PortalController(TriggerModifier trigger, std::unique_ptr<Drag
 PortalController::~PortalController() {
     *m_alive = false;
     m_observer->onSignal = nullptr;
+    m_observer->onEscape = nullptr;
     m_model->onFinished = nullptr;
     m_model->onCollapse = nullptr;
 }
@@ -46,18 +47,21 @@ void PortalController::wire() {
     m_observer->onSignal = [this, alive](const DragObserver::Signal& signal) {
         if (!alive.expired()) handle(signal);
     };
+    m_observer->onEscape = [this, alive] {
+        if (!alive.expired()) m_panel->escapePressedAnywhere();
+    };
 }
 
 void PortalController::handle(const DragObserver::Signal& signal) {
     if (const auto* reveal = std::get_if<DragObserver::Reveal>(&signal)) {
-        m_panel->reveal(reveal->payload, reveal->mode, reveal->at);
+        m_panel->reveal(reveal->payload, reveal->mode, m_panel->fromRoot(reveal->at));
         // The reveal interval ends once the window has been put on screen.
         std::weak_ptr<bool> alive = m_alive;
         QTimer::singleShot(0, this, [this, alive] {
             if (!alive.expired()) m_observer->markPortalVisible();
         });
     } else if (const auto* track = std::get_if<DragObserver::Track>(&signal)) {
-        m_panel->track(track->at, track->mode);
+        m_panel->track(m_panel->fromRoot(track->at), track->mode);
     } else if (const auto* dismiss = std::get_if<DragObserver::Dismiss>(&signal)) {
         m_panel->dismiss(dismiss->mayCommit);
     }

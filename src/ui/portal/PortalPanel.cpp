@@ -1,7 +1,5 @@
 #include "ui/portal/PortalPanel.h"
 
-#include <QWindow>
-
 #include <cmath>
 
 #include <QGuiApplication>
@@ -37,7 +35,13 @@ Rect upward(const QRect& r, double rootHeight) {
 }
 
 PortalScreen screenOf(const QScreen* s, double rootHeight) {
-    return PortalScreen{upward(s->geometry(), rootHeight), upward(s->availableGeometry(), rootHeight)};
+    // Qt keeps a screen's top-left corner where the window system has it and divides only its
+    // size by the scale.
+    const QRect g = s->geometry();
+    const double scale = s->devicePixelRatio() > 0 ? s->devicePixelRatio() : 1.0;
+    const Rect root{Point{static_cast<double>(g.x()), static_cast<double>(g.y())},
+                    Size{std::round(g.width() * scale), std::round(g.height() * scale)}};
+    return PortalScreen{upward(g, rootHeight), upward(s->availableGeometry(), rootHeight), root, scale};
 }
 
 PortalPanel::Environment completed(PortalPanel::Environment env) {
@@ -65,6 +69,18 @@ PortalPanel::Environment completed(PortalPanel::Environment env) {
 
 bool contains(const Rect& r, Point p) {
     return p.x >= r.minX() && p.x < r.maxX() && p.y >= r.minY() && p.y < r.maxY();
+}
+
+// The pointer on a screen's far edge counts as on it: in upward coordinates the top row of
+// pixels ends exactly at the screen's maxY.
+bool containsPointer(const Rect& r, Point p) {
+    return p.x >= r.minX() && p.x <= r.maxX() && p.y >= r.minY() && p.y <= r.maxY();
+}
+
+// The screen's rectangle in root pixels, y down.
+Rect rootFrameOf(const PortalScreen& screen, double rootHeight) {
+    if (screen.rootFrame.size.width > 0 && screen.rootFrame.size.height > 0) return screen.rootFrame;
+    return Rect{Point{screen.frame.origin.x, rootHeight - screen.frame.maxY()}, screen.frame.size};
 }
 
 constexpr Qt::WindowFlags kBaseFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -147,6 +163,37 @@ void PortalPanel::orderFrontRegardless() {
     QWidget::show();
     letInputThrough(false);
     raise();
+    // Changing the window flags makes a new window: watch whichever is current.
+    if (QWindow* window = windowHandle(); window && window != m_watchedWindow) {
+        window->installEventFilter(this);
+        m_watchedWindow = window;
+    }
+}
+
+bool PortalPanel::hasKeyboard() const {
+    const QWindow* window = windowHandle();
+    return window && window == QGuiApplication::focusWindow();
+}
+
+void PortalPanel::takeKeyboard() {
+    activateWindow();
+    if (m_dropView) m_dropView->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+bool PortalPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_watchedWindow && event->type() == QEvent::MouseButtonPress && m_isKeyboardDriven &&
+        !hasKeyboard()) {
+        takeKeyboard();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PortalPanel::escapePressedAnywhere() {
+    if (!m_isKeyboardDriven || !isVisible() || !m_model.isRevealed() || hasKeyboard()) return;
+    if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
+    Log::interaction().info("Escape pressed outside the keyboard Portal; dismissing");
+    if (m_model.isShowingFormatList()) m_model.dismissByKeyboard();  // ends the search first
+    m_model.dismissByKeyboard();
 }
 
 void PortalPanel::letInputThrough(bool through) {
@@ -161,6 +208,26 @@ void PortalPanel::show(bool) {
 }
 
 void PortalPanel::hideContent() { m_model.setRevealed(false); }
+
+Point PortalPanel::fromRoot(Point root) const {
+    const double height = m_env.rootHeight();
+    const auto screens = m_env.screens();
+    const PortalScreen* chosen = nullptr;
+    for (const auto& screen : screens) {
+        if (contains(rootFrameOf(screen, height), root)) {
+            chosen = &screen;
+            break;
+        }
+    }
+    if (!chosen && !screens.empty()) chosen = &screens.front();
+    if (!chosen) return upwardFromTopDown(root.x, root.y, height);
+    const Rect native = rootFrameOf(*chosen, height);
+    const double scale = chosen->scale > 0 ? chosen->scale : 1.0;
+    const double left = chosen->frame.origin.x;
+    const double top = height - chosen->frame.maxY();
+    return upwardFromTopDown(left + (root.x - native.origin.x) / scale, top + (root.y - native.origin.y) / scale,
+                             height);
+}
 
 void PortalPanel::reveal(const DragPayload& payload, PortalMode mode, Point at) {
     m_isKeyboardDriven = false;
@@ -197,8 +264,7 @@ void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
     m_model.selectFirstTarget();
     applyFlags(true);
     orderFrontRegardless();
-    activateWindow();
-    if (m_dropView) m_dropView->setFocus(Qt::ActiveWindowFocusReason);
+    takeKeyboard();
     show(true);
 }
 
@@ -210,7 +276,7 @@ void PortalPanel::track(Point at, PortalMode mode) {
 void PortalPanel::setAnchor(Point at) {
     std::optional<Rect> visible;
     for (const auto& screen : m_env.screens()) {
-        if (contains(screen.frame, at)) {
+        if (containsPointer(screen.frame, at)) {
             visible = screen.visibleFrame;
             break;
         }

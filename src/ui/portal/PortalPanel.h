@@ -7,6 +7,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <QWindow>
 
 #include "core/format/RingTarget.h"
 #include "interaction/DragPayload.h"
@@ -23,6 +24,10 @@ class PortalView;
 struct PortalScreen {
     Rect frame;
     Rect visibleFrame;  // the frame without panels and docks
+    // The same screen in the X root window's pixels (y down) and how many of them make one of
+    // Qt's logical pixels (QT_SCALE_FACTOR, Xft.dpi). An empty root frame: an unscaled screen.
+    Rect rootFrame;
+    double scale = 1;
     bool operator==(const PortalScreen&) const = default;
 };
 
@@ -52,6 +57,12 @@ public:
     explicit PortalPanel(PortalModel& model, Environment environment = {});
     ~PortalPanel() override;
 
+    // The one conversion from the pointer as the window system reports it (the X root
+    // window's pixels, y down) to the Portal's coordinates (Qt's logical pixels, y up), which
+    // placement, clamping, the ring and the selection all work in. A point off every screen
+    // is carried over by the first screen's scale.
+    Point fromRoot(Point root) const;
+
     void reveal(const DragPayload& payload, PortalMode mode, Point at);
     void present(const DragPayload& payload, PortalMode mode);
     void track(Point at, PortalMode mode);
@@ -76,9 +87,16 @@ public:
 
     // Called when the screens change; public for the screen notifications and tests.
     void handleScreenChange();
+    // Escape was pressed somewhere on the desktop. A keyboard-driven Portal that does not have
+    // the keyboard (the user clicked another window) still closes on it while it waits for a
+    // choice; one that has the keyboard handles its own keys.
+    void escapePressedAnywhere();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A click on the keyboard-driven Portal takes the keyboard back: the window system gives
+    // an override-redirect window no focus of its own accord.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setAnchor(Point at);
@@ -90,6 +108,8 @@ private:
     double fadeOut() const;
     void applyFlags(bool keyboardDriven);
     void collapseStep(double start, Rect from, Rect to, double duration);
+    void takeKeyboard();
+    bool hasKeyboard() const;
 
     PortalModel& m_model;
     Environment m_env;
@@ -99,6 +119,7 @@ private:
     bool m_isKeyboardDriven = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     unsigned long m_collapseGeneration = 0;
+    QPointer<QWindow> m_watchedWindow;  // the window whose clicks are watched
 };
 
 }  // namespace kolvex

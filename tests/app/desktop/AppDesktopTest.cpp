@@ -1,6 +1,11 @@
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +197,114 @@ TEST(KolvexOnADesktop, RelaunchShowsTheWelcomeWhileOnlyTheTrayIconIsUp) {
     EXPECT_TRUE(kolvex.waitForFinished(15000));
     tray.terminate();
     tray.waitForFinished(5000);
+    bus.terminate();
+    bus.waitForFinished(5000);
+}
+
+// Runs `program` with arguments passed as raw bytes; its exit code, or -1.
+int runWithBytes(const std::string& program, const std::vector<std::string>& arguments,
+                 const QProcessEnvironment& environment) {
+    std::vector<std::string> env;
+    for (const QString& entry : environment.toStringList()) env.push_back(entry.toStdString());
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    int status = 0;
+    // A copy that did not hand over keeps running: it is stopped after a while.
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 50) {
+        if (waited > 15000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        QThread::msleep(50);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The first launch, with a file: the welcome window opens too, but the keyboard stays with the
+// Portal, whose Return converts.
+TEST(KolvexOnADesktop, TheFirstRunWelcomeLeavesTheKeyboardToThePortal) {
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    const auto notes = home.write("notes.txt", "Hello\n");
+    QProcess kolvex;
+    startKolvex(kolvex, *xvfb, home, {QString::fromStdString(notes.string())});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 20s)) << log;
+    const auto environment = kolvexEnvironment(*xvfb, home);
+    ASSERT_TRUE(waitFor([&] { return windowIsViewable(environment, "Welcome to Kolvex"); }, 10s)) << "first run";
+    ASSERT_TRUE(waitFor([&] { return windowIsViewable(environment, "Kolvex Portal"); }, 10s));
+
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    input.key("Return", true);
+    input.key("Return", false);
+    EXPECT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s)", 10s)) << "Return did not reach the Portal\n" << log;
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
+}
+
+// A file whose name is not UTF-8, handed to the copy already running, opens the Portal there and
+// converts under its own name.
+TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
+    if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
+    const auto folder = home / "odd";
+    std::filesystem::create_directories(folder);
+    const std::string stem = "caf\xe9 \xff";  // Latin-1 and a byte no UTF-8 has
+    const auto odd = home.write("odd/" + stem + ".txt", "Hello\n");
+
+    auto environment = kolvexEnvironment(*xvfb, home);
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    ASSERT_FALSE(address.isEmpty());
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+
+    QProcess kolvex;
+    kolvex.setProcessEnvironment(environment);
+    kolvex.start(KOLVEX_PROGRAM, {});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s)) << log;
+
+    // The path goes on the command line as the bytes it is (QProcess would make it text).
+    EXPECT_EQ(runWithBytes(KOLVEX_PROGRAM, {odd.native()}, environment), 0) << "the second copy hands over and ends";
+    ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 10s)) << "the running copy never opened the Portal\n" << log;
+    testing::pumpUntil([] { return false; }, 300ms);  // mapped and focused
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    input.key("Left", true);  // the last chip of a text file's ring: Markdown
+    input.key("Left", false);
+    input.key("Return", true);
+    input.key("Return", false);
+    ASSERT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s) \u2192 Markdown", 10s)) << log;
+    // The output lands beside the file, named after it.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                if (entry.path() != odd && entry.path().filename().native().rfind(stem + ".", 0) == 0) return true;
+            return false;
+        },
+        10s))
+        << log;
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
     bus.terminate();
     bus.waitForFinished(5000);
 }

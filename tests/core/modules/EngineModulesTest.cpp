@@ -9,6 +9,7 @@
 #include "core/modules/EngineModules.h"
 #include "core/modules/LazyEngine.h"
 #include "core/services/ModuleLoader.h"
+#include "support/BinaryFixtures.h"
 #include "support/ExternalTool.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -36,21 +37,7 @@ void writePdf(const fs::path& file) {
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] >>",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const auto offset : offsets) {
-        std::string number = std::to_string(offset);
-        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    std::ofstream(file, std::ios::binary) << pdf;
+    std::ofstream(file, std::ios::binary) << pdfFromObjects(objects);
 }
 
 ConversionJob jobFor(const fs::path& source, const fs::path& destination, const char* from, const char* to,

@@ -1,6 +1,9 @@
 #include "core/services/ErrorMapper.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstdint>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,11 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
         {Program::bsdtar, "../evil: Path contains '..'", ConversionError::unsafeArchiveEntry(job.source)},
         {Program::bsdtar, "/etc/x: Path is absolute", ConversionError::unsafeArchiveEntry(job.source)},
         {Program::bsdtar, "a/b: Cannot extract through symlink a", ConversionError::unsafeArchiveEntry(job.source)},
+        // A hard link to "/etc/passwd", its "/" taken off: nothing in the archive is there.
+        {Program::bsdtar,
+         "bsdtar: Removing leading '/' from member names\nlink.txt: Hard-link target 'etc/passwd' does not exist.: "
+         "No such file or directory\nbsdtar: Error exit delayed from previous errors.",
+         ConversionError::unsafeArchiveEntry(job.source)},
         {Program::bsdtar, "big.bin: Write failed: No space left on device", full},
         {Program::bsdtar, "x: Can't create 'x': Permission denied", refused},
         {Program::bsdtar, "odd", ConversionError::backendFailure("archive", 1, "odd")},
@@ -149,6 +157,72 @@ TEST(ErrorMapper, WorkThatIsNotAJobNamesItsOutputAndEngine) {
     for (const char* text : {"Truncated input", "Passphrase required", "odd"})
         EXPECT_EQ(ErrorMapper::map(Program::bsdtar, 2, text, packaging, disk),
                   ConversionError::backendFailure("document", 2, text));
+}
+
+TEST(ErrorMapper, OnlyRegularFilesAreReadable) {
+    testing::TempDir dir;
+    const fs::path fifo = dir / "clip.mp4";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path device = dir / "song.wav";
+    fs::create_symlink("/dev/zero", device);
+    const fs::path folder = dir / "folder.pdf";
+    fs::create_directory(folder);
+    const fs::path file = dir.write("real.pdf", "%PDF-1.4");
+    for (const fs::path& source : {fifo, device, folder}) {
+        const ErrorMapper::Subject subject(dir / "out.png", "pdf");
+        ErrorMapper::Subject reading = subject;
+        reading.sources = {file, source};
+        const auto error = ErrorMapper::unreadableSource(reading);
+        ASSERT_TRUE(error) << source;
+        EXPECT_EQ(*error, ConversionError::unreadableInput(source));
+        EXPECT_EQ(error->shortDescription(), "Can't read " + source.filename().string());
+    }
+    ErrorMapper::Subject readable(dir / "out.png", "pdf");
+    readable.sources = {file, fs::path(dir / "link.pdf")};
+    fs::create_symlink(file, dir / "link.pdf");
+    EXPECT_EQ(ErrorMapper::unreadableSource(readable), std::nullopt);
+}
+
+TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
+    Job fixture;
+    auto job = fixture.job;
+    const auto full = ConversionError::insufficientDiskSpace(1, 0);  // measured while the partial file was there
+    // The room is back: what is free now, and a need above it.
+    auto settled = ErrorMapper::settleDiskFull(full, job, FixedDisk(2'000'000));
+    EXPECT_EQ(settled.available(), 2'000'000);
+    EXPECT_EQ(settled.required(), 2'000'001);
+    // A need the engine knew, or the job's own, is kept when it is larger.
+    settled = ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(9'000'000, 0), job, FixedDisk(1000));
+    EXPECT_EQ(settled, ConversionError::insufficientDiskSpace(9'000'000, 1000));
+    EXPECT_EQ(ErrorMapper::settleDiskFull(full, job, FixedDisk(1000)), ConversionError::insufficientDiskSpace(5000, 1000));
+    // Unknown now: the room measured before the write.
+    EXPECT_EQ(ErrorMapper::settleDiskFull(full, job, FixedDisk(std::nullopt), 3000),
+              ConversionError::insufficientDiskSpace(5000, 3000));
+    // Figures of a check made before writing, and other errors, pass unchanged.
+    const auto checked = ConversionError::insufficientDiskSpace(int64_t{10} << 30, int64_t{8} << 30);
+    EXPECT_EQ(ErrorMapper::settleDiskFull(checked, job, FixedDisk(int64_t{50} << 30)), checked);
+    // A check's room stands, but not a need below what the job needs.
+    EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(2'000'001, 2'000'000), job,
+                                          FixedDisk(int64_t{50} << 30)),
+              ConversionError::insufficientDiskSpace(2'000'001, 2'000'000));
+    const auto damaged = ConversionError::corruptedInput(job.source);
+    EXPECT_EQ(ErrorMapper::settleDiskFull(damaged, job, FixedDisk(0)), damaged);
+
+    // A single gzip stream needs what its trailer records, not its own size.
+    std::string gz(100, '\0');
+    gz[0] = '\x1f';
+    gz[1] = '\x8b';
+    const uint32_t recorded = 7'654'321;
+    for (int i = 0; i < 4; ++i) gz[96 + i] = static_cast<char>((recorded >> (8 * i)) & 0xFF);
+    job.source = fixture.dir.write("words.gz", gz);
+    job.from = format("gzip", "GZIP");
+    EXPECT_EQ(ErrorMapper::estimatedNeed(job, FixedDisk(0)), 7'654'321);
+    EXPECT_EQ(ErrorMapper::settleDiskFull(full, job, FixedDisk(1000)).required(), 7'654'321);
+    EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(2'000'001, 2'000'000), job,
+                                          FixedDisk(1000)),
+              ConversionError::insufficientDiskSpace(7'654'321, 2'000'000));
+    job.from = format("zip", "ZIP");
+    EXPECT_EQ(ErrorMapper::estimatedNeed(job, FixedDisk(0)), 100);
 }
 
 TEST(ErrorMapper, ExtractsTheWordAfterAMarker) {

@@ -147,6 +147,38 @@ TEST(OutputNaming, LongAndUnicodeNamesInARealFolder) {
     EXPECT_EQ(files.destination(hiddenPng, "png", std::nullopt, rename).filename(), ".cover 2.png");
 }
 
+TEST(OutputNaming, NamesAfterOneTakenAtTheLastMoment) {
+    const std::set<fs::path> present = {"/d/photo.jpg", "/d/clip 7.mp4", "/d/clip.mp4"};
+    const auto exists = [&](const fs::path& p) { return present.contains(p); };
+    struct Row {
+        const char* taken;
+        bool withExtension;
+        const char* first;
+        size_t count;
+    };
+    const Row rows[] = {
+        {"/d/photo.jpg", true, "/d/photo 2.jpg", 998},
+        // A number given to step round the plain name goes on from there...
+        {"/d/clip 7.mp4", true, "/d/clip 8.mp4", 992},
+        // ...but a stem that merely ends in a number keeps it.
+        {"/d/track 2.mp3", true, "/d/track 2 2.mp3", 998},
+        {"/d/Backup.tar.gz", true, "/d/Backup 2.tar.gz", 998},
+        {"/d/README", true, "/d/README 2", 998},
+        {"/d/unpacked.d", false, "/d/unpacked.d 2", 998},
+    };
+    for (const auto& row : rows) {
+        const auto names = OutputNaming::successors(row.taken, row.withExtension, exists);
+        ASSERT_EQ(names.size(), row.count) << row.taken;
+        EXPECT_EQ(names.front(), fs::path(row.first)) << row.taken;
+        EXPECT_EQ(std::set<fs::path>(names.begin(), names.end()).size(), names.size()) << row.taken;
+        EXPECT_FALSE(std::set<fs::path>(names.begin(), names.end()).contains(row.taken)) << row.taken;
+    }
+    // Long names stay within the limit as the numbers grow.
+    const std::string longStem(250, 'x');
+    for (const auto& name : OutputNaming::successors("/d/" + longStem + ".png", true, exists))
+        EXPECT_LE(name.filename().string().size(), OutputNaming::maxFilenameBytes);
+}
+
 TEST(OutputNaming, AllNamesTakenReportsThePlainName) {
     std::set<std::string> asked;
     auto allTaken = [&](const fs::path& p) {

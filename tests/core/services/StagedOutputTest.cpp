@@ -8,11 +8,15 @@
 #include <stdexcept>
 #include <string>
 #include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/format/ConversionError.h"
+#include "core/services/OutputNaming.h"
 #include "core/services/StagedOutput.h"
 #include "core/services/StagedOutputSet.h"
 #include "support/TempDir.h"
@@ -71,19 +75,29 @@ TEST_P(StagedOutputOn, AppearsWholeAndNeverReplaces) {
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.txt"});
     EXPECT_EQ(testing::readFile(dir / "out.txt"), "whole");
 
-    // A name taken meanwhile keeps what is there, and the staged file goes.
+    // A name taken meanwhile keeps what is there; the work takes the next free name.
+    {
+        StagedOutput output(dir / "out.txt", StagedOutput::Kind::file, files);
+        output.write("newer");
+        output.commit();
+        EXPECT_EQ(output.destination(), dir / "out 2.txt");
+    }
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"out 2.txt", "out.txt"}));
+    EXPECT_EQ(testing::readFile(dir / "out.txt"), "whole");
+    EXPECT_EQ(testing::readFile(dir / "out 2.txt"), "newer");
+    fs::remove(dir / "out 2.txt");
+    // Asked for exactly that name, it refuses, and the staged file goes.
     {
         StagedOutput output(dir / "out.txt", StagedOutput::Kind::file, files);
         output.write("newer");
         try {
-            output.commit();
+            output.commit(dir / "out.txt");
             FAIL() << "replaced an existing file";
         } catch (const ConversionError& error) {
             EXPECT_EQ(error, ConversionError::outputNameUnavailable(dir / "out.txt"));
         }
     }
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"out.txt"});
-    EXPECT_EQ(testing::readFile(dir / "out.txt"), "whole");
 
     // A folder likewise, with whatever was put in it; a taken name (even an empty folder) stays.
     {
@@ -92,14 +106,58 @@ TEST_P(StagedOutputOn, AppearsWholeAndNeverReplaces) {
         folder.commit();
     }
     EXPECT_EQ(testing::readFile(dir / "unpacked" / "inside.txt"), "x");
-    fs::create_directory(dir / "empty");
+    fs::create_directory(dir / "empty.d");
     {
-        StagedOutput folder(dir / "empty", StagedOutput::Kind::folder, files);
+        StagedOutput folder(dir / "empty.d", StagedOutput::Kind::folder, files);
         std::ofstream(folder.path() / "inside.txt") << "y";
-        EXPECT_THROW(folder.commit(), ConversionError);
+        EXPECT_THROW(folder.commit(dir / "empty.d"), ConversionError);
+        // A folder's name is numbered whole.
+        folder.commit();
+        EXPECT_EQ(folder.destination(), dir / "empty.d 2");
     }
-    EXPECT_TRUE(fs::is_empty(dir / "empty"));
-    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"empty", "out.txt", "unpacked"}));
+    EXPECT_TRUE(fs::is_empty(dir / "empty.d"));
+    EXPECT_EQ(testing::readFile(dir / "empty.d 2" / "inside.txt"), "y");
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"empty.d", "empty.d 2", "out.txt", "unpacked"}));
+}
+
+// Several writers that were all given one free name: each keeps its work under a name of its
+// own, and no file is replaced.
+TEST_P(StagedOutputOn, WritersRacingForOneNameAllKeepTheirWork) {
+    const FileManagerService& files = *GetParam().files;
+    TempDir dir;
+    dir.write("a 2.webp", "someone else's");  // taken from the start, skipped
+    constexpr int kWriters = 12;
+    std::vector<fs::path> placed(kWriters);
+    std::vector<std::string> failures(kWriters);
+    {
+        std::atomic<int> ready = 0;
+        std::vector<std::jthread> writers;
+        for (int i = 0; i < kWriters; ++i) {
+            writers.emplace_back([&, i] {
+                try {
+                    StagedOutput output(dir / "a.webp", StagedOutput::Kind::file, files);
+                    output.write("writer " + std::to_string(i));
+                    ++ready;
+                    while (ready < kWriters) std::this_thread::yield();
+                    output.commit();
+                    placed[i] = output.destination();
+                } catch (const std::exception& error) {
+                    failures[i] = error.what();
+                }
+            });
+        }
+    }
+    std::set<fs::path> distinct;
+    for (int i = 0; i < kWriters; ++i) {
+        EXPECT_EQ(failures[i], "") << "writer " << i;
+        EXPECT_EQ(testing::readFile(placed[i]), "writer " + std::to_string(i)) << placed[i];
+        distinct.insert(placed[i]);
+    }
+    EXPECT_EQ(distinct.size(), static_cast<size_t>(kWriters));
+    EXPECT_TRUE(distinct.contains(dir / "a.webp"));
+    EXPECT_FALSE(distinct.contains(dir / "a 2.webp"));
+    EXPECT_EQ(testing::readFile(dir / "a 2.webp"), "someone else's");
+    EXPECT_EQ(names(dir.path()).size(), static_cast<size_t>(kWriters) + 1) << "something was left beside them";
 }
 
 TEST(StagedOutput, HiddenNamesFitAndUncommittedWorkLeavesNothing) {
@@ -132,14 +190,37 @@ TEST(StagedOutput, HiddenNamesFitAndUncommittedWorkLeavesNothing) {
 TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
     TempDir dir;
     dir.write("page-3.txt", "someone else's");
-    std::vector<StagedOutput> pages;
-    for (int page = 1; page <= 3; ++page) {
-        pages.emplace_back(dir / ("page-" + std::to_string(page) + ".txt"));
-        pages.back().write("page");
+    const auto stagePages = [&] {
+        std::vector<StagedOutput> pages;
+        for (int page = 1; page <= 3; ++page) {
+            pages.emplace_back(dir / ("page-" + std::to_string(page) + ".txt"));
+            pages.back().write("page " + std::to_string(page));
+        }
+        return pages;
+    };
+    // A part whose name was taken meanwhile gives way to the next free name; the set appears.
+    {
+        auto pages = stagePages();
+        StagedOutput::commitAll(pages);
+        EXPECT_EQ(pages[2].destination(), dir / "page-3 2.txt");
     }
-    EXPECT_THROW(StagedOutput::commitAll(pages), ConversionError);
-    pages.clear();
-    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"page-3.txt"});
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"page-1.txt", "page-2.txt", "page-3 2.txt", "page-3.txt"}));
+    EXPECT_EQ(testing::readFile(dir / "page-3.txt"), "someone else's");
+    EXPECT_EQ(testing::readFile(dir / "page-3 2.txt"), "page 3");
+    for (const char* name : {"page-1.txt", "page-2.txt", "page-3 2.txt"}) fs::remove(dir / name);
+
+    // Every name of a part taken: none of the set appears.
+    for (int k = 2; k <= OutputNaming::maxCollisionAttempts; ++k) dir.write("page-3 " + std::to_string(k) + ".txt", "");
+    const auto ours = [&] {
+        std::vector<std::string> found = names(dir.path());
+        std::erase_if(found, [](const std::string& name) { return name.starts_with("page-3 "); });
+        return found;
+    };
+    {
+        auto pages = stagePages();
+        EXPECT_THROW(StagedOutput::commitAll(pages), ConversionError);
+    }
+    EXPECT_EQ(ours(), std::vector<std::string>{"page-3.txt"});
     EXPECT_EQ(testing::readFile(dir / "page-3.txt"), "someone else's");
 
     // A set staged in one folder: only that folder is recorded and shows while it is written.
@@ -157,7 +238,7 @@ TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
             EXPECT_THROW(set.add(pageName(2)), std::invalid_argument);
             EXPECT_THROW(set.add(root / "page-9.txt"), std::invalid_argument);
             EXPECT_THROW(set.add(dir / "page-9.txt", shards), std::invalid_argument);
-            const std::vector<std::string> staging = names(dir.path());
+            const std::vector<std::string> staging = ours();
             ASSERT_EQ(staging.size(), 2u);
             EXPECT_TRUE(staging[0].starts_with(".book.kolvex-")) << staging[0];
             int recorded = 0;
@@ -173,7 +254,7 @@ TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
         const std::vector<std::string> expected =
             clash ? std::vector<std::string>{"page-3.txt"}
                   : std::vector<std::string>{"page-3.txt", "page-4.txt", "page-5.txt", "page-6.txt"};
-        EXPECT_EQ(names(dir.path()), expected);
+        EXPECT_EQ(ours(), expected);
     }
     EXPECT_EQ(testing::readFile(dir / "page-5.txt"), "page 2");
 

@@ -109,7 +109,7 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-std::unique_ptr<Xvfb> Xvfb::start(std::string& whyNot) {
+std::unique_ptr<Xvfb> Xvfb::start(std::string& whyNot, int width, int height) {
     const std::string program = "/usr/bin/Xvfb";
     if (access(program.c_str(), X_OK) != 0) {
         whyNot = "Xvfb is not installed (package xvfb)";
@@ -119,7 +119,9 @@ std::unique_ptr<Xvfb> Xvfb::start(std::string& whyNot) {
     int readEnd = -1;
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    const int pid = spawnWithPipe(program, {"-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+    const int pid = spawnWithPipe(program, {"-displayfd", "3", "-screen", "0",
+                                                 std::to_string(width) + "x" + std::to_string(height) + "x24",
+                                                 "-nolisten", "tcp"},
                                   env, readEnd, 3);
     if (pid < 0) {
         whyNot = "Xvfb could not be started";
@@ -191,6 +193,24 @@ bool ChildProgram::waitForLine(const std::string& line, std::chrono::millisecond
                 if (*it == line) {
                     m_lines.erase(m_lines.begin(), it + 1);
                     found = true;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+    return found;
+}
+
+std::string ChildProgram::waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout) {
+    std::string found;
+    pumpUntil(
+        [&] {
+            readAvailable();
+            for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
+                if (it->rfind(prefix, 0) == 0) {
+                    found = *it;
+                    m_lines.erase(m_lines.begin(), it + 1);
                     return true;
                 }
             }
@@ -279,6 +299,17 @@ std::pair<int, int> FakeInput::pointer() {
     unsigned mask = 0;
     XQueryPointer(dpy(m_display), DefaultRootWindow(dpy(m_display)), &root, &child, &x, &y, &wx, &wy, &mask);
     return {x, y};
+}
+
+bool FakeInput::focusWindowAt(int x, int y) {
+    Display* d = dpy(m_display);
+    const Window root = DefaultRootWindow(d);
+    Window child = 0;
+    int wx = 0, wy = 0;
+    if (!XTranslateCoordinates(d, root, root, x, y, &wx, &wy, &child) || child == 0) return false;
+    XSetInputFocus(d, child, RevertToPointerRoot, CurrentTime);
+    sync();
+    return true;
 }
 
 }  // namespace kolvex::testing

@@ -31,8 +31,9 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 // An Xvfb server on a display number it picks itself; stopped with the object.
 class Xvfb {
 public:
-    // None (with the reason) when Xvfb is missing or does not come up.
-    static std::unique_ptr<Xvfb> start(std::string& whyNot);
+    // None (with the reason) when Xvfb is missing or does not come up. One screen of
+    // `width` × `height` pixels.
+    static std::unique_ptr<Xvfb> start(std::string& whyNot, int width = 1280, int height = 800);
     ~Xvfb();
     const std::string& display() const { return m_display; }
 
@@ -52,6 +53,8 @@ public:
     // Pumps the Qt event loop until the program printed `line` (counting from the start);
     // lines are consumed as they are matched.
     bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);
+    // The same for the first line that starts with `prefix`; the whole line, or empty.
+    std::string waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout);
     // Lines printed so far and not consumed yet.
     std::vector<std::string> lines();
     // The same lines joined by "; ", for a failure message.
@@ -82,6 +85,9 @@ public:
     void setLeftHanded(bool leftHanded);
     // The pointer in the root window's y-down coordinates.
     std::pair<int, int> pointer();
+    // Gives the keyboard to the top-level window at (x, y), as a window manager does when it
+    // is clicked. False when no window is there.
+    bool focusWindowAt(int x, int y);
 
 private:
     void* m_display = nullptr;

@@ -20,7 +20,6 @@ using testing::Toolkit;
 
 QCoreApplication& app() { return testing::coreApplication("test-interaction-desktop"); }
 
-constexpr int kScreenHeight = 800;
 // A loaded test machine can keep a drag source from answering within the application's
 // 100 ms; the tests wait longer so that "files known" does not depend on the load.
 constexpr auto kPatientRead = 3s;
@@ -132,7 +131,7 @@ TEST_P(DesktopDrags, TriggerRevealsTracksAndReleaseCommits) {
         EXPECT_EQ(reveal->payload.urls, files);
     }
     const auto [x, y] = input->pointer();
-    EXPECT_EQ(reveal->at, upwardFromTopDown(x, y, kScreenHeight));
+    EXPECT_EQ(reveal->at, (Point{static_cast<double>(x), static_cast<double>(y)})) << "the root window's pixels";
 
     // Moving is tracked, and Alt added makes the advanced ring.
     const std::size_t before = received.size();
@@ -142,7 +141,8 @@ TEST_P(DesktopDrags, TriggerRevealsTracksAndReleaseCommits) {
         [&] {
             const auto tracks = all<DragObserver::Track>();
             return !tracks.empty() && tracks.back().mode == PortalMode::advanced &&
-                   tracks.back().at == upwardFromTopDown(input->pointer().first, input->pointer().second, kScreenHeight);
+                   tracks.back().at == Point{static_cast<double>(input->pointer().first),
+                                             static_cast<double>(input->pointer().second)};
         },
         2s));
     EXPECT_GT(received.size(), before);

@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTest>
 #include <QUrl>
 #include <QWindow>
 
@@ -29,7 +30,7 @@ protected:
         PortalPanel::Environment env;
         env.scheduler = scheduler;
         env.reduceMotion = [this] { return reduce; };
-        env.rootHeight = [] { return 1080.0; };
+        env.rootHeight = [this] { return rootHeight; };
         env.screens = [this] { return screens; };
         env.mainScreen = [this]() -> std::optional<PortalScreen> {
             if (screens.empty()) return std::nullopt;
@@ -40,6 +41,7 @@ protected:
     }
     void TearDown() override { panel.reset(); }
 
+    double rootHeight = 1080;
     std::vector<PortalScreen> screens{{Rect{{0, 0}, {1920, 1080}}, Rect{{0, 40}, {1920, 1040}}}};
     std::vector<std::pair<int, int>> nudges;
     std::unique_ptr<PortalPanel> panel;
@@ -68,6 +70,51 @@ TEST_F(PortalPanelTest, PointerOffEveryScreenIsLeftUnclamped) {
     EXPECT_EQ(panel->anchor(), (Point{2760, 260}));
     EXPECT_TRUE(log.contains("interaction",
                              "Cursor at 3000,500 is not inside any screen frame; Portal left unclamped"));
+}
+
+// A 1920 × 1200 pixel screen scaled by Qt: the pointer comes in the root window's pixels and
+// the Portal opens centred on it in logical pixels, clamped on screen near every edge.
+TEST_F(PortalPanelTest, OnAScaledScreenThePortalOpensWhereThePointerIs) {
+    for (const double scale : {1.0, 1.25, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        const Size logical{1920 / scale, 1200 / scale};
+        rootHeight = logical.height;
+        screens = {PortalScreen{Rect{{0, 0}, logical}, Rect{{0, 0}, {logical.width, logical.height - 30}},
+                                Rect{{0, 0}, {1920, 1200}}, scale}};
+        const Point mid = panel->fromRoot({960, 600});
+        EXPECT_NEAR(mid.x, logical.width / 2, 1e-9);
+        EXPECT_NEAR(mid.y, logical.height / 2, 1e-9);
+        LogCapture log;
+        panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, mid);
+        EXPECT_EQ(panel->anchor(), (Point{mid.x - 240, mid.y - 240}));
+        EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{0, 0}));
+        // Near each edge and corner the window stays whole inside the visible frame.
+        for (const Point root : {Point{335, 5}, Point{1915, 600}, Point{960, 1195}, Point{3, 600}, Point{1919, 0}}) {
+            const Point at = panel->fromRoot(root);
+            EXPECT_NEAR(at.x, root.x / scale, 1e-9);
+            EXPECT_NEAR(at.y, logical.height - root.y / scale, 1e-9);
+            panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, at);
+            const Point o = panel->anchor();
+            EXPECT_GE(o.x, 0);
+            EXPECT_LE(o.x + 480, logical.width);
+            EXPECT_GE(o.y, 0);
+            EXPECT_LE(o.y + 480, logical.height - 30);
+            // The selection measures from the window's real centre.
+            EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{at.x - (o.x + 240), at.y - (o.y + 240)}));
+        }
+        EXPECT_FALSE(log.contains("interaction", "is not inside any screen frame"));
+    }
+}
+
+// Qt keeps each screen's top-left corner and divides its size: a scaled screen beside an
+// unscaled one, and a point beyond both, carried over by the first screen's scale.
+TEST_F(PortalPanelTest, EachScreenConvertsByItsOwnScale) {
+    rootHeight = 1024;
+    screens = {PortalScreen{Rect{{0, 160}, {1536, 864}}, Rect{{0, 160}, {1536, 864}}, Rect{{0, 0}, {1920, 1080}}, 1.25},
+               PortalScreen{Rect{{1920, 0}, {1280, 1024}}, Rect{{1920, 0}, {1280, 1024}}, Rect{{1920, 0}, {1280, 1024}}, 1}};
+    EXPECT_EQ(panel->fromRoot({335, 936}), (Point{268, 1024 - 748.8}));
+    EXPECT_EQ(panel->fromRoot({2000, 100}), (Point{2000, 924}));
+    EXPECT_EQ(panel->fromRoot({-50, 0}), (Point{-40, 1024}));
 }
 
 TEST_F(PortalPanelTest, TrackMeasuresFromTheCentre) {
@@ -184,6 +231,47 @@ TEST_F(PortalPanelTest, PresentCentresOnTheMainScreenWithFocus) {
     // A drag reveal afterwards takes the focus-less flags back.
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
     EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+}
+
+// The keyboard Portal after the user clicked another window: a click on the Portal takes the
+// keyboard back, and until then Escape pressed anywhere closes it while it waits for a choice.
+TEST_F(PortalPanelTest, TheKeyboardPortalTakesTheKeyboardBackOrClosesOnEscapeAnywhere) {
+    QWidget elsewhere;
+    elsewhere.resize(200, 100);
+    auto focusOn = [](QWidget& w) {
+        w.show();
+        w.activateWindow();
+        return QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == w.windowHandle(); }, 2000);
+    };
+    panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == panel->windowHandle(); }, 2000));
+    panel->escapePressedAnywhere();  // its own key handling has it
+    EXPECT_TRUE(model->isRevealed());
+
+    ASSERT_TRUE(focusOn(elsewhere));
+    QTest::mousePress(panel->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(240, 240));
+    QTest::mouseRelease(panel->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(240, 240));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == panel->windowHandle(); }, 2000))
+        << "a click on the Portal gives it the keyboard";
+    EXPECT_EQ(QApplication::focusWidget(), panel->dropView());
+
+    ASSERT_TRUE(focusOn(elsewhere));
+    QKeyEvent typed(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier, QStringLiteral("P"));
+    QCoreApplication::sendEvent(panel->dropView(), &typed);  // a search under way ends with the Portal
+    EXPECT_TRUE(model->isShowingFormatList());
+    panel->escapePressedAnywhere();
+    EXPECT_FALSE(model->isRevealed());
+    EXPECT_FALSE(model->isShowingFormatList());
+
+    // A drag's Portal, and a keyboard Portal busy converting, are not Escape's to close.
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->escapePressedAnywhere();
+    EXPECT_TRUE(model->isRevealed());
+    panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
+    model->commit();
+    ASSERT_TRUE(focusOn(elsewhere));
+    panel->escapePressedAnywhere();
+    EXPECT_TRUE(model->phase().is(Kind::converting));
 }
 
 TEST_F(PortalPanelTest, ScreenChangeAwayFromThePortalDismissesIt) {

@@ -12,6 +12,7 @@
 #include <QPainter>
 
 #include "PortalModelTestSupport.h"
+#include "support/BinaryFixtures.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 #include "ui/portal/Branding.h"
@@ -410,6 +411,36 @@ TEST(Thumbnails, VideosShowAFrame) {
     const QImage picture = Thumbnailer::picture(clip, QSizeF(56, 56), 1);
     ASSERT_FALSE(picture.isNull());
     EXPECT_EQ(std::max(picture.width(), picture.height()), 56);
+}
+
+TEST(Thumbnails, PdfsShowTheirFirstPageAsViewersDo) {
+    testApplication();
+    TempDir dir;
+    // A 400 × 100 point page cropped to its left half and turned a quarter clockwise: red on the
+    // left of the crop box (the top, once turned), blue only outside it.
+    const std::string drawing = "1 0 0 rg 0 0 100 100 re f 0 0 1 rg 200 0 200 100 re f";
+    const auto pdf = dir.path() / "report.pdf";
+    std::ofstream(pdf, std::ios::binary) << pdfFromObjects({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 100] /CropBox [0 0 200 100] /Rotate 90 /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(drawing.size()) + " >>\nstream\n" + drawing + "\nendstream",
+    });
+    const QImage picture = Thumbnailer::picture(pdf, QSizeF(56, 56), 2);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.width(), 56);
+    EXPECT_EQ(picture.height(), 112);
+    EXPECT_EQ(picture.devicePixelRatio(), 2);
+    const QColor top(picture.pixel(28, 20));
+    const QColor bottom(picture.pixel(28, 90));
+    EXPECT_TRUE(top.red() == 255 && top.green() == 0 && top.blue() == 0) << top.name().toStdString();
+    EXPECT_TRUE(bottom.red() == 255 && bottom.green() == 255 && bottom.blue() == 255) << bottom.name().toStdString();
+
+    // A file that only claims to be a PDF gets the icon.
+    const auto fake = dir.path() / "fake.pdf";
+    std::ofstream(fake) << "%PDF-1.4 and nothing else";
+    EXPECT_TRUE(Thumbnailer::picture(fake, QSizeF(56, 56), 1).isNull());
+    EXPECT_FALSE(Thumbnailer::image(fake, QSizeF(56, 56), 1).isNull());
 }
 
 }  // namespace

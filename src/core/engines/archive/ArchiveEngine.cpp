@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "core/conversion/CompressionGuard.h"
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
@@ -31,8 +32,10 @@ bool isExecutableFile(const fs::path& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-bool isSingleStreamTarget(const Format& target) {
-    const auto& id = target.id.rawValue;
+// The formats that are one compressed stream: as a target, one file (or a tar of several); as a
+// source, one file unless a tar is inside.
+bool isStreamFormat(const Format& format) {
+    const auto& id = format.id.rawValue;
     return id == "gzip" || id == "bz2" || id == "xz";
 }
 
@@ -178,7 +181,8 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     throwIfStopRequested(stop);
     // Read before anything is written: an encrypted archive is refused at once, and what it
     // declares it holds is checked against the room there is.
-    const ArchiveSurvey survey = ArchiveSurvey::of(job.source, stop);
+    const ArchiveSurvey survey = ArchiveSurvey::of(
+        job.source, stop, isStreamFormat(job.from) ? ArchiveSurvey::Source::compressedStream : ArchiveSurvey::Source::archive);
     int dropped = 0;
     ConversionOutcome outcome;
     outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, dropped)
@@ -314,7 +318,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
         progress(0.55);
 
-        if (isSingleStreamTarget(job.to)) {
+        if (isStreamFormat(job.to)) {
             const auto files = regularFiles(contents);
             if (const auto program = streamProgram(job.to, m_settings); files.size() == 1 && program) {
                 auto written = writeSingleStream(job, files.front(), *program, scratch, stop);
@@ -324,7 +328,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         }
 
         fs::path output = job.destination;
-        if (isSingleStreamTarget(job.to)) {
+        if (isStreamFormat(job.to)) {
             output = taredName(job.destination);
             if (output != job.destination && fs::exists(fs::symlink_status(output))) {
                 // Never over an existing file: the next free numbered name instead.
@@ -346,9 +350,12 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         if (!size || *size < 1) {
             throw ConversionError::backendFailure(m_id.rawValue, -1, "produced an empty archive");
         }
+        // A "compress" that came out no smaller (a zip -9 repacked at tar's default level)
+        // leaves the original's bytes instead.
+        CompressionGuard::keepSmaller(job, partial.path());
         partial.commit();
         progress(1.0);
-        return {output};
+        return {partial.destination()};
     });
 }
 
@@ -377,8 +384,9 @@ fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::pa
     if (!size || *size < 1) throw ConversionError::backendFailure(m_id.rawValue, result.exitCode, result.standardErrorData);
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     output.adopt(stream);
+    CompressionGuard::keepSmaller(job, output.path());
     output.commit();
-    return job.destination;
+    return output.destination();
 }
 
 }  // namespace kolvex

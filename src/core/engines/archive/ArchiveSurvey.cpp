@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/services/Cancellation.h"
+#include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -29,9 +30,40 @@ bool mentionsEncryption(archive* reader) {
            lowered.find("password") != std::string::npos;
 }
 
+// "x.tar.gz", "x.tgz" and the like: a compressed tar, not a single stream.
+bool namedAsTar(const fs::path& path) {
+    const std::string name = paths::asciiLower(paths::lastComponent(path));
+    const auto endsWith = [&name](std::string_view tail) {
+        return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    for (const std::string& extension : OutputNaming::compoundExtensions())
+        if (endsWith("." + extension)) return true;
+    for (std::string_view extension : {".tgz", ".tbz", ".tbz2", ".txz", ".taz", ".tlz"})
+        if (endsWith(extension)) return true;
+    return false;
+}
+
+// Every archive format libarchive reads except mtree: an mtree "archive" is a text listing of
+// paths on the reading machine, and a plain word list or base64 text passes for one.
+void supportArchiveFormats(archive* reader) {
+    archive_read_support_format_7zip(reader);
+    archive_read_support_format_ar(reader);
+    archive_read_support_format_cab(reader);
+    archive_read_support_format_cpio(reader);
+    archive_read_support_format_empty(reader);
+    archive_read_support_format_iso9660(reader);
+    archive_read_support_format_lha(reader);
+    archive_read_support_format_rar(reader);
+    archive_read_support_format_rar5(reader);
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_warc(reader);
+    archive_read_support_format_xar(reader);
+    archive_read_support_format_zip(reader);
+}
+
 }  // namespace
 
-ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
+ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Source source) {
     // Opened here first, so a missing or locked file reads as such and a FIFO cannot hang us.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) throw ConversionError::unreadableInput(path);
@@ -41,7 +73,11 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
 
     std::unique_ptr<archive, ReaderCloser> reader(archive_read_new());
     archive_read_support_filter_all(reader.get());
-    archive_read_support_format_all(reader.get());
+    if (source == Source::compressedStream) {
+        archive_read_support_format_tar(reader.get());
+    } else {
+        supportArchiveFormats(reader.get());
+    }
     // Bids last: a compressed tar is still read as a tar.
     archive_read_support_format_raw(reader.get());
     if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK) {
@@ -80,6 +116,13 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop) {
                 throw ConversionError::passwordProtected(path);
             throw ConversionError::corruptedInput(path);
         }
+    }
+    // A compressed run of zeros reads as an empty tar, whose end is two blocks of zeros. A
+    // compressed file not named as a tar that holds no entry is the single stream it looks like.
+    if (survey.entries == 0 && archive_filter_code(reader.get(), 0) != ARCHIVE_FILTER_NONE && !namedAsTar(path)) {
+        survey.singleStream = true;
+        survey.sizesKnown = false;
+        survey.entries = 1;
     }
     return survey;
 }

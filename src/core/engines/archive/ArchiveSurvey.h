@@ -13,6 +13,11 @@ namespace kolvex {
 // spins for minutes first), how much it declares it holds, and whether it is a bare compressed
 // stream of one file (.gz, .bz2, .xz), which bsdtar cannot unpack.
 struct ArchiveSurvey {
+    // What the source claims to be. A file whose own format is a compressed stream (.gz, .bz2,
+    // .xz) is a tar only when a tar is inside; anything else in it (a word list, a zip, a cpio)
+    // is the one compressed file.
+    enum class Source { archive, compressedStream };
+
     int64_t entries = 0;
     // The sum of the sizes the entries declare; exact only when `sizesKnown`.
     int64_t declaredBytes = 0;
@@ -20,11 +25,13 @@ struct ArchiveSurvey {
     bool singleStream = false;
 
     // Reads every entry header of `archive` (data is skipped, which for a compressed tar still
-    // means decompressing it). Runs on a worker thread; may block. Throws
+    // means decompressing it). Formats nobody hands us as an archive (mtree listings, which any
+    // plain list of words resembles) are never considered. Runs on a worker thread; may block. Throws
     // ConversionError::passwordProtected when any entry (or the header itself) is encrypted,
     // unreadableInput when the file cannot be opened, corruptedInput when it is no archive or
     // is damaged, OperationCancelled when `stop` is requested.
-    static ArchiveSurvey of(const std::filesystem::path& archive, std::stop_token stop);
+    static ArchiveSurvey of(const std::filesystem::path& archive, std::stop_token stop,
+                            Source source = Source::archive);
 };
 
 }  // namespace kolvex

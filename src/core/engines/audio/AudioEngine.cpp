@@ -17,6 +17,7 @@ extern "C" {
 #include "core/engines/audio/AacBitrates.h"
 #include "core/engines/audio/AudioReader.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -162,6 +163,14 @@ ConversionOutcome AudioEngine::convertReporting(const ConversionJob& job, const 
     } catch (const AudioReadError& e) {
         throw fail(ConversionError::backendFailure(m_id.rawValue, -1, e.what()));
     } catch (const AudioWriteError& e) {
+        // The writer says only that a write failed; a full volume is the cause the user can act on.
+        // Linear PCM needs its samples' bytes; AAC at most about what the source holds.
+        std::optional<int64_t> need;
+        if (duration && outputSettings->format == AudioOutputSettings::Encoding::linearPCM) {
+            need = static_cast<int64_t>(*duration * outputSettings->sampleRate) * outputSettings->channels *
+                   (outputSettings->bitDepth / 8);
+        }
+        if (auto full = ErrorMapper::fullVolume(job, output.path(), FileManagerService::shared(), need)) throw fail(*full);
         throw fail(ConversionError::backendFailure(m_id.rawValue, -1, e.what()));
     }
     const bool droppedCover = writer->droppedCover();
@@ -176,7 +185,7 @@ ConversionOutcome AudioEngine::convertReporting(const ConversionJob& job, const 
     progress(1.0);
     std::optional<std::string> note;
     if (droppedCover && !keptSource) note = "1 cover picture was left out";
-    return {{job.destination}, false, std::move(note)};
+    return {{output.destination()}, false, std::move(note)};
 }
 
 }  // namespace kolvex

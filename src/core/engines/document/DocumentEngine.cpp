@@ -1,5 +1,6 @@
 #include "core/engines/document/DocumentEngine.h"
 
+#include <fmt/format.h>
 
 #include "core/engines/document/CSVFormatter.h"
 #include "core/engines/document/DocumentFormatError.h"
@@ -81,12 +82,12 @@ std::unique_ptr<RichDocument> DocumentEngine::read(const fs::path& url, const Fo
     return document;
 }
 
-void DocumentEngine::writePDF(RichDocument& document, const fs::path& url, std::stop_token stop) {
-    PdfLayoutWriter::write(document, url, std::move(stop));
+fs::path DocumentEngine::writePDF(RichDocument& document, const fs::path& url, std::stop_token stop) {
+    return PdfLayoutWriter::write(document, url, std::move(stop));
 }
 
-void DocumentEngine::writeMarkdown(const RichDocument& document, const fs::path& url) {
-    StagedOutput::writeAtomically(url, text_writers::markdown(document));
+fs::path DocumentEngine::writeMarkdown(const RichDocument& document, const fs::path& url) {
+    return StagedOutput::writeAtomically(url, text_writers::markdown(document));
 }
 
 std::vector<fs::path> DocumentEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
@@ -114,21 +115,26 @@ ConversionOutcome DocumentEngine::convertReporting(const ConversionJob& job, con
     // never appears under the final name.
     const auto writeText = [&](const std::string& bytes) {
         if (bytes.empty()) throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty document");
-        StagedOutput::writeAtomically(job.destination, bytes);
+        return StagedOutput::writeAtomically(job.destination, bytes);
     };
     const std::string& target = job.to.id.rawValue;
+    fs::path written;
     if (target == "pdf") {
-        writePDF(*document, job.destination, stop);
+        written = writePDF(*document, job.destination, stop);
     } else if (target == "txt") {
-        writeText(text_writers::plainText(*document));
+        written = writeText(text_writers::plainText(*document));
     } else if (target == "md") {
-        writeText(text_writers::markdown(*document));
+        written = writeText(text_writers::markdown(*document));
+        // Markdown here keeps text only (a picture would need a file beside it to point at).
+        const int pictures = document->pictureCount();
+        if (pictures == 1) document->addNote("A picture was left out (Markdown keeps only the text).");
+        else if (pictures > 1) document->addNote(fmt::format("{} pictures were left out (Markdown keeps only the text).", pictures));
     } else if (target == "docx") {
-        OOXMLWriter::write(*document, job.destination, stop);
+        written = OOXMLWriter::write(*document, job.destination, stop);
     } else if (target == "rtf") {
-        writeText(text_writers::rtf(*document));
+        written = writeText(text_writers::rtf(*document));
     } else if (target == "html") {
-        writeText(text_writers::insertViewport(text_writers::html(*document, paths::stem(job.source)), false));
+        written = writeText(text_writers::insertViewport(text_writers::html(*document, paths::stem(job.source)), false));
     } else {
         throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }
@@ -136,7 +142,7 @@ ConversionOutcome DocumentEngine::convertReporting(const ConversionJob& job, con
 
     std::optional<std::string> note;
     for (const std::string& line : document->notes()) note = note ? *note + " " + line : line;
-    return {{job.destination}, false, std::move(note)};
+    return {{written}, false, std::move(note)};
 }
 
 }  // namespace kolvex

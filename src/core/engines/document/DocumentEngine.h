@@ -49,9 +49,9 @@ public:
     // QGuiApplication; the document belongs to the calling thread.
     static std::unique_ptr<RichDocument> read(const std::filesystem::path& url, const Format& format);
     // Letter pages with 72-point margins; a document longer than the page cap is refused whole.
-    static void writePDF(RichDocument& document, const std::filesystem::path& url, std::stop_token stop = {});
+    static std::filesystem::path writePDF(RichDocument& document, const std::filesystem::path& url, std::stop_token stop = {});
     // Markdown with inline marks, headings, list markers and pipe tables, written atomically as UTF-8.
-    static void writeMarkdown(const RichDocument& document, const std::filesystem::path& url);
+    static std::filesystem::path writeMarkdown(const RichDocument& document, const std::filesystem::path& url);
 
 private:
     EngineID m_id{"document"};

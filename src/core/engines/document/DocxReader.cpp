@@ -110,6 +110,7 @@ private:
     RunStyle m_paragraphBase;
     std::optional<std::string> m_link;
     std::map<std::pair<int, int>, QTextList*> m_lists;
+    std::vector<pugi::xml_node> m_textBoxes;  // of the paragraph being read, not yet carried
     size_t m_tableCells = 0;
     size_t m_paragraphs = 0;
     int m_droppedImages = 0;
@@ -150,8 +151,43 @@ private:
 
         const RunStyle outer = m_paragraphBase;
         m_paragraphBase = m_styles.paragraphBase(styleId);
+        std::vector<pugi::xml_node> outerBoxes;
+        outerBoxes.swap(m_textBoxes);
         inlineContent(p, depth);
         m_paragraphBase = outer;
+        // Text boxes anchored in the paragraph follow it, each once, in the order they appear.
+        std::vector<pugi::xml_node> boxes;
+        boxes.swap(m_textBoxes);
+        m_textBoxes.swap(outerBoxes);
+        for (const pugi::xml_node& box : boxes) block(box, depth + 1);
+    }
+
+    // The text boxes of a drawing (DrawingML's wps:txbx, VML's v:textbox): their content nodes.
+    // Of alternative content, the first choice that has text boxes counts, else the fallback:
+    // they are two forms of one shape.
+    void findTextBoxes(const pugi::xml_node& node, size_t depth, std::vector<pugi::xml_node>& boxes) const {
+        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        for (const pugi::xml_node& child : node.children()) {
+            if (child.type() != pugi::node_element) continue;
+            const std::string_view name = localName(child.name());
+            if (name == "txbxContent") {
+                boxes.push_back(child);
+            } else if (name == "AlternateContent") {
+                alternativeTextBoxes(child, depth + 1, boxes);
+            } else if (name != "Fallback") {
+                findTextBoxes(child, depth + 1, boxes);
+            }
+        }
+    }
+
+    void alternativeTextBoxes(const pugi::xml_node& alternatives, size_t depth, std::vector<pugi::xml_node>& boxes) const {
+        std::vector<pugi::xml_node> found;
+        for (const pugi::xml_node& choice : alternatives.children())
+            if (localName(choice.name()) == "Choice" && found.empty()) findTextBoxes(choice, depth + 1, found);
+        if (found.empty())
+            for (const pugi::xml_node& fallback : alternatives.children())
+                if (localName(fallback.name()) == "Fallback") findTextBoxes(fallback, depth + 1, found);
+        boxes.insert(boxes.end(), found.begin(), found.end());
     }
 
     void joinList(const ListReference& reference) {
@@ -219,6 +255,7 @@ private:
             m_styles.apply(attributeValue(childNamed(rPr, "rStyle"), "val"), style);
             RunProperties::of(rPr).applyTo(style);
         }
+        if (style.hidden) return;  // hidden text, with whatever else the run holds
         const QTextCharFormat format = charFormatOf(style, m_link);
         for (const pugi::xml_node& child : r.children()) {
             if (child.type() != pugi::node_element) continue;
@@ -234,6 +271,7 @@ private:
                 insertText(QStringLiteral("\u2011"), format);
             } else if (name == "drawing" || name == "pict" || name == "object") {
                 picture(child, depth + 1);
+                findTextBoxes(child, depth + 1, m_textBoxes);
             } else if (name == "AlternateContent") {
                 for (const pugi::xml_node& choice : child.children())
                     if (localName(choice.name()) == "Choice") {
@@ -243,6 +281,7 @@ private:
                         }
                         break;
                     }
+                alternativeTextBoxes(child, depth + 1, m_textBoxes);
             }
             // delText, instrText, footnote references and the like carry no visible text.
         }

@@ -82,6 +82,7 @@ RunProperties RunProperties::of(const pugi::xml_node& rPr) {
         else if (name == "i") p.italic = toggleValue(property);
         else if (name == "u") p.underline = toggleValue(property);
         else if (name == "strike" || name == "dstrike") p.strike = toggleValue(property);
+        else if (name == "vanish") p.hidden = toggleValue(property);
         else if (name == "sz") {
             const int halfPoints = intValue(attributeValue(property, "val"));
             if (halfPoints >= 2 && halfPoints <= 3276) p.pointSize = halfPoints / 2.0;
@@ -103,6 +104,7 @@ void RunProperties::applyTo(RunStyle& style) const {
     if (italic) style.italic = *italic;
     if (underline) style.underline = *underline;
     if (strike) style.strike = *strike;
+    if (hidden) style.hidden = *hidden;
     if (pointSize) style.pointSize = *pointSize;
     if (colour) style.colour = *colour;
     if (family) {

@@ -29,6 +29,7 @@ struct RunStyle {
     bool underline = false;
     bool strike = false;
     bool monospaced = false;
+    bool hidden = false;  // w:vanish: the reader does not see it, so no output shows it
     double pointSize = 12;
     std::string family;
     std::optional<uint32_t> colour;  // 0xRRGGBB
@@ -40,6 +41,7 @@ struct RunProperties {
     std::optional<bool> italic;
     std::optional<bool> underline;
     std::optional<bool> strike;
+    std::optional<bool> hidden;
     std::optional<double> pointSize;
     std::optional<std::string> family;
     std::optional<std::optional<uint32_t>> colour;  // set to none: "auto"

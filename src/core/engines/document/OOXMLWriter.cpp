@@ -82,13 +82,13 @@ std::string OOXMLWriter::escape(std::string_view text) {
     return out;
 }
 
-void OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop) {
-    write(document, destination, std::move(stop), tarPath());
+std::filesystem::path OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop) {
+    return write(document, destination, std::move(stop), tarPath());
 }
 
-void OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop, const fs::path& tarProgram) {
+std::filesystem::path OOXMLWriter::write(const QTextDocument& document, const fs::path& destination, std::stop_token stop, const fs::path& tarProgram) {
     const fs::path target = paths::absolute(destination);
-    TemporaryFileManager::shared().withScratchDirectory([&](const fs::path& scratch) {
+    return TemporaryFileManager::shared().withScratchDirectory([&](const fs::path& scratch) {
         const fs::path package = scratch / "docx";
         fs::create_directories(package / "_rels");
         fs::create_directories(package / "word" / "_rels");
@@ -119,6 +119,7 @@ void OOXMLWriter::write(const QTextDocument& document, const fs::path& destinati
                                                   "could not package the .docx\n" + result.standardErrorData);
         }
         output.commit();
+        return output.destination();
     });
 }
 

@@ -37,9 +37,9 @@ public:
     // only when complete. Runs on the thread that owns the document and blocks while the archiver
     // runs. A failure, a time-out or a cancel leaves nothing at the destination. Throws
     // backendFailure("document", …) when the archiver fails, OperationCancelled when `stop` is requested.
-    static void write(const QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
+    static std::filesystem::path write(const QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
     // The same with another archiver program (tests).
-    static void write(const QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop,
+    static std::filesystem::path write(const QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop,
                       const std::filesystem::path& tarProgram);
 
     static Package package(const QTextDocument& document);

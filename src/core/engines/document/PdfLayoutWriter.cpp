@@ -1,7 +1,11 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <exception>
+#include <future>
 #include <map>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include <QAbstractTextDocumentLayout>
@@ -20,12 +24,15 @@
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QThread>
 
 #include <fmt/format.h>
 
 #include "core/engines/document/TextSystem.h"
+#include "core/engines/document/ToUnicodeMap.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -79,6 +86,10 @@ bool mayBeColourGlyph(char32_t c) {
            c == 0x3297 || c == 0x3299;
 }
 
+bool mayHoldColourGlyphs(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate() || mayBeColourGlyph(c.unicode()); });
+}
+
 // Glyphs of colour fonts are bitmaps without outlines, which Qt's PDF output cannot show (the
 // page would have a blank where an emoji was): such glyphs are painted as pictures over the page,
 // at four times the page's resolution.
@@ -86,11 +97,7 @@ class ColourGlyphs {
 public:
     explicit ColourGlyphs(QTextDocument& document) : m_layout(document.documentLayout()) {
         for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-            const QString text = block.text();
-            bool candidate = false;
-            for (qsizetype i = 0; i < text.size() && !candidate; ++i)
-                candidate = text[i].isSurrogate() || mayBeColourGlyph(text[i].unicode());
-            if (!candidate) continue;
+            if (!mayHoldColourGlyphs(block.text())) continue;
             const QRectF rect = m_layout->blockBoundingRect(block);
             m_blocks.push_back({block, rect});
             m_tallest = std::max(m_tallest, rect.height());
@@ -156,14 +163,10 @@ private:
     }
 };
 
-}  // namespace
-
-std::string PdfLayoutWriter::tooLongLabel() {
-    return fmt::format("a document longer than {} pages", kMaxPages);
-}
-
-void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
-    requireTextSystem();
+std::filesystem::path writePages(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
+    constexpr double kPageWidth = PdfLayoutWriter::kPageWidth;
+    constexpr double kPageHeight = PdfLayoutWriter::kPageHeight;
+    constexpr double kMargin = PdfLayoutWriter::kMargin;
     StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
     QPdfWriter writer(QString::fromStdString(output.path().string()));
@@ -183,7 +186,7 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
     document.setPageSize(QSizeF(frameWidth, frameHeight));
     // Laid out whole before anything is drawn: nothing is cut, however long the document.
     const int pageCount = std::max(1, document.pageCount());
-    if (pageCount > kMaxPages) throw ConversionError::unsupportedCombination(tooLongLabel(), "PDF");
+    if (pageCount > PdfLayoutWriter::kMaxPages) throw ConversionError::unsupportedCombination(PdfLayoutWriter::tooLongLabel(), "PDF");
 
     const bool plainFlow = isPlainFlow(document);
     const ColourGlyphs colourGlyphs(document);
@@ -213,8 +216,60 @@ void PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path
         colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
     }
-    if (!painter.end()) throw ConversionError::insufficientPermissions(destination);
+    if (!painter.end()) {
+        // The writer does not say why; a full volume is one cause the user can act on.
+        if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "document"), output.path(),
+                                                FileManagerService::shared())) {
+            throw *full;
+        }
+        throw ConversionError::insufficientPermissions(destination);
+    }
+    // Qt names the text behind each glyph from the font's cmap, which for CJK fonts gives the
+    // commonest ideographs as Kangxi radicals: the page would read back "⽇本語" for "日本語".
+    try {
+        to_unicode::mendFile(output.path(), document.toRawText());
+    } catch (const std::exception& error) {
+        throw ConversionError::backendFailure("document", -1, std::string("could not write the PDF's text layer: ") + error.what());
+    }
     output.commit();
+    return output.destination();
+}
+
+}  // namespace
+
+std::string PdfLayoutWriter::tooLongLabel() {
+    return fmt::format("a document longer than {} pages", kMaxPages);
+}
+
+std::filesystem::path PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination,
+                                             std::stop_token stop) {
+    requireTextSystem();
+    if (!mayHoldColourGlyphs(document.toRawText())) return writePages(document, destination, std::move(stop));
+    // Once Qt's PDF output has met a colour font's glyphs, the thread's font state for that font
+    // is spoilt: every later layout on the thread gives them no width, so the next document's
+    // emoji come out squeezed and cut. A document that may hold them is laid out and drawn on a
+    // thread of its own (the document goes along and comes back).
+    QThread* const home = document.thread();
+    std::promise<QThread*> arrived;
+    std::promise<void> moved;
+    std::exception_ptr failure;
+    std::filesystem::path written;
+    std::thread worker([&] {
+        arrived.set_value(QThread::currentThread());
+        moved.get_future().wait();
+        try {
+            written = writePages(document, destination, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (document.thread() == QThread::currentThread()) document.moveToThread(home);
+    });
+    QThread* const there = arrived.get_future().get();
+    if (home == QThread::currentThread()) document.moveToThread(there);
+    moved.set_value();
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+    return written;
 }
 
 }  // namespace kolvex

@@ -12,8 +12,9 @@ namespace kolvex {
 // Lays a document out on US Letter pages (612 × 792 points) inside a 72-point margin on every
 // side with Qt's text layout, and writes them as a PDF. An empty document gives one blank page; a
 // document longer than kMaxPages pages is refused whole, never cut. The file appears at the
-// destination only when complete. Needs a QGuiApplication; runs on the thread that owns the
-// document (each call has its own document and writer).
+// destination only when complete. Needs a QGuiApplication; called on the thread that owns the
+// document (each call has its own document and writer). A document that may hold colour emoji
+// is laid out and drawn on a thread of its own while the call waits, and handed back after.
 class PdfLayoutWriter {
 public:
     static constexpr int kMaxPages = 20000;
@@ -27,7 +28,7 @@ public:
     // unsupportedCombination(tooLongLabel(), "PDF") past kMaxPages pages,
     // insufficientPermissions(destination) when the PDF cannot be created there,
     // OperationCancelled (after removing what was written) when `stop` is requested between pages.
-    static void write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
+    static std::filesystem::path write(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop = {});
     // "a document longer than 20000 pages"
     static std::string tooLongLabel();
 };

@@ -154,8 +154,7 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
     const std::string reflowed = reflow(pagesText);
     const std::string& target = job.to.id.rawValue;
     if (target == "txt") {
-        StagedOutput::writeAtomically(job.destination, reflowed);
-        return job.destination;
+        return StagedOutput::writeAtomically(job.destination, reflowed);
     }
     TextAttributes attributes;
     attributes.font = TextFont::system(11);
@@ -166,19 +165,14 @@ fs::path PdfTextDocument::write(const ConversionJob& job, const std::string& pag
         throw ConversionError::unsupportedCombination(limit.what(), job.to.label);
     }
 
-    if (target == "md") {
-        StagedOutput::writeAtomically(job.destination, text_writers::markdown(*document));
-    } else if (target == "docx") {
-        OOXMLWriter::write(*document, job.destination, std::move(stop));
-    } else if (target == "html") {
+    if (target == "md") return StagedOutput::writeAtomically(job.destination, text_writers::markdown(*document));
+    if (target == "docx") return OOXMLWriter::write(*document, job.destination, std::move(stop));
+    if (target == "html") {
         const std::string page = text_writers::html(*document, paths::stem(job.destination));
-        StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, true));
-    } else if (target == "rtf") {
-        StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
-    } else {
-        throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+        return StagedOutput::writeAtomically(job.destination, text_writers::insertViewport(page, true));
     }
-    return job.destination;
+    if (target == "rtf") return StagedOutput::writeAtomically(job.destination, text_writers::rtf(*document));
+    throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 }
 
 }  // namespace kolvex

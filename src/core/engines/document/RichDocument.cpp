@@ -157,6 +157,16 @@ QVariant RichDocument::loadResource(int type, const QUrl& name) {
     return *image;
 }
 
+int RichDocument::pictureCount() const {
+    int count = 0;
+    for (QTextBlock block = begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.isValid() && fragment.charFormat().isImageFormat()) count += fragment.length();
+        }
+    return count;
+}
+
 void RichDocument::dropMissingImages() {
     int dropped = 0;
     // Collected first: removing text while iterating fragments would invalidate the iterators.

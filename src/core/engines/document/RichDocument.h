@@ -69,6 +69,9 @@ public:
     };
     EncodedPicture encodedPicture(const QTextImageFormat& format) const;
 
+    // How many pictures the document shows.
+    int pictureCount() const;
+
     // Takes out every picture that has no image behind it (not decodable, refused, missing) and
     // notes how many were left out.
     void dropMissingImages();

@@ -36,6 +36,7 @@ struct GroupState {
     bool italic = false;
     bool underline = false;
     bool strike = false;
+    bool hidden = false;  // \v: text the reader does not see, left out of every output
     int colour = 0;  // an index into the colour table; 0: the default colour
     int font = -1;  // -1: the document's default font
     int halfPoints = 24;
@@ -320,12 +321,15 @@ private:
         } else if (word == "strike" || word == "striked") {
             flushBytes();
             s.strike = on();
+        } else if (word == "v") {
+            flushBytes();
+            s.hidden = on();
         } else if (word == "cf") {
             flushBytes();
             s.colour = static_cast<int>(std::clamp<long>(parameter.value_or(0), 0, 1 << 16));
         } else if (word == "plain") {
             flushBytes();
-            s.bold = s.italic = s.underline = s.strike = false;
+            s.bold = s.italic = s.underline = s.strike = s.hidden = false;
             s.colour = 0;
             s.halfPoints = 24;
             s.font = -1;
@@ -434,6 +438,9 @@ private:
         GroupState& s = state();
         switch (s.destination) {
         case Destination::text: {
+            // Hidden text goes, with its paragraph marks; table structure and the places of
+            // pictures (matched to them in order) stay.
+            if (s.hidden && utf8 != kCellEnd && utf8 != kRowEnd && utf8 != kPicture) break;
             TextAttributes attributes;
             const int fontIndex = s.font >= 0 ? s.font : m_defaultFont;
             const RtfFont* font = m_fonts.find(fontIndex);

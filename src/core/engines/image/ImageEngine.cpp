@@ -186,6 +186,38 @@ std::string tiffExif(const VImage& picture, const Plan& plan) {
     return std::string(static_cast<const char*>(exif), length);
 }
 
+// The saver would write a file nobody can open (libheif refuses more than 16384 pixels a side)
+// or fail with a bare error (WebP): the limit is named before anything is written. Only the
+// pipeline's size is read; no pixel has been decoded yet.
+void refuseIfTooLargeFor(const ConversionJob& job, const Plan& plan, const VImage& picture) {
+    const int64_t limit = plan.target->largestSide;
+    if (limit <= 0) return;
+    const int64_t width = picture.width();
+    const int64_t height =
+        plan.animated && picture.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? picture.get_int(VIPS_META_PAGE_HEIGHT)
+                                                                        : picture.height();
+    if (width <= limit && height <= limit) return;
+    throw ConversionError::unsupportedCombination(
+        fmt::format("{} ({} × {} px)", job.source.filename().string(), width, height),
+        fmt::format("{}, which holds at most {} px a side", job.to.label, limit));
+}
+
+// The HEVC encoder can end without a picture (a strip only a few pixels high but thousands
+// wide, beyond what its levels allow) while libheif still writes the container: a file no
+// reader opens. Its header is read back before it takes its name.
+void ensureReadable(const ConversionJob& job, const ImageCodec& target, const fs::path& written) {
+    if (target.saver != "heifsave") return;
+    try {
+        VImage back;
+        VImage::call("heifload", VImage::option()->set("filename", written.c_str())->set("out", &back));
+        if (back.width() > 0 && back.height() > 0) return;
+    } catch (const vips::VError& error) {
+        takeVipsError(error);
+    }
+    throw ConversionError::backendFailure(
+        kEngine, -1, fmt::format("The {} encoder wrote a file that cannot be opened", job.to.label));
+}
+
 }  // namespace
 
 const std::set<std::string>& ImageEngine::supportedTools() {
@@ -275,6 +307,10 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     plan.cap = plan.longest;
     if (job.options.maxDimension) plan.cap = std::clamp<int64_t>(*job.options.maxDimension, 1, plan.cap);
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
+    // A size that was asked for is fitted to what the target can hold; otherwise the picture
+    // keeps its size or is refused below.
+    if (plan.target->largestSide > 0 && job.options.maxDimension)
+        plan.cap = std::min<int64_t>(plan.cap, plan.target->largestSide);
 
     report(progress, 0.2);
     throwIfStopRequested(stop);
@@ -285,9 +321,9 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         auto stripped = image::JpegSegments::withoutMetadata(readWhole(job.source), orientationOf(header));
         if (!stripped) throw ConversionError::corruptedInput(job.source);
         report(progress, 0.85);
-        StagedOutput::writeAtomically(job.destination, *stripped);
+        const auto written = StagedOutput::writeAtomically(job.destination, *stripped);
         report(progress, 1.0);
-        return {job.destination};
+        return {written};
     }
 
     // Nothing changes the pixels: the source goes straight to the saver with its metadata,
@@ -318,6 +354,8 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
         report(progress, 0.6);
     }
 
+    refuseIfTooLargeFor(job, plan, picture);
+
     StagedOutput output(job.destination);
     try {
         // A target without alpha gets the picture on white, never on libvips' default black.
@@ -343,11 +381,12 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
                                               fmt::format("Encoding failed for {}: {}", job.to.label, detail));
     }
     report(progress, 0.85);
+    ensureReadable(job, *plan.target, output.path());
 
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();
     report(progress, 1.0);
-    return {job.destination};
+    return {output.destination()};
 }
 
 }  // namespace kolvex

@@ -24,6 +24,10 @@ struct ImageCodec {
     std::string_view heifCompression;         // "av1" for AVIF; HEIC uses the saver's default
     int maxSide = 0;                          // largest side the saver accepts; 0: no limit
     bool animates = false;                    // loader and saver keep every frame, delay and loop
+    // Largest side a file of this type can have and still be opened (WebP's format, libheif's
+    // limit and the HEVC and AV1 levels); 0: no limit. Unlike maxSide, a larger picture is
+    // refused rather than shrunk, unless a size was asked for.
+    int largestSide = 0;
 };
 
 // The one table the engine reads and writes with: `canHandle` and `convert` both ask it, so an

@@ -67,12 +67,31 @@ VImage ImageTransforms::turned(VImage picture, double degrees) {
     return out.unpremultiply(VImage::option()->set("max_alpha", alphaMax)).cast(format);
 }
 
-VImage ImageTransforms::apply(VImage picture, const ConversionJob& job, int64_t cap, double degrees) {
-    if (std::max(picture.width(), picture.height()) > cap) {
+VImage ImageTransforms::shrunk(VImage picture, int64_t cap) {
+    const int longest = std::max(picture.width(), picture.height());
+    if (longest <= cap) return picture;
+    if (picture.format() == VIPS_FORMAT_UCHAR) {
         const int side = static_cast<int>(cap);
-        picture = picture.thumbnail_image(
+        return picture.thumbnail_image(
             side, VImage::option()->set("height", side)->set("size", VIPS_SIZE_DOWN)->set("no_rotate", true));
     }
+    // thumbnail_image hands back 8-bit sRGB; a deeper picture is resampled in its own depth and
+    // colour space, so a 16-bit PNG or TIFF stays 16-bit (the saver lowers it only for a target
+    // that cannot hold it). Alpha is premultiplied so clear pixels do not bleed their colour.
+    const double scale = static_cast<double>(cap) / longest;
+    const VipsBandFormat format = picture.format();
+    const auto resized = [scale](const VImage& image) {
+        return image.resize(scale, VImage::option()->set("vscale", scale)->set("kernel", VIPS_KERNEL_LANCZOS3));
+    };
+    if (!picture.has_alpha()) return resized(picture).cast(format);
+    const double alphaMax = maxAlpha(picture);
+    return resized(picture.premultiply(VImage::option()->set("max_alpha", alphaMax)))
+        .unpremultiply(VImage::option()->set("max_alpha", alphaMax))
+        .cast(format);
+}
+
+VImage ImageTransforms::apply(VImage picture, const ConversionJob& job, int64_t cap, double degrees) {
+    picture = shrunk(picture, cap);
     if (job.options.cropRect) picture = cropped(picture, *job.options.cropRect);
     // Flips act on the picture before it is turned.
     if (job.options.flipHorizontal) picture = picture.flip(VIPS_DIRECTION_HORIZONTAL);

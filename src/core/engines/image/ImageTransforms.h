@@ -17,6 +17,10 @@ struct ImageTransforms {
     // vips::VError when libvips fails.
     static vips::VImage apply(vips::VImage picture, const ConversionJob& job, int64_t cap, double degrees);
 
+    // Shrunk to `cap` on the longer side, aspect kept; never enlarged. Keeps the picture's
+    // sample format (8-bit, 16-bit, float) and colour space.
+    static vips::VImage shrunk(vips::VImage picture, int64_t cap);
+
     // The crop rectangle (unit coordinates, origin bottom-left) cut out of the picture.
     static vips::VImage cropped(const vips::VImage& picture, const UnitRect& rect);
 

@@ -13,6 +13,7 @@
 #include "core/engines/image/TiffExif.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/UniqueFd.h"
 
@@ -175,11 +176,27 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
                        StagedOutput& output, const std::stop_token& stop) {
     throwIfStopRequested(stop);
     output.write({});  // created exclusively, with the folder's refusals told apart
+    // A saver that fails on a full disk often says no more than that it failed: the volume tells.
+    // The need is the picture's pixels as they are, what an uncompressed file holds.
+    const int64_t pixels = int64_t{picture.width()} * picture.height() * picture.bands() *
+                           static_cast<int64_t>(vips_format_sizeof(picture.format()));
+    const auto throwIfDiskFull = [&] {
+        if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(output.destination(), "image"), output.path(),
+                                                FileManagerService::shared(), pixels)) {
+            vips_error_clear();
+            throw *full;
+        }
+    };
     if (!hasTargetSaver(codec)) {
         // ImageMagick's saver writes only by name.
-        vips::VImage::call(std::string(codec.saver).c_str(), ImageFormatTable::saverOptions(codec, request.quality)
-                                                                 ->set("in", picture)
-                                                                 ->set("filename", output.path().c_str()));
+        try {
+            vips::VImage::call(std::string(codec.saver).c_str(), ImageFormatTable::saverOptions(codec, request.quality)
+                                                                     ->set("in", picture)
+                                                                     ->set("filename", output.path().c_str()));
+        } catch (const vips::VError&) {
+            throwIfDiskFull();
+            throw;
+        }
         return;
     }
 
@@ -220,17 +237,18 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             }
             if (sink.error()) {
                 vips_error_clear();
-                throwWriteError(sink.error(), sink.written(), output);
+                throwWriteError(sink.error(), std::max(sink.written(), pixels), output);
             }
             if (sink.reworkFailed()) {
                 vips_error_clear();
                 throw ConversionError::backendFailure("image", -1,
                                                       "Could not remove the metadata from the " + request.label + " file");
             }
+            throwIfDiskFull();
             throw;
         }
     }
-    if (const int error = fd.close()) throwWriteError(error, sink.written(), output);
+    if (const int error = fd.close()) throwWriteError(error, std::max(sink.written(), pixels), output);
 }
 
 }  // namespace kolvex::image

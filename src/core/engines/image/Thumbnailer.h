@@ -14,7 +14,7 @@ struct ThumbnailPixels {
     std::vector<std::uint8_t> rgba;
 };
 
-// Shrinks an image or the first page of a PDF to fit within `maxSide` pixels on each side,
+// Shrinks an image to fit within `maxSide` pixels on each side,
 // keeping its aspect and its EXIF orientation. Nothing when libvips cannot read the file or
 // the side is not positive. Any thread; blocking.
 std::optional<ThumbnailPixels> makeThumbnail(const std::filesystem::path& file, int maxSide);

@@ -120,11 +120,15 @@ PdfImage decodedImage(const std::filesystem::path& source) {
     PdfImage result;
     // Only content of an image type this program reads goes to libvips; anything else (and
     // anything only ImageMagick would take) is refused before it is decoded.
-    if (!image::ImageFormatTable::sniff(source)) throw ConversionError::corruptedInput(source);
+    const image::ImageCodec* codec = image::ImageFormatTable::sniff(source);
+    if (!codec) throw ConversionError::corruptedInput(source);
     try {
-        VImage image = VImage::new_from_file(source.c_str(), VImage::option()
-                                                                 ->set("access", VIPS_ACCESS_RANDOM)
-                                                                 ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+        auto* options = VImage::option()->set("access", VIPS_ACCESS_RANDOM)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+        // An icon holds several pictures, smallest often first: the page shows the largest, as
+        // every other conversion of it does.
+        if (codec->name == "ico") options->set("page", image::ImageFormatTable::largestIconEntry(source));
+        VImage image;
+        VImage::call(std::string(codec->loader).c_str(), options->set("filename", source.c_str())->set("out", &image));
         throwIfTooLarge(image.width(), image.height(), source);
         image = image.autorot();
 
@@ -241,7 +245,7 @@ std::array<double, 6> ImageToPdf::placement(int orientation, double w, double h)
     }
 }
 
-void ImageToPdf::write(const std::filesystem::path& source, const std::filesystem::path& destination,
+std::filesystem::path ImageToPdf::write(const std::filesystem::path& source, const std::filesystem::path& destination,
                        double pointsPerPixel, const ProgressCallback& progress, std::stop_token stop) {
     image::ensureVipsStarted();
     auto bytes = readWhole(source);
@@ -275,7 +279,7 @@ void ImageToPdf::write(const std::filesystem::path& source, const std::filesyste
     } catch (const std::exception&) {
         throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
     }
-    QpdfDocument::write(*document, destination, {});
+    return QpdfDocument::write(*document, destination, {});
 }
 
 }  // namespace kolvex

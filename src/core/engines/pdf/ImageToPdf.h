@@ -36,7 +36,8 @@ struct ImageToPdf {
     // Writes the PDF at `destination` with `pointsPerPixel`. Reports 0.5 once the image is
     // decoded. Throws ConversionError::corruptedInput(source) for an unreadable image,
     // OperationCancelled when stopped after decoding, and the errors of QpdfDocument::write.
-    static void write(const std::filesystem::path& source, const std::filesystem::path& destination,
+    // Returns where the PDF went (see QpdfDocument::write).
+    static std::filesystem::path write(const std::filesystem::path& source, const std::filesystem::path& destination,
                       double pointsPerPixel, const ProgressCallback& progress, std::stop_token stop);
 };
 

@@ -42,8 +42,7 @@ std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, 
                                                       std::stop_token stop) const {
     if (job.options.tool == "compress") {
         return PdfPageTools::withSource(job, progress, [&](QpdfDocument::Handle& document) {
-            PdfCompressor::compress(*document, job, progress, stop);
-            return std::vector<std::filesystem::path>{job.destination};
+            return std::vector<std::filesystem::path>{PdfCompressor::compress(*document, job, progress, stop)};
         });
     }
     if (job.options.tool) return PdfPageTools::applyTool(*job.options.tool, job, progress, stop);
@@ -69,7 +68,7 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
     // part-way leaves no page under its final name.
     std::vector<std::filesystem::path> outputs;
     std::vector<StagedOutput> staged;
-    {
+    try {
         ParallelPageWriter writer(
             [&job](const PageBitmap& bitmap, const std::filesystem::path& url) {
                 return PageImageWriter::stage(bitmap, job.to, url, job.options.quality);
@@ -105,9 +104,16 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
             if (progress) progress(static_cast<double>(index + 1) / count);
         }
         staged = writer.finish();
+    } catch (const ConversionError& error) {
+        // A page that met a full disk told what one page needs; the set needs as many.
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
+        throw ConversionError::insufficientDiskSpace(error.required() * count, error.available());
     }
     if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
     StagedOutput::commitAll(staged);
+    // A page whose name was taken meanwhile went under the next free one.
+    outputs.clear();
+    for (const auto& page : staged) outputs.push_back(page.destination());
     return outputs;
 }
 
@@ -118,13 +124,13 @@ std::filesystem::path PDFEngine::imageToPDF(const ConversionJob& job, const Prog
     const double pointsPerPixel = job.options.dpi
                                       ? 72.0 / static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
                                       : 72.0 / static_cast<double>(defaultDPI);
-    ImageToPdf::write(job.source, job.destination, pointsPerPixel, progress, stop);
+    const auto written = ImageToPdf::write(job.source, job.destination, pointsPerPixel, progress, stop);
     if (progress) progress(1.0);
     std::error_code ec;
-    if (!std::filesystem::exists(job.destination, ec)) {
+    if (!std::filesystem::exists(written, ec)) {
         throw ConversionError::backendFailure("pdf", -1, "PDF context produced no file");
     }
-    return job.destination;
+    return written;
 }
 
 std::filesystem::path PDFEngine::extractDocument(const ConversionJob& job, const ProgressCallback& progress,

@@ -6,6 +6,7 @@
 
 #include <vips/vips8>
 
+#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/VipsRuntime.h"
@@ -54,6 +55,13 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
         vips::VImage::call(std::string(codec->saver).c_str(), options);
     } catch (const vips::VError&) {
         vips_error_clear();
+        // The saver does not say why it failed; a full volume tells. One page needs up to its
+        // pixels' bytes.
+        const int64_t pixels = int64_t{bitmap.width} * bitmap.height * 3;
+        if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "pdf"), output.path(),
+                                                FileManagerService::shared(), pixels)) {
+            throw *full;
+        }
         std::error_code ec;
         if (!std::filesystem::exists(output.path(), ec)) {
             // Nothing could be created at all: the folder refuses new files.

@@ -51,7 +51,7 @@ std::optional<qpdf_bridge::JpegReplacement> PdfCompressor::shrink(const qpdf_bri
     }
 }
 
-void PdfCompressor::compress(qpdf_bridge::Document& document, const ConversionJob& job,
+std::filesystem::path PdfCompressor::compress(qpdf_bridge::Document& document, const ConversionJob& job,
                              const ProgressCallback& progress, std::stop_token stop) {
     const double quality = job.options.quality.value_or(0.5);
     const double pixelsPerInch = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1))
@@ -71,6 +71,7 @@ void PdfCompressor::compress(qpdf_bridge::Document& document, const ConversionJo
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();
     if (progress) progress(1.0);
+    return output.destination();
 }
 
 }  // namespace kolvex

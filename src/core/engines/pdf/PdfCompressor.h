@@ -27,8 +27,9 @@ struct PdfCompressor {
                                                               double pixelsPerInch);
 
     // The compress tool on `document` (job.source, opened): writes job.destination, or keeps the
-    // original when nothing got smaller (CompressionGuard). Progress runs from 0.15 to 1.
-    static void compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
+    // original when nothing got smaller (CompressionGuard). Progress runs from 0.15 to 1. Returns
+    // where the output went (see StagedOutput::commit).
+    static std::filesystem::path compress(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                          std::stop_token stop);
 };
 

@@ -71,19 +71,16 @@ std::vector<std::filesystem::path> PdfPageTools::applyTool(const std::string& to
     return withSource(job, progress, [&](QpdfDocument::Handle& document) -> std::vector<std::filesystem::path> {
         if (tool == "rotate") {
             rotate(*document, job, progress, stop);
-            QpdfDocument::write(*document, job.destination, {.encryptionOf = document.get()});
+            const auto written = QpdfDocument::write(*document, job.destination, {.encryptionOf = document.get()});
             report(progress, 1.0);
-            return {job.destination};
+            return {written};
         }
-        if (tool == "extract-pages") {
-            extractPages(*document, job, progress, stop);
-            return {job.destination};
-        }
+        if (tool == "extract-pages") return {extractPages(*document, job, progress, stop)};
         if (tool == "split") return PdfSplit::write(*document, job, progress, stop);
         if (tool == "strip-metadata") {
-            stripMetadata(*document, job);
+            const auto written = stripMetadata(*document, job);
             report(progress, 1.0);
-            return {job.destination};
+            return {written};
         }
         if (tool == "merge") return {mergeAll(job.allSources(), job.destination, progress, stop, std::move(document))};
         throw ConversionError::unsupportedCombination(job.from.label, tool);
@@ -101,7 +98,7 @@ void PdfPageTools::rotate(qpdf_bridge::Document& document, const ConversionJob& 
     qpdf_bridge::rotatePages(document, step);
 }
 
-void PdfPageTools::extractPages(qpdf_bridge::Document& document, const ConversionJob& job,
+std::filesystem::path PdfPageTools::extractPages(qpdf_bridge::Document& document, const ConversionJob& job,
                                 const ProgressCallback& progress, std::stop_token stop) {
     const std::vector<int> selection = selectedPages(job, qpdf_bridge::pageCount(document));
     auto extracted = QpdfDocument::makeEmpty();
@@ -112,13 +109,14 @@ void PdfPageTools::extractPages(qpdf_bridge::Document& document, const Conversio
         ++inserted;
         report(progress, 0.15 + static_cast<double>(inserted) * 0.7 / static_cast<double>(selection.size()));
     }
-    QpdfDocument::write(*extracted, job.destination, {.encryptionOf = &document});
+    const auto written = QpdfDocument::write(*extracted, job.destination, {.encryptionOf = &document});
     report(progress, 1.0);
+    return written;
 }
 
-void PdfPageTools::stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job) {
+std::filesystem::path PdfPageTools::stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job) {
     qpdf_bridge::stripMetadata(document);
-    QpdfDocument::write(document, job.destination, {.encryptionOf = &document});
+    return QpdfDocument::write(document, job.destination, {.encryptionOf = &document});
 }
 
 std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::path>& sources,
@@ -181,8 +179,7 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
         }
         report(progress, static_cast<double>(position + 1) / static_cast<double>(sources.size()));
     }
-    QpdfDocument::write(*merged, destination, {.encryptionOf = encrypted});
-    return destination;
+    return QpdfDocument::write(*merged, destination, {.encryptionOf = encrypted});
 }
 
 }  // namespace kolvex

@@ -51,9 +51,9 @@ struct PdfPageTools {
 
 private:
     static void rotate(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop);
-    static void extractPages(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
+    static std::filesystem::path extractPages(qpdf_bridge::Document& document, const ConversionJob& job, const ProgressCallback& progress,
                              std::stop_token stop);
-    static void stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job);
+    static std::filesystem::path stripMetadata(qpdf_bridge::Document& document, const ConversionJob& job);
 };
 
 }  // namespace kolvex

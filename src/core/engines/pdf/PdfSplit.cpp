@@ -119,7 +119,7 @@ std::vector<fs::path> PdfSplit::write(qpdf_bridge::Document& document, const Con
     if (queue.done() != count) throw ConversionError::cancelled();
     parts.commit();
     if (progress) progress(1.0);
-    return outputs;
+    return parts.destinations();
 }
 
 }  // namespace kolvex

@@ -1,7 +1,11 @@
 #include "core/engines/pdf/PopplerDocument.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <poppler-document.h>
 #include <poppler-global.h>
@@ -25,6 +29,60 @@ void ignorePopplerMessage(const std::string&, void*) {}
 std::string withoutPageEnd(std::string text) {
     if (!text.empty() && text.back() == '\f') text.pop_back();
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// A word that ends a printed line with a hyphen, and the word that begins the next line.
+struct HyphenBreak {
+    std::string word;  // with its hyphen
+    std::string next;
+};
+
+bool onOneLine(const poppler::text_box& a, const poppler::text_box& b) {
+    const poppler::rectf p = a.bbox();
+    const poppler::rectf q = b.bbox();
+    const bool upright = a.rotation() % 2 == 0;
+    const double low = upright ? std::max(p.top(), q.top()) : std::max(p.left(), q.left());
+    const double high = upright ? std::min(p.bottom(), q.bottom()) : std::min(p.right(), q.right());
+    const double extent = upright ? std::min(p.height(), q.height()) : std::min(p.width(), q.width());
+    return high - low > 0.5 * extent;
+}
+
+std::vector<HyphenBreak> hyphenBreaks(const poppler::page& page) {
+    std::vector<HyphenBreak> breaks;
+    const std::vector<poppler::text_box> words = page.text_list();
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        const poppler::byte_array word = words[i].text().to_utf8();
+        if (word.size() < 2 || word.back() != '-' || onOneLine(words[i], words[i + 1])) continue;
+        const poppler::byte_array next = words[i + 1].text().to_utf8();
+        breaks.push_back({std::string(word.begin(), word.end()), std::string(next.begin(), next.end())});
+    }
+    return breaks;
+}
+
+// Poppler's reading-order text drops the hyphen that ends a line and joins the two halves
+// ("Jean-" over "Paul said" reads "JeanPaul said"), which loses real hyphens. The printed line
+// comes back here, hyphen and line break included, and the reflow decides what to join.
+std::string withLineEndHyphens(std::string text, const std::vector<HyphenBreak>& breaks) {
+    size_t from = 0;
+    for (const HyphenBreak& hyphen : breaks) {
+        const std::string_view stem = std::string_view(hyphen.word).substr(0, hyphen.word.size() - 1);
+        // Joined without the hyphen, joined with it, or left as printed: whichever comes first.
+        const size_t joined = text.find(std::string(stem) + hyphen.next, from);
+        const size_t kept = text.find(hyphen.word + hyphen.next, from);
+        const size_t printed = text.find(hyphen.word + "\n" + hyphen.next, from);
+        const size_t first = std::min({joined, kept, printed});
+        if (first == std::string::npos) continue;
+        if (first == printed) {
+            from = printed + hyphen.word.size() + 1;
+        } else if (first == kept) {
+            text.insert(kept + hyphen.word.size(), "\n");
+            from = kept + hyphen.word.size() + 1;
+        } else {
+            text.insert(joined + stem.size(), "-\n");
+            from = joined + stem.size() + 2;
+        }
+    }
     return text;
 }
 
@@ -118,7 +176,8 @@ std::string PopplerDocument::pageText(int index) const {
     // Reading order, not the physical layout: columns come out one after the other and words
     // are separated by single spaces, which is what paragraph rebuilding expects.
     poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
-    return withoutPageEnd(std::string(utf8.begin(), utf8.end()));
+    std::string text(utf8.begin(), utf8.end());
+    return withoutPageEnd(withLineEndHyphens(std::move(text), hyphenBreaks(*page)));
 }
 
 bool PopplerDocument::fitsBitmapCap(int64_t width, int64_t height) {

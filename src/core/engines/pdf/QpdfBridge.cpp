@@ -1,12 +1,16 @@
 #include "core/engines/pdf/QpdfBridge.h"
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <qpdf/Buffer.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
@@ -268,6 +272,33 @@ WriteStatus write(Document& document, const std::filesystem::path& file, const W
     const bool flushed = sink.flush();
     const bool closed = ::close(fd) == 0;
     return written && flushed && closed ? WriteStatus::written : WriteStatus::failed;
+}
+
+bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function<std::optional<std::string>(const std::string&)>& mend) {
+    // Read whole: the file is rewritten in place, which qpdf cannot do while it reads from it.
+    std::string bytes;
+    {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) throw std::runtime_error("cannot read " + file.string());
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto document = newDocument();
+    document->pdf.processMemoryFile(file.c_str(), bytes.data(), bytes.size());
+    bool changed = false;
+    for (QPDFObjectHandle object : document->pdf.getAllObjects()) {
+        if (!object.isDictionary() || !object.hasKey("/ToUnicode")) continue;
+        QPDFObjectHandle map = object.getKey("/ToUnicode");
+        if (!map.isStream()) continue;
+        const std::shared_ptr<Buffer> data = map.getStreamData(qpdf_dl_generalized);
+        const std::optional<std::string> mended = mend(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
+        if (!mended) continue;
+        map.replaceStreamData(*mended, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        changed = true;
+    }
+    if (!changed) return false;
+    const WriteStatus status = write(*document, file, WriteOptions{});
+    if (status != WriteStatus::written) throw std::runtime_error("cannot write " + file.string());
+    return true;
 }
 
 }  // namespace kolvex::qpdf_bridge

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kolvex::qpdf_bridge {
@@ -84,5 +86,11 @@ struct WriteOptions {
 
 // Writes the document to `file` (created or truncated).
 WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options);
+
+// Rewrites the PDF at `file` in place when `mend` changes any of its ToUnicode maps (the text a
+// glyph code stands for, which search, copy and text extraction read): `mend` gets a map's decoded
+// bytes and returns new ones, or nothing to leave it. Returns whether the file was rewritten.
+// Throws std::exception when the file cannot be read, parsed or written.
+bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function<std::optional<std::string>(const std::string&)>& mend);
 
 }  // namespace kolvex::qpdf_bridge

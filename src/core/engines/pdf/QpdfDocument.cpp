@@ -1,5 +1,6 @@
 #include "core/engines/pdf/QpdfDocument.h"
 
+#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 #include "core/format/ConversionError.h"
 
@@ -14,9 +15,11 @@ QpdfDocument::Handle QpdfDocument::open(const std::filesystem::path& file) {
     return opened.document;
 }
 
-void QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
-                         const qpdf_bridge::WriteOptions& options) {
-    stage(document, destination, options).commit();
+std::filesystem::path QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+                                          const qpdf_bridge::WriteOptions& options) {
+    StagedOutput output = stage(document, destination, options);
+    output.commit();
+    return output.destination();
 }
 
 StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,
@@ -32,6 +35,11 @@ void QpdfDocument::writeStaged(qpdf_bridge::Document& document, const std::files
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:
+            // qpdf does not say why; a full volume is the cause the user can act on.
+            if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "pdf"), file,
+                                                    FileManagerService::shared())) {
+                throw *full;
+            }
             throw ConversionError::backendFailure("pdf", -1, "qpdf could not write the document");
         case qpdf_bridge::WriteStatus::written:
             break;

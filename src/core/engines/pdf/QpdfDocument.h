@@ -27,8 +27,9 @@ struct QpdfDocument {
     // behind on failure. It carries the encryption and permissions of `options.encryptionOf`.
     // Throws ConversionError::backendFailure("pdf", -1, …) when qpdf fails,
     // outputNameUnavailable when the destination was taken meanwhile,
-    // insufficientPermissions(destination) when the folder refuses the file.
-    static void write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
+    // insufficientPermissions(destination) when the folder refuses the file. Returns where it
+    // went: the next free name when another writer took `destination` first.
+    static std::filesystem::path write(qpdf_bridge::Document& document, const std::filesystem::path& destination,
                       const qpdf_bridge::WriteOptions& options);
     // The same, written and not yet committed: the caller commits it (with others of a set).
     static StagedOutput stage(qpdf_bridge::Document& document, const std::filesystem::path& destination,

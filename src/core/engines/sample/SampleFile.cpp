@@ -90,7 +90,7 @@ void writePNG(const fs::path& target) {
     try {
         StagedOutput partial(target);
         picture.pngsave(partial.path().c_str());
-        partial.commit();
+        partial.commit(target);
     } catch (const vips::VError&) {
         vips_error_clear();
         throw SampleFile::Failure::couldNotWrite(target);

@@ -58,7 +58,10 @@ QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, doub
     };
     // By content type, so that no other file reaches an image loader that might render it.
     const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string())).name();
-    if (type.startsWith(QStringLiteral("image/")) || type == QStringLiteral("application/pdf")) {
+    if (type == QStringLiteral("application/pdf")) {
+        // Drawn by the PDF engine's own renderer: libvips' PDF loader is not trusted here.
+        if (auto pixels = EngineModules::pdfThumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
+    } else if (type.startsWith(QStringLiteral("image/"))) {
         if (auto pixels = EngineModules::thumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
     } else if (type.startsWith(QStringLiteral("video/"))) {  // its first frame
         if (auto frame = EngineModules::firstFrame(file, side); frame && frame->width > 0 && frame->height > 0) {

@@ -12,6 +12,7 @@
 #include "core/engines/document/OOXMLWriter.h"
 #include "core/engines/document/RichDocument.h"
 #include "core/engines/document/TextWriters.h"
+#include "core/engines/pdf/PopplerDocument.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "support/TempDir.h"
@@ -138,6 +139,17 @@ TEST(DocumentEngine, ThePicturesLeftOutAreInTheResultsNote) {
     EXPECT_EQ(outcome.note, "A picture could not be read and was left out.");
     const auto clean = dir.write("clean.md", "text");
     EXPECT_EQ(DocumentEngine().convertReporting(documentJob(clean, dir / "clean.txt", "md", "txt"), {}, {}).note, std::nullopt);
+
+    // Markdown keeps the text only: the pictures it leaves out are counted, with those the reader dropped.
+    const std::string png = "<img src=\"data:image/png;base64," + testing::solidPng(4, 4, Qt::red).toBase64().toStdString() + "\">";
+    const auto pictures = dir.write("pictures.html", "<p>a" + png + "b</p><table><tr><td>" + png + "</td></tr></table>");
+    const auto markdown = DocumentEngine().convertReporting(documentJob(pictures, dir / "pictures.md", "html", "md"), {}, {});
+    EXPECT_EQ(markdown.note, "2 pictures were left out (Markdown keeps only the text).");
+    EXPECT_EQ(testing::readFile(dir / "pictures.md").find("data:"), std::string::npos);
+    const auto one = dir.write("one.html", "<p>a" + png + "<img src=\"data:image/png;base64,AAAA\">b</p>");
+    EXPECT_EQ(DocumentEngine().convertReporting(documentJob(one, dir / "one.md", "html", "md"), {}, {}).note,
+              "A picture could not be read and was left out. A picture was left out (Markdown keeps only the text).");
+    EXPECT_EQ(DocumentEngine().convertReporting(documentJob(pictures, dir / "pictures.pdf", "html", "pdf"), {}, {}).note, std::nullopt);
 }
 
 TEST(DocumentEngine, CsvBecomesAMonospacedTable) {
@@ -234,8 +246,11 @@ TEST(DocumentEngine, NeverOverwritesAndStopsWhenCancelled) {
     TempDir dir;
     const auto source = dir.write("a.txt", "text");
     const auto taken = dir.write("taken.txt", "keep me");
-    EXPECT_THROW(DocumentEngine().convert(documentJob(source, taken, "txt", "txt"), {}, {}), ConversionError);
+    // The name was taken after the job was planned: the text goes under the next free one.
+    EXPECT_EQ(DocumentEngine().convert(documentJob(source, taken, "txt", "txt"), {}, {}),
+              std::vector<std::filesystem::path>{dir / "taken 2.txt"});
     EXPECT_EQ(testing::readFile(taken), "keep me");
+    EXPECT_EQ(testing::readFile(dir / "taken 2.txt"), "text");
 
     std::stop_source stop;
     stop.request_stop();
@@ -318,6 +333,64 @@ TEST(DocumentEngine, EveryScriptRendersInPdf) {
         for (const char* word : {"\xE6\x9C\xAC\xE8\xAA\x9E", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"})
             EXPECT_NE(extracted.find(word), std::string::npos) << word << "\n" << extracted;
         EXPECT_EQ(testing::pdfImageCount(pdf), 1);
+    }
+}
+
+// Every character written reads back as itself from a PDF's text layer, whatever the source:
+// the ideographs that CJK fonts share with the Kangxi radicals, kana, hangul, Arabic and Hebrew,
+// through pdftotext and through our own PDF reader.
+TEST(DocumentEngine, PdfTextReadsBackAsWritten) {
+    if (!std::filesystem::exists("/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc")) GTEST_SKIP() << "the Noto fonts are not installed";
+    const std::vector<std::string> words = {
+        "\xE4\xB8\x80\xE4\xBA\xBA\xE6\x97\xA5\xE6\x9C\x88\xE5\xA4\xA7\xE5\xB1\xB1\xE6\xB0\xB4\xE7\x81\xAB"
+        "\xE6\x9C\xA8\xE9\x87\x91\xE5\x9C\x9F\xE5\x8F\xA3\xE7\x9B\xAE\xE7\x94\xB0\xE5\x8A\x9B",  // 一人日月大山水火木金土口目田力
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87",                          // 日本語の文
+        "\xE3\x81\xB2\xE3\x82\x89\xE3\x81\x8C\xE3\x81\xAA",                                      // ひらがな
+        "\xE3\x82\xAB\xE3\x82\xBF\xE3\x82\xAB\xE3\x83\x8A",                                      // カタカナ
+        "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4",                                                  // 한국어
+        "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7",                                              // مرحبا
+        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",                                                      // שלום
+        "caf\xC3\xA9",
+    };
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + word;
+    std::string rtf = R"({\rtf1\ansi\uc1 )";
+    for (const QChar unit : QString::fromStdString(line)) {
+        if (unit.unicode() < 0x80) rtf += static_cast<char>(unit.unicode());
+        else rtf += "\\u" + std::to_string(static_cast<int16_t>(unit.unicode())) + "?";
+    }
+    rtf += "}";
+    const std::pair<std::string, std::string> sources[] = {
+        {"txt", line}, {"md", line}, {"html", "<html><head><meta charset=\"utf-8\"></head><body><p>" + line + "</p></body></html>"},
+        {"rtf", rtf},  {"csv", line}, {"docx", ""},
+    };
+    TempDir dir;
+    const DocumentEngine engine;
+    for (const auto& [format, content] : sources) {
+        SCOPED_TRACE(format);
+        std::filesystem::path source = dir / ("memo." + format);
+        if (format == "docx") {
+            if (!std::filesystem::exists(OOXMLWriter::tarPath())) continue;
+            OOXMLWriter::write(*richDocument(StyledText(line, testing::plainAttributes())), source);
+        } else {
+            dir.write(source.filename().string(), content);
+        }
+        const auto pdf = dir / ("memo-" + format + ".pdf");
+        engine.convert(documentJob(source, pdf, format, "pdf"), {}, {});
+        const std::optional<std::string> extracted = testing::pdfText(pdf);
+        if (!extracted) GTEST_SKIP() << "poppler-utils are not installed";
+        const std::string ours = PopplerDocument::load(pdf).pageText(0);
+        if (std::filesystem::exists("/usr/bin/qpdf")) {
+            EXPECT_TRUE(testing::programOutput("/usr/bin/qpdf", {"--check", pdf.string()}));
+        }
+        for (const std::string& word : words) {
+            EXPECT_NE(extracted->find(word), std::string::npos) << word << "\n" << *extracted;
+            EXPECT_NE(ours.find(word), std::string::npos) << word << "\n" << ours;
+        }
+        // No Kangxi radical (U+2F00–U+2FDF: E2 BC 80 – E2 BF 9F) was written, so none reads back.
+        for (const std::string& text : {*extracted, ours})
+            for (size_t at = text.find("\xE2"); at != std::string::npos && at + 1 < text.size(); at = text.find("\xE2", at + 1))
+                EXPECT_FALSE(static_cast<unsigned char>(text[at + 1]) >= 0xBC && static_cast<unsigned char>(text[at + 1]) <= 0xBF) << text;
     }
 }
 

@@ -107,6 +107,44 @@ TEST(DocxReader, ScalesLargePicturesForThePageAndKeepsTheirBytes) {
     EXPECT_EQ(package.media[0].second, png);
 }
 
+// Text boxes as Word writes them (DrawingML with a VML fallback of the same box, or VML alone)
+// follow the paragraph they are anchored in, once each; hidden text (w:vanish, directly or
+// through a style) is left out. The input is checked by xmllint before it is read.
+TEST(DocxReader, CarriesTextBoxesOnceAndLeavesOutHiddenText) {
+    const std::string ns =
+        R"(xmlns:wp="http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing" )"
+        R"(xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" )"
+        R"(xmlns:wps="http://schemas.microsoft.com/office/word/2010/wordprocessingShape" xmlns:v="urn:schemas-microsoft-com:vml" )";
+    std::string open = kOpen;
+    open.insert(open.find("xmlns:mc="), ns);
+    const auto box = [](const std::string& text) { return "<w:txbxContent><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:txbxContent>"; };
+    const std::string xml = open +
+        R"(<w:p><w:r><w:t xml:space="preserve">Before the box. </w:t></w:r><w:r><mc:AlternateContent><mc:Choice Requires="wps"><w:drawing>)"
+        R"(<wp:anchor><wp:extent cx="914400" cy="457200"/><a:graphic><a:graphicData uri="http://schemas.microsoft.com/office/word/2010/wordprocessingShape">)"
+        R"(<wps:wsp><wps:txbx>)" + box("Inside the box.") + R"(</wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing></mc:Choice>)"
+        R"(<mc:Fallback><w:pict><v:shape><v:textbox>)" + box("Inside the box.") + R"(</v:textbox></v:shape></w:pict></mc:Fallback></mc:AlternateContent></w:r>)"
+        R"(<w:r><w:t>After.</w:t></w:r></w:p>)"
+        R"(<w:p><w:r><w:pict><v:shape><v:textbox>)" + box("Drawn in VML.") + R"(</v:textbox></v:shape></w:pict></w:r></w:p>)"
+        R"(<w:p><w:r><w:t xml:space="preserve">Seen </w:t></w:r><w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden </w:t></w:r>)"
+        R"(<w:r><w:rPr><w:rStyle w:val="Secret"/></w:rPr><w:t>secret </w:t></w:r>)"
+        R"(<w:r><w:rPr><w:rStyle w:val="Secret"/><w:vanish w:val="0"/></w:rPr><w:t xml:space="preserve">shown </w:t></w:r>)"
+        R"(<w:r><w:rPr><w:vanish/></w:rPr><w:pict><v:shape><v:textbox>)" + box("Hidden box.") + R"(</v:textbox></v:shape></w:pict></w:r>)"
+        R"(<w:r><w:t>end.</w:t></w:r></w:p>)" +
+        kClose;
+    const std::string styles =
+        R"(<?xml version="1.0"?><w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+        R"(<w:style w:type="character" w:styleId="Secret"><w:rPr><w:vanish/></w:rPr></w:style></w:styles>)";
+    testing::TempDir dir;
+    const auto path = dir / "boxes.docx";
+    testing::writeZip(path, {{"word/document.xml", xml}, {"word/styles.xml", styles}});
+    const auto package = testing::unpackDocx(path, dir / "unpacked");
+    if (!package) GTEST_SKIP() << "bsdtar or xmllint is not installed";
+    ASSERT_TRUE(package->malformed.empty()) << package->malformed.front();
+    EXPECT_EQ(package->count("word/document.xml", "txbxContent"), 4);
+
+    EXPECT_EQ(testing::describe(*DocxReader::read(path)), "|Before the box. After.\n|Inside the box.\n|\n|Drawn in VML.\n|Seen shown end.\n");
+}
+
 TEST(DocxReader, ExpandsNoEntities) {
     const std::string laughs =
         R"(<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;">)"

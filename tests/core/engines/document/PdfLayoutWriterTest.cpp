@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include <QImage>
@@ -7,6 +8,7 @@
 #include <QTextImageFormat>
 
 #include "DocumentTestSupport.h"
+#include "core/engines/document/HtmlReader.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionError.h"
@@ -68,6 +70,38 @@ TEST(PdfLayoutWriter, DrawsPicturesAndDecorationsInPlainParagraphs) {
     EXPECT_EQ(*images, 1);
     EXPECT_NE(testing::pdfText(pdf)->find("before"), std::string::npos);
     EXPECT_NE(testing::pdfText(pdf)->find("after"), std::string::npos);
+}
+
+// A colour emoji shows whole and in colour, in a paragraph, a list item and a table cell alike,
+// however many documents with emoji were written on the same thread before.
+TEST(PdfLayoutWriter, DrawsColourEmojiWholeInEveryDocument) {
+    if (!std::filesystem::exists("/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf")) GTEST_SKIP() << "the colour emoji font is not installed";
+    testing::TempDir dir;
+    const std::string rocket = "<span style=\"font-size:48pt\">\xF0\x9F\x9A\x80</span>";  // 🚀, in no outline font here
+    const std::pair<const char*, std::string> pages[] = {
+        {"paragraph", "<p>" + rocket + "</p>"},
+        {"list", "<ul><li>" + rocket + "</li></ul>"},
+        {"table", "<table><tr><td>" + rocket + "</td></tr></table>"},
+        {"again", "<p>" + rocket + "</p>"},
+    };
+    for (const auto& [name, html] : pages) {
+        SCOPED_TRACE(name);
+        const auto pdf = dir / (std::string(name) + ".pdf");
+        PdfLayoutWriter::write(*HtmlReader::read("<html><body>" + html + "</body></html>"), pdf);
+        if (!testing::programOutput("/usr/bin/pdftoppm", {"-r", "72", "-png", "-singlefile", pdf.string(), (dir / name).string()}))
+            GTEST_SKIP() << "poppler-utils are not installed";
+        const QImage page(QString::fromStdString((dir / (std::string(name) + ".png")).string()));
+        ASSERT_FALSE(page.isNull());
+        QRect coloured;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x) {
+                const QColor c = page.pixelColor(x, y);
+                if (std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60) coloured |= QRect(x, y, 1, 1);
+            }
+        // The rocket fills most of its 48-point square; a squeezed one shows a sliver of it.
+        EXPECT_GE(coloured.width(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
+        EXPECT_GE(coloured.height(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
+    }
 }
 
 // A document past the page cap is refused whole, never cut; nothing is written.

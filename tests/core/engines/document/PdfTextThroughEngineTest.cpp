@@ -54,6 +54,28 @@ TEST(PdfTextThroughEngine, WritesEveryTextTargetFromAPdf) {
     EXPECT_NE(txt.find("ends here.\n\n\xE2\x80\xA2 first point\n\n\xE2\x80\xA2 second point"), std::string::npos) << txt;
 }
 
+// A hyphen at a line end is the reflow's to judge: a word broken across lines is mended, a
+// hyphenated name ("Jean-" over "Paul") keeps its hyphen. pdftotext, like poppler's
+// reading-order text, drops the hyphen in both, so the PDF's own lines are checked with -raw.
+TEST(PdfTextThroughEngine, KeepsRealHyphensAtLineEnds) {
+    testing::TempDir dir;
+    const std::string printed =
+        "The committee met early on a grey morning, and the chair was Jean-\n"
+        "Paul said the figures for the whole year were a rather fair exam-\n"
+        "ple of what careful work could do, and the others all agreed at once.\n";
+    const auto source = dir / "minutes.pdf";
+    PdfLayoutWriter::write(*richDocument(StyledText(printed, testing::plainAttributes())), source);
+    const std::optional<std::string> raw = testing::programOutput("/usr/bin/pdftotext", {"-raw", "-enc", "UTF-8", source.string(), "-"});
+    if (!raw) GTEST_SKIP() << "poppler-utils are not installed";
+    ASSERT_NE(raw->find("was Jean-\nPaul said"), std::string::npos) << *raw;
+
+    const PDFEngine engine(FileManagerService::shared(), &PdfTextDocument::write);
+    engine.convert(pdfJob(source, dir / "minutes.txt", "txt"), {}, {});
+    EXPECT_EQ(testing::readFile(dir / "minutes.txt"),
+              "The committee met early on a grey morning, and the chair was Jean- Paul said the figures for the whole year "
+              "were a rather fair example of what careful work could do, and the others all agreed at once.");
+}
+
 TEST(PdfTextThroughEngine, RefusesAPageWithoutText) {
     testing::TempDir dir;
     const auto scan = dir / "scan.pdf";

@@ -31,6 +31,8 @@ TEST(RtfReader, DecodesTextThroughTheDeclaredCodePages) {
         {"{\\rtf1 one\\\ntwo}", "one\ntwo"},
         {R"({\rtf1 {\colortbl;\red0\green0\blue0;}{\stylesheet{\s0 Normal;}}body})", "body"},
         {R"({\rtf1 \u-10179?})", "\xEF\xBF\xBD"},
+        // Hidden text (\v) is left out, its paragraph marks with it.
+        {R"({\rtf1 Seen {\v hidden }{\v\b bold hidden\par}shown\v  gone\v0  end.\par {\v\plain back}})", "Seen shown end.\nback"},
     };
     for (const auto& c : cases) EXPECT_EQ(RtfReader::read(c.rtf).plainText(), c.text) << c.rtf;
 }

@@ -7,6 +7,7 @@
 #include "ImageFixtures.h"
 #include "core/engines/image/ImageEngine.h"
 #include "core/engines/image/TiffExif.h"
+#include "support/BinaryFixtures.h"
 #include "support/ExternalTool.h"
 #include "support/TempDir.h"
 
@@ -178,11 +179,7 @@ TEST_F(ImageFidelityTest, IconsShowTheirLargestEntryWithItsTransparency) {
         std::vector<double> colour;
     };
     const std::vector<Entry> entries{{16, {0, 0, 255}}, {256, {255, 0, 0}}, {32, {0, 255, 0}}, {48, {255, 255, 0}}};
-    std::string directory("\0\0\1\0", 4);
-    directory += static_cast<char>(entries.size());
-    directory += '\0';
-    std::string images;
-    size_t offset = 6 + 16 * entries.size();
+    std::vector<IconEntry> icon;
     for (const Entry& entry : entries) {
         VImage colour = (VImage::black(entry.side, entry.side, VImage::option()->set("bands", 3)) + entry.colour)
                             .cast(VIPS_FORMAT_UCHAR);
@@ -193,23 +190,12 @@ TEST_F(ImageFidelityTest, IconsShowTheirLargestEntryWithItsTransparency) {
         VipsBlob* blob = rgba.pngsave_buffer();
         size_t length = 0;
         const void* data = vips_blob_get(blob, &length);
-        const std::string png(static_cast<const char*>(data), length);
+        icon.push_back({entry.side, std::string(static_cast<const char*>(data), length)});
         vips_area_unref(VIPS_AREA(blob));
-        auto le = [](uint32_t value, int bytes) {
-            std::string out;
-            for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-            return out;
-        };
-        directory += static_cast<char>(entry.side == 256 ? 0 : entry.side);
-        directory += static_cast<char>(entry.side == 256 ? 0 : entry.side);
-        directory += std::string("\0\0", 2) + le(1, 2) + le(32, 2) + le(static_cast<uint32_t>(png.size()), 4) +
-                     le(static_cast<uint32_t>(offset), 4);
-        images += png;
-        offset += png.size();
     }
-    const fs::path icon = dir.write("app.ico", directory + images);
+    const fs::path file = dir.write("app.ico", iconFile(icon));
 
-    ImageEngine().convert(imageJob(icon, dir / "app.png", "ico", "png"), {}, {});
+    ImageEngine().convert(imageJob(file, dir / "app.png", "ico", "png"), {}, {});
     const fs::path out = dir / "app.png";
     EXPECT_EQ(headerField(out, "width"), "256");
     EXPECT_EQ(headerField(out, "height"), "256");

@@ -130,6 +130,31 @@ TEST(ImageToPdf, EmbedsOtherImagesLosslessly) {
     }
 }
 
+TEST(ImageToPdf, AnIconBecomesAPageOfItsLargestPicture) {
+    TempDir dir;
+    image::ensureVipsStarted();
+    // The small entry first, as icon files usually have it: 16 px blue, then 64 px red.
+    std::vector<IconEntry> entries;
+    for (const auto& [side, colour] : {std::pair{16, std::vector<double>{0, 0, 255}}, std::pair{64, std::vector<double>{255, 0, 0}}}) {
+        VImage picture = (VImage::black(side, side, VImage::option()->set("bands", 3)) + colour).cast(VIPS_FORMAT_UCHAR);
+        VipsBlob* blob = picture.bandjoin_const({255}).pngsave_buffer();
+        size_t length = 0;
+        const void* data = vips_blob_get(blob, &length);
+        entries.push_back({side, std::string(static_cast<const char*>(data), length)});
+        vips_area_unref(VIPS_AREA(blob));
+    }
+    const auto icon = dir.write("app.ico", iconFile(entries));
+    const auto pdf = dir / "app.pdf";
+    PDFEngine().convert(makeJob(icon, pdf, imageFormat("ico", "image/vnd.microsoft.icon", "ico"), pdfFormat()), {}, {});
+
+    const auto images = pdfImages(pdf);  // the picture, then its soft mask if it has one
+    ASSERT_FALSE(images.empty());
+    EXPECT_EQ(images[0].width, 64);
+    EXPECT_EQ(images[0].height, 64);
+    const auto page = popplerRender(pdf, 300, dir.path());
+    EXPECT_EQ(pixelAt(page, 30, 30), (std::vector<double>{255, 0, 0}));
+}
+
 TEST(ImageToPdf, KeepsTheColoursOfAPictureWithItsOwnProfile) {
     // A Display P3 picture of one colour, as phones take them: its numbers mean other colours
     // than the same numbers in sRGB.

@@ -319,11 +319,12 @@ TEST(PdfTools, NeverWriteOverAFileThatAppearedAtTheDestination) {
     writeTestPdf(dir / "in.pdf", numberedPages(2));
     dir.write("out.pdf", "someone else's");
     const PDFEngine engine;
-    ConversionError error =
-        conversionErrorOf([&] { engine.convert(toolJob("rotate", dir / "in.pdf", dir / "out.pdf"), {}, {}); });
-    EXPECT_EQ(error.kind(), ConversionError::Kind::outputNameUnavailable);
+    // The work is kept under the next free name.
+    const auto outputs = engine.convert(toolJob("rotate", dir / "in.pdf", dir / "out.pdf"), {}, {});
+    EXPECT_EQ(outputs, std::vector<std::filesystem::path>{dir / "out 2.pdf"});
     EXPECT_EQ(readFile(dir / "out.pdf"), "someone else's");
-    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"in.pdf", "out.pdf"}));
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"in.pdf", "out 2.pdf", "out.pdf"}));
+    EXPECT_EQ(readPdf(dir / "out 2.pdf").pages, 2);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 // The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
 // override-redirect Portal window, and the conversion the drop starts.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -178,6 +183,203 @@ TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
     input.key("Return", false);
     ASSERT_TRUE(host.waitForLine("converting", 5s)) << "the keys did not reach the Portal";
     EXPECT_TRUE(host.waitForLine("succeeded -notes.png", 5s));
+}
+
+// The Portal under a scale factor (QT_SCALE_FACTOR, the same path as Xft.dpi scaling): a screen
+// of 1280 × 800 logical pixels made of 1280·s × 800·s real ones. The pointer is in real pixels;
+// the Portal must open centred on it, stay whole on screen at every edge and take drops on
+// every chip.
+class ScaledPortal : public ::testing::TestWithParam<double> {
+protected:
+    static constexpr int kLogicalWidth = 1280, kLogicalHeight = 800;
+
+    void SetUp() override {
+        app();
+        std::string whyNot;
+        server = Xvfb::start(whyNot, device(kLogicalWidth), device(kLogicalHeight));
+        if (!server) GTEST_SKIP() << whyNot;
+        input = std::make_unique<FakeInput>(server->display());
+        ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
+        file = temp.write("photo one.jpg", "not really a picture");
+        auto env = testing::desktopEnvironment(server->display(), temp.path());
+        auto hostEnv = env;
+        hostEnv["QT_SCALE_FACTOR"] = std::to_string(GetParam());
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--chips", "4"}, hostEnv);
+        ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
+        std::vector<std::string> arguments;
+        for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
+        arguments.push_back(file.string());
+        source = std::make_unique<ChildProgram>(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
+        ASSERT_TRUE(source->waitForLine("ready", 10s)) << "the drag source did not come up";
+    }
+    void TearDown() override {
+        if (input && input->ok()) {
+            input->key("Shift_L", false);
+            input->button(1, false);
+        }
+    }
+
+    int device(double logical) const { return static_cast<int>(std::lround(logical * GetParam())); }
+
+    // Moves the dragging hand to (x, y) in real pixels, in steps a drag source follows.
+    // Half the way at a time, so that pointer acceleration cannot overshoot for good.
+    void moveTo(int x, int y) {
+        auto step = [](int d) { return std::abs(d) <= 4 ? d : std::clamp(d / 2, -40, 40); };
+        for (int i = 0; i < 400; ++i) {
+            const auto [px, py] = input->pointer();
+            if (px == x && py == y) return;
+            input->moveBy(step(x - px), step(y - py));
+            testing::pumpUntil([] { return false; }, 8ms);
+        }
+        ADD_FAILURE() << "the pointer did not reach " << x << "," << y;
+    }
+
+    struct Frame {
+        double left = 0, top = 0, width = 0, height = 0;
+    };
+    // Holds Shift and reads where the Portal opened, in logical pixels (y down).
+    Frame reveal() {
+        input->key("Shift_L", true);
+        const std::string line = host->waitForLineStarting("frame ", 5s);
+        Frame f;
+        std::istringstream in(line.substr(line.empty() ? 0 : 6));
+        in >> f.left >> f.top >> f.width >> f.height;
+        EXPECT_FALSE(line.empty()) << "the Portal did not appear: " << host->linesText();
+        EXPECT_TRUE(host->waitForLine("revealed", 5s));
+        return f;
+    }
+
+    kolvex::testing::TempDir temp;
+    std::filesystem::path file;
+    std::unique_ptr<Xvfb> server;
+    std::unique_ptr<FakeInput> input;
+    std::unique_ptr<ChildProgram> host;
+    std::unique_ptr<ChildProgram> source;
+};
+
+TEST_P(ScaledPortal, OpensUnderThePointerAndStaysOnScreenAtEveryEdge) {
+    ASSERT_TRUE(testing::beginDrag(*input, *source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2));
+    const double scale = GetParam();
+    struct Spot {
+        const char* name;
+        int x, y;  // real pixels
+    };
+    const std::vector<Spot> spots{{"middle", device(640), device(400)},
+                                  {"top", device(335), 2},
+                                  {"right", device(kLogicalWidth) - 2, device(500)},
+                                  {"bottom", device(700), device(kLogicalHeight) - 2},
+                                  {"left", 2, device(300)}};
+    for (const Spot& spot : spots) {
+        SCOPED_TRACE(spot.name);
+        moveTo(spot.x, spot.y);
+        const Frame f = reveal();
+        const double px = spot.x / scale, py = spot.y / scale;  // the pointer in logical pixels
+        EXPECT_EQ(f.width, 480);
+        EXPECT_EQ(f.height, 480);
+        // Whole on screen...
+        EXPECT_GE(f.left, 0);
+        EXPECT_GE(f.top, 0);
+        EXPECT_LE(f.left + f.width, kLogicalWidth);
+        EXPECT_LE(f.top + f.height, kLogicalHeight);
+        // ...and centred on the pointer wherever the screen leaves room.
+        const double cx = std::clamp(px, 240.0, kLogicalWidth - 240.0), cy = std::clamp(py, 240.0, kLogicalHeight - 240.0);
+        EXPECT_NEAR(f.left + 240, cx, 2);
+        EXPECT_NEAR(f.top + 240, cy, 2);
+        input->key("Shift_L", false);
+        ASSERT_TRUE(host->waitForLine("closed", 5s)) << host->linesText();
+    }
+    input->button(1, false);
+}
+
+TEST_P(ScaledPortal, ADropOnEachChipConvertsToIt) {
+    const std::vector<std::pair<std::string, std::pair<int, int>>> chips{
+        {"png", {0, -1}}, {"webp", {1, 0}}, {"tiff", {0, 1}}, {"gif", {-1, 0}}};
+    for (const auto& [extension, direction] : chips) {
+        SCOPED_TRACE(extension);
+        ASSERT_TRUE(testing::beginDrag(*input, *source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2));
+        const int x = device(640), y = device(400);
+        moveTo(x, y);
+        reveal();
+        // The drag source takes the Portal for its target before the hand moves on.
+        ASSERT_TRUE(host->waitForLine("inside", 5s)) << "the drag never entered the Portal: " << host->linesText();
+        // Toward the chip, past the dead zone, well inside the round window.
+        moveTo(x + direction.first * device(130), y + direction.second * device(130));
+        std::string label = extension;
+        std::transform(label.begin(), label.end(), label.begin(), [](unsigned char c) { return std::toupper(c); });
+        ASSERT_TRUE(host->waitForLine("selected " + label, 5s)) << host->linesText();
+        input->button(1, false);
+        ASSERT_TRUE(source->waitForLine("drag-end", 5s));
+        ASSERT_TRUE(host->waitForLine("converting", 5s)) << "the drop did not reach the Portal: " << host->linesText();
+        EXPECT_TRUE(host->waitForLine("succeeded photo one." + extension, 5s)) << host->linesText();
+        ASSERT_TRUE(host->waitForLine("closed", 10s)) << host->linesText();
+        input->key("Shift_L", false);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, ScaledPortal, ::testing::Values(1.0, 1.25, 1.5, 2.0), [](const auto& info) {
+    return "x" + std::to_string(static_cast<int>(std::lround(info.param * 100)));
+});
+
+// The keyboard Portal beside another program's window that the user clicks, as a window
+// manager would give that window the keyboard.
+class KeyboardPortalAndAnotherWindow : public ::testing::Test {
+protected:
+    static constexpr int kOtherX = 20, kOtherY = 20, kOtherSize = 150;
+    static constexpr int kPortalX = 640, kPortalY = 400;  // the middle of the screen
+
+    void SetUp() override {
+        app();
+        std::string whyNot;
+        server = Xvfb::start(whyNot);
+        if (!server) GTEST_SKIP() << whyNot;
+        input = std::make_unique<FakeInput>(server->display());
+        ASSERT_TRUE(input->ok());
+        const auto file = temp.write("-notes.txt", "x");
+        const auto env = testing::desktopEnvironment(server->display(), temp.path());
+        std::vector<std::string> arguments;
+        for (int value : {kOtherX, kOtherY, kOtherSize, kOtherSize}) arguments.push_back(std::to_string(value));
+        arguments.push_back(file.string());
+        other = std::make_unique<ChildProgram>(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
+        ASSERT_TRUE(other->waitForLine("ready", 10s));
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--present", file.string()}, env);
+        ASSERT_TRUE(host->waitForLine("ready", 10s));
+        ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << host->linesText();
+    }
+    void clickAt(int x, int y) {
+        input->moveTo(x, y);
+        input->button(1, true);
+        input->button(1, false);
+    }
+    void clickTheOtherWindow() {
+        clickAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2);
+        ASSERT_TRUE(input->focusWindowAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2));
+        ASSERT_TRUE(host->waitForLine("focus elsewhere", 5s)) << host->linesText();
+    }
+    void press(const std::string& key) {
+        input->key(key, true);
+        input->key(key, false);
+    }
+
+    kolvex::testing::TempDir temp;
+    std::unique_ptr<Xvfb> server;
+    std::unique_ptr<FakeInput> input;
+    std::unique_ptr<ChildProgram> other;
+    std::unique_ptr<ChildProgram> host;
+};
+
+TEST_F(KeyboardPortalAndAnotherWindow, AClickOnThePortalTakesTheKeyboardBack) {
+    clickTheOtherWindow();
+    clickAt(kPortalX, kPortalY);
+    ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << "the click left the keyboard elsewhere: " << host->linesText();
+    press("Return");
+    ASSERT_TRUE(host->waitForLine("converting", 5s)) << host->linesText();
+    EXPECT_TRUE(host->waitForLine("succeeded -notes.png", 5s));
+}
+
+TEST_F(KeyboardPortalAndAnotherWindow, EscapeAnywhereClosesThePortalThatLostTheKeyboard) {
+    clickTheOtherWindow();
+    press("Escape");
+    EXPECT_TRUE(host->waitForLine("closed", 5s)) << host->linesText();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),

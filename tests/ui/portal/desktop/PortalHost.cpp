@@ -1,12 +1,16 @@
 // The Portal on a real X display, with simulated conversions and a one-chip ring, for the
 // whole-desktop tests. Prints "ready", then a line for each step a test waits for:
-// "revealed", "selected <label>", "converting", "succeeded <name>", "failed <message>", "closed".
-// With "--present FILE" it opens the keyboard-driven Portal for that file at once.
+// "frame <left> <top> <width> <height>" (the window in Qt's logical pixels, y down) just before
+// "revealed", "selected <label>", "converting", "succeeded <name>", "failed <message>", "closed",
+// and "focus portal" or "focus elsewhere" when the keyboard comes to the Portal or leaves it.
+// With "--present FILE" it opens the keyboard-driven Portal for that file at once; with
+// "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top).
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include <QApplication>
+#include <QWindow>
 
 #include "ui/portal/PortalController.h"
 
@@ -14,21 +18,31 @@ namespace {
 
 using namespace kolvex;
 
-class OneChip final : public RingTargetProviding {
+class Chips final : public RingTargetProviding {
 public:
+    explicit Chips(int count) : m_count(count) {}
     std::vector<RingTarget> targets(const std::vector<std::filesystem::path>& urls, PortalMode) const override {
         if (urls.empty()) return {};
-        RingTarget png;
-        png.id = "format.png";
-        png.label = "PNG";
-        png.formatID = FormatID("png");
-        png.fileExtension = "png";
-        return {png};
+        static const char* const kFormats[] = {"png", "webp", "tiff", "gif", "bmp", "heic", "avif", "jxl"};
+        std::vector<RingTarget> ring;
+        for (int i = 0; i < m_count && i < 8; ++i) {
+            const std::string id = kFormats[i];
+            RingTarget target;
+            target.id = "format." + id;
+            target.label = QString::fromStdString(id).toUpper().toStdString();
+            target.formatID = FormatID(id);
+            target.fileExtension = id;
+            ring.push_back(target);
+        }
+        return ring;
     }
     std::optional<FormatCategory> category(const std::vector<std::filesystem::path>&) const override {
         return FormatCategory::image;
     }
     int categoryCount(const std::vector<std::filesystem::path>&) const override { return 1; }
+
+private:
+    int m_count = 1;
 };
 
 void say(const std::string& line) {
@@ -40,11 +54,20 @@ void say(const std::string& line) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    PortalController controller(TriggerModifier::shift, std::make_shared<OneChip>(), nullptr);
+    const QStringList args = app.arguments();
+    int chips = 1;
+    if (const auto at = args.indexOf(QStringLiteral("--chips")); at >= 0 && at + 1 < args.size())
+        chips = args[at + 1].toInt();
+    PortalController controller(TriggerModifier::shift, std::make_shared<Chips>(chips), nullptr);
     PortalModel& model = controller.model();
     QObject::connect(&model, &PortalModel::changed, [&](PortalModel::Field field) {
         using F = PortalModel::Field;
-        if (field == F::isRevealed && model.isRevealed()) say("revealed");
+        if (field == F::isRevealed && model.isRevealed()) {
+            const QRect g = controller.panel().geometry();
+            say("frame " + std::to_string(g.x()) + " " + std::to_string(g.y()) + " " + std::to_string(g.width()) + " " +
+                std::to_string(g.height()));
+            say("revealed");
+        }
         if (field == F::selectedIndex && model.selectedTarget()) say("selected " + model.selectedTarget()->label);
         if (field == F::phase) {
             const auto& phase = model.phase();
@@ -58,11 +81,14 @@ int main(int argc, char** argv) {
         }
         if (field == F::isCursorInside) say(model.isCursorInside() ? "inside" : "outside");
     });
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, [&](QWindow* window) {
+        const bool portal = window && window == controller.panel().windowHandle();
+        say(portal ? "focus portal" : "focus elsewhere");
+    });
     controller.start();
     say("ready");
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == QStringLiteral("--present")) {
-        controller.present({std::filesystem::path(args[2].toStdString())}, PortalMode::convert);
+    if (const auto at = args.indexOf(QStringLiteral("--present")); at >= 0 && at + 1 < args.size()) {
+        controller.present({std::filesystem::path(args[at + 1].toStdString())}, PortalMode::convert);
     }
     return app.exec();
 }

@@ -22,6 +22,7 @@
 #include "support/TempDir.h"
 #include "support/RingTargets.h"
 #include "support/qt/QtEnvironments.h"
+#include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/ExtractAudioView.h"
 #include "ui/sheets/MergeOrderView.h"
@@ -99,6 +100,47 @@ TEST_F(ToolSheetsTest, CropWalksEveryFileAndMergeHandsBackTheOrder) {
     EXPECT_EQ(flow.parameterWindow()->windowTitle(), "Merge 2 files");
     merge->mergeButton()->click();
     EXPECT_EQ(portal.calls.back(), "apply ordered");
+}
+
+// Every sheet of a walk answers Return and Escape the moment it shows, as a key pressed on the
+// keyboard reaches it: through the window to whatever has the focus.
+TEST_F(ToolSheetsTest, EverySheetOfAWalkAnswersTheKeyboard) {
+    const auto files = images(3);
+    auto press = [this](Qt::Key key) {
+        QWidget* window = flow.parameterWindow();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window->windowHandle(), key);
+    };
+    auto step = [&](auto* sheet, Qt::Key key) {
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->confirmButton()->isEnabled(); }, 10000));
+        QWidget* focus = QApplication::focusWidget();
+        EXPECT_TRUE(focus && (focus == sheet || sheet->isAncestorOf(focus))) << "the sheet has no focus";
+        press(key);
+    };
+
+    flow.collectParameters(toolTarget("crop"), DragPayload(files));
+    auto* first = waitForSheet<CropView>();
+    step(first, Qt::Key_Return);
+    auto* second = waitForSheet<CropView>(first);
+    step(second, Qt::Key_Return);
+    auto* third = waitForSheet<CropView>(second);
+    step(third, Qt::Key_Escape);
+    EXPECT_EQ(portal.calls, (std::vector<std::string>{"hide", "apply one", "apply one", "discard"}));
+    EXPECT_FALSE(flow.walk());
+
+    // Compress walks when asked to set each file, and its later sheets answer too.
+    portal.calls.clear();
+    flow.collectParameters(toolTarget("compress"), DragPayload({files[0], files[1]}));
+    auto* compress = waitForSheet<CompressView>();
+    ASSERT_NE(compress, nullptr);
+    ASSERT_NE(compress->batchOptions(), nullptr);
+    compress->batchOptions()->individuallyBox()->setChecked(true);
+    step(compress, Qt::Key_Return);
+    auto* last = waitForSheet<CompressView>(compress);
+    step(last, Qt::Key_Return);
+    EXPECT_EQ(portal.calls, (std::vector<std::string>{"hide", "apply one", "apply one", "show", "finish 0"}));
 }
 
 // A prober that takes as long as a three-hour file: it returns only once it is told to stop.

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <QString>
+
+namespace kolvex::to_unicode {
+
+// What a PDF font's ToUnicode map says each glyph code stands for: code → text (UTF-32).
+using Map = std::map<uint32_t, std::u32string>;
+
+// The mappings of a ToUnicode CMap (its bfchar and bfrange entries; anything else is ignored).
+Map parse(std::string_view cmap);
+
+// The CMap with its mappings replaced by `map` (as bfchar entries), everything around them kept.
+std::string replaceMappings(std::string_view cmap, const Map& map);
+
+// A font's cmap may give one glyph several characters (an ideograph and its Kangxi radical,
+// U+65E5 日 and U+2F47 ⽇; the micro sign and mu), and a writer that maps glyphs back to text
+// by the font's cmap picks one of them — often not the one that was written. Given the text
+// that was written, every mapping to a character that does not occur in it is turned to the
+// written character that is the same once compatibility-normalised (NFKC). Returns the mended
+// CMap, or nothing when no mapping changes.
+std::optional<std::string> mend(std::string_view cmap, const QString& written);
+
+// Mends every ToUnicode map of the PDF at `pdf` that way, rewriting the file in place when one
+// changes. Throws std::exception when the file cannot be read or written.
+void mendFile(const std::filesystem::path& pdf, const QString& written);
+
+}  // namespace kolvex::to_unicode
