@@ -8,16 +8,8 @@ namespace {
 using Kind = PortalPhase::Kind;
 namespace fs = std::filesystem;
 
-class PortalAskTest : public PortalModelTest {
+class PortalAskTest : public PortalRunFixture {
 protected:
-    void drop(std::vector<fs::path> files) {
-        browse(std::move(files), 0, PortalMode::convert);
-        ASSERT_TRUE(model->commit());
-    }
-    void finishRuns() {
-        scheduler->runBackground();
-        scheduler->advance(0.7);
-    }
     void use(const Preferences& preferences) {
         model->preferencesProvider = [preferences] { return preferences; };
     }

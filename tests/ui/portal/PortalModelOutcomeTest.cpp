@@ -8,19 +8,7 @@ namespace {
 
 using Kind = PortalPhase::Kind;
 
-class PortalOutcomeTest : public PortalModelTest {
-protected:
-    // Drops the files on chip `index` of the mode's ring.
-    void drop(std::vector<std::filesystem::path> files, int index = 0, PortalMode mode = PortalMode::convert) {
-        browse(std::move(files), index, mode);
-        ASSERT_TRUE(model->commit());
-    }
-    // Lets the pending runs return and the display fill, stopping before any linger ends.
-    void finishRuns() {
-        scheduler->runBackground();
-        scheduler->advance(0.7);
-    }
-};
+class PortalOutcomeTest : public PortalRunFixture {};
 
 TEST_F(PortalOutcomeTest, OnceTheJobEndsNothingIsLeftToCancel) {
     service->scriptedResults.push_back({failure("/a.png", ConversionError::corruptedInput("/a.png"))});

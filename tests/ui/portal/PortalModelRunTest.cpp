@@ -7,19 +7,7 @@ namespace {
 
 using Kind = PortalPhase::Kind;
 
-class PortalRunTest : public PortalModelTest {
-protected:
-    // Drops the files on chip `index` of the mode's ring.
-    void drop(std::vector<std::filesystem::path> files, int index = 0, PortalMode mode = PortalMode::convert) {
-        browse(std::move(files), index, mode);
-        ASSERT_TRUE(model->commit());
-    }
-    // Lets the pending runs return and the display fill, stopping before any linger ends.
-    void finishRuns() {
-        scheduler->runBackground();
-        scheduler->advance(0.7);
-    }
-};
+class PortalRunTest : public PortalRunFixture {};
 
 TEST_F(PortalRunTest, FormatDropSendsPreferencesOptionsAndIgnoresSheetOptions) {
     Preferences prefs;

@@ -40,4 +40,19 @@ protected:
     std::vector<std::pair<std::optional<double>, std::optional<std::string>>> reports;
 };
 
+// The same, for tests of runs: drops and lets them finish.
+class PortalRunFixture : public PortalModelTest {
+protected:
+    // Drops the files on chip `index` of the mode's ring.
+    void drop(std::vector<std::filesystem::path> files, int index = 0, PortalMode mode = PortalMode::convert) {
+        browse(std::move(files), index, mode);
+        ASSERT_TRUE(model->commit());
+    }
+    // Lets the pending runs return and the display fill, stopping before any linger ends.
+    void finishRuns() {
+        scheduler->runBackground();
+        scheduler->advance(0.7);
+    }
+};
+
 }  // namespace kolvex::testing
