@@ -31,8 +31,22 @@ int arenasAfterBusyThreads(int threads) {
     return arenas;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kGlibcMalloc = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kGlibcMalloc = false;
+#else
+constexpr bool kGlibcMalloc = true;
+#endif
+#else
+constexpr bool kGlibcMalloc = true;
+#endif
+
 // Each case runs in a fresh process: arenas, once made, last as long as the process.
 TEST(ProcessMemoryDeathTest, JobThreadsShareABoundedSetOfArenas) {
+    // The sanitizer's allocator replaces glibc's, which alone has arenas.
+    if (!kGlibcMalloc) GTEST_SKIP() << "glibc's malloc is replaced by the address sanitizer's";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
