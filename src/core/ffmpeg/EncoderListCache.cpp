@@ -9,13 +9,13 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "core/services/Log.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex {
 
@@ -52,21 +52,7 @@ bool writeWhole(int fd, const std::string& text) {
 EncoderListCache::EncoderListCache(fs::path folder) : m_file(std::move(folder) / "ffmpeg-encoders") {}
 
 fs::path EncoderListCache::defaultFolder(const std::function<const char*(const char*)>& environment) {
-    auto env = [&](const char* name) -> std::string {
-        const char* value = environment ? environment(name) : std::getenv(name);
-        return value ? std::string(value) : std::string();
-    };
-    const std::string xdg = env("XDG_CACHE_HOME");
-    if (!xdg.empty() && xdg.front() == '/') return fs::path(xdg) / "kolvex";
-    std::string home = env("HOME");
-    if (home.empty()) {
-        struct passwd entry {};
-        struct passwd* found = nullptr;
-        std::vector<char> buffer(16384);
-        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-            home = found->pw_dir;
-    }
-    return fs::path(home.empty() ? "/" : home) / ".cache" / "kolvex";
+    return paths::xdgBaseFolder("XDG_CACHE_HOME", ".cache", environment) / "kolvex";
 }
 
 const EncoderListCache& EncoderListCache::shared() {

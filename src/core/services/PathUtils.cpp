@@ -1,6 +1,11 @@
 #include "core/services/PathUtils.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <system_error>
+#include <vector>
 
 namespace kolvex::paths {
 
@@ -58,6 +63,25 @@ std::string asciiLower(std::string text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
+}
+
+fs::path xdgBaseFolder(const char* variable, const char* fallback,
+                       const std::function<const char*(const char*)>& environment) {
+    auto env = [&](const char* name) -> std::string {
+        const char* value = environment ? environment(name) : std::getenv(name);
+        return value ? std::string(value) : std::string();
+    };
+    const std::string xdg = env(variable);
+    if (!xdg.empty() && xdg.front() == '/') return fs::path(xdg);
+    std::string home = env("HOME");
+    if (home.empty()) {
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+            home = found->pw_dir;
+    }
+    return fs::path(home.empty() ? "/" : home) / fallback;
 }
 
 }  // namespace kolvex::paths

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 // Path helpers with the semantics of file URLs: trailing separators do not make an empty
@@ -24,5 +25,11 @@ bool isDirectory(const fs::path& path);
 fs::path absolute(const fs::path& path);
 // ASCII lower-casing (file extensions, ids).
 std::string asciiLower(std::string text);
+
+// An XDG base folder: `variable` (XDG_CONFIG_HOME, XDG_CACHE_HOME…) when it holds an absolute
+// path, else `fallback` (".config", ".cache") below $HOME, else below the account's home folder.
+// `environment` reads a variable (std::getenv when not given).
+fs::path xdgBaseFolder(const char* variable, const char* fallback,
+                       const std::function<const char*(const char*)>& environment = nullptr);
 
 }  // namespace kolvex::paths

@@ -1,7 +1,6 @@
 #include "core/services/UserDefaults.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <system_error>
 
 #include "core/services/Log.h"
+#include "core/services/PathUtils.h"
 #include "core/services/StrictJson.h"
 
 namespace kolvex {
@@ -214,26 +214,7 @@ void InMemoryUserDefaults::remove(const std::string& key) {
 JsonFileUserDefaults::JsonFileUserDefaults(fs::path file) : m_file(std::move(file)) { load(); }
 
 fs::path JsonFileUserDefaults::defaultPath(const std::function<const char*(const char*)>& environment) {
-    auto env = [&](const char* name) -> std::string {
-        const char* v = environment ? environment(name) : std::getenv(name);
-        return v ? std::string(v) : std::string();
-    };
-    fs::path base;
-    const std::string xdg = env("XDG_CONFIG_HOME");
-    if (!xdg.empty() && xdg.front() == '/') {
-        base = xdg;
-    } else {
-        std::string home = env("HOME");
-        if (home.empty()) {
-            struct passwd entry {};
-            struct passwd* found = nullptr;
-            std::vector<char> buffer(16384);
-            if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-                home = found->pw_dir;
-        }
-        base = fs::path(home.empty() ? "/" : home) / ".config";
-    }
-    return base / "kolvex" / "defaults.json";
+    return paths::xdgBaseFolder("XDG_CONFIG_HOME", ".config", environment) / "kolvex" / "defaults.json";
 }
 
 namespace {
