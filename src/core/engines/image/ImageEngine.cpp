@@ -19,6 +19,7 @@
 #include "core/engines/image/JpegSegments.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
+#include "core/services/MemoryBudget.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -135,12 +136,18 @@ bool readsInOrder(const ConversionJob& job, const Plan& plan) {
     return plan.target->streams && plan.orientation == 1 && plan.degrees == 0 && !job.options.flipVertical;
 }
 
+// Whether the loader shrinks the picture while decoding it, so a large source is never held at
+// full size.
+bool shrinksOnLoad(const Plan& plan) {
+    const std::string_view loader = plan.source->loader;
+    return !plan.animated && plan.cap < plan.longest &&
+           (loader == "jpegload" || loader == "webpload" || loader == "heifload");
+}
+
 // Orientation and size cap in one decode, then crop, then flips and the turn.
 VImage decode(const ConversionJob& job, const Plan& plan) {
     if (plan.animated) return decodeAnimation(job, plan);
-    const std::string_view loader = plan.source->loader;
-    if (plan.cap < plan.longest && (loader == "jpegload" || loader == "webpload" || loader == "heifload")) {
-        // These loaders can shrink while decoding, so a large source is never held at full size.
+    if (shrinksOnLoad(plan)) {
         const int cap = static_cast<int>(plan.cap);
         VImage image = VImage::thumbnail(job.source.c_str(), cap,
                                          VImage::option()
@@ -200,6 +207,30 @@ void refuseIfTooLargeFor(const ConversionJob& job, const Plan& plan, const VImag
     throw ConversionError::unsupportedCombination(
         fmt::format("{} ({} × {} px)", job.source.filename().string(), width, height),
         fmt::format("{}, which holds at most {} px a side", job.to.label, limit));
+}
+
+size_t pixelBytes(const VImage& image) {
+    return static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()) *
+           static_cast<size_t>(image.bands()) * vips_format_sizeof(image.format());
+}
+
+// The memory a picture's conversion holds at its peak: the saver's working copies of the pixels
+// it is given, or of the source's when the loader decodes the source at full size; and the whole
+// source besides when the pixel work does not read it in order. No pixel has been decoded yet;
+// only the pipeline's sizes are read.
+size_t workingMemory(const ConversionJob& job, const VImage& source, const VImage& picture, const Plan& plan) {
+    const double copies = std::max(plan.target->workingCopies, 1.0);
+    if (shrinksOnLoad(plan)) return static_cast<size_t>(static_cast<double>(pixelBytes(picture)) * copies);
+    const size_t decoded = std::max(pixelBytes(source), pixelBytes(picture));
+    const size_t whole = !plan.animated && readsInOrder(job, plan) ? 0 : pixelBytes(source);
+    return static_cast<size_t>(static_cast<double>(decoded) * copies) + whole;
+}
+
+// Shared by every picture the process converts: a batch of large photos encodes a few at a time
+// instead of holding every worker's copies at once.
+MemoryBudget& pictureBudget() {
+    static MemoryBudget shared(ImageEngine::kWorkingMemoryLimit);
+    return shared;
 }
 
 // The HEVC encoder can end without a picture (a strip only a few pixels high but thousands
@@ -265,7 +296,9 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     throwIfStopRequested(stop);
     report(progress, 0.05);
     image::ensureVipsStarted();
-    const image::VipsThreadShare threads;
+    // Taken once the picture may be computed, so that the threads are shared out among the
+    // pictures that run, not those waiting for memory.
+    std::optional<image::VipsThreadShare> threads;
 
     Plan plan;
     std::error_code ec;
@@ -317,6 +350,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
 
     if (isLosslessJpegStrip(job, *plan.source, *plan.target)) {
         // A damaged source is refused, never copied on as if it were whole.
+        threads.emplace();
         if (!decodesFully(*plan.source, job.source, plan)) throw ConversionError::corruptedInput(job.source);
         auto stripped = image::JpegSegments::withoutMetadata(readWhole(job.source), orientationOf(header));
         if (!stripped) throw ConversionError::corruptedInput(job.source);
@@ -355,6 +389,8 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     }
 
     refuseIfTooLargeFor(job, plan, picture);
+    const MemoryBudget::Share memory(pictureBudget(), workingMemory(job, header, picture, plan), stop);
+    threads.emplace();
 
     StagedOutput output(job.destination);
     try {

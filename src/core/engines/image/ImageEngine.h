@@ -42,6 +42,9 @@ public:
 
     // Sources declaring more pixels than this are refused before anything is decoded.
     static constexpr int64_t kMaxPixels = int64_t{1} << 28;
+    // The working memory that the pictures of the process being converted at once may hold
+    // together, as estimated from their size and their saver; a larger picture goes alone.
+    static constexpr size_t kWorkingMemoryLimit = size_t{512} << 20;
 };
 
 }  // namespace kolvex

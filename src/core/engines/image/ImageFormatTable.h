@@ -28,6 +28,10 @@ struct ImageCodec {
     // limit and the HEVC and AV1 levels); 0: no limit. Unlike maxSide, a larger picture is
     // refused rather than shrunk, unless a size was asked for.
     int largestSide = 0;
+    // What loading and saving one picture hold at their peak, in copies of its decoded pixels
+    // (the saver's own buffers included: libwebp's ARGB and YUV planes, libheif's and
+    // ImageMagick's copies), as measured on 12-megapixel photos.
+    double workingCopies = 2;
 };
 
 // The one table the engine reads and writes with: `canHandle` and `convert` both ask it, so an

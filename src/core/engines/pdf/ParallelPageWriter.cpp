@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/engines/pdf/PageWorkers.h"
+#include "core/services/MemoryBudget.h"
 
 namespace kolvex {
 
@@ -20,14 +21,8 @@ size_t bytesOf(int width, int height) {
 }
 
 // The bitmap bytes that every writer of the process holds together.
-struct Budget {
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t inFlight = 0;
-};
-
-Budget& budget() {
-    static Budget shared;
+MemoryBudget& budget() {
+    static MemoryBudget shared(ParallelPageWriter::kMaxBytesInFlight);
     return shared;
 }
 
@@ -50,19 +45,9 @@ ParallelPageWriter::~ParallelPageWriter() {
 
 size_t ParallelPageWriter::bytesOf(const Task& task) { return kolvex::bytesOf(task.bitmap.width, task.bitmap.height); }
 
-size_t ParallelPageWriter::bytesInFlight() {
-    std::lock_guard lock(budget().mutex);
-    return budget().inFlight;
-}
+size_t ParallelPageWriter::bytesInFlight() { return budget().held(); }
 
-void ParallelPageWriter::release(size_t bytes) {
-    if (bytes == 0) return;
-    {
-        std::lock_guard lock(budget().mutex);
-        budget().inFlight -= bytes;
-    }
-    budget().changed.notify_all();
-}
+void ParallelPageWriter::release(size_t bytes) { budget().give(bytes); }
 
 int ParallelPageWriter::defaultWorkers() { return pageWorkers(); }
 
@@ -76,14 +61,8 @@ void ParallelPageWriter::reserve(int width, int height) {
         rethrowFailure();
     }
     const size_t bytes = kolvex::bytesOf(width, height);
-    {
-        // Only this writer's own thread reserves for it, so nothing else fills m_reserved meanwhile.
-        std::unique_lock lock(budget().mutex);
-        budget().changed.wait(lock, [&] {
-            return budget().inFlight == 0 || budget().inFlight + bytes <= kMaxBytesInFlight;
-        });
-        budget().inFlight += bytes;
-    }
+    // Only this writer's own thread reserves for it, so nothing else fills m_reserved meanwhile.
+    budget().take(bytes);
     std::lock_guard lock(m_mutex);
     m_reserved += bytes;
 }
@@ -100,10 +79,7 @@ void ParallelPageWriter::submit(PageBitmap bitmap, std::filesystem::path destina
     // What was reserved covers the page as rendered, whatever its exact size.
     const size_t reservedBytes = m_reserved;
     m_reserved = 0;
-    if (bytes != reservedBytes) {
-        std::lock_guard budgetLock(budget().mutex);
-        budget().inFlight = budget().inFlight - reservedBytes + bytes;
-    }
+    if (bytes != reservedBytes) budget().resize(reservedBytes, bytes);
     m_changed.wait(lock, [&] { return m_failure || m_waiting.size() < m_capacity; });
     if (m_failure) {
         lock.unlock();
