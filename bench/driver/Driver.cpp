@@ -48,6 +48,7 @@
 #include "RealEngines.h"
 #include "core/services/Log.h"
 #include "core/services/Preferences.h"
+#include "core/services/ProcessMemory.h"
 #include "core/services/UserDefaults.h"
 #include "core/services/WorkInProgress.h"
 
@@ -309,6 +310,8 @@ double cpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The allocator as the application sets it up, before any thread exists.
+    ProcessMemory::setUp();
     TerminationSignals termination;
     Request request;
     try {

@@ -67,7 +67,7 @@ void quitOnSignals(QCoreApplication& app) {
 int main(int argc, char** argv) {
     // Before any thread exists: jobs run on worker threads, and the tray keeps for its whole
     // life every arena the allocator gives one.
-    kolvex::ProcessMemory::boundArenas();
+    kolvex::ProcessMemory::setUp();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     switch (kolvex::SelfCheck::requestFor(arguments)) {
     case kolvex::SelfCheck::Request::loginStatus:

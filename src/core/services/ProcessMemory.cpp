@@ -8,7 +8,15 @@
 
 namespace kolvex {
 
+bool ProcessMemory::setUp() {
+    const bool arenas = boundArenas();
+    return mapLargeBlocks() && arenas;
+}
+
 bool ProcessMemory::boundArenas() { return ::mallopt(M_ARENA_MAX, kArenaLimit) == 1; }
+
+// A threshold set by hand is kept: the allocator no longer raises it as large blocks are freed.
+bool ProcessMemory::mapLargeBlocks() { return ::mallopt(M_MMAP_THRESHOLD, kMappedBlockSize) == 1; }
 
 void ProcessMemory::giveBack() { ::malloc_trim(0); }
 

@@ -1,9 +1,13 @@
 #include "core/services/ProcessMemory.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <latch>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +65,54 @@ TEST(ProcessMemoryDeathTest, JobThreadsShareABoundedSetOfArenas) {
         EXPECT_EXIT(std::exit(arenasAfterBusyThreads(8) > ProcessMemory::kArenaLimit ? 0 : 1),
                     ::testing::ExitedWithCode(0), "");
     }
+}
+
+long residentKilobytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// What stays resident of sixteen blocks of 4 MB, touched and freed but for the last, after one
+// larger block came and went (as page bitmaps and pictures do in a batch).
+long keptOfFreedBlocksOnce() {
+    constexpr size_t kLarge = size_t{20} << 20;
+    constexpr size_t kBlock = size_t{4} << 20;
+    void* large = std::malloc(kLarge);
+    std::memset(large, 1, kLarge);
+    std::free(large);
+    const long before = residentKilobytes();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 16; ++i) {
+        blocks.push_back(std::malloc(kBlock));
+        std::memset(blocks.back(), 1, kBlock);
+    }
+    for (size_t i = 0; i + 1 < blocks.size(); ++i) std::free(blocks[i]);
+    const long kept = residentKilobytes() - before;
+    std::free(blocks.back());
+    return kept;
+}
+
+// The second round: the first has shown the allocator a large block freed.
+long keptOfFreedBlocks() {
+    (void)keptOfFreedBlocksOnce();
+    return keptOfFreedBlocksOnce();
+}
+
+TEST(ProcessMemoryDeathTest, LargeBlocksGoBackToTheSystemWhenFreed) {
+    if (!kGlibcMalloc) GTEST_SKIP() << "glibc's malloc is replaced by the address sanitizer's";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Only the block still in use stays, with a little to spare.
+    EXPECT_EXIT(
+        {
+            ProcessMemory::setUp();
+            std::exit(keptOfFreedBlocks() < 12 * 1024 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // Left to itself, the allocator keeps the freed blocks.
+    EXPECT_EXIT(std::exit(keptOfFreedBlocks() > 32 * 1024 ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
