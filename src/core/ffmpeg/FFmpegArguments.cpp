@@ -14,6 +14,7 @@
 #include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/ffmpeg/LibavInput.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -136,11 +137,16 @@ Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe
     return args;
 }
 
-// The demuxer the probe found, so ffmpeg reads the file as we did and cannot pick another. An
-// image sequence reader is left to ffmpeg's own choice, which reads a single picture.
+// How ffmpeg reads a source of ours. Its decoders make no picture larger than the probe admits:
+// a stream's own header (a PNG's, a later frame's) may claim far more than the container that
+// the probe read, and would have the decoder allocate it before the data proves short. And the
+// demuxer the probe found, so ffmpeg reads the file as we did and cannot pick another; an image
+// sequence reader is left to ffmpeg's own choice, which reads a single picture.
 Arguments demuxerArguments(const std::optional<std::string>& demuxer) {
-    if (!demuxer || demuxer->empty() || *demuxer == "image2") return {};
-    return {"-f", *demuxer};
+    Arguments args{"-max_pixels", std::to_string(LibavInput::maxFramePixels)};
+    if (!demuxer || demuxer->empty() || *demuxer == "image2") return args;
+    append(args, {"-f", *demuxer});
+    return args;
 }
 
 Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {

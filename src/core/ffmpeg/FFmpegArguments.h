@@ -42,8 +42,9 @@ public:
                                 const std::optional<std::string>& demuxer = std::nullopt);
     static Arguments gifFrames(const ConversionJob& job, const std::filesystem::path& palette,
                                const std::optional<std::string>& demuxer = std::nullopt);
-    // "-f" and the demuxer a probe found, for an input ffmpeg must read as we did; nothing when
-    // none is known or it is the image sequence reader.
+    // The options a source is read with, before its "-i": the largest picture its decoders may
+    // make (the probe's limit), and "-f" with the demuxer a probe found, for an input ffmpeg must
+    // read as we did (not when none is known or it is the image sequence reader).
     static Arguments inputFormat(const std::optional<std::string>& demuxer);
 
     // The length of a trim: end minus start (or the end alone); none when it is not positive.

@@ -132,10 +132,8 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
                                                             const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
     for (size_t i = 0; i < sources.size(); ++i) {
-        if (i < demuxers.size()) {
-            const auto format = FFmpegArguments::inputFormat(demuxers[i]);
-            args.insert(args.end(), format.begin(), format.end());
-        }
+        const auto format = FFmpegArguments::inputFormat(i < demuxers.size() ? demuxers[i] : std::nullopt);
+        args.insert(args.end(), format.begin(), format.end());
         args.insert(args.end(), {"-i", paths::absolute(sources[i]).string()});
     }
     std::string graph;

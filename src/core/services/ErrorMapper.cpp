@@ -21,6 +21,8 @@ namespace {
 const std::vector<ErrorMapper::Phrase> kFFmpeg = {
     {{"invalid data found"}, Meaning::damagedSource},
     {{"moov atom not found"}, Meaning::damagedSource},
+    // A picture's own header claims more pixels than its decoder may make.
+    {{"exceeds specified max pixel count"}, Meaning::damagedSource},
     {{"permission denied"}, Meaning::permissionDenied},
     {{"no space left"}, Meaning::diskFull},
     {{"disk quota exceeded"}, Meaning::diskFull},

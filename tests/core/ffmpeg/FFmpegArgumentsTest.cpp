@@ -22,6 +22,8 @@ Args concat(std::initializer_list<Args> parts) {
 const Args kStrip = {"-map_metadata", "-1", "-map_chapters", "-1"};
 const std::string kEven = "crop=trunc(iw/2)*2:trunc(ih/2)*2";
 const Args kH264 = {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high"};
+// Every source is read with its decoders held to 8192 × 8192 pixels a picture.
+const Args kPixelLimit = {"-max_pixels", "67108864"};
 
 ConversionOptions options(auto change) {
     ConversionOptions o = ConversionOptions::defaults();
@@ -53,7 +55,7 @@ TEST(FFmpegArguments, WorkedExamples) {
                                      o.preserveMetadata = false;
                                  }));
     EXPECT_EQ(FFmpegArguments::build(job, Decision::reencode("r"), std::nullopt),
-              concat({FFmpegArguments::common(),
+              concat({FFmpegArguments::common(), kPixelLimit,
                       {"-i", "/in/a.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
                        "yuv420p", "-row-mt", "1", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-c:a", "libopus",
                        "-b:a", "192k"},
@@ -68,8 +70,9 @@ TEST(FFmpegArguments, WorkedExamples) {
                             }));
     EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), std::nullopt),
               concat({FFmpegArguments::common(),
-                      {"-ss", "00:00:05.250", "-t", "00:00:59.750", "-i", "/in/-i.mp4", "-map", "0:V:0", "-map", "0:a:0?",
-                       "-c", "copy", "-sn", "-dn"},
+                      {"-ss", "00:00:05.250", "-t", "00:00:59.750"},
+                      kPixelLimit,
+                      {"-i", "/in/-i.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"},
                       kStrip,
                       {"-movflags", "+faststart", "/out/b.mov"}}));
 }
@@ -133,16 +136,17 @@ TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
     probe.demuxer = "mov";
     EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, 4.92),
               concat({FFmpegArguments::common(),
-                      {"-ss", "00:00:02.000", "-t", "00:00:02.920", "-f", "mov", "-i", "/in/a.mp4", "-ss", "00:00:02.000", "-t",
-                       "00:00:03.000", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
+                      {"-ss", "00:00:02.000", "-t", "00:00:02.920", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
+                       "-ss", "00:00:02.000", "-t", "00:00:03.000", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
                        "-dn", "-movflags", "+faststart", "/out/b.mp4"}}));
     // Nothing to keep apart when the sound is dropped or the stream is re-encoded.
     auto silent = job;
     silent.options.tool = "remove-audio";
     const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, 4.92);
     EXPECT_EQ(std::count(one.begin(), one.end(), "-i"), 1);
-    EXPECT_EQ(FFmpegArguments::inputFormat("image2"), Args{});
-    EXPECT_EQ(FFmpegArguments::inputFormat(std::nullopt), Args{});
+    EXPECT_EQ(FFmpegArguments::inputFormat("image2"), kPixelLimit);
+    EXPECT_EQ(FFmpegArguments::inputFormat(std::nullopt), kPixelLimit);
+    EXPECT_EQ(FFmpegArguments::inputFormat("matroska"), concat({kPixelLimit, {"-f", "matroska"}}));
 }
 
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
@@ -214,7 +218,7 @@ TEST(FFmpegArguments, GifsTakeTwoBoundedPasses) {
                                             o.trimEnd = 4;
                                             o.quality = 0.5;
                                         }));
-    const Args trimmed = {"-ss", "00:00:02.000", "-t", "00:00:02.000", "-i", "/in/x.mp4"};
+    const Args trimmed = concat({{"-ss", "00:00:02.000", "-t", "00:00:02.000"}, kPixelLimit, {"-i", "/in/x.mp4"}});
     EXPECT_EQ(FFmpegArguments::gifPalette(clip, "/tmp/s/palette.png"),
               concat({FFmpegArguments::common(), trimmed,
                       {"-an", "-vf", "fps=12,scale=480:-1:flags=lanczos,palettegen=stats_mode=diff", "-update", "1",
@@ -226,7 +230,7 @@ TEST(FFmpegArguments, GifsTakeTwoBoundedPasses) {
                        "/out/y.gif"}}));
     // A still keeps its only frame (no rate filter to drop it).
     const auto still = testing::mediaJob("/in/x.png", "/out/y.gif", "png", "gif", options([](auto& o) { o.maxDimension = 64; }));
-    EXPECT_EQ(FFmpegArguments::gifPalette(still, "/p.png")[FFmpegArguments::common().size() + 4],
+    EXPECT_EQ(FFmpegArguments::gifPalette(still, "/p.png")[FFmpegArguments::common().size() + 6],
               "scale=64:-1:flags=lanczos,palettegen=stats_mode=diff");
     EXPECT_THROW(FFmpegArguments::build(clip, Decision::reencode(""), std::nullopt), std::logic_error);
 }

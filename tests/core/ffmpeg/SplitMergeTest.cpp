@@ -151,9 +151,10 @@ TEST(MergePlan, CopiesOnlyInputsAlikeInEveryRespect) {
     const auto job = mergeJob({"/m/a.flac", "/m/b.flac"}, "/out/all.flac", "flac");
     const MergePlan deeper({flac, deep}, testing::mediaFormat("flac"));
     const auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.flac", "/m/b.flac"}, deeper, {"flac", "flac"});
-    EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.begin() + 15),
-              (std::vector<std::string>{"-f", "flac", "-i", "/m/a.flac", "-f", "flac"}));
-    EXPECT_NE(args.at(18).find("aformat=sample_fmts=s32:"), std::string::npos) << args.at(18);
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.begin() + 19),
+              (std::vector<std::string>{"-max_pixels", "67108864", "-f", "flac", "-i", "/m/a.flac", "-max_pixels",
+                                        "67108864", "-f", "flac"}));
+    EXPECT_NE(args.at(22).find("aformat=sample_fmts=s32:"), std::string::npos) << args.at(22);
 
     MediaProbe portrait = phone();
     portrait.rotation = 270;
@@ -171,7 +172,8 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
     auto args = FFmpegEngine::normalisingArguments(job, {"/m/a.mov", "/m/b.mov"}, plan);
     const std::vector<std::string> tail(args.begin() + 9, args.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
-                        "-i", "/m/a.mov", "-i", "/m/b.mov", "-filter_complex",
+                        "-max_pixels", "67108864", "-i", "/m/a.mov", "-max_pixels", "67108864", "-i", "/m/b.mov",
+                        "-filter_complex",
                         "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
                         "[0:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
                         "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
