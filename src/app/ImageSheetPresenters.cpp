@@ -9,6 +9,7 @@
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/format/ConversionError.h"
 #include "core/modules/EngineModules.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
@@ -181,6 +182,7 @@ void ResizePresenter::present(const std::shared_ptr<SheetRequest>& request) cons
 
 void CompressPresenter::present(const std::shared_ptr<SheetRequest>& request) const {
     const fs::path file = request->file();
+    if (auto unreadable = ErrorMapper::unreadableSource(file)) return request->fail(unreadable->shortDescription());
     const auto bytes = FileManagerService::shared().size(file);
     if (!bytes || *bytes < 1) return request->fail(request->fileName() + " is empty or unreadable");
     auto media = request->isMedia() ? request->sources().media : nullptr;

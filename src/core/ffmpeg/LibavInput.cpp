@@ -17,6 +17,7 @@ extern "C" {
 
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ErrorMapper.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -45,6 +46,8 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     throwIfStopRequested(stop);
+    // A FIFO would hold the open below for ever, out of reach of the interrupt callback.
+    if (auto unreadable = ErrorMapper::unreadableSource(url)) throw *unreadable;
     m_context = avformat_alloc_context();
     if (!m_context) throw ConversionError::corruptedInput(url);
     m_context->interrupt_callback = {&interrupted, &m_interrupt};

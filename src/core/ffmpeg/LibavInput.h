@@ -14,9 +14,9 @@ namespace kolvex {
 // thread at a time.
 class LibavInput {
 public:
-    // Blocks while the headers are read. Throws ConversionError::corruptedInput for a file that
-    // cannot be read as media or whose pictures are larger than maxFramePixels, OperationCancelled
-    // when stopped.
+    // Blocks while the headers are read. Throws ConversionError::unreadableInput for what is not
+    // a readable regular file (a FIFO, a device), corruptedInput for a file that cannot be read
+    // as media or whose pictures are larger than maxFramePixels, OperationCancelled when stopped.
     LibavInput(const std::filesystem::path& url, std::stop_token stop, std::chrono::seconds timeLimit);
     ~LibavInput();
     LibavInput(const LibavInput&) = delete;

@@ -130,7 +130,12 @@ std::optional<std::string> ErrorMapper::extract(std::string_view marker, std::st
 
 std::optional<ConversionError> ErrorMapper::unreadableSource(const Subject& subject) {
     for (const auto& source : subject.sources)
-        if (!canOpen(source)) return ConversionError::unreadableInput(source);
+        if (auto unreadable = unreadableSource(source)) return unreadable;
+    return std::nullopt;
+}
+
+std::optional<ConversionError> ErrorMapper::unreadableSource(const fs::path& file) {
+    if (!canOpen(file)) return ConversionError::unreadableInput(file);
     return std::nullopt;
 }
 

@@ -107,6 +107,9 @@ public:
     // unreadableInput naming the first of the job's sources that cannot be opened for reading
     // or is not a regular file (a FIFO, a device); none when they all are readable files.
     static std::optional<ConversionError> unreadableSource(const Subject& subject);
+    // The same for one file, for reads outside a job (the tool sheets' previews): ask before a
+    // library opens it, which would wait on a FIFO for ever. Never blocks.
+    static std::optional<ConversionError> unreadableSource(const std::filesystem::path& file);
 
     // The first word after `marker` (found ignoring case) in `text`, with blanks, quotes and
     // line feeds as separators; none when the marker is absent or nothing follows it.

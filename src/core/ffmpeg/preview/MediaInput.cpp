@@ -7,10 +7,13 @@ extern "C" {
 }
 
 #include "core/ffmpeg/LibavInput.h"
+#include "core/services/ErrorMapper.h"
 
 namespace kolvex {
 
 std::unique_ptr<MediaInput> MediaInput::open(const std::filesystem::path& file, Kind kind) {
+    // A FIFO would hold avformat_open_input for ever.
+    if (ErrorMapper::unreadableSource(file)) return nullptr;
     std::unique_ptr<MediaInput> input(new MediaInput());
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);

@@ -19,7 +19,8 @@ class MediaInput {
 public:
     enum class Kind { video, audio };
 
-    // Null when the file cannot be opened or holds no decodable stream of that kind.
+    // Null when the file cannot be opened, is not a regular file (a FIFO, a device; refused
+    // without waiting) or holds no decodable stream of that kind.
     static std::unique_ptr<MediaInput> open(const std::filesystem::path& file, Kind kind);
     ~MediaInput();
     MediaInput(const MediaInput&) = delete;

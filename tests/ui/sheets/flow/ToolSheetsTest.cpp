@@ -6,6 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QPageSize>
 #include <QPainter>
@@ -36,6 +40,7 @@ namespace kolvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempDir;
 using testing::toolTarget;
 
 // The application's sheets behind a flow that talks to a fake Portal.
@@ -262,7 +267,8 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     auto facts = std::make_shared<SlowFacts>();
     flow.setMediaFacts(facts);
     flow.setPlaceholderDelay(0);
-    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
+    const fs::path song = dir.write("long.mp3", "only read through the facts above");
+    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
     auto* preparing = waitForSheet<PreparingView>(nullptr, 5000);
     ASSERT_NE(preparing, nullptr) << "the window opens while the file is still being read";
     EXPECT_EQ(flow.parameterWindow()->windowTitle(), "trim long.mp3");
@@ -272,7 +278,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->stopped == 1; }, 5000)) << "the read was told to stop";
 
     // Quitting stops a read under way the same way.
-    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->started == 2; }, 5000));
     tasks->stop();
     EXPECT_EQ(facts->stopped, 2);
@@ -334,6 +340,54 @@ TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
     flow.collectParameters(toolTarget("split"), DragPayload({notes}));
     EXPECT_EQ(portal.calls.back(), "apply");
     EXPECT_TRUE(portal.applied->splitPoints.empty());
+}
+
+// A FIFO or a link to a device under a picture's or a clip's name: the sheet is refused at once,
+// saying why, instead of a reader waiting in open() for a writer that never comes (extract-audio
+// hands such a file to the conversion, which says why). Should a reader wait after all, a writer
+// that comes and goes frees it, so the test ends either way.
+void expectRefusedAtOnce(ToolParameterFlow& flow, testing::FakePortal& portal, const std::vector<std::string>& tools,
+                         const std::string& extension) {
+    const TempDir dir;
+    const fs::path fifo = dir / ("pipe." + extension);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path device = dir / ("zero." + extension);
+    fs::create_symlink("/dev/zero", device);
+    for (const std::string& tool : tools) {
+        const std::string end = tool == "extract-audio" ? "apply" : "fail";
+        for (const fs::path& file : {fifo, device}) {
+            SCOPED_TRACE(tool + " " + file.filename().string());
+            portal.calls.clear();
+            const auto started = std::chrono::steady_clock::now();
+            flow.collectParameters(toolTarget(tool), DragPayload({file}));
+            const auto ended = [&] { return !portal.calls.empty() && portal.calls.back() == end; };
+            const bool endedAtOnce = QTest::qWaitFor(ended, 5000);
+            if (!endedAtOnce) {
+                (void)QTest::qWaitFor(
+                    [&] {
+                        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                        if (writer >= 0) ::close(writer);
+                        return ended();
+                    },
+                    10000);
+            }
+            EXPECT_TRUE(endedAtOnce) << "the sheet's preparation waited on the file";
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+            EXPECT_EQ(flow.parameterWindow(), nullptr);
+            if (end != "fail") continue;
+            ASSERT_FALSE(portal.failures.empty());
+            EXPECT_EQ(portal.failures.back(), "Can't read " + file.filename().string());
+        }
+    }
+}
+
+TEST_F(ToolSheetsTest, APictureThatIsNoRegularFileIsRefusedAtOnce) {
+    expectRefusedAtOnce(flow, portal, {"crop", "rotate", "resize", "compress"}, "png");
+}
+
+TEST_F(MediaToolSheetsTest, AClipThatIsNoRegularFileIsRefusedAtOnce) {
+    expectRefusedAtOnce(flow, portal, {"trim", "split", "extract-audio", "resize", "compress"}, "mp4");
+    expectRefusedAtOnce(flow, portal, {"trim"}, "wav");
 }
 
 TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {

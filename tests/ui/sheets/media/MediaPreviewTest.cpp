@@ -3,10 +3,17 @@
 #include <cmath>
 #include <fstream>
 #include <numeric>
+#include <future>
 #include <stop_token>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "core/ffmpeg/preview/FrameScrubber.h"
+#include "core/ffmpeg/preview/MediaFacts.h"
 #include "core/ffmpeg/preview/WaveformSampler.h"
+#include "core/format/ConversionError.h"
 #include "core/services/ProcessRunner.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -28,6 +35,44 @@ std::string ffmpeg(std::vector<std::string> args) {
 
 fs::path audio(const TempDir& dir, const std::string& name, const std::string& source) {
     return testing::makeMedia(dir / name, {"-f", "lavfi", "-i", source});
+}
+
+// What the sheets read of a FIFO or a link to a device is refused at once: a reader in open()
+// on a FIFO waits for a writer, out of reach of any stop. Should one wait after all, a writer
+// that comes and goes frees it, so the test ends either way.
+TEST(MediaPreviewSources, WhatIsNoRegularFileIsRefusedAtOnce) {
+    TempDir dir;
+    const fs::path fifo = dir / "pipe.mp4";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path device = dir / "zero.wav";
+    fs::create_symlink("/dev/zero", device);
+    const FFmpegMediaFacts facts;
+    for (const fs::path& file : {fifo, device}) {
+        SCOPED_TRACE(file.filename().string());
+        const auto started = std::chrono::steady_clock::now();
+        auto reads = std::async(std::launch::async, [&] {
+            std::string refused;
+            try {
+                (void)facts.probe(file, {});
+            } catch (const ConversionError& error) {
+                refused = error.shortDescription();
+            }
+            EXPECT_EQ(facts.keyframes(file, {}).times(), KeyframeIndex{}.times());
+            EXPECT_FALSE(facts.waveform(file, {}).has_value());
+            EXPECT_FALSE(FrameScrubber::duration(file).has_value());
+            EXPECT_FALSE(FrameScrubber::videoFrame(file).has_value());
+            EXPECT_FALSE(FrameScrubber(file, 64, 64).decode(0).has_value());
+            return refused;
+        });
+        const bool atOnce = reads.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        while (reads.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (writer >= 0) ::close(writer);
+        }
+        EXPECT_TRUE(atOnce) << "a reader waited on the file";
+        EXPECT_EQ(reads.get(), "Can't read " + file.filename().string());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    }
 }
 
 TEST(WaveformSamplerTest, NormalisesPeaksToTheLoudestBucket) {
