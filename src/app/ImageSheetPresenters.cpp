@@ -23,9 +23,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Every reader here would wait for ever in open() on a FIFO: only a regular file is read, as for
+// a conversion.
+void refuseUnreadable(const fs::path& file) {
+    if (auto unreadable = ErrorMapper::unreadableSource(file)) throw *unreadable;
+}
+
 // The picture of an image file, turned upright; libvips reads what Qt cannot (a smaller copy).
-// Throws corruptedInput when neither can.
+// Throws corruptedInput when neither can, unreadableInput for what is no regular file.
 QImage loadPicture(const fs::path& file) {
+    refuseUnreadable(file);
     QImageReader reader(QString::fromStdString(file.string()));
     reader.setAutoTransform(true);
     QImage image = reader.read();
@@ -39,6 +46,7 @@ QImage loadPicture(const fs::path& file) {
 
 // The pixel size of an image file as it is shown (upright).
 std::optional<QSize> pictureSize(const fs::path& file) {
+    refuseUnreadable(file);
     QImageReader reader(QString::fromStdString(file.string()));
     reader.setAutoTransform(true);
     QSize size = reader.size();
@@ -49,6 +57,7 @@ std::optional<QSize> pictureSize(const fs::path& file) {
 
 // The first page of a PDF, drawn by the PDF renderer. Throws corruptedInput when it cannot be.
 QImage pagePicture(const fs::path& file) {
+    refuseUnreadable(file);
     if (auto pixels = EngineModules::pdfThumbnail(file, 1200)) {
         QImage page(pixels->rgba.data(), pixels->width, pixels->height, pixels->width * 4, QImage::Format_RGBA8888);
         if (!page.isNull()) return page.copy();
@@ -58,6 +67,7 @@ QImage pagePicture(const fs::path& file) {
 
 // The first frame of a video as a picture. Throws corruptedInput when there is none.
 QImage videoPicture(const fs::path& file, std::stop_token stop) {
+    refuseUnreadable(file);
     if (auto frame = EngineModules::videoFrame(file, stop)) {
         QImage image = toImage(*frame);
         if (!image.isNull()) return image;

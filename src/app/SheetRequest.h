@@ -14,7 +14,6 @@
 #include "core/format/ConversionOptions.h"
 #include "core/format/FormatManifest.h"
 #include "core/format/RingTarget.h"
-#include "core/services/ErrorMapper.h"
 #include "core/services/Preferences.h"
 #include "interaction/DragPayload.h"
 #include "ui/async/AsyncTask.h"
@@ -68,8 +67,7 @@ public:
     std::stop_token stopToken() const { return m_stop.get_token(); }
 
     // Reads something for the sheet off the GUI thread. `done` runs only while the request is
-    // current; a failure of `work` ends the request (fail) unless `failed` handles it. A file
-    // that is not a readable regular file (a FIFO, a device) fails at once, unread.
+    // current; a failure of `work` ends the request (fail) unless `failed` handles it.
     template <typename T>
     void prepare(std::function<T(std::stop_token)> work, std::function<void(T)> done,
                  AsyncTask::Failed failed = {});
@@ -110,10 +108,7 @@ void SheetRequest::prepare(std::function<T(std::stop_token)> work, std::function
     const auto runner = m_runner.lock();
     if (!isCurrent() || !runner) return;
     auto token = stopToken();
-    auto guarded = [work = std::move(work), token, file = m_file](std::stop_token taskStop) {
-        // A reader would wait for ever in open() on a FIFO, where no stop reaches it: only a
-        // regular file is read, as for a conversion.
-        if (auto unreadable = ErrorMapper::unreadableSource(file)) throw *unreadable;
+    auto guarded = [work = std::move(work), token](std::stop_token taskStop) {
         // Either the task or the request stopping ends the work.
         std::stop_source both;
         const std::stop_callback a(taskStop, [&both] { both.request_stop(); });

@@ -267,8 +267,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     auto facts = std::make_shared<SlowFacts>();
     flow.setMediaFacts(facts);
     flow.setPlaceholderDelay(0);
-    const fs::path song = dir.write("long.mp3", "only read through the facts above");
-    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
     auto* preparing = waitForSheet<PreparingView>(nullptr, 5000);
     ASSERT_NE(preparing, nullptr) << "the window opens while the file is still being read";
     EXPECT_EQ(flow.parameterWindow()->windowTitle(), "trim long.mp3");
@@ -278,7 +277,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->stopped == 1; }, 5000)) << "the read was told to stop";
 
     // Quitting stops a read under way the same way.
-    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
+    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->started == 2; }, 5000));
     tasks->stop();
     EXPECT_EQ(facts->stopped, 2);
