@@ -1,14 +1,36 @@
 #include "core/services/ProcessMemory.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
+#include <vector>
 
 #include <malloc.h>
 
 namespace kolvex {
 
+namespace {
+
+std::atomic<bool> leavingToExit{false};
+
+}  // namespace
+
 bool ProcessMemory::boundArenas() { return ::mallopt(M_ARENA_MAX, kArenaLimit) == 1; }
+
+void ProcessMemory::leaveToExit(bool leave) { leavingToExit = leave; }
+
+bool ProcessMemory::leftToExit() { return leavingToExit; }
+
+void ProcessMemory::release(std::shared_ptr<const void> object) {
+    if (!object || !leavingToExit) return;
+    static std::mutex mutex;
+    // Never destroyed: what it holds is the exit's to reclaim.
+    static auto* kept = new std::vector<std::shared_ptr<const void>>;
+    std::lock_guard lock(mutex);
+    kept->push_back(std::move(object));
+}
 
 void ProcessMemory::giveBack() { ::malloc_trim(0); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 namespace kolvex {
 
 // How a long-lived process keeps its memory to what it uses. glibc's allocator gives every thread
@@ -16,6 +18,17 @@ struct ProcessMemory {
     static void giveBack();
     // How many arenas the allocator holds now (0 when it cannot tell). For tests and diagnostics.
     static int arenaCount();
+
+    // A program that ends as soon as its work is done (the command-line driver) says so first:
+    // large structures a finished job leaves behind (parsed documents of hundreds of thousands
+    // of small objects) are then kept for the end of the process, which reclaims them at once,
+    // instead of being taken apart piece by piece. Off unless asked: a long-lived process frees
+    // them. Process-wide; any thread.
+    static void leaveToExit(bool leave = true);
+    static bool leftToExit();
+    // Frees `object` now (when nothing else holds it), or, after leaveToExit, keeps it until the
+    // process ends. Any thread.
+    static void release(std::shared_ptr<const void> object);
 };
 
 }  // namespace kolvex

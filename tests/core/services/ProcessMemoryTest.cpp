@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <latch>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,30 @@ TEST(ProcessMemoryDeathTest, JobThreadsShareABoundedSetOfArenas) {
         EXPECT_EXIT(std::exit(arenasAfterBusyThreads(8) > ProcessMemory::kArenaLimit ? 0 : 1),
                     ::testing::ExitedWithCode(0), "");
     }
+}
+
+TEST(ProcessMemory, ReleasedObjectsLiveOnOnlyWhereTheExitReclaimsThem) {
+    struct Resetting {
+        ~Resetting() { ProcessMemory::leaveToExit(false); }
+    } resetting;
+    ASSERT_FALSE(ProcessMemory::leftToExit()) << "a long-lived process frees what its jobs leave";
+    auto freed = std::make_shared<int>(1);
+    std::weak_ptr<int> freedWatch = freed;
+    ProcessMemory::release(std::move(freed));
+    EXPECT_TRUE(freedWatch.expired());
+
+    auto held = std::make_shared<int>(2);
+    auto stillHeld = held;
+    ProcessMemory::release(std::move(held));
+    EXPECT_EQ(*stillHeld, 2) << "another owner keeps its object";
+
+    ProcessMemory::leaveToExit();
+    auto kept = std::make_shared<int>(3);
+    std::weak_ptr<int> keptWatch = kept;
+    ProcessMemory::release(std::move(kept));
+    ASSERT_FALSE(keptWatch.expired());
+    EXPECT_EQ(*keptWatch.lock(), 3);
+    ProcessMemory::release(nullptr);
 }
 
 }  // namespace
