@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/ConversionNotifier.h"
@@ -109,6 +110,9 @@ public:
     bool conversionIsBackgrounded() const { return m_conversionIsBackgrounded; }
     UpdateChecking& updater() { return *m_updater; }
 
+    // How long the tray waits after a run before it hands back the memory of the engines' code.
+    static constexpr int kQuietReleaseMs = 30'000;
+
     static constexpr const char* kDidShowWelcomeKey = "KolvexDidShowWelcome";
     static constexpr const char* kLoginItemOfferedKey = "KolvexLoginItemOffered";
 
@@ -133,6 +137,8 @@ private:
     SettingsStore& m_settings;
     ToolParameterFlow m_flow;
     bool m_launched = false;
+    // Runs kQuietReleaseMs after the last run ended (restarted by every run).
+    QTimer m_quietRelease;
 };
 
 }  // namespace kolvex

@@ -1,7 +1,10 @@
 #include "core/services/ModuleLoader.h"
 
+#include <link.h>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 
 #include <dlfcn.h>
 #include <fmt/format.h>
@@ -21,6 +24,30 @@ struct Loaded {
 };
 
 using ModuleEntry = const void* (*)(const char* version);
+
+// The files of every shared object the process has loaded.
+std::set<std::string> loadedFiles() {
+    std::set<std::string> files;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0] == '/') static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
+            return 0;
+        },
+        &files);
+    return files;
+}
+
+std::mutex mutex;
+// Guarded by `mutex`.
+std::map<std::string, Loaded>& modules() {
+    static std::map<std::string, Loaded> loaded;
+    return loaded;
+}
+// The shared objects the program had loaded before its first module, guarded by `mutex`.
+std::optional<std::set<std::string>>& programFiles() {
+    static std::optional<std::set<std::string>> files;
+    return files;
+}
 
 Loaded open(const std::string& name, bool bindNow) {
     const fs::path path = ModuleLoader::file(name);
@@ -47,18 +74,31 @@ Loaded open(const std::string& name, bool bindNow) {
 }  // namespace
 
 const void* ModuleLoader::entry(const std::string& name, bool bindNow) {
-    static std::mutex mutex;
-    static std::map<std::string, Loaded> modules;
     std::lock_guard lock(mutex);
-    auto found = modules.find(name);
-    if (found == modules.end()) {
+    auto found = modules().find(name);
+    if (found == modules().end()) {
         Log::Interval interval("Loading the " + name + " engine");
-        found = modules.emplace(name, open(name, bindNow)).first;
+        if (!programFiles()) programFiles() = loadedFiles();
+        found = modules().emplace(name, open(name, bindNow)).first;
         if (found->second.table) Log::engine().info("Loaded the {} engine", name);
         else Log::engine().error("{}", found->second.failure);
     }
     if (!found->second.table) throw Unavailable(found->second.failure);
     return found->second.table;
+}
+
+std::set<std::string> ModuleLoader::libraryFiles() {
+    std::set<std::string> files;
+    std::lock_guard lock(mutex);
+    if (!programFiles()) return files;
+    for (const std::string& file : loadedFiles()) {
+        if (programFiles()->contains(file)) continue;
+        // As the process's mappings name it: the loader may have found it through a link.
+        std::error_code error;
+        const fs::path real = fs::canonical(file, error);
+        files.insert(error ? file : real.string());
+    }
+    return files;
 }
 
 fs::path ModuleLoader::folder() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +29,11 @@ public:
     // a module not loaded yet has every function of it and its libraries bound as it loads, so
     // that one that could not run fails here, not at a call: for checking an installation.
     static const void* entry(const std::string& name, bool bindNow = false);
+    // The files of the modules loaded so far and of every library loaded since the first of
+    // them (what the engines brought in, directly or through libraries that load plugins of
+    // their own when first used); those the program had loaded before are not among them.
+    // Thread-safe.
+    static std::set<std::string> libraryFiles();
     // The folder the modules are loaded from: that of the core library.
     static std::filesystem::path folder();
     static std::filesystem::path file(const std::string& name);

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "core/modules/EngineModules.h"
 #include "core/modules/LazyEngine.h"
 #include "core/services/ModuleLoader.h"
+#include "core/services/ProcessMemory.h"
 #include "support/BinaryFixtures.h"
 #include "support/ExternalTool.h"
 #include "support/MediaFixtures.h"
@@ -150,6 +153,41 @@ TEST(EngineModules, AnEngineWhoseModuleDoesNotLoadFailsItsJobsWithTheReason) {
         EXPECT_NE(std::string(error.what()).find(ModuleLoader::file("absent").string() + ": cannot open shared object file"),
                   std::string::npos)
             << error.what();
+    }
+}
+
+TEST(EngineModules, AnEngineRunsOnAfterItsLibrariesPagesWereGivenBack) {
+    TempDir dir;
+    writePdf(dir / "source.pdf");
+    const auto engines = EngineModules::inProcessEngines();
+    const auto rotate = [&](const fs::path& output, double degrees) {
+        ConversionJob job = jobFor(dir / "source.pdf", output, "pdf", "pdf", engine_ids::pdf);
+        job.options.tool = "rotate";
+        job.options.rotation = degrees;
+        for (const auto& engine : engines) {
+            if (engine->id() == engine_ids::pdf) return engine->convert(job, nullptr, {});
+        }
+        return std::vector<fs::path>{};
+    };
+    ASSERT_EQ(rotate(dir / "first.pdf", 90), std::vector<fs::path>{dir / "first.pdf"});
+
+    const std::set<std::string> files = ModuleLoader::libraryFiles();
+    const auto listed = [&](const std::string& name) {
+        return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+            return fs::path(file).filename().string().starts_with(name);
+        });
+    };
+    EXPECT_TRUE(listed("kolvex-engine-pdf-pages.so"));
+    EXPECT_TRUE(listed("libqpdf.so"));
+    EXPECT_FALSE(listed("libkolvex-core.so")) << "the program had it before any module";
+    EXPECT_GT(ProcessMemory::dropFilePages(files), 0u);
+
+    // The engine's code comes back from its files as it runs.
+    ASSERT_EQ(rotate(dir / "second.pdf", 180), std::vector<fs::path>{dir / "second.pdf"});
+    const auto info = programOutput("pdfinfo", {(dir / "second.pdf").string()});
+    if (info) {
+        EXPECT_NE(info->find("Pages:          1\n"), std::string::npos) << *info;
+        EXPECT_NE(info->find("Page rot:       180\n"), std::string::npos) << *info;
     }
 }
 

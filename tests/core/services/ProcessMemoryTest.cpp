@@ -2,11 +2,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <latch>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -113,6 +118,69 @@ TEST(ProcessMemoryDeathTest, LargeBlocksGoBackToTheSystemWhenFreed) {
         ::testing::ExitedWithCode(0), "");
     // Left to itself, the allocator keeps the freed blocks.
     EXPECT_EXIT(std::exit(keptOfFreedBlocks() > 32 * 1024 ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProcessMemory, ReleasedObjectsLiveOnOnlyWhereTheExitReclaimsThem) {
+    struct Resetting {
+        ~Resetting() { ProcessMemory::leaveToExit(false); }
+    } resetting;
+    ASSERT_FALSE(ProcessMemory::leftToExit()) << "a long-lived process frees what its jobs leave";
+    auto freed = std::make_shared<int>(1);
+    std::weak_ptr<int> freedWatch = freed;
+    ProcessMemory::release(std::move(freed));
+    EXPECT_TRUE(freedWatch.expired());
+
+    auto held = std::make_shared<int>(2);
+    auto stillHeld = held;
+    ProcessMemory::release(std::move(held));
+    EXPECT_EQ(*stillHeld, 2) << "another owner keeps its object";
+
+    ProcessMemory::leaveToExit();
+    auto kept = std::make_shared<int>(3);
+    std::weak_ptr<int> keptWatch = kept;
+    ProcessMemory::release(std::move(kept));
+    ASSERT_FALSE(keptWatch.expired());
+    EXPECT_EQ(*keptWatch.lock(), 3);
+    ProcessMemory::release(nullptr);
+}
+
+TEST(ProcessMemory, GivesBackOnlyPagesItsFileStillHolds) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("kolvex-pages-" + std::to_string(::getpid()) + ".bin");
+    constexpr size_t kBytes = 16 * 4096;
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << std::string(kBytes, 'A');
+    }
+    struct Removing {
+        std::filesystem::path file;
+        ~Removing() { std::filesystem::remove(file); }
+    } removing{file};
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // One mapping only read, as a library's code is; one written to and then made read-only, as
+    // a library's relocated tables are.
+    auto* read = static_cast<char*>(::mmap(nullptr, kBytes, PROT_READ, MAP_PRIVATE, fd, 0));
+    auto* written = static_cast<char*>(::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0));
+    ::close(fd);
+    ASSERT_NE(read, MAP_FAILED);
+    ASSERT_NE(written, MAP_FAILED);
+    size_t sum = 0;
+    for (size_t at = 0; at < kBytes; at += 4096) {
+        sum += static_cast<size_t>(read[at]);
+        written[at] = 'B';
+    }
+    ASSERT_EQ(::mprotect(written, kBytes, PROT_READ), 0);
+
+    EXPECT_EQ(ProcessMemory::dropFilePages({"/nowhere/else.so"}), 0u);
+    EXPECT_EQ(ProcessMemory::dropFilePages({std::filesystem::canonical(file).string()}), kBytes);
+    for (size_t at = 0; at < kBytes; at += 4096) {
+        EXPECT_EQ(written[at], 'B') << "the process's own copy of page " << at / 4096 << " was lost";
+        EXPECT_EQ(read[at], 'A');
+    }
+    EXPECT_EQ(sum, size_t{'A'} * 16);
+    ::munmap(read, kBytes);
+    ::munmap(written, kBytes);
 }
 
 }  // namespace

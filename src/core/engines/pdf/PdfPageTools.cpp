@@ -10,6 +10,7 @@
 #include "core/engines/pdf/PdfSplit.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
+#include "core/services/ProcessMemory.h"
 
 namespace kolvex {
 
@@ -55,7 +56,9 @@ std::vector<std::filesystem::path> PdfPageTools::withSource(const ConversionJob&
     QpdfDocument::Handle document = QpdfDocument::open(job.source);
     report(progress, 0.15);
     try {
-        return work(document);
+        auto outputs = work(document);
+        ProcessMemory::release(std::move(document));
+        return outputs;
     } catch (const ConversionError&) {
         throw;
     } catch (const OperationCancelled&) {
@@ -179,7 +182,10 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
         }
         report(progress, static_cast<double>(position + 1) / static_cast<double>(sources.size()));
     }
-    return QpdfDocument::write(*merged, destination, {.encryptionOf = encrypted});
+    const auto written = QpdfDocument::write(*merged, destination, {.encryptionOf = encrypted});
+    ProcessMemory::release(std::move(merged));
+    for (auto& document : opened) ProcessMemory::release(std::move(document));
+    return written;
 }
 
 }  // namespace kolvex

@@ -20,6 +20,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "core/engines/pdf/QpdfDocumentData.h"
+#include "core/engines/pdf/QpdfFileSource.h"
 
 namespace kolvex::qpdf_bridge {
 
@@ -132,9 +133,11 @@ std::vector<QPDFPageObjectHelper>& pagesOf(Document& document) {
 
 Opened open(const std::filesystem::path& file) {
     Opened result;
+    auto source = QpdfFileSource::open(file);
+    if (!source) return result;
     auto document = newDocument();
     try {
-        document->pdf.processFile(file.c_str(), "");
+        document->pdf.processInputSource(std::move(source), "");
     } catch (const QPDFExc& error) {
         result.status = error.getErrorCode() == qpdf_e_password ? OpenStatus::needsPassword : OpenStatus::unreadable;
         return result;
