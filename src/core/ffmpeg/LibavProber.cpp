@@ -156,6 +156,11 @@ MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
     return facts(input.format());
 }
 
+MediaProbe LibavProber::probeHeaders(const fs::path& url, std::stop_token stop) const {
+    const LibavInput input(url, stop, kTimeLimit, LibavInput::Reading::headersWhenComplete);
+    return facts(input.format());
+}
+
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,
                                                                                  std::stop_token stop) const {

@@ -15,6 +15,9 @@ public:
     // request ends it within one read. Throws ConversionError::corruptedInput for a file that
     // cannot be read as media, OperationCancelled when stopped.
     MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const override;
+    // MP4, QuickTime, Matroska and WebM files whose header states every stream are read without
+    // starting a decoder; other files as probe() reads them.
+    MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const override;
     // Reads the cuts after the facts, in the same opening: a trim is planned without opening a
     // large file's index twice. A file whose cuts cannot be read still gets its probe.
     std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
