@@ -87,6 +87,10 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
 
 LibavInput::~LibavInput() { avformat_close_input(&m_context); }
 
+void LibavInput::rearm(std::stop_token stop, std::chrono::seconds timeLimit) {
+    m_interrupt = {std::move(stop), std::chrono::steady_clock::now() + timeLimit};
+}
+
 int LibavInput::interrupted(void* opaque) {
     const auto* state = static_cast<const Interrupt*>(opaque);
     return state->stop.stop_requested() || std::chrono::steady_clock::now() > state->deadline;

@@ -36,6 +36,9 @@ public:
     LibavInput& operator=(const LibavInput&) = delete;
 
     AVFormatContext& format() const { return *m_context; }
+    // Reads from here on end once `stop` is triggered or `timeLimit` from now has passed: for an
+    // input handed on to another reader.
+    void rearm(std::stop_token stop, std::chrono::seconds timeLimit);
     const std::filesystem::path& url() const { return m_url; }
     // The largest picture read in process (twice 8K's area, in any shape): a header may claim any
     // size, and a decoder allocates what it claims before the data proves it false.

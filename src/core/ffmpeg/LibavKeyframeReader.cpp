@@ -14,7 +14,9 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavInput.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 
@@ -52,7 +54,20 @@ KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token st
 
 StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
                                          std::optional<std::pair<double, double>> window) const {
-    LibavInput input(url, stop, kTimeLimit);
+    // Whoever reads every keyframe (a sheet) is about to start a job on the file: its index,
+    // read now, is kept for that job.
+    const auto identity = window ? std::nullopt : KeptInput::Identity::of(url);
+    auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
+    MediaProbe probe;
+    if (identity) probe = LibavProber::facts(*input);
+    StreamCopyCuts read = cuts(*input, stop, window);
+    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe));
+    return read;
+}
+
+StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
+                                             std::optional<std::pair<double, double>> window) {
+    input.rearm(stop, kTimeLimit);
     return cuts(input, stop, window);
 }
 

@@ -15,7 +15,8 @@ class LibavInput;
 // this process: from the packets alone, nothing decoded, the other streams skipped. Times are
 // the packets' presentation times in seconds, as the container states them (a container that
 // starts later than 0 gives times that start later too). Reads local files only; shared between
-// threads, each call opens the file on its own.
+// threads, each call opens the file on its own. A read of every keyframe keeps the file open for
+// the job that follows (KeptInput).
 class LibavKeyframeReader {
 public:
     // Blocks for as long as the packets take to read, at most 120 s; runs on a worker thread. A
@@ -32,6 +33,9 @@ public:
 
     // The same from a file already open, nothing read yet beyond what opening it read.
     static StreamCopyCuts cuts(LibavInput& input, std::stop_token stop, std::optional<std::pair<double, double>> window);
+    // The same from an input another reader opened and read from, with this reader's limits.
+    static StreamCopyCuts cutsKept(LibavInput& input, std::stop_token stop,
+                                   std::optional<std::pair<double, double>> window);
 };
 
 }  // namespace kolvex
