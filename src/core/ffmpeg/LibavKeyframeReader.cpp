@@ -49,20 +49,20 @@ int64_t microseconds(double seconds) {
 }  // namespace
 
 KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
-    return cuts(url, stop).keyframes;
+    // Whoever reads every keyframe (a sheet) is about to start a job on the file: its index,
+    // read now, is kept for that job.
+    const auto identity = KeptInput::Identity::of(url);
+    auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
+    MediaProbe probe = LibavProber::facts(*input);
+    StreamCopyCuts read = cuts(*input, stop, std::nullopt);
+    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe));
+    return std::move(read.keyframes);
 }
 
 StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
                                          std::optional<std::pair<double, double>> window) const {
-    // Whoever reads every keyframe (a sheet) is about to start a job on the file: its index,
-    // read now, is kept for that job.
-    const auto identity = window ? std::nullopt : KeptInput::Identity::of(url);
-    auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
-    MediaProbe probe;
-    if (identity) probe = LibavProber::facts(*input);
-    StreamCopyCuts read = cuts(*input, stop, window);
-    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe));
-    return read;
+    LibavInput input(url, stop, kTimeLimit);
+    return cuts(input, stop, window);
 }
 
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,

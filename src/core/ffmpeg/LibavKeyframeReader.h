@@ -15,14 +15,14 @@ class LibavInput;
 // this process: from the packets alone, nothing decoded, the other streams skipped. Times are
 // the packets' presentation times in seconds, as the container states them (a container that
 // starts later than 0 gives times that start later too). Reads local files only; shared between
-// threads, each call opens the file on its own. A read of every keyframe keeps the file open for
-// the job that follows (KeptInput).
+// threads, each call opens the file on its own.
 class LibavKeyframeReader {
 public:
     // Blocks for as long as the packets take to read, at most 120 s; runs on a worker thread. A
     // stop request ends it within one packet. Throws ConversionError::corruptedInput when the file
     // cannot be read as media or the time runs out, OperationCancelled when stopped. A file with
-    // no moving picture has no keyframe beyond the assumed one at 0.
+    // no moving picture has no keyframe beyond the assumed one at 0. The file stays open for the
+    // job that follows, as the sheets that call this start one (KeptInput).
     KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
 
     // Where a stream copy of that stream can be cut. With `window`, only the packets from the
