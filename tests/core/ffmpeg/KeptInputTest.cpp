@@ -117,6 +117,19 @@ TEST_F(KeptInputTest, AChangedFileIsOpenedAfresh) {
     EXPECT_FALSE(KeptInput::take(fresh));
 }
 
+// A split after its sheet's read leaves nothing open.
+TEST_F(KeptInputTest, SplitsCloseWhatTheSheetKept) {
+    const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
+    ConversionOptions options = Preferences{}.conversionOptions(FormatCategory::video);
+    options.tool = "split";
+    options.splitPoints = {2};
+    const fs::path source = *s_dir / "clip.mp4";
+    LibavKeyframeReader().index(source);
+    const auto parts = engine.convertReporting(testing::mediaJob(source, m_dir / "part.mp4", "mp4", "mp4", options), nullptr, {});
+    EXPECT_EQ(parts.outputs.size(), 2u);
+    EXPECT_FALSE(KeptInput::take(source));
+}
+
 // The copied trim made after the sheet's read is the very file made without it.
 TEST_F(KeptInputTest, TrimsAfterTheSheetAreTheSame) {
     const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
