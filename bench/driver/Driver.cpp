@@ -2,9 +2,12 @@
 // the files given, then prints one line per result and the wall time. For benchmarks and tests.
 //
 //   kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...
-//                [--processors <n>] [--repeat <n>] [--quiet] <file>...
+//                [--processors <n>] [--repeat <n>] [--sheet-first] [--quiet] <file>...
 //   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //                             (every run does so first; this one only reports the count)
+//
+// --sheet-first reads each file before every round as the trim and split sheets do (its facts,
+// then every keyframe), untimed: the request then runs as it does in the app after its sheet.
 //
 // --ring builds the request as a drop on the Portal's format target does: options and output
 // folder from the stored preferences ($XDG_CONFIG_HOME/kolvex/defaults.json), through the same
@@ -46,6 +49,7 @@
 
 
 #include "RealEngines.h"
+#include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
 #include "core/services/Preferences.h"
 #include "core/services/ProcessMemory.h"
@@ -59,7 +63,7 @@ using namespace kolvex;
 
 const char* const kUsage =
     "usage: kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
-    "                    [--processors <n>] [--repeat <n>] [--quiet] <file>...\n"
+    "                    [--processors <n>] [--repeat <n>] [--sheet-first] [--quiet] <file>...\n"
     "       kolvex-drive --sweep\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
@@ -152,6 +156,7 @@ struct Request {
     bool ring = false;
     bool quiet = false;
     bool sweep = false;
+    bool sheetFirst = false;
 };
 
 Request parse(int argc, char** argv) {
@@ -184,6 +189,8 @@ Request parse(int argc, char** argv) {
             if (request.repeat < 1) throw UsageError{"--repeat needs a count of at least 1"};
         } else if (arg == "--processors") {
             request.processors = static_cast<int>(number(value(i)));
+        } else if (arg == "--sheet-first") {
+            request.sheetFirst = true;
         } else if (arg == "--quiet") {
             request.quiet = true;
         } else if (arg == "--sweep") {
@@ -378,7 +385,18 @@ int main(int argc, char** argv) {
     // removed before the next, so every round writes the same names.
     std::vector<ConversionResult> results;
     double wall = 0;
+    const auto media = request.sheetFirst ? EngineModules::mediaFacts() : nullptr;
     for (int pass = 1; pass <= request.repeat; ++pass) {
+        if (media) {
+            for (const auto& file : request.files) {
+                try {
+                    media->probe(file, termination.token());
+                    media->keyframes(file, termination.token());
+                } catch (const std::exception&) {
+                    // The request meets the same file and reports it.
+                }
+            }
+        }
         const auto start = std::chrono::steady_clock::now();
         const double cpuBefore = cpuSeconds();
         // The last round's documents stay for the exit to reclaim (see leave).

@@ -93,6 +93,11 @@ bool FFmpegEngine::mayCopyStreams(const ConversionJob& job) {
     return job.canPassthrough() && ContainerCompatibility::isKnownContainer(job.to.id);
 }
 
+bool FFmpegEngine::readsHeadersFirst(const ConversionJob& job) {
+    // A trim's cuts are read in the same opening, on times that need the streams read.
+    return job.to.category == FormatCategory::video && !job.isTrim() && mayCopyStreams(job);
+}
+
 bool FFmpegEngine::hasEncodersFor(const ConversionJob& job) const {
     const std::set<std::string>& encoders = m_encoders->names();
     if (encoders.empty()) return true;
@@ -191,10 +196,14 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
 
     // A trim reads where it can be cut while the file is open for the probe anyway.
     MediaProbe probe;
+    bool headersOnly = false;
     std::optional<StreamCopyCuts> cutsNearStart;
     if (job.isTrim() && !knownCuts) {
         std::tie(probe, cutsNearStart) = m_prober->probeWithCuts(job.source, trimWindow(job), stop);
         if (cutsNearStart) knownCuts = &*cutsNearStart;
+    } else if (readsHeadersFirst(job)) {
+        probe = m_prober->probeHeaders(job.source, stop);
+        headersOnly = true;
     } else {
         probe = m_prober->probe(job.source, stop);
     }
@@ -211,6 +220,11 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         throw ConversionError::unsupportedCombination(job.from.label + " with a video track", job.to.label);
 
     auto decision = PassthroughPlanner::decide(job, probe);
+    if (headersOnly && !decision.isPassthrough()) {
+        // An encoder is set up from what only decoding tells (pixel format, frame rate…).
+        probe = m_prober->probe(job.source, stop);
+        decision = PassthroughPlanner::decide(job, probe);
+    }
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     // The job ffmpeg is given: writing to the staged file. A copied video trim ends its pictures
     // early by the stream's decode delay, its sound at the asked end.

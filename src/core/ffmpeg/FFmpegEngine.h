@@ -49,6 +49,9 @@ public:
     // conversion can be a copy, the options ask for no new content and the target is a
     // container whose codecs are known; or the job is a merge.
     static bool mayCopyStreams(const ConversionJob& job);
+    // Whether the job is probed from the container's header first: a video copy that is no cut.
+    // Should it turn out to need an encoder, the source is probed in full before one is set up.
+    static bool readsHeadersFirst(const ConversionJob& job);
     // The tools this engine carries out.
     static const std::set<std::string>& supportedTools();
     // Source formats decoded to PNG by the image engine before ffmpeg sees them: avif, ico.

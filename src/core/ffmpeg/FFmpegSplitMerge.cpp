@@ -13,6 +13,7 @@
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LeftOutStreams.h"
+#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/ffmpeg/OutputReadback.h"
@@ -51,6 +52,9 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
 }
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
+    // The split sheet's read of every keyframe kept the file open; a split reads it its own way,
+    // so the index is not left in memory.
+    KeptInput::take(job.source);
     const MediaProbe probe = m_prober->probe(job.source, stop);
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");

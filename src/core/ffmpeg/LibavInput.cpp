@@ -1,9 +1,11 @@
 #include "core/ffmpeg/LibavInput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -39,7 +41,7 @@ bool opensOtherFiles(const AVInputFormat* demuxer) {
 
 }  // namespace
 
-LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::seconds timeLimit)
+LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::seconds timeLimit, Reading reading)
     : m_url(url), m_interrupt{stop, std::chrono::steady_clock::now() + timeLimit} {
     // Failures come back as errors; FFmpeg's own remarks would only reach a terminal nobody reads.
     static std::once_flag quiet;
@@ -72,7 +74,8 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     // What the container claims is checked before any decoder allocates a picture of that size;
     // what a stream's own headers claim, by the decoders as they read them.
     if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
-    if (rc >= 0) rc = findStreamInfo(*m_context);
+    if (rc >= 0 && reading == Reading::headersWhenComplete && headerStatesStreams(*m_context)) m_streamsRead = false;
+    if (rc >= 0 && m_streamsRead) rc = findStreamInfo(*m_context);
     if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
     if (rc < 0) {
         avformat_close_input(&m_context);
@@ -86,6 +89,10 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
 }
 
 LibavInput::~LibavInput() { avformat_close_input(&m_context); }
+
+void LibavInput::rearm(std::stop_token stop, std::chrono::seconds timeLimit) {
+    m_interrupt = {std::move(stop), std::chrono::steady_clock::now() + timeLimit};
+}
 
 int LibavInput::interrupted(void* opaque) {
     const auto* state = static_cast<const Interrupt*>(opaque);
@@ -101,6 +108,26 @@ bool LibavInput::claimsOversizedPictures(const AVFormatContext& format) {
         if (width < 0 || height < 0 || width * height > maxFramePixels) return true;
     }
     return false;
+}
+
+bool LibavInput::headerStatesStreams(const AVFormatContext& format) {
+    // Demuxers whose header lists every stream with its codec's parameters; others (MPEG-TS,
+    // raw streams) find streams and facts only in the packets.
+    static const char* const complete[] = {"mov", "matroska"};
+    if (!format.iformat || !format.iformat->name || format.nb_streams == 0) return false;
+    const std::string_view names = format.iformat->name;
+    const std::string_view first = names.substr(0, names.find(','));
+    if (std::find(std::begin(complete), std::end(complete), first) == std::end(complete)) return false;
+    if (format.duration == AV_NOPTS_VALUE || format.duration <= 0) return false;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& parameters = *format.streams[i]->codecpar;
+        if (parameters.codec_id == AV_CODEC_ID_NONE) return false;
+        if (parameters.codec_type == AVMEDIA_TYPE_VIDEO && (parameters.width <= 0 || parameters.height <= 0)) return false;
+        if (parameters.codec_type == AVMEDIA_TYPE_AUDIO &&
+            (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0))
+            return false;
+    }
+    return true;
 }
 
 int LibavInput::findStreamInfo(AVFormatContext& format) {

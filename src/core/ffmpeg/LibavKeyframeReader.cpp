@@ -14,7 +14,9 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavInput.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 
@@ -47,12 +49,25 @@ int64_t microseconds(double seconds) {
 }  // namespace
 
 KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
-    return cuts(url, stop).keyframes;
+    // Whoever reads every keyframe (a sheet) is about to start a job on the file: its index,
+    // read now, is kept for that job.
+    const auto identity = KeptInput::Identity::of(url);
+    auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
+    MediaProbe probe = LibavProber::facts(*input);
+    StreamCopyCuts read = cuts(*input, stop, std::nullopt);
+    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe));
+    return std::move(read.keyframes);
 }
 
 StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,
                                          std::optional<std::pair<double, double>> window) const {
     LibavInput input(url, stop, kTimeLimit);
+    return cuts(input, stop, window);
+}
+
+StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
+                                             std::optional<std::pair<double, double>> window) {
+    input.rearm(stop, kTimeLimit);
     return cuts(input, stop, window);
 }
 

@@ -21,7 +21,8 @@ public:
     // Blocks for as long as the packets take to read, at most 120 s; runs on a worker thread. A
     // stop request ends it within one packet. Throws ConversionError::corruptedInput when the file
     // cannot be read as media or the time runs out, OperationCancelled when stopped. A file with
-    // no moving picture has no keyframe beyond the assumed one at 0.
+    // no moving picture has no keyframe beyond the assumed one at 0. The file stays open for the
+    // job that follows, as the sheets that call this start one (KeptInput).
     KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
 
     // Where a stream copy of that stream can be cut. With `window`, only the packets from the
@@ -32,6 +33,9 @@ public:
 
     // The same from a file already open, nothing read yet beyond what opening it read.
     static StreamCopyCuts cuts(LibavInput& input, std::stop_token stop, std::optional<std::pair<double, double>> window);
+    // The same from an input another reader opened and read from, with this reader's limits.
+    static StreamCopyCuts cutsKept(LibavInput& input, std::stop_token stop,
+                                   std::optional<std::pair<double, double>> window);
 };
 
 }  // namespace kolvex

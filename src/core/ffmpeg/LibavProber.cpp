@@ -14,9 +14,11 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavInput.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
 
 namespace kolvex {
 
@@ -74,7 +76,7 @@ std::optional<std::string> setupOf(const AVCodecParameters& parameters) {
     return "CRC32:" + std::string(hex);
 }
 
-MediaProbe facts(const AVFormatContext& format) {
+MediaProbe factsOf(const AVFormatContext& format) {
     MediaProbe probe;
     if (format.iformat && format.iformat->name) {
         const std::string names = format.iformat->name;
@@ -153,14 +155,30 @@ LibavProber::LibavProber() = default;
 
 MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
     const LibavInput input(url, stop, kTimeLimit);
-    return facts(input.format());
+    return factsOf(input.format());
 }
+
+MediaProbe LibavProber::probeHeaders(const fs::path& url, std::stop_token stop) const {
+    const LibavInput input(url, stop, kTimeLimit, LibavInput::Reading::headersWhenComplete);
+    return factsOf(input.format());
+}
+
+MediaProbe LibavProber::facts(const LibavInput& input) { return factsOf(input.format()); }
 
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,
                                                                                  std::stop_token stop) const {
+    if (auto kept = KeptInput::take(url)) {
+        throwIfStopRequested(stop);
+        try {
+            auto cuts = LibavKeyframeReader::cutsKept(*kept->input, stop, window);
+            return {std::move(kept->probe), std::move(cuts)};
+        } catch (const ConversionError&) {
+            return {std::move(kept->probe), std::nullopt};
+        }
+    }
     LibavInput input(url, stop, kTimeLimit);
-    MediaProbe probe = facts(input.format());
+    MediaProbe probe = factsOf(input.format());
     try {
         return {std::move(probe), LibavKeyframeReader::cuts(input, stop, window)};
     } catch (const ConversionError&) {

@@ -4,6 +4,8 @@
 
 namespace kolvex {
 
+class LibavInput;
+
 // Probes with FFmpeg's libraries in this process: the same facts ffprobe reports, read the same
 // way, without starting a program for every file. Reads local files only. Shared between
 // threads; each probe() opens the file on its own.
@@ -15,11 +17,18 @@ public:
     // request ends it within one read. Throws ConversionError::corruptedInput for a file that
     // cannot be read as media, OperationCancelled when stopped.
     MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const override;
+    // MP4, QuickTime, Matroska and WebM files whose header states every stream are read without
+    // starting a decoder; other files as probe() reads them.
+    MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const override;
     // Reads the cuts after the facts, in the same opening: a trim is planned without opening a
     // large file's index twice. A file whose cuts cannot be read still gets its probe.
+    // A file whose keyframes were all read just before (the sheets do) is not opened again.
     std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
                                                                       std::pair<double, double> window,
                                                                       std::stop_token stop = {}) const override;
+
+    // The facts of a file opened with its streams read.
+    static MediaProbe facts(const LibavInput& input);
 };
 
 }  // namespace kolvex

@@ -64,6 +64,13 @@ public:
     // Blocks; runs on a worker thread. Throws ConversionError::corruptedInput for a file that
     // cannot be read as media, or OperationCancelled.
     virtual MediaProbe probe(const std::filesystem::path& url, std::stop_token stop = {}) const = 0;
+    // What a stream copy and a look at a file's contents need — the streams, their codecs, picture
+    // sizes, rotation, sound formats, cover pictures and the duration — read from the container's
+    // header alone where it states them; the facts only decoding gives (pixel format, profile,
+    // frame rate…) may then be missing. Implementations that cannot read less give probe().
+    virtual MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const {
+        return probe(url, stop);
+    }
     // The probe, and where a stream copy of the first moving-picture stream can be cut within
     // `window` (seconds) as LibavKeyframeReader reads it, from one opening of the file; no cuts
     // where an implementation cannot read them so. Same contract as probe().

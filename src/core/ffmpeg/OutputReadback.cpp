@@ -11,7 +11,7 @@ void OutputReadback::check(const std::filesystem::path& output, const std::files
                            std::optional<double> expectedSeconds, std::stop_token stop) {
     MediaProbe written;
     try {
-        written = LibavProber().probe(output, stop);
+        written = LibavProber().probeHeaders(output, stop);
     } catch (const ConversionError&) {
         Log::engine().error("The output made from {} cannot be read back", paths::lastComponent(source));
         throw ConversionError::corruptedInput(source);

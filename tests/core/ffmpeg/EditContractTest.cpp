@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/services/Preferences.h"
 #include "MediaReport.h"
 #include "support/MediaFixtures.h"
@@ -177,6 +178,60 @@ TEST_F(EditContract, CopyCutsKeepAllTheSound) {
     const fs::path out = trimmed.outputs.at(0);
     EXPECT_EQ(decodedStream(out, "v:0").frames, 50);
     EXPECT_NEAR(decodedStream(out, "a:0").seconds(), 2.0, kAudioFrame + 1e-3);
+}
+
+// Probes as the engine's own prober does, noting how deep each look went.
+class RecordingProber : public MediaProbing {
+public:
+    MediaProbe probe(const fs::path& url, std::stop_token stop) const override {
+        calls.push_back("streams");
+        return LibavProber().probe(url, stop);
+    }
+    MediaProbe probeHeaders(const fs::path& url, std::stop_token stop) const override {
+        calls.push_back("headers");
+        return LibavProber().probeHeaders(url, stop);
+    }
+    mutable std::vector<std::string> calls;
+};
+
+// A container change is planned from the header alone and keeps every picture and all the
+// sound; one that turns out to need an encoder reads the streams first and is still right.
+TEST_F(EditContract, RemuxesPlannedFromTheHeaderKeepEverything) {
+    struct Case {
+        std::string source, from, to;
+        bool copied;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases = {
+        {"25.mp4", "mp4", "mkv", true, {"headers"}},
+        {"25.mkv", "mkv", "mp4", true, {"headers"}},
+        // Matroska cannot store the turn: the pictures are turned upright by re-encoding them.
+        {"portrait.mp4", "mp4", "mkv", false, {"headers", "streams"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source + " to " + c.to);
+        const auto prober = std::make_shared<RecordingProber>();
+        const FFmpegEngine engine(BundledFFmpeg::inBundle(), prober, {});
+        const auto outcome = engine.convertReporting(
+            testing::mediaJob(source(c.source), m_out / ("out." + c.to), c.from, c.to,
+                              Preferences{}.conversionOptions(FormatCategory::video)),
+            nullptr, {});
+        EXPECT_EQ(outcome.usedPassthrough, c.copied);
+        EXPECT_EQ(prober->calls, c.calls);
+        const fs::path out = outcome.outputs.at(0);
+        const MediaReport report = MediaReport::of(out);
+        EXPECT_EQ(report.decodeErrors, "");
+        EXPECT_EQ(report.video().codec, "h264");
+        EXPECT_EQ(report.video().rotation, 0);
+        const std::pair<int64_t, int64_t> upright = c.copied ? std::pair(64, 48) : std::pair(48, 64);
+        EXPECT_EQ(std::pair(report.video().width, report.video().height), upright);
+        EXPECT_EQ(decodedStream(out, "v:0").frames, decodedStream(source(c.source), "v:0").frames);
+        // Matroska keeps the AAC encoder's priming (two frames) where MP4 states it away.
+        const double sound = decodedStream(source(c.source), "a:0").seconds();
+        EXPECT_GE(decodedStream(out, "a:0").seconds(), sound - 1e-3);
+        EXPECT_LE(decodedStream(out, "a:0").seconds(), sound + 2 * kAudioFrame + 1e-3);
+        fs::remove(out);
+    }
 }
 
 // A cut past the data of a partly downloaded file has nothing in it: a failure naming the file,

@@ -1,5 +1,6 @@
 #include "core/ffmpeg/LibavProber.h"
 
+#include "core/ffmpeg/LibavInput.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 
 #include <fstream>
@@ -34,6 +35,24 @@ const std::vector<std::string> kGop = {"-g", "4", "-keyint_min", "4", "-sc_thres
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// The facts a stream copy and a look at a file's contents rely on; the rest only decoding tells.
+MediaProbe copyFacts(MediaProbe probe) {
+    probe.pixelFormat.reset();
+    probe.isVariableFrameRate = false;
+    probe.videoTimeBase.reset();
+    probe.frameRate.reset();
+    probe.videoProfile.reset();
+    probe.videoLevel.reset();
+    probe.videoSetup.reset();
+    probe.audioBitrate.reset();
+    probe.audioBitsPerSample.reset();
+    probe.audioTimeBase.reset();
+    probe.audioSampleFormat.reset();
+    probe.audioProfile.reset();
+    probe.audioSetup.reset();
+    return probe;
 }
 
 // The in-process probe and keyframe reader read every file exactly as ffprobe does. (Decoding
@@ -72,6 +91,17 @@ TEST(LibavProber, AgreesWithFFprobeOnEveryKindOfSource) {
         const MediaProbe ours = LibavProber().probe(file);
         EXPECT_EQ(ours, testing::ffprobeFacts(file));
         EXPECT_TRUE(ours.audioCodec || ours.videoCodec);
+        // From the header alone: what a copy needs, the same; a file of another kind is read in full.
+        const MediaProbe headers = LibavProber().probeHeaders(file);
+        // An MP4 cover picture's size is only known from decoding it.
+        const bool statedByHeader = name.ends_with(".mp4") || name.ends_with(".mkv") || name.ends_with(".mov") ||
+                                    name.ends_with(".webm");
+        EXPECT_EQ(LibavInput(file, {}, std::chrono::seconds(30), LibavInput::Reading::headersWhenComplete).streamsRead(),
+                  !statedByHeader);
+        if (statedByHeader)
+            EXPECT_EQ(copyFacts(headers), copyFacts(ours));
+        else
+            EXPECT_EQ(headers, ours);
 
         const KeyframeIndex index = keyframes.index(file);
         EXPECT_EQ(index.times(), testing::ffprobeCuts(file).keyframes.times());
