@@ -1,5 +1,6 @@
 #include "app/ImageSheetPresenters.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
@@ -10,6 +11,7 @@
 #include "core/format/ConversionError.h"
 #include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
+#include "core/services/QtFilePaths.h"
 #include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/MediaPreview.h"
@@ -25,7 +27,9 @@ namespace {
 // The picture of an image file, turned upright; libvips reads what Qt cannot (a smaller copy).
 // Throws corruptedInput when neither can.
 QImage loadPicture(const fs::path& file) {
-    QImageReader reader(QString::fromStdString(file.string()));
+    QFile device;
+    qtpaths::open(device, file, QIODevice::ReadOnly);  // unreadable: libvips below says why
+    QImageReader reader(&device);
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (!image.isNull()) return image;
@@ -38,7 +42,9 @@ QImage loadPicture(const fs::path& file) {
 
 // The pixel size of an image file as it is shown (upright).
 std::optional<QSize> pictureSize(const fs::path& file) {
-    QImageReader reader(QString::fromStdString(file.string()));
+    QFile device;
+    if (!qtpaths::open(device, file, QIODevice::ReadOnly)) return std::nullopt;
+    QImageReader reader(&device);
     reader.setAutoTransform(true);
     QSize size = reader.size();
     if (!size.isValid() || size.isEmpty()) return std::nullopt;
