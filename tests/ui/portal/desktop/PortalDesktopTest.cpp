@@ -38,7 +38,7 @@ protected:
         ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
         file = temp.write("photo one.jpg", "not really a picture");
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
-        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, hostOptions(), env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
         std::vector<std::string> arguments = sourceOptions();
         for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
@@ -49,6 +49,7 @@ protected:
     }
 
     virtual std::vector<std::string> sourceOptions() const { return {}; }
+    virtual std::vector<std::string> hostOptions() const { return {}; }
 
     void TearDown() override {
         if (input && input->ok()) {
@@ -96,6 +97,8 @@ class DropsElsewhere : public PortalDesktop {
 protected:
     // A file manager's drag: Shift makes it a move.
     std::vector<std::string> sourceOptions() const override { return {"--movable"}; }
+    // A slow fade, so that a release can land while the Portal is still on screen.
+    std::vector<std::string> hostOptions() const override { return {"--fade", "4"}; }
     void SetUp() override {
         PortalDesktop::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
@@ -151,14 +154,19 @@ TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
 TEST_P(DropsElsewhere, AReleaseWhileThePortalFadesGoesToTheWindowBelow) {
     startDrag();
     moveOverTheTarget();
+    ASSERT_TRUE(target->waitForLine("over", 5s));
     input->key("Shift_L", true);
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    testing::pumpUntil([] { return false; }, 300ms);
+    ASSERT_TRUE(target->waitForLine("left", 5s)) << "the drag never took the Portal for its target";
     input->key("Shift_L", false);
-    testing::pumpUntil([] { return false; }, 60ms);  // the Portal is still on screen, fading
+    ASSERT_TRUE(host->waitForLine("unrevealed", 5s));
+    // The Portal fades for seconds here; the drag, with the pointer still, finds the window below.
+    ASSERT_TRUE(target->waitForLine("over", 5s)) << "the fading Portal kept the drag";
+    for (const auto& line : host->lines()) ASSERT_NE(line, "gone") << "the Portal went before the release";
     input->button(1, false);
     ASSERT_TRUE(source->waitForLine("drag-end", 5s));
     expectTheTargetGotTheDropAndNothingConverted();
+    for (const auto& line : host->lines()) EXPECT_NE(line, "gone") << "the release came after the fade";
 }
 
 INSTANTIATE_TEST_SUITE_P(Gtk, DropsElsewhere, ::testing::Values(Toolkit::gtk));
@@ -320,11 +328,11 @@ INSTANTIATE_TEST_SUITE_P(Factors, ScaledPortal, ::testing::Values(1.0, 1.25, 1.5
     return "x" + std::to_string(static_cast<int>(std::lround(info.param * 100)));
 });
 
-// The keyboard Portal beside another program's window that the user clicks, as a window
-// manager would give that window the keyboard.
+// The keyboard Portal beside another program's window, on a desktop with a window manager: a
+// click on that window gives it the keyboard, as it would for a user.
 class KeyboardPortalAndAnotherWindow : public ::testing::Test {
 protected:
-    static constexpr int kOtherX = 20, kOtherY = 20, kOtherSize = 150;
+    static constexpr int kOtherX = 20, kOtherY = 20, kOtherSize = 200;
     static constexpr int kPortalX = 640, kPortalY = 400;  // the middle of the screen
 
     void SetUp() override {
@@ -332,14 +340,15 @@ protected:
         std::string whyNot;
         server = Xvfb::start(whyNot);
         if (!server) GTEST_SKIP() << whyNot;
+        manager = testing::WindowManager::start(server->display(), temp.path(), whyNot);
+        if (!manager) GTEST_SKIP() << whyNot;
         input = std::make_unique<FakeInput>(server->display());
         ASSERT_TRUE(input->ok());
         const auto file = temp.write("-notes.txt", "x");
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
         std::vector<std::string> arguments;
         for (int value : {kOtherX, kOtherY, kOtherSize, kOtherSize}) arguments.push_back(std::to_string(value));
-        arguments.push_back(file.string());
-        other = std::make_unique<ChildProgram>(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
+        other = std::make_unique<ChildProgram>(KOLVEX_KEY_WINDOW_GTK, arguments, env);
         ASSERT_TRUE(other->waitForLine("ready", 10s));
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--present", file.string()}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s));
@@ -350,9 +359,10 @@ protected:
         input->button(1, true);
         input->button(1, false);
     }
+    // A real click: the window manager moves the keyboard, nobody else.
     void clickTheOtherWindow() {
         clickAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2);
-        ASSERT_TRUE(input->focusWindowAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2));
+        ASSERT_TRUE(other->waitForLine("focus-in", 5s)) << "the window manager did not focus the clicked window";
         ASSERT_TRUE(host->waitForLine("focus elsewhere", 5s)) << host->linesText();
     }
     void press(const std::string& key) {
@@ -362,24 +372,33 @@ protected:
 
     kolvex::testing::TempDir temp;
     std::unique_ptr<Xvfb> server;
+    std::unique_ptr<testing::WindowManager> manager;
     std::unique_ptr<FakeInput> input;
     std::unique_ptr<ChildProgram> other;
     std::unique_ptr<ChildProgram> host;
 };
 
-TEST_F(KeyboardPortalAndAnotherWindow, AClickOnThePortalTakesTheKeyboardBack) {
+TEST_F(KeyboardPortalAndAnotherWindow, ReturnGoesToTheClickedWindowAndAClickOnThePortalTakesTheKeyboardBack) {
     clickTheOtherWindow();
+    press("Return");
+    ASSERT_TRUE(other->waitForLine("key Return", 5s)) << "Return did not reach the window with the keyboard";
+    testing::pumpUntil([] { return false; }, 300ms);
+    for (const auto& line : host->lines()) EXPECT_NE(line, "converting") << "Return converted in a Portal without the keyboard";
+
     clickAt(kPortalX, kPortalY);
     ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << "the click left the keyboard elsewhere: " << host->linesText();
+    EXPECT_TRUE(other->waitForLine("focus-out", 5s));
     press("Return");
     ASSERT_TRUE(host->waitForLine("converting", 5s)) << host->linesText();
     EXPECT_TRUE(host->waitForLine("succeeded -notes.png", 5s));
+    for (const auto& line : other->lines()) EXPECT_NE(line, "key Return") << "the keys went to both windows";
 }
 
 TEST_F(KeyboardPortalAndAnotherWindow, EscapeAnywhereClosesThePortalThatLostTheKeyboard) {
     clickTheOtherWindow();
     press("Escape");
     EXPECT_TRUE(host->waitForLine("closed", 5s)) << host->linesText();
+    EXPECT_TRUE(other->waitForLine("key Escape", 5s)) << "the window with the keyboard lost its Escape";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),
