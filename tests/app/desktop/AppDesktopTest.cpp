@@ -256,6 +256,31 @@ TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
         },
         10s))
         << log;
+
+    // Handed over again, it becomes a PDF a reader can read.
+    ASSERT_TRUE(waitFor([&] { return !windowIsViewable(environment, "Kolvex Portal"); }, 10s)) << log;
+    log.clear();
+    EXPECT_EQ(runWithBytes(KOLVEX_PROGRAM, {odd.native()}, environment), 0);
+    ASSERT_TRUE(waitForLog(kolvex, log, " PDF@", 10s)) << log;
+    testing::pumpUntil([] { return false; }, 300ms);
+    const auto steps = testing::chipSteps(log, "PDF");
+    ASSERT_TRUE(steps) << log;
+    for (int i = 0; i < *steps; ++i) {
+        input.key("Right", true);
+        input.key("Right", false);
+    }
+    input.key("Return", true);
+    input.key("Return", false);
+    ASSERT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s) \u2192 PDF", 10s)) << log;
+    const auto pdf = folder / (stem + ".pdf");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(pdf); }, 10s)) << log;
+    if (!QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+        // Read from a copy: QProcess would hand the reader the name as text.
+        const auto copy = home / "copy.pdf";
+        std::filesystem::copy_file(pdf, copy);
+        const std::string text = outputOf("pdftotext", {QString::fromStdString(copy.string()), "-"}, environment);
+        EXPECT_NE(text.find("Hello"), std::string::npos) << text;
+    }
     kolvex.terminate();
     EXPECT_TRUE(kolvex.waitForFinished(15000));
     bus.terminate();

@@ -1,5 +1,6 @@
 #include "KolvexOnDesktop.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include <QThread>
@@ -58,6 +59,14 @@ std::optional<WindowFrame> viewableWindow(const QProcessEnvironment& environment
         if (line.find("Height:") != std::string::npos) frame.height = value();
     }
     return frame;
+}
+
+std::optional<int> chipSteps(const std::string& log, const std::string& label) {
+    const auto chip = log.rfind(" " + label + "@");
+    if (chip == std::string::npos) return std::nullopt;
+    const auto ring = log.rfind("RING n=", chip);
+    if (ring == std::string::npos || log.find('\n', ring) < chip) return std::nullopt;
+    return static_cast<int>(std::count(log.begin() + static_cast<long>(ring), log.begin() + static_cast<long>(chip), '@'));
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

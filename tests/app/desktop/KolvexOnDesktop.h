@@ -37,6 +37,11 @@ inline bool windowIsViewable(const QProcessEnvironment& environment, const QStri
     return viewableWindow(environment, title).has_value();
 }
 
+// How many Right presses take the keyboard Portal from its first chip to the chip `label`, by
+// the latest ring the log shows with that chip ("RING n=3 r=118 PDF@90°(…) Markdown@…"); none
+// when no ring in the log has it.
+std::optional<int> chipSteps(const std::string& log, const std::string& label);
+
 // Polls `done` every 100 ms until it holds or the time is up.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
