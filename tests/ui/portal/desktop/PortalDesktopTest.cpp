@@ -1,6 +1,7 @@
 // The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
 // override-redirect Portal window, and the conversion the drop starts.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <sstream>
@@ -332,8 +333,10 @@ INSTANTIATE_TEST_SUITE_P(Factors, ScaledPortal, ::testing::Values(1.0, 1.25, 1.5
 // click on that window gives it the keyboard, as it would for a user.
 class KeyboardPortalAndAnotherWindow : public ::testing::Test {
 protected:
-    static constexpr int kOtherX = 20, kOtherY = 20, kOtherSize = 200;
     static constexpr int kPortalX = 640, kPortalY = 400;  // the middle of the screen
+
+    // Where the other window asks to be: its left, top and side.
+    virtual std::array<int, 3> otherPlace() const { return {20, 20, 200}; }
 
     void SetUp() override {
         app();
@@ -346,9 +349,10 @@ protected:
         ASSERT_TRUE(input->ok());
         const auto file = temp.write("-notes.txt", "x");
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
-        std::vector<std::string> arguments;
-        for (int value : {kOtherX, kOtherY, kOtherSize, kOtherSize}) arguments.push_back(std::to_string(value));
-        other = std::make_unique<ChildProgram>(KOLVEX_KEY_WINDOW_GTK, arguments, env);
+        const auto [x, y, side] = otherPlace();
+        other = std::make_unique<ChildProgram>(
+            KOLVEX_KEY_WINDOW_GTK,
+            std::vector<std::string>{std::to_string(x), std::to_string(y), std::to_string(side), std::to_string(side)}, env);
         ASSERT_TRUE(other->waitForLine("ready", 10s));
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--present", file.string()}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s));
@@ -361,7 +365,8 @@ protected:
     }
     // A real click: the window manager moves the keyboard, nobody else.
     void clickTheOtherWindow() {
-        clickAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2);
+        const auto [x, y, side] = otherPlace();
+        clickAt(x + side / 4, y + side / 2);
         ASSERT_TRUE(other->waitForLine("focus-in", 5s)) << "the window manager did not focus the clicked window";
         ASSERT_TRUE(host->waitForLine("focus elsewhere", 5s)) << host->linesText();
     }
@@ -399,6 +404,38 @@ TEST_F(KeyboardPortalAndAnotherWindow, EscapeAnywhereClosesThePortalThatLostTheK
     press("Escape");
     EXPECT_TRUE(host->waitForLine("closed", 5s)) << host->linesText();
     EXPECT_TRUE(other->waitForLine("key Escape", 5s)) << "the window with the keyboard lost its Escape";
+}
+
+// The other window partly under the disc: the window manager raises it when it is clicked, and
+// the disc must stay above it and take the clicks on its part.
+class KeyboardPortalOverAnotherWindow : public KeyboardPortalAndAnotherWindow {
+protected:
+    std::array<int, 3> otherPlace() const override { return {250, 250, 300}; }
+};
+
+TEST_F(KeyboardPortalOverAnotherWindow, TheDiscStaysAboveTheRaisedWindowAndTakesItsClicks) {
+    // A patch of the disc over the other window: the dark disc, not the window's light grey.
+    const int patchX = 430, patchY = 390;
+    const auto discShows = [&] {
+        const auto patch = input->pixels(patchX, patchY, 20, 20);
+        return std::all_of(patch.begin(), patch.end(), [](unsigned p) {
+            return (p >> 16 & 0xff) < 110 && (p >> 8 & 0xff) < 110 && (p & 0xff) < 110;
+        });
+    };
+    EXPECT_TRUE(discShows()) << "the Portal opened under the other window";
+    clickTheOtherWindow();
+    ASSERT_TRUE(other->waitForLine("click", 5s));
+    testing::pumpUntil([] { return false; }, 300ms);  // raised and redrawn
+    EXPECT_TRUE(discShows()) << "the raised window covers the Portal";
+    const auto clicks = [&] {
+        const auto lines = other->lines();
+        return std::count(lines.begin(), lines.end(), std::string("click"));
+    };
+    const auto clicksBefore = clicks();
+    clickAt(patchX + 10, patchY + 10);
+    ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << host->linesText();
+    testing::pumpUntil([] { return false; }, 300ms);
+    EXPECT_EQ(clicks(), clicksBefore) << "a click on the disc reached the window below";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),
