@@ -5,18 +5,17 @@
 #include <QDBusPendingCallWatcher>
 #include <QProcess>
 #include <QStringList>
-#include <QUrl>
 
 #include "core/services/PathUtils.h"
+#include "core/services/QtFilePaths.h"
 
 namespace kolvex {
 
 namespace {
 
 void openFolder(const std::filesystem::path& file) {
-    const QString folder = QString::fromStdString(paths::deletingLastComponent(file).string());
-    // An argument vector, no shell; the folder is a URL so a name starting with "-" is no option.
-    QProcess::startDetached("xdg-open", {QUrl::fromLocalFile(folder).toString()});
+    // An argument vector, no shell; the folder is a URI so a name starting with "-" is no option.
+    QProcess::startDetached("xdg-open", {qtpaths::fileUri(paths::deletingLastComponent(file))});
 }
 
 }  // namespace
@@ -29,7 +28,7 @@ void revealInFileManager(const std::filesystem::path& file) {
     }
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                                        "org.freedesktop.FileManager1", "ShowItems");
-    call << QStringList{QUrl::fromLocalFile(QString::fromStdString(file.string())).toString()} << QString();
+    call << QStringList{qtpaths::fileUri(file)} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [file](QDBusPendingCallWatcher* w) {
         w->deleteLater();

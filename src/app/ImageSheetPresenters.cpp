@@ -1,5 +1,6 @@
 #include "app/ImageSheetPresenters.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
@@ -11,6 +12,7 @@
 #include "core/modules/EngineModules.h"
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
+#include "core/services/QtFilePaths.h"
 #include "ui/sheets/CompressView.h"
 #include "ui/sheets/CropView.h"
 #include "ui/sheets/MediaPreview.h"
@@ -33,7 +35,9 @@ void refuseUnreadable(const fs::path& file) {
 // Throws corruptedInput when neither can, unreadableInput for what is no regular file.
 QImage loadPicture(const fs::path& file) {
     refuseUnreadable(file);
-    QImageReader reader(QString::fromStdString(file.string()));
+    QFile device;
+    qtpaths::open(device, file, QIODevice::ReadOnly);  // unreadable: libvips below says why
+    QImageReader reader(&device);
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (!image.isNull()) return image;
@@ -47,7 +51,9 @@ QImage loadPicture(const fs::path& file) {
 // The pixel size of an image file as it is shown (upright).
 std::optional<QSize> pictureSize(const fs::path& file) {
     refuseUnreadable(file);
-    QImageReader reader(QString::fromStdString(file.string()));
+    QFile device;
+    if (!qtpaths::open(device, file, QIODevice::ReadOnly)) return std::nullopt;
+    QImageReader reader(&device);
     reader.setAutoTransform(true);
     QSize size = reader.size();
     if (!size.isValid() || size.isEmpty()) return std::nullopt;

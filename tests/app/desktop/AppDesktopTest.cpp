@@ -15,7 +15,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include "DesktopHarness.h"
+#include "KolvexOnDesktop.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 
@@ -24,33 +24,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Reads the program's log (on stderr) until `text` appears or the time is up.
-bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (log.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms || process.state() == QProcess::NotRunning) return false;
-        process.waitForReadyRead(static_cast<int>(std::min(left, 200ms).count()));
-        log += process.readAllStandardError().toStdString();
-    }
-    return true;
-}
-
-// The environment of the program on `xvfb` with its home in `home` and its log on stderr.
-QProcessEnvironment kolvexEnvironment(const testing::Xvfb& xvfb, const testing::TempDir& home) {
-    auto environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, value] : testing::desktopEnvironment(xvfb.display(), home.path()))
-        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
-    environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
-    environment.insert("KOLVEX_LOG", "stderr");
-    return environment;
-}
-
-void startKolvex(QProcess& kolvex, const testing::Xvfb& xvfb, const testing::TempDir& home, const QStringList& arguments) {
-    kolvex.setProcessEnvironment(kolvexEnvironment(xvfb, home));
-    kolvex.setProcessChannelMode(QProcess::SeparateChannels);
-    kolvex.start(KOLVEX_PROGRAM, arguments);
-}
+using testing::kolvexEnvironment;
+using testing::outputOf;
+using testing::startKolvex;
+using testing::waitFor;
+using testing::waitForLog;
+using testing::windowIsViewable;
 
 TEST(KolvexOnADesktop, AVideoOpenedAtLaunchConvertsOnceFFmpegIsThere) {
     KOLVEX_REQUIRE_FFMPEG();
@@ -125,32 +104,6 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
     EXPECT_EQ(kolvex.exitCode(), 0) << log;
     EXPECT_EQ(log.find("Format manifest failed"), std::string::npos) << log;
     EXPECT_TRUE(std::filesystem::exists(home / "config/kolvex/defaults.json")) << "the first-run guide was marked shown";
-}
-
-// Runs a program to its end and gives its standard output; empty when it failed to run.
-std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
-                     int* exitCode = nullptr) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000)) return {};
-    if (exitCode) *exitCode = process.exitCode();
-    return process.readAllStandardOutput().toStdString();
-}
-
-bool windowIsViewable(const QProcessEnvironment& environment, const QString& title) {
-    int code = -1;
-    const std::string info = outputOf("xwininfo", {"-name", title}, environment, &code);
-    return code == 0 && info.find("Map State: IsViewable") != std::string::npos;
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QThread::msleep(100);
-    }
-    return true;
 }
 
 // Launching Kolvex again with no files, while the first copy sits in a real tray with none of
@@ -303,6 +256,31 @@ TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
         },
         10s))
         << log;
+
+    // Handed over again, it becomes a PDF a reader can read.
+    ASSERT_TRUE(waitFor([&] { return !windowIsViewable(environment, "Kolvex Portal"); }, 10s)) << log;
+    log.clear();
+    EXPECT_EQ(runWithBytes(KOLVEX_PROGRAM, {odd.native()}, environment), 0);
+    ASSERT_TRUE(waitForLog(kolvex, log, " PDF@", 10s)) << log;
+    testing::pumpUntil([] { return false; }, 300ms);
+    const auto steps = testing::chipSteps(log, "PDF");
+    ASSERT_TRUE(steps) << log;
+    for (int i = 0; i < *steps; ++i) {
+        input.key("Right", true);
+        input.key("Right", false);
+    }
+    input.key("Return", true);
+    input.key("Return", false);
+    ASSERT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s) \u2192 PDF", 10s)) << log;
+    const auto pdf = folder / (stem + ".pdf");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(pdf); }, 10s)) << log;
+    if (!QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+        // Read from a copy: QProcess would hand the reader the name as text.
+        const auto copy = home / "copy.pdf";
+        std::filesystem::copy_file(pdf, copy);
+        const std::string text = outputOf("pdftotext", {QString::fromStdString(copy.string()), "-"}, environment);
+        EXPECT_NE(text.find("Hello"), std::string::npos) << text;
+    }
     kolvex.terminate();
     EXPECT_TRUE(kolvex.waitForFinished(15000));
     bus.terminate();

@@ -14,7 +14,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 extern char** environ;
@@ -301,15 +303,77 @@ std::pair<int, int> FakeInput::pointer() {
     return {x, y};
 }
 
-bool FakeInput::focusWindowAt(int x, int y) {
+std::vector<unsigned> FakeInput::pixels(int x, int y, int width, int height) {
     Display* d = dpy(m_display);
-    const Window root = DefaultRootWindow(d);
-    Window child = 0;
-    int wx = 0, wy = 0;
-    if (!XTranslateCoordinates(d, root, root, x, y, &wx, &wy, &child) || child == 0) return false;
-    XSetInputFocus(d, child, RevertToPointerRoot, CurrentTime);
-    sync();
-    return true;
+    std::vector<unsigned> result;
+    XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              AllPlanes, ZPixmap);
+    if (!image) return result;
+    result.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            result.push_back(static_cast<unsigned>(XGetPixel(image, column, row) & 0xffffff));
+    XDestroyImage(image);
+    return result;
 }
+
+std::string FakeInput::selectionText(const std::string& selection) {
+    Display* d = dpy(m_display);
+    const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    const Atom property = XInternAtom(d, "KOLVEX_TEST_SELECTION", False);
+    XConvertSelection(d, XInternAtom(d, selection.c_str(), False), utf8, property, window, CurrentTime);
+    XFlush(d);
+    std::string text;
+    for (int waited = 0; waited < 1000; waited += 10) {
+        XEvent event;
+        if (!XCheckTypedWindowEvent(d, window, SelectionNotify, &event)) {
+            usleep(10000);
+            continue;
+        }
+        if (event.xselection.property == None) break;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, left = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(d, window, property, 0, 1 << 20, True, AnyPropertyType, &type, &format, &count, &left,
+                               &data) == Success && data) {
+            text.assign(reinterpret_cast<const char*>(data), count);
+            XFree(data);
+        }
+        break;
+    }
+    XDestroyWindow(d, window);
+    sync();
+    return text;
+}
+
+std::unique_ptr<WindowManager> WindowManager::start(const std::string& display, const std::filesystem::path& home,
+                                                    std::string& whyNot) {
+    const std::string program = "/usr/bin/openbox";
+    if (access(program.c_str(), X_OK) != 0) {
+        whyNot = "openbox is not installed (package openbox)";
+        return nullptr;
+    }
+    std::unique_ptr<WindowManager> manager(new WindowManager);
+    manager->m_program = std::make_unique<ChildProgram>(program, std::vector<std::string>{"--sm-disable"},
+                                                        desktopEnvironment(display, home));
+    // A window manager owns WM_S0 once it manages the screen.
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) {
+        whyNot = "no connection to " + display;
+        return nullptr;
+    }
+    const Atom owner = XInternAtom(d, "WM_S0", False);
+    const bool up = pumpUntil([&] { return XGetSelectionOwner(d, owner) != None; }, std::chrono::seconds(10));
+    XCloseDisplay(d);
+    if (!up) {
+        whyNot = "openbox did not take the screen";
+        return nullptr;
+    }
+    return manager;
+}
+
+WindowManager::~WindowManager() = default;
 
 }  // namespace kolvex::testing

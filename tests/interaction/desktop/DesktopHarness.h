@@ -85,12 +85,28 @@ public:
     void setLeftHanded(bool leftHanded);
     // The pointer in the root window's y-down coordinates.
     std::pair<int, int> pointer();
-    // Gives the keyboard to the top-level window at (x, y), as a window manager does when it
-    // is clicked. False when no window is there.
-    bool focusWindowAt(int x, int y);
+    // What the screen shows in the rectangle, row by row, as 0xRRGGBB.
+    std::vector<unsigned> pixels(int x, int y, int width, int height);
+    // The text of an X selection ("PRIMARY", "CLIPBOARD") as UTF-8; empty when nobody holds one
+    // or its owner does not answer within a second.
+    std::string selectionText(const std::string& selection);
 
 private:
     void* m_display = nullptr;
+};
+
+// A window manager (openbox) on the display, as on a real desktop: it frames and stacks the
+// programs' windows and gives the keyboard to the one clicked. Stopped with the object.
+class WindowManager {
+public:
+    // None (with the reason) when openbox is not installed or does not take the screen.
+    static std::unique_ptr<WindowManager> start(const std::string& display, const std::filesystem::path& home,
+                                                std::string& whyNot);
+    ~WindowManager();
+
+private:
+    WindowManager() = default;
+    std::unique_ptr<ChildProgram> m_program;
 };
 
 // Presses `button` at (x, y) and moves on until `source` prints "drag-begin"; true once it has.

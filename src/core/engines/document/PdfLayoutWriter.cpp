@@ -17,6 +17,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
+#include <QFile>
 #include <QPdfWriter>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -33,6 +34,7 @@
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
+#include "core/services/QtFilePaths.h"
 #include "core/services/StagedOutput.h"
 
 namespace kolvex {
@@ -169,7 +171,10 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     constexpr double kMargin = PdfLayoutWriter::kMargin;
     StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
-    QPdfWriter writer(QString::fromStdString(output.path().string()));
+    // Opened here and handed over as a device: a QString file name would lose a name that is not UTF-8.
+    QFile file;
+    if (!qtpaths::open(file, output.path(), QIODevice::WriteOnly)) throw ConversionError::insufficientPermissions(destination);
+    QPdfWriter writer(&file);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     writer.setResolution(72);  // one device unit per point
     writer.setCreator(QStringLiteral("Kolvex"));
@@ -216,7 +221,9 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
     }
-    if (!painter.end()) {
+    const bool written = painter.end() && file.flush() && file.error() == QFileDevice::NoError;
+    file.close();
+    if (!written) {
         // The writer does not say why; a full volume is one cause the user can act on.
         if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "document"), output.path(),
                                                 FileManagerService::shared())) {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QFile>
 #include <QIcon>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "core/modules/EngineModules.h"
+#include "core/services/QtFilePaths.h"
 
 namespace kolvex {
 
@@ -17,6 +19,17 @@ namespace {
 int pixelSide(QSizeF size, double scale) {
     const double side = std::max(size.width(), size.height()) * (scale > 0 ? scale : 1);
     return std::max(1, static_cast<int>(std::lround(side)));
+}
+
+// The file's content type, by its name and first bytes. The file is opened by its own bytes: a
+// name that is not UTF-8 does not survive the way through a QString.
+QMimeType contentType(const std::filesystem::path& file) {
+    QFile device;
+    if (qtpaths::open(device, file, QIODevice::ReadOnly)) {
+        return QMimeDatabase().mimeTypeForFileNameAndData(QFile::decodeName(QByteArray::fromStdString(file.filename().native())),
+                                                          &device);
+    }
+    return QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string()));  // a folder, a device
 }
 
 // Drawn in code for a type the icon theme does not know (or without any icon theme).
@@ -57,7 +70,7 @@ QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, doub
         return copy;
     };
     // By content type, so that no other file reaches an image loader that might render it.
-    const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string())).name();
+    const QString type = contentType(file).name();
     if (type == QStringLiteral("application/pdf")) {
         // Drawn by the PDF engine's own renderer: libvips' PDF loader is not trusted here.
         if (auto pixels = EngineModules::pdfThumbnail(file, side)) return wrap(pixels->width, pixels->height, pixels->rgba);
@@ -74,7 +87,7 @@ QImage Thumbnailer::picture(const std::filesystem::path& file, QSizeF size, doub
 QImage Thumbnailer::icon(const std::filesystem::path& file, QSizeF size, double scale) {
     const int side = pixelSide(size, scale);
     QImage result;
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.string()));
+    const QMimeType type = contentType(file);
     QIcon themed = QIcon::fromTheme(type.iconName());
     if (themed.isNull()) themed = QIcon::fromTheme(type.genericIconName());
     if (!themed.isNull()) result = themed.pixmap(QSize(side, side)).toImage();

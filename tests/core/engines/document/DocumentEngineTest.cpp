@@ -94,6 +94,24 @@ TEST(DocumentEngine, ConvertsEverySourceToEveryTarget) {
     }
 }
 
+// Names are bytes: a Latin-1 "é" and a byte no UTF-8 has, in the source's and the output's name.
+TEST(DocumentEngine, ConvertsFilesWhoseNamesAreNotUtf8) {
+    if (!std::filesystem::exists(OOXMLWriter::tarPath())) GTEST_SKIP() << "bsdtar is not installed";
+    TempDir dir;
+    const std::string stem = "caf\xe9 \xff";
+    const auto source = dir.write(stem + ".txt", "Title line\nSecond line");
+    for (const std::string target : {"pdf", "txt", "rtf", "html", "md", "docx"}) {
+        SCOPED_TRACE(target);
+        const auto destination = dir / (stem + " out." + target);
+        EXPECT_EQ(DocumentEngine().convert(documentJob(source, destination, "txt", target), {}, {}),
+                  std::vector<std::filesystem::path>{destination});
+        EXPECT_NE(readBack(destination, target).find("Second line"), std::string::npos);
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename().native());
+    EXPECT_EQ(names.size(), 7u) << "no staged leftovers";
+}
+
 TEST(DocumentEngine, EmptySourcesAndTheEmptyOutputCheck) {
     TempDir dir;
     const DocumentEngine engine;

@@ -1,6 +1,7 @@
 /* A window that takes dropped files, as a file manager's folder would (copy or move).
  * Usage: drop-target-gtk X Y W H
- * Prints "ready", then "dropped URI" for every file of every drop it receives. */
+ * Prints "ready", "over" when a drag comes over it, "left" when the drag goes elsewhere, and
+ * "dropped URI" for every file of every drop it receives. */
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -24,6 +25,21 @@ static void on_received(GtkWidget* widget, GdkDragContext* context, gint x, gint
     gtk_drag_finish(context, taken, FALSE, time);
 }
 
+static gboolean over = FALSE;
+
+static gboolean on_motion(GtkWidget* widget, GdkDragContext* context, gint x, gint y, guint time, gpointer user) {
+    (void)widget, (void)context, (void)x, (void)y, (void)time, (void)user;
+    if (!over) say("over", "");
+    over = TRUE;
+    return FALSE;
+}
+
+static void on_leave(GtkWidget* widget, GdkDragContext* context, guint time, gpointer user) {
+    (void)widget, (void)context, (void)time, (void)user;
+    if (over) say("left", "");
+    over = FALSE;
+}
+
 static gboolean on_map(GtkWidget* widget, GdkEvent* event, gpointer user) {
     (void)widget, (void)event, (void)user;
     say("ready", "");
@@ -41,6 +57,8 @@ int main(int argc, char** argv) {
     static const GtkTargetEntry targets[] = {{(gchar*)"text/uri-list", 0, 0}};
     gtk_drag_dest_set(box, GTK_DEST_DEFAULT_ALL, targets, 1, GDK_ACTION_COPY | GDK_ACTION_MOVE);
     g_signal_connect(box, "drag-data-received", G_CALLBACK(on_received), NULL);
+    g_signal_connect(box, "drag-motion", G_CALLBACK(on_motion), NULL);
+    g_signal_connect(box, "drag-leave", G_CALLBACK(on_leave), NULL);
     show_and_run(window, G_CALLBACK(on_map));
     return 0;
 }

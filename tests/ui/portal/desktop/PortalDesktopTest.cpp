@@ -1,6 +1,7 @@
 // The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
 // override-redirect Portal window, and the conversion the drop starts.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <sstream>
@@ -38,7 +39,7 @@ protected:
         ASSERT_TRUE(input->ok()) << "no XTest on " << server->display();
         file = temp.write("photo one.jpg", "not really a picture");
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
-        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{}, env);
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, hostOptions(), env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
         std::vector<std::string> arguments = sourceOptions();
         for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
@@ -49,6 +50,7 @@ protected:
     }
 
     virtual std::vector<std::string> sourceOptions() const { return {}; }
+    virtual std::vector<std::string> hostOptions() const { return {}; }
 
     void TearDown() override {
         if (input && input->ok()) {
@@ -96,6 +98,8 @@ class DropsElsewhere : public PortalDesktop {
 protected:
     // A file manager's drag: Shift makes it a move.
     std::vector<std::string> sourceOptions() const override { return {"--movable"}; }
+    // A slow fade, so that a release can land while the Portal is still on screen.
+    std::vector<std::string> hostOptions() const override { return {"--fade", "1.5"}; }
     void SetUp() override {
         PortalDesktop::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
@@ -142,7 +146,7 @@ TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
     testing::pumpUntil([] { return false; }, 300ms);
     input->key("Shift_L", false);  // the Portal goes; the drag goes on over the folder
-    testing::pumpUntil([] { return false; }, 600ms);
+    ASSERT_TRUE(host->waitForLine("gone", 5s)) << "the Portal never went";
     input->button(1, false);  // released without moving the pointer again
     ASSERT_TRUE(source->waitForLine("drag-end", 5s));
     expectTheTargetGotTheDropAndNothingConverted();
@@ -151,14 +155,19 @@ TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
 TEST_P(DropsElsewhere, AReleaseWhileThePortalFadesGoesToTheWindowBelow) {
     startDrag();
     moveOverTheTarget();
+    ASSERT_TRUE(target->waitForLine("over", 5s));
     input->key("Shift_L", true);
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    testing::pumpUntil([] { return false; }, 300ms);
+    ASSERT_TRUE(target->waitForLine("left", 5s)) << "the drag never took the Portal for its target";
     input->key("Shift_L", false);
-    testing::pumpUntil([] { return false; }, 60ms);  // the Portal is still on screen, fading
+    ASSERT_TRUE(host->waitForLine("unrevealed", 5s));
+    // The Portal fades for seconds here; the drag, with the pointer still, finds the window below.
+    ASSERT_TRUE(target->waitForLine("over", 5s)) << "the fading Portal kept the drag";
+    for (const auto& line : host->lines()) ASSERT_NE(line, "gone") << "the Portal went before the release";
     input->button(1, false);
     ASSERT_TRUE(source->waitForLine("drag-end", 5s));
     expectTheTargetGotTheDropAndNothingConverted();
+    for (const auto& line : host->lines()) EXPECT_NE(line, "gone") << "the release came after the fade";
 }
 
 INSTANTIATE_TEST_SUITE_P(Gtk, DropsElsewhere, ::testing::Values(Toolkit::gtk));
@@ -320,26 +329,30 @@ INSTANTIATE_TEST_SUITE_P(Factors, ScaledPortal, ::testing::Values(1.0, 1.25, 1.5
     return "x" + std::to_string(static_cast<int>(std::lround(info.param * 100)));
 });
 
-// The keyboard Portal beside another program's window that the user clicks, as a window
-// manager would give that window the keyboard.
+// The keyboard Portal beside another program's window, on a desktop with a window manager: a
+// click on that window gives it the keyboard, as it would for a user.
 class KeyboardPortalAndAnotherWindow : public ::testing::Test {
 protected:
-    static constexpr int kOtherX = 20, kOtherY = 20, kOtherSize = 150;
     static constexpr int kPortalX = 640, kPortalY = 400;  // the middle of the screen
+
+    // Where the other window asks to be: its left, top and side.
+    virtual std::array<int, 3> otherPlace() const { return {20, 20, 200}; }
 
     void SetUp() override {
         app();
         std::string whyNot;
         server = Xvfb::start(whyNot);
         if (!server) GTEST_SKIP() << whyNot;
+        manager = testing::WindowManager::start(server->display(), temp.path(), whyNot);
+        if (!manager) GTEST_SKIP() << whyNot;
         input = std::make_unique<FakeInput>(server->display());
         ASSERT_TRUE(input->ok());
         const auto file = temp.write("-notes.txt", "x");
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
-        std::vector<std::string> arguments;
-        for (int value : {kOtherX, kOtherY, kOtherSize, kOtherSize}) arguments.push_back(std::to_string(value));
-        arguments.push_back(file.string());
-        other = std::make_unique<ChildProgram>(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
+        const auto [x, y, side] = otherPlace();
+        other = std::make_unique<ChildProgram>(
+            KOLVEX_KEY_WINDOW_GTK,
+            std::vector<std::string>{std::to_string(x), std::to_string(y), std::to_string(side), std::to_string(side)}, env);
         ASSERT_TRUE(other->waitForLine("ready", 10s));
         host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--present", file.string()}, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s));
@@ -350,9 +363,11 @@ protected:
         input->button(1, true);
         input->button(1, false);
     }
+    // A real click: the window manager moves the keyboard, nobody else.
     void clickTheOtherWindow() {
-        clickAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2);
-        ASSERT_TRUE(input->focusWindowAt(kOtherX + kOtherSize / 2, kOtherY + kOtherSize / 2));
+        const auto [x, y, side] = otherPlace();
+        clickAt(x + side / 4, y + side / 2);
+        ASSERT_TRUE(other->waitForLine("focus-in", 5s)) << "the window manager did not focus the clicked window";
         ASSERT_TRUE(host->waitForLine("focus elsewhere", 5s)) << host->linesText();
     }
     void press(const std::string& key) {
@@ -362,24 +377,65 @@ protected:
 
     kolvex::testing::TempDir temp;
     std::unique_ptr<Xvfb> server;
+    std::unique_ptr<testing::WindowManager> manager;
     std::unique_ptr<FakeInput> input;
     std::unique_ptr<ChildProgram> other;
     std::unique_ptr<ChildProgram> host;
 };
 
-TEST_F(KeyboardPortalAndAnotherWindow, AClickOnThePortalTakesTheKeyboardBack) {
+TEST_F(KeyboardPortalAndAnotherWindow, ReturnGoesToTheClickedWindowAndAClickOnThePortalTakesTheKeyboardBack) {
     clickTheOtherWindow();
+    press("Return");
+    ASSERT_TRUE(other->waitForLine("key Return", 5s)) << "Return did not reach the window with the keyboard";
+    testing::pumpUntil([] { return false; }, 300ms);
+    for (const auto& line : host->lines()) EXPECT_NE(line, "converting") << "Return converted in a Portal without the keyboard";
+
     clickAt(kPortalX, kPortalY);
     ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << "the click left the keyboard elsewhere: " << host->linesText();
+    EXPECT_TRUE(other->waitForLine("focus-out", 5s));
     press("Return");
     ASSERT_TRUE(host->waitForLine("converting", 5s)) << host->linesText();
     EXPECT_TRUE(host->waitForLine("succeeded -notes.png", 5s));
+    for (const auto& line : other->lines()) EXPECT_NE(line, "key Return") << "the keys went to both windows";
 }
 
 TEST_F(KeyboardPortalAndAnotherWindow, EscapeAnywhereClosesThePortalThatLostTheKeyboard) {
     clickTheOtherWindow();
     press("Escape");
     EXPECT_TRUE(host->waitForLine("closed", 5s)) << host->linesText();
+    EXPECT_TRUE(other->waitForLine("key Escape", 5s)) << "the window with the keyboard lost its Escape";
+}
+
+// The other window partly under the disc: the window manager raises it when it is clicked, and
+// the disc must stay above it and take the clicks on its part.
+class KeyboardPortalOverAnotherWindow : public KeyboardPortalAndAnotherWindow {
+protected:
+    std::array<int, 3> otherPlace() const override { return {250, 250, 300}; }
+};
+
+TEST_F(KeyboardPortalOverAnotherWindow, TheDiscStaysAboveTheRaisedWindowAndTakesItsClicks) {
+    // A patch of the disc over the other window: the dark disc, not the window's light grey.
+    const int patchX = 430, patchY = 390;
+    const auto discShows = [&] {
+        const auto patch = input->pixels(patchX, patchY, 20, 20);
+        return std::all_of(patch.begin(), patch.end(), [](unsigned p) {
+            return (p >> 16 & 0xff) < 110 && (p >> 8 & 0xff) < 110 && (p & 0xff) < 110;
+        });
+    };
+    EXPECT_TRUE(discShows()) << "the Portal opened under the other window";
+    clickTheOtherWindow();
+    ASSERT_TRUE(other->waitForLine("click", 5s));
+    testing::pumpUntil([] { return false; }, 300ms);  // raised and redrawn
+    EXPECT_TRUE(discShows()) << "the raised window covers the Portal";
+    const auto clicks = [&] {
+        const auto lines = other->lines();
+        return std::count(lines.begin(), lines.end(), std::string("click"));
+    };
+    const auto clicksBefore = clicks();
+    clickAt(patchX + 10, patchY + 10);
+    ASSERT_TRUE(host->waitForLine("focus portal", 5s)) << host->linesText();
+    testing::pumpUntil([] { return false; }, 300ms);
+    EXPECT_EQ(clicks(), clicksBefore) << "a click on the disc reached the window below";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, PortalDesktop, ::testing::Values(Toolkit::gtk, Toolkit::qt),

@@ -2,14 +2,17 @@
 // whole-desktop tests. Prints "ready", then a line for each step a test waits for:
 // "frame <left> <top> <width> <height>" (the window in Qt's logical pixels, y down) just before
 // "revealed", "selected <label>", "converting", "succeeded <name>", "failed <message>", "closed",
-// and "focus portal" or "focus elsewhere" when the keyboard comes to the Portal or leaves it.
+// "unrevealed" when the Portal starts to go, "gone" when its window is off the screen, and
+// "focus portal" or "focus elsewhere" when the keyboard comes to the Portal or leaves it.
 // With "--present FILE" it opens the keyboard-driven Portal for that file at once; with
-// "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top).
+// "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top); with
+// "--fade SECONDS" the Portal takes that long to fade out.
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include <QApplication>
+#include <QEvent>
 #include <QWindow>
 
 #include "ui/portal/PortalController.h"
@@ -50,6 +53,16 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
+// Says "gone" when the window it watches is hidden.
+class HideWatcher final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Hide) say("gone");
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +73,13 @@ int main(int argc, char** argv) {
         chips = args[at + 1].toInt();
     PortalController controller(TriggerModifier::shift, std::make_shared<Chips>(chips), nullptr);
     PortalModel& model = controller.model();
+    if (const auto at = args.indexOf(QStringLiteral("--fade")); at >= 0 && at + 1 < args.size()) {
+        PortalMotion motion = model.motion();
+        motion.dismissDuration = args[at + 1].toDouble();
+        model.setMotion(motion);
+    }
+    HideWatcher hideWatcher;
+    controller.panel().installEventFilter(&hideWatcher);
     QObject::connect(&model, &PortalModel::changed, [&](PortalModel::Field field) {
         using F = PortalModel::Field;
         if (field == F::isRevealed && model.isRevealed()) {
@@ -68,6 +88,7 @@ int main(int argc, char** argv) {
                 std::to_string(g.height()));
             say("revealed");
         }
+        if (field == F::isRevealed && !model.isRevealed()) say("unrevealed");
         if (field == F::selectedIndex && model.selectedTarget()) say("selected " + model.selectedTarget()->label);
         if (field == F::phase) {
             const auto& phase = model.phase();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <random>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -261,6 +263,37 @@ TEST_F(ToolSheetsTest, ResizeEstimatesAPhotoAsItWillBeWritten) {
     EXPECT_FALSE(view->confirmButton()->isEnabled());
     EXPECT_TRUE(view->savingsText().isEmpty()) << "nothing is written, so nothing is saved";
     EXPECT_EQ(view->sizeText().toStdString(), SizeEstimator::format(static_cast<int64_t>(fs::file_size(same))));
+}
+
+// A picture whose name is not UTF-8 (a Latin-1 "é" and a byte no UTF-8 has) opens every image
+// sheet, sized and previewed as any other.
+TEST_F(ToolSheetsTest, ImageSheetsOpenForNamesThatAreNotUtf8) {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
+    const fs::path file = dir.path() / "caf\xe9 \xff.png";
+    std::ofstream(file, std::ios::binary) << png.toStdString();
+
+    const auto opens = [&](const std::string& tool, auto* typed) {
+        SCOPED_TRACE(tool);
+        using View = std::remove_pointer_t<decltype(typed)>;
+        portal.calls.clear();
+        flow.collectParameters(toolTarget(tool), DragPayload({file}));
+        View* view = waitForSheet<View>();
+        EXPECT_NE(view, nullptr) << "failures: " << (portal.failures.empty() ? "" : portal.failures.back());
+        EXPECT_TRUE(portal.failures.empty());
+        if constexpr (std::is_same_v<View, ResizeView>) {  // its estimate is measured on the picture itself
+            if (view) {
+                EXPECT_TRUE(QTest::qWaitFor([&] { return view->estimate().has_value() && !view->measuring(); }, 10000));
+            }
+        }
+        if (flow.parameterWindow()) flow.parameterWindow()->close();
+    };
+    opens("crop", static_cast<CropView*>(nullptr));
+    opens("rotate", static_cast<RotateView*>(nullptr));
+    opens("resize", static_cast<ResizeView*>(nullptr));
 }
 
 TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {

@@ -1,0 +1,81 @@
+#include "KolvexOnDesktop.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include <QThread>
+
+namespace kolvex::testing {
+
+using namespace std::chrono_literals;
+
+bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (log.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms || process.state() == QProcess::NotRunning) return false;
+        process.waitForReadyRead(static_cast<int>(std::min(left, 200ms).count()));
+        log += process.readAllStandardError().toStdString();
+    }
+    return true;
+}
+
+QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : desktopEnvironment(xvfb.display(), home.path()))
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
+    environment.insert("XDG_DOWNLOAD_DIR", QString::fromStdString((home / "Downloads").string()));
+    environment.insert("KOLVEX_LOG", "stderr");
+    return environment;
+}
+
+void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const QStringList& arguments) {
+    kolvex.setProcessEnvironment(kolvexEnvironment(xvfb, home));
+    kolvex.setProcessChannelMode(QProcess::SeparateChannels);
+    kolvex.start(KOLVEX_PROGRAM, arguments);
+}
+
+std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                     int* exitCode) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(15000)) return {};
+    if (exitCode) *exitCode = process.exitCode();
+    return process.readAllStandardOutput().toStdString();
+}
+
+std::optional<WindowFrame> viewableWindow(const QProcessEnvironment& environment, const QString& title) {
+    int code = -1;
+    const std::string info = outputOf("xwininfo", {"-name", title}, environment, &code);
+    if (code != 0 || info.find("Map State: IsViewable") == std::string::npos) return std::nullopt;
+    WindowFrame frame;
+    std::istringstream lines(info);
+    for (std::string line; std::getline(lines, line);) {
+        const auto value = [&line] { return std::stoi(line.substr(line.find(':') + 1)); };
+        if (line.find("Absolute upper-left X:") != std::string::npos) frame.x = value();
+        if (line.find("Absolute upper-left Y:") != std::string::npos) frame.y = value();
+        if (line.find("Width:") != std::string::npos) frame.width = value();
+        if (line.find("Height:") != std::string::npos) frame.height = value();
+    }
+    return frame;
+}
+
+std::optional<int> chipSteps(const std::string& log, const std::string& label) {
+    const auto chip = log.rfind(" " + label + "@");
+    if (chip == std::string::npos) return std::nullopt;
+    const auto ring = log.rfind("RING n=", chip);
+    if (ring == std::string::npos || log.find('\n', ring) < chip) return std::nullopt;
+    return static_cast<int>(std::count(log.begin() + static_cast<long>(ring), log.begin() + static_cast<long>(chip), '@'));
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+}  // namespace kolvex::testing

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include "DesktopHarness.h"
+#include "support/TempDir.h"
+
+// The kolvex program on a desktop of its own (see DesktopHarness.h): started with its log on
+// stderr, read back line by line, and its windows looked up by title.
+namespace kolvex::testing {
+
+// Reads the program's log (on stderr) until `text` appears or the time is up.
+bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout);
+
+// The environment of the program on `xvfb` with its home in `home` and its log on stderr.
+QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home);
+
+void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const QStringList& arguments);
+
+// Runs a program to its end and gives its standard output; empty when it failed to run.
+std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                     int* exitCode = nullptr);
+
+// Where a window with this title is on the screen, by xwininfo; none when it is not viewable.
+struct WindowFrame {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+std::optional<WindowFrame> viewableWindow(const QProcessEnvironment& environment, const QString& title);
+inline bool windowIsViewable(const QProcessEnvironment& environment, const QString& title) {
+    return viewableWindow(environment, title).has_value();
+}
+
+// How many Right presses take the keyboard Portal from its first chip to the chip `label`, by
+// the latest ring the log shows with that chip ("RING n=3 r=118 PDF@90°(…) Markdown@…"); none
+// when no ring in the log has it.
+std::optional<int> chipSteps(const std::string& log, const std::string& label);
+
+// Polls `done` every 100 ms until it holds or the time is up.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+}  // namespace kolvex::testing
