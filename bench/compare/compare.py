@@ -5,7 +5,8 @@ Each pair runs once untimed (warm caches for both sides), then RUNS rounds; in e
 pair runs both contenders, the order flipping from one round to the next. Kolvex's "process"
 figures are the whole `kolvex-drive` command; its "warm" figures (trim and remux) are rounds of
 the same request repeated inside one driver after the first, the way the tray runs a request
-with its engines loaded and its programs known; the peer's figures are always its whole
+with its engines loaded and its programs known (a trim after its sheet has read the file, as
+in the app); the peer's figures are always its whole
 command. Every side is timed in wall seconds and in CPU seconds of its whole process tree (the
 program and every program it waited for): on a loaded machine wall time swings twice over,
 CPU time does not. A ratio is Kolvex's median over the peer's median; a goal is met when the
@@ -48,6 +49,7 @@ class Pair:
     kolvex_env: dict = None
     need_copy: bool = False  # every result must be a stream copy
     warm_goal: float = None  # when set, the request is also measured warm, against this goal
+    warm_as: list = field(default_factory=list)  # driver options that make the warm rounds the app's
     kolvex_times: list = field(default_factory=list)
     kolvex_cpu: list = field(default_factory=list)
     warm_times: list = field(default_factory=list)
@@ -86,7 +88,8 @@ WARM_REPEATS = 3  # the first round is cold; the rest are warm
 
 def run_kolvex(drive: Path, pair: Pair, out: Path, repeat: int = 1):
     fresh(out)
-    command = [drive, *(["--repeat", repeat] if repeat > 1 else []), *pair.kolvex]
+    warm = [*pair.warm_as, "--repeat", repeat] if repeat > 1 else []
+    command = [drive, *warm, *pair.kolvex]
     seconds, cpu, done = timed(command, capture_output=True, text=True, env=pair.kolvex_env)
     if done.returncode != 0:
         raise Failure(f"kolvex-drive {' '.join(map(str, pair.kolvex))}\n{done.stdout}{done.stderr}")
@@ -96,8 +99,8 @@ def run_kolvex(drive: Path, pair: Pair, out: Path, repeat: int = 1):
         raise Failure(f"not a stream copy: kolvex-drive {' '.join(map(str, pair.kolvex))}\n{done.stdout}")
     pair.modes |= modes
     # Each warm round: (wall, CPU) as the driver measured it around the request.
-    warm = [(float(row[2]), float(row[3])) for row in rows if row[0] == "round" and int(row[1]) > 1]
-    return seconds, cpu, warm
+    rounds = [(float(row[2]), float(row[3])) for row in rows if row[0] == "round" and int(row[1]) > 1]
+    return seconds, cpu, rounds
 
 
 def run_peer(pair: Pair, out: Path):
@@ -240,13 +243,14 @@ def pairs_for(selected, work: Path, drive: Path, out: Path) -> list:
         minutes = inputs.env_number("KOLVEX_COMPARE_TRIM_MINUTES", 60)
         print(f"Making a {minutes}-minute MP4 ...", flush=True)
         clip = inputs.long_clip(work, minutes)
-        # Both cut at a keyframe half-way through, where a copy can start.
+        # Both cut at a keyframe half-way through, where a copy can start. In the app a trim
+        # always follows its sheet, which has read the file's keyframes: so do the warm rounds.
         start = round(inputs.keyframe_near(clip, minutes * 60 / 2), 6)
         pairs.append(Pair(f"trim 30 s of {minutes} min", 1.5, "<= 1.5x; warm <= 1.15x",
                           ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 30}",
                            "--out", out, clip],
                           ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 30, "-c", "copy",
-                           out / "long.mp4"], warm_goal=1.15))
+                           out / "long.mp4"], warm_goal=1.15, warm_as=["--sheet-first"]))
     if "pdf" in selected:
         first, second = (int(n) for n in os.environ.get("KOLVEX_COMPARE_PDF_PAGES", "500,261").split(","))
         print(f"Making PDFs of {first} and {second} pages ...", flush=True)
