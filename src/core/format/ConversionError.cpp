@@ -119,7 +119,11 @@ std::optional<std::string> ConversionError::diagnosticDetail() const {
     switch (m_kind) {
     case Kind::corruptedInput:
     case Kind::insufficientPermissions: return m_url.string();
-    case Kind::backendFailure: return fmt::format("{} exited {}\n\n{}", m_text1, m_exitCode, m_text2);
+    case Kind::backendFailure:
+        // An engine that runs in this process (or a program whose end nobody saw) has no exit
+        // status to tell: its own words are the detail.
+        if (m_exitCode < 0) return m_text2.empty() ? m_text1 + " failed" : fmt::format("{}: {}", m_text1, m_text2);
+        return fmt::format("{} exited {}\n\n{}", m_text1, m_exitCode, m_text2);
     default: return std::nullopt;
     }
 }

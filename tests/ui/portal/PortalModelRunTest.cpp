@@ -466,7 +466,7 @@ TEST_F(PortalRunTest, QueuedFilesRunOneAfterAnotherAndAreShownTogether) {
     EXPECT_EQ(completed[0].failures, (std::vector<RunReport::Failure>{{"/b.png", "Conversion failed"}}));
     scheduler->advance(0.7);
     EXPECT_EQ(model->phase(),
-              PortalPhase::failed("2 of 3 converted", "b.png: Conversion failed\n    image exited -1\n\nbad header"));
+              PortalPhase::failed("2 of 3 converted", "b.png: Conversion failed\n    image: bad header"));
     scheduler->advance(2);
     EXPECT_EQ(finished, 1);
 }

@@ -273,7 +273,10 @@ void PortalModel::cancelShownConversion() {
     if (m_phase.is(Phase::Kind::browsing)) return;
     // A job that has ended keeps its outcome: a late click changes nothing.
     if (m_phase.is(Phase::Kind::converting) && m_phase.ended) return;
-    Log::conversion().info("Conversion cancelled by the user");
+    if (m_phase.is(Phase::Kind::converting))
+        Log::conversion().info("Conversion cancelled by the user");
+    else
+        Log::conversion().info("Outcome dismissed by the user");
     m_runs.cancelForeground();
     resetToBrowsing();
     if (onFinished) onFinished();
