@@ -244,7 +244,7 @@ void ToolParameterFlow::advance(const ConversionOptions& options, bool startNow)
 void ToolParameterFlow::fail(SheetRequest& request, const std::string& reason) {
     auto keep = m_request;
     Log::app().error("Could not open the {} settings for {}: {}", request.tool(), request.fileName(), reason);
-    end();
+    endWithoutJob();
     // The user is told why, in the Portal and in a notification.
     if (m_portal) {
         m_portal->setPortalVisible(true);
@@ -254,13 +254,21 @@ void ToolParameterFlow::fail(SheetRequest& request, const std::string& reason) {
 
 void ToolParameterFlow::cancel(SheetRequest&, bool showPortal) {
     auto keep = m_request;
-    end();
+    endWithoutJob();
     if (showPortal && m_portal) m_portal->setPortalVisible(true);
     discard();
 }
 
 void ToolParameterFlow::withdraw() {
+    endWithoutJob();
+}
+
+void ToolParameterFlow::endWithoutJob() {
     end();
+    // After the reads were stopped: a file kept open for the job is closed now, not when the
+    // next sheet or job comes (an open file keeps a removable disk busy, a deleted one's space
+    // taken).
+    if (m_sources.media) m_sources.media->letGo();
 }
 
 void ToolParameterFlow::end() {

@@ -73,6 +73,8 @@ private:
     BatchPrompt prompt(const SheetRequest& request, const std::string& finish) const;
     // Ends the current request and the walk; closes the window. Says nothing to the Portal.
     void end();
+    // The same for a sheet no job follows: also lets go of what was read for that job.
+    void endWithoutJob();
     void closeWindow();
     void discard();
 

@@ -61,13 +61,14 @@ bool KeptInput::Identity::settled() const {
     return modifiedNs <= limit && changedNs <= limit;
 }
 
-void KeptInput::keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe) {
+void KeptInput::keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe,
+                     std::stop_token reader) {
     std::optional<Kept> replaced;  // closed outside the lock
     {
         std::lock_guard lock(mutex());
         replaced = std::move(slot());
         slot().reset();
-        if (!input || !identity.settled() || Identity::of(identity.path) != identity ||
+        if (!input || reader.stop_requested() || !identity.settled() || Identity::of(identity.path) != identity ||
             indexBytes(input->format()) > maxIndexBytes)
             return;
         slot() = Kept{identity, std::chrono::steady_clock::now(), std::move(input), std::move(probe)};
@@ -95,7 +96,7 @@ std::optional<KeptInput::Taken> KeptInput::take(const fs::path& path) {
 }
 
 void KeptInput::forget() {
-    std::optional<Kept> closed;
+    std::optional<Kept> closed;  // closed outside the lock
     std::lock_guard lock(mutex());
     closed = std::move(slot());
     slot().reset();

@@ -40,12 +40,16 @@ public:
 
     // Keeps `input`, opened after `identity` was taken, with the facts read on opening it, in
     // place of what was kept. Nothing is kept when the file had not settled, has changed since,
-    // or its index is larger than maxIndexBytes.
-    static void keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe);
+    // its index is larger than maxIndexBytes, or `reader` (the sheet's reads) was stopped
+    // before now: a sheet that ended before its read did has no job coming, and what it kept
+    // would hold the file open. Stopping the reader and then calling forget() never leaves
+    // anything kept, whichever thread comes first.
+    static void keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe,
+                     std::stop_token reader = {});
     // The kept input of `path`, when the file is unchanged and it was kept less than `lifetime`
     // ago; it is no longer kept.
     static std::optional<Taken> take(const std::filesystem::path& path);
-    // Closes what is kept.
+    // Closes what is kept (a sheet ended without a job: the file is no longer held open).
     static void forget();
 
     static constexpr auto settle = std::chrono::seconds(2);

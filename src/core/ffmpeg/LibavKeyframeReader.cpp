@@ -55,7 +55,7 @@ KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token st
     auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
     MediaProbe probe = LibavProber::facts(*input);
     StreamCopyCuts read = cuts(*input, stop, std::nullopt);
-    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe));
+    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe), stop);
     return std::move(read.keyframes);
 }
 

@@ -91,6 +91,15 @@ public:
         const auto* made = facts();
         return made ? made->waveform(file, std::move(stop)) : std::nullopt;
     }
+    void letGo() const override {
+        // Nothing was read, and nothing is kept, before the module was loaded.
+        std::shared_ptr<const MediaFacts> made;
+        {
+            std::lock_guard lock(m_mutex);
+            made = m_facts;
+        }
+        if (made) made->letGo();
+    }
 
 private:
     const MediaFacts* facts() const {

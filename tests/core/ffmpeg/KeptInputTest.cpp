@@ -11,6 +11,7 @@
 #include "core/format/ConversionError.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/LibavProber.h"
+#include "core/ffmpeg/preview/MediaFacts.h"
 #include "core/services/Preferences.h"
 #include "MediaReport.h"
 #include "support/MediaFixtures.h"
@@ -115,6 +116,48 @@ TEST_F(KeptInputTest, AChangedFileIsOpenedAfresh) {
     fs::copy_file(*s_dir / "clip.mp4", fresh);
     LibavKeyframeReader().index(fresh);
     EXPECT_FALSE(KeptInput::take(fresh));
+}
+
+// Whether this process has `file` open: a removable disk holding it cannot be unmounted, and a
+// deleted file's space is not given back, while it is.
+bool heldOpen(const fs::path& file) {
+    std::error_code error;
+    const fs::path wanted = fs::canonical(file, error);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
+        std::error_code unreadable;
+        if (fs::read_symlink(entry.path(), unreadable) == wanted) return true;
+    }
+    return false;
+}
+
+// A sheet that ends with no job (cancelled, failed, withdrawn) lets go of the file at once, and
+// a read that finishes after its sheet ended keeps nothing, whatever came first.
+TEST_F(KeptInputTest, NothingStaysOpenOnceTheSheetEndsWithoutAJob) {
+    const fs::path file = *s_dir / "clip.mp4";
+    const FFmpegMediaFacts facts;
+    std::stop_source sheet;
+    EXPECT_FALSE(facts.keyframes(file, sheet.get_token()).times().empty());
+    ASSERT_TRUE(heldOpen(file)) << "kept for the job that would follow";
+    sheet.request_stop();
+    facts.letGo();
+    EXPECT_FALSE(heldOpen(file));
+    EXPECT_FALSE(KeptInput::take(file));
+
+    // The read outlived its sheet: the sheet's end has stopped it before it keeps what it read.
+    for (const bool forgottenFirst : {false, true}) {
+        SCOPED_TRACE(forgottenFirst);
+        std::stop_source ended;
+        const auto identity = KeptInput::Identity::of(file);
+        ASSERT_TRUE(identity);
+        auto input = std::make_unique<LibavInput>(file, std::stop_token{}, std::chrono::seconds(10));
+        MediaProbe probe = LibavProber::facts(*input);
+        ended.request_stop();
+        if (forgottenFirst) facts.letGo();
+        KeptInput::keep(*identity, std::move(input), std::move(probe), ended.get_token());
+        if (!forgottenFirst) facts.letGo();
+        EXPECT_FALSE(heldOpen(file));
+        EXPECT_FALSE(KeptInput::take(file));
+    }
 }
 
 // A split after its sheet's read leaves nothing open.

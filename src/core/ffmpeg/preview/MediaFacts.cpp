@@ -1,6 +1,7 @@
 #include "core/ffmpeg/preview/MediaFacts.h"
 
 #include "core/format/ConversionError.h"
+#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/preview/WaveformSampler.h"
@@ -29,5 +30,7 @@ std::optional<std::vector<float>> FFmpegMediaFacts::waveform(const std::filesyst
     throwIfStopRequested(stop);
     return peaks;
 }
+
+void FFmpegMediaFacts::letGo() const { KeptInput::forget(); }
 
 }  // namespace kolvex

@@ -26,6 +26,9 @@ public:
     // Peaks of the first audio stream for a timeline; none without readable audio.
     virtual std::optional<std::vector<float>> waveform(const std::filesystem::path& file,
                                                        std::stop_token stop) const = 0;
+    // The sheet ended without a job (cancelled, failed or withdrawn): nothing read for the job
+    // that would have followed stays open. Call after the sheet's reads were stopped.
+    virtual void letGo() const {}
 };
 
 // The facts through FFmpeg's libraries, in process.
@@ -34,6 +37,7 @@ public:
     MediaProbe probe(const std::filesystem::path& file, std::stop_token stop) const override;
     KeyframeIndex keyframes(const std::filesystem::path& file, std::stop_token stop) const override;
     std::optional<std::vector<float>> waveform(const std::filesystem::path& file, std::stop_token stop) const override;
+    void letGo() const override;
 };
 
 }  // namespace kolvex

@@ -166,6 +166,8 @@ public:
     }
     KeyframeIndex keyframes(const fs::path&, std::stop_token) const override { return KeyframeIndex{}; }
     std::optional<std::vector<float>> waveform(const fs::path&, std::stop_token) const override { return {}; }
+    mutable std::atomic<int> letGoes{0};
+    void letGo() const override { ++letGoes; }
 };
 
 TEST_F(ToolSheetsTest, RotateOnAPdfShowsItsPageAndOnlyQuarterTurns) {
@@ -308,6 +310,7 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     EXPECT_EQ(flow.parameterWindow(), nullptr);
     EXPECT_EQ(portal.calls.back(), "discard");
     ASSERT_TRUE(QTest::qWaitFor([&] { return facts->stopped == 1; }, 5000)) << "the read was told to stop";
+    EXPECT_EQ(facts->letGoes, 1) << "no job follows: what was read for one is let go of";
 
     // Quitting stops a read under way the same way.
     flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
