@@ -1,10 +1,12 @@
 #include "core/engines/document/PdfLayoutWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <future>
 #include <map>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -173,7 +175,11 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
 
     // Opened here and handed over as a device: a QString file name would lose a name that is not UTF-8.
     QFile file;
-    if (!qtpaths::open(file, output.path(), QIODevice::WriteOnly)) throw ConversionError::insufficientPermissions(destination);
+    if (!qtpaths::open(file, output.path(), QIODevice::WriteOnly)) {
+        const std::error_code code(errno, std::generic_category());
+        throw ErrorMapper::fromSystemError(code, ErrorMapper::Subject(destination, "document"), FileManagerService::shared())
+            .value_or(ConversionError::insufficientPermissions(destination));
+    }
     QPdfWriter writer(&file);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     writer.setResolution(72);  // one device unit per point
