@@ -53,6 +53,13 @@ DriveRun runDrive(const std::vector<std::string>& arguments, const fs::path& out
 // A tiny Matroska file whose picture header claims a 16000 × 16000 frame, and its container too
 // unless `containerTells` is false: a PNG frame, which a decoder allocates (and clears) in full
 // before its data proves short.
+// How many files in `folder` end in `extension`.
+size_t filesNamed(const fs::path& folder, const std::string& extension) {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) count += entry.path().extension() == extension;
+    return count;
+}
+
 fs::path headerBomb(const testing::TempDir& dir, bool containerTells = true) {
     const fs::path small = testing::makeMedia(
         dir / "small.mkv", {"-f", "lavfi", "-i", "color=c=gray:size=256x256:rate=25", "-frames:v", "1", "-c:v", "png",
@@ -127,9 +134,7 @@ TEST(DriveMemory, ABatchOfLargePhotosHoldsABoundedWorkingSet) {
     }
     const DriveRun run = runDrive(arguments, dir / "out.txt");
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    size_t converted = 0;
-    for (const auto& entry : fs::directory_iterator(dir / "out")) converted += entry.path().extension() == ".bmp";
-    EXPECT_EQ(converted, 8u);
+    EXPECT_EQ(filesNamed(dir / "out", ".bmp"), 8u);
     // The budget, and the program itself with its libraries, with room to spare; eight pictures
     // at once took 1 GB.
     constexpr long kBoundMegabytes = 512 + 128;
@@ -169,9 +174,7 @@ TEST(DriveMemory, SmallDocumentsRenderedSideBySideHoldNoMoreThanTheirPages) {
     for (int i = 1; i <= 8; ++i) arguments.push_back(textPdf(dir, "report " + std::to_string(i) + ".pdf", 3).string());
     const DriveRun run = runDrive(arguments, dir / "out.txt");
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    size_t pages = 0;
-    for (const auto& entry : fs::directory_iterator(dir / "out")) pages += entry.path().extension() == ".png";
-    EXPECT_EQ(pages, 24u);
+    EXPECT_EQ(filesNamed(dir / "out", ".png"), 24u);
     // The page budget (256 MB) and the program itself.
     constexpr long kBoundMegabytes = 256 + 64;
     EXPECT_LT(run.peakKilobytes, kBoundMegabytes * 1024) << "peak " << run.peakKilobytes / 1024 << " MB";

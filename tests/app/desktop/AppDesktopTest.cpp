@@ -121,11 +121,7 @@ TEST(KolvexOnADesktop, RelaunchShowsTheWelcomeWhileOnlyTheTrayIconIsUp) {
     auto environment = kolvexEnvironment(*xvfb, home);
     // A session bus of its own: the second launch finds the first through it.
     QProcess bus;
-    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-    ASSERT_TRUE(bus.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
-    ASSERT_FALSE(address.isEmpty());
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    ASSERT_TRUE(testing::startSessionBus(bus, environment)) << "the session bus gave no address";
 
     QProcess tray;
     tray.setProcessEnvironment(environment);
@@ -223,11 +219,7 @@ TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
 
     auto environment = kolvexEnvironment(*xvfb, home);
     QProcess bus;
-    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-    ASSERT_TRUE(bus.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
-    ASSERT_FALSE(address.isEmpty());
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    ASSERT_TRUE(testing::startSessionBus(bus, environment)) << "the session bus gave no address";
 
     QProcess kolvex;
     kolvex.setProcessEnvironment(environment);

@@ -35,6 +35,15 @@ void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const 
     kolvex.start(KOLVEX_PROGRAM, arguments);
 }
 
+bool startSessionBus(QProcess& bus, QProcessEnvironment& environment) {
+    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (!bus.waitForReadyRead(10000)) return false;
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    if (address.isEmpty()) return false;
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    return true;
+}
+
 std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
                      int* exitCode) {
     QProcess process;

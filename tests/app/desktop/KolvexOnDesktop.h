@@ -22,6 +22,10 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
 // The environment of the program on `xvfb` with its home in `home` and its log on stderr.
 QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home);
 
+// Starts a session bus of its own in `bus` and points `environment` at it: a second launch finds
+// the first copy through it. Returns false when the bus gave no address.
+bool startSessionBus(QProcess& bus, QProcessEnvironment& environment);
+
 void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const QStringList& arguments);
 
 // Runs a program to its end and gives its standard output; empty when it failed to run.
