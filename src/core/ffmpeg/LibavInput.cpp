@@ -73,14 +73,18 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     av_dict_free(&options);
     // What the container claims is checked before any decoder allocates a picture of that size;
     // what a stream's own headers claim, by the decoders as they read them.
-    if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
+    bool oversized = rc >= 0 && claimsOversizedPictures(*m_context);
+    if (oversized) rc = AVERROR_INVALIDDATA;
     if (rc >= 0 && reading == Reading::headersWhenComplete && headerStatesStreams(*m_context)) m_streamsRead = false;
     if (rc >= 0 && m_streamsRead) rc = findStreamInfo(*m_context);
-    if (rc >= 0 && claimsOversizedPictures(*m_context)) rc = AVERROR_INVALIDDATA;
+    if (rc >= 0 && claimsOversizedPictures(*m_context)) {
+        oversized = true;
+        rc = AVERROR_INVALIDDATA;
+    }
     if (rc < 0) {
         avformat_close_input(&m_context);
         throwIfStopRequested(stop);
-        throw ConversionError::corruptedInput(url);
+        throw oversized ? ConversionError::inputTooLarge(url) : ConversionError::corruptedInput(url);
     }
     if (stop.stop_requested()) {
         avformat_close_input(&m_context);

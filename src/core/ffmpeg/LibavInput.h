@@ -28,7 +28,8 @@ public:
 
     // Blocks while the headers are read. Throws ConversionError::unreadableInput for what is not
     // a readable regular file (a FIFO, a device), corruptedInput for a file that cannot be read
-    // as media or whose pictures are larger than maxFramePixels, OperationCancelled when stopped.
+    // as media, inputTooLarge when its container claims pictures larger than maxFramePixels,
+    // OperationCancelled when stopped.
     LibavInput(const std::filesystem::path& url, std::stop_token stop, std::chrono::seconds timeLimit,
                Reading reading = Reading::streams);
     ~LibavInput();

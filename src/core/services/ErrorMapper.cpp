@@ -22,7 +22,7 @@ const std::vector<ErrorMapper::Phrase> kFFmpeg = {
     {{"invalid data found"}, Meaning::damagedSource},
     {{"moov atom not found"}, Meaning::damagedSource},
     // A picture's own header claims more pixels than its decoder may make.
-    {{"exceeds specified max pixel count"}, Meaning::damagedSource},
+    {{"exceeds specified max pixel count"}, Meaning::tooLarge},
     {{"permission denied"}, Meaning::permissionDenied},
     {{"no space left"}, Meaning::diskFull},
     {{"disk quota exceeded"}, Meaning::diskFull},
@@ -214,6 +214,7 @@ ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_
 
     switch (row->meaning) {
     case Meaning::damagedSource: return hasSource ? ConversionError::corruptedInput(source) : fallback();
+    case Meaning::tooLarge: return hasSource ? ConversionError::inputTooLarge(source) : fallback();
     case Meaning::missingFile:
         if (!folderExists(subject.destination)) return ConversionError::outputFolderMissing(subject.destination);
         return fallback();

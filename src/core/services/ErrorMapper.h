@@ -32,6 +32,7 @@ public:
     // What a phrase on standard error means; turned into an error for the job at hand.
     enum class Meaning {
         damagedSource,
+        tooLarge,           // a picture larger than its decoder may make
         missingFile,        // the source, or the output's folder, is not there
         passwordProtected,
         unsafeEntry,

@@ -55,7 +55,7 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
          "[png @ 0x5623e8c36cc0] [IMGUTILS @ 0x7ffd27d977a0] Picture size 16000x16000 exceeds specified max pixel "
          "count 67108864, see the documentation if you wish to increase it\nError while decoding stream #0:0: "
          "Invalid argument\nCannot determine format of input stream 0:0 after EOF",
-         damaged},
+         ConversionError::inputTooLarge(job.source)},
         {Program::ffmpeg, "Error: Permission denied", refused},
         {Program::ffmpeg, "Invalid data found\npermission denied", damaged},
         {Program::ffmpeg, "av_interleaved_write_frame(): No space left on device", full},
