@@ -50,15 +50,16 @@ DriveRun runDrive(const std::vector<std::string>& arguments, const fs::path& out
     return run;
 }
 
-// A tiny Matroska file whose picture header claims a 16000 × 16000 frame, and its container too
-// unless `containerTells` is false: a PNG frame, which a decoder allocates (and clears) in full
-// before its data proves short.
 // How many files in `folder` end in `extension`.
 size_t filesNamed(const fs::path& folder, const std::string& extension) {
     size_t count = 0;
     for (const auto& entry : fs::directory_iterator(folder)) count += entry.path().extension() == extension;
     return count;
 }
+
+// A tiny Matroska file whose picture header claims a 16000 × 16000 frame, and its container too
+// unless `containerTells` is false: a PNG frame, which a decoder allocates (and clears) in full
+// before its data proves short.
 
 fs::path headerBomb(const testing::TempDir& dir, bool containerTells = true) {
     const fs::path small = testing::makeMedia(
