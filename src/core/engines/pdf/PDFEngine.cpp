@@ -92,7 +92,7 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
                                 index + 1, width, height));
             }
             // Drawn only once the batch has room for the bitmap.
-            writer.reserve(static_cast<int>(width), static_cast<int>(height));
+            writer.reserve(static_cast<int>(width), static_cast<int>(height), stop);
             PageBitmap bitmap;
             try {
                 bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));

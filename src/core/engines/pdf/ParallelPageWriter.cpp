@@ -55,14 +55,14 @@ void ParallelPageWriter::rethrowFailure() {
     if (m_failure) std::rethrow_exception(m_failure);
 }
 
-void ParallelPageWriter::reserve(int width, int height) {
+void ParallelPageWriter::reserve(int width, int height, std::stop_token stop) {
     {
         std::lock_guard lock(m_mutex);
         rethrowFailure();
     }
     const size_t bytes = kolvex::bytesOf(width, height);
     // Only this writer's own thread reserves for it, so nothing else fills m_reserved meanwhile.
-    budget().take(bytes);
+    budget().take(bytes, std::move(stop));
     std::lock_guard lock(m_mutex);
     m_reserved += bytes;
 }

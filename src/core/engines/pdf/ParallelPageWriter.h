@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -37,8 +38,9 @@ public:
 
     // Waits until a page of width × height may be held, and takes its share of the budget for
     // the next submit(): call it before rendering, so that the bitmap is only made once there is
-    // room for it. Rethrows the first failure of a save.
-    void reserve(int width, int height);
+    // room for it. Rethrows the first failure of a save; throws OperationCancelled, having taken
+    // nothing, when `stop` is requested while it waits.
+    void reserve(int width, int height, std::stop_token stop = {});
     // Hands a page over (reserving it first unless reserve() was called for it); blocks while
     // the queue is full. Rethrows the first failure of a save.
     void submit(PageBitmap bitmap, std::filesystem::path destination);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <latch>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "core/engines/pdf/PDFEngine.h"
 #include "core/engines/pdf/ParallelPageWriter.h"
 #include "core/format/FormatRegistry.h"
+#include "core/services/Cancellation.h"
 #include "support/TempDir.h"
 
 namespace kolvex::testing {
@@ -133,8 +135,17 @@ TEST(ParallelPageWriter, WritersShareOneBudgetForTheWholeBatch) {
         writer.submit(std::move(page), dir / "third.txt");
         writer.finish();
     });
+    // A job cancelled while its page waits for room ends at once, having taken nothing.
+    std::stop_source cancel;
+    std::thread cancelled([&] {
+        ParallelPageWriter writer(save, 1);
+        EXPECT_THROW(writer.reserve(side, side, cancel.get_token()), OperationCancelled);
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(drawn) << "a page was drawn beyond the batch's budget";
+    cancel.request_stop();
+    cancelled.join();
+    EXPECT_EQ(ParallelPageWriter::bytesInFlight(), 2 * half);
     // A page reserved and never drawn (the job failed) gives its share back with its writer.
     second.reset();
     third.join();
