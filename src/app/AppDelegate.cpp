@@ -125,6 +125,8 @@ AppDelegate::AppDelegate(Environment environment, QObject* parent)
     m_quietRelease.setSingleShot(true);
     m_quietRelease.setInterval(kQuietReleaseMs);
     connect(&m_quietRelease, &QTimer::timeout, this, [this] {
+        // Not while a conversion runs: it would only map its pages back at once.
+        if (m_portal && !m_portal->activeConversions().empty()) return m_quietRelease.start();
         tasks().background([](std::stop_token) {
             ProcessMemory::giveBack();
             const size_t dropped = ProcessMemory::dropFilePages(ModuleLoader::libraryFiles());
@@ -296,6 +298,7 @@ void AppDelegate::conversionsCompleted(const RunReport& report) {
     // A run's pictures and documents leave the allocator holding freed memory in every
     // worker's arena; the tray process gives it back while it waits for the next drop.
     tasks().background([](std::stop_token) { ProcessMemory::giveBack(); });
+    m_flow.runEnded();
     m_quietRelease.start();
 }
 

@@ -263,6 +263,10 @@ void ToolParameterFlow::withdraw() {
     endWithoutJob();
 }
 
+void ToolParameterFlow::runEnded() {
+    if (!m_request && m_sources.media) m_sources.media->letGo();
+}
+
 void ToolParameterFlow::endWithoutJob() {
     end();
     // After the reads were stopped: a file kept open for the job is closed now, not when the

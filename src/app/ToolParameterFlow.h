@@ -47,6 +47,9 @@ public:
     void collectParameters(const RingTarget& target, const DragPayload& payload);
     // The Portal stopped waiting: stops the preparation, closes the sheet, drops the walk.
     void withdraw();
+    // A run has ended: unless a sheet is up (the next of a walk, say), nothing read for a job
+    // stays open — that job has run, or never will.
+    void runEnded();
 
     // The options every sheet starts from.
     static ConversionOptions baseOptions();

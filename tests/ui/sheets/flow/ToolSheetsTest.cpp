@@ -321,6 +321,22 @@ TEST_F(ToolSheetsTest, ASheetOpensAtOnceAndCancelStopsItsPreparation) {
     EXPECT_EQ(flow.parameterWindow() ? flow.parameterWindow()->findChild<TrimView*>() : nullptr, nullptr);
 }
 
+// When a run ends, what a sheet read for its job is let go of, unless a sheet is up and may
+// still start one.
+TEST_F(ToolSheetsTest, AnEndedRunLetsGoOfWhatWasReadUnlessASheetIsUp) {
+    auto facts = std::make_shared<SlowFacts>();
+    flow.setMediaFacts(facts);
+    flow.runEnded();
+    EXPECT_EQ(facts->letGoes, 1);
+    flow.setPlaceholderDelay(0);
+    flow.collectParameters(toolTarget("trim"), DragPayload({dir.path() / "long.mp3"}));
+    ASSERT_NE(waitForSheet<PreparingView>(nullptr, 5000), nullptr);
+    flow.runEnded();
+    EXPECT_EQ(facts->letGoes, 1) << "the sheet's own read is kept for its job";
+    flow.withdraw();
+    EXPECT_EQ(facts->letGoes, 2);
+}
+
 // The media sheets over the installed ffmpeg.
 class MediaToolSheetsTest : public ToolSheetsTest {
 protected:
