@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 
@@ -49,7 +50,17 @@ SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
         for (const auto& file : files) paths << QByteArray::fromStdString(file.native());
         call << QVariant::fromValue(paths);
     }
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+    QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+    if (!files.empty() && reply.type() == QDBusMessage::ErrorMessage &&
+        reply.errorName() == QDBusError::errorString(QDBusError::UnknownMethod)) {
+        // A copy started before an upgrade knows paths only as text: handed over so, rather than
+        // a second copy starting beside it.
+        QStringList texts;
+        for (const auto& file : files) texts << QString::fromStdString(file.string());
+        QDBusMessage older = QDBusMessage::createMethodCall(service, kPath, "org.kolvex.Kolvex", "Open");
+        older << texts;
+        reply = bus.call(older, QDBus::Block, 5000);
+    }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         Log::app().info("The running Kolvex did not answer: {}", reply.errorMessage().toStdString());
         return Role::alone;

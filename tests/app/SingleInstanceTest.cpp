@@ -1,6 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <mutex>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
 #include "app/SingleInstance.h"
+#include "core/BuildInfo.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -51,6 +62,69 @@ TEST(SingleInstance, PathsHandedOverAsBytesKeepNamesThatAreNotUtf8) {
     EXPECT_EQ(opened.front().filename().native(), name);
     // The command line keeps it too.
     EXPECT_EQ(SingleInstance::filesIn({name}, dir.path()), std::vector<std::filesystem::path>{odd});
+}
+
+// A copy of Kolvex started before an upgrade: it takes paths only as text ("Open").
+class OlderCopy final : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() != "Open") {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, "No such method " + message.member()));
+            return true;
+        }
+        {
+            std::lock_guard lock(mutex);
+            opened = message.arguments().value(0).toStringList();
+        }
+        connection.send(message.createReply());
+        return true;
+    }
+    std::mutex mutex;
+    QStringList opened;
+};
+
+// Whether a file handed over reaches an older copy, on a session bus of its own.
+bool reachesAnOlderCopy() {
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (!daemon.waitForReadyRead(10000)) return false;
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    // This process's session bus, before anything here first asks for it.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    QThread thread;  // the older copy answers on a thread of its own while the call blocks
+    thread.start();
+    OlderCopy older;
+    older.moveToThread(&thread);
+    bool reached = false;
+    {
+        QDBusConnection connection = QDBusConnection::connectToBus(address, "older copy");
+        testing::TempDir dir;
+        const auto photo = dir.write("photo one.png", "x");
+        if (connection.registerService(QString::fromLatin1(buildinfo::kBundleIdentifier)) &&
+            connection.registerVirtualObject("/org/kolvex/Kolvex", &older)) {
+            SingleInstance instance;
+            const bool forwarded = instance.claim({photo}) == SingleInstance::Role::forwarded;
+            std::lock_guard lock(older.mutex);
+            reached = forwarded && older.opened == QStringList{QString::fromStdString(photo.string())};
+        }
+    }
+    QDBusConnection::disconnectFromBus("older copy");
+    thread.quit();
+    thread.wait();
+    // Ended before this process is: the daemon holds what this process had open.
+    daemon.kill();
+    daemon.waitForFinished(5000);
+    return reached;
+}
+
+// A package upgrade leaves the running copy older than the one launched with a file: the file
+// still reaches it, instead of a second copy starting beside it.
+TEST(SingleInstance, FilesReachACopyStartedBeforeAnUpgrade) {
+    if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+    // In a process of its own: a process asks for its session bus once.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(reachesAnOlderCopy() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
