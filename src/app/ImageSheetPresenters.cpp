@@ -36,7 +36,7 @@ void refuseUnreadable(const fs::path& file) {
 QImage loadPicture(const fs::path& file) {
     refuseUnreadable(file);
     QFile device;
-    qtpaths::open(device, file, QIODevice::ReadOnly);  // unreadable: libvips below says why
+    qtpaths::open(device, file, QIODevice::ReadOnly);  // a file Qt cannot open goes to libvips below
     QImageReader reader(&device);
     reader.setAutoTransform(true);
     QImage image = reader.read();
