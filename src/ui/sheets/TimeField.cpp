@@ -72,6 +72,9 @@ void TimeField::setRange(double lower, double upper) {
 }
 
 void TimeField::commit() {
+    // Text the field wrote itself is the bound time as shown, rounded to hundredths: committing it
+    // would move the time the user never touched (and pull it to a keyframe).
+    if (m_edit->text() == m_written) return;
     const auto value = MediaTime::parse(m_edit->text().toStdString());
     if (!value) {
         show(QString::fromStdString(MediaTime::format(m_seconds)));
