@@ -135,5 +135,53 @@ TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
 INSTANTIATE_TEST_SUITE_P(Confirm, TheSplitSheet, ::testing::Values(Confirm::returnKey, Confirm::click),
                          [](const auto& info) { return info.param == Confirm::returnKey ? "Return" : "Click"; });
 
+// The pixel size of a picture as vipsheader reads it.
+std::pair<int, int> pictureSize(const Desktop& desktop, const fs::path& picture) {
+    const auto field = [&](const char* name) {
+        const std::string text =
+            testing::outputOf("vipsheader", {"-f", name, QString::fromStdString(picture.string())}, desktop.environment);
+        return text.empty() ? -1 : std::stoi(text);
+    };
+    return {field("width"), field("height")};
+}
+
+// A 400 × 200 picture offers no longest side above 400: pushed to the slider's end, the sheet has
+// nothing to write; one step down, it writes the size it promised.
+TEST(TheResizeSheet, OffersNoEnlargementAndWritesWhatItShows) {
+    KOLVEX_REQUIRE_FFMPEG();
+    for (const char* program : {"xwininfo", "vipsheader"})
+        if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+    Desktop desktop;
+    fs::create_directories(desktop.home / "pictures");
+    const auto picture = testing::makeMedia(desktop.home / "pictures/small.png",
+                                            {"-f", "lavfi", "-i", "testsrc2=size=400x200", "-frames:v", "1"});
+    if (const auto whyNot = desktop.start({picture}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    const auto sheet = desktop.openTool(input, "Resize", "Resize small.png");
+    ASSERT_TRUE(sheet) << "the resize sheet never opened\n" << desktop.log;
+
+    // A click on "Longest side" (the sheet's foot below the picture keeps its height: the button
+    // is 253 px above the sheet's bottom), Tab to its slider, and the slider to its end.
+    input.moveTo(sheet->x + sheet->width - 128, sheet->y + sheet->height - 253);
+    input.button(1, true);
+    input.button(1, false);
+    input.sync();
+    testing::pumpUntil([] { return false; }, 200ms);
+    press(input, "Tab");
+    press(input, "End");
+    press(input, "Return");
+    testing::pumpUntil([] { return false; }, 2s);
+    EXPECT_TRUE(desktop.outputs(picture, 1, 0ms).empty()) << "a size above the original's was offered and applied";
+    EXPECT_TRUE(testing::windowIsViewable(desktop.environment, "Resize small.png"));
+
+    press(input, "Left");  // 398 px, 2 px below the original
+    press(input, "Return");
+    const auto written = desktop.outputs(picture, 1, 20s);
+    ASSERT_EQ(written.size(), 1u) << desktop.log;
+    EXPECT_EQ(pictureSize(desktop, written.front()), std::make_pair(398, 199));
+}
+
 }  // namespace
 }  // namespace kolvex
