@@ -49,7 +49,13 @@ TimeField::TimeField(const QString& label, double seconds, double lower, double 
     m_edit->setFixedWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00.00")) + 16);
     column->addWidget(m_edit);
     show(QString::fromStdString(MediaTime::format(seconds)));
-    connect(m_edit, &QLineEdit::returnPressed, this, &TimeField::commit);
+    connect(m_edit, &QLineEdit::returnPressed, this, [this] {
+        if (m_edit->text() == m_written) {
+            if (onReturnUntouched) onReturnUntouched();
+            return;
+        }
+        commit();
+    });
     connect(m_edit, &QLineEdit::editingFinished, this, [this] {
         if (!m_edit->hasFocus()) commit();
     });

@@ -25,7 +25,13 @@ public:
     // the text is still what the field last showed.
     void commit();
     // Stops reporting: the owner is going away (losing focus while it is torn down commits).
-    void detach() { m_onCommit = nullptr; }
+    void detach() {
+        m_onCommit = nullptr;
+        onReturnUntouched = nullptr;
+    }
+    // Return in the field with nothing typed: there is no time to take, so the owner may treat it
+    // as its own Return.
+    std::function<void()> onReturnUntouched;
 
     QLineEdit* editor() const { return m_edit; }
     QString text() const { return m_edit->text(); }
