@@ -154,8 +154,8 @@ ConvertFilesDialog::ConvertFilesDialog(QWidget* parent) : QDialog(parent) {
     footer->addWidget(m_problem, 1);
     auto* buttons = new QDialogButtonBox;
     buttons->addButton(QDialogButtonBox::Cancel);
-    // Return in the list opens a folder or converts the chosen files (see activate): the
-    // button is the default only while it has the focus.
+    // Return in the list opens the current folder or converts the chosen files (see activate);
+    // the button converts only while files are chosen.
     m_convert = buttons->addButton("Convert", QDialogButtonBox::AcceptRole);
     m_convert->setEnabled(false);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
