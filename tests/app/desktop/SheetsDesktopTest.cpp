@@ -96,12 +96,13 @@ double duration(const fs::path& file) {
     return text.empty() ? -1 : std::stod(text);
 }
 
-enum class Confirm { returnKey, click };
+enum class Confirm { returnKey, returnInTheField, click };
 
 class TheSplitSheet : public ::testing::TestWithParam<Confirm> {};
 
-// A 10 s clip with keyframes 4 s apart opens with its cut at 5 s: confirmed untouched, the two
-// parts are 5 s each, as the sheet lists them.
+// A 10 s clip with keyframes 4 s apart opens with its cut at 5 s: confirmed untouched (Return,
+// Return in the untouched "Split at" field, or a click on "Split"), the two parts are 5 s each, as
+// the sheet lists them.
 TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
     KOLVEX_REQUIRE_FFMPEG();
     if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
@@ -120,6 +121,14 @@ TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
 
     if (GetParam() == Confirm::returnKey) {
         press(input, "Return");
+    } else if (GetParam() == Confirm::returnInTheField) {
+        // The "Split at" field, 74 px in from the sheet's left and 144 px above its bottom.
+        input.moveTo(sheet->x + 74, sheet->y + sheet->height - 144);
+        input.button(1, true);
+        input.button(1, false);
+        input.sync();
+        testing::pumpUntil([] { return false; }, 200ms);
+        press(input, "Return");
     } else {
         // "Split" is the last button of the sheet's foot, 20 px in from its right and bottom edges.
         input.moveTo(sheet->x + sheet->width - 50, sheet->y + sheet->height - 34);
@@ -132,8 +141,13 @@ TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
     for (const auto& part : parts) EXPECT_NEAR(duration(part), 5.0, 0.12) << part.filename();
 }
 
-INSTANTIATE_TEST_SUITE_P(Confirm, TheSplitSheet, ::testing::Values(Confirm::returnKey, Confirm::click),
-                         [](const auto& info) { return info.param == Confirm::returnKey ? "Return" : "Click"; });
+INSTANTIATE_TEST_SUITE_P(Confirm, TheSplitSheet,
+                         ::testing::Values(Confirm::returnKey, Confirm::returnInTheField, Confirm::click),
+                         [](const auto& info) {
+                             return info.param == Confirm::returnKey          ? "Return"
+                                    : info.param == Confirm::returnInTheField ? "ReturnInTheField"
+                                                                              : "Click";
+                         });
 
 // The pixel size of a picture as vipsheader reads it.
 std::pair<int, int> pictureSize(const Desktop& desktop, const fs::path& picture) {
