@@ -4,7 +4,6 @@
 #include <chrono>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 

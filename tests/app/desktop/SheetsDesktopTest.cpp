@@ -1,7 +1,7 @@
 // Tool sheets of the real program on a desktop of its own with a window manager, confirmed with
 // the real keys and the mouse: what a sheet shows is what is written.
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
