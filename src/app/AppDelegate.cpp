@@ -150,7 +150,9 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& lau
     if (m_launched) return;
     m_launched = true;
     Log::Interval interval("applicationDidFinishLaunching");
+    Log::setDebugLogging(m_settings.preferences().debugLogging);
     Log::app().info("Kolvex launched — build {}", *buildinfo::kVersion ? buildinfo::kVersion : "dev");
+    logSettings(m_settings.preferences());
     TemporaryFileManager::shared().reapOrphans(3600);
     WorkInProgress::shared().sweep();  // partial outputs of a run that was killed
     if (m_env.applyAppearance) applyAppearance(m_settings.preferences().appearance);
@@ -241,9 +243,24 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 void AppDelegate::settingsChanged(const Preferences& preferences) {
+    if (preferences.debugLogging != Log::debugLogging()) {
+        Log::setDebugLogging(preferences.debugLogging);
+        Log::app().info("Debug logging {}", preferences.debugLogging ? "on" : "off");
+        if (m_portal) m_portal->setDiagnosticsEnabled(preferences.debugLogging);
+    }
+    logSettings(preferences);
     if (m_env.applyAppearance) applyAppearance(preferences.appearance);
     if (auto trigger = triggerModifierFromString(preferences.triggerModifier); trigger && m_portal)
         m_portal->updateTrigger(*trigger);
+}
+
+void AppDelegate::logSettings(const Preferences& preferences) {
+    if (!Log::debugLogging()) return;
+    try {
+        Log::app().debug("Settings {}", preferences.encode().dump());
+    } catch (const std::exception& error) {
+        Log::app().debug("Settings not readable: {}", SelfCheck::describe(error));
+    }
 }
 
 void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
@@ -418,8 +435,14 @@ void AppDelegate::presentWelcome(bool activate) {
         });
     // On a short or scaled screen the guide scrolls, and the user can make the window taller.
     m_welcomeWindow = makeWindow("Welcome to Kolvex", scrolling::wrap(view), true);
-    if (QScreen* screen = placement::activeScreen()) scrolling::fit(m_welcomeWindow, screen->availableGeometry());
+    // Centring sizes a window to its size hint, which a scroll area keeps to a couple of dozen
+    // lines: the guide is fitted to the screen after it, and centred at that size.
     placement::centerOnActiveScreen(m_welcomeWindow);
+    if (QScreen* screen = placement::activeScreen()) {
+        scrolling::fit(m_welcomeWindow, screen->availableGeometry());
+        m_welcomeWindow->move(
+            placement::centeredOrigin(screen->availableGeometry(), m_welcomeWindow->frameGeometry().size()));
+    }
     if (activate) {
         placement::showOnActiveScreen(m_welcomeWindow);
         return;
