@@ -114,11 +114,13 @@ public:
     static constexpr const char* kPlaylistPlaceholder = "@KOLVEX_PLAYLIST@";
     // The argument lists of a merge by stream copy and by re-encode.
     static std::vector<std::string> streamCopyArguments(const ConversionJob& job);
-    // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f").
+    // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f"). `spans`: where
+    // each source's pictures and sound lie, when known, so its sound is cut to its pictures.
     static std::vector<std::string> normalisingArguments(const ConversionJob& job,
                                                          const std::vector<std::filesystem::path>& sources,
                                                          const MergePlan& plan,
-                                                         const std::vector<std::optional<std::string>>& demuxers = {});
+                                                         const std::vector<std::optional<std::string>>& demuxers = {},
+                                                         const std::vector<std::optional<ClipSpan>>& spans = {});
 
     const BundledFFmpeg& tools() const { return m_tools; }
     const MediaProbing& prober() const { return *m_prober; }

@@ -216,7 +216,8 @@ std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& 
 
 std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
                                                             const MergePlan& plan,
-                                                            const std::vector<std::optional<std::string>>& demuxers) {
+                                                            const std::vector<std::optional<std::string>>& demuxers,
+                                                            const std::vector<std::optional<ClipSpan>>& spans) {
     std::vector<std::string> args = FFmpegArguments::common();
     for (size_t i = 0; i < sources.size(); ++i) {
         const auto format = FFmpegArguments::inputFormat(i < demuxers.size() ? demuxers[i] : std::nullopt);
@@ -241,29 +242,51 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         // copy of an MP4 starts its pictures late).
         if (plan.wantsVideo) {
             graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,"
-                                 "pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
-                                 i, width, height, plan.frameRate);
+                                 "pad={1}:{2}:-1:-1,setsar=1[v{0}];",
+                                 i, width, height);
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
+            const ClipSpan* span = plan.wantsVideo && i < spans.size() && spans[i] ? &*spans[i] : nullptr;
             // A coded sound ends on a whole frame, past the file's stated end: each input adds
-            // only its own length.
-            const auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
+            // only its own length — its pictures' where they are known.
+            auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
+            if (span) length = span->pictureEnd - span->pictureStart;
             const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
             const bool silent = i < plan.sounded.size() && !plan.sounded[i];
-            // A file without sound lasts as long in silence (when its length is unknown, the
-            // joining pads it to its pictures' end).
-            const std::string from = silent ? fmt::format("anullsrc=r={}:cl=stereo,{}", plan.sampleRate,
-                                                          end.empty() ? std::string("atrim=end_sample=1,") : end)
-                                            : fmt::format("[{}:a:0]asetpts=PTS-STARTPTS,{}", i, end);
+            std::string from;
+            if (silent) {
+                // A file without sound lasts as long in silence (when its length is unknown, the
+                // joining pads it to its pictures' end).
+                from = fmt::format("anullsrc=r={}:cl=stereo,{}", plan.sampleRate,
+                                   end.empty() ? std::string("atrim=end_sample=1,") : end);
+            } else if (span && length && *length > 0) {
+                // The sound from where the pictures start, on the same clock as they are (the
+                // file's start is ffmpeg's 0): a sound that starts earlier is cut there, one that
+                // starts later waits in silence. A sound that both starts and ends before its
+                // pictures (Opus in WebM) is taken that much earlier, rather than leave silence at
+                // the join.
+                double early = 0;
+                if (span->soundStart && span->soundEnd)
+                    early = std::clamp(span->pictureEnd - *span->soundEnd, 0.0,
+                                       std::max(0.0, span->pictureStart - *span->soundStart));
+                from = fmt::format("[{0}:a:0]asetpts=PTS-({1:.6f})/TB,aresample=first_pts=0,apad=whole_dur={2:.6f},"
+                                   "atrim=end={2:.6f},asetpts=PTS-STARTPTS,",
+                                   i, span->pictureStart - early - span->fileStart, *length);
+            } else {
+                from = fmt::format("[{}:a:0]asetpts=PTS-STARTPTS,{}", i, end);
+            }
             graph += fmt::format("{1}aresample={2},aformat=sample_fmts={3}:channel_layouts=stereo[a{0}];", i, from,
                                  plan.sampleRate, sampleFormat);
             inputs += fmt::format("[a{}]", i);
         }
     }
     graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
-    if (plan.wantsVideo) graph += "[outv]";
+    if (plan.wantsVideo) graph += "[joined]";
     if (plan.wantsAudio) graph += "[outa]";
+    // One frame rate for the joined pictures: each file keeps its own length, where a rate set
+    // per file would round each to whole frames and move every later join.
+    if (plan.wantsVideo) graph += fmt::format(";[joined]fps={}[outv]", plan.frameRate);
     args.insert(args.end(), {"-filter_complex", graph});
     if (plan.wantsVideo) {
         args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
@@ -300,10 +323,10 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         streamCopy = false;
         reason = "re-encoding: a file name holds a line break";
     }
-    // Copied pictures with re-encoded sound: where each file's pictures lie on its own clock.
-    std::optional<std::vector<MergedClip>> clips;
-    if (streamCopy && plan.reencodesSound) {
-        std::vector<std::optional<ClipSpan>> spans;
+    // Where each file's pictures and sound lie on its own clock, for the sound to meet the
+    // pictures at every join: copied pictures with re-encoded sound, or both re-encoded.
+    std::vector<std::optional<ClipSpan>> spans;
+    if ((streamCopy && plan.reencodesSound) || (!streamCopy && plan.wantsVideo && plan.wantsAudio)) {
         for (size_t i = 0; i < sources.size(); ++i) {
             std::optional<ClipSpan> span;
             try {
@@ -315,6 +338,9 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
             if (!span && probes[i].durationSeconds) span = ClipSpan{0, 0, *probes[i].durationSeconds, {}, {}};
             spans.push_back(span);
         }
+    }
+    std::optional<std::vector<MergedClip>> clips;
+    if (streamCopy && plan.reencodesSound) {
         clips = mergedClips(spans);
         if (!clips) {
             streamCopy = false;
@@ -341,7 +367,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     const ConversionJob staged = writingTo(job, output.path());
     auto arguments = clips        ? pictureCopyArguments(staged, sources, plan, *clips, demuxers)
                      : streamCopy ? streamCopyArguments(staged)
-                                  : normalisingArguments(staged, sources, plan, demuxers);
+                                  : normalisingArguments(staged, sources, plan, demuxers, spans);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {

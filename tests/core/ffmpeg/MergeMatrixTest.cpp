@@ -195,6 +195,39 @@ TEST_F(MergeMatrix, AClipWithoutSoundGetsSilence) {
     }
 }
 
+// Clips that differ are re-encoded to one frame size and rate; each keeps its sound with its
+// pictures, however its container times them (a Matroska picture starting after the sound's
+// encoder delay, WebM sound starting before its pictures).
+TEST_F(MergeMatrix, MixedClipsKeepTheirSoundWithTheirPictures) {
+    const Kind& mp4 = kinds()[0];
+    const Kind& mkv = kinds()[2];
+    const Kind& webm = kinds()[3];
+    struct Case {
+        std::string name;
+        std::vector<std::string> clips;
+        std::string to;
+    };
+    const std::vector<Case> cases = {
+        {"MKV, MP4, WebM into MP4", {clipName(mkv, kShort), clipName(mp4, kLong), clipName(webm, kShort)}, "mp4"},
+        {"WebM, MKV into WebM", {clipName(webm, kLong), clipName(mkv, kShort), clipName(webm, kShort)}, "webm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = merge(c.clips, c.to);
+        EXPECT_FALSE(outcome.usedPassthrough);
+        const fs::path out = outcome.outputs.at(0);
+        EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
+        const double frame = c.to == "webm" ? 960.0 / 48000 + 1e-3 : 1024.0 / 44100 + 1e-3;
+        const JoinMarks marks = JoinMarks::of(out);
+        ASSERT_EQ(marks.pictures.size(), c.clips.size());
+        ASSERT_EQ(marks.bursts.size(), c.clips.size());
+        for (size_t i = 0; i < c.clips.size(); ++i)
+            EXPECT_NEAR(marks.bursts[i], marks.pictures[i], frame) << "clip " << i + 1;
+        for (const auto& hole : marks.holes) ADD_FAILURE() << "silence of " << hole.seconds << " s at " << hole.start;
+        fs::remove(out);
+    }
+}
+
 // 16- and 24-bit WAV join at the deeper depth, every sample kept.
 TEST_F(MergeMatrix, WavOfTwoDepthsKeepsTheDeeper) {
     const auto outcome = merge({clipName(kinds()[7], kShort), "24 bit.wav"}, "wav");

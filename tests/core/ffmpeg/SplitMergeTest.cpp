@@ -187,14 +187,27 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "-max_pixels", "67108864", "-i", "/m/a.mov", "-max_pixels", "67108864", "-i", "/m/b.mov",
                         "-filter_complex",
-                        "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
+                        "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1[v0];"
                         "[0:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
-                        "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
+                        "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1[v1];"
                         "[1:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
-                        "[v0][a0][v1][a1]concat=n=2:v=1:a=1[outv][outa]",
+                        "[v0][a0][v1][a1]concat=n=2:v=1:a=1[joined][outa];[joined]fps=30[outv]",
                         "-map", "[outv]", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high", "-map", "[outa]",
                         "-c:a", "aac", "-b:a", "192k", "-movflags",
                         "+faststart", "/out/all.mp4"}));
+    // Where the pictures and sound lie: each sound is cut from its pictures' start on the file's
+    // clock, over its pictures' length; a file without sound is as long in silence.
+    MergePlan partly({av("h264", "aac", 64, 48, 48000, 2), av("h264", nullptr, 64, 48, 0, 0), av("h264", "opus", 64, 48, 48000, 2)},
+                     testing::mediaFormat("mp4"));
+    const std::vector<std::optional<ClipSpan>> spans = {ClipSpan{0, 0.023, 1.023, 0, 1.045}, ClipSpan{0, 0, 1.2, {}, {}},
+                                                        ClipSpan{-0.007, 0.007, 1.007, 0, 1.0}};
+    args = FFmpegEngine::normalisingArguments(job, {"/m/a.mkv", "/m/b.mp4", "/m/c.webm"}, partly, {}, spans);
+    const std::string graph = *(std::find(args.begin(), args.end(), "-filter_complex") + 1);
+    for (const char* chain : {"[0:a:0]asetpts=PTS-(0.023000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,",
+                              "anullsrc=r=48000:cl=stereo,atrim=end=1.200000,",
+                              "[2:a:0]asetpts=PTS-(0.007000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,"})
+        EXPECT_NE(graph.find(chain), std::string::npos) << chain << " in " << graph;
+
     args = FFmpegEngine::streamCopyArguments(job);
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
               (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-map", "0:V:0?", "-map",
