@@ -2,6 +2,7 @@
 // judged by ffprobe and full decodes: each stream lasts the sum of its clips, and the sound meets
 // the pictures at every join, within one coded sound frame, with no silence between clips.
 #include <numeric>
+#include <stdexcept>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -57,6 +58,12 @@ const std::vector<Kind>& kinds() {
     return all;
 }
 
+const Kind& kindNamed(const std::string& name) {
+    for (const auto& each : kinds())
+        if (each.name == name) return each;
+    throw std::invalid_argument(name);
+}
+
 ConversionOptions merging() {
     ConversionOptions options = Preferences{}.conversionOptions(FormatCategory::video);
     options.tool = "merge";
@@ -70,8 +77,8 @@ protected:
         s_dir = new testing::TempDir;
         for (const auto& kind : kinds())
             for (const double seconds : {kShort, kLong}) make(clipName(kind, seconds), kind, seconds, true);
-        make("silent.mp4", kinds().front(), kSilent, false);
-        Kind deep = kinds()[7];
+        make("silent.mp4", kindNamed("MP4"), kSilent, false);
+        Kind deep = kindNamed("WAV");
         deep.codec = {"-c:a", "pcm_s24le"};
         make("24 bit.wav", deep, kLong, true);
     }
@@ -155,7 +162,7 @@ TEST_F(MergeMatrix, AlikeClipsMeetTheirSoundAtEveryJoin) {
 // A clip without sound takes its length in silence, wherever it stands; the others' sound
 // stays with their pictures.
 TEST_F(MergeMatrix, AClipWithoutSoundGetsSilence) {
-    const std::string a = clipName(kinds().front(), kShort), b = clipName(kinds().front(), kLong);
+    const std::string a = clipName(kindNamed("MP4"), kShort), b = clipName(kindNamed("MP4"), kLong);
     struct Case {
         std::string name;
         std::vector<std::string> clips;
@@ -199,9 +206,9 @@ TEST_F(MergeMatrix, AClipWithoutSoundGetsSilence) {
 // pictures, however its container times them (a Matroska picture starting after the sound's
 // encoder delay, WebM sound starting before its pictures).
 TEST_F(MergeMatrix, MixedClipsKeepTheirSoundWithTheirPictures) {
-    const Kind& mp4 = kinds()[0];
-    const Kind& mkv = kinds()[2];
-    const Kind& webm = kinds()[3];
+    const Kind& mp4 = kindNamed("MP4");
+    const Kind& mkv = kindNamed("MKV");
+    const Kind& webm = kindNamed("WebM");
     struct Case {
         std::string name;
         std::vector<std::string> clips;
@@ -230,7 +237,7 @@ TEST_F(MergeMatrix, MixedClipsKeepTheirSoundWithTheirPictures) {
 
 // 16- and 24-bit WAV join at the deeper depth, every sample kept.
 TEST_F(MergeMatrix, WavOfTwoDepthsKeepsTheDeeper) {
-    const auto outcome = merge({clipName(kinds()[7], kShort), "24 bit.wav"}, "wav");
+    const auto outcome = merge({clipName(kindNamed("WAV"), kShort), "24 bit.wav"}, "wav");
     const fs::path out = outcome.outputs.at(0);
     EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
     EXPECT_EQ(testing::probeEntry(out, "stream=codec_name", "a:0"), "pcm_s24le");
