@@ -8,8 +8,12 @@ OutputProjection::OutputProjection(int64_t pieces, std::optional<int64_t> freeAt
     : m_pieces(std::max<int64_t>(pieces, 1)), m_freeAtStart(freeAtStart) {}
 
 void OutputProjection::add(int64_t bytes) {
+    bytes = std::max<int64_t>(bytes, 0);
+    int64_t smallest = m_smallest.load();
+    while (bytes < smallest && !m_smallest.compare_exchange_weak(smallest, bytes)) {
+    }
     // The bytes first: a reader that sees the piece counted sees its bytes too.
-    m_bytes += std::max<int64_t>(bytes, 0);
+    m_bytes += bytes;
     ++m_done;
 }
 
@@ -26,9 +30,13 @@ int64_t OutputProjection::need() const {
 
 void OutputProjection::refuseIfBeyondRoom() const {
     if (!m_freeAtStart) return;
-    if (m_done.load() < std::min(kPiecesToJudge, m_pieces)) return;
-    const int64_t projected = need();
-    if (projected > *m_freeAtStart) throw ConversionError::insufficientDiskSpace(projected, *m_freeAtStart);
+    const int64_t done = m_done.load();
+    if (done < std::min(kPiecesToJudge, m_pieces)) return;
+    const double left = static_cast<double>(std::max<int64_t>(m_pieces - done, 0));
+    const double least = static_cast<double>(m_bytes.load()) + left * static_cast<double>(m_smallest.load());
+    if (least > static_cast<double>(*m_freeAtStart)) {
+        throw ConversionError::insufficientDiskSpace(std::max(need(), *m_freeAtStart + 1), *m_freeAtStart);
+    }
 }
 
 ConversionError OutputProjection::settle(const ConversionError& error, std::optional<int64_t> failedPiece) const {

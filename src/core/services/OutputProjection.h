@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "core/format/ConversionError.h"
@@ -27,7 +28,9 @@ public:
     int64_t piecesWritten() const { return m_done.load(); }
 
     // Throws insufficientDiskSpace (the need, the room at the start) once enough pieces are in to
-    // judge — kPiecesToJudge, or all of a shorter job — and the need passes the room.
+    // judge — kPiecesToJudge, or all of a shorter job — and even the smallest of them, for every
+    // piece left, passes the room: a large first page (a cover) does not refuse a long document
+    // of small ones.
     void refuseIfBeyondRoom() const;
 
     // A full disk met while writing, told with the job's need (never below the room at the start
@@ -44,6 +47,7 @@ private:
     const std::optional<int64_t> m_freeAtStart;
     std::atomic<int64_t> m_done{0};
     std::atomic<int64_t> m_bytes{0};
+    std::atomic<int64_t> m_smallest{std::numeric_limits<int64_t>::max()};
 };
 
 }  // namespace kolvex

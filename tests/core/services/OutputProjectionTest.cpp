@@ -31,6 +31,11 @@ TEST(OutputProjection, AJobIsRefusedOnceItsFirstPiecesShowTheRestCannotFit) {
     } catch (const ConversionError& error) {
         EXPECT_EQ(error, ConversionError::insufficientDiskSpace(100'000'000, room));
     }
+    // A large first piece (a cover page) does not refuse a long set of small ones that fits.
+    OutputProjection cover(100, room);
+    cover.add(500'000);
+    for (int i = 0; i < 9; ++i) cover.add(2000);
+    EXPECT_NO_THROW(cover.refuseIfBeyondRoom());
     // A set that fits goes on; so does one on a volume whose room is unknown.
     OutputProjection fits(1000, room);
     for (int i = 0; i < 10; ++i) fits.add(900);
