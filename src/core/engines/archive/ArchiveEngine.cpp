@@ -203,6 +203,19 @@ void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& fold
     if (needed > *free) throw ConversionError::insufficientDiskSpace(needed, *free);
 }
 
+void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
+                                           const fs::path& folder) const {
+    // A gzip stream records what it unpacks to, modulo 4 GiB: never more than it writes. A
+    // length deflate cannot reach from the stream's size is a damaged trailer, not a need.
+    const auto recorded = ErrorMapper::recordedLength(job);
+    const auto size = m_files->size(job.source);
+    if (!recorded || !size || *recorded > *size * 1032) return;
+    ArchiveSurvey known = survey;
+    known.declaredBytes = *recorded;
+    known.sizesKnown = true;
+    ensureRoom(known, folder);
+}
+
 int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
     std::error_code ec;
     const fs::path root = fs::canonical(folder, ec);
@@ -273,6 +286,7 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     fs::create_directories(parent);
     ensureRoom(survey, parent);
     if (survey.singleStream) {
+        refuseStreamBeyondRoom(job, survey, parent);
         // A bare stream is one file: it goes beside the stream, not into a folder of its own.
         const std::string name = streamFileName(job.source);
         StagedOutput staged(parent / name, StagedOutput::Kind::file, *m_files);

@@ -87,6 +87,10 @@ private:
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
                                               const ProgressCallback& progress, std::stop_token stop,
                                               int& dropped) const;
+    // Throws insufficientDiskSpace before anything is written when a single stream records a
+    // length that, with the reserve, does not fit on the volume of `folder`.
+    void refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
+                                const std::filesystem::path& folder) const;
     // Throws insufficientDiskSpace, with the figures, when what the archive declares and the
     // reserve the guard keeps do not fit on the volume of `folder`.
     void ensureRoom(const ArchiveSurvey& survey, const std::filesystem::path& folder) const;
