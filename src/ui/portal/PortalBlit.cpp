@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include <QPainter>
 
@@ -43,21 +44,20 @@ void PortalBlit::drawTransformed(QPainter& p, const QImage& image) {
 }
 
 QRect PortalBlit::opaqueBounds(const QImage& image) {
-    int top = image.height(), bottom = -1, left = image.width(), right = -1;
-    for (int y = 0; y < image.height(); ++y) {
+    const int width = image.width();
+    const int height = image.height();
+    int top = height, bottom = -1, left = width, right = -1;
+    const auto empty = [](QRgb pixel) { return pixel == 0; };
+    for (int y = 0; y < height; ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        int first = -1, last = -1;
-        for (int x = 0; x < image.width(); ++x) {
-            if (line[x] != 0) {
-                if (first < 0) first = x;
-                last = x;
-            }
-        }
-        if (first < 0) continue;
+        const auto* end = line + width;
+        const auto* first = std::find_if_not(line, end, empty);
+        if (first == end) continue;
+        const auto last = std::find_if_not(std::make_reverse_iterator(end), std::make_reverse_iterator(first), empty);
         top = std::min(top, y);
         bottom = y;
-        left = std::min(left, first);
-        right = std::max(right, last);
+        left = std::min(left, static_cast<int>(first - line));
+        right = std::max(right, static_cast<int>(last.base() - 1 - line));
     }
     if (bottom < 0) return {};
     return QRect(QPoint(left, top), QPoint(right, bottom));

@@ -1,8 +1,8 @@
-// How the Portal view reaches the screen. Each layer (the halo, the ring of chips, the
-// aperture's disc, the centre with its texts) is painted into an image only when what it shows
-// has changed, and a frame is those images laid over each other, with the turning ring and the
-// needle drawn live between them. Untransformed image blends are single plain loops; painting
-// the shapes again every frame would send each large fill through Qt's thread pool.
+// How the Portal view reaches the screen. The halo, the aperture's disc and the centre with
+// its texts are each painted into an image only when what they show changes (the halo and the
+// disc once per theme and scale), and each chip into a small image of its own; a frame lays
+// those images down, with the turning ring and the needle drawn live between them. Images go
+// down in strips (PortalBlit), so no blend waits on Qt's thread pool.
 
 #include <algorithm>
 #include <cmath>
@@ -19,8 +19,9 @@ namespace kolvex {
 
 namespace {
 
+// Shown at full size, upright and opaque: the layers go to the screen pixel for pixel.
 bool isIdentity(const PortalView::WholeTransform& whole) {
-    return whole.scale == 1 && whole.rotationDegrees == 0 && whole.opacity >= 1;
+    return std::abs(whole.scale - 1) < 1e-9 && std::abs(whole.rotationDegrees) < 1e-9 && whole.opacity >= 1 - 1e-9;
 }
 
 }  // namespace

@@ -124,8 +124,9 @@ TEST_P(AFailureOnTheDesktop, ShowsItsReasonAndStaysWhileTheDetailsAreOpen) {
     };
     ASSERT_TRUE(testing::pumpUntil(textShown, 2s)) << "no details under the message";
 
-    // The details read as text: the reason, with the file named once at most.
-    input.moveTo(cx - 105, cy);
+    // The details read as text: the reason, with the file named once at most. (Their box starts
+    // below the message, which takes three lines with this name.)
+    input.moveTo(cx - 105, cy + 25);
     input.button(1, true);
     for (int step = 0; step < 12; ++step) input.moveBy(18, 8);
     input.button(1, false);

@@ -1,12 +1,12 @@
 // The Portal of the real program follows the Appearance setting: light under Light, dark under
 // Dark, and under System on a desktop that states no preference its own dark look.
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include <QColor>
 #include <QStandardPaths>
 
 #include "KolvexOnDesktop.h"
@@ -57,8 +57,10 @@ TEST_P(ThePortalOnTheDesktop, FollowsTheAppearanceSetting) {
     // ring of chips.
     int lightness = 0, samples = 0;
     for (const auto& [dx, dy] : {std::pair{-50, 8}, std::pair{50, 8}, std::pair{-80, -80}, std::pair{80, -80}}) {
-        const auto pixel = input.pixels(cx + dx, cy + dy, 1, 1).front();
-        lightness += QColor::fromRgb(pixel).lightness();
+        const unsigned pixel = input.pixels(cx + dx, cy + dy, 1, 1).front();
+        const int r = static_cast<int>(pixel >> 16 & 0xff), g = static_cast<int>(pixel >> 8 & 0xff),
+                  b = static_cast<int>(pixel & 0xff);
+        lightness += (std::max({r, g, b}) + std::min({r, g, b})) / 2;
         ++samples;
     }
     lightness /= samples;
