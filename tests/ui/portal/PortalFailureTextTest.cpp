@@ -17,7 +17,7 @@ namespace {
 
 using Kind = PortalPhase::Kind;
 
-const QString kLongName = QStringLiteral("holiday-photos-from-the-summer-of-two-thousand-and-nineteen-best.png");
+const QString kLongName = QStringLiteral("holiday-photos-from-the-summer-of-two-thousand-and-nineteen-at-the-lake-best.png");
 
 QFont scaled(double points, QFont::Weight weight, double factor) { return PortalStyle::font(points * factor, weight); }
 
