@@ -171,7 +171,7 @@ private:
     QImage m_flat;  // the layers composed, for frames drawn scaled or turned
     SwirlRing m_ring;
     ChipImages m_chipImages;
-    double m_generation = 0;  // counts the model's changes: the centre and chips repaint on each
+    double m_generation = 0;  // counts the model's changes: the centre is painted again on each
     double m_themeGeneration = 0;
     QPointer<QPlainTextEdit> m_detailView;
     QTimer m_frames;
