@@ -23,7 +23,9 @@
 #   tray    the real `kolvex` on its own Xvfb with a tray: launch -> tray icon, RSS/PSS and CPU
 #           after KOLVEX_COMPARE_IDLE (60) idle seconds, RSS and anonymous memory
 #           KOLVEX_COMPARE_SETTLE (60) seconds after KOLVEX_COMPARE_CONVERSIONS (20) conversions
-#           handed to it; how each is measured: bench/compare/tray.py
+#           handed to it; the tray's own CPU per Portal shown for a small PNG converted with
+#           Return (from the hand-over to the Portal's close, goal <= 0.25 s); how each is
+#           measured: bench/compare/tray.py
 #   gif     a 60-minute 1080p clip -> animated GIF, once, with the peak memory of the whole
 #           process tree (the driver and every ffmpeg it starts, summed); KOLVEX_COMPARE_GIF=0
 #           leaves it out                                               KOLVEX_COMPARE_GIF_MINUTES

@@ -32,6 +32,7 @@
 #include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
 #include "ui/async/AsyncTask.h"
+#include "ui/portal/PortalStyle.h"
 #include "ui/windows/AboutView.h"
 #include "ui/windows/EditingMenu.h"
 #include "ui/windows/SettingsStore.h"
@@ -269,6 +270,9 @@ void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
     if (appearance != Preferences::Appearance::system && !QApplication::style()->inherits("QFusionStyle")) {
         if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
     }
+    // The Portal draws its own colours; it is told its theme before the palette change that
+    // makes it repaint.
+    PortalStyle::setTheme(PortalStyle::themeFor(appearance, systemPalette, QApplication::style()->standardPalette()));
     switch (appearance) {
     case Preferences::Appearance::system: QApplication::setPalette(systemPalette); break;
     case Preferences::Appearance::light: QApplication::setPalette(QApplication::style()->standardPalette()); break;
