@@ -16,18 +16,23 @@
 namespace kolvex {
 namespace {
 
-// One line of text per entry, set at fixed baselines the way a typesetter places them.
-void typeset(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+// One line of text per entry, set at fixed baselines the way a typesetter places them; the lines
+// of `right` in a second column beside them.
+void typeset(const std::filesystem::path& file, const std::vector<std::string>& lines,
+             const std::vector<std::string>& right = {}) {
     QPdfWriter writer(QString::fromStdString(file.string()));
     writer.setResolution(72);
     QPainter painter(&writer);
     QFont font("DejaVu Serif");
-    font.setPixelSize(10);
+    const int size = right.empty() ? 10 : 7;
+    font.setPixelSize(size);
     painter.setFont(font);
-    int baseline = 60;
-    for (const std::string& line : lines) {
-        painter.drawText(50, baseline, QString::fromStdString(line));
-        baseline += 14;
+    for (const auto& [column, x] : {std::pair{&lines, 40}, std::pair{&right, 310}}) {
+        int baseline = 60;
+        for (const std::string& line : *column) {
+            painter.drawText(x, baseline, QString::fromStdString(line));
+            baseline += size * 14 / 10;
+        }
     }
 }
 
@@ -96,6 +101,32 @@ INSTANTIATE_TEST_SUITE_P(
                    "meeting, since it was Jean-Paul who had drawn it up for example in the same year and who knew the "
                    "in- formation best of all."}),
     [](const ::testing::TestParamInfo<HyphenCase>& info) { return std::string(info.param.name); });
+
+// Two columns, each with a broken word that the other column also holds: each is mended where
+// it was broken, and the columns come out one after the other.
+TEST(PdfHyphenColumns, MendsEachColumnAtItsOwnBreak) {
+    testing::TempDir dir;
+    const auto source = dir / "columns.pdf";
+    std::vector<std::string> left;
+    std::vector<std::string> right;
+    for (int i = 0; i < 12; ++i) {
+        left.push_back("line " + std::to_string(i) + " of the left column runs on and on as the text");
+        right.push_back("line " + std::to_string(i) + " of the right column runs on and on as text");
+    }
+    left.insert(left.end(), {"tells of the in- formation that came in late, and", "of the board that asked for in-",
+                             "formation on the budget of the coming year at once."});
+    right.insert(right.end(), {"tells of the in- formation that the board had when", "it met, and of the Anne-",
+                               "Sophie who wrote the part on the budget that year."});
+    typeset(source, left, right);
+    const ConversionJob job = pdfToText(source, dir / "columns.txt");
+    const PDFEngine engine(FileManagerService::shared(), &PdfTextDocument::write);
+    engine.convert(job, {}, {});
+    const std::string text = testing::readFile(job.destination);
+    EXPECT_NE(text.find("the board that asked for information on the budget"), std::string::npos) << text;
+    EXPECT_NE(text.find("and of the Anne- Sophie who wrote"), std::string::npos) << text;
+    EXPECT_EQ(text.find("in-\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("AnneSophie"), std::string::npos) << text;
+}
 
 }  // namespace
 }  // namespace kolvex
