@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/engines/image/ImageLimits.h"
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/JpegSegments.h"
 #include "core/engines/image/TiffExif.h"
@@ -215,10 +216,18 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             throw *full;
         }
     };
+    const auto options = [&] {
+        vips::VOption* chosen = ImageFormatTable::saverOptions(codec, request.quality);
+        if (codec.saver == "heifsave") {
+            const int bits = picture.format() == VIPS_FORMAT_UCHAR ? 8 : request.sourceBits;
+            chosen->set("bitdepth", ImageLimits::heifBitDepth(codec, bits));
+        }
+        return chosen;
+    };
     if (!hasTargetSaver(codec)) {
         // ImageMagick's saver writes only by name.
         try {
-            vips::VImage::call(std::string(codec.saver).c_str(), ImageFormatTable::saverOptions(codec, request.quality)
+            vips::VImage::call(std::string(codec.saver).c_str(), options()
                                                                      ->set("in", picture)
                                                                      ->set("filename", output.path().c_str()));
         } catch (const vips::VError&) {
@@ -255,7 +264,7 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
         g_signal_connect(target.get_target(), "end", G_CALLBACK(onEnd), &sink);
         try {
             vips::VImage::call((std::string(codec.saver) + "_target").c_str(),
-                               ImageFormatTable::saverOptions(codec, request.quality)
+                               options()
                                    ->set("in", picture)
                                    ->set("target", target));
         } catch (const vips::VError&) {

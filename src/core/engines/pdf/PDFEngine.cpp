@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/ImageLimits.h"
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/PageImageWriter.h"
@@ -96,6 +98,16 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
                     "pdf", -1,
                     fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
                                 index + 1, width, height));
+            }
+            // A page larger than the format holds is refused with the limit, before it is drawn.
+            if (const image::ImageCodec* codec = image::ImageFormatTable::writable(job.to); codec && codec->maxSide == 0) {
+                if (auto refusal = image::ImageLimits::sizeRefusal(*codec, job.to.label, static_cast<int64_t>(width),
+                                                                   static_cast<int64_t>(height))) {
+                    throw ConversionError::unsupportedCombination(
+                        fmt::format("{} page {} ({:.0f} × {:.0f} px)", job.source.filename().string(), index + 1, width,
+                                    height),
+                        *refusal);
+                }
             }
             // Drawn only once the batch has room for the bitmap.
             writer.reserve(static_cast<int>(width), static_cast<int>(height), stop);
