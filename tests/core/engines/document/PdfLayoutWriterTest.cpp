@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <future>
 
+#include <QGlyphRun>
 #include <QImage>
+#include <QRawFont>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTextCursor>
 #include <QTextImageFormat>
 
@@ -101,6 +105,33 @@ TEST(PdfLayoutWriter, DrawsColourEmojiWholeInEveryDocument) {
         // The rocket fills most of its 48-point square; a squeezed one shows a sliver of it.
         EXPECT_GE(coloured.width(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
         EXPECT_GE(coloured.height(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
+    }
+}
+
+// An emoji sequence is one glyph of the colour font: a thumb with its skin tone, a family joined
+// by zero-width joiners, a flag — not a thumb and a brown square, or four people in a row.
+TEST(PdfLayoutWriter, DrawsEmojiSequencesAsOneGlyph) {
+    if (!std::filesystem::exists("/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf")) GTEST_SKIP() << "the colour emoji font is not installed";
+    testing::TempDir dir;
+    const struct {
+        const char* name;
+        const char* text;
+    } sequences[] = {
+        {"skin tone", "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"},                                                       // 👍🏽
+        {"profession", "\xF0\x9F\xA7\x91\xF0\x9F\x8F\xBB\xE2\x80\x8D\xF0\x9F\x92\xBB"},                     // 🧑🏻‍💻
+        {"family", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"},           // 👨‍👩‍👧
+        {"flag", "\xF0\x9F\x87\xAF\xF0\x9F\x87\xB5"},                                                            // 🇯🇵
+    };
+    for (const auto& sequence : sequences) {
+        SCOPED_TRACE(sequence.name);
+        const auto document = richDocument(StyledText(std::string("a ") + sequence.text + " b", plainAttributes()));
+        PdfLayoutWriter::write(*document, dir / "emoji.pdf");
+        int colourGlyphs = 0;
+        const QTextLayout* layout = document->begin().layout();
+        for (int i = 0; i < layout->lineCount(); ++i)
+            for (const QGlyphRun& run : layout->lineAt(i).glyphRuns())
+                if (!run.rawFont().fontTable("CBDT").isEmpty()) colourGlyphs += static_cast<int>(run.glyphIndexes().size());
+        EXPECT_EQ(colourGlyphs, 1);
     }
 }
 
