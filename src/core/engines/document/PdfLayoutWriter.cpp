@@ -206,9 +206,13 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     const ColourGlyphs colourGlyphs(document);
     // Every page is drawn a second time onto a recorder, which keeps the text of each run of
     // glyphs in the order the writer shows them: the text layer is made from it afterwards.
+    // Text of Latin-1 alone reads back from Qt's own glyph names (see pdf_text_layer).
+    const QString rawText = document.toRawText();
+    const bool recordText = std::any_of(rawText.begin(), rawText.end(), [](QChar c) { return c.unicode() >= 0x100; });
     DrawnTextRecorder recorder(writer);
     QPainter recording;
-    if (!recording.begin(&recorder)) throw ConversionError::backendFailure("document", -1, "could not record the laid-out text");
+    if (recordText && !recording.begin(&recorder))
+        throw ConversionError::backendFailure("document", -1, "could not record the laid-out text");
     const auto drawPage = [&](QPainter& target, QTextBlock& first, const QRectF& frame) {
         target.save();
         target.translate(kMargin, kMargin - frame.top());
@@ -239,10 +243,12 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
         recorder.startPage();
-        drawPage(recording, firstRecorded, frame);
-        recording.restore();
+        if (recordText) {
+            drawPage(recording, firstRecorded, frame);
+            recording.restore();
+        }
     }
-    recording.end();
+    if (recordText) recording.end();
     const bool written = painter.end() && file.flush() && file.error() == QFileDevice::NoError;
     file.close();
     if (!written) {

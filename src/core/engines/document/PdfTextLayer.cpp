@@ -158,6 +158,16 @@ struct Pairing {
     const DrawnItem* item;
 };
 
+// Whether a page's text reads back from Qt's own glyph names: characters of Latin-1 alone,
+// laid out glyph by glyph, each glyph named after the lowest character the font gives it,
+// which is the character itself or one that reads the same (a space for a no-break space).
+bool readsBackAsDrawn(const std::vector<DrawnItem>& items) {
+    for (const DrawnItem& item : items)
+        for (const QChar c : item.text)
+            if (c.unicode() >= 0x100) return false;
+    return true;
+}
+
 // Whether an item shows nothing a reader could take: only joiners, variation selectors and
 // other format or control characters (Qt may draw such an item without any glyph).
 bool showsNothing(const QString& item) {
@@ -273,18 +283,8 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
 
 bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     // The written text as a whole, for the normal-form mend of glyphs on pages that cannot be paired.
-    QString written;
-    for (const auto& page : drawn)
-        for (const DrawnItem& item : page) written += item.text;
-    bool changed = false;
     std::vector<to_unicode::Map> maps;
-    for (std::string& cmap : layer.maps) {
-        if (std::optional<std::string> mended = to_unicode::mend(cmap, written)) {
-            cmap = std::move(*mended);
-            changed = true;
-        }
-        maps.push_back(to_unicode::parse(cmap));
-    }
+    for (const std::string& cmap : layer.maps) maps.push_back(to_unicode::parse(cmap));
     const auto fontMap = [&](size_t page, const TextObject& object) -> to_unicode::Map* {
         const auto& fonts = layer.pages[page].fontMaps;
         const auto found = fonts.find(object.font);
@@ -304,13 +304,31 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     const auto mapOf = [&](const Pairing& pair) { return fontMap(pair.page, pair.object); };
     const auto readBack = [&](const Pairing& pair) { return readObject(pair.page, pair.object); };
     std::vector<Pairing> pairs;
+    bool unpaired = false;
     for (size_t page = 0; page < layer.pages.size() && page < drawn.size(); ++page) {
+        if (readsBackAsDrawn(drawn[page])) continue;
         const auto readsAs = [&](const TextObject& object, const QString& item) {
             const std::optional<std::u32string> read = readObject(page, object);
             return read && withoutSpaces(*read) == withoutSpaces(readableText(item));
         };
         std::vector<Pairing> paired = pairPage(page, layer.pages[page].content, drawn[page], readsAs);
+        unpaired = unpaired || paired.empty();
         pairs.insert(pairs.end(), std::make_move_iterator(paired.begin()), std::make_move_iterator(paired.end()));
+    }
+    // Glyphs on pages that could not be paired keep Qt's names, mended by normal forms against
+    // the text as a whole.
+    bool changed = false;
+    if (unpaired) {
+        QString written;
+        for (const auto& page : drawn)
+            for (const DrawnItem& item : page) written += item.text;
+        for (size_t i = 0; i < layer.maps.size(); ++i) {
+            if (std::optional<std::string> mended = to_unicode::mend(layer.maps[i], written)) {
+                layer.maps[i] = std::move(*mended);
+                maps[i] = to_unicode::parse(layer.maps[i]);
+                changed = true;
+            }
+        }
     }
 
     // Glyphs that stand one for one for the characters they were shaped from: what each glyph
@@ -410,6 +428,7 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
 }
 
 void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn) {
+    if (std::all_of(drawn.begin(), drawn.end(), readsBackAsDrawn)) return;
     qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn); });
 }
 

@@ -58,7 +58,7 @@ TEST(PdfTextLayer, FindsEachTextObjectAndItsGlyphs) {
 }
 
 // What each drawn run turns into: ToUnicode entries where its glyphs stand for its characters,
-// an ActualText span where they cannot.
+// an ActualText span where they cannot. (Pages of Latin-1 alone are left to Qt's names.)
 TEST(PdfTextLayer, MakesEveryRunReadBackAsWhatWasDrawn) {
     const struct {
         const char* name;
@@ -72,8 +72,8 @@ TEST(PdfTextLayer, MakesEveryRunReadBackAsWhatWasDrawn) {
         {"ideograph", {1, 2}, "1 beginbfrange\n<0001> <0002> [<793E> <2ED1>]\nendbfrange\n", {QString::fromUtf8("社長"), false},
          {{1, U"社"}, {2, U"長"}}, ""},
         // A ligature glyph reads as the characters it joins.
-        {"ligature", {1, 2}, "2 beginbfchar\n<0001> <FB01>\n<0002> <0078>\nendbfchar\n", {QStringLiteral("fix"), false},
-         {{1, U"fi"}, {2, U"x"}}, ""},
+        {"ligature", {1, 2, 3}, "3 beginbfchar\n<0001> <FB01>\n<0002> <0078>\n<0003> <2192>\nendbfchar\n", {QString::fromUtf8("fix→"), false},
+         {{1, U"fi"}, {2, U"x"}, {3, U"→"}}, ""},
         // A conjunct: no character maps to its glyph.
         {"conjunct", {1, 2}, "1 beginbfchar\n<0001> <0915>\nendbfchar\n", {QString::fromUtf8("क्षि"), false}, {},
          "FEFF0915094D0937093F"},
@@ -121,10 +121,18 @@ TEST(PdfTextLayer, PairsRunsWithObjectsOrLeavesThePage) {
         EXPECT_EQ(read.at(2), U"🌈");
     }
     {
-        qpdf_bridge::TextLayer layer = pageOf(textObject("/F7", {1}) + textObject("/F7", {2}), map);
-        const DrawnPages drawn = {{{QStringLiteral("a"), false}}};
-        EXPECT_FALSE(pdf_text_layer::rewrite(layer, drawn));
-        EXPECT_EQ(layer.pages[0].content, textObject("/F7", {1}) + textObject("/F7", {2}));
+        // Unpaired: the glyph named after the Kangxi radical ⽇ is still mended to the 日 written.
+        const std::string content = textObject("/F7", {1}) + textObject("/F7", {2});
+        qpdf_bridge::TextLayer layer = pageOf(content, cmap("1 beginbfchar\n<0001> <2F47>\nendbfchar\n"));
+        const DrawnPages drawn = {{{QString::fromUtf8("日"), false}}};
+        EXPECT_TRUE(pdf_text_layer::rewrite(layer, drawn));
+        EXPECT_EQ(layer.pages[0].content, content);
+        EXPECT_EQ(to_unicode::parse(layer.maps[0]).at(1), U"日");
+    }
+    {
+        // Latin-1 alone is left to Qt's names.
+        qpdf_bridge::TextLayer layer = pageOf(textObject("/F7", {1}), map);
+        EXPECT_FALSE(pdf_text_layer::rewrite(layer, DrawnPages{{{QStringLiteral("caf\u00e9"), false}}}));
     }
 }
 
