@@ -6,6 +6,7 @@
 #include "core/engines/document/PdfTextLayer.h"
 #include "core/engines/document/ToUnicodeMap.h"
 #include "core/engines/pdf/QpdfBridge.h"
+#include "support/TempDir.h"
 
 namespace kolvex {
 namespace {
@@ -134,6 +135,15 @@ TEST(PdfTextLayer, PairsRunsWithObjectsOrLeavesThePage) {
         qpdf_bridge::TextLayer layer = pageOf(textObject("/F7", {1}), map);
         EXPECT_FALSE(pdf_text_layer::rewrite(layer, DrawnPages{{{QStringLiteral("caf\u00e9"), false}}}));
     }
+}
+
+// A file that is not a readable PDF is refused with an exception and left as it was.
+TEST(PdfTextLayer, RefusesADamagedFileAndLeavesIt) {
+    testing::TempDir dir;
+    const std::string damaged = "%PDF-1.4\nthe rest of this file was lost\n";
+    const auto pdf = dir.write("damaged.pdf", damaged);
+    EXPECT_ANY_THROW(pdf_text_layer::rewriteFile(pdf, DrawnPages{{{QString::fromUtf8("日本"), false}}}));
+    EXPECT_EQ(testing::readFile(pdf), damaged);
 }
 
 }  // namespace
