@@ -15,6 +15,8 @@ namespace kolvex {
 // destination only when complete. Needs a QGuiApplication; called on the thread that owns the
 // document (each call has its own document and writer). A document that may hold colour emoji
 // is laid out and drawn on a thread of its own while the call waits, and handed back after.
+// Its emoji are given the colour emoji font first (see preferColourEmojiFont). The PDF's text
+// layer reads back every character drawn, in every script (see pdf_text_layer).
 class PdfLayoutWriter {
 public:
     static constexpr int kMaxPages = 20000;

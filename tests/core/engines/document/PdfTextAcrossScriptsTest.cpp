@@ -172,5 +172,43 @@ TEST(PdfTextAcrossScripts, EveryCharacterReadsBackFromEverySource) {
     }
 }
 
+// The same in lists and tables (which Qt draws itself), in bold and italic (which Qt may draw
+// twice over, or slanted, where a font has no such face) and next to links. Right-to-left text
+// has a page of its own: on a page that is mostly left to right, pdftotext gives a right-to-left
+// line's words in the order they stand on the page, whoever wrote the PDF.
+TEST(PdfTextAcrossScripts, ReadsBackInListsTablesAndStyledRuns) {
+    if (!std::filesystem::exists("/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc")) GTEST_SKIP() << "the Noto fonts are not installed";
+    if (!std::filesystem::exists("/usr/bin/pdftotext")) GTEST_SKIP() << "poppler-utils are not installed";
+    const std::vector<Corpus> all = corpora();
+    TempDir dir;
+    for (const bool rightToLeft : {false, true}) {
+        SCOPED_TRACE(rightToLeft ? "right to left" : "left to right");
+        std::string html = "<html><head><meta charset=\"utf-8\"></head><body><ul>";
+        std::u32string expected;
+        int index = 0;
+        for (const Corpus& corpus : all) {
+            const bool isRightToLeft = std::string_view(corpus.name) == "Arabic" || std::string_view(corpus.name) == "Hebrew";
+            if (corpus.text.size() > 2000 || isRightToLeft != rightToLeft) continue;
+            const std::string text = htmlEscaped(utf8(corpus.text));
+            const std::string li = rightToLeft ? "<li dir=\"rtl\">" : "<li>";
+            switch (index++ % 4) {
+            case 0: html += li + text + "</li>"; break;
+            case 1: html += li + "<b>" + text + "</b></li>"; break;
+            case 2: html += li + "<i>" + text + "</i></li><li><a href=\"https://example.org/\">link</a></li>"; break;
+            default: html += li + "<table><tr><td" + (rightToLeft ? " dir=\"rtl\"" : "") + ">" + text + "</td></tr></table></li>"; break;
+            }
+            expected += withoutWhitespace(utf8(corpus.text));
+            if (index % 4 == 3) expected += U"link";
+        }
+        html += "</ul></body></html>";
+        const auto pdf = dir / (rightToLeft ? "rtl.pdf" : "ltr.pdf");
+        DocumentEngine().convert(documentJob(dir.write("styled.html", html), pdf, "html", "pdf"), {}, {});
+        std::u32string extracted;
+        for (const char32_t c : withoutWhitespace(testing::pdfText(pdf).value_or("")))
+            if (c != U'\u2022') extracted.push_back(c);  // the list's bullets
+        EXPECT_TRUE(extracted == expected) << "pdftotext: " << difference(expected, extracted);
+    }
+}
+
 }  // namespace
 }  // namespace kolvex
