@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QList>
+#include <QRawFont>
 #include <QString>
 #include <QStringList>
 #include <QTextBlock>
@@ -10,6 +11,8 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <vector>
 
 #include <unicode/uchar.h>
 
@@ -51,33 +54,80 @@ bool mayHoldEmoji(const QString& text) {
 
 }  // namespace
 
-void preferColourEmojiFont(QTextDocument& document) {
-    const QString family = colourEmojiFamily();
-    if (family.isEmpty()) return;
+QString ColourEmojiLayout::writtenText(const QString& drawn, const QStringList& families) const {
+    if (written.isEmpty() || families.value(0) != family) return drawn;
+    QString text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, drawn);
+    qsizetype start = 0;
+    for (qsizetype end = finder.toNextBoundary(); end > 0; start = end, end = finder.toNextBoundary()) {
+        const QString cluster = drawn.mid(start, end - start);
+        const QString original = written.value(cluster);
+        text += original.isEmpty() ? cluster : original;
+    }
+    return text;
+}
+
+ColourEmojiLayout preferColourEmojiFont(QTextDocument& document) {
+    ColourEmojiLayout layout;
+    layout.family = colourEmojiFamily();
+    if (layout.family.isEmpty()) return layout;
+    const QString& family = layout.family;
+    const bool mapsSelector = QRawFont::fromFont(QFont(family)).supportsCharacter(0xFE0F);
+    struct Emoji {
+        int begin;
+        int end;
+        QString text;
+    };
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         const QString text = block.text();
         if (!mayHoldEmoji(text)) continue;
+        std::vector<Emoji> emoji;
         QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
         qsizetype start = 0;
         for (qsizetype end = finder.toNextBoundary(); end > 0; start = end, end = finder.toNextBoundary()) {
-            if (!showsAsEmoji(text.mid(start, end - start).toUcs4())) continue;
+            const QString cluster = text.mid(start, end - start);
+            if (showsAsEmoji(cluster.toUcs4()))
+                emoji.push_back({block.position() + static_cast<int>(start), block.position() + static_cast<int>(end), cluster});
+        }
+        // From the last to the first: taking a selector out moves what follows it.
+        for (auto it = emoji.rbegin(); it != emoji.rend(); ++it) {
             QTextCursor cursor(&document);
-            cursor.setPosition(block.position() + static_cast<int>(start));
-            cursor.setPosition(block.position() + static_cast<int>(end), QTextCursor::KeepAnchor);
+            cursor.setPosition(it->begin);
+            cursor.setPosition(it->end, QTextCursor::KeepAnchor);
             // Each run of the range keeps its own families after the emoji font.
             QTextCharFormat format = cursor.charFormat();
             QStringList families = format.fontFamilies().toStringList();
             if (families.isEmpty()) families << document.defaultFont().families();
             families.removeAll(family);
             families.prepend(family);
-            QTextCharFormat emoji;
-            emoji.setFontFamilies(families);
+            QTextCharFormat colour;
+            colour.setFontFamilies(families);
             // Shaped, even where the document lays its text out glyph by glyph: the font's
             // substitutions are what join a sequence into one glyph.
-            emoji.setFontStyleStrategy(QFont::PreferDefault);
-            cursor.mergeCharFormat(emoji);
+            colour.setFontStyleStrategy(QFont::PreferDefault);
+            cursor.mergeCharFormat(colour);
+            if (mapsSelector || !it->text.contains(QChar(0xFE0F))) continue;
+            QString laidOut = it->text;
+            laidOut.remove(QChar(0xFE0F));
+            if (laidOut.isEmpty()) continue;
+            for (int at = it->end - 1; at >= it->begin; --at) {
+                if (document.characterAt(at) != QChar(0xFE0F)) continue;
+                QTextCursor selector(&document);
+                selector.setPosition(at);
+                selector.deleteChar();
+            }
+            // Qt may hand the glyph of a joined sequence over with only the first characters of
+            // the sequence as its text: each beginning of it stands for it too.
+            const QList<uint> characters = laidOut.toUcs4();
+            for (qsizetype length = characters.size(); length > 0; --length) {
+                const QString key = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()), length);
+                const auto known = layout.written.constFind(key);
+                if (known == layout.written.constEnd()) layout.written.insert(key, it->text);
+                else if (*known != it->text) layout.written[key] = QString();
+            }
         }
     }
+    return layout;
 }
 
 }  // namespace kolvex

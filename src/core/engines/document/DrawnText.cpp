@@ -1,5 +1,6 @@
 #include "core/engines/document/DrawnText.h"
 
+#include <QFont>
 #include <QPaintEngine>
 
 namespace kolvex {
@@ -21,7 +22,8 @@ public:
     void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
     void drawTextItem(const QPointF&, const QTextItem& item) override {
         if (m_owner.m_pages.empty()) m_owner.m_pages.emplace_back();
-        m_owner.m_pages.back().push_back({item.text(), item.renderFlags().testFlag(QTextItem::RightToLeft)});
+        const QString text = m_owner.m_spelling ? m_owner.m_spelling(item.text(), item.font().families()) : item.text();
+        m_owner.m_pages.back().push_back({text, item.renderFlags().testFlag(QTextItem::RightToLeft)});
     }
     Type type() const override { return QPaintEngine::User; }
 
@@ -29,7 +31,8 @@ private:
     DrawnTextRecorder& m_owner;
 };
 
-DrawnTextRecorder::DrawnTextRecorder(const QPaintDevice& like) : m_engine(std::make_unique<Engine>(*this)) {
+DrawnTextRecorder::DrawnTextRecorder(const QPaintDevice& like, Spelling spelling)
+    : m_engine(std::make_unique<Engine>(*this)), m_spelling(std::move(spelling)) {
     for (int metric = PdmWidth; metric <= PdmDevicePixelRatioScaled; ++metric) {
         switch (static_cast<PaintDeviceMetric>(metric)) {
         case PdmWidth: m_metrics[metric] = like.width(); break;

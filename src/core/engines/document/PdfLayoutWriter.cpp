@@ -189,7 +189,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
 
     const double frameWidth = kPageWidth - 2 * kMargin;
     const double frameHeight = kPageHeight - 2 * kMargin;
-    preferColourEmojiFont(document);
+    const ColourEmojiLayout emoji = preferColourEmojiFont(document);
     // An empty page size first: the layout made for the writer starts nothing before it knows the
     // writer and the real page size (a document's default size would have it lay out the first
     // part unwrapped, for nothing).
@@ -197,6 +197,11 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     document.setDocumentMargin(0);
     document.setUseDesignMetrics(true);
     document.documentLayout()->setPaintDevice(&writer);
+    // The layout must not point at the writer once it is gone (the document outlives it).
+    struct LetGoOfWriter {
+        QTextDocument& document;
+        ~LetGoOfWriter() { document.documentLayout()->setPaintDevice(nullptr); }
+    } letGo{document};
     document.setPageSize(QSizeF(frameWidth, frameHeight));
     // Laid out whole before anything is drawn: nothing is cut, however long the document.
     const int pageCount = std::max(1, document.pageCount());
@@ -209,7 +214,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     // Text of Latin-1 alone reads back from Qt's own glyph names (see pdf_text_layer).
     const QString rawText = document.toRawText();
     const bool recordText = std::any_of(rawText.begin(), rawText.end(), [](QChar c) { return c.unicode() >= 0x100; });
-    DrawnTextRecorder recorder(writer);
+    DrawnTextRecorder recorder(writer, [&emoji](const QString& text, const QStringList& families) { return emoji.writtenText(text, families); });
     QPainter recording;
     if (recordText && !recording.begin(&recorder))
         throw ConversionError::backendFailure("document", -1, "could not record the laid-out text");

@@ -26,7 +26,8 @@ public:
 
     PdfLayoutWriter() = delete;
 
-    // Lays the document out for the page (it keeps that layout). Throws
+    // Lays the document out for the page (it keeps that layout, but not the writer it was made
+    // for). Throws
     // unsupportedCombination(tooLongLabel(), "PDF") past kMaxPages pages,
     // insufficientPermissions(destination) when the PDF cannot be created there,
     // OperationCancelled (after removing what was written) when `stop` is requested between pages.

@@ -109,7 +109,8 @@ TEST(PdfLayoutWriter, DrawsColourEmojiWholeInEveryDocument) {
 }
 
 // An emoji sequence is one glyph of the colour font: a thumb with its skin tone, a family joined
-// by zero-width joiners, a flag — not a thumb and a brown square, or four people in a row.
+// by zero-width joiners, a flag, a keycap — not a thumb and a brown square, or four people in a
+// row (the emoji presentation selector, which the colour font does not map, must not part them).
 TEST(PdfLayoutWriter, DrawsEmojiSequencesAsOneGlyph) {
     if (!std::filesystem::exists("/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf")) GTEST_SKIP() << "the colour emoji font is not installed";
     testing::TempDir dir;
@@ -121,6 +122,8 @@ TEST(PdfLayoutWriter, DrawsEmojiSequencesAsOneGlyph) {
         {"profession", "\xF0\x9F\xA7\x91\xF0\x9F\x8F\xBB\xE2\x80\x8D\xF0\x9F\x92\xBB"},                     // 🧑🏻‍💻
         {"family", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"},           // 👨‍👩‍👧
         {"flag", "\xF0\x9F\x87\xAF\xF0\x9F\x87\xB5"},                                                            // 🇯🇵
+        {"keycap", "1\xEF\xB8\x8F\xE2\x83\xA3"},                                                                    // 1️⃣
+        {"rainbow flag", "\xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88"},                          // 🏳️‍🌈
     };
     for (const auto& sequence : sequences) {
         SCOPED_TRACE(sequence.name);
