@@ -182,7 +182,7 @@ void BM_LibreOfficeDocxToPdf(benchmark::State& state) { runLibreOffice(state, wo
 BENCHMARK(BM_TextParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_MarkdownParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_HtmlParagraphToPdf)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_IdeographsToPdf)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_IdeographsToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_EngineMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_LibreOfficeMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_EngineDocxToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
