@@ -112,9 +112,12 @@ ColourEmojiLayout preferColourEmojiFont(QTextDocument& document) {
             if (laidOut.isEmpty()) continue;
             for (int at = it->end - 1; at >= it->begin; --at) {
                 if (document.characterAt(at) != QChar(0xFE0F)) continue;
+                // That one code unit: deleting "the next character" would take the rest of the
+                // sequence with it.
                 QTextCursor selector(&document);
                 selector.setPosition(at);
-                selector.deleteChar();
+                selector.setPosition(at + 1, QTextCursor::KeepAnchor);
+                selector.removeSelectedText();
             }
             // Qt may hand the glyph of a joined sequence over with only the first characters of
             // the sequence as its text: each beginning of it stands for it too.
