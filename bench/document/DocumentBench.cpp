@@ -1,6 +1,8 @@
 // 100-page documents to PDF: the document engine against LibreOffice headless on the same files.
 // The single-paragraph benchmarks lay out one paragraph of 1, 4 and 16 MB (plain text, Markdown
-// and HTML): their time must grow in proportion to the size.
+// and HTML): their time must grow in proportion to the size. The ideograph benchmarks lay out
+// every CJK Unified Ideograph 1, 4 and 16 times over (about 16, 64 and 260 pages), each page with
+// its text layer rebuilt from what was drawn: a long all-CJK document.
 // Each LibreOffice benchmark reports "ratio" = its time / the engine's time on that file (the goal
 // is at least 10). Without LibreOffice those benchmarks are skipped with a message.
 #include <chrono>

@@ -1,5 +1,9 @@
 #include "core/engines/document/ColourEmoji.h"
 
+#include <vector>
+
+#include <unicode/uchar.h>
+
 #include <QFont>
 #include <QFontDatabase>
 #include <QList>
@@ -11,10 +15,6 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
-
-#include <vector>
-
-#include <unicode/uchar.h>
 
 namespace kolvex {
 

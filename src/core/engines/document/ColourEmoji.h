@@ -25,7 +25,8 @@ struct ColourEmojiLayout {
 // (grapheme cluster) that shows as an emoji — a character of emoji presentation, or one with
 // an emoji variation selector, a skin tone, a joiner between emoji, a keycap or flag — is given
 // the colour emoji font first, which draws the whole sequence as one glyph. Does nothing when
-// no colour emoji font is installed. Call before the document is laid out.
+// no colour emoji font is installed. Call before the document is laid out, on the thread that
+// owns the document.
 ColourEmojiLayout preferColourEmojiFont(QTextDocument& document);
 
 }  // namespace kolvex

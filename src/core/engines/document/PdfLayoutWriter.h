@@ -15,8 +15,9 @@ namespace kolvex {
 // destination only when complete. Needs a QGuiApplication; called on the thread that owns the
 // document (each call has its own document and writer). A document that may hold colour emoji
 // is laid out and drawn on a thread of its own while the call waits, and handed back after.
-// Its emoji are given the colour emoji font first (see preferColourEmojiFont). The PDF's text
-// layer reads back every character drawn, in every script (see pdf_text_layer).
+// Its emoji are given the colour emoji font first, and lose the presentation selectors that
+// font does not map (see preferColourEmojiFont); the PDF's text layer still reads back every
+// character written, in every script (see pdf_text_layer).
 class PdfLayoutWriter {
 public:
     static constexpr int kMaxPages = 20000;

@@ -191,6 +191,10 @@ std::vector<Pairing> pairPage(size_t page, std::string_view content, const std::
     if (!readable || objects.size() > items.size()) return {};
     const size_t n = items.size();
     const size_t skips = n - objects.size();
+    // Qt leaves out a handful at most; a page that lost more is left to itself (the search below
+    // grows with items × items left out).
+    constexpr size_t kMostLeftOut = 64;
+    if (skips > kMostLeftOut) return {};
     std::vector<size_t> chosen;  // the item paired with each object
     if (skips == 0) {
         for (size_t i = 0; i < n; ++i) chosen.push_back(i);
@@ -282,7 +286,6 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
 }
 
 bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
-    // The written text as a whole, for the normal-form mend of glyphs on pages that cannot be paired.
     std::vector<to_unicode::Map> maps;
     for (const std::string& cmap : layer.maps) maps.push_back(to_unicode::parse(cmap));
     const auto fontMap = [&](size_t page, const TextObject& object) -> to_unicode::Map* {

@@ -39,13 +39,16 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable = n
 // the item says. An item whose glyphs still do not read back as its text (conjuncts, reordered
 // vowel signs, emoji sequences, one glyph for two different characters) is wrapped in an
 // ActualText span that carries the text; so is a right-to-left item with marks over or under
-// its letters (a reader would part a mark from its letter), its text in the order its glyphs
-// stand on the page, which is the order readers take it in. A page whose objects cannot be paired with its items
-// keeps its glyph names, mended only by normal forms (see to_unicode::mend). Returns whether
-// anything changed.
+// its letters, its text in the order its glyphs stand on the page (the order readers take a
+// span in before they turn right-to-left runs round). In an item that does read back, each
+// letter with marks gets a span of its own, or a reader would part the marks from it. Pages of
+// Latin-1 alone are left to Qt's names, which read back right. A page whose objects cannot be
+// paired with its items keeps its glyph names, mended only by normal forms (see
+// to_unicode::mend). Returns whether anything changed.
 bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn);
 
-// rewrite() on the PDF at `pdf`, in place. Throws std::exception when it cannot be read or written.
+// rewrite() on the PDF at `pdf`, in place. Throws std::exception when it cannot be read or
+// written. Both run on the caller's thread, any thread; rewriteFile blocks on file I/O.
 void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn);
 
 }  // namespace kolvex::pdf_text_layer
