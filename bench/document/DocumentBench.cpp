@@ -1,6 +1,8 @@
 // 100-page documents to PDF: the document engine against LibreOffice headless on the same files.
 // The single-paragraph benchmarks lay out one paragraph of 1, 4 and 16 MB (plain text, Markdown
-// and HTML): their time must grow in proportion to the size.
+// and HTML): their time must grow in proportion to the size. The ideograph benchmarks lay out
+// every CJK Unified Ideograph 1, 4 and 16 times over (about 16, 64 and 260 pages), each page with
+// its text layer rebuilt from what was drawn: a long all-CJK document.
 // Each LibreOffice benchmark reports "ratio" = its time / the engine's time on that file (the goal
 // is at least 10). Without LibreOffice those benchmarks are skipped with a message.
 #include <chrono>
@@ -147,6 +149,31 @@ void BM_TextParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(st
 void BM_MarkdownParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(state, "md"); }
 void BM_HtmlParagraphToPdf(benchmark::State& state) { BM_SingleParagraphToPdf(state, "html"); }
 
+// Every CJK Unified Ideograph (U+4E00–U+9FFF) `copies` times over, in paragraphs of 40: an
+// all-CJK document of about 20 × `copies` pages, each page with its text layer.
+fs::path allIdeographs(int copies) {
+    const fs::path path = workspace().root / ("ideographs-" + std::to_string(copies) + ".txt");
+    if (fs::exists(path)) return path;
+    std::string text;
+    for (int copy = 0; copy < copies; ++copy) {
+        for (char32_t c = 0x4E00; c <= 0x9FFF; ++c) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+            if ((c - 0x4E00) % 40 == 39) text += "\n";
+        }
+        text += "\n";
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+void BM_IdeographsToPdf(benchmark::State& state) {
+    runEngine(state, allIdeographs(static_cast<int>(state.range(0))), "txt", "cjk" + std::to_string(state.range(0)));
+}
+
 void BM_EngineMarkdownToPdf(benchmark::State& state) { runEngine(state, workspace().markdown, "md"); }
 void BM_LibreOfficeMarkdownToPdf(benchmark::State& state) { runLibreOffice(state, workspace().markdown, "md"); }
 void BM_EngineDocxToPdf(benchmark::State& state) { runEngine(state, workspace().docx, "docx"); }
@@ -157,6 +184,7 @@ void BM_LibreOfficeDocxToPdf(benchmark::State& state) { runLibreOffice(state, wo
 BENCHMARK(BM_TextParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_MarkdownParagraphToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_HtmlParagraphToPdf)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_IdeographsToPdf)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_EngineMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_LibreOfficeMarkdownToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_EngineDocxToPdf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -32,7 +32,9 @@
 #include <fmt/format.h>
 
 #include "core/engines/document/TextSystem.h"
-#include "core/engines/document/ToUnicodeMap.h"
+#include "core/engines/document/ColourEmoji.h"
+#include "core/engines/document/DrawnText.h"
+#include "core/engines/document/PdfTextLayer.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
@@ -187,6 +189,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
 
     const double frameWidth = kPageWidth - 2 * kMargin;
     const double frameHeight = kPageHeight - 2 * kMargin;
+    const ColourEmojiLayout emoji = preferColourEmojiFont(document);
     // An empty page size first: the layout made for the writer starts nothing before it knows the
     // writer and the real page size (a document's default size would have it lay out the first
     // part unwrapped, for nothing).
@@ -194,6 +197,11 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     document.setDocumentMargin(0);
     document.setUseDesignMetrics(true);
     document.documentLayout()->setPaintDevice(&writer);
+    // The layout must not point at the writer once it is gone (the document outlives it).
+    struct LetGoOfWriter {
+        QTextDocument& document;
+        ~LetGoOfWriter() { document.documentLayout()->setPaintDevice(nullptr); }
+    } letGo{document};
     document.setPageSize(QSizeF(frameWidth, frameHeight));
     // Laid out whole before anything is drawn: nothing is cut, however long the document.
     const int pageCount = std::max(1, document.pageCount());
@@ -201,7 +209,31 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
 
     const bool plainFlow = isPlainFlow(document);
     const ColourGlyphs colourGlyphs(document);
+    // Every page is drawn a second time onto a recorder, which keeps the text of each run of
+    // glyphs in the order the writer shows them: the text layer is made from it afterwards.
+    // Text of Latin-1 alone reads back from Qt's own glyph names (see pdf_text_layer).
+    const QString rawText = document.toRawText();
+    const bool recordText = std::any_of(rawText.begin(), rawText.end(), [](QChar c) { return c.unicode() >= 0x100; });
+    DrawnTextRecorder recorder(writer, [&emoji](const QString& text, const QStringList& families) { return emoji.writtenText(text, families); });
+    QPainter recording;
+    if (recordText && !recording.begin(&recorder))
+        throw ConversionError::backendFailure("document", -1, "could not record the laid-out text");
+    const auto drawPage = [&](QPainter& target, QTextBlock& first, const QRectF& frame) {
+        target.save();
+        target.translate(kMargin, kMargin - frame.top());
+        target.setClipRect(frame);
+        if (plainFlow) {
+            target.setPen(Qt::black);
+            drawLines(target, first, frame.top(), frame.bottom());
+        } else {
+            QAbstractTextDocumentLayout::PaintContext context;
+            context.clip = frame;
+            context.palette.setColor(QPalette::Text, Qt::black);
+            document.documentLayout()->draw(&target, context);
+        }
+    };
     QTextBlock firstOnPage = document.begin();
+    QTextBlock firstRecorded = document.begin();
     QPainter painter;
     if (!painter.begin(&writer)) throw ConversionError::insufficientPermissions(destination);
     for (int page = 0; page < pageCount; ++page) {
@@ -211,22 +243,17 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         }
         if (page > 0) writer.newPage();
         painter.fillRect(QRectF(0, 0, kPageWidth, kPageHeight), Qt::white);
-        painter.save();
         const QRectF frame(0, page * frameHeight, frameWidth, frameHeight);
-        painter.translate(kMargin, kMargin - frame.top());
-        painter.setClipRect(frame);
-        if (plainFlow) {
-            painter.setPen(Qt::black);
-            drawLines(painter, firstOnPage, frame.top(), frame.bottom());
-        } else {
-            QAbstractTextDocumentLayout::PaintContext context;
-            context.clip = frame;
-            context.palette.setColor(QPalette::Text, Qt::black);
-            document.documentLayout()->draw(&painter, context);
-        }
+        drawPage(painter, firstOnPage, frame);
         colourGlyphs.draw(painter, frame.top(), frame.bottom());
         painter.restore();
+        recorder.startPage();
+        if (recordText) {
+            drawPage(recording, firstRecorded, frame);
+            recording.restore();
+        }
     }
+    if (recordText) recording.end();
     const bool written = painter.end() && file.flush() && file.error() == QFileDevice::NoError;
     file.close();
     if (!written) {
@@ -237,10 +264,12 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         }
         throw ConversionError::insufficientPermissions(destination);
     }
-    // Qt names the text behind each glyph from the font's cmap, which for CJK fonts gives the
-    // commonest ideographs as Kangxi radicals: the page would read back "⽇本語" for "日本語".
+    // Qt names the text behind each glyph from the font's cmap alone: the commonest ideographs
+    // read back as radicals ("⽇本語" for "日本語"), ligatures as ligature characters, and glyphs
+    // that no character maps to (conjuncts, vowel signs, emoji sequences, anything beyond the
+    // Basic Multilingual Plane) as nothing. The text layer is rebuilt from what was drawn.
     try {
-        to_unicode::mendFile(output.path(), document.toRawText());
+        pdf_text_layer::rewriteFile(output.path(), recorder.pages());
     } catch (const std::exception& error) {
         throw ConversionError::backendFailure("document", -1, std::string("could not write the PDF's text layer: ") + error.what());
     }

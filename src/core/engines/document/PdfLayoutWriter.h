@@ -15,6 +15,9 @@ namespace kolvex {
 // destination only when complete. Needs a QGuiApplication; called on the thread that owns the
 // document (each call has its own document and writer). A document that may hold colour emoji
 // is laid out and drawn on a thread of its own while the call waits, and handed back after.
+// Its emoji are given the colour emoji font first, and lose the presentation selectors that
+// font does not map (see preferColourEmojiFont); the PDF's text layer still reads back every
+// character written, in every script (see pdf_text_layer).
 class PdfLayoutWriter {
 public:
     static constexpr int kMaxPages = 20000;
@@ -24,7 +27,8 @@ public:
 
     PdfLayoutWriter() = delete;
 
-    // Lays the document out for the page (it keeps that layout). Throws
+    // Lays the document out for the page (it keeps that layout, but not the writer it was made
+    // for). Throws
     // unsupportedCombination(tooLongLabel(), "PDF") past kMaxPages pages,
     // insufficientPermissions(destination) when the PDF cannot be created there,
     // OperationCancelled (after removing what was written) when `stop` is requested between pages.

@@ -10,8 +10,6 @@
 
 #include <QList>
 
-#include "core/engines/pdf/QpdfBridge.h"
-
 namespace kolvex::to_unicode {
 
 namespace {
@@ -226,13 +224,6 @@ std::optional<std::string> mend(std::string_view cmap, const QString& written) {
     }
     if (!changed) return std::nullopt;
     return replaceMappings(cmap, map);
-}
-
-void mendFile(const std::filesystem::path& pdf, const QString& written) {
-    // A glyph is named after the lowest character that the font gives it; for Latin-1 text that
-    // is the character itself, so most documents need no second look.
-    if (std::all_of(written.begin(), written.end(), [](QChar c) { return c.unicode() < 0x100; })) return;
-    qpdf_bridge::rewriteToUnicodeMaps(pdf, [&](const std::string& cmap) { return mend(cmap, written); });
 }
 
 }  // namespace kolvex::to_unicode

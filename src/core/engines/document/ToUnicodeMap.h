@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,9 +26,5 @@ std::string replaceMappings(std::string_view cmap, const Map& map);
 // written character that is the same once compatibility-normalised (NFKC). Returns the mended
 // CMap, or nothing when no mapping changes.
 std::optional<std::string> mend(std::string_view cmap, const QString& written);
-
-// Mends every ToUnicode map of the PDF at `pdf` that way, rewriting the file in place when one
-// changes. Throws std::exception when the file cannot be read or written.
-void mendFile(const std::filesystem::path& pdf, const QString& written);
 
 }  // namespace kolvex::to_unicode

@@ -292,8 +292,7 @@ WriteStatus write(Document& document, const std::filesystem::path& file, const W
     return WriteStatus::written;
 }
 
-bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function<std::optional<std::string>(const std::string&)>& mend) {
-    // Read whole: the file is rewritten in place, which qpdf cannot do while it reads from it.
+bool rewriteTextLayer(const std::filesystem::path& file, const std::function<bool(TextLayer&)>& edit) {
     std::string bytes;
     {
         std::ifstream in(file, std::ios::binary);
@@ -302,18 +301,51 @@ bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function
     }
     auto document = newDocument();
     document->pdf.processMemoryFile(file.c_str(), bytes.data(), bytes.size());
-    bool changed = false;
-    for (QPDFObjectHandle object : document->pdf.getAllObjects()) {
-        if (!object.isDictionary() || !object.hasKey("/ToUnicode")) continue;
-        QPDFObjectHandle map = object.getKey("/ToUnicode");
-        if (!map.isStream()) continue;
-        const std::shared_ptr<Buffer> data = map.getStreamData(qpdf_dl_generalized);
-        const std::optional<std::string> mended = mend(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
-        if (!mended) continue;
-        map.replaceStreamData(*mended, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
-        changed = true;
+    const auto decoded = [](QPDFObjectHandle stream) {
+        const std::shared_ptr<Buffer> data = stream.getStreamData(qpdf_dl_generalized);
+        return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    };
+    TextLayer layer;
+    std::vector<QPDFObjectHandle> mapStreams;
+    std::map<QPDFObjGen, size_t> mapIndex;
+    std::vector<QPDFPageObjectHelper>& pages = pagesOf(*document);
+    for (QPDFPageObjectHelper& page : pages) {
+        TextLayer::Page text;
+        QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+        QPDFObjectHandle fonts = resources.isDictionary() ? resources.getKey("/Font") : QPDFObjectHandle::newNull();
+        if (fonts.isDictionary()) {
+            for (const std::string& name : fonts.getKeys()) {
+                QPDFObjectHandle font = fonts.getKey(name);
+                if (!font.isDictionary() || !font.hasKey("/ToUnicode") || !font.getKey("/ToUnicode").isStream()) continue;
+                QPDFObjectHandle map = font.getKey("/ToUnicode");
+                auto found = mapIndex.find(map.getObjGen());
+                if (found == mapIndex.end()) {
+                    found = mapIndex.emplace(map.getObjGen(), layer.maps.size()).first;
+                    layer.maps.push_back(decoded(map));
+                    mapStreams.push_back(map);
+                }
+                text.fontMaps[name] = found->second;
+            }
+        }
+        QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
+        if (contents.isStream()) {
+            text.content = decoded(contents);
+        } else if (contents.isArray()) {
+            for (int i = 0; i < contents.getArrayNItems(); ++i)
+                if (contents.getArrayItem(i).isStream()) text.content += decoded(contents.getArrayItem(i)) + "\n";
+        }
+        layer.pages.push_back(std::move(text));
     }
-    if (!changed) return false;
+    const TextLayer original = layer;
+    if (!edit(layer)) return false;
+    for (size_t i = 0; i < mapStreams.size() && i < layer.maps.size(); ++i)
+        if (layer.maps[i] != original.maps[i])
+            mapStreams[i].replaceStreamData(layer.maps[i], QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    for (size_t i = 0; i < pages.size() && i < layer.pages.size(); ++i) {
+        if (layer.pages[i].content == original.pages[i].content) continue;
+        QPDFObjectHandle stream = QPDFObjectHandle::newStream(&document->pdf, layer.pages[i].content);
+        pages[i].getObjectHandle().replaceKey("/Contents", stream);
+    }
     const WriteStatus status = write(*document, file, WriteOptions{});
     if (status != WriteStatus::written) throw std::runtime_error("cannot write " + file.string());
     return true;

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kolvex::qpdf_bridge {
 
@@ -90,10 +92,20 @@ struct WriteOptions {
 // Writes the document to `file` (created or truncated).
 WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options);
 
-// Rewrites the PDF at `file` in place when `mend` changes any of its ToUnicode maps (the text a
-// glyph code stands for, which search, copy and text extraction read): `mend` gets a map's decoded
-// bytes and returns new ones, or nothing to leave it. Returns whether the file was rewritten.
-// Throws std::exception when the file cannot be read, parsed or written.
-bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function<std::optional<std::string>(const std::string&)>& mend);
+// A PDF's text layer as a rewrite sees it: the decoded ToUnicode map of every font that has one,
+// and for each page its decoded content and which of those maps each font resource name uses.
+struct TextLayer {
+    struct Page {
+        std::string content;
+        std::map<std::string, size_t> fontMaps;  // "/F7" → index in maps
+    };
+    std::vector<std::string> maps;
+    std::vector<Page> pages;
+};
+
+// Reads the text layer of the PDF at `file` and hands it to `edit`; when `edit` returns true, the
+// maps and page contents it changed are written back and the file is rewritten in place. Returns
+// whether it was. Throws std::exception when the file cannot be read, parsed or written.
+bool rewriteTextLayer(const std::filesystem::path& file, const std::function<bool(TextLayer&)>& edit);
 
 }  // namespace kolvex::qpdf_bridge

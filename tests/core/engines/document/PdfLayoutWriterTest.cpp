@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <future>
+#include <vector>
 
+#include <QGlyphRun>
 #include <QImage>
+#include <QRawFont>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTextCursor>
 #include <QTextImageFormat>
 
@@ -101,6 +106,44 @@ TEST(PdfLayoutWriter, DrawsColourEmojiWholeInEveryDocument) {
         // The rocket fills most of its 48-point square; a squeezed one shows a sliver of it.
         EXPECT_GE(coloured.width(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
         EXPECT_GE(coloured.height(), 30) << coloured.x() << "," << coloured.y() << " " << coloured.width() << "x" << coloured.height();
+    }
+}
+
+// An emoji sequence is one glyph of the colour font: a thumb with its skin tone, a family joined
+// by zero-width joiners, a flag, a keycap — not a thumb and a brown square, or four people in a
+// row (the emoji presentation selector, which the colour font does not map, must not part them).
+TEST(PdfLayoutWriter, DrawsEmojiSequencesAsOneGlyph) {
+    if (!std::filesystem::exists("/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf")) GTEST_SKIP() << "the colour emoji font is not installed";
+    testing::TempDir dir;
+    const struct {
+        const char* name;
+        const char* text;
+    } sequences[] = {
+        {"skin tone", "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"},                                                       // 👍🏽
+        {"profession", "\xF0\x9F\xA7\x91\xF0\x9F\x8F\xBB\xE2\x80\x8D\xF0\x9F\x92\xBB"},                     // 🧑🏻‍💻
+        {"family", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"},           // 👨‍👩‍👧
+        {"flag", "\xF0\x9F\x87\xAF\xF0\x9F\x87\xB5"},                                                            // 🇯🇵
+        {"keycap", "1\xEF\xB8\x8F\xE2\x83\xA3"},                                                                    // 1️⃣
+        {"rainbow flag", "\xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88"},                          // 🏳️‍🌈
+    };
+    for (const auto& sequence : sequences) {
+        SCOPED_TRACE(sequence.name);
+        const auto document = richDocument(StyledText(std::string("a ") + sequence.text + " b", plainAttributes()));
+        PdfLayoutWriter::write(*document, dir / "emoji.pdf");
+        // One glyph of the colour font, and not that of the sequence's first character alone.
+        std::vector<quint32> colourGlyphs;
+        const QString first = QString::fromUcs4(&QString::fromUtf8(sequence.text).toStdU32String()[0], 1);
+        quint32 firstAlone = 0;
+        const QTextLayout* layout = document->begin().layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            for (const QGlyphRun& run : layout->lineAt(i).glyphRuns()) {
+                if (run.rawFont().fontTable("CBDT").isEmpty()) continue;
+                for (const quint32 glyph : run.glyphIndexes()) colourGlyphs.push_back(glyph);
+                firstAlone = run.rawFont().glyphIndexesForString(first).value(0);
+            }
+        }
+        ASSERT_EQ(colourGlyphs.size(), 1u);
+        EXPECT_NE(colourGlyphs[0], firstAlone);
     }
 }
 

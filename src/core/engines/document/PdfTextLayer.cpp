@@ -1,0 +1,438 @@
+#include "core/engines/document/PdfTextLayer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include <QList>
+
+#include "core/engines/document/ToUnicodeMap.h"
+#include "core/engines/pdf/QpdfBridge.h"
+
+namespace kolvex::pdf_text_layer {
+
+namespace {
+
+bool isDelimiter(char c) { return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%'; }
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '\0'; }
+
+struct Token {
+    enum class Kind { name, hex, string, delimiter, word } kind;
+    size_t begin;
+    size_t end;
+};
+
+// The next token of a content stream at or after `at`; nothing at the end.
+std::optional<Token> nextToken(std::string_view content, size_t& at) {
+    while (at < content.size()) {
+        if (isSpace(content[at])) {
+            ++at;
+        } else if (content[at] == '%') {
+            while (at < content.size() && content[at] != '\n' && content[at] != '\r') ++at;
+        } else {
+            break;
+        }
+    }
+    if (at >= content.size()) return std::nullopt;
+    const size_t begin = at;
+    const char c = content[at];
+    if (c == '<' || c == '>') {
+        if (at + 1 < content.size() && content[at + 1] == c) {
+            at += 2;
+            return Token{Token::Kind::delimiter, begin, at};
+        }
+        if (c == '>') {
+            ++at;
+            return Token{Token::Kind::delimiter, begin, at};
+        }
+        const size_t close = content.find('>', at);
+        at = close == std::string_view::npos ? content.size() : close + 1;
+        return Token{Token::Kind::hex, begin, at};
+    }
+    if (c == '(') {
+        int depth = 0;
+        for (; at < content.size(); ++at) {
+            if (content[at] == '\\') ++at;
+            else if (content[at] == '(') ++depth;
+            else if (content[at] == ')' && --depth == 0) break;
+        }
+        at = std::min(at + 1, content.size());
+        return Token{Token::Kind::string, begin, at};
+    }
+    if (c == '[' || c == ']' || c == '{' || c == '}' || c == ')') {
+        ++at;
+        return Token{Token::Kind::delimiter, begin, at};
+    }
+    ++at;
+    while (at < content.size() && !isSpace(content[at]) && !isDelimiter(content[at])) ++at;
+    return Token{c == '/' ? Token::Kind::name : Token::Kind::word, begin, at};
+}
+
+bool isOperand(std::string_view word) {
+    const char c = word.front();
+    return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' || word == "true" || word == "false" ||
+           word == "null";
+}
+
+uint32_t codeOf(std::string_view hex) {
+    uint32_t code = 0;
+    for (const char c : hex) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            code = code << 4 | static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10));
+    }
+    return code;
+}
+
+// What a reader should take from an item: its characters without control characters and line
+// or paragraph separators (a tab reads as a space).
+std::u32string readableText(const QString& item) {
+    std::u32string text;
+    for (const char32_t c : item.toUcs4()) {
+        if (c == U'\t') text.push_back(U' ');
+        else if (c == 0x2028 || c == 0x2029 || c == 0x00AD || QChar::category(c) == QChar::Other_Control) continue;
+        else text.push_back(c);
+    }
+    return text;
+}
+
+std::u32string withoutSpaces(const std::u32string& text) {
+    std::u32string out;
+    for (const char32_t c : text)
+        if (!QChar::isSpace(c)) out.push_back(c);
+    return out;
+}
+
+// Whether an item's glyphs, when there are as many as its characters, stand one for one for
+// them: no character of it combines with another, is reordered or is shaped right to left.
+bool mapsOneForOne(const std::u32string& characters) {
+    for (const char32_t c : characters) {
+        switch (QChar::category(c)) {
+        case QChar::Mark_NonSpacing:
+        case QChar::Mark_SpacingCombining:
+        case QChar::Mark_Enclosing:
+        case QChar::Other_Format:
+        case QChar::Other_Control:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph: return false;
+        default: break;
+        }
+        const QChar::Direction direction = QChar::direction(c);
+        if (direction == QChar::DirR || direction == QChar::DirAL) return false;
+    }
+    return true;
+}
+
+bool isMark(char32_t c) {
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining || category == QChar::Mark_Enclosing;
+}
+
+bool hasMarks(const std::u32string& text) { return std::any_of(text.begin(), text.end(), isMark); }
+
+std::u32string normalForm(const std::u32string& text) {
+    return QString::fromStdU32String(text).normalized(QString::NormalizationForm_KC).toStdU32String();
+}
+
+std::string actualTextHex(const std::u32string& text) {
+    std::string hex = "FEFF";
+    for (const char32_t c : text) {
+        if (c >= 0x10000) {
+            const char32_t v = c - 0x10000;
+            hex += fmt::format("{:04X}{:04X}", 0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF));
+        } else {
+            hex += fmt::format("{:04X}", static_cast<uint32_t>(c));
+        }
+    }
+    return hex;
+}
+
+// A text object with the item drawn as it.
+struct Pairing {
+    size_t page;
+    TextObject object;
+    const DrawnItem* item;
+};
+
+// Whether a page's text reads back from Qt's own glyph names: characters of Latin-1 alone,
+// laid out glyph by glyph, each glyph named after the lowest character the font gives it,
+// which is the character itself or one that reads the same (a space for a no-break space).
+bool readsBackAsDrawn(const std::vector<DrawnItem>& items) {
+    for (const DrawnItem& item : items)
+        for (const QChar c : item.text)
+            if (c.unicode() >= 0x100) return false;
+    return true;
+}
+
+// Whether an item shows nothing a reader could take: only joiners, variation selectors and
+// other format or control characters (Qt may draw such an item without any glyph).
+bool showsNothing(const QString& item) {
+    for (const char32_t c : item.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
+        if (!selector && category != QChar::Other_Format && category != QChar::Other_Control && category != QChar::Separator_Line &&
+            category != QChar::Separator_Paragraph)
+            return false;
+    }
+    return true;
+}
+
+// The page's objects paired with its items, or nothing when they cannot be. When there are
+// fewer objects than items, the items left out are ones that show nothing, chosen so that as
+// many pairs as can read back as their item.
+std::vector<Pairing> pairPage(size_t page, std::string_view content, const std::vector<DrawnItem>& items,
+                              const std::function<bool(const TextObject&, const QString&)>& readsAs) {
+    bool readable = true;
+    std::vector<TextObject> objects = textObjects(content, &readable);
+    if (!readable || objects.size() > items.size()) return {};
+    const size_t n = items.size();
+    const size_t skips = n - objects.size();
+    // Qt leaves out a handful at most; a page that lost more is left to itself (the search below
+    // grows with items × items left out).
+    constexpr size_t kMostLeftOut = 64;
+    if (skips > kMostLeftOut) return {};
+    std::vector<size_t> chosen;  // the item paired with each object
+    if (skips == 0) {
+        for (size_t i = 0; i < n; ++i) chosen.push_back(i);
+    } else {
+        // cost[i][k]: the fewest pairs that do not read back among the first i items, k of them left out.
+        constexpr size_t kNever = static_cast<size_t>(-1);
+        std::vector<std::vector<size_t>> cost(n + 1, std::vector<size_t>(skips + 1, kNever));
+        std::vector<std::vector<bool>> skipped(n + 1, std::vector<bool>(skips + 1, false));
+        cost[0][0] = 0;
+        for (size_t i = 0; i < n; ++i) {
+            for (size_t k = 0; k <= skips; ++k) {
+                if (cost[i][k] == kNever) continue;
+                if (i - k < objects.size()) {
+                    const size_t paired = cost[i][k] + (readsAs(objects[i - k], items[i].text) ? 0 : 1);
+                    if (paired < cost[i + 1][k]) cost[i + 1][k] = paired, skipped[i + 1][k] = false;
+                }
+                if (k < skips && showsNothing(items[i].text) && cost[i][k] < cost[i + 1][k + 1])
+                    cost[i + 1][k + 1] = cost[i][k], skipped[i + 1][k + 1] = true;
+            }
+        }
+        if (cost[n][skips] == kNever) return {};
+        for (size_t i = n, k = skips; i > 0; --i) {
+            if (skipped[i][k]) --k;
+            else chosen.push_back(i - 1);
+        }
+        std::reverse(chosen.begin(), chosen.end());
+    }
+    std::vector<Pairing> pairs;
+    for (size_t i = 0; i < objects.size(); ++i) pairs.push_back({page, std::move(objects[i]), &items[chosen[i]]});
+    return pairs;
+}
+
+}  // namespace
+
+std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
+    if (readable) *readable = true;
+    std::vector<TextObject> objects;
+    std::vector<Token> operands;
+    std::optional<TextObject> open;
+    bool ended = false;  // the open object's glyphs have ended (a marked span of its own began)
+    int spans = 0;
+    size_t glyphBegin = std::string_view::npos;  // where the operators that place the next glyph start
+    size_t at = 0;
+    auto unreadable = [&] {
+        if (readable) *readable = false;
+        return std::vector<TextObject>{};
+    };
+    while (const std::optional<Token> token = nextToken(content, at)) {
+        const std::string_view text = content.substr(token->begin, token->end - token->begin);
+        if (token->kind != Token::Kind::word || isOperand(text)) {
+            operands.push_back(*token);
+            continue;
+        }
+        if (text == "BT") {
+            open = TextObject{};
+            open->begin = token->end;
+            ended = false;
+            spans = 0;
+        } else if (text == "ET" && open) {
+            if (!ended) open->end = token->begin;
+            objects.push_back(std::move(*open));
+            open.reset();
+        } else if (text == "Tf" && open && operands.size() >= 2 && operands[operands.size() - 2].kind == Token::Kind::name) {
+            const Token& name = operands[operands.size() - 2];
+            open->font = std::string(content.substr(name.begin, name.end - name.begin));
+        } else if (text == "Td" && open && !operands.empty()) {
+            glyphBegin = operands.front().begin;
+        } else if (text == "Tj" && open) {
+            if (operands.empty() || operands.back().kind != Token::Kind::hex) return unreadable();
+            if (!ended && spans == 0) {
+                open->codes.push_back(codeOf(content.substr(operands.back().begin + 1, operands.back().end - operands.back().begin - 2)));
+                open->glyphs.emplace_back(glyphBegin == std::string_view::npos ? operands.back().begin : glyphBegin, token->end);
+            }
+            glyphBegin = std::string_view::npos;
+        } else if ((text == "BDC" || text == "BMC") && open) {
+            if (!ended) {
+                open->end = operands.empty() ? token->begin : operands.front().begin;
+                ended = true;
+            }
+            ++spans;
+        } else if (text == "EMC" && open && spans > 0) {
+            --spans;
+        } else if (text == "TJ" || text == "'" || text == "\"" || text == "BI" || text == "ID") {
+            return unreadable();
+        }
+        operands.clear();
+    }
+    return objects;
+}
+
+bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
+    std::vector<to_unicode::Map> maps;
+    for (const std::string& cmap : layer.maps) maps.push_back(to_unicode::parse(cmap));
+    const auto fontMap = [&](size_t page, const TextObject& object) -> to_unicode::Map* {
+        const auto& fonts = layer.pages[page].fontMaps;
+        const auto found = fonts.find(object.font);
+        return found == fonts.end() || found->second >= maps.size() ? nullptr : &maps[found->second];
+    };
+    const auto readObject = [&](size_t page, const TextObject& object) {
+        std::u32string text;
+        const to_unicode::Map* map = fontMap(page, object);
+        for (const uint32_t code : object.codes) {
+            if (!map) return std::optional<std::u32string>();
+            const auto entry = map->find(code);
+            if (entry == map->end()) return std::optional<std::u32string>();
+            text += entry->second;
+        }
+        return std::optional<std::u32string>(text);
+    };
+    const auto mapOf = [&](const Pairing& pair) { return fontMap(pair.page, pair.object); };
+    const auto readBack = [&](const Pairing& pair) { return readObject(pair.page, pair.object); };
+    std::vector<Pairing> pairs;
+    bool unpaired = false;
+    for (size_t page = 0; page < layer.pages.size() && page < drawn.size(); ++page) {
+        if (readsBackAsDrawn(drawn[page])) continue;
+        const auto readsAs = [&](const TextObject& object, const QString& item) {
+            const std::optional<std::u32string> read = readObject(page, object);
+            return read && withoutSpaces(*read) == withoutSpaces(readableText(item));
+        };
+        std::vector<Pairing> paired = pairPage(page, layer.pages[page].content, drawn[page], readsAs);
+        unpaired = unpaired || paired.empty();
+        pairs.insert(pairs.end(), std::make_move_iterator(paired.begin()), std::make_move_iterator(paired.end()));
+    }
+    // Glyphs on pages that could not be paired keep Qt's names, mended by normal forms against
+    // the text as a whole.
+    bool changed = false;
+    if (unpaired) {
+        QString written;
+        for (const auto& page : drawn)
+            for (const DrawnItem& item : page) written += item.text;
+        for (size_t i = 0; i < layer.maps.size(); ++i) {
+            if (std::optional<std::string> mended = to_unicode::mend(layer.maps[i], written)) {
+                layer.maps[i] = std::move(*mended);
+                maps[i] = to_unicode::parse(layer.maps[i]);
+                changed = true;
+            }
+        }
+    }
+
+    // Glyphs that stand one for one for the characters they were shaped from: what each glyph
+    // stood for wherever it was drawn (nothing where that differs between places).
+    std::map<std::pair<to_unicode::Map*, uint32_t>, std::optional<char32_t>> learnt;
+    for (const Pairing& pair : pairs) {
+        to_unicode::Map* map = mapOf(pair);
+        const std::u32string characters = pair.item->text.toStdU32String();
+        if (!map || characters.size() != pair.object.codes.size() || !mapsOneForOne(characters)) continue;
+        for (size_t i = 0; i < characters.size(); ++i) {
+            if (characters[i] == U'\t') continue;
+            auto [entry, added] = learnt.emplace(std::pair(map, pair.object.codes[i]), characters[i]);
+            if (!added && entry->second != characters[i]) entry->second.reset();
+        }
+    }
+    std::vector<bool> mapChanged(maps.size(), false);
+    const auto setEntry = [&](to_unicode::Map* map, uint32_t code, const std::u32string& text) {
+        std::u32string& entry = (*map)[code];
+        if (entry == text) return;
+        entry = text;
+        mapChanged[static_cast<size_t>(map - maps.data())] = true;
+    };
+    for (const auto& [key, character] : learnt)
+        if (character) setEntry(key.first, key.second, std::u32string(1, *character));
+    // Ligatures: an item that reads back as itself once each glyph's character is spelt out.
+    for (const Pairing& pair : pairs) {
+        to_unicode::Map* map = mapOf(pair);
+        const std::optional<std::u32string> text = readBack(pair);
+        const std::u32string wanted = withoutSpaces(readableText(pair.item->text));
+        if (!map || !text || withoutSpaces(*text) == wanted || withoutSpaces(normalForm(*text)) != wanted) continue;
+        for (const uint32_t code : pair.object.codes) {
+            const std::u32string& entry = map->at(code);
+            if (entry.size() != 1 || QChar::isSpace(entry[0])) continue;
+            const std::u32string spelt = normalForm(entry);
+            if (spelt.size() > 1 && withoutSpaces(spelt) == spelt) setEntry(map, code, spelt);
+        }
+    }
+    for (size_t i = 0; i < maps.size(); ++i) {
+        if (!mapChanged[i]) continue;
+        layer.maps[i] = to_unicode::replaceMappings(layer.maps[i], maps[i]);
+        changed = true;
+    }
+
+    // Items that still do not read back as themselves carry their text in a span. Where the
+    // glyphs do stand one for one for the characters, each base character with the marks over or
+    // under it gets a span of its own: a reader places a mark's glyph by its position, which lies
+    // on its base's, and would otherwise part it from its word or put it before its base.
+    std::map<size_t, std::vector<std::pair<size_t, std::string>>> insertions;  // page → (offset, text)
+    const auto span = [&](size_t page, size_t begin, size_t end, const std::u32string& text, const char* lead) {
+        auto& at = insertions[page];
+        at.emplace_back(begin, lead + ("/Span <</ActualText <" + actualTextHex(text) + ">>> BDC\n"));
+        at.emplace_back(end, "\nEMC\n");
+    };
+    for (const Pairing& pair : pairs) {
+        const std::u32string text = readableText(pair.item->text);
+        const std::optional<std::u32string> read = readBack(pair);
+        if (text.empty()) continue;
+        if (!read || withoutSpaces(*read) != withoutSpaces(text) || (pair.item->rightToLeft && hasMarks(text))) {
+            std::u32string shown = text;
+            if (pair.item->rightToLeft) std::reverse(shown.begin(), shown.end());
+            span(pair.page, pair.object.begin, pair.object.end, shown, "\n");
+            continue;
+        }
+        const std::u32string characters = pair.item->text.toStdU32String();
+        if (characters.size() != pair.object.codes.size() || pair.object.glyphs.size() != characters.size()) continue;
+        const to_unicode::Map* map = mapOf(pair);
+        bool oneForOne = map != nullptr;
+        for (size_t i = 0; oneForOne && i < characters.size(); ++i) {
+            const auto entry = map->find(pair.object.codes[i]);
+            oneForOne = entry != map->end() && (entry->second == std::u32string(1, characters[i]) ||
+                                                (entry->second.size() == 1 && QChar::isSpace(entry->second[0]) && QChar::isSpace(characters[i])));
+        }
+        if (!oneForOne) continue;
+        for (size_t i = 0; i < characters.size();) {
+            size_t end = i + 1;
+            while (end < characters.size() && isMark(characters[end])) ++end;
+            if (end - i > 1) span(pair.page, pair.object.glyphs[i].first, pair.object.glyphs[end - 1].second, characters.substr(i, end - i), "");
+            i = end;
+        }
+    }
+    for (auto& [page, at] : insertions) {
+        std::stable_sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        const std::string& content = layer.pages[page].content;
+        std::string out;
+        out.reserve(content.size() + at.size() * 32);
+        size_t from = 0;
+        for (const auto& [offset, text] : at) {
+            out.append(content, from, offset - from);
+            out += text;
+            from = offset;
+        }
+        out.append(content, from, std::string::npos);
+        layer.pages[page].content = std::move(out);
+        changed = true;
+    }
+    return changed;
+}
+
+void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn) {
+    if (std::all_of(drawn.begin(), drawn.end(), readsBackAsDrawn)) return;
+    qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn); });
+}
+
+}  // namespace kolvex::pdf_text_layer
