@@ -47,10 +47,6 @@ void PortalDropView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void PortalDropView::dragMoveEvent(QDragMoveEvent* event) {
-    // The drag's own positions reach us in order before its drop, while the pointer samples
-    // may come a poll later: the chip the drop goes to is the one under the last of them.
-    const QPointF at = event->position();
-    m_model.updateCursor({at.x() - width() / 2.0, height() / 2.0 - at.y()});
     if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
     event->accept();
 }

@@ -325,25 +325,6 @@ TEST_F(DropViewTest, EntryIsAlwaysAcceptedAsCopyWhenOffered) {
     EXPECT_FALSE(model->isCursorInside());
 }
 
-TEST_F(DropViewTest, TheDragsLastPositionChoosesTheChipEvenBeforeThePointerIsSampled) {
-    // A hand that flicks onto a chip and lets go at once: the pointer poll has not seen the
-    // last move yet, the drag's own position has.
-    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
-    panel->track({960 + 150, 540}, PortalMode::convert);  // sampled over JPEG, on the right
-    ASSERT_EQ(model->selectedTarget()->label, "JPEG");
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.png"))});
-    QDragEnterEvent enter(QPoint(240 + 150, 240), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(panel->dropView(), &enter);
-    QDragMoveEvent move(QPoint(240, 240 - 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(panel->dropView(), &move);  // up, over PNG (y grows downwards here)
-    EXPECT_EQ(model->selectedTarget()->label, "PNG");
-    EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{0, 150}));
-    LogCapture log;
-    EXPECT_TRUE(drop(Qt::CopyAction));
-    EXPECT_TRUE(log.contains("interaction", "DROP target=PNG committed=true"));
-}
-
 TEST_F(DropViewTest, DropCommitsAndIsTakenOnlyAsCopy) {
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
     EXPECT_FALSE(drop(Qt::CopyAction));  // nothing selected: refused, nothing started
