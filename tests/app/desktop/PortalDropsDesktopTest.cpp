@@ -153,6 +153,14 @@ public:
         return log.find(text, from) != std::string::npos;
     }
 
+    // The chip the Portal chose last after `from` in the log ("none" for no chip), or empty.
+    std::string lastSelection(size_t from) {
+        readLog();
+        const auto at = log.rfind("SELECT ");
+        if (at == std::string::npos || at < from) return {};
+        return log.substr(at + 7, log.find(" d=", at) - at - 7);
+    }
+
     std::optional<WindowFrame> portal() { return testing::viewableWindow(environment, "Kolvex Portal"); }
 
     // A small window of a Qt program that drags `files`, around (x, y).
@@ -317,6 +325,8 @@ TEST_P(ADropNearAnEdge, ConvertsToTheChipUnderThePointer) {
     for (const auto& chip : ring) {
         SCOPED_TRACE(chip.label);
         const auto before = filesIn(folder);
+        desktop.readLog();
+        const size_t gesture = desktop.log.size();
         std::vector<Chip> chips;
         const auto frame = desktop.openPortal(start.first, start.second, chips);
         ASSERT_TRUE(frame) << "the Portal did not open\n" << desktop.log;
@@ -328,6 +338,10 @@ TEST_P(ADropNearAnEdge, ConvertsToTheChipUnderThePointer) {
         }
         const int cx = frame->x + frame->width / 2, cy = frame->y + frame->height / 2;
         desktop.glideTo(cx + static_cast<int>(std::lround(chip.x * s)), cy - static_cast<int>(std::lround(chip.y * s)));
+        // The hand lets go once the Portal shows the chip chosen (a loaded machine samples the
+        // pointer late).
+        EXPECT_TRUE(testing::waitFor([&] { return desktop.lastSelection(gesture) == chip.label; }, 5s))
+            << "the Portal chose " << desktop.lastSelection(gesture);
         const std::string dropped = desktop.drop();
         EXPECT_EQ(dropped, chip.label) << "the drop went to another chip than the one under the pointer";
         // Once the Portal says what it wrote, the file is complete under its name.

@@ -206,15 +206,18 @@ void PortalModel::anchorGesture(PortalPlacement::CursorVector offset) {
     setCursorVector(offset);
     if (!m_phase.is(Phase::Kind::browsing) || m_isKeyboardDriven) return;
     m_selector.reset();
-    setSelectedIndex(m_selector.update(selectionVector(offset), m_layout));
+    select(m_selector.update(selectionVector(offset), m_layout), offset);
 }
 
 void PortalModel::updateCursor(PortalPlacement::CursorVector vector) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
     setCursorVector(vector);
-    const std::optional<int> next = m_selector.update(selectionVector(vector), m_layout);
-    if (next == m_selectedIndex) return;
-    setSelectedIndex(next);
+    select(m_selector.update(selectionVector(vector), m_layout), vector);
+}
+
+void PortalModel::select(std::optional<int> index, PortalPlacement::CursorVector vector) {
+    if (index == m_selectedIndex) return;
+    setSelectedIndex(index);
     const auto target = selectedTarget();
     Log::interaction().info("SELECT {} d={} targets={}", target ? target->label : std::string("none"),
                             truncatedInt(vector.distance()), m_targets.size());

@@ -243,6 +243,8 @@ private:
     void setPhase(Phase phase, const Animation& animation = Animation::none());
     void setCursorVector(PortalPlacement::CursorVector vector);
     void setSelectedIndex(std::optional<int> index);
+    // The pointer's choice: published and logged when it changed.
+    void select(std::optional<int> index, PortalPlacement::CursorVector vector);
     void setTargets(std::vector<RingTarget> targets, const Animation& animation);
     void relayout();
     void publishSearch();
