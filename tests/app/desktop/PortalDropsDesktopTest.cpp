@@ -147,7 +147,11 @@ public:
             log += kolvex.readAllStandardError().toStdString();
         }
     }
-    void readLog() { log += kolvex.readAllStandardError().toStdString(); }
+    // Takes in what the program has written so far (QProcess reads its pipe only when asked).
+    void readLog() {
+        kolvex.waitForReadyRead(20);
+        log += kolvex.readAllStandardError().toStdString();
+    }
     bool logHas(const std::string& text, size_t from) {
         readLog();
         return log.find(text, from) != std::string::npos;
@@ -456,12 +460,20 @@ void commitTool(KolvexUnderAWindowManager& desktop, const std::string& label) {
     ASSERT_TRUE(desktop.await("RING n=", 20s)) << desktop.log;
     ASSERT_TRUE(testing::waitFor([&] { return desktop.portal().has_value(); }, 10s));
     testing::pumpUntil([] { return false; }, 300ms);  // mapped and focused
-    desktop.press("Tab");
-    ASSERT_TRUE(desktop.await("RING n=", 10s)) << desktop.log;
-    testing::pumpUntil([] { return false; }, 100ms);
     desktop.readLog();
-    const auto steps = testing::chipSteps(desktop.log, label);
-    ASSERT_TRUE(steps) << "no " << label << " chip\n" << desktop.log;
+    const size_t before = desktop.log.size();
+    desktop.press("Tab");
+    // The tools' ring; the convert ring may be built again meanwhile (FFmpeg attaches a moment
+    // after launch), so the wait is for the chip itself.
+    std::optional<int> steps;
+    ASSERT_TRUE(testing::waitFor(
+        [&] {
+            desktop.readLog();
+            return desktop.log.find("RING n=", before) != std::string::npos &&
+                   (steps = testing::chipSteps(desktop.log, label)).has_value();
+        },
+        10s))
+        << "no " << label << " chip\n" << desktop.log;
     for (int i = 0; i < *steps; ++i) desktop.press("Right");
     desktop.press("Return");
 }
