@@ -70,7 +70,9 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
                                          std::function<void(std::optional<fs::path>)> answer) {
         OutputPrompts::chooseFolder(*defaults, std::move(answer));
     };
-    environment.keepBothWhenTaken = [](const std::vector<fs::path>& names) { return OutputPrompts::keepBoth(names); };
+    environment.keepBothWhenTaken = [](const std::vector<fs::path>& names, std::function<void(bool)> answer) {
+        OutputPrompts::keepBoth(names, std::move(answer));
+    };
     environment.loginStatus = [] { return LoginItem::status(); };
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {
@@ -314,7 +316,11 @@ void AppDelegate::conversionsCompleted(const RunReport& report) {
         for (std::size_t i = 0; i < outputs.size(); ++i) records.emplace_back(outputs[i], padded[i], now);
         if (m_env.defaults) RecentConversionsStore::record(records, *m_env.defaults);
     }
-    if (m_menuBar && !report.failures.empty()) m_menuBar->showFailure(ConversionNotifier::failureLine(report));
+    if (!report.failures.empty()) {
+        const std::string line = ConversionNotifier::failureLine(report);
+        Log::app().info("Failure told: {}", line);
+        if (m_menuBar) m_menuBar->showFailure(line);
+    }
     if (m_env.notifier) m_env.notifier->announce(report);
     // A run's pictures and documents leave the allocator holding freed memory in every
     // worker's arena; the tray process gives it back while it waits for the next drop.

@@ -57,7 +57,7 @@ public:
         // (none: cancelled). "Ask what to do": keep both (true) or skip the files whose names
         // are taken. Default: dialogs; none: outputs beside their sources, numbered names.
         std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
-        std::function<bool(const std::vector<std::filesystem::path>&)> keepBothWhenTaken;
+        std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> keepBothWhenTaken;
         bool applyAppearance = true;                       // restyle the application
         std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
         std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner

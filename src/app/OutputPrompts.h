@@ -15,14 +15,17 @@ namespace OutputPrompts {
 // Where the last folder chosen for a run's outputs is kept.
 inline constexpr const char* kLastFolderKey = "KolvexLastOutputFolder";
 
-// Opens a folder chooser at the last folder chosen (else the home folder) once the event being
-// handled has returned — a drop must finish before a dialog runs — and answers with the folder,
+// Both questions open once the event being handled has returned (a drop must finish before a
+// dialog shows), as windows of their own in front of the user with the keyboard; neither
+// blocks the application (the tray's menu still opens), and each answers exactly once.
+
+// A folder chooser at the last folder chosen (else the home folder); answers with the folder,
 // or none when the user cancelled. The folder chosen is remembered in `defaults`.
 void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<std::filesystem::path>)> answer);
 
-// Asks once whether to keep both files (the new one gets a number) or skip the files whose
-// names are taken. True keeps both.
-bool keepBoth(const std::vector<std::filesystem::path>& takenNames);
+// Whether to keep both files (the new one gets a number) or skip the files whose names are
+// taken; answers true to keep both. Return keeps both, Escape skips.
+void keepBoth(const std::vector<std::filesystem::path>& takenNames, std::function<void(bool)> answer);
 
 }  // namespace OutputPrompts
 

@@ -34,8 +34,9 @@ public:
             if (onChooseOutputFolder) onChooseOutputFolder(std::move(answer));
             else answer(std::nullopt);
         };
-        model.onNamesTaken = [this](const std::vector<std::filesystem::path>& names) {
-            return !onNamesTaken || onNamesTaken(names);
+        model.onNamesTaken = [this](const std::vector<std::filesystem::path>& names, std::function<void(bool)> answer) {
+            if (onNamesTaken) onNamesTaken(names, std::move(answer));
+            else answer(true);
         };
     }
 
@@ -85,8 +86,8 @@ public:
     void discardParameters() override {
         m_wait.answering([&] { m_controller.model().discardParameters(); });
     }
-    void failParameters(const std::string& reason) override {
-        m_wait.answering([&] { m_controller.model().failParameters(reason); });
+    void failParameters(const std::string& reason, const std::filesystem::path& file) override {
+        m_wait.answering([&] { m_controller.model().failParameters(reason, file); });
     }
     QWidget* makeTuningView() override { return new TuningView(m_controller.model()); }
 

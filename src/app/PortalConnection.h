@@ -66,8 +66,8 @@ public:
     virtual void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) = 0;
     virtual void finishParameterRun(const std::vector<PendingFile>& pending) = 0;
     virtual void discardParameters() = 0;
-    // The sheet for the parameters could not be prepared, for `reason` (one line).
-    virtual void failParameters(const std::string& reason) = 0;
+    // The sheet for `file` could not be prepared, for `reason` (one line).
+    virtual void failParameters(const std::string& reason, const std::filesystem::path& file) = 0;
 
     // The tuning window's content over the live model; null when the Portal has none.
     virtual QWidget* makeTuningView() = 0;
@@ -80,10 +80,11 @@ public:
     // tray's Cancel); not called for the shell's own answers (applyParameters…, discard).
     std::function<void()> onParametersWithdrawn;
     std::function<void(std::optional<double>, std::optional<std::string>)> onProgressChanged;
-    // "Ask each time": where a run's outputs go, answered through the continuation (none:
+    // Asked before a drop runs (and before a tool's first sheet), with the Portal out of the
+    // way. "Ask each time": where the outputs go, answered through the continuation (none:
     // cancelled). "Ask what to do": keep both (true) or skip the files whose names are taken.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
-    std::function<bool(const std::vector<std::filesystem::path>&)> onNamesTaken;
+    std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> onNamesTaken;
 };
 
 // Builds the Portal over a trigger key, the registry and the launch coordinator.

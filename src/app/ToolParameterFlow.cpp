@@ -248,7 +248,7 @@ void ToolParameterFlow::fail(SheetRequest& request, const std::string& reason) {
     // The user is told why, in the Portal and in a notification.
     if (m_portal) {
         m_portal->setPortalVisible(true);
-        m_portal->failParameters(reason);
+        m_portal->failParameters(reason, request.file());
     }
 }
 

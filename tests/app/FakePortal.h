@@ -13,6 +13,7 @@ class FakePortal final : public PortalConnection {
 public:
     std::vector<std::string> calls;
     std::vector<std::string> failures;  // the reasons of failParameters
+    std::vector<std::filesystem::path> failedFiles;  // the files they were for
     std::vector<Conversion> running;
     std::function<std::optional<QRect>()> collapseTarget;
     std::shared_ptr<const FormatRegistry> provider;
@@ -55,9 +56,10 @@ public:
         calls.push_back("finish " + std::to_string(pending.size()));
     }
     void discardParameters() override { calls.push_back("discard"); }
-    void failParameters(const std::string& reason) override {
+    void failParameters(const std::string& reason, const std::filesystem::path& file) override {
         calls.push_back("fail");
         failures.push_back(reason);
+        failedFiles.push_back(file);
     }
     QWidget* makeTuningView() override { return nullptr; }
 };

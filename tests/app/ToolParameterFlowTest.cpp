@@ -164,6 +164,7 @@ TEST(ToolParameterFlow, ClosingTheWindowDiscardsAndFailingToReadSaysWhy) {
     f.tasks->runAll();
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"show", "fail"})) << "the Portal comes back to say why";
     EXPECT_EQ(f.portal.failures, (std::vector<std::string>{"unreadable"}));
+    EXPECT_EQ(f.portal.failedFiles, (std::vector<fs::path>{"/p/broken.jpg"}));
     EXPECT_TRUE(log.contains("app", "broken.jpg"));
 
     f.portal.calls.clear();
@@ -203,6 +204,7 @@ TEST(ToolParameterFlow, AWalkThatCannotReadALaterFileEnds) {
     EXPECT_EQ(f.flow.request(), nullptr);
     EXPECT_EQ(f.flow.parameterWindow(), nullptr) << "no sheet is left up for a dead walk";
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"hide", "show", "fail"}));
+    EXPECT_EQ(f.portal.failedFiles, (std::vector<fs::path>{"/p/b.jpg"})) << "the failure is the file's whose sheet failed";
 }
 
 TEST(ToolParameterFlow, AFileWithNothingToAskAdvancesTheWalkWithDefaults) {

@@ -229,19 +229,50 @@ std::vector<ConversionResult> ConversionCoordinator::submitIntent(const Intent& 
     return results;
 }
 
+std::optional<fs::path> ConversionCoordinator::takenPlainName(const ConversionJob& job,
+                                                              const std::optional<fs::path>& outputDirectory) const {
+    const fs::path plain = m_files->destination(job.source, job.to.canonicalExtension(), outputDirectory,
+                                                Preferences::ConflictBehaviour::replace);
+    // A number given because another file of this request has the stem is no conflict.
+    if (nameKey(plain) == nameKey(job.destination) || !m_files->itemExists(plain)) return std::nullopt;
+    // The file's own source: an output never replaces it, so there is nothing to ask about.
+    if (nameKey(plain) == nameKey(job.source)) return std::nullopt;
+    std::error_code error;
+    if (fs::equivalent(plain, job.source, error)) return std::nullopt;
+    return plain;
+}
+
+template <typename Intent>
+std::vector<fs::path> ConversionCoordinator::takenNamesOf(const Intent& intent) const {
+    std::vector<ConversionJob> jobs;
+    try {
+        jobs = plan(intent);
+    } catch (const std::exception&) {
+        return {};
+    }
+    std::vector<fs::path> names;
+    for (const auto& job : jobs) {
+        if (auto plain = takenPlainName(job, intent.outputDirectory)) names.push_back(std::move(*plain));
+    }
+    return names;
+}
+
+std::vector<fs::path> ConversionCoordinator::takenNames(const ConversionIntent& intent) const {
+    return takenNamesOf(intent);
+}
+
+std::vector<fs::path> ConversionCoordinator::takenNames(const ToolIntent& intent) const { return takenNamesOf(intent); }
+
 std::vector<ConversionResult> ConversionCoordinator::skipTakenNames(std::vector<ConversionJob>& jobs, const RunRules& rules,
                                                                     const std::optional<fs::path>& outputDirectory) {
     if (!rules.keepBothWhenTaken) return {};
     std::vector<fs::path> plainNames;
     std::vector<bool> taken(jobs.size(), false);
     for (size_t i = 0; i < jobs.size(); ++i) {
-        const ConversionJob& job = jobs[i];
-        const fs::path plain = m_files->destination(job.source, job.to.canonicalExtension(), outputDirectory,
-                                                    Preferences::ConflictBehaviour::replace);
-        // A number given because another file of this request has the stem is no conflict.
-        if (nameKey(plain) == nameKey(job.destination) || !m_files->itemExists(plain)) continue;
+        auto plain = takenPlainName(jobs[i], outputDirectory);
+        if (!plain) continue;
         taken[i] = true;
-        plainNames.push_back(plain);
+        plainNames.push_back(std::move(*plain));
     }
     // Asked without the planning lock held: the user may take a while, and the names are
     // already reserved.

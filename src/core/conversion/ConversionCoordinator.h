@@ -48,6 +48,14 @@ public:
     // its inputs; the engine is the first in toolEnginePreference() that accepts the job.
     std::vector<ConversionJob> plan(const ToolIntent& intent) const;
 
+    // The plain names (without a number) that the request's outputs would take and that other
+    // files already hold: the names "Ask what to do" asks about. An output beside its own source
+    // under the source's name never replaces it, and a number given because another file of the
+    // request has the stem is no conflict: neither is named. Empty when the request cannot be
+    // planned (its run says why).
+    std::vector<std::filesystem::path> takenNames(const ConversionIntent& intent) const;
+    std::vector<std::filesystem::path> takenNames(const ToolIntent& intent) const;
+
     // Plans and runs. A planning failure fails every file of the request with that error.
     // The request's rules set its concurrency and may skip files whose plain names are taken
     // (each yields a `skipped` result). Results come in the order the jobs finished. `stop` cancels the batch: running engines
@@ -96,6 +104,11 @@ private:
                                                std::stop_token stop);
     std::vector<ConversionResult> runBatch(const std::vector<ConversionJob>& jobs, const BatchProgressCallback& progress,
                                            std::stop_token stop, bool releaseReservations, int parallelLimit = 0);
+    // The plain name of the job's output when another file holds it (see takenNames()).
+    std::optional<std::filesystem::path> takenPlainName(const ConversionJob& job,
+                                                        const std::optional<std::filesystem::path>& outputDirectory) const;
+    template <typename Intent>
+    std::vector<std::filesystem::path> takenNamesOf(const Intent& intent) const;
     // Asks the request's rules about the jobs whose plain names are taken; takes out the jobs the
     // user skips (releasing their names) and returns their results.
     std::vector<ConversionResult> skipTakenNames(std::vector<ConversionJob>& jobs, const RunRules& rules,

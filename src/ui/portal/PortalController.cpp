@@ -31,12 +31,20 @@ PortalController::~PortalController() {
     m_observer->onEscape = nullptr;
     m_model->onFinished = nullptr;
     m_model->onCollapse = nullptr;
+    m_model->onAsking = nullptr;
 }
 
 void PortalController::wire() {
     std::weak_ptr<bool> alive = m_alive;
     m_model->onFinished = [this, alive] {
         if (!alive.expired()) m_panel->finish();
+    };
+    // A question asked in front of the user: the Portal, above every window, steps aside until
+    // the run starts or the drop's outcome is shown.
+    m_model->onAsking = [this, alive](bool asking) {
+        if (alive.expired()) return;
+        if (asking) m_panel->orderOut();
+        else setPortalVisible(true);
     };
     m_model->onCollapse = [this, alive] {
         if (alive.expired()) return;

@@ -337,7 +337,7 @@ void PortalView::paintNeedle(QPainter& p) {
 void PortalView::mousePressEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     const PortalPhase& phase = m_model.phase();
-    if (phase.is(Kind::converting) && !phase.ended && m_cancelRect.contains(at)) {
+    if (phase.is(Kind::converting) && m_cancelRect.contains(at)) {
         m_model.cancelShownConversion();
         event->accept();
         return;

@@ -73,7 +73,7 @@ void PortalView::paintCentre(QPainter& p) {
         y += h1 + 5;
         PortalStyle::drawLine(p, QStringLiteral("Converting"), y, small, PortalStyle::ink(0.65));
         y += h2 + 5 + 2;
-        if (phase.ended) break;  // the job is over: nothing is left to cancel
+        // Also once the job is over and only the fill finishes: Cancel then closes the Portal.
         const double w = QFontMetricsF(button).horizontalAdvance(QStringLiteral("Cancel")) + 16;
         m_cancelRect = QRectF(-w / 2, y, w, h3);
         p.setPen(Qt::NoPen);

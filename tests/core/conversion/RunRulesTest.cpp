@@ -99,5 +99,43 @@ TEST_F(CoordinatorTest, NothingIsAskedWhenEveryPlainNameIsFree) {
     for (const auto& result : results) EXPECT_TRUE(result.succeeded());
 }
 
+TEST_F(CoordinatorTest, AToolOnAFileBesideItselfNeverAsksAboutItsOwnSource) {
+    // The output of a tool that keeps the format would have the source's own name; it is never
+    // written over the source, so there is nothing to ask: it gets a number.
+    const fs::path elsewhere = m_dir.path() / "elsewhere";
+    fs::create_directories(elsewhere);
+    for (const char* id : {"compress", "resize", "strip-metadata"}) {
+        SCOPED_TRACE(id);
+        const fs::path photo = m_dir.write("photo.png", "the user's photo");
+        fs::remove(m_dir.path() / "photo 2.png");
+        auto coordinator = make({FakeEngine::make(
+            "image", FakeEngine::writesDestination(),
+            [](const ConversionJob& job) { return job.from.category == FormatCategory::image; })});
+        int asked = 0;
+        RunRules rules;
+        rules.keepBothWhenTaken = [&](const std::vector<fs::path>&) { return ++asked, false; };
+        const ToolIntent intent{{photo}, id, ConversionOptions::defaults(), std::nullopt, rules};
+        ASSERT_NO_THROW(coordinator.plan(intent)) << "a request that cannot be planned asks nothing anyway";
+        EXPECT_TRUE(coordinator.takenNames(intent).empty());
+        const auto results = coordinator.submit(intent);
+        EXPECT_EQ(asked, 0);
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_FALSE(results[0].skipped);
+        ASSERT_TRUE(results[0].succeeded()) << (results[0].error ? results[0].error->shortDescription() : "");
+        EXPECT_EQ(results[0].outputs.at(0), m_dir.path() / "photo 2.png");
+
+        // Into another folder that holds a photo.png of its own, the name is taken: asked.
+        const fs::path theirs = elsewhere / "photo.png";
+        std::ofstream(theirs) << "someone else's";
+        const ToolIntent away{{photo}, id, ConversionOptions::defaults(), elsewhere, rules};
+        EXPECT_EQ(coordinator.takenNames(away), std::vector<fs::path>{theirs});
+        const auto skipped = coordinator.submit(away);
+        EXPECT_EQ(asked, 1);
+        ASSERT_EQ(skipped.size(), 1u);
+        EXPECT_TRUE(skipped[0].skipped);
+        fs::remove(theirs);
+    }
+}
+
 }  // namespace
 }  // namespace kolvex::testing

@@ -74,8 +74,20 @@ public:
     // its progress callback: the run is still under way while it runs.
     std::function<void(size_t, const BatchProgressCallback&)> during;
 
+    // What takenNames() answers, and the requests it was asked about.
+    std::vector<std::filesystem::path> taken;
+    std::vector<Request> lookedUp;
+
     std::vector<ConversionResult> submit(const ConversionIntent& intent, const BatchProgressCallback& progress,
                                          std::stop_token stop) override;
+    std::vector<std::filesystem::path> takenNames(const ConversionIntent& intent) override {
+        lookedUp.emplace_back(intent);
+        return taken;
+    }
+    std::vector<std::filesystem::path> takenNames(const ToolIntent& intent) override {
+        lookedUp.emplace_back(intent);
+        return taken;
+    }
     std::vector<ConversionResult> submit(const ToolIntent& intent, const BatchProgressCallback& progress,
                                          std::stop_token stop) override;
 

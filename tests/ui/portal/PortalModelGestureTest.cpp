@@ -82,25 +82,63 @@ TEST_F(PortalModelTest, PointerSelectsByDirectionAndLogsOnlyChanges) {
     EXPECT_EQ(model->cursorVector(), (PortalPlacement::CursorVector{3, 2}));
 }
 
-TEST_F(PortalModelTest, OnlyTheUsersMovementChoosesAChip) {
-    // Revealed 180 points right of the centre (the panel was pushed back on screen near an
-    // edge): nothing is chosen until the pointer moves, and then by the movement's direction.
+TEST_F(PortalModelTest, TheChipIsChosenByThePointersOffsetFromTheCentre) {
+    // Near a screen edge the Portal is pushed back on screen and appears with the pointer away
+    // from its centre: a pointer that already points at a chip selects it at once, and from
+    // then on the selection follows where the pointer is, not how it moved.
+    const auto& layout = model->layout();
+    struct Row {
+        const char* where;
+        PortalPlacement::CursorVector revealedAt;
+        std::optional<std::string> selects;
+    };
+    const std::vector<Row> rows{
+        {"centred", {0, 0}, std::nullopt},
+        {"inside the dead zone", {30, 30}, std::nullopt},
+        {"pushed down from the top edge, pointer on PNG", {0, 150}, "PNG"},
+        {"pushed left from the right edge, pointer on JPEG", {150, 0}, "JPEG"},
+        {"pushed up from the bottom edge, pointer on WebP", {0, -150}, "WebP"},
+        {"pushed right from the left edge, pointer on TIFF", {-150, 0}, "TIFF"},
+        {"in a corner, beyond the disc", {-240, -240}, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.where);
+        browse({"/tmp/a.heic"}, std::nullopt);
+        model->anchorGesture(row.revealedAt);
+        const auto target = model->selectedTarget();
+        EXPECT_EQ(target ? std::optional<std::string>(target->label) : std::nullopt, row.selects);
+        EXPECT_EQ(model->cursorVector(), row.revealedAt);
+    }
+
+    // Revealed at the right (JPEG); the pointer then moves onto each chip in turn: the chip
+    // under it is selected whatever the way there.
     browse({"/tmp/a.heic"}, std::nullopt);
-    model->anchorGesture({180, 0});
-    EXPECT_FALSE(model->selectedIndex());
-    model->updateCursor({180, 0});
-    EXPECT_FALSE(model->selectedIndex()) << "a still pointer picks nothing";
-    model->updateCursor({180, 100});  // moving up
-    EXPECT_EQ(model->selectedTarget()->label, "PNG");
-    model->updateCursor({80, 0});  // moving left from where it started
-    EXPECT_EQ(model->selectedTarget()->label, "TIFF");
+    model->anchorGesture({150, 0});
+    for (int i : {0, 2, 3, 1}) {
+        const double a = layout.angle(i);
+        model->updateCursor({130 * std::cos(a), 130 * std::sin(a)});
+        EXPECT_EQ(model->selectedIndex(), i);
+    }
+    // A few points across the boundary keep the current chip (hysteresis); clearly past it, the
+    // next one is selected.
+    const double boundary = (layout.angle(1) + layout.angle(2)) / 2;
+    model->updateCursor({130 * std::cos(boundary + 0.02), 130 * std::sin(boundary + 0.02)});
+    EXPECT_EQ(model->selectedIndex(), 1);
+    model->updateCursor({130 * std::cos(boundary - 0.02), 130 * std::sin(boundary - 0.02)});
+    EXPECT_EQ(model->selectedIndex(), 1) << "within the hysteresis the choice stands";
+    model->updateCursor({130 * std::cos(boundary - 0.3), 130 * std::sin(boundary - 0.3)});
+    EXPECT_EQ(model->selectedIndex(), 2);
     // Beyond the disc the pointer is over someone else's window: no chip stays lit.
     model->updateCursor({-500, 0});
     EXPECT_FALSE(model->selectedIndex());
-    // A new gesture starts from the centre again.
+
+    // The keyboard-driven Portal keeps its own choice where the pointer happens to be.
     browse({"/tmp/a.heic"}, std::nullopt);
-    model->updateCursor({0, 150});
-    EXPECT_EQ(model->selectedTarget()->label, "PNG");
+    model->setKeyboardDriven(true);
+    model->selectFirstTarget();
+    model->anchorGesture({150, 0});
+    EXPECT_EQ(model->selectedIndex(), 0);
+    model->setKeyboardDriven(false);
 }
 
 TEST_F(PortalModelTest, CursorIsIgnoredOutsideBrowsing) {
@@ -192,64 +230,6 @@ TEST_F(PortalModelTest, ArrowsWrapAroundTheRing) {
     browse({"/tmp/a.heic"}, std::nullopt, PortalMode::tools);
     model->moveSelection(1);
     EXPECT_EQ(model->selectedIndex(), 1);
-}
-
-TEST_F(PortalModelTest, TypedLettersAddUpAndBackspaceTakesThemAway) {
-    provider->rings[PortalMode::convert] = {formatTarget("webm", "WebM"), formatTarget("mp4", "MP4"),
-                                            formatTarget("mkv", "MKV"), formatTarget("m4v", "M4V")};
-    browse({"/tmp/a.mov"}, std::nullopt);
-    model->beginFormatSearch("w");
-    model->beginFormatSearch("e");
-    EXPECT_EQ(model->formatQuery(), "we");
-    ASSERT_EQ(model->filteredTargets().size(), 1u);
-    EXPECT_EQ(model->filteredTargets()[0].label, "WebM");
-    model->deleteSearchCharacter();
-    EXPECT_EQ(model->formatQuery(), "w");
-    model->deleteSearchCharacter();
-    EXPECT_FALSE(model->isShowingFormatList()) << "an empty query closes the list";
-    model->deleteSearchCharacter();  // nothing to delete
-    EXPECT_FALSE(model->isShowingFormatList());
-    model->beginFormatSearch("m");
-    EXPECT_EQ(model->formatQuery(), "m") << "a closed list starts a new query";
-    EXPECT_EQ(model->filteredTargets().size(), 4u);
-}
-
-TEST_F(PortalModelTest, TypingSearchesTheRingLabels) {
-    provider->rings[PortalMode::convert] = {formatTarget("png", "PNG"), formatTarget("jpg", "JPEG"),
-                                            formatTarget("gif", "GIF"), formatTarget("webp", "WebP")};
-    browse({"/tmp/a.heic"}, std::nullopt);
-    model->beginFormatSearch("p");
-    ASSERT_TRUE(model->isShowingFormatList());
-    auto rows = model->filteredTargets();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].label, "PNG");
-    EXPECT_EQ(rows[1].label, "JPEG");
-    EXPECT_EQ(rows[2].label, "WebP");
-    EXPECT_EQ(model->listHighlight(), 0);
-    model->moveSelection(-1);
-    EXPECT_EQ(model->listHighlight(), 2);
-    model->moveSelection(1);
-    EXPECT_EQ(model->listHighlight(), 0);
-    model->moveSelection(1);
-    model->commitFromList();
-    EXPECT_FALSE(model->isShowingFormatList());
-    EXPECT_EQ(model->selectedIndex(), 1);
-    EXPECT_TRUE(model->phase().is(Kind::converting));
-}
-
-TEST_F(PortalModelTest, SearchWithoutMatchKeepsListUntilEscape) {
-    browse({"/tmp/a.heic"}, 0);
-    model->beginFormatSearch("zz");
-    EXPECT_TRUE(model->filteredTargets().empty());
-    model->commitFromList();
-    EXPECT_TRUE(model->isShowingFormatList());
-    EXPECT_TRUE(model->phase().is(Kind::browsing));
-    model->dismissByKeyboard();
-    EXPECT_FALSE(model->isShowingFormatList());
-    EXPECT_EQ(finished, 0);
-    model->dismissByKeyboard();
-    EXPECT_EQ(finished, 1);
-    EXPECT_FALSE(model->isRevealed());
 }
 
 TEST_F(PortalModelTest, TabSwitchesBetweenConvertAndTools) {

@@ -20,6 +20,13 @@ public:
         return m_coordinator->submit(intent, progress, stop);
     }
 
+    std::vector<std::filesystem::path> takenNames(const ConversionIntent& intent) override {
+        return m_coordinator->takenNames(intent);
+    }
+    std::vector<std::filesystem::path> takenNames(const ToolIntent& intent) override {
+        return m_coordinator->takenNames(intent);
+    }
+
 private:
     std::shared_ptr<ConversionCoordinator> m_coordinator;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <stop_token>
 #include <vector>
@@ -11,7 +12,7 @@ namespace kolvex {
 
 class ConversionCoordinator;
 
-// What the Portal needs of the conversion coordinator: its two blocking requests. The model
+// What the Portal needs of the conversion coordinator: its blocking requests. The model
 // calls them on a worker thread. Tests put a scripted service in its place.
 class PortalConversionService {
 public:
@@ -20,6 +21,11 @@ public:
                                                  std::stop_token stop) = 0;
     virtual std::vector<ConversionResult> submit(const ToolIntent& intent, const BatchProgressCallback& progress,
                                                  std::stop_token stop) = 0;
+
+    // The plain names the request's outputs would take that other files already hold (the
+    // names "Ask what to do" asks about); blocking. None unless the service knows.
+    virtual std::vector<std::filesystem::path> takenNames(const ConversionIntent&) { return {}; }
+    virtual std::vector<std::filesystem::path> takenNames(const ToolIntent&) { return {}; }
 
     // The coordinator itself behind this interface; nothing for nothing.
     static std::shared_ptr<PortalConversionService> wrapping(std::shared_ptr<ConversionCoordinator> coordinator);

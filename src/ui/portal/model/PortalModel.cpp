@@ -10,9 +10,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QTextBoundaryFinder>
 
-#include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 #include "ui/anim/ReduceMotion.h"
@@ -58,7 +56,8 @@ PortalModel::PortalModel(std::shared_ptr<const RingTargetProviding> provider,
       m_service(std::move(service)),
       m_env(completed(std::move(environment))),
       m_layout(std::vector<std::string>{}, m_metrics),
-      m_runs(m_env.scheduler) {
+      m_display(*this),
+      m_flow(*this) {
     preferencesProvider = [] { return PreferencesStore::load(UserDefaults::standard()); };
 }
 
@@ -70,7 +69,7 @@ PortalModel::~PortalModel() {
     onNeedsParameters = nullptr;
     onCollapse = nullptr;
     onProgressChanged = nullptr;
-    if (m_collapseTask) m_collapseTask->cancel();
+    onAsking = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -79,10 +78,17 @@ PortalModel::~PortalModel() {
 void PortalModel::setPhase(Phase phase, const Animation& animation) {
     // Details belong to the one failure they were opened for.
     if (!(phase == m_phase)) {
-        m_heldOpen = false;
+        m_display.phaseChanging();
         if (m_showingDetails) publish(m_showingDetails, false, Field::showingDetails);
     }
     publish(m_phase, std::move(phase), Field::phase, animation);
+}
+
+void PortalModel::announce(Field which, const Animation& animation) {
+    const Animation previous = m_animation;
+    m_animation = animation;
+    emit changed(which);
+    m_animation = previous;
 }
 
 void PortalModel::setSelectedIndex(std::optional<int> index) { publish(m_selectedIndex, index, Field::selectedIndex); }
@@ -90,10 +96,7 @@ void PortalModel::setSelectedIndex(std::optional<int> index) { publish(m_selecte
 void PortalModel::setTargets(std::vector<RingTarget> targets, const Animation& animation) {
     m_targets = std::move(targets);
     relayout();
-    const Animation previous = m_animation;
-    m_animation = animation;
-    emit changed(Field::targets);
-    m_animation = previous;
+    announce(Field::targets, animation);
 }
 
 void PortalModel::relayout() {
@@ -143,16 +146,11 @@ Animation PortalModel::revealAnimation() const {
 // Gesture, ring and selection
 
 void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
-    sendForegroundToBackground();
-    if (m_work) {
-        m_work->cancel();
-        m_work.reset();
-    }
-    m_parameterBatch.reset();
+    m_flow.sendForegroundToBackground();
+    m_flow.forgetPending();
     setPayload(payload);
     setPhase(Phase::browsing());
     takePendingSources();
-    m_revealOffset = {};
     setCursorVector({});
     m_selector.reset();
     setSelectedIndex(std::nullopt);
@@ -198,26 +196,28 @@ void PortalModel::rebuildRing() {
     setSelectedIndex(index);
 }
 
-PortalPlacement::CursorVector PortalModel::selectionVector(PortalPlacement::CursorVector vector) const {
+PortalPlacement::CursorVector PortalModel::selectionVector(PortalPlacement::CursorVector vector) {
     // Outside the disc the pointer is over someone else's window: nothing is chosen.
     if (vector.distance() > kDiscRadius) return {};
-    return {vector.dx - m_revealOffset.dx, vector.dy - m_revealOffset.dy};
+    return vector;
 }
 
 void PortalModel::anchorGesture(PortalPlacement::CursorVector offset) {
-    m_revealOffset = offset;
     setCursorVector(offset);
     if (!m_phase.is(Phase::Kind::browsing) || m_isKeyboardDriven) return;
     m_selector.reset();
-    setSelectedIndex(m_selector.update(selectionVector(offset), m_layout));
+    select(m_selector.update(selectionVector(offset), m_layout), offset);
 }
 
 void PortalModel::updateCursor(PortalPlacement::CursorVector vector) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
     setCursorVector(vector);
-    const std::optional<int> next = m_selector.update(selectionVector(vector), m_layout);
-    if (next == m_selectedIndex) return;
-    setSelectedIndex(next);
+    select(m_selector.update(selectionVector(vector), m_layout), vector);
+}
+
+void PortalModel::select(std::optional<int> index, PortalPlacement::CursorVector vector) {
+    if (index == m_selectedIndex) return;
+    setSelectedIndex(index);
     const auto target = selectedTarget();
     Log::interaction().info("SELECT {} d={} targets={}", target ? target->label : std::string("none"),
                             truncatedInt(vector.distance()), m_targets.size());
@@ -252,18 +252,6 @@ void PortalModel::completePendingPayload(const std::vector<std::filesystem::path
     loadThumbnail(completed);
 }
 
-void PortalModel::sendForegroundToBackground() {
-    if (!m_runs.sendForegroundToBackground()) return;
-    Log::conversion().info("A conversion is still running; it continues in the background");
-    if (m_collapseTask) {
-        m_collapseTask->cancel();
-        m_collapseTask.reset();
-    }
-    publish(m_isCollapsed, false, Field::isCollapsed);
-    publish(m_collapseProgress, 0.0, Field::collapseProgress);
-    reportToMenuBar();
-}
-
 void PortalModel::loadThumbnail(const DragPayload& payload) {
     publish(m_thumbnail, QImage(), Field::thumbnail);
     const auto primary = payload.primary();
@@ -296,12 +284,7 @@ bool PortalModel::commit() {
         publish(m_commitAngle, n < 1 ? 0.0 : std::numbers::pi / 2 - *m_selectedIndex * 2 * std::numbers::pi / n,
                 Field::commitAngle);
     }
-    if (target->toolID && toolSettings(*target->toolID) != ToolSettings::defaults) {
-        setPhase(Phase::needsParameters(*target));
-        if (onNeedsParameters) onNeedsParameters(*target, *m_payload);
-        return true;
-    }
-    run(*target, *m_payload, std::nullopt);
+    m_flow.commit(*target, *m_payload);
     return true;
 }
 
@@ -327,8 +310,9 @@ bool PortalModel::commitDrop(const std::vector<std::filesystem::path>& files) {
 
 void PortalModel::commitFromList() {
     const auto rows = filteredTargets();
-    if (m_listHighlight < 0 || m_listHighlight >= static_cast<int>(rows.size())) return;
-    const RingTarget chosen = rows[static_cast<size_t>(m_listHighlight)];
+    const int row = m_search.highlight();
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
+    const RingTarget chosen = rows[static_cast<size_t>(row)];
     for (size_t i = 0; i < m_targets.size(); ++i) {
         if (m_targets[i].id == chosen.id) {
             setSelectedIndex(static_cast<int>(i));
@@ -351,49 +335,42 @@ void PortalModel::cycleMode() {
 
 void PortalModel::moveSelection(int delta) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
-    if (!m_isShowingFormatList) {
+    if (!m_search.isShowingList()) {
         const int n = static_cast<int>(m_targets.size());
         if (n == 0) return;
         const int current = m_selectedIndex.value_or(0);
         setSelectedIndex((((current + delta) % n) + n) % n);
     } else {
-        const int m = static_cast<int>(filteredTargets().size());
-        if (m == 0) return;
-        publish(m_listHighlight, (((m_listHighlight + delta) % m) + m) % m, Field::listHighlight);
+        m_search.moveHighlight(delta, static_cast<int>(filteredTargets().size()));
+        announce(Field::listHighlight);
     }
+}
+
+void PortalModel::publishSearch() {
+    announce(Field::formatQuery);
+    announce(Field::listHighlight);
+    announce(Field::isShowingFormatList);
 }
 
 void PortalModel::beginFormatSearch(const std::string& text) {
     if (!m_phase.is(Phase::Kind::browsing)) return;
-    publish(m_formatQuery, m_isShowingFormatList ? m_formatQuery + text : text, Field::formatQuery);
-    publish(m_listHighlight, 0, Field::listHighlight);
-    publish(m_isShowingFormatList, true, Field::isShowingFormatList);
+    m_search.type(text);
+    publishSearch();
 }
 
 void PortalModel::deleteSearchCharacter() {
-    if (!m_isShowingFormatList) return;
-    QString query = QString::fromStdString(m_formatQuery);
-    // One character as the user sees it, never half of one.
-    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, query);
-    boundaries.toEnd();
-    const qsizetype cut = boundaries.toPreviousBoundary();
-    query.truncate(std::max<qsizetype>(cut, 0));
-    if (query.isEmpty()) {
-        endFormatSearch();
-        return;
-    }
-    publish(m_formatQuery, query.toStdString(), Field::formatQuery);
-    publish(m_listHighlight, 0, Field::listHighlight);
+    if (!m_search.isShowingList()) return;
+    m_search.deleteCharacter();
+    publishSearch();
 }
 
 void PortalModel::endFormatSearch() {
-    publish(m_isShowingFormatList, false, Field::isShowingFormatList);
-    publish(m_formatQuery, std::string(), Field::formatQuery);
-    publish(m_listHighlight, 0, Field::listHighlight);
+    m_search.end();
+    publishSearch();
 }
 
 void PortalModel::dismissByKeyboard() {
-    if (m_isShowingFormatList) {
+    if (m_search.isShowingList()) {
         endFormatSearch();
         return;
     }
@@ -405,15 +382,7 @@ void PortalModel::dismissByKeyboard() {
     cancelShownConversion();
 }
 
-std::vector<RingTarget> PortalModel::filteredTargets() const {
-    if (m_formatQuery.empty()) return m_targets;
-    const QString query = QString::fromStdString(m_formatQuery).toLower();
-    std::vector<RingTarget> rows;
-    for (const auto& t : m_targets) {
-        if (QString::fromStdString(t.label).toLower().contains(query)) rows.push_back(t);
-    }
-    return rows;
-}
+std::vector<RingTarget> PortalModel::filteredTargets() const { return m_search.filter(m_targets); }
 
 bool PortalModel::nothingToOffer() const {
     return m_payload && m_targets.empty() && m_phase.is(Phase::Kind::browsing);
@@ -429,6 +398,27 @@ std::string PortalModel::nothingDetail() const {
     if (m_provider->categoryCount(m_payload->urls) < 2) return m_payload->label();
     return "These are different kinds — drag videos with videos, images with images";
 }
+
+// ---------------------------------------------------------------------------------------------
+// Runs, cancelling and tool parameters: the run flow's
+
+void PortalModel::resetToBrowsing() { m_flow.resetToBrowsing(); }
+void PortalModel::cancelAllConversions() { m_flow.cancelAllConversions(); }
+void PortalModel::cancelConversion(const Uuid& id) { m_flow.cancelConversion(id); }
+void PortalModel::cancelShownConversion() { m_flow.cancelShownConversion(); }
+void PortalModel::applyParameters(const ConversionOptions& options) { m_flow.applyParameters(options); }
+void PortalModel::applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) {
+    m_flow.applyParameters(options, ordering);
+}
+void PortalModel::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
+    m_flow.applyParameters(options, toOne);
+}
+void PortalModel::finishParameterRun(const std::vector<PendingFile>& pending) { m_flow.finishParameterRun(pending); }
+void PortalModel::discardParameters() { m_flow.discardParameters(); }
+void PortalModel::failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file) {
+    m_flow.failParameters(reason, file);
+}
+void PortalModel::pointerLeft() { m_display.pointerLeft(); }
 
 // ---------------------------------------------------------------------------------------------
 // Replacing the sources

@@ -27,21 +27,27 @@
 #include "interaction/RingSelector.h"
 #include "ui/anim/Animation.h"
 #include "ui/portal/model/PortalConversionService.h"
+#include "ui/portal/model/PortalDisplay.h"
 #include "ui/portal/model/PortalMotion.h"
 #include "ui/portal/model/PortalPhase.h"
+#include "ui/portal/model/PortalRunFlow.h"
 #include "ui/portal/model/PortalRuns.h"
 #include "ui/portal/model/PortalScheduler.h"
+#include "ui/portal/model/PortalSearch.h"
 
 namespace kolvex {
 
 class ConversionCoordinator;
 
-// The one object that holds what the Portal shows and does: the gesture's files, the ring and
-// its selection, the keyboard search, the phase, the running conversions with their progress,
-// and the collapse into the tray. GUI thread only: every operation, every signal and every
-// callback. Blocking conversion work runs on worker threads through the scheduler and comes
-// back to the GUI thread before it touches the model; callbacks of work that outlives the
-// model do nothing.
+// The one object through which the Portal's window, views and the application shell see and
+// drive what the Portal shows and does. It holds the published state and the gesture (the
+// gesture's files, the ring and its selection) itself, and hands the rest to the parts that do
+// it: the keyboard search (PortalSearch), the run flow with its questions, batches, cancelling
+// and tool parameters (PortalRunFlow, RunQuestions), the requests (PortalRequest) and the
+// display of a run's progress, outcome and collapse (PortalDisplay). GUI thread only: every
+// operation, every signal and every callback. Blocking conversion work runs on worker threads
+// through the scheduler and comes back to the GUI thread before it touches the model;
+// callbacks of work that outlives the model do nothing.
 class PortalModel : public QObject {
     Q_OBJECT
 
@@ -97,9 +103,9 @@ public:
     double commitAngle() const { return m_commitAngle; }
     bool showingDetails() const { return m_showingDetails; }
     bool isKeyboardDriven() const { return m_isKeyboardDriven; }
-    bool isShowingFormatList() const { return m_isShowingFormatList; }
-    const std::string& formatQuery() const { return m_formatQuery; }
-    int listHighlight() const { return m_listHighlight; }
+    bool isShowingFormatList() const { return m_search.isShowingList(); }
+    const std::string& formatQuery() const { return m_search.query(); }
+    int listHighlight() const { return m_search.highlight(); }
     bool isCollapsed() const { return m_isCollapsed; }
     double collapseProgress() const { return m_collapseProgress; }
 
@@ -117,9 +123,9 @@ public:
 
     // --- Derived ---
     bool isBusy() const { return !m_phase.is(Phase::Kind::browsing); }
-    int activeCount() const { return m_runs.count(); }
-    std::vector<ActiveConversion> activeConversions() const { return m_runs.activeConversions(); }
-    std::optional<double> aggregateProgress() const { return m_runs.aggregateProgress(); }
+    int activeCount() const { return m_flow.runs().count(); }
+    std::vector<ActiveConversion> activeConversions() const { return m_flow.runs().activeConversions(); }
+    std::optional<double> aggregateProgress() const { return m_flow.runs().aggregateProgress(); }
     const RingLayout& layout() const { return m_layout; }
     std::optional<RingTarget> selectedTarget() const;
     bool reduceMotion() const;
@@ -132,11 +138,12 @@ public:
     // --- Gesture, ring and selection ---
     void beginGesture(const DragPayload& payload, PortalMode mode);
     void apply(PortalMode mode);
-    // Where the pointer was, from the Portal's centre, when the Portal appeared under it (away
-    // from the centre when the Portal was pushed back on screen). The chip chosen follows the
-    // pointer's movement from there, so nothing is chosen until the user moves.
+    // Where the pointer is, from the Portal's centre, as the Portal appears under it (away from
+    // the centre when the Portal was pushed back on screen near an edge): a pointer that
+    // already points at a chip selects it at once.
     void anchorGesture(PortalPlacement::CursorVector offset);
-    // The pointer's offset from the Portal's centre. Outside the disc nothing is chosen.
+    // The pointer's offset from the Portal's centre; the chip in its direction is selected
+    // (with the ring's dead zone and hysteresis). Outside the disc nothing is chosen.
     void updateCursor(PortalPlacement::CursorVector vector);
     void setRevealed(bool revealed);
     void clearGesture();
@@ -187,9 +194,10 @@ public:
     void applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne);
     void finishParameterRun(const std::vector<PendingFile>& pending);
     void discardParameters();
-    // The sheet could not be prepared: the Portal shows `reason` as a failure, and it is
-    // reported as the tool's failure for the file.
-    void failParameters(const std::string& reason);
+    // The sheet for `file` (the first dropped file when none is named) could not be prepared:
+    // the Portal shows `reason` as a failure, and it is reported as the tool's failure for
+    // that file.
+    void failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file = std::nullopt);
     // The pointer moved away from the Portal: a failure kept up for its details closes now.
     void pointerLeft();
 
@@ -206,72 +214,47 @@ public:
 
     // The settings, read once per run. Default: loaded from the standard user defaults.
     std::function<Preferences()> preferencesProvider;
-    // With "Ask each time": asks where a run's outputs go and answers through the continuation,
-    // with none when the user cancelled. Unset: beside the sources.
+    // The questions of a drop, asked before anything runs (and before a tool's first sheet),
+    // while the Portal is out of the way.
+    // With "Ask each time": asks where the outputs go and answers through the continuation,
+    // with none when the user cancelled. Unset: where the settings say.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
-    // With "Ask what to do": asked once per run with the plain names already taken; true keeps
-    // both (numbered names), false skips those files. May block in a dialog. Unset: keep both.
-    std::function<bool(const std::vector<std::filesystem::path>&)> onNamesTaken;
+    // With "Ask what to do": asked once per drop with the plain names already taken, when there
+    // are any; answers true to keep both (numbered names), false to skip those files. Unset:
+    // keep both.
+    std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> onNamesTaken;
+    // (true) The Portal steps out of the way: a question is about to be asked in front of it.
+    // (false) It comes back: the run starts, or the drop's outcome is shown. A question
+    // followed by a tool's sheet leaves it away; the sheet's end brings it back.
+    std::function<void(bool)> onAsking;
 
 signals:
     void changed(kolvex::PortalModel::Field field);
 
 private:
+    friend class PortalRunFlow;
+    friend class PortalDisplay;
     using Task = PortalTask;
-    // What a run's work returned: the coordinator's results, or (for stand-in work and targets
-    // that cannot run) the outcome to show.
-    struct RunEnd {
-        std::vector<ConversionResult> results;
-        std::optional<PortalPhase> outcome;
-    };
-    struct Sources {
-        std::shared_ptr<const RingTargetProviding> provider;
-        std::shared_ptr<PortalConversionService> service;
-    };
 
     template <typename T>
     void publish(T& field, T value, Field which, const Animation& animation = Animation::none());
+    void announce(Field which, const Animation& animation = Animation::none());
 
     void setPhase(Phase phase, const Animation& animation = Animation::none());
     void setCursorVector(PortalPlacement::CursorVector vector);
     void setSelectedIndex(std::optional<int> index);
+    // The pointer's choice: published and logged when it changed.
+    void select(std::optional<int> index, PortalPlacement::CursorVector vector);
     void setTargets(std::vector<RingTarget> targets, const Animation& animation);
     void relayout();
+    void publishSearch();
 
-    void sendForegroundToBackground();
     void loadThumbnail(const DragPayload& payload);
     void takePendingSources();
     void rebuildRing();
-    // The vector the ring selects by: the pointer's movement since the reveal, or none
-    // outside the disc.
-    PortalPlacement::CursorVector selectionVector(PortalPlacement::CursorVector vector) const;
-
-    // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
-    void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
-             std::optional<PortalRuns::BatchID> batch = std::nullopt, bool foreground = true);
-    // perform() once the output folder is known (asked for first when the settings say so).
-    void performIn(const Uuid& id, const RingTarget& target, const DragPayload& payload,
-                   const std::optional<ConversionOptions>& overriding, const Task& task, std::function<void(RunEnd)> done,
-                   const Preferences& preferences, std::optional<std::filesystem::path> outputDirectory);
-    // Runs `work` off the GUI thread under the run's stop token; `done` gets its end on the GUI thread.
-    void startWork(const Task& task, std::function<void(RunEnd)> done, std::function<RunEnd(std::stop_token)> work);
-    // The request's rules: the user's concurrency, and the question about taken names.
-    RunRules runRules(const Preferences& preferences, const Task& task);
-    void perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
-                 const std::optional<ConversionOptions>& overriding, const Task& task, std::function<void(RunEnd)> done);
-    void progressReported(const Uuid& id, double fraction, bool fromCoordinator);
-    void endRun(const Uuid& id, const RunEnd& end);
-    void finishShownRun(const Task& task, Clock::time_point started, const Phase& outcome);
-    void showOutcome(const Task& task, const Phase& outcome);
-    void report(const std::vector<ConversionResult>& results, bool wentToTray);
-
-    void startProgressDisplay();
-    void scheduleCollapse(const std::string& label);
-    void endCollapse();
-    void reportToMenuBar();
-    void closeParameterBatch();
-
-    bool pendingParameters(RingTarget& target) const;
+    // The vector the ring selects by: the pointer's offset from the centre, or none outside
+    // the disc.
+    static PortalPlacement::CursorVector selectionVector(PortalPlacement::CursorVector vector);
 
     // Published
     std::optional<DragPayload> m_payload;
@@ -287,15 +270,16 @@ private:
     PortalPlacement::CursorVector m_cursorVector;
     double m_commitAngle;
     bool m_showingDetails = false;
-    bool m_heldOpen = false;  // a failure outlived its linger while its details were read
     bool m_isKeyboardDriven = false;
-    bool m_isShowingFormatList = false;
-    std::string m_formatQuery;
-    int m_listHighlight = 0;
+    PortalSearch m_search;
     bool m_isCollapsed = false;
     double m_collapseProgress = 0;
 
     // Private
+    struct Sources {
+        std::shared_ptr<const RingTargetProviding> provider;
+        std::shared_ptr<PortalConversionService> service;
+    };
     std::shared_ptr<const RingTargetProviding> m_provider;
     std::shared_ptr<PortalConversionService> m_service;
     std::optional<Sources> m_pendingSources;  // arrived while busy; taken when browsing again
@@ -303,13 +287,9 @@ private:
     RingSelector m_selector;
     RingLayout m_layout;
     bool m_ringAsked = false;  // the provider was asked for this payload and mode
-    PortalPlacement::CursorVector m_revealOffset;  // pointer offset at the reveal
-    std::optional<Task> m_work;
-    PortalRuns m_runs;
-    // The batch that the pending parameter sheet's files start in, one by one or at its end.
-    std::optional<PortalRuns::BatchID> m_parameterBatch;
-    std::optional<Task> m_collapseTask;
     Animation m_animation;
+    PortalDisplay m_display;
+    PortalRunFlow m_flow;
 };
 
 template <typename T>

@@ -16,7 +16,7 @@ struct PortalPhase {
 
     Kind kind = Kind::browsing;
     double fraction = 0;                  // converting: the shown fraction 0…1
-    // converting: the job is over and only the fill finishes; nothing is left to cancel.
+    // converting: the job is over and only the fill finishes; Cancel only closes the Portal.
     bool ended = false;
     std::string name;                     // succeeded: the output's name, or "N files"
     std::optional<std::string> note;      // succeeded

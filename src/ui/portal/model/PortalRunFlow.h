@@ -1,0 +1,100 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/format/ConversionJob.h"
+#include "core/format/ConversionOptions.h"
+#include "core/format/RingTarget.h"
+#include "core/services/Uuid.h"
+#include "interaction/DragPayload.h"
+#include "ui/portal/model/PortalPhase.h"
+#include "ui/portal/model/PortalRequest.h"
+#include "ui/portal/model/PortalRuns.h"
+#include "ui/portal/model/RunQuestions.h"
+
+namespace kolvex {
+
+class PortalModel;
+
+// What a commit sets going: the questions the settings leave to the user (asked before
+// anything runs, and before a tool's first sheet), the runs on the conversion service and the
+// batches whose files run one by one, their results, cancelling, and the tool parameters that
+// the sheets hand back. The display of the run the Portal shows is PortalDisplay's. GUI
+// thread only.
+class PortalRunFlow {
+public:
+    using Task = PortalTask;
+    using PendingFile = PortalRuns::PendingFile;
+
+    explicit PortalRunFlow(PortalModel& model);
+    PortalRunFlow(const PortalRunFlow&) = delete;
+    PortalRunFlow& operator=(const PortalRunFlow&) = delete;
+
+    PortalRuns& runs() { return m_runs; }
+    const PortalRuns& runs() const { return m_runs; }
+
+    // The user chose `target` for the gesture's files: asks what the settings leave open,
+    // then asks for the tool's settings or starts the run.
+    void commit(const RingTarget& target, const DragPayload& payload);
+    // A new gesture or a reset: questions not yet answered are forgotten, and so is the pending
+    // sheet's batch.
+    void forgetPending();
+    // The shown run goes on in the tray. True when it still ran.
+    bool sendForegroundToBackground();
+
+    void resetToBrowsing();
+    void cancelAllConversions();
+    void cancelConversion(const Uuid& id);
+    void cancelShownConversion();
+
+    void applyParameters(const ConversionOptions& options);
+    void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering);
+    void applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne);
+    void finishParameterRun(const std::vector<PendingFile>& pending);
+    void discardParameters();
+    void failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file);
+
+private:
+    // What a run's work returned: the coordinator's results, or (for stand-in work and targets
+    // that cannot run) the outcome to show.
+    struct RunEnd {
+        std::vector<ConversionResult> results;
+        std::optional<PortalPhase> outcome;
+    };
+
+    void proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers);
+    void stopAsking();
+    // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
+    void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
+             const RunAnswers& answers, std::optional<PortalRuns::BatchID> batch = std::nullopt,
+             bool foreground = true);
+    void perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
+                 const std::optional<ConversionOptions>& overriding, const RunAnswers& answers, const Task& task,
+                 std::function<void(RunEnd)> done);
+    // Runs `work` off the GUI thread under the run's stop token; `done` gets its end on the GUI thread.
+    void startWork(const Task& task, std::function<void(RunEnd)> done, std::function<RunEnd(std::stop_token)> work);
+    void progressReported(const Uuid& id, double fraction, bool fromCoordinator);
+    void endRun(const Uuid& id, const RunEnd& end);
+    void report(const std::vector<ConversionResult>& results, bool wentToTray);
+    void closeParameterBatch();
+    bool pendingParameters(RingTarget& target) const;
+    PortalRuns::BatchID parameterBatch(const RingTarget& target);
+
+    PortalModel& m;
+    PortalRuns m_runs;
+    RunQuestions m_questions;
+    std::optional<Task> m_asking;  // the questions being asked for the gesture's commit
+    bool m_stepsAside = false;     // a question was put up: the Portal is away until the run
+    RunAnswers m_answers;          // what the user answered for the gesture's files
+    // The batch that the pending parameter sheet's files start in, one by one or at its end.
+    std::optional<PortalRuns::BatchID> m_parameterBatch;
+    std::map<PortalRuns::BatchID, RunAnswers> m_batchAnswers;  // for the files a batch queues
+};
+
+}  // namespace kolvex

@@ -1,0 +1,225 @@
+// The settings that leave a choice to the user at each drop — the folder, taken names — asked
+// before anything runs with the Portal out of the way, and the concurrency every request carries.
+
+#include "PortalModelTestSupport.h"
+
+namespace kolvex::testing {
+namespace {
+
+using Kind = PortalPhase::Kind;
+namespace fs = std::filesystem;
+
+class PortalAskTest : public PortalRunFixture {
+protected:
+    void use(const Preferences& preferences) {
+        model->preferencesProvider = [preferences] { return preferences; };
+    }
+    // "Ask what to do", with the questions recorded.
+    void askAboutNames() {
+        Preferences prefs;
+        prefs.conflictBehaviour = Preferences::ConflictBehaviour::ask;
+        use(prefs);
+        model->onNamesTaken = [this](const std::vector<fs::path>& names, std::function<void(bool)> answer) {
+            namesAsked.push_back(names);
+            answers.push_back(std::move(answer));
+        };
+        model->onAsking = [this](bool away) { asking.push_back(away); };
+    }
+    std::vector<std::vector<fs::path>> namesAsked;
+    std::vector<std::function<void(bool)>> answers;
+    std::vector<bool> asking;
+};
+
+TEST_F(PortalAskTest, AskEachTimeWritesNothingUntilAFolderIsChosen) {
+    Preferences prefs;
+    prefs.outputLocation = Preferences::OutputLocation::ask;
+    use(prefs);
+    std::vector<std::function<void(std::optional<fs::path>)>> questions;
+    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+        questions.push_back(std::move(answer));
+    };
+
+    drop({"/tmp/a.png"});
+    scheduler->runBackground();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(service->requests.empty()) << "nothing is planned before the folder is chosen";
+    questions.front()(fs::path("/tmp/chosen"));
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    EXPECT_EQ(std::get<ConversionIntent>(service->requests.front()).outputDirectory, fs::path("/tmp/chosen"));
+    scheduler->advance(2);
+    model->resetToBrowsing();
+
+    drop({"/tmp/b.png"});
+    scheduler->runBackground();
+    ASSERT_EQ(questions.size(), 2u);
+    questions.back()(std::nullopt);  // Cancel
+    finishRuns();
+    EXPECT_EQ(service->requests.size(), 1u) << "a cancelled choice converts nothing";
+    EXPECT_TRUE(model->phase().is(Kind::failed));
+    EXPECT_EQ(model->phase().message, "Nothing converted");
+}
+
+TEST_F(PortalAskTest, EveryRequestCarriesTheUsersRules) {
+    struct Row {
+        Preferences::ConflictBehaviour conflict;
+        int64_t limit;
+        bool asks;
+    };
+    for (const auto [conflict, limit, asks] : {Row{Preferences::ConflictBehaviour::rename, 0, false},
+                                               Row{Preferences::ConflictBehaviour::ask, 1, true},
+                                               Row{Preferences::ConflictBehaviour::replace, 8, false}}) {
+        Preferences prefs;
+        prefs.conflictBehaviour = conflict;
+        prefs.parallelLimit = limit;
+        use(prefs);
+        service->requests.clear();
+        drop({"/tmp/a.png"});
+        finishRuns();
+        ASSERT_EQ(service->requests.size(), 1u);
+        const RunRules& rules = std::get<ConversionIntent>(service->requests.front()).rules;
+        EXPECT_EQ(rules.parallelLimit, limit);
+        EXPECT_EQ(static_cast<bool>(rules.keepBothWhenTaken), asks);
+        scheduler->advance(2);
+        model->resetToBrowsing();
+    }
+}
+
+TEST_F(PortalAskTest, SkippedFilesAreSaidApartFromWhatConvertedOrFailed) {
+    ConversionResult skipped;
+    skipped.source = "/tmp/b.png";
+    skipped.skipped = true;
+    skipped.note = "b.jpg already exists";
+    struct Case {
+        const char* name;
+        std::vector<ConversionResult> results;
+        PortalPhase expected;
+        size_t failures;
+    };
+    const std::vector<Case> cases{
+        {"one converted, one skipped", {success("/tmp/a.png", {"/tmp/a.jpg"}), skipped},
+         PortalPhase::succeeded("a.jpg", "Skipped b.png: b.jpg already exists"), 0},
+        {"all skipped", {skipped}, PortalPhase::failed("Nothing converted", "b.png: skipped, b.jpg already exists"), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        completed.clear();
+        service->scriptedResults.push_back(c.results);
+        drop({"/tmp/a.png"});
+        finishRuns();
+        EXPECT_EQ(model->phase(), c.expected);
+        size_t failures = 0;
+        for (const auto& report : completed) failures += report.failures.size();
+        EXPECT_EQ(failures, c.failures) << "a skipped file is the user's choice, not a failure";
+        scheduler->advance(2);
+        model->resetToBrowsing();
+    }
+}
+
+TEST_F(PortalAskTest, TakenNamesAreAskedAboutBeforeAnythingSaysConverting) {
+    askAboutNames();
+    service->taken = {"/tmp/a.jpg"};
+    drop({"/tmp/a.png"}, 1);
+    EXPECT_FALSE(model->phase().is(Kind::converting));
+    scheduler->runBackground();  // the names are looked up off the GUI thread
+    ASSERT_EQ(namesAsked.size(), 1u);
+    EXPECT_EQ(namesAsked[0], (std::vector<fs::path>{"/tmp/a.jpg"}));
+    EXPECT_EQ(asking, (std::vector<bool>{true})) << "the Portal steps aside for the question";
+    EXPECT_TRUE(service->requests.empty()) << "nothing runs while the user is asked";
+    EXPECT_FALSE(model->phase().is(Kind::converting));
+    EXPECT_EQ(model->activeCount(), 0);
+    for (const auto& [progress, label] : reports) EXPECT_FALSE(progress) << "the tray counts nothing meanwhile";
+    EXPECT_FALSE(model->isRevealed() && model->phase().is(Kind::converting));
+
+    answers[0](false);  // Skip
+    EXPECT_EQ(asking, (std::vector<bool>{true, false})) << "the Portal comes back for the run";
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    const RunRules& rules = std::get<ConversionIntent>(service->requests[0]).rules;
+    ASSERT_TRUE(rules.keepBothWhenTaken);
+    EXPECT_FALSE(rules.keepBothWhenTaken({"/tmp/a.jpg"})) << "the run keeps the answer and never asks again";
+    EXPECT_EQ(namesAsked.size(), 1u);
+}
+
+TEST_F(PortalAskTest, NoTakenNameAsksNothingAndLeavesThePortalWhereItIs) {
+    askAboutNames();
+    drop({"/tmp/a.png"}, 1);
+    scheduler->runBackground();
+    EXPECT_TRUE(namesAsked.empty());
+    EXPECT_TRUE(asking.empty());
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    EXPECT_TRUE(std::get<ConversionIntent>(service->requests[0]).rules.keepBothWhenTaken({"/tmp/late.jpg"}))
+        << "a name taken after the look-up keeps both";
+}
+
+TEST_F(PortalAskTest, AWalkAsksOnceBeforeItsFirstSheet) {
+    askAboutNames();
+    Preferences prefs;
+    prefs.conflictBehaviour = Preferences::ConflictBehaviour::ask;
+    prefs.outputLocation = Preferences::OutputLocation::ask;
+    use(prefs);
+    std::vector<std::function<void(std::optional<fs::path>)>> folders;
+    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+        folders.push_back(std::move(answer));
+    };
+    service->taken = {"/out/a.png"};
+    drop({"/tmp/a.png", "/tmp/b.png"}, 3, PortalMode::tools);  // Crop: a sheet per file
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(needs.empty()) << "the questions come before the first sheet";
+    EXPECT_EQ(asking, (std::vector<bool>{true}));
+    folders[0](fs::path("/out"));
+    scheduler->runBackground();
+    ASSERT_EQ(service->lookedUp.size(), 1u);
+    EXPECT_EQ(std::get<ToolIntent>(service->lookedUp[0]).outputDirectory, fs::path("/out"));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(asking, (std::vector<bool>{true})) << "one stepping aside for both questions";
+    answers[0](true);
+    ASSERT_EQ(needs.size(), 1u);
+    EXPECT_EQ(asking, (std::vector<bool>{true})) << "the sheet comes next, with the Portal still away";
+    EXPECT_TRUE(model->phase().is(Kind::needsParameters));
+
+    model->applyParameters(ConversionOptions{}, fs::path("/tmp/a.png"));
+    model->finishParameterRun({{"/tmp/b.png", ConversionOptions{}}});
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 2u);
+    for (const auto& request : service->requests) {
+        const auto& intent = std::get<ToolIntent>(request);
+        EXPECT_EQ(intent.outputDirectory, fs::path("/out"));
+        ASSERT_TRUE(intent.rules.keepBothWhenTaken);
+        EXPECT_TRUE(intent.rules.keepBothWhenTaken({"/out/a.png"}));
+    }
+    EXPECT_EQ(folders.size(), 1u);
+    EXPECT_EQ(namesAsked.size(), 1u) << "asked once per drop, not once per file";
+}
+
+TEST_F(PortalAskTest, AnAnswerAfterTheUserMovedOnStartsNothing) {
+    Preferences prefs;
+    prefs.outputLocation = Preferences::OutputLocation::ask;
+    use(prefs);
+    std::vector<std::function<void(std::optional<fs::path>)>> folders;
+    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+        folders.push_back(std::move(answer));
+    };
+    drop({"/tmp/a.png"});
+    ASSERT_EQ(folders.size(), 1u);
+    model->dismissByKeyboard();  // the tray's Cancel or Escape while the chooser is up
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+    EXPECT_EQ(finished, 1);
+    folders[0](fs::path("/tmp/late"));
+    finishRuns();
+    EXPECT_TRUE(service->requests.empty());
+    EXPECT_TRUE(model->phase().is(Kind::browsing));
+
+    // A parameter answer is no answer to a question still open.
+    drop({"/tmp/a.png"}, 3, PortalMode::tools);
+    model->applyParameters(ConversionOptions{});
+    finishRuns();
+    EXPECT_TRUE(service->requests.empty());
+    folders.back()(fs::path("/tmp/now"));
+    EXPECT_EQ(needs.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kolvex::testing
