@@ -107,7 +107,11 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
     Arguments args = AudioTagArguments::mapping(job, probe);
     if (isTool(job, "normalize"))
         append(args, {"-af", FFmpegArguments::loudnessFilter(probe ? probe->audioSampleRate : std::nullopt)});
-    const auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    // A cut of PCM into its own kind of file keeps the source's samples as they are.
+    if (pcm && job.isTrim() && job.from.id == job.to.id && probe && probe->audioCodec &&
+        probe->audioCodec->starts_with("pcm_"))
+        pcm = *probe->audioCodec;
     append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
     if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
@@ -172,25 +176,37 @@ std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegE
 std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
 
 Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                                 const std::optional<MediaProbe>& probe, std::optional<double> copiedVideoEnd) {
+                                 const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut) {
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
     const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
     Arguments args = common();
-    // An input's -t ends every stream read from it: a picture that must end early takes its own
-    // opening of the file, so the sound still runs to the asked end.
-    const bool videoEndsEarly = copiedVideoEnd && decision.isPassthrough() && !decision.dropsVideo &&
-                                !isTool(job, "remove-audio");
-    if (videoEndsEarly) {
-        ConversionJob picture = job;
-        picture.options.trimEnd = copiedVideoEnd;
-        append(args, trimmedInput(picture, demuxer));
+    const bool copiedCut = cut && decision.isPassthrough() && !decision.dropsVideo;
+    if (!copiedCut) {
+        append(args, trimmedInput(job, demuxer));
+        if (decision.isPassthrough())
+            append(args, passthroughMapping(job, decision.dropsVideo, probe));
+        else
+            append(args, encodeMapping(job, probe));
+        append(args, containerFlags(job.to));
+        args.push_back(paths::absolute(job.destination).string());
+        return args;
     }
-    append(args, trimmedInput(job, demuxer));
-    if (decision.isPassthrough())
-        append(args, passthroughMapping(job, decision.dropsVideo, probe, videoEndsEarly ? 1 : 0));
-    else
-        append(args, encodeMapping(job, probe));
+    // Both inputs are sought to the cut's keyframe. An input's -t ends every stream read from it:
+    // pictures that end elsewhere than the sound take their own opening of the file.
+    ConversionJob sound = job;
+    sound.options.trimStart = cut->seek;
+    ConversionJob picture = sound;
+    picture.options.trimEnd = cut->pictureEnd;
+    const bool picturesApart = picture.options.trimEnd != sound.options.trimEnd && !isTool(job, "remove-audio");
+    if (picturesApart) append(args, trimmedInput(picture, demuxer));
+    append(args, trimmedInput(picturesApart ? sound : picture, demuxer));
+    append(args, passthroughMapping(job, false, probe, picturesApart ? 1 : 0));
+    // What the seek read before the seek point is dropped, stream by stream, not copied; the
+    // keyframe then starts the output's time line, and a sound frame it falls in starts just
+    // before it (MP4 and QuickTime hide that head by an edit list).
+    if (cut->seek)
+        append(args, {"-copypriorss", "0", "-output_ts_offset", fmt::format("-{:.6f}", std::max(0.0, cut->start - *cut->seek))});
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
     return args;

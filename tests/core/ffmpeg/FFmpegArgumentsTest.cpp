@@ -124,8 +124,9 @@ TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
                                         kStrip}));
 }
 
-// A copied trim whose pictures end early (B-frames) reads the sound from a second opening that
-// runs to the asked end; every input is read with the demuxer the probe found.
+// A copied trim is sought just before its keyframe and drops what the seek read before it; one
+// whose pictures end early (B-frames) reads the sound from a second opening that runs to the
+// asked end; every input is read with the demuxer the probe found.
 TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
     const auto job = testing::mediaJob("/in/a.mp4", "/out/b.mp4", "mp4", "mp4", options([](auto& o) {
                                            o.tool = "trim";
@@ -134,16 +135,21 @@ TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
                                        }));
     MediaProbe probe;
     probe.demuxer = "mov";
-    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, 4.92),
+    const CopyCut cut{1.999, 2, 4.92, 73};
+    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, cut),
               concat({FFmpegArguments::common(),
-                      {"-ss", "00:00:02.000", "-t", "00:00:02.920", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
-                       "-ss", "00:00:02.000", "-t", "00:00:03.000", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
-                       "-dn", "-movflags", "+faststart", "/out/b.mp4"}}));
+                      {"-ss", "00:00:01.999", "-t", "00:00:02.921", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
+                       "-ss", "00:00:01.999", "-t", "00:00:03.001", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
+                       "-dn", "-copypriorss", "0", "-output_ts_offset", "-0.001000", "-movflags", "+faststart", "/out/b.mp4"}}));
     // Nothing to keep apart when the sound is dropped or the stream is re-encoded.
     auto silent = job;
     silent.options.tool = "remove-audio";
-    const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, 4.92);
+    const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, cut);
     EXPECT_EQ(std::count(one.begin(), one.end(), "-i"), 1);
+    // A cut from the very start seeks nowhere and drops nothing.
+    const Args fromStart = FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, CopyCut{std::nullopt, 0, 5, 125});
+    EXPECT_EQ(std::count(fromStart.begin(), fromStart.end(), "-ss"), 0);
+    EXPECT_EQ(std::count(fromStart.begin(), fromStart.end(), "-copypriorss"), 0);
     EXPECT_EQ(FFmpegArguments::inputFormat("image2"), kPixelLimit);
     EXPECT_EQ(FFmpegArguments::inputFormat(std::nullopt), kPixelLimit);
     EXPECT_EQ(FFmpegArguments::inputFormat("matroska"), concat({kPixelLimit, {"-f", "matroska"}}));
