@@ -7,14 +7,14 @@ namespace kolvex {
 namespace {
 
 constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
-constexpr double kSoundLead = 0.025;  // seconds: about one coded sound frame
 
 // Whole milliseconds, as the command line writes a time.
 double milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
 
 }  // namespace
 
-std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, std::optional<double> end) {
+std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, std::optional<double> end,
+                                     double soundFrame) {
     const auto& pictures = cuts.pictures;
     if (pictures.empty()) return std::nullopt;
     CopyCut cut;
@@ -30,7 +30,7 @@ std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, s
         // edit lists hides its head), but after the keyframe before it; at least half a
         // millisecond before it, so no rounding of a time base puts it ahead of the seek point.
         // Whole milliseconds, as the command line has them.
-        double seek = std::floor((cut.start - 0.0005 - kSoundLead) * 1000) / 1000;
+        double seek = std::floor((cut.start - 0.0005 - std::max(0.0, soundFrame)) * 1000) / 1000;
         std::optional<double> before;
         for (const double time : cuts.keyframes.times())
             if (time < cut.start - kSame && time > 0) before = time;
@@ -69,6 +69,17 @@ std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, s
     if (!(stop > lastKept + kSame && stop <= firstLeft - kSame)) return std::nullopt;
     cut.pictureEnd = stop;
     return cut;
+}
+
+double CopyCut::soundFrame(const std::optional<std::string>& codec, std::optional<int64_t> sampleRate) {
+    if (!codec) return 0;
+    if (*codec == "opus") return 0.02;
+    if (!sampleRate || *sampleRate <= 0) return 0.025;
+    double samples = 1024;  // AAC, and a guess for the rest
+    if (*codec == "mp3" || *codec == "mp2") samples = 1152;
+    if (*codec == "ac3" || *codec == "eac3") samples = 1536;
+    if (*codec == "vorbis") samples = 2048;
+    return samples / static_cast<double>(*sampleRate);
 }
 
 }  // namespace kolvex

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/ffmpeg/KeyframeIndex.h"
 
@@ -31,7 +32,12 @@ struct CopyCut {
     // TrimPlan's tolerance) up to `end`: no keyframe there, pictures decoded out of order across
     // `end`, or no picture in the span. `cuts` must hold every packet from a keyframe at or
     // before the start on, past the first keyframe at or after the end.
-    static std::optional<CopyCut> plan(const StreamCopyCuts& cuts, double start, std::optional<double> end);
+    // `soundFrame`: how long one coded frame of the sound lasts, seconds (0 without sound).
+    static std::optional<CopyCut> plan(const StreamCopyCuts& cuts, double start, std::optional<double> end,
+                                       double soundFrame = 0);
+    // How long one coded frame of a sound lasts, as far as its codec and rate tell; about 25 ms
+    // when they do not.
+    static double soundFrame(const std::optional<std::string>& codec, std::optional<int64_t> sampleRate);
 };
 
 }  // namespace kolvex

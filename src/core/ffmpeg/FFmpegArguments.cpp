@@ -182,12 +182,24 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
     const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
     Arguments args = common();
     const bool copiedCut = cut && decision.isPassthrough() && !decision.dropsVideo;
+    // A re-encoded cut of pictures keeps each picture's own time (in the source's time base, not
+    // rounded to the frame rate), repeats none to fill the gap before the first, and ends on the
+    // output's clock: an input's -t counts from the first picture decoded, not from the seek
+    // point, and would keep one picture more whenever the cut starts between two.
+    const auto length = trimLength(job);
+    const bool reencodedPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video && job.isTrim();
     if (!copiedCut) {
-        append(args, trimmedInput(job, demuxer));
+        ConversionJob input = job;
+        if (reencodedPictures) input.options.trimEnd.reset();
+        append(args, trimmedInput(input, demuxer));
         if (decision.isPassthrough())
             append(args, passthroughMapping(job, decision.dropsVideo, probe));
         else
             append(args, encodeMapping(job, probe));
+        if (reencodedPictures) {
+            append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+            if (length) append(args, {"-t", timestamp(*length)});
+        }
         append(args, containerFlags(job.to));
         args.push_back(paths::absolute(job.destination).string());
         return args;

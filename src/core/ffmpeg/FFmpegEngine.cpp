@@ -240,7 +240,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<CopyCut> cut;
     if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
-        cut = copyCut(job, knownCuts, stop);
+        cut = copyCut(job, probe, knownCuts, stop);
         if (!cut) decision = PassthroughPlanner::Decision::reencode(fmt::format(
             "no copy holds exactly {:.3f}\u2013{} s, so the cut is re-encoded", job.options.trimStart.value_or(0),
             job.options.trimEnd ? fmt::format("{:.3f}", *job.options.trimEnd) : std::string("the end")));
@@ -340,8 +340,8 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     return result;
 }
 
-std::optional<CopyCut> FFmpegEngine::copyCut(const ConversionJob& job, const StreamCopyCuts* knownCuts,
-                                             std::stop_token stop) const {
+std::optional<CopyCut> FFmpegEngine::copyCut(const ConversionJob& job, const MediaProbe& probe,
+                                             const StreamCopyCuts* knownCuts, std::stop_token stop) const {
     StreamCopyCuts cuts;
     if (knownCuts) {
         cuts = *knownCuts;
@@ -352,7 +352,8 @@ std::optional<CopyCut> FFmpegEngine::copyCut(const ConversionJob& job, const Str
             return std::nullopt;
         }
     }
-    return CopyCut::plan(cuts, std::max(0.0, job.options.trimStart.value_or(0)), job.options.trimEnd);
+    return CopyCut::plan(cuts, std::max(0.0, job.options.trimStart.value_or(0)), job.options.trimEnd,
+                         CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate));
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,

@@ -130,7 +130,8 @@ private:
                             std::stop_token stop) const;
     // How a video trim is copied holding exactly the pictures of its span (its start snapped to a
     // keyframe within the tolerance); none when no copy can.
-    std::optional<CopyCut> copyCut(const ConversionJob& job, const StreamCopyCuts* knownCuts, std::stop_token stop) const;
+    std::optional<CopyCut> copyCut(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* knownCuts,
+                                   std::stop_token stop) const;
     // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
     ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
                             const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
