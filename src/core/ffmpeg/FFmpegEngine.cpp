@@ -253,10 +253,14 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
     // it does not, the cut is made again by re-encoding.
     if (cut) {
-        const int64_t copied = LibavKeyframeReader::pictureCount(output.path(), stop);
+        int64_t copied = -1;  // an unreadable copy is made again too; the checks below then judge it
+        try {
+            copied = LibavKeyframeReader::pictureCount(output.path(), stop);
+        } catch (const ConversionError&) {
+        }
         if (copied != cut->pictures) {
             Log::engine().warn("copy of {} held {} pictures for {} planned; re-encoding the cut",
-                                  paths::lastComponent(job.source), copied, cut->pictures);
+                               paths::lastComponent(job.source), copied, cut->pictures);
             std::error_code ignored;
             fs::remove(output.path(), ignored);
             decision = PassthroughPlanner::Decision::reencode("the copy did not start and end where asked");
