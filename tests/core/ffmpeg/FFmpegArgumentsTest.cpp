@@ -155,6 +155,31 @@ TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
     EXPECT_EQ(FFmpegArguments::inputFormat("matroska"), concat({kPixelLimit, {"-f", "matroska"}}));
 }
 
+// A re-encoded cut of pictures is sought on the input but ends on the output's clock, each
+// picture keeping its own time; sound alone still ends on the input.
+TEST(FFmpegArguments, ReencodedCutsEndOnTheOutput) {
+    const auto trim = options([](auto& o) {
+        o.tool = "trim";
+        o.trimStart = 1.5;
+        o.trimEnd = 2.5;
+    });
+    const Args video = FFmpegArguments::build(testing::mediaJob("/in/a.mp4", "/out/b.mp4", "mp4", "mp4", trim),
+                                              Decision::reencode("r"), std::nullopt);
+    const auto input = std::find(video.begin(), video.end(), "-i");
+    ASSERT_NE(input, video.end());
+    EXPECT_EQ(std::count(video.begin(), input, "-t"), 0);
+    EXPECT_EQ(std::count(video.begin(), input, "-ss"), 1);
+    const auto end = std::find(input, video.end(), "-t");
+    ASSERT_NE(end, video.end());
+    EXPECT_EQ(*(end + 1), "00:00:01.000");
+    EXPECT_NE(std::find(input, video.end(), "-fps_mode"), video.end());
+    const Args sound = FFmpegArguments::build(testing::mediaJob("/in/a.mp3", "/out/b.mp3", "mp3", "mp3", trim),
+                                              Decision::reencode("r"), std::nullopt);
+    const auto soundInput = std::find(sound.begin(), sound.end(), "-i");
+    EXPECT_EQ(std::count(sound.begin(), soundInput, "-t"), 1);
+    EXPECT_EQ(std::count(sound.begin(), sound.end(), "-fps_mode"), 0);
+}
+
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
     MediaProbe probe;
     probe.videoCodec = "hevc";
