@@ -226,11 +226,11 @@ TEST_P(CutMatrix, TrimsHoldExactlyTheirSpan) {
     }
 }
 
-// A split at the keyframes the split sheet snaps to: the parts hold every picture once, in
-// order, and every sample of the sound within a frame per cut.
+// A split at the keyframes the split sheet snaps to and between them: the parts hold every
+// picture once, in order, and every sample of the sound within a frame per cut.
 TEST_P(CutMatrix, SplitsHoldEveryMomentOnce) {
     const Source& s = GetParam();
-    const std::vector<double> points = s.video ? std::vector<double>{keyframe(0), keyframe(1)} : std::vector<double>{1.5};
+    const std::vector<double> points = s.video ? std::vector<double>{keyframe(0), 1.5, keyframe(1)} : std::vector<double>{1.5};
     const auto parts = cut("split", [&](ConversionOptions& o) { o.splitPoints = points; });
     ASSERT_EQ(parts.outputs.size(), points.size() + 1);
     std::vector<int> pictures;
@@ -250,9 +250,12 @@ TEST_P(CutMatrix, SplitsHoldEveryMomentOnce) {
     if (s.video) {
         EXPECT_EQ(pictures, span(0, int(kSeconds * kRate) - 1));
     }
-    // At most one coded frame of sound is heard twice (or not at all) at each cut.
+    // At most one coded frame of sound is heard twice (or not at all) at each cut; a part
+    // re-encoded into Matroska also starts with the AAC encoder's priming, which Matroska does
+    // not state away.
     const double frame = s.container == "mp3" ? 1152 : s.container == "m4a" || s.video ? 1024 : 1;
-    EXPECT_NEAR(double(samples), double(decodedStream(m_source, "a:0").samples), frame * double(points.size()));
+    EXPECT_NEAR(double(samples), double(decodedStream(m_source, "a:0").samples),
+                frame * double(points.size()) * (s.container == "mkv" ? 2 : 1));
 }
 
 // Sound trimmed from inside the file: as many samples as the span holds, within a frame.
