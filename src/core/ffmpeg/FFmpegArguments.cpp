@@ -113,7 +113,13 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
         probe->audioCodec->starts_with("pcm_"))
         pcm = *probe->audioCodec;
     append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
-    if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
+    // A cut that is re-encoded only to be exact keeps the source's bit rate, unless one was asked.
+    const bool cutAlike = job.isTrim() && job.from.id == job.to.id && probe && probe->audioBitrate &&
+                          *probe->audioBitrate >= 8000 && (!job.options.audioBitrate || job.options.encodeSettingsFromPreferences);
+    if (cutAlike && job.to.has(FormatCapability::lossy))
+        append(args, {"-b:a", fmt::format("{}k", *probe->audioBitrate / 1000)});
+    else if (job.to.has(FormatCapability::lossy))
+        append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
     return args;
 }
