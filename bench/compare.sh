@@ -6,19 +6,26 @@
 #           stream copy, vs `ffmpeg -c copy`; also warm             KOLVEX_COMPARE_REMUX_MB
 #   trim    30 s out of a 60-minute MP4, from the middle, with the trim tool vs
 #           `ffmpeg -ss ... -t 30 -c copy`; also warm                 KOLVEX_COMPARE_TRIM_MINUTES
-#   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages`; merge 500 + 261 pages
+#   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages` and extract its first
+#           half vs `qpdf a.pdf --pages . 1-250 --` (goals: CPU and wall); merge 500 + 261 pages
 #           vs `qpdf --empty --pages a.pdf b.pdf --`                   KOLVEX_COMPARE_PDF_PAGES=500,261
 #           a 10-page PDF -> PNG pages at 300 dpi vs `pdftoppm -png -r 300`
 #                                           KOLVEX_COMPARE_PDF_PNG_PAGES, KOLVEX_COMPARE_PDF_PNG_DPI
 #   images  20 photos of 12 MP (JPEG q90) -> WebP q80, -> PNG, -> JPEG of at most 2048 pixels at
 #           the source's quality, vs the same `vips` savers through `xargs -P8`
 #                                                  KOLVEX_COMPARE_PHOTOS, KOLVEX_COMPARE_PHOTO_MP
+#   batch   80 photos of 12 MP -> WebP q80, film grain and heavy noise, vs `vips webpsave`
+#           through `xargs -P8`: wall time and peak memory (goal: wall <= 1.0x, peak <= 2/3
+#           of the eight vips processes' summed peak); bench/compare/batch.py
+#                                                          KOLVEX_COMPARE_BATCH_PHOTOS
 #   docs    DOCX, Markdown and HTML reports of a few pages -> PDF vs LibreOffice headless
 #           (installed here when missing); KOLVEX_COMPARE_DOCS=0 leaves them out
 #   tray    the real `kolvex` on its own Xvfb with a tray: launch -> tray icon, RSS/PSS and CPU
 #           after KOLVEX_COMPARE_IDLE (60) idle seconds, RSS and anonymous memory
 #           KOLVEX_COMPARE_SETTLE (60) seconds after KOLVEX_COMPARE_CONVERSIONS (20) conversions
-#           handed to it; how each is measured: bench/compare/tray.py
+#           handed to it; the tray's own CPU per Portal shown for a small PNG converted with
+#           Return (from the hand-over to the Portal's close, goal <= 0.25 s); how each is
+#           measured: bench/compare/tray.py
 #   gif     a 60-minute 1080p clip -> animated GIF, once, with the peak memory of the whole
 #           process tree (the driver and every ffmpeg it starts, summed); KOLVEX_COMPARE_GIF=0
 #           leaves it out                                               KOLVEX_COMPARE_GIF_MINUTES
@@ -33,11 +40,11 @@
 # Kolvex is built in KOLVEX_COMPARE_BUILD (default: a folder under $TMPDIR, outside the source
 # tree, kept between runs), so a measurement never touches the developer's own build.
 #
-# Usage: bench/compare.sh [--only remux,trim,pdf,images,docs,tray,gif] [runs]   (or RUNS=n)
+# Usage: bench/compare.sh [--only remux,trim,pdf,images,batch,docs,tray,gif] [runs]   (or RUNS=n)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-only=remux,trim,pdf,images,docs,tray,gif
+only=remux,trim,pdf,images,batch,docs,tray,gif
 if [ "${1:-}" = "--only" ]; then
   only=${2:?--only needs a list of workloads}
   shift 2
@@ -51,7 +58,7 @@ wants() {
 need() { "$root/bench/ensure-reference.sh" "$1" "$2"; }
 
 need /usr/bin/ffmpeg ffmpeg
-wants images && need /usr/bin/vips libvips-tools
+{ wants images || wants batch; } && need /usr/bin/vips libvips-tools
 wants pdf && need /usr/bin/qpdf qpdf
 wants pdf && need /usr/bin/pdftoppm poppler-utils
 if wants docs && [ "${KOLVEX_COMPARE_DOCS:-1}" != 0 ]; then

@@ -32,6 +32,7 @@
 #include "core/services/WorkInProgress.h"
 #include "core/services/UserDefaults.h"
 #include "ui/async/AsyncTask.h"
+#include "ui/portal/PortalStyle.h"
 #include "ui/windows/AboutView.h"
 #include "ui/windows/EditingMenu.h"
 #include "ui/windows/SettingsStore.h"
@@ -150,7 +151,9 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& lau
     if (m_launched) return;
     m_launched = true;
     Log::Interval interval("applicationDidFinishLaunching");
+    Log::setDebugLogging(m_settings.preferences().debugLogging);
     Log::app().info("Kolvex launched — build {}", *buildinfo::kVersion ? buildinfo::kVersion : "dev");
+    logSettings(m_settings.preferences());
     TemporaryFileManager::shared().reapOrphans(3600);
     WorkInProgress::shared().sweep();  // partial outputs of a run that was killed
     if (m_env.applyAppearance) applyAppearance(m_settings.preferences().appearance);
@@ -241,9 +244,24 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 void AppDelegate::settingsChanged(const Preferences& preferences) {
+    if (preferences.debugLogging != Log::debugLogging()) {
+        Log::setDebugLogging(preferences.debugLogging);
+        Log::app().info("Debug logging {}", preferences.debugLogging ? "on" : "off");
+        if (m_portal) m_portal->setDiagnosticsEnabled(preferences.debugLogging);
+    }
+    logSettings(preferences);
     if (m_env.applyAppearance) applyAppearance(preferences.appearance);
     if (auto trigger = triggerModifierFromString(preferences.triggerModifier); trigger && m_portal)
         m_portal->updateTrigger(*trigger);
+}
+
+void AppDelegate::logSettings(const Preferences& preferences) {
+    if (!Log::debugLogging()) return;
+    try {
+        Log::app().debug("Settings {}", preferences.encode().dump());
+    } catch (const std::exception& error) {
+        Log::app().debug("Settings not readable: {}", SelfCheck::describe(error));
+    }
 }
 
 void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
@@ -252,6 +270,9 @@ void AppDelegate::applyAppearance(Preferences::Appearance appearance) {
     if (appearance != Preferences::Appearance::system && !QApplication::style()->inherits("QFusionStyle")) {
         if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
     }
+    // The Portal draws its own colours; it is told its theme before the palette change that
+    // makes it repaint.
+    PortalStyle::setTheme(PortalStyle::themeFor(appearance, systemPalette, QApplication::style()->standardPalette()));
     switch (appearance) {
     case Preferences::Appearance::system: QApplication::setPalette(systemPalette); break;
     case Preferences::Appearance::light: QApplication::setPalette(QApplication::style()->standardPalette()); break;
@@ -418,8 +439,14 @@ void AppDelegate::presentWelcome(bool activate) {
         });
     // On a short or scaled screen the guide scrolls, and the user can make the window taller.
     m_welcomeWindow = makeWindow("Welcome to Kolvex", scrolling::wrap(view), true);
-    if (QScreen* screen = placement::activeScreen()) scrolling::fit(m_welcomeWindow, screen->availableGeometry());
+    // Centring sizes a window to its size hint, which a scroll area keeps to a couple of dozen
+    // lines: the guide is fitted to the screen after it, and centred at that size.
     placement::centerOnActiveScreen(m_welcomeWindow);
+    if (QScreen* screen = placement::activeScreen()) {
+        scrolling::fit(m_welcomeWindow, screen->availableGeometry());
+        m_welcomeWindow->move(
+            placement::centeredOrigin(screen->availableGeometry(), m_welcomeWindow->frameGeometry().size()));
+    }
     if (activate) {
         placement::showOnActiveScreen(m_welcomeWindow);
         return;

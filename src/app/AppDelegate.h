@@ -118,6 +118,8 @@ public:
 
 private:
     void settingsChanged(const Preferences& preferences);
+    // The settings as stored, on the debug log (when it is on).
+    static void logSettings(const Preferences& preferences);
     void startFFmpegAttach();
     QWidget* makeWindow(const QString& title, QWidget* content, bool resizable = false);
     bool anyWindowVisible() const;

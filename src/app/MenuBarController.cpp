@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
-#include <QFileDialog>
 #include <QFont>
 #include <QIcon>
 #include <QMenu>
@@ -37,10 +36,8 @@ MenuBarController::Services MenuBarController::Services::desktop() {
     services.reveal = [](const std::filesystem::path& file) { revealInFileManager(file); };
     services.chooseFiles = [] {
         const auto dialog = makeConvertFilesDialog();
-        std::vector<std::filesystem::path> files;
-        if (dialog->exec() != QDialog::Accepted) return files;
-        for (const QString& file : dialog->selectedFiles()) files.emplace_back(file.toStdString());
-        return files;
+        if (dialog->exec() != QDialog::Accepted) return std::vector<std::filesystem::path>{};
+        return dialog->selectedFiles();
     };
     services.reportIssue = [] { IssueReport::compose(); };
     services.quit = [] { QApplication::quit(); };

@@ -2,9 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMenu>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMenu>
 #include <QPushButton>
 
 #include "FakePortal.h"
@@ -229,6 +229,34 @@ TEST(AppDelegate, SettingsChangesReachThePortal) {
     trigger->setCurrentIndex(alt);
     emit trigger->activated(alt);
     EXPECT_EQ(f.portal->calls.back(), "trigger option");
+}
+
+// "Write debug logs" acts at launch and at once when ticked in the Settings window: debug lines
+// are written from then on, the settings among them.
+TEST(AppDelegate, DebugLoggingFollowsTheSetting) {
+    Fixture f;
+    f.settings.update([](Preferences& p) { p.debugLogging = true; });
+    f.launch();
+    EXPECT_TRUE(Log::debugLogging());
+    const auto said = [&f](const std::string& call) {
+        return std::find(f.portal->calls.begin(), f.portal->calls.end(), call) != f.portal->calls.end();
+    };
+    f.settings.update([](Preferences& p) { p.debugLogging = false; });
+    EXPECT_FALSE(Log::debugLogging());
+    EXPECT_TRUE(said("diagnostics off"));
+
+    f.delegate->showSettings();
+    QCheckBox* debug = nullptr;
+    for (QCheckBox* box : f.delegate->settingsWindow()->findChildren<QCheckBox*>())
+        if (box->text() == "Write debug logs") debug = box;
+    ASSERT_TRUE(debug);
+    LogCapture log;
+    debug->click();
+    EXPECT_TRUE(Log::debugLogging());
+    EXPECT_EQ(std::count(f.portal->calls.begin(), f.portal->calls.end(), "diagnostics on"), 2) << "at launch and now";
+    EXPECT_TRUE(log.contains("app", "\"debugLogging\":true"));
+    debug->click();
+    EXPECT_FALSE(Log::debugLogging());
 }
 
 TEST(AppDelegate, TerminationStopsThePortal) {

@@ -16,6 +16,7 @@
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
+#include "core/ffmpeg/ClipSpan.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/ProcessRunner.h"
@@ -92,15 +93,36 @@ public:
     static std::vector<double> splitPoints(const std::vector<double>& given, double duration);
     // The concat playlist for a stream-copy merge: one "file '<path>'" line per input.
     static std::string playlist(const std::vector<std::filesystem::path>& sources);
+    // The same, each file followed by the duration it is to take in the joined stream.
+    static std::string playlist(const std::vector<std::filesystem::path>& sources, const std::vector<double>& durations);
+    // One file of a merge that copies the pictures and re-encodes the sound: how long its
+    // pictures take in the joined stream (its playlist duration), and the stretch of its sound,
+    // on its own clock, that goes with them.
+    struct MergedClip {
+        double listedDuration = 0;
+        double soundFrom = 0;
+        double soundLength = 0;
+        bool operator==(const MergedClip&) const = default;
+    };
+    // Each file's, from where its pictures and sound lie; none when a span is unknown or empty.
+    static std::optional<std::vector<MergedClip>> mergedClips(const std::vector<std::optional<ClipSpan>>& spans);
+    // The argument list of a merge that copies the pictures through the playlist and re-encodes
+    // the sound, each file's cut to its pictures.
+    static std::vector<std::string> pictureCopyArguments(const ConversionJob& job,
+                                                         const std::vector<std::filesystem::path>& sources,
+                                                         const MergePlan& plan, const std::vector<MergedClip>& clips,
+                                                         const std::vector<std::optional<std::string>>& demuxers = {});
     // The placeholder a stream-copy merge's argument list carries for the playlist's path.
     static constexpr const char* kPlaylistPlaceholder = "@KOLVEX_PLAYLIST@";
     // The argument lists of a merge by stream copy and by re-encode.
     static std::vector<std::string> streamCopyArguments(const ConversionJob& job);
-    // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f").
+    // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f"). `spans`: where
+    // each source's pictures and sound lie, when known, so its sound is cut to its pictures.
     static std::vector<std::string> normalisingArguments(const ConversionJob& job,
                                                          const std::vector<std::filesystem::path>& sources,
                                                          const MergePlan& plan,
-                                                         const std::vector<std::optional<std::string>>& demuxers = {});
+                                                         const std::vector<std::optional<std::string>>& demuxers = {},
+                                                         const std::vector<std::optional<ClipSpan>>& spans = {});
 
     const BundledFFmpeg& tools() const { return m_tools; }
     const MediaProbing& prober() const { return *m_prober; }

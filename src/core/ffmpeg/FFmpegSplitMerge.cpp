@@ -7,7 +7,9 @@
 
 #include <fmt/format.h>
 
+#include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/FFmpegArguments.h"
+#include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegEngine.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
@@ -17,6 +19,7 @@
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/ffmpeg/OutputReadback.h"
+#include "core/ffmpeg/ClipSpan.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
@@ -120,6 +123,86 @@ std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
     return text;
 }
 
+std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources, const std::vector<double>& durations) {
+    std::string text;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        text += playlist({sources[i]});
+        if (i < durations.size()) text += fmt::format("duration {:.6f}\n", durations[i]);
+    }
+    return text;
+}
+
+std::optional<std::vector<FFmpegEngine::MergedClip>> FFmpegEngine::mergedClips(const std::vector<std::optional<ClipSpan>>& spans) {
+    const size_t n = spans.size();
+    for (const auto& span : spans)
+        if (!span || !(span->pictureEnd > span->pictureStart)) return std::nullopt;
+    // The concat demuxer puts each file's pictures where the previous file's listed duration
+    // ends, counted from the file's own start: listed so, each file's first picture follows the
+    // previous file's last. `offset` turns a file's own times into the joined stream's.
+    std::vector<MergedClip> clips(n);
+    std::vector<double> offset(n);
+    double listedSum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const ClipSpan& span = *spans[i];
+        offset[i] = listedSum - span.fileStart;
+        clips[i].listedDuration = span.pictureEnd - span.fileStart;
+        if (i + 1 < n) clips[i].listedDuration -= spans[i + 1]->pictureStart - spans[i + 1]->fileStart;
+        if (!(clips[i].listedDuration > 0)) return std::nullopt;
+        listedSum += clips[i].listedDuration;
+    }
+    // Each file's sound runs from the previous join to the next, on its own clock: from the very
+    // start for the first, to the last picture's end for the last. A join lies where the pictures
+    // meet unless both files' sounds reach across it from the same side — a sound that starts
+    // before its pictures after one that ends before them — then where the first ends, so that no
+    // silence falls between them and each stays with its pictures.
+    double join = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const ClipSpan& span = *spans[i];
+        double next = offset[i] + span.pictureEnd;
+        if (i + 1 < n && span.soundEnd && spans[i + 1]->soundStart) {
+            const double ends = offset[i] + *span.soundEnd;
+            const double starts = offset[i + 1] + *spans[i + 1]->soundStart;
+            if (starts <= ends) next = std::clamp(next, starts, ends);
+        }
+        clips[i].soundFrom = join - offset[i];
+        clips[i].soundLength = next - join;
+        if (!(clips[i].soundLength > 0)) return std::nullopt;
+        join = next;
+    }
+    return clips;
+}
+
+std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
+                                                            const MergePlan& plan, const std::vector<MergedClip>& clips,
+                                                            const std::vector<std::optional<std::string>>& demuxers) {
+    std::vector<std::string> args = FFmpegArguments::common();
+    // Every file's own clock, so the pictures' times and the sound's cuts count alike.
+    args.insert(args.end(), {"-copyts", "-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder});
+    std::string graph;
+    std::string inputs;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const auto format = FFmpegArguments::inputFormat(i < demuxers.size() ? demuxers[i] : std::nullopt);
+        args.insert(args.end(), format.begin(), format.end());
+        args.insert(args.end(), {"-i", paths::absolute(sources[i]).string()});
+        // Silence stands in where the sound starts late or ends early; what lies outside the
+        // pictures (the encoder's delay and padding) is cut.
+        const MergedClip& clip = clips.at(i);
+        graph += fmt::format("[{0}:a:0]asetpts=PTS-({1:.6f})/TB,aresample=first_pts=0,apad=whole_dur={2:.6f},"
+                             "atrim=end={2:.6f},asetpts=PTS-STARTPTS[a{3}];",
+                             i + 1, clip.soundFrom, clip.soundLength, i);
+        inputs += fmt::format("[a{}]", i);
+    }
+    graph += inputs + fmt::format("concat=n={}:v=0:a=1[outa]", sources.size());
+    // The sound keeps its rate of data, at least that of a re-encoded merge's.
+    const int64_t bitrate = std::clamp<int64_t>(plan.audioBitrate.value_or(0), 192000, 320000);
+    args.insert(args.end(), {"-filter_complex", graph, "-map", "0:V:0", "-map", "[outa]", "-sn", "-dn", "-c:v", "copy",
+                             "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", fmt::format("{}k", bitrate / 1000)});
+    const auto flags = FFmpegArguments::containerFlags(job.to);
+    args.insert(args.end(), flags.begin(), flags.end());
+    args.push_back(paths::absolute(job.destination).string());
+    return args;
+}
+
 std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
     std::vector<std::string> args = FFmpegArguments::common();
     // The same streams as any other conversion keeps: the first video and the first audio.
@@ -133,7 +216,8 @@ std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& 
 
 std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob& job, const std::vector<fs::path>& sources,
                                                             const MergePlan& plan,
-                                                            const std::vector<std::optional<std::string>>& demuxers) {
+                                                            const std::vector<std::optional<std::string>>& demuxers,
+                                                            const std::vector<std::optional<ClipSpan>>& spans) {
     std::vector<std::string> args = FFmpegArguments::common();
     for (size_t i = 0; i < sources.size(); ++i) {
         const auto format = FFmpegArguments::inputFormat(i < demuxers.size() ? demuxers[i] : std::nullopt);
@@ -146,33 +230,63 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     const int64_t width = (plan.width + 1) / 2 * 2;
     const int64_t height = (plan.height + 1) / 2 * 2;
     // A lossless target keeps the deepest input's samples whole; a lossy encoder takes floats.
-    const std::string audioEncoder = FFmpegArguments::audioEncoder(job.to);
+    MediaProbe deepest;
+    deepest.audioBitsPerSample = plan.audioBitsPerSample;
+    const std::string audioEncoder =
+        AudioTagArguments::pcmEncoder(job.to, deepest).value_or(FFmpegArguments::audioEncoder(job.to));
+    const bool deep = plan.audioBitsPerSample.value_or(16) > 16;
     std::string sampleFormat = "fltp";
-    if (audioEncoder == "flac") sampleFormat = plan.audioBitsPerSample.value_or(16) > 16 ? "s32" : "s16";
-    if (audioEncoder.rfind("pcm_s16", 0) == 0) sampleFormat = "s16";
+    if (audioEncoder == "flac" || audioEncoder.rfind("pcm_", 0) == 0) sampleFormat = deep ? "s32" : "s16";
     for (size_t i = 0; i < sources.size(); ++i) {
         // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
         // copy of an MP4 starts its pictures late).
         if (plan.wantsVideo) {
             graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,"
-                                 "pad={1}:{2}:-1:-1,setsar=1,fps={3}[v{0}];",
-                                 i, width, height, plan.frameRate);
+                                 "pad={1}:{2}:-1:-1,setsar=1[v{0}];",
+                                 i, width, height);
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
+            const ClipSpan* span = plan.wantsVideo && i < spans.size() && spans[i] ? &*spans[i] : nullptr;
             // A coded sound ends on a whole frame, past the file's stated end: each input adds
-            // only its own length.
-            const auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
+            // only its own length — its pictures' where they are known.
+            auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
+            if (span) length = span->pictureEnd - span->pictureStart;
             const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
-            graph += fmt::format("[{0}:a:0]asetpts=PTS-STARTPTS,{3}aresample={1},"
-                                 "aformat=sample_fmts={2}:channel_layouts=stereo[a{0}];",
-                                 i, plan.sampleRate, sampleFormat, end);
+            const bool silent = i < plan.sounded.size() && !plan.sounded[i];
+            std::string from;
+            if (silent) {
+                // A file without sound lasts as long in silence (when its length is unknown, the
+                // joining pads it to its pictures' end).
+                from = fmt::format("anullsrc=r={}:cl=stereo,{}", plan.sampleRate,
+                                   end.empty() ? std::string("atrim=end_sample=1,") : end);
+            } else if (span && length && *length > 0) {
+                // The sound from where the pictures start, on the same clock as they are (the
+                // file's start is ffmpeg's 0): a sound that starts earlier is cut there, one that
+                // starts later waits in silence. A sound that both starts and ends before its
+                // pictures (Opus in WebM) is taken that much earlier, rather than leave silence at
+                // the join.
+                double early = 0;
+                if (span->soundStart && span->soundEnd)
+                    early = std::clamp(span->pictureEnd - *span->soundEnd, 0.0,
+                                       std::max(0.0, span->pictureStart - *span->soundStart));
+                from = fmt::format("[{0}:a:0]asetpts=PTS-({1:.6f})/TB,aresample=first_pts=0,apad=whole_dur={2:.6f},"
+                                   "atrim=end={2:.6f},asetpts=PTS-STARTPTS,",
+                                   i, span->pictureStart - early - span->fileStart, *length);
+            } else {
+                from = fmt::format("[{}:a:0]asetpts=PTS-STARTPTS,{}", i, end);
+            }
+            graph += fmt::format("{1}aresample={2},aformat=sample_fmts={3}:channel_layouts=stereo[a{0}];", i, from,
+                                 plan.sampleRate, sampleFormat);
             inputs += fmt::format("[a{}]", i);
         }
     }
     graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
-    if (plan.wantsVideo) graph += "[outv]";
+    if (plan.wantsVideo) graph += "[joined]";
     if (plan.wantsAudio) graph += "[outa]";
+    // One frame rate for the joined pictures: each file keeps its own length, where a rate set
+    // per file would round each to whole frames and move every later join.
+    if (plan.wantsVideo) graph += fmt::format(";[joined]fps={}[outv]", plan.frameRate);
     args.insert(args.end(), {"-filter_complex", graph});
     if (plan.wantsVideo) {
         args.insert(args.end(), {"-map", "[outv]", "-c:v", FFmpegArguments::videoEncoder(job.to)});
@@ -209,9 +323,38 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         streamCopy = false;
         reason = "re-encoding: a file name holds a line break";
     }
+    // Where each file's pictures and sound lie on its own clock, for the sound to meet the
+    // pictures at every join: copied pictures with re-encoded sound, or both re-encoded.
+    std::vector<std::optional<ClipSpan>> spans;
+    if ((streamCopy && plan.reencodesSound) || (!streamCopy && plan.wantsVideo && plan.wantsAudio)) {
+        for (size_t i = 0; i < sources.size(); ++i) {
+            std::optional<ClipSpan> span;
+            try {
+                span = ClipSpan::read(sources[i], stop);
+            } catch (const ConversionError& error) {
+                // The probe read the file; its stated length stands for its pictures'.
+                Log::engine().info("merge: where the pictures of an input lie is unknown: {}", error.shortDescription());
+            }
+            if (!span && probes[i].durationSeconds) span = ClipSpan{0, 0, *probes[i].durationSeconds, {}, {}};
+            spans.push_back(span);
+        }
+    }
+    std::optional<std::vector<MergedClip>> clips;
+    if (streamCopy && plan.reencodesSound) {
+        clips = mergedClips(spans);
+        if (!clips) {
+            streamCopy = false;
+            reason = "re-encoding: where some file's pictures begin and end is unknown";
+        }
+    }
     if (!streamCopy && !plan.wantsVideo && !plan.wantsAudio)
         throw ConversionError::unsupportedCombination("files with no stream in common", job.to.label);
     if (!streamCopy) requireEncodersFor(job);
+    if (clips) {
+        const auto& encoders = m_encoders->names();
+        if (!encoders.empty() && !encoders.contains(FFmpegEncoders::audioEncoder(job.to)))
+            throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
+    }
     Log::engine().info("merge {} file(s): {}", sources.size(), reason);
 
     std::mutex trackerLock;
@@ -222,14 +365,19 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     };
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     const ConversionJob staged = writingTo(job, output.path());
-    auto arguments = streamCopy ? streamCopyArguments(staged) : normalisingArguments(staged, sources, plan, demuxers);
+    auto arguments = clips        ? pictureCopyArguments(staged, sources, plan, *clips, demuxers)
+                     : streamCopy ? streamCopyArguments(staged)
+                                  : normalisingArguments(staged, sources, plan, demuxers, spans);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {
             const fs::path list = scratch / "inputs.txt";
             {
                 std::ofstream out(list, std::ios::binary | std::ios::trunc);
-                out << playlist(sources);
+                std::vector<double> durations;
+                if (clips)
+                    for (const auto& clip : *clips) durations.push_back(clip.listedDuration);
+                out << playlist(sources, durations);
                 out.close();
                 if (!out) throw fs::filesystem_error("Cannot write the merge list", list, std::make_error_code(std::errc::io_error));
             }

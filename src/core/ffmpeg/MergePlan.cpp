@@ -54,15 +54,18 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         if (shownHeight) tallest = std::max(tallest.value_or(*shownHeight), *shownHeight);
         if (probe.audioBitsPerSample)
             audioBitsPerSample = std::max(audioBitsPerSample.value_or(*probe.audioBitsPerSample), *probe.audioBitsPerSample);
+        if (probe.audioBitrate) audioBitrate = std::max(audioBitrate.value_or(*probe.audioBitrate), *probe.audioBitrate);
         if (probe.audioSampleRate) fastestRate = std::max(fastestRate.value_or(*probe.audioSampleRate), *probe.audioSampleRate);
         durations.push_back(probe.durationSeconds);
+        sounded.push_back(probe.audioCodec.has_value());
         if (probe.durationSeconds)
             durationSum += *probe.durationSeconds;
         else
             everyDurationKnown = false;
     }
     wantsVideo = target.category != FormatCategory::audio && withVideo == n;
-    wantsAudio = withAudio == n;
+    // A file without sound is given silence rather than silencing the others.
+    wantsAudio = withAudio > 0;
     width = widest.value_or(1920);
     height = tallest.value_or(1080);
     sampleRate = fastestRate.value_or(48000);
@@ -113,8 +116,16 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         reason = "re-encoding: the picture's rotation cannot be stored in " + target.label;
         return;
     }
+    const bool codedSound = std::any_of(audioCodecs.begin(), audioCodecs.end(),
+                                        [](const std::string& codec) { return codec.rfind("pcm_", 0) != 0; });
+    if (codedSound && !wantsVideo) {
+        reason = "re-encoding: each file's encoder delay and padding would leave a gap at every join";
+        return;
+    }
     canStreamCopy = true;
-    reason = "identical streams \u2014 copying without re-encoding";
+    reencodesSound = codedSound;
+    reason = codedSound ? "identical streams \u2014 copying the pictures, re-encoding the sound to meet them at every join"
+                        : "identical streams \u2014 copying without re-encoding";
 }
 
 }  // namespace kolvex

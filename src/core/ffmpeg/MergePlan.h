@@ -13,21 +13,28 @@ namespace kolvex {
 // How several media files become one: joined by stream copy when they carry the same streams in
 // every respect a copied packet depends on (container, rates, time bases, formats, profiles,
 // decoder setup) in codecs the target holds, else re-encoded to one frame size, rate and sample
-// rate. FLAC is always re-encoded, losslessly.
+// rate. FLAC is always re-encoded, losslessly. Coded sound (anything but PCM) starts with its
+// encoder's delay and ends padded to a whole frame, which a copy would carry into every join: it
+// is re-encoded, each file's sound cut to its pictures, while the pictures are copied; sound
+// alone is then re-encoded whole. A file without sound adds silence as long as it lasts.
 // A plain value; pure.
 struct MergePlan {
     MergePlan(const std::vector<MediaProbe>& probes, const Format& target);
 
     bool canStreamCopy = false;
+    // With canStreamCopy: the pictures are copied and the sound re-encoded.
+    bool reencodesSound = false;
     bool wantsVideo = false;   // the target is not audio and every input has video
-    bool wantsAudio = false;   // every input has audio
+    bool wantsAudio = false;   // some input has audio
     int64_t width = 1920;      // the largest known input width, as the picture is shown
     int64_t height = 1080;     // the largest known input height, as the picture is shown
     int64_t frameRate = 30;
     int64_t sampleRate = 48000;  // the largest known input sample rate
     std::optional<int64_t> audioBitsPerSample;  // the deepest known lossless input
+    std::optional<int64_t> audioBitrate;        // bits per second, the highest known input's
     std::optional<double> totalDuration;  // the sum, when every input has a duration
     std::vector<std::optional<double>> durations;  // each input's, in order
+    std::vector<bool> sounded;                     // whether each input has sound, in order
     std::string reason;                   // one line for the log
 };
 

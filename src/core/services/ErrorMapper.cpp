@@ -161,21 +161,23 @@ std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& subject, c
     return diskFull(subject, files, required);
 }
 
-int64_t ErrorMapper::estimatedNeed(const ConversionJob& job, const FileManagerService& files) {
-    int64_t need = 0;
-    for (const auto& source : job.allSources()) need += files.size(source).value_or(0);
-    if (job.from.id.rawValue != "gzip" || !job.additionalSources.empty()) return need;
+std::optional<int64_t> ErrorMapper::recordedLength(const ConversionJob& job) {
+    if (job.from.id.rawValue != "gzip" || !job.additionalSources.empty()) return std::nullopt;
     // A gzip member ends with its uncompressed size modulo 2^32, little-endian.
     const int fd = ::open(job.source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return need;
+    if (fd < 0) return std::nullopt;
     unsigned char trailer[4] = {};
     const off_t end = ::lseek(fd, 0, SEEK_END);
     const bool read = end >= 18 && ::pread(fd, trailer, sizeof trailer, end - 4) == 4;
     ::close(fd);
-    if (!read) return need;
-    const int64_t recorded = int64_t{trailer[0]} | int64_t{trailer[1]} << 8 | int64_t{trailer[2]} << 16 |
-                             int64_t{trailer[3]} << 24;
-    return std::max(need, recorded);
+    if (!read) return std::nullopt;
+    return int64_t{trailer[0]} | int64_t{trailer[1]} << 8 | int64_t{trailer[2]} << 16 | int64_t{trailer[3]} << 24;
+}
+
+int64_t ErrorMapper::estimatedNeed(const ConversionJob& job, const FileManagerService& files) {
+    int64_t need = 0;
+    for (const auto& source : job.allSources()) need += files.size(source).value_or(0);
+    return std::max(need, recordedLength(job).value_or(0));
 }
 
 ConversionError ErrorMapper::settleDiskFull(const ConversionError& error, const ConversionJob& job,
@@ -188,7 +190,12 @@ ConversionError ErrorMapper::settleDiskFull(const ConversionError& error, const 
         const auto freeNow = files.availableCapacity(job.destination);
         available = std::max<int64_t>(freeNow ? *freeNow : freeBefore.value_or(available), 0);
     }
-    const int64_t need = std::max({error.required(), estimatedNeed(job, files), available + 1});
+    // A need beyond the room is the engine's own (it measured or knew the output) and stands;
+    // the sources' size is only a stand-in, often far from what a conversion writes. A stream's
+    // recorded length is what it unpacks to, whatever the engine saw of it.
+    const int64_t own = error.required();
+    const int64_t estimate = own > available ? recordedLength(job).value_or(0) : estimatedNeed(job, files);
+    const int64_t need = std::max({own, estimate, available + 1});
     return ConversionError::insufficientDiskSpace(need, available);
 }
 

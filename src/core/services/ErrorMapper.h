@@ -94,7 +94,9 @@ public:
                                                      std::optional<int64_t> required = std::nullopt);
 
     // The figures of a full disk told once the partial output is gone: a need no smaller than
-    // the error's own, than the job's estimate, or than what is free; and, when the error read
+    // the error's own or than what is free; no smaller than the job's estimate either, unless
+    // the error's own need already passes the room (then only a stream's recorded length
+    // raises it); and, when the error read
     // the room off a volume that had just filled up (under a megabyte), the room free now (else
     // `freeBefore`, measured before the write). Any other error is returned unchanged.
     static ConversionError settleDiskFull(const ConversionError& error, const ConversionJob& job,
@@ -104,6 +106,9 @@ public:
     // What the job's output may need: the uncompressed size that a single gzip stream records
     // in its trailer, else the sources' size.
     static int64_t estimatedNeed(const ConversionJob& job, const FileManagerService& files);
+    // The uncompressed size that a single gzip stream records in its trailer (modulo 4 GiB, so
+    // never more than it unpacks to, when the trailer is sound); none for anything else.
+    static std::optional<int64_t> recordedLength(const ConversionJob& job);
 
     // unreadableInput naming the first of the job's sources that cannot be opened for reading
     // or is not a regular file (a FIFO, a device); none when they all are readable files.

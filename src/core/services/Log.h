@@ -16,8 +16,10 @@ namespace kolvex {
 class Log {
 public:
     static const std::string& subsystem();  // the bundle identifier
-    // Debug messages reach the system log only while this is on (the "debug logging" setting).
+    // Debug messages are written only while this is on (the "debug logging" setting); a capture
+    // (KOLVEX_LOG=capture) records them always.
     static void setDebugLogging(bool enabled);
+    static bool debugLogging();
 
     static spdlog::logger& app();
     static spdlog::logger& interaction();

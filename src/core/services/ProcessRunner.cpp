@@ -247,7 +247,25 @@ sigset_t signalsToReset() {
     return reset;
 }
 
-pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd) {
+// The inherited environment with `overrides` ("NAME=value") in place of the variables they name.
+// Built before the child starts: it may not allocate.
+std::vector<char*> environmentWith(const std::vector<std::string>& overrides) {
+    std::vector<char*> entries;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string_view variable(*entry);
+        const std::string_view name = variable.substr(0, variable.find('='));
+        const bool replaced = std::any_of(overrides.begin(), overrides.end(), [name](const std::string& wanted) {
+            return std::string_view(wanted).substr(0, wanted.find('=')) == name;
+        });
+        if (!replaced) entries.push_back(*entry);
+    }
+    for (const std::string& wanted : overrides) entries.push_back(const_cast<char*>(wanted.c_str()));
+    entries.push_back(nullptr);
+    return entries;
+}
+
+pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arguments, int outFd, int errFd,
+                 const std::vector<std::string>& environment) {
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(executable.c_str()));
@@ -260,7 +278,8 @@ pid_t spawnChild(const fs::path& executable, const std::vector<std::string>& arg
     ChildSetup setup;
     setup.path = executable.c_str();
     setup.argv = argv.data();
-    setup.envp = environ;
+    const std::vector<char*> envp = environment.empty() ? std::vector<char*>() : environmentWith(environment);
+    setup.envp = environment.empty() ? environ : envp.data();
     setup.stdinFd = devNull.get();
     setup.outFd = outFd;
     setup.errFd = errFd;
@@ -333,7 +352,7 @@ ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<s
     }
 
     const auto startedAt = Clock::now();
-    Child child(spawnChild(executable, arguments, outWrite.get(), errWrite.get()));
+    Child child(spawnChild(executable, arguments, outWrite.get(), errWrite.get(), m_environment));
     // From here only the program holds the write ends, so each stream ends when it (and whatever
     // inherited them) closes its side.
     outWrite.reset();

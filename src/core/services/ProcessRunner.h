@@ -69,6 +69,11 @@ private:
 // never the GUI thread) and is safe to call from many threads at once.
 class ProcessRunner {
 public:
+    ProcessRunner() = default;
+    // Programs started by this runner get these variables ("LC_ALL=C.UTF-8") over the
+    // inherited environment.
+    explicit ProcessRunner(std::vector<std::string> environment) : m_environment(std::move(environment)) {}
+
     // Receives one line of output, without its line break. Called on the thread that called
     // run(), in output order; never while a lock is held.
     using LineCallback = std::function<void(const std::string& line)>;
@@ -96,6 +101,9 @@ public:
     ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                       std::optional<Timeout> timeout, const LineCallback& onOutputLine,
                       const LineCallback& onErrorLine, std::stop_token stop = {}) const;
+
+private:
+    std::vector<std::string> m_environment;
 };
 
 }  // namespace kolvex

@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <QUrl>
 
 // File paths handed to Qt as the bytes they are. Qt turns a QString path back into bytes as
 // UTF-8, so a name that is not UTF-8 (a Latin-1 "café" from an old archive or camera) cannot be
@@ -36,10 +35,11 @@ inline bool open(QFile& file, const std::filesystem::path& path, QIODevice::Open
     return false;
 }
 
-// "file://" and the path's bytes, percent-encoded: a URI that names exactly this file.
+// "file://" and the path's bytes, percent-encoded: a URI that names exactly this file. (The bytes
+// are encoded as bytes: QUrl::toPercentEncoding takes text, and would read them as UTF-8 first.)
 inline QString fileUri(const std::filesystem::path& path) {
     return QStringLiteral("file://") +
-           QString::fromLatin1(QUrl::toPercentEncoding(QByteArray::fromStdString(path.native()), "/"));
+           QString::fromLatin1(QByteArray::fromStdString(path.native()).toPercentEncoding("/"));
 }
 
 }  // namespace kolvex::qtpaths

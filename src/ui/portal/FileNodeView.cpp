@@ -58,10 +58,10 @@ void FileNodeView::paint(QPainter& painter, QPointF centre, const QImage& thumbn
         const double side = std::max(18.0, metrics.horizontalAdvance(text) + 8);
         const QRectF badge(-22 - side / 2, -22 - 9, side, 18);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(PortalStyle::black(0.75));
+        painter.setBrush(PortalStyle::shade(0.75));
         painter.drawRoundedRect(badge, 9, 9);
         painter.setFont(font);
-        painter.setPen(PortalStyle::white(1));
+        painter.setPen(PortalStyle::ink(1));
         painter.drawText(badge, Qt::AlignCenter, text);
     }
     painter.restore();

@@ -251,16 +251,34 @@ void PortalPanel::nudge() {
     });
 }
 
+Rect PortalPanel::keyboardArea() const {
+    const auto usable = [](const Rect& r) { return r.size.width >= 1 && r.size.height >= 1; };
+    const auto areaOf = [&usable](const PortalScreen& screen) -> std::optional<Rect> {
+        if (usable(screen.visibleFrame)) return screen.visibleFrame;
+        if (usable(screen.frame)) return screen.frame;
+        return std::nullopt;
+    };
+    // Without an active monitor the window system still names a main screen, of no size at the
+    // origin: centring on it would put the Portal off every screen.
+    if (const auto main = m_env.mainScreen()) {
+        if (auto area = areaOf(*main)) return *area;
+    }
+    for (const auto& screen : m_env.screens()) {
+        if (auto area = areaOf(screen)) return *area;
+    }
+    // No screen has a size: the root window's top-left corner is still on the display.
+    Log::interaction().warn("No screen has a size; the keyboard Portal opens at the display's top-left corner");
+    return Rect{Point{0, m_env.rootHeight() - kSide}, Size{kSide, kSide}};
+}
+
 void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
     m_isKeyboardDriven = true;
     m_model.beginGesture(payload, mode);
     m_model.setKeyboardDriven(true);
-    if (const auto screen = m_env.mainScreen()) {
-        const Rect& v = screen->visibleFrame;
-        const Point origin{v.origin.x + v.size.width / 2 - kSide / 2, v.origin.y + v.size.height / 2 - kSide / 2};
-        m_anchor = origin;
-        setFrame(Rect{origin, Size{kSide, kSide}});
-    }
+    const Rect v = keyboardArea();
+    const Point origin{v.origin.x + v.size.width / 2 - kSide / 2, v.origin.y + v.size.height / 2 - kSide / 2};
+    m_anchor = origin;
+    setFrame(Rect{origin, Size{kSide, kSide}});
     m_model.selectFirstTarget();
     applyFlags(true);
     orderFrontRegardless();

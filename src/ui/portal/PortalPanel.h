@@ -100,6 +100,9 @@ protected:
 
 private:
     void setAnchor(Point at);
+    // Where the keyboard Portal is centred: the main screen's usable area, or the first screen
+    // that has one, or else the display's top-left corner.
+    Rect keyboardArea() const;
     void nudge();
     void letInputThrough(bool through);
     void setFrame(Rect frame);

@@ -8,6 +8,46 @@
 
 namespace kolvex {
 
+namespace {
+
+PortalStyle::Theme g_theme = PortalStyle::Theme::dark;  // GUI thread only
+
+bool isLight(const QPalette& palette) { return palette.color(QPalette::Active, QPalette::Window).lightness() >= 128; }
+
+}  // namespace
+
+PortalStyle::Theme PortalStyle::theme() { return g_theme; }
+
+void PortalStyle::setTheme(Theme theme) { g_theme = theme; }
+
+PortalStyle::Theme PortalStyle::themeFor(Preferences::Appearance appearance, const QPalette& system,
+                                         const QPalette& standard) {
+    switch (appearance) {
+    case Preferences::Appearance::light: return Theme::light;
+    case Preferences::Appearance::dark: return Theme::dark;
+    case Preferences::Appearance::system: break;
+    }
+    // A desktop without a palette of its own leaves Qt's light default, which says nothing
+    // about the user's taste: the Portal keeps its own dark look then.
+    const bool saysSomething =
+        system.color(QPalette::Active, QPalette::Window) != standard.color(QPalette::Active, QPalette::Window);
+    return saysSomething && isLight(system) ? Theme::light : Theme::dark;
+}
+
+QColor PortalStyle::ink(double opacity) {
+    const auto a = static_cast<float>(opacity);
+    return g_theme == Theme::dark ? QColor::fromRgbF(1, 1, 1, a) : QColor::fromRgbF(0.11f, 0.11f, 0.12f, a);
+}
+
+QColor PortalStyle::shade(double opacity) {
+    const auto a = static_cast<float>(opacity);
+    return g_theme == Theme::dark ? QColor::fromRgbF(0, 0, 0, a) : QColor::fromRgbF(1, 1, 1, a);
+}
+
+QColor PortalStyle::material() { return g_theme == Theme::dark ? QColor(38, 38, 44, 190) : QColor(242, 242, 246, 200); }
+
+QColor PortalStyle::opaqueDisc() { return g_theme == Theme::dark ? QColor(30, 30, 35) : QColor(236, 236, 240); }
+
 QColor PortalStyle::accent(double opacity) {
     QColor c = QGuiApplication::palette().color(QPalette::Active, QPalette::Highlight);
     c.setAlphaF(static_cast<float>(opacity));

@@ -9,20 +9,40 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/services/Preferences.h"
+
 class QPainter;
+class QPalette;
 
 namespace kolvex {
 
-// The Portal's look, shared by its views: the accent colour, white at graded opacities, the
-// interface font at point sizes, and the few symbols drawn in code. GUI thread.
+// The Portal's look, shared by its views: the accent colour, its ink (text and strokes) and
+// shade (backdrops) at graded opacities in the chosen theme, the interface font at point sizes,
+// and the few symbols drawn in code. GUI thread.
 struct PortalStyle {
+    // Dark: white text on dark translucent backdrops. Light: the same, inverted.
+    enum class Theme { dark, light };
+    static Theme theme();
+    static void setTheme(Theme theme);
+    // The theme for the Appearance setting. "System" follows the desktop's palette when the
+    // desktop gives one (`system` differs from the style's own `standard` palette), and is
+    // dark otherwise.
+    static Theme themeFor(Preferences::Appearance appearance, const QPalette& system, const QPalette& standard);
+
     static QColor accent(double opacity = 1);
+    // Text, symbols and strokes over the Portal's backdrops: white in the dark theme.
+    static QColor ink(double opacity);
+    // The backdrops under them: black in the dark theme.
+    static QColor shade(double opacity);
     static QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, static_cast<float>(opacity)); }
     // The model's UTF-8 text as Qt text.
     static QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+    // Shadows, and text on the accent colour, in either theme.
     static QColor black(double opacity) { return QColor::fromRgbF(0, 0, 0, static_cast<float>(opacity)); }
     // The translucent backdrop standing in for the platform's ultra-thin material.
-    static QColor material() { return QColor(38, 38, 44, 190); }
+    static QColor material();
+    // The disc painted when nothing can be translucent (no compositor).
+    static QColor opaqueDisc();
     static QFont font(double pointSize, QFont::Weight weight = QFont::Normal, bool monospaced = false);
 
     enum class Symbol { checkmark, xmark, crop, scissors, magnifier };

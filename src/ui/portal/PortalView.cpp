@@ -51,10 +51,7 @@ PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<Anim
     setAcceptDrops(false);  // drags go to the drop view beneath
     m_frames.setInterval(16);
     m_frames.setTimerType(Qt::PreciseTimer);
-    connect(&m_frames, &QTimer::timeout, this, [this] {
-        update();
-        if (!anyAnimating()) m_frames.stop();
-    });
+    connect(&m_frames, &QTimer::timeout, this, &PortalView::nextFrame);
     connect(&model, &PortalModel::changed, this, &PortalView::onChanged);
     syncChips(Animation::none());
 
@@ -62,27 +59,50 @@ PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<Anim
     detail->setReadOnly(true);
     detail->setFrameShape(QFrame::NoFrame);
     detail->setFont(PortalStyle::font(9, QFont::Normal, true));
-    detail->setStyleSheet(QStringLiteral(
-        "QPlainTextEdit { background: transparent; color: rgba(255,255,255,184); }"
-        "QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgba(255,255,255,90); border-radius: 3px; min-height: 16px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     detail->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     detail->hide();
     m_detailView = detail;
+    applyTheme();
+}
+
+void PortalView::applyTheme() {
+    if (!m_detailView) return;
+    const auto rgba = [](const QColor& c) {
+        return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+    };
+    const QString sheet = QStringLiteral(
+        "QPlainTextEdit { background: transparent; color: %1; }"
+        "QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
+        "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 16px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+                              .arg(rgba(PortalStyle::ink(0.72)), rgba(PortalStyle::ink(0.35)));
+    if (m_detailView->styleSheet() != sheet) m_detailView->setStyleSheet(sheet);
+}
+
+void PortalView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The Appearance setting restyles the application: the Portal follows it.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        ++m_themeGeneration;
+        ++m_generation;
+        applyTheme();
+        update();
+    }
+}
+
+void PortalView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    releaseLayers();
 }
 
 bool PortalView::reduce() const { return m_reduceMotion ? m_reduceMotion() : ReduceMotion::system(); }
 
-bool PortalView::anyAnimating() const {
+bool PortalView::anyAnimatingButSwirl() const {
     if (m_revealed.isAnimating() || m_collapse.isAnimating() || m_ringOpacity.isAnimating() ||
         m_needle.isAnimating() || m_leanX.isAnimating() || m_leanY.isAnimating() || m_centreFade.isAnimating()) {
         return true;
     }
-    // The swirl turns while there is something to choose; a dead end stands still, so the
-    // application is idle while its message shows.
-    if (m_swirl.isAnimating() && m_model.isRevealed() && !m_model.nothingToOffer()) return true;
     for (const auto& [id, v] : m_chipArrival) {
         if (v.isAnimating()) return true;
     }
@@ -92,9 +112,29 @@ bool PortalView::anyAnimating() const {
     return false;
 }
 
+bool PortalView::anyAnimating() const {
+    if (anyAnimatingButSwirl()) return true;
+    // The swirl turns while there is something to choose; a dead end stands still, so the
+    // application is idle while its message shows.
+    return m_swirl.isAnimating() && m_model.isRevealed() && !m_model.nothingToOffer();
+}
+
 void PortalView::startFrames() {
     update();
     if (!m_frames.isActive()) m_frames.start();
+}
+
+void PortalView::nextFrame() {
+    // While only the ring turns, only the ring is drawn again.
+    if (anyAnimatingButSwirl()) {
+        update();
+    } else {
+        update(swirlRect());
+    }
+    if (!anyAnimating()) {
+        m_frames.stop();
+        if (!m_model.isRevealed()) releaseLayers();
+    }
 }
 
 void PortalView::syncChips(const Animation&) {
@@ -119,6 +159,7 @@ void PortalView::syncChips(const Animation&) {
 }
 
 void PortalView::onChanged(PortalModel::Field field) {
+    ++m_generation;
     const bool reduced = reduce();
     const PortalMotion motion = m_model.motion().withReduceMotion(reduced);
     const Animation& animation = m_model.currentAnimation();
@@ -218,43 +259,10 @@ QString PortalView::accessibleText(const PortalModel& model) {
 
 // --- Painting ---
 
+QColor PortalView::opaqueDiscColor() { return PortalStyle::opaqueDisc(); }
+
 void PortalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    placeDetailView();
-}
-
-void PortalView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    m_cancelRect = {};
-    m_detailsRect = {};
-    const bool reduced = reduce();
-    const WholeTransform whole = wholeTransform(m_revealed.value(), m_collapse.value(), reduced);
-    if (m_opaque) paintOpaqueDisc(p);
-    if (whole.opacity <= 0.001) {
-        if (m_detailView) m_detailView->hide();
-        return;
-    }
-    p.translate(rect().center() + QPointF(0.5, 0.5));
-    p.scale(whole.scale, whole.scale);
-    p.rotate(whole.rotationDegrees);
-    p.setOpacity(whole.opacity);
-
-    paintHalo(p);
-    paintRing(p);
-    paintAperture(p);
-    p.save();
-    p.setOpacity(p.opacity() * std::clamp(m_centreFade.value(), 0.0, 1.0));
-    paintCentre(p);
-    paintBubble(p);
-    p.restore();
-    paintFormatList(p);
-
-    // Button rectangles are kept in widget coordinates for clicks.
-    const QTransform toWidget = p.transform();
-    m_cancelRect = toWidget.mapRect(m_cancelRect);
-    m_detailsRect = toWidget.mapRect(m_detailsRect);
     placeDetailView();
 }
 
@@ -270,7 +278,7 @@ void PortalView::paintOpaqueDisc(QPainter& p) {
     p.fillRect(rect(), opaqueDiscColor());
     const QPointF centre = QRectF(rect()).center();
     const double radius = std::min(width(), height()) / 2.0 - 2.5;
-    p.setPen(QPen(PortalStyle::white(0.22), 1.5));
+    p.setPen(QPen(PortalStyle::ink(0.22), 1.5));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(centre, radius, radius);
 }
@@ -311,30 +319,19 @@ void PortalView::paintAperture(QPainter& p) {
     }
     p.setBrush(PortalStyle::material());
     p.drawEllipse(QPointF(0, 0), 64, 64);
-    p.setBrush(PortalStyle::black(0.55));
+    p.setBrush(PortalStyle::shade(0.55));
     p.drawEllipse(QPointF(0, 0), 64, 64);
+}
 
-    const bool selected = m_model.selectedTarget().has_value();
-    const double width = selected ? 5 : 3.5;
-    // Qt's conical gradient runs counter-clockwise on screen; the stops are laid out mirrored
-    // so the ring's colours run clockwise, starting at 3 o'clock, turned by the swirl.
-    QConicalGradient gradient(QPointF(0, 0), -m_swirl.value());
-    gradient.setColorAt(0, PortalStyle::accent(0.12));
-    gradient.setColorAt(1 - 1.0 / 3, PortalStyle::accent(1));
-    gradient.setColorAt(1 - 2.0 / 3, PortalStyle::accent(0.3));
-    gradient.setColorAt(1, PortalStyle::accent(0.12));
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QBrush(gradient), width));
-    p.drawEllipse(QPointF(0, 0), 67 - width / 2, 67 - width / 2);
-
-    if (m_model.selectedIndex() && m_model.phase().is(Kind::browsing) && m_model.layout().count > 0) {
-        p.save();
-        p.rotate(m_needle.value() * 180 / kPi);
-        p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::accent());
-        p.drawRoundedRect(QRectF(-2, -74 - 7, 4, 14), 2, 2);
-        p.restore();
-    }
+void PortalView::paintNeedle(QPainter& p) {
+    if (!m_model.selectedIndex() || !m_model.phase().is(Kind::browsing) || m_model.layout().count <= 0) return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.rotate(m_needle.value() * 180 / kPi);
+    p.setPen(Qt::NoPen);
+    p.setBrush(PortalStyle::accent());
+    p.drawRoundedRect(QRectF(-2, -74 - 7, 4, 14), 2, 2);
+    p.restore();
 }
 
 void PortalView::mousePressEvent(QMouseEvent* event) {

@@ -11,6 +11,9 @@
 #include <QWidget>
 
 #include "ui/anim/AnimatedValue.h"
+#include "ui/portal/ChipImages.h"
+#include "ui/portal/FailureText.h"
+#include "ui/portal/SwirlRing.h"
 #include "ui/portal/model/PortalModel.h"
 
 #include <QPlainTextEdit>
@@ -45,11 +48,11 @@ public:
     static QPointF bubbleOffset(double commitAngle, bool reduceMotion);
     // "42%" for 0.427.
     static QString percentText(double progress);
-    // A failure's message as drawn in the centre: wrapped to kFailureWidth in at most
-    // kFailureLines lines, the last elided when the message is longer.
-    static constexpr double kFailureWidth = 190;
-    static constexpr int kFailureLines = 3;
-    static QStringList failureLines(const QString& message, const QFont& font);
+    // How the model's failure is drawn in the centre (`font` for the message, `buttonFont` for
+    // "Show details").
+    static FailureText failureText(const PortalModel& model, const QFont& font, const QFont& buttonFont);
+    // The failure shown offers its details: they say more than the centre does.
+    bool offersDetails() const;
     // The hint under the file node, or nothing.
     struct Hint {
         QString headline;
@@ -71,9 +74,12 @@ public:
     // rim, drawn inside the window's one-bit round shape.
     void setOpaque(bool opaque);
     bool isOpaque() const { return m_opaque; }
-    static QColor opaqueDiscColor() { return QColor(30, 30, 35); }
+    static QColor opaqueDiscColor();
 
     PortalModel& model() const { return m_model; }
+    // The frame drawn shape by shape straight onto `p`, with nothing kept between frames: what
+    // the view's cached layers must look like.
+    void paintDirectly(QPainter& p);
     // Something still moves, so the view draws frames.
     bool needsFrames() const { return anyAnimating(); }
     // Chip `index` of the ring as drawn at full size, in the view's coordinates (empty beyond
@@ -90,17 +96,46 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    // One layer of the drawing, painted into an image only when what it shows changed.
+    struct Layer {
+        QImage image;             // only the part that is not transparent
+        QRect bounds;             // where that part lies in the view, in device pixels
+        QSize full;               // the view's size in device pixels it was painted at
+        std::vector<double> key;  // what it was painted for
+    };
+
     void onChanged(PortalModel::Field field);
     void syncChips(const Animation& animation);
     void startFrames();
+    void nextFrame();
     bool reduce() const;
     bool anyAnimating() const;
+    // Something other than the aperture's ring turning moves.
+    bool anyAnimatingButSwirl() const;
+    QPointF centre() const;
+    // The rectangle the turning ring covers as drawn now (the whole view while it is scaled).
+    QRect swirlRect() const;
+    void applyTheme();
+
+    // Brings each layer up to date and composes them; the live parts (the turning ring and
+    // the needle) are drawn over them.
+    void updateLayers(double devicePixelRatio);
+    void paintLayer(Layer& layer, std::vector<double> key, double devicePixelRatio,
+                    const std::function<void(QPainter&)>& paint);
+    void composeInto(QPainter& p, double devicePixelRatio);
+    static void drawLayer(QPainter& p, const Layer& layer);
+    void paintNeedle(QPainter& p);
+    void releaseLayers();
 
     void paintOpaqueDisc(QPainter& p);
     void paintHalo(QPainter& p);
     void paintRing(QPainter& p);
+    // The same chips from their images, for the layered frame.
+    void paintChips(QPainter& p, double devicePixelRatio);
     void paintAperture(QPainter& p);
     void paintCentre(QPainter& p);
     void paintBubble(QPainter& p);
@@ -123,6 +158,21 @@ private:
     std::vector<AnimatedValue> m_chipSelection;          // by ring index
     QRectF m_cancelRect;
     QRectF m_detailsRect;
+    // The buttons as the centre layer drew them, about the centre before the whole transform.
+    QRectF m_centreCancel;
+    QRectF m_centreDetails;
+    // The unchanging layers stay while the Portal is hidden; the halo has one for a ring with
+    // a chosen chip and one without.
+    Layer m_opaqueLayer;
+    Layer m_halo[2];
+    Layer m_aperture;
+    Layer m_centre;
+    QImage m_scratch;  // where a layer is painted before it is cut to its pixels
+    QImage m_flat;  // the layers composed, for frames drawn scaled or turned
+    SwirlRing m_ring;
+    ChipImages m_chipImages;
+    double m_generation = 0;  // counts the model's changes: the centre is painted again on each
+    double m_themeGeneration = 0;
     QPointer<QPlainTextEdit> m_detailView;
     QTimer m_frames;
     bool m_opaque = false;

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTextLayout>
 
+#include "ui/portal/FailureText.h"
 #include "ui/portal/FileNodeView.h"
 #include "ui/portal/PortalStyle.h"
 #include "ui/portal/PortalView.h"
@@ -28,27 +29,19 @@ QPointF PortalView::bubbleOffset(double commitAngle, bool reduceMotion) {
     return {d * std::cos(phi), -d * std::sin(phi)};
 }
 
-QStringList PortalView::failureLines(const QString& message, const QFont& font) {
-    // Word-wrapped to the width; what does not fit in the lines allowed ends in an ellipsis
-    // (the details hold the whole text).
-    QStringList lines;
-    QTextLayout layout(message, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(kFailureWidth);
-        lines << message.mid(line.textStart(), line.textLength()).trimmed();
+FailureText PortalView::failureText(const PortalModel& model, const QFont& font, const QFont& buttonFont) {
+    const PortalPhase& phase = model.phase();
+    QStringList names;
+    if (model.payload()) {
+        for (const auto& url : model.payload()->urls) names << QString::fromStdString(url.filename().string());
     }
-    layout.endLayout();
-    if (lines.size() > kFailureLines) {
-        const QFontMetricsF metrics(font);
-        QString rest = lines.mid(kFailureLines - 1).join(QLatin1Char(' '));
-        lines = lines.mid(0, kFailureLines - 1);
-        lines << metrics.elidedText(rest, Qt::ElideRight, kFailureWidth);
-    }
-    return lines;
+    return FailureText::layout(PortalStyle::text(phase.message), PortalStyle::text(phase.detail.value_or(std::string())),
+                               names, font, buttonFont);
+}
+
+bool PortalView::offersDetails() const {
+    return m_model.phase().is(Kind::failed) &&
+           failureText(m_model, PortalStyle::font(10.5, QFont::Medium), PortalStyle::font(9.5, QFont::Medium)).offersDetails;
 }
 
 QString PortalView::percentText(double progress) {
@@ -76,18 +69,18 @@ void PortalView::paintCentre(QPainter& p) {
         const double h2 = QFontMetricsF(small).height();
         const double h3 = QFontMetricsF(button).height() + 6;
         double y = -(h1 + 5 + h2 + 5 + 2 + h3) / 2;
-        PortalStyle::drawLine(p, percentText(phase.fraction), y, big, PortalStyle::white(1));
+        PortalStyle::drawLine(p, percentText(phase.fraction), y, big, PortalStyle::ink(1));
         y += h1 + 5;
-        PortalStyle::drawLine(p, QStringLiteral("Converting"), y, small, PortalStyle::white(0.65));
+        PortalStyle::drawLine(p, QStringLiteral("Converting"), y, small, PortalStyle::ink(0.65));
         y += h2 + 5 + 2;
         if (phase.ended) break;  // the job is over: nothing is left to cancel
         const double w = QFontMetricsF(button).horizontalAdvance(QStringLiteral("Cancel")) + 16;
         m_cancelRect = QRectF(-w / 2, y, w, h3);
         p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::white(0.14));
+        p.setBrush(PortalStyle::ink(0.14));
         p.drawRoundedRect(m_cancelRect, h3 / 2, h3 / 2);
         p.setFont(button);
-        p.setPen(PortalStyle::white(0.75));
+        p.setPen(PortalStyle::ink(0.75));
         p.drawText(m_cancelRect, Qt::AlignCenter, QStringLiteral("Cancel"));
         break;
     }
@@ -96,31 +89,32 @@ void PortalView::paintCentre(QPainter& p) {
         break;
     case Kind::failed: {
         const QFont messageFont = PortalStyle::font(10.5, QFont::Medium);
-        const bool hasDetail = phase.detail && !phase.detail->empty();
-        double y = hasDetail && m_model.showingDetails() ? -62 : -34;
-        PortalStyle::strokeSymbol(p, PortalStyle::Symbol::xmark, {0, y + 11}, 22, 3.5, QColor(255, 69, 58));
-        y += 22 + 6;
-        const QStringList lines = failureLines(PortalStyle::text(phase.message), messageFont);
-        const double lineHeight = QFontMetricsF(messageFont).lineSpacing();
+        const QFont button = PortalStyle::font(9.5, QFont::Medium);
+        const FailureText text = failureText(m_model, messageFont, button);
+        const bool showing = text.offersDetails && m_model.showingDetails();
+        // With the details open the block moves up to make room for their box.
+        const double shift = showing ? -62 - text.symbolTop : 0;
+        PortalStyle::strokeSymbol(p, PortalStyle::Symbol::xmark, {0, text.symbolTop + shift + FailureText::kSymbol / 2},
+                                  FailureText::kSymbol, 3.5, QColor(255, 69, 58));
         p.setFont(messageFont);
-        p.setPen(PortalStyle::white(0.85));
-        for (const QString& line : lines) {
-            p.drawText(QRectF(-kFailureWidth / 2, y, kFailureWidth, lineHeight), Qt::AlignHCenter | Qt::AlignTop, line);
-            y += lineHeight;
+        p.setPen(PortalStyle::ink(0.85));
+        double y = text.firstLine + shift;
+        for (const QString& line : text.lines) {
+            p.drawText(QRectF(-150, y, 300, text.lineHeight), Qt::AlignHCenter | Qt::AlignTop, line);
+            y += text.lineHeight;
         }
-        y += 6;
-        if (hasDetail && !m_model.showingDetails()) {
-            const QFont button = PortalStyle::font(9.5, QFont::Medium);
+        y += FailureText::kGap;
+        if (text.offersDetails && !showing) {
             const QFontMetricsF metrics(button);
             const double w = metrics.horizontalAdvance(QStringLiteral("Show details")) + 8;
             m_detailsRect = QRectF(-w / 2, y, w, metrics.height() + 2);
             p.setFont(button);
             p.setPen(PortalStyle::accent());
             p.drawText(m_detailsRect, Qt::AlignCenter, QStringLiteral("Show details"));
-        } else if (hasDetail) {
+        } else if (showing) {
             const QRectF box(-115, y, 230, 96);
             p.setPen(Qt::NoPen);
-            p.setBrush(PortalStyle::black(0.45));
+            p.setBrush(PortalStyle::shade(0.45));
             p.drawRoundedRect(box, 6, 6);
             m_detailsRect = box;  // where the selectable text goes (placed after painting)
         }
@@ -131,8 +125,8 @@ void PortalView::paintCentre(QPainter& p) {
         PortalStyle::strokeSymbol(p, crop ? PortalStyle::Symbol::crop : PortalStyle::Symbol::scissors, {0, -22}, 22, 2.5,
                      PortalStyle::accent());
         PortalStyle::drawLine(p, PortalStyle::text(phase.target ? phase.target->label : std::string()), -3, PortalStyle::font(11, QFont::DemiBold),
-                 PortalStyle::white(0.9));
-        PortalStyle::drawLine(p, QStringLiteral("Choose what to keep"), 14, PortalStyle::font(9.5), PortalStyle::white(0.55));
+                 PortalStyle::ink(0.9));
+        PortalStyle::drawLine(p, QStringLiteral("Choose what to keep"), 14, PortalStyle::font(9.5), PortalStyle::ink(0.55));
         break;
     }
     }
@@ -142,7 +136,7 @@ void PortalView::placeDetailView() {
     if (!m_detailView) return;
     const PortalPhase& phase = m_model.phase();
     const bool show = phase.is(Kind::failed) && phase.detail && !phase.detail->empty() && m_model.showingDetails() &&
-                      m_model.isRevealed() && !m_detailsRect.isEmpty();
+                      m_model.isRevealed() && !m_detailsRect.isEmpty() && offersDetails();
     if (!show) {
         m_detailView->hide();
         return;
@@ -183,15 +177,15 @@ void PortalView::paintBubble(QPainter& p) {
     p.setBrush(PortalStyle::accent(0.92));
     p.drawRoundedRect(nameRect, capsule.height() / 2, capsule.height() / 2);
     p.setFont(nameFont);
-    p.setPen(PortalStyle::white(1));
+    p.setPen(PortalStyle::white(1));  // on the accent capsule
     p.drawText(nameRect, Qt::AlignCenter, name);
     if (phase.note) {
         noteBox.translate(0, nameRect.bottom() + 5);
         p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::black(0.55));
+        p.setBrush(PortalStyle::shade(0.55));
         p.drawRoundedRect(noteBox, 8, 8);
         p.setFont(noteFont);
-        p.setPen(PortalStyle::white(0.8));
+        p.setPen(PortalStyle::ink(0.8));
         p.drawText(noteBox.adjusted(10, 5, -10, -5), Qt::AlignHCenter | Qt::TextWordWrap, PortalStyle::text(*phase.note));
     }
     p.restore();

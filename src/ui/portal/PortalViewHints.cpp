@@ -61,9 +61,9 @@ void PortalView::paintHint(QPainter& p, QPointF node) {
     if (hint.kind == Hint::Kind::keyboard) {
         const QRectF box = keyboardHintRect(m_model.layout(), m_model.targets());
         double y = box.top();
-        PortalStyle::drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::Medium), PortalStyle::white(0.55));
+        PortalStyle::drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::Medium), PortalStyle::ink(0.55));
         y += QFontMetricsF(PortalStyle::font(9, QFont::Medium)).height() + 2;
-        PortalStyle::drawLine(p, hint.detail, y, PortalStyle::font(8.5), PortalStyle::white(0.35));
+        PortalStyle::drawLine(p, hint.detail, y, PortalStyle::font(8.5), PortalStyle::ink(0.35));
         p.restore();
         return;
     }
@@ -72,12 +72,12 @@ void PortalView::paintHint(QPainter& p, QPointF node) {
     double y = 44;
     switch (hint.kind) {
     case Hint::Kind::nothingToOffer: {
-        PortalStyle::drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::DemiBold), PortalStyle::white(0.7));
+        PortalStyle::drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::DemiBold), PortalStyle::ink(0.7));
         y += QFontMetricsF(PortalStyle::font(9)).height() + 2;
         // Wrapped, never cut: the ring is empty, so the words have the room.
         const QFont font = PortalStyle::font(9.5, QFont::Medium);
         for (const QString& line : nothingDetailLines(hint.detail)) {
-            PortalStyle::drawLine(p, line, y, font, PortalStyle::white(0.5));
+            PortalStyle::drawLine(p, line, y, font, PortalStyle::ink(0.5));
             y += QFontMetricsF(font).height();
         }
         break;
@@ -85,7 +85,7 @@ void PortalView::paintHint(QPainter& p, QPointF node) {
     case Hint::Kind::modePrompt:
         PortalStyle::drawLine(p, hint.headline, y, PortalStyle::font(9, QFont::DemiBold), PortalStyle::accent());
         y += QFontMetricsF(PortalStyle::font(9)).height() + 2;
-        PortalStyle::drawLine(p, hint.detail, y, PortalStyle::font(9.5, QFont::Medium), PortalStyle::white(0.75), 130);
+        PortalStyle::drawLine(p, hint.detail, y, PortalStyle::font(9.5, QFont::Medium), PortalStyle::ink(0.75), 130);
         break;
     case Hint::Kind::keyboard:
     case Hint::Kind::none: break;
@@ -112,27 +112,27 @@ void PortalView::paintFormatList(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(PortalStyle::black(0.2));
     p.drawRoundedRect(box.translated(0, 8).adjusted(-4, -4, 4, 4), 14, 14);
-    p.setBrush(PortalStyle::black(0.72));
+    p.setBrush(PortalStyle::shade(0.72));
     p.drawRoundedRect(box, 10, 10);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(PortalStyle::white(0.14), 1));
+    p.setPen(QPen(PortalStyle::ink(0.14), 1));
     p.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 9.5, 9.5);
 
     // Header
     PortalStyle::strokeSymbol(p, PortalStyle::Symbol::magnifier, {box.left() + 11 + 5, box.top() + headerHeight / 2}, 10, 1.5,
-                 PortalStyle::white(0.5));
+                 PortalStyle::ink(0.5));
     p.setFont(headerFont);
     const bool empty = m_model.formatQuery().empty();
-    p.setPen(empty ? PortalStyle::white(0.45) : PortalStyle::white(1));
+    p.setPen(empty ? PortalStyle::ink(0.45) : PortalStyle::ink(1));
     p.drawText(QRectF(box.left() + 11 + 16, box.top(), width - 38, headerHeight), Qt::AlignVCenter | Qt::AlignLeft,
                empty ? QStringLiteral("Convert to…") : PortalStyle::text(m_model.formatQuery()));
-    p.setPen(QPen(PortalStyle::white(0.12), 1));
+    p.setPen(QPen(PortalStyle::ink(0.12), 1));
     p.drawLine(QPointF(box.left(), box.top() + headerHeight + 0.5), QPointF(box.right(), box.top() + headerHeight + 0.5));
 
     const QRectF body(box.left(), box.top() + headerHeight + 1, width, bodyHeight);
     if (rows.empty()) {
         p.setFont(PortalStyle::font(11));
-        p.setPen(PortalStyle::white(0.5));
+        p.setPen(PortalStyle::ink(0.5));
         p.drawText(body.adjusted(11, 11, -11, -11), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Nothing matches"));
         p.restore();
         return;
@@ -151,11 +151,11 @@ void PortalView::paintFormatList(QPainter& p) {
             p.drawRoundedRect(row, 5, 5);
         }
         p.setFont(rowFont);
-        p.setPen(lit ? PortalStyle::black(1) : PortalStyle::white(0.85));
+        p.setPen(lit ? PortalStyle::black(1) : PortalStyle::ink(0.85));
         p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignLeft, PortalStyle::text(rows[i].label));
         if (rows[i].kind == RingTarget::Kind::tool) {
             p.setFont(tagFont);
-            p.setPen(PortalStyle::white(0.4));
+            p.setPen(PortalStyle::ink(0.4));
             p.drawText(row.adjusted(9, 0, -9, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("tool"));
         }
     }
@@ -164,7 +164,7 @@ void PortalView::paintFormatList(QPainter& p) {
         const double barHeight = bodyHeight * fraction;
         const double barTop = body.top() + (bodyHeight - barHeight) * (scroll / (rowsHeight - bodyHeight));
         p.setPen(Qt::NoPen);
-        p.setBrush(PortalStyle::white(0.35));
+        p.setBrush(PortalStyle::ink(0.35));
         p.drawRoundedRect(QRectF(body.right() - 4, barTop + 2, 3, barHeight - 4), 1.5, 1.5);
     }
     p.restore();

@@ -48,12 +48,12 @@ void RingTargetView::paint(QPainter& painter, QPointF centre, const RingTarget& 
     painter.setBrush(mixColor(PortalStyle::material(), PortalStyle::accent(), k));
     painter.drawRoundedRect(chip, radius, radius);
     const double border = mix(1, 1.5, k);
-    painter.setPen(QPen(PortalStyle::white(mix(0.14, 0.55, k)), border));
+    painter.setPen(QPen(mixColor(PortalStyle::ink(0.14), PortalStyle::white(0.55), k), border));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(chip.adjusted(border / 2, border / 2, -border / 2, -border / 2), radius - border / 2,
                             radius - border / 2);
     painter.setFont(chipFont(selected));
-    painter.setPen(mixColor(PortalStyle::white(0.88), PortalStyle::black(1), k));
+    painter.setPen(mixColor(PortalStyle::ink(0.88), PortalStyle::black(1), k));
     painter.drawText(chip, Qt::AlignCenter, QString::fromStdString(target.label));
     painter.restore();
 }

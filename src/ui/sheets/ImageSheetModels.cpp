@@ -86,7 +86,22 @@ int64_t ResizeModel::resolvedLongestSide() const {
     const double value = mode == Mode::percentage ? longest() * percentage / 100 : longestSide;
     const double rounded = std::round(value);
     if (!(rounded >= 1)) return 1;
-    return static_cast<int64_t>(std::min(rounded, 1.0e9));
+    return std::min(static_cast<int64_t>(std::min(rounded, 1.0e9)), largestSide());
+}
+
+int64_t ResizeModel::largestSide() const {
+    return std::max<int64_t>(static_cast<int64_t>(std::round(std::min(longest(), 1.0e9))), 1);
+}
+
+int64_t ResizeModel::smallestSide() const {
+    return std::min<int64_t>(64, largestSide());
+}
+
+std::vector<ResizeModel::Preset> ResizeModel::presets() const {
+    std::vector<Preset> offered;
+    for (const auto& preset : isVideo ? videoPresets() : imagePresets())
+        if (preset.side <= largestSide()) offered.push_back(preset);
+    return offered;
 }
 
 std::pair<int64_t, int64_t> ResizeModel::resultSize() const {
@@ -107,10 +122,6 @@ std::string ResizeModel::resultLabel() const {
 std::string ResizeModel::originalLabel() const {
     return sizeText(static_cast<int64_t>(std::floor(std::max(width, 0.0))),
                     static_cast<int64_t>(std::floor(std::max(height, 0.0))));
-}
-
-bool ResizeModel::isUpscale() const {
-    return static_cast<double>(resolvedLongestSide()) > longest();
 }
 
 bool ResizeModel::canApply() const {

@@ -54,17 +54,21 @@ struct ResizeModel {
     double percentage = 50;
     double longestSide;
 
-    // The one number the sheet produces: at least 1.
+    // The one number the sheet produces: at least 1, and never more than the original's longest
+    // side (a resize never enlarges).
     int64_t resolvedLongestSide() const;
+    // The longest sides the sheet offers: from 64 (or the original's, when smaller) up to the
+    // original's.
+    int64_t smallestSide() const;
+    int64_t largestSide() const;
     // The new pixel size (even sides for a video, each at least 1), and its "w × h" text.
     std::pair<int64_t, int64_t> resultSize() const;
     std::string resultLabel() const;
     std::string originalLabel() const;
-    // The result would be larger than the original.
-    bool isUpscale() const;
     // Apply is offered only when the size changes.
     bool canApply() const;
-    const std::vector<Preset>& presets() const { return isVideo ? videoPresets() : imagePresets(); }
+    // The presets of the kind up to the original's size: none would enlarge it.
+    std::vector<Preset> presets() const;
 
     // The expected size line under AFTER: none without a measure.
     static std::optional<std::string> sizeLabel(bool hasMeasure, std::optional<int64_t> estimate, bool measuring,

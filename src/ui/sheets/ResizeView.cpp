@@ -14,9 +14,6 @@ namespace kolvex {
 
 namespace {
 
-constexpr int kSideMinimum = 64;
-constexpr int kSideMaximum = 6000;
-
 QString percentText(double value) {
     return QString::number(static_cast<int64_t>(std::floor(value))) + "%";
 }
@@ -90,7 +87,8 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
     }
     percentPresets->addStretch(1);
     auto* sidePresets = makeControls("Longest side", m_sideSlider, m_sideText, 64);
-    m_sideSlider->setRange(kSideMinimum, kSideMaximum);
+    // Up to the original's size: a resize never enlarges.
+    m_sideSlider->setRange(static_cast<int>(m_model.smallestSide()), static_cast<int>(m_model.largestSide()));
     m_sideSlider->setSingleStep(2);
     m_sideSlider->setPageStep(100);
     {
@@ -98,7 +96,8 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
         m_sideSlider->setValue(static_cast<int>(m_model.longestSide));
     }
     connect(m_sideSlider, &QSlider::valueChanged, this, [this](int v) {
-        setLongestSide(kSideMinimum + std::round((v - kSideMinimum) / 2.0) * 2);
+        const double lowest = static_cast<double>(m_model.smallestSide());
+        setLongestSide(lowest + std::round((v - lowest) / 2.0) * 2);
     });
     for (const auto& preset : m_model.presets()) {
         auto* b = new QPushButton(preset.label);
@@ -142,7 +141,7 @@ ResizeView::ResizeView(QSizeF originalSize, std::optional<QImage> preview, bool 
     column->addWidget(divider);
 
     auto* buttons = new QHBoxLayout;
-    m_hint = sheetkit::label(QString(), 10);
+    m_hint = sheetkit::label("Aspect ratio is preserved.", 10, QFont::Normal, true);
     buttons->addWidget(m_hint);
     buttons->addStretch(1);
     m_batch = addBatchOptions(buttons, m_prompt, &m_choice, [this] { refresh(); });
@@ -177,7 +176,8 @@ void ResizeView::setPercentage(double value) {
 
 void ResizeView::setLongestSide(double value) {
     const auto before = m_model.resolvedLongestSide();
-    m_model.longestSide = std::min(std::max(value, double(kSideMinimum)), double(kSideMaximum));
+    m_model.longestSide = std::min(std::max(value, static_cast<double>(m_model.smallestSide())),
+                                   static_cast<double>(m_model.largestSide()));
     changed(before);
 }
 
@@ -239,8 +239,9 @@ void ResizeView::refresh() {
     m_sideText->setText(QString::number(static_cast<int64_t>(std::floor(m_model.longestSide))) + " px");
     for (size_t i = 0; i < m_percentPresets.size(); ++i)
         sheetkit::setTinted(m_percentPresets[i], m_model.percentage == ResizeModel::percentagePresets()[i]);
+    const auto presets = m_model.presets();
     for (size_t i = 0; i < m_sidePresets.size(); ++i)
-        sheetkit::setTinted(m_sidePresets[i], m_model.longestSide == static_cast<double>(m_model.presets()[i].side));
+        sheetkit::setTinted(m_sidePresets[i], m_model.longestSide == static_cast<double>(presets[i].side));
 
     m_after->setText(QString::fromStdString(m_model.resultLabel()));
     // At the picture's own size nothing is written, so nothing is saved either.
@@ -257,15 +258,6 @@ void ResizeView::refresh() {
         const double s = 1.0 - static_cast<double>(*m_estimate) / static_cast<double>(m_originalBytes);
         m_savings->setText(QString::number(static_cast<int64_t>(std::floor(s * 100 + 1e-9))) + "% smaller");
     }
-    QPalette palette = m_hint->palette();
-    if (m_model.isUpscale()) {
-        m_hint->setText("\u26A0 Larger than the original \u2014 this will look soft.");
-        palette.setColor(QPalette::WindowText, QColor(255, 149, 0));
-    } else {
-        m_hint->setText("Aspect ratio is preserved.");
-        palette.setColor(QPalette::WindowText, sheetkit::secondary(this));
-    }
-    m_hint->setPalette(palette);
     m_confirm->setText(QString::fromStdString(advanceTitle("Resize", m_prompt, m_choice)));
     m_confirm->setEnabled(m_model.canApply());
 }

@@ -111,6 +111,11 @@ SplitView::SplitView(double duration, KeyframeIndex keyframes, std::string filen
     });
     column->addLayout(buttons);
     sheetkit::bindKeys(this, m_cancel, m_confirm);
+    // Return in the cut's field takes a typed time (the parts then show where it landed); with
+    // nothing typed, it splits.
+    m_field->onReturnUntouched = [this] {
+        if (m_confirm->isEnabled()) m_confirm->click();
+    };
     refresh();
 }
 

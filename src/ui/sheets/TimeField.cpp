@@ -49,7 +49,13 @@ TimeField::TimeField(const QString& label, double seconds, double lower, double 
     m_edit->setFixedWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00.00")) + 16);
     column->addWidget(m_edit);
     show(QString::fromStdString(MediaTime::format(seconds)));
-    connect(m_edit, &QLineEdit::returnPressed, this, &TimeField::commit);
+    connect(m_edit, &QLineEdit::returnPressed, this, [this] {
+        if (m_edit->text() == m_written) {
+            if (onReturnUntouched) onReturnUntouched();
+            return;
+        }
+        commit();
+    });
     connect(m_edit, &QLineEdit::editingFinished, this, [this] {
         if (!m_edit->hasFocus()) commit();
     });
@@ -72,6 +78,9 @@ void TimeField::setRange(double lower, double upper) {
 }
 
 void TimeField::commit() {
+    // Text the field wrote itself is the bound time as shown, rounded to hundredths: committing it
+    // would move the time the user never touched (and pull it to a keyframe).
+    if (m_edit->text() == m_written) return;
     const auto value = MediaTime::parse(m_edit->text().toStdString());
     if (!value) {
         show(QString::fromStdString(MediaTime::format(m_seconds)));

@@ -27,8 +27,14 @@ void fit(QWidget* window, const QRect& available) {
     window->adjustSize();
     QSize size = window->sizeHint();
     if (auto* area = window->findChild<QScrollArea*>(); area && area->widget()) {
-        const QSize wanted = area->widget()->sizeHint();
-        size.setHeight(std::max(size.height(), wanted.height() + window->height() - area->height()));
+        // The scroll area's own size hint stops at a couple of dozen lines, and the geometry of a
+        // window not shown yet is not laid out: ask the content how tall it is at its width (its
+        // wrapped lines make it taller when narrower), and the window what it adds around the area.
+        QWidget* content = area->widget();
+        const int width = std::max({content->minimumWidth(), content->sizeHint().width(), 1});
+        const int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        const int around = std::max(window->sizeHint().height() - area->sizeHint().height(), 0);
+        size.setHeight(std::max(size.height(), height + around));
         size.setWidth(std::max(size.width(), area->minimumWidth()));
     }
     const int tallest = std::max(available.height() - kFrameAllowance, window->minimumHeight());

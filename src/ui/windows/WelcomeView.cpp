@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "ui/windows/ApplicationResources.h"
@@ -110,6 +111,7 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
     buttons->setSpacing(12);
     if (m_onShowSample) {
         m_sample = new QPushButton("Show me a sample file");
+        m_sample->setAutoDefault(false);
         connect(m_sample, &QPushButton::clicked, this, &WelcomeView::showSample);
         buttons->addWidget(m_sample);
     }
@@ -118,6 +120,13 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
     m_done->setDefault(true);
     m_done->setAutoDefault(true);
     connect(m_done, &QPushButton::clicked, this, &WelcomeView::finish);
+    // The window's default button: Return presses it wherever the focus is in the window, also
+    // after the guide was scrolled or clicked (a plain window, unlike a dialog, has no default).
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, m_done, &QPushButton::click);
+    }
     buttons->addWidget(m_done);
     layout->addLayout(buttons);
 

@@ -111,10 +111,14 @@ TEST_F(EditContract, MergesLastTheSumOfTheirInputs) {
         EXPECT_EQ(outcome.usedPassthrough, c.copied);
         const fs::path out = outcome.outputs.at(0);
         EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
+        // Each input's sound counts where its pictures run: a Matroska copy of an MP4 plays the
+        // encoder's delay before its first picture, which a merge leaves out.
         double pictures = 0, sound = 0;
         for (const auto& input : c.inputs) {
-            pictures += decodedStream(source(input), "v:0").seconds();
-            sound += decodedStream(source(input), "a:0").seconds();
+            const auto picture = decodedStream(source(input), "v:0");
+            const auto heard = decodedStream(source(input), "a:0");
+            pictures += picture.seconds();
+            sound += std::min(heard.end, picture.end) - std::max(heard.start, picture.start);
         }
         EXPECT_NEAR(decodedStream(out, "v:0").seconds(), pictures, 1.0 / 25 + 1e-3);
         EXPECT_NEAR(decodedStream(out, "a:0").seconds(), sound, kAudioFrame + 1e-3);

@@ -71,7 +71,16 @@ TEST(MergePlan, DecidesBetweenCopyAndReencode) {
     const std::string dash = "\u2014";
     const MergePlan same({av("h264", "aac", 1280, 720, 44100, 2), av("h264", "aac", 1280, 720, 44100, 2, 2.5)}, mp4);
     EXPECT_TRUE(same.canStreamCopy);
-    EXPECT_EQ(same.reason, "identical streams " + dash + " copying without re-encoding");
+    // Coded sound carries its encoder's delay and padding into every join: it is re-encoded.
+    EXPECT_TRUE(same.reencodesSound);
+    EXPECT_EQ(same.reason, "identical streams " + dash + " copying the pictures, re-encoding the sound to meet them at every join");
+    const MergePlan pcm({av("h264", "pcm_s16le", 1280, 720, 44100, 2), av("h264", "pcm_s16le", 1280, 720, 44100, 2)}, testing::mediaFormat("mov"));
+    EXPECT_TRUE(pcm.canStreamCopy);
+    EXPECT_FALSE(pcm.reencodesSound);
+    EXPECT_EQ(pcm.reason, "identical streams " + dash + " copying without re-encoding");
+    const MergePlan songs({av(nullptr, "mp3", 0, 0, 44100, 2), av(nullptr, "mp3", 0, 0, 44100, 2)}, testing::mediaFormat("mp3"));
+    EXPECT_FALSE(songs.canStreamCopy);
+    EXPECT_EQ(songs.reason, "re-encoding: each file's encoder delay and padding would leave a gap at every join");
     EXPECT_EQ(same.totalDuration, 3.5);
 
     const MergePlan webm({av("h264", "aac", 1280, 720, 44100, 2), av("h264", "aac", 1280, 720, 44100, 2)}, testing::mediaFormat("webm"));
@@ -90,7 +99,9 @@ TEST(MergePlan, DecidesBetweenCopyAndReencode) {
     EXPECT_EQ(audio.totalDuration, std::nullopt);
 
     const MergePlan partly({av("h264", "aac", 64, 48, 8000, 1), av("h264", nullptr, 64, 48, 0, 0), av("h264", "aac", 64, 48, 8000, 1)}, mp4);
-    EXPECT_FALSE(partly.wantsAudio);
+    // The file without sound is given silence; the others keep theirs.
+    EXPECT_TRUE(partly.wantsAudio);
+    EXPECT_EQ(partly.sounded, (std::vector<bool>{true, false, true}));
     EXPECT_TRUE(partly.wantsVideo);
     EXPECT_EQ(partly.reason, "re-encoding to 64\u00D748: inputs differ in some files have no audio");
 
@@ -166,6 +177,8 @@ TEST(MergePlan, CopiesOnlyInputsAlikeInEveryRespect) {
 
 TEST(MergePlan, ArgumentsAndPlaylist) {
     EXPECT_EQ(FFmpegEngine::playlist({"/m/It's.mp4", "/m/b.mp4"}), "file '/m/It'\\''s.mp4'\nfile '/m/b.mp4'\n");
+    EXPECT_EQ(FFmpegEngine::playlist({"/m/a.mp4", "/m/b.mp4"}, {1.0, 1.36}),
+              "file '/m/a.mp4'\nduration 1.000000\nfile '/m/b.mp4'\nduration 1.360000\n");
 
     const auto job = mergeJob({"/m/a.mov", "/m/b.mov"}, "/out/all.mp4", "mp4");
     MergePlan plan({av("h264", "aac", 1920, 1080, 48000, 2), av("hevc", "aac", 1920, 1080, 48000, 2)}, testing::mediaFormat("mp4"));
@@ -174,19 +187,79 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "-max_pixels", "67108864", "-i", "/m/a.mov", "-max_pixels", "67108864", "-i", "/m/b.mov",
                         "-filter_complex",
-                        "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v0];"
+                        "[0:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1[v0];"
                         "[0:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a0];"
-                        "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1,fps=30[v1];"
+                        "[1:V:0]setpts=PTS-STARTPTS,scale=1920:1080:force_original_aspect_ratio=decrease,pad=1920:1080:-1:-1,setsar=1[v1];"
                         "[1:a:0]asetpts=PTS-STARTPTS,atrim=end=1.000000,aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo[a1];"
-                        "[v0][a0][v1][a1]concat=n=2:v=1:a=1[outv][outa]",
+                        "[v0][a0][v1][a1]concat=n=2:v=1:a=1[joined][outa];[joined]fps=30[outv]",
                         "-map", "[outv]", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high", "-map", "[outa]",
                         "-c:a", "aac", "-b:a", "192k", "-movflags",
                         "+faststart", "/out/all.mp4"}));
+    // Where the pictures and sound lie: each sound is cut from its pictures' start on the file's
+    // clock, over its pictures' length; a file without sound is as long in silence.
+    MergePlan partly({av("h264", "aac", 64, 48, 48000, 2), av("h264", nullptr, 64, 48, 0, 0), av("h264", "opus", 64, 48, 48000, 2)},
+                     testing::mediaFormat("mp4"));
+    const std::vector<std::optional<ClipSpan>> spans = {ClipSpan{0, 0.023, 1.023, 0, 1.045}, ClipSpan{0, 0, 1.2, {}, {}},
+                                                        ClipSpan{-0.007, 0.007, 1.007, 0, 1.0}};
+    args = FFmpegEngine::normalisingArguments(job, {"/m/a.mkv", "/m/b.mp4", "/m/c.webm"}, partly, {}, spans);
+    const std::string graph = *(std::find(args.begin(), args.end(), "-filter_complex") + 1);
+    for (const char* chain : {"[0:a:0]asetpts=PTS-(0.023000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,",
+                              "anullsrc=r=48000:cl=stereo,atrim=end=1.200000,",
+                              "[2:a:0]asetpts=PTS-(0.007000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,"})
+        EXPECT_NE(graph.find(chain), std::string::npos) << chain << " in " << graph;
+
     args = FFmpegEngine::streamCopyArguments(job);
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
               (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-map", "0:V:0?", "-map",
                                         "0:a:0?", "-sn", "-dn", "-c", "copy", "-movflags",
                                         "+faststart", "/out/all.mp4"}));
+}
+
+// Copied pictures follow one another; each file's sound is cut to run from join to join on its
+// own clock, so it stays with its pictures whatever delay or padding it carries.
+TEST(MergePlan, CutsEachFilesSoundToItsPictures) {
+    using Clips = std::vector<FFmpegEngine::MergedClip>;
+    const auto near = [](const Clips& got, const Clips& want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].listedDuration, want[i].listedDuration, 1e-9) << i;
+            EXPECT_NEAR(got[i].soundFrom, want[i].soundFrom, 1e-9) << i;
+            EXPECT_NEAR(got[i].soundLength, want[i].soundLength, 1e-9) << i;
+        }
+    };
+    // MP4: pictures and sound from 0; the sound's padding runs past the pictures and is cut.
+    const ClipSpan mp4{0, 0, 1.0, 0, 1.02}, mp4Long{0, 0, 1.36, 0, 1.37};
+    near(*FFmpegEngine::mergedClips({mp4, mp4Long, mp4}), Clips{{1.0, 0, 1.0}, {1.36, 0, 1.36}, {1.0, 0, 1.0}});
+    // Matroska with AAC: the encoder's delay is played, the pictures start after it; the next
+    // file's delay is left out.
+    const ClipSpan mkv{0, 0.023, 1.023, 0, 1.045};
+    near(*FFmpegEngine::mergedClips({mkv, mkv}), Clips{{1.0, 0, 1.023}, {1.023, 0.023, 1.0}});
+    // WebM with Opus: the sound starts 7 ms before the pictures and ends 7 ms before them; the
+    // join follows the sound, so no silence falls between the files.
+    const ClipSpan webm{-0.007, 0.007, 1.007, 0, 1.0};
+    near(*FFmpegEngine::mergedClips({webm, webm}), Clips{{1.0, -0.007, 1.007}, {1.014, 0, 1.007}});
+    // Sound that stops short of a join that the next file's does not reach either: silence.
+    const ClipSpan shortSound{0, 0, 1.0, 0, 0.5}, lateSound{0, 0, 1.0, 0.2, 1.0};
+    near(*FFmpegEngine::mergedClips({shortSound, lateSound}), Clips{{1.0, 0, 1.0}, {1.0, 0, 1.0}});
+    // Unknown or empty pictures: no plan.
+    EXPECT_FALSE(FFmpegEngine::mergedClips({mp4, std::nullopt}));
+    EXPECT_FALSE(FFmpegEngine::mergedClips({mp4, ClipSpan{0, 1, 1, 0, 1}}));
+
+    const auto job = mergeJob({"/m/a.mp4", "/m/b.mp4"}, "/out/all.mp4", "mp4");
+    MediaProbe rich = av("h264", "aac", 64, 48, 44100, 2);
+    rich.audioBitrate = 256000;
+    const MergePlan plan({av("h264", "aac", 64, 48, 44100, 2), rich}, testing::mediaFormat("mp4"));
+    const auto args = FFmpegEngine::pictureCopyArguments(job, {"/m/a.mp4", "/m/b.mp4"}, plan, {{1.0, 0, 1.0}, {1.36, 0.023, 1.36}});
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
+              (std::vector<std::string>{
+                  "-copyts", "-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-max_pixels", "67108864", "-i",
+                  "/m/a.mp4", "-max_pixels", "67108864", "-i", "/m/b.mp4", "-filter_complex",
+                  "[1:a:0]asetpts=PTS-(0.000000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,"
+                  "asetpts=PTS-STARTPTS[a0];"
+                  "[2:a:0]asetpts=PTS-(0.023000)/TB,aresample=first_pts=0,apad=whole_dur=1.360000,atrim=end=1.360000,"
+                  "asetpts=PTS-STARTPTS[a1];[a0][a1]concat=n=2:v=0:a=1[outa]",
+                  "-map", "0:V:0", "-map", "[outa]", "-sn", "-dn", "-c:v", "copy", "-c:a", "aac", "-b:a", "256k",
+                  "-movflags", "+faststart", "/out/all.mp4"}));
 }
 
 // --- Real runs ---------------------------------------------------------------------------------
@@ -292,7 +365,7 @@ TEST_F(SplitMergeRun, MergesByCopyOrReencode) {
     const Case cases[] = {
         {"same codecs", {a, b}, "mp4", "identical streams", "h264", "aac", 64, 48, 1.5},
         {"mixed codecs and sizes", {a, small}, "mkv", "inputs differ in video codec, audio codec, resolution", "h264", "aac", 64, 48, 1.0},
-        {"one without audio", {a, silent, b}, "mp4", "some files have no audio", "h264", none, 64, 48, 2.0},
+        {"one without audio", {a, silent, b}, "mp4", "some files have no audio", "h264", "aac", 64, 48, 2.0},
         {"a name with a line break", {a, newline}, "mp4", "a file name holds a line break", "h264", "aac", 64, 48, 1.0},
         {"audio out of videos", {a, b}, "m4a", "re-encoding", none, "aac", none, none, 1.5},
     };

@@ -212,6 +212,10 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
               ConversionError::insufficientDiskSpace(2'000'001, 2'000'000));
     const auto damaged = ConversionError::corruptedInput(job.source);
     EXPECT_EQ(ErrorMapper::settleDiskFull(damaged, job, FixedDisk(0)), damaged);
+    // A need the engine measured beyond the room stands, even below the sources' size: a WebP
+    // made from a larger JPEG needs what the WebP takes.
+    EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(3000, 0), job, FixedDisk(1000)),
+              ConversionError::insufficientDiskSpace(3000, 1000));
 
     // A single gzip stream needs what its trailer records, not its own size.
     std::string gz(100, '\0');

@@ -120,6 +120,14 @@ TEST(ProcessRunner, PassesArgumentsVerbatimWithoutAShell) {
     EXPECT_EQ(lines.out, args);
 }
 
+TEST(ProcessRunner, SetsTheVariablesItWasGivenOverTheInheritedOnes) {
+    const std::string script = "printf '%s|%s\\n' \"$LC_ALL\" \"${HOME:+home}\"; env | grep -c '^LC_ALL='";
+    Lines lines;
+    ASSERT_TRUE(ProcessRunner({"LC_ALL=C.UTF-8"}).run(kShell, {"-c", script}, {}, lines.onOut(), nullptr).succeeded());
+    // Given once, whatever the parent had; everything else inherited.
+    EXPECT_EQ(lines.out, (std::vector<std::string>{"C.UTF-8|home", "1"}));
+}
+
 TEST(ProcessRunner, StandardInputIsEmptyAndThereIsNoTerminal) {
     auto result = sh("cat; echo done");
     EXPECT_EQ(result.standardOutput(), "done\n");

@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 
 #include <QFile>
-#include <QFileDialog>
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
@@ -275,7 +274,7 @@ TEST_P(LayoutTest, TheConvertFilesColumnsFitTheirTexts) {
         file.write(QByteArray(bytes, 'x'));
     }
     const auto dialog = makeConvertFilesDialog();
-    dialog->setDirectory(dir.path());
+    ASSERT_TRUE(dialog->setDirectory(dir.path().toStdString()));
     dialog->show();
     auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
     ASSERT_NE(view, nullptr);

@@ -200,15 +200,20 @@ TEST_F(PortalViewTest, CancelIsGoneOnceTheJobEnded) {
 TEST(PortalViewGeometry, FailureTextFitsTheCentre) {
     testApplication();
     const QFont font = PortalStyle::font(10.5, QFont::Medium);
+    const QFont button = PortalStyle::font(9.5, QFont::Medium);
     const QFontMetricsF metrics(font);
     const QString shortText = "a.png appears to be damaged";
-    EXPECT_EQ(PortalView::failureLines(shortText, font).join(' '), shortText);
+    EXPECT_EQ(FailureText::layout(shortText, {}, {}, font, button).lines.join(' '), shortText);
     const QString longText = "Couldn't find a free name near " + QString(60, 'x') +
                              " because every name from one to nine hundred and ninety-nine is taken in that folder";
-    const QStringList lines = PortalView::failureLines(longText, font);
-    ASSERT_EQ(lines.size(), PortalView::kFailureLines);
-    for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), PortalView::kFailureWidth + 0.5);
-    EXPECT_TRUE(lines.back().endsWith(QChar(0x2026))) << "the rest is in the details";
+    const FailureText t = FailureText::layout(longText, {}, {}, font, button);
+    ASSERT_LE(t.lines.size(), FailureText::kMaxLines);
+    for (int i = 0; i < t.lines.size(); ++i) {
+        const double top = t.firstLine + i * t.lineHeight;
+        EXPECT_LE(metrics.horizontalAdvance(t.lines[i]), FailureText::widthAt(top, top + t.lineHeight) + 0.5);
+    }
+    EXPECT_TRUE(t.lines.back().endsWith(QChar(0x2026))) << "the rest is in the details";
+    EXPECT_TRUE(t.offersDetails);
 }
 
 TEST_F(PortalViewTest, FailureDetailsOpenOnRequestWhenThereAreAny) {

@@ -51,13 +51,14 @@ TEST(ResizeModelTest, ApplyOnlyWhenTheSizeChanges) {
     ResizeModel model(1280, 720, false);
     model.mode = ResizeModel::Mode::longestSide;
     EXPECT_FALSE(model.canApply());
-    model.longestSide = 1282;
+    model.longestSide = 1278;
     EXPECT_TRUE(model.canApply());
-    EXPECT_TRUE(model.isUpscale());
+    model.longestSide = 1282;  // no enlargement: the original's size, which changes nothing
+    EXPECT_EQ(model.resolvedLongestSide(), 1280);
+    EXPECT_FALSE(model.canApply());
     model.mode = ResizeModel::Mode::percentage;
     model.percentage = 100;
     EXPECT_FALSE(model.canApply());
-    EXPECT_FALSE(model.isUpscale());
 
     ResizeModel tiny(0, 0, false);
     EXPECT_EQ(tiny.resolvedLongestSide(), 1);

@@ -130,14 +130,50 @@ TEST_F(ImageSheetsTest, ResizeTitlesHintsAndApply) {
     EXPECT_FALSE(view.measuring());
     view.setMode(ResizeModel::Mode::longestSide);
     EXPECT_FALSE(view.confirmButton()->isEnabled());
+    // Sizes up to the original's only: no preset, slider position or typed side enlarges it.
+    ASSERT_EQ(view.sidePresetButtons().size(), 2u);
+    EXPECT_EQ(view.sidePresetButtons()[1]->text(), "1280");
     EXPECT_TRUE(sheetkit::isTinted(view.sidePresetButtons()[1]));
-    view.sidePresetButtons()[2]->click();
-    EXPECT_EQ(view.resultText(), "1920 \u00D7 1080");
-    EXPECT_EQ(view.hintText(), "\u26A0 Larger than the original \u2014 this will look soft.");
+    view.setLongestSide(4096);
+    EXPECT_EQ(view.resultText(), "1280 \u00D7 720");
+    EXPECT_FALSE(view.confirmButton()->isEnabled());
+    EXPECT_EQ(view.hintText(), "Aspect ratio is preserved.");
+    view.sidePresetButtons()[0]->click();
+    EXPECT_EQ(view.resultText(), "640 \u00D7 360");
     QTest::keyClick(&view, Qt::Key_Return);
-    EXPECT_EQ(applied, 1920);
+    EXPECT_EQ(applied, 640);
     QTest::keyClick(&view, Qt::Key_Escape);
     EXPECT_TRUE(cancelled);
+}
+
+// A small picture or clip offers nothing above its own size, whatever the kind's presets say.
+TEST_F(ImageSheetsTest, ResizeOffersNoEnlargement) {
+    struct Case {
+        QSizeF size;
+        bool video;
+        std::vector<QString> presets;
+    };
+    for (const auto& [size, video, presets] : std::vector<Case>{{{400, 200}, true, {}},
+                                                                {{400, 200}, false, {}},
+                                                                {{1280, 720}, true, {"480p", "720p"}},
+                                                                {{2000, 3000}, false, {"640", "1280", "1920", "2560"}},
+                                                                {{40, 30}, false, {}}}) {
+        SCOPED_TRACE(QString("%1x%2 %3").arg(size.width()).arg(size.height()).arg(video).toStdString());
+        ResizeView view(size, std::nullopt, video, 0, false, nullptr, std::nullopt, nullptr, nullptr);
+        std::vector<QString> offered;
+        for (auto* button : view.sidePresetButtons()) offered.push_back(button->text());
+        EXPECT_EQ(offered, presets);
+        view.setMode(ResizeModel::Mode::longestSide);
+        view.setLongestSide(6000);
+        const int64_t longest = static_cast<int64_t>(std::max(size.width(), size.height()));
+        EXPECT_EQ(view.model().resolvedLongestSide(), longest);
+        EXPECT_FALSE(view.confirmButton()->isEnabled()) << "the original's own size changes nothing";
+        view.setLongestSide(1);
+        EXPECT_EQ(view.model().resolvedLongestSide(), std::min<int64_t>(64, longest));
+        view.setMode(ResizeModel::Mode::percentage);
+        view.setPercentage(400);
+        EXPECT_EQ(view.model().resolvedLongestSide(), longest);
+    }
 }
 
 TEST_F(ImageSheetsTest, ResizeEstimatesFollowTheResolvedSide) {

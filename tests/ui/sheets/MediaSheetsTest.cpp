@@ -78,6 +78,55 @@ TEST_F(MediaSheetsTest, TimeFieldCommitsClampsAndRevertsAndLeavesTypingAlone) {
     EXPECT_EQ(field->text(), "0:3");
 }
 
+// Confirming a sheet commits its time fields; one the user has not typed in reports nothing, so
+// a time shown rounded to hundredths (or off a keyframe) stays exactly what it was.
+TEST_F(MediaSheetsTest, AnUntouchedTimeFieldCommitsNothing) {
+    std::vector<double> commits;
+    QWidget host;
+    auto* field = new TimeField("Start", 5.004, 0, 100, [&](double v) { commits.push_back(v); }, &host);
+    showActive(host);
+    field->editor()->setFocus();
+    QTest::keyClick(field->editor(), Qt::Key_Return);
+    field->commit();
+    field->editor()->clearFocus();
+    EXPECT_TRUE(commits.empty());
+    field->editor()->setText("0:05.00");  // typed, though it reads the same as the shown time
+    field->editor()->setText("0:05.001");
+    field->commit();
+    EXPECT_EQ(commits, std::vector<double>{5.001});
+}
+
+TEST_F(MediaSheetsTest, SplitAndTrimConfirmedUntouchedHandBackWhatTheyShow) {
+    for (const bool click : {false, true}) {
+        SCOPED_TRACE(click ? "a click on Split" : "Return in the time field");
+        std::optional<std::vector<double>> cuts;
+        SplitView split(10, KeyframeIndex({0, 4, 8}), "clip.mp4", nullptr, std::nullopt, std::nullopt,
+                        [&](std::vector<double> c, BatchChoice) { cuts = c; }, nullptr);
+        showActive(split);
+        split.cutField()->editor()->setFocus();
+        if (click)
+            QTest::mouseClick(split.confirmButton(), Qt::LeftButton);
+        else
+            QTest::keyClick(split.cutField()->editor(), Qt::Key_Return);
+        ASSERT_TRUE(cuts.has_value());
+        EXPECT_EQ(*cuts, std::vector<double>{5}) << "the cut the sheet showed, not its nearest keyframe";
+
+        std::optional<std::pair<double, double>> kept;
+        TrimView trim(10.0333, KeyframeIndex{}, "song.mp3", nullptr, std::nullopt, std::nullopt,
+                      [&](double start, double end, BatchChoice) { kept = {start, end}; }, nullptr);
+        showActive(trim);
+        trim.commitStart(1.2345);
+        trim.startField()->editor()->setFocus();
+        if (click)
+            QTest::mouseClick(trim.confirmButton(), Qt::LeftButton);
+        else
+            QTest::keyClick(trim.startField()->editor(), Qt::Key_Return);
+        ASSERT_TRUE(kept.has_value());
+        EXPECT_DOUBLE_EQ(kept->first, 1.2345) << "not the 1.23 the field shows";
+        EXPECT_DOUBLE_EQ(kept->second, 10.0333);
+    }
+}
+
 TEST_F(MediaSheetsTest, TrimPreviewsTheLatestRequestOnly) {
     FakeFrames frames;
     std::optional<std::tuple<double, double, BatchChoice>> applied;

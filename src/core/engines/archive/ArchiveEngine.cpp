@@ -165,7 +165,10 @@ std::vector<fs::path> ArchiveEngine::regularFiles(const fs::path& folder) {
 
 void ArchiveEngine::run(const std::vector<std::string>& arguments, const ConversionJob& job,
                         std::stop_token stop) const {
-    const auto result = ProcessRunner().run(m_settings.tar, arguments, m_settings.tarTimeout, {}, {}, std::move(stop));
+    // bsdtar converts names through the locale: one without UTF-8 (LANG unset, or "C") turns
+    // every name beyond ASCII into question marks in a 7-Zip archive. Names are always UTF-8 here.
+    const auto result = ProcessRunner({"LC_ALL=C.UTF-8"}).run(m_settings.tar, arguments, m_settings.tarTimeout, {}, {},
+                                                              std::move(stop));
     // Phrases are looked for in the raw bytes: a file name that is not UTF-8 must not hide them.
     if (result.exitCode != 0)
         throw ErrorMapper::map(ErrorMapper::Program::bsdtar, result.exitCode, result.standardErrorData, job, *m_files);
@@ -201,6 +204,19 @@ void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& fold
     if (!free) return;
     const int64_t needed = survey.declaredBytes + ExtractionGuard::reserve(*free, m_settings.limits);
     if (needed > *free) throw ConversionError::insufficientDiskSpace(needed, *free);
+}
+
+void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
+                                           const fs::path& folder) const {
+    // A gzip stream records what it unpacks to, modulo 4 GiB: never more than it writes. A
+    // length deflate cannot reach from the stream's size is a damaged trailer, not a need.
+    const auto recorded = ErrorMapper::recordedLength(job);
+    const auto size = m_files->size(job.source);
+    if (!recorded || !size || *recorded > *size * 1032) return;
+    ArchiveSurvey known = survey;
+    known.declaredBytes = *recorded;
+    known.sizesKnown = true;
+    ensureRoom(known, folder);
 }
 
 int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
@@ -273,6 +289,7 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     fs::create_directories(parent);
     ensureRoom(survey, parent);
     if (survey.singleStream) {
+        refuseStreamBeyondRoom(job, survey, parent);
         // A bare stream is one file: it goes beside the stream, not into a folder of its own.
         const std::string name = streamFileName(job.source);
         StagedOutput staged(parent / name, StagedOutput::Kind::file, *m_files);
@@ -351,9 +368,15 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
             throw ConversionError::backendFailure(m_id.rawValue, -1, "produced an empty archive");
         }
         // A "compress" that came out no smaller (a zip -9 repacked at tar's default level)
-        // leaves the original's bytes instead.
-        CompressionGuard::keepSmaller(job, partial.path());
-        partial.commit();
+        // leaves the original's bytes instead. Those bytes are the source's own kind of file: a
+        // bare stream kept so goes under the planned name, not under the tar's.
+        const bool keptSource = CompressionGuard::keepSmaller(job, partial.path()).wasAlreadySmallest;
+        if (keptSource && output != job.destination) {
+            commitToFreeName(partial, paths::deletingLastComponent(job.destination), paths::stem(job.destination),
+                             paths::extension(job.destination));
+        } else {
+            partial.commit();
+        }
         progress(1.0);
         return {partial.destination()};
     });

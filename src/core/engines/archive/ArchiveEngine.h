@@ -66,7 +66,9 @@ public:
     // The stream program for a single-file target ("gzip" → gzip, "bz2" → bzip2) when it is an
     // executable file at its standard place; none otherwise ("xz" always gives a tar stream).
     static std::optional<std::filesystem::path> singleStreamTool(const Format& target);
-    // photos.gz → photos.tar.gz; a name already ending in .tar before its extension stays.
+    // photos.gz → photos.tar.gz; a name already ending in .tar before its extension stays. A
+    // "compress" whose tar came out no smaller keeps the source's bytes, and with them its own
+    // kind of name (the planned destination, photos.xz), never the tar's.
     static std::filesystem::path taredName(const std::filesystem::path& destination);
     // The regular files below a folder, in enumeration order: hidden entries, anything under a
     // "__MACOSX" folder and symlinks are left out. None when the folder cannot be read.
@@ -87,6 +89,10 @@ private:
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
                                               const ProgressCallback& progress, std::stop_token stop,
                                               int& dropped) const;
+    // Throws insufficientDiskSpace before anything is written when a single stream records a
+    // length that, with the reserve, does not fit on the volume of `folder`.
+    void refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
+                                const std::filesystem::path& folder) const;
     // Throws insufficientDiskSpace, with the figures, when what the archive declares and the
     // reserve the guard keeps do not fit on the volume of `folder`.
     void ensureRoom(const ArchiveSurvey& survey, const std::filesystem::path& folder) const;

@@ -75,6 +75,7 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
     archive_read_support_filter_all(reader.get());
     if (source == Source::compressedStream) {
         archive_read_support_format_tar(reader.get());
+        archive_read_support_format_empty(reader.get());  // the stream of an empty file
     } else {
         supportArchiveFormats(reader.get());
     }

@@ -116,10 +116,17 @@ bool ExtractionGuard::finalCheck() {
 ConversionError ExtractionGuard::error(const fs::path& archive) const {
     // More than it declared: its headers lie, whatever room there is.
     if (m_trip.load() == Trip::overDeclared) return ConversionError::corruptedInput(archive);
-    int64_t allowed = std::max<int64_t>(m_initialFree.value_or(0) - m_reserve, 0);
-    if (m_limits.maxExtractedBytes) allowed = std::min(allowed, *m_limits.maxExtractedBytes);
-    const int64_t needed = m_declared ? *m_declared : m_usedAtTrip.load();
-    return ConversionError::insufficientDiskSpace(std::max(needed, allowed + 1), allowed);
+    // The room is what the volume had free; the need, what unpacking writes and the reserve it
+    // leaves. A cap below that room is the limit told instead.
+    const int64_t free = std::max<int64_t>(m_initialFree.value_or(0), 0);
+    int64_t room = free;
+    int64_t kept = m_reserve;
+    if (m_limits.maxExtractedBytes && *m_limits.maxExtractedBytes < free - m_reserve) {
+        room = *m_limits.maxExtractedBytes;
+        kept = 0;
+    }
+    const int64_t needed = (m_declared ? *m_declared : m_usedAtTrip.load()) + kept;
+    return ConversionError::insufficientDiskSpace(std::max(needed, room + 1), room);
 }
 
 }  // namespace kolvex

@@ -66,13 +66,22 @@ void SingleStream::unpack(const fs::path& source, const fs::path& target, std::s
     std::unique_ptr<archive, ReaderCloser> reader(archive_read_new());
     archive_read_support_filter_all(reader.get());
     archive_read_support_format_raw(reader.get());
+    // The stream of an empty file decodes to nothing, which the raw format does not bid on.
+    archive_read_support_format_empty(reader.get());
     archive_entry* entry = nullptr;
-    if (archive_read_open_filename(reader.get(), source.c_str(), 64 * 1024) != ARCHIVE_OK ||
-        archive_read_next_header(reader.get(), &entry) != ARCHIVE_OK ||
-        archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE)
+    if (archive_read_open_filename(reader.get(), source.c_str(), 64 * 1024) != ARCHIVE_OK)
+        throw ConversionError::corruptedInput(source);
+    const int header = archive_read_next_header(reader.get(), &entry);
+    // A stream that breaks off before its first byte reads as empty too, but leaves its error.
+    if ((header != ARCHIVE_OK && header != ARCHIVE_EOF) || archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE ||
+        (header == ARCHIVE_EOF && archive_error_string(reader.get()) != nullptr))
         throw ConversionError::corruptedInput(source);
 
     NewFile output(target);
+    if (header == ARCHIVE_EOF) {
+        output.finish();
+        return;
+    }
     auto buffer = std::make_unique<char[]>(256 * 1024);
     for (;;) {
         throwIfStopRequested(stop);

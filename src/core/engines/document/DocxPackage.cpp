@@ -75,6 +75,12 @@ std::unique_ptr<RichDocument> DocxReader::read(const std::filesystem::path& path
             parts.styles = readEntry(a.get(), name, kMaxPartBytes);
         } else if (std::strcmp(name, "word/numbering.xml") == 0) {
             parts.numbering = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/footnotes.xml") == 0) {
+            parts.footnotes = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/endnotes.xml") == 0) {
+            parts.endnotes = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/settings.xml") == 0) {
+            parts.settings = readEntry(a.get(), name, kMaxPartBytes);
         } else if (std::strncmp(name, "word/media/", 11) == 0) {
             // Pictures beyond the budget are left out (and noted), not a reason to refuse the text.
             if (mediaBytes >= kMaxMediaBytes) continue;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -15,6 +16,7 @@
 #include <QTextTable>
 
 #include "core/engines/document/DocumentFormatError.h"
+#include "core/engines/document/DocxNotes.h"
 #include "core/engines/document/DocxStyles.h"
 
 namespace kolvex {
@@ -67,9 +69,9 @@ QTextCharFormat charFormatOf(const RunStyle& style, const std::optional<std::str
 class BodyWalker {
 public:
     BodyWalker(RichDocument& document, const DocxReader::Parts& parts, const Relationships& relationships, const StyleSheet& styles,
-               const Numbering& numbering)
+               const Numbering& numbering, NoteSet& footnotes, NoteSet& endnotes)
         : m_document(document), m_parts(parts), m_relationships(relationships), m_styles(styles), m_numbering(numbering),
-          m_cursor(&document) {}
+          m_footnotes(footnotes), m_endnotes(endnotes), m_cursor(&document) {}
 
     void block(const pugi::xml_node& node, size_t depth) {
         if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
@@ -90,6 +92,19 @@ public:
         }
     }
 
+    // The notes the body referred to, after it: footnotes, then endnotes, each kind in the order
+    // of its marks, each note opening with its mark as the body shows it.
+    void notes() {
+        m_inNotes = true;
+        for (NoteSet* set : {&m_footnotes, &m_endnotes}) {
+            for (const NoteSet::Referenced& note : set->referenced()) {
+                m_noteMark = note.mark;
+                block(note.note, 1);
+                m_noteMark.clear();
+            }
+        }
+    }
+
     int droppedImages() const { return m_droppedImages; }
 
 private:
@@ -98,7 +113,11 @@ private:
     const Relationships& m_relationships;
     const StyleSheet& m_styles;
     const Numbering& m_numbering;
+    NoteSet& m_footnotes;
+    NoteSet& m_endnotes;
     QTextCursor m_cursor;
+    bool m_inNotes = false;
+    std::string m_noteMark;  // of the note being read, until its text shows it
     bool m_fresh = true;
     bool m_pageBreakPending = false;
     RunStyle m_paragraphBase;
@@ -226,7 +245,14 @@ private:
         }
     }
 
+    static QString markText(const std::string& mark) { return QString::fromStdString("[" + mark + "]"); }
+
     void insertText(const QString& text, const QTextCharFormat& format) {
+        if (!m_noteMark.empty()) {
+            // A note whose text does not place its own mark starts with it.
+            const std::string mark = std::exchange(m_noteMark, {});
+            insertText(markText(mark) + QLatin1Char(' '), format);
+        }
         if (m_pageBreakPending) {
             // Text after a page break inside a paragraph: the rest of the paragraph starts the page.
             if (m_cursor.block().length() > 1) {
@@ -276,8 +302,16 @@ private:
                         break;
                     }
                 alternativeTextBoxes(child, depth + 1, m_textBoxes);
+            } else if (name == "footnoteReference" || name == "endnoteReference") {
+                if (m_inNotes) continue;  // notes are not nested
+                NoteSet& notes = name == "footnoteReference" ? m_footnotes : m_endnotes;
+                const std::string_view custom = attributeValue(child, "customMarkFollows");
+                const std::string mark = notes.refer(attributeValue(child, "id"), custom == "1" || custom == "true" || custom == "on");
+                if (!mark.empty()) insertText(markText(mark), format);
+            } else if (name == "footnoteRef" || name == "endnoteRef") {
+                if (!m_noteMark.empty()) insertText(markText(std::exchange(m_noteMark, {})), format);
             }
-            // delText, instrText, footnote references and the like carry no visible text.
+            // delText, instrText and the like carry no visible text.
         }
     }
 
@@ -436,6 +470,9 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
         numberingDocument = parseXml(parts.numbering, "numbering part");
         numbering = Numbering(numberingDocument.document_element());
     }
+    pugi::xml_document settingsDocument;
+    if (!parts.settings.empty()) settingsDocument = parseXml(parts.settings, "settings part");
+    const pugi::xml_node settings = settingsDocument.document_element();
     const pugi::xml_document document = parseXml(parts.document, "document part");
     pugi::xml_node root = document.document_element();
     if (localName(root.name()) != "document") throw DocumentFormatError("the document part has no document element");
@@ -443,12 +480,20 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
     for (const pugi::xml_node& child : root.children())
         if (localName(child.name()) == "body") body = child;
 
+    pugi::xml_document footnotesDocument;
+    pugi::xml_document endnotesDocument;
+    if (!parts.footnotes.empty()) footnotesDocument = parseXml(parts.footnotes, "footnotes part");
+    if (!parts.endnotes.empty()) endnotesDocument = parseXml(parts.endnotes, "endnotes part");
+    NoteSet footnotes(footnotesDocument.document_element(), noteNumbering(body, settings, "footnotePr", "decimal"));
+    NoteSet endnotes(endnotesDocument.document_element(), noteNumbering(body, settings, "endnotePr", "lowerRoman"));
+
     auto out = std::make_unique<RichDocument>();
-    BodyWalker walker(*out, parts, relationships, styles, numbering);
+    BodyWalker walker(*out, parts, relationships, styles, numbering, footnotes, endnotes);
     {
         QTextCursor edit(out.get());
         edit.beginEditBlock();
         if (body) walker.block(body, 0);
+        walker.notes();
         edit.endEditBlock();
     }
     if (walker.droppedImages() == 1) out->addNote("A picture could not be read and was left out.");

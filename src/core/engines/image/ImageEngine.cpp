@@ -13,6 +13,7 @@
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/ImageLimits.h"
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
 #include "core/engines/image/ImageWriter.h"
@@ -29,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using image::ImageCodec;
 using image::ImageFormatTable;
+using image::ImageLimits;
 using image::ImageMetadata;
 using image::ImageTransforms;
 using vips::VImage;
@@ -66,6 +68,12 @@ int orientationOf(const VImage& image) {
 
 int pagesIn(const VImage& image) { return image.get_typeof(VIPS_META_N_PAGES) != 0 ? image.get_int(VIPS_META_N_PAGES) : 1; }
 
+// libvips hands a deep HEIF's samples over as 16 bits and keeps the depth they had in the file.
+int bitsOf(const VImage& image) {
+    if (image.get_typeof("heif-bitdepth") != 0) return std::clamp(image.get_int("heif-bitdepth"), 8, 16);
+    return image.format() == VIPS_FORMAT_UCHAR || image.format() == VIPS_FORMAT_CHAR ? 8 : 16;
+}
+
 struct Plan {
     const ImageCodec* source = nullptr;
     const ImageCodec* target = nullptr;
@@ -74,6 +82,7 @@ struct Plan {
     int orientation = 1;    // the source's EXIF orientation
     int64_t longest = 1;    // longest side of the upright source (of one frame)
     int64_t cap = 1;        // longest side wanted
+    int sourceBits = 8;     // bits of the source's samples: 10 or 12 for a deep HEIF, 16 for 16-bit PNG and TIFF
     double degrees = 0;
     bool strip = false;
 };
@@ -137,10 +146,10 @@ bool readsInOrder(const ConversionJob& job, const Plan& plan) {
 }
 
 // Whether the loader shrinks the picture while decoding it, so a large source is never held at
-// full size.
+// full size. Not for a deep picture: the shrinking loader hands back 8 bits.
 bool shrinksOnLoad(const Plan& plan) {
     const std::string_view loader = plan.source->loader;
-    return !plan.animated && plan.cap < plan.longest &&
+    return !plan.animated && plan.cap < plan.longest && plan.sourceBits <= 8 &&
            (loader == "jpegload" || loader == "webpload" || loader == "heifload");
 }
 
@@ -193,20 +202,20 @@ std::string tiffExif(const VImage& picture, const Plan& plan) {
     return std::string(static_cast<const char*>(exif), length);
 }
 
-// The saver would write a file nobody can open (libheif refuses more than 16384 pixels a side)
-// or fail with a bare error (WebP): the limit is named before anything is written. Only the
-// pipeline's size is read; no pixel has been decoded yet.
+std::string pictureName(const ConversionJob& job, int64_t width, int64_t height) {
+    return fmt::format("{} ({} × {} px)", job.source.filename().string(), width, height);
+}
+
+// The saver would write a file nobody can open (libheif refuses more than 16384 pixels a side,
+// the HEVC encoder very thin strips) or fail with a bare error (WebP): the limit is named before
+// anything is written. Only the pipeline's size is read; no pixel has been decoded yet.
 void refuseIfTooLargeFor(const ConversionJob& job, const Plan& plan, const VImage& picture) {
-    const int64_t limit = plan.target->largestSide;
-    if (limit <= 0) return;
     const int64_t width = picture.width();
     const int64_t height =
         plan.animated && picture.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? picture.get_int(VIPS_META_PAGE_HEIGHT)
                                                                         : picture.height();
-    if (width <= limit && height <= limit) return;
-    throw ConversionError::unsupportedCombination(
-        fmt::format("{} ({} × {} px)", job.source.filename().string(), width, height),
-        fmt::format("{}, which holds at most {} px a side", job.to.label, limit));
+    if (auto refusal = ImageLimits::sizeRefusal(*plan.target, job.to.label, width, height))
+        throw ConversionError::unsupportedCombination(pictureName(job, width, height), *refusal);
 }
 
 size_t pixelBytes(const VImage& image) {
@@ -214,16 +223,47 @@ size_t pixelBytes(const VImage& image) {
            static_cast<size_t>(image.bands()) * vips_format_sizeof(image.format());
 }
 
+// What libwebp holds beyond its fixed copies grows with what the picture holds: a photo of pure
+// noise needs twice what a flat one does. The source's compressed size tells how much it holds
+// before a pixel is decoded. Measured on 12-megapixel JPEGs from flat to pure noise: nothing
+// more up to 0.08 bytes of source a sample, then 10 bytes for every further byte, never more
+// than 3.5 copies of the picture's samples.
+size_t contentMemory(const ConversionJob& job, const VImage& source, const VImage& picture, const Plan& plan) {
+    if (plan.target->saver != "webpsave" || plan.animated) return 0;
+    std::error_code ec;
+    const auto fileBytes = fs::file_size(job.source, ec);
+    if (ec) return 0;
+    const double samples = static_cast<double>(picture.width()) * picture.height() * picture.bands();
+    const double sourceSamples = static_cast<double>(source.width()) * source.height() * source.bands();
+    // A picture shrunk on loading holds its share of what the source holds.
+    const double held = static_cast<double>(fileBytes) * std::min(samples / std::max(sourceSamples, 1.0), 1.0);
+    const double extra = std::clamp(10.0 * (held - 0.08 * samples), 0.0, 3.5 * samples);
+    return static_cast<size_t>(extra);
+}
+
+// The rows the pipeline's threads hold at once grow with a picture's width, not its area: a
+// 24000 × 500 panorama held 50 MB more than a 4000 × 3000 photo of as many pixels, whatever the
+// saver. About 800 rows' worth.
+size_t rowMemory(const VImage& image) {
+    return static_cast<size_t>(image.width()) * static_cast<size_t>(image.bands()) *
+           vips_format_sizeof(image.format()) * 800;
+}
+
 // The memory a picture's conversion holds at its peak: the saver's working copies of the pixels
-// it is given, or of the source's when the loader decodes the source at full size; and the whole
-// source besides when the pixel work does not read it in order. No pixel has been decoded yet;
-// only the pipeline's sizes are read.
+// it is given, or of the source's when the loader decodes the source at full size, with what the
+// saver needs for the content and the pipeline's rows; and the whole source besides when the
+// pixel work does not read it in order. No pixel has been decoded yet; only the pipeline's sizes
+// and the file's are read.
 size_t workingMemory(const ConversionJob& job, const VImage& source, const VImage& picture, const Plan& plan) {
     const double copies = std::max(plan.target->workingCopies, 1.0);
-    if (shrinksOnLoad(plan)) return static_cast<size_t>(static_cast<double>(pixelBytes(picture)) * copies);
+    const size_t content = contentMemory(job, source, picture, plan);
+    if (shrinksOnLoad(plan)) {
+        return static_cast<size_t>(static_cast<double>(pixelBytes(picture)) * copies) + content + rowMemory(picture);
+    }
     const size_t decoded = std::max(pixelBytes(source), pixelBytes(picture));
+    const size_t rows = std::max(rowMemory(source), rowMemory(picture));
     const size_t whole = !plan.animated && readsInOrder(job, plan) ? 0 : pixelBytes(source);
-    return static_cast<size_t>(static_cast<double>(decoded) * copies) + whole;
+    return static_cast<size_t>(static_cast<double>(decoded) * copies) + content + rows + whole;
 }
 
 // Shared by every picture the process converts: a batch of large photos encodes a few at a time
@@ -236,7 +276,7 @@ MemoryBudget& pictureBudget() {
 // The HEVC encoder can end without a picture (a strip only a few pixels high but thousands
 // wide, beyond what its levels allow) while libheif still writes the container: a file no
 // reader opens. Its header is read back before it takes its name.
-void ensureReadable(const ConversionJob& job, const ImageCodec& target, const fs::path& written) {
+void ensureReadable(const ConversionJob& job, const ImageCodec& target, const VImage& picture, const fs::path& written) {
     if (target.saver != "heifsave") return;
     try {
         VImage back;
@@ -245,8 +285,9 @@ void ensureReadable(const ConversionJob& job, const ImageCodec& target, const fs
     } catch (const vips::VError& error) {
         takeVipsError(error);
     }
-    throw ConversionError::backendFailure(
-        kEngine, -1, fmt::format("The {} encoder wrote a file that cannot be opened", job.to.label));
+    throw ConversionError::unsupportedCombination(
+        pictureName(job, picture.width(), picture.height()),
+        fmt::format("{}, whose encoder cannot make a picture of that shape", job.to.label));
 }
 
 }  // namespace
@@ -293,6 +334,20 @@ bool ImageEngine::copiedEncodedData(const ConversionJob& job) const {
 
 std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const {
+    std::optional<std::string> note;
+    return run(job, progress, std::move(stop), note);
+}
+
+ConversionOutcome ImageEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                               std::stop_token stop) const {
+    ConversionOutcome outcome;
+    outcome.outputs = run(job, progress, std::move(stop), outcome.note);
+    outcome.usedPassthrough = copiedEncodedData(job);
+    return outcome;
+}
+
+std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
+                                       std::optional<std::string>& note) const {
     throwIfStopRequested(stop);
     report(progress, 0.05);
     image::ensureVipsStarted();
@@ -333,6 +388,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (!std::isfinite(degrees)) throw ConversionError::backendFailure(kEngine, -1, "The rotation angle is not a number");
     plan.degrees = degrees;
     plan.orientation = orientationOf(header);
+    plan.sourceBits = bitsOf(header);
     plan.strip = !job.options.preserveMetadata || job.options.tool == "strip-metadata";
     const int64_t frameHeight =
         plan.animated && header.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? header.get_int(VIPS_META_PAGE_HEIGHT) : height;
@@ -342,8 +398,11 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
     // A size that was asked for is fitted to what the target can hold; otherwise the picture
     // keeps its size or is refused below.
-    if (plan.target->largestSide > 0 && job.options.maxDimension)
-        plan.cap = std::min<int64_t>(plan.cap, plan.target->largestSide);
+    if (plan.target->largestSide > 0 && job.options.maxDimension && plan.cap > plan.target->largestSide) {
+        note = fmt::format("{} holds at most {} px a side, so the picture is {} px on its longest side instead of {}.",
+                           job.to.label, plan.target->largestSide, plan.target->largestSide, plan.cap);
+        plan.cap = plan.target->largestSide;
+    }
 
     report(progress, 0.2);
     throwIfStopRequested(stop);
@@ -405,7 +464,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
             ImageMetadata::removePersonalFields(picture);
         }
         image::ImageWriter::save(picture, *plan.target,
-                                 {job.to.label, qualityFor(job, plan), plan.strip, tiffExif(picture, plan)}, output,
+                                 {job.to.label, qualityFor(job, plan), plan.strip, tiffExif(picture, plan), plan.sourceBits}, output,
                                  stop);
     } catch (const vips::VError& error) {
         std::string detail = takeVipsError(error);
@@ -417,7 +476,7 @@ std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const Progr
                                               fmt::format("Encoding failed for {}: {}", job.to.label, detail));
     }
     report(progress, 0.85);
-    ensureReadable(job, *plan.target, output.path());
+    ensureReadable(job, *plan.target, picture, output.path());
 
     CompressionGuard::keepSmaller(job, output.path());
     output.commit();

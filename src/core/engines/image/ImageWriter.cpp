@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/engines/image/ImageLimits.h"
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/JpegSegments.h"
 #include "core/engines/image/TiffExif.h"
@@ -43,6 +44,9 @@ public:
     bool stopped() const { return m_stopped; }
     bool reworkFailed() const { return m_reworkFailed; }
     int64_t written() const { return m_written; }
+    // What the saver handed over in all, written or not: once the volume is full the saver goes
+    // on into nothing, so that the need told is the file's real size.
+    int64_t needed() const { return m_counting ? std::max(m_countedEnd, m_written) : m_written; }
 
     gint64 write(const void* data, gint64 length) {
         if (m_stop.stop_requested()) {
@@ -73,6 +77,7 @@ public:
 
     // libtiff reads back and seeks while it writes.
     gint64 read(void* buffer, gint64 length) {
+        if (m_counting) return -1;  // what was not written cannot be read back
         if (m_route == Route::whole) {
             const size_t count = std::min(static_cast<size_t>(length), m_held.size() - std::min(m_position, m_held.size()));
             m_held.copy(static_cast<char*>(buffer), count, m_position);
@@ -86,6 +91,12 @@ public:
     }
 
     gint64 seek(gint64 offset, int whence) {
+        if (m_counting) {
+            const gint64 base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m_countedAt : m_countedEnd;
+            if (base + offset < 0) return -1;
+            m_countedAt = base + offset;
+            return m_countedAt;
+        }
         if (m_route == Route::whole) {
             const auto base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<gint64>(m_position)
                                                                           : static_cast<gint64>(m_held.size());
@@ -115,12 +126,22 @@ public:
 
 private:
     bool put(std::string_view bytes) {
+        if (m_counting) {
+            countUnwritten(bytes.size());
+            return true;
+        }
         while (!bytes.empty()) {
             const ssize_t count = ::write(m_fd, bytes.data(), bytes.size());
             if (count < 0 && errno == EINTR) continue;
             if (count < 0) {
                 m_error = errno;
-                return false;
+                if (m_error != ENOSPC && m_error != EDQUOT) return false;
+                m_counting = true;
+                const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
+                m_countedAt = at >= 0 ? static_cast<int64_t>(at) : m_written;
+                m_countedEnd = std::max(m_countedAt, m_written);
+                countUnwritten(bytes.size());
+                return true;
             }
             bytes.remove_prefix(static_cast<size_t>(count));
             m_written += count;
@@ -133,6 +154,11 @@ private:
         return -1;
     }
 
+    void countUnwritten(size_t bytes) {
+        m_countedAt += static_cast<int64_t>(bytes);
+        m_countedEnd = std::max(m_countedEnd, m_countedAt);
+    }
+
     int m_fd;
     Route m_route;
     Rework m_rework;
@@ -140,6 +166,9 @@ private:
     std::string m_held;
     size_t m_position = 0;
     int64_t m_written = 0;
+    bool m_counting = false;  // the volume is full: bytes are counted, no longer written
+    int64_t m_countedAt = 0;
+    int64_t m_countedEnd = 0;
     int m_error = 0;
     bool m_stopped = false;
     bool m_reworkFailed = false;
@@ -187,10 +216,18 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             throw *full;
         }
     };
+    const auto options = [&] {
+        vips::VOption* chosen = ImageFormatTable::saverOptions(codec, request.quality);
+        if (codec.saver == "heifsave") {
+            const int bits = picture.format() == VIPS_FORMAT_UCHAR ? 8 : request.sourceBits;
+            chosen->set("bitdepth", ImageLimits::heifBitDepth(codec, bits));
+        }
+        return chosen;
+    };
     if (!hasTargetSaver(codec)) {
         // ImageMagick's saver writes only by name.
         try {
-            vips::VImage::call(std::string(codec.saver).c_str(), ImageFormatTable::saverOptions(codec, request.quality)
+            vips::VImage::call(std::string(codec.saver).c_str(), options()
                                                                      ->set("in", picture)
                                                                      ->set("filename", output.path().c_str()));
         } catch (const vips::VError&) {
@@ -227,7 +264,7 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
         g_signal_connect(target.get_target(), "end", G_CALLBACK(onEnd), &sink);
         try {
             vips::VImage::call((std::string(codec.saver) + "_target").c_str(),
-                               ImageFormatTable::saverOptions(codec, request.quality)
+                               options()
                                    ->set("in", picture)
                                    ->set("target", target));
         } catch (const vips::VError&) {
@@ -237,7 +274,7 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             }
             if (sink.error()) {
                 vips_error_clear();
-                throwWriteError(sink.error(), std::max(sink.written(), pixels), output);
+                throwWriteError(sink.error(), sink.needed(), output);
             }
             if (sink.reworkFailed()) {
                 vips_error_clear();
@@ -248,7 +285,9 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             throw;
         }
     }
-    if (const int error = fd.close()) throwWriteError(error, std::max(sink.written(), pixels), output);
+    // A saver that went on past a full volume has said how much it needed.
+    if (sink.error()) throwWriteError(sink.error(), sink.needed(), output);
+    if (const int error = fd.close()) throwWriteError(error, sink.needed(), output);
 }
 
 }  // namespace kolvex::image

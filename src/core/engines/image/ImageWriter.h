@@ -22,6 +22,8 @@ struct ImageWriter {
         bool strip = false;             // the output carries no EXIF, XMP or IPTC
         // EXIF to put into a TIFF, whose saver writes none; empty for no EXIF.
         std::string tiffExif;
+        // Bits of the source's samples; a deep picture keeps as many as the target can hold.
+        int sourceBits = 8;
     };
 
     // Creates `output`'s staged file and saves `picture` into it; the owner commits it, or

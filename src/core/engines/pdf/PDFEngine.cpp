@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/ImageLimits.h"
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/PageImageWriter.h"
@@ -14,6 +16,7 @@
 #include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
+#include "core/services/OutputProjection.h"
 
 namespace kolvex {
 
@@ -68,10 +71,15 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
     // part-way leaves no page under its final name.
     std::vector<std::filesystem::path> outputs;
     std::vector<StagedOutput> staged;
+    // The pages written so far tell what the set will take: a set that cannot fit is refused
+    // after its first pages, and a full disk names what the whole set needs.
+    OutputProjection projection(count, m_files->availableCapacity(job.destination));
     try {
         ParallelPageWriter writer(
-            [&job](const PageBitmap& bitmap, const std::filesystem::path& url) {
-                return PageImageWriter::stage(bitmap, job.to, url, job.options.quality);
+            [&job, &projection, this](const PageBitmap& bitmap, const std::filesystem::path& url) {
+                StagedOutput page = PageImageWriter::stage(bitmap, job.to, url, job.options.quality);
+                projection.add(m_files->size(page.path()).value_or(0));
+                return page;
             },
             ParallelPageWriter::defaultWorkers());
         for (int index = 0; index < count; ++index) {
@@ -91,6 +99,16 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
                     fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
                                 index + 1, width, height));
             }
+            // A page larger than the format holds is refused with the limit, before it is drawn.
+            if (const image::ImageCodec* codec = image::ImageFormatTable::writable(job.to); codec && codec->maxSide == 0) {
+                if (auto refusal = image::ImageLimits::sizeRefusal(*codec, job.to.label, static_cast<int64_t>(width),
+                                                                   static_cast<int64_t>(height))) {
+                    throw ConversionError::unsupportedCombination(
+                        fmt::format("{} page {} ({:.0f} × {:.0f} px)", job.source.filename().string(), index + 1, width,
+                                    height),
+                        *refusal);
+                }
+            }
             // Drawn only once the batch has room for the bitmap.
             writer.reserve(static_cast<int>(width), static_cast<int>(height), stop);
             PageBitmap bitmap;
@@ -102,12 +120,12 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
             outputs.push_back(url);
             writer.submit(std::move(bitmap), url);
             if (progress) progress(static_cast<double>(index + 1) / count);
+            projection.refuseIfBeyondRoom();
         }
         staged = writer.finish();
     } catch (const ConversionError& error) {
-        // A page that met a full disk told what one page needs; the set needs as many.
-        if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
-        throw ConversionError::insufficientDiskSpace(error.required() * count, error.available());
+        // A page that met the full volume said what it takes itself.
+        throw projection.settle(error, error.required());
     }
     if (outputs.empty()) throw ConversionError::backendFailure("pdf", -1, "no pages rendered");
     StagedOutput::commitAll(staged);

@@ -22,6 +22,41 @@ vips::VImage wrap(const PageBitmap& bitmap) {
                                          bitmap.width, bitmap.height, 3, VIPS_FORMAT_UCHAR);
 }
 
+// The page as the saver gets it: formats with a size limit (icons) get it shrunk to fit.
+vips::VImage prepared(const PageBitmap& bitmap, const image::ImageCodec& codec) {
+    vips::VImage picture = wrap(bitmap);
+    if (codec.maxSide > 0 && std::max(picture.width(), picture.height()) > codec.maxSide) {
+        picture = picture.thumbnail_image(codec.maxSide, vips::VImage::option()
+                                                             ->set("height", codec.maxSide)
+                                                             ->set("size", VIPS_SIZE_DOWN));
+    }
+    return picture;
+}
+
+vips::VOption* options(const image::ImageCodec& codec, std::optional<double> quality) {
+    vips::VOption* options = image::ImageFormatTable::saverOptions(codec, quality);
+    // WebP's quickest search costs a page about what PNG's deflate does; its default one
+    // takes twice that for files about a fifth smaller (still a third smaller than PNG).
+    if (codec.saver == "webpsave") options->set("effort", 0);
+    return options;
+}
+
+// What the page takes as a file, encoded in memory: asked only when the volume was too full to
+// write it. 0 when the saver cannot write to memory.
+int64_t encodedSize(const PageBitmap& bitmap, const image::ImageCodec& codec, std::optional<double> quality) {
+    VipsBlob* blob = nullptr;
+    try {
+        vips::VImage::call((std::string(codec.saver) + "_buffer").c_str(),
+                           options(codec, quality)->set("in", prepared(bitmap, codec))->set("buffer", &blob));
+    } catch (const vips::VError&) {
+        vips_error_clear();
+    }
+    if (!blob) return 0;
+    const auto size = static_cast<int64_t>(VIPS_AREA(blob)->length);
+    vips_area_unref(VIPS_AREA(blob));
+    return size;
+}
+
 }  // namespace
 
 bool PageImageWriter::canWrite(const Format& format) {
@@ -39,28 +74,18 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
 
     StagedOutput output(destination);
     try {
-        vips::VImage picture = wrap(bitmap);
-        if (codec->maxSide > 0 && std::max(picture.width(), picture.height()) > codec->maxSide) {
-            // Formats with a size limit (icons) get the page shrunk to fit.
-            picture = picture.thumbnail_image(codec->maxSide, vips::VImage::option()
-                                                                  ->set("height", codec->maxSide)
-                                                                  ->set("size", VIPS_SIZE_DOWN));
-        }
-        vips::VOption* options = image::ImageFormatTable::saverOptions(*codec, quality);
-        // WebP's quickest search costs a page about what PNG's deflate does; its default one
-        // takes twice that for files about a fifth smaller (still a third smaller than PNG).
-        if (codec->saver == "webpsave") options->set("effort", 0);
-        options->set("in", picture);
-        options->set("filename", output.path().c_str());
-        vips::VImage::call(std::string(codec->saver).c_str(), options);
+        vips::VImage::call(std::string(codec->saver).c_str(), options(*codec, quality)
+                                                                  ->set("in", prepared(bitmap, *codec))
+                                                                  ->set("filename", output.path().c_str()));
     } catch (const vips::VError&) {
         vips_error_clear();
-        // The saver does not say why it failed; a full volume tells. One page needs up to its
-        // pixels' bytes.
-        const int64_t pixels = int64_t{bitmap.width} * bitmap.height * 3;
+        // The saver does not say why it failed; a full volume tells, and the page, encoded in
+        // memory, what it needed (at least what it had written when the volume filled up).
+        const auto partial = FileManagerService::shared().size(output.path());
         if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "pdf"), output.path(),
-                                                FileManagerService::shared(), pixels)) {
-            throw *full;
+                                                FileManagerService::shared(), partial.value_or(0) + 1)) {
+            throw ConversionError::insufficientDiskSpace(
+                std::max(full->required(), encodedSize(bitmap, *codec, quality)), full->available());
         }
         std::error_code ec;
         if (!std::filesystem::exists(output.path(), ec)) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,12 +31,6 @@ std::string withoutPageEnd(std::string text) {
     return text;
 }
 
-// A word that ends a printed line with a hyphen, and the word that begins the next line.
-struct HyphenBreak {
-    std::string word;  // with its hyphen
-    std::string next;
-};
-
 bool onOneLine(const poppler::text_box& a, const poppler::text_box& b) {
     const poppler::rectf p = a.bbox();
     const poppler::rectf q = b.bbox();
@@ -48,39 +41,55 @@ bool onOneLine(const poppler::text_box& a, const poppler::text_box& b) {
     return high - low > 0.5 * extent;
 }
 
-std::vector<HyphenBreak> hyphenBreaks(const poppler::page& page) {
-    std::vector<HyphenBreak> breaks;
-    const std::vector<poppler::text_box> words = page.text_list();
-    for (size_t i = 0; i + 1 < words.size(); ++i) {
-        const poppler::byte_array word = words[i].text().to_utf8();
-        if (word.size() < 2 || word.back() != '-' || onOneLine(words[i], words[i + 1])) continue;
-        const poppler::byte_array next = words[i + 1].text().to_utf8();
-        breaks.push_back({std::string(word.begin(), word.end()), std::string(next.begin(), next.end())});
-    }
-    return breaks;
+std::string utf8Of(const poppler::text_box& box) {
+    const poppler::byte_array bytes = box.text().to_utf8();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// How far past the end of one word the next may start in the page text: the spaces and line
+// breaks between them, and a little slack for what poppler puts between blocks.
+constexpr size_t kWordSlack = 64;
+
+// Where `needle` starts at or just after `from`, or npos.
+size_t findNear(const std::string& text, const std::string& needle, size_t from) {
+    if (needle.empty() || from > text.size()) return std::string::npos;
+    const size_t at = text.find(needle, from);
+    return at != std::string::npos && at - from <= kWordSlack ? at : std::string::npos;
 }
 
 // Poppler's reading-order text drops the hyphen that ends a line and joins the two halves
 // ("Jean-" over "Paul said" reads "JeanPaul said"), which loses real hyphens. The printed line
 // comes back here, hyphen and line break included, and the reflow decides what to join.
-std::string withLineEndHyphens(std::string text, const std::vector<HyphenBreak>& breaks) {
-    size_t from = 0;
-    for (const HyphenBreak& hyphen : breaks) {
-        const std::string_view stem = std::string_view(hyphen.word).substr(0, hyphen.word.size() - 1);
-        // Joined without the hyphen, joined with it, or left as printed: whichever comes first.
-        const size_t joined = text.find(std::string(stem) + hyphen.next, from);
-        const size_t kept = text.find(hyphen.word + hyphen.next, from);
-        const size_t printed = text.find(hyphen.word + "\n" + hyphen.next, from);
-        const size_t first = std::min({joined, kept, printed});
+// The page's words come in the same reading order as the text, so they are followed through it
+// one after the other: a hyphen is put back at the line it ended, never at an earlier place
+// where the same word stands.
+std::string withLineEndHyphens(std::string text, const std::vector<poppler::text_box>& words) {
+    size_t cursor = 0;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string word = utf8Of(words[i]);
+        const bool endsLine = i + 1 < words.size() && word.size() >= 2 && word.back() == '-' &&
+                              !onOneLine(words[i], words[i + 1]);
+        if (!endsLine) {
+            const size_t at = findNear(text, word, cursor);
+            if (at != std::string::npos) cursor = at + word.size();
+            continue;
+        }
+        const std::string next = utf8Of(words[i + 1]);
+        const std::string stem = word.substr(0, word.size() - 1);
+        // Left as printed, joined with the hyphen, or joined without it: whichever comes first.
+        const size_t printed = findNear(text, word + "\n" + next, cursor);
+        const size_t kept = findNear(text, word + next, cursor);
+        const size_t joined = findNear(text, stem + next, cursor);
+        const size_t first = std::min({printed, kept, joined});
         if (first == std::string::npos) continue;
         if (first == printed) {
-            from = printed + hyphen.word.size() + 1;
+            cursor = printed + word.size();
         } else if (first == kept) {
-            text.insert(kept + hyphen.word.size(), "\n");
-            from = kept + hyphen.word.size() + 1;
+            text.insert(kept + word.size(), "\n");
+            cursor = kept + word.size();
         } else {
             text.insert(joined + stem.size(), "-\n");
-            from = joined + stem.size() + 2;
+            cursor = joined + stem.size() + 1;
         }
     }
     return text;
@@ -177,7 +186,7 @@ std::string PopplerDocument::pageText(int index) const {
     // are separated by single spaces, which is what paragraph rebuilding expects.
     poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
     std::string text(utf8.begin(), utf8.end());
-    return withoutPageEnd(withLineEndHyphens(std::move(text), hyphenBreaks(*page)));
+    return withoutPageEnd(withLineEndHyphens(std::move(text), page->text_list()));
 }
 
 bool PopplerDocument::fitsBitmapCap(int64_t width, int64_t height) {

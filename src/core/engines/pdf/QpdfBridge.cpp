@@ -48,6 +48,7 @@ public:
 
     void write(unsigned char const* data, size_t length) override {
         m_pending.append(reinterpret_cast<const char*>(data), length);
+        m_total += static_cast<int64_t>(length);
         if (m_pending.size() >= kChunkBytes) flush();
     }
     void finish() override {}  // the whole file is flushed once qpdf is done
@@ -70,10 +71,13 @@ public:
         return m_ok;
     }
 
+    int64_t total() const { return m_total; }
+
 private:
     static constexpr size_t kChunkBytes = size_t{256} << 10;
     int m_fd;
     std::string m_pending;
+    int64_t m_total = 0;
     bool m_ok = true;
 };
 
@@ -168,17 +172,26 @@ void rotatePages(Document& document, int step) {
     for (auto& page : pagesOf(document)) page.rotatePage(step, true);
 }
 
+namespace {
+
+const PDFVersion& versionOf(Document& document) {
+    if (!document.ownVersion) document.ownVersion = document.pdf.getVersionAsPDFVersion();
+    return *document.ownVersion;
+}
+
+}  // namespace
+
 void appendPage(Document& target, Document& source, int index) {
     const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
     target.pagesKnown = false;
-    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
+    target.copiedVersion.updateIfGreater(versionOf(source));
     QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
 }
 
 void appendAllPages(Document& target, Document& source) {
     target.pagesKnown = false;
-    target.copiedVersion.updateIfGreater(source.pdf.getVersionAsPDFVersion());
+    target.copiedVersion.updateIfGreater(versionOf(source));
     QPDFPageDocumentHelper helper(target.pdf);
     for (const auto& page : pagesOf(source)) helper.addPage(page, false);
 }
@@ -274,7 +287,9 @@ WriteStatus write(Document& document, const std::filesystem::path& file, const W
     }
     const bool flushed = sink.flush();
     const bool closed = ::close(fd) == 0;
-    return written && flushed && closed ? WriteStatus::written : WriteStatus::failed;
+    if (!(written && flushed && closed)) return WriteStatus::failed;
+    if (options.bytesWritten) *options.bytesWritten = sink.total();
+    return WriteStatus::written;
 }
 
 bool rewriteToUnicodeMaps(const std::filesystem::path& file, const std::function<std::optional<std::string>(const std::string&)>& mend) {

@@ -5,6 +5,7 @@
 // is complete), so QpdfBridge.cpp is built as C++17 and this interface uses nothing newer.
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -82,6 +83,8 @@ struct WriteOptions {
     // Every stream that can be decoded is compressed again at flate's best level, and small
     // objects are packed into object streams.
     bool compact = false;
+    // Set to the file's size once it is written, when given.
+    int64_t* bytesWritten = nullptr;
 };
 
 // Writes the document to `file` (created or truncated).

@@ -3,6 +3,7 @@
 // The qpdf object behind qpdf_bridge::Document. Included only by the files built as C++17 that
 // talk to qpdf directly (see QpdfBridge.h).
 
+#include <optional>
 #include <vector>
 
 #include <qpdf/PDFVersion.hh>
@@ -22,6 +23,8 @@ struct Document {
     // The highest version among the documents whose pages were copied in: the output declares
     // at least that, as the pages may use what it brought.
     PDFVersion copiedVersion;
+    // The version the document's header declares, read once: qpdf parses it anew on every call.
+    std::optional<PDFVersion> ownVersion;
 };
 
 // The document's pages, each carrying what it inherits from the page tree (so that pages can

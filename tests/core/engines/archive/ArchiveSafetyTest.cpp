@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 
+#include <sys/statvfs.h>
+
 #include <gtest/gtest.h>
 
 #include "ArchiveFixtures.h"
@@ -169,6 +171,30 @@ TEST_F(ArchiveEngineFiles, AFullDiskReadsAsOneWithRealFigures) {
         EXPECT_LE(error->available(), int64_t{2} << 20) << error->what();
         EXPECT_TRUE(entriesOf(volume.path()).empty());
     }
+}
+
+TEST_F(ArchiveEngineFiles, AStreamStoppedForTheReserveNamesTheVolumesFreeSpace) {
+    testing::SmallVolume volume(4 << 20);
+    if (!volume.available()) GTEST_SKIP() << volume.whyNot();
+    // A bzip2 stream records no length: it is stopped while it unpacks, once the volume is down
+    // to the reserve the guard keeps (a quarter of the room here), before it is full.
+    const fs::path plain = dir.write("zeros/zeros.bin", std::string(8 << 20, '\0'));
+    const auto packed = ArchiveFixtures::run(ArchiveFixtures::bzip2, {"-c", plain.string()});
+    const fs::path stream = dir.write("work/zeros.bin.bz2", packed.standardOutputData);
+    struct statvfs info {};
+    ASSERT_EQ(::statvfs(volume.path().c_str(), &info), 0);
+    const int64_t room = static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+
+    ArchiveEngine::Settings settings;
+    settings.limits.pollInterval = std::chrono::milliseconds(1);
+    const auto error =
+        failure(engine(settings), ArchiveFixtures::job(stream, "bz2", volume.path() / "out", "bz2", "extract"));
+    ASSERT_TRUE(error);
+    ASSERT_EQ(error->kind(), ConversionError::Kind::insufficientDiskSpace) << error->what();
+    // What the volume had free, not what is left of it once the reserve is kept.
+    EXPECT_EQ(error->available(), room) << error->shortDescription();
+    EXPECT_GT(error->required(), room) << error->shortDescription();
+    EXPECT_TRUE(entriesOf(volume.path()).empty());
 }
 
 }  // namespace

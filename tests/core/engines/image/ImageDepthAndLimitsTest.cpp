@@ -74,13 +74,15 @@ TEST(ImageLimits, APictureAtTheLimitIsWrittenAndReadsBack) {
     EXPECT_EQ(headerField(dir / "wide.heic", "width"), "16384");
     EXPECT_EQ(headerField(dir / "wide.heic", "height"), "64");
 
-    // A strip too thin for the encoder's levels at that width: never a file nobody can open.
+    // A strip too thin for the encoder's levels at that width: never a file nobody can open,
+    // and the refusal says why.
     const fs::path thin = strip(dir / "thin.png", 8000, 16);
     try {
         ImageEngine().convert(imageJob(thin, dir / "thin.heic", "png", "heic"), {}, {});
         EXPECT_EQ(headerField(dir / "thin.heic", "width"), "8000") << "a HEIC was written that does not open";
     } catch (const ConversionError& error) {
-        EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
+        EXPECT_EQ(error.kind(), ConversionError::Kind::unsupportedCombination);
+        EXPECT_NE(error.shortDescription().find("thin.png (8000 × 16 px)"), std::string::npos) << error.shortDescription();
         EXPECT_FALSE(fs::exists(dir / "thin.heic"));
     }
 }

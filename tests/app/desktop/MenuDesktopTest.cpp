@@ -1,0 +1,199 @@
+// The tray menu of the real program in a real tray (trayer) on a desktop with a window manager
+// and a session bus of its own, used with the mouse and the keys: files whose names are not UTF-8
+// are revealed and chosen like any other.
+#include <chrono>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "KolvexOnDesktop.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeInput;
+namespace fs = std::filesystem;
+
+constexpr const char* kOdd = "caf\xe9 \xff";  // Latin-1 and a byte no UTF-8 has
+
+void press(FakeInput& input, const std::string& key) {
+    input.key(key, true);
+    input.key(key, false);
+    input.sync();
+    testing::pumpUntil([] { return false; }, 150ms);
+}
+
+// A file manager on the session bus that only notes what it is asked to show.
+class FakeFileManager : public QDBusVirtualObject {
+public:
+    std::vector<QStringList> shown;
+
+    QString introspect(const QString&) const override {
+        return R"(<interface name="org.freedesktop.FileManager1"><method name="ShowItems">)"
+               R"(<arg type="as" direction="in"/><arg type="s" direction="in"/></method></interface>)";
+    }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != "org.freedesktop.FileManager1" || message.member() != "ShowItems") return false;
+        shown.push_back(message.arguments().value(0).toStringList());
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
+// Kolvex with its tray icon in a real tray, on a session bus of its own.
+struct TrayDesktop {
+    std::unique_ptr<testing::Xvfb> xvfb;
+    std::unique_ptr<testing::WindowManager> manager;
+    testing::TempDir home;
+    QProcessEnvironment environment;
+    QProcess bus, tray, kolvex;
+    std::string log;
+
+    std::string start(const std::string& defaults) {
+        for (const char* program : {"trayer", "dbus-daemon", "xwininfo", "xprop"})
+            if (QStandardPaths::findExecutable(program).isEmpty()) return std::string(program) + " is not installed";
+        std::string whyNot;
+        xvfb = testing::Xvfb::start(whyNot);
+        if (!xvfb) return whyNot;
+        manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+        if (!manager) return whyNot;
+        home.write("config/kolvex/defaults.json", defaults);
+        environment = testing::kolvexEnvironment(*xvfb, home);
+        if (!testing::startSessionBus(bus, environment)) return "the session bus gave no address";
+        tray.setProcessEnvironment(environment);
+        tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+        if (!tray.waitForStarted(10000)) return "trayer did not start";
+        testing::pumpUntil([] { return false; }, 500ms);
+        kolvex.setProcessEnvironment(environment);
+        kolvex.start(KOLVEX_PROGRAM, {});
+        if (!kolvex.waitForStarted(10000) || !testing::waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s))
+            return "kolvex did not start: " + log;
+        return {};
+    }
+    ~TrayDesktop() {
+        for (QProcess* process : {&kolvex, &tray, &bus}) {
+            process->terminate();
+            process->waitForFinished(10000);
+        }
+    }
+
+    // The middle of Kolvex's icon in the tray, by the window tree; none while it is not there.
+    std::optional<std::pair<int, int>> trayIcon() {
+        const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+        static const std::regex icon(R"re("Kolvex": \("kolvex" "Kolvex"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
+        std::smatch match;
+        if (!std::regex_search(tree, match, icon)) return std::nullopt;
+        return std::make_pair(std::stoi(match[3]) + std::stoi(match[1]) / 2, std::stoi(match[4]) + std::stoi(match[2]) / 2);
+    }
+
+    // True once the window titled `title` has the keyboard (the window manager's active window).
+    bool hasFocus(const QString& title) {
+        static const std::regex id(R"(0x[0-9a-f]+)");
+        std::smatch window, active;
+        const std::string info = testing::outputOf("xwininfo", {"-name", title}, environment);
+        const std::string root = testing::outputOf("xprop", {"-root", "_NET_ACTIVE_WINDOW"}, environment);
+        return std::regex_search(info, window, id) && std::regex_search(root, active, id) &&
+               std::stoul(window.str(), nullptr, 16) == std::stoul(active.str(), nullptr, 16);
+    }
+
+    // Opens the tray menu with a click on the icon.
+    bool openMenu(FakeInput& input) {
+        std::optional<std::pair<int, int>> at;
+        if (!testing::waitFor([&] { return (at = trayIcon()).has_value(); }, 10s)) return false;
+        input.moveTo(at->first, at->second);
+        input.button(1, true);
+        input.button(1, false);
+        input.sync();
+        testing::pumpUntil([] { return false; }, 500ms);
+        return true;
+    }
+};
+
+// Recent ▸ a converted file whose name is not UTF-8 asks the file manager to show that very
+// file: its URI carries the name's bytes.
+TEST(TheTrayMenu, RevealsARecentFileWhoseNameIsNotUtf8) {
+    TrayDesktop desktop;
+    const std::string name = std::string(kOdd) + ".md";
+    const auto output = desktop.home.write("odd/" + name, "# Hello\n");
+    std::string hex;
+    for (unsigned char c : output.native()) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    const std::string defaults =
+        R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}, "KolvexRecentConversions": {"type": "data",)"
+        R"( "json": [{"outputPath": "odd", "outputPathBytes": ")" +
+        hex + R"(", "sourceName": "odd.txt", "date": 786000000}]}})";
+    if (const auto whyNot = desktop.start(defaults); !whyNot.empty()) GTEST_SKIP() << whyNot;
+
+    FakeFileManager fileManager;
+    QDBusConnection bus = QDBusConnection::connectToBus(desktop.environment.value("DBUS_SESSION_BUS_ADDRESS"), "fake-file-manager");
+    ASSERT_TRUE(bus.isConnected());
+    ASSERT_TRUE(bus.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
+    ASSERT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
+
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+    // "Convert Files…", then "Recent", into it, and its first item.
+    press(input, "Down");
+    press(input, "Down");
+    press(input, "Right");
+    press(input, "Return");
+    ASSERT_TRUE(testing::pumpUntil([&] { return !fileManager.shown.empty(); }, 5s)) << "the file manager was not asked\n" << desktop.log;
+    ASSERT_EQ(fileManager.shown.front().size(), 1);
+    // A file URI whose percent-decoded path is the file's bytes, with no replacement character.
+    const QString uri = fileManager.shown.front().front();
+    ASSERT_TRUE(uri.startsWith("file:///")) << uri.toStdString();
+    const QByteArray path = QByteArray::fromPercentEncoding(uri.mid(7).toLatin1());
+    EXPECT_EQ(path.toStdString(), output.native()) << uri.toStdString();
+    EXPECT_FALSE(uri.contains(QChar(0xfffd)) || uri.contains("%EF%BF%BD")) << uri.toStdString();
+    bus.unregisterService("org.freedesktop.FileManager1");
+    QDBusConnection::disconnectFromBus("fake-file-manager");
+}
+
+// Convert Files… lists a file whose name is not UTF-8, and the Portal opens for it: typed to
+// its folder, chosen with the keys, converted beside it under its own name.
+TEST(TheTrayMenu, ConvertFilesListsANameThatIsNotUtf8) {
+    TrayDesktop desktop;
+    const auto odd = desktop.home.write("odd/" + std::string(kOdd) + ".txt", "Hello\n");
+    if (const auto whyNot = desktop.start(R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})"); !whyNot.empty())
+        GTEST_SKIP() << whyNot;
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+    press(input, "Down");  // "Convert Files…"
+    press(input, "Return");
+    ASSERT_TRUE(testing::waitFor([&] { return desktop.hasFocus("Choose files to send through the Portal"); }, 10s))
+        << "the chooser did not open with the keyboard\n" << desktop.log;
+    testing::pumpUntil([] { return false; }, 300ms);
+    // The chooser opens at home with the list focused: "odd" by typing, opened, its one file chosen.
+    for (const char* key : {"o", "d", "d"}) press(input, key);
+    press(input, "Return");
+    press(input, "Home");
+    press(input, "Return");
+    ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 10s)) << "the Portal never opened\n" << desktop.log;
+    testing::pumpUntil([] { return false; }, 400ms);
+    press(input, "Left");  // the last chip of a text file's ring: Markdown
+    press(input, "Return");
+    ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "Commit 1 file(s)", 10s)) << desktop.log;
+    EXPECT_TRUE(testing::waitFor(
+        [&] {
+            for (const auto& entry : fs::directory_iterator(odd.parent_path()))
+                if (entry.path() != odd && entry.path().filename().native().rfind(std::string(kOdd) + ".", 0) == 0) return true;
+            return false;
+        },
+        10s))
+        << desktop.log;
+}
+
+}  // namespace
+}  // namespace kolvex

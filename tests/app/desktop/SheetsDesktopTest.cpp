@@ -1,0 +1,201 @@
+// Tool sheets of the real program on a desktop of its own with a window manager, confirmed with
+// the real keys and the mouse: what a sheet shows is what is written.
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QStandardPaths>
+
+#include "KolvexOnDesktop.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeInput;
+namespace fs = std::filesystem;
+
+void press(FakeInput& input, const std::string& key) {
+    input.key(key, true);
+    input.key(key, false);
+    input.sync();
+}
+
+// The program on an Xvfb with openbox, its first-run guide seen long ago.
+struct Desktop {
+    std::unique_ptr<testing::Xvfb> xvfb;
+    std::unique_ptr<testing::WindowManager> manager;
+    testing::TempDir home;
+    QProcessEnvironment environment;
+    QProcess kolvex;
+    std::string log;
+
+    // Empty when it is up; otherwise why the test cannot run here.
+    std::string start(const std::vector<fs::path>& files) {
+        std::string whyNot;
+        xvfb = testing::Xvfb::start(whyNot);
+        if (!xvfb) return whyNot;
+        manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+        if (!manager) return whyNot;
+        home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
+        environment = testing::kolvexEnvironment(*xvfb, home);
+        QStringList arguments;
+        for (const auto& file : files) arguments << QString::fromStdString(file.string());
+        testing::startKolvex(kolvex, *xvfb, home, arguments);
+        return {};
+    }
+    ~Desktop() {
+        kolvex.terminate();
+        kolvex.waitForFinished(15000);
+    }
+
+    // Opens the tool `label` for the files handed over at launch, from the keyboard Portal.
+    std::optional<testing::WindowFrame> openTool(FakeInput& input, const std::string& label, const QString& title) {
+        if (!testing::waitForLog(kolvex, log, "FFmpeg ready", 30s)) return std::nullopt;
+        if (!testing::waitForLog(kolvex, log, "RING n=", 10s)) return std::nullopt;
+        testing::pumpUntil([] { return false; }, 400ms);  // mapped and focused
+        press(input, "Tab");
+        if (!testing::waitForLog(kolvex, log, " " + label + "@", 5s)) return std::nullopt;
+        const auto steps = testing::chipSteps(log, label);
+        if (!steps) return std::nullopt;
+        for (int i = 0; i < *steps; ++i) press(input, "Right");
+        testing::pumpUntil([] { return false; }, 200ms);
+        press(input, "Return");
+        std::optional<testing::WindowFrame> sheet;
+        testing::waitFor([&] { return (sheet = testing::viewableWindow(environment, title)).has_value(); }, 15s);
+        testing::pumpUntil([] { return false; }, 800ms);  // facts read, laid out, focused
+        return sheet ? testing::viewableWindow(environment, title) : sheet;
+    }
+
+    // The files written beside `source` once `count` of them are there (a final name holds a
+    // complete file).
+    std::vector<fs::path> outputs(const fs::path& source, size_t count, std::chrono::milliseconds timeout) {
+        std::vector<fs::path> found;
+        testing::waitFor(
+            [&] {
+                found.clear();
+                for (const auto& entry : fs::directory_iterator(source.parent_path()))
+                    if (entry.path() != source && !entry.path().filename().string().starts_with("."))
+                        found.push_back(entry.path());
+                return found.size() >= count;
+            },
+            timeout);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+double duration(const fs::path& file) {
+    const std::string text = testing::probeEntry(file, "format=duration");
+    return text.empty() ? -1 : std::stod(text);
+}
+
+enum class Confirm { returnKey, returnInTheField, click };
+
+class TheSplitSheet : public ::testing::TestWithParam<Confirm> {};
+
+// A 10 s clip with keyframes 4 s apart opens with its cut at 5 s: confirmed untouched (Return,
+// Return in the untouched "Split at" field, or a click on "Split"), the two parts are 5 s each, as
+// the sheet lists them.
+TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
+    KOLVEX_REQUIRE_FFMPEG();
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    Desktop desktop;
+    fs::create_directories(desktop.home / "clips");
+    testing::ClipSpec spec;
+    spec.seconds = 10;
+    spec.codecArguments = {"-c:v", "libx264", "-g", "40", "-keyint_min", "40", "-sc_threshold", "0", "-c:a", "aac"};
+    const auto clip = testing::makeClip(desktop.home / "clips/clip.mp4", spec);
+    if (const auto whyNot = desktop.start({clip}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    const auto sheet = desktop.openTool(input, "Split", "Split clip.mp4");
+    ASSERT_TRUE(sheet) << "the split sheet never opened\n" << desktop.log;
+
+    if (GetParam() == Confirm::returnKey) {
+        press(input, "Return");
+    } else if (GetParam() == Confirm::returnInTheField) {
+        // The "Split at" field, 74 px in from the sheet's left and 144 px above its bottom.
+        input.moveTo(sheet->x + 74, sheet->y + sheet->height - 144);
+        input.button(1, true);
+        input.button(1, false);
+        input.sync();
+        testing::pumpUntil([] { return false; }, 200ms);
+        press(input, "Return");
+    } else {
+        // "Split" is the last button of the sheet's foot, 20 px in from its right and bottom edges.
+        input.moveTo(sheet->x + sheet->width - 50, sheet->y + sheet->height - 34);
+        input.button(1, true);
+        input.button(1, false);
+        input.sync();
+    }
+    const auto parts = desktop.outputs(clip, 2, 30s);
+    ASSERT_EQ(parts.size(), 2u) << desktop.log;
+    for (const auto& part : parts) EXPECT_NEAR(duration(part), 5.0, 0.12) << part.filename();
+}
+
+INSTANTIATE_TEST_SUITE_P(Confirm, TheSplitSheet,
+                         ::testing::Values(Confirm::returnKey, Confirm::returnInTheField, Confirm::click),
+                         [](const auto& info) {
+                             return info.param == Confirm::returnKey          ? "Return"
+                                    : info.param == Confirm::returnInTheField ? "ReturnInTheField"
+                                                                              : "Click";
+                         });
+
+// The pixel size of a picture as vipsheader reads it.
+std::pair<int, int> pictureSize(const Desktop& desktop, const fs::path& picture) {
+    const auto field = [&](const char* name) {
+        const std::string text =
+            testing::outputOf("vipsheader", {"-f", name, QString::fromStdString(picture.string())}, desktop.environment);
+        return text.empty() ? -1 : std::stoi(text);
+    };
+    return {field("width"), field("height")};
+}
+
+// A 400 × 200 picture offers no longest side above 400: pushed to the slider's end, the sheet has
+// nothing to write; one step down, it writes the size it promised.
+TEST(TheResizeSheet, OffersNoEnlargementAndWritesWhatItShows) {
+    KOLVEX_REQUIRE_FFMPEG();
+    for (const char* program : {"xwininfo", "vipsheader"})
+        if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+    Desktop desktop;
+    fs::create_directories(desktop.home / "pictures");
+    const auto picture = testing::makeMedia(desktop.home / "pictures/small.png",
+                                            {"-f", "lavfi", "-i", "testsrc2=size=400x200", "-frames:v", "1"});
+    if (const auto whyNot = desktop.start({picture}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    const auto sheet = desktop.openTool(input, "Resize", "Resize small.png");
+    ASSERT_TRUE(sheet) << "the resize sheet never opened\n" << desktop.log;
+
+    // A click on "Longest side" (the sheet's foot below the picture keeps its height: the button
+    // is 253 px above the sheet's bottom), Tab to its slider, and the slider to its end.
+    input.moveTo(sheet->x + sheet->width - 128, sheet->y + sheet->height - 253);
+    input.button(1, true);
+    input.button(1, false);
+    input.sync();
+    testing::pumpUntil([] { return false; }, 200ms);
+    press(input, "Tab");
+    press(input, "End");
+    press(input, "Return");
+    testing::pumpUntil([] { return false; }, 2s);
+    EXPECT_TRUE(desktop.outputs(picture, 1, 0ms).empty()) << "a size above the original's was offered and applied";
+    EXPECT_TRUE(testing::windowIsViewable(desktop.environment, "Resize small.png"));
+
+    press(input, "Left");  // 398 px, 2 px below the original
+    press(input, "Return");
+    const auto written = desktop.outputs(picture, 1, 20s);
+    ASSERT_EQ(written.size(), 1u) << desktop.log;
+    EXPECT_EQ(pictureSize(desktop, written.front()), std::make_pair(398, 199));
+}
+
+}  // namespace
+}  // namespace kolvex

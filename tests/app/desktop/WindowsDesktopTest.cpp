@@ -1,0 +1,173 @@
+// The welcome window and the settings of the real program on a desktop of its own with a window
+// manager: the guide's button in view as it opens, Return pressing it, and the debug-log switch.
+#include <chrono>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <QStandardPaths>
+
+#include "KolvexOnDesktop.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeInput;
+
+struct Screen {
+    int width;
+    int height;
+    const char* scale;  // QT_SCALE_FACTOR
+};
+
+std::string screenName(const Screen& screen) {
+    std::string scale = screen.scale;
+    for (char& c : scale)
+        if (c == '.') c = '_';
+    return std::to_string(screen.width) + "x" + std::to_string(screen.height) + "at" + scale;
+}
+
+// The share of the strip's pixels that have its commonest colour.
+double uniformity(const std::vector<unsigned>& pixels) {
+    std::map<unsigned, int> counts;
+    int most = 0;
+    for (unsigned p : pixels) most = std::max(most, ++counts[p]);
+    return pixels.empty() ? 0 : static_cast<double>(most) / static_cast<double>(pixels.size());
+}
+
+class TheWelcomeWindow : public ::testing::TestWithParam<Screen> {};
+
+// On an ordinary screen the guide opens whole: no scroll bar beside it, its foot on the screen,
+// and Return presses "Start using Kolvex", which closes it.
+TEST_P(TheWelcomeWindow, OpensWholeWithItsButtonInView) {
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    const Screen screen = GetParam();
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot, screen.width, screen.height);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+    if (!manager) GTEST_SKIP() << whyNot;
+    auto environment = testing::kolvexEnvironment(*xvfb, home);
+    environment.insert("QT_SCALE_FACTOR", screen.scale);
+
+    QProcess kolvex;
+    kolvex.setProcessEnvironment(environment);
+    kolvex.start(KOLVEX_PROGRAM, {});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    std::optional<testing::WindowFrame> frame;
+    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 20s))
+        << "the first run shows the guide\n" << kolvex.readAllStandardError().toStdString();
+    testing::pumpUntil([] { return false; }, 500ms);  // laid out and painted
+    frame = testing::viewableWindow(environment, "Welcome to Kolvex");
+    ASSERT_TRUE(frame);
+    EXPECT_LE(frame->y + frame->height, screen.height) << "the window's foot is off the screen";
+    EXPECT_GT(frame->height, 500) << "opened " << frame->width << "\u00d7" << frame->height;
+
+    // The guide is narrower than the window by a scroll bar's width: that strip shows nothing
+    // but the window's background unless a bar is there.
+    FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    const auto strip = input.pixels(frame->x + frame->width - 10, frame->y, 8, frame->height);
+    EXPECT_GT(uniformity(strip), 0.98) << "a scroll bar: the guide does not fit its window of " << frame->width << "\u00d7"
+                                       << frame->height;
+
+    input.key("Return", true);
+    input.key("Return", false);
+    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
+        << "Return did not press \u201cStart using Kolvex\u201d";
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindow,
+                         ::testing::Values(Screen{1280, 800, "1"}, Screen{1920, 1080, "1"}),
+                         [](const auto& info) { return screenName(info.param); });
+
+// On a short screen the guide scrolls; scrolled down and clicked, Return still presses its
+// button.
+TEST(TheWelcomeWindowScrolled, StillPressesItsButtonOnReturn) {
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot, 1280, 800);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+    if (!manager) GTEST_SKIP() << whyNot;
+    auto environment = testing::kolvexEnvironment(*xvfb, home);
+    environment.insert("QT_SCALE_FACTOR", "1.75");
+
+    QProcess kolvex;
+    kolvex.setProcessEnvironment(environment);
+    kolvex.start(KOLVEX_PROGRAM, {});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::optional<testing::WindowFrame> frame;
+    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 20s));
+    testing::pumpUntil([] { return false; }, 500ms);
+    FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    const auto strip = input.pixels(frame->x + frame->width - 10, frame->y, 8, frame->height);
+    ASSERT_LT(uniformity(strip), 0.98) << "the guide fits: nothing to scroll on this screen";
+
+    // A click on the guide's text, then the wheel down to its foot.
+    input.moveTo(frame->x + frame->width / 2, frame->y + frame->height / 3);
+    input.button(1, true);
+    input.button(1, false);
+    for (int i = 0; i < 10; ++i) {
+        input.button(5, true);
+        input.button(5, false);
+    }
+    input.sync();
+    testing::pumpUntil([] { return false; }, 300ms);
+    input.key("Return", true);
+    input.key("Return", false);
+    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
+        << "Return did not press \u201cStart using Kolvex\u201d after scrolling";
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
+}
+
+// The stored preferences with "Write debug logs" set as given, the welcome seen long ago.
+void writeSettings(const testing::TempDir& home, bool debugLogging) {
+    home.write("config/kolvex/defaults.json",
+               std::string(R"({"KolvexDidShowWelcome": {"type": "bool", "value": true},)") +
+                   R"( "KolvexPreferences": {"type": "data", "json": {"outputLocation": "sameAsSource",)" +
+                   R"( "conflictBehaviour": "rename", "preserveMetadata": true, "showNotifications": true,)" +
+                   R"( "imageQuality": 0.85, "videoQuality": 0.7, "audioBitrate": 192000, "parallelLimit": 0,)" +
+                   R"( "appearance": "system", "triggerModifier": "shift", "debugLogging": )" +
+                   (debugLogging ? "true" : "false") + "}}}");
+}
+
+// "Write debug logs" decides whether debug lines are written: on, the program's settings are
+// among them; off, there are none.
+TEST(KolvexOnADesktop, WritesDebugLinesOnlyWhenAskedTo) {
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    for (const bool debug : {true, false}) {
+        SCOPED_TRACE(debug ? "debug logs on" : "debug logs off");
+        testing::TempDir home;
+        writeSettings(home, debug);
+        QProcess kolvex;
+        testing::startKolvex(kolvex, *xvfb, home, {});
+        ASSERT_TRUE(kolvex.waitForStarted(10000));
+        std::string log;
+        ASSERT_TRUE(testing::waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s)) << log;
+        kolvex.terminate();
+        EXPECT_TRUE(kolvex.waitForFinished(15000));
+        log += kolvex.readAllStandardError().toStdString();
+        if (debug) {
+            EXPECT_NE(log.find("[app] debug: Settings {"), std::string::npos) << log;
+            EXPECT_NE(log.find("\"debugLogging\":true"), std::string::npos) << log;
+        } else {
+            EXPECT_EQ(log.find("] debug: "), std::string::npos) << log;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kolvex

@@ -1,0 +1,118 @@
+// Footnotes and endnotes of a .docx, carried into every target after the body.
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "core/engines/document/DocumentEngine.h"
+#include "core/engines/document/DocxNotes.h"
+#include "core/engines/document/OOXMLWriter.h"
+#include "core/engines/document/RichDocument.h"
+#include "core/format/ConversionError.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+const std::string kNamespaces = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main")";
+
+// Two footnotes referred to in the opposite order of their ids, one with a mark of its own, and an
+// endnote numbered with capital letters; the notes part also holds Word's separators.
+std::vector<testing::ZipEntry> annotatedPackage() {
+    const std::string document =
+        R"(<?xml version="1.0" encoding="UTF-8"?><w:document )" + kNamespaces + "><w:body>"
+        R"(<w:p><w:r><w:t>Alpha</w:t></w:r><w:r><w:footnoteReference w:id="2"/></w:r>)"
+        R"(<w:r><w:t xml:space="preserve"> beta</w:t></w:r><w:r><w:footnoteReference w:customMarkFollows="1" w:id="3"/><w:t>*</w:t></w:r>)"
+        R"(<w:r><w:t xml:space="preserve"> gamma</w:t></w:r><w:r><w:footnoteReference w:id="1"/></w:r>)"
+        R"(<w:r><w:t xml:space="preserve"> delta</w:t></w:r><w:r><w:endnoteReference w:id="1"/></w:r><w:r><w:t>.</w:t></w:r></w:p>)"
+        R"(<w:p><w:r><w:t>Last line of the body.</w:t></w:r></w:p>)"
+        R"(<w:sectPr><w:endnotePr><w:numFmt w:val="upperLetter"/></w:endnotePr></w:sectPr></w:body></w:document>)";
+    const std::string footnotes =
+        R"(<?xml version="1.0" encoding="UTF-8"?><w:footnotes )" + kNamespaces + ">"
+        R"(<w:footnote w:type="separator" w:id="-1"><w:p><w:r><w:separator/></w:r></w:p></w:footnote>)"
+        R"(<w:footnote w:type="continuationSeparator" w:id="0"><w:p><w:r><w:continuationSeparator/></w:r></w:p></w:footnote>)"
+        R"(<w:footnote w:id="1"><w:p><w:r><w:footnoteRef/></w:r><w:r><w:t xml:space="preserve"> Second note.</w:t></w:r></w:p>)"
+        R"(<w:p><w:r><w:t>Its second paragraph.</w:t></w:r></w:p></w:footnote>)"
+        R"(<w:footnote w:id="2"><w:p><w:r><w:footnoteRef/></w:r><w:r><w:t xml:space="preserve"> First note.</w:t></w:r></w:p></w:footnote>)"
+        R"(<w:footnote w:id="3"><w:p><w:r><w:t>* Custom note.</w:t></w:r></w:p></w:footnote>)"
+        R"(<w:footnote w:id="4"><w:p><w:r><w:t>Never referred to.</w:t></w:r></w:p></w:footnote>)"
+        "</w:footnotes>";
+    // A note that does not place its own mark gets it in front.
+    const std::string endnotes = R"(<?xml version="1.0" encoding="UTF-8"?><w:endnotes )" + kNamespaces + ">"
+                                 R"(<w:endnote w:id="1"><w:p><w:r><w:t>The end note.</w:t></w:r></w:p></w:endnote></w:endnotes>)";
+    return {{"word/document.xml", document}, {"word/footnotes.xml", footnotes}, {"word/endnotes.xml", endnotes}};
+}
+
+std::string readBack(const std::filesystem::path& output, const std::string& target) {
+    if (target == "pdf") return testing::pdfText(output).value_or("");
+    if (target == "txt") return testing::readFile(output);
+    return DocumentEngine::read(output, testing::documentFormat(target))->toPlainText().toStdString();
+}
+
+// Drops line breaks and runs of spaces, so texts laid out on pages compare with flowing ones.
+std::string words(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const bool space = c == ' ' || c == '\n' || c == '\f' || c == '\r';
+        if (space && (out.empty() || out.back() == ' ')) continue;
+        out += space ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+TEST(DocxNotes, EveryTargetKeepsTheNotesAfterTheBodyNumberedAsInTheSource) {
+    if (!std::filesystem::exists(OOXMLWriter::tarPath())) GTEST_SKIP() << "bsdtar is not installed";
+    testing::TempDir dir;
+    const auto source = dir / "annotated.docx";
+    testing::writeZip(source, annotatedPackage());
+    const std::string expected =
+        "Alpha[1] beta* gamma[2] delta[A]. Last line of the body. [1] First note. * Custom note. [2] Second note. "
+        "Its second paragraph. [A] The end note.";
+
+    const DocumentEngine engine;
+    for (const std::string target : {"txt", "md", "html", "rtf", "docx", "pdf"}) {
+        SCOPED_TRACE(target);
+        const auto destination = dir / ("annotated." + target);
+        const ConversionOutcome outcome = engine.convertReporting(testing::documentJob(source, destination, "docx", target), {}, {});
+        EXPECT_EQ(outcome.note, std::nullopt);
+        const std::string text = readBack(destination, target);
+        if (target == "pdf" && text.empty()) GTEST_SKIP() << "poppler-utils are not installed";
+        EXPECT_EQ(words(text), expected) << text;
+        if (target == "docx") {
+            const auto package = testing::unpackDocx(destination, dir / "unpacked");
+            if (package) {
+                EXPECT_TRUE(package->malformed.empty());
+            }
+        }
+    }
+}
+
+TEST(DocxNotes, ADamagedNotesPartIsADamagedDocument) {
+    testing::TempDir dir;
+    std::vector<testing::ZipEntry> entries = annotatedPackage();
+    entries[1].content.resize(entries[1].content.size() / 2);  // the footnotes part cut short
+    const auto source = dir / "cut.docx";
+    testing::writeZip(source, entries);
+    try {
+        DocumentEngine().convert(testing::documentJob(source, dir / "cut.txt", "docx", "txt"), {}, {});
+        FAIL() << "a damaged notes part was read";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error, ConversionError::corruptedInput(source));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut.txt"));
+}
+
+TEST(DocxNotes, MarksFollowTheNumberFormat) {
+    struct Case {
+        int number;
+        const char* format;
+        const char* mark;
+    };
+    for (const Case& c : {Case{3, "decimal", "3"}, Case{4, "lowerRoman", "iv"}, Case{1994, "upperRoman", "MCMXCIV"},
+                          Case{27, "lowerLetter", "aa"}, Case{2, "upperLetter", "B"}, Case{5, "chicago", "5"},
+                          Case{0, "lowerRoman", "0"}}) {
+        EXPECT_EQ(docx::noteMark(c.number, c.format), c.mark) << c.number << " " << c.format;
+    }
+}
+
+}  // namespace
+}  // namespace kolvex

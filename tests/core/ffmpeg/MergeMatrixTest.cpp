@@ -1,0 +1,253 @@
+// Merges of 2, 3 and 6 alike clips in every container and codec a merge takes, and of mixed clips,
+// judged by ffprobe and full decodes: each stream lasts the sum of its clips, and the sound meets
+// the pictures at every join, within one coded sound frame, with no silence between clips.
+#include <numeric>
+#include <stdexcept>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/services/Preferences.h"
+#include "JoinMarks.h"
+#include "MediaReport.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+#include "TestFormats.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::decodedStream;
+using testing::JoinMarks;
+using testing::MediaReport;
+
+// Two lengths, so that the joins fall on different places within the coded frames.
+constexpr double kShort = 1.0;
+constexpr double kLong = 1.36;
+constexpr double kSilent = 1.2;
+
+struct Kind {
+    std::string name;
+    std::string extension;  // also the target format's id
+    std::vector<std::string> codec;
+    bool video;
+    int sampleRate;
+    int frameSamples;  // one coded sound frame; 1 for PCM and FLAC, which are cut to the sample
+    bool copied;       // the merge copies (at least the pictures)
+};
+
+const std::vector<std::string> kH264 = {"-c:v", "libx264", "-bf", "2", "-g", "25", "-c:a", "aac"};
+
+const std::vector<Kind>& kinds() {
+    static const std::vector<Kind> all = {
+        {"MP4", "mp4", kH264, true, 44100, 1024, true},
+        {"MOV", "mov", kH264, true, 44100, 1024, true},
+        {"MKV", "mkv", kH264, true, 44100, 1024, true},
+        {"WebM", "webm", {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-g", "25", "-c:a", "libopus"},
+         true, 48000, 960, true},
+        {"HEVC in MP4", "mp4",
+         {"-c:v", "libx265", "-x265-params", "log-level=error:bframes=2:keyint=25", "-tag:v", "hvc1", "-c:a", "aac"},
+         true, 44100, 1024, true},
+        {"MP3", "mp3", {"-c:a", "libmp3lame"}, false, 44100, 1152, false},
+        {"M4A", "m4a", {"-c:a", "aac"}, false, 44100, 1024, false},
+        {"WAV", "wav", {"-c:a", "pcm_s16le"}, false, 44100, 1, true},
+        {"FLAC", "flac", {"-c:a", "flac"}, false, 44100, 1, false},
+    };
+    return all;
+}
+
+const Kind& kindNamed(const std::string& name) {
+    for (const auto& each : kinds())
+        if (each.name == name) return each;
+    throw std::invalid_argument(name);
+}
+
+ConversionOptions merging() {
+    ConversionOptions options = Preferences{}.conversionOptions(FormatCategory::video);
+    options.tool = "merge";
+    return options;
+}
+
+class MergeMatrix : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!testing::haveFFmpeg()) return;
+        s_dir = new testing::TempDir;
+        for (const auto& kind : kinds())
+            for (const double seconds : {kShort, kLong}) make(clipName(kind, seconds), kind, seconds, true);
+        make("silent.mp4", kindNamed("MP4"), kSilent, false);
+        Kind deep = kindNamed("WAV");
+        deep.codec = {"-c:a", "pcm_s24le"};
+        make("24 bit.wav", deep, kLong, true);
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override { KOLVEX_REQUIRE_FFMPEG(); }
+
+    static std::string clipName(const Kind& kind, double seconds) {
+        return fmt::format("{} {}.{}", kind.name, seconds, kind.extension);
+    }
+    static void make(const std::string& name, const Kind& kind, double seconds, bool sound) {
+        std::vector<std::string> args;
+        if (kind.video) args = JoinMarks::pictureSource(seconds, 25);
+        if (sound) {
+            const auto more = JoinMarks::soundSource(seconds, kind.sampleRate);
+            args.insert(args.end(), more.begin(), more.end());
+        }
+        args.insert(args.end(), kind.codec.begin(), kind.codec.end());
+        if (!sound) args.push_back("-an");
+        testing::makeMedia(*s_dir / name, args);
+    }
+
+    ConversionOutcome merge(const std::vector<std::string>& names, const std::string& to) {
+        const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
+        const std::string from = fs::path(names.front()).extension().string().substr(1);
+        auto job = testing::mediaJob(*s_dir / names.front(), m_out / ("merged." + to), from, to, merging());
+        for (size_t i = 1; i < names.size(); ++i) job.additionalSources.push_back(*s_dir / names[i]);
+        return engine.convertReporting(job, nullptr, {});
+    }
+
+    static inline testing::TempDir* s_dir = nullptr;
+    testing::TempDir m_out;
+};
+
+// Every kind, 2, 3 and 6 clips of two lengths taking turns.
+TEST_F(MergeMatrix, AlikeClipsMeetTheirSoundAtEveryJoin) {
+    for (const auto& kind : kinds()) {
+        for (const size_t count : {2, 3, 6}) {
+            SCOPED_TRACE(fmt::format("{} \u00D7 {}", kind.name, count));
+            std::vector<std::string> names;
+            std::vector<double> starts;  // where each clip should begin
+            double total = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const double seconds = i % 2 == 0 ? kShort : kLong;
+                names.push_back(clipName(kind, seconds));
+                starts.push_back(total);
+                total += seconds;
+            }
+            const auto outcome = merge(names, kind.extension);
+            EXPECT_EQ(outcome.usedPassthrough, kind.copied);
+            const fs::path out = outcome.outputs.at(0);
+            EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
+            // One coded frame, and the burst's first loud sample.
+            const double frame = double(kind.frameSamples) / kind.sampleRate + 1e-3;
+
+            const JoinMarks marks = JoinMarks::of(out);
+            ASSERT_EQ(marks.bursts.size(), count);
+            for (size_t i = 0; i < count; ++i)
+                EXPECT_NEAR(marks.bursts[i] - marks.bursts[0], starts[i], frame) << "sound of clip " << i + 1;
+            if (kind.video) {
+                ASSERT_EQ(marks.pictures.size(), count);
+                for (size_t i = 0; i < count; ++i) {
+                    EXPECT_NEAR(marks.pictures[i] - marks.pictures[0], starts[i], 1e-3) << "picture of clip " << i + 1;
+                    EXPECT_NEAR(marks.bursts[i], marks.pictures[i], frame) << "sound against picture of clip " << i + 1;
+                }
+                const auto pictures = decodedStream(out, "v:0");
+                EXPECT_NEAR(pictures.seconds(), total, 1.0 / 25 + 1e-3);
+                // The sound ends with the pictures (a decoder may add the last frame's padding).
+                EXPECT_NEAR(marks.soundStart + marks.soundSeconds, pictures.end, frame);
+            } else {
+                EXPECT_NEAR(marks.soundSeconds, total + frame / 2, frame / 2 + 1e-3);
+            }
+            for (const auto& hole : marks.holes) ADD_FAILURE() << "silence of " << hole.seconds << " s at " << hole.start;
+            fs::remove(out);
+        }
+    }
+}
+
+// A clip without sound takes its length in silence, wherever it stands; the others' sound
+// stays with their pictures.
+TEST_F(MergeMatrix, AClipWithoutSoundGetsSilence) {
+    const std::string a = clipName(kindNamed("MP4"), kShort), b = clipName(kindNamed("MP4"), kLong);
+    struct Case {
+        std::string name;
+        std::vector<std::string> clips;
+        std::vector<size_t> sounded;  // which clips have sound
+        size_t silent;
+    };
+    const std::vector<Case> cases = {
+        {"between two", {a, "silent.mp4", b}, {0, 2}, 1},
+        {"first", {"silent.mp4", a}, {1}, 0},
+        {"last", {b, "silent.mp4"}, {0}, 1},
+    };
+    const double frame = 1024.0 / 44100 + 1e-3;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = merge(c.clips, "mp4");
+        const fs::path out = outcome.outputs.at(0);
+        const MediaReport report = MediaReport::of(out);
+        EXPECT_EQ(report.decodeErrors, "");
+        ASSERT_EQ(report.ofType("audio").size(), 1u);
+        const JoinMarks marks = JoinMarks::of(out);
+        ASSERT_EQ(marks.pictures.size(), c.clips.size());
+        ASSERT_EQ(marks.bursts.size(), c.sounded.size());
+        for (size_t i = 0; i < c.sounded.size(); ++i)
+            EXPECT_NEAR(marks.bursts[i], marks.pictures[c.sounded[i]], frame) << "clip " << c.sounded[i] + 1;
+        if (c.silent == 0) {
+            // Silence from the start up to the second clip's sound.
+            EXPECT_TRUE(marks.holes.empty());
+            EXPECT_NEAR(marks.soundStart, marks.pictures[0], frame);
+        } else {
+            ASSERT_EQ(marks.holes.size(), 1u);
+            EXPECT_NEAR(marks.holes[0].start, marks.pictures[c.silent], frame);
+            EXPECT_NEAR(marks.holes[0].seconds, kSilent, frame);
+        }
+        const double pictures = decodedStream(out, "v:0").seconds();
+        EXPECT_NEAR(marks.soundSeconds, pictures, frame);
+        fs::remove(out);
+    }
+}
+
+// Clips that differ are re-encoded to one frame size and rate; each keeps its sound with its
+// pictures, however its container times them (a Matroska picture starting after the sound's
+// encoder delay, WebM sound starting before its pictures).
+TEST_F(MergeMatrix, MixedClipsKeepTheirSoundWithTheirPictures) {
+    const Kind& mp4 = kindNamed("MP4");
+    const Kind& mkv = kindNamed("MKV");
+    const Kind& webm = kindNamed("WebM");
+    struct Case {
+        std::string name;
+        std::vector<std::string> clips;
+        std::string to;
+    };
+    const std::vector<Case> cases = {
+        {"MKV, MP4, WebM into MP4", {clipName(mkv, kShort), clipName(mp4, kLong), clipName(webm, kShort)}, "mp4"},
+        {"WebM, MKV into WebM", {clipName(webm, kLong), clipName(mkv, kShort), clipName(webm, kShort)}, "webm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = merge(c.clips, c.to);
+        EXPECT_FALSE(outcome.usedPassthrough);
+        const fs::path out = outcome.outputs.at(0);
+        EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
+        const double frame = c.to == "webm" ? 960.0 / 48000 + 1e-3 : 1024.0 / 44100 + 1e-3;
+        const JoinMarks marks = JoinMarks::of(out);
+        ASSERT_EQ(marks.pictures.size(), c.clips.size());
+        ASSERT_EQ(marks.bursts.size(), c.clips.size());
+        for (size_t i = 0; i < c.clips.size(); ++i)
+            EXPECT_NEAR(marks.bursts[i], marks.pictures[i], frame) << "clip " << i + 1;
+        for (const auto& hole : marks.holes) ADD_FAILURE() << "silence of " << hole.seconds << " s at " << hole.start;
+        fs::remove(out);
+    }
+}
+
+// 16- and 24-bit WAV join at the deeper depth, every sample kept.
+TEST_F(MergeMatrix, WavOfTwoDepthsKeepsTheDeeper) {
+    const auto outcome = merge({clipName(kindNamed("WAV"), kShort), "24 bit.wav"}, "wav");
+    const fs::path out = outcome.outputs.at(0);
+    EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
+    EXPECT_EQ(testing::probeEntry(out, "stream=codec_name", "a:0"), "pcm_s24le");
+    EXPECT_EQ(testing::probeEntry(out, "stream=bits_per_sample", "a:0"), "24");
+    EXPECT_EQ(decodedStream(out, "a:0").samples, std::lround((kShort + kLong) * 44100));
+    const JoinMarks marks = JoinMarks::of(out);
+    ASSERT_EQ(marks.bursts.size(), 2u);
+    EXPECT_NEAR(marks.bursts[1] - marks.bursts[0], kShort, 1e-3);
+    EXPECT_TRUE(marks.holes.empty());
+}
+
+}  // namespace
+}  // namespace kolvex
