@@ -107,9 +107,19 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
     Arguments args = AudioTagArguments::mapping(job, probe);
     if (isTool(job, "normalize"))
         append(args, {"-af", FFmpegArguments::loudnessFilter(probe ? probe->audioSampleRate : std::nullopt)});
-    const auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    auto pcm = AudioTagArguments::pcmEncoder(job.to, probe);
+    // A cut of PCM into its own kind of file keeps the source's samples as they are.
+    if (pcm && job.isTrim() && job.from.id == job.to.id && probe && probe->audioCodec &&
+        probe->audioCodec->starts_with("pcm_"))
+        pcm = *probe->audioCodec;
     append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
-    if (job.to.has(FormatCapability::lossy)) append(args, audioBitrateArguments(job));
+    // A cut that is re-encoded only to be exact keeps the source's bit rate, unless one was asked.
+    const bool cutAlike = job.isTrim() && job.from.id == job.to.id && probe && probe->audioBitrate &&
+                          *probe->audioBitrate >= 8000 && (!job.options.audioBitrate || job.options.encodeSettingsFromPreferences);
+    if (cutAlike && job.to.has(FormatCapability::lossy))
+        append(args, {"-b:a", fmt::format("{}k", *probe->audioBitrate / 1000)});
+    else if (job.to.has(FormatCapability::lossy))
+        append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
     return args;
 }
@@ -172,25 +182,49 @@ std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegE
 std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
 
 Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                                 const std::optional<MediaProbe>& probe, std::optional<double> copiedVideoEnd) {
+                                 const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut) {
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
     const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
     Arguments args = common();
-    // An input's -t ends every stream read from it: a picture that must end early takes its own
-    // opening of the file, so the sound still runs to the asked end.
-    const bool videoEndsEarly = copiedVideoEnd && decision.isPassthrough() && !decision.dropsVideo &&
-                                !isTool(job, "remove-audio");
-    if (videoEndsEarly) {
-        ConversionJob picture = job;
-        picture.options.trimEnd = copiedVideoEnd;
-        append(args, trimmedInput(picture, demuxer));
+    const bool copiedCut = cut && decision.isPassthrough() && !decision.dropsVideo;
+    // A re-encoded cut of pictures keeps each picture's own time (in the source's time base, not
+    // rounded to the frame rate), repeats none to fill the gap before the first, and ends on the
+    // output's clock: an input's -t counts from the first picture decoded, not from the seek
+    // point, and would keep one picture more whenever the cut starts between two.
+    const auto length = trimLength(job);
+    const bool reencodedPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video && job.isTrim();
+    if (!copiedCut) {
+        ConversionJob input = job;
+        if (reencodedPictures) input.options.trimEnd.reset();
+        append(args, trimmedInput(input, demuxer));
+        if (decision.isPassthrough())
+            append(args, passthroughMapping(job, decision.dropsVideo, probe));
+        else
+            append(args, encodeMapping(job, probe));
+        if (reencodedPictures) {
+            append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+            if (length) append(args, {"-t", timestamp(*length)});
+        }
+        append(args, containerFlags(job.to));
+        args.push_back(paths::absolute(job.destination).string());
+        return args;
     }
-    append(args, trimmedInput(job, demuxer));
-    if (decision.isPassthrough())
-        append(args, passthroughMapping(job, decision.dropsVideo, probe, videoEndsEarly ? 1 : 0));
-    else
-        append(args, encodeMapping(job, probe));
+    // Both inputs are sought to the cut's keyframe. An input's -t ends every stream read from it:
+    // pictures that end elsewhere than the sound take their own opening of the file.
+    ConversionJob sound = job;
+    sound.options.trimStart = cut->seek;
+    ConversionJob picture = sound;
+    picture.options.trimEnd = cut->pictureEnd;
+    const bool picturesApart = picture.options.trimEnd != sound.options.trimEnd && !isTool(job, "remove-audio");
+    if (picturesApart) append(args, trimmedInput(picture, demuxer));
+    append(args, trimmedInput(picturesApart ? sound : picture, demuxer));
+    append(args, passthroughMapping(job, false, probe, picturesApart ? 1 : 0));
+    // What the seek read before the seek point is dropped, stream by stream, not copied; the
+    // keyframe then starts the output's time line, and a sound frame it falls in starts just
+    // before it (MP4 and QuickTime hide that head by an edit list).
+    if (cut->seek)
+        append(args, {"-copypriorss", "0", "-output_ts_offset", fmt::format("-{:.6f}", std::max(0.0, cut->start - *cut->seek))});
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
     return args;

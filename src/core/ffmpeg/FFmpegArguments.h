@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/format/ConversionJob.h"
@@ -27,11 +28,11 @@ public:
     // The whole argument list of a single conversion. Source and destination are passed as
     // absolute paths, so a name starting with "-" is never read as an option. Not for a GIF
     // re-encode, which takes the two passes below.
-    // The input is read with the demuxer the probe found ("-f"). `copiedVideoEnd`: for a copied
-    // trim whose pictures must end before the asked end (a stream with B-frames), where they end;
-    // the sound still runs to the asked end.
+    // The input is read with the demuxer the probe found ("-f"). `cut`: for a copied video trim,
+    // where the copy is sought and where its pictures end (CopyCut); the sound runs from the
+    // seek point to the asked end.
     static Arguments build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                           const std::optional<MediaProbe>& probe, std::optional<double> copiedVideoEnd = std::nullopt);
+                           const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut = std::nullopt);
 
     // An animated GIF is made in two passes, so memory stays bounded however long the source:
     // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <mutex>
 
 #include <fmt/format.h>
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
@@ -35,10 +37,11 @@ namespace {
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
-// The stretch whose keyframes decide whether a trim can be copied: a second either side of its start.
+// The stretch whose packets decide whether a trim can be copied: from a second before its start
+// to its end (the file's end when it has none).
 std::pair<double, double> trimWindow(const ConversionJob& job) {
     const double start = std::max(0.0, job.options.trimStart.value_or(0));
-    return {start - 1.0, start + 1.0};
+    return {start - 1.0, job.options.trimEnd.value_or(std::numeric_limits<double>::infinity())};
 }
 
 }  // namespace
@@ -225,38 +228,45 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         probe = m_prober->probe(job.source, stop);
         decision = PassthroughPlanner::decide(job, probe);
     }
+    // A range that starts at or after the end holds nothing, in an intact file as in any other.
+    if (job.options.trimStart && probe.durationSeconds && *probe.durationSeconds > 0 &&
+        *job.options.trimStart >= *probe.durationSeconds)
+        throw ConversionError::unsupportedCombination(
+            fmt::format("{} of {:.1f} s", job.from.label, *probe.durationSeconds),
+            fmt::format("a part from {:.1f} s \u2014 the range lies beyond the clip's end", *job.options.trimStart));
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
-    // The job ffmpeg is given: writing to the staged file. A copied video trim ends its pictures
-    // early by the stream's decode delay, its sound at the asked end.
+    // The job ffmpeg is given: writing to the staged file. A copied video trim holds exactly the
+    // pictures of its span, or is re-encoded.
     const ConversionJob staged = writingTo(job, output.path());
-    std::optional<double> copiedVideoEnd;
+    std::optional<CopyCut> cut;
     if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
-        if (const auto end = copyEnd(job, knownCuts, stop)) {
-            if (*end && job.options.trimEnd && **end < *job.options.trimEnd) copiedVideoEnd = *end;
-        } else {
-            decision = PassthroughPlanner::Decision::reencode(fmt::format(
-                "no keyframe at {:.3f} s, so the cut is re-encoded to start there", job.options.trimStart.value_or(0)));
-        }
+        cut = copyCut(job, probe, knownCuts, stop);
+        if (!cut) decision = PassthroughPlanner::Decision::reencode(fmt::format(
+            "no copy holds exactly {:.3f}\u2013{} s, so the cut is re-encoded", job.options.trimStart.value_or(0),
+            job.options.trimEnd ? fmt::format("{:.3f}", *job.options.trimEnd) : std::string("the end")));
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
 
     const auto duration = outputDuration(job, probe);
-    ProcessResult last;
-    if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
-        last = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
-            const fs::path palette = scratch / "palette.png";
-            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette, probe.demuxer), duration,
-                      [&](double f) { report(f * 0.5); }, {}, stop);
-            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette, probe.demuxer), duration,
-                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
-        });
-    } else {
-        std::optional<std::pair<fs::path, int64_t>> watched;
-        if (decision.isPassthrough()) {
-            if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(output.path(), *expected);
+    ProcessResult last = runStaged(job, staged, decision, probe, cut, duration, report, stop);
+    // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
+    // it does not, the cut is made again by re-encoding.
+    if (cut) {
+        int64_t copied = -1;  // an unreadable copy is made again too; the checks below then judge it
+        try {
+            copied = LibavKeyframeReader::pictureCount(output.path(), stop);
+        } catch (const ConversionError&) {
         }
-        last = runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, copiedVideoEnd), duration, report, watched, stop);
+        if (copied != cut->pictures) {
+            Log::engine().warn("copy of {} held {} pictures for {} planned; re-encoding the cut",
+                               paths::lastComponent(job.source), copied, cut->pictures);
+            std::error_code ignored;
+            fs::remove(output.path(), ignored);
+            decision = PassthroughPlanner::Decision::reencode("the copy did not start and end where asked");
+            requireEncodersFor(job);
+            last = runStaged(job, staged, decision, probe, std::nullopt, duration, report, stop);
+        }
     }
 
     const auto size = m_files->size(output.path());
@@ -269,6 +279,26 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     // Kept as the source itself, every stream included.
     if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
     return {std::move(output), decision.isPassthrough(), std::move(note)};
+}
+
+ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const ConversionJob& staged,
+                                      const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
+                                      const std::optional<CopyCut>& cut, std::optional<double> duration,
+                                      const ProgressCallback& report, std::stop_token stop) const {
+    if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
+        return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path palette = scratch / "palette.png";
+            runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette, probe.demuxer), duration,
+                      [&](double f) { report(f * 0.5); }, {}, stop);
+            return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette, probe.demuxer), duration,
+                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
+        });
+    }
+    std::optional<std::pair<fs::path, int64_t>> watched;
+    if (decision.isPassthrough()) {
+        if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
+    }
+    return runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, cut), duration, report, watched, stop);
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
@@ -314,9 +344,8 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     return result;
 }
 
-std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
-                                                           std::stop_token stop) const {
-    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+std::optional<CopyCut> FFmpegEngine::copyCut(const ConversionJob& job, const MediaProbe& probe,
+                                             const StreamCopyCuts* knownCuts, std::stop_token stop) const {
     StreamCopyCuts cuts;
     if (knownCuts) {
         cuts = *knownCuts;
@@ -327,14 +356,8 @@ std::optional<std::optional<double>> FFmpegEngine::copyEnd(const ConversionJob& 
             return std::nullopt;
         }
     }
-    // A copy can only start on a keyframe: without one within the tolerance it would start
-    // earlier and carry more than was asked for.
-    if (start > TrimPlan::tolerance && !(std::abs(cuts.keyframes.nearest(start) - start) <= TrimPlan::tolerance))
-        return std::nullopt;
-    if (!job.options.trimEnd) return std::optional<double>();
-    const double end = *job.options.trimEnd - cuts.decodeDelay;
-    if (!(end - start > 0)) return std::nullopt;
-    return std::optional<double>(end);
+    return CopyCut::plan(cuts, std::max(0.0, job.options.trimStart.value_or(0)), job.options.trimEnd,
+                         CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate));
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,

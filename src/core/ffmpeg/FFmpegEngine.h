@@ -11,11 +11,13 @@
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/FFmpegEncoderList.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/ffmpeg/ClipSpan.h"
+#include "core/ffmpeg/PassthroughPlanner.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/ProcessRunner.h"
 #include "core/services/StagedOutput.h"
@@ -148,11 +150,15 @@ private:
                             std::optional<double> duration, const ProgressCallback& report,
                             const std::optional<std::pair<std::filesystem::path, int64_t>>& watched,
                             std::stop_token stop) const;
-    // Whether a video trim can be copied: its start is the very beginning or within the tolerance
-    // of a keyframe. If so, the end to hand ffmpeg (none for no end): the asked end less the
-    // stream's decode delay, so the copy carries no picture from after it.
-    std::optional<std::optional<double>> copyEnd(const ConversionJob& job, const StreamCopyCuts* knownCuts,
-                                                 std::stop_token stop) const;
+    // How a video trim is copied holding exactly the pictures of its span (its start snapped to a
+    // keyframe within the tolerance); none when no copy can.
+    std::optional<CopyCut> copyCut(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* knownCuts,
+                                   std::stop_token stop) const;
+    // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
+    ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
+                            const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
+                            const std::optional<CopyCut>& cut, std::optional<double> duration,
+                            const ProgressCallback& report, std::stop_token stop) const;
     // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
     // trim run each, one after another. The parts take their names together once all are
     // written, never over an existing file; a failure or cancel leaves none.

@@ -36,11 +36,18 @@ private:
 
 // Where a stream copy can cut a video. ffmpeg ends a copy by decode order, which runs ahead of
 // the pictures' order by `decodeDelay` when the stream has B-frames: asked to stop at a time, a
-// copy would carry the pictures up to that much later. Ending it `decodeDelay` early at a
-// keyframe ends it exactly before that keyframe.
+// copy would carry the pictures up to that much later. `pictures` holds every packet of the
+// stretch read, in decode order, so a cut can be planned picture by picture.
 struct StreamCopyCuts {
+    struct Picture {
+        double time = 0;     // presentation, seconds from the file's start as ffmpeg's -ss counts
+        std::optional<double> decodeTime;  // the same for decoding, when the container says
+        bool keyframe = false;
+        bool operator==(const Picture&) const = default;
+    };
     KeyframeIndex keyframes;
     double decodeDelay = 0;  // seconds, the largest presentation-minus-decode time of a keyframe
+    std::vector<Picture> pictures;
 };
 
 // Whether a trim can be cut by stream copy where the user asked, and where handles snap to.

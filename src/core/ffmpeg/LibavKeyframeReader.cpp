@@ -65,6 +65,30 @@ StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token st
     return cuts(input, stop, window);
 }
 
+int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token stop) {
+    LibavInput input(url, stop, kTimeLimit, LibavInput::Reading::headersWhenComplete);
+    AVFormatContext& format = input.format();
+    const AVStream* video = movingPicture(format);
+    if (!video) return 0;
+    for (unsigned i = 0; i < format.nb_streams; ++i)
+        if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
+    const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!packet) throw ConversionError::corruptedInput(url);
+    int64_t count = 0;
+    for (;;) {
+        throwIfStopRequested(stop);
+        const int rc = av_read_frame(&format, packet.get());
+        if (rc == AVERROR_EOF) break;
+        if (rc < 0) {
+            throwIfStopRequested(stop);
+            throw ConversionError::corruptedInput(url);
+        }
+        count += packet->stream_index == video->index;
+        av_packet_unref(packet.get());
+    }
+    return count;
+}
+
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
                                              std::optional<std::pair<double, double>> window) {
     input.rearm(stop, kTimeLimit);
@@ -100,8 +124,12 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!packet) throw ConversionError::corruptedInput(url);
     const double timeBase = av_q2d(video->time_base);
+    StreamCopyCuts read;
     std::vector<double> keyframes;
-    double delay = 0;
+    // Past the window's end, the pictures up to the next keyframe and as many again as a decoder
+    // may hold back: whatever is decoded before a picture in the window has been read.
+    constexpr int kReorderDepth = 16;
+    std::optional<int> afterEnd;
     for (;;) {
         throwIfStopRequested(stop);
         const int rc = av_read_frame(&format, packet.get());
@@ -112,19 +140,26 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
             if (rc == AVERROR_EXIT) throw ConversionError::corruptedInput(url);
             break;
         }
-        const AVPacket& read = *packet;
-        if (read.stream_index == video->index && read.pts != AV_NOPTS_VALUE) {
-            if (end && av_rescale_q(read.pts, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end) break;
-            if (read.flags & AV_PKT_FLAG_KEY) {
-                const double pts = LibavInput::printedSeconds(double(read.pts) * timeBase);
-                keyframes.push_back(LibavInput::printedSeconds(pts - origin));
-                if (read.dts != AV_NOPTS_VALUE)
-                    delay = std::max(delay, pts - LibavInput::printedSeconds(double(read.dts) * timeBase));
+        if (packet->stream_index == video->index && packet->pts != AV_NOPTS_VALUE) {
+            const bool key = packet->flags & AV_PKT_FLAG_KEY;
+            if (afterEnd && (*afterEnd)-- <= 0) break;
+            if (end && !afterEnd && key &&
+                av_rescale_q(packet->pts, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end)
+                afterEnd = kReorderDepth;
+            const double pts = LibavInput::printedSeconds(double(packet->pts) * timeBase);
+            StreamCopyCuts::Picture picture{LibavInput::printedSeconds(pts - origin), std::nullopt, key};
+            if (packet->dts != AV_NOPTS_VALUE) {
+                const double dts = LibavInput::printedSeconds(double(packet->dts) * timeBase);
+                picture.decodeTime = LibavInput::printedSeconds(dts - origin);
+                if (key && !afterEnd) read.decodeDelay = std::max(read.decodeDelay, pts - dts);
             }
+            if (key && !afterEnd) keyframes.push_back(picture.time);
+            read.pictures.push_back(picture);
         }
         av_packet_unref(packet.get());
     }
-    return {KeyframeIndex(std::move(keyframes)), delay};
+    read.keyframes = KeyframeIndex(std::move(keyframes));
+    return read;
 }
 
 }  // namespace kolvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stop_token>
@@ -30,6 +31,10 @@ public:
     // index().
     StreamCopyCuts cuts(const std::filesystem::path& url, std::stop_token stop = {},
                         std::optional<std::pair<double, double>> window = std::nullopt) const;
+
+    // How many packets the first moving-picture stream of a file holds (0 when it has none): what
+    // a stream copy wrote. Same errors and limits as index().
+    static int64_t pictureCount(const std::filesystem::path& url, std::stop_token stop = {});
 
     // The same from a file already open, nothing read yet beyond what opening it read.
     static StreamCopyCuts cuts(LibavInput& input, std::stop_token stop, std::optional<std::pair<double, double>> window);

@@ -40,6 +40,15 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     // losslessly, so the header states what the file holds.
     if (*probe.audioCodec == "flac" && (job.isTrim() || target.id.rawValue == "flac"))
         return Decision::reencode("FLAC is re-encoded losslessly so its header states its own length");
+    // A copied cut of MP3 loses sound at every cut: a frame leans on the frames before it (the bit
+    // reservoir) and the encoder's delay is stated for the file's start alone. PCM is copied in
+    // blocks, so a copied cut repeats part of a block. Both are cut by decoding: PCM losslessly,
+    // MP3 with the encoder's delay and padding stated, so every sample is in one part.
+    const std::string codec = paths::asciiLower(*probe.audioCodec);
+    if (job.isTrim() && codec == "mp3")
+        return Decision::reencode("MP3 is re-encoded so a cut keeps every sample");
+    if (job.isTrim() && codec.starts_with("pcm_"))
+        return Decision::reencode("PCM is cut by decoding, losslessly, to the sample");
     if (ContainerCompatibility::accepts(*probe.audioCodec, target.id))
         return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
     return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);

@@ -124,8 +124,9 @@ TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
                                         kStrip}));
 }
 
-// A copied trim whose pictures end early (B-frames) reads the sound from a second opening that
-// runs to the asked end; every input is read with the demuxer the probe found.
+// A copied trim is sought just before its keyframe and drops what the seek read before it; one
+// whose pictures end early (B-frames) reads the sound from a second opening that runs to the
+// asked end; every input is read with the demuxer the probe found.
 TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
     const auto job = testing::mediaJob("/in/a.mp4", "/out/b.mp4", "mp4", "mp4", options([](auto& o) {
                                            o.tool = "trim";
@@ -134,19 +135,49 @@ TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
                                        }));
     MediaProbe probe;
     probe.demuxer = "mov";
-    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, 4.92),
+    const CopyCut cut{1.999, 2, 4.92, 73};
+    EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, cut),
               concat({FFmpegArguments::common(),
-                      {"-ss", "00:00:02.000", "-t", "00:00:02.920", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
-                       "-ss", "00:00:02.000", "-t", "00:00:03.000", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
-                       "-dn", "-movflags", "+faststart", "/out/b.mp4"}}));
+                      {"-ss", "00:00:01.999", "-t", "00:00:02.921", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
+                       "-ss", "00:00:01.999", "-t", "00:00:03.001", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4", "-map", "0:V:0", "-map", "1:a:0?", "-c", "copy", "-sn",
+                       "-dn", "-copypriorss", "0", "-output_ts_offset", "-0.001000", "-movflags", "+faststart", "/out/b.mp4"}}));
     // Nothing to keep apart when the sound is dropped or the stream is re-encoded.
     auto silent = job;
     silent.options.tool = "remove-audio";
-    const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, 4.92);
+    const Args one = FFmpegArguments::build(silent, Decision::passthrough(false, "r"), probe, cut);
     EXPECT_EQ(std::count(one.begin(), one.end(), "-i"), 1);
+    // A cut from the very start seeks nowhere and drops nothing.
+    const Args fromStart = FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, CopyCut{std::nullopt, 0, 5, 125});
+    EXPECT_EQ(std::count(fromStart.begin(), fromStart.end(), "-ss"), 0);
+    EXPECT_EQ(std::count(fromStart.begin(), fromStart.end(), "-copypriorss"), 0);
     EXPECT_EQ(FFmpegArguments::inputFormat("image2"), kPixelLimit);
     EXPECT_EQ(FFmpegArguments::inputFormat(std::nullopt), kPixelLimit);
     EXPECT_EQ(FFmpegArguments::inputFormat("matroska"), concat({kPixelLimit, {"-f", "matroska"}}));
+}
+
+// A re-encoded cut of pictures is sought on the input but ends on the output's clock, each
+// picture keeping its own time; sound alone still ends on the input.
+TEST(FFmpegArguments, ReencodedCutsEndOnTheOutput) {
+    const auto trim = options([](auto& o) {
+        o.tool = "trim";
+        o.trimStart = 1.5;
+        o.trimEnd = 2.5;
+    });
+    const Args video = FFmpegArguments::build(testing::mediaJob("/in/a.mp4", "/out/b.mp4", "mp4", "mp4", trim),
+                                              Decision::reencode("r"), std::nullopt);
+    const auto input = std::find(video.begin(), video.end(), "-i");
+    ASSERT_NE(input, video.end());
+    EXPECT_EQ(std::count(video.begin(), input, "-t"), 0);
+    EXPECT_EQ(std::count(video.begin(), input, "-ss"), 1);
+    const auto end = std::find(input, video.end(), "-t");
+    ASSERT_NE(end, video.end());
+    EXPECT_EQ(*(end + 1), "00:00:01.000");
+    EXPECT_NE(std::find(input, video.end(), "-fps_mode"), video.end());
+    const Args sound = FFmpegArguments::build(testing::mediaJob("/in/a.mp3", "/out/b.mp3", "mp3", "mp3", trim),
+                                              Decision::reencode("r"), std::nullopt);
+    const auto soundInput = std::find(sound.begin(), sound.end(), "-i");
+    EXPECT_EQ(std::count(sound.begin(), soundInput, "-t"), 1);
+    EXPECT_EQ(std::count(sound.begin(), sound.end(), "-fps_mode"), 0);
 }
 
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {

@@ -102,7 +102,8 @@ TEST(FFmpegEncoderCheck, ARealRemuxNeverAsksForTheEncoders) {
     const auto engine = FFmpegEngine::overList(BundledFFmpeg::inBundle(), nullptr, counted.list({}));
     for (const auto& [to, options] : {std::pair{"mkv", withTool(std::nullopt)}, std::pair{"mp4", withTool("trim")}}) {
         auto job = mediaJob(clip, dir / (std::string("out.") + to), "mp4", to, options);
-        if (job.options.tool == "trim") job.options.trimEnd = 0.3;
+        // After the last picture: a copy can end there exactly, B-frames or not.
+        if (job.options.tool == "trim") job.options.trimEnd = 0.45;
         ASSERT_TRUE(engine.canHandle(job));
         const auto outcome = engine.convertReporting(job, nullptr, {});
         EXPECT_TRUE(outcome.usedPassthrough) << to;

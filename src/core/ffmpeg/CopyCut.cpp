@@ -1,0 +1,85 @@
+#include "core/ffmpeg/CopyCut.h"
+
+#include <cmath>
+
+namespace kolvex {
+
+namespace {
+
+constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
+
+// Whole milliseconds, as the command line writes a time.
+double milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+
+}  // namespace
+
+std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, std::optional<double> end,
+                                     double soundFrame) {
+    const auto& pictures = cuts.pictures;
+    if (pictures.empty()) return std::nullopt;
+    CopyCut cut;
+    size_t first = 0;  // decode-order index of the keyframe the copy starts on
+    if (start > TrimPlan::tolerance) {
+        const double keyframe = cuts.keyframes.nearest(start);
+        if (!(std::abs(keyframe - start) <= TrimPlan::tolerance)) return std::nullopt;
+        while (first < pictures.size() && !(pictures[first].keyframe && std::abs(pictures[first].time - keyframe) < kSame))
+            ++first;
+        if (first == pictures.size()) return std::nullopt;
+        cut.start = pictures[first].time;
+        // A sound frame before it, so the frame the keyframe falls in is kept (a container with
+        // edit lists hides its head), but after the keyframe before it; at least half a
+        // millisecond before it, so no rounding of a time base puts it ahead of the seek point.
+        // Whole milliseconds, as the command line has them.
+        double seek = std::floor((cut.start - 0.0005 - std::max(0.0, soundFrame)) * 1000) / 1000;
+        std::optional<double> before;
+        for (const double time : cuts.keyframes.times())
+            if (time < cut.start - kSame && time > 0) before = time;
+        for (size_t i = 0; i < first; ++i)
+            if (pictures[i].keyframe && pictures[i].time < cut.start - kSame) before = std::max(before.value_or(0), pictures[i].time);
+        if (before && seek < *before + 0.0005) seek = std::ceil((*before + 0.0005) * 1000) / 1000;
+        if (!(seek <= cut.start - 0.0005)) return std::nullopt;
+        if (seek > 0) cut.seek = seek;
+    } else {
+        cut.start = pictures.front().time;
+        for (const auto& picture : pictures) cut.start = std::min(cut.start, picture.time);
+    }
+
+    // Every picture after the start keyframe in decode order must show at or after it (a closed
+    // group of pictures), and those before the end must all be decoded before those after it.
+    std::optional<size_t> past;  // decode-order index of the first picture at or after the end
+    for (size_t i = first; i < pictures.size(); ++i) {
+        const double time = pictures[i].time;
+        if (time < cut.start - kSame) return std::nullopt;
+        const bool after = end && time >= *end - kSame;
+        if (after && !past) past = i;
+        if (!after) {
+            if (past) return std::nullopt;
+            ++cut.pictures;
+        }
+    }
+    if (cut.pictures == 0) return std::nullopt;
+    if (!past) return cut;
+
+    // Stop between the last picture kept and the first left out, in decode order.
+    const auto decoded = [&](size_t i) { return pictures[i].decodeTime.value_or(pictures[i].time); };
+    const double lastKept = decoded(*past - 1);
+    const double firstLeft = decoded(*past);
+    const double base = cut.seek.value_or(0);
+    const double stop = base + milliseconds((lastKept + firstLeft) / 2 - base);
+    if (!(stop > lastKept + kSame && stop <= firstLeft - kSame)) return std::nullopt;
+    cut.pictureEnd = stop;
+    return cut;
+}
+
+double CopyCut::soundFrame(const std::optional<std::string>& codec, std::optional<int64_t> sampleRate) {
+    if (!codec) return 0;
+    if (*codec == "opus") return 0.02;
+    if (!sampleRate || *sampleRate <= 0) return 0.025;
+    double samples = 1024;  // AAC, and a guess for the rest
+    if (*codec == "mp3" || *codec == "mp2") samples = 1152;
+    if (*codec == "ac3" || *codec == "eac3") samples = 1536;
+    if (*codec == "vorbis") samples = 2048;
+    return samples / static_cast<double>(*sampleRate);
+}
+
+}  // namespace kolvex

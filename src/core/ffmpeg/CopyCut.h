@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/ffmpeg/KeyframeIndex.h"
+
+namespace kolvex {
+
+// How a stream copy holds exactly the pictures of a trim, picture by picture, or that it cannot.
+// ffmpeg seeks a little before the time it is given when a container has no seek by
+// presentation time and the picture has B-frames, and from a file's own start time (which a
+// WebM with Opus puts below 0): told to drop what lies before the seek point (-copypriorss 0),
+// its copy starts on the first keyframe at or after it, whatever keyframe the seek landed on.
+// It ends a copy in decode order, so a copy can only end where every picture before the end is
+// decoded before every picture after it. Pure; any thread.
+struct CopyCut {
+    // Where the inputs are sought, seconds from the file's start: about a sound frame before the
+    // keyframe the copy starts on, never at or before the keyframe ahead of it. None: from the
+    // very start.
+    std::optional<double> seek;
+    // The presentation time of the first picture kept.
+    double start = 0;
+    // Where ffmpeg is to stop copying pictures (in its decode-order reckoning), seconds from the
+    // file's start; none to the end of the stream.
+    std::optional<double> pictureEnd;
+    // How many pictures the copy holds.
+    int64_t pictures = 0;
+
+    // None when no copy holds exactly the pictures from `start` (snapped to a keyframe within
+    // TrimPlan's tolerance) up to `end`: no keyframe there, pictures decoded out of order across
+    // `end`, or no picture in the span. `cuts` must hold every packet from a keyframe at or
+    // before the start on, past the first keyframe at or after the end.
+    // `soundFrame`: how long one coded frame of the sound lasts, seconds (0 without sound).
+    static std::optional<CopyCut> plan(const StreamCopyCuts& cuts, double start, std::optional<double> end,
+                                       double soundFrame = 0);
+    // How long one coded frame of a sound lasts, as far as its codec and rate tell; about 25 ms
+    // when they do not.
+    static double soundFrame(const std::optional<std::string>& codec, std::optional<int64_t> sampleRate);
+};
+
+}  // namespace kolvex

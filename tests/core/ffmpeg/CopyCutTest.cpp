@@ -1,0 +1,104 @@
+// Where a stream copy can start and end a cut, planned from a packet list like x264's with two
+// B-frames: I0 P3 B1 B2 P6 B4 B5 … in decode order, a keyframe every second at 25 pictures a second.
+#include <gtest/gtest.h>
+
+#include "core/ffmpeg/CopyCut.h"
+
+namespace kolvex {
+namespace {
+
+constexpr double kFrame = 0.04;
+
+// Two seconds of pictures (and the next keyframe), decoded two pictures ahead of their times.
+StreamCopyCuts bFrameStream(double offset = 0) {
+    StreamCopyCuts cuts;
+    std::vector<double> keyframes;
+    for (int group = 0; group < 3; ++group) {
+        const int first = group * 25;
+        // Presentation numbers in decode order: the keyframe, then P before the two B it carries.
+        std::vector<int> order = {first};
+        for (int p = first + 3; p < first + 25; p += 3) order.insert(order.end(), {p, p - 2, p - 1});
+        for (size_t i = 0; i < order.size(); ++i) {
+            const double time = offset + order[i] * kFrame;
+            const double decode = offset + (first + int(i) - 2) * kFrame;
+            cuts.pictures.push_back({time, decode, i == 0});
+        }
+        keyframes.push_back(offset + first * kFrame);
+    }
+    cuts.keyframes = KeyframeIndex(keyframes);
+    cuts.decodeDelay = 2 * kFrame;
+    return cuts;
+}
+
+TEST(CopyCut, StartsOnTheKeyframeWithinTheTolerance) {
+    const StreamCopyCuts cuts = bFrameStream(0.021);
+    struct Case {
+        double start;
+        bool copied;
+    };
+    for (const Case c : {Case{1.021, true}, Case{1.04, true}, Case{1.002, true}, Case{1.05, false}, Case{1.5, false}}) {
+        SCOPED_TRACE(c.start);
+        const auto cut = CopyCut::plan(cuts, c.start, std::nullopt, 1024.0 / 44100);
+        ASSERT_EQ(cut.has_value(), c.copied);
+        if (!cut) continue;
+        EXPECT_DOUBLE_EQ(cut->start, 1.021);
+        // A sound frame before the keyframe, in whole milliseconds, after the keyframe before it.
+        ASSERT_TRUE(cut->seek);
+        EXPECT_DOUBLE_EQ(*cut->seek, 0.997);
+        EXPECT_FALSE(cut->pictureEnd);
+        EXPECT_EQ(cut->pictures, 50);
+    }
+    // From the very start: no seek at all.
+    const auto whole = CopyCut::plan(cuts, 0.01, std::nullopt);
+    ASSERT_TRUE(whole);
+    EXPECT_FALSE(whole->seek);
+    EXPECT_EQ(whole->pictures, 75);
+}
+
+// A copy ends in decode order: only where every picture before the end is decoded before every
+// picture after it, and then between the two in decode time.
+TEST(CopyCut, EndsOnlyWhereDecodeOrderAllows) {
+    const StreamCopyCuts cuts = bFrameStream();
+    struct Case {
+        double end;
+        std::optional<int64_t> pictures;  // none: no exact copy
+    };
+    for (const Case c : {Case{2.0, 25}, Case{1.12, std::nullopt}, Case{1.08, std::nullopt}, Case{1.16, 4},
+                         Case{1.28, 7}, Case{5.0, 50}}) {
+        SCOPED_TRACE(c.end);
+        const auto cut = CopyCut::plan(cuts, 1.0, c.end);
+        ASSERT_EQ(cut.has_value(), c.pictures.has_value());
+        if (!cut) continue;
+        EXPECT_EQ(cut->pictures, *c.pictures);
+        if (c.end > 3) {
+            EXPECT_FALSE(cut->pictureEnd);
+            continue;
+        }
+        // The last picture kept and the first left out, in decode order, lie either side.
+        ASSERT_TRUE(cut->pictureEnd);
+        const size_t first = 25;
+        const auto& kept = cuts.pictures[first + size_t(*c.pictures) - 1];
+        const auto& left = cuts.pictures[first + size_t(*c.pictures)];
+        EXPECT_GT(*cut->pictureEnd, *kept.decodeTime);
+        EXPECT_LE(*cut->pictureEnd, *left.decodeTime);
+    }
+}
+
+TEST(CopyCut, NoCopyWithoutPicturesOrAnOpenGroup) {
+    EXPECT_FALSE(CopyCut::plan(StreamCopyCuts(), 1.0, 2.0));
+    StreamCopyCuts open = bFrameStream();
+    // A picture after the second keyframe in decode order that shows before it.
+    open.pictures[26].time = 0.96;
+    EXPECT_FALSE(CopyCut::plan(open, 1.0, 2.0));
+}
+
+TEST(CopyCut, SoundFramesByCodec) {
+    EXPECT_DOUBLE_EQ(CopyCut::soundFrame("aac", 48000), 1024.0 / 48000);
+    EXPECT_DOUBLE_EQ(CopyCut::soundFrame("mp3", 44100), 1152.0 / 44100);
+    EXPECT_DOUBLE_EQ(CopyCut::soundFrame("opus", 48000), 0.02);
+    EXPECT_DOUBLE_EQ(CopyCut::soundFrame(std::nullopt, std::nullopt), 0);
+    EXPECT_DOUBLE_EQ(CopyCut::soundFrame("aac", std::nullopt), 0.025);
+}
+
+}  // namespace
+}  // namespace kolvex
