@@ -33,4 +33,15 @@ bool nudgePointer(int dx, int dy) {
     return true;
 }
 
+std::optional<std::pair<int, int>> pointerPosition() {
+    Display* display = nudgeDisplay();
+    if (!display) return std::nullopt;
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX, &winY, &mask))
+        return std::nullopt;
+    return std::pair{rootX, rootY};
+}
+
 }  // namespace kolvex

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <utility>
+
 namespace kolvex {
 
 // Moves the pointer by (dx, dy) pixels as if the user had, through XTest, so that a drag
@@ -7,5 +10,9 @@ namespace kolvex {
 // Opens its own connection to $DISPLAY once. False when there is no X display or no XTest.
 // GUI thread.
 bool nudgePointer(int dx, int dy);
+
+// Where the pointer is now, in the root window's pixels (y down), asked of the X server on the
+// same connection. None when there is no X display. GUI thread.
+std::optional<std::pair<int, int>> pointerPosition();
 
 }  // namespace kolvex

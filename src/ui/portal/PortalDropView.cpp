@@ -66,6 +66,7 @@ void PortalDropView::dropEvent(QDropEvent* event) {
     }
     const auto files = localFiles(event->mimeData());
     m_model.completePendingPayload(files);
+    if (m_beforeDrop) m_beforeDrop();
     const std::string label = selectedLabel(m_model);
     const bool committed = m_model.commitDrop(files);
     Log::interaction().info("DROP target={} committed={}", label, committed);

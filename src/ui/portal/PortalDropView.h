@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QWidget>
 
 namespace kolvex {
@@ -15,6 +17,10 @@ class PortalDropView : public QWidget {
 public:
     PortalDropView(PortalModel& model, QWidget* parent = nullptr);
 
+    // Run at a drop before the selected chip is read; the window uses it to catch the
+    // selection up with the pointer.
+    void setBeforeDrop(std::function<void()> beforeDrop) { m_beforeDrop = std::move(beforeDrop); }
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -26,6 +32,7 @@ protected:
 
 private:
     PortalModel& m_model;
+    std::function<void()> m_beforeDrop;
 };
 
 }  // namespace kolvex

@@ -64,6 +64,14 @@ PortalPanel::Environment completed(PortalPanel::Environment env) {
     }
     if (!env.nudgePointer) env.nudgePointer = [](int dx, int dy) { nudgePointer(dx, dy); };
     if (!env.compositing) env.compositing = &compositingManagerRunning;
+    if (!env.pointer) {
+        env.pointer = []() -> std::optional<Point> {
+            if (QGuiApplication::platformName() != QLatin1String("xcb")) return std::nullopt;
+            const auto at = pointerPosition();
+            if (!at) return std::nullopt;
+            return Point{static_cast<double>(at->first), static_cast<double>(at->second)};
+        };
+    }
     return env;
 }
 
@@ -99,6 +107,7 @@ PortalPanel::PortalPanel(PortalModel& model, Environment environment)
     resize(static_cast<int>(kSide), static_cast<int>(kSide));
 
     auto* drop = new PortalDropView(model, this);
+    drop->setBeforeDrop([this] { followPointer(); });
     drop->setGeometry(rect());
     m_dropView = drop;
     m_view = new PortalView(model, drop);
@@ -289,6 +298,14 @@ void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
 void PortalPanel::track(Point at, PortalMode mode) {
     m_model.apply(mode);
     m_model.updateCursor({at.x - (m_anchor.x + kSide / 2), at.y - (m_anchor.y + kSide / 2)});
+}
+
+void PortalPanel::followPointer() {
+    if (m_isKeyboardDriven) return;
+    if (const auto root = m_env.pointer()) {
+        const Point at = fromRoot(*root);
+        m_model.updateCursor({at.x - (m_anchor.x + kSide / 2), at.y - (m_anchor.y + kSide / 2)});
+    }
 }
 
 void PortalPanel::setAnchor(Point at) {

@@ -52,6 +52,9 @@ public:
         std::function<double()> rootHeight;                      // default: the virtual desktop's height
         std::function<void(int, int)> nudgePointer;              // default: XTest
         std::function<bool()> compositing;                       // default: a compositing manager runs
+        // Where the pointer is now, in the root window's pixels (y down). Default: asked of the
+        // X server on xcb, none elsewhere.
+        std::function<std::optional<Point>()> pointer;
     };
 
     explicit PortalPanel(PortalModel& model, Environment environment = {});
@@ -66,6 +69,10 @@ public:
     void reveal(const DragPayload& payload, PortalMode mode, Point at);
     void present(const DragPayload& payload, PortalMode mode);
     void track(Point at, PortalMode mode);
+    // Points the selection where the pointer is at this moment. The drag observer's poll and a
+    // source's drag positions both trail a quick hand, so a drop asks the window system itself
+    // before it takes the chip.
+    void followPointer();
     void dismiss(bool mayCommit);
     void finish();
     // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.

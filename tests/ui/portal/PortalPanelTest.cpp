@@ -37,6 +37,7 @@ protected:
             return screens.front();
         };
         env.nudgePointer = [this](int dx, int dy) { nudges.emplace_back(dx, dy); };
+        env.pointer = [this] { return pointer; };
         return env;
     }
     void TearDown() override { panel.reset(); }
@@ -44,6 +45,7 @@ protected:
     double rootHeight = 1080;
     std::vector<PortalScreen> screens{{Rect{{0, 0}, {1920, 1080}}, Rect{{0, 40}, {1920, 1040}}}};
     std::vector<std::pair<int, int>> nudges;
+    std::optional<Point> pointer;  // root pixels, y down; none: the window system cannot tell
     std::unique_ptr<PortalPanel> panel;
 };
 
@@ -349,6 +351,37 @@ TEST_F(DropViewTest, DropCommitsAndIsTakenOnlyAsCopy) {
     ASSERT_FALSE(model->isRevealed());
     EXPECT_FALSE(drop(Qt::CopyAction));
     EXPECT_EQ(model->activeCount(), 2);
+}
+
+// The last poll can trail a quick hand: the drop takes the chip the pointer is on when it
+// lands, wherever the Portal was pushed to on screen, and a keyboard Portal keeps its own.
+TEST_F(DropViewTest, DropTakesTheChipUnderThePointerAtTheDrop) {
+    struct Case {
+        const char* name;
+        Point revealAt;  // y upwards, as the observer hands it over
+    };
+    for (const Case c : {Case{"centre", {960, 540}}, Case{"top edge", {960, 1070}}, Case{"corner", {10, 50}}}) {
+        SCOPED_TRACE(c.name);
+        panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, c.revealAt);
+        const Point centre{panel->anchor().x + 240, panel->anchor().y + 240};
+        panel->track({centre.x + 150, centre.y}, PortalMode::convert);  // the poll saw the right-hand chip
+        const auto polled = model->selectedIndex();
+        ASSERT_TRUE(polled);
+        pointer = Point{centre.x, rootHeight - (centre.y + 150)};  // the hand is on the top chip
+        LogCapture log;
+        EXPECT_TRUE(drop(Qt::CopyAction));
+        ASSERT_TRUE(model->selectedIndex());
+        EXPECT_NE(*model->selectedIndex(), *polled);
+        const std::string label = model->targets().at(static_cast<size_t>(*model->selectedIndex())).label;
+        EXPECT_TRUE(log.contains("interaction", "DROP target=" + label + " committed=true"));
+        pointer.reset();
+    }
+    panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
+    key(Qt::Key_Right);
+    const auto chosen = model->selectedIndex();
+    pointer = Point{0, 0};
+    EXPECT_TRUE(drop(Qt::CopyAction));
+    EXPECT_EQ(model->selectedIndex(), chosen);
 }
 
 TEST_F(DropViewTest, PendingPayloadIsCompletedFromTheDrop) {
