@@ -138,18 +138,6 @@ std::u32string normalForm(const std::u32string& text) {
     return QString::fromStdU32String(text).normalized(QString::NormalizationForm_KC).toStdU32String();
 }
 
-std::string actualTextHex(const std::u32string& text) {
-    std::string hex = "FEFF";
-    for (const char32_t c : text) {
-        if (c >= 0x10000) {
-            const char32_t v = c - 0x10000;
-            hex += fmt::format("{:04X}{:04X}", 0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF));
-        } else {
-            hex += fmt::format("{:04X}", static_cast<uint32_t>(c));
-        }
-    }
-    return hex;
-}
 
 // A text object with the item drawn as it.
 struct Pairing {
@@ -382,7 +370,7 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     std::map<size_t, std::vector<std::pair<size_t, std::string>>> insertions;  // page → (offset, text)
     const auto span = [&](size_t page, size_t begin, size_t end, const std::u32string& text, const char* lead) {
         auto& at = insertions[page];
-        at.emplace_back(begin, lead + ("/Span <</ActualText <" + actualTextHex(text) + ">>> BDC\n"));
+        at.emplace_back(begin, lead + ("/Span <</ActualText <FEFF" + to_unicode::utf16Hex(text) + ">>> BDC\n"));
         at.emplace_back(end, "\nEMC\n");
     };
     for (const Pairing& pair : pairs) {

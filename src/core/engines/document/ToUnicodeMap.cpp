@@ -99,18 +99,6 @@ std::u32string textOf(const std::vector<uint16_t>& units) {
     return text;
 }
 
-std::string hexOf(const std::u32string& text) {
-    std::string hex;
-    for (const char32_t c : text) {
-        if (c >= 0x10000) {
-            const char32_t v = c - 0x10000;
-            hex += fmt::format("{:04X}{:04X}", 0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF));
-        } else {
-            hex += fmt::format("{:04X}", static_cast<uint32_t>(c));
-        }
-    }
-    return hex;
-}
 
 bool isWord(const Token& token, std::string_view word) { return token.kind == Token::Kind::word && token.text == word; }
 
@@ -192,7 +180,7 @@ std::string replaceMappings(std::string_view cmap, const Map& map) {
         std::string lines;
         size_t count = 0;
         for (; entry != map.end() && count < 100; ++entry, ++count)
-            lines += fmt::format("<{:04X}> <{}>\n", entry->first, hexOf(entry->second));
+            lines += fmt::format("<{:04X}> <{}>\n", entry->first, utf16Hex(entry->second));
         body += fmt::format("{} beginbfchar\n{}endbfchar\n", count, lines);
     }
     if (!head.empty() && head.back() != '\n') head += '\n';
@@ -224,6 +212,19 @@ std::optional<std::string> mend(std::string_view cmap, const QString& written) {
     }
     if (!changed) return std::nullopt;
     return replaceMappings(cmap, map);
+}
+
+std::string utf16Hex(const std::u32string& text) {
+    std::string hex;
+    for (const char32_t c : text) {
+        if (c >= 0x10000) {
+            const char32_t v = c - 0x10000;
+            hex += fmt::format("{:04X}{:04X}", 0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF));
+        } else {
+            hex += fmt::format("{:04X}", static_cast<uint32_t>(c));
+        }
+    }
+    return hex;
 }
 
 }  // namespace kolvex::to_unicode

@@ -16,6 +16,10 @@ using Map = std::map<uint32_t, std::u32string>;
 // The mappings of a ToUnicode CMap (its bfchar and bfrange entries; anything else is ignored).
 Map parse(std::string_view cmap);
 
+// Text as the PDF writes it between angle brackets: UTF-16BE in hex, surrogate pairs beyond
+// the BMP.
+std::string utf16Hex(const std::u32string& text);
+
 // The CMap with its mappings replaced by `map` (as bfchar entries), everything around them kept.
 std::string replaceMappings(std::string_view cmap, const Map& map);
 
