@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Kolvex against the bare tools, side by side in one run, on inputs made here (in a temporary
 # folder removed at the end). Workloads (defaults; sizes set by the variables named):
 #   remux   a 600 MB H.264/AAC MP4 -> MKV as a drop on the ring makes it (`kolvex-drive --ring`:

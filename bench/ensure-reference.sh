@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian package that holds a benchmark's reference program when the program is
 # missing, so the test suite never pulls the reference tools in.
 # Usage: bench/ensure-reference.sh <program path> <package>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Script mode: writes the launcher entry with MimeType= listing every type Kolvex can convert
 # from, read from the format manifest, so "Open With" always matches what the build ships.
 #   cmake -DMANIFEST=<FormatManifest.json> -DTEMPLATE=<.desktop.in> -DOUTPUT=<.desktop> -P KolvexDesktopEntry.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Included by the install: writes the launcher entry with Exec= and TryExec= naming the installed
 # program, so "Open With" starts this copy whether or not its folder is on PATH. Runs with the
 # install's own prefix (--prefix, or /usr in the package) and honours DESTDIR.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `make package`: a Debian package of the installed tree (CPack DEB), kolvex_<version>_<arch>.deb.
 # Depends: the shared libraries we link, found by dpkg-shlibdeps, and the programs we run.
 set(CPACK_GENERATOR DEB)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Adds every immediate or nested folder below `root` that has a CMakeLists.txt,
 # without descending into a folder that was added (it adds its own children).
 function(kolvex_add_subdirs root)

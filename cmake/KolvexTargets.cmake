@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared switches for every target of ours: warnings are errors in our code only.
 add_library(kolvex_warnings INTERFACE)
 target_compile_options(kolvex_warnings INTERFACE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The defaults file: strict JSON parsing, and opening, reading and rewriting a settings file.
 #include <filesystem>
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text document readers: plain text decoding, Markdown, CSV, RTF and HTML. The first byte
 // picks the reader, so one corpus holds seeds for each.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Word-processing packages, read from a file as the engine reads them.
 #include <filesystem>
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The XML parts of a word-processing package, without the ZIP container around them: the
 // document, its relationships, styles and numbering, separated by lines of "====".
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data a drag source hands out, for every type we ask for. Nothing may come out that is not
 // an absolute path.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failed program's standard error mapped to the error the user sees. The first byte picks the
 // program and the exit code.
 #include "FuzzInput.h"

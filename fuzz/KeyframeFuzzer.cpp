@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keyframe times as a container states them: any doubles, NaN, infinities and negatives included.
 #include <cstring>
 #include <vector>

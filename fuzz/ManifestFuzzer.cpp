@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The format manifest: decoding and building the registry's tables from any bytes.
 #include "FuzzInput.h"
 

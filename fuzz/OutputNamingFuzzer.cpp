@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output names made from any source name: they fit in a file name and name no other folder.
 #include <cstdlib>
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ffmpeg's "-progress" lines. The first byte picks the expected duration (or none).
 #include <cmath>
 #include <cstdlib>

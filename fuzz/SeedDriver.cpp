@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a harness over every file in the seed folders (or files) named on the command line, so a
 // build without libFuzzer still checks that no seed crashes or throws what it must not.
 #include <cstdint>

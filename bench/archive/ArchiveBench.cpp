@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repacks a ZIP of a folder tree (1 GB by default; KOLVEX_BENCH_ARCHIVE_MB sets another size)
 // into tar.gz three ways: through the archive engine; with the same two bsdtar runs the engine
 // makes (unpack, then pack); and with one bsdtar run that reads the ZIP as its input. The goal

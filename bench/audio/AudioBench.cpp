@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encodes a 60-second stereo WAV to AAC in M4A at 192 kbit/s, once through the audio engine and
 // once through the ffmpeg program; compare the two times (the engine should not be slower).
 #include <cstdlib>

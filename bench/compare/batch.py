@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The memory and time of a large image batch: COUNT photos of 12 MP (JPEG q90) -> WebP q80 in one
 `kolvex-drive` against the same `vips webpsave` through `xargs -P8` (eight vips processes at
 once). Two sets of photos: film grain (what a camera makes) and heavy noise (what libwebp needs

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Kolvex against the bare tools, side by side on inputs made for the run; bench/compare.sh
 installs the reference programs, builds Kolvex and calls this. See compare.sh for the workloads.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The inputs of the side-by-side comparison, made once per run in its work folder.
 
 Every input is made here from generated sources (ffmpeg's lavfi, vips, qpdf, a few lines of

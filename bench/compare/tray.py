@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The resident application: launch time, idle memory and CPU, memory after conversions.
 
 The real `kolvex` program runs on its own Xvfb display, with `trayer` as the system tray, its own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the coordinator itself costs per file, so the engines' time is what users wait for:
 // naming against a crowded folder, planning a large drop, and running a batch through an
 // engine that does nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 100-page documents to PDF: the document engine against LibreOffice headless on the same files.
 // The single-paragraph benchmarks lay out one paragraph of 1, 4 and 16 MB (plain text, Markdown
 // and HTML): their time must grow in proportion to the size. The ideograph benchmarks lay out

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the document benchmark. LibreOffice is the reference; it is installed here (and only
 # here) when missing, so the test suite never pulls it in.
 # Usage: bench/document/run.sh [benchmark options]

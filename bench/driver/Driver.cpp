@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-drive: runs one conversion or tool request through the real coordinator and engines over
 // the files given, then prints one line per result and the wall time. For benchmarks and tests.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-drive-gui: the driver's QGuiApplication, in a module that kolvex-drive loads only for the
 // requests that lay text out (see GuiApplication in Driver.cpp).
 #include <QGuiApplication>

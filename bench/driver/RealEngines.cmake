@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # kolvex_use_real_engines(<target> [MODULES]): builds RealEngines.cpp into the target and links
 # every engine library this tree has, defining KOLVEX_HAVE_<ENGINE> for each, so the same code
 # assembles the engines that exist today and picks up new ones as their libraries appear.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Remux of a large MP4 (about 1 GB; KOLVEX_BENCH_MB sets another size) to MKV through the engine
 // against a bare `ffmpeg -c copy` on the same file, and a forced re-encode of a short clip
 // through the engine against bare ffmpeg with the same encoders. Each iteration times both and

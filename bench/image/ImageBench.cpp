@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A batch of 12-megapixel JPEGs becomes WebP at quality 80 three ways, on the same files with the
 // same number of conversions at once: through the coordinator and the image engine, through a
 // loop of `vips webpsave` programs, and through ImageMagick's `mogrify`. The ratios printed at the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the image benchmark. ImageMagick's mogrify is one of the references; it is installed here
 # (and only here) when missing, so the test suite never pulls ImageMagick in.
 # Usage: bench/image/run.sh [benchmark options]; KOLVEX_BENCH_IMAGES sets the batch size (8).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Detection latency: from the trigger key going down (XTest) to the reveal signal, over 100
 // real drags from a GTK 3 source under Xvfb (goal: p95 ≤ 10 ms). Idle cost: the CPU time the
 // observer uses over 10 s with no drag (goal ≈ 0), and over 10 s of plain pointer motion.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PDF engine against the command-line programs doing the same work on the same files:
 //   a 50-page document to PNG pages at 150 dpi: the engine vs pdftoppm (poppler-utils), and
 //   the same pages to WebP and to TIFF, which must cost no more per page than PNG;

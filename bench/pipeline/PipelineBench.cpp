@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pure paths every conversion goes through, timed without media work: the ring targets the
 // Portal asks for while a drag is held (1, 100 and 10 000 files; the goal for 10 000 is under
 // 5 ms), the first free output name with 0, 10 and 998 names taken, ffmpeg's progress stream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compares the process runner with the least a caller could do: posix_spawn, one pipe, a read
 // loop and waitpid. The ratio benchmarks run both in turns; their ratio should stay at or below 1.1.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ParameterWait.h"
 
 #include "ui/portal/model/PortalModel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kolvex program: two self-check flags, otherwise the tray application.
 #include <csignal>
 #include <filesystem>

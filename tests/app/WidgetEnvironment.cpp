@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows need a QApplication, made before any test runs, with no session bus.
 #include <gtest/gtest.h>
 

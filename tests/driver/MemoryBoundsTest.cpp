@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a run costs in memory is bounded by the job, not by what a file's headers claim.
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a full disk is told as, through the real coordinator and engines on a disk that really
 // fills up: the need of the whole job, judged from what the job writes, and the room there was.
 // Each job is first run where it has room, to learn what it writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the file system does to a job while it runs, through the real coordinator and every
 // engine: a name taken before the job could use it, a source that is a FIFO or a device, a disk
 // that fills up, and archives whose entries are stranger than they look.

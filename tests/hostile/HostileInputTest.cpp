@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile inputs through the real coordinator and the real engines. Every file must end in a
 // clean ConversionError or a correct output, in bounded time, leaving nothing beside the sources
 // but successful outputs and changing no file that was there before.

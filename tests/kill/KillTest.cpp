@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Long jobs in every engine, run through kolvex-drive and killed at several moments. Whenever the
 // kill lands, no program the run started may outlive it, every file under a final name must be
 // complete (read back by a program that is not ours) and everything else must be a hidden item

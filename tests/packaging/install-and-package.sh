@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # install-and-package.sh <build dir> <cmake> <cpack>
 # Exits 77 (skipped) when a tool it needs is missing; prints what failed otherwise.
 set -eu

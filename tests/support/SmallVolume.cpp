@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/SmallVolume.h"
 
 #include <sys/mount.h>

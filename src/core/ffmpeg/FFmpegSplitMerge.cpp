@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg engine's split and merge.
 #include <algorithm>
 #include <fstream>

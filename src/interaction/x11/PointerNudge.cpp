@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "interaction/x11/PointerNudge.h"
 
 #include <X11/Xlib.h>

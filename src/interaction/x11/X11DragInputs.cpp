@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "interaction/x11/X11DragInputs.h"
 
 #include "interaction/x11/X11DragInputsState.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "interaction/x11/X11ErrorGuard.h"
 
 #include <algorithm>

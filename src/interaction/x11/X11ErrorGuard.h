@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Xlib's types only; included by the X11 sources of this folder, never by Qt code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/async/AsyncTask.h"
 
 #include "core/format/ConversionError.h"

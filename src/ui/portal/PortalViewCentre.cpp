@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal view's centre for each phase and the result bubble beside it.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal view's hints under the file node and the type-to-search list.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the Portal view reaches the screen. The halo, the aperture's disc and the centre with
 // its texts are each painted into an image only when what they show changes (the halo and the
 // disc once per theme and scale), and each chip into a small image of its own; a frame lays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray menu of the real program in a real tray (trayer) on a desktop with a window manager
 // and a session bus of its own, used with the mouse and the keys: files whose names are not UTF-8
 // are revealed and chosen like any other.

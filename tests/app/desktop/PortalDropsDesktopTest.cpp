@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program under a window manager, reached with a real drag from a Qt program: a drop
 // converts to the chip under the pointer wherever the Portal opened, the questions the settings
 // leave to the user come up in front of it with the keyboard before anything runs, and tools

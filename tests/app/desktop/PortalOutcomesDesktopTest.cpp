@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal of the real program, driven from the keyboard and the mouse on a desktop of its own:
 // a failure the user can read, and a tool sheet that shows a PDF's page.
 #include <algorithm>

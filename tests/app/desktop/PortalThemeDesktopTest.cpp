@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal of the real program follows the Appearance setting: light under Light, dark under
 // Dark, and under System on a desktop that states no preference its own dark look.
 #include <algorithm>

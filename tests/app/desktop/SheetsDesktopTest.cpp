@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tool sheets of the real program on a desktop of its own with a window manager, confirmed with
 // the real keys and the mouse: what a sheet shows is what is written.
 #include <algorithm>

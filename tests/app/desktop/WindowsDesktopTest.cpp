@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The welcome window and the settings of the real program on a desktop of its own with a window
 // manager: the guide's button in view as it opens, Return pressing it, and the debug-log switch.
 #include <chrono>

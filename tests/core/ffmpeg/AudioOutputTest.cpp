@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an audio output keeps of its source — tags, cover, sample depth, a truthful length —
 // checked with ffprobe and a full decode, for the in-process engine and ffmpeg alike.
 #include <fstream>

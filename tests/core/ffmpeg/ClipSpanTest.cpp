@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a file's pictures and sound lie, read from its packets, against what ffprobe decodes.
 #include <fmt/format.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a stream copy can start and end a cut, planned from a packet list like x264's with two
 // B-frames: I0 P3 B1 B2 P6 B4 B5 … in decode order, a keyframe every second at 25 pictures a second.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trims and splits across containers, codecs and cut kinds, judged by an independent reader:
 // every picture carries its own number (two grey patches), read back from a full decode with
 // ffmpeg, so an output is checked picture by picture against the span that was asked for,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merges, cuts and trims judged by an independent reader (ffprobe's frame list and a full decode)
 // on the inputs people have: two containers or frame rates in one merge, FLAC of two bit depths,
 // portrait phone clips, B-frames, partly downloaded files and a playlist named like a video.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sheet's read of every keyframe keeps the file open for the job that follows: the job's facts
 // and cuts are those of a fresh opening, and a file that changed in between is opened afresh.
 #include "core/ffmpeg/KeptInput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merges of 2, 3 and 6 alike clips in every container and codec a merge takes, and of mixed clips,
 // judged by ffprobe and full decodes: each stream lasts the sum of its clips, and the sound meets
 // the pictures at every join, within one coded sound frame, with no silence between clips.

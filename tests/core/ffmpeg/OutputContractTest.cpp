@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output contract of the FFmpeg engine, judged by an independent reader (ffprobe and a full
 // decode, see MediaReport) on sources made with lavfi: what a user relies on, one property per
 // test, every shipped video target and tool.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loaded into kolvex-drive by the kill tests (LD_PRELOAD): the process kills itself right after
 // the Nth item it moves into place under a visible name (N from KOLVEX_DIE_AFTER_MOVES), so that
 // a kill lands in the middle of a set's commit every time, not by luck of timing.

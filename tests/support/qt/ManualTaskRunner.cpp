@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/qt/ManualTaskRunner.h"
 
 namespace kolvex::testing {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Portal shows once a job has ended: a Cancel that closes it while the fill finishes,
 // failures that can be read, and sheets that could not be prepared.
 

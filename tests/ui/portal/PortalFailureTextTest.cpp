@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failure told in the Portal's centre: inside the disc at every font size, the reason before
 // a long name, and "Show details" only when the details say more than the centre.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the keyboard Portal opens when the main screen is not a usable one: with no active
 // monitor the window system still reports a main screen, of no size, at the origin.
 

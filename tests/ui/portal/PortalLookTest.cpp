@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal keeps its look while it paints less: each frame the view puts on screen from its
 // cached layers matches the same frame drawn shape by shape, in every phase and theme, and
 // while nothing but the aperture's ring turns only the ring is drawn again.

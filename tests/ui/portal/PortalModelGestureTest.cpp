@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model's state, gesture, ring, selection and keyboard path.
 
 #include <numbers>

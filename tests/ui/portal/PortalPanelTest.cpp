@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal window and its drop view, headless, on the hand-moved clock.
 
 #include <QDragEnterEvent>

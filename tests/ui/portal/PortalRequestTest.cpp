@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request a run makes of the conversion service: built from the settings and the answers.
 
 #include <gtest/gtest.h>

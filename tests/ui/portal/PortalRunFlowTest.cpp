@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model's runs: requests, results, progress display, collapse, cancelling and batches.
 
 #include "PortalModelTestSupport.h"

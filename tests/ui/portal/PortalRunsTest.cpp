@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal's bookkeeping of its conversions, on its own: records and the foreground run,
 // cancelling, batches, and the progress display.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard search: typed letters filter the ring's labels into a list that the arrows walk
 // and Return commits from; the search value on its own and through the model.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal's drawing: its geometry, its texts, and that every phase paints.
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings that leave a choice to the user at each drop — the folder, taken names — asked
 // before anything runs with the Portal out of the way, and the concurrency every request carries.
 

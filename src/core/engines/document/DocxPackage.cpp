@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a .docx package: its parts out of the ZIP, each within its limit, before any XML is
 // parsed (DocxReader::readParts).
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The XML parts of a .docx package, built from a rich document.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Markdown and plain text from a rich document: the structure each can hold in its own terms.
 #include <algorithm>
 

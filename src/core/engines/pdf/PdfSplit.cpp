@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/engines/pdf/PdfSplit.h"
 
 #include "core/engines/pdf/PageFileNaming.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Everything that touches qpdf's headers lives behind this header. qpdf 11's headers do not

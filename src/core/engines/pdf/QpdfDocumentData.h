@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The qpdf object behind qpdf_bridge::Document. Included only by the files built as C++17 that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Included only by the files built as C++17 that talk to qpdf directly (see QpdfBridge.h).

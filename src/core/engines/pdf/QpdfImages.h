@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The images embedded in a PDF's pages, for the compress tool. Built as C++17 like the rest of

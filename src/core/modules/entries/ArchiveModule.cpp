@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-archive: the archive engine, over libarchive.
 #include "core/engines/archive/ArchiveEngine.h"
 #include "core/modules/EngineModule.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-document: the text document engine and the writer of a PDF's text.
 #include "core/engines/document/DocumentEngine.h"
 #include "core/engines/document/PdfTextDocument.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-image: the image engine, thumbnails and the example image, over libvips.
 #include "core/engines/image/ImageEngine.h"
 #include "core/engines/sample/SampleFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-media: everything that reads media with FFmpeg's libraries in process: the audio
 // engine, the probe the FFmpeg engine plans with, and the facts, frames and waveforms of the sheets.
 #include "core/engines/audio/AudioEngine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-pdf: the PDF engine and first-page thumbnails, over poppler, qpdf and libvips.
 #include "core/engines/pdf/PDFEngine.h"
 #include "core/engines/pdf/PdfThumbnail.h"

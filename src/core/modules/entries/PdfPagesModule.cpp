@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvex-engine-pdf-pages: the PDF page tools that need qpdf alone.
 #include "core/engines/pdf/PdfPageToolEngine.h"
 #include "core/modules/EngineModule.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Edges of the single-stream formats and of names: a compress that keeps a bare stream keeps its
 // kind of name, an empty file's stream is an empty file, and names in any script read back as
 // themselves.

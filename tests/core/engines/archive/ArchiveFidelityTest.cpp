@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What comes out of an archive is what went in: single-file streams byte for byte, repacked
 // archives with their entries, modes, times and folders.
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives that are encrypted, that declare more than fits, that lie about their sizes or that
 // hold links leading out of their folder.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A single compressed file is that file, whatever its text looks like; an archive "compress"
 // never hands back something bigger than what it was given.
 #include <fstream>

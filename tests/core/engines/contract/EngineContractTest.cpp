@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contract every engine keeps with the coordinator and with the user's folders, run against
 // each engine this build has: garbage ends in a ConversionError, a cancel leaves nothing, a file
 // already at an output's name is never touched, and outputs come back complete and in order,

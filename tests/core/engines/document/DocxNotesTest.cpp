@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Footnotes and endnotes of a .docx, carried into every target after the body.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's fonts and text layout need a QGuiApplication, made before any test runs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Words hyphenated at the end of a printed line, read back from a typeset PDF: the hyphen is
 // judged at the line it ends, however often the same word stands earlier on the page.
 #include <gtest/gtest.h>

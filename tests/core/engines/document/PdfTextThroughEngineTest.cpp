@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PDF engine's text targets, end to end: PDFs made with our own page layout, read back
 // through poppler by the PDF engine, reflowed and written by this library.
 #include <gtest/gtest.h>

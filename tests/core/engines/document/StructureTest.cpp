@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Structure carried from DOCX, HTML and RTF into every target, checked with readers that are not ours.
 #include <gtest/gtest.h>
 

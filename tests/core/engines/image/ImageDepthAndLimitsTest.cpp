@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a target can hold: a picture wider than a format allows is refused with the limit named
 // (or fitted to it when a size was asked for), and a resize keeps 16 bits where the target has them.
 #include <filesystem>

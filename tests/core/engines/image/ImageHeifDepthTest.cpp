@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deep HEIC and AVIF pictures keep their depth through the pixel work, in every target that can
 // hold it; and what a target cannot hold is said: refused with the limit, or fitted with a note.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A page rendered larger than the image format holds is refused with the limit named, before
 // anything is written.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // PDFs made and read with qpdf for the tests. qpdf's headers need C++17 with clang 14, so this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts two long programs through the process runner, each from a worker thread, prints their
 // process ids, one per line, and waits to be killed. Tests kill it and look for the programs.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window that starts a Qt drag of the files named on its command line.
 // Usage: drag-source-qt X Y W H FILE...   Prints "ready", "drag-begin" and "drag-end".
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A window that starts a GTK 3 drag of the files named on its command line.
  * Usage: drag-source-gtk [--refuse|--text|--movable] X Y W H FILE...
  * --refuse answers no request for the data (as a source that talks only to its drop target);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A window that takes dropped files, as a file manager's folder would (copy or move).
  * Usage: drop-target-gtk X Y W H
  * Prints "ready", "over" when a drag comes over it, "left" when the drag goes elsewhere, and

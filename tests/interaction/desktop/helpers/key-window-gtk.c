@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* An ordinary GTK 3 window, framed and focused by the window manager, that reports the keyboard.
  * Usage: key-window-gtk X Y W H
  * Prints "ready" once mapped, "focus-in" and "focus-out" as it gains and loses the keyboard, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal on a whole desktop: a real drag from a GTK 3 or Qt program onto the round,
 // override-redirect Portal window, and the conversion the drop starts.
 #include <algorithm>

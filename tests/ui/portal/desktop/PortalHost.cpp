@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Portal on a real X display, with simulated conversions and a one-chip ring, for the
 // whole-desktop tests. Prints "ready", then a line for each step a test waits for:
 // "frame <left> <top> <width> <height>" (the window in Qt's logical pixels, y down) just before
