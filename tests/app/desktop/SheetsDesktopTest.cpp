@@ -109,10 +109,10 @@ TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
     if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
     Desktop desktop;
     fs::create_directories(desktop.home / "clips");
-    testing::ClipSpec spec;
-    spec.seconds = 10;
-    spec.codecArguments = {"-c:v", "libx264", "-g", "40", "-keyint_min", "40", "-sc_threshold", "0", "-c:a", "aac"};
-    const auto clip = testing::makeClip(desktop.home / "clips/clip.mp4", spec);
+    testing::ClipSpec shape;
+    shape.seconds = 10;
+    shape.codecArguments = {"-c:v", "libx264", "-g", "40", "-keyint_min", "40", "-sc_threshold", "0", "-c:a", "aac"};
+    const auto clip = testing::makeClip(desktop.home / "clips/clip.mp4", shape);
     if (const auto whyNot = desktop.start({clip}); !whyNot.empty()) GTEST_SKIP() << whyNot;
     ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
     FakeInput input(desktop.xvfb->display());
