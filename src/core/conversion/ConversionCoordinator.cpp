@@ -22,9 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Keys for the sets of taken names: the same folder written two ways is one folder.
-fs::path nameKey(const fs::path& path) { return path.lexically_normal(); }
-
 std::vector<ConversionResult> failEveryFile(const std::vector<fs::path>& urls, const ConversionError& error) {
     std::vector<ConversionResult> results;
     results.reserve(urls.size());
@@ -55,6 +52,8 @@ ConversionCoordinator::ConversionCoordinator(FormatRegistry registry, const Engi
         }
     }
 }
+
+fs::path ConversionCoordinator::nameKey(const fs::path& path) { return path.lexically_normal(); }
 
 std::shared_ptr<const FileManagerService> ConversionCoordinator::sharedFiles() {
     // The shared service lives for the whole process; the pointer does not own it.
@@ -228,75 +227,6 @@ std::vector<ConversionResult> ConversionCoordinator::submitIntent(const Intent& 
     std::vector<ConversionResult> results = runBatch(jobs, progress, std::move(stop), true, intent.rules.parallelLimit);
     results.insert(results.end(), std::make_move_iterator(skipped.begin()), std::make_move_iterator(skipped.end()));
     return results;
-}
-
-std::optional<fs::path> ConversionCoordinator::takenPlainName(const ConversionJob& job,
-                                                              const std::optional<fs::path>& outputDirectory) const {
-    const fs::path plain = m_files->destination(job.source, job.to.canonicalExtension(), outputDirectory,
-                                                Preferences::ConflictBehaviour::replace);
-    // A number given because another file of this request has the stem is no conflict.
-    if (nameKey(plain) == nameKey(job.destination) || !m_files->itemExists(plain)) return std::nullopt;
-    // The file's own source: an output never replaces it, so there is nothing to ask about.
-    if (nameKey(plain) == nameKey(job.source)) return std::nullopt;
-    std::error_code error;
-    if (fs::equivalent(plain, job.source, error)) return std::nullopt;
-    return plain;
-}
-
-template <typename Intent>
-std::vector<fs::path> ConversionCoordinator::takenNamesOf(const Intent& intent) const {
-    std::vector<ConversionJob> jobs;
-    try {
-        jobs = plan(intent);
-    } catch (const std::exception&) {
-        return {};
-    }
-    std::vector<fs::path> names;
-    for (const auto& job : jobs) {
-        if (auto plain = takenPlainName(job, intent.outputDirectory)) names.push_back(std::move(*plain));
-    }
-    return names;
-}
-
-std::vector<fs::path> ConversionCoordinator::takenNames(const ConversionIntent& intent) const {
-    return takenNamesOf(intent);
-}
-
-std::vector<fs::path> ConversionCoordinator::takenNames(const ToolIntent& intent) const { return takenNamesOf(intent); }
-
-std::vector<ConversionResult> ConversionCoordinator::skipTakenNames(std::vector<ConversionJob>& jobs, const RunRules& rules,
-                                                                    const std::optional<fs::path>& outputDirectory) {
-    if (!rules.keepBothWhenTaken) return {};
-    std::vector<fs::path> plainNames;
-    std::vector<bool> taken(jobs.size(), false);
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        auto plain = takenPlainName(jobs[i], outputDirectory);
-        if (!plain) continue;
-        taken[i] = true;
-        plainNames.push_back(std::move(*plain));
-    }
-    // Asked without the planning lock held: the user may take a while, and the names are
-    // already reserved.
-    if (plainNames.empty() || rules.keepBothWhenTaken(plainNames)) return {};
-
-    std::vector<ConversionResult> skipped;
-    std::vector<ConversionJob> kept;
-    size_t next = 0;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        if (!taken[i]) {
-            kept.push_back(std::move(jobs[i]));
-            continue;
-        }
-        release(jobs[i].destination);
-        ConversionResult result;
-        result.id = jobs[i].id;
-        result.source = jobs[i].source;
-        result.skipped = true;
-        result.note = paths::lastComponent(plainNames[next++]) + " already exists";
-        skipped.push_back(std::move(result));
-    }
-    jobs = std::move(kept);
-    return skipped;
 }
 
 void ConversionCoordinator::release(const fs::path& destination) {

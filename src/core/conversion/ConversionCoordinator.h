@@ -98,6 +98,8 @@ private:
     std::vector<ConversionJob> planLocked(const ConversionIntent& intent) const;
     std::vector<ConversionJob> planLocked(const ToolIntent& intent) const;
     // True when a running job of another request will write there. Holds m_mutex.
+    // Keys for the sets of taken names: the same folder written two ways is one folder.
+    static std::filesystem::path nameKey(const std::filesystem::path& path);
     bool isReservedLocked(const std::filesystem::path& path) const;
 
     template <typename Intent>
