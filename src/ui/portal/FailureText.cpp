@@ -15,50 +15,46 @@ namespace {
 
 const QString kShowDetails = QStringLiteral("Show details");
 
-// `text` wrapped into lines of the given widths; none when it needs more lines than there are.
-std::optional<QStringList> wrap(const QString& text, const QFont& font, const std::vector<double>& widths) {
+// The first `count` lines of `text` laid into the given widths in turn, and how much of the
+// text they hold.
+struct Filled {
     QStringList lines;
+    int consumed = 0;
+};
+
+Filled fill(const QString& text, const QFont& font, const std::vector<double>& widths, std::size_t count) {
+    Filled filled;
     QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
     layout.beginLayout();
-    bool fits = true;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        const auto index = static_cast<std::size_t>(lines.size());
-        if (index >= widths.size()) {
-            fits = false;
-            break;
-        }
-        line.setLineWidth(widths[index]);
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    for (std::size_t i = 0; i < count && i < widths.size(); ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(widths[i]);
+        filled.lines << text.mid(line.textStart(), line.textLength()).trimmed();
+        filled.consumed = line.textStart() + line.textLength();
     }
     layout.endLayout();
-    if (!fits) return std::nullopt;
-    return lines;
+    return filled;
+}
+
+// `text` wrapped into lines of the given widths; none when it needs more lines than there are.
+std::optional<QStringList> wrap(const QString& text, const QFont& font, const std::vector<double>& widths) {
+    Filled filled = fill(text, font, widths, widths.size());
+    if (filled.consumed < text.size()) return std::nullopt;
+    return filled.lines;
 }
 
 // As many lines as the widths allow; the last one ends in an ellipsis when words are left.
 QStringList wrapElided(const QString& text, const QFont& font, const std::vector<double>& widths) {
     if (auto whole = wrap(text, font, widths)) return *whole;
+    if (widths.empty()) return {};
     // All but the last width filled in turn; everything left goes on the last line, elided.
-    QStringList lines;
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    int consumed = 0;
-    for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid()) break;
-        line.setLineWidth(widths[i]);
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
-        consumed = line.textStart() + line.textLength();
-    }
-    layout.endLayout();
-    lines << QFontMetricsF(font).elidedText(text.mid(consumed).trimmed(), Qt::ElideRight, widths.back());
-    return lines;
+    Filled filled = fill(text, font, widths, widths.size() - 1);
+    filled.lines << QFontMetricsF(font).elidedText(text.mid(filled.consumed).trimmed(), Qt::ElideRight, widths.back());
+    return filled.lines;
 }
 
 // The message without the file name it holds, as a sentence of its own.
