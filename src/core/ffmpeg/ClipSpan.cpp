@@ -138,6 +138,8 @@ std::optional<ClipSpan> ClipSpan::read(const std::filesystem::path& url, std::st
         if (!reading.pictureEnd) {
             // The seek failed: every packet from the start.
             LibavInput whole(url, stop, kTimeLimit);
+            // A format that finds its streams while reading may open with another count.
+            if (whole.format().nb_streams != format.nb_streams) return std::nullopt;
             for (unsigned i = 0; i < whole.format().nb_streams; ++i)
                 whole.format().streams[i]->discard = format.streams[i]->discard;
             Reading again = reading;

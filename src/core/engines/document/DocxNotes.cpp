@@ -30,13 +30,18 @@ std::string letters(int number, bool upper) {
     return std::string(static_cast<size_t>(times), static_cast<char>((upper ? 'A' : 'a') + index));
 }
 
+// Far beyond any real document's count, and far enough from INT_MAX that counting notes on from
+// it cannot overflow.
+constexpr int kMaxNoteStart = 1'000'000;
+
 void readNumbering(const pugi::xml_node& properties, NoteNumbering& numbering) {
     if (!properties) return;
     const std::string_view format = attributeValue(childNamed(properties, "numFmt"), "val");
     if (!format.empty()) numbering.format = std::string(format);
     const std::string_view start = attributeValue(childNamed(properties, "numStart"), "val");
     int value = 0;
-    if (std::from_chars(start.data(), start.data() + start.size(), value).ec == std::errc() && value >= 0) numbering.start = value;
+    if (std::from_chars(start.data(), start.data() + start.size(), value).ec == std::errc() && value >= 0 && value < kMaxNoteStart)
+        numbering.start = value;
 }
 
 }  // namespace

@@ -242,6 +242,7 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
             open->begin = token->end;
             ended = false;
             spans = 0;
+            glyphBegin = std::string_view::npos;
         } else if (text == "ET" && open) {
             if (!ended) open->end = token->begin;
             objects.push_back(std::move(*open));

@@ -102,6 +102,22 @@ TEST(DocxNotes, ADamagedNotesPartIsADamagedDocument) {
     EXPECT_FALSE(std::filesystem::exists(dir / "cut.txt"));
 }
 
+// A start number near the int's end would overflow as the notes are counted on: it is not taken.
+TEST(DocxNotes, AnOutlandishStartNumberIsLeftAside) {
+    testing::TempDir dir;
+    std::vector<testing::ZipEntry> entries = annotatedPackage();
+    const std::string sect = "<w:sectPr>";
+    entries[0].content.replace(entries[0].content.find(sect), sect.size(),
+                               sect + R"(<w:footnotePr><w:numStart w:val="2147483647"/></w:footnotePr>)");
+    const auto source = dir / "far.docx";
+    testing::writeZip(source, entries);
+    DocumentEngine().convert(testing::documentJob(source, dir / "far.txt", "docx", "txt"), {}, {});
+    const std::string text = testing::readFile(dir / "far.txt");
+    EXPECT_NE(text.find("Alpha[1]"), std::string::npos) << text;
+    EXPECT_NE(text.find("gamma[2]"), std::string::npos) << text;
+    EXPECT_EQ(text.find("2147483647"), std::string::npos) << text;
+}
+
 TEST(DocxNotes, MarksFollowTheNumberFormat) {
     struct Case {
         int number;
