@@ -222,5 +222,25 @@ TEST_F(PortalAskTest, AnAnswerAfterTheUserMovedOnStartsNothing) {
     EXPECT_EQ(needs.size(), 1u);
 }
 
+// The tray quits while the chooser is up: its late answer reaches a model that is gone, and
+// must touch nothing of it.
+TEST_F(PortalAskTest, AnAnswerAfterThePortalHasGoneTouchesNothing) {
+    askAboutNames();
+    Preferences prefs = model->preferencesProvider();
+    prefs.outputLocation = Preferences::OutputLocation::ask;
+    use(prefs);
+    std::vector<std::function<void(std::optional<fs::path>)>> folders;
+    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+        folders.push_back(std::move(answer));
+    };
+    drop({"/tmp/a.png"});
+    ASSERT_EQ(folders.size(), 1u);
+    model.reset();
+    folders[0](fs::path("/tmp/late"));
+    scheduler->runBackground();
+    EXPECT_TRUE(service->requests.empty());
+    EXPECT_TRUE(namesAsked.empty());
+}
+
 }  // namespace
 }  // namespace kolvex::testing

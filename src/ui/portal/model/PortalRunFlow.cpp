@@ -25,6 +25,8 @@ using Kind = PortalPhase::Kind;
 PortalRunFlow::PortalRunFlow(PortalModel& model)
     : m(model), m_runs(model.m_env.scheduler), m_questions(model.m_env.scheduler, &model) {}
 
+PortalRunFlow::~PortalRunFlow() { stopAsking(); }
+
 // ---------------------------------------------------------------------------------------------
 // Commit and its questions
 

@@ -34,6 +34,8 @@ public:
     using PendingFile = PortalRuns::PendingFile;
 
     explicit PortalRunFlow(PortalModel& model);
+    // A question still on screen answers into nothing once the flow has gone.
+    ~PortalRunFlow();
     PortalRunFlow(const PortalRunFlow&) = delete;
     PortalRunFlow& operator=(const PortalRunFlow&) = delete;
 
