@@ -34,12 +34,9 @@ std::vector<fs::path> PdfSplit::write(qpdf_bridge::Document& document, const Con
     try {
         for (int index = 0; index < count; ++index) {
             throwIfStopRequested(stop);
-            auto single = QpdfDocument::makeEmpty();
-            qpdf_bridge::appendPage(*single, document, index);
             const auto at = static_cast<size_t>(index);
             int64_t bytes = 0;
-            QpdfDocument::writeStaged(*single, staged[at], outputs[at],
-                                      {.encryptionOf = &document, .bytesWritten = &bytes});
+            QpdfDocument::writePageStaged(document, index, staged[at], outputs[at], &bytes);
             projection.add(bytes);
             if (progress) progress(0.15 + static_cast<double>(index + 1) * 0.8 / count);
             projection.refuseIfBeyondRoom();

@@ -21,6 +21,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "core/engines/pdf/QpdfDocumentData.h"
+#include "core/engines/pdf/QpdfFileSink.h"
 #include "core/engines/pdf/QpdfFileSource.h"
 
 namespace kolvex::qpdf_bridge {
@@ -39,47 +40,6 @@ public:
 
 private:
     std::shared_ptr<const std::string> m_bytes;
-};
-
-// Takes what qpdf writes and hands it to the file in large pieces. qpdf finishes its output
-// pipeline after every object it writes; a file stream would make a system call each time.
-class FileSink final : public Pipeline {
-public:
-    explicit FileSink(int fd) : Pipeline("output file", nullptr), m_fd(fd) { m_pending.reserve(kChunkBytes); }
-
-    void write(unsigned char const* data, size_t length) override {
-        m_pending.append(reinterpret_cast<const char*>(data), length);
-        m_total += static_cast<int64_t>(length);
-        if (m_pending.size() >= kChunkBytes) flush();
-    }
-    void finish() override {}  // the whole file is flushed once qpdf is done
-
-    // Writes what is pending; false once any write has failed.
-    bool flush() {
-        const char* data = m_pending.data();
-        size_t left = m_pending.size();
-        while (m_ok && left > 0) {
-            const ssize_t n = ::write(m_fd, data, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                m_ok = false;
-                break;
-            }
-            data += n;
-            left -= static_cast<size_t>(n);
-        }
-        m_pending.clear();
-        return m_ok;
-    }
-
-    int64_t total() const { return m_total; }
-
-private:
-    static constexpr size_t kChunkBytes = size_t{256} << 10;
-    int m_fd;
-    std::string m_pending;
-    int64_t m_total = 0;
-    bool m_ok = true;
 };
 
 DocumentPtr newDocument() {

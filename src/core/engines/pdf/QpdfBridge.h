@@ -93,6 +93,15 @@ struct WriteOptions {
 // Writes the document to `file` (created or truncated).
 WriteStatus write(Document& document, const std::filesystem::path& file, const WriteOptions& options);
 
+// Writes page `index` of `document` alone to `file` (created or truncated) as a whole PDF of one
+// page: what the page uses is copied as stored, nothing decoded or compressed again, and what
+// it refers to on other pages becomes null, as when the page is copied into an empty document.
+// `bytesWritten` is set to the file's size when given. Returns nullopt for an encrypted document
+// (nothing is created) or a page with an object that cannot be read as stored (the file is then
+// left for the caller to write again): such a page is copied into a document of its own instead.
+std::optional<WriteStatus> writePage(Document& document, int index, const std::filesystem::path& file,
+                                     int64_t* bytesWritten);
+
 // A PDF's text layer as a rewrite sees it: the decoded ToUnicode map of every font that has one,
 // and for each page its decoded content and which of those maps each font resource name uses.
 struct TextLayer {

@@ -32,7 +32,22 @@ StagedOutput QpdfDocument::stage(qpdf_bridge::Document& document, const std::fil
 
 void QpdfDocument::writeStaged(qpdf_bridge::Document& document, const std::filesystem::path& file,
                                const std::filesystem::path& destination, const qpdf_bridge::WriteOptions& options) {
-    switch (qpdf_bridge::write(document, file, options)) {
+    settle(qpdf_bridge::write(document, file, options), file, destination);
+}
+
+void QpdfDocument::writePageStaged(qpdf_bridge::Document& source, int index, const std::filesystem::path& file,
+                                   const std::filesystem::path& destination, int64_t* bytesWritten) {
+    if (auto status = qpdf_bridge::writePage(source, index, file, bytesWritten)) {
+        return settle(*status, file, destination);
+    }
+    auto single = makeEmpty();
+    qpdf_bridge::appendPage(*single, source, index);
+    writeStaged(*single, file, destination, {.encryptionOf = &source, .bytesWritten = bytesWritten});
+}
+
+void QpdfDocument::settle(qpdf_bridge::WriteStatus status, const std::filesystem::path& file,
+                          const std::filesystem::path& destination) {
+    switch (status) {
         case qpdf_bridge::WriteStatus::cannotCreate:
             throw ConversionError::insufficientPermissions(destination);
         case qpdf_bridge::WriteStatus::failed:

@@ -39,6 +39,15 @@ struct QpdfDocument {
     // errors name `destination`.
     static void writeStaged(qpdf_bridge::Document& document, const std::filesystem::path& file,
                             const std::filesystem::path& destination, const qpdf_bridge::WriteOptions& options);
+    // Page `index` of `source` alone, written at `file` as writeStaged does, with the source's
+    // encryption and permissions; `bytesWritten` (when given) is set to the file's size.
+    static void writePageStaged(qpdf_bridge::Document& source, int index, const std::filesystem::path& file,
+                                const std::filesystem::path& destination, int64_t* bytesWritten);
+
+private:
+    // Throws what a write's status means for the user (see writeStaged).
+    static void settle(qpdf_bridge::WriteStatus status, const std::filesystem::path& file,
+                       const std::filesystem::path& destination);
 };
 
 }  // namespace kolvex
