@@ -152,8 +152,16 @@ void StagedOutput::adopt(const fs::path& file) {
 void StagedOutput::commit(const fs::path& destination) { place(destination); }
 
 void StagedOutput::commit() {
+    struct stat staged {};
+    if (::lstat(m_staged.c_str(), &staged) != 0) {
+        throw fs::filesystem_error("The output was not written", m_staged, std::error_code(errno, std::generic_category()));
+    }
+    commit(staged);
+}
+
+void StagedOutput::commit(const struct stat& staged) {
     try {
-        place(m_destination);
+        place(m_destination, &staged);
         return;
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::outputNameUnavailable) throw;
@@ -164,7 +172,7 @@ void StagedOutput::commit() {
     const auto exists = [this](const fs::path& path) { return m_files->itemExists(path); };
     for (const fs::path& candidate : OutputNaming::successors(wanted, !m_folder, exists)) {
         try {
-            place(candidate);
+            place(candidate, &staged);
             return;
         } catch (const ConversionError& error) {
             if (error.kind() != ConversionError::Kind::outputNameUnavailable) throw;
@@ -173,12 +181,13 @@ void StagedOutput::commit() {
     throw ConversionError::outputNameUnavailable(wanted);
 }
 
-void StagedOutput::place(const fs::path& destination) {
+void StagedOutput::place(const fs::path& destination, const struct stat* staged) {
     struct stat info {};
-    if (::lstat(m_staged.c_str(), &info) != 0) {
+    if (staged) {
+        info = *staged;
+    } else if (::lstat(m_staged.c_str(), &info) != 0) {
         throw fs::filesystem_error("The output was not written", m_staged, std::error_code(errno, std::generic_category()));
     }
-    const auto mode = info.st_mode;
     try {
         m_files->moveWithoutReplacing(m_staged, destination);
     } catch (const fs::filesystem_error& error) {
@@ -187,18 +196,20 @@ void StagedOutput::place(const fs::path& destination) {
     }
     m_destination = destination;
     m_committed = true;
-    if (::lstat(m_destination.c_str(), &m_placed) != 0 || (m_placed.st_mode & S_IFMT) != (mode & S_IFMT)) m_placed = {};
+    // A move keeps the item's device, inode, size and modification time: what withdraw() compares.
+    m_placed = info;
     m_entry.drop();
 }
 
 void StagedOutput::withdraw() noexcept {
     if (!m_committed || m_staged.empty()) return;
-    // An inode number alone may be handed to a file made after ours went: its change time and
-    // size tell them apart.
+    // An inode number alone may be handed to a file made after ours went: its modification time
+    // and size tell them apart, as they do for the sweep.
     struct stat info {};
     if (m_placed.st_ino == 0 || ::lstat(m_destination.c_str(), &info) != 0 || info.st_dev != m_placed.st_dev ||
-        info.st_ino != m_placed.st_ino || info.st_ctim.tv_sec != m_placed.st_ctim.tv_sec ||
-        info.st_ctim.tv_nsec != m_placed.st_ctim.tv_nsec || info.st_size != m_placed.st_size) {
+        info.st_ino != m_placed.st_ino || (info.st_mode & S_IFMT) != (m_placed.st_mode & S_IFMT) ||
+        info.st_mtim.tv_sec != m_placed.st_mtim.tv_sec || info.st_mtim.tv_nsec != m_placed.st_mtim.tv_nsec ||
+        info.st_size != m_placed.st_size) {
         return;
     }
     WorkInProgress::removeItem(m_destination);
@@ -215,16 +226,23 @@ fs::path StagedOutput::writeAtomically(const fs::path& destination, std::string_
 }
 
 void StagedOutput::commitAll(std::vector<StagedOutput>& outputs, WorkInProgress& record) {
-    std::vector<std::pair<fs::path, fs::path>> moves;
+    // Each item is read once: for the record, and for its move.
+    std::vector<std::pair<struct stat, fs::path>> moves;
     moves.reserve(outputs.size());
     for (const auto& output : outputs) {
-        moves.emplace_back(paths::absolute(output.m_staged), paths::absolute(output.m_destination));
+        struct stat info {};
+        if (::lstat(output.m_staged.c_str(), &info) != 0) info = {};
+        moves.emplace_back(info, paths::absolute(output.m_destination));
     }
     // Dropped when the set is whole, or once those committed are taken back.
     const WorkInProgress::Entry set = record.addSet(moves);
     for (size_t i = 0; i < outputs.size(); ++i) {
         try {
-            outputs[i].commit();
+            if (moves[i].first.st_ino == 0) {
+                throw fs::filesystem_error("The output was not written", outputs[i].m_staged,
+                                           std::make_error_code(std::errc::no_such_file_or_directory));
+            }
+            outputs[i].commit(moves[i].first);
             if (paths::absolute(outputs[i].m_destination) != moves[i].second) set.movedTo(paths::absolute(outputs[i].m_destination));
         } catch (...) {
             for (size_t j = 0; j < i; ++j) outputs[j].withdraw();

@@ -75,8 +75,11 @@ private:
     // A file at `staged`, inside a folder that is staged and recorded itself: nothing is recorded
     // or created for it.
     StagedOutput(std::filesystem::path destination, std::filesystem::path staged, const FileManagerService& files);
-    // Moves path() to `destination`, never over an item; records what was placed.
-    void place(const std::filesystem::path& destination);
+    // commit(), for an item whose state (lstat) was just read: it is not read again.
+    void commit(const struct stat& staged);
+    // Moves path() to `destination`, never over an item; records what was placed. `staged` is
+    // the item's state when the caller has just read it, null to read it here.
+    void place(const std::filesystem::path& destination, const struct stat* staged = nullptr);
 
     std::filesystem::path m_destination;
     std::filesystem::path m_staged;

@@ -299,12 +299,11 @@ WorkInProgress::Entry WorkInProgress::add(const fs::path& item) {
     return Entry(file, m_open);
 }
 
-WorkInProgress::Entry WorkInProgress::addSet(const std::vector<std::pair<fs::path, fs::path>>& moves) {
+WorkInProgress::Entry WorkInProgress::addSet(const std::vector<std::pair<struct stat, fs::path>>& moves) {
     std::string text;
     for (const auto& [staged, destination] : moves) {
-        struct stat info {};
         // An item that is not there cannot be moved: its commit fails and takes the set back.
-        if (::lstat(staged.c_str(), &info) == 0) text += setLine(Identity::of(info), destination);
+        if (staged.st_ino != 0) text += setLine(Identity::of(staged), destination);
     }
     std::optional<fs::path> folder;
     {

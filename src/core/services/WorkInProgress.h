@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -64,11 +66,12 @@ public:
 
     // Records a set of finished items about to be moved into place together, before the first
     // move: each staged item (its device, inode, type, size and modification time, which a move
-    // keeps) with the final name it goes to. The entry is dropped once the set is whole, or taken
+    // keeps, from the lstat the caller has just made; an item whose inode is 0 is not there and is
+    // left out) with the final name it goes to. The entry is dropped once the set is whole, or taken
     // back. When the process dies in between, the sweep removes every item of the set that is
     // still the one recorded, so that no part of an unfinished set stays under a final name.
     // Never throws, as add().
-    Entry addSet(const std::vector<std::pair<std::filesystem::path, std::filesystem::path>>& moves);
+    Entry addSet(const std::vector<std::pair<struct stat, std::filesystem::path>>& moves);
 
     // Removes every item recorded by processes that are gone, then their records. Items that
     // are not ours (another owner, a name that is not of our making) are left alone; a folder

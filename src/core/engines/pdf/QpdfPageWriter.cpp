@@ -2,7 +2,10 @@
 // One page written alone, straight from its document: what the page uses is written as stored,
 // numbered afresh, with a page tree of one page around it. This is what copying the page into an
 // empty document and writing that gives, without building the document.
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <stdexcept>
@@ -29,16 +32,24 @@ constexpr int kCatalog = 1;
 constexpr int kPageTree = 2;
 constexpr int kPage = 3;
 
-// 16 random bytes in hexadecimal.
-std::string randomIdentifier() {
-    unsigned char bytes[16] = {};
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw std::runtime_error("no random bytes");
-        got += static_cast<size_t>(n);
-    }
+// A file identifier no other file shares: 16 random bytes drawn once, with a count of the files
+// this process has written mixed into the last eight, in hexadecimal.
+std::string freshIdentifier() {
+    static const std::array<unsigned char, 16> base = [] {
+        std::array<unsigned char, 16> bytes{};
+        size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw std::runtime_error("no random bytes");
+            got += static_cast<size_t>(n);
+        }
+        return bytes;
+    }();
+    static std::atomic<uint64_t> written{0};
+    std::array<unsigned char, 16> bytes = base;
+    const uint64_t count = ++written;
+    for (int i = 0; i < 8; ++i) bytes[8 + static_cast<size_t>(i)] ^= static_cast<unsigned char>(count >> (8 * i));
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (const unsigned char byte : bytes) {
@@ -80,7 +91,7 @@ public:
             put(line);
         }
         // A fresh identifier for every file: two pages of one split are two documents.
-        const std::string id = randomIdentifier();
+        const std::string id = freshIdentifier();
         put("trailer << /Root 1 0 R /Size " + std::to_string(m_offsets.size() + 1) + " /ID [<" + id + "><" + id +
             ">] >>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n");
     }
