@@ -22,8 +22,14 @@ public:
     explicit FileSink(int fd) : Pipeline("output file", nullptr), m_fd(fd) { m_pending.reserve(kChunkBytes); }
 
     void write(unsigned char const* data, size_t length) override {
-        m_pending.append(reinterpret_cast<const char*>(data), length);
         m_total += static_cast<int64_t>(length);
+        if (length >= kChunkBytes) {
+            // A large piece goes straight to the file, after what is pending, without a copy.
+            flush();
+            writeOut(reinterpret_cast<const char*>(data), length);
+            return;
+        }
+        m_pending.append(reinterpret_cast<const char*>(data), length);
         if (m_pending.size() >= kChunkBytes) flush();
     }
     void finish() override {}  // the whole file is flushed once qpdf is done
@@ -31,8 +37,15 @@ public:
 
     // Writes what is pending; false once any write has failed.
     bool flush() {
-        const char* data = m_pending.data();
-        size_t left = m_pending.size();
+        writeOut(m_pending.data(), m_pending.size());
+        m_pending.clear();
+        return m_ok;
+    }
+
+    int64_t total() const { return m_total; }
+
+private:
+    void writeOut(const char* data, size_t left) {
         while (m_ok && left > 0) {
             const ssize_t n = ::write(m_fd, data, left);
             if (n < 0 && errno == EINTR) continue;
@@ -43,13 +56,8 @@ public:
             data += n;
             left -= static_cast<size_t>(n);
         }
-        m_pending.clear();
-        return m_ok;
     }
 
-    int64_t total() const { return m_total; }
-
-private:
     static constexpr size_t kChunkBytes = size_t{256} << 10;
     int m_fd;
     std::string m_pending;

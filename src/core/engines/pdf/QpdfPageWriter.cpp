@@ -75,8 +75,11 @@ public:
         // Each object is numbered when first referred to, and written in that order.
         for (size_t i = 0; i < m_queue.size(); ++i) {
             QPDFObjectHandle object = m_queue[i];
-            begin(kPage + 1 + static_cast<int>(i));
-            if (object.isStream()) {
+            const int number = kPage + 1 + static_cast<int>(i);
+            begin(number);
+            if (auto length = m_lengths.find(number); length != m_lengths.end()) {
+                put(std::to_string(length->second) + "\nendobj\n");
+            } else if (object.isStream()) {
                 stream(object);
             } else {
                 value(object, true);
@@ -110,10 +113,12 @@ private:
         const QPDFObjGen id = object.getObjGen();
         if (id == m_page.getObjGen()) return put("3 0 R");
         if (object.isNull() || object.isPageObject() || object.isPagesObject()) return put("null");
-        auto [at, added] = m_numbers.try_emplace(id, kPage + 1 + static_cast<int>(m_queue.size()));
+        auto [at, added] = m_numbers.try_emplace(id, nextNumber());
         if (added) m_queue.push_back(object);
         put(std::to_string(at->second) + " 0 R");
     }
+
+    int nextNumber() const { return kPage + 1 + static_cast<int>(m_queue.size()); }
 
     void value(QPDFObjectHandle object, bool body = false) {
         if (!body && object.isIndirect()) return reference(object);
@@ -145,34 +150,25 @@ private:
         put(">>");
     }
 
-    // The data as stored, filters and all; its length is counted as it is read.
+    // The data as stored, filters and all, handed to the file as it is read; its length, known
+    // only then, is an object of its own written later.
     void stream(QPDFObjectHandle object) {
-        std::string data;
-        StringSink into(data);
-        bool filtered = false;
-        if (!object.pipeStreamData(&into, &filtered, 0, qpdf_dl_none, true)) throw std::runtime_error("unreadable stream");
-        dictionary(object.getDict(), false, std::to_string(data.size()));
+        const int lengthNumber = nextNumber();
+        m_queue.push_back(QPDFObjectHandle::newNull());
+        dictionary(object.getDict(), false, std::to_string(lengthNumber) + " 0 R");
         put("\nstream\n");
-        put(data);
+        const int64_t start = m_sink.total();
+        bool filtered = false;
+        if (!object.pipeStreamData(&m_sink, &filtered, 0, qpdf_dl_none, true)) throw std::runtime_error("unreadable stream");
+        m_lengths[lengthNumber] = m_sink.total() - start;
         put("\nendstream\nendobj\n");
     }
-
-    class StringSink final : public Pipeline {
-    public:
-        explicit StringSink(std::string& into) : Pipeline("stream data", nullptr), m_into(into) {}
-        void write(unsigned char const* data, size_t length) override {
-            m_into.append(reinterpret_cast<const char*>(data), length);
-        }
-        void finish() override {}
-
-    private:
-        std::string& m_into;
-    };
 
     FileSink& m_sink;
     QPDFObjectHandle m_page;
     std::map<QPDFObjGen, int> m_numbers;
     std::vector<QPDFObjectHandle> m_queue;
+    std::map<int, int64_t> m_lengths;  // each stream's length object, by number
     std::vector<int64_t> m_offsets;
 };
 

@@ -143,6 +143,15 @@ const SourceCase kSources[] = {
          testing::writeTestPdf(f, pages, {.withMetadata = true, .inheritMediaBox = true});
      }},
     {"handMade", writeHandMadePdf},
+    {"largePicture",
+     [](const fs::path& f) {
+         // A picture of several megabytes: its data reaches the file in many pieces.
+         std::vector<testing::TestPage> pages = testing::numberedPages(2, 400, 400);
+         pages[0].photoWidth = 1200;
+         pages[0].photoHeight = 1200;
+         pages[0].photoBox = {10, 10, 390, 390};
+         testing::writeTestPdf(f, pages);
+     }},
     {"encrypted", [](const fs::path& f) { testing::writeTestPdf(f, testing::numberedPages(3), {.ownerPassword = "owner"}); }},
     {"brokenXref", writeWithBrokenXref, true},
 };
