@@ -49,10 +49,11 @@ TEST(KolvexOnADesktop, AVideoOpenedAtLaunchConvertsOnceFFmpegIsThere) {
     std::string log;
     ASSERT_TRUE(waitForLog(kolvex, log, "FFmpeg ready", 30s)) << log;
     ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 10s)) << log;
-    testing::pumpUntil([] { return false; }, 500ms);  // mapped and focused
 
     testing::FakeInput input(xvfb->display());
     ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << log;
     input.key("Return", true);
     input.key("Return", false);
     input.sync();
@@ -232,9 +233,10 @@ TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
     // The path goes on the command line as the bytes it is (QProcess would make it text).
     EXPECT_EQ(runWithBytes(KOLVEX_PROGRAM, {odd.native()}, environment), 0) << "the second copy hands over and ends";
     ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 10s)) << "the running copy never opened the Portal\n" << log;
-    testing::pumpUntil([] { return false; }, 300ms);  // mapped and focused
     testing::FakeInput input(xvfb->display());
     ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << log;
     input.key("Left", true);  // the last chip of a text file's ring: Markdown
     input.key("Left", false);
     input.key("Return", true);
@@ -255,7 +257,8 @@ TEST(KolvexOnADesktop, AFileWhoseNameIsNotUtf8ReachesTheRunningCopy) {
     log.clear();
     EXPECT_EQ(runWithBytes(KOLVEX_PROGRAM, {odd.native()}, environment), 0);
     ASSERT_TRUE(waitForLog(kolvex, log, " PDF@", 10s)) << log;
-    testing::pumpUntil([] { return false; }, 300ms);
+    ASSERT_TRUE(waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << log;
     const auto steps = testing::chipSteps(log, "PDF");
     ASSERT_TRUE(steps) << log;
     for (int i = 0; i < *steps; ++i) {

@@ -11,7 +11,7 @@ namespace kolvex::testing {
 using namespace std::chrono_literals;
 
 bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = std::chrono::steady_clock::now() + patience(timeout);
     while (log.find(text) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms || process.state() == QProcess::NotRunning) return false;
@@ -80,7 +80,7 @@ std::optional<int> chipSteps(const std::string& log, const std::string& label) {
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = std::chrono::steady_clock::now() + patience(timeout);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         QThread::msleep(100);

@@ -136,7 +136,7 @@ public:
 
     // Waits for `text` in the log after what was seen before; moves past it.
     bool await(const std::string& text, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto deadline = std::chrono::steady_clock::now() + testing::patience(timeout);
         while (true) {
             const auto at = log.find(text, seen);
             if (at != std::string::npos) {
@@ -460,7 +460,8 @@ TEST(QuestionsOnTheDesktop, KeepBothOrSkipComesUpInFrontAndAnswersToTheKeyboard)
 void commitTool(KolvexUnderAWindowManager& desktop, const std::string& label) {
     ASSERT_TRUE(desktop.await("RING n=", 20s)) << desktop.log;
     ASSERT_TRUE(testing::waitFor([&] { return desktop.portal().has_value(); }, 10s));
-    testing::pumpUntil([] { return false; }, 300ms);  // mapped and focused
+    ASSERT_TRUE(testing::waitFor([&] { return desktop.input->focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << desktop.log;
     desktop.readLog();
     const size_t before = desktop.log.size();
     desktop.press("Tab");

@@ -103,9 +103,10 @@ TEST_P(AFailureOnTheDesktop, ShowsItsReasonAndStaysWhileTheDetailsAreOpen) {
     const auto centre = portalCentre(environment);
     ASSERT_TRUE(centre) << "the Portal never showed\n" << log;
     const auto [cx, cy] = *centre;
-    testing::pumpUntil([] { return false; }, 300ms);  // mapped and focused
     FakeInput input(xvfb->display());
     ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << log;
     press(input, "Return");
     ASSERT_TRUE(testing::waitForLog(kolvex, log, "All 1 job(s) failed", 10s)) << log;
 
@@ -196,17 +197,18 @@ TEST(KolvexOnADesktop, RotatingAPdfShowsItsPageAndWritesItTurned) {
     std::string log;
     ASSERT_TRUE(testing::waitForLog(kolvex, log, "RING n=", 20s)) << log;
     ASSERT_TRUE(portalCentre(environment)) << log;
-    testing::pumpUntil([] { return false; }, 300ms);
     FakeInput input(xvfb->display());
     ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal never took the keyboard\n" << log;
 
     // Tab to the tools, then along the ring to Rotate.
     press(input, "Tab");
     ASSERT_TRUE(testing::waitForLog(kolvex, log, " Rotate@", 5s)) << log;
     const auto steps = testing::chipSteps(log, "Rotate");
     ASSERT_TRUE(steps) << log;
+    // The keys reach the Portal in the order they are pressed: no wait between them.
     for (int i = 0; i < *steps; ++i) press(input, "Right");
-    testing::pumpUntil([] { return false; }, 200ms);
     press(input, "Return");
 
     // The sheet opens, showing the green page.

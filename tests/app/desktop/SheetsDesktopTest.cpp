@@ -60,17 +60,17 @@ struct Desktop {
     std::optional<testing::WindowFrame> openTool(FakeInput& input, const std::string& label, const QString& title) {
         if (!testing::waitForLog(kolvex, log, "FFmpeg ready", 30s)) return std::nullopt;
         if (!testing::waitForLog(kolvex, log, "RING n=", 10s)) return std::nullopt;
-        testing::pumpUntil([] { return false; }, 400ms);  // mapped and focused
+        if (!testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s)) return std::nullopt;
         press(input, "Tab");
         if (!testing::waitForLog(kolvex, log, " " + label + "@", 5s)) return std::nullopt;
         const auto steps = testing::chipSteps(log, label);
         if (!steps) return std::nullopt;
-        for (int i = 0; i < *steps; ++i) press(input, "Right");
-        testing::pumpUntil([] { return false; }, 200ms);
+        for (int i = 0; i < *steps; ++i) press(input, "Right");  // taken in order, with the Return
         press(input, "Return");
         std::optional<testing::WindowFrame> sheet;
         testing::waitFor([&] { return (sheet = testing::viewableWindow(environment, title)).has_value(); }, 15s);
-        testing::pumpUntil([] { return false; }, 800ms);  // facts read, laid out, focused
+        testing::waitFor([&] { return input.focusedWindowTitle() == title.toStdString(); }, 10s);
+        testing::pumpUntil([] { return false; }, 800ms);  // facts read and laid out
         return sheet ? testing::viewableWindow(environment, title) : sheet;
     }
 

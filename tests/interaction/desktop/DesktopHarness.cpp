@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -112,6 +114,15 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
+std::chrono::milliseconds patience(std::chrono::milliseconds usual) {
+    static const int stretch = [] {
+        const char* text = std::getenv("KOLVEX_TEST_PATIENCE");
+        const int value = text ? std::atoi(text) : 0;
+        return value > 0 ? value : 6;
+    }();
+    return usual * stretch;
+}
+
 std::unique_ptr<Xvfb> Xvfb::start(std::string& whyNot, int width, int height) {
     const std::string program = "/usr/bin/Xvfb";
     if (access(program.c_str(), X_OK) != 0) {
@@ -183,6 +194,7 @@ void ChildProgram::readAvailable() {
     std::size_t nl;
     while ((nl = m_buffer.find('\n')) != std::string::npos) {
         m_lines.push_back(m_buffer.substr(0, nl));
+        m_printed.push_back(m_lines.back());
         m_buffer.erase(0, nl + 1);
     }
 }
@@ -201,8 +213,23 @@ bool ChildProgram::waitForLine(const std::string& line, std::chrono::millisecond
             }
             return false;
         },
-        timeout);
+        patience(timeout));
     return found;
+}
+
+std::size_t ChildProgram::printedCount() {
+    readAvailable();
+    return m_printed.size();
+}
+
+bool ChildProgram::waitUntilPrinted(const std::string& line, std::chrono::milliseconds timeout, std::size_t since) {
+    return pumpUntil(
+        [&] {
+            readAvailable();
+            const auto from = m_printed.begin() + static_cast<std::ptrdiff_t>(std::min(since, m_printed.size()));
+            return std::find(from, m_printed.end(), line) != m_printed.end();
+        },
+        patience(timeout));
 }
 
 std::string ChildProgram::waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout) {
@@ -219,7 +246,7 @@ std::string ChildProgram::waitForLineStarting(const std::string& prefix, std::ch
             }
             return false;
         },
-        timeout);
+        patience(timeout));
     return found;
 }
 
@@ -302,6 +329,36 @@ std::pair<int, int> FakeInput::pointer() {
     unsigned mask = 0;
     XQueryPointer(dpy(m_display), DefaultRootWindow(dpy(m_display)), &root, &child, &x, &y, &wx, &wy, &mask);
     return {x, y};
+}
+
+std::string FakeInput::focusedWindowTitle() {
+    Display* d = dpy(m_display);
+    Window window = None;
+    int revert = 0;
+    XGetInputFocus(d, &window, &revert);
+    const Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    while (window != None && window != PointerRoot) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(d, window, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
+                Success &&
+            data) {
+            std::string title(reinterpret_cast<const char*>(data), count);
+            XFree(data);
+            if (!title.empty()) return title;
+        }
+        Window root = None, parent = None;
+        Window* children = nullptr;
+        unsigned int childCount = 0;
+        if (!XQueryTree(d, window, &root, &parent, &children, &childCount)) break;
+        if (children) XFree(children);
+        if (parent == root) break;
+        window = parent;
+    }
+    return {};
 }
 
 std::vector<unsigned> FakeInput::pixels(int x, int y, int width, int height) {

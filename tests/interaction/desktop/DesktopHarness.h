@@ -29,6 +29,12 @@ std::map<std::string, std::string> desktopEnvironment(const std::string& display
 // Runs the Qt event loop until `done` holds or the time is up; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+// The bound on a wait for an event that is expected to come: `usual` (what an idle machine
+// needs, with room) stretched so that a machine under heavy load still sees it. A wait that
+// proves something does NOT happen keeps its own span and does not come through here.
+// KOLVEX_TEST_PATIENCE sets the stretch (default 6).
+std::chrono::milliseconds patience(std::chrono::milliseconds usual);
+
 // An Xvfb server on a display number it picks itself; stopped with the object.
 class Xvfb {
 public:
@@ -54,6 +60,11 @@ public:
     // Pumps the Qt event loop until the program printed `line` (counting from the start);
     // lines are consumed as they are matched.
     bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);
+    // How many lines the program has printed so far, consumed or not.
+    std::size_t printedCount();
+    // Pumps the event loop until the program has printed `line` as its `since`-th line or later,
+    // whether or not a wait consumed it since; consumes nothing.
+    bool waitUntilPrinted(const std::string& line, std::chrono::milliseconds timeout, std::size_t since = 0);
     // The same for the first line that starts with `prefix`; the whole line, or empty.
     std::string waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout);
     // Lines printed so far and not consumed yet.
@@ -67,6 +78,7 @@ private:
     int m_stdout = -1;
     std::string m_buffer;
     std::vector<std::string> m_lines;
+    std::vector<std::string> m_printed;
 };
 
 // Fake keyboard and mouse through XTest on a connection of its own.
@@ -86,6 +98,9 @@ public:
     void setLeftHanded(bool leftHanded);
     // The pointer in the root window's y-down coordinates.
     std::pair<int, int> pointer();
+    // The title of the window that has the keyboard (the focus window or its nearest named
+    // ancestor), or empty when none has it.
+    std::string focusedWindowTitle();
     // What the screen shows in the rectangle, row by row, as 0xRRGGBB.
     std::vector<unsigned> pixels(int x, int y, int width, int height);
     // The text of an X selection ("PRIMARY", "CLIPBOARD") as UTF-8; empty when nobody holds one

@@ -89,7 +89,7 @@ protected:
     }
 
     bool waitForSignals(std::size_t count, std::chrono::milliseconds timeout = 3s) {
-        return testing::pumpUntil([&] { return received.size() >= count; }, timeout);
+        return testing::pumpUntil([&] { return received.size() >= count; }, testing::patience(timeout));
     }
 
     // Nothing arrives for a while (used only where nothing is the expected outcome).

@@ -75,10 +75,11 @@ protected:
 
 TEST_P(PortalDesktop, DropOnTheChosenChipConverts) {
     startDrag();
+    const auto shown = host->printedCount();
     input->key("Shift_L", true);
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    // Let the window be mapped before the hand moves on (a busy machine maps it late).
-    testing::pumpUntil([] { return false; }, 200ms);
+    // The window is on the screen before the hand moves on (a busy machine maps it late).
+    ASSERT_TRUE(host->waitUntilPrinted("painted", 5s, shown)) << "the Portal was never drawn";
     // Up toward the one chip, at the top of the ring, staying inside the round window.
     for (int step = 0; step < 25; ++step) {
         input->moveBy(0, -4);
@@ -130,11 +131,13 @@ protected:
 
 TEST_P(DropsElsewhere, ReleasedOutsideThePortalTheDropGoesToTheWindowThere) {
     startDrag();
+    const auto shown = host->printedCount();
     input->key("Shift_L", true);
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    testing::pumpUntil([] { return false; }, 200ms);
+    ASSERT_TRUE(host->waitUntilPrinted("painted", 5s, shown)) << "the Portal was never drawn";
+    const auto over = target->printedCount();
     moveOverTheTarget();  // off the disc, still holding Shift (a "move" to a file manager)
-    testing::pumpUntil([] { return false; }, 200ms);
+    ASSERT_TRUE(target->waitUntilPrinted("over", 5s, over)) << "the drag never reached the folder window";
     input->button(1, false);
     ASSERT_TRUE(source->waitForLine("drag-end", 5s));
     expectTheTargetGotTheDropAndNothingConverted();
@@ -143,9 +146,10 @@ TEST_P(DropsElsewhere, ReleasedOutsideThePortalTheDropGoesToTheWindowThere) {
 TEST_P(DropsElsewhere, AHiddenPortalLetsTheDropThroughToTheWindowBelow) {
     startDrag();
     moveOverTheTarget();
+    const auto shown = host->printedCount();
     input->key("Shift_L", true);
     ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    testing::pumpUntil([] { return false; }, 300ms);
+    ASSERT_TRUE(host->waitUntilPrinted("painted", 5s, shown)) << "the Portal was never drawn";
     input->key("Shift_L", false);  // the Portal goes; the drag goes on over the folder
     ASSERT_TRUE(host->waitForLine("gone", 5s)) << "the Portal never went";
     input->button(1, false);  // released without moving the pointer again
@@ -188,7 +192,7 @@ TEST(PortalKeyboard, ReturnConvertsInTheKeyboardDrivenPortal) {
     // The first chip is chosen for the keyboard, then the Portal shows.
     ASSERT_TRUE(host.waitForLine("selected PNG", 5s));
     ASSERT_TRUE(host.waitForLine("revealed", 5s)) << host.linesText();
-    testing::pumpUntil([] { return false; }, 300ms);    // mapped and focused
+    ASSERT_TRUE(host.waitUntilPrinted("focus portal", 5s)) << "the Portal never took the keyboard";
     input.key("Return", true);
     input.key("Return", false);
     ASSERT_TRUE(host.waitForLine("converting", 5s)) << "the keys did not reach the Portal";

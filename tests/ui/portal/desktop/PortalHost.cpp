@@ -3,7 +3,8 @@
 // whole-desktop tests. Prints "ready", then a line for each step a test waits for:
 // "frame <left> <top> <width> <height>" (the window in Qt's logical pixels, y down) just before
 // "revealed", "selected <label>", "converting", "succeeded <name>", "failed <message>", "closed",
-// "unrevealed" when the Portal starts to go, "gone" when its window is off the screen, and
+// "unrevealed" when the Portal starts to go, "painted" when its window is first drawn on the
+// screen after it shows, "gone" when its window is off the screen, and
 // "focus portal" or "focus elsewhere" when the keyboard comes to the Portal or leaves it.
 // With "--present FILE" it opens the keyboard-driven Portal for that file at once; with
 // "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top); with
@@ -54,14 +55,25 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-// Says "gone" when the window it watches is hidden.
+// Says "painted" when the window it watches is first drawn after it shows (it is mapped and
+// exposed by then), and "gone" when it is hidden.
 class HideWatcher final : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Hide) say("gone");
+        if (event->type() == QEvent::Hide) {
+            m_painted = false;
+            say("gone");
+        }
+        if (event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            say("painted");
+        }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    bool m_painted = false;
 };
 
 }  // namespace
