@@ -298,6 +298,17 @@ void FakeInput::moveBy(int dx, int dy) {
     sync();
 }
 
+bool FakeInput::glideTo(int x, int y) {
+    const auto step = [](int d) { return std::abs(d) <= 4 ? d : std::clamp(d / 2, -40, 40); };
+    for (int i = 0; i < 400; ++i) {
+        const auto [px, py] = pointer();
+        if (px == x && py == y) return true;
+        moveBy(step(x - px), step(y - py));
+        pumpUntil([] { return false; }, std::chrono::milliseconds(8));
+    }
+    return false;
+}
+
 void FakeInput::button(int number, bool down) {
     XTestFakeButtonEvent(dpy(m_display), static_cast<unsigned>(number), down ? True : False, CurrentTime);
     sync();

@@ -90,6 +90,11 @@ public:
     void moveTo(int x, int y);
     // Relative motion: real device motion, as a hand makes it.
     void moveBy(int dx, int dy);
+    // Relative steps of a few pixels, paced as a hand moves, until the pointer is at (x, y).
+    // The server's pointer acceleration can stretch steps that arrive in a burst (a busy
+    // machine), so each step aims at what is left, halfway at a time. False when the pointer
+    // never got there.
+    bool glideTo(int x, int y);
     void button(int number, bool down);
     // A key by its symbol name ("Shift_L", "Alt_L", "Escape").
     void key(const std::string& keysym, bool down);
