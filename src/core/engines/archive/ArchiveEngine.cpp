@@ -10,8 +10,10 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/engines/archive/ArchiveNames.h"
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
@@ -93,6 +95,17 @@ bool resolvesInside(const fs::path& link, const fs::path& root) {
 std::string streamFileName(const fs::path& source) {
     const std::string name = paths::stem(source);
     return name.empty() || name == "." || name == ".." ? std::string("data") : name;
+}
+
+void markUtf8NamesOnly(const fs::path& zip) {
+    try {
+        ArchiveNames::clearFalseUtf8Marks(zip);
+    } catch (const std::system_error&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw ConversionError::backendFailure(std::string(engine_ids::archive.rawValue), -1,
+                                              std::string("could not read back the ZIP just written: ") + error.what());
+    }
 }
 
 }  // namespace
@@ -187,13 +200,24 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     // declares it holds is checked against the room there is.
     const ArchiveSurvey survey = ArchiveSurvey::of(
         job.source, stop, isStreamFormat(job.from) ? ArchiveSurvey::Source::compressedStream : ArchiveSurvey::Source::archive);
-    int dropped = 0;
+    // Two entries under one name would unpack over each other: one of them would be lost.
+    if (survey.clash) throw ConversionError::unsafeArchiveEntry(job.source);
+    Findings findings;
     ConversionOutcome outcome;
-    outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, dropped)
-                                                    : repack(job, survey, progress, stop, dropped);
-    if (dropped == 1) outcome.note = "One entry was left out: a link leading outside the archive, or a special file.";
-    if (dropped > 1)
-        outcome.note = fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped);
+    outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, findings)
+                                                    : repack(job, survey, progress, stop, findings);
+    std::vector<std::string> notes;
+    if (findings.dropped == 1) notes.push_back("One entry was left out: a link leading outside the archive, or a special file.");
+    if (findings.dropped > 1)
+        notes.push_back(fmt::format("{} entries were left out: links leading outside the archive, or special files.",
+                                    findings.dropped));
+    if (!findings.escaped.empty()) {
+        const auto count = findings.escaped.size();
+        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte ({}).",
+                                    count, count == 1 ? "name was" : "names were", job.to.label,
+                                    count == 1 ? "it" : "they", count == 1 ? "has" : "have", findings.escaped.front()));
+    }
+    if (!notes.empty()) outcome.note = fmt::format("{}", fmt::join(notes, " "));
     return outcome;
 }
 
@@ -207,13 +231,21 @@ void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& fold
     if (needed > *free) throw ConversionError::insufficientDiskSpace(needed, *free);
 }
 
-void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
-                                           const fs::path& folder) const {
-    // A gzip stream records what it unpacks to, modulo 4 GiB: never more than it writes. A
-    // length deflate cannot reach from the stream's size is a damaged trailer, not a need.
+std::optional<int64_t> ArchiveEngine::recordedLength(const ConversionJob& job) const {
+    // An .xz file's indexes say what its streams unpack to.
+    if (job.from.id.rawValue == "xz") return SingleStream::recordedXzLength(job.source);
+    // A gzip stream records it modulo 4 GiB: never more than it writes. A length deflate cannot
+    // reach from the stream's size is a damaged trailer, not a need.
     const auto recorded = ErrorMapper::recordedLength(job);
     const auto size = m_files->size(job.source);
-    if (!recorded || !size || *recorded > *size * 1032) return;
+    if (!recorded || !size || *recorded > *size * 1032) return std::nullopt;
+    return recorded;
+}
+
+void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
+                                           const fs::path& folder) const {
+    const auto recorded = recordedLength(job);
+    if (!recorded) return;
     ArchiveSurvey known = survey;
     known.declaredBytes = *recorded;
     known.sizesKnown = true;
@@ -243,7 +275,19 @@ int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
 }
 
 void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
-                            const std::function<void(std::stop_token)>& work, std::stop_token stop) const {
+                            const std::function<void(std::stop_token)>& work, std::stop_token stop,
+                            const SingleStream::Meter* meter) const {
+    // A stream that records nothing needs what the share unpacked so far says the whole will.
+    const auto projected = [&]() -> std::optional<int64_t> {
+        const auto size = meter ? m_files->size(job.source) : std::nullopt;
+        return size ? meter->projected(*size) : std::nullopt;
+    };
+    const auto withProjection = [&](const ConversionError& error) {
+        const auto whole = projected();
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !whole || *whole <= error.required())
+            return error;
+        return ConversionError::insufficientDiskSpace(*whole, error.available());
+    };
     // The guard stops the work through a stop source of our own that also follows the job's.
     std::stop_source local;
     std::stop_callback forward(stop, [&local] { local.request_stop(); });
@@ -252,38 +296,39 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
     try {
         work(local.get_token());
     } catch (const OperationCancelled&) {
-        if (guard.tripped()) throw guard.error(job.source);
+        if (guard.tripped()) throw guard.error(job.source, projected());
         throw;
-    } catch (const ConversionError&) {
+    } catch (const ConversionError& error) {
         // A disk that filled up before the guard saw it fails the work with its own message.
-        if (guard.tripped()) throw guard.error(job.source);
-        throw;
+        if (guard.tripped()) throw guard.error(job.source, projected());
+        throw withProjection(error);
     } catch (const std::system_error& error) {
-        if (guard.tripped()) throw guard.error(job.source);
-        if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw *mapped;
+        if (guard.tripped()) throw guard.error(job.source, projected());
+        if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw withProjection(*mapped);
         throw;
     }
-    if (guard.finalCheck()) throw guard.error(job.source);
+    if (guard.finalCheck()) throw guard.error(job.source, projected());
 }
 
 int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
                           const std::vector<std::string>& extraFlags, std::stop_token stop) const {
+    SingleStream::Meter meter;
     guarded(job, survey, folder, [&](std::stop_token token) {
         if (survey.singleStream) {
-            SingleStream::unpack(job.source, folder / streamFileName(job.source), token);
+            SingleStream::unpack(job.source, folder / streamFileName(job.source), token, &meter);
             return;
         }
         std::vector<std::string> arguments{"-xf", paths::absolute(job.source).string(), "-C",
                                            paths::absolute(folder).string(), "--no-same-owner"};
         arguments.insert(arguments.end(), extraFlags.begin(), extraFlags.end());
         run(arguments, job, token);
-    }, stop);
+    }, stop, survey.singleStream ? &meter : nullptr);
     return dropUnsafeEntries(folder);
 }
 
 std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey,
                                              const ProgressCallback& progress, std::stop_token stop,
-                                             int& dropped) const {
+                                             Findings& findings) const {
     // Unpacked under a hidden name beside the final one, which it takes only when everything is
     // out: a failure, a cancel or a kill leaves nothing half-extracted.
     const fs::path parent = paths::deletingLastComponent(job.destination);
@@ -295,8 +340,10 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
         const std::string name = streamFileName(job.source);
         StagedOutput staged(parent / name, StagedOutput::Kind::file, *m_files);
         progress(0.1);
-        guarded(job, survey, parent, [&](std::stop_token token) { SingleStream::unpack(job.source, staged.path(), token); },
-                stop);
+        SingleStream::Meter meter;
+        guarded(job, survey, parent,
+                [&](std::stop_token token) { SingleStream::unpack(job.source, staged.path(), token, &meter); }, stop,
+                &meter);
         const fs::path file = commitToFreeName(staged, parent, paths::stem(name), paths::extension(name));
         progress(1.0);
         return {file};
@@ -304,7 +351,7 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    dropped = unpack(job, survey, staged.path(), {}, stop);
+    findings.dropped = unpack(job, survey, staged.path(), {}, stop);
     if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
     const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
@@ -313,15 +360,17 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
 
 std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey,
                                             const ProgressCallback& progress, std::stop_token stop,
-                                            int& dropped) const {
+                                            Findings& findings) const {
     const auto flags = writeFlags(job.to);
     if (flags.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
+    // A plain tar is as large as what it holds, known before anything is written; for the
+    // rest, four times the source is asked for.
+    const auto outputNeed = plainTarSize(job, survey);
     const auto sourceSize = m_files->size(job.source);
+    const auto need = outputNeed ? outputNeed : sourceSize ? std::optional(*sourceSize * 4) : std::nullopt;
     const auto available = m_files->availableCapacity(job.destination);
-    if (sourceSize && available && *available < *sourceSize * 4) {
-        throw ConversionError::insufficientDiskSpace(*sourceSize * 4, *available);
-    }
+    if (need && available && *available < *need) throw ConversionError::insufficientDiskSpace(*need, *available);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) -> std::vector<fs::path> {
         const fs::path contents = scratch / "contents";
@@ -331,12 +380,16 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         progress(0.1);
 
         // Modes as the archive has them, not as our umask would make them.
-        dropped = unpack(job, survey, contents, {"-p"}, stop);
+        if (survey.singleStream) refuseStreamBeyondRoom(job, survey, contents);
+        findings.dropped = unpack(job, survey, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
         progress(0.55);
 
-        if (isStreamFormat(job.to)) {
+        // A compress keeps what the stream holds: a tar stays a tar, even of one file.
+        const bool holdsTar = isStreamFormat(job.from) && !survey.singleStream;
+        const bool keepTar = holdsTar && job.options.tool == "compress";
+        if (isStreamFormat(job.to) && !keepTar) {
             const auto files = regularFiles(contents);
             if (const auto program = streamProgram(job.to, m_settings); files.size() == 1 && program) {
                 auto written = writeSingleStream(job, files.front(), *program, scratch, stop);
@@ -344,6 +397,10 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
                 return {written};
             }
         }
+
+        // 7-Zip stores names as UTF-16: bytes that are not UTF-8 would all become U+FFFD, and two
+        // names differing only there one name. They are written out as %XX instead.
+        if (job.to.id.rawValue == "7z") findings.escaped = ArchiveNames::escapeNonUtf8(contents);
 
         fs::path output = job.destination;
         if (isStreamFormat(job.to)) {
@@ -361,7 +418,17 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         std::vector<std::string> arguments = flags;
         arguments.insert(arguments.end(), {"-cf", paths::absolute(partial.path()).string(), "-C",
                                            paths::absolute(contents).string(), "."});
-        run(arguments, job, stop);
+        try {
+            run(arguments, job, stop);
+        } catch (const ConversionError& error) {
+            // The need of a full disk is the archive's, where it can be told, not the source's.
+            if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !outputNeed ||
+                *outputNeed <= error.required())
+                throw;
+            throw ConversionError::insufficientDiskSpace(*outputNeed, error.available());
+        }
+        // A ZIP keeps names as bytes; only those that are UTF-8 may say so.
+        if (job.to.id.rawValue == "zip") markUtf8NamesOnly(partial.path());
         progress(0.95);
 
         const auto size = m_files->size(partial.path());
@@ -369,10 +436,10 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
             throw ConversionError::backendFailure(m_id.rawValue, -1, "produced an empty archive");
         }
         // A "compress" that came out no smaller (a zip -9 repacked at tar's default level)
-        // leaves the original's bytes instead. Those bytes are the source's own kind of file: a
-        // bare stream kept so goes under the planned name, not under the tar's.
+        // leaves the original's bytes instead, named for what they hold: a bare stream goes under
+        // the planned name, a compressed tar under the tar's.
         const bool keptSource = CompressionGuard::keepSmaller(job, partial.path()).wasAlreadySmallest;
-        if (keptSource && output != job.destination) {
+        if (keptSource && output != job.destination && !holdsTar) {
             commitToFreeName(partial, paths::deletingLastComponent(job.destination), paths::stem(job.destination),
                              paths::extension(job.destination));
         } else {
@@ -381,6 +448,28 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         progress(1.0);
         return {partial.destination()};
     });
+}
+
+std::optional<int64_t> ArchiveEngine::plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey) const {
+    if (job.to.id.rawValue != "tar") return std::nullopt;
+    // A header and an extended header per entry (times to the nanosecond, long or odd names), the
+    // data in 512-byte blocks, the end marker, all in 10 KiB records.
+    constexpr int64_t kPerEntry = 3 * 512;
+    constexpr int64_t kRecord = 10240;
+    int64_t data = 0;
+    int64_t entries = 1;
+    if (survey.singleStream) {
+        const auto recorded = recordedLength(job);
+        if (!recorded) return std::nullopt;
+        data = *recorded;
+    } else if (survey.sizesKnown) {
+        data = survey.declaredBytes;
+        entries = survey.entries;
+    } else {
+        return std::nullopt;
+    }
+    const int64_t bytes = data + entries * kPerEntry + 1024;
+    return (bytes + kRecord - 1) / kRecord * kRecord;
 }
 
 fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::path& file, const fs::path& program,
