@@ -204,8 +204,22 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     if (survey.clash) throw ConversionError::unsafeArchiveEntry(job.source);
     Findings findings;
     ConversionOutcome outcome;
-    outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, findings)
-                                                    : repack(job, survey, progress, stop, findings);
+    const auto work = [&](const fs::path& archive) {
+        return job.options.tool == "extract" ? extract(job, survey, archive, progress, stop, findings)
+                                             : repack(job, survey, archive, progress, stop, findings);
+    };
+    if (job.from.id.rawValue == "zip" && ArchiveNames::countFalseUtf8Marks(job.source) > 0) {
+        // A ZIP whose names say UTF-8 without being so (as bsdtar writes them, and as we once
+        // did) is read from a copy that says so only of the names that are.
+        outcome.outputs = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path readable = scratch / "names.zip";
+            fs::copy_file(job.source, readable);
+            markUtf8NamesOnly(readable);
+            return work(readable);
+        });
+    } else {
+        outcome.outputs = work(job.source);
+    }
     std::vector<std::string> notes;
     if (findings.dropped == 1) notes.push_back("One entry was left out: a link leading outside the archive, or a special file.");
     if (findings.dropped > 1)
@@ -310,7 +324,8 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
     if (guard.finalCheck()) throw guard.error(job.source, projected());
 }
 
-int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
+int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
+                          const fs::path& folder,
                           const std::vector<std::string>& extraFlags, std::stop_token stop) const {
     SingleStream::Meter meter;
     guarded(job, survey, folder, [&](std::stop_token token) {
@@ -318,7 +333,7 @@ int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey,
             SingleStream::unpack(job.source, folder / streamFileName(job.source), token, &meter);
             return;
         }
-        std::vector<std::string> arguments{"-xf", paths::absolute(job.source).string(), "-C",
+        std::vector<std::string> arguments{"-xf", paths::absolute(archive).string(), "-C",
                                            paths::absolute(folder).string(), "--no-same-owner"};
         arguments.insert(arguments.end(), extraFlags.begin(), extraFlags.end());
         run(arguments, job, token);
@@ -326,7 +341,7 @@ int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey,
     return dropUnsafeEntries(folder);
 }
 
-std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey,
+std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                                              const ProgressCallback& progress, std::stop_token stop,
                                              Findings& findings) const {
     // Unpacked under a hidden name beside the final one, which it takes only when everything is
@@ -351,14 +366,14 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    findings.dropped = unpack(job, survey, staged.path(), {}, stop);
+    findings.dropped = unpack(job, survey, archive, staged.path(), {}, stop);
     if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
     const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
     return {folder};
 }
 
-std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey,
+std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                                             const ProgressCallback& progress, std::stop_token stop,
                                             Findings& findings) const {
     const auto flags = writeFlags(job.to);
@@ -381,7 +396,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
 
         // Modes as the archive has them, not as our umask would make them.
         if (survey.singleStream) refuseStreamBeyondRoom(job, survey, contents);
-        findings.dropped = unpack(job, survey, contents, {"-p"}, stop);
+        findings.dropped = unpack(job, survey, archive, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
         progress(0.55);

@@ -87,15 +87,16 @@ private:
         std::vector<std::string> escaped;  // names written anew because the format cannot hold their bytes
     };
 
+    // `archive`: what is unpacked, the job's source or a readable copy of it.
     std::vector<std::filesystem::path> extract(const ConversionJob& job, const ArchiveSurvey& survey,
-                                               const ProgressCallback& progress, std::stop_token stop,
+                                               const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
                                                Findings& findings) const;
     // A bare stream unpacks to one file beside the output, at the first free name.
     std::filesystem::path extractStream(const ConversionJob& job, const ArchiveSurvey& survey,
                                         const std::filesystem::path& parent, const ProgressCallback& progress,
                                         std::stop_token stop) const;
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
-                                              const ProgressCallback& progress, std::stop_token stop,
+                                              const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
                                               Findings& findings) const;
     // What a single stream unpacks to, where it records it (.gz trailer, .xz index).
     std::optional<int64_t> recordedLength(const ConversionJob& job) const;
@@ -116,9 +117,10 @@ private:
     void guarded(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
                  const std::function<void(std::stop_token)>& work, std::stop_token stop,
                  const SingleStream::Meter* meter = nullptr) const;
-    // Unpacks the job's source into `folder` under the extraction guard, then drops what must
-    // not stay; returns how many entries were dropped.
-    int unpack(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
+    // Unpacks `archive` (the job's source, or a readable copy of it) into `folder` under the
+    // extraction guard, then drops what must not stay; returns how many entries were dropped.
+    int unpack(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& archive,
+               const std::filesystem::path& folder,
                const std::vector<std::string>& extraFlags, std::stop_token stop) const;
     // Compresses one file with gzip or bzip2 and installs the stream at the destination.
     std::filesystem::path writeSingleStream(const ConversionJob& job, const std::filesystem::path& file,

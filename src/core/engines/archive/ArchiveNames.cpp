@@ -166,9 +166,19 @@ std::vector<std::string> ArchiveNames::escapeNonUtf8(const fs::path& folder) {
     return renamed;
 }
 
-int ArchiveNames::clearFalseUtf8Marks(const fs::path& zip) {
+int ArchiveNames::clearFalseUtf8Marks(const fs::path& zip) { return falseUtf8Marks(zip, true); }
+
+int ArchiveNames::countFalseUtf8Marks(const fs::path& zip) noexcept {
+    try {
+        return falseUtf8Marks(zip, false);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ArchiveNames::falseUtf8Marks(const fs::path& zip, bool clear) {
     constexpr uint16_t kUtf8Flag = 0x0800;
-    UniqueFd fd(::open(zip.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd fd(::open(zip.c_str(), (clear ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
     if (!fd) throw std::system_error(errno, std::generic_category(), "Could not open " + zip.string());
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw std::system_error(errno, std::generic_category(), "Could not read " + zip.string());
@@ -186,7 +196,9 @@ int ArchiveNames::clearFalseUtf8Marks(const fs::path& zip) {
         if (entry + 46 + nameLength + extraLength + commentLength > directory.size())
             throw std::runtime_error("A ZIP directory entry past its end");
         const std::string_view name(directory.data() + entry + 46, nameLength);
-        if ((flags & kUtf8Flag) && !isValidUtf8(name)) {
+        if ((flags & kUtf8Flag) && !isValidUtf8(name) && !clear) {
+            ++cleared;
+        } else if ((flags & kUtf8Flag) && !isValidUtf8(name)) {
             const uint64_t local = localHeaderOffset(directory, entry, nameLength, extraLength);
             const std::string header = readAt(fd.get(), local, 30);
             if (header.compare(0, 4, "PK\x03\x04", 4) != 0) throw std::runtime_error("A ZIP entry without its header");

@@ -30,6 +30,12 @@ struct ArchiveNames {
     // how many entries it changed. Throws std::system_error when the file cannot be read or
     // written, std::runtime_error when it is not a ZIP this writer makes sense of.
     static int clearFalseUtf8Marks(const std::filesystem::path& zip);
+    // How many entries of a ZIP carry that false mark (bsdtar cannot unpack them); 0 also for
+    // anything that is no ZIP or cannot be read. Never writes.
+    static int countFalseUtf8Marks(const std::filesystem::path& zip) noexcept;
+
+private:
+    static int falseUtf8Marks(const std::filesystem::path& zip, bool clear);
 };
 
 }  // namespace kolvex

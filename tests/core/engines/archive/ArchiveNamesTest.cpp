@@ -2,7 +2,8 @@
 // Names that are not UTF-8 (Latin-1, Shift-JIS, stray bytes) come through every archive format
 // the manifest lets us write, and back out, as many files as went in: read by Python's zipfile
 // and tarfile, by bsdtar and by our own Extract. An archive whose entries would unpack over each
-// other is refused, never half kept.
+// other is refused, never half kept. A ZIP that calls names UTF-8 that are not is read all the
+// same.
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -175,12 +176,22 @@ TEST_F(ArchiveEngineFiles, NamesThatAreNotUtf8ComeThroughEveryFormatAndBack) {
                                [](double) {}, {}),
               std::vector<fs::path>{ownZip});
 
+    // A ZIP as bsdtar writes it under a UTF-8 locale: every name beyond ASCII marked as UTF-8,
+    // valid or not. Neither bsdtar nor zipfile can read it as it is.
+    for (const auto& [name, data] : oddNames()) dir.write("odd-tree/" + name, data);
+    const fs::path markedZip = dir / "sources/marked.zip";
+    ASSERT_EQ(bsdtar({"--format=zip", "-cf", markedZip.string(), "-C", (dir / "odd-tree").string(), "."}).exitCode, 0);
+    ASSERT_NE(bsdtar({"-tf", markedZip.string()}).exitCode, 0) << "the fixture is readable as it is";
+
     struct Source {
         fs::path path;
         std::string format;
         const Files& files;
     };
-    const Source sources[] = {{tarPath, "tar", oddNames()}, {zipPath, "zip", legacy}, {ownZip, "zip", oddNames()}};
+    const Source sources[] = {{tarPath, "tar", oddNames()},
+                              {zipPath, "zip", legacy},
+                              {ownZip, "zip", oddNames()},
+                              {markedZip, "zip", oddNames()}};
     for (const auto& source : sources) {
         for (const auto& to : targets) {
             SCOPED_TRACE(source.path.filename().string() + " → " + to.id.rawValue);
