@@ -108,6 +108,33 @@ void markUtf8NamesOnly(const fs::path& zip) {
     }
 }
 
+// The size of a pax tar of `entries` entries holding `data` bytes: a header and an extended
+// header per entry (times to the nanosecond, long or odd names), the data in 512-byte blocks,
+// the end marker, all in 10 KiB records.
+int64_t plainTarBytes(int64_t data, int64_t entries) {
+    constexpr int64_t kPerEntry = 3 * 512;
+    constexpr int64_t kRecord = 10240;
+    const int64_t bytes = data + entries * kPerEntry + 1024;
+    return (bytes + kRecord - 1) / kRecord * kRecord;
+}
+
+// The same for what a folder holds, counted as tar would pack it.
+int64_t plainTarBytes(const fs::path& folder) {
+    int64_t data = 0;
+    int64_t entries = 1;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        ++entries;
+        if (it->symlink_status(ec).type() == fs::file_type::regular) {
+            const auto size = it->file_size(ec);
+            if (!ec) data += static_cast<int64_t>((size + 511) / 512 * 512);
+        }
+        ec.clear();
+    }
+    return plainTarBytes(data, entries);
+}
+
 }  // namespace
 
 ArchiveEngine::ArchiveEngine(const FileManagerService& files, TemporaryFileManager temporary)
@@ -399,6 +426,13 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         findings.dropped = unpack(job, survey, archive, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
+        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it before.
+        auto tarNeed = outputNeed;
+        if (job.to.id.rawValue == "tar") {
+            tarNeed = plainTarBytes(contents);
+            const auto room = m_files->availableCapacity(job.destination);
+            if (room && *room < *tarNeed) throw ConversionError::insufficientDiskSpace(*tarNeed, *room);
+        }
         progress(0.55);
 
         // A compress keeps what the stream holds: a tar stays a tar, even of one file.
@@ -437,10 +471,9 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
             run(arguments, job, stop);
         } catch (const ConversionError& error) {
             // The need of a full disk is the archive's, where it can be told, not the source's.
-            if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !outputNeed ||
-                *outputNeed <= error.required())
+            if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !tarNeed || *tarNeed <= error.required())
                 throw;
-            throw ConversionError::insufficientDiskSpace(*outputNeed, error.available());
+            throw ConversionError::insufficientDiskSpace(*tarNeed, error.available());
         }
         // A ZIP keeps names as bytes; only those that are UTF-8 may say so.
         if (job.to.id.rawValue == "zip") markUtf8NamesOnly(partial.path());
@@ -467,10 +500,6 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
 
 std::optional<int64_t> ArchiveEngine::plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey) const {
     if (job.to.id.rawValue != "tar") return std::nullopt;
-    // A header and an extended header per entry (times to the nanosecond, long or odd names), the
-    // data in 512-byte blocks, the end marker, all in 10 KiB records.
-    constexpr int64_t kPerEntry = 3 * 512;
-    constexpr int64_t kRecord = 10240;
     int64_t data = 0;
     int64_t entries = 1;
     if (survey.singleStream) {
@@ -483,8 +512,7 @@ std::optional<int64_t> ArchiveEngine::plainTarSize(const ConversionJob& job, con
     } else {
         return std::nullopt;
     }
-    const int64_t bytes = data + entries * kPerEntry + 1024;
-    return (bytes + kRecord - 1) / kRecord * kRecord;
+    return plainTarBytes(data, entries);
 }
 
 fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::path& file, const fs::path& program,

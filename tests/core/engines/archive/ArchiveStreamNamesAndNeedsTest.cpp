@@ -144,6 +144,8 @@ TEST_F(ArchiveEngineFiles, AVolumeTooSmallIsToldWhatTheArchiveUnpacksTo) {
         const fs::path source = work / ("book.txt." + stream.format.extensions.front());
         std::ofstream(source, std::ios::binary) << compressed(stream.program, "-6", plain);
         rows.push_back({source, stream.format, std::string("extract"), stream.format});
+        // And repacked as a plain tar, which is as large as the text.
+        rows.push_back({source, stream.format, std::nullopt, *registry.format(FormatID("tar"))});
     }
     // A ZIP repacked as a plain tar: the tar is as large as the text.
     const fs::path zip = work / "book.zip";
