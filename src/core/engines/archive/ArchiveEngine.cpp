@@ -241,7 +241,11 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
         outcome.outputs = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path readable = scratch / "names.zip";
             fs::copy_file(job.source, readable);
-            markUtf8NamesOnly(readable);
+            try {
+                ArchiveNames::clearFalseUtf8Marks(readable);
+            } catch (const std::runtime_error&) {
+                throw ConversionError::corruptedInput(job.source);
+            }
             return work(readable);
         });
     } else {
