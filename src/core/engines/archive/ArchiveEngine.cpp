@@ -14,6 +14,7 @@
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/engines/archive/ArchiveNames.h"
+#include "core/engines/archive/ArchiveSpace.h"
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
@@ -108,31 +109,32 @@ void markUtf8NamesOnly(const fs::path& zip) {
     }
 }
 
-// The size of a pax tar of `entries` entries holding `data` bytes: a header and an extended
-// header per entry (times to the nanosecond, long or odd names), the data in 512-byte blocks,
-// the end marker, all in 10 KiB records.
-int64_t plainTarBytes(int64_t data, int64_t entries) {
-    constexpr int64_t kPerEntry = 3 * 512;
-    constexpr int64_t kRecord = 10240;
-    const int64_t bytes = data + entries * kPerEntry + 1024;
-    return (bytes + kRecord - 1) / kRecord * kRecord;
+// The size of the plain tar a repack to "tar" writes, when what it holds is known before it is
+// unpacked; none for other targets.
+std::optional<int64_t> plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey, const FileManagerService& files) {
+    if (job.to.id.rawValue != "tar") return std::nullopt;
+    if (survey.singleStream) {
+        const auto recorded = ArchiveSpace::recordedLength(job, files);
+        return recorded ? std::optional(ArchiveSpace::plainTar(*recorded, 1)) : std::nullopt;
+    }
+    if (!survey.sizesKnown) return std::nullopt;
+    return ArchiveSpace::plainTar(survey.declaredBytes, survey.entries);
 }
 
-// The same for what a folder holds, counted as tar would pack it.
-int64_t plainTarBytes(const fs::path& folder) {
-    int64_t data = 0;
-    int64_t entries = 1;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        ++entries;
-        if (it->symlink_status(ec).type() == fs::file_type::regular) {
-            const auto size = it->file_size(ec);
-            if (!ec) data += static_cast<int64_t>((size + 511) / 512 * 512);
-        }
-        ec.clear();
+// What the user should know of a job that had to change things on the way.
+std::optional<std::string> noteOf(int dropped, const std::vector<std::string>& escaped, const Format& target) {
+    std::vector<std::string> notes;
+    if (dropped == 1) notes.push_back("One entry was left out: a link leading outside the archive, or a special file.");
+    if (dropped > 1)
+        notes.push_back(fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped));
+    if (!escaped.empty()) {
+        const bool one = escaped.size() == 1;
+        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte ({}).",
+                                    escaped.size(), one ? "name was" : "names were", target.label, one ? "it" : "they",
+                                    one ? "has" : "have", escaped.front()));
     }
-    return plainTarBytes(data, entries);
+    if (notes.empty()) return std::nullopt;
+    return fmt::format("{}", fmt::join(notes, " "));
 }
 
 }  // namespace
@@ -236,8 +238,8 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
                                              : repack(job, survey, archive, progress, stop, findings);
     };
     if (job.from.id.rawValue == "zip" && ArchiveNames::countFalseUtf8Marks(job.source) > 0) {
-        // A ZIP whose names say UTF-8 without being so (as bsdtar writes them, and as we once
-        // did) is read from a copy that says so only of the names that are.
+        // A ZIP whose names say UTF-8 without being so (as bsdtar writes them under a UTF-8
+        // locale) is read from a copy that says so only of the names that are.
         outcome.outputs = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path readable = scratch / "names.zip";
             fs::copy_file(job.source, readable);
@@ -251,18 +253,7 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     } else {
         outcome.outputs = work(job.source);
     }
-    std::vector<std::string> notes;
-    if (findings.dropped == 1) notes.push_back("One entry was left out: a link leading outside the archive, or a special file.");
-    if (findings.dropped > 1)
-        notes.push_back(fmt::format("{} entries were left out: links leading outside the archive, or special files.",
-                                    findings.dropped));
-    if (!findings.escaped.empty()) {
-        const auto count = findings.escaped.size();
-        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte ({}).",
-                                    count, count == 1 ? "name was" : "names were", job.to.label,
-                                    count == 1 ? "it" : "they", count == 1 ? "has" : "have", findings.escaped.front()));
-    }
-    if (!notes.empty()) outcome.note = fmt::format("{}", fmt::join(notes, " "));
+    outcome.note = noteOf(findings.dropped, findings.escaped, job.to);
     return outcome;
 }
 
@@ -276,20 +267,9 @@ void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& fold
     if (needed > *free) throw ConversionError::insufficientDiskSpace(needed, *free);
 }
 
-std::optional<int64_t> ArchiveEngine::recordedLength(const ConversionJob& job) const {
-    // An .xz file's indexes say what its streams unpack to.
-    if (job.from.id.rawValue == "xz") return SingleStream::recordedXzLength(job.source);
-    // A gzip stream records it modulo 4 GiB: never more than it writes. A length deflate cannot
-    // reach from the stream's size is a damaged trailer, not a need.
-    const auto recorded = ErrorMapper::recordedLength(job);
-    const auto size = m_files->size(job.source);
-    if (!recorded || !size || *recorded > *size * 1032) return std::nullopt;
-    return recorded;
-}
-
 void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
                                            const fs::path& folder) const {
-    const auto recorded = recordedLength(job);
+    const auto recorded = ArchiveSpace::recordedLength(job, *m_files);
     if (!recorded) return;
     ArchiveSurvey known = survey;
     known.declaredBytes = *recorded;
@@ -412,7 +392,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
 
     // A plain tar is as large as what it holds, known before anything is written; for the
     // rest, four times the source is asked for.
-    const auto outputNeed = plainTarSize(job, survey);
+    const auto outputNeed = plainTarSize(job, survey, *m_files);
     const auto sourceSize = m_files->size(job.source);
     const auto need = outputNeed ? outputNeed : sourceSize ? std::optional(*sourceSize * 4) : std::nullopt;
     const auto available = m_files->availableCapacity(job.destination);
@@ -433,7 +413,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it before.
         auto tarNeed = outputNeed;
         if (job.to.id.rawValue == "tar") {
-            tarNeed = plainTarBytes(contents);
+            tarNeed = ArchiveSpace::plainTar(contents);
             const auto room = m_files->availableCapacity(job.destination);
             if (room && *room < *tarNeed) throw ConversionError::insufficientDiskSpace(*tarNeed, *room);
         }
@@ -500,23 +480,6 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         progress(1.0);
         return {partial.destination()};
     });
-}
-
-std::optional<int64_t> ArchiveEngine::plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey) const {
-    if (job.to.id.rawValue != "tar") return std::nullopt;
-    int64_t data = 0;
-    int64_t entries = 1;
-    if (survey.singleStream) {
-        const auto recorded = recordedLength(job);
-        if (!recorded) return std::nullopt;
-        data = *recorded;
-    } else if (survey.sizesKnown) {
-        data = survey.declaredBytes;
-        entries = survey.entries;
-    } else {
-        return std::nullopt;
-    }
-    return plainTarBytes(data, entries);
 }
 
 fs::path ArchiveEngine::writeSingleStream(const ConversionJob& job, const fs::path& file, const fs::path& program,

@@ -98,11 +98,6 @@ private:
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
                                               const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
                                               Findings& findings) const;
-    // What a single stream unpacks to, where it records it (.gz trailer, .xz index).
-    std::optional<int64_t> recordedLength(const ConversionJob& job) const;
-    // The size of the plain tar a repack to "tar" writes, when what it holds is known
-    // beforehand; none for other targets.
-    std::optional<int64_t> plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey) const;
     // Throws insufficientDiskSpace before anything is written when a single stream records a
     // length that, with the reserve, does not fit on the volume of `folder`.
     void refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
