@@ -129,9 +129,11 @@ std::optional<std::string> noteOf(int dropped, const std::vector<std::string>& e
         notes.push_back(fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped));
     if (!escaped.empty()) {
         const bool one = escaped.size() == 1;
-        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte ({}).",
+        // One of them as an example, when it is short enough to fit beside the rest.
+        const std::string example = escaped.front().size() <= 40 ? " (" + escaped.front() + ")" : "";
+        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte{}.",
                                     escaped.size(), one ? "name was" : "names were", target.label, one ? "it" : "they",
-                                    one ? "has" : "have", escaped.front()));
+                                    one ? "has" : "have", example));
     }
     if (notes.empty()) return std::nullopt;
     return fmt::format("{}", fmt::join(notes, " "));
