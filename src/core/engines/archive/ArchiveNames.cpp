@@ -163,6 +163,21 @@ std::vector<std::string> ArchiveNames::escapeNonUtf8(const fs::path& folder) {
         fs::rename(item, target);
         renamed.push_back(paths::lastComponent(target));
     }
+    // A link keeps leading where it led: its target is written the same way.
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        if (!it->is_symlink()) continue;
+        const std::string target = fs::read_symlink(it->path()).string();
+        if (isValidUtf8(target)) continue;
+        std::string rewritten;
+        for (size_t start = 0; start <= target.size();) {
+            const size_t slash = std::min(target.find('/', start), target.size());
+            rewritten += escaped(std::string_view(target).substr(start, slash - start));
+            if (slash < target.size()) rewritten += '/';
+            start = slash + 1;
+        }
+        fs::remove(it->path());
+        fs::create_symlink(rewritten, it->path());
+    }
     return renamed;
 }
 

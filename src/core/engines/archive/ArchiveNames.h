@@ -21,7 +21,9 @@ struct ArchiveNames {
     // Renames every item below `folder` whose own name is not UTF-8 to its escaped form, with
     // " 2", " 3"… before the extension when that name is taken. Deepest items first, so renaming
     // a folder never strands its contents. Returns the new names (last components), in the order
-    // they were renamed. Throws std::filesystem::filesystem_error when a rename fails.
+    // they were renamed. A link whose target is not UTF-8 is given the escaped target, so it
+    // still leads to the renamed item (unless that one had to be numbered). Throws
+    // std::filesystem::filesystem_error when a rename fails.
     static std::vector<std::string> escapeNonUtf8(const std::filesystem::path& folder);
 
     // bsdtar marks every name beyond ASCII as UTF-8 in a ZIP it writes under a UTF-8 locale,

@@ -236,6 +236,24 @@ TEST_F(ArchiveEngineFiles, NamesThatAreNotUtf8ComeThroughEveryFormatAndBack) {
     EXPECT_TRUE(scratchIsClean());
 }
 
+TEST_F(ArchiveEngineFiles, ALinkToARenamedNameStillLeadsToIt) {
+    const auto registry = FormatRegistry::loadBundled();
+    const fs::path tar = dir.write("sources/linked.tar", TarBuilder()
+                                                           .file("caf\xE9/menu.txt", "soup")
+                                                           .symlink("today", "caf\xE9/menu.txt")
+                                                           .bytes());
+    const auto sevenZip = engine().convert(jobFor(tar, *registry.format(FormatID("tar")), work / "linked.7z",
+                                                  *registry.format(FormatID("7z"))),
+                                           [](double) {}, {});
+    ASSERT_EQ(sevenZip.size(), 1u);
+    const auto folder = engine().convert(jobFor(sevenZip[0], *registry.format(FormatID("7z")), work / "linked",
+                                                *registry.format(FormatID("zip")), "extract"),
+                                         [](double) {}, {});
+    ASSERT_EQ(folder.size(), 1u);
+    ASSERT_TRUE(fs::is_symlink(folder[0] / "today"));
+    EXPECT_EQ(testing::readFile(folder[0] / "today"), "soup") << fs::read_symlink(folder[0] / "today");
+}
+
 TEST_F(ArchiveEngineFiles, EntriesThatWouldUnpackOverEachOtherAreRefused) {
     const auto registry = FormatRegistry::loadBundled();
     // A 7-Zip archive where two names that were not UTF-8 became the same name.
