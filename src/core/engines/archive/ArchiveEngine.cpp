@@ -409,15 +409,21 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
 
         // Modes as the archive has them, not as our umask would make them.
         if (survey.singleStream) refuseStreamBeyondRoom(job, survey, contents);
+        const auto freeBeforeUnpacking = m_files->availableCapacity(job.destination);
         findings.dropped = unpack(job, survey, archive, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
-        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it before.
+        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it
+        // before. Unpacked on the output's own volume, they hold room of it until the job ends:
+        // the job needs both, out of what was free before it.
         auto tarNeed = outputNeed;
         if (job.to.id.rawValue == "tar") {
-            tarNeed = ArchiveSpace::plainTar(contents);
+            const int64_t tar = ArchiveSpace::plainTar(contents);
             const auto room = m_files->availableCapacity(job.destination);
-            if (room && *room < *tarNeed) throw ConversionError::insufficientDiskSpace(*tarNeed, *room);
+            const bool shared = ArchiveSpace::sameVolume(contents, paths::deletingLastComponent(job.destination));
+            const int64_t held = shared && room && freeBeforeUnpacking ? std::max<int64_t>(*freeBeforeUnpacking - *room, 0) : 0;
+            tarNeed = tar + held;
+            if (room && *room < tar) throw ConversionError::insufficientDiskSpace(tar + held, *room + held);
         }
         progress(0.55);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/engines/archive/ArchiveSpace.h"
 
+#include <sys/stat.h>
+
 #include <system_error>
 
 #include "core/engines/archive/SingleStream.h"
@@ -43,6 +45,12 @@ int64_t ArchiveSpace::plainTar(const fs::path& folder) {
         ec.clear();
     }
     return plainTar(data, entries);
+}
+
+bool ArchiveSpace::sameVolume(const fs::path& a, const fs::path& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev;
 }
 
 }  // namespace kolvex

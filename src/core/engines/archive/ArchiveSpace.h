@@ -22,6 +22,9 @@ struct ArchiveSpace {
     static int64_t plainTar(int64_t data, int64_t entries);
     // The same for what a folder holds, counted as tar packs it.
     static int64_t plainTar(const std::filesystem::path& folder);
+
+    // Whether two existing items are on one volume; false when either cannot be read.
+    static bool sameVolume(const std::filesystem::path& a, const std::filesystem::path& b);
 };
 
 }  // namespace kolvex

@@ -171,6 +171,22 @@ TEST_F(ArchiveEngineFiles, AVolumeTooSmallIsToldWhatTheArchiveUnpacksTo) {
         EXPECT_TRUE(testing::entriesOf(volume.path()).empty());
     }
     EXPECT_TRUE(scratchIsClean());
+
+    // Unpacked on the output's own volume, the contents and the tar need room at once, out of
+    // what was free before the job: not the tar alone out of what the contents left.
+    const int64_t smallText = int64_t{5} << 19;
+    const fs::path small = dir.write("small/small.txt", log(smallText));
+    const fs::path smallZip = work / "small.zip";
+    ASSERT_EQ(ArchiveFixtures::run(ArchiveFixtures::bsdtar, {"--format=zip", "-cf", smallZip.string(), "-C", small.parent_path().string(), "small.txt"}).exitCode, 0);
+    const int64_t freeBefore = static_cast<int64_t>(fs::space(volume.path()).available);
+    const ArchiveEngine shared(FileManagerService::shared(), TemporaryFileManager(volume.path() / "scratch"), settings);
+    const auto error = failure(shared, ArchiveFixtures::job(smallZip, "zip", volume.path() / "small.tar", "tar"));
+    ASSERT_TRUE(error.has_value());
+    ASSERT_EQ(error->kind(), ConversionError::Kind::insufficientDiskSpace) << error->what();
+    EXPECT_GE(error->required(), 2 * smallText) << error->shortDescription();
+    EXPECT_EQ(error->available(), freeBefore) << error->shortDescription();
+    for (const auto& item : fs::recursive_directory_iterator(volume.path()))
+        EXPECT_TRUE(item.is_directory()) << item.path();
 }
 
 }  // namespace
