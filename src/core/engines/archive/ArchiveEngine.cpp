@@ -109,18 +109,6 @@ void markUtf8NamesOnly(const fs::path& zip) {
     }
 }
 
-// The size of the plain tar a repack to "tar" writes, when what it holds is known before it is
-// unpacked; none for other targets.
-std::optional<int64_t> plainTarSize(const ConversionJob& job, const ArchiveSurvey& survey, const FileManagerService& files) {
-    if (job.to.id.rawValue != "tar") return std::nullopt;
-    if (survey.singleStream) {
-        const auto recorded = ArchiveSpace::recordedLength(job, files);
-        return recorded ? std::optional(ArchiveSpace::plainTar(*recorded, 1)) : std::nullopt;
-    }
-    if (!survey.sizesKnown) return std::nullopt;
-    return ArchiveSpace::plainTar(survey.declaredBytes, survey.entries);
-}
-
 // What the user should know of a job that had to change things on the way.
 std::optional<std::string> noteOf(int dropped, const std::vector<std::string>& escaped, const Format& target) {
     std::vector<std::string> notes;
@@ -394,7 +382,7 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
 
     // A plain tar is as large as what it holds, known before anything is written; for the
     // rest, four times the source is asked for.
-    const auto outputNeed = plainTarSize(job, survey, *m_files);
+    const auto outputNeed = ArchiveSpace::plainTar(job, survey, *m_files);
     const auto sourceSize = m_files->size(job.source);
     const auto need = outputNeed ? outputNeed : sourceSize ? std::optional(*sourceSize * 4) : std::nullopt;
     const auto available = m_files->availableCapacity(job.destination);
@@ -413,18 +401,11 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         findings.dropped = unpack(job, survey, archive, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
-        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it
-        // before. Unpacked on the output's own volume, they hold room of it until the job ends:
-        // the job needs both, out of what was free before it.
-        auto tarNeed = outputNeed;
-        if (job.to.id.rawValue == "tar") {
-            const int64_t tar = ArchiveSpace::plainTar(contents);
-            const auto room = m_files->availableCapacity(job.destination);
-            const bool shared = ArchiveSpace::sameVolume(contents, paths::deletingLastComponent(job.destination));
-            const int64_t held = shared && room && freeBeforeUnpacking ? std::max<int64_t>(*freeBeforeUnpacking - *room, 0) : 0;
-            tarNeed = tar + held;
-            if (room && *room < tar) throw ConversionError::insufficientDiskSpace(tar + held, *room + held);
-        }
+        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it before.
+        const auto tarNeed = job.to.id.rawValue == "tar"
+                                 ? std::optional(ArchiveSpace::refuseTarBeyondRoom(contents, job.destination,
+                                                                                    freeBeforeUnpacking, *m_files))
+                                 : outputNeed;
         progress(0.55);
 
         // A compress keeps what the stream holds: a tar stays a tar, even of one file.

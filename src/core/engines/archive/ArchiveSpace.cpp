@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <system_error>
 
 #include "core/engines/archive/SingleStream.h"
@@ -45,6 +46,27 @@ int64_t ArchiveSpace::plainTar(const fs::path& folder) {
         ec.clear();
     }
     return plainTar(data, entries);
+}
+
+std::optional<int64_t> ArchiveSpace::plainTar(const ConversionJob& job, const ArchiveSurvey& survey,
+                                              const FileManagerService& files) {
+    if (job.to.id.rawValue != "tar") return std::nullopt;
+    if (survey.singleStream) {
+        const auto recorded = recordedLength(job, files);
+        return recorded ? std::optional(plainTar(*recorded, 1)) : std::nullopt;
+    }
+    if (!survey.sizesKnown) return std::nullopt;
+    return plainTar(survey.declaredBytes, survey.entries);
+}
+
+int64_t ArchiveSpace::refuseTarBeyondRoom(const fs::path& contents, const fs::path& destination,
+                                          std::optional<int64_t> freeBefore, const FileManagerService& files) {
+    const int64_t tar = plainTar(contents);
+    const auto room = files.availableCapacity(destination);
+    const bool shared = sameVolume(contents, destination.parent_path());
+    const int64_t held = shared && room && freeBefore ? std::max<int64_t>(*freeBefore - *room, 0) : 0;
+    if (room && *room < tar) throw ConversionError::insufficientDiskSpace(tar + held, *room + held);
+    return tar + held;
 }
 
 bool ArchiveSpace::sameVolume(const fs::path& a, const fs::path& b) {

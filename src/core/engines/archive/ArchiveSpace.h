@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "core/engines/archive/ArchiveSurvey.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/FileManagerService.h"
 
@@ -22,6 +23,18 @@ struct ArchiveSpace {
     static int64_t plainTar(int64_t data, int64_t entries);
     // The same for what a folder holds, counted as tar packs it.
     static int64_t plainTar(const std::filesystem::path& folder);
+
+    // The size of the plain tar a repack to "tar" writes, when what it holds is known before it
+    // is unpacked; none for other targets.
+    static std::optional<int64_t> plainTar(const ConversionJob& job, const ArchiveSurvey& survey,
+                                           const FileManagerService& files);
+
+    // What writing a plain tar of `contents` at `destination` needs. Unpacked on the output's
+    // own volume, the contents hold room of it until the job ends: the job then needs both, out
+    // of what was free before unpacking (`freeBefore`). Throws insufficientDiskSpace with those
+    // figures when the tar does not fit in the room left.
+    static int64_t refuseTarBeyondRoom(const std::filesystem::path& contents, const std::filesystem::path& destination,
+                                       std::optional<int64_t> freeBefore, const FileManagerService& files);
 
     // Whether two existing items are on one volume; false when either cannot be read.
     static bool sameVolume(const std::filesystem::path& a, const std::filesystem::path& b);
