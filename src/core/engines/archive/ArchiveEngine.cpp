@@ -10,8 +10,11 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/engines/archive/ArchiveNames.h"
+#include "core/engines/archive/ArchiveSpace.h"
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
@@ -93,6 +96,35 @@ bool resolvesInside(const fs::path& link, const fs::path& root) {
 std::string streamFileName(const fs::path& source) {
     const std::string name = paths::stem(source);
     return name.empty() || name == "." || name == ".." ? std::string("data") : name;
+}
+
+void markUtf8NamesOnly(const fs::path& zip) {
+    try {
+        ArchiveNames::clearFalseUtf8Marks(zip);
+    } catch (const std::system_error&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw ConversionError::backendFailure(std::string(engine_ids::archive.rawValue), -1,
+                                              std::string("could not read back the ZIP just written: ") + error.what());
+    }
+}
+
+// What the user should know of a job that had to change things on the way.
+std::optional<std::string> noteOf(int dropped, const std::vector<std::string>& escaped, const Format& target) {
+    std::vector<std::string> notes;
+    if (dropped == 1) notes.push_back("One entry was left out: a link leading outside the archive, or a special file.");
+    if (dropped > 1)
+        notes.push_back(fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped));
+    if (!escaped.empty()) {
+        const bool one = escaped.size() == 1;
+        // One of them as an example, when it is short enough to fit beside the rest.
+        const std::string example = escaped.front().size() <= 40 ? " (" + escaped.front() + ")" : "";
+        notes.push_back(fmt::format("{} {} not UTF-8, which {} cannot store: {} now {} %XX for each odd byte{}.",
+                                    escaped.size(), one ? "name was" : "names were", target.label, one ? "it" : "they",
+                                    one ? "has" : "have", example));
+    }
+    if (notes.empty()) return std::nullopt;
+    return fmt::format("{}", fmt::join(notes, " "));
 }
 
 }  // namespace
@@ -187,13 +219,31 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     // declares it holds is checked against the room there is.
     const ArchiveSurvey survey = ArchiveSurvey::of(
         job.source, stop, isStreamFormat(job.from) ? ArchiveSurvey::Source::compressedStream : ArchiveSurvey::Source::archive);
-    int dropped = 0;
+    // Two entries under one name would unpack over each other: one of them would be lost.
+    if (survey.clash) throw ConversionError::unsafeArchiveEntry(job.source);
+    Findings findings;
     ConversionOutcome outcome;
-    outcome.outputs = job.options.tool == "extract" ? extract(job, survey, progress, stop, dropped)
-                                                    : repack(job, survey, progress, stop, dropped);
-    if (dropped == 1) outcome.note = "One entry was left out: a link leading outside the archive, or a special file.";
-    if (dropped > 1)
-        outcome.note = fmt::format("{} entries were left out: links leading outside the archive, or special files.", dropped);
+    const auto work = [&](const fs::path& archive) {
+        return job.options.tool == "extract" ? extract(job, survey, archive, progress, stop, findings)
+                                             : repack(job, survey, archive, progress, stop, findings);
+    };
+    if (job.from.id.rawValue == "zip" && ArchiveNames::countFalseUtf8Marks(job.source) > 0) {
+        // A ZIP whose names say UTF-8 without being so (as bsdtar writes them under a UTF-8
+        // locale) is read from a copy that says so only of the names that are.
+        outcome.outputs = m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path readable = scratch / "names.zip";
+            fs::copy_file(job.source, readable);
+            try {
+                ArchiveNames::clearFalseUtf8Marks(readable);
+            } catch (const std::runtime_error&) {
+                throw ConversionError::corruptedInput(job.source);
+            }
+            return work(readable);
+        });
+    } else {
+        outcome.outputs = work(job.source);
+    }
+    outcome.note = noteOf(findings.dropped, findings.escaped, job.to);
     return outcome;
 }
 
@@ -209,11 +259,8 @@ void ArchiveEngine::ensureRoom(const ArchiveSurvey& survey, const fs::path& fold
 
 void ArchiveEngine::refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
                                            const fs::path& folder) const {
-    // A gzip stream records what it unpacks to, modulo 4 GiB: never more than it writes. A
-    // length deflate cannot reach from the stream's size is a damaged trailer, not a need.
-    const auto recorded = ErrorMapper::recordedLength(job);
-    const auto size = m_files->size(job.source);
-    if (!recorded || !size || *recorded > *size * 1032) return;
+    const auto recorded = ArchiveSpace::recordedLength(job, *m_files);
+    if (!recorded) return;
     ArchiveSurvey known = survey;
     known.declaredBytes = *recorded;
     known.sizesKnown = true;
@@ -243,7 +290,19 @@ int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
 }
 
 void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
-                            const std::function<void(std::stop_token)>& work, std::stop_token stop) const {
+                            const std::function<void(std::stop_token)>& work, std::stop_token stop,
+                            const SingleStream::Meter* meter) const {
+    // A stream that records nothing needs what the share unpacked so far says the whole will.
+    const auto projected = [&]() -> std::optional<int64_t> {
+        const auto size = meter ? m_files->size(job.source) : std::nullopt;
+        return size ? meter->projected(*size) : std::nullopt;
+    };
+    const auto withProjection = [&](const ConversionError& error) {
+        const auto whole = projected();
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !whole || *whole <= error.required())
+            return error;
+        return ConversionError::insufficientDiskSpace(*whole, error.available());
+    };
     // The guard stops the work through a stop source of our own that also follows the job's.
     std::stop_source local;
     std::stop_callback forward(stop, [&local] { local.request_stop(); });
@@ -252,38 +311,40 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
     try {
         work(local.get_token());
     } catch (const OperationCancelled&) {
-        if (guard.tripped()) throw guard.error(job.source);
+        if (guard.tripped()) throw guard.error(job.source, projected());
         throw;
-    } catch (const ConversionError&) {
+    } catch (const ConversionError& error) {
         // A disk that filled up before the guard saw it fails the work with its own message.
-        if (guard.tripped()) throw guard.error(job.source);
-        throw;
+        if (guard.tripped()) throw guard.error(job.source, projected());
+        throw withProjection(error);
     } catch (const std::system_error& error) {
-        if (guard.tripped()) throw guard.error(job.source);
-        if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw *mapped;
+        if (guard.tripped()) throw guard.error(job.source, projected());
+        if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw withProjection(*mapped);
         throw;
     }
-    if (guard.finalCheck()) throw guard.error(job.source);
+    if (guard.finalCheck()) throw guard.error(job.source, projected());
 }
 
-int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& folder,
+int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
+                          const fs::path& folder,
                           const std::vector<std::string>& extraFlags, std::stop_token stop) const {
+    SingleStream::Meter meter;
     guarded(job, survey, folder, [&](std::stop_token token) {
         if (survey.singleStream) {
-            SingleStream::unpack(job.source, folder / streamFileName(job.source), token);
+            SingleStream::unpack(job.source, folder / streamFileName(job.source), token, &meter);
             return;
         }
-        std::vector<std::string> arguments{"-xf", paths::absolute(job.source).string(), "-C",
+        std::vector<std::string> arguments{"-xf", paths::absolute(archive).string(), "-C",
                                            paths::absolute(folder).string(), "--no-same-owner"};
         arguments.insert(arguments.end(), extraFlags.begin(), extraFlags.end());
         run(arguments, job, token);
-    }, stop);
+    }, stop, survey.singleStream ? &meter : nullptr);
     return dropUnsafeEntries(folder);
 }
 
-std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey,
+std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                                              const ProgressCallback& progress, std::stop_token stop,
-                                             int& dropped) const {
+                                             Findings& findings) const {
     // Unpacked under a hidden name beside the final one, which it takes only when everything is
     // out: a failure, a cancel or a kill leaves nothing half-extracted.
     const fs::path parent = paths::deletingLastComponent(job.destination);
@@ -295,8 +356,10 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
         const std::string name = streamFileName(job.source);
         StagedOutput staged(parent / name, StagedOutput::Kind::file, *m_files);
         progress(0.1);
-        guarded(job, survey, parent, [&](std::stop_token token) { SingleStream::unpack(job.source, staged.path(), token); },
-                stop);
+        SingleStream::Meter meter;
+        guarded(job, survey, parent,
+                [&](std::stop_token token) { SingleStream::unpack(job.source, staged.path(), token, &meter); }, stop,
+                &meter);
         const fs::path file = commitToFreeName(staged, parent, paths::stem(name), paths::extension(name));
         progress(1.0);
         return {file};
@@ -304,24 +367,26 @@ std::vector<fs::path> ArchiveEngine::extract(const ConversionJob& job, const Arc
     const std::string stem = OutputNaming::stem(paths::lastComponent(job.source));
     StagedOutput staged(parent / stem, StagedOutput::Kind::folder, *m_files);
     progress(0.1);
-    dropped = unpack(job, survey, staged.path(), {}, stop);
+    findings.dropped = unpack(job, survey, archive, staged.path(), {}, stop);
     if (isEmptyFolder(staged.path())) throw ConversionError::corruptedInput(job.source);
     const fs::path folder = commitToFreeName(staged, parent, stem);
     progress(1.0);
     return {folder};
 }
 
-std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey,
+std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                                             const ProgressCallback& progress, std::stop_token stop,
-                                            int& dropped) const {
+                                            Findings& findings) const {
     const auto flags = writeFlags(job.to);
     if (flags.empty()) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
+    // A plain tar is as large as what it holds, known before anything is written; for the
+    // rest, four times the source is asked for.
+    const auto outputNeed = ArchiveSpace::plainTar(job, survey, *m_files);
     const auto sourceSize = m_files->size(job.source);
+    const auto need = outputNeed ? outputNeed : sourceSize ? std::optional(*sourceSize * 4) : std::nullopt;
     const auto available = m_files->availableCapacity(job.destination);
-    if (sourceSize && available && *available < *sourceSize * 4) {
-        throw ConversionError::insufficientDiskSpace(*sourceSize * 4, *available);
-    }
+    if (need && available && *available < *need) throw ConversionError::insufficientDiskSpace(*need, *available);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) -> std::vector<fs::path> {
         const fs::path contents = scratch / "contents";
@@ -331,12 +396,22 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         progress(0.1);
 
         // Modes as the archive has them, not as our umask would make them.
-        dropped = unpack(job, survey, contents, {"-p"}, stop);
+        if (survey.singleStream) refuseStreamBeyondRoom(job, survey, contents);
+        const auto freeBeforeUnpacking = m_files->availableCapacity(job.destination);
+        findings.dropped = unpack(job, survey, archive, contents, {"-p"}, stop);
         // Nothing came out (every entry failed, or the "archive" was empty): not a success.
         if (isEmptyFolder(contents)) throw ConversionError::corruptedInput(job.source);
+        // Unpacked, the contents tell a plain tar's size exactly, also where nothing said it before.
+        const auto tarNeed = job.to.id.rawValue == "tar"
+                                 ? std::optional(ArchiveSpace::refuseTarBeyondRoom(contents, job.destination,
+                                                                                    freeBeforeUnpacking, *m_files))
+                                 : outputNeed;
         progress(0.55);
 
-        if (isStreamFormat(job.to)) {
+        // A compress keeps what the stream holds: a tar stays a tar, even of one file.
+        const bool holdsTar = isStreamFormat(job.from) && !survey.singleStream;
+        const bool keepTar = holdsTar && job.options.tool == "compress";
+        if (isStreamFormat(job.to) && !keepTar) {
             const auto files = regularFiles(contents);
             if (const auto program = streamProgram(job.to, m_settings); files.size() == 1 && program) {
                 auto written = writeSingleStream(job, files.front(), *program, scratch, stop);
@@ -344,6 +419,10 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
                 return {written};
             }
         }
+
+        // 7-Zip stores names as UTF-16: bytes that are not UTF-8 would all become U+FFFD, and two
+        // names differing only there one name. They are written out as %XX instead.
+        if (job.to.id.rawValue == "7z") findings.escaped = ArchiveNames::escapeNonUtf8(contents);
 
         fs::path output = job.destination;
         if (isStreamFormat(job.to)) {
@@ -361,7 +440,16 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
         std::vector<std::string> arguments = flags;
         arguments.insert(arguments.end(), {"-cf", paths::absolute(partial.path()).string(), "-C",
                                            paths::absolute(contents).string(), "."});
-        run(arguments, job, stop);
+        try {
+            run(arguments, job, stop);
+        } catch (const ConversionError& error) {
+            // The need of a full disk is the archive's, where it can be told, not the source's.
+            if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !tarNeed || *tarNeed <= error.required())
+                throw;
+            throw ConversionError::insufficientDiskSpace(*tarNeed, error.available());
+        }
+        // A ZIP keeps names as bytes; only those that are UTF-8 may say so.
+        if (job.to.id.rawValue == "zip") markUtf8NamesOnly(partial.path());
         progress(0.95);
 
         const auto size = m_files->size(partial.path());
@@ -369,10 +457,10 @@ std::vector<fs::path> ArchiveEngine::repack(const ConversionJob& job, const Arch
             throw ConversionError::backendFailure(m_id.rawValue, -1, "produced an empty archive");
         }
         // A "compress" that came out no smaller (a zip -9 repacked at tar's default level)
-        // leaves the original's bytes instead. Those bytes are the source's own kind of file: a
-        // bare stream kept so goes under the planned name, not under the tar's.
+        // leaves the original's bytes instead, named for what they hold: a bare stream goes under
+        // the planned name, a compressed tar under the tar's.
         const bool keptSource = CompressionGuard::keepSmaller(job, partial.path()).wasAlreadySmallest;
-        if (keptSource && output != job.destination) {
+        if (keptSource && output != job.destination && !holdsTar) {
             commitToFreeName(partial, paths::deletingLastComponent(job.destination), paths::stem(job.destination),
                              paths::extension(job.destination));
         } else {

@@ -13,6 +13,7 @@
 #include "core/conversion/ConversionEngine.h"
 #include "core/engines/archive/ArchiveSurvey.h"
 #include "core/engines/archive/ExtractionGuard.h"
+#include "core/engines/archive/SingleStream.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/TemporaryFileManager.h"
 
@@ -58,7 +59,8 @@ public:
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
     // convert(), with a note when entries had to be left out (links leading outside the
-    // archive, special files).
+    // archive, special files) or names had to be escaped for the target (bytes that are not
+    // UTF-8, which 7-Zip cannot store).
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                        std::stop_token stop) const override;
 
@@ -79,17 +81,23 @@ public:
     static int dropUnsafeEntries(const std::filesystem::path& folder);
 
 private:
-    // Both set `dropped` to the number of entries left out.
+    // What a job had to change on the way, for its note.
+    struct Findings {
+        int dropped = 0;                   // entries left out
+        std::vector<std::string> escaped;  // names written anew because the format cannot hold their bytes
+    };
+
+    // `archive`: what is unpacked, the job's source or a readable copy of it.
     std::vector<std::filesystem::path> extract(const ConversionJob& job, const ArchiveSurvey& survey,
-                                               const ProgressCallback& progress, std::stop_token stop,
-                                               int& dropped) const;
+                                               const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
+                                               Findings& findings) const;
     // A bare stream unpacks to one file beside the output, at the first free name.
     std::filesystem::path extractStream(const ConversionJob& job, const ArchiveSurvey& survey,
                                         const std::filesystem::path& parent, const ProgressCallback& progress,
                                         std::stop_token stop) const;
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
-                                              const ProgressCallback& progress, std::stop_token stop,
-                                              int& dropped) const;
+                                              const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
+                                              Findings& findings) const;
     // Throws insufficientDiskSpace before anything is written when a single stream records a
     // length that, with the reserve, does not fit on the volume of `folder`.
     void refuseStreamBeyondRoom(const ConversionJob& job, const ArchiveSurvey& survey,
@@ -99,11 +107,15 @@ private:
     void ensureRoom(const ArchiveSurvey& survey, const std::filesystem::path& folder) const;
     // Runs `work` while the extraction guard watches the volume of `folder`; a trip stops it
     // and throws the guard's error.
+    // A full disk met while a bare stream unpacks (`meter` follows it) needs what the whole
+    // stream is projected to unpack to.
     void guarded(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
-                 const std::function<void(std::stop_token)>& work, std::stop_token stop) const;
-    // Unpacks the job's source into `folder` under the extraction guard, then drops what must
-    // not stay; returns how many entries were dropped.
-    int unpack(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& folder,
+                 const std::function<void(std::stop_token)>& work, std::stop_token stop,
+                 const SingleStream::Meter* meter = nullptr) const;
+    // Unpacks `archive` (the job's source, or a readable copy of it) into `folder` under the
+    // extraction guard, then drops what must not stay; returns how many entries were dropped.
+    int unpack(const ConversionJob& job, const ArchiveSurvey& survey, const std::filesystem::path& archive,
+               const std::filesystem::path& folder,
                const std::vector<std::string>& extraFlags, std::stop_token stop) const;
     // Compresses one file with gzip or bzip2 and installs the stream at the destination.
     std::filesystem::path writeSingleStream(const ConversionJob& job, const std::filesystem::path& file,

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/engines/archive/ArchiveSurvey.h"
 
+#include <locale.h>
+
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -62,6 +65,37 @@ void supportArchiveFormats(archive* reader) {
     archive_read_support_format_zip(reader);
 }
 
+// Names are read as UTF-8 on this thread while it lives, whatever the process's locale: names
+// stored as Unicode (7-Zip, flagged ZIP entries) are then compared as the unpacking sees them.
+class Utf8Names {
+public:
+    Utf8Names() : m_locale(::newlocale(LC_ALL_MASK, "C.UTF-8", nullptr)) {
+        if (m_locale) m_previous = ::uselocale(m_locale);
+    }
+    ~Utf8Names() {
+        if (!m_locale) return;
+        ::uselocale(m_previous);
+        ::freelocale(m_locale);
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t m_locale;
+    locale_t m_previous = nullptr;
+};
+
+// The path an entry unpacks to, as a key: without leading "./" or "/" and a trailing "/".
+std::string unpackedPath(std::string name) {
+    for (;;) {
+        if (name.starts_with("./")) name.erase(0, 2);
+        else if (name.starts_with("/")) name.erase(0, 1);
+        else break;
+    }
+    while (name.ends_with("/")) name.pop_back();
+    return name;
+}
+
 }  // namespace
 
 ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Source source) {
@@ -72,6 +106,7 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw ConversionError::unreadableInput(path);
 
+    const Utf8Names utf8;
     std::unique_ptr<archive, ReaderCloser> reader(archive_read_new());
     archive_read_support_filter_all(reader.get());
     if (source == Source::compressedStream) {
@@ -88,6 +123,7 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
     }
 
     ArchiveSurvey survey;
+    std::unordered_set<std::string> names;
     for (;;) {
         throwIfStopRequested(stop);
         archive_entry* entry = nullptr;
@@ -108,6 +144,11 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
             break;
         }
         ++survey.entries;
+        const char* name = archive_entry_pathname(entry);
+        const bool replacesByDesign = (archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+        if (name && !replacesByDesign && archive_entry_filetype(entry) != AE_IFDIR && !survey.clash &&
+            !names.insert(unpackedPath(name)).second)
+            survey.clash = unpackedPath(name);
         if (archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG) {
             survey.declaredBytes += archive_entry_size(entry);
         } else if (archive_entry_filetype(entry) == AE_IFREG) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <stop_token>
 
 #include "core/format/ConversionError.h"
@@ -24,6 +26,9 @@ struct ArchiveSurvey {
     int64_t declaredBytes = 0;
     bool sizesKnown = true;
     bool singleStream = false;
+    // The name two entries that are not folders share, in a format where a later entry does not
+    // replace an earlier one by design (every format but tar): unpacking would keep only one.
+    std::optional<std::string> clash;
 
     // Reads every entry header of `archive` (data is skipped, which for a compressed tar still
     // means decompressing it). Formats nobody hands us as an archive (mtree listings, which any

@@ -114,7 +114,7 @@ bool ExtractionGuard::finalCheck() {
     return false;
 }
 
-ConversionError ExtractionGuard::error(const fs::path& archive) const {
+ConversionError ExtractionGuard::error(const fs::path& archive, std::optional<int64_t> projected) const {
     // More than it declared: its headers lie, whatever room there is.
     if (m_trip.load() == Trip::overDeclared) return ConversionError::corruptedInput(archive);
     // The room is what the volume had free; the need, what unpacking writes and the reserve it
@@ -126,7 +126,7 @@ ConversionError ExtractionGuard::error(const fs::path& archive) const {
         room = *m_limits.maxExtractedBytes;
         kept = 0;
     }
-    const int64_t needed = (m_declared ? *m_declared : m_usedAtTrip.load()) + kept;
+    const int64_t needed = (m_declared ? *m_declared : std::max(m_usedAtTrip.load(), projected.value_or(0))) + kept;
     return ConversionError::insufficientDiskSpace(std::max(needed, room + 1), room);
 }
 

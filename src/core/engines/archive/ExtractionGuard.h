@@ -54,8 +54,10 @@ public:
     bool finalCheck();
     bool tripped() const { return m_trip.load() != Trip::none; }
     // insufficientDiskSpace with what was needed and what was free when the volume ran low;
-    // corruptedInput of `archive` when it wrote more than it declared.
-    ConversionError error(const std::filesystem::path& archive) const;
+    // corruptedInput of `archive` when it wrote more than it declared. An archive that declared
+    // nothing needs what was written, or `projected` (the whole unpacking, judged from the share
+    // done) when that is more.
+    ConversionError error(const std::filesystem::path& archive, std::optional<int64_t> projected = std::nullopt) const;
 
 private:
     enum class Trip { none, lowOnSpace, overDeclared };

@@ -167,6 +167,17 @@ TEST_F(ArchiveEngineFiles, NeverWritesOverAnExistingTaredName) {
     EXPECT_GT(fs::file_size(work / "taken 2.zip"), 0u);
 }
 
+// A ZIP whose directory marks every name as UTF-8 and whose local headers are broken.
+std::string markedWithoutHeaders(std::string zip) {
+    for (size_t at = zip.find(std::string_view("PK\x01\x02", 4)); at != std::string::npos;
+         at = zip.find(std::string_view("PK\x01\x02", 4), at + 4))
+        zip[at + 9] = static_cast<char>(zip[at + 9] | 0x08);
+    for (size_t at = zip.find(std::string_view("PK\x03\x04", 4)); at != std::string::npos;
+         at = zip.find(std::string_view("PK\x03\x04", 4), at + 4))
+        zip[at + 3] = 0x05;
+    return zip;
+}
+
 TEST_F(ArchiveEngineFiles, HostileArchivesFailCleanlyAndWriteNothingOutside) {
     const fs::path outside = dir / "outside";
     fs::create_directories(outside);
@@ -191,6 +202,11 @@ TEST_F(ArchiveEngineFiles, HostileArchivesFailCleanlyAndWriteNothingOutside) {
          Kind::corruptedInput, C::passwordProtected},
         {"junk.zip", "zip", std::string(300, 'j'), Kind::corruptedInput, C::general},
         {"empty.zip", "zip", "", Kind::corruptedInput, C::general},
+        // Names falsely marked as UTF-8, and their entries' headers gone.
+        {"marked.zip", "zip", markedWithoutHeaders(ZipBuilder().file("caf\xE9.txt", "a").file("caf\xE8.txt", "b").bytes()),
+         Kind::corruptedInput, C::general},
+        {"twice.zip", "zip", ZipBuilder().file("a.txt", "first").file("a.txt", "second").bytes(), Kind::corruptedInput,
+         C::unsafeEntry},
     };
     const auto started = std::chrono::steady_clock::now();
     for (const auto& row : rows) {
@@ -289,11 +305,22 @@ TEST_F(ArchiveEngineFiles, RarIsReadButNeverWritten) {
 TEST_F(ArchiveEngineFiles, RepackNeedsFourTimesTheSourceFree) {
     auto zip = pack("big.zip", {{"a.txt", std::string(1000, 'a')}}, {"--format=zip"});
     const auto size = static_cast<int64_t>(fs::file_size(zip));
-    FixedCapacityFiles disk(size * 4 - 1);
+    {
+        FixedCapacityFiles disk(size * 4 - 1);
+        ArchiveEngine tight(disk, TemporaryFileManager(scratchRoot));
+        auto error = failure(tight, ArchiveFixtures::job(zip, "zip", work / "big.tar.gz", "targz"));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(*error, ConversionError::insufficientDiskSpace(size * 4, size * 4 - 1));
+        EXPECT_FALSE(fs::exists(work / "big.tar.gz"));
+    }
+    // A plain tar is as large as what it holds, whatever the source's compression: that is its need.
+    FixedCapacityFiles disk(size * 4);
     ArchiveEngine tight(disk, TemporaryFileManager(scratchRoot));
     auto error = failure(tight, ArchiveFixtures::job(zip, "zip", work / "big.tar", "tar"));
     ASSERT_TRUE(error);
-    EXPECT_EQ(*error, ConversionError::insufficientDiskSpace(size * 4, size * 4 - 1));
+    ASSERT_EQ(error->kind(), ConversionError::Kind::insufficientDiskSpace);
+    EXPECT_GE(error->required(), 1000 + 2 * 512);
+    EXPECT_EQ(error->available(), size * 4);
     EXPECT_FALSE(fs::exists(work / "big.tar"));
 }
 
