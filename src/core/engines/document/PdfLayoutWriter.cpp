@@ -270,7 +270,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     // that no character maps to (conjuncts, vowel signs, emoji sequences, anything beyond the
     // Basic Multilingual Plane) as nothing. The text layer is rebuilt from what was drawn.
     try {
-        pdf_text_layer::rewriteFile(output.path(), recorder.pages());
+        pdf_text_layer::rewriteFile(output.path(), recorder.pages(), rawText);
     } catch (const std::exception& error) {
         throw ConversionError::backendFailure("document", -1, std::string("could not write the PDF's text layer: ") + error.what());
     }

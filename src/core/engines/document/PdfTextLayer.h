@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include <QString>
+
 #include "core/engines/document/DrawnText.h"
 
 namespace kolvex::qpdf_bridge {
@@ -43,13 +45,13 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable = n
 // its letters, its text in the order its glyphs stand on the page (the order readers take a
 // span in before they turn right-to-left runs round). In an item that does read back, each
 // letter with marks gets a span of its own, or a reader would part the marks from it. Pages of
-// Latin-1 alone are left to Qt's names, which read back right. A page whose objects cannot be
-// paired with its items keeps its glyph names, mended only by normal forms (see
-// to_unicode::mend). Returns whether anything changed.
-bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn);
+// Latin-1 alone are left to Qt's names, which read back right once every name is mended by
+// normal forms against the text written (see to_unicode::mend: a ligature reads as its letters);
+// `text` is that text, or empty for the text of the items. Returns whether anything changed.
+bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn, const QString& text = {});
 
 // rewrite() on the PDF at `pdf`, in place. Throws std::exception when it cannot be read or
 // written. Both run on the caller's thread, any thread; rewriteFile blocks on file I/O.
-void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn);
+void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn, const QString& text = {});
 
 }  // namespace kolvex::pdf_text_layer
