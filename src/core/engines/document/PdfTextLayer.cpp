@@ -275,7 +275,7 @@ std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
     return objects;
 }
 
-bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
+bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn, const QString& text) {
     std::vector<to_unicode::Map> maps;
     for (const std::string& cmap : layer.maps) maps.push_back(to_unicode::parse(cmap));
     const auto fontMap = [&](size_t page, const TextObject& object) -> to_unicode::Map* {
@@ -297,7 +297,6 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     const auto mapOf = [&](const Pairing& pair) { return fontMap(pair.page, pair.object); };
     const auto readBack = [&](const Pairing& pair) { return readObject(pair.page, pair.object); };
     std::vector<Pairing> pairs;
-    bool unpaired = false;
     for (size_t page = 0; page < layer.pages.size() && page < drawn.size(); ++page) {
         if (readsBackAsDrawn(drawn[page])) continue;
         const auto readsAs = [&](const TextObject& object, const QString& item) {
@@ -305,16 +304,16 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
             return read && withoutSpaces(*read) == withoutSpaces(readableText(item));
         };
         std::vector<Pairing> paired = pairPage(page, layer.pages[page].content, drawn[page], readsAs);
-        unpaired = unpaired || paired.empty();
         pairs.insert(pairs.end(), std::make_move_iterator(paired.begin()), std::make_move_iterator(paired.end()));
     }
-    // Glyphs on pages that could not be paired keep Qt's names, mended by normal forms against
-    // the text as a whole.
+    // Glyphs keep Qt's names unless their items say better, mended by normal forms against the
+    // text as a whole: ligatures become the letters they join, radicals the ideographs written.
     bool changed = false;
-    if (unpaired) {
-        QString written;
-        for (const auto& page : drawn)
-            for (const DrawnItem& item : page) written += item.text;
+    {
+        QString written = text;
+        if (written.isEmpty())
+            for (const auto& page : drawn)
+                for (const DrawnItem& item : page) written += item.text;
         for (size_t i = 0; i < layer.maps.size(); ++i) {
             if (std::optional<std::string> mended = to_unicode::mend(layer.maps[i], written)) {
                 layer.maps[i] = std::move(*mended);
@@ -420,9 +419,8 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     return changed;
 }
 
-void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn) {
-    if (std::all_of(drawn.begin(), drawn.end(), readsBackAsDrawn)) return;
-    qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn); });
+void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn, const QString& text) {
+    qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn, text); });
 }
 
 }  // namespace kolvex::pdf_text_layer
