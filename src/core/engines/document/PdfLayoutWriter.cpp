@@ -178,8 +178,8 @@ QString undrawable(const QString& text, const QFont& font) {
     std::vector<char32_t> candidates;
     for (const char32_t c : text.toUcs4()) {
         const QChar::Category category = QChar::category(c);
-        // Not text: pictures (U+FFFC), the marks Qt keeps for tables (unassigned characters).
-        if (c < 0x80 || c == 0xFFFC || category == QChar::Other_NotAssigned || QChar::isSpace(c) || category == QChar::Other_Control ||
+        // Not text: pictures (U+FFFC), the marks Qt keeps for frames and tables (noncharacters).
+        if (c < 0x80 || c == 0xFFFC || (c >= 0xFDD0 && c <= 0xFDEF) || QChar::isSpace(c) || category == QChar::Other_Control ||
             category == QChar::Other_Format ||
             category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing || category == QChar::Separator_Line ||
             category == QChar::Separator_Paragraph || (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0000 && c <= 0xE01EF))

@@ -185,7 +185,8 @@ TEST(PdfScripts, EveryInstalledScriptReadsBack) {
 
 // A run that Qt draws without glyphs, or with glyphs no font has (private-use characters as icon
 // fonts paste them, a script Qt cannot draw, an emoji newer than the emoji font), costs the page
-// nothing else: everything around it reads back, and it reads back too.
+// nothing else: everything around it reads back, and it reads back too. What is not drawn in a
+// font that has it is named in the document's note.
 TEST(PdfScripts, AnUnmatchedRunCostsItselfAlone) {
     if (!haveTools()) GTEST_SKIP() << "fontconfig, poppler-utils or libharfbuzz-bin are not installed";
     const std::string lead = "\xF0\x9D\x90\x80\xF0\x9D\x90\x81\xF0\x9D\x90\x82 \xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87";  // 𝐀𝐁𝐂 नमस्ते
@@ -203,7 +204,27 @@ TEST(PdfScripts, AnUnmatchedRunCostsItselfAlone) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto pdf = dir / (std::string(row.name) + ".pdf");
-        PdfLayoutWriter::write(*richDocument(StyledText(lead + "\n" + row.line, testing::plainAttributes())), pdf);
+        const auto document = richDocument(StyledText(lead + "\n" + row.line, testing::plainAttributes()));
+        PdfLayoutWriter::write(*document, pdf);
+        // Each letter is drawn in a font fontconfig has for it, or the note names it.
+        std::string notes;
+        for (const std::string& note : document->notes()) notes += note;
+        const std::string fonts = testing::pdfFonts(pdf).value_or("");
+        for (const char32_t c : QString::fromStdString(row.line).toStdU32String()) {
+            if (c < 0x80 || QChar::isMark(c)) continue;
+            char code[16];
+            std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
+            const bool named = notes.find(QString::fromUcs4(&c, 1).toStdString()) != std::string::npos || notes.find(std::string("U+") + code) != std::string::npos;
+            const std::string family = testing::programOutput("/usr/bin/fc-list", {":charset=" + std::string(code), "family"}).value_or("");
+            bool drawn = false;
+            for (std::string name : split(family, '\n')) {
+                name = name.substr(0, name.find(','));
+                name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+                drawn = drawn || (!name.empty() && fonts.find(name) != std::string::npos);
+            }
+            EXPECT_TRUE(named || drawn) << "U+" << code << " neither drawn in " << (family.empty() ? "a font (none has it)" : family)
+                                        << " nor named in the note \"" << notes << "\"";
+        }
         const std::u32string read = withoutWhitespace(QString::fromStdString(testing::pdfText(pdf).value_or("")));
         const std::u32string before = withoutWhitespace(QString::fromStdString(lead));
         EXPECT_EQ(QString::fromStdU32String(read.substr(0, before.size())).toStdString(), QString::fromStdU32String(before).toStdString());
