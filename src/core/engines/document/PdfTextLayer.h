@@ -36,14 +36,17 @@ struct TextObject {
 std::vector<TextObject> textObjects(std::string_view content, bool* readable = nullptr);
 
 // Makes the text layer read back what was drawn. Each page's text objects are paired with the
-// items drawn on it (one object per item). Where an item's glyphs stand one for one for its
+// items drawn on it (one object per item, in order; an item drawn without any object, or an
+// object without an item, is left out of the pairing and costs nothing else). An item left out
+// that shows something is given an invisible glyph where it was drawn, carrying its text. Where an item's glyphs stand one for one for its
 // characters, each glyph's ToUnicode entry becomes the character it was shaped from; where a
 // glyph joins several characters (a ligature), its entry becomes all of them when that is what
 // the item says. An item whose glyphs still do not read back as its text (conjuncts, reordered
 // vowel signs, emoji sequences, one glyph for two different characters) is wrapped in an
 // ActualText span that carries the text; so is a right-to-left item with marks over or under
 // its letters, its text in the order its glyphs stand on the page (the order readers take a
-// span in before they turn right-to-left runs round). In an item that does read back, each
+// span in before they turn right-to-left runs round), and a right-to-left item in a script
+// readers do not turn round (N'Ko, Adlam, …), its text in reading order. In an item that does read back, each
 // letter with marks gets a span of its own, or a reader would part the marks from it. Pages of
 // Latin-1 alone are left to Qt's names, which read back right once every name is mended by
 // normal forms against the text written (see to_unicode::mend: a ligature reads as its letters);
