@@ -334,7 +334,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     if (auto* rich = dynamic_cast<RichDocument*>(&document)) {
         const QString missing = undrawable(rawText, document.defaultFont());
         if (!missing.isEmpty())
-            rich->addNote(fmt::format("No installed font could draw {} (left blank; the PDF's text still holds them).",
+            rich->addNote(fmt::format("No installed font could draw {} (shown as empty boxes; the PDF's text still holds them).",
                                       missing.left(40).toStdString()));
     }
     return output.destination();
