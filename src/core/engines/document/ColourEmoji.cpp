@@ -56,13 +56,14 @@ bool mayHoldEmoji(const QString& text) {
 }  // namespace
 
 QString ColourEmojiLayout::writtenText(const QString& drawn, const QStringList& families) const {
-    if (written.isEmpty() || families.value(0) != family) return drawn;
+    if ((written.isEmpty() && beginnings.isEmpty()) || families.value(0) != family) return drawn;
     QString text;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, drawn);
     qsizetype start = 0;
     for (qsizetype end = finder.toNextBoundary(); end > 0; start = end, end = finder.toNextBoundary()) {
         const QString cluster = drawn.mid(start, end - start);
-        const QString original = written.value(cluster);
+        const auto whole = written.constFind(cluster);
+        const QString original = whole != written.constEnd() ? *whole : beginnings.value(cluster);
         text += original.isEmpty() ? cluster : original;
     }
     return text;
@@ -107,27 +108,32 @@ ColourEmojiLayout preferColourEmojiFont(QTextDocument& document) {
             // substitutions are what join a sequence into one glyph.
             colour.setFontStyleStrategy(QFont::PreferDefault);
             cursor.mergeCharFormat(colour);
-            if (mapsSelector || !it->text.contains(QChar(0xFE0F))) continue;
+            if (mapsSelector) continue;
             QString laidOut = it->text;
             laidOut.remove(QChar(0xFE0F));
             if (laidOut.isEmpty()) continue;
-            for (int at = it->end - 1; at >= it->begin; --at) {
-                if (document.characterAt(at) != QChar(0xFE0F)) continue;
-                // That one code unit: deleting "the next character" would take the rest of the
-                // sequence with it.
-                QTextCursor selector(&document);
-                selector.setPosition(at);
-                selector.setPosition(at + 1, QTextCursor::KeepAnchor);
-                selector.removeSelectedText();
+            if (laidOut.size() != it->text.size()) {
+                for (int at = it->end - 1; at >= it->begin; --at) {
+                    if (document.characterAt(at) != QChar(0xFE0F)) continue;
+                    // That one code unit: deleting "the next character" would take the rest of
+                    // the sequence with it.
+                    QTextCursor selector(&document);
+                    selector.setPosition(at);
+                    selector.setPosition(at + 1, QTextCursor::KeepAnchor);
+                    selector.removeSelectedText();
+                }
             }
-            // Qt may hand the glyph of a joined sequence over with only the first characters of
-            // the sequence as its text: each beginning of it stands for it too.
+            // Every emoji, changed or not, so that one written as it is laid out is read back as
+            // itself and not as a longer one it begins.
+            const auto known = layout.written.constFind(laidOut);
+            if (known == layout.written.constEnd()) layout.written.insert(laidOut, it->text);
+            else if (*known != it->text) layout.written[laidOut] = QString();
             const QList<uint> characters = laidOut.toUcs4();
-            for (qsizetype length = characters.size(); length > 0; --length) {
+            for (qsizetype length = characters.size() - 1; length > 0; --length) {
                 const QString key = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()), length);
-                const auto known = layout.written.constFind(key);
-                if (known == layout.written.constEnd()) layout.written.insert(key, it->text);
-                else if (*known != it->text) layout.written[key] = QString();
+                const auto begun = layout.beginnings.constFind(key);
+                if (begun == layout.beginnings.constEnd()) layout.beginnings.insert(key, it->text);
+                else if (*begun != it->text) layout.beginnings[key] = QString();
             }
         }
     }

@@ -14,8 +14,12 @@ namespace kolvex {
 // rainbow flag) into pieces; the font's shaping joins the sequence without it.
 struct ColourEmojiLayout {
     QString family;                   // "" when there is no colour emoji font
-    // A laid-out emoji, or the start of one, → as it was written ("" when two were alike).
+    // A laid-out emoji → as it was written ("" when two were written differently).
     QHash<QString, QString> written;
+    // The beginning of a laid-out emoji → as it was written ("" when two were alike): Qt may hand
+    // a joined sequence's glyph over with only its first characters as text. A whole emoji that
+    // is laid out the same way wins over the beginning of a longer one.
+    QHash<QString, QString> beginnings;
 
     // The text written for a run of glyphs drawn in `font` families (its first family decides).
     QString writtenText(const QString& drawn, const QStringList& families) const;

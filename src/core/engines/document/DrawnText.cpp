@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QPaintEngine>
+#include <QTransform>
 
 namespace kolvex {
 
@@ -21,10 +22,13 @@ public:
     void drawImage(const QRectF&, const QImage&, const QRectF&, Qt::ImageConversionFlags) override {}
     void drawPath(const QPainterPath&) override {}
     void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-    void drawTextItem(const QPointF&, const QTextItem& item) override {
+    void drawTextItem(const QPointF& at, const QTextItem& item) override {
         if (m_owner.m_pages.empty()) m_owner.m_pages.emplace_back();
         const QString text = m_owner.m_spelling ? m_owner.m_spelling(item.text(), item.font().families()) : item.text();
-        m_owner.m_pages.back().push_back({text, item.renderFlags().testFlag(QTextItem::RightToLeft)});
+        const QTransform transform = state ? state->transform() : QTransform();
+        const QFont font = item.font();
+        const double size = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize() > 0 ? font.pixelSize() : 0;
+        m_owner.m_pages.back().push_back({text, item.renderFlags().testFlag(QTextItem::RightToLeft), transform.map(at), size * transform.m22()});
     }
     Type type() const override { return QPaintEngine::User; }
 

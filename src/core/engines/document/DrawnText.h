@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QPaintDevice>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,8 @@ namespace kolvex {
 struct DrawnItem {
     QString text;
     bool rightToLeft = false;
+    QPointF origin;   // where its baseline starts on the page, in points from the top left
+    double size = 0;  // its font's size in points (0: not known)
 };
 
 

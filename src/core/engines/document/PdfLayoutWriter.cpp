@@ -36,6 +36,7 @@
 #include "core/engines/document/ColourEmoji.h"
 #include "core/engines/document/DrawnText.h"
 #include "core/engines/document/PdfTextLayer.h"
+#include "core/engines/document/RichDocument.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
@@ -170,6 +171,61 @@ private:
     }
 };
 
+// The characters of the text that no font Qt can use draws (each once, in order of first use):
+// those the fonts leave out, and scripts whose fonts Qt refuses to shape with.
+QString undrawable(const QString& text, const QFont& font) {
+    QString seen;
+    std::vector<char32_t> candidates;
+    for (const char32_t c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        // Not text: pictures (U+FFFC), the marks Qt keeps for frames and tables (noncharacters).
+        if (c < 0x80 || c == 0xFFFC || (c >= 0xFDD0 && c <= 0xFDEF) || QChar::isSpace(c) || category == QChar::Other_Control ||
+            category == QChar::Other_Format ||
+            category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph || (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0000 && c <= 0xE01EF))
+            continue;
+        const QString one = QString::fromUcs4(&c, 1);
+        if (seen.contains(one)) continue;
+        seen += one;
+        candidates.push_back(c);
+    }
+    const auto missing = [&font](const QString& chunk) {
+        QTextLayout layout(chunk, font);
+        layout.beginLayout();
+        while (layout.createLine().isValid()) {
+        }
+        layout.endLayout();
+        // Where no font has a character, Qt draws a box of no font at all, or a font's glyph 0.
+        int glyphs = 0;
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            if (!run.rawFont().isValid() || run.rawFont().fontTable("head").isEmpty()) return true;
+            for (const quint32 glyph : run.glyphIndexes()) {
+                if (glyph == 0) return true;
+                ++glyphs;
+            }
+        }
+        return glyphs == 0;
+    };
+    // In chunks: most text has a font for everything, and one layout answers for many characters.
+    QString out;
+    constexpr size_t kChunk = 64;
+    for (size_t from = 0; from < candidates.size(); from += kChunk) {
+        const size_t to = std::min(candidates.size(), from + kChunk);
+        QString chunk;
+        for (size_t i = from; i < to; ++i) chunk += QString::fromUcs4(&candidates[i], 1) + QLatin1Char(' ');
+        if (!missing(chunk)) continue;
+        for (size_t i = from; i < to; ++i) {
+            if (!missing(QString::fromUcs4(&candidates[i], 1))) continue;
+            // Private-use characters show as nothing in a message: named by their code points.
+            if (QChar::category(candidates[i]) == QChar::Other_PrivateUse)
+                out += QStringLiteral("%1U+%2").arg(out.isEmpty() ? QString() : QStringLiteral(" ")).arg(candidates[i], 4, 16, QLatin1Char('0')).toUpper();
+            else
+                out += QString::fromUcs4(&candidates[i], 1);
+        }
+    }
+    return out;
+}
+
 std::filesystem::path writePages(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
     constexpr double kPageWidth = PdfLayoutWriter::kPageWidth;
     constexpr double kPageHeight = PdfLayoutWriter::kPageHeight;
@@ -270,11 +326,17 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     // that no character maps to (conjuncts, vowel signs, emoji sequences, anything beyond the
     // Basic Multilingual Plane) as nothing. The text layer is rebuilt from what was drawn.
     try {
-        pdf_text_layer::rewriteFile(output.path(), recorder.pages());
+        pdf_text_layer::rewriteFile(output.path(), recorder.pages(), rawText);
     } catch (const std::exception& error) {
         throw ConversionError::backendFailure("document", -1, std::string("could not write the PDF's text layer: ") + error.what());
     }
     output.commit();
+    if (auto* rich = dynamic_cast<RichDocument*>(&document)) {
+        const QString missing = undrawable(rawText, document.defaultFont());
+        if (!missing.isEmpty())
+            rich->addNote(fmt::format("No installed font could draw {} (shown as empty boxes; the PDF's text still holds them).",
+                                      missing.left(40).toStdString()));
+    }
     return output.destination();
 }
 

@@ -2,7 +2,6 @@
 #include "core/engines/document/PdfTextLayer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,76 +17,6 @@
 namespace kolvex::pdf_text_layer {
 
 namespace {
-
-bool isDelimiter(char c) { return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%'; }
-bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '\0'; }
-
-struct Token {
-    enum class Kind { name, hex, string, delimiter, word } kind;
-    size_t begin;
-    size_t end;
-};
-
-// The next token of a content stream at or after `at`; nothing at the end.
-std::optional<Token> nextToken(std::string_view content, size_t& at) {
-    while (at < content.size()) {
-        if (isSpace(content[at])) {
-            ++at;
-        } else if (content[at] == '%') {
-            while (at < content.size() && content[at] != '\n' && content[at] != '\r') ++at;
-        } else {
-            break;
-        }
-    }
-    if (at >= content.size()) return std::nullopt;
-    const size_t begin = at;
-    const char c = content[at];
-    if (c == '<' || c == '>') {
-        if (at + 1 < content.size() && content[at + 1] == c) {
-            at += 2;
-            return Token{Token::Kind::delimiter, begin, at};
-        }
-        if (c == '>') {
-            ++at;
-            return Token{Token::Kind::delimiter, begin, at};
-        }
-        const size_t close = content.find('>', at);
-        at = close == std::string_view::npos ? content.size() : close + 1;
-        return Token{Token::Kind::hex, begin, at};
-    }
-    if (c == '(') {
-        int depth = 0;
-        for (; at < content.size(); ++at) {
-            if (content[at] == '\\') ++at;
-            else if (content[at] == '(') ++depth;
-            else if (content[at] == ')' && --depth == 0) break;
-        }
-        at = std::min(at + 1, content.size());
-        return Token{Token::Kind::string, begin, at};
-    }
-    if (c == '[' || c == ']' || c == '{' || c == '}' || c == ')') {
-        ++at;
-        return Token{Token::Kind::delimiter, begin, at};
-    }
-    ++at;
-    while (at < content.size() && !isSpace(content[at]) && !isDelimiter(content[at])) ++at;
-    return Token{c == '/' ? Token::Kind::name : Token::Kind::word, begin, at};
-}
-
-bool isOperand(std::string_view word) {
-    const char c = word.front();
-    return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' || word == "true" || word == "false" ||
-           word == "null";
-}
-
-uint32_t codeOf(std::string_view hex) {
-    uint32_t code = 0;
-    for (const char c : hex) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            code = code << 4 | static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10));
-    }
-    return code;
-}
 
 // What a reader should take from an item: its characters without control characters and line
 // or paragraph separators (a tab reads as a space).
@@ -135,6 +64,15 @@ bool isMark(char32_t c) {
 
 bool hasMarks(const std::u32string& text) { return std::any_of(text.begin(), text.end(), isMark); }
 
+// Whether readers turn a right-to-left run round themselves: they know Hebrew, Arabic, Syriac and
+// Thaana as right to left, but take the scripts encoded since (N'Ko, Samaritan, Adlam, …) in the
+// order their glyphs stand on the page; those runs carry their text in reading order instead.
+bool readersTurnRound(const std::u32string& text) {
+    return std::any_of(text.begin(), text.end(), [](char32_t c) {
+        return (c >= 0x0590 && c <= 0x07BF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
+    });
+}
+
 std::u32string normalForm(const std::u32string& text) {
     return QString::fromStdU32String(text).normalized(QString::NormalizationForm_KC).toStdU32String();
 }
@@ -170,112 +108,79 @@ bool showsNothing(const QString& item) {
     return true;
 }
 
-// The page's objects paired with its items, or nothing when they cannot be. When there are
-// fewer objects than items, the items left out are ones that show nothing, chosen so that as
-// many pairs as can read back as their item.
+// The page's objects paired with its items, in order. Qt draws an item that shows nothing
+// (joiners, selectors) without any object, and text that no installed font can draw may go the
+// same way; an object may, rarely, stand for no item. The pairing taken leaves out the fewest
+// items that show something and the fewest objects, then has the fewest pairs that do not read
+// back as their item (`mismatch` tells how far a pair is from it, 0 when it reads back), so an
+// item that cannot be matched costs itself alone. The items left out that show something are
+// added to `unmatched`. Nothing when the page holds a form this reader does not follow, or lost
+// too many items to search.
 std::vector<Pairing> pairPage(size_t page, std::string_view content, const std::vector<DrawnItem>& items,
-                              const std::function<bool(const TextObject&, const QString&)>& readsAs) {
+                              const std::function<uint32_t(const TextObject&, const QString&)>& mismatch,
+                              std::vector<const DrawnItem*>& unmatched) {
     bool readable = true;
     std::vector<TextObject> objects = textObjects(content, &readable);
-    if (!readable || objects.size() > items.size()) return {};
-    const size_t n = items.size();
-    const size_t skips = n - objects.size();
-    // Qt leaves out a handful at most; a page that lost more is left to itself (the search below
-    // grows with items × items left out).
-    constexpr size_t kMostLeftOut = 64;
-    if (skips > kMostLeftOut) return {};
-    std::vector<size_t> chosen;  // the item paired with each object
-    if (skips == 0) {
-        for (size_t i = 0; i < n; ++i) chosen.push_back(i);
-    } else {
-        // cost[i][k]: the fewest pairs that do not read back among the first i items, k of them left out.
-        constexpr size_t kNever = static_cast<size_t>(-1);
-        std::vector<std::vector<size_t>> cost(n + 1, std::vector<size_t>(skips + 1, kNever));
-        std::vector<std::vector<bool>> skipped(n + 1, std::vector<bool>(skips + 1, false));
-        cost[0][0] = 0;
-        for (size_t i = 0; i < n; ++i) {
-            for (size_t k = 0; k <= skips; ++k) {
-                if (cost[i][k] == kNever) continue;
-                if (i - k < objects.size()) {
-                    const size_t paired = cost[i][k] + (readsAs(objects[i - k], items[i].text) ? 0 : 1);
-                    if (paired < cost[i + 1][k]) cost[i + 1][k] = paired, skipped[i + 1][k] = false;
-                }
-                if (k < skips && showsNothing(items[i].text) && cost[i][k] < cost[i + 1][k + 1])
-                    cost[i + 1][k + 1] = cost[i][k], skipped[i + 1][k + 1] = true;
-            }
+    if (!readable) return {};
+    const ptrdiff_t n = static_cast<ptrdiff_t>(items.size());
+    const ptrdiff_t m = static_cast<ptrdiff_t>(objects.size());
+    // Only alignments near the diagonal are searched: i − j (items before objects) stays within
+    // a band around the difference in counts.
+    constexpr ptrdiff_t kSlack = 16;
+    constexpr ptrdiff_t kMostLeftOut = 256;
+    if (std::abs(n - m) > kMostLeftOut) return {};
+    const ptrdiff_t low = std::min<ptrdiff_t>(0, n - m) - kSlack;
+    const ptrdiff_t high = std::max<ptrdiff_t>(0, n - m) + kSlack;
+    const ptrdiff_t width = high - low + 1;
+    constexpr uint32_t kNever = UINT32_MAX;
+    constexpr uint32_t kLeftOut = 1000;  // an item that shows something, or an object, left out
+    enum Move : uint8_t { none, paired, itemLeft, objectLeft };
+    std::vector<uint32_t> cost(static_cast<size_t>((n + 1) * width), kNever);
+    std::vector<uint8_t> move(cost.size(), none);
+    const auto at = [&](ptrdiff_t i, ptrdiff_t j) -> ptrdiff_t {
+        const ptrdiff_t d = i - j;
+        return d < low || d > high ? -1 : i * width + (d - low);
+    };
+    const auto relax = [&](ptrdiff_t i, ptrdiff_t j, uint32_t value, Move how) {
+        const ptrdiff_t cell = at(i, j);
+        if (cell < 0 || value >= cost[static_cast<size_t>(cell)]) return;
+        cost[static_cast<size_t>(cell)] = value;
+        move[static_cast<size_t>(cell)] = how;
+    };
+    cost[static_cast<size_t>(at(0, 0))] = 0;
+    for (ptrdiff_t i = 0; i <= n; ++i) {
+        for (ptrdiff_t j = std::max<ptrdiff_t>(0, i - high); j <= m && i - j >= low; ++j) {
+            const ptrdiff_t cell = at(i, j);
+            if (cell < 0 || cost[static_cast<size_t>(cell)] == kNever) continue;
+            const uint32_t here = cost[static_cast<size_t>(cell)];
+            if (i < n && j < m) relax(i + 1, j + 1, here + mismatch(objects[static_cast<size_t>(j)], items[static_cast<size_t>(i)].text), paired);
+            if (i < n) relax(i + 1, j, here + (showsNothing(items[static_cast<size_t>(i)].text) ? 0 : kLeftOut), itemLeft);
+            if (j < m) relax(i, j + 1, here + kLeftOut, objectLeft);
         }
-        if (cost[n][skips] == kNever) return {};
-        for (size_t i = n, k = skips; i > 0; --i) {
-            if (skipped[i][k]) --k;
-            else chosen.push_back(i - 1);
-        }
-        std::reverse(chosen.begin(), chosen.end());
     }
+    if (at(n, m) < 0 || cost[static_cast<size_t>(at(n, m))] == kNever) return {};
+    std::vector<std::pair<ptrdiff_t, ptrdiff_t>> chosen;  // (item, object)
+    std::vector<ptrdiff_t> leftOut;
+    for (ptrdiff_t i = n, j = m; i > 0 || j > 0;) {
+        switch (move[static_cast<size_t>(at(i, j))]) {
+        case paired: chosen.emplace_back(--i, --j); break;
+        case itemLeft: leftOut.push_back(--i); break;
+        case objectLeft: --j; break;
+        default: return {};
+        }
+    }
+    std::reverse(chosen.begin(), chosen.end());
     std::vector<Pairing> pairs;
-    for (size_t i = 0; i < objects.size(); ++i) pairs.push_back({page, std::move(objects[i]), &items[chosen[i]]});
+    for (const auto& [item, object] : chosen) pairs.push_back({page, std::move(objects[static_cast<size_t>(object)]), &items[static_cast<size_t>(item)]});
+    for (auto it = leftOut.rbegin(); it != leftOut.rend(); ++it)
+        if (!showsNothing(items[static_cast<size_t>(*it)].text)) unmatched.push_back(&items[static_cast<size_t>(*it)]);
     return pairs;
 }
 
 }  // namespace
 
-std::vector<TextObject> textObjects(std::string_view content, bool* readable) {
-    if (readable) *readable = true;
-    std::vector<TextObject> objects;
-    std::vector<Token> operands;
-    std::optional<TextObject> open;
-    bool ended = false;  // the open object's glyphs have ended (a marked span of its own began)
-    int spans = 0;
-    size_t glyphBegin = std::string_view::npos;  // where the operators that place the next glyph start
-    size_t at = 0;
-    auto unreadable = [&] {
-        if (readable) *readable = false;
-        return std::vector<TextObject>{};
-    };
-    while (const std::optional<Token> token = nextToken(content, at)) {
-        const std::string_view text = content.substr(token->begin, token->end - token->begin);
-        if (token->kind != Token::Kind::word || isOperand(text)) {
-            operands.push_back(*token);
-            continue;
-        }
-        if (text == "BT") {
-            open = TextObject{};
-            open->begin = token->end;
-            ended = false;
-            spans = 0;
-            glyphBegin = std::string_view::npos;
-        } else if (text == "ET" && open) {
-            if (!ended) open->end = token->begin;
-            objects.push_back(std::move(*open));
-            open.reset();
-        } else if (text == "Tf" && open && operands.size() >= 2 && operands[operands.size() - 2].kind == Token::Kind::name) {
-            const Token& name = operands[operands.size() - 2];
-            open->font = std::string(content.substr(name.begin, name.end - name.begin));
-        } else if (text == "Td" && open && !operands.empty()) {
-            glyphBegin = operands.front().begin;
-        } else if (text == "Tj" && open) {
-            if (operands.empty() || operands.back().kind != Token::Kind::hex) return unreadable();
-            if (!ended && spans == 0) {
-                open->codes.push_back(codeOf(content.substr(operands.back().begin + 1, operands.back().end - operands.back().begin - 2)));
-                open->glyphs.emplace_back(glyphBegin == std::string_view::npos ? operands.back().begin : glyphBegin, token->end);
-            }
-            glyphBegin = std::string_view::npos;
-        } else if ((text == "BDC" || text == "BMC") && open) {
-            if (!ended) {
-                open->end = operands.empty() ? token->begin : operands.front().begin;
-                ended = true;
-            }
-            ++spans;
-        } else if (text == "EMC" && open && spans > 0) {
-            --spans;
-        } else if (text == "TJ" || text == "'" || text == "\"" || text == "BI" || text == "ID") {
-            return unreadable();
-        }
-        operands.clear();
-    }
-    return objects;
-}
 
-bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
+bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn, const QString& text) {
     std::vector<to_unicode::Map> maps;
     for (const std::string& cmap : layer.maps) maps.push_back(to_unicode::parse(cmap));
     const auto fontMap = [&](size_t page, const TextObject& object) -> to_unicode::Map* {
@@ -297,24 +202,41 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     const auto mapOf = [&](const Pairing& pair) { return fontMap(pair.page, pair.object); };
     const auto readBack = [&](const Pairing& pair) { return readObject(pair.page, pair.object); };
     std::vector<Pairing> pairs;
-    bool unpaired = false;
+    std::map<size_t, std::vector<const DrawnItem*>> unmatchedByPage;  // items drawn without any object
     for (size_t page = 0; page < layer.pages.size() && page < drawn.size(); ++page) {
         if (readsBackAsDrawn(drawn[page])) continue;
-        const auto readsAs = [&](const TextObject& object, const QString& item) {
-            const std::optional<std::u32string> read = readObject(page, object);
-            return read && withoutSpaces(*read) == withoutSpaces(readableText(item));
+        // 0 when the object reads back as the item; else more the more its glyphs' names and
+        // count tell against it.
+        const auto mismatch = [&](const TextObject& object, const QString& item) -> uint32_t {
+            const std::u32string wanted = withoutSpaces(readableText(item));
+            const to_unicode::Map* map = fontMap(page, object);
+            std::u32string read;
+            bool whole = map != nullptr;
+            for (const uint32_t code : object.codes) {
+                const auto entry = map ? map->find(code) : to_unicode::Map::const_iterator();
+                if (!map || entry == map->end()) whole = false;
+                else read += entry->second;
+            }
+            read = withoutSpaces(read);
+            if (whole && read == wanted) return 0;
+            uint32_t cost = 1;
+            if (object.codes.size() != static_cast<size_t>(item.toUcs4().size())) ++cost;
+            if (std::any_of(read.begin(), read.end(), [&](char32_t c) { return wanted.find(c) == std::u32string::npos; })) cost += 2;
+            return cost;
         };
-        std::vector<Pairing> paired = pairPage(page, layer.pages[page].content, drawn[page], readsAs);
-        unpaired = unpaired || paired.empty();
+        std::vector<const DrawnItem*> unmatched;
+        std::vector<Pairing> paired = pairPage(page, layer.pages[page].content, drawn[page], mismatch, unmatched);
+        if (!unmatched.empty()) unmatchedByPage[page] = std::move(unmatched);
         pairs.insert(pairs.end(), std::make_move_iterator(paired.begin()), std::make_move_iterator(paired.end()));
     }
-    // Glyphs on pages that could not be paired keep Qt's names, mended by normal forms against
-    // the text as a whole.
+    // Glyphs keep Qt's names unless their items say better, mended by normal forms against the
+    // text as a whole: ligatures become the letters they join, radicals the ideographs written.
     bool changed = false;
-    if (unpaired) {
-        QString written;
-        for (const auto& page : drawn)
-            for (const DrawnItem& item : page) written += item.text;
+    {
+        QString written = text;
+        if (written.isEmpty())
+            for (const auto& page : drawn)
+                for (const DrawnItem& item : page) written += item.text;
         for (size_t i = 0; i < layer.maps.size(); ++i) {
             if (std::optional<std::string> mended = to_unicode::mend(layer.maps[i], written)) {
                 layer.maps[i] = std::move(*mended);
@@ -379,9 +301,11 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
         const std::u32string text = readableText(pair.item->text);
         const std::optional<std::u32string> read = readBack(pair);
         if (text.empty()) continue;
-        if (!read || withoutSpaces(*read) != withoutSpaces(text) || (pair.item->rightToLeft && hasMarks(text))) {
+        const bool turnedRound = pair.item->rightToLeft && readersTurnRound(text);
+        if (!read || withoutSpaces(*read) != withoutSpaces(text) || (pair.item->rightToLeft && hasMarks(text)) ||
+            (pair.item->rightToLeft && !turnedRound)) {
             std::u32string shown = text;
-            if (pair.item->rightToLeft) std::reverse(shown.begin(), shown.end());
+            if (turnedRound) std::reverse(shown.begin(), shown.end());
             span(pair.page, pair.object.begin, pair.object.end, shown, "\n");
             continue;
         }
@@ -402,6 +326,48 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
             i = end;
         }
     }
+    // Items drawn without any object (text no font Qt can use draws) still reach the text layer:
+    // an invisible glyph of a font the page has, where the item was drawn, carries their text.
+    for (const auto& [page, items] : unmatchedByPage) {
+        std::string font;
+        uint32_t code = 0;
+        // A glyph other than the first (.notdef, which readers skip).
+        for (const auto& [name, index] : layer.pages[page].fontMaps) {
+            if (index >= maps.size()) continue;
+            const auto glyph = maps[index].upper_bound(0);
+            if (glyph == maps[index].end()) continue;
+            font = name;
+            code = glyph->first;
+            break;
+        }
+        if (font.empty()) continue;
+        std::string objects;
+        for (const DrawnItem* item : items) {
+            const std::u32string shown = readableText(item->text);
+            if (withoutSpaces(shown).empty()) continue;
+            // One invisible glyph a character (with its marks), from the left in the order they
+            // stand on the page, as Qt draws a run: readers then order them as they order any run.
+            std::vector<std::u32string> clusters;
+            for (const char32_t c : shown) {
+                if (clusters.empty() || !isMark(c)) clusters.emplace_back();
+                clusters.back().push_back(c);
+            }
+            // Readers turn right-to-left text they know round, within a glyph's text too.
+            if (item->rightToLeft) std::reverse(clusters.begin(), clusters.end());
+            if (item->rightToLeft && readersTurnRound(shown))
+                for (std::u32string& cluster : clusters) std::reverse(cluster.begin(), cluster.end());
+            const double size = item->size > 0 ? item->size : 12.0;
+            objects += fmt::format("BT 3 Tr {} {:.2f} Tf\n", font, size);
+            for (size_t i = 0; i < clusters.size(); ++i) {
+                if (withoutSpaces(clusters[i]).empty()) continue;
+                objects += fmt::format("/Span <</ActualText <FEFF{}>>> BDC 1 0 0 -1 {:.2f} {:.2f} Tm <{:04X}> Tj EMC\n", to_unicode::utf16Hex(clusters[i]),
+                                       item->origin.x() + static_cast<double>(i) * size * 0.3, item->origin.y(), code);
+            }
+            objects += "ET\n";
+        }
+        if (objects.empty()) continue;
+        insertions[page].emplace_back(layer.pages[page].content.size(), "\nq\n" + objects + "Q\n");
+    }
     for (auto& [page, at] : insertions) {
         std::stable_sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         const std::string& content = layer.pages[page].content;
@@ -420,9 +386,8 @@ bool rewrite(qpdf_bridge::TextLayer& layer, const DrawnPages& drawn) {
     return changed;
 }
 
-void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn) {
-    if (std::all_of(drawn.begin(), drawn.end(), readsBackAsDrawn)) return;
-    qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn); });
+void rewriteFile(const std::filesystem::path& pdf, const DrawnPages& drawn, const QString& text) {
+    qpdf_bridge::rewriteTextLayer(pdf, [&](qpdf_bridge::TextLayer& layer) { return rewrite(layer, drawn, text); });
 }
 
 }  // namespace kolvex::pdf_text_layer

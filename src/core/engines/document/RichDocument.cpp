@@ -82,10 +82,8 @@ RichDocument::RichDocument() {
     QFont base(QStringLiteral("sans-serif"));
     base.setStyleHint(QFont::SansSerif);
     base.setPointSizeF(12);
-    // Qt's PDF output maps a ligature glyph to the ligature character (U+FB01 for "fi"), so text
-    // copied or extracted from the page would not match what was written: lay Latin text out glyph
-    // by glyph. Scripts that need shaping (Arabic, Devanagari, …) are still shaped.
-    base.setStyleStrategy(QFont::PreferNoShaping);
+    // Every script is shaped, Latin too (kerning, ligatures): the PDF's text layer reads each
+    // ligature back as the letters it joins (see pdf_text_layer).
     setDefaultFont(base);
 }
 

@@ -207,9 +207,14 @@ std::optional<std::string> mend(std::string_view cmap, const QString& written) {
         if (text.size() != 1 || present.contains(text[0])) continue;
         const std::u32string form = normalForm(text[0]);
         const auto found = byNormalForm.find(form);
-        if (found == byNormalForm.end() || ambiguous.contains(form)) continue;
-        text = std::u32string(1, found->second);
-        changed = true;
+        if (found != byNormalForm.end() && !ambiguous.contains(form)) {
+            text = std::u32string(1, found->second);
+            changed = true;
+        } else if (form.size() > 1 && std::all_of(form.begin(), form.end(), [&](char32_t c) { return present.contains(c); })) {
+            // A ligature of written letters (U+FB01 for the "fi" written): the letters.
+            text = form;
+            changed = true;
+        }
     }
     if (!changed) return std::nullopt;
     return replaceMappings(cmap, map);

@@ -28,7 +28,8 @@ std::string replaceMappings(std::string_view cmap, const Map& map);
 // U+65E5 日 and U+2F47 ⽇; the micro sign and mu), and a writer that maps glyphs back to text
 // by the font's cmap picks one of them — often not the one that was written. Given the text
 // that was written, every mapping to a character that does not occur in it is turned to the
-// written character that is the same once compatibility-normalised (NFKC). Returns the mended
+// written character that is the same once compatibility-normalised (NFKC), and every mapping to
+// a ligature of written letters (U+FB01 where "fi" was written) to those letters. Returns the mended
 // CMap, or nothing when no mapping changes.
 std::optional<std::string> mend(std::string_view cmap, const QString& written);
 

@@ -62,7 +62,8 @@ std::vector<Corpus> corpora() {
         {"Hebrew", U"עברית היא שפה שמית. שָׁלוֹם עֲלֵיכֶם, ספר, ירושלים.\n"
                    U"לכל אדם הזכות לחינוך."},
         {"Emoji", U"😀 👍 👍🏽 👋🏿 🧑🏻‍💻 👩🏾‍🔬 👨‍👩‍👧‍👦 🏳️‍🌈 🏴‍☠️ ❤️ ☺️ 🇯🇵 🇫🇷 1️⃣ #️⃣ 🎉 🐈‍⬛\n"
-                  U"Emoji in text: ok 👌🏼 and 🤝 done."},
+                  U"Emoji in text: ok 👌🏼 and 🤝 done.\n"
+                  U"Alone and in sequences: 🏴 and 🏴‍☠️, 👨 and 👨‍👩‍👧‍👦, ❤️ and ❤️‍🔥."},
         {"Beyond the BMP", U"𠮷野家 𩸽 𠀋 𪚲 𝄞 𝐀𝐁𝐂 🀄 𐌰𐌱 𓀀"},
     };
 }

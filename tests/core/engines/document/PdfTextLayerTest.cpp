@@ -132,6 +132,19 @@ TEST(PdfTextLayer, PairsRunsWithObjectsOrLeavesThePage) {
         EXPECT_EQ(to_unicode::parse(layer.maps[0]).at(1), U"日");
     }
     {
+        // A run drawn without any object (no font draws it) costs the runs around it nothing, and
+        // reaches the text layer as an invisible glyph of a font the page has, where it was drawn.
+        const std::string content = textObject("/F7", {1}) + textObject("/F7", {2});
+        qpdf_bridge::TextLayer layer = pageOf(content, cmap("2 beginbfchar\n<0001> <0915>\n<0002> <0916>\nendbfchar\n"));
+        const DrawnPages drawn = {{{QString::fromUtf8("क"), false}, {QString::fromUtf8("ދި"), true, QPointF(100, 50), 12}, {QString::fromUtf8("ख"), false}}};
+        EXPECT_TRUE(pdf_text_layer::rewrite(layer, drawn));
+        const std::string& rewritten = layer.pages[0].content;
+        EXPECT_EQ(rewritten.substr(0, content.size()), content);
+        EXPECT_NE(rewritten.find("3 Tr /F7 12.00 Tf"), std::string::npos) << rewritten;
+        EXPECT_NE(rewritten.find("/ActualText <FEFF07A8078B>"), std::string::npos) << rewritten;  // ދި as readers turn it round
+        EXPECT_NE(rewritten.find("100.00 50.00 Tm <0001> Tj"), std::string::npos) << rewritten;
+    }
+    {
         // Latin-1 alone is left to Qt's names.
         qpdf_bridge::TextLayer layer = pageOf(textObject("/F7", {1}), map);
         EXPECT_FALSE(pdf_text_layer::rewrite(layer, DrawnPages{{{QStringLiteral("caf\u00e9"), false}}}));
