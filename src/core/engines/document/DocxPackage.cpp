@@ -72,6 +72,10 @@ std::unique_ptr<RichDocument> DocxReader::read(const std::filesystem::path& path
             hasDocument = true;
         } else if (std::strcmp(name, "word/_rels/document.xml.rels") == 0) {
             parts.relationships = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/_rels/footnotes.xml.rels") == 0) {
+            parts.footnoteRelationships = readEntry(a.get(), name, kMaxPartBytes);
+        } else if (std::strcmp(name, "word/_rels/endnotes.xml.rels") == 0) {
+            parts.endnoteRelationships = readEntry(a.get(), name, kMaxPartBytes);
         } else if (std::strcmp(name, "word/styles.xml") == 0) {
             parts.styles = readEntry(a.get(), name, kMaxPartBytes);
         } else if (std::strcmp(name, "word/numbering.xml") == 0) {

@@ -18,6 +18,7 @@
 
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/DocxNotes.h"
+#include "core/engines/document/DocxRelationships.h"
 #include "core/engines/document/DocxStyles.h"
 
 namespace kolvex {
@@ -29,25 +30,6 @@ using namespace docx;
 constexpr double kMaxImageWidth = 468;  // the text width of a Letter page with one-inch margins
 constexpr double kMaxImageHeight = 648;
 constexpr double kEmuPerPoint = 12700;
-
-struct Relationships {
-    std::map<std::string, std::string> links;   // id → URL
-    std::map<std::string, std::string> images;  // id → part name ("word/media/image1.png")
-};
-
-// The part a relationship of word/document.xml points at: relative to "word/", or absolute.
-std::string partName(std::string_view target) {
-    if (target.starts_with('/')) return std::string(target.substr(1));
-    std::string path = "word/" + std::string(target);
-    // "../media/x.png" from word/ is "media/x.png".
-    while (true) {
-        const size_t up = path.find("/../");
-        if (up == std::string::npos) break;
-        const size_t parent = path.rfind('/', up == 0 ? 0 : up - 1);
-        path.erase(parent == std::string::npos ? 0 : parent + 1, up + 4 - (parent == std::string::npos ? 0 : parent + 1));
-    }
-    return path;
-}
 
 QTextCharFormat charFormatOf(const RunStyle& style, const std::optional<std::string>& link) {
     TextAttributes attributes;
@@ -69,9 +51,15 @@ QTextCharFormat charFormatOf(const RunStyle& style, const std::optional<std::str
 // into it instead of opening another.
 class BodyWalker {
 public:
+    // A kind of note, and the relationships its part names its pictures and links with.
+    struct Notes {
+        NoteSet& set;
+        const Relationships& relationships;
+    };
+
     BodyWalker(RichDocument& document, const DocxReader::Parts& parts, const Relationships& relationships, const StyleSheet& styles,
-               const Numbering& numbering, NoteSet& footnotes, NoteSet& endnotes)
-        : m_document(document), m_parts(parts), m_relationships(relationships), m_styles(styles), m_numbering(numbering),
+               const Numbering& numbering, Notes footnotes, Notes endnotes)
+        : m_document(document), m_parts(parts), m_relationships(&relationships), m_styles(styles), m_numbering(numbering),
           m_footnotes(footnotes), m_endnotes(endnotes), m_cursor(&document) {}
 
     void block(const pugi::xml_node& node, size_t depth) {
@@ -95,10 +83,12 @@ public:
 
     // The notes the body referred to, after it: footnotes, then endnotes, each kind in the order
     // of its marks, each note opening with its mark as the body shows it.
+    // Each note's pictures and links are looked up in its own part's relationships.
     void notes() {
         m_inNotes = true;
-        for (NoteSet* set : {&m_footnotes, &m_endnotes}) {
-            for (const NoteSet::Referenced& note : set->referenced()) {
+        for (const Notes* kind : {&m_footnotes, &m_endnotes}) {
+            m_relationships = &kind->relationships;
+            for (const NoteSet::Referenced& note : kind->set.referenced()) {
                 m_noteMark = note.mark;
                 block(note.note, 1);
                 m_noteMark.clear();
@@ -111,11 +101,11 @@ public:
 private:
     RichDocument& m_document;
     const DocxReader::Parts& m_parts;
-    const Relationships& m_relationships;
+    const Relationships* m_relationships;  // of the part being read
     const StyleSheet& m_styles;
     const Numbering& m_numbering;
-    NoteSet& m_footnotes;
-    NoteSet& m_endnotes;
+    Notes m_footnotes;
+    Notes m_endnotes;
     QTextCursor m_cursor;
     bool m_inNotes = false;
     std::string m_noteMark;  // of the note being read, until its text shows it
@@ -229,8 +219,8 @@ private:
             } else if (name == "hyperlink") {
                 const std::optional<std::string> outer = m_link;
                 const std::string_view anchor = attributeValue(child, "anchor");
-                auto found = m_relationships.links.find(std::string(attributeValue(child, "id")));
-                if (found != m_relationships.links.end()) m_link = found->second;
+                auto found = m_relationships->links.find(std::string(attributeValue(child, "id")));
+                if (found != m_relationships->links.end()) m_link = found->second;
                 else if (!anchor.empty()) m_link = "#" + std::string(anchor);
                 inlineContent(child, depth + 1);
                 m_link = outer;
@@ -305,7 +295,7 @@ private:
                 alternativeTextBoxes(child, depth + 1, m_textBoxes);
             } else if (name == "footnoteReference" || name == "endnoteReference") {
                 if (m_inNotes) continue;  // notes are not nested
-                NoteSet& notes = name == "footnoteReference" ? m_footnotes : m_endnotes;
+                NoteSet& notes = name == "footnoteReference" ? m_footnotes.set : m_endnotes.set;
                 const std::string_view custom = attributeValue(child, "customMarkFollows");
                 const std::string mark = notes.refer(attributeValue(child, "id"), custom == "1" || custom == "true" || custom == "on");
                 if (!mark.empty()) insertText(markText(mark), format);
@@ -343,7 +333,7 @@ private:
         findPicture(drawing, depth, id, width, height);
         if (id.empty()) return;
         std::optional<RichDocument::Picture> picture;
-        if (auto target = m_relationships.images.find(id); target != m_relationships.images.end())
+        if (auto target = m_relationships->images.find(id); target != m_relationships->images.end())
             if (auto bytes = m_parts.media.find(target->second); bytes != m_parts.media.end()) picture = m_document.addPicture(bytes->second);
         if (!picture) {
             ++m_droppedImages;
@@ -435,46 +425,28 @@ private:
     }
 };
 
-pugi::xml_document parseXml(std::string_view xml, const char* what) {
-    pugi::xml_document document;
-    // No parse_doctype: a DTD is skipped, never read, and no entity beyond XML's own is expanded.
-    // A run's text that is only white space (a space between two styled words) is text.
-    const unsigned options = (pugi::parse_default & ~pugi::parse_doctype) | pugi::parse_ws_pcdata_single;
-    const pugi::xml_parse_result result = document.load_buffer(xml.data(), xml.size(), options, pugi::encoding_auto);
-    if (!result) throw DocumentFormatError(std::string("the ") + what + " is not well-formed XML: " + result.description());
-    return document;
-}
-
 }  // namespace
 
 std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
-    Relationships relationships;
-    if (!parts.relationships.empty()) {
-        const pugi::xml_document rels = parseXml(parts.relationships, "relationships part");
-        for (const pugi::xml_node& relationship : rels.first_child().children()) {
-            const std::string_view type = attributeValue(relationship, "Type");
-            const std::string id(attributeValue(relationship, "Id"));
-            const std::string_view target = attributeValue(relationship, "Target");
-            if (type.ends_with("/hyperlink")) relationships.links[id] = std::string(target);
-            else if (type.ends_with("/image")) relationships.images[id] = partName(target);
-        }
-    }
+    const Relationships relationships = Relationships::parse(parts.relationships, "word/document.xml");
+    const Relationships footnoteRelationships = Relationships::parse(parts.footnoteRelationships, "word/footnotes.xml");
+    const Relationships endnoteRelationships = Relationships::parse(parts.endnoteRelationships, "word/endnotes.xml");
     StyleSheet styles;
     pugi::xml_document stylesDocument;
     if (!parts.styles.empty()) {
-        stylesDocument = parseXml(parts.styles, "styles part");
+        stylesDocument = parsePart(parts.styles, "styles part");
         styles = StyleSheet(stylesDocument.document_element());
     }
     Numbering numbering;
     pugi::xml_document numberingDocument;
     if (!parts.numbering.empty()) {
-        numberingDocument = parseXml(parts.numbering, "numbering part");
+        numberingDocument = parsePart(parts.numbering, "numbering part");
         numbering = Numbering(numberingDocument.document_element());
     }
     pugi::xml_document settingsDocument;
-    if (!parts.settings.empty()) settingsDocument = parseXml(parts.settings, "settings part");
+    if (!parts.settings.empty()) settingsDocument = parsePart(parts.settings, "settings part");
     const pugi::xml_node settings = settingsDocument.document_element();
-    const pugi::xml_document document = parseXml(parts.document, "document part");
+    const pugi::xml_document document = parsePart(parts.document, "document part");
     pugi::xml_node root = document.document_element();
     if (localName(root.name()) != "document") throw DocumentFormatError("the document part has no document element");
     pugi::xml_node body;
@@ -483,13 +455,14 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
 
     pugi::xml_document footnotesDocument;
     pugi::xml_document endnotesDocument;
-    if (!parts.footnotes.empty()) footnotesDocument = parseXml(parts.footnotes, "footnotes part");
-    if (!parts.endnotes.empty()) endnotesDocument = parseXml(parts.endnotes, "endnotes part");
+    if (!parts.footnotes.empty()) footnotesDocument = parsePart(parts.footnotes, "footnotes part");
+    if (!parts.endnotes.empty()) endnotesDocument = parsePart(parts.endnotes, "endnotes part");
     NoteSet footnotes(footnotesDocument.document_element(), noteNumbering(body, settings, "footnotePr", "decimal"));
     NoteSet endnotes(endnotesDocument.document_element(), noteNumbering(body, settings, "endnotePr", "lowerRoman"));
 
     auto out = std::make_unique<RichDocument>();
-    BodyWalker walker(*out, parts, relationships, styles, numbering, footnotes, endnotes);
+    BodyWalker walker(*out, parts, relationships, styles, numbering, {footnotes, footnoteRelationships},
+                      {endnotes, endnoteRelationships});
     {
         QTextCursor edit(out.get());
         edit.beginEditBlock();

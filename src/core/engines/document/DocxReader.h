@@ -42,6 +42,9 @@ public:
         std::map<std::string, QByteArray> media;  // "word/media/image1.png" → bytes
         std::string footnotes;
         std::string endnotes;
+        // The notes parts' own relationships: their pictures and links.
+        std::string footnoteRelationships;
+        std::string endnoteRelationships;
         std::string settings;
     };
 

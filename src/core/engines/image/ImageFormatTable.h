@@ -25,8 +25,9 @@ struct ImageCodec {
     std::string_view heifCompression;         // "av1" for AVIF; HEIC uses the saver's default
     int maxSide = 0;                          // largest side the saver accepts; 0: no limit
     bool animates = false;                    // loader and saver keep every frame, delay and loop
-    // Largest side a file of this type can have and still be opened (WebP's format, libheif's
-    // limit and the HEVC and AV1 levels); 0: no limit. Unlike maxSide, a larger picture is
+    // Largest side a file of this type can have and still be written and opened (WebP's format,
+    // libheif's limit and the HEVC and AV1 levels, libjpeg's 65500, GIF's 16-bit sides,
+    // ImageMagick's policy for BMP); 0: no limit. Unlike maxSide, a larger picture is
     // refused rather than shrunk, unless a size was asked for.
     int largestSide = 0;
     // What loading and saving one picture hold at their peak, in copies of its decoded pixels

@@ -13,15 +13,20 @@ bool isHevc(const ImageCodec& codec) { return codec.saver == "heifsave" && codec
 
 }  // namespace
 
-std::optional<std::string> ImageLimits::sizeRefusal(const ImageCodec& codec, std::string_view label, int64_t width,
-                                                     int64_t height) {
+std::optional<ImageLimits::SizeLimit> ImageLimits::sizeLimit(const ImageCodec& codec, int64_t width, int64_t height) {
     const int64_t longest = std::max(width, height);
     const int64_t shortest = std::min(width, height);
     if (codec.largestSide > 0 && longest > codec.largestSide)
-        return fmt::format("{}, which holds at most {} px a side", label, codec.largestSide);
+        return SizeLimit{codec.largestSide, fmt::format("holds at most {} px a side", codec.largestSide)};
     if (isHevc(codec) && shortest < kHevcThinSide && longest > kHevcThinLongest)
-        return fmt::format("{}, which holds at most {} px a side when the other side is under {} px", label,
-                           kHevcThinLongest, kHevcThinSide);
+        return SizeLimit{kHevcThinLongest, fmt::format("holds at most {} px a side when the other side is under {} px",
+                                                       kHevcThinLongest, kHevcThinSide)};
+    return std::nullopt;
+}
+
+std::optional<std::string> ImageLimits::sizeRefusal(const ImageCodec& codec, std::string_view label, int64_t width,
+                                                     int64_t height) {
+    if (auto limit = sizeLimit(codec, width, height)) return fmt::format("{}, which {}", label, limit->rule);
     return std::nullopt;
 }
 

@@ -18,6 +18,15 @@ struct ImageLimits {
     static constexpr int64_t kHevcThinSide = 32;
     static constexpr int64_t kHevcThinLongest = 4216;
 
+    // The limit a width × height picture passes when written as `codec`: the longest side a
+    // picture of that shape may have, and the rule as a phrase that follows the format's name
+    // ("holds at most 16384 px a side"). None when the picture can be written.
+    struct SizeLimit {
+        int64_t longest = 0;
+        std::string rule;
+    };
+    static std::optional<SizeLimit> sizeLimit(const ImageCodec& codec, int64_t width, int64_t height);
+
     // Why a width × height picture cannot be written as `codec`, worded to end "Can't convert
     // <picture> to …" ("HEIC, which holds at most 16384 px a side"); none when it can be.
     static std::optional<std::string> sizeRefusal(const ImageCodec& codec, std::string_view label, int64_t width,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include <fcntl.h>
@@ -225,19 +226,6 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
         }
         return chosen;
     };
-    if (!hasTargetSaver(codec)) {
-        // ImageMagick's saver writes only by name.
-        try {
-            vips::VImage::call(std::string(codec.saver).c_str(), options()
-                                                                     ->set("in", picture)
-                                                                     ->set("filename", output.path().c_str()));
-        } catch (const vips::VError&) {
-            throwIfDiskFull();
-            throw;
-        }
-        return;
-    }
-
     Route route = Route::stream;
     Sink::Rework rework;
     if (request.strip && codec.saver == "jpegsave") {
@@ -257,7 +245,23 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
     UniqueFd fd(::open(output.path().c_str(), O_RDWR | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
     if (!fd) throwWriteError(errno, 0, output);
     Sink sink(fd.get(), route, std::move(rework), stop);
-    {
+    if (!hasTargetSaver(codec)) {
+        // ImageMagick's saver writes only by name, through stdio that keeps the cause of a failed
+        // write to itself: the file is made in memory and written here like every other saver's,
+        // so that a full volume is told with what the file needs.
+        VipsBlob* blob = nullptr;
+        try {
+            vips::VImage::call((std::string(codec.saver) + "_buffer").c_str(),
+                               options()->set("in", picture)->set("buffer", &blob));
+        } catch (const vips::VError&) {
+            throwIfDiskFull();  // the saver's own scratch files
+            throw;
+        }
+        const std::unique_ptr<VipsArea, decltype(&vips_area_unref)> encoded(VIPS_AREA(blob), &vips_area_unref);
+        if (!encoded) throw ConversionError::backendFailure("image", -1, "The " + request.label + " saver wrote nothing");
+        sink.write(encoded->data, static_cast<gint64>(encoded->length));
+        if (sink.stopped()) throw OperationCancelled();
+    } else {
         vips::VTarget target(VIPS_TARGET(vips_target_custom_new()));
         g_signal_connect(target.get_target(), "write", G_CALLBACK(onWrite), &sink);
         g_signal_connect(target.get_target(), "read", G_CALLBACK(onRead), &sink);

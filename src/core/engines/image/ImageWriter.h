@@ -13,7 +13,8 @@
 namespace kolvex::image {
 
 // Runs a codec's saver straight into a file, so the encoded picture goes to disk as the saver
-// makes it instead of being gathered in memory first. Where libvips writes metadata that the
+// makes it instead of being gathered in memory first (ImageMagick's savers, which write only by
+// name, make the file in memory; it is then written the same way). Where libvips writes metadata that the
 // header cannot hold back (its JPEG and WebP savers always add an EXIF block), it is dropped on
 // the way out; the rest of the metadata is settled on the picture's header before saving.
 struct ImageWriter {

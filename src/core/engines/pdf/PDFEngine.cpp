@@ -7,9 +7,9 @@
 #include <fmt/format.h>
 
 #include "core/engines/image/ImageFormatTable.h"
-#include "core/engines/image/ImageLimits.h"
 #include "core/engines/pdf/ImageToPdf.h"
 #include "core/engines/pdf/PageFileNaming.h"
+#include "core/engines/pdf/PageFit.h"
 #include "core/engines/pdf/PageImageWriter.h"
 #include "core/engines/pdf/PdfCompressor.h"
 #include "core/engines/pdf/ParallelPageWriter.h"
@@ -52,11 +52,22 @@ std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, 
     if (job.options.tool) return PdfPageTools::applyTool(*job.options.tool, job, progress, stop);
     if (job.from.id.rawValue != "pdf") return {imageToPDF(job, progress, stop)};
     if (textTargets().contains(job.to.id.rawValue)) return {extractDocument(job, progress, stop)};
-    return renderPages(job, progress, stop);
+    std::optional<std::string> note;
+    return renderPages(job, progress, stop, note);
+}
+
+ConversionOutcome PDFEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                              std::stop_token stop) const {
+    if (job.options.tool || job.from.id.rawValue != "pdf" || textTargets().contains(job.to.id.rawValue))
+        return ConversionEngine::convertReporting(job, progress, std::move(stop));
+    ConversionOutcome outcome;
+    outcome.outputs = renderPages(job, progress, std::move(stop), outcome.note);
+    outcome.usedPassthrough = copiedEncodedData(job);
+    return outcome;
 }
 
 std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& job, const ProgressCallback& progress,
-                                                          std::stop_token stop) const {
+                                                          std::stop_token stop, std::optional<std::string>& note) const {
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
     if (document.status() == PopplerDocument::Status::locked) throw ConversionError::passwordProtected(job.source);
@@ -66,6 +77,9 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
 
     const double scale = job.options.dpi ? static_cast<double>(std::max<int64_t>(*job.options.dpi, 1)) / 72.0
                                          : static_cast<double>(defaultDPI) / 72.0;
+
+    const image::ImageCodec* codec = image::ImageFormatTable::writable(job.to);
+    std::vector<std::pair<int, PageFit>> fitted;
 
     // Pages are drawn one at a time under the poppler lock and encoded on other threads. Every
     // page is staged first and the set committed at the end: a failure, a cancel or a kill
@@ -90,31 +104,24 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
             if (!size) continue;
             const std::filesystem::path url = PageFileNaming::pageURL(job, index + 1, count, outputs);
 
-            const double width = std::round(size->width * scale);
-            const double height = std::round(size->height * scale);
-            if (!(width >= 1) || !(height >= 1)) throw ConversionError::corruptedInput(url);
-            if (!PopplerDocument::fitsBitmapCap(static_cast<int64_t>(std::min(width, 1e12)),
-                                                static_cast<int64_t>(std::min(height, 1e12)))) {
-                throw ConversionError::backendFailure(
-                    "pdf", -1,
-                    fmt::format("page {} is too large to render ({:.0f} × {:.0f} pixels); choose a lower resolution",
-                                index + 1, width, height));
+            // A page larger than a page bitmap may be, or than the format holds, is drawn at the
+            // largest resolution that fits, and the note says so; the other pages keep theirs.
+            const PageFit fit = PageFit::of(size->width, size->height, scale, codec, job.to.label);
+            if (fit.wantedWidth < 1 || fit.wantedHeight < 1) throw ConversionError::corruptedInput(url);
+            if (!fit.drawable()) {
+                throw ConversionError::unsupportedCombination(
+                    fmt::format("{} page {} ({} × {} px)", job.source.filename().string(), index + 1, fit.wantedWidth,
+                                fit.wantedHeight),
+                    fmt::format("{}, as {}", job.to.label, fit.limit));
             }
-            // A page larger than the format holds is refused with the limit, before it is drawn.
-            if (const image::ImageCodec* codec = image::ImageFormatTable::writable(job.to); codec && codec->maxSide == 0) {
-                if (auto refusal = image::ImageLimits::sizeRefusal(*codec, job.to.label, static_cast<int64_t>(width),
-                                                                   static_cast<int64_t>(height))) {
-                    throw ConversionError::unsupportedCombination(
-                        fmt::format("{} page {} ({:.0f} × {:.0f} px)", job.source.filename().string(), index + 1, width,
-                                    height),
-                        *refusal);
-                }
-            }
+            if (fit.fitted()) fitted.push_back({index + 1, fit});
+            const int width = fit.width;
+            const int height = fit.height;
             // Drawn only once the batch has room for the bitmap.
-            writer.reserve(static_cast<int>(width), static_cast<int>(height), stop);
+            writer.reserve(width, height, stop);
             PageBitmap bitmap;
             try {
-                bitmap = document.render(index, scale, static_cast<int>(width), static_cast<int>(height));
+                bitmap = document.render(index, fit.scale, width, height);
             } catch (const std::runtime_error&) {
                 throw ConversionError::backendFailure("pdf", -1, "could not create page bitmap");
             }
@@ -133,6 +140,11 @@ std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& j
     // A page whose name was taken meanwhile went under the next free one.
     outputs.clear();
     for (const auto& page : staged) outputs.push_back(page.destination());
+    if (!fitted.empty()) {
+        note = fitted.front().second.note(fitted.front().first, job.source.filename().string());
+        if (fitted.size() == 2) *note += " 1 more page is drawn smaller to fit too.";
+        if (fitted.size() > 2) *note += fmt::format(" {} more pages are drawn smaller to fit too.", fitted.size() - 1);
+    }
     return outputs;
 }
 

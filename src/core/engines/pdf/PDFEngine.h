@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
@@ -38,13 +39,16 @@ public:
     bool canHandle(const ConversionJob& job) const override;
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
+    // convert(), with a note when pages were drawn at a lower resolution than asked to fit.
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override;
 
     const FileManagerService& files() const { return *m_files; }
 
 private:
-    // PDF pages to image files, in page order.
+    // PDF pages to image files, in page order. `note` tells of pages drawn smaller than asked.
     std::vector<std::filesystem::path> renderPages(const ConversionJob& job, const ProgressCallback& progress,
-                                                   std::stop_token stop) const;
+                                                   std::stop_token stop, std::optional<std::string>& note) const;
     // One image to a one-page PDF at the destination.
     std::filesystem::path imageToPDF(const ConversionJob& job, const ProgressCallback& progress,
                                      std::stop_token stop) const;

@@ -2,6 +2,12 @@
 // Footnotes and endnotes of a .docx, carried into every target after the body.
 #include <gtest/gtest.h>
 
+#include <QColor>
+#include <QImage>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextImageFormat>
+
 #include "DocumentTestSupport.h"
 #include "core/engines/document/DocumentEngine.h"
 #include "core/engines/document/DocxNotes.h"
@@ -116,6 +122,133 @@ TEST(DocxNotes, AnOutlandishStartNumberIsLeftAside) {
     EXPECT_NE(text.find("Alpha[1]"), std::string::npos) << text;
     EXPECT_NE(text.find("gamma[2]"), std::string::npos) << text;
     EXPECT_EQ(text.find("2147483647"), std::string::npos) << text;
+}
+
+// The parts of a package that hold text, each naming its pictures and links in a relationships
+// part of its own.
+struct TextPart {
+    std::string name;      // "word/footnotes.xml"
+    std::string wrapper;   // "<w:footnotes …>" … "</w:footnotes>" around its notes; empty for the body
+    std::string element;   // "footnote"
+    Qt::GlobalColor colour;
+};
+
+const std::vector<TextPart>& textParts() {
+    static const std::vector<TextPart> parts{{"word/document.xml", "", "", Qt::blue},
+                                             {"word/footnotes.xml", "footnotes", "footnote", Qt::gray},
+                                             {"word/endnotes.xml", "endnotes", "endnote", Qt::green}};
+    return parts;
+}
+
+std::string relationshipsPart(const std::string& part) {
+    return part.substr(0, part.rfind('/')) + "/_rels" + part.substr(part.rfind('/')) + ".rels";
+}
+
+std::string pictureRun(const std::string& id) {
+    return R"(<w:r><w:drawing><wp:inline><wp:extent cx="254000" cy="127000"/><a:graphic><a:graphicData><pic:pic><pic:blipFill>)"
+           R"(<a:blip r:embed=")" + id + R"("/></pic:blipFill></pic:pic></a:graphicData></a:graphic></wp:inline></w:drawing></w:r>)";
+}
+
+std::string linkRun(const std::string& id, const std::string& text) {
+    return R"(<w:hyperlink r:id=")" + id + R"("><w:r><w:t>)" + text + "</w:t></w:r></w:hyperlink>";
+}
+
+// What a reader shows of a document's pictures and links, in order: each picture's colour, each
+// link's target.
+struct Shown {
+    std::vector<std::string> pictures;  // "#0000ff"
+    std::vector<std::string> links;
+};
+
+Shown shownIn(const RichDocument& document) {
+    Shown shown;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat()) {
+                const QImage image = document.image(format.toImageFormat());
+                shown.pictures.push_back(image.isNull() ? "none" : image.pixelColor(0, 0).name().toStdString());
+            } else if (format.isAnchor() && (shown.links.empty() || shown.links.back() != format.anchorHref().toStdString())) {
+                shown.links.push_back(format.anchorHref().toStdString());
+            }
+        }
+    }
+    return shown;
+}
+
+// The body, a footnote and an endnote each hold a picture and a link. Whether their ids are the
+// same in every part or differ, each shows its own; a notes part without relationships of its own
+// shows none of the body's.
+TEST(DocxNotes, EachPartShowsItsOwnPicturesAndLinks) {
+    const std::string namespaces =
+        kNamespaces + R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")"
+                      R"( xmlns:wp="http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing")"
+                      R"( xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main")"
+                      R"( xmlns:pic="http://schemas.openxmlformats.org/drawingml/2006/picture")";
+    struct Row {
+        const char* name;
+        bool sameIds;
+        bool notesHaveRelationships;
+    };
+    for (const Row& row : {Row{"the same ids in every part", true, true}, Row{"ids of each part's own", false, true},
+                           Row{"notes parts without relationships", true, false}}) {
+        SCOPED_TRACE(row.name);
+        std::vector<testing::ZipEntry> entries;
+        std::string bodyNotes;
+        std::vector<std::string> expectedPictures;
+        std::vector<std::string> expectedLinks;
+        for (const TextPart& part : textParts()) {
+            const std::string stem = part.element.empty() ? "body" : part.element;
+            const std::string pictureId = row.sameIds ? "rIdPicture" : "rId" + stem + "Picture";
+            const std::string linkId = row.sameIds ? "rIdLink" : "rId" + stem + "Link";
+            const std::string content = "<w:p>" + pictureRun(pictureId) + linkRun(linkId, stem + " link") + "</w:p>";
+            if (part.element.empty()) {
+                bodyNotes = content;
+            } else {
+                bodyNotes += "<w:p><w:r><w:" + part.element + R"(Reference w:id="1"/></w:r></w:p>)";
+                entries.push_back({part.name, R"(<?xml version="1.0" encoding="UTF-8"?><w:)" + part.wrapper + " " + namespaces +
+                                                  "><w:" + part.element + R"( w:id="1">)" + content + "</w:" + part.element +
+                                                  "></w:" + part.wrapper + ">"});
+            }
+            const bool hasRelationships = part.element.empty() || row.notesHaveRelationships;
+            if (hasRelationships) {
+                entries.push_back(
+                    {relationshipsPart(part.name),
+                     R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+                     R"(<Relationship Id=")" + pictureId +
+                         R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/image" Target="media/)" + stem +
+                         R"(.png"/><Relationship Id=")" + linkId +
+                         R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" Target="https://)" +
+                         stem + R"(.example/" TargetMode="External"/></Relationships>)"});
+                expectedPictures.push_back(QColor(part.colour).name().toStdString());
+                expectedLinks.push_back("https://" + stem + ".example/");
+            }
+            entries.push_back({"word/media/" + stem + ".png", testing::solidPng(8, 4, part.colour).toStdString()});
+        }
+        entries.push_back({"word/document.xml", R"(<?xml version="1.0" encoding="UTF-8"?><w:document )" + namespaces +
+                                                    "><w:body>" + bodyNotes + "</w:body></w:document>"});
+        testing::TempDir dir;
+        const auto source = dir / "pictures.docx";
+        testing::writeZip(source, entries);
+
+        const auto document = DocumentEngine::read(source, testing::documentFormat("docx"));
+        const Shown shown = shownIn(*document);
+        EXPECT_EQ(shown.pictures, expectedPictures);
+        EXPECT_EQ(shown.links, expectedLinks);
+        if (row.notesHaveRelationships) {
+            EXPECT_TRUE(document->notes().empty()) << document->notes().front();
+        } else {
+            EXPECT_EQ(document->notes(), std::vector<std::string>{"2 pictures could not be read and were left out."});
+        }
+
+        // Through the engine, as a reader of the PDF sees it.
+        const ConversionOutcome outcome =
+            DocumentEngine().convertReporting(testing::documentJob(source, dir / "pictures.pdf", "docx", "pdf"), {}, {});
+        if (const auto pictures = testing::pdfImageCount(dir / "pictures.pdf")) {
+            EXPECT_EQ(*pictures, static_cast<int>(expectedPictures.size()));
+        }
+        EXPECT_EQ(outcome.note.has_value(), !row.notesHaveRelationships);
+    }
 }
 
 TEST(DocxNotes, MarksFollowTheNumberFormat) {

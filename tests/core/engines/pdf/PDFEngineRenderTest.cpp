@@ -5,6 +5,7 @@
 
 #include "PdfFixtures.h"
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/PopplerDocument.h"
 #include "core/engines/pdf/PageFileNaming.h"
 #include "support/TempDir.h"
 
@@ -276,30 +277,40 @@ TEST(PDFEngineRenderPages, OpensDocumentsThatOnlyRestrictEditing) {
     EXPECT_EQ(outputs.size(), 2u);
 }
 
-TEST(PDFEngineRenderPages, RefusesPagesAboveTheBitmapCap) {
+// A poster larger than a page bitmap may be is drawn at the largest size within the cap, and
+// the note says so.
+TEST(PDFEngineRenderPages, DrawsAPageAboveTheBitmapCapWithinIt) {
     TempDir dir;
     TestPage poster;  // 200 × 200 inches
     poster.width = 14400;
     poster.height = 14400;
     writeTestPdf(dir / "poster.pdf", {poster});
     const PDFEngine engine;
-    ConversionError error = conversionErrorOf(
-        [&] { engine.convert(makeJob(dir / "poster.pdf", dir / "poster.png", pdfFormat(), png()), {}, {}); });
-    EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
-    EXPECT_NE(error.stderrText().find("too large"), std::string::npos) << error.stderrText();
-    EXPECT_FALSE(std::filesystem::exists(dir / "poster.png"));
+    const ConversionOutcome outcome =
+        engine.convertReporting(makeJob(dir / "poster.pdf", dir / "poster.png", pdfFormat(), png()), {}, {});
+    ASSERT_EQ(outcome.outputs, std::vector<std::filesystem::path>{dir / "poster.png"});
+    const auto [width, height] = imageSize(dir / "poster.png");
+    EXPECT_EQ(width, height);
+    EXPECT_LE(int64_t{width} * height, PopplerDocument::kMaxPagePixels);
+    EXPECT_GT(int64_t{width} * height, PopplerDocument::kMaxPagePixels * 0.995);
+    ASSERT_TRUE(outcome.note);
+    EXPECT_NE(outcome.note->find("Page 1 of poster.pdf would be 60000 × 60000 px at 300 dpi"), std::string::npos)
+        << *outcome.note;
+    // The red square in the bottom-left corner is where it belongs at the scale drawn.
+    EXPECT_EQ(pixelAt(dir / "poster.png", 5, height - 5), (std::vector<double>{255, 0, 0}));
 }
 
 TEST(PDFEngineRenderPages, AFailurePartWayRemovesThePagesAlreadyWritten) {
     TempDir dir;
     auto pages = numberedPages(6);
-    pages[4].width = 14400;
-    pages[4].height = 14400;
+    // Less than a pixel across at 100 dpi: nothing to draw.
+    pages[4].width = 0.2;
+    pages[4].height = 0.2;
     writeTestPdf(dir / "mixed.pdf", pages);
     const PDFEngine engine;
     ConversionError error = conversionErrorOf(
         [&] { engine.convert(makeJob(dir / "mixed.pdf", dir / "mixed.png", pdfFormat(), png(), withDpi(100)), {}, {}); });
-    EXPECT_EQ(error.kind(), ConversionError::Kind::backendFailure);
+    EXPECT_EQ(error.kind(), ConversionError::Kind::corruptedInput);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"mixed.pdf"});
 }
 
