@@ -5,6 +5,7 @@
 
 #include "core/services/ByteCountFormatter.h"
 #include "core/services/PathUtils.h"
+#include "core/services/Utf8.h"
 
 namespace kolvex {
 
@@ -85,6 +86,12 @@ ConversionError ConversionError::unsafeArchiveEntry(std::filesystem::path url) {
     return withCircumstance(corruptedInput(std::move(url)), Circumstance::unsafeEntry);
 }
 
+ConversionError ConversionError::clashingArchiveEntries(std::filesystem::path url, std::string entry) {
+    auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::clashingEntries);
+    error.m_text1 = std::move(entry);
+    return error;
+}
+
 ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
     return withCircumstance(insufficientPermissions(std::move(url)), Circumstance::folderMissing);
 }
@@ -99,6 +106,8 @@ std::string ConversionError::shortDescription() const {
         case Circumstance::passwordProtected: return name + " is password-protected";
         case Circumstance::tooLarge: return name + " is too large to open";
         case Circumstance::unsafeEntry: return name + " has an unsafe entry";
+        case Circumstance::clashingEntries:
+            return name + " holds two files that would both be unpacked as " + replaceInvalidUtf8(m_text1);
         default: return name + " appears to be damaged";
         }
     case Kind::insufficientPermissions:

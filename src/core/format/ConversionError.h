@@ -35,6 +35,8 @@ public:
         tooLarge,
         // corruptedInput: an archive entry would land outside its folder, and was refused.
         unsafeEntry,
+        // corruptedInput: two archive entries would be unpacked under one name, and were refused.
+        clashingEntries,
         // insufficientPermissions: the folder the output was going to is gone.
         folderMissing,
     };
@@ -56,6 +58,8 @@ public:
     static ConversionError inputTooLarge(std::filesystem::path url);
     // corruptedInput of an archive holding an entry that would be written outside its folder.
     static ConversionError unsafeArchiveEntry(std::filesystem::path url);
+    // corruptedInput of an archive holding two entries that would be unpacked as `entry`.
+    static ConversionError clashingArchiveEntries(std::filesystem::path url, std::string entry);
     // insufficientPermissions of an output whose folder no longer exists; `url` is the output.
     static ConversionError outputFolderMissing(std::filesystem::path url);
 

@@ -220,7 +220,7 @@ ConversionOutcome ArchiveEngine::convertReporting(const ConversionJob& job, cons
     const ArchiveSurvey survey = ArchiveSurvey::of(
         job.source, stop, isStreamFormat(job.from) ? ArchiveSurvey::Source::compressedStream : ArchiveSurvey::Source::archive);
     // Two entries under one name would unpack over each other: one of them would be lost.
-    if (survey.clash) throw ConversionError::unsafeArchiveEntry(job.source);
+    if (survey.clash) throw ConversionError::clashingArchiveEntries(job.source, *survey.clash);
     Findings findings;
     ConversionOutcome outcome;
     const auto work = [&](const fs::path& archive) {

@@ -277,7 +277,10 @@ TEST_F(ArchiveEngineFiles, EntriesThatWouldUnpackOverEachOtherAreRefused) {
                                                         work / ("out." + to.extensions.front()), to, tool));
             ASSERT_TRUE(error.has_value());
             EXPECT_EQ(error->kind(), ConversionError::Kind::corruptedInput) << error->what();
-            EXPECT_EQ(error->circumstance(), ConversionError::Circumstance::unsafeEntry) << error->what();
+            EXPECT_EQ(error->circumstance(), ConversionError::Circumstance::clashingEntries) << error->what();
+            const std::string named = source == zip ? "a.txt" : "caf\xEF\xBF\xBD.txt";
+            EXPECT_EQ(error->shortDescription(), source.filename().string() +
+                                                     " holds two files that would both be unpacked as " + named);
             EXPECT_TRUE(fs::is_empty(work));
         }
     }
