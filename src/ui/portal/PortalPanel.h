@@ -43,6 +43,8 @@ class PortalPanel : public QWidget {
 
 public:
     static constexpr double kSide = 480;
+    // How long a drop owed after a release on the Portal is waited for.
+    static constexpr double kDropWait = 3.0;
 
     // What the panel takes from its surroundings; the defaults are the real ones.
     struct Environment {
@@ -75,6 +77,13 @@ public:
     // before it takes the chip.
     void followPointer();
     void dismiss(bool mayCommit);
+    // Whether the drop arriving now may convert; logs why not. A drop is owed to the Portal
+    // once the button was let go over it with the trigger held, however late the drop comes;
+    // before the release is known, the trigger must still be held as the drop arrives.
+    bool takesDrop();
+    // Whether the trigger key is held at this moment, as the window system says; set by the
+    // controller, which knows the key.
+    void setTriggerHeld(std::function<std::optional<bool>()> held) { m_triggerHeld = std::move(held); }
     void finish();
     // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.
     void collapse(std::optional<Rect> toward);
@@ -114,6 +123,8 @@ private:
     void nudge();
     void letInputThrough(bool through);
     void setFrame(Rect frame);
+    // The round shape for the window's size and its screen's scale.
+    void applyShape();
     void show(bool keyboardDriven);
     void hideContent();
     double fadeOut() const;
@@ -131,6 +142,10 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     unsigned long m_collapseGeneration = 0;
     QPointer<QWindow> m_watchedWindow;  // the window whose clicks are watched
+    std::function<std::optional<bool>()> m_triggerHeld;
+    // The button was let go over the Portal with the trigger held: its drop is on its way.
+    bool m_dropOwed = false;
+    unsigned long m_gestureGeneration = 0;  // counts reveals and presents
 };
 
 }  // namespace kolvex
