@@ -280,7 +280,9 @@ void MenuBarController::convertFiles() {
     request.mode = FileChooser::Mode::openFiles;
     request.title = "Choose files to send through the Portal";
     request.acceptLabel = "_Convert";
-    request.startFolder = m_lastFolder;
+    // Where files were last chosen, else the home folder.
+    request.startFolder = m_lastFolder ? *m_lastFolder
+                                       : std::filesystem::path(QFile::encodeName(QDir::homePath()).toStdString());
     QPointer<MenuBarController> self(this);
     const FileChooser::Id id = m_services.chooser->show(request, [self](std::vector<std::filesystem::path> files) {
         if (!self) return;
