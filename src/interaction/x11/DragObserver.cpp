@@ -41,11 +41,6 @@ void DragObserver::stop() {
     m_machine.reset();
 }
 
-std::optional<bool> DragObserver::triggerHeldNow() {
-    if (!m_listening || !m_source) return std::nullopt;
-    return m_resolver.mode(m_source->sample().modifiers).has_value();
-}
-
 void DragObserver::updateTrigger(TriggerModifier trigger) {
     m_trigger = trigger;
     m_resolver = ModeResolver(trigger, TriggerModifier::option);

@@ -70,9 +70,6 @@ public:
     void markPortalVisible();
 
     TriggerModifier trigger() const { return m_trigger; }
-    // Whether the trigger key is held at this moment, asked of the window system (not the last
-    // poll, which a busy moment may leave behind). None when it cannot be asked.
-    std::optional<bool> triggerHeldNow();
     const ModeResolver& resolver() const { return m_resolver; }
     const PortalTriggerMachine& machine() const { return m_machine; }
     bool isListening() const { return m_listening; }

@@ -59,10 +59,6 @@ void PortalController::wire() {
     m_observer->onEscape = [this, alive] {
         if (!alive.expired()) m_panel->escapePressedAnywhere();
     };
-    m_panel->setTriggerHeld([this, alive]() -> std::optional<bool> {
-        if (alive.expired()) return std::nullopt;
-        return m_observer->triggerHeldNow();
-    });
 }
 
 void PortalController::handle(const DragObserver::Signal& signal) {

@@ -360,12 +360,6 @@ bool PortalPanel::takesDrop() {
         Log::interaction().info("DROP on a hidden Portal refused");
         return false;
     }
-    if (!m_isKeyboardDriven && !owed && m_triggerHeld && m_triggerHeld() == false) {
-        // The release has not been seen yet (a busy moment delays the drag observer) and the
-        // trigger is up: the user let it go to carry on with an ordinary drag.
-        Log::interaction().info("DROP refused: the trigger key was let go before the drop");
-        return false;
-    }
     followPointer();
     return true;
 }

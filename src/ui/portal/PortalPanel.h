@@ -78,12 +78,8 @@ public:
     void followPointer();
     void dismiss(bool mayCommit);
     // Whether the drop arriving now may convert; logs why not. A drop is owed to the Portal
-    // once the button was let go over it with the trigger held, however late the drop comes;
-    // before the release is known, the trigger must still be held as the drop arrives.
+    // once the button was let go over it with the trigger held, however late the drop comes.
     bool takesDrop();
-    // Whether the trigger key is held at this moment, as the window system says; set by the
-    // controller, which knows the key.
-    void setTriggerHeld(std::function<std::optional<bool>()> held) { m_triggerHeld = std::move(held); }
     void finish();
     // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.
     void collapse(std::optional<Rect> toward);
@@ -142,7 +138,6 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     unsigned long m_collapseGeneration = 0;
     QPointer<QWindow> m_watchedWindow;  // the window whose clicks are watched
-    std::function<std::optional<bool>()> m_triggerHeld;
     // The button was let go over the Portal with the trigger held: its drop is on its way.
     bool m_dropOwed = false;
     unsigned long m_gestureGeneration = 0;  // counts reveals and presents

@@ -111,7 +111,7 @@ TEST_P(TheWelcomeWindowOnEveryScreen, KeepsItsButtonInView) {
     kolvex.start(KOLVEX_PROGRAM, {});
     ASSERT_TRUE(kolvex.waitForStarted(10000));
     std::optional<testing::WindowFrame> frame;
-    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 20s))
+    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 40s))
         << kolvex.readAllStandardError().toStdString();
     testing::pumpUntil([] { return false; }, 500ms);  // laid out and placed
     frame = testing::viewableWindow(environment, "Welcome to Kolvex");
