@@ -4,6 +4,7 @@
 // program's event loop turns while the chooser is up.
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -37,16 +38,19 @@ struct ChooserOnADesktop {
     QProcess host;
     std::string out;
 
-    std::string start(const std::string& mode, const fs::path& folder) {
+    // Starts the host on `folder`, which lists `entries` entries.
+    std::string start(const std::string& mode, const fs::path& folder, int entries) {
         std::string whyNot;
         xvfb = testing::Xvfb::start(whyNot);
         if (!xvfb) return whyNot;
         manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
         if (!manager) return whyNot;
         host.setProcessEnvironment(testing::kolvexEnvironment(*xvfb, home));
-        host.start(KOLVEX_FILE_CHOOSER_HOST, {QString::fromStdString(mode), QString::fromStdString("hex:" + hex(folder.native()))});
+        host.start(KOLVEX_FILE_CHOOSER_HOST, {QString::fromStdString(mode), QString::fromStdString("hex:" + hex(folder.native())),
+                                              "--report-listed", QString::number(entries)});
         if (!host.waitForStarted(10000)) return "the host did not start";
         if (!await("shown", 20s)) return "no chooser: " + out;
+        if (!await("listed", 20s)) return "the chooser did not list its folder: " + out;
         return {};
     }
     ~ChooserOnADesktop() {
@@ -64,6 +68,16 @@ struct ChooserOnADesktop {
             out += host.readAllStandardOutput().toStdString();
         }
         return true;
+    }
+    // True once the window titled `title` has the keyboard (the window manager's active window).
+    bool isActive(const QString& title) {
+        static const std::regex id(R"(0x[0-9a-f]+)");
+        std::smatch window, active;
+        const auto environment = host.processEnvironment();
+        const std::string info = testing::outputOf("xwininfo", {"-name", title}, environment);
+        const std::string root = testing::outputOf("xprop", {"-root", "_NET_ACTIVE_WINDOW"}, environment);
+        return std::regex_search(info, window, id) && std::regex_search(root, active, id) &&
+               std::stoul(window.str(), nullptr, 16) == std::stoul(active.str(), nullptr, 16);
     }
     void press(testing::FakeInput& input, const std::string& key, const std::string& with = {}) {
         if (!with.empty()) input.key(with, true);
@@ -88,11 +102,13 @@ TEST(TheDesktopFileChooser, HandsBackNamesThatAreNotUtf8ByteForByte) {
     const fs::path folder = desktop.home / "old camera";
     const auto odd = desktop.home.write("old camera/caf\xe9 \xff.txt", "Hello\n");
     const auto plain = desktop.home.write("old camera/b\xc3\xa9.png", "x");
-    if (const auto whyNot = desktop.start("files", folder); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    const std::string whyNot = desktop.start("files", folder, 2);
+    if (!desktop.xvfb || !desktop.manager) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(whyNot.empty()) << whyNot;
     testing::FakeInput input(desktop.xvfb->display());
     ASSERT_TRUE(input.ok());
-    ASSERT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(desktop.host.processEnvironment(), "Choose files"); }, 10s));
-    testing::pumpUntil([] { return false; }, 800ms);  // listed and focused
+    // The keys go to the chooser once the window manager has given it the keyboard.
+    ASSERT_TRUE(testing::waitFor([&] { return desktop.isActive("Choose files"); }, 10s));
     desktop.press(input, "a", "Control_L");
     desktop.press(input, "Return");
     ASSERT_TRUE(desktop.await("answered", 15s)) << desktop.out;
@@ -105,11 +121,12 @@ TEST(TheDesktopFileChooser, ChoosesAFolderNamedWithInvalidUtf8) {
     ChooserOnADesktop desktop;
     const fs::path folder = desktop.home / "out \xff\xfe";
     fs::create_directories(folder);
-    if (const auto whyNot = desktop.start("folder", folder); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    const std::string whyNot = desktop.start("folder", folder, 0);
+    if (!desktop.xvfb || !desktop.manager) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(whyNot.empty()) << whyNot;
     testing::FakeInput input(desktop.xvfb->display());
     ASSERT_TRUE(input.ok());
-    ASSERT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(desktop.host.processEnvironment(), "Choose a folder"); }, 10s));
-    testing::pumpUntil([] { return false; }, 800ms);
+    ASSERT_TRUE(testing::waitFor([&] { return desktop.isActive("Choose a folder"); }, 10s));
     desktop.press(input, "Return");  // the folder it opened in
     ASSERT_TRUE(desktop.await("answered", 15s)) << desktop.out;
     EXPECT_EQ(desktop.chosen(), (std::set<std::string>{hex(folder.native())})) << desktop.out;

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's file chooser in a Qt program of its own, for tests and the bench:
 //
-//   file-chooser-host files|folder START_FOLDER [--until-listed COUNT]
+//   file-chooser-host files|folder START_FOLDER [--until-listed COUNT | --report-listed COUNT]
 //
 // START_FOLDER may be given as "hex:" and its bytes in hexadecimal, for a name that is not UTF-8
 // (a program's arguments pass through text on their way from a Qt parent).
 // Shows the chooser at START_FOLDER and prints "shown". When the user answers it prints one line
 // "chosen HEX" per name (the name's bytes in hexadecimal), then "answered N" and exits. With
 // --until-listed it instead waits until the chooser lists COUNT entries, prints "listed COUNT in
-// SECONDS s" and withdraws it. Either way it prints "longest-stall MILLISECONDS ms": the longest
+// SECONDS s" and withdraws it; with --report-listed it prints the same line and leaves the
+// chooser up for the user. Either way it prints "longest-stall MILLISECONDS ms": the longest
 // the event loop went without turning while the chooser was up (a 5 ms timer ticks throughout).
 #include <chrono>
 #include <cstdio>
@@ -31,7 +32,9 @@ int main(int argc, char** argv) {
         startBytes = bytes;
     }
     const std::filesystem::path start = startBytes;
-    const long untilListed = argc >= 5 && std::string(argv[3]) == "--until-listed" ? std::stol(argv[4]) : -1;
+    const std::string option = argc >= 5 ? argv[3] : "";
+    const long untilListed = option == "--until-listed" || option == "--report-listed" ? std::stol(argv[4]) : -1;
+    const bool withdrawWhenListed = option == "--until-listed";
 
     using Clock = std::chrono::steady_clock;
     auto last = Clock::now();
@@ -85,6 +88,8 @@ int main(int argc, char** argv) {
             if (listed < untilListed) return;
             probe.stop();
             std::printf("listed %ld in %.3f s\n", listed, std::chrono::duration<double>(Clock::now() - shownAt).count());
+            std::fflush(stdout);
+            if (!withdrawWhenListed) return;
             chooser->withdraw(id);
             finish(0);
         });
