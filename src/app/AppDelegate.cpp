@@ -445,7 +445,7 @@ void AppDelegate::presentWelcome(bool activate) {
             window->deleteLater();
         });
     // On a short or scaled screen the guide scrolls, and the user can make the window taller.
-    m_welcomeWindow = makeWindow("Welcome to Kolvex", scrolling::wrap(view), true);
+    m_welcomeWindow = makeWindow("Welcome to Kolvex", view, true);
     // Centring sizes a window to its size hint, which a scroll area keeps to a couple of dozen
     // lines: the guide is fitted to the screen after it, and centred at that size.
     placement::centerOnActiveScreen(m_welcomeWindow);

@@ -16,9 +16,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
-#include "app/ConvertFilesDialog.h"
 #include "app/FileReveal.h"
 #include "app/IssueReport.h"
 #include "core/services/Log.h"
@@ -35,11 +35,7 @@ MenuBarController::Services MenuBarController::Services::desktop() {
     services.loginStatus = [] { return LoginItem::status(); };
     services.setLoginItem = [](bool on) { return LoginItem::set(on); };
     services.reveal = [](const std::filesystem::path& file) { revealInFileManager(file); };
-    services.chooseFiles = [] {
-        const auto dialog = makeConvertFilesDialog();
-        if (dialog->exec() != QDialog::Accepted) return std::vector<std::filesystem::path>{};
-        return dialog->selectedFiles();
-    };
+    services.chooser = FileChooser::desktop();
     services.reportIssue = [] { IssueReport::compose(); };
     services.quit = [] { QApplication::quit(); };
     services.warn = [](const std::string& message, const std::string& detail) {
@@ -276,9 +272,27 @@ void MenuBarController::rebuildMenu() {
 }
 
 void MenuBarController::convertFiles() {
-    if (!m_services.chooseFiles) return;
-    const auto files = m_services.chooseFiles();
-    if (!files.empty() && m_commands.onConvertFiles) m_commands.onConvertFiles(files);
+    if (!m_services.chooser) return;
+    // One chooser at a time: asked again, the new one takes the place of the old.
+    if (m_shownChooser) m_services.chooser->withdraw(*m_shownChooser);
+    m_shownChooser.reset();
+    FileChooser::Request request;
+    request.mode = FileChooser::Mode::openFiles;
+    request.title = "Choose files to send through the Portal";
+    request.acceptLabel = "_Convert";
+    // Where files were last chosen, else the home folder.
+    request.startFolder = m_lastFolder ? *m_lastFolder
+                                       : std::filesystem::path(QFile::encodeName(QDir::homePath()).toStdString());
+    QPointer<MenuBarController> self(this);
+    const FileChooser::Id id = m_services.chooser->show(request, [self](std::vector<std::filesystem::path> files) {
+        if (!self) return;
+        self->m_shownChooser.reset();
+        if (files.empty()) return;
+        self->m_lastFolder = files.front().parent_path();
+        if (self->m_commands.onConvertFiles) self->m_commands.onConvertFiles(files);
+    });
+    // A chooser that answered at once (no desktop to show it on) is not up.
+    if (m_services.chooser->isShown(id)) m_shownChooser = id;
 }
 
 void MenuBarController::toggleLoginItem() {

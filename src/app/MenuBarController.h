@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QRect>
 
+#include "app/FileChooser.h"
 #include "app/LoginItem.h"
 #include "app/PortalConnection.h"
 
@@ -51,7 +52,7 @@ public:
         std::function<LoginItem::Status()> loginStatus;
         std::function<std::optional<std::string>(bool)> setLoginItem;              // error text
         std::function<void(const std::filesystem::path&)> reveal;                  // in the file manager
-        std::function<std::vector<std::filesystem::path>()> chooseFiles;            // empty when cancelled
+        std::shared_ptr<FileChooser> chooser;                                      // "Convert Files…"
         std::function<void()> reportIssue;
         std::function<void()> quit;
         std::function<void(const std::string& message, const std::string& detail)> warn;
@@ -129,6 +130,8 @@ private:
     std::optional<std::string> m_failure;
     std::string m_title;
     std::string m_toolTip;
+    std::optional<FileChooser::Id> m_shownChooser;  // "Convert Files…" while it is up
+    std::optional<std::filesystem::path> m_lastFolder;  // where the last files were chosen
 };
 
 }  // namespace kolvex

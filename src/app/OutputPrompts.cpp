@@ -3,11 +3,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/FileChooser.h"
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 
@@ -34,25 +34,25 @@ void bringForward(QWidget* window) {
 
 void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::path>)> answer) {
     QTimer::singleShot(0, [&defaults, answer = std::move(answer)] {
-        QString start = QDir::homePath();
-        if (const auto last = defaults.string(kLastFolderKey); last && QDir(QFile::decodeName(last->c_str())).exists())
-            start = QFile::decodeName(last->c_str());
-        auto* dialog = new QFileDialog(nullptr, "Where should the converted files go?", start);
-        dialog->setFileMode(QFileDialog::Directory);
-        dialog->setOption(QFileDialog::ShowDirsOnly);
-        dialog->setLabelText(QFileDialog::Accept, "Convert Here");
-        QObject::connect(dialog, &QFileDialog::finished, dialog, [&defaults, dialog, answer](int result) {
-            const QStringList chosen = dialog->selectedFiles();
-            if (result != QDialog::Accepted || chosen.isEmpty()) {
+        // The desktop's own chooser: it lists and hands back any folder name, UTF-8 or not.
+        FileChooser::Request request;
+        request.mode = FileChooser::Mode::chooseFolder;
+        request.title = "Where should the converted files go?";
+        request.acceptLabel = "Convert _Here";
+        std::error_code error;
+        if (const auto last = defaults.string(kLastFolderKey); last && fs::is_directory(*last, error))
+            request.startFolder = fs::path(*last);
+        else
+            request.startFolder = fs::path(QFile::encodeName(QDir::homePath()).toStdString());
+        FileChooser::desktop()->show(request, [&defaults, answer](std::vector<fs::path> chosen) {
+            if (chosen.empty()) {
                 answer(std::nullopt);
                 return;
             }
-            const QByteArray folder = QFile::encodeName(chosen.front());
-            defaults.set(kLastFolderKey, folder.toStdString());
+            defaults.set(kLastFolderKey, chosen.front().string());
             Log::app().info("Output folder chosen for this run");
-            answer(fs::path(folder.toStdString()));
+            answer(chosen.front());
         });
-        bringForward(dialog);
     });
 }
 

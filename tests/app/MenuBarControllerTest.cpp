@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 
+#include "FakeFileChooser.h"
 #include "app/MenuBarController.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/UserDefaults.h"
@@ -19,7 +20,7 @@ struct Fixture {
     std::vector<std::string> calls;
     LoginItem::Status loginStatus = LoginItem::Status::notRegistered;
     std::optional<std::string> loginError;
-    std::vector<std::filesystem::path> chosen;
+    std::shared_ptr<testing::FakeFileChooser> chooser = std::make_shared<testing::FakeFileChooser>();
     std::vector<std::filesystem::path> revealed;
     std::vector<std::pair<std::string, std::string>> warnings;
     std::unique_ptr<MenuBarController> controller;
@@ -43,7 +44,7 @@ struct Fixture {
             return loginError;
         };
         services.reveal = [this](const std::filesystem::path& file) { revealed.push_back(file); };
-        services.chooseFiles = [this] { return chosen; };
+        services.chooser = chooser;
         services.reportIssue = [this] { calls.push_back("report"); };
         services.quit = [this] { calls.push_back("quit"); };
         services.warn = [this](const std::string& message, const std::string& detail) {
@@ -94,10 +95,33 @@ TEST(MenuBarController, CommandsReachTheirCallbacks) {
 
     f.calls.clear();
     f.item("Convert Files…")->trigger();
+    ASSERT_EQ(f.chooser->shownCount(), 1u);
+    EXPECT_EQ(f.chooser->requests.back().mode, FileChooser::Mode::openFiles);
+    EXPECT_EQ(f.chooser->requests.back().title, "Choose files to send through the Portal");
+    EXPECT_TRUE(f.calls.empty()) << "nothing happens before the user answers";
+    ASSERT_TRUE(f.chooser->answer({}));
     EXPECT_TRUE(f.calls.empty()) << "a cancelled chooser calls nothing";
-    f.chosen = {"/a.png", "/b.png"};
     f.item("Convert Files…")->trigger();
+    ASSERT_TRUE(f.chooser->answer({"/photos/a.png", "/photos/b.png"}));
     EXPECT_EQ(f.calls, (std::vector<std::string>{"convert 2"}));
+}
+
+// Asked again while its chooser is up, the menu shows one chooser, not two; the next one opens
+// where the last files were chosen. Names that are not UTF-8 reach the Portal byte for byte.
+TEST(MenuBarController, ConvertFilesShowsOneChooserAtATime) {
+    Fixture f;
+    std::vector<std::filesystem::path> handed;
+    f.titles();
+    f.item("Convert Files…")->trigger();
+    f.item("Convert Files…")->trigger();
+    EXPECT_EQ(f.chooser->shownCount(), 1u);
+    EXPECT_EQ(f.chooser->withdrawn, 1);
+    const std::filesystem::path odd = "/old camera/caf\xe9 \xff.jpg";
+    ASSERT_TRUE(f.chooser->answer({odd}));
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"convert 1"}));
+    f.item("Convert Files…")->trigger();
+    ASSERT_TRUE(f.chooser->requests.back().startFolder.has_value());
+    EXPECT_EQ(*f.chooser->requests.back().startFolder, odd.parent_path());
 }
 
 TEST(MenuBarController, RunningConversionsAreListedAndCancellable) {

@@ -54,6 +54,7 @@ for lib in $libraries; do
     libav*|libsw*) name=FFmpeg ;;
     libpoppler*) name=poppler ;;
     libglib*|libgobject*|libgio*) name=GLib ;;
+    libgtk-3*|libgdk-3*) name="GTK 3" ;;
     libqpdf*) name=qpdf ;;
     libarchive*) name=libarchive ;;
     libwebp*) name=libwebp ;;

@@ -12,16 +12,16 @@
 namespace kolvex {
 
 void ChipImages::paint(QPainter& p, QPointF centre, const RingTarget& target, double selected, bool atRest,
-                       double dpr, int themeGeneration) {
+                       double dpr) {
     const QTransform toDevice = p.deviceTransform();
     const QPointF device = toDevice.map(centre);
     const QPointF whole = atRest ? QPointF(std::floor(device.x()), std::floor(device.y()))
                                  : QPointF(std::round(device.x()), std::round(device.y()));
     const QPointF fraction = atRest ? device - whole : QPointF(0, 0);
-    const unsigned accent = PortalStyle::accent().rgba();
+    const double theme = PortalStyle::themeKey();
     Chip& chip = m_chips[target.id];
     if (chip.label != target.label || chip.selected != selected || chip.devicePixelRatio != dpr ||
-        chip.themeGeneration != themeGeneration || chip.accent != accent ||
+        chip.theme != theme ||
         std::abs(chip.fraction.x() - fraction.x()) > 1e-6 || std::abs(chip.fraction.y() - fraction.y()) > 1e-6) {
         // Room for the grown chip and its shadow.
         const QSizeF size = RingTargetView::size(target, selected) * RingTargetView::scale(selected);
@@ -42,8 +42,7 @@ void ChipImages::paint(QPainter& p, QPointF centre, const RingTarget& target, do
         chip.selected = selected;
         chip.fraction = fraction;
         chip.devicePixelRatio = dpr;
-        chip.themeGeneration = themeGeneration;
-        chip.accent = accent;
+        chip.theme = theme;
     }
     // One image pixel to one device pixel, at whole device pixels: a plain blend.
     PortalBlit::draw(p, toDevice.inverted().map(whole - chip.middle), chip.image);

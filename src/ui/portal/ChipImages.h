@@ -23,7 +23,7 @@ public:
     // Paints the chip of `target` centred on `centre` with the painter's opacity. `p` has no
     // transform beyond translation and scale.
     void paint(QPainter& p, QPointF centre, const RingTarget& target, double selected, bool atRest,
-               double devicePixelRatio, int themeGeneration);
+               double devicePixelRatio);
     void clear() { m_chips.clear(); }
 
 private:
@@ -34,8 +34,7 @@ private:
         double selected = -1;
         QPointF fraction{-1, -1};
         double devicePixelRatio = 0;
-        int themeGeneration = -1;
-        unsigned accent = 0;
+        double theme = -1;  // PortalStyle::themeKey()
     };
     std::map<std::string, Chip> m_chips;  // by target id
 };

@@ -60,8 +60,9 @@ void PortalDropView::dragLeaveEvent(QDragLeaveEvent* event) {
 void PortalDropView::dropEvent(QDropEvent* event) {
     // A Portal that has gone (the trigger was let go) never takes a drop: it belongs to the
     // window under the pointer.
-    if (!m_model.isRevealed()) {
-        Log::interaction().info("DROP on a hidden Portal refused");
+    const bool mayTake = m_gate ? m_gate() : m_model.isRevealed();
+    if (!mayTake) {
+        if (!m_gate) Log::interaction().info("DROP on a hidden Portal refused");
         event->ignore();
         return;
     }

@@ -21,6 +21,9 @@ public:
     // Run at a drop before the selected chip is read; the window uses it to catch the
     // selection up with the pointer.
     void setBeforeDrop(std::function<void()> beforeDrop) { m_beforeDrop = std::move(beforeDrop); }
+    // Decides whether a drop may convert at all (and says why not in the log); without one, a
+    // drop converts only while the Portal shows.
+    void setDropGate(std::function<bool()> gate) { m_gate = std::move(gate); }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -34,6 +37,7 @@ protected:
 private:
     PortalModel& m_model;
     std::function<void()> m_beforeDrop;
+    std::function<bool()> m_gate;
 };
 
 }  // namespace kolvex

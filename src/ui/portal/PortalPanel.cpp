@@ -108,7 +108,7 @@ PortalPanel::PortalPanel(PortalModel& model, Environment environment)
     resize(static_cast<int>(kSide), static_cast<int>(kSide));
 
     auto* drop = new PortalDropView(model, this);
-    drop->setBeforeDrop([this] { followPointer(); });
+    drop->setDropGate([this] { return takesDrop(); });
     drop->setGeometry(rect());
     m_dropView = drop;
     m_view = new PortalView(model, drop);
@@ -134,8 +134,17 @@ void PortalPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (m_dropView) m_dropView->setGeometry(rect());
     if (m_view) m_view->setGeometry(rect());
-    // A round window: drops outside the circle go to the window below.
-    setMask(QRegion(rect(), QRegion::Ellipse));
+    applyShape();
+}
+
+void PortalPanel::applyShape() {
+    // A round window: drops outside the circle go to the window below. The window system keeps
+    // the shape in its own pixels, which Qt works out from the device pixel ratio of the
+    // screen the window is on at the time: on a head of another scale the same logical circle
+    // is a different shape, so it is handed over again, even when Qt thinks it unchanged.
+    const QRegion round(rect(), QRegion::Ellipse);
+    setMask(round);
+    if (QWindow* window = windowHandle(); window && testAttribute(Qt::WA_WState_Created)) window->setMask(round);
 }
 
 double PortalPanel::fadeOut() const { return m_env.reduceMotion() ? 0.1 : m_model.motion().dismissDuration; }
@@ -149,8 +158,19 @@ Rect PortalPanel::upwardRect(const QRect& topDown) const { return upward(topDown
 
 void PortalPanel::setFrame(Rect r) {
     const double top = m_env.rootHeight() - (r.origin.y + r.size.height);
-    setGeometry(static_cast<int>(std::lround(r.origin.x)), static_cast<int>(std::lround(top)),
-                static_cast<int>(std::lround(r.size.width)), static_cast<int>(std::lround(r.size.height)));
+    const QRect g(static_cast<int>(std::lround(r.origin.x)), static_cast<int>(std::lround(top)),
+                  static_cast<int>(std::lround(r.size.width)), static_cast<int>(std::lround(r.size.height)));
+    setGeometry(g);
+    // A hidden widget only notes its new geometry for its next showing; the window itself
+    // keeps the old frame meanwhile. Drag sources that read the windows' frames once when a
+    // drag begins (Chromium) would then look for the Portal where it last was, a shrunken
+    // square at the tray: the window gets its frame and its round shape at once.
+    if (!isVisible() && testAttribute(Qt::WA_WState_Created)) {
+        if (QWindow* window = windowHandle()) {
+            window->setGeometry(g);
+            window->setMask(QRegion(QRect(QPoint(0, 0), g.size()), QRegion::Ellipse));
+        }
+    }
 }
 
 void PortalPanel::applyFlags(bool keyboardDriven) {
@@ -176,8 +196,10 @@ void PortalPanel::orderFrontRegardless() {
     // Changing the window flags makes a new window: watch whichever is current.
     if (QWindow* window = windowHandle(); window && window != m_watchedWindow) {
         window->installEventFilter(this);
+        connect(window, &QWindow::screenChanged, this, [this] { applyShape(); });
         m_watchedWindow = window;
     }
+    applyShape();
 }
 
 bool PortalPanel::hasKeyboard() const {
@@ -240,6 +262,8 @@ Point PortalPanel::fromRoot(Point root) const {
 }
 
 void PortalPanel::reveal(const DragPayload& payload, PortalMode mode, Point at) {
+    ++m_gestureGeneration;
+    m_dropOwed = false;
     m_isKeyboardDriven = false;
     m_model.setKeyboardDriven(false);
     m_model.beginGesture(payload, mode);
@@ -282,6 +306,8 @@ Rect PortalPanel::keyboardArea() const {
 }
 
 void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
+    ++m_gestureGeneration;
+    m_dropOwed = false;
     m_isKeyboardDriven = true;
     m_model.beginGesture(payload, mode);
     m_model.setKeyboardDriven(true);
@@ -327,14 +353,47 @@ void PortalPanel::setAnchor(Point at) {
     m_model.anchorGesture({at.x - (origin.x + kSide / 2), at.y - (origin.y + kSide / 2)});
 }
 
+bool PortalPanel::takesDrop() {
+    const bool owed = m_dropOwed;
+    m_dropOwed = false;
+    if (!m_model.isRevealed() && !owed) {
+        Log::interaction().info("DROP on a hidden Portal refused");
+        return false;
+    }
+    followPointer();
+    return true;
+}
+
 void PortalPanel::dismiss(bool mayCommit) {
     if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
     std::weak_ptr<bool> alive = m_alive;
+    // Released over the Portal with the trigger held: the source owes us its drop, which a busy
+    // source or a busy desktop may deliver well after the grace.
+    const bool owed = mayCommit && m_model.isRevealed() && m_model.isCursorInside() && !m_isKeyboardDriven;
+    m_dropOwed = owed;
+    if (owed) Log::interaction().info("Drag released on the Portal; waiting for its drop");
     const auto grace = mayCommit ? std::chrono::milliseconds(120) : std::chrono::milliseconds(0);
-    m_env.scheduler->after(grace, [this, alive, mayCommit] {
+    const unsigned long gesture = m_gestureGeneration;
+    const double released = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
+    auto step = std::make_shared<std::function<void()>>();
+    auto toldLate = std::make_shared<bool>(false);
+    *step = [this, alive, mayCommit, gesture, released, toldLate,
+             weakStep = std::weak_ptr<std::function<void()>>(step)] {
         if (alive.expired()) return;
         // A drop that committed during the grace keeps the Portal open.
         if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
+        if (gesture != m_gestureGeneration) return;  // a new gesture has the Portal now
+        if (m_dropOwed) {
+            const double now = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
+            if (now - released < kDropWait) {
+                if (!*toldLate) Log::interaction().info("The drop is late; still waiting for it");
+                *toldLate = true;
+                if (auto again = weakStep.lock()) m_env.scheduler->after(std::chrono::milliseconds(40), [again] { (*again)(); });
+                return;
+            }
+            m_dropOwed = false;
+            Log::interaction().warn("No drop arrived {:.1f} s after the release on the Portal; closing", kDropWait);
+        }
         hideContent();
         if (!mayCommit) {
             // The drag goes on without us: its source still takes our window for its target
@@ -353,7 +412,8 @@ void PortalPanel::dismiss(bool mayCommit) {
             if (alive.expired()) return;
             if (!m_model.isRevealed() && m_model.phase().is(PortalPhase::Kind::browsing)) m_model.clearGesture();
         });
-    });
+    };
+    m_env.scheduler->after(grace, [step] { (*step)(); });
 }
 
 void PortalPanel::finish() {
@@ -398,6 +458,7 @@ void PortalPanel::collapseStep(double start, Rect from, Rect to, double duration
     if (t >= 1) {
         orderOut();
         setFrame(Rect{m_anchor, Size{kSide, kSide}});
+        applyShape();
         return;
     }
     std::weak_ptr<bool> alive = m_alive;
@@ -405,6 +466,7 @@ void PortalPanel::collapseStep(double start, Rect from, Rect to, double duration
         if (alive.expired()) return;
         if (generation != m_collapseGeneration) {  // ordered out or shown anew meanwhile
             setFrame(Rect{m_anchor, Size{kSide, kSide}});
+            applyShape();
             return;
         }
         collapseStep(start, from, to, duration);

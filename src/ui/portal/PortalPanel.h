@@ -43,6 +43,8 @@ class PortalPanel : public QWidget {
 
 public:
     static constexpr double kSide = 480;
+    // How long a drop owed after a release on the Portal is waited for.
+    static constexpr double kDropWait = 3.0;
 
     // What the panel takes from its surroundings; the defaults are the real ones.
     struct Environment {
@@ -75,6 +77,9 @@ public:
     // before it takes the chip.
     void followPointer();
     void dismiss(bool mayCommit);
+    // Whether the drop arriving now may convert; logs why not. A drop is owed to the Portal
+    // once the button was let go over it with the trigger held, however late the drop comes.
+    bool takesDrop();
     void finish();
     // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.
     void collapse(std::optional<Rect> toward);
@@ -114,6 +119,8 @@ private:
     void nudge();
     void letInputThrough(bool through);
     void setFrame(Rect frame);
+    // The round shape for the window's size and its screen's scale.
+    void applyShape();
     void show(bool keyboardDriven);
     void hideContent();
     double fadeOut() const;
@@ -131,6 +138,9 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     unsigned long m_collapseGeneration = 0;
     QPointer<QWindow> m_watchedWindow;  // the window whose clicks are watched
+    // The button was let go over the Portal with the trigger held: its drop is on its way.
+    bool m_dropOwed = false;
+    unsigned long m_gestureGeneration = 0;  // counts reveals and presents
 };
 
 }  // namespace kolvex

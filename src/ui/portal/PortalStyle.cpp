@@ -21,6 +21,12 @@ PortalStyle::Theme PortalStyle::theme() { return g_theme; }
 
 void PortalStyle::setTheme(Theme theme) { g_theme = theme; }
 
+double PortalStyle::themeKey() {
+    // 33 bits: exact in a double.
+    const double theme = g_theme == Theme::dark ? 0 : 1;
+    return theme * 4294967296.0 + static_cast<double>(accent().rgba());
+}
+
 PortalStyle::Theme PortalStyle::themeFor(Preferences::Appearance appearance, const QPalette& system,
                                          const QPalette& standard) {
     switch (appearance) {

@@ -29,6 +29,10 @@ struct PortalStyle {
     // desktop gives one (`system` differs from the style's own `standard` palette), and is
     // dark otherwise.
     static Theme themeFor(Preferences::Appearance appearance, const QPalette& system, const QPalette& standard);
+    // Everything the theme decides about a drawing (the theme and the accent colour) as one
+    // number: a cached drawing whose number differs is out of date. Changing the theme need not
+    // change the application's palette, so no palette event can stand in for this.
+    static double themeKey();
 
     static QColor accent(double opacity = 1);
     // Text, symbols and strokes over the Portal's backdrops: white in the dark theme.

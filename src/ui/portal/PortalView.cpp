@@ -85,9 +85,7 @@ void PortalView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // The Appearance setting restyles the application: the Portal follows it.
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
-        ++m_themeGeneration;
         ++m_generation;
-        applyTheme();
         update();
     }
 }

@@ -173,7 +173,7 @@ private:
     SwirlRing m_ring;
     ChipImages m_chipImages;
     double m_generation = 0;  // counts the model's changes: the centre is painted again on each
-    double m_themeGeneration = 0;
+    double m_drawnTheme = -1;  // PortalStyle::themeKey() the detail view was styled for
     QPointer<QPlainTextEdit> m_detailView;
     QTimer m_frames;
     bool m_opaque = false;

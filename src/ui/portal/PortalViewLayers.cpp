@@ -69,7 +69,13 @@ void PortalView::drawLayer(QPainter& p, const Layer& layer) {
 }
 
 void PortalView::updateLayers(double dpr) {
-    const double theme = m_themeGeneration;
+    // Each layer is keyed on the theme it was drawn in: the Appearance setting may change the
+    // theme without any event reaching this view.
+    const double theme = PortalStyle::themeKey();
+    if (theme != m_drawnTheme) {
+        m_drawnTheme = theme;
+        applyTheme();
+    }
     if (m_opaque) {
         paintLayer(m_opaqueLayer, {theme, dpr}, dpr, [this](QPainter& p) {
             p.translate(-centre());
@@ -121,8 +127,7 @@ void PortalView::paintChips(QPainter& p, double dpr) {
         p.setOpacity(base * ringOpacity * std::clamp(arrived, 0.0, 1.0));
         // New chips come out of the centre toward their place on the ring.
         const QPointF at = chipOffset(layout, static_cast<int>(i)) * (0.6 + 0.4 * arrived);
-        m_chipImages.paint(p, at, targets[i], selected, !arriving, dpr,
-                           static_cast<int>(m_themeGeneration));
+        m_chipImages.paint(p, at, targets[i], selected, !arriving, dpr);
     }
     p.restore();
 }

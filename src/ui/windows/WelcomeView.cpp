@@ -6,11 +6,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
 #include "ui/windows/ApplicationResources.h"
 #include "ui/windows/KeyNames.h"
+#include "ui/windows/ScrollingWindow.h"
 
 namespace kolvex {
 
@@ -71,10 +73,16 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
       m_onShowSample(std::move(onShowSample)),
       m_onSetLoginItem(std::move(onSetLoginItem)),
       m_onDone(std::move(onDone)) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 28, 28, 28);
-    layout->setSpacing(22);
+    // The guide scrolls on a short or scaled screen; the buttons and the login box stay below
+    // it, always in view.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 28);
+    outer->setSpacing(22);
     setFixedWidth(520);
+    auto* guide = new QWidget;
+    auto* layout = new QVBoxLayout(guide);
+    layout->setContentsMargins(28, 28, 28, 0);
+    layout->setSpacing(22);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
@@ -108,7 +116,10 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
     for (const auto& tip : tips()) tipsLayout->addWidget(label(QString::fromStdString(tip), 11.5, false, true));
     layout->addLayout(tipsLayout);
 
+    outer->addWidget(scrolling::wrap(guide), 1);
+
     auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(28, 0, 28, 0);
     buttons->setSpacing(12);
     if (m_onShowSample) {
         m_sample = new QPushButton("Show me a sample file");
@@ -129,11 +140,14 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
         connect(shortcut, &QShortcut::activated, m_done, &QPushButton::click);
     }
     buttons->addWidget(m_done);
-    layout->addLayout(buttons);
+    outer->addLayout(buttons);
 
     m_login = new QCheckBox("Open Kolvex at login");
     m_login->setChecked(openAtLogin);
-    layout->addWidget(m_login);
+    auto* login = new QHBoxLayout;
+    login->setContentsMargins(28, 0, 28, 0);
+    login->addWidget(m_login);
+    outer->addLayout(login);
 }
 
 void WelcomeView::showSample() {

@@ -89,6 +89,58 @@ INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindow,
                          ::testing::Values(Screen{1280, 800, "1"}, Screen{1920, 1080, "1"}),
                          [](const auto& info) { return screenName(info.param); });
 
+// On every screen size and display scale of the table the window stands wholly on the screen and
+// its "Start using Kolvex" button is whole in its foot, below the part that scrolls: a click
+// where the button sits, at the window's bottom right, closes the guide.
+class TheWelcomeWindowOnEveryScreen : public ::testing::TestWithParam<Screen> {};
+
+TEST_P(TheWelcomeWindowOnEveryScreen, KeepsItsButtonInView) {
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    const Screen screen = GetParam();
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot, screen.width, screen.height);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+    if (!manager) GTEST_SKIP() << whyNot;
+    auto environment = testing::kolvexEnvironment(*xvfb, home);
+    environment.insert("QT_SCALE_FACTOR", screen.scale);
+
+    QProcess kolvex;
+    kolvex.setProcessEnvironment(environment);
+    kolvex.start(KOLVEX_PROGRAM, {});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::optional<testing::WindowFrame> frame;
+    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 40s))
+        << kolvex.readAllStandardError().toStdString();
+    testing::pumpUntil([] { return false; }, 500ms);  // laid out and placed
+    frame = testing::viewableWindow(environment, "Welcome to Kolvex");
+    ASSERT_TRUE(frame);
+    EXPECT_GE(frame->y, 0);
+    EXPECT_LE(frame->y + frame->height, screen.height) << "the window's foot is off the screen";
+    // The button's middle: 28 points in from the right and the foot, above the login box (a
+    // line and 22 points of space), half a button high.
+    const double s = std::stod(screen.scale);
+    FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    input.moveTo(frame->x + frame->width - static_cast<int>(70 * s),
+                 frame->y + frame->height - static_cast<int>((28 + 20 + 22 + 14) * s));
+    input.button(1, true);
+    input.button(1, false);
+    input.sync();
+    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
+        << "no \u201cStart using Kolvex\u201d where the window's foot shows it, in a window of " << frame->width
+        << "\u00d7" << frame->height;
+    kolvex.terminate();
+    EXPECT_TRUE(kolvex.waitForFinished(15000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindowOnEveryScreen,
+                         ::testing::Values(Screen{1366, 768, "1.25"}, Screen{1280, 800, "1.5"}, Screen{1280, 800, "2"},
+                                           Screen{1366, 768, "1.5"}, Screen{1366, 768, "2"}, Screen{1920, 1080, "2"},
+                                           Screen{1280, 800, "1"}),
+                         [](const auto& info) { return screenName(info.param); });
+
 // On a short screen the guide scrolls; scrolled down and clicked, Return still presses its
 // button.
 TEST(TheWelcomeWindowScrolled, StillPressesItsButtonOnReturn) {

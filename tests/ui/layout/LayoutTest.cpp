@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "app/ConvertFilesDialog.h"
 #include "core/format/FormatRegistry.h"
 #include "core/services/UserDefaults.h"
 #include "support/qt/QtEnvironments.h"
@@ -170,12 +169,13 @@ QRect screen(double scale) {
     return QRect(0, 0, static_cast<int>(1280 / scale), static_cast<int>(800 / scale) - 32);
 }
 
-// The welcome window as the application makes it: resizable, its guide scrolling.
+// The welcome window as the application makes it: resizable, its guide scrolling above its
+// buttons.
 Hosted welcome(const QRect& available) {
     auto window = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window.get());
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scrolling::wrap(new WelcomeView(TriggerModifier::shift, [] {}, true, [](bool) {}, [] {})));
+    layout->addWidget(new WelcomeView(TriggerModifier::shift, [] {}, true, [](bool) {}, [] {}));
     window->show();
     QApplication::processEvents();
     scrolling::fit(window.get(), available);
@@ -258,40 +258,47 @@ TEST_P(LayoutTest, EveryWindowFitsTheScreen) {
     ASSERT_NE(content, nullptr);
     auto* area = welcomeWindow->findChild<QScrollArea*>();
     ASSERT_NE(area, nullptr);
-    EXPECT_GE(area->viewport()->width(), content->width()) << "the guide is never cut sideways";
+    QWidget* guide = area->widget();
+    ASSERT_NE(guide, nullptr);
+    EXPECT_GE(area->viewport()->width(), guide->width()) << "the guide is never cut sideways";
     // Made taller, it shows the whole guide.
-    welcomeWindow->resize(welcomeWindow->width(), content->sizeHint().height() + 40);
+    welcomeWindow->resize(welcomeWindow->width(),
+                          guide->sizeHint().height() + welcomeWindow->height() - area->height() + 40);
     QApplication::processEvents();
-    EXPECT_GE(content->height(), content->sizeHint().height());
+    EXPECT_GE(area->viewport()->height(), guide->heightForWidth(guide->width()));
 }
 
-// The "Convert Files…" chooser's columns show their whole texts.
-TEST_P(LayoutTest, TheConvertFilesColumnsFitTheirTexts) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (const auto& [name, bytes] : std::vector<std::pair<QString, int>>{{"small.png", 19968}, {"larger.jpeg", 1047552}}) {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(bytes, 'x'));
-    }
-    const auto dialog = makeConvertFilesDialog();
-    ASSERT_TRUE(dialog->setDirectory(dir.path().toStdString()));
-    dialog->show();
-    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
-    ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 5000));
-    QApplication::processEvents();
-    for (int row = 0; row < 2; ++row) {
-        for (int column = 1; column <= 3; ++column) {
-            const QModelIndex index = view->model()->index(row, column, view->rootIndex());
-            const QString text = index.data().toString();
-            // The item's text is drawn inside the style's focus-frame margin on each side.
-            const int margin = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
-            const int needs = view->fontMetrics().horizontalAdvance(text) + margin;
-            EXPECT_GE(view->columnWidth(column), needs) << text.toStdString() << " in column " << column;
+// The welcome window on every screen size and display scale of the table: its buttons and its
+// login box are always whole and in view, never in the part that scrolls.
+TEST(WelcomeWindowLayout, ButtonsStayInViewOnEveryScreen) {
+    struct Screen {
+        int width, height;
+    };
+    const std::vector<Screen> screens{{1280, 800}, {1366, 768}, {1440, 900}, {1920, 1080}, {2560, 1440}};
+    const std::vector<double> scales{1.0, 1.25, 1.5, 2.0};
+    constexpr int kPanel = 32;  // a desktop's panel along one edge
+    for (const Screen& s : screens) {
+        for (const double scale : scales) {
+            const QRect available(0, 0, static_cast<int>(s.width / scale),
+                                  static_cast<int>(s.height / scale) - kPanel);
+            const std::string row = std::to_string(s.width) + "x" + std::to_string(s.height) + " at " +
+                                    std::to_string(scale);
+            Hosted hosted = welcome(available);
+            QWidget* window = hosted.window.get();
+            EXPECT_LE(window->height(), available.height() - scrolling::kFrameAllowance) << row;
+            auto* view = window->findChild<WelcomeView*>();
+            ASSERT_NE(view, nullptr) << row;
+            for (QWidget* control : std::vector<QWidget*>{view->doneButton(), view->sampleButton(), view->loginCheckBox()}) {
+                ASSERT_NE(control, nullptr) << row;
+                const QRect at(control->mapTo(window, QPoint(0, 0)), control->size());
+                EXPECT_TRUE(window->rect().contains(at)) << row << ": " << control->metaObject()->className() << " "
+                                                         << control->property("text").toString().toStdString()
+                                                         << " is not wholly in the window";
+                for (QWidget* up = control->parentWidget(); up; up = up->parentWidget())
+                    EXPECT_EQ(qobject_cast<QScrollArea*>(up), nullptr) << row << ": a control scrolls away";
+            }
         }
     }
-    dialog->close();
 }
 
 INSTANTIATE_TEST_SUITE_P(Fonts, LayoutTest, ::testing::Values(1.0, 1.25), [](const auto& info) {

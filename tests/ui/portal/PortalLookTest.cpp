@@ -87,6 +87,33 @@ protected:
     std::unique_ptr<PortalView> view;
 };
 
+// The Appearance setting can change the Portal's theme without changing the application's
+// palette (System on a desktop without a palette of its own, and Light): no event reaches the
+// view. Shown again after such a change, every layer is drawn in the new theme, as a fresh
+// frame is, both ways.
+TEST_F(PortalLookTest, EveryLayerFollowsAThemeChangedWithoutAPaletteEvent) {
+    using Theme = PortalStyle::Theme;
+    for (const auto& [from, to] : {std::pair{Theme::dark, Theme::light}, std::pair{Theme::light, Theme::dark}}) {
+        PortalStyle::setTheme(from);
+        browse({"/tmp/a.png"}, 1);
+        model->setRevealed(true);
+        clock->advance(2);
+        shown();
+        model->setRevealed(false);
+        clock->advance(2);
+        shown();
+        PortalStyle::setTheme(to);
+        model->setRevealed(true);
+        clock->advance(2);
+        const Difference d = frame();
+        const char* what = to == Theme::light ? "dark to light" : "light to dark";
+        EXPECT_LE(d.overFour, 0.002) << what << ": worst " << d.worst << ", mean " << d.mean;
+        EXPECT_LE(d.worst, 24) << what;
+        model->setRevealed(false);
+        clock->advance(2);
+    }
+}
+
 TEST_F(PortalLookTest, CachedLayersShowWhatTheShapesDrawInEveryPhase) {
     struct Step {
         std::string what;

@@ -167,6 +167,39 @@ TEST_F(PortalPanelTest, DropWithinTheGraceKeepsThePortal) {
     EXPECT_TRUE(model->isRevealed());
 }
 
+// The drop of a drag let go over a chip with the trigger held is owed to the Portal: it waits
+// for it past the grace and takes it however late it comes. A drop on a Portal that hid (the
+// trigger let go) is refused.
+TEST_F(PortalPanelTest, TakesALateOwedDropAndRefusesOneOnAHiddenPortal) {
+    LogCapture log;
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    panel->track({960 + 150, 540}, PortalMode::convert);
+    model->setCursorInside(true);
+    panel->dismiss(true);
+    scheduler->advance(1.0);
+    EXPECT_TRUE(model->isRevealed()) << "the Portal went while its drop was owed";
+    EXPECT_TRUE(log.contains("interaction", "The drop is late; still waiting for it"));
+    EXPECT_TRUE(panel->takesDrop());
+    ASSERT_TRUE(model->commit());
+    EXPECT_TRUE(model->phase().is(Kind::converting));
+
+    // A Portal that hid because the trigger was let go takes no drop.
+    model->resetToBrowsing();
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    EXPECT_TRUE(panel->takesDrop());
+    panel->dismiss(false);
+    scheduler->advance(0.01);
+    EXPECT_FALSE(panel->takesDrop());
+    EXPECT_TRUE(log.contains("interaction", "DROP on a hidden Portal refused"));
+
+    // An owed drop that never comes: the Portal closes after a while and says so.
+    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
+    model->setCursorInside(true);
+    panel->dismiss(true);
+    scheduler->advance(PortalPanel::kDropWait + 0.2);
+    EXPECT_FALSE(model->isRevealed());
+}
+
 TEST_F(PortalPanelTest, RevealSoonAfterDismissKeepsWindowAndGesture) {
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
     panel->dismiss(false);

@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Portal's window as drag sources see it, in the real program under a window manager: a
+// source that reads the windows' sizes and shapes once per drag (as Chromium does) finds it
+// after a conversion collapsed it into the tray; a drop that a busy source delivers late after
+// a release on a chip still converts.
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QStandardPaths>
+
+#include "KolvexOnDesktop.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using testing::FakeInput;
+
+std::string settings(const std::string& extra = {}) {
+    return std::string(R"({"KolvexDidShowWelcome": {"type": "bool", "value": true},)"
+                       R"("KolvexPreferences": {"type": "data", "json": {"outputLocation": "sameAsSource",)"
+                       R"("conflictBehaviour": "rename", "preserveMetadata": true, "showNotifications": false,)"
+                       R"("imageQuality": 0.85, "videoQuality": 0.7, "audioBitrate": 192000, "parallelLimit": 0,)"
+                       R"("appearance": "system", "debugLogging": false, "triggerModifier": "shift")") +
+           extra + "}}}";
+}
+
+fs::path writePicture(const fs::path& path) {
+    QImage image(48, 32, QImage::Format_RGB32);
+    image.fill(QColor(40, 140, 200));
+    image.save(QString::fromStdString(path.string()), "PNG");
+    return path;
+}
+
+// A drag source program whose standard output is read line by line and whose input can be
+// written to.
+class Source {
+public:
+    Source(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments) {
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, arguments);
+    }
+    ~Source() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool waitForLine(const std::string& wanted, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (true) {
+            while (m_process.canReadLine()) {
+                const std::string line = m_process.readLine().trimmed().toStdString();
+                m_lines += line + "; ";
+                if (line.rfind(wanted, 0) == 0) return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning) return false;
+            m_process.waitForReadyRead(100);
+        }
+    }
+    void write(const std::string& line) {
+        m_process.write((line + "\n").c_str());
+        m_process.waitForBytesWritten(5000);
+    }
+    const std::string& lines() const { return m_lines; }
+
+private:
+    QProcess m_process;
+    std::string m_lines;
+};
+
+// Kolvex on an Xvfb of its own with openbox, optionally a tray and a session bus.
+struct Desktop {
+    std::unique_ptr<testing::Xvfb> xvfb;
+    std::unique_ptr<testing::WindowManager> manager;
+    testing::TempDir home;
+    QProcessEnvironment environment;
+    QProcess bus, tray, kolvex;
+    std::unique_ptr<FakeInput> input;
+    std::string log;
+    size_t seen = 0;
+
+    std::string start(const std::string& defaults, const QStringList& arguments = {}, bool withTray = false) {
+        for (const char* tool : {"xwininfo", "xprop"})
+            if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+        std::string whyNot;
+        xvfb = testing::Xvfb::start(whyNot);
+        if (!xvfb) return whyNot;
+        environment = testing::kolvexEnvironment(*xvfb, home);
+        manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+        if (!manager) return whyNot;
+        home.write("config/kolvex/defaults.json", defaults);
+        if (withTray) {
+            for (const char* program : {"trayer", "dbus-daemon"})
+                if (QStandardPaths::findExecutable(program).isEmpty()) return std::string(program) + " is not installed";
+            if (!testing::startSessionBus(bus, environment)) return "the session bus gave no address";
+            tray.setProcessEnvironment(environment);
+            tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+            if (!tray.waitForStarted(10000)) return "trayer did not start";
+        }
+        kolvex.setProcessEnvironment(environment);
+        kolvex.setProcessChannelMode(QProcess::SeparateChannels);
+        kolvex.start(KOLVEX_PROGRAM, arguments);
+        if (!kolvex.waitForStarted(10000)) return "kolvex did not start";
+        input = std::make_unique<FakeInput>(xvfb->display());
+        if (!input->ok()) return "no XTest";
+        if (!await("DragObserver started", 30s)) return "kolvex did not come up: " + log;
+        return {};
+    }
+    ~Desktop() {
+        if (input && input->ok()) {
+            input->key("Shift_L", false);
+            input->button(1, false);
+            input->sync();
+        }
+        for (QProcess* process : {&kolvex, &tray, &bus}) {
+            process->terminate();
+            process->waitForFinished(10000);
+        }
+    }
+
+    void readLog() {
+        kolvex.waitForReadyRead(20);
+        log += kolvex.readAllStandardError().toStdString();
+    }
+    // Waits for `text` in the log after what was seen before; moves past it.
+    bool await(const std::string& text, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (true) {
+            const auto at = log.find(text, seen);
+            if (at != std::string::npos) {
+                seen = at + text.size();
+                return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline || kolvex.state() == QProcess::NotRunning) return false;
+            kolvex.waitForReadyRead(100);
+            log += kolvex.readAllStandardError().toStdString();
+        }
+    }
+    std::string restOfLine() const { return log.substr(seen, log.find('\n', seen) - seen); }
+
+    std::optional<testing::WindowFrame> portal() { return testing::viewableWindow(environment, "Kolvex Portal"); }
+
+    // Presses on the source at (x, y) and moves on until it says its drag began.
+    bool beginDrag(Source& source, int x, int y) {
+        input->moveTo(x, y);
+        input->button(1, true);
+        input->sync();
+        for (int step = 1; step <= 30; ++step) {
+            input->moveBy(2, 2);
+            input->sync();
+            if (source.waitForLine("drag-begin", 50ms)) return true;
+        }
+        return false;
+    }
+
+    // Moves the pointer in steps, as a hand does, to (x, y).
+    void glideTo(int x, int y) {
+        auto [px, py] = input->pointer();
+        const int steps = 12;
+        for (int i = 1; i <= steps; ++i) {
+            input->moveBy(px + (x - px) * i / steps - (px + (x - px) * (i - 1) / steps),
+                          py + (y - py) * i / steps - (py + (y - py) * (i - 1) / steps));
+            input->sync();
+            testing::pumpUntil([] { return false; }, 15ms);
+        }
+    }
+
+    // Opens the Portal with Shift during a drag from `source` at (x, y) and points at its top
+    // chip; the chip's label once the Portal chose it, or empty.
+    std::string openAndPointUp(Source& source, int x, int y) {
+        if (!beginDrag(source, x, y)) return {};
+        input->key("Shift_L", true);
+        input->sync();
+        if (!await("RING n=", 15s)) return {};
+        const std::string ring = restOfLine();
+        static const std::regex first(R"(([^ ]+)@-?[0-9]+°\(([+-]?[0-9]+),([+-]?[0-9]+)\))");
+        std::smatch chip;
+        if (!std::regex_search(ring, chip, first)) return {};
+        std::optional<testing::WindowFrame> frame;
+        if (!testing::waitFor([&] { return (frame = portal()).has_value(); }, 10s)) return {};
+        const double scale = frame->width / 480.0;
+        glideTo(frame->x + frame->width / 2 + static_cast<int>(std::stod(chip[2].str()) * scale),
+                frame->y + frame->height / 2 - static_cast<int>(std::stod(chip[3].str()) * scale));
+        const std::string label = chip[1].str();
+        const bool chosen = testing::waitFor(
+            [&] {
+                readLog();
+                const auto at = log.rfind("SELECT ");
+                return at != std::string::npos && at >= seen && log.compare(at + 7, label.size() + 3, label + " d=") == 0;
+            },
+            10s);
+        return chosen ? label : std::string();
+    }
+};
+
+// The file beside `source` that kolvex wrote, once it exists.
+std::optional<fs::path> madeBeside(const fs::path& source) {
+    for (const auto& entry : fs::directory_iterator(source.parent_path()))
+        if (entry.path() != source && entry.path().filename().string().rfind(source.stem().string(), 0) == 0 &&
+            entry.path().filename().string().front() != '.')
+            return entry.path();
+    return std::nullopt;
+}
+
+// After a conversion that outlasted the linger collapsed the Portal into the tray, the next
+// drag from a source that reads the windows once per drag still finds the whole round Portal:
+// the hidden window has its full size and shape back, not the tray-sized square it shrank to.
+TEST(ThePortalWindow, IsFoundAfterACollapseByASourceThatReadsWindowsOncePerDrag) {
+    testing::coreApplication("test-app-desktop");
+    KOLVEX_REQUIRE_FFMPEG();
+    Desktop desktop;
+    // An FFmpeg that waits while the test holds it, so that the job outlasts the linger.
+    const fs::path hold = desktop.home / "hold";
+    const fs::path bin = desktop.home / "bin";
+    fs::create_directories(bin);
+    desktop.home.write("bin/ffmpeg", "#!/bin/sh\nwhile [ -e '" + hold.string() + "' ]; do sleep 0.05; done\nexec '" +
+                                         testing::systemFFmpeg().string() + "' \"$@\"\n");
+    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+    fs::create_symlink(testing::systemFFmpeg().parent_path() / "ffprobe", bin / "ffprobe");
+    const fs::path folder = desktop.home / "pictures";
+    fs::create_directories(folder);
+    const fs::path clip = testing::makeClip(folder / "clip.mov", {});
+    const fs::path picture = writePicture(folder / "pic.png");
+    const std::string whyNot = desktop.start(settings(R"(, "ffmpegOverridePath": ")" + (bin / "ffmpeg").string() + "\""),
+                                             {}, /*withTray=*/true);
+    if (!whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.await("FFmpeg ready", 60s)) << desktop.log;
+    {
+        // A drag of the clip, dropped on a chip: the conversion outlasts the linger.
+        Source clipSource(desktop.environment, KOLVEX_XDND_SOURCE, {"300", "500", "60", QString::fromStdString(clip.string())});
+        ASSERT_TRUE(clipSource.waitForLine("ready", 10s)) << clipSource.lines();
+        desktop.home.write("hold", "");
+        const std::string first = desktop.openAndPointUp(clipSource, 330, 530);
+        ASSERT_FALSE(first.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
+        desktop.input->button(1, false);
+        desktop.input->sync();
+        ASSERT_TRUE(desktop.await("DROP target=", 10s)) << clipSource.lines() << "\n" << desktop.log;
+        desktop.input->key("Shift_L", false);
+        desktop.input->sync();
+        ASSERT_TRUE(desktop.await("moving to the tray", 60s)) << desktop.log;
+        ASSERT_TRUE(testing::waitFor([&] { return !desktop.portal(); }, 15s)) << "the Portal did not collapse";
+        fs::remove(hold);
+        ASSERT_TRUE(testing::waitFor([&] { return madeBeside(clip).has_value(); }, 60s)) << desktop.log;
+        clipSource.waitForLine("drag-end", 10s);
+    }
+    desktop.readLog();
+    desktop.seen = desktop.log.size();
+
+    Source source(desktop.environment, KOLVEX_XDND_SOURCE,
+                  {"300", "500", "60", QString::fromStdString(picture.string())});
+    ASSERT_TRUE(source.waitForLine("ready", 10s)) << source.lines();
+    const std::string label = desktop.openAndPointUp(source, 330, 530);
+    ASSERT_FALSE(label.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
+    EXPECT_TRUE(source.waitForLine("enter", 5s)) << "the source never offered its drag to the Portal: "
+                                                 << source.lines();
+    desktop.input->button(1, false);
+    desktop.input->sync();
+    ASSERT_TRUE(desktop.await("DROP target=", 10s)) << "the drop never reached the Portal\n" << source.lines() << "\n"
+                                                    << desktop.log;
+    EXPECT_EQ(desktop.restOfLine(), label + " committed=true") << desktop.log;
+    desktop.input->key("Shift_L", false);
+    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(picture).has_value(); }, 30s)) << desktop.log;
+}
+
+// A drop that arrives well after the release on a chip (a busy source or desktop) converts:
+// the Portal waits for the drop of a drag let go over it with the trigger held.
+TEST(ThePortalWindow, TakesALateDropOfADragReleasedOnAChip) {
+    testing::coreApplication("test-app-desktop");
+    Desktop desktop;
+    const fs::path picture = writePicture(desktop.home / "pic.png");
+    const std::string whyNot = desktop.start(settings());
+    if (!whyNot.empty()) GTEST_SKIP() << whyNot;
+    Source source(desktop.environment, KOLVEX_XDND_SOURCE,
+                  {"300", "400", "60", "--hold-drop", QString::fromStdString(picture.string())});
+    ASSERT_TRUE(source.waitForLine("ready", 10s)) << source.lines();
+    const std::string label = desktop.openAndPointUp(source, 330, 430);
+    ASSERT_FALSE(label.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
+    desktop.input->button(1, false);
+    desktop.input->sync();
+    ASSERT_TRUE(source.waitForLine("released", 10s)) << source.lines();
+    // The drop is held until the Portal is past the grace after the release: either it says it
+    // still waits, or it has gone.
+    const size_t released = desktop.log.size();
+    ASSERT_TRUE(testing::waitFor(
+        [&] {
+            desktop.readLog();
+            return desktop.log.find("still waiting for it", released) != std::string::npos || !desktop.portal();
+        },
+        10s));
+    source.write("drop");
+    ASSERT_TRUE(source.waitForLine("drop-sent", 10s)) << source.lines();
+    ASSERT_TRUE(desktop.await("DROP target=", 10s)) << "the late drop was refused\n" << desktop.log;
+    EXPECT_EQ(desktop.restOfLine(), label + " committed=true") << desktop.log;
+    desktop.input->key("Shift_L", false);
+    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(picture).has_value(); }, 30s)) << desktop.log;
+}
+
+}  // namespace
+}  // namespace kolvex
