@@ -57,6 +57,7 @@ for lib in $libraries; do
     libgtk-3*|libgdk-3*) name="GTK 3" ;;
     libqpdf*) name=qpdf ;;
     libarchive*) name=libarchive ;;
+    liblzma*) name=liblzma ;;
     libwebp*) name=libwebp ;;
     libuuid*) name=libuuid ;;
     libicu*) name=ICU ;;
