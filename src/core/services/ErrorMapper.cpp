@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -180,7 +181,7 @@ int64_t ErrorMapper::aboveInText(int64_t available) {
     const std::string shown = ByteCountFormatter::file(available);
     // The smallest count above `available` that reads differently: the texts grow with the count.
     int64_t low = available + 1;
-    int64_t high = std::max<int64_t>(available, 1000) * 2;
+    int64_t high = std::clamp<int64_t>(available, 1000, std::numeric_limits<int64_t>::max() / 2) * 2;
     while (low < high) {
         const int64_t middle = low + (high - low) / 2;
         if (ByteCountFormatter::file(middle) == shown) {
