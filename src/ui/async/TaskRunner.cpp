@@ -59,9 +59,9 @@ void QtTaskRunner::reapFinished() {
 
 std::shared_ptr<QtTaskRunner> QtTaskRunner::shared() {
     // Stopped when the application is about to quit and again when its object goes (a program
-    // that never runs the event loop): the work is joined while everything it may touch is
-    // still alive, never from this static's destructor, after the statics made later than it
-    // (the engines' shared budgets among them) have died.
+    // that never runs the event loop), so that the work is joined while everything it may touch
+    // is still alive: this static's own destructor runs only after the statics made later than
+    // it (the engines' shared budgets among them) have died.
     static const std::shared_ptr<QtTaskRunner> runner = [] {
         auto made = std::make_shared<QtTaskRunner>();
         if (auto* app = QCoreApplication::instance()) {
