@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two commands a newcomer runs: `make run` and `make test`.
 PRESET ?= default
 JOBS ?= $(shell nproc)

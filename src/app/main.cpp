@@ -24,6 +24,7 @@
 #include "core/BuildInfo.h"
 #include "core/services/Log.h"
 #include "core/services/ProcessMemory.h"
+#include "ui/async/TaskRunner.h"
 #include "ui/windows/ApplicationResources.h"
 
 namespace {
@@ -110,5 +111,10 @@ int main(int argc, char** argv) {
     instance.onReopen = [&delegate] { delegate.handleReopen(false); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
     QTimer::singleShot(0, &delegate, [&delegate, files] { delegate.applicationDidFinishLaunching(files); });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The Portal has stopped its work on the way out of the loop; whatever background work is
+    // left (a sheet's measure, a thumbnail) ends here, before the delegate and the statics it
+    // may touch go.
+    kolvex::QtTaskRunner::shared()->stop();
+    return status;
 }

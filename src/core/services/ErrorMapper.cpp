@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/services/ByteCountFormatter.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
@@ -142,16 +144,10 @@ std::optional<ConversionError> ErrorMapper::unreadableSource(const fs::path& fil
 
 ConversionError ErrorMapper::diskFull(const Subject& subject, const FileManagerService& files,
                                       std::optional<int64_t> required) {
-    int64_t need = 0;
-    if (required) {
-        need = *required;
-    } else {
-        for (const auto& source : subject.sources) need += files.size(source).value_or(0);
-    }
     const int64_t available = std::max<int64_t>(files.availableCapacity(subject.destination).value_or(0), 0);
-    // The write failed, so it needed more than there was; a partial output already removed may
-    // have given the room back.
-    return ConversionError::insufficientDiskSpace(std::max(need, available + 1), available);
+    // Without the caller's need, only that it needed more than there was: what the job writes is
+    // judged once its partial output is gone (settleDiskFull), not from its sources here.
+    return ConversionError::insufficientDiskSpace(required ? *required : available + 1, available);
 }
 
 std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& subject, const fs::path& partial,
@@ -181,22 +177,48 @@ int64_t ErrorMapper::estimatedNeed(const ConversionJob& job, const FileManagerSe
     return std::max(need, recordedLength(job).value_or(0));
 }
 
+int64_t ErrorMapper::aboveInText(int64_t available) {
+    const std::string shown = ByteCountFormatter::file(available);
+    // The smallest count above `available` that reads differently: the texts grow with the count.
+    int64_t low = available + 1;
+    int64_t high = std::clamp<int64_t>(available, 1000, std::numeric_limits<int64_t>::max() / 2) * 2;
+    while (low < high) {
+        const int64_t middle = low + (high - low) / 2;
+        if (ByteCountFormatter::file(middle) == shown) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
 ConversionError ErrorMapper::settleDiskFull(const ConversionError& error, const ConversionJob& job,
                                             const FileManagerService& files, std::optional<int64_t> freeBefore) {
     if (error.kind() != ConversionError::Kind::insufficientDiskSpace) return error;
-    // Room measured before a write (a check, a limit) stands as it is; room read off a volume that
-    // had just filled up is measured again.
+    // "Free" is what the volume has now that the job's partial output is gone: the room it had
+    // when it filled the disk itself, what another writer left when that one filled it. Room
+    // read off a volume that had just filled up is measured again; a room or limit measured
+    // before writing stands unless less is free now.
+    const auto freeNow = files.availableCapacity(job.destination);
     int64_t available = error.available();
     if (available < kNearlyFull) {
-        const auto freeNow = files.availableCapacity(job.destination);
-        available = std::max<int64_t>(freeNow ? *freeNow : freeBefore.value_or(available), 0);
+        available = freeNow ? *freeNow : freeBefore.value_or(available);
+    } else if (freeNow) {
+        available = std::min(available, *freeNow);
     }
-    // A need beyond the room is the engine's own (it measured or knew the output) and stands;
-    // the sources' size is only a stand-in, often far from what a conversion writes. A stream's
-    // recorded length is what it unpacks to, whatever the engine saw of it.
+    available = std::max<int64_t>(available, 0);
+    // The need is what the job writes. An engine that measured or projected its output says so
+    // (also below the room, when another writer filled the disk); one that only knew it did not
+    // fit ("more than was free") leaves it to the sources' size, the stand-in for what a
+    // conversion writes. A stream's recorded length is what it unpacks to.
     const int64_t own = error.required();
-    const int64_t estimate = own > available ? recordedLength(job).value_or(0) : estimatedNeed(job, files);
-    const int64_t need = std::max({own, estimate, available + 1});
+    const bool measured = own > 0 && own != error.available() + 1;
+    int64_t need = std::max(measured ? own : estimatedNeed(job, files), recordedLength(job).value_or(0));
+    // The job did not fit: a need that would read as no more than is free says what is known,
+    // the first figure above it, so the two never read the same.
+    if (need <= available || ByteCountFormatter::file(need) == ByteCountFormatter::file(available))
+        need = std::max(need, aboveInText(available));
     return ConversionError::insufficientDiskSpace(need, available);
 }
 

@@ -80,9 +80,9 @@ public:
     static std::optional<ConversionError> fromSystemError(const std::error_code& code, const Subject& subject,
                                                           const FileManagerService& files);
 
-    // insufficientDiskSpace for `job` with figures measured now: the sources' size as the need
-    // (or `required` when the caller knows better) and the free space of the output's volume.
-    // The need shown is never below what is free, since the failure says it did not fit.
+    // insufficientDiskSpace for `job`: `required` as the need when the caller knows it, else one
+    // byte more than is free (the job's need is judged by settleDiskFull), and the free space of
+    // the output's volume measured now.
     static ConversionError diskFull(const Subject& subject, const FileManagerService& files,
                                     std::optional<int64_t> required = std::nullopt);
 
@@ -94,15 +94,17 @@ public:
                                                      const FileManagerService& files,
                                                      std::optional<int64_t> required = std::nullopt);
 
-    // The figures of a full disk told once the partial output is gone: a need no smaller than
-    // the error's own or than what is free; no smaller than the job's estimate either, unless
-    // the error's own need already passes the room (then only a stream's recorded length
-    // raises it); and, when the error read
-    // the room off a volume that had just filled up (under a megabyte), the room free now (else
-    // `freeBefore`, measured before the write). Any other error is returned unchanged.
+    // The figures of a full disk told once the partial output is gone. Free: what the volume has
+    // now (a room or limit measured before writing, when less; `freeBefore` when the volume
+    // cannot be read). Need: the engine's own when it measured one (any figure but "one byte
+    // more than was free"), else the job's estimate; never below a stream's recorded length;
+    // and, as the job did not fit, never reading as no more than is free. Any other error is
+    // returned unchanged.
     static ConversionError settleDiskFull(const ConversionError& error, const ConversionJob& job,
                                           const FileManagerService& files,
                                           std::optional<int64_t> freeBefore = std::nullopt);
+    // The smallest byte count above `available` whose text differs from its text.
+    static int64_t aboveInText(int64_t available);
 
     // What the job's output may need: the uncompressed size that a single gzip stream records
     // in its trailer, else the sources' size.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <system_error>
@@ -85,6 +86,14 @@ std::optional<int64_t> FileManagerService::size(const fs::path& path) const {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<int64_t>(info.st_size);
+}
+
+std::optional<int64_t> FileManagerService::allocatedSize(const fs::path& path) const {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    // st_blocks counts 512-byte units whatever the volume's block; a file with holes, or one
+    // whose blocks are not given yet, takes at least its size once written out.
+    return std::max<int64_t>(static_cast<int64_t>(info.st_blocks) * 512, static_cast<int64_t>(info.st_size));
 }
 
 std::optional<int64_t> FileManagerService::availableCapacity(const fs::path& path) const {

@@ -47,6 +47,10 @@ public:
     // The item's size in bytes (a folder's own size, not its contents); none when unreadable.
     virtual std::optional<int64_t> size(const std::filesystem::path& path) const;
 
+    // What the file takes on its volume: its size rounded up to the blocks the volume gives it
+    // (a one-line page of 2 KB takes a 4 KB block); none when unreadable.
+    virtual std::optional<int64_t> allocatedSize(const std::filesystem::path& path) const;
+
     // Free bytes for an unprivileged writer on the volume of `path` (the path itself when it
     // ends with "/", else its folder); none when unknown.
     virtual std::optional<int64_t> availableCapacity(const std::filesystem::path& path) const;

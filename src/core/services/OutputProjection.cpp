@@ -51,7 +51,9 @@ ConversionError OutputProjection::settle(const ConversionError& error, std::opti
                         ? static_cast<int64_t>(std::min(static_cast<double>(*failedPiece) * static_cast<double>(m_pieces), 9.0e18))
                         : error.required();
     }
-    return ConversionError::insufficientDiskSpace(std::max(projected, room + 1), room);
+    // A need at or below the room is still what the job writes: another writer took the room
+    // meanwhile. Only a need unknown altogether says "more than there was".
+    return ConversionError::insufficientDiskSpace(projected > 0 ? projected : room + 1, room);
 }
 
 }  // namespace kolvex

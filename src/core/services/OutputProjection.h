@@ -34,9 +34,10 @@ public:
     // of small ones.
     void refuseIfBeyondRoom() const;
 
-    // A full disk met while writing, told with the job's need (never below the room at the start
-    // and one byte) and the room there was at the start, which the job's staged pieces give back
-    // when they are removed. `failedPiece`: the size of the piece that did not fit, when the
+    // A full disk met while writing, told with the job's need (what its pieces take: below the
+    // room at the start when another writer filled the volume) and the room there was at the
+    // start, which the job's staged pieces give back when they are removed (job execution tells
+    // what is free once they are). `failedPiece`: the size of the piece that did not fit, when the
     // writer could tell; before any piece is written, the job is judged by it. Any other error
     // is returned unchanged.
     ConversionError settle(const ConversionError& error, std::optional<int64_t> failedPiece = std::nullopt) const;

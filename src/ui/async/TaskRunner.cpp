@@ -58,6 +58,10 @@ void QtTaskRunner::reapFinished() {
 }
 
 std::shared_ptr<QtTaskRunner> QtTaskRunner::shared() {
+    // Stopped when the application is about to quit and again when its object goes (a program
+    // that never runs the event loop), so that the work is joined while everything it may touch
+    // is still alive: this static's own destructor runs only after the statics made later than
+    // it (the engines' shared budgets among them) have died.
     static const std::shared_ptr<QtTaskRunner> runner = [] {
         auto made = std::make_shared<QtTaskRunner>();
         if (auto* app = QCoreApplication::instance()) {
@@ -65,6 +69,7 @@ std::shared_ptr<QtTaskRunner> QtTaskRunner::shared() {
             QObject::connect(app, &QCoreApplication::aboutToQuit, app, [weak] {
                 if (auto alive = weak.lock()) alive->stop();
             });
+            qAddPostRoutine([] { QtTaskRunner::shared()->stop(); });
         }
         return made;
     }();

@@ -39,8 +39,9 @@ public:
     // Asks all work to stop and waits for it. GUI thread only.
     void stop();
 
-    // The application's runner; it stops when the application is about to quit. GUI thread
-    // only (first call).
+    // The application's runner; it stops when the application is about to quit or its object
+    // is destroyed. A program that ends otherwise (a test program) stops it before main
+    // returns. GUI thread only (first call).
     static std::shared_ptr<QtTaskRunner> shared();
 
 private:

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/services/ByteCountFormatter.h"
 #include "support/FixedCapacityFiles.h"
 #include "support/TempDir.h"
 
@@ -42,7 +43,8 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
     const FixedDisk disk(1000);
     const auto damaged = ConversionError::corruptedInput(job.source);
     const auto refused = ConversionError::insufficientPermissions(job.destination);
-    const auto full = ConversionError::insufficientDiskSpace(5000, 1000);
+    // More than was free: what the job writes is judged once it is over (settleDiskFull).
+    const auto full = ConversionError::insufficientDiskSpace(1001, 1000);
     struct Row {
         Program program;
         std::string text;
@@ -132,8 +134,9 @@ TEST(ErrorMapper, SystemErrorsReadLikeProgramErrors) {
     const FixedDisk disk(1000);
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(ENOSPC, std::generic_category()), job, disk),
               ErrorMapper::map(Program::bsdtar, 1, "No space left on device", job, disk));
+    // Only that it needed more than there was: what the job writes is judged once it is over.
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EDQUOT, std::system_category()), job, disk),
-              ConversionError::insufficientDiskSpace(5000, 1000));
+              ConversionError::insufficientDiskSpace(1001, 1000));
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EACCES, std::system_category()), job, disk),
               ConversionError::insufficientPermissions(job.destination));
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EIO, std::system_category()), job, disk), std::nullopt);
@@ -193,10 +196,12 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
     Job fixture;
     auto job = fixture.job;
     const auto full = ConversionError::insufficientDiskSpace(1, 0);  // measured while the partial file was there
-    // The room is back: what is free now, and a need above it.
+    // The room is back: what is free now, and a need above it that reads differently ("2 MB",
+    // "2.1 MB"), since the job did not fit.
     auto settled = ErrorMapper::settleDiskFull(full, job, FixedDisk(2'000'000));
     EXPECT_EQ(settled.available(), 2'000'000);
-    EXPECT_EQ(settled.required(), 2'000'001);
+    EXPECT_EQ(settled.required(), 2'050'000);
+    EXPECT_NE(ByteCountFormatter::file(settled.required()), ByteCountFormatter::file(settled.available()));
     // A need the engine knew, or the job's own, is kept when it is larger.
     settled = ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(9'000'000, 0), job, FixedDisk(1000));
     EXPECT_EQ(settled, ConversionError::insufficientDiskSpace(9'000'000, 1000));
@@ -207,10 +212,15 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
     // Figures of a check made before writing, and other errors, pass unchanged.
     const auto checked = ConversionError::insufficientDiskSpace(int64_t{10} << 30, int64_t{8} << 30);
     EXPECT_EQ(ErrorMapper::settleDiskFull(checked, job, FixedDisk(int64_t{50} << 30)), checked);
-    // A check's room stands, but not a need below what the job needs.
+    // A check's room stands when as much is free now; its need never reads as the room does.
     EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(2'000'001, 2'000'000), job,
                                           FixedDisk(int64_t{50} << 30)),
-              ConversionError::insufficientDiskSpace(2'000'001, 2'000'000));
+              ConversionError::insufficientDiskSpace(2'050'000, 2'000'000));
+    // Another writer filled the volume after the room was measured: what is free now, and the
+    // need the engine measured, though below the room there was.
+    EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(3'500'000, 104'900'000), job,
+                                          FixedDisk(4096)),
+              ConversionError::insufficientDiskSpace(3'500'000, 4096));
     const auto damaged = ConversionError::corruptedInput(job.source);
     EXPECT_EQ(ErrorMapper::settleDiskFull(damaged, job, FixedDisk(0)), damaged);
     // A need the engine measured beyond the room stands, even below the sources' size: a WebP
@@ -230,7 +240,7 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
     EXPECT_EQ(ErrorMapper::settleDiskFull(full, job, FixedDisk(1000)).required(), 7'654'321);
     EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(2'000'001, 2'000'000), job,
                                           FixedDisk(1000)),
-              ConversionError::insufficientDiskSpace(7'654'321, 2'000'000));
+              ConversionError::insufficientDiskSpace(7'654'321, 1000));
     job.from = format("zip", "ZIP");
     EXPECT_EQ(ErrorMapper::estimatedNeed(job, FixedDisk(0)), 100);
 }

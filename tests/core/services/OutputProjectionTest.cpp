@@ -58,20 +58,20 @@ TEST(OutputProjection, AFullDiskIsToldWithTheWholeJobsNeedAndTheRoomAtTheStart) 
     // The page that met the full volume knew only itself and the nothing left.
     const auto settled = projection.settle(ConversionError::insufficientDiskSpace(25'000'000, 0));
     EXPECT_EQ(settled, ConversionError::insufficientDiskSpace(60 * 160'000, 4'200'000));
-    // Never below the room: the job did not fit.
+    // What the job writes, even below the room at the start: another writer took the room.
     OutputProjection small(10, 4'200'000);
     small.add(1000);
     EXPECT_EQ(small.settle(ConversionError::insufficientDiskSpace(1, 0)),
-              ConversionError::insufficientDiskSpace(4'200'001, 4'200'000));
+              ConversionError::insufficientDiskSpace(10'000, 4'200'000));
     // Before any piece, every piece as large as the one that failed, when its size is known;
-    // else the error's own need. Never below the room.
+    // else the error's own need.
     OutputProjection none(10, 4'200'000);
     EXPECT_EQ(none.settle(ConversionError::insufficientDiskSpace(9'000'000, 0), 3'000'000),
               ConversionError::insufficientDiskSpace(30'000'000, 4'200'000));
     EXPECT_EQ(none.settle(ConversionError::insufficientDiskSpace(9'000'000, 0)),
               ConversionError::insufficientDiskSpace(9'000'000, 4'200'000));
     EXPECT_EQ(none.settle(ConversionError::insufficientDiskSpace(10, 0)),
-              ConversionError::insufficientDiskSpace(4'200'001, 4'200'000));
+              ConversionError::insufficientDiskSpace(10, 4'200'000));
     // Other errors pass unchanged.
     EXPECT_EQ(projection.settle(ConversionError::cancelled()), ConversionError::cancelled());
 }

@@ -9,9 +9,22 @@
 
 namespace kolvex::testing {
 
+namespace {
+
+// The application's background work (sheet measures, previews, thumbnails, conversions) is
+// joined after the last test, before main returns, as the application joins it when it quits:
+// never from a static's destructor while the statics the work uses die around it.
+class BackgroundWorkJoined : public ::testing::Environment {
+public:
+    void TearDown() override { QtTaskRunner::shared()->stop(); }
+};
+
+}  // namespace
+
 QApplication& sharedApplication(const char* name) {
     static ProgramArguments program(name);
     static QApplication* app = [] {
+        ::testing::AddGlobalTestEnvironment(new BackgroundWorkJoined);
         if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return existing;
         return new QApplication(program.argc, program.argv);
     }();

@@ -270,8 +270,9 @@ size_t workingMemory(const ConversionJob& job, const VImage& source, const VImag
 // Shared by every picture the process converts: a batch of large photos encodes a few at a time
 // instead of holding every worker's copies at once.
 MemoryBudget& pictureBudget() {
-    static MemoryBudget shared(ImageEngine::kWorkingMemoryLimit);
-    return shared;
+    // Never destroyed: work still running as the process ends gives its share back here.
+    static auto* const shared = new MemoryBudget(ImageEngine::kWorkingMemoryLimit);
+    return *shared;
 }
 
 // The HEVC encoder can end without a picture (a strip only a few pixels high but thousands

@@ -23,8 +23,9 @@ size_t bytesOf(int width, int height) {
 
 // The bitmap bytes that every writer of the process holds together.
 MemoryBudget& budget() {
-    static MemoryBudget shared(ParallelPageWriter::kMaxBytesInFlight);
-    return shared;
+    // Never destroyed: work still running as the process ends gives its share back here.
+    static auto* const shared = new MemoryBudget(ParallelPageWriter::kMaxBytesInFlight);
+    return *shared;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/engines/pdf/PdfSplit.h"
 
+#include <algorithm>
+
 #include "core/engines/pdf/PageFileNaming.h"
 #include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
@@ -37,7 +39,9 @@ std::vector<fs::path> PdfSplit::write(qpdf_bridge::Document& document, const Con
             const auto at = static_cast<size_t>(index);
             int64_t bytes = 0;
             QpdfDocument::writePageStaged(document, index, staged[at], outputs[at], &bytes);
-            projection.add(bytes);
+            // In the blocks the volume gives each part: thousands of small parts take far more
+            // than their bytes.
+            projection.add(std::max(bytes, files.allocatedSize(staged[at]).value_or(bytes)));
             if (progress) progress(0.15 + static_cast<double>(index + 1) * 0.8 / count);
             projection.refuseIfBeyondRoom();
         }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -140,17 +141,70 @@ const PDFVersion& versionOf(Document& document) {
     return *document.ownVersion;
 }
 
+// qpdf's copier follows a page's references by recursion, one level of the thread's stack per
+// object on the path: a chain of a hundred thousand objects overflows any thread's stack and
+// takes the process with it. The path it will take is walked here first, on the heap, in the
+// copier's own order (arrays in order, dictionary keys sorted, a stream through its dictionary;
+// page tree nodes, other pages and objects already on the path or copied are not entered), and
+// a page deeper than this is refused before qpdf sees it. The copier takes some 150 bytes of
+// stack a level: this many stays far inside any thread's stack.
+constexpr size_t kMaxCopyDepth = 10000;
+
+std::vector<QPDFObjectHandle> copiedChildren(QPDFObjectHandle object) {
+    std::vector<QPDFObjectHandle> children;
+    if (object.isArray()) {
+        for (QPDFObjectHandle item : object.aitems()) children.push_back(item);
+    } else if (object.isDictionary()) {
+        for (auto [key, item] : object.ditems()) children.push_back(item);
+    } else if (object.isStream()) {
+        children.push_back(object.getDict());
+    }
+    return children;
+}
+
+void refuseTooDeepToCopy(QPDFPageObjectHelper page, std::set<QPDFObjGen>& seen) {
+    struct Level {
+        std::vector<QPDFObjectHandle> children;
+        size_t next = 0;
+    };
+    std::vector<Level> path;
+    const auto enter = [&](QPDFObjectHandle object, bool top) {
+        if (object.isPagesObject()) return;
+        if (object.isIndirect()) {
+            if (!top && object.isPageObject()) return;
+            if (!seen.insert(object.getObjGen()).second) return;
+        }
+        if (path.size() >= kMaxCopyDepth) throw std::runtime_error("PDF objects nested too deeply");
+        path.push_back(Level{copiedChildren(object)});
+    };
+    enter(page.getObjectHandle(), true);
+    while (!path.empty()) {
+        Level& level = path.back();
+        if (level.next == level.children.size()) {
+            path.pop_back();
+            continue;
+        }
+        QPDFObjectHandle child = level.children[level.next++];
+        enter(child, false);
+    }
+}
+
 }  // namespace
 
 void appendPage(Document& target, Document& source, int index) {
     const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
+    std::set<QPDFObjGen> seen;
+    refuseTooDeepToCopy(pages[static_cast<size_t>(index)], seen);
     target.pagesKnown = false;
     target.copiedVersion.updateIfGreater(versionOf(source));
     QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
 }
 
 void appendAllPages(Document& target, Document& source) {
+    // What one page's copy brought is not copied again for the next.
+    std::set<QPDFObjGen> seen;
+    for (const auto& page : pagesOf(source)) refuseTooDeepToCopy(page, seen);
     target.pagesKnown = false;
     target.copiedVersion.updateIfGreater(versionOf(source));
     QPDFPageDocumentHelper helper(target.pdf);

@@ -43,9 +43,10 @@ int pageCount(Document& document);
 // Turns every page by `step` (a multiple of 90) on top of its own rotation.
 void rotatePages(Document& document, int step);
 
-// Appends a copy of page `index` of `source` (with what it inherits) to `target`.
+// Appends a copy of page `index` of `source` (with what it inherits) to `target`. Throws, having
+// copied nothing, for a page whose objects nest too deeply for qpdf's copier.
 void appendPage(Document& target, Document& source, int index);
-// Appends a copy of every page of `source`, in order, to `target`.
+// Appends a copy of every page of `source`, in order, to `target`; throws as appendPage does.
 void appendAllPages(Document& target, Document& source);
 
 // Reads and parses every object of the document (and its page list) now, so that copying pages
