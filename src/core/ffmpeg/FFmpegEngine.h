@@ -151,10 +151,8 @@ private:
                             std::optional<double> duration, const ProgressCallback& report,
                             const std::optional<std::pair<std::filesystem::path, int64_t>>& watched,
                             std::stop_token stop) const;
-    // How a video trim is copied holding exactly the pictures of its span (its start snapped to a
-    // keyframe within the tolerance); none when no copy can.
-    std::optional<CopyCut> copyCut(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* knownCuts,
-                                   std::stop_token stop) const;
+    // Where a trim's source can be cut, read around its span; none when it cannot be read.
+    std::optional<StreamCopyCuts> readCuts(const ConversionJob& job, std::stop_token stop) const;
     // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
     ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
                             const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
