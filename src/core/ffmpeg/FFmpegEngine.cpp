@@ -190,7 +190,7 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
 }
 
 FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                                         const StreamCopyCuts* knownCuts) const {
+                                         const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -203,7 +203,9 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     MediaProbe probe;
     bool headersOnly = false;
     std::optional<StreamCopyCuts> cutsNearStart;
-    if (job.isTrim() && !knownCuts) {
+    if (knownProbe && knownCuts) {
+        probe = *knownProbe;
+    } else if (job.isTrim() && !knownCuts) {
         std::tie(probe, cutsNearStart) = m_prober->probeWithCuts(job.source, trimWindow(job), stop);
         if (cutsNearStart) knownCuts = &*cutsNearStart;
     } else if (readsHeadersFirst(job)) {

@@ -141,10 +141,10 @@ private:
         std::optional<std::string> note;
     };
     ConversionOutcome runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
-    // run() without the move into place. `knownCuts`: where the source can be cut, when the
-    // caller has read that already.
+    // run() without the move into place. `knownCuts`: where the source can be cut, and
+    // `knownProbe`: what it holds, when the caller has read that already (a split, per part).
     Staged stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                 const StreamCopyCuts* knownCuts) const;
+                 const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe = nullptr) const;
     // One ffmpeg run with progress against `duration` (and, when `watched` names a file and its
     // expected size, the growing file's share). Throws the mapped error when ffmpeg fails.
     ProcessResult runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,

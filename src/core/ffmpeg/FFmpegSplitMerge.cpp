@@ -57,10 +57,11 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
 }
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    // The split sheet's read of every keyframe kept the file open; a split reads it its own way,
-    // so the index is not left in memory.
-    KeptInput::take(job.source);
-    const MediaProbe probe = m_prober->probe(job.source, stop);
+    // The split sheet's read of every keyframe kept the file open with what it holds; a split
+    // reads where to cut its own way, so the index is not left in memory.
+    auto kept = KeptInput::take(job.source);
+    const MediaProbe probe = kept ? std::move(kept->probe) : m_prober->probe(job.source, stop);
+    kept.reset();
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
     auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
@@ -89,7 +90,7 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
         const double share = 1.0 / static_cast<double>(count);
         Staged ran = stage(partJob, [&, i, share](double fraction) {
             if (progress) progress(static_cast<double>(i) * share + fraction * share);
-        }, stop, cuts ? &*cuts : nullptr);
+        }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr);
         outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
         outcome.note = ran.note;
         staged.push_back(std::move(ran.output));
