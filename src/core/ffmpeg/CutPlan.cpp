@@ -8,7 +8,6 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/FFmpegArguments.h"
-#include "core/ffmpeg/FFmpegEngine.h"
 
 namespace kolvex {
 
@@ -19,7 +18,7 @@ constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
 constexpr int kReorderDepth = 16;
 // How far around an asked time a sheet looks for one a copy can make.
 constexpr double kOfferReach = 5.0;
-constexpr size_t kOfferTries = 48;
+constexpr size_t kOfferTries = 24;
 
 // Whether the re-encode of `job` writes its sound without loss, as the argument builder has it.
 bool writesSoundLosslessly(const ConversionJob& job, const MediaProbe& probe,
@@ -59,6 +58,18 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
         fmt::format("no copy holds exactly {:.3f}\u2013{} s, so the cut is re-encoded", start,
                     job.options.trimEnd ? fmt::format("{:.3f}", *job.options.trimEnd) : std::string("the end")));
     return plan;
+}
+
+std::vector<double> CutPlan::splitPoints(const std::vector<double>& given, double duration) {
+    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
+    std::sort(candidates.begin(), candidates.end());
+    std::vector<double> accepted;
+    for (const double point : candidates) {
+        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
+        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
+        accepted.push_back(point);
+    }
+    return accepted;
 }
 
 std::vector<ConversionOptions> CutPlan::splitParts(const ConversionJob& job, std::vector<double> points,
@@ -142,7 +153,7 @@ CutPlan CutQuestion::trim(double start, double end) const {
 std::vector<CutPlan> CutQuestion::split(const std::vector<double>& points) const {
     std::vector<CutPlan> plans;
     if (!m_probe.durationSeconds) return plans;
-    const auto accepted = FFmpegEngine::splitPoints(points, *m_probe.durationSeconds);
+    const auto accepted = CutPlan::splitPoints(points, *m_probe.durationSeconds);
     if (accepted.empty()) return plans;
     for (const auto& options : CutPlan::splitParts(m_job, accepted, m_cuts.get())) {
         ConversionJob part = m_job;

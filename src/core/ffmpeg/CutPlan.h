@@ -42,8 +42,11 @@ struct CutPlan {
     // is then re-encoded).
     static CutPlan of(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* cuts);
 
-    // The trims a split of `job` is made of, one per part, at `points` (as
-    // FFmpegEngine::splitPoints gives them). A point within the tolerance of a keyframe moves
+    // Where a split cuts: the given points (or the middle when none), ascending, each strictly
+    // inside (0.1 s, duration − 0.1 s) and at least 0.1 s after the previous one.
+    static std::vector<double> splitPoints(const std::vector<double>& given, double duration);
+    // The trims a split of `job` is made of, one per part, at `points` (as splitPoints gives
+    // them). A point within the tolerance of a keyframe moves
     // onto it, so the part before ends exactly where the next begins; the parts on either side of
     // any other point are re-encoded to end and start there. `cuts`: as for of(); none for sound.
     static std::vector<ConversionOptions> splitParts(const ConversionJob& job, std::vector<double> points,
@@ -52,7 +55,8 @@ struct CutPlan {
 
 // The cuts of one file as the sheets ask about them: the job their answer would start, what the
 // file holds and where its pictures can be cut, all read once. Asks CutPlan with exactly what
-// the engine will read for that job. Plain value; any thread.
+// the engine will read for that job. Plain value; any thread. Needs none of FFmpeg's libraries,
+// so the sheets can ask it from the program that loads the engine as a module.
 class CutQuestion {
 public:
     // `job`: the tool's job as the sheet would start it (its times are set per question).

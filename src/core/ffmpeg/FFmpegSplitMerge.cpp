@@ -45,15 +45,7 @@ bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("
 // --- Split -------------------------------------------------------------------------------------
 
 std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, double duration) {
-    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<double> accepted;
-    for (const double point : candidates) {
-        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
-        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
-        accepted.push_back(point);
-    }
-    return accepted;
+    return CutPlan::splitPoints(given, duration);
 }
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {

@@ -76,9 +76,16 @@ bool TrimModel::canApply() const {
     return end - start >= kMinimumSpan - kSlack;
 }
 
+const TrimModel::Asked& TrimModel::asked() const {
+    if (!m_asked || m_asked->question != question.get() || m_asked->start != start || m_asked->end != end) {
+        m_asked = Asked{question.get(), start, end, std::nullopt, std::nullopt};
+        if (question) m_asked->plan = question->trim(start, end);
+    }
+    return *m_asked;
+}
+
 std::optional<CutPlan> TrimModel::plan() const {
-    if (!question) return std::nullopt;
-    return question->trim(start, end);
+    return asked().plan;
 }
 
 bool TrimModel::isStreamCopy() const {
@@ -87,20 +94,23 @@ bool TrimModel::isStreamCopy() const {
 }
 
 std::optional<TrimModel::Offer> TrimModel::offer() const {
-    const auto planned = plan();
+    const Asked& now = asked();
+    if (now.offer) return *now.offer;
+    const auto& planned = now.plan;
+    m_asked->offer = std::optional<Offer>();
     if (!planned || planned->isCopy()) return std::nullopt;
     std::optional<double> time;
     if (planned->cause == CutPlan::Cause::start) {
         time = question->nearestCopyStart(start, end);
         if (time && !(*time <= end - kMinimumSpan + kSlack)) time.reset();
-        if (time) return Offer{Edge::start, *time};
+        if (time) m_asked->offer = Offer{Edge::start, *time};
     }
     if (planned->cause == CutPlan::Cause::end) {
         time = question->nearestCopyEnd(start, end);
         if (time && !(*time <= duration && *time >= start + kMinimumSpan - kSlack)) time.reset();
-        if (time) return Offer{Edge::end, *time};
+        if (time) m_asked->offer = Offer{Edge::end, *time};
     }
-    return std::nullopt;
+    return *m_asked->offer;
 }
 
 void TrimModel::take(const Offer& offer) {

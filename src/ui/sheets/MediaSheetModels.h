@@ -71,6 +71,18 @@ struct TrimModel {
     std::optional<Offer> offer() const;
     void take(const Offer& offer);
     std::string explanation() const;
+
+private:
+    // The plan and offer of the last cut asked: a long file's offer tries several cuts, and the
+    // sheet asks for both on every redraw.
+    struct Asked {
+        const CutQuestion* question;
+        double start, end;
+        std::optional<CutPlan> plan;
+        std::optional<std::optional<Offer>> offer;
+    };
+    mutable std::optional<Asked> m_asked;
+    const Asked& asked() const;
 };
 
 // The split sheet's cut: one point, or equal parts.
