@@ -6,7 +6,13 @@
 #           options from the default preferences, through the Portal's code), which must be a
 #           stream copy, vs `ffmpeg -c copy`; also warm             KOLVEX_COMPARE_REMUX_MB
 #   trim    30 s out of a 60-minute MP4, from the middle, with the trim tool vs
-#           `ffmpeg -ss ... -t 30 -c copy`; also warm                 KOLVEX_COMPARE_TRIM_MINUTES
+#           `ffmpeg -ss ... -t 30 -c copy -movflags +faststart`; also warm
+#                                                                     KOLVEX_COMPARE_TRIM_MINUTES
+#   mkv     a 10-minute H.264 (B-frames)/AAC MKV: 30 s trimmed from keyframe to keyframe vs
+#           `ffmpeg -ss ... -t ... -c copy`, split at two keyframes vs `ffmpeg -f segment -c copy`,
+#           one picture trimmed from a keyframe (a re-encode: no copy can stop there) vs the
+#           same re-encode by ffmpeg; each also warm after the sheet's read
+#                                                                     KOLVEX_COMPARE_MKV_MINUTES
 #   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages` and extract its first
 #           half vs `qpdf a.pdf --pages . 1-250 --` (goals: CPU and wall); merge 500 + 261 pages
 #           vs `qpdf --empty --pages a.pdf b.pdf --`                   KOLVEX_COMPARE_PDF_PAGES=500,261
@@ -41,11 +47,11 @@
 # Kolvex is built in KOLVEX_COMPARE_BUILD (default: a folder under $TMPDIR, outside the source
 # tree, kept between runs), so a measurement never touches the developer's own build.
 #
-# Usage: bench/compare.sh [--only remux,trim,pdf,images,batch,docs,tray,gif] [runs]   (or RUNS=n)
+# Usage: bench/compare.sh [--only remux,trim,mkv,pdf,images,batch,docs,tray,gif] [runs]   (or RUNS=n)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-only=remux,trim,pdf,images,batch,docs,tray,gif
+only=remux,trim,mkv,pdf,images,batch,docs,tray,gif
 if [ "${1:-}" = "--only" ]; then
   only=${2:?--only needs a list of workloads}
   shift 2

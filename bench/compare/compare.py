@@ -33,7 +33,7 @@ import batch  # noqa: E402
 import inputs  # noqa: E402
 import tray  # noqa: E402
 
-WORKLOADS = ("remux", "trim", "pdf", "images", "batch", "docs", "tray", "gif")
+WORKLOADS = ("remux", "trim", "mkv", "pdf", "images", "batch", "docs", "tray", "gif")
 
 
 class Failure(Exception):
@@ -254,8 +254,35 @@ def pairs_for(selected, work: Path, drive: Path, out: Path) -> list:
         pairs.append(Pair(f"trim 30 s of {minutes} min", 1.5, "<= 1.5x; warm <= 1.15x",
                           ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 30}",
                            "--out", out, clip],
-                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 30, "-c", "copy",
-                           out / "long.mp4"], warm_goal=1.15, warm_as=["--sheet-first"]))
+                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 30, "-c", "copy", "-movflags",
+                           "+faststart", out / "long.mp4"], warm_goal=1.15, warm_as=["--sheet-first"]))
+    if "mkv" in selected:
+        minutes = inputs.env_number("KOLVEX_COMPARE_MKV_MINUTES", 10)
+        print(f"Making a {minutes}-minute MKV with B-frames ...", flush=True)
+        clip = inputs.mkv_clip(work, minutes)
+        # Cut at keyframes, where a copy can start and end; after the sheet, as in the app.
+        start = round(inputs.keyframe_near(clip, minutes * 60 / 2), 6)
+        end = round(inputs.keyframe_near(clip, start + 30), 6)
+        pairs.append(Pair(f"mkv trim {end - start:.0f} s of {minutes} min", 1.5, "<= 1.5x; warm <= 1.2x",
+                          ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={end}", "--out", out,
+                           clip],
+                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", round(end - start, 6), "-c", "copy",
+                           out / "long.mkv"], need_copy=True, warm_goal=1.2, warm_as=["--sheet-first"]))
+        first = round(inputs.keyframe_near(clip, minutes * 60 / 3), 6)
+        second = round(inputs.keyframe_near(clip, minutes * 60 * 2 / 3), 6)
+        pairs.append(Pair(f"mkv split {minutes} min at 2 keyframes", 1.5, "<= 1.5x; warm <= 1.2x",
+                          ["--tool", "split", "--set", f"splitPoints={first},{second}", "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-i", clip, "-map", "0", "-c", "copy", "-f", "segment",
+                           "-segment_times", f"{first},{second}", "-reset_timestamps", "1", out / "part%d.mkv"],
+                          need_copy=True, warm_goal=1.2, warm_as=["--sheet-first"]))
+        # One picture from a keyframe of a stream decoded ahead: no copy can stop there, so it is
+        # re-encoded, as ffmpeg is asked to here, and never copied to the file's end first.
+        pairs.append(Pair(f"mkv trim one frame of {minutes} min", 1.5, "<= 1.5x; warm <= 1.2x",
+                          ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 0.02}",
+                           "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 0.02, "-c:v", "libx264", "-pix_fmt",
+                           "yuv420p", "-c:a", "aac", "-b:a", "192k", out / "frame.mkv"], warm_goal=1.2,
+                          warm_as=["--sheet-first"]))
     if "pdf" in selected:
         first, second = (int(n) for n in os.environ.get("KOLVEX_COMPARE_PDF_PAGES", "500,261").split(","))
         print(f"Making PDFs of {first} and {second} pages ...", flush=True)

@@ -51,6 +51,19 @@ def long_clip(work: Path, minutes: int) -> Path:
     return clip
 
 
+def mkv_clip(work: Path, minutes: int) -> Path:
+    """A `minutes`-long H.264/AAC MKV at a low resolution with three B-frames between anchors and
+    a closed group of pictures every two seconds: one encoded minute, looped as a stream copy."""
+    piece = work / "mkv-piece.mkv"
+    run("ffmpeg", *QUIET, "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30", "-f", "lavfi", "-i",
+        "sine=frequency=330:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "veryfast", "-bf", "3",
+        "-b:v", "600k", "-g", "60", "-keyint_min", "60", "-sc_threshold", "0", "-c:a", "aac", "-b:a", "96k", piece)
+    clip = work / "long.mkv"
+    run("ffmpeg", *QUIET, "-stream_loop", max(0, minutes - 1), "-i", piece, "-c", "copy", clip)
+    piece.unlink()
+    return clip
+
+
 def keyframe_near(clip: Path, seconds: float) -> float:
     """The time of the first video keyframe at or after `seconds` (within ten seconds)."""
     done = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",

@@ -392,7 +392,7 @@ int main(int argc, char** argv) {
             for (const auto& file : request.files) {
                 try {
                     media->probe(file, termination.token());
-                    media->keyframes(file, termination.token());
+                    media->copyCuts(file, termination.token());
                 } catch (const std::exception&) {
                     // The request meets the same file and reports it.
                 }

@@ -8,6 +8,7 @@
 #include "app/SheetRequest.h"
 #include "app/ToolParameterFlow.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/ffmpeg/CutPlan.h"
 #include "core/format/ConversionError.h"
 #include "core/format/FormatRegistry.h"
 #include "core/modules/EngineModules.h"
@@ -24,25 +25,53 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Keyframes (videos) and the waveform (audio) are read after the sheet is up; each lands in
-// the view that is still showing when it arrives.
+// The job the sheet's answer would start, as the coordinator plans a tool's job: what the
+// engine's plan is asked about. None when the registry does not know the file.
+std::optional<ConversionJob> sheetJob(const SheetRequest& request, ConversionOptions options) {
+    const auto registry = request.sources().registry;
+    const auto from = request.format();
+    if (!registry || !from) return std::nullopt;
+    Format to = *from;
+    const auto tool = registry->tool(request.tool());
+    if (options.outputFormat) {
+        if (auto format = registry->format(*options.outputFormat)) to = *format;
+    } else if (tool && tool->outputFormat) {
+        if (auto format = registry->format(*tool->outputFormat)) to = *format;
+    }
+    options.tool = request.tool();
+    options.allowPassthrough =
+        ConversionOptions::containerOnlyTools().contains(request.tool()) && options.allowPassthrough;
+    const ConversionCapability capability{from->id, to.id, engine_ids::ffmpeg, ConversionCost::subprocess, true};
+    return ConversionJob(request.file(), {}, request.file(), *from, to, capability, std::move(options));
+}
+
+// Where a copy can cut (videos) and the waveform (audio) are read after the sheet is up; each
+// lands in the view that is still showing when it arrives. The sheet's promise is the engine's
+// plan, asked with what was read.
 template <typename View>
-void fillIn(const std::shared_ptr<SheetRequest>& request, View* view, bool isVideo) {
+void fillIn(const std::shared_ptr<SheetRequest>& request, View* view, bool isVideo, const MediaProbe& probe) {
     const fs::path file = request->file();
     auto media = request->sources().media;
     QPointer<View> guard(view);
+    const auto job = sheetJob(*request, ToolParameterFlow::baseOptions());
     if (isVideo) {
-        request->template prepare<KeyframeIndex>(
-            [media, file](std::stop_token stop) { return media->keyframes(file, stop); },
-            [guard](KeyframeIndex keyframes) {
-                if (guard) guard->setKeyframes(std::move(keyframes));
+        request->template prepare<StreamCopyCuts>(
+            [media, file](std::stop_token stop) { return media->copyCuts(file, stop); },
+            [guard, job, probe](StreamCopyCuts cuts) {
+                if (!guard) return;
+                if (!job) return guard->setKeyframes(std::move(cuts.keyframes));
+                guard->setQuestion(std::make_shared<const CutQuestion>(
+                    *job, probe, std::make_shared<const StreamCopyCuts>(std::move(cuts))));
             },
-            [guard, request](const std::string& reason) {
+            [guard, request, job, probe](const std::string& reason) {
                 Log::app().info("No keyframes for {}: {}", request->fileName(), reason);
-                if (guard) guard->setKeyframes(KeyframeIndex{});
+                if (!guard) return;
+                guard->setKeyframes(KeyframeIndex{});
+                if (job) guard->setQuestion(std::make_shared<const CutQuestion>(*job, probe, nullptr));
             });
         return;
     }
+    if (job) view->setQuestion(std::make_shared<const CutQuestion>(*job, probe, nullptr));
     request->template prepare<std::optional<std::vector<float>>>(
         [media, file](std::stop_token stop) { return media->waveform(file, stop); },
         [guard](std::optional<std::vector<float>> waveform) {
@@ -93,26 +122,22 @@ void TimelinePresenter::present(const std::shared_ptr<SheetRequest>& request) co
                     [request] { request->cancel(); });
                 if (isVideo) view->awaitKeyframes();
                 request->show("Split " + request->fileName(), view);
-                fillIn(request, view, isVideo);
+                fillIn(request, view, isVideo, probe);
                 return;
             }
-            auto shown = std::make_shared<QPointer<TrimView>>();
             auto* view = new TrimView(
                 duration, KeyframeIndex{}, request->fileName(), frames, std::nullopt, request->prompt("Trim"),
-                [request, shown](double start, double end, BatchChoice choice) {
-                    const TrimView* trim = *shown;
+                [request](double start, double end, BatchChoice choice) {
                     auto options = ToolParameterFlow::baseOptions();
-                    // A stream copy only where it starts where the user asked, as far as is known.
-                    options.allowPassthrough = trim && trim->keyframesKnown() && trim->model().isStreamCopy();
+                    // The engine copies exactly when its plan says so, as the sheet said.
                     options.trimStart = start;
                     options.trimEnd = end;
                     request->apply(options, choice);
                 },
                 [request] { request->cancel(); });
-            *shown = view;
             if (isVideo) view->awaitKeyframes();
             request->show("Trim " + request->fileName(), view);
-            fillIn(request, view, isVideo);
+            fillIn(request, view, isVideo, probe);
         });
 }
 
@@ -127,9 +152,18 @@ void ExtractAudioPresenter::present(const std::shared_ptr<SheetRequest>& request
             const auto registry = request->sources().registry;
             std::vector<ExtractAudioOption> rows;
             if (auto container = ContainerCompatibility::audioContainer(*probe.audioCodec); container && registry) {
-                if (auto format = registry->format(*container))
+                // Whether the track is kept as it is: what the engine's plan says for that file.
+                auto options = ToolParameterFlow::baseOptions();
+                options.outputFormat = *container;
+                const auto job = sheetJob(*request, options);
+                const auto plan = job ? std::optional(CutPlan::of(*job, probe, nullptr)) : std::nullopt;
+                const auto format = registry->format(*container);
+                if (format && plan && plan->isCopy())
                     rows.push_back({*container, format->label + " \u2014 keep the original track",
                                     ExtractAudioModel::describe(*probe.audioCodec, probe), true, false});
+                else if (format && plan && plan->lossless)
+                    rows.push_back({*container, format->label + " \u2014 the original sound, written again",
+                                    ExtractAudioModel::describe(*probe.audioCodec, probe), false, false});
             }
             for (const auto& entry : kReencodeRows) {
                 const FormatID id(entry.id);

@@ -66,8 +66,20 @@ std::optional<CopyCut> CopyCut::plan(const StreamCopyCuts& cuts, double start, s
     const double lastKept = decoded(*past - 1);
     const double firstLeft = decoded(*past);
     const double base = cut.seek.value_or(0);
+    // Where the end itself stops the pictures too (every picture kept is decoded before it and
+    // every one left out at or after it: no B-frames across it), one reading of the file serves
+    // sound and pictures alike. ffmpeg leaves out a picture decoded exactly at its end.
+    const double asked = base + milliseconds(*end - base);
+    if (lastKept < asked - kSame && asked <= firstLeft) {
+        cut.pictureEnd = *end;
+        return cut;
+    }
     const double stop = base + milliseconds((lastKept + firstLeft) / 2 - base);
     if (!(stop > lastKept + kSame && stop <= firstLeft - kSame)) return std::nullopt;
+    // ffmpeg counts the stop from the seek point: a stop at or before it (a picture or two from
+    // a keyframe of a stream decoded well ahead) cannot be asked, and a copy would run on to the
+    // end of the file.
+    if (!(stop - base >= 0.001)) return std::nullopt;
     cut.pictureEnd = stop;
     return cut;
 }

@@ -211,16 +211,17 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
         args.push_back(paths::absolute(job.destination).string());
         return args;
     }
-    // Both inputs are sought to the cut's keyframe. An input's -t ends every stream read from it:
-    // pictures that end elsewhere than the sound take their own opening of the file.
-    ConversionJob sound = job;
-    sound.options.trimStart = cut->seek;
-    ConversionJob picture = sound;
-    picture.options.trimEnd = cut->pictureEnd;
-    const bool picturesApart = picture.options.trimEnd != sound.options.trimEnd && !isTool(job, "remove-audio");
-    if (picturesApart) append(args, trimmedInput(picture, demuxer));
-    append(args, trimmedInput(picturesApart ? sound : picture, demuxer));
-    append(args, passthroughMapping(job, false, probe, picturesApart ? 1 : 0));
+    // One reading of the file, sought to the cut's keyframe, ends the sound where asked. Pictures
+    // decoded ahead of their times (B-frames) are to stop earlier than that: the planned number
+    // pass, the rest are dropped as they are read. (ffmpeg's -frames:v would end the sound too.)
+    ConversionJob input = job;
+    input.options.trimStart = cut->seek;
+    const bool picturesOnly = isTool(job, "remove-audio");
+    if (picturesOnly) input.options.trimEnd = cut->pictureEnd;
+    append(args, trimmedInput(input, demuxer));
+    append(args, passthroughMapping(job, false, probe, 0));
+    if (!picturesOnly && cut->pictureEnd && cut->pictureEnd != job.options.trimEnd)
+        append(args, {"-bsf:v", fmt::format("noise=drop=gte(n\\,{})", cut->pictures)});
     // What the seek read before the seek point is dropped, stream by stream, not copied; the
     // keyframe then starts the output's time line, and a sound frame it falls in starts just
     // before it (MP4 and QuickTime hide that head by an edit list).

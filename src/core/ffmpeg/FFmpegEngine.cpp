@@ -12,6 +12,7 @@
 #include "core/conversion/CompressionGuard.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
+#include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
@@ -189,7 +190,7 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
 }
 
 FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                                         const StreamCopyCuts* knownCuts) const {
+                                         const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -202,7 +203,9 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     MediaProbe probe;
     bool headersOnly = false;
     std::optional<StreamCopyCuts> cutsNearStart;
-    if (job.isTrim() && !knownCuts) {
+    if (knownProbe && knownCuts) {
+        probe = *knownProbe;
+    } else if (job.isTrim() && !knownCuts) {
         std::tie(probe, cutsNearStart) = m_prober->probeWithCuts(job.source, trimWindow(job), stop);
         if (cutsNearStart) knownCuts = &*cutsNearStart;
     } else if (readsHeadersFirst(job)) {
@@ -240,11 +243,16 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     // pictures of its span, or is re-encoded.
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<CopyCut> cut;
-    if (decision.isPassthrough() && !decision.dropsVideo && job.isTrim()) {
-        cut = copyCut(job, probe, knownCuts, stop);
-        if (!cut) decision = PassthroughPlanner::Decision::reencode(fmt::format(
-            "no copy holds exactly {:.3f}\u2013{} s, so the cut is re-encoded", job.options.trimStart.value_or(0),
-            job.options.trimEnd ? fmt::format("{:.3f}", *job.options.trimEnd) : std::string("the end")));
+    if (job.isTrim()) {
+        // What the trim and split sheets promised: the same plan, over the same read of the file.
+        std::optional<StreamCopyCuts> read;
+        if (decision.isPassthrough() && !decision.dropsVideo && !knownCuts) {
+            read = readCuts(job, stop);
+            if (read) knownCuts = &*read;
+        }
+        const CutPlan plan = CutPlan::of(job, probe, knownCuts);
+        decision = plan.decision;
+        cut = plan.cut;
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
@@ -345,20 +353,12 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     return result;
 }
 
-std::optional<CopyCut> FFmpegEngine::copyCut(const ConversionJob& job, const MediaProbe& probe,
-                                             const StreamCopyCuts* knownCuts, std::stop_token stop) const {
-    StreamCopyCuts cuts;
-    if (knownCuts) {
-        cuts = *knownCuts;
-    } else {
-        try {
-            cuts = LibavKeyframeReader().cuts(job.source, stop, trimWindow(job));
-        } catch (const ConversionError&) {
-            return std::nullopt;
-        }
+std::optional<StreamCopyCuts> FFmpegEngine::readCuts(const ConversionJob& job, std::stop_token stop) const {
+    try {
+        return LibavKeyframeReader().cuts(job.source, stop, trimWindow(job));
+    } catch (const ConversionError&) {
+        return std::nullopt;
     }
-    return CopyCut::plan(cuts, std::max(0.0, job.options.trimStart.value_or(0)), job.options.trimEnd,
-                         CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate));
 }
 
 std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,

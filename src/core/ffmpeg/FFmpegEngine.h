@@ -141,20 +141,18 @@ private:
         std::optional<std::string> note;
     };
     ConversionOutcome runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
-    // run() without the move into place. `knownCuts`: where the source can be cut, when the
-    // caller has read that already.
+    // run() without the move into place. `knownCuts`: where the source can be cut, and
+    // `knownProbe`: what it holds, when the caller has read that already (a split, per part).
     Staged stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                 const StreamCopyCuts* knownCuts) const;
+                 const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe = nullptr) const;
     // One ffmpeg run with progress against `duration` (and, when `watched` names a file and its
     // expected size, the growing file's share). Throws the mapped error when ffmpeg fails.
     ProcessResult runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
                             std::optional<double> duration, const ProgressCallback& report,
                             const std::optional<std::pair<std::filesystem::path, int64_t>>& watched,
                             std::stop_token stop) const;
-    // How a video trim is copied holding exactly the pictures of its span (its start snapped to a
-    // keyframe within the tolerance); none when no copy can.
-    std::optional<CopyCut> copyCut(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* knownCuts,
-                                   std::stop_token stop) const;
+    // Where a trim's source can be cut, read around its span; none when it cannot be read.
+    std::optional<StreamCopyCuts> readCuts(const ConversionJob& job, std::stop_token stop) const;
     // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
     ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
                             const PassthroughPlanner::Decision& decision, const MediaProbe& probe,

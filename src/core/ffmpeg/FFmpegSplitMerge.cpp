@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/AudioTagArguments.h"
+#include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegEngine.h"
@@ -44,31 +45,22 @@ bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("
 // --- Split -------------------------------------------------------------------------------------
 
 std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, double duration) {
-    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<double> accepted;
-    for (const double point : candidates) {
-        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
-        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
-        accepted.push_back(point);
-    }
-    return accepted;
+    return CutPlan::splitPoints(given, duration);
 }
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    // The split sheet's read of every keyframe kept the file open; a split reads it its own way,
-    // so the index is not left in memory.
-    KeptInput::take(job.source);
-    const MediaProbe probe = m_prober->probe(job.source, stop);
+    // The split sheet's read of every keyframe kept the file open with what it holds; a split
+    // reads where to cut its own way, so the index is not left in memory.
+    auto kept = KeptInput::take(job.source);
+    const MediaProbe probe = kept ? std::move(kept->probe) : m_prober->probe(job.source, stop);
+    kept.reset();
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
     auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
     if (points.empty())
         throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
 
-    // A copied part runs from keyframe to keyframe. A point within the tolerance of one moves
-    // onto it, so the part before ends exactly where the next begins; the parts on either side of
-    // any other point are re-encoded to end and start there. Either way no moment is in two parts.
+    // Each part is a trim, planned as the split sheet asked it (CutPlan).
     std::optional<StreamCopyCuts> cuts;
     if (probe.videoCodec && job.to.category != FormatCategory::audio) {
         try {
@@ -76,30 +68,21 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
         } catch (const ConversionError&) {
             cuts = StreamCopyCuts();
         }
-        for (double& point : points) {
-            const double nearest = cuts->keyframes.nearest(point);
-            if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
-        }
     }
-    const auto onKeyframe = [&](size_t index) { return !cuts || cuts->keyframes.nearest(points[index]) == points[index]; };
+    const std::vector<ConversionOptions> parts = CutPlan::splitParts(job, points, cuts ? &*cuts : nullptr);
 
-    const size_t count = points.size() + 1;
+    const size_t count = parts.size();
     ConversionOutcome outcome{{}, true, std::nullopt};
     std::vector<StagedOutput> staged;
     for (size_t i = 0; i < count; ++i) {
         const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
         outcome.outputs.push_back(part);
-        ConversionOptions options = job.options;
-        options.splitPoints.clear();
-        options.tool = "trim";
-        options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
-        options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
-        options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
+        const ConversionOptions& options = parts[i];
         const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
         const double share = 1.0 / static_cast<double>(count);
         Staged ran = stage(partJob, [&, i, share](double fraction) {
             if (progress) progress(static_cast<double>(i) * share + fraction * share);
-        }, stop, cuts ? &*cuts : nullptr);
+        }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr);
         outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
         outcome.note = ran.note;
         staged.push_back(std::move(ran.output));

@@ -50,6 +50,10 @@ int64_t microseconds(double seconds) {
 }  // namespace
 
 KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
+    return std::move(everyCut(url, stop).keyframes);
+}
+
+StreamCopyCuts LibavKeyframeReader::everyCut(const fs::path& url, std::stop_token stop) const {
     // Whoever reads every keyframe (a sheet) is about to start a job on the file: its index,
     // read now, is kept for that job.
     const auto identity = KeptInput::Identity::of(url);
@@ -57,7 +61,7 @@ KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token st
     MediaProbe probe = LibavProber::facts(*input);
     StreamCopyCuts read = cuts(*input, stop, std::nullopt);
     if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe), stop);
-    return std::move(read.keyframes);
+    return read;
 }
 
 StreamCopyCuts LibavKeyframeReader::cuts(const fs::path& url, std::stop_token stop,

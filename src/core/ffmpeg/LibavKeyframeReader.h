@@ -26,6 +26,8 @@ public:
     // no moving picture has no keyframe beyond the assumed one at 0. The file stays open for the
     // job that follows, as the sheets that call this start one (KeptInput).
     KeyframeIndex index(const std::filesystem::path& url, std::stop_token stop = {}) const;
+    // The same read, every packet of the stream kept: where a copy of any span can be cut.
+    StreamCopyCuts everyCut(const std::filesystem::path& url, std::stop_token stop = {}) const;
 
     // Where a stream copy of that stream can be cut. With `window`, only the packets from the
     // keyframe at or before its start (seconds) up to its end are read. Same errors and limits as

@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "ui/sheets/MediaTime.h"
+
 namespace kolvex {
 
 namespace {
@@ -74,19 +76,80 @@ bool TrimModel::canApply() const {
     return end - start >= kMinimumSpan - kSlack;
 }
 
+const TrimModel::Asked& TrimModel::asked() const {
+    if (!m_asked || m_asked->question != question.get() || m_asked->start != start || m_asked->end != end) {
+        m_asked = Asked{question.get(), start, end, std::nullopt, std::nullopt};
+        if (question) m_asked->plan = question->trim(start, end);
+    }
+    return *m_asked;
+}
+
+std::optional<CutPlan> TrimModel::plan() const {
+    return asked().plan;
+}
+
 bool TrimModel::isStreamCopy() const {
-    if (video && keyframes.count() < 2) return start <= TrimPlan::tolerance;
-    return TrimPlan::copyIsExact(start, keyframes);
+    const auto planned = plan();
+    return planned && planned->isCopy();
+}
+
+std::optional<TrimModel::Offer> TrimModel::offer() const {
+    const Asked& now = asked();
+    if (now.offer) return *now.offer;
+    const auto& planned = now.plan;
+    m_asked->offer = std::optional<Offer>();
+    if (!planned || planned->isCopy()) return std::nullopt;
+    std::optional<double> time;
+    if (planned->cause == CutPlan::Cause::start) {
+        time = question->nearestCopyStart(start, end);
+        if (time && !(*time <= end - kMinimumSpan + kSlack)) time.reset();
+        if (time) m_asked->offer = Offer{Edge::start, *time};
+    }
+    if (planned->cause == CutPlan::Cause::end) {
+        time = question->nearestCopyEnd(start, end);
+        if (time && !(*time <= duration && *time >= start + kMinimumSpan - kSlack)) time.reset();
+        if (time) m_asked->offer = Offer{Edge::end, *time};
+    }
+    return *m_asked->offer;
+}
+
+void TrimModel::take(const Offer& offer) {
+    if (offer.edge == Edge::start)
+        commitStart(offer.time);
+    else
+        commitEnd(offer.time);
 }
 
 std::string TrimModel::explanation() const {
-    if (!video && keyframes.count() < 2) return "Trimmed to the exact times below, and losslessly.";
-    if (isStreamCopy())
-        return "Starts on a keyframe, so this is a stream copy \u2014 instant, and the video is not re-encoded.";
-    if (keyframes.count() < 2)
-        return "Cuts exactly where you put it, which means re-encoding this one: its only keyframe is at the start.";
-    return "Cuts exactly where you put it, which means re-encoding this one. Snap to a nearby keyframe mark for an "
-           "instant, lossless trim instead.";
+    const auto planned = plan();
+    if (!planned) return video ? "Reading the keyframes\u2026" : "Reading the file\u2026";
+    if (planned->isCopy()) {
+        if (video) return "Starts on a keyframe, so this is a stream copy \u2014 instant, and the video is not re-encoded.";
+        return "The sound is copied as it is, so this is instant and nothing is re-encoded.";
+    }
+    if (!video) {
+        if (planned->lossless) return "Trimmed to the exact times below, losslessly: the sound is decoded and written again.";
+        return "Trimmed to the exact times below by re-encoding the sound, which loses a little quality.";
+    }
+    const auto offered = offer();
+    const std::string instead =
+        offered ? " " + std::string(offered->edge == Edge::start ? "Start" : "End") + " at " +
+                      MediaTime::format(offered->time) + " for an instant, lossless trim instead."
+                : std::string();
+    switch (planned->cause) {
+    case CutPlan::Cause::end:
+        return "The end falls among pictures that are decoded out of order, so this one is re-encoded to end "
+               "exactly there." + instead;
+    case CutPlan::Cause::start:
+        if (offered) return "Cuts exactly where you put it, which means re-encoding this one." + instead;
+        if (keyframes.count() < 2)
+            return "Cuts exactly where you put it, which means re-encoding this one: its only keyframe is at the start.";
+        return "Cuts exactly where you put it, which means re-encoding this one. Snap to a nearby keyframe mark for an "
+               "instant, lossless trim instead.";
+    case CutPlan::Cause::codec:
+    case CutPlan::Cause::none: break;
+    }
+    return "This trim is re-encoded: " + planned->decision.reason + ".";
 }
 
 // ---- split -------------------------------------------------------------------------------
@@ -122,15 +185,40 @@ std::vector<double> SplitModel::points() const {
     return cuts;
 }
 
+std::vector<CutPlan> SplitModel::plans() const {
+    if (!question) return {};
+    return question->split(points());
+}
+
 std::string SplitModel::explanation() const {
-    if (!video) return "Every part keeps the original sound exactly, however long the file is.";
-    const auto cuts = points();
-    const bool onKeyframes = keyframes.count() >= 2 && std::all_of(cuts.begin(), cuts.end(), [&](double cut) {
-        return std::abs(keyframes.nearest(cut) - cut) <= TrimPlan::tolerance;
-    });
-    if (onKeyframes) return "Every cut is on a keyframe, so every part is a stream copy \u2014 instant and lossless.";
-    return "A part that does not start or end on a keyframe is re-encoded, so that it starts and ends exactly at "
-           "its cuts.";
+    const auto parts = plans();
+    if (parts.empty()) return video ? "Reading the keyframes\u2026" : "Reading the file\u2026";
+    std::vector<size_t> reencoded;
+    for (size_t i = 0; i < parts.size(); ++i)
+        if (!parts[i].isCopy()) reencoded.push_back(i + 1);
+    if (reencoded.empty()) {
+        if (video) return "Every cut is on a keyframe, so every part is a stream copy \u2014 instant and lossless.";
+        return "Every part is a copy of the original sound \u2014 instant and lossless.";
+    }
+    const bool lossless = std::all_of(parts.begin(), parts.end(), [](const CutPlan& p) { return p.lossless; });
+    if (reencoded.size() == parts.size()) {
+        if (!video)
+            return lossless ? "Every part is decoded and written again without loss, so each starts and ends exactly "
+                              "at its cuts."
+                            : "Every part is re-encoded so that each starts and ends exactly at its cuts, which loses a "
+                              "little quality.";
+        if (parts.front().cause == CutPlan::Cause::codec)
+            return "Every part is re-encoded: " + parts.front().decision.reason + ".";
+    }
+    std::string which;
+    for (size_t i = 0; i < reencoded.size(); ++i) {
+        if (i > 0) which += i + 1 == reencoded.size() ? " and " : ", ";
+        which += std::to_string(reencoded[i]);
+    }
+    const bool one = reencoded.size() == 1;
+    return std::string(one ? "Part " : "Parts ") + which + (one ? " is" : " are") +
+           " re-encoded, so that " + (one ? "it starts" : "each starts") + " and ends exactly at its cuts" +
+           (reencoded.size() < parts.size() ? "; the others are stream copies \u2014 instant and lossless." : ".");
 }
 
 std::vector<std::pair<double, double>> SplitModel::outcome() const {

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/format/Identifiers.h"
@@ -38,12 +40,13 @@ struct TrimModel {
     TrimModel(double duration, KeyframeIndex keyframes);
 
     double duration;  // at least 0.1
-    KeyframeIndex keyframes;
+    KeyframeIndex keyframes;  // where the handles snap to
     double start = 0;
     double end;
-    // A video: with fewer than two keyframes it is copied only from its very start. (Audio has
-    // no keyframes and is cut anywhere.)
     bool video = false;
+    // What the engine will make of the cut: its own plan, asked with what it will read. None
+    // until the file's facts are in; the sheet then promises nothing.
+    std::shared_ptr<const CutQuestion> question;
 
     // A typed start or end, clamped so that the span stays at least 0.1 s.
     void commitStart(double value);
@@ -56,9 +59,30 @@ struct TrimModel {
     double endFieldMinimum() const { return start + kMinimumSpan; }
     double kept() const { return end - start; }
     bool canApply() const;
-    // Whether the cut as it stands is a stream copy; otherwise the video is re-encoded.
+    // The engine's plan for the cut as it stands.
+    std::optional<CutPlan> plan() const;
+    // Whether the cut as it stands is a stream copy; otherwise it is re-encoded.
     bool isStreamCopy() const;
+    // A start or end close to the asked one at which the cut is a stream copy, when it is not.
+    struct Offer {
+        Edge edge;
+        double time;
+    };
+    std::optional<Offer> offer() const;
+    void take(const Offer& offer);
     std::string explanation() const;
+
+private:
+    // The plan and offer of the last cut asked: a long file's offer tries several cuts, and the
+    // sheet asks for both on every redraw.
+    struct Asked {
+        const CutQuestion* question;
+        double start, end;
+        std::optional<CutPlan> plan;
+        std::optional<std::optional<Offer>> offer;
+    };
+    mutable std::optional<Asked> m_asked;
+    const Asked& asked() const;
 };
 
 // The split sheet's cut: one point, or equal parts.
@@ -74,7 +98,8 @@ struct SplitModel {
 
     double duration;  // above 0.2
     KeyframeIndex keyframes;
-    bool video = false;  // as for the trim sheet
+    bool video = false;
+    std::shared_ptr<const CutQuestion> question;  // as for the trim sheet
     Method method = Method::atPoint;
     double point;
     int parts = 2;
@@ -89,7 +114,9 @@ struct SplitModel {
     double commitTyped(double value);
     void setParts(int value);
     bool canApply() const { return !points().empty(); }
-    // What the parts will be: stream copies, or (for a video cut off its keyframes) re-encoded.
+    // The engine's plan for each part as the cuts stand; empty until the file's facts are in.
+    std::vector<CutPlan> plans() const;
+    // What the parts will be: stream copies, or re-encoded, and why.
     std::string explanation() const;
 
 private:

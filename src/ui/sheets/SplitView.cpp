@@ -178,6 +178,18 @@ std::vector<QString> SplitView::outcomeRows() const {
     return m_rows;
 }
 
+void SplitView::setQuestion(std::shared_ptr<const CutQuestion> question) {
+    // A cut snaps to the nearest keyframe, however far: to any, so it stays near where it was
+    // asked, and the explanation says which parts that makes re-encoded.
+    if (question && question->hasPictures()) {
+        setKeyframes(question->keyframes());
+    } else {
+        m_keyframesKnown = true;
+    }
+    m_model.question = std::move(question);
+    refresh();
+}
+
 void SplitView::refresh() {
     m_explanation->setText(m_keyframesKnown ? QString::fromStdString(m_model.explanation())
                                             : QStringLiteral("Reading the keyframes\u2026"));

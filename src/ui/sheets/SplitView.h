@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ public:
     // keyframes are in, the sheet says so. Once they are, the cut moves to the nearest one.
     void awaitKeyframes();
     void setKeyframes(KeyframeIndex keyframes);
+    // What the engine will make of each part (its own plan); the cuts snap to the keyframes.
+    void setQuestion(std::shared_ptr<const CutQuestion> question);
     void setWaveform(std::optional<std::vector<float>> waveform);
 
     const SplitModel& model() const { return m_model; }

@@ -43,6 +43,17 @@ TrimView::TrimView(double duration, KeyframeIndex keyframes, std::string filenam
     m_kept = kept.value;
     times->addWidget(kept.widget, 0, Qt::AlignBottom);
     times->addStretch(1);
+    m_offer = new QPushButton;
+    m_offer->setAutoDefault(false);
+    m_offer->setVisible(false);
+    connect(m_offer, &QPushButton::clicked, this, [this] {
+        if (const auto offer = m_model.offer()) {
+            m_model.take(*offer);
+            requestPreview(offer->edge == TrimModel::Edge::start ? m_model.start : m_model.end, offer->edge);
+            refresh();
+        }
+    });
+    times->addWidget(m_offer, 0, Qt::AlignBottom);
     column->addLayout(times);
 
     auto* buttons = new QHBoxLayout;
@@ -123,6 +134,16 @@ void TrimView::setKeyframes(KeyframeIndex keyframes) {
     refresh();
 }
 
+void TrimView::setQuestion(std::shared_ptr<const CutQuestion> question) {
+    if (question && question->hasPictures()) {
+        setKeyframes(question->copyStarts());
+    } else {
+        m_keyframesKnown = true;
+    }
+    m_model.question = std::move(question);
+    refresh();
+}
+
 void TrimView::setWaveform(std::optional<std::vector<float>> waveform) {
     m_timeline->setWaveform(std::move(waveform));
 }
@@ -136,6 +157,11 @@ void TrimView::requestPreview(double time, TrimModel::Edge edge) {
 void TrimView::refresh() {
     m_explanation->setText(m_keyframesKnown ? QString::fromStdString(m_model.explanation())
                                             : QStringLiteral("Reading the keyframes\u2026"));
+    const auto offer = m_model.offer();
+    if (offer)
+        m_offer->setText(QString::fromStdString((offer->edge == TrimModel::Edge::start ? "Start at " : "End at ") +
+                                                MediaTime::format(offer->time)));
+    m_offer->setVisible(offer.has_value());
     m_timeline->setHandles({m_model.start, m_model.end});
     m_timeline->setBand(m_model.start, m_model.end);
     m_startField->setRange(0, m_model.startFieldMaximum());

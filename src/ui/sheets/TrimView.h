@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ public:
     // keyframes are in, the sheet says so, and keyframesKnown() is false.
     void awaitKeyframes();
     void setKeyframes(KeyframeIndex keyframes);
+    // What the engine will make of the cut (its own plan); the handles snap to the keyframes a
+    // copy can start on.
+    void setQuestion(std::shared_ptr<const CutQuestion> question);
     void setWaveform(std::optional<std::vector<float>> waveform);
     bool keyframesKnown() const { return m_keyframesKnown; }
 
@@ -54,6 +58,8 @@ public:
     TimeField* endField() const { return m_endField; }
     QPushButton* confirmButton() const { return m_confirm; }
     QPushButton* cancelButton() const { return m_cancel; }
+    // Takes the start or end the explanation offers for a stream copy; hidden when none is.
+    QPushButton* offerButton() const { return m_offer; }
     BatchSheetOptions* batchOptions() const { return m_batch; }
 
 protected:
@@ -79,6 +85,7 @@ private:
     QLabel* m_kept = nullptr;
     QPushButton* m_confirm = nullptr;
     QPushButton* m_cancel = nullptr;
+    QPushButton* m_offer = nullptr;
     BatchSheetOptions* m_batch = nullptr;
 };
 

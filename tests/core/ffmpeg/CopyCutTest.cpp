@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where a stream copy can start and end a cut, planned from a packet list like x264's with two
 // B-frames: I0 P3 B1 B2 P6 B4 B5 … in decode order, a keyframe every second at 25 pictures a second.
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "core/ffmpeg/CopyCut.h"
@@ -64,8 +66,9 @@ TEST(CopyCut, EndsOnlyWhereDecodeOrderAllows) {
         double end;
         std::optional<int64_t> pictures;  // none: no exact copy
     };
+    // One picture: its stop on the decode clock lies before the seek point, where no copy stops.
     for (const Case c : {Case{2.0, 25}, Case{1.12, std::nullopt}, Case{1.08, std::nullopt}, Case{1.16, 4},
-                         Case{1.28, 7}, Case{5.0, 50}}) {
+                         Case{1.28, 7}, Case{5.0, 50}, Case{1.04, std::nullopt}}) {
         SCOPED_TRACE(c.end);
         const auto cut = CopyCut::plan(cuts, 1.0, c.end);
         ASSERT_EQ(cut.has_value(), c.pictures.has_value());
@@ -83,6 +86,31 @@ TEST(CopyCut, EndsOnlyWhereDecodeOrderAllows) {
         EXPECT_GT(*cut->pictureEnd, *kept.decodeTime);
         EXPECT_LE(*cut->pictureEnd, *left.decodeTime);
     }
+}
+
+// Without B-frames across the end, the asked end itself stops the pictures: the plan ends them
+// there, so one reading of the file serves pictures and sound alike.
+TEST(CopyCut, AnEndNoBFrameCrossesStopsThePicturesItself) {
+    StreamCopyCuts cuts;
+    std::vector<double> keyframes;
+    for (int n = 0; n < 75; ++n) {
+        cuts.pictures.push_back({n * kFrame, n * kFrame, n % 25 == 0});
+        if (n % 25 == 0) keyframes.push_back(n * kFrame);
+    }
+    cuts.keyframes = KeyframeIndex(keyframes);
+    for (const double end : {2.0, 1.5, 1.53}) {
+        SCOPED_TRACE(end);
+        const auto cut = CopyCut::plan(cuts, 1.0, end, 1024.0 / 44100);
+        ASSERT_TRUE(cut);
+        ASSERT_TRUE(cut->pictureEnd);
+        EXPECT_DOUBLE_EQ(*cut->pictureEnd, end);
+        EXPECT_EQ(cut->pictures, static_cast<int64_t>(std::ceil(end / kFrame - 1e-9)) - 25);
+    }
+    // With B-frames the pictures stop earlier than the sound, on their decode clock.
+    const auto crossed = CopyCut::plan(bFrameStream(), 1.0, 1.12 + kFrame, 1024.0 / 44100);
+    ASSERT_TRUE(crossed);
+    ASSERT_TRUE(crossed->pictureEnd);
+    EXPECT_LT(*crossed->pictureEnd, 1.12 + kFrame);
 }
 
 TEST(CopyCut, NoCopyWithoutPicturesOrAnOpenGroup) {

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "ui/sheets/MediaSheetModels.h"
+#include "SheetQuestions.h"
 
 namespace kolvex {
 namespace {
+
+using testing::pictureStream;
+using testing::question;
 
 // A timeline whose track is exactly 100 points wide.
 const TimelineGeometry kTimeline{111, 10};
@@ -33,6 +37,8 @@ TEST(TrimModelTest, DurationFloorAndInvariants) {
 
 TEST(TrimModelTest, HandlesSnapToNearbyKeyframesAndTheExplanationFollows) {
     TrimModel model(10, KeyframeIndex({0, 2, 4, 6}));
+    model.video = true;
+    model.question = question("mkv", FormatCategory::video, "MKV", "h264", "aac", pictureStream(10, 20, 0, false));
     TimelineGeometry timeline{111, 10};
     EXPECT_EQ(model.explanation(), "Starts on a keyframe, so this is a stream copy \u2014 instant, and the video is "
                                    "not re-encoded.");
@@ -45,32 +51,97 @@ TEST(TrimModelTest, HandlesSnapToNearbyKeyframesAndTheExplanationFollows) {
     EXPECT_DOUBLE_EQ(model.start, 4);
     EXPECT_NE(model.explanation().find("stream copy"), std::string::npos);
 
-    TrimModel noKeyframes(10, KeyframeIndex{});
-    noKeyframes.dragTo(TrimModel::Edge::start, timeline.x(4.5), timeline);
-    EXPECT_NEAR(noKeyframes.start, 4.5, 1e-9);
-    EXPECT_EQ(noKeyframes.explanation(), "Trimmed to the exact times below, and losslessly.");
+    // Until the engine's plan can be asked, the sheet promises nothing.
+    TrimModel unread(10, KeyframeIndex{});
+    EXPECT_FALSE(unread.isStreamCopy());
+    EXPECT_EQ(unread.explanation().find("stream copy"), std::string::npos);
 
     // A video whose only keyframe is its first frame is copied from its start, and re-encoded
     // from anywhere else.
     TrimModel oneKeyframe(10, KeyframeIndex{});
     oneKeyframe.video = true;
+    oneKeyframe.question = question("mkv", FormatCategory::video, "MKV", "h264", "aac", pictureStream(10, 1000, 0, false));
     EXPECT_TRUE(oneKeyframe.isStreamCopy());
     oneKeyframe.commitStart(4.5);
     EXPECT_FALSE(oneKeyframe.isStreamCopy());
     EXPECT_NE(oneKeyframe.explanation().find("re-encoding"), std::string::npos);
 }
 
-TEST(SplitModelTest, ExplanationSaysWhetherThePartsAreCopied) {
+// What the trim sheet says is what the engine's plan decides: a copy only where one holds the
+// span, a re-encode with its cause otherwise, and the nearest start or end a copy can make.
+TEST(TrimModelTest, ExplanationIsTheEnginesPlan) {
+    const auto video = FormatCategory::video;
+    const auto audio = FormatCategory::audio;
     struct Case {
-        bool video;
-        std::vector<double> keyframes;
+        const char* name;
+        std::shared_ptr<const CutQuestion> question;
+        double start, end;
+        bool copy;
+        const char* says;
+        std::optional<TrimModel::Edge> offers;
+    };
+    const Case cases[] = {
+        {"keyframes", question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 3, false)), 2, 4, true,
+         "stream copy", std::nullopt},
+        {"end inside a B group", question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 3, false)), 2, 3.15,
+         false, "decoded out of order", TrimModel::Edge::end},
+        {"start between keyframes", question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 0, false)), 3.3,
+         7, false, "Start at 0:04.00", TrimModel::Edge::start},
+        {"open group", question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 3, true)), 2, 10, false,
+         "Start at 0:00.00", TrimModel::Edge::start},
+        {"AC-3 in MP4", question("mp4", video, "MP4", "h264", "ac3", pictureStream(10, 20, 0, false)), 2, 4, false,
+         "ac3 cannot be stored in MP4", std::nullopt},
+        {"AAC", question("m4a", audio, "M4A", std::nullopt, "aac", std::nullopt), 2, 4, true, "nothing is re-encoded",
+         std::nullopt},
+        {"MP3", question("mp3", audio, "MP3", std::nullopt, "mp3", std::nullopt), 2, 4, false, "loses a little quality",
+         std::nullopt},
+        {"FLAC", question("flac", audio, "FLAC", std::nullopt, "flac", std::nullopt), 2, 4, false, "losslessly",
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TrimModel model(10, c.question->copyStarts());
+        model.video = c.question->probe().videoCodec.has_value();
+        model.question = c.question;
+        model.commitEnd(c.end);
+        model.commitStart(c.start);
+        EXPECT_EQ(model.isStreamCopy(), c.copy);
+        EXPECT_EQ(model.isStreamCopy(), c.question->trim(c.start, c.end).isCopy());
+        EXPECT_NE(model.explanation().find(c.says), std::string::npos) << model.explanation();
+        const auto offer = model.offer();
+        ASSERT_EQ(offer.has_value(), c.offers.has_value()) << model.explanation();
+        if (!offer) continue;
+        EXPECT_EQ(offer->edge, *c.offers);
+        model.take(*offer);
+        EXPECT_TRUE(model.isStreamCopy()) << "the offered " << offer->time << " is no copy";
+    }
+    // An open group's keyframe is no place a copy starts: the handles do not snap to it.
+    EXPECT_EQ(question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 3, true))->copyStarts().times(),
+              std::vector<double>{0});
+}
+
+TEST(SplitModelTest, ExplanationSaysWhetherThePartsAreCopied) {
+    const auto video = FormatCategory::video;
+    const auto audio = FormatCategory::audio;
+    struct Case {
+        std::shared_ptr<const CutQuestion> question;
         double point;
         const char* says;
     };
-    for (const Case& c : {Case{false, {}, 4.5, "original sound"}, Case{true, {0, 3, 7}, 3, "stream copy"},
-                          Case{true, {0, 3, 7}, 4.5, "re-encoded"}, Case{true, {}, 4.5, "re-encoded"}}) {
-        SplitModel model(10, KeyframeIndex(c.keyframes));
-        model.video = c.video;
+    const auto mkv = [&](bool open) {
+        return question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 30, 2, open), "split");
+    };
+    for (const Case& c : {Case{question("m4a", audio, "M4A", std::nullopt, "aac", std::nullopt, "split"), 4.5,
+                               "copy of the original sound"},
+                          Case{question("mp3", audio, "MP3", std::nullopt, "mp3", std::nullopt, "split"), 4.5,
+                               "loses a little quality"},
+                          Case{mkv(false), 3, "every part is a stream copy"}, Case{mkv(false), 4.5, "re-encoded"},
+                          Case{mkv(true), 3, "Parts 1 and 2 are re-encoded"},
+                          Case{question("mp4", video, "MP4", "h264", "ac3", pictureStream(10, 30, 2, false), "split"), 3,
+                               "Every part is re-encoded: ac3"}}) {
+        SplitModel model(10, c.question->keyframes());
+        model.video = c.question->probe().videoCodec.has_value();
+        model.question = c.question;
         model.point = c.point;
         EXPECT_NE(model.explanation().find(c.says), std::string::npos) << model.explanation();
     }

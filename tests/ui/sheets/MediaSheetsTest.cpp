@@ -15,6 +15,7 @@
 #include "ui/sheets/SplitView.h"
 #include "ui/sheets/TimeField.h"
 #include "ui/sheets/TrimView.h"
+#include "SheetQuestions.h"
 
 namespace kolvex {
 namespace {
@@ -136,6 +137,9 @@ TEST_F(MediaSheetsTest, TrimPreviewsTheLatestRequestOnly) {
                   [&](double s, double e, BatchChoice c) { applied = {s, e, c}; }, nullptr);
     ASSERT_NE(view.previewPane(), nullptr);
     view.previewPane()->setDebounce(30);
+    view.awaitKeyframes();
+    view.setQuestion(testing::question("mp4", FormatCategory::video, "MP4", "h264", "aac",
+                                       testing::pictureStream(10, 20, 0, false)));
     showActive(view);
     ASSERT_TRUE(waitFor([&] { return view.previewPane()->framesDelivered() == 1; }));
     EXPECT_EQ(view.confirmButton()->text(), "Next");
@@ -171,11 +175,14 @@ TEST_F(MediaSheetsTest, TrimWithoutFramesAndReturnInAFieldTrimsAtTheTypedTime) {
     std::vector<std::pair<double, double>> applied;
     TrimView view(10, KeyframeIndex{}, "song.mp3", nullptr, std::vector<float>(500, 0.5f), std::nullopt,
                   [&](double start, double end, BatchChoice) { applied.emplace_back(start, end); }, nullptr);
+    view.setQuestion(testing::question("mp3", FormatCategory::audio, "MP3", std::nullopt, "mp3", std::nullopt));
     showActive(view);
     EXPECT_EQ(view.previewPane(), nullptr);
     EXPECT_EQ(view.confirmButton()->text(), "Trim");
     EXPECT_TRUE(view.confirmButton()->isDefault());
-    EXPECT_EQ(view.explanationText(), "Trimmed to the exact times below, and losslessly.");
+    // MP3 is cut by re-encoding, and the sheet says so.
+    EXPECT_EQ(view.explanationText(),
+              "Trimmed to the exact times below by re-encoding the sound, which loses a little quality.");
     view.endField()->editor()->setFocus();
     view.endField()->editor()->setText("6");
     QTest::keyClick(view.endField()->editor(), Qt::Key_Return);
@@ -188,6 +195,10 @@ TEST_F(MediaSheetsTest, TrimWithoutFramesAndReturnInAFieldTrimsAtTheTypedTime) {
 
 TEST_F(MediaSheetsTest, TrimHandlesDragOnTheTimeline) {
     TrimView view(10, KeyframeIndex({0, 4}), "clip.mp4", nullptr, std::nullopt, std::nullopt, nullptr, nullptr);
+    view.awaitKeyframes();
+    EXPECT_EQ(view.explanationText(), "Reading the keyframes\u2026");
+    view.setQuestion(testing::question("mp4", FormatCategory::video, "MP4", "h264", "aac",
+                                       testing::pictureStream(10, 40, 0, false)));
     view.resize(560, 300);
     showActive(view);
     auto* timeline = view.timeline();

@@ -25,6 +25,15 @@ KeyframeIndex FFmpegMediaFacts::keyframes(const std::filesystem::path& file, std
     }
 }
 
+StreamCopyCuts FFmpegMediaFacts::copyCuts(const std::filesystem::path& file, std::stop_token stop) const {
+    try {
+        return LibavKeyframeReader().everyCut(file, stop);
+    } catch (const ConversionError& error) {
+        Log::app().info("No keyframes read from {}: {}", paths::lastComponent(file), error.shortDescription());
+        return StreamCopyCuts();
+    }
+}
+
 std::optional<std::vector<float>> FFmpegMediaFacts::waveform(const std::filesystem::path& file,
                                                                std::stop_token stop) const {
     auto peaks = WaveformSampler::peaks(file, kWaveformBuckets, stop);

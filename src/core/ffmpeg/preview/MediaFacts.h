@@ -24,6 +24,13 @@ public:
     // The keyframe times of the first video stream. A file whose keyframes cannot be read gets
     // an empty index (cuts are then re-encoded where they fall); the reason is logged.
     virtual KeyframeIndex keyframes(const std::filesystem::path& file, std::stop_token stop) const = 0;
+    // The same read, every packet of the first video stream kept, so a sheet can ask where a
+    // stream copy can cut (CutQuestion). This default knows the keyframes alone.
+    virtual StreamCopyCuts copyCuts(const std::filesystem::path& file, std::stop_token stop) const {
+        StreamCopyCuts cuts;
+        cuts.keyframes = keyframes(file, stop);
+        return cuts;
+    }
     // Peaks of the first audio stream for a timeline; none without readable audio.
     virtual std::optional<std::vector<float>> waveform(const std::filesystem::path& file,
                                                        std::stop_token stop) const = 0;
@@ -37,6 +44,7 @@ class FFmpegMediaFacts final : public MediaFacts {
 public:
     MediaProbe probe(const std::filesystem::path& file, std::stop_token stop) const override;
     KeyframeIndex keyframes(const std::filesystem::path& file, std::stop_token stop) const override;
+    StreamCopyCuts copyCuts(const std::filesystem::path& file, std::stop_token stop) const override;
     std::optional<std::vector<float>> waveform(const std::filesystem::path& file, std::stop_token stop) const override;
     void letGo() const override;
 };

@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/ffmpeg/CutPlan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "core/ffmpeg/FFmpegArguments.h"
+
+namespace kolvex {
+
+namespace {
+
+constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
+// Past the window's end, as many pictures as a decoder may hold back (LibavKeyframeReader's).
+constexpr int kReorderDepth = 16;
+// How far around an asked time a sheet looks for one a copy can make.
+constexpr double kOfferReach = 5.0;
+constexpr size_t kOfferTries = 24;
+
+// Whether the re-encode of `job` writes its sound without loss, as the argument builder has it.
+bool writesSoundLosslessly(const ConversionJob& job, const MediaProbe& probe,
+                           const PassthroughPlanner::Decision& decision) {
+    if (job.to.category != FormatCategory::audio) return false;
+    const auto args = FFmpegArguments::build(job, decision, probe, std::nullopt);
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "-c:a") continue;
+        const std::string& encoder = args[i + 1];
+        return encoder == "flac" || encoder == "alac" || encoder.starts_with("pcm_");
+    }
+    return false;
+}
+
+}  // namespace
+
+CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* cuts) {
+    CutPlan plan;
+    plan.decision = PassthroughPlanner::decide(job, probe);
+    if (!plan.decision.isPassthrough()) {
+        plan.cause = Cause::codec;
+        plan.lossless = writesSoundLosslessly(job, probe, plan.decision);
+        return plan;
+    }
+    plan.lossless = true;
+    if (plan.decision.dropsVideo || !job.isTrim()) return plan;
+
+    // A copied cut of pictures holds exactly the pictures of its span, or the cut is re-encoded.
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    const double soundFrame = CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate);
+    if (cuts) plan.cut = CopyCut::plan(*cuts, start, job.options.trimEnd, soundFrame);
+    if (plan.cut) return plan;
+    plan.cause = cuts && job.options.trimEnd && CopyCut::plan(*cuts, start, std::nullopt, soundFrame) ? Cause::end
+                                                                                                     : Cause::start;
+    plan.lossless = false;
+    plan.decision = PassthroughPlanner::Decision::reencode(
+        fmt::format("no copy holds exactly {:.3f}\u2013{} s, so the cut is re-encoded", start,
+                    job.options.trimEnd ? fmt::format("{:.3f}", *job.options.trimEnd) : std::string("the end")));
+    return plan;
+}
+
+std::vector<double> CutPlan::splitPoints(const std::vector<double>& given, double duration) {
+    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
+    std::sort(candidates.begin(), candidates.end());
+    std::vector<double> accepted;
+    for (const double point : candidates) {
+        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
+        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
+        accepted.push_back(point);
+    }
+    return accepted;
+}
+
+std::vector<ConversionOptions> CutPlan::splitParts(const ConversionJob& job, std::vector<double> points,
+                                                   const StreamCopyCuts* cuts) {
+    if (cuts) {
+        for (double& point : points) {
+            const double nearest = cuts->keyframes.nearest(point);
+            if (std::abs(nearest - point) <= TrimPlan::tolerance && nearest > 0) point = nearest;
+        }
+    }
+    const auto onKeyframe = [&](size_t index) { return !cuts || cuts->keyframes.nearest(points[index]) == points[index]; };
+    const size_t count = points.size() + 1;
+    std::vector<ConversionOptions> parts;
+    for (size_t i = 0; i < count; ++i) {
+        ConversionOptions options = job.options;
+        options.splitPoints.clear();
+        options.tool = "trim";
+        options.allowPassthrough = (i == 0 || onKeyframe(i - 1)) && (i + 1 == count || onKeyframe(i));
+        options.trimStart = i == 0 ? std::nullopt : std::optional(points[i - 1]);
+        options.trimEnd = i + 1 == count ? std::nullopt : std::optional(points[i]);
+        parts.push_back(std::move(options));
+    }
+    return parts;
+}
+
+// ---- the sheets' questions ----------------------------------------------------------------
+
+CutQuestion::CutQuestion(ConversionJob job, MediaProbe probe, std::shared_ptr<const StreamCopyCuts> cuts)
+    : m_job(std::move(job)), m_probe(std::move(probe)), m_cuts(std::move(cuts)) {
+    // A video whose cuts could not be read is cut as the engine cuts it then: by re-encoding.
+    if (!m_cuts && m_probe.videoCodec && m_job.to.category != FormatCategory::audio)
+        m_cuts = std::make_shared<const StreamCopyCuts>();
+    if (!m_cuts) return;
+    for (size_t i = 0; i < m_cuts->pictures.size(); ++i)
+        if (m_cuts->pictures[i].keyframe) m_keyPositions.push_back(i);
+}
+
+ConversionJob CutQuestion::trimJob(double start, double end) const {
+    ConversionJob job = m_job;
+    job.options.splitPoints.clear();
+    job.options.tool = "trim";
+    job.options.trimStart = start;
+    job.options.trimEnd = end;
+    return job;
+}
+
+StreamCopyCuts CutQuestion::window(double start, std::optional<double> end) const {
+    StreamCopyCuts read;
+    if (!m_cuts) return read;
+    const auto& pictures = m_cuts->pictures;
+    // The keyframe the reader's seek lands on: the last at or before a second before the start.
+    const double seek = std::max(0.0, start - 1.0);
+    size_t from = 0;
+    for (const size_t position : m_keyPositions) {
+        if (pictures[position].time > seek + kSame) break;
+        from = position;
+    }
+    std::vector<double> keyframes;
+    std::optional<int> afterEnd;
+    for (size_t i = from; i < pictures.size(); ++i) {
+        const auto& picture = pictures[i];
+        if (afterEnd && (*afterEnd)-- <= 0) break;
+        if (end && !afterEnd && picture.keyframe && picture.time >= *end) afterEnd = kReorderDepth;
+        if (picture.keyframe && !afterEnd) {
+            keyframes.push_back(picture.time);
+            if (picture.decodeTime) read.decodeDelay = std::max(read.decodeDelay, picture.time - *picture.decodeTime);
+        }
+        read.pictures.push_back(picture);
+    }
+    read.keyframes = KeyframeIndex(std::move(keyframes));
+    return read;
+}
+
+CutPlan CutQuestion::trim(double start, double end) const {
+    const ConversionJob job = trimJob(start, end);
+    if (!m_cuts) return CutPlan::of(job, m_probe, nullptr);
+    const StreamCopyCuts read = window(start, end);
+    return CutPlan::of(job, m_probe, &read);
+}
+
+std::vector<CutPlan> CutQuestion::split(const std::vector<double>& points) const {
+    std::vector<CutPlan> plans;
+    if (!m_probe.durationSeconds) return plans;
+    const auto accepted = CutPlan::splitPoints(points, *m_probe.durationSeconds);
+    if (accepted.empty()) return plans;
+    for (const auto& options : CutPlan::splitParts(m_job, accepted, m_cuts.get())) {
+        ConversionJob part = m_job;
+        part.options = options;
+        plans.push_back(CutPlan::of(part, m_probe, m_cuts.get()));
+    }
+    return plans;
+}
+
+std::optional<double> CutQuestion::nearestCopyStart(double start, double end) const {
+    if (!m_cuts) return std::nullopt;
+    std::vector<double> candidates;
+    const KeyframeIndex starts = copyStarts();
+    for (const double time : starts.times())
+        if (std::abs(time - start) <= kOfferReach && time < end - kSame) candidates.push_back(time);
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](double a, double b) { return std::abs(a - start) < std::abs(b - start); });
+    if (candidates.size() > kOfferTries) candidates.resize(kOfferTries);
+    for (const double candidate : candidates)
+        if (trim(candidate, end).isCopy()) return candidate;
+    return std::nullopt;
+}
+
+std::optional<double> CutQuestion::nearestCopyEnd(double start, double end) const {
+    if (!m_cuts) return std::nullopt;
+    // A copy ends just before a picture: each picture's time is a place one may end.
+    std::vector<double> candidates;
+    for (const auto& picture : m_cuts->pictures)
+        if (std::abs(picture.time - end) <= kOfferReach && picture.time > start + kSame) candidates.push_back(picture.time);
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](double a, double b) { return std::abs(a - end) < std::abs(b - end); });
+    if (candidates.size() > kOfferTries) candidates.resize(kOfferTries);
+    for (const double candidate : candidates)
+        if (trim(start, candidate).isCopy()) return candidate;
+    return std::nullopt;
+}
+
+KeyframeIndex CutQuestion::copyStarts() const {
+    if (!m_cuts) return KeyframeIndex{};
+    const auto& pictures = m_cuts->pictures;
+    // A keyframe starts a closed group when no picture decoded after it shows before it.
+    std::vector<double> earliestAfter(pictures.size() + 1, std::numeric_limits<double>::infinity());
+    for (size_t i = pictures.size(); i-- > 0;) earliestAfter[i] = std::min(earliestAfter[i + 1], pictures[i].time);
+    std::vector<double> starts;
+    for (const size_t position : m_keyPositions)
+        if (earliestAfter[position + 1] >= pictures[position].time - kSame) starts.push_back(pictures[position].time);
+    return KeyframeIndex(std::move(starts));
+}
+
+}  // namespace kolvex
