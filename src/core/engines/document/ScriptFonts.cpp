@@ -88,10 +88,11 @@ std::vector<uint32_t> scriptTagsOf(char32_t letter) {
     return {tags, tags + count};
 }
 
-// Whether the face lists one of the tags in its GSUB, or lays itself out without one (AAT).
-bool listsScript(const Face& face, const std::vector<uint32_t>& tags) {
+// Whether the face lists one of the tags in its GSUB, or lays itself out without one (AAT);
+// none when it is not an OpenType or TrueType font (a Type 1 font: nothing to copy).
+std::optional<bool> listsScript(const Face& face, const std::vector<uint32_t>& tags) {
     const std::unique_ptr<hb_blob_t, decltype(&hb_blob_destroy)> blob(hb_blob_create_from_file_or_fail(face.file.c_str()), &hb_blob_destroy);
-    if (!blob) return true;  // unreadable: nothing to copy either
+    if (!blob) return std::nullopt;
     const std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> hbFace(hb_face_create(blob.get(), face.index), &hb_face_destroy);
     const auto has = [&hbFace](hb_tag_t table) {
         hb_blob_t* data = hb_face_reference_table(hbFace.get(), table);
@@ -99,6 +100,7 @@ bool listsScript(const Face& face, const std::vector<uint32_t>& tags) {
         hb_blob_destroy(data);
         return present;
     };
+    if (!has(HB_TAG('h', 'e', 'a', 'd'))) return std::nullopt;
     if (has(HB_TAG('m', 'o', 'r', 'x')) || has(HB_TAG('m', 'o', 'r', 't'))) return true;
     return hb_ot_layout_table_select_script(hbFace.get(), HB_OT_TAG_GSUB, static_cast<unsigned>(tags.size()), tags.data(), nullptr, nullptr);
 }
@@ -115,7 +117,17 @@ std::vector<Candidate> unlistedScripts() {
     for (auto& [script, faces] : installedFaces()) {
         std::stable_sort(faces.begin(), faces.end(), [](const Face& a, const Face& b) { return a.letters > b.letters; });
         const std::vector<uint32_t> tags = scriptTagsOf(faces.front().sample.toUcs4().front());
-        if (tags.empty() || std::any_of(faces.begin(), faces.end(), [&tags](const Face& face) { return listsScript(face, tags); })) continue;
+        if (tags.empty()) continue;
+        std::vector<Face> copiable;
+        bool listed = false;
+        for (const Face& face : faces) {
+            const std::optional<bool> lists = listsScript(face, tags);
+            listed = listed || lists.value_or(false);
+            if (listed) break;
+            if (lists) copiable.push_back(face);
+        }
+        if (listed || copiable.empty()) continue;
+        faces = std::move(copiable);
         Candidate candidate{script, tags, {}};
         for (const Face& face : faces)
             if (face.family == faces.front().family) candidate.faces.push_back(face);
