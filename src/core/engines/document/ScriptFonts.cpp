@@ -27,8 +27,6 @@ namespace kolvex {
 
 namespace {
 
-constexpr const char* kPrefix = "Kolvex ";
-
 struct Face {
     std::string file;
     unsigned index = 0;
@@ -136,26 +134,17 @@ std::vector<Candidate> unlistedScripts() {
     return out;
 }
 
-// Registers a copy of the candidate's family that lists its script; the family of the copy, or
-// empty when none could be made.
-QString registerListedCopy(const Candidate& candidate) {
-    QString copy;
-    QByteArray last;
+// Registers a copy of each of the candidate's faces that lists its script, under the same family
+// and style: registered after the installed faces, a copy takes the place of its original in
+// Qt's font database, and so in every fallback list that names the family. Whether any was.
+bool registerListedCopies(const Candidate& candidate) {
+    bool registered = false;
     for (const Face& face : candidate.faces) {
         // The first tag is the one HarfBuzz prefers; one is enough for Qt to take the font.
-        const QByteArray font = ScriptListedFont::fromFile(face.file, face.index, {candidate.tags.front()}, kPrefix);
-        if (font.isEmpty()) continue;
-        const int id = QFontDatabase::addApplicationFontFromData(font);
-        const QStringList families = id < 0 ? QStringList() : QFontDatabase::applicationFontFamilies(id);
-        if (!families.isEmpty()) copy = families.front();
-        last = font;
+        const QByteArray font = ScriptListedFont::fromFile(face.file, face.index, {candidate.tags.front()});
+        registered = (!font.isEmpty() && QFontDatabase::addApplicationFontFromData(font) >= 0) || registered;
     }
-    // Qt keeps the fallback lists it made before (those of the check that found the script
-    // undrawn) until a font is removed: one more copy is added and removed to make it forget them.
-    if (!last.isEmpty()) QFontDatabase::removeApplicationFont(QFontDatabase::addApplicationFontFromData(last));
-    // Asked for by name, the installed family gives way to its copy, which Qt takes.
-    if (!copy.isEmpty()) QFont::insertSubstitution(candidate.faces.front().family, copy);
-    return copy;
+    return registered;
 }
 
 struct State {
@@ -196,8 +185,7 @@ std::vector<ScriptFonts::Listed> ScriptFonts::prepareFor(const QString& text, co
                 const auto candidate = std::find_if(s.candidates->begin(), s.candidates->end(),
                                                     [script = script](const Candidate& c) { return c.script == script; });
                 if (candidate == s.candidates->end()) continue;  // no font has it, or Qt draws it in none for another cause
-                const QString copy = registerListedCopy(*candidate);
-                if (!copy.isEmpty()) s.listed.push_back({script, candidate->faces.front().family, copy});
+                if (registerListedCopies(*candidate)) s.listed.push_back({script, candidate->faces.front().family});
             }
         });
         worker.join();

@@ -15,9 +15,9 @@ namespace kolvex {
 // When Qt cannot draw a script of a text, the installed fonts are read (fontconfig's list and
 // character sets): when some face has letters of the script but no covering face lists it in its
 // glyph substitution table (Qt refuses such fonts for the scripts it shapes only with OpenType),
-// a copy of the family with the most of them that lists the script is registered with Qt (see
-// ScriptListedFont), and Qt's font fallback takes it for that script's text from then on, in any
-// document font. A script that no installed font covers stays undrawn (the PDF writer's note
+// a copy of the family with the most of them that lists the script is registered with Qt in its
+// place (see ScriptListedFont), and Qt's font fallback takes it for that script's text from then
+// on, in any document font. A script that no installed font covers stays undrawn (the PDF writer's note
 // names its characters).
 class ScriptFonts {
 public:
@@ -25,8 +25,7 @@ public:
 
     struct Listed {
         QChar::Script script;
-        QString family;  // the installed family Qt refused
-        QString copy;    // the family of the registered copy
+        QString family;  // the installed family Qt refused, now drawn from its copy
     };
 
     // Before `text` is laid out in `font`: for each script of its letters that Qt does not draw

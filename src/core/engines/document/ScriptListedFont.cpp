@@ -27,10 +27,6 @@ void put(QByteArray& out, uint32_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.append(static_cast<char>(value >> (8 * i) & 0xFF));
 }
 
-void putAt(QByteArray& out, qsizetype at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<char>(value >> (8 * (bytes - 1 - i)) & 0xFF);
-}
-
 // A script table whose default language system has no features (10 bytes).
 void putEmptyScript(QByteArray& out) {
     put(out, 4, 2);       // default LangSys, right after this table's own 4 bytes
@@ -133,34 +129,7 @@ QByteArray ScriptListedFont::listScripts(const QByteArray& gsub, const std::vect
     return out;
 }
 
-QByteArray ScriptListedFont::prefixFamily(const QByteArray& name, const std::string& prefix) {
-    const auto count = read(name, 2, 2);
-    const auto storage = read(name, 4, 2);
-    if (!count || !storage || 6 + 12 * *count > *storage || *storage > name.size()) return {};
-    QByteArray head = name.left(*storage);
-    QByteArray strings = name.mid(*storage);
-    QByteArray wide;
-    for (const char c : prefix) put(wide, static_cast<uint8_t>(c), 2);
-    for (uint32_t i = 0; i < *count; ++i) {
-        const qsizetype record = 6 + 12 * i;
-        const uint32_t platform = *read(name, record, 2);
-        const uint32_t id = *read(name, record + 6, 2);
-        const uint32_t length = *read(name, record + 8, 2);
-        const uint32_t offset = *read(name, record + 10, 2);
-        if (id != 1 && id != 4 && id != 16 && id != 21) continue;
-        // Unicode and Windows names are UTF-16; Macintosh ones a single-byte encoding (ASCII fits).
-        if (platform != 0 && platform != 1 && platform != 3) continue;
-        if (offset + length > static_cast<uint32_t>(strings.size())) return {};
-        const QByteArray renamed = (platform == 1 ? QByteArray::fromStdString(prefix) : wide) + strings.mid(offset, length);
-        if (strings.size() > 0xFFFF || renamed.size() > 0xFFFF) return {};
-        putAt(head, record + 8, static_cast<uint32_t>(renamed.size()), 2);
-        putAt(head, record + 10, static_cast<uint32_t>(strings.size()), 2);
-        strings.append(renamed);
-    }
-    return head + strings;
-}
-
-QByteArray ScriptListedFont::fromFile(const std::string& file, unsigned index, const std::vector<uint32_t>& tags, const std::string& prefix) {
+QByteArray ScriptListedFont::fromFile(const std::string& file, unsigned index, const std::vector<uint32_t>& tags) {
     const std::unique_ptr<hb_blob_t, decltype(&hb_blob_destroy)> blob(hb_blob_create_from_file_or_fail(file.c_str()), &hb_blob_destroy);
     if (!blob) return {};
     const std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> face(hb_face_create(blob.get(), index), &hb_face_destroy);
@@ -171,8 +140,7 @@ QByteArray ScriptListedFont::fromFile(const std::string& file, unsigned index, c
         return QByteArray(bytes, static_cast<qsizetype>(length));
     };
     const QByteArray gsub = listScripts(table(tag('G', 'S', 'U', 'B')), tags);
-    const QByteArray name = prefixFamily(table(tag('n', 'a', 'm', 'e')), prefix);
-    if (gsub.isEmpty() || name.isEmpty()) return {};
+    if (gsub.isEmpty() || table(tag('h', 'e', 'a', 'd')).isEmpty()) return {};
 
     const std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> builder(hb_face_builder_create(), &hb_face_destroy);
     const auto add = [&builder](uint32_t t, const QByteArray& data) {
@@ -188,12 +156,11 @@ QByteArray ScriptListedFont::fromFile(const std::string& file, unsigned index, c
         if (found == 0) break;
         for (unsigned i = 0; i < found; ++i) {
             const uint32_t t = tables[i];
-            if (t == tag('G', 'S', 'U', 'B') || t == tag('n', 'a', 'm', 'e') || t == tag('D', 'S', 'I', 'G')) continue;
+            if (t == tag('G', 'S', 'U', 'B') || t == tag('D', 'S', 'I', 'G')) continue;
             add(t, table(t));
         }
     }
     add(tag('G', 'S', 'U', 'B'), gsub);
-    add(tag('n', 'a', 'm', 'e'), name);
     const std::unique_ptr<hb_blob_t, decltype(&hb_blob_destroy)> built(hb_face_reference_blob(builder.get()), &hb_blob_destroy);
     unsigned length = 0;
     const char* bytes = hb_blob_get_data(built.get(), &length);
