@@ -334,8 +334,9 @@ std::string PdfLayoutWriter::tooLongLabel() {
 std::filesystem::path PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination,
                                              std::stop_token stop) {
     requireTextSystem();
-    ScriptFonts::prepareFor(document.toRawText(), document.defaultFont());
-    if (!mayHoldColourGlyphs(document.toRawText())) return writePages(document, destination, std::move(stop));
+    const QString text = document.toRawText();
+    ScriptFonts::prepareFor(text, document.defaultFont());
+    if (!mayHoldColourGlyphs(text)) return writePages(document, destination, std::move(stop));
     // Once Qt's PDF output has met a colour font's glyphs, the thread's font state for that font
     // is spoilt: every later layout on the thread gives them no width, so the next document's
     // emoji come out squeezed and cut. A document that may hold them is laid out and drawn on a

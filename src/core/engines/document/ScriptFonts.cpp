@@ -31,8 +31,8 @@ struct Face {
     std::string file;
     unsigned index = 0;
     QString family;
-    int letters = 0;         // of the script in question
-    QString sample;          // two of them
+    int letters = 0;  // of the script in question
+    QString sample;   // two of them
 };
 
 using FacesByScript = std::map<QChar::Script, std::vector<Face>>;
@@ -162,25 +162,41 @@ State& state() {
 }  // namespace
 
 std::vector<ScriptFonts::Listed> ScriptFonts::prepareFor(const QString& text, const QFont& font) {
-    // A few letters of each script the text has.
-    std::map<QChar::Script, QString> letters;
-    for (const char32_t c : text.toUcs4()) {
-        const QChar::Script script = QChar::script(c);
-        if (script <= QChar::Script_Common || !QChar::isLetter(c)) continue;
-        QString& some = letters[script];
-        const QString one = QString::fromUcs4(&c, 1);
-        if (some.size() < 16 && !some.contains(one)) some += one;
-    }
     State& s = state();
+    std::vector<bool> done(QChar::ScriptCount);
+    {
+        const std::lock_guard lock(s.mutex);
+        for (const QChar::Script script : s.settled) done[script] = true;
+    }
+    // A few letters of each script of the text not settled yet (a long text is read once, with
+    // no allocation for the letters of settled scripts).
+    std::map<QChar::Script, std::u32string> letters;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        const QChar::Script script = QChar::script(c);
+        if (done[script] || script <= QChar::Script_Common || !QChar::isLetter(c)) continue;
+        std::u32string& some = letters[script];
+        if (some.find(c) == std::u32string::npos) some += c;
+        if (some.size() >= 16) done[script] = true;  // enough to tell
+    }
     const std::lock_guard lock(s.mutex);
     for (auto it = letters.begin(); it != letters.end();) it = s.settled.count(it->first) ? letters.erase(it) : std::next(it);
     if (!letters.empty()) {
         // On a thread of its own: its layouts fill that thread's font cache, refusals and all,
-        // and the cache goes with it.
+        // and the cache goes with it. The font is asked for anew there (a QFont is not shared
+        // between threads).
+        const QStringList families = font.families();
+        const QFont::StyleHint hint = font.styleHint();
         std::thread worker([&] {
+            QFont probe(families);
+            probe.setStyleHint(hint);
             for (const auto& [script, some] : letters) {
                 s.settled.insert(script);
-                if (drawsAll(some, font)) continue;
+                if (drawsAll(QString::fromStdU32String(some), probe)) continue;
                 if (!s.candidates) s.candidates = unlistedScripts();
                 const auto candidate = std::find_if(s.candidates->begin(), s.candidates->end(),
                                                     [script = script](const Candidate& c) { return c.script == script; });

@@ -188,7 +188,8 @@ TEST(PdfScripts, EveryInstalledScriptReadsBack) {
 }
 
 // A run that Qt draws without glyphs, or with glyphs no font has (private-use characters as icon
-// fonts paste them, a script Qt cannot draw, an emoji newer than the emoji font), costs the page
+// fonts paste them, a script whose installed font Qt refuses unless given a copy that lists it,
+// an emoji newer than the emoji font), costs the page
 // nothing else: everything around it reads back, and it reads back too. What is not drawn in a
 // font that has it is named in the document's note.
 TEST(PdfScripts, AnUnmatchedRunCostsItselfAlone) {
