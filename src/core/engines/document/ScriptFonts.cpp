@@ -171,10 +171,13 @@ std::vector<ScriptFonts::Listed> ScriptFonts::prepareFor(const QString& text, co
     // A few letters of each script of the text not settled yet (a long text is read once, with
     // no allocation for the letters of settled scripts).
     std::map<QChar::Script, std::u32string> letters;
+    const QChar* units = text.constData();
+    bool asciiDone = done[QChar::Script_Latin];  // ASCII is Latin letters and common signs
     for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+        char32_t c = units[i].unicode();
+        if (c < 0x80 && asciiDone) continue;
+        if (units[i].isHighSurrogate() && i + 1 < text.size() && units[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(units[i], units[i + 1]);
             ++i;
         }
         const QChar::Script script = QChar::script(c);
@@ -182,6 +185,7 @@ std::vector<ScriptFonts::Listed> ScriptFonts::prepareFor(const QString& text, co
         std::u32string& some = letters[script];
         if (some.find(c) == std::u32string::npos) some += c;
         if (some.size() >= 16) done[script] = true;  // enough to tell
+        asciiDone = done[QChar::Script_Latin];
     }
     const std::lock_guard lock(s.mutex);
     for (auto it = letters.begin(); it != letters.end();) it = s.settled.count(it->first) ? letters.erase(it) : std::next(it);
