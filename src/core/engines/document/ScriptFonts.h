@@ -17,8 +17,8 @@ namespace kolvex {
 // glyph substitution table (Qt refuses such fonts for the scripts it shapes only with OpenType),
 // a copy of the family with the most of them that lists the script is registered with Qt in its
 // place (see ScriptListedFont), and Qt's font fallback takes it for that script's text from then
-// on, in any document font. A script that no installed font covers stays undrawn (the PDF writer's note
-// names its characters).
+// on, in any document font. A script that no installed font covers stays undrawn (the PDF
+// writer's note names its characters).
 class ScriptFonts {
 public:
     ScriptFonts() = delete;
