@@ -37,6 +37,7 @@
 #include "core/engines/document/DrawnText.h"
 #include "core/engines/document/PdfTextLayer.h"
 #include "core/engines/document/RichDocument.h"
+#include "core/engines/document/ScriptFonts.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
@@ -189,23 +190,7 @@ QString undrawable(const QString& text, const QFont& font) {
         seen += one;
         candidates.push_back(c);
     }
-    const auto missing = [&font](const QString& chunk) {
-        QTextLayout layout(chunk, font);
-        layout.beginLayout();
-        while (layout.createLine().isValid()) {
-        }
-        layout.endLayout();
-        // Where no font has a character, Qt draws a box of no font at all, or a font's glyph 0.
-        int glyphs = 0;
-        for (const QGlyphRun& run : layout.glyphRuns()) {
-            if (!run.rawFont().isValid() || run.rawFont().fontTable("head").isEmpty()) return true;
-            for (const quint32 glyph : run.glyphIndexes()) {
-                if (glyph == 0) return true;
-                ++glyphs;
-            }
-        }
-        return glyphs == 0;
-    };
+    const auto missing = [&font](const QString& chunk) { return !ScriptFonts::drawsAll(chunk, font); };
     // In chunks: most text has a font for everything, and one layout answers for many characters.
     QString out;
     constexpr size_t kChunk = 64;
@@ -349,7 +334,9 @@ std::string PdfLayoutWriter::tooLongLabel() {
 std::filesystem::path PdfLayoutWriter::write(QTextDocument& document, const std::filesystem::path& destination,
                                              std::stop_token stop) {
     requireTextSystem();
-    if (!mayHoldColourGlyphs(document.toRawText())) return writePages(document, destination, std::move(stop));
+    const QString text = document.toRawText();
+    ScriptFonts::prepareFor(text, document.defaultFont());
+    if (!mayHoldColourGlyphs(text)) return writePages(document, destination, std::move(stop));
     // Once Qt's PDF output has met a colour font's glyphs, the thread's font state for that font
     // is spoilt: every later layout on the thread gives them no width, so the next document's
     // emoji come out squeezed and cut. A document that may hold them is laid out and drawn on a

@@ -18,7 +18,8 @@ namespace kolvex {
 // is laid out and drawn on a thread of its own while the call waits, and handed back after.
 // Its emoji are given the colour emoji font first, and lose the presentation selectors that
 // font does not map (see preferColourEmojiFont); the PDF's text layer still reads back every
-// character written, in every script (see pdf_text_layer).
+// character written, in every script (see pdf_text_layer). A script whose installed font Qt
+// refuses is drawn in a copy of that font that Qt takes (see ScriptFonts).
 class PdfLayoutWriter {
 public:
     static constexpr int kMaxPages = 20000;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractTextDocumentLayout>
 #include <QChar>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QString>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include "DocumentTestSupport.h"
 #include "core/engines/document/PdfLayoutWriter.h"
@@ -170,10 +176,8 @@ TEST(PdfScripts, EveryInstalledScriptReadsBack) {
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(label(rows[i]));
         const std::u32string expected = withoutWhitespace(rows[i].text);
-        // A script Qt cannot draw in its installed font (it refuses fonts without the script's
-        // substitution table) is named in the document's note. Its page here holds nothing drawn
-        // for its text to go with; beside drawn text it reads back (PdfScripts.AnUnmatchedRunCostsItselfAlone).
-        if (notes.find(QString(rows[i].text.front()).toStdString()) != std::string::npos) continue;
+        // Every row's script has an installed font: no note may call its letters undrawable.
+        EXPECT_EQ(notes.find(QString(rows[i].text.front()).toStdString()), std::string::npos) << notes;
         EXPECT_EQ(QString::fromStdU32String(withoutWhitespace(QString::fromStdString(i < pages.size() ? pages[i] : ""))).toStdString(),
                   QString::fromStdU32String(expected).toStdString())
             << "pdftotext";
@@ -184,7 +188,8 @@ TEST(PdfScripts, EveryInstalledScriptReadsBack) {
 }
 
 // A run that Qt draws without glyphs, or with glyphs no font has (private-use characters as icon
-// fonts paste them, a script Qt cannot draw, an emoji newer than the emoji font), costs the page
+// fonts paste them, a script whose installed font Qt refuses unless given a copy that lists it,
+// an emoji newer than the emoji font), costs the page
 // nothing else: everything around it reads back, and it reads back too. What is not drawn in a
 // font that has it is named in the document's note.
 TEST(PdfScripts, AnUnmatchedRunCostsItselfAlone) {
@@ -234,6 +239,57 @@ TEST(PdfScripts, AnUnmatchedRunCostsItselfAlone) {
         for (const char32_t c : withoutWhitespace(QString::fromStdString(row.line))) {
             EXPECT_NE(read.find(c), std::u32string::npos) << QString::fromStdU32String(read).toStdString();
         }
+    }
+}
+
+// HarfBuzz's glyph ids for a line in a row's font.
+// Invisible characters stay, as the space glyph Qt draws them with.
+std::vector<unsigned> glyphIds(const ScriptRow& row, const QString& text, bool rightToLeft, const TempDir& dir) {
+    const auto file = dir.write("ids.txt", text.toStdString());
+    const std::string out =
+        testing::programOutput("/usr/bin/hb-shape", {"--no-clusters", "--no-positions", "--no-glyph-names", rightToLeft ? "--direction=rtl" : "--direction=ltr",
+                                                     "--face-index=" + row.faceIndex, "--text-file=" + file.string(), row.file})
+            .value_or("");
+    std::vector<unsigned> ids;
+    for (const std::string& id : split(out.substr(out.find('[') + 1), '|'))
+        if (!id.empty() && std::isdigit(static_cast<unsigned char>(id.front()))) ids.push_back(static_cast<unsigned>(std::stoul(id)));
+    return ids;
+}
+
+// Each row is drawn in its font, not as empty boxes: its page embeds the font, and the glyphs
+// laid out in it are glyphs HarfBuzz shapes the line to in that font.
+TEST(PdfScripts, EveryInstalledScriptIsDrawnInItsFont) {
+    if (!haveTools()) GTEST_SKIP() << "fontconfig, poppler-utils or libharfbuzz-bin are not installed";
+    const std::vector<ScriptRow> rows = installedScripts();
+    ASSERT_GT(rows.size(), 1u);
+    TempDir dir;
+    const auto pdf = dir / "scripts.pdf";
+    const auto document = documentOf(rows, false);
+    PdfLayoutWriter::write(*document, pdf);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(label(rows[i]));
+        const std::string page = std::to_string(i + 1);
+        const std::string fonts = testing::programOutput("/usr/bin/pdffonts", {"-f", page, "-l", page, pdf.string()}).value_or("");
+        std::string name = rows[i].family;
+        name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+        EXPECT_NE(QString::fromStdString(fonts).indexOf(QString::fromStdString(name), 0, Qt::CaseInsensitive), -1) << "the page does not embed " << rows[i].family << ":\n" << fonts;
+        const QTextBlock block = document->findBlockByNumber(static_cast<int>(i));
+        document->documentLayout()->blockBoundingRect(block);  // laid out again since the writer let go
+        std::map<unsigned, int> expected;
+        for (const unsigned id : glyphIds(rows[i], rows[i].text, block.layout()->textOption().textDirection() == Qt::RightToLeft, dir)) ++expected[id];
+        int drawn = 0;
+        QList<QGlyphRun> runs;
+        for (int line = 0; line < block.layout()->lineCount(); ++line) runs += block.layout()->lineAt(line).glyphRuns();
+        for (const QGlyphRun& run : runs) {
+            // Qt's empty boxes come in a font of no family (and no tables): asking it for one crashes.
+            const QRawFont font = run.rawFont();
+            if (!font.isValid() || font.fontTable("head").isEmpty() || !font.familyName().contains(QString::fromStdString(rows[i].family), Qt::CaseInsensitive)) continue;
+            for (const quint32 id : run.glyphIndexes()) {
+                ++drawn;
+                EXPECT_GT(expected[id]--, 0) << "glyph " << id << " is not one HarfBuzz shapes the line to";
+            }
+        }
+        EXPECT_GT(drawn, 0) << "no glyph drawn in " << rows[i].family;
     }
 }
 
