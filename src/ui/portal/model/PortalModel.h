@@ -96,19 +96,19 @@ public:
     PortalMode mode() const { return m_mode; }
     const std::vector<RingTarget>& targets() const { return m_targets; }
     std::optional<int> selectedIndex() const { return m_selectedIndex; }
-    const Phase& phase() const { return m_phase; }
+    const Phase& phase() const { return m_display.phase(); }
     const QImage& thumbnail() const { return m_thumbnail; }  // null when there is none
     const RingMetrics& metrics() const { return m_metrics; }
     const PortalMotion& motion() const { return m_motion; }
     PortalPlacement::CursorVector cursorVector() const { return m_cursorVector; }
     double commitAngle() const { return m_commitAngle; }
-    bool showingDetails() const { return m_showingDetails; }
+    bool showingDetails() const { return m_display.showingDetails(); }
     bool isKeyboardDriven() const { return m_isKeyboardDriven; }
     bool isShowingFormatList() const { return m_search.isShowingList(); }
     const std::string& formatQuery() const { return m_search.query(); }
     int listHighlight() const { return m_search.highlight(); }
-    bool isCollapsed() const { return m_isCollapsed; }
-    double collapseProgress() const { return m_collapseProgress; }
+    bool isCollapsed() const { return m_display.isCollapsed(); }
+    double collapseProgress() const { return m_display.collapseProgress(); }
 
     // The animation of the change being announced by `changed`; `none` outside a change and
     // for plain assignments.
@@ -123,10 +123,10 @@ public:
     void setMotion(const PortalMotion& motion);     // the tuning window
 
     // --- Derived ---
-    bool isBusy() const { return !m_phase.is(Phase::Kind::browsing); }
-    int activeCount() const { return m_flow.runs().count(); }
-    std::vector<ActiveConversion> activeConversions() const { return m_flow.runs().activeConversions(); }
-    std::optional<double> aggregateProgress() const { return m_flow.runs().aggregateProgress(); }
+    bool isBusy() const { return !phase().is(Phase::Kind::browsing); }
+    int activeCount() const { return m_runs.count(); }
+    std::vector<ActiveConversion> activeConversions() const { return m_runs.activeConversions(); }
+    std::optional<double> aggregateProgress() const { return m_runs.aggregateProgress(); }
     const RingLayout& layout() const { return m_layout; }
     std::optional<RingTarget> selectedTarget() const;
     bool reduceMotion() const;
@@ -233,15 +233,12 @@ signals:
     void changed(kolvex::PortalModel::Field field);
 
 private:
-    friend class PortalRunFlow;
-    friend class PortalDisplay;
     using Task = PortalTask;
 
     template <typename T>
     void publish(T& field, T value, Field which, const Animation& animation = Animation::none());
     void announce(Field which, const Animation& animation = Animation::none());
 
-    void setPhase(Phase phase, const Animation& animation = Animation::none());
     void setCursorVector(PortalPlacement::CursorVector vector);
     void setSelectedIndex(std::optional<int> index);
     // The pointer's choice: published and logged when it changed.
@@ -252,6 +249,8 @@ private:
 
     void loadThumbnail(const DragPayload& payload);
     void takePendingSources();
+    PortalDisplay::Surroundings displaySurroundings();
+    PortalRunFlow::Surroundings flowSurroundings();
     void rebuildRing();
     // The vector the ring selects by: the pointer's offset from the centre, or none outside
     // the disc.
@@ -264,17 +263,13 @@ private:
     PortalMode m_mode = PortalMode::convert;
     std::vector<RingTarget> m_targets;
     std::optional<int> m_selectedIndex;
-    Phase m_phase;
     QImage m_thumbnail;
     RingMetrics m_metrics;
     PortalMotion m_motion;
     PortalPlacement::CursorVector m_cursorVector;
     double m_commitAngle;
-    bool m_showingDetails = false;
     bool m_isKeyboardDriven = false;
     PortalSearch m_search;
-    bool m_isCollapsed = false;
-    double m_collapseProgress = 0;
 
     // Private
     struct Sources {
@@ -289,6 +284,9 @@ private:
     RingLayout m_layout;
     bool m_ringAsked = false;  // the provider was asked for this payload and mode
     Animation m_animation;
+    // The parts: the runs' records, how the Portal shows them (with the phase, the details and
+    // the collapse), and what a commit sets going.
+    PortalRuns m_runs;
     PortalDisplay m_display;
     PortalRunFlow m_flow;
 };

@@ -4,12 +4,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include <QPointer>
-
 #include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
 #include "ui/async/AsyncTask.h"
-#include "ui/portal/model/PortalModel.h"
 
 namespace kolvex {
 
@@ -22,69 +19,78 @@ const char* const kArrow = " \u2192 ";
 using Phase = PortalPhase;
 using Kind = PortalPhase::Kind;
 
-PortalRunFlow::PortalRunFlow(PortalModel& model)
-    : m(model), m_runs(model.m_env.scheduler), m_questions(model.m_env.scheduler, &model) {}
+PortalRunFlow::PortalRunFlow(PortalRuns& runs, PortalDisplay& display, Surroundings surroundings)
+    : m_runs(runs),
+      m_display(display),
+      m_env(std::move(surroundings)),
+      m_questions(m_env.scheduler, m_env.owner) {}
 
 PortalRunFlow::~PortalRunFlow() { stopAsking(); }
+
+void PortalRunFlow::finished() const {
+    if (m_env.finished) m_env.finished();
+}
+
+Preferences PortalRunFlow::preferences() const { return m_env.preferences ? m_env.preferences() : Preferences{}; }
 
 // ---------------------------------------------------------------------------------------------
 // Commit and its questions
 
 void PortalRunFlow::commit(const RingTarget& target, const DragPayload& payload) {
     forgetPending();
+    const auto service = m_env.service ? m_env.service() : nullptr;
     // Stand-in work writes nothing: there is nothing to ask about.
-    const Preferences preferences =
-        m.m_service && m.preferencesProvider ? m.preferencesProvider() : Preferences{};
-    if (!m.m_service || !m_questions.asks(preferences, m.onChooseOutputFolder, m.onNamesTaken)) {
+    const Preferences settings = service ? preferences() : Preferences{};
+    const RunQuestions::ChooseFolder chooseFolder = m_env.chooseFolder ? m_env.chooseFolder() : nullptr;
+    const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
+    if (!service || !m_questions.asks(settings, chooseFolder, askAboutNames)) {
         proceed(target, payload, {});
         return;
     }
     // Asked before anything says "Converting" (and before a tool's first sheet): nothing runs
     // meanwhile, and a question is put up with the Portal out of the way.
-    m.setPhase(Phase::needsParameters(target));
+    m_display.setPhase(PortalPhase::needsParameters(target));
     const Task task;
     m_asking = task;
-    QPointer<PortalModel> weak(&m);
-    const auto category = m.m_provider->category(payload.urls);
+    std::weak_ptr<bool> alive = m_alive;
+    const auto category = m_env.provider()->category(payload.urls);
     RunQuestions::Asking asking;
     asking.task = task;
-    asking.service = m.m_service;
-    asking.request = [target, urls = payload.urls, preferences, category](const RunAnswers& answers) {
-        return PortalRequest::build(target, urls, preferences, category, std::nullopt, answers);
+    asking.service = service;
+    asking.request = [target, urls = payload.urls, settings, category](const RunAnswers& answers) {
+        return PortalRequest::build(target, urls, settings, category, std::nullopt, answers);
     };
-    asking.chooseFolder = m.onChooseOutputFolder;
-    asking.askAboutNames = m.onNamesTaken;
-    asking.aboutToAsk = [weak] {
-        if (!weak || weak->m_flow.m_stepsAside) return;
-        weak->m_flow.m_stepsAside = true;
-        if (weak->onAsking) weak->onAsking(true);
+    asking.chooseFolder = chooseFolder;
+    asking.askAboutNames = askAboutNames;
+    asking.aboutToAsk = [this, alive] {
+        if (alive.expired() || m_stepsAside) return;
+        m_stepsAside = true;
+        if (m_env.asking) m_env.asking(true);
     };
-    asking.answered = [weak, task, target, payload](std::optional<RunAnswers> answers) {
-        if (!weak || task.isCancelled()) return;
-        PortalModel& model = *weak;
-        PortalRunFlow& flow = model.m_flow;
-        flow.m_asking.reset();
+    asking.answered = [this, alive, task, target, payload](std::optional<RunAnswers> answers) {
+        if (alive.expired() || task.isCancelled()) return;
+        m_asking.reset();
         const bool sheet = answers && target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults;
         // A tool's sheet keeps the Portal away; the sheet's end brings it back.
-        if (flow.m_stepsAside && !sheet) {
-            flow.m_stepsAside = false;
-            if (model.onAsking) model.onAsking(false);
+        if (m_stepsAside && !sheet) {
+            m_stepsAside = false;
+            if (m_env.asking) m_env.asking(false);
         }
         if (!answers) {
-            model.m_display.showOutcomeNow(
+            m_display.showOutcomeNow(
                 Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
             return;
         }
-        flow.proceed(target, payload, *answers);
+        proceed(target, payload, *answers);
     };
-    m_questions.ask(preferences, std::move(asking));
+    m_questions.ask(settings, std::move(asking));
 }
 
 void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers) {
     m_answers = answers;
     if (target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults) {
-        m.setPhase(Phase::needsParameters(target));
-        if (m.onNeedsParameters) m.onNeedsParameters(target, payload);
+        m_display.setPhase(Phase::needsParameters(target));
+        if (m_env.needsParameters) m_env.needsParameters(target, payload);
         return;
     }
     run(target, payload, std::nullopt, answers);
@@ -115,29 +121,30 @@ void PortalRunFlow::run(const RingTarget& target, const DragPayload& payload,
     const PortalRuns::Record& record = m_runs.begin(payload.label() + kArrow + target.label, batch, foreground);
     const Uuid id = record.id;
     const Task task = record.task;
-    if (foreground) m.m_display.showRun(target.label);
-    m.m_display.reportToMenuBar();
-    QPointer<PortalModel> weak(&m);
-    perform(id, target, payload, overriding, answers, task, [weak, id](RunEnd end) {
-        if (weak) weak->m_flow.endRun(id, end);
+    if (foreground) m_display.showRun(target.label);
+    m_display.reportToMenuBar();
+    std::weak_ptr<bool> alive = m_alive;
+    perform(id, target, payload, overriding, answers, task, [this, alive, id](RunEnd end) {
+        if (!alive.expired()) endRun(id, end);
     });
 }
 
 void PortalRunFlow::perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
                             const std::optional<ConversionOptions>& overriding, const RunAnswers& answers,
                             const Task& task, std::function<void(RunEnd)> done) {
-    QPointer<PortalModel> weak(&m);
+    std::weak_ptr<bool> alive = m_alive;
     // Work may outlive the model and its scheduler: it reports through the long-lived runner.
-    TaskRunner* scheduler = &m.m_env.scheduler->tasks();
+    TaskRunner* scheduler = &m_env.scheduler->tasks();
+    auto service = m_env.service ? m_env.service() : nullptr;
 
-    if (!m.m_service) {
+    if (!service) {
         // Simulated work names an output but writes none.
-        auto work = m.m_env.simulatedWork;
+        auto work = m_env.simulatedWork;
         const auto urls = payload.urls;
-        startWork(task, std::move(done), [=](std::stop_token token) -> RunEnd {
-            const auto progress = [=](double fraction) {
-                scheduler->post([=] {
-                    if (weak) weak->m_flow.progressReported(id, fraction, false);
+        startWork(task, std::move(done), [=, this](std::stop_token token) -> RunEnd {
+            const auto progress = [=, this](double fraction) {
+                scheduler->post([=, this] {
+                    if (!alive.expired()) progressReported(id, fraction, false);
                 });
             };
             const FakePortalWork::Outcome outcome = work->run(urls, target, progress, token);
@@ -146,14 +153,12 @@ void PortalRunFlow::perform(const Uuid& id, const RingTarget& target, const Drag
         return;
     }
 
-    const Preferences preferences = m.preferencesProvider ? m.preferencesProvider() : Preferences{};
-    const PortalRequest request = PortalRequest::build(target, payload.urls, preferences,
-                                                       m.m_provider->category(payload.urls), overriding, answers);
-    auto service = m.m_service;
-    const auto progress = [=](const BatchProgress& report) {
+    const PortalRequest request = PortalRequest::build(target, payload.urls, preferences(),
+                                                       m_env.provider()->category(payload.urls), overriding, answers);
+    const auto progress = [=, this](const BatchProgress& report) {
         const double fraction = report.fraction;
-        scheduler->post([=] {
-            if (weak) weak->m_flow.progressReported(id, fraction, true);
+        scheduler->post([=, this] {
+            if (!alive.expired()) progressReported(id, fraction, true);
         });
     };
     if (const auto* intent = std::get_if<ConversionIntent>(&request.what)) {
@@ -176,7 +181,7 @@ void PortalRunFlow::startWork(const Task& task, std::function<void(RunEnd)> done
     // application quitting, stops it through the one token it is handed.
     auto stop = task.stop;
     AsyncTask::start<RunEnd>(
-        m.m_env.scheduler->tasks(), &m,
+        m_env.scheduler->tasks(), m_env.owner,
         [stop, work](std::stop_token quitting) {
             const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
             return work(stop->get_token());
@@ -186,7 +191,7 @@ void PortalRunFlow::startWork(const Task& task, std::function<void(RunEnd)> done
 
 void PortalRunFlow::progressReported(const Uuid& id, double fraction, bool fromCoordinator) {
     m_runs.reportProgress(id, fraction);
-    if (fromCoordinator) m.m_display.reportToMenuBar();
+    if (fromCoordinator) m_display.reportToMenuBar();
 }
 
 void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
@@ -194,7 +199,7 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
     const bool wasShown = m_runs.foreground() == id;
     auto record = m_runs.end(id);
     if (!record) {  // cancelled: nothing of it is shown or told, and its batch is gone with it
-        m.m_display.reportToMenuBar();
+        m_display.reportToMenuBar();
         return;
     }
     if (wasShown) m_runs.clearForeground();
@@ -214,7 +219,7 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
             if (wasShown && !m_runs.foreground()) {
                 if (const auto member = m_runs.runningMember(batch, id)) m_runs.setForeground(*member);
             }
-            m.m_display.reportToMenuBar();
+            m_display.reportToMenuBar();
             return;
         }
         m_batchAnswers.erase(batch);
@@ -223,24 +228,25 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
     }
     report(all, wentToTray);
     if (!wasShown) {
-        m.m_display.reportToMenuBar();
+        m_display.reportToMenuBar();
         return;
     }
     // A stand-in run, or a target that is not ready, says what it is in its own words.
-    m.m_display.finishShownRun(record->task, record->started,
+    m_display.finishShownRun(record->task, record->started,
                                all.empty() && end.outcome ? *end.outcome : Phase::outcome(all));
 }
 
 void PortalRunFlow::report(const std::vector<ConversionResult>& results, bool wentToTray) {
-    if (!m.m_service || !m.onCompleted) return;  // stand-in runs make nothing
+    const bool simulated = !m_env.service || !m_env.service();
+    if (simulated || !m_env.completed) return;  // stand-in runs make nothing
     const RunReport report = RunReport::of(results, wentToTray);
-    if (!report.isEmpty()) m.onCompleted(report);
+    if (!report.isEmpty()) m_env.completed(report);
 }
 
 bool PortalRunFlow::sendForegroundToBackground() {
     if (!m_runs.sendForegroundToBackground()) return false;
     Log::conversion().info("A conversion is still running; it continues in the background");
-    m.m_display.stopShowingRun();
+    m_display.stopShowingRun();
     return true;
 }
 
@@ -252,9 +258,9 @@ void PortalRunFlow::resetToBrowsing() {
     m_answers = {};
     closeParameterBatch();
     m_runs.stopProgressDisplay();
-    m.m_display.endCollapse();
-    m.setPhase(Phase::browsing());
-    m.takePendingSources();
+    m_display.endCollapse();
+    m_display.setPhase(Phase::browsing());
+    if (m_env.browsingAgain) m_env.browsingAgain();
 }
 
 void PortalRunFlow::cancelAllConversions() {
@@ -264,7 +270,7 @@ void PortalRunFlow::cancelAllConversions() {
     m_parameterBatch.reset();
     m_batchAnswers.clear();
     resetToBrowsing();
-    if (m.onFinished) m.onFinished();
+    finished();
 }
 
 void PortalRunFlow::cancelConversion(const Uuid& id) {
@@ -280,32 +286,37 @@ void PortalRunFlow::cancelConversion(const Uuid& id) {
     Log::conversion().info("Cancelling {}", *label);
     if (shown) {
         resetToBrowsing();
-        if (m.onFinished) m.onFinished();
+        finished();
     }
-    m.m_display.reportToMenuBar();
+    m_display.reportToMenuBar();
 }
 
 void PortalRunFlow::cancelShownConversion() {
-    if (m.m_phase.is(Kind::browsing)) return;
+    const PortalPhase& phase = m_display.phase();
+    if (phase.is(Kind::browsing)) return;
     // A job that has ended keeps its outcome (it was told already); Cancel then only closes
     // the Portal instead of waiting for the fill to finish.
-    if (m.m_phase.is(Kind::converting) && !m.m_phase.ended)
+    if (phase.is(Kind::converting) && !phase.ended)
         Log::conversion().info("Conversion cancelled by the user");
     else
         Log::conversion().info("Outcome dismissed by the user");
     m_runs.cancelForeground();
     resetToBrowsing();
-    if (m.onFinished) m.onFinished();
+    finished();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Tool parameters
 
-bool PortalRunFlow::pendingParameters(RingTarget& target) const {
+bool PortalRunFlow::pendingParameters(RingTarget& target, DragPayload& payload) const {
     // Questions still being asked are no sheet's to answer.
     if (m_asking) return false;
-    if (!m.m_phase.is(Kind::needsParameters) || !m.m_phase.target || !m.m_payload) return false;
-    target = *m.m_phase.target;
+    const PortalPhase& phase = m_display.phase();
+    if (!phase.is(Kind::needsParameters) || !phase.target) return false;
+    auto files = m_env.payload ? m_env.payload() : std::nullopt;
+    if (!files) return false;
+    target = *phase.target;
+    payload = std::move(*files);
     return true;
 }
 
@@ -330,15 +341,17 @@ void PortalRunFlow::closeParameterBatch() {
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    run(target, *m.m_payload, options, m_answers);
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    run(target, payload, options, m_answers);
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options,
                                     const std::vector<std::filesystem::path>& ordering) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m.m_payload->urls;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    const auto& urls = payload.urls;
     auto sortedOrdering = ordering;
     auto sortedUrls = urls;
     std::sort(sortedOrdering.begin(), sortedOrdering.end());
@@ -347,14 +360,15 @@ void PortalRunFlow::applyParameters(const ConversionOptions& options,
     if (ordering.size() == urls.size() && sortedOrdering == sortedUrls) {
         run(target, DragPayload(ordering), options, m_answers);
     } else {
-        run(target, *m.m_payload, options, m_answers);
+        run(target, payload, options, m_answers);
     }
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m.m_payload->urls;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    const auto& urls = payload.urls;
     if (std::find(urls.begin(), urls.end(), toOne) == urls.end()) return;
     const auto batch = parameterBatch(target);
     // The file goes on in the tray while the sheet asks about the next one.
@@ -363,7 +377,8 @@ void PortalRunFlow::applyParameters(const ConversionOptions& options, const std:
 
 void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
     const auto batch = parameterBatch(target);
     m_parameterBatch.reset();
     if (!pending.empty()) {
@@ -373,50 +388,51 @@ void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) 
         m_runs.closeBatch(batch);
         return;
     }
-    auto finished = m_runs.closeBatch(batch);
-    if (!finished) {
+    auto done = m_runs.closeBatch(batch);
+    if (!done) {
         // Every file was started as the sheet went; the Portal shows them to their end.
         if (const auto member = m_runs.runningMember(batch, Uuid())) {
             m_runs.setForeground(*member);
-            m.m_display.showRun(target.label);
-            m.m_display.reportToMenuBar();
+            m_display.showRun(target.label);
+            m_display.reportToMenuBar();
         }
         return;
     }
     m_batchAnswers.erase(batch);
-    if (finished->results.empty()) {
-        m.setPhase(Phase::browsing());
-        if (m.onFinished) m.onFinished();
+    if (done->results.empty()) {
+        m_display.setPhase(Phase::browsing());
+        finished();
         return;
     }
     // They are all done already: their result is shown as any run's is.
-    report(finished->results, finished->wentToTray);
-    m.m_display.showOutcomeNow(Phase::outcome(finished->results));
+    report(done->results, done->wentToTray);
+    m_display.showOutcomeNow(Phase::outcome(done->results));
 }
 
 void PortalRunFlow::discardParameters() {
-    if (!m.m_phase.is(Kind::needsParameters)) return;
+    if (!m_display.phase().is(Kind::needsParameters)) return;
     stopAsking();
     closeParameterBatch();
-    m.setPhase(Phase::browsing());
-    if (m.onFinished) m.onFinished();
+    m_display.setPhase(Phase::browsing());
+    finished();
 }
 
 void PortalRunFlow::failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
     closeParameterBatch();
     const std::string message = reason.empty() ? std::string("Couldn't open the settings") : reason;
     Log::interaction().info("The {} settings could not be prepared: {}", target.label, reason);
-    if (m.onCompleted) {
+    if (m_env.completed) {
         // The file whose sheet failed, not the drop's first (a walk fails on its own file).
         const std::filesystem::path source =
-            file ? *file : (m.m_payload->urls.empty() ? std::filesystem::path() : m.m_payload->urls.front());
+            file ? *file : (payload.urls.empty() ? std::filesystem::path() : payload.urls.front());
         RunReport failure;
         failure.failures.push_back({source, target.label + ": " + message});
-        m.onCompleted(failure);
+        m_env.completed(failure);
     }
-    m.m_display.showOutcomeNow(Phase::failed(message, message));
+    m_display.showOutcomeNow(Phase::failed(message, message));
 }
 
 }  // namespace kolvex
