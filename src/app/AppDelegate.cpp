@@ -74,6 +74,7 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
     environment.keepBothWhenTaken = [](const std::vector<fs::path>& names, std::function<void(bool)> answer) {
         OutputPrompts::keepBoth(names, std::move(answer));
     };
+    environment.withdrawQuestion = [] { OutputPrompts::withdraw(); };
     environment.loginStatus = [] { return LoginItem::status(); };
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {
@@ -215,6 +216,7 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& lau
     };
     m_portal->onChooseOutputFolder = m_env.chooseOutputFolder;
     m_portal->onNamesTaken = m_env.keepBothWhenTaken;
+    m_portal->onWithdrawQuestion = m_env.withdrawQuestion;
     m_portal->start();
     m_flow.setPortal(m_portal.get());
 

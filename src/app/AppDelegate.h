@@ -59,6 +59,7 @@ public:
         // are taken. Default: dialogs; none: outputs beside their sources, numbered names.
         std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
         std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> keepBothWhenTaken;
+        std::function<void()> withdrawQuestion;  // takes the question on screen down unanswered
         bool applyAppearance = true;                       // restyle the application
         std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
         std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -19,9 +20,29 @@ namespace {
 
 QString displayName(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.filename().string())); }
 
+// The one question on screen, and the count of questions asked or withdrawn, so that a
+// question withdrawn before its window came up never comes up. GUI thread only.
+struct OnScreen {
+    QPointer<QWidget> window;
+    unsigned long generation = 0;
+};
+OnScreen& onScreen() {
+    static OnScreen shown;
+    return shown;
+}
+
+// A new question: the one before goes unanswered. Returns the question's generation.
+unsigned long nextQuestion() {
+    withdraw();
+    return onScreen().generation;
+}
+
+bool stillAsked(unsigned long generation) { return onScreen().generation == generation; }
+
 // Shows a question window in front of the user with the keyboard. Not modal: the tray's menu
 // stays usable while it is up.
 void bringForward(QWidget* window) {
+    onScreen().window = window;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowModality(Qt::NonModal);
     window->setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -32,8 +53,20 @@ void bringForward(QWidget* window) {
 
 }  // namespace
 
+void withdraw() {
+    OnScreen& shown = onScreen();
+    ++shown.generation;
+    if (QWidget* window = shown.window) {
+        shown.window.clear();
+        window->disconnect();  // no answer comes from it
+        window->close();
+    }
+}
+
 void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::path>)> answer) {
-    QTimer::singleShot(0, [&defaults, answer = std::move(answer)] {
+    const unsigned long generation = nextQuestion();
+    QTimer::singleShot(0, [&defaults, generation, answer = std::move(answer)] {
+        if (!stillAsked(generation)) return;
         QString start = QDir::homePath();
         if (const auto last = defaults.string(kLastFolderKey); last && QDir(QFile::decodeName(last->c_str())).exists())
             start = QFile::decodeName(last->c_str());
@@ -57,7 +90,9 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::p
 }
 
 void keepBoth(const std::vector<fs::path>& takenNames, std::function<void(bool)> answer) {
-    QTimer::singleShot(0, [takenNames, answer = std::move(answer)] {
+    const unsigned long generation = nextQuestion();
+    QTimer::singleShot(0, [takenNames, generation, answer = std::move(answer)] {
+        if (!stillAsked(generation)) return;
         auto* box = new QMessageBox(QMessageBox::Question, "Kolvex",
                                     takenNames.size() == 1
                                         ? QString("\u201c%1\u201d already exists.").arg(displayName(takenNames.front()))

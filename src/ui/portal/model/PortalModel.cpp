@@ -72,6 +72,7 @@ PortalModel::~PortalModel() {
     onCollapse = nullptr;
     onProgressChanged = nullptr;
     onAsking = nullptr;
+    onWithdrawQuestion = nullptr;
 }
 
 PortalDisplay::Surroundings PortalModel::displaySurroundings() {
@@ -111,6 +112,9 @@ PortalRunFlow::Surroundings PortalModel::flowSurroundings() {
     s.payload = [this] { return m_payload; };
     s.chooseFolder = [this] { return onChooseOutputFolder; };
     s.askAboutNames = [this] { return onNamesTaken; };
+    s.withdrawQuestion = [this] {
+        if (onWithdrawQuestion) onWithdrawQuestion();
+    };
     s.asking = [this](bool asking) {
         if (onAsking) onAsking(asking);
     };
@@ -193,7 +197,7 @@ Animation PortalModel::revealAnimation() const {
 
 void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
     m_flow.sendForegroundToBackground();
-    m_flow.forgetPending();
+    m_flow.forgetPending("Not converted: a new drag began before its question was answered");
     setPayload(payload);
     m_display.setPhase(Phase::browsing());
     takePendingSources();

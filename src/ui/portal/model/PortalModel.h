@@ -215,8 +215,9 @@ public:
 
     // The settings, read once per run. Default: loaded from the standard user defaults.
     std::function<Preferences()> preferencesProvider;
-    // The questions of a drop, asked before anything runs (and before a tool's first sheet),
-    // while the Portal is out of the way.
+    // The questions of a drop, asked before anything runs, while the Portal is out of the way:
+    // the folder before a tool's first sheet, the names once the sheet chose what is written.
+    // At most one question is up at a time.
     // With "Ask each time": asks where the outputs go and answers through the continuation,
     // with none when the user cancelled. Unset: where the settings say.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
@@ -228,6 +229,10 @@ public:
     // (false) It comes back: the run starts, or the drop's outcome is shown. A question
     // followed by a tool's sheet leaves it away; the sheet's end brings it back.
     std::function<void(bool)> onAsking;
+    // The question put up last (folder or names) is taken down unanswered: the drop it asked
+    // about was replaced by a new drag or cancelled, and is told as not converted. Unset: the
+    // question stays up and its answer is ignored.
+    std::function<void()> onWithdrawQuestion;
 
 signals:
     void changed(kolvex::PortalModel::Field field);

@@ -13,6 +13,7 @@ namespace kolvex {
 namespace {
 
 const char* const kArrow = " \u2192 ";
+const char* const kCancelledBeforeAnswer = "Not converted: cancelled before its question was answered";
 
 }  // namespace
 
@@ -25,7 +26,7 @@ PortalRunFlow::PortalRunFlow(PortalRuns& runs, PortalDisplay& display, Surroundi
       m_env(std::move(surroundings)),
       m_questions(m_env.scheduler, m_env.owner) {}
 
-PortalRunFlow::~PortalRunFlow() { stopAsking(); }
+PortalRunFlow::~PortalRunFlow() { stopAsking(std::nullopt); }
 
 void PortalRunFlow::finished() const {
     if (m_env.finished) m_env.finished();
@@ -36,46 +37,47 @@ Preferences PortalRunFlow::preferences() const { return m_env.preferences ? m_en
 // ---------------------------------------------------------------------------------------------
 // Commit and its questions
 
+bool PortalRunFlow::hasSheet(const RingTarget& target) {
+    return target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults;
+}
+
 void PortalRunFlow::commit(const RingTarget& target, const DragPayload& payload) {
-    forgetPending();
+    forgetPending(std::nullopt);
     const auto service = m_env.service ? m_env.service() : nullptr;
     // Stand-in work writes nothing: there is nothing to ask about.
     const Preferences settings = service ? preferences() : Preferences{};
     const RunQuestions::ChooseFolder chooseFolder = m_env.chooseFolder ? m_env.chooseFolder() : nullptr;
     const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
-    if (!service || !m_questions.asks(settings, chooseFolder, askAboutNames)) {
+    const bool asksFolder = service && RunQuestions::asksFolder(settings, chooseFolder);
+    // A tool's sheet decides what its outputs are called: its names are asked about once the
+    // sheet has chosen.
+    const bool asksNames = service && !hasSheet(target) && RunQuestions::asksNames(settings, askAboutNames);
+    if (!asksFolder && !asksNames) {
         proceed(target, payload, {});
         return;
     }
     // Asked before anything says "Converting" (and before a tool's first sheet): nothing runs
     // meanwhile, and a question is put up with the Portal out of the way.
     m_display.setPhase(PortalPhase::needsParameters(target));
-    const Task task;
-    m_asking = task;
+    m_asked = Asked{target, payload.urls, true};
     std::weak_ptr<bool> alive = m_alive;
     const auto category = m_env.provider()->category(payload.urls);
     RunQuestions::Asking asking;
-    asking.task = task;
     asking.service = service;
-    asking.request = [target, urls = payload.urls, settings, category](const RunAnswers& answers) {
-        return PortalRequest::build(target, urls, settings, category, std::nullopt, answers);
+    asking.requests = [target, urls = payload.urls, settings, category](const RunAnswers& answers) {
+        return std::vector<PortalRequest>{PortalRequest::build(target, urls, settings, category, std::nullopt, answers)};
     };
-    asking.chooseFolder = chooseFolder;
-    asking.askAboutNames = askAboutNames;
+    if (asksFolder) asking.chooseFolder = chooseFolder;
+    if (asksNames) asking.askAboutNames = askAboutNames;
+    asking.withdraw = m_env.withdrawQuestion;
     asking.aboutToAsk = [this, alive] {
-        if (alive.expired() || m_stepsAside) return;
-        m_stepsAside = true;
-        if (m_env.asking) m_env.asking(true);
+        if (!alive.expired()) stepAside();
     };
-    asking.answered = [this, alive, task, target, payload](std::optional<RunAnswers> answers) {
-        if (alive.expired() || task.isCancelled()) return;
-        m_asking.reset();
-        const bool sheet = answers && target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults;
+    asking.answered = [this, alive, target, payload](std::optional<RunAnswers> answers) {
+        if (alive.expired()) return;
+        m_asked.reset();
         // A tool's sheet keeps the Portal away; the sheet's end brings it back.
-        if (m_stepsAside && !sheet) {
-            m_stepsAside = false;
-            if (m_env.asking) m_env.asking(false);
-        }
+        if (!(answers && hasSheet(target))) comeBack();
         if (!answers) {
             m_display.showOutcomeNow(
                 Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
@@ -83,12 +85,24 @@ void PortalRunFlow::commit(const RingTarget& target, const DragPayload& payload)
         }
         proceed(target, payload, *answers);
     };
-    m_questions.ask(settings, std::move(asking));
+    m_questions.ask(std::move(asking));
+}
+
+void PortalRunFlow::stepAside() {
+    if (m_stepsAside) return;
+    m_stepsAside = true;
+    if (m_env.asking) m_env.asking(true);
+}
+
+void PortalRunFlow::comeBack() {
+    if (!m_stepsAside) return;
+    m_stepsAside = false;
+    if (m_env.asking) m_env.asking(false);
 }
 
 void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers) {
     m_answers = answers;
-    if (target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults) {
+    if (hasSheet(target)) {
         m_display.setPhase(Phase::needsParameters(target));
         if (m_env.needsParameters) m_env.needsParameters(target, payload);
         return;
@@ -96,16 +110,76 @@ void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload
     run(target, payload, std::nullopt, answers);
 }
 
-void PortalRunFlow::stopAsking() {
-    if (m_asking) {
-        m_asking->cancel();
-        m_asking.reset();
+void PortalRunFlow::afterNames(const RingTarget& target, std::vector<PendingGroup> groups, std::function<void()> go) {
+    if (groups.empty() && !m_asked) {
+        go();
+        return;
     }
-    m_stepsAside = false;
+    if (m_asked) {
+        // A sheet handed more over while the names of what it handed before are asked about:
+        // it goes on once they are answered, with that answer.
+        m_afterNames.push_back(std::move(go));
+        return;
+    }
+    const auto service = m_env.service ? m_env.service() : nullptr;
+    const Preferences settings = service ? preferences() : Preferences{};
+    const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
+    if (m_answers.keepBoth || !service || !RunQuestions::asksNames(settings, askAboutNames)) {
+        go();
+        return;
+    }
+    std::vector<std::filesystem::path> urls;
+    for (const auto& group : groups) urls.insert(urls.end(), group.urls.begin(), group.urls.end());
+    m_asked = Asked{target, urls, false};
+    m_afterNames.push_back(std::move(go));
+    std::weak_ptr<bool> alive = m_alive;
+    const auto category = m_env.provider()->category(urls);
+    RunQuestions::Asking asking;
+    asking.service = service;
+    asking.answers = m_answers;
+    asking.requests = [target, groups = std::move(groups), settings, category](const RunAnswers& answers) {
+        std::vector<PortalRequest> requests;
+        for (const auto& group : groups)
+            requests.push_back(PortalRequest::build(target, group.urls, settings, category, group.options, answers));
+        return requests;
+    };
+    asking.askAboutNames = askAboutNames;
+    asking.withdraw = m_env.withdrawQuestion;
+    asking.aboutToAsk = [this, alive] {
+        if (!alive.expired()) stepAside();
+    };
+    asking.answered = [this, alive](std::optional<RunAnswers> answers) {
+        if (alive.expired()) return;
+        m_asked.reset();
+        if (answers) m_answers = *answers;
+        for (auto& [batch, batchAnswers] : m_batchAnswers) batchAnswers.keepBoth = m_answers.keepBoth;
+        auto waiting = std::move(m_afterNames);
+        m_afterNames.clear();
+        for (auto& go : waiting) go();
+        // The Portal comes back for a run it shows; while a walk goes on, its next sheet has it.
+        if (!m_display.phase().is(Kind::needsParameters)) comeBack();
+    };
+    m_questions.ask(std::move(asking));
 }
 
-void PortalRunFlow::forgetPending() {
-    stopAsking();
+void PortalRunFlow::stopAsking(const std::optional<std::string>& why) {
+    const auto asked = std::move(m_asked);
+    m_asked.reset();
+    m_afterNames.clear();
+    const bool wasAsking = m_questions.withdraw();
+    m_stepsAside = false;
+    if (!wasAsking || !asked || !why) return;
+    // The drop is not converted: said, as a failure of each of its files, so it is never lost
+    // without a word.
+    Log::conversion().info("{} file(s) for {} not converted: {}", asked->urls.size(), asked->target.label, *why);
+    if (!m_env.completed) return;
+    RunReport report;
+    for (const auto& url : asked->urls) report.failures.push_back({url, *why});
+    m_env.completed(report);
+}
+
+void PortalRunFlow::forgetPending(const std::optional<std::string>& why) {
+    stopAsking(why);
     m_answers = {};
     m_parameterBatch.reset();
 }
@@ -254,7 +328,7 @@ bool PortalRunFlow::sendForegroundToBackground() {
 // Cancelling
 
 void PortalRunFlow::resetToBrowsing() {
-    stopAsking();
+    stopAsking(kCancelledBeforeAnswer);
     m_answers = {};
     closeParameterBatch();
     m_runs.stopProgressDisplay();
@@ -309,8 +383,8 @@ void PortalRunFlow::cancelShownConversion() {
 // Tool parameters
 
 bool PortalRunFlow::pendingParameters(RingTarget& target, DragPayload& payload) const {
-    // Questions still being asked are no sheet's to answer.
-    if (m_asking) return false;
+    // Questions asked at the commit are no sheet's to answer.
+    if (m_asked && m_asked->atCommit) return false;
     const PortalPhase& phase = m_display.phase();
     if (!phase.is(Kind::needsParameters) || !phase.target) return false;
     auto files = m_env.payload ? m_env.payload() : std::nullopt;
@@ -343,7 +417,9 @@ void PortalRunFlow::applyParameters(const ConversionOptions& options) {
     RingTarget target;
     DragPayload payload;
     if (!pendingParameters(target, payload)) return;
-    run(target, payload, options, m_answers);
+    afterNames(target, {{payload.urls, options}}, [this, target, payload, options] {
+        run(target, payload, options, m_answers);
+    });
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options,
@@ -357,11 +433,11 @@ void PortalRunFlow::applyParameters(const ConversionOptions& options,
     std::sort(sortedOrdering.begin(), sortedOrdering.end());
     std::sort(sortedUrls.begin(), sortedUrls.end());
     // Same count and same members, repeats included, or the drop order stands.
-    if (ordering.size() == urls.size() && sortedOrdering == sortedUrls) {
-        run(target, DragPayload(ordering), options, m_answers);
-    } else {
-        run(target, payload, options, m_answers);
-    }
+    const DragPayload ordered =
+        ordering.size() == urls.size() && sortedOrdering == sortedUrls ? DragPayload(ordering) : payload;
+    afterNames(target, {{ordered.urls, options}}, [this, target, ordered, options] {
+        run(target, ordered, options, m_answers);
+    });
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
@@ -370,15 +446,24 @@ void PortalRunFlow::applyParameters(const ConversionOptions& options, const std:
     if (!pendingParameters(target, payload)) return;
     const auto& urls = payload.urls;
     if (std::find(urls.begin(), urls.end(), toOne) == urls.end()) return;
-    const auto batch = parameterBatch(target);
-    // The file goes on in the tray while the sheet asks about the next one.
-    run(target, DragPayload(std::vector<std::filesystem::path>{toOne}), options, m_answers, batch, false);
+    const DragPayload one(std::vector<std::filesystem::path>{toOne});
+    afterNames(target, {{one.urls, options}}, [this, target, one, options] {
+        const auto batch = parameterBatch(target);
+        // The file goes on in the tray while the sheet asks about the next one.
+        run(target, one, options, m_answers, batch, false);
+    });
 }
 
 void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) {
     RingTarget target;
     DragPayload payload;
     if (!pendingParameters(target, payload)) return;
+    std::vector<PendingGroup> groups;
+    for (const auto& file : pending) groups.push_back({{file.url}, file.options});
+    afterNames(target, std::move(groups), [this, target, pending] { startParameterRun(target, pending); });
+}
+
+void PortalRunFlow::startParameterRun(const RingTarget& target, const std::vector<PendingFile>& pending) {
     const auto batch = parameterBatch(target);
     m_parameterBatch.reset();
     if (!pending.empty()) {
@@ -411,7 +496,7 @@ void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) 
 
 void PortalRunFlow::discardParameters() {
     if (!m_display.phase().is(Kind::needsParameters)) return;
-    stopAsking();
+    stopAsking(kCancelledBeforeAnswer);
     closeParameterBatch();
     m_display.setPhase(Phase::browsing());
     finished();

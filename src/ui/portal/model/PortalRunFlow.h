@@ -51,6 +51,7 @@ public:
         // The questions the user answers; read when a commit asks.
         std::function<RunQuestions::ChooseFolder()> chooseFolder;
         std::function<RunQuestions::AskAboutNames()> askAboutNames;
+        RunQuestions::Withdraw withdrawQuestion;  // takes the question on screen down unanswered
         std::function<void(bool)> asking;  // the Portal steps aside (true) or comes back
         std::function<void(const RingTarget&, const DragPayload&)> needsParameters;
         std::function<void(const RunReport&)> completed;
@@ -67,9 +68,10 @@ public:
     // The user chose `target` for the gesture's files: asks what the settings leave open,
     // then asks for the tool's settings or starts the run.
     void commit(const RingTarget& target, const DragPayload& payload);
-    // A new gesture or a reset: questions not yet answered are forgotten, and so is the pending
-    // sheet's batch.
-    void forgetPending();
+    // A new gesture or a reset: a question not yet answered is taken down (its files are told
+    // as not converted, for `why`, when one is given), and the pending sheet's batch is
+    // forgotten.
+    void forgetPending(const std::optional<std::string>& why);
     // The shown run goes on in the tray. True when it still ran.
     bool sendForegroundToBackground();
 
@@ -93,8 +95,27 @@ private:
         std::optional<PortalPhase> outcome;
     };
 
+    // Files that one set of a sheet's options applies to.
+    struct PendingGroup {
+        std::vector<std::filesystem::path> urls;
+        ConversionOptions options;
+    };
+    // What is being asked about: the commit's questions, or the names a sheet's choice writes.
+    struct Asked {
+        RingTarget target;
+        std::vector<std::filesystem::path> urls;
+        bool atCommit = false;
+    };
+
+    static bool hasSheet(const RingTarget& target);
     void proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers);
-    void stopAsking();
+    // Runs `go` once the names that `groups` will write have been asked about, when the
+    // settings ask and nothing was answered for this drop yet; at once otherwise.
+    void afterNames(const RingTarget& target, std::vector<PendingGroup> groups, std::function<void()> go);
+    void startParameterRun(const RingTarget& target, const std::vector<PendingFile>& pending);
+    void stepAside();
+    void comeBack();
+    void stopAsking(const std::optional<std::string>& why);
     // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
     void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
              const RunAnswers& answers, std::optional<PortalRuns::BatchID> batch = std::nullopt,
@@ -118,7 +139,8 @@ private:
     PortalDisplay& m_display;
     Surroundings m_env;
     RunQuestions m_questions;
-    std::optional<Task> m_asking;  // the questions being asked for the gesture's commit
+    std::optional<Asked> m_asked;  // a question of this drop is being asked
+    std::vector<std::function<void()>> m_afterNames;  // what waits for the names' answer
     bool m_stepsAside = false;     // a question was put up: the Portal is away until the run
     RunAnswers m_answers;          // what the user answered for the gesture's files
     // The batch that the pending parameter sheet's files start in, one by one or at its end.
