@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -477,7 +478,31 @@ void AppDelegate::revealSampleFile() {
 }
 
 void AppDelegate::openFiles(const std::vector<fs::path>& files) {
-    if (m_portal && !files.empty()) m_portal->present(files);
+    if (!m_portal || files.empty()) return;
+    m_handedOver.insert(m_handedOver.end(), files.begin(), files.end());
+    presentHandedOver();
+}
+
+void AppDelegate::presentHandedOver() {
+    if (!m_portal || m_handedOver.empty()) return;
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // Under a modal dialog the Portal would take no key and no click, and Escape would
+        // drop the files unseen: they wait until the dialog has gone.
+        Log::app().info("{} file(s) handed over wait until the open dialog closes", m_handedOver.size());
+        QPointer<AppDelegate> self(this);
+        connect(modal, &QObject::destroyed, this, [self] {
+            if (self) QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+        });
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            connect(dialog, &QDialog::finished, this, [self] {
+                if (self) QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+            });
+        }
+        return;
+    }
+    const auto files = std::move(m_handedOver);
+    m_handedOver.clear();
+    m_portal->present(files);
 }
 
 bool AppDelegate::anyWindowVisible() const {
