@@ -197,7 +197,7 @@ Animation PortalModel::revealAnimation() const {
 
 void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
     m_flow.sendForegroundToBackground();
-    m_flow.forgetPending("Not converted: a new drag began before its question was answered");
+    m_flow.forgetPending("A new drag began before its question was answered");
     setPayload(payload);
     m_display.setPhase(Phase::browsing());
     takePendingSources();

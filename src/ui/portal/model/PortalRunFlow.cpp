@@ -13,7 +13,7 @@ namespace kolvex {
 namespace {
 
 const char* const kArrow = " \u2192 ";
-const char* const kCancelledBeforeAnswer = "Not converted: cancelled before its question was answered";
+const char* const kCancelledBeforeAnswer = "Cancelled before its question was answered";
 
 }  // namespace
 
@@ -24,7 +24,23 @@ PortalRunFlow::PortalRunFlow(PortalRuns& runs, PortalDisplay& display, Surroundi
     : m_runs(runs),
       m_display(display),
       m_env(std::move(surroundings)),
-      m_questions(m_env.scheduler, m_env.owner) {}
+      m_questions(questionSurroundings()) {}
+
+DropQuestions::Surroundings PortalRunFlow::questionSurroundings() {
+    DropQuestions::Surroundings s;
+    s.scheduler = m_env.scheduler;
+    s.owner = m_env.owner;
+    s.service = m_env.service;
+    s.provider = m_env.provider;
+    s.preferences = m_env.preferences;
+    s.chooseFolder = m_env.chooseFolder;
+    s.askAboutNames = m_env.askAboutNames;
+    s.withdrawQuestion = m_env.withdrawQuestion;
+    s.asking = m_env.asking;
+    s.completed = m_env.completed;
+    s.sheetPending = [this] { return m_display.phase().is(Kind::needsParameters); };
+    return s;
+}
 
 PortalRunFlow::~PortalRunFlow() { stopAsking(std::nullopt); }
 
@@ -43,61 +59,22 @@ bool PortalRunFlow::hasSheet(const RingTarget& target) {
 
 void PortalRunFlow::commit(const RingTarget& target, const DragPayload& payload) {
     forgetPending(std::nullopt);
-    const auto service = m_env.service ? m_env.service() : nullptr;
-    // Stand-in work writes nothing: there is nothing to ask about.
-    const Preferences settings = service ? preferences() : Preferences{};
-    const RunQuestions::ChooseFolder chooseFolder = m_env.chooseFolder ? m_env.chooseFolder() : nullptr;
-    const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
-    const bool asksFolder = service && RunQuestions::asksFolder(settings, chooseFolder);
-    // A tool's sheet decides what its outputs are called: its names are asked about once the
-    // sheet has chosen.
-    const bool asksNames = service && !hasSheet(target) && RunQuestions::asksNames(settings, askAboutNames);
-    if (!asksFolder && !asksNames) {
-        proceed(target, payload, {});
-        return;
-    }
-    // Asked before anything says "Converting" (and before a tool's first sheet): nothing runs
-    // meanwhile, and a question is put up with the Portal out of the way.
-    m_display.setPhase(PortalPhase::needsParameters(target));
-    m_asked = Asked{target, payload.urls, true};
     std::weak_ptr<bool> alive = m_alive;
-    const auto category = m_env.provider()->category(payload.urls);
-    RunQuestions::Asking asking;
-    asking.service = service;
-    asking.requests = [target, urls = payload.urls, settings, category](const RunAnswers& answers) {
-        return std::vector<PortalRequest>{PortalRequest::build(target, urls, settings, category, std::nullopt, answers)};
-    };
-    if (asksFolder) asking.chooseFolder = chooseFolder;
-    if (asksNames) asking.askAboutNames = askAboutNames;
-    asking.withdraw = m_env.withdrawQuestion;
-    asking.aboutToAsk = [this, alive] {
-        if (!alive.expired()) stepAside();
-    };
-    asking.answered = [this, alive, target, payload](std::optional<RunAnswers> answers) {
-        if (alive.expired()) return;
-        m_asked.reset();
-        // A tool's sheet keeps the Portal away; the sheet's end brings it back.
-        if (!(answers && hasSheet(target))) comeBack();
-        if (!answers) {
-            m_display.showOutcomeNow(
-                Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
-            return;
-        }
-        proceed(target, payload, *answers);
-    };
-    m_questions.ask(std::move(asking));
-}
-
-void PortalRunFlow::stepAside() {
-    if (m_stepsAside) return;
-    m_stepsAside = true;
-    if (m_env.asking) m_env.asking(true);
-}
-
-void PortalRunFlow::comeBack() {
-    if (!m_stepsAside) return;
-    m_stepsAside = false;
-    if (m_env.asking) m_env.asking(false);
+    const bool asks = m_questions.askAtCommit(
+        target, payload, hasSheet(target),
+        // Asked before anything says "Converting" (and before a tool's first sheet): nothing
+        // runs meanwhile.
+        [this, target] { m_display.setPhase(PortalPhase::needsParameters(target)); },
+        [this, alive, target, payload](std::optional<RunAnswers> answers) {
+            if (alive.expired()) return;
+            if (!answers) {
+                m_display.showOutcomeNow(
+                    Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
+                return;
+            }
+            proceed(target, payload, *answers);
+        });
+    if (!asks) proceed(target, payload, {});
 }
 
 void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers) {
@@ -110,73 +87,19 @@ void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload
     run(target, payload, std::nullopt, answers);
 }
 
-void PortalRunFlow::afterNames(const RingTarget& target, std::vector<PendingGroup> groups, std::function<void()> go) {
-    if (groups.empty() && !m_asked) {
-        go();
-        return;
-    }
-    if (m_asked) {
-        // A sheet handed more over while the names of what it handed before are asked about:
-        // it goes on once they are answered, with that answer.
-        m_afterNames.push_back(std::move(go));
-        return;
-    }
-    const auto service = m_env.service ? m_env.service() : nullptr;
-    const Preferences settings = service ? preferences() : Preferences{};
-    const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
-    if (m_answers.keepBoth || !service || !RunQuestions::asksNames(settings, askAboutNames)) {
-        go();
-        return;
-    }
-    std::vector<std::filesystem::path> urls;
-    for (const auto& group : groups) urls.insert(urls.end(), group.urls.begin(), group.urls.end());
-    m_asked = Asked{target, urls, false};
-    m_afterNames.push_back(std::move(go));
-    std::weak_ptr<bool> alive = m_alive;
-    const auto category = m_env.provider()->category(urls);
-    RunQuestions::Asking asking;
-    asking.service = service;
-    asking.answers = m_answers;
-    asking.requests = [target, groups = std::move(groups), settings, category](const RunAnswers& answers) {
-        std::vector<PortalRequest> requests;
-        for (const auto& group : groups)
-            requests.push_back(PortalRequest::build(target, group.urls, settings, category, group.options, answers));
-        return requests;
-    };
-    asking.askAboutNames = askAboutNames;
-    asking.withdraw = m_env.withdrawQuestion;
-    asking.aboutToAsk = [this, alive] {
-        if (!alive.expired()) stepAside();
-    };
-    asking.answered = [this, alive](std::optional<RunAnswers> answers) {
-        if (alive.expired()) return;
-        m_asked.reset();
-        if (answers) m_answers = *answers;
-        for (auto& [batch, batchAnswers] : m_batchAnswers) batchAnswers.keepBoth = m_answers.keepBoth;
-        auto waiting = std::move(m_afterNames);
-        m_afterNames.clear();
-        for (auto& go : waiting) go();
-        // The Portal comes back for a run it shows; while a walk goes on, its next sheet has it.
-        if (!m_display.phase().is(Kind::needsParameters)) comeBack();
-    };
-    m_questions.ask(std::move(asking));
+void PortalRunFlow::afterNames(const RingTarget& target, std::vector<DropQuestions::Group> groups,
+                               std::function<void()> go) {
+    m_questions.afterNames(
+        target, std::move(groups), m_answers,
+        [this](const RunAnswers& answers) {
+            m_answers = answers;
+            // Asked once per drop: files a batch queues run by the same answer.
+            for (auto& [batch, batchAnswers] : m_batchAnswers) batchAnswers.keepBoth = answers.keepBoth;
+        },
+        std::move(go));
 }
 
-void PortalRunFlow::stopAsking(const std::optional<std::string>& why) {
-    const auto asked = std::move(m_asked);
-    m_asked.reset();
-    m_afterNames.clear();
-    const bool wasAsking = m_questions.withdraw();
-    m_stepsAside = false;
-    if (!wasAsking || !asked || !why) return;
-    // The drop is not converted: said, as a failure of each of its files, so it is never lost
-    // without a word.
-    Log::conversion().info("{} file(s) for {} not converted: {}", asked->urls.size(), asked->target.label, *why);
-    if (!m_env.completed) return;
-    RunReport report;
-    for (const auto& url : asked->urls) report.failures.push_back({url, *why});
-    m_env.completed(report);
-}
+void PortalRunFlow::stopAsking(const std::optional<std::string>& why) { m_questions.stop(why); }
 
 void PortalRunFlow::forgetPending(const std::optional<std::string>& why) {
     stopAsking(why);
@@ -384,7 +307,7 @@ void PortalRunFlow::cancelShownConversion() {
 
 bool PortalRunFlow::pendingParameters(RingTarget& target, DragPayload& payload) const {
     // Questions asked at the commit are no sheet's to answer.
-    if (m_asked && m_asked->atCommit) return false;
+    if (m_questions.askingAtCommit()) return false;
     const PortalPhase& phase = m_display.phase();
     if (!phase.is(Kind::needsParameters) || !phase.target) return false;
     auto files = m_env.payload ? m_env.payload() : std::nullopt;
@@ -458,7 +381,7 @@ void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) 
     RingTarget target;
     DragPayload payload;
     if (!pendingParameters(target, payload)) return;
-    std::vector<PendingGroup> groups;
+    std::vector<DropQuestions::Group> groups;
     for (const auto& file : pending) groups.push_back({{file.url}, file.options});
     afterNames(target, std::move(groups), [this, target, pending] { startParameterRun(target, pending); });
 }

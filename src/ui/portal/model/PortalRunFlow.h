@@ -24,6 +24,7 @@
 #include "ui/portal/model/PortalPhase.h"
 #include "ui/portal/model/PortalRequest.h"
 #include "ui/portal/model/PortalRuns.h"
+#include "ui/portal/model/DropQuestions.h"
 #include "ui/portal/model/RunQuestions.h"
 
 namespace kolvex {
@@ -95,26 +96,13 @@ private:
         std::optional<PortalPhase> outcome;
     };
 
-    // Files that one set of a sheet's options applies to.
-    struct PendingGroup {
-        std::vector<std::filesystem::path> urls;
-        ConversionOptions options;
-    };
-    // What is being asked about: the commit's questions, or the names a sheet's choice writes.
-    struct Asked {
-        RingTarget target;
-        std::vector<std::filesystem::path> urls;
-        bool atCommit = false;
-    };
-
     static bool hasSheet(const RingTarget& target);
     void proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers);
     // Runs `go` once the names that `groups` will write have been asked about, when the
     // settings ask and nothing was answered for this drop yet; at once otherwise.
-    void afterNames(const RingTarget& target, std::vector<PendingGroup> groups, std::function<void()> go);
+    void afterNames(const RingTarget& target, std::vector<DropQuestions::Group> groups, std::function<void()> go);
     void startParameterRun(const RingTarget& target, const std::vector<PendingFile>& pending);
-    void stepAside();
-    void comeBack();
+    DropQuestions::Surroundings questionSurroundings();
     void stopAsking(const std::optional<std::string>& why);
     // Starts one run; in the foreground (the Portal shows it) unless `foreground` is false.
     void run(const RingTarget& target, const DragPayload& payload, const std::optional<ConversionOptions>& overriding,
@@ -138,10 +126,7 @@ private:
     PortalRuns& m_runs;
     PortalDisplay& m_display;
     Surroundings m_env;
-    RunQuestions m_questions;
-    std::optional<Asked> m_asked;  // a question of this drop is being asked
-    std::vector<std::function<void()>> m_afterNames;  // what waits for the names' answer
-    bool m_stepsAside = false;     // a question was put up: the Portal is away until the run
+    DropQuestions m_questions;
     RunAnswers m_answers;          // what the user answered for the gesture's files
     // The batch that the pending parameter sheet's files start in, one by one or at its end.
     std::optional<PortalRuns::BatchID> m_parameterBatch;
