@@ -82,6 +82,10 @@ void DropQuestions::afterNames(const RingTarget& target, std::vector<Group> grou
     for (const auto& group : groups) urls.insert(urls.end(), group.urls.begin(), group.urls.end());
     m_asked = Asked{target, urls, false};
     m_afterNames.push_back(std::move(go));
+    // The sheet's end may have brought the Portal back: it goes out of the way at once, before
+    // the names are looked up, so that it never shows over the question.
+    m_stepsAside = false;
+    stepAside();
     m_namesAnswered = std::move(answered);
     std::weak_ptr<bool> alive = m_alive;
     const auto category = m_env.provider()->category(urls);
