@@ -400,12 +400,6 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
     plan.cap = plan.longest;
     // A share is of this picture's own size; a side is never more than the picture has.
     if (ResizePlan::asksSize(job.options)) plan.cap = ResizePlan::longestSide(job.options, plan.longest);
-    if (auto why = ResizePlan::leftAsItIs(job.options, width, frameHeight)) {
-        note = std::move(why);
-        leftAsItIs = true;
-        report(progress, 1.0);
-        return {};
-    }
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
     // A size that was asked for is fitted to what the target can hold; otherwise the picture
     // keeps its size or is refused below.
@@ -413,6 +407,16 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
         note = fmt::format("{} holds at most {} px a side, so the picture is {} px on its longest side instead of {}.",
                            job.to.label, plan.target->largestSide, plan.target->largestSide, plan.cap);
         plan.cap = plan.target->largestSide;
+    }
+    // A resize that would not shrink the picture (and that the target does not make smaller
+    // either) leaves it as it is.
+    if (plan.cap >= plan.longest) {
+        if (auto why = ResizePlan::leftAsItIs(job.options, width, frameHeight)) {
+            note = std::move(why);
+            leftAsItIs = true;
+            report(progress, 1.0);
+            return {};
+        }
     }
 
     report(progress, 0.2);
