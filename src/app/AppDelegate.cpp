@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -74,6 +75,7 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
     environment.keepBothWhenTaken = [](const std::vector<fs::path>& names, std::function<void(bool)> answer) {
         OutputPrompts::keepBoth(names, std::move(answer));
     };
+    environment.withdrawQuestion = [] { OutputPrompts::withdraw(); };
     environment.loginStatus = [] { return LoginItem::status(); };
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {
@@ -215,6 +217,7 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& lau
     };
     m_portal->onChooseOutputFolder = m_env.chooseOutputFolder;
     m_portal->onNamesTaken = m_env.keepBothWhenTaken;
+    m_portal->onWithdrawQuestion = m_env.withdrawQuestion;
     m_portal->start();
     m_flow.setPortal(m_portal.get());
 
@@ -475,7 +478,31 @@ void AppDelegate::revealSampleFile() {
 }
 
 void AppDelegate::openFiles(const std::vector<fs::path>& files) {
-    if (m_portal && !files.empty()) m_portal->present(files);
+    if (!m_portal || files.empty()) return;
+    m_handedOver.insert(m_handedOver.end(), files.begin(), files.end());
+    presentHandedOver();
+}
+
+void AppDelegate::presentHandedOver() {
+    if (!m_portal || m_handedOver.empty()) return;
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // Under a modal dialog the Portal would take no key and no click, and Escape would
+        // drop the files unseen: they wait until the dialog has gone.
+        Log::app().info("{} file(s) handed over wait until the open dialog closes", m_handedOver.size());
+        QPointer<AppDelegate> self(this);
+        connect(modal, &QObject::destroyed, this, [self] {
+            if (self) QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+        });
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            connect(dialog, &QDialog::finished, this, [self] {
+                if (self) QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+            });
+        }
+        return;
+    }
+    const auto files = std::move(m_handedOver);
+    m_handedOver.clear();
+    m_portal->present(files);
 }
 
 bool AppDelegate::anyWindowVisible() const {

@@ -59,6 +59,7 @@ public:
         // are taken. Default: dialogs; none: outputs beside their sources, numbered names.
         std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
         std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> keepBothWhenTaken;
+        std::function<void()> withdrawQuestion;  // takes the question on screen down unanswered
         bool applyAppearance = true;                       // restyle the application
         std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
         std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner
@@ -76,7 +77,9 @@ public:
     void applicationDidFinishLaunching(const std::vector<std::filesystem::path>& launchFiles = {});
     // Stops the Portal.
     void applicationWillTerminate();
-    // Files opened with the application: the keyboard-driven Portal in convert mode.
+    // Files opened with the application: the keyboard-driven Portal in convert mode. While a
+    // modal dialog is up (the Portal could take no key or click under it) they wait, and come
+    // once it has closed.
     void openFiles(const std::vector<std::filesystem::path>& files);
     // The running application activated again: the welcome window when nothing is visible.
     bool handleReopen(bool hasVisibleWindows);
@@ -125,6 +128,8 @@ private:
     QWidget* makeWindow(const QString& title, QWidget* content, bool resizable = false);
     bool anyWindowVisible() const;
     TaskRunner& tasks() const;
+    // Presents the files handed over while a modal dialog was up, once none is.
+    void presentHandedOver();
 
     Environment m_env;
     std::unique_ptr<PortalConnection> m_portal;
@@ -140,6 +145,7 @@ private:
     SettingsStore& m_settings;
     ToolParameterFlow m_flow;
     bool m_launched = false;
+    std::vector<std::filesystem::path> m_handedOver;  // waiting for a modal dialog to close
     // Runs kQuietReleaseMs after the last run ended (restarted by every run).
     QTimer m_quietRelease;
 };

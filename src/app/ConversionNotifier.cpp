@@ -55,9 +55,41 @@ std::string failureTitle(const RunReport& report) {
     return std::to_string(report.sources.size()) + " of " + std::to_string(total) + " converted";
 }
 
+// Where one output went: beside its source, or into the folder chosen for it.
+std::string savedWhere(const RunReport& report) {
+    if (report.sources.empty()) return "Saved next to the original";
+    const auto& output = report.outputs.front();
+    const auto& source = report.sources.front();
+    if (output.parent_path() != source.parent_path() && !output.parent_path().empty())
+        return "Saved in " + nameOf(output.parent_path());
+    return "Saved next to " + nameOf(source);
+}
+
+// The files left out by design, one line each for up to three, else their count.
+std::string skippedLines(const RunReport& report) {
+    const auto& skipped = report.skipped;
+    if (skipped.empty()) return {};
+    if (skipped.size() > 3) return "Skipped " + std::to_string(skipped.size()) + " files";
+    std::string lines;
+    for (const auto& s : skipped) {
+        if (!lines.empty()) lines += "\n";
+        lines += "Skipped " + nameOf(s.source) + ": " + s.reason;
+    }
+    return lines;
+}
+
 }  // namespace
 
 Notification ConversionNotifier::content(const RunReport& report) {
+    Notification notification = plainContent(report);
+    if (const std::string skipped = skippedLines(report); !skipped.empty()) {
+        if (report.outputs.empty() && report.failures.empty()) notification.title = "Nothing converted";
+        notification.body = notification.body.empty() ? skipped : notification.body + "\n" + skipped;
+    }
+    return notification;
+}
+
+Notification ConversionNotifier::plainContent(const RunReport& report) {
     Notification notification;
     notification.identifier = Uuid::random().toString();
     notification.playsSound = report.wentToTray;
@@ -73,10 +105,11 @@ Notification ConversionNotifier::content(const RunReport& report) {
                 notification.body += nameOf(report.failures[i].source) + ": " + report.failures[i].reason;
             }
         }
+    } else if (outputs.empty()) {
+        return notification;  // only skipped files: said by content()
     } else if (outputs.size() == 1) {
         notification.title = nameOf(outputs.front());
-        notification.body =
-            "Saved next to " + (report.sources.empty() ? std::string("the original") : nameOf(report.sources.front()));
+        notification.body = savedWhere(report);
     } else {
         notification.title = std::to_string(outputs.size()) + " files converted";
         const std::size_t shown = std::min<std::size_t>(outputs.size(), 3);

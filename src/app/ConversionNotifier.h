@@ -37,6 +37,12 @@ public:
     // One line for the tray: the failed file and its reason, or the count converted.
     static std::string failureLine(const RunReport& report);
 
+private:
+    // The title and body for what converted and what failed, without the skipped files.
+    static Notification plainContent(const RunReport& report);
+
+public:
+
     bool isAuthorised() const { return m_authorised; }
 
 private:

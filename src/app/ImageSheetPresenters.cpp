@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ImageSheetPresenters.h"
 
+#include <QPointer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -185,14 +186,22 @@ void ResizePresenter::present(const std::shared_ptr<SheetRequest>& request) cons
                 };
                 exact = true;
             }
+            // The sheet is built before its apply can read it.
+            auto shown = std::make_shared<QPointer<ResizeView>>();
             auto* view = new ResizeView(
                 facts.size, facts.preview, isVideo, bytes, exact, measure, request->prompt("Resize"),
-                [request](int64_t side, BatchChoice choice) {
+                [request, shown](int64_t side, BatchChoice choice) {
                     auto options = ToolParameterFlow::baseOptions();
-                    options.maxDimension = side;
+                    // A percentage is each file's own: the side this file would get is not
+                    // handed to the others.
+                    const ResizeView* sheet = *shown;
+                    if (sheet && sheet->model().mode == ResizeModel::Mode::percentage)
+                        options.scalePercent = sheet->model().percentage;
+                    else options.maxDimension = side;
                     request->apply(options, choice);
                 },
                 [request] { request->cancel(); });
+            *shown = view;
             request->show("Resize " + request->fileName(), view);
         });
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -19,9 +20,30 @@ namespace {
 
 QString displayName(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.filename().string())); }
 
+// The one question on screen, and the count of questions asked or withdrawn, so that a
+// question withdrawn before its window came up never comes up. GUI thread only.
+struct OnScreen {
+    QPointer<QWidget> window;
+    std::optional<FileChooser::Id> chooser;
+    unsigned long generation = 0;
+};
+OnScreen& onScreen() {
+    static OnScreen shown;
+    return shown;
+}
+
+// A new question: the one before goes unanswered. Returns the question's generation.
+unsigned long nextQuestion() {
+    withdraw();
+    return onScreen().generation;
+}
+
+bool stillAsked(unsigned long generation) { return onScreen().generation == generation; }
+
 // Shows a question window in front of the user with the keyboard. Not modal: the tray's menu
 // stays usable while it is up.
 void bringForward(QWidget* window) {
+    onScreen().window = window;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowModality(Qt::NonModal);
     window->setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -32,8 +54,24 @@ void bringForward(QWidget* window) {
 
 }  // namespace
 
+void withdraw() {
+    OnScreen& shown = onScreen();
+    ++shown.generation;
+    if (QWidget* window = shown.window) {
+        shown.window.clear();
+        window->disconnect();  // no answer comes from it
+        window->close();
+    }
+    if (const auto chooser = shown.chooser) {
+        shown.chooser.reset();
+        FileChooser::desktop()->withdraw(*chooser);  // a withdrawn chooser never answers
+    }
+}
+
 void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::path>)> answer) {
-    QTimer::singleShot(0, [&defaults, answer = std::move(answer)] {
+    const unsigned long generation = nextQuestion();
+    QTimer::singleShot(0, [&defaults, generation, answer = std::move(answer)] {
+        if (!stillAsked(generation)) return;
         // The desktop's own chooser: it lists and hands back any folder name, UTF-8 or not.
         FileChooser::Request request;
         request.mode = FileChooser::Mode::chooseFolder;
@@ -44,7 +82,9 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::p
             request.startFolder = fs::path(*last);
         else
             request.startFolder = fs::path(QFile::encodeName(QDir::homePath()).toStdString());
-        FileChooser::desktop()->show(request, [&defaults, answer](std::vector<fs::path> chosen) {
+        const auto take = [&defaults, generation, answer](std::vector<fs::path> chosen) {
+            if (!stillAsked(generation)) return;
+            onScreen().chooser.reset();
             if (chosen.empty()) {
                 answer(std::nullopt);
                 return;
@@ -52,12 +92,15 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::p
             defaults.set(kLastFolderKey, chosen.front().string());
             Log::app().info("Output folder chosen for this run");
             answer(chosen.front());
-        });
+        };
+        onScreen().chooser = FileChooser::desktop()->show(request, take);
     });
 }
 
 void keepBoth(const std::vector<fs::path>& takenNames, std::function<void(bool)> answer) {
-    QTimer::singleShot(0, [takenNames, answer = std::move(answer)] {
+    const unsigned long generation = nextQuestion();
+    QTimer::singleShot(0, [takenNames, generation, answer = std::move(answer)] {
+        if (!stillAsked(generation)) return;
         auto* box = new QMessageBox(QMessageBox::Question, "Kolvex",
                                     takenNames.size() == 1
                                         ? QString("\u201c%1\u201d already exists.").arg(displayName(takenNames.front()))

@@ -18,7 +18,8 @@ inline constexpr const char* kLastFolderKey = "KolvexLastOutputFolder";
 
 // Both questions open once the event being handled has returned (a drop must finish before a
 // dialog shows), as windows of their own in front of the user with the keyboard; neither
-// blocks the application (the tray's menu still opens), and each answers exactly once.
+// blocks the application (the tray's menu still opens), and each answers at most once. One
+// question is on screen at a time: asking another takes the one before down unanswered.
 
 // A folder chooser at the last folder chosen (else the home folder); answers with the folder,
 // or none when the user cancelled. The folder chosen is remembered in `defaults`.
@@ -27,6 +28,10 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<std::
 // Whether to keep both files (the new one gets a number) or skip the files whose names are
 // taken; answers true to keep both. Return keeps both, Escape skips.
 void keepBoth(const std::vector<std::filesystem::path>& takenNames, std::function<void(bool)> answer);
+
+// Takes the question on screen down without answering it, also one asked but not yet shown:
+// the drop it asked about is gone.
+void withdraw();
 
 }  // namespace OutputPrompts
 

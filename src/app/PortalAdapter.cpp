@@ -39,6 +39,9 @@ public:
             if (onNamesTaken) onNamesTaken(names, std::move(answer));
             else answer(true);
         };
+        model.onWithdrawQuestion = [this] {
+            if (onWithdrawQuestion) onWithdrawQuestion();
+        };
     }
 
     void start() override { m_controller.start(); }

@@ -86,6 +86,8 @@ public:
     // cancelled). "Ask what to do": keep both (true) or skip the files whose names are taken.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
     std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> onNamesTaken;
+    // The question put up last is taken down unanswered: its drop was replaced or cancelled.
+    std::function<void()> onWithdrawQuestion;
 };
 
 // Builds the Portal over a trigger key, the registry and the launch coordinator.

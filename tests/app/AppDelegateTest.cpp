@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -270,6 +271,38 @@ TEST(AppDelegate, TerminationStopsThePortal) {
     f.delegate->applicationWillTerminate();
     EXPECT_TRUE(f.portalDestroyed);
     EXPECT_EQ(f.delegate->portal(), nullptr);
+}
+
+// Runs the event loop until `done` holds or `seconds` have passed.
+bool eventsUntil(const std::function<bool()>& done, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A file handed over while a modal dialog is up (Convert Files…, a warning) would get a Portal
+// that takes no key or click, and Escape would drop it unseen: it waits for the dialog to go.
+TEST(AppDelegate, FilesHandedOverWhileAModalDialogIsUpWaitForIt) {
+    Fixture f;
+    f.launch();
+    auto* portal = f.portal;
+    const auto presents = [&] { return std::count(portal->calls.begin(), portal->calls.end(), "present 1"); };
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setModal(true);
+    dialog->show();
+    ASSERT_TRUE(eventsUntil([] { return QApplication::activeModalWidget() != nullptr; }, 10));
+    f.delegate->openFiles({"/photo.jpg"});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(presents(), 0) << "no Portal under a modal dialog";
+    dialog->accept();
+    dialog.reset();
+    EXPECT_TRUE(eventsUntil([&] { return presents() == 1; }, 10))
+        << "the file comes once the dialog has gone";
+    f.delegate->openFiles({"/other.jpg"});
+    EXPECT_EQ(presents(), 2) << "with no dialog up it comes at once";
 }
 
 TEST(AppDelegate, WindowsAreReusedAndTheWelcomeDoneBuildsAFreshOne) {

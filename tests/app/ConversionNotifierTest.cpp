@@ -40,6 +40,11 @@ RunReport made(std::vector<std::filesystem::path> outputs, std::vector<std::file
     return RunReport{std::move(outputs), std::move(sources), std::move(failures), wentToTray};
 }
 
+RunReport skipping(RunReport report, std::vector<RunReport::Failure> skipped) {
+    report.skipped = std::move(skipped);
+    return report;
+}
+
 TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThemAndEveryFailureWithItsReason) {
     struct Case {
         RunReport report;
@@ -56,6 +61,15 @@ TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThemAndEveryFailureWithItsR
          "1 of 3 converted", "b.png: b.png appears to be damaged\nc.png: Cancelled", "1 of 3 converted"},
         {made({}, {}, {{"/a", "x"}, {"/b", "y"}, {"/c", "z"}, {"/d", "w"}}), "Couldn't convert 4 files",
          "a: x\nb: y\nc: z", "Couldn't convert 4 files"},
+        // A folder chosen for the outputs is where the file was saved, not beside its source.
+        {made({"/out/a.png"}, {"/p/a.jpg"}), "a.png", "Saved in out", ""},
+        // Files left out by design are said, apart from what converted and what failed.
+        {skipping(made({"/p/big 2.jpg"}, {"/p/big.jpg"}), {{"/p/small.png", "Left as it is: 400 × 200"}}),
+         "big 2.jpg", "Saved next to big.jpg\nSkipped small.png: Left as it is: 400 × 200", ""},
+        {skipping(made({}, {}), {{"/p/a.png", "a.jpg already exists"}}), "Nothing converted",
+         "Skipped a.png: a.jpg already exists", ""},
+        {skipping(made({"/p/a.jpg"}, {"/p/a.png"}, {{"/p/b.png", "Cancelled"}}), {{"/p/c.png", "c.jpg already exists"}}),
+         "1 of 2 converted", "b.png: Cancelled\nSkipped c.png: c.jpg already exists", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);

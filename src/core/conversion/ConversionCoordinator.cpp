@@ -355,6 +355,12 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         result.error = std::move(error);
         result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (result.error) return result;
+        if (outcome.leftAsItIs) {
+            // Not converted, by design: told beside the rest, neither a success nor a failure.
+            result.skipped = true;
+            result.note = std::move(outcome.note);
+            return result;
+        }
         result.outputs = std::move(outcome.outputs);
         // What ran, as the engine reports it: a plan to copy may still have had to re-encode.
         result.usedPassthrough = outcome.usedPassthrough;

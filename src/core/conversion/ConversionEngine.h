@@ -22,6 +22,9 @@ struct ConversionOutcome {
     bool usedPassthrough = false;
     // One sentence for the user about the result (what the output does not carry), if any.
     std::optional<std::string> note;
+    // The source already was what the job asks (a resize that would not shrink it): nothing
+    // was written, and `note` says why.
+    bool leftAsItIs = false;
 };
 
 // What every engine implements. Engines are shared by concurrent jobs: convert() must be

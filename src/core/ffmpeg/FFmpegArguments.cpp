@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "core/conversion/ResizePlan.h"
 #include "core/conversion/SizeEstimator.h"
 #include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
@@ -141,7 +142,8 @@ Arguments encodeMapping(const ConversionJob& job, const std::optional<MediaProbe
     }
     // 4:2:0 needs even sides; cropping the odd line keeps every other pixel as it was.
     std::string filter = FFmpegArguments::videoFilter(job).value_or("");
-    if (!job.options.maxDimension) filter += std::string(filter.empty() ? "" : ",") + "crop=trunc(iw/2)*2:trunc(ih/2)*2";
+    if (!ResizePlan::asksSize(job.options))
+        filter += std::string(filter.empty() ? "" : ",") + "crop=trunc(iw/2)*2:trunc(ih/2)*2";
     append(args, {"-vf", filter});
     if (!removeAudio) append(args, FFmpegArguments::audioArguments(job, probe));
     append(args, metadataStrip(job));
@@ -288,8 +290,10 @@ std::optional<int64_t> FFmpegArguments::outputWidth(const ConversionJob& job, co
         width *= std::clamp(crop->width, 0.0, 1.0);
         height *= std::clamp(crop->height, 0.0, 1.0);
     }
-    if (const auto longest = job.options.maxDimension; longest && *longest > 0)
-        width *= std::min(1.0, static_cast<double>(*longest) / std::max(width, height));
+    if (ResizePlan::asksSize(job.options)) {
+        const auto longest = static_cast<int64_t>(std::max(width, height));
+        width *= ResizePlan::factor(job.options, longest);
+    }
     if (!(width >= 1)) return std::nullopt;
     return static_cast<int64_t>(width);
 }
@@ -342,7 +346,11 @@ std::optional<std::string> FFmpegArguments::videoFilter(const ConversionJob& job
     }
     // The longest side of the picture as shown (ffmpeg has already turned a rotated source upright),
     // never enlarged, both sides even.
-    if (const auto longest = job.options.maxDimension) {
+    if (const auto share = job.options.scalePercent; share && *share > 0) {
+        // A share of this file's own size, whatever the other files of the batch are.
+        const std::string factor = fmt::format("{:.6f}", std::min(1.0, *share / 100.0));
+        filters.push_back(fmt::format("scale='trunc({0}*iw/2)*2':'trunc({0}*ih/2)*2'", factor));
+    } else if (const auto longest = job.options.maxDimension) {
         const std::string factor = fmt::format("min(1,{}/max(iw,ih))", *longest);
         filters.push_back(fmt::format("scale='trunc({0}*iw/2)*2':'trunc({0}*ih/2)*2'", factor));
     }
@@ -358,8 +366,9 @@ std::optional<std::string> FFmpegArguments::videoBitrate(const ConversionJob& jo
         if (const auto source = SizeEstimator::videoBitrate(job.source, *probe))
             return fmt::format("{}k", SizeEstimator::compressedVideoBitrate(quality, *source) / 1000);
     }
-    if (options.maxDimension && probe && probe->width && probe->height) {
-        const int64_t outputPixels = SizeEstimator::pixels(*options.maxDimension, *probe->width, *probe->height);
+    if (ResizePlan::asksSize(options) && probe && probe->width && probe->height) {
+        const int64_t side = ResizePlan::longestSide(options, std::max(*probe->width, *probe->height));
+        const int64_t outputPixels = SizeEstimator::pixels(side, *probe->width, *probe->height);
         const auto source = SizeEstimator::videoBitrate(job.source, *probe);
         return fmt::format("{}k", SizeEstimator::resizedVideoBitrate(quality, outputPixels, source) / 1000);
     }

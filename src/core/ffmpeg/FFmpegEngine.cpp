@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/conversion/ResizePlan.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/CutPlan.h"
@@ -146,6 +147,23 @@ ConversionOutcome FFmpegEngine::convertReporting(const ConversionJob& job, const
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
+    if (job.options.tool == "resize" && ResizePlan::asksSize(job.options)) {
+        // A clip the resize would not shrink is left as it is: re-encoded at its own size it
+        // would only lose quality and grow.
+        const MediaProbe probe = m_prober->probeHeaders(job.source, stop);
+        if (probe.width && probe.height) {
+            const bool turned = probe.rotation == 90 || probe.rotation == 270;
+            const int64_t width = turned ? *probe.height : *probe.width;
+            const int64_t height = turned ? *probe.width : *probe.height;
+            if (auto why = ResizePlan::leftAsItIs(job.options, width, height)) {
+                if (progress) progress(1.0);
+                ConversionOutcome outcome;
+                outcome.note = std::move(why);
+                outcome.leftAsItIs = true;
+                return outcome;
+            }
+        }
+    }
     return runReporting(job, progress, stop);
 }
 

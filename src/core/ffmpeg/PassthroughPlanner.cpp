@@ -12,7 +12,7 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool))
         return Decision::reencode("output content differs from the source");
     const bool encodeSettingsAsked = !options.encodeSettingsFromPreferences && (options.quality || options.audioBitrate);
-    if (options.maxDimension || options.sampleRate || encodeSettingsAsked)
+    if (options.maxDimension || options.scalePercent || options.sampleRate || encodeSettingsAsked)
         return Decision::reencode("output content differs from the source");
     if (!options.allowPassthrough) return Decision::reencode("passthrough disabled by request");
     if (!ContainerCompatibility::isKnownContainer(target.id))

@@ -32,7 +32,7 @@ bool ConversionJob::changesContent() const {
     if (options.tool && !ConversionOptions::containerOnlyTools().contains(*options.tool)) return true;
     // The preferences' quality and bit rate say how to re-encode if one is needed, not that one is.
     const bool encodeSettingsAsked = !options.encodeSettingsFromPreferences && (options.quality || options.audioBitrate);
-    return options.maxDimension || options.sampleRate || encodeSettingsAsked;
+    return options.maxDimension || options.scalePercent || options.sampleRate || encodeSettingsAsked;
 }
 
 bool ConversionJob::isTrim() const { return options.trimStart.has_value() || options.trimEnd.has_value(); }

@@ -49,6 +49,9 @@ struct ConversionOptions {
     // re-encoded, not a request to re-encode: a media conversion whose streams fit the target
     // is still copied. A request that sets them itself leaves this false.
     bool encodeSettingsFromPreferences = false;
+    // The resize tool's size as a share of each file's own longest side, in percent (0 < p ≤ 100);
+    // when set it stands instead of `maxDimension`, so every file of a batch keeps its proportion.
+    std::optional<double> scalePercent;
 
     // Metadata kept and stream copy allowed; everything else at its default.
     static const ConversionOptions& defaults();

@@ -198,5 +198,37 @@ TEST(TheResizeSheet, OffersNoEnlargementAndWritesWhatItShows) {
     EXPECT_EQ(pictureSize(desktop, written.front()), std::make_pair(398, 199));
 }
 
+// A batch of pictures of different sizes at 50 %: each is halved by its own size, not by the
+// first file's, and the one a longest side would not shrink is left as it is.
+TEST(TheResizeSheet, APercentageIsEachFilesOwnInABatchOfMixedSizes) {
+    KOLVEX_REQUIRE_FFMPEG();
+    for (const char* program : {"xwininfo", "vipsheader"})
+        if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+    Desktop desktop;
+    // Each in a folder of its own, so that what is new beside it is its output.
+    const auto picture = [&](const char* name, const char* size) {
+        const fs::path folder = desktop.home / fs::path(name).stem();
+        fs::create_directories(folder);
+        return testing::makeMedia(folder / name,
+                                  {"-f", "lavfi", "-i", std::string("testsrc2=size=") + size, "-frames:v", "1"});
+    };
+    const auto small = picture("small.png", "400x200");
+    const auto big = picture("big.jpg", "1600x1200");
+    const auto mid = picture("mid.jpg", "800x600");
+    if (const auto whyNot = desktop.start({small, big, mid}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(desktop.openTool(input, "Resize", "Resize small.png")) << "the resize sheet never opened\n" << desktop.log;
+    press(input, "Return");  // 50 %, one setting for the three
+    const std::pair<fs::path, std::pair<int, int>> expected[] = {
+        {small, {200, 100}}, {big, {800, 600}}, {mid, {400, 300}}};
+    for (const auto& [source, size] : expected) {
+        const auto written = desktop.outputs(source, 1, 30s);
+        ASSERT_EQ(written.size(), 1u) << source.filename() << "\n" << desktop.log;
+        EXPECT_EQ(pictureSize(desktop, written.front()), size) << written.front().filename();
+    }
+}
+
 }  // namespace
 }  // namespace kolvex

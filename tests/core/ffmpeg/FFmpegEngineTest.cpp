@@ -202,6 +202,8 @@ TEST_F(FFmpegEngineRun, ConvertsEveryTargetFamilyAndTool) {
         {"compress", clip, "mp4", "mp4", options([](auto& o) { o.tool = "compress"; o.quality = 0.2; }), "h264", "aac", 1.0, none},
         {"resize", clip, "mp4", "mp4", options([](auto& o) { o.tool = "resize"; o.maxDimension = 32; }), "h264", "aac", 1.0,
          std::pair{32, 24}},
+        {"resize by share", clip, "mp4", "mp4", options([](auto& o) { o.tool = "resize"; o.scalePercent = 50; }), "h264",
+         "aac", 1.0, std::pair{32, 24}},
         {"crop", clip, "mp4", "mp4", options([](auto& o) { o.tool = "crop"; o.cropRect = UnitRect{0, 0, 0.5, 0.5}; }), "h264", "aac",
          1.0, std::pair{32, 24}},
         {"trim re-encoded", clip, "mp4", "mp4", options([](auto& o) {
@@ -267,6 +269,25 @@ TEST_F(FFmpegEngineRun, ConvertsEveryTargetFamilyAndTool) {
             EXPECT_EQ(probe.width, c.size->first);
             EXPECT_EQ(probe.height, c.size->second);
         }
+    }
+}
+
+// A clip a resize would not shrink (a 64 × 48 clip in a batch resized to 480p) is left as it
+// is: nothing is written, and the outcome says why, rather than a copy re-encoded at its own
+// size that only loses quality and grows.
+TEST_F(FFmpegEngineRun, AResizeThatWouldNotShrinkAClipLeavesItAsItIs) {
+    const ConversionOptions rows[] = {options([](auto& o) { o.tool = "resize"; o.maxDimension = 854; }),
+                                      options([](auto& o) { o.tool = "resize"; o.maxDimension = 64; }),
+                                      options([](auto& o) { o.tool = "resize"; o.scalePercent = 100; })};
+    for (const auto& row : rows) {
+        const fs::path destination = m_out / "resized.mp4";
+        const ConversionOutcome outcome =
+            engine().convertReporting(mediaJob(source("-i clip ü.mp4"), destination, "mp4", "mp4", row), {}, {});
+        EXPECT_TRUE(outcome.leftAsItIs);
+        EXPECT_TRUE(outcome.outputs.empty());
+        EXPECT_FALSE(fs::exists(destination));
+        ASSERT_TRUE(outcome.note);
+        EXPECT_NE(outcome.note->find("64 × 48"), std::string::npos) << *outcome.note;
     }
 }
 

@@ -155,7 +155,7 @@ TEST_F(PortalAskTest, NoTakenNameAsksNothingAndLeavesThePortalWhereItIs) {
         << "a name taken after the look-up keeps both";
 }
 
-TEST_F(PortalAskTest, AWalkAsksOnceBeforeItsFirstSheet) {
+TEST_F(PortalAskTest, AWalkAsksTheFolderBeforeItsFirstSheetAndTheNamesOnceAfterIt) {
     askAboutNames();
     Preferences prefs;
     prefs.conflictBehaviour = Preferences::ConflictBehaviour::ask;
@@ -168,21 +168,28 @@ TEST_F(PortalAskTest, AWalkAsksOnceBeforeItsFirstSheet) {
     service->taken = {"/out/a.png"};
     drop({"/tmp/a.png", "/tmp/b.png"}, 3, PortalMode::tools);  // Crop: a sheet per file
     ASSERT_EQ(folders.size(), 1u);
-    EXPECT_TRUE(needs.empty()) << "the questions come before the first sheet";
+    EXPECT_TRUE(needs.empty()) << "the folder comes before the first sheet";
     EXPECT_EQ(asking, (std::vector<bool>{true}));
     folders[0](fs::path("/out"));
     scheduler->runBackground();
-    ASSERT_EQ(service->lookedUp.size(), 1u);
-    EXPECT_EQ(std::get<ToolIntent>(service->lookedUp[0]).outputDirectory, fs::path("/out"));
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(asking, (std::vector<bool>{true})) << "one stepping aside for both questions";
-    answers[0](true);
+    EXPECT_TRUE(service->lookedUp.empty()) << "the names wait for what the sheet chooses";
     ASSERT_EQ(needs.size(), 1u);
     EXPECT_EQ(asking, (std::vector<bool>{true})) << "the sheet comes next, with the Portal still away";
     EXPECT_TRUE(model->phase().is(Kind::needsParameters));
 
-    model->applyParameters(ConversionOptions{}, fs::path("/tmp/a.png"));
-    model->finishParameterRun({{"/tmp/b.png", ConversionOptions{}}});
+    ConversionOptions cropped;
+    cropped.cropRect = UnitRect{0.1, 0.1, 0.5, 0.5};
+    model->applyParameters(cropped, fs::path("/tmp/a.png"));
+    // The second sheet is answered while the first file's names are still being asked about.
+    model->finishParameterRun({{"/tmp/b.png", cropped}});
+    scheduler->runBackground();
+    ASSERT_EQ(service->lookedUp.size(), 1u);
+    const auto& looked = std::get<ToolIntent>(service->lookedUp[0]);
+    EXPECT_EQ(looked.outputDirectory, fs::path("/out"));
+    EXPECT_EQ(looked.options.cropRect, cropped.cropRect) << "asked about the names the sheet's choice writes";
+    EXPECT_TRUE(service->requests.empty()) << "nothing runs before the answer";
+    ASSERT_EQ(answers.size(), 1u);
+    answers[0](true);
     finishRuns();
     ASSERT_EQ(service->requests.size(), 2u);
     for (const auto& request : service->requests) {
@@ -193,6 +200,110 @@ TEST_F(PortalAskTest, AWalkAsksOnceBeforeItsFirstSheet) {
     }
     EXPECT_EQ(folders.size(), 1u);
     EXPECT_EQ(namesAsked.size(), 1u) << "asked once per drop, not once per file";
+    EXPECT_EQ(asking, (std::vector<bool>{true, true, false}))
+        << "away for the folder and the sheet, away again for the names (the sheet's end brought it back), back for the run";
+}
+
+TEST_F(PortalAskTest, TheNamesAskedAboutAreTheOnesTheSheetChose) {
+    askAboutNames();
+    service->taken = {"/tmp/clip.mp3"};
+    drop({"/tmp/clip.mp4"}, 0, PortalMode::tools);  // Resize: one sheet for the drop
+    scheduler->runBackground();
+    ASSERT_EQ(needs.size(), 1u);
+    EXPECT_TRUE(service->lookedUp.empty()) << "no question about names the sheet has not chosen yet";
+    EXPECT_TRUE(asking.empty());
+
+    ConversionOptions chosen;
+    chosen.outputFormat = FormatID("mp3");
+    model->applyParameters(chosen);
+    EXPECT_TRUE(service->requests.empty());
+    scheduler->runBackground();
+    ASSERT_EQ(service->lookedUp.size(), 1u);
+    EXPECT_EQ(std::get<ToolIntent>(service->lookedUp[0]).options.outputFormat, std::optional<FormatID>(FormatID("mp3")));
+    ASSERT_EQ(namesAsked.size(), 1u);
+    EXPECT_EQ(asking, (std::vector<bool>{true})) << "the question is put up with the Portal away";
+    EXPECT_TRUE(service->requests.empty()) << "nothing runs before the answer";
+    answers[0](false);  // Skip
+    EXPECT_EQ(asking, (std::vector<bool>{true, false}));
+    finishRuns();
+    ASSERT_EQ(service->requests.size(), 1u);
+    const auto& intent = std::get<ToolIntent>(service->requests[0]);
+    EXPECT_EQ(intent.options.outputFormat, std::optional<FormatID>(FormatID("mp3")));
+    ASSERT_TRUE(intent.rules.keepBothWhenTaken);
+    EXPECT_FALSE(intent.rules.keepBothWhenTaken({"/tmp/clip.mp3"}));
+}
+
+// However the ask ends before its answer — a new drag, a hand-back, Escape, the sheet's
+// Cancel — its question goes with it, its files are told as not converted, and a late answer
+// starts nothing. A new drop asks its own question: never two on screen.
+TEST_F(PortalAskTest, AQuestionIsTakenDownWhenItsAskEnds) {
+    struct Row {
+        const char* name;
+        bool names;  // the names' question, else the folder's
+        std::function<void()> end;
+    };
+    const auto newDrag = [this] { browse({"/tmp/other.png"}); };
+    const auto escape = [this] { model->dismissByKeyboard(); };
+    const std::vector<Row> rows{
+        {"a new drag over the folder chooser", false, newDrag},
+        {"Escape while the folder chooser is up", false, escape},
+        {"a new drag over the names' question", true, newDrag},
+        {"Escape while the names' question is up", true, escape},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        model = makeModel();
+        Preferences prefs;
+        if (row.names) prefs.conflictBehaviour = Preferences::ConflictBehaviour::ask;
+        else prefs.outputLocation = Preferences::OutputLocation::ask;
+        use(prefs);
+        service->taken = {"/tmp/photo.png"};
+        service->requests.clear();
+        completed.clear();
+        int up = 0;
+        int withdrawn = 0;
+        std::vector<std::function<void(std::optional<fs::path>)>> folders;
+        std::vector<std::function<void(bool)>> names;
+        model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+            ++up;
+            folders.push_back(std::move(answer));
+        };
+        model->onNamesTaken = [&](const std::vector<fs::path>&, std::function<void(bool)> answer) {
+            ++up;
+            names.push_back(std::move(answer));
+        };
+        model->onWithdrawQuestion = [&] { --up, ++withdrawn; };
+
+        drop({"/tmp/photo.jpg"});
+        scheduler->runBackground();
+        ASSERT_EQ(up, 1);
+        row.end();
+        EXPECT_EQ(up, 0) << "the question is taken down with its ask";
+        EXPECT_EQ(withdrawn, 1);
+        ASSERT_EQ(completed.size(), 1u) << "the drop is not lost without a word";
+        ASSERT_EQ(completed[0].failures.size(), 1u);
+        EXPECT_EQ(completed[0].failures[0].source, fs::path("/tmp/photo.jpg"));
+        EXPECT_NE(completed[0].failures[0].reason.find("before its question was answered"), std::string::npos);
+
+        // Answered anyway (a window that could not be taken down): nothing runs, nothing more is said.
+        if (row.names) names[0](true);
+        else folders[0](fs::path("/tmp/late"));
+        finishRuns();
+        EXPECT_TRUE(service->requests.empty());
+        EXPECT_EQ(completed.size(), 1u);
+
+        // A new drop asks its own question, alone on screen, and its answer converts.
+        model->resetToBrowsing();
+        drop({"/tmp/photo.jpg"});
+        scheduler->runBackground();
+        EXPECT_EQ(up, 1) << "one question on screen, never two";
+        if (row.names) names.back()(true);
+        else folders.back()(fs::path("/tmp/chosen"));
+        finishRuns();
+        EXPECT_EQ(service->requests.size(), 1u);
+        EXPECT_EQ(withdrawn, 1);
+        scheduler->advance(3);
+    }
 }
 
 TEST_F(PortalAskTest, AnAnswerAfterTheUserMovedOnStartsNothing) {

@@ -13,6 +13,7 @@
 #include <vips/vips8>
 
 #include "core/conversion/CompressionGuard.h"
+#include "core/conversion/ResizePlan.h"
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/ImageLimits.h"
 #include "core/engines/image/ImageMetadata.h"
@@ -316,7 +317,7 @@ namespace {
 bool isLosslessJpegStrip(const ConversionJob& job, const ImageCodec& source, const ImageCodec& target) {
     const bool strip = !job.options.preserveMetadata || job.options.tool == "strip-metadata";
     return strip && source.saver == "jpegsave" && target.saver == "jpegsave" && !job.options.quality &&
-           !job.options.maxDimension && !job.options.cropRect && job.options.rotationDegrees() == 0 &&
+           !ResizePlan::asksSize(job.options) && !job.options.cropRect && job.options.rotationDegrees() == 0 &&
            !job.options.flipHorizontal && !job.options.flipVertical;
 }
 
@@ -337,19 +338,21 @@ bool ImageEngine::copiedEncodedData(const ConversionJob& job) const {
 std::vector<fs::path> ImageEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                            std::stop_token stop) const {
     std::optional<std::string> note;
-    return run(job, progress, std::move(stop), note);
+    bool leftAsItIs = false;
+    return run(job, progress, std::move(stop), note, leftAsItIs);
 }
 
 ConversionOutcome ImageEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const {
     ConversionOutcome outcome;
-    outcome.outputs = run(job, progress, std::move(stop), outcome.note);
+    outcome.outputs = run(job, progress, std::move(stop), outcome.note, outcome.leftAsItIs);
+    if (outcome.leftAsItIs) return outcome;
     outcome.usedPassthrough = copiedEncodedData(job);
     return outcome;
 }
 
 std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                                       std::optional<std::string>& note) const {
+                                       std::optional<std::string>& note, bool& leftAsItIs) const {
     throwIfStopRequested(stop);
     report(progress, 0.05);
     image::ensureVipsStarted();
@@ -396,14 +399,25 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
         plan.animated && header.get_typeof(VIPS_META_PAGE_HEIGHT) != 0 ? header.get_int(VIPS_META_PAGE_HEIGHT) : height;
     plan.longest = std::max<int64_t>(1, std::max(width, frameHeight));
     plan.cap = plan.longest;
-    if (job.options.maxDimension) plan.cap = std::clamp<int64_t>(*job.options.maxDimension, 1, plan.cap);
+    // A share is of this picture's own size; a side is never more than the picture has.
+    if (ResizePlan::asksSize(job.options)) plan.cap = ResizePlan::longestSide(job.options, plan.longest);
     if (plan.target->maxSide > 0) plan.cap = std::min<int64_t>(plan.cap, plan.target->maxSide);
     // A size that was asked for is fitted to what the target can hold; otherwise the picture
     // keeps its size or is refused below.
-    if (plan.target->largestSide > 0 && job.options.maxDimension && plan.cap > plan.target->largestSide) {
+    if (plan.target->largestSide > 0 && ResizePlan::asksSize(job.options) && plan.cap > plan.target->largestSide) {
         note = fmt::format("{} holds at most {} px a side, so the picture is {} px on its longest side instead of {}.",
                            job.to.label, plan.target->largestSide, plan.target->largestSide, plan.cap);
         plan.cap = plan.target->largestSide;
+    }
+    // A resize that would not shrink the picture (and that the target does not make smaller
+    // either) leaves it as it is.
+    if (plan.cap >= plan.longest) {
+        if (auto why = ResizePlan::leftAsItIs(job.options, width, frameHeight)) {
+            note = std::move(why);
+            leftAsItIs = true;
+            report(progress, 1.0);
+            return {};
+        }
     }
 
     report(progress, 0.2);
@@ -423,7 +437,7 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
 
     // Nothing changes the pixels: the source goes straight to the saver with its metadata,
     // orientation tag included.
-    const bool straight = !job.options.maxDimension && !job.options.cropRect && plan.degrees == 0 &&
+    const bool straight = !ResizePlan::asksSize(job.options) && !job.options.cropRect && plan.degrees == 0 &&
                           !job.options.flipHorizontal && !job.options.flipVertical && !plan.strip &&
                           plan.cap == plan.longest;
     VImage picture;

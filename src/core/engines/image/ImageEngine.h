@@ -57,7 +57,7 @@ public:
 
 private:
     std::vector<std::filesystem::path> run(const ConversionJob& job, const ProgressCallback& progress,
-                                           std::stop_token stop, std::optional<std::string>& note) const;
+                                           std::stop_token stop, std::optional<std::string>& note, bool& leftAsItIs) const;
 };
 
 }  // namespace kolvex

@@ -57,8 +57,9 @@ PortalModel::PortalModel(std::shared_ptr<const RingTargetProviding> provider,
       m_service(std::move(service)),
       m_env(completed(std::move(environment))),
       m_layout(std::vector<std::string>{}, m_metrics),
-      m_display(*this),
-      m_flow(*this) {
+      m_runs(m_env.scheduler),
+      m_display(m_runs, displaySurroundings()),
+      m_flow(m_runs, m_display, flowSurroundings()) {
     preferencesProvider = [] { return PreferencesStore::load(UserDefaults::standard()); };
 }
 
@@ -71,19 +72,67 @@ PortalModel::~PortalModel() {
     onCollapse = nullptr;
     onProgressChanged = nullptr;
     onAsking = nullptr;
+    onWithdrawQuestion = nullptr;
+}
+
+PortalDisplay::Surroundings PortalModel::displaySurroundings() {
+    PortalDisplay::Surroundings s;
+    s.scheduler = m_env.scheduler;
+    s.changed = [this](PortalDisplay::Field field, const Animation& animation) {
+        switch (field) {
+        case PortalDisplay::Field::phase: announce(Field::phase, animation); break;
+        case PortalDisplay::Field::showingDetails: announce(Field::showingDetails, animation); break;
+        case PortalDisplay::Field::isCollapsed: announce(Field::isCollapsed, animation); break;
+        case PortalDisplay::Field::collapseProgress: announce(Field::collapseProgress, animation); break;
+        }
+    };
+    s.motion = [this] { return m_motion; };
+    s.reduceMotion = [this] { return reduceMotion(); };
+    s.filesLabel = [this] { return m_payload ? m_payload->label() : std::string(); };
+    s.finished = [this] {
+        if (onFinished) onFinished();
+    };
+    s.collapsed = [this] {
+        if (onCollapse) onCollapse();
+    };
+    s.progressChanged = [this](std::optional<double> progress, std::optional<std::string> label) {
+        if (onProgressChanged) onProgressChanged(progress, std::move(label));
+    };
+    return s;
+}
+
+PortalRunFlow::Surroundings PortalModel::flowSurroundings() {
+    PortalRunFlow::Surroundings s;
+    s.scheduler = m_env.scheduler;
+    s.owner = this;
+    s.simulatedWork = m_env.simulatedWork;
+    s.provider = [this] { return m_provider; };
+    s.service = [this] { return m_service; };
+    s.preferences = [this] { return preferencesProvider ? preferencesProvider() : Preferences{}; };
+    s.payload = [this] { return m_payload; };
+    s.chooseFolder = [this] { return onChooseOutputFolder; };
+    s.askAboutNames = [this] { return onNamesTaken; };
+    s.withdrawQuestion = [this] {
+        if (onWithdrawQuestion) onWithdrawQuestion();
+    };
+    s.asking = [this](bool asking) {
+        if (onAsking) onAsking(asking);
+    };
+    s.needsParameters = [this](const RingTarget& target, const DragPayload& payload) {
+        if (onNeedsParameters) onNeedsParameters(target, payload);
+    };
+    s.completed = [this](const RunReport& report) {
+        if (onCompleted) onCompleted(report);
+    };
+    s.finished = [this] {
+        if (onFinished) onFinished();
+    };
+    s.browsingAgain = [this] { takePendingSources(); };
+    return s;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Publishing
-
-void PortalModel::setPhase(Phase phase, const Animation& animation) {
-    // Details belong to the one failure they were opened for.
-    if (!(phase == m_phase)) {
-        m_display.phaseChanging();
-        if (m_showingDetails) publish(m_showingDetails, false, Field::showingDetails);
-    }
-    publish(m_phase, std::move(phase), Field::phase, animation);
-}
 
 void PortalModel::announce(Field which, const Animation& animation) {
     const Animation previous = m_animation;
@@ -108,7 +157,7 @@ void PortalModel::relayout() {
 }
 
 void PortalModel::setCursorInside(bool inside) { publish(m_isCursorInside, inside, Field::isCursorInside); }
-void PortalModel::setShowingDetails(bool showing) { publish(m_showingDetails, showing, Field::showingDetails); }
+void PortalModel::setShowingDetails(bool showing) { m_display.setShowingDetails(showing); }
 void PortalModel::setKeyboardDriven(bool keyboardDriven) {
     publish(m_isKeyboardDriven, keyboardDriven, Field::isKeyboardDriven);
 }
@@ -148,9 +197,9 @@ Animation PortalModel::revealAnimation() const {
 
 void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
     m_flow.sendForegroundToBackground();
-    m_flow.forgetPending();
+    m_flow.forgetPending("A new drag began before its question was answered");
     setPayload(payload);
-    setPhase(Phase::browsing());
+    m_display.setPhase(Phase::browsing());
     takePendingSources();
     setCursorVector({});
     m_selector.reset();
@@ -205,13 +254,13 @@ PortalPlacement::CursorVector PortalModel::selectionVector(PortalPlacement::Curs
 
 void PortalModel::anchorGesture(PortalPlacement::CursorVector offset) {
     setCursorVector(offset);
-    if (!m_phase.is(Phase::Kind::browsing) || m_isKeyboardDriven) return;
+    if (!phase().is(Phase::Kind::browsing) || m_isKeyboardDriven) return;
     m_selector.reset();
     select(m_selector.update(selectionVector(offset), m_layout), offset);
 }
 
 void PortalModel::updateCursor(PortalPlacement::CursorVector vector) {
-    if (!m_phase.is(Phase::Kind::browsing)) return;
+    if (!phase().is(Phase::Kind::browsing)) return;
     setCursorVector(vector);
     select(m_selector.update(selectionVector(vector), m_layout), vector);
 }
@@ -234,14 +283,14 @@ void PortalModel::setRevealed(bool revealed) {
 }
 
 void PortalModel::clearGesture() {
-    if (!m_phase.is(Phase::Kind::browsing)) return;
+    if (!phase().is(Phase::Kind::browsing)) return;
     setPayload(std::nullopt);
     m_ringAsked = false;
     setTargets({}, Animation::none());
     m_selector.reset();
     setSelectedIndex(std::nullopt);
     publish(m_thumbnail, QImage(), Field::thumbnail);
-    setPhase(Phase::browsing());
+    m_display.setPhase(Phase::browsing());
 }
 
 void PortalModel::completePendingPayload(const std::vector<std::filesystem::path>& files) {
@@ -276,7 +325,7 @@ void PortalModel::loadThumbnail(const DragPayload& payload) {
 bool PortalModel::commit() {
     // Only a choice made while browsing starts anything: a second Return or drop while a run
     // or its result is shown, or while a sheet is pending, does nothing.
-    if (!m_phase.is(Phase::Kind::browsing)) return false;
+    if (!phase().is(Phase::Kind::browsing)) return false;
     const auto target = selectedTarget();
     if (!target) return false;
     if (!m_payload || m_payload->isEmpty()) return false;  // a drag whose files never came
@@ -290,7 +339,7 @@ bool PortalModel::commit() {
 }
 
 bool PortalModel::commitDrop(const std::vector<std::filesystem::path>& files) {
-    if (!m_phase.is(Phase::Kind::browsing) || !m_payload) return false;
+    if (!phase().is(Phase::Kind::browsing) || !m_payload) return false;
     if (!files.empty() && files != m_payload->urls) {
         const auto chosen = selectedTarget();
         if (!chosen) return false;
@@ -329,13 +378,13 @@ void PortalModel::selectFirstTarget() {
 }
 
 void PortalModel::cycleMode() {
-    if (!m_phase.is(Phase::Kind::browsing)) return;
+    if (!phase().is(Phase::Kind::browsing)) return;
     apply(m_mode == PortalMode::convert ? PortalMode::tools : PortalMode::convert);
     selectFirstTarget();
 }
 
 void PortalModel::moveSelection(int delta) {
-    if (!m_phase.is(Phase::Kind::browsing)) return;
+    if (!phase().is(Phase::Kind::browsing)) return;
     if (!m_search.isShowingList()) {
         const int n = static_cast<int>(m_targets.size());
         if (n == 0) return;
@@ -354,7 +403,7 @@ void PortalModel::publishSearch() {
 }
 
 void PortalModel::beginFormatSearch(const std::string& text) {
-    if (!m_phase.is(Phase::Kind::browsing)) return;
+    if (!phase().is(Phase::Kind::browsing)) return;
     m_search.type(text);
     publishSearch();
 }
@@ -375,7 +424,7 @@ void PortalModel::dismissByKeyboard() {
         endFormatSearch();
         return;
     }
-    if (m_phase.is(Phase::Kind::browsing)) {
+    if (phase().is(Phase::Kind::browsing)) {
         setRevealed(false);
         if (onFinished) onFinished();
         return;
@@ -386,7 +435,7 @@ void PortalModel::dismissByKeyboard() {
 std::vector<RingTarget> PortalModel::filteredTargets() const { return m_search.filter(m_targets); }
 
 bool PortalModel::nothingToOffer() const {
-    return m_payload && m_targets.empty() && m_phase.is(Phase::Kind::browsing);
+    return m_payload && m_targets.empty() && phase().is(Phase::Kind::browsing);
 }
 
 std::string PortalModel::nothingHeadline() const {
@@ -433,7 +482,7 @@ void PortalModel::replaceProvider(std::shared_ptr<const RingTargetProviding> pro
                                   std::shared_ptr<PortalConversionService> service) {
     if (!provider) return;  // a missing provider would leave the ring without a source
     m_pendingSources = Sources{std::move(provider), std::move(service)};
-    if (!m_phase.is(Phase::Kind::browsing)) {
+    if (!phase().is(Phase::Kind::browsing)) {
         Log::conversion().info("New conversion engines wait until the Portal is free");
         return;
     }

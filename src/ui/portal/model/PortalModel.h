@@ -96,19 +96,19 @@ public:
     PortalMode mode() const { return m_mode; }
     const std::vector<RingTarget>& targets() const { return m_targets; }
     std::optional<int> selectedIndex() const { return m_selectedIndex; }
-    const Phase& phase() const { return m_phase; }
+    const Phase& phase() const { return m_display.phase(); }
     const QImage& thumbnail() const { return m_thumbnail; }  // null when there is none
     const RingMetrics& metrics() const { return m_metrics; }
     const PortalMotion& motion() const { return m_motion; }
     PortalPlacement::CursorVector cursorVector() const { return m_cursorVector; }
     double commitAngle() const { return m_commitAngle; }
-    bool showingDetails() const { return m_showingDetails; }
+    bool showingDetails() const { return m_display.showingDetails(); }
     bool isKeyboardDriven() const { return m_isKeyboardDriven; }
     bool isShowingFormatList() const { return m_search.isShowingList(); }
     const std::string& formatQuery() const { return m_search.query(); }
     int listHighlight() const { return m_search.highlight(); }
-    bool isCollapsed() const { return m_isCollapsed; }
-    double collapseProgress() const { return m_collapseProgress; }
+    bool isCollapsed() const { return m_display.isCollapsed(); }
+    double collapseProgress() const { return m_display.collapseProgress(); }
 
     // The animation of the change being announced by `changed`; `none` outside a change and
     // for plain assignments.
@@ -123,10 +123,10 @@ public:
     void setMotion(const PortalMotion& motion);     // the tuning window
 
     // --- Derived ---
-    bool isBusy() const { return !m_phase.is(Phase::Kind::browsing); }
-    int activeCount() const { return m_flow.runs().count(); }
-    std::vector<ActiveConversion> activeConversions() const { return m_flow.runs().activeConversions(); }
-    std::optional<double> aggregateProgress() const { return m_flow.runs().aggregateProgress(); }
+    bool isBusy() const { return !phase().is(Phase::Kind::browsing); }
+    int activeCount() const { return m_runs.count(); }
+    std::vector<ActiveConversion> activeConversions() const { return m_runs.activeConversions(); }
+    std::optional<double> aggregateProgress() const { return m_runs.aggregateProgress(); }
     const RingLayout& layout() const { return m_layout; }
     std::optional<RingTarget> selectedTarget() const;
     bool reduceMotion() const;
@@ -215,8 +215,9 @@ public:
 
     // The settings, read once per run. Default: loaded from the standard user defaults.
     std::function<Preferences()> preferencesProvider;
-    // The questions of a drop, asked before anything runs (and before a tool's first sheet),
-    // while the Portal is out of the way.
+    // The questions of a drop, asked before anything runs, while the Portal is out of the way:
+    // the folder before a tool's first sheet, the names once the sheet chose what is written.
+    // At most one question is up at a time.
     // With "Ask each time": asks where the outputs go and answers through the continuation,
     // with none when the user cancelled. Unset: where the settings say.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
@@ -228,20 +229,21 @@ public:
     // (false) It comes back: the run starts, or the drop's outcome is shown. A question
     // followed by a tool's sheet leaves it away; the sheet's end brings it back.
     std::function<void(bool)> onAsking;
+    // The question put up last (folder or names) is taken down unanswered: the drop it asked
+    // about was replaced by a new drag or cancelled, and is told as not converted. Unset: the
+    // question stays up and its answer is ignored.
+    std::function<void()> onWithdrawQuestion;
 
 signals:
     void changed(kolvex::PortalModel::Field field);
 
 private:
-    friend class PortalRunFlow;
-    friend class PortalDisplay;
     using Task = PortalTask;
 
     template <typename T>
     void publish(T& field, T value, Field which, const Animation& animation = Animation::none());
     void announce(Field which, const Animation& animation = Animation::none());
 
-    void setPhase(Phase phase, const Animation& animation = Animation::none());
     void setCursorVector(PortalPlacement::CursorVector vector);
     void setSelectedIndex(std::optional<int> index);
     // The pointer's choice: published and logged when it changed.
@@ -252,6 +254,8 @@ private:
 
     void loadThumbnail(const DragPayload& payload);
     void takePendingSources();
+    PortalDisplay::Surroundings displaySurroundings();
+    PortalRunFlow::Surroundings flowSurroundings();
     void rebuildRing();
     // The vector the ring selects by: the pointer's offset from the centre, or none outside
     // the disc.
@@ -264,17 +268,13 @@ private:
     PortalMode m_mode = PortalMode::convert;
     std::vector<RingTarget> m_targets;
     std::optional<int> m_selectedIndex;
-    Phase m_phase;
     QImage m_thumbnail;
     RingMetrics m_metrics;
     PortalMotion m_motion;
     PortalPlacement::CursorVector m_cursorVector;
     double m_commitAngle;
-    bool m_showingDetails = false;
     bool m_isKeyboardDriven = false;
     PortalSearch m_search;
-    bool m_isCollapsed = false;
-    double m_collapseProgress = 0;
 
     // Private
     struct Sources {
@@ -289,6 +289,9 @@ private:
     RingLayout m_layout;
     bool m_ringAsked = false;  // the provider was asked for this payload and mode
     Animation m_animation;
+    // The parts: the runs' records, how the Portal shows them (with the phase, the details and
+    // the collapse), and what a commit sets going.
+    PortalRuns m_runs;
     PortalDisplay m_display;
     PortalRunFlow m_flow;
 };

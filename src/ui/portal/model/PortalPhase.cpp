@@ -76,7 +76,8 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
     if (skipped.size() == 1) {
         skippedText = "Skipped " + paths::lastComponent(skipped.front()->source) + ": " + skipped.front()->note.value_or("");
     } else if (!skipped.empty()) {
-        skippedText = fmt::format("Skipped {} files whose names were taken", skipped.size());
+        skippedText = fmt::format("Skipped {} files", skipped.size());
+        for (const auto* r : skipped) skippedText += "\n" + paths::lastComponent(r->source) + ": " + r->note.value_or("");
     }
     if (results.empty() && !skipped.empty()) {
         std::string detail;
@@ -141,7 +142,7 @@ RunReport RunReport::of(const std::vector<ConversionResult>& results, bool wentT
             report.outputs.insert(report.outputs.end(), r.outputs.begin(), r.outputs.end());
             report.sources.push_back(r.source);
         } else if (r.skipped) {
-            continue;  // the user's own choice, said in the Portal
+            report.skipped.push_back({r.source, r.note.value_or("its name was taken")});
         } else if (!r.error || r.error->kind() != ConversionError::Kind::cancelled) {
             report.failures.push_back({r.source, r.error ? r.error->shortDescription() : std::string("Couldn't convert")});
         }

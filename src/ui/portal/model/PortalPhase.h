@@ -56,10 +56,13 @@ struct RunReport {
     // The work went on in the tray (collapsed, or moved off the Portal) rather than in front
     // of the user.
     bool wentToTray = false;
+    // Files not converted by design — a taken name the user chose to skip, a picture a resize
+    // would not shrink — each with the words saying why.
+    std::vector<Failure> skipped;
 
-    // Successes and failures of finished jobs; cancelled jobs are neither.
+    // Successes, failures and skipped files of finished jobs; cancelled jobs are none of them.
     static RunReport of(const std::vector<ConversionResult>& results, bool wentToTray);
-    bool isEmpty() const { return outputs.empty() && failures.empty(); }
+    bool isEmpty() const { return outputs.empty() && failures.empty() && skipped.empty(); }
     bool operator==(const RunReport&) const = default;
 };
 

@@ -4,102 +4,105 @@
 #include <algorithm>
 #include <chrono>
 
-#include <QPointer>
-
 #include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
 #include "ui/async/AsyncTask.h"
-#include "ui/portal/model/PortalModel.h"
 
 namespace kolvex {
 
 namespace {
 
 const char* const kArrow = " \u2192 ";
+const char* const kCancelledBeforeAnswer = "Cancelled before its question was answered";
 
 }  // namespace
 
 using Phase = PortalPhase;
 using Kind = PortalPhase::Kind;
 
-PortalRunFlow::PortalRunFlow(PortalModel& model)
-    : m(model), m_runs(model.m_env.scheduler), m_questions(model.m_env.scheduler, &model) {}
+PortalRunFlow::PortalRunFlow(PortalRuns& runs, PortalDisplay& display, Surroundings surroundings)
+    : m_runs(runs),
+      m_display(display),
+      m_env(std::move(surroundings)),
+      m_questions(questionSurroundings()) {}
 
-PortalRunFlow::~PortalRunFlow() { stopAsking(); }
+DropQuestions::Surroundings PortalRunFlow::questionSurroundings() {
+    DropQuestions::Surroundings s;
+    s.scheduler = m_env.scheduler;
+    s.owner = m_env.owner;
+    s.service = m_env.service;
+    s.provider = m_env.provider;
+    s.preferences = m_env.preferences;
+    s.chooseFolder = m_env.chooseFolder;
+    s.askAboutNames = m_env.askAboutNames;
+    s.withdrawQuestion = m_env.withdrawQuestion;
+    s.asking = m_env.asking;
+    s.completed = m_env.completed;
+    s.sheetPending = [this] { return m_display.phase().is(Kind::needsParameters); };
+    return s;
+}
+
+PortalRunFlow::~PortalRunFlow() { stopAsking(std::nullopt); }
+
+void PortalRunFlow::finished() const {
+    if (m_env.finished) m_env.finished();
+}
+
+Preferences PortalRunFlow::preferences() const { return m_env.preferences ? m_env.preferences() : Preferences{}; }
 
 // ---------------------------------------------------------------------------------------------
 // Commit and its questions
 
+bool PortalRunFlow::hasSheet(const RingTarget& target) {
+    return target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults;
+}
+
 void PortalRunFlow::commit(const RingTarget& target, const DragPayload& payload) {
-    forgetPending();
-    // Stand-in work writes nothing: there is nothing to ask about.
-    const Preferences preferences =
-        m.m_service && m.preferencesProvider ? m.preferencesProvider() : Preferences{};
-    if (!m.m_service || !m_questions.asks(preferences, m.onChooseOutputFolder, m.onNamesTaken)) {
-        proceed(target, payload, {});
-        return;
-    }
-    // Asked before anything says "Converting" (and before a tool's first sheet): nothing runs
-    // meanwhile, and a question is put up with the Portal out of the way.
-    m.setPhase(Phase::needsParameters(target));
-    const Task task;
-    m_asking = task;
-    QPointer<PortalModel> weak(&m);
-    const auto category = m.m_provider->category(payload.urls);
-    RunQuestions::Asking asking;
-    asking.task = task;
-    asking.service = m.m_service;
-    asking.request = [target, urls = payload.urls, preferences, category](const RunAnswers& answers) {
-        return PortalRequest::build(target, urls, preferences, category, std::nullopt, answers);
-    };
-    asking.chooseFolder = m.onChooseOutputFolder;
-    asking.askAboutNames = m.onNamesTaken;
-    asking.aboutToAsk = [weak] {
-        if (!weak || weak->m_flow.m_stepsAside) return;
-        weak->m_flow.m_stepsAside = true;
-        if (weak->onAsking) weak->onAsking(true);
-    };
-    asking.answered = [weak, task, target, payload](std::optional<RunAnswers> answers) {
-        if (!weak || task.isCancelled()) return;
-        PortalModel& model = *weak;
-        PortalRunFlow& flow = model.m_flow;
-        flow.m_asking.reset();
-        const bool sheet = answers && target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults;
-        // A tool's sheet keeps the Portal away; the sheet's end brings it back.
-        if (flow.m_stepsAside && !sheet) {
-            flow.m_stepsAside = false;
-            if (model.onAsking) model.onAsking(false);
-        }
-        if (!answers) {
-            model.m_display.showOutcomeNow(
-                Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
-            return;
-        }
-        flow.proceed(target, payload, *answers);
-    };
-    m_questions.ask(preferences, std::move(asking));
+    forgetPending(std::nullopt);
+    std::weak_ptr<bool> alive = m_alive;
+    const bool asks = m_questions.askAtCommit(
+        target, payload, hasSheet(target),
+        // Asked before anything says "Converting" (and before a tool's first sheet): nothing
+        // runs meanwhile.
+        [this, target] { m_display.setPhase(PortalPhase::needsParameters(target)); },
+        [this, alive, target, payload](std::optional<RunAnswers> answers) {
+            if (alive.expired()) return;
+            if (!answers) {
+                m_display.showOutcomeNow(
+                    Phase::failed("Nothing converted", "No folder was chosen for the converted files."));
+                return;
+            }
+            proceed(target, payload, *answers);
+        });
+    if (!asks) proceed(target, payload, {});
 }
 
 void PortalRunFlow::proceed(const RingTarget& target, const DragPayload& payload, const RunAnswers& answers) {
     m_answers = answers;
-    if (target.toolID && toolSettings(*target.toolID) != ToolSettings::defaults) {
-        m.setPhase(Phase::needsParameters(target));
-        if (m.onNeedsParameters) m.onNeedsParameters(target, payload);
+    if (hasSheet(target)) {
+        m_display.setPhase(Phase::needsParameters(target));
+        if (m_env.needsParameters) m_env.needsParameters(target, payload);
         return;
     }
     run(target, payload, std::nullopt, answers);
 }
 
-void PortalRunFlow::stopAsking() {
-    if (m_asking) {
-        m_asking->cancel();
-        m_asking.reset();
-    }
-    m_stepsAside = false;
+void PortalRunFlow::afterNames(const RingTarget& target, std::vector<DropQuestions::Group> groups,
+                               std::function<void()> go) {
+    m_questions.afterNames(
+        target, std::move(groups), m_answers,
+        [this](const RunAnswers& answers) {
+            m_answers = answers;
+            // Asked once per drop: files a batch queues run by the same answer.
+            for (auto& [batch, batchAnswers] : m_batchAnswers) batchAnswers.keepBoth = answers.keepBoth;
+        },
+        std::move(go));
 }
 
-void PortalRunFlow::forgetPending() {
-    stopAsking();
+void PortalRunFlow::stopAsking(const std::optional<std::string>& why) { m_questions.stop(why); }
+
+void PortalRunFlow::forgetPending(const std::optional<std::string>& why) {
+    stopAsking(why);
     m_answers = {};
     m_parameterBatch.reset();
 }
@@ -115,29 +118,30 @@ void PortalRunFlow::run(const RingTarget& target, const DragPayload& payload,
     const PortalRuns::Record& record = m_runs.begin(payload.label() + kArrow + target.label, batch, foreground);
     const Uuid id = record.id;
     const Task task = record.task;
-    if (foreground) m.m_display.showRun(target.label);
-    m.m_display.reportToMenuBar();
-    QPointer<PortalModel> weak(&m);
-    perform(id, target, payload, overriding, answers, task, [weak, id](RunEnd end) {
-        if (weak) weak->m_flow.endRun(id, end);
+    if (foreground) m_display.showRun(target.label);
+    m_display.reportToMenuBar();
+    std::weak_ptr<bool> alive = m_alive;
+    perform(id, target, payload, overriding, answers, task, [this, alive, id](RunEnd end) {
+        if (!alive.expired()) endRun(id, end);
     });
 }
 
 void PortalRunFlow::perform(const Uuid& id, const RingTarget& target, const DragPayload& payload,
                             const std::optional<ConversionOptions>& overriding, const RunAnswers& answers,
                             const Task& task, std::function<void(RunEnd)> done) {
-    QPointer<PortalModel> weak(&m);
+    std::weak_ptr<bool> alive = m_alive;
     // Work may outlive the model and its scheduler: it reports through the long-lived runner.
-    TaskRunner* scheduler = &m.m_env.scheduler->tasks();
+    TaskRunner* scheduler = &m_env.scheduler->tasks();
+    auto service = m_env.service ? m_env.service() : nullptr;
 
-    if (!m.m_service) {
+    if (!service) {
         // Simulated work names an output but writes none.
-        auto work = m.m_env.simulatedWork;
+        auto work = m_env.simulatedWork;
         const auto urls = payload.urls;
-        startWork(task, std::move(done), [=](std::stop_token token) -> RunEnd {
-            const auto progress = [=](double fraction) {
-                scheduler->post([=] {
-                    if (weak) weak->m_flow.progressReported(id, fraction, false);
+        startWork(task, std::move(done), [=, this](std::stop_token token) -> RunEnd {
+            const auto progress = [=, this](double fraction) {
+                scheduler->post([=, this] {
+                    if (!alive.expired()) progressReported(id, fraction, false);
                 });
             };
             const FakePortalWork::Outcome outcome = work->run(urls, target, progress, token);
@@ -146,14 +150,12 @@ void PortalRunFlow::perform(const Uuid& id, const RingTarget& target, const Drag
         return;
     }
 
-    const Preferences preferences = m.preferencesProvider ? m.preferencesProvider() : Preferences{};
-    const PortalRequest request = PortalRequest::build(target, payload.urls, preferences,
-                                                       m.m_provider->category(payload.urls), overriding, answers);
-    auto service = m.m_service;
-    const auto progress = [=](const BatchProgress& report) {
+    const PortalRequest request = PortalRequest::build(target, payload.urls, preferences(),
+                                                       m_env.provider()->category(payload.urls), overriding, answers);
+    const auto progress = [=, this](const BatchProgress& report) {
         const double fraction = report.fraction;
-        scheduler->post([=] {
-            if (weak) weak->m_flow.progressReported(id, fraction, true);
+        scheduler->post([=, this] {
+            if (!alive.expired()) progressReported(id, fraction, true);
         });
     };
     if (const auto* intent = std::get_if<ConversionIntent>(&request.what)) {
@@ -176,7 +178,7 @@ void PortalRunFlow::startWork(const Task& task, std::function<void(RunEnd)> done
     // application quitting, stops it through the one token it is handed.
     auto stop = task.stop;
     AsyncTask::start<RunEnd>(
-        m.m_env.scheduler->tasks(), &m,
+        m_env.scheduler->tasks(), m_env.owner,
         [stop, work](std::stop_token quitting) {
             const std::stop_callback forward(quitting, [stop] { stop->request_stop(); });
             return work(stop->get_token());
@@ -186,7 +188,7 @@ void PortalRunFlow::startWork(const Task& task, std::function<void(RunEnd)> done
 
 void PortalRunFlow::progressReported(const Uuid& id, double fraction, bool fromCoordinator) {
     m_runs.reportProgress(id, fraction);
-    if (fromCoordinator) m.m_display.reportToMenuBar();
+    if (fromCoordinator) m_display.reportToMenuBar();
 }
 
 void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
@@ -194,7 +196,7 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
     const bool wasShown = m_runs.foreground() == id;
     auto record = m_runs.end(id);
     if (!record) {  // cancelled: nothing of it is shown or told, and its batch is gone with it
-        m.m_display.reportToMenuBar();
+        m_display.reportToMenuBar();
         return;
     }
     if (wasShown) m_runs.clearForeground();
@@ -214,7 +216,7 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
             if (wasShown && !m_runs.foreground()) {
                 if (const auto member = m_runs.runningMember(batch, id)) m_runs.setForeground(*member);
             }
-            m.m_display.reportToMenuBar();
+            m_display.reportToMenuBar();
             return;
         }
         m_batchAnswers.erase(batch);
@@ -223,24 +225,25 @@ void PortalRunFlow::endRun(const Uuid& id, const RunEnd& end) {
     }
     report(all, wentToTray);
     if (!wasShown) {
-        m.m_display.reportToMenuBar();
+        m_display.reportToMenuBar();
         return;
     }
     // A stand-in run, or a target that is not ready, says what it is in its own words.
-    m.m_display.finishShownRun(record->task, record->started,
+    m_display.finishShownRun(record->task, record->started,
                                all.empty() && end.outcome ? *end.outcome : Phase::outcome(all));
 }
 
 void PortalRunFlow::report(const std::vector<ConversionResult>& results, bool wentToTray) {
-    if (!m.m_service || !m.onCompleted) return;  // stand-in runs make nothing
+    const bool simulated = !m_env.service || !m_env.service();
+    if (simulated || !m_env.completed) return;  // stand-in runs make nothing
     const RunReport report = RunReport::of(results, wentToTray);
-    if (!report.isEmpty()) m.onCompleted(report);
+    if (!report.isEmpty()) m_env.completed(report);
 }
 
 bool PortalRunFlow::sendForegroundToBackground() {
     if (!m_runs.sendForegroundToBackground()) return false;
     Log::conversion().info("A conversion is still running; it continues in the background");
-    m.m_display.stopShowingRun();
+    m_display.stopShowingRun();
     return true;
 }
 
@@ -248,13 +251,13 @@ bool PortalRunFlow::sendForegroundToBackground() {
 // Cancelling
 
 void PortalRunFlow::resetToBrowsing() {
-    stopAsking();
+    stopAsking(kCancelledBeforeAnswer);
     m_answers = {};
     closeParameterBatch();
     m_runs.stopProgressDisplay();
-    m.m_display.endCollapse();
-    m.setPhase(Phase::browsing());
-    m.takePendingSources();
+    m_display.endCollapse();
+    m_display.setPhase(Phase::browsing());
+    if (m_env.browsingAgain) m_env.browsingAgain();
 }
 
 void PortalRunFlow::cancelAllConversions() {
@@ -264,7 +267,7 @@ void PortalRunFlow::cancelAllConversions() {
     m_parameterBatch.reset();
     m_batchAnswers.clear();
     resetToBrowsing();
-    if (m.onFinished) m.onFinished();
+    finished();
 }
 
 void PortalRunFlow::cancelConversion(const Uuid& id) {
@@ -280,32 +283,37 @@ void PortalRunFlow::cancelConversion(const Uuid& id) {
     Log::conversion().info("Cancelling {}", *label);
     if (shown) {
         resetToBrowsing();
-        if (m.onFinished) m.onFinished();
+        finished();
     }
-    m.m_display.reportToMenuBar();
+    m_display.reportToMenuBar();
 }
 
 void PortalRunFlow::cancelShownConversion() {
-    if (m.m_phase.is(Kind::browsing)) return;
+    const PortalPhase& phase = m_display.phase();
+    if (phase.is(Kind::browsing)) return;
     // A job that has ended keeps its outcome (it was told already); Cancel then only closes
     // the Portal instead of waiting for the fill to finish.
-    if (m.m_phase.is(Kind::converting) && !m.m_phase.ended)
+    if (phase.is(Kind::converting) && !phase.ended)
         Log::conversion().info("Conversion cancelled by the user");
     else
         Log::conversion().info("Outcome dismissed by the user");
     m_runs.cancelForeground();
     resetToBrowsing();
-    if (m.onFinished) m.onFinished();
+    finished();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Tool parameters
 
-bool PortalRunFlow::pendingParameters(RingTarget& target) const {
-    // Questions still being asked are no sheet's to answer.
-    if (m_asking) return false;
-    if (!m.m_phase.is(Kind::needsParameters) || !m.m_phase.target || !m.m_payload) return false;
-    target = *m.m_phase.target;
+bool PortalRunFlow::pendingParameters(RingTarget& target, DragPayload& payload) const {
+    // Questions asked at the commit are no sheet's to answer.
+    if (m_questions.askingAtCommit()) return false;
+    const PortalPhase& phase = m_display.phase();
+    if (!phase.is(Kind::needsParameters) || !phase.target) return false;
+    auto files = m_env.payload ? m_env.payload() : std::nullopt;
+    if (!files) return false;
+    target = *phase.target;
+    payload = std::move(*files);
     return true;
 }
 
@@ -330,40 +338,55 @@ void PortalRunFlow::closeParameterBatch() {
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    run(target, *m.m_payload, options, m_answers);
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    afterNames(target, {{payload.urls, options}}, [this, target, payload, options] {
+        run(target, payload, options, m_answers);
+    });
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options,
                                     const std::vector<std::filesystem::path>& ordering) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m.m_payload->urls;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    const auto& urls = payload.urls;
     auto sortedOrdering = ordering;
     auto sortedUrls = urls;
     std::sort(sortedOrdering.begin(), sortedOrdering.end());
     std::sort(sortedUrls.begin(), sortedUrls.end());
     // Same count and same members, repeats included, or the drop order stands.
-    if (ordering.size() == urls.size() && sortedOrdering == sortedUrls) {
-        run(target, DragPayload(ordering), options, m_answers);
-    } else {
-        run(target, *m.m_payload, options, m_answers);
-    }
+    const DragPayload ordered =
+        ordering.size() == urls.size() && sortedOrdering == sortedUrls ? DragPayload(ordering) : payload;
+    afterNames(target, {{ordered.urls, options}}, [this, target, ordered, options] {
+        run(target, ordered, options, m_answers);
+    });
 }
 
 void PortalRunFlow::applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
-    const auto& urls = m.m_payload->urls;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    const auto& urls = payload.urls;
     if (std::find(urls.begin(), urls.end(), toOne) == urls.end()) return;
-    const auto batch = parameterBatch(target);
-    // The file goes on in the tray while the sheet asks about the next one.
-    run(target, DragPayload(std::vector<std::filesystem::path>{toOne}), options, m_answers, batch, false);
+    const DragPayload one(std::vector<std::filesystem::path>{toOne});
+    afterNames(target, {{one.urls, options}}, [this, target, one, options] {
+        const auto batch = parameterBatch(target);
+        // The file goes on in the tray while the sheet asks about the next one.
+        run(target, one, options, m_answers, batch, false);
+    });
 }
 
 void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
+    std::vector<DropQuestions::Group> groups;
+    for (const auto& file : pending) groups.push_back({{file.url}, file.options});
+    afterNames(target, std::move(groups), [this, target, pending] { startParameterRun(target, pending); });
+}
+
+void PortalRunFlow::startParameterRun(const RingTarget& target, const std::vector<PendingFile>& pending) {
     const auto batch = parameterBatch(target);
     m_parameterBatch.reset();
     if (!pending.empty()) {
@@ -373,50 +396,51 @@ void PortalRunFlow::finishParameterRun(const std::vector<PendingFile>& pending) 
         m_runs.closeBatch(batch);
         return;
     }
-    auto finished = m_runs.closeBatch(batch);
-    if (!finished) {
+    auto done = m_runs.closeBatch(batch);
+    if (!done) {
         // Every file was started as the sheet went; the Portal shows them to their end.
         if (const auto member = m_runs.runningMember(batch, Uuid())) {
             m_runs.setForeground(*member);
-            m.m_display.showRun(target.label);
-            m.m_display.reportToMenuBar();
+            m_display.showRun(target.label);
+            m_display.reportToMenuBar();
         }
         return;
     }
     m_batchAnswers.erase(batch);
-    if (finished->results.empty()) {
-        m.setPhase(Phase::browsing());
-        if (m.onFinished) m.onFinished();
+    if (done->results.empty()) {
+        m_display.setPhase(Phase::browsing());
+        finished();
         return;
     }
     // They are all done already: their result is shown as any run's is.
-    report(finished->results, finished->wentToTray);
-    m.m_display.showOutcomeNow(Phase::outcome(finished->results));
+    report(done->results, done->wentToTray);
+    m_display.showOutcomeNow(Phase::outcome(done->results));
 }
 
 void PortalRunFlow::discardParameters() {
-    if (!m.m_phase.is(Kind::needsParameters)) return;
-    stopAsking();
+    if (!m_display.phase().is(Kind::needsParameters)) return;
+    stopAsking(kCancelledBeforeAnswer);
     closeParameterBatch();
-    m.setPhase(Phase::browsing());
-    if (m.onFinished) m.onFinished();
+    m_display.setPhase(Phase::browsing());
+    finished();
 }
 
 void PortalRunFlow::failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file) {
     RingTarget target;
-    if (!pendingParameters(target)) return;
+    DragPayload payload;
+    if (!pendingParameters(target, payload)) return;
     closeParameterBatch();
     const std::string message = reason.empty() ? std::string("Couldn't open the settings") : reason;
     Log::interaction().info("The {} settings could not be prepared: {}", target.label, reason);
-    if (m.onCompleted) {
+    if (m_env.completed) {
         // The file whose sheet failed, not the drop's first (a walk fails on its own file).
         const std::filesystem::path source =
-            file ? *file : (m.m_payload->urls.empty() ? std::filesystem::path() : m.m_payload->urls.front());
+            file ? *file : (payload.urls.empty() ? std::filesystem::path() : payload.urls.front());
         RunReport failure;
         failure.failures.push_back({source, target.label + ": " + message});
-        m.onCompleted(failure);
+        m_env.completed(failure);
     }
-    m.m_display.showOutcomeNow(Phase::failed(message, message));
+    m_display.showOutcomeNow(Phase::failed(message, message));
 }
 
 }  // namespace kolvex

@@ -10,72 +10,117 @@ namespace kolvex {
 
 namespace fs = std::filesystem;
 
+struct RunQuestions::Current {
+    Asking asking;
+    bool questionUp = false;  // a question window waits for its answer
+};
+
 RunQuestions::RunQuestions(std::shared_ptr<PortalScheduler> scheduler, QObject* owner)
     : m_scheduler(std::move(scheduler)), m_owner(owner) {}
 
-bool RunQuestions::asks(const Preferences& preferences, const ChooseFolder& chooseFolder,
-                        const AskAboutNames& askAboutNames) const {
-    return (preferences.outputLocation == Preferences::OutputLocation::ask && chooseFolder) ||
-           (preferences.conflictBehaviour == Preferences::ConflictBehaviour::ask && askAboutNames);
+RunQuestions::~RunQuestions() { withdraw(); }
+
+bool RunQuestions::asksFolder(const Preferences& preferences, const ChooseFolder& chooseFolder) {
+    return preferences.outputLocation == Preferences::OutputLocation::ask && chooseFolder;
 }
 
-void RunQuestions::ask(const Preferences& preferences, Asking asking) {
-    auto shared = std::make_shared<const Asking>(std::move(asking));
-    const bool asksNames = preferences.conflictBehaviour == Preferences::ConflictBehaviour::ask && shared->askAboutNames;
-    auto next = [this, shared, asksNames](RunAnswers answers) {
-        if (!asksNames) {
-            shared->answered(answers);
+bool RunQuestions::asksNames(const Preferences& preferences, const AskAboutNames& askAboutNames) {
+    return preferences.conflictBehaviour == Preferences::ConflictBehaviour::ask && askAboutNames;
+}
+
+bool RunQuestions::withdraw() {
+    if (!m_current) return false;
+    const auto current = std::move(m_current);
+    m_current.reset();
+    if (current->questionUp) {
+        current->questionUp = false;
+        Log::conversion().info("A question was taken down unanswered: its drop was replaced or cancelled");
+        if (current->asking.withdraw) current->asking.withdraw();
+    }
+    return true;
+}
+
+void RunQuestions::ask(Asking asking) {
+    withdraw();
+    auto current = std::make_shared<Current>();
+    current->asking = std::move(asking);
+    m_current = current;
+    if (current->asking.chooseFolder) chooseFolder(current);
+    else askAboutNames(current);
+}
+
+void RunQuestions::answer(const std::shared_ptr<Current>& current, std::optional<RunAnswers> answers) {
+    if (!isCurrent(current)) return;
+    m_current.reset();
+    current->asking.answered(std::move(answers));
+}
+
+void RunQuestions::chooseFolder(std::shared_ptr<Current> current) {
+    if (current->asking.aboutToAsk) current->asking.aboutToAsk();
+    if (!isCurrent(current)) return;
+    current->questionUp = true;
+    current->asking.chooseFolder([this, life = std::weak_ptr<bool>(m_life), current](std::optional<fs::path> folder) {
+        if (life.expired() || !isCurrent(current)) {
+            // Taken down before it was answered: the drop it belonged to was told already.
+            Log::conversion().info("An answer came for a question already withdrawn; it is ignored");
             return;
         }
-        askAboutNames(std::move(answers), shared);
-    };
-    if (preferences.outputLocation != Preferences::OutputLocation::ask || !shared->chooseFolder) {
-        next({});
-        return;
-    }
-    if (shared->aboutToAsk) shared->aboutToAsk();
-    shared->chooseFolder([shared, next](std::optional<fs::path> folder) {
-        if (shared->task.isCancelled()) return;
+        current->questionUp = false;
         if (!folder) {
             Log::conversion().info("No output folder chosen; nothing converted");
-            shared->answered(std::nullopt);
+            answer(current, std::nullopt);
             return;
         }
-        next({std::move(folder), std::nullopt});
+        current->asking.answers.outputDirectory = std::move(folder);
+        askAboutNames(current);
     });
 }
 
-void RunQuestions::askAboutNames(RunAnswers answers, std::shared_ptr<const Asking> asking) {
-    if (!asking->service) {
-        asking->answered(answers);
+void RunQuestions::askAboutNames(std::shared_ptr<Current> current) {
+    const Asking& asking = current->asking;
+    if (!asking.askAboutNames || !asking.service || asking.answers.keepBoth) {
+        answer(current, asking.answers);
         return;
     }
-    const PortalRequest planned = asking->request(answers);
-    auto service = asking->service;
+    const std::vector<PortalRequest> planned = asking.requests ? asking.requests(asking.answers)
+                                                               : std::vector<PortalRequest>{};
+    auto service = asking.service;
     AsyncTask::start<std::vector<fs::path>>(
         m_scheduler->tasks(), m_owner,
         [service, planned](std::stop_token) -> std::vector<fs::path> {
-            if (const auto* intent = std::get_if<ConversionIntent>(&planned.what)) return service->takenNames(*intent);
-            if (const auto* intent = std::get_if<ToolIntent>(&planned.what)) return service->takenNames(*intent);
-            return {};
+            std::vector<fs::path> names;
+            for (const PortalRequest& request : planned) {
+                std::vector<fs::path> taken;
+                if (const auto* intent = std::get_if<ConversionIntent>(&request.what)) taken = service->takenNames(*intent);
+                if (const auto* intent = std::get_if<ToolIntent>(&request.what)) taken = service->takenNames(*intent);
+                names.insert(names.end(), taken.begin(), taken.end());
+            }
+            return names;
         },
-        [asking, answers](std::vector<fs::path> names) {
-            if (asking->task.isCancelled()) return;
+        [this, current](std::vector<fs::path> names) {
+            if (!isCurrent(current)) return;
             if (names.empty()) {
-                asking->answered(answers);
+                answer(current, current->asking.answers);
                 return;
             }
-            if (asking->aboutToAsk) asking->aboutToAsk();
-            asking->askAboutNames(names, [asking, answers](bool keepBoth) mutable {
-                if (asking->task.isCancelled()) return;
+            if (current->asking.aboutToAsk) current->asking.aboutToAsk();
+            if (!isCurrent(current)) return;
+            current->questionUp = true;
+            current->asking.askAboutNames(names, [this, life = std::weak_ptr<bool>(m_life), current](bool keepBoth) {
+                if (life.expired() || !isCurrent(current)) {
+                    Log::conversion().info("An answer came for a question already withdrawn; it is ignored");
+                    return;
+                }
+                current->questionUp = false;
+                RunAnswers answers = current->asking.answers;
                 answers.keepBoth = keepBoth;
-                asking->answered(answers);
+                answer(current, answers);
             });
         },
-        [asking, answers](const std::string& reason) {
+        [this, current](const std::string& reason) {
             // Names that cannot be looked up are numbered as usual; the run says what else failed.
             Log::conversion().warn("Could not look up the taken names: {}", reason);
-            if (!asking->task.isCancelled()) asking->answered(answers);
+            if (isCurrent(current)) answer(current, current->asking.answers);
         });
 }
 

@@ -297,31 +297,6 @@ TEST_F(ImageEngineTest, CropTakesTheRectangleFromTheBottomLeft) {
     }
 }
 
-TEST_F(ImageEngineTest, MaxDimensionShrinksButNeverEnlarges) {
-    auto png = pngSource(400, 200);
-    auto jpg = dir / "source.jpg";
-    save(quadrants(400, 200), jpg, "jpegsave");
-    struct Row {
-        fs::path source;
-        std::string from;
-        int64_t max;
-        int w, h;
-    };
-    const Row rows[] = {{png, "png", 100, 100, 50}, {jpg, "jpg", 100, 100, 50}, {png, "png", 4000, 400, 200},
-                        {jpg, "jpg", 400, 400, 200}, {jpg, "jpg", 0, 1, 1}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.from + " " + std::to_string(row.max));
-        ConversionOptions options = withTool("resize");
-        options.maxDimension = row.max;
-        auto out = dir / "resized.webp";
-        fs::remove(out);
-        run(imageJob(row.source, out, row.from, "webp", options));
-        VImage back = reload(out);
-        EXPECT_EQ(back.width(), row.w);
-        EXPECT_EQ(back.height(), row.h);
-    }
-}
-
 TEST_F(ImageEngineTest, AlphaIsFlattenedOntoWhiteOnlyForTargetsWithoutAlpha) {
     auto source = pngSource(40, 20, true);
     run(imageJob(source, dir / "flat.jpg", "png", "jpg"));
