@@ -92,6 +92,11 @@ double CopyCut::soundFrame(const std::optional<std::string>& codec, std::optiona
     if (*codec == "mp3" || *codec == "mp2") samples = 1152;
     if (*codec == "ac3" || *codec == "eac3") samples = 1536;
     if (*codec == "vorbis") samples = 2048;
+    // FLAC's and ALAC's encoders write blocks of 4608 and 4096 samples: a seek a shorter way
+    // before the keyframe would drop the block the keyframe falls in, and the part would start
+    // in silence.
+    if (*codec == "flac") samples = 4608;
+    if (*codec == "alac") samples = 4096;
     return samples / static_cast<double>(*sampleRate);
 }
 

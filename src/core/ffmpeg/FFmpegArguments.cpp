@@ -114,13 +114,17 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
     if (pcm && job.isTrim() && job.from.id == job.to.id && probe && probe->audioCodec &&
         probe->audioCodec->starts_with("pcm_"))
         pcm = *probe->audioCodec;
-    append(args, {"-c:a", pcm ? *pcm : FFmpegArguments::audioEncoder(job.to)});
+    // A cut keeps its sound's own codec where the target's encoder would change it (ALAC stays
+    // lossless).
+    const auto kept = job.isTrim() && probe ? FFmpegEncoders::keepingEncoder(job.to, probe->audioCodec) : std::nullopt;
+    append(args, {"-c:a", pcm ? *pcm : kept ? *kept : FFmpegArguments::audioEncoder(job.to)});
     // A cut that is re-encoded only to be exact keeps the source's bit rate, unless one was asked.
     const bool cutAlike = job.isTrim() && job.from.id == job.to.id && probe && probe->audioBitrate &&
                           *probe->audioBitrate >= 8000 && (!job.options.audioBitrate || job.options.encodeSettingsFromPreferences);
-    if (cutAlike && job.to.has(FormatCapability::lossy))
+    const bool lossy = job.to.has(FormatCapability::lossy) && kept != "alac" && kept != "flac";
+    if (cutAlike && lossy)
         append(args, {"-b:a", fmt::format("{}k", *probe->audioBitrate / 1000)});
-    else if (job.to.has(FormatCapability::lossy))
+    else if (lossy)
         append(args, audioBitrateArguments(job));
     if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
     return args;
@@ -162,13 +166,47 @@ Arguments demuxerArguments(const std::optional<std::string>& demuxer) {
     return args;
 }
 
+// AVI states no presentation times: a decoder times each picture by the packet it came from,
+// so where B-frames are put in order every picture comes out that many pictures late. How late,
+// in seconds; none for any other source.
+std::optional<double> aviPictureLag(const std::optional<MediaProbe>& probe) {
+    if (!probe || probe->videoDecodeDelay <= 0) return std::nullopt;
+    const auto picture = FFmpegArguments::aviPictureTime(probe);
+    if (!picture) return std::nullopt;
+    return static_cast<double>(probe->videoDecodeDelay) * *picture;
+}
+
+// An AVI's pictures lie on a grid of its frame rate, and its time base is that grid: a cut that
+// starts between two pictures would have its first picture's time rounded down to the start, and
+// every later picture with it, so one picture too many would reach the end. A re-encoded cut of
+// an AVI starts at its first picture.
+ConversionJob onPictureGrid(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
+                            const std::optional<MediaProbe>& probe) {
+    if (decision.isPassthrough() || !job.options.trimStart || !(*job.options.trimStart > 0) || !probe ||
+        probe->demuxer != "avi" || !probe->videoCodec)
+        return job;
+    const auto picture = FFmpegArguments::aviPictureTime(probe);
+    if (!picture) return job;
+    ConversionJob snapped = job;
+    const double start = *job.options.trimStart;
+    snapped.options.trimStart = std::ceil(start / *picture - 1e-6) * *picture;
+    if (job.options.trimEnd && !(*job.options.trimEnd > *snapped.options.trimStart)) return job;
+    return snapped;
+}
+
 Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {
     const auto& options = job.options;
+    Arguments trim;
+    if (options.trimStart && *options.trimStart > 0) append(trim, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
+    if (const auto length = FFmpegArguments::trimLength(job)) append(trim, {"-t", FFmpegArguments::timestamp(*length)});
     Arguments args;
-    if (options.trimStart && *options.trimStart > 0) append(args, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
-    if (const auto length = FFmpegArguments::trimLength(job)) append(args, {"-t", FFmpegArguments::timestamp(*length)});
+    // ffmpeg's seek in an Ogg file lands early where its pages do not say their times (FLAC):
+    // Ogg sound is read from its start and the cut made on the decoded samples.
+    const bool readFromStart = demuxer == "ogg";
+    if (!readFromStart) append(args, trim);
     append(args, demuxerArguments(demuxer));
     append(args, {"-i", paths::absolute(job.source).string()});
+    if (readFromStart) append(args, trim);
     return args;
 }
 
@@ -184,8 +222,9 @@ std::string FFmpegArguments::videoEncoder(const Format& target) { return FFmpegE
 std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegEncoders::audioEncoder(target); }
 std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
 
-Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
+Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPlanner::Decision& decision,
                                  const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut) {
+    const ConversionJob job = onPictureGrid(asked, decision, probe);
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
     const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
@@ -200,11 +239,32 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
     if (!copiedCut) {
         ConversionJob input = job;
         if (reencodedPictures) input.options.trimEnd.reset();
+        const bool encodesPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video;
+        const auto lag = encodesPictures ? aviPictureLag(probe) : std::nullopt;
+        const bool soundApart = lag && !isTool(job, "remove-audio");
+        if (lag) {
+            // The pictures from an opening of their own, moved back to where they show; the
+            // sound, timed by its bytes, from a second one.
+            append(args, {"-itsoffset", fmt::format("-{:.6f}", *lag)});
+        } else if (decision.isPassthrough() && !decision.dropsVideo && demuxer == "avi") {
+            // A copy needs times for its packets: Matroska refuses packets without, MP4 would
+            // decode them out of order.
+            append(args, {"-fflags", "+genpts"});
+        }
         append(args, trimmedInput(input, demuxer));
-        if (decision.isPassthrough())
+        if (soundApart) append(args, trimmedInput(input, demuxer));
+        if (decision.isPassthrough()) {
             append(args, passthroughMapping(job, decision.dropsVideo, probe));
-        else
-            append(args, encodeMapping(job, probe));
+        } else {
+            Arguments mapping = encodeMapping(job, probe);
+            if (soundApart) std::replace(mapping.begin(), mapping.end(), std::string("0:a:0?"), std::string("1:a:0?"));
+            // The pictures end where the cut does by their own times, before an encoder for a
+            // container of constant rate (AVI) moves the first onto its grid and a later one with it.
+            const auto filter = std::find(mapping.begin(), mapping.end(), std::string("-vf"));
+            if (reencodedPictures && length && filter != mapping.end() && filter + 1 != mapping.end())
+                *(filter + 1) = fmt::format("trim=end={:.6f},{}", *length, *(filter + 1));
+            append(args, mapping);
+        }
         if (reencodedPictures) {
             append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
             if (length) append(args, {"-t", timestamp(*length)});
@@ -216,10 +276,12 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
     // One reading of the file, sought to the cut's keyframe, ends the sound where asked. Pictures
     // decoded ahead of their times (B-frames) are to stop earlier than that: the planned number
     // pass, the rest are dropped as they are read. (ffmpeg's -frames:v would end the sound too.)
+    // An AVI stores no presentation times: they are made up as it is read.
     ConversionJob input = job;
     input.options.trimStart = cut->seek;
     const bool picturesOnly = isTool(job, "remove-audio");
     if (picturesOnly) input.options.trimEnd = cut->pictureEnd;
+    if (demuxer == "avi") append(args, {"-fflags", "+genpts"});
     append(args, trimmedInput(input, demuxer));
     append(args, passthroughMapping(job, false, probe, 0));
     if (!picturesOnly && cut->pictureEnd && cut->pictureEnd != job.options.trimEnd)
@@ -232,6 +294,21 @@ Arguments FFmpegArguments::build(const ConversionJob& job, const PassthroughPlan
     append(args, containerFlags(job.to));
     args.push_back(paths::absolute(job.destination).string());
     return args;
+}
+
+std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaProbe>& probe) {
+    if (!probe || probe->demuxer != "avi" || !probe->frameRate) return std::nullopt;
+    const std::string& rate = *probe->frameRate;
+    const auto slash = rate.find('/');
+    double numerator = 0, denominator = 1;
+    try {
+        numerator = std::stod(rate.substr(0, slash));
+        if (slash != std::string::npos) denominator = std::stod(rate.substr(slash + 1));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!(numerator > 0) || !(denominator > 0)) return std::nullopt;
+    return denominator / numerator;
 }
 
 bool FFmpegArguments::isGif(const Format& target) { return target.id.rawValue == "gif"; }
@@ -266,6 +343,7 @@ std::optional<double> FFmpegArguments::trimLength(const ConversionJob& job) {
 Arguments FFmpegArguments::playablePicture(const Format& target) {
     Arguments args = {"-pix_fmt", "yuv420p"};
     if (videoEncoder(target) == FFmpegEncoders::platformName("h264_videotoolbox")) append(args, {"-profile:v", "high"});
+    if (target.id.rawValue == "avi") append(args, {"-bf", "0"});
     return args;
 }
 
@@ -313,20 +391,36 @@ Arguments FFmpegArguments::containerFlags(const Format& target) {
     // ffmpeg's own muxer for ".m4v" (the iPod one) refuses HEVC; an M4V is an MP4 by another name.
     if (target.id.rawValue == "m4v") return {"-f", "mp4", "-movflags", "+faststart"};
     if (fastStart.contains(target.id.rawValue)) return {"-movflags", "+faststart"};
+    // Shifting the streams to start at 0 would move the pictures by the sound's priming.
+    if (target.id.rawValue == "avi") return {"-avoid_negative_ts", "disabled"};
     return {};
+}
+
+std::optional<std::string> FFmpegArguments::primingCut(const Format& target, const std::string& encoder) {
+    if (target.id.rawValue != "avi" || encoder != FFmpegEncoders::platformName("aac_at")) return std::nullopt;
+    return "atrim=start_sample=1024,asetpts=PTS-STARTPTS";
 }
 
 Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
     Arguments args;
+    auto priming = primingCut(job.to, audioEncoder(job.to));
+    // A cut's sound ends where the cut does before its priming is made room for: the output's
+    // end would otherwise let the priming's length more through.
+    if (priming && job.isTrim()) {
+        if (const auto length = trimLength(job)) priming = fmt::format("atrim=end={:.6f},{}", *length, *priming);
+    }
     if (isTool(job, "normalize")) {
-        args = {"-af", loudnessFilter(probe ? probe->audioSampleRate : std::nullopt), "-c:a", audioEncoder(job.to)};
+        std::string filter = loudnessFilter(probe ? probe->audioSampleRate : std::nullopt);
+        if (priming) filter += "," + *priming;
+        args = {"-af", filter, "-c:a", audioEncoder(job.to)};
         append(args, audioBitrateArguments(job));
         return args;
     }
     if (isTool(job, "compress") && !job.options.audioBitrate && probe && probe->audioCodec &&
         ContainerCompatibility::accepts(*probe->audioCodec, job.to.id))
         return {"-c:a", "copy"};
-    args = {"-c:a", audioEncoder(job.to)};
+    if (priming) args = {"-af", *priming};
+    append(args, {"-c:a", audioEncoder(job.to)});
     append(args, audioBitrateArguments(job));
     return args;
 }

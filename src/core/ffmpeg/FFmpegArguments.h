@@ -59,7 +59,7 @@ public:
 
     // The picture of a video deliverable: 8-bit 4:2:0 and, for H.264, the High profile. Left to
     // itself the encoder keeps a GIF's, PNG's, ProRes' or 10-bit source's chroma and depth
-    // (High 4:4:4, High 10), which phones, browsers and most players refuse.
+    // (High 4:4:4, High 10), which phones, browsers and most players refuse. No B-frames in AVI.
     static Arguments playablePicture(const Format& target);
 
     // How the video encoder spreads its work over the processors. VP9 is given row
@@ -74,8 +74,18 @@ public:
     // "HH:MM:SS.mmm", rounded to whole milliseconds first (59.9996 gives 00:01:00.000, never
     // 00:00:60.000); negative or non-finite values give 00:00:00.000.
     static std::string timestamp(double seconds);
-    // "-movflags +faststart" for mp4, m4v, mov and m4a (and the MP4 muxer for m4v); nothing otherwise.
+    // "-movflags +faststart" for mp4, m4v, mov and m4a (and the MP4 muxer for m4v); for AVI, times
+    // left unshifted; nothing otherwise.
     static Arguments containerFlags(const Format& target);
+    // AVI stores neither presentation times nor the sound encoder's priming: its players show a
+    // picture when it is decoded and play every decoded sample. An AVI is written without
+    // B-frames (playablePicture), with its streams' times left as they are (containerFlags), and
+    // with the sound's first `priming` samples cut before AAC encodes them, so its priming stands
+    // in their place. The filter text for that cut, for `encoder` into `target`; none elsewhere.
+    static std::optional<std::string> primingCut(const Format& target, const std::string& encoder);
+    // How long one picture of an AVI lasts, from its frame rate (AVI's pictures follow each other
+    // at it, with no times of their own); none for any other source.
+    static std::optional<double> aviPictureTime(const std::optional<MediaProbe>& probe);
     // The audio-stream arguments of a video output.
     static Arguments audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe);
     // Loudness normalisation to -16 LUFS, planar float samples, then an optional resampling.

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/ffmpeg/FFmpegEncoders.h"
 
+#include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/services/PathUtils.h"
+
 namespace kolvex {
 
 std::string FFmpegEncoders::platformName(std::string_view designName) {
@@ -31,6 +34,14 @@ std::string FFmpegEncoders::imageEncoder(const Format& target) {
     if (id == "jpg") return "mjpeg";
     if (id == "gif") return "gif";
     return "png";
+}
+
+std::optional<std::string> FFmpegEncoders::keepingEncoder(const Format& target, const std::optional<std::string>& sourceCodec) {
+    if (!sourceCodec) return std::nullopt;
+    const std::string codec = paths::asciiLower(*sourceCodec);
+    if ((codec == "alac" || codec == "flac") && ContainerCompatibility::accepts(codec, target.id)) return codec;
+    if (codec == "vorbis" && target.id.rawValue == "ogg") return "libvorbis";
+    return std::nullopt;
 }
 
 std::optional<std::string> FFmpegEncoders::requiredEncoder(const Format& target) {

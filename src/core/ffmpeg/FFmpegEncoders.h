@@ -30,6 +30,10 @@ public:
     // By target id: webp "libwebp", jpg "mjpeg", gif "gif", anything else "png".
     static std::string imageEncoder(const Format& target);
     // The encoder a conversion to `target` cannot do without, for the registry's filter:
+    // The encoder that keeps a cut or a join of sound coded as `sourceCodec` in that codec, where
+    // the target's own encoder would change it: ALAC and FLAC stay so (lossless) wherever the
+    // target holds them, Vorbis stays Vorbis in Ogg (what a Vorbis player reads). None otherwise.
+    static std::optional<std::string> keepingEncoder(const Format& target, const std::optional<std::string>& sourceCodec);
     // gif → "gif", then by category (audio, video, image); none for other categories.
     static std::optional<std::string> requiredEncoder(const Format& target);
 };

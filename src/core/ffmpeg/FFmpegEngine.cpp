@@ -276,7 +276,24 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     if (!decision.isPassthrough()) requireEncodersFor(job);
 
     const auto duration = outputDuration(job, probe);
-    ProcessResult last = runStaged(job, staged, decision, probe, cut, duration, report, stop);
+    ProcessResult last;
+    try {
+        last = runStaged(job, staged, decision, probe, cut, duration, report, stop);
+    } catch (const ConversionError& failure) {
+        // A copy ffmpeg's muxer refuses (packets whose times it cannot place) is made again by
+        // re-encoding; what would fail a re-encode as well (a full disk, a damaged source) ends here.
+        const bool copyRefused = failure.kind() == ConversionError::Kind::backendFailure ||
+                                 failure.kind() == ConversionError::Kind::unsupportedCodec;
+        if (!decision.isPassthrough() || !copyRefused) throw;
+        Log::engine().warn("copy of {} failed ({}); re-encoding", paths::lastComponent(job.source), failure.shortDescription());
+        std::error_code ignored;
+        fs::remove(output.path(), ignored);
+        if (headersOnly) probe = m_prober->probe(job.source, stop);
+        decision = PassthroughPlanner::Decision::reencode("the copy failed, so the streams are re-encoded");
+        cut.reset();
+        requireEncodersFor(job);
+        last = runStaged(job, staged, decision, probe, std::nullopt, duration, report, stop);
+    }
     // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
     // it does not, the cut is made again by re-encoding.
     if (cut) {

@@ -216,18 +216,26 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     // A lossless target keeps the deepest input's samples whole; a lossy encoder takes floats.
     MediaProbe deepest;
     deepest.audioBitsPerSample = plan.audioBitsPerSample;
-    const std::string audioEncoder =
-        AudioTagArguments::pcmEncoder(job.to, deepest).value_or(FFmpegArguments::audioEncoder(job.to));
+    // Files that share a codec the target's encoder would change keep it: ALAC and FLAC stay
+    // lossless.
+    const std::string audioEncoder = AudioTagArguments::pcmEncoder(job.to, deepest)
+                                         .value_or(FFmpegEncoders::keepingEncoder(job.to, plan.soundCodec)
+                                                       .value_or(FFmpegArguments::audioEncoder(job.to)));
     const bool deep = plan.audioBitsPerSample.value_or(16) > 16;
     std::string sampleFormat = "fltp";
     if (audioEncoder == "flac" || audioEncoder.rfind("pcm_", 0) == 0) sampleFormat = deep ? "s32" : "s16";
+    if (audioEncoder == "alac") sampleFormat = deep ? "s32p" : "s16p";
+    const bool lossless = audioEncoder == "alac" || audioEncoder == "flac" || audioEncoder.rfind("pcm_", 0) == 0;
     for (size_t i = 0; i < sources.size(); ++i) {
         // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
         // copy of an MP4 starts its pictures late).
+        // AVI states no presentation times (a decoder gives pictures behind B-frames late ones,
+        // the last none): its pictures follow each other at its frame rate.
+        const bool untimed = i < demuxers.size() && demuxers[i] == "avi";
         if (plan.wantsVideo) {
-            graph += fmt::format("[{0}:V:0]setpts=PTS-STARTPTS,scale={1}:{2}:force_original_aspect_ratio=decrease,"
+            graph += fmt::format("[{0}:V:0]{3},scale={1}:{2}:force_original_aspect_ratio=decrease,"
                                  "pad={1}:{2}:-1:-1,setsar=1[v{0}];",
-                                 i, width, height);
+                                 i, width, height, untimed ? "setpts=N/FRAME_RATE/TB" : "setpts=PTS-STARTPTS");
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
@@ -236,8 +244,15 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
             // only its own length — its pictures' where they are known.
             auto length = i < plan.durations.size() ? plan.durations[i] : std::nullopt;
             if (span) length = span->pictureEnd - span->pictureStart;
+            // An AVI's sound is timed by its bytes alone: it starts with its pictures.
+            if (untimed) span = nullptr;
+            // Bare AAC states no length (its stated one is a guess from its bit rate): all its
+            // sound is kept.
+            if (i < demuxers.size() && demuxers[i] == "aac" && !span) length.reset();
             const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
             const bool silent = i < plan.sounded.size() && !plan.sounded[i];
+            // An encoder's delay the file plays as silence is left out, so none falls at the join.
+            const double priming = i < plan.primings.size() ? plan.primings[i] : 0;
             std::string from;
             if (silent) {
                 // A file without sound lasts as long in silence (when its length is unknown, the
@@ -256,7 +271,9 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
                                        std::max(0.0, span->pictureStart - *span->soundStart));
                 from = fmt::format("[{0}:a:0]asetpts=PTS-({1:.6f})/TB,aresample=first_pts=0,apad=whole_dur={2:.6f},"
                                    "atrim=end={2:.6f},asetpts=PTS-STARTPTS,",
-                                   i, span->pictureStart - early - span->fileStart, *length);
+                                   i, span->pictureStart - early - span->fileStart + priming, *length);
+            } else if (priming > 0) {
+                from = fmt::format("[{}:a:0]asetpts=PTS-STARTPTS,atrim=start={:.6f},asetpts=PTS-STARTPTS,{}", i, priming, end);
             } else {
                 from = fmt::format("[{}:a:0]asetpts=PTS-STARTPTS,{}", i, end);
             }
@@ -267,7 +284,9 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     }
     graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
     if (plan.wantsVideo) graph += "[joined]";
-    if (plan.wantsAudio) graph += "[outa]";
+    const auto priming = plan.wantsVideo ? FFmpegArguments::primingCut(job.to, audioEncoder) : std::nullopt;
+    if (plan.wantsAudio) graph += priming ? "[joineda]" : "[outa]";
+    if (plan.wantsAudio && priming) graph += fmt::format(";[joineda]{}[outa]", *priming);
     // One frame rate for the joined pictures: each file keeps its own length, where a rate set
     // per file would round each to whole frames and move every later join.
     if (plan.wantsVideo) graph += fmt::format(";[joined]fps={}[outv]", plan.frameRate);
@@ -279,8 +298,10 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         const auto threading = FFmpegArguments::encoderThreading(job.to, width);
         args.insert(args.end(), threading.begin(), threading.end());
     }
-    if (plan.wantsAudio)
-        args.insert(args.end(), {"-map", "[outa]", "-c:a", audioEncoder, "-b:a", "192k"});
+    if (plan.wantsAudio) {
+        args.insert(args.end(), {"-map", "[outa]", "-c:a", audioEncoder});
+        if (!lossless) args.insert(args.end(), {"-b:a", "192k"});
+    }
     const auto flags = FFmpegArguments::containerFlags(job.to);
     args.insert(args.end(), flags.begin(), flags.end());
     args.push_back(paths::absolute(job.destination).string());
@@ -320,6 +341,15 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
                 Log::engine().info("merge: where the pictures of an input lie is unknown: {}", error.shortDescription());
             }
             if (!span && probes[i].durationSeconds) span = ClipSpan{0, 0, *probes[i].durationSeconds, {}, {}};
+            // An AVI's pictures last as many pictures as it holds (its stated length is its
+            // longest stream's, often the sound's).
+            if (const auto picture = FFmpegArguments::aviPictureTime(probes[i]); picture && probes[i].videoCodec) {
+                try {
+                    const auto count = LibavKeyframeReader::pictureCount(sources[i], stop);
+                    if (count > 0) span = ClipSpan{0, 0, static_cast<double>(count) * *picture, {}, {}};
+                } catch (const ConversionError&) {
+                }
+            }
             spans.push_back(span);
         }
     }

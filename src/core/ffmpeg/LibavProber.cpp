@@ -129,6 +129,8 @@ MediaProbe factsOf(const AVFormatContext& format) {
         probe.videoProfile = profileOf(parameters);
         probe.videoLevel = parameters.level;
         probe.videoSetup = setupOf(parameters);
+        // Only AVI, which states no presentation times, needs it (and only a decoder tells it).
+        if (probe.demuxer == "avi") probe.videoDecodeDelay = parameters.video_delay;
     }
     if (audio) {
         const AVCodecParameters& parameters = *audio->codecpar;

@@ -41,6 +41,9 @@ struct MediaProbe {
     std::optional<std::string> videoProfile;
     std::optional<int64_t> videoLevel;
     std::optional<std::string> videoSetup;
+    // How many pictures the first video stream's decoder holds back to put B-frames in order
+    // (0 when none or unknown).
+    int64_t videoDecodeDelay = 0;
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;

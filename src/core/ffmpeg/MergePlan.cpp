@@ -24,6 +24,18 @@ size_t variety(const std::vector<MediaProbe>& probes, Field field) {
     return values.size();
 }
 
+// AVI stores the sound's packets without times, and bare AAC (ADTS) has no place to state the
+// encoder's delay: their decoders play it as silence at the head.
+double priming(const MediaProbe& probe) {
+    if ((probe.demuxer != "avi" && probe.demuxer != "aac") || !probe.audioCodec || !probe.audioSampleRate ||
+        *probe.audioSampleRate <= 0)
+        return 0;
+    const double rate = static_cast<double>(*probe.audioSampleRate);
+    if (*probe.audioCodec == "aac") return 1024 / rate;
+    if (*probe.audioCodec == "mp3") return 1105 / rate;
+    return 0;
+}
+
 }  // namespace
 
 MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target) {
@@ -59,6 +71,7 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         if (probe.audioSampleRate) fastestRate = std::max(fastestRate.value_or(*probe.audioSampleRate), *probe.audioSampleRate);
         durations.push_back(probe.durationSeconds);
         sounded.push_back(probe.audioCodec.has_value());
+        primings.push_back(priming(probe));
         if (probe.durationSeconds)
             durationSum += *probe.durationSeconds;
         else
@@ -71,6 +84,7 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
     height = tallest.value_or(1080);
     sampleRate = fastestRate.value_or(48000);
     if (everyDurationKnown) totalDuration = durationSum;
+    if (audioCodecs.size() == 1) soundCodec = *audioCodecs.begin();
 
     std::vector<std::string> differences;
     if (videoCodecs.size() >= 2) differences.emplace_back("video codec");

@@ -33,9 +33,14 @@ struct MergePlan {
     int64_t sampleRate = 48000;  // the largest known input sample rate
     std::optional<int64_t> audioBitsPerSample;  // the deepest known lossless input
     std::optional<int64_t> audioBitrate;        // bits per second, the highest known input's
+    // The one sound codec of every input with sound, when they share one.
+    std::optional<std::string> soundCodec;
     std::optional<double> totalDuration;  // the sum, when every input has a duration
     std::vector<std::optional<double>> durations;  // each input's, in order
     std::vector<bool> sounded;                     // whether each input has sound, in order
+    // How long the encoder's priming lasts that each input's decoded sound starts with where its
+    // container cannot state it away (AAC and MP3 in AVI, bare AAC), seconds, in order; 0 elsewhere.
+    std::vector<double> primings;
     std::string reason;                   // one line for the log
 };
 

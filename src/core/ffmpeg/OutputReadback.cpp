@@ -1,12 +1,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/ffmpeg/OutputReadback.h"
 
+#include <chrono>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavformat/avformat.h>
+}
+
+#include "core/ffmpeg/LibavInput.h"
+
 #include "core/ffmpeg/LibavProber.h"
 #include "core/format/ConversionError.h"
+#include "core/services/Cancellation.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
+
+namespace {
+
+// Whether a picture or a sound frame can be read from the file: a header may state a length
+// (an edit list, a muxer's own reckoning) for a stream that holds no sample at all.
+bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop) {
+    LibavInput input(output, stop, std::chrono::seconds(60), LibavInput::Reading::headersWhenComplete);
+    AVFormatContext& format = input.format();
+    struct Freed {
+        void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    };
+    const std::unique_ptr<AVPacket, Freed> packet(av_packet_alloc());
+    if (!packet) return true;  // nothing learned; the header check stands
+    for (;;) {
+        if (av_read_frame(&format, packet.get()) < 0) {
+            throwIfStopRequested(stop);
+            return false;
+        }
+        const AVStream* stream = format.streams[packet->stream_index];
+        const auto type = stream->codecpar->codec_type;
+        const bool timed = (type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
+                           type == AVMEDIA_TYPE_AUDIO;
+        const bool holds = timed && packet->size > 0;
+        av_packet_unref(packet.get());
+        if (holds) return true;
+    }
+}
+
+}  // namespace
 
 void OutputReadback::check(const std::filesystem::path& output, const std::filesystem::path& source, const Format& target,
                            std::optional<double> expectedSeconds, std::stop_token stop) {
@@ -21,7 +61,15 @@ void OutputReadback::check(const std::filesystem::path& output, const std::files
     const bool empty = written.videoTrackCount + written.audioTrackCount == 0 ||
                        (timed && expectedSeconds && *expectedSeconds > 0 &&
                         !(written.durationSeconds && *written.durationSeconds > 0));
-    if (empty) {
+    bool noFrame = false;
+    if (!empty && timed && expectedSeconds && *expectedSeconds > 0) {
+        try {
+            noFrame = !holdsAFrame(output, stop);
+        } catch (const ConversionError&) {
+            noFrame = true;
+        }
+    }
+    if (empty || noFrame) {
         Log::engine().error("The output made from {} holds nothing", paths::lastComponent(source));
         throw ConversionError::corruptedInput(source);
     }

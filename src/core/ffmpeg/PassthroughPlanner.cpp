@@ -28,6 +28,11 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
         if (probe.audioCodec && paths::asciiLower(*probe.audioCodec) == "mp3" && probe.audioSampleRate &&
             *probe.audioSampleRate < 16000 && target.id.rawValue != "mkv")
             return Decision::reencode("mp3 at " + std::to_string(*probe.audioSampleRate) + " Hz cannot be stored in " + target.label);
+        // AVI states no presentation times, and those ffmpeg makes up for H.264 or HEVC pictures
+        // with B-frames are out of order: a copy would show them late and jumbled.
+        const std::string video = paths::asciiLower(*probe.videoCodec);
+        if (probe.demuxer == "avi" && probe.videoDecodeDelay > 0 && (video == "h264" || video == "hevc"))
+            return Decision::reencode("AVI states no presentation times for its B-frames");
         // This FFmpeg's Matroska and WebM muxers drop the display matrix: a copied phone clip
         // would play sideways there.
         if (probe.rotation != 0 && !ContainerCompatibility::keepsRotation(target.id))
@@ -50,6 +55,13 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
         return Decision::reencode("MP3 is re-encoded so a cut keeps every sample");
     if (job.isTrim() && codec.starts_with("pcm_"))
         return Decision::reencode("PCM is cut by decoding, losslessly, to the sample");
+    // ALAC is copied in frames of 4096 samples: a copied cut keeps whole frames past both ends.
+    if (job.isTrim() && codec == "alac")
+        return Decision::reencode("ALAC is cut by decoding, losslessly, to the sample");
+    // A copied Ogg page carries granule positions counted from the source's start and the
+    // decoder's pre-roll: a copied cut starts early, or does not open at all.
+    if (job.isTrim() && (codec == "opus" || codec == "vorbis"))
+        return Decision::reencode("Ogg sound is cut by decoding, so each part starts and ends where asked");
     if (ContainerCompatibility::accepts(*probe.audioCodec, target.id))
         return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
     return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);

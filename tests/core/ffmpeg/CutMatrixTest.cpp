@@ -5,6 +5,7 @@
 // whether it was copied or re-encoded; sound by ffprobe's decoded sample counts.
 #include <cmath>
 #include <numeric>
+#include <set>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -60,13 +61,21 @@ std::vector<int> span(int first, int last) {
 
 struct Source {
     std::string name;  // also the test's name
-    std::string container;
+    std::string container;  // the format's id, also the file's extension
     std::vector<std::string> encode;  // ffmpeg's codec arguments
+    std::string sound;      // the sound's codec, as ffprobe names it
     bool video = true;
+    int sampleRate = 44100;
+    // One coded sound frame, in samples: what a cut may keep or lose at each end. 1 for sound
+    // cut to the sample (PCM, FLAC, ALAC, and what is decoded and encoded again at the cut).
+    int frameSamples = 1;
 };
 
 void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
 
+// One row per container and codec the manifest's trim and split take: every sound codec a sound
+// container may hold, and the usual codecs of each video container (AVI's MPEG-4 Part 2 with MP3
+// and H.264 with AAC, both with B-frames).
 const std::vector<Source>& sources() {
     const std::vector<std::string> h264 = {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-keyint_min", "25",
                                            "-sc_threshold", "0", "-c:a", "aac"};
@@ -75,22 +84,65 @@ const std::vector<Source>& sources() {
         args.insert(args.end(), more.begin(), more.end());
         return args;
     };
+    const auto sound = [](std::string name, std::string container, std::string codec, std::string encoder, int frame,
+                          int rate = 44100) {
+        return Source{std::move(name), std::move(container), {"-c:a", std::move(encoder)}, std::move(codec), false, rate, frame};
+    };
     static const std::vector<Source> all = {
-        {"mp4_bframes", "mp4", with({"-bf", "2"})},
-        {"mp4", "mp4", with({"-bf", "0"})},
-        {"mov_bframes", "mov", with({"-bf", "2"})},
-        {"mov", "mov", with({"-bf", "0"})},
-        {"mkv_bframes", "mkv", with({"-bf", "3"})},
-        {"mkv", "mkv", with({"-bf", "0"})},
+        {"mp4_bframes", "mp4", with({"-bf", "2"}), "aac", true, 44100, 1024},
+        {"mp4", "mp4", with({"-bf", "0"}), "aac", true, 44100, 1024},
+        {"m4v_bframes", "m4v", with({"-bf", "2", "-f", "mp4"}), "aac", true, 44100, 1024},
+        {"mov_bframes", "mov", with({"-bf", "2"}), "aac", true, 44100, 1024},
+        {"mov", "mov", with({"-bf", "0"}), "aac", true, 44100, 1024},
+        {"mkv_bframes", "mkv", with({"-bf", "3"}), "aac", true, 44100, 1024},
+        {"mkv", "mkv", with({"-bf", "0"}), "aac", true, 44100, 1024},
+        {"mkv_flac", "mkv", with({"-bf", "0", "-c:a", "flac"}), "flac", true, 44100, 4608},
         {"webm", "webm",
          {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-g", "25", "-keyint_min", "25", "-c:a",
-          "libopus"}},
-        {"mp3", "mp3", {"-c:a", "libmp3lame"}, false},
-        {"m4a", "m4a", {"-c:a", "aac"}, false},
-        {"wav", "wav", {"-c:a", "pcm_s16le"}, false},
-        {"flac", "flac", {"-c:a", "flac"}, false},
+          "libopus"},
+         "opus", true, 48000, 960},
+        {"avi_h264", "avi", with({"-bf", "2"}), "aac", true, 44100, 1024},
+        {"avi_mpeg4", "avi",
+         {"-c:v", "mpeg4", "-bf", "2", "-q:v", "3", "-g", "25", "-keyint_min", "25", "-sc_threshold", "0", "-c:a",
+          "libmp3lame"},
+         "mp3", true, 44100, 1152},
+        sound("mp3", "mp3", "mp3", "libmp3lame", 1152),
+        sound("m4a", "m4a", "aac", "aac", 1024),
+        sound("m4a_alac", "m4a", "alac", "alac", 1),
+        sound("aac", "aac", "aac", "aac", 1024),
+        sound("wav", "wav", "pcm_s16le", "pcm_s16le", 1),
+        sound("wav_s24", "wav", "pcm_s24le", "pcm_s24le", 1),
+        sound("wav_s32", "wav", "pcm_s32le", "pcm_s32le", 1),
+        sound("wav_f32", "wav", "pcm_f32le", "pcm_f32le", 1),
+        sound("wav_u8", "wav", "pcm_u8", "pcm_u8", 1),
+        sound("aiff", "aiff", "pcm_s16be", "pcm_s16be", 1),
+        sound("aiff_s24", "aiff", "pcm_s24be", "pcm_s24be", 1),
+        sound("aiff_s16le", "aiff", "pcm_s16le", "pcm_s16le", 1),
+        sound("flac", "flac", "flac", "flac", 1),
+        sound("ogg_vorbis", "ogg", "vorbis", "libvorbis", 256),
+        sound("ogg_opus", "ogg", "opus", "libopus", 960, 48000),
+        sound("ogg_flac", "ogg", "flac", "flac", 1),
+        sound("opus", "opus", "opus", "libopus", 960, 48000),
     };
     return all;
+}
+
+// Every format the manifest lets the user trim or split has rows, and a sound format a row for
+// every codec it may hold: a format or codec added to the manifest without one fails here.
+TEST(CutMatrixRows, CoverEveryFormatAndSoundTheManifestCuts) {
+    std::set<std::pair<std::string, std::string>> rows;
+    std::set<std::string> containers;
+    for (const auto& source : sources()) {
+        rows.emplace(source.container, source.sound);
+        containers.insert(source.container);
+    }
+    for (const char* tool : {"trim", "split"}) {
+        for (const auto& format : testing::mediaSourcesOf(tool)) {
+            EXPECT_TRUE(containers.contains(format)) << tool << " takes " << format << ", which has no row";
+            for (const auto& codec : testing::writableSoundCodecsOf(format))
+                EXPECT_TRUE(rows.contains({format, codec})) << tool << " takes " << codec << " in " << format << ", which has no row";
+        }
+    }
 }
 
 class CutMatrix : public ::testing::TestWithParam<Source> {
@@ -99,7 +151,7 @@ protected:
         KOLVEX_REQUIRE_FFMPEG();
         const Source& s = GetParam();
         m_source = m_dir / ("source." + s.container);
-        const std::string sound = fmt::format("sine=sample_rate={}:duration={}", s.container == "webm" ? 48000 : 44100, kSeconds);
+        const std::string sound = fmt::format("sine=sample_rate={}:duration={}", s.sampleRate, kSeconds);
         std::vector<std::string> args;
         if (s.video) {
             args = {"-f", "lavfi", "-i", fmt::format("testsrc2=size=96x64:rate={}:duration={},{}", kRate, kSeconds, kNumbered)};
@@ -109,7 +161,8 @@ protected:
         testing::makeMedia(m_source, args);
         if (!s.video) return;
         // Where each numbered picture shows, counted from the file's start as a cut counts.
-        const double start = std::stod(testing::probeEntry(m_source, "format=start_time"));
+        const std::string stated = testing::probeEntry(m_source, "format=start_time");
+        const double start = stated == "N/A" ? 0 : std::stod(stated);  // AVI states none
         // The keyframes after the first (about 1 s and 2 s in).
         const StreamCopyCuts cuts = testing::ffprobeCuts(m_source);
         for (const double time : cuts.keyframes.times()) {
@@ -120,6 +173,20 @@ protected:
         ASSERT_EQ(report.decodeErrors, "");
         m_times = frameTimes(m_source, start);
         ASSERT_EQ(m_times.size(), size_t(kSeconds * kRate));
+        if (s.container == "avi") {
+            // AVI states no times: every player shows its pictures one after another at the frame
+            // rate, its keyframes where the index marks them.
+            for (size_t i = 0; i < m_times.size(); ++i) m_times[i] = double(i) / kRate;
+            m_keyframes.clear();
+            const auto flags = testing::probeEntry(m_source, "frame=key_frame", "V:0");
+            std::istringstream lines(flags);
+            size_t picture = 0;
+            for (std::string line; std::getline(lines, line);) {
+                if (line.empty()) continue;
+                if (line.starts_with("1") && picture > 0) m_keyframes.push_back(double(picture) / kRate);
+                ++picture;
+            }
+        }
         ASSERT_GE(m_keyframes.size(), 2u);
         if (s.name.ends_with("bframes")) {
             ASSERT_GT(cuts.decodeDelay, 0);
@@ -134,7 +201,13 @@ protected:
         std::vector<double> times;
         std::istringstream lines(listed.standardOutput());
         for (std::string line; std::getline(lines, line);) {
-            if (!line.empty()) times.push_back(std::stod(line) - start);
+            if (line.empty()) continue;
+            // AVI states no presentation times: a decoder gives its last pictures none. AVI's
+            // pictures follow each other at the frame rate.
+            if (line.starts_with("N/A"))
+                times.push_back(times.empty() ? 0 : times.back() + 1.0 / kRate);
+            else
+                times.push_back(std::stod(line) - start);
         }
         return times;
     }
@@ -177,9 +250,36 @@ protected:
         const double until = end ? *end : decodedStream(m_source, "a:0").end;
         // Sound is kept in whole coded frames: a frame may reach past either end. Matroska keeps
         // the AAC encoder's priming (two frames) that MP4 states away.
-        const double frame = 1024.0 / 44100;
-        EXPECT_NEAR(decodedStream(out, "a:0").seconds(), until - from,
-                    (GetParam().container == "mkv" ? 4 : 2) * frame + 1e-3);
+        const double frame = double(GetParam().frameSamples) / GetParam().sampleRate;
+        const auto sound = decodedStream(out, "a:0");
+        EXPECT_NEAR(sound.seconds(), until - from, (GetParam().container == "mkv" ? 4 : 2) * frame + 1e-3);
+        // No silence the source did not have at the head: the sound starts with the pictures,
+        // within one picture's time.
+        EXPECT_LE(sound.start, decodedStream(out, "v:0").start + 1.0 / kRate + 1e-3) << "the sound starts late";
+    }
+
+    // A sound-only cut opens in the codec's own reference player (Ogg's are strict about
+    // granule positions and pre-skip), and starts no earlier than the file's own start: no sound
+    // from before the cut.
+    void expectOpensEverywhere(const fs::path& out) const {
+        const Source& s = GetParam();
+        if (s.video) return;
+        EXPECT_EQ(testing::MediaReport::of(out).decodeErrors, "");
+        const std::string start = testing::probeEntry(out, "stream=start_time", "a:0");
+        if (start != "N/A") {
+            EXPECT_GE(std::stod(start), -1e-6) << "starts before its own start";
+        }
+        std::vector<std::string> player;
+        const fs::path decoded = m_out / "decoded.wav";
+        if (s.container == "ogg" || s.container == "opus") {
+            if (s.sound == "opus") player = {"/usr/bin/opusdec", "--quiet", out.string(), decoded.string()};
+            if (s.sound == "vorbis") player = {"/usr/bin/oggdec", "--quiet", "-o", decoded.string(), out.string()};
+        }
+        if (player.empty()) return;
+        const auto played = ProcessRunner().run(player.front(), {player.begin() + 1, player.end()}, std::chrono::seconds(60),
+                                                nullptr, nullptr);
+        EXPECT_TRUE(played.succeeded()) << player.front() << " refuses " << out.filename() << ": " << played.standardError();
+        fs::remove(decoded);
     }
     double timeOf(int picture) const { return m_times.at(size_t(picture)); }
 
@@ -212,6 +312,7 @@ TEST_P(CutMatrix, TrimsHoldExactlyTheirSpan) {
         {"ends a picture later", k1, 1.54},
         {"ends two pictures later", k1, 1.58},
         {"from the start, ends between keyframes", 0, 2.3},
+        {"one picture from a keyframe", k1, k1 + 1.0 / kRate},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,6 +348,7 @@ TEST_P(CutMatrix, SplitsHoldEveryMomentOnce) {
                 expectSound(part, timeOf(numbers.front()), i < points.size() ? std::optional(points[i]) : std::nullopt);
         }
         samples += decodedStream(part, "a:0").samples;
+        expectOpensEverywhere(part);
     }
     if (s.video) {
         EXPECT_EQ(pictures, span(0, int(kSeconds * kRate) - 1));
@@ -254,18 +356,19 @@ TEST_P(CutMatrix, SplitsHoldEveryMomentOnce) {
     // At most one coded frame of sound is heard twice (or not at all) at each cut; a part
     // re-encoded into Matroska also starts with the AAC encoder's priming, which Matroska does
     // not state away.
-    const double frame = s.container == "mp3" ? 1152 : s.container == "m4a" || s.video ? 1024 : 1;
+    const double frame = s.frameSamples;
     EXPECT_NEAR(double(samples), double(decodedStream(m_source, "a:0").samples),
                 frame * double(points.size()) * (s.container == "mkv" ? 2 : 1));
 }
 
-// Sound trimmed from inside the file: as many samples as the span holds, within a frame.
+// Sound trimmed from inside the file, a single frame's length included: as many samples as the
+// span holds, each end within a coded frame; none of it from before its own start.
 TEST_P(CutMatrix, SoundTrimsHoldTheirSpan) {
     const Source& s = GetParam();
     if (s.video) GTEST_SKIP() << "pictures are judged picture by picture";
-    const int rate = 44100;
-    const double frame = s.container == "mp3" ? 1152 : s.container == "m4a" ? 1024 : 1;
-    for (const auto& [start, end] : {std::pair(1.5, 3.0), std::pair(0.7, 2.2)}) {
+    const int rate = s.sampleRate;
+    const double frame = s.frameSamples;
+    for (const auto& [start, end] : {std::pair(1.5, 3.0), std::pair(0.7, 2.2), std::pair(2.0, 2.021)}) {
         SCOPED_TRACE(fmt::format("{}-{}", start, end));
         const auto outcome = cut("trim", [&](ConversionOptions& o) {
             o.trimStart = start;
@@ -273,7 +376,13 @@ TEST_P(CutMatrix, SoundTrimsHoldTheirSpan) {
         });
         const fs::path out = outcome.outputs.at(0);
         EXPECT_EQ(testing::MediaReport::of(out).decodeErrors, "");
-        EXPECT_NEAR(double(decodedStream(out, "a:0").samples), (end - start) * rate, frame);
+        // Each end within one coded frame of where it was asked.
+        EXPECT_NEAR(double(decodedStream(out, "a:0").samples), (end - start) * rate, frame == 1 ? 1 : 2 * frame);
+        expectOpensEverywhere(out);
+        // A lossless source is cut losslessly.
+        if (s.frameSamples == 1) {
+            EXPECT_EQ(testing::probeEntry(out, "stream=codec_name", "a:0"), s.sound);
+        }
         fs::remove(out);
     }
 }

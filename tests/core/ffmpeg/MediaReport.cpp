@@ -159,6 +159,8 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         probe.videoProfile = optionalText(*video, "profile");
         if (video->contains("level")) probe.videoLevel = (*video)["level"].get<int64_t>();
         probe.videoSetup = optionalText(*video, "extradata_hash");
+        if (probe.demuxer == "avi" && video->contains("has_b_frames"))
+            probe.videoDecodeDelay = (*video)["has_b_frames"].get<int64_t>();
     }
     if (audio) {
         probe.audioCodec = optionalText(*audio, "codec_name");
@@ -237,6 +239,7 @@ void PrintTo(const MediaProbe& p, std::ostream* out) {
     show("vprofile", p.videoProfile);
     show("level", p.videoLevel);
     show("vsetup", p.videoSetup);
+    *out << "delay=" << p.videoDecodeDelay << " ";
     show("abitrate", p.audioBitrate);
     show("arate", p.audioSampleRate);
     show("channels", p.audioChannels);

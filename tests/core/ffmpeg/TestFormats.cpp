@@ -4,6 +4,9 @@
 #include <map>
 #include <stdexcept>
 
+#include "core/ffmpeg/ContainerCompatibility.h"
+#include "core/format/FormatRegistry.h"
+
 namespace kolvex::testing {
 
 Format mediaFormat(const std::string& id) {
@@ -47,6 +50,40 @@ ConversionJob mediaJob(const std::filesystem::path& source, const std::filesyste
                        const std::string& from, const std::string& to, ConversionOptions options) {
     ConversionCapability capability{FormatID(from), FormatID(to), engine_ids::ffmpeg, ConversionCost::subprocess, true};
     return ConversionJob(source, {}, destination, mediaFormat(from), mediaFormat(to), capability, std::move(options));
+}
+
+std::set<std::string> mediaSourcesOf(const std::string& tool) {
+    const FormatRegistry registry = FormatRegistry::loadBundled();
+    const FormatManifest& manifest = registry.manifest();
+    std::set<FormatCategory> categories;
+    for (const auto& each : manifest.tools)
+        if (each.id == tool) categories = each.categories;
+    if (categories.empty()) throw std::invalid_argument("the manifest has no tool " + tool);
+    std::set<std::string> ids;
+    for (const auto& format : manifest.formats) {
+        const bool media = format.category == FormatCategory::video || format.category == FormatCategory::audio;
+        if (media && categories.contains(format.category)) ids.insert(format.id.rawValue);
+    }
+    return ids;
+}
+
+std::set<std::string> soundCodecsOf(const std::string& format) {
+    // Every sound codec the container table names anywhere.
+    static const std::vector<std::string> sounds = {"aac",       "alac",      "mp3",       "ac3",       "eac3",
+                                                    "flac",      "vorbis",    "opus",      "wmav2",     "pcm_u8",
+                                                    "pcm_s16le", "pcm_s24le", "pcm_s32le", "pcm_f32le", "pcm_s16be",
+                                                    "pcm_s24be"};
+    std::set<std::string> codecs;
+    if (mediaFormat(format).category != FormatCategory::audio) return codecs;
+    for (const auto& codec : sounds)
+        if (ContainerCompatibility::accepts(codec, FormatID(format))) codecs.insert(codec);
+    return codecs;
+}
+
+std::set<std::string> writableSoundCodecsOf(const std::string& format) {
+    auto codecs = soundCodecsOf(format);
+    if (format == "aiff") codecs.erase("pcm_s24le");
+    return codecs;
 }
 
 }  // namespace kolvex::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "core/format/ConversionJob.h"
@@ -15,5 +16,15 @@ Format mediaFormat(const std::string& id);
 ConversionJob mediaJob(const std::filesystem::path& source, const std::filesystem::path& destination,
                        const std::string& from, const std::string& to,
                        ConversionOptions options = ConversionOptions::defaults());
+
+// The source formats the shipped manifest gives `tool` to (its video and audio categories), by id.
+std::set<std::string> mediaSourcesOf(const std::string& tool);
+
+// The sound codecs a source of `format` may carry, as the container table lists them; none for a
+// container the table does not know (AVI) or for a video container, whose rows choose their sound.
+std::set<std::string> soundCodecsOf(const std::string& format);
+// The same, less those no writer this suite has can put there (24-bit little-endian AIFF, which
+// ffmpeg's AIFF muxer refuses): the rows a test can make.
+std::set<std::string> writableSoundCodecsOf(const std::string& format);
 
 }  // namespace kolvex::testing
