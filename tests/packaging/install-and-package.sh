@@ -58,6 +58,9 @@ for lib in $libraries; do
     libqpdf*) name=qpdf ;;
     libarchive*) name=libarchive ;;
     liblzma*) name=liblzma ;;
+    libharfbuzz*) name=HarfBuzz ;;
+    libfontconfig*) name=fontconfig ;;
+    libfreetype*) name=FreeType ;;
     libwebp*) name=libwebp ;;
     libuuid*) name=libuuid ;;
     libicu*) name=ICU ;;

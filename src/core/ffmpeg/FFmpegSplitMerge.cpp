@@ -40,6 +40,18 @@ using ffmpeg_paths::writingTo;
 
 bool holdsLineBreak(const fs::path& path) { return path.string().find_first_of("\n\r") != std::string::npos; }
 
+// Where a file's pictures and sound lie, or none when it cannot be read. Kept out of the loop
+// that uses it: an optional assigned inside a try block there was read uninitialised after the
+// throw (g++ 12 at -O2).
+std::optional<ClipSpan> readSpan(const fs::path& source, std::stop_token stop) {
+    try {
+        return ClipSpan::read(source, stop);
+    } catch (const ConversionError& error) {
+        Log::engine().info("merge: where the pictures of an input lie is unknown: {}", error.shortDescription());
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 // --- Split -------------------------------------------------------------------------------------
@@ -333,13 +345,8 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     std::vector<std::optional<ClipSpan>> spans;
     if ((streamCopy && plan.reencodesSound) || (!streamCopy && plan.wantsVideo && plan.wantsAudio)) {
         for (size_t i = 0; i < sources.size(); ++i) {
-            std::optional<ClipSpan> span;
-            try {
-                span = ClipSpan::read(sources[i], stop);
-            } catch (const ConversionError& error) {
-                // The probe read the file; its stated length stands for its pictures'.
-                Log::engine().info("merge: where the pictures of an input lie is unknown: {}", error.shortDescription());
-            }
+            std::optional<ClipSpan> span = readSpan(sources[i], stop);
+            // Unread, the probe's stated length stands for its pictures'.
             if (!span && probes[i].durationSeconds) span = ClipSpan{0, 0, *probes[i].durationSeconds, {}, {}};
             // An AVI's pictures last as many pictures as it holds (its stated length is its
             // longest stream's, often the sound's).
