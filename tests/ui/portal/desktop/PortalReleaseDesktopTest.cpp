@@ -46,7 +46,8 @@ protected:
         fifo = temp.path() / "stall";
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         const auto env = testing::desktopEnvironment(server->display(), temp.path());
-        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, std::vector<std::string>{"--stall", fifo.string()}, env);
+        const std::vector<std::string> hostArguments{"--stall", fifo.string()};
+        host = std::make_unique<ChildProgram>(KOLVEX_PORTAL_HOST, hostArguments, env);
         ASSERT_TRUE(host->waitForLine("ready", 10s)) << "the Portal host did not come up";
         std::vector<std::string> arguments;
         for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
@@ -127,11 +128,14 @@ TEST_P(BusyRelease, TheKeysHeldAsTheButtonWentUpDecideTheDrop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, BusyRelease,
-                         ::testing::Values(Case{Toolkit::gtk, LetGo::triggerFirst}, Case{Toolkit::gtk, LetGo::buttonFirst},
-                                           Case{Toolkit::qt, LetGo::triggerFirst}, Case{Toolkit::qt, LetGo::buttonFirst}),
+                         ::testing::Values(Case{Toolkit::gtk, LetGo::triggerFirst},
+                                           Case{Toolkit::gtk, LetGo::buttonFirst},
+                                           Case{Toolkit::qt, LetGo::triggerFirst},
+                                           Case{Toolkit::qt, LetGo::buttonFirst}),
                          [](const auto& info) {
+                             const bool first = info.param.order == LetGo::triggerFirst;
                              return std::string(info.param.toolkit == Toolkit::qt ? "Qt" : "Gtk") +
-                                    (info.param.order == LetGo::triggerFirst ? "TriggerLetGoFirst" : "ButtonLetGoFirst");
+                                    (first ? "TriggerLetGoFirst" : "ButtonLetGoFirst");
                          });
 
 }  // namespace
