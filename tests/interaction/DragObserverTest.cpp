@@ -21,6 +21,7 @@ public:
         std::optional<Drag> drag;
         bool cancelled = false;
         Sample sample;
+        std::optional<ModifierFlags> atRelease;  // the keys held as the button went up
         int opened = 0;
         int closed = 0;
         std::function<void(Wake)> wake;
@@ -39,6 +40,7 @@ public:
     std::optional<Drag> currentDrag() override { return m.drag; }
     bool lastDragCancelled() const override { return m.cancelled; }
     Sample sample() override { return m.sample; }
+    std::optional<ModifierFlags> modifiersAtRelease() override { return m.atRelease; }
 
 private:
     Script& m;
@@ -285,6 +287,40 @@ TEST_F(DragObserverTest, EscapeAnywhereIsToldWhileListening) {
     observer->stop();
     wakeAfterStop(DragInputSource::Wake::escape);
     EXPECT_EQ(escapes, 2);
+}
+
+// A busy moment may let the observer see the button up only once every key is up too: the keys
+// held at the release itself, not at the late sample, say whether the drag ended on the Portal.
+TEST_F(DragObserverTest, TheKeysHeldAtTheReleaseDecideWhetherADropMayCommit) {
+    observer->start();
+    struct Row {
+        std::optional<ModifierFlags> atRelease;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {0, "dismiss no-commit"},                // the trigger went up before the button
+        {capsLock | control, "dismiss no-commit"},
+        {shift, "dismiss commit"},               // the trigger went up just after the button
+        {option, "dismiss commit"},              // the tools key
+        {std::nullopt, "dismiss commit"},        // the release not known: as the sample says
+    };
+    std::int64_t session = 20;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.expected);
+        dragFiles(++session, {"/tmp/a.png"});
+        script.atRelease.reset();
+        script.sample.modifiers = shift;
+        wake(DragInputSource::Wake::pointer);
+        ASSERT_EQ(take(), std::vector<std::string>{"reveal a.png convert"});
+        script.sample.modifiers = 0;
+        script.sample.leftButtonDown = false;
+        script.atRelease = row.atRelease;
+        sampleNow();
+        EXPECT_EQ(take(), std::vector<std::string>{row.expected});
+        EXPECT_EQ(observer->triggerHeldAtRelease(),
+                  row.atRelease ? std::optional<bool>(std::string(row.expected) == "dismiss commit") : std::nullopt);
+        EXPECT_FALSE(observer->isPolling());
+    }
 }
 
 }  // namespace

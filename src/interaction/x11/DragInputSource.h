@@ -56,6 +56,10 @@ public:
     // True when the latest drag was cancelled (Escape) rather than dropped.
     virtual bool lastDragCancelled() const = 0;
     virtual Sample sample() = 0;
+    // The modifier keys held at the instant the left button was last let go (the instant the
+    // user dropped), read from the input that has arrived so far. None while the button is
+    // down, before its release has arrived, or when the window system cannot tell.
+    virtual std::optional<ModifierFlags> modifiersAtRelease() { return std::nullopt; }
 };
 
 }  // namespace kolvex

@@ -41,6 +41,13 @@ void DragObserver::stop() {
     m_machine.reset();
 }
 
+std::optional<bool> DragObserver::triggerHeldAtRelease() {
+    if (!m_listening || !m_source) return std::nullopt;
+    const auto modifiers = m_source->modifiersAtRelease();
+    if (!modifiers) return std::nullopt;
+    return m_resolver.mode(*modifiers).has_value();
+}
+
 void DragObserver::updateTrigger(TriggerModifier trigger) {
     m_trigger = trigger;
     m_resolver = ModeResolver(trigger, TriggerModifier::option);
@@ -114,8 +121,10 @@ void DragObserver::tick() {
         if (mode) emitSignal(Track{sample.pointer, *mode});
         break;
     case PortalTriggerMachine::Action::dismiss: {
-        // A drag that was cancelled or carried no files never ends in a drop.
-        const bool mayCommit = m_machine.phase == PortalTriggerMachine::Phase::idle && !m_dragVoid;
+        // A drag that was cancelled or carried no files never ends in a drop, nor does one whose
+        // button went up after the trigger: a busy moment may show us both only now, together.
+        const bool mayCommit = m_machine.phase == PortalTriggerMachine::Phase::idle && !m_dragVoid &&
+                               !(sample.leftButtonDown == false && triggerHeldAtRelease() == false);
         Log::interaction().info("DISMISS mayCommit={}", mayCommit);
         emitSignal(Dismiss{mayCommit});
         break;

@@ -69,6 +69,12 @@ public:
     // Ends the "portal.reveal" interval; called once the Portal window is on screen.
     void markPortalVisible();
 
+    // Whether the trigger key was held at the instant the left button was let go, the instant
+    // the user dropped: a drop whose button went up without it belongs to the window below,
+    // however late the Portal hears of it. None while the button is down or before its release
+    // has arrived.
+    std::optional<bool> triggerHeldAtRelease();
+
     TriggerModifier trigger() const { return m_trigger; }
     const ModeResolver& resolver() const { return m_resolver; }
     const PortalTriggerMachine& machine() const { return m_machine; }

@@ -76,6 +76,7 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
     d->loadInputMaps();
+    d->loadHeldKeys();
     XSync(dpy, False);
     if (d->connectionLost) {
         close();
@@ -137,6 +138,15 @@ DragInputSource::Sample X11DragInputs::sample() {
     return sample;
 }
 
+std::optional<ModifierFlags> X11DragInputs::modifiersAtRelease() {
+    if (!d->alive()) return std::nullopt;
+    // A release on its way is already in our connection's queue when a drop arrives: the
+    // server sends it to us before the drag source even hears of it.
+    d->processEvents();
+    if (!d->alive() || !d->stateAtRelease) return std::nullopt;
+    return d->modifiers.translate(*d->stateAtRelease);
+}
+
 // ---- events
 
 void X11DragInputs::State::processEvents() {
@@ -152,6 +162,9 @@ void X11DragInputs::State::processEvents() {
         Log::interaction().error("lost the connection to the X display");
         notifier.reset();
     }
+    std::vector<Wake> wakes;
+    wakes.swap(deferredWakes);
+    for (const Wake reason : wakes) notify(reason);
 }
 
 void X11DragInputs::State::handle(XEvent& event) {
@@ -184,22 +197,30 @@ void X11DragInputs::State::handleRaw(const XIRawEvent& raw, int evtype) {
         latestPointerTime = raw.time;
         if (isLeftButton(raw.detail)) {
             buttonDown = true;
+            stateAtRelease.reset();
             tracker.buttonPressed(static_cast<DragSessionTracker::Time>(raw.time));
         }
         break;
     case XI_RawButtonRelease:
         latestPointerTime = raw.time;
-        if (isLeftButton(raw.detail)) buttonDown = false;
+        if (isLeftButton(raw.detail)) {
+            buttonDown = false;
+            stateAtRelease = heldModifierState();
+        }
         break;
     case XI_RawMotion: latestPointerTime = raw.time; break;
     case XI_RawKeyPress:
         reason = Wake::key;
+        if (raw.detail >= 0 && raw.detail < 256) keysDown.set(static_cast<std::size_t>(raw.detail));
         if (escapeKey != 0 && raw.detail == escapeKey) {
             tracker.escapePressed(static_cast<DragSessionTracker::Time>(raw.time));
             reason = Wake::escape;
         }
         break;
-    case XI_RawKeyRelease: reason = Wake::key; break;
+    case XI_RawKeyRelease:
+        reason = Wake::key;
+        if (raw.detail >= 0 && raw.detail < 256) keysDown.reset(static_cast<std::size_t>(raw.detail));
+        break;
     default: return;
     }
     notify(reason);
@@ -228,10 +249,13 @@ void X11DragInputs::State::loadInputMaps() {
     XModifierKeymap* map = XGetModifierMapping(display);
     if (!map) return;
     std::array<std::vector<std::uint32_t>, 8> symbols;
+    modifierBitsOfKey.fill(0);
     for (int index = 0; index < 8; ++index) {
         for (int k = 0; k < map->max_keypermod; ++k) {
             const KeyCode code = map->modifiermap[index * map->max_keypermod + k];
             if (code == 0) continue;
+            // Caps Lock's bit is a latched state, not a key held with the button.
+            if (index != LockMapIndex) modifierBitsOfKey[code] |= 1u << index;
             for (int level = 0; level < 4; ++level) {
                 const KeySym sym = XkbKeycodeToKeysym(display, code, 0, level);
                 if (sym != NoSymbol) symbols[static_cast<std::size_t>(index)].push_back(static_cast<std::uint32_t>(sym));
@@ -240,6 +264,23 @@ void X11DragInputs::State::loadInputMaps() {
     }
     XFreeModifiermap(map);
     modifiers = X11ModifierMap::fromKeysyms(symbols);
+}
+
+void X11DragInputs::State::loadHeldKeys() {
+    std::array<char, 32> keys{};
+    XQueryKeymap(display, keys.data());
+    keysDown.reset();
+    for (std::size_t code = 0; code < 256; ++code) {
+        if (keys[code / 8] & (1 << (code % 8))) keysDown.set(code);
+    }
+}
+
+unsigned int X11DragInputs::State::heldModifierState() const {
+    unsigned int state = 0;
+    for (std::size_t code = 0; code < keysDown.size(); ++code) {
+        if (keysDown.test(code)) state |= modifierBitsOfKey[code];
+    }
+    return state;
 }
 
 }  // namespace kolvex

@@ -36,6 +36,7 @@ public:
     std::optional<Drag> currentDrag() override;
     bool lastDragCancelled() const override;
     Sample sample() override;
+    std::optional<ModifierFlags> modifiersAtRelease() override;
 
 private:
     struct State;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <vector>
 
 #include <QSocketNotifier>
@@ -56,6 +57,12 @@ struct X11DragInputs::State {
     KeyCode escapeKey = 0;
     // Raw events carry physical button numbers; a left-handed map makes another one button 1.
     std::vector<unsigned char> buttonMap;
+    // The keys held, followed from raw key events (server order, so exact at every button
+    // event), and the core state bits each key code holds as a modifier.
+    std::bitset<256> keysDown;
+    std::array<unsigned int, 256> modifierBitsOfKey{};
+    // The modifiers held when the left button was last let go; none while it is down.
+    std::optional<unsigned int> stateAtRelease;
 
     std::unique_ptr<QSocketNotifier> notifier;
     QTimer readDeadline;
@@ -90,13 +97,24 @@ struct X11DragInputs::State {
     void handleSelectionNotify(const XSelectionEvent& event);
     void handlePropertyNotify(const XPropertyEvent& event);
     void loadInputMaps();
+    void loadHeldKeys();
+    unsigned int heldModifierState() const;
     bool isLeftButton(int physical) const;
     void beginRead(std::int64_t session, Time selectionTime);
     bool ownedByThisProcess(Window window);
     void sendNextRequest();
     void finishRead(Files result, std::vector<std::filesystem::path> urls = {});
     void takeData(const std::string& data);
+    // Wakes that input read in one go gives are told once it has all been read, so that a
+    // sample then sees every event that came before it: a key let go and the button let go
+    // after it, read together, are never taken for a release with the key held.
+    std::vector<Wake> deferredWakes;
     void notify(Wake reason) {
+        if (processing) {
+            if (std::find(deferredWakes.begin(), deferredWakes.end(), reason) == deferredWakes.end())
+                deferredWakes.push_back(reason);
+            return;
+        }
         if (wake) wake(reason);
     }
 };

@@ -59,6 +59,10 @@ void PortalController::wire() {
     m_observer->onEscape = [this, alive] {
         if (!alive.expired()) m_panel->escapePressedAnywhere();
     };
+    m_panel->setTriggerAtRelease([this, alive]() -> std::optional<bool> {
+        if (alive.expired()) return std::nullopt;
+        return m_observer->triggerHeldAtRelease();
+    });
 }
 
 void PortalController::handle(const DragObserver::Signal& signal) {

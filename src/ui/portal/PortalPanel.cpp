@@ -354,8 +354,17 @@ void PortalPanel::setAnchor(Point at) {
 }
 
 bool PortalPanel::takesDrop() {
+    // Asked first: hearing of the release may bring the drag observer's dismiss along.
+    const std::optional<bool> heldAtRelease =
+        !m_isKeyboardDriven && m_triggerAtRelease ? m_triggerAtRelease() : std::nullopt;
     const bool owed = m_dropOwed;
     m_dropOwed = false;
+    if (heldAtRelease == false) {
+        // The user let the trigger go before the button: an ordinary drag, which a busy moment
+        // kept aimed at the Portal. Refused, the source keeps its files where they are.
+        Log::interaction().info("DROP refused: the button was let go without the trigger key");
+        return false;
+    }
     if (!m_model.isRevealed() && !owed) {
         Log::interaction().info("DROP on a hidden Portal refused");
         return false;

@@ -78,8 +78,12 @@ public:
     void followPointer();
     void dismiss(bool mayCommit);
     // Whether the drop arriving now may convert; logs why not. A drop is owed to the Portal
-    // once the button was let go over it with the trigger held, however late the drop comes.
+    // once the button was let go over it with the trigger held, however late the drop comes;
+    // one whose button went up without the trigger is refused, whatever the Portal shows yet.
     bool takesDrop();
+    // Whether the trigger key was held as the button was let go, as the drag observer saw it;
+    // none while unknown. Set by the controller.
+    void setTriggerAtRelease(std::function<std::optional<bool>()> held) { m_triggerAtRelease = std::move(held); }
     void finish();
     // Shrinks into `toward` (the tray icon's frame, y upwards) or, without one, only hides.
     void collapse(std::optional<Rect> toward);
@@ -138,6 +142,7 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     unsigned long m_collapseGeneration = 0;
     QPointer<QWindow> m_watchedWindow;  // the window whose clicks are watched
+    std::function<std::optional<bool>()> m_triggerAtRelease;
     // The button was let go over the Portal with the trigger held: its drop is on its way.
     bool m_dropOwed = false;
     unsigned long m_gestureGeneration = 0;  // counts reveals and presents

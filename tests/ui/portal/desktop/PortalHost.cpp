@@ -8,13 +8,19 @@
 // "focus portal" or "focus elsewhere" when the keyboard comes to the Portal or leaves it.
 // With "--present FILE" it opens the keyboard-driven Portal for that file at once; with
 // "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top); with
-// "--fade SECONDS" the Portal takes that long to fade out.
+// "--fade SECONDS" the Portal takes that long to fade out; with "--stall FIFO" the byte 's'
+// written to that FIFO makes the host say "stalled" and hold its GUI thread (as a first reveal
+// on a busy machine does) until the byte 'g' follows.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include <QApplication>
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QWindow>
 
 #include "ui/portal/PortalController.h"
@@ -76,6 +82,35 @@ private:
     bool m_painted = false;
 };
 
+// Holds the GUI thread while told to; every event meanwhile waits in the queues.
+class Staller final {
+public:
+    explicit Staller(const std::string& fifo) {
+        m_in = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        // A writer of our own keeps the FIFO from reading as ended between the test's writes.
+        m_keepOpen = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (m_in < 0) return;
+        m_notifier = std::make_unique<QSocketNotifier>(m_in, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readCommands(); });
+    }
+
+private:
+    void readCommands() {
+        char command = 0;
+        while (::read(m_in, &command, 1) == 1) {
+            if (command != 's') continue;
+            say("stalled");
+            ::fcntl(m_in, F_SETFL, O_RDONLY);  // blocking, until told to go on
+            while (::read(m_in, &command, 1) == 1 && command != 'g') {
+            }
+            ::fcntl(m_in, F_SETFL, O_RDONLY | O_NONBLOCK);
+        }
+    }
+    int m_in = -1;
+    int m_keepOpen = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +126,9 @@ int main(int argc, char** argv) {
         motion.dismissDuration = args[at + 1].toDouble();
         model.setMotion(motion);
     }
+    std::unique_ptr<Staller> staller;
+    if (const auto at = args.indexOf(QStringLiteral("--stall")); at >= 0 && at + 1 < args.size())
+        staller = std::make_unique<Staller>(args[at + 1].toStdString());
     HideWatcher hideWatcher;
     controller.panel().installEventFilter(&hideWatcher);
     QObject::connect(&model, &PortalModel::changed, [&](PortalModel::Field field) {
