@@ -7,29 +7,13 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "FuzzInput.h"
 
 #include "core/engines/pdf/QpdfBridge.h"
 
 namespace {
 
-// A folder of this process's own, removed when it ends.
-struct Scratch {
-    std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("kolvex-fuzz-pdf-" + std::to_string(::getpid()));
-    Scratch() { std::filesystem::create_directories(folder); }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-};
-
-const std::filesystem::path& scratch() {
-    static const Scratch made;
-    return made.folder;
-}
+const std::filesystem::path& scratch() { return kolvex::fuzz::scratch("pdf"); }
 
 }  // namespace
 
