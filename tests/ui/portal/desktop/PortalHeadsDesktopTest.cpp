@@ -3,6 +3,7 @@
 // outputs side by side, with Qt told a scale for each by name (as a Plasma session on X11 does).
 // Opened on one head, then the other, then the first again, the window must be the whole
 // round disc at the scale of the head it is on, and a drop on each chip must convert.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <sstream>
@@ -67,7 +68,29 @@ bool roundAt(const WindowShape& shape, double scale) {
     return true;
 }
 
-TEST(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
+// Whether the disc is painted whole in the window's pixels (row by row, `side` square): without
+// a compositor it is an opaque dark disc on the black root, so every point near its rim and
+// halfway in shows it, in every direction. A layer drawn for another scale would cover a
+// quarter of the disc, or spill past it.
+bool discPainted(const std::vector<unsigned>& pixels, int side) {
+    if (pixels.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side)) return false;
+    const double r = side / 2.0;
+    for (int step = 0; step < 64; ++step) {
+        const double angle = step * M_PI / 32;
+        for (double reach : {0.5, 0.95}) {
+            const int x = static_cast<int>(r + std::sin(angle) * r * reach), y = static_cast<int>(r - std::cos(angle) * r * reach);
+            const unsigned p = pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(side) + static_cast<std::size_t>(x)];
+            if (std::max({p >> 16 & 0xff, p >> 8 & 0xff, p & 0xff}) < 16) return false;
+        }
+    }
+    return true;
+}
+
+// Started on each head in turn: what is drawn for the first head's scale must not be shown on
+// the other.
+class PortalOnTwoHeads : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
     app();
     kolvex::testing::TempDir temp;
     std::vector<XorgHeads::Head> layout;
@@ -92,10 +115,10 @@ TEST(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
     ChildProgram source(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
     ASSERT_TRUE(source.waitForLine("ready", 10s)) << "the drag source did not come up";
 
-    // One drop per chip, on the heads in turn: every chip is tried, and the Portal moves from
-    // each head to the other several times (left, right, left…).
+    // One drop per chip, on the heads in turn from the first one: every chip is tried, and the
+    // Portal moves from each head to the other several times (left, right, left…).
     for (std::size_t chip = 0; chip < kChips.size(); ++chip) {
-        const std::size_t at = chip % kHeads.size();
+        const std::size_t at = (GetParam() + chip) % kHeads.size();
         const Head& head = kHeads[at];
         int left = 0;
         for (std::size_t i = 0; i < at; ++i) left += kHeads[i].width;
@@ -120,6 +143,16 @@ TEST(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
             },
             testing::patience(2s));
         EXPECT_TRUE(round) << "the Portal is not the whole disc at this head's scale: " << describe(shape);
+        if (round) {
+            std::vector<unsigned> pixels;
+            const bool painted = testing::pumpUntil(
+                [&] {
+                    pixels = input.pixels(shape.x, shape.y, shape.width, shape.height);
+                    return discPainted(pixels, shape.width);
+                },
+                testing::patience(2s));
+            EXPECT_TRUE(painted) << "the Portal's disc is not painted whole at this head's scale";
+        }
 
         ASSERT_TRUE(host.waitUntilPrinted("inside", 5s, shown)) << "the drag never entered the Portal";
         // Toward the chip (clockwise from the top), past the dead zone, well inside the disc.
@@ -137,6 +170,9 @@ TEST(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
         input.key("Shift_L", false);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(StartingHead, PortalOnTwoHeads, ::testing::Range<std::size_t>(0, kHeads.size()),
+                         [](const auto& info) { return "head" + std::to_string(info.param); });
 
 }  // namespace
 }  // namespace kolvex
