@@ -86,6 +86,28 @@ bool discPainted(const std::vector<unsigned>& pixels, int side) {
     return true;
 }
 
+// Whether the disc's edge has detail finer than one logical pixel where the head's scale allows
+// it: an edge drawn at the head's scale is smooth at device pixels, while one drawn for a lower
+// scale and blown up comes in whole blocks of scale × scale device pixels.
+bool drawnAtScale(const std::vector<unsigned>& pixels, int side, double scale) {
+    const int block = static_cast<int>(std::lround(scale));
+    if (block < 2) return true;
+    const double r = side / 2.0;
+    int fine = 0;
+    for (int y = 0; y + block <= side; y += block)
+        for (int x = 0; x + block <= side; x += block) {
+            const double distance = std::hypot(x + block / 2.0 - r, y + block / 2.0 - r);
+            if (distance < r * 0.9 || distance > r) continue;
+            const unsigned first = pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(side) + static_cast<std::size_t>(x)];
+            bool uniform = true;
+            for (int dy = 0; dy < block && uniform; ++dy)
+                for (int dx = 0; dx < block && uniform; ++dx)
+                    uniform = pixels[static_cast<std::size_t>(y + dy) * static_cast<std::size_t>(side) + static_cast<std::size_t>(x + dx)] == first;
+            if (!uniform) ++fine;
+        }
+    return fine >= 32;
+}
+
 // Started on each head in turn: what is drawn for the first head's scale must not be shown on
 // the other.
 class PortalOnTwoHeads : public ::testing::TestWithParam<std::size_t> {};
@@ -148,10 +170,10 @@ TEST_P(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
             const bool painted = testing::pumpUntil(
                 [&] {
                     pixels = input.pixels(shape.x, shape.y, shape.width, shape.height);
-                    return discPainted(pixels, shape.width);
+                    return discPainted(pixels, shape.width) && drawnAtScale(pixels, shape.width, head.scale);
                 },
                 testing::patience(2s));
-            EXPECT_TRUE(painted) << "the Portal's disc is not painted whole at this head's scale";
+            EXPECT_TRUE(painted) << "the Portal's disc is not painted whole and sharp at this head's scale";
         }
 
         ASSERT_TRUE(host.waitUntilPrinted("inside", 5s, shown)) << "the drag never entered the Portal";
