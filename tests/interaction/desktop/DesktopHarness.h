@@ -67,6 +67,8 @@ public:
                  const std::map<std::string, std::string>& environment);
     ~ChildProgram();
     bool running() const { return m_pid > 0; }
+    // Whether the program has ended (it is then reaped, and `running` is false).
+    bool exited();
     // Pumps the Qt event loop until the program printed `line` (counting from the start);
     // lines are consumed as they are matched.
     bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);

@@ -86,9 +86,16 @@ std::unique_ptr<XorgHeads> XorgHeads::start(const std::vector<Head>& heads, cons
                                  "-logfile", log.string(), "-verbose", "0", "-noreset", "-nolisten", "tcp",
                                  "-displayfd", "1"},
         std::map<std::string, std::string>{});
-    const std::string number = server->m_server->waitForLineStarting("", std::chrono::seconds(10));
+    ChildProgram& xorg = *server->m_server;
+    pumpUntil([&] { return !xorg.lines().empty() || xorg.exited(); }, patience(std::chrono::seconds(10)));
+    const auto lines = xorg.lines();
+    const std::string number = lines.empty() ? std::string() : lines.front();
     if (number.empty()) {
-        whyNot = "Xorg with the dummy driver did not come up; its log is " + log.string();
+        // The log goes with the scratch folder: keep what it says went wrong.
+        whyNot = "Xorg with the dummy driver did not come up";
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);)
+            if (line.find("(EE)") != std::string::npos || line.find("Fatal") != std::string::npos) whyNot += "\n" + line;
         return nullptr;
     }
     server->m_display = ":" + number;
