@@ -2,6 +2,7 @@
 // A real X server with several heads, and what the window system makes of a window's shape.
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include <X11/Xlib.h>
