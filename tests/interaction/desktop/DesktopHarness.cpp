@@ -183,6 +183,11 @@ ChildProgram::~ChildProgram() {
     if (m_stdout >= 0) close(m_stdout);
 }
 
+bool ChildProgram::exited() {
+    if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
+    return m_pid <= 0;
+}
+
 void ChildProgram::readAvailable() {
     if (m_stdout < 0) return;
     char buffer[4096];

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -50,6 +51,15 @@ private:
     std::string m_display;
 };
 
+// A window's place on the screen and the part of it the window system shows and sends input
+// to (its bounding shape), in the root window's y-down pixels.
+struct WindowShape {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<std::array<int, 4>> rectangles;  // x, y, width, height
+    bool found() const { return width > 0; }
+    bool contains(int px, int py) const;
+};
+
 // A child program whose standard output is read line by line. Killed with the object.
 class ChildProgram {
 public:
@@ -57,6 +67,8 @@ public:
                  const std::map<std::string, std::string>& environment);
     ~ChildProgram();
     bool running() const { return m_pid > 0; }
+    // Whether the program has ended (it is then reaped, and `running` is false).
+    bool exited();
     // Pumps the Qt event loop until the program printed `line` (counting from the start);
     // lines are consumed as they are matched.
     bool waitForLine(const std::string& line, std::chrono::milliseconds timeout);
@@ -79,6 +91,30 @@ private:
     std::string m_buffer;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_printed;
+};
+
+// A real X server, Xorg with its dummy video driver, whose one screen is made of heads side by
+// side from the left, each a RandR output of its own ("DUMMY0", "DUMMY1"…), as a desktop with
+// several monitors is. Stopped with the object.
+class XorgHeads {
+public:
+    struct Head {
+        int width = 0, height = 0;
+    };
+    // None (with the reason) when Xorg or its dummy driver is missing or the server does not
+    // come up (Xorg wants root here). `scratch` holds its configuration and log.
+    static std::unique_ptr<XorgHeads> start(const std::vector<Head>& heads, const std::filesystem::path& scratch,
+                                            std::string& whyNot);
+    ~XorgHeads();
+    const std::string& display() const { return m_display; }
+    // The output (and screen) name of each head, in the order given.
+    const std::vector<std::string>& outputs() const { return m_outputs; }
+
+private:
+    XorgHeads() = default;
+    std::unique_ptr<ChildProgram> m_server;
+    std::string m_display;
+    std::vector<std::string> m_outputs;
 };
 
 // Fake keyboard and mouse through XTest on a connection of its own.
@@ -111,6 +147,9 @@ public:
     // The text of an X selection ("PRIMARY", "CLIPBOARD") as UTF-8; empty when nobody holds one
     // or its owner does not answer within a second.
     std::string selectionText(const std::string& selection);
+    // The topmost mapped top-level window of the program `program` (its WM_CLASS name or
+    // class) whose frame holds (x, y), with its shape; none when there is no such window.
+    WindowShape windowAt(int x, int y, const std::string& program);
 
 private:
     void* m_display = nullptr;
