@@ -3,12 +3,15 @@
 // fills it while the job runs, or the job's many small files take far more blocks than bytes.
 // The need is what the job writes, in the blocks the volume gives it; "free" is what is free
 // once the disk was found full; the two never read the same.
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <iostream>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -37,10 +40,17 @@ int64_t freeBytes(const fs::path& folder) {
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
-// What the outputs take on their volume.
+// What the outputs take on their volume, a folder with all it holds.
 int64_t blocksOf(const std::vector<fs::path>& outputs) {
     int64_t total = 0;
-    for (const auto& output : outputs) total += FileManagerService::shared().allocatedSize(output).value_or(0);
+    const auto& files = FileManagerService::shared();
+    for (const auto& output : outputs) {
+        total += files.allocatedSize(output).value_or(0);
+        std::error_code ec;
+        if (!fs::is_directory(output, ec)) continue;
+        for (fs::recursive_directory_iterator it(output, ec), end; !ec && it != end; it.increment(ec))
+            total += files.allocatedSize(it->path()).value_or(0);
+    }
     return total;
 }
 
@@ -55,22 +65,32 @@ bool anyBytesWritten(const fs::path& folder, const fs::path& except) {
     return false;
 }
 
-// Another process takes the volume's room once the job has written its first bytes there. Returns whether it did before `done` was set.
-bool fillWhenTheJobWrites(const fs::path& volume, const std::atomic<bool>& done) {
+// Another writer takes the volume's room once the job has written its first bytes there.
+// Returns whether it did before `done` was set.
+bool fillWhenTheJobWrites(const fs::path& volume, int64_t slack, const std::atomic<bool>& done) {
     const fs::path filler = volume / "another-writer";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (!anyBytesWritten(volume, filler)) {
         if (done || std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::yield();
     }
-    // All but half a megabyte, which the job fills itself: a request for every byte would race
-    // the job's own writes, and a tmpfs gives back all of a request that fails.
-    for (int64_t ask = (freeBytes(volume) - (int64_t{512} << 10)) / 4096 * 4096; ask > 0; ask -= int64_t{256} << 10) {
-        const auto result = ProcessRunner().run("/usr/bin/fallocate", {"-l", std::to_string(ask), filler.string()},
-                                                std::chrono::seconds(60), nullptr, nullptr);
-        if (result.succeeded()) return !done;
+    // All but `slack`, which the job fills itself, taken by the call fallocate(1) makes, the
+    // rest a megabyte at a time: a request for every byte at once would race the job's own writes, and
+    // a tmpfs holds all of a request until it fails, a disk full for the job that is gone again.
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    // Half of it in one go, so that the volume is full while the job is young: the job, which
+    // writes less than half the volume, cannot outrun that request.
+    int64_t taken = (freeBytes(volume) - slack) / 2 / 4096 * 4096;
+    if (taken <= 0 || ::fallocate(fd, 0, 0, static_cast<off_t>(taken)) != 0) taken = 0;
+    while (!done) {
+        const int64_t chunk = std::min<int64_t>(freeBytes(volume) - slack, 1 << 20) / 4096 * 4096;
+        if (chunk <= 0) break;
+        // A chunk the job's writes outran is asked for again, smaller.
+        if (::fallocate(fd, 0, static_cast<off_t>(taken), static_cast<off_t>(chunk)) == 0) taken += chunk;
     }
-    return false;
+    ::close(fd);
+    return taken > 0;
 }
 
 struct Case {
@@ -82,7 +102,41 @@ struct Case {
     int64_t volumeBytes;
     bool anotherWriter;  // else the job fills the volume itself
     std::function<void(const fs::path& file)> make;
+    int64_t slack = int64_t{512} << 10;  // what the other writer leaves for the job to fill
+    int copies = 1;                      // a batch of as many jobs, each from its own source
+    std::function<void(ConversionOptions&)> tune = {};
 };
+
+// A Python script run with its arguments as sys.argv[1:].
+void python(const std::string& script, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{"-c", script};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    const auto result = ProcessRunner().run("/usr/bin/python3", all, std::chrono::seconds(120), nullptr, nullptr);
+    ASSERT_TRUE(result.succeeded()) << result.standardError();
+}
+
+// Text that packs some forty to one: many distinct numbered lines.
+const char* const kLines = "import sys\n"
+                           "def lines(n):\n"
+                           "    return ''.join('line %d of the text that the volume cannot hold\\n' % i for i in range(n))\n";
+
+// A .docx of `pages` pages of plain paragraphs.
+void writeDocx(const fs::path& file, int pages) {
+    python(std::string(kLines) +
+               "import zipfile\n"
+               "body=''.join('<w:p><w:r><w:t>%s</w:t></w:r></w:p>' % l for l in lines(int(sys.argv[2])*45).splitlines())\n"
+               "W='http://schemas.openxmlformats.org/wordprocessingml/2006/main'\n"
+               "R='http://schemas.openxmlformats.org/package/2006/relationships'\n"
+               "with zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED) as z:\n"
+               "    z.writestr('[Content_Types].xml','<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+               "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+               "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+               "<Override PartName=\"/word/document.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>')\n"
+               "    z.writestr('_rels/.rels','<?xml version=\"1.0\"?><Relationships xmlns=\"'+R+'\"><Relationship Id=\"r1\" "
+               "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>')\n"
+               "    z.writestr('word/document.xml','<?xml version=\"1.0\"?><w:document xmlns:w=\"'+W+'\"><w:body>'+body+'</w:body></w:document>')\n",
+           {file.string(), std::to_string(pages)});
+}
 
 const std::vector<Case>& cases() {
     static const std::vector<Case> all = {
@@ -94,77 +148,127 @@ const std::vector<Case>& cases() {
         // blocks for 2 MB of bytes, onto 4 MB.
         {"split into small parts", engine_ids::pdf, "pdf", "pdf", std::string("split"), int64_t{4} << 20, false,
          [](const fs::path& file) { writeTestPdf(file, numberedPages(3000)); }},
+        // A long document as PDF: its pages go out as they are laid out.
+        {"docx to pdf", engine_ids::document, "docx", "pdf", std::nullopt, int64_t{32} << 20, true,
+         [](const fs::path& file) { writeDocx(file, 400); }, int64_t{64} << 10},
+        // Thirty-two MB of text in a ZIP of sixteen entries (a few hundred KB packed), extracted
+        // into a folder: enough entries that the other writer comes while they are written.
+        {"zip extract", engine_ids::archive, "zip", "zip", std::string("extract"), int64_t{96} << 20, true,
+         [](const fs::path& file) {
+             python(std::string(kLines) +
+                        "import zipfile\n"
+                        "with zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED) as z:\n"
+                        "    for k in range(16): z.writestr('part%d.txt' % k, lines(40000))\n",
+                    {file.string()});
+         }},
     };
     return all;
 }
 
-ConversionJob jobFor(const Case& c, const fs::path& source, const fs::path& folder) {
+ConversionJob jobFor(const Case& c, const fs::path& source, const fs::path& folder, int copy) {
     const auto from = engines().registry.format(FormatID(c.from));
     const auto to = engines().registry.format(FormatID(c.to));
     EXPECT_TRUE(from && to) << c.name;
     ConversionOptions options = ConversionOptions::defaults();
     options.tool = c.tool;
+    if (c.tune) c.tune(options);
     const ConversionCapability capability{from->id, to->id, c.engine, ConversionCost::inProcess, false};
-    const std::string name = c.to == std::string("gzip") ? "payload" : "out." + to->canonicalExtension();
+    const std::string target(c.to);
+    const std::string stem = copy > 0 ? "out-" + std::to_string(copy) : "out";
+    const std::string name =
+        target == "gzip" || target == "xz" || target == "bz2" ? "payload" : stem + "." + to->canonicalExtension();
     return ConversionJob(source, {}, folder / name, *from, *to, capability, options);
+}
+
+std::vector<ConversionJob> jobsFor(const Case& c, const std::vector<fs::path>& sources, const fs::path& folder) {
+    std::vector<ConversionJob> jobs;
+    for (size_t i = 0; i < sources.size(); ++i)
+        jobs.push_back(jobFor(c, sources[i], folder, c.copies > 1 ? static_cast<int>(i) + 1 : 0));
+    return jobs;
 }
 
 TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
     int checked = 0;
     for (const auto& c : cases()) {
         SCOPED_TRACE(c.name);
-        if (!engines().has(c.engine)) continue;
+        if (!engines().has(c.engine)) {
+            std::cout << c.name << ": no " << c.engine.rawValue << " engine in this build\n";
+            continue;
+        }
         TempDir made;
-        const fs::path source = made / (std::string("source.") + c.from);
-        c.make(source);
+        std::vector<fs::path> sources;
+        for (int i = 0; i < c.copies; ++i) {
+            sources.push_back(made / (std::to_string(i) + "-source." + c.from));
+            c.make(sources.back());
+        }
 
-        // With room, on the same kind of volume: what the job writes, in blocks.
+        // With room, on the same kind of volume: what each job writes, in blocks.
         SmallVolume roomy(int64_t{256} << 20);
-        if (!roomy.available()) GTEST_SKIP() << roomy.whyNot();
+        if (!roomy.available()) GTEST_SKIP() << "no tmpfs to fill: " << roomy.whyNot();
         const auto coordinator = engines().coordinator();
-        const auto withRoom = coordinator->run({jobFor(c, source, roomy.path())});
-        ASSERT_TRUE(withRoom.at(0).succeeded()) << withRoom.at(0).error->shortDescription();
-        const int64_t wrote = blocksOf(withRoom.at(0).outputs);
+        const auto withRoom = coordinator->run(jobsFor(c, sources, roomy.path()));
+        std::vector<int64_t> wrote;
+        for (const auto& result : withRoom) {
+            ASSERT_TRUE(result.succeeded()) << result.error->shortDescription() << ": "
+                                            << result.error->diagnosticDetail().value_or("");
+            wrote.push_back(blocksOf(result.outputs));
+        }
+        int64_t wroteInAll = 0;
+        for (const int64_t each : wrote) wroteInAll += each;
 
         SmallVolume volume(c.volumeBytes);
         ASSERT_TRUE(volume.available()) << volume.whyNot();
         const int64_t freeAtStart = freeBytes(volume.path());
         if (c.anotherWriter) {
-            ASSERT_LT(wrote, freeAtStart / 2) << "the job alone would fill the volume: no test";
+            ASSERT_LT(wroteInAll, freeAtStart / 2) << "the job alone would fill the volume: no test";
         } else {
-            ASSERT_GT(wrote, freeAtStart) << "the job fits: no test";
+            ASSERT_GT(wroteInAll, freeAtStart) << "the jobs fit: no test";
         }
 
         std::atomic<bool> done{false};
         std::atomic<bool> filled{false};
         std::thread writer;
-        if (c.anotherWriter) writer = std::thread([&] { filled = fillWhenTheJobWrites(volume.path(), done); });
-        const auto results = coordinator->run({jobFor(c, source, volume.path())});
+        if (c.anotherWriter) writer = std::thread([&] { filled = fillWhenTheJobWrites(volume.path(), c.slack, done); });
+        const auto results = coordinator->run(jobsFor(c, sources, volume.path()));
         done = true;
         if (writer.joinable()) writer.join();
         if (c.anotherWriter) {
-            ASSERT_TRUE(filled) << "the other writer came too late: the job had ended";
+            ASSERT_TRUE(filled) << "the other writer came too late: the job had ended, "
+                                << (results.at(0).error ? results.at(0).error->shortDescription() : "with its output");
         }
         const int64_t freeAfter = freeBytes(volume.path());
 
-        const auto& result = results.at(0);
-        ASSERT_TRUE(result.error) << "the job fit after all";
-        const ConversionError& error = *result.error;
-        ASSERT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace)
-            << error.shortDescription() << ": " << error.diagnosticDetail().value_or("");
-        std::cout << c.name << ": \"" << error.shortDescription() << "\"; it writes " << wrote << " bytes of blocks; "
-                  << freeAtStart << " free at the start, " << freeAfter << " after\n";
-        EXPECT_NE(ByteCountFormatter::file(error.required()), ByteCountFormatter::file(error.available()));
-        EXPECT_GT(error.required(), error.available());
-        // The need is the job's own output in blocks, within a factor of two.
-        EXPECT_GE(error.required(), wrote / 2);
-        EXPECT_LE(error.required(), wrote * 2);
-        // Free is what the volume has once the job is over, not the room it had at the start.
-        EXPECT_LE(error.available(), freeAfter + (int64_t{64} << 10));
-        EXPECT_GE(error.available(), std::max<int64_t>(freeAfter - (int64_t{64} << 10), 0));
+        int failed = 0;
+        for (size_t i = 0; i < results.size(); ++i) {
+            const auto& result = results[i];
+            if (!result.error) {
+                // A file of a batch that found room is whole, and the only thing under a final name.
+                EXPECT_GT(c.copies, 1) << "the job fit after all";
+                continue;
+            }
+            ++failed;
+            const ConversionError& error = *result.error;
+            ASSERT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace)
+                << error.shortDescription() << ": " << error.diagnosticDetail().value_or("");
+            std::cout << c.name << " #" << i << ": \"" << error.shortDescription() << "\"; it writes " << wrote[i]
+                      << " bytes of blocks, needs " << error.required() << "; " << freeAtStart << " free at the start, " << freeAfter << " after\n";
+            EXPECT_NE(ByteCountFormatter::file(error.required()), ByteCountFormatter::file(error.available()));
+            EXPECT_GT(error.required(), error.available());
+            // The need is the job's own output in blocks: all of it (not what it had written when
+            // the volume filled up), and not some other figure such as its sources.
+            EXPECT_GE(error.required(), wrote[i] * 9 / 10);
+            EXPECT_LE(error.required(), wrote[i] * 2);
+            // Free is what the volume has once the job is over, not the room it had at the start.
+            EXPECT_LE(error.available(), freeAfter + (int64_t{64} << 10));
+            EXPECT_GE(error.available(), std::max<int64_t>(freeAfter - (int64_t{64} << 10), 0));
+        }
+        EXPECT_GE(failed, 1) << "every job fit";
+        std::set<fs::path> kept{volume.path() / "another-writer"};
+        for (const auto& result : results)
+            if (!result.error) kept.insert(result.outputs.begin(), result.outputs.end());
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(volume.path(), ec))
-            EXPECT_EQ(entry.path().filename(), "another-writer") << "left behind";
+            EXPECT_TRUE(kept.count(entry.path())) << entry.path() << " left behind";
         ++checked;
     }
     EXPECT_GE(checked, 2);

@@ -297,8 +297,9 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
         const auto size = meter ? m_files->size(job.source) : std::nullopt;
         return size ? meter->projected(*size) : std::nullopt;
     };
+    // A full disk met while writing needs the whole: what the archive declares, else the projection.
     const auto withProjection = [&](const ConversionError& error) {
-        const auto whole = projected();
+        const auto whole = survey.sizesKnown && survey.declaredBytes > 0 ? std::optional(survey.declaredBytes) : projected();
         if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !whole || *whole <= error.required())
             return error;
         return ConversionError::insufficientDiskSpace(*whole, error.available());

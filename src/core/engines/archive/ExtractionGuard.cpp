@@ -126,8 +126,12 @@ ConversionError ExtractionGuard::error(const fs::path& archive, std::optional<in
         room = *m_limits.maxExtractedBytes;
         kept = 0;
     }
-    const int64_t needed = (m_declared ? *m_declared : std::max(m_usedAtTrip.load(), projected.value_or(0))) + kept;
-    return ConversionError::insufficientDiskSpace(std::max(needed, room + 1), room);
+    const int64_t writes = m_declared ? *m_declared : std::max(m_usedAtTrip.load(), projected.value_or(0));
+    // What unpacking writes fitted the room with the reserve: another writer took it meanwhile,
+    // and the need is what unpacking writes (job execution tells what is free by then).
+    if (m_trip.load() == Trip::lowOnSpace && writes > 0 && writes + kept <= room)
+        return ConversionError::insufficientDiskSpace(writes, room);
+    return ConversionError::insufficientDiskSpace(std::max(writes + kept, room + 1), room);
 }
 
 }  // namespace kolvex

@@ -211,6 +211,26 @@ QString undrawable(const QString& text, const QFont& font) {
     return out;
 }
 
+// The PDF's file, counting what the writer hands over: once the volume is full the writer goes on
+// into nothing, so that a full disk is told with what the whole file takes. The failed write
+// is kept: a file any of whose bytes went nowhere is never taken as written.
+class CountedFile : public QFile {
+public:
+    int64_t handed() const { return m_handed; }
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 writeData(const char* data, qint64 length) override {
+        m_handed += length;
+        if (!m_failed && QFile::writeData(data, length) != length) m_failed = true;
+        return length;
+    }
+
+private:
+    int64_t m_handed = 0;
+    bool m_failed = false;
+};
+
 std::filesystem::path writePages(QTextDocument& document, const std::filesystem::path& destination, std::stop_token stop) {
     constexpr double kPageWidth = PdfLayoutWriter::kPageWidth;
     constexpr double kPageHeight = PdfLayoutWriter::kPageHeight;
@@ -218,7 +238,7 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     StagedOutput output(destination);  // declared first: removed last, after the writer has closed it
 
     // Opened here and handed over as a device: a QString file name would lose a name that is not UTF-8.
-    QFile file;
+    CountedFile file;
     if (!qtpaths::open(file, output.path(), QIODevice::WriteOnly)) {
         const std::error_code code(errno, std::generic_category());
         throw ErrorMapper::fromSystemError(code, ErrorMapper::Subject(destination, "document"), FileManagerService::shared())
@@ -296,12 +316,12 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         }
     }
     if (recordText) recording.end();
-    const bool written = painter.end() && file.flush() && file.error() == QFileDevice::NoError;
+    const bool written = painter.end() && file.flush() && file.error() == QFileDevice::NoError && !file.failed();
     file.close();
     if (!written) {
         // The writer does not say why; a full volume is one cause the user can act on.
         if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "document"), output.path(),
-                                                FileManagerService::shared())) {
+                                                FileManagerService::shared(), file.handed())) {
             throw *full;
         }
         throw ConversionError::insufficientPermissions(destination);

@@ -224,6 +224,7 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             const int bits = picture.format() == VIPS_FORMAT_UCHAR ? 8 : request.sourceBits;
             chosen->set("bitdepth", ImageLimits::heifBitDepth(codec, bits));
         }
+        if (request.effort && codec.saver == "webpsave") chosen->set("effort", *request.effort);
         return chosen;
     };
     Route route = Route::stream;

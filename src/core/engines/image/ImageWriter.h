@@ -26,6 +26,8 @@ struct ImageWriter {
         std::string tiffExif;
         // Bits of the source's samples; a deep picture keeps as many as the target can hold.
         int sourceBits = 8;
+        // The WebP saver's search effort; none leaves the saver's own.
+        std::optional<int> effort;
     };
 
     // Creates `output`'s staged file and saves `picture` into it; the owner commits it, or

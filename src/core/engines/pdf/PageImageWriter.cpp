@@ -7,9 +7,9 @@
 
 #include <vips/vips8>
 
-#include "core/services/ErrorMapper.h"
 #include "core/services/StagedOutput.h"
 #include "core/engines/image/ImageFormatTable.h"
+#include "core/engines/image/ImageWriter.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/format/ConversionError.h"
 
@@ -34,30 +34,6 @@ vips::VImage prepared(const PageBitmap& bitmap, const image::ImageCodec& codec) 
     return picture;
 }
 
-vips::VOption* options(const image::ImageCodec& codec, std::optional<double> quality) {
-    vips::VOption* options = image::ImageFormatTable::saverOptions(codec, quality);
-    // WebP's quickest search costs a page about what PNG's deflate does; its default one
-    // takes twice that for files about a fifth smaller (still a third smaller than PNG).
-    if (codec.saver == "webpsave") options->set("effort", 0);
-    return options;
-}
-
-// What the page takes as a file, encoded in memory: asked only when the volume was too full to
-// write it. 0 when the saver cannot write to memory.
-int64_t encodedSize(const PageBitmap& bitmap, const image::ImageCodec& codec, std::optional<double> quality) {
-    VipsBlob* blob = nullptr;
-    try {
-        vips::VImage::call((std::string(codec.saver) + "_buffer").c_str(),
-                           options(codec, quality)->set("in", prepared(bitmap, codec))->set("buffer", &blob));
-    } catch (const vips::VError&) {
-        vips_error_clear();
-    }
-    if (!blob) return 0;
-    const auto size = static_cast<int64_t>(VIPS_AREA(blob)->length);
-    vips_area_unref(VIPS_AREA(blob));
-    return size;
-}
-
 }  // namespace
 
 bool PageImageWriter::canWrite(const Format& format) {
@@ -74,27 +50,20 @@ StagedOutput PageImageWriter::stage(const PageBitmap& bitmap, const Format& form
     if (!codec) throw ConversionError::unsupportedCombination("PDF", format.label);
 
     StagedOutput output(destination);
+    image::ImageWriter::Request request;
+    request.label = format.label;
+    request.quality = quality;
+    // WebP's quickest search costs a page about what PNG's deflate does; its default one
+    // takes twice that for files about a fifth smaller (still a third smaller than PNG).
+    if (codec->saver == "webpsave") request.effort = 0;
     try {
-        vips::VImage::call(std::string(codec->saver).c_str(), options(*codec, quality)
-                                                                  ->set("in", prepared(bitmap, *codec))
-                                                                  ->set("filename", output.path().c_str()));
+        // The common writer tells a full volume by the error of the write that met it, with
+        // what the whole file takes, whatever room is left once the other pages are gone.
+        image::ImageWriter::save(prepared(bitmap, *codec), *codec, request, output, {});
     } catch (const vips::VError&) {
         vips_error_clear();
-        // The saver does not say why it failed; a full volume tells, and the page, encoded in
-        // memory, what it needed (at least what it had written when the volume filled up).
-        const auto partial = FileManagerService::shared().size(output.path());
-        if (auto full = ErrorMapper::fullVolume(ErrorMapper::Subject(destination, "pdf"), output.path(),
-                                                FileManagerService::shared(), partial.value_or(0) + 1)) {
-            throw ConversionError::insufficientDiskSpace(
-                std::max(full->required(), encodedSize(bitmap, *codec, quality)), full->available());
-        }
-        std::error_code ec;
-        if (!std::filesystem::exists(output.path(), ec)) {
-            // Nothing could be created at all: the folder refuses new files.
-            FILE* probe = std::fopen(output.path().c_str(), "wb");
-            if (!probe) throw ConversionError::insufficientPermissions(destination);
-            std::fclose(probe);
-        }
+        throw ConversionError::backendFailure("pdf", -1, "could not write page image");
+    } catch (const std::filesystem::filesystem_error&) {
         throw ConversionError::backendFailure("pdf", -1, "could not write page image");
     }
     return output;

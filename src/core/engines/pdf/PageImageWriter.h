@@ -21,8 +21,9 @@ struct PageImageWriter {
     // only when the caller commits it, with the other pages of the set. `quality` (0…1) sets
     // the lossy quality of formats that have one. Safe on several threads at once.
     // Throws ConversionError: insufficientPermissions(destination) when the file cannot be
-    // created, backendFailure("pdf", -1, "could not write page image") when saving fails,
-    // unsupportedCombination when no saver handles the format.
+    // created, insufficientDiskSpace (what the page's file takes, what is free) when the volume
+    // fills up while it is written, backendFailure("pdf", -1, "could not write page image") when
+    // saving fails otherwise, unsupportedCombination when no saver handles the format.
     static StagedOutput stage(const PageBitmap& bitmap, const Format& format, const std::filesystem::path& destination,
                               std::optional<double> quality);
 };
