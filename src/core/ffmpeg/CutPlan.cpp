@@ -35,9 +35,22 @@ bool writesSoundLosslessly(const ConversionJob& job, const MediaProbe& probe,
 
 }  // namespace
 
+std::optional<double> CutPlan::seekBefore(const StreamCopyCuts& cuts, double start) {
+    const StreamCopyCuts::Picture* keyframe = nullptr;
+    for (const auto& picture : cuts.pictures) {
+        if (picture.keyframe && picture.time <= start + kSame) keyframe = &picture;
+    }
+    if (!keyframe) return std::nullopt;
+    const double decoded = std::min(keyframe->time, keyframe->decodeTime.value_or(keyframe->time));
+    // A millisecond's margin, so no rounding of a time base puts the keyframe after the seek point.
+    return std::max(0.0, std::floor((decoded - 0.0005) * 1000) / 1000);
+}
+
 CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* cuts) {
     CutPlan plan;
     plan.decision = PassthroughPlanner::decide(job, probe);
+    if (cuts && job.isTrim() && job.options.trimStart && *job.options.trimStart > 0)
+        plan.reencodeSeek = seekBefore(*cuts, *job.options.trimStart);
     if (!plan.decision.isPassthrough()) {
         plan.cause = Cause::codec;
         plan.lossless = writesSoundLosslessly(job, probe, plan.decision);

@@ -33,6 +33,14 @@ struct CutPlan {
     // Every sample and picture kept as the source has it: a copy, or sound written again by a
     // lossless encoder.
     bool lossless = false;
+    // Where the inputs of the cut are sought when it is re-encoded (as planned, or after a copy
+    // failed), seconds from the file's start: at the decode time of the last keyframe at or before
+    // the start, so that no picture shown from the start on is decoded before the keyframe the
+    // seek lands on. ffmpeg's own seek to the start lands, in a container sought by decode time
+    // (MP4, QuickTime), on a later keyframe whenever that is decoded before the start, and loses
+    // the pictures between the start and it. 0: from the very start. None: the pictures' times
+    // are not known (sound, or a read that failed); ffmpeg seeks to the start itself.
+    std::optional<double> reencodeSeek;
 
     bool isCopy() const { return decision.isPassthrough(); }
 
@@ -41,6 +49,8 @@ struct CutPlan {
     // on, past the first keyframe at or after the end; none when they could not be read (a video
     // is then re-encoded).
     static CutPlan of(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* cuts);
+    // reencodeSeek's value for a cut from `start`.
+    static std::optional<double> seekBefore(const StreamCopyCuts& cuts, double start);
 
     // Where a split cuts: the given points (or the middle when none), ascending, each strictly
     // inside (0.1 s, duration − 0.1 s) and at least 0.1 s after the previous one.

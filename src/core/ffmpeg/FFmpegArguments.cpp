@@ -223,7 +223,8 @@ std::string FFmpegArguments::audioEncoder(const Format& target) { return FFmpegE
 std::string FFmpegArguments::imageEncoder(const Format& target) { return FFmpegEncoders::imageEncoder(target); }
 
 Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPlanner::Decision& decision,
-                                 const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut) {
+                                 const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut,
+                                 std::optional<double> reencodeSeek) {
     const ConversionJob job = onPictureGrid(asked, decision, probe);
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
@@ -242,6 +243,18 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
         const bool encodesPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video;
         const auto lag = encodesPictures ? aviPictureLag(probe) : std::nullopt;
         const bool soundApart = lag && !isTool(job, "remove-audio");
+        // The inputs sought to the keyframe the cut's first pictures are decoded from, and the
+        // cut made on the decoded pictures and sound by the output's start. (AVI states no times
+        // to seek by; Ogg is read from its start anyway.)
+        std::optional<double> headCut;
+        if (reencodedPictures && reencodeSeek && job.options.trimStart && !lag && demuxer != "avi" &&
+            demuxer != "ogg" && *reencodeSeek < *job.options.trimStart - 0.0005) {
+            headCut = *job.options.trimStart - *reencodeSeek;
+            if (*reencodeSeek > 0)
+                input.options.trimStart = reencodeSeek;
+            else
+                input.options.trimStart.reset();
+        }
         if (lag) {
             // The pictures from an opening of their own, moved back to where they show; the
             // sound, timed by its bytes, from a second one.
@@ -262,11 +275,12 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
             // container of constant rate (AVI) moves the first onto its grid and a later one with it.
             const auto filter = std::find(mapping.begin(), mapping.end(), std::string("-vf"));
             if (reencodedPictures && length && filter != mapping.end() && filter + 1 != mapping.end())
-                *(filter + 1) = fmt::format("trim=end={:.6f},{}", *length, *(filter + 1));
+                *(filter + 1) = fmt::format("trim=end={:.6f},{}", headCut.value_or(0) + *length, *(filter + 1));
             append(args, mapping);
         }
         if (reencodedPictures) {
             append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+            if (headCut) append(args, {"-ss", fmt::format("{:.6f}", *headCut)});
             if (length) append(args, {"-t", timestamp(*length)});
         }
         append(args, containerFlags(job.to));

@@ -31,9 +31,11 @@ public:
     // re-encode, which takes the two passes below.
     // The input is read with the demuxer the probe found ("-f"). `cut`: for a copied video trim,
     // where the copy is sought and where its pictures end (CopyCut); the sound runs from the
-    // seek point to the asked end.
+    // seek point to the asked end. `reencodeSeek`: for a re-encoded video trim, where its inputs
+    // are sought (CutPlan::reencodeSeek); the cut then starts on the decoded pictures and sound.
     static Arguments build(const ConversionJob& job, const PassthroughPlanner::Decision& decision,
-                           const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut = std::nullopt);
+                           const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut = std::nullopt,
+                           std::optional<double> reencodeSeek = std::nullopt);
 
     // An animated GIF is made in two passes, so memory stays bounded however long the source:
     // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every

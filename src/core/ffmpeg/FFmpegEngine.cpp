@@ -261,6 +261,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     // pictures of its span, or is re-encoded.
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<CopyCut> cut;
+    std::optional<double> reencodeSeek;
     if (job.isTrim()) {
         // What the trim and split sheets promised: the same plan, over the same read of the file.
         std::optional<StreamCopyCuts> read;
@@ -271,6 +272,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         const CutPlan plan = CutPlan::of(job, probe, knownCuts);
         decision = plan.decision;
         cut = plan.cut;
+        reencodeSeek = plan.reencodeSeek;
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
@@ -278,7 +280,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const auto duration = outputDuration(job, probe);
     ProcessResult last;
     try {
-        last = runStaged(job, staged, decision, probe, cut, duration, report, stop);
+        last = runStaged(job, staged, decision, probe, cut, reencodeSeek, duration, report, stop);
     } catch (const ConversionError& failure) {
         // A copy ffmpeg's muxer refuses (packets whose times it cannot place) is made again by
         // re-encoding; what would fail a re-encode as well (a full disk, a damaged source) ends here.
@@ -292,7 +294,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         decision = PassthroughPlanner::Decision::reencode("the copy failed, so the streams are re-encoded");
         cut.reset();
         requireEncodersFor(job);
-        last = runStaged(job, staged, decision, probe, std::nullopt, duration, report, stop);
+        last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop);
     }
     // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
     // it does not, the cut is made again by re-encoding.
@@ -309,7 +311,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
             fs::remove(output.path(), ignored);
             decision = PassthroughPlanner::Decision::reencode("the copy did not start and end where asked");
             requireEncodersFor(job);
-            last = runStaged(job, staged, decision, probe, std::nullopt, duration, report, stop);
+            last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop);
         }
     }
 
@@ -327,8 +329,9 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
 
 ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const ConversionJob& staged,
                                       const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
-                                      const std::optional<CopyCut>& cut, std::optional<double> duration,
-                                      const ProgressCallback& report, std::stop_token stop) const {
+                                      const std::optional<CopyCut>& cut, std::optional<double> reencodeSeek,
+                                      std::optional<double> duration, const ProgressCallback& report,
+                                      std::stop_token stop) const {
     if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
         return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path palette = scratch / "palette.png";
@@ -342,7 +345,7 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
     }
-    return runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, cut), duration, report, watched, stop);
+    return runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek), duration, report, watched, stop);
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,

@@ -156,8 +156,9 @@ private:
     // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
     ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
                             const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
-                            const std::optional<CopyCut>& cut, std::optional<double> duration,
-                            const ProgressCallback& report, std::stop_token stop) const;
+                            const std::optional<CopyCut>& cut, std::optional<double> reencodeSeek,
+                            std::optional<double> duration, const ProgressCallback& report,
+                            std::stop_token stop) const;
     // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
     // trim run each, one after another. The parts take their names together once all are
     // written, never over an existing file; a failure or cancel leaves none.

@@ -69,6 +69,11 @@ struct Source {
     // One coded sound frame, in samples: what a cut may keep or lose at each end. 1 for sound
     // cut to the sample (PCM, FLAC, ALAC, and what is decoded and encoded again at the cut).
     int frameSamples = 1;
+    // Pictures at a varying rate: of a 50 fps clip, the first 4 of every 10 (20 ms apart, then a
+    // gap of 140 ms), as a phone or a screen recorder writes them.
+    bool variableRate = false;
+
+    int pictures() const { return !video ? 0 : variableRate ? int(kSeconds * 50 * 4 / 10) : int(kSeconds * kRate); }
 };
 
 void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
@@ -91,6 +96,9 @@ const std::vector<Source>& sources() {
     static const std::vector<Source> all = {
         {"mp4_bframes", "mp4", with({"-bf", "2"}), "aac", true, 44100, 1024},
         {"mp4", "mp4", with({"-bf", "0"}), "aac", true, 44100, 1024},
+        {"mp4_variable_rate", "mp4", {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-keyint_min", "25",
+                                      "-sc_threshold", "0", "-bf", "2", "-fps_mode", "vfr", "-c:a", "aac"},
+         "aac", true, 44100, 1024, true},
         {"m4v_bframes", "m4v", with({"-bf", "2", "-f", "mp4"}), "aac", true, 44100, 1024},
         {"mov_bframes", "mov", with({"-bf", "2"}), "aac", true, 44100, 1024},
         {"mov", "mov", with({"-bf", "0"}), "aac", true, 44100, 1024},
@@ -154,7 +162,10 @@ protected:
         const std::string sound = fmt::format("sine=sample_rate={}:duration={}", s.sampleRate, kSeconds);
         std::vector<std::string> args;
         if (s.video) {
-            args = {"-f", "lavfi", "-i", fmt::format("testsrc2=size=96x64:rate={}:duration={},{}", kRate, kSeconds, kNumbered)};
+            const std::string pictures =
+                s.variableRate ? fmt::format("testsrc2=size=96x64:rate=50:duration={},select='lt(mod(n\\,10)\\,4)'", kSeconds)
+                               : fmt::format("testsrc2=size=96x64:rate={}:duration={}", kRate, kSeconds);
+            args = {"-f", "lavfi", "-i", pictures + "," + kNumbered};
         }
         args.insert(args.end(), {"-f", "lavfi", "-i", sound});
         args.insert(args.end(), s.encode.begin(), s.encode.end());
@@ -168,11 +179,11 @@ protected:
         for (const double time : cuts.keyframes.times()) {
             if (time > 0.5) m_keyframes.push_back(time);
         }
-        ASSERT_EQ(pictureNumbers(m_source), span(0, int(kSeconds * kRate) - 1));
+        ASSERT_EQ(pictureNumbers(m_source), span(0, s.pictures() - 1));
         const auto report = testing::MediaReport::of(m_source);
         ASSERT_EQ(report.decodeErrors, "");
         m_times = frameTimes(m_source, start);
-        ASSERT_EQ(m_times.size(), size_t(kSeconds * kRate));
+        ASSERT_EQ(m_times.size(), size_t(s.pictures()));
         if (s.container == "avi") {
             // AVI states no times: every player shows its pictures one after another at the frame
             // rate, its keyframes where the index marks them.
@@ -243,9 +254,11 @@ protected:
         return span(first, last);
     }
 
-    // A cut output decodes cleanly, and its sound lasts from its first picture to the cut's end
-    // (the source's sound's end when it has none).
-    void expectSound(const fs::path& out, double from, std::optional<double> end) const {
+    // A cut output decodes cleanly, and its sound lasts from where the cut starts (a copy's
+    // keyframe, else the time asked, which may lie before the first picture) to the cut's end (the
+    // source's sound's end when it has none): no sound lost, no silence added at either end. Its
+    // first picture, shown at `firstPicture` in the source, keeps its place against the sound.
+    void expectSound(const fs::path& out, double from, double firstPicture, std::optional<double> end) const {
         EXPECT_EQ(testing::MediaReport::of(out).decodeErrors, "");
         const double until = end ? *end : decodedStream(m_source, "a:0").end;
         // Sound is kept in whole coded frames: a frame may reach past either end. Matroska keeps
@@ -255,7 +268,11 @@ protected:
         EXPECT_NEAR(sound.seconds(), until - from, (GetParam().container == "mkv" ? 4 : 2) * frame + 1e-3);
         // No silence the source did not have at the head: the sound starts with the pictures,
         // within one picture's time.
-        EXPECT_LE(sound.start, decodedStream(out, "v:0").start + 1.0 / kRate + 1e-3) << "the sound starts late";
+        const double pictureStart = decodedStream(out, "v:0").start;
+        EXPECT_LE(sound.start, pictureStart + 1.0 / kRate + 1e-3) << "the sound starts late";
+        // (A copied sound frame may reach back before the keyframe: the source's own sound.)
+        EXPECT_NEAR(pictureStart - sound.start, firstPicture - from, std::max(1.0 / kRate, frame) + 1e-3)
+            << "the first picture moved";
     }
 
     // A sound-only cut opens in the codec's own reference player (Ogg's are strict about
@@ -323,7 +340,7 @@ TEST_P(CutMatrix, TrimsHoldExactlyTheirSpan) {
         const fs::path out = outcome.outputs.at(0);
         const auto expected = expectedPictures(c.start, c.end, outcome.usedPassthrough);
         EXPECT_EQ(pictureNumbers(out), expected) << (outcome.usedPassthrough ? "copied" : "re-encoded");
-        expectSound(out, timeOf(expected.front()), c.end);
+        expectSound(out, outcome.usedPassthrough ? timeOf(expected.front()) : c.start, timeOf(expected.front()), c.end);
         fs::remove(out);
     }
 }
@@ -344,14 +361,16 @@ TEST_P(CutMatrix, SplitsHoldEveryMomentOnce) {
         if (s.video) {
             const auto numbers = pictureNumbers(part);
             pictures.insert(pictures.end(), numbers.begin(), numbers.end());
+            // The split sheet's points are keyframes or far from one: each part starts at its point.
             if (!numbers.empty())
-                expectSound(part, timeOf(numbers.front()), i < points.size() ? std::optional(points[i]) : std::nullopt);
+                expectSound(part, i == 0 ? 0 : points[i - 1], timeOf(numbers.front()),
+                            i < points.size() ? std::optional(points[i]) : std::nullopt);
         }
         samples += decodedStream(part, "a:0").samples;
         expectOpensEverywhere(part);
     }
     if (s.video) {
-        EXPECT_EQ(pictures, span(0, int(kSeconds * kRate) - 1));
+        EXPECT_EQ(pictures, span(0, s.pictures() - 1));
     }
     // At most one coded frame of sound is heard twice (or not at all) at each cut; a part
     // re-encoded into Matroska also starts with the AAC encoder's priming, which Matroska does
