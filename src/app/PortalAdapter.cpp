@@ -87,6 +87,9 @@ public:
         for (const auto& [url, options] : pending) files.push_back({url, options});
         m_wait.answering([&] { m_controller.model().finishParameterRun(files); });
     }
+    bool skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file) override {
+        return m_controller.model().skipsInWalk(options, file);
+    }
     void discardParameters() override {
         m_wait.answering([&] { m_controller.model().discardParameters(); });
     }

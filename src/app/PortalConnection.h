@@ -66,6 +66,11 @@ public:
     virtual void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering) = 0;
     virtual void applyParametersToOne(const ConversionOptions& options, const std::filesystem::path& url) = 0;
     virtual void finishParameterRun(const std::vector<PendingFile>& pending) = 0;
+    // Before a walk shows the sheet of `file`: true when the answer already given for this drop
+    // skips it (what `options` write for it would take a name that is taken, and the user chose
+    // to skip such files). It is then told as skipped with the walk's other files, and gets no
+    // sheet.
+    virtual bool skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file) = 0;
     virtual void discardParameters() = 0;
     // The sheet for `file` could not be prepared, for `reason` (one line).
     virtual void failParameters(const std::string& reason, const std::filesystem::path& file) = 0;

@@ -230,6 +230,9 @@ void ToolParameterFlow::advance(const ConversionOptions& options, bool startNow)
     m_walk->setStartsImmediately(startNow);
     if (auto started = m_walk->accept(options); started && m_portal)
         m_portal->applyParametersToOne(started->second, started->first);
+    // A file that the answer given for this drop skips gets no sheet (the Portal tells it as
+    // skipped), judged by the names that the settings just chosen would write for it.
+    while (m_portal && m_walk->current() && m_portal->skipsInWalk(options, *m_walk->current())) m_walk->skip();
     if (auto next = m_walk->current()) {
         // The sheet before stays up until the next one (or its placeholder) replaces it.
         begin(*m_walkTarget, *m_walkPayload, *next);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ public:
     std::function<std::optional<QRect>()> collapseTarget;
     std::shared_ptr<const FormatRegistry> provider;
     std::optional<ConversionOptions> applied;
+    std::set<std::filesystem::path> skipping;  // files a walk skips without their sheet
     bool* destroyed = nullptr;
 
     ~FakePortal() override {
@@ -55,6 +57,11 @@ public:
     }
     void finishParameterRun(const std::vector<PendingFile>& pending) override {
         calls.push_back("finish " + std::to_string(pending.size()));
+    }
+    bool skipsInWalk(const ConversionOptions&, const std::filesystem::path& file) override {
+        if (!skipping.contains(file)) return false;
+        calls.push_back("skip " + file.filename().string());
+        return true;
     }
     void discardParameters() override { calls.push_back("discard"); }
     void failParameters(const std::string& reason, const std::filesystem::path& file) override {

@@ -228,6 +228,25 @@ TEST(ToolParameterFlow, AFileWithNothingToAskAdvancesTheWalkWithDefaults) {
     EXPECT_EQ(f.portal.calls, (std::vector<std::string>{"show", "apply"}));
 }
 
+// A file the user's Skip answer leaves out is judged before its sheet would show: it gets no
+// sheet, the walk goes on with the next file, and the sheet of the last one says so.
+TEST(ToolParameterFlow, AWalkShowsNoSheetOfAFileItSkips) {
+    Fixture f;
+    f.portal.skipping = {"/p/b.jpg", "/p/d.jpg"};
+    f.flow.collectParameters(toolTarget("crop"), DragPayload({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg", "/p/d.jpg"}));
+    f.tasks->runAll();
+    f.flow.request()->apply(rotated(1), BatchChoice{false, true});
+    f.tasks->runAll();
+    EXPECT_EQ(f.sheetText(), "c.jpg Next") << "b's name is taken under Skip: no sheet for it";
+    for (const auto& request : f.presenter->requests) EXPECT_NE(request->file(), fs::path("/p/b.jpg"));
+    f.flow.request()->apply(rotated(3), BatchChoice{false, true});
+    EXPECT_FALSE(f.flow.walk()) << "d, the last file, is skipped too: the walk ends with c";
+    EXPECT_EQ(f.flow.parameterWindow(), nullptr);
+    EXPECT_EQ(f.portal.calls,
+              (std::vector<std::string>{"hide", "apply one", "skip b.jpg", "apply one", "skip d.jpg", "show", "finish 0"}));
+    EXPECT_EQ(f.presenter->requests.size(), 2u);
+}
+
 TEST(ToolParameterFlow, ResizeWalksOnlyWhenAskedToSetEachFile) {
     Fixture f;
     const DragPayload two({"/p/a.jpg", "/p/b.jpg"});

@@ -53,6 +53,12 @@ std::optional<BatchParameterRun::Pair> BatchParameterRun::accept(const Conversio
     return std::nullopt;
 }
 
+void BatchParameterRun::skip() {
+    if (m_index >= m_urls.size()) return;
+    m_skipped.push_back(m_urls[m_index]);
+    ++m_index;
+}
+
 std::vector<BatchParameterRun::Pair> BatchParameterRun::pending() const {
     std::vector<Pair> waiting;
     for (size_t i = 0; i < m_collected.size(); ++i)
@@ -69,7 +75,7 @@ std::vector<std::filesystem::path> BatchParameterRun::alreadyStarted() const {
 
 bool BatchParameterRun::operator==(const BatchParameterRun& other) const {
     if (m_urls != other.m_urls || m_index != other.m_index || m_startsImmediately != other.m_startsImmediately ||
-        m_collected.size() != other.m_collected.size())
+        m_collected.size() != other.m_collected.size() || m_skipped != other.m_skipped)
         return false;
     for (size_t i = 0; i < m_collected.size(); ++i)
         if (m_collected[i].first != other.m_collected[i].first) return false;

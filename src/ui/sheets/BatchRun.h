@@ -69,13 +69,19 @@ public:
     // to start at once (decided now, for this file, and remembered with it); none otherwise,
     // and none (changing nothing) once the walk is over.
     std::optional<Pair> accept(const ConversionOptions& options);
+    // Moves past the current file without settings: it is not converted (the user's answer
+    // skips it), so it is neither started nor pending. Nothing once the walk is over.
+    void skip();
+    // The files moved past without settings, in walk order.
+    const std::vector<std::filesystem::path>& skipped() const { return m_skipped; }
 
     // The pairs still to convert at the end: those not started when they were accepted.
     std::vector<Pair> pending() const;
     // The files already handed back to be started.
     std::vector<std::filesystem::path> alreadyStarted() const;
 
-    // Compares files, step and flag, and the collected files in order, not their options.
+    // Compares files, step and flag, and the collected and skipped files in order, not the
+    // collected options.
     bool operator==(const BatchParameterRun& other) const;
 
 private:
@@ -83,6 +89,7 @@ private:
     size_t m_index = 0;
     std::vector<Pair> m_collected;
     std::vector<bool> m_started;  // per collected pair: handed back to start when accepted
+    std::vector<std::filesystem::path> m_skipped;
     bool m_startsImmediately;
 };
 

@@ -198,5 +198,93 @@ TEST(TheTrayMenu, ConvertFilesListsANameThatIsNotUtf8) {
         << desktop.log;
 }
 
+// Convert Files… opened while the question of an earlier choice is up (the "Ask each time"
+// folder chooser): the file then chosen reaches a Portal that takes
+// the keys, the earlier choice is told as not converted and its question goes, one question is
+// on screen at a time, and the new choice converts once answered.
+TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
+    struct Row {
+        const char* name;
+        const char* location;
+        const char* conflict;
+        QString question;  // the title of the question's window
+        const char* made;  // the output, in "out" or beside the source
+    };
+    for (const Row& row : {Row{"the folder chooser", "ask", "rename", "Where should the converted files go?", "out/a.md"}}) {
+        SCOPED_TRACE(row.name);
+        TrayDesktop desktop;
+        desktop.home.write("a.txt", "Hello\n");
+        desktop.home.write("a.md", "taken\n");
+        const fs::path out = desktop.home.path() / "out";
+        fs::create_directories(out);
+        const std::string defaults =
+            R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}, "KolvexLastOutputFolder": {"type": "string",)"
+            R"( "value": ")" + out.string() + R"("}, "KolvexPreferences": {"type": "data", "json": {"outputLocation":")" +
+            row.location + R"(","conflictBehaviour":")" + row.conflict +
+            R"(","preserveMetadata":true,"showNotifications":false,"imageQuality":0.85,"videoQuality":0.7,)"
+            R"("audioBitrate":192000,"parallelLimit":0,"appearance":"system","debugLogging":false,)"
+            R"("triggerModifier":"shift"}}})";
+        if (const auto whyNot = desktop.start(defaults); !whyNot.empty()) GTEST_SKIP() << whyNot;
+        FakeInput input(desktop.xvfb->display());
+        ASSERT_TRUE(input.ok());
+        const QString files = "Choose files to send through the Portal";
+        const auto count = [&](const std::string& text) {
+            desktop.kolvex.waitForReadyRead(20);
+            desktop.log += desktop.kolvex.readAllStandardError().toStdString();
+            size_t n = 0;
+            for (auto at = desktop.log.find(text); at != std::string::npos; at = desktop.log.find(text, at + 1)) ++n;
+            return n;
+        };
+        // Convert Files… from the tray, a.txt typed into the chooser's location field, and the
+        // Portal's last chip (Markdown for a text) taken with the keys.
+        const auto convertWithTheKeys = [&](size_t round) {
+            ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+            press(input, "Down");  // "Convert Files…"
+            press(input, "Return");
+            ASSERT_TRUE(testing::waitFor([&] { return desktop.hasFocus(files); }, 10s))
+                << "the chooser did not open with the keyboard\n" << desktop.log;
+            input.key("Control_L", true);
+            press(input, "l");
+            input.key("Control_L", false);
+            for (const char* key : {"a", "period", "t", "x", "t", "Return"}) press(input, key);
+            ASSERT_TRUE(testing::waitFor([&] { return count("RING n=") >= round; }, 15s))
+                << "the Portal never opened\n" << desktop.log;
+            ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+                << "the Portal does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+            press(input, "Left");
+            press(input, "Return");
+            // The commit asks before anything runs.
+            ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == row.question.toStdString(); }, 15s))
+                << "the Portal took no key; the keyboard is with \"" << input.focusedWindowTitle() << "\"\n"
+                << desktop.log;
+        };
+
+        // Windows of the question's title (the tray icon's window may share it).
+        const auto titled = [&] {
+            const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, desktop.environment);
+            const std::string title = "\"" + row.question.toStdString() + "\"";
+            size_t n = 0;
+            for (auto at = tree.find(title); at != std::string::npos; at = tree.find(title, at + 1)) ++n;
+            return n;
+        };
+        convertWithTheKeys(1);
+        if (HasFatalFailure()) return;
+        const size_t withOneQuestion = titled();
+        convertWithTheKeys(2);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(count("Not converted, 1 file(s)"), 1u) << "the first choice is told as not converted\n" << desktop.log;
+        EXPECT_EQ(titled(), withOneQuestion) << "a second question stacked on the first";
+
+        press(input, "Return");  // "Convert Here" in the last folder chosen; "Keep Both"
+        const fs::path made = desktop.home.path() / row.made;
+        EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+        size_t written = 0;
+        for (const auto& folder : {desktop.home.path(), out})
+            for (const auto& entry : fs::directory_iterator(folder))
+                written += entry.is_regular_file() && entry.path().extension() == ".md" ? 1 : 0;
+        EXPECT_EQ(written, 2u) << "one choice answered, one file written beside the one that was there";
+    }
+}
+
 }  // namespace
 }  // namespace kolvex

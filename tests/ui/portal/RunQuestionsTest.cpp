@@ -233,6 +233,51 @@ TEST_F(PortalAskTest, TheNamesAskedAboutAreTheOnesTheSheetChose) {
     EXPECT_FALSE(intent.rules.keepBothWhenTaken({"/tmp/clip.mp3"}));
 }
 
+// Once the user answered Skip, a walk asks before each later sheet whether its file is
+// skipped: only a file of the drop whose name, by the settings chosen, is taken. It is then
+// told as skipped with the walk's results and never converted.
+TEST_F(PortalAskTest, AfterSkipAWalkTellsAFileWhoseNameIsTakenAsSkipped) {
+    askAboutNames();
+    ConversionOptions cropped;
+    cropped.cropRect = UnitRect{0.1, 0.1, 0.5, 0.5};
+    EXPECT_FALSE(model->skipsInWalk(cropped, "/tmp/b.png")) << "no sheet pending";
+    service->taken = {"/tmp/a cropped.png"};
+    drop({"/tmp/a.png", "/tmp/b.png", "/tmp/c.png"}, 3, PortalMode::tools);  // Crop: a sheet per file
+    scheduler->runBackground();
+    ASSERT_EQ(needs.size(), 1u);
+    EXPECT_FALSE(model->skipsInWalk(cropped, "/tmp/b.png")) << "nothing answered yet: asked after the sheet";
+    model->applyParameters(cropped, fs::path("/tmp/a.png"));
+    scheduler->runBackground();
+    ASSERT_EQ(answers.size(), 1u);
+    answers[0](false);  // Skip
+
+    service->taken = {"/tmp/b cropped.png"};
+    service->lookedUp.clear();
+    EXPECT_FALSE(model->skipsInWalk(cropped, "/tmp/elsewhere.png")) << "not a file of this drop";
+    EXPECT_TRUE(model->skipsInWalk(cropped, "/tmp/b.png"));
+    ASSERT_EQ(service->lookedUp.size(), 1u);
+    const auto& looked = std::get<ToolIntent>(service->lookedUp[0]);
+    EXPECT_EQ(looked.urls, (std::vector<fs::path>{"/tmp/b.png"}));
+    EXPECT_EQ(looked.options.cropRect, cropped.cropRect) << "judged by the names the chosen settings write";
+    service->taken.clear();
+    EXPECT_FALSE(model->skipsInWalk(cropped, "/tmp/c.png")) << "a free name gets its sheet";
+
+    model->finishParameterRun({{"/tmp/c.png", cropped}});
+    finishRuns();
+    for (const auto& request : service->requests)
+        EXPECT_NE(std::get<ToolIntent>(request).urls, (std::vector<fs::path>{"/tmp/b.png"})) << "b never runs";
+    std::vector<RunReport::Failure> skipped;
+    size_t converted = 0;
+    for (const auto& report : completed) {
+        skipped.insert(skipped.end(), report.skipped.begin(), report.skipped.end());
+        converted += report.sources.size();
+        EXPECT_TRUE(report.failures.empty());
+    }
+    EXPECT_EQ(skipped, (std::vector<RunReport::Failure>{{"/tmp/b.png", "b cropped.png already exists"}}));
+    EXPECT_EQ(converted, 2u);
+    EXPECT_EQ(namesAsked.size(), 1u);
+}
+
 // However the ask ends before its answer — a new drag, a hand-back, Escape, the sheet's
 // Cancel — its question goes with it, its files are told as not converted, and a late answer
 // starts nothing. A new drop asks its own question: never two on screen.

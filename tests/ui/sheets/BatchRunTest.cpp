@@ -73,6 +73,26 @@ TEST(BatchParameterRunTest, EachFileKeepsTheChoiceMadeWhenItWasAccepted) {
     EXPECT_EQ(run.alreadyStarted(), (std::vector<std::filesystem::path>{kThree[0], kThree[2]}));
 }
 
+TEST(BatchParameterRunTest, ASkippedFileIsNeitherStartedNorPending) {
+    for (const bool startsImmediately : {true, false}) {
+        SCOPED_TRACE(startsImmediately ? "starting as it goes" : "at the end");
+        BatchParameterRun run(kThree, startsImmediately);
+        run.accept(withQuality(0.1));
+        run.skip();
+        EXPECT_EQ(run.current(), kThree[2]);
+        EXPECT_TRUE(run.isLast());
+        EXPECT_EQ(run.position(), "File 3 of 3");
+        run.accept(withQuality(0.3));
+        EXPECT_TRUE(run.isComplete());
+        run.skip();  // over: nothing changes
+        EXPECT_EQ(run.skipped(), (std::vector<std::filesystem::path>{kThree[1]}));
+        std::vector<std::filesystem::path> handed = run.alreadyStarted();
+        for (const auto& [url, options] : run.pending()) handed.push_back(url);
+        EXPECT_EQ(handed, (std::vector<std::filesystem::path>{kThree[0], kThree[2]}));
+        EXPECT_NE(run, BatchParameterRun(kThree, startsImmediately));
+    }
+}
+
 TEST(BatchParameterRunTest, EqualityIgnoresTheCollectedOptions) {
     BatchParameterRun a(kThree, false), b(kThree, false);
     a.accept(withQuality(0.2));

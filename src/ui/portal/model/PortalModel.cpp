@@ -464,6 +464,9 @@ void PortalModel::applyParameters(const ConversionOptions& options, const std::f
     m_flow.applyParameters(options, toOne);
 }
 void PortalModel::finishParameterRun(const std::vector<PendingFile>& pending) { m_flow.finishParameterRun(pending); }
+bool PortalModel::skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file) {
+    return m_flow.skipsInWalk(options, file);
+}
 void PortalModel::discardParameters() { m_flow.discardParameters(); }
 void PortalModel::failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file) {
     m_flow.failParameters(reason, file);

@@ -194,6 +194,8 @@ public:
     void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering);
     void applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne);
     void finishParameterRun(const std::vector<PendingFile>& pending);
+    // Before a walk's sheet for `file`: true when the drop's answer skips it (see PortalRunFlow).
+    bool skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file);
     void discardParameters();
     // The sheet for `file` (the first dropped file when none is named) could not be prepared:
     // the Portal shows `reason` as a failure, and it is reported as the tool's failure for

@@ -6,6 +6,7 @@
 
 #include "core/format/ToolSettings.h"
 #include "core/services/Log.h"
+#include "core/services/PathUtils.h"
 #include "ui/async/AsyncTask.h"
 
 namespace kolvex {
@@ -415,6 +416,35 @@ void PortalRunFlow::startParameterRun(const RingTarget& target, const std::vecto
     // They are all done already: their result is shown as any run's is.
     report(done->results, done->wentToTray);
     m_display.showOutcomeNow(Phase::outcome(done->results));
+}
+
+bool PortalRunFlow::skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file) {
+    RingTarget target;
+    DragPayload payload;
+    if (!pendingParameters(target, payload) || !target.toolID) return false;
+    if (std::find(payload.urls.begin(), payload.urls.end(), file) == payload.urls.end()) return false;
+    // Only an answer already given skips: without one, the names are asked about after the sheet.
+    const Preferences settings = preferences();
+    if (m_answers.keepBoth != false || settings.conflictBehaviour != Preferences::ConflictBehaviour::ask) return false;
+    const auto service = m_env.service ? m_env.service() : nullptr;
+    if (!service) return false;
+    const std::vector<std::filesystem::path> one{file};
+    const PortalRequest request =
+        PortalRequest::build(target, one, settings, m_env.provider()->category(one), options, m_answers);
+    const auto* intent = std::get_if<ToolIntent>(&request.what);
+    if (!intent) return false;
+    const auto taken = service->takenNames(*intent);
+    if (taken.empty()) return false;
+
+    ConversionResult skipped;
+    skipped.id = Uuid::random();
+    skipped.source = file;
+    skipped.skipped = true;
+    skipped.note = paths::lastComponent(taken.front()) + " already exists";
+    Log::conversion().info("Skipped {} without its sheet: {}", paths::lastComponent(file), *skipped.note);
+    // The batch is open while the walk goes on: the result is told with the walk's others.
+    m_runs.memberEnded(parameterBatch(target), {std::move(skipped)}, false);
+    return true;
 }
 
 void PortalRunFlow::discardParameters() {

@@ -85,6 +85,11 @@ public:
     void applyParameters(const ConversionOptions& options, const std::vector<std::filesystem::path>& ordering);
     void applyParameters(const ConversionOptions& options, const std::filesystem::path& toOne);
     void finishParameterRun(const std::vector<PendingFile>& pending);
+    // Before a walk's sheet for `file`: true when the user's answer for this drop was Skip and
+    // what `options` write for the file would take a name that is taken. The file then joins
+    // the walk's results as skipped, with the name that was taken, so the sheet of a file that
+    // would not be converted is never shown. Looks the names up at once (on this thread).
+    bool skipsInWalk(const ConversionOptions& options, const std::filesystem::path& file);
     void discardParameters();
     void failParameters(const std::string& reason, const std::optional<std::filesystem::path>& file);
 
