@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Quitting the real program while its background work runs: the Portal's thumbnail of the file
+// and a conversion through ffmpeg. It ends cleanly, its ffmpeg goes with it and no partial
+// output is left under a final name.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "KolvexOnDesktop.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+
+namespace kolvex {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+void press(testing::FakeInput& input, const std::string& key) {
+    input.key(key, true);
+    input.key(key, false);
+    input.sync();
+}
+
+// The ffmpeg processes whose command line names `text`.
+std::vector<std::string> ffmpegsNaming(const std::string& text) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (char& c : line)
+            if (c == '\0') c = ' ';
+        if (line.find("ffmpeg") != std::string::npos && line.find(text) != std::string::npos) found.push_back(entry.path().filename().string() + ": " + line);
+    }
+    return found;
+}
+
+TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutput) {
+    KOLVEX_REQUIRE_FFMPEG();
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
+    const auto folder = home / "quit-videos";
+    fs::create_directories(folder);
+    // Long enough that its GIF is still being made when Quit comes.
+    const auto clip = testing::makeClip(folder / "clip.mov", {.seconds = 20, .width = 480, .height = 360, .framesPerSecond = 25});
+
+    QProcess kolvex;
+    const struct Ender {
+        QProcess& process;
+        ~Ender() {
+            process.kill();
+            process.waitForFinished(30000);
+        }
+    } ender{kolvex};
+    testing::startKolvex(kolvex, *xvfb, home, {QString::fromStdString(clip.string())});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "FFmpeg ready", 60s)) << log;
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "RING n=", 20s)) << log;
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 20s))
+        << "the Portal never took the keyboard\n" << log;
+    const auto steps = testing::chipSteps(log, "GIF");
+    ASSERT_TRUE(steps.has_value()) << log;
+    for (int i = 0; i < *steps; ++i) press(input, "Right");
+    press(input, "Return");
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "Commit 1 file(s)", 20s)) << "Return did not reach the Portal\n" << log;
+    // The engine has decided how to make it, and its ffmpeg runs.
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "\u2192GIF: ", 60s)) << "the conversion never started\n" << log;
+    ASSERT_TRUE(testing::waitFor([&] { return !ffmpegsNaming(folder.string()).empty(); }, 60s))
+        << "no ffmpeg ran for the conversion\n" << log;
+
+    kolvex.terminate();  // ends the event loop as the menu's Quit does
+    ASSERT_TRUE(kolvex.waitForFinished(120000)) << "Kolvex did not end within 120 s of Quit\n" << log;
+    log += kolvex.readAllStandardError().toStdString();
+    EXPECT_EQ(log.find("OUTCOME succeeded"), std::string::npos) << "the conversion ended before Quit: nothing was tested\n" << log;
+    EXPECT_EQ(kolvex.exitStatus(), QProcess::NormalExit) << log;
+    EXPECT_EQ(kolvex.exitCode(), 0) << log;
+    for (const char* fault : {"free(): invalid pointer", "terminate called", "AddressSanitizer", "ThreadSanitizer",
+                              "runtime error:", "LeakSanitizer"})
+        EXPECT_EQ(log.find(fault), std::string::npos) << fault << "\n" << log;
+    // Its ffmpeg went with it.
+    EXPECT_TRUE(ffmpegsNaming(folder.string()).empty()) << ::testing::PrintToString(ffmpegsNaming(folder.string()));
+    // Only the source is under a final name: the partial GIF was removed or kept hidden.
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(entry.path() == clip || name.starts_with(".")) << "left under a final name: " << name;
+    }
+}
+
+}  // namespace
+}  // namespace kolvex
