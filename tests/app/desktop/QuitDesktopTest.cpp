@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Quitting the real program while its background work runs: the Portal's thumbnail of the file
-// and a conversion through ffmpeg. It ends cleanly, its ffmpeg goes with it and no partial
+// a conversion through ffmpeg, a sheet's size measure. It ends cleanly, its ffmpeg goes with it and no partial
 // output is left under a final name.
 #include <chrono>
 #include <filesystem>
@@ -10,6 +10,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <QImage>
+#include <QRandomGenerator>
 
 #include "KolvexOnDesktop.h"
 #include "support/MediaFixtures.h"
@@ -41,6 +44,32 @@ std::vector<std::string> ffmpegsNaming(const std::string& text) {
     return found;
 }
 
+// What a clean end after Quit looks like: exit 0, no abort or sanitizer report, no ffmpeg left
+// running for `folder`, nothing in it under a final name but `source`.
+void expectCleanEnd(QProcess& kolvex, std::string& log, const fs::path& folder, const fs::path& source) {
+    ASSERT_TRUE(kolvex.waitForFinished(120000)) << "Kolvex did not end within 120 s of Quit\n" << log;
+    log += kolvex.readAllStandardError().toStdString();
+    EXPECT_EQ(kolvex.exitStatus(), QProcess::NormalExit) << log;
+    EXPECT_EQ(kolvex.exitCode(), 0) << log;
+    for (const char* fault : {"free(): invalid pointer", "terminate called", "AddressSanitizer", "ThreadSanitizer",
+                              "runtime error:", "LeakSanitizer"})
+        EXPECT_EQ(log.find(fault), std::string::npos) << fault << "\n" << log;
+    EXPECT_TRUE(ffmpegsNaming(folder.string()).empty()) << ::testing::PrintToString(ffmpegsNaming(folder.string()));
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(entry.path() == source || name.starts_with(".")) << "left under a final name: " << name;
+    }
+}
+
+// Ends the program when a test stops early.
+struct Ender {
+    QProcess& process;
+    ~Ender() {
+        process.kill();
+        process.waitForFinished(30000);
+    }
+};
+
 TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutput) {
     KOLVEX_REQUIRE_FFMPEG();
     std::string whyNot;
@@ -54,13 +83,7 @@ TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutp
     const auto clip = testing::makeClip(folder / "clip.mov", {.seconds = 20, .width = 480, .height = 360, .framesPerSecond = 25});
 
     QProcess kolvex;
-    const struct Ender {
-        QProcess& process;
-        ~Ender() {
-            process.kill();
-            process.waitForFinished(30000);
-        }
-    } ender{kolvex};
+    const Ender ender{kolvex};
     testing::startKolvex(kolvex, *xvfb, home, {QString::fromStdString(clip.string())});
     ASSERT_TRUE(kolvex.waitForStarted(10000));
     std::string log;
@@ -81,21 +104,52 @@ TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutp
         << "no ffmpeg ran for the conversion\n" << log;
 
     kolvex.terminate();  // ends the event loop as the menu's Quit does
-    ASSERT_TRUE(kolvex.waitForFinished(120000)) << "Kolvex did not end within 120 s of Quit\n" << log;
-    log += kolvex.readAllStandardError().toStdString();
-    EXPECT_EQ(log.find("OUTCOME succeeded"), std::string::npos) << "the conversion ended before Quit: nothing was tested\n" << log;
-    EXPECT_EQ(kolvex.exitStatus(), QProcess::NormalExit) << log;
-    EXPECT_EQ(kolvex.exitCode(), 0) << log;
-    for (const char* fault : {"free(): invalid pointer", "terminate called", "AddressSanitizer", "ThreadSanitizer",
-                              "runtime error:", "LeakSanitizer"})
-        EXPECT_EQ(log.find(fault), std::string::npos) << fault << "\n" << log;
-    // Its ffmpeg went with it.
-    EXPECT_TRUE(ffmpegsNaming(folder.string()).empty()) << ::testing::PrintToString(ffmpegsNaming(folder.string()));
-    // Only the source is under a final name: the partial GIF was removed or kept hidden.
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const auto name = entry.path().filename().string();
-        EXPECT_TRUE(entry.path() == clip || name.starts_with(".")) << "left under a final name: " << name;
+    expectCleanEnd(kolvex, log, folder, clip);
+    EXPECT_EQ(log.find("OUTCOME succeeded"), std::string::npos) << "the conversion ended before Quit: nothing was tested\n"
+                                                                << log;
+}
+
+// The compress sheet of a large picture measures its size on a worker, beside the Portal's
+// thumbnail of it; Quit comes while it measures.
+TEST(KolvexOnADesktop, QuitWhileASheetMeasuresEndsCleanly) {
+    std::string whyNot;
+    auto xvfb = testing::Xvfb::start(whyNot);
+    if (!xvfb) GTEST_SKIP() << whyNot;
+    testing::TempDir home;
+    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+    if (!manager) GTEST_SKIP() << whyNot;
+    home.write("config/kolvex/defaults.json", R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}})");
+    const auto folder = home / "quit-pictures";
+    fs::create_directories(folder);
+    // Noise: slow to compress, so the measure is still running when Quit comes.
+    QImage noise(4000, 3000, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) line[x] = QRandomGenerator::global()->generate() | 0xff000000u;
     }
+    const auto picture = folder / "noise.png";
+    ASSERT_TRUE(noise.save(QString::fromStdString(picture.string())));
+
+    QProcess kolvex;
+    const Ender ender{kolvex};
+    testing::startKolvex(kolvex, *xvfb, home, {QString::fromStdString(picture.string())});
+    ASSERT_TRUE(kolvex.waitForStarted(10000));
+    std::string log;
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "RING n=", 60s)) << log;
+    testing::FakeInput input(xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 20s))
+        << "the Portal never took the keyboard\n" << log;
+    press(input, "Tab");
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, " Compress@", 10s)) << "no Compress chip on the tools ring\n" << log;
+    const auto steps = testing::chipSteps(log, "Compress");
+    ASSERT_TRUE(steps.has_value()) << log;
+    for (int i = 0; i < *steps; ++i) press(input, "Right");
+    press(input, "Return");
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "Sheet measure started", 60s)) << "the sheet never measured\n" << log;
+
+    kolvex.terminate();  // ends the event loop as the menu's Quit does
+    expectCleanEnd(kolvex, log, folder, picture);
 }
 
 }  // namespace
