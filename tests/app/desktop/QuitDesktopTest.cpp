@@ -39,7 +39,8 @@ std::vector<std::string> ffmpegsNaming(const std::string& text) {
         std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         for (char& c : line)
             if (c == '\0') c = ' ';
-        if (line.find("ffmpeg") != std::string::npos && line.find(text) != std::string::npos) found.push_back(entry.path().filename().string() + ": " + line);
+        if (line.find("ffmpeg") != std::string::npos && line.find(text) != std::string::npos)
+            found.push_back(entry.path().filename().string() + ": " + line);
     }
     return found;
 }
@@ -92,7 +93,8 @@ TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutp
     const auto folder = home / "quit-videos";
     fs::create_directories(folder);
     // Long enough that its GIF is still being made when Quit comes.
-    const auto clip = testing::makeClip(folder / "clip.mov", {.seconds = 20, .width = 480, .height = 360, .framesPerSecond = 25});
+    const auto clip =
+        testing::makeClip(folder / "clip.mov", {.seconds = 20, .width = 480, .height = 360, .framesPerSecond = 25});
 
     QProcess bus;
     const Ender busEnder{bus};
@@ -111,7 +113,8 @@ TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutp
     ASSERT_TRUE(steps.has_value()) << log;
     for (int i = 0; i < *steps; ++i) press(input, "Right");
     press(input, "Return");
-    ASSERT_TRUE(testing::waitForLog(kolvex, log, "Commit 1 file(s)", 20s)) << "Return did not reach the Portal\n" << log;
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "Commit 1 file(s)", 20s))
+        << "Return did not reach the Portal\n" << log;
     // The engine has decided how to make it, and its ffmpeg runs.
     ASSERT_TRUE(testing::waitForLog(kolvex, log, "\u2192GIF: ", 60s)) << "the conversion never started\n" << log;
     ASSERT_TRUE(testing::waitFor([&] { return !ffmpegsNaming(folder.string()).empty(); }, 60s))
@@ -119,8 +122,8 @@ TEST(KolvexOnADesktop, QuitWhileAConversionRunsEndsCleanlyAndLeavesNoPartialOutp
 
     kolvex.terminate();  // ends the event loop as the menu's Quit does
     expectCleanEnd(kolvex, log, folder, clip);
-    EXPECT_EQ(log.find("OUTCOME succeeded"), std::string::npos) << "the conversion ended before Quit: nothing was tested\n"
-                                                                << log;
+    EXPECT_EQ(log.find("OUTCOME succeeded"), std::string::npos)
+        << "the conversion ended before Quit: nothing was tested\n" << log;
 }
 
 // The compress sheet of a large picture measures its size on a worker, beside the Portal's
