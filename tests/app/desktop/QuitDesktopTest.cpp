@@ -2,10 +2,11 @@
 // Quitting the real program while its background work runs: the Portal's thumbnail of the file
 // a conversion through ffmpeg, a sheet's size measure. It ends cleanly, its ffmpeg goes with it and no partial
 // output is left under a final name.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,14 @@ std::vector<std::string> ffmpegsNaming(const std::string& text) {
     std::vector<std::string> found;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Read with read(2): a process that ends meanwhile makes the read fail, which a stream
+        // would throw for.
+        std::string line;
+        const int fd = ::open((entry.path() / "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char chunk[4096];
+        for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) line.append(chunk, static_cast<size_t>(got));
+        ::close(fd);
         for (char& c : line)
             if (c == '\0') c = ' ';
         if (line.find("ffmpeg") != std::string::npos && line.find(text) != std::string::npos)
