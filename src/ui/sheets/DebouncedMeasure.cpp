@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "core/services/Log.h"
 
 namespace kolvex {
 
@@ -35,7 +36,13 @@ void DebouncedMeasure::shown() {
 
 void DebouncedMeasure::start(std::function<Result(std::stop_token)> work, std::function<void(Result)> done) {
     m_task.stop();
-    m_task = AsyncTask::start<Result>(*QtTaskRunner::shared(), m_owner, std::move(work), std::move(done));
+    m_task = AsyncTask::start<Result>(
+        *QtTaskRunner::shared(), m_owner,
+        [work = std::move(work)](std::stop_token stop) {
+            Log::app().info("Sheet measure started");
+            return work(stop);
+        },
+        std::move(done));
 }
 
 }  // namespace kolvex
