@@ -116,8 +116,8 @@ struct TrayDesktop {
         input.button(1, true);
         input.button(1, false);
         input.sync();
-        testing::pumpUntil([] { return false; }, 500ms);
-        return true;
+        // The menu is up once it holds the keyboard.
+        return testing::waitFor([&] { return input.keyboardIsGrabbed(); }, 10s);
     }
 };
 

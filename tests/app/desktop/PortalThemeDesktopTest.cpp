@@ -161,7 +161,7 @@ TEST(ThePortalOnTheDesktop, FollowsAnAppearanceChangedWhileRunning) {
     input.button(1, true);
     input.button(1, false);
     input.sync();
-    testing::pumpUntil([] { return false; }, 500ms);
+    ASSERT_TRUE(testing::waitFor([&] { return input.keyboardIsGrabbed(); }, 10s)) << "the tray menu did not open\n" << log;
     for (int i = 0; i < 3; ++i) press("Down");  // Convert Files…, Recent, Settings…
     press("Return");
     ASSERT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(environment, "Kolvex Settings"); }, 10s)) << log;

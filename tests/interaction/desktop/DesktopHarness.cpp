@@ -347,6 +347,14 @@ std::pair<int, int> FakeInput::pointer() {
     return {x, y};
 }
 
+bool FakeInput::keyboardIsGrabbed() {
+    Display* d = dpy(m_display);
+    const int status = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (status == GrabSuccess) XUngrabKeyboard(d, CurrentTime);
+    XSync(d, False);
+    return status == AlreadyGrabbed;
+}
+
 std::string FakeInput::focusedWindowTitle() {
     Display* d = dpy(m_display);
     Window window = None;

@@ -139,6 +139,8 @@ public:
     void setLeftHanded(bool leftHanded);
     // The pointer in the root window's y-down coordinates.
     std::pair<int, int> pointer();
+    // Whether some program holds the keyboard grabbed, as an open menu does.
+    bool keyboardIsGrabbed();
     // The title of the window that has the keyboard (the focus window or its nearest named
     // ancestor), or empty when none has it.
     std::string focusedWindowTitle();
