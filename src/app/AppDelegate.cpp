@@ -11,14 +11,10 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
-#include <QScreen>
-#include <QScrollArea>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QVBoxLayout>
 
 #include "app/FileReveal.h"
-#include "app/IssueReport.h"
 #include "app/OutputPrompts.h"
 #include "app/SelfCheck.h"
 #include "core/BuildInfo.h"
@@ -35,13 +31,7 @@
 #include "core/services/UserDefaults.h"
 #include "ui/async/AsyncTask.h"
 #include "ui/portal/PortalStyle.h"
-#include "ui/windows/AboutView.h"
-#include "ui/windows/EditingMenu.h"
 #include "ui/windows/SettingsStore.h"
-#include "ui/windows/SettingsView.h"
-#include "ui/windows/ScrollingWindow.h"
-#include "ui/windows/WelcomeView.h"
-#include "ui/windows/WindowPlacement.h"
 
 namespace kolvex {
 
@@ -377,106 +367,6 @@ void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::s
     if (m_portal) m_portal->replaceProvider(registry, coordinatorOver(*filtered, engines));
 }
 
-QWidget* AppDelegate::makeWindow(const QString& title, QWidget* content, bool resizable) {
-    auto* window = new QWidget(nullptr, Qt::Window);
-    window->setWindowTitle(title);
-    auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(content);
-    if (!resizable) layout->setSizeConstraint(QLayout::SetFixedSize);
-    EditingMenu::install(window);
-    return window;
-}
-
-void AppDelegate::showSettings() {
-    if (m_settingsWindow) {
-        placement::showOnActiveScreen(m_settingsWindow);
-        return;
-    }
-    m_settingsWindow = makeWindow("Kolvex Settings", new SettingsView(m_settings));
-    placement::centerOnActiveScreen(m_settingsWindow);
-    placement::showOnActiveScreen(m_settingsWindow);
-}
-
-void AppDelegate::showTuning() {
-    if (!m_portal) return;
-    if (m_tuningWindow) {
-        placement::showOnActiveScreen(m_tuningWindow);
-        return;
-    }
-    QWidget* view = m_portal->makeTuningView();
-    if (!view) return;
-    m_tuningWindow = makeWindow("Portal Tuning", view, true);
-    m_tuningWindow->setWindowFlag(Qt::WindowStaysOnTopHint);
-    m_tuningWindow->resize(450, 620);
-    placement::centerOnActiveScreen(m_tuningWindow);
-    placement::showOnActiveScreen(m_tuningWindow);
-}
-
-void AppDelegate::showAbout() {
-    if (m_aboutWindow) {
-        placement::showOnActiveScreen(m_aboutWindow);
-        return;
-    }
-    m_aboutWindow = makeWindow("About Kolvex", new AboutView([] { IssueReport::compose(); }));
-    placement::showOnActiveScreen(m_aboutWindow);
-}
-
-void AppDelegate::presentWelcome(bool activate) {
-    if (m_welcomeWindow) {
-        placement::showOnActiveScreen(m_welcomeWindow);
-        return;
-    }
-    const TriggerModifier trigger =
-        triggerModifierFromString(m_settings.preferences().triggerModifier).value_or(TriggerModifier::shift);
-    const bool enabled = m_env.loginStatus && m_env.loginStatus() == LoginItem::Status::enabled;
-    const bool offered = m_env.defaults && m_env.defaults->boolean(kLoginItemOfferedKey).value_or(false);
-    QPointer<AppDelegate> self(this);
-    auto* view = new WelcomeView(
-        trigger, [self] { if (self) self->revealSampleFile(); }, enabled || !offered,
-        [self](bool on) {
-            if (!self) return;
-            if (self->m_env.defaults) self->m_env.defaults->set(kLoginItemOfferedKey, true);
-            if (!self->m_env.setLoginItem) return;
-            if (auto error = self->m_env.setLoginItem(on)) Log::app().error("login item: {}", *error);
-        },
-        [self] {
-            if (!self || !self->m_welcomeWindow) return;
-            QWidget* window = self->m_welcomeWindow;
-            self->m_welcomeWindow.clear();
-            window->close();
-            window->deleteLater();
-        });
-    // On a short or scaled screen the guide scrolls, and the user can make the window taller.
-    m_welcomeWindow = makeWindow("Welcome to Kolvex", view, true);
-    // Centring sizes a window to its size hint, which a scroll area keeps to a couple of dozen
-    // lines: the guide is fitted to the screen after it, and centred at that size.
-    placement::centerOnActiveScreen(m_welcomeWindow);
-    if (QScreen* screen = placement::activeScreen()) {
-        scrolling::fit(m_welcomeWindow, screen->availableGeometry());
-        m_welcomeWindow->move(
-            placement::centeredOrigin(screen->availableGeometry(), m_welcomeWindow->frameGeometry().size()));
-    }
-    if (activate) {
-        placement::showOnActiveScreen(m_welcomeWindow);
-        return;
-    }
-    // Shown without a claim on the focus: window managers leave such a window unfocused.
-    m_welcomeWindow->setAttribute(Qt::WA_ShowWithoutActivating, true);
-    m_welcomeWindow->show();
-    m_welcomeWindow->setAttribute(Qt::WA_ShowWithoutActivating, false);
-}
-
-void AppDelegate::presentWelcomeIfNeeded(bool activate) {
-    if (!m_env.defaults || m_env.defaults->boolean(kDidShowWelcomeKey).value_or(false)) return;
-    m_env.defaults->set(kDidShowWelcomeKey, true);
-    presentWelcome(activate);
-}
-
-void AppDelegate::revealSampleFile() {
-    if (m_env.revealSample) m_env.revealSample();
-}
-
 void AppDelegate::openFiles(const std::vector<fs::path>& files) {
     if (!m_portal || files.empty()) return;
     m_handedOver.insert(m_handedOver.end(), files.begin(), files.end());
@@ -503,22 +393,6 @@ void AppDelegate::presentHandedOver() {
     const auto files = std::move(m_handedOver);
     m_handedOver.clear();
     m_portal->present(files);
-}
-
-bool AppDelegate::anyWindowVisible() const {
-    // Only the application's own windows and dialogs count: the tray icon keeps a top-level
-    // window of its own, and the Portal panel and menus are not windows a user returns to.
-    for (QWidget* window : {m_settingsWindow.data(), m_tuningWindow.data(), m_welcomeWindow.data(),
-                            m_aboutWindow.data(), m_flow.parameterWindow()})
-        if (window && window->isVisible()) return true;
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->isVisible() && window->inherits("QDialog")) return true;
-    return false;
-}
-
-bool AppDelegate::handleReopen(bool hasVisibleWindows) {
-    if (!hasVisibleWindows && !anyWindowVisible()) presentWelcome();
-    return true;
 }
 
 }  // namespace kolvex
