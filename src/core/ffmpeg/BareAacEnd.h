@@ -11,7 +11,7 @@ namespace kolvex {
 // the sound's length: a decoder plays every coded frame whole, and the last one ends in up to a
 // frame of the encoder's silence. What is heard ends where that last frame's sound fades under
 // -40 dBFS. Only the last frame is looked at, so at most one frame of a quiet ending is taken for
-// padding. Pure reader; any thread, one file at a time.
+// padding. Any thread.
 struct BareAacEnd {
     // Seconds from the file's start on the decoder's clock (the encoder's delay included). None
     // when the file holds no AAC sound or its frames state no times. Reads every packet's header
