@@ -160,16 +160,26 @@ void ExtractAudioPresenter::present(const std::shared_ptr<SheetRequest>& request
                 const auto format = registry->format(*container);
                 if (format && plan && plan->isCopy())
                     rows.push_back({*container, format->label + " \u2014 keep the original track",
-                                    ExtractAudioModel::describe(*probe.audioCodec, probe), true, false});
+                                    ExtractAudioModel::describe(*probe.audioCodec, probe), true, false,
+                                    ExtractAudioOption::noteOf(*plan, probe.audioCodec)});
                 else if (format && plan && plan->lossless)
                     rows.push_back({*container, format->label + " \u2014 the original sound, written again",
-                                    ExtractAudioModel::describe(*probe.audioCodec, probe), false, false});
+                                    ExtractAudioModel::describe(*probe.audioCodec, probe), false, false,
+                                    ExtractAudioOption::noteOf(*plan, probe.audioCodec)});
             }
             for (const auto& entry : kReencodeRows) {
                 const FormatID id(entry.id);
                 if (!registry || std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return r.format == id; }))
                     continue;
-                if (auto format = registry->format(id)) rows.push_back({id, format->label, entry.detail, false, entry.lossy});
+                auto format = registry->format(id);
+                if (!format) continue;
+                // What the row promises is what the engine's plan for it does.
+                auto options = ToolParameterFlow::baseOptions();
+                options.outputFormat = id;
+                const auto job = sheetJob(*request, options);
+                std::optional<ExtractAudioNote> note;
+                if (job) note = ExtractAudioOption::noteOf(CutPlan::of(*job, probe, nullptr), probe.audioCodec);
+                rows.push_back({id, format->label, entry.detail, false, entry.lossy, note});
             }
             if (rows.empty()) return request->runWithDefaults();
             auto* view = new ExtractAudioView(

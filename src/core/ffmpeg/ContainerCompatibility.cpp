@@ -22,7 +22,8 @@ const std::unordered_map<std::string, std::set<std::string>>& table() {
         {"m4a", {"aac", "alac"}},
         {"mp3", {"mp3"}},
         {"wav", {"pcm_s16le", "pcm_s24le", "pcm_s32le", "pcm_f32le", "pcm_u8"}},
-        {"aiff", {"pcm_s16be", "pcm_s16le", "pcm_s24be", "pcm_s24le"}},
+        // What ffmpeg's AIFF writer takes: little-endian samples only 16 bits deep ("sowt").
+        {"aiff", {"pcm_s16be", "pcm_s16le", "pcm_s24be"}},
         {"flac", {"flac"}},
         {"ogg", {"vorbis", "opus", "flac"}},
         {"opus", {"opus"}},

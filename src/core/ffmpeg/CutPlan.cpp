@@ -20,20 +20,21 @@ constexpr int kReorderDepth = 16;
 constexpr double kOfferReach = 5.0;
 constexpr size_t kOfferTries = 24;
 
-// Whether the re-encode of `job` writes its sound without loss, as the argument builder has it.
-bool writesSoundLosslessly(const ConversionJob& job, const MediaProbe& probe,
+// The encoder the re-encode of `job` writes its sound with, as the argument builder has it.
+std::string soundEncoderOf(const ConversionJob& job, const MediaProbe& probe,
                            const PassthroughPlanner::Decision& decision) {
-    if (job.to.category != FormatCategory::audio) return false;
+    if (job.to.category != FormatCategory::audio) return {};
     const auto args = FFmpegArguments::build(job, decision, probe, std::nullopt);
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] != "-c:a") continue;
-        const std::string& encoder = args[i + 1];
-        return encoder == "flac" || encoder == "alac" || encoder.starts_with("pcm_");
-    }
-    return false;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "-c:a") return args[i + 1];
+    return {};
 }
 
 }  // namespace
+
+bool CutPlan::isLosslessSound(const std::string& codec) {
+    return codec == "flac" || codec == "alac" || codec.starts_with("pcm_");
+}
 
 std::optional<double> CutPlan::seekBefore(const StreamCopyCuts& cuts, double start) {
     const StreamCopyCuts::Picture* keyframe = nullptr;
@@ -53,7 +54,8 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
         plan.reencodeSeek = seekBefore(*cuts, *job.options.trimStart);
     if (!plan.decision.isPassthrough()) {
         plan.cause = Cause::codec;
-        plan.lossless = writesSoundLosslessly(job, probe, plan.decision);
+        plan.soundEncoder = soundEncoderOf(job, probe, plan.decision);
+        plan.lossless = isLosslessSound(plan.soundEncoder);
         return plan;
     }
     plan.lossless = true;

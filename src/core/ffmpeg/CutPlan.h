@@ -33,6 +33,9 @@ struct CutPlan {
     // Every sample and picture kept as the source has it: a copy, or sound written again by a
     // lossless encoder.
     bool lossless = false;
+    // The encoder the sound is written again with ("flac", "pcm_s24le", "aac"…); empty when it
+    // is copied or there is none.
+    std::string soundEncoder;
     // Where the inputs of the cut are sought when it is re-encoded (as planned, or after a copy
     // failed), seconds from the file's start: at the decode time of the last keyframe at or before
     // the start, so that no picture shown from the start on is decoded before the keyframe the
@@ -43,6 +46,8 @@ struct CutPlan {
     std::optional<double> reencodeSeek;
 
     bool isCopy() const { return decision.isPassthrough(); }
+    // Whether a sound codec keeps every sample: PCM, FLAC, ALAC.
+    static bool isLosslessSound(const std::string& codec);
 
     // The plan of a trim `job` (a format conversion when it does not trim). `cuts`: where the
     // source's pictures can be cut, holding every packet from a keyframe at or before the start

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/AudioTagArguments.h"
+#include "core/ffmpeg/BareAacEnd.h"
 #include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
@@ -48,6 +49,16 @@ std::optional<ClipSpan> readSpan(const fs::path& source, std::stop_token stop) {
         return ClipSpan::read(source, stop);
     } catch (const ConversionError& error) {
         Log::engine().info("merge: where the pictures of an input lie is unknown: {}", error.shortDescription());
+        return std::nullopt;
+    }
+}
+
+// Where a bare AAC file's sound is last heard, or none when that cannot be read.
+std::optional<double> heardEnd(const fs::path& source, std::stop_token stop) {
+    try {
+        return BareAacEnd::read(source, stop);
+    } catch (const ConversionError& error) {
+        Log::engine().info("merge: where the sound of an input ends is unknown: {}", error.shortDescription());
         return std::nullopt;
     }
 }
@@ -258,9 +269,6 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
             if (span) length = span->pictureEnd - span->pictureStart;
             // An AVI's sound is timed by its bytes alone: it starts with its pictures.
             if (untimed) span = nullptr;
-            // Bare AAC states no length (its stated one is a guess from its bit rate): all its
-            // sound is kept.
-            if (i < demuxers.size() && demuxers[i] == "aac" && !span) length.reset();
             const std::string end = length && *length > 0 ? fmt::format("atrim=end={:.6f},", *length) : "";
             const bool silent = i < plan.sounded.size() && !plan.sounded[i];
             // An encoder's delay the file plays as silence is left out, so none falls at the join.
@@ -330,7 +338,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     std::vector<MediaProbe> probes;
     for (const auto& source : sources) probes.push_back(m_prober->probe(source, stop));
 
-    const MergePlan plan(probes, job.to);
+    MergePlan plan(probes, job.to);
     std::vector<std::optional<std::string>> demuxers;
     for (const auto& probe : probes) demuxers.push_back(probe.demuxer);
     bool streamCopy = plan.canStreamCopy;
@@ -377,6 +385,17 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
             throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }
     Log::engine().info("merge {} file(s): {}", sources.size(), reason);
+    // Bare AAC states no length (its stated one is a guess from its bit rate): each file's sound
+    // lasts to where it is last heard, so the encoder's padding at its end falls at no join as
+    // silence; when that cannot be read, all of its sound is kept.
+    if (!streamCopy && plan.wantsAudio) {
+        for (size_t i = 0; i < sources.size() && i < plan.durations.size(); ++i) {
+            if (demuxers[i] != "aac") continue;
+            const auto end = heardEnd(sources[i], stop);
+            const double priming = i < plan.primings.size() ? plan.primings[i] : 0;
+            plan.durations[i] = end && *end > priming ? std::optional(*end - priming) : std::nullopt;
+        }
+    }
 
     std::mutex trackerLock;
     FFmpegProgressParser parser(plan.totalDuration, 0);

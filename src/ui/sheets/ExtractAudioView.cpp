@@ -189,6 +189,14 @@ void ExtractAudioView::refresh() {
         m_note->setText("\u2713 Lossless, but larger than the original.");
         palette.setColor(QPalette::WindowText, sheetkit::secondary(this));
         break;
+    case ExtractAudioModel::Note::rewritten:
+        m_note->setText("\u2713 Lossless: the original sound, written again.");
+        palette.setColor(QPalette::WindowText, sheetkit::secondary(this));
+        break;
+    case ExtractAudioModel::Note::kept:
+        m_note->setText("\u2713 Lossless: every sample is kept.");
+        palette.setColor(QPalette::WindowText, sheetkit::secondary(this));
+        break;
     }
     m_note->setPalette(palette);
     m_extract->setEnabled(chosen != nullptr);

@@ -278,8 +278,20 @@ std::optional<int64_t> ExtractAudioModel::bitrateFor(const ExtractAudioOption& o
     return bitrateBitsPerSecond();
 }
 
+ExtractAudioNote ExtractAudioOption::noteOf(const CutPlan& plan, const std::optional<std::string>& sourceCodec) {
+    if (plan.isCopy()) return ExtractAudioNote::copy;
+    if (!plan.lossless) return ExtractAudioNote::lossy;
+    const std::string codec = sourceCodec.value_or("");
+    if (plan.soundEncoder == codec) return ExtractAudioNote::rewritten;
+    // Lossless from lossless: larger only when compressed sound is written out as PCM.
+    const bool pcm = plan.soundEncoder.starts_with("pcm_");
+    if (CutPlan::isLosslessSound(codec) && (!pcm || codec.starts_with("pcm_"))) return ExtractAudioNote::kept;
+    return ExtractAudioNote::lossless;
+}
+
 ExtractAudioModel::Note ExtractAudioModel::note() const {
     const auto* row = chosen();
+    if (row && row->note) return *row->note;
     if (row && row->isCopy) return Note::copy;
     if (row && row->isLossy) return Note::lossy;
     return Note::lossless;

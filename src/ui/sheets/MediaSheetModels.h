@@ -123,6 +123,11 @@ private:
     double snapped(double time) const;
 };
 
+// What the extract-audio sheet says of its chosen row: the track is copied; re-encoded with loss;
+// written without loss into a larger file; written again as it was (its own codec), or without
+// loss into a file no larger.
+enum class ExtractAudioNote { copy, lossy, lossless, rewritten, kept };
+
 // One output choice of the extract-audio sheet.
 struct ExtractAudioOption {
     FormatID format;
@@ -130,6 +135,11 @@ struct ExtractAudioOption {
     std::string detail;
     bool isCopy = false;
     bool isLossy = false;
+    // What the engine's plan for this row does with the sound; none: as isCopy and isLossy say.
+    std::optional<ExtractAudioNote> note;
+
+    // The note of a row the engine runs as `plan`, from a source whose sound is `sourceCodec`.
+    static ExtractAudioNote noteOf(const CutPlan& plan, const std::optional<std::string>& sourceCodec);
 
     // The format id, followed by "-copy" for the row that keeps the stream.
     std::string id() const;
@@ -138,7 +148,7 @@ struct ExtractAudioOption {
 
 // The extract-audio sheet's selected row and bit rate.
 struct ExtractAudioModel {
-    enum class Note { copy, lossy, lossless };
+    using Note = ExtractAudioNote;
     static const std::vector<int>& bitrates();  // kilobits per second
 
     explicit ExtractAudioModel(std::vector<ExtractAudioOption> options);

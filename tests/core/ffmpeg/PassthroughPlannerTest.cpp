@@ -25,6 +25,8 @@ TEST(ContainerCompatibility, AnswersByExactContainerAndLowerCasedCodec) {
     EXPECT_FALSE(ContainerCompatibility::accepts("aac", "MP4"));
     EXPECT_FALSE(ContainerCompatibility::accepts("h264", "gif"));
     EXPECT_TRUE(ContainerCompatibility::accepts("pcm_s16le", "aiff"));
+    // Only what ffmpeg's AIFF writer takes: 24-bit samples big-endian.
+    EXPECT_FALSE(ContainerCompatibility::accepts("pcm_s24le", "aiff"));
     EXPECT_TRUE(ContainerCompatibility::isKnownContainer("mkv"));
     EXPECT_FALSE(ContainerCompatibility::isKnownContainer("gif"));
 

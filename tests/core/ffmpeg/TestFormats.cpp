@@ -80,10 +80,4 @@ std::set<std::string> soundCodecsOf(const std::string& format) {
     return codecs;
 }
 
-std::set<std::string> writableSoundCodecsOf(const std::string& format) {
-    auto codecs = soundCodecsOf(format);
-    if (format == "aiff") codecs.erase("pcm_s24le");
-    return codecs;
-}
-
 }  // namespace kolvex::testing

@@ -23,8 +23,5 @@ std::set<std::string> mediaSourcesOf(const std::string& tool);
 // The sound codecs a source of `format` may carry, as the container table lists them; none for a
 // container the table does not know (AVI) or for a video container, whose rows choose their sound.
 std::set<std::string> soundCodecsOf(const std::string& format);
-// The same, less those no writer this suite has can put there (24-bit little-endian AIFF, which
-// ffmpeg's AIFF muxer refuses): the rows a test can make.
-std::set<std::string> writableSoundCodecsOf(const std::string& format);
 
 }  // namespace kolvex::testing

@@ -221,6 +221,34 @@ TEST(ExtractAudioModelTest, SelectionBitrateAndNote) {
     EXPECT_EQ(empty.note(), ExtractAudioModel::Note::lossless);
 }
 
+// A row's note says what its plan does with the sound, against the source's own codec.
+TEST(ExtractAudioModelTest, NotesFollowThePlan) {
+    using N = ExtractAudioNote;
+    CutPlan copy;
+    copy.decision = PassthroughPlanner::Decision::passthrough(true, "");
+    const auto written = [](std::string encoder, bool lossless) {
+        CutPlan plan;
+        plan.decision = PassthroughPlanner::Decision::reencode("");
+        plan.soundEncoder = std::move(encoder);
+        plan.lossless = lossless;
+        return plan;
+    };
+    EXPECT_EQ(ExtractAudioOption::noteOf(copy, "aac"), N::copy);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("aac", false), "flac"), N::lossy);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("flac", true), "flac"), N::rewritten);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("pcm_s16le", true), "pcm_s16le"), N::rewritten);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("flac", true), "pcm_s24le"), N::kept);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("flac", true), "alac"), N::kept);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("pcm_s24le", true), "pcm_s24be"), N::kept);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("pcm_s16le", true), "flac"), N::lossless);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("flac", true), "aac"), N::lossless);
+    EXPECT_EQ(ExtractAudioOption::noteOf(written("flac", true), std::nullopt), N::lossless);
+
+    auto planned = row("flac", false, false);
+    planned.note = N::rewritten;
+    EXPECT_EQ(ExtractAudioModel({planned}).note(), N::rewritten);
+}
+
 TEST(ExtractAudioModelTest, DescribesTheOriginalTrack) {
     MediaProbe probe;
     probe.audioSampleRate = 44100;

@@ -17,6 +17,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QPointer>
 #include <QTest>
 
 #include "app/FakePortal.h"
@@ -462,6 +463,46 @@ TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
     flow.collectParameters(toolTarget("extract-audio"), DragPayload({mute}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "apply"; }, 10000));
     EXPECT_FALSE(portal.applied->outputFormat.has_value());
+}
+
+// Each row's note says what the engine's plan for it does with the sound: FLAC written again as
+// FLAC is no larger; PCM written as FLAC keeps every sample; FLAC written out as WAV grows.
+TEST_F(MediaToolSheetsTest, ExtractAudioNotesFollowTheEnginesPlan) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> codec;
+        const char* row;  // the format of the row chosen
+        QString note;
+    };
+    const std::vector<Case> cases = {
+        {"flac.mkv", {"-c:a", "flac"}, "flac", "\u2713 Lossless: the original sound, written again."},
+        {"flac as wav.mkv", {"-c:a", "flac"}, "wav", "\u2713 Lossless, but larger than the original."},
+        {"pcm.mkv", {"-c:a", "pcm_s16le"}, "flac", "\u2713 Lossless: every sample is kept."},
+        {"aac.mkv", {"-c:a", "aac"}, "flac", "\u2713 Lossless, but larger than the original."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ClipSpec spec;
+        spec.codecArguments = c.codec;
+        const auto clip = testing::makeClip(dir.path() / c.name, spec);
+        flow.collectParameters(toolTarget("extract-audio"), DragPayload({clip}));
+        auto* view = waitForSheet<ExtractAudioView>();
+        ASSERT_NE(view, nullptr);
+        const auto& options = view->model().options;
+        const auto row =
+            std::find_if(options.begin(), options.end(), [&](const auto& o) { return o.format == FormatID(c.row); });
+        ASSERT_NE(row, options.end());
+        view->rowButtons()[size_t(row - options.begin())]->click();
+        EXPECT_EQ(view->noteText(), c.note);
+        view->extractButton()->click();
+        ASSERT_TRUE(portal.applied);
+        EXPECT_EQ(portal.applied->outputFormat, FormatID(c.row));
+        portal.calls.clear();
+        // The next sheet is a new one: the answered one leaves first.
+        const QPointer<ExtractAudioView> answered(view);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return answered.isNull() || !answered->isVisible(); }, 10000))
+            << "the answered sheet stayed";
+    }
 }
 
 }  // namespace
