@@ -279,6 +279,10 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     return args;
 }
 
+Arguments FFmpegArguments::copyMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    return passthroughMapping(job, false, probe);
+}
+
 std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaProbe>& probe) {
     if (!probe || probe->demuxer != "avi" || !probe->frameRate) return std::nullopt;
     const std::string& rate = *probe->frameRate;

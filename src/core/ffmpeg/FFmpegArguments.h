@@ -37,6 +37,10 @@ public:
                            const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut = std::nullopt,
                            std::optional<double> reencodeSeek = std::nullopt);
 
+    // The streams a copied cut of pictures keeps, and how: the first moving picture and the first
+    // sound, copied, as a copy of `job` maps them.
+    static Arguments copyMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe);
+
     // An animated GIF is made in two passes (FFmpegGifArguments.cpp), so memory stays bounded
     // however long the source:
     // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every

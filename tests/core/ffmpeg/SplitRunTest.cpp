@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A split whose parts are copies reads the source once: one run of ffmpeg writes them all, each
+// the very copy a trim of that part alone makes (judged by ffprobe's packet lists).
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/services/ProcessRunner.h"
+#include "support/MediaFixtures.h"
+#include "support/TempDir.h"
+#include "MediaReport.h"
+#include "TestFormats.h"
+
+namespace kolvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ffmpeg behind a script that counts its runs in "runs" beside it.
+fs::path countingFFmpeg(const fs::path& folder) {
+    fs::create_directories(folder);
+    const fs::path script = folder / "ffmpeg";
+    std::ofstream(script) << "#!/bin/sh\necho run >> '" << (folder / "runs").string() << "'\nexec '"
+                          << testing::systemFFmpeg().string() << "' \"$@\"\n";
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+}
+
+size_t runs(const fs::path& folder) {
+    std::ifstream in(folder / "runs");
+    size_t count = 0;
+    for (std::string line; std::getline(in, line);) ++count;
+    return count;
+}
+
+struct Packet {
+    int stream = 0;
+    double pts = 0, dts = 0;
+    int64_t size = 0;
+    std::string flags;
+};
+
+// Every packet of a file, as ffprobe lists them.
+std::vector<Packet> packets(const fs::path& file) {
+    const auto listed = ProcessRunner().run(testing::systemFFprobe(),
+                                            {"-v", "error", "-show_entries", "packet=stream_index,pts_time,dts_time,size,flags",
+                                             "-of", "csv=p=0", file.string()},
+                                            std::chrono::seconds(60), nullptr, nullptr);
+    std::vector<Packet> all;
+    std::istringstream lines(listed.standardOutput());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        std::istringstream fields(line);
+        std::string stream, pts, dts, size;
+        Packet packet;
+        std::getline(fields, stream, ',');
+        std::getline(fields, pts, ',');
+        std::getline(fields, dts, ',');
+        std::getline(fields, size, ',');
+        std::getline(fields, packet.flags, ',');
+        try {
+            packet.stream = std::stoi(stream);
+            packet.pts = pts == "N/A" ? -1 : std::stod(pts);
+            packet.dts = dts == "N/A" ? -1 : std::stod(dts);
+            packet.size = std::stoll(size);
+        } catch (const std::exception&) {
+            ADD_FAILURE() << file.filename() << ": ffprobe lists \"" << line << "\"";
+            continue;
+        }
+        all.push_back(packet);
+    }
+    return all;
+}
+
+void expectSamePackets(const fs::path& part, const fs::path& alone) {
+    const auto a = packets(part), b = packets(alone);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a[i].stream, b[i].stream);
+        EXPECT_EQ(a[i].size, b[i].size);
+        EXPECT_EQ(a[i].flags, b[i].flags);
+        // A time base finer than a millisecond may round a seek point a tick apart.
+        EXPECT_NEAR(a[i].pts, b[i].pts, 1e-3);
+        EXPECT_NEAR(a[i].dts, b[i].dts, 1e-3);
+    }
+}
+
+struct Row {
+    std::string container;
+    std::vector<std::string> encode;
+};
+
+// Splits at two keyframes of the video containers a copy is cut in, with B-frames where the
+// codec has them.
+TEST(SplitRun, CopiedPartsComeFromOneReadingAndMatchTheirOwnCopies) {
+    KOLVEX_REQUIRE_FFMPEG();
+    const std::vector<std::string> h264 = {"-c:v", "libx264", "-bf", "2", "-g", "10", "-keyint_min", "10",
+                                           "-sc_threshold", "0", "-c:a", "aac"};
+    const std::vector<Row> rows = {
+        {"mkv", h264},
+        {"mp4", h264},
+        {"mov", h264},
+        {"webm", {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-g", "10", "-keyint_min", "10",
+                  "-c:a", "libopus"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.container);
+        testing::TempDir dir;
+        const fs::path source =
+            testing::makeClip(dir.path() / ("clip." + row.container), {.seconds = 3, .codecArguments = row.encode});
+        const fs::path bin = dir.path() / "bin";
+        const FFmpegEngine counted(BundledFFmpeg(countingFFmpeg(bin)), nullptr, {});
+        // At the keyframes about a second and two in, as the split sheet snaps to them.
+        const StreamCopyCuts read = testing::ffprobeCuts(source);
+        std::vector<double> keyframes;
+        for (const double time : read.keyframes.times())
+            if (time > 0.5) keyframes.push_back(time);
+        ASSERT_GE(keyframes.size(), 2u);
+        ConversionOptions split = ConversionOptions::defaults();
+        split.tool = "split";
+        split.splitPoints = {keyframes[0], keyframes[1]};
+        const auto outcome = counted.convertReporting(
+            testing::mediaJob(source, dir.path() / ("clip." + row.container), row.container, row.container, split), nullptr,
+            {});
+        ASSERT_EQ(outcome.outputs.size(), 3u);
+        EXPECT_TRUE(outcome.usedPassthrough);
+        EXPECT_EQ(runs(bin), 1u) << "one reading writes every copied part";
+
+        const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i + 1);
+            ConversionOptions trim = ConversionOptions::defaults();
+            trim.tool = "trim";
+            if (i > 0) trim.trimStart = split.splitPoints[i - 1];
+            if (i < 2) trim.trimEnd = split.splitPoints[i];
+            const fs::path alone = dir.path() / ("alone " + std::to_string(i + 1) + "." + row.container);
+            const auto copied =
+                engine.convertReporting(testing::mediaJob(source, alone, row.container, row.container, trim), nullptr, {});
+            ASSERT_TRUE(copied.usedPassthrough);
+            expectSamePackets(outcome.outputs[i], copied.outputs.at(0));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kolvex
