@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -78,6 +79,10 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
     if (!video) return 0;
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
+    // Matroska and QuickTime store each picture whole, one to a block or sample: they are counted
+    // without parsing them.
+    const std::string_view demuxer = format.iformat && format.iformat->name ? format.iformat->name : "";
+    if (demuxer == "matroska,webm" || demuxer.starts_with("mov,mp4,")) format.flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!packet) throw ConversionError::corruptedInput(url);
     int64_t count = 0;

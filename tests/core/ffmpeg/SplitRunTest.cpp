@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A split whose parts are copies reads the source once: one run of ffmpeg writes them all, each
 // the very copy a trim of that part alone makes (judged by ffprobe's packet lists).
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/services/ProcessRunner.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -141,6 +143,10 @@ TEST(SplitRun, CopiedPartsComeFromOneReadingAndMatchTheirOwnCopies) {
                 engine.convertReporting(testing::mediaJob(source, alone, row.container, row.container, trim), nullptr, {});
             ASSERT_TRUE(copied.usedPassthrough);
             expectSamePackets(outcome.outputs[i], copied.outputs.at(0));
+            // The count each part is checked by is the packets ffprobe finds.
+            const auto listed = packets(outcome.outputs[i]);
+            EXPECT_EQ(LibavKeyframeReader::pictureCount(outcome.outputs[i]),
+                      std::count_if(listed.begin(), listed.end(), [](const Packet& p) { return p.stream == 0; }));
         }
     }
 }
