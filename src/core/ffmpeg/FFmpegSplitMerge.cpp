@@ -90,16 +90,17 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
 
     const size_t count = parts.size();
     std::vector<ConversionJob> partJobs;
-    for (size_t i = 0; i < count; ++i)
-        partJobs.emplace_back(job.source, std::vector<fs::path>{}, partName(job.destination, static_cast<int>(i + 1), *m_files),
-                              job.from, job.to, job.capability, parts[i]);
+    for (size_t i = 0; i < count; ++i) {
+        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
+        partJobs.emplace_back(job.source, std::vector<fs::path>{}, part, job.from, job.to, job.capability, parts[i]);
+    }
     // The copied parts first, in one run; then each other part in order.
     const double share = 1.0 / static_cast<double>(count);
     double reached = 0;
     std::vector<std::optional<Staged>> made(count);
     if (cuts && !cuts->pictures.empty()) {
         made = stageCopiedParts(partJobs, probe, *cuts, progress, stop);
-        reached = share * static_cast<double>(std::count_if(made.begin(), made.end(), [](const auto& part) { return part.has_value(); }));
+        for (const auto& part : made) reached += part ? share : 0;
     }
     ConversionOutcome outcome{{}, true, std::nullopt};
     std::vector<StagedOutput> staged;

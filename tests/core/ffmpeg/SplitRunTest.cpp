@@ -95,8 +95,7 @@ struct Row {
     std::vector<std::string> encode;
 };
 
-// Splits at two keyframes of the video containers a copy is cut in, with B-frames where the
-// codec has them.
+// Splits of the video containers a copy is cut in, with B-frames where the codec has them.
 TEST(SplitRun, CopiedPartsComeFromOneReadingAndMatchTheirOwnCopies) {
     KOLVEX_REQUIRE_FFMPEG();
     const std::vector<std::string> h264 = {"-c:v", "libx264", "-bf", "2", "-g", "10", "-keyint_min", "10",
@@ -115,38 +114,51 @@ TEST(SplitRun, CopiedPartsComeFromOneReadingAndMatchTheirOwnCopies) {
             testing::makeClip(dir.path() / ("clip." + row.container), {.seconds = 3, .codecArguments = row.encode});
         const fs::path bin = dir.path() / "bin";
         const FFmpegEngine counted(BundledFFmpeg(countingFFmpeg(bin)), nullptr, {});
-        // At the keyframes about a second and two in, as the split sheet snaps to them.
+        const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
+        // The keyframes about a second and two in, as the split sheet snaps to them.
         const StreamCopyCuts read = testing::ffprobeCuts(source);
         std::vector<double> keyframes;
         for (const double time : read.keyframes.times())
             if (time > 0.5) keyframes.push_back(time);
         ASSERT_GE(keyframes.size(), 2u);
-        ConversionOptions split = ConversionOptions::defaults();
-        split.tool = "split";
-        split.splitPoints = {keyframes[0], keyframes[1]};
-        const auto outcome = counted.convertReporting(
-            testing::mediaJob(source, dir.path() / ("clip." + row.container), row.container, row.container, split), nullptr,
-            {});
-        ASSERT_EQ(outcome.outputs.size(), 3u);
-        EXPECT_TRUE(outcome.usedPassthrough);
-        EXPECT_EQ(runs(bin), 1u) << "one reading writes every copied part";
-
-        const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
-        for (size_t i = 0; i < 3; ++i) {
-            SCOPED_TRACE(i + 1);
-            ConversionOptions trim = ConversionOptions::defaults();
-            trim.tool = "trim";
-            if (i > 0) trim.trimStart = split.splitPoints[i - 1];
-            if (i < 2) trim.trimEnd = split.splitPoints[i];
-            const fs::path alone = dir.path() / ("alone " + std::to_string(i + 1) + "." + row.container);
-            const auto copied =
-                engine.convertReporting(testing::mediaJob(source, alone, row.container, row.container, trim), nullptr, {});
-            ASSERT_TRUE(copied.usedPassthrough);
-            expectSamePackets(outcome.outputs[i], copied.outputs.at(0));
-            // The count each part is checked by is the packets ffprobe finds.
-            const auto listed = packets(outcome.outputs[i]);
-            EXPECT_EQ(LibavKeyframeReader::pictureCount(outcome.outputs[i]),
-                      std::count_if(listed.begin(), listed.end(), [](const Packet& p) { return p.stream == 0; }));
+        struct Case {
+            std::string name;
+            std::vector<double> points;
+            size_t firstCopied;  // the parts from this one on are copies
+            size_t runs;
+        };
+        // Every part a copy; or the first two re-encoded (a point between keyframes), each in a
+        // run of its own, and the copies read from the first one's seek point on.
+        for (const Case& c : {Case{"at two keyframes", {keyframes[0], keyframes[1]}, 0, 1},
+                              Case{"first between keyframes", {0.45, keyframes[0], keyframes[1]}, 2, 3}}) {
+            SCOPED_TRACE(c.name);
+            const fs::path out = dir.path() / c.name;
+            fs::create_directories(out);
+            fs::remove(bin / "runs");
+            ConversionOptions split = ConversionOptions::defaults();
+            split.tool = "split";
+            split.splitPoints = c.points;
+            const auto outcome = counted.convertReporting(
+                testing::mediaJob(source, out / ("clip." + row.container), row.container, row.container, split), nullptr, {});
+            ASSERT_EQ(outcome.outputs.size(), c.points.size() + 1);
+            EXPECT_EQ(outcome.usedPassthrough, c.firstCopied == 0);
+            EXPECT_EQ(runs(bin), c.runs) << "one reading writes every copied part";
+            for (size_t i = c.firstCopied; i < outcome.outputs.size(); ++i) {
+                SCOPED_TRACE(i + 1);
+                ConversionOptions trim = ConversionOptions::defaults();
+                trim.tool = "trim";
+                if (i > 0) trim.trimStart = c.points[i - 1];
+                if (i < c.points.size()) trim.trimEnd = c.points[i];
+                const fs::path alone = out / ("alone " + std::to_string(i + 1) + "." + row.container);
+                const auto copied =
+                    engine.convertReporting(testing::mediaJob(source, alone, row.container, row.container, trim), nullptr, {});
+                ASSERT_TRUE(copied.usedPassthrough);
+                expectSamePackets(outcome.outputs[i], copied.outputs.at(0));
+                // The count each part is checked by is the packets ffprobe finds.
+                const auto listed = packets(outcome.outputs[i]);
+                EXPECT_EQ(LibavKeyframeReader::pictureCount(outcome.outputs[i]),
+                          std::count_if(listed.begin(), listed.end(), [](const Packet& p) { return p.stream == 0; }));
+            }
         }
     }
 }
