@@ -61,7 +61,7 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
     auto watcher = PassthroughProgressWatcher::watch(paths, expected, PassthroughProgressWatcher::interval, report, *m_files);
     ProcessResult ran;
     try {
-        ran = runFFmpeg(parts.front().job, *arguments, std::nullopt, report, std::nullopt, stop);
+        ran = runFFmpeg(first, *arguments, std::nullopt, report, std::nullopt, stop);
     } catch (const ConversionError& failure) {
         watcher.cancel();
         // What a copy's muxer refuses is left to each part's own run, which re-encodes when its

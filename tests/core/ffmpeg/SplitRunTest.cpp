@@ -10,6 +10,7 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/services/ProcessRunner.h"
+#include "support/FakeFFmpeg.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
 #include "MediaReport.h"
@@ -161,6 +162,52 @@ TEST(SplitRun, CopiedPartsComeFromOneReadingAndMatchTheirOwnCopies) {
             }
         }
     }
+}
+
+// A run that writes the copied parts together and fails leaves nothing: a refused copy is
+// tried again part by part (each copy, then each re-encode, as a trim is), a full disk ends the
+// split at once.
+TEST(SplitRun, AFailedRunLeavesNoPart) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const fs::path source = testing::makeClip(
+        dir.path() / "clip.mkv",
+        {.seconds = 3, .codecArguments = {"-c:v", "libx264", "-g", "10", "-keyint_min", "10", "-sc_threshold", "0", "-c:a", "aac"}});
+    const StreamCopyCuts read = testing::ffprobeCuts(source);
+    std::vector<double> keyframes;
+    for (const double time : read.keyframes.times())
+        if (time > 0.5) keyframes.push_back(time);
+    ASSERT_GE(keyframes.size(), 2u);
+    testing::FakeFFmpeg fake(dir.path() / "bin");
+    const FFmpegEngine engine(BundledFFmpeg(fake.ffmpeg()), nullptr, {});
+    ConversionOptions split = ConversionOptions::defaults();
+    split.tool = "split";
+    split.splitPoints = {keyframes[0], keyframes[1]};
+    const auto job = testing::mediaJob(source, dir.path() / "cut.mkv", "mkv", "mkv", split);
+    fake.setWritesOutput("ffmpeg", "partial");
+    fake.setExitCode("ffmpeg", 1);
+    const auto leftBehind = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path() != source && entry.path().filename() != "bin") names.push_back(entry.path().filename().string());
+        return names;
+    };
+
+    fake.setStandardError("ffmpeg", "Something the muxer refused\n");
+    EXPECT_THROW(engine.convert(job, nullptr, {}), ConversionError);
+    // The run of all three, then the first part's copy and its re-encode.
+    EXPECT_EQ(fake.runCount("ffmpeg"), 3);
+    EXPECT_EQ(leftBehind(), std::vector<std::string>{});
+
+    fake.setStandardError("ffmpeg", "No space left on device\n");
+    try {
+        engine.convert(job, nullptr, {});
+        ADD_FAILURE() << "reported success";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace);
+    }
+    EXPECT_EQ(fake.runCount("ffmpeg"), 4);
+    EXPECT_EQ(leftBehind(), std::vector<std::string>{});
 }
 
 }  // namespace
