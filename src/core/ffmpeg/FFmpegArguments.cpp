@@ -72,21 +72,6 @@ Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const st
     return args;
 }
 
-// A source of exactly one picture: a still image, or an AVIF or ICO whose first picture was
-// decoded for ffmpeg.
-bool isSingleStill(const ConversionJob& job) {
-    if (job.from.category != FormatCategory::image) return false;
-    const std::string& id = job.from.id.rawValue;
-    return id == "avif" || id == "ico" || !job.from.has(FormatCapability::animation);
-}
-
-// Frame rate and size of an animated GIF: 12 frames per second (none for a single still, whose
-// only frame the rate filter would drop), `maxDimension` or 480 pixels wide.
-std::string gifFramesFilter(const ConversionJob& job) {
-    const int64_t width = job.options.maxDimension.value_or(480);
-    return fmt::format("{}scale={}:-1:flags=lanczos", isSingleStill(job) ? "" : "fps=12,", width);
-}
-
 // Still images written by ffmpeg's image2 muxer, which would read "%d" in a file name as a
 // frame-number pattern unless told the name is just a name.
 bool writesThroughImage2(const Format& target) {
@@ -194,22 +179,6 @@ ConversionJob onPictureGrid(const ConversionJob& job, const PassthroughPlanner::
     return snapped;
 }
 
-Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {
-    const auto& options = job.options;
-    Arguments trim;
-    if (options.trimStart && *options.trimStart > 0) append(trim, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
-    if (const auto length = FFmpegArguments::trimLength(job)) append(trim, {"-t", FFmpegArguments::timestamp(*length)});
-    Arguments args;
-    // ffmpeg's seek in an Ogg file lands early where its pages do not say their times (FLAC):
-    // Ogg sound is read from its start and the cut made on the decoded samples.
-    const bool readFromStart = demuxer == "ogg";
-    if (!readFromStart) append(args, trim);
-    append(args, demuxerArguments(demuxer));
-    append(args, {"-i", paths::absolute(job.source).string()});
-    if (readFromStart) append(args, trim);
-    return args;
-}
-
 }  // namespace
 
 const Arguments& FFmpegArguments::common() {
@@ -310,6 +279,10 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     return args;
 }
 
+Arguments FFmpegArguments::copyMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    return passthroughMapping(job, false, probe);
+}
+
 std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaProbe>& probe) {
     if (!probe || probe->demuxer != "avi" || !probe->frameRate) return std::nullopt;
     const std::string& rate = *probe->frameRate;
@@ -325,24 +298,19 @@ std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaP
     return denominator / numerator;
 }
 
-bool FFmpegArguments::isGif(const Format& target) { return target.id.rawValue == "gif"; }
-
-Arguments FFmpegArguments::gifPalette(const ConversionJob& job, const std::filesystem::path& palette,
-                                      const std::optional<std::string>& demuxer) {
-    Arguments args = common();
-    append(args, trimmedInput(job, demuxer));
-    append(args, {"-an", "-vf", gifFramesFilter(job) + ",palettegen=stats_mode=diff", "-update", "1",
-                  paths::absolute(palette).string()});
-    return args;
-}
-
-Arguments FFmpegArguments::gifFrames(const ConversionJob& job, const std::filesystem::path& palette,
-                                     const std::optional<std::string>& demuxer) {
-    Arguments args = common();
-    append(args, trimmedInput(job, demuxer));
-    append(args, {"-i", paths::absolute(palette).string(), "-an", "-filter_complex",
-                  "[0:v]" + gifFramesFilter(job) + "[x];[x][1:v]paletteuse=dither=bayer:bayer_scale=3", "-loop", "0",
-                  paths::absolute(job.destination).string()});
+Arguments FFmpegArguments::trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {
+    const auto& options = job.options;
+    Arguments trim;
+    if (options.trimStart && *options.trimStart > 0) append(trim, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
+    if (const auto length = FFmpegArguments::trimLength(job)) append(trim, {"-t", FFmpegArguments::timestamp(*length)});
+    Arguments args;
+    // ffmpeg's seek in an Ogg file lands early where its pages do not say their times (FLAC):
+    // Ogg sound is read from its start and the cut made on the decoded samples.
+    const bool readFromStart = demuxer == "ogg";
+    if (!readFromStart) append(args, trim);
+    append(args, demuxerArguments(demuxer));
+    append(args, {"-i", paths::absolute(job.source).string()});
+    if (readFromStart) append(args, trim);
     return args;
 }
 

@@ -37,7 +37,12 @@ public:
                            const std::optional<MediaProbe>& probe, const std::optional<CopyCut>& cut = std::nullopt,
                            std::optional<double> reencodeSeek = std::nullopt);
 
-    // An animated GIF is made in two passes, so memory stays bounded however long the source:
+    // The streams a copied cut of pictures keeps, and how: the first moving picture and the first
+    // sound, copied, as a copy of `job` maps them.
+    static Arguments copyMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe);
+
+    // An animated GIF is made in two passes (FFmpegGifArguments.cpp), so memory stays bounded
+    // however long the source:
     // the first writes the palette of the whole (trimmed) clip to `palette`, the second maps every
     // frame onto it. (One graph that splits the frames to both would hold every frame until the
     // palette is done.)
@@ -50,6 +55,10 @@ public:
     // make (the probe's limit), and "-f" with the demuxer a probe found, for an input ffmpeg must
     // read as we did (not when none is known or it is the image sequence reader).
     static Arguments inputFormat(const std::optional<std::string>& demuxer);
+
+    // How `job`'s source is read: its trim's "-ss" and "-t" around the input options and "-i"
+    // (after "-i" for Ogg, whose seek lands early where its pages do not say their times).
+    static Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer);
 
     // The length of a trim: end minus start (or the end alone); none when it is not positive.
     static std::optional<double> trimLength(const ConversionJob& job);

@@ -299,10 +299,13 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
     // it does not, the cut is made again by re-encoding.
     if (cut) {
-        int64_t copied = -1;  // an unreadable copy is made again too; the checks below then judge it
+        // As ffmpeg counted them, or else as the file holds them; an unreadable copy is made again
+        // too, and the checks below then judge it.
+        int64_t copied = FFmpegProgressParser::picturesWritten(last.standardOutputData).value_or(-1);
         try {
-            copied = LibavKeyframeReader::pictureCount(output.path(), stop);
+            if (copied != cut->pictures) copied = LibavKeyframeReader::pictureCount(output.path(), stop);
         } catch (const ConversionError&) {
+            copied = -1;
         }
         if (copied != cut->pictures) {
             Log::engine().warn("copy of {} held {} pictures for {} planned; re-encoding the cut",

@@ -159,9 +159,18 @@ private:
                             const std::optional<CopyCut>& cut, std::optional<double> reencodeSeek,
                             std::optional<double> duration, const ProgressCallback& report,
                             std::stop_token stop) const;
-    // Cuts the source into consecutive parts named "<name> part N" beside the destination, one
-    // trim run each, one after another. The parts take their names together once all are
-    // written, never over an existing file; a failure or cancel leaves none.
+    // The parts of a split (`jobs`, each a trim) that are copied cuts of pictures, written by one
+    // ffmpeg run from one reading of the source (CopiedParts) and checked as stage() checks its
+    // output. Where a part is not such a copy, or the run did not write it as planned, its entry
+    // is none: stage() makes it on its own. `cuts`: every packet of the source's pictures.
+    // `progress` is told the share of the whole split done.
+    std::vector<std::optional<Staged>> stageCopiedParts(const std::vector<ConversionJob>& jobs, const MediaProbe& probe,
+                                                        const StreamCopyCuts& cuts, const ProgressCallback& progress,
+                                                        std::stop_token stop) const;
+    // Cuts the source into consecutive parts named "<name> part N" beside the destination: the
+    // copied ones together in one run, each other part in a trim run of its own. The parts take
+    // their names together once all are written, never over an existing file; a failure or
+    // cancel leaves none.
     ConversionOutcome split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
     ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;

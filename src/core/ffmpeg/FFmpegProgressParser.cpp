@@ -36,4 +36,26 @@ std::optional<double> FFmpegProgressParser::consume(std::string_view line) {
     return fraction;
 }
 
+std::optional<int64_t> FFmpegProgressParser::picturesWritten(std::string_view progress) {
+    // Only a report that ended says how many there were in all: its "frame=" line.
+    const auto end = progress.rfind("progress=end");
+    if (end == std::string_view::npos) return std::nullopt;
+    const auto begin = progress.rfind("progress=", end == 0 ? 0 : end - 1);
+    std::string_view report = progress.substr(0, end);
+    if (begin != std::string_view::npos && begin < end) report = report.substr(begin);
+    while (!report.empty()) {
+        const auto lineEnd = report.find_first_of("\r\n");
+        std::string_view line = report.substr(0, lineEnd);
+        report = lineEnd == std::string_view::npos ? std::string_view() : report.substr(lineEnd + 1);
+        if (!line.starts_with("frame=")) continue;
+        line.remove_prefix(6);
+        while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+        int64_t count = 0;
+        const auto [ptr, error] = std::from_chars(line.data(), line.data() + line.size(), count);
+        if (error != std::errc() || ptr != line.data() + line.size() || line.empty() || count < 0) return std::nullopt;
+        return count;
+    }
+    return std::nullopt;
+}
+
 }  // namespace kolvex

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -16,6 +17,10 @@ public:
 
     // A new fraction to report for this line, or nothing. "progress=end" always gives 1.
     std::optional<double> consume(std::string_view line);
+
+    // How many pictures the first output's first video stream received, as the last report of a
+    // whole "-progress" stream (`progress`) counts them ("frame="); none when it does not say.
+    static std::optional<int64_t> picturesWritten(std::string_view progress);
 
     std::optional<double> durationSeconds() const { return m_durationSeconds; }
     double lastFraction() const { return m_lastFraction; }

@@ -72,10 +72,11 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
 }
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    // The split sheet's read of every keyframe kept the file open with what it holds; a split
-    // reads where to cut its own way, so the index is not left in memory.
+    // The split sheet's read of every keyframe kept the file open with what it holds, and where
+    // its pictures can be cut; the file's index is not left in memory.
     auto kept = KeptInput::take(job.source);
     const MediaProbe probe = kept ? std::move(kept->probe) : m_prober->probe(job.source, stop);
+    const std::shared_ptr<const StreamCopyCuts> keptCuts = kept ? kept->cuts : nullptr;
     kept.reset();
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
         throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
@@ -86,29 +87,44 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     // Each part is a trim, planned as the split sheet asked it (CutPlan).
     std::optional<StreamCopyCuts> cuts;
     if (probe.videoCodec && job.to.category != FormatCategory::audio) {
-        try {
-            cuts = LibavKeyframeReader().cuts(job.source, stop);
-        } catch (const ConversionError&) {
-            cuts = StreamCopyCuts();
+        if (keptCuts) {
+            cuts = *keptCuts;
+        } else {
+            try {
+                cuts = LibavKeyframeReader().cuts(job.source, stop);
+            } catch (const ConversionError&) {
+                cuts = StreamCopyCuts();
+            }
         }
     }
     const std::vector<ConversionOptions> parts = CutPlan::splitParts(job, points, cuts ? &*cuts : nullptr);
 
     const size_t count = parts.size();
+    std::vector<ConversionJob> partJobs;
+    for (size_t i = 0; i < count; ++i) {
+        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
+        partJobs.emplace_back(job.source, std::vector<fs::path>{}, part, job.from, job.to, job.capability, parts[i]);
+    }
+    // The copied parts first, in one run; then each other part in order.
+    const double share = 1.0 / static_cast<double>(count);
+    double reached = 0;
+    std::vector<std::optional<Staged>> made(count);
+    if (cuts && !cuts->pictures.empty()) {
+        made = stageCopiedParts(partJobs, probe, *cuts, progress, stop);
+        for (const auto& part : made) reached += part ? share : 0;
+    }
     ConversionOutcome outcome{{}, true, std::nullopt};
     std::vector<StagedOutput> staged;
     for (size_t i = 0; i < count; ++i) {
-        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
-        outcome.outputs.push_back(part);
-        const ConversionOptions& options = parts[i];
-        const ConversionJob partJob(job.source, {}, part, job.from, job.to, job.capability, options);
-        const double share = 1.0 / static_cast<double>(count);
-        Staged ran = stage(partJob, [&, i, share](double fraction) {
-            if (progress) progress(static_cast<double>(i) * share + fraction * share);
-        }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr);
-        outcome.usedPassthrough = outcome.usedPassthrough && ran.usedPassthrough;
-        outcome.note = ran.note;
-        staged.push_back(std::move(ran.output));
+        if (!made[i]) {
+            made[i].emplace(stage(partJobs[i], [&](double fraction) {
+                if (progress) progress(reached + fraction * share);
+            }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+            reached += share;
+        }
+        outcome.usedPassthrough = outcome.usedPassthrough && made[i]->usedPassthrough;
+        outcome.note = made[i]->note;
+        staged.push_back(std::move(made[i]->output));
     }
     StagedOutput::commitAll(staged);
     // A part whose name was taken meanwhile went under the next free one.

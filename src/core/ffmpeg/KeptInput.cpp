@@ -22,6 +22,7 @@ struct Kept {
     std::chrono::steady_clock::time_point keptAt;
     std::unique_ptr<LibavInput> input;
     MediaProbe probe;
+    std::shared_ptr<const StreamCopyCuts> cuts;
 };
 
 std::mutex& mutex() {
@@ -63,16 +64,19 @@ bool KeptInput::Identity::settled() const {
 }
 
 void KeptInput::keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe,
-                     std::stop_token reader) {
+                     std::stop_token reader, std::shared_ptr<const StreamCopyCuts> cuts) {
     std::optional<Kept> replaced;  // closed outside the lock
     {
         std::lock_guard lock(mutex());
         replaced = std::move(slot());
         slot().reset();
-        if (!input || reader.stop_requested() || !identity.settled() || Identity::of(identity.path) != identity ||
-            indexBytes(input->format()) > maxIndexBytes)
+        if (!input || reader.stop_requested() || !identity.settled() || Identity::of(identity.path) != identity)
             return;
-        slot() = Kept{identity, std::chrono::steady_clock::now(), std::move(input), std::move(probe)};
+        const int64_t index = indexBytes(input->format());
+        if (index > maxIndexBytes) return;
+        if (cuts && index + int64_t(cuts->pictures.size() * sizeof(StreamCopyCuts::Picture)) > maxIndexBytes)
+            cuts.reset();
+        slot() = Kept{identity, std::chrono::steady_clock::now(), std::move(input), std::move(probe), std::move(cuts)};
     }
 }
 
@@ -93,7 +97,7 @@ std::optional<KeptInput::Taken> KeptInput::take(const fs::path& path) {
         }
         return std::nullopt;
     }
-    return Taken{std::move(kept->input), std::move(kept->probe)};
+    return Taken{std::move(kept->input), std::move(kept->probe), std::move(kept->cuts)};
 }
 
 void KeptInput::forget() {

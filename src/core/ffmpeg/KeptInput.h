@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LibavInput.h"
 #include "core/ffmpeg/MediaProbe.h"
 
@@ -37,6 +38,9 @@ public:
     struct Taken {
         std::unique_ptr<LibavInput> input;
         MediaProbe probe;  // what the file held when it was opened
+        // Every packet of its picture stream, as the read that kept it found them; none when
+        // they were not kept.
+        std::shared_ptr<const StreamCopyCuts> cuts;
     };
 
     // Keeps `input`, opened after `identity` was taken, with the facts read on opening it, in
@@ -44,9 +48,10 @@ public:
     // its index is larger than maxIndexBytes, or `reader` (the sheet's reads) was stopped
     // before now: a sheet that ended before its read did has no job coming, and what it kept
     // would hold the file open. Stopping the reader and then calling forget() never leaves
-    // anything kept, whichever thread comes first.
+    // anything kept, whichever thread comes first. `cuts`, what the reader found, is kept with
+    // it while both together stay within maxIndexBytes.
     static void keep(const Identity& identity, std::unique_ptr<LibavInput> input, MediaProbe probe,
-                     std::stop_token reader = {});
+                     std::stop_token reader = {}, std::shared_ptr<const StreamCopyCuts> cuts = nullptr);
     // The kept input of `path`, when the file is unchanged and it was kept less than `lifetime`
     // ago; it is no longer kept.
     static std::optional<Taken> take(const std::filesystem::path& path);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -60,7 +61,8 @@ StreamCopyCuts LibavKeyframeReader::everyCut(const fs::path& url, std::stop_toke
     auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
     MediaProbe probe = LibavProber::facts(*input);
     StreamCopyCuts read = cuts(*input, stop, std::nullopt);
-    if (identity) KeptInput::keep(*identity, std::move(input), std::move(probe), stop);
+    if (identity)
+        KeptInput::keep(*identity, std::move(input), std::move(probe), stop, std::make_shared<const StreamCopyCuts>(read));
     return read;
 }
 
@@ -77,6 +79,10 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
     if (!video) return 0;
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
+    // Matroska and QuickTime store each picture whole, one to a block or sample: they are counted
+    // without parsing them.
+    const std::string_view demuxer = format.iformat && format.iformat->name ? format.iformat->name : "";
+    if (demuxer == "matroska,webm" || demuxer.starts_with("mov,mp4,")) format.flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!packet) throw ConversionError::corruptedInput(url);
     int64_t count = 0;
@@ -92,6 +98,35 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
         av_packet_unref(packet.get());
     }
     return count;
+}
+
+StreamCopyCuts LibavKeyframeReader::within(const StreamCopyCuts& all, std::pair<double, double> window) {
+    constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
+    constexpr int kReorderDepth = 16;  // as cuts() reads past the end
+    const auto& pictures = all.pictures;
+    // The seek lands on the last keyframe at or before the window's start.
+    const double seek = std::max(0.0, window.first);
+    size_t from = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        if (!pictures[i].keyframe) continue;
+        if (pictures[i].time > seek + kSame) break;
+        from = i;
+    }
+    StreamCopyCuts read;
+    std::vector<double> keyframes;
+    std::optional<int> afterEnd;
+    for (size_t i = from; i < pictures.size(); ++i) {
+        const auto& picture = pictures[i];
+        if (afterEnd && (*afterEnd)-- <= 0) break;
+        if (!afterEnd && picture.keyframe && picture.time >= window.second) afterEnd = kReorderDepth;
+        if (picture.keyframe && !afterEnd) {
+            keyframes.push_back(picture.time);
+            if (picture.decodeTime) read.decodeDelay = std::max(read.decodeDelay, picture.time - *picture.decodeTime);
+        }
+        read.pictures.push_back(picture);
+    }
+    read.keyframes = KeyframeIndex(std::move(keyframes));
+    return read;
 }
 
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,

@@ -173,6 +173,8 @@ std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(
                                                                                  std::stop_token stop) const {
     if (auto kept = KeptInput::take(url)) {
         throwIfStopRequested(stop);
+        // What the sheet read of every packet holds the window's already.
+        if (kept->cuts) return {std::move(kept->probe), LibavKeyframeReader::within(*kept->cuts, window)};
         try {
             auto cuts = LibavKeyframeReader::cutsKept(*kept->input, stop, window);
             return {std::move(kept->probe), std::move(cuts)};

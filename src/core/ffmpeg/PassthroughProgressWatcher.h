@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/conversion/ConversionEngine.h"
 #include "core/services/FileManagerService.h"
@@ -42,6 +43,10 @@ public:
     // share of `expectedBytes`, clamped to 0.02…0.97, from its own thread. Never reports 1.
     static Handle watch(std::filesystem::path destination, int64_t expectedBytes, std::chrono::milliseconds period,
                         ProgressCallback report, const FileManagerService& files = FileManagerService::shared());
+    // The same for several files written at once, their sizes summed.
+    static Handle watch(std::vector<std::filesystem::path> destinations, int64_t expectedBytes,
+                        std::chrono::milliseconds period, ProgressCallback report,
+                        const FileManagerService& files = FileManagerService::shared());
 
     // written ÷ expected clamped to 0.02…0.97; nothing when either is below 1.
     static std::optional<double> fraction(int64_t written, int64_t expected);

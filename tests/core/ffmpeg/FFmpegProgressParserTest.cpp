@@ -35,5 +35,17 @@ TEST(FFmpegProgressParser, ReportsOnlyGrowingFractions) {
                     "negative");
 }
 
+// What a copy wrote, as the end of its progress stream counts it: only a report that ended says.
+TEST(FFmpegProgressParser, CountsThePicturesOfTheLastReport) {
+    const std::string running = "frame=0\nout_time_us=0\nprogress=continue\nframe=412\nout_time_us=16480000\n";
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten(running), std::nullopt);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten(running + "progress=continue\nframe=900\nfps=0.00\nprogress=end\n"), 900);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten("frame=  25\nprogress=end"), 25);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten("fps=0.00\nprogress=end\n"), std::nullopt);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten("dup_frame=3\nprogress=end\n"), std::nullopt);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten("frame=N/A\nprogress=end\n"), std::nullopt);
+    EXPECT_EQ(FFmpegProgressParser::picturesWritten(""), std::nullopt);
+}
+
 }  // namespace
 }  // namespace kolvex

@@ -4,6 +4,7 @@
 #include "core/ffmpeg/KeptInput.h"
 
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -65,6 +66,23 @@ protected:
     static inline testing::TempDir* s_dir = nullptr;
     testing::TempDir m_dir;
 };
+
+// What the sheet read of every packet, kept for the job, gives each window as reading the window
+// from the file does: the same pictures, keyframes and decoding delay.
+TEST_F(KeptInputTest, TheSheetsReadGivesEveryWindowAsTheFileDoes) {
+    const fs::path file = *s_dir / "clip.mp4";
+    const StreamCopyCuts all = LibavKeyframeReader().everyCut(file);
+    KeptInput::forget();
+    const double end = std::numeric_limits<double>::infinity();
+    for (const Window& window : {Window(-1.0, 1.0), Window(0.3, 2.3), Window(0.96, 2.0), Window(1.6, end), Window(3.5, end)}) {
+        SCOPED_TRACE(window.first);
+        const StreamCopyCuts kept = LibavKeyframeReader::within(all, window);
+        const StreamCopyCuts read = LibavKeyframeReader().cuts(file, {}, window);
+        EXPECT_EQ(kept.pictures, read.pictures);
+        EXPECT_EQ(kept.keyframes, read.keyframes);
+        EXPECT_EQ(kept.decodeDelay, read.decodeDelay);
+    }
+}
 
 TEST_F(KeptInputTest, ServesTheJobAfterTheSheetOnce) {
     const fs::path file = *s_dir / "clip.mp4";

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/ffmpeg/CopyCut.h"
+#include "core/ffmpeg/KeyframeIndex.h"
+#include "core/ffmpeg/MediaProbe.h"
+#include "core/format/ConversionJob.h"
+
+namespace kolvex {
+
+// Several copied cuts of one source — the parts of a split — written by one ffmpeg run from a
+// single reading of the file: one output per part, each keeping the packets of its own span and
+// dropping the rest as they pass. Each part holds what a copy of that part alone holds (as
+// FFmpegArguments::build makes it from the same CopyCut): the pictures by their presentation
+// times, which must pick exactly the pictures its plan counts; the sound from its seek point to
+// its end, on the same reckoning as ffmpeg's own seek and stop. Pure; any thread.
+struct CopiedParts {
+    struct Part {
+        ConversionJob job;  // the part's trim, writing where the part is staged
+        CopyCut cut;
+    };
+
+    // The argument list of that run; none when one reading cannot stand for the parts' own runs:
+    // fewer than two parts, a source ffmpeg times as it reads it (AVI, Ogg), or pictures whose
+    // presentation times do not tell each part's pictures from the others'. `cuts`: every packet
+    // of the source's picture stream, in decode order, as the parts were planned from.
+    static std::optional<std::vector<std::string>> arguments(const std::vector<Part>& parts, const MediaProbe& probe,
+                                                             const StreamCopyCuts& cuts);
+};
+
+}  // namespace kolvex

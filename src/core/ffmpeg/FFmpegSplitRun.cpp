@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The copied parts of a split, written together by one run of ffmpeg.
+#include "core/ffmpeg/CopiedParts.h"
+#include "core/ffmpeg/CutPlan.h"
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/FFmpegJobPaths.h"
+#include "core/ffmpeg/FFmpegProgressParser.h"
+#include "core/ffmpeg/LeftOutStreams.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
+#include "core/ffmpeg/OutputReadback.h"
+#include "core/ffmpeg/PassthroughProgressWatcher.h"
+#include "core/services/Log.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(const std::vector<ConversionJob>& jobs,
+                                                                               const MediaProbe& probe,
+                                                                               const StreamCopyCuts& cuts,
+                                                                               const ProgressCallback& progress,
+                                                                               std::stop_token stop) const {
+    std::vector<std::optional<Staged>> done(jobs.size());
+    // The parts each planned as a copy that holds exactly its span, as stage() would plan them.
+    std::vector<size_t> copied;
+    std::vector<CopyCut> planned;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const CutPlan plan = CutPlan::of(jobs[i], probe, &cuts);
+        if (!plan.isCopy() || !plan.cut || plan.decision.dropsVideo) continue;
+        copied.push_back(i);
+        planned.push_back(*plan.cut);
+    }
+    if (copied.size() < 2) return done;
+
+    std::vector<StagedOutput> outputs;
+    outputs.reserve(copied.size());
+    std::vector<CopiedParts::Part> parts;
+    for (size_t k = 0; k < copied.size(); ++k) {
+        outputs.emplace_back(jobs[copied[k]].destination, StagedOutput::Kind::file, *m_files);
+        parts.push_back({ffmpeg_paths::writingTo(jobs[copied[k]], outputs.back().path()), planned[k]});
+    }
+    const auto arguments = CopiedParts::arguments(parts, probe, cuts);
+    if (!arguments) return done;
+    const ConversionJob& first = jobs[copied.front()];
+    Log::engine().info("{}\u2192{}: {} parts copied in one run", first.from.label, first.to.label, copied.size());
+
+    // ffmpeg's own progress follows only the first output: the staged files' growth tells it.
+    std::vector<fs::path> paths;
+    int64_t expected = 0;
+    for (size_t k = 0; k < copied.size(); ++k) {
+        paths.push_back(outputs[k].path());
+        expected += expectedPassthroughBytes(jobs[copied[k]], probe, *m_files).value_or(0);
+    }
+    // Reported as the share of the whole split these parts make.
+    const double share = static_cast<double>(copied.size()) / static_cast<double>(jobs.size());
+    const ProgressCallback report = [&](double fraction) {
+        if (progress) progress(fraction * share);
+    };
+    report(0.02);
+    auto watcher = PassthroughProgressWatcher::watch(paths, expected, PassthroughProgressWatcher::interval, report, *m_files);
+    ProcessResult ran;
+    try {
+        ran = runFFmpeg(first, *arguments, std::nullopt, report, std::nullopt, stop);
+    } catch (const ConversionError& failure) {
+        watcher.cancel();
+        // What a copy's muxer refuses is left to each part's own run, which re-encodes when its
+        // copy fails too; a full disk or a damaged source ends here.
+        if (failure.kind() != ConversionError::Kind::backendFailure &&
+            failure.kind() != ConversionError::Kind::unsupportedCodec)
+            throw;
+        Log::engine().warn("the parts of {} copied together failed ({}); copying each on its own",
+                           paths::lastComponent(first.source), failure.shortDescription());
+        return done;
+    }
+    watcher.cancel();
+
+    // Each part must hold the pictures planned; one that does not is made again on its own.
+    for (size_t k = 0; k < copied.size(); ++k) {
+        const ConversionJob& job = jobs[copied[k]];
+        // ffmpeg counts the first part's as it writes them; the others are read back.
+        int64_t pictures = k == 0 ? FFmpegProgressParser::picturesWritten(ran.standardOutputData).value_or(-1) : -1;
+        try {
+            if (pictures != planned[k].pictures) pictures = LibavKeyframeReader::pictureCount(outputs[k].path(), stop);
+        } catch (const ConversionError&) {
+            pictures = -1;
+        }
+        const auto size = m_files->size(outputs[k].path());
+        if (pictures != planned[k].pictures || !size || *size < 1) {
+            Log::engine().warn("part {} of {} held {} pictures for {} planned; making it on its own", copied[k] + 1,
+                               paths::lastComponent(job.source), pictures, planned[k].pictures);
+            continue;
+        }
+        OutputReadback::check(outputs[k].path(), job.source, job.to, outputDuration(job, probe), stop);
+        done[copied[k]].emplace(Staged{std::move(outputs[k]), true, LeftOutStreams::of(job, probe).note()});
+    }
+    return done;
+}
+
+}  // namespace kolvex
