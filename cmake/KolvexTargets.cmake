@@ -67,10 +67,15 @@ function(kolvex_add_module name)
   set_property(GLOBAL APPEND PROPERTY KOLVEX_MODULES kolvex-module-${name})
 endfunction()
 
-# kolvex_add_test(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...] [LABELS ...] [TIMEOUT s])
+# kolvex_add_test(<name> [GLOB <dir>...] [SOURCES ...] [LIBS ...] [LABELS ...] [TIMEOUT s]
+#                  [UNWIND_LEAKS_IN_FULL])
 # One GoogleTest program per test folder; CTest learns its cases at test time.
+# UNWIND_LEAKS_IN_FULL: the leak checker of the program and of those it starts unwinds every
+# allocation in full, through the libraries built without frame pointers (Qt), so that a
+# suppression sees the library frame that truly made a leak (Qt's D-Bus thread in the programs
+# that join the session bus). It slows every allocation: only for programs that need it.
 function(kolvex_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "GLOB;SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "UNWIND_LEAKS_IN_FULL" "TIMEOUT" "GLOB;SOURCES;LIBS;LABELS" ${ARGN})
   kolvex_collect_sources(srcs "${ARG_SOURCES}" "${ARG_GLOB}")
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
@@ -85,11 +90,15 @@ function(kolvex_add_test name)
   # The leak checker of GCC 12 crashes reading the thread-local storage of libraries loaded after
   # start (the engine modules and theirs) unless it leaves that storage untracked.
   # What tests cache (FFmpeg's encoder list) stays in the build tree, not the user's cache.
+  set(leak_options "suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+  if(ARG_UNWIND_LEAKS_IN_FULL)
+    string(APPEND leak_options ":fast_unwind_on_malloc=0")
+  endif()
   set(environment
     "QT_QPA_PLATFORM=offscreen" "KOLVEX_LOG=capture" "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
     "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+    "LSAN_OPTIONS=${leak_options}")
   set(properties ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
   file(WRITE ${properties}
     "if(${name}_TESTS)\n"

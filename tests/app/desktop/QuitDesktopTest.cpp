@@ -84,11 +84,6 @@ bool startOnABus(QProcess& kolvex, QProcess& bus, const testing::Xvfb& xvfb, con
                  const fs::path& file) {
     auto environment = testing::kolvexEnvironment(xvfb, home);
     if (!testing::startSessionBus(bus, environment)) return false;
-    // Under AddressSanitizer: Qt's D-Bus thread, ending with the program, now and then leaves one
-    // queued call behind (about 1 quit in 9, with or without a bus). What these tests look for at
-    // exit is an abort or a use of freed memory, which stay reported.
-    if (environment.contains("ASAN_OPTIONS"))
-        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
     kolvex.setProcessEnvironment(environment);
     kolvex.setProcessChannelMode(QProcess::SeparateChannels);
     kolvex.start(KOLVEX_PROGRAM, {QString::fromStdString(file.string())});
