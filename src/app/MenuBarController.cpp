@@ -18,6 +18,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindow>
 
 #include "app/FileReveal.h"
 #include "app/IssueReport.h"
@@ -49,6 +51,7 @@ MenuBarController::Services MenuBarController::Services::desktop() {
 MenuBarController::MenuBarController(Commands commands, Services services, QObject* parent)
     : QObject(parent), m_commands(std::move(commands)), m_services(std::move(services)), m_menu(std::make_unique<QMenu>()) {
     connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuBarController::rebuildMenu);
+    m_menu->installEventFilter(this);
     rebuildMenu();
     if (m_services.showTrayIcon) {
         m_tray = std::make_unique<QSystemTrayIcon>();
@@ -64,6 +67,31 @@ MenuBarController::MenuBarController(Commands commands, Services services, QObje
 
 MenuBarController::~MenuBarController() {
     if (m_tray) m_tray->hide();
+}
+
+bool MenuBarController::eventFilter(QObject* watched, QEvent* event) {
+    // Shown is not yet on screen: the window is mapped and takes the keyboard after this.
+    if (watched == m_menu.get() && event->type() == QEvent::Show)
+        QTimer::singleShot(0, this, [this] { confirmMenuShown(0); });
+    return QObject::eventFilter(watched, event);
+}
+
+void MenuBarController::confirmMenuShown(int attempt) {
+    if (!m_menu->isVisible()) return;
+    // The menu's window holds the keyboard once a grab on it succeeds: asked again, the grab
+    // the menu already has is kept, and one that failed (another program held the keyboard
+    // for a moment) is taken now.
+    QWindow* window = m_menu->windowHandle();
+    if (window && window->isExposed() && window->setKeyboardGrabEnabled(true)) {
+        Log::app().info("Tray menu shown");
+        return;
+    }
+    constexpr int kAttempts = 100;  // two seconds
+    if (attempt + 1 >= kAttempts) {
+        Log::app().warn("The tray menu is shown but does not hold the keyboard");
+        return;
+    }
+    QTimer::singleShot(20, this, [this, attempt] { confirmMenuShown(attempt + 1); });
 }
 
 MenuBarController::BarCells MenuBarController::barCellsFor(const QFont& font) {

@@ -119,8 +119,14 @@ public:
     void convertFiles();
     void toggleLoginItem();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void updateIcon(std::optional<int> percent);
+    // Logs "Tray menu shown" once the open menu is on screen and holds the keyboard, so that
+    // what is typed next reaches it; `attempt` counts the checks so far.
+    void confirmMenuShown(int attempt);
 
     Commands m_commands;
     Services m_services;
