@@ -363,7 +363,10 @@ TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
         const size_t withOneQuestion = titled();
         convertWithTheKeys(2);
         if (HasFatalFailure()) return;
-        EXPECT_EQ(count("Not converted, 1 file(s)"), 1u) << "the first choice is told as not converted\n" << desktop.log;
+        EXPECT_EQ(count("Not converted, 1 file(s) for Markdown: Other files were opened in Kolvex before its question "
+                        "was answered"),
+                  1u)
+            << "the first choice is told as not converted, for what replaced it\n" << desktop.log;
         EXPECT_EQ(titled(), withOneQuestion) << "a second question stacked on the first";
 
         press(input, "Return");  // "Convert Here" in the last folder chosen; "Keep Both"
