@@ -3,6 +3,7 @@
 // and a session bus of its own, used with the mouse and the keys: files whose names are not UTF-8
 // are revealed and chosen like any other.
 #include <chrono>
+#include <map>
 #include <optional>
 #include <regex>
 #include <string>
@@ -27,6 +28,7 @@ using testing::FakeInput;
 namespace fs = std::filesystem;
 
 constexpr const char* kOdd = "caf\xe9 \xff";  // Latin-1 and a byte no UTF-8 has
+constexpr int kScreenWidth = 1280;              // the test server's screen
 
 // A key typed at the window that has the keyboard. The server hands keys over in the order they
 // were typed, so a run of them needs no pause: a test waits only for the window to take them.
@@ -101,10 +103,19 @@ struct TrayDesktop {
     }
 
     // The middle of Kolvex's icon in the tray; none while it is not there. The icon's window
-    // shares its title with the program's message boxes: it is the small one.
+    // shares its title with the program's message boxes: it is the small one. The tray comes
+    // up at the screen's left and moves to its right edge: the icon counts once it is in the
+    // tray where the tray stays.
     std::optional<std::pair<int, int>> trayIcon() {
+        const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+        static const std::regex panel(R"re("panel": \("panel" "trayer"\)\s+(\d+)x\d+\+-?\d+\+-?\d+\s+\+(-?\d+)\+)re");
+        std::smatch match;
+        if (!std::regex_search(tree, match, panel) || std::stoi(match[2]) + std::stoi(match[1]) != kScreenWidth)
+            return std::nullopt;
+        const int left = std::stoi(match[2]);
         for (const auto& frame : windowsTitled("Kolvex"))
-            if (frame.width <= 64 && frame.height <= 64) return std::make_pair(frame.x + frame.width / 2, frame.y + frame.height / 2);
+            if (frame.width <= 64 && frame.height <= 64 && frame.x >= left)
+                return std::make_pair(frame.x + frame.width / 2, frame.y + frame.height / 2);
         return std::nullopt;
     }
 
@@ -230,62 +241,80 @@ TEST(TheTrayMenu, ConvertFilesListsANameThatIsNotUtf8) {
 
 // The Keep Both / Skip question up (a drop on a name already taken, with "Ask what to do"), the
 // tray menu still opens over it and takes its own keys: they choose Settings…, the question stays
-// unanswered and nothing is written, until the user answers it in its own window.
+// unanswered and nothing is written, until the user answers it in its own window. Also when the
+// menu opens right after the keyboard left the program for another one's window: the keys go to
+// the menu, not to that window.
 TEST(TheTrayMenu, OpensAndTakesItsKeysWhileTheKeepBothQuestionIsUp) {
-    TrayDesktop desktop;
-    const auto source = desktop.home.write("a.txt", "Hello\n");
-    desktop.home.write("a.md", "taken\n");
-    const std::string defaults =
-        R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}, "KolvexPreferences": {"type": "data", "json":)"
-        R"( {"outputLocation":"sameAsSource","conflictBehaviour":"ask","preserveMetadata":true,)"
-        R"("showNotifications":false,"imageQuality":0.85,"videoQuality":0.7,"audioBitrate":192000,)"
-        R"("parallelLimit":0,"appearance":"system","debugLogging":false,"triggerModifier":"shift"}}})";
-    if (const auto whyNot = desktop.start(defaults); !whyNot.empty()) GTEST_SKIP() << whyNot;
-    FakeInput input(desktop.xvfb->display());
-    ASSERT_TRUE(input.ok());
+    for (const bool keyboardLeaves : {false, true}) {
+        SCOPED_TRACE(keyboardLeaves ? "as the keyboard leaves for another program" : "over the question");
+        TrayDesktop desktop;
+        const auto source = desktop.home.write("a.txt", "Hello\n");
+        desktop.home.write("a.md", "taken\n");
+        const std::string defaults =
+            R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}, "KolvexPreferences": {"type": "data", "json":)"
+            R"( {"outputLocation":"sameAsSource","conflictBehaviour":"ask","preserveMetadata":true,)"
+            R"("showNotifications":false,"imageQuality":0.85,"videoQuality":0.7,"audioBitrate":192000,)"
+            R"("parallelLimit":0,"appearance":"system","debugLogging":false,"triggerModifier":"shift"}}})";
+        if (const auto whyNot = desktop.start(defaults); !whyNot.empty()) GTEST_SKIP() << whyNot;
+        FakeInput input(desktop.xvfb->display());
+        ASSERT_TRUE(input.ok());
+        // Another program's window, clear of the question in the middle and of the tray.
+        std::map<std::string, std::string> environment = testing::desktopEnvironment(desktop.xvfb->display(), desktop.home.path());
+        testing::ChildProgram other(KOLVEX_KEY_WINDOW_GTK, {"40", "560", "200", "160"}, environment);
+        ASSERT_TRUE(other.waitForLine("ready", 10s));
 
-    // a.txt handed to the running copy opens the Portal with the keyboard; its last chip
-    // (Markdown) taken with the keys asks about the name a.md.
-    QProcess second;
-    second.setProcessEnvironment(desktop.environment);
-    second.start(KOLVEX_PROGRAM, {QString::fromStdString(source.string())});
-    ASSERT_TRUE(second.waitForFinished(20000));
-    ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 20s)) << desktop.log;
-    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
-        << "the Portal does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
-    press(input, "Left");
-    press(input, "Return");
-    std::optional<testing::WindowFrame> box;
-    ASSERT_TRUE(testing::waitFor([&] { return (box = desktop.windowTitled("Kolvex")).has_value(); }, 15s))
-        << "no question came up\n" << desktop.log;
-    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex"; }, 10s))
-        << "the question does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+        // a.txt handed to the running copy opens the Portal with the keyboard; its last chip
+        // (Markdown) taken with the keys asks about the name a.md.
+        QProcess second;
+        second.setProcessEnvironment(desktop.environment);
+        second.start(KOLVEX_PROGRAM, {QString::fromStdString(source.string())});
+        ASSERT_TRUE(second.waitForFinished(20000));
+        ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 20s)) << desktop.log;
+        ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+            << "the Portal does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+        press(input, "Left");
+        press(input, "Return");
+        ASSERT_TRUE(testing::waitFor([&] { return desktop.windowTitled("Kolvex").has_value(); }, 15s))
+            << "no question came up\n" << desktop.log;
+        ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex"; }, 10s))
+            << "the question does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
 
-    // The tray menu, and in it Settings… with the keys.
-    ASSERT_TRUE(desktop.openMenu(input)) << "the tray menu did not open over the question\n" << desktop.log;
-    for (const char* key : {"Down", "Down", "Down", "Return"}) press(input, key);  // Convert Files…, Recent, Settings…
-    EXPECT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(desktop.environment, "Kolvex Settings"); }, 10s))
-        << "the menu's keys did not reach it\n" << desktop.log;
-    const fs::path made = desktop.home.path() / "a 2.md";
-    EXPECT_FALSE(fs::exists(made)) << "the menu's keys answered the question";
-    EXPECT_TRUE(desktop.windowTitled("Kolvex").has_value()) << "the question went without an answer\n" << desktop.log;
+        // The tray menu (opened at once after a click that gives the other window the keyboard),
+        // and in it Settings… with the keys.
+        if (keyboardLeaves) {
+            input.moveTo(140, 640);
+            input.button(1, true);
+            input.button(1, false);
+            input.sync();
+            ASSERT_TRUE(other.waitUntilPrinted("focus-in", 10s)) << "the other window did not take the keyboard";
+        }
+        ASSERT_TRUE(desktop.openMenu(input)) << "the tray menu did not open over the question\n" << desktop.log;
+        for (const char* key : {"Down", "Down", "Down", "Return"}) press(input, key);  // Convert Files…, Recent, Settings…
+        EXPECT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(desktop.environment, "Kolvex Settings"); }, 10s))
+            << "the menu's keys did not reach it\n" << desktop.log;
+        const fs::path made = desktop.home.path() / "a 2.md";
+        EXPECT_FALSE(fs::exists(made)) << "the menu's keys answered the question";
+        EXPECT_TRUE(desktop.windowTitled("Kolvex").has_value()) << "the question went without an answer\n" << desktop.log;
+        for (const auto& line : other.lines())
+            EXPECT_EQ(line.rfind("key ", 0), std::string::npos) << "the menu's keys went to the other window: " << line;
 
-    // Answered in its own window: Keep Both, its default button.
-    ASSERT_TRUE(testing::waitFor(
-        [&] {
-            if (input.focusedWindowTitle() == "Kolvex") return true;
-            if (const auto frame = desktop.windowTitled("Kolvex")) {
-                input.moveTo(frame->x + frame->width / 2, frame->y + 12);
-                input.button(1, true);
-                input.button(1, false);
-                input.sync();
-            }
-            return false;
-        },
-        10s))
-        << "the question could not be given the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
-    press(input, "Return");
-    EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+        // Answered in its own window: Keep Both, its default button.
+        ASSERT_TRUE(testing::waitFor(
+            [&] {
+                if (input.focusedWindowTitle() == "Kolvex") return true;
+                if (const auto frame = desktop.windowTitled("Kolvex")) {
+                    input.moveTo(frame->x + frame->width / 2, frame->y + 12);
+                    input.button(1, true);
+                    input.button(1, false);
+                    input.sync();
+                }
+                return false;
+            },
+            10s))
+            << "the question could not be given the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+        press(input, "Return");
+        EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+    }
 }
 
 // Convert Files… opened while the question of an earlier choice is up (the "Ask each time"

@@ -111,14 +111,21 @@ INSTANTIATE_TEST_SUITE_P(Appearances, ThePortalOnTheDesktop,
 namespace kolvex {
 namespace {
 
-// The middle of Kolvex's icon in the tray, by the window tree; none while it is not there.
+// The middle of Kolvex's icon in the tray, by the window tree; none while it is not there. The
+// program's message boxes share the icon's title: the icon is the small window. The tray comes up
+// at the screen's left and moves to its right edge: the icon counts once it is in the tray there.
 std::optional<std::pair<int, int>> trayIcon(const QProcessEnvironment& environment) {
+    constexpr int kScreenWidth = 1280;  // the test server's screen
     const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+    static const std::regex panel(R"re("panel": \("panel" "trayer"\)\s+(\d+)x\d+\+-?\d+\+-?\d+\s+\+(-?\d+)\+)re");
+    std::smatch match;
+    if (!std::regex_search(tree, match, panel) || std::stoi(match[2]) + std::stoi(match[1]) != kScreenWidth)
+        return std::nullopt;
+    const int left = std::stoi(match[2]);
     static const std::regex icon(R"re("Kolvex": \("kolvex" "Kolvex"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
-    // The program's message boxes share the icon's title: the icon is the small window.
     for (std::sregex_iterator at(tree.begin(), tree.end(), icon), end; at != end; ++at) {
-        const int width = std::stoi((*at)[1]), height = std::stoi((*at)[2]);
-        if (width <= 64 && height <= 64) return std::make_pair(std::stoi((*at)[3]) + width / 2, std::stoi((*at)[4]) + height / 2);
+        const int width = std::stoi((*at)[1]), height = std::stoi((*at)[2]), x = std::stoi((*at)[3]);
+        if (width <= 64 && height <= 64 && x >= left) return std::make_pair(x + width / 2, std::stoi((*at)[4]) + height / 2);
     }
     return std::nullopt;
 }
