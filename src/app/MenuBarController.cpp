@@ -18,6 +18,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindow>
 
 #include "app/FileReveal.h"
 #include "app/IssueReport.h"
@@ -49,6 +51,8 @@ MenuBarController::Services MenuBarController::Services::desktop() {
 MenuBarController::MenuBarController(Commands commands, Services services, QObject* parent)
     : QObject(parent), m_commands(std::move(commands)), m_services(std::move(services)), m_menu(std::make_unique<QMenu>()) {
     connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuBarController::rebuildMenu);
+    m_menu->installEventFilter(this);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &MenuBarController::reopenIfClosedByDeactivation);
     rebuildMenu();
     if (m_services.showTrayIcon) {
         m_tray = std::make_unique<QSystemTrayIcon>();
@@ -64,6 +68,51 @@ MenuBarController::MenuBarController(Commands commands, Services services, QObje
 
 MenuBarController::~MenuBarController() {
     if (m_tray) m_tray->hide();
+}
+
+bool MenuBarController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_menu.get()) {
+        if (event->type() == QEvent::Show) {
+            m_menuAt = m_menu->pos();
+            if (!m_menuReopening) m_menuReopened = false;  // a new opening
+            // Shown is not yet on screen: the window is mapped and takes the keyboard after this.
+            QTimer::singleShot(0, this, [this] { confirmMenuShown(0); });
+        } else if (event->type() == QEvent::Hide) {
+            m_menuJustClosed = true;
+            QTimer::singleShot(0, this, [this] { m_menuJustClosed = false; });
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MenuBarController::confirmMenuShown(int attempt) {
+    if (!m_menu->isVisible()) return;
+    // The menu's window holds the keyboard once a grab on it succeeds: asked again, the grab
+    // the menu already has is kept, and one that failed (another program held the keyboard
+    // for a moment) is taken now.
+    QWindow* window = m_menu->windowHandle();
+    if (window && window->isExposed() && window->setKeyboardGrabEnabled(true)) {
+        Log::app().info("Tray menu shown");
+        return;
+    }
+    constexpr int kAttempts = 100;  // two seconds
+    if (attempt + 1 >= kAttempts) {
+        Log::app().warn("The tray menu is shown but does not hold the keyboard");
+        return;
+    }
+    QTimer::singleShot(20, this, [this, attempt] { confirmMenuShown(attempt + 1); });
+}
+
+void MenuBarController::reopenIfClosedByDeactivation(Qt::ApplicationState state) {
+    // The menu closes while the state changes, before this is told: a menu closed in this
+    // same turn of the event loop was closed by the change, not by the user.
+    if (state == Qt::ApplicationActive || !m_menuJustClosed || m_menuReopened) return;
+    m_menuJustClosed = false;
+    m_menuReopened = true;
+    Log::app().info("The tray menu closed as the application became inactive; it opens again");
+    m_menuReopening = true;
+    m_menu->popup(m_menuAt);
+    m_menuReopening = false;
 }
 
 MenuBarController::BarCells MenuBarController::barCellsFor(const QFont& font) {

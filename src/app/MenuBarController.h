@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QObject>
+#include <QPoint>
 #include <QRect>
 
 #include "app/FileChooser.h"
@@ -119,8 +120,19 @@ public:
     void convertFiles();
     void toggleLoginItem();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void updateIcon(std::optional<int> percent);
+    // Logs "Tray menu shown" once the open menu is on screen and holds the keyboard, so that
+    // what is typed next reaches it; `attempt` counts the checks so far.
+    void confirmMenuShown(int attempt);
+    // The toolkit closes every open menu when the application stops being the active one. It
+    // learns that late: a window of ours that lost the keyboard (to the file chooser, or
+    // closed) is told inactive some time after, also when the menu opened meanwhile. The menu
+    // that closed that way opens again where it was, once per opening.
+    void reopenIfClosedByDeactivation(Qt::ApplicationState state);
 
     Commands m_commands;
     Services m_services;
@@ -132,6 +144,10 @@ private:
     std::string m_toolTip;
     std::optional<FileChooser::Id> m_shownChooser;  // "Convert Files…" while it is up
     std::optional<std::filesystem::path> m_lastFolder;  // where the last files were chosen
+    QPoint m_menuAt;                 // where the open menu's corner is
+    bool m_menuJustClosed = false;   // until the events of its closing are handled
+    bool m_menuReopened = false;     // this opening was given back once already
+    bool m_menuReopening = false;    // while it is
 };
 
 }  // namespace kolvex

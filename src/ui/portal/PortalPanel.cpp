@@ -309,7 +309,7 @@ void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
     ++m_gestureGeneration;
     m_dropOwed = false;
     m_isKeyboardDriven = true;
-    m_model.beginGesture(payload, mode);
+    m_model.beginGesture(payload, mode, PortalModel::GestureStart::handedOver);
     m_model.setKeyboardDriven(true);
     const Rect v = keyboardArea();
     const Point origin{v.origin.x + v.size.width / 2 - kSide / 2, v.origin.y + v.size.height / 2 - kSide / 2};

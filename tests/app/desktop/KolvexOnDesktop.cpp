@@ -21,6 +21,18 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
     return true;
 }
 
+bool waitForLogAfter(QProcess& process, std::string& log, size_t from, const std::string& text,
+                     std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + patience(timeout);
+    while (log.size() < from || log.find(text, from) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms || process.state() == QProcess::NotRunning) return false;
+        process.waitForReadyRead(static_cast<int>(std::min(left, 200ms).count()));
+        log += process.readAllStandardError().toStdString();
+    }
+    return true;
+}
+
 QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home) {
     auto environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : desktopEnvironment(xvfb.display(), home.path()))

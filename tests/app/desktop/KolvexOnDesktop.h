@@ -20,6 +20,10 @@ namespace kolvex::testing {
 // Reads the program's log (on stderr) until `text` appears or the time is up.
 bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout);
 
+// The same for `text` written at `from` or later in the log (a line that came after an action).
+bool waitForLogAfter(QProcess& process, std::string& log, size_t from, const std::string& text,
+                     std::chrono::milliseconds timeout);
+
 // The environment of the program on `xvfb` with its home in `home` and its log on stderr.
 QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home);
 

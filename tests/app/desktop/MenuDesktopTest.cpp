@@ -3,6 +3,7 @@
 // and a session bus of its own, used with the mouse and the keys: files whose names are not UTF-8
 // are revealed and chosen like any other.
 #include <chrono>
+#include <map>
 #include <optional>
 #include <regex>
 #include <string>
@@ -28,11 +29,12 @@ namespace fs = std::filesystem;
 
 constexpr const char* kOdd = "caf\xe9 \xff";  // Latin-1 and a byte no UTF-8 has
 
+// A key typed at the window that has the keyboard. The server hands keys over in the order they
+// were typed, so a run of them needs no pause: a test waits only for the window to take them.
 void press(FakeInput& input, const std::string& key) {
     input.key(key, true);
     input.key(key, false);
     input.sync();
-    testing::pumpUntil([] { return false; }, 150ms);
 }
 
 // A file manager on the session bus that only notes what it is asked to show.
@@ -75,7 +77,7 @@ struct TrayDesktop {
         tray.setProcessEnvironment(environment);
         tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
         if (!tray.waitForStarted(10000)) return "trayer did not start";
-        testing::pumpUntil([] { return false; }, 500ms);
+        // No wait for the tray to come up: the icon finds it whenever it does.
         kolvex.setProcessEnvironment(environment);
         kolvex.start(KOLVEX_PROGRAM, {});
         if (!kolvex.waitForStarted(10000) || !testing::waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s))
@@ -89,13 +91,31 @@ struct TrayDesktop {
         }
     }
 
-    // The middle of Kolvex's icon in the tray, by the window tree; none while it is not there.
+    // Kolvex's windows titled `title`, by the window tree, in its order.
+    std::vector<testing::WindowFrame> windowsTitled(const std::string& title) {
+        const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+        const std::regex window("\"" + title + R"re(": \("kolvex" "Kolvex"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
+        std::vector<testing::WindowFrame> frames;
+        for (std::sregex_iterator at(tree.begin(), tree.end(), window), end; at != end; ++at)
+            frames.push_back({std::stoi((*at)[3]), std::stoi((*at)[4]), std::stoi((*at)[1]), std::stoi((*at)[2])});
+        return frames;
+    }
+
+    // The middle of Kolvex's icon in the tray; none while it is not in the tray. The icon's
+    // window shares its title with the program's message boxes: it is the small one.
     std::optional<std::pair<int, int>> trayIcon() {
         const std::string tree = testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
-        static const std::regex icon(R"re("Kolvex": \("kolvex" "Kolvex"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
+        static const std::regex panel(R"re("panel": \("panel" "trayer"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
         std::smatch match;
-        if (!std::regex_search(tree, match, icon)) return std::nullopt;
-        return std::make_pair(std::stoi(match[3]) + std::stoi(match[1]) / 2, std::stoi(match[4]) + std::stoi(match[2]) / 2);
+        if (!std::regex_search(tree, match, panel)) return std::nullopt;
+        const int left = std::stoi(match[3]), top = std::stoi(match[4]);
+        const int right = left + std::stoi(match[1]), bottom = top + std::stoi(match[2]);
+        for (const auto& frame : windowsTitled("Kolvex")) {
+            const int x = frame.x + frame.width / 2, y = frame.y + frame.height / 2;
+            if (frame.width <= 64 && frame.height <= 64 && x > left && x < right && y > top && y < bottom)
+                return std::make_pair(x, y);
+        }
+        return std::nullopt;
     }
 
     // True once the window titled `title` has the keyboard (the window manager's active window).
@@ -108,16 +128,55 @@ struct TrayDesktop {
                std::stoul(window.str(), nullptr, 16) == std::stoul(active.str(), nullptr, 16);
     }
 
-    // Opens the tray menu with a click on the icon.
+    // Opens the tray menu with a click on the icon; true once the program says the menu is on
+    // screen with the keyboard. Else `whyNot` says what was missing.
     bool openMenu(FakeInput& input) {
         std::optional<std::pair<int, int>> at;
-        if (!testing::waitFor([&] { return (at = trayIcon()).has_value(); }, 10s)) return false;
-        input.moveTo(at->first, at->second);
-        input.button(1, true);
-        input.button(1, false);
-        input.sync();
-        // The menu is up once it holds the keyboard.
-        return testing::waitFor([&] { return input.keyboardIsGrabbed(); }, 10s);
+        if (!testing::waitFor([&] { return (at = trayIcon()).has_value(); }, 10s)) {
+            whyNot = "no tray icon in the tray; the windows are\n" +
+                     testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+            return false;
+        }
+        // The tray may still be moving to its place as the icon is clicked: a click the icon
+        // moved away from is made again where it went.
+        readLog();
+        const size_t before = log.size();
+        for (int clicks = 0; clicks < 5; ++clicks) {
+            input.moveTo(at->first, at->second);
+            input.button(1, true);
+            input.button(1, false);
+            input.sync();
+            const auto clicked = at;
+            bool shown = false;
+            testing::waitFor(
+                [&] {
+                    readLog();
+                    shown = log.find("Tray menu shown", before) != std::string::npos;
+                    return shown || ((at = trayIcon()) && at != clicked);
+                },
+                10s);
+            if (shown) return true;
+            if (!at || at == clicked) break;
+        }
+        whyNot = "the icon at " + std::to_string(at ? at->first : -1) + "," + std::to_string(at ? at->second : -1) +
+                 " was clicked; the menu never said it was shown; the windows are\n" +
+                 testing::outputOf("xwininfo", {"-root", "-tree"}, environment);
+        return false;
+    }
+    std::string whyNot;  // why the menu did not open
+
+    // What the program has logged so far.
+    void readLog() {
+        kolvex.waitForReadyRead(0);
+        log += kolvex.readAllStandardError().toStdString();
+    }
+
+    // The frame of Kolvex's window titled `title` that is larger than the tray icon; none while
+    // there is no such window.
+    std::optional<testing::WindowFrame> windowTitled(const std::string& title) {
+        for (const auto& frame : windowsTitled(title))
+            if (frame.width > 64 && frame.height > 64) return frame;
+        return std::nullopt;
     }
 };
 
@@ -143,7 +202,7 @@ TEST(TheTrayMenu, RevealsARecentFileWhoseNameIsNotUtf8) {
 
     FakeInput input(desktop.xvfb->display());
     ASSERT_TRUE(input.ok());
-    ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+    ASSERT_TRUE(desktop.openMenu(input)) << desktop.whyNot << "\n" << desktop.log;
     // "Convert Files…", then "Recent", into it, and its first item.
     press(input, "Down");
     press(input, "Down");
@@ -171,20 +230,28 @@ TEST(TheTrayMenu, ConvertFilesListsANameThatIsNotUtf8) {
         GTEST_SKIP() << whyNot;
     FakeInput input(desktop.xvfb->display());
     ASSERT_TRUE(input.ok());
-    ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+    ASSERT_TRUE(desktop.openMenu(input)) << desktop.whyNot << "\n" << desktop.log;
     press(input, "Down");  // "Convert Files…"
     press(input, "Return");
     ASSERT_TRUE(testing::waitFor([&] { return desktop.hasFocus("Choose files to send through the Portal"); }, 10s))
         << "the chooser did not open with the keyboard\n" << desktop.log;
-    testing::pumpUntil([] { return false; }, 600ms);  // listed
+
     // The rows go by name: the file ("caf…") comes before the folders "config" and "dconf".
-    press(input, "Home");
-    press(input, "Return");
+    // The folder is listed on its own time, and Return on a list not yet filled chooses
+    // nothing: the first row is taken again until the Portal opens.
+    const QString chooser = "Choose files to send through the Portal";
+    bool chosen = false;
+    for (int attempt = 0; attempt < 10 && !chosen; ++attempt) {
+        press(input, "Home");
+        press(input, "Return");
+        chosen = testing::waitFor([&] { return !desktop.hasFocus(chooser); }, 1s);
+    }
     std::string listing;
     for (const auto& entry : fs::directory_iterator(desktop.home.path())) listing += entry.path().filename().string() + " ";
-    ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 10s))
+    ASSERT_TRUE(chosen && testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 10s))
         << "the Portal never opened; home holds " << listing << "\n" << desktop.log;
-    testing::pumpUntil([] { return false; }, 400ms);
+    ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+        << "the Portal does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
     press(input, "Left");  // the last chip of a text file's ring: Markdown
     press(input, "Return");
     ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "Commit 1 file(s)", 10s)) << desktop.log;
@@ -196,6 +263,85 @@ TEST(TheTrayMenu, ConvertFilesListsANameThatIsNotUtf8) {
         },
         10s))
         << desktop.log;
+}
+
+// The Keep Both / Skip question up (a drop on a name already taken, with "Ask what to do"), the
+// tray menu still opens over it and takes its own keys: they choose Settings…, the question stays
+// unanswered and nothing is written, until the user answers it in its own window. Also when the
+// menu opens right after the keyboard left the program for another one's window: the keys go to
+// the menu, not to that window.
+TEST(TheTrayMenu, OpensAndTakesItsKeysWhileTheKeepBothQuestionIsUp) {
+    for (const bool keyboardLeaves : {false, true}) {
+        SCOPED_TRACE(keyboardLeaves ? "as the keyboard leaves for another program" : "over the question");
+        TrayDesktop desktop;
+        const auto source = desktop.home.write("a.txt", "Hello\n");
+        desktop.home.write("a.md", "taken\n");
+        const std::string defaults =
+            R"({"KolvexDidShowWelcome": {"type": "bool", "value": true}, "KolvexPreferences": {"type": "data", "json":)"
+            R"( {"outputLocation":"sameAsSource","conflictBehaviour":"ask","preserveMetadata":true,)"
+            R"("showNotifications":false,"imageQuality":0.85,"videoQuality":0.7,"audioBitrate":192000,)"
+            R"("parallelLimit":0,"appearance":"system","debugLogging":false,"triggerModifier":"shift"}}})";
+        if (const auto whyNot = desktop.start(defaults); !whyNot.empty()) GTEST_SKIP() << whyNot;
+        FakeInput input(desktop.xvfb->display());
+        ASSERT_TRUE(input.ok());
+        // Another program's window, clear of the question in the middle and of the tray.
+        std::map<std::string, std::string> environment = testing::desktopEnvironment(desktop.xvfb->display(), desktop.home.path());
+        testing::ChildProgram other(KOLVEX_KEY_WINDOW_GTK, {"40", "560", "200", "160"}, environment);
+        ASSERT_TRUE(other.waitForLine("ready", 10s));
+
+        // a.txt handed to the running copy opens the Portal with the keyboard; its last chip
+        // (Markdown) taken with the keys asks about the name a.md.
+        QProcess second;
+        second.setProcessEnvironment(desktop.environment);
+        second.start(KOLVEX_PROGRAM, {QString::fromStdString(source.string())});
+        ASSERT_TRUE(second.waitForFinished(20000));
+        ASSERT_TRUE(testing::waitForLog(desktop.kolvex, desktop.log, "RING n=", 20s)) << desktop.log;
+        ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s))
+            << "the Portal does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+        press(input, "Left");
+        press(input, "Return");
+        ASSERT_TRUE(testing::waitFor([&] { return desktop.windowTitled("Kolvex").has_value(); }, 15s))
+            << "no question came up\n" << desktop.log;
+        ASSERT_TRUE(testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex"; }, 10s))
+            << "the question does not have the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+
+        // The tray menu (opened at once after a click that gives the other window the keyboard),
+        // and in it Settings… with the keys.
+        if (keyboardLeaves) {
+            input.moveTo(140, 640);
+            input.button(1, true);
+            input.button(1, false);
+            input.sync();
+            ASSERT_TRUE(other.waitUntilPrinted("focus-in", 10s)) << "the other window did not take the keyboard";
+        }
+        ASSERT_TRUE(desktop.openMenu(input)) << "the tray menu did not open over the question: " << desktop.whyNot << "\n"
+                                             << desktop.log;
+        for (const char* key : {"Down", "Down", "Down", "Return"}) press(input, key);  // Convert Files…, Recent, Settings…
+        EXPECT_TRUE(testing::waitFor([&] { return testing::windowIsViewable(desktop.environment, "Kolvex Settings"); }, 10s))
+            << "the menu's keys did not reach it\n" << desktop.log;
+        const fs::path made = desktop.home.path() / "a 2.md";
+        EXPECT_FALSE(fs::exists(made)) << "the menu's keys answered the question";
+        EXPECT_TRUE(desktop.windowTitled("Kolvex").has_value()) << "the question went without an answer\n" << desktop.log;
+        for (const auto& line : other.lines())
+            EXPECT_EQ(line.rfind("key ", 0), std::string::npos) << "the menu's keys went to the other window: " << line;
+
+        // Answered in its own window: Keep Both, its default button.
+        ASSERT_TRUE(testing::waitFor(
+            [&] {
+                if (input.focusedWindowTitle() == "Kolvex") return true;
+                if (const auto frame = desktop.windowTitled("Kolvex")) {
+                    input.moveTo(frame->x + frame->width / 2, frame->y + 12);
+                    input.button(1, true);
+                    input.button(1, false);
+                    input.sync();
+                }
+                return false;
+            },
+            10s))
+            << "the question could not be given the keyboard: \"" << input.focusedWindowTitle() << "\"\n" << desktop.log;
+        press(input, "Return");
+        EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+    }
 }
 
 // Convert Files… opened while the question of an earlier choice is up (the "Ask each time"
@@ -210,7 +356,8 @@ TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
         QString question;  // the title of the question's window
         const char* made;  // the output, in "out" or beside the source
     };
-    for (const Row& row : {Row{"the folder chooser", "ask", "rename", "Where should the converted files go?", "out/a.md"}}) {
+    for (const Row& row : {Row{"the folder chooser", "ask", "rename", "Where should the converted files go?", "out/a.md"},
+                           Row{"the Keep Both box", "sameAsSource", "ask", "Kolvex", "a 2.md"}}) {
         SCOPED_TRACE(row.name);
         TrayDesktop desktop;
         desktop.home.write("a.txt", "Hello\n");
@@ -238,7 +385,7 @@ TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
         // Convert Files… from the tray, a.txt typed into the chooser's location field, and the
         // Portal's last chip (Markdown for a text) taken with the keys.
         const auto convertWithTheKeys = [&](size_t round) {
-            ASSERT_TRUE(desktop.openMenu(input)) << "no tray icon\n" << desktop.log;
+            ASSERT_TRUE(desktop.openMenu(input)) << desktop.whyNot << "\n" << desktop.log;
             press(input, "Down");  // "Convert Files…"
             press(input, "Return");
             ASSERT_TRUE(testing::waitFor([&] { return desktop.hasFocus(files); }, 10s))
@@ -272,7 +419,10 @@ TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
         const size_t withOneQuestion = titled();
         convertWithTheKeys(2);
         if (HasFatalFailure()) return;
-        EXPECT_EQ(count("Not converted, 1 file(s)"), 1u) << "the first choice is told as not converted\n" << desktop.log;
+        EXPECT_EQ(count("Not converted, 1 file(s) for Markdown: Other files were opened in Kolvex before its question "
+                        "was answered"),
+                  1u)
+            << "the first choice is told as not converted, for what replaced it\n" << desktop.log;
         EXPECT_EQ(titled(), withOneQuestion) << "a second question stacked on the first";
 
         press(input, "Return");  // "Convert Here" in the last folder chosen; "Keep Both"

@@ -278,23 +278,32 @@ TEST_F(PortalAskTest, AfterSkipAWalkTellsAFileWhoseNameIsTakenAsSkipped) {
     EXPECT_EQ(namesAsked.size(), 1u);
 }
 
-// However the ask ends before its answer — a new drag, a hand-back, Escape, the sheet's
-// Cancel — its question goes with it, its files are told as not converted, and a late answer
-// starts nothing. A new drop asks its own question: never two on screen.
+// However the ask ends before its answer — a new drag, a hand-back, files opened in the
+// program, Escape, the sheet's Cancel — its question goes with it, its files are told as not
+// converted for the true reason, and a late answer starts nothing. A new drop asks its own
+// question: never two on screen.
 TEST_F(PortalAskTest, AQuestionIsTakenDownWhenItsAskEnds) {
     struct Row {
-        const char* name;
+        std::string name;
         bool names;  // the names' question, else the folder's
         std::function<void()> end;
+        std::string reason;  // what the files not converted are told
     };
     const auto newDrag = [this] { browse({"/tmp/other.png"}); };
-    const auto escape = [this] { model->dismissByKeyboard(); };
-    const std::vector<Row> rows{
-        {"a new drag over the folder chooser", false, newDrag},
-        {"Escape while the folder chooser is up", false, escape},
-        {"a new drag over the names' question", true, newDrag},
-        {"Escape while the names' question is up", true, escape},
+    const auto filesOpened = [this] {
+        model->beginGesture(DragPayload({"/tmp/other.png"}), PortalMode::convert, PortalModel::GestureStart::handedOver);
     };
+    const auto escape = [this] { model->dismissByKeyboard(); };
+    const std::string byDrag = "A new drag began before its question was answered";
+    const std::string byFiles = "Other files were opened in Kolvex before its question was answered";
+    const std::string byCancel = "Cancelled before its question was answered";
+    std::vector<Row> rows;
+    for (const bool names : {false, true}) {
+        const std::string question = names ? "the names' question" : "the folder chooser";
+        rows.push_back({"a new drag over " + question, names, newDrag, byDrag});
+        rows.push_back({"files opened over " + question, names, filesOpened, byFiles});
+        rows.push_back({"Escape while " + question + " is up", names, escape, byCancel});
+    }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         model = makeModel();
@@ -328,7 +337,7 @@ TEST_F(PortalAskTest, AQuestionIsTakenDownWhenItsAskEnds) {
         ASSERT_EQ(completed.size(), 1u) << "the drop is not lost without a word";
         ASSERT_EQ(completed[0].failures.size(), 1u);
         EXPECT_EQ(completed[0].failures[0].source, fs::path("/tmp/photo.jpg"));
-        EXPECT_NE(completed[0].failures[0].reason.find("before its question was answered"), std::string::npos);
+        EXPECT_EQ(completed[0].failures[0].reason, row.reason);
 
         // Answered anyway (a window that could not be taken down): nothing runs, nothing more is said.
         if (row.names) names[0](true);

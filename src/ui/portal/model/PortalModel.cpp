@@ -195,9 +195,10 @@ Animation PortalModel::revealAnimation() const {
 // ---------------------------------------------------------------------------------------------
 // Gesture, ring and selection
 
-void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode) {
+void PortalModel::beginGesture(const DragPayload& payload, PortalMode mode, GestureStart start) {
     m_flow.sendForegroundToBackground();
-    m_flow.forgetPending("A new drag began before its question was answered");
+    m_flow.forgetPending(start == GestureStart::drag ? "A new drag began before its question was answered"
+                                                     : "Other files were opened in Kolvex before its question was answered");
     setPayload(payload);
     m_display.setPhase(Phase::browsing());
     takePendingSources();

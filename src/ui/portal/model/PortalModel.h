@@ -137,7 +137,11 @@ public:
     std::vector<RingTarget> filteredTargets() const;
 
     // --- Gesture, ring and selection ---
-    void beginGesture(const DragPayload& payload, PortalMode mode);
+    // What brought the files: a drag the trigger key opened the Portal over, or files handed to
+    // the program (Convert Files…, a launch with files). A question still up for the drop
+    // before is taken down, and its files are told as not converted for that reason.
+    enum class GestureStart { drag, handedOver };
+    void beginGesture(const DragPayload& payload, PortalMode mode, GestureStart start = GestureStart::drag);
     void apply(PortalMode mode);
     // Where the pointer is, from the Portal's centre, as the Portal appears under it (away from
     // the centre when the Portal was pushed back on screen near an edge): a pointer that
