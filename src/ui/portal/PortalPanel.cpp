@@ -202,32 +202,6 @@ void PortalPanel::orderFrontRegardless() {
     applyShape();
 }
 
-bool PortalPanel::hasKeyboard() const {
-    const QWindow* window = windowHandle();
-    return window && window == QGuiApplication::focusWindow();
-}
-
-void PortalPanel::takeKeyboard() {
-    activateWindow();
-    if (m_dropView) m_dropView->setFocus(Qt::ActiveWindowFocusReason);
-}
-
-bool PortalPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_watchedWindow && event->type() == QEvent::MouseButtonPress && m_isKeyboardDriven &&
-        !hasKeyboard()) {
-        takeKeyboard();
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void PortalPanel::escapePressedAnywhere() {
-    if (!m_isKeyboardDriven || !isVisible() || !m_model.isRevealed() || hasKeyboard()) return;
-    if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
-    Log::interaction().info("Escape pressed outside the keyboard Portal; dismissing");
-    if (m_model.isShowingFormatList()) m_model.dismissByKeyboard();  // ends the search first
-    m_model.dismissByKeyboard();
-}
-
 void PortalPanel::letInputThrough(bool through) {
     // An empty input shape: drag sources look past the window for their target while it fades.
     if (QWindow* window = windowHandle()) window->setFlag(Qt::WindowTransparentForInput, through);
@@ -318,7 +292,7 @@ void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
     m_model.selectFirstTarget();
     applyFlags(true);
     orderFrontRegardless();
-    takeKeyboard();
+    claimKeyboard();
     show(true);
 }
 

@@ -131,6 +131,9 @@ private:
     void applyFlags(bool keyboardDriven);
     void collapseStep(double start, Rect from, Rect to, double duration);
     void takeKeyboard();
+    // Takes the keyboard, and asks again while the window manager has not given it.
+    void claimKeyboard();
+    void askForKeyboardAgain(unsigned long gesture, int triesLeft);
     bool hasKeyboard() const;
 
     PortalModel& m_model;
