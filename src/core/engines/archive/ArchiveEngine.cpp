@@ -297,9 +297,18 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
         const auto size = meter ? m_files->size(job.source) : std::nullopt;
         return size ? meter->projected(*size) : std::nullopt;
     };
+    // One that records its length (an .xz's index, a gzip trailer) needs that, whatever else
+    // took the volume's room meanwhile.
+    const auto recorded = meter ? ArchiveSpace::recordedLength(job, *m_files) : std::nullopt;
+    const auto tripped = [&](const ExtractionGuard& guard) {
+        const ConversionError error = guard.error(job.source, projected());
+        if (!recorded || error.kind() != ConversionError::Kind::insufficientDiskSpace) return error;
+        return ConversionError::insufficientDiskSpace(*recorded, error.available());
+    };
     // A full disk met while writing needs the whole: what the archive declares, else the projection.
     const auto withProjection = [&](const ConversionError& error) {
-        const auto whole = survey.sizesKnown && survey.declaredBytes > 0 ? std::optional(survey.declaredBytes) : projected();
+        const auto whole =
+            survey.sizesKnown && survey.declaredBytes > 0 ? std::optional(survey.declaredBytes) : recorded ? recorded : projected();
         if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !whole || *whole <= error.required())
             return error;
         return ConversionError::insufficientDiskSpace(*whole, error.available());
@@ -312,18 +321,18 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
     try {
         work(local.get_token());
     } catch (const OperationCancelled&) {
-        if (guard.tripped()) throw guard.error(job.source, projected());
+        if (guard.tripped()) throw tripped(guard);
         throw;
     } catch (const ConversionError& error) {
         // A disk that filled up before the guard saw it fails the work with its own message.
-        if (guard.tripped()) throw guard.error(job.source, projected());
+        if (guard.tripped()) throw tripped(guard);
         throw withProjection(error);
     } catch (const std::system_error& error) {
-        if (guard.tripped()) throw guard.error(job.source, projected());
+        if (guard.tripped()) throw tripped(guard);
         if (auto mapped = ErrorMapper::fromSystemError(error.code(), job, *m_files)) throw withProjection(*mapped);
         throw;
     }
-    if (guard.finalCheck()) throw guard.error(job.source, projected());
+    if (guard.finalCheck()) throw tripped(guard);
 }
 
 int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
