@@ -60,7 +60,9 @@ public:
     }
 
     std::optional<int64_t> projected(double duration) const {
-        if (!(m_last.seconds > 0) || m_last.seconds >= duration) return std::nullopt;
+        if (!(m_last.seconds > 0)) return std::nullopt;
+        // All of it was muxed; only its end (an index, a move to the front) did not fit.
+        if (m_last.seconds >= duration) return m_last.bytes;
         double whole = static_cast<double>(m_last.bytes) * duration / m_last.seconds;
         const double stretch = m_last.seconds - m_first.seconds;
         if (m_first.bytes > kHeader && stretch >= duration / 5)
