@@ -95,6 +95,7 @@ struct Case {
     int64_t slack = int64_t{512} << 10;  // what the other writer leaves for the job to fill
     int copies = 1;                      // a batch of as many jobs, each from its own source
     std::function<void(ConversionOptions&)> tune = {};
+    bool madeWithFFmpeg = false;  // its source is made by the ffmpeg program
 };
 
 // A Python script run with its arguments as sys.argv[1:].
@@ -155,8 +156,8 @@ const std::vector<Case>& cases() {
                         "    for k in range(16): z.writestr('part%d.txt' % k, lines(40000))\n",
                     {file.string()});
          }, kAboveTheGuardsReserve},
-        // Thirty-two MB of text as a bare .xz stream (some hundred KB), which records no length:
-        // its need is projected from what it has unpacked when the volume fills.
+        // Thirty-six MB of text as a bare .xz stream (some two hundred KB), whose index records
+        // what it unpacks to.
         {"xz extract", engine_ids::archive, "xz", "xz", std::string("extract"), int64_t{96} << 20, true,
          [](const fs::path& file) {
              python(std::string(kLines) +
@@ -168,11 +169,11 @@ const std::vector<Case>& cases() {
         // the batch fill the disk for each other.
         {"png batch", engine_ids::image, "jpg", "png", std::nullopt, int64_t{32} << 20, false,
          [](const fs::path& file) {
-             static int seed = 0;
+             const int index = std::stoi(file.filename().string());  // "<index>-source.jpg"
              makeMedia(file, {"-f", "lavfi", "-i", "color=c=0x708090:s=2000x1500", "-vf",
-                              "noise=alls=40:allf=t,noise=alls=" + std::to_string(30 + seed++), "-frames:v", "1",
+                              "noise=alls=40:allf=t,noise=alls=" + std::to_string(30 + index), "-frames:v", "1",
                               "-q:v", "3"});
-         }, int64_t{512} << 10, 6},
+         }, int64_t{512} << 10, 6, {}, true},
         // 14.8 s of a 20 s clip whose start is no keyframe: re-encoded, some 13 MB. The other
         // writer leaves it room for half of that, so that it has told how fast it writes.
         {"re-encoded trim", engine_ids::ffmpeg, "mp4", "mp4", std::string("trim"), int64_t{32} << 20, true,
@@ -183,7 +184,7 @@ const std::vector<Case>& cases() {
          }, int64_t{8} << 20, 1, [](ConversionOptions& options) {
              options.trimStart = 2.0;
              options.trimEnd = 16.8;
-         }},
+         }, true},
     };
     return all;
 }
@@ -216,6 +217,10 @@ TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
         SCOPED_TRACE(c.name);
         if (!sharedEngines().has(c.engine)) {
             std::cout << c.name << ": no " << c.engine.rawValue << " engine in this build\n";
+            continue;
+        }
+        if (c.madeWithFFmpeg && !haveFFmpeg()) {
+            std::cout << c.name << ": no ffmpeg program to make the source with\n";
             continue;
         }
         TempDir made;
