@@ -2,7 +2,6 @@
 // What a full disk is told as, through the real coordinator and engines on a disk that really
 // fills up: the need of the whole job, judged from what the job writes, and the room there was.
 // Each job is first run where it has room, to learn what it writes.
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "RealEngines.h"
+#include "SharedEngines.h"
 #include "TestPdfFiles.h"
 #include "core/services/ProcessRunner.h"
 #include "support/BinaryFixtures.h"
@@ -25,17 +24,6 @@ namespace kolvex::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-const RealEngines& engines() {
-    static const RealEngines assembled = RealEngines::assemble();
-    return assembled;
-}
-
-int64_t freeBytes(const fs::path& folder) {
-    struct statvfs info {};
-    if (::statvfs(folder.c_str(), &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
-}
 
 int64_t bytesOf(const std::vector<fs::path>& outputs) {
     int64_t total = 0;
@@ -131,13 +119,13 @@ class FullDiskFigures : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the pictures are made with it";
-        m_coordinator = engines().coordinator();
+        m_coordinator = sharedEngines().coordinator();
     }
 
     std::vector<ConversionJob> jobs(const FullDiskCase& c, const std::vector<fs::path>& sources,
                                     const fs::path& folder) const {
-        const auto from = engines().registry.format(FormatID(c.from));
-        const auto to = engines().registry.format(FormatID(c.to));
+        const auto from = sharedEngines().registry.format(FormatID(c.from));
+        const auto to = sharedEngines().registry.format(FormatID(c.to));
         EXPECT_TRUE(from && to) << c.name;
         std::vector<ConversionJob> planned;
         if (!from || !to) return planned;
@@ -160,7 +148,7 @@ protected:
 TEST_F(FullDiskFigures, AFullDiskNamesWhatTheJobWritesAndTheRoomThereWas) {
     for (const auto& c : cases()) {
         SCOPED_TRACE(c.name);
-        if (!engines().has(c.engine)) continue;
+        if (!sharedEngines().has(c.engine)) continue;
         TempDir made;
         std::vector<fs::path> sources;
         for (int i = 0; i < c.files; ++i) {

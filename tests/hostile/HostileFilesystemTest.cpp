@@ -4,7 +4,6 @@
 // that fills up, and archives whose entries are stranger than they look.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "RealEngines.h"
+#include "SharedEngines.h"
 #include "TestPdfFiles.h"
 #include "core/services/PathUtils.h"
 #include "core/services/ProcessRunner.h"
@@ -31,11 +30,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // The document engine's Qt is started by the corpus tests of this binary.
-
-const RealEngines& real() {
-    static const RealEngines engines = RealEngines::assemble();
-    return engines;
-}
 
 // One conversion per engine. `make` writes a source: a small one, or with `large` one whose
 // output is megabytes (`largeOutput` bytes, roughly) while the source stays small.
@@ -105,13 +99,13 @@ class HostileFilesystem : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the sources are made with it";
-        m_coordinator = real().coordinator();
+        m_coordinator = sharedEngines().coordinator();
     }
 
     std::optional<ConversionJob> job(const EngineCase& c, const fs::path& source, const fs::path& folder) const {
-        if (!real().has(c.engine)) return std::nullopt;
-        const auto from = real().registry.format(FormatID(c.from));
-        const auto to = real().registry.format(FormatID(c.to));
+        if (!sharedEngines().has(c.engine)) return std::nullopt;
+        const auto from = sharedEngines().registry.format(FormatID(c.from));
+        const auto to = sharedEngines().registry.format(FormatID(c.to));
         EXPECT_TRUE(from && to) << c.name;
         if (!from || !to) return std::nullopt;
         ConversionOptions options = ConversionOptions::defaults();
@@ -194,12 +188,6 @@ TEST_F(HostileFilesystem, SourcesThatAreNotRegularFilesAreRefusedAtOnce) {
     }
 }
 
-int64_t freeBytes(const fs::path& folder) {
-    struct statvfs info {};
-    if (::statvfs(folder.c_str(), &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
-}
-
 TEST_F(HostileFilesystem, AFullDiskIsToldWithTrueFiguresByEveryEngine) {
     for (const auto& c : engineCases()) {
         if (c.largeOutput == 0) continue;
@@ -241,7 +229,7 @@ TEST_F(HostileFilesystem, AFullDiskIsToldWithTrueFiguresByEveryEngine) {
 TEST_F(HostileFilesystem, ArchivesNameTheTrueCause) {
     const EngineCase& archive = engineCases().back();
     ASSERT_EQ(archive.engine, engine_ids::archive);
-    if (!real().has(engine_ids::archive)) GTEST_SKIP() << "no archive engine in this build";
+    if (!sharedEngines().has(engine_ids::archive)) GTEST_SKIP() << "no archive engine in this build";
     TempDir dir;
 
     // A stream of zeros is a sound stream, whatever it looks like once unpacked.

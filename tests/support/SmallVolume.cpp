@@ -2,6 +2,7 @@
 #include "support/SmallVolume.h"
 
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +21,12 @@ SmallVolume::SmallVolume(int64_t bytes) : m_path(m_dir / "volume") {
 
 SmallVolume::~SmallVolume() {
     if (m_mounted) ::umount2(m_path.c_str(), MNT_DETACH);
+}
+
+int64_t freeBytes(const std::filesystem::path& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) return -1;
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 }  // namespace kolvex::testing

@@ -29,4 +29,8 @@ private:
     std::string m_whyNot;
 };
 
+// What an unprivileged writer may still put on the volume that holds `folder`; -1 when it
+// cannot be read.
+int64_t freeBytes(const std::filesystem::path& folder);
+
 }  // namespace kolvex::testing

@@ -412,8 +412,17 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         if (const auto size = m_files->size(job.source)) {
             const int64_t required = *size + *size / 10 + 1'048'576;
             freeBefore = m_files->availableCapacity(job.destination);
-            if (freeBefore && *freeBefore < required) throw ConversionError::insufficientDiskSpace(required, *freeBefore);
+            // While other jobs write, the room their partial files hold may come back, and a
+            // guess from the source is no need to tell: the engine meets the disk itself and
+            // says what the job writes.
+            if (freeBefore && *freeBefore < required && m_writing.load() == 0)
+                throw ConversionError::insufficientDiskSpace(required, *freeBefore);
         }
+        ++m_writing;
+        const struct Written {
+            std::atomic<int>& count;
+            ~Written() { --count; }
+        } written{m_writing};
         outcome = planned->convertReporting(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
         if (outcome.outputs.empty()) {
             error = ConversionError::backendFailure(planned->id().rawValue, -1, "The conversion finished without writing a file");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -134,6 +135,7 @@ private:
     mutable std::mutex m_mutex;                     // serialises planning; guards m_reserved
     std::multiset<std::filesystem::path> m_reserved;  // destinations of jobs planned and not yet finished
     mutable JobSlots m_slots;                       // the user's cap on jobs at once
+    mutable std::atomic<int> m_writing{0};          // jobs whose engines are running now
 };
 
 }  // namespace kolvex

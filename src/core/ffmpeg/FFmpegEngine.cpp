@@ -40,6 +40,53 @@ namespace {
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
+// The allocation unit a need is rounded up to: a page, what tmpfs and ext4 give a file.
+constexpr int64_t kBlock = 4096;
+
+// What an output grows to, judged from ffmpeg's reports of its size and of how far into the
+// output it was. The time a report gives runs ahead of the bytes on disk by what the encoder
+// and the muxer hold (a video encoder's look-ahead, sound queued until the pictures catch up),
+// seconds early on; that lag stays while the file grows, and all of it reaches the file at the
+// end. So the rate at which the file grew, over a long enough stretch, times the output's
+// duration is its size; from a short stretch, its size so far scaled by the time is the
+// better guess, and that errs low, never high.
+class OutputGrowth {
+public:
+    void add(int64_t bytes, double seconds) {
+        if (bytes <= m_last.bytes || !(seconds > 0)) return;
+        // The container's header alone tells no rate.
+        if (m_first.bytes <= kHeader) m_first = {bytes, seconds};
+        m_last = {bytes, seconds};
+    }
+
+    std::optional<int64_t> projected(double duration) const {
+        if (!(m_last.seconds > 0)) return std::nullopt;
+        // All of it was muxed; only its end (an index, a move to the front) did not fit.
+        if (m_last.seconds >= duration) return m_last.bytes;
+        double whole = static_cast<double>(m_last.bytes) * duration / m_last.seconds;
+        const double stretch = m_last.seconds - m_first.seconds;
+        if (m_first.bytes > kHeader && stretch >= duration / 5)
+            whole = std::max(whole, static_cast<double>(m_last.bytes - m_first.bytes) / stretch * duration);
+        return static_cast<int64_t>(whole);
+    }
+
+private:
+    static constexpr int64_t kHeader = 64 << 10;
+    struct Point {
+        int64_t bytes = 0;
+        double seconds = 0;
+    };
+    Point m_first;
+    Point m_last;
+};
+
+// Whether ffmpeg said that writing its output failed, whatever its exit code.
+bool writeFailed(const std::string& standardError) {
+    const std::string text = paths::asciiLower(standardError);
+    return text.find("error writing trailer") != std::string::npos || text.find("no space left") != std::string::npos ||
+           text.find("disk quota exceeded") != std::string::npos;
+}
+
 // The stretch whose packets decide whether a trim can be copied: from a second before its start
 // to its end (the file's end when it has none).
 std::pair<double, double> trimWindow(const ConversionJob& job) {
@@ -358,10 +405,15 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
     FFmpegProgressParser parser(duration, 0.02);
-    double reachedSeconds = 0;  // of output written, as the progress stream last said
+    // How the output grew, as the reports said: its size on disk against how far into the
+    // output ffmpeg was. Only reports in which it grew count: once the volume is full, ffmpeg
+    // muxes on into a file that no longer grows.
+    OutputGrowth growth;
+    int64_t reportedBytes = 0;  // of the report being read; its size comes before its time
     const ProcessRunner::LineCallback onLine = [&](const std::string& line) {
         std::lock_guard lock(trackerLock);
-        if (line.starts_with("out_time_us=")) reachedSeconds = std::max(reachedSeconds, std::atof(line.c_str() + 12) / 1e6);
+        if (line.starts_with("total_size=")) reportedBytes = std::atoll(line.c_str() + 11);
+        if (line.starts_with("out_time_us=")) growth.add(reportedBytes, std::atof(line.c_str() + 12) / 1e6);
         if (const auto fraction = parser.consume(line)) report(*fraction);
     };
 
@@ -378,18 +430,21 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
         throw;
     }
     watcher.cancel();
-    if (result.exitCode != 0) {
-        const ConversionError error =
-            ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode, result.standardError(), job, *m_files);
-        // A full disk: what was written before it filled, scaled by how far into the output it
-        // got, is what the whole output needs. The output is the last argument.
-        const auto written = arguments.empty() ? std::nullopt : m_files->size(arguments.back());
-        if (error.kind() == ConversionError::Kind::insufficientDiskSpace && written && duration &&
-            reachedSeconds > 0 && reachedSeconds < *duration) {
-            const auto need = static_cast<int64_t>(static_cast<double>(*written) * (*duration / reachedSeconds));
-            throw ConversionError::insufficientDiskSpace(std::max(error.required(), need), error.available());
-        }
-        throw error;
+    // ffmpeg ends with 0 when only its trailer could not be written (the index of an MP4, its
+    // move to the front): the file is cut short, and the cause is in what it said.
+    if (result.exitCode != 0 || writeFailed(result.standardError())) {
+        const ConversionError error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode != 0 ? result.exitCode : 1,
+                                                       result.standardError(), job, *m_files);
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw error;
+        // A full disk: what was written while the output grew, scaled by how far into the
+        // output it had got, is what the whole output needs, in the volume's blocks. What is
+        // free once this file is gone includes what it held. The output is the last argument.
+        const fs::path output = arguments.empty() ? fs::path() : fs::path(arguments.back());
+        const int64_t held = m_files->allocatedSize(output).value_or(0);
+        int64_t need = error.required();
+        if (const auto projected = duration ? growth.projected(*duration) : std::nullopt)
+            need = std::max(need, (*projected + kBlock - 1) / kBlock * kBlock);
+        throw ConversionError::insufficientDiskSpace(need, error.available() + held);
     }
     return result;
 }

@@ -150,12 +150,14 @@ ConversionError ErrorMapper::diskFull(const Subject& subject, const FileManagerS
     return ConversionError::insufficientDiskSpace(required ? *required : available + 1, available);
 }
 
-std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& subject, const fs::path& partial,
+std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& /*subject*/, const fs::path& partial,
                                                       const FileManagerService& files,
                                                       std::optional<int64_t> required) {
     const auto free = files.availableCapacity(partial);
     if (!free || *free >= kNearlyFull) return std::nullopt;
-    return diskFull(subject, files, required);
+    // Free once the partial file is gone, read while whatever else filled the volume is there.
+    const int64_t available = std::max<int64_t>(*free, 0) + files.allocatedSize(partial).value_or(0);
+    return ConversionError::insufficientDiskSpace(required ? *required : available + 1, available);
 }
 
 std::optional<int64_t> ErrorMapper::recordedLength(const ConversionJob& job) {

@@ -88,8 +88,9 @@ public:
 
     // For a write that failed without saying why (a library that reports no errno): a full disk
     // when the volume that holds `partial` has (almost) no room left, with `required` as the
-    // need when the caller can estimate it. None while the volume has room: the failure then had
-    // another cause. Call it before the partial file is removed.
+    // need when the caller can estimate it, and as free what the volume has once `partial` is
+    // gone. None while the volume has room: the failure then had another cause. Call it before
+    // the partial file is removed.
     static std::optional<ConversionError> fullVolume(const Subject& subject, const std::filesystem::path& partial,
                                                      const FileManagerService& files,
                                                      std::optional<int64_t> required = std::nullopt);

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,32 @@ TEST_F(CoordinatorTest, SpaceCheckNeedsTheSourceSizeATenthAndAMegabyte) {
     m_files->capacity = int64_t{0};
     m_files->sourceSize.emplace();
     EXPECT_TRUE(coordinator.submit(toFormat({source}, "jpg")).at(0).succeeded());
+}
+
+// While another job writes, the room its partial file holds may come back: a guess from the
+// source is not told as a need, and the engine meets the volume itself.
+TEST_F(CoordinatorTest, TheSpaceCheckLeavesTheGuessUnsaidWhileAnotherJobWrites) {
+    auto gate = std::make_shared<Gate>();
+    auto engine = FakeEngine::make("image", FakeEngine::bySourceName({{"busy.png", FakeEngine::waitsFor(gate)}},
+                                                                     FakeEngine::writesDestination()));
+    auto coordinator = make({engine}, /*processors=*/2);
+    const auto big = file("big.png");
+    fs::resize_file(big, 10'000'000);  // sparse: costs no space
+    m_files->capacity = int64_t{5'000'000};
+
+    std::vector<ConversionResult> busy;
+    std::jthread writing([&] { busy = coordinator.submit(toFormat({file("busy.png")}, "jpg")); });
+    engine->waitUntilStarted(1);
+    const auto results = coordinator.submit(toFormat({big}, "jpg"));
+    gate->open();
+    writing.join();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].succeeded()) << results[0].error->shortDescription();
+    EXPECT_EQ(engine->started(), 2);
+
+    // Alone, the same job is refused before its engine starts.
+    EXPECT_EQ(coordinator.submit(toFormat({big}, "jpg")).at(0).error->kind(), ConversionError::Kind::insufficientDiskSpace);
+    EXPECT_EQ(engine->started(), 2);
 }
 
 TEST_F(CoordinatorTest, OutputFolderIsCreatedOrRefused) {

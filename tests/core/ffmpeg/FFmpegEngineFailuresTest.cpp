@@ -94,6 +94,19 @@ TEST(FFmpegEngineFailures, AnOutputWithNothingInItIsAFailure) {
         EXPECT_TRUE(entry.path() == run.source || entry.path().filename() == "bin") << "left behind: " << entry.path();
 }
 
+// ffmpeg 5 ends with 0 when only the MP4's index could not be written: the file is cut short,
+// and the volume, not the source, is at fault.
+TEST(FFmpegEngineFailures, ATrailerThatDidNotFitIsAFullDisk) {
+    FakeRun run;
+    run.fake.setWritesOutput("ffmpeg", std::string(64 << 10, 'm'));
+    run.fake.setStandardError("ffmpeg", "Error writing trailer of /x/.out.mp4: No space left on device\n"
+                                        "Error closing file /x/.out.mp4: No space left on device\n");
+    const auto job = mediaJob(run.source, run.destination, "mkv", "mp4");
+    const auto error = conversionError([&] { run.engine(FakeRun::video()).convert(job, nullptr, {}); });
+    EXPECT_EQ(error.kind(), ConversionError::Kind::insufficientDiskSpace) << error.shortDescription();
+    EXPECT_FALSE(fs::exists(run.destination));
+}
+
 TEST(FFmpegEngineFailures, TrimProgressIsMeasuredAgainstTheTrimmedSpan) {
     FakeRun run;
     run.fake.setStandardOutput("ffmpeg", "out_time_us=1000000\nprogress=continue\n");

@@ -91,10 +91,6 @@ private:
     std::vector<std::filesystem::path> extract(const ConversionJob& job, const ArchiveSurvey& survey,
                                                const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
                                                Findings& findings) const;
-    // A bare stream unpacks to one file beside the output, at the first free name.
-    std::filesystem::path extractStream(const ConversionJob& job, const ArchiveSurvey& survey,
-                                        const std::filesystem::path& parent, const ProgressCallback& progress,
-                                        std::stop_token stop) const;
     std::vector<std::filesystem::path> repack(const ConversionJob& job, const ArchiveSurvey& survey,
                                               const std::filesystem::path& archive, const ProgressCallback& progress, std::stop_token stop,
                                               Findings& findings) const;

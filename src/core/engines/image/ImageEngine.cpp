@@ -16,6 +16,7 @@
 #include "core/conversion/ResizePlan.h"
 #include "core/engines/image/ImageFormatTable.h"
 #include "core/engines/image/ImageLimits.h"
+#include "core/engines/image/ImageMemory.h"
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
 #include "core/engines/image/ImageWriter.h"
@@ -220,60 +221,14 @@ void refuseIfTooLargeFor(const ConversionJob& job, const Plan& plan, const VImag
         throw ConversionError::unsupportedCombination(pictureName(job, width, height), *refusal);
 }
 
-size_t pixelBytes(const VImage& image) {
-    return static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()) *
-           static_cast<size_t>(image.bands()) * vips_format_sizeof(image.format());
-}
-
-// What libwebp holds beyond its fixed copies grows with what the picture holds: a photo of pure
-// noise needs twice what a flat one does. The source's compressed size tells how much it holds
-// before a pixel is decoded. Measured on 12-megapixel JPEGs from flat to pure noise: nothing
-// more up to 0.08 bytes of source a sample, then 10 bytes for every further byte, never more
-// than 3.5 copies of the picture's samples.
-size_t contentMemory(const ConversionJob& job, const VImage& source, const VImage& picture, const Plan& plan) {
-    if (plan.target->saver != "webpsave" || plan.animated) return 0;
-    std::error_code ec;
-    const auto fileBytes = fs::file_size(job.source, ec);
-    if (ec) return 0;
-    const double samples = static_cast<double>(picture.width()) * picture.height() * picture.bands();
-    const double sourceSamples = static_cast<double>(source.width()) * source.height() * source.bands();
-    // A picture shrunk on loading holds its share of what the source holds.
-    const double held = static_cast<double>(fileBytes) * std::min(samples / std::max(sourceSamples, 1.0), 1.0);
-    const double extra = std::clamp(10.0 * (held - 0.08 * samples), 0.0, 3.5 * samples);
-    return static_cast<size_t>(extra);
-}
-
-// The rows the pipeline's threads hold at once grow with a picture's width, not its area: a
-// 24000 × 500 panorama held 50 MB more than a 4000 × 3000 photo of as many pixels, whatever the
-// saver. About 800 rows' worth.
-size_t rowMemory(const VImage& image) {
-    return static_cast<size_t>(image.width()) * static_cast<size_t>(image.bands()) *
-           vips_format_sizeof(image.format()) * 800;
-}
-
-// The memory a picture's conversion holds at its peak: the saver's working copies of the pixels
-// it is given, or of the source's when the loader decodes the source at full size, with what the
-// saver needs for the content and the pipeline's rows; and the whole source besides when the
-// pixel work does not read it in order. No pixel has been decoded yet; only the pipeline's sizes
-// and the file's are read.
-size_t workingMemory(const ConversionJob& job, const VImage& source, const VImage& picture, const Plan& plan) {
-    const double copies = std::max(plan.target->workingCopies, 1.0);
-    const size_t content = contentMemory(job, source, picture, plan);
-    if (shrinksOnLoad(plan)) {
-        return static_cast<size_t>(static_cast<double>(pixelBytes(picture)) * copies) + content + rowMemory(picture);
-    }
-    const size_t decoded = std::max(pixelBytes(source), pixelBytes(picture));
-    const size_t rows = std::max(rowMemory(source), rowMemory(picture));
-    const size_t whole = !plan.animated && readsInOrder(job, plan) ? 0 : pixelBytes(source);
-    return static_cast<size_t>(static_cast<double>(decoded) * copies) + content + rows + whole;
-}
-
-// Shared by every picture the process converts: a batch of large photos encodes a few at a time
-// instead of holding every worker's copies at once.
-MemoryBudget& pictureBudget() {
-    // Never destroyed: work still running as the process ends gives its share back here.
-    static auto* const shared = new MemoryBudget(ImageEngine::kWorkingMemoryLimit);
-    return *shared;
+// What the pixel work of `plan` holds of the pictures, for the memory they are given.
+image::PixelRoute routeOf(const ConversionJob& job, const Plan& plan) {
+    image::PixelRoute route;
+    route.copies = plan.target->workingCopies;
+    route.shrinksOnLoad = shrinksOnLoad(plan);
+    route.holdsWholeSource = plan.animated || !readsInOrder(job, plan);
+    route.webp = plan.target->saver == "webpsave" && !plan.animated;
+    return route;
 }
 
 // The HEVC encoder can end without a picture (a strip only a few pixels high but thousands
@@ -464,7 +419,8 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
     }
 
     refuseIfTooLargeFor(job, plan, picture);
-    const MemoryBudget::Share memory(pictureBudget(), workingMemory(job, header, picture, plan), stop);
+    const MemoryBudget::Share memory(image::pictureBudget(),
+                                     image::workingMemory(job.source, header, picture, routeOf(job, plan)), stop);
     threads.emplace();
 
     StagedOutput output(job.destination);

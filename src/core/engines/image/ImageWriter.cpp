@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "core/engines/image/ImageLimits.h"
@@ -34,6 +36,15 @@ enum class Route {
     whole,        // gathered and reworked at the end (the WebP saver makes its file in memory anyway)
 };
 
+// What the volume of the open file `fd` has free, with what the file takes on it.
+std::optional<int64_t> freeOnceGone(int fd) {
+    struct statvfs volume {};
+    struct stat file {};
+    if (::fstatvfs(fd, &volume) != 0 || ::fstat(fd, &file) != 0) return std::nullopt;
+    return static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize) +
+           static_cast<int64_t>(file.st_blocks) * 512;
+}
+
 // The file end of a libvips custom target. Called from the saver's thread only.
 class Sink {
 public:
@@ -46,6 +57,9 @@ public:
     bool stopped() const { return m_stopped; }
     bool reworkFailed() const { return m_reworkFailed; }
     int64_t written() const { return m_written; }
+    // What the volume had free when it filled up, with what this file held then: the room the
+    // job had beside whatever else filled it, before anything was removed.
+    std::optional<int64_t> freeWhenFull() const { return m_freeWhenFull; }
     // What the saver handed over in all, written or not: once the volume is full the saver goes
     // on into nothing, so that the need told is the file's real size.
     int64_t needed() const { return m_counting ? std::max(m_countedEnd, m_written) : m_written; }
@@ -139,6 +153,7 @@ private:
                 m_error = errno;
                 if (m_error != ENOSPC && m_error != EDQUOT) return false;
                 m_counting = true;
+                m_freeWhenFull = freeOnceGone(m_fd);
                 const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
                 m_countedAt = at >= 0 ? static_cast<int64_t>(at) : m_written;
                 m_countedEnd = std::max(m_countedAt, m_written);
@@ -172,6 +187,7 @@ private:
     int64_t m_countedAt = 0;
     int64_t m_countedEnd = 0;
     int m_error = 0;
+    std::optional<int64_t> m_freeWhenFull;
     bool m_stopped = false;
     bool m_reworkFailed = false;
     bool m_ended = false;
@@ -186,11 +202,17 @@ bool isPermissionError(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR;
 }
 
-[[noreturn]] void throwWriteError(int error, int64_t written, const StagedOutput& output) {
+// `freeWhenFull`: the room the file had when the volume filled up, when that was read then.
+[[noreturn]] void throwWriteError(int error, int64_t written, const StagedOutput& output,
+                                  std::optional<int64_t> freeWhenFull = std::nullopt) {
     if (isPermissionError(error)) throw ConversionError::insufficientPermissions(output.destination());
     if (error == ENOSPC || error == EDQUOT) {
-        const auto available = FileManagerService::shared().availableCapacity(output.path());
-        throw ConversionError::insufficientDiskSpace(written, available.value_or(0));
+        // Free is what the volume has once this partial file is gone, beside the files of any
+        // neighbours that filled it with this one: read as it filled, for a saver that went on
+        // counting while they may have gone.
+        const auto& files = FileManagerService::shared();
+        const int64_t now = files.availableCapacity(output.path()).value_or(0) + files.allocatedSize(output.path()).value_or(0);
+        throw ConversionError::insufficientDiskSpace(written, freeWhenFull.value_or(now));
     }
     throw std::filesystem::filesystem_error("Could not write the output", output.path(),
                                             std::error_code(error, std::generic_category()));
@@ -280,7 +302,7 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
             }
             if (sink.error()) {
                 vips_error_clear();
-                throwWriteError(sink.error(), sink.needed(), output);
+                throwWriteError(sink.error(), sink.needed(), output, sink.freeWhenFull());
             }
             if (sink.reworkFailed()) {
                 vips_error_clear();
@@ -292,8 +314,8 @@ void ImageWriter::save(const vips::VImage& picture, const ImageCodec& codec, con
         }
     }
     // A saver that went on past a full volume has said how much it needed.
-    if (sink.error()) throwWriteError(sink.error(), sink.needed(), output);
-    if (const int error = fd.close()) throwWriteError(error, sink.needed(), output);
+    if (sink.error()) throwWriteError(sink.error(), sink.needed(), output, sink.freeWhenFull());
+    if (const int error = fd.close()) throwWriteError(error, sink.needed(), output, sink.freeWhenFull());
 }
 
 }  // namespace kolvex::image

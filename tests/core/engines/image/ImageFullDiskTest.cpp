@@ -2,7 +2,6 @@
 // A batch of pictures that fills the disk, through the coordinator on a volume that really fills
 // up: every file that did not fit says what it needs, whichever saver wrote it and however the
 // jobs that ran beside it ended.
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -43,12 +42,6 @@ void grainyJpeg(const fs::path& file, int width, int height, int seed) {
                          .cast(VIPS_FORMAT_UCHAR)
                          .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     picture.jpegsave(file.c_str(), VImage::option()->set("Q", 60));
-}
-
-int64_t freeBytes(const fs::path& folder) {
-    struct statvfs info {};
-    if (::statvfs(folder.c_str(), &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 // The formats ImageMagick writes: its savers write only by name, so the engine cannot hand them
