@@ -42,13 +42,13 @@ void ArchiveEngine::guarded(const ConversionJob& job, const ArchiveSurvey& surve
         const auto size = meter ? m_files->size(job.source) : std::nullopt;
         return size ? meter->projected(*size) : std::nullopt;
     };
-    // One that records its length (an .xz's index, a gzip trailer) needs that, whatever else
-    // took the volume's room meanwhile.
+    // One that records its length (an .xz's index, a gzip trailer) needs that, and the room the
+    // guard keeps free beside it, whatever else took the volume's room meanwhile.
     const auto recorded = meter ? ArchiveSpace::recordedLength(job, *m_files) : std::nullopt;
     const auto tripped = [&](const ExtractionGuard& guard) {
         const ConversionError error = guard.error(job.source, projected());
         if (!recorded || error.kind() != ConversionError::Kind::insufficientDiskSpace) return error;
-        return ConversionError::insufficientDiskSpace(*recorded, error.available());
+        return ConversionError::insufficientDiskSpace(*recorded + guard.reserved(), error.available());
     };
     // A full disk met while writing needs the whole: what the archive declares, else the projection.
     const auto withProjection = [&](const ConversionError& error) {

@@ -128,9 +128,10 @@ ConversionError ExtractionGuard::error(const fs::path& archive, std::optional<in
     }
     const int64_t writes = m_declared ? *m_declared : std::max(m_usedAtTrip.load(), projected.value_or(0));
     // What unpacking writes fitted the room with the reserve: another writer took it meanwhile,
-    // and the need is what unpacking writes (job execution tells what is free by then).
+    // and the need is what unpacking writes with the reserve kept beside it (job execution tells
+    // what is free by then).
     if (m_trip.load() == Trip::lowOnSpace && writes > 0 && writes + kept <= room)
-        return ConversionError::insufficientDiskSpace(writes, room);
+        return ConversionError::insufficientDiskSpace(writes + kept, room);
     return ConversionError::insufficientDiskSpace(std::max(writes + kept, room + 1), room);
 }
 

@@ -53,6 +53,8 @@ public:
     // samples; with a cap, the folder's contents are counted. True when a limit was passed.
     bool finalCheck();
     bool tripped() const { return m_trip.load() != Trip::none; }
+    // The room the guard keeps free on the volume while unpacking runs.
+    int64_t reserved() const { return m_reserve; }
     // insufficientDiskSpace with what was needed and what was free when the volume ran low;
     // corruptedInput of `archive` when it wrote more than it declared. An archive that declared
     // nothing needs what was written, or `projected` (the whole unpacking, judged from the share
