@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -21,9 +22,33 @@
 
 namespace kolvex {
 
+namespace {
+
+// Says in the log when a window is first drawn after it shows: by then it is mapped, laid out
+// and on the screen, which is when someone looking at the desktop sees it.
+class FirstPaintNotice final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) m_told = false;
+        if (event->type() == QEvent::Paint && !m_told) {
+            m_told = true;
+            if (auto* window = qobject_cast<QWidget*>(watched))
+                Log::app().info("Window shown: {}", window->windowTitle().toStdString());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_told = false;
+};
+
+}  // namespace
+
 QWidget* AppDelegate::makeWindow(const QString& title, QWidget* content, bool resizable) {
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setWindowTitle(title);
+    window->installEventFilter(new FirstPaintNotice(window));
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);

@@ -355,6 +355,15 @@ bool FakeInput::keyboardIsGrabbed() {
     return status == AlreadyGrabbed;
 }
 
+bool FakeInput::pointerIsGrabbed() {
+    Display* d = dpy(m_display);
+    const int status = XGrabPointer(d, DefaultRootWindow(d), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                    CurrentTime);
+    if (status == GrabSuccess) XUngrabPointer(d, CurrentTime);
+    XSync(d, False);
+    return status == AlreadyGrabbed || status == GrabFrozen;
+}
+
 std::string FakeInput::focusedWindowTitle() {
     Display* d = dpy(m_display);
     Window window = None;
@@ -397,6 +406,11 @@ std::vector<unsigned> FakeInput::pixels(int x, int y, int width, int height) {
             result.push_back(static_cast<unsigned>(XGetPixel(image, column, row) & 0xffffff));
     XDestroyImage(image);
     return result;
+}
+
+bool FakeInput::selectionHasOwner(const std::string& selection) {
+    Display* d = dpy(m_display);
+    return XGetSelectionOwner(d, XInternAtom(d, selection.c_str(), False)) != None;
 }
 
 std::string FakeInput::selectionText(const std::string& selection) {

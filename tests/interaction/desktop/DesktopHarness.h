@@ -141,11 +141,18 @@ public:
     std::pair<int, int> pointer();
     // Whether some program holds the keyboard grabbed, as an open menu does.
     bool keyboardIsGrabbed();
+    // Whether some program holds the pointer (or the server holds it frozen), as a window
+    // manager does while it looks at a click before handing it on to the window clicked. Keys
+    // typed while it does may reach their window before the click.
+    bool pointerIsGrabbed();
     // The title of the window that has the keyboard (the focus window or its nearest named
     // ancestor), or empty when none has it.
     std::string focusedWindowTitle();
     // What the screen shows in the rectangle, row by row, as 0xRRGGBB.
     std::vector<unsigned> pixels(int x, int y, int width, int height);
+    // Whether some program owns the X selection `selection` ("_NET_SYSTEM_TRAY_S0" once a tray
+    // is up, "WM_S0" once a window manager is).
+    bool selectionHasOwner(const std::string& selection);
     // The text of an X selection ("PRIMARY", "CLIPBOARD") as UTF-8; empty when nobody holds one
     // or its owner does not answer within a second.
     std::string selectionText(const std::string& selection);
