@@ -81,6 +81,8 @@ public:
     std::string waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout);
     // Lines printed so far and not consumed yet.
     std::vector<std::string> lines();
+    // Every line printed so far, consumed or not.
+    std::vector<std::string> printed();
     // The same lines joined by "; ", for a failure message.
     std::string linesText();
 
@@ -159,6 +161,9 @@ public:
     // The topmost mapped top-level window of the program `program` (its WM_CLASS name or
     // class) whose frame holds (x, y), with its shape; none when there is no such window.
     WindowShape windowAt(int x, int y, const std::string& program);
+    // The program (WM_CLASS name) whose window is topmost at (x, y), looking through a window
+    // manager's frame to the window it holds; empty when none is there.
+    std::string topProgramAt(int x, int y);
 
 private:
     void* m_display = nullptr;
