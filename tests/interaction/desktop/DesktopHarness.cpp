@@ -314,7 +314,7 @@ bool FakeInput::glideTo(int x, int y) {
         const auto [px, py] = pointer();
         if (px == x && py == y) return true;
         moveBy(step(x - px), step(y - py));
-        pumpUntil([] { return false; }, std::chrono::milliseconds(8));
+        pumpUntil([] { return false; }, std::chrono::milliseconds(8));  // the hand's pace
     }
     return false;
 }
