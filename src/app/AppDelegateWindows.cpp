@@ -7,6 +7,8 @@
 #include <QEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <QVBoxLayout>
 
 #include "app/IssueReport.h"
@@ -24,22 +26,33 @@ namespace kolvex {
 
 namespace {
 
-// Says in the log when a window is first drawn after it shows: by then it is mapped, laid out
-// and on the screen, which is when someone looking at the desktop sees it.
+// Says in the log when a window is first drawn after it shows: once the window system has
+// mapped and exposed it and the expose has been painted, which is when someone looking at the
+// desktop sees it. (The window's own widget may never get a paint event: its contents cover it.)
 class FirstPaintNotice final : public QObject {
 public:
-    using QObject::QObject;
+    explicit FirstPaintNotice(QWidget* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show) m_told = false;
-        if (event->type() == QEvent::Paint && !m_told) {
+        if (watched == m_window && event->type() == QEvent::Show) {
+            m_told = false;
+            if (QWindow* handle = m_window->windowHandle(); handle && handle != m_handle) {
+                handle->installEventFilter(this);
+                m_handle = handle;
+            }
+        }
+        if (watched == m_handle && event->type() == QEvent::Expose && !m_told && m_handle->isExposed()) {
             m_told = true;
-            if (auto* window = qobject_cast<QWidget*>(watched))
-                Log::app().info("Window shown: {}", window->windowTitle().toStdString());
+            // After the expose is handled, and painted with it.
+            QTimer::singleShot(0, this, [this] {
+                Log::app().info("Window shown: {}", m_window->windowTitle().toStdString());
+            });
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    QWidget* m_window;
+    QPointer<QWindow> m_handle;
     bool m_told = false;
 };
 
@@ -48,7 +61,7 @@ private:
 QWidget* AppDelegate::makeWindow(const QString& title, QWidget* content, bool resizable) {
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setWindowTitle(title);
-    window->installEventFilter(new FirstPaintNotice(window));
+    new FirstPaintNotice(window);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);

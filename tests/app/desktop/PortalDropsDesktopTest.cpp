@@ -95,7 +95,8 @@ TEST_P(ADropNearAnEdge, ConvertsToTheChipUnderThePointer) {
         }
         // The hand lets go once the Portal shows the chip chosen (a loaded machine samples the
         // pointer late).
-        EXPECT_TRUE(desktop.pointAt(*frame, chip, gesture)) << "the Portal chose " << desktop.lastSelection(gesture);
+        EXPECT_TRUE(desktop.pointAt(*frame, chip, gesture))
+            << "the Portal chose \"" << desktop.lastSelection(gesture) << "\"\n" << desktop.log.substr(gesture);
         const std::string dropped = desktop.drop();
         EXPECT_EQ(dropped, chip.label) << "the drop went to another chip than the one under the pointer";
         // Once the Portal says what it wrote, the file is complete under its name.
