@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
-#include <QWindow>
 #include <QVBoxLayout>
 
 #include "app/IssueReport.h"
@@ -26,23 +25,21 @@ namespace kolvex {
 
 namespace {
 
-// Says in the log when a window is first drawn after it shows: once the window system has
-// mapped and exposed it and the expose has been painted, which is when someone looking at the
-// desktop sees it. (The window's own widget may never get a paint event: its contents cover it.)
+// Says in the log when a window is first drawn after it shows, which is when someone looking at
+// the desktop sees it: nothing is painted before the window system has mapped and exposed it.
+// The window's own widget may get no paint event when its contents cover it, so whatever of it
+// is painted first counts.
 class FirstPaintNotice final : public QObject {
 public:
     explicit FirstPaintNotice(QWidget* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_window && event->type() == QEvent::Show) {
             m_told = false;
-            if (QWindow* handle = m_window->windowHandle(); handle && handle != m_handle) {
-                handle->installEventFilter(this);
-                m_handle = handle;
-            }
+            for (QWidget* part : m_window->findChildren<QWidget*>()) part->installEventFilter(this);
         }
-        if (watched == m_handle && event->type() == QEvent::Expose && !m_told && m_handle->isExposed()) {
+        if (event->type() == QEvent::Paint && !m_told) {
             m_told = true;
-            // After the expose is handled, and painted with it.
+            // Once the rest of this paint is done.
             QTimer::singleShot(0, this, [this] {
                 Log::app().info("Window shown: {}", m_window->windowTitle().toStdString());
             });
@@ -52,7 +49,6 @@ public:
 
 private:
     QWidget* m_window;
-    QPointer<QWindow> m_handle;
     bool m_told = false;
 };
 
