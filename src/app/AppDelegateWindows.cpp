@@ -4,8 +4,10 @@
 #include "app/AppDelegate.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/IssueReport.h"
@@ -21,9 +23,41 @@
 
 namespace kolvex {
 
+namespace {
+
+// Says in the log when a window is first drawn after it shows, which is when someone looking at
+// the desktop sees it: nothing is painted before the window system has mapped and exposed it.
+// The window's own widget may get no paint event when its contents cover it, so whatever of it
+// is painted first counts.
+class FirstPaintNotice final : public QObject {
+public:
+    explicit FirstPaintNotice(QWidget* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_window && event->type() == QEvent::Show) {
+            m_told = false;
+            for (QWidget* part : m_window->findChildren<QWidget*>()) part->installEventFilter(this);
+        }
+        if (event->type() == QEvent::Paint && !m_told) {
+            m_told = true;
+            // Once the rest of this paint is done.
+            QTimer::singleShot(0, this, [this] {
+                Log::app().info("Window shown: {}", m_window->windowTitle().toStdString());
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* m_window;
+    bool m_told = false;
+};
+
+}  // namespace
+
 QWidget* AppDelegate::makeWindow(const QString& title, QWidget* content, bool resizable) {
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setWindowTitle(title);
+    new FirstPaintNotice(window);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);

@@ -60,7 +60,22 @@ void SheetRequest::show(const std::string& title, QWidget* view) {
         return;
     }
     m_shown = true;
+    m_title = title;
     m_flow->show(*this, title, view);
+    tellIfReady();
+}
+
+void SheetRequest::prepared() {
+    if (m_preparing > 0) --m_preparing;
+    tellIfReady();
+}
+
+void SheetRequest::tellIfReady() {
+    // What a sheet reads after it shows (keyframes, a waveform) changes what it offers: it is
+    // ready for the user's answer once all of it is in.
+    if (m_toldReady || !m_shown || m_preparing > 0 || !isCurrent()) return;
+    m_toldReady = true;
+    m_flow->tellReady(m_title);
 }
 
 void SheetRequest::apply(const ConversionOptions& options, const BatchChoice& choice) {

@@ -68,7 +68,8 @@ public:
     std::stop_token stopToken() const { return m_stop.get_token(); }
 
     // Reads something for the sheet off the GUI thread. `done` runs only while the request is
-    // current; a failure of `work` ends the request (fail) unless `failed` handles it.
+    // current; a failure of `work` ends the request (fail) unless `failed` handles it. Once the
+    // sheet is shown and nothing it reads is still out, the log says "Sheet ready: <title>".
     template <typename T>
     void prepare(std::function<T(std::stop_token)> work, std::function<void(T)> done,
                  AsyncTask::Failed failed = {});
@@ -90,6 +91,9 @@ private:
     friend class ToolParameterFlow;
     // Ends the request: its work is asked to stop and hands nothing back.
     void stop();
+    // One read for the sheet came back (or failed).
+    void prepared();
+    void tellIfReady();
 
     QPointer<ToolParameterFlow> m_flow;
     RingTarget m_target;
@@ -101,6 +105,10 @@ private:
     std::stop_source m_stop;
     std::vector<AsyncTask> m_tasks;
     bool m_shown = false;
+    std::string m_title;
+    int m_preparing = 0;  // reads started and not yet back
+    bool m_toldReady = false;
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };
 
 template <typename T>
@@ -117,12 +125,17 @@ void SheetRequest::prepare(std::function<T(std::stop_token)> work, std::function
         return work(both.get_token());
     };
     if (!failed) failed = [this](const std::string& reason) { fail(reason); };
+    ++m_preparing;
+    // What `done` or `failed` sets off may end this request: it is counted only while it lives.
+    const std::weak_ptr<const bool> alive = m_alive;
     m_tasks.push_back(AsyncTask::start<T>(*runner, m_flow.data(), std::move(guarded),
-                                          [this, done = std::move(done)](T value) {
+                                          [this, alive, done = std::move(done)](T value) {
                                               if (isCurrent()) done(std::move(value));
+                                              if (alive.lock()) prepared();
                                           },
-                                          [this, failed = std::move(failed)](const std::string& reason) {
+                                          [this, alive, failed = std::move(failed)](const std::string& reason) {
                                               if (isCurrent()) failed(reason);
+                                              if (alive.lock()) prepared();
                                           }));
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ToolParameterFlow.h"
 
+#include <cmath>
+
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -175,6 +177,18 @@ void ToolParameterFlow::show(SheetRequest& request, const std::string& title, QW
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void ToolParameterFlow::tellReady(const std::string& title) {
+    // After the layout requests that the last changes posted, so the size is the one shown.
+    QTimer::singleShot(0, this, [this, title] {
+        QWidget* window = m_window.data();
+        if (!window || window->windowTitle().toStdString() != title) return;
+        if (window->layout()) window->layout()->activate();
+        const double ratio = window->devicePixelRatioF();
+        Log::app().info("Sheet ready: {} ({}x{})", title, std::lround(window->width() * ratio),
+                        std::lround(window->height() * ratio));
+    });
 }
 
 BatchPrompt ToolParameterFlow::prompt(const SheetRequest& request, const std::string& finish) const {

@@ -67,6 +67,9 @@ private:
     // Starts the sheet of `file`; a failure of a later walk step ends the walk.
     void begin(const RingTarget& target, const DragPayload& payload, const std::filesystem::path& file);
     void show(SheetRequest& request, const std::string& title, QWidget* view);
+    // Says in the log that the sheet titled `title` is ready for an answer, with its window's
+    // size in pixels once its layout has settled.
+    void tellReady(const std::string& title);
     void showPlaceholder(const std::shared_ptr<SheetRequest>& request);
     // No choice: the walk's last one (a file that runs with defaults).
     void accept(SheetRequest& request, const ConversionOptions& options, std::optional<BatchChoice> choice);

@@ -61,7 +61,7 @@ TEST(KolvexOnADesktop, AVideoOpenedAtLaunchConvertsOnceFFmpegIsThere) {
 
     // The output appears beside the clip, complete, and plays to its end.
     std::filesystem::path output;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto deadline = std::chrono::steady_clock::now() + testing::patience(60s);
     while (output.empty() && std::chrono::steady_clock::now() < deadline) {
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const auto name = entry.path().filename().string();
@@ -95,7 +95,8 @@ TEST(KolvexOnADesktop, StartsStaysUpAndQuitsCleanly) {
 
     std::string log;
     ASSERT_TRUE(waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s)) << log;
-    // Still running once launching is done: a tray application has no window to close.
+    // Still running once launching is done: a tray application has no window to close. (A wait
+    // that proves the program does not end keeps its own short span.)
     EXPECT_FALSE(kolvex.waitForFinished(300)) << log;
     EXPECT_EQ(kolvex.state(), QProcess::Running);
 
@@ -126,10 +127,8 @@ TEST(KolvexOnADesktop, RelaunchShowsTheWelcomeWhileOnlyTheTrayIconIsUp) {
     ASSERT_TRUE(testing::startSessionBus(bus, environment)) << "the session bus gave no address";
 
     QProcess tray;
-    tray.setProcessEnvironment(environment);
-    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
-    ASSERT_TRUE(tray.waitForStarted(10000));
-    QThread::msleep(500);
+    const std::string trayDown = testing::startTray(tray, *xvfb, environment);
+    ASSERT_TRUE(trayDown.empty()) << trayDown;
 
     QProcess kolvex;
     kolvex.setProcessEnvironment(environment);
@@ -167,13 +166,14 @@ int runWithBytes(const std::string& program, const std::vector<std::string>& arg
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
     int status = 0;
     // A copy that did not hand over keeps running: it is stopped after a while.
-    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 50) {
-        if (waited > 15000) {
+    const auto deadline = std::chrono::steady_clock::now() + testing::patience(15s);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             return -1;
         }
-        QThread::msleep(50);
+        QThread::msleep(50);  // polls the copy's end
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -193,11 +193,15 @@ TEST(KolvexOnADesktop, TheFirstRunWelcomeLeavesTheKeyboardToThePortal) {
     std::string log;
     ASSERT_TRUE(waitForLog(kolvex, log, "RING n=", 20s)) << log;
     const auto environment = kolvexEnvironment(*xvfb, home);
+    ASSERT_TRUE(waitForLog(kolvex, log, "Window shown: Welcome to Kolvex", 10s)) << "first run\n" << log;
     ASSERT_TRUE(waitFor([&] { return windowIsViewable(environment, "Welcome to Kolvex"); }, 10s)) << "first run";
     ASSERT_TRUE(waitFor([&] { return windowIsViewable(environment, "Kolvex Portal"); }, 10s));
 
     testing::FakeInput input(xvfb->display());
     ASSERT_TRUE(input.ok());
+    std::string focused;
+    ASSERT_TRUE(waitFor([&] { return (focused = input.focusedWindowTitle()) == "Kolvex Portal"; }, 10s))
+        << "the keyboard went to \"" << focused << "\", not the Portal\n" << log;
     input.key("Return", true);
     input.key("Return", false);
     EXPECT_TRUE(waitForLog(kolvex, log, "Commit 1 file(s)", 10s)) << "Return did not reach the Portal\n" << log;

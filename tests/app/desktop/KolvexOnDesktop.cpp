@@ -21,16 +21,25 @@ bool waitForLog(QProcess& process, std::string& log, const std::string& text, st
     return true;
 }
 
-bool waitForLogAfter(QProcess& process, std::string& log, size_t from, const std::string& text,
-                     std::chrono::milliseconds timeout) {
+bool awaitLog(QProcess& process, std::string& log, std::size_t& seen, const std::string& text,
+              std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + patience(timeout);
-    while (log.size() < from || log.find(text, from) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms || process.state() == QProcess::NotRunning) return false;
-        process.waitForReadyRead(static_cast<int>(std::min(left, 200ms).count()));
+    while (true) {
+        const auto at = log.find(text, seen);
+        if (at != std::string::npos) {
+            seen = at + text.size();
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline || process.state() == QProcess::NotRunning) return false;
+        process.waitForReadyRead(100);
         log += process.readAllStandardError().toStdString();
     }
-    return true;
+}
+
+bool waitForLogAfter(QProcess& process, std::string& log, size_t from, const std::string& text,
+                     std::chrono::milliseconds timeout) {
+    std::size_t seen = from;
+    return awaitLog(process, log, seen, text, timeout);
 }
 
 QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home) {
@@ -46,6 +55,17 @@ void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const 
     kolvex.setProcessEnvironment(kolvexEnvironment(xvfb, home));
     kolvex.setProcessChannelMode(QProcess::SeparateChannels);
     kolvex.start(KOLVEX_PROGRAM, arguments);
+}
+
+std::string startTray(QProcess& tray, const Xvfb& xvfb, const QProcessEnvironment& environment) {
+    tray.setProcessEnvironment(environment);
+    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+    if (!tray.waitForStarted(10000)) return "trayer did not start";
+    FakeInput display(xvfb.display());
+    if (!display.ok()) return "no connection to " + xvfb.display();
+    if (!waitFor([&] { return display.selectionHasOwner("_NET_SYSTEM_TRAY_S0"); }, 10s))
+        return "trayer never took the system tray's selection";
+    return {};
 }
 
 bool startSessionBus(QProcess& bus, QProcessEnvironment& environment) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ namespace kolvex::testing {
 // Reads the program's log (on stderr) until `text` appears or the time is up.
 bool waitForLog(QProcess& process, std::string& log, const std::string& text, std::chrono::milliseconds timeout);
 
+// Reads the program's log until `text` appears at `seen` or after it, and moves `seen` past it;
+// false when the time is up or the program ended first.
+bool awaitLog(QProcess& process, std::string& log, std::size_t& seen, const std::string& text,
+              std::chrono::milliseconds timeout);
 // The same for `text` written at `from` or later in the log (a line that came after an action).
 bool waitForLogAfter(QProcess& process, std::string& log, size_t from, const std::string& text,
                      std::chrono::milliseconds timeout);
@@ -32,6 +37,10 @@ QProcessEnvironment kolvexEnvironment(const Xvfb& xvfb, const TempDir& home);
 bool startSessionBus(QProcess& bus, QProcessEnvironment& environment);
 
 void startKolvex(QProcess& kolvex, const Xvfb& xvfb, const TempDir& home, const QStringList& arguments);
+
+// Starts a system tray (trayer, at the screen's top right) on `xvfb` and waits until it holds
+// the tray's selection, where a tray icon looks for it. Empty when it is up; else why not.
+std::string startTray(QProcess& tray, const Xvfb& xvfb, const QProcessEnvironment& environment);
 
 // Runs a program to its end and gives its standard output; empty when it failed to run.
 std::string outputOf(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
@@ -51,7 +60,7 @@ inline bool windowIsViewable(const QProcessEnvironment& environment, const QStri
 // when no ring in the log has it.
 std::optional<int> chipSteps(const std::string& log, const std::string& label);
 
-// Polls `done` every 100 ms until it holds or the time is up.
+// Polls `done` every 100 ms until it holds or the time is up (stretched by `patience`).
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 }  // namespace kolvex::testing

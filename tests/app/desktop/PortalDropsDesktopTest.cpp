@@ -93,12 +93,10 @@ TEST_P(ADropNearAnEdge, ConvertsToTheChipUnderThePointer) {
             const auto [px, py] = desktop.input->pointer();
             EXPECT_GT(std::hypot(px - (frame->x + frame->width / 2.0), py - (frame->y + frame->height / 2.0)), 20 * s);
         }
-        const int cx = frame->x + frame->width / 2, cy = frame->y + frame->height / 2;
-        desktop.glideTo(cx + static_cast<int>(std::lround(chip.x * s)), cy - static_cast<int>(std::lround(chip.y * s)));
         // The hand lets go once the Portal shows the chip chosen (a loaded machine samples the
         // pointer late).
-        EXPECT_TRUE(testing::waitFor([&] { return desktop.lastSelection(gesture) == chip.label; }, 5s))
-            << "the Portal chose " << desktop.lastSelection(gesture);
+        EXPECT_TRUE(desktop.pointAt(*frame, chip, gesture))
+            << "the Portal chose \"" << desktop.lastSelection(gesture) << "\"\n" << desktop.log.substr(gesture);
         const std::string dropped = desktop.drop();
         EXPECT_EQ(dropped, chip.label) << "the drop went to another chip than the one under the pointer";
         // Once the Portal says what it wrote, the file is complete under its name.
@@ -130,12 +128,9 @@ INSTANTIATE_TEST_SUITE_P(Edges, ADropNearAnEdge,
 TEST(QuestionsOnTheDesktop, TheFolderChooserComesUpInFrontAndAnswersToTheKeyboard) {
     testing::coreApplication("test-app-desktop");
     KolvexUnderAWindowManager desktop;
-    std::string whyNot;
     const fs::path picture = writePicture(desktop.home / "pic.png", "PNG");
-    if (!desktop.start(whyNot, /*askFolder=*/true, false)) GTEST_SKIP() << whyNot;
-    ASSERT_TRUE(desktop.await("DragObserver started", 20s)) << desktop.log;
-    desktop.placeSource(640, 400, {picture});
-    if (HasFatalFailure()) return;
+    desktop.startWithSource(/*askFolder=*/true, false, 640, 400, {picture});
+    if (IsSkipped() || HasFatalFailure()) return;
     const size_t before = desktop.log.size();
     ASSERT_EQ(dropOnJpeg(desktop), "JPEG") << desktop.log;
     expectInFront(desktop, "Where should the converted files go?", before);
@@ -149,13 +144,10 @@ TEST(QuestionsOnTheDesktop, TheFolderChooserComesUpInFrontAndAnswersToTheKeyboar
 TEST(QuestionsOnTheDesktop, KeepBothOrSkipComesUpInFrontAndAnswersToTheKeyboard) {
     testing::coreApplication("test-app-desktop");
     KolvexUnderAWindowManager desktop;
-    std::string whyNot;
     const fs::path picture = writePicture(desktop.home / "pic.png", "PNG");
     const fs::path theirs = desktop.home.write("pic.jpg", "the user's own");
-    if (!desktop.start(whyNot, false, /*askNames=*/true)) GTEST_SKIP() << whyNot;
-    ASSERT_TRUE(desktop.await("DragObserver started", 20s)) << desktop.log;
-    desktop.placeSource(640, 400, {picture});
-    if (HasFatalFailure()) return;
+    desktop.startWithSource(false, /*askNames=*/true, 640, 400, {picture});
+    if (IsSkipped() || HasFatalFailure()) return;
 
     // Escape skips: nothing is written, and the Portal comes back to say so.
     size_t before = desktop.log.size();
@@ -233,6 +225,7 @@ TEST(ToolsOnTheDesktop, AWalkWithABadFileNamesThatFile) {
     commitTool(desktop, "Crop");
     if (HasFatalFailure()) return;
     // The first file's sheet; Return moves on to the next file, whose sheet cannot be made.
+    ASSERT_TRUE(desktop.await("Sheet ready: Crop good.jpg", 20s)) << desktop.log;
     std::string active;
     ASSERT_TRUE(testing::waitFor([&] { return (active = desktop.activeWindowTitle()).find("good.jpg") != std::string::npos; }, 20s))
         << active << "\n" << desktop.log;

@@ -134,19 +134,18 @@ public:
         kolvex.waitForFinished(15000);
     }
 
+    // Up with its settings and its drag observer, and a source at (x, y) that drags `files`.
+    // Skips the test where it cannot run; the caller returns on a skip or a fatal failure.
+    void startWithSource(bool askFolder, bool askNames, int x, int y, const std::vector<fs::path>& files) {
+        std::string whyNot;
+        if (!start(whyNot, askFolder, askNames)) GTEST_SKIP() << whyNot;
+        ASSERT_TRUE(await("DragObserver started", 20s)) << log;
+        placeSource(x, y, files);
+    }
+
     // Waits for `text` in the log after what was seen before; moves past it.
     bool await(const std::string& text, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + testing::patience(timeout);
-        while (true) {
-            const auto at = log.find(text, seen);
-            if (at != std::string::npos) {
-                seen = at + text.size();
-                return true;
-            }
-            if (std::chrono::steady_clock::now() > deadline || kolvex.state() == QProcess::NotRunning) return false;
-            kolvex.waitForReadyRead(100);
-            log += kolvex.readAllStandardError().toStdString();
-        }
+        return testing::awaitLog(kolvex, log, seen, text, timeout);
     }
     // Takes in what the program has written so far (QProcess reads its pipe only when asked).
     void readLog() {
@@ -194,7 +193,9 @@ public:
         return frame;
     }
 
-    // Moves the pointer in steps, as a hand does, to (x, y).
+    // Moves the pointer in steps, as a hand does, to (x, y). The pause between steps is the
+    // hand's pace, not a wait for the program: whoever needs the Portal to have followed waits
+    // for its selection (`pointAt`).
     void glideTo(int x, int y) {
         auto [px, py] = input->pointer();
         const int steps = 12;
@@ -202,7 +203,15 @@ public:
             input->moveTo(px + (x - px) * i / steps, py + (y - py) * i / steps);
             testing::pumpUntil([] { return false; }, 15ms);
         }
-        testing::pumpUntil([] { return false; }, 120ms);  // the drag's position reaches the Portal
+    }
+
+    // Glides onto `chip` of the Portal at `frame` and waits until the Portal chose it (a loaded
+    // machine hands the drag's position on late); false when it never did.
+    bool pointAt(const WindowFrame& frame, const Chip& chip, size_t from) {
+        const double s = frame.width / 480.0;
+        glideTo(frame.x + frame.width / 2 + static_cast<int>(std::lround(chip.x * s)),
+                frame.y + frame.height / 2 - static_cast<int>(std::lround(chip.y * s)));
+        return testing::waitFor([&] { return lastSelection(from) == chip.label; }, 5s);
     }
 
     // Releases the drag there, then Shift; the label the drop committed to, or empty.
@@ -281,17 +290,26 @@ inline fs::path writePicture(const fs::path& path, const char* format) {
     return path;
 }
 
-// Drops `picture` on its ring's JPEG chip from the middle of the screen.
-inline std::string dropOnJpeg(KolvexUnderAWindowManager& desktop) {
+// Drops the source's file on the JPEG chip of a Portal opened from the source at (x, y); the
+// label the drop committed to, or empty (with what the Portal chose instead in the log).
+inline std::string dropOnJpegFrom(KolvexUnderAWindowManager& desktop, int x, int y) {
+    desktop.readLog();
+    const size_t from = desktop.log.size();
     std::vector<Chip> chips;
-    const auto frame = desktop.openPortal(640, 400, chips);
+    const auto frame = desktop.openPortal(x, y, chips);
     if (!frame) return {};
     const auto chip = std::find_if(chips.begin(), chips.end(), [](const Chip& c) { return c.label == "JPEG"; });
     if (chip == chips.end()) return {};
-    const double s = frame->width / 480.0;
-    desktop.glideTo(frame->x + frame->width / 2 + static_cast<int>(std::lround(chip->x * s)),
-                    frame->y + frame->height / 2 - static_cast<int>(std::lround(chip->y * s)));
+    if (!desktop.pointAt(*frame, *chip, from)) {
+        desktop.log += "[test] the Portal chose \"" + desktop.lastSelection(from) + "\", not JPEG\n";
+        return {};
+    }
     return desktop.drop();
+}
+
+// Drops `picture` on its ring's JPEG chip from the middle of the screen.
+inline std::string dropOnJpeg(KolvexUnderAWindowManager& desktop) {
+    return dropOnJpegFrom(desktop, 640, 400);
 }
 
 // The question is the window with the keyboard, the topmost managed window, and the Portal

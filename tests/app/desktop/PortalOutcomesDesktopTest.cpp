@@ -112,11 +112,10 @@ TEST_P(AFailureOnTheDesktop, ShowsItsReasonAndStaysWhileTheDetailsAreOpen) {
 
     // The failure shows, with "Show details" under its message; a click on it opens them.
     std::optional<std::pair<int, int>> link;
-    ASSERT_TRUE(testing::pumpUntil([&] { return (link = accentText(input, cx, cy)).has_value(); }, 10s))
+    ASSERT_TRUE(testing::pumpUntil([&] { return (link = accentText(input, cx, cy)).has_value(); }, testing::patience(10s)))
         << "no \"Show details\" under the failure\n" << log;
-    const auto shown = std::chrono::steady_clock::now();
     click(input, link->first, link->second);
-    ASSERT_TRUE(testing::pumpUntil([&] { return !accentText(input, cx, cy); }, 1s)) << "the click did not open the details";
+    ASSERT_TRUE(testing::pumpUntil([&] { return !accentText(input, cx, cy); }, testing::patience(1s))) << "the click did not open the details";
     // The details' text appears below the message, lighter than anything else there.
     const auto textShown = [&] {
         int light = 0;
@@ -124,7 +123,7 @@ TEST_P(AFailureOnTheDesktop, ShowsItsReasonAndStaysWhileTheDetailsAreOpen) {
             if ((p >> 16 & 0xff) > 140 && (p >> 8 & 0xff) > 140 && (p & 0xff) > 140) ++light;
         return light > 30;
     };
-    ASSERT_TRUE(testing::pumpUntil(textShown, 2s)) << "no details under the message";
+    ASSERT_TRUE(testing::pumpUntil(textShown, testing::patience(2s))) << "no details under the message";
 
     // The details read as text: the reason, with the file named once at most. (Their box starts
     // below the message, which takes three lines with this name.)
@@ -133,13 +132,14 @@ TEST_P(AFailureOnTheDesktop, ShowsItsReasonAndStaysWhileTheDetailsAreOpen) {
     for (int step = 0; step < 12; ++step) input.moveBy(18, 8);
     input.button(1, false);
     std::string details;
-    testing::pumpUntil([&] { return !(details = input.selectionText("PRIMARY")).empty(); }, 2s);
+    testing::pumpUntil([&] { return !(details = input.selectionText("PRIMARY")).empty(); }, testing::patience(2s));
     EXPECT_NE(details.find("damaged"), std::string::npos) << "[" << details << "]";
     EXPECT_EQ(details.find(name + ": " + name), std::string::npos) << details;
     EXPECT_NE(details, damaged.string()) << "a bare path is no reason";
 
-    // Past the failure's linger (1.8 s) the Portal is still up, the pointer still on it.
-    testing::pumpUntil([] { return false; }, std::chrono::duration_cast<std::chrono::milliseconds>(shown + 2800ms - std::chrono::steady_clock::now()));
+    // Past the failure's linger the Portal is still up, the pointer still on it.
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "The failure stays up while its details are read", 10s))
+        << "the linger never ended with the details open\n" << log;
     EXPECT_TRUE(testing::windowIsViewable(environment, "Kolvex Portal")) << "the open details did not keep the Portal\n" << log;
 
     if (GetParam() == Away::escape) {
@@ -212,6 +212,7 @@ TEST(KolvexOnADesktop, RotatingAPdfShowsItsPageAndWritesItTurned) {
     press(input, "Return");
 
     // The sheet opens, showing the green page.
+    ASSERT_TRUE(testing::waitForLog(kolvex, log, "Sheet ready: Rotate page.pdf", 10s)) << "the Rotate sheet never opened\n" << log;
     std::optional<testing::WindowFrame> sheet;
     ASSERT_TRUE(testing::waitFor([&] { return (sheet = testing::viewableWindow(environment, "Rotate page.pdf")).has_value(); }, 10s))
         << "the Rotate sheet never opened\n" << log;
@@ -223,7 +224,7 @@ TEST(KolvexOnADesktop, RotatingAPdfShowsItsPageAndWritesItTurned) {
                 if ((p >> 8 & 0xff) > 200 && (p >> 16 & 0xff) < 80 && (p & 0xff) < 80) ++green;
             return green > 5000;
         },
-        5s);
+        testing::patience(5s));
     EXPECT_GT(green, 5000) << "the sheet does not show the page";
     EXPECT_EQ(log.find("appears to be damaged"), std::string::npos) << log;
 

@@ -56,7 +56,7 @@ public:
         m_process.waitForFinished(5000);
     }
     bool waitForLine(const std::string& wanted, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto deadline = std::chrono::steady_clock::now() + testing::patience(timeout);
         while (true) {
             while (m_process.canReadLine()) {
                 const std::string line = m_process.readLine().trimmed().toStdString();
@@ -103,9 +103,7 @@ struct Desktop {
             for (const char* program : {"trayer", "dbus-daemon"})
                 if (QStandardPaths::findExecutable(program).isEmpty()) return std::string(program) + " is not installed";
             if (!testing::startSessionBus(bus, environment)) return "the session bus gave no address";
-            tray.setProcessEnvironment(environment);
-            tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
-            if (!tray.waitForStarted(10000)) return "trayer did not start";
+            if (auto trayDown = testing::startTray(tray, *xvfb, environment); !trayDown.empty()) return trayDown;
         }
         kolvex.setProcessEnvironment(environment);
         kolvex.setProcessChannelMode(QProcess::SeparateChannels);
@@ -134,17 +132,7 @@ struct Desktop {
     }
     // Waits for `text` in the log after what was seen before; moves past it.
     bool await(const std::string& text, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            const auto at = log.find(text, seen);
-            if (at != std::string::npos) {
-                seen = at + text.size();
-                return true;
-            }
-            if (std::chrono::steady_clock::now() > deadline || kolvex.state() == QProcess::NotRunning) return false;
-            kolvex.waitForReadyRead(100);
-            log += kolvex.readAllStandardError().toStdString();
-        }
+        return testing::awaitLog(kolvex, log, seen, text, timeout);
     }
     std::string restOfLine() const { return log.substr(seen, log.find('\n', seen) - seen); }
 
@@ -163,7 +151,8 @@ struct Desktop {
         return false;
     }
 
-    // Moves the pointer in steps, as a hand does, to (x, y).
+    // Moves the pointer in steps, as a hand does, to (x, y); the pause between steps is the
+    // hand's pace (whoever needs the Portal to have followed waits for its selection).
     void glideTo(int x, int y) {
         auto [px, py] = input->pointer();
         const int steps = 12;

@@ -20,19 +20,6 @@ const std::string kChooser = "Where should the converted files go?";
 // What the log says of a drop whose question a new drag took down.
 const std::string kReplaced = "Not converted, 1 file(s) for JPEG: A new drag began before its question was answered";
 
-// Drops the source's file on the JPEG chip of a Portal opened from the source at (x, y).
-std::string dropOnJpegFrom(KolvexUnderAWindowManager& desktop, int x, int y) {
-    std::vector<Chip> chips;
-    const auto frame = desktop.openPortal(x, y, chips);
-    if (!frame) return {};
-    const auto chip = std::find_if(chips.begin(), chips.end(), [](const Chip& c) { return c.label == "JPEG"; });
-    if (chip == chips.end()) return {};
-    const double s = frame->width / 480.0;
-    desktop.glideTo(frame->x + frame->width / 2 + static_cast<int>(std::lround(chip->x * s)),
-                    frame->y + frame->height / 2 - static_cast<int>(std::lround(chip->y * s)));
-    return desktop.drop();
-}
-
 long choosersOnScreen(KolvexUnderAWindowManager& desktop) {
     const auto titles = desktop.stackingTitles();
     return std::count(titles.begin(), titles.end(), kChooser);
@@ -41,18 +28,21 @@ long choosersOnScreen(KolvexUnderAWindowManager& desktop) {
 // The source sits in a corner, clear of the chooser that comes up in the middle.
 constexpr int kSourceX = 90, kSourceY = 90;
 
+// The program set to ask for a folder, a source of `picture` in the corner, and the folder
+// chooser up for a first drop on JPEG. The caller returns on a skip or a fatal failure.
+void askForAFolder(KolvexUnderAWindowManager& desktop, const fs::path& picture) {
+    desktop.startWithSource(/*askFolder=*/true, false, kSourceX, kSourceY, {picture});
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+    ASSERT_EQ(dropOnJpegFrom(desktop, kSourceX, kSourceY), "JPEG") << desktop.log;
+    ASSERT_TRUE(testing::waitFor([&] { return choosersOnScreen(desktop) == 1; }, 15s)) << desktop.log;
+}
+
 TEST(AQuestionOnTheDesktop, ANewDropReplacesItAndOnlyTheLiveOneConverts) {
     testing::coreApplication("test-app-desktop");
     KolvexUnderAWindowManager desktop;
-    std::string whyNot;
     const fs::path picture = writePicture(desktop.home / "pic.png", "PNG");
-    if (!desktop.start(whyNot, /*askFolder=*/true, false)) GTEST_SKIP() << whyNot;
-    ASSERT_TRUE(desktop.await("DragObserver started", 20s)) << desktop.log;
-    desktop.placeSource(kSourceX, kSourceY, {picture});
-    if (HasFatalFailure()) return;
-
-    ASSERT_EQ(dropOnJpegFrom(desktop, kSourceX, kSourceY), "JPEG") << desktop.log;
-    ASSERT_TRUE(testing::waitFor([&] { return choosersOnScreen(desktop) == 1; }, 15s)) << desktop.log;
+    askForAFolder(desktop, picture);
+    if (IsSkipped() || HasFatalFailure()) return;
     desktop.readLog();
     const size_t before = desktop.log.size();
     ASSERT_EQ(dropOnJpegFrom(desktop, kSourceX, kSourceY), "JPEG") << desktop.log;
@@ -75,15 +65,9 @@ TEST(AQuestionOnTheDesktop, ANewDropReplacesItAndOnlyTheLiveOneConverts) {
 TEST(AQuestionOnTheDesktop, ADragHandedBackTakesItDownAndSaysSo) {
     testing::coreApplication("test-app-desktop");
     KolvexUnderAWindowManager desktop;
-    std::string whyNot;
     const fs::path picture = writePicture(desktop.home / "pic.png", "PNG");
-    if (!desktop.start(whyNot, /*askFolder=*/true, false)) GTEST_SKIP() << whyNot;
-    ASSERT_TRUE(desktop.await("DragObserver started", 20s)) << desktop.log;
-    desktop.placeSource(kSourceX, kSourceY, {picture});
-    if (HasFatalFailure()) return;
-
-    ASSERT_EQ(dropOnJpegFrom(desktop, kSourceX, kSourceY), "JPEG") << desktop.log;
-    ASSERT_TRUE(testing::waitFor([&] { return choosersOnScreen(desktop) == 1; }, 15s)) << desktop.log;
+    askForAFolder(desktop, picture);
+    if (IsSkipped() || HasFatalFailure()) return;
 
     // Shift opens the Portal over a new drag; Shift let go hands the drag back, and it ends on
     // its own source.

@@ -3,6 +3,7 @@
 // the real keys and the mouse: what a sheet shows is what is written.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,17 @@ void press(FakeInput& input, const std::string& key) {
     input.key(key, true);
     input.key(key, false);
     input.sync();
+}
+
+// A click at (x, y), handed on to the window there: the window manager looks at a click first
+// and holds the pointer meanwhile, while keys typed then go straight to the window with the
+// keyboard, ahead of the click.
+bool click(FakeInput& input, int x, int y) {
+    input.moveTo(x, y);
+    input.button(1, true);
+    input.button(1, false);
+    input.sync();
+    return testing::waitFor([&] { return !input.pointerIsGrabbed(); }, 5s);
 }
 
 // The program on an Xvfb with openbox, its first-run guide seen long ago.
@@ -56,8 +68,10 @@ struct Desktop {
         kolvex.waitForFinished(15000);
     }
 
-    // Opens the tool `label` for the files handed over at launch, from the keyboard Portal.
-    std::optional<testing::WindowFrame> openTool(FakeInput& input, const std::string& label, const QString& title) {
+    // Opens the tool `label` for the files handed over at launch, from the keyboard Portal. A
+    // sheet that `measures` what it would write is taken once its first measurement shows.
+    std::optional<testing::WindowFrame> openTool(FakeInput& input, const std::string& label, const QString& title,
+                                                 bool measures = false) {
         if (!testing::waitForLog(kolvex, log, "FFmpeg ready", 30s)) return std::nullopt;
         if (!testing::waitForLog(kolvex, log, "RING n=", 10s)) return std::nullopt;
         if (!testing::waitFor([&] { return input.focusedWindowTitle() == "Kolvex Portal"; }, 10s)) return std::nullopt;
@@ -67,11 +81,32 @@ struct Desktop {
         if (!steps) return std::nullopt;
         for (int i = 0; i < *steps; ++i) press(input, "Right");  // taken in order, with the Return
         press(input, "Return");
+        // The sheet (not the placeholder that may stand in for it) with all it reads in, at the
+        // size it settled at, with the keyboard.
+        const std::string ready = "Sheet ready: " + title.toStdString() + " (";
+        const std::string measured = "Sheet measured: " + title.toStdString() + " (";
+        if (!testing::waitForLog(kolvex, log, ready, 15s)) return std::nullopt;
+        if (measures && !testing::waitForLog(kolvex, log, measured, 15s)) return std::nullopt;
+        // The size the sheet was laid out at last.
+        const auto readyAt = log.rfind(ready), measuredAt = measures ? log.rfind(measured) : std::string::npos;
+        const auto at = measuredAt != std::string::npos && measuredAt > readyAt ? measuredAt + measured.size()
+                                                                                : readyAt + ready.size();
+        int width = 0, height = 0;
+        if (std::sscanf(log.c_str() + at, "%dx%d", &width, &height) != 2) return std::nullopt;
+        if (!testing::waitFor([&] { return input.focusedWindowTitle() == title.toStdString(); }, 10s))
+            return std::nullopt;
         std::optional<testing::WindowFrame> sheet;
-        testing::waitFor([&] { return (sheet = testing::viewableWindow(environment, title)).has_value(); }, 15s);
-        testing::waitFor([&] { return input.focusedWindowTitle() == title.toStdString(); }, 10s);
-        testing::pumpUntil([] { return false; }, 800ms);  // facts read and laid out
-        return sheet ? testing::viewableWindow(environment, title) : sheet;
+        const bool settled = testing::waitFor(
+            [&] {
+                sheet = testing::viewableWindow(environment, title);
+                return sheet && sheet->width == width && sheet->height == height;
+            },
+            15s);
+        if (!settled) {
+            log += "[test] the sheet's window never showed at the size it settled at\n";
+            return std::nullopt;
+        }
+        return sheet;
     }
 
     // The files written beside `source` once `count` of them are there (a final name holds a
@@ -124,11 +159,7 @@ TEST_P(TheSplitSheet, WritesThePartsItShowsWhenConfirmedUntouched) {
         press(input, "Return");
     } else if (GetParam() == Confirm::returnInTheField) {
         // The "Split at" field, 74 px in from the sheet's left and 144 px above its bottom.
-        input.moveTo(sheet->x + 74, sheet->y + sheet->height - 144);
-        input.button(1, true);
-        input.button(1, false);
-        input.sync();
-        testing::pumpUntil([] { return false; }, 200ms);
+        ASSERT_TRUE(click(input, sheet->x + 74, sheet->y + sheet->height - 144)) << "the click was never handed on";
         press(input, "Return");
     } else {
         // "Split" is the last button of the sheet's foot, 20 px in from its right and bottom edges.
@@ -174,19 +205,17 @@ TEST(TheResizeSheet, OffersNoEnlargementAndWritesWhatItShows) {
     ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
     FakeInput input(desktop.xvfb->display());
     ASSERT_TRUE(input.ok());
-    const auto sheet = desktop.openTool(input, "Resize", "Resize small.png");
+    const auto sheet = desktop.openTool(input, "Resize", "Resize small.png", /*measures=*/true);
     ASSERT_TRUE(sheet) << "the resize sheet never opened\n" << desktop.log;
 
     // A click on "Longest side" (the sheet's foot below the picture keeps its height: the button
     // is 253 px above the sheet's bottom), Tab to its slider, and the slider to its end.
-    input.moveTo(sheet->x + sheet->width - 128, sheet->y + sheet->height - 253);
-    input.button(1, true);
-    input.button(1, false);
-    input.sync();
-    testing::pumpUntil([] { return false; }, 200ms);
+    ASSERT_TRUE(click(input, sheet->x + sheet->width - 128, sheet->y + sheet->height - 253))
+        << "the click was never handed on";
     press(input, "Tab");
     press(input, "End");
     press(input, "Return");
+    // Nothing is written: a wait that proves an absence keeps its own span.
     testing::pumpUntil([] { return false; }, 2s);
     EXPECT_TRUE(desktop.outputs(picture, 1, 0ms).empty()) << "a size above the original's was offered and applied";
     EXPECT_TRUE(testing::windowIsViewable(desktop.environment, "Resize small.png"));

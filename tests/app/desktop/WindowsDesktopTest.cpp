@@ -3,6 +3,7 @@
 // manager: the guide's button in view as it opens, Return pressing it, and the debug-log switch.
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -39,50 +40,81 @@ double uniformity(const std::vector<unsigned>& pixels) {
     return pixels.empty() ? 0 : static_cast<double>(most) / static_cast<double>(pixels.size());
 }
 
+// The program's first run on a screen of its own under openbox, where it shows its guide.
+struct FirstRun {
+    std::unique_ptr<testing::Xvfb> xvfb;
+    testing::TempDir home;
+    std::unique_ptr<testing::WindowManager> manager;
+    QProcessEnvironment environment;
+    QProcess kolvex;
+    std::string log;
+
+    // Empty once the program is running; otherwise why the test cannot run here.
+    std::string start(const Screen& screen) {
+        if (QStandardPaths::findExecutable("xwininfo").isEmpty()) return "xwininfo is not installed";
+        std::string whyNot;
+        xvfb = testing::Xvfb::start(whyNot, screen.width, screen.height);
+        if (!xvfb) return whyNot;
+        manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
+        if (!manager) return whyNot;
+        environment = testing::kolvexEnvironment(*xvfb, home);
+        environment.insert("QT_SCALE_FACTOR", screen.scale);
+        kolvex.setProcessEnvironment(environment);
+        kolvex.start(KOLVEX_PROGRAM, {});
+        return {};
+    }
+    ~FirstRun() {
+        kolvex.terminate();
+        kolvex.waitForFinished(15000);
+    }
+
+    // The guide's frame once the window manager placed and mapped it (laid out before it is
+    // shown) and, when the test reads its pixels, once it is `painted`; none when it never is.
+    std::optional<testing::WindowFrame> welcome(std::chrono::milliseconds timeout, bool painted) {
+        std::optional<testing::WindowFrame> frame;
+        testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); },
+                         timeout);
+        if (painted && !testing::waitForLog(kolvex, log, "Window shown: Welcome to Kolvex", timeout)) {
+            log += std::string("[test] the guide was never painted; it is ") + (frame ? "" : "not ") + "viewable\n";
+            return std::nullopt;
+        }
+        return frame;
+    }
+    bool welcomeGone() {
+        return testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s);
+    }
+};
+
 class TheWelcomeWindow : public ::testing::TestWithParam<Screen> {};
 
 // On an ordinary screen the guide opens whole: no scroll bar beside it, its foot on the screen,
 // and Return presses "Start using Kolvex", which closes it.
 TEST_P(TheWelcomeWindow, OpensWholeWithItsButtonInView) {
-    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
     const Screen screen = GetParam();
-    std::string whyNot;
-    auto xvfb = testing::Xvfb::start(whyNot, screen.width, screen.height);
-    if (!xvfb) GTEST_SKIP() << whyNot;
-    testing::TempDir home;
-    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
-    if (!manager) GTEST_SKIP() << whyNot;
-    auto environment = testing::kolvexEnvironment(*xvfb, home);
-    environment.insert("QT_SCALE_FACTOR", screen.scale);
-
-    QProcess kolvex;
-    kolvex.setProcessEnvironment(environment);
-    kolvex.start(KOLVEX_PROGRAM, {});
-    ASSERT_TRUE(kolvex.waitForStarted(10000));
-    std::string log;
-    std::optional<testing::WindowFrame> frame;
-    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 20s))
-        << "the first run shows the guide\n" << kolvex.readAllStandardError().toStdString();
-    testing::pumpUntil([] { return false; }, 500ms);  // laid out and painted
-    frame = testing::viewableWindow(environment, "Welcome to Kolvex");
-    ASSERT_TRUE(frame);
+    FirstRun run;
+    if (const auto whyNot = run.start(screen); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(run.kolvex.waitForStarted(10000));
+    const auto frame = run.welcome(20s, /*painted=*/true);
+    ASSERT_TRUE(frame) << "the first run shows the guide\n" << run.log;
     EXPECT_LE(frame->y + frame->height, screen.height) << "the window's foot is off the screen";
     EXPECT_GT(frame->height, 500) << "opened " << frame->width << "\u00d7" << frame->height;
 
     // The guide is narrower than the window by a scroll bar's width: that strip shows nothing
     // but the window's background unless a bar is there.
-    FakeInput input(xvfb->display());
+    FakeInput input(run.xvfb->display());
     ASSERT_TRUE(input.ok());
     const auto strip = input.pixels(frame->x + frame->width - 10, frame->y, 8, frame->height);
     EXPECT_GT(uniformity(strip), 0.98) << "a scroll bar: the guide does not fit its window of " << frame->width << "\u00d7"
                                        << frame->height;
 
+    std::string focused;
+    ASSERT_TRUE(testing::waitFor([&] { return (focused = input.focusedWindowTitle()) == "Welcome to Kolvex"; }, 10s))
+        << "the guide never took the keyboard; \"" << focused << "\" has it";
     input.key("Return", true);
     input.key("Return", false);
-    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
-        << "Return did not press \u201cStart using Kolvex\u201d";
-    kolvex.terminate();
-    EXPECT_TRUE(kolvex.waitForFinished(15000));
+    EXPECT_TRUE(run.welcomeGone()) << "Return did not press \u201cStart using Kolvex\u201d";
+    run.kolvex.terminate();
+    EXPECT_TRUE(run.kolvex.waitForFinished(15000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindow,
@@ -95,44 +127,28 @@ INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindow,
 class TheWelcomeWindowOnEveryScreen : public ::testing::TestWithParam<Screen> {};
 
 TEST_P(TheWelcomeWindowOnEveryScreen, KeepsItsButtonInView) {
-    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
     const Screen screen = GetParam();
-    std::string whyNot;
-    auto xvfb = testing::Xvfb::start(whyNot, screen.width, screen.height);
-    if (!xvfb) GTEST_SKIP() << whyNot;
-    testing::TempDir home;
-    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
-    if (!manager) GTEST_SKIP() << whyNot;
-    auto environment = testing::kolvexEnvironment(*xvfb, home);
-    environment.insert("QT_SCALE_FACTOR", screen.scale);
-
-    QProcess kolvex;
-    kolvex.setProcessEnvironment(environment);
-    kolvex.start(KOLVEX_PROGRAM, {});
-    ASSERT_TRUE(kolvex.waitForStarted(10000));
-    std::optional<testing::WindowFrame> frame;
-    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 40s))
-        << kolvex.readAllStandardError().toStdString();
-    testing::pumpUntil([] { return false; }, 500ms);  // laid out and placed
-    frame = testing::viewableWindow(environment, "Welcome to Kolvex");
-    ASSERT_TRUE(frame);
+    FirstRun run;
+    if (const auto whyNot = run.start(screen); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(run.kolvex.waitForStarted(10000));
+    const auto frame = run.welcome(40s, /*painted=*/false);
+    ASSERT_TRUE(frame) << run.log;
     EXPECT_GE(frame->y, 0);
     EXPECT_LE(frame->y + frame->height, screen.height) << "the window's foot is off the screen";
     // The button's middle: 28 points in from the right and the foot, above the login box (a
     // line and 22 points of space), half a button high.
     const double s = std::stod(screen.scale);
-    FakeInput input(xvfb->display());
+    FakeInput input(run.xvfb->display());
     ASSERT_TRUE(input.ok());
     input.moveTo(frame->x + frame->width - static_cast<int>(70 * s),
                  frame->y + frame->height - static_cast<int>((28 + 20 + 22 + 14) * s));
     input.button(1, true);
     input.button(1, false);
     input.sync();
-    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
-        << "no \u201cStart using Kolvex\u201d where the window's foot shows it, in a window of " << frame->width
-        << "\u00d7" << frame->height;
-    kolvex.terminate();
-    EXPECT_TRUE(kolvex.waitForFinished(15000));
+    EXPECT_TRUE(run.welcomeGone()) << "no \u201cStart using Kolvex\u201d where the window's foot shows it, in a window of "
+                                   << frame->width << "\u00d7" << frame->height;
+    run.kolvex.terminate();
+    EXPECT_TRUE(run.kolvex.waitForFinished(15000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindowOnEveryScreen,
@@ -144,29 +160,19 @@ INSTANTIATE_TEST_SUITE_P(Screens, TheWelcomeWindowOnEveryScreen,
 // On a short screen the guide scrolls; scrolled down and clicked, Return still presses its
 // button.
 TEST(TheWelcomeWindowScrolled, StillPressesItsButtonOnReturn) {
-    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
-    std::string whyNot;
-    auto xvfb = testing::Xvfb::start(whyNot, 1280, 800);
-    if (!xvfb) GTEST_SKIP() << whyNot;
-    testing::TempDir home;
-    auto manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
-    if (!manager) GTEST_SKIP() << whyNot;
-    auto environment = testing::kolvexEnvironment(*xvfb, home);
-    environment.insert("QT_SCALE_FACTOR", "1.75");
-
-    QProcess kolvex;
-    kolvex.setProcessEnvironment(environment);
-    kolvex.start(KOLVEX_PROGRAM, {});
-    ASSERT_TRUE(kolvex.waitForStarted(10000));
-    std::optional<testing::WindowFrame> frame;
-    ASSERT_TRUE(testing::waitFor([&] { return (frame = testing::viewableWindow(environment, "Welcome to Kolvex")).has_value(); }, 20s));
-    testing::pumpUntil([] { return false; }, 500ms);
-    FakeInput input(xvfb->display());
+    FirstRun run;
+    if (const auto whyNot = run.start(Screen{1280, 800, "1.75"}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(run.kolvex.waitForStarted(10000));
+    const auto frame = run.welcome(20s, /*painted=*/true);
+    ASSERT_TRUE(frame) << run.log;
+    FakeInput input(run.xvfb->display());
     ASSERT_TRUE(input.ok());
     const auto strip = input.pixels(frame->x + frame->width - 10, frame->y, 8, frame->height);
     ASSERT_LT(uniformity(strip), 0.98) << "the guide fits: nothing to scroll on this screen";
 
-    // A click on the guide's text, then the wheel down to its foot.
+    // A click on the guide's text, then the wheel down to its foot. The server hands the click
+    // and the wheel to the guide in the order they are made, and the keys go where the window
+    // manager put the keyboard.
     input.moveTo(frame->x + frame->width / 2, frame->y + frame->height / 3);
     input.button(1, true);
     input.button(1, false);
@@ -175,13 +181,14 @@ TEST(TheWelcomeWindowScrolled, StillPressesItsButtonOnReturn) {
         input.button(5, false);
     }
     input.sync();
-    testing::pumpUntil([] { return false; }, 300ms);
+    std::string focused;
+    ASSERT_TRUE(testing::waitFor([&] { return (focused = input.focusedWindowTitle()) == "Welcome to Kolvex"; }, 10s))
+        << "the click left the keyboard with \"" << focused << "\"";
     input.key("Return", true);
     input.key("Return", false);
-    EXPECT_TRUE(testing::waitFor([&] { return !testing::windowIsViewable(environment, "Welcome to Kolvex"); }, 5s))
-        << "Return did not press \u201cStart using Kolvex\u201d after scrolling";
-    kolvex.terminate();
-    EXPECT_TRUE(kolvex.waitForFinished(15000));
+    EXPECT_TRUE(run.welcomeGone()) << "Return did not press \u201cStart using Kolvex\u201d after scrolling";
+    run.kolvex.terminate();
+    EXPECT_TRUE(run.kolvex.waitForFinished(15000));
 }
 
 // The stored preferences with "Write debug logs" set as given, the welcome seen long ago.

@@ -260,6 +260,11 @@ std::vector<std::string> ChildProgram::lines() {
     return m_lines;
 }
 
+std::vector<std::string> ChildProgram::printed() {
+    readAvailable();
+    return m_printed;
+}
+
 std::string ChildProgram::linesText() {
     std::string text;
     for (const auto& line : lines()) text += line + "; ";
@@ -309,7 +314,7 @@ bool FakeInput::glideTo(int x, int y) {
         const auto [px, py] = pointer();
         if (px == x && py == y) return true;
         moveBy(step(x - px), step(y - py));
-        pumpUntil([] { return false; }, std::chrono::milliseconds(8));
+        pumpUntil([] { return false; }, std::chrono::milliseconds(8));  // the hand's pace
     }
     return false;
 }
@@ -355,6 +360,15 @@ bool FakeInput::keyboardIsGrabbed() {
     return status == AlreadyGrabbed;
 }
 
+bool FakeInput::pointerIsGrabbed() {
+    Display* d = dpy(m_display);
+    const int status = XGrabPointer(d, DefaultRootWindow(d), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                    CurrentTime);
+    if (status == GrabSuccess) XUngrabPointer(d, CurrentTime);
+    XSync(d, False);
+    return status == AlreadyGrabbed || status == GrabFrozen;
+}
+
 std::string FakeInput::focusedWindowTitle() {
     Display* d = dpy(m_display);
     Window window = None;
@@ -397,6 +411,11 @@ std::vector<unsigned> FakeInput::pixels(int x, int y, int width, int height) {
             result.push_back(static_cast<unsigned>(XGetPixel(image, column, row) & 0xffffff));
     XDestroyImage(image);
     return result;
+}
+
+bool FakeInput::selectionHasOwner(const std::string& selection) {
+    Display* d = dpy(m_display);
+    return XGetSelectionOwner(d, XInternAtom(d, selection.c_str(), False)) != None;
 }
 
 std::string FakeInput::selectionText(const std::string& selection) {

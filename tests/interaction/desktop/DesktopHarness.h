@@ -81,6 +81,8 @@ public:
     std::string waitForLineStarting(const std::string& prefix, std::chrono::milliseconds timeout);
     // Lines printed so far and not consumed yet.
     std::vector<std::string> lines();
+    // Every line printed so far, consumed or not.
+    std::vector<std::string> printed();
     // The same lines joined by "; ", for a failure message.
     std::string linesText();
 
@@ -141,17 +143,27 @@ public:
     std::pair<int, int> pointer();
     // Whether some program holds the keyboard grabbed, as an open menu does.
     bool keyboardIsGrabbed();
+    // Whether some program holds the pointer (or the server holds it frozen), as a window
+    // manager does while it looks at a click before handing it on to the window clicked. Keys
+    // typed while it does may reach their window before the click.
+    bool pointerIsGrabbed();
     // The title of the window that has the keyboard (the focus window or its nearest named
     // ancestor), or empty when none has it.
     std::string focusedWindowTitle();
     // What the screen shows in the rectangle, row by row, as 0xRRGGBB.
     std::vector<unsigned> pixels(int x, int y, int width, int height);
+    // Whether some program owns the X selection `selection` ("_NET_SYSTEM_TRAY_S0" once a tray
+    // is up, "WM_S0" once a window manager is).
+    bool selectionHasOwner(const std::string& selection);
     // The text of an X selection ("PRIMARY", "CLIPBOARD") as UTF-8; empty when nobody holds one
     // or its owner does not answer within a second.
     std::string selectionText(const std::string& selection);
     // The topmost mapped top-level window of the program `program` (its WM_CLASS name or
     // class) whose frame holds (x, y), with its shape; none when there is no such window.
     WindowShape windowAt(int x, int y, const std::string& program);
+    // The program (WM_CLASS name) whose window is topmost at (x, y), looking through a window
+    // manager's frame to the window it holds; empty when none is there.
+    std::string topProgramAt(int x, int y);
 
 private:
     void* m_display = nullptr;

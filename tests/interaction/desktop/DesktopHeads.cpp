@@ -145,4 +145,46 @@ WindowShape FakeInput::windowAt(int x, int y, const std::string& program) {
     return shape;
 }
 
+namespace {
+
+// The WM_CLASS name of `window` or, for a frame without one, of the first window inside it that
+// has one.
+std::string programOf(Display* d, Window window, int depth) {
+    XClassHint hint{};
+    if (XGetClassHint(d, window, &hint)) {
+        std::string name = hint.res_name ? hint.res_name : "";
+        if (hint.res_name) XFree(hint.res_name);
+        if (hint.res_class) XFree(hint.res_class);
+        return name;
+    }
+    if (depth == 0) return {};
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::string name;
+    if (XQueryTree(d, window, &root, &parent, &children, &count))
+        for (unsigned i = count; i-- > 0 && name.empty();) name = programOf(d, children[i], depth - 1);
+    if (children) XFree(children);
+    return name;
+}
+
+}  // namespace
+
+std::string FakeInput::topProgramAt(int x, int y) {
+    auto* d = static_cast<Display*>(m_display);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return {};
+    std::string name;
+    // Children come bottom first: look from the top.
+    for (unsigned i = count; i-- > 0;) {
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
+        if (x < a.x || y < a.y || x >= a.x + a.width || y >= a.y + a.height) continue;
+        name = programOf(d, children[i], 3);
+        break;
+    }
+    if (children) XFree(children);
+    return name;
+}
+
 }  // namespace kolvex::testing

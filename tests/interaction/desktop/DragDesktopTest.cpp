@@ -75,11 +75,11 @@ protected:
         // A few more moves, as a hand keeps moving.
         for (int step = 0; step < 3; ++step) {
             input->moveBy(3, 0);
-            testing::pumpUntil([] { return false; }, 10ms);
+            testing::pumpUntil([] { return false; }, 10ms);  // the hand's pace, not a wait for anyone
         }
         // The observer follows a drag once its source has said what it carries.
         if (carriesFiles) {
-            ASSERT_TRUE(testing::pumpUntil([&] { return observer->isPolling(); }, 5s));
+            ASSERT_TRUE(testing::pumpUntil([&] { return observer->isPolling(); }, testing::patience(5s)));
         }
     }
 
@@ -145,12 +145,12 @@ TEST_P(DesktopDrags, TriggerRevealsTracksAndReleaseCommits) {
                    tracks.back().at == Point{static_cast<double>(input->pointer().first),
                                              static_cast<double>(input->pointer().second)};
         },
-        2s));
+        testing::patience(2s)));
     EXPECT_GT(received.size(), before);
     input->key("Alt_L", false);
 
     endDrag();
-    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, testing::patience(2s)));
     const auto dismisses = all<DragObserver::Dismiss>();
     ASSERT_EQ(dismisses.size(), 1u);
     EXPECT_TRUE(dismisses.front().mayCommit);
@@ -164,10 +164,11 @@ TEST_P(DesktopDrags, LettingTheTriggerGoDismissesWithoutCommit) {
     input->key("Shift_L", true);
     ASSERT_TRUE(waitForSignals(1));
     input->key("Shift_L", false);
-    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, testing::patience(2s)));
     EXPECT_FALSE(all<DragObserver::Dismiss>().front().mayCommit);
     const std::size_t afterDismiss = received.size();
     endDrag();
+    // No signal follows: a wait that proves an absence keeps its own span.
     testing::pumpUntil([] { return false; }, 100ms);
     EXPECT_EQ(received.size(), afterDismiss) << "the drag ended as an ordinary drag";
     EXPECT_TRUE(log.contains("interaction", "DISMISS mayCommit=false"));
@@ -179,18 +180,19 @@ TEST_P(DesktopDrags, ANewTriggerKeyAppliesToTheNextDrag) {
     ASSERT_TRUE(waitForSignals(1));
     input->key("Shift_L", false);
     endDrag();
-    ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, 2s));
+    ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, testing::patience(2s)));
 
     observer->updateTrigger(TriggerModifier::control);
     received.clear();
     startDrag();
     input->key("Shift_L", true);
     for (int step = 0; step < 3; ++step) input->moveBy(2, 2);
+    // Nothing opens: a wait that proves an absence keeps its own span.
     testing::pumpUntil([] { return false; }, 150ms);
     EXPECT_TRUE(all<DragObserver::Reveal>().empty()) << "the old key no longer opens the Portal";
     input->key("Shift_L", false);
     input->key("Control_L", true);
-    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Reveal>().empty(); }, 3s))
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Reveal>().empty(); }, testing::patience(3s)))
         << "the new key opens it on the very next drag";
     EXPECT_EQ(all<DragObserver::Reveal>().front().mode, PortalMode::convert);
     input->key("Control_L", false);
@@ -239,7 +241,7 @@ TEST_P(DesktopDrags, EveryNewDragRevealsAgain) {
         EXPECT_TRUE(std::holds_alternative<DragObserver::Reveal>(received.front()));
         input->key("Shift_L", false);
         endDrag();
-        ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, 2s));
+        ASSERT_TRUE(testing::pumpUntil([&] { return !observer->isPolling(); }, testing::patience(2s)));
     }
 }
 
@@ -254,7 +256,7 @@ TEST_P(DesktopDrags, ALeftHandedMouseDragsWithItsOtherButton) {
     ASSERT_TRUE(waitForSignals(1));
     EXPECT_TRUE(std::holds_alternative<DragObserver::Reveal>(received.front()));
     endDrag();
-    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, testing::patience(2s)));
     EXPECT_TRUE(all<DragObserver::Dismiss>().front().mayCommit);
 }
 
@@ -275,7 +277,7 @@ TEST_P(UnreadableDrags, ASourceThatRefusesRevealsWithPendingFiles) {
     EXPECT_TRUE(reveal->payload.isEmpty());
     EXPECT_TRUE(log.contains("interaction", "REVEAL  mode=convert targets-pending"));
     endDrag();
-    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, 2s));
+    ASSERT_TRUE(testing::pumpUntil([&] { return !all<DragObserver::Dismiss>().empty(); }, testing::patience(2s)));
     EXPECT_TRUE(all<DragObserver::Dismiss>().front().mayCommit) << "the drop view may still receive the files";
 }
 

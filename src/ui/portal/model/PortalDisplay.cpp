@@ -165,6 +165,7 @@ void PortalDisplay::showOutcome(const PortalTask& task, const PortalPhase& outco
         // Details being read keep the failure up until the user dismisses it or moves away.
         if (outcome.is(Kind::failed) && m_showingDetails) {
             m_heldOpen = true;
+            Log::interaction().info("The failure stays up while its details are read");
             return;
         }
         finished();

@@ -244,7 +244,11 @@ void PortalModel::rebuildRing() {
             if (m_targets[i].id == previous->id) index = static_cast<int>(i);
         }
     }
+    const bool moved = index != m_selectedIndex;
     setSelectedIndex(index);
+    // A ring that arrives under a pointer already on one of its chips chooses it: said as the
+    // pointer's choices are.
+    if (moved) logSelection(m_cursorVector);
 }
 
 PortalPlacement::CursorVector PortalModel::selectionVector(PortalPlacement::CursorVector vector) {
@@ -269,6 +273,10 @@ void PortalModel::updateCursor(PortalPlacement::CursorVector vector) {
 void PortalModel::select(std::optional<int> index, PortalPlacement::CursorVector vector) {
     if (index == m_selectedIndex) return;
     setSelectedIndex(index);
+    logSelection(vector);
+}
+
+void PortalModel::logSelection(PortalPlacement::CursorVector vector) const {
     const auto target = selectedTarget();
     Log::interaction().info("SELECT {} d={} targets={}", target ? target->label : std::string("none"),
                             truncatedInt(vector.distance()), m_targets.size());

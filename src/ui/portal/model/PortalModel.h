@@ -254,6 +254,7 @@ private:
     void setSelectedIndex(std::optional<int> index);
     // The pointer's choice: published and logged when it changed.
     void select(std::optional<int> index, PortalPlacement::CursorVector vector);
+    void logSelection(PortalPlacement::CursorVector vector) const;
     void setTargets(std::vector<RingTarget> targets, const Animation& animation);
     void relayout();
     void publishSearch();

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 
 #include "DesktopHarness.h"
+#include "PortalHostSteps.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -152,10 +153,8 @@ TEST_P(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
             << "the source never began its drag";
         const int x = left + head.width / 2, y = head.height / 2;
         ASSERT_TRUE(input.glideTo(x, y)) << "the pointer did not reach the middle of the head";
-        const auto shown = host.printedCount();
-        input.key("Shift_L", true);
-        ASSERT_TRUE(host.waitForLine("revealed", 5s)) << "the Portal did not appear: " << host.linesText();
-        ASSERT_TRUE(host.waitUntilPrinted("painted", 5s, shown)) << "the Portal was never drawn";
+        std::size_t shown = 0;
+        ASSERT_TRUE(testing::revealUnderTheDrag(input, host, &shown));
 
         WindowShape shape;
         const bool round = testing::pumpUntil(

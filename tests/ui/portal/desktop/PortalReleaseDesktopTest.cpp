@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "DesktopHarness.h"
+#include "PortalHostSteps.h"
 #include "support/TempDir.h"
 
 namespace kolvex {
@@ -91,14 +92,9 @@ protected:
 TEST_P(BusyRelease, TheKeysHeldAsTheButtonWentUpDecideTheDrop) {
     ASSERT_TRUE(testing::beginDrag(*input, *source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2))
         << "the source never began its drag";
-    const auto shown = host->printedCount();
-    input->key("Shift_L", true);
-    ASSERT_TRUE(host->waitForLine("revealed", 5s)) << "the Portal did not appear";
-    ASSERT_TRUE(host->waitUntilPrinted("painted", 5s, shown)) << "the Portal was never drawn";
-    ASSERT_TRUE(host->waitUntilPrinted("inside", 5s, shown)) << "the drag never entered the Portal";
-    const auto [px, py] = input->pointer();
-    ASSERT_TRUE(input->glideTo(px, py - 100)) << "the pointer did not reach the chip";
-    ASSERT_TRUE(host->waitForLine("selected PNG", 5s)) << host->linesText();
+    std::size_t shown = 0;
+    ASSERT_TRUE(testing::revealUnderTheDrag(*input, *host, &shown));
+    ASSERT_TRUE(testing::pointAtTheTopChip(*input, *host, shown));
 
     tellHost('s');
     ASSERT_TRUE(host->waitForLine("stalled", 5s)) << "the host never held its GUI thread";
