@@ -74,10 +74,7 @@ struct TrayDesktop {
         home.write("config/kolvex/defaults.json", defaults);
         environment = testing::kolvexEnvironment(*xvfb, home);
         if (!testing::startSessionBus(bus, environment)) return "the session bus gave no address";
-        tray.setProcessEnvironment(environment);
-        tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
-        if (!tray.waitForStarted(10000)) return "trayer did not start";
-        // No wait for the tray to come up: the icon finds it whenever it does.
+        if (auto trayDown = testing::startTray(tray, *xvfb, environment); !trayDown.empty()) return trayDown;
         kolvex.setProcessEnvironment(environment);
         kolvex.start(KOLVEX_PROGRAM, {});
         if (!kolvex.waitForStarted(10000) || !testing::waitForLog(kolvex, log, "applicationDidFinishLaunching took", 20s))

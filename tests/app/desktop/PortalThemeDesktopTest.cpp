@@ -150,9 +150,8 @@ TEST(ThePortalOnTheDesktop, FollowsAnAppearanceChangedWhileRunning) {
     auto environment = testing::kolvexEnvironment(*xvfb, home);
     QProcess bus, tray, kolvex;
     ASSERT_TRUE(testing::startSessionBus(bus, environment));
-    tray.setProcessEnvironment(environment);
-    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120"});
-    ASSERT_TRUE(tray.waitForStarted(10000));
+    const std::string trayDown = testing::startTray(tray, *xvfb, environment);
+    ASSERT_TRUE(trayDown.empty()) << trayDown;
     kolvex.setProcessEnvironment(environment);
     kolvex.start(KOLVEX_PROGRAM, {QString::fromStdString(file.string())});
     ASSERT_TRUE(kolvex.waitForStarted(10000));
