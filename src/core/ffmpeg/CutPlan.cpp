@@ -8,14 +8,13 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/FFmpegArguments.h"
+#include "core/ffmpeg/LibavKeyframeReader.h"
 
 namespace kolvex {
 
 namespace {
 
 constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
-// Past the window's end, as many pictures as a decoder may hold back (LibavKeyframeReader's).
-constexpr int kReorderDepth = 16;
 // How far around an asked time a sheet looks for one a copy can make.
 constexpr double kOfferReach = 5.0;
 constexpr size_t kOfferTries = 24;
@@ -132,30 +131,9 @@ ConversionJob CutQuestion::trimJob(double start, double end) const {
 }
 
 StreamCopyCuts CutQuestion::window(double start, std::optional<double> end) const {
-    StreamCopyCuts read;
-    if (!m_cuts) return read;
-    const auto& pictures = m_cuts->pictures;
-    // The keyframe the reader's seek lands on: the last at or before a second before the start.
-    const double seek = std::max(0.0, start - 1.0);
-    size_t from = 0;
-    for (const size_t position : m_keyPositions) {
-        if (pictures[position].time > seek + kSame) break;
-        from = position;
-    }
-    std::vector<double> keyframes;
-    std::optional<int> afterEnd;
-    for (size_t i = from; i < pictures.size(); ++i) {
-        const auto& picture = pictures[i];
-        if (afterEnd && (*afterEnd)-- <= 0) break;
-        if (end && !afterEnd && picture.keyframe && picture.time >= *end) afterEnd = kReorderDepth;
-        if (picture.keyframe && !afterEnd) {
-            keyframes.push_back(picture.time);
-            if (picture.decodeTime) read.decodeDelay = std::max(read.decodeDelay, picture.time - *picture.decodeTime);
-        }
-        read.pictures.push_back(picture);
-    }
-    read.keyframes = KeyframeIndex(std::move(keyframes));
-    return read;
+    if (!m_cuts) return StreamCopyCuts();
+    // The reader's seek lands on the keyframe at or before a second before the start.
+    return LibavKeyframeReader::within(*m_cuts, {start - 1.0, end.value_or(std::numeric_limits<double>::infinity())});
 }
 
 CutPlan CutQuestion::trim(double start, double end) const {
