@@ -1,44 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
-#include <random>
-#include <chrono>
-#include <fstream>
-#include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QApplication>
-#include <QBuffer>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
-#include <QPointer>
-#include <QTest>
-
-#include "app/FakePortal.h"
-#include "app/ToolParameterFlow.h"
-#include "core/conversion/SizeEstimator.h"
-#include "core/format/FormatRegistry.h"
-#include "core/modules/EngineModules.h"
-#include "core/services/Cancellation.h"
-#include "support/MediaFixtures.h"
-#include "support/TempDir.h"
-#include "support/RingTargets.h"
-#include "support/qt/QtEnvironments.h"
-#include "ui/sheets/CompressView.h"
-#include "ui/sheets/CropView.h"
-#include "ui/sheets/ExtractAudioView.h"
-#include "ui/sheets/MergeOrderView.h"
-#include "ui/sheets/PreparingView.h"
-#include "ui/sheets/ResizeView.h"
-#include "ui/sheets/RotateView.h"
-#include "ui/sheets/SplitView.h"
-#include "ui/sheets/TrimView.h"
+#include "ToolSheetsTestSupport.h"
 
 namespace kolvex {
 namespace {
@@ -47,46 +8,6 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::toolTarget;
 
-// The application's sheets behind a flow that talks to a fake Portal.
-class ToolSheetsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testing::sharedApplication("test-tool-sheets");
-        flow.setSheets(ToolSheetFactory::standard());
-        flow.setRegistry(std::make_shared<const FormatRegistry>(FormatRegistry::loadBundled()));
-        flow.setTaskRunner(tasks);
-    }
-    void TearDown() override { tasks->stop(); }
-
-    template <typename View>
-    View* waitForSheet(const QWidget* previous = nullptr, int milliseconds = 10000) {
-        View* found = nullptr;
-        (void)QTest::qWaitFor(
-            [&] {
-                auto* window = flow.parameterWindow();
-                found = window ? window->findChild<View*>() : nullptr;
-                return found && found != previous && found->isVisible();
-            },
-            milliseconds);
-        return found;
-    }
-    std::vector<fs::path> images(int count) {
-        std::vector<fs::path> files;
-        for (int i = 0; i < count; ++i) {
-            QImage image(40, 30, QImage::Format_RGB32);
-            image.fill(Qt::darkGreen);
-            const fs::path file = dir.path() / ("-picture " + std::to_string(i) + ".png");
-            EXPECT_TRUE(image.save(QString::fromStdString(file.string())));
-            files.push_back(file);
-        }
-        return files;
-    }
-
-    testing::TempDir dir;
-    testing::FakePortal portal;
-    std::shared_ptr<QtTaskRunner> tasks = std::make_shared<QtTaskRunner>();
-    ToolParameterFlow flow{&portal};
-};
 
 TEST_F(ToolSheetsTest, CropWalksEveryFileAndMergeHandsBackTheOrder) {
     const auto files = images(2);
@@ -339,62 +260,6 @@ TEST_F(ToolSheetsTest, AnEndedRunLetsGoOfWhatWasReadUnlessASheetIsUp) {
     EXPECT_EQ(facts->letGoes, 2);
 }
 
-// The media sheets over the installed ffmpeg.
-class MediaToolSheetsTest : public ToolSheetsTest {
-protected:
-    void SetUp() override {
-        ToolSheetsTest::SetUp();
-        KOLVEX_REQUIRE_FFMPEG();
-        flow.setFFmpeg(BundledFFmpeg(testing::systemFFmpeg()));
-    }
-};
-
-TEST_F(MediaToolSheetsTest, TrimShowsTheWaveformOfAnAudioFile) {
-    testing::ClipSpec clipSpec;
-    clipSpec.video = false;
-    clipSpec.seconds = 1;
-    const auto song = testing::makeClip(dir.path() / "song one.wav", clipSpec);
-    flow.collectParameters(toolTarget("trim"), DragPayload({song}));
-    auto* view = waitForSheet<TrimView>();
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(view->previewPane(), nullptr);
-    EXPECT_NEAR(view->model().duration, 1.0, 0.05);
-    EXPECT_TRUE(view->confirmButton()->isDefault()) << "Return trims";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->timeline()->hasWaveform(); }, 10000));
-    view->commitStart(0.25);
-    view->confirmButton()->click();
-    ASSERT_TRUE(portal.applied.has_value());
-    EXPECT_EQ(portal.calls.back(), "apply");
-    EXPECT_DOUBLE_EQ(*portal.applied->trimStart, 0.25);
-    EXPECT_TRUE(portal.applied->allowPassthrough);
-}
-
-TEST_F(MediaToolSheetsTest, SplitOpensForVideoAndRunsAtOnceForOtherFiles) {
-    testing::ClipSpec clipSpec;
-    clipSpec.seconds = 2;
-    const auto clip = testing::makeClip(dir.path() / "clip.mp4", clipSpec);
-    flow.collectParameters(toolTarget("split"), DragPayload({clip}));
-    auto* view = waitForSheet<SplitView>();
-    ASSERT_NE(view, nullptr);
-    EXPECT_NE(view->previewPane(), nullptr);
-    view->confirmButton()->click();
-    ASSERT_TRUE(portal.applied.has_value());
-    EXPECT_EQ(portal.applied->splitPoints.size(), 1u);
-
-    const auto short_ = testing::makeClip(dir.path() / "short.mp4", testing::ClipSpec{0.3});
-    portal.calls.clear();
-    flow.collectParameters(toolTarget("split"), DragPayload({short_}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "fail"; }, 10000));
-    EXPECT_EQ(portal.failures.back(), "short.mp4 is too short to split");
-    EXPECT_EQ(flow.parameterWindow(), nullptr);
-
-    const auto notes = dir.write("notes.pdf", "%PDF-1.4");
-    portal.calls.clear();
-    flow.collectParameters(toolTarget("split"), DragPayload({notes}));
-    EXPECT_EQ(portal.calls.back(), "apply");
-    EXPECT_TRUE(portal.applied->splitPoints.empty());
-}
-
 // A FIFO or a link to a device under a picture's or a clip's name: the sheet is refused at once,
 // saying why, instead of a reader waiting in open() for a writer that never comes (extract-audio
 // hands such a file to the conversion, which says why). Should a reader wait after all, a writer
@@ -441,68 +306,6 @@ TEST_F(ToolSheetsTest, APictureThatIsNoRegularFileIsRefusedAtOnce) {
 TEST_F(MediaToolSheetsTest, AClipThatIsNoRegularFileIsRefusedAtOnce) {
     expectRefusedAtOnce(flow, portal, {"trim", "split", "extract-audio", "resize", "compress"}, "mp4");
     expectRefusedAtOnce(flow, portal, {"trim"}, "wav");
-}
-
-TEST_F(MediaToolSheetsTest, ExtractAudioOffersTheOriginalTrackFirst) {
-    testing::ClipSpec clipSpec;
-    clipSpec.codecArguments = {"-c:a", "libmp3lame"};
-    const auto clip = testing::makeClip(dir.path() / "film.mkv", clipSpec);
-    flow.collectParameters(toolTarget("extract-audio"), DragPayload({clip}));
-    auto* view = waitForSheet<ExtractAudioView>();
-    ASSERT_NE(view, nullptr);
-    ASSERT_FALSE(view->model().options.empty());
-    EXPECT_TRUE(view->model().options.front().isCopy);
-    EXPECT_EQ(view->model().options.front().format, FormatID("mp3"));
-    view->extractButton()->click();
-    EXPECT_EQ(portal.applied->outputFormat, FormatID("mp3"));
-
-    testing::ClipSpec silent;
-    silent.audio = false;
-    const auto mute = testing::makeClip(dir.path() / "mute.mp4", silent);
-    portal.calls.clear();
-    flow.collectParameters(toolTarget("extract-audio"), DragPayload({mute}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.calls.empty() && portal.calls.back() == "apply"; }, 10000));
-    EXPECT_FALSE(portal.applied->outputFormat.has_value());
-}
-
-// Each row's note says what the engine's plan for it does with the sound: FLAC written again as
-// FLAC is no larger; PCM written as FLAC keeps every sample; FLAC written out as WAV grows.
-TEST_F(MediaToolSheetsTest, ExtractAudioNotesFollowTheEnginesPlan) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> codec;
-        const char* row;  // the format of the row chosen
-        QString note;
-    };
-    const std::vector<Case> cases = {
-        {"flac.mkv", {"-c:a", "flac"}, "flac", "\u2713 Lossless: the original sound, written again."},
-        {"flac as wav.mkv", {"-c:a", "flac"}, "wav", "\u2713 Lossless, but larger than the original."},
-        {"pcm.mkv", {"-c:a", "pcm_s16le"}, "flac", "\u2713 Lossless: every sample is kept."},
-        {"aac.mkv", {"-c:a", "aac"}, "flac", "\u2713 Lossless, but larger than the original."},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        testing::ClipSpec spec;
-        spec.codecArguments = c.codec;
-        const auto clip = testing::makeClip(dir.path() / c.name, spec);
-        flow.collectParameters(toolTarget("extract-audio"), DragPayload({clip}));
-        auto* view = waitForSheet<ExtractAudioView>();
-        ASSERT_NE(view, nullptr);
-        const auto& options = view->model().options;
-        const auto row =
-            std::find_if(options.begin(), options.end(), [&](const auto& o) { return o.format == FormatID(c.row); });
-        ASSERT_NE(row, options.end());
-        view->rowButtons()[size_t(row - options.begin())]->click();
-        EXPECT_EQ(view->noteText(), c.note);
-        view->extractButton()->click();
-        ASSERT_TRUE(portal.applied);
-        EXPECT_EQ(portal.applied->outputFormat, FormatID(c.row));
-        portal.calls.clear();
-        // The next sheet is a new one: the answered one leaves first.
-        const QPointer<ExtractAudioView> answered(view);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return answered.isNull() || !answered->isVisible(); }, 10000))
-            << "the answered sheet stayed";
-    }
 }
 
 }  // namespace
