@@ -8,7 +8,6 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/FFmpegArguments.h"
-#include "core/ffmpeg/LibavKeyframeReader.h"
 
 namespace kolvex {
 
@@ -133,7 +132,7 @@ ConversionJob CutQuestion::trimJob(double start, double end) const {
 StreamCopyCuts CutQuestion::window(double start, std::optional<double> end) const {
     if (!m_cuts) return StreamCopyCuts();
     // The reader's seek lands on the keyframe at or before a second before the start.
-    return LibavKeyframeReader::within(*m_cuts, {start - 1.0, end.value_or(std::numeric_limits<double>::infinity())});
+    return m_cuts->within({start - 1.0, end.value_or(std::numeric_limits<double>::infinity())});
 }
 
 CutPlan CutQuestion::trim(double start, double end) const {

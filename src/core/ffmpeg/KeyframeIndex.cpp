@@ -64,4 +64,32 @@ double TrimPlan::copyWouldStart(double time, const KeyframeIndex& keyframes) {
     return keyframes.atOrBefore(time);
 }
 
+StreamCopyCuts StreamCopyCuts::within(std::pair<double, double> window) const {
+    constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
+    constexpr int kReorderDepth = 16;  // as the keyframe reader reads past the end
+    // The seek lands on the last keyframe at or before the window's start.
+    const double seek = std::max(0.0, window.first);
+    size_t from = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        if (!pictures[i].keyframe) continue;
+        if (pictures[i].time > seek + kSame) break;
+        from = i;
+    }
+    StreamCopyCuts read;
+    std::vector<double> keptKeyframes;
+    std::optional<int> afterEnd;
+    for (size_t i = from; i < pictures.size(); ++i) {
+        const auto& picture = pictures[i];
+        if (afterEnd && (*afterEnd)-- <= 0) break;
+        if (!afterEnd && picture.keyframe && picture.time >= window.second) afterEnd = kReorderDepth;
+        if (picture.keyframe && !afterEnd) {
+            keptKeyframes.push_back(picture.time);
+            if (picture.decodeTime) read.decodeDelay = std::max(read.decodeDelay, picture.time - *picture.decodeTime);
+        }
+        read.pictures.push_back(picture);
+    }
+    read.keyframes = KeyframeIndex(std::move(keptKeyframes));
+    return read;
+}
+
 }  // namespace kolvex

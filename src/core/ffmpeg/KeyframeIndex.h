@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kolvex {
@@ -49,6 +50,11 @@ struct StreamCopyCuts {
     KeyframeIndex keyframes;
     double decodeDelay = 0;  // seconds, the largest presentation-minus-decode time of a keyframe
     std::vector<Picture> pictures;
+
+    // What the keyframe reader reads of a window (from the keyframe at or before its start to
+    // some way past the first keyframe at or after its end), taken from this read of the whole
+    // stream.
+    StreamCopyCuts within(std::pair<double, double> window) const;
 };
 
 // Whether a trim can be cut by stream copy where the user asked, and where handles snap to.

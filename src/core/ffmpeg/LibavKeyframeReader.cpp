@@ -100,35 +100,6 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
     return count;
 }
 
-StreamCopyCuts LibavKeyframeReader::within(const StreamCopyCuts& all, std::pair<double, double> window) {
-    constexpr double kSame = 1e-4;  // seconds: times closer than this are one time
-    constexpr int kReorderDepth = 16;  // as cuts() reads past the end
-    const auto& pictures = all.pictures;
-    // The seek lands on the last keyframe at or before the window's start.
-    const double seek = std::max(0.0, window.first);
-    size_t from = 0;
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        if (!pictures[i].keyframe) continue;
-        if (pictures[i].time > seek + kSame) break;
-        from = i;
-    }
-    StreamCopyCuts read;
-    std::vector<double> keyframes;
-    std::optional<int> afterEnd;
-    for (size_t i = from; i < pictures.size(); ++i) {
-        const auto& picture = pictures[i];
-        if (afterEnd && (*afterEnd)-- <= 0) break;
-        if (!afterEnd && picture.keyframe && picture.time >= window.second) afterEnd = kReorderDepth;
-        if (picture.keyframe && !afterEnd) {
-            keyframes.push_back(picture.time);
-            if (picture.decodeTime) read.decodeDelay = std::max(read.decodeDelay, picture.time - *picture.decodeTime);
-        }
-        read.pictures.push_back(picture);
-    }
-    read.keyframes = KeyframeIndex(std::move(keyframes));
-    return read;
-}
-
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
                                              std::optional<std::pair<double, double>> window) {
     input.rearm(stop, kTimeLimit);

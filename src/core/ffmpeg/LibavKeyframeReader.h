@@ -39,10 +39,6 @@ public:
     // a stream copy wrote. Same errors and limits as index().
     static int64_t pictureCount(const std::filesystem::path& url, std::stop_token stop = {});
 
-    // What cuts() reads of a window (as `window` is given to it), taken from `all`: every packet
-    // of the stream, as a whole read found them.
-    static StreamCopyCuts within(const StreamCopyCuts& all, std::pair<double, double> window);
-
     // The same from a file already open, nothing read yet beyond what opening it read.
     static StreamCopyCuts cuts(LibavInput& input, std::stop_token stop, std::optional<std::pair<double, double>> window);
     // The same from an input another reader opened and read from, with this reader's limits.

@@ -174,7 +174,7 @@ std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(
     if (auto kept = KeptInput::take(url)) {
         throwIfStopRequested(stop);
         // What the sheet read of every packet holds the window's already.
-        if (kept->cuts) return {std::move(kept->probe), LibavKeyframeReader::within(*kept->cuts, window)};
+        if (kept->cuts) return {std::move(kept->probe), kept->cuts->within(window)};
         try {
             auto cuts = LibavKeyframeReader::cutsKept(*kept->input, stop, window);
             return {std::move(kept->probe), std::move(cuts)};

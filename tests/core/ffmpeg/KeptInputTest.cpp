@@ -76,7 +76,7 @@ TEST_F(KeptInputTest, TheSheetsReadGivesEveryWindowAsTheFileDoes) {
     const double end = std::numeric_limits<double>::infinity();
     for (const Window& window : {Window(-1.0, 1.0), Window(0.3, 2.3), Window(0.96, 2.0), Window(1.6, end), Window(3.5, end)}) {
         SCOPED_TRACE(window.first);
-        const StreamCopyCuts kept = LibavKeyframeReader::within(all, window);
+        const StreamCopyCuts kept = all.within(window);
         const StreamCopyCuts read = LibavKeyframeReader().cuts(file, {}, window);
         EXPECT_EQ(kept.pictures, read.pictures);
         EXPECT_EQ(kept.keyframes, read.keyframes);
