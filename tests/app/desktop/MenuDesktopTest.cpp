@@ -422,8 +422,15 @@ TEST(TheTrayMenu, ConvertFilesWhileAQuestionIsUpReachesAPortalThatTakesKeys) {
             << "the first choice is told as not converted, for what replaced it\n" << desktop.log;
         EXPECT_EQ(titled(), withOneQuestion) << "a second question stacked on the first";
 
-        press(input, "Return");  // "Convert Here" in the last folder chosen; "Keep Both"
+        // "Convert Here" in the last folder chosen; "Keep Both". A chooser still filling its list
+        // takes no Return yet: pressed again while the question keeps the keyboard.
         const fs::path made = desktop.home.path() / row.made;
+        for (int attempt = 0; attempt < 10 && !fs::exists(made); ++attempt) {
+            if (input.focusedWindowTitle() != row.question.toStdString()) break;
+            press(input, "Return");
+            (void)testing::waitFor(
+                [&] { return fs::exists(made) || input.focusedWindowTitle() != row.question.toStdString(); }, 2s);
+        }
         EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
         size_t written = 0;
         for (const auto& folder : {desktop.home.path(), out})
