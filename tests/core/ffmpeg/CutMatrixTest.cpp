@@ -166,8 +166,8 @@ const std::vector<Source>& sources() {
                       "-c:a", "aac"};
         vfr.kept = "lt(mod(n\\,10)\\,3)+eq(mod(n\\,10)\\,6)";
         each.push_back(vfr);
-        // As the usual tools write them: H.264 with 3 B-frames and a keyframe every 2 s; MPEG-4
-        // Part 2 with 2 B-frames and ffmpeg's keyframe every 12 pictures.
+        // As the usual tools write them: H.264 with 3 B-frames and a keyframe every 2 s; MPEG-4 ASP
+        // with 2 B-frames and ffmpeg's keyframe every 12 pictures.
         auto h264 = longer(row("avi_h264"), "avi_h264_long", {4.0, 4.74, 6.0}, {});
         h264.encode = {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-bf", "3", "-g", "50", "-c:a", "aac"};
         each.push_back(h264);

@@ -95,9 +95,9 @@ TEST_F(MediaToolSheetsTest, ExtractAudioNotesFollowTheEnginesPlan) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::ClipSpec spec;
-        spec.codecArguments = c.codec;
-        const auto clip = testing::makeClip(dir.path() / c.name, spec);
+        testing::ClipSpec clipSpec;
+        clipSpec.codecArguments = c.codec;
+        const auto clip = testing::makeClip(dir.path() / c.name, clipSpec);
         flow.collectParameters(toolTarget("extract-audio"), DragPayload({clip}));
         auto* view = waitForSheet<ExtractAudioView>();
         ASSERT_NE(view, nullptr);
