@@ -120,4 +120,17 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return true;
 }
 
+bool answerWithKey(FakeInput& input, const std::string& key, const std::string& title,
+                   const std::function<bool()>& answered, std::chrono::milliseconds timeout) {
+    for (int presses = 0; presses < 10 && !answered(); ++presses) {
+        if (!waitFor([&] { return answered() || input.focusedWindowTitle() == title; }, 10s) || answered()) break;
+        input.key(key, true);
+        input.key(key, false);
+        input.sync();
+        // Taken once the question leaves the keyboard; pressed again if it has it back.
+        (void)waitFor([&] { return answered() || input.focusedWindowTitle() != title; }, 2s);
+    }
+    return waitFor(answered, timeout);
+}
+
 }  // namespace kolvex::testing

@@ -63,4 +63,11 @@ std::optional<int> chipSteps(const std::string& log, const std::string& label);
 // Polls `done` every 100 ms until it holds or the time is up (stretched by `patience`).
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+// Answers the question titled `title` with `key`, pressed whenever the question, still up, has
+// the keyboard, until `answered` holds or the time is up. A key typed the moment a window comes
+// up can be lost while the window manager settles the keyboard (it may pass through a window of
+// its own and back). Returns `answered()`.
+bool answerWithKey(FakeInput& input, const std::string& key, const std::string& title,
+                   const std::function<bool()>& answered, std::chrono::milliseconds timeout);
+
 }  // namespace kolvex::testing

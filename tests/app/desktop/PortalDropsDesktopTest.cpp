@@ -134,9 +134,11 @@ TEST(QuestionsOnTheDesktop, TheFolderChooserComesUpInFrontAndAnswersToTheKeyboar
     const size_t before = desktop.log.size();
     ASSERT_EQ(dropOnJpeg(desktop), "JPEG") << desktop.log;
     expectInFront(desktop, "Where should the converted files go?", before);
-    desktop.press("Return");  // "Convert Here", at the last folder chosen
+    // "Convert Here", at the last folder chosen
     const fs::path made = desktop.home / "out" / "pic.jpg";
-    EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+    EXPECT_TRUE(testing::answerWithKey(*desktop.input, "Return", "Where should the converted files go?",
+                                       [&] { return fs::exists(made); }, 30s))
+        << desktop.log;
     std::string seen;
     EXPECT_TRUE(hasFormat(made, "JPEG", seen)) << seen;
 }
@@ -153,8 +155,10 @@ TEST(QuestionsOnTheDesktop, KeepBothOrSkipComesUpInFrontAndAnswersToTheKeyboard)
     size_t before = desktop.log.size();
     ASSERT_EQ(dropOnJpeg(desktop), "JPEG") << desktop.log;
     expectInFront(desktop, "Kolvex", before);
-    desktop.press("Escape");
-    EXPECT_TRUE(desktop.await("OUTCOME failed Nothing converted", 20s)) << desktop.log;
+    EXPECT_TRUE(testing::answerWithKey(
+        *desktop.input, "Escape", "Kolvex", [&] { return desktop.logHas("OUTCOME failed Nothing converted", before); },
+        20s))
+        << desktop.log;
     EXPECT_FALSE(fs::exists(desktop.home / "pic 2.jpg"));
     ASSERT_TRUE(testing::waitFor([&] { return !desktop.portal(); }, 15s));
 
@@ -162,9 +166,9 @@ TEST(QuestionsOnTheDesktop, KeepBothOrSkipComesUpInFrontAndAnswersToTheKeyboard)
     before = desktop.log.size();
     ASSERT_EQ(dropOnJpeg(desktop), "JPEG") << desktop.log;
     expectInFront(desktop, "Kolvex", before);
-    desktop.press("Return");
     const fs::path made = desktop.home / "pic 2.jpg";
-    EXPECT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+    EXPECT_TRUE(testing::answerWithKey(*desktop.input, "Return", "Kolvex", [&] { return fs::exists(made); }, 30s))
+        << desktop.log;
     std::string seen;
     EXPECT_TRUE(hasFormat(made, "JPEG", seen)) << seen;
     std::ifstream in(theirs);

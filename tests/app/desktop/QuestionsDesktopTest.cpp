@@ -53,9 +53,10 @@ TEST(AQuestionOnTheDesktop, ANewDropReplacesItAndOnlyTheLiveOneConverts) {
         << "the window with the keyboard is \"" << active << "\"\n" << desktop.log;
     EXPECT_EQ(choosersOnScreen(desktop), 1) << "a second chooser stacked on the first";
 
-    desktop.press("Return");  // "Convert Here", at the last folder chosen
+    // "Convert Here", at the last folder chosen
     const fs::path made = desktop.home / "out" / "pic.jpg";
-    ASSERT_TRUE(testing::waitFor([&] { return fs::exists(made); }, 30s)) << desktop.log;
+    ASSERT_TRUE(testing::answerWithKey(*desktop.input, "Return", kChooser, [&] { return fs::exists(made); }, 30s))
+        << desktop.log;
     std::string seen;
     EXPECT_TRUE(hasFormat(made, "JPEG", seen)) << seen;
     EXPECT_TRUE(testing::waitFor([&] { return choosersOnScreen(desktop) == 0; }, 10s));
