@@ -42,12 +42,14 @@ void PortalDropView::dragEnterEvent(QDragEnterEvent* event) {
     // Sources that would not name their files to the observer name them to their drop target.
     m_model.completePendingPayload(localFiles(event->mimeData()));
     m_model.setCursorInside(true);
+    m_entered = true;
     Log::interaction().info("DROP-ENTER selection={}", selectedLabel(m_model));
     if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
     event->accept();
 }
 
 void PortalDropView::dragMoveEvent(QDragMoveEvent* event) {
+    m_entered = true;
     if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
     event->accept();
 }
@@ -80,6 +82,14 @@ void PortalDropView::dropEvent(QDropEvent* event) {
     } else {
         event->ignore();
     }
+}
+
+bool PortalDropView::commitUndeliveredDrop() {
+    const std::string label = selectedLabel(m_model);
+    const bool committed = m_model.commitDrop({});
+    Log::interaction().info("DROP target={} committed={} (the drag's own files; its source sent no drop)", label,
+                            committed);
+    return committed;
 }
 
 void PortalDropView::keyPressEvent(QKeyEvent* event) {

@@ -24,6 +24,14 @@ public:
     // Decides whether a drop may convert at all (and says why not in the log); without one, a
     // drop converts only while the Portal shows.
     void setDropGate(std::function<bool()> gate) { m_gate = std::move(gate); }
+    // Whether a drag has entered the window since `forgetEntry` (at each reveal): its source took
+    // the Portal for its drop target.
+    bool sourceEntered() const { return m_entered; }
+    void forgetEntry() { m_entered = false; }
+    // The drop a source owed and never delivered: on a busy desktop a Qt or GTK source that has
+    // not yet heard the Portal accept withdraws at the release instead of dropping. The drag's
+    // files go to the selected chip as its drop would have sent them. True when something started.
+    bool commitUndeliveredDrop();
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -38,6 +46,7 @@ private:
     PortalModel& m_model;
     std::function<void()> m_beforeDrop;
     std::function<bool()> m_gate;
+    bool m_entered = false;
 };
 
 }  // namespace kolvex

@@ -238,6 +238,8 @@ Point PortalPanel::fromRoot(Point root) const {
 void PortalPanel::reveal(const DragPayload& payload, PortalMode mode, Point at) {
     ++m_gestureGeneration;
     m_dropOwed = false;
+    m_dropArrived = false;
+    if (m_dropView) m_dropView->forgetEntry();
     m_isKeyboardDriven = false;
     m_model.setKeyboardDriven(false);
     m_model.beginGesture(payload, mode);
@@ -282,6 +284,7 @@ Rect PortalPanel::keyboardArea() const {
 void PortalPanel::present(const DragPayload& payload, PortalMode mode) {
     ++m_gestureGeneration;
     m_dropOwed = false;
+    m_dropArrived = false;
     m_isKeyboardDriven = true;
     m_model.beginGesture(payload, mode, PortalModel::GestureStart::handedOver);
     m_model.setKeyboardDriven(true);
@@ -333,6 +336,7 @@ bool PortalPanel::takesDrop() {
         !m_isKeyboardDriven && m_triggerAtRelease ? m_triggerAtRelease() : std::nullopt;
     const bool owed = m_dropOwed;
     m_dropOwed = false;
+    m_dropArrived = true;
     if (heldAtRelease == false) {
         // The user let the trigger go before the button: an ordinary drag, which a busy moment
         // kept aimed at the Portal. Refused, the source keeps its files where they are.
@@ -351,8 +355,16 @@ void PortalPanel::dismiss(bool mayCommit) {
     if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
     std::weak_ptr<bool> alive = m_alive;
     // Released over the Portal with the trigger held: the source owes us its drop, which a busy
-    // source or a busy desktop may deliver well after the grace.
-    const bool owed = mayCommit && m_model.isRevealed() && m_model.isCursorInside() && !m_isKeyboardDriven;
+    // source or a busy desktop may deliver well after the grace. A source that has not heard us
+    // accept may already have left the window at the release, withdrawing it: a release on a
+    // chip after the source had offered us the drag owes it all the same.
+    bool owed = false;
+    bool onChip = false;
+    if (mayCommit && m_model.isRevealed() && !m_isKeyboardDriven) {
+        if (!m_model.isCursorInside()) followPointer();  // where the button went up
+        onChip = m_model.selectedTarget().has_value();
+        owed = !m_dropArrived && (m_model.isCursorInside() || (onChip && sourceOffered()));
+    }
     m_dropOwed = owed;
     if (owed) Log::interaction().info("Drag released on the Portal; waiting for its drop");
     const auto grace = mayCommit ? std::chrono::milliseconds(120) : std::chrono::milliseconds(0);
@@ -360,22 +372,32 @@ void PortalPanel::dismiss(bool mayCommit) {
     const double released = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
     auto step = std::make_shared<std::function<void()>>();
     auto toldLate = std::make_shared<bool>(false);
-    *step = [this, alive, mayCommit, gesture, released, toldLate,
+    *step = [this, alive, mayCommit, onChip, gesture, released, toldLate,
              weakStep = std::weak_ptr<std::function<void()>>(step)] {
         if (alive.expired()) return;
         // A drop that committed during the grace keeps the Portal open.
         if (!m_model.phase().is(PortalPhase::Kind::browsing)) return;
         if (gesture != m_gestureGeneration) return;  // a new gesture has the Portal now
+        // The source's offer may reach us only after the drag observer saw the release.
+        if (onChip && !m_dropArrived && sourceOffered()) m_dropOwed = true;
         if (m_dropOwed) {
+            // A source that leaves the window after the release has withdrawn its drop.
+            const bool withdrawn = !m_model.isCursorInside();
             const double now = std::chrono::duration<double>(m_env.scheduler->now().time_since_epoch()).count();
-            if (now - released < kDropWait) {
+            if (!withdrawn && now - released < kDropWait) {
                 if (!*toldLate) Log::interaction().info("The drop is late; still waiting for it");
                 *toldLate = true;
                 if (auto again = weakStep.lock()) m_env.scheduler->after(std::chrono::milliseconds(40), [again] { (*again)(); });
                 return;
             }
             m_dropOwed = false;
-            Log::interaction().warn("No drop arrived {:.1f} s after the release on the Portal; closing", kDropWait);
+            if (withdrawn) {
+                Log::interaction().info("The drag's source withdrew its drop after the release on the Portal");
+            } else {
+                Log::interaction().warn("No drop arrived {:.1f} s after the release on the Portal", kDropWait);
+            }
+            // The user let go on a chip with the trigger held: the drag's files go there.
+            if (m_model.selectedTarget() && m_dropView && m_dropView->commitUndeliveredDrop()) return;
         }
         hideContent();
         if (!mayCommit) {

@@ -135,6 +135,8 @@ private:
     void claimKeyboard();
     void askForKeyboardAgain(unsigned long gesture, int triesLeft);
     bool hasKeyboard() const;
+    // The drag's source has offered it to the Portal's window in this gesture.
+    bool sourceOffered() const { return m_dropView && m_dropView->sourceEntered(); }
 
     PortalModel& m_model;
     Environment m_env;
@@ -148,6 +150,7 @@ private:
     std::function<std::optional<bool>()> m_triggerAtRelease;
     // The button was let go over the Portal with the trigger held: its drop is on its way.
     bool m_dropOwed = false;
+    bool m_dropArrived = false;  // a drop came in this gesture, taken or not
     unsigned long m_gestureGeneration = 0;  // counts reveals and presents
 };
 

@@ -3,13 +3,15 @@
 // size and shape of every top-level window once and picks its drop target from those for the
 // whole drag (only where the windows are and whether they are mapped is read again).
 //
-//   xdnd-source X Y SIDE [--hold-drop] FILE...
+//   xdnd-source X Y SIDE [--hold-drop | --withdraw] FILE...
 //
 // Shows a SIDE × SIDE square at (X, Y); pressing button 1 on it and moving starts a drag of the
 // files. Prints "ready", "drag-begin", "enter 0xWINDOW" when it first offers the drag to a
 // window, "released" when the button goes up, "drop-sent", "finished accepted=N" and
 // "drag-end". With --hold-drop the XdndDrop waits after the release until a line "drop" arrives
-// on standard input (a source slowed down by a busy desktop).
+// on standard input (a source slowed down by a busy desktop). With --withdraw the release sends
+// XdndLeave instead of the drop and prints "withdrawn", as Qt and GTK sources do when the target's
+// acceptance has not reached them yet.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -182,9 +184,10 @@ static void answerSelection(const XSelectionRequestEvent* r) {
 int main(int argc, char** argv) {
     if (argc < 5) return 2;
     const int x = atoi(argv[1]), y = atoi(argv[2]), side = atoi(argv[3]);
-    int first = 4, holdDrop = 0;
-    if (strcmp(argv[4], "--hold-drop") == 0) {
-        holdDrop = 1;
+    int first = 4, holdDrop = 0, withdraw = 0;
+    if (strcmp(argv[4], "--hold-drop") == 0 || strcmp(argv[4], "--withdraw") == 0) {
+        holdDrop = argv[4][2] == 'h';
+        withdraw = !holdDrop;
         first = 5;
     }
     size_t size = 0;
@@ -258,6 +261,11 @@ int main(int argc, char** argv) {
                 if (!dragging) continue;
                 released = 1;
                 say("released");
+                if (target != None && withdraw) {
+                    send(target, aLeave, (long)self, 0, 0, 0, 0);
+                    target = None;
+                    say("withdrawn");
+                }
                 if (target == None) {
                     say("drag-end");
                     dragging = released = 0;
