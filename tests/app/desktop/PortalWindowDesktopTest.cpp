@@ -5,6 +5,7 @@
 // a release on a chip still converts, and so does one the source withdrew at the release.
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -268,22 +269,35 @@ TEST(ThePortalWindow, IsFoundAfterACollapseByASourceThatReadsWindowsOncePerDrag)
     EXPECT_TRUE(testing::waitFor([&] { return madeBeside(picture).has_value(); }, 30s)) << desktop.log;
 }
 
+// The program with an XDND source of a picture beside it (started with `mode`, such as
+// "--hold-drop"), whose drag has opened the Portal and points at its top chip.
+struct DragOverThePortal {
+    Desktop desktop;
+    fs::path picture = writePicture(desktop.home / "pic.png");
+    std::unique_ptr<Source> source;
+    std::string label;  // the chip pointed at; empty when the Portal never chose one
+
+    // Empty when the drag is over the chip; else why the test cannot run here.
+    std::string open(const QString& mode) {
+        if (std::string whyNot = desktop.start(settings()); !whyNot.empty()) return whyNot;
+        source = std::make_unique<Source>(desktop.environment, KOLVEX_XDND_SOURCE,
+                                          QStringList{"300", "400", "60", mode, QString::fromStdString(picture.string())});
+        if (source->waitForLine("ready", 10s)) label = desktop.openAndPointUp(*source, 330, 430);
+        return {};
+    }
+};
+
 // A drop that arrives well after the release on a chip (a busy source or desktop) converts:
 // the Portal waits for the drop of a drag let go over it with the trigger held.
 TEST(ThePortalWindow, TakesALateDropOfADragReleasedOnAChip) {
     testing::coreApplication("test-app-desktop");
-    Desktop desktop;
-    const fs::path picture = writePicture(desktop.home / "pic.png");
-    const std::string whyNot = desktop.start(settings());
-    if (!whyNot.empty()) GTEST_SKIP() << whyNot;
-    Source source(desktop.environment, KOLVEX_XDND_SOURCE,
-                  {"300", "400", "60", "--hold-drop", QString::fromStdString(picture.string())});
-    ASSERT_TRUE(source.waitForLine("ready", 10s)) << source.lines();
-    const std::string label = desktop.openAndPointUp(source, 330, 430);
-    ASSERT_FALSE(label.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
+    DragOverThePortal drag;
+    if (const std::string whyNot = drag.open("--hold-drop"); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    Desktop& desktop = drag.desktop;
+    ASSERT_FALSE(drag.label.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
     desktop.input->button(1, false);
     desktop.input->sync();
-    ASSERT_TRUE(source.waitForLine("released", 10s)) << source.lines();
+    ASSERT_TRUE(drag.source->waitForLine("released", 10s)) << drag.source->lines();
     // The drop is held until the Portal is past the grace after the release: either it says it
     // still waits, or it has gone.
     const size_t released = desktop.log.size();
@@ -293,63 +307,57 @@ TEST(ThePortalWindow, TakesALateDropOfADragReleasedOnAChip) {
             return desktop.log.find("still waiting for it", released) != std::string::npos || !desktop.portal();
         },
         10s));
-    source.write("drop");
-    ASSERT_TRUE(source.waitForLine("drop-sent", 10s)) << source.lines();
+    drag.source->write("drop");
+    ASSERT_TRUE(drag.source->waitForLine("drop-sent", 10s)) << drag.source->lines();
     ASSERT_TRUE(desktop.await("DROP target=", 10s)) << "the late drop was refused\n" << desktop.log;
-    EXPECT_EQ(desktop.restOfLine(), label + " committed=true") << desktop.log;
+    EXPECT_EQ(desktop.restOfLine(), drag.label + " committed=true") << desktop.log;
     desktop.input->key("Shift_L", false);
-    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(picture).has_value(); }, 30s)) << desktop.log;
+    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(drag.picture).has_value(); }, 30s)) << desktop.log;
 }
 
 // A source that had not yet heard the Portal accept withdraws its drop at the release (it
-// sends XdndLeave, as Qt and GTK do on a busy desktop): the drag let go on a chip with the
-// trigger held still converts to that chip.
-TEST(ThePortalWindow, ConvertsADragWhoseSourceWithdrewItsDropAtTheReleaseOnAChip) {
-    testing::coreApplication("test-app-desktop");
-    Desktop desktop;
-    const fs::path picture = writePicture(desktop.home / "pic.png");
-    const std::string whyNot = desktop.start(settings());
-    if (!whyNot.empty()) GTEST_SKIP() << whyNot;
-    Source source(desktop.environment, KOLVEX_XDND_SOURCE,
-                  {"300", "400", "60", "--withdraw", QString::fromStdString(picture.string())});
-    ASSERT_TRUE(source.waitForLine("ready", 10s)) << source.lines();
-    const std::string label = desktop.openAndPointUp(source, 330, 430);
-    ASSERT_FALSE(label.empty()) << "the Portal did not open and choose a chip\n" << desktop.log;
-    ASSERT_TRUE(source.waitForLine("enter", 5s)) << source.lines();
+// sends XdndLeave, as Qt and GTK do on a busy desktop); here its drag has entered the Portal and
+// points at its top chip.
+class AWithdrawingSource : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::coreApplication("test-app-desktop");
+        drag.emplace();
+        if (const std::string whyNot = drag->open("--withdraw"); !whyNot.empty()) GTEST_SKIP() << whyNot;
+        ASSERT_FALSE(drag->label.empty()) << "the Portal did not open and choose a chip\n" << drag->desktop.log;
+        ASSERT_TRUE(drag->source->waitForLine("enter", 5s)) << drag->source->lines();
+    }
+    std::optional<DragOverThePortal> drag;
+};
+
+// Let go on the chip with the trigger held: the drag still converts to that chip.
+TEST_F(AWithdrawingSource, StillConvertsTheDragLetGoOnAChip) {
+    Desktop& desktop = drag->desktop;
     desktop.input->button(1, false);
     desktop.input->sync();
-    ASSERT_TRUE(source.waitForLine("withdrawn", 10s)) << source.lines();
+    ASSERT_TRUE(drag->source->waitForLine("withdrawn", 10s)) << drag->source->lines();
     ASSERT_TRUE(desktop.await("DROP target=", 10s)) << "the withdrawn drop was lost\n" << desktop.log;
-    EXPECT_EQ(desktop.restOfLine().substr(0, label.size() + 15), label + " committed=true") << desktop.log;
+    EXPECT_EQ(desktop.restOfLine().substr(0, drag->label.size() + 15), drag->label + " committed=true") << desktop.log;
     desktop.input->key("Shift_L", false);
-    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(picture).has_value(); }, 30s)) << desktop.log;
+    EXPECT_TRUE(testing::waitFor([&] { return madeBeside(drag->picture).has_value(); }, 30s)) << desktop.log;
 }
 
-// The same source let go off the Portal, after it had offered the drag there: nothing converts.
-TEST(ThePortalWindow, LeavesADragLetGoBesideItUnconvertedThoughItsSourceHadEnteredIt) {
-    testing::coreApplication("test-app-desktop");
-    Desktop desktop;
-    const fs::path picture = writePicture(desktop.home / "pic.png");
-    const std::string whyNot = desktop.start(settings());
-    if (!whyNot.empty()) GTEST_SKIP() << whyNot;
-    Source source(desktop.environment, KOLVEX_XDND_SOURCE,
-                  {"300", "400", "60", "--withdraw", QString::fromStdString(picture.string())});
-    ASSERT_TRUE(source.waitForLine("ready", 10s)) << source.lines();
-    ASSERT_FALSE(desktop.openAndPointUp(source, 330, 430).empty()) << desktop.log;
-    ASSERT_TRUE(source.waitForLine("enter", 5s)) << source.lines();
+// Let go off the Portal, after it had offered the drag there: nothing converts.
+TEST_F(AWithdrawingSource, LeavesADragLetGoBesideThePortalUnconverted) {
+    Desktop& desktop = drag->desktop;
     const auto frame = desktop.portal();
     ASSERT_TRUE(frame);
     desktop.glideTo(frame->x + frame->width + 60, frame->y + frame->height / 2);
     ASSERT_TRUE(desktop.await("SELECT none", 10s)) << desktop.log;
     desktop.input->button(1, false);
     desktop.input->sync();
-    ASSERT_TRUE(source.waitForLine("drag-end", 10s)) << source.lines();
+    ASSERT_TRUE(drag->source->waitForLine("drag-end", 10s)) << drag->source->lines();
     desktop.input->key("Shift_L", false);
     desktop.input->sync();
     ASSERT_TRUE(testing::waitFor([&] { return !desktop.portal(); }, 15s)) << desktop.log;
     desktop.readLog();
     EXPECT_EQ(desktop.log.find("DROP target=", desktop.seen), std::string::npos) << desktop.log;
-    EXPECT_FALSE(madeBeside(picture)) << madeBeside(picture)->string();
+    EXPECT_FALSE(madeBeside(drag->picture)) << madeBeside(drag->picture)->string();
 }
 
 }  // namespace
