@@ -85,18 +85,28 @@ TEST_F(PortalDropDecisionTest, ADropTakesTheKeysHeldAsTheButtonWentUp) {
 // withdrawn drop is known at once; a silent one is waited for. A drop that came and was turned
 // down is never converted all the same.
 TEST_F(PortalDropDecisionTest, ADragWhoseSourceNeverDropsConvertsToTheChipItWasLetGoOn) {
-    enum class Source { leftBeforeTheRelease, leftAfterTheRelease, offeredAfterTheRelease, silent, droppedAndTurnedDown };
+    enum class Source {
+        leftBeforeTheRelease,
+        leftAfterTheRelease,
+        offeredAfterTheRelease,
+        silent,
+        droppedAndTurnedDown
+    };
+    const char* const names[] = {"left before the release", "left after the release", "offered after the release",
+                                 "silent", "dropped and turned down"};
     struct Where {
         const char* name;
         Point offset;
         bool onChip;
     };
-    const Where places[] = {{"on a chip", {150, 0}, true}, {"in the centre", {0, 0}, false}, {"off the disc", {400, 0}, false}};
+    const Where places[] = {
+        {"on a chip", {150, 0}, true}, {"in the centre", {0, 0}, false}, {"off the disc", {400, 0}, false}};
     for (const Source source :
          {Source::leftBeforeTheRelease, Source::leftAfterTheRelease, Source::offeredAfterTheRelease, Source::silent,
           Source::droppedAndTurnedDown}) {
         for (const Where& where : places) {
-            SCOPED_TRACE(::testing::Message() << "source " << static_cast<int>(source) << ", let go " << where.name);
+            SCOPED_TRACE(::testing::Message()
+                         << "source " << names[static_cast<int>(source)] << ", let go " << where.name);
             LogCapture log;
             model->resetToBrowsing();
             panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});

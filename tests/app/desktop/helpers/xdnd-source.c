@@ -184,12 +184,8 @@ static void answerSelection(const XSelectionRequestEvent* r) {
 int main(int argc, char** argv) {
     if (argc < 5) return 2;
     const int x = atoi(argv[1]), y = atoi(argv[2]), side = atoi(argv[3]);
-    int first = 4, holdDrop = 0, withdraw = 0;
-    if (strcmp(argv[4], "--hold-drop") == 0 || strcmp(argv[4], "--withdraw") == 0) {
-        holdDrop = argv[4][2] == 'h';
-        withdraw = !holdDrop;
-        first = 5;
-    }
+    const int holdDrop = strcmp(argv[4], "--hold-drop") == 0, withdraw = strcmp(argv[4], "--withdraw") == 0;
+    const int first = holdDrop || withdraw ? 5 : 4;
     size_t size = 0;
     for (int i = first; i < argc; ++i) appendUri(&uriList, &size, argv[i]);
     if (!uriList) return 2;
