@@ -133,4 +133,14 @@ bool answerWithKey(FakeInput& input, const std::string& key, const std::string& 
     return waitFor(answered, timeout);
 }
 
+bool nudgeUntilTheRingFills(FakeInput& input, const std::function<bool()>& ringHasChips) {
+    for (int step = 0; step < 20; ++step) {
+        if (ringHasChips()) return true;
+        input.moveBy(step % 2 == 0 ? 1 : -1, 0);
+        input.sync();
+        waitFor(ringHasChips, std::chrono::milliseconds(500));
+    }
+    return ringHasChips();
+}
+
 }  // namespace kolvex::testing

@@ -70,4 +70,9 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
 bool answerWithKey(FakeInput& input, const std::string& key, const std::string& title,
                    const std::function<bool()>& answered, std::chrono::milliseconds timeout);
 
+// Moves the pointer a pixel to and fro, as a resting hand does, until `ringHasChips` holds. A
+// source that did not answer the drag observer in time names its files to the Portal when the
+// pointer next moves over it, and the ring is then built again. Returns `ringHasChips()`.
+bool nudgeUntilTheRingFills(FakeInput& input, const std::function<bool()>& ringHasChips);
+
 }  // namespace kolvex::testing

@@ -188,20 +188,10 @@ public:
         if (!await("RING n=", 10s)) return std::nullopt;
         std::optional<WindowFrame> frame;
         testing::waitFor([&] { return (frame = portal()).has_value(); }, 10s);
-        // A source that did not answer the drag observer in time names its files to the Portal
-        // when the pointer next moves over it, as a hand's does; the ring is then built again.
-        for (int step = 0; step < 20; ++step) {
+        testing::nudgeUntilTheRingFills(*input, [&] {
             readLog();
-            if (!(chips = lastRing(log, from)).empty()) break;
-            input->moveBy(step % 2 == 0 ? 1 : -1, 0);
-            input->sync();
-            testing::waitFor(
-                [&] {
-                    readLog();
-                    return !lastRing(log, from).empty();
-                },
-                500ms);
-        }
+            return !(chips = lastRing(log, from)).empty();
+        });
         return frame;
     }
 

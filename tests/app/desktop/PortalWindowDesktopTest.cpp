@@ -175,14 +175,12 @@ struct Desktop {
         std::string ring = restOfLine();
         static const std::regex first(R"(([^ ]+)@-?[0-9]+°\(([+-]?[0-9]+),([+-]?[0-9]+)\))");
         std::smatch chip;
-        // A source that did not answer the drag observer in time names its files to the Portal
-        // when the pointer next moves over it, as a hand's does; the ring is then built again.
-        for (int step = 0; step < 20 && !std::regex_search(ring, chip, first); ++step) {
-            input->moveBy(step % 2 == 0 ? 1 : -1, 0);
-            input->sync();
-            if (await("RING n=", 500ms)) ring = restOfLine();
-        }
-        if (!std::regex_search(ring, chip, first)) return {};
+        const bool filled = testing::nudgeUntilTheRingFills(*input, [&] {
+            if (std::regex_search(ring, chip, first)) return true;
+            if (await("RING n=", 0ms)) ring = restOfLine();
+            return std::regex_search(ring, chip, first);
+        });
+        if (!filled) return {};
         std::optional<testing::WindowFrame> frame;
         if (!testing::waitFor([&] { return (frame = portal()).has_value(); }, 10s)) return {};
         const double scale = frame->width / 480.0;
