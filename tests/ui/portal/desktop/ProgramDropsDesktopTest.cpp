@@ -92,7 +92,7 @@ TEST_P(DroppedNames, EveryNameConvertsBesideItsSourceUnderItsOwnBytes) {
     for (const auto& file : files) expected.push_back(fs::path(file).replace_extension(".jpg"));
     const bool written = testing::waitFor(
         [&] { return std::all_of(expected.begin(), expected.end(), [](const fs::path& p) { return fs::exists(p); }); },
-        60s);
+        30s);
     for (const auto& made : expected) {
         std::string seen;
         EXPECT_TRUE(fs::exists(made) && hasFormat(made, "JPEG", seen)) << made << " " << seen;
