@@ -5,21 +5,6 @@ namespace kolvex {
 
 // Reading the files of the current drag from the drag selection.
 
-bool X11DragInputs::State::ownedByThisProcess(Window window) {
-    if (!hasXRes || window == 0) return false;
-    XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
-    long count = 0;
-    XResClientIdValue* values = nullptr;
-    bool ours = false;
-    if (XResQueryClientIds(display, 1, &clientId, &count, &values) == Success) {
-        for (long i = 0; i < count; ++i) {
-            if (XResGetClientPid(&values[i]) == getpid()) ours = true;
-        }
-        XResClientIdsDestroy(count, values);
-    }
-    return ours;
-}
-
 void X11DragInputs::State::beginRead(std::int64_t session, Time selectionTime) {
     readSession = session;
     files = Files::reading;
@@ -28,12 +13,6 @@ void X11DragInputs::State::beginRead(std::int64_t session, Time selectionTime) {
     incrActive = false;
     incrBuffer.clear();
     plan.clear();
-    if (ownedByThisProcess(owner)) {
-        // Asking ourselves would be answered, if at all, by our own GUI thread; our own
-        // windows take dropped files directly.
-        files = Files::pending;
-        return;
-    }
     // Some toolkits answer only a request stamped with the time they took the selection,
     // others only one stamped with the time of their latest pointer event.
     for (int target = 0; target < 4; ++target) {

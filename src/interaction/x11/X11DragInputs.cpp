@@ -45,8 +45,6 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
         close();
         return false;
     }
-    int resEvent = 0, resError = 0;
-    d->hasXRes = XResQueryExtension(dpy, &resEvent, &resError);
 
     d->root = DefaultRootWindow(dpy);
     d->xdndSelection = XInternAtom(dpy, "XdndSelection", False);
@@ -83,10 +81,14 @@ bool X11DragInputs::open(std::function<void(Wake)> wake) {
         return false;
     }
 
+    const bool dragUnderWay = d->adoptDragUnderWay();
     d->wake = std::move(wake);
     d->notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(dpy), QSocketNotifier::Read);
     QObject::connect(d->notifier.get(), &QSocketNotifier::activated, [state = d.get()] { state->processEvents(); });
     d->processEvents();
+    // Told once the caller is listening (never from inside open).
+    if (dragUnderWay)
+        QTimer::singleShot(0, d->notifier.get(), [state = d.get()] { state->notify(Wake::drag); });
     return true;
 }
 
@@ -145,6 +147,42 @@ std::optional<ModifierFlags> X11DragInputs::modifiersAtRelease() {
     d->processEvents();
     if (!d->alive() || !d->stateAtRelease) return std::nullopt;
     return d->modifiers.translate(*d->stateAtRelease);
+}
+
+bool X11DragInputs::State::adoptDragUnderWay() {
+    const Window current = XGetSelectionOwner(display, xdndSelection);
+    Window rootReturn = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    if (current == 0 || !XQueryPointer(display, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask) ||
+        (mask & Button1Mask) == 0)
+        return false;
+    // A drag begun before we listened: its press and its taking of the selection were never
+    // seen. It counts as a drag that begins now, stamped with the server's time now (a source
+    // answers a request stamped later than its taking).
+    const Time now = serverTime();
+    buttonDown = true;
+    latestPointerTime = now;
+    tracker.buttonPressed(static_cast<DragSessionTracker::Time>(now));
+    tracker.ownerChanged(true, static_cast<DragSessionTracker::Time>(now), static_cast<DragSessionTracker::Time>(now));
+    Log::interaction().info("a drag was under way before the observer started");
+    return true;
+}
+
+Time X11DragInputs::State::serverTime() {
+    // A property change on our own window comes back with the server's time.
+    const Atom stamp = properties[0];
+    XChangeProperty(display, requestor, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent event;
+    XIfEvent(
+        display, &event,
+        [](Display*, XEvent* e, XPointer arg) -> Bool {
+            const auto* state = reinterpret_cast<const State*>(arg);
+            return e->type == PropertyNotify && e->xproperty.window == state->requestor &&
+                   e->xproperty.atom == state->properties[0];
+        },
+        reinterpret_cast<XPointer>(this));
+    return event.xproperty.time;
 }
 
 // ---- events
@@ -229,7 +267,6 @@ void X11DragInputs::State::handleRaw(const XIRawEvent& raw, int evtype) {
 void X11DragInputs::State::handleOwnerChange(const XFixesSelectionNotifyEvent& event) {
     if (event.selection != xdndSelection) return;
     const bool hasOwner = event.subtype == XFixesSetSelectionOwnerNotify && event.owner != 0;
-    owner = hasOwner ? event.owner : 0;
     tracker.ownerChanged(hasOwner, static_cast<DragSessionTracker::Time>(event.timestamp),
                          static_cast<DragSessionTracker::Time>(event.selection_timestamp));
     notify(Wake::drag);

@@ -17,7 +17,8 @@ namespace kolvex {
 // are asked for asynchronously as text/uri-list (or, from browsers, text/x-moz-url,
 // _NETSCAPE_URL, text/plain) and the answer is handled when it comes in; after kReadTimeout
 // without one the drag's files are pending (they then arrive with the drop). Never blocks on
-// a drag source, and never asks its own process.
+// a drag source, so a drag out of one of this process's own windows is answered by this same
+// thread once it is back in its event loop.
 //
 // GUI thread only (a QSocketNotifier on the connection, a QTimer for the read timeout).
 class X11DragInputs final : public DragInputSource {

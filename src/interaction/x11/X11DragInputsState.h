@@ -27,7 +27,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
-#include <X11/extensions/XRes.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/keysym.h>
 
@@ -48,7 +47,6 @@ struct X11DragInputs::State {
     Window requestor = 0;
     int xiOpcode = 0;
     int fixesEventBase = 0;
-    bool hasXRes = false;
     Atom xdndSelection = 0;
     Atom incr = 0;
     std::array<Atom, 4> targets{};  // uri-list, x-moz-url, _NETSCAPE_URL, text/plain
@@ -72,7 +70,6 @@ struct X11DragInputs::State {
     DragSessionTracker tracker;
     bool buttonDown = false;
     Time latestPointerTime = 0;  // time of the last raw motion or button event
-    Window owner = 0;
 
     // Reading the files of the current drag.
     struct Request {
@@ -98,10 +95,13 @@ struct X11DragInputs::State {
     void handlePropertyNotify(const XPropertyEvent& event);
     void loadInputMaps();
     void loadHeldKeys();
+    // Takes a file drag already under way when we start listening (the button down, the drag
+    // selection owned) for one that begins now. True when there was one.
+    bool adoptDragUnderWay();
+    Time serverTime();
     unsigned int heldModifierState() const;
     bool isLeftButton(int physical) const;
     void beginRead(std::int64_t session, Time selectionTime);
-    bool ownedByThisProcess(Window window);
     void sendNextRequest();
     void finishRead(Files result, std::vector<std::filesystem::path> urls = {});
     void takeData(const std::string& data);

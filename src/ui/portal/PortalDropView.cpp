@@ -2,6 +2,7 @@
 #include "ui/portal/PortalDropView.h"
 
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include <QDragEnterEvent>
@@ -11,19 +12,40 @@
 #include <QUrl>
 
 #include "core/services/Log.h"
+#include "interaction/DragData.h"
+#include "interaction/x11/DragSourceProcess.h"
 #include "ui/portal/model/PortalModel.h"
 
 namespace kolvex {
 
 namespace {
 
+// The files a drop carries, as the bytes its source sent: a name that is not UTF-8 keeps its
+// bytes (Qt's own URL list would decode them as UTF-8 and lose them).
 std::vector<std::filesystem::path> localFiles(const QMimeData* data) {
+    if (!data) return {};
+    for (const std::string_view type :
+         {drag_data::kUriList, drag_data::kMozUrl, drag_data::kNetscapeUrl, drag_data::kPlainText}) {
+        const QString name = QString::fromLatin1(type.data(), static_cast<qsizetype>(type.size()));
+        if (!data->hasFormat(name)) continue;
+        const QByteArray bytes = data->data(name);
+        auto files = drag_data::filesFrom(type, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+        if (!files.empty()) return files;
+    }
+    // Data Qt made up from another type (a browser's URL list) comes only as URLs.
     std::vector<std::filesystem::path> files;
-    if (!data) return files;
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile()) files.emplace_back(url.toLocalFile().toStdString());
     }
     return files;
+}
+
+// The files a drop names. A drag out of one of our own windows names none here: the drag
+// observer has read its files already, and asking Qt for them would wait on this very thread,
+// which is the one to answer.
+std::vector<std::filesystem::path> filesOf(const QDropEvent* event) {
+    if (!event->source() && dragSourceIsThisProcess()) return {};
+    return localFiles(event->mimeData());
 }
 
 std::string selectedLabel(const PortalModel& model) {
@@ -40,7 +62,7 @@ PortalDropView::PortalDropView(PortalModel& model, QWidget* parent) : QWidget(pa
 
 void PortalDropView::dragEnterEvent(QDragEnterEvent* event) {
     // Sources that would not name their files to the observer name them to their drop target.
-    m_model.completePendingPayload(localFiles(event->mimeData()));
+    m_model.completePendingPayload(filesOf(event));
     m_model.setCursorInside(true);
     m_entered = true;
     Log::interaction().info("DROP-ENTER selection={}", selectedLabel(m_model));
@@ -68,7 +90,7 @@ void PortalDropView::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    const auto files = localFiles(event->mimeData());
+    const auto files = filesOf(event);
     m_model.completePendingPayload(files);
     if (m_beforeDrop) m_beforeDrop();
     const std::string label = selectedLabel(m_model);

@@ -80,10 +80,12 @@ bool contains(const Rect& r, Point p) {
     return p.x >= r.minX() && p.x < r.maxX() && p.y >= r.minY() && p.y < r.maxY();
 }
 
-// The pointer on a screen's far edge counts as on it: in upward coordinates the top row of
-// pixels ends exactly at the screen's maxY.
+// Whether a pointer is on the screen: its pixels run from the left edge up to, not including,
+// the right one, and (upward) from the top edge down to, not including, the bottom one, so each
+// column and row of the desktop belongs to one screen alone. At the seam of two heads the
+// pointer on the right one's first column is on the right head, whose scale converted it.
 bool containsPointer(const Rect& r, Point p) {
-    return p.x >= r.minX() && p.x <= r.maxX() && p.y >= r.minY() && p.y <= r.maxY();
+    return p.x >= r.minX() && p.x < r.maxX() && p.y > r.minY() && p.y <= r.maxY();
 }
 
 // The screen's rectangle in root pixels, y down.

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/portal/PortalStyle.h"
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QTextLayout>
 #include <QPalette>
+#include <QPointer>
 
 namespace kolvex {
 
@@ -13,13 +18,32 @@ namespace {
 
 PortalStyle::Theme g_theme = PortalStyle::Theme::dark;  // GUI thread only
 
+std::vector<std::pair<QPointer<QObject>, std::function<void()>>>& themeWatchers() {
+    static std::vector<std::pair<QPointer<QObject>, std::function<void()>>> watchers;  // GUI thread only
+    return watchers;
+}
+
 bool isLight(const QPalette& palette) { return palette.color(QPalette::Active, QPalette::Window).lightness() >= 128; }
 
 }  // namespace
 
 PortalStyle::Theme PortalStyle::theme() { return g_theme; }
 
-void PortalStyle::setTheme(Theme theme) { g_theme = theme; }
+void PortalStyle::setTheme(Theme theme) {
+    if (theme == g_theme) return;
+    g_theme = theme;
+    auto& watchers = themeWatchers();
+    std::erase_if(watchers, [](const auto& watcher) { return watcher.first.isNull(); });
+    // A copy: a reaction may add a watcher.
+    const auto live = watchers;
+    for (const auto& [context, react] : live) {
+        if (context) react();
+    }
+}
+
+void PortalStyle::whenThemeChanges(QObject* context, std::function<void()> react) {
+    themeWatchers().emplace_back(context, std::move(react));
+}
 
 double PortalStyle::themeKey() {
     // 33 bits: exact in a double.

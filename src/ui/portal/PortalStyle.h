@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <QColor>
@@ -12,6 +13,7 @@
 
 #include "core/services/Preferences.h"
 
+class QObject;
 class QPainter;
 class QPalette;
 
@@ -25,6 +27,10 @@ struct PortalStyle {
     enum class Theme { dark, light };
     static Theme theme();
     static void setTheme(Theme theme);
+    // Runs `react` whenever the theme changes, for as long as `context` lives. A theme change
+    // need not come with any event to the views (the palette may stay as it was), so a view that
+    // draws in the theme's colours redraws through this.
+    static void whenThemeChanges(QObject* context, std::function<void()> react);
     // The theme for the Appearance setting. "System" follows the desktop's palette when the
     // desktop gives one (`system` differs from the style's own `standard` palette), and is
     // dark otherwise.

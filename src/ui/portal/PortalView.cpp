@@ -64,6 +64,13 @@ PortalView::PortalView(PortalModel& model, QWidget* parent, std::shared_ptr<Anim
     detail->hide();
     m_detailView = detail;
     applyTheme();
+    // Everything shown is drawn again at once for the new theme, not only the part the next
+    // frame of the turning ring would touch.
+    PortalStyle::whenThemeChanges(this, [this] {
+        ++m_generation;
+        applyTheme();
+        update();
+    });
 }
 
 void PortalView::applyTheme() {

@@ -127,6 +127,37 @@ TEST_F(DropViewTest, PendingPayloadIsCompletedFromTheDrop) {
     EXPECT_EQ(model->targets().size(), 4u);
 }
 
+// The files a drop names are the bytes its source escaped, in every type a source may send them
+// as: a name that is not UTF-8 (nor any text) is the same file the drag observer read.
+TEST_F(DropViewTest, ADropNamesItsFilesByTheBytesTheSourceSent) {
+    const std::string odd = std::string("/tmp/caf\xe9 \xff\n%41#.png");
+    const std::string escaped = "file:///tmp/caf%E9%20%FF%0A%2541%23.png";
+    const std::vector<std::pair<QString, QByteArray>> types{
+        {QStringLiteral("text/uri-list"), QByteArray::fromStdString("# a comment\r\n" + escaped + "\r\n")},
+        {QStringLiteral("_NETSCAPE_URL"), QByteArray::fromStdString(escaped + "\ncafe")},
+        {QStringLiteral("text/plain"), QByteArray::fromStdString(escaped + "\n")},
+    };
+    for (const auto& [type, bytes] : types) {
+        SCOPED_TRACE(type.toStdString());
+        QMimeData data;
+        data.setData(type, bytes);
+        // A source that would not name its files to the drag observer names them at its entry.
+        panel->reveal(DragPayload::pendingFiles(), PortalMode::convert, {960, 540});
+        QDragEnterEvent enter(QPoint(240, 240), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel->dropView(), &enter);
+        ASSERT_TRUE(model->payload());
+        EXPECT_EQ(model->payload()->urls, std::vector<std::filesystem::path>{odd});
+        // One that did: its drop names the same files, and converts them.
+        panel->reveal(DragPayload({odd}), PortalMode::convert, {960, 540});
+        panel->track({960 + 150, 540}, PortalMode::convert);
+        LogCapture log;
+        QDropEvent event(QPointF(240, 240), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel->dropView(), &event);
+        EXPECT_FALSE(log.contains("interaction", "DROP carries other files than the drag"));
+        EXPECT_TRUE(log.contains("interaction", "committed=true"));
+    }
+}
+
 TEST_F(DropViewTest, KeysDriveTheKeyboardPath) {
     panel->present(DragPayload({"/tmp/a.png"}), PortalMode::convert);
     key(Qt::Key_Right);

@@ -84,6 +84,48 @@ TEST_F(PortalPanelTest, EachScreenConvertsByItsOwnScale) {
     EXPECT_EQ(panel->fromRoot({-50, 0}), (Point{-40, 1024}));
 }
 
+// Two heads side by side, one scaled and one not, in either order: a pointer on any head's
+// first or last column or row opens the Portal whole on that head, centred on the pointer as
+// far as the head allows, never on the neighbour whose frame ends where this one begins.
+TEST_F(PortalPanelTest, ThePortalOpensOnTheHeadUnderThePointerAtEverySeam) {
+    for (const auto& scales : std::vector<std::vector<double>>{{1, 2}, {2, 1}, {1, 1.5}, {1.5, 1}, {1.25, 2}}) {
+        // Heads of 1280 × 1440 pixels each; Qt keeps each one's top-left corner and divides its size.
+        screens.clear();
+        rootHeight = 0;
+        for (std::size_t i = 0; i < scales.size(); ++i)
+            rootHeight = std::max(rootHeight, std::round(1440 / scales[i]));
+        std::vector<Rect> rootRects;
+        for (std::size_t i = 0; i < scales.size(); ++i) {
+            const double left = 1280.0 * static_cast<double>(i);
+            const Size logical{std::round(1280 / scales[i]), std::round(1440 / scales[i])};
+            const Rect frame{{left, rootHeight - logical.height}, logical};
+            screens.push_back(PortalScreen{frame, frame, Rect{{left, 0}, {1280, 1440}}, scales[i]});
+            rootRects.push_back(Rect{{left, 0}, {1280, 1440}});
+        }
+        for (std::size_t head = 0; head < scales.size(); ++head) {
+            const Rect& r = rootRects[head];
+            for (const double x : {r.minX(), r.minX() + 1, r.maxX() - 1}) {
+                for (const double y : {0.0, 720.0, 1439.0}) {
+                    SCOPED_TRACE(::testing::Message() << "scales " << scales[0] << "|" << scales[1] << ", pointer at "
+                                                      << x << "," << y << " on head " << head);
+                    LogCapture log;
+                    const Point at = panel->fromRoot({x, y});
+                    panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, at);
+                    const Rect& on = screens[head].frame;
+                    const Point o = panel->anchor();
+                    EXPECT_GE(o.x, on.minX());
+                    EXPECT_LE(o.x + 480, on.maxX());
+                    EXPECT_GE(o.y, on.minY());
+                    EXPECT_LE(o.y + 480, on.maxY());
+                    EXPECT_EQ(model->cursorVector(),
+                              (PortalPlacement::CursorVector{at.x - (o.x + 240), at.y - (o.y + 240)}));
+                    EXPECT_FALSE(log.contains("interaction", "is not inside any screen frame"));
+                }
+            }
+        }
+    }
+}
+
 TEST_F(PortalPanelTest, TrackMeasuresFromTheCentre) {
     panel->reveal(DragPayload({"/tmp/a.png"}), PortalMode::convert, {960, 540});
     panel->track({960 + 150, 540}, PortalMode::convert);

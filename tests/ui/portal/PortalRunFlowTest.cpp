@@ -121,6 +121,18 @@ TEST_F(PortalRunTest, PartialSuccessReportsOnlyTheSuccesses) {
     EXPECT_FALSE(completed[0].wentToTray);
 }
 
+// Files finish in any order; the report names them in the order they were dropped, so that a
+// notification's first names are the first files dropped.
+TEST_F(PortalRunTest, TheReportNamesTheFilesInTheOrderDropped) {
+    service->scriptedResults.push_back({success("/d.png", {"/d.jpg"}), success("/c.png", {"/c.jpg"}),
+                                        failure("/b.png", ConversionError::cancelled()), success("/a.png", {"/a.jpg"})});
+    drop({"/a.png", "/b.png", "/c.png", "/d.png"}, 0);
+    finishRuns();
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(completed[0].outputs, (std::vector<std::filesystem::path>{"/a.jpg", "/c.jpg", "/d.jpg"}));
+    EXPECT_EQ(completed[0].sources, (std::vector<std::filesystem::path>{"/a.png", "/c.png", "/d.png"}));
+}
+
 TEST_F(PortalRunTest, TheOutcomeLingersThenClosesAndAFailureLingersLonger) {
     for (const bool failed : {false, true}) {
         SCOPED_TRACE(failed ? "failure" : "success");

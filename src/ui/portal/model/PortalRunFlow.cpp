@@ -16,6 +16,23 @@ namespace {
 const char* const kArrow = " \u2192 ";
 const char* const kCancelledBeforeAnswer = "Cancelled before its question was answered";
 
+// Sorts `results` by where their sources stand among the dropped `urls` (a file inside a dropped
+// folder stands where its folder does); the order among equals is kept.
+void inDropOrder(std::vector<ConversionResult>& results, const std::vector<std::filesystem::path>& urls) {
+    const auto rank = [&urls](const std::filesystem::path& source) {
+        const std::string& bytes = source.native();
+        for (std::size_t i = 0; i < urls.size(); ++i) {
+            const std::string& url = urls[i].native();
+            if (bytes == url || (bytes.size() > url.size() && bytes.compare(0, url.size(), url) == 0 &&
+                                 (url.ends_with('/') || bytes[url.size()] == '/')))
+                return i;
+        }
+        return urls.size();
+    };
+    std::stable_sort(results.begin(), results.end(),
+                     [&rank](const ConversionResult& a, const ConversionResult& b) { return rank(a.source) < rank(b.source); });
+}
+
 }  // namespace
 
 using Phase = PortalPhase;
@@ -131,6 +148,11 @@ void PortalRunFlow::perform(const Uuid& id, const RingTarget& target, const Drag
                             const std::optional<ConversionOptions>& overriding, const RunAnswers& answers,
                             const Task& task, std::function<void(RunEnd)> done) {
     std::weak_ptr<bool> alive = m_alive;
+    // The files finish in any order; what became of them is told in the order they were dropped.
+    done = [urls = payload.urls, done = std::move(done)](RunEnd end) {
+        inDropOrder(end.results, urls);
+        done(std::move(end));
+    };
     // Work may outlive the model and its scheduler: it reports through the long-lived runner.
     TaskRunner* scheduler = &m_env.scheduler->tasks();
     auto service = m_env.service ? m_env.service() : nullptr;

@@ -195,5 +195,64 @@ TEST_P(PortalOnTwoHeads, TheDiscAndItsChipsFollowTheScaleOfTheHeadItOpensOn) {
 INSTANTIATE_TEST_SUITE_P(StartingHead, PortalOnTwoHeads, ::testing::Range<std::size_t>(0, kHeads.size()),
                          [](const auto& info) { return "head" + std::to_string(info.param); });
 
+// The seam of two heads of different scale, in either order: with the pointer on the first
+// column of either head, the Portal opens on that head, whole, at its scale, around the pointer.
+class PortalAtTheSeam : public ::testing::TestWithParam<std::vector<double>> {};
+
+TEST_P(PortalAtTheSeam, OpensOnTheHeadWhoseFirstColumnThePointerIsOn) {
+    app();
+    const std::vector<double> scales = GetParam();
+    kolvex::testing::TempDir temp;
+    const std::vector<XorgHeads::Head> layout(scales.size(), XorgHeads::Head{1280, 1440});
+    std::string whyNot;
+    auto server = XorgHeads::start(layout, temp.path(), whyNot);
+    if (!server) GTEST_SKIP() << whyNot;
+    FakeInput input(server->display());
+    ASSERT_TRUE(input.ok()) << "no XTest on " << server->display();
+    const auto file = temp.write("photo one.jpg", "not really a picture");
+    const auto env = testing::desktopEnvironment(server->display(), temp.path());
+    auto hostEnv = env;
+    std::string factors;
+    for (std::size_t i = 0; i < scales.size(); ++i)
+        factors += (i ? ";" : "") + server->outputs()[i] + "=" + std::to_string(scales[i]);
+    hostEnv["QT_SCREEN_SCALE_FACTORS"] = factors;
+    ChildProgram host(KOLVEX_PORTAL_HOST, {"--chips", std::to_string(kChips.size())}, hostEnv);
+    ASSERT_TRUE(host.waitForLine("ready", 10s)) << "the Portal host did not come up";
+    std::vector<std::string> arguments;
+    for (int value : {kSourceX, kSourceY, kSourceSize, kSourceSize}) arguments.push_back(std::to_string(value));
+    arguments.push_back(file.string());
+    ChildProgram source(KOLVEX_DRAG_SOURCE_GTK, arguments, env);
+    ASSERT_TRUE(source.waitForLine("ready", 10s)) << "the drag source did not come up";
+
+    for (std::size_t at = 0; at < scales.size(); ++at) {
+        const int left = 1280 * static_cast<int>(at), x = left, y = 720;
+        SCOPED_TRACE("the first column of " + server->outputs()[at] + " at scale " + std::to_string(scales[at]));
+        ASSERT_TRUE(testing::beginDrag(input, source, kSourceX + kSourceSize / 2, kSourceY + kSourceSize / 2))
+            << "the source never began its drag";
+        ASSERT_TRUE(input.glideTo(x, y)) << "the pointer did not reach the seam";
+        ASSERT_EQ(input.pointer(), std::make_pair(x, y));
+        std::size_t shown = 0;
+        ASSERT_TRUE(testing::revealUnderTheDrag(input, host, &shown));
+        WindowShape shape;
+        const bool onTheHead = testing::pumpUntil(
+            [&] {
+                shape = input.windowAt(x, y, "portal-desktop-host");
+                return roundAt(shape, scales[at]) && shape.x >= left && shape.x + shape.width <= left + 1280;
+            },
+            testing::patience(2s));
+        EXPECT_TRUE(onTheHead) << "the Portal is not whole on the head under the pointer: " << describe(shape);
+        // Let go of the trigger first: the release then drops nothing on the Portal.
+        input.key("Shift_L", false);
+        ASSERT_TRUE(host.waitForLine("unrevealed", 5s)) << host.linesText();
+        input.button(1, false);
+        ASSERT_TRUE(source.waitForLine("drag-end", 5s));
+        ASSERT_TRUE(host.waitForLine("gone", 10s)) << host.linesText();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, PortalAtTheSeam,
+                         ::testing::Values(std::vector<double>{1.0, 2.0}, std::vector<double>{2.0, 1.0}),
+                         [](const auto& info) { return info.param[0] == 1.0 ? "PlainThenDouble" : "DoubleThenPlain"; });
+
 }  // namespace
 }  // namespace kolvex

@@ -10,7 +10,9 @@
 // "--chips N" the ring has N chips (PNG, WEBP, TIFF, GIF…, clockwise from the top); with
 // "--fade SECONDS" the Portal takes that long to fade out; with "--stall FIFO" the byte 's'
 // written to that FIFO makes the host say "stalled" and hold its GUI thread (as a first reveal
-// on a busy machine does) until the byte 'g' follows.
+// on a busy machine does) until the byte 'g' follows, and the byte 'l' or 'd' turns the Portal's
+// theme light or dark as the Appearance setting does (no palette change comes with it), saying
+// "theme light" or "theme dark"; with "--theme light" it starts in the light theme.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include <QWindow>
 
 #include "ui/portal/PortalController.h"
+#include "ui/portal/PortalStyle.h"
 
 namespace {
 
@@ -98,6 +101,11 @@ private:
     void readCommands() {
         char command = 0;
         while (::read(m_in, &command, 1) == 1) {
+            if (command == 'l' || command == 'd') {
+                PortalStyle::setTheme(command == 'l' ? PortalStyle::Theme::light : PortalStyle::Theme::dark);
+                say(command == 'l' ? "theme light" : "theme dark");
+                continue;
+            }
             if (command != 's') continue;
             say("stalled");
             ::fcntl(m_in, F_SETFL, O_RDONLY);  // blocking, until told to go on
@@ -119,6 +127,8 @@ int main(int argc, char** argv) {
     int chips = 1;
     if (const auto at = args.indexOf(QStringLiteral("--chips")); at >= 0 && at + 1 < args.size())
         chips = args[at + 1].toInt();
+    if (const auto at = args.indexOf(QStringLiteral("--theme")); at >= 0 && at + 1 < args.size())
+        PortalStyle::setTheme(args[at + 1] == QStringLiteral("light") ? PortalStyle::Theme::light : PortalStyle::Theme::dark);
     PortalController controller(TriggerModifier::shift, std::make_shared<Chips>(chips), nullptr);
     PortalModel& model = controller.model();
     if (const auto at = args.indexOf(QStringLiteral("--fade")); at >= 0 && at + 1 < args.size()) {
