@@ -378,6 +378,25 @@ void AppDelegate::presentHandedOver() {
         }
         return;
     }
+    if (QWidget* sheet = m_flow.parameterWindow(); sheet && sheet->isVisible()) {
+        // A sheet being answered is not taken away by files handed over meanwhile: they wait
+        // until it is answered or cancelled, and the sheet comes to the front, where the user
+        // sees what stands before them.
+        Log::app().info("{} file(s) handed over wait until the sheet \"{}\" is done", m_handedOver.size(),
+                        sheet->windowTitle().toStdString());
+        sheet->raise();
+        sheet->activateWindow();
+        if (!m_waitingForSheet) {
+            m_waitingForSheet = true;
+            QPointer<AppDelegate> self(this);
+            connect(sheet, &QObject::destroyed, this, [self] {
+                if (!self) return;
+                self->m_waitingForSheet = false;
+                QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+            });
+        }
+        return;
+    }
     const auto files = std::move(m_handedOver);
     m_handedOver.clear();
     m_portal->present(files);
