@@ -83,10 +83,9 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
     if (results.empty() && !skipped.empty() && allLeftAsTheyWere) {
         // Nothing needed changing: no failure, and the words say why.
         std::string why;
-        for (const auto* r : skipped) why += (why.empty() ? "" : "\n") + r->note.value_or("");
-        const std::string title = skipped.size() == 1 ? paths::lastComponent(skipped.front()->source) + " left as it was"
-                                                      : fmt::format("{} files left as they were", skipped.size());
-        return succeeded(title, why);
+        for (const auto* r : skipped)
+            why += (why.empty() ? "" : "\n") + paths::lastComponent(r->source) + ": " + r->note.value_or("");
+        return succeeded(skipped.size() == 1 ? "Left as it was" : fmt::format("{} left as they were", skipped.size()), why);
     }
     if (results.empty() && !skipped.empty()) {
         std::string detail;
