@@ -36,7 +36,7 @@ private:
 };
 
 // An engine that reports progress and returns the destination without writing anything.
-class IdleEngine final : public ConversionEngine {
+class IdleEngine final : public PlanReportingEngine {
 public:
     EngineID id() const override { return engine_ids::image; }
     bool canHandle(const ConversionJob&) const override { return true; }

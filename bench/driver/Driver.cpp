@@ -17,10 +17,12 @@
 // Lines (tab-separated; control characters in names are written as \n, \t, \xNN):
 //   ok     <seconds>  copy|encode  <source>  <output>...
 //   note   <source>  <the result's note>        (after its ok line, when the result has one)
+//   left   <seconds>  <source>  <why>           (the source already was what was asked: nothing written)
+//   skipped <seconds> <source>  <why>
 //   error  <seconds>  <source>  <kind>  <message>
 //   round  <n>  <seconds>  <CPU seconds>     (with --repeat: one per round, the results are the last round's)
 //   wall   <seconds>  <succeeded>  <failed>
-// Exit status: 0 when every file succeeded, 1 when one failed, 2 for a usage error; after SIGTERM
+// Exit status: 0 when no file failed (a file left as it is did not), 1 when one failed, 2 for a usage error; after SIGTERM
 // or SIGINT, which cancel the work (and every program it started) first, 128 + the signal.
 #include <atomic>
 #include <charconv>
@@ -424,6 +426,11 @@ int main(int argc, char** argv) {
             std::puts(line.c_str());
             if (result.note)
                 std::puts(fmt::format("note\t{}\t{}", printable(result.source.string()), printable(*result.note)).c_str());
+        } else if (result.skipped && !result.error) {
+            if (request.quiet) continue;
+            std::puts(fmt::format("{}\t{:.4f}\t{}\t{}", result.leftAsItIs ? "left" : "skipped", result.duration,
+                                  printable(result.source.string()), printable(result.note.value_or("")))
+                          .c_str());
         } else {
             ++failed;
             const std::string kind = result.error ? toString(result.error->kind()) : "none";

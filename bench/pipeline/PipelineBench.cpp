@@ -185,7 +185,7 @@ public:
 };
 
 // Does no work beyond reporting progress in 100 steps; counts how many jobs run at once.
-class BusyEngine final : public ConversionEngine {
+class BusyEngine final : public PlanReportingEngine {
 public:
     EngineID id() const override { return engine_ids::image; }
     bool canHandle(const ConversionJob&) const override { return true; }

@@ -17,9 +17,9 @@
 #include "app/FileReveal.h"
 #include "app/OutputPrompts.h"
 #include "app/SelfCheck.h"
+#include "app/TrayWiring.h"
 #include "core/BuildInfo.h"
 #include "core/conversion/ConversionCoordinator.h"
-#include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/modules/EngineModules.h"
 #include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
@@ -36,15 +36,6 @@
 namespace kolvex {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::shared_ptr<ConversionCoordinator> coordinatorOver(const FormatRegistry& registry,
-                                                       const ConversionCoordinator::Engines& engines) {
-    return std::make_shared<ConversionCoordinator>(registry, engines);
-}
-
-}  // namespace
 
 AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalFactory,
                                                           std::shared_ptr<const ToolSheetFactory> toolSheets) {
@@ -193,7 +184,7 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<fs::path>& lau
     if (m_env.makeMenuBar) m_menuBar = m_env.makeMenuBar(std::move(commands));
     if (m_menuBar) Log::performance().info("Tray icon up");
 
-    m_portal = m_env.portalFactory(trigger, registry, coordinatorOver(*m_registry, EngineModules::inProcessEngines()));
+    m_portal = m_env.portalFactory(trigger, registry, TrayWiring::inProcess(*m_registry).coordinator);
     if (!m_portal) {
         m_menuBar.reset();  // no Portal, no tray
         return;
@@ -353,18 +344,15 @@ void AppDelegate::attachFFmpeg(const BundledFFmpeg& tools, const std::set<std::s
     m_ffmpegTools = tools;
     m_flow.setFFmpeg(tools);
     if (!m_registry) return;
-    std::optional<FormatRegistry> filtered;
+    std::optional<TrayWiring::Conversions> conversions;
     try {
-        filtered = m_registry->excludingUnavailable(engine_ids::ffmpeg, encoders, &FFmpegEncoders::requiredEncoder);
+        conversions = TrayWiring::withFFmpeg(*m_registry, tools, encoders);
     } catch (const std::exception& error) {
         Log::app().error("Could not filter registry: {}", SelfCheck::describe(error));
         return;
     }
-    Log::app().info("FFmpeg ready — {} encoders, {} conversions", encoders.size(), filtered->conversionCount());
-    auto engines = EngineModules::inProcessEngines();
-    engines.push_back(EngineModules::ffmpegEngine(tools, encoders, engines.front()));
-    auto registry = std::make_shared<const FormatRegistry>(*filtered);
-    if (m_portal) m_portal->replaceProvider(registry, coordinatorOver(*filtered, engines));
+    Log::app().info("FFmpeg ready — {} encoders, {} conversions", encoders.size(), conversions->registry->conversionCount());
+    if (m_portal) m_portal->replaceProvider(conversions->registry, conversions->coordinator);
 }
 
 void AppDelegate::openFiles(const std::vector<fs::path>& files) {
@@ -386,6 +374,25 @@ void AppDelegate::presentHandedOver() {
         if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             connect(dialog, &QDialog::finished, this, [self] {
                 if (self) QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
+            });
+        }
+        return;
+    }
+    if (QWidget* sheet = m_flow.parameterWindow(); sheet && sheet->isVisible()) {
+        // A sheet being answered is not taken away by files handed over meanwhile: they wait
+        // until it is answered or cancelled, and the sheet comes to the front, where the user
+        // sees what stands before them.
+        Log::app().info("{} file(s) handed over wait until the sheet \"{}\" is done", m_handedOver.size(),
+                        sheet->windowTitle().toStdString());
+        sheet->raise();
+        sheet->activateWindow();
+        if (!m_waitingForSheet) {
+            m_waitingForSheet = true;
+            QPointer<AppDelegate> self(this);
+            connect(sheet, &QObject::destroyed, this, [self] {
+                if (!self) return;
+                self->m_waitingForSheet = false;
+                QTimer::singleShot(0, self, [self] { if (self) self->presentHandedOver(); });
             });
         }
         return;

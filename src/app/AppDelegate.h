@@ -78,8 +78,8 @@ public:
     // Stops the Portal.
     void applicationWillTerminate();
     // Files opened with the application: the keyboard-driven Portal in convert mode. While a
-    // modal dialog is up (the Portal could take no key or click under it) they wait, and come
-    // once it has closed.
+    // modal dialog or a tool sheet is up (the Portal could take no key or click under the one,
+    // and would take the other away) they wait, and come once it has closed.
     void openFiles(const std::vector<std::filesystem::path>& files);
     // The running application activated again: the welcome window when nothing is visible.
     bool handleReopen(bool hasVisibleWindows);
@@ -145,7 +145,8 @@ private:
     SettingsStore& m_settings;
     ToolParameterFlow m_flow;
     bool m_launched = false;
-    std::vector<std::filesystem::path> m_handedOver;  // waiting for a modal dialog to close
+    std::vector<std::filesystem::path> m_handedOver;  // waiting for a modal dialog or a tool sheet to close
+    bool m_waitingForSheet = false;                   // m_handedOver is presented when the sheet's window goes
     // Runs kQuietReleaseMs after the last run ended (restarted by every run).
     QTimer m_quietRelease;
 };

@@ -78,12 +78,43 @@ std::string skippedLines(const RunReport& report) {
     return lines;
 }
 
+// What a tool did to the files it changed: "resized", "compressed"; "converted" for the rest.
+std::string doneVerb(const std::string& tool) {
+    if (tool == "resize") return "resized";
+    if (tool == "compress") return "compressed";
+    return "converted";
+}
+
+// "2 left as they were (already no larger than 640 px)": the files the engine had no need to
+// change, and why, when every one was left for the same reason.
+std::string leftAsTheyWere(const RunReport& report) {
+    const auto& left = report.leftAsTheyWere;
+    const std::size_t count = left.size();
+    std::string text = count == 1 ? nameOf(left.front().source) + " left as it was"
+                                  : std::to_string(count) + " left as they were";
+    const std::string& because = left.front().why.because;
+    const bool same = std::all_of(left.begin(), left.end(), [&](const auto& l) { return l.why.because == because; });
+    if (same && !because.empty()) text += " (" + because + ")";
+    return text;
+}
+
 }  // namespace
 
 Notification ConversionNotifier::content(const RunReport& report) {
     Notification notification = plainContent(report);
+    if (!report.leftAsTheyWere.empty()) {
+        const std::string left = leftAsTheyWere(report);
+        if (report.failures.empty()) {
+            // What changed and what had no need to, in one title: "2 resized, 2 left as they were (…)".
+            const std::string verb = doneVerb(report.leftAsTheyWere.front().why.tool);
+            notification.title = report.sources.empty() ? left : std::to_string(report.sources.size()) + " " + verb + ", " + left;
+        } else {
+            notification.body += "\n" + left;
+        }
+    }
     if (const std::string skipped = skippedLines(report); !skipped.empty()) {
-        if (report.outputs.empty() && report.failures.empty()) notification.title = "Nothing converted";
+        if (report.outputs.empty() && report.failures.empty() && report.leftAsTheyWere.empty())
+            notification.title = "Nothing converted";
         notification.body = notification.body.empty() ? skipped : notification.body + "\n" + skipped;
     }
     return notification;

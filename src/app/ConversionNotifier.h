@@ -32,7 +32,8 @@ public:
     // Title and body for a run. Without failures: one output names the file and its source;
     // several give a count and the first three names. With failures: "Couldn't convert <file>"
     // and the reason for one file; "K of N converted" (or "Couldn't convert N files") and a
-    // line per failed file, the first three, for several.
+    // line per failed file, the first three, for several. Files left as they were are counted
+    // beside those changed: "2 resized, 2 left as they were (already no larger than 640 px)".
     static Notification content(const RunReport& report);
     // One line for the tray: the failed file and its reason, or the count converted.
     static std::string failureLine(const RunReport& report);

@@ -33,6 +33,30 @@ std::vector<fs::path> SingleInstance::filesIn(const std::vector<std::string>& ar
     return files;
 }
 
+std::vector<std::string> SingleInstance::notOpened(const std::vector<std::string>& arguments,
+                                                  const fs::path& workingFolder) {
+    std::vector<std::string> lines;
+    for (const auto& argument : arguments) {
+        if (argument.empty() || argument == "--login-status" || argument == "--verify-resources") continue;
+        if (argument.rfind("file://", 0) == 0) {
+            lines.push_back(argument + " is not opened: give the file's path instead");
+            continue;
+        }
+        fs::path path = argument;
+        if (path.is_relative()) path = workingFolder / path;
+        std::error_code error;
+        const auto status = fs::status(path, error);
+        if (fs::is_regular_file(status)) continue;
+        if (fs::is_directory(status))
+            lines.push_back(argument + " is a folder: Kolvex converts files, so hand over the files in it");
+        else if (!fs::exists(status))
+            lines.push_back(argument + " is not opened: there is no such file");
+        else
+            lines.push_back(argument + " is not opened: it is not a regular file");
+    }
+    return lines;
+}
+
 SingleInstance::Role SingleInstance::claim(const std::vector<fs::path>& files) {
     // A list of byte strings ("aay") travels only once QtDBus knows the type, on both sides.
     qDBusRegisterMetaType<QByteArrayList>();

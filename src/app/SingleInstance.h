@@ -29,6 +29,10 @@ public:
     // self-check flags and anything else are left out.
     static std::vector<std::filesystem::path> filesIn(const std::vector<std::string>& arguments,
                                                       const std::filesystem::path& workingFolder);
+    // What the user is told of the paths filesIn() leaves out, one line each: a folder, a path
+    // that names nothing, something that is no regular file.
+    static std::vector<std::string> notOpened(const std::vector<std::string>& arguments,
+                                              const std::filesystem::path& workingFolder);
 
     std::function<void(const std::vector<std::filesystem::path>&)> onOpen;
     std::function<void()> onReopen;

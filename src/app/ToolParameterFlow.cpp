@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/TrayWiring.h"
 #include "core/format/ToolSettings.h"
-#include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
 #include "ui/sheets/PreparingView.h"
 #include "ui/windows/EditingMenu.h"
@@ -109,7 +109,7 @@ void ToolParameterFlow::setPortal(PortalConnection* portal) {
 }
 
 void ToolParameterFlow::setFFmpeg(const std::optional<BundledFFmpeg>& tools) {
-    m_sources.media = tools ? EngineModules::mediaFacts() : nullptr;
+    m_sources.media = tools ? TrayWiring::mediaFacts() : nullptr;
 }
 
 ConversionOptions ToolParameterFlow::baseOptions() {

@@ -101,7 +101,12 @@ int main(int argc, char** argv) {
     // Files named on the command line are opened as if handed over by the file manager; a
     // second launch gives them (or a plain reopen) to the copy already running and ends.
     std::error_code error;
-    const auto files = kolvex::SingleInstance::filesIn(arguments, std::filesystem::current_path(error));
+    const auto workingFolder = std::filesystem::current_path(error);
+    const auto files = kolvex::SingleInstance::filesIn(arguments, workingFolder);
+    for (const auto& line : kolvex::SingleInstance::notOpened(arguments, workingFolder)) {
+        std::cerr << "kolvex: " << line << std::endl;
+        kolvex::Log::app().info("Not opened from the command line: {}", line);
+    }
     kolvex::SingleInstance instance;
     if (instance.claim(files) == kolvex::SingleInstance::Role::forwarded) return 0;
 

@@ -18,6 +18,10 @@ struct ModeResolver {
     // A tools key equal to the convert key is replaced by fallbackTools(convert).
     ModeResolver(TriggerModifier convert, TriggerModifier tools);
 
+    // The keys the Portal answers when `trigger` is the convert key: Alt for tools, or the first
+    // other key when the trigger is Alt itself.
+    static ModeResolver forTrigger(TriggerModifier trigger) { return ModeResolver(trigger, TriggerModifier::option); }
+
     // The first key of kAllTriggerModifiers that differs from `avoiding`.
     static TriggerModifier fallbackTools(TriggerModifier avoiding);
 

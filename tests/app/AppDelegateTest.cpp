@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QImage>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 
 #include "FakePortal.h"
 #include "app/AppDelegate.h"
+#include "app/ToolSheetFactory.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/Log.h"
 #include "core/services/RecentConversions.h"
@@ -382,6 +384,31 @@ TEST(AppDelegate, FFmpegAttachFiltersTheRegistryByEncoders) {
         for (const auto& conversion : conversions)
             EXPECT_FALSE(conversion.engine == engine_ids::ffmpeg && conversion.to.rawValue == "webm");
     EXPECT_TRUE(log.contains("app", "FFmpeg ready — 11 encoders"));
+}
+
+// Files handed over while a tool sheet is being answered do not take it away unseen: they wait
+// for it, and come once it is answered or cancelled.
+TEST(AppDelegate, FilesHandedOverWhileASheetIsOpenWaitForIt) {
+    Fixture f;
+    f.defaults.set(AppDelegate::kDidShowWelcomeKey, true);
+    auto env = f.environment();
+    env.toolSheets = ToolSheetFactory::standard();
+    f.launch(std::move(env));
+    testing::TempDir dir;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    const auto photo = dir / "photo.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(photo.string())));
+    f.portal->onNeedsParameters(testing::toolTarget("rotate", "Rotate"), DragPayload({photo}));
+    QWidget* sheet = nullptr;
+    ASSERT_TRUE(eventsUntil([&] { return (sheet = f.delegate->parameterFlow().parameterWindow()) && sheet->isVisible(); }, 10));
+    const auto presents = [&] { return std::count(f.portal->calls.begin(), f.portal->calls.end(), "present 1"); };
+    f.delegate->openFiles({"/clip.mp4"});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(presents(), 0) << "the sheet stays while it is answered";
+    EXPECT_TRUE(sheet->isVisible());
+    sheet->close();  // the sheet's Cancel
+    EXPECT_TRUE(eventsUntil([&] { return presents() == 1; }, 10)) << "the files come once the sheet has gone";
 }
 
 TEST(AppDelegate, ToolsNeedingSettingsGoThroughTheSheets) {

@@ -45,6 +45,11 @@ RunReport skipping(RunReport report, std::vector<RunReport::Failure> skipped) {
     return report;
 }
 
+RunReport leaving(RunReport report, std::vector<std::filesystem::path> sources, std::string because) {
+    for (auto& source : sources) report.leftAsTheyWere.push_back({std::move(source), {"resize", because}});
+    return report;
+}
+
 TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThemAndEveryFailureWithItsReason) {
     struct Case {
         RunReport report;
@@ -66,6 +71,16 @@ TEST(ConversionNotifier, ContentNamesTheFilesOrCountsThemAndEveryFailureWithItsR
         // Files left out by design are said, apart from what converted and what failed.
         {skipping(made({"/p/big 2.jpg"}, {"/p/big.jpg"}), {{"/p/small.png", "Left as it is: 400 × 200"}}),
          "big 2.jpg", "Saved next to big.jpg\nSkipped small.png: Left as it is: 400 × 200", ""},
+        // Files the resize had no need to change are counted beside those it changed, with why.
+        {leaving(made({"/p/big 2.jpg", "/p/mid 2.jpg"}, {"/p/big.jpg", "/p/mid.jpg"}), {"/p/small.png", "/p/square.png"},
+                 "already no larger than 640 px"),
+         "2 resized, 2 left as they were (already no larger than 640 px)", "big 2.jpg, mid 2.jpg", ""},
+        {leaving(made({}, {}), {"/p/tiny.png"}, "already no larger than 250 px"),
+         "tiny.png left as it was (already no larger than 250 px)", "", ""},
+        {leaving(made({"/p/a 2.png"}, {"/p/a.png"}, {{"/p/b.png", "b.png appears to be damaged"}}), {"/p/c.png"},
+                 "already no larger than 640 px"),
+         "1 of 2 converted", "b.png: b.png appears to be damaged\nc.png left as it was (already no larger than 640 px)",
+         "1 of 2 converted"},
         {skipping(made({}, {}), {{"/p/a.png", "a.jpg already exists"}}), "Nothing converted",
          "Skipped a.png: a.jpg already exists", ""},
         {skipping(made({"/p/a.jpg"}, {"/p/a.png"}, {{"/p/b.png", "Cancelled"}}), {{"/p/c.png", "c.jpg already exists"}}),

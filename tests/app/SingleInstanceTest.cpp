@@ -28,6 +28,13 @@ TEST(SingleInstance, CommandLineFilesAreExistingFilesMadeAbsolute) {
          "file://" + photo.string(), ""},
         dir.path());
     EXPECT_EQ(files, (std::vector<std::filesystem::path>{photo, dashed, photo}));
+    // What is left out is said, not dropped in silence.
+    EXPECT_EQ(SingleInstance::notOpened({"--verify-resources", "photo one.png", "folder", "missing.png",
+                                         "file://" + photo.string(), ""},
+                                        dir.path()),
+              (std::vector<std::string>{"folder is a folder: Kolvex converts files, so hand over the files in it",
+                                        "missing.png is not opened: there is no such file",
+                                        "file://" + photo.string() + " is not opened: give the file's path instead"}));
 }
 
 TEST(SingleInstance, OpenTakesOnlyAbsoluteExistingFiles) {

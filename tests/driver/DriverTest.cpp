@@ -51,6 +51,23 @@ TEST(Driver, RingRequestsAreBuiltAsThePortalBuildsThemAndPrintTheirNotes) {
     EXPECT_EQ(testing::probeEntry(dir / "two voices.mp4", "stream=codec_type"), "video\naudio");
 }
 
+// A picture a resize would not shrink is left as it is: said on a line of its own with the
+// reason, nothing written, and no failure in the exit status.
+TEST(Driver, APictureLeftAsItIsIsNoFailure) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const auto tiny = testing::makeMedia(dir / "tiny1.png", {"-f", "lavfi", "-i", "color=c=red:size=16x16", "-vf", "scale=1:1", "-frames:v", "1"});
+    const auto result = ProcessRunner().run(KOLVEX_DRIVE, {"--tool", "resize", "--set", "maxDimension=250", tiny.string()},
+                                            std::chrono::seconds(120), nullptr, nullptr);
+    const std::string out = result.standardOutput();
+    EXPECT_EQ(result.exitCode, 0) << out << result.standardError();
+    EXPECT_EQ(out.find("error\t"), std::string::npos) << out;
+    const std::string left = "\t" + tiny.string() + "\tLeft as it is: 1 × 1 is no larger than 250 px\n";
+    EXPECT_EQ(out.rfind("left\t", 0), 0u) << out;
+    EXPECT_NE(out.find(left), std::string::npos) << out;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << "nothing written";
+}
+
 // A stream copy lists no encoders; a re-encode lists them once, into the user's cache. Either
 // run ends having settled its record of work in progress.
 TEST(Driver, ListsEncodersOnlyForWorkThatEncodesAndLeavesNoRecord) {

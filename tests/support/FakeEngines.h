@@ -30,7 +30,7 @@ private:
 
 // An engine whose answers and behaviour are given by the test, and which records what it was
 // asked and how many conversions ran at once. Safe to use from several workers.
-class FakeEngine final : public ConversionEngine {
+class FakeEngine final : public PlanReportingEngine {
 public:
     using Convert = std::function<std::vector<std::filesystem::path>(const ConversionJob&, const ProgressCallback&,
                                                                      std::stop_token)>;

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/conversion/ResizePlan.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
@@ -359,6 +360,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             // Not converted, by design: told beside the rest, neither a success nor a failure.
             result.skipped = true;
             result.note = std::move(outcome.note);
+            result.leftAsItIs = ConversionResult::LeftAsItIs{job.options.tool.value_or(""), ResizePlan::leftBecause(job.options)};
             return result;
         }
         result.outputs = std::move(outcome.outputs);
@@ -424,7 +426,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             ~Written() { --count; }
         } written{m_writing};
         outcome = planned->convertReporting(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
-        if (outcome.outputs.empty()) {
+        if (outcome.outputs.empty() && !outcome.leftAsItIs) {
             error = ConversionError::backendFailure(planned->id().rawValue, -1, "The conversion finished without writing a file");
         }
     } catch (const ConversionError& thrown) {

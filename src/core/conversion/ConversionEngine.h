@@ -28,7 +28,8 @@ struct ConversionOutcome {
 };
 
 // What every engine implements. Engines are shared by concurrent jobs: convert() must be
-// safe to call from several worker threads at once.
+// safe to call from several worker threads at once. Proxies (an engine loaded on first use, one
+// id served by two engines) forward every call: nothing here has a body of its own.
 class ConversionEngine {
 public:
     virtual ~ConversionEngine() = default;
@@ -41,16 +42,21 @@ public:
     // OperationCancelled when `stop` is requested; partial outputs are removed first.
     virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const = 0;
-    // Whether a job this engine carried out kept the source's encoded data as it was (a stream
-    // copy). By default what the plan allowed; an engine that re-encodes some of those jobs anyway
-    // says so. Asked after a success only, by the default convertReporting().
-    virtual bool copiedEncodedData(const ConversionJob& job) const { return job.canPassthrough(); }
-    // convert(), also saying how the outputs were made. The coordinator calls this one. Engines
-    // that leave something out, or learn only while converting whether they copied, override it.
+    // convert(), also saying how the outputs were made: whether the source's encoded data was
+    // kept as it was, what the output leaves out, or that the source was left as it is. The
+    // coordinator calls this one.
     virtual ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
-                                               std::stop_token stop) const {
+                                               std::stop_token stop) const = 0;
+};
+
+// An engine that does what the job's plan says and nothing it would have to tell: its outputs
+// were copied exactly when the plan allowed a copy, and carry no note.
+class PlanReportingEngine : public ConversionEngine {
+public:
+    ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
+                                       std::stop_token stop) const override {
         auto outputs = convert(job, progress, std::move(stop));
-        return {std::move(outputs), copiedEncodedData(job), std::nullopt};
+        return {std::move(outputs), job.canPassthrough(), std::nullopt};
     }
 };
 

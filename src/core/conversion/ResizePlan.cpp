@@ -38,4 +38,10 @@ std::optional<std::string> leftAsItIs(const ConversionOptions& options, int64_t 
     return fmt::format("Left as it is: {} × {} is no larger than {} px", width, height, *options.maxDimension);
 }
 
+std::string leftBecause(const ConversionOptions& options) {
+    if (options.scalePercent) return fmt::format("already at {:g} %", *options.scalePercent);
+    if (options.maxDimension) return fmt::format("already no larger than {} px", *options.maxDimension);
+    return {};
+}
+
 }  // namespace kolvex::ResizePlan

@@ -30,6 +30,10 @@ double factor(const ConversionOptions& options, int64_t longest);
 // the resize changes it.
 std::optional<std::string> leftAsItIs(const ConversionOptions& options, int64_t width, int64_t height);
 
+// Why every file such a resize leaves as it is was left, the same for the whole request:
+// "already no larger than 640 px", "already at 100 %". Empty when the options ask no size.
+std::string leftBecause(const ConversionOptions& options);
+
 }  // namespace ResizePlan
 
 }  // namespace kolvex

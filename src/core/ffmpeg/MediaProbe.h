@@ -71,17 +71,27 @@ public:
     // What a stream copy and a look at a file's contents need — the streams, their codecs, picture
     // sizes, rotation, sound formats, cover pictures and the duration — read from the container's
     // header alone where it states them; the facts only decoding gives (pixel format, profile,
-    // frame rate…) may then be missing. Implementations that cannot read less give probe().
-    virtual MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const {
-        return probe(url, stop);
-    }
+    // frame rate…) may then be missing.
+    virtual MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const = 0;
     // The probe, and where a stream copy of the first moving-picture stream can be cut within
     // `window` (seconds) as LibavKeyframeReader reads it, from one opening of the file; no cuts
     // where an implementation cannot read them so. Same contract as probe().
     virtual std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
-                                                                              std::pair<double, double> /*window*/,
-                                                                              std::stop_token stop = {}) const {
-        return {probe(url, stop), std::nullopt};
+                                                                              std::pair<double, double> window,
+                                                                              std::stop_token stop = {}) const = 0;
+};
+
+// A prober that reads no less than the whole probe and no cuts: its header read is probe(), and
+// it leaves a copy's cuts to be read where they are needed.
+class WholeProbing : public MediaProbing {
+public:
+    MediaProbe probeHeaders(const std::filesystem::path& url, std::stop_token stop = {}) const override {
+        return probe(url, std::move(stop));
+    }
+    std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
+                                                                      std::pair<double, double> /*window*/,
+                                                                      std::stop_token stop = {}) const override {
+        return {probe(url, std::move(stop)), std::nullopt};
     }
 };
 

@@ -57,8 +57,16 @@ struct ConversionResult {
     double duration = 0;
     bool usedPassthrough = false;
     std::optional<std::string> note;
-    // Not converted because the user chose to skip files whose names were taken; no error.
+    // Not converted, by design and without an error: the user chose to skip files whose names
+    // were taken, or the engine left the file as it is (then `leftAsItIs` says why).
     bool skipped = false;
+    // The source already was what the job asked of it (a resize that would not shrink it).
+    struct LeftAsItIs {
+        std::string tool;     // the tool's id ("resize")
+        std::string because;  // the same for every file of the request: "already no larger than 640 px"
+        bool operator==(const LeftAsItIs&) const = default;
+    };
+    std::optional<LeftAsItIs> leftAsItIs;
 
     // No error and at least one output.
     bool succeeded() const { return !error && !outputs.empty(); }

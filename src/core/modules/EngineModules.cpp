@@ -47,7 +47,6 @@ public:
                                   std::stop_token stop) const override {
         return route(job).convert(job, progress, std::move(stop));
     }
-    bool copiedEncodedData(const ConversionJob& job) const override { return route(job).copiedEncodedData(job); }
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                        std::stop_token stop) const override {
         return route(job).convertReporting(job, progress, std::move(stop));
@@ -78,7 +77,6 @@ const Table* tryTable() {
 // Media facts read through the media module, made on the first read.
 class ModuleMediaFacts final : public MediaFacts {
 public:
-
     MediaProbe probe(const fs::path& file, std::stop_token stop) const override {
         const auto* made = facts();
         if (!made) throw ConversionError::backendFailure(MediaModule::kName, -1, *m_failure);
@@ -87,6 +85,10 @@ public:
     KeyframeIndex keyframes(const fs::path& file, std::stop_token stop) const override {
         const auto* made = facts();
         return made ? made->keyframes(file, std::move(stop)) : KeyframeIndex{};
+    }
+    StreamCopyCuts copyCuts(const fs::path& file, std::stop_token stop) const override {
+        const auto* made = facts();
+        return made ? made->copyCuts(file, std::move(stop)) : StreamCopyCuts();
     }
     std::optional<std::vector<float>> waveform(const fs::path& file, std::stop_token stop) const override {
         const auto* made = facts();

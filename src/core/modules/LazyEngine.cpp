@@ -43,8 +43,6 @@ std::vector<std::filesystem::path> LazyEngine::convert(const ConversionJob& job,
     return engine().convert(job, progress, std::move(stop));
 }
 
-bool LazyEngine::copiedEncodedData(const ConversionJob& job) const { return engine().copiedEncodedData(job); }
-
 ConversionOutcome LazyEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const {
     return engine().convertReporting(job, progress, std::move(stop));

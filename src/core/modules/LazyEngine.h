@@ -32,7 +32,6 @@ public:
     bool canHandle(const ConversionJob& job) const override;
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
-    bool copiedEncodedData(const ConversionJob& job) const override;
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                        std::stop_token stop) const override;
 

@@ -50,7 +50,7 @@ std::optional<bool> DragObserver::triggerHeldAtRelease() {
 
 void DragObserver::updateTrigger(TriggerModifier trigger) {
     m_trigger = trigger;
-    m_resolver = ModeResolver(trigger, TriggerModifier::option);
+    m_resolver = ModeResolver::forTrigger(trigger);
     UserDefaults& defaults = m_defaults ? *m_defaults : UserDefaults::standard();
     defaults.set(kTriggerDefaultsKey, std::string(toString(trigger)));
     Log::interaction().info("Trigger changed to {}", toString(trigger));

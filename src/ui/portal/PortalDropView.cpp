@@ -149,7 +149,7 @@ void PortalDropView::keyPressEvent(QKeyEvent* event) {
         break;
     }
     const QString text = event->text();
-    if (!text.isEmpty() && text.front().isLetterOrNumber()) {
+    if (m_model.takesSearchText(text.toStdString())) {
         m_model.beginFormatSearch(text.toStdString());
         return;
     }

@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "interaction/ModeResolver.h"
 #include "ui/windows/ApplicationResources.h"
 #include "ui/windows/KeyNames.h"
 #include "ui/windows/ScrollingWindow.h"
@@ -25,9 +26,9 @@ std::vector<std::pair<std::string, std::string>> WelcomeView::steps(TriggerModif
     };
 }
 
-std::vector<std::string> WelcomeView::tips() {
+std::vector<std::string> WelcomeView::tips(TriggerModifier trigger) {
     return {
-        "Hold Alt instead for tools — compress, resize, trim.",
+        "Hold " + keyName(ModeResolver::forTrigger(trigger).toolsModifier) + " instead for tools — compress, resize, trim.",
         "Kolvex lives in the tray. Click its icon for settings, recent files and this guide.",
         "Prefer the keyboard? Choose Convert Files… from the tray.",
         "Nothing is uploaded. Every conversion runs on this computer.",
@@ -113,7 +114,7 @@ WelcomeView::WelcomeView(TriggerModifier trigger, std::function<void()> onShowSa
 
     auto* tipsLayout = new QVBoxLayout;
     tipsLayout->setSpacing(6);
-    for (const auto& tip : tips()) tipsLayout->addWidget(label(QString::fromStdString(tip), 11.5, false, true));
+    for (const auto& tip : tips(trigger)) tipsLayout->addWidget(label(QString::fromStdString(tip), 11.5, false, true));
     layout->addLayout(tipsLayout);
 
     outer->addWidget(scrolling::wrap(guide), 1);

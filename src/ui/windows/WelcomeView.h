@@ -26,7 +26,8 @@ public:
 
     // The texts of the three steps (title, detail) for a trigger key.
     static std::vector<std::pair<std::string, std::string>> steps(TriggerModifier trigger);
-    static std::vector<std::string> tips();
+    // The tips, the first naming the key that holds the tools ring beside `trigger`.
+    static std::vector<std::string> tips(TriggerModifier trigger);
     static constexpr const char* kTagline = "Turn any file into what you need, without leaving your desktop.";
 
     QPushButton* sampleButton() const { return m_sample; }  // null when there is none

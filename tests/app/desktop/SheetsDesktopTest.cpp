@@ -181,6 +181,51 @@ INSTANTIATE_TEST_SUITE_P(Confirm, TheSplitSheet,
                                                                               : "Click";
                          });
 
+// The picture packets of a file, one hash each in order, as ffmpeg reads them without decoding.
+std::vector<std::string> picturePackets(const Desktop& desktop, const fs::path& file) {
+    const std::string listed = testing::outputOf(
+        "ffmpeg", {"-v", "error", "-i", QString::fromStdString(file.string()), "-map", "0:v:0", "-c", "copy", "-f", "framemd5", "-"},
+        desktop.environment);
+    std::vector<std::string> hashes;
+    size_t start = 0;
+    while (start < listed.size()) {
+        size_t end = listed.find('\n', start);
+        if (end == std::string::npos) end = listed.size();
+        const std::string line = listed.substr(start, end - start);
+        if (!line.empty() && line.front() != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
+        start = end + 1;
+    }
+    return hashes;
+}
+
+// A 10 s clip with a keyframe every second opens with its cut at 5 s, on a keyframe: confirmed
+// untouched, the two parts are copies of the source, its pictures packet for packet.
+TEST(TheSplitSheet, CopiesTheSourceWhenItsUntouchedCutIsOnAKeyframe) {
+    KOLVEX_REQUIRE_FFMPEG();
+    if (QStandardPaths::findExecutable("xwininfo").isEmpty()) GTEST_SKIP() << "xwininfo is not installed";
+    Desktop desktop;
+    fs::create_directories(desktop.home / "clips");
+    testing::ClipSpec shape;
+    shape.seconds = 10;
+    shape.codecArguments = {"-c:v", "libx264", "-g", "10", "-keyint_min", "10", "-sc_threshold", "0", "-c:a", "aac"};
+    const auto clip = testing::makeClip(desktop.home / "clips/clip.mp4", shape);
+    if (const auto whyNot = desktop.start({clip}); !whyNot.empty()) GTEST_SKIP() << whyNot;
+    ASSERT_TRUE(desktop.kolvex.waitForStarted(10000));
+    FakeInput input(desktop.xvfb->display());
+    ASSERT_TRUE(input.ok());
+    ASSERT_TRUE(desktop.openTool(input, "Split", "Split clip.mp4")) << "the split sheet never opened\n" << desktop.log;
+    press(input, "Return");
+    const auto parts = desktop.outputs(clip, 2, 30s);
+    ASSERT_EQ(parts.size(), 2u) << desktop.log;
+    std::vector<std::string> copied;
+    for (const auto& part : parts) {
+        const auto packets = picturePackets(desktop, part);
+        EXPECT_EQ(packets.size(), 50u) << part.filename() << ": 5 s of 10 pictures a second";
+        copied.insert(copied.end(), packets.begin(), packets.end());
+    }
+    EXPECT_EQ(copied, picturePackets(desktop, clip)) << "the parts are not copies of the source\n" << desktop.log;
+}
+
 // The pixel size of a picture as vipsheader reads it.
 std::pair<int, int> pictureSize(const Desktop& desktop, const fs::path& picture) {
     const auto field = [&](const char* name) {

@@ -186,7 +186,7 @@ TEST_F(EditContract, CopyCutsKeepAllTheSound) {
 }
 
 // Probes as the engine's own prober does, noting how deep each look went.
-class RecordingProber : public MediaProbing {
+class RecordingProber : public WholeProbing {
 public:
     MediaProbe probe(const fs::path& url, std::stop_token stop) const override {
         calls.push_back("streams");

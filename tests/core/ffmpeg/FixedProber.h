@@ -6,7 +6,7 @@
 namespace kolvex::testing {
 
 // A prober that answers the same facts for every file.
-class FixedProber : public MediaProbing {
+class FixedProber : public WholeProbing {
 public:
     explicit FixedProber(MediaProbe probe) : m_probe(std::move(probe)) {}
     MediaProbe probe(const std::filesystem::path&, std::stop_token) const override { return m_probe; }

@@ -2,7 +2,10 @@
 // The keyboard search: typed letters filter the ring's labels into a list that the arrows walk
 // and Return commits from; the search value on its own and through the model.
 
+#include <QTest>
+
 #include "PortalModelTestSupport.h"
+#include "ui/portal/PortalDropView.h"
 #include "ui/portal/model/PortalSearch.h"
 
 namespace kolvex::testing {
@@ -46,6 +49,23 @@ TEST(PortalSearch, BackspaceTakesAWholeCharacterAsTheUserSeesIt) {
     EXPECT_EQ(search.query(), "a");
     search.deleteCharacter();
     EXPECT_FALSE(search.isShowingList());
+}
+
+// Two-word labels are found as they are written: the space typed on the Portal's keyboard
+// reaches the query once a word has opened the list; a lone space opens nothing.
+TEST_F(PortalModelTest, TypedKeysFindATwoWordLabel) {
+    provider->rings[PortalMode::tools] = {toolTarget("extract-audio", "Extract Audio"), toolTarget("remove-audio", "Remove Audio"),
+                                          toolTarget("trim", "Trim"), toolTarget("strip-metadata", "Strip Metadata")};
+    browse({"/tmp/a.mp4"}, std::nullopt, PortalMode::tools);
+    PortalDropView keys(*model);
+    QTest::keyClick(&keys, Qt::Key_Space);
+    EXPECT_FALSE(model->isShowingFormatList()) << "a space alone starts no search";
+    QTest::keyClicks(&keys, "extract audio");
+    EXPECT_EQ(model->formatQuery(), "extract audio");
+    ASSERT_EQ(model->filteredTargets().size(), 1u);
+    EXPECT_EQ(model->filteredTargets()[0].label, "Extract Audio");
+    QTest::keyClick(&keys, Qt::Key_Backspace);
+    EXPECT_EQ(model->formatQuery(), "extract audi");
 }
 
 TEST_F(PortalModelTest, TypedLettersAddUpAndBackspaceTakesThemAway) {

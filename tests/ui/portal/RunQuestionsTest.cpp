@@ -91,6 +91,12 @@ TEST_F(PortalAskTest, SkippedFilesAreSaidApartFromWhatConvertedOrFailed) {
     skipped.source = "/tmp/b.png";
     skipped.skipped = true;
     skipped.note = "b.jpg already exists";
+    // A picture the resize had no need to shrink: no failure, on the Portal or in the report.
+    ConversionResult left;
+    left.source = "/tmp/tiny.png";
+    left.skipped = true;
+    left.note = "Left as it is: 1 × 1 is no larger than 250 px";
+    left.leftAsItIs = ConversionResult::LeftAsItIs{"resize", "already no larger than 250 px"};
     struct Case {
         const char* name;
         std::vector<ConversionResult> results;
@@ -101,6 +107,8 @@ TEST_F(PortalAskTest, SkippedFilesAreSaidApartFromWhatConvertedOrFailed) {
         {"one converted, one skipped", {success("/tmp/a.png", {"/tmp/a.jpg"}), skipped},
          PortalPhase::succeeded("a.jpg", "Skipped b.png: b.jpg already exists"), 0},
         {"all skipped", {skipped}, PortalPhase::failed("Nothing converted", "b.png: skipped, b.jpg already exists"), 0},
+        {"all left as they were", {left},
+         PortalPhase::succeeded("Left as it was", "tiny.png: Left as it is: 1 × 1 is no larger than 250 px"), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

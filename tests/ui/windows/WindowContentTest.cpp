@@ -45,7 +45,9 @@ TEST(WelcomeView, StepsNameTheTriggerAndTipsNameAlt) {
     EXPECT_NE(steps[2].second.find("Release Control at any point"), std::string::npos);
     EXPECT_EQ(WelcomeView::steps(TriggerModifier::shift)[1].first, "Hold ⇧ Shift");
     EXPECT_EQ(WelcomeView::steps(TriggerModifier::command)[1].first, "Hold Super");
-    EXPECT_NE(WelcomeView::tips().front().find("Hold Alt"), std::string::npos);
+    EXPECT_NE(WelcomeView::tips(TriggerModifier::shift).front().find("Hold Alt"), std::string::npos);
+    // With Alt as the trigger, the tools ring is held with Shift.
+    EXPECT_EQ(WelcomeView::tips(TriggerModifier::option).front(), "Hold Shift instead for tools — compress, resize, trim.");
 }
 
 TEST(WelcomeView, SampleButtonWorksOnce) {

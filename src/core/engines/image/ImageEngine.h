@@ -34,7 +34,7 @@ public:
 
     // True only for the jobs whose output keeps the source's compressed picture byte for byte:
     // metadata removed from a JPEG with nothing else asked of it. Every other job re-encodes.
-    bool copiedEncodedData(const ConversionJob& job) const override;
+    bool copiedEncodedData(const ConversionJob& job) const;
 
     // convert(), with a note when a size that was asked for is more than the target holds and the
     // picture was made as large as it can be instead.

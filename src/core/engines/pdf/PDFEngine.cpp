@@ -59,10 +59,10 @@ std::vector<std::filesystem::path> PDFEngine::convert(const ConversionJob& job, 
 ConversionOutcome PDFEngine::convertReporting(const ConversionJob& job, const ProgressCallback& progress,
                                               std::stop_token stop) const {
     if (job.options.tool || job.from.id.rawValue != "pdf" || textTargets().contains(job.to.id.rawValue))
-        return ConversionEngine::convertReporting(job, progress, std::move(stop));
+        return {convert(job, progress, std::move(stop)), job.canPassthrough(), std::nullopt};
     ConversionOutcome outcome;
     outcome.outputs = renderPages(job, progress, std::move(stop), outcome.note);
-    outcome.usedPassthrough = copiedEncodedData(job);
+    outcome.usedPassthrough = job.canPassthrough();
     return outcome;
 }
 

@@ -14,7 +14,7 @@ namespace kolvex {
 // compress), as an engine of their own, so that a program loading engines on demand can run them
 // without poppler and libvips. Carries them out exactly as PDFEngine does. Stateless: `convert`
 // may run on several worker threads at once.
-class PdfPageToolEngine final : public ConversionEngine {
+class PdfPageToolEngine final : public PlanReportingEngine {
 public:
     // Whether `job` is one of these tools on a PDF; answered without loading anything.
     static bool takes(const ConversionJob& job) {

@@ -25,18 +25,14 @@ public:
     // an empty index (cuts are then re-encoded where they fall); the reason is logged.
     virtual KeyframeIndex keyframes(const std::filesystem::path& file, std::stop_token stop) const = 0;
     // The same read, every packet of the first video stream kept, so a sheet can ask where a
-    // stream copy can cut (CutQuestion). This default knows the keyframes alone.
-    virtual StreamCopyCuts copyCuts(const std::filesystem::path& file, std::stop_token stop) const {
-        StreamCopyCuts cuts;
-        cuts.keyframes = keyframes(file, stop);
-        return cuts;
-    }
+    // stream copy can cut (CutQuestion).
+    virtual StreamCopyCuts copyCuts(const std::filesystem::path& file, std::stop_token stop) const = 0;
     // Peaks of the first audio stream for a timeline; none without readable audio.
     virtual std::optional<std::vector<float>> waveform(const std::filesystem::path& file,
                                                        std::stop_token stop) const = 0;
     // The sheet ended without a job (cancelled, failed or withdrawn): nothing read for the job
     // that would have followed stays open. Call after the sheet's reads were stopped.
-    virtual void letGo() const {}
+    virtual void letGo() const = 0;
 };
 
 // The facts through FFmpeg's libraries, in process.

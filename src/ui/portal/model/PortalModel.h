@@ -105,6 +105,8 @@ public:
     bool showingDetails() const { return m_display.showingDetails(); }
     bool isKeyboardDriven() const { return m_isKeyboardDriven; }
     bool isShowingFormatList() const { return m_search.isShowingList(); }
+    // Whether a typed key's text goes to the format search (PortalSearch::takes).
+    bool takesSearchText(const std::string& text) const { return m_search.takes(text); }
     const std::string& formatQuery() const { return m_search.query(); }
     int listHighlight() const { return m_search.highlight(); }
     bool isCollapsed() const { return m_display.isCollapsed(); }

@@ -79,6 +79,14 @@ PortalPhase PortalPhase::outcome(const std::vector<ConversionResult>& all) {
         skippedText = fmt::format("Skipped {} files", skipped.size());
         for (const auto* r : skipped) skippedText += "\n" + paths::lastComponent(r->source) + ": " + r->note.value_or("");
     }
+    const bool allLeftAsTheyWere = std::all_of(skipped.begin(), skipped.end(), [](const ConversionResult* r) { return r->leftAsItIs.has_value(); });
+    if (results.empty() && !skipped.empty() && allLeftAsTheyWere) {
+        // Nothing needed changing: no failure, and the words say why.
+        std::string why;
+        for (const auto* r : skipped)
+            why += (why.empty() ? "" : "\n") + paths::lastComponent(r->source) + ": " + r->note.value_or("");
+        return succeeded(skipped.size() == 1 ? "Left as it was" : fmt::format("{} left as they were", skipped.size()), why);
+    }
     if (results.empty() && !skipped.empty()) {
         std::string detail;
         for (const auto* r : skipped) {
@@ -141,6 +149,8 @@ RunReport RunReport::of(const std::vector<ConversionResult>& results, bool wentT
         if (r.succeeded()) {
             report.outputs.insert(report.outputs.end(), r.outputs.begin(), r.outputs.end());
             report.sources.push_back(r.source);
+        } else if (r.skipped && r.leftAsItIs) {
+            report.leftAsTheyWere.push_back({r.source, *r.leftAsItIs});
         } else if (r.skipped) {
             report.skipped.push_back({r.source, r.note.value_or("its name was taken")});
         } else if (!r.error || r.error->kind() != ConversionError::Kind::cancelled) {

@@ -56,13 +56,20 @@ struct RunReport {
     // The work went on in the tray (collapsed, or moved off the Portal) rather than in front
     // of the user.
     bool wentToTray = false;
-    // Files not converted by design — a taken name the user chose to skip, a picture a resize
-    // would not shrink — each with the words saying why.
+    // Files not converted by design — a taken name the user chose to skip — each with the words
+    // saying why.
     std::vector<Failure> skipped;
+    // Files the engine left as they were (a picture a resize would not shrink), with the tool and why.
+    struct LeftAlone {
+        std::filesystem::path source;
+        ConversionResult::LeftAsItIs why;
+        bool operator==(const LeftAlone&) const = default;
+    };
+    std::vector<LeftAlone> leftAsTheyWere;
 
     // Successes, failures and skipped files of finished jobs; cancelled jobs are none of them.
     static RunReport of(const std::vector<ConversionResult>& results, bool wentToTray);
-    bool isEmpty() const { return outputs.empty() && failures.empty() && skipped.empty(); }
+    bool isEmpty() const { return outputs.empty() && failures.empty() && skipped.empty() && leftAsTheyWere.empty(); }
     bool operator==(const RunReport&) const = default;
 };
 

@@ -8,6 +8,13 @@
 
 namespace kolvex {
 
+bool PortalSearch::takes(const std::string& text) const {
+    const QString typed = QString::fromStdString(text);
+    if (typed.isEmpty()) return false;
+    if (typed.front().isLetterOrNumber()) return true;
+    return m_showingList && std::all_of(typed.begin(), typed.end(), [](QChar c) { return c.isPrint(); });
+}
+
 void PortalSearch::type(const std::string& text) {
     m_query = m_showingList ? m_query + text : text;
     m_highlight = 0;

@@ -16,6 +16,9 @@ public:
     const std::string& query() const { return m_query; }
     int highlight() const { return m_highlight; }
 
+    // Whether a key's text goes to the search: a letter or digit opens the list; once it is
+    // open, any printable text adds to the query — a space ("extract audio"), a hyphen, a dot.
+    bool takes(const std::string& text) const;
     // Typed text: opens the list with it, or adds it to the open list's query. The first row
     // is highlighted.
     void type(const std::string& text);

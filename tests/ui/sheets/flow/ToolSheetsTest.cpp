@@ -88,6 +88,7 @@ public:
         return probe;
     }
     KeyframeIndex keyframes(const fs::path&, std::stop_token) const override { return KeyframeIndex{}; }
+    StreamCopyCuts copyCuts(const fs::path&, std::stop_token) const override { return StreamCopyCuts(); }
     std::optional<std::vector<float>> waveform(const fs::path&, std::stop_token) const override { return {}; }
     mutable std::atomic<int> letGoes{0};
     void letGo() const override { ++letGoes; }
