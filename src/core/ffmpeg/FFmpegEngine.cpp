@@ -14,6 +14,7 @@
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/CutPlan.h"
+#include "core/ffmpeg/OutputNeed.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
@@ -395,7 +396,17 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
     }
-    return runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek), duration, report, watched, stop);
+    const auto arguments = FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek);
+    try {
+        return runFFmpeg(job, arguments, duration, report, watched, stop);
+    } catch (const ConversionError& error) {
+        // A volume that filled early, or by another writer's hand, tells little of how fast the
+        // output grows: the plan's rates tell what it writes.
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !duration) throw;
+        const auto planned = OutputNeed::planned(arguments, probe, *duration, m_files->size(job.source));
+        if (!planned || OutputNeed::inBlocks(*planned) <= error.required()) throw;
+        throw ConversionError::insufficientDiskSpace(OutputNeed::inBlocks(*planned), error.available());
+    }
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,

@@ -116,9 +116,14 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     std::vector<StagedOutput> staged;
     for (size_t i = 0; i < count; ++i) {
         if (!made[i]) {
-            made[i].emplace(stage(partJobs[i], [&](double fraction) {
-                if (progress) progress(reached + fraction * share);
-            }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+            try {
+                made[i].emplace(stage(partJobs[i], [&](double fraction) {
+                    if (progress) progress(reached + fraction * share);
+                }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+            } catch (const ConversionError& error) {
+                if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
+                throw splitNeed(error, partJobs, made, i, *probe.durationSeconds);
+            }
             reached += share;
         }
         outcome.usedPassthrough = outcome.usedPassthrough && made[i]->usedPassthrough;
