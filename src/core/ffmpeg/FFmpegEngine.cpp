@@ -310,6 +310,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<CopyCut> cut;
     std::optional<double> reencodeSeek;
+    std::optional<std::string> cutNote;
     if (job.isTrim()) {
         // What the trim and split sheets promised: the same plan, over the same read of the file.
         std::optional<StreamCopyCuts> read;
@@ -321,6 +322,12 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         decision = plan.decision;
         cut = plan.cut;
         reencodeSeek = plan.reencodeSeek;
+        cutNote = plan.note(job);
+        // A picture track with no picture in it opens nowhere: with no sound either, nothing is made.
+        if (plan.soundAlone && (!probe.audioCodec || job.options.tool == "remove-audio"))
+            throw ConversionError::unsupportedCombination(
+                fmt::format("{} with no picture from {:.2f} s", job.from.label, job.options.trimStart.value_or(0)),
+                job.to.label);
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
@@ -373,6 +380,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     }
     OutputReadback::check(output.path(), job.source, job.to, duration, stop);
     std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
+    if (cutNote) note = note ? *cutNote + " " + *note : *cutNote;
     // Kept as the source itself, every stream included.
     if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
     return {std::move(output), decision.isPassthrough(), std::move(note)};
