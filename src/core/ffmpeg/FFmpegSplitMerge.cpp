@@ -122,7 +122,7 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
                 }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
             } catch (const ConversionError& error) {
                 if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
-                throw splitNeed(error, partJobs, made, i, *probe.durationSeconds);
+                throw splitNeed(error, partJobs, staged, made, i, *probe.durationSeconds);
             }
             reached += share;
         }

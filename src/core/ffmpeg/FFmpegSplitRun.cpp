@@ -100,6 +100,7 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
 }
 
 ConversionError FFmpegEngine::splitNeed(const ConversionError& error, const std::vector<ConversionJob>& parts,
+                                        const std::vector<StagedOutput>& before,
                                         const std::vector<std::optional<Staged>>& made, size_t failed,
                                         double duration) const {
     // The whole split's need: every part, not the one that found no room. What the parts
@@ -110,7 +111,11 @@ ConversionError FFmpegEngine::splitNeed(const ConversionError& error, const std:
     for (size_t i = 0; i < parts.size(); ++i) {
         const auto& options = parts[i].options;
         spans.push_back(std::max(0.0, options.trimEnd.value_or(duration) - options.trimStart.value_or(0)));
-        const int64_t bytes = made[i] ? m_files->allocatedSize(made[i]->output.path()).value_or(0) : 0;
+        int64_t bytes = 0;
+        if (i < failed && i < before.size())
+            bytes = m_files->allocatedSize(before[i].path()).value_or(0);
+        else if (i > failed && made[i])
+            bytes = m_files->allocatedSize(made[i]->output.path()).value_or(0);
         written.push_back(bytes);
         held += bytes;
     }
@@ -118,14 +123,14 @@ ConversionError FFmpegEngine::splitNeed(const ConversionError& error, const std:
     std::vector<double> orderedSpans;
     std::vector<int64_t> orderedWritten;
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (!made[i]) continue;
+        if (i == failed || (i > failed && !made[i])) continue;
         orderedSpans.push_back(spans[i]);
         orderedWritten.push_back(written[i]);
     }
     const size_t done = orderedSpans.size();
     orderedSpans.push_back(spans[failed]);
-    for (size_t i = 0; i < parts.size(); ++i)
-        if (!made[i] && i != failed) orderedSpans.push_back(spans[i]);
+    for (size_t i = failed + 1; i < parts.size(); ++i)
+        if (!made[i]) orderedSpans.push_back(spans[i]);
     const int64_t need = OutputNeed::ofSplit(orderedSpans, orderedWritten, done, error.required());
     return ConversionError::insufficientDiskSpace(std::max(need, error.required()), error.available() + held);
 }

@@ -74,7 +74,7 @@ int64_t OutputNeed::ofSplit(const std::vector<double>& spans, const std::vector<
     double rate = doneSeconds > 0 ? doneBytes / doneSeconds : 0;
     if (!(rate > 0) && failed < spans.size() && spans[failed] > 0) rate = static_cast<double>(failedNeed) / spans[failed];
     for (size_t i = failed; i < spans.size(); ++i) {
-        int64_t part = inBlocks(static_cast<int64_t>(std::ceil(rate * std::max(0.0, spans[i]))));
+        int64_t part = inBlocks(std::llround(rate * std::max(0.0, spans[i])));
         if (i == failed) part = std::max(part, failedNeed);
         need += part;
     }
