@@ -113,7 +113,7 @@ const std::vector<CutSource>& cutSources() {
         {"mov", "mov", with({"-bf", "0"}), "aac", true, 44100, 1024},
         {"mkv_bframes", "mkv", with({"-bf", "3"}), "aac", true, 44100, 1024},
         {"mkv", "mkv", with({"-bf", "0"}), "aac", true, 44100, 1024},
-        {"mkv_flac", "mkv", with({"-bf", "0", "-c:a", "flac"}), "flac", true, 44100, 1},
+        {"mkv_flac", "mkv", with({"-bf", "0", "-c:a", "flac"}), "flac", true, 44100, 4608},
         {"webm", "webm",
          {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-g", "25", "-keyint_min", "25", "-c:a",
           "libopus"},
@@ -143,6 +143,9 @@ const std::vector<CutSource>& cutSources() {
     };
     static const std::vector<CutSource> all = [&] {
         auto each = rows;
+        // A copied cut writes its FLAC again from the keyframe: to the sample.
+        for (auto& source : each)
+            if (source.name == "mkv_flac") source.copiedFrameSamples = 1;
         const auto row = [&](const char* name) {
             return *std::find_if(rows.begin(), rows.end(), [&](const CutSource& r) { return r.name == name; });
         };

@@ -41,6 +41,8 @@ struct CutSource {
     // Every cut from a keyframe (any picture of an all-intra stream) to a keyframe or the end is a
     // copy, its pictures the source's packets.
     bool copiesAtKeyframes = false;
+    // frameSamples for a copied cut of pictures, when it keeps its sound more closely (0: the same).
+    int copiedFrameSamples = 0;
 
     bool ownCuts() const { return !splitAt.empty() || !trims.empty(); }
     double fps() const;
