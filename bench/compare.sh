@@ -13,6 +13,13 @@
 #           one picture trimmed from a keyframe (a re-encode: no copy can stop there) vs the
 #           same re-encode by ffmpeg; each also warm after the sheet's read
 #                                                                     KOLVEX_COMPARE_MKV_MINUTES
+#           and a 5-minute 720p MKV split at two keyframes vs the same segmenting copy (goal
+#           <= 1.1x)                                                    KOLVEX_COMPARE_MKV720_MINUTES
+#   avi     a 10-minute MPEG-4 ASP/MP3 AVI: 30 s trimmed from a keyframe vs `ffmpeg -ss ... -t 30
+#           -c copy`, split at two keyframes vs `ffmpeg -f segment -c copy`; both copies (goal
+#           <= 1.2x)                                                      KOLVEX_COMPARE_AVI_MINUTES
+#   ogg     a 30-minute Opus Ogg: 30 s trimmed from 93% of the way in vs ffmpeg's re-encode of the
+#           same span sought before its input (goal <= 1.2x)              KOLVEX_COMPARE_OGG_MINUTES
 #   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages` and extract its first
 #           half vs `qpdf a.pdf --pages . 1-250 --` (goals: CPU and wall); merge 500 + 261 pages
 #           vs `qpdf --empty --pages a.pdf b.pdf --`                   KOLVEX_COMPARE_PDF_PAGES=500,261
@@ -47,11 +54,11 @@
 # Kolvex is built in KOLVEX_COMPARE_BUILD (default: a folder under $TMPDIR, outside the source
 # tree, kept between runs), so a measurement never touches the developer's own build.
 #
-# Usage: bench/compare.sh [--only remux,trim,mkv,pdf,images,batch,docs,tray,gif] [runs]   (or RUNS=n)
+# Usage: bench/compare.sh [--only remux,trim,mkv,avi,ogg,pdf,images,batch,docs,tray,gif] [runs]   (or RUNS=n)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-only=remux,trim,mkv,pdf,images,batch,docs,tray,gif
+only=remux,trim,mkv,avi,ogg,pdf,images,batch,docs,tray,gif
 if [ "${1:-}" = "--only" ]; then
   only=${2:?--only needs a list of workloads}
   shift 2

@@ -33,7 +33,7 @@ import batch  # noqa: E402
 import inputs  # noqa: E402
 import tray  # noqa: E402
 
-WORKLOADS = ("remux", "trim", "mkv", "pdf", "images", "batch", "docs", "tray", "gif")
+WORKLOADS = ("remux", "trim", "mkv", "avi", "ogg", "pdf", "images", "batch", "docs", "tray", "gif")
 
 
 class Failure(Exception):
@@ -283,6 +283,44 @@ def pairs_for(selected, work: Path, drive: Path, out: Path) -> list:
                           ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 0.02, "-c:v", "libx264", "-pix_fmt",
                            "yuv420p", "-c:a", "aac", "-b:a", "192k", out / "frame.mkv"], warm_goal=1.2,
                           warm_as=["--sheet-first"]))
+    if "mkv" in selected:
+        minutes = inputs.env_number("KOLVEX_COMPARE_MKV720_MINUTES", 5)
+        print(f"Making a {minutes}-minute 720p MKV with B-frames ...", flush=True)
+        clip = inputs.mkv_720p_clip(work, minutes)
+        first = round(inputs.keyframe_near(clip, minutes * 60 / 3), 6)
+        second = round(inputs.keyframe_near(clip, minutes * 60 * 2 / 3), 6)
+        pairs.append(Pair(f"mkv 720p split {minutes} min at 2 keyframes", 1.1, "<= 1.1x",
+                          ["--tool", "split", "--set", f"splitPoints={first},{second}", "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-i", clip, "-map", "0", "-c", "copy", "-f", "segment",
+                           "-segment_times", f"{first},{second}", "-reset_timestamps", "1", out / "part%d.mkv"],
+                          need_copy=True))
+    if "avi" in selected:
+        minutes = inputs.env_number("KOLVEX_COMPARE_AVI_MINUTES", 10)
+        print(f"Making a {minutes}-minute MPEG-4/MP3 AVI ...", flush=True)
+        clip = inputs.avi_clip(work, minutes)
+        start = round(inputs.keyframe_near(clip, minutes * 60 / 2), 6)
+        pairs.append(Pair(f"avi trim 30 s of {minutes} min at a keyframe", 1.2, "<= 1.2x",
+                          ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 30}",
+                           "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-i", clip, "-t", 30, "-c", "copy", out / "long.avi"],
+                          need_copy=True))
+        first = round(inputs.keyframe_near(clip, minutes * 60 / 3), 6)
+        second = round(inputs.keyframe_near(clip, minutes * 60 * 2 / 3), 6)
+        pairs.append(Pair(f"avi split {minutes} min at 2 keyframes", 1.2, "<= 1.2x",
+                          ["--tool", "split", "--set", f"splitPoints={first},{second}", "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-i", clip, "-map", "0", "-c", "copy", "-f", "segment",
+                           "-segment_times", f"{first},{second}", "-reset_timestamps", "1", out / "part%d.avi"],
+                          need_copy=True))
+    if "ogg" in selected:
+        minutes = inputs.env_number("KOLVEX_COMPARE_OGG_MINUTES", 30)
+        print(f"Making a {minutes}-minute Opus Ogg ...", flush=True)
+        clip = inputs.ogg_clip(work, minutes)
+        start = round(minutes * 60 * 0.93, 3)
+        pairs.append(Pair(f"ogg trim 30 s at {start:.0f} s of {minutes} min", 1.2, "<= 1.2x",
+                          ["--tool", "trim", "--set", f"trimStart={start}", "--set", f"trimEnd={start + 30}",
+                           "--out", out, clip],
+                          ["ffmpeg", *inputs.QUIET, "-ss", start, "-t", 30, "-i", clip, "-c:a", "libopus", "-b:a",
+                           "192k", out / "long.ogg"]))
     if "pdf" in selected:
         first, second = (int(n) for n in os.environ.get("KOLVEX_COMPARE_PDF_PAGES", "500,261").split(","))
         print(f"Making PDFs of {first} and {second} pages ...", flush=True)

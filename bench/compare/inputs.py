@@ -64,6 +64,45 @@ def mkv_clip(work: Path, minutes: int) -> Path:
     return clip
 
 
+def mkv_720p_clip(work: Path, minutes: int) -> Path:
+    """A `minutes`-long 720p H.264/AAC MKV at 4 Mb/s with B-frames and a closed group of pictures
+    every two seconds: one encoded minute, looped as a stream copy."""
+    piece = work / "mkv720-piece.mkv"
+    run("ffmpeg", *QUIET, "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
+        "sine=frequency=330:sample_rate=48000", "-t", "60", "-vf", "noise=alls=6:allf=t", "-c:v", "libx264",
+        "-preset", "ultrafast", "-bf", "3", "-b:v", "4M", "-g", "60", "-keyint_min", "60", "-sc_threshold", "0",
+        "-c:a", "aac", "-b:a", "128k", piece)
+    clip = work / "long720.mkv"
+    run("ffmpeg", *QUIET, "-stream_loop", max(0, minutes - 1), "-i", piece, "-c", "copy", clip)
+    piece.unlink()
+    return clip
+
+
+def avi_clip(work: Path, minutes: int) -> Path:
+    """A `minutes`-long AVI as older cameras and tools write it: MPEG-4 ASP without B-frames and
+    MP3, 640x360 at 25 pictures a second, a keyframe every 2 s: one encoded minute, looped as a
+    stream copy."""
+    piece = work / "avi-piece.avi"
+    run("ffmpeg", *QUIET, "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25", "-f", "lavfi", "-i",
+        "sine=frequency=330:sample_rate=44100", "-t", "60", "-c:v", "mpeg4", "-q:v", "4", "-bf", "0", "-g", "50",
+        "-c:a", "libmp3lame", "-b:a", "128k", piece)
+    clip = work / "long.avi"
+    run("ffmpeg", *QUIET, "-stream_loop", max(0, minutes - 1), "-i", piece, "-c", "copy", clip)
+    piece.unlink()
+    return clip
+
+
+def ogg_clip(work: Path, minutes: int) -> Path:
+    """A `minutes`-long Opus sound in Ogg: one encoded minute, looped as a stream copy."""
+    piece = work / "ogg-piece.ogg"
+    run("ffmpeg", *QUIET, "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=48000", "-t", "60", "-c:a", "libopus",
+        "-b:a", "96k", piece)
+    clip = work / "long.ogg"
+    run("ffmpeg", *QUIET, "-stream_loop", max(0, minutes - 1), "-i", piece, "-c", "copy", clip)
+    piece.unlink()
+    return clip
+
+
 def keyframe_near(clip: Path, seconds: float) -> float:
     """The time of the first video keyframe at or after `seconds` (within ten seconds)."""
     done = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",

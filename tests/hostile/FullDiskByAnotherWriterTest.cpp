@@ -174,6 +174,20 @@ const std::vector<Case>& cases() {
                               "noise=alls=40:allf=t,noise=alls=" + std::to_string(30 + index), "-frames:v", "1",
                               "-q:v", "3"});
          }, int64_t{512} << 10, 6, {}, true},
+        // 8 s of mono WAV (706 KB) split at 39 points, its parts written one after another: the
+        // need is every part's, not the one that found no room.
+        {"wav split into many parts", engine_ids::ffmpeg, "wav", "wav", std::string("split"), int64_t{2} << 20, true,
+         [](const fs::path& file) {
+             makeMedia(file, {"-f", "lavfi", "-i", "sine=f=440:d=8:sample_rate=44100", "-c:a", "pcm_s16le"});
+         }, int64_t{256} << 10, 1, [](ConversionOptions& options) {
+             for (int i = 1; i < 40; ++i) options.splitPoints.push_back(i * 0.2);
+         }, true},
+        // A minute of stereo MP3 (under 1 MB) as WAV, 10.6 MB: the need is the sound's length at
+        // its rate, whenever the volume filled.
+        {"mp3 to wav", engine_ids::ffmpeg, "mp3", "wav", std::nullopt, int64_t{32} << 20, true,
+         [](const fs::path& file) {
+             makeMedia(file, {"-f", "lavfi", "-i", "sine=f=440:d=60:sample_rate=44100", "-ac", "2", "-c:a", "libmp3lame"});
+         }, int64_t{2} << 20, 1, {}, true},
         // 14.8 s of a 20 s clip whose start is no keyframe: re-encoded, some 13 MB. The other
         // writer leaves it room for half of that, so that it has told how fast it writes.
         {"re-encoded trim", engine_ids::ffmpeg, "mp4", "mp4", std::string("trim"), int64_t{32} << 20, true,

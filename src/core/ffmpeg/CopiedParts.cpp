@@ -76,6 +76,8 @@ std::optional<std::string> dropOutside(const Span& span, double base) {
 std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector<Part>& parts, const MediaProbe& probe,
                                                                const StreamCopyCuts& cuts) {
     if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "avi" || probe.demuxer == "ogg") return std::nullopt;
+    // Sound written again from each part's keyframe (FLAC) is cut by each part's own run.
+    if (FFmpegArguments::writesCutSoundAgain(parts.front().job, probe)) return std::nullopt;
     // The file is read from the earliest seek point on (from its start when a part starts there).
     std::optional<double> base;
     for (const auto& part : parts) {

@@ -25,7 +25,7 @@ struct CopiedParts {
     };
 
     // The argument list of that run; none when one reading cannot stand for the parts' own runs:
-    // fewer than two parts, a source ffmpeg times as it reads it (AVI, Ogg), or pictures whose
+    // fewer than two parts, a source ffmpeg times as it reads it (AVI, Ogg), FLAC sound, or pictures whose
     // presentation times do not tell each part's pictures from the others'. `cuts`: every packet
     // of the source's picture stream, in decode order, as the parts were planned from.
     static std::optional<std::vector<std::string>> arguments(const std::vector<Part>& parts, const MediaProbe& probe,

@@ -28,7 +28,27 @@ std::string soundEncoderOf(const ConversionJob& job, const MediaProbe& probe,
     return {};
 }
 
+// Whether a cut of `job` that keeps pictures shows none: every picture read lies outside its
+// span. `cuts` holds the pictures from a keyframe at or before the span on, past its end.
+bool showsNoPicture(const ConversionJob& job, const StreamCopyCuts& cuts) {
+    if (!job.isTrim() || job.to.category != FormatCategory::video || cuts.pictures.empty()) return false;
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    const double end = job.options.trimEnd.value_or(std::numeric_limits<double>::infinity());
+    return std::none_of(cuts.pictures.begin(), cuts.pictures.end(), [&](const StreamCopyCuts::Picture& picture) {
+        return picture.time >= start - kSame && picture.time < end - kSame;
+    });
+}
+
 }  // namespace
+
+std::optional<std::string> CutPlan::note(const ConversionJob& job) const {
+    if (!soundAlone) return std::nullopt;
+    const double start = std::max(0.0, job.options.trimStart.value_or(0));
+    return job.options.trimEnd
+               ? fmt::format("No picture shows from {:.2f} to {:.2f} s: the part holds its sound alone.", start,
+                             *job.options.trimEnd)
+               : fmt::format("No picture shows from {:.2f} s on: the part holds its sound alone.", start);
+}
 
 bool CutPlan::isLosslessSound(const std::string& codec) {
     return codec == "flac" || codec == "alac" || codec.starts_with("pcm_");
@@ -39,7 +59,9 @@ std::optional<double> CutPlan::seekBefore(const StreamCopyCuts& cuts, double sta
     for (const auto& picture : cuts.pictures) {
         if (picture.keyframe && picture.time <= start + kSame) keyframe = &picture;
     }
-    if (!keyframe) return std::nullopt;
+    // A seek to the start would land on the first keyframe, in a file whose sound leads its
+    // pictures (Matroska seeks by its pictures' cues), and skip the sound before it.
+    if (!keyframe) return cuts.pictures.empty() ? std::nullopt : std::optional(0.0);
     const double decoded = std::min(keyframe->time, keyframe->decodeTime.value_or(keyframe->time));
     // A millisecond's margin, so no rounding of a time base puts the keyframe after the seek point.
     return std::max(0.0, std::floor((decoded - 0.0005) * 1000) / 1000);
@@ -50,6 +72,13 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
     plan.decision = PassthroughPlanner::decide(job, probe);
     if (cuts && job.isTrim() && job.options.trimStart && *job.options.trimStart > 0)
         plan.reencodeSeek = seekBefore(*cuts, *job.options.trimStart);
+    if (cuts && showsNoPicture(job, *cuts)) {
+        plan.soundAlone = true;
+        plan.cause = Cause::start;
+        plan.decision = {PassthroughPlanner::Decision::Kind::reencode, true,
+                         "the span shows no picture, so its sound alone is kept"};
+        return plan;
+    }
     if (!plan.decision.isPassthrough()) {
         plan.cause = Cause::codec;
         plan.soundEncoder = soundEncoderOf(job, probe, plan.decision);
@@ -61,7 +90,18 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
 
     // A copied cut of pictures holds exactly the pictures of its span, or the cut is re-encoded.
     const double start = std::max(0.0, job.options.trimStart.value_or(0));
-    const double soundFrame = CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate);
+    double soundFrame = CopyCut::soundFrame(probe.audioCodec, probe.audioSampleRate);
+    // An AVI counts its pictures in a time base of one picture: ffmpeg's seek offset rounds to
+    // the nearest, and a seek more than half a picture before the keyframe keeps the picture
+    // before it. Its sound lies beside each picture, so no frame reaches back before it.
+    if (const auto picture = FFmpegArguments::aviPictureTime(probe)) soundFrame = std::min(soundFrame, *picture / 4);
+    // FLAC's blocks are long (up to 4608 samples): a copied block would start the sound up to
+    // that much before the first picture. It is decoded and written again, losslessly, from the
+    // keyframe on (FFmpegArguments, for a copied cut).
+    if (FFmpegArguments::writesCutSoundAgain(job, probe)) {
+        soundFrame = 0;
+        plan.soundEncoder = "flac";
+    }
     if (cuts) plan.cut = CopyCut::plan(*cuts, start, job.options.trimEnd, soundFrame);
     if (plan.cut) return plan;
     plan.cause = cuts && job.options.trimEnd && CopyCut::plan(*cuts, start, std::nullopt, soundFrame) ? Cause::end

@@ -44,6 +44,9 @@ struct CutPlan {
     // the pictures between the start and it. 0: from the very start. None: the pictures' times
     // are not known (sound, or a read that failed); ffmpeg seeks to the start itself.
     std::optional<double> reencodeSeek;
+    // The span shows no picture (it lies before a picture that starts late, or past the last):
+    // the cut holds its sound alone, re-encoded, with no picture track, and says so.
+    bool soundAlone = false;
 
     bool isCopy() const { return decision.isPassthrough(); }
     // Whether a sound codec keeps every sample: PCM, FLAC, ALAC.
@@ -54,7 +57,10 @@ struct CutPlan {
     // on, past the first keyframe at or after the end; none when they could not be read (a video
     // is then re-encoded).
     static CutPlan of(const ConversionJob& job, const MediaProbe& probe, const StreamCopyCuts* cuts);
-    // reencodeSeek's value for a cut from `start`.
+    // The sentence a cut that holds its sound alone tells the user; none for any other.
+    std::optional<std::string> note(const ConversionJob& job) const;
+    // reencodeSeek's value for a cut from `start`: 0 when no keyframe lies at or before it (the
+    // pictures start later; the sound before them is read from the file's start).
     static std::optional<double> seekBefore(const StreamCopyCuts& cuts, double start);
 
     // Where a split cuts: the given points (or the middle when none), ascending, each strictly

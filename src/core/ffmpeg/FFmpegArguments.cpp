@@ -174,7 +174,8 @@ ConversionJob onPictureGrid(const ConversionJob& job, const PassthroughPlanner::
     if (!picture) return job;
     ConversionJob snapped = job;
     const double start = *job.options.trimStart;
-    snapped.options.trimStart = std::ceil(start / *picture - 1e-6) * *picture;
+    // (A time written to the microsecond lies up to half a microsecond past its picture.)
+    snapped.options.trimStart = std::ceil(start / *picture - 1e-3) * *picture;
     if (job.options.trimEnd && !(*job.options.trimEnd > *snapped.options.trimStart)) return job;
     return snapped;
 }
@@ -198,6 +199,7 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     if (isGif(job.to) && !decision.isPassthrough())
         throw std::logic_error("A GIF is made in two passes: gifPalette() and gifFrames()");
     const std::optional<std::string> demuxer = probe ? probe->demuxer : std::nullopt;
+    const std::optional<std::string> sound = probe ? probe->audioCodec : std::nullopt;
     Arguments args = common();
     const bool copiedCut = cut && decision.isPassthrough() && !decision.dropsVideo;
     // A re-encoded cut of pictures keeps each picture's own time (in the source's time base, not
@@ -205,18 +207,22 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     // output's clock: an input's -t counts from the first picture decoded, not from the seek
     // point, and would keep one picture more whenever the cut starts between two.
     const auto length = trimLength(job);
-    const bool reencodedPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video && job.isTrim();
+    // A cut that shows no picture keeps its sound alone, cut on the output like the pictures.
+    const bool soundAlone = !decision.isPassthrough() && decision.dropsVideo;
+    const bool reencodedPictures =
+        !decision.isPassthrough() && !soundAlone && job.to.category == FormatCategory::video && job.isTrim();
+    const bool outputCut = reencodedPictures || (soundAlone && job.isTrim());
     if (!copiedCut) {
         ConversionJob input = job;
-        if (reencodedPictures) input.options.trimEnd.reset();
-        const bool encodesPictures = !decision.isPassthrough() && job.to.category == FormatCategory::video;
+        if (outputCut) input.options.trimEnd.reset();
+        const bool encodesPictures = !decision.isPassthrough() && !soundAlone && job.to.category == FormatCategory::video;
         const auto lag = encodesPictures ? aviPictureLag(probe) : std::nullopt;
         const bool soundApart = lag && !isTool(job, "remove-audio");
         // The inputs sought to the keyframe the cut's first pictures are decoded from, and the
         // cut made on the decoded pictures and sound by the output's start. (AVI states no times
         // to seek by; Ogg is read from its start anyway.)
         std::optional<double> headCut;
-        if (reencodedPictures && reencodeSeek && job.options.trimStart && !lag && demuxer != "avi" &&
+        if (outputCut && reencodeSeek && job.options.trimStart && !lag && demuxer != "avi" &&
             demuxer != "ogg" && *reencodeSeek < *job.options.trimStart - 0.0005) {
             headCut = *job.options.trimStart - *reencodeSeek;
             if (*reencodeSeek > 0)
@@ -233,8 +239,8 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
             // decode them out of order.
             append(args, {"-fflags", "+genpts"});
         }
-        append(args, trimmedInput(input, demuxer));
-        if (soundApart) append(args, trimmedInput(input, demuxer));
+        append(args, trimmedInput(input, demuxer, sound));
+        if (soundApart) append(args, trimmedInput(input, demuxer, sound));
         if (decision.isPassthrough()) {
             append(args, passthroughMapping(job, decision.dropsVideo, probe));
         } else {
@@ -246,9 +252,10 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
             if (reencodedPictures && length && filter != mapping.end() && filter + 1 != mapping.end())
                 *(filter + 1) = fmt::format("trim=end={:.6f},{}", headCut.value_or(0) + *length, *(filter + 1));
             append(args, mapping);
+            if (soundAlone) append(args, {"-vn"});
         }
-        if (reencodedPictures) {
-            append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+        if (reencodedPictures) append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+        if (outputCut) {
             if (headCut) append(args, {"-ss", fmt::format("{:.6f}", *headCut)});
             if (length) append(args, {"-t", timestamp(*length)});
         }
@@ -262,11 +269,16 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     // An AVI stores no presentation times: they are made up as it is read.
     ConversionJob input = job;
     input.options.trimStart = cut->seek;
+    // An AVI's clock counts whole pictures: the seek's offset rounds onto the keyframe, and the
+    // length counts from there.
+    if (demuxer == "avi" && cut->seek && job.options.trimEnd)
+        input.options.trimEnd = *cut->seek + (*job.options.trimEnd - cut->start);
     const bool picturesOnly = isTool(job, "remove-audio");
     if (picturesOnly) input.options.trimEnd = cut->pictureEnd;
     if (demuxer == "avi") append(args, {"-fflags", "+genpts"});
-    append(args, trimmedInput(input, demuxer));
+    append(args, trimmedInput(input, demuxer, sound));
     append(args, passthroughMapping(job, false, probe, 0));
+    if (probe && writesCutSoundAgain(job, *probe)) append(args, {"-c:a", "flac"});
     if (!picturesOnly && cut->pictureEnd && cut->pictureEnd != job.options.trimEnd)
         append(args, {"-bsf:v", fmt::format("noise=drop=gte(n\\,{})", cut->pictures)});
     // What the seek read before the seek point is dropped, stream by stream, not copied; the
@@ -298,20 +310,26 @@ std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaP
     return denominator / numerator;
 }
 
-Arguments FFmpegArguments::trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer) {
+Arguments FFmpegArguments::trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer,
+                                        const std::optional<std::string>& soundCodec) {
     const auto& options = job.options;
     Arguments trim;
     if (options.trimStart && *options.trimStart > 0) append(trim, {"-ss", FFmpegArguments::timestamp(*options.trimStart)});
     if (const auto length = FFmpegArguments::trimLength(job)) append(trim, {"-t", FFmpegArguments::timestamp(*length)});
     Arguments args;
     // ffmpeg's seek in an Ogg file lands early where its pages do not say their times (FLAC):
-    // Ogg sound is read from its start and the cut made on the decoded samples.
-    const bool readFromStart = demuxer == "ogg";
+    // such sound is read from its start and the cut made on the decoded samples. Opus and
+    // Vorbis pages say them, and the seek gives the samples a decode from the start gives.
+    const bool readFromStart = demuxer == "ogg" && soundCodec != "opus" && soundCodec != "vorbis";
     if (!readFromStart) append(args, trim);
     append(args, demuxerArguments(demuxer));
     append(args, {"-i", paths::absolute(job.source).string()});
     if (readFromStart) append(args, trim);
     return args;
+}
+
+bool FFmpegArguments::writesCutSoundAgain(const ConversionJob& job, const MediaProbe& probe) {
+    return probe.audioCodec == "flac" && job.to.category == FormatCategory::video && !isTool(job, "remove-audio");
 }
 
 std::optional<double> FFmpegArguments::trimLength(const ConversionJob& job) {

@@ -57,8 +57,14 @@ public:
     static Arguments inputFormat(const std::optional<std::string>& demuxer);
 
     // How `job`'s source is read: its trim's "-ss" and "-t" around the input options and "-i"
-    // (after "-i" for Ogg, whose seek lands early where its pages do not say their times).
-    static Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer);
+    // (after "-i" for Ogg whose pages do not say their times, FLAC: the seek lands early there;
+    // Opus and Vorbis pages say them, and a seek before the input gives the same samples).
+    static Arguments trimmedInput(const ConversionJob& job, const std::optional<std::string>& demuxer,
+                                  const std::optional<std::string>& soundCodec = std::nullopt);
+
+    // Whether a copied cut of pictures of `job` writes its sound again (losslessly) rather than
+    // copying it: FLAC, whose long blocks would reach before the first picture.
+    static bool writesCutSoundAgain(const ConversionJob& job, const MediaProbe& probe);
 
     // The length of a trim: end minus start (or the end alone); none when it is not positive.
     static std::optional<double> trimLength(const ConversionJob& job);

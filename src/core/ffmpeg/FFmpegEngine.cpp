@@ -14,6 +14,7 @@
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/CutPlan.h"
+#include "core/ffmpeg/OutputNeed.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
@@ -309,6 +310,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const ConversionJob staged = writingTo(job, output.path());
     std::optional<CopyCut> cut;
     std::optional<double> reencodeSeek;
+    std::optional<std::string> cutNote;
     if (job.isTrim()) {
         // What the trim and split sheets promised: the same plan, over the same read of the file.
         std::optional<StreamCopyCuts> read;
@@ -320,6 +322,12 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         decision = plan.decision;
         cut = plan.cut;
         reencodeSeek = plan.reencodeSeek;
+        cutNote = plan.note(job);
+        // A picture track with no picture in it opens nowhere: with no sound either, nothing is made.
+        if (plan.soundAlone && (!probe.audioCodec || job.options.tool == "remove-audio"))
+            throw ConversionError::unsupportedCombination(
+                fmt::format("{} with no picture from {:.2f} s", job.from.label, job.options.trimStart.value_or(0)),
+                job.to.label);
     }
     Log::engine().info("{}\u2192{}: {}", job.from.label, job.to.label, decision.reason);
     if (!decision.isPassthrough()) requireEncodersFor(job);
@@ -372,6 +380,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     }
     OutputReadback::check(output.path(), job.source, job.to, duration, stop);
     std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
+    if (cutNote) note = note ? *cutNote + " " + *note : *cutNote;
     // Kept as the source itself, every stream included.
     if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
     return {std::move(output), decision.isPassthrough(), std::move(note)};
@@ -395,7 +404,17 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
     }
-    return runFFmpeg(job, FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek), duration, report, watched, stop);
+    const auto arguments = FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek);
+    try {
+        return runFFmpeg(job, arguments, duration, report, watched, stop);
+    } catch (const ConversionError& error) {
+        // A volume that filled early, or by another writer's hand, tells little of how fast the
+        // output grows: the plan's rates tell what it writes.
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !duration) throw;
+        const auto planned = OutputNeed::planned(arguments, probe, *duration, m_files->size(job.source));
+        if (!planned || OutputNeed::inBlocks(*planned) <= error.required()) throw;
+        throw ConversionError::insufficientDiskSpace(OutputNeed::inBlocks(*planned), error.available());
+    }
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,

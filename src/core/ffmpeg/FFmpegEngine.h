@@ -172,6 +172,12 @@ private:
     // their names together once all are written, never over an existing file; a failure or
     // cancel leaves none.
     ConversionOutcome split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    // The full disk a split's part `failed` met, told with the whole split's need (the parts
+    // written so far as they are — those `before` it, and those after it `made` in one run — the
+    // rest by their spans) and the room once its parts are gone.
+    ConversionError splitNeed(const ConversionError& error, const std::vector<ConversionJob>& parts,
+                              const std::vector<StagedOutput>& before, const std::vector<std::optional<Staged>>& made,
+                              size_t failed, double duration) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
     ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // Whether ffmpeg has the encoders a re-encode of `job` needs (yes when they are not known).

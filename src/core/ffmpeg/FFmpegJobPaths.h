@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "core/format/ConversionJob.h"
 #include "core/services/FileManagerService.h"
@@ -12,9 +13,12 @@ namespace kolvex::ffmpeg_paths {
 // The same file, by identity or, when either does not exist, by absolute path.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
-// taken). Only looked for: the part takes the name when the whole split is done.
-std::filesystem::path partName(const std::filesystem::path& destination, int number, const FileManagerService& files);
+// The names of `count` parts, "<name> part N.<ext>" beside the destination, all with the first
+// number ("<name> part N 2.<ext>" …) at which every one is free: a second split into the same
+// folder never mixes its parts among the first's. Only looked for: the parts take the names when
+// the whole split is done.
+std::vector<std::filesystem::path> partNames(const std::filesystem::path& destination, int count,
+                                             const FileManagerService& files);
 
 // The job as ffmpeg sees it: writing to the staged file instead of the destination.
 ConversionJob writingTo(const ConversionJob& job, const std::filesystem::path& staged);

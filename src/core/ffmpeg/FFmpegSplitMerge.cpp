@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using ffmpeg_paths::partName;
+using ffmpeg_paths::partNames;
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
@@ -101,10 +101,9 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
 
     const size_t count = parts.size();
     std::vector<ConversionJob> partJobs;
-    for (size_t i = 0; i < count; ++i) {
-        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
-        partJobs.emplace_back(job.source, std::vector<fs::path>{}, part, job.from, job.to, job.capability, parts[i]);
-    }
+    const auto names = partNames(job.destination, static_cast<int>(count), *m_files);
+    for (size_t i = 0; i < count; ++i)
+        partJobs.emplace_back(job.source, std::vector<fs::path>{}, names[i], job.from, job.to, job.capability, parts[i]);
     // The copied parts first, in one run; then each other part in order.
     const double share = 1.0 / static_cast<double>(count);
     double reached = 0;
@@ -117,9 +116,14 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     std::vector<StagedOutput> staged;
     for (size_t i = 0; i < count; ++i) {
         if (!made[i]) {
-            made[i].emplace(stage(partJobs[i], [&](double fraction) {
-                if (progress) progress(reached + fraction * share);
-            }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+            try {
+                made[i].emplace(stage(partJobs[i], [&](double fraction) {
+                    if (progress) progress(reached + fraction * share);
+                }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+            } catch (const ConversionError& error) {
+                if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
+                throw splitNeed(error, partJobs, staged, made, i, *probe.durationSeconds);
+            }
             reached += share;
         }
         outcome.usedPassthrough = outcome.usedPassthrough && made[i]->usedPassthrough;

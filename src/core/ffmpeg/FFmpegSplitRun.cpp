@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The copied parts of a split, written together by one run of ffmpeg.
+// The copied parts of a split, written together by one run of ffmpeg; what a split needs when
+// the disk is full.
 #include "core/ffmpeg/CopiedParts.h"
 #include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegEngine.h"
@@ -7,6 +8,7 @@
 #include "core/ffmpeg/FFmpegProgressParser.h"
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
+#include "core/ffmpeg/OutputNeed.h"
 #include "core/ffmpeg/OutputReadback.h"
 #include "core/ffmpeg/PassthroughProgressWatcher.h"
 #include "core/services/Log.h"
@@ -95,6 +97,42 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
         done[copied[k]].emplace(Staged{std::move(outputs[k]), true, LeftOutStreams::of(job, probe).note()});
     }
     return done;
+}
+
+ConversionError FFmpegEngine::splitNeed(const ConversionError& error, const std::vector<ConversionJob>& parts,
+                                        const std::vector<StagedOutput>& before,
+                                        const std::vector<std::optional<Staged>>& made, size_t failed,
+                                        double duration) const {
+    // The whole split's need: every part, not the one that found no room. What the parts
+    // written so far hold is free again once they are gone.
+    std::vector<double> spans;
+    std::vector<int64_t> written;
+    int64_t held = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const auto& options = parts[i].options;
+        spans.push_back(std::max(0.0, options.trimEnd.value_or(duration) - options.trimStart.value_or(0)));
+        int64_t bytes = 0;
+        if (i < failed && i < before.size())
+            bytes = m_files->allocatedSize(before[i].path()).value_or(0);
+        else if (i > failed && made[i])
+            bytes = m_files->allocatedSize(made[i]->output.path()).value_or(0);
+        written.push_back(bytes);
+        held += bytes;
+    }
+    // The parts made are moved to the front: the rate they show stands for the rest.
+    std::vector<double> orderedSpans;
+    std::vector<int64_t> orderedWritten;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i == failed || (i > failed && !made[i])) continue;
+        orderedSpans.push_back(spans[i]);
+        orderedWritten.push_back(written[i]);
+    }
+    const size_t done = orderedSpans.size();
+    orderedSpans.push_back(spans[failed]);
+    for (size_t i = failed + 1; i < parts.size(); ++i)
+        if (!made[i]) orderedSpans.push_back(spans[i]);
+    const int64_t need = OutputNeed::ofSplit(orderedSpans, orderedWritten, done, error.required());
+    return ConversionError::insufficientDiskSpace(std::max(need, error.required()), error.available() + held);
 }
 
 }  // namespace kolvex

@@ -127,7 +127,9 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
         if (avformat_seek_file(&format, -1, -std::numeric_limits<int64_t>::max(), start,
                                std::numeric_limits<int64_t>::max(), 0) < 0) {
             throwIfStopRequested(stop);
-            throw ConversionError::corruptedInput(url);
+            // Nothing to seek to there (a window past the end of a clock that starts late): no
+            // picture is known, and the cut is judged without them.
+            return {KeyframeIndex(), 0};
         }
         end = microseconds(origin + window->second);
     }
@@ -135,6 +137,9 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!packet) throw ConversionError::corruptedInput(url);
     const double timeBase = av_q2d(video->time_base);
+    // An AVI states where each picture lies in its index alone: with no pictures decoded out of
+    // order, that is when it shows (the demuxer leaves H.264's presentation time unset).
+    const bool shownAsIndexed = std::string_view(format.iformat->name) == "avi" && video->codecpar->video_delay == 0;
     StreamCopyCuts read;
     std::vector<double> keyframes;
     // Past the window's end, the pictures up to the next keyframe and as many again as a decoder
@@ -151,6 +156,7 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
             if (rc == AVERROR_EXIT) throw ConversionError::corruptedInput(url);
             break;
         }
+        if (shownAsIndexed && packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
         if (packet->stream_index == video->index && packet->pts != AV_NOPTS_VALUE) {
             const bool key = packet->flags & AV_PKT_FLAG_KEY;
             if (afterEnd && (*afterEnd)-- <= 0) break;

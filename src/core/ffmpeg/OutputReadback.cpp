@@ -22,13 +22,20 @@ namespace kolvex {
 namespace {
 
 // Whether a picture or a sound frame can be read from the file: a header may state a length
-// (an edit list, a muxer's own reckoning) for a stream that holds no sample at all.
-bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop) {
+// (an edit list, a muxer's own reckoning) for a stream that holds no sample at all. With
+// `pictureToo`, also a picture when the file has a picture track: one with no picture in it
+// opens nowhere.
+bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop, bool pictureToo) {
     LibavInput input(output, stop, std::chrono::seconds(60), LibavInput::Reading::headersWhenComplete);
     AVFormatContext& format = input.format();
     struct Freed {
         void operator()(AVPacket* packet) const { av_packet_free(&packet); }
     };
+    const auto moving = [](const AVStream* stream) {
+        return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+    };
+    bool wantPicture = false;
+    for (unsigned i = 0; pictureToo && i < format.nb_streams; ++i) wantPicture = wantPicture || moving(format.streams[i]);
     const std::unique_ptr<AVPacket, Freed> packet(av_packet_alloc());
     if (!packet) return true;  // nothing learned; the header check stands
     for (;;) {
@@ -37,12 +44,11 @@ bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop) {
             return false;
         }
         const AVStream* stream = format.streams[packet->stream_index];
-        const auto type = stream->codecpar->codec_type;
-        const bool timed = (type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
-                           type == AVMEDIA_TYPE_AUDIO;
-        const bool holds = timed && packet->size > 0;
+        const bool picture = moving(stream) && packet->size > 0;
+        const bool sound = stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && packet->size > 0;
         av_packet_unref(packet.get());
-        if (holds) return true;
+        if (picture) wantPicture = false;
+        if ((picture || sound) && !wantPicture) return true;
     }
 }
 
@@ -64,7 +70,7 @@ void OutputReadback::check(const std::filesystem::path& output, const std::files
     bool noFrame = false;
     if (!empty && timed && expectedSeconds && *expectedSeconds > 0) {
         try {
-            noFrame = !holdsAFrame(output, stop);
+            noFrame = !holdsAFrame(output, stop, target.category == FormatCategory::video);
         } catch (const ConversionError&) {
             noFrame = true;
         }

@@ -16,7 +16,8 @@ class OutputReadback {
 public:
     // Throws ConversionError::corruptedInput naming `source` when `output` cannot be read as
     // media, holds no video or audio stream, or — for a video or audio `target` whose plan
-    // expected a positive `expectedSeconds` — lasts no time at all. OperationCancelled when stopped.
+    // expected a positive `expectedSeconds` — lasts no time at all, or (a video `target`) holds a
+    // picture track with no picture in it. OperationCancelled when stopped.
     static void check(const std::filesystem::path& output, const std::filesystem::path& source, const Format& target,
                       std::optional<double> expectedSeconds, std::stop_token stop);
 };

@@ -15,17 +15,19 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     if (options.maxDimension || options.scalePercent || options.sampleRate || encodeSettingsAsked)
         return Decision::reencode("output content differs from the source");
     if (!options.allowPassthrough) return Decision::reencode("passthrough disabled by request");
-    if (!ContainerCompatibility::isKnownContainer(target.id))
+    // A cut of an AVI into AVI keeps whatever the AVI holds.
+    const bool ownAvi = job.isTrim() && target.id.rawValue == "avi" && probe.demuxer == "avi";
+    if (!ownAvi && !ContainerCompatibility::isKnownContainer(target.id))
         return Decision::reencode(target.label + " container compatibility unknown");
 
     if (target.category != FormatCategory::audio) {
         if (!probe.videoCodec) return Decision::reencode("no video track");
-        if (!ContainerCompatibility::accepts(*probe.videoCodec, target.id))
+        if (!ownAvi && !ContainerCompatibility::accepts(*probe.videoCodec, target.id))
             return Decision::reencode(*probe.videoCodec + " cannot be stored in " + target.label);
-        if (probe.audioCodec && !ContainerCompatibility::accepts(*probe.audioCodec, target.id))
+        if (!ownAvi && probe.audioCodec && !ContainerCompatibility::accepts(*probe.audioCodec, target.id))
             return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
         // MP4's MP3 is MPEG-1 or MPEG-2 audio: 16 kHz and up.
-        if (probe.audioCodec && paths::asciiLower(*probe.audioCodec) == "mp3" && probe.audioSampleRate &&
+        if (!ownAvi && probe.audioCodec && paths::asciiLower(*probe.audioCodec) == "mp3" && probe.audioSampleRate &&
             *probe.audioSampleRate < 16000 && target.id.rawValue != "mkv")
             return Decision::reencode("mp3 at " + std::to_string(*probe.audioSampleRate) + " Hz cannot be stored in " + target.label);
         // AVI states no presentation times, and those ffmpeg makes up for H.264 or HEVC pictures

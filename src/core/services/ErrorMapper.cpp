@@ -217,6 +217,9 @@ ConversionError ErrorMapper::settleDiskFull(const ConversionError& error, const 
     const int64_t own = error.required();
     const bool measured = own > 0 && own != error.available() + 1;
     int64_t need = std::max(measured ? own : estimatedNeed(job, files), recordedLength(job).value_or(0));
+    // The room came back before the message (another writer freed what it held): the job's own
+    // need still stands, with the room it met.
+    if (measured && need > error.available() && need <= available) available = std::max<int64_t>(error.available(), 0);
     // The job did not fit: a need that would read as no more than is free says what is known,
     // the first figure above it, so the two never read the same.
     if (need <= available || ByteCountFormatter::file(need) == ByteCountFormatter::file(available))

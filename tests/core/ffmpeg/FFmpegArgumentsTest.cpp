@@ -182,6 +182,28 @@ TEST(FFmpegArguments, ReencodedCutsEndOnTheOutput) {
     EXPECT_EQ(std::count(sound.begin(), sound.end(), "-fps_mode"), 0);
 }
 
+// Ogg sound whose pages say their times (Opus, Vorbis) is sought before it is opened, as fast
+// as any seek; the rest (FLAC), whose pages do not, is read from its start and cut on the samples.
+TEST(FFmpegArguments, OggSoundIsSoughtWhereItsPagesSayTheirTimes) {
+    for (const auto& codec : testing::soundCodecsOf("ogg")) {
+        SCOPED_TRACE(codec);
+        const auto job = testing::mediaJob("/in/a.ogg", "/out/b.ogg", "ogg", "ogg", options([](auto& o) {
+                                               o.tool = "trim";
+                                               o.trimStart = 560;
+                                               o.trimEnd = 590;
+                                           }));
+        MediaProbe probe;
+        probe.demuxer = "ogg";
+        probe.audioCodec = codec;
+        probe.audioSampleRate = 48000;
+        probe.durationSeconds = 1800;
+        const auto args = FFmpegArguments::build(job, Decision::reencode("r"), probe);
+        const auto seek = std::find(args.begin(), args.end(), "-ss");
+        ASSERT_NE(seek, args.end());
+        EXPECT_EQ(seek < std::find(args.begin(), args.end(), "-i"), codec == "opus" || codec == "vorbis");
+    }
+}
+
 TEST(FFmpegArguments, MappingsPerTargetAndTool) {
     MediaProbe probe;
     probe.videoCodec = "hevc";

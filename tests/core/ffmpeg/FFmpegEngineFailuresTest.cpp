@@ -94,6 +94,25 @@ TEST(FFmpegEngineFailures, AnOutputWithNothingInItIsAFailure) {
         EXPECT_TRUE(entry.path() == run.source || entry.path().filename() == "bin") << "left behind: " << entry.path();
 }
 
+// A picture track with no picture in it opens nowhere ("cannot determine format"): such an
+// output is a failure, not a conversion that went well.
+TEST(FFmpegEngineFailures, APictureTrackWithNoPictureIsAFailure) {
+    KOLVEX_REQUIRE_FFMPEG();
+    FakeRun run;
+    const fs::path empty = run.dir / "empty.mkv";
+    // Half a second of sound beside a picture track whose pictures would start at 5 s.
+    testing::makeMedia(empty, {"-f", "lavfi", "-i", "sine=d=1", "-itsoffset", "5", "-f", "lavfi", "-i",
+                               "testsrc2=size=64x48:d=1", "-map", "1:v", "-map", "0:a", "-t", "0.5", "-c:v", "libx264",
+                               "-c:a", "aac"});
+    ASSERT_EQ(testing::probeEntry(empty, "stream=codec_type", "v:0"), "video");
+    run.fake.setWritesOutput("ffmpeg", testing::readFile(empty));
+    fs::remove(empty);
+    const auto job = mediaJob(run.source, run.dir / "out.mkv", "mkv", "mkv");
+    EXPECT_EQ(conversionError([&] { run.engine(FakeRun::video()).convert(job, nullptr, {}); }),
+              ConversionError::corruptedInput(run.source));
+    EXPECT_FALSE(fs::exists(run.dir / "out.mkv"));
+}
+
 // ffmpeg 5 ends with 0 when only the MP4's index could not be written: the file is cut short,
 // and the volume, not the source, is at fault.
 TEST(FFmpegEngineFailures, ATrailerThatDidNotFitIsAFullDisk) {

@@ -221,6 +221,11 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
     EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(3'500'000, 104'900'000), job,
                                           FixedDisk(4096)),
               ConversionError::insufficientDiskSpace(3'500'000, 4096));
+    // The other writer freed its room before the message: the need the engine measured, with the
+    // room the job met, never a need made up above what is free now.
+    EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(362'000'000, 4096), job,
+                                          FixedDisk(419'400'000)),
+              ConversionError::insufficientDiskSpace(362'000'000, 4096));
     const auto damaged = ConversionError::corruptedInput(job.source);
     EXPECT_EQ(ErrorMapper::settleDiskFull(damaged, job, FixedDisk(0)), damaged);
     // A need the engine measured beyond the room stands, even below the sources' size: a WebP
