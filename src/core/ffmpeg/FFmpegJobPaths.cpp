@@ -18,18 +18,8 @@ bool sameFile(const fs::path& a, const fs::path& b) {
     return paths::absolute(a) == paths::absolute(b);
 }
 
-fs::path partName(const fs::path& destination, int number, const FileManagerService& files) {
-    const fs::path folder = paths::deletingLastComponent(destination);
-    const std::string extension = paths::extension(destination);
-    const std::string stem = paths::stem(destination);
-    const std::string label = " part " + std::to_string(number);
-    for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
-        // A long name loses characters of its stem, never the part label that tells parts apart.
-        const fs::path candidate =
-            folder / OutputNaming::filename(stem, label, suffix == 1 ? std::nullopt : std::optional(suffix), extension);
-        if (!files.itemExists(candidate)) return candidate;
-    }
-    throw ConversionError::outputNameUnavailable(folder / OutputNaming::filename(stem, label, std::nullopt, extension));
+std::vector<fs::path> partNames(const fs::path& destination, int count, const FileManagerService& files) {
+    return OutputNaming::partNames(destination, count, [&](const fs::path& name) { return files.itemExists(name); });
 }
 
 ConversionJob writingTo(const ConversionJob& job, const fs::path& staged) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "core/format/ConversionJob.h"
 #include "core/services/FileManagerService.h"
@@ -12,9 +13,10 @@ namespace kolvex::ffmpeg_paths {
 // The same file, by identity or, when either does not exist, by absolute path.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The first free "<name> part N.<ext>" beside the destination ("<name> part N 2.<ext>" … when
-// taken). Only looked for: the part takes the name when the whole split is done.
-std::filesystem::path partName(const std::filesystem::path& destination, int number, const FileManagerService& files);
+// The names of the `count` parts of a split beside the destination, one free set
+// (OutputNaming::partNames). Only looked for: the parts take them when the whole split is done.
+std::vector<std::filesystem::path> partNames(const std::filesystem::path& destination, int count,
+                                             const FileManagerService& files);
 
 // The job as ffmpeg sees it: writing to the staged file instead of the destination.
 ConversionJob writingTo(const ConversionJob& job, const std::filesystem::path& staged);

@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using ffmpeg_paths::partName;
+using ffmpeg_paths::partNames;
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
@@ -100,11 +100,10 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     const std::vector<ConversionOptions> parts = CutPlan::splitParts(job, points, cuts ? &*cuts : nullptr);
 
     const size_t count = parts.size();
+    const std::vector<fs::path> names = partNames(job.destination, static_cast<int>(count), *m_files);
     std::vector<ConversionJob> partJobs;
-    for (size_t i = 0; i < count; ++i) {
-        const fs::path part = partName(job.destination, static_cast<int>(i + 1), *m_files);
-        partJobs.emplace_back(job.source, std::vector<fs::path>{}, part, job.from, job.to, job.capability, parts[i]);
-    }
+    for (size_t i = 0; i < count; ++i)
+        partJobs.emplace_back(job.source, std::vector<fs::path>{}, names[i], job.from, job.to, job.capability, parts[i]);
     // The copied parts first, in one run; then each other part in order.
     const double share = 1.0 / static_cast<double>(count);
     double reached = 0;
