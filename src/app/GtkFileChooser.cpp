@@ -8,7 +8,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/FileChooser.h"
+#include "app/GtkFileChooser.h"
 
 namespace kolvex {
 
@@ -27,7 +27,7 @@ public:
             request.title.c_str(), nullptr, folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
             request.acceptLabel.empty() ? nullptr : request.acceptLabel.c_str(), "_Cancel");
         GtkFileChooser* chooser = GTK_FILE_CHOOSER(native);
-        gtk_file_chooser_set_select_multiple(chooser, folder ? FALSE : TRUE);
+        gtk_file_chooser_set_select_multiple(chooser, request.mode == Mode::openFiles ? TRUE : FALSE);
         gtk_file_chooser_set_local_only(chooser, TRUE);
         if (request.startFolder) gtk_file_chooser_set_current_folder(chooser, request.startFolder->c_str());
         // Not modal: the Portal and the tray stay usable while the chooser is up.
@@ -109,7 +109,7 @@ private:
 
 }  // namespace
 
-std::shared_ptr<FileChooser> FileChooser::desktop() {
+std::shared_ptr<FileChooser> desktopFileChooser() {
     static const std::shared_ptr<GtkChooser> chooser = std::make_shared<GtkChooser>();
     return chooser;
 }

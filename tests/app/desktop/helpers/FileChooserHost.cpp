@@ -19,7 +19,7 @@
 #include <QTimer>
 
 #include "FileChooserProbe.h"
-#include "app/FileChooser.h"
+#include "app/GtkFileChooser.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     request.title = folder ? "Choose a folder" : "Choose files";
     request.acceptLabel = "_Choose";
     request.startFolder = start;
-    const auto chooser = kolvex::FileChooser::desktop();
+    const auto chooser = kolvex::desktopFileChooser();
     const auto shownAt = Clock::now();
     const auto id = chooser->show(request, [&](std::vector<std::filesystem::path> chosen) {
         for (const auto& path : chosen) {
