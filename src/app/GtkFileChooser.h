@@ -8,7 +8,8 @@
 namespace kolvex {
 
 // The desktop's own file chooser: GTK 3's GtkFileChooserNative, which goes through the desktop
-// portal where one runs, else shows GTK's own dialog. One for the process.
+// portal where one runs, else shows GTK's own dialog, shown by the helper program
+// kolvex-file-chooser so that its listing never holds up the tray. One for the process.
 std::shared_ptr<FileChooser> desktopFileChooser();
 
 }  // namespace kolvex
