@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "kolvex-file-chooser";
+// How long a withdrawn chooser is given to take its dialog down (it takes a few milliseconds).
+constexpr int kWithdrawWaitMs = 1000;
 
 std::string hex(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -90,8 +92,10 @@ public:
         process->setArguments({mode, QString::fromStdString(request.title), QString::fromStdString(request.acceptLabel),
                                QString::fromStdString(request.startFolder ? hex(request.startFolder->native()) : "")});
         QObject::connect(process, &QProcess::finished, process, [this, id] { answered(id); });
-        QObject::connect(process, &QProcess::errorOccurred, process, [this, id](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) answered(id);
+        QObject::connect(process, &QProcess::errorOccurred, process, [this, id, process](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart) return;
+            Log::app().error("The file chooser could not be started: {}", process->errorString().toStdString());
+            answered(id);
         });
         m_shown.emplace(id, Shown{process, std::move(answer)});
         process->start(QIODevice::ReadWrite);
@@ -105,10 +109,16 @@ public:
         m_shown.erase(found);
         if (!process) return;
         process->disconnect();
-        // Its standard input closes: the helper takes its dialog down and ends.
-        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        // Its standard input closes: the helper takes its dialog down and ends. Waited for (a
+        // few milliseconds): the window that comes next, the Portal, takes the keyboard once the
+        // dialog is gone, not before the window manager gives it back to what it falls back to.
         process->closeWriteChannel();
-        if (process->state() == QProcess::NotRunning) process->deleteLater();
+        if (!process->waitForFinished(kWithdrawWaitMs)) {
+            Log::app().warn("The file chooser did not end when withdrawn; ending it");
+            process->kill();
+            process->waitForFinished(kWithdrawWaitMs);
+        }
+        process->deleteLater();
     }
 
     bool isShown(Id id) const override { return m_shown.count(id) > 0; }

@@ -180,6 +180,9 @@ int main(int argc, char** argv) {
 
     gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(run.native));
     g_object_unref(run.native);
+    // The dialog is off the screen before the program ends, and so before the one that asked
+    // hears the answer and shows its next window: that window then keeps the keyboard.
+    gdk_display_sync(gdk_display_get_default());
     g_io_channel_unref(input);
     g_main_loop_unref(run.loop);
     return 0;
