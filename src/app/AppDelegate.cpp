@@ -15,6 +15,7 @@
 #include <QStyleFactory>
 
 #include "app/FileReveal.h"
+#include "app/GtkFileChooser.h"
 #include "app/OutputPrompts.h"
 #include "app/SelfCheck.h"
 #include "app/TrayWiring.h"
@@ -57,6 +58,7 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
         OutputPrompts::keepBoth(names, std::move(answer));
     };
     environment.withdrawQuestion = [] { OutputPrompts::withdraw(); };
+    environment.fileChooser = desktopFileChooser();
     environment.loginStatus = [] { return LoginItem::status(); };
     environment.setLoginItem = [](bool on) { return LoginItem::set(on); };
     environment.revealSample = [] {

@@ -27,6 +27,7 @@
 namespace kolvex {
 
 class ConversionCoordinator;
+class FileChooser;
 class SettingsStore;
 class UserDefaults;
 
@@ -60,6 +61,7 @@ public:
         std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
         std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> keepBothWhenTaken;
         std::function<void()> withdrawQuestion;  // takes the question on screen down unanswered
+        std::shared_ptr<FileChooser> fileChooser;  // the settings window's; none: it chooses nothing
         bool applyAppearance = true;                       // restyle the application
         std::shared_ptr<const ToolSheetFactory> toolSheets;  // none: tools that need settings are discarded
         std::shared_ptr<TaskRunner> tasks;                   // none: the application's runner

@@ -71,7 +71,7 @@ void AppDelegate::showSettings() {
         placement::showOnActiveScreen(m_settingsWindow);
         return;
     }
-    m_settingsWindow = makeWindow("Kolvex Settings", new SettingsView(m_settings));
+    m_settingsWindow = makeWindow("Kolvex Settings", new SettingsView(m_settings, m_env.fileChooser));
     placement::centerOnActiveScreen(m_settingsWindow);
     placement::showOnActiveScreen(m_settingsWindow);
 }

@@ -1,105 +1,147 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The GTK side of the desktop's file chooser. This file includes no Qt header: GTK's headers
-// name members "signals", which Qt's keyword macros break. Qt's event loop on Linux is GLib's,
-// so GTK's dialog and its "response" signal are served by the loop that runs the application;
-// nothing here runs a loop of its own.
+// The desktop's file chooser, shown by the helper program kolvex-file-chooser: GTK lists a
+// folder on the loop of the process that shows its dialog, so it is shown by a process of its
+// own and the tray's loop goes on answering while a folder of many files is listed. The helper
+// hands the chosen names back as bytes; closing its standard input withdraws the question.
+#include "app/GtkFileChooser.h"
+
 #include <map>
 #include <utility>
 
-#include <gtk/gtk.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
 
-#include "app/FileChooser.h"
+#include "core/ffmpeg/BundledFFmpeg.h"
+#include "core/services/Log.h"
 
 namespace kolvex {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-class GtkChooser final : public FileChooser, public std::enable_shared_from_this<GtkChooser> {
+constexpr const char* kProgram = "kolvex-file-chooser";
+// How long a withdrawn chooser is given to take its dialog down (it takes a few milliseconds).
+constexpr int kWithdrawWaitMs = 1000;
+
+std::string hex(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char byte : bytes) {
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 0xF];
+    }
+    return out;
+}
+
+std::optional<std::string> fromHex(std::string_view digits) {
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    if (digits.size() % 2 != 0) return std::nullopt;
+    std::string bytes;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        const int high = value(digits[i]);
+        const int low = value(digits[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    return bytes;
+}
+
+// The helper beside the application's other programs: <prefix>/libexec/kolvex.
+std::optional<fs::path> helperProgram() {
+    std::error_code error;
+    for (const fs::path& folder : BundledFFmpeg::bundleFolders()) {
+        const fs::path candidate = folder / kProgram;
+        if (fs::is_regular_file(candidate, error)) return candidate;
+    }
+    return std::nullopt;
+}
+
+// The names of a helper's answer: its "chosen HEX" lines.
+std::vector<fs::path> chosenIn(const QByteArray& output) {
+    std::vector<fs::path> chosen;
+    for (const QByteArray& line : output.split('\n')) {
+        if (!line.startsWith("chosen ")) continue;
+        if (auto bytes = fromHex(std::string_view(line.constData() + 7, static_cast<size_t>(line.size() - 7))))
+            chosen.emplace_back(std::move(*bytes));
+    }
+    return chosen;
+}
+
+class ProcessChooser final : public FileChooser {
 public:
     Id show(const Request& request, Answer answer) override {
-        if (!ready()) {
+        const auto program = helperProgram();
+        if (!program) {
+            Log::app().error("The file chooser cannot be shown: {} is not installed", kProgram);
             if (answer) answer({});
             return 0;
         }
         const Id id = ++m_lastId;
-        const bool folder = request.mode == Mode::chooseFolder;
-        GtkFileChooserNative* native = gtk_file_chooser_native_new(
-            request.title.c_str(), nullptr, folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
-            request.acceptLabel.empty() ? nullptr : request.acceptLabel.c_str(), "_Cancel");
-        GtkFileChooser* chooser = GTK_FILE_CHOOSER(native);
-        gtk_file_chooser_set_select_multiple(chooser, folder ? FALSE : TRUE);
-        gtk_file_chooser_set_local_only(chooser, TRUE);
-        if (request.startFolder) gtk_file_chooser_set_current_folder(chooser, request.startFolder->c_str());
-        // Not modal: the Portal and the tray stay usable while the chooser is up.
-        gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), FALSE);
-        m_shown.emplace(id, Shown{native, std::move(answer)});
-        auto* context = new Context{weak_from_this(), id};
-        g_signal_connect_data(native, "response", G_CALLBACK(&GtkChooser::onResponse), context,
-                              [](gpointer data, GClosure*) { delete static_cast<Context*>(data); }, GConnectFlags(0));
-        gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
+        // Owned by the application: one still up when it quits is ended with it.
+        auto* process = new QProcess(QCoreApplication::instance());
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const char* mode = request.mode == Mode::chooseFolder ? "folder" : request.mode == Mode::openFile ? "file" : "files";
+        process->setProgram(QFile::decodeName(QByteArray::fromStdString(program->native())));
+        process->setArguments({mode, QString::fromStdString(request.title), QString::fromStdString(request.acceptLabel),
+                               QString::fromStdString(request.startFolder ? hex(request.startFolder->native()) : "")});
+        QObject::connect(process, &QProcess::finished, process, [this, id] { answered(id); });
+        QObject::connect(process, &QProcess::errorOccurred, process, [this, id, process](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart) return;
+            Log::app().error("The file chooser could not be started: {}", process->errorString().toStdString());
+            answered(id);
+        });
+        m_shown.emplace(id, Shown{process, std::move(answer)});
+        process->start(QIODevice::ReadWrite);
         return id;
     }
 
     void withdraw(Id id) override {
         auto found = m_shown.find(id);
         if (found == m_shown.end()) return;
-        GtkFileChooserNative* native = found->second.native;
+        QPointer<QProcess> process = found->second.process;
         m_shown.erase(found);
-        g_signal_handlers_disconnect_matched(native, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                             reinterpret_cast<gpointer>(&GtkChooser::onResponse), nullptr);
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(native));
-        g_object_unref(native);
+        if (!process) return;
+        process->disconnect();
+        // Its standard input closes: the helper takes its dialog down and ends. Waited for (a
+        // few milliseconds): the window that comes next, the Portal, takes the keyboard once the
+        // dialog is gone, not before the window manager gives it back to what it falls back to.
+        process->closeWriteChannel();
+        if (!process->waitForFinished(kWithdrawWaitMs)) {
+            Log::app().warn("The file chooser did not end when withdrawn; ending it");
+            process->kill();
+            process->waitForFinished(kWithdrawWaitMs);
+        }
+        process->deleteLater();
     }
 
     bool isShown(Id id) const override { return m_shown.count(id) > 0; }
 
 private:
     struct Shown {
-        GtkFileChooserNative* native;
+        QPointer<QProcess> process;
         Answer answer;
     };
-    struct Context {
-        std::weak_ptr<GtkChooser> owner;
-        Id id;
-    };
 
-    // GTK is started once, on the GUI thread, once the application exists; it leaves the
-    // process's locale alone (numbers in files and command lines do not follow it).
-    static bool ready() {
-        static const bool started = [] {
-            gtk_disable_setlocale();
-            return gtk_init_check(nullptr, nullptr) == TRUE;
-        }();
-        return started;
-    }
-
-    static void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
-        const auto* context = static_cast<const Context*>(data);
-        auto self = context->owner.lock();
-        if (!self) return;
-        self->answered(context->id, GTK_FILE_CHOOSER(dialog), response);
-    }
-
-    void answered(Id id, GtkFileChooser* chooser, gint response) {
+    void answered(Id id) {
         auto found = m_shown.find(id);
         if (found == m_shown.end()) return;
         Shown shown = std::move(found->second);
         m_shown.erase(found);
-        std::vector<std::filesystem::path> chosen;
-        if (response == GTK_RESPONSE_ACCEPT) {
-            GSList* names = gtk_file_chooser_get_filenames(chooser);
-            for (GSList* n = names; n; n = n->next) {
-                auto* bytes = static_cast<char*>(n->data);
-                if (bytes) chosen.emplace_back(std::string(bytes));
-                g_free(bytes);
-            }
-            g_slist_free(names);
+        std::vector<fs::path> chosen;
+        if (shown.process) {
+            const QByteArray output = shown.process->readAllStandardOutput();
+            if (shown.process->exitStatus() == QProcess::NormalExit && shown.process->exitCode() == 0) chosen = chosenIn(output);
+            else Log::app().error("The file chooser ended without an answer (exit {})", shown.process->exitCode());
+            shown.process->disconnect();
+            shown.process->deleteLater();
         }
-        // The dialog goes before the answer, which may show another.
-        g_signal_handlers_disconnect_matched(shown.native, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                             reinterpret_cast<gpointer>(&GtkChooser::onResponse), nullptr);
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(shown.native));
-        g_object_unref(shown.native);
         if (shown.answer) shown.answer(std::move(chosen));
     }
 
@@ -109,8 +151,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<FileChooser> FileChooser::desktop() {
-    static const std::shared_ptr<GtkChooser> chooser = std::make_shared<GtkChooser>();
+std::shared_ptr<FileChooser> desktopFileChooser() {
+    static const std::shared_ptr<ProcessChooser> chooser = std::make_shared<ProcessChooser>();
     return chooser;
 }
 

@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include "app/FileReveal.h"
+#include "app/GtkFileChooser.h"
 #include "app/IssueReport.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
@@ -37,7 +38,7 @@ MenuBarController::Services MenuBarController::Services::desktop() {
     services.loginStatus = [] { return LoginItem::status(); };
     services.setLoginItem = [](bool on) { return LoginItem::set(on); };
     services.reveal = [](const std::filesystem::path& file) { revealInFileManager(file); };
-    services.chooser = FileChooser::desktop();
+    services.chooser = desktopFileChooser();
     services.reportIssue = [] { IssueReport::compose(); };
     services.quit = [] { QApplication::quit(); };
     services.warn = [](const std::string& message, const std::string& detail) {

@@ -12,7 +12,7 @@
 #include <QPoint>
 #include <QRect>
 
-#include "app/FileChooser.h"
+#include "ui/windows/FileChooser.h"
 #include "app/LoginItem.h"
 #include "app/PortalConnection.h"
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/FileChooser.h"
+#include "app/GtkFileChooser.h"
 #include "core/services/Log.h"
 #include "core/services/UserDefaults.h"
 
@@ -38,6 +38,13 @@ unsigned long nextQuestion() {
     return onScreen().generation;
 }
 
+// The folder chosen last: its bytes (earlier versions kept it as text).
+std::optional<fs::path> lastFolder(const UserDefaults& defaults) {
+    if (const auto data = defaults.data(kLastFolderKey)) return fs::path(data->text());
+    if (const auto text = defaults.string(kLastFolderKey)) return fs::path(*text);
+    return std::nullopt;
+}
+
 bool stillAsked(unsigned long generation) { return onScreen().generation == generation; }
 
 // Shows a question window in front of the user with the keyboard. Not modal: the tray's menu
@@ -64,7 +71,7 @@ void withdraw() {
     }
     if (const auto chooser = shown.chooser) {
         shown.chooser.reset();
-        FileChooser::desktop()->withdraw(*chooser);  // a withdrawn chooser never answers
+        desktopFileChooser()->withdraw(*chooser);  // a withdrawn chooser never answers
     }
 }
 
@@ -78,8 +85,8 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::p
         request.title = "Where should the converted files go?";
         request.acceptLabel = "Convert _Here";
         std::error_code error;
-        if (const auto last = defaults.string(kLastFolderKey); last && fs::is_directory(*last, error))
-            request.startFolder = fs::path(*last);
+        if (const auto last = lastFolder(defaults); last && fs::is_directory(*last, error))
+            request.startFolder = *last;
         else
             request.startFolder = fs::path(QFile::encodeName(QDir::homePath()).toStdString());
         const auto take = [&defaults, generation, answer](std::vector<fs::path> chosen) {
@@ -89,11 +96,13 @@ void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::p
                 answer(std::nullopt);
                 return;
             }
-            defaults.set(kLastFolderKey, chosen.front().string());
+            // As bytes: a folder name that is not UTF-8 would not survive as text.
+            const std::string& bytes = chosen.front().native();
+            defaults.set(kLastFolderKey, DefaultsData(std::vector<uint8_t>(bytes.begin(), bytes.end())));
             Log::app().info("Output folder chosen for this run");
             answer(chosen.front());
         };
-        onScreen().chooser = FileChooser::desktop()->show(request, take);
+        onScreen().chooser = desktopFileChooser()->show(request, take);
     });
 }
 

@@ -6,7 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 
-#include "FakeFileChooser.h"
+#include "support/FakeFileChooser.h"
 #include "app/MenuBarController.h"
 #include "core/services/RecentConversions.h"
 #include "core/services/UserDefaults.h"

@@ -22,7 +22,7 @@ for file in bin/kolvex share/kolvex/LICENSES.md share/kolvex/Kolvex_KolvexCore.b
             share/icons/hicolor/scalable/apps/$id.svg; do
   [ -f "$root/$file" ] || fail "missing $file"
 done
-for tool in ffmpeg ffprobe; do
+for tool in ffmpeg ffprobe kolvex-file-chooser; do
   [ -x "$root/libexec/kolvex/$tool" ] || fail "libexec/kolvex/$tool does not run"
 done
 # The shared core and the engine modules, in one folder below the prefix.
@@ -41,11 +41,12 @@ needed() { readelf -d "$@" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort
 heavy=$(needed "$root/bin/kolvex" | grep -E '^lib(vips|poppler|qpdf|av|sw|archive)' || true)
 [ -z "$heavy" ] || fail "the program links an engine's libraries itself: $heavy"
 
-# The notices cover every library the program and its modules link, and nothing they do not.
+# The notices cover every library the program, its file chooser and its modules link, and
+# nothing they do not.
 # A sanitizer build links what no package ships (the sanitizer runtimes and what they pull in):
 # the check is for the program that is shipped.
 notices=$root/share/kolvex/LICENSES.md
-libraries=$(needed "$root/bin/kolvex" "$lib"/*.so | grep -v '^libkolvex-core\.so$')
+libraries=$(needed "$root/bin/kolvex" "$root/libexec/kolvex/kolvex-file-chooser" "$lib"/*.so | grep -v '^libkolvex-core\.so$')
 case $libraries in *libasan*|*libubsan*) libraries="" ;; esac
 for lib in $libraries; do
   case $lib in

@@ -108,9 +108,10 @@ private:
                                                std::stop_token stop);
     std::vector<ConversionResult> runBatch(const std::vector<ConversionJob>& jobs, const BatchProgressCallback& progress,
                                            std::stop_token stop, bool releaseReservations, int parallelLimit = 0);
-    // The plain name of the job's output when another file holds it (see takenNames()).
-    std::optional<std::filesystem::path> takenPlainName(const ConversionJob& job,
-                                                        const std::optional<std::filesystem::path>& outputDirectory) const;
+    // The plain names of the job's outputs that other files hold (see takenNames()): a split's
+    // parts, else its one output.
+    std::vector<std::filesystem::path> takenPlainNames(const ConversionJob& job,
+                                                       const std::optional<std::filesystem::path>& outputDirectory) const;
     template <typename Intent>
     std::vector<std::filesystem::path> takenNamesOf(const Intent& intent) const;
     // Asks the request's rules about the jobs whose plain names are taken; takes out the jobs the

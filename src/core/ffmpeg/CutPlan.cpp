@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/FFmpegArguments.h"
+#include "core/format/SplitPoints.h"
 
 namespace kolvex {
 
@@ -114,15 +115,7 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
 }
 
 std::vector<double> CutPlan::splitPoints(const std::vector<double>& given, double duration) {
-    std::vector<double> candidates = given.empty() ? std::vector<double>{duration * 0.5} : given;
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<double> accepted;
-    for (const double point : candidates) {
-        if (!(point > 0.1) || !(point < duration - 0.1)) continue;
-        if (!accepted.empty() && !(point - accepted.back() >= 0.1)) continue;
-        accepted.push_back(point);
-    }
-    return accepted;
+    return SplitPoints::within(given, duration);
 }
 
 std::vector<ConversionOptions> CutPlan::splitParts(const ConversionJob& job, std::vector<double> points,

@@ -19,23 +19,7 @@ bool sameFile(const fs::path& a, const fs::path& b) {
 }
 
 std::vector<fs::path> partNames(const fs::path& destination, int count, const FileManagerService& files) {
-    const fs::path folder = paths::deletingLastComponent(destination);
-    const std::string extension = paths::extension(destination);
-    const std::string stem = paths::stem(destination);
-    const auto name = [&](int number, int suffix) {
-        // A long name loses characters of its stem, never the part label that tells parts apart.
-        return folder / OutputNaming::filename(stem, " part " + std::to_string(number),
-                                               suffix == 1 ? std::nullopt : std::optional(suffix), extension);
-    };
-    for (int suffix = 1; suffix <= OutputNaming::maxCollisionAttempts; ++suffix) {
-        std::vector<fs::path> names;
-        for (int number = 1; number <= count; ++number) {
-            names.push_back(name(number, suffix));
-            if (files.itemExists(names.back())) break;
-        }
-        if (names.size() == static_cast<size_t>(count) && !files.itemExists(names.back())) return names;
-    }
-    throw ConversionError::outputNameUnavailable(name(1, 1));
+    return OutputNaming::partNames(destination, count, [&](const fs::path& name) { return files.itemExists(name); });
 }
 
 ConversionJob writingTo(const ConversionJob& job, const fs::path& staged) {

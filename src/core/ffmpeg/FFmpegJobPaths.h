@@ -13,10 +13,8 @@ namespace kolvex::ffmpeg_paths {
 // The same file, by identity or, when either does not exist, by absolute path.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The names of `count` parts, "<name> part N.<ext>" beside the destination, all with the first
-// number ("<name> part N 2.<ext>" …) at which every one is free: a second split into the same
-// folder never mixes its parts among the first's. Only looked for: the parts take the names when
-// the whole split is done.
+// The names of the `count` parts of a split beside the destination, one free set
+// (OutputNaming::partNames). Only looked for: the parts take them when the whole split is done.
 std::vector<std::filesystem::path> partNames(const std::filesystem::path& destination, int count,
                                              const FileManagerService& files);
 

@@ -100,8 +100,8 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     const std::vector<ConversionOptions> parts = CutPlan::splitParts(job, points, cuts ? &*cuts : nullptr);
 
     const size_t count = parts.size();
+    const std::vector<fs::path> names = partNames(job.destination, static_cast<int>(count), *m_files);
     std::vector<ConversionJob> partJobs;
-    const auto names = partNames(job.destination, static_cast<int>(count), *m_files);
     for (size_t i = 0; i < count; ++i)
         partJobs.emplace_back(job.source, std::vector<fs::path>{}, names[i], job.from, job.to, job.capability, parts[i]);
     // The copied parts first, in one run; then each other part in order.

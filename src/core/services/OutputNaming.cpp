@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/services/OutputNaming.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -154,6 +155,25 @@ std::filesystem::path OutputNaming::destination(const std::filesystem::path& sou
         if (!exists(candidate)) return candidate;
     }
     throw ConversionError::outputNameUnavailable(plain);
+}
+
+std::vector<std::filesystem::path> OutputNaming::partNames(const std::filesystem::path& destination, int count,
+                                                           const Exists& exists) {
+    const std::filesystem::path folder = paths::deletingLastComponent(destination);
+    const std::string extension = paths::extension(destination);
+    const std::string base = paths::stem(destination);
+    const auto named = [&](std::optional<int> suffix) {
+        std::vector<std::filesystem::path> names;
+        // A long name loses characters of its stem, never the part label that tells parts apart.
+        for (int number = 1; number <= count; ++number)
+            names.push_back(folder / filename(base, " part " + std::to_string(number), suffix, extension));
+        return names;
+    };
+    for (int suffix = 1; suffix <= maxCollisionAttempts; ++suffix) {
+        auto names = named(suffix == 1 ? std::nullopt : std::optional(suffix));
+        if (std::none_of(names.begin(), names.end(), exists)) return names;
+    }
+    throw ConversionError::outputNameUnavailable(named(std::nullopt).front());
 }
 
 std::vector<std::filesystem::path> OutputNaming::successors(const std::filesystem::path& taken, bool withExtension,

@@ -45,6 +45,13 @@ struct OutputNaming {
                                              const std::optional<std::filesystem::path>& directory,
                                              const Exists& exists);
 
+    // The names of a split's `count` parts beside `destination`, "<stem> part 1.<ext>" …: one
+    // set, every part plain or every part with the same number (" part 1 2", " part 2 2" …), the
+    // first of those sets whose names are all free, so that the parts stay together in a
+    // listing. Throws ConversionError::outputNameUnavailable with the first part's plain name.
+    static std::vector<std::filesystem::path> partNames(const std::filesystem::path& destination, int count,
+                                                        const Exists& exists);
+
     // The names to try, in order, when `taken` was free when chosen but another writer took it
     // first: the numbers after its own (" 3" … after "photo 2.jpg", when "photo.jpg" is there
     // too, as when the number was given to step round it), else " 2" … after the whole stem; up

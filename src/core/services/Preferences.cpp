@@ -10,6 +10,7 @@
 #include "core/services/Log.h"
 #include "core/services/StrictJson.h"
 #include "core/services/UserDefaults.h"
+#include "core/services/Utf8.h"
 
 namespace kolvex {
 
@@ -148,6 +149,49 @@ std::optional<std::filesystem::path> Preferences::resolvedOutputDirectory() cons
     return std::filesystem::path(*customOutputPath);
 }
 
+namespace {
+
+// A path is kept as the bytes the file system has. UTF-8 goes into the record as text; a name in
+// another encoding (JSON text cannot hold it) goes as its bytes in hexadecimal under the key
+// followed by "Bytes", which wins when both are there.
+void encodePath(nlohmann::json& document, const std::string& key, const std::optional<std::string>& path) {
+    if (!path) return;
+    if (isValidUtf8(*path)) {
+        document[key] = *path;
+        return;
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : *path) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    document[key + "Bytes"] = hex;
+}
+
+std::optional<std::string> decodePath(const nlohmann::json& document, const std::string& key) {
+    if (const auto hex = json::optionalString(document, key + "Bytes", "")) {
+        const auto digit = [](char c) -> int {
+            if (c >= '0' && c <= '9') return c - '0';
+            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+            return -1;
+        };
+        if (hex->size() % 2 != 0) throw std::invalid_argument(key + "Bytes: an odd number of hexadecimal digits");
+        std::string bytes;
+        for (size_t i = 0; i < hex->size(); i += 2) {
+            const int high = digit((*hex)[i]);
+            const int low = digit((*hex)[i + 1]);
+            if (high < 0 || low < 0) throw std::invalid_argument(key + "Bytes: not hexadecimal");
+            bytes += static_cast<char>(high * 16 + low);
+        }
+        return bytes;
+    }
+    return json::optionalString(document, key, "");
+}
+
+}  // namespace
+
 nlohmann::json Preferences::encode() const {
     nlohmann::json document = {
         {"outputLocation", toString(outputLocation)},
@@ -162,9 +206,9 @@ nlohmann::json Preferences::encode() const {
         {"debugLogging", debugLogging},
         {"triggerModifier", triggerModifier},
     };
-    if (customOutputPath) document["customOutputPath"] = *customOutputPath;
-    if (ffmpegOverridePath) document["ffmpegOverridePath"] = *ffmpegOverridePath;
-    if (temporaryDirectoryPath) document["temporaryDirectoryPath"] = *temporaryDirectoryPath;
+    encodePath(document, "customOutputPath", customOutputPath);
+    encodePath(document, "ffmpegOverridePath", ffmpegOverridePath);
+    encodePath(document, "temporaryDirectoryPath", temporaryDirectoryPath);
     return document;
 }
 
@@ -172,7 +216,7 @@ Preferences Preferences::decode(const nlohmann::json& document) {
     json::requireObject(document, "preferences");
     Preferences p;
     p.outputLocation = requireEnum<OutputLocation>(document, "outputLocation", outputLocationFromString);
-    p.customOutputPath = json::optionalString(document, "customOutputPath", "");
+    p.customOutputPath = decodePath(document, "customOutputPath");
     p.conflictBehaviour = requireEnum<ConflictBehaviour>(document, "conflictBehaviour", conflictBehaviourFromString);
     // Kolvex never replaces a file: a "replace" stored by an earlier version numbers new names.
     if (p.conflictBehaviour == ConflictBehaviour::replace) p.conflictBehaviour = ConflictBehaviour::rename;
@@ -183,8 +227,8 @@ Preferences Preferences::decode(const nlohmann::json& document) {
     p.audioBitrate = json::requireInt(document, "audioBitrate", "");
     p.parallelLimit = json::requireInt(document, "parallelLimit", "");
     p.appearance = requireEnum<Appearance>(document, "appearance", appearanceFromString);
-    p.ffmpegOverridePath = json::optionalString(document, "ffmpegOverridePath", "");
-    p.temporaryDirectoryPath = json::optionalString(document, "temporaryDirectoryPath", "");
+    p.ffmpegOverridePath = decodePath(document, "ffmpegOverridePath");
+    p.temporaryDirectoryPath = decodePath(document, "temporaryDirectoryPath");
     p.debugLogging = json::requireBool(document, "debugLogging", "");
     p.triggerModifier = json::requireString(document, "triggerModifier", "");
     return p;

@@ -26,6 +26,7 @@ struct Preferences {
     enum class Appearance { system, light, dark };
 
     OutputLocation outputLocation = OutputLocation::sameAsSource;
+    // The paths hold the file system's bytes, UTF-8 or not.
     std::optional<std::string> customOutputPath;
     ConflictBehaviour conflictBehaviour = ConflictBehaviour::rename;
     bool preserveMetadata = true;

@@ -6,7 +6,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -71,28 +73,8 @@ std::string SettingsView::triggerRowLabel(int index) {
     return keyLabel(kAllTriggerModifiers.at(static_cast<std::size_t>(index)), "  ");
 }
 
-SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser chooseFFmpeg, QWidget* parent)
-    : QWidget(parent), m_store(store), m_chooseFolder(std::move(chooseFolder)), m_chooseFFmpeg(std::move(chooseFFmpeg)) {
-    if (!m_chooseFolder) {
-        m_chooseFolder = [this]() -> std::optional<std::string> {
-            QFileDialog dialog(this);
-            dialog.setFileMode(QFileDialog::Directory);
-            dialog.setOption(QFileDialog::ShowDirsOnly);
-            dialog.setLabelText(QFileDialog::Accept, "Choose");
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-            return dialog.selectedFiles().front().toStdString();
-        };
-    }
-    if (!m_chooseFFmpeg) {
-        m_chooseFFmpeg = [this]() -> std::optional<std::string> {
-            QFileDialog dialog(this);
-            dialog.setFileMode(QFileDialog::ExistingFile);
-            dialog.setLabelText(QFileDialog::Accept, "Use");
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-            return dialog.selectedFiles().front().toStdString();
-        };
-    }
-
+SettingsView::SettingsView(SettingsStore& store, std::shared_ptr<FileChooser> chooser, QWidget* parent)
+    : QWidget(parent), m_store(store), m_chooser(std::move(chooser)) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     m_tabs = new QTabWidget;
@@ -236,12 +218,59 @@ SettingsView::SettingsView(SettingsStore& store, Chooser chooseFolder, Chooser c
     refresh();
 }
 
+SettingsView::~SettingsView() { withdrawChooser(); }
+
+void SettingsView::withdrawChooser() {
+    if (m_shownChooser && m_chooser) m_chooser->withdraw(*m_shownChooser);
+    m_shownChooser.reset();
+}
+
+void SettingsView::choose(FileChooser::Request request, std::function<void(Preferences&, std::string)> store) {
+    if (!m_chooser) return;
+    withdrawChooser();  // one chooser of this window at a time: the newer question wins
+    QPointer<SettingsView> self(this);
+    m_shownChooser = m_chooser->show(request, [self, store = std::move(store)](std::vector<std::filesystem::path> chosen) {
+        if (!self) return;
+        self->m_shownChooser.reset();
+        if (chosen.empty()) return;  // cancelled: nothing changes
+        // The path's bytes, as the file system has them: a name that is not UTF-8 is kept as it is.
+        self->m_store.update([&](Preferences& p) { store(p, chosen.front().native()); });
+    });
+}
+
+namespace {
+
+// Where a chooser for a stored path opens: the stored folder (or the folder of a stored file)
+// while it is there, else the home folder.
+std::optional<std::filesystem::path> startFolder(const std::optional<std::string>& stored, bool isFile) {
+    std::error_code error;
+    if (stored && !stored->empty()) {
+        const std::filesystem::path path(*stored);
+        const std::filesystem::path folder = isFile ? path.parent_path() : path;
+        if (std::filesystem::is_directory(folder, error)) return folder;
+    }
+    const QByteArray home = QFile::encodeName(QDir::homePath());
+    return std::filesystem::path(home.toStdString());
+}
+
+}  // namespace
+
 void SettingsView::chooseOutputFolder() {
-    if (auto path = m_chooseFolder()) m_store.update([&](Preferences& p) { p.customOutputPath = *path; });
+    FileChooser::Request request;
+    request.mode = FileChooser::Mode::chooseFolder;
+    request.title = "Save converted files to";
+    request.acceptLabel = "_Choose";
+    request.startFolder = startFolder(m_store.preferences().customOutputPath, false);
+    choose(std::move(request), [](Preferences& p, std::string path) { p.customOutputPath = std::move(path); });
 }
 
 void SettingsView::chooseFFmpeg() {
-    if (auto path = m_chooseFFmpeg()) m_store.update([&](Preferences& p) { p.ffmpegOverridePath = *path; });
+    FileChooser::Request request;
+    request.mode = FileChooser::Mode::openFile;
+    request.title = "Choose an FFmpeg program";
+    request.acceptLabel = "_Use";
+    request.startFolder = startFolder(m_store.preferences().ffmpegOverridePath, true);
+    choose(std::move(request), [](Preferences& p, std::string path) { p.ffmpegOverridePath = std::move(path); });
 }
 
 namespace {
@@ -253,6 +282,10 @@ int indexOf(const Array& values, const Value& value) {
     return -1;  // a stored value none of the choices offers: shown as no choice, kept as it is
 }
 
+// A stored path as the user reads it; bytes that are no text in the file names' encoding show
+// as replacement characters (the stored bytes are not touched).
+QString displayPath(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
 }  // namespace
 
 void SettingsView::refresh() {
@@ -260,7 +293,7 @@ void SettingsView::refresh() {
     const Preferences& p = m_store.preferences();
     m_outputLocation->setCurrentIndex(indexOf(kAllOutputLocations, p.outputLocation));
     m_customRow->setVisible(p.outputLocation == Preferences::OutputLocation::custom);
-    const QString custom = p.customOutputPath ? QString::fromStdString(*p.customOutputPath) : QString("No folder chosen");
+    const QString custom = p.customOutputPath ? displayPath(*p.customOutputPath) : QString("No folder chosen");
     m_customText->setText(elidedPath(m_customText, custom));
     m_customText->setToolTip(custom);
     m_conflict->setCurrentIndex(indexOf(kOfferedConflictBehaviours, p.conflictBehaviour));
@@ -276,7 +309,7 @@ void SettingsView::refresh() {
     m_parallel->setCurrentIndex(indexOf(kParallelLimits, p.parallelLimit));
     m_appearance->setCurrentIndex(indexOf(kAllAppearances, p.appearance));
     const QString ffmpeg =
-        p.ffmpegOverridePath ? QString::fromStdString(*p.ffmpegOverridePath) : QString("Using your distribution\u2019s FFmpeg");
+        p.ffmpegOverridePath ? displayPath(*p.ffmpegOverridePath) : QString("Using your distribution\u2019s FFmpeg");
     m_ffmpegText->setText(elidedPath(m_ffmpegText, ffmpeg));
     m_ffmpegText->setToolTip(ffmpeg);
     m_ffmpegReset->setVisible(p.ffmpegOverridePath.has_value());

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include <QWidget>
+
+#include "core/services/Preferences.h"
+#include "ui/windows/FileChooser.h"
 
 class QCheckBox;
 class QComboBox;
@@ -25,12 +29,10 @@ class SettingsView : public QWidget {
     Q_OBJECT
 
 public:
-    // A file or folder chooser: the chosen path, or none when cancelled.
-    using Chooser = std::function<std::optional<std::string>()>;
-
-    // `store` must outlive the view. Empty choosers use the desktop's file dialogs.
-    explicit SettingsView(SettingsStore& store, Chooser chooseFolder = {}, Chooser chooseFFmpeg = {},
-                          QWidget* parent = nullptr);
+    // `store` must outlive the view. `chooser` is the desktop's file chooser; none: the
+    // "Choose…" buttons show nothing.
+    explicit SettingsView(SettingsStore& store, std::shared_ptr<FileChooser> chooser = nullptr, QWidget* parent = nullptr);
+    ~SettingsView() override;
 
     // "85%" for 0.85: the value times 100, truncated toward zero.
     static std::string percentLabel(double quality);
@@ -38,7 +40,9 @@ public:
     static std::string countLabel(int64_t count);            // "1 file", "2 files"
     static std::string triggerRowLabel(int index);           // "⇧  Shift" … by TriggerModifier order
 
-    // Runs the choosers; a cancelled chooser changes nothing.
+    // Show the choosers without waiting: the chosen path is stored when the user answers, as
+    // the file system's bytes; a cancelled chooser changes nothing. A chooser still up when
+    // another is asked for, or when the view goes, is withdrawn.
     void chooseOutputFolder();
     void chooseFFmpeg();
 
@@ -67,10 +71,12 @@ public:
 
 private:
     void refresh();
+    void choose(FileChooser::Request request, std::function<void(Preferences&, std::string)> store);
+    void withdrawChooser();
 
     SettingsStore& m_store;
-    Chooser m_chooseFolder;
-    Chooser m_chooseFFmpeg;
+    std::shared_ptr<FileChooser> m_chooser;
+    std::optional<FileChooser::Id> m_shownChooser;
     bool m_refreshing = false;
 
     QTabWidget* m_tabs = nullptr;

@@ -46,6 +46,7 @@ struct ChooserOnADesktop {
         manager = testing::WindowManager::start(xvfb->display(), home.path(), whyNot);
         if (!manager) return whyNot;
         host.setProcessEnvironment(testing::kolvexEnvironment(*xvfb, home));
+        host.setProcessChannelMode(QProcess::MergedChannels);  // the chooser reports what it lists there
         host.start(KOLVEX_FILE_CHOOSER_HOST, {QString::fromStdString(mode), QString::fromStdString("hex:" + hex(folder.native())),
                                               "--report-listed", QString::number(entries)});
         if (!host.waitForStarted(10000)) return "the host did not start";

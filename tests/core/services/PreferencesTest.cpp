@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 #include "core/services/Preferences.h"
 #include "core/services/TriggerModifier.h"
 #include "core/services/UserDefaults.h"
+#include "support/TempDir.h"
 
 namespace kolvex {
 namespace {
@@ -47,6 +49,31 @@ TEST(Preferences, DefaultsEncodeWithoutOptionalKeysAndRoundTrip) {
     PreferencesStore::reset(store);
     EXPECT_FALSE(store.value(PreferencesStore::kKey));
     EXPECT_EQ(PreferencesStore::load(store), Preferences());
+}
+
+// A folder named in another encoding is chosen like any other: its bytes come back from the
+// settings file as they went in, and it is where the outputs go.
+TEST(Preferences, PathsThatAreNotUtf8RoundTripByteForByte) {
+    testing::TempDir dir;
+    const std::string latin1 = (dir.path() / "caf\xe9 folder").string();
+    Preferences chosen;
+    chosen.outputLocation = Preferences::OutputLocation::custom;
+    chosen.customOutputPath = latin1;
+    chosen.ffmpegOverridePath = latin1 + "/ffmpeg";
+    {
+        JsonFileUserDefaults file(dir.path() / "settings.json");
+        PreferencesStore::save(chosen, file);
+    }
+    JsonFileUserDefaults again(dir.path() / "settings.json");
+    const Preferences loaded = PreferencesStore::load(again);
+    EXPECT_EQ(loaded, chosen);
+    EXPECT_EQ(loaded.resolvedOutputDirectory(), std::optional<std::filesystem::path>(latin1));
+
+    // A UTF-8 path stays readable text in the record, as before.
+    chosen.customOutputPath = "/srv/caf\u00e9";
+    const Json encoded = chosen.encode();
+    EXPECT_EQ(encoded["customOutputPath"], "/srv/caf\u00e9");
+    EXPECT_FALSE(encoded.contains("customOutputPathBytes"));
 }
 
 TEST(Preferences, AStoredReplaceNumbersNewNamesAndIsNotOffered) {

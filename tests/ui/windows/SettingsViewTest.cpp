@@ -12,6 +12,7 @@
 #include "core/services/UserDefaults.h"
 #include "ui/windows/SettingsStore.h"
 #include "ui/windows/SettingsView.h"
+#include "support/FakeFileChooser.h"
 
 namespace kolvex {
 namespace {
@@ -19,10 +20,9 @@ namespace {
 struct Fixture {
     InMemoryUserDefaults defaults;
     SettingsStore store{defaults};
-    std::optional<std::string> nextFolder;
-    std::optional<std::string> nextFFmpeg;
+    std::shared_ptr<testing::FakeFileChooser> chooser = std::make_shared<testing::FakeFileChooser>();
     int changes = 0;
-    SettingsView view{store, [this] { return nextFolder; }, [this] { return nextFFmpeg; }};
+    SettingsView view{store, chooser};
 
     Fixture() {
         store.onChange = [this](const Preferences&) { ++changes; };
@@ -51,11 +51,15 @@ TEST(SettingsView, CustomFolderRowFollowsTheLocation) {
     EXPECT_FALSE(f.view.customFolderRow()->isHidden());
     EXPECT_EQ(f.view.customFolderText()->text().toStdString(), "No folder chosen");
 
-    f.nextFolder.reset();
     f.view.chooseOutputFolder();
+    ASSERT_EQ(f.chooser->requests.size(), 1u);
+    EXPECT_EQ(f.chooser->requests[0].mode, FileChooser::Mode::chooseFolder);
+    f.chooser->answer({});
     EXPECT_FALSE(f.store.preferences().customOutputPath) << "a cancelled chooser changes nothing";
-    f.nextFolder = "/srv/out";
     f.view.chooseOutputFolder();
+    f.view.chooseOutputFolder();
+    EXPECT_EQ(f.chooser->shownCount(), 1u) << "the newer chooser replaces the one still up";
+    f.chooser->answer({"/srv/out"});
     EXPECT_EQ(f.store.preferences().customOutputPath, "/srv/out");
 
     f.view.outputLocation()->activated(0);
@@ -117,8 +121,10 @@ TEST(SettingsView, FFmpegOverrideRowAndReset) {
     Fixture f;
     EXPECT_EQ(f.view.ffmpegText()->text().toStdString(), "Using your distribution\u2019s FFmpeg");
     EXPECT_TRUE(f.view.ffmpegReset()->isHidden());
-    f.nextFFmpeg = "/opt/ffmpeg/bin/ffmpeg";
     f.view.chooseFFmpeg();
+    ASSERT_EQ(f.chooser->requests.size(), 1u);
+    EXPECT_EQ(f.chooser->requests[0].mode, FileChooser::Mode::openFile);
+    f.chooser->answer({"/opt/ffmpeg/bin/ffmpeg"});
     EXPECT_EQ(f.store.preferences().ffmpegOverridePath, "/opt/ffmpeg/bin/ffmpeg");
     EXPECT_FALSE(f.view.ffmpegReset()->isHidden());
     f.view.ffmpegReset()->click();

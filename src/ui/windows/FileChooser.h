@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@ class FileChooser {
 public:
     enum class Mode {
         openFiles,    // one or more existing files
+        openFile,     // one existing file
         chooseFolder  // one folder
     };
     struct Request {
@@ -41,10 +41,6 @@ public:
     virtual void withdraw(Id id) = 0;
     // Whether the chooser `id` is still up, waiting for the user.
     virtual bool isShown(Id id) const = 0;
-
-    // GTK 3's GtkFileChooserNative: the desktop portal's chooser where one runs, else GTK's
-    // own dialog. One for the process.
-    static std::shared_ptr<FileChooser> desktop();
 };
 
 }  // namespace kolvex

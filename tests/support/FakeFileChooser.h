@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "app/FileChooser.h"
+#include "ui/windows/FileChooser.h"
 
 namespace kolvex::testing {
 
