@@ -9,6 +9,7 @@
 #include "DeepPdf.h"
 #include "PdfFixtures.h"
 #include "core/engines/pdf/PDFEngine.h"
+#include "core/engines/pdf/PdfThumbnail.h"
 #include "core/format/ConversionError.h"
 #include "core/format/FormatRegistry.h"
 #include "support/ExternalTool.h"
@@ -96,6 +97,8 @@ TEST(DeepPdfStructures, EveryJobHandlesOrRefusesDepthInEveryStructure) {
                         std::ofstream out(report / "outcome");
                         const PDFEngine engine;
                         if (!engine.canHandle(job)) return 4;
+                        // The preview the tray shows of a dropped PDF reads it the same way.
+                        if (!row.tool) (void)pdfThumbnail(source, 64);
                         try {
                             for (const auto& output : engine.convert(job, {}, {})) out << output.string() << "\n";
                         } catch (const ConversionError& error) {
