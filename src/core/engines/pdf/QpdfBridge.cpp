@@ -173,8 +173,13 @@ void copyPage(Document& target, Document& source, QPDFPageObjectHelper page, boo
     }
     QPDFObjectHandle copy = target.pdf.copyForeignObject(page.getObjectHandle());
     QPDFPageDocumentHelper(target.pdf).addPage(QPDFPageObjectHelper(copy), false);
-    formsOf(target).fixCopiedAnnotations(copy, page.getObjectHandle(), formsOf(source));
-    if (formsOf(source).getNeedAppearances()) formsOf(target).setNeedAppearances(true);
+    try {
+        formsOf(target).fixCopiedAnnotations(copy, page.getObjectHandle(), formsOf(source));
+        if (formsOf(source).getNeedAppearances()) formsOf(target).setNeedAppearances(true);
+    } catch (const std::exception&) {
+        // A form qpdf cannot make sense of: the page keeps its widgets, as a page copied on its
+        // own does, rather than the whole job failing over the form.
+    }
 }
 
 // Throws NestedTooDeeply, before anything is copied, when what copying `pages` of `source`
