@@ -92,6 +92,13 @@ ConversionError ConversionError::clashingArchiveEntries(std::filesystem::path ur
     return error;
 }
 
+ConversionError ConversionError::nestedTooDeeply(std::filesystem::path url, std::string structure, int64_t limit) {
+    auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::nestedTooDeeply);
+    error.m_text1 = std::move(structure);
+    error.m_required = limit;
+    return error.finish();
+}
+
 ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
     return withCircumstance(insufficientPermissions(std::move(url)), Circumstance::folderMissing);
 }
@@ -108,6 +115,8 @@ std::string ConversionError::shortDescription() const {
         case Circumstance::unsafeEntry: return name + " has an unsafe entry";
         case Circumstance::clashingEntries:
             return name + " holds two files that would both be unpacked as " + replaceInvalidUtf8(m_text1);
+        case Circumstance::nestedTooDeeply:
+            return name + " nests its " + m_text1 + " more than " + std::to_string(m_required) + " levels deep";
         default: return name + " appears to be damaged";
         }
     case Kind::insufficientPermissions:

@@ -37,6 +37,8 @@ public:
         unsafeEntry,
         // corruptedInput: two archive entries would be unpacked under one name, and were refused.
         clashingEntries,
+        // corruptedInput: a structure of the file nests deeper than is safe to walk.
+        nestedTooDeeply,
         // insufficientPermissions: the folder the output was going to is gone.
         folderMissing,
     };
@@ -60,6 +62,9 @@ public:
     static ConversionError unsafeArchiveEntry(std::filesystem::path url);
     // corruptedInput of an archive holding two entries that would be unpacked as `entry`.
     static ConversionError clashingArchiveEntries(std::filesystem::path url, std::string entry);
+    // corruptedInput of a file whose `structure` ("page tree", "outline"…) nests more than `limit`
+    // levels deep, refused rather than walked.
+    static ConversionError nestedTooDeeply(std::filesystem::path url, std::string structure, int64_t limit);
     // insufficientPermissions of an output whose folder no longer exists; `url` is the output.
     static ConversionError outputFolderMissing(std::filesystem::path url);
 

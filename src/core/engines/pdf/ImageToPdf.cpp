@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/engines/pdf/ImageToPdf.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -80,6 +81,15 @@ void throwIfTooLarge(int64_t width, int64_t height, const std::filesystem::path&
     if (width * height > PopplerDocument::kMaxPagePixels) throw ConversionError::inputTooLarge(source);
 }
 
+// The largest shrink-on-load (8, 4, 2 or 1) that leaves a JPEG of this size at least a pixel a side.
+int checkShrink(int width, int height) {
+    const int shortest = std::min(width, height);
+    for (int shrink : {8, 4, 2}) {
+        if (shortest >= shrink) return shrink;
+    }
+    return 1;
+}
+
 // A JPEG whose compressed data can go into the PDF as they are.
 std::optional<PdfImage> jpegImage(const std::filesystem::path& source, const std::string& bytes) {
     auto facts = ImageToPdf::readJpeg(bytes);
@@ -96,10 +106,11 @@ std::optional<PdfImage> jpegImage(const std::filesystem::path& source, const std
         image.orientation = orientationOf(header);
         image.iccProfile = profileOf(header, facts->components);
         // Decode what goes into the page once, at an eighth of the size, so that a truncated or
-        // damaged file is refused here rather than shown broken by every reader.
+        // damaged file is refused here rather than shown broken by every reader. libvips aborts
+        // the process when the shrunk picture would have no pixels: a side under 8 px asks for less.
         VImage check = VImage::new_from_buffer(stripped->data(), stripped->size(), "",
                                                VImage::option()
-                                                   ->set("shrink", 8)
+                                                   ->set("shrink", checkShrink(facts->width, facts->height))
                                                    ->set("fail_on", VIPS_FAIL_ON_TRUNCATED)
                                                    ->set("access", VIPS_ACCESS_SEQUENTIAL));
         (void)check.avg();

@@ -68,6 +68,7 @@ ConversionOutcome PDFEngine::convertReporting(const ConversionJob& job, const Pr
 
 std::vector<std::filesystem::path> PDFEngine::renderPages(const ConversionJob& job, const ProgressCallback& progress,
                                                           std::stop_token stop, std::optional<std::string>& note) const {
+    QpdfDocument::refuseTooDeep(job.source);
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
     if (document.status() == PopplerDocument::Status::locked) throw ConversionError::passwordProtected(job.source);

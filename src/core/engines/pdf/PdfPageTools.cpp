@@ -64,6 +64,8 @@ std::vector<std::filesystem::path> PdfPageTools::withSource(const ConversionJob&
         throw;
     } catch (const OperationCancelled&) {
         throw;
+    } catch (const qpdf_bridge::NestedTooDeeply& error) {
+        throw QpdfDocument::nestedTooDeeply(job.source, error.nesting);
     } catch (const std::exception&) {
         // qpdf meets some damage only while it copies or turns pages.
         throw ConversionError::corruptedInput(job.source);
@@ -178,6 +180,8 @@ std::filesystem::path PdfPageTools::mergeAll(const std::vector<std::filesystem::
         if (!encrypted && qpdf_bridge::isEncrypted(*opened.back())) encrypted = opened.back().get();
         try {
             qpdf_bridge::appendAllPages(*merged, *opened.back());
+        } catch (const qpdf_bridge::NestedTooDeeply& error) {
+            throw QpdfDocument::nestedTooDeeply(sources[position], error.nesting);
         } catch (const std::exception&) {
             throw ConversionError::corruptedInput(sources[position]);
         }

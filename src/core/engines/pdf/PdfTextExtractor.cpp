@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/engines/pdf/PopplerDocument.h"
+#include "core/engines/pdf/QpdfDocument.h"
 #include "core/services/Cancellation.h"
 
 namespace kolvex {
@@ -19,6 +20,7 @@ bool isBlank(const std::string& text) {
 }  // namespace
 
 std::string PdfTextExtractor::extractTextContent(const ConversionJob& job, std::stop_token stop) {
+    QpdfDocument::refuseTooDeep(job.source);
     PopplerDocument document = PopplerDocument::load(job.source);
     if (document.status() == PopplerDocument::Status::unreadable) throw ConversionError::corruptedInput(job.source);
     if (document.status() == PopplerDocument::Status::locked) throw ConversionError::passwordProtected(job.source);

@@ -6,12 +6,14 @@
 #include <exception>
 
 #include "core/engines/pdf/PopplerDocument.h"
+#include "core/engines/pdf/QpdfDocument.h"
 
 namespace kolvex {
 
 std::optional<image::ThumbnailPixels> pdfThumbnail(const std::filesystem::path& file, int maxSide) {
     if (maxSide <= 0) return std::nullopt;
     try {
+        QpdfDocument::refuseTooDeep(file);
         const PopplerDocument document = PopplerDocument::load(file);
         if (document.status() != PopplerDocument::Status::opened || document.pageCount() < 1) return std::nullopt;
         const auto shown = document.shownSize(0);
@@ -34,7 +36,8 @@ std::optional<image::ThumbnailPixels> pdfThumbnail(const std::filesystem::path& 
         }
         return pixels;
     } catch (const std::exception&) {
-        // A page poppler cannot draw: no picture, the caller shows the file's icon.
+        // A page poppler cannot draw, or a file too deep to give it: no picture, the caller
+        // shows the file's icon.
         return std::nullopt;
     }
 }

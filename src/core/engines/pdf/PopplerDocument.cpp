@@ -13,6 +13,8 @@
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
 
+#include "core/engines/pdf/PageTextOrder.h"
+
 namespace kolvex {
 
 namespace {
@@ -25,6 +27,27 @@ std::recursive_mutex& popplerMutex() {
 // A document's own problems are reported to the user as errors of ours; poppler's running
 // commentary on them would only fill the log.
 void ignorePopplerMessage(const std::string&, void*) {}
+
+std::vector<PlacedWord> placedWords(const std::vector<poppler::text_box>& words) {
+    const auto boxOf = [](const poppler::rectf& rect) { return PlacedWord::Box{rect.x(), rect.y(), rect.width(), rect.height()}; };
+    std::vector<PlacedWord> placed;
+    placed.reserve(words.size());
+    for (const poppler::text_box& word : words) {
+        const poppler::ustring text = word.text();
+        const poppler::byte_array utf8 = text.to_utf8();
+        PlacedWord one;
+        one.text.assign(utf8.begin(), utf8.end());
+        one.box = boxOf(word.bbox());
+        one.rotation = word.rotation();
+        // One box a character, as poppler keeps them (UTF-16 text: a character beyond the basic
+        // plane takes two units and one box).
+        size_t characters = 0;
+        for (size_t i = 0; i < text.size(); ++i) characters += (text[i] & 0xFC00) == 0xDC00 ? 0 : 1;
+        for (size_t i = 0; i < characters; ++i) one.characters.push_back(boxOf(word.char_bbox(i)));
+        placed.push_back(std::move(one));
+    }
+    return placed;
+}
 
 std::string withoutPageEnd(std::string text) {
     if (!text.empty() && text.back() == '\f') text.pop_back();
@@ -187,7 +210,12 @@ std::string PopplerDocument::pageText(int index) const {
     // are separated by single spaces, which is what paragraph rebuilding expects.
     poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
     std::string text(utf8.begin(), utf8.end());
-    return withoutPageEnd(withLineEndHyphens(std::move(text), page->text_list()));
+    std::vector<poppler::text_box> words = page->text_list();
+    // Poppler turns right-to-left lines round character by character, which reverses what one
+    // glyph stands for and swaps the clauses of a mixed line: such a page is read from where
+    // its glyphs stand instead.
+    if (PageTextOrder::readsFromPlaces(text)) text = PageTextOrder::logicalLines(placedWords(words));
+    return withoutPageEnd(withLineEndHyphens(std::move(text), words));
 }
 
 bool PopplerDocument::fitsBitmapCap(int64_t width, int64_t height) {

@@ -14,6 +14,7 @@
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pipeline.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -21,6 +22,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "core/engines/pdf/QpdfDepthGuard.h"
 #include "core/engines/pdf/QpdfDocumentData.h"
 #include "core/engines/pdf/QpdfFileSink.h"
 #include "core/engines/pdf/QpdfFileSource.h"
@@ -110,6 +112,16 @@ Opened open(const std::filesystem::path& file) {
     } catch (const std::exception&) {
         return result;
     }
+    try {
+        Nesting deepest = deepestTree(document->pdf);
+        if (!deepest.structure.empty()) {
+            result.status = OpenStatus::tooDeep;
+            result.tooDeep = std::move(deepest);
+            return result;
+        }
+    } catch (const std::exception&) {
+        return result;
+    }
     result.status = OpenStatus::opened;
     result.document = std::move(document);
     return result;
@@ -134,6 +146,11 @@ void rotatePages(Document& document, int step) {
     for (auto& page : pagesOf(document)) page.rotatePage(step, true);
 }
 
+bool hasInteractiveForm(Document& document) {
+    QPDFObjectHandle form = document.pdf.getRoot().getKey("/AcroForm");
+    return form.isDictionary() && form.getKey("/Fields").isArray() && form.getKey("/Fields").getArrayNItems() > 0;
+}
+
 namespace {
 
 const PDFVersion& versionOf(Document& document) {
@@ -141,52 +158,37 @@ const PDFVersion& versionOf(Document& document) {
     return *document.ownVersion;
 }
 
-// qpdf's copier follows a page's references by recursion, one level of the thread's stack per
-// object on the path: a chain of a hundred thousand objects overflows any thread's stack and
-// takes the process with it. The path it will take is walked here first, on the heap, in the
-// copier's own order (arrays in order, dictionary keys sorted, a stream through its dictionary;
-// page tree nodes, other pages and objects already on the path or copied are not entered), and
-// a page deeper than this is refused before qpdf sees it. The copier takes some 150 bytes of
-// stack a level: this many stays far inside any thread's stack.
-constexpr size_t kMaxCopyDepth = 10000;
-
-std::vector<QPDFObjectHandle> copiedChildren(QPDFObjectHandle object) {
-    std::vector<QPDFObjectHandle> children;
-    if (object.isArray()) {
-        for (QPDFObjectHandle item : object.aitems()) children.push_back(item);
-    } else if (object.isDictionary()) {
-        for (auto [key, item] : object.ditems()) children.push_back(item);
-    } else if (object.isStream()) {
-        children.push_back(object.getDict());
-    }
-    return children;
+QPDFAcroFormDocumentHelper& formsOf(Document& document) {
+    if (!document.forms) document.forms = std::make_unique<QPDFAcroFormDocumentHelper>(document.pdf);
+    return *document.forms;
 }
 
-void refuseTooDeepToCopy(QPDFPageObjectHelper page, std::set<QPDFObjGen>& seen) {
-    struct Level {
-        std::vector<QPDFObjectHandle> children;
-        size_t next = 0;
-    };
-    std::vector<Level> path;
-    const auto enter = [&](QPDFObjectHandle object, bool top) {
-        if (object.isPagesObject()) return;
-        if (object.isIndirect()) {
-            if (!top && object.isPageObject()) return;
-            if (!seen.insert(object.getObjGen()).second) return;
-        }
-        if (path.size() >= kMaxCopyDepth) throw std::runtime_error("PDF objects nested too deeply");
-        path.push_back(Level{copiedChildren(object)});
-    };
-    enter(page.getObjectHandle(), true);
-    while (!path.empty()) {
-        Level& level = path.back();
-        if (level.next == level.children.size()) {
-            path.pop_back();
-            continue;
-        }
-        QPDFObjectHandle child = level.children[level.next++];
-        enter(child, false);
+// Copies `page` to the end of `target`. A page copied alone keeps its widgets but not the
+// fields they belong to, which live in the catalog's form: those are copied too (renamed where
+// a name is taken), so that the form still works, as qpdf's own page selection does.
+void copyPage(Document& target, Document& source, QPDFPageObjectHelper page, bool withForm) {
+    if (!withForm) {
+        QPDFPageDocumentHelper(target.pdf).addPage(page, false);
+        return;
     }
+    QPDFObjectHandle copy = target.pdf.copyForeignObject(page.getObjectHandle());
+    QPDFPageDocumentHelper(target.pdf).addPage(QPDFPageObjectHelper(copy), false);
+    try {
+        formsOf(target).fixCopiedAnnotations(copy, page.getObjectHandle(), formsOf(source));
+        if (formsOf(source).getNeedAppearances()) formsOf(target).setNeedAppearances(true);
+    } catch (const std::exception&) {
+        // A form qpdf cannot make sense of: the page keeps its widgets, as a page copied on its
+        // own does, rather than the whole job failing over the form.
+    }
+}
+
+// Throws NestedTooDeeply, before anything is copied, when what copying `pages` of `source`
+// (with its form, when it has one) would follow nests too deeply.
+void refuseTooDeepToCopyPages(Document& source, const std::vector<QPDFPageObjectHelper>& pages, bool withForm) {
+    // What one page's copy brought is not copied again for the next.
+    std::set<QPDFObjGen> seen;
+    for (const auto& page : pages) refuseTooDeepToCopy(page.getObjectHandle(), seen);
+    if (withForm) refuseTooDeepToCopy(source.pdf.getRoot().getKey("/AcroForm"), seen);
 }
 
 }  // namespace
@@ -194,21 +196,20 @@ void refuseTooDeepToCopy(QPDFPageObjectHelper page, std::set<QPDFObjGen>& seen) 
 void appendPage(Document& target, Document& source, int index) {
     const auto& pages = pagesOf(source);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
-    std::set<QPDFObjGen> seen;
-    refuseTooDeepToCopy(pages[static_cast<size_t>(index)], seen);
+    const QPDFPageObjectHelper& page = pages[static_cast<size_t>(index)];
+    const bool withForm = hasInteractiveForm(source);
+    refuseTooDeepToCopyPages(source, {page}, withForm);
     target.pagesKnown = false;
     target.copiedVersion.updateIfGreater(versionOf(source));
-    QPDFPageDocumentHelper(target.pdf).addPage(pages[static_cast<size_t>(index)], false);
+    copyPage(target, source, page, withForm);
 }
 
 void appendAllPages(Document& target, Document& source) {
-    // What one page's copy brought is not copied again for the next.
-    std::set<QPDFObjGen> seen;
-    for (const auto& page : pagesOf(source)) refuseTooDeepToCopy(page, seen);
+    const bool withForm = hasInteractiveForm(source);
+    refuseTooDeepToCopyPages(source, pagesOf(source), withForm);
     target.pagesKnown = false;
     target.copiedVersion.updateIfGreater(versionOf(source));
-    QPDFPageDocumentHelper helper(target.pdf);
-    for (const auto& page : pagesOf(source)) helper.addPage(page, false);
+    for (const auto& page : pagesOf(source)) copyPage(target, source, page, withForm);
 }
 
 void preload(Document& document) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,31 @@ namespace kolvex::qpdf_bridge {
 struct Document;
 using DocumentPtr = std::shared_ptr<Document>;
 
-enum class OpenStatus { opened, needsPassword, unreadable };
+enum class OpenStatus { opened, needsPassword, unreadable, tooDeep };
+
+// A structure of a document nested deeper than qpdf can walk: "page tree", "outline",
+// "name tree", "number tree", "form field tree" or "objects" (what a page or form refers to),
+// and the most levels allowed for it.
+struct Nesting {
+    std::string structure;
+    size_t limit = 0;
+};
+
+// Thrown by what copies pages or forms when what they refer to nests too deeply to copy.
+struct NestedTooDeeply : std::runtime_error {
+    explicit NestedTooDeeply(Nesting found);
+    Nesting nesting;
+};
 
 struct Opened {
     OpenStatus status = OpenStatus::unreadable;
     DocumentPtr document;  // set when opened
+    Nesting tooDeep;       // set for tooDeep
 };
 
-// Opens a file with an empty user password (documents that only restrict editing open).
+// Opens a file with an empty user password (documents that only restrict editing open). Every
+// structure qpdf walks by recursion (page tree, outlines, name and number trees, form fields)
+// is measured first, on the heap: a document with one deeper than qpdf can walk is not opened.
 Opened open(const std::filesystem::path& file);
 
 // A document with no pages.
@@ -43,8 +61,10 @@ int pageCount(Document& document);
 // Turns every page by `step` (a multiple of 90) on top of its own rotation.
 void rotatePages(Document& document, int step);
 
-// Appends a copy of page `index` of `source` (with what it inherits) to `target`. Throws, having
-// copied nothing, for a page whose objects nest too deeply for qpdf's copier.
+// Appends a copy of page `index` of `source` (with what it inherits) to `target`, with the form
+// fields its widgets belong to: `target` gets an interactive form holding them. Throws
+// NestedTooDeeply, having copied nothing, for a page whose objects nest too deeply for qpdf's
+// copier.
 void appendPage(Document& target, Document& source, int index);
 // Appends a copy of every page of `source`, in order, to `target`; throws as appendPage does.
 void appendAllPages(Document& target, Document& source);

@@ -10,10 +10,20 @@ namespace kolvex {
 QpdfDocument::Handle QpdfDocument::open(const std::filesystem::path& file) {
     qpdf_bridge::Opened opened = qpdf_bridge::open(file);
     if (opened.status == qpdf_bridge::OpenStatus::needsPassword) throw ConversionError::passwordProtected(file);
+    if (opened.status == qpdf_bridge::OpenStatus::tooDeep) throw nestedTooDeeply(file, opened.tooDeep);
     if (opened.status != qpdf_bridge::OpenStatus::opened || qpdf_bridge::pageCount(*opened.document) == 0) {
         throw ConversionError::corruptedInput(file);
     }
     return opened.document;
+}
+
+ConversionError QpdfDocument::nestedTooDeeply(const std::filesystem::path& file, const qpdf_bridge::Nesting& nesting) {
+    return ConversionError::nestedTooDeeply(file, nesting.structure, static_cast<int64_t>(nesting.limit));
+}
+
+void QpdfDocument::refuseTooDeep(const std::filesystem::path& file) {
+    const qpdf_bridge::Opened opened = qpdf_bridge::open(file);
+    if (opened.status == qpdf_bridge::OpenStatus::tooDeep) throw nestedTooDeeply(file, opened.tooDeep);
 }
 
 std::filesystem::path QpdfDocument::write(qpdf_bridge::Document& document, const std::filesystem::path& destination,

@@ -17,9 +17,19 @@ struct QpdfDocument {
     using Handle = qpdf_bridge::DocumentPtr;
 
     // Opens `file`. Throws ConversionError::corruptedInput(file) when it is no readable PDF or
-    // has no pages, ConversionError::passwordProtected(file) when it needs a password to open
-    // (every reader of a PDF refuses such a file so, before any work is done).
+    // has no pages, nestedTooDeeply (below) when a structure qpdf walks nests too deeply,
+    // ConversionError::passwordProtected(file) when it needs a password to open (every reader
+    // of a PDF refuses such a file so, before any work is done).
     static Handle open(const std::filesystem::path& file);
+
+    // The error for a document whose structure nests too deeply for qpdf (see qpdf_bridge::open
+    // and NestedTooDeeply).
+    static ConversionError nestedTooDeeply(const std::filesystem::path& file, const qpdf_bridge::Nesting& nesting);
+
+    // Throws nestedTooDeeply when a structure of the PDF at `file` nests deeper than qpdf's walks
+    // allow; any other file passes. Poppler, which reads the same structures (its form reader
+    // takes time and memory with the square of a field tree's depth), is given only what passes.
+    static void refuseTooDeep(const std::filesystem::path& file);
 
     // A document with no pages, to add pages to.
     static Handle makeEmpty() { return qpdf_bridge::makeEmpty(); }

@@ -4,11 +4,13 @@
 // The qpdf object behind qpdf_bridge::Document. Included only by the files built as C++17 that
 // talk to qpdf directly (see QpdfBridge.h).
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include <qpdf/PDFVersion.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "core/engines/pdf/QpdfBridge.h"
@@ -26,7 +28,13 @@ struct Document {
     PDFVersion copiedVersion;
     // The version the document's header declares, read once: qpdf parses it anew on every call.
     std::optional<PDFVersion> ownVersion;
+    // The interactive form's fields as qpdf knows them, read once the first page with its form is
+    // copied from or into the document; declared after `pdf`, which it refers to.
+    std::unique_ptr<QPDFAcroFormDocumentHelper> forms;
 };
+
+// Whether the document has an interactive form with fields, which a page copied alone loses.
+bool hasInteractiveForm(Document& document);
 
 // The document's pages, each carrying what it inherits from the page tree (so that pages can
 // be copied elsewhere or inspected on their own). Valid until a page is added to the document.

@@ -176,8 +176,9 @@ private:
 
 std::optional<WriteStatus> writePage(Document& document, int index, const std::filesystem::path& file,
                                      int64_t* bytesWritten) {
-    // Encrypted objects would have to be encrypted again: the caller copies such pages instead.
-    if (document.pdf.isEncrypted()) return std::nullopt;
+    // Encrypted objects would have to be encrypted again, and a form's fields live outside the
+    // page: the caller copies such pages instead.
+    if (document.pdf.isEncrypted() || hasInteractiveForm(document)) return std::nullopt;
     auto& pages = pagesOf(document);
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) throw std::out_of_range("no such page");
     if (!document.ownVersion) document.ownVersion = document.pdf.getVersionAsPDFVersion();

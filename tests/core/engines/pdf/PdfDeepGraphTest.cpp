@@ -24,33 +24,13 @@ std::string chainedPdf(int depth) {
     };
     for (int number = 10; number < 10 + depth; ++number)
         objects[number] = number + 1 < 10 + depth ? "<< /N " + std::to_string(number + 1) + " 0 R >>" : "<< /N null >>";
-    std::string pdf = "%PDF-1.7\n";
-    std::map<int, size_t> offsets;
-    for (const auto& [number, body] : objects) {
-        offsets[number] = pdf.size();
-        pdf += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
-    }
-    const int size = objects.rbegin()->first + 1;
-    const size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(size) + "\n";
-    char line[32];
-    for (int number = 0; number < size; ++number) {
-        auto found = offsets.find(number);
-        if (found == offsets.end()) {
-            pdf += "0000000000 65535 f \n";
-        } else {
-            std::snprintf(line, sizeof line, "%010zu 00000 n \n", found->second);
-            pdf += line;
-        }
-    }
-    return pdf + "trailer << /Root 1 0 R /Size " + std::to_string(size) + " >>\nstartxref\n" + std::to_string(table) +
-           "\n%%EOF\n";
+    return pdfOfObjects(objects);
 }
 
 // Every PDF tool of the shipped manifest on a file whose object graph is deeper than any stack,
 // plain and encrypted with an owner password (which takes qpdf's copier for every page): the
-// process lives, and each job ends with outputs a reader opens or with the file named as
-// unreadable and nothing left behind. A chain of ordinary depth goes through every tool.
+// process lives, and each job ends with outputs a reader opens or with the file refused as
+// nested too deeply (the limit named) and nothing left behind. A chain of ordinary depth goes through every tool.
 TEST(PdfDeepGraph, EveryPageToolHandlesOrRefusesAChainDeeperThanAnyStack) {
     const FormatRegistry registry = FormatRegistry::loadBundled();
     const auto tools = registry.tools(FormatCategory::pdf);
@@ -89,6 +69,7 @@ TEST(PdfDeepGraph, EveryPageToolHandlesOrRefusesAChainDeeperThanAnyStack) {
             } catch (const ConversionError& error) {
                 EXPECT_TRUE(deep) << "an ordinary chain was refused: " << error.what();
                 EXPECT_EQ(error.kind(), ConversionError::Kind::corruptedInput) << error.what();
+                EXPECT_EQ(error.circumstance(), ConversionError::Circumstance::nestedTooDeeply) << error.what();
                 EXPECT_EQ(filesIn(dir.path()), before);
             }
         }

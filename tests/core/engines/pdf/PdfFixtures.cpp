@@ -2,6 +2,7 @@
 #include "PdfFixtures.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include <vips/vips8>
@@ -96,6 +97,30 @@ std::filesystem::path popplerRender(const std::filesystem::path& pdf, int dpi, c
     programOutput("/usr/bin/pdftoppm",
                   {"-r", std::to_string(dpi), "-cropbox", "-png", "-singlefile", "-f", "1", "-l", "1", pdf.string(), stem.string()});
     return stem.string() + ".png";
+}
+
+std::string pdfOfObjects(const std::map<int, std::string>& objects) {
+    std::string pdf = "%PDF-1.7\n";
+    std::map<int, size_t> offsets;
+    for (const auto& [number, body] : objects) {
+        offsets[number] = pdf.size();
+        pdf += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const int size = objects.rbegin()->first + 1;
+    const size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(size) + "\n";
+    char line[32];
+    for (int number = 0; number < size; ++number) {
+        auto found = offsets.find(number);
+        if (found == offsets.end()) {
+            pdf += "0000000000 65535 f \n";
+        } else {
+            std::snprintf(line, sizeof line, "%010zu 00000 n \n", found->second);
+            pdf += line;
+        }
+    }
+    return pdf + "trailer << /Root 1 0 R /Size " + std::to_string(size) + " >>\nstartxref\n" + std::to_string(table) +
+           "\n%%EOF\n";
 }
 
 Format pdfFormat() {

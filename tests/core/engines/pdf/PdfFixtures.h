@@ -3,6 +3,7 @@
 
 #include <array>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ std::vector<std::string> pageTexts(const std::filesystem::path& file);
 std::vector<double> pixelAt(const std::filesystem::path& image, int x, int y);
 // Width and height of an image file.
 std::pair<int, int> imageSize(const std::filesystem::path& image);
+
+// A PDF of numbered objects ("<< … >>" bodies, streams with them) with the catalog as object 1 and
+// a true cross-reference table, written by hand as a writer that means harm would.
+std::string pdfOfObjects(const std::map<int, std::string>& objects);
 
 // Formats as the manifest describes them.
 Format pdfFormat();
