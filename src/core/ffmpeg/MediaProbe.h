@@ -44,6 +44,12 @@ struct MediaProbe {
     // How many pictures the first video stream's decoder holds back to put B-frames in order
     // (0 when none or unknown).
     int64_t videoDecodeDelay = 0;
+    // Whether the container's edit list hides pictures of the first moving-picture stream (the
+    // lead-in from the keyframe a copied cut starts at), or more of the first sound than an
+    // encoder's delay: what a player never shows, and a copy into a container without edit lists
+    // would.
+    bool editHidesPictures = false;
+    bool editHidesSound = false;
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;
