@@ -53,4 +53,8 @@ bool ContainerCompatibility::keepsRotation(const FormatID& container) {
     return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
 }
 
+bool ContainerCompatibility::keepsEditList(const FormatID& container) {
+    return keepsRotation(container) || container.rawValue == "m4a";
+}
+
 }  // namespace kolvex
