@@ -142,6 +142,7 @@ MediaProbe factsOf(const AVFormatContext& format) {
         }
     }
 
+    probe.chapterCount = format.nb_chapters;
     if (format.duration != AV_NOPTS_VALUE) probe.durationSeconds = LibavInput::printedSeconds(double(format.duration) / AV_TIME_BASE);
     if (!probe.durationSeconds && video && video->duration != AV_NOPTS_VALUE)
         probe.durationSeconds = LibavInput::printedSeconds(double(video->duration) * av_q2d(video->time_base));

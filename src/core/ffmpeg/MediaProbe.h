@@ -28,6 +28,7 @@ struct MediaProbe {
     int64_t attachmentCount = 0;              // fonts and files carried by Matroska
     int64_t dataTrackCount = 0;               // time codes, telemetry
     int64_t coverPictureCount = 0;            // attached pictures
+    int64_t chapterCount = 0;
     std::optional<std::string> pixelFormat;   // first video stream, as ffmpeg names it ("yuv420p")
     // Display-matrix rotation of the first video stream in degrees, folded into 0, 90, 180 or 270;
     // 0 when the picture is shown as stored.

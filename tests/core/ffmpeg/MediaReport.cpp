@@ -120,8 +120,9 @@ const MediaReport::Stream& MediaReport::video() const {
 }
 
 MediaProbe ffprobeFacts(const fs::path& file) {
-    const Json document = ffprobeReport(file, {"-show_streams", "-show_format", "-show_data_hash", "CRC32"});
+    const Json document = ffprobeReport(file, {"-show_streams", "-show_format", "-show_chapters", "-show_data_hash", "CRC32"});
     MediaProbe probe;
+    probe.chapterCount = static_cast<int64_t>(document.value("chapters", Json::array()).size());
     if (document.contains("format")) {
         const std::string names = text(document["format"], "format_name");
         if (!names.empty()) probe.demuxer = names.substr(0, names.find(','));
@@ -252,7 +253,7 @@ void PrintTo(const MediaProbe& p, std::ostream* out) {
     show("width", p.width);
     show("height", p.height);
     *out << "tracks=" << p.videoTrackCount << "/" << p.audioTrackCount << "/" << p.subtitleTrackCount << "/"
-         << p.attachmentCount << "/" << p.dataTrackCount << "/" << p.coverPictureCount << " ";
+         << p.attachmentCount << "/" << p.dataTrackCount << "/" << p.coverPictureCount << " chapters=" << p.chapterCount << " ";
     show("pix", p.pixelFormat);
     *out << "rotation=" << p.rotation << " vfr=" << p.isVariableFrameRate << " ";
     show("vtb", p.videoTimeBase);
