@@ -30,8 +30,8 @@ using testing::JoinMarks;
 using testing::MediaReport;
 using Args = std::vector<std::string>;
 
-constexpr double kSeconds = 1.6;
-constexpr double kFlash = 0.9;  // the flash and the click, on the source's own clock
+constexpr double kSeconds = 1.2;
+constexpr double kFlash = 0.7;  // the flash and the click, on the source's own clock
 constexpr int kRate = 48000;
 
 struct Source {
@@ -186,13 +186,14 @@ TEST_F(RealFileMatrix, MergesKeepEveryPictureAndTheSound) {
     }
 }
 
-// Each kind into Matroska, AVI and MP4, and AAC sound out: what a player shows of the source is
+// Each kind into Matroska, AVI and MP4 (those it is not in), and AAC sound out: what a player shows of the source is
 // what the output holds, the click where it was against the flash.
 TEST_F(RealFileMatrix, ConversionsHoldWhatThePlayerShows) {
     for (const auto& source : sources()) {
         const std::string name = fileName(source);
         const auto numbers = heldOnce(JoinMarks::pictureNumbers(path(name)));
         for (const std::string to : {"mkv", "avi", "mp4"}) {
+            if (to == source.extension) continue;
             SCOPED_TRACE(name + " into " + to);
             const fs::path out = run({name}, to, std::nullopt).outputs.at(0);
             EXPECT_EQ(MediaReport::of(out).decodeErrors, "");
