@@ -53,4 +53,13 @@ bool ContainerCompatibility::keepsRotation(const FormatID& container) {
     return container.rawValue == "mp4" || container.rawValue == "m4v" || container.rawValue == "mov";
 }
 
+bool ContainerCompatibility::keepsChapters(const FormatID& container) {
+    static const std::set<std::string> without = {"avi", "wav", "aiff", "aac"};
+    return !without.contains(container.rawValue);
+}
+
+bool ContainerCompatibility::keepsEditList(const FormatID& container) {
+    return keepsRotation(container) || container.rawValue == "m4a";
+}
+
 }  // namespace kolvex

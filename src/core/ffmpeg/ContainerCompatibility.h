@@ -19,6 +19,11 @@ public:
     // True for the containers whose writers keep a display-matrix rotation (MP4, M4V, QuickTime);
     // this FFmpeg's Matroska and WebM writers drop it.
     static bool keepsRotation(const FormatID& container);
+    // True for the containers whose writers keep an edit list, hiding what a copied cut's source
+    // hides (MP4, M4V, QuickTime, M4A); the others show it.
+    static bool keepsEditList(const FormatID& container);
+    // False for the containers this FFmpeg writes no chapters into (AVI, WAV, AIFF, bare AAC).
+    static bool keepsChapters(const FormatID& container);
     // The first of m4a, mp3, flac, wav, aiff, opus, ogg that can hold `codec`, if any.
     static std::optional<FormatID> audioContainer(const std::string& codec);
 };

@@ -60,6 +60,9 @@ Arguments passthroughMapping(const ConversionJob& job, bool dropsVideo, const st
     if (dropsVideo) {
         args = AudioTagArguments::mapping(job, probe);
         append(args, {"-c:a", "copy"});
+        // A container without edit lists is given only the sound frames the source shows.
+        if (probe && probe->editHidesSound && !job.isTrim() && !ContainerCompatibility::keepsEditList(job.to.id))
+            append(args, {"-copypriorss", "0"});
         return args;
     }
     // "V" passes over cover pictures: the first moving picture is the video.
@@ -99,9 +102,9 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
     if (pcm && job.isTrim() && job.from.id == job.to.id && probe && probe->audioCodec &&
         probe->audioCodec->starts_with("pcm_"))
         pcm = *probe->audioCodec;
-    // A cut keeps its sound's own codec where the target's encoder would change it (ALAC stays
-    // lossless).
-    const auto kept = job.isTrim() && probe ? FFmpegEncoders::keepingEncoder(job.to, probe->audioCodec) : std::nullopt;
+    // A cut or a loudness change keeps its sound's own codec where the target's encoder would
+    // change it (ALAC stays lossless).
+    const auto kept = (job.isTrim() || isTool(job, "normalize")) && probe ? FFmpegEncoders::keepingEncoder(job.to, probe->audioCodec) : std::nullopt;
     append(args, {"-c:a", pcm ? *pcm : kept ? *kept : FFmpegArguments::audioEncoder(job.to)});
     // A cut that is re-encoded only to be exact keeps the source's bit rate, unless one was asked.
     const bool cutAlike = job.isTrim() && job.from.id == job.to.id && probe && probe->audioBitrate &&
@@ -409,8 +412,11 @@ Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::o
     if (priming && job.isTrim()) {
         if (const auto length = trimLength(job)) priming = fmt::format("atrim=end={:.6f},{}", *length, *priming);
     }
+    // AVI states no start for its sound: a sound that begins after the pictures is given
+    // silence before it, from the output's start.
+    const std::string lead = job.to.id.rawValue == "avi" && !job.isTrim() ? "aresample=first_pts=0," : "";
     if (isTool(job, "normalize")) {
-        std::string filter = loudnessFilter(probe ? probe->audioSampleRate : std::nullopt);
+        std::string filter = lead + loudnessFilter(probe ? probe->audioSampleRate : std::nullopt);
         if (priming) filter += "," + *priming;
         args = {"-af", filter, "-c:a", audioEncoder(job.to)};
         append(args, audioBitrateArguments(job));
@@ -419,7 +425,7 @@ Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::o
     if (isTool(job, "compress") && !job.options.audioBitrate && probe && probe->audioCodec &&
         ContainerCompatibility::accepts(*probe->audioCodec, job.to.id))
         return {"-c:a", "copy"};
-    if (priming) args = {"-af", *priming};
+    if (priming || !lead.empty()) args = {"-af", priming ? lead + *priming : lead.substr(0, lead.size() - 1)};
     append(args, {"-c:a", audioEncoder(job.to)});
     append(args, audioBitrateArguments(job));
     return args;

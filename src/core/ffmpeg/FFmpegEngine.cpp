@@ -282,6 +282,11 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     }
     if (job.to.category == FormatCategory::video && job.from.category != FormatCategory::image && !probe.videoCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);
+    // A still picture named like a film (a JPEG renamed ".mp4") is read by ffmpeg's image readers:
+    // it is no film to convert.
+    if (job.from.category == FormatCategory::video && probe.demuxer &&
+        (*probe.demuxer == "image2" || probe.demuxer->ends_with("_pipe")))
+        throw ConversionError::unsupportedCombination(job.from.label + " holding a single still picture", job.to.label);
     // A picture needs a picture to start from, whatever the source's kind.
     if (job.to.category == FormatCategory::image && !probe.videoCodec)
         throw ConversionError::unsupportedCombination(job.from.label + " with no video track", job.to.label);

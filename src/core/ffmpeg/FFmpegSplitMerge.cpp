@@ -220,10 +220,15 @@ std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob&
         inputs += fmt::format("[a{}]", i);
     }
     graph += inputs + fmt::format("concat=n={}:v=0:a=1[outa]", sources.size());
-    // The sound keeps its rate of data, at least that of a re-encoded merge's.
-    const int64_t bitrate = std::clamp<int64_t>(plan.audioBitrate.value_or(0), 192000, 320000);
+    // Lossless sound (ALAC) stays lossless; coded sound keeps its rate of data, at least that of a
+    // re-encoded merge's.
+    const auto kept = FFmpegEncoders::keepingEncoder(job.to, plan.soundCodec);
     args.insert(args.end(), {"-filter_complex", graph, "-map", "0:V:0", "-map", "[outa]", "-sn", "-dn", "-c:v", "copy",
-                             "-c:a", FFmpegArguments::audioEncoder(job.to), "-b:a", fmt::format("{}k", bitrate / 1000)});
+                             "-c:a", kept.value_or(FFmpegArguments::audioEncoder(job.to))});
+    if (!kept) {
+        const int64_t bitrate = std::clamp<int64_t>(plan.audioBitrate.value_or(0), 192000, 320000);
+        args.insert(args.end(), {"-b:a", fmt::format("{}k", bitrate / 1000)});
+    }
     const auto flags = FFmpegArguments::containerFlags(job.to);
     args.insert(args.end(), flags.begin(), flags.end());
     args.push_back(paths::absolute(job.destination).string());
@@ -259,11 +264,13 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     // A lossless target keeps the deepest input's samples whole; a lossy encoder takes floats.
     MediaProbe deepest;
     deepest.audioBitsPerSample = plan.audioBitsPerSample;
-    // Files that share a codec the target's encoder would change keep it: ALAC and FLAC stay
-    // lossless.
-    const std::string audioEncoder = AudioTagArguments::pcmEncoder(job.to, deepest)
-                                         .value_or(FFmpegEncoders::keepingEncoder(job.to, plan.soundCodec)
-                                                       .value_or(FFmpegArguments::audioEncoder(job.to)));
+    // Files that share a codec the target's encoder would change keep it: ALAC, FLAC and PCM (in
+    // AVI, which takes any) stay lossless.
+    auto kept = FFmpegEncoders::keepingEncoder(job.to, plan.soundCodec);
+    if (!kept && (plan.soundCodec == "pcm_s16le" || plan.soundCodec == "pcm_s24le") && job.to.id.rawValue == "avi")
+        kept = plan.soundCodec;
+    const std::string audioEncoder =
+        AudioTagArguments::pcmEncoder(job.to, deepest).value_or(kept.value_or(FFmpegArguments::audioEncoder(job.to)));
     const bool deep = plan.audioBitsPerSample.value_or(16) > 16;
     std::string sampleFormat = "fltp";
     if (audioEncoder == "flac" || audioEncoder.rfind("pcm_", 0) == 0) sampleFormat = deep ? "s32" : "s16";
@@ -273,12 +280,14 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
         // Every input's streams start from 0, so each adds its own length and no gap (a Matroska
         // copy of an MP4 starts its pictures late).
         // AVI states no presentation times (a decoder gives pictures behind B-frames late ones,
-        // the last none): its pictures follow each other at its frame rate.
+        // the last none): its pictures follow each other at its frame rate, each on a whole tick
+        // (the quotient computed lands a hair below one now and then, and would be cut down onto
+        // the picture before).
         const bool untimed = i < demuxers.size() && demuxers[i] == "avi";
         if (plan.wantsVideo) {
             graph += fmt::format("[{0}:V:0]{3},scale={1}:{2}:force_original_aspect_ratio=decrease,"
                                  "pad={1}:{2}:-1:-1,setsar=1[v{0}];",
-                                 i, width, height, untimed ? "setpts=N/FRAME_RATE/TB" : "setpts=PTS-STARTPTS");
+                                 i, width, height, untimed ? "setpts=round(N/FRAME_RATE/TB)" : "setpts=PTS-STARTPTS");
             inputs += fmt::format("[v{}]", i);
         }
         if (plan.wantsAudio) {
@@ -401,7 +410,8 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     if (!streamCopy) requireEncodersFor(job);
     if (clips) {
         const auto& encoders = m_encoders->names();
-        if (!encoders.empty() && !encoders.contains(FFmpegEncoders::audioEncoder(job.to)))
+        if (!encoders.empty() && !encoders.contains(FFmpegEncoders::keepingEncoder(job.to, plan.soundCodec)
+                                                               .value_or(FFmpegEncoders::audioEncoder(job.to))))
             throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     }
     Log::engine().info("merge {} file(s): {}", sources.size(), reason);

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "core/ffmpeg/AudioTagArguments.h"
+#include "core/ffmpeg/ContainerCompatibility.h"
 
 namespace kolvex {
 
@@ -29,6 +30,10 @@ LeftOutStreams LeftOutStreams::of(const ConversionJob& job, const MediaProbe& pr
         break;
     default: break;
     }
+    const bool media = job.to.category == FormatCategory::audio || job.to.category == FormatCategory::video;
+    const bool keepsMetadata = job.options.preserveMetadata && job.options.tool != "strip-metadata";
+    if (media && keepsMetadata && !ContainerCompatibility::keepsChapters(job.to.id))
+        left.chapters = probe.chapterCount;
     return left;
 }
 
@@ -41,7 +46,7 @@ std::optional<std::string> LeftOutStreams::note() const {
     const Kind kinds[] = {
         {videoTracks, "video track", "video tracks"},       {audioTracks, "audio track", "audio tracks"},
         {subtitleTracks, "subtitle track", "subtitle tracks"}, {attachments, "attachment", "attachments"},
-        {coverPictures, "cover picture", "cover pictures"},
+        {coverPictures, "cover picture", "cover pictures"}, {chapters, "chapter", "chapters"},
     };
     std::vector<std::string> parts;
     int64_t total = 0;

@@ -18,10 +18,12 @@ struct LeftOutStreams {
     int64_t subtitleTracks = 0;
     int64_t attachments = 0;
     int64_t coverPictures = 0;
+    int64_t chapters = 0;  // kept with the metadata where the target holds them
 
     // What a single run of `job` over a source probed as `probe` leaves out. A still or a GIF
     // is a picture by choice and an audio target drops the picture by choice: those say nothing
-    // of it; a "remove-audio" says nothing of the audio.
+    // of it; a "remove-audio" says nothing of the audio, nor a job that drops the metadata of
+    // the chapters.
     static LeftOutStreams of(const ConversionJob& job, const MediaProbe& probe);
 
     // The sentence, or none when nothing was left out.

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -35,6 +36,15 @@ std::optional<std::string> codecName(const AVCodecParameters& parameters) {
     return std::string(descriptor->name);
 }
 
+bool turnsPicture(const int32_t* matrix) {
+    const double a = matrix[0], b = matrix[1], c = matrix[3], d = matrix[4];
+    const double first = std::hypot(a, c), second = std::hypot(b, d);
+    if (!(first > 0) || !(second > 0)) return false;
+    const double tolerance = 1e-3;
+    return std::abs(first - second) <= tolerance * std::max(first, second) &&
+           std::abs(a * b + c * d) <= tolerance * first * second;
+}
+
 // The display matrix's rotation (older files carry a "rotate" tag), folded into 0…270 in
 // quarter turns, as ffprobe's report reads.
 int rotationOf(const AVStream& stream) {
@@ -42,8 +52,12 @@ int rotationOf(const AVStream& stream) {
     size_t size = 0;
     if (const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
         matrix && size >= 9 * sizeof(int32_t)) {
+        const auto* values = reinterpret_cast<const int32_t*>(matrix);
+        // Only a matrix that turns the picture (its two columns as long as each other, at right
+        // angles, neither empty) rotates it; anything else (all zeros, a skew) is shown as stored.
         // ffprobe prints the angle as a whole number.
-        degrees = double(int(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix))));
+        if (turnsPicture(values)) degrees = std::trunc(av_display_rotation_get(values));
+        else degrees = 0.0;
     } else if (const AVDictionaryEntry* tag = av_dict_get(stream.metadata, "rotate", nullptr, 0)) {
         double value = 0;
         const char* end = tag->value + std::strlen(tag->value);
@@ -53,6 +67,23 @@ int rotationOf(const AVStream& stream) {
     const long quarter = std::lround(*degrees / 90.0);
     return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
+
+// How long the index's packets that the edit list hides last before what it shows, seconds.
+double hiddenLead(AVStream& stream) {
+    if (stream.start_time == AV_NOPTS_VALUE) return 0;
+    int64_t earliest = stream.start_time;
+    const int count = avformat_index_get_entries_count(&stream);
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(&stream, i);
+        if (entry && (entry->flags & AVINDEX_DISCARD_FRAME) && entry->timestamp != AV_NOPTS_VALUE)
+            earliest = std::min(earliest, entry->timestamp);
+    }
+    return double(stream.start_time - earliest) * av_q2d(stream.time_base);
+}
+
+// The longest delay a sound encoder puts at its stream's head (MP3's decoder delay with its
+// encoder's), in samples.
+constexpr double kLongestPriming = 2112;
 
 std::string rational(AVRational value) { return std::to_string(value.num) + "/" + std::to_string(value.den); }
 
@@ -83,10 +114,10 @@ MediaProbe factsOf(const AVFormatContext& format) {
         const std::string names = format.iformat->name;
         probe.demuxer = names.substr(0, names.find(','));
     }
-    const AVStream* video = nullptr;
-    const AVStream* audio = nullptr;
+    AVStream* video = nullptr;
+    AVStream* audio = nullptr;
     for (unsigned i = 0; i < format.nb_streams; ++i) {
-        const AVStream* stream = format.streams[i];
+        AVStream* stream = format.streams[i];
         switch (stream->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
             if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
@@ -111,6 +142,7 @@ MediaProbe factsOf(const AVFormatContext& format) {
         }
     }
 
+    probe.chapterCount = format.nb_chapters;
     if (format.duration != AV_NOPTS_VALUE) probe.durationSeconds = LibavInput::printedSeconds(double(format.duration) / AV_TIME_BASE);
     if (!probe.durationSeconds && video && video->duration != AV_NOPTS_VALUE)
         probe.durationSeconds = LibavInput::printedSeconds(double(video->duration) * av_q2d(video->time_base));
@@ -131,6 +163,7 @@ MediaProbe factsOf(const AVFormatContext& format) {
         probe.videoSetup = setupOf(parameters);
         // Only AVI, which states no presentation times, needs it (and only a decoder tells it).
         if (probe.demuxer == "avi") probe.videoDecodeDelay = parameters.video_delay;
+        probe.editHidesPictures = hiddenLead(*video) > 0;
     }
     if (audio) {
         const AVCodecParameters& parameters = *audio->codecpar;
@@ -148,6 +181,7 @@ MediaProbe factsOf(const AVFormatContext& format) {
             probe.audioSampleFormat = name;
         probe.audioProfile = profileOf(parameters);
         probe.audioSetup = setupOf(parameters);
+        probe.editHidesSound = parameters.sample_rate > 0 && hiddenLead(*audio) * parameters.sample_rate > kLongestPriming;
     }
     return probe;
 }

@@ -28,6 +28,7 @@ struct MediaProbe {
     int64_t attachmentCount = 0;              // fonts and files carried by Matroska
     int64_t dataTrackCount = 0;               // time codes, telemetry
     int64_t coverPictureCount = 0;            // attached pictures
+    int64_t chapterCount = 0;
     std::optional<std::string> pixelFormat;   // first video stream, as ffmpeg names it ("yuv420p")
     // Display-matrix rotation of the first video stream in degrees, folded into 0, 90, 180 or 270;
     // 0 when the picture is shown as stored.
@@ -44,6 +45,12 @@ struct MediaProbe {
     // How many pictures the first video stream's decoder holds back to put B-frames in order
     // (0 when none or unknown).
     int64_t videoDecodeDelay = 0;
+    // Whether the container's edit list hides pictures of the first moving-picture stream (the
+    // lead-in from the keyframe a copied cut starts at), or more of the first sound than an
+    // encoder's delay: what a player never shows, and a copy into a container without edit lists
+    // would.
+    bool editHidesPictures = false;
+    bool editHidesSound = false;
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;

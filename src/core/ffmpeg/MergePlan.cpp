@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <set>
+#include <stdexcept>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -34,6 +36,19 @@ double priming(const MediaProbe& probe) {
     if (*probe.audioCodec == "aac") return 1024 / rate;
     if (*probe.audioCodec == "mp3") return 1105 / rate;
     return 0;
+}
+
+// A steady frame rate as a "num/den" text, between 1 and 120 pictures a second.
+bool steadyRate(const MediaProbe& probe) {
+    if (!probe.frameRate || probe.isVariableFrameRate) return false;
+    const auto slash = probe.frameRate->find('/');
+    if (slash == std::string::npos) return false;
+    try {
+        const double num = std::stod(probe.frameRate->substr(0, slash)), den = std::stod(probe.frameRate->substr(slash + 1));
+        return den > 0 && num / den >= 1 && num / den <= 120;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -84,6 +99,9 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
     height = tallest.value_or(1080);
     sampleRate = fastestRate.value_or(48000);
     if (everyDurationKnown) totalDuration = durationSum;
+    if (withVideo == n && n > 0 && std::all_of(probes.begin(), probes.end(), steadyRate) &&
+        variety(probes, [](const MediaProbe& p) { return p.frameRate; }) == 1)
+        frameRate = *probes.front().frameRate;
     if (audioCodecs.size() == 1) soundCodec = *audioCodecs.begin();
 
     std::vector<std::string> differences;
@@ -127,12 +145,21 @@ MergePlan::MergePlan(const std::vector<MediaProbe>& probes, const Format& target
         reason = "re-encoding: FLAC is joined losslessly so its header states the whole length";
         return;
     }
+    const bool codedSound = std::any_of(audioCodecs.begin(), audioCodecs.end(),
+                                        [](const std::string& codec) { return codec.rfind("pcm_", 0) != 0; });
+    // The joining copies every packet a file holds, those its edit list hides too (a copied
+    // cut's lead-in from its keyframe): the pictures are decoded, and the sound when copied.
+    const auto hides = [&](bool MediaProbe::*hidden) {
+        return std::any_of(probes.begin(), probes.end(), [&](const MediaProbe& probe) { return probe.*hidden; });
+    };
+    if ((wantsVideo && hides(&MediaProbe::editHidesPictures)) || (!codedSound && hides(&MediaProbe::editHidesSound))) {
+        reason = "re-encoding: an edit list hides part of a file, which a joined copy would show";
+        return;
+    }
     if (wantsVideo && probes.front().rotation != 0 && !ContainerCompatibility::keepsRotation(target.id)) {
         reason = "re-encoding: the picture's rotation cannot be stored in " + target.label;
         return;
     }
-    const bool codedSound = std::any_of(audioCodecs.begin(), audioCodecs.end(),
-                                        [](const std::string& codec) { return codec.rfind("pcm_", 0) != 0; });
     if (codedSound && !wantsVideo) {
         reason = "re-encoding: each file's encoder delay and padding would leave a gap at every join";
         return;

@@ -29,7 +29,9 @@ struct MergePlan {
     bool wantsAudio = false;   // some input has audio
     int64_t width = 1920;      // the largest known input width, as the picture is shown
     int64_t height = 1080;     // the largest known input height, as the picture is shown
-    int64_t frameRate = 30;
+    // The inputs' own frame rate when every one has the same steady one ("30000/1001"), so every
+    // picture is kept; else 30.
+    std::string frameRate = "30";
     int64_t sampleRate = 48000;  // the largest known input sample rate
     std::optional<int64_t> audioBitsPerSample;  // the deepest known lossless input
     std::optional<int64_t> audioBitrate;        // bits per second, the highest known input's

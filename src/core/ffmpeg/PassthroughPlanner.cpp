@@ -39,6 +39,9 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
         // would play sideways there.
         if (probe.rotation != 0 && !ContainerCompatibility::keepsRotation(target.id))
             return Decision::reencode("the picture's rotation cannot be stored in " + target.label);
+        // Matroska, WebM and AVI have no edit list: a copy would show what the source's hides.
+        if ((probe.editHidesPictures || probe.editHidesSound) && !ContainerCompatibility::keepsEditList(target.id))
+            return Decision::reencode("the edit list hides part of the file, which a copy into " + target.label + " would show");
         return Decision::passthrough(false, "container rewrite \u2014 " + *probe.videoCodec + " copied without re-encoding");
     }
 
@@ -64,8 +67,13 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     // decoder's pre-roll: a copied cut starts early, or does not open at all.
     if (job.isTrim() && (codec == "opus" || codec == "vorbis"))
         return Decision::reencode("Ogg sound is cut by decoding, so each part starts and ends where asked");
-    if (ContainerCompatibility::accepts(*probe.audioCodec, target.id))
+    if (ContainerCompatibility::accepts(*probe.audioCodec, target.id)) {
+        // Sound frames stand alone: what an edit list hides is left out of the copy, to the frame.
+        if (probe.editHidesSound && !ContainerCompatibility::keepsEditList(target.id))
+            return Decision::passthrough(true, "copying the " + *probe.audioCodec +
+                                                   " track out, without what the file's edit list hides (to a frame)");
         return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
+    }
     return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
 }
 

@@ -113,6 +113,19 @@ TEST(FFmpegEngineFailures, APictureTrackWithNoPictureIsAFailure) {
     EXPECT_FALSE(fs::exists(run.dir / "out.mkv"));
 }
 
+// A photo renamed ".mp4" is no film: it is refused by name, and nothing is written.
+TEST(FFmpegEngineFailures, AStillPictureNamedLikeAFilmIsRefused) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const fs::path photo = testing::makeMedia(dir / "photo.jpg", {"-f", "lavfi", "-i", "color=c=red:s=64x48", "-frames:v", "1"});
+    fs::rename(photo, dir / "photo.mp4");
+    const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
+    EXPECT_EQ(conversionError([&] { engine.convert(mediaJob(dir / "photo.mp4", dir / "photo.mkv", "mp4", "mkv"), nullptr, {}); }),
+              ConversionError::unsupportedCombination(testing::mediaFormat("mp4").label + " holding a single still picture",
+                                                      testing::mediaFormat("mkv").label));
+    EXPECT_FALSE(fs::exists(dir / "photo.mkv"));
+}
+
 // ffmpeg 5 ends with 0 when only the MP4's index could not be written: the file is cut short,
 // and the volume, not the source, is at fault.
 TEST(FFmpegEngineFailures, ATrailerThatDidNotFitIsAFullDisk) {

@@ -131,6 +131,7 @@ protected:
         s_dir = new testing::TempDir;
         testing::makeClip(*s_dir / "-i clip ü.mp4", {.seconds = 1.0, .codecArguments = {"-c:v", "libx264", "-c:a", "aac", "-metadata", "title=Hello"}});
         testing::makeClip(*s_dir / "tone.wav", {.seconds = 0.5, .video = false});
+        testing::makeClip(*s_dir / "tone.m4a", {.seconds = 0.5, .video = false, .codecArguments = {"-c:a", "alac"}});
         testing::makeClip(*s_dir / "silent.mp4", {.seconds = 0.5, .audio = false, .codecArguments = {"-c:v", "libx264"}});
     }
     static void TearDownTestSuite() {
@@ -189,6 +190,8 @@ TEST_F(FFmpegEngineRun, ConvertsEveryTargetFamilyAndTool) {
         {"remove-audio", clip, "mp4", "mp4", options([](auto& o) { o.tool = "remove-audio"; }), "h264", none, 1.0, none},
         {"extract-audio", clip, "mp4", "m4a", options([](auto& o) { o.tool = "extract-audio"; }), none, "aac", 1.0, none},
         {"normalize", "tone.wav", "wav", "wav", options([](auto& o) { o.tool = "normalize"; }), none, "pcm_s16le", 0.5, none},
+        {"normalize keeps ALAC lossless", "tone.m4a", "m4a", "m4a", options([](auto& o) { o.tool = "normalize"; }), none, "alac",
+         0.5, none},
         {"silent video", "silent.mp4", "mp4", "mkv", keep, "h264", none, 0.5, none},
     };
     // Every conversion at once on the one engine, as the coordinator may run them; ffmpeg's own

@@ -109,6 +109,26 @@ JoinMarks JoinMarks::of(const fs::path& file) {
     return marks;
 }
 
+std::vector<int> JoinMarks::pictureNumbers(const fs::path& file) {
+    const std::string graph = fmt::format("movie='{}',scale=out_range=tv,format=yuv444p,crop=iw/2:ih:iw/2:0,signalstats", file.string());
+    const std::string out = run(systemFFprobe(), {"-v", "error", "-f", "lavfi", "-i", graph, "-show_entries",
+                                                  "frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
+    std::vector<int> numbers;
+    for (const auto& line : lines(out)) numbers.push_back(static_cast<int>(std::lround((decimal(line) - 16) / 2)));
+    return numbers;
+}
+
+std::vector<std::string> JoinMarks::numberedPictures(double seconds, const std::string& rate, const std::string& size,
+                                                     double flashAt) {
+    // The first picture from flashAt on, whatever the rate.
+    const auto slash = rate.find('/');
+    const double perSecond = slash == std::string::npos ? decimal(rate) : decimal(rate.substr(0, slash)) / decimal(rate.substr(slash + 1));
+    return {"-f", "lavfi", "-i",
+            fmt::format("color=c=black:s={}:r={}:d={},geq=lum='if(gte(T\\,{:.6f})*lt(T\\,{:.6f})\\,235\\,"
+                        "if(gte(X\\,W/2)\\,16+2*mod(N\\,100)\\,16))':cb=128:cr=128",
+                        size, rate, seconds, flashAt - 1e-4, flashAt - 1e-4 + 1 / perSecond)};
+}
+
 std::vector<std::string> JoinMarks::pictureSource(double seconds, int framesPerSecond) {
     return {"-f", "lavfi", "-i",
             fmt::format("color=c=black:s=64x48:r={0}:d={1},geq=lum='if(lt(N\\,1)\\,235\\,16)':cb=128:cr=128",

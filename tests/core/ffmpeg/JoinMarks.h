@@ -32,6 +32,16 @@ struct JoinMarks {
     // Throws std::runtime_error when ffprobe or ffmpeg cannot read the file.
     static JoinMarks of(const std::filesystem::path& file);
 
+    // The number each picture a player shows carries, in order: the brightness of its right half
+    // (16 + 2 × the number) as ffmpeg decodes it. A picture that is bright all over reads 110.
+    // Throws std::runtime_error when ffprobe cannot read the file.
+    static std::vector<int> pictureNumbers(const std::filesystem::path& file);
+    // The lavfi input of `seconds` of numbered pictures at `rate` ("25", "30000/1001"), `size`
+    // large: dark, the right half carrying each picture's number (its index modulo 100); bright
+    // all over from `flashAt` seconds for one picture.
+    static std::vector<std::string> numberedPictures(double seconds, const std::string& rate, const std::string& size,
+                                                     double flashAt);
+
     // The lavfi inputs of a marked clip `seconds` long: a dark picture whose first frame is
     // bright, at `framesPerSecond`, and a soft 1 kHz tone whose first 0.1 s is a loud 3 kHz one,
     // at `sampleRate` (and ffmpeg's arguments for each).

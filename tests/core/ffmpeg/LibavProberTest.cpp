@@ -5,6 +5,7 @@
 #include "core/ffmpeg/LibavKeyframeReader.h"
 
 #include <fstream>
+#include <iterator>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -123,6 +124,38 @@ TEST(LibavProber, AgreesWithFFprobeOnEveryKindOfSource) {
             EXPECT_EQ(near->decodeDelay, expected.decodeDelay);
         }
     }
+}
+
+// A copied cut's edit list hides its lead-in from the keyframe, pictures and sound alike, as
+// ffprobe flags those packets; an encoder's delay alone hides nothing that counts.
+TEST(LibavProber, TellsWhatAnEditListHides) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const fs::path plain = dir / "plain.mp4", cut = dir / "cut.mp4";
+    ffmpeg(kPicture + kTone + std::vector<std::string>{"-c:v", "libx264", "-c:a", "aac", "-g", "30", plain.string()});
+    ffmpeg({"-ss", "0.45", "-i", plain.string(), "-c", "copy", cut.string()});
+    const MediaProbe whole = LibavProber().probe(plain), part = LibavProber().probe(cut);
+    EXPECT_FALSE(whole.editHidesPictures || whole.editHidesSound);
+    EXPECT_TRUE(part.editHidesPictures && part.editHidesSound);
+    EXPECT_EQ(whole, testing::ffprobeFacts(plain));
+    EXPECT_EQ(part, testing::ffprobeFacts(cut));
+}
+
+// A display matrix of zeros turns nothing (it once read as NaN degrees).
+TEST(LibavProber, AMatrixThatTurnsNothingIsNoRotation) {
+    KOLVEX_REQUIRE_FFMPEG();
+    testing::TempDir dir;
+    const fs::path file = dir / "zero.mp4";
+    ffmpeg(kPicture + std::vector<std::string>{"-c:v", "libx264", "-metadata:s:v", "rotate=90", file.string()});
+    std::fstream io(file, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(io)), std::istreambuf_iterator<char>());
+    const size_t header = bytes.find("tkhd");
+    ASSERT_NE(header, std::string::npos);
+    ASSERT_EQ(bytes[header + 4], 0) << "a version 0 track header";
+    io.seekp(static_cast<std::streamoff>(header + 44));
+    io.write(std::string(36, '\0').data(), 36);
+    io.close();
+    EXPECT_EQ(LibavProber().probe(file).rotation, 0);
 }
 
 TEST(LibavProber, ReadsAwkwardNamesAndRefusesWhatIsNotMedia) {

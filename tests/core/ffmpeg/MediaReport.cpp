@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MediaReport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -119,8 +120,9 @@ const MediaReport::Stream& MediaReport::video() const {
 }
 
 MediaProbe ffprobeFacts(const fs::path& file) {
-    const Json document = ffprobeReport(file, {"-show_streams", "-show_format", "-show_data_hash", "CRC32"});
+    const Json document = ffprobeReport(file, {"-show_streams", "-show_format", "-show_chapters", "-show_data_hash", "CRC32"});
     MediaProbe probe;
+    probe.chapterCount = static_cast<int64_t>(document.value("chapters", Json::array()).size());
     if (document.contains("format")) {
         const std::string names = text(document["format"], "format_name");
         if (!names.empty()) probe.demuxer = names.substr(0, names.find(','));
@@ -175,6 +177,26 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         probe.audioSampleFormat = optionalText(*audio, "sample_fmt");
         probe.audioProfile = optionalText(*audio, "profile");
         probe.audioSetup = optionalText(*audio, "extradata_hash");
+    }
+    // What an edit list hides: the packets ffprobe flags to be discarded ("D"), before the
+    // stream's start.
+    if (probe.demuxer == "mov" && (video || audio)) {
+        const Json packets = ffprobeReport(file, {"-show_entries", "packet=stream_index,pts_time,flags"});
+        const auto hidden = [&](const Json* stream) {
+            const auto start = number(*stream, "start_time");
+            const int64_t index = stream->value("index", int64_t{-1});
+            double lead = 0;
+            for (const auto& packet : packets.value("packets", Json::array())) {
+                const auto at = number(packet, "pts_time");
+                if (start && at && packet.value("stream_index", int64_t{-2}) == index &&
+                    text(packet, "flags").find('D') != std::string::npos)
+                    lead = std::max(lead, *start - *at);
+            }
+            return lead;
+        };
+        if (video) probe.editHidesPictures = hidden(video) > 0;
+        if (audio && probe.audioSampleRate)
+            probe.editHidesSound = hidden(audio) * double(*probe.audioSampleRate) > 2112;
     }
     return probe;
 }
@@ -231,7 +253,7 @@ void PrintTo(const MediaProbe& p, std::ostream* out) {
     show("width", p.width);
     show("height", p.height);
     *out << "tracks=" << p.videoTrackCount << "/" << p.audioTrackCount << "/" << p.subtitleTrackCount << "/"
-         << p.attachmentCount << "/" << p.dataTrackCount << "/" << p.coverPictureCount << " ";
+         << p.attachmentCount << "/" << p.dataTrackCount << "/" << p.coverPictureCount << " chapters=" << p.chapterCount << " ";
     show("pix", p.pixelFormat);
     *out << "rotation=" << p.rotation << " vfr=" << p.isVariableFrameRate << " ";
     show("vtb", p.videoTimeBase);
@@ -239,7 +261,7 @@ void PrintTo(const MediaProbe& p, std::ostream* out) {
     show("vprofile", p.videoProfile);
     show("level", p.videoLevel);
     show("vsetup", p.videoSetup);
-    *out << "delay=" << p.videoDecodeDelay << " ";
+    *out << "delay=" << p.videoDecodeDelay << " hidden=" << p.editHidesPictures << "/" << p.editHidesSound << " ";
     show("abitrate", p.audioBitrate);
     show("arate", p.audioSampleRate);
     show("channels", p.audioChannels);

@@ -212,11 +212,14 @@ TEST_F(OutputContract, NamesWhatItLeavesOut) {
         {"nothing left out", "clip.mp4", "mp4", "mkv"},
         {"merged by copy", "tracks.mkv", "mkv", "mkv", with([](auto& o) { o.tool = "merge"; }), {"tracks.mkv"}},
         {"merged by re-encode", "tracks.mkv", "mkv", "mp4", with([](auto& o) { o.tool = "merge"; }), {"odd 444.mp4"}},
+        {"avi", "tracks.mkv", "mkv", "avi"},
+        {"wav", "tracks.mkv", "mkv", "wav"},
     };
     const std::optional<std::string> notes[] = {
         "1 audio track and 2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
         "1 audio track was left out", "2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
         std::nullopt, "1 audio track and 2 subtitle tracks were left out", "1 audio track and 2 subtitle tracks were left out",
+        "1 audio track, 2 subtitle tracks and 2 chapters were left out", "1 audio track and 2 chapters were left out",
     };
     const auto results = convert(cases);
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -224,7 +227,11 @@ TEST_F(OutputContract, NamesWhatItLeavesOut) {
         ASSERT_FALSE(results[i].error) << results[i].error->what();
         EXPECT_EQ(results[i].outcome.note, notes[i]);
         const MediaReport& report = results[i].reports.front();
-        EXPECT_EQ(report.ofType("video").size(), cases[i].to == "mp3" ? 0u : 1u);
+        EXPECT_EQ(report.ofType("video").size(), cases[i].to == "mp3" || cases[i].to == "wav" ? 0u : 1u);
+        // Chapters are named as left out only where they are.
+        if (notes[i] && notes[i]->find("chapters") != std::string::npos) {
+            EXPECT_EQ(report.chapters, 0);
+        }
         EXPECT_EQ(report.ofType("audio").size(), cases[i].name == "without audio" ? 0u : 1u);
         EXPECT_EQ(report.ofType("subtitle").size(), 0u);
         EXPECT_EQ(report.decodeErrors, "");

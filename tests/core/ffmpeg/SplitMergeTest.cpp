@@ -87,7 +87,7 @@ TEST(MergePlan, DecidesBetweenCopyAndReencode) {
     const MergePlan webm({av("h264", "aac", 1280, 720, 44100, 2), av("h264", "aac", 1280, 720, 44100, 2)}, testing::mediaFormat("webm"));
     EXPECT_FALSE(webm.canStreamCopy);
     EXPECT_EQ(webm.reason, "re-encoding: WebM cannot carry these codecs");
-    EXPECT_EQ(std::tie(webm.width, webm.height, webm.frameRate, webm.sampleRate), std::tuple(1280, 720, 30, 44100));
+    EXPECT_EQ(std::tie(webm.width, webm.height, webm.frameRate, webm.sampleRate), std::tuple(1280, 720, std::string("30"), 44100));
 
     const MergePlan sizes({av("h264", "aac", 1920, 800, 44100, 2), av("h264", "aac", 1440, 1080, 44100, 2)}, mp4);
     EXPECT_EQ(sizes.reason, "re-encoding to 1920\u00D71080: inputs differ in resolution");
