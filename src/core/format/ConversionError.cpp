@@ -92,6 +92,12 @@ ConversionError ConversionError::clashingArchiveEntries(std::filesystem::path ur
     return error;
 }
 
+ConversionError ConversionError::beyondLimit(std::filesystem::path url, std::string what) {
+    auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::beyondLimit);
+    error.m_text1 = std::move(what);
+    return error.finish();
+}
+
 ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
     return withCircumstance(insufficientPermissions(std::move(url)), Circumstance::folderMissing);
 }
@@ -108,6 +114,7 @@ std::string ConversionError::shortDescription() const {
         case Circumstance::unsafeEntry: return name + " has an unsafe entry";
         case Circumstance::clashingEntries:
             return name + " holds two files that would both be unpacked as " + replaceInvalidUtf8(m_text1);
+        case Circumstance::beyondLimit: return name + " " + m_text1;
         default: return name + " appears to be damaged";
         }
     case Kind::insufficientPermissions:

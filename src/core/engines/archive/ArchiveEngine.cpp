@@ -272,6 +272,7 @@ int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
 int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                           const fs::path& folder,
                           const std::vector<std::string>& extraFlags, std::stop_token stop) const {
+    survey.refusePathsBeyond(folder, job.source);
     SingleStream::Meter meter;
     guarded(job, survey, folder, [&](std::stop_token token) {
         if (survey.singleStream) {

@@ -3,12 +3,14 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <unordered_set>
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fmt/format.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -96,7 +98,29 @@ std::string unpackedPath(std::string name) {
     return name;
 }
 
+std::string longPathWords(size_t limit) {
+    return fmt::format("holds a path longer than the system allows ({} bytes)", limit);
+}
+
+// Throws beyondLimit when a name in the entry's path is longer than the system takes.
+void refuseLongNames(const std::string& entryPath, const fs::path& archive) {
+    size_t start = 0;
+    while (start <= entryPath.size()) {
+        const size_t end = std::min(entryPath.find('/', start), entryPath.size());
+        if (end - start > ArchiveSurvey::kMaxName)
+            throw ConversionError::beyondLimit(
+                archive, fmt::format("holds a name longer than the system allows ({} bytes)", ArchiveSurvey::kMaxName));
+        start = end + 1;
+    }
+}
+
 }  // namespace
+
+void ArchiveSurvey::refusePathsBeyond(const fs::path& folder, const fs::path& archive) const {
+    if (longestPath == 0) return;
+    const size_t prefix = paths::absolute(folder).string().size() + 1;
+    if (prefix + longestPath > kMaxPath) throw ConversionError::beyondLimit(archive, longPathWords(kMaxPath));
+}
 
 ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Source source) {
     // Opened here first, so a missing or locked file reads as such and a FIFO cannot hang us.
@@ -145,6 +169,13 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
         }
         ++survey.entries;
         const char* name = archive_entry_pathname(entry);
+        if (name) {
+            // Refused here, before the set of names below can grow with a deep archive's paths.
+            const std::string unpacked = unpackedPath(name);
+            if (unpacked.size() > kMaxPath) throw ConversionError::beyondLimit(path, longPathWords(kMaxPath));
+            refuseLongNames(unpacked, path);
+            survey.longestPath = std::max(survey.longestPath, unpacked.size());
+        }
         const bool replacesByDesign = (archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
         if (name && !replacesByDesign && archive_entry_filetype(entry) != AE_IFDIR && !survey.clash &&
             !names.insert(unpackedPath(name)).second)
