@@ -126,6 +126,9 @@ struct Job {
 
 const Job kJobs[] = {
     {"imageBatch", {"--to", "jpg", "--processors", "2"}, pictures},
+    // Through ImageMagick, which keeps a pixel cache of its own in the temporary folder.
+    {"imageBmp", {"--to", "bmp", "--processors", "2"}, pictures},
+    {"imageIco", {"--to", "ico", "--processors", "2"}, pictures},
     {"pdfPages", {"--to", "png", "--set", "dpi=200"}, [] { return std::vector{pdf()}; }},
     {"pdfSplit", {"--tool", "split"}, [] { return std::vector{pdf()}; }},
     {"document", {"--to", "pdf"}, [] { return std::vector{markdown()}; }},
@@ -280,6 +283,9 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
             EXPECT_NE(entry.path().filename().string().front(), '.') << "left after the sweep: " << entry.path();
         }
         const fs::path root = tmp / ("Kolvex-" + std::to_string(::geteuid()));
+        // Nothing the run or its programs made lies in the temporary folder beside the scratch root.
+        for (const auto& entry : fs::directory_iterator(tmp.path()))
+            EXPECT_EQ(entry.path(), root) << "left in the temporary folder: " << entry.path();
         if (fs::exists(root)) {
             for (const auto& entry : fs::directory_iterator(root)) {
                 EXPECT_EQ(entry.path().filename(), ".in-progress") << "scratch left after the sweep: " << entry.path();

@@ -20,6 +20,7 @@
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
 #include "core/engines/image/ImageWriter.h"
+#include "core/engines/image/MagickScratch.h"
 #include "core/engines/image/JpegSegments.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
@@ -326,6 +327,9 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
     if (!plan.target) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     // An icon holds several pictures: the one a reader would show is the largest.
     if (plan.source->name == "ico") plan.page = ImageFormatTable::largestIconEntry(job.source);
+    // Before any picture: ImageMagick's files go with the job, and with a killed run's sweep.
+    std::optional<image::MagickScratch> magickFiles;
+    if (!plan.source->magickFormat.empty() || !plan.target->magickFormat.empty()) magickFiles.emplace();
 
     // Only the header is read here: the pixel count is checked before anything is decoded.
     VImage header;
