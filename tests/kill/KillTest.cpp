@@ -276,7 +276,9 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
         std::vector<std::string> arguments = job.request;
         arguments.insert(arguments.end(), {"--out", out.path().string(), "--quiet", "--"});
         for (const auto& file : files) arguments.push_back(file.string());
-        const pid_t drive = startDrive(arguments, tmp.path());
+        // A desktop session's runtime folder: without one Qt makes its own in the temporary folder.
+        TempDir runtime;
+        const pid_t drive = startDrive(arguments, tmp.path(), {"XDG_RUNTIME_DIR=" + runtime.path().string()});
         ASSERT_GT(drive, 0);
         awaitWork(out.path(), drive);
         if (job.temporaryPrefix) awaitTemporaryFile(tmp.path(), job.temporaryPrefix, drive);
