@@ -89,7 +89,7 @@ ConversionError ConversionError::unsafeArchiveEntry(std::filesystem::path url) {
 ConversionError ConversionError::clashingArchiveEntries(std::filesystem::path url, std::string entry) {
     auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::clashingEntries);
     error.m_text1 = std::move(entry);
-    return error;
+    return error.finish();
 }
 
 ConversionError ConversionError::beyondLimit(std::filesystem::path url, std::string what) {

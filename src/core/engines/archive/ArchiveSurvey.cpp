@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <archive.h>
@@ -114,6 +116,28 @@ void refuseLongNames(const std::string& entryPath, const fs::path& archive) {
     }
 }
 
+// Whether each path an archive unpacks to is a folder (its own entry's, or one an entry below it
+// makes) or not, to find a name that is both.
+class PathKinds {
+public:
+    // Records an entry; returns the name that is both a file and a folder, when it makes one.
+    std::optional<std::string> add(const std::string& path, bool folder) {
+        if (path.empty()) return std::nullopt;
+        const auto [at, added] = m_kinds.emplace(path, folder);
+        if (!added && at->second != folder) return path;
+        // The folders above it, up to the first already known (which knows those above it).
+        for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
+            const auto [above, new_] = m_kinds.emplace(path.substr(0, slash), true);
+            if (!above->second) return above->first;
+            if (!new_) break;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::unordered_map<std::string, bool> m_kinds;
+};
+
 }  // namespace
 
 void ArchiveSurvey::refusePathsBeyond(const fs::path& folder, const fs::path& archive) const {
@@ -148,6 +172,7 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
 
     ArchiveSurvey survey;
     std::unordered_set<std::string> names;
+    PathKinds kinds;
     for (;;) {
         throwIfStopRequested(stop);
         archive_entry* entry = nullptr;
@@ -177,9 +202,13 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
             survey.longestPath = std::max(survey.longestPath, unpacked.size());
         }
         const bool replacesByDesign = (archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
-        if (name && !replacesByDesign && archive_entry_filetype(entry) != AE_IFDIR && !survey.clash &&
-            !names.insert(unpackedPath(name)).second)
+        const bool folder = archive_entry_filetype(entry) == AE_IFDIR;
+        if (name && !replacesByDesign && !folder && !survey.clash && !names.insert(unpackedPath(name)).second)
             survey.clash = unpackedPath(name);
+        // A file and a folder under one name cannot both be unpacked, in any format. (A path
+        // through a link is unsafe, and refused as such when unpacked.)
+        if (name && !survey.clash && archive_entry_filetype(entry) != AE_IFLNK)
+            survey.clash = kinds.add(unpackedPath(name), folder);
         if (archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG) {
             survey.declaredBytes += archive_entry_size(entry);
         } else if (archive_entry_filetype(entry) == AE_IFREG) {

@@ -27,7 +27,8 @@ struct ArchiveSurvey {
     bool sizesKnown = true;
     bool singleStream = false;
     // The name two entries that are not folders share, in a format where a later entry does not
-    // replace an earlier one by design (every format but tar): unpacking would keep only one.
+    // replace an earlier one by design (every format but tar), or that one entry gives a file and
+    // another a folder (in any format): unpacking would keep only one, or fail.
     std::optional<std::string> clash;
     // The longest path an entry unpacks to, in bytes, below the folder it unpacks into.
     size_t longestPath = 0;

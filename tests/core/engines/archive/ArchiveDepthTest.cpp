@@ -83,5 +83,42 @@ TEST_F(ArchiveEngineFiles, PathsBeyondTheSystemsLimitsAreRefusedNamingTheLimit) 
     }
 }
 
+TEST_F(ArchiveEngineFiles, AFileAndAFolderOfOneNameAreRefusedNamingThem) {
+    std::string why;
+    if (!ArchiveFixtures::available(&why)) GTEST_SKIP() << why;
+    for (const std::string kind : {"tar", "zip"}) {
+        for (const bool folderFirst : {false, true}) {
+            for (const bool folderEntry : {true, false}) {  // "x/" itself, or only "x/inside.txt" below it
+                SCOPED_TRACE(fmt::format("{}, folder {}, {}", kind, folderFirst ? "first" : "second",
+                                         folderEntry ? "as an entry" : "made by an entry below it"));
+                TarBuilder tar;
+                ZipBuilder zip;
+                const auto addFile = [&] { kind == "tar" ? (void)tar.file("x", "file") : (void)zip.file("x", "file"); };
+                const auto addFolder = [&] {
+                    if (folderEntry && kind == "tar") tar.directory("x/");
+                    if (folderEntry && kind == "zip") zip.file("x/", "");
+                    kind == "tar" ? (void)tar.file("x/inside.txt", "inside") : (void)zip.file("x/inside.txt", "inside");
+                };
+                if (folderFirst) {
+                    addFolder();
+                    addFile();
+                } else {
+                    addFile();
+                    addFolder();
+                }
+                const fs::path archive = dir.write("work/both." + kind, kind == "tar" ? tar.bytes() : zip.bytes());
+                for (const auto& tool : {std::optional<std::string>("extract"), std::optional<std::string>()}) {
+                    const auto error = failure(engine(), ArchiveFixtures::job(archive, kind, work / "both.zip", "zip", tool));
+                    ASSERT_TRUE(error) << "went through";
+                    EXPECT_EQ(error->shortDescription(), "both." + kind + " holds two files that would both be unpacked as x");
+                    EXPECT_EQ(entriesOf(work), std::vector<std::string>{"both." + kind}) << "left in the folder";
+                    EXPECT_TRUE(scratchIsClean());
+                }
+                fs::remove(archive);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kolvex
