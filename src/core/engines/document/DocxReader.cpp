@@ -2,13 +2,16 @@
 #include "core/engines/document/DocxReader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <pugixml.hpp>
 
 #include <QTextCursor>
@@ -20,6 +23,7 @@
 #include "core/engines/document/DocxNotes.h"
 #include "core/engines/document/DocxRelationships.h"
 #include "core/engines/document/DocxStyles.h"
+#include "core/engines/document/SymbolFonts.h"
 
 namespace kolvex {
 
@@ -97,6 +101,9 @@ public:
     }
 
     int droppedImages() const { return m_droppedImages; }
+    // Symbols of fonts whose codes say nothing by themselves, left out, and those fonts.
+    int droppedSymbols() const { return m_droppedSymbols; }
+    const std::set<std::string>& symbolFonts() const { return m_symbolFonts; }
 
 private:
     RichDocument& m_document;
@@ -118,6 +125,25 @@ private:
     size_t m_tableCells = 0;
     size_t m_paragraphs = 0;
     int m_droppedImages = 0;
+    int m_droppedSymbols = 0;
+    std::set<std::string> m_symbolFonts;
+
+    // A character given by a symbol font's code (Symbol's Greek, Wingdings' ticks): as the
+    // Unicode character it draws, where it is known.
+    void symbol(const pugi::xml_node& sym, const QTextCharFormat& format) {
+        const std::string_view font = attributeValue(sym, "font");
+        const std::string_view code = attributeValue(sym, "char");
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(code.data(), code.data() + code.size(), value, 16);
+        const auto character = error == std::errc() && end == code.data() + code.size() ? symbol_fonts::unicodeOf(font, value)
+                                                                                       : std::nullopt;
+        if (character) {
+            insertText(QString::fromUcs4(&*character, 1), format);
+            return;
+        }
+        ++m_droppedSymbols;
+        if (!font.empty() && m_symbolFonts.size() < 3) m_symbolFonts.emplace(font);
+    }
 
     void startBlock(QTextBlockFormat format) {
         if (++m_paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
@@ -278,6 +304,8 @@ private:
             } else if (name == "br" || name == "cr") {
                 if (attributeValue(child, "type") == "page") m_pageBreakPending = true;
                 else insertText(QString(QChar::LineSeparator), format);
+            } else if (name == "sym") {
+                symbol(child, format);
             } else if (name == "noBreakHyphen") {
                 insertText(QStringLiteral("\u2011"), format);
             } else if (name == "drawing" || name == "pict" || name == "object") {
@@ -472,6 +500,13 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
     }
     if (walker.droppedImages() == 1) out->addNote("A picture could not be read and was left out.");
     else if (walker.droppedImages() > 1) out->addNote(fmt::format("{} pictures could not be read and were left out.", walker.droppedImages()));
+    if (walker.droppedSymbols() > 0) {
+        const std::string fonts = walker.symbolFonts().empty() ? std::string()
+                                                               : fmt::format(" (from {})", fmt::join(walker.symbolFonts(), ", "));
+        out->addNote(walker.droppedSymbols() == 1
+                         ? fmt::format("A symbol{} could not be read and was left out.", fonts)
+                         : fmt::format("{} symbols{} could not be read and were left out.", walker.droppedSymbols(), fonts));
+    }
     return out;
 }
 
