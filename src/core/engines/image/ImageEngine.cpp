@@ -91,6 +91,11 @@ struct Plan {
     bool strip = false;
 };
 
+// Whether a saver writes the picture's colour profile into its file.
+bool carriesProfile(const ImageCodec& codec) {
+    return codec.saver != "gifsave" && codec.name != "ico";
+}
+
 VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access, const Plan& plan) {
     VImage out;
     auto* options = VImage::option()
@@ -438,6 +443,12 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
         if (plan.strip) {
             picture = picture.copy();
             ImageMetadata::removePersonalFields(picture);
+        }
+        // A target that cannot carry a colour profile (GIF, ICO) gets its numbers in sRGB, which
+        // is what every reader takes profile-less numbers for: Adobe RGB's would look dull.
+        if (!carriesProfile(*plan.target) && picture.get_typeof(VIPS_META_ICC_NAME) != 0) {
+            picture = picture.icc_transform("srgb", VImage::option()->set("embedded", true)).copy();
+            picture.remove(VIPS_META_ICC_NAME);
         }
         image::ImageWriter::save(picture, *plan.target,
                                  {job.to.label, qualityFor(job, plan), plan.strip, tiffExif(picture, plan), plan.sourceBits}, output,
