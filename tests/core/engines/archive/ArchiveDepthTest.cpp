@@ -83,6 +83,33 @@ TEST_F(ArchiveEngineFiles, PathsBeyondTheSystemsLimitsAreRefusedNamingTheLimit) 
     }
 }
 
+// A name of the longest length whose bytes are not UTF-8, escaped for 7-Zip (three bytes for each
+// odd one), is cut to fit rather than failing the job; its extension stays.
+TEST_F(ArchiveEngineFiles, EscapedNamesPastTheLongestNameAreCutToFit) {
+    std::string why;
+    if (!ArchiveFixtures::available(&why)) GTEST_SKIP() << why;
+    for (const std::string extension : {"", ".txt"}) {
+        SCOPED_TRACE(extension.empty() ? "no extension" : extension);
+        const std::string name = std::string(100, '\xE9') + std::string(255 - 100 - extension.size(), 'a') + extension;
+        const fs::path archive = dir.write("work/odd.tar", TarBuilder().file(name, "odd").file("plain.txt", "plain").bytes());
+        const fs::path output = work / "odd.7z";
+        const auto error = failure(engine(), ArchiveFixtures::job(archive, "tar", output, "7z"));
+        ASSERT_FALSE(error) << error->what() << " " << error->diagnosticDetail().value_or("");
+        std::vector<std::string> listed = ArchiveFixtures::list(output);
+        std::sort(listed.begin(), listed.end());
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[1], "plain.txt");
+        EXPECT_TRUE(listed[0].starts_with("%E9%E9")) << listed[0];
+        EXPECT_LE(listed[0].size(), 255u);
+        if (!extension.empty()) {
+            EXPECT_TRUE(listed[0].ends_with(extension)) << listed[0];
+        }
+        fs::remove(output);
+        fs::remove(archive);
+        EXPECT_TRUE(scratchIsClean());
+    }
+}
+
 TEST_F(ArchiveEngineFiles, AFileAndAFolderOfOneNameAreRefusedNamingThem) {
     std::string why;
     if (!ArchiveFixtures::available(&why)) GTEST_SKIP() << why;

@@ -88,7 +88,8 @@ void TarBuilder::entry(std::string_view name, char type, std::string_view data, 
         const std::string body = fmt::format(" path={}\n", name);
         size_t length = body.size() + 1;
         while (std::to_string(length).size() + body.size() != length) ++length;
-        entry("PaxHeader", 'x', std::to_string(length) + body, "");
+        // Names are bytes, as in the ustar field, whether UTF-8 or not.
+        entry("PaxHeader", 'x', "21 hdrcharset=BINARY\n" + std::to_string(length) + body, "");
     }
     std::array<char, 512> header{};
     const auto field = [&](size_t offset, size_t width, std::string_view text) {
