@@ -67,7 +67,7 @@ public:
           m_footnotes(footnotes), m_endnotes(endnotes), m_cursor(&document) {}
 
     void block(const pugi::xml_node& node, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -196,7 +196,7 @@ private:
     // Of alternative content, the first choice that has text boxes counts, else the fallback:
     // they are two forms of one shape.
     void findTextBoxes(const pugi::xml_node& node, size_t depth, std::vector<pugi::xml_node>& boxes) const {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -236,7 +236,7 @@ private:
     }
 
     void inlineContent(const pugi::xml_node& node, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -381,7 +381,7 @@ private:
     }
 
     void table(const pugi::xml_node& tbl, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         struct Cell {
             pugi::xml_node node;
             int column = 0;
