@@ -124,4 +124,67 @@ bool remove(const std::filesystem::path& path) {
     return removeAt(fd.get(), item.filename().string());
 }
 
+void visit(const std::filesystem::path& folder,
+           const std::function<void(const std::filesystem::path& item, const struct stat& info)>& visit) {
+    UniqueFd fd(::open(folder.c_str(), kOpenFolder));
+    struct stat top {};
+    if (!fd || ::fstat(fd.get(), &top) != 0) return;
+    std::string where = folder.string();  // the path of the open folder
+    // Visits the entries of the open folder and lists its folders.
+    const auto list = [&](int at, Level& level) {
+        const int copy = ::fcntl(at, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return;
+        DIR* dir = ::fdopendir(copy);
+        if (!dir) {
+            ::close(copy);
+            return;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat info {};
+            if (::fstatat(at, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            visit(std::filesystem::path(where) / entry->d_name, info);
+            if (S_ISDIR(info.st_mode)) level.folders.emplace_back(name);
+        }
+        ::closedir(dir);
+    };
+    std::vector<Level> path;
+    path.push_back({std::string(), top.st_dev, top.st_ino, {}});
+    list(fd.get(), path.back());
+    while (!path.empty()) {
+        Level& here = path.back();
+        if (!here.folders.empty()) {
+            const std::string child = std::move(here.folders.back());
+            here.folders.pop_back();
+            UniqueFd down(::openat(fd.get(), child.c_str(), kOpenFolder));
+            struct stat info {};
+            if (!down || ::fstat(down.get(), &info) != 0) continue;
+            path.push_back({child, info.st_dev, info.st_ino, {}});
+            fd = std::move(down);
+            where += '/';
+            where += child;
+            list(fd.get(), path.back());
+            continue;
+        }
+        const size_t nameLength = here.name.size();
+        path.pop_back();
+        if (path.empty()) break;
+        where.resize(where.size() - nameLength - 1);
+        UniqueFd up(::openat(fd.get(), "..", kOpenFolder));
+        struct stat info {};
+        if (!up || ::fstat(up.get(), &info) != 0 || info.st_dev != path.back().device || info.st_ino != path.back().inode)
+            break;  // moved meanwhile: what was visited stands
+        fd = std::move(up);
+    }
+}
+
+int64_t occupiedBytes(const std::filesystem::path& folder) {
+    int64_t total = 0;
+    visit(folder, [&total](const std::filesystem::path&, const struct stat& info) {
+        total += static_cast<int64_t>(info.st_blocks) * 512;
+    });
+    return total;
+}
+
 }  // namespace kolvex::folder_tree

@@ -364,12 +364,17 @@ ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<s
     // What the program leaves in its temporary folder (ImageMagick's pixel cache, a killed
     // compressor's half-written files) goes into a scratch folder of ours, removed when the run
     // ends or, after a kill, by the next launch's sweep: never into the user's $TMPDIR.
+    // A caller that names the temporary folder itself keeps it.
     std::optional<TemporaryFileManager::ScratchDirectory> scratch;
     std::vector<std::string> environment = m_environment;
+    const bool named = std::any_of(environment.begin(), environment.end(),
+                                   [](const std::string& variable) { return variable.starts_with("TMPDIR="); });
     try {
-        scratch.emplace(ScratchFor{TemporaryFileManager::shared()});
-        environment.push_back("TMPDIR=" + scratch->path.string());
-        environment.push_back("MAGICK_TEMPORARY_PATH=" + scratch->path.string());
+        if (!named) {
+            scratch.emplace(ScratchFor{TemporaryFileManager::shared()});
+            environment.push_back("TMPDIR=" + scratch->path.string());
+            environment.push_back("MAGICK_TEMPORARY_PATH=" + scratch->path.string());
+        }
     } catch (const std::exception& error) {
         Log::process().error("No scratch folder for {}: {}", executable.filename().string(), error.what());
     }
