@@ -2,7 +2,6 @@
 #include "core/engines/document/DocxReader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include <fmt/format.h>
-#include <fmt/ranges.h>
 #include <pugixml.hpp>
 
 #include <QTextCursor>
@@ -132,12 +130,7 @@ private:
     // Unicode character it draws, where it is known.
     void symbol(const pugi::xml_node& sym, const QTextCharFormat& format) {
         const std::string_view font = attributeValue(sym, "font");
-        const std::string_view code = attributeValue(sym, "char");
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(code.data(), code.data() + code.size(), value, 16);
-        const auto character = error == std::errc() && end == code.data() + code.size() ? symbol_fonts::unicodeOf(font, value)
-                                                                                       : std::nullopt;
-        if (character) {
+        if (const auto character = symbol_fonts::unicodeOf(font, attributeValue(sym, "char"))) {
             insertText(QString::fromUcs4(&*character, 1), format);
             return;
         }
@@ -500,13 +493,7 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
     }
     if (walker.droppedImages() == 1) out->addNote("A picture could not be read and was left out.");
     else if (walker.droppedImages() > 1) out->addNote(fmt::format("{} pictures could not be read and were left out.", walker.droppedImages()));
-    if (walker.droppedSymbols() > 0) {
-        const std::string fonts = walker.symbolFonts().empty() ? std::string()
-                                                               : fmt::format(" (from {})", fmt::join(walker.symbolFonts(), ", "));
-        out->addNote(walker.droppedSymbols() == 1
-                         ? fmt::format("A symbol{} could not be read and was left out.", fonts)
-                         : fmt::format("{} symbols{} could not be read and were left out.", walker.droppedSymbols(), fonts));
-    }
+    if (walker.droppedSymbols() > 0) out->addNote(symbol_fonts::leftOutNote(walker.droppedSymbols(), walker.symbolFonts()));
     return out;
 }
 

@@ -2,7 +2,11 @@
 #include "core/engines/document/SymbolFonts.h"
 
 #include <array>
+#include <charconv>
 #include <string>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "core/services/PathUtils.h"
 
@@ -50,6 +54,19 @@ std::optional<char32_t> unicodeOf(std::string_view font, unsigned code) {
             if (mapped.code == code) return mapped.character;
     }
     return std::nullopt;
+}
+
+std::optional<char32_t> unicodeOf(std::string_view font, std::string_view hexCode) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(hexCode.data(), hexCode.data() + hexCode.size(), value, 16);
+    if (error != std::errc() || end != hexCode.data() + hexCode.size()) return std::nullopt;
+    return unicodeOf(font, value);
+}
+
+std::string leftOutNote(int count, const std::set<std::string>& fonts) {
+    const std::string from = fonts.empty() ? std::string() : fmt::format(" (from {})", fmt::join(fonts, ", "));
+    return count == 1 ? fmt::format("A symbol{} could not be read and was left out.", from)
+                      : fmt::format("{} symbols{} could not be read and were left out.", count, from);
 }
 
 }  // namespace kolvex::symbol_fonts
