@@ -78,16 +78,15 @@ TEST(Driver, ListsEncodersOnlyForWorkThatEncodesAndLeavesNoRecord) {
     const fs::path records = dir / "tmp" / ("Kolvex-" + std::to_string(::geteuid())) / ".in-progress";
     fs::create_directories(dir / "tmp");
     ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     const auto drive = [&](const std::string& target) {
-        return ProcessRunner().run(KOLVEX_DRIVE, {"--to", target, "--out", dir.path().string(), source.string()},
-                                   std::chrono::seconds(120), nullptr, nullptr);
+        return ProcessRunner({"TMPDIR=" + (dir / "tmp").string()})
+            .run(KOLVEX_DRIVE, {"--to", target, "--out", dir.path().string(), source.string()}, std::chrono::seconds(120), nullptr,
+                 nullptr);
     };
     const auto copy = drive("mkv");
     const bool listedForCopy = fs::exists(cache);
     const auto encode = drive("wav");
     ::unsetenv("XDG_CACHE_HOME");
-    ::unsetenv("TMPDIR");
 
     ASSERT_EQ(copy.exitCode, 0) << copy.standardOutput() << copy.standardError();
     EXPECT_NE(copy.standardOutput().find("\tcopy\t"), std::string::npos) << copy.standardOutput();
@@ -126,10 +125,9 @@ TEST(Driver, EveryRunSweepsWhatADeadRunLeft) {
     ASSERT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
     ASSERT_TRUE(fs::exists(scratch));
 
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
-    const auto result = ProcessRunner().run(KOLVEX_DRIVE, {"--to", "png", "--out", dir.path().string(), (dir / "missing.jpg").string()},
-                                            std::chrono::seconds(60), nullptr, nullptr);
-    ::unsetenv("TMPDIR");
+    const auto result = ProcessRunner({"TMPDIR=" + tmp.path().string()})
+                            .run(KOLVEX_DRIVE, {"--to", "png", "--out", dir.path().string(), (dir / "missing.jpg").string()},
+                                 std::chrono::seconds(60), nullptr, nullptr);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput() << result.standardError();
     EXPECT_FALSE(fs::exists(scratch));
     std::vector<std::string> left;

@@ -67,6 +67,20 @@ std::vector<fs::path> pictures() {
     return files;
 }
 
+// Pictures large enough (12 MP, four at once) that ImageMagick keeps their pixels on disk.
+std::vector<fs::path> largePictures() {
+    const fs::path folder = inputFolder() / "large";
+    if (!fs::exists(folder)) {
+        fs::create_directory(folder);
+        makeMedia(folder / "large-%02d.png", {"-f", "lavfi", "-i", "testsrc2=size=4000x3000:rate=1:duration=4"});
+        for (int i = 1; i <= 4; ++i)
+            fs::copy_file(folder / fmt::format("large-{:02d}.png", i), folder / fmt::format("copy-{:02d}.png", i));
+    }
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    return files;
+}
+
 fs::path pdf() {
     const fs::path file = inputFolder() / "pages.pdf";
     if (!fs::exists(file)) writeTestPdf(file, numberedPages(24, 612, 792));
@@ -122,10 +136,15 @@ struct Job {
     const char* name;
     std::vector<std::string> request;  // kolvex-drive's arguments before the files
     std::vector<fs::path> (*files)();
+    // A name the run's programs give their temporary files: the kill waits until one is there.
+    const char* temporaryPrefix = nullptr;
 };
 
 const Job kJobs[] = {
     {"imageBatch", {"--to", "jpg", "--processors", "2"}, pictures},
+    // Through ImageMagick, which keeps a pixel cache of its own in the temporary folder.
+    {"imageBmp", {"--to", "bmp", "--processors", "4"}, largePictures, "magick-"},
+    {"imageIco", {"--to", "ico", "--processors", "2"}, pictures},
     {"pdfPages", {"--to", "png", "--set", "dpi=200"}, [] { return std::vector{pdf()}; }},
     {"pdfSplit", {"--tool", "split"}, [] { return std::vector{pdf()}; }},
     {"document", {"--to", "pdf"}, [] { return std::vector{markdown()}; }},
@@ -154,6 +173,19 @@ void awaitWork(const fs::path& folder, pid_t drive) {
         siginfo_t info {};
         if (::waitid(P_PID, static_cast<id_t>(drive), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == drive) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Waits until a file whose name starts with `prefix` is somewhere below `folder`, or the run ended.
+void awaitTemporaryFile(const fs::path& folder, const std::string& prefix, pid_t drive) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (it->path().filename().string().starts_with(prefix)) return;
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(drive), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == drive) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -244,9 +276,12 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
         std::vector<std::string> arguments = job.request;
         arguments.insert(arguments.end(), {"--out", out.path().string(), "--quiet", "--"});
         for (const auto& file : files) arguments.push_back(file.string());
-        const pid_t drive = startDrive(arguments, tmp.path());
+        // A desktop session's runtime folder: without one Qt makes its own in the temporary folder.
+        TempDir runtime;
+        const pid_t drive = startDrive(arguments, tmp.path(), {"XDG_RUNTIME_DIR=" + runtime.path().string()});
         ASSERT_GT(drive, 0);
         awaitWork(out.path(), drive);
+        if (job.temporaryPrefix) awaitTemporaryFile(tmp.path(), job.temporaryPrefix, drive);
         std::this_thread::sleep_for(std::chrono::milliseconds(moment.afterMilliseconds));
         const std::vector<pid_t> started = process_table::childrenOf(drive);
         ::kill(drive, moment.signal);
@@ -280,6 +315,9 @@ TEST_P(KilledRun, LeavesOnlyCompleteOutputsAndItsOwnLeftoversWhichTheSweepRemove
             EXPECT_NE(entry.path().filename().string().front(), '.') << "left after the sweep: " << entry.path();
         }
         const fs::path root = tmp / ("Kolvex-" + std::to_string(::geteuid()));
+        // Nothing the run or its programs made lies in the temporary folder beside the scratch root.
+        for (const auto& entry : fs::directory_iterator(tmp.path()))
+            EXPECT_EQ(entry.path(), root) << "left in the temporary folder: " << entry.path();
         if (fs::exists(root)) {
             for (const auto& entry : fs::directory_iterator(root)) {
                 EXPECT_EQ(entry.path().filename(), ".in-progress") << "scratch left after the sweep: " << entry.path();

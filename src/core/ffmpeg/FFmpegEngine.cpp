@@ -11,6 +11,7 @@
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/conversion/ResizePlan.h"
+#include "core/ffmpeg/AnimationWork.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
 #include "core/ffmpeg/CutPlan.h"
@@ -303,6 +304,8 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         probe = m_prober->probe(job.source, stop);
         decision = PassthroughPlanner::decide(job, probe);
     }
+    // Before anything runs: a small animation may ask ffmpeg for more than any machine draws.
+    if (auto refused = AnimationWork::refusal(job, probe)) throw *refused;
     // A range that starts at or after the end holds nothing, in an intact file as in any other.
     if (job.options.trimStart && probe.durationSeconds && *probe.durationSeconds > 0 &&
         *job.options.trimStart >= *probe.durationSeconds)

@@ -89,14 +89,18 @@ ConversionError ConversionError::unsafeArchiveEntry(std::filesystem::path url) {
 ConversionError ConversionError::clashingArchiveEntries(std::filesystem::path url, std::string entry) {
     auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::clashingEntries);
     error.m_text1 = std::move(entry);
-    return error;
+    return error.finish();
 }
 
-ConversionError ConversionError::nestedTooDeeply(std::filesystem::path url, std::string structure, int64_t limit) {
-    auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::nestedTooDeeply);
-    error.m_text1 = std::move(structure);
-    error.m_required = limit;
+ConversionError ConversionError::beyondLimit(std::filesystem::path url, std::string what) {
+    auto error = withCircumstance(corruptedInput(std::move(url)), Circumstance::beyondLimit);
+    error.m_text1 = std::move(what);
     return error.finish();
+}
+
+ConversionError ConversionError::nestedTooDeeply(std::filesystem::path url, const std::string& structure,
+                                                 int64_t limit) {
+    return beyondLimit(std::move(url), "nests its " + structure + " more than " + std::to_string(limit) + " levels deep");
 }
 
 ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
@@ -115,8 +119,7 @@ std::string ConversionError::shortDescription() const {
         case Circumstance::unsafeEntry: return name + " has an unsafe entry";
         case Circumstance::clashingEntries:
             return name + " holds two files that would both be unpacked as " + replaceInvalidUtf8(m_text1);
-        case Circumstance::nestedTooDeeply:
-            return name + " nests its " + m_text1 + " more than " + std::to_string(m_required) + " levels deep";
+        case Circumstance::beyondLimit: return name + " " + m_text1;
         default: return name + " appears to be damaged";
         }
     case Kind::insufficientPermissions:

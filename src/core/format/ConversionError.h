@@ -37,8 +37,8 @@ public:
         unsafeEntry,
         // corruptedInput: two archive entries would be unpacked under one name, and were refused.
         clashingEntries,
-        // corruptedInput: a structure of the file nests deeper than is safe to walk.
-        nestedTooDeeply,
+        // corruptedInput: the file is sound but goes past a limit of the system or of ours, named.
+        beyondLimit,
         // insufficientPermissions: the folder the output was going to is gone.
         folderMissing,
     };
@@ -62,9 +62,12 @@ public:
     static ConversionError unsafeArchiveEntry(std::filesystem::path url);
     // corruptedInput of an archive holding two entries that would be unpacked as `entry`.
     static ConversionError clashingArchiveEntries(std::filesystem::path url, std::string entry);
-    // corruptedInput of a file whose `structure` ("page tree", "outline"…) nests more than `limit`
+    // corruptedInput of a sound file that goes past a limit; `what` names it and follows the
+    // file's name ("holds a path longer than the system allows (4,095 bytes)").
+    static ConversionError beyondLimit(std::filesystem::path url, std::string what);
+    // beyondLimit of a file whose `structure` ("page tree", "outline"…) nests more than `limit`
     // levels deep, refused rather than walked.
-    static ConversionError nestedTooDeeply(std::filesystem::path url, std::string structure, int64_t limit);
+    static ConversionError nestedTooDeeply(std::filesystem::path url, const std::string& structure, int64_t limit);
     // insufficientPermissions of an output whose folder no longer exists; `url` is the output.
     static ConversionError outputFolderMissing(std::filesystem::path url);
 

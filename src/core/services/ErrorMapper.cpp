@@ -161,6 +161,8 @@ std::optional<ConversionError> ErrorMapper::fullVolume(const Subject& /*subject*
 }
 
 std::optional<int64_t> ErrorMapper::recordedLength(const ConversionJob& job) {
+    // Deflate makes at most about 1032 bytes of each byte it reads.
+    constexpr int64_t kDeflateMostRatio = 1032;
     if (job.from.id.rawValue != "gzip" || !job.additionalSources.empty()) return std::nullopt;
     // A gzip member ends with its uncompressed size modulo 2^32, little-endian.
     const int fd = ::open(job.source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -170,7 +172,12 @@ std::optional<int64_t> ErrorMapper::recordedLength(const ConversionJob& job) {
     const bool read = end >= 18 && ::pread(fd, trailer, sizeof trailer, end - 4) == 4;
     ::close(fd);
     if (!read) return std::nullopt;
-    return int64_t{trailer[0]} | int64_t{trailer[1]} << 8 | int64_t{trailer[2]} << 16 | int64_t{trailer[3]} << 24;
+    const int64_t recorded = int64_t{trailer[0]} | int64_t{trailer[1]} << 8 | int64_t{trailer[2]} << 16 | int64_t{trailer[3]} << 24;
+    // The figure is the length only when no figure 4 GiB more (or 8, …) is within what deflate
+    // can make of the stream's size: a stream of 4.3 GiB says 0.3.
+    const int64_t reach = static_cast<int64_t>(end) * kDeflateMostRatio;
+    if (recorded + (int64_t{1} << 32) <= reach) return std::nullopt;
+    return recorded;
 }
 
 int64_t ErrorMapper::estimatedNeed(const ConversionJob& job, const FileManagerService& files) {

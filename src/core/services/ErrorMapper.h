@@ -110,8 +110,9 @@ public:
     // What the job's output may need: the uncompressed size that a single gzip stream records
     // in its trailer, else the sources' size.
     static int64_t estimatedNeed(const ConversionJob& job, const FileManagerService& files);
-    // The uncompressed size that a single gzip stream records in its trailer (modulo 4 GiB, so
-    // never more than it unpacks to, when the trailer is sound); none for anything else.
+    // The uncompressed size that a single gzip stream records in its trailer, where it can only
+    // be the true one: the trailer holds it modulo 4 GiB, so a stream whose size could unpack to
+    // 4 GiB more than it says tells nothing. None for anything else.
     static std::optional<int64_t> recordedLength(const ConversionJob& job);
 
     // unreadableInput naming the first of the job's sources that cannot be opened for reading

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -25,6 +27,7 @@
 
 #include "core/services/Cancellation.h"
 #include "core/services/Log.h"
+#include "core/services/TemporaryFileManager.h"
 #include "core/services/UniqueFd.h"
 #include "core/services/Utf8.h"
 
@@ -332,6 +335,12 @@ int millisecondsUntil(Clock::time_point when, Clock::time_point now) {
     return static_cast<int>(std::min<int64_t>(ms, 1'000'000));
 }
 
+// Makes a scratch folder where one is constructed (it can be neither copied nor moved).
+struct ScratchFor {
+    const TemporaryFileManager& temporary;
+    operator TemporaryFileManager::ScratchDirectory() const { return temporary.makeScratchDirectory(); }
+};
+
 }  // namespace
 
 // --- run -----------------------------------------------------------------------------------
@@ -352,8 +361,26 @@ ProcessResult ProcessRunner::run(const fs::path& executable, const std::vector<s
         if (!wake) throw ProcessRunnerError::launchFailed(std::strerror(errno));
     }
 
+    // What the program leaves in its temporary folder (ImageMagick's pixel cache, a killed
+    // compressor's half-written files) goes into a scratch folder of ours, removed when the run
+    // ends or, after a kill, by the next launch's sweep: never into the user's $TMPDIR.
+    // A caller that names the temporary folder itself keeps it.
+    std::optional<TemporaryFileManager::ScratchDirectory> scratch;
+    std::vector<std::string> environment = m_environment;
+    const bool named = std::any_of(environment.begin(), environment.end(),
+                                   [](const std::string& variable) { return variable.starts_with("TMPDIR="); });
+    try {
+        if (!named) {
+            scratch.emplace(ScratchFor{TemporaryFileManager::shared()});
+            environment.push_back("TMPDIR=" + scratch->path.string());
+            environment.push_back("MAGICK_TEMPORARY_PATH=" + scratch->path.string());
+        }
+    } catch (const std::exception& error) {
+        Log::process().error("No scratch folder for {}: {}", executable.filename().string(), error.what());
+    }
+
     const auto startedAt = Clock::now();
-    Child child(spawnChild(executable, arguments, outWrite.get(), errWrite.get(), m_environment));
+    Child child(spawnChild(executable, arguments, outWrite.get(), errWrite.get(), environment));
     // From here only the program holds the write ends, so each stream ends when it (and whatever
     // inherited them) closes its side.
     outWrite.reset();

@@ -72,7 +72,9 @@ class ProcessRunner {
 public:
     ProcessRunner() = default;
     // Programs started by this runner get these variables ("LC_ALL=C.UTF-8") over the
-    // inherited environment.
+    // inherited environment. Unless they name TMPDIR, each run also gets a scratch folder of its
+    // own as TMPDIR (and as ImageMagick's temporary path), removed when the run ends and swept
+    // after a kill, so that nothing a program leaves there lands in the user's temporary folder.
     explicit ProcessRunner(std::vector<std::string> environment) : m_environment(std::move(environment)) {}
 
     // Receives one line of output, without its line break. Called on the thread that called

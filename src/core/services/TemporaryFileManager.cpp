@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/services/FolderTree.h"
 #include "core/services/Log.h"
 #include "core/services/Uuid.h"
 #include "core/services/UniqueFd.h"
@@ -89,27 +90,6 @@ std::vector<std::string> namesIn(int fd) {
     return names;
 }
 
-// Removes the folder `name` in the folder open at `parentFd` with everything in it, without ever
-// following a symlink: a link inside is removed, never what it points to. Folders are opened
-// relative to their parent's descriptor, so nothing swapped in along the way leads elsewhere.
-bool removeTreeAt(int parentFd, const std::string& name, int depth) {
-    if (depth > 256) return false;
-    {
-        const UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd) return false;
-        ::fchmod(fd.get(), 0700);  // a read-only folder an archive made must still be emptied
-        for (const auto& child : namesIn(fd.get())) {
-            struct stat info {};
-            if (::fstatat(fd.get(), child.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISDIR(info.st_mode))
-                removeTreeAt(fd.get(), child, depth + 1);
-            else
-                ::unlinkat(fd.get(), child.c_str(), 0);
-        }
-    }
-    return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0;
-}
-
 }  // namespace
 
 int TemporaryFileManager::reapOrphans(double seconds) const {
@@ -138,7 +118,7 @@ int TemporaryFileManager::reapOrphans(double seconds) const {
             std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(info.st_mtim.tv_sec) +
                                                                             std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
         if (!(modified < cutoff)) continue;
-        if (removeTreeAt(root.get(), name, 0)) ++removed;
+        if (folder_tree::removeAt(root.get(), name)) ++removed;
     }
     if (removed > 0) Log::files().info("Reaped {} orphaned scratch directories", removed);
     return removed;

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/services/FolderTree.h"
 #include "core/services/WorkInProgress.h"
 
 namespace kolvex {
@@ -50,7 +51,6 @@ public:
     // it is unsafe (a symlink, not a folder, or owned by another user).
     void ensureRoot() const;
 
-private:
     // A scratch folder, recorded as work in progress so a killed run's folder is swept at the
     // next launch.
     struct ScratchDirectory {
@@ -60,13 +60,16 @@ private:
         ScratchDirectory(const ScratchDirectory&) = delete;
         ScratchDirectory& operator=(const ScratchDirectory&) = delete;
         ~ScratchDirectory() {
-            std::error_code ignored;  // a folder that cannot be removed now is reaped at a later launch
-            std::filesystem::remove_all(path, ignored);
+            // A folder that cannot be removed now is reaped at a later launch.
+            folder_tree::remove(path);
         }
     };
 
+    // Makes a scratch folder (and the root when missing) that lives as long as the value: for work
+    // whose extent is not one call. Throws as withScratchDirectory.
     ScratchDirectory makeScratchDirectory() const;
 
+private:
     std::filesystem::path m_root;
 };
 

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/services/FolderTree.h"
 #include "core/services/Log.h"
 #include "core/services/TemporaryFileManager.h"
 #include "core/services/Uuid.h"
@@ -359,17 +360,7 @@ void WorkInProgress::Entry::drop() {
 }
 
 bool WorkInProgress::removeItem(const fs::path& item) {
-    struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0) return errno == ENOENT;
-    if (S_ISDIR(info.st_mode)) {
-        // An archive may have made some of its folders read-only: open them up first. Links are
-        // removed, never followed.
-        ::chmod(item.c_str(), 0700);
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(item, ec)) removeItem(entry.path());
-        return ::rmdir(item.c_str()) == 0 || errno == ENOENT;
-    }
-    return ::unlink(item.c_str()) == 0 || errno == ENOENT;
+    return folder_tree::remove(item);
 }
 
 int WorkInProgress::sweep() const {

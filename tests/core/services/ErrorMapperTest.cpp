@@ -246,7 +246,17 @@ TEST(ErrorMapper, AFullDiskIsToldWithTheRoomFreeOnceThePartialFileIsGone) {
     EXPECT_EQ(ErrorMapper::settleDiskFull(ConversionError::insufficientDiskSpace(2'000'001, 2'000'000), job,
                                           FixedDisk(1000)),
               ConversionError::insufficientDiskSpace(7'654'321, 1000));
+    // The trailer holds the length modulo 4 GiB: a stream large enough to unpack to 4 GiB more
+    // than it says (a file of 4.3 GiB says 0.3) says nothing, and its own size stands.
+    std::string large(5'000'000, '\x55');
+    large.replace(0, 2, "\x1f\x8b");
+    const uint32_t wrapped = 367'000'000;
+    for (int i = 0; i < 4; ++i) large[large.size() - 4 + i] = static_cast<char>((wrapped >> (8 * i)) & 0xFF);
+    job.source = fixture.dir.write("large.gz", large);
+    EXPECT_EQ(ErrorMapper::recordedLength(job), std::nullopt);
+    EXPECT_EQ(ErrorMapper::estimatedNeed(job, FixedDisk(0)), 5'000'000);
     job.from = format("zip", "ZIP");
+    job.source = fixture.dir / "words.gz";
     EXPECT_EQ(ErrorMapper::estimatedNeed(job, FixedDisk(0)), 100);
 }
 

@@ -19,6 +19,7 @@
 #include "core/engines/archive/SingleStream.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
+#include "core/services/FolderTree.h"
 #include "core/services/Log.h"
 #include "core/services/OutputNaming.h"
 #include "core/services/PathUtils.h"
@@ -251,16 +252,13 @@ int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
     std::error_code ec;
     const fs::path root = fs::canonical(folder, ec);
     if (ec) return 0;
-    // Decided for every entry first: removing one link changes where others lead.
+    // Decided for every entry first: removing one link changes where others lead. Walked by
+    // descriptors, so a deep tree costs its depth, not its depth squared.
     std::vector<fs::path> unsafe;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const auto type = it->symlink_status(ec).type();
-        if (ec) break;
-        const bool special = type == fs::file_type::fifo || type == fs::file_type::socket ||
-                             type == fs::file_type::block || type == fs::file_type::character;
-        if (special || (type == fs::file_type::symlink && !resolvesInside(it->path(), root))) unsafe.push_back(it->path());
-    }
+    folder_tree::visit(root, [&](const fs::path& item, const struct stat& info) {
+        const bool special = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode);
+        if (special || (S_ISLNK(info.st_mode) && !resolvesInside(item, root))) unsafe.push_back(item);
+    });
     int dropped = 0;
     for (const auto& path : unsafe) {
         if (::unlink(path.c_str()) == 0) ++dropped;
@@ -272,6 +270,7 @@ int ArchiveEngine::dropUnsafeEntries(const fs::path& folder) {
 int ArchiveEngine::unpack(const ConversionJob& job, const ArchiveSurvey& survey, const fs::path& archive,
                           const fs::path& folder,
                           const std::vector<std::string>& extraFlags, std::stop_token stop) const {
+    survey.refusePathsBeyond(folder, job.source);
     SingleStream::Meter meter;
     guarded(job, survey, folder, [&](std::stop_token token) {
         if (survey.singleStream) {

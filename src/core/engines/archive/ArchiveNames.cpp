@@ -33,8 +33,27 @@ size_t sequenceLength(std::string_view bytes) {
 }
 
 // An item's escaped name, free in its folder: "<stem> 2.<ext>" and on when it is taken.
+// The longest name one item may have, with room for a " 999" the free-name search may add.
+constexpr size_t kLongestName = 255;
+constexpr size_t kNumberRoom = 4;
+
+// `name` cut to `room` bytes, its extension kept: never inside a %XX or a character.
+std::string fitted(const std::string& name, size_t room) {
+    if (name.size() <= room) return name;
+    const auto dot = name.rfind('.');
+    const bool keepExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= 16;
+    const std::string extension = keepExtension ? name.substr(dot) : std::string();
+    size_t cut = room - extension.size();
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // inside a character
+    if (cut >= 1 && name[cut - 1] == '%') cut -= 1;                                      // inside a %XX
+    else if (cut >= 2 && name[cut - 2] == '%') cut -= 2;
+    return name.substr(0, cut) + extension;
+}
+
 fs::path freeEscapedName(const fs::path& item) {
-    const std::string name = ArchiveNames::escaped(paths::lastComponent(item));
+    // Each odd byte takes three: a name near the longest grows past it, and is cut to fit.
+    std::string name = ArchiveNames::escaped(paths::lastComponent(item));
+    if (name.size() > kLongestName) name = fitted(name, kLongestName - kNumberRoom);
     const fs::path folder = item.parent_path();
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(folder / name, ec))) return folder / name;

@@ -3,12 +3,16 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fmt/format.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -96,7 +100,51 @@ std::string unpackedPath(std::string name) {
     return name;
 }
 
+std::string longPathWords(size_t limit) {
+    return fmt::format("holds a path longer than the system allows ({} bytes)", limit);
+}
+
+// Throws beyondLimit when a name in the entry's path is longer than the system takes.
+void refuseLongNames(const std::string& entryPath, const fs::path& archive) {
+    size_t start = 0;
+    while (start <= entryPath.size()) {
+        const size_t end = std::min(entryPath.find('/', start), entryPath.size());
+        if (end - start > ArchiveSurvey::kMaxName)
+            throw ConversionError::beyondLimit(
+                archive, fmt::format("holds a name longer than the system allows ({} bytes)", ArchiveSurvey::kMaxName));
+        start = end + 1;
+    }
+}
+
+// Whether each path an archive unpacks to is a folder (its own entry's, or one an entry below it
+// makes) or not, to find a name that is both.
+class PathKinds {
+public:
+    // Records an entry; returns the name that is both a file and a folder, when it makes one.
+    std::optional<std::string> add(const std::string& path, bool folder) {
+        if (path.empty()) return std::nullopt;
+        const auto [at, added] = m_kinds.emplace(path, folder);
+        if (!added && at->second != folder) return path;
+        // The folders above it, up to the first already known (which knows those above it).
+        for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
+            const auto [above, new_] = m_kinds.emplace(path.substr(0, slash), true);
+            if (!above->second) return above->first;
+            if (!new_) break;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::unordered_map<std::string, bool> m_kinds;
+};
+
 }  // namespace
+
+void ArchiveSurvey::refusePathsBeyond(const fs::path& folder, const fs::path& archive) const {
+    if (longestPath == 0) return;
+    const size_t prefix = paths::absolute(folder).string().size() + 1;
+    if (prefix + longestPath > kMaxPath) throw ConversionError::beyondLimit(archive, longPathWords(kMaxPath));
+}
 
 ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Source source) {
     // Opened here first, so a missing or locked file reads as such and a FIFO cannot hang us.
@@ -124,6 +172,7 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
 
     ArchiveSurvey survey;
     std::unordered_set<std::string> names;
+    PathKinds kinds;
     for (;;) {
         throwIfStopRequested(stop);
         archive_entry* entry = nullptr;
@@ -145,10 +194,21 @@ ArchiveSurvey ArchiveSurvey::of(const fs::path& path, std::stop_token stop, Sour
         }
         ++survey.entries;
         const char* name = archive_entry_pathname(entry);
+        if (name) {
+            // Refused here, before the set of names below can grow with a deep archive's paths.
+            const std::string unpacked = unpackedPath(name);
+            if (unpacked.size() > kMaxPath) throw ConversionError::beyondLimit(path, longPathWords(kMaxPath));
+            refuseLongNames(unpacked, path);
+            survey.longestPath = std::max(survey.longestPath, unpacked.size());
+        }
         const bool replacesByDesign = (archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
-        if (name && !replacesByDesign && archive_entry_filetype(entry) != AE_IFDIR && !survey.clash &&
-            !names.insert(unpackedPath(name)).second)
+        const bool folder = archive_entry_filetype(entry) == AE_IFDIR;
+        if (name && !replacesByDesign && !folder && !survey.clash && !names.insert(unpackedPath(name)).second)
             survey.clash = unpackedPath(name);
+        // A file and a folder under one name cannot both be unpacked, in any format. (A path
+        // through a link is unsafe, and refused as such when unpacked.)
+        if (name && !survey.clash && archive_entry_filetype(entry) != AE_IFLNK)
+            survey.clash = kinds.add(unpackedPath(name), folder);
         if (archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG) {
             survey.declaredBytes += archive_entry_size(entry);
         } else if (archive_entry_filetype(entry) == AE_IFREG) {

@@ -27,15 +27,28 @@ struct ArchiveSurvey {
     bool sizesKnown = true;
     bool singleStream = false;
     // The name two entries that are not folders share, in a format where a later entry does not
-    // replace an earlier one by design (every format but tar): unpacking would keep only one.
+    // replace an earlier one by design (every format but tar), or that one entry gives a file and
+    // another a folder (in any format): unpacking would keep only one, or fail.
     std::optional<std::string> clash;
+    // The longest path an entry unpacks to, in bytes, below the folder it unpacks into.
+    size_t longestPath = 0;
+
+    // The longest path the system takes, in bytes, and the longest name of one item in it.
+    static constexpr size_t kMaxPath = 4095;
+    static constexpr size_t kMaxName = 255;
+    // Throws beyondLimit, naming the system's limit, when an entry unpacked into `folder` would
+    // have a path longer than the system takes: the unpacking could neither finish nor be undone
+    // by path.
+    void refusePathsBeyond(const std::filesystem::path& folder, const std::filesystem::path& archive) const;
 
     // Reads every entry header of `archive` (data is skipped, which for a compressed tar still
     // means decompressing it). Formats nobody hands us as an archive (mtree listings, which any
     // plain list of words resembles) are never considered. Runs on a worker thread; may block. Throws
     // ConversionError::passwordProtected when any entry (or the header itself) is encrypted,
     // unreadableInput when the file cannot be opened, corruptedInput when it is no archive or
-    // is damaged, OperationCancelled when `stop` is requested.
+    // is damaged, beyondLimit when an entry's path or one of its names is longer than the system
+    // takes anywhere (reading stops there, so a deep archive costs no more than that),
+    // OperationCancelled when `stop` is requested.
     static ArchiveSurvey of(const std::filesystem::path& archive, std::stop_token stop,
                             Source source = Source::archive);
 };

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "core/services/FolderTree.h"
+
 namespace kolvex {
 
 namespace fs = std::filesystem;
@@ -19,17 +21,9 @@ std::optional<int64_t> freeBytes(const fs::path& folder) {
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
-// Bytes the folder's entries occupy on disk (a sparse file counts only what it holds).
-int64_t occupiedBytes(const fs::path& folder) {
-    int64_t total = 0;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        struct stat info {};
-        if (::lstat(it->path().c_str(), &info) == 0) total += static_cast<int64_t>(info.st_blocks) * 512;
-    }
-    return total;
-}
+// Bytes the folder's entries occupy on disk (a sparse file counts only what it holds), however
+// deep the tree, at a cost that grows with its depth alone.
+int64_t occupiedBytes(const fs::path& folder) { return folder_tree::occupiedBytes(folder); }
 
 }  // namespace
 

@@ -76,6 +76,8 @@ std::unique_ptr<RichDocument> DocumentEngine::read(const fs::path& url, const Fo
     std::unique_ptr<RichDocument> document;
     try {
         document = readDocument(url, format.id.rawValue);
+    } catch (const DocumentDepthError& depth) {
+        throw ConversionError::beyondLimit(url, depth.what());
     } catch (const DocumentFormatError&) {
         throw ConversionError::corruptedInput(url);
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "core/engines/document/DocxNotes.h"
 #include "core/engines/document/DocxRelationships.h"
 #include "core/engines/document/DocxStyles.h"
+#include "core/engines/document/SymbolFonts.h"
 
 namespace kolvex {
 
@@ -63,7 +65,7 @@ public:
           m_footnotes(footnotes), m_endnotes(endnotes), m_cursor(&document) {}
 
     void block(const pugi::xml_node& node, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -97,6 +99,9 @@ public:
     }
 
     int droppedImages() const { return m_droppedImages; }
+    // Symbols of fonts whose codes say nothing by themselves, left out, and those fonts.
+    int droppedSymbols() const { return m_droppedSymbols; }
+    const std::set<std::string>& symbolFonts() const { return m_symbolFonts; }
 
 private:
     RichDocument& m_document;
@@ -118,6 +123,20 @@ private:
     size_t m_tableCells = 0;
     size_t m_paragraphs = 0;
     int m_droppedImages = 0;
+    int m_droppedSymbols = 0;
+    std::set<std::string> m_symbolFonts;
+
+    // A character given by a symbol font's code (Symbol's Greek, Wingdings' ticks): as the
+    // Unicode character it draws, where it is known.
+    void symbol(const pugi::xml_node& sym, const QTextCharFormat& format) {
+        const std::string_view font = attributeValue(sym, "font");
+        if (const auto character = symbol_fonts::unicodeOf(font, attributeValue(sym, "char"))) {
+            insertText(QString::fromUcs4(&*character, 1), format);
+            return;
+        }
+        ++m_droppedSymbols;
+        if (!font.empty() && m_symbolFonts.size() < 3) m_symbolFonts.emplace(font);
+    }
 
     void startBlock(QTextBlockFormat format) {
         if (++m_paragraphs > RichDocument::kMaxParagraphs) throw DocumentLimitError(RichDocument::tooManyParagraphs());
@@ -170,7 +189,7 @@ private:
     // Of alternative content, the first choice that has text boxes counts, else the fallback:
     // they are two forms of one shape.
     void findTextBoxes(const pugi::xml_node& node, size_t depth, std::vector<pugi::xml_node>& boxes) const {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -210,7 +229,7 @@ private:
     }
 
     void inlineContent(const pugi::xml_node& node, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         for (const pugi::xml_node& child : node.children()) {
             if (child.type() != pugi::node_element) continue;
             const std::string_view name = localName(child.name());
@@ -278,6 +297,8 @@ private:
             } else if (name == "br" || name == "cr") {
                 if (attributeValue(child, "type") == "page") m_pageBreakPending = true;
                 else insertText(QString(QChar::LineSeparator), format);
+            } else if (name == "sym") {
+                symbol(child, format);
             } else if (name == "noBreakHyphen") {
                 insertText(QStringLiteral("\u2011"), format);
             } else if (name == "drawing" || name == "pict" || name == "object") {
@@ -353,7 +374,7 @@ private:
     }
 
     void table(const pugi::xml_node& tbl, size_t depth) {
-        if (depth > DocxReader::kMaxDepth) throw DocumentFormatError("DOCX elements nested too deeply");
+        if (depth > DocxReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", DocxReader::kMaxDepth));
         struct Cell {
             pugi::xml_node node;
             int column = 0;
@@ -472,6 +493,7 @@ std::unique_ptr<RichDocument> DocxReader::readParts(const Parts& parts) {
     }
     if (walker.droppedImages() == 1) out->addNote("A picture could not be read and was left out.");
     else if (walker.droppedImages() > 1) out->addNote(fmt::format("{} pictures could not be read and were left out.", walker.droppedImages()));
+    if (walker.droppedSymbols() > 0) out->addNote(symbol_fonts::leftOutNote(walker.droppedSymbols(), walker.symbolFonts()));
     return out;
 }
 

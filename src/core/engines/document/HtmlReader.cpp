@@ -5,6 +5,8 @@
 #include <cctype>
 #include <string>
 
+#include <fmt/format.h>
+
 #include <QString>
 
 #include "core/engines/document/DocumentFormatError.h"
@@ -87,7 +89,7 @@ size_t HtmlReader::nestingDepth(std::string_view html, size_t limit) {
 std::unique_ptr<RichDocument> HtmlReader::read(std::string_view html) {
     requireTextSystem();
     if (html.size() > kMaxBytes) throw DocumentFormatError("the page is too large");
-    if (nestingDepth(html, kMaxNesting) > kMaxNesting) throw DocumentFormatError("the page's elements nest too deeply");
+    if (nestingDepth(html, kMaxNesting) > kMaxNesting) throw DocumentDepthError(fmt::format("nests its elements deeper than Kolvex reads ({} levels)", kMaxNesting));
     auto document = std::make_unique<RichDocument>();
     document->setHtml(QString::fromUtf8(html.data(), static_cast<qsizetype>(html.size())));
     // Pictures the page links to (files, the web) are never fetched; ones it carries as data and

@@ -35,9 +35,11 @@
 #include "core/engines/document/TextSystem.h"
 #include "core/engines/document/ColourEmoji.h"
 #include "core/engines/document/DrawnText.h"
+#include "core/engines/document/LongWords.h"
 #include "core/engines/document/PdfTextLayer.h"
 #include "core/engines/document/RichDocument.h"
 #include "core/engines/document/ScriptFonts.h"
+#include "core/engines/document/WordFonts.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
@@ -252,12 +254,16 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     const double frameWidth = kPageWidth - 2 * kMargin;
     const double frameHeight = kPageHeight - 2 * kMargin;
     const ColourEmojiLayout emoji = preferColourEmojiFont(document);
+    WordFonts::giveWholeWords(document, stop);
     // An empty page size first: the layout made for the writer starts nothing before it knows the
     // writer and the real page size (a document's default size would have it lay out the first
     // part unwrapped, for nothing).
     document.setPageSize(QSizeF(0, 0));
     document.setDocumentMargin(0);
     document.setUseDesignMetrics(true);
+    // The text as written, before long words get their breaks.
+    const QString rawText = document.toRawText();
+    LongWords::breakToWidth(document, writer, frameWidth, stop);
     document.documentLayout()->setPaintDevice(&writer);
     // The layout must not point at the writer once it is gone (the document outlives it).
     struct LetGoOfWriter {
@@ -265,7 +271,12 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
         ~LetGoOfWriter() { document.documentLayout()->setPaintDevice(nullptr); }
     } letGo{document};
     document.setPageSize(QSizeF(frameWidth, frameHeight));
-    // Laid out whole before anything is drawn: nothing is cut, however long the document.
+    // Laid out whole before anything is drawn: nothing is cut, however long the document. One
+    // paragraph after another, so that a stop is seen between them.
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        throwIfStopRequested(stop);
+        document.documentLayout()->blockBoundingRect(block);
+    }
     const int pageCount = std::max(1, document.pageCount());
     if (pageCount > PdfLayoutWriter::kMaxPages) throw ConversionError::unsupportedCombination(PdfLayoutWriter::tooLongLabel(), "PDF");
 
@@ -274,7 +285,6 @@ std::filesystem::path writePages(QTextDocument& document, const std::filesystem:
     // Every page is drawn a second time onto a recorder, which keeps the text of each run of
     // glyphs in the order the writer shows them: the text layer is made from it afterwards.
     // Text of Latin-1 alone reads back from Qt's own glyph names (see pdf_text_layer).
-    const QString rawText = document.toRawText();
     const bool recordText = std::any_of(rawText.begin(), rawText.end(), [](QChar c) { return c.unicode() >= 0x100; });
     DrawnTextRecorder recorder(writer, [&emoji](const QString& text, const QStringList& families) { return emoji.writtenText(text, families); });
     QPainter recording;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "core/engines/document/DocumentFormatError.h"
 #include "core/engines/document/RtfCodePageDecoder.h"
 #include "core/engines/document/RtfDestinations.h"
@@ -110,7 +112,7 @@ private:
         flushBytes();
         m_pendingSkip = 0;
         m_ignorableNext = false;
-        if (m_stack.size() >= RtfReader::kMaxDepth) throw DocumentFormatError("RTF groups nested too deeply");
+        if (m_stack.size() >= RtfReader::kMaxDepth) throw DocumentDepthError(fmt::format("nests its groups deeper than Kolvex reads ({} levels)", RtfReader::kMaxDepth));
         m_stack.push_back(m_stack.empty() ? GroupState{} : m_stack.back());
     }
 

@@ -20,6 +20,7 @@
 #include "core/engines/image/ImageMetadata.h"
 #include "core/engines/image/ImageTransforms.h"
 #include "core/engines/image/ImageWriter.h"
+#include "core/engines/image/MagickScratch.h"
 #include "core/engines/image/JpegSegments.h"
 #include "core/engines/image/VipsRuntime.h"
 #include "core/services/Cancellation.h"
@@ -89,6 +90,11 @@ struct Plan {
     double degrees = 0;
     bool strip = false;
 };
+
+// Whether a saver writes the picture's colour profile into its file.
+bool carriesProfile(const ImageCodec& codec) {
+    return codec.saver != "gifsave" && codec.name != "ico";
+}
 
 VImage load(const ImageCodec& codec, const fs::path& file, VipsAccess access, const Plan& plan) {
     VImage out;
@@ -326,6 +332,9 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
     if (!plan.target) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
     // An icon holds several pictures: the one a reader would show is the largest.
     if (plan.source->name == "ico") plan.page = ImageFormatTable::largestIconEntry(job.source);
+    // Before any picture: ImageMagick's files go with the job, and with a killed run's sweep.
+    std::optional<image::MagickScratch> magickFiles;
+    if (!plan.source->magickFormat.empty() || !plan.target->magickFormat.empty()) magickFiles.emplace();
 
     // Only the header is read here: the pixel count is checked before anything is decoded.
     VImage header;
@@ -434,6 +443,12 @@ std::vector<fs::path> ImageEngine::run(const ConversionJob& job, const ProgressC
         if (plan.strip) {
             picture = picture.copy();
             ImageMetadata::removePersonalFields(picture);
+        }
+        // A target that cannot carry a colour profile (GIF, ICO) gets its numbers in sRGB, which
+        // is what every reader takes profile-less numbers for: Adobe RGB's would look dull.
+        if (!carriesProfile(*plan.target) && picture.get_typeof(VIPS_META_ICC_NAME) != 0) {
+            picture = picture.icc_transform("srgb", VImage::option()->set("embedded", true)).copy();
+            picture.remove(VIPS_META_ICC_NAME);
         }
         image::ImageWriter::save(picture, *plan.target,
                                  {job.to.label, qualityFor(job, plan), plan.strip, tiffExif(picture, plan), plan.sourceBits}, output,

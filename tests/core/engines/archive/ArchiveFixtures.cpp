@@ -82,6 +82,15 @@ ConversionJob ArchiveFixtures::job(const std::filesystem::path& source, const st
 }
 
 void TarBuilder::entry(std::string_view name, char type, std::string_view data, std::string_view link) {
+    if (name.size() > 100 && type != 'x') {
+        // A name beyond the header's field goes before it in a pax header: "<length> path=<name>\n",
+        // the length counting itself.
+        const std::string body = fmt::format(" path={}\n", name);
+        size_t length = body.size() + 1;
+        while (std::to_string(length).size() + body.size() != length) ++length;
+        // Names are bytes, as in the ustar field, whether UTF-8 or not.
+        entry("PaxHeader", 'x', "21 hdrcharset=BINARY\n" + std::to_string(length) + body, "");
+    }
     std::array<char, 512> header{};
     const auto field = [&](size_t offset, size_t width, std::string_view text) {
         std::memcpy(header.data() + offset, text.data(), std::min(width, text.size()));

@@ -39,6 +39,20 @@ TEST(DocxReader, ReadsParagraphsRunsAndToggles) {
               "|plain bold[b] it[i]x\ty\nz\n|\n|kept\n|choice\ntable 1x1 header 0\ncell 0,0 |cell\n|link[ ->https://example.org]\n");
 }
 
+// Word's symbols of Symbol and Wingdings (Greek, maths, ticks and boxes) read as the characters
+// they draw, codes written either way Word writes them; what no table knows is left out with a
+// note naming its font.
+TEST(DocxReader, ReadsSymbolFontCharactersAndNotesThoseItCannot) {
+    const std::string xml = kOpen +
+        R"(<w:p><w:r><w:t xml:space="preserve">a </w:t><w:sym w:font="Symbol" w:char="F061"/><w:sym w:font="Symbol" w:char="B3"/>)"
+        R"(<w:sym w:font="Wingdings" w:char="F0FC"/><w:sym w:font="Wingdings" w:char="F0FE"/>)"
+        R"(<w:sym w:font="Webdings" w:char="F021"/><w:sym w:font="Symbol" w:char="zz"/><w:t xml:space="preserve"> b</w:t></w:r></w:p>)" +
+        kClose;
+    const auto document = DocxReader::readParts({xml, ""});
+    EXPECT_EQ(document->toPlainText().toStdString(), "a α≥✓☑ b");
+    EXPECT_EQ(document->notes(), std::vector<std::string>{"2 symbols (from Symbol, Webdings) could not be read and were left out."});
+}
+
 TEST(DocxReader, AppliesDefaultsAndStyles) {
     const std::string styles =
         R"(<?xml version="1.0"?><w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"

@@ -69,7 +69,7 @@ TEST(PdfDeepGraph, EveryPageToolHandlesOrRefusesAChainDeeperThanAnyStack) {
             } catch (const ConversionError& error) {
                 EXPECT_TRUE(deep) << "an ordinary chain was refused: " << error.what();
                 EXPECT_EQ(error.kind(), ConversionError::Kind::corruptedInput) << error.what();
-                EXPECT_EQ(error.circumstance(), ConversionError::Circumstance::nestedTooDeeply) << error.what();
+                EXPECT_EQ(error.circumstance(), ConversionError::Circumstance::beyondLimit) << error.what();
                 EXPECT_EQ(filesIn(dir.path()), before);
             }
         }

@@ -103,7 +103,7 @@ TEST(DeepPdfStructures, EveryJobHandlesOrRefusesDepthInEveryStructure) {
                             for (const auto& output : engine.convert(job, {}, {})) out << output.string() << "\n";
                         } catch (const ConversionError& error) {
                             out << "refused\n" << error.what() << "\n";
-                            return error.circumstance() == ConversionError::Circumstance::nestedTooDeeply ? 2 : 3;
+                            return error.circumstance() == ConversionError::Circumstance::beyondLimit ? 2 : 3;
                         }
                         return 0;
                     });
