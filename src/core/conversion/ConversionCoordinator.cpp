@@ -354,6 +354,10 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         result.source = job.source;
         result.error = std::move(error);
         result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (result.error && result.error->kind() != ConversionError::Kind::cancelled)
+            Log::conversion().error("{}\u2192{} of {} failed: {} {}", job.from.label, job.to.label,
+                                    paths::lastComponent(job.source), result.error->shortDescription(),
+                                    result.error->diagnosticDetail().value_or(""));
         if (result.error) return result;
         if (outcome.leftAsItIs) {
             // Not converted, by design: told beside the rest, neither a success nor a failure.
@@ -424,7 +428,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             ~Written() { --count; }
         } written{m_writing};
         outcome = planned->convertReporting(job, [&tracker, index](double fraction) { tracker.update(index, fraction); }, stop);
-        if (outcome.outputs.empty()) {
+        if (outcome.outputs.empty() && !outcome.leftAsItIs) {
             error = ConversionError::backendFailure(planned->id().rawValue, -1, "The conversion finished without writing a file");
         }
     } catch (const ConversionError& thrown) {
