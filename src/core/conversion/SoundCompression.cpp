@@ -38,10 +38,15 @@ SoundCompression SoundCompression::plan(const Format& format, double quality, st
 
     const int64_t rate = SizeEstimator::compressedAudioBitrate(quality, *source);
     const int64_t expected = SizeEstimator::estimatedMediaSize(*durationSeconds, 0, rate);
-    if (rate >= *source || (sourceBytes && expected >= *sourceBytes))
+    if (rate >= *source || (sourceBytes && expected >= *sourceBytes)) {
+        // The rate the file has, as its size tells where its stream states none.
+        int64_t told = *source;
+        if ((!sourceBitrate || *sourceBitrate < 1) && sourceBytes)
+            told = static_cast<int64_t>(static_cast<double>(*sourceBytes) * 8 / *durationSeconds);
         return kept(sourceBytes, fmt::format("Left as it is: at {} kb/s this {} is already as small as this "
                                              "quality makes it",
-                                             *source / 1000, format.label));
+                                             told / 1000, format.label));
+    }
     SoundCompression plan;
     plan.bitrate = rate;
     plan.expectedBytes = expected;
