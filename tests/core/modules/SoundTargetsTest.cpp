@@ -277,5 +277,34 @@ TEST(SoundThroughTheTray, EveryLayoutAndRateBecomesEverySoundTarget) {
     EXPECT_GE(conversions, 100);
 }
 
+TEST(SoundThroughTheTray, AFilmsSurroundSoundBecomesEveryVideoTargetsSound) {
+    KOLVEX_REQUIRE_FFMPEG();
+    TrayEngines tray;
+    TempDir dir;
+    // A broadcast recording: MPEG-2 pictures, AC-3 sound in 5.1(side).
+    const fs::path source = dir / "recording.mkv";
+    makeMedia(source, {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-f", "lavfi", "-i",
+                       "sine=f=440:r=48000:d=0.3", "-af", "aformat=channel_layouts=5.1(side)", "-c:v", "mpeg2video",
+                       "-c:a", "ac3"});
+    int rows = 0;
+    for (const Format& target : tray.registry.allFormats()) {
+        if (target.category != FormatCategory::video || target.id.rawValue == "gif" ||
+            tray.registry.capabilities(FormatID("mkv"), target.id).empty())
+            continue;
+        ++rows;
+        SCOPED_TRACE(target.id.rawValue);
+        ConversionIntent intent{{source}, target.id, {}, dir / target.id.rawValue};
+        fs::create_directories(*intent.outputDirectory);
+        const auto results = tray.coordinator.submit(intent);
+        ASSERT_EQ(results.size(), 1u);
+        ASSERT_FALSE(results.front().error) << results.front().error->shortDescription() << " "
+                                            << results.front().error->diagnosticDetail().value_or("");
+        const Heard heard = hear(results.front().outputs.front());
+        EXPECT_TRUE(heard.decodes);
+        EXPECT_EQ(heard.channels, 6) << heard.codec;
+    }
+    EXPECT_GE(rows, 1);
+}
+
 }  // namespace
 }  // namespace kolvex::testing
