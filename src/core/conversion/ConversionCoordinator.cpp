@@ -355,6 +355,10 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         result.source = job.source;
         result.error = std::move(error);
         result.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (result.error && result.error->kind() != ConversionError::Kind::cancelled)
+            Log::conversion().error("{}\u2192{} of {} failed: {} {}", job.from.label, job.to.label,
+                                    paths::lastComponent(job.source), result.error->shortDescription(),
+                                    result.error->diagnosticDetail().value_or(""));
         if (result.error) return result;
         if (outcome.leftAsItIs) {
             // Not converted, by design: told beside the rest, neither a success nor a failure.

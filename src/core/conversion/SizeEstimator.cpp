@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/conversion/SoundCompression.h"
 #include "core/format/ConversionJob.h"
 #include "core/services/ByteCountFormatter.h"
 #include "core/services/TemporaryFileManager.h"
@@ -88,6 +89,11 @@ std::optional<int64_t> SizeEstimator::estimatedCompressedSize(const std::filesys
 
     int64_t video = 0;
     const bool hasVideo = target.category != FormatCategory::audio && probe.videoCodec.has_value();
+    // A sound file: what the compress tool's plan will do to it, a kept file weighing what it does.
+    if (!probe.videoCodec && target.category == FormatCategory::audio && probe.audioCodec) {
+        auto bytes = knownSize(file, files);
+        return SoundCompression::plan(target, quality, probe.durationSeconds, probe.audioBitrate, bytes).expectedBytes;
+    }
     if (hasVideo) {
         auto size = knownSize(file, files);
         if (!size) return std::nullopt;

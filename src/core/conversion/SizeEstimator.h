@@ -57,6 +57,7 @@ struct SizeEstimator {
     static int64_t estimatedMediaSize(double durationSeconds, int64_t videoBitrate, int64_t audioBitrate);
     // What a compress of the file to `target` at `quality` should weigh; none when the probe has
     // no positive duration, the file size is unknown where it is needed, or nothing would remain.
+    // A sound file weighs what SoundCompression plans for it: its own size when it is kept.
     static std::optional<int64_t> estimatedCompressedSize(const std::filesystem::path& file, const MediaProbe& probe,
                                                           double quality, const Format& target,
                                                           const ContainerAcceptance& containerAccepts,

@@ -13,6 +13,8 @@
 
 #include "core/conversion/ResizePlan.h"
 #include "core/conversion/SizeEstimator.h"
+#include "core/conversion/SoundCompression.h"
+#include "core/conversion/SoundShape.h"
 #include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
@@ -43,6 +45,21 @@ Arguments metadataStrip(const ConversionJob& job) { return job.options.preserveM
 Arguments audioBitrateArguments(const ConversionJob& job) {
     const int64_t kilobits = job.options.audioBitrate ? *job.options.audioBitrate / 1000 : 192;
     return {"-b:a", fmt::format("{}k", kilobits)};
+}
+
+// The rate and layout `encoder` is given: the nearest it takes to the source's (or to the rate
+// asked for), stated only where they differ from what ffmpeg would hand it by itself.
+Arguments soundShapeArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe, const std::string& encoder) {
+    const int64_t sourceRate = probe && probe->audioSampleRate ? *probe->audioSampleRate : 0;
+    const int sourceChannels = probe && probe->audioChannels ? static_cast<int>(*probe->audioChannels) : 0;
+    const std::string sourceLayout = probe ? probe->audioChannelLayout.value_or("") : "";
+    const SoundShape shape = SoundShape::of(encoder, sourceRate, sourceChannels, sourceLayout, job.options.sampleRate);
+    Arguments args;
+    if (job.options.sampleRate || (sourceRate > 0 && shape.sampleRate != sourceRate))
+        append(args, {"-ar", fmt::format("{}", shape.sampleRate)});
+    const std::string stated = sourceLayout.empty() ? SoundShape::usualLayout(sourceChannels) : sourceLayout;
+    if (sourceChannels > 0 && shape.layout != stated) append(args, {"-ch_layout", shape.layout});
+    return args;
 }
 
 // MP4 and QuickTime players (Apple's above all) only play HEVC tagged "hvc1"; ffmpeg's default
@@ -105,16 +122,23 @@ Arguments audioOnlyArguments(const ConversionJob& job, const std::optional<Media
     // A cut or a loudness change keeps its sound's own codec where the target's encoder would
     // change it (ALAC stays lossless).
     const auto kept = (job.isTrim() || isTool(job, "normalize")) && probe ? FFmpegEncoders::keepingEncoder(job.to, probe->audioCodec) : std::nullopt;
-    append(args, {"-c:a", pcm ? *pcm : kept ? *kept : FFmpegArguments::audioEncoder(job.to)});
+    const std::string encoder = pcm ? *pcm : kept ? *kept : FFmpegArguments::audioEncoder(job.to);
+    append(args, {"-c:a", encoder});
     // A cut that is re-encoded only to be exact keeps the source's bit rate, unless one was asked.
     const bool cutAlike = job.isTrim() && job.from.id == job.to.id && probe && probe->audioBitrate &&
                           *probe->audioBitrate >= 8000 && (!job.options.audioBitrate || job.options.encodeSettingsFromPreferences);
     const bool lossy = job.to.has(FormatCapability::lossy) && kept != "alac" && kept != "flac";
-    if (cutAlike && lossy)
+    // A compressed sound file is written at the rate its plan chose, the one its sheet estimated.
+    const auto compressed = SoundCompression::applies(job) && probe
+                                ? SoundCompression::plan(job.source, *probe, job.to, SoundCompression::quality(job)).bitrate
+                                : std::nullopt;
+    if (compressed && lossy)
+        append(args, {"-b:a", fmt::format("{}k", *compressed / 1000)});
+    else if (cutAlike && lossy)
         append(args, {"-b:a", fmt::format("{}k", *probe->audioBitrate / 1000)});
     else if (lossy)
         append(args, audioBitrateArguments(job));
-    if (job.options.sampleRate) append(args, {"-ar", fmt::format("{}", truncated(*job.options.sampleRate))});
+    append(args, soundShapeArguments(job, probe, encoder));
     return args;
 }
 
@@ -420,6 +444,9 @@ Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::o
         if (priming) filter += "," + *priming;
         args = {"-af", filter, "-c:a", audioEncoder(job.to)};
         append(args, audioBitrateArguments(job));
+        ConversionJob keptRate = job;
+        keptRate.options.sampleRate.reset();
+        append(args, soundShapeArguments(keptRate, probe, audioEncoder(job.to)));
         return args;
     }
     if (isTool(job, "compress") && !job.options.audioBitrate && probe && probe->audioCodec &&
@@ -428,6 +455,9 @@ Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::o
     if (priming || !lead.empty()) args = {"-af", priming ? lead + *priming : lead.substr(0, lead.size() - 1)};
     append(args, {"-c:a", audioEncoder(job.to)});
     append(args, audioBitrateArguments(job));
+    ConversionJob keptRate = job;
+    keptRate.options.sampleRate.reset();  // a film's sound keeps its rate where its encoder takes it
+    append(args, soundShapeArguments(keptRate, probe, audioEncoder(job.to)));
     return args;
 }
 

@@ -11,6 +11,7 @@
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/conversion/ResizePlan.h"
+#include "core/conversion/SoundCompression.h"
 #include "core/ffmpeg/AnimationWork.h"
 #include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/CopyCut.h"
@@ -196,6 +197,7 @@ ConversionOutcome FFmpegEngine::convertReporting(const ConversionJob& job, const
     if (needsImageDecode().contains(job.from.id.rawValue)) return convertDecodedImage(job, progress, stop);
     if (job.options.tool == "split") return split(job, progress, stop);
     if (job.options.tool == "merge") return merge(job, progress, stop);
+    if (SoundCompression::applies(job)) return compressSound(job, progress, stop);
     if (job.options.tool == "resize" && ResizePlan::asksSize(job.options)) {
         // A clip the resize would not shrink is left as it is: re-encoded at its own size it
         // would only lose quality and grow.
@@ -390,7 +392,9 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     std::optional<std::string> note = LeftOutStreams::of(job, probe).note();
     if (cutNote) note = note ? *cutNote + " " + *note : *cutNote;
     // Kept as the source itself, every stream included.
-    if (CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest) note.reset();
+    // (A sound file's compress judges its own output: compressSound.)
+    if (!SoundCompression::applies(job) && CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest)
+        note.reset();
     return {std::move(output), decision.isPassthrough(), std::move(note)};
 }
 
@@ -460,6 +464,8 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
     // ffmpeg ends with 0 when only its trailer could not be written (the index of an MP4, its
     // move to the front): the file is cut short, and the cause is in what it said.
     if (result.exitCode != 0 || writeFailed(result.standardError())) {
+        Log::engine().warn("ffmpeg exited {} for {}: {}", result.exitCode, paths::lastComponent(job.source),
+                           result.standardError());
         const ConversionError error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode != 0 ? result.exitCode : 1,
                                                        result.standardError(), job, *m_files);
         if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw error;

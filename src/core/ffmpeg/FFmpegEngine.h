@@ -184,6 +184,11 @@ private:
     bool hasEncodersFor(const ConversionJob& job) const;
     // Throws unsupportedCombination when it has not.
     void requireEncodersFor(const ConversionJob& job) const;
+    // The compress tool on a sound file, as SoundCompression plans it: re-encoded at a lower rate,
+    // or left as it is (nothing written) with the reason, also when the re-encode came out no
+    // smaller (FFmpegSoundCompress.cpp).
+    ConversionOutcome compressSound(const ConversionJob& job, const ProgressCallback& progress,
+                                    std::stop_token stop) const;
     ConversionOutcome convertDecodedImage(const ConversionJob& job, const ProgressCallback& progress,
                                           std::stop_token stop) const;
 

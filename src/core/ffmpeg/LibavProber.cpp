@@ -10,6 +10,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
 #include <libavutil/hash.h>
@@ -171,6 +172,10 @@ MediaProbe factsOf(const AVFormatContext& format) {
         if (parameters.bit_rate > 0) probe.audioBitrate = parameters.bit_rate;
         probe.audioSampleRate = parameters.sample_rate;
         probe.audioChannels = parameters.ch_layout.nb_channels;
+        if (parameters.ch_layout.order == AV_CHANNEL_ORDER_NATIVE) {
+            char layout[128] = {};
+            if (av_channel_layout_describe(&parameters.ch_layout, layout, sizeof layout) > 0) probe.audioChannelLayout = layout;
+        }
         // Lossless decoders state their depth as raw bits; PCM as its coded sample size.
         if (parameters.bits_per_raw_sample > 0)
             probe.audioBitsPerSample = parameters.bits_per_raw_sample;

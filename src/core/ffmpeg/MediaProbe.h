@@ -54,6 +54,9 @@ struct MediaProbe {
     std::optional<int64_t> audioBitrate;      // bits per second, first audio stream
     std::optional<int64_t> audioSampleRate;   // hertz
     std::optional<int64_t> audioChannels;
+    // FFmpeg's name of the first audio stream's layout ("5.1(side)"); none when its channels
+    // have no stated positions.
+    std::optional<std::string> audioChannelLayout;
     std::optional<int64_t> audioBitsPerSample;  // significant bits of a lossless first audio stream
     // The same for the first audio stream, with its sample format ("fltp").
     std::optional<std::string> audioTimeBase;

@@ -35,6 +35,11 @@ const std::vector<ErrorMapper::Phrase> kFFmpeg = {
     {{"could not find codec parameters"}, Meaning::damagedSource},
     {{"does not contain any stream"}, Meaning::damagedSource},
     {{"could not write header"}, Meaning::cannotWriteFormat},
+    // An encoder that refuses the sound's channels: libopus a layout outside its orders, FLAC more
+    // than eight channels, AAC a layout it has no place for.
+    {{"channel layout"}, Meaning::channelLayout},
+    {{"mapping family undefined"}, Meaning::channelLayout},
+    {{"channels not supported"}, Meaning::channelLayout},
     {{"no such file or directory"}, Meaning::missingFile},
 };
 
@@ -283,6 +288,12 @@ ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_
         return ConversionError::unsupportedCodec(name.value_or("this codec"));
     }
     case Meaning::cannotWriteFormat: return ConversionError::unsupportedCombination(subject.fromLabel, subject.toLabel);
+    case Meaning::channelLayout: {
+        auto layout = extract("invalid channel layout", standardError);
+        if (!layout) layout = extract("unsupported channel layout", standardError);
+        if (layout) return ConversionError::unsupportedCombination(*layout + " sound", subject.toLabel);
+        return ConversionError::unsupportedCombination("the channels of this " + subject.fromLabel, subject.toLabel);
+    }
     }
     return fallback();
 }

@@ -44,6 +44,7 @@ public:
         encoderNotFound,
         decoderNotFound,    // the codec is named after "decoder"
         cannotWriteFormat,
+        channelLayout,      // the encoder refuses the sound's channels; the layout may follow the phrase
     };
 
     // A row of a program's table: every phrase in `all` (lower-case) must occur.

@@ -92,7 +92,9 @@ TEST(SizeEstimator, MediaSizes) {
     MediaProbe unknownRate = probe;
     unknownRate.videoCodec.reset();
     unknownRate.audioBitrate.reset();
-    EXPECT_EQ(SizeEstimator::estimatedCompressedSize(movie, unknownRate, 1, m4a, {}, files),
+    auto lossyM4a = m4a;
+    lossyM4a.capabilities = {FormatCapability::lossy};
+    EXPECT_EQ(SizeEstimator::estimatedCompressedSize(movie, unknownRate, 1, lossyM4a, {}, files),
               SizeEstimator::estimatedMediaSize(10, 0, 102400)) << "128 kbit/s is assumed";
 }
 

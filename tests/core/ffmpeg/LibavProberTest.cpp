@@ -49,6 +49,7 @@ MediaProbe copyFacts(MediaProbe probe) {
     probe.videoLevel.reset();
     probe.videoSetup.reset();
     probe.audioBitrate.reset();
+    probe.audioChannelLayout.reset();  // an MP4 header may state only the count
     probe.audioBitsPerSample.reset();
     probe.audioTimeBase.reset();
     probe.audioSampleFormat.reset();

@@ -169,6 +169,8 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         probe.audioBitrate = whole(*audio, "bit_rate");
         probe.audioSampleRate = whole(*audio, "sample_rate");
         if (audio->contains("channels")) probe.audioChannels = (*audio)["channels"].get<int64_t>();
+        probe.audioChannelLayout = optionalText(*audio, "channel_layout");
+        if (probe.audioChannelLayout == "unknown") probe.audioChannelLayout.reset();
         probe.audioBitsPerSample = whole(*audio, "bits_per_raw_sample");
         if (!(probe.audioBitsPerSample > 0) && audio->value("bits_per_sample", 0) > 0)
             probe.audioBitsPerSample = (*audio)["bits_per_sample"].get<int64_t>();
@@ -265,6 +267,7 @@ void PrintTo(const MediaProbe& p, std::ostream* out) {
     show("abitrate", p.audioBitrate);
     show("arate", p.audioSampleRate);
     show("channels", p.audioChannels);
+    show("layout", p.audioChannelLayout);
     show("bits", p.audioBitsPerSample);
     show("atb", p.audioTimeBase);
     show("afmt", p.audioSampleFormat);

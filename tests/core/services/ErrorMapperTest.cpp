@@ -71,6 +71,14 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
         {Program::ffmpeg, "decoder trouble; could not find codec parameters", damaged},
         {Program::ffmpeg, "Output file #0 does not contain any stream", damaged},
         {Program::ffmpeg, "Could not write header for output file", ConversionError::unsupportedCombination("MKV", "MP4")},
+        // An encoder that refuses the sound's channels, as libopus, FLAC and AAC say it.
+        {Program::ffmpeg,
+         "[libopus @ 0x55] Invalid channel layout 5.1(side) for specified mapping family -1.\nError initializing "
+         "output stream 0:0 -- Error while opening encoder for output stream #0:0",
+         ConversionError::unsupportedCombination("5.1(side) sound", "MP4")},
+        {Program::ffmpeg, "[aac @ 0x56] Unsupported channel layout \"22.2\"", ConversionError::unsupportedCombination("22.2 sound", "MP4")},
+        {Program::ffmpeg, "[flac @ 0x56] 24 channels not supported (max 8)",
+         ConversionError::unsupportedCombination("the channels of this MKV", "MP4")},
         {Program::ffmpeg, "Something Else Broke", ConversionError::backendFailure("ffmpeg", 1, "Something Else Broke")},
         {Program::ffmpeg, "", ConversionError::backendFailure("ffmpeg", 1, "")},
         // bsdtar

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <system_error>
 
+#include <fmt/format.h>
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
@@ -15,6 +17,8 @@ extern "C" {
 
 #include "core/conversion/CompressionGuard.h"
 #include "core/conversion/SizeEstimator.h"
+#include "core/conversion/SoundCompression.h"
+#include "core/conversion/SoundShape.h"
 #include "core/engines/audio/AacBitrates.h"
 #include "core/engines/audio/AudioReader.h"
 #include "core/services/Cancellation.h"
@@ -80,8 +84,13 @@ std::optional<int64_t> AudioEngine::nearestSupportedBitrate(int64_t requested, A
 std::optional<AudioOutputSettings> AudioEngine::settings(const ConversionJob& job, const SourceFormat& source,
                                                          std::optional<int64_t> sourceBitrate) {
     AudioOutputSettings out;
-    out.sampleRate = job.options.sampleRate.value_or(source.sampleRate);
-    out.channels = source.channels > 0 ? source.channels : 1;
+    const auto shaped = [&](const std::string& encoder) {
+        const SoundShape shape = SoundShape::of(encoder, static_cast<int64_t>(source.sampleRate), source.channels,
+                                                source.layout, job.options.sampleRate);
+        out.sampleRate = static_cast<double>(shape.sampleRate);
+        out.channels = shape.channels;
+        out.layout = shape.layout;
+    };
     const auto& target = job.to.id.rawValue;
     if (target == "wav" || target == "aiff") {
         out.format = AudioOutputSettings::Encoding::linearPCM;
@@ -90,10 +99,12 @@ std::optional<AudioOutputSettings> AudioEngine::settings(const ConversionJob& jo
         out.isFloat = false;
         out.isBigEndian = target == "aiff";
         out.isNonInterleaved = false;
+        shaped(fmt::format("pcm_s{}{}", out.bitDepth, out.isBigEndian ? "be" : "le"));
         return out;
     }
     if (target == "m4a") {
         out.format = AudioOutputSettings::Encoding::mpeg4AAC;
+        shaped("aac");
         const int64_t requested = job.options.audioBitrate.value_or(defaultBitrate(job, sourceBitrate));
         out.bitRate = nearestSupportedBitrate(requested, out.format, out.sampleRate, out.channels);
         return out;
@@ -118,12 +129,29 @@ ConversionOutcome AudioEngine::convertReporting(const ConversionJob& job, const 
         throw ConversionError::corruptedInput(job.source);
     }
 
-    const SourceFormat source{reader->sampleRate(), reader->channels(), reader->bitsPerSample()};
+    const SourceFormat source{reader->sampleRate(), reader->channels(), reader->bitsPerSample(), reader->channelLayout()};
     std::optional<double> duration;
     if (auto frames = reader->lengthFrames(); frames && source.sampleRate > 0) {
         duration = double(*frames) / source.sampleRate;
     }
-    const auto outputSettings = settings(job, source, SizeEstimator::bitrate(job.source, duration));
+    // A compress follows its plan, from what a probe of the file reads (as its sheet did).
+    ConversionJob planned = job;
+    const bool compressing = SoundCompression::applies(job);
+    if (compressing) {
+        auto bytes = FileManagerService::shared().size(job.source);
+        if (bytes && *bytes < 1) bytes.reset();
+        const SoundCompression plan = SoundCompression::plan(job.to, SoundCompression::quality(job),
+                                                             reader->durationSeconds(), reader->bitRate(), bytes);
+        if (plan.leftAsItIs()) {
+            progress(1.0);
+            ConversionOutcome kept;
+            kept.leftAsItIs = true;
+            kept.note = plan.reason;
+            return kept;
+        }
+        planned.options.audioBitrate = plan.bitrate;
+    }
+    const auto outputSettings = settings(planned, source, SizeEstimator::bitrate(job.source, duration));
     if (!outputSettings) throw ConversionError::unsupportedCombination(job.from.label, job.to.label);
 
     // Declared before the writer: the staged file is removed only after the writer closed it.
@@ -180,6 +208,19 @@ ConversionOutcome AudioEngine::convertReporting(const ConversionJob& job, const 
     std::error_code ec;
     const auto written = fs::file_size(output.path(), ec);
     if (ec || written < 1) throw ConversionError::backendFailure(m_id.rawValue, -1, "wrote an empty file");
+    if (compressing) {
+        // The estimate erred: a file no smaller is no compression, and a copy of the source under
+        // a new name would only say it was one. The staged file goes with `output`.
+        const auto sourceBytes = FileManagerService::shared().size(job.source);
+        if (sourceBytes && static_cast<int64_t>(written) >= *sourceBytes) {
+            progress(1.0);
+            ConversionOutcome kept;
+            kept.leftAsItIs = true;
+            kept.note = fmt::format("Left as it is: re-encoded at {} kb/s this {} came out no smaller",
+                                    outputSettings->bitRate.value_or(0) / 1000, job.from.label);
+            return kept;
+        }
+    }
     // A source kept as it is keeps its cover too.
     const bool keptSource = CompressionGuard::keepSmaller(job, output.path()).wasAlreadySmallest;
     output.commit();

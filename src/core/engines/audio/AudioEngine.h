@@ -27,6 +27,7 @@ public:
         double sampleRate = 0;
         int channels = 0;
         int bitsPerSample = 0;  // of a lossless source; 0 when lossy or unknown
+        std::string layout;     // FFmpeg's name of its channel layout; empty when unknown
     };
 
     AudioEngine();
@@ -46,9 +47,9 @@ public:
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 
-    // The output settings of a job: the requested sample rate or the source's, the source's
-    // channel count (1 when it reports none), and per target the encoding; none for a target
-    // this engine does not write.
+    // The output settings of a job: per target the encoding, with the rate and channel layout
+    // nearest the requested rate or the source's and the source's layout that the encoding
+    // takes (SoundShape); none for a target this engine does not write.
     static std::optional<AudioOutputSettings> settings(const ConversionJob& job, const SourceFormat& source,
                                                        std::optional<int64_t> sourceBitrate);
 

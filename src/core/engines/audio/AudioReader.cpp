@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 }
@@ -134,6 +135,25 @@ AudioReader::~AudioReader() = default;
 double AudioReader::sampleRate() const { return m->format->streams[m->streamIndex]->codecpar->sample_rate; }
 
 int AudioReader::channels() const { return m->format->streams[m->streamIndex]->codecpar->ch_layout.nb_channels; }
+
+std::string AudioReader::channelLayout() const {
+    const AVChannelLayout& layout = m->format->streams[m->streamIndex]->codecpar->ch_layout;
+    if (layout.order != AV_CHANNEL_ORDER_NATIVE) return {};
+    char name[128] = {};
+    if (av_channel_layout_describe(&layout, name, sizeof name) <= 0) return {};
+    return name;
+}
+
+std::optional<int64_t> AudioReader::bitRate() const {
+    const int64_t rate = m->format->streams[m->streamIndex]->codecpar->bit_rate;
+    if (rate <= 0) return std::nullopt;
+    return rate;
+}
+
+std::optional<double> AudioReader::durationSeconds() const {
+    if (m->format->duration == AV_NOPTS_VALUE || m->format->duration <= 0) return std::nullopt;
+    return static_cast<double>(m->format->duration) / AV_TIME_BASE;
+}
 
 int AudioReader::bitsPerSample() const {
     const AVCodecParameters* parameters = m->format->streams[m->streamIndex]->codecpar;

@@ -35,6 +35,13 @@ public:
     // The stream's sample rate (always above 0) and channel count (may be 0 when unknown).
     double sampleRate() const;
     int channels() const;
+    // FFmpeg's name of the stream's channel layout ("5.1(side)"); empty when its channels have
+    // no stated positions.
+    std::string channelLayout() const;
+    // The sound's bit rate as the stream states it, and the file's length as its container
+    // states it (what a probe of the file reads); none when not stated.
+    std::optional<int64_t> bitRate() const;
+    std::optional<double> durationSeconds() const;
 
     // Significant bits per sample of a lossless stream (16, 24, 32); 0 for lossy streams and
     // when unknown.

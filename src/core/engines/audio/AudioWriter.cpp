@@ -236,7 +236,7 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSet
     if (aac && !AacBitrates::supportsSampleRate(double(rate))) {
         throw AudioWriteError(fmt::format("the AAC encoder does not take a sample rate of {} Hz", rate));
     }
-    if (settings.channels < 1 || settings.channels > 8) {
+    if (settings.channels < 1 || settings.channels > 24) {
         throw AudioWriteError(fmt::format("{} channels are not written", settings.channels));
     }
 
@@ -246,7 +246,13 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const AudioOutputSet
     m->packet = av_packet_alloc();
     m->chunk = av_frame_alloc();
     if (!m->codec || !m->packet || !m->chunk) throw AudioWriteError("out of memory");
-    av_channel_layout_default(&m->codec->ch_layout, settings.channels);
+    // The layout asked for (the source's own where the encoding takes it), so the converter
+    // moves each channel to its place rather than mixing it into another.
+    if (settings.layout.empty() || av_channel_layout_from_string(&m->codec->ch_layout, settings.layout.c_str()) < 0 ||
+        m->codec->ch_layout.nb_channels != settings.channels) {
+        av_channel_layout_uninit(&m->codec->ch_layout);
+        av_channel_layout_default(&m->codec->ch_layout, settings.channels);
+    }
     m->codec->sample_rate = static_cast<int>(rate);
     m->codec->sample_fmt = encoder->sample_fmts ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     m->codec->time_base = AVRational{1, static_cast<int>(rate)};

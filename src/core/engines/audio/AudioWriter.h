@@ -21,6 +21,8 @@ struct AudioOutputSettings {
     Encoding format = Encoding::linearPCM;
     double sampleRate = 0;
     int channels = 1;
+    // FFmpeg's name of the channel layout written; empty: the usual one for `channels`.
+    std::string layout;
     // Linear PCM only.
     int bitDepth = 0;
     bool isFloat = false;

@@ -123,13 +123,15 @@ TEST(AudioEngine, AacBitrateRules) {
         EXPECT_EQ(s->format, Encoding::mpeg4AAC) << row.name;
         EXPECT_EQ(s->bitRate, row.expected) << row.name;
     }
-    // No rate for a sample rate AAC cannot carry; PCM has no rate list.
+    // A sample rate AAC cannot carry is written at the nearest one it can, with its bit rate;
+    // PCM has no rate list.
     auto options = ConversionOptions::defaults();
     options.sampleRate = 37000;
     auto odd = AudioEngine::settings(AudioFixtures::job("/a.wav", "wav", "/b.m4a", "m4a", options), {44100, 2},
                                      std::nullopt);
     ASSERT_TRUE(odd);
-    EXPECT_FALSE(odd->bitRate);
+    EXPECT_EQ(odd->sampleRate, 32000);
+    EXPECT_TRUE(odd->bitRate);
     EXPECT_FALSE(AudioEngine::nearestSupportedBitrate(128000, Encoding::linearPCM, 44100, 2));
 }
 
@@ -272,32 +274,35 @@ TEST_F(AudioEngineFiles, WavHeaderWithZeroFramesWritesAnEmptyButValidFile) {
     }
 }
 
-TEST_F(AudioEngineFiles, UnwritableSampleRateFailsWithoutOutput) {
+TEST_F(AudioEngineFiles, ARateTheEncoderDoesNotTakeIsWrittenAtTheNearestItDoes) {
     auto input = sine("in.wav");
     auto options = ConversionOptions::defaults();
     options.sampleRate = 37000;
     auto out = dir / "odd.m4a";
-    auto error = convertCatching(AudioFixtures::job(input, "wav", out, "m4a", options));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), ConversionError::Kind::backendFailure);
-    EXPECT_EQ(error->engine(), "audio");
-    EXPECT_EQ(error->stderrText().rfind("Core Audio would not open M4A for writing: ", 0), 0u) << error->stderrText();
-    EXPECT_FALSE(fs::exists(out));
+    ASSERT_FALSE(convertCatching(AudioFixtures::job(input, "wav", out, "m4a", options)));
+    EXPECT_EQ(number(AudioFixtures::probe(out)["streams"][0]["sample_rate"]), 32000);
 }
 
-TEST_F(AudioEngineFiles, CompressThatDoesNotShrinkKeepsTheOriginal) {
-    auto input = sine("small.m4a", {"-b:a", "32k", "-ac", "1"}, 1.0);
+TEST_F(AudioEngineFiles, CompressThatWouldNotShrinkLeavesTheFileAndWritesNothing) {
+    // Below the lowest rate a compress goes to.
+    auto input = sine("small.m4a", {"-b:a", "24k", "-ac", "1"}, 1.0);
     auto options = withTool("compress");
-    options.audioBitrate = 160000;
+    options.quality = 0.6;
     auto out = dir / "small-compressed.m4a";
-    AudioEngine().convert(AudioFixtures::job(input, "m4a", out, "m4a", options), [](double) {}, {});
-    EXPECT_EQ(testing::readFile(out), testing::readFile(input));
+    const auto outcome =
+        AudioEngine().convertReporting(AudioFixtures::job(input, "m4a", out, "m4a", options), [](double) {}, {});
+    EXPECT_TRUE(outcome.leftAsItIs);
+    EXPECT_TRUE(outcome.outputs.empty());
+    ASSERT_TRUE(outcome.note);
+    EXPECT_TRUE(outcome.note->starts_with("Left as it is")) << *outcome.note;
+    EXPECT_FALSE(fs::exists(out));
 
     // A compress that pays off keeps its own output.
     auto big = sine("big.m4a", {"-b:a", "256k", "-ac", "2"}, 1.0);
-    options.audioBitrate = 64000;
     auto smaller = dir / "big-compressed.m4a";
-    AudioEngine().convert(AudioFixtures::job(big, "m4a", smaller, "m4a", options), [](double) {}, {});
+    const auto shrunk =
+        AudioEngine().convertReporting(AudioFixtures::job(big, "m4a", smaller, "m4a", options), [](double) {}, {});
+    ASSERT_FALSE(shrunk.leftAsItIs) << shrunk.note.value_or("");
     EXPECT_LT(fs::file_size(smaller), fs::file_size(big));
 }
 

@@ -20,6 +20,9 @@ Format AudioFixtures::format(const std::string& id) {
     f.category = FormatCategory::audio;
     f.extensions = {id};
     f.label = id == "m4a" ? "M4A" : id == "wav" ? "WAV" : id == "aiff" ? "AIFF" : id;
+    // Lossy or not as the shipped manifest has it: a compress plans by it.
+    const bool lossy = id == "m4a" || id == "mp3" || id == "aac" || id == "opus" || id == "ogg";
+    f.capabilities = {lossy ? FormatCapability::lossy : FormatCapability::lossless};
     return f;
 }
 
