@@ -364,7 +364,13 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
             // Not converted, by design: told beside the rest, neither a success nor a failure.
             result.skipped = true;
             result.note = std::move(outcome.note);
-            result.leftAsItIs = ConversionResult::LeftAsItIs{job.options.tool.value_or(""), ResizePlan::leftBecause(job.options)};
+            // A resize says why from its options; any other tool from what its engine found.
+            std::string because = ResizePlan::leftBecause(job.options);
+            if (because.empty() && result.note) {
+                constexpr std::string_view said = "Left as it is: ";
+                because = result.note->starts_with(said) ? result.note->substr(said.size()) : *result.note;
+            }
+            result.leftAsItIs = ConversionResult::LeftAsItIs{job.options.tool.value_or(""), std::move(because)};
             return result;
         }
         result.outputs = std::move(outcome.outputs);

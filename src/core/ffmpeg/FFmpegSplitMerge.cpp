@@ -471,7 +471,13 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
             left.attachments = std::max(left.attachments, of.attachments);
             left.coverPictures = std::max(left.coverPictures, of.coverPictures);
         }
-        return ConversionOutcome{{output.destination()}, streamCopy, left.note()};
+        // Copied pictures beside re-encoded sound are no whole copy: the note says which was which.
+        std::optional<std::string> note = left.note();
+        if (clips) {
+            const std::string sound = "The pictures are copied; the sound is re-encoded to meet them at every join.";
+            note = note ? sound + " " + *note : sound;
+        }
+        return ConversionOutcome{{output.destination()}, streamCopy, std::move(note)};
     });
 }
 
