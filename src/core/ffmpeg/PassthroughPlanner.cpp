@@ -20,12 +20,17 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
     if (!ownAvi && !ContainerCompatibility::isKnownContainer(target.id))
         return Decision::reencode(target.label + " container compatibility unknown");
 
+    // A stream the source's own container already holds can be stored there; what fails is a copy.
+    const auto notCopied = [&](const std::string& codec) {
+        return job.from.id == target.id ? codec + " in " + target.label + " cannot be copied exactly"
+                                        : codec + " cannot be stored in " + target.label;
+    };
     if (target.category != FormatCategory::audio) {
         if (!probe.videoCodec) return Decision::reencode("no video track");
         if (!ownAvi && !ContainerCompatibility::accepts(*probe.videoCodec, target.id))
-            return Decision::reencode(*probe.videoCodec + " cannot be stored in " + target.label);
+            return Decision::reencode(notCopied(*probe.videoCodec));
         if (!ownAvi && probe.audioCodec && !ContainerCompatibility::accepts(*probe.audioCodec, target.id))
-            return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
+            return Decision::reencode(notCopied(*probe.audioCodec));
         // MP4's MP3 is MPEG-1 or MPEG-2 audio: 16 kHz and up.
         if (!ownAvi && probe.audioCodec && paths::asciiLower(*probe.audioCodec) == "mp3" && probe.audioSampleRate &&
             *probe.audioSampleRate < 16000 && target.id.rawValue != "mkv")
@@ -74,7 +79,7 @@ PassthroughPlanner::Decision PassthroughPlanner::decide(const ConversionJob& job
                                                    " track out, without what the file's edit list hides (to a frame)");
         return Decision::passthrough(true, "copying the " + *probe.audioCodec + " track out");
     }
-    return Decision::reencode(*probe.audioCodec + " cannot be stored in " + target.label);
+    return Decision::reencode(notCopied(*probe.audioCodec));
 }
 
 }  // namespace kolvex

@@ -68,6 +68,9 @@ TEST(PassthroughPlanner, DecidesInTheOrderOfItsRules) {
          Decision::reencode("ac3 cannot be stored in MP4")},
         {"vp9 to webm", "mkv", "webm", probeOf("vp9", "opus"), defaults,
          Decision::passthrough(false, "container rewrite " + dash + " vp9 copied without re-encoding")},
+        // The user's MKV holds its DTS: what cannot be done is an exact copy, not storing it.
+        {"sound its own container holds", "mkv", "mkv", probeOf("h264", "dts"), defaults,
+         Decision::reencode("dts in MKV cannot be copied exactly")},
         {"vp9 to mp4", "mkv", "mp4", probeOf("vp9", "opus"), defaults, Decision::reencode("vp9 cannot be stored in MP4")},
         {"audio copied out", "mp4", "m4a", probeOf("h264", "aac"), defaults,
          Decision::passthrough(true, "copying the aac track out")},
