@@ -90,7 +90,7 @@ TEST(TrimModelTest, ExplanationIsTheEnginesPlan) {
         {"open group", question("mkv", video, "MKV", "h264", "aac", pictureStream(10, 20, 3, true)), 2, 10, false,
          "Start at 0:00.00", TrimModel::Edge::start},
         {"AC-3 in MP4", question("mp4", video, "MP4", "h264", "ac3", pictureStream(10, 20, 0, false)), 2, 4, false,
-         "ac3 cannot be stored in MP4", std::nullopt},
+         "ac3 in MP4 cannot be copied exactly", std::nullopt},
         {"AAC", question("m4a", audio, "M4A", std::nullopt, "aac", std::nullopt), 2, 4, true, "nothing is re-encoded",
          std::nullopt},
         {"MP3", question("mp3", audio, "MP3", std::nullopt, "mp3", std::nullopt), 2, 4, false, "loses a little quality",
