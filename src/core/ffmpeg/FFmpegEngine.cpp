@@ -490,32 +490,4 @@ std::optional<StreamCopyCuts> FFmpegEngine::readCuts(const ConversionJob& job, s
     }
 }
 
-std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
-                                                              const FileManagerService& files) {
-    const auto size = files.size(job.source);
-    if (!size || *size < 1) return std::nullopt;
-    if (!probe.durationSeconds || !(*probe.durationSeconds > 0)) return size;
-    const double duration = *probe.durationSeconds;
-    const double start = job.options.trimStart.value_or(0);
-    const double end = job.options.trimEnd.value_or(duration);
-    const double span = std::min(duration, end) - std::min(duration, start);
-    if (!(span > 0)) return size;
-    const double scaled = span * static_cast<double>(*size) / duration;
-    return std::max<int64_t>(1, static_cast<int64_t>(scaled));
-}
-
-std::optional<double> FFmpegEngine::outputDuration(const ConversionJob& job, const MediaProbe& probe) {
-    if (!probe.durationSeconds || !(*probe.durationSeconds > 0)) return probe.durationSeconds;
-    const double duration = *probe.durationSeconds;
-    if (!job.options.trimStart && !job.options.trimEnd) return duration;
-    // Only the arguments' own trim counts: a start at or past the end trims nothing.
-    const double start = std::clamp(job.options.trimStart.value_or(0), 0.0, duration);
-    double end = duration;
-    if (job.options.trimEnd) {
-        const double length = job.options.trimStart ? *job.options.trimEnd - *job.options.trimStart : *job.options.trimEnd;
-        if (length > 0) end = std::min(duration, start + length);
-    }
-    return end > start ? end - start : duration;
-}
-
 }  // namespace kolvex
