@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "PdfFixtures.h"
+#include "RightToLeftLines.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/PdfTextDocument.h"
 #include "core/engines/document/RichDocument.h"
@@ -16,34 +17,11 @@ namespace {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new GuiEnvironment("test-pdf-text"));
 
-// The lines of `text` without empty ones, each trimmed.
-std::vector<std::string> nonEmptyLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        line.erase(0, line.find_first_not_of(" \t\f\r"));
-        line.erase(line.find_last_not_of(" \t\f\r") + 1);
-        if (!line.empty()) lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 // Right-to-left and mixed paragraphs laid out by our own document engine, turned back into
 // text by the PDF engine as the user's PDF → TXT does: every paragraph reads as written, its
 // ligatures (lam-alef, the word Allah) and the order of its clauses kept.
 TEST(OwnPdfRightToLeftText, ReadsBackAsWritten) {
-    const std::vector<std::string> paragraphs{
-        "لا سلام للاختبار الله",
-        "Hello world مرحبا بالعالم and more",
-        "مرحبا بالعالم Hello world نص عربي",
-        "العدد 123 هنا والسلام",
-        "שלום עולם זה טקסט",
-        "The word שלום means peace",
-    };
+    const std::vector<std::string>& paragraphs = writtenRightToLeftLines();
     TempDir dir;
     std::string body;
     for (const auto& paragraph : paragraphs) body += paragraph + "\n\n";
