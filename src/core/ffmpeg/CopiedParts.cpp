@@ -75,9 +75,14 @@ std::optional<std::string> dropOutside(const Span& span, double base) {
 
 std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector<Part>& parts, const MediaProbe& probe,
                                                                const StreamCopyCuts& cuts) {
-    if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "avi" || probe.demuxer == "ogg") return std::nullopt;
+    if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "ogg") return std::nullopt;
     // Sound written again from each part's keyframe (FLAC) is cut by each part's own run.
     if (FFmpegArguments::writesCutSoundAgain(parts.front().job, probe)) return std::nullopt;
+    // An AVI states no presentation times: ffmpeg makes them up as it reads, from each picture's
+    // place in the file. They are the times the parts were planned by only when no picture is
+    // decoded out of order (no packed B-frames).
+    const bool avi = probe.demuxer == "avi";
+    if (avi && probe.videoDecodeDelay != 0) return std::nullopt;
     // The file is read from the earliest seek point on (from its start when a part starts there).
     std::optional<double> base;
     for (const auto& part : parts) {
@@ -87,7 +92,11 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
         }
         base = std::min(base.value_or(*part.cut.seek), *part.cut.seek);
     }
+    // An AVI's seek lands on its grid of whole pictures, and its clock then counts from there:
+    // it is read from its start, on the times its index gives.
+    if (avi) base.reset();
     std::vector<std::string> args = FFmpegArguments::common();
+    if (avi) args.insert(args.end(), {"-fflags", "+genpts"});
     if (base) args.insert(args.end(), {"-ss", FFmpegArguments::timestamp(*base)});
     const auto format = FFmpegArguments::inputFormat(probe.demuxer);
     args.insert(args.end(), format.begin(), format.end());
