@@ -14,10 +14,10 @@
 #           same re-encode by ffmpeg; each also warm after the sheet's read
 #                                                                     KOLVEX_COMPARE_MKV_MINUTES
 #           and a 5-minute 720p MKV split at two keyframes vs the same segmenting copy (goal
-#           <= 1.1x)                                                    KOLVEX_COMPARE_MKV720_MINUTES
+#           <= 1.1x; also warm)                                         KOLVEX_COMPARE_MKV720_MINUTES
 #   avi     a 10-minute MPEG-4 ASP/MP3 AVI: 30 s trimmed from a keyframe vs `ffmpeg -ss ... -t 30
 #           -c copy`, split at two keyframes vs `ffmpeg -f segment -c copy`; both copies (goal
-#           <= 1.2x)                                                      KOLVEX_COMPARE_AVI_MINUTES
+#           <= 1.2x; also warm)                                           KOLVEX_COMPARE_AVI_MINUTES
 #   ogg     a 30-minute Opus Ogg: 30 s trimmed from 93% of the way in vs ffmpeg's re-encode of the
 #           same span sought before its input (goal <= 1.2x)              KOLVEX_COMPARE_OGG_MINUTES
 #   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages` and extract its first

@@ -71,13 +71,28 @@ std::optional<std::string> dropOutside(const Span& span, double base) {
     return "noise=drop=" + expression;
 }
 
+// The output options that keep `span` of every stream's packets by `clock`, counted from `base`:
+// what reaches the output from its start on, up to its stop. Exact for streams whose packets are
+// read in the order they show.
+std::vector<std::string> outputSpan(const Span& span, double base) {
+    std::vector<std::string> options;
+    if (span.from) options.insert(options.end(), {"-ss", fmt::format("{:.7f}", *span.from - base), "-copypriorss", "0"});
+    if (span.to) options.insert(options.end(), {"-to", fmt::format("{:.7f}", *span.to - base)});
+    return options;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector<Part>& parts, const MediaProbe& probe,
                                                                const StreamCopyCuts& cuts) {
-    if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "avi" || probe.demuxer == "ogg") return std::nullopt;
+    if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "ogg") return std::nullopt;
     // Sound written again from each part's keyframe (FLAC) is cut by each part's own run.
     if (FFmpegArguments::writesCutSoundAgain(parts.front().job, probe)) return std::nullopt;
+    // An AVI states no presentation times: ffmpeg makes them up as it reads, from each picture's
+    // place in the file. They are the times the parts were planned by only when no picture is
+    // decoded out of order (no packed B-frames).
+    const bool avi = probe.demuxer == "avi";
+    if (avi && probe.videoDecodeDelay != 0) return std::nullopt;
     // The file is read from the earliest seek point on (from its start when a part starts there).
     std::optional<double> base;
     for (const auto& part : parts) {
@@ -87,7 +102,11 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
         }
         base = std::min(base.value_or(*part.cut.seek), *part.cut.seek);
     }
+    // An AVI's seek lands on its grid of whole pictures, and its clock then counts from there:
+    // it is read from its start, on the times its index gives.
+    if (avi) base.reset();
     std::vector<std::string> args = FFmpegArguments::common();
+    if (avi) args.insert(args.end(), {"-fflags", "+genpts"});
     if (base) args.insert(args.end(), {"-ss", FFmpegArguments::timestamp(*base)});
     const auto format = FFmpegArguments::inputFormat(probe.demuxer);
     args.insert(args.end(), format.begin(), format.end());
@@ -105,12 +124,23 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
             sound.to = seek + std::round((*end - seek) * 1000) / 1000 - kHalfTick;
         const auto mapping = FFmpegArguments::copyMapping(part.job, probe);
         args.insert(args.end(), mapping.begin(), mapping.end());
-        if (const auto filter = dropOutside(*pictures, origin)) args.insert(args.end(), {"-bsf:v", *filter});
-        if (const auto filter = dropOutside(sound, origin); filter && probe.audioCodec)
-            args.insert(args.end(), {"-bsf:a", *filter});
+        if (avi) {
+            // Shown as decoded, pictures and sound alike pass from the sound's start to its end
+            // in the order they are read: the output's own start and stop keep the same packets
+            // as the filters below, without the filter's pass over every byte kept.
+            const auto keeps = outputSpan(sound, origin);
+            args.insert(args.end(), keeps.begin(), keeps.end());
+        } else {
+            if (const auto filter = dropOutside(*pictures, origin)) args.insert(args.end(), {"-bsf:v", *filter});
+            if (const auto filter = dropOutside(sound, origin); filter && probe.audioCodec)
+                args.insert(args.end(), {"-bsf:a", *filter});
+        }
         // The keyframe starts the part's time line (a sound frame it falls in starts just before).
+        // (An output's own start has moved it back by that much already.)
+        const double moved = avi && sound.from ? *sound.from - origin : 0;
         if (part.cut.seek)
-            args.insert(args.end(), {"-output_ts_offset", fmt::format("-{:.6f}", std::max(0.0, part.cut.start - origin))});
+            args.insert(args.end(),
+                        {"-output_ts_offset", fmt::format("-{:.6f}", std::max(0.0, part.cut.start - origin - moved))});
         const auto flags = FFmpegArguments::containerFlags(part.job.to);
         args.insert(args.end(), flags.begin(), flags.end());
         args.push_back(paths::absolute(part.job.destination).string());

@@ -25,9 +25,10 @@ struct CopiedParts {
     };
 
     // The argument list of that run; none when one reading cannot stand for the parts' own runs:
-    // fewer than two parts, a source ffmpeg times as it reads it (AVI, Ogg), FLAC sound, or pictures whose
-    // presentation times do not tell each part's pictures from the others'. `cuts`: every packet
-    // of the source's picture stream, in decode order, as the parts were planned from.
+    // fewer than two parts, an Ogg or an AVI with pictures decoded out of order (ffmpeg times
+    // them as it reads them), FLAC sound, or pictures whose presentation times do not tell each
+    // part's pictures from the others'. `cuts`: every packet of the source's picture stream, in
+    // decode order, as the parts were planned from.
     static std::optional<std::vector<std::string>> arguments(const std::vector<Part>& parts, const MediaProbe& probe,
                                                              const StreamCopyCuts& cuts);
 };

@@ -48,6 +48,31 @@ int64_t microseconds(double seconds) {
     return static_cast<int64_t>(std::llround(std::clamp(seconds, -9.2e12, 9.2e12) * double(AV_TIME_BASE)));
 }
 
+bool isAvi(const AVFormatContext& format) { return format.iformat && std::string_view(format.iformat->name) == "avi"; }
+
+// An AVI shows its pictures as its index places them when none is decoded out of order: the
+// demuxer then gives each packet the time of its place in the index, and the index (idx1, or
+// OpenDML's), read with the header, lists every picture's chunk and whether it is a keyframe.
+// An empty chunk holds a place and no picture (a writer repeats the picture before): no packet
+// is read from it. None when the index cannot stand for the packets: places out of order, or
+// no keyframe first.
+std::optional<std::vector<const AVIndexEntry*>> aviPictureIndex(const AVFormatContext& format, AVStream& video) {
+    if (!isAvi(format) || video.codecpar->video_delay != 0) return std::nullopt;
+    const int count = avformat_index_get_entries_count(&video);
+    if (count <= 0) return std::nullopt;
+    std::vector<const AVIndexEntry*> entries;
+    entries.reserve(static_cast<size_t>(count));
+    std::optional<int64_t> last;
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(&video, i);
+        if (!entry || (last && entry->timestamp <= *last)) return std::nullopt;
+        last = entry->timestamp;
+        if (entry->size > 0) entries.push_back(entry);
+    }
+    if (entries.empty() || !(entries.front()->flags & AVINDEX_KEYFRAME)) return std::nullopt;
+    return entries;
+}
+
 }  // namespace
 
 KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
@@ -77,6 +102,9 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
     AVFormatContext& format = input.format();
     const AVStream* video = movingPicture(format);
     if (!video) return 0;
+    // An AVI counts its pictures in its index.
+    if (const auto indexed = aviPictureIndex(format, *format.streams[video->index]))
+        return static_cast<int64_t>(indexed->size());
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
     // Matroska and QuickTime store each picture whole, one to a block or sample: they are counted
@@ -100,6 +128,22 @@ int64_t LibavKeyframeReader::pictureCount(const fs::path& url, std::stop_token s
     return count;
 }
 
+StreamCopyCuts LibavKeyframeReader::fromIndex(const std::vector<const AVIndexEntry*>& entries, double timeBase,
+                                              double origin) {
+    // As the packets would give them: each picture's time is its place, shown as it is decoded.
+    StreamCopyCuts read;
+    std::vector<double> keyframes;
+    read.pictures.reserve(entries.size());
+    for (const AVIndexEntry* entry : entries) {
+        const double at = LibavInput::printedSeconds(LibavInput::printedSeconds(double(entry->timestamp) * timeBase) - origin);
+        const bool key = entry->flags & AVINDEX_KEYFRAME;
+        read.pictures.push_back({at, at, key});
+        if (key) keyframes.push_back(at);
+    }
+    read.keyframes = KeyframeIndex(std::move(keyframes));
+    return read;
+}
+
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
                                              std::optional<std::pair<double, double>> window) {
     input.rearm(stop, kTimeLimit);
@@ -120,6 +164,11 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     // at 1.4 s puts its first keyframe at 0.
     const double origin =
         format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
+    if (const auto indexed = aviPictureIndex(format, *format.streams[video->index])) {
+        StreamCopyCuts read = fromIndex(*indexed, av_q2d(video->time_base), origin);
+        if (window) return read.within(*window);
+        return read;
+    }
     std::optional<int64_t> end;
     if (window) {
         // Back to the keyframe at or before the start, on whichever stream the demuxer seeks by.

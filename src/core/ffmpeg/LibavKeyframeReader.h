@@ -6,8 +6,11 @@
 #include <optional>
 #include <stop_token>
 #include <utility>
+#include <vector>
 
 #include "core/ffmpeg/KeyframeIndex.h"
+
+struct AVIndexEntry;
 
 namespace kolvex {
 
@@ -44,6 +47,10 @@ public:
     // The same from an input another reader opened and read from, with this reader's limits.
     static StreamCopyCuts cutsKept(LibavInput& input, std::stop_token stop,
                                    std::optional<std::pair<double, double>> window);
+
+    // What the packets of an AVI's pictures would give, from its index's entries for them (one
+    // per picture, in order): `timeBase` in seconds, `origin` the file's start.
+    static StreamCopyCuts fromIndex(const std::vector<const AVIndexEntry*>& entries, double timeBase, double origin);
 };
 
 }  // namespace kolvex
