@@ -51,8 +51,8 @@ AppDelegate::Environment AppDelegate::Environment::desktop(PortalFactory portalF
         return std::make_unique<MenuBarController>(std::move(commands));
     };
     environment.chooseOutputFolder = [defaults = environment.defaults](
-                                         std::function<void(std::optional<fs::path>)> answer) {
-        OutputPrompts::chooseFolder(*defaults, std::move(answer));
+                                         std::uint64_t sourceWindow, std::function<void(std::optional<fs::path>)> answer) {
+        OutputPrompts::chooseFolder(*defaults, sourceWindow, std::move(answer));
     };
     environment.keepBothWhenTaken = [](const std::vector<fs::path>& names, std::function<void(bool)> answer) {
         OutputPrompts::keepBoth(names, std::move(answer));

@@ -55,10 +55,10 @@ public:
         // worker thread. None: FFmpeg is never attached.
         std::function<std::optional<std::pair<BundledFFmpeg, std::set<std::string>>>(
             const std::optional<std::string>& overridePath)> locateFFmpeg;
-        // "Ask each time": the folder of a run's outputs, answered through the continuation
-        // (none: cancelled). "Ask what to do": keep both (true) or skip the files whose names
+        // "Ask each time": the folder of a run's outputs, asked beside the window the files came
+        // from (0: none), answered through the continuation (none: cancelled). "Ask what to do": keep both (true) or skip the files whose names
         // are taken. Default: dialogs; none: outputs beside their sources, numbered names.
-        std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
+        std::function<void(std::uint64_t, std::function<void(std::optional<std::filesystem::path>)>)> chooseOutputFolder;
         std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> keepBothWhenTaken;
         std::function<void()> withdrawQuestion;  // takes the question on screen down unanswered
         std::shared_ptr<FileChooser> fileChooser;  // the settings window's; none: it chooses nothing

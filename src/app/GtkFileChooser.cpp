@@ -90,7 +90,8 @@ public:
         const char* mode = request.mode == Mode::chooseFolder ? "folder" : request.mode == Mode::openFile ? "file" : "files";
         process->setProgram(QFile::decodeName(QByteArray::fromStdString(program->native())));
         process->setArguments({mode, QString::fromStdString(request.title), QString::fromStdString(request.acceptLabel),
-                               QString::fromStdString(request.startFolder ? hex(request.startFolder->native()) : "")});
+                               QString::fromStdString(request.startFolder ? hex(request.startFolder->native()) : ""),
+                               QString::number(request.besideWindow)});
         QObject::connect(process, &QProcess::finished, process, [this, id] { answered(id); });
         QObject::connect(process, &QProcess::errorOccurred, process, [this, id, process](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart) return;

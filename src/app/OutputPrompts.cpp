@@ -75,15 +75,16 @@ void withdraw() {
     }
 }
 
-void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<fs::path>)> answer) {
+void chooseFolder(UserDefaults& defaults, std::uint64_t sourceWindow, std::function<void(std::optional<fs::path>)> answer) {
     const unsigned long generation = nextQuestion();
-    QTimer::singleShot(0, [&defaults, generation, answer = std::move(answer)] {
+    QTimer::singleShot(0, [&defaults, sourceWindow, generation, answer = std::move(answer)] {
         if (!stillAsked(generation)) return;
         // The desktop's own chooser: it lists and hands back any folder name, UTF-8 or not.
         FileChooser::Request request;
         request.mode = FileChooser::Mode::chooseFolder;
         request.title = "Where should the converted files go?";
         request.acceptLabel = "Convert _Here";
+        request.besideWindow = sourceWindow;
         std::error_code error;
         if (const auto last = lastFolder(defaults); last && fs::is_directory(*last, error))
             request.startFolder = *last;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -22,8 +23,11 @@ inline constexpr const char* kLastFolderKey = "KolvexLastOutputFolder";
 // question is on screen at a time: asking another takes the one before down unanswered.
 
 // A folder chooser at the last folder chosen (else the home folder); answers with the folder,
-// or none when the user cancelled. The folder chosen is remembered in `defaults`.
-void chooseFolder(UserDefaults& defaults, std::function<void(std::optional<std::filesystem::path>)> answer);
+// or none when the user cancelled. The folder chosen is remembered in `defaults`. Given the
+// window the files were dragged from (an X window; 0: none), it opens beside that window where
+// the screen has room, and that window is active again once it closes.
+void chooseFolder(UserDefaults& defaults, std::uint64_t sourceWindow,
+                  std::function<void(std::optional<std::filesystem::path>)> answer);
 
 // Whether to keep both files (the new one gets a number) or skip the files whose names are
 // taken; answers true to keep both. Return keeps both, Escape skips.

@@ -31,8 +31,9 @@ public:
         model.onProgressChanged = [this](std::optional<double> progress, std::optional<std::string> description) {
             if (onProgressChanged) onProgressChanged(progress, std::move(description));
         };
-        model.onChooseOutputFolder = [this](std::function<void(std::optional<std::filesystem::path>)> answer) {
-            if (onChooseOutputFolder) onChooseOutputFolder(std::move(answer));
+        model.onChooseOutputFolder = [this](std::uint64_t window,
+                                            std::function<void(std::optional<std::filesystem::path>)> answer) {
+            if (onChooseOutputFolder) onChooseOutputFolder(window, std::move(answer));
             else answer(std::nullopt);
         };
         model.onNamesTaken = [this](const std::vector<std::filesystem::path>& names, std::function<void(bool)> answer) {

@@ -89,7 +89,7 @@ public:
     // Asked before a drop runs (and before a tool's first sheet), with the Portal out of the
     // way. "Ask each time": where the outputs go, answered through the continuation (none:
     // cancelled). "Ask what to do": keep both (true) or skip the files whose names are taken.
-    std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
+    std::function<void(std::uint64_t, std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
     std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)> onNamesTaken;
     // The question put up last is taken down unanswered: its drop was replaced or cancelled.
     std::function<void()> onWithdrawQuestion;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@ namespace kolvex {
 struct DragPayload {
     std::vector<std::filesystem::path> urls;
     bool pending = false;
+    // The window the files were dragged out of (an X window), 0 when not known: a question about
+    // the drop opens beside it and leaves it active, so the next drag from it starts at once.
+    std::uint64_t sourceWindow = 0;
 
     DragPayload() = default;
     explicit DragPayload(std::vector<std::filesystem::path> files) : urls(std::move(files)) {}

@@ -4,10 +4,13 @@
 // on the loop of the process that shows it, a folder of 50,000 files for seconds; here that loop
 // is not the tray's, which goes on answering while the chooser lists.
 //
-//   kolvex-file-chooser files|file|folder TITLE ACCEPT_LABEL [START_FOLDER_HEX]
+//   kolvex-file-chooser files|file|folder TITLE ACCEPT_LABEL [START_FOLDER_HEX [WINDOW]]
 //
 // TITLE and ACCEPT_LABEL are UTF-8; START_FOLDER_HEX is the folder's bytes in hexadecimal (a
-// name need not be UTF-8). When the user answers it prints one line "chosen HEX" per name (its
+// name need not be UTF-8). WINDOW (an X window id, 0 for none) is the window the question is
+// about, the one the user dragged files from: the chooser opens beside it where its screen has
+// room, belongs to it (the window manager keeps it above it), and once answered hands the
+// window back the keyboard and the top of the stack, where it was when the user dragged from it. When the user answers it prints one line "chosen HEX" per name (its
 // bytes in hexadecimal), then "answered N", and exits with 0; cancelling answers 0 names. It
 // ends without an answer when its standard input closes: the program that asked withdrew the
 // question or has gone.
@@ -22,6 +25,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 namespace {
@@ -49,14 +53,116 @@ std::string fromHex(const std::string& digits) {
 struct Run {
     GMainLoop* loop = nullptr;
     GtkFileChooserNative* native = nullptr;
+    GdkWindow* beside = nullptr;  // the window the question is about; none when gone or not given
     long reportListed = -1;
     bool untilListed = false;
     std::string goTo;
     Clock::time_point listFrom = Clock::now();
 };
 
+// --- the window the question is about ---
+
+// The rectangle of `window` with its window manager's frame, in the root window's coordinates.
+GdkRectangle frameOf(GdkWindow* window) {
+    GdkRectangle frame{};
+    // The window's program may have quit meanwhile: its window is then an empty rectangle.
+    GdkDisplay* display = gdk_window_get_display(window);
+    gdk_x11_display_error_trap_push(display);
+    gdk_window_get_frame_extents(window, &frame);
+    if (gdk_x11_display_error_trap_pop(display) != 0) frame = GdkRectangle{};
+    return frame;
+}
+
+// Where a chooser of `size` goes beside `source` within `area`: to its right, else its left,
+// else below, else above, level with it as far as the area allows; false when no side has room.
+bool besidePlace(const GdkRectangle& source, int width, int height, const GdkRectangle& area, int& x, int& y) {
+    constexpr int kGap = 8;
+    const auto clamp = [](int value, int low, int high) { return std::max(low, std::min(value, high)); };
+    const int level = clamp(source.y + (source.height - height) / 2, area.y, area.y + area.height - height);
+    const int centred = clamp(source.x + (source.width - width) / 2, area.x, area.x + area.width - width);
+    if (height <= area.height && source.x + source.width + kGap + width <= area.x + area.width) {
+        x = source.x + source.width + kGap;
+        y = level;
+        return true;
+    }
+    if (height <= area.height && source.x - kGap - width >= area.x) {
+        x = source.x - kGap - width;
+        y = level;
+        return true;
+    }
+    if (width <= area.width && source.y + source.height + kGap + height <= area.y + area.height) {
+        x = centred;
+        y = source.y + source.height + kGap;
+        return true;
+    }
+    if (width <= area.width && source.y - kGap - height >= area.y) {
+        x = centred;
+        y = source.y - kGap - height;
+        return true;
+    }
+    return false;
+}
+
+// GTK makes the chooser's dialog inside gtk_native_dialog_show(), and shows it there. As it is
+// mapped (an emission hook runs before the signal's own handler, which maps the window; the
+// window exists and has its size by then) it is given its owner and its place beside it, with
+// the position marked as asked for, which window managers keep.
+gboolean placeBeside(GSignalInvocationHint*, guint, const GValue* values, gpointer data) {
+    auto* run = static_cast<Run*>(data);
+    auto* widget = static_cast<GtkWidget*>(g_value_get_object(&values[0]));
+    GdkWindow* window = GTK_IS_FILE_CHOOSER_DIALOG(widget) ? gtk_widget_get_window(widget) : nullptr;
+    if (!run->beside || !window || !GDK_IS_X11_WINDOW(window)) return TRUE;
+    gdk_window_set_transient_for(window, run->beside);
+    const int width = gdk_window_get_width(window), height = gdk_window_get_height(window);
+    const GdkRectangle source = frameOf(run->beside);
+    if (source.width <= 0 || source.height <= 0) return TRUE;
+    GdkDisplay* display = gdk_window_get_display(window);
+    GdkMonitor* monitor =
+        gdk_display_get_monitor_at_point(display, source.x + source.width / 2, source.y + source.height / 2);
+    GdkRectangle area{};
+    if (monitor) gdk_monitor_get_workarea(monitor, &area);
+    int x = 0, y = 0;
+    // Where no side has room the window manager places it, over its owner.
+    if (!monitor || !besidePlace(source, width, height, area, x, y)) return TRUE;
+    // GDK's coordinates are the X server's divided by the window's scale.
+    const int scale = gdk_window_get_scale_factor(window);
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    const Window xid = GDK_WINDOW_XID(window);
+    XSizeHints* hints = XAllocSizeHints();
+    long supplied = 0;
+    if (hints) {
+        XGetWMNormalHints(xdisplay, xid, hints, &supplied);
+        hints->flags |= USPosition;
+        hints->x = x * scale;
+        hints->y = y * scale;
+        XSetWMNormalHints(xdisplay, xid, hints);
+        XFree(hints);
+    }
+    XMoveWindow(xdisplay, xid, x * scale, y * scale);
+    return TRUE;
+}
+
+// Hands the window the question was about the keyboard and the top of the stack, as a click
+// on it would, stamped with the time of the answer.
+void giveBack(Run* run, guint32 time) {
+    if (!run->beside) return;
+    GdkDisplay* display = gdk_window_get_display(run->beside);
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = GDK_WINDOW_XID(run->beside);
+    event.xclient.message_type = gdk_x11_get_xatom_by_name_for_display(display, "_NET_ACTIVE_WINDOW");
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // at the user's direct request (their answer)
+    event.xclient.data.l[1] = time;
+    event.xclient.data.l[2] = 0;
+    XSendEvent(xdisplay, DefaultRootWindow(xdisplay), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(xdisplay);
+}
+
 void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     auto* run = static_cast<Run*>(data);
+    const guint32 answeredAt = gtk_get_current_event_time();
     size_t count = 0;
     if (response == GTK_RESPONSE_ACCEPT) {
         GSList* names = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(dialog));
@@ -72,6 +178,10 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     }
     std::printf("answered %zu\n", count);
     std::fflush(stdout);
+    // Only an answer gives the window back: a chooser withdrawn (a new drag began) leaves the
+    // keyboard where the user has it now.
+    gtk_native_dialog_hide(dialog);
+    giveBack(run, answeredAt);
     g_main_loop_quit(run->loop);
 }
 
@@ -152,6 +262,19 @@ int main(int argc, char** argv) {
     const char* accept = argv[3][0] ? argv[3] : nullptr;
     Run run;
     run.loop = g_main_loop_new(nullptr, FALSE);
+    if (argc >= 6) {
+        const unsigned long window = std::strtoul(argv[5], nullptr, 10);
+        GdkDisplay* display = gdk_display_get_default();
+        // A window gone meanwhile (its program quit) is none: the chooser opens as without one.
+        if (window != 0 && GDK_IS_X11_DISPLAY(display)) {
+            gdk_x11_display_error_trap_push(display);
+            run.beside = gdk_x11_window_foreign_new_for_display(display, window);
+            gdk_x11_display_error_trap_pop_ignored(display);
+        }
+        if (run.beside) {
+            g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, &placeBeside, &run, nullptr);
+        }
+    }
     run.native = gtk_file_chooser_native_new(argv[2], nullptr,
                                              folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
                                              accept, "_Cancel");
@@ -185,5 +308,6 @@ int main(int argc, char** argv) {
     gdk_display_sync(gdk_display_get_default());
     g_io_channel_unref(input);
     g_main_loop_unref(run.loop);
+    if (run.beside) g_object_unref(run.beside);
     return 0;
 }

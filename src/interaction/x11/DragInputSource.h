@@ -34,6 +34,8 @@ public:
         std::int64_t sessionID = 0;  // identity of this drag
         Files files = Files::reading;
         DragPayload payload;  // the files when `files` is known
+        // The top-level window the drag began in (an X window), 0 when not known.
+        std::uint64_t sourceWindow = 0;
     };
 
     struct Sample {

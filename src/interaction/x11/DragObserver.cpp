@@ -98,6 +98,7 @@ std::optional<DragPayload> DragObserver::currentPayload() {
     case DragInputSource::Files::reading:
     case DragInputSource::Files::none: m_cachedPayload.reset(); break;
     }
+    if (m_cachedPayload) m_cachedPayload->sourceWindow = drag->sourceWindow;
     return m_cachedPayload;
 }
 

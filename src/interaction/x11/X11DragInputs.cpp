@@ -116,8 +116,11 @@ std::optional<DragInputSource::Drag> X11DragInputs::currentDrag() {
     const auto drag = d->tracker.currentDrag(d->buttonDown);
     if (!drag) return std::nullopt;
     const auto session = static_cast<std::int64_t>(drag->selectionTime);
-    if (session != d->readSession) d->beginRead(session, drag->selectionTime);
-    return Drag{session, d->files, d->payload};
+    if (session != d->readSession) {
+        d->sourceWindow = d->sourceWindowUnderPointer();
+        d->beginRead(session, drag->selectionTime);
+    }
+    return Drag{session, d->files, d->payload, d->sourceWindow};
 }
 
 bool X11DragInputs::lastDragCancelled() const { return d->tracker.cancelled(); }

@@ -78,6 +78,7 @@ struct X11DragInputs::State {
         Atom property = 0;
     };
     std::int64_t readSession = -1;
+    std::uint64_t sourceWindow = 0;  // the current drag's (see sourceWindowUnderPointer)
     Files files = Files::reading;
     DragPayload payload;
     std::vector<std::pair<int, Time>> plan;  // (target index, time) still to try
@@ -99,6 +100,10 @@ struct X11DragInputs::State {
     // selection owned) for one that begins now. True when there was one.
     bool adoptDragUnderWay();
     Time serverTime();
+    // The top-level window a drag that begins now began in: the window manager's client window
+    // under the pointer, when it belongs to the program that owns the drag selection. 0 when
+    // there is none (the pointer is over the desktop, or another program's window).
+    Window sourceWindowUnderPointer();
     unsigned int heldModifierState() const;
     bool isLeftButton(int physical) const;
     void beginRead(std::int64_t session, Time selectionTime);

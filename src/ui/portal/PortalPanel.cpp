@@ -21,48 +21,18 @@
 
 namespace kolvex {
 
+using PortalScreens::containsPointer;
+using PortalScreens::rootFrameOf;
+using PortalScreens::upward;
+
 namespace {
-
-double virtualHeight() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return 0;
-    const QRect all = screen->virtualGeometry();
-    return all.y() + all.height();
-}
-
-Rect upward(const QRect& r, double rootHeight) {
-    return Rect{Point{static_cast<double>(r.x()), rootHeight - (r.y() + r.height())},
-                Size{static_cast<double>(r.width()), static_cast<double>(r.height())}};
-}
-
-PortalScreen screenOf(const QScreen* s, double rootHeight) {
-    // Qt keeps a screen's top-left corner where the window system has it and divides only its
-    // size by the scale.
-    const QRect g = s->geometry();
-    const double scale = s->devicePixelRatio() > 0 ? s->devicePixelRatio() : 1.0;
-    const Rect root{Point{static_cast<double>(g.x()), static_cast<double>(g.y())},
-                    Size{std::round(g.width() * scale), std::round(g.height() * scale)}};
-    return PortalScreen{upward(g, rootHeight), upward(s->availableGeometry(), rootHeight), root, scale};
-}
 
 PortalPanel::Environment completed(PortalPanel::Environment env) {
     if (!env.scheduler) env.scheduler = std::make_shared<QtPortalScheduler>();
     if (!env.reduceMotion) env.reduceMotion = [] { return ReduceMotion::system(); };
-    if (!env.rootHeight) env.rootHeight = &virtualHeight;
-    if (!env.screens) {
-        env.screens = [root = env.rootHeight] {
-            std::vector<PortalScreen> screens;
-            for (const QScreen* s : QGuiApplication::screens()) screens.push_back(screenOf(s, root()));
-            return screens;
-        };
-    }
-    if (!env.mainScreen) {
-        env.mainScreen = [root = env.rootHeight]() -> std::optional<PortalScreen> {
-            const QScreen* s = QGuiApplication::primaryScreen();
-            if (!s) return std::nullopt;
-            return screenOf(s, root());
-        };
-    }
+    if (!env.rootHeight) env.rootHeight = &PortalScreens::virtualHeight;
+    if (!env.screens) env.screens = [root = env.rootHeight] { return PortalScreens::all(root()); };
+    if (!env.mainScreen) env.mainScreen = [root = env.rootHeight] { return PortalScreens::primary(root()); };
     if (!env.nudgePointer) env.nudgePointer = [](int dx, int dy) { nudgePointer(dx, dy); };
     if (!env.compositing) env.compositing = &compositingManagerRunning;
     if (!env.pointer) {
@@ -78,20 +48,6 @@ PortalPanel::Environment completed(PortalPanel::Environment env) {
 
 bool contains(const Rect& r, Point p) {
     return p.x >= r.minX() && p.x < r.maxX() && p.y >= r.minY() && p.y < r.maxY();
-}
-
-// Whether a pointer is on the screen: its pixels run from the left edge up to, not including,
-// the right one, and (upward) from the top edge down to, not including, the bottom one, so each
-// column and row of the desktop belongs to one screen alone. At the seam of two heads the
-// pointer on the right one's first column is on the right head, whose scale converted it.
-bool containsPointer(const Rect& r, Point p) {
-    return p.x >= r.minX() && p.x < r.maxX() && p.y > r.minY() && p.y <= r.maxY();
-}
-
-// The screen's rectangle in root pixels, y down.
-Rect rootFrameOf(const PortalScreen& screen, double rootHeight) {
-    if (screen.rootFrame.size.width > 0 && screen.rootFrame.size.height > 0) return screen.rootFrame;
-    return Rect{Point{screen.frame.origin.x, rootHeight - screen.frame.maxY()}, screen.frame.size};
 }
 
 constexpr Qt::WindowFlags kBaseFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -315,15 +271,17 @@ void PortalPanel::followPointer() {
 }
 
 void PortalPanel::setAnchor(Point at) {
-    std::optional<Rect> visible;
+    std::optional<PortalScreen> under;
     for (const auto& screen : m_env.screens()) {
         if (containsPointer(screen.frame, at)) {
-            visible = screen.visibleFrame;
+            under = screen;
             break;
         }
     }
-    const Point origin = PortalPlacement::origin(at, Size{kSide, kSide}, visible);
-    if (!visible) {
+    Point origin = PortalPlacement::origin(at, Size{kSide, kSide}, under ? std::optional(under->visibleFrame) : std::nullopt);
+    // Pushed against an edge by logical pixels, whose rounding can put its real ones past it.
+    if (under) origin = PortalScreens::withinRealPixels(origin, kSide, *under, m_env.rootHeight());
+    if (!under) {
         Log::interaction().warn("Cursor at {},{} is not inside any screen frame; Portal left unclamped",
                                 static_cast<long>(at.x), static_cast<long>(at.y));
     }

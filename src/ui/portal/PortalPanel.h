@@ -14,23 +14,13 @@
 #include "interaction/DragPayload.h"
 #include "interaction/Geometry.h"
 #include "ui/portal/PortalDropView.h"
+#include "ui/portal/PortalScreens.h"
 #include "ui/portal/model/PortalScheduler.h"
 
 namespace kolvex {
 
 class PortalModel;
 class PortalView;
-
-// One screen as the Portal sees it, in global coordinates with y upwards.
-struct PortalScreen {
-    Rect frame;
-    Rect visibleFrame;  // the frame without panels and docks
-    // The same screen in the X root window's pixels (y down) and how many of them make one of
-    // Qt's logical pixels (QT_SCALE_FACTOR, Xft.dpi). An empty root frame: an unscaled screen.
-    Rect rootFrame;
-    double scale = 1;
-    bool operator==(const PortalScreen&) const = default;
-};
 
 // The Portal's window: a round, frameless, always-on-top, override-redirect tool window of
 // 480 × 480 that appears under the pointer during a drag without taking the focus from the

@@ -26,6 +26,10 @@ public:
         std::string title;        // UTF-8
         std::string acceptLabel;  // UTF-8, with GTK's mnemonic underscore where wanted
         std::optional<std::filesystem::path> startFolder;  // none: the chooser's own choice
+        // The window the question is about (an X window; 0: none): the chooser opens beside it
+        // where the screen has room, belongs to it (the window manager keeps it above it), and
+        // leaves it active when it closes.
+        std::uint64_t besideWindow = 0;
     };
     // What the user chose; empty when they cancelled or closed the chooser.
     using Answer = std::function<void(std::vector<std::filesystem::path>)>;

@@ -94,7 +94,7 @@ class KolvexUnderAWindowManager {
 public:
     bool start(std::string& whyNot, bool askFolder, bool askNames, double scale = 1,
                const std::vector<fs::path>& launchFiles = {}) {
-        xvfb = testing::Xvfb::start(whyNot, kScreenWidth, kScreenHeight);
+        xvfb = testing::Xvfb::start(whyNot, screenWidth, screenHeight);
         if (!xvfb) return false;
         for (const char* tool : {"xwininfo", "xprop"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty()) {
@@ -167,13 +167,15 @@ public:
 
     std::optional<WindowFrame> portal() { return testing::viewableWindow(environment, "Kolvex Portal"); }
 
-    // A small window of a Qt program that drags `files`, around (x, y).
-    void placeSource(int x, int y, const std::vector<fs::path>& files) {
+    // A small window of a Qt program that drags `files`, around (x, y); `managed`: one the window
+    // manager stacks and focuses, as a file manager's is.
+    void placeSource(int x, int y, const std::vector<fs::path>& files, bool managed = false) {
         const int side = 60;
-        const int left = std::clamp(x - side / 2, 0, kScreenWidth - side);
-        const int top = std::clamp(y - side / 2, 0, kScreenHeight - side);
+        const int left = std::clamp(x - side / 2, 0, screenWidth - side);
+        const int top = std::clamp(y - side / 2, 0, screenHeight - side);
         std::vector<std::string> arguments{std::to_string(left), std::to_string(top), std::to_string(side),
                                            std::to_string(side)};
+        if (managed) arguments.insert(arguments.begin(), "--managed");
         for (const auto& f : files) arguments.push_back(f.string());
         source = std::make_unique<ChildProgram>(KOLVEX_DRAG_SOURCE_QT, arguments,
                                                 testing::desktopEnvironment(xvfb->display(), home.path()));
@@ -260,6 +262,8 @@ public:
         input->sync();
     }
 
+    // The screen's size; set before `start`.
+    int screenWidth = kScreenWidth, screenHeight = kScreenHeight;
     std::unique_ptr<testing::Xvfb> xvfb;
     std::unique_ptr<testing::WindowManager> manager;
     testing::TempDir home;

@@ -31,12 +31,34 @@ protected:
     std::vector<bool> asking;
 };
 
+// The folder is asked beside the window the files were dragged out of, so that the chooser
+// leaves it in view and hands it back the keyboard; a drop from the keyboard Portal has none.
+TEST_F(PortalAskTest, TheFolderIsAskedBesideTheWindowTheDragCameFrom) {
+    Preferences prefs;
+    prefs.outputLocation = Preferences::OutputLocation::ask;
+    use(prefs);
+    std::vector<std::uint64_t> besides;
+    model->onChooseOutputFolder = [&](std::uint64_t window, std::function<void(std::optional<fs::path>)>) {
+        besides.push_back(window);
+    };
+    DragPayload dragged(std::vector<fs::path>{"/tmp/a.png"});
+    dragged.sourceWindow = 0x2a00007;
+    model->beginGesture(dragged, PortalMode::convert);
+    pointAt(0);
+    ASSERT_TRUE(model->commit());
+    scheduler->runBackground();
+    model->resetToBrowsing();
+    drop({"/tmp/b.png"});
+    scheduler->runBackground();
+    EXPECT_EQ(besides, (std::vector<std::uint64_t>{0x2a00007, 0}));
+}
+
 TEST_F(PortalAskTest, AskEachTimeWritesNothingUntilAFolderIsChosen) {
     Preferences prefs;
     prefs.outputLocation = Preferences::OutputLocation::ask;
     use(prefs);
     std::vector<std::function<void(std::optional<fs::path>)>> questions;
-    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+    model->onChooseOutputFolder = [&](std::uint64_t, std::function<void(std::optional<fs::path>)> answer) {
         questions.push_back(std::move(answer));
     };
 
@@ -170,7 +192,7 @@ TEST_F(PortalAskTest, AWalkAsksTheFolderBeforeItsFirstSheetAndTheNamesOnceAfterI
     prefs.outputLocation = Preferences::OutputLocation::ask;
     use(prefs);
     std::vector<std::function<void(std::optional<fs::path>)>> folders;
-    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+    model->onChooseOutputFolder = [&](std::uint64_t, std::function<void(std::optional<fs::path>)> answer) {
         folders.push_back(std::move(answer));
     };
     service->taken = {"/out/a.png"};
@@ -326,7 +348,7 @@ TEST_F(PortalAskTest, AQuestionIsTakenDownWhenItsAskEnds) {
         int withdrawn = 0;
         std::vector<std::function<void(std::optional<fs::path>)>> folders;
         std::vector<std::function<void(bool)>> names;
-        model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+        model->onChooseOutputFolder = [&](std::uint64_t, std::function<void(std::optional<fs::path>)> answer) {
             ++up;
             folders.push_back(std::move(answer));
         };
@@ -373,7 +395,7 @@ TEST_F(PortalAskTest, AnAnswerAfterTheUserMovedOnStartsNothing) {
     prefs.outputLocation = Preferences::OutputLocation::ask;
     use(prefs);
     std::vector<std::function<void(std::optional<fs::path>)>> folders;
-    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+    model->onChooseOutputFolder = [&](std::uint64_t, std::function<void(std::optional<fs::path>)> answer) {
         folders.push_back(std::move(answer));
     };
     drop({"/tmp/a.png"});
@@ -403,7 +425,7 @@ TEST_F(PortalAskTest, AnAnswerAfterThePortalHasGoneTouchesNothing) {
     prefs.outputLocation = Preferences::OutputLocation::ask;
     use(prefs);
     std::vector<std::function<void(std::optional<fs::path>)>> folders;
-    model->onChooseOutputFolder = [&](std::function<void(std::optional<fs::path>)> answer) {
+    model->onChooseOutputFolder = [&](std::uint64_t, std::function<void(std::optional<fs::path>)> answer) {
         folders.push_back(std::move(answer));
     };
     drop({"/tmp/a.png"});

@@ -29,7 +29,12 @@ bool DropQuestions::askAtCommit(const RingTarget& target, const DragPayload& pay
     const auto service = m_env.service ? m_env.service() : nullptr;
     if (!service) return false;  // stand-in work writes nothing: there is nothing to ask about
     const Preferences settings = m_env.preferences ? m_env.preferences() : Preferences{};
-    const RunQuestions::ChooseFolder chooseFolder = m_env.chooseFolder ? m_env.chooseFolder() : nullptr;
+    RunQuestions::ChooseFolder chooseFolder;
+    if (auto beside = m_env.chooseFolder ? m_env.chooseFolder() : nullptr) {
+        chooseFolder = [beside = std::move(beside), window = payload.sourceWindow](auto answer) {
+            beside(window, std::move(answer));
+        };
+    }
     const RunQuestions::AskAboutNames askAboutNames = m_env.askAboutNames ? m_env.askAboutNames() : nullptr;
     const bool asksFolder = RunQuestions::asksFolder(settings, chooseFolder);
     // A tool's sheet decides what its outputs are called: its names are asked about once the

@@ -40,7 +40,7 @@ public:
         std::function<std::shared_ptr<PortalConversionService>()> service;  // null: nothing is asked
         std::function<std::shared_ptr<const RingTargetProviding>()> provider;
         std::function<Preferences()> preferences;
-        std::function<RunQuestions::ChooseFolder()> chooseFolder;
+        std::function<RunQuestions::ChooseFolderBeside()> chooseFolder;
         std::function<RunQuestions::AskAboutNames()> askAboutNames;
         RunQuestions::Withdraw withdrawQuestion;
         std::function<void(bool)> asking;                  // the Portal steps aside (true) or comes back

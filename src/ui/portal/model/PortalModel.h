@@ -226,9 +226,10 @@ public:
     // The questions of a drop, asked before anything runs, while the Portal is out of the way:
     // the folder before a tool's first sheet, the names once the sheet chose what is written.
     // At most one question is up at a time.
-    // With "Ask each time": asks where the outputs go and answers through the continuation,
-    // with none when the user cancelled. Unset: where the settings say.
-    std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> onChooseOutputFolder;
+    // With "Ask each time": asks where the outputs go, beside the window the files were dragged
+    // from (0: none), and answers through the continuation, with none when the user cancelled.
+    // Unset: where the settings say.
+    RunQuestions::ChooseFolderBeside onChooseOutputFolder;
     // With "Ask what to do": asked once per drop with the plain names already taken, when there
     // are any; answers true to keep both (numbered names), false to skip those files. Unset:
     // keep both.

@@ -35,6 +35,7 @@ bool PortalModel::commitDrop(const std::vector<std::filesystem::path>& files) {
         if (!chosen) return false;
         Log::interaction().info("DROP carries other files than the drag; the ring is built for them");
         DragPayload dropped(files);
+        dropped.sourceWindow = m_payload->sourceWindow;  // the same drag, from the same window
         setPayload(dropped);
         rebuildRing();
         loadThumbnail(dropped);

@@ -50,7 +50,7 @@ public:
         std::function<Preferences()> preferences;  // read once per run
         std::function<std::optional<DragPayload>()> payload;  // the gesture's files
         // The questions the user answers; read when a commit asks.
-        std::function<RunQuestions::ChooseFolder()> chooseFolder;
+        std::function<RunQuestions::ChooseFolderBeside()> chooseFolder;
         std::function<RunQuestions::AskAboutNames()> askAboutNames;
         RunQuestions::Withdraw withdrawQuestion;  // takes the question on screen down unanswered
         std::function<void(bool)> asking;  // the Portal steps aside (true) or comes back

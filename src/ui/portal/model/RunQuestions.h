@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -27,6 +28,9 @@ class RunQuestions {
 public:
     // Opens the folder chooser; answers with the folder, or none when the user cancelled.
     using ChooseFolder = std::function<void(std::function<void(std::optional<std::filesystem::path>)>)>;
+    // The same, beside the window the drop's files came from (an X window; 0: none).
+    using ChooseFolderBeside =
+        std::function<void(std::uint64_t sourceWindow, std::function<void(std::optional<std::filesystem::path>)>)>;
     // Asks about the plain names already taken; answers true to keep both, false to skip.
     using AskAboutNames = std::function<void(const std::vector<std::filesystem::path>&, std::function<void(bool)>)>;
     // Takes the question on screen down without an answer.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A window that starts a Qt drag of the files named on its command line.
-// Usage: drag-source-qt X Y W H FILE...   Prints "ready", "drag-begin" and "drag-end".
+// Usage: drag-source-qt [--managed] X Y W H FILE...   Prints "ready", "drag-begin" and "drag-end".
+// The window is borderless and out of the window manager's hands, unless --managed asks for a
+// window the window manager stacks and focuses, as a file manager's is.
 #include <cstdio>
 
 #include <QApplication>
@@ -53,7 +55,9 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool managed = args.size() > 1 && args[1] == QStringLiteral("--managed");
+    if (managed) args.removeAt(1);
     if (args.size() < 6) {
         std::fprintf(stderr, "usage: drag-source-qt X Y W H FILE...\n");
         return 2;
@@ -61,7 +65,8 @@ int main(int argc, char** argv) {
     QList<QUrl> urls;
     for (qsizetype i = 5; i < args.size(); ++i) urls.push_back(QUrl::fromLocalFile(args[i]));
     Source window(urls);
-    window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    window.setWindowFlags(managed ? Qt::Window | Qt::FramelessWindowHint
+                                  : Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
     window.show();
     return app.exec();

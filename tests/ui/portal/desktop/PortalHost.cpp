@@ -12,11 +12,14 @@
 // written to that FIFO makes the host say "stalled" and hold its GUI thread (as a first reveal
 // on a busy machine does) until the byte 'g' follows, and the byte 'l' or 'd' turns the Portal's
 // theme light or dark as the Appearance setting does (no palette change comes with it), saying
-// "theme light" or "theme dark"; with "--theme light" it starts in the light theme.
+// "theme light" or "theme dark"; "p X Y" and a newline on it open the Portal as a drag observed
+// at the root window's pixel (X, Y) opens it, and 'h' closes it; with "--theme light" it starts
+// in the light theme.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +29,7 @@
 #include <QWindow>
 
 #include "ui/portal/PortalController.h"
+#include "ui/portal/PortalPanel.h"
 #include "ui/portal/PortalStyle.h"
 
 namespace {
@@ -88,6 +92,9 @@ private:
 // Holds the GUI thread while told to; every event meanwhile waits in the queues.
 class Staller final {
 public:
+    std::function<void(int, int)> place;
+    std::function<void()> close;
+
     explicit Staller(const std::string& fifo) {
         m_in = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
         // A writer of our own keeps the FIFO from reading as ended between the test's writes.
@@ -104,6 +111,20 @@ private:
             if (command == 'l' || command == 'd') {
                 PortalStyle::setTheme(command == 'l' ? PortalStyle::Theme::light : PortalStyle::Theme::dark);
                 say(command == 'l' ? "theme light" : "theme dark");
+                continue;
+            }
+            if (command == 'p') {
+                // "p X Y\n", written at once: the rest is there to read.
+                std::string text;
+                ::fcntl(m_in, F_SETFL, O_RDONLY);
+                while (::read(m_in, &command, 1) == 1 && command != '\n') text += command;
+                ::fcntl(m_in, F_SETFL, O_RDONLY | O_NONBLOCK);
+                int x = 0, y = 0;
+                if (std::sscanf(text.c_str(), "%d %d", &x, &y) == 2 && place) place(x, y);
+                continue;
+            }
+            if (command == 'h') {
+                if (close) close();
                 continue;
             }
             if (command != 's') continue;
@@ -139,6 +160,15 @@ int main(int argc, char** argv) {
     std::unique_ptr<Staller> staller;
     if (const auto at = args.indexOf(QStringLiteral("--stall")); at >= 0 && at + 1 < args.size())
         staller = std::make_unique<Staller>(args[at + 1].toStdString());
+    if (staller) {
+        staller->place = [&controller](int x, int y) {
+            const auto file = std::filesystem::path("/tmp/photo.jpg");
+            PortalPanel& panel = controller.panel();
+            panel.reveal(DragPayload({file}), PortalMode::convert,
+                         panel.fromRoot(Point{static_cast<double>(x), static_cast<double>(y)}));
+        };
+        staller->close = [&controller] { controller.panel().finish(); };
+    }
     HideWatcher hideWatcher;
     controller.panel().installEventFilter(&hideWatcher);
     QObject::connect(&model, &PortalModel::changed, [&](PortalModel::Field field) {
