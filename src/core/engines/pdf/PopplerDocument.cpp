@@ -39,6 +39,7 @@ std::vector<PlacedWord> placedWords(const std::vector<poppler::text_box>& words)
         one.text.assign(utf8.begin(), utf8.end());
         one.box = boxOf(word.bbox());
         one.rotation = word.rotation();
+        one.fontSize = word.get_font_size();
         // One box a character, as poppler keeps them (UTF-16 text: a character beyond the basic
         // plane takes two units and one box).
         size_t characters = 0;
@@ -210,7 +211,7 @@ std::string PopplerDocument::pageText(int index) const {
     // are separated by single spaces, which is what paragraph rebuilding expects.
     poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
     std::string text(utf8.begin(), utf8.end());
-    std::vector<poppler::text_box> words = page->text_list();
+    std::vector<poppler::text_box> words = page->text_list(poppler::page::text_list_include_font);
     // Poppler turns right-to-left lines round character by character, which reverses what one
     // glyph stands for and swaps the clauses of a mixed line: such a page is read from where
     // its glyphs stand instead.
