@@ -161,8 +161,9 @@ void cutWord(const PlacedWord& word, size_t index, std::vector<Placed>& glyphs, 
         while (end < text.size() && sharing(end)) ++end;
         // A mark the reader joined to the letter before it (it does so where the mark lies on
         // the letter) most likely stands on that letter.
-        if (end == i + 1 && isMark(text[i]) && i > 0 && !glyphs.empty() && glyphs.back().word == index) {
-            loose.push_back({Glyph{std::u32string(1, text[i]), boxes[i]}, glyphs.size() - 1});
+        const bool marksOnly = std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(end), isMark);
+        if (marksOnly && i > 0 && !glyphs.empty() && glyphs.back().word == index) {
+            for (size_t j = i; j < end; ++j) loose.push_back({Glyph{std::u32string(1, text[j]), boxes[j]}, glyphs.size() - 1});
             glyphs.back().cut = true;
             i = end;
             continue;
@@ -178,11 +179,11 @@ void cutWord(const PlacedWord& word, size_t index, std::vector<Placed>& glyphs, 
 // left), at the right edge of a left-to-right one, moved by its anchor, which keeps it over its
 // base (programs that round glyph positions put it up to a point beside). The nearest such edge
 // tells the base; between two as near, the one whose box holds the mark. A mark that keeps its
-// own width lies over the middle of its base.
+// own width (more than a narrow sliver) lies over the middle of its base.
 void placeMark(const Loose& loose, std::vector<Placed>& glyphs, double height) {
     const Glyph& mark = loose.mark;
     const double tolerance = 0.06 * height;
-    const bool wide = mark.box.width > 0.05;
+    const bool wide = mark.box.width > 0.1 * height;
     const double x = wide ? mark.box.x + mark.box.width / 2 : mark.box.x;
     Placed* best = nullptr;
     double bestKey = std::numeric_limits<double>::max();
