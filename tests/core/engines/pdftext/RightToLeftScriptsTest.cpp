@@ -5,8 +5,10 @@
 #include <set>
 
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 
 #include "PdfFixtures.h"
+#include "RightToLeftLines.h"
 #include "RightToLeftScriptRows.h"
 #include "core/engines/document/PdfLayoutWriter.h"
 #include "core/engines/document/RichDocument.h"
@@ -76,6 +78,68 @@ TEST(RightToLeftScripts, ReadBackInTheOrderWritten) {
             if (comparable(text) != comparable(row.text)) failed.push_back(name + ": wrote \"" + row.text + "\", read \"" + comparable(text) + "\"");
         }
     }
+    for (const auto& failure : failed) ADD_FAILURE() << failure;
+}
+
+// The families of the installed fonts that cover every right-to-left character of `text`.
+std::vector<std::string> familiesCovering(const std::string& text) {
+    std::unique_ptr<FcCharSet, decltype(&FcCharSetDestroy)> wanted(FcCharSetCreate(), &FcCharSetDestroy);
+    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
+    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
+        const UChar32 c = unicode.char32At(i);
+        const UCharDirection direction = u_charDirection(c);
+        if (direction == U_RIGHT_TO_LEFT || direction == U_RIGHT_TO_LEFT_ARABIC) FcCharSetAddChar(wanted.get(), static_cast<FcChar32>(c));
+    }
+    std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> pattern(FcPatternCreate(), &FcPatternDestroy);
+    FcPatternAddCharSet(pattern.get(), FC_CHARSET, wanted.get());
+    std::unique_ptr<FcObjectSet, decltype(&FcObjectSetDestroy)> objects(FcObjectSetBuild(FC_FAMILY, nullptr), &FcObjectSetDestroy);
+    std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> fonts(FcFontList(nullptr, pattern.get(), objects.get()), &FcFontSetDestroy);
+    std::set<std::string> families;
+    for (int f = 0; fonts && f < fonts->nfont; ++f) {
+        FcChar8* family = nullptr;
+        if (FcPatternGetString(fonts->fonts[f], FC_FAMILY, 0, &family) == FcResultMatch) families.insert(reinterpret_cast<const char*>(family));
+    }
+    return {families.begin(), families.end()};
+}
+
+// Fonts whose right-to-left text no reader of glyph positions can give back: Nastaliq sets the
+// letters of a word on a slope, each lower than the one before, so that a word's glyphs neither
+// stand on one line nor in order from the right.
+bool setOnASlope(const std::string& family) { return family.find("Nastaliq") != std::string::npos; }
+
+// A ligature a font makes beyond the ones Unicode encodes (Naskh draws lam-lam-heh as one glyph)
+// is given by its glyph alone, in the order the glyph stands for, just as a replacement span of
+// our own PDFs gives a word in the order it stands: the two cannot be told apart.
+bool drawsUnencodedLigature(const std::string& family, const std::string& line) {
+    icu::UnicodeString letters;
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(line);
+    for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1))
+        if (u_charType(text.char32At(i)) != U_NON_SPACING_MARK) letters.append(text.char32At(i));
+    return family == "Noto Naskh Arabic" && letters.indexOf(icu::UnicodeString::fromUTF8("\u0644\u0644\u0647")) >= 0;
+}
+
+// The right-to-left and mixed lines, with and without marks, laid out by pango in every
+// installed font that covers them, read back as written.
+TEST(RightToLeftScripts, ReadBackFromEveryFontThatCoversThem) {
+    if (!std::filesystem::exists("/usr/bin/pango-view")) GTEST_SKIP() << "pango-view is not installed";
+    TempDir dir;
+    std::vector<std::string> failed;
+    size_t documents = 0;
+    for (const std::string& line : writtenRightToLeftLines()) {
+        const std::string composedLine = composed(line);
+        for (const std::string& family : familiesCovering(line)) {
+            if (setOnASlope(family) || drawsUnencodedLigature(family, composedLine)) continue;
+            const auto text = dir.write("line-" + std::to_string(documents) + ".txt", line + "\n");
+            const auto pdf = dir / ("line-" + std::to_string(documents++) + ".pdf");
+            if (!programOutput("/usr/bin/pango-view", {"--no-display", "--font=" + family + " 12", "--output=" + pdf.string(), text.string()})) {
+                ADD_FAILURE() << "pango-view failed with " << family;
+                continue;
+            }
+            const std::string read = comparable(readBack(pdf, dir));
+            if (read != comparable(line)) failed.push_back(family + ": wrote \"" + line + "\", read \"" + read + "\"");
+        }
+    }
+    EXPECT_GT(documents, 10u);
     for (const auto& failure : failed) ADD_FAILURE() << failure;
 }
 
