@@ -180,18 +180,33 @@ void cutWord(const PlacedWord& word, size_t index, std::vector<Placed>& glyphs, 
 // base (programs that round glyph positions put it up to a point beside). The nearest such edge
 // tells the base; between two as near, the one whose box holds the mark. A mark that keeps its
 // own width (more than a narrow sliver) lies over the middle of its base.
-void placeMark(const Loose& loose, std::vector<Placed>& glyphs, double height) {
+// The glyphs of a line by where they start, to look up the few a mark may stand on.
+struct ByPlace {
+    std::vector<size_t> order;  // indices into the glyphs, by the left edge of their boxes
+    double widest = 0;
+};
+
+ByPlace byPlace(const std::vector<Placed>& glyphs) {
+    ByPlace index;
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+        index.order.push_back(i);
+        index.widest = std::max(index.widest, glyphs[i].glyph.box.width);
+    }
+    std::stable_sort(index.order.begin(), index.order.end(), [&](size_t a, size_t b) { return glyphs[a].glyph.box.x < glyphs[b].glyph.box.x; });
+    return index;
+}
+
+void placeMark(const Loose& loose, std::vector<Placed>& glyphs, const ByPlace& index, double height) {
     const Glyph& mark = loose.mark;
     const double tolerance = 0.06 * height;
     const bool wide = mark.box.width > 0.1 * height;
     const double x = wide ? mark.box.x + mark.box.width / 2 : mark.box.x;
-    Placed* best = nullptr;
+    size_t best = std::numeric_limits<size_t>::max();
     double bestKey = std::numeric_limits<double>::max();
-    for (size_t i = 0; i < glyphs.size(); ++i) {
-        Placed& placed = glyphs[i];
-        const Box& box = placed.glyph.box;
-        const char32_t base = placed.glyph.text.front();
-        if (base == U' ') continue;
+    const auto consider = [&](size_t i) {
+        const Box& box = glyphs[i].glyph.box;
+        const char32_t base = glyphs[i].glyph.text.front();
+        if (base == U' ') return;
         double key = 0;
         if (wide) key = std::abs(x - (box.x + box.width / 2));
         else if (isRightToLeft(base)) key = std::abs(x - box.x);
@@ -208,11 +223,23 @@ void placeMark(const Loose& loose, std::vector<Placed>& glyphs, double height) {
         if (i == loose.joined) key = std::min(key, 0.5 * tolerance);
         if (key < bestKey) {
             bestKey = key;
-            best = &placed;
+            best = i;
         }
+    };
+    if (loose.joined < glyphs.size()) consider(loose.joined);
+    // Only the glyphs within a couple of line heights of the mark can hold it; the nearest glyph
+    // on either side stands in where none does.
+    const double reach = 2 * height;
+    const auto from = std::lower_bound(index.order.begin(), index.order.end(), x - index.widest - reach,
+                                       [&](size_t i, double left) { return glyphs[i].glyph.box.x < left; });
+    for (auto at = from; at != index.order.end() && glyphs[*at].glyph.box.x <= x + reach; ++at) consider(*at);
+    if (best >= glyphs.size()) {
+        const auto after = std::lower_bound(index.order.begin(), index.order.end(), x,
+                                            [&](size_t i, double left) { return glyphs[i].glyph.box.x < left; });
+        if (after != index.order.end()) consider(*after);
+        if (after != index.order.begin()) consider(*std::prev(after));
     }
-    if (best) best->glyph.text += mark.text;
-    else glyphs.push_back({mark, std::numeric_limits<size_t>::max()});
+    if (best < glyphs.size()) glyphs[best].glyph.text += mark.text;
 }
 
 }  // namespace
@@ -246,7 +273,13 @@ std::vector<Glyph> lineGlyphs(const std::vector<const PlacedWord*>& words, const
         for (size_t i = 0; i < text.size(); ++i)
             loose.push_back({Glyph{std::u32string(1, text[i]), i < word->characters.size() ? word->characters[i] : word->box}});
     }
-    for (const Loose& mark : loose) placeMark(mark, glyphs, height);
+    if (glyphs.empty()) {
+        // Marks drawn alone on their line are kept as they are.
+        for (const Loose& mark : loose) glyphs.push_back({mark.mark, 0});
+    } else {
+        const ByPlace index = byPlace(glyphs);
+        for (const Loose& mark : loose) placeMark(mark, glyphs, index, height);
+    }
     std::stable_sort(glyphs.begin(), glyphs.end(), [](const Placed& a, const Placed& b) { return a.glyph.box.x < b.glyph.box.x; });
 
     // Words stand apart by a space, a quarter of an em or so, or less in some fonts; a program

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -76,10 +77,13 @@ std::string utf8Of(const poppler::text_box& box) {
 constexpr size_t kWordSlack = 64;
 
 // Where `needle` starts at or just after `from`, or npos.
+// Only that stretch is searched: a word the text does not hold (a right-to-left word, which the
+// text holds in another order) must not cost a search of the rest of the page.
 size_t findNear(const std::string& text, const std::string& needle, size_t from) {
     if (needle.empty() || from > text.size()) return std::string::npos;
-    const size_t at = text.find(needle, from);
-    return at != std::string::npos && at - from <= kWordSlack ? at : std::string::npos;
+    const std::string_view near = std::string_view(text).substr(from, kWordSlack + needle.size());
+    const size_t at = near.find(needle);
+    return at == std::string_view::npos ? std::string::npos : from + at;
 }
 
 // Poppler's reading-order text drops the hyphen that ends a line and joins the two halves
