@@ -15,13 +15,11 @@
 #include "core/engines/pdf/PdfTextExtractor.h"
 #include "support/ExternalTool.h"
 #include "support/TempDir.h"
-#include "support/qt/QtEnvironments.h"
 
 namespace kolvex::testing {
 namespace {
 
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment("test-pdf-rtl-scripts"));
+// The binary's one application (OwnPdfRightToLeftTextTest.cpp) lays out our own PDFs.
 
 // Composed (NFC), runs of white space as one space, trimmed: how two texts are compared.
 std::string comparable(const std::string& text) {
