@@ -55,7 +55,6 @@ Box joined(const Box& a, const Box& b) {
     return Box{left, top, std::max(a.x + a.width, b.x + b.width) - left, std::max(a.y + a.height, b.y + b.height) - top};
 }
 
-// A glyph of a line with the word it came from (no space is put between glyphs of one word).
 // A mark to put with a glyph by where it stands; `joined` is the glyph the reader joined it to
 // (its word's letter before it), if any.
 struct Loose {
@@ -63,6 +62,7 @@ struct Loose {
     size_t joined = std::numeric_limits<size_t>::max();
 };
 
+// A glyph of a line with the word it came from (no space is put between glyphs of one word).
 struct Placed {
     Glyph glyph;
     size_t word = 0;
