@@ -3,17 +3,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
-#include <set>
 
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/ubidi.h>
 #include <unicode/unistr.h>
 
+#include "core/engines/pdf/PageTextOrderGlyphs.h"
+
 namespace kolvex {
 
 namespace {
+
+using page_text_order::Glyph;
+using page_text_order::isMark;
+using page_text_order::isRightToLeft;
 
 std::u32string decoded(const std::string& utf8) {
     const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(utf8);
@@ -22,75 +28,34 @@ std::u32string decoded(const std::string& utf8) {
     return text;
 }
 
-bool isRightToLeft(char32_t c) {
-    const UCharDirection direction = u_charDirection(static_cast<UChar32>(c));
-    return direction == U_RIGHT_TO_LEFT || direction == U_RIGHT_TO_LEFT_ARABIC;
-}
-
 bool isLeftToRight(char32_t c) { return u_charDirection(static_cast<UChar32>(c)) == U_LEFT_TO_RIGHT; }
 
-// What one glyph of a right-to-left script may stand for beyond one character: the ligatures
-// Unicode encodes as presentation forms (lam-alef, "الله", Hebrew's alef-lamed…), spelt out.
-const std::set<std::u32string>& ligatures() {
-    static const std::set<std::u32string> known = [] {
-        std::set<std::u32string> found;
-        UErrorCode error = U_ZERO_ERROR;
-        const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(error);
-        if (U_FAILURE(error)) return found;
-        for (UChar32 c = 0xFB1D; c <= 0xFEFF; ++c) {
-            if (c > 0xFDFF && c < 0xFE70) continue;
-            error = U_ZERO_ERROR;
-            const icu::UnicodeString spelt = nfkc->normalize(icu::UnicodeString(c), error);
-            if (U_FAILURE(error) || spelt.countChar32() < 2) continue;
-            std::u32string text;
-            for (int32_t i = 0; i < spelt.length(); i = spelt.moveIndex32(i, 1)) text.push_back(static_cast<char32_t>(spelt.char32At(i)));
-            if (std::any_of(text.begin(), text.end(), [](char32_t d) { return d == U' '; })) continue;
-            found.insert(text);
-        }
-        return found;
-    }();
-    return known;
+// The character that gives a glyph its direction: its first strong one, else its first.
+char32_t leading(const std::u32string& text) {
+    for (const char32_t c : text)
+        if (isRightToLeft(c) || isLeftToRight(c)) return c;
+    return text.front();
 }
 
-// The word cut into what its glyphs stand for: a run of characters sharing one glyph's box in
-// equal parts that spells a ligature stays one piece; every other character is a piece alone.
-std::vector<std::u32string> glyphsOf(const PlacedWord& word) {
-    std::vector<std::u32string> pieces;
-    const std::u32string text = decoded(word.text);
-    const size_t count = text.size();
-    const bool placed = word.characters.size() == count;
-    // Whether characters j − 1 and j share one box in equal parts.
-    const auto sharing = [&](size_t j) {
-        const auto& before = word.characters[j - 1];
-        const auto& box = word.characters[j];
-        const double tolerance = 0.02 * std::max(1.0, before.width);
-        return std::abs(box.width - before.width) < tolerance && std::abs(box.x - (before.x + before.width)) < tolerance;
-    };
-    for (size_t i = 0; i < count;) {
-        size_t taken = 1;
-        for (size_t length = std::min<size_t>(4, count - i); placed && length >= 2; --length) {
-            const std::u32string run = text.substr(i, length);
-            if (!ligatures().count(run)) continue;
-            bool shared = true;
-            for (size_t j = i + 1; shared && j < i + length; ++j) shared = sharing(j);
-            // A run that goes on sharing past the ligature is text set in one piece (a span
-            // with its own reading), not a glyph.
-            if (shared && i > 0 && sharing(i)) shared = false;
-            if (shared && i + length < count && sharing(i + length)) shared = false;
-            if (shared) {
-                taken = length;
-                break;
-            }
-        }
-        pieces.push_back(text.substr(i, taken));
-        i += taken;
+// A character of the basic plane with the bidirectional class of `c`, for ICU's UTF-16 text:
+// one code unit a glyph keeps the glyphs and the algorithm's indices one for one.
+UChar standIn(char32_t c) {
+    if (c <= 0xFFFF) return static_cast<UChar>(c);
+    switch (u_charDirection(static_cast<UChar32>(c))) {
+    case U_LEFT_TO_RIGHT: return u'a';
+    case U_RIGHT_TO_LEFT: return u'\u05D0';
+    case U_RIGHT_TO_LEFT_ARABIC: return u'\u0627';
+    case U_EUROPEAN_NUMBER: return u'1';
+    case U_ARABIC_NUMBER: return u'\u0660';
+    case U_DIR_NON_SPACING_MARK: return u'\u0300';
+    case U_WHITE_SPACE_NEUTRAL: return u' ';
+    default: return u'!';
     }
-    return pieces;
 }
 
 // The paragraph direction of a line read left to right: right to left when its strong
 // characters at both ends are, or (the ends differing) when most of them are.
-bool readsRightToLeft(const std::u32string& visual) {
+bool readsRightToLeft(const std::vector<char32_t>& visual) {
     int rightToLeft = 0;
     int leftToRight = 0;
     int first = 0;
@@ -106,36 +71,80 @@ bool readsRightToLeft(const std::u32string& visual) {
     return rightToLeft > leftToRight;
 }
 
-// One line, given as its pieces from left to right, in logical order.
-std::u32string logicalOrder(const std::vector<std::u32string>& pieces) {
-    // A right-to-left piece of several characters is put down as a reader would see its
-    // characters, so that turning the run round gives them back in their own order.
-    std::u32string visual;
-    for (const auto& piece : pieces) {
-        if (piece.size() > 1 && isRightToLeft(piece.front())) visual.append(piece.rbegin(), piece.rend());
-        else visual += piece;
-    }
-    icu::UnicodeString text;
-    for (const char32_t c : visual) text.append(static_cast<UChar32>(c));
+// The order ICU's bidirectional algorithm puts `text` in (as indices into it), each with
+// whether it was read from the right; empty when ICU fails.
+std::vector<std::pair<int32_t, bool>> reordered(const icu::UnicodeString& text, UBiDiLevel paragraph, UBiDiReorderingMode mode) {
     UErrorCode error = U_ZERO_ERROR;
     std::unique_ptr<UBiDi, decltype(&ubidi_close)> bidi(ubidi_openSized(text.length(), 0, &error), &ubidi_close);
-    if (U_FAILURE(error)) return visual;
-    ubidi_setReorderingMode(bidi.get(), UBIDI_REORDER_INVERSE_LIKE_DIRECT);
-    ubidi_setPara(bidi.get(), text.getBuffer(), text.length(), readsRightToLeft(visual) ? 1 : 0, nullptr, &error);
-    if (U_FAILURE(error)) return visual;
-    std::vector<UChar> out(static_cast<size_t>(text.length()) * 2 + 8);
-    const int32_t length = ubidi_writeReordered(bidi.get(), out.data(), static_cast<int32_t>(out.size()),
-                                                UBIDI_DO_MIRRORING | UBIDI_REMOVE_BIDI_CONTROLS, &error);
-    if (U_FAILURE(error)) return visual;
-    const icu::UnicodeString logical(out.data(), length);
-    std::u32string result;
-    for (int32_t i = 0; i < logical.length(); i = logical.moveIndex32(i, 1)) result.push_back(static_cast<char32_t>(logical.char32At(i)));
-    return result;
+    if (U_FAILURE(error)) return {};
+    ubidi_setReorderingMode(bidi.get(), mode);
+    ubidi_setPara(bidi.get(), text.getBuffer(), text.length(), paragraph, nullptr, &error);
+    const int32_t runs = ubidi_countRuns(bidi.get(), &error);
+    if (U_FAILURE(error)) return {};
+    std::vector<std::pair<int32_t, bool>> order;
+    for (int32_t run = 0; run < runs; ++run) {
+        int32_t start = 0;
+        int32_t length = 0;
+        if (ubidi_getVisualRun(bidi.get(), run, &start, &length) == UBIDI_LTR) {
+            for (int32_t i = start; i < start + length; ++i) order.emplace_back(i, false);
+        } else {
+            for (int32_t i = start + length - 1; i >= start; --i) order.emplace_back(i, true);
+        }
+    }
+    return order;
 }
 
-std::string utf8Of(const std::u32string& text) {
+// One line, given as its glyphs from left to right, in logical order. A visual order does not
+// always tell its logical order alone (a number between a word of each direction may belong to
+// either), and no one way back suits every line: the readings of the algorithm run in reverse
+// (numbers as left-to-right text, then numbers as the algorithm places them) are tried in turn,
+// and the first that lays out again as the line stands is taken.
+std::u32string logicalOrder(const std::vector<Glyph>& glyphs) {
+    std::vector<char32_t> leads;
+    icu::UnicodeString visual;
+    for (const Glyph& glyph : glyphs) {
+        leads.push_back(leading(glyph.text));
+        visual.append(standIn(leads.back()));
+    }
+    const UBiDiLevel paragraph = readsRightToLeft(leads) ? 1 : 0;
+    std::vector<std::pair<int32_t, bool>> chosen;
+    for (const UBiDiReorderingMode mode : {UBIDI_REORDER_INVERSE_NUMBERS_AS_L, UBIDI_REORDER_INVERSE_LIKE_DIRECT}) {
+        const auto order = reordered(visual, paragraph, mode);
+        if (order.size() != glyphs.size()) continue;
+        if (chosen.empty()) chosen = order;
+        icu::UnicodeString logical;
+        for (const auto& [index, fromRight] : order) logical.append(visual.charAt(index));
+        const auto shown = reordered(logical, paragraph, UBIDI_REORDER_DEFAULT);
+        bool same = shown.size() == order.size();
+        for (size_t i = 0; same && i < shown.size(); ++i) same = order[static_cast<size_t>(shown[i].first)].first == static_cast<int32_t>(i);
+        if (same) {
+            chosen = order;
+            break;
+        }
+    }
+    std::u32string logical;
+    if (chosen.empty()) {
+        for (const Glyph& glyph : glyphs) logical += glyph.text;
+        return logical;
+    }
+    for (const auto& [index, fromRight] : chosen) {
+        const std::u32string& text = glyphs[static_cast<size_t>(index)].text;
+        // A bracket or other mirrored sign read from the right is its mirror image.
+        if (fromRight && text.size() == 1) logical.push_back(static_cast<char32_t>(u_charMirror(static_cast<UChar32>(text.front()))));
+        else logical += text;
+    }
+    return logical;
+}
+
+std::string composedUtf8(const std::u32string& text) {
     icu::UnicodeString unicode;
     for (const char32_t c : text) unicode.append(static_cast<UChar32>(c));
+    UErrorCode error = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(error);
+    if (U_SUCCESS(error)) {
+        icu::UnicodeString composed = nfc->normalize(unicode, error);
+        if (U_SUCCESS(error)) unicode = std::move(composed);
+    }
     std::string out;
     unicode.toUTF8String(out);
     return out;
@@ -149,28 +158,73 @@ bool onLine(const PlacedWord& word, double top, double bottom, int rotation) {
     return overlap > 0.5 * std::min(bottom - top, word.box.height);
 }
 
-std::string lineText(std::vector<const PlacedWord*> line) {
-    if (line.front()->rotation % 2 == 1) {
+bool marksAlone(const PlacedWord& word) {
+    const std::u32string text = decoded(word.text);
+    return std::all_of(text.begin(), text.end(), isMark);
+}
+
+// An upside-down word as it reads: its boxes mirrored, so that it reads from the left.
+PlacedWord turnedUpright(const PlacedWord& word) {
+    PlacedWord upright = word;
+    const auto mirrored = [](PlacedWord::Box box) {
+        box.x = -(box.x + box.width);
+        return box;
+    };
+    upright.box = mirrored(word.box);
+    for (auto& box : upright.characters) box = mirrored(box);
+    return upright;
+}
+
+struct Line {
+    std::vector<const PlacedWord*> words;
+    std::vector<const PlacedWord*> marks;
+    double top = 0;
+    double bottom = 0;
+    int rotation = 0;
+};
+
+std::string lineText(const Line& line) {
+    if (line.rotation % 2 == 1) {
         // Text set sideways keeps the reader's order.
         std::string text;
-        for (const PlacedWord* word : line) text += (text.empty() ? "" : " ") + word->text;
+        for (const PlacedWord* word : line.words) text += (text.empty() ? "" : " ") + word->text;
         return text;
     }
-    std::stable_sort(line.begin(), line.end(), [](const PlacedWord* a, const PlacedWord* b) { return a->box.x < b->box.x; });
-    if (line.front()->rotation == 2) std::reverse(line.begin(), line.end());
-    std::vector<std::u32string> pieces;
-    double height = 0;
-    for (const PlacedWord* word : line) height = std::max(height, word->box.height);
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (i > 0) {
-            const auto& left = line[i - 1]->box;
-            const auto& right = line[i]->box;
-            const double gap = line[i]->rotation == 2 ? left.x - (right.x + right.width) : right.x - (left.x + left.width);
-            if (gap > 0.1 * height) pieces.push_back(U" ");
-        }
-        for (auto& piece : glyphsOf(*line[i])) pieces.push_back(std::move(piece));
+    if (line.rotation == 2) {
+        std::vector<PlacedWord> words;
+        std::vector<PlacedWord> marks;
+        for (const PlacedWord* word : line.words) words.push_back(turnedUpright(*word));
+        for (const PlacedWord* word : line.marks) marks.push_back(turnedUpright(*word));
+        std::vector<const PlacedWord*> wordsAt;
+        std::vector<const PlacedWord*> marksAt;
+        for (const auto& word : words) wordsAt.push_back(&word);
+        for (const auto& word : marks) marksAt.push_back(&word);
+        return composedUtf8(logicalOrder(page_text_order::lineGlyphs(wordsAt, marksAt)));
     }
-    return utf8Of(logicalOrder(pieces));
+    return composedUtf8(logicalOrder(page_text_order::lineGlyphs(line.words, line.marks)));
+}
+
+// The line a word of marks alone is drawn on: the one it overlaps most, near its words.
+Line* lineOfMarks(const PlacedWord& marks, std::vector<Line>& lines) {
+    Line* best = nullptr;
+    double most = 0;
+    for (Line& line : lines) {
+        if (line.rotation != marks.rotation || line.rotation % 2 == 1) continue;
+        double left = std::numeric_limits<double>::max();
+        double right = std::numeric_limits<double>::lowest();
+        for (const PlacedWord* word : line.words) {
+            left = std::min(left, word->box.x);
+            right = std::max(right, word->box.x + word->box.width);
+        }
+        const double height = line.bottom - line.top;
+        if (marks.box.x + marks.box.width < left - height || marks.box.x > right + height) continue;
+        const double overlap = std::min(line.bottom, marks.box.y + marks.box.height) - std::max(line.top, marks.box.y);
+        if (overlap > most) {
+            most = overlap;
+            best = &line;
+        }
+    }
+    return best;
 }
 
 }  // namespace
@@ -180,52 +234,53 @@ bool PageTextOrder::hasRightToLeft(const std::string& text) {
     return std::any_of(characters.begin(), characters.end(), isRightToLeft);
 }
 
-bool PageTextOrder::readsFromPlaces(const std::string& text) {
-    const std::u32string characters = decoded(text);
-    bool rightToLeft = false;
-    for (const char32_t c : characters) {
-        if (!isRightToLeft(c)) {
-            if (u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK) return false;
-            continue;
-        }
-        const bool turned = (c >= 0x0590 && c <= 0x07BF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
-        if (!turned) return false;
-        rightToLeft = true;
-    }
-    return rightToLeft;
-}
+bool PageTextOrder::readsFromPlaces(const std::string& text) { return hasRightToLeft(text); }
 
 std::string PageTextOrder::logicalLines(const std::vector<PlacedWord>& words) {
-    std::string text;
-    std::vector<const PlacedWord*> line;
-    double top = 0;
-    double bottom = 0;
-    double lastTop = 0;
-    double lastBottom = 0;
-    bool first = true;
+    std::vector<Line> lines;
+    std::vector<const PlacedWord*> loose;
+    for (const PlacedWord& word : words) {
+        if (word.text.empty()) continue;
+        if (marksAlone(word)) {
+            loose.push_back(&word);
+            continue;
+        }
+        if (lines.empty() || !onLine(word, lines.back().top, lines.back().bottom, lines.back().rotation)) {
+            Line line;
+            line.top = word.rotation % 2 == 1 ? word.box.x : word.box.y;
+            line.bottom = word.box.y + word.box.height;
+            line.rotation = word.rotation;
+            lines.push_back(std::move(line));
+        }
+        lines.back().words.push_back(&word);
+    }
+    for (const PlacedWord* marks : loose) {
+        if (Line* line = lineOfMarks(*marks, lines)) {
+            line->marks.push_back(marks);
+            continue;
+        }
+        // Marks drawn away from any letter are kept, as a line of their own.
+        Line line;
+        line.top = marks->box.y;
+        line.bottom = marks->box.y + marks->box.height;
+        line.rotation = marks->rotation;
+        line.words.push_back(marks);
+        lines.push_back(std::move(line));
+    }
+
     // A line ends with a line break; one further off than most of a line's height from the line
     // before it, or above it (a new column), starts a new block after an empty line, as the
     // reader's own text separates its blocks.
-    const auto flush = [&] {
-        if (line.empty()) return;
-        const bool upright = line.front()->rotation % 2 == 0;
-        if (!first && upright && (top - lastBottom > 0.8 * (bottom - top) || top < lastTop - 0.5 * (bottom - top))) text += "\n";
-        text += lineText(line) + "\n";
-        lastTop = top;
-        lastBottom = bottom;
-        first = false;
-        line.clear();
-    };
-    for (const PlacedWord& word : words) {
-        if (word.text.empty()) continue;
-        if (!line.empty() && !onLine(word, top, bottom, line.front()->rotation)) flush();
-        if (line.empty()) {
-            top = word.rotation % 2 == 1 ? word.box.x : word.box.y;
-            bottom = word.box.y + word.box.height;
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (i > 0 && line.rotation % 2 == 0) {
+            const Line& before = lines[i - 1];
+            const double height = line.bottom - line.top;
+            if (line.top - before.bottom > 0.8 * height || line.top < before.top - 0.5 * height) text += "\n";
         }
-        line.push_back(&word);
+        text += lineText(line) + "\n";
     }
-    flush();
     return text;
 }
 

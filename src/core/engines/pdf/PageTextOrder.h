@@ -20,22 +20,23 @@ struct PlacedWord {
     std::vector<Box> characters;  // one per character (code point) of `text`; empty when unknown
     Box box;
     int rotation = 0;             // quarter turns
+    double fontSize = 0;          // points; 0 when unknown
 };
 
 // A page's text read back in logical order, as it was written. PDF readers hand over right-to-
 // left text by where its glyphs stand and turn each line round themselves, which reverses what
-// one glyph stands for (a lam-alef reads back as alef-lam) and, on a line of mixed directions,
-// swaps its clauses. Here the glyphs are put in the order they stand on the line, left to
-// right, each keeping its own characters in order, and the line is read back with the Unicode
-// bidirectional algorithm run in reverse (from visual to logical order). Stateless; any thread.
+// one glyph stands for (a lam-alef reads back as alef-lam), parts marks from their letters, swaps
+// the clauses of a mixed line, and leaves the scripts they do not know as right-to-left in the
+// order they stand. Here each glyph is put where it stands on its line, with the characters it
+// stands for in their own order and the marks drawn on it, and the line is read back with the
+// Unicode bidirectional algorithm run in reverse (from visual to logical order), then composed
+// (NFC). Stateless; any thread.
 struct PageTextOrder {
     // Whether `text` (UTF-8) holds a character of a right-to-left script.
     static bool hasRightToLeft(const std::string& text);
 
-    // Whether a page whose reading-order text is `text` (UTF-8) is better read from where its
-    // glyphs stand: it holds right-to-left text of the scripts readers turn round (Hebrew,
-    // Arabic, Syriac, Thaana), and neither marks, whose order around their base the placement
-    // alone does not tell, nor right-to-left scripts readers take in the order they stand.
+    // Whether a page whose reading-order text is `text` (UTF-8) is read from where its glyphs
+    // stand: any page with right-to-left text.
     static bool readsFromPlaces(const std::string& text);
 
     // The words as lines in logical order, in the order the reader gave the lines, each ended

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,7 @@ std::vector<PlacedWord> placedWords(const std::vector<poppler::text_box>& words)
         one.text.assign(utf8.begin(), utf8.end());
         one.box = boxOf(word.bbox());
         one.rotation = word.rotation();
+        one.fontSize = word.get_font_size();
         // One box a character, as poppler keeps them (UTF-16 text: a character beyond the basic
         // plane takes two units and one box).
         size_t characters = 0;
@@ -75,10 +77,13 @@ std::string utf8Of(const poppler::text_box& box) {
 constexpr size_t kWordSlack = 64;
 
 // Where `needle` starts at or just after `from`, or npos.
+// Only that stretch is searched: a word the text does not hold (a right-to-left word, which the
+// text holds in another order) must not cost a search of the rest of the page.
 size_t findNear(const std::string& text, const std::string& needle, size_t from) {
     if (needle.empty() || from > text.size()) return std::string::npos;
-    const size_t at = text.find(needle, from);
-    return at != std::string::npos && at - from <= kWordSlack ? at : std::string::npos;
+    const std::string_view near = std::string_view(text).substr(from, kWordSlack + needle.size());
+    const size_t at = near.find(needle);
+    return at == std::string_view::npos ? std::string::npos : from + at;
 }
 
 // Poppler's reading-order text drops the hyphen that ends a line and joins the two halves
@@ -210,7 +215,7 @@ std::string PopplerDocument::pageText(int index) const {
     // are separated by single spaces, which is what paragraph rebuilding expects.
     poppler::byte_array utf8 = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
     std::string text(utf8.begin(), utf8.end());
-    std::vector<poppler::text_box> words = page->text_list();
+    std::vector<poppler::text_box> words = page->text_list(poppler::page::text_list_include_font);
     // Poppler turns right-to-left lines round character by character, which reverses what one
     // glyph stands for and swaps the clauses of a mixed line: such a page is read from where
     // its glyphs stand instead.
