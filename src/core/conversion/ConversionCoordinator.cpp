@@ -186,7 +186,8 @@ std::vector<ConversionJob> ConversionCoordinator::planLocked(const ToolIntent& i
     if (categories.size() > 1) throw ConversionError::unsupportedCombination("a mixed selection", tool->label);
 
     const Format to = outputFormat(*from);
-    const fs::path destination = m_files->destination(intent.urls.front(), to.extensionFor(intent.urls.front()), intent.outputDirectory,
+    const fs::path& first = intent.urls.front();
+    const fs::path destination = m_files->destination(first, to.extensionFor(first), intent.outputDirectory,
                                                       Preferences::ConflictBehaviour::rename, taken);
     const std::vector<fs::path> additional(intent.urls.begin() + 1, intent.urls.end());
     auto job = chooseEngine(intent.urls.front(), additional, destination, *from, to, false);
