@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "SharedEngines.h"
@@ -133,6 +134,30 @@ void writeDocx(const fs::path& file, int pages) {
            {file.string(), std::to_string(pages)});
 }
 
+// Grainy pictures (every picture unlike the last, as a camera's in low light) and a tone, a
+// keyframe every 10 s: `seconds` of `size`, in a container and with codecs as `codecs` asks.
+void makeGrainy(const fs::path& file, const char* size, int seconds, const std::vector<std::string>& codecs) {
+    const std::string length = std::to_string(seconds);
+    std::vector<std::string> arguments = {"-f", "lavfi", "-i", fmt::format("testsrc2=s={}:r=25:d={}", size, length),
+                                          "-f", "lavfi", "-i", "sine=f=440:d=" + length, "-vf", "noise=alls=30:allf=t",
+                                          "-g", "250", "-shortest"};
+    arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+    makeMedia(file, arguments);
+}
+
+void makeGrainyFilm(const fs::path& file) {
+    makeGrainy(file, "640x360", 20, {"-c:v", "libx264", "-preset", "ultrafast", "-b:v", "8M", "-c:a", "aac"});
+}
+
+void makeShortGrainyFilm(const fs::path& file) {
+    makeGrainy(file, "320x180", 10, {"-c:v", "libx264", "-preset", "ultrafast", "-b:v", "2M", "-c:a", "aac"});
+}
+
+// An AVI of H.264 with B-frames and MP3, as a camera or an old encoder writes it.
+void makeGrainyAvi(const fs::path& file) {
+    makeGrainy(file, "320x180", 10, {"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-b:v", "1M", "-c:a", "libmp3lame"});
+}
+
 const std::vector<Case>& cases() {
     static const std::vector<Case> all = {
         // Sixty text pages as PNG, some 60 KB each; the volume has room for all of them until
@@ -191,13 +216,36 @@ const std::vector<Case>& cases() {
         // 14.8 s of a 20 s clip whose start is no keyframe: re-encoded, some 13 MB. The other
         // writer leaves it room for half of that, so that it has told how fast it writes.
         {"re-encoded trim", engine_ids::ffmpeg, "mp4", "mp4", std::string("trim"), int64_t{32} << 20, true,
-         [](const fs::path& file) {
-             makeMedia(file, {"-f", "lavfi", "-i", "testsrc2=s=640x360:r=25:d=20", "-f", "lavfi", "-i",
-                              "sine=f=440:d=20", "-vf", "noise=alls=30:allf=t", "-c:v", "libx264", "-preset",
-                              "ultrafast", "-g", "250", "-b:v", "8M", "-c:a", "aac", "-shortest"});
-         }, int64_t{8} << 20, 1, [](ConversionOptions& options) {
+         makeGrainyFilm, int64_t{8} << 20, 1, [](ConversionOptions& options) {
              options.trimStart = 2.0;
              options.trimEnd = 16.8;
+         }, true},
+    };
+    return all;
+}
+
+// Pictures re-encoded at a constant quality, for which no encoder is given a rate: the volume
+// full before the job has written enough to tell one.
+const std::vector<Case>& constantQualityCases() {
+    static const std::vector<Case> all = {
+        // A trim off the keyframes, the volume taken as soon as the job starts writing: what
+        // little it wrote tells nothing of its rate, and the plan's source does.
+        {"re-encoded trim, full at once", engine_ids::ffmpeg, "mp4", "mp4", std::string("trim"), int64_t{32} << 20, true,
+         makeShortGrainyFilm, int64_t{64} << 10, 1, [](ConversionOptions& options) {
+             options.trimStart = 1.0;
+             options.trimEnd = 8.4;
+         }, true},
+        // An AVI of H.264 with B-frames, whose cuts are all re-encoded (AVI states no times to
+        // copy them by), split in four, full at once: the need is every part's.
+        {"re-encoded AVI split", engine_ids::ffmpeg, "avi", "avi", std::string("split"), int64_t{32} << 20, true,
+         makeGrainyAvi, int64_t{64} << 10, 1, [](ConversionOptions& options) {
+             options.splitPoints = {2.5, 5.0, 7.5};
+         }, true},
+        // The same AVI cut, the volume full once the job has written a second or two.
+        {"re-encoded AVI trim", engine_ids::ffmpeg, "avi", "avi", std::string("trim"), int64_t{32} << 20, true,
+         makeGrainyAvi, int64_t{512} << 10, 1, [](ConversionOptions& options) {
+             options.trimStart = 1.0;
+             options.trimEnd = 8.4;
          }, true},
     };
     return all;
@@ -225,9 +273,11 @@ std::vector<ConversionJob> jobsFor(const Case& c, const std::vector<fs::path>& s
     return jobs;
 }
 
-TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
-    int checked = 0;
-    for (const auto& c : cases()) {
+// Each row's job run with room, then on a small volume that fills while it runs: the message's
+// figures against what the job wrote with room and what was free after.
+// Counts the rows it judged in `checked`.
+void checkRows(const std::vector<Case>& rows, int& checked) {
+    for (const auto& c : rows) {
         SCOPED_TRACE(c.name);
         if (!sharedEngines().has(c.engine)) {
             std::cout << c.name << ": no " << c.engine.rawValue << " engine in this build\n";
@@ -316,8 +366,11 @@ TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
             EXPECT_NE(ByteCountFormatter::file(error.required()), ByteCountFormatter::file(error.available()));
             EXPECT_GT(error.required(), error.available());
             // The need is the job's own output in blocks: all of it (not what it had written when
-            // the volume filled up), and not some other figure such as its sources.
-            EXPECT_GE(error.required(), wrote[i] * 9 / 10);
+            // the volume filled up), and not some other figure such as its sources. A media job
+            // projects it from its plan before it is written, with headroom: never less than it
+            // writes, never twice it (a user told twice the truth frees room for nothing). The
+            // other engines count what they write, give or take what the last file takes.
+            EXPECT_GE(error.required(), c.engine == engine_ids::ffmpeg ? wrote[i] : wrote[i] * 9 / 10);
             EXPECT_LE(error.required(), wrote[i] * 2);
             // Free is what the volume has once the job is over, not the room it had at the start.
             const int64_t margin = int64_t{64} << 10;
@@ -333,7 +386,22 @@ TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
             EXPECT_TRUE(kept.count(entry.path())) << entry.path() << " left behind";
         ++checked;
     }
-    EXPECT_GE(checked, 2);
+}
+
+TEST(FullDiskByAnotherWriter, TheNeedIsWhatTheJobWritesAndFreeIsWhatIsLeft) {
+    int checked = 0;
+    checkRows(cases(), checked);
+    if (!IsSkipped()) {
+        EXPECT_GE(checked, 2);
+    }
+}
+
+TEST(FullDiskByAnotherWriter, PicturesAtAConstantQualityNeedWhatTheyWrite) {
+    int checked = 0;
+    checkRows(constantQualityCases(), checked);
+    if (!IsSkipped()) {
+        EXPECT_GE(checked, 1);
+    }
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ std::vector<ConversionJob> ConversionCoordinator::planLocked(const ConversionInt
                                        [&](const ConversionCapability& c) { return m_engines.contains(c.engine); });
         if (capability == candidates.end()) capability = candidates.begin();
 
-        const fs::path destination = m_files->destination(url, target->canonicalExtension(), intent.outputDirectory,
+        const fs::path destination = m_files->destination(url, target->extensionFor(url), intent.outputDirectory,
                                                           Preferences::ConflictBehaviour::rename, taken);
         planned.insert(nameKey(destination));
         const auto own = intent.optionsByCategory.find(from->category);
@@ -164,7 +164,7 @@ std::vector<ConversionJob> ConversionCoordinator::planLocked(const ToolIntent& i
             if (!tool->categories.contains(from->category))
                 throw ConversionError::unsupportedCombination(from->label, tool->label);
             const Format to = outputFormat(*from);
-            const fs::path destination = m_files->destination(url, to.canonicalExtension(), intent.outputDirectory,
+            const fs::path destination = m_files->destination(url, to.extensionFor(url), intent.outputDirectory,
                                                               Preferences::ConflictBehaviour::rename, taken);
             auto job = chooseEngine(url, {}, destination, *from, to, containerOnly);
             if (!job) throw ConversionError::unsupportedCombination(from->label, tool->label);
@@ -186,7 +186,8 @@ std::vector<ConversionJob> ConversionCoordinator::planLocked(const ToolIntent& i
     if (categories.size() > 1) throw ConversionError::unsupportedCombination("a mixed selection", tool->label);
 
     const Format to = outputFormat(*from);
-    const fs::path destination = m_files->destination(intent.urls.front(), to.canonicalExtension(), intent.outputDirectory,
+    const fs::path& first = intent.urls.front();
+    const fs::path destination = m_files->destination(first, to.extensionFor(first), intent.outputDirectory,
                                                       Preferences::ConflictBehaviour::rename, taken);
     const std::vector<fs::path> additional(intent.urls.begin() + 1, intent.urls.end());
     auto job = chooseEngine(intent.urls.front(), additional, destination, *from, to, false);

@@ -25,7 +25,7 @@ std::vector<fs::path> ConversionCoordinator::takenPlainNames(const ConversionJob
             if (exists(part)) taken.push_back(std::move(part));
         return taken;
     }
-    const fs::path plain = m_files->destination(job.source, job.to.canonicalExtension(), outputDirectory,
+    const fs::path plain = m_files->destination(job.source, job.to.extensionFor(job.source), outputDirectory,
                                                 Preferences::ConflictBehaviour::replace);
     // A number given because another file of this request has the stem is no conflict.
     if (nameKey(plain) == nameKey(job.destination) || !exists(plain)) return {};

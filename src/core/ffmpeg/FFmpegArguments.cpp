@@ -381,6 +381,8 @@ Arguments FFmpegArguments::containerFlags(const Format& target) {
     static const std::set<std::string> fastStart = {"mp4", "mov", "m4a"};
     // ffmpeg's own muxer for ".m4v" (the iPod one) refuses HEVC; an M4V is an MP4 by another name.
     if (target.id.rawValue == "m4v") return {"-f", "mp4", "-movflags", "+faststart"};
+    // ffmpeg knows a QuickTime file by ".mov" alone; a ".qt" output keeps its source's name.
+    if (target.id.rawValue == "mov") return {"-f", "mov", "-movflags", "+faststart"};
     if (fastStart.contains(target.id.rawValue)) return {"-movflags", "+faststart"};
     // Shifting the streams to start at 0 would move the pictures by the sound's priming.
     if (target.id.rawValue == "avi") return {"-avoid_negative_ts", "disabled"};

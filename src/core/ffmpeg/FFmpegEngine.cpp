@@ -43,46 +43,6 @@ namespace {
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
-// The allocation unit a need is rounded up to: a page, what tmpfs and ext4 give a file.
-constexpr int64_t kBlock = 4096;
-
-// What an output grows to, judged from ffmpeg's reports of its size and of how far into the
-// output it was. The time a report gives runs ahead of the bytes on disk by what the encoder
-// and the muxer hold (a video encoder's look-ahead, sound queued until the pictures catch up),
-// seconds early on; that lag stays while the file grows, and all of it reaches the file at the
-// end. So the rate at which the file grew, over a long enough stretch, times the output's
-// duration is its size; from a short stretch, its size so far scaled by the time is the
-// better guess, and that errs low, never high.
-class OutputGrowth {
-public:
-    void add(int64_t bytes, double seconds) {
-        if (bytes <= m_last.bytes || !(seconds > 0)) return;
-        // The container's header alone tells no rate.
-        if (m_first.bytes <= kHeader) m_first = {bytes, seconds};
-        m_last = {bytes, seconds};
-    }
-
-    std::optional<int64_t> projected(double duration) const {
-        if (!(m_last.seconds > 0)) return std::nullopt;
-        // All of it was muxed; only its end (an index, a move to the front) did not fit.
-        if (m_last.seconds >= duration) return m_last.bytes;
-        double whole = static_cast<double>(m_last.bytes) * duration / m_last.seconds;
-        const double stretch = m_last.seconds - m_first.seconds;
-        if (m_first.bytes > kHeader && stretch >= duration / 5)
-            whole = std::max(whole, static_cast<double>(m_last.bytes - m_first.bytes) / stretch * duration);
-        return static_cast<int64_t>(whole);
-    }
-
-private:
-    static constexpr int64_t kHeader = 64 << 10;
-    struct Point {
-        int64_t bytes = 0;
-        double seconds = 0;
-    };
-    Point m_first;
-    Point m_last;
-};
-
 // Whether ffmpeg said that writing its output failed, whatever its exit code.
 bool writeFailed(const std::string& standardError) {
     const std::string text = paths::asciiLower(standardError);
@@ -417,21 +377,17 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
     }
     const auto arguments = FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek);
-    try {
-        return runFFmpeg(job, arguments, duration, report, watched, stop);
-    } catch (const ConversionError& error) {
-        // A volume that filled early, or by another writer's hand, tells little of how fast the
-        // output grows: the plan's rates tell what it writes.
-        if (error.kind() != ConversionError::Kind::insufficientDiskSpace || !duration) throw;
-        const auto planned = OutputNeed::planned(arguments, probe, *duration, m_files->size(job.source));
-        if (!planned || OutputNeed::inBlocks(*planned) <= error.required()) throw;
-        throw ConversionError::insufficientDiskSpace(OutputNeed::inBlocks(*planned), error.available());
-    }
+    // A volume that filled early, or by another writer's hand, tells little of how fast the
+    // output grows: the plan's rates tell what it writes.
+    const auto planned = duration ? OutputNeed::planned(arguments, probe, *duration, m_files->size(job.source))
+                                  : std::nullopt;
+    return runFFmpeg(job, arguments, duration, report, watched, stop, planned);
 }
 
 ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
                                       std::optional<double> duration, const ProgressCallback& report,
-                                      const std::optional<std::pair<fs::path, int64_t>>& watched, std::stop_token stop) const {
+                                      const std::optional<std::pair<fs::path, int64_t>>& watched, std::stop_token stop,
+                                      std::optional<int64_t> planned) const {
     // Lines arrive on the runner's thread while the watcher reports from its own: one lock keeps
     // the parser consistent, and the consumer keeps the highest fraction it sees.
     std::mutex trackerLock;
@@ -469,15 +425,12 @@ ProcessResult FFmpegEngine::runFFmpeg(const ConversionJob& job, const std::vecto
         const ConversionError error = ErrorMapper::map(ErrorMapper::Program::ffmpeg, result.exitCode != 0 ? result.exitCode : 1,
                                                        result.standardError(), job, *m_files);
         if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw error;
-        // A full disk: what was written while the output grew, scaled by how far into the
-        // output it had got, is what the whole output needs, in the volume's blocks. What is
+        // A full disk: the whole output's need, from how it grew and from its plan. What is
         // free once this file is gone includes what it held. The output is the last argument.
         const fs::path output = arguments.empty() ? fs::path() : fs::path(arguments.back());
         const int64_t held = m_files->allocatedSize(output).value_or(0);
-        int64_t need = error.required();
-        if (const auto projected = duration ? growth.projected(*duration) : std::nullopt)
-            need = std::max(need, (*projected + kBlock - 1) / kBlock * kBlock);
-        throw ConversionError::insufficientDiskSpace(need, error.available() + held);
+        throw ConversionError::insufficientDiskSpace(OutputNeed::whenFull(error.required(), growth, duration, planned),
+                                                     error.available() + held);
     }
     return result;
 }

@@ -146,11 +146,12 @@ private:
     Staged stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
                  const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe = nullptr) const;
     // One ffmpeg run with progress against `duration` (and, when `watched` names a file and its
-    // expected size, the growing file's share). Throws the mapped error when ffmpeg fails.
+    // expected size, the growing file's share). Throws the mapped error when ffmpeg fails; a
+    // full disk with the output's need, from its growth and from what its plan writes (`planned`).
     ProcessResult runFFmpeg(const ConversionJob& job, const std::vector<std::string>& arguments,
                             std::optional<double> duration, const ProgressCallback& report,
                             const std::optional<std::pair<std::filesystem::path, int64_t>>& watched,
-                            std::stop_token stop) const;
+                            std::stop_token stop, std::optional<int64_t> planned = std::nullopt) const;
     // Where a trim's source can be cut, read around its span; none when it cannot be read.
     std::optional<StreamCopyCuts> readCuts(const ConversionJob& job, std::stop_token stop) const;
     // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <set>
+
+#include "core/conversion/SizeEstimator.h"
 
 namespace kolvex {
 
@@ -38,7 +41,52 @@ std::optional<int> pcmSampleBytes(const std::string& encoder) {
     return bits / 8;
 }
 
+// Encoders that are given a quality, not a rate, when the plan states none: what they spend
+// follows the pictures.
+bool atConstantQuality(const std::string& encoder) {
+    static const std::set<std::string> encoders = {"libx264", "libx265", "libvpx", "libvpx-vp9", "libaom-av1",
+                                                   "libsvtav1"};
+    return encoders.contains(encoder);
+}
+
+// Bits per second of pictures re-encoded at a constant quality: what the source spends on its
+// own pictures (its bytes over its length, less its sound), and two fifths more. Such an encode
+// writes the source's grain and coding artefacts again: from a source its encoder starved, more
+// than the source (a grainy 1 Mb/s AVI re-encoded without B-frames takes 1.2 times its rate); from
+// a generous one, less (8 Mb/s of x264's fastest preset comes out at 0.85). The headroom keeps
+// the first above what is written and the second well under twice it.
+std::optional<double> constantQualityPictures(const std::vector<std::string>& arguments, const MediaProbe& probe,
+                                              std::optional<int64_t> sourceBytes) {
+    const auto encoder = valueOf(arguments, "-c:v");
+    if (!encoder || !atConstantQuality(*encoder) || !probe.videoCodec) return std::nullopt;
+    // A single picture is no stream of them.
+    if (valueOf(arguments, "-frames:v") || std::find(arguments.begin(), arguments.end(), "-vn") != arguments.end())
+        return std::nullopt;
+    if (!sourceBytes || *sourceBytes < 1 || !probe.durationSeconds || !(*probe.durationSeconds > 0)) return std::nullopt;
+    const double whole = static_cast<double>(*sourceBytes) * 8 / *probe.durationSeconds;
+    const double pictures = std::max(whole - double(probe.audioBitrate.value_or(0)), double(SizeEstimator::kVideoFloor));
+    return pictures * 7 / 5;
+}
+
 }  // namespace
+
+void OutputGrowth::add(int64_t bytes, double seconds) {
+    if (bytes <= m_last.bytes || !(seconds > 0)) return;
+    // The container's header alone tells no rate.
+    if (m_first.bytes <= kHeader) m_first = {bytes, seconds};
+    m_last = {bytes, seconds};
+}
+
+std::optional<int64_t> OutputGrowth::projected(double duration) const {
+    if (!(m_last.seconds > 0)) return std::nullopt;
+    // All of it was muxed; only its end (an index, a move to the front) did not fit.
+    if (m_last.seconds >= duration) return m_last.bytes;
+    double whole = static_cast<double>(m_last.bytes) * duration / m_last.seconds;
+    const double stretch = m_last.seconds - m_first.seconds;
+    if (m_first.bytes > kHeader && stretch >= duration / 5)
+        whole = std::max(whole, static_cast<double>(m_last.bytes - m_first.bytes) / stretch * duration);
+    return static_cast<int64_t>(whole);
+}
 
 std::optional<int64_t> OutputNeed::planned(const std::vector<std::string>& arguments, const MediaProbe& probe,
                                            double seconds, std::optional<int64_t> sourceBytes) {
@@ -55,10 +103,25 @@ std::optional<int64_t> OutputNeed::planned(const std::vector<std::string>& argum
         bits += rate * channels * *sample * 8;
     } else if (const auto rate = bitRate(valueOf(arguments, "-b:a"))) {
         bits += *rate;
+    } else if (sound == "copy") {
+        bits += double(probe.audioBitrate.value_or(0));
     }
-    if (const auto rate = bitRate(valueOf(arguments, "-b:v"))) bits += *rate;
+    if (const auto rate = bitRate(valueOf(arguments, "-b:v"))) {
+        bits += *rate;
+    } else if (const auto rate = constantQualityPictures(arguments, probe, sourceBytes)) {
+        bits += *rate;
+    }
     if (!(bits > 0)) return std::nullopt;
     return static_cast<int64_t>(bits / 8 * seconds);
+}
+
+int64_t OutputNeed::whenFull(int64_t reported, const OutputGrowth& growth, std::optional<double> duration,
+                             std::optional<int64_t> planned) {
+    if (!duration) return reported;
+    int64_t need = reported;
+    for (const auto bytes : {growth.projected(*duration), planned})
+        if (bytes) need = std::max(need, inBlocks(*bytes));
+    return need;
 }
 
 int64_t OutputNeed::ofSplit(const std::vector<double>& spans, const std::vector<int64_t>& written, size_t failed,

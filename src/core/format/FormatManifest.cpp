@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "core/services/PathUtils.h"
 #include "core/services/StrictJson.h"
 
 namespace kolvex {
@@ -13,6 +14,18 @@ using json::JsonError;
 
 std::string Format::canonicalExtension() const {
     return extensions.empty() ? id.rawValue : extensions.front();
+}
+
+std::string Format::extensionFor(const std::filesystem::path& source) const {
+    const std::string name = paths::asciiLower(paths::lastComponent(source));
+    // The longest that fits, as the registry reads a name: "x.tar.gz" is "tar.gz", not "gz".
+    const std::string* kept = nullptr;
+    for (const auto& extension : extensions) {
+        const std::string suffix = "." + paths::asciiLower(extension);
+        if (name.size() > suffix.size() && name.ends_with(suffix) && (!kept || extension.size() > kept->size()))
+            kept = &extension;
+    }
+    return kept ? *kept : canonicalExtension();
 }
 
 namespace {

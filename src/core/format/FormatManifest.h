@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +26,10 @@ struct Format {
 
     // The first extension exactly as written; the id when there is none.
     std::string canonicalExtension() const;
+    // The extension a file of this format made from `source` takes: the source's own where this
+    // format lists it (a trim of "x.oga" stays ".oga"), as the format spells it; else the
+    // canonical one.
+    std::string extensionFor(const std::filesystem::path& source) const;
     bool has(FormatCapability capability) const { return capabilities.contains(capability); }
 
     bool operator==(const Format&) const = default;

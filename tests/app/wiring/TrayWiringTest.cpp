@@ -100,8 +100,16 @@ protected:
     void TearDown() override { tasks->stop(); }
 
     // One source of a format, made small.
-    fs::path make(const Format& format, const std::string& stem) {
-        const std::string extension = format.extensions.front();
+    // Named with `extension`, one of the format's; its first when none is given.
+    fs::path make(const Format& format, const std::string& stem, std::string extension = {}) {
+        if (!extension.empty() && extension != format.extensions.front()) {
+            // Made under the name ffmpeg knows the container by, then given the one asked for.
+            const fs::path made = make(format, stem);
+            const fs::path named = dir.path() / (stem + "." + extension);
+            fs::rename(made, named);
+            return named;
+        }
+        extension = format.extensions.front();
         const fs::path file = dir.path() / (stem + "." + extension);
         const std::string id = format.id.rawValue;
         switch (format.category) {
@@ -256,7 +264,8 @@ std::vector<std::string> videoPackets(const fs::path& file) {
 TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAndIsToldSo) {
     const FormatRegistry& registry = *conversions.registry;
     // The rows: each tool of the manifest over each category it is offered for. Video and sound
-    // in every format (their containers cut differently); the other categories in one.
+    // in every format (their containers cut differently), under each of its extensions; the
+    // other categories in one.
     const std::map<FormatCategory, std::string> representative{{FormatCategory::image, "png"},
                                                                {FormatCategory::pdf, "pdf"},
                                                                {FormatCategory::document, "txt"},
@@ -264,6 +273,7 @@ TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAnd
     struct Row {
         ToolDefinition tool;
         Format format;
+        std::string extension;
     };
     std::vector<Row> rows;
     for (const auto& tool : registry.allTools()) {
@@ -274,11 +284,12 @@ TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAnd
                 ASSERT_NE(chosen, representative.end()) << tool.id << " is offered for a category this test cannot make";
                 const auto format = registry.format(FormatID(chosen->second));
                 ASSERT_TRUE(format && format->category == category) << chosen->second;
-                rows.push_back({tool, *format});
+                rows.push_back({tool, *format, format->extensions.front()});
                 continue;
             }
             for (const auto& format : registry.allFormats()) {
-                if (format.category == category) rows.push_back({tool, format});
+                if (format.category != category) continue;
+                for (const auto& extension : format.extensions) rows.push_back({tool, format, extension});
             }
         }
     }
@@ -287,12 +298,12 @@ TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAnd
     std::map<std::string, std::vector<fs::path>> sources;  // by format id: two of each, for a merge
     int checked = 0;
     for (const auto& row : rows) {
-        const std::string name = row.tool.id + " on " + row.format.id.rawValue;
+        const std::string name = row.tool.id + " on ." + row.extension;
         SCOPED_TRACE(name);
-        auto& made = sources[row.format.id.rawValue];
+        auto& made = sources[row.extension];
         if (made.empty()) {
-            ASSERT_NO_THROW(made.push_back(make(row.format, row.format.id.rawValue + " one")));
-            ASSERT_NO_THROW(made.push_back(make(row.format, row.format.id.rawValue + " two")));
+            ASSERT_NO_THROW(made.push_back(make(row.format, row.extension + " one", row.extension)));
+            ASSERT_NO_THROW(made.push_back(make(row.format, row.extension + " two", row.extension)));
         }
         const std::vector<fs::path> files = row.tool.foldsInputs ? made : std::vector<fs::path>{made.front()};
         const bool isVideo = row.format.category == FormatCategory::video;
@@ -306,7 +317,7 @@ TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAnd
 
         std::vector<fs::path> outputs;
         for (const auto& result : results) {
-            EXPECT_FALSE(result.error) << result.error->shortDescription();
+            EXPECT_FALSE(result.error) << result.error->shortDescription() << ": " << result.error->diagnosticDetail().value_or("");
             EXPECT_TRUE(result.succeeded() || result.leftAsItIs) << "neither written nor left as it is";
             outputs.insert(outputs.end(), result.outputs.begin(), result.outputs.end());
             if (promise.copy) {
@@ -326,6 +337,15 @@ TEST_F(TrayWiringTest, EveryToolOnEveryKindItIsOfferedForDoesWhatItsSheetSaidAnd
                 parts.insert(parts.end(), hashes.begin(), hashes.end());
             }
             EXPECT_EQ(parts, videoPackets(files.front()));
+        }
+        // A tool that keeps the format keeps the source's extension, and the file opens as that.
+        if (!row.tool.outputFormat && (isVideo || row.format.category == FormatCategory::audio)) {
+            for (const auto& output : outputs) {
+                EXPECT_EQ(output.extension().string(), "." + row.extension) << output;
+                EXPECT_TRUE(testing::programOutput(testing::systemFFmpeg(),
+                                                   {"-v", "error", "-xerror", "-i", output.string(), "-f", "null", "-"}))
+                    << output << " does not decode";
+            }
         }
         // The notification tells what happened: the one output by name, or how many.
         const Notification told = announced(results);

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <cctype>
 #include <filesystem>
+#include <iostream>
 
 #include <gtest/gtest.h>
 
 #include "CoordinatorFixture.h"
 #include "core/format/ConversionError.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex::testing {
 namespace {
@@ -38,8 +41,8 @@ TEST_F(CoordinatorTest, ToolJobsGetFreeNamesBesideTheSource) {
     ConversionOptions options = ConversionOptions::defaults();
     auto jobs = coordinator.plan(tool({photo}, "strip-metadata", options));
     ASSERT_EQ(jobs.size(), 1u);
-    // .JPG is the format's first extension: the source holds "photo.jpeg", the plain name is free.
-    EXPECT_EQ(jobs[0].destination, m_dir / "photo.jpg");
+    // The output keeps the source's own extension, one of its format's: the source holds the plain name.
+    EXPECT_EQ(jobs[0].destination, m_dir / "photo 2.jpeg");
     EXPECT_FALSE(jobs[0].options.preserveMetadata);
     EXPECT_TRUE(jobs[0].options.allowPassthrough);
     EXPECT_EQ(jobs[0].options.tool, "strip-metadata");
@@ -58,6 +61,46 @@ TEST_F(CoordinatorTest, ToolJobsGetFreeNamesBesideTheSource) {
     EXPECT_FALSE(resized.options.allowPassthrough);
     EXPECT_FALSE(resized.capability.passthroughPossible);
     EXPECT_TRUE(resized.options.preserveMetadata);
+}
+
+// A tool that keeps the format keeps the source's extension where the format has several: a
+// trim of "x.oga" is an .oga, of "x.tif" a .tif. Every such format of the shipped manifest, under
+// every one of its extensions, with every tool that keeps it.
+TEST_F(CoordinatorTest, ToolOutputsKeepTheSourcesExtension) {
+    const FormatRegistry registry = FormatRegistry::loadBundled();
+    ConversionCoordinator coordinator(registry, {FakeEngine::make("image")}, m_files);
+    int rows = 0;
+    bool ogaTrim = false;
+    for (const Format& format : registry.allFormats()) {
+        if (format.extensions.size() < 2) continue;
+        for (const ToolDefinition& keeping : registry.allTools()) {
+            if (!keeping.categories.contains(format.category) || keeping.outputFormat) continue;
+            for (size_t e = 0; e < format.extensions.size(); ++e) {
+                const std::string& extension = format.extensions[e];
+                SCOPED_TRACE(keeping.id + " of ." + extension);
+                const std::string stem = format.id.rawValue + "-" + keeping.id + "-" + std::to_string(e);
+                std::vector<fs::path> sources = {file(stem + "." + extension)};
+                if (keeping.foldsInputs) sources.push_back(file(stem + "-b." + extension));
+                const auto jobs = coordinator.plan(tool(sources, keeping.id.c_str()));
+                ASSERT_EQ(jobs.size(), 1u);
+                EXPECT_EQ(jobs[0].to.id, format.id);
+                // The source holds the plain name: the first free number beside it.
+                EXPECT_EQ(jobs[0].destination, m_dir / (stem + " 2." + extension));
+                // Spelt as the format spells it, whatever the source's case.
+                std::string upper = extension;
+                for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                std::vector<fs::path> shoutedSources = {file(stem + "-c." + upper)};
+                if (keeping.foldsInputs) shoutedSources.push_back(file(stem + "-d." + upper));
+                const auto shouted = coordinator.plan(tool(shoutedSources, keeping.id.c_str()));
+                EXPECT_EQ(paths::lastComponent(shouted.at(0).destination).ends_with("." + extension), true)
+                    << shouted.at(0).destination;
+                ++rows;
+                ogaTrim = ogaTrim || (extension == "oga" && keeping.id == "trim");
+            }
+        }
+    }
+    EXPECT_TRUE(ogaTrim) << "the manifest no longer gives Ogg sound two extensions";
+    std::cout << rows << " format, extension and tool rows\n";
 }
 
 TEST_F(CoordinatorTest, ToolOutputFormats) {

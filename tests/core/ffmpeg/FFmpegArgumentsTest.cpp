@@ -75,7 +75,7 @@ TEST(FFmpegArguments, WorkedExamples) {
                       kPixelLimit,
                       {"-i", "/in/-i.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-c", "copy", "-sn", "-dn"},
                       kStrip,
-                      {"-movflags", "+faststart", "/out/b.mov"}}));
+                      {"-f", "mov", "-movflags", "+faststart", "/out/b.mov"}}));
 }
 
 TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
@@ -241,7 +241,7 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
         {"normalize video", "mp4", "mov", options([](auto& o) { o.tool = "normalize"; }), Decision::reencode(""),
          concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264,
                  {"-vf", kEven, "-af", "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a", "aac",
-                  "-b:a", "192k", "-movflags", "+faststart"}})},
+                  "-b:a", "192k", "-f", "mov", "-movflags", "+faststart"}})},
         {"webp still", "mp4", "webp", options([](auto& o) { o.quality = 0.5; o.preserveMetadata = false; }), Decision::reencode(""),
          {"-an", "-frames:v", "1", "-c:v", "libwebp", "-quality", "50", "-pix_fmt", "yuva420p"}},
         {"png still is written as one named file", "mp4", "png", options([](auto& o) { o.maxDimension = 32; }), Decision::reencode(""),

@@ -33,11 +33,56 @@ TEST(OutputNeed, ProjectsWhatTheRunWritesFromItsPlan) {
                                    "192k", "a.webm"},
                                   probe, 10, 1),
               int64_t{11'115'000});
-    // A picture at a constant quality states no rate: its sound is the least it writes.
-    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "aac", "-b:a", "128k", "a.mp4"}, probe, 8, 1),
-              int64_t{128'000});
-    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "a.mp4"}, probe, 8, 1), std::nullopt);
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp3", "-c:a", "pcm_s16le", "a.wav"}, probe, 0, 1), std::nullopt);
+}
+
+// Pictures encoded at a constant quality state no rate: they cost what the source spends on its
+// own pictures, and two fifths more, whenever the volume filled.
+TEST(OutputNeed, PicturesAtAConstantQualityCostWhatTheSourceSpendsOnThem) {
+    MediaProbe film = stereo(48000, 20);
+    film.videoCodec = "h264";
+    film.audioBitrate = 128'000;
+    // 20 s in 12.8 MB: 5120 kb/s, 4992 of them pictures; 8 s of them, and 192 kb/s of sound.
+    const int64_t source = 12'800'000;
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "aac", "-b:a", "192k", "a.mp4"}, film, 8, source),
+              int64_t{(4'992'000 * 7 / 5 + 192'000) / 8 * 8});
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libvpx-vp9", "-an", "a.webm"}, film, 8, source),
+              int64_t{4'992'000 * 7 / 5});
+    // A compress copies the sound: at its own rate.
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "copy", "a.mp4"}, film, 8, source),
+              int64_t{(4'992'000 * 7 / 5 + 128'000)});
+    // A rate asked of the encoder is what it spends.
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-b:v", "1000k", "-an", "a.mp4"}, film, 8, source),
+              int64_t{1'000'000});
+    // A still picture, a source with no pictures, or no length to tell a rate by: the sound alone.
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-frames:v", "1", "-c:v", "libx264", "a.mp4"}, film, 8, source),
+              std::nullopt);
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "aac", "-b:a", "128k", "a.mp4"},
+                                  stereo(48000, 20), 8, source),
+              int64_t{128'000});
+    MediaProbe endless = film;
+    endless.durationSeconds.reset();
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "a.mp4"}, endless, 8, source), std::nullopt);
+    // A source too small to tell a rate costs no less than the least a film takes.
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-an", "a.mp4"}, film, 8, 1000),
+              int64_t{120'000 * 7 / 5});
+}
+
+// When the volume fills, the need is the most of what ffmpeg's failure said, the output's growth
+// (which errs low: the encoder holds its latest seconds) and its plan.
+TEST(OutputNeed, WhenFullTheMostOfWhatIsKnown) {
+    // Full at once: nothing grown, the plan.
+    EXPECT_EQ(OutputNeed::whenFull(70'000, OutputGrowth(), 10, 5'000'000), OutputNeed::inBlocks(5'000'000));
+    // Four seconds of growth at 500 KB a second, past the header: 5 MB for 10 s.
+    OutputGrowth grown;
+    grown.add(100'000, 1.0);
+    grown.add(2'100'000, 5.0);
+    EXPECT_EQ(OutputNeed::whenFull(70'000, grown, 10, std::nullopt), OutputNeed::inBlocks(5'000'000));
+    EXPECT_EQ(OutputNeed::whenFull(70'000, grown, 10, 4'000'000), OutputNeed::inBlocks(5'000'000));
+    EXPECT_EQ(OutputNeed::whenFull(70'000, grown, 10, 8'000'000), OutputNeed::inBlocks(8'000'000));
+    // What ffmpeg's failure said stands when it is more; without a length nothing projects.
+    EXPECT_EQ(OutputNeed::whenFull(30'000'000, grown, 10, 8'000'000), 30'000'000);
+    EXPECT_EQ(OutputNeed::whenFull(70'000, grown, std::nullopt, 8'000'000), 70'000);
 }
 
 // A split's need is every part's: those written as they are, the rest by their spans at the
