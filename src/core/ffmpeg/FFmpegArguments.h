@@ -103,6 +103,14 @@ public:
     // How long one picture of an AVI lasts, from its frame rate (AVI's pictures follow each other
     // at it, with no times of their own); none for any other source.
     static std::optional<double> aviPictureTime(const std::optional<MediaProbe>& probe);
+    // This FFmpeg's Matroska and WebM writer states Opus' pre-skip as the track's codec delay
+    // without moving the packets' times by it, and every reader takes that delay off them: the
+    // first packet, which starts the pre-skip before the sound, would lie that much before 0, and
+    // ffmpeg would move every stream later to keep it from going negative, the pictures away from
+    // their sound (6.5 ms). The sound is handed to the encoder that much later, so its first
+    // packet starts at 0 and a player starts the sound where it was. The filter for `encoder` into
+    // `target`; none elsewhere.
+    static std::optional<std::string> preSkipShift(const Format& target, const std::string& encoder);
     // The audio-stream arguments of a video output.
     static Arguments audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe);
     // Loudness normalisation to -16 LUFS, planar float samples, then an optional resampling.
