@@ -74,6 +74,15 @@ public:
     static std::string audioEncoder(const Format& target);
     static std::string imageEncoder(const Format& target);
 
+    // MPEG-4 Part 2 pictures packed as DivX and Xvid pack them in AVI (a reference picture and
+    // the B-frame after it in one chunk, a placeholder after that) are no valid MPEG-4 elsewhere,
+    // and ffmpeg makes up their times as it reads them, before a filter of the copy could unpack
+    // them: a copy out of the AVI would show pictures twice and in the wrong order. Whether a copy
+    // of `job` is made from an AVI of its own first, the pictures unpacked, every one in its chunk.
+    static bool unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe);
+    // The run that writes that AVI to `to`: the streams a copy keeps, copied, the pictures unpacked.
+    static Arguments unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to);
+
     // The picture of a video deliverable: 8-bit 4:2:0 and, for H.264, the High profile. Left to
     // itself the encoder keeps a GIF's, PNG's, ProRes' or 10-bit source's chroma and depth
     // (High 4:4:4, High 10), which phones, browsers and most players refuse. No B-frames in AVI.

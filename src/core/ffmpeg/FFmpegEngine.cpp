@@ -412,6 +412,17 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
                              [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
         });
     }
+    if (FFmpegArguments::unpacksFirst(job, decision, probe)) {
+        return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            const fs::path unpacked = scratch / "unpacked.avi";
+            runFFmpeg(job, FFmpegArguments::unpackedCopy(staged, probe, unpacked), duration,
+                      [&](double f) { report(f * 0.5); }, {}, stop);
+            ConversionJob fromUnpacked = staged;
+            fromUnpacked.source = unpacked;
+            return runFFmpeg(job, FFmpegArguments::build(fromUnpacked, decision, probe, cut, reencodeSeek), duration,
+                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
+        });
+    }
     std::optional<std::pair<fs::path, int64_t>> watched;
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);
