@@ -414,13 +414,12 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
     }
     if (FFmpegArguments::unpacksFirst(job, decision, probe)) {
         return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
-            const fs::path unpacked = scratch / "unpacked.avi";
-            runFFmpeg(job, FFmpegArguments::unpackedCopy(staged, probe, unpacked), duration,
-                      [&](double f) { report(f * 0.5); }, {}, stop);
-            ConversionJob fromUnpacked = staged;
-            fromUnpacked.source = unpacked;
-            return runFFmpeg(job, FFmpegArguments::build(fromUnpacked, decision, probe, cut, reencodeSeek), duration,
-                             [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
+            ConversionJob unpacked = staged;
+            unpacked.source = scratch / "unpacked.avi";
+            const auto unpack = FFmpegArguments::unpackedCopy(staged, probe, unpacked.source);
+            runFFmpeg(job, unpack, duration, [&](double f) { report(f / 2); }, {}, stop);
+            const auto copy = FFmpegArguments::build(unpacked, decision, probe, cut, reencodeSeek);
+            return runFFmpeg(job, copy, duration, [&](double f) { report(0.5 + f / 2); }, {}, stop);
         });
     }
     std::optional<std::pair<fs::path, int64_t>> watched;
