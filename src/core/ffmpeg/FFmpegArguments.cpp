@@ -188,6 +188,14 @@ std::optional<double> aviPictureLag(const std::optional<MediaProbe>& probe) {
     return static_cast<double>(probe->videoDecodeDelay) * *picture;
 }
 
+// Whether a re-encode into `target` keeps each picture's own time. ffmpeg's encoders count time
+// in pictures of the frame rate by default, so a first picture that lies between two places of
+// that grid moves onto the next: the H.264 and AAC Matroska files ffmpeg and others write start
+// their pictures after the sound's priming (21 ms at 48 kHz), and every picture of a re-encode
+// showed 19 ms late. The encoders are given the source's own clock, and each picture its time.
+// AVI has no times but that grid: its pictures are put on it.
+bool keepsPictureTimes(const Format& target) { return target.id.rawValue != "avi"; }
+
 // An AVI's pictures lie on a grid of its frame rate, and its time base is that grid: a cut that
 // starts between two pictures would have its first picture's time rounded down to the start, and
 // every later picture with it, so one picture too many would reach the end. A re-encoded cut of
@@ -281,7 +289,8 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
             append(args, mapping);
             if (soundAlone) append(args, {"-vn"});
         }
-        if (reencodedPictures) append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
+        if (reencodedPictures || (encodesPictures && keepsPictureTimes(job.to)))
+            append(args, {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"});
         if (outputCut) {
             if (headCut) append(args, {"-ss", fmt::format("{:.6f}", *headCut)});
             if (length) append(args, {"-t", timestamp(*length)});
@@ -394,36 +403,42 @@ std::optional<std::string> FFmpegArguments::primingCut(const Format& target, con
     return "atrim=start_sample=1024,asetpts=PTS-STARTPTS";
 }
 
+std::optional<std::string> FFmpegArguments::preSkipShift(const Format& target, const std::string& encoder) {
+    if (target.id.rawValue != "webm" || encoder != "libopus") return std::nullopt;
+    // libopus' pre-skip: 312 samples at 48 kHz (its "audio" application, ffmpeg's default).
+    return "asetpts=PTS+312/48000/TB";
+}
+
 Arguments FFmpegArguments::audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
-    Arguments args;
-    auto priming = primingCut(job.to, audioEncoder(job.to));
-    // A cut's sound ends where the cut does before its priming is made room for: the output's
-    // end would otherwise let the priming's length more through.
-    if (priming && job.isTrim()) {
-        if (const auto length = trimLength(job)) priming = fmt::format("atrim=end={:.6f},{}", *length, *priming);
-    }
-    // AVI states no start for its sound: a sound that begins after the pictures is given
-    // silence before it, from the output's start.
-    const std::string lead = job.to.id.rawValue == "avi" && !job.isTrim() ? "aresample=first_pts=0," : "";
-    if (isTool(job, "normalize")) {
-        std::string filter = lead + loudnessFilter(probe ? probe->audioSampleRate : std::nullopt);
-        if (priming) filter += "," + *priming;
-        args = {"-af", filter, "-c:a", audioEncoder(job.to)};
-        append(args, audioBitrateArguments(job));
-        ConversionJob keptRate = job;
-        keptRate.options.sampleRate.reset();
-        append(args, soundShapeArguments(keptRate, probe, audioEncoder(job.to)));
-        return args;
-    }
     if (isTool(job, "compress") && !job.options.audioBitrate && probe && probe->audioCodec &&
         ContainerCompatibility::accepts(*probe->audioCodec, job.to.id))
         return {"-c:a", "copy"};
-    if (priming || !lead.empty()) args = {"-af", priming ? lead + *priming : lead.substr(0, lead.size() - 1)};
-    append(args, {"-c:a", audioEncoder(job.to)});
+    const std::string encoder = audioEncoder(job.to);
+    std::vector<std::string> filters;
+    // AVI states no start for its sound: a sound that begins after the pictures is given
+    // silence before it, from the output's start.
+    if (job.to.id.rawValue == "avi" && !job.isTrim()) filters.emplace_back("aresample=first_pts=0");
+    if (isTool(job, "normalize")) filters.push_back(loudnessFilter(probe ? probe->audioSampleRate : std::nullopt));
+    if (auto priming = primingCut(job.to, encoder)) {
+        // A cut's sound ends where the cut does before its priming is made room for: the output's
+        // end would otherwise let the priming's length more through.
+        if (const auto length = trimLength(job); length && job.isTrim())
+            filters.push_back(fmt::format("atrim=end={:.6f}", *length));
+        filters.push_back(*priming);
+    }
+    const auto shift = preSkipShift(job.to, encoder);
+    if (shift) filters.push_back(*shift);
+    Arguments args;
+    if (!filters.empty()) args = {"-af", fmt::format("{}", fmt::join(filters, ","))};
+    append(args, {"-c:a", encoder});
     append(args, audioBitrateArguments(job));
+    // A film's sound keeps its rate where its encoder takes it. Opus in WebM is written at its own
+    // 48 kHz, the rate its pre-skip is counted in: this FFmpeg's Matroska writer states the
+    // pre-skip of another rate as if it were of 48 kHz, and a player would start the sound early.
     ConversionJob keptRate = job;
-    keptRate.options.sampleRate.reset();  // a film's sound keeps its rate where its encoder takes it
-    append(args, soundShapeArguments(keptRate, probe, audioEncoder(job.to)));
+    keptRate.options.sampleRate.reset();
+    if (shift && probe && probe->audioSampleRate && *probe->audioSampleRate != 48000) keptRate.options.sampleRate = 48000;
+    append(args, soundShapeArguments(keptRate, probe, encoder));
     return args;
 }
 

@@ -74,6 +74,15 @@ public:
     static std::string audioEncoder(const Format& target);
     static std::string imageEncoder(const Format& target);
 
+    // MPEG-4 Part 2 pictures packed as DivX and Xvid pack them in AVI (a reference picture and
+    // the B-frame after it in one chunk, a placeholder after that) are no valid MPEG-4 elsewhere,
+    // and ffmpeg makes up their times as it reads them, before a filter of the copy could unpack
+    // them: a copy out of the AVI would show pictures twice and in the wrong order. Whether a copy
+    // of `job` is made from an AVI of its own first, the pictures unpacked, every one in its chunk.
+    static bool unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe);
+    // The run that writes that AVI to `to`: the streams a copy keeps, copied, the pictures unpacked.
+    static Arguments unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to);
+
     // The picture of a video deliverable: 8-bit 4:2:0 and, for H.264, the High profile. Left to
     // itself the encoder keeps a GIF's, PNG's, ProRes' or 10-bit source's chroma and depth
     // (High 4:4:4, High 10), which phones, browsers and most players refuse. No B-frames in AVI.
@@ -103,6 +112,14 @@ public:
     // How long one picture of an AVI lasts, from its frame rate (AVI's pictures follow each other
     // at it, with no times of their own); none for any other source.
     static std::optional<double> aviPictureTime(const std::optional<MediaProbe>& probe);
+    // This FFmpeg's Matroska and WebM writer states Opus' pre-skip as the track's codec delay
+    // without moving the packets' times by it, and every reader takes that delay off them: the
+    // first packet, which starts the pre-skip before the sound, would lie that much before 0, and
+    // ffmpeg would move every stream later to keep it from going negative, the pictures away from
+    // their sound (6.5 ms). The sound is handed to the encoder that much later, so its first
+    // packet starts at 0 and a player starts the sound where it was. The filter for `encoder` into
+    // `target`; none elsewhere.
+    static std::optional<std::string> preSkipShift(const Format& target, const std::string& encoder);
     // The audio-stream arguments of a video output.
     static Arguments audioArguments(const ConversionJob& job, const std::optional<MediaProbe>& probe);
     // Loudness normalisation to -16 LUFS, planar float samples, then an optional resampling.

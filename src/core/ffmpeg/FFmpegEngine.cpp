@@ -372,6 +372,16 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
                              [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
         });
     }
+    if (FFmpegArguments::unpacksFirst(job, decision, probe)) {
+        return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
+            ConversionJob unpacked = staged;
+            unpacked.source = scratch / "unpacked.avi";
+            const auto unpack = FFmpegArguments::unpackedCopy(staged, probe, unpacked.source);
+            runFFmpeg(job, unpack, duration, [&](double f) { report(f / 2); }, {}, stop);
+            const auto copy = FFmpegArguments::build(unpacked, decision, probe, cut, reencodeSeek);
+            return runFFmpeg(job, copy, duration, [&](double f) { report(0.5 + f / 2); }, {}, stop);
+        });
+    }
     std::optional<std::pair<fs::path, int64_t>> watched;
     if (decision.isPassthrough()) {
         if (const auto expected = expectedPassthroughBytes(job, probe, *m_files)) watched = std::pair(staged.destination, *expected);

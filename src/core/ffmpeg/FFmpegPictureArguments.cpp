@@ -12,6 +12,7 @@
 #include "core/conversion/ResizePlan.h"
 #include "core/conversion/SizeEstimator.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex {
 
@@ -21,6 +22,19 @@ Arguments FFmpegArguments::playablePicture(const Format& target) {
     Arguments args = {"-pix_fmt", "yuv420p"};
     if (videoEncoder(target) == FFmpegEncoders::platformName("h264_videotoolbox")) args.insert(args.end(), {"-profile:v", "high"});
     if (target.id.rawValue == "avi") args.insert(args.end(), {"-bf", "0"});
+    return args;
+}
+
+bool FFmpegArguments::unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe) {
+    return probe.packedBFrames && decision.isPassthrough() && !decision.dropsVideo && job.to.id.rawValue != "avi";
+}
+
+Arguments FFmpegArguments::unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to) {
+    Arguments args = common();
+    const Arguments input = inputFormat(probe.demuxer);
+    args.insert(args.end(), input.begin(), input.end());
+    args.insert(args.end(), {"-i", paths::absolute(job.source).string(), "-map", "0:V:0", "-map", "0:a:0?", "-c", "copy",
+                             "-sn", "-dn", "-bsf:v", "mpeg4_unpack_bframes", "-f", "avi", paths::absolute(to).string()});
     return args;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/BareAacEnd.h"
@@ -333,9 +334,12 @@ std::vector<std::string> FFmpegEngine::normalisingArguments(const ConversionJob&
     }
     graph += inputs + fmt::format("concat=n={}:v={}:a={}", sources.size(), plan.wantsVideo ? 1 : 0, plan.wantsAudio ? 1 : 0);
     if (plan.wantsVideo) graph += "[joined]";
-    const auto priming = plan.wantsVideo ? FFmpegArguments::primingCut(job.to, audioEncoder) : std::nullopt;
-    if (plan.wantsAudio) graph += priming ? "[joineda]" : "[outa]";
-    if (plan.wantsAudio && priming) graph += fmt::format(";[joineda]{}[outa]", *priming);
+    std::vector<std::string> joinedSound;
+    if (const auto priming = plan.wantsVideo ? FFmpegArguments::primingCut(job.to, audioEncoder) : std::nullopt)
+        joinedSound.push_back(*priming);
+    if (const auto shift = FFmpegArguments::preSkipShift(job.to, audioEncoder)) joinedSound.push_back(*shift);
+    if (plan.wantsAudio) graph += joinedSound.empty() ? "[outa]" : "[joineda]";
+    if (plan.wantsAudio && !joinedSound.empty()) graph += fmt::format(";[joineda]{}[outa]", fmt::join(joinedSound, ","));
     // One frame rate for the joined pictures: each file keeps its own length, where a rate set
     // per file would round each to whole frames and move every later join.
     if (plan.wantsVideo) graph += fmt::format(";[joined]fps={}[outv]", plan.frameRate);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/ffmpeg/LibavProber.h"
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -191,18 +193,74 @@ MediaProbe factsOf(const AVFormatContext& format) {
     return probe;
 }
 
+// Where the start code 00 00 01 `code` begins in `data` at or after `from`, or `size`.
+size_t startCode(const uint8_t* data, size_t size, uint8_t code, size_t from = 0) {
+    for (size_t i = from; i + 3 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code) return i;
+    return size;
+}
+
+// DivX's user data, "DivX" then its version, "b" or "Build" and its build number, and a last
+// letter: "p" says the stream is packed.
+bool saysPacked(const uint8_t* data, size_t size) {
+    constexpr uint8_t kUserData = 0xB2;
+    for (size_t at = startCode(data, size, kUserData); at < size; at = startCode(data, size, kUserData, at + 4)) {
+        size_t end = at + 4;  // the user data runs to the next start code
+        while (end < size && !(end + 2 < size && data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1)) ++end;
+        const std::string text(reinterpret_cast<const char*>(data) + at + 4, end - at - 4);
+        if (!text.starts_with("DivX")) continue;
+        size_t i = 4;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (text.compare(i, 5, "Build") == 0) i += 5;
+        else if (text.compare(i, 1, "b") == 0) i += 1;
+        else continue;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i < text.size() && text[i] == 'p') return true;
+    }
+    return false;
+}
+
+// Whether an AVI's MPEG-4 Part 2 pictures are packed: DivX's user data says so, or one of the
+// first chunks holds two pictures. Reads from where the input stands.
+bool packsBFrames(AVFormatContext& format, const MediaProbe& probe) {
+    if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") return false;
+    const int video = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video < 0) return false;
+    const AVCodecParameters& parameters = *format.streams[video]->codecpar;
+    if (parameters.extradata && saysPacked(parameters.extradata, static_cast<size_t>(parameters.extradata_size))) return true;
+    AVPacket* packet = av_packet_alloc();
+    if (!packet) return false;
+    constexpr uint8_t kPicture = 0xB6;
+    bool packed = false;
+    for (int read = 0, pictures = 0; !packed && read < 256 && pictures < 16 && av_read_frame(&format, packet) >= 0; ++read) {
+        if (packet->stream_index == video) {
+            ++pictures;
+            const auto size = static_cast<size_t>(packet->size);
+            const size_t first = startCode(packet->data, size, kPicture);
+            packed = saysPacked(packet->data, size) || (first < size && startCode(packet->data, size, kPicture, first + 4) < size);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return packed;
+}
+
 }  // namespace
 
 LibavProber::LibavProber() = default;
 
 MediaProbe LibavProber::probe(const fs::path& url, std::stop_token stop) const {
     const LibavInput input(url, stop, kTimeLimit);
-    return factsOf(input.format());
+    MediaProbe probe = factsOf(input.format());
+    probe.packedBFrames = packsBFrames(input.format(), probe);
+    return probe;
 }
 
 MediaProbe LibavProber::probeHeaders(const fs::path& url, std::stop_token stop) const {
     const LibavInput input(url, stop, kTimeLimit, LibavInput::Reading::headersWhenComplete);
-    return factsOf(input.format());
+    MediaProbe probe = factsOf(input.format());
+    probe.packedBFrames = packsBFrames(input.format(), probe);
+    return probe;
 }
 
 MediaProbe LibavProber::facts(const LibavInput& input) { return factsOf(input.format()); }

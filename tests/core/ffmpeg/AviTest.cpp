@@ -1,18 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // AVI states no presentation times and no encoder delay: every AVI written keeps its sound with
 // its pictures, and AVI's pictures with B-frames copy into Matroska and MP4. Judged by ffmpeg's
-// decoders: a white picture and a click, both at 1.0 s in the source.
+// decoders: a white picture and a click, both at 1.0 s in the source. MPEG-4 pictures packed as
+// DivX and Xvid pack them copy out of AVI with every picture once.
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <sstream>
+#include <string>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "core/ffmpeg/ContainerCompatibility.h"
 #include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/services/Preferences.h"
 #include "JoinMarks.h"
 #include "MediaReport.h"
 #include "FixedProber.h"
+#include "PackedBFrames.h"
 #include "support/FakeFFmpeg.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -110,6 +117,40 @@ TEST_F(Avi, BFramesCopyIntoMatroskaAndMp4) {
             fs::remove(out);
         }
         fs::remove(source);
+    }
+}
+
+// An Xvid AVI whose B-frames are packed (ffmpeg decodes it as it should: every picture once, in
+// order) copied into every other container that takes its pictures: every picture once, in
+// order, at its time, decoded without complaint, and still a copy.
+TEST_F(Avi, PackedBFramesCopyOutEveryPictureOnce) {
+    auto args = JoinMarks::numberedPictures(1.2, "25", "64x48", 2.0);  // numbers only, no flash
+    // B-frames between P-frames: no picture taken for a new scene (each number changes it all).
+    args.insert(args.end(), {"-c:v", "mpeg4", "-bf", "1", "-g", "12", "-sc_threshold", "1000000000", "-q:v", "3", "-vtag", "XVID"});
+    const fs::path made = testing::makeMedia(m_dir / "made.avi", args);
+    const fs::path source = m_dir / "packed.avi";
+    testing::packBFrames(made, source, 5);  // 25 pictures a second: a 5-bit time field
+    std::vector<int> numbers(30);
+    std::iota(numbers.begin(), numbers.end(), 0);
+    ASSERT_EQ(JoinMarks::pictureNumbers(source), numbers) << "ffmpeg's own reading of the source";
+    ASSERT_EQ(testing::MediaReport::of(source).decodeErrors, "");
+    EXPECT_TRUE(LibavProber().probe(source).packedBFrames);
+    EXPECT_FALSE(LibavProber().probe(made).packedBFrames);
+    for (const std::string to : {"mp4", "m4v", "mov", "mkv", "webm"}) {
+        if (!ContainerCompatibility::accepts("mpeg4", FormatID(to))) continue;
+        SCOPED_TRACE("into " + to);
+        const auto outcome = convert(source, "avi", to, [](ConversionOptions&) {});
+        const fs::path out = outcome.outputs.at(0);
+        EXPECT_TRUE(outcome.usedPassthrough);
+        EXPECT_EQ(testing::MediaReport::of(out).decodeErrors, "");
+        EXPECT_EQ(JoinMarks::pictureNumbers(out), numbers);
+        // Each picture shown for its own time: one picture's after the one before.
+        std::istringstream shown(testing::probeEntry(out, "frame=pts_time", "v:0"));
+        std::vector<double> times;
+        for (std::string line; std::getline(shown, line);) times.push_back(std::stod(line));
+        ASSERT_EQ(times.size(), 30u);
+        for (size_t i = 1; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], kPicture, 1e-3) << "picture " << i;
+        fs::remove(out);
     }
 }
 

@@ -23,6 +23,8 @@ Args concat(std::initializer_list<Args> parts) {
 const Args kStrip = {"-map_metadata", "-1", "-map_chapters", "-1"};
 const std::string kEven = "crop=trunc(iw/2)*2:trunc(ih/2)*2";
 const Args kH264 = {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-profile:v", "high"};
+// A re-encoded picture keeps its own time, on the source's clock.
+const Args kOwnTimes = {"-fps_mode", "passthrough", "-enc_time_base:v", "-1"};
 // Every source is read with its decoders held to 8192 × 8192 pixels a picture.
 const Args kPixelLimit = {"-max_pixels", "67108864"};
 
@@ -58,9 +60,9 @@ TEST(FFmpegArguments, WorkedExamples) {
     EXPECT_EQ(FFmpegArguments::build(job, Decision::reencode("r"), std::nullopt),
               concat({FFmpegArguments::common(), kPixelLimit,
                       {"-i", "/in/a.mp4", "-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
-                       "yuv420p", "-row-mt", "1", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-c:a", "libopus",
-                       "-b:a", "192k"},
-                      kStrip,
+                       "yuv420p", "-row-mt", "1", "-b:v", "8700k", "-maxrate", "9570k", "-bufsize", "17400k", "-vf", kEven, "-af",
+                       "asetpts=PTS+312/48000/TB", "-c:a", "libopus", "-b:a", "192k"},
+                      kStrip, kOwnTimes,
                       {"/out/a.webm"}}));
 
     // A stream copy of a trimmed span into mov.
@@ -121,8 +123,8 @@ TEST(FFmpegArguments, Vp9SpreadsOverTheProcessorsWithoutTouchingQuality) {
     without.insert(without.end(), at + 4, line.end());
     EXPECT_EQ(mapping(without), concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn", "-c:v", "libvpx-vp9", "-pix_fmt",
                                          "yuv420p", "-b:v", "6500k", "-maxrate", "7150k", "-bufsize", "13000k", "-vf", kEven,
-                                         "-c:a", "libopus", "-b:a", "192k"},
-                                        kStrip}));
+                                         "-af", "asetpts=PTS+312/48000/TB", "-c:a", "libopus", "-b:a", "192k"},
+                                        kStrip, kOwnTimes}));
 }
 
 // A copied trim is sought just before its keyframe and drops what the seek read before it; one
@@ -228,9 +230,10 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
         {"remove-audio copy", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; }), Decision::passthrough(false, ""),
          {"-map", "0:V:0", "-an", "-c", "copy", "-sn", "-dn"}},
         {"remove-audio re-encode", "mp4", "mkv", options([](auto& o) { o.tool = "remove-audio"; o.preserveMetadata = false; }),
-         Decision::reencode(""), concat({{"-map", "0:V:0", "-an", "-sn", "-dn"}, kH264, {"-vf", kEven}, kStrip})},
+         Decision::reencode(""), concat({{"-map", "0:V:0", "-an", "-sn", "-dn"}, kH264, {"-vf", kEven}, kStrip, kOwnTimes})},
         {"compress copies audio the container takes", "mp4", "mp4", options([](auto& o) { o.tool = "compress"; }), Decision::reencode(""),
-         concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264, {"-vf", kEven, "-c:a", "copy", "-movflags", "+faststart"}})},
+         concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264, {"-vf", kEven, "-c:a", "copy"}, kOwnTimes,
+                 {"-movflags", "+faststart"}})},
         {"lossless audio has no bit rate", "mp4", "flac", options([](auto& o) { o.sampleRate = 48000.7; }), Decision::reencode(""),
          {"-vn", "-map", "0:a:0", "-c:a", "flac", "-ar", "48000"}},
         {"lossy audio bit rate", "wav", "mp3", options([](auto& o) { o.audioBitrate = 320000; }), Decision::reencode(""),
@@ -241,7 +244,8 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
         {"normalize video", "mp4", "mov", options([](auto& o) { o.tool = "normalize"; }), Decision::reencode(""),
          concat({{"-map", "0:V:0", "-map", "0:a:0?", "-sn", "-dn"}, kH264,
                  {"-vf", kEven, "-af", "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_fmts=fltp,aresample=44100", "-c:a", "aac",
-                  "-b:a", "192k", "-f", "mov", "-movflags", "+faststart"}})},
+                  "-b:a", "192k"},
+                 kOwnTimes, {"-f", "mov", "-movflags", "+faststart"}})},
         {"webp still", "mp4", "webp", options([](auto& o) { o.quality = 0.5; o.preserveMetadata = false; }), Decision::reencode(""),
          {"-an", "-frames:v", "1", "-c:v", "libwebp", "-quality", "50", "-pix_fmt", "yuva420p"}},
         {"png still is written as one named file", "mp4", "png", options([](auto& o) { o.maxDimension = 32; }), Decision::reencode(""),
@@ -257,7 +261,8 @@ TEST(FFmpegArguments, MappingsPerTargetAndTool) {
                  {"-vf",
                   "crop=trunc(iw*0.500000/2)*2:trunc(ih*0.500000/2)*2:trunc(iw*0.250000/2)*2:trunc(ih*0.000000/2)*2,"
                   "scale='trunc(min(1,1280/max(iw,ih))*iw/2)*2':'trunc(min(1,1280/max(iw,ih))*ih/2)*2'",
-                  "-c:a", "aac", "-b:a", "192k"}})},
+                  "-c:a", "aac", "-b:a", "192k"},
+                 kOwnTimes})},
     };
     for (const auto& c : cases) {
         const auto job = testing::mediaJob("/in/x." + c.from, "/out/y." + c.to, c.from, c.to, c.options);

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "PackedBFrames.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace kolvex::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kPictureStart = 0xB6;  // a picture (VOP) header's start code
+constexpr int kBFrame = 2;               // its coding type: 0 I, 1 P, 2 B, 3 S
+
+// Where the start code 00 00 01 `code` begins in `data`, at or after `from`.
+size_t startCode(const Bytes& data, uint8_t code, size_t from = 0) {
+    for (size_t i = from; i + 3 < data.size(); ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code) return i;
+    return std::string::npos;
+}
+
+int codingType(const Bytes& packet) {
+    const size_t at = startCode(packet, kPictureStart);
+    return at == std::string::npos || at + 4 >= packet.size() ? -1 : packet[at + 4] >> 6;
+}
+
+class BitReader {
+public:
+    BitReader(const Bytes& data, size_t byte) : m_data(data), m_bit(byte * 8) {}
+    uint32_t read(int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i, ++m_bit) {
+            if (m_bit / 8 >= m_data.size()) throw std::runtime_error("a picture header runs past its packet");
+            value = value << 1 | ((m_data[m_bit / 8] >> (7 - m_bit % 8)) & 1);
+        }
+        return value;
+    }
+
+private:
+    const Bytes& m_data;
+    size_t m_bit;
+};
+
+class BitWriter {
+public:
+    void put(int count, uint32_t value) {
+        for (int i = count - 1; i >= 0; --i, ++m_bits) {
+            if (m_bits % 8 == 0) m_bytes.push_back(0);
+            if ((value >> i) & 1) m_bytes.back() |= static_cast<uint8_t>(0x80 >> (m_bits % 8));
+        }
+    }
+    bool aligned() const { return m_bits % 8 == 0; }
+    const Bytes& bytes() const { return m_bytes; }
+
+private:
+    Bytes m_bytes;
+    size_t m_bits = 0;
+};
+
+// A picture that is not coded, holding the place where `reference` shows: a P picture header with
+// the reference's time, "not coded", then the stuffing to the next byte (a zero, then ones).
+Bytes notCoded(const Bytes& reference, int timeIncrementBits) {
+    const size_t at = startCode(reference, kPictureStart);
+    BitReader in(reference, at + 4);
+    in.read(2);
+    BitWriter out;
+    out.put(32, 0x100 | kPictureStart);
+    out.put(2, 1);
+    uint32_t second;
+    while ((second = in.read(1)) == 1) out.put(1, 1);  // the whole seconds, then a zero
+    out.put(1, 0);
+    out.put(1, in.read(1));  // marker
+    out.put(timeIncrementBits, in.read(timeIncrementBits));
+    out.put(1, in.read(1));  // marker
+    out.put(1, 0);           // not coded
+    out.put(1, 0);
+    while (!out.aligned()) out.put(1, 1);
+    return out.bytes();
+}
+
+struct InputCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct OutputCloser {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb) avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+void check(int result, const std::string& what) {
+    if (result < 0) throw std::runtime_error(what + " failed");
+}
+
+}  // namespace
+
+void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits) {
+    AVFormatContext* opened = nullptr;
+    check(avformat_open_input(&opened, from.c_str(), nullptr, nullptr), "opening " + from.string());
+    const std::unique_ptr<AVFormatContext, InputCloser> input(opened);
+    check(avformat_find_stream_info(input.get(), nullptr), "reading " + from.string());
+    const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    check(video, "finding the pictures of " + from.string());
+
+    struct Chunk {
+        Bytes data;
+        bool key = false;
+    };
+    std::vector<Chunk> chunks;
+    Bytes reference;
+    bool packable = false;  // the last chunk is a reference picture with no B-frame in it yet
+    bool placeHeld = false; // a reference shares its chunk and waits for the place it shows at
+    const std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == video) {
+            Bytes data(packet->data, packet->data + packet->size);
+            if (codingType(data) == kBFrame) {
+                if (packable) {
+                    chunks.back().data.insert(chunks.back().data.end(), data.begin(), data.end());
+                    placeHeld = true;
+                } else {
+                    chunks.push_back({std::move(data)});
+                }
+                packable = false;
+            } else {
+                if (placeHeld) chunks.push_back({notCoded(reference, timeIncrementBits)});
+                placeHeld = false;
+                reference = data;
+                chunks.push_back({std::move(data), (packet->flags & AV_PKT_FLAG_KEY) != 0});
+                packable = true;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (placeHeld) chunks.push_back({notCoded(reference, timeIncrementBits)});
+    if (chunks.empty()) throw std::runtime_error(from.string() + " has no pictures");
+    const std::string mark = std::string("\0\0\1\xB2", 4) + "DivX503b1393p";
+    Bytes& first = chunks.front().data;
+    first.insert(first.begin() + static_cast<std::ptrdiff_t>(startCode(first, kPictureStart)), mark.begin(), mark.end());
+
+    AVFormatContext* made = nullptr;
+    check(avformat_alloc_output_context2(&made, nullptr, "avi", to.c_str()), "writing " + to.string());
+    const std::unique_ptr<AVFormatContext, OutputCloser> output(made);
+    AVStream* stream = avformat_new_stream(output.get(), nullptr);
+    if (!stream) throw std::runtime_error("no stream for " + to.string());
+    const AVRational timeBase = input->streams[video]->time_base;
+    check(avcodec_parameters_copy(stream->codecpar, input->streams[video]->codecpar), "copying the stream's header");
+    stream->codecpar->codec_tag = MKTAG('X', 'V', 'I', 'D');
+    stream->time_base = timeBase;
+    check(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), "creating " + to.string());
+    check(avformat_write_header(output.get(), nullptr), "writing the header of " + to.string());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const std::unique_ptr<AVPacket, PacketFree> out(av_packet_alloc());
+        check(av_new_packet(out.get(), static_cast<int>(chunks[i].data.size())), "making a packet");
+        std::copy(chunks[i].data.begin(), chunks[i].data.end(), out->data);
+        out->pts = out->dts = static_cast<int64_t>(i);
+        out->duration = 1;
+        if (chunks[i].key) out->flags |= AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(out.get(), timeBase, stream->time_base);
+        check(av_write_frame(output.get(), out.get()), "writing a chunk");
+    }
+    check(av_write_trailer(output.get()), "finishing " + to.string());
+}
+
+}  // namespace kolvex::testing

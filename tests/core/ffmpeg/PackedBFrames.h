@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <filesystem>
+
+namespace kolvex::testing {
+
+// Rewrites the MPEG-4 Part 2 pictures of an AVI that ffmpeg wrote (one picture a chunk, in
+// decoding order, B-frames after their later reference) as DivX and Xvid write them in "packed"
+// mode, which ffmpeg cannot write: each reference picture shares its chunk with the first
+// B-frame after it, and a picture that is not coded (a few bytes) holds the chunk where the
+// reference shows, so every chunk is one picture shown and no decoder holds one back. The first
+// chunk carries DivX's user data whose last letter "p" tells decoders the stream is packed.
+// `timeIncrementBits`: the width of a picture header's time field (from its stream header's
+// time resolution: 5 bits for ffmpeg's 25 pictures a second). Only the pictures are written,
+// tagged XVID. Throws std::runtime_error when the file cannot be read or written.
+void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits);
+
+}  // namespace kolvex::testing
