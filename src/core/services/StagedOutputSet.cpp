@@ -42,9 +42,9 @@ fs::path StagedOutputSet::add(const fs::path& destination, int shard) {
     if (paths::deletingLastComponent(destination) != m_parent) {
         throw std::invalid_argument("a staged set's outputs share its folder");
     }
+    if (!paths::withinSystemLimits(destination)) throw ConversionError::outputPathTooLong(destination);
     const fs::path name = paths::lastComponent(destination);
     if (!m_names.insert(name).second) throw std::invalid_argument("a name twice in one staged set");
-    if (!paths::withinSystemLimits(destination)) throw ConversionError::outputPathTooLong(destination);
     const fs::path folder = shard == 0 ? m_folder.path() : m_folder.path() / std::to_string(shard);
     std::string staged = std::to_string(m_files.size() + 1);
     if (std::string extension = paths::extension(destination); !extension.empty() && extension.size() <= kExtensionBytes)
