@@ -16,6 +16,7 @@
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
+#include "core/services/StagedOutput.h"
 
 namespace kolvex {
 
@@ -421,6 +422,7 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         // A source that cannot be opened, or is no regular file (a FIFO would hang its reader), is
         // said to be unreadable here, before an engine opens it or calls it damaged.
         if (auto unreadable = ErrorMapper::unreadableSource(job)) throw *unreadable;
+        if (!StagedOutput::fits(job.destination)) throw ConversionError::outputPathTooLong(job.destination);
         m_files->ensureWritable(job.destination);
         if (const auto size = m_files->size(job.source)) {
             const int64_t required = *size + *size / 10 + 1'048'576;

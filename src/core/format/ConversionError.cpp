@@ -103,6 +103,20 @@ ConversionError ConversionError::nestedTooDeeply(std::filesystem::path url, cons
     return beyondLimit(std::move(url), "nests its " + structure + " more than " + std::to_string(limit) + " levels deep");
 }
 
+ConversionError ConversionError::sourcePathTooLong(std::filesystem::path url) {
+    return beyondLimit(std::move(url),
+                       fmt::format("is at a path longer than the system allows ({} bytes)", paths::kMaxPathBytes));
+}
+
+ConversionError ConversionError::outputPathTooLong(std::filesystem::path url) {
+    if (paths::lastComponent(url).size() > paths::kMaxNameBytes) {
+        return beyondLimit(std::move(url),
+                           fmt::format("would have a name longer than the system allows ({} bytes)", paths::kMaxNameBytes));
+    }
+    return beyondLimit(std::move(url),
+                       fmt::format("needs a path longer than the system allows ({} bytes)", paths::kMaxPathBytes));
+}
+
 ConversionError ConversionError::outputFolderMissing(std::filesystem::path url) {
     return withCircumstance(insufficientPermissions(std::move(url)), Circumstance::folderMissing);
 }

@@ -68,6 +68,11 @@ public:
     // beyondLimit of a file whose `structure` ("page tree", "outline"…) nests more than `limit`
     // levels deep, refused rather than walked.
     static ConversionError nestedTooDeeply(std::filesystem::path url, const std::string& structure, int64_t limit);
+    // beyondLimit of a source at a path longer than the system lets a program open.
+    static ConversionError sourcePathTooLong(std::filesystem::path url);
+    // beyondLimit of an output (`url`) the system cannot hold: its name, or its path or that of
+    // the hidden name it is written under until complete, is longer than the system allows.
+    static ConversionError outputPathTooLong(std::filesystem::path url);
     // insufficientPermissions of an output whose folder no longer exists; `url` is the output.
     static ConversionError outputFolderMissing(std::filesystem::path url);
 

@@ -41,6 +41,7 @@ const std::vector<ErrorMapper::Phrase> kFFmpeg = {
     {{"mapping family undefined"}, Meaning::channelLayout},
     {{"channels not supported"}, Meaning::channelLayout},
     {{"no such file or directory"}, Meaning::missingFile},
+    {{"file name too long"}, Meaning::pathTooLong},
 };
 
 // libarchive's texts as bsdtar prints them. Encryption comes first: an encrypted entry also
@@ -65,6 +66,7 @@ const std::vector<ErrorMapper::Phrase> kBsdtar = {
     {{"corrupt"}, Meaning::damagedSource},
     {{"permission denied"}, Meaning::permissionDenied},
     {{"no such file or directory"}, Meaning::missingFile},
+    {{"file name too long"}, Meaning::pathTooLong},
 };
 
 // gzip, bzip2 and xz.
@@ -82,6 +84,7 @@ const std::vector<ErrorMapper::Phrase> kCompressor = {
     {{"compressed data is corrupt"}, Meaning::damagedSource},  // xz
     {{"permission denied"}, Meaning::permissionDenied},
     {{"no such file or directory"}, Meaning::missingFile},
+    {{"file name too long"}, Meaning::pathTooLong},
 };
 
 // Less room than this left on the output's volume after a failed write: it was full.
@@ -143,7 +146,11 @@ std::optional<ConversionError> ErrorMapper::unreadableSource(const Subject& subj
 }
 
 std::optional<ConversionError> ErrorMapper::unreadableSource(const fs::path& file) {
-    if (!canOpen(file)) return ConversionError::unreadableInput(file);
+    if (!canOpen(file)) {
+        // A file at a path the system will not take is not missing, nor damaged.
+        if (!paths::withinSystemLimits(file)) return ConversionError::sourcePathTooLong(file);
+        return ConversionError::unreadableInput(file);
+    }
     return std::nullopt;
 }
 
@@ -266,6 +273,7 @@ ConversionError ErrorMapper::map(Program program, int32_t exitCode, std::string_
         if (!folderExists(subject.destination)) return ConversionError::outputFolderMissing(subject.destination);
         return fallback();
     case Meaning::permissionDenied: return ConversionError::insufficientPermissions(subject.destination);
+    case Meaning::pathTooLong: return ConversionError::outputPathTooLong(subject.destination);
     case Meaning::passwordProtected: return hasSource ? ConversionError::passwordProtected(source) : fallback();
     case Meaning::unsafeEntry: return hasSource ? ConversionError::unsafeArchiveEntry(source) : fallback();
     case Meaning::diskFull: return diskFull(subject, files);
@@ -313,6 +321,9 @@ std::optional<ConversionError> ErrorMapper::fromSystemError(const std::error_cod
     case EROFS:
         if (auto unreadable = unreadableSource(subject)) return unreadable;
         return ConversionError::insufficientPermissions(subject.destination);
+    case ENAMETOOLONG:
+        if (auto unreadable = unreadableSource(subject)) return unreadable;
+        return ConversionError::outputPathTooLong(subject.destination);
     default: return std::nullopt;
     }
 }

@@ -38,6 +38,7 @@ public:
         passwordProtected,
         unsafeEntry,
         permissionDenied,   // the source cannot be opened, or the output cannot be written
+        pathTooLong,        // the system refused a name or path as too long: the output's, as the source opened
         diskFull,
         writeFailed,        // no reason given: a full disk when the output's volume has no room
         unknownEncoder,     // the codec is named after the phrase
@@ -77,7 +78,7 @@ public:
 
     // The error for a system error met while running `job`, when it says something the user
     // can act on: a full disk or quota (with real figures), a refused write, a missing source or
-    // output folder. None for anything else.
+    // output folder, a name or path longer than the system allows. None for anything else.
     static std::optional<ConversionError> fromSystemError(const std::error_code& code, const Subject& subject,
                                                           const FileManagerService& files);
 

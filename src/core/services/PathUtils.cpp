@@ -59,6 +59,19 @@ fs::path absolute(const fs::path& path) {
     return abs.lexically_normal();
 }
 
+bool withinSystemLimits(const fs::path& path, std::size_t room) {
+    const std::string text = paths::absolute(path).string();
+    if (text.size() > kMaxPathBytes || kMaxPathBytes - text.size() < room) return false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        if (end - start > kMaxNameBytes) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string asciiLower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

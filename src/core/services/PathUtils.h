@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -24,6 +25,13 @@ std::string stem(const fs::path& path);
 bool isDirectory(const fs::path& path);
 // An absolute, lexically normal form: subprocesses are only ever handed these.
 fs::path absolute(const fs::path& path);
+// The system's limits on what it is handed: a path of at most 4,095 bytes (its buffer of 4,096
+// holds the closing zero), each name in it at most 255 bytes.
+inline constexpr std::size_t kMaxPathBytes = 4095;
+inline constexpr std::size_t kMaxNameBytes = 255;
+// Whether the system takes `path`: its absolute form within kMaxPathBytes, with `room` bytes to
+// spare (for names that will go below it), and each of its names within kMaxNameBytes.
+bool withinSystemLimits(const fs::path& path, std::size_t room = 0);
 // ASCII lower-casing (file extensions, ids).
 std::string asciiLower(std::string text);
 

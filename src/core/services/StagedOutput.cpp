@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/services/StagedOutput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <system_error>
@@ -30,13 +31,21 @@ std::string cut(std::string text, size_t limit) {
     return text;
 }
 
-fs::path stagedName(const fs::path& destination) {
+// The hidden name beside `destination`, with `room` bytes of path to spare below it (a staged
+// folder's files). The part taken from the output's own name gives way first, so that a long
+// name or a deep folder does not fail for want of room for our hidden name.
+fs::path stagedName(const fs::path& destination, size_t room) {
     // The whole hidden name must fit the 255-byte limit of a name.
     const std::string extension = cut(paths::extension(destination), 32);
     const std::string suffix = ".kolvex-" + Uuid::random().toString() + (extension.empty() ? "" : "." + extension);
     std::string stem = paths::stem(destination);
     if (stem.empty() || stem.front() == '.') stem.insert(stem.begin(), '_');
-    return paths::deletingLastComponent(destination) / ("." + cut(stem, 160) + suffix);
+    const fs::path folder = paths::deletingLastComponent(destination);
+    const size_t fixed = paths::absolute(folder).string().size() + 2 + suffix.size() + room;
+    const size_t keep = std::min<size_t>(160, fixed < paths::kMaxPathBytes ? paths::kMaxPathBytes - fixed : 0);
+    std::string kept = cut(stem, keep);
+    if (kept.empty()) kept = "_";
+    return folder / ("." + kept + suffix);
 }
 
 // A folder that refuses new files, or is not there (any more), cannot take the output.
@@ -73,8 +82,16 @@ int copyAll(int from, int to) {
 }  // namespace
 
 StagedOutput::StagedOutput(fs::path destination, Kind kind, const FileManagerService& files, WorkInProgress& record)
-    : m_destination(std::move(destination)), m_staged(stagedName(m_destination)), m_files(&files),
+    : StagedOutput(std::move(destination), kind, 0, files, record) {}
+
+StagedOutput::StagedOutput(fs::path destination, Kind kind, size_t room, const FileManagerService& files,
+                           WorkInProgress& record)
+    : m_destination(std::move(destination)), m_staged(stagedName(m_destination, room)), m_files(&files),
       m_folder(kind == Kind::folder) {
+    // Refused before anything is made: the system would refuse the name at the first write or
+    // at the move into place, after all the work.
+    if (!paths::withinSystemLimits(m_destination) || !paths::withinSystemLimits(m_staged, room))
+        throw ConversionError::outputPathTooLong(m_destination);
     // Recorded before it exists, so a kill at any moment leaves nothing the next launch misses.
     m_entry = record.add(paths::absolute(m_staged));
     if (kind == Kind::folder && ::mkdir(m_staged.c_str(), 0777) != 0) {
@@ -82,6 +99,10 @@ StagedOutput::StagedOutput(fs::path destination, Kind kind, const FileManagerSer
         if (isPermissionError(error)) throw ConversionError::insufficientPermissions(m_destination);
         throw fs::filesystem_error("Could not create the folder", m_staged, std::error_code(error, std::generic_category()));
     }
+}
+
+bool StagedOutput::fits(const fs::path& destination) {
+    return paths::withinSystemLimits(destination) && paths::withinSystemLimits(stagedName(destination, 0));
 }
 
 StagedOutput::StagedOutput(fs::path destination, fs::path staged, const FileManagerService& files)

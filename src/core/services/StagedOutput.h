@@ -25,6 +25,9 @@ public:
         folder,  // path() is created as an empty folder to fill
     };
 
+    // Throws outputPathTooLong, before anything is made, when the system cannot hold the
+    // destination or the hidden name beside it (the part of it taken from the destination's name
+    // is shortened first, down to one character).
     explicit StagedOutput(std::filesystem::path destination, Kind kind = Kind::file,
                           const FileManagerService& files = FileManagerService::shared(),
                           WorkInProgress& record = WorkInProgress::shared());
@@ -33,6 +36,10 @@ public:
     StagedOutput& operator=(const StagedOutput&) = delete;
     StagedOutput(StagedOutput&&) noexcept;
     StagedOutput& operator=(StagedOutput&&) = delete;
+
+    // Whether the system can hold an output at `destination` and the hidden name it is staged
+    // under: what the constructor checks, for refusing a job before it starts. Makes nothing.
+    static bool fits(const std::filesystem::path& destination);
 
     // Where to write.
     const std::filesystem::path& path() const { return m_staged; }
@@ -72,6 +79,9 @@ public:
 
 private:
     friend class StagedOutputSet;
+    // A folder (or file) that keeps `room` bytes of path to spare below its hidden name.
+    StagedOutput(std::filesystem::path destination, Kind kind, size_t room, const FileManagerService& files,
+                 WorkInProgress& record);
     // A file at `staged`, inside a folder that is staged and recorded itself: nothing is recorded
     // or created for it.
     StagedOutput(std::filesystem::path destination, std::filesystem::path staged, const FileManagerService& files);

@@ -19,14 +19,16 @@ public:
     // The folder is made beside `destination` (the set's own final name, for the hidden name
     // only), with `shards` subfolders: writers on several threads each create their files in a
     // shard of their own, so that they do not queue for one folder's lock. Throws as
-    // StagedOutput does for a folder.
+    // StagedOutput does for a folder (the folder keeps room below it for the files' short
+    // staged names, so near the system's path limit it is refused before anything is written).
     explicit StagedOutputSet(const std::filesystem::path& destination, int shards = 1,
                              const FileManagerService& files = FileManagerService::shared(),
                              WorkInProgress& record = WorkInProgress::shared());
 
     // Where to write the file that becomes `destination`, a name in the same folder as the
     // set's, in shard `shard` (0 up to the count, excluded). The writer creates it. Throws
-    // std::invalid_argument for a name already in the set, in another folder, or no such shard.
+    // std::invalid_argument for a name already in the set, in another folder, or no such shard;
+    // outputPathTooLong for a name or path the system cannot hold.
     std::filesystem::path add(const std::filesystem::path& destination, int shard = 0);
 
     // Moves every file to its destination without replacing anything, in the order added; when

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/services/ByteCountFormatter.h"
+#include "core/services/PathUtils.h"
 #include "support/FixedCapacityFiles.h"
 #include "support/TempDir.h"
 
@@ -45,6 +46,8 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
     const auto refused = ConversionError::insufficientPermissions(job.destination);
     // More than was free: what the job writes is judged once it is over (settleDiskFull).
     const auto full = ConversionError::insufficientDiskSpace(1001, 1000);
+    // The system refused the output's name or path as too long: the limit is named, not a failure.
+    const auto tooLong = ConversionError::outputPathTooLong(job.destination);
     struct Row {
         Program program;
         std::string text;
@@ -79,6 +82,7 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
         {Program::ffmpeg, "[aac @ 0x56] Unsupported channel layout \"22.2\"", ConversionError::unsupportedCombination("22.2 sound", "MP4")},
         {Program::ffmpeg, "[flac @ 0x56] 24 channels not supported (max 8)",
          ConversionError::unsupportedCombination("the channels of this MKV", "MP4")},
+        {Program::ffmpeg, "out.mp4: File name too long", tooLong},
         {Program::ffmpeg, "Something Else Broke", ConversionError::backendFailure("ffmpeg", 1, "Something Else Broke")},
         {Program::ffmpeg, "", ConversionError::backendFailure("ffmpeg", 1, "")},
         // bsdtar
@@ -96,6 +100,7 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
          ConversionError::unsafeArchiveEntry(job.source)},
         {Program::bsdtar, "big.bin: Write failed: No space left on device", full},
         {Program::bsdtar, "x: Can't create 'x': Permission denied", refused},
+        {Program::bsdtar, "bsdtar: Failed to open 'x.tar': File name too long", tooLong},
         {Program::bsdtar, "odd", ConversionError::backendFailure("archive", 1, "odd")},
         // gzip, bzip2, xz
         {Program::compressor, "gzip: stdin: not in gzip format", damaged},
@@ -104,6 +109,7 @@ TEST(ErrorMapper, EachProgramsPhrasesGiveTheSameErrors) {
         {Program::compressor, "xz: (stdin): File format not recognized", damaged},
         {Program::compressor, "xz: (stdin): Compressed data is corrupt", damaged},
         {Program::compressor, "gzip: stdout: No space left on device", full},
+        {Program::compressor, "gzip: x.gz: File name too long", tooLong},
     };
     for (const auto& row : rows) {
         const auto error = ErrorMapper::map(row.program, 1, row.text, job, disk);
@@ -127,6 +133,15 @@ TEST(ErrorMapper, SaysWhichFileIsMissingOrUnreadable) {
     EXPECT_EQ(ErrorMapper::fromSystemError(std::make_error_code(std::errc::no_such_file_or_directory), job, disk),
               ConversionError::unreadableInput(job.source));
 
+    // A source at a path longer than the system takes is neither missing nor damaged.
+    job.source = fixture.dir.path();
+    for (int level = 0; level < 21; ++level) job.source /= std::string(200, 'd');
+    job.source /= "in.mkv";
+    EXPECT_EQ(ErrorMapper::map(Program::ffmpeg, 1, "in.mkv: File name too long", job, disk),
+              ConversionError::sourcePathTooLong(job.source));
+    EXPECT_EQ(ErrorMapper::unreadableSource(job)->shortDescription(),
+              "in.mkv is at a path longer than the system allows (4095 bytes)");
+
     // An output folder that went away.
     job = fixture.job;
     job.destination = fixture.dir / "vanished" / "out.mp4";
@@ -148,6 +163,13 @@ TEST(ErrorMapper, SystemErrorsReadLikeProgramErrors) {
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EACCES, std::system_category()), job, disk),
               ConversionError::insufficientPermissions(job.destination));
     EXPECT_EQ(ErrorMapper::fromSystemError(std::error_code(EIO, std::system_category()), job, disk), std::nullopt);
+    const auto tooLong = ErrorMapper::fromSystemError(std::error_code(ENAMETOOLONG, std::generic_category()), job, disk);
+    EXPECT_EQ(tooLong, ConversionError::outputPathTooLong(job.destination));
+    EXPECT_EQ(tooLong->shortDescription(),
+              paths::lastComponent(job.destination) + " needs a path longer than the system allows (4095 bytes)");
+    EXPECT_EQ(ConversionError::outputPathTooLong(job.destination.parent_path() / (std::string(256, 'n') + ".mp4"))
+                  .shortDescription(),
+              std::string(256, 'n') + ".mp4 would have a name longer than the system allows (255 bytes)");
 
     // Room given back after the failure never reads as "needs less than is free".
     const FixedDisk roomy(1'000'000);

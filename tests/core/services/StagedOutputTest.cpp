@@ -188,6 +188,52 @@ TEST(StagedOutput, HiddenNamesFitAndUncommittedWorkLeavesNothing) {
     }
 }
 
+// Near the longest path the system takes, the part of our hidden names taken from the output's
+// gives way: an output whose hidden name can fit is staged and placed, one that cannot is
+// refused before anything is made.
+TEST(StagedOutput, HiddenNamesGiveWayNearThePathLimit) {
+    TempDir dir;
+    // `room`: the bytes left for a name in the folder before its path reaches the limit.
+    for (const size_t room : {size_t{20}, size_t{64}, size_t{100}, size_t{180}}) {
+        SCOPED_TRACE(room);
+        fs::path folder = dir.path() / std::to_string(room);
+        while (folder.string().size() + 1 + room + 201 <= 4095) folder /= std::string(200, 'd');
+        folder /= std::string(4095 - room - 2 - folder.string().size(), 'e');
+        fs::create_directories(folder);
+        ASSERT_EQ(folder.string().size() + 1 + room, 4095u);
+        const std::string stem(room - 4, 'o');
+        // A file's hidden name needs 50 bytes with a three-letter extension, however long the
+        // output's; a set's hidden folder 46, with its files' short names below it.
+        const fs::path single = folder / (stem + ".txt");
+        if (room < 50) {
+            EXPECT_FALSE(StagedOutput::fits(single));
+            try {
+                StagedOutput output(single);
+                ADD_FAILURE() << "staged a name that cannot fit";
+            } catch (const ConversionError& error) {
+                EXPECT_EQ(error, ConversionError::outputPathTooLong(single));
+            }
+        } else {
+            EXPECT_TRUE(StagedOutput::fits(single));
+            StagedOutput::writeAtomically(single, "whole");
+            EXPECT_EQ(testing::readFile(single), "whole");
+        }
+        const auto set = [&] {
+            StagedOutputSet parts(folder / (stem + ".pdf"));
+            for (int part = 1; part <= 2; ++part) std::ofstream(parts.add(folder / ("p" + std::to_string(part) + ".pdf"))) << part;
+            parts.commit();
+        };
+        if (room < 93) {
+            EXPECT_THROW(set(), ConversionError);
+        } else {
+            set();
+            EXPECT_EQ(testing::readFile(folder / "p2.pdf"), "2");
+        }
+        for (const auto& entry : fs::directory_iterator(folder))
+            EXPECT_NE(entry.path().filename().string().front(), '.') << "left " << entry.path().filename();
+    }
+}
+
 TEST(StagedOutput, SetsAppearWholeOrNotAtAll) {
     TempDir dir;
     dir.write("page-3.txt", "someone else's");

@@ -8,6 +8,7 @@
 #include <stop_token>
 
 #include "core/format/ConversionError.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex {
 
@@ -34,8 +35,8 @@ struct ArchiveSurvey {
     size_t longestPath = 0;
 
     // The longest path the system takes, in bytes, and the longest name of one item in it.
-    static constexpr size_t kMaxPath = 4095;
-    static constexpr size_t kMaxName = 255;
+    static constexpr size_t kMaxPath = paths::kMaxPathBytes;
+    static constexpr size_t kMaxName = paths::kMaxNameBytes;
     // Throws beyondLimit, naming the system's limit, when an entry unpacked into `folder` would
     // have a path longer than the system takes: the unpacking could neither finish nor be undone
     // by path.

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "core/services/OutputNaming.h"
+#include "core/services/PathUtils.h"
 
 namespace kolvex {
 
@@ -52,7 +53,12 @@ std::filesystem::path PageFileNaming::firstFree(const std::filesystem::path& des
     };
 
     std::filesystem::path candidate = folder / fmt::format("{}-{}{}", stem, number, dotExtension);
-    for (int k = 2; taken(candidate); ++k) {
+    // A name the system cannot take would read as taken: say so rather than try 998 more.
+    const auto fits = [](const std::filesystem::path& name) {
+        if (!paths::withinSystemLimits(name)) throw ConversionError::outputPathTooLong(name);
+        return true;
+    };
+    for (int k = 2; fits(candidate) && taken(candidate); ++k) {
         if (k > OutputNaming::maxCollisionAttempts) throw ConversionError::outputNameUnavailable(candidate);
         candidate = folder / fmt::format("{}-{} {}{}", stem, number, k, dotExtension);
     }
