@@ -192,8 +192,13 @@ TEST(CopiedParts, LeavesToTheirOwnRunsWhatOneReadingCannotCut) {
     EXPECT_TRUE(CopiedParts::arguments(parts, probe("matroska"), cuts));
     // One part alone is its own run already.
     EXPECT_FALSE(CopiedParts::arguments({parts.front()}, probe("matroska"), cuts));
-    // AVI and Ogg are timed as ffmpeg reads them.
-    EXPECT_FALSE(CopiedParts::arguments(parts, probe("avi"), cuts));
+    // An AVI shows its pictures in the order it holds them, so its outputs' own start and stop
+    // cut it; one whose pictures are decoded out of order cannot be cut that way.
+    EXPECT_TRUE(CopiedParts::arguments(parts, probe("avi"), cuts));
+    MediaProbe reordered = probe("avi");
+    reordered.videoDecodeDelay = 2;
+    EXPECT_FALSE(CopiedParts::arguments(parts, reordered, cuts));
+    // Ogg is timed as ffmpeg reads it.
     EXPECT_FALSE(CopiedParts::arguments(parts, probe("ogg"), cuts));
     // A picture decoded before the second keyframe but shown after it: no time tells the first
     // part's pictures from the second's.
