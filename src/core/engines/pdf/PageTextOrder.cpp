@@ -17,18 +17,11 @@ namespace kolvex {
 
 namespace {
 
+using page_text_order::decoded;
 using page_text_order::Glyph;
+using page_text_order::isLeftToRight;
 using page_text_order::isMark;
 using page_text_order::isRightToLeft;
-
-std::u32string decoded(const std::string& utf8) {
-    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(utf8);
-    std::u32string text;
-    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) text.push_back(static_cast<char32_t>(unicode.char32At(i)));
-    return text;
-}
-
-bool isLeftToRight(char32_t c) { return u_charDirection(static_cast<UChar32>(c)) == U_LEFT_TO_RIGHT; }
 
 // The character that gives a glyph its direction: its first strong one, else its first.
 char32_t leading(const std::u32string& text) {

@@ -17,15 +17,6 @@ namespace {
 
 using Box = PlacedWord::Box;
 
-std::u32string decoded(const std::string& utf8) {
-    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(utf8);
-    std::u32string text;
-    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) text.push_back(static_cast<char32_t>(unicode.char32At(i)));
-    return text;
-}
-
-bool isLeftToRight(char32_t c) { return u_charDirection(static_cast<UChar32>(c)) == U_LEFT_TO_RIGHT; }
-
 // What one glyph of a right-to-left script may stand for beyond one character: the ligatures
 // Unicode encodes as presentation forms (lam-alef, "الله", Hebrew's alef-lamed…), spelt out.
 const std::set<std::u32string>& ligatures() {
@@ -243,6 +234,15 @@ void placeMark(const Loose& loose, std::vector<Placed>& glyphs, const ByPlace& i
 }
 
 }  // namespace
+
+std::u32string decoded(const std::string& utf8) {
+    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(utf8);
+    std::u32string text;
+    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) text.push_back(static_cast<char32_t>(unicode.char32At(i)));
+    return text;
+}
+
+bool isLeftToRight(char32_t c) { return u_charDirection(static_cast<UChar32>(c)) == U_LEFT_TO_RIGHT; }
 
 bool isMark(char32_t c) {
     const int8_t type = u_charType(static_cast<UChar32>(c));

@@ -15,6 +15,10 @@ struct Glyph {
     PlacedWord::Box box;
 };
 
+// The characters of UTF-8 text, one code point each.
+std::u32string decoded(const std::string& utf8);
+// Whether `c` has strong left-to-right direction.
+bool isLeftToRight(char32_t c);
 // Whether `c` is a combining mark, drawn on a base character rather than beside it.
 bool isMark(char32_t c);
 // Whether `c` belongs to a right-to-left script (strong right-to-left direction).
