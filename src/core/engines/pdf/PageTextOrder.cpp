@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -91,15 +92,16 @@ std::vector<std::pair<int32_t, bool>> reordered(const icu::UnicodeString& text, 
 // always tell its logical order alone (a number between a word of each direction may belong to
 // either), and no one way back suits every line: the readings of the algorithm run in reverse
 // (numbers as left-to-right text, then numbers as the algorithm places them) are tried in turn,
-// and the first that lays out again as the line stands is taken.
-std::u32string logicalOrder(const std::vector<Glyph>& glyphs) {
+// and the first that lays out again as the line stands is taken. The paragraph's direction is
+// the side the line is set against (`aligned`) where that is plain, else its letters' guess.
+std::u32string logicalOrder(const std::vector<Glyph>& glyphs, std::optional<bool> aligned) {
     std::vector<char32_t> leads;
     icu::UnicodeString visual;
     for (const Glyph& glyph : glyphs) {
         leads.push_back(leading(glyph.text));
         visual.append(standIn(leads.back()));
     }
-    const UBiDiLevel paragraph = readsRightToLeft(leads) ? 1 : 0;
+    const UBiDiLevel paragraph = aligned.value_or(readsRightToLeft(leads)) ? 1 : 0;
     std::vector<std::pair<int32_t, bool>> chosen;
     for (const UBiDiReorderingMode mode : {UBIDI_REORDER_INVERSE_NUMBERS_AS_L, UBIDI_REORDER_INVERSE_LIKE_DIRECT}) {
         const auto order = reordered(visual, paragraph, mode);
@@ -174,9 +176,33 @@ struct Line {
     double top = 0;
     double bottom = 0;
     int rotation = 0;
+    double left = 0;
+    double right = 0;
 };
 
-std::string lineText(const Line& line) {
+// Whether an upright line is set against the right (true) or the left (false): a line that
+// starts where the page's text starts and ends well short of where it ends is set left, and
+// the other way round; a line spanning the text (or the page's only line) is judged against the
+// page's own edges. Nothing when neither side is plain (a centred or full line). A line whose
+// two ends are of different directions lays out the same read either way; only the side it
+// is set against tells a paragraph written left to right from one written right to left.
+std::optional<bool> setAgainstTheRight(const Line& line, double textLeft, double textRight, double pageWidth) {
+    const double height = line.bottom - line.top;
+    if (height <= 0) return std::nullopt;
+    const auto judged = [&](double leftGap, double rightGap, double plain) -> std::optional<bool> {
+        if (std::min(leftGap, rightGap) > height) return std::nullopt;
+        if (std::abs(leftGap - rightGap) <= plain) return std::nullopt;
+        return rightGap < leftGap;
+    };
+    if (auto side = judged(line.left - textLeft, textRight - line.right, 2 * height)) return side;
+    if (line.left - textLeft > height || textRight - line.right > height || pageWidth <= 0) return std::nullopt;
+    const double leftMargin = line.left;
+    const double rightMargin = pageWidth - line.right;
+    if (std::abs(leftMargin - rightMargin) <= std::max(2 * height, 0.1 * pageWidth)) return std::nullopt;
+    return rightMargin < leftMargin;
+}
+
+std::string lineText(const Line& line, std::optional<bool> aligned) {
     if (line.rotation % 2 == 1) {
         // Text set sideways keeps the reader's order.
         std::string text;
@@ -192,9 +218,9 @@ std::string lineText(const Line& line) {
         std::vector<const PlacedWord*> marksAt;
         for (const auto& word : words) wordsAt.push_back(&word);
         for (const auto& word : marks) marksAt.push_back(&word);
-        return composedUtf8(logicalOrder(page_text_order::lineGlyphs(wordsAt, marksAt)));
+        return composedUtf8(logicalOrder(page_text_order::lineGlyphs(wordsAt, marksAt), std::nullopt));
     }
-    return composedUtf8(logicalOrder(page_text_order::lineGlyphs(line.words, line.marks)));
+    return composedUtf8(logicalOrder(page_text_order::lineGlyphs(line.words, line.marks), aligned));
 }
 
 // The line a word of marks alone is drawn on: the one it overlaps most, near its words.
@@ -229,7 +255,7 @@ bool PageTextOrder::hasRightToLeft(const std::string& text) {
 
 bool PageTextOrder::readsFromPlaces(const std::string& text) { return hasRightToLeft(text); }
 
-std::string PageTextOrder::logicalLines(const std::vector<PlacedWord>& words) {
+std::string PageTextOrder::logicalLines(const std::vector<PlacedWord>& words, double pageWidth) {
     std::vector<Line> lines;
     std::vector<const PlacedWord*> loose;
     for (const PlacedWord& word : words) {
@@ -261,6 +287,21 @@ std::string PageTextOrder::logicalLines(const std::vector<PlacedWord>& words) {
         lines.push_back(std::move(line));
     }
 
+    // Where the page's upright text starts and ends, to tell the side each line is set against.
+    double textLeft = std::numeric_limits<double>::max();
+    double textRight = std::numeric_limits<double>::lowest();
+    for (Line& line : lines) {
+        if (line.rotation != 0) continue;
+        line.left = std::numeric_limits<double>::max();
+        line.right = std::numeric_limits<double>::lowest();
+        for (const PlacedWord* word : line.words) {
+            line.left = std::min(line.left, word->box.x);
+            line.right = std::max(line.right, word->box.x + word->box.width);
+        }
+        textLeft = std::min(textLeft, line.left);
+        textRight = std::max(textRight, line.right);
+    }
+
     // A line ends with a line break; one further off than most of a line's height from the line
     // before it, or above it (a new column), starts a new block after an empty line, as the
     // reader's own text separates its blocks.
@@ -272,7 +313,8 @@ std::string PageTextOrder::logicalLines(const std::vector<PlacedWord>& words) {
             const double height = line.bottom - line.top;
             if (line.top - before.bottom > 0.8 * height || line.top < before.top - 0.5 * height) text += "\n";
         }
-        text += lineText(line) + "\n";
+        const auto aligned = line.rotation == 0 ? setAgainstTheRight(line, textLeft, textRight, pageWidth) : std::nullopt;
+        text += lineText(line, aligned) + "\n";
     }
     return text;
 }

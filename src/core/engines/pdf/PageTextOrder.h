@@ -40,8 +40,9 @@ struct PageTextOrder {
     static bool readsFromPlaces(const std::string& text);
 
     // The words as lines in logical order, in the order the reader gave the lines, each ended
-    // by a line break (UTF-8).
-    static std::string logicalLines(const std::vector<PlacedWord>& words);
+    // by a line break (UTF-8). `pageWidth` (points, 0 when unknown) helps tell the side a
+    // lone line is set against.
+    static std::string logicalLines(const std::vector<PlacedWord>& words, double pageWidth = 0);
 };
 
 }  // namespace kolvex

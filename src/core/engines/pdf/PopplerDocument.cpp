@@ -219,7 +219,12 @@ std::string PopplerDocument::pageText(int index) const {
     // Poppler turns right-to-left lines round character by character, which reverses what one
     // glyph stands for and swaps the clauses of a mixed line: such a page is read from where
     // its glyphs stand instead.
-    if (PageTextOrder::readsFromPlaces(text)) text = PageTextOrder::logicalLines(placedWords(words));
+    if (PageTextOrder::readsFromPlaces(text)) {
+        const poppler::page::orientation_enum turn = page->orientation();
+        const bool upright = turn == poppler::page::portrait || turn == poppler::page::upside_down;
+        const double width = upright ? page->page_rect(poppler::crop_box).width() : 0;
+        text = PageTextOrder::logicalLines(placedWords(words), width);
+    }
     return withoutPageEnd(withLineEndHyphens(std::move(text), words));
 }
 

@@ -15,7 +15,7 @@ namespace kolvex::testing {
 // One line of a right-to-left script to write into a PDF and read back.
 struct RightToLeftRow {
     std::string script;  // ICU's short name ("Hebr")
-    std::string kind;    // "pure", "mixed", "Latin first", each "… with marks" where the script has them
+    std::string kind;    // "pure", "mixed", "Latin first", "Latin opening", "Latin closing", each "… with marks" where the script has them
     std::string text;    // UTF-8, logical order
 };
 
@@ -59,7 +59,8 @@ inline std::string utf8(const std::vector<UChar32>& characters) {
 }  // namespace detail
 
 // Rows for every right-to-left script (as ICU knows them) that an installed font covers: three
-// words of its letters alone, among Latin words and numbers, and Latin first; then the same
+// words of its letters alone, among Latin words and numbers, Latin first, and a Latin word at
+// either end alone; then the same
 // with its combining marks on the letters, where a font covers its marks.
 inline std::vector<RightToLeftRow> rightToLeftScriptRows() {
     FcInit();
@@ -92,6 +93,9 @@ inline std::vector<RightToLeftRow> rightToLeftScriptRows() {
             rows.push_back({name, "pure" + suffix, ws[0] + " " + ws[1] + " " + ws[2]});
             rows.push_back({name, "Latin first" + suffix, "Kolvex " + ws[0] + " 42 " + ws[1] + " end"});
             rows.push_back({name, "mixed" + suffix, ws[2] + " Kolvex 7 " + ws[0]});
+            // Ends of different directions: only the side the line is set against tells them.
+            rows.push_back({name, "Latin opening" + suffix, "Kolvex " + ws[0] + " " + ws[1]});
+            rows.push_back({name, "Latin closing" + suffix, ws[0] + " " + ws[1] + " Kolvex"});
         };
         add(words, "");
         if (!marks.empty()) add(marked, " with marks");
