@@ -29,28 +29,28 @@ Display* ownerDisplay() {
     return display;
 }
 
-bool windowOfThisProcess(Display* display, unsigned long window) {
-    if (!display || window == 0) return false;
+}  // namespace
+
+std::optional<pid_t> processOfWindow(_XDisplay* display, unsigned long window) {
+    int event = 0, error = 0;
+    if (!display || window == 0 || !XResQueryExtension(display, &event, &error)) return std::nullopt;
     XResClientIdSpec clientId{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    bool ours = false;
+    std::optional<pid_t> pid;
     if (XResQueryClientIds(display, 1, &clientId, &count, &values) == Success) {
-        for (long i = 0; i < count; ++i) {
-            if (XResGetClientPid(&values[i]) == getpid()) ours = true;
-        }
+        for (long i = 0; i < count; ++i)
+            if (const pid_t found = XResGetClientPid(&values[i]); found > 0) pid = found;
         XResClientIdsDestroy(count, values);
     }
-    return ours;
+    return pid;
 }
-
-}  // namespace
 
 bool dragSourceIsThisProcess() {
     Display* display = ownerDisplay();
     if (!display) return false;
     static const Atom selection = XInternAtom(display, "XdndSelection", False);
-    return windowOfThisProcess(display, XGetSelectionOwner(display, selection));
+    return processOfWindow(display, XGetSelectionOwner(display, selection)) == getpid();
 }
 
 }  // namespace kolvex

@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
+
+struct _XDisplay;
+
 namespace kolvex {
 
 // Whether the drag under way was begun in one of this process's own windows (a GTK file
@@ -9,5 +15,9 @@ namespace kolvex {
 // selection (XRes), on a connection of its own opened once; false when there is no X display.
 // GUI thread.
 bool dragSourceIsThisProcess();
+
+// The process that made `window` on `display`, by the X server's record of its client (XRes);
+// none when the server cannot tell.
+std::optional<pid_t> processOfWindow(_XDisplay* display, unsigned long window);
 
 }  // namespace kolvex

@@ -1,33 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "interaction/x11/X11DragInputsState.h"
 
-#include <X11/extensions/XRes.h>
+#include "interaction/x11/DragSourceProcess.h"
 
 namespace kolvex {
 
 // The window a drag began in, so that a question about its drop can open beside it.
 
 namespace {
-
-// The process that made `window`, by the X server's record of its client; none when the server
-// cannot tell.
-std::optional<pid_t> processOf(Display* display, Window window) {
-    static const bool known = [display] {
-        int event = 0, error = 0;
-        return XResQueryExtension(display, &event, &error) != 0;
-    }();
-    if (!known || window == 0) return std::nullopt;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
-    long count = 0;
-    XResClientIdValue* values = nullptr;
-    std::optional<pid_t> pid;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
-        for (long i = 0; i < count; ++i)
-            if (const pid_t found = XResGetClientPid(&values[i]); found > 0) pid = found;
-        XResClientIdsDestroy(count, values);
-    }
-    return pid;
-}
 
 // The window the window manager manages (it carries WM_STATE) at or inside `window`, the
 // topmost first; 0 when none is within a few levels (a frame holds its client one or two down).
@@ -60,7 +40,7 @@ Window X11DragInputs::State::sourceWindowUnderPointer() {
     unsigned int mask = 0;
     if (!XQueryPointer(display, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) return 0;
     static const Atom wmState = XInternAtom(display, "WM_STATE", False);
-    const auto owner = processOf(display, XGetSelectionOwner(display, xdndSelection));
+    const auto owner = processOfWindow(display, XGetSelectionOwner(display, xdndSelection));
     // The topmost managed window under the pointer of the program that drags: a drag's own
     // windows (its icon, an input window over the screen) may lie above it.
     Window parent = 0, *children = nullptr;
@@ -74,7 +54,7 @@ Window X11DragInputs::State::sourceWindowUnderPointer() {
         if (rootX < a.x || rootY < a.y || rootX >= a.x + a.width || rootY >= a.y + a.height) continue;
         const Window client = clientWindowIn(display, children[i], wmState, 3);
         if (client == 0) continue;
-        const auto shown = processOf(display, client);
+        const auto shown = processOfWindow(display, client);
         if (!owner || !shown || *owner == *shown) found = client;
     }
     if (children) XFree(children);
