@@ -74,7 +74,7 @@ public:
     static std::string audioEncoder(const Format& target);
     static std::string imageEncoder(const Format& target);
 
-    // MPEG-4 Part 2 pictures packed as DivX and Xvid pack them in AVI (a reference picture and
+    // MPEG-4 Visual (ASP) pictures packed as DivX and Xvid pack them in AVI (a reference picture and
     // the B-frame after it in one chunk, a placeholder after that) are no valid MPEG-4 elsewhere,
     // and ffmpeg makes up their times as it reads them, before a filter of the copy could unpack
     // them: a copy out of the AVI would show pictures twice and in the wrong order. Whether a copy

@@ -220,7 +220,7 @@ bool saysPacked(const uint8_t* data, size_t size) {
     return false;
 }
 
-// Whether an AVI's MPEG-4 Part 2 pictures are packed: DivX's user data says so, or one of the
+// Whether an AVI's MPEG-4 Visual (ASP) pictures are packed: DivX's user data says so, or one of the
 // first chunks holds two pictures. Reads from where the input stands.
 bool packsBFrames(AVFormatContext& format, const MediaProbe& probe) {
     if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") return false;

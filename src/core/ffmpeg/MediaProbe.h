@@ -45,7 +45,7 @@ struct MediaProbe {
     // How many pictures the first video stream's decoder holds back to put B-frames in order
     // (0 when none or unknown).
     int64_t videoDecodeDelay = 0;
-    // Whether an AVI's MPEG-4 Part 2 pictures are packed as DivX and Xvid pack them: a reference
+    // Whether an AVI's MPEG-4 Visual (ASP) pictures are packed as DivX and Xvid pack them: a reference
     // picture and the B-frame after it in one chunk, a placeholder that is not coded after that.
     bool packedBFrames = false;
     // Whether the container's edit list hides pictures of the first moving-picture stream (the

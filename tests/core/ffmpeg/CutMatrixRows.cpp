@@ -78,7 +78,7 @@ std::vector<int> numberSpan(int first, int last) {
 
 
 // One row per container and codec the manifest's trim and split take: every sound codec a sound
-// container may hold, and the usual codecs of each video container (AVI's MPEG-4 Part 2 with MP3
+// container may hold, and the usual codecs of each video container (AVI's MPEG-4 Visual (ASP) with MP3
 // and H.264 with AAC, both with B-frames).
 const std::vector<CutSource>& cutSources() {
     const std::vector<std::string> h264 = {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-keyint_min", "25",

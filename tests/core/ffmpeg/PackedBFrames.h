@@ -5,7 +5,7 @@
 
 namespace kolvex::testing {
 
-// Rewrites the MPEG-4 Part 2 pictures of an AVI that ffmpeg wrote (one picture a chunk, in
+// Rewrites the MPEG-4 Visual (ASP) pictures of an AVI that ffmpeg wrote (one picture a chunk, in
 // decoding order, B-frames after their later reference) as DivX and Xvid write them in "packed"
 // mode, which ffmpeg cannot write: each reference picture shares its chunk with the first
 // B-frame after it, and a picture that is not coded (a few bytes) holds the chunk where the
