@@ -63,9 +63,10 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
     }
     // Parts that make up the whole file are cut where they meet, each packet passed on whole;
     // others are each filtered out of the file as it passes.
+    // Their muxer writes them into a folder of their own beside the parts, made only for it.
     std::optional<StagedOutput> folder;
     std::optional<CopiedParts::Segments> segments;
-    if (copied.size() == jobs.size()) {
+    if (copied.size() == jobs.size() && CopiedParts::segments(parts, probe, cuts, {})) {
         folder.emplace(jobs.front().destination, StagedOutput::Kind::folder, *m_files);
         segments = CopiedParts::segments(parts, probe, cuts, folder->path());
     }
@@ -74,7 +75,7 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
     const ConversionJob& first = jobs[copied.front()];
     Log::engine().info("{}\u2192{}: {} parts copied in one run", first.from.label, first.to.label, copied.size());
 
-    // ffmpeg's own progress follows only the first output: the files' growth tells it.
+    // ffmpeg's own progress follows only the first output (or part): the files' growth tells it.
     std::vector<fs::path> paths;
     int64_t expected = 0;
     for (size_t k = 0; k < copied.size(); ++k) {
