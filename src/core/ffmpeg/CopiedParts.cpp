@@ -38,15 +38,16 @@ bool continues(const CopiedParts::Part& part, const CopiedParts::Part& next) {
 }
 
 // The sound part `k` keeps, on the file's clock: as a copy of the part alone takes it, from its
-// seek point up to its end as ffmpeg counts it from there (whole milliseconds) — but up to the
-// next part's seek point where that part copies on from its end: the sound frames between that
-// seek point and the keyframe start that part, and are not heard at the end of this one too.
-Span soundSpan(const std::vector<CopiedParts::Part>& parts, size_t k) {
+// seek point up to its end as ffmpeg counts it from there (whole milliseconds) — but, when
+// `handsOn`, up to the next part's seek point where that part copies on from its end: the sound
+// frames between that seek point and the keyframe start that part, and are not heard at the end
+// of this one too.
+Span soundSpan(const std::vector<CopiedParts::Part>& parts, size_t k, bool handsOn) {
     const CopiedParts::Part& part = parts[k];
     Span sound;
     const double seek = part.cut.seek.value_or(0);
     if (part.cut.seek) sound.from = seek - kHalfTick;
-    if (k + 1 < parts.size() && continues(part, parts[k + 1]))
+    if (handsOn && k + 1 < parts.size() && continues(part, parts[k + 1]))
         sound.to = *parts[k + 1].cut.seek - kHalfTick;
     else if (const auto end = part.job.options.trimEnd)
         sound.to = seek + std::round((*end - seek) * 1000) / 1000 - kHalfTick;
@@ -148,7 +149,9 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
     for (const Part& part : parts) {
         const auto pictures = pictureSpan(cuts, part.cut);
         if (!pictures) return std::nullopt;
-        const Span sound = soundSpan(parts, static_cast<size_t>(&part - parts.data()));
+        // An AVI's span stops its pictures too: it ends at the part's end, where the sound frame
+        // a cut falls in stays with the part before it.
+        const Span sound = soundSpan(parts, static_cast<size_t>(&part - parts.data()), !avi);
         const auto mapping = FFmpegArguments::copyMapping(part.job, probe);
         args.insert(args.end(), mapping.begin(), mapping.end());
         if (avi) {
