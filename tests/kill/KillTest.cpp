@@ -154,6 +154,9 @@ const Job kJobs[] = {
     {"ffmpegConvert", {"--to", "mp4"}, [] { return clips(1); }},
     {"ffmpegSplit", {"--tool", "split", "--set", "splitPoints=3,6,9", "--set", "allowPassthrough=false"},
      [] { return clips(1); }},
+    // At keyframes (every 0.4 s): the parts cut together by the segmenting muxer in a folder of
+    // its own.
+    {"ffmpegSegments", {"--tool", "split", "--set", "splitPoints=4,8"}, [] { return clips(1); }},
     {"ffmpegMerge", {"--tool", "merge"}, [] { return clips(2); }},
 };
 

@@ -2,15 +2,20 @@
 #include "core/ffmpeg/CopiedParts.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/services/PathUtils.h"
 
 namespace kolvex {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,14 +30,43 @@ struct Span {
     std::optional<double> to;
 };
 
+// Whether `next` copies on from where `part` ends.
+bool continues(const CopiedParts::Part& part, const CopiedParts::Part& next) {
+    const auto end = part.job.options.trimEnd;
+    const auto start = next.job.options.trimStart;
+    return end && start && next.cut.seek && std::abs(*end - *start) < kSame;
+}
+
+// The sound part `k` keeps, on the file's clock: as a copy of the part alone takes it, from its
+// seek point up to its end as ffmpeg counts it from there (whole milliseconds) — but, when
+// `handsOn`, up to the next part's seek point where that part copies on from its end: the sound
+// frames between that seek point and the keyframe start that part, and are not heard at the end
+// of this one too.
+Span soundSpan(const std::vector<CopiedParts::Part>& parts, size_t k, bool handsOn) {
+    const CopiedParts::Part& part = parts[k];
+    Span sound;
+    const double seek = part.cut.seek.value_or(0);
+    if (part.cut.seek) sound.from = seek - kHalfTick;
+    if (handsOn && k + 1 < parts.size() && continues(part, parts[k + 1]))
+        sound.to = *parts[k + 1].cut.seek - kHalfTick;
+    else if (const auto end = part.job.options.trimEnd)
+        sound.to = seek + std::round((*end - seek) * 1000) / 1000 - kHalfTick;
+    return sound;
+}
+
+// Where `cut`'s keyframe lies among the pictures in decode order; none when it is not there.
+std::optional<size_t> keyframeAt(const StreamCopyCuts& cuts, double start) {
+    for (size_t i = 0; i < cuts.pictures.size(); ++i)
+        if (cuts.pictures[i].keyframe && std::abs(cuts.pictures[i].time - start) < kSame) return i;
+    return std::nullopt;
+}
+
 // The presentation times that keep exactly the pictures a copy of `cut` holds: from its keyframe
 // on, `cut.pictures` of them in decode order. None when some picture outside them shows between
 // two of them.
 std::optional<Span> pictureSpan(const StreamCopyCuts& cuts, const CopyCut& cut) {
     const auto& pictures = cuts.pictures;
-    size_t first = 0;
-    while (first < pictures.size() && !(pictures[first].keyframe && std::abs(pictures[first].time - cut.start) < kSame))
-        ++first;
+    const size_t first = keyframeAt(cuts, cut.start).value_or(pictures.size());
     // A copy with no seek point starts with the file's first packet.
     if (!cut.seek && first != 0) return std::nullopt;
     if (cut.pictures <= 0 || first + static_cast<size_t>(cut.pictures) > pictures.size()) return std::nullopt;
@@ -112,16 +146,12 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
     args.insert(args.end(), format.begin(), format.end());
     args.insert(args.end(), {"-i", paths::absolute(parts.front().job.source).string()});
     const double origin = base.value_or(0);
-    for (const auto& part : parts) {
+    for (const Part& part : parts) {
         const auto pictures = pictureSpan(cuts, part.cut);
         if (!pictures) return std::nullopt;
-        // The sound as a copy of the part alone takes it: from its seek point, up to its end as
-        // ffmpeg counts it from there (whole milliseconds).
-        Span sound;
-        const double seek = part.cut.seek.value_or(0);
-        if (part.cut.seek) sound.from = seek - kHalfTick;
-        if (const auto end = part.job.options.trimEnd)
-            sound.to = seek + std::round((*end - seek) * 1000) / 1000 - kHalfTick;
+        // An AVI's span stops its pictures too: it ends at the part's end, where the sound frame
+        // a cut falls in stays with the part before it.
+        const Span sound = soundSpan(parts, static_cast<size_t>(&part - parts.data()), !avi);
         const auto mapping = FFmpegArguments::copyMapping(part.job, probe);
         args.insert(args.end(), mapping.begin(), mapping.end());
         if (avi) {
@@ -146,6 +176,106 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
         args.push_back(paths::absolute(part.job.destination).string());
     }
     return args;
+}
+
+std::optional<CopiedParts::Segments> CopiedParts::segments(const std::vector<Part>& parts, const MediaProbe& probe,
+                                                          const StreamCopyCuts& cuts, const fs::path& folder) {
+    if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "ogg" || probe.demuxer == "avi") return std::nullopt;
+    const ConversionJob& job = parts.front().job;
+    const std::string& target = job.to.id.rawValue;
+    if ((target != "mkv" && target != "webm") || FFmpegArguments::writesCutSoundAgain(job, probe)) return std::nullopt;
+    // The segmenting muxer hands its parts no chapters.
+    if (probe.chapterCount > 0) return std::nullopt;
+    // From the file's first packet to its last, each part beginning where the one before ends.
+    if (parts.front().cut.seek || job.options.trimStart || parts.back().job.options.trimEnd) return std::nullopt;
+    for (size_t k = 1; k < parts.size(); ++k)
+        if (!continues(parts[k - 1], parts[k])) return std::nullopt;
+
+    Segments segments;
+    std::vector<std::string> times;
+    // The sound frames are handed to a part in the order the muxer interleaves them, by decoding
+    // time: moved ahead by as much as each part's seek point lies after its keyframe's decoding
+    // time, a frame from that point on comes after the keyframe (the picture stream goes first
+    // where the times are equal).
+    std::optional<double> shift;
+    size_t first = 0;
+    for (size_t k = 0; k < parts.size(); ++k) {
+        const CopyCut& cut = parts[k].cut;
+        const auto at = keyframeAt(cuts, cut.start);
+        // The muxer cuts before a keyframe, in decode order: each part must be the pictures from
+        // its keyframe up to the next part's.
+        if (!at || *at != first || cut.pictures <= 0) return std::nullopt;
+        first += static_cast<size_t>(cut.pictures);
+        segments.pictures += cut.pictures;
+        if (k == 0) continue;
+        // A part begins at the first keyframe shown at or after its time: none between the last
+        // part's keyframe and its own may show as late.
+        const size_t previous = *keyframeAt(cuts, parts[k - 1].cut.start);
+        for (size_t i = previous; i < *at; ++i)
+            if (cuts.pictures[i].keyframe && cuts.pictures[i].time > cut.start - 0.001) return std::nullopt;
+        times.push_back(fmt::format("{:.6f}", cut.start - 0.0005));
+        const auto decoded = cuts.pictures[*at].decodeTime;
+        if (!decoded) return std::nullopt;
+        const double ahead = *cut.seek - *decoded;
+        if (shift && std::abs(*shift - ahead) > 1e-6) return std::nullopt;
+        shift = ahead;
+    }
+    if (first != cuts.pictures.size()) return std::nullopt;
+
+    std::vector<std::string>& args = segments.arguments;
+    args = FFmpegArguments::common();
+    const auto format = FFmpegArguments::inputFormat(probe.demuxer);
+    args.insert(args.end(), format.begin(), format.end());
+    args.insert(args.end(), {"-i", paths::absolute(job.source).string()});
+    const auto mapping = FFmpegArguments::copyMapping(job, probe);
+    args.insert(args.end(), mapping.begin(), mapping.end());
+    if (probe.audioCodec && shift && std::abs(*shift) > 1e-6) {
+        // The muxer interleaves in microseconds: the shift must be whole ones to be exact.
+        const double micro = *shift * 1e6;
+        if (std::abs(micro - std::round(micro)) > 1e-3) return std::nullopt;
+        if (*shift > 0) {
+            args.insert(args.end(), {"-audio_preload", fmt::format("{}", std::llround(micro))});
+        } else {
+            // The pictures' decoding times move back instead (never past a presentation time),
+            // in the sound's ticks so that equal times stay equal.
+            if (!probe.audioTimeBase || probe.audioTimeBase != probe.videoTimeBase) return std::nullopt;
+            args.insert(args.end(), {"-bsf:v", fmt::format("setts=dts=DTS-round({:.6f}/TB)", -*shift)});
+        }
+    }
+    // The outer muxer is no file: its parts' own muxers decide where their times start. Each
+    // part's time line starts at its keyframe, the first keeps the file's own.
+    std::string pattern;
+    for (const char c : paths::absolute(folder).string()) pattern += c == '%' ? std::string("%%") : std::string(1, c);
+    segments.list = folder / "parts.csv";
+    args.insert(args.end(), {"-avoid_negative_ts", "disabled", "-f", "segment", "-segment_format",
+                             target == "webm" ? "webm" : "matroska", "-segment_times", fmt::format("{}", fmt::join(times, ",")),
+                             "-reset_timestamps", "1", "-segment_list", paths::absolute(segments.list).string(),
+                             "-segment_list_type", "csv", pattern + "/%d." + target});
+    for (size_t k = 0; k < parts.size(); ++k) segments.files.push_back(folder / fmt::format("{}.{}", k, target));
+    return segments;
+}
+
+bool CopiedParts::listedAsPlanned(std::string_view list, const std::vector<Part>& parts) {
+    // One line a part: its file's name, the time it starts and the time it ends (a name may hold
+    // commas; the times do not). Read whatever the locale.
+    std::vector<double> starts;
+    while (!list.empty()) {
+        const size_t end = std::min(list.find('\n'), list.size());
+        const std::string_view line = list.substr(0, end);
+        list.remove_prefix(std::min(end + 1, list.size()));
+        if (line.empty()) continue;
+        const size_t last = line.rfind(',');
+        const size_t middle = last == std::string_view::npos || last == 0 ? last : line.rfind(',', last - 1);
+        if (middle == std::string_view::npos) return false;
+        double start = 0;
+        const auto [at, error] = std::from_chars(line.data() + middle + 1, line.data() + last, start);
+        if (error != std::errc() || at != line.data() + last) return false;
+        starts.push_back(start);
+    }
+    if (starts.size() != parts.size()) return false;
+    for (size_t k = 1; k < parts.size(); ++k)
+        if (std::abs(starts[k] - parts[k].cut.start) > 0.001) return false;
+    return true;
 }
 
 }  // namespace kolvex

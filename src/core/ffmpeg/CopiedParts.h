@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/ffmpeg/CopyCut.h"
@@ -17,7 +19,9 @@ namespace kolvex {
 // dropping the rest as they pass. Each part holds what a copy of that part alone holds (as
 // FFmpegArguments::build makes it from the same CopyCut): the pictures by their presentation
 // times, which must pick exactly the pictures its plan counts; the sound from its seek point to
-// its end, on the same reckoning as ffmpeg's own seek and stop. Pure; any thread.
+// its end, on the same reckoning as ffmpeg's own seek and stop — save where the next part copies
+// on from its end: the sound frames from that part's seek point on are left to that part, so
+// that each is heard once. Pure; any thread.
 struct CopiedParts {
     struct Part {
         ConversionJob job;  // the part's trim, writing where the part is staged
@@ -31,6 +35,22 @@ struct CopiedParts {
     // decode order, as the parts were planned from.
     static std::optional<std::vector<std::string>> arguments(const std::vector<Part>& parts, const MediaProbe& probe,
                                                              const StreamCopyCuts& cuts);
+
+    // The same parts cut where each begins by ffmpeg's segmenting muxer, which passes each packet
+    // on whole to the part it falls in (the filters above read every byte they keep).
+    struct Segments {
+        std::vector<std::string> arguments;
+        std::vector<std::filesystem::path> files;  // what each part is written as, in order
+        std::filesystem::path list;                // ffmpeg's list of the files it wrote
+        int64_t pictures = 0;                      // how many the parts hold together
+    };
+    // Into `folder`; none unless the parts cover the whole of a Matroska or WebM output end to
+    // end, each from the keyframe that ends the one before in decode order, with every keyframe
+    // as far ahead of its decoding as the others (the sound is cut where the muxer meets each).
+    static std::optional<Segments> segments(const std::vector<Part>& parts, const MediaProbe& probe,
+                                            const StreamCopyCuts& cuts, const std::filesystem::path& folder);
+    // Whether ffmpeg's `list` of the files it wrote starts each part where it was planned.
+    static bool listedAsPlanned(std::string_view list, const std::vector<Part>& parts);
 };
 
 }  // namespace kolvex

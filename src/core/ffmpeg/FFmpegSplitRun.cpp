@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The copied parts of a split, written together by one run of ffmpeg; what a split needs when
 // the disk is full.
+#include <fstream>
+#include <iterator>
+
 #include "core/ffmpeg/CopiedParts.h"
 #include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegEngine.h"
@@ -17,6 +20,22 @@
 namespace kolvex {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Whether the run `ran` cut `parts` where `segments` planned them, by what ffmpeg reported and
+// listed.
+bool segmentedAsPlanned(const CopiedParts::Segments& segments, const std::vector<CopiedParts::Part>& parts,
+                        const ProcessResult& ran) {
+    // Every picture written, and each part begun at its keyframe: then each holds the pictures
+    // from its keyframe up to the next part's, as planned.
+    if (FFmpegProgressParser::picturesWritten(ran.standardOutputData) != segments.pictures) return false;
+    std::ifstream list(segments.list, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+    return CopiedParts::listedAsPlanned(text, parts);
+}
+
+}  // namespace
 
 std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(const std::vector<ConversionJob>& jobs,
                                                                                const MediaProbe& probe,
@@ -42,16 +61,25 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
         outputs.emplace_back(jobs[copied[k]].destination, StagedOutput::Kind::file, *m_files);
         parts.push_back({ffmpeg_paths::writingTo(jobs[copied[k]], outputs.back().path()), planned[k]});
     }
-    const auto arguments = CopiedParts::arguments(parts, probe, cuts);
+    // Parts that make up the whole file are cut where they meet, each packet passed on whole;
+    // others are each filtered out of the file as it passes.
+    // Their muxer writes them into a folder of their own beside the parts, made only for it.
+    std::optional<StagedOutput> folder;
+    std::optional<CopiedParts::Segments> segments;
+    if (copied.size() == jobs.size() && CopiedParts::segments(parts, probe, cuts, {})) {
+        folder.emplace(jobs.front().destination, StagedOutput::Kind::folder, *m_files);
+        segments = CopiedParts::segments(parts, probe, cuts, folder->path());
+    }
+    const auto arguments = segments ? std::optional(segments->arguments) : CopiedParts::arguments(parts, probe, cuts);
     if (!arguments) return done;
     const ConversionJob& first = jobs[copied.front()];
     Log::engine().info("{}\u2192{}: {} parts copied in one run", first.from.label, first.to.label, copied.size());
 
-    // ffmpeg's own progress follows only the first output: the staged files' growth tells it.
+    // ffmpeg's own progress follows only the first output (or part): the files' growth tells it.
     std::vector<fs::path> paths;
     int64_t expected = 0;
     for (size_t k = 0; k < copied.size(); ++k) {
-        paths.push_back(outputs[k].path());
+        paths.push_back(segments ? segments->files[k] : outputs[k].path());
         expected += expectedPassthroughBytes(jobs[copied[k]], probe, *m_files).value_or(0);
     }
     // Reported as the share of the whole split these parts make.
@@ -76,12 +104,24 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
         return done;
     }
     watcher.cancel();
+    if (segments && !segmentedAsPlanned(*segments, parts, ran)) {
+        Log::engine().warn("the parts of {} were not cut where planned; making each on its own",
+                           paths::lastComponent(first.source));
+        return done;
+    }
 
     // Each part must hold the pictures planned; one that does not is made again on its own.
     for (size_t k = 0; k < copied.size(); ++k) {
         const ConversionJob& job = jobs[copied[k]];
-        // ffmpeg counts the first part's as it writes them; the others are read back.
-        int64_t pictures = k == 0 ? FFmpegProgressParser::picturesWritten(ran.standardOutputData).value_or(-1) : -1;
+        // ffmpeg counts the first part's as it writes them; the others are read back. Parts cut
+        // where planned hold them already.
+        int64_t pictures = -1;
+        if (segments) {
+            outputs[k].adopt(segments->files[k]);
+            pictures = planned[k].pictures;
+        } else if (k == 0) {
+            pictures = FFmpegProgressParser::picturesWritten(ran.standardOutputData).value_or(-1);
+        }
         try {
             if (pictures != planned[k].pictures) pictures = LibavKeyframeReader::pictureCount(outputs[k].path(), stop);
         } catch (const ConversionError&) {

@@ -2,10 +2,12 @@
 // The copied parts of a split written by one ffmpeg run, judged by what each output's packet
 // filters let through: every picture of the stream must reach exactly the part that a copy of
 // that part alone holds (as CutPlan plans it), and the sound the span that copy's seek and stop
-// give it.
+// give it, up to where the next part's begins.
+#include <algorithm>
 #include <cmath>
 #include <regex>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "core/ffmpeg/CopiedParts.h"
@@ -52,6 +54,7 @@ MediaProbe probe(const std::string& demuxer) {
     p.height = 48;
     p.durationSeconds = 3.0;
     p.demuxer = demuxer;
+    p.videoTimeBase = p.audioTimeBase = "1/1000";
     return p;
 }
 
@@ -158,8 +161,11 @@ TEST(CopiedParts, EveryPictureReachesThePartItsOwnCopyHolds) {
                 EXPECT_FALSE(outputs[k].sound.from);
             }
             if (const auto end = parts[k].job.options.trimEnd) {
-                EXPECT_TRUE(outputs[k].sound.lets(*end - base - 1e-5));
-                EXPECT_FALSE(outputs[k].sound.lets(*end - base));
+                // ... or to where the next part takes the sound on, when it copies on from there.
+                const bool handsOn = k + 1 < parts.size() && parts[k + 1].job.options.trimStart == end;
+                const double until = handsOn ? *parts[k + 1].cut.seek : *end;
+                EXPECT_TRUE(outputs[k].sound.lets(until - base - 1e-5));
+                EXPECT_FALSE(outputs[k].sound.lets(until - base));
             } else {
                 EXPECT_FALSE(outputs[k].sound.to);
             }
@@ -169,6 +175,48 @@ TEST(CopiedParts, EveryPictureReachesThePartItsOwnCopyHolds) {
                 EXPECT_NEAR(*outputs[k].offset, -(cut.start - base), 1e-6);
             }
         }
+    }
+}
+
+// Parts that make up a whole Matroska file are cut by the segmenting muxer: each where its
+// keyframe begins, no earlier keyframe taken for it, the sound moved ahead in the muxer's order
+// by as much as the keyframe shows after the next part's seek point; and the run is accepted
+// only when ffmpeg lists every part begun there.
+TEST(CopiedParts, WholeFilesAreCutWhereEachPartBegins) {
+    for (const int bFrames : {0, 2, 3}) {
+        SCOPED_TRACE(bFrames);
+        const StreamCopyCuts cuts = stream(3, bFrames, 0.021);
+        ConversionOptions options = ConversionOptions::defaults();
+        options.tool = "split";
+        std::vector<CopiedParts::Part> parts;
+        const auto job = testing::mediaJob("/in/clip.mkv", "/out/clip.mkv", "mkv", "mkv", options);
+        for (const auto& part : CutPlan::splitParts(job, {1.021, 2.021}, &cuts)) {
+            ConversionJob partJob = job;
+            partJob.options = part;
+            parts.push_back({partJob, *CutPlan::of(partJob, probe("matroska"), &cuts).cut});
+        }
+        const auto segments = CopiedParts::segments(parts, probe("matroska"), cuts, "/out/.100%");
+        ASSERT_TRUE(segments);
+        const auto& args = segments->arguments;
+        const auto at = [&](const std::string& option) { return *(std::find(args.begin(), args.end(), option) + 1); };
+        EXPECT_EQ(at("-segment_times"), "1.020500,2.020500");
+        EXPECT_EQ(args.back(), "/out/.100%%/%d.mkv");
+        const double ahead = *parts[1].cut.seek - (1.021 - bFrames * kFrame);
+        if (ahead > 0) {
+            EXPECT_EQ(at("-audio_preload"), fmt::format("{}", std::llround(ahead * 1e6)));
+        } else {
+            EXPECT_EQ(at("-bsf:v"), fmt::format("setts=dts=DTS-round({:.6f}/TB)", -ahead));
+        }
+        EXPECT_EQ(segments->pictures, int64_t(cuts.pictures.size()));
+        EXPECT_TRUE(CopiedParts::listedAsPlanned("0.mkv,0.000000,1.021000\n1.mkv,1.021000,2.021000\n2.mkv,2.021000,3.1\n", parts));
+        EXPECT_FALSE(CopiedParts::listedAsPlanned("0.mkv,0.000000,1.021000\n1.mkv,1.021000,3.1\n", parts));
+        EXPECT_FALSE(CopiedParts::listedAsPlanned("0.mkv,0.000000,1.061000\n1.mkv,1.061000,2.021000\n2.mkv,2.021000,3.1\n", parts));
+        // Not the whole file, or not Matroska: each part filtered out of the file instead.
+        EXPECT_FALSE(CopiedParts::segments({parts[1], parts[2]}, probe("matroska"), cuts, "/out/f"));
+        EXPECT_FALSE(CopiedParts::segments(parts, probe("avi"), cuts, "/out/f"));
+        MediaProbe chapters = probe("matroska");
+        chapters.chapterCount = 2;
+        EXPECT_FALSE(CopiedParts::segments(parts, chapters, cuts, "/out/f"));
     }
 }
 
