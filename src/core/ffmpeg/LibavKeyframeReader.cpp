@@ -73,6 +73,38 @@ std::optional<std::vector<const AVIndexEntry*>> aviPictureIndex(const AVFormatCo
     return entries;
 }
 
+// The entries a window's read takes from an AVI's index, with some to spare on either side:
+// from a keyframe at or before its start to well past the first keyframe after its end. Only
+// those are turned into times: a long file's index holds tens of thousands of pictures.
+std::vector<const AVIndexEntry*> aroundWindow(const std::vector<const AVIndexEntry*>& entries, double timeBase,
+                                              double origin, std::pair<double, double> window) {
+    // Times as read here lie within a microsecond or two of the printed ones the window is
+    // judged by; a millisecond's margin leaves no doubt which side of a bound an entry lies.
+    constexpr double kMargin = 1e-3;
+    constexpr size_t kPast = 32;  // more than the reorder depth a window's read runs on for
+    const auto at = [&](const AVIndexEntry* entry) { return double(entry->timestamp) * timeBase - origin; };
+    // The entries' places rise strictly (aviPictureIndex), and so do their times.
+    const auto start = std::partition_point(entries.begin(), entries.end(), [&](const AVIndexEntry* entry) {
+        return at(entry) <= std::max(0.0, window.first) - kMargin;
+    });
+    auto from = entries.begin();
+    for (auto i = start; i != entries.begin();) {
+        --i;
+        if ((*i)->flags & AVINDEX_KEYFRAME) {
+            from = i;
+            break;
+        }
+    }
+    auto to = entries.end();
+    if (std::isfinite(window.second)) {
+        auto end = std::partition_point(from, entries.end(),
+                                        [&](const AVIndexEntry* entry) { return at(entry) < window.second + kMargin; });
+        while (end != entries.end() && !((*end)->flags & AVINDEX_KEYFRAME)) ++end;
+        to = size_t(entries.end() - end) > kPast ? end + kPast : entries.end();
+    }
+    return {from, to};
+}
+
 }  // namespace
 
 KeyframeIndex LibavKeyframeReader::index(const fs::path& url, std::stop_token stop) const {
@@ -165,9 +197,9 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     const double origin =
         format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
     if (const auto indexed = aviPictureIndex(format, *format.streams[video->index])) {
-        StreamCopyCuts read = fromIndex(*indexed, av_q2d(video->time_base), origin);
-        if (window) return read.within(*window);
-        return read;
+        const double timeBase = av_q2d(video->time_base);
+        if (!window) return fromIndex(*indexed, timeBase, origin);
+        return fromIndex(aroundWindow(*indexed, timeBase, origin, *window), timeBase, origin).within(*window);
     }
     std::optional<int64_t> end;
     if (window) {
