@@ -48,6 +48,12 @@ int64_t microseconds(double seconds) {
     return static_cast<int64_t>(std::llround(std::clamp(seconds, -9.2e12, 9.2e12) * double(AV_TIME_BASE)));
 }
 
+// Times count from the file's own start, as ffmpeg's -ss does: an MPEG-TS clock that starts at
+// 1.4 s puts its first keyframe at 0.
+double clockStart(const AVFormatContext& format) {
+    return format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
+}
+
 bool isAvi(const AVFormatContext& format) { return format.iformat && std::string_view(format.iformat->name) == "avi"; }
 
 // An AVI shows its pictures as its index places them when none is decoded out of order: the
@@ -176,6 +182,15 @@ StreamCopyCuts LibavKeyframeReader::fromIndex(const std::vector<const AVIndexEnt
     return read;
 }
 
+std::optional<StreamCopyCuts> LibavKeyframeReader::fromAviIndex(LibavInput& input) {
+    AVFormatContext& format = input.format();
+    const AVStream* video = movingPicture(format);
+    if (!video) return std::nullopt;
+    const auto indexed = aviPictureIndex(format, *format.streams[video->index]);
+    if (!indexed) return std::nullopt;
+    return fromIndex(*indexed, av_q2d(video->time_base), clockStart(format));
+}
+
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
                                              std::optional<std::pair<double, double>> window) {
     input.rearm(stop, kTimeLimit);
@@ -192,10 +207,7 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
 
-    // Times count from the file's own start, as ffmpeg's -ss does: an MPEG-TS clock that starts
-    // at 1.4 s puts its first keyframe at 0.
-    const double origin =
-        format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
+    const double origin = clockStart(format);
     if (const auto indexed = aviPictureIndex(format, *format.streams[video->index])) {
         const double timeBase = av_q2d(video->time_base);
         if (!window) return fromIndex(*indexed, timeBase, origin);
