@@ -18,6 +18,9 @@
 #   avi     a 10-minute MPEG-4 ASP/MP3 AVI: 30 s trimmed from a keyframe vs `ffmpeg -ss ... -t 30
 #           -c copy`, split at two keyframes vs `ffmpeg -f segment -c copy`; both copies (goal
 #           <= 1.2x; also warm)                                           KOLVEX_COMPARE_AVI_MINUTES
+#           and a floor line: Kolvex started with FFmpeg's libraries loaded (`kolvex-drive --load
+#           media`) beside ffmpeg's own start (`ffmpeg -version`), and the cold ratio no change of
+#           Kolvex's goes under: (that load + the peer's run) / the peer's run
 #   ogg     a 30-minute Opus Ogg: 30 s trimmed from 93% of the way in vs ffmpeg's re-encode of the
 #           same span sought before its input (goal <= 1.2x)              KOLVEX_COMPARE_OGG_MINUTES
 #   pdf     split a 500-page text PDF into pages vs `qpdf --split-pages` and extract its first

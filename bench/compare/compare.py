@@ -16,7 +16,6 @@ through the whole run.
 """
 import argparse
 import os
-import resource
 import shutil
 import signal
 import statistics
@@ -30,8 +29,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import batch  # noqa: E402
+import floor  # noqa: E402
 import inputs  # noqa: E402
 import tray  # noqa: E402
+from timing import children_cpu, spread, timed  # noqa: E402
 
 WORKLOADS = ("remux", "trim", "mkv", "avi", "ogg", "pdf", "images", "batch", "docs", "tray", "gif")
 
@@ -71,19 +72,6 @@ def folder_bytes(folder: Path) -> int:
 def fresh(folder: Path):
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
-
-
-def children_cpu() -> float:
-    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return usage.ru_utime + usage.ru_stime
-
-
-def timed(command, **kwargs):
-    """Runs a command to its end: (wall seconds, CPU seconds of its whole tree, the result)."""
-    cpu = children_cpu()
-    start = time.monotonic()
-    done = subprocess.run([str(a) for a in command], **kwargs)
-    return time.monotonic() - start, children_cpu() - cpu, done
 
 
 WARM_REPEATS = 3  # the first round is cold; the rest are warm
@@ -152,10 +140,6 @@ def measure(pairs, drive: Path, out: Path, runs: int, warmup: int):
             if not pair.failure:
                 sides = ("kolvex", "peer") if round_ % 2 == 0 else ("peer", "kolvex")
                 measure_once(pair, drive, out, sides, record=True)
-
-
-def spread(times) -> str:
-    return f"{statistics.median(times):.3f}/{min(times):.3f}"
 
 
 HEADER = ["workload", "kolvex wall", "kolvex CPU", "warm wall", "warm CPU", "peer wall", "peer CPU",
@@ -458,6 +442,8 @@ def main():
         pairs = pairs_for(selected, work, args.drive, out)
         measure(pairs, args.drive, out, args.runs, inputs.env_number("KOLVEX_COMPARE_WARMUP", 1))
         rows += [pair_row(pair) for pair in pairs]
+        if "avi" in selected:
+            rows.append(floor.row(args.drive, [pair for pair in pairs if pair.name.startswith("avi ")], args.runs))
         if "tray" in selected:
             try:
                 tray_rows, tray_note = tray.measure(args.app, work / "tray", args.runs)

@@ -6,6 +6,9 @@
 //                [--processors <n>] [--repeat <n>] [--sheet-first] [--quiet] <file>...
 //   kolvex-drive --sweep      removes what runs that were killed left behind, as a launch does
 //                             (every run does so first; this one only reports the count)
+//   kolvex-drive --load <module>  starts as for a request, loads that engine module (media,
+//                             image, pdf…) and ends with no job: what a first request on that
+//                             engine pays before its own work
 //
 // --sheet-first reads each file before every round as the trim and split sheets do (its facts,
 // then every keyframe), untimed: the request then runs as it does in the app after its sheet.
@@ -54,6 +57,7 @@
 #include "RealEngines.h"
 #include "core/modules/EngineModules.h"
 #include "core/services/Log.h"
+#include "core/services/ModuleLoader.h"
 #include "core/services/Preferences.h"
 #include "core/services/ProcessMemory.h"
 #include "core/services/UserDefaults.h"
@@ -68,6 +72,7 @@ const char* const kUsage =
     "usage: kolvex-drive (--to <format id> [--ring] | --tool <tool id>) [--out <folder>] [--set <option>=<value>]...\n"
     "                    [--processors <n>] [--repeat <n>] [--sheet-first] [--quiet] <file>...\n"
     "       kolvex-drive --sweep\n"
+    "       kolvex-drive --load <module>\n"
     "options for --set: quality (0..1), dpi, maxDimension, rotation, trimStart, trimEnd, audioBitrate,\n"
     "  sampleRate, outputFormat, splitPoints (s,s,...), pageRange (0-based p,p,...),\n"
     "  preserveMetadata, allowPassthrough, flipHorizontal, flipVertical, invertPageSelection (true/false)\n";
@@ -156,6 +161,7 @@ struct Request {
     ConversionOptions options = ConversionOptions::defaults();
     std::vector<std::string> assignments;  // the --set arguments, in order
     std::vector<fs::path> files;
+    std::optional<std::string> load;  // the engine module to load, with no job
     bool ring = false;
     bool quiet = false;
     bool sweep = false;
@@ -198,6 +204,8 @@ Request parse(int argc, char** argv) {
             request.quiet = true;
         } else if (arg == "--sweep") {
             request.sweep = true;
+        } else if (arg == "--load") {
+            request.load = value(i);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -207,6 +215,10 @@ Request parse(int argc, char** argv) {
     }
     if (request.sweep) {
         if (request.target || request.tool || !request.files.empty()) throw UsageError{"--sweep takes nothing else"};
+        return request;
+    }
+    if (request.load) {
+        if (request.target || request.tool || !request.files.empty()) throw UsageError{"--load takes nothing else"};
         return request;
     }
     if (request.target.has_value() == request.tool.has_value()) throw UsageError{"give either --to or --tool"};
@@ -353,6 +365,12 @@ int main(int argc, char** argv) {
         // Qt costs a tenth of a second to start: only the requests that need it start it, as the
         // registry tells. The FFmpeg engine costs nothing until a job runs on it.
         RealEngines real = RealEngines::assemble(TemporaryFileManager::shared(), true);
+        if (request.load) {
+            coordinator = real.coordinator(request.processors);
+            ModuleLoader::entry(*request.load);
+            std::printf("loaded\t%s\n", request.load->c_str());
+            leave(0);
+        }
         const RealEngines::Needs needs = RealEngines::needs(
             real.registry, request.files, request.target ? std::optional(FormatID(*request.target)) : std::nullopt);
 #ifdef KOLVEX_HAVE_DOCUMENT

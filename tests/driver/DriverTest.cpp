@@ -177,5 +177,19 @@ TEST(Driver, ConcurrentRunsOnOneFolderAllKeepTheirWork) {
     EXPECT_EQ(files, static_cast<size_t>(kRuns * 3));
 }
 
+// What a first request pays before its work, as the comparison measures it: a module loaded and
+// nothing else done; one that cannot be loaded is named.
+TEST(Driver, LoadsAnEngineModuleAlone) {
+    const auto run = [](const std::string& module) {
+        return ProcessRunner().run(KOLVEX_DRIVE, {"--load", module}, std::chrono::seconds(60), nullptr, nullptr);
+    };
+    const auto loaded = run("media");
+    EXPECT_EQ(loaded.exitCode, 0) << loaded.standardError();
+    EXPECT_EQ(loaded.standardOutput(), "loaded\tmedia\n");
+    const auto missing = run("nosuch");
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.standardError().find("nosuch engine"), std::string::npos) << missing.standardError();
+}
+
 }  // namespace
 }  // namespace kolvex

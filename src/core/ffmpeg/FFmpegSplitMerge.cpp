@@ -4,6 +4,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fmt/format.h>
@@ -74,9 +75,18 @@ std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, 
 
 ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
     // The split sheet's read of every keyframe kept the file open with what it holds, and where
-    // its pictures can be cut; the file's index is not left in memory.
+    // its pictures can be cut; the file's index is not left in memory. Without it, the facts and
+    // the cuts come from one opening where the prober can.
     auto kept = KeptInput::take(job.source);
-    const MediaProbe probe = kept ? std::move(kept->probe) : m_prober->probe(job.source, stop);
+    const bool pictureParts = job.to.category != FormatCategory::audio;
+    MediaProbe probe;
+    std::optional<StreamCopyCuts> read;
+    if (kept)
+        probe = std::move(kept->probe);
+    else if (pictureParts)
+        std::tie(probe, read) = m_prober->probeWithEveryCut(job.source, stop);
+    else
+        probe = m_prober->probe(job.source, stop);
     const std::shared_ptr<const StreamCopyCuts> keptCuts = kept ? kept->cuts : nullptr;
     kept.reset();
     if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
@@ -87,9 +97,11 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
 
     // Each part is a trim, planned as the split sheet asked it (CutPlan).
     std::optional<StreamCopyCuts> cuts;
-    if (probe.videoCodec && job.to.category != FormatCategory::audio) {
+    if (probe.videoCodec && pictureParts) {
         if (keptCuts) {
             cuts = *keptCuts;
+        } else if (read) {
+            cuts = std::move(read);
         } else {
             try {
                 cuts = LibavKeyframeReader().cuts(job.source, stop);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -155,6 +156,15 @@ int LibavInput::findStreamInfo(AVFormatContext& format) {
 }
 
 double LibavInput::printedSeconds(double seconds) {
+    // A file's every packet is read so: in whole microseconds, divided as the text is read back
+    // (both correctly rounded, so alike to the bit), unless the product lies too near a half for
+    // its own rounding to be sure which way the text rounds.
+    constexpr double kLargest = 1e6;  // seconds: below it the product errs by under 1e-4
+    if (std::abs(seconds) < kLargest) {
+        const double microseconds = seconds * 1e6;
+        const double whole = std::nearbyint(microseconds);
+        if (0.5 - std::abs(microseconds - whole) > 1e-3) return whole / 1e6;
+    }
     const std::string text = fmt::format("{:.6f}", seconds);
     double value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);

@@ -48,6 +48,12 @@ int64_t microseconds(double seconds) {
     return static_cast<int64_t>(std::llround(std::clamp(seconds, -9.2e12, 9.2e12) * double(AV_TIME_BASE)));
 }
 
+// Times count from the file's own start, as ffmpeg's -ss does: an MPEG-TS clock that starts at
+// 1.4 s puts its first keyframe at 0.
+double clockStart(const AVFormatContext& format) {
+    return format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
+}
+
 bool isAvi(const AVFormatContext& format) { return format.iformat && std::string_view(format.iformat->name) == "avi"; }
 
 // An AVI shows its pictures as its index places them when none is decoded out of order: the
@@ -71,6 +77,38 @@ std::optional<std::vector<const AVIndexEntry*>> aviPictureIndex(const AVFormatCo
     }
     if (entries.empty() || !(entries.front()->flags & AVINDEX_KEYFRAME)) return std::nullopt;
     return entries;
+}
+
+// The entries a window's read takes from an AVI's index, with some to spare on either side:
+// from a keyframe at or before its start to well past the first keyframe after its end. Only
+// those are turned into times: a long file's index holds tens of thousands of pictures.
+std::vector<const AVIndexEntry*> aroundWindow(const std::vector<const AVIndexEntry*>& entries, double timeBase,
+                                              double origin, std::pair<double, double> window) {
+    // Times as read here lie within a microsecond or two of the printed ones the window is
+    // judged by; a millisecond's margin leaves no doubt which side of a bound an entry lies.
+    constexpr double kMargin = 1e-3;
+    constexpr size_t kPast = 32;  // more than the reorder depth a window's read runs on for
+    const auto at = [&](const AVIndexEntry* entry) { return double(entry->timestamp) * timeBase - origin; };
+    // The entries' places rise strictly (aviPictureIndex), and so do their times.
+    const auto start = std::partition_point(entries.begin(), entries.end(), [&](const AVIndexEntry* entry) {
+        return at(entry) <= std::max(0.0, window.first) - kMargin;
+    });
+    auto from = entries.begin();
+    for (auto i = start; i != entries.begin();) {
+        --i;
+        if ((*i)->flags & AVINDEX_KEYFRAME) {
+            from = i;
+            break;
+        }
+    }
+    auto to = entries.end();
+    if (std::isfinite(window.second)) {
+        auto end = std::partition_point(from, entries.end(),
+                                        [&](const AVIndexEntry* entry) { return at(entry) < window.second + kMargin; });
+        while (end != entries.end() && !((*end)->flags & AVINDEX_KEYFRAME)) ++end;
+        to = size_t(entries.end() - end) > kPast ? end + kPast : entries.end();
+    }
+    return {from, to};
 }
 
 }  // namespace
@@ -144,6 +182,15 @@ StreamCopyCuts LibavKeyframeReader::fromIndex(const std::vector<const AVIndexEnt
     return read;
 }
 
+std::optional<StreamCopyCuts> LibavKeyframeReader::fromAviIndex(LibavInput& input) {
+    AVFormatContext& format = input.format();
+    const AVStream* video = movingPicture(format);
+    if (!video) return std::nullopt;
+    const auto indexed = aviPictureIndex(format, *format.streams[video->index]);
+    if (!indexed) return std::nullopt;
+    return fromIndex(*indexed, av_q2d(video->time_base), clockStart(format));
+}
+
 StreamCopyCuts LibavKeyframeReader::cutsKept(LibavInput& input, std::stop_token stop,
                                              std::optional<std::pair<double, double>> window) {
     input.rearm(stop, kTimeLimit);
@@ -160,14 +207,11 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     for (unsigned i = 0; i < format.nb_streams; ++i)
         if (format.streams[i] != video) format.streams[i]->discard = AVDISCARD_ALL;
 
-    // Times count from the file's own start, as ffmpeg's -ss does: an MPEG-TS clock that starts
-    // at 1.4 s puts its first keyframe at 0.
-    const double origin =
-        format.start_time != AV_NOPTS_VALUE ? LibavInput::printedSeconds(double(format.start_time) / AV_TIME_BASE) : 0;
+    const double origin = clockStart(format);
     if (const auto indexed = aviPictureIndex(format, *format.streams[video->index])) {
-        StreamCopyCuts read = fromIndex(*indexed, av_q2d(video->time_base), origin);
-        if (window) return read.within(*window);
-        return read;
+        const double timeBase = av_q2d(video->time_base);
+        if (!window) return fromIndex(*indexed, timeBase, origin);
+        return fromIndex(aroundWindow(*indexed, timeBase, origin, *window), timeBase, origin).within(*window);
     }
     std::optional<int64_t> end;
     if (window) {

@@ -48,6 +48,10 @@ public:
     static StreamCopyCuts cutsKept(LibavInput& input, std::stop_token stop,
                                    std::optional<std::pair<double, double>> window);
 
+    // Every cut of an opened AVI, from its index alone: none when it is no AVI, or its index cannot
+    // stand for its packets. Reads no packet.
+    static std::optional<StreamCopyCuts> fromAviIndex(LibavInput& input);
+
     // What the packets of an AVI's pictures would give, from its index's entries for them (one
     // per picture, in order): `timeBase` in seconds, `origin` the file's start.
     static StreamCopyCuts fromIndex(const std::vector<const AVIndexEntry*>& entries, double timeBase, double origin);

@@ -265,6 +265,25 @@ MediaProbe LibavProber::probeHeaders(const fs::path& url, std::stop_token stop) 
 
 MediaProbe LibavProber::facts(const LibavInput& input) { return factsOf(input.format()); }
 
+std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithEveryCut(const fs::path& url,
+                                                                                     std::stop_token stop) const {
+    LibavInput input(url, stop, kTimeLimit);
+    MediaProbe probe = factsOf(input.format());
+    // An AVI's index gives its pictures' cuts without reading a packet: the packing is then
+    // looked at as probe() looks, from where the opening left off.
+    std::optional<StreamCopyCuts> cuts = LibavKeyframeReader::fromAviIndex(input);
+    probe.packedBFrames = packsBFrames(input.format(), probe);
+    if (cuts) return {std::move(probe), std::move(cuts)};
+    // Looking at the packing read an AVI's first packets, which the cuts need too.
+    const bool packetsRead = probe.demuxer == "avi" && probe.videoCodec == "mpeg4";
+    try {
+        cuts = packetsRead ? LibavKeyframeReader().cuts(url, stop) : LibavKeyframeReader::cutsKept(input, stop, std::nullopt);
+    } catch (const ConversionError&) {
+        cuts = StreamCopyCuts();
+    }
+    return {std::move(probe), std::move(cuts)};
+}
+
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,
                                                                                  std::stop_token stop) const {

@@ -27,6 +27,10 @@ public:
     std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
                                                                       std::pair<double, double> window,
                                                                       std::stop_token stop = {}) const override;
+    // probe() and every cut in one opening, unless the probe read packets the cuts need (an AVI's
+    // MPEG-4 pictures are looked at for packing): then they are read from an opening of their own.
+    std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithEveryCut(const std::filesystem::path& url,
+                                                                          std::stop_token stop = {}) const override;
 
     // The facts of a file opened with its streams read.
     static MediaProbe facts(const LibavInput& input);

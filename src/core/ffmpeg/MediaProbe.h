@@ -92,6 +92,12 @@ public:
     virtual std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
                                                                               std::pair<double, double> window,
                                                                               std::stop_token stop = {}) const = 0;
+    // The probe, and every place a stream copy of that stream can be cut, from one opening where
+    // an implementation can: what a split reads. No cuts where they were not read here (they are
+    // then to be read apart); empty ones where the file's could not be read. Same contract as
+    // probe().
+    virtual std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithEveryCut(const std::filesystem::path& url,
+                                                                                  std::stop_token stop = {}) const = 0;
 };
 
 // A prober that reads no less than the whole probe and no cuts: its header read is probe(), and
@@ -104,6 +110,10 @@ public:
     std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const std::filesystem::path& url,
                                                                       std::pair<double, double> /*window*/,
                                                                       std::stop_token stop = {}) const override {
+        return {probe(url, std::move(stop)), std::nullopt};
+    }
+    std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithEveryCut(const std::filesystem::path& url,
+                                                                          std::stop_token stop = {}) const override {
         return {probe(url, std::move(stop)), std::nullopt};
     }
 };

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/packet.h>
@@ -25,8 +26,8 @@ namespace {
 // (an edit list, a muxer's own reckoning) for a stream that holds no sample at all. With
 // `pictureToo`, also a picture when the file has a picture track: one with no picture in it
 // opens nowhere.
-bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop, bool pictureToo) {
-    LibavInput input(output, stop, std::chrono::seconds(60), LibavInput::Reading::headersWhenComplete);
+// Reads on from where `input` stands: after opening it, the packets its streams were read from.
+bool holdsAFrame(LibavInput& input, std::stop_token stop, bool pictureToo) {
     AVFormatContext& format = input.format();
     struct Freed {
         void operator()(AVPacket* packet) const { av_packet_free(&packet); }
@@ -56,9 +57,12 @@ bool holdsAFrame(const std::filesystem::path& output, std::stop_token stop, bool
 
 void OutputReadback::check(const std::filesystem::path& output, const std::filesystem::path& source, const Format& target,
                            std::optional<double> expectedSeconds, std::stop_token stop) {
+    // One opening serves both looks: what the header states, and the first frames.
+    std::optional<LibavInput> input;
     MediaProbe written;
     try {
-        written = LibavProber().probeHeaders(output, stop);
+        input.emplace(output, stop, std::chrono::seconds(60), LibavInput::Reading::headersWhenComplete);
+        written = LibavProber::facts(*input);
     } catch (const ConversionError&) {
         Log::engine().error("The output made from {} cannot be read back", paths::lastComponent(source));
         throw ConversionError::corruptedInput(source);
@@ -70,7 +74,7 @@ void OutputReadback::check(const std::filesystem::path& output, const std::files
     bool noFrame = false;
     if (!empty && timed && expectedSeconds && *expectedSeconds > 0) {
         try {
-            noFrame = !holdsAFrame(output, stop, target.category == FormatCategory::video);
+            noFrame = !holdsAFrame(*input, stop, target.category == FormatCategory::video);
         } catch (const ConversionError&) {
             noFrame = true;
         }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ffmpeg/LibavKeyframeReader.h"
+#include "core/ffmpeg/LibavProber.h"
 #include "core/services/ProcessRunner.h"
 #include "support/MediaFixtures.h"
 #include "support/TempDir.h"
@@ -74,17 +75,27 @@ TEST(AviPictureIndex, GivesEveryPictureAsItsPacketsDo) {
             if (picture.keyframe) keyframes.push_back(picture.time);
         EXPECT_EQ(read.keyframes, KeyframeIndex(keyframes));
         EXPECT_EQ(LibavKeyframeReader::pictureCount(file), static_cast<int64_t>(expected.size()));
+        // A split's one opening: the probe as it reads alone, the cuts from the index.
+        const auto [probe, every] = LibavProber().probeWithEveryCut(file);
+        EXPECT_EQ(probe, LibavProber().probe(file));
+        ASSERT_TRUE(every);
+        EXPECT_EQ(every->pictures, expected);
         // A trim's window: from the keyframe at or before its start, past the keyframe after its end.
-        for (const auto& window : {std::pair(0.0, 1.0), std::pair(0.9, 1.7), std::pair(1.5, 9.0)}) {
+        for (const auto& window : {std::pair(-1.0, 1.0), std::pair(0.0, 1.0), std::pair(0.9, 1.7), std::pair(1.5, 9.0),
+                                   std::pair(2.2, 2.6), std::pair(4.0, 4.5)}) {
             SCOPED_TRACE(window.first);
             const StreamCopyCuts near = reader.cuts(file, {}, window);
             ASSERT_FALSE(near.pictures.empty());
             EXPECT_TRUE(near.pictures.front().keyframe);
-            EXPECT_LE(near.pictures.front().time, window.first + 1e-6);
+            EXPECT_LE(near.pictures.front().time, std::max(0.0, window.first) + 1e-6);
             EXPECT_GE(near.pictures.back().time, std::min(window.second, expected.back().time) - 1e-6);
             const auto from = std::find(expected.begin(), expected.end(), near.pictures.front());
             ASSERT_NE(from, expected.end());
             EXPECT_TRUE(std::equal(near.pictures.begin(), near.pictures.end(), from));
+            // Exactly what the whole read gives for the window, as a sheet's read is cut for a job.
+            const StreamCopyCuts kept = read.within(window);
+            EXPECT_EQ(near.pictures, kept.pictures);
+            EXPECT_EQ(near.keyframes, kept.keyframes);
         }
     }
 }

@@ -124,6 +124,14 @@ TEST(LibavProber, AgreesWithFFprobeOnEveryKindOfSource) {
             EXPECT_EQ(near->keyframes.times(), expected.keyframes.times());
             EXPECT_EQ(near->decodeDelay, expected.decodeDelay);
         }
+        // For a split: the facts and every cut in one opening, as the probe and the whole read give them.
+        const auto [probe, every] = LibavProber().probeWithEveryCut(file);
+        EXPECT_EQ(probe, ours);
+        ASSERT_TRUE(every);
+        const StreamCopyCuts whole = keyframes.cuts(file);
+        EXPECT_EQ(every->pictures, whole.pictures);
+        EXPECT_EQ(every->keyframes, whole.keyframes);
+        EXPECT_EQ(every->decodeDelay, whole.decodeDelay);
     }
 }
 
