@@ -84,6 +84,7 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
     if (points.empty())
         throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
+    if (auto fromUnpacked = splitUnpacked(job, probe, progress, stop)) return std::move(*fromUnpacked);
 
     // Each part is a trim, planned as the split sheet asked it (CutPlan).
     std::optional<StreamCopyCuts> cuts;
@@ -205,6 +206,8 @@ std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob&
                                                             const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
     // Every file's own clock, so the pictures' times and the sound's cuts count alike.
+    const auto timed = FFmpegArguments::joinedPictureTimes(job.to, demuxers);
+    args.insert(args.end(), timed.begin(), timed.end());
     args.insert(args.end(), {"-copyts", "-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder});
     std::string graph;
     std::string inputs;
@@ -236,8 +239,11 @@ std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob&
     return args;
 }
 
-std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
+std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job,
+                                                           const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
+    const auto timed = FFmpegArguments::joinedPictureTimes(job.to, demuxers);
+    args.insert(args.end(), timed.begin(), timed.end());
     // The same streams as any other conversion keeps: the first video and the first audio.
     args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-map", "0:V:0?", "-map", "0:a:0?",
                              "-sn", "-dn", "-c", "copy"});
@@ -381,6 +387,8 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         streamCopy = false;
         reason = "re-encoding: a file name holds a line break";
     }
+    if (streamCopy && plan.wantsVideo)
+        if (auto fromUnpacked = mergeUnpacked(job, probes, progress, stop)) return std::move(*fromUnpacked);
     // Where each file's pictures and sound lie on its own clock, for the sound to meet the
     // pictures at every join: copied pictures with re-encoded sound, or both re-encoded.
     std::vector<std::optional<ClipSpan>> spans;
@@ -440,7 +448,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     const ConversionJob staged = writingTo(job, output.path());
     auto arguments = clips        ? pictureCopyArguments(staged, sources, plan, *clips, demuxers)
-                     : streamCopy ? streamCopyArguments(staged)
+                     : streamCopy ? streamCopyArguments(staged, demuxers)
                                   : normalisingArguments(staged, sources, plan, demuxers, spans);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
