@@ -53,7 +53,8 @@ struct Row {
 };
 
 // The tools the manifest gives an AVI that may copy its pictures, each into every video container
-// that takes MPEG-4 pictures; merges of packed and plain inputs in every order; with and without sound.
+// that takes MPEG-4 pictures, with MP3 sound as Xvid files carry; merges of packed and plain inputs in
+// every order, with sound and without.
 std::vector<Row> rows() {
     const FormatRegistry registry = FormatRegistry::loadBundled();
     std::vector<Row> all;
@@ -69,8 +70,9 @@ std::vector<Row> rows() {
                 tool.foldsInputs ? std::vector<std::vector<bool>>{{true, true}, {true, false}, {false, true}}
                                  : std::vector<std::vector<bool>>{{true}};
             const bool cuts = tool.id == "trim" || tool.id == "split";
+            // Joined without sound, pictures are joined alone; with it, beside the sound re-encoded.
             for (const auto& packed : inputs)
-                for (const bool sound : {false, true})
+                for (const bool sound : tool.foldsInputs ? std::vector<bool>{false, true} : std::vector<bool>{true})
                     for (const int cutAt : cuts ? std::vector<int>{11, 12} : std::vector<int>{0})
                         all.push_back({tool.id, format.id.rawValue, sound, packed, cutAt});
         }
