@@ -77,9 +77,15 @@ public:
     // MPEG-4 Visual (ASP) pictures packed as DivX and Xvid pack them in AVI (a reference picture and
     // the B-frame after it in one chunk, a placeholder after that) are no valid MPEG-4 elsewhere,
     // and ffmpeg makes up their times as it reads them, before a filter of the copy could unpack
-    // them: a copy out of the AVI would show pictures twice and in the wrong order. Whether a copy
-    // of `job` is made from an AVI of its own first, the pictures unpacked, every one in its chunk.
+    // them: a copy out of the AVI would show pictures twice and in the wrong order; a cut, copied
+    // or not, would lose B-frames at its start. Whether `job` is made from an AVI of its own
+    // first, the pictures unpacked, every one in its chunk.
     static bool unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe);
+    // The input options a join of files read by `demuxers` (the concat demuxer) needs to copy their
+    // pictures into `target`: AVI states no presentation times, so joined into a container that
+    // does, its pictures are given them as they are read, B-frames put in order, or the joined
+    // stream's would go back.
+    static Arguments joinedPictureTimes(const Format& target, const std::vector<std::optional<std::string>>& demuxers);
     // The run that writes that AVI to `to`: the streams a copy keeps, copied, the pictures unpacked.
     static Arguments unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to);
 

@@ -268,6 +268,8 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     }
     // Before anything runs: a small animation may ask ffmpeg for more than any machine draws.
     if (auto refused = AnimationWork::refusal(job, probe)) throw *refused;
+    // (A split has looked at its source already.)
+    if (!knownProbe && needsStandIn(job, probe, stop)) return stageUnpacked(job, probe, progress, stop);
     // A range that starts at or after the end holds nothing, in an intact file as in any other.
     if (job.options.trimStart && probe.durationSeconds && *probe.durationSeconds > 0 &&
         *job.options.trimStart >= *probe.durationSeconds)
@@ -370,16 +372,6 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
                       [&](double f) { report(f * 0.5); }, {}, stop);
             return runFFmpeg(job, FFmpegArguments::gifFrames(staged, palette, probe.demuxer), duration,
                              [&](double f) { report(0.5 + f * 0.5); }, {}, stop);
-        });
-    }
-    if (FFmpegArguments::unpacksFirst(job, decision, probe)) {
-        return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
-            ConversionJob unpacked = staged;
-            unpacked.source = scratch / "unpacked.avi";
-            const auto unpack = FFmpegArguments::unpackedCopy(staged, probe, unpacked.source);
-            runFFmpeg(job, unpack, duration, [&](double f) { report(f / 2); }, {}, stop);
-            const auto copy = FFmpegArguments::build(unpacked, decision, probe, cut, reencodeSeek);
-            return runFFmpeg(job, copy, duration, [&](double f) { report(0.5 + f / 2); }, {}, stop);
         });
     }
     std::optional<std::pair<fs::path, int64_t>> watched;

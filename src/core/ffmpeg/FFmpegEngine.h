@@ -116,7 +116,9 @@ public:
     // The placeholder a stream-copy merge's argument list carries for the playlist's path.
     static constexpr const char* kPlaylistPlaceholder = "@KOLVEX_PLAYLIST@";
     // The argument lists of a merge by stream copy and by re-encode.
-    static std::vector<std::string> streamCopyArguments(const ConversionJob& job);
+    // `demuxers`: what the probe found for each source.
+    static std::vector<std::string> streamCopyArguments(const ConversionJob& job,
+                                                        const std::vector<std::optional<std::string>>& demuxers = {});
     // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f"). `spans`: where
     // each source's pictures and sound lie, when known, so its sound is cut to its pictures.
     static std::vector<std::string> normalisingArguments(const ConversionJob& job,
@@ -181,6 +183,23 @@ private:
                               size_t failed, double duration) const;
     // Joins the source and the additional sources, in order, into the destination in one run.
     ConversionOutcome merge(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
+    // A source whose MPEG-4 pictures are packed, copied into another container, is copied from a
+    // stand-in (FFmpegUnpacked.cpp): its streams in an AVI of their own, the pictures unpacked,
+    // staged hidden beside `job`'s destination and removed when dropped. `writtenAfter`: what the
+    // job writes from it, which a full disk's need counts too.
+    StagedOutput unpacked(const ConversionJob& job, const std::filesystem::path& source, const MediaProbe& probe,
+                          int64_t writtenAfter, const ProgressCallback& report, std::stop_token stop) const;
+    // Whether `job`, from the source `probe` tells of, is made from a stand-in; notes in `probe`
+    // whether its pictures are packed when it had not looked.
+    bool needsStandIn(const ConversionJob& job, MediaProbe& probe, std::stop_token stop) const;
+    // stage(), split() and merge() of `job` from stand-ins of its packed sources; none when
+    // nothing of it is copied from one.
+    Staged stageUnpacked(const ConversionJob& job, const MediaProbe& probe, const ProgressCallback& progress,
+                         std::stop_token stop) const;
+    std::optional<ConversionOutcome> splitUnpacked(const ConversionJob& job, MediaProbe probe,
+                                                   const ProgressCallback& progress, std::stop_token stop) const;
+    std::optional<ConversionOutcome> mergeUnpacked(const ConversionJob& job, std::vector<MediaProbe>& probes,
+                                                   const ProgressCallback& progress, std::stop_token stop) const;
     // Whether ffmpeg has the encoders a re-encode of `job` needs (yes when they are not known).
     bool hasEncodersFor(const ConversionJob& job) const;
     // Throws unsupportedCombination when it has not.

@@ -26,14 +26,25 @@ Arguments FFmpegArguments::playablePicture(const Format& target) {
 }
 
 bool FFmpegArguments::unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe) {
-    return probe.packedBFrames && decision.isPassthrough() && !decision.dropsVideo && job.to.id.rawValue != "avi";
+    if (!probe.packedBFrames || decision.dropsVideo || job.to.category != FormatCategory::video) return false;
+    // A cut is read from a keyframe on: one packed with the B-frame shown before it loses that
+    // B-frame's earlier reference, and a decoder sought there drops B-frames after it.
+    const bool cut = job.isTrim() || job.options.tool == "split";
+    return cut || (decision.isPassthrough() && job.to.id.rawValue != "avi");
+}
+
+Arguments FFmpegArguments::joinedPictureTimes(const Format& target, const std::vector<std::optional<std::string>>& demuxers) {
+    const bool untimed = !demuxers.empty() && std::all_of(demuxers.begin(), demuxers.end(),
+                                                          [](const auto& demuxer) { return demuxer == "avi"; });
+    if (!untimed || target.id.rawValue == "avi") return {};
+    return {"-fflags", "+genpts"};
 }
 
 Arguments FFmpegArguments::unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to) {
     Arguments args = common();
     const Arguments input = inputFormat(probe.demuxer);
     args.insert(args.end(), input.begin(), input.end());
-    args.insert(args.end(), {"-i", paths::absolute(job.source).string(), "-map", "0:V:0", "-map", "0:a:0?", "-c", "copy",
+    args.insert(args.end(), {"-i", paths::absolute(job.source).string(), "-map", "0:V:0", "-map", "0:a?", "-c", "copy",
                              "-sn", "-dn", "-bsf:v", "mpeg4_unpack_bframes", "-f", "avi", paths::absolute(to).string()});
     return args;
 }

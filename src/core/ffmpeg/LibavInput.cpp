@@ -78,6 +78,7 @@ LibavInput::LibavInput(const fs::path& url, std::stop_token stop, std::chrono::s
     bool oversized = rc >= 0 && claimsOversizedPictures(*m_context);
     if (oversized) rc = AVERROR_INVALIDDATA;
     if (rc >= 0 && reading == Reading::headersWhenComplete && headerStatesStreams(*m_context)) m_streamsRead = false;
+    if (reading == Reading::headersOnly) m_streamsRead = false;
     if (rc >= 0 && m_streamsRead) rc = findStreamInfo(*m_context);
     if (rc >= 0 && claimsOversizedPictures(*m_context)) {
         oversized = true;

@@ -25,6 +25,8 @@ public:
         // sound format, and the duration; otherwise as `streams`. What a copy of the streams and
         // a look at what a file holds need, without starting a decoder.
         headersWhenComplete,
+        // The container's header alone, whatever it states: for a look at the first packets.
+        headersOnly,
     };
 
     // Blocks while the headers are read. Throws ConversionError::unreadableInput for what is not

@@ -284,6 +284,12 @@ std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithEvery
     return {std::move(probe), std::move(cuts)};
 }
 
+bool LibavProber::picturesPacked(const fs::path& url, const MediaProbe& probe, std::stop_token stop) {
+    if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") return false;
+    const LibavInput input(url, stop, kTimeLimit, LibavInput::Reading::headersOnly);
+    return packsBFrames(input.format(), probe);
+}
+
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,
                                                                                  std::stop_token stop) const {

@@ -32,6 +32,10 @@ public:
     std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithEveryCut(const std::filesystem::path& url,
                                                                           std::stop_token stop = {}) const override;
 
+    // Whether an AVI's MPEG-4 pictures are packed (MediaProbe::packedBFrames), for a probe that
+    // has not looked at the first pictures (one read with a trim's cuts or kept from a sheet's
+    // read): opens the file again to look. False at once for any other file.
+    static bool picturesPacked(const std::filesystem::path& url, const MediaProbe& probe, std::stop_token stop = {});
     // The facts of a file opened with its streams read.
     static MediaProbe facts(const LibavInput& input);
 };

@@ -2,6 +2,7 @@
 #include "PackedBFrames.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -116,10 +117,12 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     check(video, "finding the pictures of " + from.string());
 
+    const int sound = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     struct Chunk {
         Bytes data;
         bool key = false;
     };
+    std::vector<std::unique_ptr<AVPacket, PacketFree>> sounds;
     std::vector<Chunk> chunks;
     Bytes reference;
     bool packable = false;  // the last chunk is a reference picture with no B-frame in it yet
@@ -143,6 +146,8 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
                 chunks.push_back({std::move(data), (packet->flags & AV_PKT_FLAG_KEY) != 0});
                 packable = true;
             }
+        } else if (packet->stream_index == sound) {
+            sounds.emplace_back(av_packet_clone(packet.get()));
         }
         av_packet_unref(packet.get());
     }
@@ -161,9 +166,27 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     check(avcodec_parameters_copy(stream->codecpar, input->streams[video]->codecpar), "copying the stream's header");
     stream->codecpar->codec_tag = MKTAG('X', 'V', 'I', 'D');
     stream->time_base = timeBase;
+    AVStream* soundStream = sound >= 0 ? avformat_new_stream(output.get(), nullptr) : nullptr;
+    if (soundStream) {
+        check(avcodec_parameters_copy(soundStream->codecpar, input->streams[sound]->codecpar), "copying the sound's header");
+        soundStream->codecpar->codec_tag = 0;
+        soundStream->time_base = input->streams[sound]->time_base;
+    }
     check(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), "creating " + to.string());
     check(avformat_write_header(output.get(), nullptr), "writing the header of " + to.string());
+    // In the order they play, the interleaving AVI's readers expect.
+    size_t nextSound = 0;
+    const auto writeSoundUntil = [&](double seconds) {
+        for (; nextSound < sounds.size(); ++nextSound) {
+            AVPacket* each = sounds[nextSound].get();
+            if (each->dts != AV_NOPTS_VALUE && each->dts * av_q2d(input->streams[sound]->time_base) > seconds) break;
+            av_packet_rescale_ts(each, input->streams[sound]->time_base, soundStream->time_base);
+            each->stream_index = soundStream->index;
+            check(av_interleaved_write_frame(output.get(), each), "writing a sound chunk");
+        }
+    };
     for (size_t i = 0; i < chunks.size(); ++i) {
+        writeSoundUntil(static_cast<double>(i) * av_q2d(timeBase));
         const std::unique_ptr<AVPacket, PacketFree> out(av_packet_alloc());
         check(av_new_packet(out.get(), static_cast<int>(chunks[i].data.size())), "making a packet");
         std::copy(chunks[i].data.begin(), chunks[i].data.end(), out->data);
@@ -171,8 +194,10 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
         out->duration = 1;
         if (chunks[i].key) out->flags |= AV_PKT_FLAG_KEY;
         av_packet_rescale_ts(out.get(), timeBase, stream->time_base);
-        check(av_write_frame(output.get(), out.get()), "writing a chunk");
+        out->stream_index = stream->index;
+        check(av_interleaved_write_frame(output.get(), out.get()), "writing a chunk");
     }
+    writeSoundUntil(std::numeric_limits<double>::infinity());
     check(av_write_trailer(output.get()), "finishing " + to.string());
 }
 

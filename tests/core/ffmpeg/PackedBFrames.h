@@ -12,8 +12,9 @@ namespace kolvex::testing {
 // reference shows, so every chunk is one picture shown and no decoder holds one back. The first
 // chunk carries DivX's user data whose last letter "p" tells decoders the stream is packed.
 // `timeIncrementBits`: the width of a picture header's time field (from its stream header's
-// time resolution: 5 bits for ffmpeg's 25 pictures a second). Only the pictures are written,
-// tagged XVID. Throws std::runtime_error when the file cannot be read or written.
+// time resolution: 5 bits for ffmpeg's 25 pictures a second). The pictures are written tagged
+// XVID, the first sound stream, when there is one, as it was. Throws std::runtime_error when the
+// file cannot be read or written.
 void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits);
 
 }  // namespace kolvex::testing

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The FFmpeg engine's split and merge.
+// The FFmpeg engine's merge.
 #include <algorithm>
 #include <fstream>
 #include <optional>
@@ -12,20 +12,16 @@
 
 #include "core/ffmpeg/AudioTagArguments.h"
 #include "core/ffmpeg/BareAacEnd.h"
-#include "core/ffmpeg/CutPlan.h"
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEncoders.h"
 #include "core/ffmpeg/FFmpegEngine.h"
 #include "core/ffmpeg/FFmpegJobPaths.h"
 #include "core/ffmpeg/FFmpegProgressParser.h"
-#include "core/ffmpeg/KeyframeIndex.h"
 #include "core/ffmpeg/LeftOutStreams.h"
-#include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/MergePlan.h"
 #include "core/ffmpeg/OutputReadback.h"
 #include "core/ffmpeg/ClipSpan.h"
-#include "core/services/Cancellation.h"
 #include "core/services/ErrorMapper.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
@@ -37,7 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using ffmpeg_paths::partNames;
 using ffmpeg_paths::sameFile;
 using ffmpeg_paths::writingTo;
 
@@ -66,92 +61,6 @@ std::optional<double> heardEnd(const fs::path& source, std::stop_token stop) {
 }
 
 }  // namespace
-
-// --- Split -------------------------------------------------------------------------------------
-
-std::vector<double> FFmpegEngine::splitPoints(const std::vector<double>& given, double duration) {
-    return CutPlan::splitPoints(given, duration);
-}
-
-ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const {
-    // The split sheet's read of every keyframe kept the file open with what it holds, and where
-    // its pictures can be cut; the file's index is not left in memory. Without it, the facts and
-    // the cuts come from one opening where the prober can.
-    auto kept = KeptInput::take(job.source);
-    const bool pictureParts = job.to.category != FormatCategory::audio;
-    MediaProbe probe;
-    std::optional<StreamCopyCuts> read;
-    if (kept)
-        probe = std::move(kept->probe);
-    else if (pictureParts)
-        std::tie(probe, read) = m_prober->probeWithEveryCut(job.source, stop);
-    else
-        probe = m_prober->probe(job.source, stop);
-    const std::shared_ptr<const StreamCopyCuts> keptCuts = kept ? kept->cuts : nullptr;
-    kept.reset();
-    if (!probe.durationSeconds || !(*probe.durationSeconds > 0.2))
-        throw ConversionError::unsupportedCombination(job.from.label + " this short", "several parts");
-    auto points = splitPoints(job.options.splitPoints, *probe.durationSeconds);
-    if (points.empty())
-        throw ConversionError::unsupportedCombination(job.from.label, "parts \u2014 no split point is inside the file");
-
-    // Each part is a trim, planned as the split sheet asked it (CutPlan).
-    std::optional<StreamCopyCuts> cuts;
-    if (probe.videoCodec && pictureParts) {
-        if (keptCuts) {
-            cuts = *keptCuts;
-        } else if (read) {
-            cuts = std::move(read);
-        } else {
-            try {
-                cuts = LibavKeyframeReader().cuts(job.source, stop);
-            } catch (const ConversionError&) {
-                cuts = StreamCopyCuts();
-            }
-        }
-    }
-    const std::vector<ConversionOptions> parts = CutPlan::splitParts(job, points, cuts ? &*cuts : nullptr);
-
-    const size_t count = parts.size();
-    const std::vector<fs::path> names = partNames(job.destination, static_cast<int>(count), *m_files);
-    std::vector<ConversionJob> partJobs;
-    for (size_t i = 0; i < count; ++i)
-        partJobs.emplace_back(job.source, std::vector<fs::path>{}, names[i], job.from, job.to, job.capability, parts[i]);
-    // The copied parts first, in one run; then each other part in order.
-    const double share = 1.0 / static_cast<double>(count);
-    double reached = 0;
-    std::vector<std::optional<Staged>> made(count);
-    if (cuts && !cuts->pictures.empty()) {
-        made = stageCopiedParts(partJobs, probe, *cuts, progress, stop);
-        for (const auto& part : made) reached += part ? share : 0;
-    }
-    ConversionOutcome outcome{{}, true, std::nullopt};
-    std::vector<StagedOutput> staged;
-    for (size_t i = 0; i < count; ++i) {
-        if (!made[i]) {
-            try {
-                made[i].emplace(stage(partJobs[i], [&](double fraction) {
-                    if (progress) progress(reached + fraction * share);
-                }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
-            } catch (const ConversionError& error) {
-                if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
-                throw splitNeed(error, partJobs, staged, made, i, *probe.durationSeconds);
-            }
-            reached += share;
-        }
-        outcome.usedPassthrough = outcome.usedPassthrough && made[i]->usedPassthrough;
-        outcome.note = made[i]->note;
-        staged.push_back(std::move(made[i]->output));
-    }
-    StagedOutput::commitAll(staged);
-    // A part whose name was taken meanwhile went under the next free one.
-    outcome.outputs.clear();
-    for (const auto& part : staged) outcome.outputs.push_back(part.destination());
-    if (progress) progress(1.0);
-    return outcome;
-}
-
-// --- Merge -------------------------------------------------------------------------------------
 
 std::string FFmpegEngine::playlist(const std::vector<fs::path>& sources) {
     std::string text;
@@ -217,6 +126,8 @@ std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob&
                                                             const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
     // Every file's own clock, so the pictures' times and the sound's cuts count alike.
+    const auto timed = FFmpegArguments::joinedPictureTimes(job.to, demuxers);
+    args.insert(args.end(), timed.begin(), timed.end());
     args.insert(args.end(), {"-copyts", "-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder});
     std::string graph;
     std::string inputs;
@@ -248,8 +159,11 @@ std::vector<std::string> FFmpegEngine::pictureCopyArguments(const ConversionJob&
     return args;
 }
 
-std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job) {
+std::vector<std::string> FFmpegEngine::streamCopyArguments(const ConversionJob& job,
+                                                           const std::vector<std::optional<std::string>>& demuxers) {
     std::vector<std::string> args = FFmpegArguments::common();
+    const auto timed = FFmpegArguments::joinedPictureTimes(job.to, demuxers);
+    args.insert(args.end(), timed.begin(), timed.end());
     // The same streams as any other conversion keeps: the first video and the first audio.
     args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", kPlaylistPlaceholder, "-map", "0:V:0?", "-map", "0:a:0?",
                              "-sn", "-dn", "-c", "copy"});
@@ -393,6 +307,8 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         streamCopy = false;
         reason = "re-encoding: a file name holds a line break";
     }
+    if (streamCopy && plan.wantsVideo)
+        if (auto fromUnpacked = mergeUnpacked(job, probes, progress, stop)) return std::move(*fromUnpacked);
     // Where each file's pictures and sound lie on its own clock, for the sound to meet the
     // pictures at every join: copied pictures with re-encoded sound, or both re-encoded.
     std::vector<std::optional<ClipSpan>> spans;
@@ -452,7 +368,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     StagedOutput output(job.destination, StagedOutput::Kind::file, *m_files);
     const ConversionJob staged = writingTo(job, output.path());
     auto arguments = clips        ? pictureCopyArguments(staged, sources, plan, *clips, demuxers)
-                     : streamCopy ? streamCopyArguments(staged)
+                     : streamCopy ? streamCopyArguments(staged, demuxers)
                                   : normalisingArguments(staged, sources, plan, demuxers, spans);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {

@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Sources whose MPEG-4 pictures are packed (DivX, Xvid), copied into another container: every
+// path — a conversion, a trim, a split, a merge — works from a stand-in, the source's streams
+// copied into an AVI of their own with the pictures unpacked, which is planned and cut as any
+// AVI with B-frames is. The stand-in is staged hidden beside the output, on the volume the
+// output needs room on (its need counts it), and goes whatever way the job ends.
+#include <algorithm>
+
+#include "core/ffmpeg/FFmpegArguments.h"
+#include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LibavProber.h"
+#include "core/ffmpeg/OutputNeed.h"
+#include "core/services/Log.h"
+#include "core/services/PathUtils.h"
+
+namespace kolvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An error met while working from a stand-in, told of the job: the damaged file is the user's,
+// and the room a full disk lacked includes the stand-in's, which is free again once it is gone.
+ConversionError toldOfJob(const ConversionError& error, const std::vector<std::pair<fs::path, fs::path>>& standIns,
+                          int64_t held) {
+    if (error.kind() == ConversionError::Kind::corruptedInput)
+        for (const auto& [source, standIn] : standIns)
+            if (error.url() == standIn) return ConversionError::corruptedInput(source);
+    if (error.kind() == ConversionError::Kind::insufficientDiskSpace)
+        return ConversionError::insufficientDiskSpace(error.required() + held, error.available() + held);
+    return error;
+}
+
+}  // namespace
+
+StagedOutput FFmpegEngine::unpacked(const ConversionJob& job, const fs::path& source, const MediaProbe& probe,
+                                    int64_t writtenAfter, const ProgressCallback& report, std::stop_token stop) const {
+    fs::path beside = job.destination;
+    beside.replace_extension(".avi");
+    StagedOutput standIn(beside, StagedOutput::Kind::file, *m_files);
+    ConversionJob from = job;
+    from.source = source;
+    const auto arguments = FFmpegArguments::unpackedCopy(from, probe, standIn.path());
+    Log::engine().info("{}: unpacking its pictures before they are copied", paths::lastComponent(source));
+    const auto planned = probe.durationSeconds
+                             ? OutputNeed::planned(arguments, probe, *probe.durationSeconds, m_files->size(source))
+                             : std::nullopt;
+    try {
+        runFFmpeg(from, arguments, probe.durationSeconds, report, std::nullopt, stop, planned);
+    } catch (const ConversionError& error) {
+        // The job's need is the stand-in's and then what is made from it.
+        if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
+        throw ConversionError::insufficientDiskSpace(error.required() + OutputNeed::inBlocks(writtenAfter), error.available());
+    }
+    return standIn;
+}
+
+bool FFmpegEngine::needsStandIn(const ConversionJob& job, MediaProbe& probe, std::stop_token stop) const {
+    if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") return false;
+    const bool cut = job.isTrim() || job.options.tool == "split";
+    if (job.to.id.rawValue == "avi" && !cut) return false;
+    // A probe read with a trim's cuts, or kept from a sheet's read of every keyframe, has not
+    // looked at the first pictures.
+    if (!probe.packedBFrames) probe.packedBFrames = LibavProber::picturesPacked(job.source, probe, stop);
+    return FFmpegArguments::unpacksFirst(job, PassthroughPlanner::decide(job, probe), probe);
+}
+
+FFmpegEngine::Staged FFmpegEngine::stageUnpacked(const ConversionJob& job, const MediaProbe& probe,
+                                                 const ProgressCallback& progress, std::stop_token stop) const {
+    const int64_t after = expectedPassthroughBytes(job, probe, *m_files).value_or(0);
+    StagedOutput standIn = unpacked(job, job.source, probe, after, [&](double f) {
+        if (progress) progress(f / 2);
+    }, stop);
+    ConversionJob fromStandIn = job;
+    fromStandIn.source = standIn.path();
+    try {
+        return stage(fromStandIn, [&](double f) {
+            if (progress) progress(0.5 + f / 2);
+        }, stop, nullptr);
+    } catch (const ConversionError& error) {
+        throw toldOfJob(error, {{job.source, standIn.path()}}, m_files->allocatedSize(standIn.path()).value_or(0));
+    }
+}
+
+std::optional<ConversionOutcome> FFmpegEngine::splitUnpacked(const ConversionJob& job, MediaProbe probe,
+                                                             const ProgressCallback& progress, std::stop_token stop) const {
+    if (!needsStandIn(job, probe, stop)) return std::nullopt;
+    StagedOutput standIn = unpacked(job, job.source, probe, m_files->size(job.source).value_or(0), [&](double f) {
+        if (progress) progress(f / 2);
+    }, stop);
+    ConversionJob fromStandIn = job;
+    fromStandIn.source = standIn.path();
+    try {
+        return split(fromStandIn, [&](double f) {
+            if (progress) progress(0.5 + f / 2);
+        }, stop);
+    } catch (const ConversionError& error) {
+        throw toldOfJob(error, {{job.source, standIn.path()}}, m_files->allocatedSize(standIn.path()).value_or(0));
+    }
+}
+
+std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob& job, std::vector<MediaProbe>& probes,
+                                                             const ProgressCallback& progress, std::stop_token stop) const {
+    const auto sources = job.allSources();
+    std::vector<size_t> packed;
+    for (size_t i = 0; i < sources.size() && i < probes.size(); ++i) {
+        ConversionJob each = job;
+        each.source = sources[i];
+        each.additionalSources.clear();
+        each.options.tool.reset();
+        if (needsStandIn(each, probes[i], stop)) packed.push_back(i);
+    }
+    if (packed.empty()) return std::nullopt;
+    int64_t after = 0;
+    for (const auto& source : sources) after += m_files->size(source).value_or(0);
+    std::vector<StagedOutput> standIns;
+    std::vector<std::pair<fs::path, fs::path>> named;
+    std::vector<fs::path> joined = sources;
+    int64_t held = 0;
+    const double share = 0.5 / static_cast<double>(packed.size());
+    try {
+        for (size_t k = 0; k < packed.size(); ++k) {
+            const size_t i = packed[k];
+            standIns.push_back(unpacked(job, sources[i], probes[i], after, [&](double f) {
+                if (progress) progress(share * (static_cast<double>(k) + f));
+            }, stop));
+            joined[i] = standIns.back().path();
+            named.emplace_back(sources[i], joined[i]);
+            held += m_files->allocatedSize(joined[i]).value_or(0);
+        }
+    } catch (const ConversionError& error) {
+        throw toldOfJob(error, named, held);
+    }
+    ConversionJob fromStandIns = job;
+    fromStandIns.source = joined.front();
+    fromStandIns.additionalSources.assign(joined.begin() + 1, joined.end());
+    try {
+        return merge(fromStandIns, [&](double f) {
+            if (progress) progress(0.5 + f / 2);
+        }, stop);
+    } catch (const ConversionError& error) {
+        throw toldOfJob(error, named, held);
+    }
+}
+
+}  // namespace kolvex
