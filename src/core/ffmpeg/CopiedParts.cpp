@@ -179,7 +179,7 @@ std::optional<std::vector<std::string>> CopiedParts::arguments(const std::vector
 }
 
 std::optional<CopiedParts::Segments> CopiedParts::segments(const std::vector<Part>& parts, const MediaProbe& probe,
-                                                          const StreamCopyCuts& cuts, const fs::path& folder) {
+                                                          const StreamCopyCuts& cuts) {
     if (parts.size() < 2 || !probe.videoCodec || probe.demuxer == "ogg" || probe.demuxer == "avi") return std::nullopt;
     const ConversionJob& job = parts.front().job;
     const std::string& target = job.to.id.rawValue;
@@ -244,15 +244,22 @@ std::optional<CopiedParts::Segments> CopiedParts::segments(const std::vector<Par
     }
     // The outer muxer is no file: its parts' own muxers decide where their times start. Each
     // part's time line starts at its keyframe, the first keeps the file's own.
-    std::string pattern;
-    for (const char c : paths::absolute(folder).string()) pattern += c == '%' ? std::string("%%") : std::string(1, c);
-    segments.list = folder / "parts.csv";
     args.insert(args.end(), {"-avoid_negative_ts", "disabled", "-f", "segment", "-segment_format",
                              target == "webm" ? "webm" : "matroska", "-segment_times", fmt::format("{}", fmt::join(times, ",")),
-                             "-reset_timestamps", "1", "-segment_list", paths::absolute(segments.list).string(),
-                             "-segment_list_type", "csv", pattern + "/%d." + target});
-    for (size_t k = 0; k < parts.size(); ++k) segments.files.push_back(folder / fmt::format("{}.{}", k, target));
+                             "-reset_timestamps", "1"});
+    segments.parts = parts.size();
+    segments.extension = target;
     return segments;
+}
+
+void CopiedParts::Segments::into(const fs::path& folder) {
+    std::string pattern;
+    for (const char c : paths::absolute(folder).string()) pattern += c == '%' ? std::string("%%") : std::string(1, c);
+    list = folder / "parts.csv";
+    arguments.insert(arguments.end(), {"-segment_list", paths::absolute(list).string(), "-segment_list_type", "csv",
+                                       pattern + "/%d." + extension});
+    files.clear();
+    for (size_t k = 0; k < parts; ++k) files.push_back(folder / fmt::format("{}.{}", k, extension));
 }
 
 bool CopiedParts::listedAsPlanned(std::string_view list, const std::vector<Part>& parts) {

@@ -39,16 +39,20 @@ struct CopiedParts {
     // The same parts cut where each begins by ffmpeg's segmenting muxer, which passes each packet
     // on whole to the part it falls in (the filters above read every byte they keep).
     struct Segments {
-        std::vector<std::string> arguments;
-        std::vector<std::filesystem::path> files;  // what each part is written as, in order
-        std::filesystem::path list;                // ffmpeg's list of the files it wrote
+        std::vector<std::string> arguments;        // the run's, once into() has named where it writes
+        std::vector<std::filesystem::path> files;  // what each part is written as, in order (into())
+        std::filesystem::path list;                // ffmpeg's list of the files it wrote (into())
         int64_t pictures = 0;                      // how many the parts hold together
+        size_t parts = 0;
+        std::string extension;
+        // Has the run write its parts, and its list of them, into `folder`.
+        void into(const std::filesystem::path& folder);
     };
-    // Into `folder`; none unless the parts cover the whole of a Matroska or WebM output end to
-    // end, each from the keyframe that ends the one before in decode order, with every keyframe
-    // as far ahead of its decoding as the others (the sound is cut where the muxer meets each).
+    // None unless the parts cover the whole of a Matroska or WebM output end to end, each from
+    // the keyframe that ends the one before in decode order, with every keyframe as far ahead of
+    // its decoding as the others (the sound is cut where the muxer meets each).
     static std::optional<Segments> segments(const std::vector<Part>& parts, const MediaProbe& probe,
-                                            const StreamCopyCuts& cuts, const std::filesystem::path& folder);
+                                            const StreamCopyCuts& cuts);
     // Whether ffmpeg's `list` of the files it wrote starts each part where it was planned.
     static bool listedAsPlanned(std::string_view list, const std::vector<Part>& parts);
 };

@@ -66,9 +66,10 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
     // Their muxer writes them into a folder of their own beside the parts, made only for it.
     std::optional<StagedOutput> folder;
     std::optional<CopiedParts::Segments> segments;
-    if (copied.size() == jobs.size() && CopiedParts::segments(parts, probe, cuts, {})) {
+    if (copied.size() == jobs.size()) segments = CopiedParts::segments(parts, probe, cuts);
+    if (segments) {
         folder.emplace(jobs.front().destination, StagedOutput::Kind::folder, *m_files);
-        segments = CopiedParts::segments(parts, probe, cuts, folder->path());
+        segments->into(folder->path());
     }
     const auto arguments = segments ? std::optional(segments->arguments) : CopiedParts::arguments(parts, probe, cuts);
     if (!arguments) return done;

@@ -195,12 +195,14 @@ TEST(CopiedParts, WholeFilesAreCutWhereEachPartBegins) {
             partJob.options = part;
             parts.push_back({partJob, *CutPlan::of(partJob, probe("matroska"), &cuts).cut});
         }
-        const auto segments = CopiedParts::segments(parts, probe("matroska"), cuts, "/out/.100%");
+        auto segments = CopiedParts::segments(parts, probe("matroska"), cuts);
         ASSERT_TRUE(segments);
+        segments->into("/out/.100%");
         const auto& args = segments->arguments;
         const auto at = [&](const std::string& option) { return *(std::find(args.begin(), args.end(), option) + 1); };
         EXPECT_EQ(at("-segment_times"), "1.020500,2.020500");
         EXPECT_EQ(args.back(), "/out/.100%%/%d.mkv");
+        EXPECT_EQ(segments->files.back(), std::filesystem::path("/out/.100%/2.mkv"));
         const double ahead = *parts[1].cut.seek - (1.021 - bFrames * kFrame);
         if (ahead > 0) {
             EXPECT_EQ(at("-audio_preload"), fmt::format("{}", std::llround(ahead * 1e6)));
@@ -212,11 +214,11 @@ TEST(CopiedParts, WholeFilesAreCutWhereEachPartBegins) {
         EXPECT_FALSE(CopiedParts::listedAsPlanned("0.mkv,0.000000,1.021000\n1.mkv,1.021000,3.1\n", parts));
         EXPECT_FALSE(CopiedParts::listedAsPlanned("0.mkv,0.000000,1.061000\n1.mkv,1.061000,2.021000\n2.mkv,2.021000,3.1\n", parts));
         // Not the whole file, or not Matroska: each part filtered out of the file instead.
-        EXPECT_FALSE(CopiedParts::segments({parts[1], parts[2]}, probe("matroska"), cuts, "/out/f"));
-        EXPECT_FALSE(CopiedParts::segments(parts, probe("avi"), cuts, "/out/f"));
+        EXPECT_FALSE(CopiedParts::segments({parts[1], parts[2]}, probe("matroska"), cuts));
+        EXPECT_FALSE(CopiedParts::segments(parts, probe("avi"), cuts));
         MediaProbe chapters = probe("matroska");
         chapters.chapterCount = 2;
-        EXPECT_FALSE(CopiedParts::segments(parts, chapters, cuts, "/out/f"));
+        EXPECT_FALSE(CopiedParts::segments(parts, chapters, cuts));
     }
 }
 
