@@ -118,7 +118,7 @@ public:
     // The argument lists of a merge by stream copy and by re-encode.
     // `demuxers`: what the probe found for each source.
     static std::vector<std::string> streamCopyArguments(const ConversionJob& job,
-                                                        const std::vector<std::optional<std::string>>& demuxers = {});
+                                                        const std::vector<std::optional<std::string>>& demuxers);
     // `demuxers`: what the probe found for each source, handed to ffmpeg ("-f"). `spans`: where
     // each source's pictures and sound lie, when known, so its sound is cut to its pictures.
     static std::vector<std::string> normalisingArguments(const ConversionJob& job,

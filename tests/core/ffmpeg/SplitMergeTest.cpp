@@ -209,7 +209,7 @@ TEST(MergePlan, ArgumentsAndPlaylist) {
                               "[2:a:0]asetpts=PTS-(0.007000)/TB,aresample=first_pts=0,apad=whole_dur=1.000000,atrim=end=1.000000,"})
         EXPECT_NE(graph.find(chain), std::string::npos) << chain << " in " << graph;
 
-    args = FFmpegEngine::streamCopyArguments(job);
+    args = FFmpegEngine::streamCopyArguments(job, {});
     EXPECT_EQ(std::vector<std::string>(args.begin() + 9, args.end()),
               (std::vector<std::string>{"-f", "concat", "-safe", "0", "-i", "@KOLVEX_PLAYLIST@", "-map", "0:V:0?", "-map",
                                         "0:a:0?", "-sn", "-dn", "-c", "copy", "-movflags",
