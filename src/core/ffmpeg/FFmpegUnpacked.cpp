@@ -10,6 +10,7 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/OutputNeed.h"
+#include "core/services/FileManagerService.h"
 #include "core/services/Log.h"
 #include "core/services/PathUtils.h"
 
@@ -29,6 +30,28 @@ ConversionError toldOfJob(const ConversionError& error, const std::vector<std::p
     if (error.kind() == ConversionError::Kind::insufficientDiskSpace)
         return ConversionError::insufficientDiskSpace(error.required() + held, error.available() + held);
     return error;
+}
+
+// The share of a job's progress from `from` on that half of it takes: the stand-in's run is the
+// first half, the job's from it the second.
+ProgressCallback half(const ProgressCallback& progress, double from) {
+    return [progress, from](double f) {
+        if (progress) progress(from + f / 2);
+    };
+}
+
+// What `run` makes of `job` read from the stand-in of its source, reporting the second half of
+// `progress`; what goes wrong is told of the job.
+template <typename Run>
+auto fromStandIn(const ConversionJob& job, const StagedOutput& standIn, const FileManagerService& files,
+                 const ProgressCallback& progress, Run run) {
+    ConversionJob from = job;
+    from.source = standIn.path();
+    try {
+        return run(from, half(progress, 0.5));
+    } catch (const ConversionError& error) {
+        throw toldOfJob(error, {{job.source, standIn.path()}}, files.allocatedSize(standIn.path()).value_or(0));
+    }
 }
 
 }  // namespace
@@ -68,35 +91,18 @@ bool FFmpegEngine::needsStandIn(const ConversionJob& job, MediaProbe& probe, std
 FFmpegEngine::Staged FFmpegEngine::stageUnpacked(const ConversionJob& job, const MediaProbe& probe,
                                                  const ProgressCallback& progress, std::stop_token stop) const {
     const int64_t after = expectedPassthroughBytes(job, probe, *m_files).value_or(0);
-    StagedOutput standIn = unpacked(job, job.source, probe, after, [&](double f) {
-        if (progress) progress(f / 2);
-    }, stop);
-    ConversionJob fromStandIn = job;
-    fromStandIn.source = standIn.path();
-    try {
-        return stage(fromStandIn, [&](double f) {
-            if (progress) progress(0.5 + f / 2);
-        }, stop, nullptr);
-    } catch (const ConversionError& error) {
-        throw toldOfJob(error, {{job.source, standIn.path()}}, m_files->allocatedSize(standIn.path()).value_or(0));
-    }
+    const StagedOutput standIn = unpacked(job, job.source, probe, after, half(progress, 0), stop);
+    return fromStandIn(job, standIn, *m_files, progress,
+                       [&](const ConversionJob& from, const ProgressCallback& report) { return stage(from, report, stop, nullptr); });
 }
 
 std::optional<ConversionOutcome> FFmpegEngine::splitUnpacked(const ConversionJob& job, MediaProbe probe,
                                                              const ProgressCallback& progress, std::stop_token stop) const {
     if (!needsStandIn(job, probe, stop)) return std::nullopt;
-    StagedOutput standIn = unpacked(job, job.source, probe, m_files->size(job.source).value_or(0), [&](double f) {
-        if (progress) progress(f / 2);
-    }, stop);
-    ConversionJob fromStandIn = job;
-    fromStandIn.source = standIn.path();
-    try {
-        return split(fromStandIn, [&](double f) {
-            if (progress) progress(0.5 + f / 2);
-        }, stop);
-    } catch (const ConversionError& error) {
-        throw toldOfJob(error, {{job.source, standIn.path()}}, m_files->allocatedSize(standIn.path()).value_or(0));
-    }
+    const int64_t after = m_files->size(job.source).value_or(0);
+    const StagedOutput standIn = unpacked(job, job.source, probe, after, half(progress, 0), stop);
+    return fromStandIn(job, standIn, *m_files, progress,
+                       [&](const ConversionJob& from, const ProgressCallback& report) { return split(from, report, stop); });
 }
 
 std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob& job, std::vector<MediaProbe>& probes,
@@ -135,9 +141,7 @@ std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob
     fromStandIns.source = joined.front();
     fromStandIns.additionalSources.assign(joined.begin() + 1, joined.end());
     try {
-        return merge(fromStandIns, [&](double f) {
-            if (progress) progress(0.5 + f / 2);
-        }, stop);
+        return merge(fromStandIns, half(progress, 0.5), stop);
     } catch (const ConversionError& error) {
         throw toldOfJob(error, named, held);
     }
