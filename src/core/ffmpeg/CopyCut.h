@@ -38,7 +38,8 @@ struct CopyCut {
     int64_t pictures = 0;
     // The pictures are ended by their count, dropped past `pictures` as they are read: the read's
     // end (ffmpeg's -t), which ends the sound where asked, would let a picture past the span
-    // through (pictures decoded ahead across the end).
+    // through (pictures decoded ahead across the end, or one the read's whole milliseconds reach).
+    // Only then: the drop costs on every packet it passes.
     bool countsPictures = false;
     // Where ffmpeg's clock for the read's length starts: an AVI's counts its pictures, and the
     // seek's offset rounds onto one, the keyframe; none, the pictures' own times from the seek.
