@@ -7,11 +7,14 @@
 // the read alone would let a picture past the span through, and a sample of the trims, made,
 // holds exactly the span's numbered pictures.
 #include <algorithm>
-#include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
