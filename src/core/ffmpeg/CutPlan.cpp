@@ -103,9 +103,10 @@ CutPlan CutPlan::of(const ConversionJob& job, const MediaProbe& probe, const Str
         soundFrame = 0;
         plan.soundEncoder = "flac";
     }
-    if (cuts) plan.cut = CopyCut::plan(*cuts, start, job.options.trimEnd, soundFrame);
+    const auto clock = FFmpegArguments::aviClock(probe);
+    if (cuts) plan.cut = CopyCut::plan(*cuts, start, job.options.trimEnd, soundFrame, clock);
     if (plan.cut) return plan;
-    plan.cause = cuts && job.options.trimEnd && CopyCut::plan(*cuts, start, std::nullopt, soundFrame) ? Cause::end
+    plan.cause = cuts && job.options.trimEnd && CopyCut::plan(*cuts, start, std::nullopt, soundFrame, clock) ? Cause::end
                                                                                                      : Cause::start;
     plan.lossless = false;
     plan.decision = PassthroughPlanner::Decision::reencode(

@@ -305,17 +305,16 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
     // An AVI stores no presentation times: they are made up as it is read.
     ConversionJob input = job;
     input.options.trimStart = cut->seek;
-    // An AVI's clock counts whole pictures: the seek's offset rounds onto the keyframe, and the
-    // length counts from there.
-    if (demuxer == "avi" && cut->seek && job.options.trimEnd)
-        input.options.trimEnd = *cut->seek + (*job.options.trimEnd - cut->start);
+    // The read's length as the plan counted it (an AVI's from the keyframe its seek rounds onto).
     const bool picturesOnly = isTool(job, "remove-audio");
-    if (picturesOnly) input.options.trimEnd = cut->pictureEnd;
+    input.options.trimEnd = picturesOnly ? cut->pictureEnd : job.options.trimEnd;
+    if (input.options.trimEnd)
+        input.options.trimEnd = cut->seek.value_or(0) + double(cut->readMilliseconds(*input.options.trimEnd)) / 1000;
     if (demuxer == "avi") append(args, {"-fflags", "+genpts"});
     append(args, trimmedInput(input, demuxer, sound));
     append(args, passthroughMapping(job, false, probe, 0));
     if (probe && writesCutSoundAgain(job, *probe)) append(args, {"-c:a", "flac"});
-    if (!picturesOnly && cut->pictureEnd && cut->pictureEnd != job.options.trimEnd)
+    if (!picturesOnly && cut->countsPictures)
         append(args, {"-bsf:v", fmt::format("noise=drop=gte(n\\,{})", cut->pictures)});
     // What the seek read before the seek point is dropped, stream by stream, not copied; the
     // keyframe then starts the output's time line, and a sound frame it falls in starts just
@@ -329,6 +328,18 @@ Arguments FFmpegArguments::build(const ConversionJob& asked, const PassthroughPl
 
 Arguments FFmpegArguments::copyMapping(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
     return passthroughMapping(job, false, probe);
+}
+
+std::optional<CopyCut::Clock> FFmpegArguments::aviClock(const std::optional<MediaProbe>& probe) {
+    if (!probe || probe->demuxer != "avi" || !probe->videoTimeBase) return std::nullopt;
+    const std::string& text = *probe->videoTimeBase;
+    CopyCut::Clock clock;
+    const char* end = text.data() + text.size();
+    const auto [slash, num] = std::from_chars(text.data(), end, clock.num);
+    if (num != std::errc() || slash == end || *slash != '/') return std::nullopt;
+    const auto [rest, den] = std::from_chars(slash + 1, end, clock.den);
+    if (den != std::errc() || rest != end || clock.num <= 0 || clock.den <= 0) return std::nullopt;
+    return clock;
 }
 
 std::optional<double> FFmpegArguments::aviPictureTime(const std::optional<MediaProbe>& probe) {

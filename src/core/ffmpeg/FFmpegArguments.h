@@ -118,6 +118,9 @@ public:
     // How long one picture of an AVI lasts, from its frame rate (AVI's pictures follow each other
     // at it, with no times of their own); none for any other source.
     static std::optional<double> aviPictureTime(const std::optional<MediaProbe>& probe);
+    // The clock ffmpeg counts an AVI's pictures on (its video time base, a tick a picture); none
+    // for any other source.
+    static std::optional<CopyCut::Clock> aviClock(const std::optional<MediaProbe>& probe);
     // This FFmpeg's Matroska and WebM writer states Opus' pre-skip as the track's codec delay
     // without moving the packets' times by it, and every reader takes that delay off them: the
     // first packet, which starts the pre-skip before the sound, would lie that much before 0, and

@@ -113,6 +113,55 @@ TEST(CopyCut, AnEndNoBFrameCrossesStopsThePicturesItself) {
     EXPECT_LT(*crossed->pictureEnd, 1.12 + kFrame);
 }
 
+// An AVI's clock counts whole pictures from the one its seek rounds onto: the read's length
+// counts from the keyframe, and whether it alone ends the pictures is known to the microsecond,
+// whatever sums of seconds would round to.
+TEST(CopyCut, AnAviClockEndsThePicturesByTheReadWhereItCan) {
+    const auto stream = [](int64_t num, int64_t den, int first, int count, int every) {
+        StreamCopyCuts cuts;
+        std::vector<double> keyframes;
+        for (int n = first; n < first + count; ++n) {
+            const double time = std::round(double(n) * 1e6 * double(num) / double(den)) / 1e6;
+            const bool key = (n - first) % every == 0;
+            cuts.pictures.push_back({time, time, key});
+            if (key) keyframes.push_back(time);
+        }
+        cuts.keyframes = KeyframeIndex(keyframes);
+        return cuts;
+    };
+    // 25 pictures a second, 30 s from a keyframe at 300.2 s: the seek lands 11 ms before it, and
+    // 300.189 + 30.011 sums past 330.2 in doubles.
+    const CopyCut::Clock pal{1, 25};
+    const auto at25 = CopyCut::plan(stream(1, 25, 7405, 1000, 50), 300.2, 330.2, 0.01, pal);
+    ASSERT_TRUE(at25);
+    ASSERT_TRUE(at25->seek);
+    EXPECT_DOUBLE_EQ(*at25->seek, 300.189);
+    EXPECT_EQ(at25->pictures, 750);
+    EXPECT_FALSE(at25->countsPictures);
+    EXPECT_EQ(at25->readMilliseconds(330.2), 30000);
+    // At 29.97 the read's whole milliseconds fall either side of the picture at the end: where
+    // they fall past it, the pictures are counted.
+    const CopyCut::Clock ntsc{1001, 30000};
+    const StreamCopyCuts at2997 = stream(1001, 30000, 0, 600, 15);
+    struct Case {
+        int last;  // the first picture left out
+        bool counted;
+    };
+    // 37 pictures: 1.234567 s, read as 1.235 s; 30: 1.001 s exactly; 31: 1.034367 s, read as 1.034 s.
+    for (const Case c : {Case{337, true}, Case{330, false}, Case{331, false}}) {
+        SCOPED_TRACE(c.last);
+        const double end = at2997.pictures[size_t(c.last)].time;
+        const auto cut = CopyCut::plan(at2997, at2997.pictures[300].time, end, 0.008, ntsc);
+        ASSERT_TRUE(cut);
+        EXPECT_EQ(cut->pictures, c.last - 300);
+        EXPECT_EQ(cut->countsPictures, c.counted);
+    }
+    // A read that would stop a picture of the span holds no copy of it: a picture 0.12 ms before
+    // the end, the read (1.034487 s) rounded down to 1.034 s, before it.
+    const double before = at2997.pictures[331].time + 0.00012;
+    EXPECT_FALSE(CopyCut::plan(at2997, at2997.pictures[300].time, before, 0.008, ntsc));
+}
+
 TEST(CopyCut, NoCopyWithoutPicturesOrAnOpenGroup) {
     EXPECT_FALSE(CopyCut::plan(StreamCopyCuts(), 1.0, 2.0));
     StreamCopyCuts open = bFrameStream();

@@ -139,7 +139,9 @@ TEST(FFmpegArguments, CopiedTrimsKeepTheirSoundToTheEnd) {
                                        }));
     MediaProbe probe;
     probe.demuxer = "mov";
-    const CopyCut cut{1.999, 2, 4.92, 73};
+    // B-frames across the end: the pictures are ended by their count, the sound by the read.
+    CopyCut cut{1.999, 2, 4.92, 73};
+    cut.countsPictures = true;
     EXPECT_EQ(FFmpegArguments::build(job, Decision::passthrough(false, "r"), probe, cut),
               concat({FFmpegArguments::common(),
                       {"-ss", "00:00:01.999", "-t", "00:00:03.001", "-max_pixels", "67108864", "-f", "mov", "-i", "/in/a.mp4",
