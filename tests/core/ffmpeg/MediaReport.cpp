@@ -143,6 +143,7 @@ MediaProbe ffprobeFacts(const fs::path& file) {
             if (!probe.audioTrackCount++) audio = &stream;
         }
         probe.subtitleTrackCount += type == "subtitle";
+        if (type == "subtitle") probe.subtitleCodecs.push_back(text(stream, "codec_name"));
         probe.attachmentCount += type == "attachment";
         probe.dataTrackCount += type == "data";
     }
