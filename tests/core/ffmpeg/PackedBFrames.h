@@ -15,6 +15,15 @@ namespace kolvex::testing {
 // time resolution: 5 bits for ffmpeg's 25 pictures a second). The pictures are written tagged
 // XVID, the first sound stream, when there is one, as it was. Throws std::runtime_error when the
 // file cannot be read or written.
-void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits);
+// `subtitle`: a DivX subtitle (XSUB) stream is written beside them, with one bitmap subtitle
+// shown from the start for half a second.
+void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits,
+                 bool subtitle = false);
+
+// 30 numbered pictures (JoinMarks) at 25 a second in an AVI of MPEG-4 pictures with B-frames
+// between P-frames and a keyframe every 12, as ffmpeg writes them (no picture taken for a new
+// scene: each number changes it all), or `packed`, in `dir`; with an MP3 tone when `sound`, and
+// (packed only) an XSUB track when `subtitle`. Made once per folder and kind.
+std::filesystem::path numberedAvi(const std::filesystem::path& dir, bool packed, bool sound, bool subtitle = false);
 
 }  // namespace kolvex::testing
