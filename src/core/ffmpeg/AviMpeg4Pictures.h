@@ -13,14 +13,14 @@ struct AVStream;
 namespace kolvex {
 
 // The MPEG-4 Visual (ASP) pictures of an AVI whose decoder puts B-frames in order, timed as
-// ffmpeg shows them. AVI states when each picture is decoded (its chunk) and not when it shows:
-// ffmpeg shows a B-frame at its own chunk's time and a reference picture at the time of the next
-// reference's chunk, when the decoder lets it go, each as late as the decoder holds pictures
-// back; the engine moves them back by that hold (FFmpegArguments), and so are they here.
-// libavformat times the B-frames alone, which
-// left a cut between two of them holding no picture at all. Packed pictures (DivX, Xvid) are
-// first unpacked through mpeg4_unpack_bframes, as the engine's stand-in for such a file holds
-// them, so both are read alike. One read of one stream, in decode order; one thread.
+// ffmpeg shows them. AVI states when each picture is decoded (its chunk), not when it shows:
+// ffmpeg shows a B-frame at its own chunk's time and a reference picture at the next reference's,
+// when the decoder lets it go, each as late as the decoder holds pictures back. The engine moves
+// them back by that hold (FFmpegArguments), and so are they here. libavformat times the B-frames
+// alone, which left a cut between two of them holding no picture at all. Packed pictures (DivX,
+// Xvid) first go through mpeg4_unpack_bframes, as the engine's stand-in for such a file holds
+// them, so the file and its stand-in read alike. One read of one stream, in decode order; one
+// thread.
 class AviMpeg4Pictures {
 public:
     struct Picture {
@@ -32,7 +32,7 @@ public:
     // Whether `stream`, read from an AVI, is read so.
     static bool applies(const AVStream& stream, bool avi);
 
-    // Throws ConversionError::corruptedInput when the bitstream filter cannot be set up.
+    // Throws ConversionError::backendFailure when the bitstream filter cannot be set up.
     explicit AviMpeg4Pictures(const AVStream& stream);
     ~AviMpeg4Pictures();
     AviMpeg4Pictures(const AviMpeg4Pictures&) = delete;

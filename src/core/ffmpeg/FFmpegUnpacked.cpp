@@ -170,9 +170,10 @@ std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob
     fromStandIns.additionalSources.assign(joined.begin() + 1, joined.end());
     try {
         ConversionOutcome made = merge(fromStandIns, half(progress, 0.5), stop);
-        std::vector<MediaProbe> held;
-        for (const auto& probe : probes) held.push_back(heldByStandIn(probe));
-        made.note = toldOfSources(std::move(made.note), LeftOutStreams::ofAll(job, held), LeftOutStreams::ofAll(job, probes));
+        std::vector<MediaProbe> ofStandIns;
+        for (const auto& probe : probes) ofStandIns.push_back(heldByStandIn(probe));
+        made.note = toldOfSources(std::move(made.note), LeftOutStreams::ofAll(job, ofStandIns),
+                                  LeftOutStreams::ofAll(job, probes));
         return made;
     } catch (const ConversionError& error) {
         throw toldOfJob(error, named, held);

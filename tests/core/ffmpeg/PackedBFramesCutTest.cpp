@@ -66,18 +66,52 @@ struct Row {
 };
 
 // Where the keyframe chunks lie (the picture before each keyframe's own, packed with it), the
-// keyframes' own pictures, the pictures after them and one inside a group; trims from each to
-// past the second keyframe and from the start to each, splits at each; into AVI and MP4.
+// keyframes' own pictures, the pictures after them and one inside a group: trims from each to
+// past the second keyframe, into AVI and MP4; trims from the start to each, splits at each and
+// one picture from each, into AVI.
 std::vector<Row> rows() {
     std::vector<Row> all;
-    for (const std::string to : {"avi", "mp4"})
-        for (const int at : {6, 11, 12, 13, 23, 24, 25}) {
-            all.push_back({"trim", to, at, 27});
-            all.push_back({"trim", to, 0, at});
-            all.push_back({"split", to, at, 0});
-        }
+    for (const int at : {6, 11, 12, 13, 23, 24}) {
+        for (const std::string to : {"avi", "mp4"}) all.push_back({"trim", to, at, 27});
+        all.push_back({"trim", "avi", 0, at});
+        all.push_back({"trim", "avi", at, at + 1});
+        all.push_back({"split", "avi", at, 0});
+    }
     return all;
 }
+
+// The facts of every file as they are, but for one that is said to hold a text subtitle track
+// besides (as AVI files can carry, in chunks no AVI writer of FFmpeg's makes).
+class WithTextSubtitles : public MediaProbing {
+public:
+    explicit WithTextSubtitles(fs::path file) : m_file(std::move(file)) {}
+    MediaProbe probe(const fs::path& url, std::stop_token stop) const override { return told(url, m_read.probe(url, stop)); }
+    MediaProbe probeHeaders(const fs::path& url, std::stop_token stop) const override {
+        return told(url, m_read.probeHeaders(url, stop));
+    }
+    std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithCuts(const fs::path& url, std::pair<double, double> window,
+                                                                       std::stop_token stop) const override {
+        auto read = m_read.probeWithCuts(url, window, stop);
+        read.first = told(url, std::move(read.first));
+        return read;
+    }
+    std::pair<MediaProbe, std::optional<StreamCopyCuts>> probeWithEveryCut(const fs::path& url,
+                                                                           std::stop_token stop) const override {
+        auto read = m_read.probeWithEveryCut(url, stop);
+        read.first = told(url, std::move(read.first));
+        return read;
+    }
+
+private:
+    MediaProbe told(const fs::path& url, MediaProbe probe) const {
+        if (url != m_file) return probe;
+        ++probe.subtitleTrackCount;
+        probe.subtitleCodecs.push_back("subrip");
+        return probe;
+    }
+    fs::path m_file;
+    LibavProber m_read;
+};
 
 class PackedBFrameCuts : public ::testing::Test {
 protected:
@@ -220,6 +254,29 @@ TEST_F(PackedBFrameCuts, TheStandInCarriesTheSubtitlesTheJobNames) {
             EXPECT_EQ(numbers, each.pictures);
         }
         for (const auto& entry : fs::directory_iterator(m_out.path())) fs::remove(entry.path());
+    }
+}
+
+// A subtitle track no AVI stand-in can hold is not in the stand-in, and the job still names it.
+TEST_F(PackedBFrameCuts, ASubtitleTheStandInCannotHoldIsNamedAsLeftOut) {
+    const fs::path source = testing::numberedAvi(m_dir.path(), true, true);
+    const FFmpegEngine engine(BundledFFmpeg::inBundle(), std::make_shared<const WithTextSubtitles>(source), {});
+    for (const std::string tool : {"", "trim", "merge"}) {
+        SCOPED_TRACE(tool);
+        ConversionOptions options = ConversionOptions::defaults();
+        if (!tool.empty()) options.tool = tool;
+        options.outputFormat = FormatID("mp4");
+        if (tool == "trim") {
+            options.trimStart = 12 * kPicture;
+            options.trimEnd = 25 * kPicture;
+        }
+        auto job = testing::mediaJob(source, m_out / "out.mp4", "avi", "mp4", options);
+        if (tool == "merge") job.additionalSources = {source};
+        const auto outcome = engine.convertReporting(job, nullptr, {});
+        ASSERT_EQ(outcome.outputs.size(), 1u);
+        EXPECT_NE(outcome.note.value_or("").find("1 subtitle track was left out"), std::string::npos) << outcome.note.value_or("");
+        EXPECT_EQ(testing::probeEntry(outcome.outputs.front(), "stream=codec_type", "s"), "");
+        fs::remove(outcome.outputs.front());
     }
 }
 
