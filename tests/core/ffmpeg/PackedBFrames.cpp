@@ -154,7 +154,7 @@ Bytes xsubSubtitle(int width, int height) {
 
 }  // namespace
 
-void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits, bool subtitle) {
+void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits, Beside beside) {
     AVFormatContext* opened = nullptr;
     check(avformat_open_input(&opened, from.c_str(), nullptr, nullptr), "opening " + from.string());
     const std::unique_ptr<AVFormatContext, InputCloser> input(opened);
@@ -169,6 +169,7 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     };
     std::vector<std::unique_ptr<AVPacket, PacketFree>> sounds;
     std::vector<Chunk> chunks;
+    std::vector<Chunk> plain;  // the pictures as they were, for a second picture stream
     Bytes reference;
     bool packable = false;  // the last chunk is a reference picture with no B-frame in it yet
     bool placeHeld = false; // a reference shares its chunk and waits for the place it shows at
@@ -176,6 +177,7 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == video) {
             Bytes data(packet->data, packet->data + packet->size);
+            plain.push_back({data, (packet->flags & AV_PKT_FLAG_KEY) != 0});
             if (codingType(data) == kBFrame) {
                 if (packable) {
                     chunks.back().data.insert(chunks.back().data.end(), data.begin(), data.end());
@@ -217,7 +219,12 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
         soundStream->codecpar->codec_tag = 0;
         soundStream->time_base = input->streams[sound]->time_base;
     }
-    AVStream* subtitleStream = subtitle ? avformat_new_stream(output.get(), nullptr) : nullptr;
+    AVStream* secondStream = beside.secondPicture ? avformat_new_stream(output.get(), nullptr) : nullptr;
+    if (secondStream) {
+        check(avcodec_parameters_copy(secondStream->codecpar, input->streams[video]->codecpar), "copying the stream's header");
+        secondStream->time_base = timeBase;
+    }
+    AVStream* subtitleStream = beside.subtitle ? avformat_new_stream(output.get(), nullptr) : nullptr;
     if (subtitleStream) {
         subtitleStream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
         subtitleStream->codecpar->codec_id = AV_CODEC_ID_XSUB;
@@ -261,12 +268,23 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
         av_packet_rescale_ts(out.get(), timeBase, stream->time_base);
         out->stream_index = stream->index;
         check(av_interleaved_write_frame(output.get(), out.get()), "writing a chunk");
+        if (secondStream && i < plain.size()) {
+            const std::unique_ptr<AVPacket, PacketFree> second(av_packet_alloc());
+            check(av_new_packet(second.get(), static_cast<int>(plain[i].data.size())), "making a packet");
+            std::copy(plain[i].data.begin(), plain[i].data.end(), second->data);
+            second->pts = second->dts = static_cast<int64_t>(i);
+            second->duration = 1;
+            if (plain[i].key) second->flags |= AV_PKT_FLAG_KEY;
+            av_packet_rescale_ts(second.get(), timeBase, secondStream->time_base);
+            second->stream_index = secondStream->index;
+            check(av_interleaved_write_frame(output.get(), second.get()), "writing a chunk");
+        }
     }
     writeSoundUntil(std::numeric_limits<double>::infinity());
     check(av_write_trailer(output.get()), "finishing " + to.string());
 }
 
-fs::path numberedAvi(const fs::path& dir, bool packed, bool sound, bool subtitle) {
+fs::path numberedAvi(const fs::path& dir, bool packed, bool sound, Beside beside) {
     const fs::path made = dir / fmt::format("made{}.avi", sound ? "-sound" : "");
     if (!fs::exists(made)) {
         auto args = JoinMarks::numberedPictures(1.2, "25", "64x48", 2.0);
@@ -277,8 +295,9 @@ fs::path numberedAvi(const fs::path& dir, bool packed, bool sound, bool subtitle
         makeMedia(made, args);
     }
     if (!packed) return made;
-    const fs::path out = dir / fmt::format("packed{}{}.avi", sound ? "-sound" : "", subtitle ? "-subtitle" : "");
-    if (!fs::exists(out)) packBFrames(made, out, 5, subtitle);  // 25 a second: a 5-bit time field
+    const fs::path out = dir / fmt::format("packed{}{}{}.avi", sound ? "-sound" : "", beside.subtitle ? "-subtitle" : "",
+                                           beside.secondPicture ? "-second" : "");
+    if (!fs::exists(out)) packBFrames(made, out, 5, beside);  // 25 a second: a 5-bit time field
     return out;
 }
 

@@ -208,11 +208,12 @@ TEST_F(PackedBFrameCuts, TheSheetPromisesThePlanTheEngineCutsByAndItsPictures) {
     }
 }
 
-// A DivX subtitle track goes into the stand-in with the rest: every job copied from it says the
-// track was left out, as the same job on a file that is not packed says.
-TEST_F(PackedBFrameCuts, TheStandInCarriesTheSubtitlesTheJobNames) {
-    const fs::path source = testing::numberedAvi(m_dir.path(), true, true, true);
+// A DivX subtitle track and a second picture stream go into the stand-in with the rest: every
+// job copied from it says they were left out, as the same job on a file that is not packed says.
+TEST_F(PackedBFrameCuts, TheStandInCarriesTheStreamsTheJobNames) {
+    const fs::path source = testing::numberedAvi(m_dir.path(), true, true, {.subtitle = true, .secondPicture = true});
     ASSERT_EQ(testing::probeEntry(source, "stream=codec_name", "s"), "xsub");
+    ASSERT_EQ(testing::probeEntry(source, "stream=codec_name", "v"), "mpeg4\nmpeg4");
     const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
     struct Job {
         std::string tool;
@@ -244,7 +245,8 @@ TEST_F(PackedBFrameCuts, TheStandInCarriesTheSubtitlesTheJobNames) {
             continue;
         }
         ASSERT_FALSE(outcome.outputs.empty());
-        EXPECT_NE(outcome.note.value_or("").find("1 subtitle track was left out"), std::string::npos) << outcome.note.value_or("");
+        EXPECT_NE(outcome.note.value_or("").find("1 video track and 1 subtitle track were left out"), std::string::npos)
+            << outcome.note.value_or("");
         const auto numbers = JoinMarks::pictureNumbers(outcome.outputs.back());
         if (each.tool == "merge") {
             std::vector<int> twice = each.pictures;
