@@ -86,8 +86,11 @@ public:
     // does, its pictures are given them as they are read, B-frames put in order, or the joined
     // stream's would go back.
     static Arguments joinedPictureTimes(const Format& target, const std::vector<std::optional<std::string>>& demuxers);
-    // The run that writes that AVI to `to`: the streams a copy keeps, copied, the pictures unpacked.
+    // The run that writes that AVI to `to`: every picture and sound stream, and each subtitle
+    // stream an AVI holds, copied; the first picture stream unpacked.
     static Arguments unpackedCopy(const ConversionJob& job, const MediaProbe& probe, const std::filesystem::path& to);
+    // Whether that AVI holds a subtitle stream of this codec (as the probe names it).
+    static bool standInHolds(const std::string& subtitleCodec);
 
     // The picture of a video deliverable: 8-bit 4:2:0 and, for H.264, the High profile. Left to
     // itself the encoder keeps a GIF's, PNG's, ProRes' or 10-bit source's chroma and depth

@@ -394,15 +394,7 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
         output.commit();
         if (progress) progress(1.0);
         // What any input held beyond the streams kept.
-        LeftOutStreams left;
-        for (const auto& probe : probes) {
-            const auto of = LeftOutStreams::of(job, probe);
-            left.videoTracks = std::max(left.videoTracks, of.videoTracks);
-            left.audioTracks = std::max(left.audioTracks, of.audioTracks);
-            left.subtitleTracks = std::max(left.subtitleTracks, of.subtitleTracks);
-            left.attachments = std::max(left.attachments, of.attachments);
-            left.coverPictures = std::max(left.coverPictures, of.coverPictures);
-        }
+        const LeftOutStreams left = LeftOutStreams::ofAll(job, probes);
         // Copied pictures beside re-encoded sound are no whole copy: the note says which was which.
         std::optional<std::string> note = left.note();
         if (clips) {

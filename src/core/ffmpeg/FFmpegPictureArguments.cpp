@@ -44,10 +44,17 @@ Arguments FFmpegArguments::unpackedCopy(const ConversionJob& job, const MediaPro
     Arguments args = common();
     const Arguments input = inputFormat(probe.demuxer);
     args.insert(args.end(), input.begin(), input.end());
-    args.insert(args.end(), {"-i", paths::absolute(job.source).string(), "-map", "0:V:0", "-map", "0:a?", "-c", "copy",
-                             "-sn", "-dn", "-bsf:v", "mpeg4_unpack_bframes", "-f", "avi", paths::absolute(to).string()});
+    // Every stream the job reads of the source, so that it keeps, and names as left out, what it
+    // would of the source itself: the pictures, the sound and the subtitles an AVI takes (DivX's
+    // XSUB; its muxer refuses any other). Only the first picture stream is unpacked.
+    args.insert(args.end(), {"-i", paths::absolute(job.source).string(), "-map", "0:V", "-map", "0:a?"});
+    for (size_t i = 0; i < probe.subtitleCodecs.size(); ++i)
+        if (standInHolds(probe.subtitleCodecs[i])) args.insert(args.end(), {"-map", fmt::format("0:s:{}", i)});
+    args.insert(args.end(), {"-c", "copy", "-bsf:v:0", "mpeg4_unpack_bframes", "-f", "avi", paths::absolute(to).string()});
     return args;
 }
+
+bool FFmpegArguments::standInHolds(const std::string& subtitleCodec) { return subtitleCodec == "xsub"; }
 
 Arguments FFmpegArguments::encoderThreading(const Format& target, std::optional<int64_t> width) {
     if (videoEncoder(target) != "libvpx-vp9") return {};

@@ -8,6 +8,7 @@
 
 #include "core/ffmpeg/FFmpegArguments.h"
 #include "core/ffmpeg/FFmpegEngine.h"
+#include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/LibavProber.h"
 #include "core/ffmpeg/OutputNeed.h"
 #include "core/services/FileManagerService.h"
@@ -40,15 +41,42 @@ ProgressCallback half(const ProgressCallback& progress, double from) {
     };
 }
 
-// What `run` makes of `job` read from the stand-in of its source, reporting the second half of
-// `progress`; what goes wrong is told of the job.
+// What the stand-in of a source probed as `probe` holds of it, as a probe of the stand-in finds:
+// every picture and sound stream, and the subtitles an AVI takes.
+MediaProbe heldByStandIn(MediaProbe probe) {
+    std::erase_if(probe.subtitleCodecs, [](const std::string& codec) { return !FFmpegArguments::standInHolds(codec); });
+    probe.subtitleTrackCount = static_cast<int64_t>(probe.subtitleCodecs.size());
+    probe.dataTrackCount = 0;
+    probe.attachmentCount = 0;
+    return probe;
+}
+
+// The note of a job made from stand-ins, which names what it left out of them (`ofStandIns`),
+// told of its sources: what a stand-in could not hold was left out as well.
+std::optional<std::string> toldOfSources(std::optional<std::string> note, const LeftOutStreams& ofStandIns,
+                                         const LeftOutStreams& ofSources) {
+    if (ofStandIns == ofSources) return note;
+    const auto said = ofStandIns.note();
+    const auto truth = ofSources.note();
+    if (!truth) return note;
+    if (!said) return note ? *note + " " + *truth : truth;
+    // The sentence of what was left out ends the note.
+    if (note && note->ends_with(*said)) return note->substr(0, note->size() - said->size()) + *truth;
+    return note;
+}
+
+// What `run` makes of `job` read from the stand-in of its source probed as `probe`, reporting the
+// second half of `progress`; what goes wrong, and what was left out, is told of the job.
 template <typename Run>
-auto fromStandIn(const ConversionJob& job, const StagedOutput& standIn, const FileManagerService& files,
-                 const ProgressCallback& progress, Run run) {
+auto fromStandIn(const ConversionJob& job, const MediaProbe& probe, const StagedOutput& standIn,
+                 const FileManagerService& files, const ProgressCallback& progress, Run run) {
     ConversionJob from = job;
     from.source = standIn.path();
     try {
-        return run(from, half(progress, 0.5));
+        auto made = run(from, half(progress, 0.5));
+        made.note = toldOfSources(std::move(made.note), LeftOutStreams::of(job, heldByStandIn(probe)),
+                                  LeftOutStreams::of(job, probe));
+        return made;
     } catch (const ConversionError& error) {
         throw toldOfJob(error, {{job.source, standIn.path()}}, files.allocatedSize(standIn.path()).value_or(0));
     }
@@ -92,7 +120,7 @@ FFmpegEngine::Staged FFmpegEngine::stageUnpacked(const ConversionJob& job, const
                                                  const ProgressCallback& progress, std::stop_token stop) const {
     const int64_t after = expectedPassthroughBytes(job, probe, *m_files).value_or(0);
     const StagedOutput standIn = unpacked(job, job.source, probe, after, half(progress, 0), stop);
-    return fromStandIn(job, standIn, *m_files, progress,
+    return fromStandIn(job, probe, standIn, *m_files, progress,
                        [&](const ConversionJob& from, const ProgressCallback& report) { return stage(from, report, stop, nullptr); });
 }
 
@@ -101,7 +129,7 @@ std::optional<ConversionOutcome> FFmpegEngine::splitUnpacked(const ConversionJob
     if (!needsStandIn(job, probe, stop)) return std::nullopt;
     const int64_t after = m_files->size(job.source).value_or(0);
     const StagedOutput standIn = unpacked(job, job.source, probe, after, half(progress, 0), stop);
-    return fromStandIn(job, standIn, *m_files, progress,
+    return fromStandIn(job, probe, standIn, *m_files, progress,
                        [&](const ConversionJob& from, const ProgressCallback& report) { return split(from, report, stop); });
 }
 
@@ -141,7 +169,12 @@ std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob
     fromStandIns.source = joined.front();
     fromStandIns.additionalSources.assign(joined.begin() + 1, joined.end());
     try {
-        return merge(fromStandIns, half(progress, 0.5), stop);
+        ConversionOutcome made = merge(fromStandIns, half(progress, 0.5), stop);
+        std::vector<MediaProbe> ofStandIns;
+        for (const auto& probe : probes) ofStandIns.push_back(heldByStandIn(probe));
+        made.note = toldOfSources(std::move(made.note), LeftOutStreams::ofAll(job, ofStandIns),
+                                  LeftOutStreams::ofAll(job, probes));
+        return made;
     } catch (const ConversionError& error) {
         throw toldOfJob(error, named, held);
     }

@@ -37,6 +37,19 @@ LeftOutStreams LeftOutStreams::of(const ConversionJob& job, const MediaProbe& pr
     return left;
 }
 
+LeftOutStreams LeftOutStreams::ofAll(const ConversionJob& job, const std::vector<MediaProbe>& probes) {
+    LeftOutStreams left;
+    for (const auto& probe : probes) {
+        const auto of = LeftOutStreams::of(job, probe);
+        left.videoTracks = std::max(left.videoTracks, of.videoTracks);
+        left.audioTracks = std::max(left.audioTracks, of.audioTracks);
+        left.subtitleTracks = std::max(left.subtitleTracks, of.subtitleTracks);
+        left.attachments = std::max(left.attachments, of.attachments);
+        left.coverPictures = std::max(left.coverPictures, of.coverPictures);
+    }
+    return left;
+}
+
 std::optional<std::string> LeftOutStreams::note() const {
     struct Kind {
         int64_t count;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/ffmpeg/MediaProbe.h"
 #include "core/format/ConversionJob.h"
@@ -25,6 +26,9 @@ struct LeftOutStreams {
     // of it; a "remove-audio" says nothing of the audio, nor a job that drops the metadata of
     // the chapters.
     static LeftOutStreams of(const ConversionJob& job, const MediaProbe& probe);
+    // What a run of `job` joining sources probed as `probes` leaves out: of each kind, the most
+    // any one source holds beyond what is kept.
+    static LeftOutStreams ofAll(const ConversionJob& job, const std::vector<MediaProbe>& probes);
 
     // The sentence, or none when nothing was left out.
     std::optional<std::string> note() const;

@@ -16,6 +16,7 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "core/ffmpeg/AviMpeg4Pictures.h"
 #include "core/ffmpeg/KeptInput.h"
 #include "core/ffmpeg/LibavInput.h"
 #include "core/ffmpeg/LibavProber.h"
@@ -233,40 +234,63 @@ StreamCopyCuts LibavKeyframeReader::cuts(LibavInput& input, std::stop_token stop
     // An AVI states where each picture lies in its index alone: with no pictures decoded out of
     // order, that is when it shows (the demuxer leaves H.264's presentation time unset).
     const bool shownAsIndexed = std::string_view(format.iformat->name) == "avi" && video->codecpar->video_delay == 0;
+    // Its MPEG-4 pictures with B-frames are timed as ffmpeg shows them, unpacked where packed.
+    std::optional<AviMpeg4Pictures> mpeg4;
+    if (AviMpeg4Pictures::applies(*video, isAvi(format))) mpeg4.emplace(*video);
+    std::vector<AviMpeg4Pictures::Picture> timed;
     StreamCopyCuts read;
     std::vector<double> keyframes;
     // Past the window's end, the pictures up to the next keyframe and as many again as a decoder
     // may hold back: whatever is decoded before a picture in the window has been read.
     constexpr int kReorderDepth = 16;
     std::optional<int> afterEnd;
-    for (;;) {
+    // Takes one picture in decode order; false once the read has gone far enough.
+    const auto take = [&](int64_t shown, std::optional<int64_t> decoded, bool key) {
+        if (afterEnd && (*afterEnd)-- <= 0) return false;
+        if (end && !afterEnd && key && av_rescale_q(shown, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end)
+            afterEnd = kReorderDepth;
+        const double pts = LibavInput::printedSeconds(double(shown) * timeBase);
+        StreamCopyCuts::Picture picture{LibavInput::printedSeconds(pts - origin), std::nullopt, key};
+        if (decoded) {
+            const double dts = LibavInput::printedSeconds(double(*decoded) * timeBase);
+            picture.decodeTime = LibavInput::printedSeconds(dts - origin);
+            if (key && !afterEnd) read.decodeDelay = std::max(read.decodeDelay, pts - dts);
+        }
+        if (key && !afterEnd) keyframes.push_back(picture.time);
+        read.pictures.push_back(picture);
+        return true;
+    };
+    bool more = true;
+    bool ended = false;
+    while (more) {
         throwIfStopRequested(stop);
         const int rc = av_read_frame(&format, packet.get());
-        if (rc == AVERROR_EOF) break;
+        if (rc == AVERROR_EOF) {
+            ended = true;
+            break;
+        }
         if (rc < 0) {
             throwIfStopRequested(stop);
             // A damaged stretch near the end leaves the keyframes before it; a time-out does not.
             if (rc == AVERROR_EXIT) throw ConversionError::corruptedInput(url);
             break;
         }
-        if (shownAsIndexed && packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
-        if (packet->stream_index == video->index && packet->pts != AV_NOPTS_VALUE) {
-            const bool key = packet->flags & AV_PKT_FLAG_KEY;
-            if (afterEnd && (*afterEnd)-- <= 0) break;
-            if (end && !afterEnd && key &&
-                av_rescale_q(packet->pts, video->time_base, AVRational{1, AV_TIME_BASE}) >= *end)
-                afterEnd = kReorderDepth;
-            const double pts = LibavInput::printedSeconds(double(packet->pts) * timeBase);
-            StreamCopyCuts::Picture picture{LibavInput::printedSeconds(pts - origin), std::nullopt, key};
-            if (packet->dts != AV_NOPTS_VALUE) {
-                const double dts = LibavInput::printedSeconds(double(packet->dts) * timeBase);
-                picture.decodeTime = LibavInput::printedSeconds(dts - origin);
-                if (key && !afterEnd) read.decodeDelay = std::max(read.decodeDelay, pts - dts);
-            }
-            if (key && !afterEnd) keyframes.push_back(picture.time);
-            read.pictures.push_back(picture);
+        if (packet->stream_index == video->index && mpeg4) {
+            mpeg4->push(*packet, timed);
+            for (size_t i = 0; i < timed.size() && more; ++i) more = take(timed[i].shown, timed[i].decoded, timed[i].keyframe);
+            timed.clear();
+        } else if (packet->stream_index == video->index) {
+            if (shownAsIndexed && packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
+            if (packet->pts != AV_NOPTS_VALUE)
+                more = take(packet->pts, packet->dts != AV_NOPTS_VALUE ? std::optional(packet->dts) : std::nullopt,
+                            packet->flags & AV_PKT_FLAG_KEY);
         }
         av_packet_unref(packet.get());
+    }
+    // The last pictures held back show once the stream has ended.
+    if (mpeg4 && ended) {
+        mpeg4->finish(timed);
+        for (size_t i = 0; i < timed.size() && more; ++i) more = take(timed[i].shown, timed[i].decoded, timed[i].keyframe);
     }
     read.keyframes = KeyframeIndex(std::move(keyframes));
     return read;

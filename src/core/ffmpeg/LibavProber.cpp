@@ -138,7 +138,10 @@ MediaProbe factsOf(const AVFormatContext& format) {
             if (!audio) audio = stream;
             ++probe.audioTrackCount;
             break;
-        case AVMEDIA_TYPE_SUBTITLE: ++probe.subtitleTrackCount; break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            ++probe.subtitleTrackCount;
+            probe.subtitleCodecs.push_back(codecName(*stream->codecpar).value_or(""));
+            break;
         case AVMEDIA_TYPE_ATTACHMENT: ++probe.attachmentCount; break;
         case AVMEDIA_TYPE_DATA: ++probe.dataTrackCount; break;
         default: break;

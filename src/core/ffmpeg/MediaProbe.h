@@ -7,6 +7,7 @@
 #include <stop_token>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/ffmpeg/KeyframeIndex.h"
 
@@ -25,6 +26,7 @@ struct MediaProbe {
     int64_t videoTrackCount = 0;              // moving-picture streams
     int64_t audioTrackCount = 0;
     int64_t subtitleTrackCount = 0;
+    std::vector<std::string> subtitleCodecs;  // each subtitle stream's, in order ("xsub", "subrip")
     int64_t attachmentCount = 0;              // fonts and files carried by Matroska
     int64_t dataTrackCount = 0;               // time codes, telemetry
     int64_t coverPictureCount = 0;            // attached pictures

@@ -143,6 +143,7 @@ MediaProbe ffprobeFacts(const fs::path& file) {
             if (!probe.audioTrackCount++) audio = &stream;
         }
         probe.subtitleTrackCount += type == "subtitle";
+        if (type == "subtitle") probe.subtitleCodecs.push_back(text(stream, "codec_name"));
         probe.attachmentCount += type == "attachment";
         probe.dataTrackCount += type == "data";
     }
@@ -236,6 +237,43 @@ StreamCopyCuts ffprobeCuts(const fs::path& file, std::optional<std::pair<double,
         if (const auto dts = number(packet, "dts_time")) delay = std::max(delay, *pts - *dts);
     }
     return {KeyframeIndex(std::move(keyframes)), delay};
+}
+
+StreamCopyCuts ffprobeShownCuts(const fs::path& file) {
+    const Json stream = ffprobeReport(file, {"-select_streams", "V:0", "-show_entries", "stream=has_b_frames,r_frame_rate"})
+                            .value("streams", Json::array())
+                            .at(0);
+    const std::string rate = text(stream, "r_frame_rate");
+    const auto slash = rate.find('/');
+    const double picture = decimal(rate.substr(slash + 1)).value_or(1) / decimal(rate.substr(0, slash)).value_or(1);
+    const double lag = static_cast<double>(stream.value("has_b_frames", 0)) * picture;
+    StreamCopyCuts read;
+    std::vector<double> keyframes;
+    for (const auto& frame : ffprobeReport(file, {"-select_streams", "V:0", "-show_entries",
+                                                  "frame=key_frame,best_effort_timestamp_time"})
+                                 .value("frames", Json::array())) {
+        // The last picture, let go at the end, is given no time: it shows one picture on.
+        const auto time = number(frame, "best_effort_timestamp_time");
+        if (!time && read.pictures.empty()) continue;
+        const double shown = time ? roundedToMicroseconds(*time - lag) : roundedToMicroseconds(read.pictures.back().time + picture);
+        const bool key = frame.value("key_frame", 0) == 1;
+        read.pictures.push_back({shown, std::nullopt, key});
+        if (key) keyframes.push_back(shown);
+    }
+    // Each keyframe's packet, in the same order: when it is decoded.
+    auto keyframe = read.pictures.begin();
+    for (const auto& packet :
+         ffprobeReport(file, {"-select_streams", "V:0", "-show_entries", "packet=dts_time,flags"}).value("packets", Json::array())) {
+        const auto dts = number(packet, "dts_time");
+        if (!dts || text(packet, "flags").rfind('K', 0) != 0) continue;
+        while (keyframe != read.pictures.end() && !keyframe->keyframe) ++keyframe;
+        if (keyframe == read.pictures.end()) break;
+        keyframe->decodeTime = roundedToMicroseconds(*dts - lag);
+        read.decodeDelay = std::max(read.decodeDelay, keyframe->time - *keyframe->decodeTime);
+        ++keyframe;
+    }
+    read.keyframes = KeyframeIndex(std::move(keyframes));
+    return read;
 }
 
 }  // namespace kolvex::testing

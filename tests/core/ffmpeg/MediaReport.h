@@ -71,6 +71,12 @@ MediaProbe ffprobeFacts(const std::filesystem::path& file);
 StreamCopyCuts ffprobeCuts(const std::filesystem::path& file,
                            std::optional<std::pair<double, double>> window = std::nullopt);
 
+// The same for an AVI whose decoder puts B-frames in order (its packets state no presentation
+// time), from ffmpeg's decoding: each picture when ffprobe shows it, moved back by the pictures
+// the decoder holds, as the engine cuts; the decode delay from the keyframes' packets. Pictures
+// in the order shown, with no decode times.
+StreamCopyCuts ffprobeShownCuts(const std::filesystem::path& file);
+
 }  // namespace kolvex::testing
 
 namespace kolvex {

@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
+
+#include "JoinMarks.h"
+#include "support/MediaFixtures.h"
 
 namespace kolvex::testing {
 
@@ -107,9 +112,49 @@ void check(int result, const std::string& what) {
     if (result < 0) throw std::runtime_error(what + " failed");
 }
 
+// One DivX subtitle: a 16×8 bitmap of two colours, from 0 to 0.5 s.
+Bytes xsubSubtitle(int width, int height) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_XSUB);
+    if (!codec) throw std::runtime_error("no XSUB encoder");
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    if (!context) throw std::runtime_error("no XSUB encoder");
+    context->width = width;
+    context->height = height;
+    context->time_base = {1, 1000};
+    Bytes coded(1 << 16);
+    int size = avcodec_open2(context, codec, nullptr);
+    if (size >= 0) {
+        uint8_t pixels[16 * 8];
+        for (int i = 0; i < 16 * 8; ++i) pixels[i] = static_cast<uint8_t>((i / 4) % 2);
+        uint32_t palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+        AVSubtitleRect rect{};
+        rect.type = SUBTITLE_BITMAP;
+        rect.x = 8;
+        rect.y = 8;
+        rect.w = 16;
+        rect.h = 8;
+        rect.nb_colors = 4;
+        rect.data[0] = pixels;
+        rect.linesize[0] = 16;
+        rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+        AVSubtitleRect* rects[] = {&rect};
+        AVSubtitle subtitle{};
+        subtitle.start_display_time = 0;
+        subtitle.end_display_time = 500;
+        subtitle.pts = 0;
+        subtitle.num_rects = 1;
+        subtitle.rects = rects;
+        size = avcodec_encode_subtitle(context, coded.data(), static_cast<int>(coded.size()), &subtitle);
+    }
+    avcodec_free_context(&context);
+    check(size, "encoding an XSUB subtitle");
+    coded.resize(static_cast<size_t>(size));
+    return coded;
+}
+
 }  // namespace
 
-void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits) {
+void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits, Beside beside) {
     AVFormatContext* opened = nullptr;
     check(avformat_open_input(&opened, from.c_str(), nullptr, nullptr), "opening " + from.string());
     const std::unique_ptr<AVFormatContext, InputCloser> input(opened);
@@ -124,6 +169,7 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     };
     std::vector<std::unique_ptr<AVPacket, PacketFree>> sounds;
     std::vector<Chunk> chunks;
+    std::vector<Chunk> plain;  // the pictures as they were, for a second picture stream
     Bytes reference;
     bool packable = false;  // the last chunk is a reference picture with no B-frame in it yet
     bool placeHeld = false; // a reference shares its chunk and waits for the place it shows at
@@ -131,6 +177,7 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == video) {
             Bytes data(packet->data, packet->data + packet->size);
+            plain.push_back({data, (packet->flags & AV_PKT_FLAG_KEY) != 0});
             if (codingType(data) == kBFrame) {
                 if (packable) {
                     chunks.back().data.insert(chunks.back().data.end(), data.begin(), data.end());
@@ -172,6 +219,20 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
         soundStream->codecpar->codec_tag = 0;
         soundStream->time_base = input->streams[sound]->time_base;
     }
+    AVStream* secondStream = beside.secondPicture ? avformat_new_stream(output.get(), nullptr) : nullptr;
+    if (secondStream) {
+        check(avcodec_parameters_copy(secondStream->codecpar, input->streams[video]->codecpar), "copying the stream's header");
+        secondStream->time_base = timeBase;
+    }
+    AVStream* subtitleStream = beside.subtitle ? avformat_new_stream(output.get(), nullptr) : nullptr;
+    if (subtitleStream) {
+        subtitleStream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+        subtitleStream->codecpar->codec_id = AV_CODEC_ID_XSUB;
+        subtitleStream->codecpar->codec_tag = MKTAG('D', 'X', 'S', 'B');  // as DivX writes it, and readers look for
+        subtitleStream->codecpar->width = stream->codecpar->width;
+        subtitleStream->codecpar->height = stream->codecpar->height;
+        subtitleStream->time_base = timeBase;
+    }
     check(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), "creating " + to.string());
     check(avformat_write_header(output.get(), nullptr), "writing the header of " + to.string());
     // In the order they play, the interleaving AVI's readers expect.
@@ -185,6 +246,17 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
             check(av_interleaved_write_frame(output.get(), each), "writing a sound chunk");
         }
     };
+    if (subtitleStream) {
+        const Bytes coded = xsubSubtitle(stream->codecpar->width, stream->codecpar->height);
+        const std::unique_ptr<AVPacket, PacketFree> out(av_packet_alloc());
+        check(av_new_packet(out.get(), static_cast<int>(coded.size())), "making a packet");
+        std::copy(coded.begin(), coded.end(), out->data);
+        out->pts = out->dts = 0;
+        out->flags |= AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(out.get(), timeBase, subtitleStream->time_base);
+        out->stream_index = subtitleStream->index;
+        check(av_interleaved_write_frame(output.get(), out.get()), "writing the subtitle");
+    }
     for (size_t i = 0; i < chunks.size(); ++i) {
         writeSoundUntil(static_cast<double>(i) * av_q2d(timeBase));
         const std::unique_ptr<AVPacket, PacketFree> out(av_packet_alloc());
@@ -196,9 +268,37 @@ void packBFrames(const fs::path& from, const fs::path& to, int timeIncrementBits
         av_packet_rescale_ts(out.get(), timeBase, stream->time_base);
         out->stream_index = stream->index;
         check(av_interleaved_write_frame(output.get(), out.get()), "writing a chunk");
+        if (secondStream && i < plain.size()) {
+            const std::unique_ptr<AVPacket, PacketFree> second(av_packet_alloc());
+            check(av_new_packet(second.get(), static_cast<int>(plain[i].data.size())), "making a packet");
+            std::copy(plain[i].data.begin(), plain[i].data.end(), second->data);
+            second->pts = second->dts = static_cast<int64_t>(i);
+            second->duration = 1;
+            if (plain[i].key) second->flags |= AV_PKT_FLAG_KEY;
+            av_packet_rescale_ts(second.get(), timeBase, secondStream->time_base);
+            second->stream_index = secondStream->index;
+            check(av_interleaved_write_frame(output.get(), second.get()), "writing a chunk");
+        }
     }
     writeSoundUntil(std::numeric_limits<double>::infinity());
     check(av_write_trailer(output.get()), "finishing " + to.string());
+}
+
+fs::path numberedAvi(const fs::path& dir, bool packed, bool sound, Beside beside) {
+    const fs::path made = dir / fmt::format("made{}.avi", sound ? "-sound" : "");
+    if (!fs::exists(made)) {
+        auto args = JoinMarks::numberedPictures(1.2, "25", "64x48", 2.0);
+        if (sound) args.insert(args.end(), {"-f", "lavfi", "-i", "sine=f=1000:d=1.2"});
+        args.insert(args.end(), {"-c:v", "mpeg4", "-bf", "1", "-g", "12", "-sc_threshold", "1000000000", "-q:v", "3",
+                                 "-vtag", "XVID"});
+        if (sound) args.insert(args.end(), {"-c:a", "libmp3lame"});
+        makeMedia(made, args);
+    }
+    if (!packed) return made;
+    const fs::path out = dir / fmt::format("packed{}{}{}.avi", sound ? "-sound" : "", beside.subtitle ? "-subtitle" : "",
+                                           beside.secondPicture ? "-second" : "");
+    if (!fs::exists(out)) packBFrames(made, out, 5, beside);  // 25 a second: a 5-bit time field
+    return out;
 }
 
 }  // namespace kolvex::testing

@@ -15,6 +15,19 @@ namespace kolvex::testing {
 // time resolution: 5 bits for ffmpeg's 25 pictures a second). The pictures are written tagged
 // XVID, the first sound stream, when there is one, as it was. Throws std::runtime_error when the
 // file cannot be read or written.
-void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits);
+// What is written beside them: a DivX subtitle (XSUB) stream with one bitmap subtitle shown from
+// the start for half a second; a second picture stream, the pictures as they were (not packed).
+struct Beside {
+    bool subtitle = false;
+    bool secondPicture = false;
+};
+void packBFrames(const std::filesystem::path& from, const std::filesystem::path& to, int timeIncrementBits,
+                 Beside beside = {});
+
+// 30 numbered pictures (JoinMarks) at 25 a second in an AVI of MPEG-4 pictures with B-frames
+// between P-frames and a keyframe every 12, as ffmpeg writes them (no picture taken for a new
+// scene: each number changes it all), or `packed`, in `dir`; with an MP3 tone when `sound`, and
+// (packed only) the streams `beside`. Made once per folder and kind.
+std::filesystem::path numberedAvi(const std::filesystem::path& dir, bool packed, bool sound, Beside beside = {});
 
 }  // namespace kolvex::testing

@@ -99,23 +99,7 @@ class PackedBFrames : public ::testing::Test {
 protected:
     void SetUp() override { KOLVEX_REQUIRE_FFMPEG(); }
 
-    // Numbered pictures with B-frames between P-frames (no picture taken for a new scene: each
-    // number changes it all), packed or not, with a tone or without.
-    fs::path source(bool packed, bool sound) {
-        const fs::path made = m_dir / fmt::format("made{}.avi", sound ? "-sound" : "");
-        if (!fs::exists(made)) {
-            auto args = JoinMarks::numberedPictures(kPictures * kPicture, "25", "64x48", 2.0);
-            if (sound) args.insert(args.end(), {"-f", "lavfi", "-i", "sine=f=1000:d=1.2"});
-            args.insert(args.end(), {"-c:v", "mpeg4", "-bf", "1", "-g", "12", "-sc_threshold", "1000000000", "-q:v",
-                                     "3", "-vtag", "XVID"});
-            if (sound) args.insert(args.end(), {"-c:a", "libmp3lame"});
-            testing::makeMedia(made, args);
-        }
-        if (!packed) return made;
-        const fs::path out = m_dir / fmt::format("packed{}.avi", sound ? "-sound" : "");
-        if (!fs::exists(out)) testing::packBFrames(made, out, 5);  // 25 a second: a 5-bit time field
-        return out;
-    }
+    fs::path source(bool packed, bool sound) { return testing::numberedAvi(m_dir.path(), packed, sound); }
 
     testing::TempDir m_dir, m_out;
 };
