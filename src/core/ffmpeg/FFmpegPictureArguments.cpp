@@ -26,7 +26,7 @@ Arguments FFmpegArguments::playablePicture(const Format& target) {
 }
 
 bool FFmpegArguments::unpacksFirst(const ConversionJob& job, const PassthroughPlanner::Decision& decision, const MediaProbe& probe) {
-    if (!probe.packedBFrames || decision.dropsVideo || job.to.category != FormatCategory::video) return false;
+    if (!probe.packedBFrames.value_or(false) || decision.dropsVideo || job.to.category != FormatCategory::video) return false;
     // A cut is read from a keyframe on: one packed with the B-frame shown before it loses that
     // B-frame's earlier reference, and a decoder sought there drops B-frames after it.
     const bool cut = job.isTrim() || job.options.tool == "split";

@@ -110,8 +110,8 @@ bool FFmpegEngine::needsStandIn(const ConversionJob& job, MediaProbe& probe, std
     if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") return false;
     const bool cut = job.isTrim() || job.options.tool == "split";
     if (job.to.id.rawValue == "avi" && !cut) return false;
-    // A probe read with a trim's cuts, or kept from a sheet's read of every keyframe, has not
-    // looked at the first pictures.
+    // A probe that has not looked at the first pictures (the facts of an opening read for
+    // something else) looks now.
     if (!probe.packedBFrames) probe.packedBFrames = LibavProber::picturesPacked(job.source, probe, stop);
     return FFmpegArguments::unpacksFirst(job, PassthroughPlanner::decide(job, probe), probe);
 }

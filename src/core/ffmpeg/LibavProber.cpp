@@ -193,6 +193,8 @@ MediaProbe factsOf(const AVFormatContext& format) {
         probe.audioSetup = setupOf(parameters);
         probe.editHidesSound = parameters.sample_rate > 0 && hiddenLead(*audio) * parameters.sample_rate > kLongestPriming;
     }
+    // Only an AVI's MPEG-4 pictures can be packed: whether they are takes a look at them.
+    if (probe.demuxer != "avi" || probe.videoCodec != "mpeg4") probe.packedBFrames = false;
     return probe;
 }
 
@@ -293,6 +295,8 @@ bool LibavProber::picturesPacked(const fs::path& url, const MediaProbe& probe, s
     return packsBFrames(input.format(), probe);
 }
 
+bool LibavProber::picturesPacked(LibavInput& input, const MediaProbe& probe) { return packsBFrames(input.format(), probe); }
+
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,
                                                                                  std::stop_token stop) const {
@@ -309,6 +313,9 @@ std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(
     }
     LibavInput input(url, stop, kTimeLimit);
     MediaProbe probe = factsOf(input.format());
+    // The first pictures are looked at for packing before the window's read, which seeks to it
+    // (or reads an AVI's index alone).
+    probe.packedBFrames = packsBFrames(input.format(), probe);
     try {
         return {std::move(probe), LibavKeyframeReader::cuts(input, stop, window)};
     } catch (const ConversionError&) {

@@ -33,9 +33,11 @@ public:
                                                                           std::stop_token stop = {}) const override;
 
     // Whether an AVI's MPEG-4 pictures are packed (MediaProbe::packedBFrames), for a probe that
-    // has not looked at the first pictures (one read with a trim's cuts or kept from a sheet's
-    // read): opens the file again to look. False at once for any other file.
+    // has not looked at the first pictures (one kept from a sheet's read of every packet): opens
+    // the file again to look. False at once for any other file.
     static bool picturesPacked(const std::filesystem::path& url, const MediaProbe& probe, std::stop_token stop = {});
+    // The same from an opening no packet has been read from yet (it reads the first ones).
+    static bool picturesPacked(LibavInput& input, const MediaProbe& probe);
     // The facts of a file opened with its streams read.
     static MediaProbe facts(const LibavInput& input);
 };

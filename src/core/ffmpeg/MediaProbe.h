@@ -49,7 +49,8 @@ struct MediaProbe {
     int64_t videoDecodeDelay = 0;
     // Whether an AVI's MPEG-4 Visual (ASP) pictures are packed as DivX and Xvid pack them: a reference
     // picture and the B-frame after it in one chunk, a placeholder that is not coded after that.
-    bool packedBFrames = false;
+    // None: not looked at yet (only an AVI's MPEG-4 pictures need a look at their first chunks).
+    std::optional<bool> packedBFrames;
     // Whether the container's edit list hides pictures of the first moving-picture stream (the
     // lead-in from the keyframe a copied cut starts at), or more of the first sound than an
     // encoder's delay: what a player never shows, and a copy into a container without edit lists

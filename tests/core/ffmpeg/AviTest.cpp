@@ -134,8 +134,8 @@ TEST_F(Avi, PackedBFramesCopyOutEveryPictureOnce) {
     std::iota(numbers.begin(), numbers.end(), 0);
     ASSERT_EQ(JoinMarks::pictureNumbers(source), numbers) << "ffmpeg's own reading of the source";
     ASSERT_EQ(testing::MediaReport::of(source).decodeErrors, "");
-    EXPECT_TRUE(LibavProber().probe(source).packedBFrames);
-    EXPECT_FALSE(LibavProber().probe(made).packedBFrames);
+    EXPECT_EQ(LibavProber().probe(source).packedBFrames, true);
+    EXPECT_EQ(LibavProber().probe(made).packedBFrames, false);
     for (const std::string to : {"mp4", "m4v", "mov", "mkv", "webm"}) {
         if (!ContainerCompatibility::accepts("mpeg4", FormatID(to))) continue;
         SCOPED_TRACE("into " + to);

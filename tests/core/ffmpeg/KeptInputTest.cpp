@@ -38,6 +38,10 @@ protected:
                                                "libx264", "-bf", "2", "-g", "25", "-keyint_min", "25", "-sc_threshold", "0",
                                                "-c:a", "aac"});
         }
+        // An AVI of MPEG-4 pictures with none decoded out of order: its index gives its cuts.
+        testing::makeMedia(*s_dir / "plain.avi", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=3", "-f",
+                                                  "lavfi", "-i", "sine=duration=3", "-c:v", "mpeg4", "-bf", "0", "-g",
+                                                  "25", "-c:a", "libmp3lame"});
         // Copies for the tests that change them, made now: copying later would change them too.
         for (const char* name : {"replaced.mp4", "in place.mp4", "removed.mp4", "control.mp4"})
             fs::copy_file(*s_dir / "clip.mp4", *s_dir / name);
@@ -82,6 +86,19 @@ TEST_F(KeptInputTest, TheSheetsReadGivesEveryWindowAsTheFileDoes) {
         EXPECT_EQ(kept.keyframes, read.keyframes);
         EXPECT_EQ(kept.decodeDelay, read.decodeDelay);
     }
+}
+
+// Whether an AVI's MPEG-4 pictures are packed is told to the job by the sheet's read, and by a
+// trim's own read, as the probe tells it: the job need not open the file again to look.
+TEST_F(KeptInputTest, TheSheetsReadOfAnAviSaysWhetherItsPicturesArePacked) {
+    const fs::path file = *s_dir / "plain.avi";
+    const MediaProbe probed = LibavProber().probe(file);
+    ASSERT_EQ(probed.packedBFrames, false);
+    LibavKeyframeReader().index(file);
+    const auto kept = KeptInput::take(file);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->probe, probed);
+    EXPECT_EQ(LibavProber().probeWithCuts(file, {0.3, 1.3}).first, probed);
 }
 
 TEST_F(KeptInputTest, ServesTheJobAfterTheSheetOnce) {

@@ -201,6 +201,8 @@ MediaProbe ffprobeFacts(const fs::path& file) {
         if (audio && probe.audioSampleRate)
             probe.editHidesSound = hidden(audio) * double(*probe.audioSampleRate) > 2112;
     }
+    // ffprobe does not say whether an AVI's MPEG-4 pictures are packed: no file judged by it is.
+    probe.packedBFrames = false;
     return probe;
 }
 

@@ -136,7 +136,7 @@ TEST_F(PackedBFrameCuts, TheSheetPromisesThePlanTheEngineCutsByAndItsPictures) {
     // The sheet's read: the facts, then every packet of the pictures.
     const FFmpegMediaFacts facts;
     const MediaProbe probe = facts.probe(source, {});
-    ASSERT_TRUE(probe.packedBFrames);
+    ASSERT_EQ(probe.packedBFrames, true);
     const auto cuts = std::make_shared<const StreamCopyCuts>(facts.copyCuts(source, {}));
     const FFmpegEngine engine(BundledFFmpeg::inBundle(), nullptr, {});
     bool keyframesChecked = false;
