@@ -28,7 +28,8 @@ std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJo
 void FFmpegEngine::requireRoom(const ConversionJob& job, std::optional<int64_t> need,
                                std::optional<int64_t> room) const {
     if (!need) {
-        if (const auto size = m_files->size(job.source)) m_files->ensureCapacity(JobRoom::bySourceSize(*size), job.destination);
+        if (const auto size = m_files->size(job.source))
+            m_files->ensureCapacity(JobRoom::bySourceSize(*size), job.destination);
         return;
     }
     const int64_t asked = OutputNeed::inBlocks(room.value_or(*need));

@@ -127,12 +127,13 @@ std::optional<int64_t> OutputNeed::planned(const std::vector<std::string>& argum
     if (!(seconds > 0)) return std::nullopt;
     // A copy of every stream: the source's bytes over the span.
     const auto codec = valueOf(arguments, "-c");
-    if (codec == "copy" && sourceBytes && probe.durationSeconds && *probe.durationSeconds > 0)
-        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * std::min(1.0, seconds / *probe.durationSeconds)) +
-               kContainer;
+    if (codec == "copy" && sourceBytes && probe.durationSeconds && *probe.durationSeconds > 0) {
+        const double share = std::min(1.0, seconds / *probe.durationSeconds);
+        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * share) + kContainer;
+    }
     double bits = 0;
     // Streams encoded to a rate or a quality: packets in a container's framing, with its header
-    // and index, where PCM and copies are counted as they lie.
+    // and index, where PCM is counted as it lies.
     bool encoded = false;
     const auto sound = valueOf(arguments, "-c:a").value_or(codec.value_or(""));
     if (const auto sample = pcmSampleBytes(sound)) {
