@@ -19,7 +19,8 @@ namespace {
 constexpr int64_t kBlock = 4096;
 // What a container adds: a header and an index (a copy's too: its own, beside the share of the
 // source it takes), and each packet's framing on top of the rate asked of an encoder (which
-// keeps to its rate over the whole, not exactly).
+// keeps to its rate over the whole, not exactly) or of a copy's share of the source (which
+// begins and ends on whole packets).
 constexpr int64_t kContainer = 8 << 10;
 constexpr double kFraming = 1.03;
 
@@ -129,7 +130,7 @@ std::optional<int64_t> OutputNeed::planned(const std::vector<std::string>& argum
     const auto codec = valueOf(arguments, "-c");
     if (codec == "copy" && sourceBytes && probe.durationSeconds && *probe.durationSeconds > 0) {
         const double share = std::min(1.0, seconds / *probe.durationSeconds);
-        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * share) + kContainer;
+        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * share * kFraming) + kContainer;
     }
     double bits = 0;
     // Streams encoded to a rate or a quality: packets in a container's framing, with its header

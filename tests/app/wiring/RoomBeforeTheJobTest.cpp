@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What each tool is asked, as its sheet would ask it of a 6 s file. A tool the manifest offers
+// What each tool is asked, as its sheet would ask it of a 4 s file. A tool the manifest offers
 // that is missing here fails the test.
 std::optional<ConversionOptions> toolOptions(const std::string& tool) {
     ConversionOptions options = ConversionOptions::defaults();
@@ -33,7 +33,7 @@ std::optional<ConversionOptions> toolOptions(const std::string& tool) {
         options.trimStart = 1.0;
         options.trimEnd = 2.5;
     } else if (tool == "split") {
-        options.splitPoints = {2.0, 4.0};
+        options.splitPoints = {1.5, 3.0};
     } else if (tool == "compress") {
         options.quality = 0.5;
     } else if (tool == "resize") {
@@ -164,13 +164,13 @@ protected:
 };
 
 // A sound with as much in it as music: a lossless encoder keeps most of its bytes.
-constexpr const char* kSound = "anoisesrc=color=pink:amplitude=0.3:duration=6:sample_rate=48000";
+constexpr const char* kSound = "anoisesrc=color=pink:amplitude=0.3:duration=4:sample_rate=48000";
 
 // A film whose pictures take far more than any re-encode of them: MJPEG pictures and PCM sound.
 TEST_F(RoomBeforeTheJob, AFilmAsksWhatEachJobWrites) {
     for (const std::string container : {"avi", "mkv"}) {
         const fs::path source = dir / ("film." + container);
-        testing::makeMedia(source, {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=6", "-f", "lavfi",
+        testing::makeMedia(source, {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=4", "-f", "lavfi",
                                     "-i", kSound, "-ac", "2", "-c:v", "mjpeg", "-q:v", "2", "-c:a", "pcm_s16le",
                                     "-shortest"});
         judge(source);
