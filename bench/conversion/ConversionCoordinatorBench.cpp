@@ -40,6 +40,7 @@ class IdleEngine final : public PlanReportingEngine {
 public:
     EngineID id() const override { return engine_ids::image; }
     bool canHandle(const ConversionJob&) const override { return true; }
+    bool checksRoom(const ConversionJob&) const override { return false; }
     std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                   std::stop_token) const override {
         for (int i = 1; i <= 10; ++i) progress(i / 10.0);

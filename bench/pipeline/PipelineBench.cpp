@@ -189,6 +189,7 @@ class BusyEngine final : public PlanReportingEngine {
 public:
     EngineID id() const override { return engine_ids::image; }
     bool canHandle(const ConversionJob&) const override { return true; }
+    bool checksRoom(const ConversionJob&) const override { return false; }
     std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                   std::stop_token) const override {
         const int now = ++m_running;

@@ -45,6 +45,10 @@ public:
 
     EngineID id() const override { return m_id; }
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check to the coordinator, as an engine that projects nothing does, unless
+    // told it makes that check itself.
+    bool checksRoom(const ConversionJob&) const override { return m_checksRoom; }
+    void checkRoomItself() { m_checksRoom = true; }
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 
@@ -83,6 +87,7 @@ private:
     EngineID m_id;
     Convert m_convert;
     Accepts m_accepts;
+    bool m_checksRoom = false;  // set before any job runs
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/conversion/JobRoom.h"
 #include "core/conversion/ResizePlan.h"
 #include "core/format/ConversionError.h"
 #include "core/services/Cancellation.h"
@@ -424,9 +425,12 @@ ConversionResult ConversionCoordinator::execute(const ConversionJob& job, int in
         if (auto unreadable = ErrorMapper::unreadableSource(job)) throw *unreadable;
         if (!StagedOutput::fits(job.destination)) throw ConversionError::outputPathTooLong(job.destination);
         m_files->ensureWritable(job.destination);
-        if (const auto size = m_files->size(job.source)) {
-            const int64_t required = *size + *size / 10 + 1'048'576;
-            freeBefore = m_files->availableCapacity(job.destination);
+        freeBefore = m_files->availableCapacity(job.destination);
+        // An engine that projects what the job writes asks the volume for that itself: a trim
+        // of a long film needs a sliver of the film's size. For the others the source's size
+        // stands in.
+        if (const auto size = m_files->size(job.source); size && !planned->checksRoom(job)) {
+            const int64_t required = JobRoom::bySourceSize(*size);
             // While other jobs write, the room their partial files hold may come back, and a
             // guess from the source is no need to tell: the engine meets the disk itself and
             // says what the job writes.

@@ -42,6 +42,11 @@ public:
     // OperationCancelled when `stop` is requested; partial outputs are removed first.
     virtual std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const = 0;
+    // Whether the engine itself, before it writes anything of `job`, makes sure the output's
+    // volume has room for what the job writes, projected from its own plan (and, where its plan
+    // tells nothing, for what the source's size asks: JobRoom::bySourceSize). The coordinator
+    // then leaves that check to it; otherwise it asks the source's size of the volume itself.
+    virtual bool checksRoom(const ConversionJob& job) const = 0;
     // convert(), also saying how the outputs were made: whether the source's encoded data was
     // kept as it was, what the output leaves out, or that the source was left as it is. The
     // coordinator calls this one.

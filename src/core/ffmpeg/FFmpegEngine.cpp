@@ -219,7 +219,8 @@ ConversionOutcome FFmpegEngine::runReporting(const ConversionJob& job, const Pro
 }
 
 FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                                         const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe) const {
+                                         const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe,
+                                         double laterSeconds) const {
     throwIfStopRequested(stop);
     // ffmpeg would truncate the source while reading it.
     if (sameFile(job.source, job.destination)) throw ConversionError::outputNameUnavailable(job.destination);
@@ -307,7 +308,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
     const auto duration = outputDuration(job, probe);
     ProcessResult last;
     try {
-        last = runStaged(job, staged, decision, probe, cut, reencodeSeek, duration, report, stop);
+        last = runStaged(job, staged, decision, probe, cut, reencodeSeek, duration, report, stop, laterSeconds);
     } catch (const ConversionError& failure) {
         // A copy ffmpeg's muxer refuses (packets whose times it cannot place) is made again by
         // re-encoding; what would fail a re-encode as well (a full disk, a damaged source) ends here.
@@ -321,7 +322,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
         decision = PassthroughPlanner::Decision::reencode("the copy failed, so the streams are re-encoded");
         cut.reset();
         requireEncodersFor(job);
-        last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop);
+        last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop, laterSeconds);
     }
     // The copy must hold the pictures planned: its seek and end are ffmpeg's own reckoning. When
     // it does not, the cut is made again by re-encoding.
@@ -341,7 +342,7 @@ FFmpegEngine::Staged FFmpegEngine::stage(const ConversionJob& job, const Progres
             fs::remove(output.path(), ignored);
             decision = PassthroughPlanner::Decision::reencode("the copy did not start and end where asked");
             requireEncodersFor(job);
-            last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop);
+            last = runStaged(job, staged, decision, probe, std::nullopt, reencodeSeek, duration, report, stop, laterSeconds);
         }
     }
 
@@ -364,8 +365,10 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
                                       const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
                                       const std::optional<CopyCut>& cut, std::optional<double> reencodeSeek,
                                       std::optional<double> duration, const ProgressCallback& report,
-                                      std::stop_token stop) const {
+                                      std::stop_token stop, double laterSeconds) const {
     if (FFmpegArguments::isGif(job.to) && !decision.isPassthrough()) {
+        // A palette's pictures state no rate.
+        requireRoom(job, std::nullopt);
         return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
             const fs::path palette = scratch / "palette.png";
             runFFmpeg(job, FFmpegArguments::gifPalette(staged, palette, probe.demuxer), duration,
@@ -381,8 +384,14 @@ ProcessResult FFmpegEngine::runStaged(const ConversionJob& job, const Conversion
     const auto arguments = FFmpegArguments::build(staged, decision, probe, cut, reencodeSeek);
     // A volume that filled early, or by another writer's hand, tells little of how fast the
     // output grows: the plan's rates tell what it writes.
-    const auto planned = duration ? OutputNeed::planned(arguments, probe, *duration, m_files->size(job.source))
-                                  : std::nullopt;
+    const auto sourceBytes = m_files->size(job.source);
+    const MediaProbe shown = drawn(job, probe);
+    const auto planned = duration ? OutputNeed::planned(arguments, shown, *duration, sourceBytes) : std::nullopt;
+    // The parts of a split still to come are written at this part's rate.
+    const auto room = duration && laterSeconds > 0
+                          ? OutputNeed::planned(arguments, shown, *duration + laterSeconds, sourceBytes)
+                          : planned;
+    requireRoom(job, planned, room);
     return runFFmpeg(job, arguments, duration, report, watched, stop, planned);
 }
 

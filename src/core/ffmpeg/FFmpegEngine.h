@@ -65,6 +65,9 @@ public:
     // A job that may turn out to be a stream copy is taken without reading the encoder list: its
     // encoders are checked once probing has shown that it must be re-encoded.
     bool canHandle(const ConversionJob& job) const override;
+    // Yes: every run is checked against the room of its output's volume before it starts, by
+    // what its plan writes (requireRoom).
+    bool checksRoom(const ConversionJob&) const override { return true; }
     // Runs on a worker thread and blocks until ffmpeg has ended. Reports 0.02 before probing,
     // ffmpeg's progress (and, for a stream copy, the growing output's share) and 1.0 once the
     // output is verified. ffmpeg writes under a hidden name beside the destination, which takes
@@ -84,6 +87,17 @@ public:
     // None when the source's size is unknown or zero.
     static std::optional<int64_t> expectedPassthroughBytes(const ConversionJob& job, const MediaProbe& probe,
                                                            const FileManagerService& files = FileManagerService::shared());
+
+    // Before anything of `job` is written: throws insufficientDiskSpace (the need in the
+    // volume's blocks, the room there) when the volume of its destination has less room than
+    // `need`, what its plan writes; where the plan tells nothing, than its source's size asks
+    // (JobRoom::bySourceSize).
+    // `room`, when given, is asked of the volume in place of `need` (which is still the need told).
+    void requireRoom(const ConversionJob& job, std::optional<int64_t> need,
+                     std::optional<int64_t> room = std::nullopt) const;
+
+    // The source's probe with its pictures as the output draws them: cropped and resized.
+    static MediaProbe drawn(const ConversionJob& job, const MediaProbe& probe);
 
     // The length of the output's time line: the trimmed span when the options trim, else the
     // source's duration. Progress is measured against it.
@@ -145,8 +159,12 @@ private:
     ConversionOutcome runReporting(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const;
     // run() without the move into place. `knownCuts`: where the source can be cut, and
     // `knownProbe`: what it holds, when the caller has read that already (a split, per part).
+    // `laterSeconds`: what the parts of a split after this one still take, at the rate this one
+    // is planned at; the room for them is asked before this one is written, and a volume without
+    // it is told with this part's own need, which the split tells as the whole split's.
     Staged stage(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop,
-                 const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe = nullptr) const;
+                 const StreamCopyCuts* knownCuts, const MediaProbe* knownProbe = nullptr,
+                 double laterSeconds = 0) const;
     // One ffmpeg run with progress against `duration` (and, when `watched` names a file and its
     // expected size, the growing file's share). Throws the mapped error when ffmpeg fails; a
     // full disk with the output's need, from its growth and from what its plan writes (`planned`).
@@ -156,12 +174,13 @@ private:
                             std::stop_token stop, std::optional<int64_t> planned = std::nullopt) const;
     // Where a trim's source can be cut, read around its span; none when it cannot be read.
     std::optional<StreamCopyCuts> readCuts(const ConversionJob& job, std::stop_token stop) const;
-    // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`.
+    // The ffmpeg run (two for a GIF) of `job` as decided, writing `staged`, once the room it
+    // writes (and `laterSeconds` more, as stage() says) is there.
     ProcessResult runStaged(const ConversionJob& job, const ConversionJob& staged,
                             const PassthroughPlanner::Decision& decision, const MediaProbe& probe,
                             const std::optional<CopyCut>& cut, std::optional<double> reencodeSeek,
                             std::optional<double> duration, const ProgressCallback& report,
-                            std::stop_token stop) const;
+                            std::stop_token stop, double laterSeconds) const;
     // The parts of a split (`jobs`, each a trim) that are copied cuts of pictures, written by one
     // ffmpeg run from one reading of the source (CopiedParts) and checked as stage() checks its
     // output. Where a part is not such a copy, or the run did not write it as planned, its entry

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a job's span of its source comes to: the bytes a copy writes and the seconds it lasts.
+// What a job's span of its source comes to: the bytes a copy writes and the seconds it lasts;
+// and whether the room it needs is there before it writes.
 #include "core/ffmpeg/FFmpegEngine.h"
 
 #include <algorithm>
+
+#include "core/conversion/JobRoom.h"
+#include "core/ffmpeg/FFmpegArguments.h"
+#include "core/ffmpeg/OutputNeed.h"
 
 namespace kolvex {
 
@@ -18,6 +23,37 @@ std::optional<int64_t> FFmpegEngine::expectedPassthroughBytes(const ConversionJo
     if (!(span > 0)) return size;
     const double scaled = span * static_cast<double>(*size) / duration;
     return std::max<int64_t>(1, static_cast<int64_t>(scaled));
+}
+
+void FFmpegEngine::requireRoom(const ConversionJob& job, std::optional<int64_t> need,
+                               std::optional<int64_t> room) const {
+    if (!need) {
+        if (const auto size = m_files->size(job.source))
+            m_files->ensureCapacity(JobRoom::bySourceSize(*size), job.destination);
+        return;
+    }
+    const int64_t asked = OutputNeed::inBlocks(room.value_or(*need));
+    const auto available = m_files->availableCapacity(job.destination);
+    if (available && *available < asked)
+        throw ConversionError::insufficientDiskSpace(OutputNeed::inBlocks(*need), *available);
+}
+
+MediaProbe FFmpegEngine::drawn(const ConversionJob& job, const MediaProbe& probe) {
+    MediaProbe shown = probe;
+    const auto width = FFmpegArguments::outputWidth(job, probe);
+    if (!width || !probe.width || !probe.height || *probe.width <= 0 || *probe.height <= 0) return shown;
+    const bool quarterTurn = probe.rotation == 90 || probe.rotation == 270;
+    double across = static_cast<double>(quarterTurn ? *probe.height : *probe.width);
+    double down = static_cast<double>(quarterTurn ? *probe.width : *probe.height);
+    if (const auto& crop = job.options.cropRect) {
+        across *= std::clamp(crop->width, 0.0, 1.0);
+        down *= std::clamp(crop->height, 0.0, 1.0);
+    }
+    if (!(across >= 1)) return shown;
+    shown.rotation = 0;
+    shown.width = *width;
+    shown.height = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(*width) * down / across));
+    return shown;
 }
 
 std::optional<double> FFmpegEngine::outputDuration(const ConversionJob& job, const MediaProbe& probe) {

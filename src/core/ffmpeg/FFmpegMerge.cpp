@@ -20,6 +20,7 @@
 #include "core/ffmpeg/LeftOutStreams.h"
 #include "core/ffmpeg/LibavKeyframeReader.h"
 #include "core/ffmpeg/MergePlan.h"
+#include "core/ffmpeg/OutputNeed.h"
 #include "core/ffmpeg/OutputReadback.h"
 #include "core/ffmpeg/ClipSpan.h"
 #include "core/services/ErrorMapper.h"
@@ -370,6 +371,19 @@ ConversionOutcome FFmpegEngine::merge(const ConversionJob& job, const ProgressCa
     auto arguments = clips        ? pictureCopyArguments(staged, sources, plan, *clips, demuxers)
                      : streamCopy ? streamCopyArguments(staged, demuxers)
                                   : normalisingArguments(staged, sources, plan, demuxers, spans);
+    // Before it is written, the room for it: a copy takes what the files hold, a re-encode what
+    // its plan writes over their joined length.
+    int64_t sourceBytes = 0;
+    for (const auto& source : sources) sourceBytes += m_files->size(source).value_or(0);
+    std::optional<int64_t> need;
+    if (streamCopy && sourceBytes > 0) {
+        need = sourceBytes;
+    } else if (!streamCopy && plan.totalDuration) {
+        MediaProbe joined = probes.front();
+        joined.durationSeconds = plan.totalDuration;
+        need = OutputNeed::planned(arguments, joined, *plan.totalDuration, sourceBytes);
+    }
+    requireRoom(job, need);
 
     return m_temporary.withScratchDirectory([&](const fs::path& scratch) {
         if (streamCopy) {

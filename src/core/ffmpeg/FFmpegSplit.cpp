@@ -83,12 +83,19 @@ ConversionOutcome FFmpegEngine::split(const ConversionJob& job, const ProgressCa
     }
     ConversionOutcome outcome{{}, true, std::nullopt};
     std::vector<StagedOutput> staged;
+    // The seconds each part takes: before the first of them is written, the room for all those
+    // still to be made is asked.
+    std::vector<double> spans;
+    for (const auto& part : parts)
+        spans.push_back(std::max(0.0, part.trimEnd.value_or(*probe.durationSeconds) - part.trimStart.value_or(0)));
     for (size_t i = 0; i < count; ++i) {
         if (!made[i]) {
+            double later = 0;
+            for (size_t j = i + 1; j < count; ++j) later += made[j] ? 0 : spans[j];
             try {
                 made[i].emplace(stage(partJobs[i], [&](double fraction) {
                     if (progress) progress(reached + fraction * share);
-                }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr));
+                }, stop, cuts ? &*cuts : nullptr, cuts ? &probe : nullptr, later));
             } catch (const ConversionError& error) {
                 if (error.kind() != ConversionError::Kind::insufficientDiskSpace) throw;
                 throw splitNeed(error, partJobs, staged, made, i, *probe.durationSeconds);

@@ -83,6 +83,11 @@ std::vector<std::optional<FFmpegEngine::Staged>> FFmpegEngine::stageCopiedParts(
         paths.push_back(segments ? segments->files[k] : outputs[k].path());
         expected += expectedPassthroughBytes(jobs[copied[k]], probe, *m_files).value_or(0);
     }
+    // Before any part is written, the room for every part: those made on their own after this
+    // run as well, at the copy's rate.
+    int64_t whole = 0;
+    for (const auto& part : jobs) whole += expectedPassthroughBytes(part, probe, *m_files).value_or(0);
+    requireRoom(first, whole > 0 ? std::optional(whole) : std::nullopt);
     // Reported as the share of the whole split these parts make.
     const double share = static_cast<double>(copied.size()) / static_cast<double>(jobs.size());
     const ProgressCallback report = [&](double fraction) {

@@ -96,6 +96,9 @@ StagedOutput FFmpegEngine::unpacked(const ConversionJob& job, const fs::path& so
     const auto planned = probe.durationSeconds
                              ? OutputNeed::planned(arguments, probe, *probe.durationSeconds, m_files->size(source))
                              : std::nullopt;
+    // Before the stand-in is written: room for it and for what is made from it.
+    requireRoom(job, planned ? std::optional(OutputNeed::inBlocks(*planned) + OutputNeed::inBlocks(writtenAfter))
+                             : std::nullopt);
     try {
         runFFmpeg(from, arguments, probe.durationSeconds, report, std::nullopt, stop, planned);
     } catch (const ConversionError& error) {

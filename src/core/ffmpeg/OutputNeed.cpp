@@ -8,11 +8,21 @@
 
 #include "core/conversion/SizeEstimator.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 namespace kolvex {
 
 namespace {
 
 constexpr int64_t kBlock = 4096;
+// What a container adds: a header and an index (a copy's too: its own, beside the share of the
+// source it takes), and each packet's framing on top of the rate asked of an encoder (which
+// keeps to its rate over the whole, not exactly) or of a copy's share of the source (which
+// begins and ends on whole packets).
+constexpr int64_t kContainer = 8 << 10;
+constexpr double kFraming = 1.03;
 
 // The value after `option` in `arguments`, the last one given.
 std::optional<std::string> valueOf(const std::vector<std::string>& arguments, const std::string& option) {
@@ -41,6 +51,22 @@ std::optional<int> pcmSampleBytes(const std::string& encoder) {
     return bits / 8;
 }
 
+// Pictures a second, from the probe's "25/1"; none when unknown.
+std::optional<double> pictureRate(const MediaProbe& probe) {
+    if (!probe.frameRate) return std::nullopt;
+    const std::string& text = *probe.frameRate;
+    char* end = nullptr;
+    const double numerator = std::strtod(text.c_str(), &end);
+    double denominator = 1;
+    if (*end == '/') denominator = std::strtod(end + 1, nullptr);
+    if (!(numerator > 0) || !(denominator > 0)) return std::nullopt;
+    return numerator / denominator;
+}
+
+// Sound encoders that keep every sample (FLAC, ALAC): three fifths of the samples' own size, what
+// they keep of music (of noise more, and of quiet far less).
+bool keepsEverySample(const std::string& encoder) { return encoder == "flac" || encoder == "alac"; }
+
 // Encoders that are given a quality, not a rate, when the plan states none: what they spend
 // follows the pictures.
 bool atConstantQuality(const std::string& encoder) {
@@ -65,6 +91,15 @@ std::optional<double> constantQualityPictures(const std::vector<std::string>& ar
     if (!sourceBytes || *sourceBytes < 1 || !probe.durationSeconds || !(*probe.durationSeconds > 0)) return std::nullopt;
     const double whole = static_cast<double>(*sourceBytes) * 8 / *probe.durationSeconds;
     const double pictures = std::max(whole - double(probe.audioBitrate.value_or(0)), double(SizeEstimator::kVideoFloor));
+    // Pictures each stored whole (MJPEG, ProRes, DV, raw) spend several times what an encoder
+    // that draws on the pictures around them does: from those, the pictures' own size tells
+    // more, at a quarter of a bit a pixel (x264 and VP9 at their default quality spend a sixth
+    // of one on small moving pictures; grain costs more, and is then told by how the file grows).
+    if (const auto* codec = avcodec_descriptor_get_by_name(probe.videoCodec->c_str());
+        codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY) && probe.width && probe.height) {
+        const double drawn = static_cast<double>(*probe.width * *probe.height) * pictureRate(probe).value_or(30) / 4;
+        return std::max(std::min(pictures * 7 / 5, drawn), double(SizeEstimator::kVideoFloor));
+    }
     return pictures * 7 / 5;
 }
 
@@ -93,26 +128,38 @@ std::optional<int64_t> OutputNeed::planned(const std::vector<std::string>& argum
     if (!(seconds > 0)) return std::nullopt;
     // A copy of every stream: the source's bytes over the span.
     const auto codec = valueOf(arguments, "-c");
-    if (codec == "copy" && sourceBytes && probe.durationSeconds && *probe.durationSeconds > 0)
-        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * std::min(1.0, seconds / *probe.durationSeconds));
+    if (codec == "copy" && sourceBytes && probe.durationSeconds && *probe.durationSeconds > 0) {
+        const double share = std::min(1.0, seconds / *probe.durationSeconds);
+        return static_cast<int64_t>(static_cast<double>(*sourceBytes) * share * kFraming) + kContainer;
+    }
     double bits = 0;
+    // Streams encoded to a rate or a quality: packets in a container's framing, with its header
+    // and index, where PCM is counted as it lies.
+    bool encoded = false;
     const auto sound = valueOf(arguments, "-c:a").value_or(codec.value_or(""));
     if (const auto sample = pcmSampleBytes(sound)) {
         const double rate = bitRate(valueOf(arguments, "-ar")).value_or(double(probe.audioSampleRate.value_or(0)));
         const double channels = bitRate(valueOf(arguments, "-ac")).value_or(double(probe.audioChannels.value_or(0)));
         bits += rate * channels * *sample * 8;
+    } else if (keepsEverySample(sound)) {
+        const double rate = bitRate(valueOf(arguments, "-ar")).value_or(double(probe.audioSampleRate.value_or(0)));
+        const double channels = bitRate(valueOf(arguments, "-ac")).value_or(double(probe.audioChannels.value_or(0)));
+        bits += rate * channels * (probe.audioBitsPerSample.value_or(16) > 16 ? 24 : 16) * 3 / 5;
     } else if (const auto rate = bitRate(valueOf(arguments, "-b:a"))) {
-        bits += *rate;
+        bits += *rate * kFraming;
+        encoded = true;
     } else if (sound == "copy") {
         bits += double(probe.audioBitrate.value_or(0));
     }
     if (const auto rate = bitRate(valueOf(arguments, "-b:v"))) {
-        bits += *rate;
+        bits += *rate * kFraming;
+        encoded = true;
     } else if (const auto rate = constantQualityPictures(arguments, probe, sourceBytes)) {
         bits += *rate;
+        encoded = true;
     }
     if (!(bits > 0)) return std::nullopt;
-    return static_cast<int64_t>(bits / 8 * seconds);
+    return static_cast<int64_t>(bits / 8 * seconds) + (encoded ? kContainer : 0);
 }
 
 int64_t OutputNeed::whenFull(int64_t reported, const OutputGrowth& growth, std::optional<double> duration,

@@ -43,6 +43,7 @@ public:
 
     EngineID id() const override { return m_first->id(); }
     bool canHandle(const ConversionJob& job) const override { return route(job).canHandle(job); }
+    bool checksRoom(const ConversionJob& job) const override { return route(job).checksRoom(job); }
     std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                   std::stop_token stop) const override {
         return route(job).convert(job, progress, std::move(stop));

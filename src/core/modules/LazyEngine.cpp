@@ -38,6 +38,11 @@ bool LazyEngine::canHandle(const ConversionJob& job) const {
     return !made || made->canHandle(job);
 }
 
+bool LazyEngine::checksRoom(const ConversionJob& job) const {
+    const auto* made = tryEngine();
+    return made && made->checksRoom(job);
+}
+
 std::vector<std::filesystem::path> LazyEngine::convert(const ConversionJob& job, const ProgressCallback& progress,
                                                        std::stop_token stop) const {
     return engine().convert(job, progress, std::move(stop));

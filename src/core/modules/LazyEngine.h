@@ -30,6 +30,9 @@ public:
     // Loads the engine when the job's formats are its kind. Without its module, true: the job is
     // then planned here and fails with the reason.
     bool canHandle(const ConversionJob& job) const override;
+    // The engine's own answer once it is made; without its module, false: the job then fails
+    // with the reason, or for want of the room its source asks.
+    bool checksRoom(const ConversionJob& job) const override;
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,

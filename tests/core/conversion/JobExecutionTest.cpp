@@ -49,6 +49,29 @@ TEST_F(CoordinatorTest, SpaceCheckNeedsTheSourceSizeATenthAndAMegabyte) {
     EXPECT_TRUE(coordinator.submit(toFormat({source}, "jpg")).at(0).succeeded());
 }
 
+// An engine that projects what a job writes asks the volume for that itself: the coordinator
+// asks nothing of the source's size, however far the volume is from holding the source.
+TEST_F(CoordinatorTest, AnEngineThatChecksItsOwnRoomIsNotAskedTheSourcesSize) {
+    auto own = FakeEngine::make("ffmpeg");
+    own->checkRoomItself();
+    const auto source = file("long.mp4");
+    fs::resize_file(source, 10'000'000);  // sparse: costs no space
+    m_files->capacity = int64_t{100'000};
+    {
+        auto coordinator = make({own});
+        const auto results = coordinator.submit(ToolIntent{{source}, "trim", ConversionOptions::defaults(), std::nullopt});
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_TRUE(results[0].succeeded()) << results[0].error->shortDescription();
+        EXPECT_EQ(own->started(), 1);
+    }
+
+    // An engine that projects nothing is still asked for the source's size.
+    auto coordinator = make({FakeEngine::make("ffmpeg")});
+    const auto refused = coordinator.submit(ToolIntent{{source}, "trim", ConversionOptions::defaults(), std::nullopt});
+    ASSERT_TRUE(refused.at(0).error);
+    EXPECT_EQ(refused.at(0).error->kind(), ConversionError::Kind::insufficientDiskSpace);
+}
+
 // While another job writes, the room its partial file holds may come back: a guess from the
 // source is not told as a need, and the engine meets the volume itself.
 TEST_F(CoordinatorTest, TheSpaceCheckLeavesTheGuessUnsaidWhileAnotherJobWrites) {
@@ -139,6 +162,7 @@ class ReportingEngine final : public ConversionEngine {
 public:
     EngineID id() const override { return engine_ids::ffmpeg; }
     bool canHandle(const ConversionJob&) const override { return true; }
+    bool checksRoom(const ConversionJob&) const override { return false; }
     std::vector<fs::path> convert(const ConversionJob& job, const ProgressCallback& progress, std::stop_token stop) const override {
         return convertReporting(job, progress, stop).outputs;
     }

@@ -15,8 +15,13 @@ MediaProbe stereo(int64_t rate, double seconds) {
     return probe;
 }
 
+// What a container adds to `bytes` of streams: 3 % framing on stated rates (`rated` of
+// them) and 8 KiB of header and index.
+int64_t framed(double rated, double unrated = 0) { return static_cast<int64_t>(rated * 1.03 + unrated) + (8 << 10); }
+
 // What a run writes, from its command line and span: sound as PCM by its rate, channels and
-// sample size; a copy by the source's bytes over the span; encoders by the rates asked of them.
+// sample size; a copy by the source's bytes over the span; encoders by the rates asked of them,
+// in their container's framing.
 TEST(OutputNeed, ProjectsWhatTheRunWritesFromItsPlan) {
     const MediaProbe probe = stereo(44100, 100);
     // 100 s of an MP3 as WAV: 44100 × 2 × 2 bytes a second, whatever the MP3 took.
@@ -27,12 +32,14 @@ TEST(OutputNeed, ProjectsWhatTheRunWritesFromItsPlan) {
               int64_t{1'440'000});
     // 30 s copied out of 100 s of 10 MB.
     EXPECT_EQ(OutputNeed::planned({"-ss", "5", "-i", "a.mkv", "-c", "copy", "b.mkv"}, probe, 30, 10'000'000),
-              int64_t{3'000'000});
+              framed(3'000'000));
     // Rates asked of the encoders: 8700 kb/s of pictures and 192 kb/s of sound for 10 s.
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libvpx-vp9", "-b:v", "8700k", "-c:a", "libopus", "-b:a",
                                    "192k", "a.webm"},
                                   probe, 10, 1),
-              int64_t{11'115'000});
+              framed(11'115'000));
+    // Every sample kept (FLAC, ALAC): three fifths of what the samples take as PCM.
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.wav", "-c:a", "flac", "a.flac"}, probe, 10, 1'600'000), int64_t{1'058'400});
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp3", "-c:a", "pcm_s16le", "a.wav"}, probe, 0, 1), std::nullopt);
 }
 
@@ -45,27 +52,36 @@ TEST(OutputNeed, PicturesAtAConstantQualityCostWhatTheSourceSpendsOnThem) {
     // 20 s in 12.8 MB: 5120 kb/s, 4992 of them pictures; 8 s of them, and 192 kb/s of sound.
     const int64_t source = 12'800'000;
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "aac", "-b:a", "192k", "a.mp4"}, film, 8, source),
-              int64_t{(4'992'000 * 7 / 5 + 192'000) / 8 * 8});
+              framed(192'000, 4'992'000 * 7 / 5));
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libvpx-vp9", "-an", "a.webm"}, film, 8, source),
-              int64_t{4'992'000 * 7 / 5});
+              framed(0, 4'992'000 * 7 / 5));
     // A compress copies the sound: at its own rate.
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "copy", "a.mp4"}, film, 8, source),
-              int64_t{(4'992'000 * 7 / 5 + 128'000)});
+              framed(0, 4'992'000 * 7 / 5 + 128'000));
     // A rate asked of the encoder is what it spends.
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-b:v", "1000k", "-an", "a.mp4"}, film, 8, source),
-              int64_t{1'000'000});
+              framed(1'000'000));
     // A still picture, a source with no pictures, or no length to tell a rate by: the sound alone.
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-frames:v", "1", "-c:v", "libx264", "a.mp4"}, film, 8, source),
               std::nullopt);
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-c:a", "aac", "-b:a", "128k", "a.mp4"},
                                   stereo(48000, 20), 8, source),
-              int64_t{128'000});
+              framed(128'000));
     MediaProbe endless = film;
     endless.durationSeconds.reset();
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "a.mp4"}, endless, 8, source), std::nullopt);
+    // Pictures each stored whole (MJPEG) cost an encoder that draws on the pictures around them a
+    // fraction of what they took: a quarter of a bit a pixel, 480 kb/s for 320×240 at 25.
+    MediaProbe stills = film;
+    stills.videoCodec = "mjpeg";
+    stills.width = 320;
+    stills.height = 240;
+    stills.frameRate = "25/1";
+    EXPECT_EQ(OutputNeed::planned({"-i", "a.avi", "-c:v", "libx264", "-an", "a.mp4"}, stills, 8, source),
+              framed(0, 480'000));
     // A source too small to tell a rate costs no less than the least a film takes.
     EXPECT_EQ(OutputNeed::planned({"-i", "a.mp4", "-c:v", "libx264", "-an", "a.mp4"}, film, 8, 1000),
-              int64_t{120'000 * 7 / 5});
+              framed(0, 120'000 * 7 / 5));
 }
 
 // When the volume fills, the need is the most of what ffmpeg's failure said, the output's growth

@@ -145,6 +145,8 @@ TEST(EngineModules, AnEngineWhoseModuleDoesNotLoadFailsItsJobsWithTheReason) {
     }
     EXPECT_EQ(attempts, 1) << "a failed load is remembered";
     EXPECT_FALSE(engine.isLoaded());
+    // Without its engine, the room a job needs is asked as for any engine that projects nothing.
+    EXPECT_FALSE(engine.checksRoom(job));
 
     // The real loader names the file it could not load and why.
     try {

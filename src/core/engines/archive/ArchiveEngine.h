@@ -52,6 +52,10 @@ public:
     // False when the tar program is missing. With a tool: an archive source and a supported tool.
     // Without: archive to archive, with write flags for the target.
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check before the job to the coordinator: what an archive declares is
+    // checked here too (ensureRoom), but an archive that declares nothing has no other check
+    // before it is unpacked, and an unpacking writes at least what the source holds.
+    bool checksRoom(const ConversionJob&) const override { return false; }
     // "extract" returns the new folder (the one file, for a bare stream); anything else the
     // written archive. Throws
     // ConversionError, ProcessRunnerError (program missing, launch failure, time-out) unchanged,

@@ -40,6 +40,8 @@ public:
     // A tool (if any) it supports, no trim, both formats audio, a readable source, and a target
     // of "m4a", "wav" or "aiff".
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check before the job to the coordinator.
+    bool checksRoom(const ConversionJob&) const override { return false; }
     // The destination alone, with a note when the source's cover picture could not be carried.
     // The output is removed on every failure and on cancel.
     ConversionOutcome convertReporting(const ConversionJob& job, const ProgressCallback& progress,

@@ -33,6 +33,8 @@ public:
 
     EngineID id() const override { return m_id; }
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check before the job to the coordinator.
+    bool checksRoom(const ConversionJob&) const override { return false; }
     // Reports 0.1, 0.45 and 1.0. Throws corruptedInput for a source it cannot read,
     // unsupportedCombination for one past a stated bound (too many paragraphs, marks or pages),
     // backendFailure("document", -1, "wrote an empty document") for an empty text output (nothing is written),

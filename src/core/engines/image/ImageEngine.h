@@ -24,6 +24,8 @@ public:
     // Both formats are images, the tool (if any) is one of ours, and libvips here can read
     // `from` and write `to`.
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check before the job to the coordinator.
+    bool checksRoom(const ConversionJob&) const override { return false; }
 
     // Writes exactly one file, at job.destination (which must not exist yet), and returns it.
     // A same-format "compress" that did not shrink the file ends with a copy of the source there.

@@ -37,6 +37,8 @@ public:
 
     EngineID id() const override { return engine_ids::pdf; }
     bool canHandle(const ConversionJob& job) const override;
+    // Leaves the room check before the job to the coordinator.
+    bool checksRoom(const ConversionJob&) const override { return false; }
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
     // convert(), with a note when pages were drawn at a lower resolution than asked to fit.

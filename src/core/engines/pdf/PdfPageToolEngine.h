@@ -23,6 +23,8 @@ public:
 
     EngineID id() const override { return engine_ids::pdf; }
     bool canHandle(const ConversionJob& job) const override { return takes(job); }
+    // Leaves the room check before the job to the coordinator.
+    bool checksRoom(const ConversionJob&) const override { return false; }
     std::vector<std::filesystem::path> convert(const ConversionJob& job, const ProgressCallback& progress,
                                                std::stop_token stop) const override;
 };
