@@ -9,12 +9,14 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
+#include "core/format/ConversionError.h"
 #include "JoinMarks.h"
 #include "support/MediaFixtures.h"
 
@@ -299,6 +301,15 @@ fs::path numberedAvi(const fs::path& dir, bool packed, bool sound, Beside beside
                                            beside.secondPicture ? "-second" : "");
     if (!fs::exists(out)) packBFrames(made, out, 5, beside);  // 25 a second: a 5-bit time field
     return out;
+}
+
+std::optional<ConversionOutcome> outcomeOf(const FFmpegEngine& engine, const ConversionJob& job) {
+    try {
+        return engine.convertReporting(job, nullptr, {});
+    } catch (const ConversionError& error) {
+        ADD_FAILURE() << error.shortDescription() << ": " << error.diagnosticDetail().value_or("");
+        return std::nullopt;
+    }
 }
 
 }  // namespace kolvex::testing

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+
+#include "core/ffmpeg/FFmpegEngine.h"
 
 namespace kolvex::testing {
 
@@ -29,5 +32,8 @@ void packBFrames(const std::filesystem::path& from, const std::filesystem::path&
 // scene: each number changes it all), or `packed`, in `dir`; with an MP3 tone when `sound`, and
 // (packed only) the streams `beside`. Made once per folder and kind.
 std::filesystem::path numberedAvi(const std::filesystem::path& dir, bool packed, bool sound, Beside beside = {});
+
+// What `engine` makes of `job`; none, with the error it threw added as a test failure, when it fails.
+std::optional<ConversionOutcome> outcomeOf(const FFmpegEngine& engine, const ConversionJob& job);
 
 }  // namespace kolvex::testing

@@ -190,13 +190,9 @@ TEST_F(PackedBFrameCuts, TheSheetPromisesThePlanTheEngineCutsByAndItsPictures) {
             job.options.splitPoints = {start};
             expected = {numbersFrom(0, row.from), numbersFrom(row.from, kPictures)};
         }
-        ConversionOutcome outcome;
-        try {
-            outcome = engine.convertReporting(job, nullptr, {});
-        } catch (const ConversionError& error) {
-            ADD_FAILURE() << error.shortDescription() << ": " << error.diagnosticDetail().value_or("");
-            continue;
-        }
+        const auto made = testing::outcomeOf(engine, job);
+        if (!made) continue;
+        const ConversionOutcome& outcome = *made;
         const bool allCopied = std::all_of(promised.begin(), promised.end(), [](const CutPlan& p) { return p.isCopy(); });
         EXPECT_EQ(outcome.usedPassthrough, allCopied);
         ASSERT_EQ(outcome.outputs.size(), expected.size());
@@ -237,13 +233,9 @@ TEST_F(PackedBFrameCuts, TheStandInCarriesTheStreamsTheJobNames) {
         if (each.tool == "split") options.splitPoints = {12 * kPicture};
         auto job = testing::mediaJob(source, m_out / ("out." + each.to), "avi", each.to, options);
         if (each.tool == "merge") job.additionalSources = {testing::numberedAvi(m_dir.path(), false, true)};
-        ConversionOutcome outcome;
-        try {
-            outcome = engine.convertReporting(job, nullptr, {});
-        } catch (const ConversionError& error) {
-            ADD_FAILURE() << error.shortDescription() << ": " << error.diagnosticDetail().value_or("");
-            continue;
-        }
+        const auto made = testing::outcomeOf(engine, job);
+        if (!made) continue;
+        const ConversionOutcome& outcome = *made;
         ASSERT_FALSE(outcome.outputs.empty());
         EXPECT_NE(outcome.note.value_or("").find("1 video track and 1 subtitle track were left out"), std::string::npos)
             << outcome.note.value_or("");
