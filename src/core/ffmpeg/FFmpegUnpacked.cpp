@@ -173,9 +173,10 @@ std::optional<ConversionOutcome> FFmpegEngine::mergeUnpacked(const ConversionJob
     fromStandIns.additionalSources.assign(joined.begin() + 1, joined.end());
     try {
         ConversionOutcome made = merge(fromStandIns, half(progress, 0.5), stop);
-        std::vector<MediaProbe> ofStandIns;
-        for (const auto& probe : probes) ofStandIns.push_back(heldByStandIn(probe));
-        made.note = toldOfSources(std::move(made.note), LeftOutStreams::ofAll(job, ofStandIns),
+        // What the merge read: each packed file's stand-in, every other file itself.
+        std::vector<MediaProbe> read = probes;
+        for (const size_t i : packed) read[i] = heldByStandIn(probes[i]);
+        made.note = toldOfSources(std::move(made.note), LeftOutStreams::ofAll(job, read),
                                   LeftOutStreams::ofAll(job, probes));
         return made;
     } catch (const ConversionError& error) {

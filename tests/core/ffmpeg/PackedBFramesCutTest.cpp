@@ -274,5 +274,28 @@ TEST_F(PackedBFrameCuts, ASubtitleTheStandInCannotHoldIsNamedAsLeftOut) {
     }
 }
 
+// A merge of a packed file with one that is not names what the other file leaves out once: only
+// the packed file is read from a stand-in.
+TEST_F(PackedBFrameCuts, AMergeNamesWhatItsOtherFileLeavesOutOnce) {
+    const fs::path packed = testing::numberedAvi(m_dir.path(), true, true);
+    const fs::path plain = testing::numberedAvi(m_dir.path(), false, true);
+    const FFmpegEngine engine(BundledFFmpeg::inBundle(), std::make_shared<const WithTextSubtitles>(plain), {});
+    ConversionOptions options = ConversionOptions::defaults();
+    options.tool = "merge";
+    options.outputFormat = FormatID("mp4");
+    auto job = testing::mediaJob(packed, m_out / "out.mp4", "avi", "mp4", options);
+    job.additionalSources = {plain};
+    const auto made = testing::outcomeOf(engine, job);
+    ASSERT_TRUE(made);
+    ASSERT_EQ(made->outputs.size(), 1u);
+    EXPECT_TRUE(made->usedPassthrough);
+    const std::string note = made->note.value_or("");
+    const std::string sentence = "1 subtitle track was left out";
+    const size_t first = note.find(sentence);
+    EXPECT_NE(first, std::string::npos) << note;
+    EXPECT_EQ(note.find(sentence, first + 1), std::string::npos) << note;
+    EXPECT_EQ(testing::MediaReport::of(made->outputs.front()).decodeErrors, "");
+}
+
 }  // namespace
 }  // namespace kolvex
