@@ -123,16 +123,9 @@ StreamCopyCuts LibavKeyframeReader::everyCut(const fs::path& url, std::stop_toke
     // read now, is kept for that job.
     const auto identity = KeptInput::Identity::of(url);
     auto input = std::make_unique<LibavInput>(url, stop, kTimeLimit);
-    MediaProbe probe = LibavProber::facts(*input);
-    StreamCopyCuts read;
-    if (auto indexed = fromAviIndex(*input)) {
-        // Read from an AVI's index, no packet read yet: the first pictures are looked at for
-        // packing as a probe looks, so that the job need not open the file again to.
-        read = std::move(*indexed);
-        probe.packedBFrames = LibavProber::picturesPacked(*input, probe);
-    } else {
-        read = cuts(*input, stop, std::nullopt);
-    }
+    // From an AVI's index, the packing looked at too: the job need not open the file again to.
+    auto [probe, indexed] = LibavProber::factsWithIndexedCuts(*input);
+    StreamCopyCuts read = indexed ? std::move(*indexed) : cuts(*input, stop, std::nullopt);
     if (identity)
         KeptInput::keep(*identity, std::move(input), std::move(probe), stop, std::make_shared<const StreamCopyCuts>(read));
     return read;

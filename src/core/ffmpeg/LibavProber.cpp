@@ -273,12 +273,9 @@ MediaProbe LibavProber::facts(const LibavInput& input) { return factsOf(input.fo
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithEveryCut(const fs::path& url,
                                                                                      std::stop_token stop) const {
     LibavInput input(url, stop, kTimeLimit);
-    MediaProbe probe = factsOf(input.format());
-    // An AVI's index gives its pictures' cuts without reading a packet: the packing is then
-    // looked at as probe() looks, from where the opening left off.
-    std::optional<StreamCopyCuts> cuts = LibavKeyframeReader::fromAviIndex(input);
-    probe.packedBFrames = packsBFrames(input.format(), probe);
+    auto [probe, cuts] = factsWithIndexedCuts(input);
     if (cuts) return {std::move(probe), std::move(cuts)};
+    probe.packedBFrames = packsBFrames(input.format(), probe);
     // Looking at the packing read an AVI's first packets, which the cuts need too.
     const bool packetsRead = probe.demuxer == "avi" && probe.videoCodec == "mpeg4";
     try {
@@ -295,7 +292,12 @@ bool LibavProber::picturesPacked(const fs::path& url, const MediaProbe& probe, s
     return packsBFrames(input.format(), probe);
 }
 
-bool LibavProber::picturesPacked(LibavInput& input, const MediaProbe& probe) { return packsBFrames(input.format(), probe); }
+std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::factsWithIndexedCuts(LibavInput& input) {
+    MediaProbe probe = factsOf(input.format());
+    std::optional<StreamCopyCuts> cuts = LibavKeyframeReader::fromAviIndex(input);
+    if (cuts) probe.packedBFrames = packsBFrames(input.format(), probe);
+    return {std::move(probe), std::move(cuts)};
+}
 
 std::pair<MediaProbe, std::optional<StreamCopyCuts>> LibavProber::probeWithCuts(const fs::path& url,
                                                                                  std::pair<double, double> window,

@@ -36,8 +36,10 @@ public:
     // has not looked at the first pictures (one kept from a sheet's read of every packet): opens
     // the file again to look. False at once for any other file.
     static bool picturesPacked(const std::filesystem::path& url, const MediaProbe& probe, std::stop_token stop = {});
-    // The same from an opening no packet has been read from yet (it reads the first ones).
-    static bool picturesPacked(LibavInput& input, const MediaProbe& probe);
+    // The facts of a file just opened and, where an AVI's index gives them, every cut, its
+    // pictures then looked at for packing as probe() looks (no packet the cuts need is read);
+    // no cuts for any other file.
+    static std::pair<MediaProbe, std::optional<StreamCopyCuts>> factsWithIndexedCuts(LibavInput& input);
     // The facts of a file opened with its streams read.
     static MediaProbe facts(const LibavInput& input);
 };
