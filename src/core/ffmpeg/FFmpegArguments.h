@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ffmpeg/CopyCut.h"
@@ -105,6 +106,9 @@ public:
     // The width of the picture a re-encode writes, as far as the probe tells: the upright
     // source, cropped, then scaled to `maxDimension`.
     static std::optional<int64_t> outputWidth(const ConversionJob& job, const std::optional<MediaProbe>& probe);
+    // Its width and height, so reckoned.
+    static std::optional<std::pair<int64_t, int64_t>> outputSize(const ConversionJob& job,
+                                                                 const std::optional<MediaProbe>& probe);
 
     // "HH:MM:SS.mmm", rounded to whole milliseconds first (59.9996 gives 00:01:00.000, never
     // 00:00:60.000); negative or non-finite values give 00:00:00.000.

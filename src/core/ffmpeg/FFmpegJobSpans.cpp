@@ -4,6 +4,7 @@
 #include "core/ffmpeg/FFmpegEngine.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "core/conversion/JobRoom.h"
 #include "core/ffmpeg/FFmpegArguments.h"
@@ -40,19 +41,10 @@ void FFmpegEngine::requireRoom(const ConversionJob& job, std::optional<int64_t> 
 
 MediaProbe FFmpegEngine::drawn(const ConversionJob& job, const MediaProbe& probe) {
     MediaProbe shown = probe;
-    const auto width = FFmpegArguments::outputWidth(job, probe);
-    if (!width || !probe.width || !probe.height || *probe.width <= 0 || *probe.height <= 0) return shown;
-    const bool quarterTurn = probe.rotation == 90 || probe.rotation == 270;
-    double across = static_cast<double>(quarterTurn ? *probe.height : *probe.width);
-    double down = static_cast<double>(quarterTurn ? *probe.width : *probe.height);
-    if (const auto& crop = job.options.cropRect) {
-        across *= std::clamp(crop->width, 0.0, 1.0);
-        down *= std::clamp(crop->height, 0.0, 1.0);
+    if (const auto size = FFmpegArguments::outputSize(job, probe)) {
+        shown.rotation = 0;
+        std::tie(shown.width, shown.height) = *size;
     }
-    if (!(across >= 1)) return shown;
-    shown.rotation = 0;
-    shown.width = *width;
-    shown.height = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(*width) * down / across));
     return shown;
 }
 

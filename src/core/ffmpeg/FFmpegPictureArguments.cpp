@@ -69,6 +69,12 @@ Arguments FFmpegArguments::encoderThreading(const Format& target, std::optional<
 }
 
 std::optional<int64_t> FFmpegArguments::outputWidth(const ConversionJob& job, const std::optional<MediaProbe>& probe) {
+    const auto size = outputSize(job, probe);
+    return size ? std::optional(size->first) : std::nullopt;
+}
+
+std::optional<std::pair<int64_t, int64_t>> FFmpegArguments::outputSize(const ConversionJob& job,
+                                                                       const std::optional<MediaProbe>& probe) {
     if (!probe || !probe->width || !probe->height || *probe->width <= 0 || *probe->height <= 0) return std::nullopt;
     const bool quarterTurn = probe->rotation == 90 || probe->rotation == 270;
     double width = static_cast<double>(quarterTurn ? *probe->height : *probe->width);
@@ -79,10 +85,12 @@ std::optional<int64_t> FFmpegArguments::outputWidth(const ConversionJob& job, co
     }
     if (ResizePlan::asksSize(job.options)) {
         const auto longest = static_cast<int64_t>(std::max(width, height));
-        width *= ResizePlan::factor(job.options, longest);
+        const double factor = ResizePlan::factor(job.options, longest);
+        width *= factor;
+        height *= factor;
     }
     if (!(width >= 1)) return std::nullopt;
-    return static_cast<int64_t>(width);
+    return std::pair(static_cast<int64_t>(width), std::max<int64_t>(1, static_cast<int64_t>(height)));
 }
 
 std::optional<std::string> FFmpegArguments::videoFilter(const ConversionJob& job) {
